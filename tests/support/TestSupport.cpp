@@ -1,0 +1,71 @@
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <cmath>
+#include <memory>
+
+namespace TestSupport {
+
+QString tempDir()
+{
+    static std::vector<std::unique_ptr<QTemporaryDir>> dirs;
+    dirs.push_back(std::make_unique<QTemporaryDir>());
+    return dirs.back()->path();
+}
+
+static void put32(QByteArray& b, quint32 v)
+{
+    char c[4];
+    qToLittleEndian(v, c);
+    b.append(c, 4);
+}
+static void put16(QByteArray& b, quint16 v)
+{
+    char c[2];
+    qToLittleEndian(v, c);
+    b.append(c, 2);
+}
+
+bool writeWav16(const QString& path, const QVector<qint16>& samples, int channels, int rate)
+{
+    QByteArray b;
+    const quint32 dataBytes = quint32(samples.size()) * 2;
+    b.append("RIFF");
+    put32(b, 36 + dataBytes);
+    b.append("WAVE");
+    b.append("fmt ");
+    put32(b, 16);
+    put16(b, 1);
+    put16(b, quint16(channels));
+    put32(b, quint32(rate));
+    put32(b, quint32(rate * channels * 2));
+    put16(b, quint16(channels * 2));
+    put16(b, 16);
+    b.append("data");
+    put32(b, dataBytes);
+    for (qint16 s : samples)
+        put16(b, quint16(s));
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    return f.write(b) == b.size();
+}
+
+QVector<qint16> sine(double freqHz, double seconds, int channels, int rate, double amplitude)
+{
+    const int frames = int(std::lround(seconds * rate));
+    QVector<qint16> out;
+    out.reserve(frames * channels);
+    for (int i = 0; i < frames; ++i) {
+        const double v = amplitude * std::sin(2.0 * M_PI * freqHz * i / rate);
+        const qint16 s = qint16(std::lround(v * 32767.0));
+        for (int c = 0; c < channels; ++c)
+            out.push_back(s);
+    }
+    return out;
+}
+
+} // namespace TestSupport

@@ -1,0 +1,27 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+#include <functional>
+
+#include "Modal.h"
+
+namespace TestSupport {
+
+// A fresh empty folder below the test's TMPDIR; removed when the process ends.
+QString tempDir();
+
+// Writes a 16-bit PCM WAV file. samples holds interleaved frames.
+bool writeWav16(const QString& path, const QVector<qint16>& samples, int channels, int rate);
+// A sine tone as interleaved 16-bit samples.
+QVector<qint16> sine(double freqHz, double seconds, int channels, int rate, double amplitude = 0.5);
+
+// Answers every modal request with the given function while it lives.
+class ModalScript
+{
+public:
+    explicit ModalScript(Modal::Handler handler) { Modal::setHandler(std::move(handler)); }
+    ~ModalScript() { Modal::setHandler(nullptr); }
+};
+
+} // namespace TestSupport
