@@ -1,0 +1,51 @@
+#pragma once
+#include <QColor>
+#include <QDateTime>
+#include <QString>
+#include <QWidget>
+
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+// The small panel at the foot of the right panel: what the operator did and
+// what the system answered, newest at the bottom, coloured by status.
+class EventLog : public QWidget
+{
+    Q_OBJECT
+public:
+    struct Entry {
+        QDateTime time;
+        QString source;   // "Audio", "Transport", ...
+        QString text;
+        QString status;   // "ok", "warn", "error" or any other word ("info")
+    };
+
+    static constexpr int kMaxLines = 200;
+
+    explicit EventLog(QWidget* parent = nullptr);
+
+    // Stamps the current date and time and adds the entry.
+    void log(const QString& source, const QString& text, const QString& status);
+    void addEntry(const Entry& entry);
+    // Restyles header, title and list from the current theme.
+    void refreshTheme();
+    void clear();
+    void setVisible(bool visible) override;
+
+    // "[hh:mm:ss] source: text"
+    static QString lineText(const Entry& entry);
+    // "ok" #00C853, "warn" #FF9800, "error" the theme accent, anything else #777.
+    static QColor statusColor(const QString& status);
+
+    QListWidget* list() const { return m_list; }
+
+signals:
+    void closeRequested();
+
+private:
+    QListWidget* m_list = nullptr;
+    QPushButton* m_closeBtn = nullptr;
+    QLabel* m_title = nullptr;
+    QWidget* m_header = nullptr;
+};

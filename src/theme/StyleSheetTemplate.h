@@ -1,0 +1,28 @@
+#pragma once
+#include <QColor>
+#include <QString>
+
+struct ThemeColors;
+
+// The global style sheet: a fixed template with numbered markers (%1 font size,
+// %2..%14 and %16 colour roles) and named markers (%FONT%, %ACCA%, ...).
+namespace StyleSheetTemplate {
+
+// The raw template text (UTF-8).
+extern const char kTemplate[];
+
+// The template with every marker replaced. Markers are bound to their names and
+// numbers, never to an order of arguments, so a missing one shifts nothing.
+QString fill(const ThemeColors& c, const QString& fontFamily, int fontPx);
+// Same for any template text (used by fill and by the tests).
+QString fillText(const QString& tmpl, const ThemeColors& c, const QString& fontFamily, int fontPx);
+
+// The toggle-switch style sheet for one QCheckBox.
+QString toggleSwitch(const ThemeColors& c);
+
+// "rgba(r,g,b,a)" with a = alpha/255 written with two decimals.
+QString rgba(const QColor& c, int alpha);
+// url("data:image/svg+xml;base64,...") around an SVG text.
+QString svgUrl(const QString& svg);
+
+} // namespace StyleSheetTemplate

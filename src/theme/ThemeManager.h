@@ -1,0 +1,106 @@
+#pragma once
+#include <QColor>
+#include <QObject>
+#include <QString>
+
+// The sixteen colour roles of a preset. The order of the fields is fixed:
+// tables and loops over the roles rely on it.
+struct ThemeColors
+{
+    QColor bg;             // window background
+    QColor surface;        // panel surface
+    QColor surfaceAlt;     // raised or alternate surface
+    QColor surfaceHover;   // hovered surface
+    QColor border;
+    QColor borderStrong;
+    QColor text;           // primary text
+    QColor textSecondary;
+    QColor textMuted;
+    QColor textDisabled;
+    QColor accent;
+    QColor accentPressed;
+    QColor accentLight;
+    QColor success;
+    QColor warning;
+    QColor danger;         // danger or error
+};
+
+// Owner of the program's look: colour preset, accent, interface font and the
+// global style sheet built from them. Widgets read their colours from
+// ThemeManager::instance() and restyle on themeChanged().
+class ThemeManager : public QObject
+{
+    Q_OBJECT
+public:
+    enum Preset {
+        Dark = 0,
+        DeepBlack = 1,
+        LightBlue = 2,
+        Green = 3,
+        Red = 4,
+        Purple = 5,
+        LightClassic = 6,
+        Slate = 7,
+        NavyOrange = 8,
+    };
+    Q_ENUM(Preset)
+
+    // The one manager of the process, created on first use as a child of the
+    // application object (GUI thread only).
+    static ThemeManager* instance();
+
+    // The program uses instance(); a free-standing manager (reading the
+    // settings like the shared one) is meant for tests.
+    explicit ThemeManager(QObject* parent = nullptr);
+
+    const ThemeColors& colors() const { return m_colors; }
+    Preset preset() const { return m_preset; }
+    QString presetName() const { return m_presetName; }
+    QString fontFamily() const { return m_fontFamily; }
+    int fontPx() const { return m_fontPx; }
+    QString styleSheet() const { return m_styleSheet; }
+
+    static ThemeColors colorsForPreset(Preset p);
+
+    // Makes p current: colours, style sheet (applied by a posted call),
+    // "appearance/theme" and "appearance/preset", then themeChanged().
+    void applyPreset(Preset p);
+    // Same by stored name ("dark", "navyorange", ...; case does not matter).
+    // An unknown name changes nothing.
+    void applyPresetByName(const QString& name);
+    // Replaces accent, pressed accent (darker 160) and light accent (lighter 130).
+    void setAccent(const QColor& c);
+    // Same as setAccent(c); the second colour has no effect.
+    void setAccentColor(const QColor& c, const QColor& second = QColor());
+    // A non-empty family and a size above 0 replace the current ones.
+    void setFont(const QString& family, int px);
+    void setFontSize(int px);
+    // Stores p and copies its colours; no style sheet, no signal, no settings.
+    void buildColors(Preset p);
+
+    static const QColor kVibrantPalette[16];
+    // Palette entry i & 15 (negative values wrap).
+    static QColor vibrantColor(int i);
+    // Walks the palette, one entry per call, for the whole process.
+    static QColor nextVibrantColor();
+
+    // Rebuilds the global style-sheet text from the current state; applies nothing.
+    void buildStylesheet();
+    // Posts the current text to the application (zero-delay call).
+    void applyStylesheetSafely();
+    // Style sheet that turns one QCheckBox into a drawn on/off switch.
+    QString modernToggleQss() const;
+
+signals:
+    void themeChanged();
+
+private:
+    static ThemeManager* s_instance;
+
+    ThemeColors m_colors;
+    QString m_presetName = QStringLiteral("dark");
+    Preset m_preset = Dark;
+    QString m_fontFamily = QStringLiteral("Segoe UI, system-ui, -apple-system, sans-serif");
+    int m_fontPx = 12;
+    QString m_styleSheet;
+};
