@@ -1,0 +1,115 @@
+#pragma once
+#include <QAudioDevice>
+#include <QByteArray>
+#include <QHash>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+class DrumStream;
+class QAudioSink;
+
+// The low-latency pad player. It keeps decoded 16-bit stereo 44100 Hz PCM per
+// button id and starts a pad at once from memory on a voice of its DrumStream.
+// One output runs all the time: its own render thread on the system's output
+// endpoint; when that cannot be opened, a Qt audio sink pulling the stream;
+// when neither works, a paced null output, so pads still run and report.
+// Every public operation belongs to the GUI thread.
+class DrumEngine : public QObject
+{
+    Q_OBJECT
+public:
+    // Which output is carrying the mix.
+    enum class OutputKind { None, Endpoint, QtSink, Null };
+
+    static DrumEngine* instance();
+
+    explicit DrumEngine(QObject* parent = nullptr);
+    ~DrumEngine() override;
+
+    // Opens the output once for the life of the engine; synchronous.
+    void initialize();
+    // Closes and reopens the output; the pads stay cached, voices are stopped.
+    void reinitialize();
+    // The device for the Qt audio sink path; reopens the output.
+    void setDevice(const QAudioDevice& device);
+    // Master volume, clamped to 0..1.
+    void setVolume(float v);
+
+    void preload(const QString& id, const QByteArray& pcm, float volume);
+    void triggerDirect(const QString& id, float volume);
+    void triggerDirect(const QString& id);
+    void stopById(const QString& id);
+    void fadeStop(const QString& id, double ms);
+    void setVolumeForId(const QString& id, float volume);
+    bool isReady(const QString& id) const;
+    bool isPlaying(const QString& id) const;
+    void evictButton(const QString& id);
+    void clearAll();
+    void stopAll();
+
+    // Kept for callers of the older API; they do nothing.
+    void shutdownWasapi() {}
+    bool initWasapiExclusive() { return false; }
+
+    // Cache limits: past the high mark, the oldest pads go until the new one
+    // fits under the low mark.
+    static constexpr qint64 kCacheHighBytes = 20 * 1024 * 1024;
+    static constexpr qint64 kCacheLowBytes = 10 * 1024 * 1024;
+    // Device buffer kept full by the render thread.
+    static constexpr int kSampleRate = 44100;
+    static constexpr int kBufferMs = 100;
+
+    // State for the settings page, the debug window and tests.
+    OutputKind outputKind() const { return m_outputKind; }
+    float volume() const { return m_masterVolume; }
+    QAudioDevice device() const { return m_device; }
+    qint64 cachedBytes() const { return m_byteTotal.load(); }
+    QStringList cachedIds() const; // oldest first
+    DrumStream* stream() const { return m_stream; }
+    bool isRenderThreadRunning() const;
+
+private:
+    struct Output;
+
+    void doInit();
+    void initOutputs();
+    bool initEndpoint();
+    bool initQtSink();
+    bool initNullOutput();
+    void shutdownEndpoint();
+    void dropSink();
+    void waitForPullToEnd(int maxMs);
+
+    std::unique_ptr<Output> m_out;
+    DrumStream* m_stream = nullptr;
+    QAudioSink* m_sink = nullptr;
+    QAudioDevice m_device;
+    OutputKind m_outputKind = OutputKind::None;
+
+    mutable QMutex m_cacheMx;
+    std::atomic<qint64> m_byteTotal{0};
+    QHash<QString, QByteArray> m_pcm;
+    QHash<QString, float> m_volumes;
+    QStringList m_order; // ids of m_pcm in insertion order
+
+    // A second, small table consulted first by a trigger, so that starting a
+    // pad never waits on the main cache lock while a preload evicts or inserts.
+    struct FastEntry
+    {
+        QByteArray pcm;
+        float volume = 1.0f;
+    };
+    mutable QMutex m_fastMx;
+    QHash<QString, FastEntry> m_fast;
+
+    float m_masterVolume = 1.0f;
+    std::once_flag m_initOnce;
+    std::shared_ptr<std::atomic<int>> m_generation;
+    std::atomic<bool> m_reinitializing{false};
+};
