@@ -31,6 +31,7 @@ struct ButtonData
 
     QJsonObject toJson() const;
     static ButtonData fromJson(const QJsonObject& o);
+    friend bool operator==(const ButtonData&, const ButtonData&) = default;
 };
 
 // One tab: a grid of buttons with its own settings.
@@ -55,6 +56,7 @@ struct TabData
 
     QJsonObject toJson() const;
     static TabData fromJson(const QJsonObject& o);
+    friend bool operator==(const TabData&, const TabData&) = default;
 };
 
 // The whole set of tabs plus the global playback rules and the grid layout.
@@ -74,9 +76,11 @@ struct Session
 
     QJsonObject toJson() const;
     static Session fromJson(const QJsonObject& o);
+    friend bool operator==(const Session&, const Session&) = default;
 };
 
 Q_DECLARE_METATYPE(ButtonData)
+Q_DECLARE_METATYPE(TabData)
 Q_DECLARE_METATYPE(Session)
 
 // Registers ButtonData, Session and QList<TabData> with Qt's meta-type system.

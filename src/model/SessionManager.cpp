@@ -1,0 +1,187 @@
+#include "SessionManager.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QSaveFile>
+#include <QTimer>
+#include <QUuid>
+
+#include "AppSettings.h"
+#include "Modal.h"
+
+namespace {
+constexpr int kDefaultButtons = 36;
+constexpr int kMaxRecentFiles = 10;
+const QString kRecentKey = QStringLiteral("recentFiles");
+
+QString freshId()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+} // namespace
+
+SessionManager* SessionManager::instance()
+{
+    static SessionManager* s = new SessionManager;
+    return s;
+}
+
+SessionManager::SessionManager()
+{
+    m_autoSave = new QTimer(this);
+    connect(m_autoSave, &QTimer::timeout, this, &SessionManager::onAutoSaveTimeout);
+    newSession();
+}
+
+TabData SessionManager::makeDefaultTab()
+{
+    TabData tab;
+    tab.id = freshId();
+    tab.name = QStringLiteral("Tab 1");
+    tab.buttons.reserve(kDefaultButtons);
+    for (int i = 0; i < kDefaultButtons; ++i) {
+        ButtonData b;
+        b.id = freshId();
+        tab.buttons.append(b);
+    }
+    return tab;
+}
+
+void SessionManager::clearDirty()
+{
+    if (m_dirty) {
+        m_dirty = false;
+        emit dirtyChanged(false);
+    }
+}
+
+void SessionManager::newSession()
+{
+    m_session = Session();
+    m_session.tabs.append(makeDefaultTab());
+    clearDirty();
+    emit sessionLoaded(m_session);
+}
+
+bool SessionManager::loadSession(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        qWarning() << "Cannot open session:" << path;
+        return false;
+    }
+    const QByteArray data = f.readAll();
+    if (f.error() != QFileDevice::NoError) {
+        qWarning() << "Cannot open session:" << path << f.errorString();
+        return false;
+    }
+    f.close();
+
+    QJsonParseError err;
+    const QJsonDocument doc = QJsonDocument::fromJson(data, &err);
+    if (err.error != QJsonParseError::NoError) {
+        qWarning() << "Session parse error:" << err.errorString();
+        return false;
+    }
+    if (!doc.isObject()) {
+        qWarning() << "Session file is not a JSON object:" << path;
+        return false;
+    }
+
+    // Everything is read into a separate record first; the current session is
+    // replaced only now that the file is known to be good.
+    Session loaded = Session::fromJson(doc.object());
+    loaded.filePath = path;
+    if (loaded.tabs.isEmpty())
+        loaded.tabs.append(makeDefaultTab());
+    m_session = std::move(loaded);
+
+    clearDirty();
+    addRecentFile(path);
+    emit sessionLoaded(m_session);
+    return true;
+}
+
+bool SessionManager::saveSession(const QString& path)
+{
+    const QString target = path.isEmpty() ? m_session.filePath : path;
+    if (target.isEmpty())
+        return saveSessionAs();
+
+    const QByteArray text = QJsonDocument(m_session.toJson()).toJson(QJsonDocument::Indented);
+
+    // The text goes to a temporary file beside the target, which replaces the
+    // target only when every byte is written; a failure leaves the old file.
+    QSaveFile f(target);
+    if (!f.open(QIODevice::WriteOnly)) {
+        qWarning() << "Cannot write session:" << target << f.errorString();
+        return false;
+    }
+    if (f.write(text) != text.size() || !f.commit()) {
+        qWarning() << "Cannot write session:" << target << f.errorString();
+        f.cancelWriting();
+        return false;
+    }
+
+    m_session.filePath = target;
+    clearDirty();
+    addRecentFile(target);
+    emit sessionSaved();
+    return true;
+}
+
+bool SessionManager::saveSessionAs()
+{
+    QString name = Modal::getSaveFileName(nullptr, QStringLiteral("Save Session As"), QString(),
+                                          QStringLiteral("Tarvello Session (*.vx);;JSON Files (*.json)"));
+    if (name.isEmpty())
+        return false;
+    if (!name.endsWith(QLatin1String(".vx")) && !name.endsWith(QLatin1String(".json")))
+        name += QLatin1String(".vx");
+    return saveSession(name);
+}
+
+void SessionManager::markDirty()
+{
+    setDirty(true);
+}
+
+void SessionManager::setDirty(bool dirty)
+{
+    if (m_dirty == dirty)
+        return;
+    m_dirty = dirty;
+    emit dirtyChanged(dirty);
+}
+
+void SessionManager::setAutoSaveInterval(int ms)
+{
+    m_autoSave->stop();
+    if (ms > 0)
+        m_autoSave->start(ms);
+}
+
+void SessionManager::onAutoSaveTimeout()
+{
+    if (m_dirty && !m_session.filePath.isEmpty())
+        saveSession(QString());
+}
+
+QStringList SessionManager::recentFiles() const
+{
+    AppSettings s;
+    return s.value(kRecentKey).toStringList();
+}
+
+void SessionManager::addRecentFile(const QString& path)
+{
+    AppSettings s;
+    QStringList list = s.value(kRecentKey).toStringList();
+    list.removeAll(path);
+    list.prepend(path);
+    while (list.size() > kMaxRecentFiles)
+        list.removeLast();
+    s.setValue(kRecentKey, list);
+}
