@@ -1,0 +1,90 @@
+#pragma once
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <functional>
+
+// Decoding of a button's range to the pre-decoded engines' PCM: 16-bit signed
+// little-endian stereo 44100 Hz, 4 bytes a frame, no header.
+//
+// Range arguments are seconds from the start of the file: in (trim start) and
+// out (trim end; a value not above in + 0.01 means up to the end). The byte
+// limit trunc(44100 * (out - in) * 4) is rounded down to whole frames.
+
+// The file's range as raw PCM with the gain applied; empty when the file
+// cannot be decoded. Reentrant, any thread.
+QByteArray decodePcmMF_stereo(const QString& path, double in, double out, float gain);
+
+namespace PcmDecode {
+
+constexpr int kBytesPerFrame = 4;
+constexpr int kRate = 44100;
+
+// The decode of the pre-decoded engine: decodePcmMF_stereo, and when that
+// gives nothing, for a path whose suffix is "wav" in any case, the whole file
+// image (RIFF header included) with the gain applied to its data chunk. That
+// fallback takes only a 16-bit PCM, 2-channel, 44100 Hz WAV; any other WAV
+// gives an empty result (it would otherwise play at the wrong speed or as
+// noise). The range is not applied to the fallback. Reentrant.
+QByteArray decodePcm(const QString& path, double in, double out, float gain);
+
+// The fallback alone: the file image of a 16-bit stereo 44100 Hz PCM WAV
+// with the gain applied to its samples; empty for anything else.
+QByteArray readWavImage(const QString& path, float gain);
+// The same file's samples alone, without the header (a raw block).
+QByteArray readWavSamples(const QString& path, float gain);
+
+// Where the samples of a RIFF image lie: the data chunk found by the chunk
+// walker, its length cut to the image and to whole frames. False when the
+// image holds no 16-bit stereo 44100 Hz PCM data. Callers that build playback
+// buffers from a RIFF image use this instead of searching for "data".
+bool locateRiffSamples(const QByteArray& image, qsizetype* offset, qsizetype* length);
+
+// The byte limit for a range: -1 for none (out not above in + 0.01), else
+// trunc(44100 * (out - in) * 4) rounded down to whole frames (0 or more).
+qint64 rangeByteLimit(double in, double out);
+
+// Every 16-bit sample of bytes [offset, offset + length) (whole samples only)
+// becomes clamp(trunc(sample * gain), -32768, 32767) in single precision;
+// nothing happens when |gain - 1| <= 0.01.
+void applyGain(QByteArray& block, qsizetype offset, qsizetype length, float gain);
+inline void applyGain(QByteArray& block, float gain) { applyGain(block, 0, block.size(), gain); }
+
+// The decode cache key: path|in|out|gain, each number with three decimals
+// (the gain widened to double first).
+QString cacheKey(const QString& path, double in, double out, float gain);
+
+// A bounded FIFO cache in front of a decoder (by default decodePcm). At most
+// capacity entries; the oldest inserted goes first; empty blocks are never
+// stored. The lock is never held while decoding, so two requests for one key
+// may decode at once; the first to finish is stored and the later one returns
+// its own block. Blocks are shared (no copy on a hit). Thread-safe.
+class DecodeCache
+{
+public:
+    using Decoder = std::function<QByteArray(const QString&, double, double, float)>;
+    static constexpr int kDefaultCapacity = 200;
+
+    explicit DecodeCache(int capacity = kDefaultCapacity, Decoder decoder = {});
+
+    QByteArray decodeCached(const QString& path, double in, double out, float gain);
+    // decodeCached after lowering the calling thread to QThread::IdlePriority
+    // (for the engine's decode pool).
+    QByteArray decodeCachedAtIdle(const QString& path, double in, double out, float gain);
+
+    bool contains(const QString& key) const;
+    int size() const;
+    QList<QString> keys() const;    // oldest first
+    void clear();
+
+private:
+    mutable QMutex m_mx;
+    QHash<QString, QByteArray> m_blocks;
+    QList<QString> m_order;
+    int m_capacity;
+    Decoder m_decoder;
+};
+
+} // namespace PcmDecode

@@ -1,0 +1,46 @@
+#pragma once
+#include <QByteArray>
+
+#include "AudioOutput.h"
+
+typedef struct _snd_pcm snd_pcm_t;
+struct pollfd;
+
+// The ALSA backend. Shared mode opens the device through ALSA's conversions
+// (plug, or the sound server's plugin); exclusive mode asks the device for
+// the exact format without automatic resampling or conversion and fails when
+// it is not taken. Underruns (EPIPE) and suspends (ESTRPIPE) are recovered
+// here and counted; only a device that is gone is reported (isDeviceLost).
+class AlsaOutput : public AudioOutput
+{
+public:
+    ~AlsaOutput() override;
+
+    // Opens the device that AudioDevices maps the id to; an id that does not
+    // open falls back to "default". nullptr with a reason on failure.
+    static std::unique_ptr<AlsaOutput> open(const AudioOutputConfig& config, QString* error,
+                                            AudioOutputConfig* closest = nullptr);
+    // As mixRate() of AudioOutput, for an ALSA device.
+    static int deviceMixRate(const QByteArray& deviceId);
+
+    Backend backend() const override { return Backend::Alsa; }
+    bool start() override;
+    void stop() override;
+    WaitResult waitForPeriod(int timeoutMs) override;
+    int padding() override;
+    void* getBuffer(int frames) override;
+    bool releaseBuffer(int frames, bool silent) override;
+
+private:
+    explicit AlsaOutput(const AudioOutputConfig& config);
+    bool openDevice(const QByteArray& alsaName, QString* error, AudioOutputConfig* closest);
+    // Recovers from err (EPIPE, ESTRPIPE); false when the device is lost.
+    bool recover(int err);
+    int availFrames();
+
+    snd_pcm_t* m_pcm = nullptr;
+    QByteArray m_scratch;
+    pollfd* m_fds = nullptr;    // [0] the wake event, then the device's
+    int m_nfds = 0;
+    int m_got = 0;
+};

@@ -1,0 +1,33 @@
+#pragma once
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// The one place that turns the device ids Qt Multimedia reports
+// (QAudioDevice::id(): on Linux a sound-server sink name, or an ALSA name
+// when Qt talks to ALSA) into ALSA device names, and lists ALSA outputs.
+namespace AudioDevices {
+
+struct Output
+{
+    QByteArray id;          // the id as Qt would report it
+    QString alsaName;       // what ALSA opens
+    QString description;
+};
+
+// The ALSA name for a Qt device id:
+// - empty: "default";
+// - an ALSA name ("default", "sysdefault", "pulse", "hw:...", "plughw:...",
+//   "front:...", "dmix...", or any name ALSA lists): itself;
+// - anything else is taken as a sound-server sink name and routed through
+//   ALSA's pulse plugin: "pulse:DEVICE=<id>" (only for ids of safe
+//   characters; others give "default").
+QString alsaNameForId(const QByteArray& qtId);
+
+// Whether ALSA's configuration defines the pulse plugin PCM.
+bool hasPulsePlugin();
+
+// The ALSA outputs ALSA's name hints list, "default" first.
+QList<Output> outputs();
+
+} // namespace AudioDevices
