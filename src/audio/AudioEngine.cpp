@@ -1,0 +1,644 @@
+#include "AudioEngine.h"
+
+#include <QAudioOutput>
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+
+#include "AppSettings.h"
+#include "DrumEngine.h"
+
+namespace {
+
+// NaN and infinities from a bad caller become the lower bound.
+double bounded(double v, double lo, double hi)
+{
+    if (!std::isfinite(v))
+        return lo;
+    return std::clamp(v, lo, hi);
+}
+
+int stepsFor(double ms)
+{
+    return std::max(1, int(ms * 0.0625));
+}
+
+} // namespace
+
+AudioEngine* AudioEngine::s_instance = nullptr;
+
+AudioEngine::AudioEngine(QObject* parent)
+    : QObject(parent)
+{
+    AppSettings s;
+    m_defaultDevice = s.value(QStringLiteral("audio/device")).toString();
+}
+
+AudioEngine::~AudioEngine()
+{
+    for (PlaybackSlot* s : std::as_const(m_slots)) {
+        if (s->player)
+            detachPlayer(s->player);
+        delete s;
+    }
+    m_slots.clear();
+    if (s_instance == this)
+        s_instance = nullptr;
+}
+
+AudioEngine* AudioEngine::instance()
+{
+    if (!s_instance)
+        s_instance = new AudioEngine(nullptr);
+    return s_instance;
+}
+
+// ---- output level -------------------------------------------------------
+
+double AudioEngine::appliedVolume(const PlaybackSlot& s) const
+{
+    return bounded(s.volume * m_globalVolume, 0.0, 2.0);
+}
+
+// The level the output plays at: the button volume times the master volume,
+// shaped by whichever envelopes run (fade-in, the fade-out before the end, a
+// stop fade), limited to what an output can do.
+double AudioEngine::outputLevel(const PlaybackSlot& s) const
+{
+    const double applied = appliedVolume(s);
+    double v = applied;
+    if (s.fadeInTimer && s.fadeInSteps > 0)
+        v = std::min(v, s.fadeInTick * (applied / s.fadeInSteps));
+    if (s.endFade < 1.0)
+        v = std::min(v, applied * s.endFade);
+    v = std::clamp(v, 0.0, 1.0);
+    if (s.stopFading) {
+        const double left = s.stopFadeSteps > 0 ? 1.0 - double(s.stopFadeTick) / s.stopFadeSteps : 0.0;
+        v = std::min(v, std::min(applied, 1.0) * s.stopFadeFrom * std::max(0.0, left));
+    }
+    return std::clamp(v, 0.0, 1.0);
+}
+
+void AudioEngine::applyOutput(PlaybackSlot& s)
+{
+    if (s.output)
+        s.output->setVolume(float(outputLevel(s)));
+}
+
+// ---- play ---------------------------------------------------------------
+
+QUrl AudioEngine::sourceUrl(const QString& path)
+{
+    if (path.startsWith(QLatin1String("http")))
+        return QUrl(path);
+    return QUrl::fromLocalFile(path);
+}
+
+void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool prepareOnly)
+{
+    const QString path = button.audioPath;
+    if (path.isEmpty())
+        return;
+    const QString id = button.id;
+    const QString dev = deviceId.isEmpty() ? m_defaultDevice : deviceId;
+
+    killStopFade(id);
+    // An old slot under this id ends now; a fade of it must never reach the new one.
+    if (m_slots.contains(id))
+        stopAtOnce(id);
+
+    auto* s = new PlaybackSlot;
+    s->id = id;
+    s->volume = bounded(button.volume, 0.0, 2.0);
+    s->loop = button.loop;
+    s->prepareOnly = prepareOnly;
+    s->trimIn = button.trimStart;
+    s->trimOut = button.trimEnd;
+    s->fadeInMs = button.fadeIn * 1000.0;
+    s->fadeOutMs = button.fadeOut * 1000.0;
+
+    if (!prepareOnly) {
+        resolveDevice(dev);
+        if (!adoptBuffered(path, dev, *s)) {
+            s->output = m_cachedDevice.isNull() ? new QAudioOutput(this)
+                                                : new QAudioOutput(m_cachedDevice, this);
+            s->player = new QMediaPlayer(this);
+            s->player->setAudioOutput(s->output);
+            s->player->setSource(sourceUrl(path));
+        }
+        applyOutput(*s);
+    } else {
+        s->player = new QMediaPlayer(this);
+        s->player->setSource(sourceUrl(path));
+    }
+    s->active = !prepareOnly;
+    m_slots.insert(id, s);
+
+    QMediaPlayer* player = s->player;
+    connect(player, &QMediaPlayer::playbackStateChanged, this, &AudioEngine::onPlayerStateChanged);
+    connect(player, &QMediaPlayer::errorOccurred, this, &AudioEngine::onPlayerError);
+    connect(player, &QMediaPlayer::positionChanged, this, &AudioEngine::onPositionChanged);
+    connect(player, &QMediaPlayer::mediaStatusChanged, this, &AudioEngine::onMediaStatusChanged);
+
+    if (!prepareOnly) {
+        emit playStarted(id);
+        if (!path.startsWith(QLatin1String("http")) && !m_buffer.contains(path)) {
+            const QAudioDevice device = m_cachedDevice;
+            schedule(kRebufferDelayMs, [this, path, dev, device] {
+                if (!m_buffer.contains(path))
+                    makeBufferEntry(path, dev, device);
+            });
+        }
+    }
+    // A receiver of playStarted may have stopped or replaced the slot.
+    if (m_slots.value(id) != s)
+        return;
+
+    const QMediaPlayer::MediaStatus status = player->mediaStatus();
+    if (player->error() != QMediaPlayer::NoError || status == QMediaPlayer::InvalidMedia) {
+        if (!prepareOnly)
+            queueFailureCheck(player);
+        return;
+    }
+    if (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia) {
+        if (s->trimIn > 0)
+            player->setPosition(qint64(s->trimIn * 1000.0));
+        if (!prepareOnly)
+            player->play();
+    } else if (!prepareOnly) {
+        s->startPending = true;
+    }
+}
+
+void AudioEngine::playRapid(const ButtonData& button, const QString& deviceId)
+{
+    if (button.audioPath.isEmpty())
+        return;
+    cancelFade(button.id);
+    PlaybackSlot* s = slotFor(button.id);
+    if (!s || !s->player || s->player->mediaStatus() == QMediaPlayer::NoMedia
+        || s->player->mediaStatus() == QMediaPlayer::InvalidMedia
+        || s->player->error() != QMediaPlayer::NoError) {
+        play(button, deviceId, false);
+        return;
+    }
+    // Restart the live player: no new pipeline, only a seek and play.
+    s->active = true;
+    s->volume = bounded(button.volume, 0.0, 2.0);
+    s->endFade = 1.0;
+    applyOutput(*s);
+    s->player->setPosition(qint64(button.trimStart * 1000.0));
+    s->player->play();
+}
+
+void AudioEngine::triggerArmed(const ButtonData& button)
+{
+    play(button, QString(), false);
+}
+
+void AudioEngine::seekAndPlay(PlaybackSlot& s)
+{
+    s.player->setPosition(qint64(s.trimIn * 1000.0));
+    s.player->play();
+}
+
+// ---- player reports -----------------------------------------------------
+
+void AudioEngine::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
+{
+    auto* player = qobject_cast<QMediaPlayer*>(sender());
+    PlaybackSlot* s = player ? slotForPlayer(player) : nullptr;
+    if (!s)
+        return;
+    switch (status) {
+    case QMediaPlayer::LoadedMedia:
+    case QMediaPlayer::BufferedMedia:
+        if (s->startPending) {
+            s->startPending = false;
+            if (s->trimIn > 0)
+                player->setPosition(qint64(s->trimIn * 1000.0));
+            player->play();
+        }
+        break;
+    case QMediaPlayer::InvalidMedia:
+        s->startPending = false;
+        failPlayer(player, player->errorString());
+        break;
+    case QMediaPlayer::NoMedia:
+        s->startPending = false;
+        break;
+    default:
+        break;
+    }
+}
+
+void AudioEngine::onPlayerStateChanged(QMediaPlayer::PlaybackState state)
+{
+    auto* player = qobject_cast<QMediaPlayer*>(sender());
+    PlaybackSlot* s = player ? slotForPlayer(player) : nullptr;
+    if (!s)
+        return;
+    if (state == QMediaPlayer::PlayingState) {
+        startFadeIn(*s);
+        return;
+    }
+    if (state != QMediaPlayer::StoppedState)
+        return;
+    if (s->loop) {
+        s->endFade = 1.0;
+        applyOutput(*s);
+        seekAndPlay(*s);
+        return;
+    }
+    const QString id = s->id;
+    if (m_stopFades.contains(id)) {
+        // The sound ran out while fading out: the stop is complete now.
+        finishStop(id);
+        return;
+    }
+    if (!s->active)
+        return;
+    s->active = false;
+    killFadeIn(*s);
+    emit playStopped(id);
+    if (m_slots.isEmpty())
+        emit allStopped();
+    purgeEndedSlot(id);
+}
+
+// Keeps the table of ended slots from growing without end: at most one other
+// ended, stopped slot goes per natural end once there are more than 48.
+void AudioEngine::purgeEndedSlot(const QString& keep)
+{
+    if (m_slots.size() <= kPurgeAbove)
+        return;
+    for (auto it = m_slots.cbegin(); it != m_slots.cend(); ++it) {
+        const PlaybackSlot* o = it.value();
+        if (it.key() == keep || o->active || !o->player)
+            continue;
+        if (o->player->playbackState() == QMediaPlayer::StoppedState) {
+            removeSlot(it.key());
+            return;
+        }
+    }
+}
+
+void AudioEngine::onPositionChanged(qint64 pos)
+{
+    auto* player = qobject_cast<QMediaPlayer*>(sender());
+    PlaybackSlot* s = player ? slotForPlayer(player) : nullptr;
+    if (!s)
+        return;
+    const qint64 dur = player->duration();
+    const qint64 trimOutMs = s->trimOut > 0 ? qint64(s->trimOut * 1000.0) : 0;
+
+    if (s->fadeOutMs > 10 && s->output) {
+        const qint64 end = trimOutMs > 0 ? trimOutMs : (dur > 0 ? dur : 0);
+        if (end > 0) {
+            const qint64 fadeStart = end - qint64(s->fadeOutMs);
+            if (pos >= fadeStart && pos < end) {
+                const double f = double(pos - fadeStart) / s->fadeOutMs;
+                s->endFade = f > 1.0 ? 0.0 : (f <= 0.0 ? 1.0 : 1.0 - f);
+                applyOutput(*s);
+            } else if (pos < fadeStart && s->endFade < 1.0) {
+                // Back before the fade (a loop or a seek): full level again.
+                s->endFade = 1.0;
+                applyOutput(*s);
+            }
+        }
+    }
+
+    if (s->trimOut > 0 && pos >= trimOutMs) {
+        if (s->loop) {
+            s->endFade = 1.0;
+            applyOutput(*s);
+            seekAndPlay(*s);
+        } else {
+            const QString id = s->id;
+            s->loop = false;
+            removeSlot(id);
+            emitStoppedAndMaybeAll(id);
+        }
+        return;
+    }
+    emit positionChanged(s->id, pos, dur);
+}
+
+void AudioEngine::onPlayerError(QMediaPlayer::Error error, const QString& errorString)
+{
+    if (error == QMediaPlayer::NoError)
+        return;
+    auto* player = qobject_cast<QMediaPlayer*>(sender());
+    if (player)
+        failPlayer(player, errorString);
+}
+
+// A player that cannot play ends its slot: the error is reported, and a slot
+// that counted as playing reports its stop so the display does not stay lit.
+void AudioEngine::failPlayer(QMediaPlayer* player, const QString& errorString)
+{
+    PlaybackSlot* s = slotForPlayer(player);
+    if (!s)
+        return;
+    const QString id = s->id;
+    const bool wasActive = s->active;
+    const QString why = errorString.isEmpty() ? tr("The file cannot be played") : errorString;
+    removeSlot(id);
+    emit playbackError(id, why);
+    if (wasActive)
+        emitStoppedAndMaybeAll(id);
+}
+
+// A player that failed before we listened to it (an adopted pre-buffered
+// player, or a back end that reports during setSource) is reported from the
+// event loop, after the caller has finished announcing the start.
+void AudioEngine::queueFailureCheck(QMediaPlayer* player)
+{
+    QPointer<QMediaPlayer> p(player);
+    QMetaObject::invokeMethod(
+        this,
+        [this, p] {
+            if (p)
+                failPlayer(p, p->errorString());
+        },
+        Qt::QueuedConnection);
+}
+
+// ---- fades --------------------------------------------------------------
+
+void AudioEngine::startFadeIn(PlaybackSlot& s)
+{
+    if (s.fadeInMs <= 10 || s.fadeInTimer || !s.output)
+        return;
+    s.fadeInTick = 0;
+    s.fadeInSteps = stepsFor(s.fadeInMs);
+    auto* timer = new QTimer(this);
+    timer->setInterval(kFadeTickMs);
+    s.fadeInTimer = timer;
+    applyOutput(s);
+    const QString id = s.id;
+    connect(timer, &QTimer::timeout, this, [this, id, timer] { fadeInTick(id, timer); });
+    timer->start();
+}
+
+void AudioEngine::fadeInTick(const QString& id, QTimer* timer)
+{
+    PlaybackSlot* s = slotFor(id);
+    if (!s || s->fadeInTimer != timer) {
+        timer->stop();
+        timer->deleteLater();
+        return;
+    }
+    ++s->fadeInTick;
+    const double level = outputLevel(*s);
+    applyOutput(*s);
+    const double target = std::min(appliedVolume(*s), 1.0);
+    if (s->fadeInTick >= s->fadeInSteps || level >= target - 1e-6) {
+        killFadeIn(*s);
+        applyOutput(*s);
+    }
+}
+
+void AudioEngine::killFadeIn(PlaybackSlot& s)
+{
+    if (s.fadeInTimer) {
+        s.fadeInTimer->stop();
+        s.fadeInTimer->deleteLater();
+        s.fadeInTimer = nullptr;
+    }
+    s.fadeInTick = 0;
+    s.fadeInSteps = 0;
+}
+
+void AudioEngine::killStopFade(const QString& id)
+{
+    if (QTimer* t = m_stopFades.take(id)) {
+        t->stop();
+        t->deleteLater();
+    }
+}
+
+void AudioEngine::stopFadeTick(const QString& id)
+{
+    PlaybackSlot* s = slotFor(id);
+    if (s) {
+        ++s->stopFadeTick;
+        applyOutput(*s);
+    }
+    if (!s || s->stopFadeTick >= s->stopFadeSteps)
+        finishStop(id);
+}
+
+void AudioEngine::finishStop(const QString& id)
+{
+    killStopFade(id);
+    removeSlot(id);
+    emitStoppedAndMaybeAll(id);
+}
+
+// ---- stopping -----------------------------------------------------------
+
+void AudioEngine::detachPlayer(QMediaPlayer* player)
+{
+    QObject::disconnect(player, nullptr, this, nullptr);
+}
+
+void AudioEngine::emitStoppedAndMaybeAll(const QString& id)
+{
+    emit playStopped(id);
+    if (m_slots.isEmpty())
+        emit allStopped();
+}
+
+void AudioEngine::stopAtOnce(const QString& id)
+{
+    removeSlot(id);
+    emitStoppedAndMaybeAll(id);
+}
+
+void AudioEngine::stop(const QString& id)
+{
+    PlaybackSlot* s = slotFor(id);
+    if (!s)
+        return;
+    // A stop fade already runs for it: that fade ends it, once.
+    if (m_stopFades.contains(id))
+        return;
+    s->loop = false;
+    if (s->stopFadeMs > 0 && s->output) {
+        const double current = s->output->volume();
+        killFadeIn(*s);
+        const double full = std::min(appliedVolume(*s), 1.0);
+        s->stopFadeFrom = full > 0 ? std::clamp(current / full, 0.0, 1.0) : 0.0;
+        s->stopFadeSteps = stepsFor(s->stopFadeMs);
+        s->stopFadeTick = 0;
+        s->stopFading = true;
+        applyOutput(*s);
+        auto* timer = new QTimer(this);
+        timer->setInterval(kFadeTickMs);
+        m_stopFades.insert(id, timer);
+        connect(timer, &QTimer::timeout, this, [this, id] { stopFadeTick(id); });
+        timer->start();
+        return;
+    }
+    stopAtOnce(id);
+}
+
+void AudioEngine::cancelFade(const QString& id)
+{
+    if (PlaybackSlot* s = slotFor(id))
+        killFadeIn(*s);
+    if (m_stopFades.contains(id))
+        finishStop(id);
+}
+
+void AudioEngine::stopAll()
+{
+    for (QTimer* t : std::as_const(m_stopFades)) {
+        t->stop();
+        t->deleteLater();
+    }
+    m_stopFades.clear();
+    const QList<QString> ids = m_slots.keys();
+    for (const QString& id : ids) {
+        PlaybackSlot* s = slotFor(id);
+        if (!s)
+            continue;
+        s->stopFadeMs = 0;
+        removeSlot(id);
+        emit playStopped(id);
+    }
+    if (!ids.isEmpty())
+        emit allStopped();
+}
+
+void AudioEngine::panic()
+{
+    // The shutdown job calls this from a pool thread; players live here.
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, &AudioEngine::panic, Qt::QueuedConnection);
+        return;
+    }
+    for (QTimer* t : std::as_const(m_stopFades)) {
+        t->stop();
+        t->deleteLater();
+    }
+    m_stopFades.clear();
+    const QList<PlaybackSlot*> all = m_slots.values();
+    m_slots.clear();
+    for (PlaybackSlot* s : all) {
+        killFadeIn(*s);
+        if (s->player) {
+            detachPlayer(s->player);
+            s->player->stop();
+            s->player->deleteLater();
+        }
+        if (s->output)
+            s->output->deleteLater();
+        // A handler further up the stack may still hold the record.
+        if (QCoreApplication::instance())
+            QTimer::singleShot(0, QCoreApplication::instance(), [s] { delete s; });
+        else
+            delete s;
+    }
+    emit allStopped();
+}
+
+void AudioEngine::removeSlot(const QString& id)
+{
+    PlaybackSlot* s = m_slots.take(id);
+    if (!s)
+        return;
+    killStopFade(id);
+    killFadeIn(*s);
+    if (s->player) {
+        detachPlayer(s->player);
+        s->player->stop();
+        s->player->deleteLater();
+    }
+    if (s->output)
+        s->output->deleteLater();
+    delete s;
+}
+
+void AudioEngine::notifyPlay(const QString& id)
+{
+    emit playStarted(id);
+}
+
+void AudioEngine::notifyStop(const QString& id)
+{
+    emitStoppedAndMaybeAll(id);
+}
+
+// ---- lookups ------------------------------------------------------------
+
+bool AudioEngine::isPlaying(const QString& id) const
+{
+    const PlaybackSlot* s = m_slots.value(id);
+    return s && s->active;
+}
+
+QList<QString> AudioEngine::playingIds() const
+{
+    return m_slots.keys();
+}
+
+qint64 AudioEngine::durationMs(const QString& id) const
+{
+    const PlaybackSlot* s = m_slots.value(id);
+    return s && s->player ? s->player->duration() : 0;
+}
+
+PlaybackSlot* AudioEngine::slotFor(const QString& id) const
+{
+    return m_slots.value(id);
+}
+
+PlaybackSlot* AudioEngine::slotForPlayer(QMediaPlayer* player) const
+{
+    for (PlaybackSlot* s : m_slots)
+        if (s->player == player)
+            return s;
+    return nullptr;
+}
+
+// ---- volumes ------------------------------------------------------------
+
+void AudioEngine::setButtonVolume(const QString& id, double v)
+{
+    v = bounded(v, 0.0, 2.0);
+    if (PlaybackSlot* s = slotFor(id)) {
+        s->volume = v;
+        applyOutput(*s);
+    }
+    DrumEngine::instance()->setVolumeForId(id, float(v));
+}
+
+void AudioEngine::setButtonFade(const QString& id, double ms)
+{
+    if (PlaybackSlot* s = slotFor(id))
+        s->stopFadeMs = std::isfinite(ms) ? std::max(0.0, ms) : 0.0;
+}
+
+void AudioEngine::setGlobalVolume(double v)
+{
+    m_globalVolume = bounded(v, 0.0, 1.0);
+    for (PlaybackSlot* s : std::as_const(m_slots))
+        applyOutput(*s);
+}
+
+void AudioEngine::setTabVolume(int tab, double v)
+{
+    if (tab < 0)
+        return;
+    m_tabVolumes.insert(tab, bounded(v, 0.0, 1.0));
+}
+
+double AudioEngine::tabVolume(int tab) const
+{
+    return m_tabVolumes.value(tab, 1.0);
+}

@@ -1,0 +1,185 @@
+#pragma once
+#include <QAudioDevice>
+#include <QHash>
+#include <QList>
+#include <QMediaPlayer>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <functional>
+
+#include "Types.h"
+
+class QAudioOutput;
+class QTimer;
+
+// One sound playing (or just ended) under an id: a media player with its own
+// audio output. The engine owns the record; tests reach the player through
+// AudioEngine::slotFor(id)->player.
+struct PlaybackSlot
+{
+    QString id;
+    QMediaPlayer* player = nullptr;   // child of the engine
+    QAudioOutput* output = nullptr;   // child of the engine; null for a prepare-only slot
+    double volume = 1.0;              // the button's own volume, 0 .. 2.0
+    bool loop = false;
+    bool prepareOnly = false;
+    double trimIn = 0;                // seconds; 0: not set
+    double trimOut = 0;               // seconds; 0: not set
+    double stopFadeMs = 0;            // length of the fade of the next stop()
+    double fadeInMs = 0;
+    double fadeOutMs = 0;
+    QTimer* fadeInTimer = nullptr;    // running fade-in, else null
+    bool active = false;              // counts as playing
+
+    // Envelope bookkeeping. The output level is always derived from the
+    // button volume, the master volume and these factors (see outputLevel()).
+    int fadeInTick = 0;
+    int fadeInSteps = 0;
+    double endFade = 1.0;             // 1 - progress of the fade-out before the end
+    bool stopFading = false;
+    int stopFadeTick = 0;
+    int stopFadeSteps = 0;
+    double stopFadeFrom = 1.0;        // level at the start of the stop fade, relative to full
+    bool startPending = false;        // play once the media has loaded
+};
+
+// Plays audio files through Qt Multimedia: one QMediaPlayer with its own
+// QAudioOutput per id (button id, music row id or a reserved id). Answers only
+// through its signals. Lives on the GUI thread.
+class AudioEngine : public QObject
+{
+    Q_OBJECT
+public:
+    // One player made ahead of time for a path, at volume 0.
+    struct BufferEntry
+    {
+        QMediaPlayer* player = nullptr;
+        QAudioOutput* output = nullptr;
+        QString deviceId;             // empty: the system default output
+        quint64 lastUse = 0;          // for dropping the least recently used
+    };
+
+    // How the engine runs work later (pre-buffering, re-buffering, the primed
+    // mark). Tests replace it to see the schedule and run it by hand.
+    using Scheduler = std::function<void(int ms, std::function<void()> work)>;
+
+    static constexpr int kFadeTickMs = 16;
+    static constexpr int kPurgeAbove = 48;        // ended slots kept before purging
+    static constexpr int kPreBufferPerCall = 64;
+    static constexpr int kPreBufferSpacingMs = 20;
+    static constexpr int kMaxBufferEntries = 64;  // live pipelines kept ready
+    static constexpr int kRebufferDelayMs = 500;
+    static constexpr int kWarmupWaitMs = 600;
+
+    explicit AudioEngine(QObject* parent = nullptr);
+    ~AudioEngine() override;
+
+    static AudioEngine* instance();
+
+    // Playback
+    void play(const ButtonData& button, const QString& deviceId, bool prepareOnly = false);
+    void playRapid(const ButtonData& button, const QString& deviceId);
+    void stop(const QString& id);
+    void cancelFade(const QString& id);
+    void stopAll();
+    void panic();
+    void notifyPlay(const QString& id);
+    void notifyStop(const QString& id);
+    void triggerArmed(const ButtonData& button);
+    void preArm(const ButtonData&) {}
+    void clearArmed() {}
+
+    bool isPlaying(const QString& id) const;
+    QList<QString> playingIds() const;
+    qint64 durationMs(const QString& id) const;
+    PlaybackSlot* slotFor(const QString& id) const;
+    PlaybackSlot* slotForPlayer(QMediaPlayer* player) const;
+    void removeSlot(const QString& id);
+    // The timer of a running stop fade, else null.
+    QTimer* stopFadeTimer(const QString& id) const { return m_stopFades.value(id); }
+
+    // Volumes
+    void setButtonVolume(const QString& id, double v);
+    void setButtonFade(const QString& id, double ms);
+    void setGlobalVolume(double v);
+    double globalVolume() const { return m_globalVolume; }
+    void setTabVolume(int tab, double v);
+    double tabVolume(int tab) const;
+
+    // Preparation
+    void preBuffer(const QList<QString>& paths);
+    void clearBuffer();
+    bool isBuffered(const QString& path) const { return m_buffer.contains(path); }
+    const QHash<QString, BufferEntry>& bufferTable() const { return m_buffer; }
+    void setDefaultDevice(const QString& deviceId);
+    QString defaultDeviceId() const { return m_defaultDevice; }
+    QList<QAudioDevice> audioDevices() const;
+    void primeDevice(const QString& deviceId);
+    void resetPrimedDevice(const QString& deviceId);
+    bool isPrimed(const QString& deviceId) const { return m_primed.contains(deviceId); }
+    void warmupBackend();
+    static QString warmupFilePath();
+    QList<float> waveformData(const QString& path, int n);
+    static QList<float> placeholderWaveform(int n);
+
+    // The device of the last resolved device id (null: the default output).
+    QString cachedDeviceId() const { return m_cachedDeviceId; }
+    QAudioDevice cachedDevice() const { return m_cachedDevice; }
+
+    void setScheduler(Scheduler s);
+
+signals:
+    void playStarted(const QString& id);
+    void playStopped(const QString& id);
+    void allStopped();
+    void positionChanged(const QString& id, qint64 positionMs, qint64 durationMs);
+    void playbackError(const QString& id, const QString& errorString);
+    void waveformReady(const QString& path, const QList<float>& peaks);
+
+private slots:
+    void onPlayerStateChanged(QMediaPlayer::PlaybackState state);
+    void onPositionChanged(qint64 pos);
+    void onPlayerError(QMediaPlayer::Error error, const QString& errorString);
+    void onMediaStatusChanged(QMediaPlayer::MediaStatus status);
+
+private:
+    double appliedVolume(const PlaybackSlot& s) const;
+    double outputLevel(const PlaybackSlot& s) const;
+    void applyOutput(PlaybackSlot& s);
+    void startFadeIn(PlaybackSlot& s);
+    void fadeInTick(const QString& id, QTimer* timer);
+    void stopFadeTick(const QString& id);
+    void finishStop(const QString& id);
+    void killFadeIn(PlaybackSlot& s);
+    void killStopFade(const QString& id);
+    void detachPlayer(QMediaPlayer* player);
+    void stopAtOnce(const QString& id);
+    void emitStoppedAndMaybeAll(const QString& id);
+    void failPlayer(QMediaPlayer* player, const QString& errorString);
+    void queueFailureCheck(QMediaPlayer* player);
+    void seekAndPlay(PlaybackSlot& s);
+    void purgeEndedSlot(const QString& keep);
+
+    void resolveDevice(const QString& deviceId);
+    bool adoptBuffered(const QString& path, const QString& deviceId, PlaybackSlot& s);
+    void makeBufferEntry(const QString& path, const QString& deviceId, const QAudioDevice& device);
+    void dropBufferEntry(BufferEntry& e);
+    void schedule(int ms, std::function<void()> work);
+    static QUrl sourceUrl(const QString& path);
+
+    static AudioEngine* s_instance;
+
+    QHash<QString, PlaybackSlot*> m_slots;
+    QHash<QString, QTimer*> m_stopFades;
+    QString m_defaultDevice;
+    QString m_cachedDeviceId;
+    QAudioDevice m_cachedDevice;
+    double m_globalVolume = 0.85;
+    QHash<int, double> m_tabVolumes;
+    QHash<QString, BufferEntry> m_buffer;
+    quint64 m_bufferClock = 0;
+    QSet<QString> m_primed;
+    QHash<QString, QList<float>> m_waveforms;
+    Scheduler m_scheduler;
+};

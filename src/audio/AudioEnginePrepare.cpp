@@ -1,0 +1,290 @@
+// The preparing half of AudioEngine: players made ahead of time, output device
+// resolution, the primed mark, the back-end warm-up and waveform peaks.
+#include "AudioEngine.h"
+
+#include <QAudioOutput>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QMediaDevices>
+#include <QTimer>
+#include <QtEndian>
+#include <cmath>
+
+#include "WaveformDecoder.h"
+
+namespace {
+
+void put32(QByteArray& b, quint32 v)
+{
+    char c[4];
+    qToLittleEndian(v, c);
+    b.append(c, 4);
+}
+
+void put16(QByteArray& b, quint16 v)
+{
+    char c[2];
+    qToLittleEndian(v, c);
+    b.append(c, 2);
+}
+
+// 50 ms of silence: mono, 8000 Hz, 16-bit PCM; 844 bytes in all.
+QByteArray warmupWav()
+{
+    constexpr quint32 dataBytes = 800;
+    QByteArray b;
+    b.reserve(44 + int(dataBytes));
+    b.append("RIFF", 4);
+    put32(b, 36 + dataBytes);
+    b.append("WAVE", 4);
+    b.append("fmt ", 4);
+    put32(b, 16);
+    put16(b, 1);
+    put16(b, 1);
+    put32(b, 8000);
+    put32(b, 16000);
+    put16(b, 2);
+    put16(b, 16);
+    b.append("data", 4);
+    put32(b, dataBytes);
+    b.append(QByteArray(int(dataBytes), '\0'));
+    return b;
+}
+
+QAudioDevice findOutput(const QString& deviceId)
+{
+    const QByteArray want = deviceId.toUtf8();
+    const QList<QAudioDevice> outs = QMediaDevices::audioOutputs();
+    for (const QAudioDevice& d : outs)
+        if (d.id() == want)
+            return d;
+    return QAudioDevice();
+}
+
+} // namespace
+
+void AudioEngine::setScheduler(Scheduler s)
+{
+    m_scheduler = std::move(s);
+}
+
+void AudioEngine::schedule(int ms, std::function<void()> work)
+{
+    if (m_scheduler)
+        m_scheduler(ms, std::move(work));
+    else
+        QTimer::singleShot(ms, this, std::move(work));
+}
+
+// ---- devices ------------------------------------------------------------
+
+void AudioEngine::resolveDevice(const QString& deviceId)
+{
+    if (deviceId == m_cachedDeviceId)
+        return;
+    m_cachedDeviceId = deviceId;
+    m_cachedDevice = QAudioDevice();
+    if (!deviceId.isEmpty())
+        m_cachedDevice = findOutput(deviceId);
+}
+
+void AudioEngine::setDefaultDevice(const QString& deviceId)
+{
+    m_defaultDevice = deviceId;
+}
+
+QList<QAudioDevice> AudioEngine::audioDevices() const
+{
+    return QMediaDevices::audioOutputs();
+}
+
+void AudioEngine::primeDevice(const QString& deviceId)
+{
+    if (deviceId.isEmpty() || m_primed.contains(deviceId) || findOutput(deviceId).isNull())
+        return;
+    m_primed.insert(deviceId);
+    schedule(30000, [this, deviceId] { m_primed.remove(deviceId); });
+}
+
+void AudioEngine::resetPrimedDevice(const QString& deviceId)
+{
+    m_primed.remove(deviceId);
+}
+
+// ---- pre-buffer table ---------------------------------------------------
+
+void AudioEngine::preBuffer(const QList<QString>& paths)
+{
+    int delay = 0;
+    int count = 0;
+    QSet<QString> seen;
+    for (const QString& path : paths) {
+        if (path.isEmpty())
+            continue;
+        auto it = m_buffer.find(path);
+        if (it != m_buffer.end()) {
+            it->lastUse = ++m_bufferClock;
+            continue;
+        }
+        if (seen.contains(path))
+            continue;
+        seen.insert(path);
+        if (count >= kPreBufferPerCall)
+            continue;
+        schedule(delay, [this, path] {
+            if (!m_buffer.contains(path))
+                makeBufferEntry(path, QString(), QAudioDevice());
+        });
+        delay += kPreBufferSpacingMs;
+        ++count;
+    }
+}
+
+void AudioEngine::makeBufferEntry(const QString& path, const QString& deviceId, const QAudioDevice& device)
+{
+    if (m_buffer.contains(path))
+        return;
+    // Each entry is a live pipeline with its own threads and stream: keep the
+    // most recently used ones only.
+    while (m_buffer.size() >= kMaxBufferEntries) {
+        auto oldest = m_buffer.begin();
+        for (auto it = m_buffer.begin(); it != m_buffer.end(); ++it)
+            if (it->lastUse < oldest->lastUse)
+                oldest = it;
+        dropBufferEntry(*oldest);
+        m_buffer.erase(oldest);
+    }
+    BufferEntry e;
+    e.output = device.isNull() ? new QAudioOutput(this) : new QAudioOutput(device, this);
+    e.output->setVolume(0);
+    e.player = new QMediaPlayer(this);
+    e.player->setAudioOutput(e.output);
+    e.player->setSource(QUrl::fromLocalFile(path));
+    e.deviceId = deviceId;
+    e.lastUse = ++m_bufferClock;
+    m_buffer.insert(path, e);
+}
+
+void AudioEngine::dropBufferEntry(BufferEntry& e)
+{
+    if (e.player) {
+        e.player->stop();
+        e.player->deleteLater();
+        e.player = nullptr;
+    }
+    if (e.output) {
+        e.output->deleteLater();
+        e.output = nullptr;
+    }
+}
+
+bool AudioEngine::adoptBuffered(const QString& path, const QString& deviceId, PlaybackSlot& s)
+{
+    auto it = m_buffer.find(path);
+    if (it == m_buffer.end())
+        return false;
+    BufferEntry e = it.value();
+    m_buffer.erase(it);
+    if (e.deviceId != deviceId || !e.player || !e.output) {
+        dropBufferEntry(e);
+        return false;
+    }
+    e.player->setParent(this);
+    e.output->setParent(this);
+    e.player->setAudioOutput(e.output);
+    s.player = e.player;
+    s.output = e.output;
+    return true;
+}
+
+void AudioEngine::clearBuffer()
+{
+    for (auto it = m_buffer.begin(); it != m_buffer.end(); ++it)
+        dropBufferEntry(*it);
+    m_buffer.clear();
+}
+
+// ---- warm-up ------------------------------------------------------------
+
+QString AudioEngine::warmupFilePath()
+{
+    return QDir::tempPath() + QStringLiteral("/TarvelloRuzoru_Cache/warmup_silence.wav");
+}
+
+// Plays a short silent file once so that the media back end has loaded its
+// plugins and opened the sound server before the first real press.
+void AudioEngine::warmupBackend()
+{
+    const QString file = warmupFilePath();
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    if (!QFile::exists(file)) {
+        QFile f(file);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(warmupWav());
+    }
+    if (!QFile::exists(file))
+        return;
+
+    QAudioOutput output;
+    output.setVolume(0);
+    QMediaPlayer player;
+    player.setAudioOutput(&output);
+    player.setSource(QUrl::fromLocalFile(file));
+
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    bool playing = false;
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(&player, &QMediaPlayer::playbackStateChanged, &loop, [&](QMediaPlayer::PlaybackState st) {
+        if (st == QMediaPlayer::PlayingState) {
+            playing = true;
+            loop.quit();
+        }
+    });
+    player.play();
+    // Some back ends report playing from within play(); a quit before exec() would be lost.
+    if (!playing) {
+        timer.start(kWarmupWaitMs);
+        loop.exec();
+    }
+    timer.stop();
+    player.stop();
+}
+
+// ---- waveform -----------------------------------------------------------
+
+QList<float> AudioEngine::placeholderWaveform(int n)
+{
+    QList<float> out;
+    if (n < 1)
+        return out;
+    out.reserve(n);
+    for (int i = 0; i < n; ++i) {
+        const double t = double(i) / n * M_PI;
+        double v = std::sin(7 * t) * 0.25 * std::sin(t) + 0.35
+                   + 0.12 * std::sin(19 * t) * std::fabs(std::sin(2.7 * t));
+        if (v > 0.95)
+            v = 0.95;
+        if (v <= 0.1)
+            v = 0.1;
+        out.append(float(v));
+    }
+    return out;
+}
+
+QList<float> AudioEngine::waveformData(const QString& path, int n)
+{
+    auto it = m_waveforms.constFind(path);
+    if (it != m_waveforms.constEnd())
+        return it.value();
+    if (n < 1)
+        return {};
+    QList<float> peaks = WaveformDecoder::decode(path, n);
+    if (peaks.isEmpty())
+        peaks = placeholderWaveform(n);
+    m_waveforms.insert(path, peaks);
+    return peaks;
+}
