@@ -1,0 +1,515 @@
+#include "DirectSoundEngine.h"
+
+#include "AudioOutput.h"
+#include "OpLog.h"
+
+#include <QCoreApplication>
+#include <QFutureWatcher>
+#include <QMutexLocker>
+#include <QThread>
+#include <QThreadPool>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+QString hexCode(quint32 code)
+{
+    return QString::number(code, 16);
+}
+
+// The engine's own decode pool, made on the first preload that decodes.
+QThreadPool* decodePool()
+{
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        const int ideal = QThread::idealThreadCount();
+        p->setMaxThreadCount(ideal > 13 ? 6 : std::max(2, ideal / 2));
+        return p;
+    }();
+    return pool;
+}
+
+} // namespace
+
+DirectSoundEngine* DirectSoundEngine::instance()
+{
+    static DirectSoundEngine* s_instance = new DirectSoundEngine(QCoreApplication::instance());
+    return s_instance;
+}
+
+DirectSoundEngine::DirectSoundEngine(QObject* parent)
+    : QObject(parent), m_decodeCache(std::make_shared<PcmDecode::DecodeCache>())
+{
+}
+
+DirectSoundEngine::~DirectSoundEngine()
+{
+    shutdown();
+}
+
+int DirectSoundEngine::dsVolume(float v)
+{
+    if (!(v > 0.0f)) // also NaN
+        return BufferMixer::kVolumeMin;
+    if (v >= 1.0f)
+        return BufferMixer::kVolumeMax;
+    const float db = 2000.0f * std::log10(v);
+    const float t = std::trunc(db);
+    if (t <= float(BufferMixer::kVolumeMin))
+        return BufferMixer::kVolumeMin;
+    return std::min(int(t), BufferMixer::kVolumeMax);
+}
+
+QByteArray DirectSoundEngine::decodePcm(const QString& path, double in, double out, float gain)
+{
+    return PcmDecode::decodePcm(path, in, out, gain);
+}
+
+QByteArray DirectSoundEngine::decodePcmCached(const QString& path, double in, double out, float gain)
+{
+    return m_decodeCache->decodeCached(path, in, out, gain);
+}
+
+void DirectSoundEngine::setDecoder(PcmDecode::DecodeCache::Decoder decoder)
+{
+    m_decodeCache = std::make_shared<PcmDecode::DecodeCache>(PcmDecode::DecodeCache::kDefaultCapacity,
+                                                             std::move(decoder));
+}
+
+void DirectSoundEngine::setOutputFactory(OutputFactory factory)
+{
+    m_outputFactory = std::move(factory);
+}
+
+std::unique_ptr<AudioOutput> DirectSoundEngine::makeOutput() const
+{
+    if (m_outputFactory)
+        return m_outputFactory();
+    const AudioOutputConfig config = BufferMixer::outputConfig();
+    // Only a backend asked for by name, else the sound card: the null output
+    // that other engines fall back to would swallow every press here, while
+    // AudioEngine could still have played it.
+    const AudioOutput::Backend backend =
+        AudioOutput::backendForced() ? AudioOutput::preferredBackend() : AudioOutput::Backend::Alsa;
+    return AudioOutput::openBackend(backend, config);
+}
+
+// --- Initialisation ---------------------------------------------------------
+
+bool DirectSoundEngine::init(void* windowHandle)
+{
+    Q_UNUSED(windowHandle);
+    if (m_ready)
+        return true;
+
+    auto fail = [this](const QString& reason) {
+        // The main window retries every 300 ms: log a reason once, not each time.
+        if (reason != m_lastInitFailure) {
+            m_lastInitFailure = reason;
+            VX_LOG(QStringLiteral("[DSE] init failed: ") + reason);
+        }
+        emit initFailed(reason);
+        return false;
+    };
+
+    auto mixer = std::make_unique<BufferMixer>();
+    const BufferMixer::Result opened = mixer->open(makeOutput());
+    if (opened != BufferMixer::Ok)
+        return fail(QStringLiteral("DirectSoundCreate8 failed: 0x%1").arg(hexCode(opened)));
+
+    // Taking the device for playback may fail once while it is busy: one retry.
+    BufferMixer::Result started = mixer->start();
+    if (started != BufferMixer::Ok)
+        started = mixer->start();
+    if (started != BufferMixer::Ok)
+        return fail(QStringLiteral("SetCooperativeLevel failed: 0x%1").arg(hexCode(started)));
+
+    m_mixer = std::move(mixer);
+    m_lastInitFailure.clear();
+    m_ready = true;
+    VX_LOG(QStringLiteral("[DSE] ready on %1").arg(m_mixer->output()->deviceName()));
+    return true;
+}
+
+bool DirectSoundEngine::reopenOutput()
+{
+    if (!m_mixer)
+        return false;
+    if (m_mixer->open(makeOutput()) != BufferMixer::Ok)
+        return false;
+    return m_mixer->start() == BufferMixer::Ok;
+}
+
+void DirectSoundEngine::playVoice(BufferMixer::Buffer* voice, bool looping)
+{
+    if (m_mixer->play(voice, looping) == BufferMixer::ErrBufferLost) {
+        VX_LOG(QStringLiteral("[DSE] output lost, reopening"));
+        if (reopenOutput())
+            m_mixer->play(voice, looping);
+    }
+}
+
+// --- Preload and slot building ------------------------------------------------
+
+void DirectSoundEngine::preload(const QString& id, const QString& path, double trimIn, double trimOut,
+                                float gain, bool loop, double fadeIn, double fadeOut)
+{
+    Q_UNUSED(fadeIn);
+    Q_UNUSED(fadeOut);
+    if (!m_ready || id.isEmpty() || path.isEmpty())
+        return;
+    {
+        QMutexLocker lock(&m_slotMutex);
+        if (m_slots.contains(id))
+            return;
+    }
+    if (trimOut <= 0.0)
+        trimOut = trimIn + kMaxDecodeSeconds;
+    else if (trimOut - trimIn > kMaxDecodeSeconds)
+        trimOut = trimIn + kMaxDecodeSeconds;
+
+    const quint64 ticket = ++m_nextTicket;
+    m_pending.insert(id, ticket);
+
+    auto* watcher = new QFutureWatcher<QByteArray>(this);
+    connect(watcher, &QFutureWatcher<QByteArray>::finished, this, [=, this] {
+        const QByteArray pcm = watcher->result();
+        watcher->deleteLater();
+        buildSlot(id, ticket, loop, gain, path, pcm);
+    });
+    std::shared_ptr<PcmDecode::DecodeCache> cache = m_decodeCache;
+    watcher->setFuture(QtConcurrent::run(decodePool(), [cache, path, trimIn, trimOut, gain] {
+        return cache->decodeCachedAtIdle(path, trimIn, trimOut, gain);
+    }));
+}
+
+void DirectSoundEngine::buildSlot(const QString& id, quint64 ticket, bool loop, float gain,
+                                  const QString& path, const QByteArray& pcm)
+{
+    // Evicted or cleared while decoding: the result belongs to nothing now.
+    if (!m_pending.contains(id, ticket))
+        return;
+    m_pending.remove(id, ticket);
+    if (!m_mixer)
+        return;
+    if (pcm.isEmpty()) {
+        VX_LOG(QStringLiteral("[DSE] nothing decoded for %1 (%2)").arg(id, path));
+        return;
+    }
+
+    qsizetype offset = 0;
+    qsizetype bytes = 0;
+    if (pcm.startsWith("RIFF")) {
+        if (!PcmDecode::locateRiffSamples(pcm, &offset, &bytes)) {
+            VX_LOG(QStringLiteral("[DSE] no 16-bit stereo 44100 Hz samples in %1 (%2)").arg(id, path));
+            return;
+        }
+    } else {
+        bytes = pcm.size();
+    }
+    bytes -= bytes % BufferMixer::kBytesPerFrame;
+    if (bytes <= 0) {
+        VX_LOG(QStringLiteral("[DSE] nothing decoded for %1 (%2)").arg(id, path));
+        return;
+    }
+
+    {
+        // A second preload of the id finished first: keep what is stored.
+        QMutexLocker lock(&m_slotMutex);
+        if (m_slots.contains(id))
+            return;
+    }
+
+    Slot slot;
+    const BufferMixer::Result hr = m_mixer->createBuffer(pcm, offset, bytes, &slot.master);
+    if (hr != BufferMixer::Ok) {
+        qWarning() << "[DSE] CreateSoundBuffer failed for" << id << "hr=" << hexCode(hr);
+        return;
+    }
+    slot.pcmBytes = quint32(bytes);
+    slot.loop = loop;
+    slot.gain = gain;
+    // The samples carry the button's gain already; the buffer adds only the master.
+    m_mixer->setVolume(slot.master, dsVolume(m_masterVolume));
+    if (!loop) {
+        for (int i = 0; i < kDuplicates; ++i) {
+            BufferMixer::Buffer* dup = nullptr;
+            if (m_mixer->duplicate(slot.master, &dup) == BufferMixer::Ok)
+                slot.duplicates.push_back(dup);
+        }
+    }
+    {
+        QMutexLocker lock(&m_slotMutex);
+        m_slots.insert(id, slot);
+        m_durations.insert(id, qint64(double(slot.pcmBytes) / 176400.0 * 1000.0));
+    }
+    QMetaObject::invokeMethod(this, [this, id] { emit preloadDone(id); }, Qt::QueuedConnection);
+}
+
+bool DirectSoundEngine::isReady(const QString& id) const
+{
+    QMutexLocker lock(&m_slotMutex);
+    auto it = m_slots.constFind(id);
+    return it != m_slots.constEnd() && it->master;
+}
+
+// --- Starting and stopping ----------------------------------------------------
+
+bool DirectSoundEngine::trigger(const QString& id, float vol)
+{
+    BufferMixer::Buffer* voice = nullptr;
+    bool loop = false;
+    {
+        QMutexLocker lock(&m_slotMutex);
+        auto it = m_slots.find(id);
+        if (it == m_slots.end() || !it->master || !m_mixer)
+            return false;
+        loop = it->loop;
+        if (loop || it->duplicates.isEmpty()) {
+            voice = it->master;
+        } else {
+            const int n = int(it->duplicates.size());
+            const int index = it->nextDuplicate % n;
+            voice = it->duplicates[index];
+            it->nextDuplicate = (index + 1) % n;
+        }
+    }
+    const int attenuation = dsVolume(vol * m_masterVolume);
+    if (loop) {
+        m_mixer->stop(voice);
+        m_mixer->setCurrentPosition(voice, 0);
+        m_mixer->setVolume(voice, attenuation);
+        playVoice(voice, true);
+    } else {
+        m_mixer->setVolume(voice, attenuation);
+        m_mixer->setCurrentPosition(voice, 0);
+        playVoice(voice, false);
+    }
+    ensureMasterTimers();
+    QMutexLocker lock(&m_slotMutex);
+    m_currentVoice.insert(id, voice);
+    return true;
+}
+
+bool DirectSoundEngine::triggerSingle(const QString& id, float vol)
+{
+    QMutexLocker lock(&m_slotMutex);
+    auto it = m_slots.find(id);
+    if (it == m_slots.end() || !it->master || !m_mixer)
+        return false;
+    for (BufferMixer::Buffer* dup : std::as_const(it->duplicates))
+        m_mixer->stop(dup);
+    m_mixer->stop(it->master);
+    m_mixer->setCurrentPosition(it->master, 0);
+    m_mixer->setVolume(it->master, dsVolume(vol * m_masterVolume));
+    playVoice(it->master, it->loop);
+    m_currentVoice.insert(id, it->master);
+    lock.unlock();
+    ensureMasterTimers();
+    return true;
+}
+
+void DirectSoundEngine::stopSlot(Slot& slot)
+{
+    for (BufferMixer::Buffer* dup : std::as_const(slot.duplicates))
+        m_mixer->stop(dup);
+    m_mixer->stop(slot.master);
+}
+
+void DirectSoundEngine::stop(const QString& id)
+{
+    QMutexLocker lock(&m_slotMutex);
+    m_currentVoice.remove(id);
+    auto it = m_slots.find(id);
+    if (it != m_slots.end() && it->master && m_mixer)
+        stopSlot(*it);
+}
+
+void DirectSoundEngine::stopAll()
+{
+    QMutexLocker lock(&m_slotMutex);
+    if (!m_mixer)
+        return;
+    for (Slot& slot : m_slots) {
+        if (slot.master)
+            stopSlot(slot);
+    }
+}
+
+bool DirectSoundEngine::isPlaying(const QString& id) const
+{
+    QMutexLocker lock(&m_slotMutex);
+    auto it = m_slots.constFind(id);
+    if (it == m_slots.constEnd() || !it->master || !m_mixer)
+        return false;
+    if (m_mixer->status(it->master) & BufferMixer::StatusPlaying)
+        return true;
+    for (BufferMixer::Buffer* dup : it->duplicates) {
+        if (m_mixer->status(dup) & BufferMixer::StatusPlaying)
+            return true;
+    }
+    return false;
+}
+
+bool DirectSoundEngine::isMasterPlaying(const QString& id) const
+{
+    QMutexLocker lock(&m_slotMutex);
+    auto it = m_slots.constFind(id);
+    if (it == m_slots.constEnd() || !it->master || !m_mixer)
+        return false;
+    return m_mixer->status(it->master) & BufferMixer::StatusPlaying;
+}
+
+qint64 DirectSoundEngine::positionMs(const QString& id) const
+{
+    QMutexLocker lock(&m_slotMutex);
+    auto it = m_slots.constFind(id);
+    if (it == m_slots.constEnd() || !it->master || it->pcmBytes == 0 || !m_mixer)
+        return -1;
+    quint32 cursor = 0;
+    m_mixer->currentPosition(it->master, &cursor);
+    return qint64(double(cursor) / double(it->pcmBytes) * double(m_durations.value(id, 0)));
+}
+
+void DirectSoundEngine::setVolume(float v)
+{
+    m_masterVolume = v > 0.0f ? std::min(v, 1.0f) : 0.0f;
+    QMutexLocker lock(&m_slotMutex);
+    if (!m_mixer)
+        return;
+    const int attenuation = dsVolume(m_masterVolume);
+    for (Slot& slot : m_slots) {
+        if (slot.master)
+            m_mixer->setVolume(slot.master, attenuation);
+    }
+}
+
+// --- Timers -------------------------------------------------------------------
+
+void DirectSoundEngine::ensureMasterTimers()
+{
+    if (!m_cleanupTimer) {
+        m_cleanupTimer = new QTimer(this);
+        m_cleanupTimer->setInterval(kCleanupIntervalMs);
+        connect(m_cleanupTimer, &QTimer::timeout, this, &DirectSoundEngine::onCleanupTick);
+        m_cleanupTimer->start();
+    }
+    if (!m_positionTimer) {
+        m_positionTimer = new QTimer(this);
+        m_positionTimer->setInterval(kPositionIntervalMs);
+        connect(m_positionTimer, &QTimer::timeout, this, &DirectSoundEngine::onPositionTick);
+        m_positionTimer->start();
+    }
+}
+
+void DirectSoundEngine::onPositionTick()
+{
+    QMutexLocker lock(&m_slotMutex);
+    QStringList ended;
+    for (auto it = m_currentVoice.constBegin(); it != m_currentVoice.constEnd(); ++it) {
+        BufferMixer::Buffer* voice = it.value();
+        if (!voice || !m_mixer || !(m_mixer->status(voice) & BufferMixer::StatusPlaying)) {
+            ended.append(it.key());
+            continue;
+        }
+        quint32 cursor = 0;
+        m_mixer->currentPosition(voice, &cursor);
+        const quint32 size = m_slots.value(it.key()).pcmBytes;
+        if (size == 0)
+            continue;
+        const qint64 duration = m_durations.value(it.key(), 0);
+        const qint64 pos = qint64(double(cursor) / double(size) * double(duration));
+        const QString id = it.key();
+        QMetaObject::invokeMethod(
+            this, [this, id, pos, duration] { emit positionChanged(id, pos, duration); },
+            Qt::QueuedConnection);
+    }
+    for (const QString& id : std::as_const(ended))
+        m_currentVoice.remove(id);
+}
+
+void DirectSoundEngine::onCleanupTick()
+{
+    // Voices that ran out are dropped from the mixer's playing list and
+    // buffers released since the last tick are freed, here on the GUI thread.
+    QMutexLocker lock(&m_slotMutex);
+    if (m_mixer)
+        m_mixer->collect();
+}
+
+// --- Forgetting -------------------------------------------------------------------
+
+void DirectSoundEngine::releaseSlot(Slot& slot)
+{
+    for (BufferMixer::Buffer* dup : std::as_const(slot.duplicates))
+        m_mixer->release(dup);
+    slot.duplicates.clear();
+    if (slot.master) {
+        m_mixer->stop(slot.master);
+        m_mixer->release(slot.master);
+        slot.master = nullptr;
+    }
+}
+
+void DirectSoundEngine::evict(const QString& id)
+{
+    m_pending.remove(id);
+    QMutexLocker lock(&m_slotMutex);
+    auto it = m_slots.find(id);
+    if (it == m_slots.end() || !it->master)
+        return;
+    if (m_mixer)
+        releaseSlot(*it);
+    m_slots.erase(it);
+    m_durations.remove(id);
+    m_currentVoice.remove(id);
+}
+
+void DirectSoundEngine::clearAll()
+{
+    m_pending.clear();
+    QMutexLocker lock(&m_slotMutex);
+    if (m_mixer) {
+        for (Slot& slot : m_slots)
+            releaseSlot(slot);
+    }
+    m_slots.clear();
+    m_durations.clear();
+    m_currentVoice.clear();
+}
+
+void DirectSoundEngine::shutdown()
+{
+    clearAll();
+    m_mixer.reset();
+    m_ready = false;
+}
+
+// --- Views for tests ------------------------------------------------------------
+
+DirectSoundEngine::SlotView DirectSoundEngine::slotView(const QString& id) const
+{
+    QMutexLocker lock(&m_slotMutex);
+    SlotView v;
+    auto it = m_slots.constFind(id);
+    if (it == m_slots.constEnd())
+        return v;
+    v.master = it->master;
+    v.duplicates = it->duplicates;
+    v.nextDuplicate = it->nextDuplicate;
+    v.pcmBytes = it->pcmBytes;
+    v.loop = it->loop;
+    v.gain = it->gain;
+    v.durationMs = m_durations.value(id, 0);
+    return v;
+}
+
+int DirectSoundEngine::slotCount() const
+{
+    QMutexLocker lock(&m_slotMutex);
+    return int(m_slots.size());
+}

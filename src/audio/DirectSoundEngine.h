@@ -1,0 +1,167 @@
+#pragma once
+#include <QByteArray>
+#include <QHash>
+#include <QMultiHash>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+
+#include "BufferMixer.h"
+#include "PcmDecode.h"
+
+class QTimer;
+class AudioOutput;
+
+// The pre-decoded button player. Each ready button keeps its trimmed range
+// (at most 30 seconds) as PCM in a static mixer buffer, plus eight duplicates
+// sharing those samples for the overlapping presses of rapid buttons, so a
+// press costs a volume, a rewind and a play, never a file or a decoder.
+//
+// Not ready until init() succeeds; until then preload() does nothing and
+// every button plays through AudioEngine. It answers by signals only; no
+// signal reports that a sound ended. Every operation belongs to the GUI
+// thread; decoding runs on the engine's own pool at idle priority.
+class DirectSoundEngine : public QObject
+{
+    Q_OBJECT
+public:
+    static DirectSoundEngine* instance();
+    ~DirectSoundEngine() override;
+
+    // Opens the mixer on the output; true when ready (at once when already
+    // ready). The window handle has no use on this platform.
+    bool init(void* windowHandle);
+    bool isInitialized() const { return m_ready; }
+
+    // Decodes [trimIn, trimOut] (at most 30 s; trimOut <= 0 means 30 s from
+    // trimIn) in the background and builds the id's buffers on the GUI
+    // thread, then emits preloadDone. Nothing while not initialised, for an
+    // empty id or path, or when the id already has its buffers. fadeIn and
+    // fadeOut are not used by this engine.
+    void preload(const QString& id, const QString& path, double trimIn, double trimOut, float gain,
+                 bool loop, double fadeIn, double fadeOut);
+    bool isReady(const QString& id) const;
+
+    // A new overlapping voice (rapid buttons): the next duplicate in turn, or
+    // the master restarted, looping, for a looping sound. vol scales the
+    // sound as it was loaded (whose samples already carry its gain).
+    bool trigger(const QString& id, float vol);
+    // Stops the id's voices and plays the master from the start.
+    bool triggerSingle(const QString& id, float vol);
+    // Stops every voice of the id (the master keeps its cursor).
+    void stop(const QString& id);
+    void stopAll();
+    // The master or any duplicate sounds.
+    bool isPlaying(const QString& id) const;
+    bool isMasterPlaying(const QString& id) const;
+    // The master's position in ms, -1 without buffers.
+    qint64 positionMs(const QString& id) const;
+    // Master volume 0..1, applied to every master buffer at once and to
+    // every later start.
+    void setVolume(float v);
+    float volume() const { return m_masterVolume; }
+
+    void evict(const QString& id);
+    void clearAll();
+    // clearAll, then closes the mixer; not ready any more.
+    void shutdown();
+
+    // Linear gain to attenuation in hundredths of a decibel: v <= 0 gives
+    // -10000, v >= 1 gives 0, else trunc(2000 * log10(v)) clamped to
+    // -10000..0, in single precision.
+    static int dsVolume(float v);
+
+    // Starts the 200 ms position timer and the 2000 ms cleanup timer once.
+    void ensureMasterTimers();
+
+    // The decoder and the cached decode behind preload (the cache holds 200
+    // blocks, oldest out first, and lives as long as the engine).
+    static QByteArray decodePcm(const QString& path, double in, double out, float gain);
+    QByteArray decodePcmCached(const QString& path, double in, double out, float gain);
+
+    // --- for tests and benchmarks ---------------------------------------
+
+    // Where init() gets its endpoint. The default opens the backend forced by
+    // TR_AUDIO_OUTPUT, else ALSA only: without a sound device init fails and
+    // the buttons keep playing through AudioEngine rather than into nothing.
+    using OutputFactory = std::function<std::unique_ptr<AudioOutput>()>;
+    void setOutputFactory(OutputFactory factory);
+    // Replaces the decoder behind the cache (and empties the cache); an
+    // empty function restores decodePcm.
+    void setDecoder(PcmDecode::DecodeCache::Decoder decoder);
+    BufferMixer* mixer() const { return m_mixer.get(); }
+
+    struct SlotView
+    {
+        BufferMixer::Buffer* master = nullptr;
+        QVector<BufferMixer::Buffer*> duplicates;
+        int nextDuplicate = 0;
+        quint32 pcmBytes = 0;
+        bool loop = false;
+        float gain = 1.0f;
+        qint64 durationMs = 0;
+    };
+    // A copy of the id's slot; master null when there is none.
+    SlotView slotView(const QString& id) const;
+    int slotCount() const;
+    int pendingPreloads() const { return m_pending.size(); }
+
+    static constexpr int kDuplicates = 8;
+    static constexpr double kMaxDecodeSeconds = 30.0;
+    static constexpr int kPositionIntervalMs = 200;
+    static constexpr int kCleanupIntervalMs = 2000;
+
+signals:
+    void preloadDone(QString id);
+    void positionChanged(QString id, qint64 posMs, qint64 durMs);
+    void initFailed(QString reason);
+
+private slots:
+    void onPositionTick();
+    void onCleanupTick();
+
+private:
+    explicit DirectSoundEngine(QObject* parent);
+
+    struct Slot
+    {
+        BufferMixer::Buffer* master = nullptr;
+        quint32 pcmBytes = 0;
+        bool loop = false;
+        QVector<BufferMixer::Buffer*> duplicates;
+        int nextDuplicate = 0;
+        float gain = 1.0f;
+    };
+
+    void buildSlot(const QString& id, quint64 ticket, bool loop, float gain, const QString& path,
+                   const QByteArray& pcm);
+    void releaseSlot(Slot& slot);
+    void stopSlot(Slot& slot);
+    // Plays on the mixer; a lost output is reopened once and the play tried
+    // again (its result then ignored).
+    void playVoice(BufferMixer::Buffer* voice, bool looping);
+    bool reopenOutput();
+    std::unique_ptr<AudioOutput> makeOutput() const;
+
+    // The decode cache is shared with tasks still running on the pool.
+    std::shared_ptr<PcmDecode::DecodeCache> m_decodeCache;
+    bool m_ready = false;
+    float m_masterVolume = 1.0f;
+    mutable QMutex m_slotMutex;
+    QHash<QString, Slot> m_slots;
+    QHash<QString, qint64> m_durations;
+    QHash<QString, BufferMixer::Buffer*> m_currentVoice;
+    // Preloads in flight by id, each with its ticket; evict and clearAll
+    // drop them so a late result never revives a forgotten sound.
+    QMultiHash<QString, quint64> m_pending;
+    quint64 m_nextTicket = 0;
+    QTimer* m_cleanupTimer = nullptr;
+    QTimer* m_positionTimer = nullptr;
+    std::unique_ptr<BufferMixer> m_mixer;
+    OutputFactory m_outputFactory;
+    QString m_lastInitFailure;
+};

@@ -1,0 +1,536 @@
+#include "BufferMixer.h"
+
+#include "AudioOutput.h"
+#include "RenderThread.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+// ---------------------------------------------------------------------------
+// Buffer state. Everything the render thread may change lives in one 64-bit
+// word, so that a pass and an operation of the owning thread never leave it
+// half-updated: the render thread advances the word with a compare-exchange
+// and simply yields when the owning thread changed it meanwhile (a play, a
+// stop or a new cursor always wins). The generation field makes every change
+// of the owning thread visible to that compare, even one that restores the
+// same cursor and flags.
+namespace {
+constexpr quint64 kCursorMask = 0xffffffffull;
+constexpr quint64 kPlayingBit = 1ull << 32;
+constexpr quint64 kLoopingBit = 1ull << 33;
+constexpr quint64 kGenerationUnit = 1ull << 34;
+
+constexpr int kAccFrames = 2048; // mixing block of the render side
+}
+
+class BufferMixer::Buffer
+{
+public:
+    std::shared_ptr<const QByteArray> memory; // keeps the samples alive; shared by duplicates
+    const qint16* samples = nullptr;
+    quint32 frames = 0;
+    std::atomic<quint64> state{0};
+    std::atomic<float> gain{1.0f};
+    // Owning thread only.
+    int volume = 0;
+    bool listed = false; // in m_playing (and so in the published list)
+};
+
+struct BufferMixer::ActiveList
+{
+    std::vector<Buffer*> items;
+};
+
+struct BufferMixer::Graveyard
+{
+    struct Entry
+    {
+        quint64 stamp;
+        ActiveList* list;
+        Buffer* buffer;
+    };
+    std::deque<Entry> entries; // stamps never decrease front to back
+};
+
+namespace {
+
+// Applies change to the buffer's word on the owning thread, racing only with
+// the render thread's compare-exchange.
+template<typename F>
+void updateState(std::atomic<quint64>& state, F change)
+{
+    quint64 w = state.load(std::memory_order_acquire);
+    for (;;) {
+        const quint64 next = (change(w) & (kGenerationUnit - 1)) | ((w & ~(kGenerationUnit - 1)) + kGenerationUnit);
+        if (state.compare_exchange_weak(w, next, std::memory_order_acq_rel, std::memory_order_acquire))
+            return;
+    }
+}
+
+inline void addScaled(float* acc, const qint16* src, quint32 frames, float gain)
+{
+    const quint32 n = frames * 2;
+    if (gain == 1.0f) {
+        for (quint32 i = 0; i < n; ++i)
+            acc[i] += float(src[i]);
+    } else {
+        for (quint32 i = 0; i < n; ++i)
+            acc[i] += float(src[i]) * gain;
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+BufferMixer::BufferMixer()
+    : m_running(std::make_shared<std::atomic<bool>>(false)),
+      m_graveyard(std::make_unique<Graveyard>()),
+      m_acc(size_t(kAccFrames) * 2, 0.0f),
+      m_renderScratch(size_t(kAccFrames) * 2, 0)
+{
+}
+
+BufferMixer::~BufferMixer()
+{
+    close();
+    if (m_abandoned) {
+        // A render thread that never stopped may still read all of this.
+        (void)m_output.release();
+        return;
+    }
+    delete m_published.exchange(nullptr);
+    for (Buffer* b : m_playing)
+        b->listed = false;
+    m_playing.clear();
+    for (auto& e : m_graveyard->entries) {
+        delete e.list;
+        delete e.buffer;
+    }
+    m_graveyard->entries.clear();
+    // Buffers still held by the caller are the caller's leak; nothing here
+    // keeps a list of them, on purpose (the render side walks only the
+    // playing ones).
+}
+
+float BufferMixer::gainForVolume(int hundredthsDb)
+{
+    if (hundredthsDb <= kVolumeMin)
+        return 0.0f;
+    if (hundredthsDb >= kVolumeMax)
+        return 1.0f;
+    return float(std::pow(10.0, double(hundredthsDb) / 2000.0));
+}
+
+void BufferMixer::setRenderTap(RenderTap tap, void* context)
+{
+    m_tap = tap;
+    m_tapContext = context;
+}
+
+BufferMixer::Stats BufferMixer::stats() const
+{
+    Stats s;
+    s.passes = m_passEnd.load(std::memory_order_acquire);
+    s.framesMixed = m_framesMixed.load(std::memory_order_relaxed);
+    s.lastVisited = m_lastVisited.load(std::memory_order_relaxed);
+    s.maxVisited = m_maxVisited.load(std::memory_order_relaxed);
+    s.buffers = m_bufferCount;
+    return s;
+}
+
+// --- Buffers ---------------------------------------------------------------
+
+BufferMixer::Result BufferMixer::createBuffer(const QByteArray& block, qsizetype offset, qsizetype bytes,
+                                              Buffer** out)
+{
+    if (!out)
+        return ErrInvalidParam;
+    *out = nullptr;
+    if (offset < 0 || bytes <= 0 || bytes % kBytesPerFrame != 0 || offset > block.size()
+        || bytes > block.size() - offset || bytes / kBytesPerFrame > qsizetype(kCursorMask))
+        return ErrInvalidParam;
+    collect();
+
+    auto* b = new (std::nothrow) Buffer;
+    if (!b)
+        return ErrOutOfMemory;
+    if (offset % 2 != 0) {
+        // Samples must sit on 16-bit boundaries; an odd start is copied once.
+        b->memory = std::make_shared<const QByteArray>(block.constData() + offset, bytes);
+        offset = 0;
+    } else {
+        b->memory = std::make_shared<const QByteArray>(block);
+    }
+    b->samples = reinterpret_cast<const qint16*>(b->memory->constData() + offset);
+    b->frames = quint32(bytes / kBytesPerFrame);
+    ++m_bufferCount;
+    *out = b;
+    return Ok;
+}
+
+BufferMixer::Result BufferMixer::duplicate(Buffer* original, Buffer** out)
+{
+    if (!out)
+        return ErrInvalidParam;
+    *out = nullptr;
+    if (!original)
+        return ErrInvalidParam;
+    auto* b = new (std::nothrow) Buffer;
+    if (!b)
+        return ErrOutOfMemory;
+    b->memory = original->memory;
+    b->samples = original->samples;
+    b->frames = original->frames;
+    b->volume = original->volume;
+    b->gain.store(original->gain.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    ++m_bufferCount;
+    *out = b;
+    return Ok;
+}
+
+void BufferMixer::release(Buffer* buffer)
+{
+    if (!buffer)
+        return;
+    updateState(buffer->state, [](quint64 w) { return w & ~(kPlayingBit | kLoopingBit); });
+    if (buffer->listed) {
+        buffer->listed = false;
+        m_playing.erase(std::remove(m_playing.begin(), m_playing.end(), buffer), m_playing.end());
+        publish();
+    }
+    --m_bufferCount;
+    retire(buffer);
+    collect();
+}
+
+BufferMixer::Result BufferMixer::play(Buffer* buffer, bool looping)
+{
+    if (!buffer)
+        return ErrInvalidParam;
+    updateState(buffer->state, [looping](quint64 w) {
+        w |= kPlayingBit;
+        return looping ? (w | kLoopingBit) : (w & ~kLoopingBit);
+    });
+    if (!buffer->listed) {
+        buffer->listed = true;
+        m_playing.push_back(buffer);
+        publish();
+    }
+    collect();
+    // The buffer is marked playing either way; it sounds once a new endpoint runs.
+    return isOutputLost() ? ErrBufferLost : Ok;
+}
+
+BufferMixer::Result BufferMixer::stop(Buffer* buffer)
+{
+    if (!buffer)
+        return ErrInvalidParam;
+    updateState(buffer->state, [](quint64 w) { return w & ~(kPlayingBit | kLoopingBit); });
+    return Ok;
+}
+
+BufferMixer::Result BufferMixer::setCurrentPosition(Buffer* buffer, quint32 bytes)
+{
+    if (!buffer)
+        return ErrInvalidParam;
+    const quint32 frame = bytes / kBytesPerFrame;
+    if (frame >= buffer->frames)
+        return ErrInvalidParam;
+    updateState(buffer->state, [frame](quint64 w) { return (w & ~kCursorMask) | frame; });
+    return Ok;
+}
+
+BufferMixer::Result BufferMixer::currentPosition(const Buffer* buffer, quint32* bytes) const
+{
+    if (!buffer || !bytes)
+        return ErrInvalidParam;
+    *bytes = quint32(buffer->state.load(std::memory_order_acquire) & kCursorMask) * kBytesPerFrame;
+    return Ok;
+}
+
+BufferMixer::Result BufferMixer::setVolume(Buffer* buffer, int hundredthsDb)
+{
+    if (!buffer || hundredthsDb < kVolumeMin || hundredthsDb > kVolumeMax)
+        return ErrInvalidParam;
+    buffer->volume = hundredthsDb;
+    buffer->gain.store(gainForVolume(hundredthsDb), std::memory_order_release);
+    return Ok;
+}
+
+int BufferMixer::volume(const Buffer* buffer) const
+{
+    return buffer ? buffer->volume : kVolumeMin;
+}
+
+quint32 BufferMixer::status(const Buffer* buffer) const
+{
+    if (!buffer)
+        return 0;
+    const quint64 w = buffer->state.load(std::memory_order_acquire);
+    quint32 s = 0;
+    if (w & kPlayingBit) {
+        s |= StatusPlaying;
+        if (w & kLoopingBit)
+            s |= StatusLooping;
+    }
+    return s;
+}
+
+quint32 BufferMixer::sizeBytes(const Buffer* buffer) const
+{
+    return buffer ? buffer->frames * kBytesPerFrame : 0;
+}
+
+// --- Publication and deferred freeing ---------------------------------------
+//
+// The render thread numbers its passes: m_passBegin is raised before a pass
+// reads the published list, m_passEnd set to the same number when the pass
+// is done. Something unpublished now is stamped with the current m_passBegin;
+// a pass that began later has already seen the new list (the exchange and the
+// counter are sequentially consistent), so the thing is free to go once
+// m_passEnd has reached the stamp. With no pass under way that is at once.
+
+void BufferMixer::publish()
+{
+    auto* list = new ActiveList;
+    list->items.reserve(m_playing.size());
+    std::vector<Buffer*> kept;
+    kept.reserve(m_playing.size());
+    for (Buffer* b : m_playing) {
+        if (b->state.load(std::memory_order_acquire) & kPlayingBit) {
+            kept.push_back(b);
+        } else {
+            b->listed = false;
+        }
+    }
+    m_playing.swap(kept);
+    list->items = m_playing;
+    ActiveList* old = m_published.exchange(list, std::memory_order_seq_cst);
+    if (old)
+        retire(old);
+}
+
+quint64 BufferMixer::retireStamp() const
+{
+    return m_passBegin.load(std::memory_order_seq_cst);
+}
+
+void BufferMixer::retire(ActiveList* list)
+{
+    m_graveyard->entries.push_back({retireStamp(), list, nullptr});
+}
+
+void BufferMixer::retire(Buffer* buffer)
+{
+    m_graveyard->entries.push_back({retireStamp(), nullptr, buffer});
+}
+
+void BufferMixer::collect()
+{
+    if (m_abandoned)
+        return;
+    // Drop buffers that ran to their end from the list the render thread walks.
+    for (Buffer* b : m_playing) {
+        if (!(b->state.load(std::memory_order_acquire) & kPlayingBit)) {
+            publish();
+            break;
+        }
+    }
+    const quint64 done = m_passEnd.load(std::memory_order_seq_cst);
+    auto& q = m_graveyard->entries;
+    while (!q.empty() && q.front().stamp <= done) {
+        delete q.front().list;
+        delete q.front().buffer;
+        q.pop_front();
+    }
+}
+
+// --- Mixing -----------------------------------------------------------------
+
+quint32 BufferMixer::mixPass(Buffer* const* voices, quint32 voiceCount, qint16* out, float* acc, int count)
+{
+    if (count <= 0)
+        return 0;
+    std::fill(acc, acc + size_t(count) * 2, 0.0f);
+    for (quint32 v = 0; v < voiceCount; ++v) {
+        Buffer* b = voices[v];
+        quint64 w = b->state.load(std::memory_order_acquire);
+        if (!(w & kPlayingBit))
+            continue;
+        const float gain = b->gain.load(std::memory_order_acquire);
+        const bool looping = w & kLoopingBit;
+        const quint32 frames = b->frames;
+        quint32 cursor = quint32(w & kCursorMask);
+        if (cursor >= frames)
+            cursor = 0;
+        bool playing = true;
+        quint32 left = quint32(count);
+        float* dst = acc;
+        while (left > 0) {
+            const quint32 take = std::min(left, frames - cursor);
+            if (gain > 0.0f)
+                addScaled(dst, b->samples + size_t(cursor) * 2, take, gain);
+            dst += size_t(take) * 2;
+            left -= take;
+            cursor += take;
+            if (cursor == frames) {
+                cursor = 0;
+                if (!looping) {
+                    playing = false;
+                    break;
+                }
+            }
+        }
+        quint64 next = (w & ~(kCursorMask | kPlayingBit | kLoopingBit)) | cursor;
+        if (playing)
+            next |= kPlayingBit | (w & kLoopingBit);
+        // Loses only to a change by the owning thread, which then stands.
+        b->state.compare_exchange_strong(w, next, std::memory_order_acq_rel, std::memory_order_relaxed);
+    }
+    const size_t n = size_t(count) * 2;
+    for (size_t i = 0; i < n; ++i) {
+        const float s = std::nearbyint(acc[i]);
+        out[i] = s >= 32767.0f ? qint16(32767) : s <= -32768.0f ? qint16(-32768) : qint16(s);
+    }
+    return voiceCount;
+}
+
+void BufferMixer::renderBlock(qint16* out, int count)
+{
+    while (count > 0) {
+        const int n = std::min(count, kAccFrames);
+        const quint64 pass = m_passBegin.fetch_add(1, std::memory_order_seq_cst) + 1;
+        const ActiveList* list = m_published.load(std::memory_order_seq_cst);
+        quint32 visited = 0;
+        if (list && !list->items.empty()) {
+            visited = mixPass(list->items.data(), quint32(list->items.size()), out, m_acc.data(), n);
+        } else {
+            std::memset(out, 0, size_t(n) * kBytesPerFrame);
+        }
+        m_passEnd.store(pass, std::memory_order_seq_cst);
+        m_lastVisited.store(visited, std::memory_order_relaxed);
+        if (visited > m_maxVisited.load(std::memory_order_relaxed))
+            m_maxVisited.store(visited, std::memory_order_relaxed);
+        m_framesMixed.fetch_add(quint64(n), std::memory_order_relaxed);
+        if (m_tap)
+            m_tap(m_tapContext, out, n);
+        out += size_t(n) * 2;
+        count -= n;
+    }
+}
+
+// --- Output -----------------------------------------------------------------
+
+AudioOutputConfig BufferMixer::outputConfig()
+{
+    AudioOutputConfig c;
+    c.mode = ShareMode::Shared;
+    c.format = SampleFormat::S16;
+    c.channels = kChannels;
+    c.rate = kRate;
+    c.periodFrames = kPeriodFrames;
+    c.bufferFrames = kPeriodFrames * kBufferPeriods;
+    return c;
+}
+
+BufferMixer::Result BufferMixer::open(std::unique_ptr<AudioOutput> output)
+{
+    close();
+    if (!output)
+        return ErrNoDriver;
+    const AudioOutputConfig& c = output->config();
+    if (c.format != SampleFormat::S16 || c.channels != kChannels || c.rate != kRate || c.bufferFrames < 1)
+        return ErrInvalidParam;
+    m_output = std::move(output);
+    m_lost.store(false, std::memory_order_release);
+    return Ok;
+}
+
+BufferMixer::Result BufferMixer::start()
+{
+    if (!m_output)
+        return ErrUninitialized;
+    if (isRunning())
+        return Ok;
+    if (m_output->isDeviceLost())
+        return ErrBufferLost;
+    // The endpoint plays what is queued before it starts: begin with silence.
+    const int fill = m_output->bufferFrames() - std::max(0, m_output->padding());
+    if (fill > 0 && m_output->getBuffer(fill))
+        m_output->releaseBuffer(fill, true);
+    if (!m_output->start())
+        return ErrGeneric;
+    m_running = std::make_shared<std::atomic<bool>>(true);
+    m_thread = std::make_unique<RenderThread>();
+    if (!m_thread->start(QStringLiteral("tr-bufmix"), [this] { renderLoop(); })) {
+        m_running->store(false);
+        m_thread.reset();
+        m_output->stop();
+        return ErrOutOfMemory;
+    }
+    return Ok;
+}
+
+bool BufferMixer::isRunning() const
+{
+    return m_thread && m_thread->isStarted() && m_running->load(std::memory_order_acquire);
+}
+
+bool BufferMixer::isOutputLost() const
+{
+    return m_lost.load(std::memory_order_acquire) || (m_output && m_output->isDeviceLost());
+}
+
+void BufferMixer::close()
+{
+    if (m_thread) {
+        m_running->store(false, std::memory_order_release);
+        if (m_output)
+            m_output->wake();
+        if (!m_thread->joinOrDetach(2000))
+            m_abandoned = true; // the loop may still touch this mixer: never free it
+        m_thread.reset();
+    }
+    if (m_output) {
+        m_output->stop();
+        if (m_abandoned)
+            (void)m_output.release();
+        else
+            m_output.reset();
+    }
+}
+
+void BufferMixer::renderLoop()
+{
+    AudioOutput* out = m_output.get();
+    const std::shared_ptr<std::atomic<bool>> running = m_running;
+    const int capacity = out->bufferFrames();
+    while (running->load(std::memory_order_acquire)) {
+        const AudioOutput::WaitResult r = out->waitForPeriod(100);
+        if (!running->load(std::memory_order_acquire))
+            break;
+        if (r == AudioOutput::WaitResult::DeviceLost) {
+            m_lost.store(true, std::memory_order_release);
+            break;
+        }
+        const int padding = out->padding();
+        if (padding < 0) {
+            m_lost.store(true, std::memory_order_release);
+            break;
+        }
+        const int frames = capacity - padding;
+        if (frames <= 0)
+            continue;
+        void* dst = out->getBuffer(frames);
+        if (!dst)
+            continue;
+        renderBlock(static_cast<qint16*>(dst), frames);
+        if (!out->releaseBuffer(frames, false)) {
+            m_lost.store(true, std::memory_order_release);
+            break;
+        }
+    }
+    running->store(false, std::memory_order_release);
+}

@@ -1,0 +1,186 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class AudioOutput;
+class RenderThread;
+struct AudioOutputConfig;
+
+// A software mixer of static sound buffers, in the shape the button engine
+// expects of its output: 16-bit stereo 44100 Hz buffers, duplicates sharing
+// one buffer's samples, a volume per buffer in hundredths of a decibel, play
+// (once or looping), stop (the cursor stays), set and read the play cursor,
+// a playing status and release.
+//
+// Threads. Every operation belongs to the thread that made the mixer (the GUI
+// thread). The mixer's own render thread sums the playing buffers into one
+// output endpoint. The two never wait for each other: buffer state lives in
+// atomics, the list of playing buffers is published as an immutable array,
+// and whatever the render thread might still be reading (old lists, released
+// buffers and their samples) is freed later on the owning thread, once the
+// render thread has finished the pass that could have seen it.
+class BufferMixer
+{
+public:
+    // Results: 0 is success, failures carry the top bit, in the usual 32-bit
+    // form that reports print in hexadecimal.
+    using Result = quint32;
+    static constexpr Result Ok = 0;
+    static constexpr Result ErrGeneric = 0x80004005;      // unspecified failure
+    static constexpr Result ErrOutOfMemory = 0x8007000E;
+    static constexpr Result ErrInvalidParam = 0x80070057;
+    static constexpr Result ErrAllocated = 0x8878000A;    // the device is busy
+    static constexpr Result ErrNoDriver = 0x88780078;     // no output device
+    static constexpr Result ErrBufferLost = 0x88780096;   // the output was lost
+    static constexpr Result ErrUninitialized = 0x887800AA; // no output opened
+
+    static constexpr int kRate = 44100;
+    static constexpr int kChannels = 2;
+    static constexpr int kBytesPerFrame = 4;
+    // About 5 ms a period; the endpoint holds three of them.
+    static constexpr int kPeriodFrames = 220;
+    static constexpr int kBufferPeriods = 3;
+
+    // Volume range in hundredths of a decibel; the minimum is silence.
+    static constexpr int kVolumeMin = -10000;
+    static constexpr int kVolumeMax = 0;
+
+    // Bits of status().
+    static constexpr quint32 StatusPlaying = 0x1;
+    static constexpr quint32 StatusLooping = 0x4;
+
+    class Buffer;
+
+    BufferMixer();
+    // Stops the render thread and frees everything, buffers included.
+    ~BufferMixer();
+    BufferMixer(const BufferMixer&) = delete;
+    BufferMixer& operator=(const BufferMixer&) = delete;
+
+    // The endpoint format the mixer needs: 16-bit stereo 44100 Hz, shared,
+    // kPeriodFrames a period, kBufferPeriods periods of buffer.
+    static AudioOutputConfig outputConfig();
+
+    // Takes an endpoint opened with outputConfig(). A null endpoint gives
+    // ErrNoDriver, one in another format ErrInvalidParam; either way the
+    // mixer stays without output.
+    Result open(std::unique_ptr<AudioOutput> output);
+    // Starts the endpoint and the render thread. Failure leaves the endpoint
+    // open and stopped, so start may be tried again.
+    Result start();
+    // Stops the render thread and closes the endpoint. Buffers stay valid
+    // and keep their state; play and the rest go on working without sound.
+    void close();
+    bool isOpen() const { return bool(m_output); }
+    bool isRunning() const;
+    // The endpoint reported its device gone; the render thread has ended.
+    // play() answers ErrBufferLost until the owner opens another endpoint.
+    bool isOutputLost() const;
+    // The endpoint while open; tests use it to drive a manual output.
+    AudioOutput* output() const { return m_output.get(); }
+
+    // A static buffer over bytes [offset, offset + bytes) of block, which is
+    // shared, not copied (QByteArray's own reference). bytes must be a
+    // positive number of whole frames inside the block.
+    Result createBuffer(const QByteArray& block, qsizetype offset, qsizetype bytes, Buffer** out);
+    // A new buffer on the same samples; volume copied, stopped at cursor 0.
+    Result duplicate(Buffer* original, Buffer** out);
+    // Stops the buffer and gives it up. The pointer is dead on return; its
+    // memory goes once the render thread is done with it.
+    void release(Buffer* buffer);
+
+    Result play(Buffer* buffer, bool looping);
+    // Stops; the cursor stays where it was.
+    Result stop(Buffer* buffer);
+    // Cursor in bytes from the buffer's start, rounded down to a whole frame.
+    Result setCurrentPosition(Buffer* buffer, quint32 bytes);
+    Result currentPosition(const Buffer* buffer, quint32* bytes) const;
+    Result setVolume(Buffer* buffer, int hundredthsDb);
+    int volume(const Buffer* buffer) const;
+    quint32 status(const Buffer* buffer) const;
+    quint32 sizeBytes(const Buffer* buffer) const;
+
+    // Frees what the render thread has let go of and drops finished buffers
+    // from the playing list. Every operation above does a little of it too.
+    void collect();
+
+    // Linear factor of a volume in hundredths of a decibel; kVolumeMin and
+    // below are silence, kVolumeMax and above unity.
+    static float gainForVolume(int hundredthsDb);
+
+    // Called on the render thread after each mixed block, with the block
+    // (interleaved stereo) and the frame count. For measurements; it must not
+    // block. Set before start().
+    using RenderTap = void (*)(void* context, const qint16* frames, int count);
+    void setRenderTap(RenderTap tap, void* context);
+
+    // Figures of the render side, safe to read from any thread.
+    struct Stats {
+        quint64 passes = 0;          // mixing passes so far
+        quint64 framesMixed = 0;
+        quint32 lastVisited = 0;     // buffers the last pass looked at
+        quint32 maxVisited = 0;
+        quint32 buffers = 0;         // buffers alive (owning thread's count)
+    };
+    Stats stats() const;
+
+    // --- The mixing pass, as a plain function ----------------------------
+
+    // Mixes count frames of the given voices into out (interleaved stereo)
+    // through the float accumulator acc (2 × count floats): the sum of every
+    // playing voice's sample times its gain, saturated to 16 bits. Advances
+    // each voice's cursor; a voice that is not looping stops at its end with
+    // the cursor back at 0. Voices that are not playing are skipped. Returns
+    // how many voices were looked at.
+    static quint32 mixPass(Buffer* const* voices, quint32 voiceCount, qint16* out, float* acc,
+                           int count);
+
+    // Renders count frames into out as the render thread does (the published
+    // playing list, the pass counters, the tap). For benchmarks and for
+    // endpoints driven by hand; never call it while the render thread runs.
+    void renderBlock(qint16* out, int count);
+
+private:
+    struct ActiveList;
+    struct Graveyard;
+
+    void publish();
+    void retire(ActiveList* list);
+    void retire(Buffer* buffer);
+    quint64 retireStamp() const;
+    void renderLoop();
+    void renderChunked(qint16* out, int count);
+
+    std::unique_ptr<AudioOutput> m_output;
+    std::unique_ptr<RenderThread> m_thread;
+    std::shared_ptr<std::atomic<bool>> m_running;
+    std::atomic<bool> m_lost{false};
+
+    // Owning thread only.
+    std::vector<Buffer*> m_playing;   // buffers in the published list
+    std::unique_ptr<Graveyard> m_graveyard;
+    quint32 m_bufferCount = 0;
+    bool m_abandoned = false; // the render thread would not stop: leak, never free
+
+    // Shared with the render thread.
+    std::atomic<ActiveList*> m_published{nullptr};
+    std::atomic<quint64> m_passBegin{0};
+    std::atomic<quint64> m_passEnd{0};
+    std::atomic<quint64> m_framesMixed{0};
+    std::atomic<quint32> m_lastVisited{0};
+    std::atomic<quint32> m_maxVisited{0};
+    RenderTap m_tap = nullptr;
+    void* m_tapContext = nullptr;
+
+    // Render thread only: the float accumulator, made before the thread runs.
+    std::vector<float> m_acc;
+    std::vector<qint16> m_renderScratch;
+};
