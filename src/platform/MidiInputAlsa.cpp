@@ -192,7 +192,7 @@ private:
             return false;
         }
         snd_seq_set_client_name(seq, "Tarvello Rododu");
-        const int port = snd_seq_create_simple_port(seq, "MIDI In",
+        const int port = snd_seq_create_simple_port(seq, "Tarvello Rododu In",
                                                     SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
                                                     SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
         if (port < 0 || ::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) {

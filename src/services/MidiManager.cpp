@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <QTimer>
 
+#include <algorithm>
+
 #include "AppSettings.h"
 #include "MidiInput.h"
 #include "OpLog.h"
@@ -327,19 +329,22 @@ void MidiManager::loadConfig()
     m_deviceName = s.value(QStringLiteral("device")).toString();
     int count = readInt(s, QStringLiteral("count"), 0);
 
-    // A damaged "count" must not make us walk billions of indices: read no
-    // further than the highest entry the group really holds.
-    int held = 0;
-    static const QRegularExpression entryKey(QStringLiteral("^(\\d{1,9})_"));
+    // Walk only the entries the group really holds below "count": a damaged
+    // count cannot make us visit billions of indices. Indices without any key
+    // would read as note -1 and be skipped anyway.
+    QList<int> indices;
     for (const QString& k : s.childKeys()) {
-        const QRegularExpressionMatch mt = entryKey.match(k);
-        if (mt.hasMatch())
-            held = qMax(held, mt.captured(1).toInt() + 1);
+        const int us = k.indexOf(QLatin1Char('_'));
+        bool ok = false;
+        const int i = us > 0 ? k.left(us).toInt(&ok) : -1;
+        if (ok && i >= 0 && i < count)
+            indices << i;
     }
-    count = qBound(0, count, held);
+    std::sort(indices.begin(), indices.end());
+    indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
 
     m_mappings.clear();
-    for (int i = 0; i < count; ++i) {
+    for (int i : std::as_const(indices)) {
         const QString p = QString::number(i);
         MidiMapping m;
         m.number = readInt(s, p + QLatin1String("_note"), -1);
