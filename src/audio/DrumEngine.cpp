@@ -1,7 +1,9 @@
 #include "DrumEngine.h"
 
+#include "AudioOutput.h"
 #include "DrumStream.h"
 #include "OpLog.h"
+#include "RenderThread.h"
 
 #include <QAudioFormat>
 #include <QAudioSink>
@@ -16,9 +18,12 @@ DrumEngine* s_instance = nullptr;
 std::mutex s_instanceMx;
 } // namespace
 
-// The render output: endpoint, render thread and the flags shared with it.
+// The render output: endpoint, render thread and the flag shared with it.
 struct DrumEngine::Output
 {
+    std::shared_ptr<AudioOutput> out;
+    std::shared_ptr<std::atomic<bool>> running;
+    RenderThread thread;
 };
 
 DrumEngine* DrumEngine::instance()
@@ -35,7 +40,8 @@ DrumEngine::DrumEngine(QObject* parent)
     : QObject(parent)
     , m_generation(std::make_shared<std::atomic<int>>(0))
 {
-    m_stream = new DrumStream(this);
+    // Shared with the render thread, which may outlive a stop request.
+    m_stream = std::make_shared<DrumStream>();
     VX_LOG(QStringLiteral("[DrumEngine] Constructor complete - call initialize() to start audio"));
 }
 
@@ -83,13 +89,13 @@ void DrumEngine::initOutputs()
     }
     if (ok) {
         VX_LOG(QStringLiteral("[DrumEngine] initWasapiOrQtFallback: WASAPI OK"));
-        m_outputKind = OutputKind::Endpoint;
+        m_outputKind = output()->backend() == AudioOutput::Backend::Null ? OutputKind::Null : OutputKind::Endpoint;
         return;
     }
 
     VX_LOG(QStringLiteral("[DrumEngine] initWasapiOrQtFallback: WASAPI failed, falling back to Qt"));
     m_stream->setSilenced(false);
-    if (initQtSink()) {
+    if (m_qtSinkEnabled && initQtSink()) {
         m_outputKind = OutputKind::QtSink;
         return;
     }
@@ -97,23 +103,194 @@ void DrumEngine::initOutputs()
         m_outputKind = OutputKind::Null;
 }
 
+namespace {
+AudioOutputConfig drumConfig(SampleFormat format)
+{
+    AudioOutputConfig cfg;
+    cfg.deviceId.clear(); // the endpoint always plays on the default output
+    cfg.mode = ShareMode::Shared;
+    cfg.format = format;
+    cfg.channels = 2;
+    cfg.rate = DrumEngine::kSampleRate;
+    cfg.bufferFrames = DrumEngine::kSampleRate * DrumEngine::kBufferMs / 1000;
+    cfg.periodFrames = DrumEngine::kSampleRate / 100; // 10 ms wake-ups
+    return cfg;
+}
+} // namespace
+
+std::unique_ptr<AudioOutput> DrumEngine::openOutput(int backend, const AudioOutputConfig& cfg, QString* error)
+{
+    std::unique_ptr<AudioOutput> out;
+    if (m_factory)
+        out = m_factory(backend, cfg);
+    else
+        out = AudioOutput::openBackend(AudioOutput::Backend(backend), cfg, error);
+    if (out && (out->channels() != 2 || out->rate() != kSampleRate)) {
+        if (error)
+            *error = QStringLiteral("endpoint opened as %1 ch %2 Hz").arg(out->channels()).arg(out->rate());
+        out.reset();
+    }
+    return out;
+}
+
 bool DrumEngine::initEndpoint()
 {
-    return false;
+    const int backend = int(AudioOutput::preferredBackend());
+    QString error;
+    // 16-bit stereo 44100 Hz with the endpoint's own conversion; when that
+    // does not open, float at the same rate, converted in the render pass. The
+    // mix is never written as 16-bit frames into a float stream.
+    std::unique_ptr<AudioOutput> out = openOutput(backend, drumConfig(SampleFormat::S16), &error);
+    if (!out) {
+        VX_LOG(QStringLiteral("[DrumEngine] endpoint refused 16-bit: %1").arg(error));
+        out = openOutput(backend, drumConfig(SampleFormat::Float32), &error);
+    }
+    if (!out) {
+        VX_LOG(QStringLiteral("[DrumEngine] endpoint failed: %1").arg(error));
+        return false;
+    }
+    // A silent output is only the last resort, after the Qt sink, unless it
+    // was asked for by name.
+    if (out->backend() == AudioOutput::Backend::Null && !AudioOutput::backendForced())
+        return false;
+    return startRenderOn(std::move(out));
 }
 
 bool DrumEngine::initNullOutput()
 {
-    return false;
+    QString error;
+    std::unique_ptr<AudioOutput> out =
+        openOutput(int(AudioOutput::Backend::Null), drumConfig(SampleFormat::S16), &error);
+    if (!out) {
+        VX_LOG(QStringLiteral("[DrumEngine] null output failed: %1").arg(error));
+        return false;
+    }
+    if (!startRenderOn(std::move(out)))
+        return false;
+    VX_LOG(QStringLiteral("[DrumEngine] no sound output: pads run on the silent null output"));
+    return true;
+}
+
+bool DrumEngine::startRenderOn(std::unique_ptr<AudioOutput> endpoint)
+{
+    std::shared_ptr<AudioOutput> out(std::move(endpoint));
+    const int frames = out->bufferFrames();
+    // Start from a buffer of silence.
+    if (out->getBuffer(frames))
+        out->releaseBuffer(frames, true);
+    if (!out->start()) {
+        VX_LOG(QStringLiteral("[DrumEngine] endpoint did not start"));
+        return false;
+    }
+
+    auto o = std::make_unique<Output>();
+    o->out = out;
+    o->running = std::make_shared<std::atomic<bool>>(true);
+
+    RenderContext ctx;
+    ctx.out = out;
+    ctx.stream = m_stream;
+    ctx.running = o->running;
+    ctx.generation = m_generation;
+    ctx.startGeneration = m_generation->load();
+    ctx.bufferFrames = frames;
+    if (out->config().format == SampleFormat::Float32)
+        ctx.scratch.resize(size_t(frames) * 2);
+
+    if (!o->thread.start(QStringLiteral("tr-drum"), [ctx = std::move(ctx)]() mutable { renderLoop(std::move(ctx)); },
+                         RenderThread::Priority::ProAudio)) {
+        o->running->store(false);
+        out->stop();
+        VX_LOG(QStringLiteral("[DrumEngine] render thread could not be created"));
+        return false;
+    }
+    m_out = std::move(o);
+    VX_LOG(QStringLiteral("[DrumEngine] WASAPI shared started 44100Hz bufFrames=%1").arg(frames));
+    return true;
+}
+
+DrumEngine::Pass DrumEngine::renderPass(RenderContext& c)
+{
+    if (!c.running->load(std::memory_order_acquire))
+        return Pass::Leave;
+    const int queued = c.out->padding();
+    if (queued < 0)
+        return Pass::Leave; // the device is gone
+    if (queued >= c.bufferFrames)
+        return Pass::Continue;
+    const int n = c.bufferFrames - queued;
+    void* buf = c.out->getBuffer(n);
+    if (!buf)
+        return Pass::Leave;
+    if (c.generation->load(std::memory_order_acquire) != c.startGeneration) {
+        // A newer output is on its way: hand over silence and end.
+        c.out->releaseBuffer(n, true);
+        return Pass::Leave;
+    }
+    DrumStream* s = c.stream.get();
+    if (!s || s->isSilenced())
+        return c.out->releaseBuffer(n, true) ? Pass::Continue : Pass::Leave;
+
+    if (c.out->config().format == SampleFormat::Float32) {
+        qint16* mixBuf = c.scratch.data();
+        if (c.scratch.size() < size_t(n) * 2) {
+            c.out->releaseBuffer(n, true);
+            return Pass::Leave;
+        }
+        s->mix(reinterpret_cast<char*>(mixBuf), qint64(n) * DrumStream::kFrameBytes);
+        float* f = static_cast<float*>(buf);
+        for (int i = 0; i < n * 2; ++i)
+            f[i] = float(mixBuf[i]) * (1.0f / 32768.0f);
+    } else {
+        s->mix(static_cast<char*>(buf), qint64(n) * DrumStream::kFrameBytes);
+    }
+    return c.out->releaseBuffer(n, false) ? Pass::Continue : Pass::Leave;
+}
+
+void DrumEngine::renderLoop(RenderContext ctx)
+{
+    while (ctx.running->load(std::memory_order_acquire)) {
+        if (ctx.out->waitForPeriod(100) == AudioOutput::WaitResult::Timeout)
+            continue;
+        if (renderPass(ctx) == Pass::Leave)
+            break;
+    }
+    ctx.out->stop();
+    if (ctx.out->isDeviceLost())
+        VX_LOG(QStringLiteral("[DrumEngine] render thread ended: output device lost; silent until re-initialised"));
 }
 
 void DrumEngine::shutdownEndpoint()
 {
+    if (m_out) {
+        m_out->running->store(false);
+        m_out->out->wake();
+        if (m_out->thread.isStarted() && !m_out->thread.join(2000)) {
+            // No thread is ever killed: it keeps its own references to the
+            // endpoint and the stream and ends at its next wake-up.
+            VX_LOG(QStringLiteral("[DrumEngine] WASAPI thread timeout, detaching (it ends at its next wake-up)"));
+            m_out->thread.detach(QStringLiteral("drum render thread did not answer within 2000 ms"));
+        } else {
+            m_out->out->stop();
+        }
+        m_out.reset();
+    }
+    VX_LOG(QStringLiteral("[DrumEngine] WASAPI shutdown complete"));
 }
 
 bool DrumEngine::isRenderThreadRunning() const
 {
-    return false;
+    return m_out && m_out->thread.isRunning();
+}
+
+AudioOutput* DrumEngine::output() const
+{
+    return m_out ? m_out->out.get() : nullptr;
+}
+
+quint64 DrumEngine::underrunCount() const
+{
+    return m_out ? m_out->out->underrunCount() : 0;
 }
 
 void DrumEngine::dropSink()
@@ -149,7 +326,7 @@ bool DrumEngine::initQtSink()
         m_sink->setBufferSize(2048);
         m_sink->setVolume(m_masterVolume);
         if (m_stream && !m_stream->isSilenced()) {
-            m_sink->start(m_stream);
+            m_sink->start(m_stream.get());
             if (m_sink->error() != QAudio::NoError || m_sink->state() == QAudio::StoppedState) {
                 VX_LOG(QStringLiteral("[DrumEngine] Qt audio sink failed to start (error %1)")
                            .arg(int(m_sink->error())));

@@ -8,9 +8,13 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
+class AudioOutput;
+struct AudioOutputConfig;
 class DrumStream;
 class QAudioSink;
 
@@ -71,8 +75,39 @@ public:
     QAudioDevice device() const { return m_device; }
     qint64 cachedBytes() const { return m_byteTotal.load(); }
     QStringList cachedIds() const; // oldest first
-    DrumStream* stream() const { return m_stream; }
+    DrumStream* stream() const { return m_stream.get(); }
     bool isRenderThreadRunning() const;
+    // The endpoint the render thread writes to (null on the Qt sink path).
+    AudioOutput* output() const;
+    // Underruns the endpoint has met and recovered from.
+    quint64 underrunCount() const;
+
+    // The render thread's view of the output. Everything in it is shared, so a
+    // thread that would not end in time can be left to finish on its own.
+    struct RenderContext
+    {
+        std::shared_ptr<AudioOutput> out;
+        std::shared_ptr<DrumStream> stream;
+        std::shared_ptr<std::atomic<bool>> running;
+        std::shared_ptr<std::atomic<int>> generation;
+        int startGeneration = 0;
+        int bufferFrames = 0;
+        std::vector<qint16> scratch; // mix buffer when the endpoint takes float
+    };
+    enum class Pass { Continue, Leave };
+    // One wake-up of the render thread: fills all the free space of the
+    // endpoint's buffer from the stream. Leave ends the thread.
+    static Pass renderPass(RenderContext& ctx);
+    // The thread body: waits for the device, then runs a pass, until a pass
+    // says Leave. Logs once when it ends on a device error.
+    static void renderLoop(RenderContext ctx);
+
+    // Tests put their own endpoints in place of the system's: the factory is
+    // asked for the endpoint first (Alsa, or the forced backend) and for the
+    // paced null output last; nullptr means that output does not open.
+    using OutputFactory = std::function<std::unique_ptr<AudioOutput>(int backend, const AudioOutputConfig&)>;
+    void setOutputFactory(OutputFactory factory) { m_factory = std::move(factory); }
+    void setQtSinkEnabled(bool on) { m_qtSinkEnabled = on; }
 
 private:
     struct Output;
@@ -86,8 +121,13 @@ private:
     void dropSink();
     void waitForPullToEnd(int maxMs);
 
+    std::unique_ptr<AudioOutput> openOutput(int backend, const AudioOutputConfig& cfg, QString* error);
+    bool startRenderOn(std::unique_ptr<AudioOutput> out);
+
     std::unique_ptr<Output> m_out;
-    DrumStream* m_stream = nullptr;
+    std::shared_ptr<DrumStream> m_stream;
+    OutputFactory m_factory;
+    bool m_qtSinkEnabled = true;
     QAudioSink* m_sink = nullptr;
     QAudioDevice m_device;
     OutputKind m_outputKind = OutputKind::None;
