@@ -24,5 +24,10 @@ QString toggleSwitch(const ThemeColors& c);
 QString rgba(const QColor& c, int alpha);
 // url("data:image/svg+xml;base64,...") around an SVG text.
 QString svgUrl(const QString& svg);
+// The file that holds this SVG text in the user's cache folder (written when
+// missing, named by the text's hash); empty when it cannot be written.
+QString imageFileFor(const QString& svg);
+// url("<that file>") for style sheets, or svgUrl(svg) when there is no file.
+QString imageUrl(const QString& svg);
 
 } // namespace StyleSheetTemplate

@@ -1,14 +1,111 @@
 #include "EventLog.h"
 
+#include "ThemeManager.h"
+
+#include <QFont>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QVBoxLayout>
 
-EventLog::EventLog(QWidget* parent) : QWidget(parent) {}
-void EventLog::log(const QString&, const QString&, const QString&) {}
-void EventLog::addEntry(const Entry&) {}
-void EventLog::refreshTheme() {}
-void EventLog::clear() {}
-void EventLog::setVisible(bool visible) { QWidget::setVisible(visible); }
-QString EventLog::lineText(const Entry&) { return QString(); }
-QColor EventLog::statusColor(const QString&) { return QColor(); }
+EventLog::EventLog(QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("eventLog"));
+    setMaximumHeight(160);
+    setMinimumHeight(100);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    m_header = new QWidget(this);
+    m_header->setObjectName(QStringLiteral("eventLogHdr"));
+    m_header->setFixedHeight(26);
+    auto* hdrLayout = new QHBoxLayout(m_header);
+    hdrLayout->setContentsMargins(8, 0, 4, 0);
+
+    m_title = new QLabel(QStringLiteral("Event Log"), m_header);
+    QFont titleFont = m_title->font();
+    titleFont.setPixelSize(10);
+    titleFont.setWeight(QFont::Bold);
+    m_title->setFont(titleFont);
+    hdrLayout->addWidget(m_title);
+    hdrLayout->addStretch();
+
+    m_closeBtn = new QPushButton(QStringLiteral("✕"), m_header);
+    m_closeBtn->setFixedSize(18, 18);
+    m_closeBtn->setFlat(true);
+    m_closeBtn->setStyleSheet(QStringLiteral("QPushButton { border:none; font-size:11px; background:transparent; }"
+                                             "QPushButton:hover { color:#E31B23; }"));
+    connect(m_closeBtn, &QPushButton::clicked, this, &EventLog::closeRequested);
+    hdrLayout->addWidget(m_closeBtn);
+    layout->addWidget(m_header);
+
+    m_list = new QListWidget(this);
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setSpacing(0);
+    m_list->setObjectName(QStringLiteral("eventLogList"));
+    layout->addWidget(m_list);
+
+    refreshTheme();
+}
+
+void EventLog::log(const QString& source, const QString& text, const QString& status)
+{
+    addEntry(Entry{QDateTime::currentDateTime(), source, text, status});
+}
+
+QString EventLog::lineText(const Entry& entry)
+{
+    return QStringLiteral("[%1] %2: %3")
+        .arg(entry.time.toString(QStringLiteral("hh:mm:ss")), entry.source, entry.text);
+}
+
+QColor EventLog::statusColor(const QString& status)
+{
+    if (status == QLatin1String("ok"))
+        return QColor(0x00, 0xC8, 0x53);
+    if (status == QLatin1String("warn"))
+        return QColor(0xFF, 0x98, 0x00);
+    if (status == QLatin1String("error"))
+        return ThemeManager::instance()->colors().accent;
+    return QColor(0x77, 0x77, 0x77);
+}
+
+void EventLog::addEntry(const Entry& entry)
+{
+    while (m_list->count() > kMaxLines - 1)
+        delete m_list->takeItem(0);
+    auto* item = new QListWidgetItem(lineText(entry), m_list);
+    item->setForeground(statusColor(entry.status));
+    m_list->scrollToBottom();
+}
+
+void EventLog::refreshTheme()
+{
+    const ThemeColors& c = ThemeManager::instance()->colors();
+    m_header->setStyleSheet(QStringLiteral("QWidget#eventLogHdr{background:%1;border-top:1px solid %2;}"
+                                           "QWidget#eventLogHdr QLabel{color:%3;background:transparent;}")
+                                .arg(c.surfaceAlt.name(), c.border.name(), c.textMuted.name()));
+    // The item rule carries no text colour: each line keeps its own status colour.
+    m_list->setStyleSheet(QStringLiteral("QListWidget#eventLogList{background:%1;border:none;"
+                                         "font-family:Consolas,monospace;font-size:10px;}"
+                                         "QListWidget#eventLogList::item{padding:1px 8px;border-bottom:1px solid %2;}"
+                                         "QListWidget#eventLogList::item:selected{background:transparent;}")
+                              .arg(c.bg.name(), c.border.name()));
+    m_title->setStyleSheet(QStringLiteral("color:%1;letter-spacing:0.5px;").arg(c.textMuted.name()));
+    update();
+}
+
+void EventLog::clear()
+{
+    m_list->clear();
+}
+
+void EventLog::setVisible(bool visible)
+{
+    QWidget::setVisible(visible);
+}

@@ -29,6 +29,8 @@ public:
     QLabel* logoLabel() const { return m_logo; }
     QWidget* barArea() const { return m_bar; }
     QTimer* repaintTimer() const { return m_repaint; }
+    // Single shot, 50 ms, started by finish(): hides and deletes the splash.
+    QTimer* finishTimer() const { return m_finishTimer; }
 
     // The bar fill's gradient stops for shimmer phase t (0..1).
     static QGradientStops fillStops(double t);
@@ -46,7 +48,9 @@ private:
     QLabel* m_status = nullptr;
     QWidget* m_bar = nullptr;
     QTimer* m_repaint = nullptr;
+    QTimer* m_finishTimer = nullptr;
     QElapsedTimer m_clock;
     int m_progress = 0;
     double m_fixedPhase = -1.0;
+    bool m_finishing = false;
 };

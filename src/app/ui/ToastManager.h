@@ -109,6 +109,7 @@ private:
     int m_ms = 0;
     QPointer<QPropertyAnimation> m_anim;
     QTimer* m_holdTimer = nullptr;
+    bool m_fadingOut = false;
 };
 
 inline ToastWidget* ToastManager::current() const { return m_current.data(); }
