@@ -83,37 +83,10 @@ public:
         return m_error;
     }
 
-    int inputCount() override
-    {
-        std::lock_guard lock(m_mx);
-        m_inputs = ensureOpen() ? listPorts(SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ) : std::vector<PortRef>();
-        return int(m_inputs.size());
-    }
-
-    bool inputName(int index, QString* name) override
-    {
-        std::lock_guard lock(m_mx);
-        if (index < 0 || index >= int(m_inputs.size()))
-            return false;
-        *name = m_inputs[size_t(index)].name;
-        return true;
-    }
-
-    int outputCount() override
-    {
-        std::lock_guard lock(m_mx);
-        m_outputs = ensureOpen() ? listPorts(SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE) : std::vector<PortRef>();
-        return int(m_outputs.size());
-    }
-
-    bool outputName(int index, QString* name) override
-    {
-        std::lock_guard lock(m_mx);
-        if (index < 0 || index >= int(m_outputs.size()))
-            return false;
-        *name = m_outputs[size_t(index)].name;
-        return true;
-    }
+    int inputCount() override { return refresh(m_inputs, SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ); }
+    bool inputName(int index, QString* name) override { return nameAt(m_inputs, index, name); }
+    int outputCount() override { return refresh(m_outputs, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE); }
+    bool outputName(int index, QString* name) override { return nameAt(m_outputs, index, name); }
 
     Handle open(int index, Callback callback, void* instance) override
     {
@@ -166,6 +139,23 @@ public:
     }
 
 private:
+    // Takes a fresh list of the ports with caps; the indices refer to it until the next refresh.
+    int refresh(std::vector<PortRef>& list, unsigned caps)
+    {
+        std::lock_guard lock(m_mx);
+        list = ensureOpen() ? listPorts(caps) : std::vector<PortRef>();
+        return int(list.size());
+    }
+
+    bool nameAt(const std::vector<PortRef>& list, int index, QString* name) const
+    {
+        std::lock_guard lock(m_mx);
+        if (index < 0 || index >= int(list.size()))
+            return false;
+        *name = list[size_t(index)].name;
+        return true;
+    }
+
     OpenInput* find(Handle h)
     {
         for (OpenInput& o : m_open) {

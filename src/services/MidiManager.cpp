@@ -24,6 +24,19 @@ void midiInProc(void* instance, quint32 msg)
                               Q_ARG(int, channel), Q_ARG(int, number), Q_ARG(int, value), Q_ARG(bool, isCC));
 }
 
+// Names of the devices whose name can be read, in index order; names may repeat.
+QStringList deviceNames(MidiInputBackend* b, bool inputs)
+{
+    QStringList names;
+    const int n = inputs ? b->inputCount() : b->outputCount();
+    for (int i = 0; i < n; ++i) {
+        QString name;
+        if (inputs ? b->inputName(i, &name) : b->outputName(i, &name))
+            names << name;
+    }
+    return names;
+}
+
 bool sameBinding(const MidiMapping& m, int channel, int number, bool isCC)
 {
     return m.number == number && m.isCC == isCC
@@ -62,26 +75,12 @@ bool MidiManager::isVolumeTarget(const QString& targetId)
 
 QStringList MidiManager::inputDevices() const
 {
-    QStringList names;
-    const int n = m_backend->inputCount();
-    for (int i = 0; i < n; ++i) {
-        QString name;
-        if (m_backend->inputName(i, &name))
-            names << name;
-    }
-    return names;
+    return deviceNames(m_backend, true);
 }
 
 QStringList MidiManager::outputDevices() const
 {
-    QStringList names;
-    const int n = m_backend->outputCount();
-    for (int i = 0; i < n; ++i) {
-        QString name;
-        if (m_backend->outputName(i, &name))
-            names << name;
-    }
-    return names;
+    return deviceNames(m_backend, false);
 }
 
 void MidiManager::openAllInputs()
