@@ -65,7 +65,8 @@ double AudioEngine::appliedVolume(const PlaybackSlot& s) const
 
 // The level the output plays at: the button volume times the master volume,
 // shaped by whichever envelopes run (fade-in, the fade-out before the end, a
-// stop fade), limited to what an output can do.
+// stop fade), limited to what an output can do. A stop fade only ever goes
+// down from where it started: a volume change can lower it, never lift it.
 double AudioEngine::outputLevel(const PlaybackSlot& s) const
 {
     const double applied = appliedVolume(s);
@@ -77,7 +78,7 @@ double AudioEngine::outputLevel(const PlaybackSlot& s) const
     v = std::clamp(v, 0.0, 1.0);
     if (s.stopFading) {
         const double left = s.stopFadeSteps > 0 ? 1.0 - double(s.stopFadeTick) / s.stopFadeSteps : 0.0;
-        v = std::min(v, std::min(applied, 1.0) * s.stopFadeFrom * std::max(0.0, left));
+        v = std::min(v, s.stopFadeFrom * std::max(0.0, left));
     }
     return std::clamp(v, 0.0, 1.0);
 }
@@ -469,10 +470,8 @@ void AudioEngine::stop(const QString& id)
         return;
     s->loop = false;
     if (s->stopFadeMs > 0 && s->output) {
-        const double current = s->output->volume();
+        s->stopFadeFrom = std::clamp(double(s->output->volume()), 0.0, 1.0);
         killFadeIn(*s);
-        const double full = std::min(appliedVolume(*s), 1.0);
-        s->stopFadeFrom = full > 0 ? std::clamp(current / full, 0.0, 1.0) : 0.0;
         s->stopFadeSteps = stepsFor(s->stopFadeMs);
         s->stopFadeTick = 0;
         s->stopFading = true;

@@ -40,7 +40,7 @@ struct PlaybackSlot
     bool stopFading = false;
     int stopFadeTick = 0;
     int stopFadeSteps = 0;
-    double stopFadeFrom = 1.0;        // level at the start of the stop fade, relative to full
+    double stopFadeFrom = 1.0;        // output level when the stop fade began
     bool startPending = false;        // play once the media has loaded
 };
 

@@ -1,0 +1,663 @@
+// The engine's rules, driven by hand: the tests emit a slot's own player
+// signals and fire its fade timers themselves; scheduled work is recorded and
+// run on demand. Nothing here waits for real time.
+#include <QAudioOutput>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <thread>
+
+#include "AudioEngine.h"
+#include "TestSupport.h"
+#include "WaveformDecoder.h"
+
+namespace {
+
+struct Scheduled
+{
+    int ms;
+    std::function<void()> work;
+};
+
+// An engine with every signal recorded and its deferred work held back.
+struct Rig
+{
+    AudioEngine e;
+    QList<Scheduled> scheduled;
+    QSignalSpy started{&e, &AudioEngine::playStarted};
+    QSignalSpy stopped{&e, &AudioEngine::playStopped};
+    QSignalSpy all{&e, &AudioEngine::allStopped};
+    QSignalSpy positions{&e, &AudioEngine::positionChanged};
+    QSignalSpy errors{&e, &AudioEngine::playbackError};
+
+    Rig()
+    {
+        e.setScheduler([this](int ms, std::function<void()> w) { scheduled.append({ms, std::move(w)}); });
+    }
+    void runScheduled()
+    {
+        const QList<Scheduled> now = scheduled;
+        scheduled.clear();
+        for (const Scheduled& s : now)
+            s.work();
+    }
+    PlaybackSlot* slot(const QString& id) { return e.slotFor(id); }
+    QMediaPlayer* player(const QString& id) { return e.slotFor(id) ? e.slotFor(id)->player : nullptr; }
+    double out(const QString& id) { return e.slotFor(id)->output->volume(); }
+    void playing(const QString& id) { emit player(id)->playbackStateChanged(QMediaPlayer::PlayingState); }
+    void ended(const QString& id) { emit player(id)->playbackStateChanged(QMediaPlayer::StoppedState); }
+    void at(const QString& id, qint64 ms) { emit player(id)->positionChanged(ms); }
+};
+
+// Fires a fade timer n times by hand (the timer itself is stopped first so
+// that it can never tick on its own).
+void fire(QTimer* t, int n = 1)
+{
+    QVERIFY(t);
+    t->stop();
+    for (int i = 0; i < n; ++i)
+        QVERIFY(QMetaObject::invokeMethod(t, "timeout", Qt::DirectConnection));
+}
+
+ButtonData button(const QString& id, const QString& path)
+{
+    ButtonData b;
+    b.id = id;
+    b.audioPath = path;
+    return b;
+}
+
+constexpr double kTol = 1e-4;
+
+} // namespace
+
+class TstAudioEngine : public QObject
+{
+    Q_OBJECT
+
+    QString m_tone;   // 5 s of 440 Hz, mono, 8 kHz
+
+private slots:
+    void initTestCase()
+    {
+        m_tone = TestSupport::tempDir() + "/tone5s.wav";
+        QVERIFY(TestSupport::writeWav16(m_tone, TestSupport::sine(440, 5.0, 1, 8000), 1, 8000));
+    }
+
+    void fadeInSteps_data()
+    {
+        QTest::addColumn<double>("fadeIn");
+        QTest::addColumn<int>("steps");   // 0: no fade
+        QTest::newRow("10 ms is none") << 0.010 << 0;
+        QTest::newRow("11 ms one step") << 0.011 << 1;
+        QTest::newRow("31 ms one step") << 0.031 << 1;
+        QTest::newRow("32 ms two steps") << 0.032 << 2;
+        QTest::newRow("100 ms six steps") << 0.100 << 6;
+    }
+    void fadeInSteps()
+    {
+        QFETCH(double, fadeIn);
+        QFETCH(int, steps);
+        Rig r;
+        ButtonData b = button("a", m_tone);
+        b.fadeIn = fadeIn;
+        r.e.play(b, QString());
+        r.playing("a");
+        PlaybackSlot* s = r.slot("a");
+        if (steps == 0) {
+            QVERIFY(!s->fadeInTimer);
+            QCOMPARE_LE(qAbs(r.out("a") - 0.85), kTol);
+            return;
+        }
+        QVERIFY(s->fadeInTimer);
+        QCOMPARE(s->fadeInTimer->interval(), 16);
+        QCOMPARE_LE(r.out("a"), kTol);
+        for (int k = 1; k < steps; ++k) {
+            fire(s->fadeInTimer);
+            QVERIFY(s->fadeInTimer);
+            QCOMPARE_LE(qAbs(r.out("a") - 0.85 * k / steps), kTol);
+        }
+        fire(s->fadeInTimer);
+        QVERIFY(!s->fadeInTimer);
+        QCOMPARE_LE(qAbs(r.out("a") - 0.85), kTol);
+        // A second report of playing while no fade runs starts none (a loop restarts it).
+    }
+
+    // A fade-in ends at its steps or at the output's own limit, and later
+    // volume changes are not overwritten by a fade that never ended.
+    void fadeInEnds()
+    {
+        Rig r;
+        ButtonData b = button("a", m_tone);
+        b.fadeIn = 0.1;
+        b.volume = 2.0;   // 1.7 with the master at 0.85: the output tops out at 1
+        r.e.play(b, QString());
+        r.playing("a");
+        PlaybackSlot* s = r.slot("a");
+        QTimer* t = s->fadeInTimer;
+        fire(t, 3);
+        QCOMPARE_LE(qAbs(r.out("a") - 0.85), kTol);
+        fire(t);
+        QVERIFY(!s->fadeInTimer);
+        QCOMPARE_LE(qAbs(r.out("a") - 1.0), kTol);
+
+        ButtonData c = button("c", m_tone);
+        c.fadeIn = 0.1;
+        c.volume = 0.7;
+        r.e.play(c, QString());
+        r.playing("c");
+        fire(r.slot("c")->fadeInTimer, 6);
+        QVERIFY(!r.slot("c")->fadeInTimer);
+        r.e.setGlobalVolume(0.5);
+        QCOMPARE_LE(qAbs(r.out("c") - 0.35), kTol);
+        r.e.setButtonVolume("c", 0.2);
+        QCOMPARE_LE(qAbs(r.out("c") - 0.1), kTol);
+    }
+
+    void stopWithoutAndWithFade()
+    {
+        Rig r;
+        r.e.play(button("a", m_tone), QString());
+        r.e.stop("a");
+        QCOMPARE(r.stopped.count(), 1);
+        QCOMPARE(r.all.count(), 1);
+        QVERIFY(!r.slot("a"));
+
+        r.e.play(button("b", m_tone), QString());
+        r.e.play(button("x", m_tone), QString());
+        r.player("b")->play();   // really playing: its stop() reports a state change
+        r.e.setButtonFade("b", 100);
+        r.stopped.clear();
+        r.all.clear();
+        r.e.stop("b");
+        QTimer* t = r.e.stopFadeTimer("b");
+        QVERIFY(t);
+        QCOMPARE(t->interval(), 16);
+        r.e.stop("b");   // again while fading: the running fade ends it
+        QCOMPARE(r.e.stopFadeTimer("b"), t);
+        fire(t, 3);
+        QCOMPARE_LE(qAbs(r.out("b") - 0.85 * 0.5), kTol);
+        const double before = r.out("b");
+        r.e.setButtonVolume("b", 2.0);   // a louder button must not lift the fade
+        QCOMPARE_LE(r.out("b"), before + kTol);
+        r.e.setButtonVolume("b", 1.0);
+        fire(t, 2);
+        QVERIFY(r.e.isPlaying("b"));
+        QCOMPARE(r.stopped.count(), 0);
+        QCOMPARE_LE(qAbs(r.out("b") - 0.85 / 6), kTol);
+        fire(t);
+        QVERIFY(!r.slot("b"));
+        QVERIFY(!r.e.stopFadeTimer("b"));
+        QCOMPARE(r.stopped.count(), 1);
+        QCOMPARE(r.stopped.at(0).at(0).toString(), QString("b"));
+        QCOMPARE(r.all.count(), 0);   // "x" still holds a slot
+    }
+
+    // Whatever ends a fading slot first, it reports its stop once.
+    void fadingSlotEndsOnce()
+    {
+        Rig r;
+        ButtonData b = button("a", m_tone);
+        b.trimEnd = 3.5;
+        r.e.play(b, QString());
+        r.e.setButtonFade("a", 200);
+        r.e.stop("a");
+        r.ended("a");   // ran out while fading
+        QCOMPARE(r.stopped.count(), 1);
+        QVERIFY(!r.slot("a"));
+        QVERIFY(!r.e.stopFadeTimer("a"));
+
+        r.e.play(b, QString());
+        r.e.setButtonFade("a", 200);
+        r.e.stop("a");
+        r.at("a", 3600);   // reached trim-out while fading
+        QCOMPARE(r.stopped.count(), 2);
+        QVERIFY(!r.e.stopFadeTimer("a"));
+        QCOMPARE(r.all.count(), 2);
+    }
+
+    void cancelFadeThenPlayRapid()
+    {
+        Rig r;
+        ButtonData b = button("a", m_tone);
+        b.trimStart = 1.25;
+        b.fadeIn = 0.2;
+        r.e.play(b, QString());
+        QMediaPlayer* p = r.player("a");
+        p->play();   // really playing, so the restart below changes no state
+        QCOMPARE(p->playbackState(), QMediaPlayer::PlayingState);
+        QVERIFY(r.slot("a")->fadeInTimer);
+        r.started.clear();
+
+        // Restart of a live slot: same player, from trim start, nothing emitted.
+        r.e.cancelFade("a");
+        QVERIFY(!r.slot("a")->fadeInTimer);
+        b.volume = 0.5;
+        r.e.playRapid(b, QString());
+        QCOMPARE(r.player("a"), p);
+        QCOMPARE(p->position(), qint64(1250));
+        QCOMPARE(r.started.count(), 0);
+        QCOMPARE(r.stopped.count(), 0);
+        QCOMPARE_LE(qAbs(r.out("a") - 0.425), kTol);
+        r.e.setGlobalVolume(1.0);   // the restart's volume is what the master scales
+        QCOMPARE_LE(qAbs(r.out("a") - 0.5), kTol);
+
+        // A running stop fade is finished at once; the next start is a new slot.
+        r.e.setButtonFade("a", 500);
+        r.e.stop("a");
+        r.e.cancelFade("a");
+        QCOMPARE(r.stopped.count(), 1);
+        QVERIFY(!r.slot("a"));
+        r.e.playRapid(b, QString());
+        QCOMPARE(r.started.count(), 1);
+        QVERIFY(r.player("a") && r.player("a") != p);
+    }
+
+    void playReplacesFadingSlotAtOnce()
+    {
+        Rig r;
+        r.e.play(button("a", m_tone), QString());
+        r.e.setButtonFade("a", 300);
+        r.e.play(button("a", m_tone), QString());   // the old slot ends now, without a fade
+        QCOMPARE(r.stopped.count(), 1);
+        QVERIFY(!r.e.stopFadeTimer("a"));
+        QVERIFY(r.e.isPlaying("a"));
+        QCOMPARE(r.slot("a")->stopFadeMs, 0.0);
+
+        r.e.stop("a");
+        r.e.setButtonFade("a", 300);   // no slot: no effect
+        QCOMPARE(r.stopped.count(), 2);
+    }
+
+    void fadeOutBeforeEnd()
+    {
+        Rig r;
+        ButtonData b = button("a", m_tone);
+        b.fadeOut = 1.0;
+        b.trimEnd = 3.5;
+        r.e.play(b, QString());
+        r.at("a", 2000);
+        QCOMPARE_LE(qAbs(r.out("a") - 0.85), kTol);
+        r.at("a", 2500);
+        QCOMPARE_LE(qAbs(r.out("a") - 0.85), kTol);
+        r.at("a", 3000);
+        QCOMPARE_LE(qAbs(r.out("a") - 0.425), kTol);
+        r.at("a", 3250);
+        QCOMPARE_LE(qAbs(r.out("a") - 0.2125), kTol);
+        QCOMPARE(r.positions.count(), 4);
+        QCOMPARE(r.positions.last().at(1).toLongLong(), qint64(3250));
+
+        // Without a trim end the file's own end is the mark (5000 ms here).
+        ButtonData c = button("c", m_tone);
+        c.fadeOut = 0.4;
+        c.loop = true;
+        r.e.play(c, QString());
+        QCOMPARE(r.player("c")->duration(), qint64(5000));
+        r.at("c", 4800);
+        QCOMPARE_LE(qAbs(r.out("c") - 0.425), kTol);
+        r.at("c", 100);   // looped round: full level again
+        QCOMPARE_LE(qAbs(r.out("c") - 0.85), kTol);
+    }
+
+    void trimOut()
+    {
+        Rig r;
+        ButtonData b = button("loop", m_tone);
+        b.loop = true;
+        b.trimStart = 0.75;
+        b.trimEnd = 3.5;
+        b.fadeOut = 0.5;
+        r.e.play(b, QString());
+        r.at("loop", 3400);
+        QCOMPARE_LE(qAbs(r.out("loop") - 0.17), kTol);
+        r.positions.clear();
+        r.at("loop", 3500);
+        QCOMPARE(r.player("loop")->position(), qint64(750));
+        QCOMPARE_LE(qAbs(r.out("loop") - 0.85), kTol);
+        for (const QList<QVariant>& p : std::as_const(r.positions))   // the seek itself may report 750
+            QCOMPARE_LT(p.at(1).toLongLong(), qint64(3500));
+        QVERIFY(r.e.isPlaying("loop"));
+        QCOMPARE(r.stopped.count(), 0);
+
+        ButtonData c = button("once", m_tone);
+        c.trimEnd = 3.5;
+        r.e.play(c, QString());
+        r.player("once")->play();
+        r.positions.clear();
+        r.at("once", 3499);
+        QCOMPARE(r.positions.count(), 1);
+        r.at("once", 3512);
+        QVERIFY(!r.slot("once"));
+        QCOMPARE(r.stopped.count(), 1);
+        QCOMPARE(r.positions.count(), 1);
+    }
+
+    void naturalEndAndLoop()
+    {
+        Rig r;
+        r.e.play(button("a", m_tone), QString());
+        r.ended("a");
+        QCOMPARE(r.stopped.count(), 1);
+        QCOMPARE(r.all.count(), 0);   // the ended slot stays in the table
+        QVERIFY(r.slot("a"));
+        QVERIFY(!r.e.isPlaying("a"));
+        QCOMPARE(r.e.playingIds(), QList<QString>{"a"});
+        r.ended("a");   // a repeated report is not a second end
+        QCOMPARE(r.stopped.count(), 1);
+        r.e.stop("a");   // an ended slot stopped later still reports
+        QCOMPARE(r.stopped.count(), 2);
+        QCOMPARE(r.all.count(), 1);
+
+        ButtonData b = button("l", m_tone);
+        b.loop = true;
+        b.trimStart = 2.0;
+        r.e.play(b, QString());
+        r.ended("l");
+        QCOMPARE(r.stopped.count(), 2);
+        QVERIFY(r.e.isPlaying("l"));
+        QCOMPARE(r.player("l")->position(), qint64(2000));
+    }
+
+    void purgeOfEndedSlots()
+    {
+        Rig r;
+        for (int i = 0; i < 49; ++i)
+            r.e.play(button(QString("b%1").arg(i), m_tone), QString());
+        QCOMPARE(r.e.playingIds().size(), 49);
+        r.ended("b3");   // nothing else has ended: nothing to purge
+        QCOMPARE(r.e.playingIds().size(), 49);
+        QCOMPARE(r.player("b3")->playbackState(), QMediaPlayer::StoppedState);
+        r.ended("b7");
+        QCOMPARE(r.e.playingIds().size(), 48);
+        QVERIFY(!r.slot("b3"));
+        QVERIFY(r.slot("b7"));
+        QCOMPARE(r.stopped.count(), 2);   // purging reports nothing
+    }
+
+    void stopAllOrder()
+    {
+        Rig r;
+        for (const char* id : {"a", "b", "c"})
+            r.e.play(button(id, m_tone), QString());
+        r.e.setButtonFade("b", 400);
+        r.e.stop("b");
+        r.player("c")->play();
+        QStringList seen;
+        connect(&r.e, &AudioEngine::playStopped, &r.e, [&](const QString& id) {
+            QVERIFY(!r.e.slotFor(id));   // gone before it is reported
+            QCOMPARE(r.all.count(), 0);
+            seen << id;
+        });
+        r.e.stopAll();
+        seen.sort();
+        QCOMPARE(seen, QStringList({"a", "b", "c"}));
+        QCOMPARE(r.all.count(), 1);
+        QVERIFY(!r.e.stopFadeTimer("b"));
+        QVERIFY(r.e.playingIds().isEmpty());
+        r.e.stopAll();   // nothing left: nothing reported
+        QCOMPARE(r.all.count(), 1);
+    }
+
+    void panicStopsSilently()
+    {
+        Rig r;
+        for (const char* id : {"a", "b", "c"})
+            r.e.play(button(id, m_tone), QString());
+        r.e.setButtonFade("a", 400);
+        r.e.stop("a");
+        r.e.panic();
+        QCOMPARE(r.all.count(), 1);
+        QCOMPARE(r.stopped.count(), 0);
+        QVERIFY(r.e.playingIds().isEmpty());
+        QVERIFY(!r.e.stopFadeTimer("a"));
+
+        // From the shutdown job's pool thread it runs on the engine's thread.
+        r.e.play(button("d", m_tone), QString());
+        std::thread([&] { r.e.panic(); }).join();
+        QVERIFY(r.slot("d"));
+        QCoreApplication::sendPostedEvents(&r.e, QEvent::MetaCall);
+        QVERIFY(!r.slot("d"));
+        QCOMPARE(r.all.count(), 2);
+        QCOMPARE(r.stopped.count(), 0);
+    }
+
+    void notifications()
+    {
+        Rig r;
+        r.e.notifyPlay("w");
+        QCOMPARE(r.started.count(), 1);
+        r.e.play(button("a", m_tone), QString());
+        r.e.notifyStop("w");
+        QCOMPARE(r.stopped.count(), 1);
+        QCOMPARE(r.all.count(), 0);
+        r.e.stop("a");
+        r.e.notifyStop("w");
+        QCOMPARE(r.all.count(), 2);
+        // Operations on ids without a slot do nothing.
+        r.e.stop("none");
+        r.e.cancelFade("none");
+        r.e.play(button("e", QString()), QString());
+        r.e.playRapid(button("e", QString()), QString());
+        QCOMPARE(r.stopped.count(), 3);
+        QCOMPARE(r.started.count(), 2);
+        QVERIFY(!r.e.isPlaying("e"));
+        QCOMPARE(r.e.durationMs("none"), qint64(0));
+    }
+
+    void volumes()
+    {
+        Rig r;
+        r.e.play(button("a", m_tone), QString());
+        QCOMPARE_LE(qAbs(r.out("a") - 0.85), kTol);
+        r.e.setButtonVolume("a", 1.5);
+        QCOMPARE(r.slot("a")->volume, 1.5);
+        QCOMPARE_LE(qAbs(r.out("a") - 1.0), kTol);
+        r.e.setButtonVolume("a", 9);
+        QCOMPARE(r.slot("a")->volume, 2.0);
+        r.e.setButtonVolume("a", std::nan(""));
+        QCOMPARE(r.slot("a")->volume, 0.0);
+        r.e.setButtonVolume("a", 1.0);
+        // The master applies once, however often it changes.
+        r.e.setGlobalVolume(0.5);
+        QCOMPARE_LE(qAbs(r.out("a") - 0.5), kTol);
+        r.e.setGlobalVolume(0.5);
+        QCOMPARE_LE(qAbs(r.out("a") - 0.5), kTol);
+        r.e.setGlobalVolume(3);
+        QCOMPARE(r.e.globalVolume(), 1.0);
+        r.e.setGlobalVolume(-1);
+        QCOMPARE_LE(r.out("a"), kTol);
+
+        r.e.setTabVolume(-1, 0.5);
+        QCOMPARE(r.e.tabVolume(-1), 1.0);
+        QCOMPARE(r.e.tabVolume(7), 1.0);
+        r.e.setTabVolume(2, 1.7);
+        QCOMPARE(r.e.tabVolume(2), 1.0);
+        r.e.setTabVolume(3, 0.25);
+        QCOMPARE(r.e.tabVolume(3), 0.25);
+    }
+
+    void preBufferSchedule()
+    {
+        Rig r;
+        QList<QString> paths;
+        for (int i = 0; i < 70; ++i) {
+            paths << QString("/nowhere/p%1.wav").arg(i);
+            if (i == 3)
+                paths << QString() << QString("/nowhere/p1.wav");
+        }
+        r.e.preBuffer(paths);
+        QCOMPARE(r.scheduled.size(), 64);
+        for (int i = 0; i < 64; ++i)
+            QCOMPARE(r.scheduled.at(i).ms, 20 * i);
+
+        // Paths already buffered neither count nor delay.
+        r.scheduled.clear();
+        r.e.preBuffer({"/nowhere/p0.wav"});
+        r.runScheduled();
+        QVERIFY(r.e.isBuffered("/nowhere/p0.wav"));
+        r.e.preBuffer({"/nowhere/p0.wav", "/nowhere/q.wav"});
+        QCOMPARE(r.scheduled.size(), 1);
+        QCOMPARE(r.scheduled.at(0).ms, 0);
+        r.runScheduled();
+        QCOMPARE(r.e.bufferTable().size(), 2);
+        QCOMPARE(r.e.bufferTable().value("/nowhere/q.wav").deviceId, QString());
+        QCOMPARE(r.e.bufferTable().value("/nowhere/q.wav").output->volume(), 0.0f);
+        r.e.clearBuffer();
+        QVERIFY(r.e.bufferTable().isEmpty());
+    }
+
+    void preBufferBounded()
+    {
+        Rig r;
+        QList<QString> first, second;
+        for (int i = 0; i < 40; ++i) {
+            first << QString("/nowhere/a%1.wav").arg(i);
+            second << QString("/nowhere/b%1.wav").arg(i);
+        }
+        r.e.preBuffer(first);
+        r.runScheduled();
+        r.e.preBuffer({first.at(0), first.at(1)});   // used again: kept
+        r.e.preBuffer(second);
+        r.runScheduled();
+        QCOMPARE(r.e.bufferTable().size(), AudioEngine::kMaxBufferEntries);
+        QVERIFY(r.e.isBuffered(first.at(0)));
+        QVERIFY(r.e.isBuffered(first.at(1)));
+        QVERIFY(!r.e.isBuffered(first.at(2)));
+        QVERIFY(!r.e.isBuffered(first.at(17)));
+        QVERIFY(r.e.isBuffered(first.at(18)));
+        QVERIFY(r.e.isBuffered(second.at(39)));
+    }
+
+    void adoptionByDevice()
+    {
+        Rig r;
+        r.e.preBuffer({m_tone});
+        r.runScheduled();
+        QMediaPlayer* ready = r.e.bufferTable().value(m_tone).player;
+        QVERIFY(ready);
+
+        // Default output on both sides: the ready player is taken over.
+        r.e.play(button("a", m_tone), QString());
+        QCOMPARE(r.player("a"), ready);
+        QCOMPARE(ready->parent(), &r.e);
+        QCOMPARE_LE(qAbs(r.out("a") - 0.85), kTol);
+        QVERIFY(!r.e.isBuffered(m_tone));
+        // And a new one is made half a second after the start.
+        QCOMPARE(r.scheduled.size(), 1);
+        QCOMPARE(r.scheduled.at(0).ms, 500);
+        r.runScheduled();
+        QVERIFY(r.e.isBuffered(m_tone));
+        QVERIFY(r.e.bufferTable().value(m_tone).player != ready);
+
+        // A button on a named device does not take a default-output player.
+        QMediaPlayer* other = r.e.bufferTable().value(m_tone).player;
+        r.e.play(button("b", m_tone), "no-such-device");
+        QVERIFY(r.player("b") != other);
+        QVERIFY(!r.e.isBuffered(m_tone));
+        QCOMPARE(r.e.cachedDeviceId(), QString("no-such-device"));
+        QVERIFY(r.e.cachedDevice().isNull());   // unknown: the default output plays it
+        r.runScheduled();
+        QCOMPARE(r.e.bufferTable().value(m_tone).deviceId, QString("no-such-device"));
+
+        // The default device id stands in for an empty one.
+        r.e.setDefaultDevice("no-such-device");
+        QCOMPARE(r.e.defaultDeviceId(), QString("no-such-device"));
+        QMediaPlayer* named = r.e.bufferTable().value(m_tone).player;
+        r.e.play(button("c", m_tone), QString());
+        QCOMPARE(r.player("c"), named);
+
+        // Streams are never pre-buffered.
+        r.scheduled.clear();
+        r.e.play(button("d", "http://localhost:9/x.mp3"), QString());
+        QVERIFY(r.scheduled.isEmpty());
+        QCOMPARE(r.player("d")->source(), QUrl("http://localhost:9/x.mp3"));
+    }
+
+    void primedDevice()
+    {
+        Rig r;
+        r.e.primeDevice(QString());
+        r.e.primeDevice("no-such-device");
+        QVERIFY(r.scheduled.isEmpty());
+        const QList<QAudioDevice> outs = r.e.audioDevices();
+        if (outs.isEmpty())
+            return;
+        const QString id = QString::fromUtf8(outs.first().id());
+        r.e.primeDevice(id);
+        r.e.primeDevice(id);
+        QVERIFY(r.e.isPrimed(id));
+        QCOMPARE(r.scheduled.size(), 1);
+        QCOMPARE(r.scheduled.at(0).ms, 30000);
+        r.runScheduled();
+        QVERIFY(!r.e.isPrimed(id));
+        r.e.primeDevice(id);
+        r.e.resetPrimedDevice(id);
+        QVERIFY(!r.e.isPrimed(id));
+    }
+
+    void warmupFile()
+    {
+        QTemporaryDir tmp;
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", tmp.path().toUtf8());
+        AudioEngine e;
+        e.warmupBackend();
+        const QString path = tmp.path() + "/TarvelloRuzoru_Cache/warmup_silence.wav";
+        QCOMPARE(AudioEngine::warmupFilePath(), path);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray b = f.readAll();
+        f.close();
+        QByteArray want = QByteArray::fromHex("52494646" "44030000" "57415645" "666d7420" "10000000" "0100" "0100"
+                                              "401f0000" "803e0000" "0200" "1000" "64617461" "20030000");
+        want.append(QByteArray(800, '\0'));
+        QCOMPARE(b.size(), 844);
+        QCOMPARE(b, want);
+
+        // Present already: left as it is.
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("kept");
+        f.close();
+        e.warmupBackend();
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("kept"));
+        f.close();
+
+        // A folder that cannot be made ends the warm-up quietly.
+        QTemporaryDir tmp2;
+        QFile blocker(tmp2.path() + "/TarvelloRuzoru_Cache");
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        qputenv("TMPDIR", tmp2.path().toUtf8());
+        e.warmupBackend();
+        QVERIFY(!QFile::exists(tmp2.path() + "/TarvelloRuzoru_Cache/warmup_silence.wav"));
+        qputenv("TMPDIR", oldTmp);
+    }
+
+    void waveform()
+    {
+        AudioEngine e;
+        const QString bad = TestSupport::tempDir() + "/noise.wav";
+        QFile f(bad);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("not a riff file at all");
+        f.close();
+        const QList<float> p = e.waveformData(bad, 300);
+        QCOMPARE(p.size(), 300);
+        for (float v : p)
+            QVERIFY(v >= 0.1f && v <= 0.95f);
+        QCOMPARE_LE(qAbs(p.at(0) - 0.35f), 1e-6f);
+        QCOMPARE(p, AudioEngine::placeholderWaveform(300));
+        QCOMPARE(e.waveformData(bad, 50), p);   // cached whatever the count
+
+        // A readable file gives the decoder's peaks (the placeholder only when it has none).
+        const QList<float> decoded = WaveformDecoder::decode(m_tone, 64);
+        QCOMPARE(e.waveformData(m_tone, 64), decoded.isEmpty() ? AudioEngine::placeholderWaveform(64) : decoded);
+        QVERIFY(e.waveformData("/nowhere/x.wav", 0).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstAudioEngine)
+#include "tst_audioengine.moc"

@@ -1,0 +1,136 @@
+// Real playback through Qt Multimedia into the PulseAudio null sink that the
+// test runner starts (scripts/sound-server). Runs once per media back end.
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QtEndian>
+#include <QtTest>
+
+#include "AudioEngine.h"
+#include "TestSupport.h"
+
+namespace {
+
+ButtonData button(const QString& id, const QString& path)
+{
+    ButtonData b;
+    b.id = id;
+    b.audioPath = path;
+    return b;
+}
+
+// Largest absolute 16-bit sample of a raw recording.
+int peakOf(const QByteArray& raw)
+{
+    int peak = 0;
+    const int n = int(raw.size() / 2);
+    for (int i = 0; i < n; ++i)
+        peak = std::max(peak, std::abs(int(qFromLittleEndian<qint16>(raw.constData() + 2 * i))));
+    return peak;
+}
+
+} // namespace
+
+class TstAudioEnginePlayback : public QObject
+{
+    Q_OBJECT
+
+    QString m_dir;
+
+private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            QSKIP("no sound server: start scripts/sound-server (scripts/test does)");
+        m_dir = TestSupport::tempDir();
+        qInfo() << "media back end:" << qgetenv("QT_MEDIA_BACKEND");
+    }
+
+    // A generated tone sounds on the sink, ends by itself, and reports its
+    // start before its stop.
+    void toneStartsSoundsAndEnds()
+    {
+        const QString tone = m_dir + "/tone.wav";
+        QVERIFY(TestSupport::writeWav16(tone, TestSupport::sine(660, 0.6, 2, 44100, 0.6), 2, 44100));
+
+        QProcess rec;
+        const QString monitor = qEnvironmentVariable("TR_PULSE_MONITOR");
+        if (!monitor.isEmpty()) {
+            rec.start("parec", {"-d", monitor, "--raw", "--format=s16le", "--rate=44100", "--channels=2",
+                              "--latency-msec=20"});
+            QVERIFY2(rec.waitForStarted(5000), "parec did not start");
+        }
+
+        AudioEngine e;
+        QStringList events;
+        connect(&e, &AudioEngine::playStarted, &e, [&](const QString& id) { events << "started " + id; });
+        connect(&e, &AudioEngine::playStopped, &e, [&](const QString& id) { events << "stopped " + id; });
+        QSignalSpy errors(&e, &AudioEngine::playbackError);
+        QSignalSpy stopped(&e, &AudioEngine::playStopped);
+        QSignalSpy positions(&e, &AudioEngine::positionChanged);
+        e.play(button("tone", tone), QString());
+        QVERIFY(e.isPlaying("tone"));
+        QVERIFY(stopped.wait(15000));
+        QCOMPARE(errors.count(), 0);
+        QCOMPARE(events, QStringList({"started tone", "stopped tone"}));
+        QVERIFY(!e.isPlaying("tone"));
+        QVERIFY(e.slotFor("tone"));   // an ended slot is kept until stopped or replaced
+        QCOMPARE(e.durationMs("tone"), qint64(600));
+        for (const QList<QVariant>& p : positions)
+            QCOMPARE_LE(p.at(1).toLongLong(), qint64(600));
+
+        if (!monitor.isEmpty()) {
+            QTest::qWait(200);   // let the sink's last buffer reach the monitor
+            rec.kill();
+            rec.waitForFinished(3000);
+            const QByteArray raw = rec.readAllStandardOutput();
+            QVERIFY2(raw.size() > 44100, rec.readAllStandardError().constData());
+            // 0.6 amplitude at the master's 0.85: about 16700; allow for resampling.
+            QCOMPARE_GE(peakOf(raw), 8000);
+        }
+        e.stop("tone");
+        QCOMPARE(events.last(), QString("stopped tone"));
+    }
+
+    void unplayableFilesEndTheirSlot_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");   // empty: no file at all
+        QTest::newRow("missing") << "missing.wav" << QByteArray();
+        QTest::newRow("corrupt") << "corrupt.wav" << QByteArray("RIFF\x10\0\0\0WAVEjunkjunkjunkjunk", 24).repeated(40);
+    }
+    void unplayableFilesEndTheirSlot()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        const QString path = m_dir + "/" + name;
+        if (!content.isEmpty()) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        }
+        AudioEngine e;
+        QStringList events;
+        connect(&e, &AudioEngine::playStarted, &e, [&](const QString& id) { events << "started"; });
+        connect(&e, &AudioEngine::playStopped, &e, [&](const QString& id) { events << "stopped"; });
+        connect(&e, &AudioEngine::playbackError, &e, [&](const QString& id, const QString& why) {
+            QCOMPARE(id, QString("bad"));
+            QVERIFY(!why.isEmpty());
+            events << "error";
+        });
+        QSignalSpy stopped(&e, &AudioEngine::playStopped);
+        // As the main window starts a button: its own start report follows.
+        e.cancelFade("bad");
+        e.playRapid(button("bad", path), QString());
+        e.notifyPlay("bad");
+        QVERIFY(stopped.wait(15000));
+        QCOMPARE(events, QStringList({"started", "started", "error", "stopped"}));
+        QVERIFY(!e.isPlaying("bad"));
+        QVERIFY(!e.slotFor("bad"));
+        QTest::qWait(300);   // later reports of the same failure change nothing
+        QCOMPARE(events.size(), 4);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstAudioEnginePlayback)
+#include "tst_audioengine_playback.moc"
