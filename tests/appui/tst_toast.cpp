@@ -1,0 +1,253 @@
+#include "TestSupport.h"
+#include "ThemeManager.h"
+#include "ToastManager.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPropertyAnimation>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// Runs a timer's work now instead of waiting for it.
+void fire(QTimer* t)
+{
+    QVERIFY(t);
+    t->stop();
+    QMetaObject::invokeMethod(t, "timeout", Qt::DirectConnection);
+}
+
+void endAnimation(QPropertyAnimation* a)
+{
+    QVERIFY(a);
+    a->setCurrentTime(a->duration());   // reaches its end value and emits finished
+}
+
+// Takes the card on screen through fade-in, hold and fade-out.
+void playOut(ToastWidget* card)
+{
+    QVERIFY(card);
+    endAnimation(card->fadeAnimation());
+    QVERIFY(card->holdTimer()->isActive());
+    QCOMPARE(card->holdTimer()->interval(), card->holdMs());
+    fire(card->holdTimer());
+    endAnimation(card->fadeAnimation());
+}
+
+void flushDeletes()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+QString currentText(const ToastManager& m)
+{
+    return m.current() ? m.current()->property("toastMsg").toString() : QString();
+}
+
+} // namespace
+
+class TestToast : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<QWidget> window;
+    std::unique_ptr<ToastManager> mgr;
+
+private slots:
+    void initTestCase()
+    {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, TestSupport::tempDir());
+    }
+    void init()
+    {
+        window = std::make_unique<QWidget>();
+        window->setGeometry(100, 100, 1200, 700);
+        window->show();
+        mgr = std::make_unique<ToastManager>();
+    }
+    void cleanup()
+    {
+        mgr.reset();
+        window.reset();
+        flushDeletes();
+    }
+
+    void queueShowsInOrderWithGap()
+    {
+        mgr->show(window.get(), "one", ToastManager::Success, 1000);
+        mgr->show(window.get(), "two", ToastManager::Warning, 2000);
+        mgr->show(window.get(), "three", ToastManager::Error, 3000);
+        QCOMPARE(currentText(*mgr), QStringLiteral("one"));
+        QCOMPARE(mgr->queue().size(), 2);
+        QVERIFY(mgr->isBusy());
+        QCOMPARE(mgr->current()->holdMs(), 1000);
+
+        const QStringList expected = {"two", "three"};
+        for (const QString& next : expected) {
+            QPointer<ToastWidget> card = mgr->current();
+            QSignalSpy finished(card.data(), &ToastWidget::finished);
+            playOut(card);
+            QCOMPARE(finished.count(), 1);
+            QVERIFY(!mgr->isBusy());
+            // The next card waits for the gap timer.
+            QVERIFY(mgr->nextTimer()->isActive());
+            QCOMPARE(mgr->nextTimer()->interval(), 80);
+            QCOMPARE(mgr->queue().first().text, next);
+            flushDeletes();
+            QVERIFY(card.isNull());
+            QVERIFY(!mgr->current());
+            fire(mgr->nextTimer());
+            QCOMPARE(currentText(*mgr), next);
+        }
+        QVERIFY(mgr->queue().isEmpty());
+    }
+
+    void repeatedTextIsDropped()
+    {
+        mgr->show(window.get(), "same", ToastManager::Info, 500);
+        mgr->show(window.get(), "same", ToastManager::Info, 500);
+        mgr->show(window.get(), "same", ToastManager::Error, 500);   // type differs: still dropped
+        QVERIFY(mgr->queue().isEmpty());
+
+        mgr->show(window.get(), "waiting", ToastManager::Info, 500);
+        QWidget other;
+        mgr->show(&other, "waiting", ToastManager::Success, 900);    // same text waiting: dropped
+        QCOMPARE(mgr->queue().size(), 1);
+        QCOMPARE(mgr->queue().first().type, ToastManager::Info);
+
+        // Once the card has finished, the same text shows again.
+        playOut(mgr->current());
+        flushDeletes();
+        fire(mgr->nextTimer());
+        QCOMPARE(currentText(*mgr), QStringLiteral("waiting"));
+        mgr->show(window.get(), "same", ToastManager::Info, 500);
+        QCOMPARE(mgr->queue().size(), 1);
+    }
+
+    void requestInGapStartsAtOnce()
+    {
+        mgr->show(window.get(), "first", ToastManager::Info, 500);
+        playOut(mgr->current());
+        QVERIFY(mgr->nextTimer()->isActive());
+        mgr->show(window.get(), "second", ToastManager::Info, 500);
+        QCOMPARE(currentText(*mgr), QStringLiteral("second"));
+        // The gap timer finds the manager busy and does nothing.
+        fire(mgr->nextTimer());
+        QCOMPARE(currentText(*mgr), QStringLiteral("second"));
+    }
+
+    void goneParentDropsWaitingRequest()
+    {
+        auto doomed = std::make_unique<QWidget>();
+        mgr->show(window.get(), "showing", ToastManager::Info, 500);
+        mgr->show(doomed.get(), "orphan", ToastManager::Info, 500);
+        mgr->show(window.get(), "after", ToastManager::Info, 500);
+        doomed.reset();
+        playOut(mgr->current());
+        flushDeletes();
+        fire(mgr->nextTimer());
+        QCOMPARE(currentText(*mgr), QStringLiteral("after"));
+        QVERIFY(mgr->queue().isEmpty());
+    }
+
+    // A card that dies before it finished (its window closed under it) must
+    // not leave the queue blocked.
+    void destroyedCardFreesQueue()
+    {
+        auto doomed = std::make_unique<QWidget>();
+        doomed->setGeometry(50, 50, 600, 400);
+        doomed->show();
+        mgr->show(doomed.get(), "on a dying window", ToastManager::Info, 5000);
+        mgr->show(window.get(), "next", ToastManager::Info, 500);
+        QVERIFY(mgr->current());
+        endAnimation(mgr->current()->fadeAnimation());
+        doomed.reset();   // deletes the card with it, no finished()
+        QVERIFY(!mgr->current());
+        QVERIFY(!mgr->isBusy());
+        QVERIFY(mgr->nextTimer()->isActive());
+        fire(mgr->nextTimer());
+        QCOMPARE(currentText(*mgr), QStringLiteral("next"));
+    }
+
+    void typesAndLook()
+    {
+        QCOMPARE(ToastManager::normalizedType(7), ToastManager::Info);
+        QCOMPARE(ToastManager::normalizedType(-1), ToastManager::Info);
+        QCOMPARE(ToastManager::normalizedType(6), ToastManager::Info);
+        QCOMPARE(ToastManager::normalizedType(5), ToastManager::Playback);
+        QCOMPARE(ToastManager::normalizedType(0), ToastManager::Success);
+
+        const ThemeColors& tc = ThemeManager::instance()->colors();
+        ToastWidget info(window.get(), "seven", ToastManager::Type(7), 100);
+        QCOMPARE(info.property("bgColor").value<QColor>(), tc.surfaceHover);
+        QCOMPARE(info.property("borderColor").value<QColor>(), tc.border);
+        QCOMPARE(info.property("toastMsg").toString(), QStringLiteral("seven"));
+
+        ToastWidget play(window.get(), "play", ToastManager::Playback, 100);
+        QCOMPARE(play.property("bgColor").value<QColor>(), QColor("#1a1a3a"));
+        QCOMPARE(play.property("borderColor").value<QColor>(), tc.accent);
+        QVERIFY(play.textLabel()->styleSheet().contains("color:" + tc.accent.lighter(160).name() + ";"));
+
+        // The icon is drawn in the card's icon colour.
+        ToastWidget ok(window.get(), "ok", ToastManager::Success, 100);
+        const QImage icon = ok.iconLabel()->pixmap().toImage();
+        QCOMPARE(icon.size(), QSize(16, 16));
+        int green = 0, other = 0;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) {
+                const QColor c = icon.pixelColor(x, y);
+                if (c.alpha() < 128)
+                    continue;
+                const bool near = qAbs(c.red() - 0x6a) <= 6 && qAbs(c.green() - 0xdf) <= 6 && qAbs(c.blue() - 0x6a) <= 6;
+                (near ? green : other)++;
+            }
+        QVERIFY(green > 3);
+        QCOMPARE(other, 0);
+    }
+
+    void cardGeometryAndFlags()
+    {
+        ToastWidget card(window.get(), QString(400, QLatin1Char('W')), ToastManager::Info, 100);
+        QVERIFY(!card.textLabel()->wordWrap());
+        QVERIFY(card.textLabel()->width() <= 280);
+        QVERIFY(card.height() >= 44);
+        QVERIFY(card.width() < 400);
+        QVERIFY(card.windowFlags().testFlag(Qt::WindowTransparentForInput));
+        QVERIFY(card.windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
+        QVERIFY(card.testAttribute(Qt::WA_ShowWithoutActivating));
+        QVERIFY(card.testAttribute(Qt::WA_DeleteOnClose));
+        QVERIFY(card.isWindow());
+
+        ToastWidget tiny(window.get(), "x", ToastManager::Info, 100);
+        QCOMPARE(tiny.height(), 44);
+        tiny.setFixedWidth(300);
+        tiny.reposition();
+        QCOMPARE(tiny.pos(), QPoint(988, 158));
+    }
+
+    void opacityFades()
+    {
+        mgr->show(window.get(), "fade", ToastManager::Info, 700);
+        ToastWidget* card = mgr->current();
+        QCOMPARE(card->opacity(), 0.0f);
+        QVERIFY(card->isVisible());
+        QCOMPARE(card->fadeAnimation()->duration(), 200);
+        QVERIFY(!card->holdTimer()->isActive());   // the hold starts when the fade-in ends
+        endAnimation(card->fadeAnimation());
+        QCOMPARE(card->opacity(), 1.0f);
+        fire(card->holdTimer());
+        QCOMPARE(card->fadeAnimation()->duration(), 300);
+        card->setOpacity(2.0f);
+        QCOMPARE(card->opacity(), 1.0f);
+        card->setOpacity(-1.0f);
+        QCOMPARE(card->opacity(), 0.0f);
+        endAnimation(card->fadeAnimation());
+        QVERIFY(card->isHidden());
+    }
+};
+
+QTEST_MAIN(TestToast)
+#include "tst_toast.moc"
