@@ -1,32 +1,236 @@
 #include "PcmDecode.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
-QByteArray decodePcmMF_stereo(const QString&, double, double, float) { return {}; }
+#include <cmath>
+#include <cstring>
+
+#include "OpLog.h"
+#include "PcmDecoder.h"
+#include "PlatformLog.h"
+#include "WaveformDecoder.h"
+
+namespace {
+
+// The platform layer logs through a hook; the audio layer points it at the
+// operation log as soon as it is linked in.
+const bool s_platformLogHooked = (PlatformLog::setSink(&VX_LOG), true);
+
+// The largest WAV image the fallback reads: an hour of 16-bit stereo 44100 Hz
+// plus room for the header and other chunks.
+constexpr qint64 kMaxWavImageBytes = qint64(PcmDecoder::kMaxOutputSeconds) * 176400 + (1 << 20);
+
+QByteArray readWholeFile(const QString& path, qint64 maxBytes, QString* why)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *why = f.errorString();
+        return QByteArray();
+    }
+    if (f.size() > maxBytes) {
+        *why = QStringLiteral("file too large (%1 bytes)").arg(f.size());
+        return QByteArray();
+    }
+    QByteArray data = f.readAll();
+    if (data.size() != f.size()) {
+        *why = QStringLiteral("short read");
+        return QByteArray();
+    }
+    return data;
+}
+
+bool isCdFormat(const WavLayout& l)
+{
+    return l.ok && l.formatTag == 1 && l.channels == 2 && l.rate == 44100 && l.bits == 16;
+}
+
+} // namespace
+
+QByteArray decodePcmMF_stereo(const QString& path, double in, double out, float gain)
+{
+    const qint64 limit = PcmDecode::rangeByteLimit(in, out);
+    if (limit == 0)
+        return QByteArray();
+    QString why;
+    QByteArray pcm = PcmDecoder::decodeS16Stereo44100(path, in > 0.001 ? in : 0.0,
+                                                      limit < 0 ? -1 : limit / PcmDecode::kBytesPerFrame, &why);
+    if (pcm.isEmpty()) {
+        if (!why.isEmpty())
+            VX_LOG(QStringLiteral("[PcmDecode] cannot decode %1: %2").arg(path, why));
+        return QByteArray();
+    }
+    PcmDecode::applyGain(pcm, gain);
+    return pcm;
+}
 
 namespace PcmDecode {
-QByteArray decodePcm(const QString&, double, double, float) { return {}; }
-QByteArray readWavImage(const QString&, float) { return {}; }
-QByteArray readWavSamples(const QString&, float) { return {}; }
-bool locateRiffSamples(const QByteArray&, qsizetype*, qsizetype*) { return false; }
+
 qint64 rangeByteLimit(double in, double out)
 {
     if (!(out > in + 0.01))
         return -1;
-    const qint64 b = qint64(44100.0 * (out - in) * 4.0);
-    return b - b % 4;
+    const double bytes = 44100.0 * (out - in) * 4.0;
+    if (!(bytes >= 1.0))
+        return 0;
+    // A limit inside a frame would leave half a frame at the end.
+    const qint64 b = bytes >= 9.0e18 ? qint64(9.0e18) : qint64(bytes);
+    return b - b % kBytesPerFrame;
 }
-void applyGain(QByteArray&, qsizetype, qsizetype, float) {}
+
+void applyGain(QByteArray& block, qsizetype offset, qsizetype length, float gain)
+{
+    if (std::fabs(gain - 1.0f) <= 0.01f || block.isEmpty())
+        return;
+    if (offset < 0 || offset >= block.size())
+        return;
+    length = std::min(length, block.size() - offset);
+    const qsizetype n = length / 2;
+    char* base = block.data() + offset;     // detaches a shared block first
+    for (qsizetype i = 0; i < n; ++i) {
+        qint16 s;
+        memcpy(&s, base + 2 * i, 2);
+        const float v = float(s) * gain;
+        // Truncation toward zero, then the clamp; NaN gains end at 0.
+        qint32 r;
+        if (!(v == v))
+            r = 0;
+        else if (v >= 32767.0f)
+            r = 32767;
+        else if (v <= -32768.0f)
+            r = -32768;
+        else
+            r = qint32(v);
+        const qint16 o = qint16(r);
+        memcpy(base + 2 * i, &o, 2);
+    }
+}
+
 QString cacheKey(const QString& path, double in, double out, float gain)
 {
     return path + QLatin1Char('|') + QString::number(in, 'f', 3) + QLatin1Char('|')
         + QString::number(out, 'f', 3) + QLatin1Char('|') + QString::number(double(gain), 'f', 3);
 }
-DecodeCache::DecodeCache(int capacity, Decoder decoder) : m_capacity(capacity), m_decoder(std::move(decoder)) {}
-QByteArray DecodeCache::decodeCached(const QString&, double, double, float) { return {}; }
-QByteArray DecodeCache::decodeCachedAtIdle(const QString& p, double i, double o, float g) { return decodeCached(p, i, o, g); }
-bool DecodeCache::contains(const QString& key) const { QMutexLocker lk(&m_mx); return m_blocks.contains(key); }
-int DecodeCache::size() const { QMutexLocker lk(&m_mx); return int(m_blocks.size()); }
-QList<QString> DecodeCache::keys() const { QMutexLocker lk(&m_mx); return m_order; }
-void DecodeCache::clear() { QMutexLocker lk(&m_mx); m_blocks.clear(); m_order.clear(); }
+
+bool locateRiffSamples(const QByteArray& image, qsizetype* offset, qsizetype* length)
+{
+    const WavLayout l = WaveformDecoder::walkWav(image);
+    if (!isCdFormat(l) || l.dataOffset < 0)
+        return false;
+    const qsizetype len = qsizetype(l.dataSize - l.dataSize % kBytesPerFrame);
+    if (len <= 0)
+        return false;
+    if (offset)
+        *offset = qsizetype(l.dataOffset);
+    if (length)
+        *length = len;
+    return true;
 }
+
+static QByteArray readCdWav(const QString& path, float gain, bool withHeader)
+{
+    QString why;
+    QByteArray image = readWholeFile(path, kMaxWavImageBytes, &why);
+    if (image.isEmpty()) {
+        VX_LOG(QStringLiteral("[PcmDecode] WAV fallback cannot read %1: %2")
+                   .arg(path, why.isEmpty() ? QStringLiteral("empty file") : why));
+        return QByteArray();
+    }
+    qsizetype off = 0, len = 0;
+    if (!locateRiffSamples(image, &off, &len)) {
+        VX_LOG(QStringLiteral("[PcmDecode] WAV fallback refuses %1: not 16-bit stereo 44100 Hz PCM").arg(path));
+        return QByteArray();
+    }
+    applyGain(image, off, len, gain);
+    if (withHeader)
+        return image;
+    return image.mid(off, len);
+}
+
+QByteArray readWavImage(const QString& path, float gain)
+{
+    return readCdWav(path, gain, true);
+}
+
+QByteArray readWavSamples(const QString& path, float gain)
+{
+    return readCdWav(path, gain, false);
+}
+
+QByteArray decodePcm(const QString& path, double in, double out, float gain)
+{
+    QByteArray pcm = decodePcmMF_stereo(path, in, out, gain);
+    if (!pcm.isEmpty())
+        return pcm;
+    if (QFileInfo(path).suffix().toLower() != QLatin1String("wav"))
+        return QByteArray();
+    return readWavImage(path, gain);
+}
+
+DecodeCache::DecodeCache(int capacity, Decoder decoder)
+    : m_capacity(std::max(1, capacity)), m_decoder(std::move(decoder))
+{
+    if (!m_decoder)
+        m_decoder = &decodePcm;
+}
+
+QByteArray DecodeCache::decodeCached(const QString& path, double in, double out, float gain)
+{
+    const QString key = cacheKey(path, in, out, gain);
+    {
+        QMutexLocker lk(&m_mx);
+        auto it = m_blocks.constFind(key);
+        if (it != m_blocks.constEnd())
+            return it.value();
+    }
+    QByteArray block = m_decoder(path, in, out, gain);
+    if (block.isEmpty())
+        return block;
+    // Spare capacity would stay allocated for as long as the entry lives.
+    if (block.capacity() > block.size())
+        block.squeeze();
+    QMutexLocker lk(&m_mx);
+    if (m_blocks.contains(key))
+        return block;
+    while (m_order.size() >= m_capacity) {
+        m_blocks.remove(m_order.takeFirst());
+    }
+    m_blocks.insert(key, block);
+    m_order.append(key);
+    return block;
+}
+
+QByteArray DecodeCache::decodeCachedAtIdle(const QString& path, double in, double out, float gain)
+{
+    if (QThread* t = QThread::currentThread())
+        t->setPriority(QThread::IdlePriority);
+    return decodeCached(path, in, out, gain);
+}
+
+bool DecodeCache::contains(const QString& key) const
+{
+    QMutexLocker lk(&m_mx);
+    return m_blocks.contains(key);
+}
+
+int DecodeCache::size() const
+{
+    QMutexLocker lk(&m_mx);
+    return int(m_blocks.size());
+}
+
+QList<QString> DecodeCache::keys() const
+{
+    QMutexLocker lk(&m_mx);
+    return m_order;
+}
+
+void DecodeCache::clear()
+{
+    QMutexLocker lk(&m_mx);
+    m_blocks.clear();
+    m_order.clear();
+}
+
+} // namespace PcmDecode

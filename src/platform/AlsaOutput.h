@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <mutex>
 
 #include "AudioOutput.h"
 
@@ -9,7 +10,8 @@ struct pollfd;
 // The ALSA backend. Shared mode opens the device through ALSA's conversions
 // (plug, or the sound server's plugin); exclusive mode asks the device for
 // the exact format without automatic resampling or conversion and fails when
-// it is not taken. Underruns (EPIPE) and suspends (ESTRPIPE) are recovered
+// it is not taken. Frames released before start() are held back and
+// handed to the device by start(). Underruns (EPIPE) and suspends (ESTRPIPE) are recovered
 // here and counted; only a device that is gone is reported (isDeviceLost).
 class AlsaOutput : public AudioOutput
 {
@@ -38,8 +40,16 @@ private:
     bool recover(int err);
     int availFrames();
 
+    // Writes frames to the device, recovering from underruns; false when lost.
+    bool writeFrames(const char* data, int frames);
+
     snd_pcm_t* m_pcm = nullptr;
+    std::mutex m_mx;            // start/stop against the render calls; never held in poll
     QByteArray m_scratch;
+    // Frames released before start() wait here (the device would start on
+    // its own once it holds a period).
+    QByteArray m_pending;
+    int m_pendingFrames = 0;
     pollfd* m_fds = nullptr;    // [0] the wake event, then the device's
     int m_nfds = 0;
     int m_got = 0;

@@ -40,7 +40,10 @@ public:
     // Seeks to a frame (sample index / channels); false when not possible.
     bool seekFrame(qint64 frame);
 
-    // Per-call read position: for readFloat's memory reader.
+    // Largest MP3 file openFile reads into memory.
+    static constexpr qint64 kMaxFileBytes = 512LL * 1024 * 1024;
+
+    // The in-memory file and the reader's position in it.
     struct Source
     {
         QByteArray data;
@@ -53,7 +56,5 @@ private:
     int m_channels = 0;
     int m_rate = 0;
     qint64 m_totalSamples = 0;
-    QByteArray m_pending;       // decoded bytes not yet handed out
-    qint64 m_pendingPos = 0;
     bool m_eof = false;
 };
