@@ -125,8 +125,9 @@ float BufferMixer::gainForVolume(int hundredthsDb)
 
 void BufferMixer::setRenderTap(RenderTap tap, void* context)
 {
-    m_tap = tap;
-    m_tapContext = context;
+    m_tap.store(nullptr, std::memory_order_release);
+    m_tapContext.store(context, std::memory_order_release);
+    m_tap.store(tap, std::memory_order_release);
 }
 
 BufferMixer::Stats BufferMixer::stats() const
@@ -414,8 +415,8 @@ void BufferMixer::renderBlock(qint16* out, int count)
         if (visited > m_maxVisited.load(std::memory_order_relaxed))
             m_maxVisited.store(visited, std::memory_order_relaxed);
         m_framesMixed.fetch_add(quint64(n), std::memory_order_relaxed);
-        if (m_tap)
-            m_tap(m_tapContext, out, n);
+        if (RenderTap tap = m_tap.load(std::memory_order_acquire))
+            tap(m_tapContext.load(std::memory_order_acquire), out, n);
         out += size_t(n) * 2;
         count -= n;
     }

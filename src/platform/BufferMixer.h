@@ -118,7 +118,7 @@ public:
 
     // Called on the render thread after each mixed block, with the block
     // (interleaved stereo) and the frame count. For measurements; it must not
-    // block. Set before start().
+    // block. May be changed while the render thread runs.
     using RenderTap = void (*)(void* context, const qint16* frames, int count);
     void setRenderTap(RenderTap tap, void* context);
 
@@ -177,8 +177,8 @@ private:
     std::atomic<quint64> m_framesMixed{0};
     std::atomic<quint32> m_lastVisited{0};
     std::atomic<quint32> m_maxVisited{0};
-    RenderTap m_tap = nullptr;
-    void* m_tapContext = nullptr;
+    std::atomic<RenderTap> m_tap{nullptr};
+    std::atomic<void*> m_tapContext{nullptr};
 
     // Render thread only: the float accumulator, made before the thread runs.
     std::vector<float> m_acc;

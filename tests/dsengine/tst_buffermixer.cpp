@@ -1,0 +1,441 @@
+#include <QtTest>
+
+#include <QDeadlineTimer>
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+#include "AudioOutput.h"
+#include "BufferMixer.h"
+#include "ManualOutput.h"
+
+using Buf = BufferMixer::Buffer;
+
+namespace {
+
+// Interleaved stereo block: left = base + i, right = -(base + i).
+QByteArray ramp(int frames, int base = 1)
+{
+    QByteArray b(qsizetype(frames) * 4, '\0');
+    auto* s = reinterpret_cast<qint16*>(b.data());
+    for (int i = 0; i < frames; ++i) {
+        s[2 * i] = qint16(base + i);
+        s[2 * i + 1] = qint16(-(base + i));
+    }
+    return b;
+}
+
+QByteArray constant(int frames, qint16 left, qint16 right)
+{
+    QByteArray b(qsizetype(frames) * 4, '\0');
+    auto* s = reinterpret_cast<qint16*>(b.data());
+    for (int i = 0; i < frames; ++i) {
+        s[2 * i] = left;
+        s[2 * i + 1] = right;
+    }
+    return b;
+}
+
+qint16 expectMix(std::initializer_list<std::pair<int, float>> parts)
+{
+    float acc = 0.0f;
+    for (auto [v, g] : parts)
+        acc += float(v) * g;
+    const float r = std::nearbyint(acc);
+    return r >= 32767.0f ? 32767 : r <= -32768.0f ? -32768 : qint16(r);
+}
+
+qint16 frameAt(const QByteArray& pcm, qint64 frame, int ch)
+{
+    return reinterpret_cast<const qint16*>(pcm.constData())[frame * 2 + ch];
+}
+
+// Lets the endpoint play frames and waits until the render thread refilled them.
+bool pump(ManualOutput* out, int frames)
+{
+    const qint64 target = out->framesWritten() + frames;
+    out->consume(frames);
+    QDeadlineTimer deadline(10000);
+    while (out->framesWritten() < target) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::usleep(100);
+    }
+    return true;
+}
+
+quint32 cursorFrames(const BufferMixer& m, const Buf* b)
+{
+    quint32 bytes = 0;
+    m.currentPosition(b, &bytes);
+    return bytes / 4;
+}
+
+} // namespace
+
+class TestBufferMixer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void mixPassSumsGainsAndSaturates()
+    {
+        BufferMixer m;
+        const QByteArray a = ramp(4, 100);
+        QByteArray loud = constant(4, 30000, -30000);
+        Buf *va = nullptr, *vb = nullptr, *vc = nullptr, *idle = nullptr;
+        QCOMPARE(m.createBuffer(a, 0, a.size(), &va), BufferMixer::Ok);
+        QCOMPARE(m.createBuffer(loud, 0, loud.size(), &vb), BufferMixer::Ok);
+        QCOMPARE(m.createBuffer(loud, 0, loud.size(), &vc), BufferMixer::Ok);
+        QCOMPARE(m.createBuffer(a, 0, a.size(), &idle), BufferMixer::Ok);
+        m.setVolume(va, -602);
+        m.play(va, false);
+        m.play(vb, false);
+        m.play(vc, false);
+        const float ga = BufferMixer::gainForVolume(-602);
+
+        Buf* voices[] = {va, vb, vc, idle};
+        qint16 out[8];
+        float acc[8];
+        QCOMPARE(BufferMixer::mixPass(voices, 4, out, acc, 4), 4u);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(out[2 * i], expectMix({{100 + i, ga}, {30000, 1.f}, {30000, 1.f}}));
+            QCOMPARE(out[2 * i + 1], qint16(-32768));
+        }
+        QCOMPARE(out[0], qint16(32767));
+
+        // Only the quiet voice: its samples scaled and rounded, no clipping.
+        m.stop(vb);
+        m.stop(vc);
+        m.setCurrentPosition(va, 0);
+        m.play(va, false);
+        BufferMixer::mixPass(voices, 4, out, acc, 4);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(out[2 * i], expectMix({{100 + i, ga}}));
+            QCOMPARE(out[2 * i + 1], expectMix({{-(100 + i), ga}}));
+        }
+        for (Buf* b : voices)
+            m.release(b);
+    }
+
+    void endOfBufferAndLooping()
+    {
+        BufferMixer m;
+        const QByteArray five = ramp(5);
+        const QByteArray three = ramp(3, 50);
+        Buf *once = nullptr, *loop = nullptr;
+        m.createBuffer(five, 0, five.size(), &once);
+        m.createBuffer(three, 0, three.size(), &loop);
+        m.play(once, false);
+        m.play(loop, true);
+        QCOMPARE(m.status(loop), BufferMixer::StatusPlaying | BufferMixer::StatusLooping);
+
+        qint16 out[16];
+        float acc[16];
+        Buf* v1[] = {once};
+        BufferMixer::mixPass(v1, 1, out, acc, 8);
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(out[2 * i], qint16(1 + i));
+        for (int i = 5; i < 8; ++i)
+            QCOMPARE(out[2 * i], qint16(0));
+        // Ran out: stopped, the cursor back at the start.
+        QCOMPARE(m.status(once), 0u);
+        QCOMPARE(cursorFrames(m, once), 0u);
+
+        Buf* v2[] = {loop};
+        BufferMixer::mixPass(v2, 1, out, acc, 8);
+        const qint16 expect[] = {50, 51, 52, 50, 51, 52, 50, 51};
+        for (int i = 0; i < 8; ++i)
+            QCOMPARE(out[2 * i], expect[i]);
+        QCOMPARE(cursorFrames(m, loop), 2u);
+        QVERIFY(m.status(loop) & BufferMixer::StatusPlaying);
+        m.release(once);
+        m.release(loop);
+    }
+
+    void controlsCursorAndVolume()
+    {
+        BufferMixer m;
+        const QByteArray pcm = ramp(10);
+        Buf* b = nullptr;
+        QCOMPARE(m.createBuffer(pcm, 0, pcm.size(), &b), BufferMixer::Ok);
+        QCOMPARE(m.sizeBytes(b), 40u);
+        qint16 out[8];
+        float acc[8];
+        Buf* v[] = {b};
+
+        m.play(b, false);
+        BufferMixer::mixPass(v, 1, out, acc, 3);
+        m.stop(b); // keeps the cursor
+        QCOMPARE(m.status(b), 0u);
+        QCOMPARE(cursorFrames(m, b), 3u);
+        BufferMixer::mixPass(v, 1, out, acc, 2);
+        QCOMPARE(out[0], qint16(0));
+        QCOMPARE(cursorFrames(m, b), 3u);
+        m.play(b, false);
+        BufferMixer::mixPass(v, 1, out, acc, 1);
+        QCOMPARE(out[0], qint16(4));
+
+        // Byte positions round down to frames; past the end is refused.
+        QCOMPARE(m.setCurrentPosition(b, 7), BufferMixer::Ok);
+        QCOMPARE(cursorFrames(m, b), 1u);
+        QCOMPARE(m.setCurrentPosition(b, 40), BufferMixer::ErrInvalidParam);
+        QCOMPARE(cursorFrames(m, b), 1u);
+
+        QCOMPARE(m.setVolume(b, 1), BufferMixer::ErrInvalidParam);
+        QCOMPARE(m.setVolume(b, -10001), BufferMixer::ErrInvalidParam);
+        QCOMPARE(m.setVolume(b, -10000), BufferMixer::Ok);
+        QCOMPARE(m.volume(b), -10000);
+        BufferMixer::mixPass(v, 1, out, acc, 2);
+        QCOMPARE(out[0], qint16(0));
+        QCOMPARE(out[2], qint16(0));
+        QCOMPARE(cursorFrames(m, b), 3u); // silent, but it plays on
+
+        QCOMPARE(BufferMixer::gainForVolume(0), 1.0f);
+        QCOMPARE(BufferMixer::gainForVolume(-10000), 0.0f);
+        QVERIFY(std::abs(BufferMixer::gainForVolume(-602) - 0.5f) < 1e-4f);
+        QVERIFY(std::abs(BufferMixer::gainForVolume(-2000) - 0.1f) < 1e-6f);
+
+        // Bad shapes of a new buffer.
+        Buf* bad = reinterpret_cast<Buf*>(1);
+        QCOMPARE(m.createBuffer(pcm, 0, 6, &bad), BufferMixer::ErrInvalidParam);
+        QCOMPARE(bad, nullptr);
+        QCOMPARE(m.createBuffer(pcm, 0, 0, &bad), BufferMixer::ErrInvalidParam);
+        QCOMPARE(m.createBuffer(pcm, 4, 40, &bad), BufferMixer::ErrInvalidParam);
+        QCOMPARE(m.createBuffer(pcm, -4, 8, &bad), BufferMixer::ErrInvalidParam);
+        QCOMPARE(m.stats().buffers, 1u);
+        m.release(b);
+        QCOMPARE(m.stats().buffers, 0u);
+    }
+
+    void duplicatesShareSamples()
+    {
+        BufferMixer m;
+        QByteArray pcm = ramp(8);
+        Buf* master = nullptr;
+        // An offset into a larger block: the buffer reads it in place.
+        QByteArray block = QByteArray(12, 'x') + pcm;
+        QCOMPARE(m.createBuffer(block, 12, pcm.size(), &master), BufferMixer::Ok);
+        QVERIFY(!block.isDetached()); // shared with the buffer, not copied
+        m.setVolume(master, -602);
+        m.play(master, false);
+        Buf* dup = nullptr;
+        QCOMPARE(m.duplicate(master, &dup), BufferMixer::Ok);
+        QCOMPARE(m.status(dup), 0u);
+        QCOMPARE(m.volume(dup), -602);
+        QCOMPARE(m.sizeBytes(dup), m.sizeBytes(master));
+
+        // The duplicate outlives its original and still sounds the samples.
+        m.release(master);
+        block = QByteArray();
+        m.setVolume(dup, 0);
+        m.play(dup, false);
+        qint16 out[16];
+        float acc[16];
+        Buf* v[] = {dup};
+        BufferMixer::mixPass(v, 1, out, acc, 8);
+        for (int i = 0; i < 8; ++i)
+            QCOMPARE(out[2 * i + 1], qint16(-(1 + i)));
+        m.release(dup);
+
+        // An odd offset cannot be read as 16-bit samples in place.
+        QByteArray odd = QByteArray(1, 'x') + pcm;
+        Buf* b = nullptr;
+        QCOMPARE(m.createBuffer(odd, 1, pcm.size(), &b), BufferMixer::Ok);
+        m.play(b, false);
+        Buf* v2[] = {b};
+        BufferMixer::mixPass(v2, 1, out, acc, 2);
+        QCOMPARE(out[2], qint16(2));
+        m.release(b);
+    }
+
+    // A session holds thousands of idle buffers; a pass looks only at those
+    // started since the last clean-up.
+    void passWalksOnlyPlayingBuffers()
+    {
+        BufferMixer m;
+        const QByteArray pcm = ramp(4096);
+        const QByteArray shortPcm = ramp(16);
+        std::vector<Buf*> all;
+        for (int i = 0; i < 10000; ++i) {
+            Buf* b = nullptr;
+            QCOMPARE(m.createBuffer(i == 5 ? shortPcm : pcm, 0, i == 5 ? shortPcm.size() : pcm.size(), &b),
+                     BufferMixer::Ok);
+            all.push_back(b);
+        }
+        m.play(all[5], false);
+        m.play(all[7000], true);
+        m.play(all[9999], false);
+        std::vector<qint16> out(64 * 2);
+        m.renderBlock(out.data(), 64);
+        QCOMPARE(m.stats().lastVisited, 3u);
+        QCOMPARE(out[0], qint16(1 + 1 + 1));
+        QCOMPARE(m.status(all[5]), 0u); // ran out within the block
+        m.collect();
+        m.renderBlock(out.data(), 64);
+        QCOMPARE(m.stats().lastVisited, 2u);
+        QCOMPARE(m.stats().maxVisited, 3u);
+        for (Buf* b : all)
+            m.release(b);
+        m.collect();
+        m.renderBlock(out.data(), 64);
+        QCOMPARE(m.stats().lastVisited, 0u);
+        QCOMPARE(m.stats().buffers, 0u);
+        QCOMPARE(out[0], qint16(0));
+    }
+
+    void renderThreadOnManualOutput()
+    {
+        BufferMixer m;
+        auto owned = std::make_unique<ManualOutput>(BufferMixer::outputConfig());
+        ManualOutput* out = owned.get();
+        QCOMPARE(m.open(std::move(owned)), BufferMixer::Ok);
+        QCOMPARE(m.start(), BufferMixer::Ok);
+        QVERIFY(m.isRunning());
+        const int period = BufferMixer::kPeriodFrames;
+        // Starts with a full buffer of silence.
+        QCOMPARE(out->framesWritten(), qint64(period * BufferMixer::kBufferPeriods));
+        QVERIFY(pump(out, period));
+
+        const QByteArray pcm = ramp(1000);
+        Buf* b = nullptr;
+        m.createBuffer(pcm, 0, pcm.size(), &b);
+        const qint64 startAt = out->framesWritten();
+        m.play(b, false);
+        QVERIFY(pump(out, period));
+        QVERIFY(pump(out, period));
+        const QByteArray w = out->written();
+        for (qint64 f = 0; f < startAt; ++f)
+            QCOMPARE(frameAt(w, f, 0), qint16(0));
+        for (int i = 0; i < 2 * period; ++i) {
+            QCOMPARE(frameAt(w, startAt + i, 0), qint16(1 + i));
+            QCOMPARE(frameAt(w, startAt + i, 1), qint16(-(1 + i)));
+        }
+        QCOMPARE(cursorFrames(m, b), quint32(2 * period));
+
+        // Released while it plays: silence from the next block on, and the
+        // memory goes once the render thread is past it.
+        m.release(b);
+        const qint64 cut = out->framesWritten();
+        QVERIFY(pump(out, period));
+        const QByteArray w2 = out->written();
+        for (int i = 0; i < period; ++i)
+            QCOMPARE(frameAt(w2, cut + i, 0), qint16(0));
+        m.collect();
+        QCOMPARE(m.stats().buffers, 0u);
+        m.close();
+        QVERIFY(!m.isRunning());
+    }
+
+    void openAndLostOutput()
+    {
+        BufferMixer m;
+        QCOMPARE(m.start(), BufferMixer::ErrUninitialized);
+        QCOMPARE(m.open(nullptr), BufferMixer::ErrNoDriver);
+        AudioOutputConfig c48 = BufferMixer::outputConfig();
+        c48.rate = 48000;
+        QCOMPARE(m.open(std::make_unique<ManualOutput>(c48)), BufferMixer::ErrInvalidParam);
+        QVERIFY(!m.isOpen());
+
+        auto owned = std::make_unique<ManualOutput>(BufferMixer::outputConfig());
+        ManualOutput* out = owned.get();
+        QCOMPARE(m.open(std::move(owned)), BufferMixer::Ok);
+        QCOMPARE(m.start(), BufferMixer::Ok);
+        const QByteArray pcm = ramp(2000);
+        Buf* b = nullptr;
+        m.createBuffer(pcm, 0, pcm.size(), &b);
+        QCOMPARE(m.play(b, false), BufferMixer::Ok);
+        QVERIFY(pump(out, 220));
+
+        out->loseDevice();
+        QTRY_VERIFY(!m.isRunning());
+        QVERIFY(m.isOutputLost());
+        QCOMPARE(m.play(b, false), BufferMixer::ErrBufferLost);
+
+        // A fresh endpoint: the buffer goes on from its cursor.
+        auto again = std::make_unique<ManualOutput>(BufferMixer::outputConfig());
+        ManualOutput* out2 = again.get();
+        QCOMPARE(m.open(std::move(again)), BufferMixer::Ok);
+        QCOMPARE(m.start(), BufferMixer::Ok);
+        QVERIFY(!m.isOutputLost());
+        QCOMPARE(m.play(b, false), BufferMixer::Ok);
+        const qint64 at = out2->framesWritten();
+        QVERIFY(pump(out2, 220));
+        QCOMPARE(frameAt(out2->written(), at, 0), qint16(1 + 220));
+        m.release(b);
+    }
+
+    // The owning thread starts, stops, rewinds, duplicates and releases
+    // buffers as fast as it can while the render thread mixes them.
+    void handoffUnderLoad()
+    {
+        BufferMixer m;
+        auto owned = std::make_unique<ManualOutput>(BufferMixer::outputConfig());
+        ManualOutput* out = owned.get();
+        QCOMPARE(m.open(std::move(owned)), BufferMixer::Ok);
+        QCOMPARE(m.start(), BufferMixer::Ok);
+        std::atomic<bool> go{true};
+        std::thread device([&] {
+            while (go.load()) {
+                out->consume(220);
+                std::this_thread::yield();
+            }
+        });
+
+        QRandomGenerator rng(42);
+        const QByteArray pcm = constant(300, 10, -10);
+        std::vector<Buf*> live;
+        for (int i = 0; i < 20000; ++i) {
+            const int op = rng.bounded(7);
+            if (live.empty() || op == 0) {
+                Buf* b = nullptr;
+                QCOMPARE(m.createBuffer(pcm, 0, pcm.size(), &b), BufferMixer::Ok);
+                live.push_back(b);
+                continue;
+            }
+            Buf* b = live[rng.bounded(int(live.size()))];
+            switch (op) {
+            case 1: m.play(b, rng.bounded(2) == 0); break;
+            case 2: m.stop(b); break;
+            case 3: m.setCurrentPosition(b, quint32(rng.bounded(300)) * 4); break;
+            case 4: m.setVolume(b, -rng.bounded(3000)); break;
+            case 5: {
+                Buf* d = nullptr;
+                QCOMPARE(m.duplicate(b, &d), BufferMixer::Ok);
+                m.play(d, false);
+                live.push_back(d);
+                break;
+            }
+            default:
+                live.erase(std::find(live.begin(), live.end(), b));
+                m.release(b);
+            }
+            if (live.size() > 200) {
+                m.release(live.front());
+                live.erase(live.begin());
+            }
+        }
+        QCOMPARE(m.stats().buffers, quint32(live.size()));
+        go = false;
+        device.join();
+        for (Buf* b : live)
+            m.release(b);
+        QVERIFY(m.stats().passes > 0);
+        // Every voice is +s left, -s right, so every mixed frame is too; a
+        // pass reading freed or torn buffers would break that.
+        const QByteArray w = out->written();
+        for (qint64 f = 0; f < w.size() / 4; ++f) {
+            if (frameAt(w, f, 0) != -frameAt(w, f, 1))
+                QFAIL(qPrintable(QStringLiteral("frame %1 is not symmetric").arg(f)));
+        }
+        m.close();
+        m.collect();
+        QCOMPARE(m.stats().buffers, 0u);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBufferMixer)
+#include "tst_buffermixer.moc"

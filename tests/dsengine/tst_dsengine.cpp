@@ -1,0 +1,682 @@
+#include <QtTest>
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFutureWatcher>
+#include <QSemaphore>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <cmath>
+
+#include "AudioOutput.h"
+#include "BufferMixer.h"
+#include "DirectSoundEngine.h"
+#include "ManualOutput.h"
+#include "OpLog.h"
+#include "TestSupport.h"
+
+namespace {
+
+constexpr int kPeriod = BufferMixer::kPeriodFrames;
+
+// Interleaved stereo: left = base + (i % wrap), right = -(that).
+QByteArray ramp(int frames, int base = 1, int wrap = 1000)
+{
+    QByteArray b(qsizetype(frames) * 4, '\0');
+    auto* s = reinterpret_cast<qint16*>(b.data());
+    for (int i = 0; i < frames; ++i) {
+        s[2 * i] = qint16(base + i % wrap);
+        s[2 * i + 1] = qint16(-(base + i % wrap));
+    }
+    return b;
+}
+
+qint16 sampleAt(const QByteArray& pcm, qint64 frame, int ch = 0)
+{
+    if (frame < 0 || (frame + 1) * 4 > pcm.size())
+        return 0;
+    return reinterpret_cast<const qint16*>(pcm.constData())[frame * 2 + ch];
+}
+
+// What the decoder gives the engine in these tests: blocks registered by
+// path, the gain applied the way the real decoder does, every call recorded.
+struct FakeDecoder
+{
+    struct Call
+    {
+        QString path;
+        double in, out;
+        float gain;
+    };
+    QMutex mx;
+    QHash<QString, QByteArray> blocks;
+    QList<Call> calls;
+    QSemaphore* gate = nullptr; // when set, a decode of "gated" waits for it
+
+    QByteArray decode(const QString& path, double in, double out, float gain)
+    {
+        QSemaphore* g = nullptr;
+        QByteArray b;
+        {
+            QMutexLocker lock(&mx);
+            calls.append({path, in, out, gain});
+            b = blocks.value(path);
+            if (path == QLatin1String("gated"))
+                g = gate;
+        }
+        if (g)
+            g->acquire();
+        if (!b.startsWith("RIFF") && std::abs(gain - 1.0f) > 0.01f) {
+            auto* s = reinterpret_cast<qint16*>(b.data());
+            for (qsizetype i = 0; i < b.size() / 2; ++i)
+                s[i] = qint16(std::clamp(std::trunc(float(s[i]) * gain), -32768.0f, 32767.0f));
+        }
+        return b;
+    }
+    int callCount()
+    {
+        QMutexLocker lock(&mx);
+        return int(calls.size());
+    }
+    Call lastCall()
+    {
+        QMutexLocker lock(&mx);
+        return calls.last();
+    }
+};
+
+QByteArray wavImage(const QVector<qint16>& samples, int channels, int rate)
+{
+    const QString path = TestSupport::tempDir() + "/img.wav";
+    if (!TestSupport::writeWav16(path, samples, channels, rate))
+        return {};
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+// An endpoint that opens but never starts.
+class RefusingOutput : public ManualOutput
+{
+public:
+    RefusingOutput(const AudioOutputConfig& c, int* attempts) : ManualOutput(c), m_attempts(attempts) {}
+    bool start() override
+    {
+        ++*m_attempts;
+        return false;
+    }
+
+private:
+    int* m_attempts;
+};
+
+} // namespace
+
+class TestDsEngine : public QObject
+{
+    Q_OBJECT
+
+    DirectSoundEngine* e = nullptr;
+    std::shared_ptr<FakeDecoder> dec;
+    int factoryCalls = 0;
+
+    ManualOutput* out() const { return static_cast<ManualOutput*>(e->mixer()->output()); }
+
+    // Lets the endpoint play frames (a period at a time) and waits until the
+    // render thread has refilled them.
+    bool pump(int frames)
+    {
+        ManualOutput* o = out();
+        while (frames > 0) {
+            const int n = std::min(frames, kPeriod);
+            const qint64 target = o->framesWritten() + n;
+            o->consume(n);
+            QDeadlineTimer deadline(10000);
+            while (o->framesWritten() < target) {
+                if (deadline.hasExpired())
+                    return false;
+                QThread::usleep(50);
+            }
+            frames -= n;
+        }
+        return true;
+    }
+    qint64 written() const { return out()->framesWritten(); }
+
+    bool load(const QString& id, const QString& path, const QByteArray& block, float gain = 1.0f,
+              bool loop = false)
+    {
+        {
+            QMutexLocker lock(&dec->mx);
+            dec->blocks.insert(path, block);
+        }
+        e->preload(id, path, 0.0, 0.0, gain, loop, 0.0, 0.0);
+        return QTest::qWaitFor([&] { return e->isReady(id); }, 5000);
+    }
+
+    void stopTimers()
+    {
+        for (QTimer* t : e->findChildren<QTimer*>())
+            t->stop();
+    }
+
+    bool watchersDone()
+    {
+        return QTest::qWaitFor([&] { return e->findChildren<QFutureWatcherBase*>().isEmpty(); }, 5000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        e = DirectSoundEngine::instance();
+        QCOMPARE(e, DirectSoundEngine::instance());
+        QCOMPARE(e->parent(), QCoreApplication::instance());
+    }
+
+    void init()
+    {
+        dec = std::make_shared<FakeDecoder>();
+        std::shared_ptr<FakeDecoder> d = dec;
+        e->setDecoder([d](const QString& p, double i, double o, float g) { return d->decode(p, i, o, g); });
+        factoryCalls = 0;
+        e->setOutputFactory([this]() -> std::unique_ptr<AudioOutput> {
+            ++factoryCalls;
+            return std::make_unique<ManualOutput>(BufferMixer::outputConfig());
+        });
+        e->setVolume(1.0f);
+        QVERIFY(e->init(nullptr));
+        QVERIFY(e->isInitialized());
+    }
+
+    void cleanup()
+    {
+        e->shutdown();
+        QVERIFY(!e->isInitialized());
+        QVERIFY(watchersDone());
+    }
+
+    void dsVolumeTable_data()
+    {
+        QTest::addColumn<float>("v");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("unity") << 1.0f << 0;
+        QTest::newRow("above") << 1.5f << 0;
+        QTest::newRow("half") << 0.5f << -602;
+        QTest::newRow("tenth") << 0.1f << -2000;
+        QTest::newRow("1e-4") << 0.0001f << -8000;
+        QTest::newRow("1e-5") << 0.00001f << -10000;
+        QTest::newRow("1e-6 clamped") << 0.000001f << -10000;
+        QTest::newRow("zero") << 0.0f << -10000;
+        QTest::newRow("negative") << -0.5f << -10000;
+        QTest::newRow("nan") << std::nanf("") << -10000;
+    }
+    void dsVolumeTable()
+    {
+        QFETCH(float, v);
+        QFETCH(int, expected);
+        QCOMPARE(DirectSoundEngine::dsVolume(v), expected);
+    }
+
+    void initFailuresAndRetry()
+    {
+        e->shutdown();
+        QSignalSpy failed(e, &DirectSoundEngine::initFailed);
+
+        e->setOutputFactory([] { return std::unique_ptr<AudioOutput>(); });
+        QVERIFY(!e->init(nullptr));
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed.last().at(0).toString(), QString("DirectSoundCreate8 failed: 0x88780078"));
+
+        int attempts = 0;
+        e->setOutputFactory([&]() -> std::unique_ptr<AudioOutput> {
+            return std::make_unique<RefusingOutput>(BufferMixer::outputConfig(), &attempts);
+        });
+        QVERIFY(!e->init(nullptr));
+        QCOMPARE(failed.last().at(0).toString(), QString("SetCooperativeLevel failed: 0x80004005"));
+        QCOMPARE(attempts, 2); // tried once more before giving up
+        QVERIFY(!e->isInitialized());
+
+        AudioOutputConfig other = BufferMixer::outputConfig();
+        other.rate = 48000;
+        e->setOutputFactory([other] { return std::make_unique<ManualOutput>(other); });
+        QVERIFY(!e->init(nullptr));
+        QCOMPARE(failed.last().at(0).toString(), QString("DirectSoundCreate8 failed: 0x80070057"));
+
+        // Not ready: preloads are ignored and presses go elsewhere.
+        e->preload("a", "x.wav", 0, 0, 1.0f, false, 0, 0);
+        QCOMPARE(e->pendingPreloads(), 0);
+        QCOMPARE(dec->callCount(), 0);
+        QVERIFY(!e->triggerSingle("a", 1.0f));
+
+        // The repeated failures were logged once each, not per retry.
+        const int logged = OpLog::totalWritten();
+        QVERIFY(!e->init(nullptr));
+        QCOMPARE(OpLog::totalWritten(), logged);
+
+        factoryCalls = 0;
+        e->setOutputFactory([this]() -> std::unique_ptr<AudioOutput> {
+            ++factoryCalls;
+            return std::make_unique<ManualOutput>(BufferMixer::outputConfig());
+        });
+        QVERIFY(e->init(nullptr));
+        QVERIFY(e->init(reinterpret_cast<void*>(0x1234)));
+        QCOMPARE(factoryCalls, 1);
+    }
+
+    void preloadWindowAndGuards()
+    {
+        dec->blocks.insert("f.wav", ramp(100));
+        e->preload("", "f.wav", 0, 0, 1.0f, false, 0, 0);
+        e->preload("a", "", 0, 0, 1.0f, false, 0, 0);
+        QCOMPARE(e->pendingPreloads(), 0);
+
+        e->preload("a", "f.wav", 2.0, 0.0, 0.8f, false, 0.5, 0.7);
+        QTRY_VERIFY(e->isReady("a"));
+        FakeDecoder::Call c = dec->lastCall();
+        QCOMPARE(c.in, 2.0);
+        QCOMPARE(c.out, 32.0);
+        QCOMPARE(c.gain, 0.8f);
+
+        e->preload("b", "f.wav", 1.0, 46.0, 1.0f, false, 0, 0);
+        QTRY_VERIFY(e->isReady("b"));
+        QCOMPARE(dec->lastCall().out, 31.0);
+        e->preload("c", "f.wav", 1.0, 5.5, 1.0f, false, 0, 0);
+        QTRY_VERIFY(e->isReady("c"));
+        QCOMPARE(dec->lastCall().out, 5.5);
+
+        // Same file, range and gain again: served by the cache.
+        const int calls = dec->callCount();
+        e->preload("d", "f.wav", 1.0, 5.5, 1.0f, false, 0, 0);
+        QTRY_VERIFY(e->isReady("d"));
+        QCOMPARE(dec->callCount(), calls);
+
+        // An id that has its buffers is left alone.
+        QSignalSpy done(e, &DirectSoundEngine::preloadDone);
+        e->preload("a", "f.wav", 0, 0, 1.0f, false, 0, 0);
+        QCOMPARE(e->pendingPreloads(), 0);
+        QTest::qWait(20);
+        QCOMPARE(done.size(), 0);
+        QCOMPARE(e->slotCount(), 4);
+    }
+
+    void slotsFromDecodeResults()
+    {
+        QSignalSpy done(e, &DirectSoundEngine::preloadDone);
+        // Raw PCM, cut to whole frames.
+        QByteArray raw = ramp(1000);
+        raw.append("xyz");
+        QVERIFY(load("raw", "raw.bin", raw));
+        QCOMPARE(e->slotView("raw").pcmBytes, 4000u);
+        QCOMPARE(e->slotView("raw").durationMs, qint64(22));
+        QCOMPARE(e->slotView("raw").duplicates.size(), DirectSoundEngine::kDuplicates);
+        QTRY_COMPARE(done.size(), 1);
+        QCOMPARE(done.at(0).at(0).toString(), QString("raw"));
+
+        // A RIFF image of a 16-bit stereo 44100 Hz file: its data chunk only.
+        QVector<qint16> samples;
+        for (int i = 0; i < 600; ++i)
+            samples << qint16(7 + i) << qint16(-7 - i);
+        const QByteArray image = wavImage(samples, 2, 44100);
+        QVERIFY(load("riff", "img.wav", image));
+        QCOMPARE(e->slotView("riff").pcmBytes, 2400u);
+        QVERIFY(e->triggerSingle("riff", 1.0f));
+        const qint64 at = written();
+        QVERIFY(pump(kPeriod));
+        QCOMPARE(sampleAt(out()->written(), at), qint16(7));
+        QCOMPARE(sampleAt(out()->written(), at + 5, 1), qint16(-12));
+
+        // Anything else in a RIFF image is refused, and so is nothing at all.
+        const QByteArray mono = wavImage(QVector<qint16>(400, 100), 1, 22050);
+        dec->blocks.insert("mono.wav", mono);
+        dec->blocks.insert("empty.mp3", QByteArray());
+        e->preload("mono", "mono.wav", 0, 0, 1.0f, false, 0, 0);
+        e->preload("none", "empty.mp3", 0, 0, 1.0f, false, 0, 0);
+        QVERIFY(watchersDone());
+        QVERIFY(!e->isReady("mono"));
+        QVERIFY(!e->isReady("none"));
+        const QString log = OpLog::entriesNewestFirst().join('\n');
+        QVERIFY(log.contains("[DSE] nothing decoded for none (empty.mp3)"));
+        QVERIFY(log.contains("mono (mono.wav)"));
+
+        // Nothing decoded is not remembered: the next preload asks again.
+        const int calls = dec->callCount();
+        e->preload("none", "empty.mp3", 0, 0, 1.0f, false, 0, 0);
+        QVERIFY(watchersDone());
+        QCOMPARE(dec->callCount(), calls + 1);
+    }
+
+    void onsetWithinOnePeriod()
+    {
+        QVERIFY(load("s", "s.bin", ramp(3000)));
+        QVERIFY(pump(kPeriod));
+        for (int round = 0; round < 2; ++round) {
+            const qint64 at = written();
+            QVERIFY(round == 0 ? e->triggerSingle("s", 1.0f) : e->trigger("s", 1.0f));
+            QVERIFY(pump(2 * kPeriod));
+            const QByteArray w = out()->written();
+            qint64 onset = -1;
+            for (qint64 f = at; f < written(); ++f) {
+                if (sampleAt(w, f) != 0) {
+                    onset = f;
+                    break;
+                }
+            }
+            QVERIFY(onset >= at);
+            QVERIFY2(onset - at < kPeriod, qPrintable(QString::number(onset - at)));
+            for (int i = 0; i < 2 * kPeriod - (onset - at); ++i)
+                QCOMPARE(sampleAt(w, onset + i), qint16(1 + i));
+            e->stop("s");
+            QVERIFY(pump(kPeriod));
+        }
+    }
+
+    void rapidPressesRotateThroughDuplicates()
+    {
+        QVERIFY(load("r", "r.bin", ramp(5000, 1, 500)));
+        const DirectSoundEngine::SlotView v = e->slotView("r");
+        QCOMPARE(v.duplicates.size(), 8);
+        BufferMixer* m = e->mixer();
+        QVector<qint64> starts;
+        for (int press = 0; press < 9; ++press) {
+            starts << written();
+            QVERIFY(e->trigger("r", 1.0f));
+            QCOMPARE(e->slotView("r").nextDuplicate, (press + 1) % 8);
+            for (int d = 0; d < 8; ++d) {
+                const bool shouldPlay = d <= press || press == 8;
+                QCOMPARE(bool(m->status(v.duplicates[d]) & BufferMixer::StatusPlaying), shouldPlay);
+            }
+            QVERIFY(!(m->status(v.master) & BufferMixer::StatusPlaying));
+            QVERIFY(pump(kPeriod));
+        }
+        // The ninth press took duplicate 0 again, from its start.
+        quint32 cursor = 0;
+        m->currentPosition(v.duplicates[0], &cursor);
+        QCOMPARE(cursor, quint32(kPeriod * 4));
+        QVERIFY(e->isPlaying("r"));
+        QVERIFY(!e->isMasterPlaying("r"));
+
+        // Exact sum of the overlapping voices.
+        const QByteArray w = out()->written();
+        const QByteArray x = ramp(5000, 1, 500);
+        for (qint64 f = starts[0]; f < written(); ++f) {
+            int expect = 0;
+            for (int k = 1; k < 8; ++k)
+                expect += f >= starts[k] ? sampleAt(x, f - starts[k]) : 0;
+            expect += f >= starts[8] ? sampleAt(x, f - starts[8]) : sampleAt(x, f - starts[0]);
+            QCOMPARE(sampleAt(w, f), qint16(expect));
+        }
+    }
+
+    void loopingSlotRestartsItsMaster()
+    {
+        const QByteArray x = ramp(300, 10, 300);
+        QVERIFY(load("l", "l.bin", x, 1.0f, true));
+        const DirectSoundEngine::SlotView v = e->slotView("l");
+        QVERIFY(v.loop);
+        QVERIFY(v.duplicates.isEmpty());
+        QVERIFY(e->trigger("l", 1.0f));
+        QVERIFY(pump(500));
+        QVERIFY(e->isMasterPlaying("l"));
+        const qint64 at = written();
+        QVERIFY(e->trigger("l", 1.0f)); // back to the start, still looping
+        QVERIFY(pump(800));
+        QVERIFY(e->isMasterPlaying("l"));
+        QCOMPARE(e->mixer()->status(v.master), BufferMixer::StatusPlaying | BufferMixer::StatusLooping);
+        const QByteArray w = out()->written();
+        for (int i = 0; i < 800; ++i)
+            QCOMPARE(sampleAt(w, at + i), sampleAt(x, i % 300));
+    }
+
+    void triggerSingleRestartsFromTheStart()
+    {
+        const QByteArray x = ramp(4000, 1, 4000);
+        QVERIFY(load("t", "t.bin", x));
+        QVERIFY(e->trigger("t", 1.0f)); // a duplicate sounding
+        QVERIFY(e->triggerSingle("t", 1.0f));
+        QVERIFY(pump(3 * kPeriod));
+        QVERIFY(e->isMasterPlaying("t"));
+        const qint64 at = written();
+        QVERIFY(e->triggerSingle("t", 1.0f));
+        QVERIFY(pump(kPeriod));
+        const QByteArray w = out()->written();
+        // Only the master, from frame 0: the duplicate was stopped by the first
+        // single start.
+        for (int i = 0; i < kPeriod; ++i)
+            QCOMPARE(sampleAt(w, at + i), sampleAt(x, i));
+        QCOMPARE(e->positionMs("t"), qint64(double(kPeriod * 4) / (4000 * 4) * e->slotView("t").durationMs));
+    }
+
+    void stopSilencesEveryVoice()
+    {
+        QVERIFY(load("p", "p.bin", ramp(5000)));
+        QVERIFY(load("q", "q.bin", ramp(5000)));
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(e->trigger("p", 1.0f));
+        QVERIFY(e->isPlaying("p"));
+        QVERIFY(!e->isMasterPlaying("p"));
+        QVERIFY(pump(kPeriod));
+        e->stop("p");
+        QVERIFY(!e->isPlaying("p"));
+        qint64 at = written();
+        QVERIFY(pump(kPeriod));
+        QByteArray w = out()->written();
+        for (int i = 0; i < kPeriod; ++i)
+            QCOMPARE(sampleAt(w, at + i), qint16(0));
+
+        // stop keeps the master's cursor; the next single start rewinds.
+        QVERIFY(e->triggerSingle("p", 1.0f));
+        QVERIFY(e->trigger("q", 1.0f));
+        QVERIFY(pump(kPeriod));
+        e->stopAll();
+        QVERIFY(!e->isPlaying("p"));
+        QVERIFY(!e->isPlaying("q"));
+        QCOMPARE(e->positionMs("p"), qint64(double(kPeriod) / 5000 * e->slotView("p").durationMs));
+        at = written();
+        QVERIFY(pump(kPeriod));
+        w = out()->written();
+        for (int i = 0; i < kPeriod; ++i)
+            QCOMPARE(sampleAt(w, at + i), qint16(0));
+        QVERIFY(!e->triggerSingle("nobody", 1.0f));
+        QVERIFY(!e->trigger("nobody", 1.0f));
+        e->stop("nobody");
+        QVERIFY(!e->isPlaying("nobody"));
+        QCOMPARE(e->positionMs("nobody"), qint64(-1));
+    }
+
+    // The button's gain is in the samples; the buffer adds only the press
+    // volume and the master volume.
+    void gainIsHeardOnce()
+    {
+        QByteArray flat(2000 * 4, '\0');
+        auto* s = reinterpret_cast<qint16*>(flat.data());
+        for (int i = 0; i < 4000; ++i)
+            s[i] = qint16(i % 2 ? -1001 : 1001);
+        QVERIFY(load("g", "g.bin", flat, 0.5f));
+        QCOMPARE(e->mixer()->volume(e->slotView("g").master), 0);
+
+        qint64 at = written();
+        QVERIFY(e->triggerSingle("g", 1.0f));
+        QVERIFY(pump(kPeriod));
+        QCOMPARE(sampleAt(out()->written(), at), qint16(500));
+        QCOMPARE(sampleAt(out()->written(), at, 1), qint16(-500));
+
+        // A press at half volume, then a master volume of a half on top.
+        const float half = BufferMixer::gainForVolume(DirectSoundEngine::dsVolume(0.5f));
+        at = written();
+        QVERIFY(e->triggerSingle("g", 0.5f));
+        QVERIFY(pump(kPeriod));
+        QCOMPARE(sampleAt(out()->written(), at), qint16(std::nearbyint(500 * half)));
+        e->setVolume(0.5f);
+        QCOMPARE(e->mixer()->volume(e->slotView("g").master), -602);
+        const float quarter = BufferMixer::gainForVolume(DirectSoundEngine::dsVolume(0.25f));
+        at = written();
+        QVERIFY(e->trigger("g", 0.5f));
+        QVERIFY(e->triggerSingle("g", 0.5f));
+        QVERIFY(pump(kPeriod));
+        QCOMPARE(sampleAt(out()->written(), at), qint16(std::nearbyint(500 * quarter)));
+        e->setVolume(7.0f);
+        QCOMPARE(e->volume(), 1.0f);
+        e->setVolume(-1.0f);
+        QCOMPARE(e->volume(), 0.0f);
+        e->setVolume(1.0f);
+    }
+
+    void positionsAndTheSilentEnd()
+    {
+        // 4410 frames: 100 ms.
+        QVERIFY(load("pos", "pos.bin", ramp(4410)));
+        QCOMPARE(e->slotView("pos").durationMs, qint64(100));
+        QSignalSpy pos(e, &DirectSoundEngine::positionChanged);
+        QVERIFY(e->triggerSingle("pos", 1.0f));
+        stopTimers(); // the test drives the ticks
+        QVERIFY(pump(2200));
+        QMetaObject::invokeMethod(e, "onPositionTick");
+        QCOMPARE(pos.size(), 0); // queued
+        QCoreApplication::processEvents();
+        QCOMPARE(pos.size(), 1);
+        QCOMPARE(pos.at(0).at(0).toString(), QString("pos"));
+        QCOMPARE(pos.at(0).at(1).toLongLong(), qint64(2200.0 / 4410 * 100));
+        QCOMPARE(pos.at(0).at(2).toLongLong(), qint64(100));
+        QCOMPARE(e->positionMs("pos"), qint64(2200.0 / 4410 * 100));
+
+        const qint64 at = written();
+        QVERIFY(pump(4410 - 2200 + kPeriod));
+        const QByteArray w = out()->written();
+        QCOMPARE(sampleAt(w, at + 4410 - 2200 - 1), qint16(1 + 4409 % 1000));
+        for (qint64 f = at + 4410 - 2200; f < written(); ++f)
+            QCOMPARE(sampleAt(w, f), qint16(0));
+        QVERIFY(!e->isPlaying("pos"));
+        QVERIFY(e->isReady("pos"));
+        QMetaObject::invokeMethod(e, "onPositionTick");
+        QMetaObject::invokeMethod(e, "onPositionTick");
+        QCoreApplication::processEvents();
+        QCOMPARE(pos.size(), 1); // nothing more, not even an end
+        // Still ready for the next press.
+        QVERIFY(e->triggerSingle("pos", 1.0f));
+        QVERIFY(pump(kPeriod));
+        QMetaObject::invokeMethod(e, "onPositionTick");
+        QCoreApplication::processEvents();
+        QCOMPARE(pos.size(), 2);
+    }
+
+    void evictWhilePlaying()
+    {
+        QVERIFY(load("ev", "ev.bin", ramp(8000)));
+        QVERIFY(load("keep", "keep.bin", ramp(8000, 2000)));
+        QCOMPARE(e->mixer()->stats().buffers, 18u);
+        QVERIFY(e->triggerSingle("ev", 1.0f));
+        QVERIFY(e->trigger("ev", 1.0f));
+        QVERIFY(e->trigger("ev", 1.0f));
+        QVERIFY(e->triggerSingle("keep", 1.0f));
+        QVERIFY(pump(kPeriod));
+        e->evict("ev");
+        QVERIFY(!e->isReady("ev"));
+        QVERIFY(!e->isPlaying("ev"));
+        QVERIFY(!e->trigger("ev", 1.0f));
+        const qint64 at = written();
+        QVERIFY(pump(2 * kPeriod));
+        const QByteArray w = out()->written();
+        for (int i = 0; i < 2 * kPeriod; ++i)
+            QCOMPARE(sampleAt(w, at + i), qint16(2000 + (kPeriod + i) % 1000));
+        QMetaObject::invokeMethod(e, "onCleanupTick");
+        QCOMPARE(e->mixer()->stats().buffers, 9u);
+        QMetaObject::invokeMethod(e, "onPositionTick"); // forgets the evicted voice safely
+        e->clearAll();
+        QCOMPARE(e->slotCount(), 0);
+        QMetaObject::invokeMethod(e, "onCleanupTick");
+        QCOMPARE(e->mixer()->stats().buffers, 0u);
+    }
+
+    void racingAndCancelledPreloads()
+    {
+        QSignalSpy done(e, &DirectSoundEngine::preloadDone);
+        dec->blocks.insert("one.bin", ramp(500));
+        dec->blocks.insert("two.bin", ramp(600));
+        e->preload("x", "one.bin", 0, 0, 1.0f, false, 0, 0);
+        e->preload("x", "two.bin", 0, 0, 1.0f, false, 0, 0);
+        QCOMPARE(e->pendingPreloads(), 2);
+        QVERIFY(watchersDone());
+        QCoreApplication::processEvents();
+        QCOMPARE(e->slotCount(), 1);
+        int doneForX = 0;
+        for (const QList<QVariant>& args : std::as_const(done))
+            doneForX += args.at(0).toString() == "x";
+        QCOMPARE(doneForX, 1);
+        QCOMPARE(e->mixer()->stats().buffers, 9u); // one master, eight duplicates
+        QCOMPARE(e->pendingPreloads(), 0);
+
+        // Evicted, or everything cleared, while decoding: the late result is dropped.
+        QSemaphore gate;
+        dec->gate = &gate;
+        dec->blocks.insert("gated", ramp(700));
+        e->evict("x");
+        e->preload("x", "gated", 0, 0, 1.0f, false, 0, 0);
+        e->evict("x");
+        e->preload("y", "gated", 0, 0, 1.0f, false, 0, 0);
+        e->clearAll();
+        gate.release(2);
+        QVERIFY(watchersDone());
+        QCOMPARE(e->slotCount(), 0);
+        QMetaObject::invokeMethod(e, "onCleanupTick");
+        QCOMPARE(e->mixer()->stats().buffers, 0u);
+
+        // After a shutdown nothing is built either.
+        dec->gate = nullptr;
+        dec->blocks.insert("late", ramp(100));
+        e->preload("z", "late", 0, 0, 1.0f, false, 0, 0);
+        e->shutdown();
+        QVERIFY(watchersDone());
+        QVERIFY(!e->isReady("z"));
+    }
+
+    // Ten thousand ready buttons cost the mixing pass nothing: it visits
+    // only the voices that play.
+    void tenThousandReadyButtons()
+    {
+        dec->blocks.insert("many.bin", ramp(2000));
+        for (int i = 0; i < 10000; ++i)
+            e->preload(QString("b%1").arg(i), "many.bin", 0, 0, 1.0f, false, 0, 0);
+        QVERIFY(QTest::qWaitFor([&] { return e->slotCount() == 10000; }, 30000));
+        // One block shared by every slot (a few pool threads may have decoded
+        // the same key at once before the first stored it).
+        QVERIFY(dec->callCount() <= std::max(6, QThread::idealThreadCount()));
+        QCOMPARE(e->mixer()->stats().buffers, 90000u);
+        QVERIFY(e->trigger("b17", 1.0f));
+        QVERIFY(e->triggerSingle("b9000", 1.0f));
+        QVERIFY(pump(kPeriod));
+        QCOMPARE(e->mixer()->stats().lastVisited, 2u);
+        e->clearAll();
+    }
+
+    // The real decoder behind the cache: a WAV written here plays sample for
+    // sample; a file that cannot be decoded leaves the id not ready.
+    void realDecoderEndToEnd()
+    {
+        e->setDecoder({});
+        const QString dir = TestSupport::tempDir();
+        QVector<qint16> samples;
+        for (int i = 0; i < 3000; ++i)
+            samples << qint16((i * 7) % 20000 - 10000) << qint16(-((i * 7) % 20000 - 10000));
+        QVERIFY(TestSupport::writeWav16(dir + "/real.wav", samples, 2, 44100));
+        e->preload("real", dir + "/real.wav", 0, 0, 1.0f, false, 0, 0);
+        e->preload("bad", dir + "/missing.mp3", 0, 0, 1.0f, false, 0, 0);
+        QTRY_VERIFY(e->isReady("real"));
+        QVERIFY(watchersDone());
+        QVERIFY(!e->isReady("bad"));
+        QVERIFY(OpLog::entriesNewestFirst().join('\n').contains("[DSE] nothing decoded for bad"));
+        QCOMPARE(e->slotView("real").pcmBytes, 12000u);
+        const qint64 at = written();
+        QVERIFY(e->triggerSingle("real", 1.0f));
+        QVERIFY(pump(3000));
+        const QByteArray w = out()->written();
+        for (int i = 0; i < 3000; ++i) {
+            QCOMPARE(sampleAt(w, at + i, 0), samples[2 * i]);
+            QCOMPARE(sampleAt(w, at + i, 1), samples[2 * i + 1]);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDsEngine)
+#include "tst_dsengine.moc"
