@@ -3,6 +3,7 @@
 // run on demand. Nothing here waits for real time.
 #include <QAudioOutput>
 #include <QFile>
+#include <QMediaDevices>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -82,6 +83,10 @@ class TstAudioEngine : public QObject
 private slots:
     void initTestCase()
     {
+        // Some cases make the players really play; Qt 6.4's ffmpeg back end
+        // crashes when it plays without any output device.
+        if (QMediaDevices::audioOutputs().isEmpty())
+            QSKIP("no audio output: run under scripts/test or scripts/sound-server");
         m_tone = TestSupport::tempDir() + "/tone5s.wav";
         QVERIFY(TestSupport::writeWav16(m_tone, TestSupport::sine(440, 5.0, 1, 8000), 1, 8000));
     }
