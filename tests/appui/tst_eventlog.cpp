@@ -36,7 +36,7 @@ class TestEventLog : public QObject
 private slots:
     void initTestCase()
     {
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, TestSupport::tempDir());
+        TestSupport::isolateSettings();
     }
 
     void structure()

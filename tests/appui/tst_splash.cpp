@@ -11,13 +11,6 @@
 
 namespace {
 
-void fire(QTimer* t)
-{
-    QVERIFY(t);
-    t->stop();
-    QMetaObject::invokeMethod(t, "timeout", Qt::DirectConnection);
-}
-
 QRect barRect(const SplashScreen& s)
 {
     return QRect(s.barArea()->mapTo(&s, QPoint(0, 0)), s.barArea()->size());
@@ -158,7 +151,7 @@ private slots:
         QVERIFY(s->isVisible());                // still shown for 50 ms
         QVERIFY(s->finishTimer()->isActive());
         QCOMPARE(s->finishTimer()->interval(), 50);
-        fire(s->finishTimer());
+        TestSupport::fireTimer(s->finishTimer());
         QVERIFY(!s->isVisible());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(s.isNull());

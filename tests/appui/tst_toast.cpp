@@ -13,14 +13,6 @@
 
 namespace {
 
-// Runs a timer's work now instead of waiting for it.
-void fire(QTimer* t)
-{
-    QVERIFY(t);
-    t->stop();
-    QMetaObject::invokeMethod(t, "timeout", Qt::DirectConnection);
-}
-
 void endAnimation(QPropertyAnimation* a)
 {
     QVERIFY(a);
@@ -34,7 +26,7 @@ void playOut(ToastWidget* card)
     endAnimation(card->fadeAnimation());
     QVERIFY(card->holdTimer()->isActive());
     QCOMPARE(card->holdTimer()->interval(), card->holdMs());
-    fire(card->holdTimer());
+    TestSupport::fireTimer(card->holdTimer());
     endAnimation(card->fadeAnimation());
 }
 
@@ -59,7 +51,7 @@ class TestToast : public QObject
 private slots:
     void initTestCase()
     {
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, TestSupport::tempDir());
+        TestSupport::isolateSettings();
     }
     void init()
     {
@@ -99,7 +91,7 @@ private slots:
             flushDeletes();
             QVERIFY(card.isNull());
             QVERIFY(!mgr->current());
-            fire(mgr->nextTimer());
+            TestSupport::fireTimer(mgr->nextTimer());
             QCOMPARE(currentText(*mgr), next);
         }
         QVERIFY(mgr->queue().isEmpty());
@@ -121,7 +113,7 @@ private slots:
         // Once the card has finished, the same text shows again.
         playOut(mgr->current());
         flushDeletes();
-        fire(mgr->nextTimer());
+        TestSupport::fireTimer(mgr->nextTimer());
         QCOMPARE(currentText(*mgr), QStringLiteral("waiting"));
         mgr->show(window.get(), "same", ToastManager::Info, 500);
         QCOMPARE(mgr->queue().size(), 1);
@@ -135,7 +127,7 @@ private slots:
         mgr->show(window.get(), "second", ToastManager::Info, 500);
         QCOMPARE(currentText(*mgr), QStringLiteral("second"));
         // The gap timer finds the manager busy and does nothing.
-        fire(mgr->nextTimer());
+        TestSupport::fireTimer(mgr->nextTimer());
         QCOMPARE(currentText(*mgr), QStringLiteral("second"));
     }
 
@@ -148,7 +140,7 @@ private slots:
         doomed.reset();
         playOut(mgr->current());
         flushDeletes();
-        fire(mgr->nextTimer());
+        TestSupport::fireTimer(mgr->nextTimer());
         QCOMPARE(currentText(*mgr), QStringLiteral("after"));
         QVERIFY(mgr->queue().isEmpty());
     }
@@ -168,7 +160,7 @@ private slots:
         QVERIFY(!mgr->current());
         QVERIFY(!mgr->isBusy());
         QVERIFY(mgr->nextTimer()->isActive());
-        fire(mgr->nextTimer());
+        TestSupport::fireTimer(mgr->nextTimer());
         QCOMPARE(currentText(*mgr), QStringLiteral("next"));
     }
 
@@ -238,7 +230,7 @@ private slots:
         QVERIFY(!card->holdTimer()->isActive());   // the hold starts when the fade-in ends
         endAnimation(card->fadeAnimation());
         QCOMPARE(card->opacity(), 1.0f);
-        fire(card->holdTimer());
+        TestSupport::fireTimer(card->holdTimer());
         QCOMPARE(card->fadeAnimation()->duration(), 300);
         card->setOpacity(2.0f);
         QCOMPARE(card->opacity(), 1.0f);

@@ -69,3 +69,23 @@ QVector<qint16> sine(double freqHz, double seconds, int channels, int rate, doub
 }
 
 } // namespace TestSupport
+
+#include <QSettings>
+#include <QTimer>
+
+namespace TestSupport {
+
+void fireTimer(QTimer* timer)
+{
+    if (!timer)
+        return;
+    timer->stop();
+    QMetaObject::invokeMethod(timer, "timeout", Qt::DirectConnection);
+}
+
+void isolateSettings()
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, tempDir());
+}
+
+} // namespace TestSupport

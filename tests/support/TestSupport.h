@@ -25,3 +25,15 @@ public:
 };
 
 } // namespace TestSupport
+
+class QTimer;
+
+namespace TestSupport {
+
+// Stops the timer and runs its timeout now: tests drive timers instead of sleeping.
+void fireTimer(QTimer* timer);
+// Points AppSettings (native format, user scope) at a fresh folder of this
+// process, so suites running at the same time never share a settings file.
+void isolateSettings();
+
+} // namespace TestSupport

@@ -68,7 +68,7 @@ class TestStyleSheet : public QObject
 private slots:
     void initTestCase()
     {
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, TestSupport::tempDir());
+        TestSupport::isolateSettings();
     }
 
     void templateUsesOnlyKnownMarkers()

@@ -32,8 +32,7 @@ class TestThemeManager : public QObject
 private slots:
     void initTestCase()
     {
-        // A settings folder of our own: other suites may run at the same time.
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, TestSupport::tempDir());
+        TestSupport::isolateSettings();
     }
     void init() { clearSettings(); }
 

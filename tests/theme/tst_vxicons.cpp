@@ -38,7 +38,7 @@ class TestVXIcons : public QObject
 private slots:
     void initTestCase()
     {
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, TestSupport::tempDir());
+        TestSupport::isolateSettings();
     }
 
     void scaling_data()
