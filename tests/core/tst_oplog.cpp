@@ -52,6 +52,51 @@ private slots:
         for (const QString& s : OpLog::entriesNewestFirst())
             QVERIFY(s.contains(QRegularExpression(" t[0-3] \\d+$")));
     }
+
+    void crashCopyMatchesTheRing()
+    {
+        VX_LOG(QString::fromUtf8("caf\u00e9 \u266b"));
+        VX_LOG(QString(600, QChar(0x00e9))); // longer than a crash entry holds
+        QStringList seen;
+        QList<size_t> lengths;
+        auto visit = [](int i, const char* text, size_t len, void* ctx) {
+            auto* out = static_cast<std::pair<QStringList*, QList<size_t>*>*>(ctx);
+            QCOMPARE(i, int(out->first->size()));
+            *out->first << QString::fromUtf8(text, qsizetype(len));
+            *out->second << len;
+        };
+        std::pair<QStringList*, QList<size_t>*> ctx {&seen, &lengths};
+        QVERIFY(OpLog::visitForCrash(visit, &ctx));
+        const QStringList ring = OpLog::entriesNewestFirst();
+        QCOMPARE(seen.size(), ring.size());
+        QCOMPARE(seen.mid(2), ring.mid(2));
+        QCOMPARE(seen[1], ring[1]);
+        // The long one is cut at a character boundary: no broken UTF-8.
+        QVERIFY(lengths[0] < OpLog::kCrashEntryBytes);
+        QVERIFY(ring[0].startsWith(seen[0]));
+        QVERIFY(!seen[0].contains(QChar::ReplacementCharacter));
+        QVERIFY(seen[0].size() > 200);
+    }
+
+    void aHeldRingIsReportedNotWaitedFor()
+    {
+        bool visited = true, triedElsewhere = true;
+        OpLog::withRingHeld([&] {
+            visited = OpLog::visitForCrash([](int, const char*, size_t, void*) {}, nullptr);
+            QThread* t = QThread::create([&] {
+                QStringList out;
+                triedElsewhere = OpLog::tryEntriesNewestFirst(&out);
+            });
+            t->start();
+            t->wait();
+            delete t;
+        });
+        QVERIFY(!visited);
+        QVERIFY(!triedElsewhere);
+        QStringList out;
+        QVERIFY(OpLog::tryEntriesNewestFirst(&out));
+        QVERIFY(OpLog::visitForCrash([](int, const char*, size_t, void*) {}, nullptr));
+    }
 };
 
 QTEST_GUILESS_MAIN(TstOpLog)

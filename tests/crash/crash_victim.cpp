@@ -1,0 +1,137 @@
+// Logs three operations, then crashes as its first argument says.
+#include <QApplication>
+#include <QThread>
+#include <cfenv>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "CrashReport.h"
+#include "CrashSignals.h"
+#include "Modal.h"
+#include "OpLog.h"
+
+namespace victim {
+volatile int g_zero = 0;
+volatile int g_depthLimit = INT_MAX;
+
+__attribute__((noinline)) int nullRead()
+{
+    volatile int* p = nullptr;
+    return *p;
+}
+
+__attribute__((noinline)) void writeAt(uintptr_t address)
+{
+    *reinterpret_cast<volatile int*>(address) = 1;
+}
+
+__attribute__((noinline)) int readAt(uintptr_t address)
+{
+    return *reinterpret_cast<volatile int*>(address);
+}
+
+__attribute__((noinline)) int divideByZero()
+{
+    return 100 / g_zero;
+}
+
+__attribute__((noinline)) double floatDivideByZero()
+{
+    feenableexcept(FE_DIVBYZERO);
+    volatile double zero = 0.0;
+    return 1.0 / zero;
+}
+
+__attribute__((noinline)) int recurse(int depth)
+{
+    volatile char pad[512];
+    pad[0] = char(depth);
+    if (depth >= g_depthLimit)
+        return pad[0];
+    const int r = recurse(depth + 1);
+    asm volatile("" : : "r"(pad) : "memory");
+    return r + pad[0];
+}
+
+__attribute__((noinline)) void illegalInstruction()
+{
+    __builtin_trap();
+}
+
+__attribute__((noinline)) size_t insideLibc()
+{
+    const char* volatile text = nullptr;
+    return strlen(text);
+}
+} // namespace victim
+
+int main(int argc, char** argv)
+{
+    if (CrashReport::handleCrashDialogArgs(argc, argv))
+        return 0;
+    if (argc < 2)
+        return 2;
+    const QByteArray mode = argv[1];
+    const bool gui = mode == "fatalgui" || mode == "fatalthread";
+    std::unique_ptr<QCoreApplication> app(gui ? new QApplication(argc, argv) : new QCoreApplication(argc, argv));
+    QCoreApplication::setApplicationName(QStringLiteral("Tarvello Rododu"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Tarvello"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("2.0.84"));
+    CrashReport::install();
+    if (gui) {
+        // Answers the fatal box headless and says that it was asked.
+        Modal::setHandler([](const Modal::Request& r) -> QVariant {
+            printf("box: %s|%s\n", qPrintable(r.title), qPrintable(r.text));
+            fflush(stdout);
+            return 0x00000400; // Ok
+        });
+    }
+
+    VX_LOG(QStringLiteral("[Victim] first"));
+    VX_LOG(QStringLiteral("[Victim] second"));
+    VX_LOG(QStringLiteral("[Victim] third: ") + QString::fromLatin1(mode));
+
+    if (mode == "nullread")
+        return victim::nullRead();
+    if (mode == "lowwrite")
+        victim::writeAt(0x10);
+    else if (mode == "read4096")
+        return victim::readAt(0x1000);
+    else if (mode == "write4095")
+        victim::writeAt(0xfff);
+    else if (mode == "divzero")
+        return victim::divideByZero();
+    else if (mode == "floatdiv")
+        return int(victim::floatDivideByZero());
+    else if (mode == "overflow")
+        return victim::recurse(0);
+    else if (mode == "illegal")
+        victim::illegalInstruction();
+    else if (mode == "libc")
+        return int(victim::insideLibc());
+    else if (mode == "thread") {
+        std::thread t([] { victim::nullRead(); });
+        t.join();
+    } else if (mode == "threadoverflow") {
+        std::thread t([] {
+            CrashSignals::armCurrentThread();
+            victim::recurse(0);
+        });
+        t.join();
+    } else if (mode == "ringheld") {
+        OpLog::withRingHeld([] { victim::nullRead(); });
+    } else if (mode == "many") {
+        for (int i = 0; i < 70; ++i)
+            VX_LOG(QStringLiteral("op %1").arg(i));
+        return victim::nullRead();
+    } else if (mode == "fatal" || mode == "fatalgui") {
+        qFatal("boom %d", 7);
+    } else if (mode == "fatalthread") {
+        std::thread t([] { qFatal("boom on a worker"); });
+        t.join();
+    }
+    return 3; // did not crash
+}
