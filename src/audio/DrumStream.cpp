@@ -8,7 +8,7 @@
 DrumStream::DrumStream(QObject* parent)
     : QIODevice(parent)
 {
-    open(QIODevice::ReadOnly);
+    open(QIODevice::ReadOnly | QIODevice::Unbuffered);
 }
 
 DrumStream::~DrumStream() = default;

@@ -52,6 +52,10 @@ public:
 
     int activeVoiceCount() const;
 
+    // A live stream: no seeking, no size, and no read-ahead inside QIODevice
+    // (a sink's pull reaches the mixer directly).
+    bool isSequential() const override { return true; }
+
 protected:
     qint64 readData(char* data, qint64 maxlen) override;
     qint64 writeData(const char* data, qint64 len) override;

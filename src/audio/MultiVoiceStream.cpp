@@ -8,7 +8,7 @@
 MultiVoiceStream::MultiVoiceStream(QObject* parent)
     : QIODevice(parent)
 {
-    open(QIODevice::ReadOnly);
+    open(QIODevice::ReadOnly | QIODevice::Unbuffered);
 }
 
 void MultiVoiceStream::trigger(const QByteArray& block, qint64 startByte)

@@ -24,6 +24,10 @@ public:
     void stopAll();
     bool isAnyActive() const;
 
+    // A live stream: no seeking, no size, and no read-ahead inside QIODevice
+    // (a sink's pull reaches the mixer directly).
+    bool isSequential() const override { return true; }
+
 signals:
     void voiceEnded();
 
