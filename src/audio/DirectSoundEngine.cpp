@@ -146,10 +146,16 @@ bool DirectSoundEngine::reopenOutput()
 
 void DirectSoundEngine::playVoice(BufferMixer::Buffer* voice, bool looping)
 {
-    if (m_mixer->play(voice, looping) == BufferMixer::ErrBufferLost) {
-        VX_LOG(QStringLiteral("[DSE] output lost, reopening"));
-        if (reopenOutput())
-            m_mixer->play(voice, looping);
+    if (m_mixer->play(voice, looping) != BufferMixer::ErrBufferLost)
+        return;
+    // The endpoint's device went away: one new endpoint, one more play.
+    if (reopenOutput()) {
+        m_reopenFailing = false;
+        VX_LOG(QStringLiteral("[DSE] output lost; reopened on %1").arg(m_mixer->output()->deviceName()));
+        m_mixer->play(voice, looping);
+    } else if (!m_reopenFailing) {
+        m_reopenFailing = true;
+        VX_LOG(QStringLiteral("[DSE] output lost; no endpoint opens"));
     }
 }
 
@@ -179,7 +185,7 @@ void DirectSoundEngine::preload(const QString& id, const QString& path, double t
     connect(watcher, &QFutureWatcher<QByteArray>::finished, this, [=, this] {
         const QByteArray pcm = watcher->result();
         watcher->deleteLater();
-        buildSlot(id, ticket, loop, gain, path, pcm);
+        buildSlot(id, ticket, loop, gain, path, trimIn, trimOut, pcm);
     });
     std::shared_ptr<PcmDecode::DecodeCache> cache = m_decodeCache;
     watcher->setFuture(QtConcurrent::run(decodePool(), [cache, path, trimIn, trimOut, gain] {
@@ -188,7 +194,7 @@ void DirectSoundEngine::preload(const QString& id, const QString& path, double t
 }
 
 void DirectSoundEngine::buildSlot(const QString& id, quint64 ticket, bool loop, float gain,
-                                  const QString& path, const QByteArray& pcm)
+                                  const QString& path, double trimIn, double trimOut, const QByteArray& pcm)
 {
     // Evicted or cleared while decoding: the result belongs to nothing now.
     if (!m_pending.contains(id, ticket))
@@ -204,10 +210,18 @@ void DirectSoundEngine::buildSlot(const QString& id, quint64 ticket, bool loop, 
     qsizetype offset = 0;
     qsizetype bytes = 0;
     if (pcm.startsWith("RIFF")) {
+        // The whole file of the WAV reader: its data chunk, cut to the range
+        // the decoder would have given.
         if (!PcmDecode::locateRiffSamples(pcm, &offset, &bytes)) {
             VX_LOG(QStringLiteral("[DSE] no 16-bit stereo 44100 Hz samples in %1 (%2)").arg(id, path));
             return;
         }
+        const qint64 skip = trimIn > 0.001 ? qint64(std::llround(trimIn * PcmDecode::kRate)) * 4 : 0;
+        const qint64 limit = PcmDecode::rangeByteLimit(trimIn, trimOut);
+        offset += std::min<qint64>(skip, bytes);
+        bytes -= std::min<qint64>(skip, bytes);
+        if (limit >= 0)
+            bytes = std::min<qint64>(bytes, limit);
     } else {
         bytes = pcm.size();
     }
@@ -418,7 +432,8 @@ void DirectSoundEngine::onPositionTick()
         }
         quint32 cursor = 0;
         m_mixer->currentPosition(voice, &cursor);
-        const quint32 size = m_slots.value(it.key()).pcmBytes;
+        const auto slot = m_slots.constFind(it.key());
+        const quint32 size = slot == m_slots.constEnd() ? 0 : slot->pcmBytes;
         if (size == 0)
             continue;
         const qint64 duration = m_durations.value(it.key(), 0);

@@ -138,7 +138,7 @@ private:
     };
 
     void buildSlot(const QString& id, quint64 ticket, bool loop, float gain, const QString& path,
-                   const QByteArray& pcm);
+                   double trimIn, double trimOut, const QByteArray& pcm);
     void releaseSlot(Slot& slot);
     void stopSlot(Slot& slot);
     // Plays on the mixer; a lost output is reopened once and the play tried
@@ -164,4 +164,5 @@ private:
     std::unique_ptr<BufferMixer> m_mixer;
     OutputFactory m_outputFactory;
     QString m_lastInitFailure;
+    bool m_reopenFailing = false;
 };

@@ -327,6 +327,16 @@ private slots:
         QCOMPARE(sampleAt(out()->written(), at), qint16(7));
         QCOMPARE(sampleAt(out()->written(), at + 5, 1), qint16(-12));
 
+        // The WAV reader's image holds the whole file: the range is cut from it.
+        e->preload("riffcut", "img.wav", 0.002, 0.0122, 1.0f, false, 0, 0);
+        QTRY_VERIFY(e->isReady("riffcut"));
+        QCOMPARE(e->slotView("riffcut").pcmBytes, 1796u); // trunc(44100 * 0.0102 * 4), whole frames
+        e->stop("riff");
+        QVERIFY(e->triggerSingle("riffcut", 1.0f));
+        const qint64 cutAt = written();
+        QVERIFY(pump(kPeriod));
+        QCOMPARE(sampleAt(out()->written(), cutAt), qint16(7 + 88)); // from frame round(0.002 * 44100)
+
         // Anything else in a RIFF image is refused, and so is nothing at all.
         const QByteArray mono = wavImage(QVector<qint16>(400, 100), 1, 22050);
         dec->blocks.insert("mono.wav", mono);
@@ -587,6 +597,31 @@ private slots:
         QCOMPARE(e->slotCount(), 0);
         QMetaObject::invokeMethod(e, "onCleanupTick");
         QCOMPARE(e->mixer()->stats().buffers, 0u);
+    }
+
+    void lostOutputIsReopenedOnPress()
+    {
+        QVERIFY(load("lo", "lo.bin", ramp(3000)));
+        out()->loseDevice();
+        QTRY_VERIFY(e->mixer()->isOutputLost());
+        const int calls = factoryCalls;
+        QVERIFY(e->triggerSingle("lo", 1.0f));
+        QCOMPARE(factoryCalls, calls + 1);
+        QVERIFY(!e->mixer()->isOutputLost());
+        const qint64 at = written();
+        QVERIFY(pump(kPeriod));
+        QCOMPARE(sampleAt(out()->written(), at), qint16(1));
+        QVERIFY(OpLog::entriesNewestFirst().first().contains("[DSE] output lost; reopened on manual"));
+
+        // No endpoint to be had: the press is taken, logged once.
+        out()->loseDevice();
+        QTRY_VERIFY(e->mixer()->isOutputLost());
+        e->setOutputFactory([] { return std::unique_ptr<AudioOutput>(); });
+        const int logged = OpLog::totalWritten();
+        QVERIFY(e->triggerSingle("lo", 1.0f));
+        QVERIFY(e->trigger("lo", 1.0f));
+        QCOMPARE(OpLog::totalWritten(), logged + 1);
+        QVERIFY(OpLog::entriesNewestFirst().first().contains("[DSE] output lost; no endpoint opens"));
     }
 
     void racingAndCancelledPreloads()
