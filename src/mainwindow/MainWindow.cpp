@@ -1,0 +1,367 @@
+// The frame of the main window: construction in its fixed order, the
+// window's timers (UI-freeze watchdog, WASAPI positions, CPU figure, cache
+// heal, DirectSound start) and toasts.
+#include "MainWindow.h"
+
+#include <QApplication>
+#include <QAudioDevice>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMediaDevices>
+#include <QMenuBar>
+#include <QShortcut>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "AppSettings.h"
+#include "AudioEngine.h"
+#include "DirectSoundEngine.h"
+#include "OpLog.h"
+#include "PcmPlayer.h"
+#include "SessionManager.h"
+#include "ThemeManager.h"
+#include "VXIcons.h"
+#include "WasapiEngine.h"
+#include "WindowManager.h"
+
+namespace {
+
+constexpr int kWatchdogIntervalMs = 250;
+constexpr qint64 kStallThresholdMs = 800;
+constexpr int kPositionPollMs = 250;
+constexpr int kCpuIntervalMs = 2000;
+constexpr int kRecordTickMs = 1000;
+constexpr int kCacheHealMs = 20000;
+constexpr int kDirectSoundRetryMs = 300;
+constexpr int kUpdateCheckDelayMs = 3000;
+constexpr int kDeviceDebounceMs = 1500;
+
+MainWindow::WatchdogClock& watchdogClockSlot()
+{
+    static MainWindow::WatchdogClock clock;
+    return clock;
+}
+
+} // namespace
+
+void MainWindow::setWatchdogClock(WatchdogClock clock)
+{
+    watchdogClockSlot() = std::move(clock);
+}
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent, Qt::WindowFlags())
+{
+    // 1. State
+    layoutMode = 1;
+    currentTab = 0;
+
+    // 2. UI-freeze watchdog: a tick that comes much later than asked means the
+    // event loop was blocked.
+    freezeTimer = new QTimer(this);
+    freezeTimer->setInterval(kWatchdogIntervalMs);
+    freezeClock = new QElapsedTimer;
+    freezeClock->start();
+    lastFreezeTick = watchdogClockSlot() ? watchdogClockSlot()() : 0;
+    connect(freezeTimer, &QTimer::timeout, this, &MainWindow::watchdogTick);
+    freezeTimer->start();
+
+    // 3. Window
+    setWindowTitle(QStringLiteral("Tarvello Rododu"));
+    setAttribute(Qt::WA_TranslucentBackground, false);
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
+    setMinimumSize(480, 400);
+    resize(1380, 860);
+    setAcceptDrops(true);
+    menuBar()->hide();
+
+    // 4. Output device the routing falls back to
+    {
+        AppSettings s;
+        defaultDevice = s.value(QStringLiteral("audio/device")).toString();
+    }
+
+    // 5. Palette
+    {
+        const ThemeColors& c = ThemeManager::instance()->colors();
+        QPalette pal = palette();
+        pal.setColor(QPalette::Window, c.bg);
+        for (QPalette::ColorRole r : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text,
+                                      QPalette::HighlightedText})
+            pal.setColor(r, c.text);
+        pal.setColor(QPalette::Base, c.surface);
+        pal.setColor(QPalette::AlternateBase, c.surfaceAlt);
+        pal.setColor(QPalette::Button, c.surfaceAlt);
+        pal.setColor(QPalette::Highlight, c.accent);
+        setPalette(pal);
+        setAttribute(Qt::WA_StyledBackground, true);
+        setAutoFillBackground(true);
+    }
+
+    // 6. Central column: toolbar, (update bar), splitter, status bar
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("centralWidget"));
+    setCentralWidget(central);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(buildToolbar());
+    column->addSpacing(0);
+    column->addWidget(buildCentralSplitter(), 1);
+    buildUpdateBar();
+    column->addWidget(buildStatusBar());
+
+    // 7. Record indicator, hidden until a recording runs
+    {
+        const QString text = ThemeManager::instance()->colors().text.name();
+        recIndicator = new QWidget(this);
+        recIndicator->setObjectName(QStringLiteral("recIndicator"));
+        recIndicator->setFixedHeight(sc(28));
+        recIndicator->setStyleSheet(QStringLiteral("background:rgba(227,27,35,0.9);border-radius:4px;"));
+        auto* row = new QHBoxLayout(recIndicator);
+        row->setContentsMargins(8, 0, 8, 0);
+        auto* dot = new QLabel(QStringLiteral("●"), recIndicator);
+        dot->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(text));
+        row->addWidget(dot);
+        row->addWidget(new QLabel(QStringLiteral("REC"), recIndicator));
+        recTimeLabel = new QLabel(QStringLiteral("00:00"), recIndicator);
+        recTimeLabel->setStyleSheet(
+            QStringLiteral("color:%1;font-family:Consolas;font-size:11px;").arg(text));
+        row->addWidget(recTimeLabel);
+        recIndicator->hide();
+    }
+
+    // 8. Engines and managers
+    AudioEngine* audio = AudioEngine::instance();
+    WasapiEngine* wasapi = WasapiEngine::instance();
+    DirectSoundEngine* ds = DirectSoundEngine::instance();
+    SessionManager* sm = SessionManager::instance();
+    MidiManager* midi = MidiManager::instance();
+
+    connect(audio, &AudioEngine::playStarted, this, &MainWindow::onPlayStarted);
+    connect(audio, &AudioEngine::playStopped, this, &MainWindow::onPlayStopped);
+    connect(wasapi, &WasapiEngine::started, audio, &AudioEngine::notifyPlay, Qt::UniqueConnection);
+    connect(wasapi, &WasapiEngine::stopped, audio, &AudioEngine::notifyStop, Qt::UniqueConnection);
+    connect(audio, &AudioEngine::positionChanged, this, &MainWindow::onPositionChanged);
+    connect(ds, &DirectSoundEngine::positionChanged, this, &MainWindow::onPositionChanged,
+            Qt::QueuedConnection);
+    connect(wasapi, &WasapiEngine::positionChanged, this, &MainWindow::onPositionChanged,
+            Qt::UniqueConnection);
+    connect(wasapi, &WasapiEngine::stopped, this, &MainWindow::onWasapiStopped, Qt::UniqueConnection);
+
+    positionTimer = new QTimer(this);
+    positionTimer->setInterval(kPositionPollMs);
+    connect(positionTimer, &QTimer::timeout, wasapi, &WasapiEngine::pollPositions);
+    positionTimer->start();
+
+    connect(sm, &SessionManager::sessionLoaded, this, &MainWindow::onSessionLoaded);
+    connect(PcmPlayer::instance(), &PcmPlayer::preloadDone, PcmPlayer::instance(),
+            &PcmPlayer::feedDrumEngine, Qt::UniqueConnection);
+    connect(sm, &SessionManager::sessionLoaded, this, &MainWindow::refreshSetsList);
+    connect(sm, &SessionManager::sessionSaved, this, &MainWindow::refreshSetsList);
+    connect(sm, &SessionManager::dirtyChanged, this, &MainWindow::onDirtyChanged);
+
+    connect(midi, &MidiManager::buttonTriggered, this, &MainWindow::onMidiButtonTriggered,
+            Qt::QueuedConnection);
+    connect(midi, &MidiManager::mappingConflictDetected, this, &MainWindow::onMidiMappingConflict,
+            Qt::QueuedConnection);
+    connect(midi, &MidiManager::mappingLearned, this, &MainWindow::onMidiMappingLearned,
+            Qt::QueuedConnection);
+    connect(midi, &MidiManager::controlTriggered, this, &MainWindow::onMidiControlTriggered,
+            Qt::QueuedConnection);
+    connect(midi, &MidiManager::devicesChanged, this, &MainWindow::updateStatusBar);
+    connect(midi, &MidiManager::mappingChanged, this, &MainWindow::onMidiMappingChanged,
+            Qt::QueuedConnection);
+
+    cpuTimer = new QTimer(this);
+    connect(cpuTimer, &QTimer::timeout, this, &MainWindow::updateCpuUsage);
+    cpuTimer->start(kCpuIntervalMs);
+
+    recordTimer = new QTimer(this);
+    recordTimer->setInterval(kRecordTickMs);
+    connect(recordTimer, &QTimer::timeout, this, &MainWindow::onRecordTick, Qt::QueuedConnection);
+
+    cacheHealTimer = new QTimer(this);
+    cacheHealTimer->setInterval(kCacheHealMs);
+    connect(cacheHealTimer, &QTimer::timeout, this, &MainWindow::cacheHealTick);
+    cacheHealTimer->start();
+
+    // The pre-decoded engine opens on the window from the start and is retried
+    // until it is up, so buttons get the fast path without waiting for the
+    // music panel to play a track.
+    dsInitTimer = new QTimer(this);
+    dsInitTimer->setInterval(kDirectSoundRetryMs);
+    connect(dsInitTimer, &QTimer::timeout, this, &MainWindow::tryInitDirectSound);
+    if (!ds->init(reinterpret_cast<void*>(internalWinId())))
+        dsInitTimer->start();
+
+    // 10. First session: the most recent file, else a new one
+    {
+        AppSettings s;
+        const QStringList recent = s.value(QStringLiteral("recentFiles")).toStringList();
+        const QString first = recent.isEmpty() ? QString() : recent.first();
+        if (!first.isEmpty() && QFileInfo::exists(first))
+            sm->loadSession(first);
+        else
+            sm->newSession();
+    }
+
+    // 11.
+    loadWindowState();
+    refreshSetsList();
+
+    // 12.
+    connect(ThemeManager::instance(), &ThemeManager::themeChanged, this, &MainWindow::onThemeChanged);
+
+    // 13.
+    WindowManager::instance()->registerWindow(this);
+
+    // 14.
+    QTimer::singleShot(kUpdateCheckDelayMs, this, [this] { checkForUpdates(false); });
+
+    // 15.
+    pickDefaultOutputDevice();
+
+    // 16. WASAPI starts at the next turn of the event loop.
+    QMetaObject::invokeMethod(this, [this] { startWasapi(); }, Qt::QueuedConnection);
+
+    // 17. Output-device watch
+    mediaDevices = new QMediaDevices(this);
+    deviceDebounceTimer = new QTimer(this);
+    deviceDebounceTimer->setSingleShot(true);
+    deviceDebounceTimer->setInterval(kDeviceDebounceMs);
+    connect(mediaDevices, &QMediaDevices::audioOutputsChanged, this, &MainWindow::onAudioOutputsChanged);
+    connect(deviceDebounceTimer, &QTimer::timeout, this, &MainWindow::hotPlugReinit);
+
+    // 18.
+    setFocusPolicy(Qt::StrongFocus);
+    setFocus();
+    qApp->installEventFilter(this);
+
+    // 19.
+    createTabShortcuts();
+}
+
+MainWindow::~MainWindow()
+{
+    saveWindowState();
+    delete freezeClock;
+}
+
+void MainWindow::watchdogTick()
+{
+    qint64 elapsed = 0;
+    if (const WatchdogClock& clock = watchdogClockSlot()) {
+        const qint64 now = clock();
+        elapsed = now - lastFreezeTick;
+        lastFreezeTick = now;
+    } else {
+        elapsed = freezeClock->restart();
+    }
+    if (elapsed > kStallThresholdMs)
+        VX_LOG(QStringLiteral("[UI-FREEZE] main thread stalled ~%1ms").arg(elapsed));
+}
+
+void MainWindow::toast(const QString& text, ToastManager::Type type, int ms)
+{
+    ToastManager::instance()->show(this, text, type, ms);
+}
+
+void MainWindow::tryInitDirectSound()
+{
+    DirectSoundEngine* ds = DirectSoundEngine::instance();
+    if (!ds->isInitialized() && !ds->init(reinterpret_cast<void*>(internalWinId())))
+        return;
+    dsInitTimer->stop();
+    // The sounds of the session open now were not queued while the engine was
+    // down; queue them at once rather than at the next cache-heal tick.
+    const int n = queueDirectSoundPreloads(SessionManager::instance()->session().activeTab, true);
+    VX_LOG(QStringLiteral("[Main] DirectSound ready; queued %1 button(s) for preload").arg(n));
+}
+
+int MainWindow::queueDirectSoundPreloads(int first, bool onlyMissing)
+{
+    DirectSoundEngine* ds = DirectSoundEngine::instance();
+    if (!ds->isInitialized())
+        return 0;
+    const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
+    if (tabs.isEmpty())
+        return 0;
+    first = qBound(0, first, int(tabs.size()) - 1);
+    QList<int> order{first};
+    for (int t = 0; t < tabs.size(); ++t)
+        if (t != first)
+            order.append(t);
+    int queued = 0;
+    for (int t : order) {
+        for (const ButtonData& b : tabs[t].buttons) {
+            if (b.audioPath.isEmpty() || b.id.isEmpty())
+                continue;
+            if (onlyMissing && ds->isReady(b.id))
+                continue;
+            ds->preload(b.id, b.audioPath, b.trimStart, b.trimEnd, float(b.volume), b.loop, b.fadeIn,
+                        b.fadeOut);
+            ++queued;
+        }
+    }
+    return queued;
+}
+
+void MainWindow::cacheHealTick()
+{
+    if (!DirectSoundEngine::instance()->isInitialized())
+        return;
+    // Tab order, as the heal goes through every tab alike.
+    const int n = queueDirectSoundPreloads(0, true);
+    if (n > 0)
+        VX_LOG(QStringLiteral("[CacheHeal] silently re-queued %1 button(s) for background preload").arg(n));
+}
+
+void MainWindow::pickDefaultOutputDevice()
+{
+    AppSettings s;
+    const QString saved = s.value(QStringLiteral("audio/device")).toString();
+    AudioEngine::instance()->setDefaultDevice(saved);
+    if (!saved.isEmpty())
+        return;
+    const QList<QAudioDevice> outputs = QMediaDevices::audioOutputs();
+    for (const QAudioDevice& d : outputs) {
+        const QString desc = d.description().toLower();
+        if (desc.contains(QLatin1String("realtek")) || desc.contains(QLatin1String("high definition audio"))) {
+            const QString id = QString::fromUtf8(d.id());
+            s.setValue(QStringLiteral("audio/device"), id);
+            AudioEngine::instance()->setDefaultDevice(id);
+            return;
+        }
+    }
+}
+
+void MainWindow::createTabShortcuts()
+{
+    auto make = [this](const QKeySequence& keys, auto&& action) {
+        auto* sc = new QShortcut(keys, this);
+        sc->setContext(Qt::ApplicationShortcut);
+        connect(sc, &QShortcut::activated, this, action);
+    };
+    const auto tabCount = [] { return int(SessionManager::instance()->session().tabs.size()); };
+    make(QKeySequence(QStringLiteral("Ctrl+Tab")), [this, tabCount] {
+        const int n = tabCount();
+        if (n > 0)
+            stepTab((currentTab + 1) % n);
+    });
+    make(QKeySequence(QStringLiteral("Ctrl+Shift+Tab")), [this, tabCount] {
+        const int n = tabCount();
+        if (n > 0)
+            stepTab((currentTab - 1 + n) % n);
+    });
+    for (int k = 1; k <= 9; ++k) {
+        make(QKeySequence(QStringLiteral("Ctrl+%1").arg(k)), [this, tabCount, k] {
+            const int n = tabCount();
+            if (n > 0)
+                stepTab((k - 1) % n);
+        });
+    }
+    make(QKeySequence(QKeySequence::Find), [this] { showSearchDialog(); });
+}

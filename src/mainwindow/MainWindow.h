@@ -1,0 +1,318 @@
+#pragma once
+#include <QElapsedTimer>
+#include <QHash>
+#include <QList>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+#include "MidiManager.h"
+#include "ToastManager.h"
+#include "Types.h"
+
+class ButtonGrid;
+class EventLog;
+class GridHeader;
+class NowPlayingBar;
+class QLabel;
+class QListWidget;
+class QMediaDevices;
+class QPushButton;
+class QScrollArea;
+class QShortcut;
+class QSlider;
+class QSplitter;
+class QStackedWidget;
+class QTimer;
+
+// The one top-level window of the program: toolbar, the three columns (library
+// browser, grid area with its tab strip, music panel) and the status bar. It
+// turns the current session into one grid pane per tab, routes every play and
+// stop request to the engines and keeps the display in step with them.
+//
+// The class is split into source files by topic (all MainWindow*.cpp):
+// frame and timers, centre area and theming, session load and panes, tab
+// strip, pane layout, playback routing, session commands, window state, the
+// status bar, the toolbar and the other builders.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    // One pane of the split view per session tab, in tab order. Owns nothing:
+    // its widgets belong to the grid area; every user checks the pointers.
+    struct GridPanel
+    {
+        QPointer<GridHeader> header;
+        QPointer<ButtonGrid> grid;
+        QPointer<QWidget> panel;
+        int tabIndex = -1;
+    };
+
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // --- Called by start-up and the other top-level code ---------------------
+
+    // Colours the native title bar and frame from the theme (nothing on X11
+    // and Wayland). Start-up calls it right after the window is first shown.
+    void applyTitleBarTheme();
+    // Opens a session file by path and tells the user about success or failure.
+    void openSessionFile(const QString& path);
+
+    // Set by the music panel's builder; empty until that panel exists.
+    // rebuildCategoryList: the category list from the settings group "library".
+    // refreshCategoryList: the same with entry counts from LibraryManager.
+    std::function<void()> rebuildCategoryList;
+    std::function<void()> refreshCategoryList;
+    // Refills the music panel's ALL MUSIC list; installed by the music panel.
+    std::function<void()> refillMusicList;
+    // The music panel's category list and its page stack (first page: the
+    // list); null until the music panel exists.
+    QListWidget* musicCategoryList = nullptr;
+    QStackedWidget* musicPageStack = nullptr;
+    // The music panel's ALL MUSIC list; null until the music panel exists.
+    QListWidget* musicList = nullptr;
+
+    // Re-applies the accent colour stored under "appearance/accent" (applying a
+    // preset replaces the accent with the preset's own). Returns false when
+    // no valid colour is stored. Start-up calls it after its theme step.
+    static bool reapplyStoredAccent();
+
+    // The window's CPU figure from one sample to the next: busy and wall time
+    // in the same unit, over the processor count (0 taken as 1); whole-number
+    // arithmetic, above 100 gives 100, below 1 gives 0.
+    static int cpuPercent(quint64 wallDelta, quint64 busyDelta, int processors);
+
+    // Panes shown at once for the layout mode m: whether pane k of n is
+    // visible when tab `current` is current (1 for an unknown mode).
+    static bool paneVisible(int k, int n, int current, int mode);
+
+    // The clock of the UI-freeze watchdog, in milliseconds; the default is a
+    // monotonic clock. Tests install their own before building a window.
+    using WatchdogClock = std::function<qint64()>;
+    static void setWatchdogClock(WatchdogClock clock);
+
+    // --- Grid panes -----------------------------------------------------------
+    ButtonGrid* gridForTab(int i) const;
+    ButtonGrid* currentGrid() const;
+    const QList<GridPanel>& gridPanels() const { return m_panels; }
+    int currentTabIndex() const { return currentTab; }
+    int currentLayoutMode() const { return layoutMode; }
+
+public slots:
+    void toast(const QString& text, ToastManager::Type type = ToastManager::Info, int ms = 2800);
+
+    // Session load and panes
+    void onSessionLoaded(const Session& s);
+    void syncGridsToSession();
+    void syncPanelHeaderToTab(int pane);
+    void preloadTabButtons(int tab);
+
+    // Tab strip and panes
+    void rebuildTabStrip();
+    void setGridLayout(int mode);
+    void rebuildPaneLayout();
+
+    // Centre area and theming
+    void toggleLeftPanel();
+    void toggleRightPanel();
+    void applyThemeToWidgets();
+
+    // Playback routing and display (grown in MainWindowPlayback.cpp)
+    void onPlayRequested(const ButtonData& btn);
+    void onPlayStarted(const QString& id);
+    void onPlayStopped(const QString& id);
+    void onPositionChanged(const QString& id, qint64 posMs, qint64 durMs);
+    void onStopRequested(const QString& id);
+    void onWasapiStopped(const QString& id);
+    void applyPlaybackState();
+    void restoreButtonPlayingStates(int pane);
+    void evictButtonFromAllEngines(const QString& id);
+    void onVolumeChanged(int percent);
+    void onPanelVolumeChanged(int pane, double v);
+
+    // Button edits (grown later)
+    void onEditRequested(const QString& id, const QString& action);
+    void onButtonDataChanged(const ButtonData& btn);
+    void onButtonSwapRequested(const QString& srcId, const QString& destId);
+
+    // Tab commands, tab keys, grid size (grown later)
+    void onAddTab();
+    void onDuplicateTab();
+    void onDeleteTab();
+    void showTabPlaybackDialog(int tabIdx);
+    void registerTabStopShortcuts();
+    void registerTabVolShortcuts();
+    void onColumnsChanged(int cols);
+    void onRowsChanged(int rows);
+
+    // Session commands
+    bool confirmUnsavedChanges();
+    void setWindowTitleFromSession();
+    void onDirtyChanged(bool dirty);
+
+    // Status bar
+    void updateStatusBar();
+    void updateCpuUsage();
+    void applyStatusBarTheme();
+
+    // Side panels, search and update check (grown later)
+    void refreshSetsList();
+    void showSearchDialog();
+    void checkForUpdates(bool silent);
+
+    // MIDI wiring (grown later)
+    void onMidiButtonTriggered(const QString& buttonId, int velocity);
+    void onMidiControlTriggered(const QString& controlId, int value);
+    void onMidiMappingLearned(const MidiMapping& mapping);
+    void onMidiMappingConflict(const MidiMapping& incoming, const MidiMapping& existing);
+    void onMidiMappingChanged();
+
+    // Record clock (grown later)
+    void onRecordTick();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+
+private:
+    friend class MainWindowTestAccess;
+
+    // Frame (MainWindow.cpp)
+    void watchdogTick();
+    void tryInitDirectSound();
+    void cacheHealTick();
+    // Queues DirectSound decoding for the session's buttons with a file, the
+    // tab `first` first; with onlyMissing, only those not ready. Returns the
+    // number of buttons queued.
+    int queueDirectSoundPreloads(int first, bool onlyMissing);
+    void pickDefaultOutputDevice();
+    void createTabShortcuts();
+
+    // Builders
+    QWidget* buildToolbar();
+    QWidget* buildCentralSplitter();
+    QWidget* buildCenterArea();
+    QWidget* buildLeftPanel();
+    QWidget* buildRightPanel();
+    void buildUpdateBar();
+    QWidget* buildStatusBar();
+    void updateMenuBarCollapse(int width);
+
+    // Panes (MainWindowPanels.cpp)
+    void buildPanelForTab(int i, const TabData& t);
+    void wireHeader(GridHeader* header);
+    void connectGrid(ButtonGrid* grid);
+    int paneOfHeader(const GridHeader* header) const;
+    int tabOfHeader(const GridHeader* header) const;
+    void onHeaderTabSwitch(int pane, int idx);
+    void onHeaderMidiLearn(int tab, const QString& target);
+
+    // Tab strip (MainWindowTabs.cpp)
+    void selectTab(int i);
+    void showTabMenu(int i, const QPoint& pos, QWidget* button);
+    void renameTabFromMenu(int i);
+    void stepTab(int target);
+
+    // Engines and output device
+    void startWasapi();
+    void onAudioOutputsChanged();
+    void hotPlugReinit();
+
+    // Window state
+    void loadWindowState();
+    void saveWindowState();
+
+    void onThemeChanged();
+
+    // --- Frame ---------------------------------------------------------------
+    QTimer* freezeTimer = nullptr;
+    QElapsedTimer* freezeClock = nullptr;
+    qint64 lastFreezeTick = 0;
+    QTimer* positionTimer = nullptr;
+    QTimer* cpuTimer = nullptr;
+    QTimer* recordTimer = nullptr;
+    QTimer* cacheHealTimer = nullptr;
+    QTimer* dsInitTimer = nullptr;
+    QString defaultDevice;
+    QWidget* recIndicator = nullptr;
+    QLabel* recTimeLabel = nullptr;
+
+    // --- Centre ---------------------------------------------------------------
+    QSplitter* mainSplitter = nullptr;
+    QWidget* leftPanel = nullptr;
+    QWidget* rightPanel = nullptr;
+    QWidget* centerArea = nullptr;
+    QWidget* tabStrip = nullptr;
+    QScrollArea* tabStripScroll = nullptr;
+    QWidget* gridArea = nullptr;
+    bool leftHiddenByUser = false;
+    bool rightHiddenByUser = false;
+    bool closing = false;
+    bool themeApplying = false;
+    QTimer* themeDebounceTimer = nullptr;
+    QTimer* stripRebuildTimer = nullptr;
+    int lastResizeWidth = -1;
+
+    // --- Panes and tabs ---------------------------------------------------------
+    QList<GridPanel> m_panels;
+    QHash<QString, int> tabIndexCache;
+    QHash<QString, ButtonData> keyButtonMap;
+    QString nowPlayingId;
+    QString musicId;
+    int currentTab = 0;
+    int layoutMode = 1;
+    QList<QPushButton*> tabButtons;
+    QList<QShortcut*> tabStopShortcuts;
+    QList<QShortcut*> tabVolShortcuts;
+
+    // --- Toolbar (the pieces the window reads) ------------------------------
+    QWidget* toolBar = nullptr;
+    QPushButton* autoStopToggle = nullptr;
+    QPushButton* restartToggle = nullptr;
+    QPushButton* crossTabStopToggle = nullptr;
+    QWidget* npBar = nullptr;
+    QLabel* npDot = nullptr;
+    QLabel* npTitle = nullptr;
+    QLabel* npTime = nullptr;
+    QList<QPushButton*> layoutButtons;
+    QPushButton* stackButton = nullptr;
+    bool stackDualPanes = true;
+    QSlider* volSlider = nullptr;
+    QLabel* volPercentLabel = nullptr;
+
+    // --- Side panels (built by their own builders) ---------------------------
+    EventLog* eventLog = nullptr;
+    NowPlayingBar* nowPlayingBar = nullptr;
+
+    // --- Status bar -------------------------------------------------------------
+    QWidget* statusBarWidget = nullptr;
+    QLabel* sbAudio = nullptr;
+    QLabel* sbButtons = nullptr;
+    QLabel* sbPlaying = nullptr;
+    QLabel* sbCpu = nullptr;
+    QLabel* sbFile = nullptr;
+    QLabel* sbMidi = nullptr;
+    QLabel* sbLibrary = nullptr;
+    QLabel* sbVersion = nullptr;
+    bool cpuFirstSample = true;
+    quint64 prevWall = 0;
+    quint64 prevKernel = 0;
+    quint64 prevUser = 0;
+
+    // --- Output device --------------------------------------------------------
+    QMediaDevices* mediaDevices = nullptr;
+    QTimer* deviceDebounceTimer = nullptr;
+    bool reinitRunning = false;
+
+    // --- Update check ---------------------------------------------------------
+    QWidget* updateBar = nullptr;
+};

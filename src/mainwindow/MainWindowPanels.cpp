@@ -1,0 +1,465 @@
+// Session load and the grid panes: one GridPanel per tab, the wiring of each
+// pane's header, the header's tab chooser and the small operations that keep
+// a pane and the engines' decode caches in step with the session.
+#include "MainWindow.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QLayout>
+#include <QPushButton>
+#include <QSet>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QListWidget>
+#include <QStackedWidget>
+#include <cmath>
+
+#include "AudioEngine.h"
+#include "ButtonGrid.h"
+#include "DirectSoundEngine.h"
+#include "DrumEngine.h"
+#include "EventLog.h"
+#include "GridHeader.h"
+#include "MainWindowStop.h"
+#include "OpLog.h"
+#include "PcmPlayer.h"
+#include "SessionManager.h"
+#include "SoundButton.h"
+#include "ThemeManager.h"
+#include "WasapiEngine.h"
+
+namespace {
+
+constexpr int kMusicRefillDelayMs = 100;
+
+// A tab volume below 0.01 counts as full volume everywhere here.
+double effectiveTabVolume(double v)
+{
+    return v < 0.01 ? 1.0 : v;
+}
+
+int percentOf(double v)
+{
+    return int(std::lround(v * 100.0));
+}
+
+int validButtonsPerTab(int n)
+{
+    return (n == 24 || n == 36 || n == 48 || n == 72) ? n : 36;
+}
+
+// Non-empty audio paths of tab t, in button order, into out (first one kept).
+void collectPaths(const TabData& t, QStringList& out, QSet<QString>& seen)
+{
+    for (const ButtonData& b : t.buttons) {
+        if (!b.audioPath.isEmpty() && !seen.contains(b.audioPath)) {
+            seen.insert(b.audioPath);
+            out.append(b.audioPath);
+        }
+    }
+}
+
+void fillTabIndexCache(QHash<QString, int>& cache, const QList<TabData>& tabs)
+{
+    cache.clear();
+    for (int i = 0; i < tabs.size(); ++i)
+        for (const ButtonData& b : tabs[i].buttons)
+            if (!b.id.isEmpty())
+                cache.insert(b.id, i);
+}
+
+} // namespace
+
+void MainWindow::onSessionLoaded(const Session& s)
+{
+    AudioEngine* audio = AudioEngine::instance();
+    WasapiEngine* wasapi = WasapiEngine::instance();
+    PcmPlayer* pcm = PcmPlayer::instance();
+    DirectSoundEngine* ds = DirectSoundEngine::instance();
+    SessionManager* sm = SessionManager::instance();
+
+    // 1-4. Everything stops and nothing stays lit.
+    audio->stopAll();
+    wasapi->stopAll();
+    pcm->stopAll();
+    DrumEngine::instance()->stopAll();
+    if (ds->isInitialized())
+        ds->stopAll();
+    for (const GridPanel& p : std::as_const(m_panels)) {
+        if (p.grid)
+            p.grid->setAllStopped();
+        if (p.header)
+            p.header->setPlaying(false);
+    }
+    for (const TabData& t : s.tabs) {
+        for (const ButtonData& b : t.buttons) {
+            if (b.id.isEmpty())
+                continue;
+            audio->cancelFade(b.id);
+            audio->stop(b.id);
+            wasapi->stop(b.id);
+            pcm->stop(b.id);
+        }
+    }
+    for (const GridPanel& p : std::as_const(m_panels))
+        if (p.grid)
+            p.grid->resetAllTriggers();
+
+    // 5. Hot keys: a later button with the same key wins.
+    keyButtonMap.clear();
+    keyButtonMap.reserve(256);
+    for (const TabData& t : s.tabs)
+        for (const ButtonData& b : t.buttons)
+            if (!b.key.isEmpty() && !b.audioPath.isEmpty())
+                keyButtonMap.insert(b.key, b);
+
+    // 6-8.
+    nowPlayingId.clear();
+    for (int i = 0; i < s.tabs.size(); ++i)
+        audio->setTabVolume(i, effectiveTabVolume(s.tabs[i].volume));
+    if (npTitle)
+        npTitle->setText(QStringLiteral("No Track"));
+    if (npDot)
+        npDot->setStyleSheet(QStringLiteral("color:gray;font-size:11px;"));
+
+    // 9.
+    fillTabIndexCache(tabIndexCache, s.tabs);
+
+    // 10. The old panes go at once.
+    for (const GridPanel& p : std::as_const(m_panels)) {
+        if (QWidget* w = p.panel.data()) {
+            w->setParent(nullptr);
+            delete w;
+        }
+    }
+    m_panels.clear();
+    if (QLayout* lay = gridArea ? gridArea->layout() : nullptr) {
+        while (QLayoutItem* item = lay->takeAt(0))
+            delete item;
+    }
+
+    // 11-12.
+    for (int i = 0; i < s.tabs.size(); ++i)
+        buildPanelForTab(i, s.tabs[i]);
+    currentTab = s.tabs.isEmpty() ? 0 : qBound(0, s.activeTab, int(s.tabs.size()) - 1);
+
+    // 13-14. The controls take the file's values without running their edit
+    // handlers: a load is not an edit, so nothing is marked changed or toasted.
+    if (volSlider) {
+        const QSignalBlocker block(volSlider);
+        const int percent = percentOf(s.globalVolume);
+        volSlider->setValue(percent);
+        if (volPercentLabel)
+            volPercentLabel->setText(QStringLiteral("%1%").arg(volSlider->value()));
+    }
+    audio->setGlobalVolume(s.globalVolume);
+    const std::pair<QPushButton*, bool> toggles[] = {
+        {autoStopToggle, s.autoStop}, {restartToggle, s.restart}, {crossTabStopToggle, s.crossTabStop}};
+    for (const auto& [toggle, on] : toggles) {
+        if (toggle) {
+            const QSignalBlocker block(toggle);
+            toggle->setChecked(on);
+        }
+    }
+    applyPlaybackState();
+
+    // 15-17.
+    rebuildTabStrip();
+    setWindowTitleFromSession();
+    updateStatusBar();
+    if (eventLog)
+        eventLog->log(QStringLiteral("Session"), QStringLiteral("Session loaded"), QStringLiteral("ok"));
+    registerTabStopShortcuts();
+    registerTabVolShortcuts();
+
+    // 18-19.
+    if (s.layoutMode == 1 || s.layoutMode == 2 || s.layoutMode == 4)
+        setGridLayout(s.layoutMode);
+    const int perTab = validButtonsPerTab(s.buttonsPerTab);
+    for (const GridPanel& p : std::as_const(m_panels))
+        if (p.grid && p.grid->buttonsPerTab() != perTab)
+            p.grid->setButtonsPerTab(perTab);
+
+    // 20-21. The grids' copies are the complete ones (ids made, padded).
+    Session& live = sm->session();
+    for (const GridPanel& p : std::as_const(m_panels))
+        if (p.grid && p.tabIndex >= 0 && p.tabIndex < live.tabs.size())
+            live.tabs[p.tabIndex].buttons = p.grid->tab().buttons;
+    fillTabIndexCache(tabIndexCache, live.tabs);
+
+    // 22.
+    onColumnsChanged(s.gridCols);
+    onRowsChanged(s.gridRows);
+
+    // 23. Decode caches, the active tab's files first.
+    QStringList paths;
+    QSet<QString> seen;
+    if (!s.tabs.isEmpty()) {
+        collectPaths(s.tabs[currentTab], paths, seen);
+        for (int t = 0; t < s.tabs.size(); ++t)
+            if (t != currentTab)
+                collectPaths(s.tabs[t], paths, seen);
+    }
+    audio->clearBuffer();
+    audio->preBuffer(paths);
+    pcm->clearAll();
+    DrumEngine::instance()->clearAll();
+    if (ds->isInitialized()) {
+        wasapi->clearCache();
+        ds->clearAll();
+        queueDirectSoundPreloads(currentTab, false);
+    }
+
+    // 24.
+    QTimer::singleShot(kMusicRefillDelayMs, this, [this] {
+        if (refillMusicList)
+            refillMusicList();
+        if (musicList && musicList->count() > 0 && musicPageStack)
+            musicPageStack->setCurrentIndex(0);
+    });
+}
+
+void MainWindow::buildPanelForTab(int i, const TabData& t)
+{
+    SessionManager* sm = SessionManager::instance();
+    const QColor color = t.color.isValid() ? t.color : ThemeManager::vibrantColor(i);
+
+    auto* container = new QWidget(gridArea);
+    container->setObjectName(QStringLiteral("gridPanel"));
+    auto* col = new QVBoxLayout(container);
+    col->setContentsMargins(0, 0, 0, 0);
+    col->setSpacing(0);
+
+    auto* header = new GridHeader(t.name, color, container);
+    header->setFadeMs(t.fadeMs);
+    header->updateFadeLabel();
+
+    auto* grid = new ButtonGrid(container);
+    grid->setTab(t);
+    connectGrid(grid);
+
+    if (i < sm->session().tabs.size())
+        sm->session().tabs[i].buttons = grid->tab().buttons;
+
+    col->addWidget(header, 0);
+    col->addWidget(grid, 1);
+    m_panels.append(GridPanel{header, grid, container, i});
+
+    wireHeader(header);
+
+    // Header state from the tab. The slider is set with the header's signals
+    // blocked: the tab already has this volume, so there is nothing to store.
+    if (i < sm->session().tabs.size()) {
+        const TabData& st = sm->session().tabs[i];
+        if (!st.stopKey.isEmpty()) {
+            header->m_stopKey = st.stopKey;
+            header->stopButton()->setToolTip(
+                QStringLiteral("Stop Tab  [%1]\nRight-click to assign shortcut or MIDI").arg(st.stopKey));
+        }
+        if (st.stopMidi >= 0)
+            header->m_stopMidiNote = st.stopMidi;
+        {
+            const QSignalBlocker block(header);
+            header->m_volSlider->setValue(percentOf(effectiveTabVolume(st.volume)));
+        }
+        AudioEngine::instance()->setTabVolume(i, effectiveTabVolume(st.volume));
+        if (!st.volUpKey.isEmpty())
+            header->m_volUpKey = st.volUpKey;
+        if (!st.volDnKey.isEmpty())
+            header->m_volDnKey = st.volDnKey;
+        if (st.volCC >= 0) {
+            header->m_volCC = st.volCC;
+            header->m_volSlider->setToolTip(
+                QStringLiteral("Tab Volume  [MIDI CC %1]\nRight-click to assign").arg(st.volCC));
+        }
+    }
+    header->setCurrentDevice(t.soundCard);
+}
+
+int MainWindow::paneOfHeader(const GridHeader* header) const
+{
+    for (int p = 0; p < m_panels.size(); ++p)
+        if (m_panels[p].header.data() == header)
+            return p;
+    return -1;
+}
+
+int MainWindow::tabOfHeader(const GridHeader* header) const
+{
+    const int p = paneOfHeader(header);
+    if (p < 0)
+        return -1;
+    return m_panels[p].tabIndex >= 0 ? m_panels[p].tabIndex : p;
+}
+
+// Every builder of a pane wires its header here. Each handler looks up, when
+// the signal arrives, the pane that holds the header and the tab that pane
+// shows now, so a pane pointed at another tab, or moved by a tab insert or
+// delete, edits the tab the user sees.
+void MainWindow::wireHeader(GridHeader* header)
+{
+    SessionManager* sm = SessionManager::instance();
+    // Runs edit(tab) on the tab the header's pane shows, then marks dirty.
+    auto editTab = [this, header, sm](auto&& edit) {
+        const int tab = tabOfHeader(header);
+        if (tab < 0 || tab >= sm->session().tabs.size())
+            return false;
+        edit(sm->session().tabs[tab]);
+        sm->markDirty();
+        return true;
+    };
+
+    connect(header, &GridHeader::stopClicked, this, [this, header] { stopTabByHeader(header, m_panels); });
+    connect(header, &GridHeader::volumeChanged, this, [this, header](double v) {
+        const int p = paneOfHeader(header);
+        if (p >= 0)
+            onPanelVolumeChanged(p, v);
+    });
+    connect(header, &GridHeader::fadeChanged, this,
+            [editTab](double ms) { editTab([ms](TabData& t) { t.fadeMs = ms; }); });
+    connect(header, &GridHeader::stopShortcutChanged, this, [this, editTab](const QString& key) {
+        if (editTab([&key](TabData& t) { t.stopKey = key; }))
+            registerTabStopShortcuts();
+    });
+    connect(header, &GridHeader::stopMidiNoteChanged, this,
+            [editTab](int note) { editTab([note](TabData& t) { t.stopMidi = note; }); });
+    connect(header, &GridHeader::midiLearnRequested, this,
+            [this, header](const QString& target) { onHeaderMidiLearn(tabOfHeader(header), target); });
+    connect(header, &GridHeader::volShortcutChanged, this,
+            [this, editTab](const QString& up, const QString& down) {
+                if (editTab([&](TabData& t) {
+                        t.volUpKey = up;
+                        t.volDnKey = down;
+                    }))
+                    registerTabVolShortcuts();
+            });
+    connect(header, &GridHeader::volMidiCCChanged, this,
+            [editTab](int cc) { editTab([cc](TabData& t) { t.volCC = cc; }); });
+    connect(header, &GridHeader::tabSwitchRequested, this, [this, header](int idx) {
+        const int p = paneOfHeader(header);
+        if (p >= 0)
+            onHeaderTabSwitch(p, idx);
+    });
+    connect(header, &GridHeader::deviceChanged, this, [this, editTab](const QString& id) {
+        QString name;
+        if (!editTab([&](TabData& t) {
+                t.soundCard = id;
+                name = t.name;
+            }))
+            return;
+        if (eventLog) {
+            const QString dev = id.isEmpty() ? QStringLiteral("Default") : id.left(30);
+            eventLog->log(QStringLiteral("Audio"), QStringLiteral("Tab '%1' output: %2").arg(name, dev),
+                          QStringLiteral("ok"));
+        }
+    });
+    connect(header, &GridHeader::playbackSettingsRequested, this, [this, header] {
+        const int tab = tabOfHeader(header);
+        if (tab < 0)
+            return;
+        currentTab = tab;
+        showTabPlaybackDialog(tab);
+    });
+}
+
+void MainWindow::onHeaderMidiLearn(int tab, const QString& target)
+{
+    if (tab < 0)
+        return;
+    if (target == QLatin1String("__tab_stop__"))
+        MidiManager::instance()->startLearn(QStringLiteral("__tab_stop_%1__").arg(tab));
+    else if (target == QLatin1String("__tab_vol__"))
+        MidiManager::instance()->startLearn(QStringLiteral("__tab_vol_%1__").arg(tab));
+}
+
+void MainWindow::onHeaderTabSwitch(int p, int idx)
+{
+    Session& s = SessionManager::instance()->session();
+    if (p < 0 || p >= m_panels.size())
+        return;
+    if (idx < 0 || idx >= s.tabs.size()) {
+        applyPlaybackState();
+        updateStatusBar();
+        return;
+    }
+    GridPanel& pane = m_panels[p];
+    pane.tabIndex = idx;
+    const TabData& t = s.tabs[idx];
+    if (pane.grid)
+        pane.grid->setTab(t);
+    if (pane.header) {
+        pane.header->setTabName(t.name);
+        pane.header->setTabColor(t.color.isValid() ? t.color : ThemeManager::vibrantColor(idx));
+        QStringList names;
+        for (const TabData& tab : s.tabs)
+            names << tab.name;
+        pane.header->setTabList(names, idx);
+    }
+    currentTab = idx;
+    s.activeTab = idx;
+    restoreButtonPlayingStates(p);
+    syncPanelHeaderToTab(p);
+    preloadTabButtons(idx);
+    applyPlaybackState();
+    updateStatusBar();
+}
+
+void MainWindow::syncPanelHeaderToTab(int p)
+{
+    if (p < 0 || p >= m_panels.size())
+        return;
+    const GridPanel& pane = m_panels[p];
+    const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
+    if (!pane.header || pane.tabIndex < 0 || pane.tabIndex >= tabs.size())
+        return;
+    const TabData& t = tabs[pane.tabIndex];
+    const double v = effectiveTabVolume(t.volume);
+    {
+        const QSignalBlocker block(pane.header.data());
+        pane.header->m_volSlider->setValue(percentOf(v));
+    }
+    pane.header->setFadeMs(t.fadeMs);
+    pane.header->updateFadeLabel();
+    AudioEngine::instance()->setTabVolume(pane.tabIndex, v);
+}
+
+void MainWindow::preloadTabButtons(int t)
+{
+    const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
+    if (t < 0 || t >= tabs.size())
+        return;
+    QStringList paths;
+    QSet<QString> seen;
+    collectPaths(tabs[t], paths, seen);
+    if (paths.isEmpty())
+        return;
+    AudioEngine::instance()->preBuffer(paths);
+    DirectSoundEngine* ds = DirectSoundEngine::instance();
+    if (!ds->isInitialized())
+        return;
+    for (const ButtonData& b : tabs[t].buttons) {
+        if (!b.audioPath.isEmpty() && !ds->isReady(b.id))
+            ds->preload(b.id, b.audioPath, b.trimStart, b.trimEnd, float(b.volume), b.loop, b.fadeIn,
+                        b.fadeOut);
+    }
+}
+
+void MainWindow::syncGridsToSession()
+{
+    Session& s = SessionManager::instance()->session();
+    for (int p = 0; p < m_panels.size(); ++p) {
+        const GridPanel& pane = m_panels[p];
+        if (!pane.grid)
+            continue;
+        const int tab = pane.tabIndex >= 0 ? pane.tabIndex : p;
+        if (tab < s.tabs.size())
+            pane.grid->syncFromSession(s.tabs[tab]);
+    }
+    if (!m_panels.isEmpty() && m_panels[0].grid) {
+        s.gridCols = m_panels[0].grid->columns();
+        s.gridRows = m_panels[0].grid->rows();
+    }
+    s.layoutMode = layoutMode;
+}

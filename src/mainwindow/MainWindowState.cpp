@@ -1,0 +1,90 @@
+// Window state between runs and the close of the window, which ends the
+// program: unsaved work, the engines' shutdown and the window list.
+#include "MainWindow.h"
+
+#include <QCloseEvent>
+#include <QMessageBox>
+#include <QSplitter>
+
+#include "AppSettings.h"
+#include "AudioEngine.h"
+#include "DrumEngine.h"
+#include "Modal.h"
+#include "PcmPlayer.h"
+#include "SessionManager.h"
+#include "ThemeManager.h"
+#include "WasapiEngine.h"
+#include "WindowManager.h"
+
+namespace {
+const char* const kLayoutVersion = "native_v1";
+}
+
+void MainWindow::loadWindowState()
+{
+    AppSettings s;
+    if (s.value(QStringLiteral("window/version")).toString() == QLatin1String(kLayoutVersion)) {
+        if (s.contains(QStringLiteral("window/geometry")))
+            restoreGeometry(s.value(QStringLiteral("window/geometry")).toByteArray());
+        if (s.contains(QStringLiteral("window/state")))
+            restoreState(s.value(QStringLiteral("window/state")).toByteArray(), 0);
+        return;
+    }
+    s.remove(QStringLiteral("window/geometry"));
+    s.remove(QStringLiteral("window/state"));
+    s.setValue(QStringLiteral("window/version"), QString::fromLatin1(kLayoutVersion));
+    s.sync();
+}
+
+void MainWindow::saveWindowState()
+{
+    AppSettings s;
+    s.setValue(QStringLiteral("window/geometry"), saveGeometry());
+    s.setValue(QStringLiteral("window/state"), saveState(0));
+    if (mainSplitter)
+        s.setValue(QStringLiteral("window/splitter"), mainSplitter->saveState());
+}
+
+void MainWindow::closeEvent(QCloseEvent* e)
+{
+    {
+        AppSettings s;
+        s.setValue(QStringLiteral("appearance/preset"), ThemeManager::instance()->presetName());
+        s.sync();
+    }
+    SessionManager* sm = SessionManager::instance();
+    if (sm->session().filePath.isEmpty() && sm->isDirty()) {
+        const int answer = Modal::question(this, QStringLiteral("Save Before Exit"),
+                                           QStringLiteral("Save your session before exiting?"),
+                                           QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                                           QMessageBox::NoButton);
+        if (answer == QMessageBox::Save) {
+            sm->saveSessionAs();
+            if (sm->session().filePath.isEmpty()) {
+                e->ignore();
+                return;
+            }
+        } else if (answer != QMessageBox::Discard) {
+            e->ignore();
+            return;
+        }
+    } else if (!confirmUnsavedChanges()) {
+        e->ignore();
+        return;
+    }
+
+    e->accept();
+    closing = true;
+    hide();
+
+    // The engines live on the GUI thread and stop there, in shutdown order,
+    // before the window list ends the event loop; the window is already
+    // hidden, so nobody waits on a frozen window.
+    WasapiEngine::instance()->shutdown();
+    AudioEngine::instance()->panic();
+    PcmPlayer::instance()->stopAll();
+    DrumEngine::instance()->stopAll();
+
+    saveWindowState();
+    WindowManager::instance()->unregisterWindow(this);
+}
