@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numeric>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -147,18 +148,28 @@ bool PcmDecoder::decode(const QString& path, const Options& options, QByteArray*
     if (!s.pkt || !s.frame)
         return fail(QStringLiteral("out of memory"));
 
-    // Where the output starts, in output frames and in source samples.
+    // Where the output starts. The converter is fed from a point P some way
+    // before the start, on a sample where input and output frames line up
+    // (P * rate / sourceRate is whole), and its output before the start is
+    // dropped: so the converter's filter has the real history at the start
+    // and the frames equal those of a decode from the top.
     const double startSec = options.startSec > 0.001 ? options.startSec : 0.0;
+    const int inRate = s.dec->sample_rate;
     const qint64 startOut = qint64(std::llround(startSec * options.rate));
-    const qint64 startSrc = qint64(std::llround(startSec * s.dec->sample_rate));
+    const qint64 g = std::gcd(qint64(inRate), qint64(options.rate));
+    const qint64 stepIn = inRate / g;
+    const qint64 stepOut = options.rate / g;
+    constexpr qint64 kPreroll = 4096;   // source samples of converter history
+    const qint64 startSrc = startOut * inRate / options.rate;
+    const qint64 feedFrom = std::max<qint64>(0, startSrc - kPreroll) / stepIn * stepIn;
     qint64 srcPos = 0;        // source sample index of the next decoded sample
     bool positionKnown = true;
 
-    // Seek to the start. MP3 seeks land by estimate, so short starts into MP3
-    // are decoded from the top instead, which is exact.
+    // Seek near the start. MP3 seeks land by estimate, so starts into MP3
+    // within the first minute are decoded from the top instead, which is exact.
     const bool estimatedSeek = codec->id == AV_CODEC_ID_MP3 || codec->id == AV_CODEC_ID_MP2;
-    if (startSec > 0 && !(estimatedSeek && startSec <= 60.0)) {
-        const int64_t ts = av_rescale_q(int64_t(startSec * AV_TIME_BASE), AV_TIME_BASE_Q, st->time_base);
+    if (feedFrom > 0 && !(estimatedSeek && startSec <= 60.0)) {
+        const int64_t ts = av_rescale_q(feedFrom, AVRational{1, inRate}, st->time_base);
         const int64_t base = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
         if (av_seek_frame(s.fmt, si, base + ts, AVSEEK_FLAG_BACKWARD) >= 0) {
             avcodec_flush_buffers(s.dec);
@@ -169,6 +180,8 @@ bool PcmDecoder::decode(const QString& path, const Options& options, QByteArray*
 
     Sink sink;
     sink.out = &result;
+    sink.skipFrames = startOut - feedFrom / stepIn * stepOut;
+    qint64 feedPoint = feedFrom;
     sink.bpf = bpf;
     sink.limitFrames = options.maxFrames;
     sink.capFrames = qint64(kMaxOutputSeconds) * options.rate;
@@ -191,15 +204,22 @@ bool PcmDecoder::decode(const QString& path, const Options& options, QByteArray*
 
     auto setupSwr = [&](const AVFrame* f) -> bool {
         swr_free(&s.swr);
+        av_channel_layout_uninit(&swrInLayout);
+        if (av_channel_layout_copy(&swrInLayout, &f->ch_layout) < 0)
+            return false;
         AVChannelLayout inLayout;
         if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || f->ch_layout.nb_channels <= 0)
             av_channel_layout_default(&inLayout, std::max(1, f->ch_layout.nb_channels));
         else if (av_channel_layout_copy(&inLayout, &f->ch_layout) < 0)
             return false;
-        const int r = swr_alloc_set_opts2(&s.swr, &outLayout, outFmt, swrRate, &inLayout,
-                                          AVSampleFormat(f->format), f->sample_rate, 0, nullptr);
-        av_channel_layout_uninit(&swrInLayout);
-        swrInLayout = inLayout;
+        int r = swr_alloc_set_opts2(&s.swr, &outLayout, outFmt, swrRate, &inLayout,
+                                    AVSampleFormat(f->format), f->sample_rate, 0, nullptr);
+        if (r >= 0 && inLayout.nb_channels == 1 && options.channels == 2) {
+            // A mono source plays at full level on both sides.
+            const double both[2] = {1.0, 1.0};
+            swr_set_matrix(s.swr, both, 1);
+        }
+        av_channel_layout_uninit(&inLayout);
         if (r < 0 || swr_init(s.swr) < 0) {
             swr_free(&s.swr);
             return false;
@@ -231,24 +251,26 @@ bool PcmDecoder::decode(const QString& path, const Options& options, QByteArray*
             return true;
         if (!positionKnown) {
             const int64_t pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
-            if (pts != AV_NOPTS_VALUE)
-                srcPos = av_rescale_q(pts - streamStart, st->time_base, AVRational{1, f->sample_rate});
-            else
-                srcPos = startSrc;
+            srcPos = pts != AV_NOPTS_VALUE
+                ? av_rescale_q(pts - streamStart, st->time_base, AVRational{1, f->sample_rate})
+                : feedFrom;
             positionKnown = true;
-            if (srcPos > startSrc) {
-                // Landed after the start: pad nothing, begin here.
-                srcPos = startSrc;
+            if (srcPos > feedFrom) {
+                // The seek landed late: the output begins at the first sample
+                // there is, placed where it belongs.
+                const qint64 outPos = srcPos * options.rate / std::max(1, inRate);
+                sink.skipFrames = std::max<qint64>(0, startOut - outPos);
+                feedPoint = srcPos;
             }
         }
         int offset = 0;
         int n = f->nb_samples;
-        if (srcPos + n <= startSrc) {
+        if (srcPos + n <= feedPoint) {
             srcPos += n;
             return true;
         }
-        if (srcPos < startSrc) {
-            offset = int(startSrc - srcPos);
+        if (srcPos < feedPoint) {
+            offset = int(feedPoint - srcPos);
             n -= offset;
         }
         srcPos += f->nb_samples;
@@ -281,11 +303,6 @@ bool PcmDecoder::decode(const QString& path, const Options& options, QByteArray*
         return convert(planes, n);
     };
 
-    // With a sample-accurate start the converter's own output before the
-    // start is dropped by the sink; here the source is already cut at the
-    // start, so the sink starts at once.
-    sink.skipFrames = 0;
-    (void)startOut;
 
     int consecutiveReadErrors = 0;
     bool eof = false;

@@ -1,0 +1,429 @@
+#include <QtConcurrent>
+#include <QtTest>
+
+#include <atomic>
+
+#include "AudioFixture.h"
+#include "OpLog.h"
+#include "PcmDecode.h"
+#include "PcmDecoder.h"
+#include "TestSupport.h"
+#include "WavBuilder.h"
+
+namespace {
+
+// A stereo ramp whose every frame can be identified: left = i % 30000,
+// right = -(i % 30000).
+QVector<qint16> rampStereo(int frames)
+{
+    QVector<qint16> s(frames * 2);
+    for (int i = 0; i < frames; ++i) {
+        s[2 * i] = qint16(i % 30000);
+        s[2 * i + 1] = qint16(-(i % 30000));
+    }
+    return s;
+}
+
+qint16 sampleAt(const QByteArray& pcm, qsizetype index)
+{
+    return qFromLittleEndian<qint16>(pcm.constData() + 2 * index);
+}
+
+bool logHas(const QString& needle)
+{
+    for (const QString& e : OpLog::entriesNewestFirst())
+        if (e.contains(needle))
+            return true;
+    return false;
+}
+
+} // namespace
+
+class TestPcmDecode : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString m_dir;
+    QString m_ramp;     // 2 s stereo ramp, 44100 Hz
+
+private slots:
+    void initTestCase()
+    {
+        m_dir = TestSupport::tempDir();
+        m_ramp = m_dir + "/ramp.wav";
+        QVERIFY(TestSupport::writeWav16(m_ramp, rampStereo(88200), 2, 44100));
+    }
+
+    // The range: start frame, length, the "to the end" rules and whole frames.
+    void rangeStartAndLength()
+    {
+        const QByteArray part = decodePcmMF_stereo(m_ramp, 0.5, 1.0, 1.0f);
+        QCOMPARE(part.size(), 22050 * 4);
+        QCOMPARE(sampleAt(part, 0), qint16(22050));
+        QCOMPARE(sampleAt(part, 1), qint16(-22050));
+        QCOMPARE(sampleAt(part, part.size() / 2 - 2), qint16((22050 + 22049) % 30000));
+
+        // No seek below 0.001 s; an end not above start + 0.01 means the end of the file.
+        const QByteArray whole = decodePcmMF_stereo(m_ramp, 0.0005, 0.0, 1.0f);
+        QCOMPARE(whole.size(), 88200 * 4);
+        QCOMPARE(sampleAt(whole, 0), qint16(0));
+        QCOMPARE(decodePcmMF_stereo(m_ramp, 1.0, 1.0, 1.0f).size(), 44100 * 4);
+        QCOMPARE(decodePcmMF_stereo(m_ramp, 1.0, 1.01, 1.0f).size(), 44100 * 4);
+
+        // A limit that ends inside a frame is rounded down to whole frames:
+        // 44100 * 0.0123 * 4 = 2169.72 bytes -> 2168.
+        QCOMPARE(PcmDecode::rangeByteLimit(0.0, 0.0123), qint64(2168));
+        const QByteArray tiny = decodePcmMF_stereo(m_ramp, 0.0, 0.0123, 1.0f);
+        QCOMPARE(tiny.size(), 2168);
+        QCOMPARE(PcmDecode::rangeByteLimit(2.0, 1.0), qint64(-1));
+        // A start past the end gives nothing.
+        QVERIFY(decodePcmMF_stereo(m_ramp, 5.0, 6.0, 1.0f).isEmpty());
+    }
+
+    void gainRounding()
+    {
+        const QVector<qint16> v{3, -3, 20000, -20000, 32767, -32768, 1, -1, 101, -101};
+        const QString path = m_dir + "/gain.wav";
+        QVERIFY(TestSupport::writeWav16(path, v, 2, 44100));
+        auto samples = [](const QByteArray& b) {
+            QVector<qint16> s;
+            for (qsizetype i = 0; i < b.size() / 2; ++i)
+                s.append(sampleAt(b, i));
+            return s;
+        };
+        QCOMPARE(samples(decodePcmMF_stereo(path, 0, 0, 1.005f)), v);
+        QCOMPARE(samples(decodePcmMF_stereo(path, 0, 0, 2.0f)),
+                 (QVector<qint16>{6, -6, 32767, -32768, 32767, -32768, 2, -2, 202, -202}));
+        // Halving truncates toward zero.
+        QCOMPARE(samples(decodePcmMF_stereo(path, 0, 0, 0.5f)),
+                 (QVector<qint16>{1, -1, 10000, -10000, 16383, -16384, 0, 0, 50, -50}));
+
+        QByteArray block = WavBuilder::pcm16({100, -100, 7});
+        const QByteArray shared = block;
+        PcmDecode::applyGain(block, 2, 4, 3.0f);
+        QCOMPARE(sampleAt(block, 0), qint16(100));      // before the range: untouched
+        QCOMPARE(sampleAt(block, 1), qint16(-300));
+        QCOMPARE(sampleAt(block, 2), qint16(21));
+        QCOMPARE(sampleAt(shared, 1), qint16(-100));    // a shared copy is not changed
+    }
+
+    void monoBecomesStereoAndRatesConvert()
+    {
+        QVector<qint16> mono(4410);
+        for (int i = 0; i < mono.size(); ++i)
+            mono[i] = qint16((i * 37) % 20000 - 10000);
+        const QString m = m_dir + "/mono.wav";
+        QVERIFY(TestSupport::writeWav16(m, mono, 1, 44100));
+        const QByteArray st = decodePcmMF_stereo(m, 0, 0, 1.0f);
+        QCOMPARE(st.size(), mono.size() * 4);
+        for (int i = 0; i < mono.size(); ++i) {
+            QCOMPARE(sampleAt(st, 2 * i), mono[i]);
+            QCOMPARE(sampleAt(st, 2 * i + 1), mono[i]);
+        }
+
+        // 48 kHz: one second becomes exactly 44100 frames; 0.25 s from 0.5 s
+        // becomes 11025.
+        const QString hi = m_dir + "/48k.wav";
+        QVERIFY(TestSupport::writeWav16(hi, TestSupport::sine(440, 1.0, 2, 48000), 2, 48000));
+        QCOMPARE(decodePcmMF_stereo(hi, 0, 0, 1.0f).size(), 44100 * 4);
+        QCOMPARE(decodePcmMF_stereo(hi, 0.5, 0.75, 1.0f).size(), 11025 * 4);
+        const QString lo = m_dir + "/22k.wav";
+        QVERIFY(TestSupport::writeWav16(lo, TestSupport::sine(440, 0.5, 1, 22050), 1, 22050));
+        QCOMPARE(decodePcmMF_stereo(lo, 0, 0, 1.0f).size(), 22050 * 4);
+
+        // Float output at another rate for the float mixers.
+        PcmDecoder::Options o;
+        o.rate = 48000;
+        o.format = SampleFormat::Float32;
+        QByteArray f;
+        PcmDecoder::Info info;
+        QVERIFY(PcmDecoder::decode(m_ramp, o, &f, nullptr, &info));
+        QCOMPARE(f.size(), 96000 * 8);
+        QCOMPARE(info.sourceRate, 44100);
+        QCOMPARE(info.sourceChannels, 2);
+    }
+
+    // Compressed sources: a start inside the file gives exactly the frames a
+    // decode from the top has there.
+    void compressedStartIsSampleAccurate_data()
+    {
+        QTest::addColumn<int>("codec");
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<bool>("exact");
+        QTest::newRow("mp3") << int(AudioFixture::Codec::Mp3) << "mp3" << 44100 << true;
+        QTest::newRow("flac 48k") << int(AudioFixture::Codec::Flac) << "flac" << 48000 << true;
+        QTest::newRow("flac") << int(AudioFixture::Codec::Flac) << "flac" << 44100 << true;
+        QTest::newRow("ogg") << int(AudioFixture::Codec::Vorbis) << "ogg" << 44100 << false;
+    }
+    void compressedStartIsSampleAccurate()
+    {
+        QFETCH(int, codec);
+        QFETCH(QString, suffix);
+        QFETCH(int, rate);
+        QFETCH(bool, exact);
+        const auto c = AudioFixture::Codec(codec);
+        if (!AudioFixture::hasEncoder(c))
+            QSKIP("this libavcodec has no encoder for the format");
+        const QString path = m_dir + "/tone." + suffix + QString::number(rate) + "." + suffix;
+        QVector<qint16> src = TestSupport::sine(330, 3.0, 2, rate, 0.6);
+        QString err;
+        QVERIFY2(AudioFixture::encode(path, c, src, 2, rate, &err), qPrintable(err));
+
+        const QByteArray whole = decodePcmMF_stereo(path, 0, 0, 1.0f);
+        // Within a frame of encoder padding of 3 s at 44100.
+        QVERIFY2(qAbs(whole.size() / 4 - 3 * 44100) <= 2048, qPrintable(QString::number(whole.size() / 4)));
+        const QByteArray part = decodePcmMF_stereo(path, 1.25, 2.0, 1.0f);
+        QCOMPARE(part.size(), qsizetype(std::llround(0.75 * 44100)) * 4);
+        const QByteArray expect = whole.mid(qsizetype(std::llround(1.25 * 44100)) * 4, part.size());
+        if (exact) {
+            QCOMPARE(part, expect);
+        } else {
+            // Lossy with overlapping windows: after a seek the first window
+            // may differ slightly; the tone must be the same one.
+            double diff = 0;
+            for (qsizetype i = 2048; i < part.size() / 2; ++i)
+                diff = std::max(diff, double(qAbs(sampleAt(part, i) - sampleAt(expect, i))));
+            QVERIFY2(diff < 300, qPrintable(QString::number(diff)));
+        }
+    }
+
+    // A 10-minute start in a long FLAC goes through the demuxer's seek.
+    void longSeekLandsOnTheFrame()
+    {
+        if (!AudioFixture::hasEncoder(AudioFixture::Codec::Flac))
+            QSKIP("no FLAC encoder");
+        // 70 s of the ramp at 44100 (longer than the decode-from-top range).
+        const QString path = m_dir + "/long.flac";
+        QVERIFY(AudioFixture::encode(path, AudioFixture::Codec::Flac, rampStereo(44100 * 70), 2, 44100));
+        const QByteArray part = decodePcmMF_stereo(path, 65.0, 65.25, 1.0f);
+        QCOMPARE(part.size(), 11025 * 4);
+        const int first = (65 * 44100) % 30000;
+        QCOMPARE(sampleAt(part, 0), qint16(first));
+        QCOMPARE(sampleAt(part, 1), qint16(-first));
+    }
+
+    // Damage inside a stream costs the damaged packets, not the file.
+    void corruptAndTruncatedStreams()
+    {
+        if (!AudioFixture::hasEncoder(AudioFixture::Codec::Mp3))
+            QSKIP("no MP3 encoder");
+        const QString path = m_dir + "/ok.mp3";
+        QVERIFY(AudioFixture::encode(path, AudioFixture::Codec::Mp3, TestSupport::sine(500, 4.0, 2, 44100), 2, 44100));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QByteArray bytes = f.readAll();
+        f.close();
+
+        QByteArray damaged = bytes;
+        for (int i = 0; i < 3000; ++i)
+            damaged[damaged.size() / 2 + i] = char((i * 151) & 0xff);
+        const QString dpath = m_dir + "/damaged.mp3";
+        QFile d(dpath);
+        QVERIFY(d.open(QIODevice::WriteOnly));
+        d.write(damaged);
+        d.close();
+        const QByteArray pcm = decodePcmMF_stereo(dpath, 0, 0, 1.0f);
+        QVERIFY2(pcm.size() / 4 > 3.5 * 44100, qPrintable(QString::number(pcm.size() / 4)));
+
+        const QString tpath = m_dir + "/half.mp3";
+        QFile t(tpath);
+        QVERIFY(t.open(QIODevice::WriteOnly));
+        t.write(bytes.left(bytes.size() / 2));
+        t.close();
+        const int frames = int(decodePcmMF_stereo(tpath, 0, 0, 1.0f).size() / 4);
+        QVERIFY2(frames > 1.7 * 44100 && frames < 2.3 * 44100, qPrintable(QString::number(frames)));
+    }
+
+    // The engine's own WAV reader takes over only what FFmpeg cannot open,
+    // and only a 16-bit stereo 44100 Hz PCM file as it stands.
+    void wavFallback()
+    {
+        const QVector<qint16> s{1000, -1000, 2000, -2000, 30000, -30000};
+        const QByteArray list("INFOISFT\x04\0\0\0abc\0", 16);
+        // An extensible format whose sub-format FFmpeg does not know; the
+        // chunk walker takes its first bytes (1: PCM) as the format.
+        auto fmtOf = [](int channels, int rate) {
+            QByteArray f = WavBuilder::fmtBody(0xFFFE, channels, rate, 16);
+            f.append(QByteArray::fromHex("16001000030000000100"));
+            f.append(QByteArray(14, char(0xEE)));
+            return f;
+        };
+        const QByteArray image = WavBuilder().chunk("fmt ", fmtOf(2, 44100)).data(WavBuilder::pcm16(s)).chunk("LIST", list).bytes();
+        const QString path = m_dir + "/odd.WAV";
+        QVERIFY(WavBuilder().chunk("fmt ", fmtOf(2, 44100)).data(WavBuilder::pcm16(s)).chunk("LIST", list).write(path));
+        QVERIFY(decodePcmMF_stereo(path, 0, 0, 1.0f).isEmpty());
+
+        // Unity gain, any range: the whole file as it is.
+        QCOMPARE(PcmDecode::decodePcm(path, 0.5, 0.7, 1.0f), image);
+        const QByteArray doubled = PcmDecode::decodePcm(path, 0, 0, 2.0f);
+        QCOMPARE(doubled.size(), image.size());
+        qsizetype off = 0, len = 0;
+        QVERIFY(PcmDecode::locateRiffSamples(doubled, &off, &len));
+        QCOMPARE(off, qsizetype(12 + 8 + 40 + 8));
+        QCOMPARE(len, qsizetype(12));
+        QCOMPARE(sampleAt(doubled.mid(off), 0), qint16(2000));
+        QCOMPARE(sampleAt(doubled.mid(off), 4), qint16(32767));
+        QCOMPARE(sampleAt(doubled.mid(off), 5), qint16(-32768));
+        // The chunk after the samples keeps its bytes.
+        QCOMPARE(doubled.right(list.size()), list);
+        QCOMPARE(PcmDecode::readWavSamples(path, 0.5f), WavBuilder::pcm16({500, -500, 1000, -1000, 15000, -15000}));
+
+        // Any other WAV that FFmpeg cannot read is refused rather than
+        // played at the wrong speed or as noise.
+        const QString other = m_dir + "/odd48.wav";
+        QVERIFY(WavBuilder().chunk("fmt ", fmtOf(2, 48000)).data(WavBuilder::pcm16(s)).write(other));
+        QVERIFY(PcmDecode::decodePcm(other, 0, 0, 1.0f).isEmpty());
+        QVERIFY(logHas("not 16-bit stereo 44100 Hz PCM"));
+        const QString mono = m_dir + "/oddmono.wav";
+        QVERIFY(WavBuilder().chunk("fmt ", fmtOf(1, 44100)).data(WavBuilder::pcm16(s)).write(mono));
+        QVERIFY(PcmDecode::decodePcm(mono, 0, 0, 1.0f).isEmpty());
+        // Not a "wav" suffix: no fallback.
+        const QString named = m_dir + "/odd.bin";
+        QVERIFY(QFile::copy(path, named));
+        QVERIFY(PcmDecode::decodePcm(named, 0, 0, 1.0f).isEmpty());
+        // A readable WAV goes through the decoder: raw PCM, no header.
+        QCOMPARE(PcmDecode::decodePcm(m_ramp, 0, 0.1, 1.0f).size(), 4410 * 4);
+    }
+
+    void badInput_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("name");
+        const QByteArray pcm = WavBuilder::pcm16(TestSupport::sine(440, 0.1, 2, 44100));
+        QTest::newRow("empty") << QByteArray() << "empty.wav";
+        QTest::newRow("header only") << WavBuilder().fmt(1, 2, 44100, 16).bytes() << "header.wav";
+        QTest::newRow("truncated") << WavBuilder().fmt(1, 2, 44100, 16).data(pcm).bytes().left(30) << "trunc.wav";
+        QTest::newRow("text") << QByteArray("this is not audio at all\n").repeated(40) << "text.mp3";
+        QTest::newRow("zero channels") << WavBuilder().fmt(1, 0, 44100, 16).data(pcm).bytes() << "zeroch.wav";
+        QTest::newRow("zero rate") << WavBuilder().fmt(1, 2, 0, 16).data(pcm).bytes() << "zerorate.wav";
+        QTest::newRow("lying sizes") << WavBuilder().chunk("fmt ", WavBuilder::fmtBody(1, 2, 44100, 16), 0xfffffff0)
+                                            .data(pcm, 0xffffffff).bytes() << "lying.wav";
+        QTest::newRow("huge channels") << WavBuilder().fmt(1, 65535, 44100, 16).data(pcm).bytes() << "manych.wav";
+        QByteArray junk(4096, '\0');
+        for (int i = 0; i < junk.size(); ++i)
+            junk[i] = char((i * 7919 + 13) & 0xff);
+        QTest::newRow("junk") << junk << "junk.flac";
+    }
+    void badInput()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, name);
+        const QString path = m_dir + "/" + name;
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.close();
+        const int before = OpLog::totalWritten();
+        const QByteArray out = PcmDecode::decodePcm(path, 0, 0, 1.5f);
+        // Whatever the decoder makes of it, a result is whole frames of sane size.
+        QCOMPARE(out.size() % 4, 0);
+        QVERIFY(out.size() <= 44100 * 4 * 60);
+        if (out.isEmpty())
+            QVERIFY(OpLog::totalWritten() > before);
+        QVERIFY(decodePcmMF_stereo(m_dir + "/missing.wav", 0, 0, 1.0f).isEmpty());
+    }
+
+    // The FIFO cache: key, eviction, empty results, sharing.
+    void cacheKeyAndEviction()
+    {
+        QCOMPARE(PcmDecode::cacheKey("/a.wav", 0, 12.5, 1.0f), QString("/a.wav|0.000|12.500|1.000"));
+        QCOMPARE(PcmDecode::cacheKey("/a.wav", 0, 1, 1.0004f), PcmDecode::cacheKey("/a.wav", 0, 1, 1.0f));
+        QVERIFY(PcmDecode::cacheKey("/a.wav", 0, 1, 1.001f) != PcmDecode::cacheKey("/a.wav", 0, 1, 1.0f));
+
+        std::atomic<int> calls{0};
+        PcmDecode::DecodeCache cache(200, [&](const QString& p, double, double, float) {
+            ++calls;
+            if (p.startsWith("empty"))
+                return QByteArray();
+            QByteArray b;
+            b.reserve(1 << 16);     // spare capacity must not be kept
+            b.append(p.toUtf8());
+            return b;
+        });
+        const QByteArray first = cache.decodeCached("f0", 0, 0, 1.0f);
+        QCOMPARE(first, QByteArray("f0"));
+        QVERIFY(first.capacity() < 1024);
+        QCOMPARE(cache.decodeCached("f0", 0, 0, 1.0004f).constData(), first.constData());   // shared, no copy
+        QCOMPARE(calls.load(), 1);
+        cache.decodeCached("f0", 0, 0, 1.001f);
+        QCOMPARE(calls.load(), 2);
+        for (int i = 1; i < 199; ++i)
+            cache.decodeCached(QString("f%1").arg(i), 0, 0, 1.0f);
+        QCOMPARE(cache.size(), 200);
+        QVERIFY(cache.contains(PcmDecode::cacheKey("f0", 0, 0, 1.0f)));
+        // The 201st key pushes out the first one stored.
+        cache.decodeCached("f199", 0, 0, 1.0f);
+        QCOMPARE(cache.size(), 200);
+        QVERIFY(!cache.contains(PcmDecode::cacheKey("f0", 0, 0, 1.0f)));
+        QCOMPARE(cache.keys().first(), PcmDecode::cacheKey("f0", 0, 0, 1.001f));
+        const int n = calls.load();
+        cache.decodeCached("f0", 0, 0, 1.0f);
+        QCOMPARE(calls.load(), n + 1);      // decoded anew
+        QVERIFY(!cache.contains(PcmDecode::cacheKey("f0", 0, 0, 1.001f)));
+
+        // Empty results are never stored: asked again, decoded again.
+        QVERIFY(cache.decodeCached("empty", 0, 0, 1.0f).isEmpty());
+        QVERIFY(cache.decodeCached("empty", 0, 0, 1.0f).isEmpty());
+        QCOMPARE(calls.load(), n + 3);
+        QVERIFY(!cache.contains(PcmDecode::cacheKey("empty", 0, 0, 1.0f)));
+    }
+
+    // Two requests for one key decode in parallel (the lock is not held while
+    // decoding); the first to finish is stored, the later one keeps its own.
+    void cacheParallelSameKey()
+    {
+        QSemaphore entered, release;
+        std::atomic<int> seq{0};
+        PcmDecode::DecodeCache cache(4, [&](const QString&, double, double, float) {
+            const int me = ++seq;
+            entered.release();
+            release.acquire();
+            return QByteArray(me == 1 ? "first" : "second");
+        });
+        QFuture<QByteArray> a = QtConcurrent::run([&] { return cache.decodeCached("k", 0, 0, 1.0f); });
+        QVERIFY(entered.tryAcquire(1, 10000));
+        QFuture<QByteArray> b = QtConcurrent::run([&] { return cache.decodeCached("k", 0, 0, 1.0f); });
+        QVERIFY(entered.tryAcquire(1, 10000));      // both are decoding now
+        release.release();
+        a.waitForFinished();
+        release.release();
+        b.waitForFinished();
+        QCOMPARE(a.result(), QByteArray("first"));
+        QCOMPARE(b.result(), QByteArray("second"));
+        QCOMPARE(cache.decodeCached("k", 0, 0, 1.0f), QByteArray("first"));
+        QCOMPARE(cache.size(), 1);
+    }
+
+    void cacheDecodesAtIdlePriority()
+    {
+        PcmDecode::DecodeCache cache;
+        QThread::Priority seen = QThread::InheritPriority;
+        QByteArray got;
+        QThread* t = QThread::create([&] {
+            got = cache.decodeCachedAtIdle(m_ramp, 0, 0.5, 1.0f);
+            seen = QThread::currentThread()->priority();
+        });
+        t->start();
+        QVERIFY(t->wait(30000));
+        delete t;
+        QCOMPARE(seen, QThread::IdlePriority);
+        QCOMPARE(got.size(), 22050 * 4);
+        QVERIFY(cache.contains(PcmDecode::cacheKey(m_ramp, 0, 0.5, 1.0f)));
+    }
+
+    // Decoders share nothing: many at once give the same blocks.
+    void concurrentDecodes()
+    {
+        const QByteArray ref = decodePcmMF_stereo(m_ramp, 0.3, 1.3, 0.8f);
+        QList<QFuture<QByteArray>> fs;
+        for (int i = 0; i < 8; ++i)
+            fs.append(QtConcurrent::run([this] { return decodePcmMF_stereo(m_ramp, 0.3, 1.3, 0.8f); }));
+        for (auto& f : fs)
+            QCOMPARE(f.result(), ref);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPcmDecode)
+#include "tst_pcmdecode.moc"
