@@ -79,29 +79,44 @@ bool SessionManager::loadSession(const QString& path)
     }
     f.close();
 
-    QJsonParseError err;
-    const QJsonDocument doc = QJsonDocument::fromJson(data, &err);
-    if (err.error != QJsonParseError::NoError) {
-        qWarning() << "Session parse error:" << err.errorString();
+    Session loaded;
+    QString parserError;
+    switch (readSession(data, &loaded, &parserError)) {
+    case ReadResult::ParseError:
+        qWarning() << "Session parse error:" << parserError;
         return false;
-    }
-    if (!doc.isObject()) {
+    case ReadResult::NotAnObject:
         qWarning() << "Session file is not a JSON object:" << path;
         return false;
+    case ReadResult::Ok:
+        break;
     }
-
-    // Everything is read into a separate record first; the current session is
+    // Everything was read into a separate record; the current session is
     // replaced only now that the file is known to be good.
-    Session loaded = Session::fromJson(doc.object());
     loaded.filePath = path;
-    if (loaded.tabs.isEmpty())
-        loaded.tabs.append(makeDefaultTab());
     m_session = std::move(loaded);
 
     clearDirty();
     addRecentFile(path);
     emit sessionLoaded(m_session);
     return true;
+}
+
+SessionManager::ReadResult SessionManager::readSession(const QByteArray& data, Session* out, QString* parserError)
+{
+    QJsonParseError err;
+    const QJsonDocument doc = QJsonDocument::fromJson(data, &err);
+    if (err.error != QJsonParseError::NoError) {
+        if (parserError)
+            *parserError = err.errorString();
+        return ReadResult::ParseError;
+    }
+    if (!doc.isObject())
+        return ReadResult::NotAnObject;
+    *out = Session::fromJson(doc.object());
+    if (out->tabs.isEmpty())
+        out->tabs.append(makeDefaultTab());
+    return ReadResult::Ok;
 }
 
 bool SessionManager::saveSession(const QString& path)

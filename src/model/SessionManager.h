@@ -45,6 +45,11 @@ public:
     // A tab "Tab 1" with 36 unassigned buttons, every id fresh.
     static TabData makeDefaultTab();
 
+    // The session file reader: turns a file's bytes into a session (with the
+    // default tab when the file has none), touching nothing else.
+    enum class ReadResult { Ok, ParseError, NotAnObject };
+    static ReadResult readSession(const QByteArray& data, Session* out, QString* parserError = nullptr);
+
 signals:
     void sessionLoaded(const Session& s);
     void sessionSaved();
