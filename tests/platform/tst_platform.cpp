@@ -1,0 +1,330 @@
+#include <QtTest>
+
+#include <atomic>
+#include <pthread.h>
+
+#include "AudioDevices.h"
+#include "AudioOutput.h"
+#include "ManualOutput.h"
+#include "MonoClock.h"
+#include "NullOutput.h"
+#include "PlatformLog.h"
+#include "RenderThread.h"
+#include "WakeEvent.h"
+
+namespace {
+
+QStringList g_lines;
+QMutex g_linesMx;
+void captureLine(const QString& l)
+{
+    QMutexLocker lk(&g_linesMx);
+    g_lines.append(l);
+}
+
+AudioOutputConfig cfg(int buffer = 4410, int period = 441)
+{
+    AudioOutputConfig c;
+    c.bufferFrames = buffer;
+    c.periodFrames = period;
+    return c;
+}
+
+// Fills all free space with frames whose left sample counts up from next.
+int fillFree(AudioOutput& out, qint16& next)
+{
+    const int pad = out.padding();
+    const int n = out.bufferFrames() - pad;
+    if (n <= 0)
+        return 0;
+    auto* p = static_cast<qint16*>(out.getBuffer(n));
+    if (!p)
+        return -1;
+    for (int i = 0; i < n; ++i) {
+        p[2 * i] = next++;
+        p[2 * i + 1] = 0;
+    }
+    return out.releaseBuffer(n, false) ? n : -1;
+}
+
+} // namespace
+
+class TestPlatform : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        PlatformLog::setSink(&captureLine);
+        qunsetenv("TR_AUDIO_OUTPUT");
+    }
+
+    void wakeEventIsAutoReset()
+    {
+        WakeEvent e;
+        QVERIFY(e.isValid());
+        QCOMPARE(e.wait(0), WakeEvent::Result::Timeout);
+        e.set();
+        e.set();    // collapses with the first
+        QCOMPARE(e.wait(0), WakeEvent::Result::Signalled);
+        QCOMPARE(e.wait(0), WakeEvent::Result::Timeout);
+        e.set();
+        e.reset();
+        QVERIFY(!e.tryConsume());
+
+        // A waiter on another thread is woken by set().
+        std::atomic<int> result{-1};
+        std::thread t([&] { result = int(e.wait(-1)); });
+        e.set();
+        t.join();
+        QCOMPARE(result.load(), int(WakeEvent::Result::Signalled));
+    }
+
+    void clockInjection()
+    {
+        const qint64 a = MonoClock::ns();
+        QVERIFY(MonoClock::ns() >= a);
+        {
+            ScopedFakeClock fake(5000000000LL);
+            QCOMPARE(MonoClock::ms(), qint64(5000));
+            fake.advanceUs(1500);
+            QCOMPARE(MonoClock::us(), qint64(5001500));
+            QCOMPARE(MonoClock::current(), static_cast<MonoClock*>(&fake));
+        }
+        QCOMPARE(MonoClock::current(), MonoClock::system());
+    }
+
+    // Named threads, a join that gives up, detaching instead of killing, and
+    // the priority outcome logged once.
+    void renderThread()
+    {
+        g_lines.clear();
+        QSemaphore go;
+        std::atomic<bool> ran{false};
+        char name[32] = {0};
+        RenderThread t;
+        QVERIFY(t.start("tr-render-test", [&] {
+            pthread_getname_np(pthread_self(), name, sizeof name);
+            go.acquire();
+            ran = true;
+        }));
+        QVERIFY(t.isStarted());
+        QVERIFY(!t.start("again", [] {}));      // one thread at a time
+        QVERIFY(!t.join(20));                   // still blocked: time-out, not a kill
+        QVERIFY(t.isRunning());
+        go.release();
+        QVERIFY(t.join(10000));
+        QVERIFY(ran.load());
+        QVERIFY(!t.isRunning());
+        QCOMPARE(QByteArray(name), QByteArray("tr-render-test"));
+        // The request ended somewhere, and that was logged exactly once.
+        const QString schedName = RenderThread::schedulingName(t.scheduling());
+        int logged = 0;
+        for (const QString& l : g_lines)
+            logged += l.contains("pro-audio scheduling") ? 1 : 0;
+        QCOMPARE(logged, 1);
+        RenderThread t2;
+        QVERIFY(t2.start("tr-second", [] {}));
+        QVERIFY(t2.join(10000));
+        if (t2.scheduling() == t.scheduling()) {
+            logged = 0;
+            for (const QString& l : g_lines)
+                logged += l.contains("pro-audio scheduling") ? 1 : 0;
+            QCOMPARE(logged, 1);
+        }
+        QVERIFY(!RenderThread::requestRealtimeProcessClass());
+        QVERIFY(!schedName.isEmpty());
+
+        // A thread that will not end is let go with a log line; it ends
+        // on its own later, holding only what it shares.
+        auto gate = std::make_shared<QSemaphore>();
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        {
+            RenderThread stuck;
+            QVERIFY(stuck.start("tr-stuck", [gate, done] { gate->acquire(); *done = true; }, RenderThread::Priority::Normal));
+            QVERIFY(!stuck.joinOrDetach(10));
+            QVERIFY(!stuck.isStarted());
+        }
+        bool detachedLogged = false;
+        for (const QString& l : g_lines)
+            detachedLogged = detachedLogged || (l.contains("tr-stuck") && l.contains("left running"));
+        QVERIFY(detachedLogged);
+        gate->release();
+        QTRY_VERIFY_WITH_TIMEOUT(done->load(), 10000);
+    }
+
+    // The paced null output by a fake clock: each period drains exactly a
+    // period of frames; a starved queue counts one underrun.
+    void nullOutputPacing()
+    {
+        FakeClock clock;
+        NullOutput out(cfg(4410, 441), &clock);
+        QCOMPARE(out.backend(), AudioOutput::Backend::Null);
+        qint16 next = 0;
+        QCOMPARE(fillFree(out, next), 4410);
+        QCOMPARE(out.padding(), 4410);
+        QVERIFY(out.getBuffer(1) == nullptr);       // full
+        QVERIFY(out.start());
+        QCOMPARE(out.waitForPeriod(0), AudioOutput::WaitResult::Timeout);
+        const qint64 periodNs = 441LL * 1000000000LL / 44100;   // 10 ms
+        for (int i = 0; i < 50; ++i) {
+            clock.advanceNs(periodNs);
+            QCOMPARE(out.waitForPeriod(0), AudioOutput::WaitResult::Ready);
+            QCOMPARE(out.padding(), 4410 - 441);
+            QCOMPARE(fillFree(out, next), 441);
+        }
+        QCOMPARE(out.framesWritten(), qint64(4410 + 50 * 441));
+        QCOMPARE(out.framesPlayed(), qint64(50 * 441));
+        QCOMPARE(out.underrunCount(), quint64(0));
+
+        // Half a period: no wake-up yet, a quarter of the frames gone.
+        clock.advanceNs(periodNs / 2);
+        QCOMPARE(out.waitForPeriod(0), AudioOutput::WaitResult::Timeout);
+        QCOMPARE(out.padding(), 4410 - 220);
+
+        // Nothing written for 200 ms: the queue runs dry once.
+        clock.advanceNs(200LL * 1000000);
+        QCOMPARE(out.padding(), 0);
+        QCOMPARE(out.underrunCount(), quint64(1));
+        QCOMPARE(fillFree(out, next), 4410);
+        clock.advanceNs(periodNs);
+        QCOMPARE(out.padding(), 4410 - 441);
+        QCOMPARE(out.underrunCount(), quint64(1));
+
+        // stop() drops the queue and wakes a waiting render thread.
+        std::atomic<int> r{-1};
+        std::thread waiter([&] { r = int(out.waitForPeriod(-1)); });
+        out.stop();
+        waiter.join();
+        QCOMPARE(r.load(), int(AudioOutput::WaitResult::Ready));
+        QCOMPARE(out.padding(), 0);
+    }
+
+    // The null output against the real clock, driven by a render thread: it
+    // keeps pace without the test measuring time.
+    void nullOutputWithRenderThread()
+    {
+        NullOutput out(cfg(2048, 256));
+        std::atomic<bool> running{true};
+        std::atomic<qint64> frames{0};
+        qint16 next = 0;
+        fillFree(out, next);
+        QVERIFY(out.start());
+        RenderThread t;
+        QVERIFY(t.start("tr-null-render", [&] {
+            qint16 n = 0;
+            while (running.load()) {
+                if (out.waitForPeriod(100) != AudioOutput::WaitResult::Ready)
+                    continue;
+                const int w = fillFree(out, n);
+                if (w > 0)
+                    frames += w;
+            }
+        }));
+        QTRY_VERIFY_WITH_TIMEOUT(frames.load() > 4096, 10000);
+        running = false;
+        out.wake();
+        QVERIFY(t.join(5000));
+        QVERIFY(out.padding() <= 2048);
+    }
+
+    void manualOutput()
+    {
+        qputenv("TR_AUDIO_OUTPUT", "manual");
+        QVERIFY(AudioOutput::backendForced());
+        QString err;
+        std::unique_ptr<AudioOutput> opened = AudioOutput::open(cfg(1000, 100), &err);
+        QVERIFY(opened);
+        QCOMPARE(opened->backend(), AudioOutput::Backend::Manual);
+        ManualOutput* m = ManualOutput::lastOpened();
+        QCOMPARE(static_cast<AudioOutput*>(m), opened.get());
+        QCOMPARE(AudioOutput::mixRate(QByteArray()), 48000);
+
+        qint16 next = 1;
+        QCOMPARE(fillFree(*m, next), 1000);
+        QVERIFY(m->getBuffer(1) == nullptr);
+        QVERIFY(m->start());
+        QCOMPARE(m->waitForPeriod(0), AudioOutput::WaitResult::Timeout);
+        QCOMPARE(m->consume(300), 300);
+        QCOMPARE(m->waitForPeriod(0), AudioOutput::WaitResult::Ready);
+        QCOMPARE(m->padding(), 700);
+        // A silent release queues zeros whatever the buffer holds.
+        auto* p = static_cast<qint16*>(m->getBuffer(100));
+        QVERIFY(p);
+        p[0] = 12345;
+        QVERIFY(m->releaseBuffer(100, true));
+        // Releasing fewer frames than taken queues only those.
+        p = static_cast<qint16*>(m->getBuffer(200));
+        for (int i = 0; i < 400; ++i)
+            p[i] = 7;
+        QVERIFY(m->releaseBuffer(50, false));
+        QCOMPARE(m->framesWritten(), qint64(1150));
+        QCOMPARE(m->consume(5000), 850);
+        const QByteArray played = m->played();
+        QCOMPARE(played.size(), 1150 * 4);
+        const auto* s = reinterpret_cast<const qint16*>(played.constData());
+        QCOMPARE(s[0], qint16(1));
+        QCOMPARE(s[2 * 999], qint16(1000));
+        QCOMPARE(s[2 * 1000], qint16(0));
+        QCOMPARE(s[2 * 1100], qint16(7));
+        QCOMPARE(m->written(), played);
+
+        m->loseDevice();
+        QVERIFY(m->isDeviceLost());
+        QCOMPARE(m->padding(), -1);
+        QVERIFY(m->getBuffer(1) == nullptr);
+        QCOMPARE(m->waitForPeriod(0), AudioOutput::WaitResult::DeviceLost);
+        opened.reset();
+        QVERIFY(ManualOutput::lastOpened() == nullptr);
+
+        qputenv("TR_AUDIO_OUTPUT", "null");
+        opened = AudioOutput::open(cfg(), &err);
+        QVERIFY(opened);
+        QCOMPARE(opened->backend(), AudioOutput::Backend::Null);
+        qunsetenv("TR_AUDIO_OUTPUT");
+    }
+
+    void configChecks()
+    {
+        QString err;
+        AudioOutputConfig c = cfg(10, 4);
+        QVERIFY(normaliseOutputConfig(c, &err));
+        QCOMPARE(c.periodFrames, 16);
+        QCOMPARE(c.bufferFrames, 32);
+        c = cfg();
+        c.channels = 0;
+        QVERIFY(!AudioOutput::openBackend(AudioOutput::Backend::Null, c, &err));
+        QVERIFY(err.contains("channel"));
+        c = cfg();
+        c.rate = 0;
+        QVERIFY(!AudioOutput::openBackend(AudioOutput::Backend::Manual, c, &err));
+        c = cfg();
+        c.format = SampleFormat::Float32;
+        auto out = AudioOutput::openBackend(AudioOutput::Backend::Null, c, &err);
+        QVERIFY(out);
+        QCOMPARE(out->bytesPerFrame(), 8);
+    }
+
+    void deviceIdMapping()
+    {
+        QCOMPARE(AudioDevices::alsaNameForId(QByteArray()), QString("default"));
+        QCOMPARE(AudioDevices::alsaNameForId("default"), QString("default"));
+        QCOMPARE(AudioDevices::alsaNameForId("hw:0,0"), QString("hw:0,0"));
+        QCOMPARE(AudioDevices::alsaNameForId("plughw:CARD=PCH,DEV=0"), QString("plughw:CARD=PCH,DEV=0"));
+        // Nothing that could smuggle ALSA configuration syntax through.
+        QCOMPARE(AudioDevices::alsaNameForId("x;{type file}"), QString("default"));
+        QCOMPARE(AudioDevices::alsaNameForId("a b"), QString("default"));
+        const QString sink = AudioDevices::alsaNameForId("alsa_output.pci-0000_00_1f.3.analog-stereo");
+        if (AudioDevices::hasPulsePlugin())
+            QCOMPARE(sink, QString("pulse:DEVICE=alsa_output.pci-0000_00_1f.3.analog-stereo"));
+        else
+            QCOMPARE(sink, QString("default"));
+        const QList<AudioDevices::Output> outs = AudioDevices::outputs();
+        QVERIFY(!outs.isEmpty());
+        QCOMPARE(outs.first().alsaName, QString("default"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlatform)
+#include "tst_platform.moc"
