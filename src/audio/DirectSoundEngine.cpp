@@ -500,7 +500,15 @@ void DirectSoundEngine::clearAll()
 void DirectSoundEngine::shutdown()
 {
     clearAll();
-    m_mixer.reset();
+    if (m_mixer) {
+        m_mixer->close();
+        if (m_mixer->isAbandoned()) {
+            // Its render thread would not end and may still read it.
+            VX_LOG(QStringLiteral("[DSE] render thread did not stop; its mixer stays in memory"));
+            (void)m_mixer.release();
+        }
+        m_mixer.reset();
+    }
     m_ready = false;
 }
 

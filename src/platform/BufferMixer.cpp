@@ -87,19 +87,16 @@ inline void addScaled(float* acc, const qint16* src, quint32 frames, float gain)
 BufferMixer::BufferMixer()
     : m_running(std::make_shared<std::atomic<bool>>(false)),
       m_graveyard(std::make_unique<Graveyard>()),
-      m_acc(size_t(kAccFrames) * 2, 0.0f),
-      m_renderScratch(size_t(kAccFrames) * 2, 0)
+      m_acc(size_t(kAccFrames) * 2, 0.0f)
 {
 }
 
 BufferMixer::~BufferMixer()
 {
     close();
-    if (m_abandoned) {
-        // A render thread that never stopped may still read all of this.
-        (void)m_output.release();
-        return;
-    }
+    if (m_abandoned)
+        return; // the owner should have leaked us; at least free nothing the thread reads
+
     delete m_published.exchange(nullptr);
     for (Buffer* b : m_playing)
         b->listed = false;
@@ -109,9 +106,6 @@ BufferMixer::~BufferMixer()
         delete e.buffer;
     }
     m_graveyard->entries.clear();
-    // Buffers still held by the caller are the caller's leak; nothing here
-    // keeps a list of them, on purpose (the render side walks only the
-    // playing ones).
 }
 
 float BufferMixer::gainForVolume(int hundredthsDb)
@@ -125,7 +119,10 @@ float BufferMixer::gainForVolume(int hundredthsDb)
 
 void BufferMixer::setRenderTap(RenderTap tap, void* context)
 {
-    m_tap.store(nullptr, std::memory_order_release);
+    if (!tap) {
+        m_tap.store(nullptr, std::memory_order_release);
+        return;
+    }
     m_tapContext.store(context, std::memory_order_release);
     m_tap.store(tap, std::memory_order_release);
 }
@@ -439,6 +436,8 @@ AudioOutputConfig BufferMixer::outputConfig()
 BufferMixer::Result BufferMixer::open(std::unique_ptr<AudioOutput> output)
 {
     close();
+    if (m_abandoned)
+        return ErrGeneric;
     if (!output)
         return ErrNoDriver;
     const AudioOutputConfig& c = output->config();

@@ -4,9 +4,7 @@
 #include <QtGlobal>
 
 #include <atomic>
-#include <cstdint>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -37,7 +35,6 @@ public:
     static constexpr Result ErrGeneric = 0x80004005;      // unspecified failure
     static constexpr Result ErrOutOfMemory = 0x8007000E;
     static constexpr Result ErrInvalidParam = 0x80070057;
-    static constexpr Result ErrAllocated = 0x8878000A;    // the device is busy
     static constexpr Result ErrNoDriver = 0x88780078;     // no output device
     static constexpr Result ErrBufferLost = 0x88780096;   // the output was lost
     static constexpr Result ErrUninitialized = 0x887800AA; // no output opened
@@ -60,7 +57,9 @@ public:
     class Buffer;
 
     BufferMixer();
-    // Stops the render thread and frees everything, buffers included.
+    // Stops the render thread and frees what the mixer holds. Buffers not
+    // released by then are the caller's leak (the mixer keeps no list of
+    // idle buffers, on purpose).
     ~BufferMixer();
     BufferMixer(const BufferMixer&) = delete;
     BufferMixer& operator=(const BufferMixer&) = delete;
@@ -79,6 +78,10 @@ public:
     // Stops the render thread and closes the endpoint. Buffers stay valid
     // and keep their state; play and the rest go on working without sound.
     void close();
+    // close() could not stop the render thread (it still runs, detached, and
+    // may read this mixer): the owner must leak the mixer, never delete it.
+    // No output opens any more.
+    bool isAbandoned() const { return m_abandoned; }
     bool isOpen() const { return bool(m_output); }
     bool isRunning() const;
     // The endpoint reported its device gone; the render thread has ended.
@@ -118,7 +121,8 @@ public:
 
     // Called on the render thread after each mixed block, with the block
     // (interleaved stereo) and the frame count. For measurements; it must not
-    // block. May be changed while the render thread runs.
+    // block. While the render thread runs, only set a tap where there was
+    // none, or clear it (the context must then live until the next pass).
     using RenderTap = void (*)(void* context, const qint16* frames, int count);
     void setRenderTap(RenderTap tap, void* context);
 
@@ -157,7 +161,6 @@ private:
     void retire(Buffer* buffer);
     quint64 retireStamp() const;
     void renderLoop();
-    void renderChunked(qint16* out, int count);
 
     std::unique_ptr<AudioOutput> m_output;
     std::unique_ptr<RenderThread> m_thread;
@@ -180,7 +183,6 @@ private:
     std::atomic<RenderTap> m_tap{nullptr};
     std::atomic<void*> m_tapContext{nullptr};
 
-    // Render thread only: the float accumulator, made before the thread runs.
+    // Render side only: the float accumulator, made before the thread runs.
     std::vector<float> m_acc;
-    std::vector<qint16> m_renderScratch;
 };
