@@ -1,0 +1,44 @@
+// Shows the main window with a new session, or with a session of 16 tabs of
+// 72 buttons in four panes, and saves a picture of the screen: a tool for
+// looking at the window by eye, not a test.
+//   mainwindow_preview new|big OUT.png [WIDTH HEIGHT]
+#include <QApplication>
+#include <QDir>
+#include <QScreen>
+#include <QTimer>
+
+#include "MainWindow.h"
+#include "MainWindowTestAccess.h"
+#include "SessionManager.h"
+#include "ThemeManager.h"
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    if (argc < 3)
+        return 2;
+    const QString mode = QString::fromLocal8Bit(argv[1]);
+    const QString out = QString::fromLocal8Bit(argv[2]);
+    const int width = argc > 4 ? atoi(argv[3]) : 1380;
+    const int height = argc > 4 ? atoi(argv[4]) : 860;
+    TestSupport::isolateSettings();
+    ThemeManager::instance()->applyPreset(ThemeManager::Dark);
+
+    auto* w = new MainWindow;
+    if (mode == QLatin1String("big")) {
+        Session s = MainWindowTest::makeSession(16, 72, QDir(TestSupport::tempDir()).filePath(QStringLiteral("a")));
+        s.layoutMode = 4;
+        const QString path = QDir(TestSupport::tempDir()).filePath(QStringLiteral("big.vx"));
+        MainWindowTest::writeSession(s, path);
+        w->openSessionFile(path);
+    }
+    w->resize(width, height);
+    w->show();
+    QTimer::singleShot(1500, [&] {
+        QScreen* screen = QGuiApplication::primaryScreen();
+        QPixmap shot = qEnvironmentVariableIsSet("TR_PREVIEW_WIDGET") ? w->grab() : screen->grabWindow(0);
+        shot.save(out);
+        app.quit();
+    });
+    return app.exec();
+}
