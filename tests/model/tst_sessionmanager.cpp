@@ -84,6 +84,13 @@ class TstSessionManager : public QObject
     }
 
 private slots:
+    void initTestCase()
+    {
+        // Settings of our own: other suites running at the same time share the
+        // test folder's settings file and may keep recent files too.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(TestSupport::tempDir()));
+    }
+
     void init()
     {
         m_dir = TestSupport::tempDir();
