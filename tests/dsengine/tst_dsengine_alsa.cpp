@@ -29,13 +29,9 @@ private slots:
         QVERIFY(TestSupport::writeWav16(tone, TestSupport::sine(1000, 0.5, 2, 44100, 0.5), 2, 44100));
 
         QProcess rec;
-        const QString monitor = qEnvironmentVariable("TR_PULSE_MONITOR");
-        if (!monitor.isEmpty()) {
-            rec.start("parec", {"-d", monitor, "--raw", "--format=s16le", "--rate=44100", "--channels=2",
-                                "--latency-msec=20"});
-            QVERIFY2(rec.waitForStarted(5000), "parec did not start");
-            QVERIFY2(rec.waitForReadyRead(5000), "parec records nothing");
-        }
+        const bool recording = !qEnvironmentVariableIsEmpty("TR_PULSE_MONITOR");
+        if (recording)
+            QVERIFY2(TestSupport::startMonitorRecording(rec), "parec does not record the monitor");
 
         DirectSoundEngine* e = DirectSoundEngine::instance();
         QVERIFY(e->init(nullptr));
@@ -50,7 +46,7 @@ private slots:
         QVERIFY(e->mixer()->stats().framesMixed >= 22050);
         qInfo() << "underruns" << e->mixer()->output()->underrunCount();
 
-        if (!monitor.isEmpty()) {
+        if (recording) {
             QTest::qWait(300);
             rec.kill();
             rec.waitForFinished(3000);

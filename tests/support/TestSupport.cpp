@@ -89,3 +89,20 @@ void isolateSettings()
 }
 
 } // namespace TestSupport
+
+#include <QProcess>
+
+namespace TestSupport {
+
+bool startMonitorRecording(QProcess& rec)
+{
+    const QString monitor = qEnvironmentVariable("TR_PULSE_MONITOR");
+    if (monitor.isEmpty())
+        return false;
+    rec.start("parec", {"-d", monitor, "--raw", "--format=s16le", "--rate=44100", "--channels=2",
+                        "--latency-msec=20"});
+    // Started, connected and running once the first bytes come.
+    return rec.waitForStarted(5000) && rec.waitForReadyRead(5000);
+}
+
+} // namespace TestSupport

@@ -37,3 +37,14 @@ void fireTimer(QTimer* timer);
 void isolateSettings();
 
 } // namespace TestSupport
+
+class QProcess;
+
+namespace TestSupport {
+
+// Records the sound server's null sink: parec on the monitor named by
+// TR_PULSE_MONITOR, raw 16-bit stereo 44100 Hz on rec's standard output.
+// False when no monitor is named or parec does not start recording.
+bool startMonitorRecording(QProcess& rec);
+
+} // namespace TestSupport
