@@ -203,7 +203,7 @@ void DirectSoundEngine::buildSlot(const QString& id, quint64 ticket, bool loop, 
     if (!m_mixer)
         return;
     if (pcm.isEmpty()) {
-        VX_LOG(QStringLiteral("[DSE] nothing decoded for %1 (%2)").arg(id, path));
+        logDecodeFailure(id, path, QStringLiteral("nothing decoded"));
         return;
     }
 
@@ -213,7 +213,7 @@ void DirectSoundEngine::buildSlot(const QString& id, quint64 ticket, bool loop, 
         // The whole file of the WAV reader: its data chunk, cut to the range
         // the decoder would have given.
         if (!PcmDecode::locateRiffSamples(pcm, &offset, &bytes)) {
-            VX_LOG(QStringLiteral("[DSE] no 16-bit stereo 44100 Hz samples in %1 (%2)").arg(id, path));
+            logDecodeFailure(id, path, QStringLiteral("no 16-bit stereo 44100 Hz samples"));
             return;
         }
         const qint64 skip = trimIn > 0.001 ? qint64(std::llround(trimIn * PcmDecode::kRate)) * 4 : 0;
@@ -227,7 +227,7 @@ void DirectSoundEngine::buildSlot(const QString& id, quint64 ticket, bool loop, 
     }
     bytes -= bytes % BufferMixer::kBytesPerFrame;
     if (bytes <= 0) {
-        VX_LOG(QStringLiteral("[DSE] nothing decoded for %1 (%2)").arg(id, path));
+        logDecodeFailure(id, path, QStringLiteral("nothing decoded"));
         return;
     }
 
@@ -262,6 +262,17 @@ void DirectSoundEngine::buildSlot(const QString& id, quint64 ticket, bool loop, 
         m_durations.insert(id, qint64(double(slot.pcmBytes) / 176400.0 * 1000.0));
     }
     QMetaObject::invokeMethod(this, [this, id] { emit preloadDone(id); }, Qt::QueuedConnection);
+}
+
+void DirectSoundEngine::logDecodeFailure(const QString& id, const QString& path, const QString& what)
+{
+    // The main window asks again for buttons that are not ready every 20 s:
+    // say it once per button and file, not at every retry.
+    const QString key = id + QLatin1Char('|') + path;
+    if (m_failureLogged.contains(key))
+        return;
+    m_failureLogged.insert(key);
+    VX_LOG(QStringLiteral("[DSE] %1 for %2 (%3)").arg(what, id, path));
 }
 
 bool DirectSoundEngine::isReady(const QString& id) const
@@ -487,6 +498,7 @@ void DirectSoundEngine::evict(const QString& id)
 void DirectSoundEngine::clearAll()
 {
     m_pending.clear();
+    m_failureLogged.clear();
     QMutexLocker lock(&m_slotMutex);
     if (m_mixer) {
         for (Slot& slot : m_slots)

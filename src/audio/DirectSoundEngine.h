@@ -4,6 +4,7 @@
 #include <QMultiHash>
 #include <QMutex>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -139,6 +140,7 @@ private:
 
     void buildSlot(const QString& id, quint64 ticket, bool loop, float gain, const QString& path,
                    double trimIn, double trimOut, const QByteArray& pcm);
+    void logDecodeFailure(const QString& id, const QString& path, const QString& what);
     void releaseSlot(Slot& slot);
     void stopSlot(Slot& slot);
     // Plays on the mixer; a lost output is reopened once and the play tried
@@ -163,6 +165,7 @@ private:
     QTimer* m_positionTimer = nullptr;
     std::unique_ptr<BufferMixer> m_mixer;
     OutputFactory m_outputFactory;
+    QSet<QString> m_failureLogged; // "id|path" of decode failures already logged
     QString m_lastInitFailure;
     bool m_reopenFailing = false;
 };

@@ -348,13 +348,16 @@ private slots:
         QVERIFY(!e->isReady("none"));
         const QString log = OpLog::entriesNewestFirst().join('\n');
         QVERIFY(log.contains("[DSE] nothing decoded for none (empty.mp3)"));
-        QVERIFY(log.contains("mono (mono.wav)"));
+        QVERIFY(log.contains("[DSE] no 16-bit stereo 44100 Hz samples for mono (mono.wav)"));
 
-        // Nothing decoded is not remembered: the next preload asks again.
+        // Nothing decoded is not remembered: the next preload asks again
+        // (and the failure is not logged again).
         const int calls = dec->callCount();
+        const int logged = OpLog::totalWritten();
         e->preload("none", "empty.mp3", 0, 0, 1.0f, false, 0, 0);
         QVERIFY(watchersDone());
         QCOMPARE(dec->callCount(), calls + 1);
+        QCOMPARE(OpLog::totalWritten(), logged);
     }
 
     void onsetWithinOnePeriod()
