@@ -2,6 +2,7 @@
 
 #include <QAudioOutput>
 #include <QCoreApplication>
+#include <QMediaDevices>
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
@@ -10,6 +11,7 @@
 
 #include "AppSettings.h"
 #include "DrumEngine.h"
+#include "OpLog.h"
 
 namespace {
 
@@ -105,6 +107,10 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
         return;
     const QString id = button.id;
     const QString dev = deviceId.isEmpty() ? m_defaultDevice : deviceId;
+    if (!prepareOnly && !hasAnyOutput()) {
+        reportNoOutput(id);
+        return;
+    }
 
     killStopFade(id);
     // An old slot under this id ends now; a fade of it must never reach the new one.
@@ -180,7 +186,7 @@ void AudioEngine::playRapid(const ButtonData& button, const QString& deviceId)
         return;
     cancelFade(button.id);
     PlaybackSlot* s = slotFor(button.id);
-    if (!s || !s->player || s->player->mediaStatus() == QMediaPlayer::NoMedia
+    if (!s || !hasAnyOutput() || !s->player || s->player->mediaStatus() == QMediaPlayer::NoMedia
         || s->player->mediaStatus() == QMediaPlayer::InvalidMedia
         || s->player->error() != QMediaPlayer::NoError) {
         play(button, deviceId, false);
@@ -193,6 +199,26 @@ void AudioEngine::playRapid(const ButtonData& button, const QString& deviceId)
     applyOutput(*s);
     s->player->setPosition(qint64(button.trimStart * 1000.0));
     s->player->play();
+}
+
+// Qt 6.4's ffmpeg back end crashes when a player starts with no output
+// device at all, so nothing is started then.
+bool AudioEngine::hasAnyOutput()
+{
+    return !QMediaDevices::audioOutputs().isEmpty();
+}
+
+// Reported from the event loop, after the caller has announced the start.
+void AudioEngine::reportNoOutput(const QString& id)
+{
+    VX_LOG(QStringLiteral("[AudioEngine] no audio output device; not playing ") + id);
+    QMetaObject::invokeMethod(
+        this,
+        [this, id] {
+            emit playbackError(id, tr("No audio output device"));
+            emitStoppedAndMaybeAll(id);
+        },
+        Qt::QueuedConnection);
 }
 
 void AudioEngine::triggerArmed(const ButtonData& button)

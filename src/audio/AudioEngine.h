@@ -167,6 +167,8 @@ private:
     void dropBufferEntry(BufferEntry& e);
     void schedule(int ms, std::function<void()> work);
     static QUrl sourceUrl(const QString& path);
+    static bool hasAnyOutput();
+    void reportNoOutput(const QString& id);
 
     static AudioEngine* s_instance;
 

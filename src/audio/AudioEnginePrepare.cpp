@@ -224,7 +224,7 @@ void AudioEngine::warmupBackend()
         if (f.open(QIODevice::WriteOnly))
             f.write(warmupWav());
     }
-    if (!QFile::exists(file))
+    if (!QFile::exists(file) || !hasAnyOutput())
         return;
 
     QAudioOutput output;

@@ -1,0 +1,398 @@
+// Press to sound through AudioEngine on the PulseAudio null sink.
+//
+// Records the sink's monitor with parec and times playRapid() to the first
+// non-silent sample, for a press that adopts a pre-buffered player, a cold
+// press (new player), and a re-press of a live slot; beside the same
+// measurement of a plain 16-bit QAudioSink write to the same sink (the floor).
+// Also the interval between position reports. Each media back end runs in a
+// child process of its own (QT_MEDIA_BACKEND is read once per process).
+//
+//   eval "$(scripts/sound-server start /tmp/bench-pulse)"
+//   build/bench/audioengine/bench_audioengine [presses]
+#include <QAudioSink>
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMediaDevices>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtEndian>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "AudioEngine.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kRate = 44100;
+constexpr int kThreshold = 1000;   // of 32767; the null sink is silent otherwise
+
+double msSince(Clock::time_point a, Clock::time_point b)
+{
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+// Reads the monitor through parec on a thread of its own and notes when the
+// first loud sample after arm() arrives. The arrival time of a block, less the
+// frames that follow the loud one in it, stands for the time it sounded; the
+// recorder's own delay is the same for every measurement, the floor included.
+class Recorder
+{
+public:
+    bool start(const QString& monitor)
+    {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return false;
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(fds[1], 1);
+            close(fds[0]);
+            close(fds[1]);
+            const QByteArray dev = monitor.toUtf8();
+            execlp("parec", "parec", "-d", dev.constData(), "--raw", "--format=s16le", "--rate=44100",
+                   "--channels=2", "--latency-msec=5", (char*)nullptr);
+            _exit(127);
+        }
+        close(fds[1]);
+        m_fd = fds[0];
+        m_thread = std::thread([this] { run(); });
+        return m_pid > 0;
+    }
+    void stop()
+    {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    void arm(Clock::time_point t0)
+    {
+        m_t0 = t0;
+        m_hit.store(false);
+        m_armed.store(true);
+    }
+    bool hit() const { return m_hit.load(); }
+    double latencyMs() const { return msSince(m_t0, m_hitAt); }
+    // Time of the last loud sample seen, armed or not.
+    Clock::time_point lastLoud() const { return Clock::time_point(Clock::duration(m_lastLoud.load())); }
+    bool receiving() const { return m_bytes.load() > 0; }
+
+private:
+    void run()
+    {
+        std::vector<char> buf(4096);
+        for (;;) {
+            const ssize_t n = read(m_fd, buf.data(), buf.size());
+            if (n <= 0)
+                return;
+            const auto now = Clock::now();
+            m_bytes.fetch_add(n);
+            const int frames = int(n / 4);
+            for (int i = 0; i < frames; ++i) {
+                const int l = std::abs(int(qFromLittleEndian<qint16>(buf.data() + 4 * i)));
+                if (l < kThreshold)
+                    continue;
+                const auto at = now - std::chrono::duration_cast<Clock::duration>(
+                                          std::chrono::duration<double>(double(frames - i) / kRate));
+                m_lastLoud.store(now.time_since_epoch().count());
+                if (m_armed.load() && at > m_t0) {
+                    m_hitAt = at;
+                    m_armed.store(false);
+                    m_hit.store(true);
+                }
+                break;
+            }
+        }
+    }
+
+    pid_t m_pid = -1;
+    int m_fd = -1;
+    std::thread m_thread;
+    std::atomic<bool> m_armed{false};
+    std::atomic<bool> m_hit{false};
+    std::atomic<qint64> m_bytes{0};
+    std::atomic<Clock::rep> m_lastLoud{0};
+    Clock::time_point m_t0;
+    Clock::time_point m_hitAt;
+};
+
+// An idle null sink renders in chunks of up to two seconds, and its monitor
+// then delivers in bursts. A silent low-latency stream keeps it running in
+// small periods for the whole run.
+pid_t startKeeper()
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execlp("pacat", "pacat", "--raw", "--format=s16le", "--rate=44100", "--channels=2", "--latency-msec=5",
+               "/dev/zero", (char*)nullptr);
+        _exit(127);
+    }
+    return pid;
+}
+
+// Runs the event loop until pred() or ms have passed.
+bool spinUntil(const std::function<bool()>& pred, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+}
+
+void spinFor(int ms)
+{
+    spinUntil([] { return false; }, ms);
+}
+
+// Waits until the sink has been quiet for a while.
+void waitQuiet(const Recorder& rec)
+{
+    spinUntil([&] { return msSince(rec.lastLoud(), Clock::now()) > 250; }, 5000);
+}
+
+QByteArray toneWav(double seconds)
+{
+    const int frames = int(seconds * kRate);
+    QByteArray pcm(frames * 4, '\0');
+    for (int i = 0; i < frames; ++i) {
+        const qint16 s = qint16(16000 * std::sin(2 * M_PI * 1000.0 * i / kRate));
+        qToLittleEndian(s, pcm.data() + 4 * i);
+        qToLittleEndian(s, pcm.data() + 4 * i + 2);
+    }
+    QByteArray h;
+    auto p32 = [&](quint32 v) { char c[4]; qToLittleEndian(v, c); h.append(c, 4); };
+    auto p16 = [&](quint16 v) { char c[2]; qToLittleEndian(v, c); h.append(c, 2); };
+    h.append("RIFF");
+    p32(36 + pcm.size());
+    h.append("WAVEfmt ");
+    p32(16); p16(1); p16(2); p32(kRate); p32(kRate * 4); p16(4); p16(16);
+    h.append("data");
+    p32(pcm.size());
+    return h + pcm;
+}
+
+struct Stats
+{
+    double median = 0, p10 = 0, p90 = 0;
+    int n = 0;
+};
+
+Stats stats(std::vector<double> v)
+{
+    Stats s;
+    s.n = int(v.size());
+    if (v.empty())
+        return s;
+    std::sort(v.begin(), v.end());
+    auto q = [&](double f) { return v[std::min(v.size() - 1, size_t(f * (v.size() - 1) + 0.5))]; };
+    s.median = q(0.5);
+    s.p10 = q(0.1);
+    s.p90 = q(0.9);
+    return s;
+}
+
+void report(const char* name, const Stats& s)
+{
+    std::printf("R %s %.2f %.2f %.2f %d\n", name, s.median, s.p10, s.p90, s.n);
+    std::fflush(stdout);
+}
+
+// ---- the child: one media back end -----------------------------------------
+
+int runChild(int presses, const QString& dir)
+{
+    Recorder rec;
+    if (!rec.start(qEnvironmentVariable("TR_PULSE_MONITOR")) || !spinUntil([&] { return rec.receiving(); }, 5000)) {
+        std::fprintf(stderr, "parec does not record\n");
+        return 1;
+    }
+    const QString path = dir + "/press.wav";
+    {
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(toneWav(0.3));
+    }
+    AudioEngine e;
+    e.warmupBackend();
+    ButtonData b;
+    b.id = "bench";
+    b.audioPath = path;
+
+    auto press = [&](std::vector<double>& out) {
+        waitQuiet(rec);
+        rec.arm(Clock::now());
+        e.cancelFade(b.id);
+        e.playRapid(b, QString());
+        e.notifyPlay(b.id);
+        if (spinUntil([&] { return rec.hit(); }, 3000))
+            out.push_back(rec.latencyMs());
+    };
+
+    // Pre-buffered: the press adopts a loaded player made ahead of time.
+    std::vector<double> pre;
+    for (int i = 0; i < presses; ++i) {
+        e.stop(b.id);
+        e.preBuffer({path});
+        spinUntil([&] {
+            const auto& t = e.bufferTable();
+            return t.contains(path) && t.value(path).player->mediaStatus() == QMediaPlayer::LoadedMedia;
+        }, 3000);
+        press(pre);
+    }
+    e.stop(b.id);
+
+    // Cold: nothing prepared, a new player and output at the press.
+    e.setScheduler([](int, std::function<void()>) {});   // no re-buffer
+    std::vector<double> cold;
+    for (int i = 0; i < presses; ++i) {
+        e.stop(b.id);
+        e.clearBuffer();
+        spinFor(30);
+        press(cold);
+    }
+
+    // Re-press of a live slot that has ended: a seek and play on the same player.
+    std::vector<double> again;
+    e.stop(b.id);
+    press(again);
+    again.clear();
+    for (int i = 0; i < presses; ++i) {
+        spinUntil([&] { return !e.isPlaying(b.id); }, 3000);
+        press(again);
+    }
+    e.stop(b.id);
+
+    // Position reports of a 3 s sound.
+    {
+        QFile f(dir + "/long.wav");
+        f.open(QIODevice::WriteOnly);
+        f.write(toneWav(3.0));
+    }
+    ButtonData lb;
+    lb.id = "long";
+    lb.audioPath = dir + "/long.wav";
+    std::vector<double> gaps;
+    Clock::time_point last{};
+    QObject::connect(&e, &AudioEngine::positionChanged, &e, [&](const QString& id, qint64, qint64) {
+        const auto now = Clock::now();
+        if (id == "long" && last != Clock::time_point{})
+            gaps.push_back(msSince(last, now));
+        last = now;
+    });
+    waitQuiet(rec);
+    e.play(lb, QString());
+    spinUntil([&] { return !e.isPlaying("long"); }, 10000);
+    rec.stop();
+
+    report("prebuffered", stats(pre));
+    report("cold", stats(cold));
+    report("restart", stats(again));
+    report("position_interval", stats(gaps));
+    return 0;
+}
+
+// ---- the floor: a 16-bit write straight to the sink --------------------------
+
+Stats runFloor(int presses)
+{
+    Recorder rec;
+    std::vector<double> out;
+    if (!rec.start(qEnvironmentVariable("TR_PULSE_MONITOR")) || !spinUntil([&] { return rec.receiving(); }, 5000))
+        return {};
+    QAudioFormat fmt;
+    fmt.setSampleRate(kRate);
+    fmt.setChannelCount(2);
+    fmt.setSampleFormat(QAudioFormat::Int16);
+    const QByteArray pcm = toneWav(0.3).mid(44);
+    for (int i = 0; i < presses; ++i) {
+        waitQuiet(rec);
+        QBuffer buf;
+        buf.setData(pcm);
+        buf.open(QIODevice::ReadOnly);
+        QAudioSink sink(QMediaDevices::defaultAudioOutput(), fmt);
+        sink.setBufferSize(kRate * 4 / 10);   // Qt 6.4 pulls nothing with much smaller buffers
+        rec.arm(Clock::now());
+        sink.start(&buf);
+        if (spinUntil([&] { return rec.hit(); }, 3000))
+            out.push_back(rec.latencyMs());
+        else
+            std::fprintf(stderr, "floor: no sound (sink state %d, error %d)\n", int(sink.state()), int(sink.error()));
+        spinFor(350);
+        sink.stop();
+    }
+    rec.stop();
+    return stats(out);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (qEnvironmentVariableIsEmpty("PULSE_SERVER") || qEnvironmentVariableIsEmpty("TR_PULSE_MONITOR")) {
+        std::fprintf(stderr, "start the sound server first: eval \"$(scripts/sound-server start DIR)\"\n");
+        return 2;
+    }
+    if (args.size() >= 4 && args.at(1) == "--child")
+        return runChild(args.at(2).toInt(), args.at(3));
+
+    const int presses = args.size() >= 2 ? std::max(1, args.at(1).toInt()) : 50;
+    QTemporaryDir dir;
+    const pid_t keeper = startKeeper();
+    spinFor(500);
+    const Stats floor = runFloor(presses);
+    std::printf("Press to first sound on the null sink, %d presses, ms (median [p10..p90]):\n", presses);
+    std::printf("  %-34s %7.1f [%5.1f..%5.1f]  n=%d\n", "floor: 16-bit QAudioSink write", floor.median, floor.p10,
+                floor.p90, floor.n);
+    for (const char* backend : {"gstreamer", "ffmpeg"}) {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_MEDIA_BACKEND", backend);
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::SeparateChannels);
+        child.start(app.applicationFilePath(), {"--child", QString::number(presses), dir.path()});
+        child.waitForFinished(-1);
+        const QStringList lines = QString::fromUtf8(child.readAllStandardOutput()).split('\n');
+        if (child.exitCode() != 0)
+            std::printf("  %s: failed (%s)\n", backend, child.readAllStandardError().right(300).constData());
+        for (const QString& l : lines) {
+            const QStringList f = l.split(' ');
+            if (f.size() != 6 || f.at(0) != "R")
+                continue;
+            const double med = f.at(2).toDouble();
+            const QString what = QString("%1 %2").arg(backend, f.at(1));
+            if (f.at(1) == "position_interval")
+                std::printf("  %-34s %7.1f [%5.1f..%5.1f]  reports=%s\n", qPrintable(what), med,
+                            f.at(3).toDouble(), f.at(4).toDouble(), qPrintable(f.at(5)));
+            else
+                std::printf("  %-34s %7.1f [%5.1f..%5.1f]  n=%s  %.2fx floor\n", qPrintable(what), med,
+                            f.at(3).toDouble(), f.at(4).toDouble(), qPrintable(f.at(5)),
+                            floor.median > 0 ? med / floor.median : 0.0);
+        }
+    }
+    if (keeper > 0) {
+        kill(keeper, SIGTERM);
+        waitpid(keeper, nullptr, 0);
+    }
+    return 0;
+}
