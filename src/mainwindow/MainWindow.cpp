@@ -326,16 +326,24 @@ void MainWindow::pickDefaultOutputDevice()
     AudioEngine::instance()->setDefaultDevice(saved);
     if (!saved.isEmpty())
         return;
-    const QList<QAudioDevice> outputs = QMediaDevices::audioOutputs();
-    for (const QAudioDevice& d : outputs) {
-        const QString desc = d.description().toLower();
-        if (desc.contains(QLatin1String("realtek")) || desc.contains(QLatin1String("high definition audio"))) {
-            const QString id = QString::fromUtf8(d.id());
-            s.setValue(QStringLiteral("audio/device"), id);
-            AudioEngine::instance()->setDefaultDevice(id);
-            return;
-        }
+    QList<QPair<QString, QByteArray>> outputs;
+    for (const QAudioDevice& d : QMediaDevices::audioOutputs())
+        outputs.append({d.description(), d.id()});
+    const QString guess = guessDefaultOutput(outputs);
+    if (!guess.isEmpty()) {
+        s.setValue(QStringLiteral("audio/device"), guess);
+        AudioEngine::instance()->setDefaultDevice(guess);
     }
+}
+
+QString MainWindow::guessDefaultOutput(const QList<QPair<QString, QByteArray>>& outputs)
+{
+    for (const auto& [description, id] : outputs) {
+        const QString desc = description.toLower();
+        if (desc.contains(QLatin1String("realtek")) || desc.contains(QLatin1String("high definition audio")))
+            return QString::fromUtf8(id);
+    }
+    return {};
 }
 
 void MainWindow::createTabShortcuts()

@@ -89,6 +89,10 @@ public:
     // visible when tab `current` is current (1 for an unknown mode).
     static bool paneVisible(int k, int n, int current, int mode);
 
+    // The first output, in list order, whose description (description, id)
+    // names a Realtek or a High Definition Audio device; empty when none does.
+    static QString guessDefaultOutput(const QList<QPair<QString, QByteArray>>& outputs);
+
     // The clock of the UI-freeze watchdog, in milliseconds; the default is a
     // monotonic clock. Tests install their own before building a window.
     using WatchdogClock = std::function<qint64()>;
