@@ -41,6 +41,8 @@ public:
     static QTimer* dsInitTimer(MainWindow* w) { return w->dsInitTimer; }
     static QTimer* cpuTimer(MainWindow* w) { return w->cpuTimer; }
     static QTimer* positionTimer(MainWindow* w) { return w->positionTimer; }
+    static QTimer* stripRebuildTimer(MainWindow* w) { return w->stripRebuildTimer; }
+    static QTimer* themeDebounceTimer(MainWindow* w) { return w->themeDebounceTimer; }
     static QLabel* cpuLabel(MainWindow* w) { return w->sbCpu; }
     static void stepTab(MainWindow* w, int t) { w->stepTab(t); }
     static void selectTab(MainWindow* w, int t) { w->selectTab(t); }

@@ -4,6 +4,7 @@
 //   mainwindow_preview new|big OUT.png [WIDTH HEIGHT]
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QScreen>
 #include <QTimer>
 
@@ -30,7 +31,10 @@ int main(int argc, char** argv)
         s.layoutMode = 4;
         const QString path = QDir(TestSupport::tempDir()).filePath(QStringLiteral("big.vx"));
         MainWindowTest::writeSession(s, path);
+        QElapsedTimer clock;
+        clock.start();
         w->openSessionFile(path);
+        qInfo("session of 16 x 72 loaded in %lld ms", clock.elapsed());
     }
     w->resize(width, height);
     w->show();
