@@ -323,7 +323,9 @@ bool DrumEngine::initQtSink()
             return false;
         }
         m_sink = new QAudioSink(dev, fmt, this);
-        m_sink->setBufferSize(2048);
+        // Qt's PulseAudio sink (Qt 6.4) stalls without a word on buffers of a
+        // few kilobytes (2048 bytes never pulls at all): ask for one it keeps up with.
+        m_sink->setBufferSize(kQtSinkBufferBytes);
         m_sink->setVolume(m_masterVolume);
         if (m_stream && !m_stream->isSilenced()) {
             m_sink->start(m_stream.get());

@@ -68,6 +68,8 @@ public:
     // Device buffer kept full by the render thread.
     static constexpr int kSampleRate = 44100;
     static constexpr int kBufferMs = 100;
+    // Buffer asked of the Qt audio sink fallback (about 93 ms).
+    static constexpr int kQtSinkBufferBytes = 16384;
 
     // State for the settings page, the debug window and tests.
     OutputKind outputKind() const { return m_outputKind; }

@@ -1,6 +1,7 @@
 #include "WasapiEngine.h"
 
 #include "AppSettings.h"
+#include "AudioDevices.h"
 #include "MonoClock.h"
 #include "OpLog.h"
 #include "RenderThread.h"
@@ -29,6 +30,26 @@ bool exclusiveRequested(const QString& engine)
 {
     return engine == QLatin1String("wasapi_exclusive") || engine == QLatin1String("asio")
            || engine == QLatin1String("wdm_ks") || engine.startsWith(QLatin1String("asio_"));
+}
+bool isHardwareName(const QString& alsaName)
+{
+    return alsaName.startsWith(QLatin1String("hw:"));
+}
+
+// Exclusive streams go straight to a card: the device itself when the id
+// names a hardware device (a plug device becomes its hw device), else the
+// first hardware output ALSA lists. Empty when there is none.
+QByteArray hardwareDeviceFor(const QByteArray& qtId)
+{
+    const QString name = AudioDevices::alsaNameForId(qtId);
+    if (isHardwareName(name))
+        return name.toUtf8();
+    if (name.startsWith(QLatin1String("plughw:")))
+        return name.mid(4).toUtf8();
+    for (const AudioDevices::Output& o : AudioDevices::outputs())
+        if (isHardwareName(o.alsaName))
+            return o.alsaName.toUtf8();
+    return {};
 }
 } // namespace
 
@@ -109,15 +130,30 @@ bool WasapiEngine::init(const QString& deviceId)
         ex.periodFrames = buffer;
         ex.bufferFrames = buffer * 2;
         AudioOutputConfig closest;
+        closest.rate = 0; // set only by a device that names what it takes
         QString error;
-        out = openOutput(preferred, ex, &error, &closest);
+        const bool onHardware = !m_factory && preferred == AudioOutput::Backend::Alsa;
+        if (onHardware) {
+            ex.deviceId = hardwareDeviceFor(devId);
+            if (ex.deviceId.isEmpty())
+                error = QStringLiteral("no hardware output device");
+        }
+        if (!onHardware || !ex.deviceId.isEmpty())
+            out = openOutput(preferred, ex, &error, &closest);
         if (!out && closest.rate > 0 && (closest.rate != ex.rate || closest.format != ex.format
                                          || closest.channels != ex.channels)
             && closest.channels == 2) {
             // The device named the nearest format it takes: use that.
-            closest.deviceId = devId;
+            closest.deviceId = ex.deviceId;
             closest.mode = ShareMode::Exclusive;
             out = openOutput(preferred, closest, &error, nullptr);
+        }
+        // A card held by a sound server does not open; a stream that ended up
+        // anywhere but on the card is no exclusive stream either.
+        if (out && onHardware && !isHardwareName(out->deviceName())) {
+            error = QStringLiteral("%1 is held by another program; %2 opened instead")
+                        .arg(QString::fromUtf8(ex.deviceId), out->deviceName());
+            out.reset();
         }
         if (out) {
             exclusive = true;

@@ -209,6 +209,29 @@ private slots:
         QVERIFY(!e.isActive());
     }
 
+    void exclusiveOnTheSystemOutput()
+    {
+        // Exclusive means a card of our own: on a machine where a sound server
+        // holds it (or there is none) the request ends in a shared stream with
+        // the warning; where a card is free it opens on a hw device.
+        setEngineSetting(QStringLiteral("wasapi_exclusive"));
+        qunsetenv("TR_AUDIO_OUTPUT");
+        WasapiEngine e;
+        const int mark = OpLog::totalWritten();
+        const bool ok = e.init(QString());
+        qputenv("TR_AUDIO_OUTPUT", "manual");
+        QVERIFY(ok);
+        if (e.isExclusive()) {
+            QVERIFY(e.output()->deviceName().startsWith("hw:"));
+            QCOMPARE(e.activeDriverName(), QStringLiteral("WASAPI Exclusive"));
+        } else {
+            QCOMPARE(newLogLines(mark, QStringLiteral("[WASAPI] Exclusive failed")), 1);
+            QCOMPARE(e.activeDriverName(), QStringLiteral("WASAPI Shared"));
+        }
+        QCOMPARE(AppSettings().value("audio/format_rate").toInt(), e.sampleRate());
+        e.shutdown();
+    }
+
     // --- the render pass ---------------------------------------------------
 
     void stallsAreLoggedTimeoutsAreNot()
