@@ -85,16 +85,8 @@ MainWindow::MainWindow(QWidget* parent)
 
     // 5. Palette
     {
-        const ThemeColors& c = ThemeManager::instance()->colors();
         QPalette pal = palette();
-        pal.setColor(QPalette::Window, c.bg);
-        for (QPalette::ColorRole r : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text,
-                                      QPalette::HighlightedText})
-            pal.setColor(r, c.text);
-        pal.setColor(QPalette::Base, c.surface);
-        pal.setColor(QPalette::AlternateBase, c.surfaceAlt);
-        pal.setColor(QPalette::Button, c.surfaceAlt);
-        pal.setColor(QPalette::Highlight, c.accent);
+        fillThemePalette(pal, false);
         setPalette(pal);
         setAttribute(Qt::WA_StyledBackground, true);
         setAutoFillBackground(true);

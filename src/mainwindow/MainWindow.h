@@ -236,6 +236,12 @@ private:
     void saveWindowState();
 
     void onThemeChanged();
+    void togglePanel(QWidget* panel, bool& hiddenByUser);
+    // The theme's colours into a palette: the window's own roles, or with
+    // allRoles every role a theme change sets.
+    static void fillThemePalette(QPalette& pal, bool allRoles);
+    // Every live grid gets the column or row count, then the settings key.
+    void setGridShape(void (ButtonGrid::*set)(int), int value, const char* key);
 
     // --- Frame ---------------------------------------------------------------
     QTimer* freezeTimer = nullptr;

@@ -165,24 +165,24 @@ void MainWindow::showEvent(QShowEvent* e)
     QMainWindow::showEvent(e);
 }
 
+void MainWindow::togglePanel(QWidget* panel, bool& hiddenByUser)
+{
+    if (!panel)
+        return;
+    const bool wasVisible = panel->isVisible();
+    hiddenByUser = wasVisible;
+    panel->setVisible(!wasVisible);
+    rebuildTabStrip();
+}
+
 void MainWindow::toggleLeftPanel()
 {
-    if (!leftPanel)
-        return;
-    const bool wasVisible = leftPanel->isVisible();
-    leftHiddenByUser = wasVisible;
-    leftPanel->setVisible(!wasVisible);
-    rebuildTabStrip();
+    togglePanel(leftPanel, leftHiddenByUser);
 }
 
 void MainWindow::toggleRightPanel()
 {
-    if (!rightPanel)
-        return;
-    const bool wasVisible = rightPanel->isVisible();
-    rightHiddenByUser = wasVisible;
-    rightPanel->setVisible(!wasVisible);
-    rebuildTabStrip();
+    togglePanel(rightPanel, rightHiddenByUser);
 }
 
 void MainWindow::onThemeChanged()
@@ -201,24 +201,35 @@ void MainWindow::onThemeChanged()
     themeDebounceTimer->start();
 }
 
+void MainWindow::fillThemePalette(QPalette& pal, bool allRoles)
+{
+    const ThemeColors& c = ThemeManager::instance()->colors();
+    pal.setColor(QPalette::Window, c.bg);
+    for (QPalette::ColorRole r : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text,
+                                  QPalette::HighlightedText})
+        pal.setColor(r, c.text);
+    pal.setColor(QPalette::Base, c.surface);
+    pal.setColor(QPalette::AlternateBase, c.surfaceAlt);
+    pal.setColor(QPalette::Button, c.surfaceAlt);
+    pal.setColor(QPalette::Highlight, c.accent);
+    if (!allRoles)
+        return;
+    pal.setColor(QPalette::Dark, c.bg);
+    pal.setColor(QPalette::Shadow, c.bg);
+    pal.setColor(QPalette::ToolTipText, c.text);
+    pal.setColor(QPalette::Midlight, c.surfaceAlt);
+    pal.setColor(QPalette::ToolTipBase, c.surfaceAlt);
+    pal.setColor(QPalette::Light, c.surfaceHover);
+    pal.setColor(QPalette::Mid, c.border);
+}
+
 void MainWindow::applyThemeToWidgets()
 {
     if (closing)
         return;
     const ThemeColors& c = ThemeManager::instance()->colors();
     QPalette pal = QApplication::palette();
-    for (QPalette::ColorRole r : {QPalette::Window, QPalette::Dark, QPalette::Shadow})
-        pal.setColor(r, c.bg);
-    for (QPalette::ColorRole r : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text,
-                                  QPalette::HighlightedText, QPalette::ToolTipText})
-        pal.setColor(r, c.text);
-    pal.setColor(QPalette::Base, c.surface);
-    for (QPalette::ColorRole r : {QPalette::AlternateBase, QPalette::Button, QPalette::Midlight,
-                                  QPalette::ToolTipBase})
-        pal.setColor(r, c.surfaceAlt);
-    pal.setColor(QPalette::Light, c.surfaceHover);
-    pal.setColor(QPalette::Mid, c.border);
-    pal.setColor(QPalette::Highlight, c.accent);
+    fillThemePalette(pal, true);
     QApplication::setPalette(pal);
     setPalette(pal);
 

@@ -36,26 +36,24 @@ void MainWindow::registerTabVolShortcuts()
     tabVolShortcuts.clear();
 }
 
-void MainWindow::onColumnsChanged(int cols)
+void MainWindow::setGridShape(void (ButtonGrid::*set)(int), int value, const char* key)
 {
     for (const GridPanel& p : std::as_const(m_panels)) {
         if (p.grid) {
-            p.grid->setColumns(cols);
+            (p.grid->*set)(value);
             p.grid->layoutButtons();
         }
     }
     AppSettings s;
-    s.setValue(QStringLiteral("grid/cols"), cols);
+    s.setValue(QString::fromLatin1(key), value);
+}
+
+void MainWindow::onColumnsChanged(int cols)
+{
+    setGridShape(&ButtonGrid::setColumns, cols, "grid/cols");
 }
 
 void MainWindow::onRowsChanged(int rows)
 {
-    for (const GridPanel& p : std::as_const(m_panels)) {
-        if (p.grid) {
-            p.grid->setRows(rows);
-            p.grid->layoutButtons();
-        }
-    }
-    AppSettings s;
-    s.setValue(QStringLiteral("grid/rows"), rows);
+    setGridShape(&ButtonGrid::setRows, rows, "grid/rows");
 }
