@@ -373,8 +373,9 @@ int main(int argc, char** argv)
         child.start(app.applicationFilePath(), {"--child", QString::number(presses), dir.path()});
         child.waitForFinished(-1);
         const QStringList lines = QString::fromUtf8(child.readAllStandardOutput()).split('\n');
-        if (child.exitCode() != 0)
-            std::printf("  %s: failed (%s)\n", backend, child.readAllStandardError().right(300).constData());
+        if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+            std::printf("  %s: the child process ended abnormally (code %d); its last words:\n%s\n", backend,
+                        child.exitCode(), child.readAllStandardError().right(300).constData());
         for (const QString& l : lines) {
             const QStringList f = l.split(' ');
             if (f.size() != 6 || f.at(0) != "R")
