@@ -218,10 +218,15 @@ QList<float> WaveformDecoder::decodeMP3(const QString& path)
     }
     const int channels = dec.channels() > 0 ? dec.channels() : 2;
     const qint64 total = std::min(dec.totalSamples(), kMaxMp3Samples);
-    QList<float> s(total);
+    // Reserved, then filled as samples arrive: only what the stream really
+    // holds is ever touched, whatever length a damaged header claims.
+    QList<float> s;
+    s.reserve(qsizetype(total));
     qint64 got = 0;
     while (got < total) {
-        const qint64 n = dec.readFloat(s.data() + got, total - got);
+        const qint64 want = std::min<qint64>(total - got, 1 << 20);
+        s.resize(got + want);
+        const qint64 n = dec.readFloat(s.data() + got, want);
         if (n <= 0)
             break;
         got += n;

@@ -269,12 +269,15 @@ bool AlsaOutput::start()
     m_pendingFrames = 0;
     if (pending > 0 && !writeFrames(m_pending.constData(), pending))
         return false;
-    if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED) {
-        const int e = snd_pcm_start(m_pcm);
-        if (e < 0 && e != -EBADFD && !recover(e))
-            return false;
-    }
-    return true;
+    return runIfPrepared();
+}
+
+bool AlsaOutput::runIfPrepared()
+{
+    if (snd_pcm_state(m_pcm) != SND_PCM_STATE_PREPARED)
+        return true;
+    const int e = snd_pcm_start(m_pcm);
+    return e >= 0 || e == -EBADFD || recover(e);
 }
 
 void AlsaOutput::stop()
@@ -403,12 +406,7 @@ bool AlsaOutput::releaseBuffer(int frames, bool silent)
         return false;
     // After an underrun the stream is prepared again and starts by itself
     // once it holds a period; start it at once when it holds less.
-    if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED) {
-        const int e = snd_pcm_start(m_pcm);
-        if (e < 0 && e != -EBADFD && !recover(e))
-            return false;
-    }
-    return true;
+    return runIfPrepared();
 }
 
 bool AlsaOutput::writeFrames(const char* data, int frames)

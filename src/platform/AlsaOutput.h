@@ -40,6 +40,8 @@ private:
     bool recover(int err);
     int availFrames();
 
+    // Starts a started stream that sits prepared; false when lost.
+    bool runIfPrepared();
     // Writes frames to the device, recovering from underruns; false when lost.
     bool writeFrames(const char* data, int frames);
 

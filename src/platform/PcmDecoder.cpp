@@ -134,6 +134,10 @@ bool PcmDecoder::decode(const QString& path, const Options& options, QByteArray*
         return fail(QStringLiteral("cannot open the %1 decoder: %2").arg(QString::fromUtf8(codec->name), avError(err)));
     if (s.dec->sample_rate <= 0 || s.dec->ch_layout.nb_channels <= 0)
         return fail(QStringLiteral("audio stream without rate or channels"));
+    // A rate no audio file has (a damaged header) would make the resampler
+    // work for a very long time on a few bytes.
+    if (s.dec->sample_rate < kMinSourceRate || s.dec->sample_rate > kMaxSourceRate)
+        return fail(QStringLiteral("unsupported sample rate %1").arg(s.dec->sample_rate));
     inf.sourceRate = s.dec->sample_rate;
     inf.sourceChannels = s.dec->ch_layout.nb_channels;
     inf.codec = QString::fromUtf8(codec->name);
@@ -247,7 +251,7 @@ bool PcmDecoder::decode(const QString& path, const Options& options, QByteArray*
 
     bool swrStarted = false;
     auto handleFrame = [&](AVFrame* f) -> bool {
-        if (f->nb_samples <= 0 || f->sample_rate <= 0)
+        if (f->nb_samples <= 0 || f->sample_rate < kMinSourceRate || f->sample_rate > kMaxSourceRate)
             return true;
         if (!positionKnown) {
             const int64_t pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;

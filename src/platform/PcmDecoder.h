@@ -16,6 +16,7 @@
 // - A packet the codec rejects as corrupt is skipped; a read error other than
 //   the end of the file ends the stream with what was decoded so far.
 // - Output is capped at kMaxOutputSeconds; a longer result is cut there.
+// - A source rate outside kMinSourceRate..kMaxSourceRate is refused.
 class PcmDecoder
 {
 public:
@@ -39,6 +40,9 @@ public:
     };
 
     static constexpr int kMaxOutputSeconds = 3600;
+    // Source rates outside this range are refused as damaged.
+    static constexpr int kMinSourceRate = 1000;
+    static constexpr int kMaxSourceRate = 768000;
 
     // Decodes path; true with the PCM in out (possibly empty, e.g. a start
     // past the end), false with a one-line reason in error when the file

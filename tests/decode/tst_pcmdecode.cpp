@@ -300,6 +300,7 @@ private slots:
         QTest::newRow("zero rate") << WavBuilder().fmt(1, 2, 0, 16).data(pcm).bytes() << "zerorate.wav";
         QTest::newRow("lying sizes") << WavBuilder().chunk("fmt ", WavBuilder::fmtBody(1, 2, 44100, 16), 0xfffffff0)
                                             .data(pcm, 0xffffffff).bytes() << "lying.wav";
+        QTest::newRow("absurd rate") << WavBuilder().fmt(1, 2, 788000000, 16).data(pcm).bytes() << "absurd.wav";
         QTest::newRow("huge channels") << WavBuilder().fmt(1, 65535, 44100, 16).data(pcm).bytes() << "manych.wav";
         QByteArray junk(4096, '\0');
         for (int i = 0; i < junk.size(); ++i)
