@@ -157,7 +157,8 @@ bool PcmDecoder::decode(const QString& path, const Options& options, QByteArray*
     // (P * rate / sourceRate is whole), and its output before the start is
     // dropped: so the converter's filter has the real history at the start
     // and the frames equal those of a decode from the top.
-    const double startSec = options.startSec > 0.001 ? options.startSec : 0.0;
+    // (Starts beyond a few months are past the end of any file.)
+    const double startSec = options.startSec > 0.001 ? std::min(options.startSec, 1.0e7) : 0.0;
     const int inRate = s.dec->sample_rate;
     const qint64 startOut = qint64(std::llround(startSec * options.rate));
     const qint64 g = std::gcd(qint64(inRate), qint64(options.rate));

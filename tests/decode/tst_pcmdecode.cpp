@@ -77,8 +77,10 @@ private slots:
         const QByteArray tiny = decodePcmMF_stereo(m_ramp, 0.0, 0.0123, 1.0f);
         QCOMPARE(tiny.size(), 2168);
         QCOMPARE(PcmDecode::rangeByteLimit(2.0, 1.0), qint64(-1));
-        // A start past the end gives nothing.
+        // A start past the end gives nothing, however far past.
         QVERIFY(decodePcmMF_stereo(m_ramp, 5.0, 6.0, 1.0f).isEmpty());
+        QVERIFY(decodePcmMF_stereo(m_ramp, 1e300, 0, 1.0f).isEmpty());
+        QCOMPARE(decodePcmMF_stereo(m_ramp, 1.5, 1e300, 1.0f).size(), 22050 * 4);
     }
 
     void gainRounding()
