@@ -14,7 +14,7 @@
 #include <exception>
 
 namespace {
-DrumEngine* s_instance = nullptr;
+std::atomic<DrumEngine*> s_instance{nullptr};
 std::mutex s_instanceMx;
 } // namespace
 
@@ -28,12 +28,16 @@ struct DrumEngine::Output
 
 DrumEngine* DrumEngine::instance()
 {
-    if (!s_instance) {
+    DrumEngine* e = s_instance.load(std::memory_order_acquire);
+    if (!e) {
         std::lock_guard<std::mutex> lock(s_instanceMx);
-        if (!s_instance)
-            s_instance = new DrumEngine(QCoreApplication::instance());
+        e = s_instance.load(std::memory_order_relaxed);
+        if (!e) {
+            e = new DrumEngine(QCoreApplication::instance());
+            s_instance.store(e, std::memory_order_release);
+        }
     }
-    return s_instance;
+    return e;
 }
 
 DrumEngine::DrumEngine(QObject* parent)

@@ -4,24 +4,13 @@
 #include "DrumEngine.h"
 #include "DrumStream.h"
 #include "OpLog.h"
-#include "TestOutputs.h"
+#include "PadTestUtil.h"
 
 namespace {
 
 constexpr qint64 MiB = 1024 * 1024;
 
-QByteArray constPcm(qint64 frames, qint16 v)
-{
-    QByteArray b(frames * 4, Qt::Uninitialized);
-    for (qint64 i = 0; i < frames * 2; ++i)
-        qToLittleEndian<qint16>(v, b.data() + i * 2);
-    return b;
-}
 
-qint16 at(const QByteArray& b, qint64 frame, int ch = 0)
-{
-    return qFromLittleEndian<qint16>(b.constData() + frame * 4 + ch * 2);
-}
 
 QByteArray mixFrames(DrumEngine& e, int frames)
 {
@@ -91,13 +80,13 @@ private slots:
     void preloadReplacesAndCounts()
     {
         DrumEngine e;
-        e.preload(QString(), constPcm(10, 1), 1.0f);
+        e.preload(QString(), pcm16(10, 1), 1.0f);
         e.preload(QStringLiteral("a"), QByteArray(), 1.0f);
         QCOMPARE(e.cachedBytes(), qint64(0));
 
-        e.preload(QStringLiteral("a"), constPcm(1000, 1), 1.0f);
-        e.preload(QStringLiteral("b"), constPcm(500, 1), 1.0f);
-        e.preload(QStringLiteral("a"), constPcm(200, 1), 1.0f);
+        e.preload(QStringLiteral("a"), pcm16(1000, 1), 1.0f);
+        e.preload(QStringLiteral("b"), pcm16(500, 1), 1.0f);
+        e.preload(QStringLiteral("a"), pcm16(200, 1), 1.0f);
         QCOMPARE(e.cachedBytes(), qint64(700 * 4));
         QVERIFY(e.isReady(QStringLiteral("a")));
         QVERIFY(!e.isReady(QString()));
@@ -154,24 +143,24 @@ private slots:
     void triggerLevelsAreClampedAndLogged()
     {
         DrumEngine e;
-        e.preload(QStringLiteral("loud"), constPcm(100, 1000), 2.5f);
+        e.preload(QStringLiteral("loud"), pcm16(100, 1000), 2.5f);
         LogMark mark;
         e.triggerDirect(QStringLiteral("loud"), 1.0f);
         QVERIFY(mark.has(QStringLiteral("[DrumEngine] WARNING: volume out of range: 2.5")));
-        QCOMPARE(int(at(mixFrames(e, 1), 0)), 2000);
+        QCOMPARE(int(sample16(mixFrames(e, 1), 0)), 2000);
 
         e.stopAll();
-        e.preload(QStringLiteral("neg"), constPcm(100, 1000), -1.0f);
+        e.preload(QStringLiteral("neg"), pcm16(100, 1000), -1.0f);
         e.triggerDirect(QStringLiteral("neg"), 1.0f);
         QVERIFY(mark.has(QStringLiteral("volume out of range: -1")));
-        QCOMPARE(int(at(mixFrames(e, 1), 0)), 0);
+        QCOMPARE(int(sample16(mixFrames(e, 1), 0)), 0);
         QVERIFY(e.isPlaying(QStringLiteral("neg")));
 
         // Master volume scales the start: 2.5 x 0.5 = 1.25, within range.
         e.stopAll();
         e.setVolume(0.5f);
         e.triggerDirect(QStringLiteral("loud"));
-        QCOMPARE(int(at(mixFrames(e, 1), 0)), 1250);
+        QCOMPARE(int(sample16(mixFrames(e, 1), 0)), 1250);
         e.setVolume(7.0f);
         QCOMPARE(e.volume(), 1.0f);
 
@@ -185,16 +174,16 @@ private slots:
     void pressesOverlapAndStopTogether()
     {
         DrumEngine e;
-        e.preload(QStringLiteral("p"), constPcm(1000, 100), 1.0f);
+        e.preload(QStringLiteral("p"), pcm16(1000, 100), 1.0f);
         e.triggerDirect(QStringLiteral("p"), 1.0f);
         e.triggerDirect(QStringLiteral("p"), 1.0f);
         QCOMPARE(e.stream()->activeVoiceCount(), 2);
-        QCOMPARE(int(at(mixFrames(e, 1), 0)), 200);
+        QCOMPARE(int(sample16(mixFrames(e, 1), 0)), 200);
 
         e.setVolumeForId(QStringLiteral("p"), 0.5f);
-        QCOMPARE(int(at(mixFrames(e, 1), 0)), 100);
+        QCOMPARE(int(sample16(mixFrames(e, 1), 0)), 100);
         e.setVolumeForId(QStringLiteral("p"), 9.0f); // clamped to 2.0
-        QCOMPARE(int(at(mixFrames(e, 1), 0)), 400);
+        QCOMPARE(int(sample16(mixFrames(e, 1), 0)), 400);
 
         e.stopById(QStringLiteral("p"));
         QVERIFY(!e.isPlaying(QStringLiteral("p")));
@@ -204,30 +193,30 @@ private slots:
     void evictedPadPlaysToItsEnd()
     {
         DrumEngine e;
-        e.preload(QStringLiteral("p"), constPcm(300, 100), 1.0f);
+        e.preload(QStringLiteral("p"), pcm16(300, 100), 1.0f);
         e.triggerDirect(QStringLiteral("p"), 1.0f);
         e.evictButton(QStringLiteral("p"));
         QVERIFY(!e.isReady(QStringLiteral("p")));
         QVERIFY(!e.isPlaying(QStringLiteral("p"))); // no longer known by id
         QCOMPARE(e.stream()->activeVoiceCount(), 1);
         const QByteArray out = mixFrames(e, 400);
-        QCOMPARE(int(at(out, 299)), 100);
-        QCOMPARE(int(at(out, 300)), 0);
+        QCOMPARE(int(sample16(out, 299)), 100);
+        QCOMPARE(int(sample16(out, 300)), 0);
         QCOMPARE(e.stream()->activeVoiceCount(), 0);
     }
 
     void fadeStopOf100msEndsIn4410Frames()
     {
         DrumEngine e;
-        e.preload(QStringLiteral("p"), constPcm(44100, 20000), 1.0f);
+        e.preload(QStringLiteral("p"), pcm16(44100, 20000), 1.0f);
         e.triggerDirect(QStringLiteral("p"), 1.0f);
         e.fadeStop(QStringLiteral("p"), 0.0); // nothing
         e.fadeStop(QStringLiteral("p"), 100.0);
         QByteArray out = mixFrames(e, 4409);
         QVERIFY(e.isPlaying(QStringLiteral("p")));
-        QVERIFY(at(out, 4408) > 0);
+        QVERIFY(sample16(out, 4408) > 0);
         out = mixFrames(e, 1);
-        QCOMPARE(int(at(out, 0)), 0);
+        QCOMPARE(int(sample16(out, 0)), 0);
         QVERIFY(!e.isPlaying(QStringLiteral("p")));
     }
 
@@ -236,7 +225,7 @@ private slots:
     void renderPassKeepsTheBufferFull()
     {
         DrumEngine e;
-        e.preload(QStringLiteral("p"), constPcm(1000, 300), 1.0f);
+        e.preload(QStringLiteral("p"), pcm16(1000, 300), 1.0f);
         auto out = std::make_shared<ManualOutput>(drumCfg());
         auto gen = std::make_shared<std::atomic<int>>(5);
         DrumEngine::RenderContext ctx = contextFor(e, out, gen);
@@ -246,9 +235,9 @@ private slots:
         QCOMPARE(DrumEngine::renderPass(ctx), DrumEngine::Pass::Continue);
         QCOMPARE(out->framesWritten(), qint64(4410));
         QByteArray w = out->written();
-        QCOMPARE(int(at(w, 0)), 300);
-        QCOMPARE(int(at(w, 999)), 300);
-        QCOMPARE(int(at(w, 1000)), 0);
+        QCOMPARE(int(sample16(w, 0)), 300);
+        QCOMPARE(int(sample16(w, 999)), 300);
+        QCOMPARE(int(sample16(w, 1000)), 0);
 
         // Full buffer: a pass writes nothing.
         const int releases = out->releaseCount();
@@ -262,7 +251,7 @@ private slots:
         QCOMPARE(out->framesWritten(), qint64(4410 + 441));
         QCOMPARE(out->framesQueued(), qint64(4410));
         w = out->written();
-        QCOMPARE(int(at(w, 4410)), 150);
+        QCOMPARE(int(sample16(w, 4410)), 150);
 
         // While silenced, silence goes out and the voice waits.
         e.stream()->setSilenced(true);
@@ -289,7 +278,7 @@ private slots:
     void floatEndpointGetsConvertedFrames()
     {
         DrumEngine e;
-        e.preload(QStringLiteral("p"), constPcm(10, 16384), 1.0f);
+        e.preload(QStringLiteral("p"), pcm16(10, 16384), 1.0f);
         auto out = std::make_shared<ManualOutput>(drumCfg(SampleFormat::Float32));
         DrumEngine::RenderContext ctx = contextFor(e, out, std::make_shared<std::atomic<int>>(0));
         e.triggerDirect(QStringLiteral("p"), 1.0f);
@@ -343,11 +332,11 @@ private slots:
         QCOMPARE(out->startCount(), 1);
         QTRY_VERIFY(e.isRenderThreadRunning());
 
-        e.preload(QStringLiteral("p"), constPcm(100, 777), 1.0f);
+        e.preload(QStringLiteral("p"), pcm16(100, 777), 1.0f);
         e.triggerDirect(QStringLiteral("p"), 1.0f);
         out->consume(441);
         QTRY_COMPARE(out->framesWritten(), qint64(4410 + 441));
-        QCOMPARE(int(at(out->written(), 4410)), 777);
+        QCOMPARE(int(sample16(out->written(), 4410)), 777);
 
         e.initialize(); // once only
         QCOMPARE(opened, 1);
@@ -422,7 +411,7 @@ private slots:
 
         // Pads still run, and still end.
         auto* out = static_cast<ManualOutput*>(e.output());
-        e.preload(QStringLiteral("p"), constPcm(200, 5), 1.0f);
+        e.preload(QStringLiteral("p"), pcm16(200, 5), 1.0f);
         e.triggerDirect(QStringLiteral("p"), 1.0f);
         QVERIFY(e.isPlaying(QStringLiteral("p")));
         out->consume(441);
@@ -436,7 +425,7 @@ private slots:
         e.setOutputFactory([](int, const AudioOutputConfig&) { return std::unique_ptr<AudioOutput>(); });
         e.initialize();
         QCOMPARE(e.outputKind(), DrumEngine::OutputKind::None);
-        e.preload(QStringLiteral("p"), constPcm(10, 5), 1.0f);
+        e.preload(QStringLiteral("p"), pcm16(10, 5), 1.0f);
         QVERIFY(e.isReady(QStringLiteral("p")));
     }
 
@@ -475,7 +464,7 @@ private slots:
         QCOMPARE(e.outputKind(), DrumEngine::OutputKind::Endpoint);
 
         // Voices are stopped across a re-initialisation; the pads stay.
-        e.preload(QStringLiteral("p"), constPcm(100000, 5), 1.0f);
+        e.preload(QStringLiteral("p"), pcm16(100000, 5), 1.0f);
         e.triggerDirect(QStringLiteral("p"), 1.0f);
         e.reinitialize();
         QVERIFY(!e.isPlaying(QStringLiteral("p")));
@@ -493,7 +482,7 @@ private slots:
         QVERIFY(e.outputKind() != DrumEngine::OutputKind::None);
         if (e.outputKind() != DrumEngine::OutputKind::QtSink)
             QTRY_VERIFY(e.isRenderThreadRunning());
-        e.preload(QStringLiteral("p"), constPcm(4410, 1000), 1.0f);
+        e.preload(QStringLiteral("p"), pcm16(4410, 1000), 1.0f);
         e.triggerDirect(QStringLiteral("p"), 1.0f);
         QVERIFY(e.isPlaying(QStringLiteral("p")));
         QTRY_VERIFY_WITH_TIMEOUT(!e.isPlaying(QStringLiteral("p")), 10000);
@@ -507,7 +496,7 @@ private slots:
         if (e.outputKind() != DrumEngine::OutputKind::QtSink)
             QSKIP("no Qt audio output on this machine");
         QVERIFY(e.output() == nullptr);
-        e.preload(QStringLiteral("p"), constPcm(4410, 1000), 1.0f);
+        e.preload(QStringLiteral("p"), pcm16(4410, 1000), 1.0f);
         e.triggerDirect(QStringLiteral("p"), 1.0f);
         QTRY_VERIFY_WITH_TIMEOUT(!e.isPlaying(QStringLiteral("p")), 10000);
     }

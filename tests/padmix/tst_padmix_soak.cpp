@@ -13,6 +13,7 @@
 #include "DrumStream.h"
 #include "ManualOutput.h"
 #include "MultiVoiceStream.h"
+#include "PadTestUtil.h"
 #include "WasapiEngine.h"
 
 namespace {
@@ -21,25 +22,10 @@ int passes()
 {
     bool ok = false;
     const int n = qEnvironmentVariableIntValue("TR_SOAK_PASSES", &ok);
-    return ok && n > 0 ? n : 3000;
+    return ok && n > 0 ? n : 20000;
 }
 
-QByteArray pcm16(int frames, qint16 v)
-{
-    QByteArray b(frames * 4, Qt::Uninitialized);
-    for (int i = 0; i < frames * 2; ++i)
-        qToLittleEndian<qint16>(v, b.data() + i * 2);
-    return b;
-}
 
-QByteArray pcmFloat(int frames, float v)
-{
-    QByteArray b(frames * 8, Qt::Uninitialized);
-    float* f = reinterpret_cast<float*>(b.data());
-    for (int i = 0; i < frames * 2; ++i)
-        f[i] = v;
-    return b;
-}
 
 // Runs ops() on this thread until the worker has done its passes.
 template<typename Worker, typename Ops>
@@ -173,7 +159,7 @@ private slots:
         auto* out = static_cast<ManualOutput*>(e.output());
         const QStringList ids = {"a", "b", "c", "d", "e", "f"};
         for (const QString& id : ids)
-            e.cachePad(id, pcmFloat(300 + int(id[0].unicode()) * 5, 0.1f), 0.8f, id == QLatin1String("f"));
+            e.cachePad(id, pcmFloat(300 + int(id[0].unicode()) * 5, 0.1f, 0.1f), 0.8f, id == QLatin1String("f"));
         const int n = passes() / 4;
         soak(
             [&] {
@@ -194,7 +180,7 @@ private slots:
                 case 4: e.setGlobalVolume(float(rng() % 100) / 100.0f); break;
                 case 5: e.stampClickTime(); (void)e.isPlaying(id); break;
                 case 6: e.pollPositions(); break;
-                case 7: e.evictButton(id); e.cachePad(id, pcmFloat(int(rng() % 2000) + 1, 0.2f), 1.0f, false); break;
+                case 7: e.evictButton(id); e.cachePad(id, pcmFloat(int(rng() % 2000) + 1, 0.2f, 0.2f), 1.0f, false); break;
                 case 8: if (rng() % 30 == 0) e.stopAll(); break;
                 case 9: QCoreApplication::processEvents(); break;
                 }

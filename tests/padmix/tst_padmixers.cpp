@@ -3,19 +3,10 @@
 
 #include "DrumStream.h"
 #include "MultiVoiceStream.h"
+#include "PadTestUtil.h"
 
 namespace {
 
-// frames of 16-bit stereo, every frame (l, r)
-QByteArray constPcm(int frames, qint16 l, qint16 r)
-{
-    QByteArray b(frames * 4, Qt::Uninitialized);
-    for (int i = 0; i < frames; ++i) {
-        qToLittleEndian<qint16>(l, b.data() + i * 4);
-        qToLittleEndian<qint16>(r, b.data() + i * 4 + 2);
-    }
-    return b;
-}
 
 // frame i holds (i, -i)
 QByteArray rampPcm(int frames)
@@ -28,10 +19,6 @@ QByteArray rampPcm(int frames)
     return b;
 }
 
-qint16 at(const QByteArray& b, int frame, int ch)
-{
-    return qFromLittleEndian<qint16>(b.constData() + frame * 4 + ch * 2);
-}
 
 // Pulls len bytes through the QIODevice interface into a buffer that starts
 // out full of 0x55, so untouched bytes show.
@@ -62,13 +49,13 @@ private slots:
         DrumStream s;
         QList<QByteArray> bufs;
         for (int i = 0; i < 32; ++i)
-            bufs << constPcm(100, qint16((i + 1) * 10), qint16(-(i + 1) * 10));
+            bufs << pcm16(100, qint16((i + 1) * 10), qint16(-(i + 1) * 10));
         for (const QByteArray& b : bufs)
             s.trigger(&b, 1.0f);
         QCOMPARE(s.activeVoiceCount(), 32);
 
         // The 33rd start cuts the voice at the cursor (voice 0) and nothing else.
-        const QByteArray x = constPcm(100, 1000, -1000);
+        const QByteArray x = pcm16(100, 1000, -1000);
         s.trigger(&x, 1.0f);
         QCOMPARE(s.activeVoiceCount(), 32);
         QVERIFY(!s.isVoiceActive(bufs[0].constData()));
@@ -77,11 +64,11 @@ private slots:
         QVERIFY(s.isVoiceActive(x.constData()));
         const QByteArray out = mixFrames(s, 1);
         // 20 + 30 + ... + 320 (voices 1..31) plus the newcomer
-        QCOMPARE(int(at(out, 0, 0)), 5270 + 1000);
-        QCOMPARE(int(at(out, 0, 1)), -5270 - 1000);
+        QCOMPARE(int(sample16(out, 0, 0)), 5270 + 1000);
+        QCOMPARE(int(sample16(out, 0, 1)), -5270 - 1000);
 
         // The next one takes voice 1.
-        const QByteArray y = constPcm(100, 1, 1);
+        const QByteArray y = pcm16(100, 1, 1);
         s.trigger(&y, 1.0f);
         QVERIFY(!s.isVoiceActive(bufs[1].constData()));
         QVERIFY(s.isVoiceActive(x.constData()));
@@ -90,7 +77,7 @@ private slots:
         // A free voice is found from the cursor on: stopping voice 5's sound
         // makes the next start land there, cutting nothing.
         s.stopByPcm(&bufs[5]);
-        const QByteArray z = constPcm(100, 2, 2);
+        const QByteArray z = pcm16(100, 2, 2);
         s.trigger(&z, 1.0f);
         QCOMPARE(s.activeVoiceCount(), 32);
         for (int i = 2; i < 32; ++i)
@@ -130,8 +117,8 @@ private slots:
         QByteArray out = pull(s, 5 * 4 + 3, &got);
         QCOMPARE(got, qint64(23));
         for (int f = 0; f < 5; ++f) {
-            QCOMPARE(int(at(out, f, 0)), f);
-            QCOMPARE(int(at(out, f, 1)), -f);
+            QCOMPARE(int(sample16(out, f, 0)), f);
+            QCOMPARE(int(sample16(out, f, 1)), -f);
         }
         QCOMPARE(out.mid(20), QByteArray(3, '\0'));
 
@@ -143,8 +130,8 @@ private slots:
         QVERIFY(!s.isReading());
         s.setSilenced(false);
         out = pull(s, 8);
-        QCOMPARE(int(at(out, 0, 0)), 5);
-        QCOMPARE(int(at(out, 1, 0)), 6);
+        QCOMPARE(int(sample16(out, 0, 0)), 5);
+        QCOMPARE(int(sample16(out, 1, 0)), 6);
 
         // No voice: still the full length, all zeros; the stream never ends.
         s.stopAll();
@@ -156,32 +143,32 @@ private slots:
     void drumSumsClipAndGainTruncates()
     {
         DrumStream s;
-        const QByteArray hi = constPcm(4, 30000, -30000);
+        const QByteArray hi = pcm16(4, 30000, -30000);
         s.trigger(&hi, 1.0f);
         s.triggerCopy(hi, 1.0f);
-        s.triggerCopy(constPcm(4, 30000, -30000), 1.0f);
+        s.triggerCopy(pcm16(4, 30000, -30000), 1.0f);
         QByteArray out = mixFrames(s, 4);
         for (int f = 0; f < 4; ++f) {
-            QCOMPARE(int(at(out, f, 0)), 32767);
-            QCOMPARE(int(at(out, f, 1)), -32768);
+            QCOMPARE(int(sample16(out, f, 0)), 32767);
+            QCOMPARE(int(sample16(out, f, 1)), -32768);
         }
 
         // 3 x 0.5 = 1.5 and -1.5 truncate toward zero; a gain of 2 clips alone.
         s.stopAll();
-        s.triggerCopy(constPcm(2, 3, -3), 0.5f);
+        s.triggerCopy(pcm16(2, 3, -3), 0.5f);
         out = mixFrames(s, 2);
-        QCOMPARE(int(at(out, 0, 0)), 1);
-        QCOMPARE(int(at(out, 0, 1)), -1);
-        s.triggerCopy(constPcm(1, 20000, -20000), 2.0f);
+        QCOMPARE(int(sample16(out, 0, 0)), 1);
+        QCOMPARE(int(sample16(out, 0, 1)), -1);
+        s.triggerCopy(pcm16(1, 20000, -20000), 2.0f);
         out = mixFrames(s, 1);
-        QCOMPARE(int(at(out, 0, 0)), 32767);
-        QCOMPARE(int(at(out, 0, 1)), -32768);
+        QCOMPARE(int(sample16(out, 0, 0)), 32767);
+        QCOMPARE(int(sample16(out, 0, 1)), -32768);
 
         // A sound plays once: the voice ends exactly at its last frame.
-        s.triggerCopy(constPcm(3, 100, 100), 1.0f);
+        s.triggerCopy(pcm16(3, 100, 100), 1.0f);
         out = mixFrames(s, 5);
-        QCOMPARE(int(at(out, 2, 0)), 100);
-        QCOMPARE(int(at(out, 3, 0)), 0);
+        QCOMPARE(int(sample16(out, 2, 0)), 100);
+        QCOMPARE(int(sample16(out, 3, 0)), 0);
         QCOMPARE(s.activeVoiceCount(), 0);
     }
 
@@ -199,7 +186,7 @@ private slots:
         QFETCH(int, fadeFrames);
         QFETCH(int, chunk);
         DrumStream s;
-        const QByteArray src = constPcm(fadeFrames + 1000, 10000, -10000);
+        const QByteArray src = pcm16(fadeFrames + 1000, 10000, -10000);
         s.triggerCopy(src, 1.0f);
         mixFrames(s, 10); // some frames at full level first
         s.fadeStopByPcmData(src.constData(), 1.0 / fadeFrames);
@@ -215,9 +202,9 @@ private slots:
         QVERIFY(s.isVoiceActive(src.constData()));
         for (int k : {0, fadeFrames / 2, fadeFrames - 2}) {
             const double level = 1.0 - double(k + 1) / fadeFrames;
-            QVERIFY2(std::abs(at(all, k, 0) - 10000.0 * level) <= 1.0, qPrintable(QString::number(k)));
+            QVERIFY2(std::abs(sample16(all, k, 0) - 10000.0 * level) <= 1.0, qPrintable(QString::number(k)));
         }
-        QVERIFY(at(all, fadeFrames - 2, 0) >= 0);
+        QVERIFY(sample16(all, fadeFrames - 2, 0) >= 0);
         const QByteArray last = mixFrames(s, 4);
         QCOMPARE(last, QByteArray(16, '\0'));
         QVERIFY(!s.isVoiceActive(src.constData()));
@@ -226,26 +213,26 @@ private slots:
     void drumFadeByPointerRestartsFromFullLevel()
     {
         DrumStream s;
-        const QByteArray src = constPcm(1000, 8000, 8000);
+        const QByteArray src = pcm16(1000, 8000, 8000);
         s.trigger(&src, 1.0f);
         s.fadeStopByPcm(&src, 0.0); // no step: nothing
         s.fadeStopByPcm(nullptr, 0.1);
-        QCOMPARE(int(at(mixFrames(s, 1), 0, 0)), 8000);
+        QCOMPARE(int(sample16(mixFrames(s, 1), 0, 0)), 8000);
         s.fadeStopByPcm(&src, 0.25);
-        QCOMPARE(int(at(mixFrames(s, 1), 0, 0)), 6000);
+        QCOMPARE(int(sample16(mixFrames(s, 1), 0, 0)), 6000);
         s.fadeStopByPcm(&src, 0.25); // starts again from full level
         QByteArray out = mixFrames(s, 4);
-        QCOMPARE(int(at(out, 0, 0)), 6000);
-        QCOMPARE(int(at(out, 1, 0)), 4000);
-        QCOMPARE(int(at(out, 2, 0)), 2000);
-        QCOMPARE(int(at(out, 3, 0)), 0);
+        QCOMPARE(int(sample16(out, 0, 0)), 6000);
+        QCOMPARE(int(sample16(out, 1, 0)), 4000);
+        QCOMPARE(int(sample16(out, 2, 0)), 2000);
+        QCOMPARE(int(sample16(out, 3, 0)), 0);
         QCOMPARE(s.activeVoiceCount(), 0);
     }
 
     void drumSharedCopiesAreOneSound()
     {
         DrumStream s;
-        const QByteArray a = constPcm(100, 1000, 1000);
+        const QByteArray a = pcm16(100, 1000, 1000);
         const QByteArray shared = a; // implicitly shared: same data
         const QByteArray deep(a.constData(), a.size());
         s.triggerCopy(a, 1.0f);
@@ -255,7 +242,7 @@ private slots:
         QVERIFY(s.isVoiceActive(shared.constData()));
 
         s.setVolumeByPcmData(a.constData(), 0.5f);
-        QCOMPARE(int(at(mixFrames(s, 1), 0, 0)), 500 + 500 + 1000);
+        QCOMPARE(int(sample16(mixFrames(s, 1), 0, 0)), 500 + 500 + 1000);
 
         s.stopByPcmData(shared.constData());
         QVERIFY(!s.isVoiceActive(a.constData()));
@@ -271,7 +258,7 @@ private slots:
         DrumStream s;
         // Voices 1..31 busy with long silence, voice 0 the pad.
         const QByteArray quiet(40000 * 4, '\0');
-        const QByteArray pad = constPcm(1000, 9000, 9000);
+        const QByteArray pad = pcm16(1000, 9000, 9000);
         s.triggerCopy(pad, 1.0f);
         for (int i = 1; i < 32; ++i)
             s.trigger(&quiet, 1.0f);
@@ -284,32 +271,32 @@ private slots:
         s.triggerCopy(pad, 1.0f);
         QCOMPARE(s.activeVoiceCount(), 32);
         const QByteArray out = mixFrames(s, 3);
-        QCOMPARE(int(at(out, 0, 0)), 9000);
-        QCOMPARE(int(at(out, 2, 0)), 9000);
+        QCOMPARE(int(sample16(out, 0, 0)), 9000);
+        QCOMPARE(int(sample16(out, 2, 0)), 9000);
     }
 
     void multiVoiceTakesOverAndKeepsItsRing()
     {
         MultiVoiceStream s;
         QVERIFY(s.isOpen());
-        QByteArray first = constPcm(100, 1, 1);
+        QByteArray first = pcm16(100, 1, 1);
         const QByteArray keep = first; // our reference, to see when the ring lets go
         s.trigger(first, 0);
         first = QByteArray();
         QVERIFY(!keep.isDetached());
         for (int i = 2; i <= 8; ++i)
-            s.trigger(constPcm(100, qint16(i), qint16(i)), 0);
-        QCOMPARE(int(at(pull(s, 4), 0, 0)), 36); // 1 + 2 + ... + 8
+            s.trigger(pcm16(100, qint16(i), qint16(i)), 0);
+        QCOMPARE(int(sample16(pull(s, 4), 0, 0)), 36); // 1 + 2 + ... + 8
 
         // The ninth start takes over voice 0.
-        s.trigger(constPcm(100, 100, 100), 0);
-        QCOMPARE(int(at(pull(s, 4), 0, 0)), 35 + 100);
+        s.trigger(pcm16(100, 100, 100), 0);
+        QCOMPARE(int(sample16(pull(s, 4), 0, 0)), 35 + 100);
 
         // The ring still holds the first block until the 33rd start replaces slot 0.
         for (int i = 10; i <= 32; ++i)
-            s.trigger(constPcm(10, 0, 0), 0);
+            s.trigger(pcm16(10, 0, 0), 0);
         QVERIFY(!keep.isDetached());
-        s.trigger(constPcm(10, 0, 0), 0);
+        s.trigger(pcm16(10, 0, 0), 0);
         QVERIFY(keep.isDetached());
     }
 
@@ -322,30 +309,30 @@ private slots:
         QCOMPARE(out, QByteArray(64, '\0'));
         QVERIFY(!s.isAnyActive());
 
-        s.trigger(constPcm(3, 32767, -32768), 0);
-        s.trigger(constPcm(3, 32767, -32768), 0);
+        s.trigger(pcm16(3, 32767, -32768), 0);
+        s.trigger(pcm16(3, 32767, -32768), 0);
         out = pull(s, 3 * 4 + 2);
-        QCOMPARE(int(at(out, 0, 0)), 32767);
-        QCOMPARE(int(at(out, 2, 1)), -32768);
+        QCOMPARE(int(sample16(out, 0, 0)), 32767);
+        QCOMPARE(int(sample16(out, 2, 1)), -32768);
         QCOMPARE(out.mid(12), QByteArray(2, '\0'));
         QVERIFY(!s.isAnyActive());
 
         // A start byte skips into the block.
         s.trigger(rampPcm(10), 4 * 6);
         out = pull(s, 8);
-        QCOMPARE(int(at(out, 0, 0)), 6);
-        QCOMPARE(int(at(out, 1, 0)), 7);
+        QCOMPARE(int(sample16(out, 0, 0)), 6);
+        QCOMPARE(int(sample16(out, 1, 0)), 7);
 
         // A tail shorter than a frame cannot play: the voice still ends.
         s.stopAll();
-        QByteArray odd = constPcm(2, 5, 5);
+        QByteArray odd = pcm16(2, 5, 5);
         odd.append(char(1));
         s.trigger(odd, 0);
         pull(s, 64);
         QVERIFY(!s.isAnyActive());
 
         // stopAll lets go of every block.
-        QByteArray block = constPcm(10, 1, 1);
+        QByteArray block = pcm16(10, 1, 1);
         const QByteArray keep = block;
         s.trigger(block, 0);
         block = QByteArray();

@@ -6,6 +6,7 @@
 #include "DrumEngine.h"
 #include "DrumStream.h"
 #include "MultiVoiceStream.h"
+#include "PadTestUtil.h"
 #include "PcmPlayer.h"
 #include "TestSupport.h"
 
@@ -25,10 +26,6 @@ QString rampWav(const QString& name, double seconds)
     return path;
 }
 
-qint16 at(const QByteArray& b, qint64 frame, int ch = 0)
-{
-    return qFromLittleEndian<qint16>(b.constData() + frame * 4 + ch * 2);
-}
 
 } // namespace
 
@@ -72,8 +69,8 @@ private slots:
         drum->triggerDirect("three", 1.0f);
         QByteArray out(8, '\0');
         drum->stream()->mix(out.data(), out.size());
-        QCOMPARE(int(at(out, 0)), 88200 % 30000);
-        QCOMPARE(int(at(out, 1, 1)), -(88201 % 30000));
+        QCOMPARE(int(sample16(out, 0)), 88200 % 30000);
+        QCOMPARE(int(sample16(out, 1, 1)), -(88201 % 30000));
         drum->clearAll();
     }
 
@@ -150,9 +147,9 @@ private slots:
         const QByteArray twice = PcmPlayer::decode(m_two, 0, 0, 2.0f);
         QCOMPARE(unity.size(), 2 * 176400);
         QCOMPARE(twice.size(), unity.size());
-        QCOMPARE(int(at(twice, 1000)), 2000);
-        QCOMPARE(int(at(twice, 20000)), 32767); // clipped, not wrapped
-        QCOMPARE(int(at(twice, 20000, 1)), -32768);
+        QCOMPARE(int(sample16(twice, 1000)), 2000);
+        QCOMPARE(int(sample16(twice, 20000)), 32767); // clipped, not wrapped
+        QCOMPARE(int(sample16(twice, 20000, 1)), -32768);
     }
 
     void triggerPlaysOnTheStream()
@@ -170,7 +167,7 @@ private slots:
         QVERIFY(p.isPlaying("t"));
         QByteArray out(16, '\0');
         QCOMPARE(p.stream()->read(out.data(), out.size()), qint64(16));
-        QCOMPARE(int(at(out, 3)), 3);
+        QCOMPARE(int(sample16(out, 3)), 3);
         p.stopAll();
         QVERIFY(!p.isPlaying("t"));
         p.setVolume(0.25f);

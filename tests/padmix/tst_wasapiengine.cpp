@@ -5,27 +5,13 @@
 #include "AppSettings.h"
 #include "MonoClock.h"
 #include "OpLog.h"
-#include "TestOutputs.h"
+#include "PadTestUtil.h"
 #include "TestSupport.h"
 #include "WasapiEngine.h"
 
 namespace {
 
-QByteArray floatPcm(qint64 frames, float l, float r)
-{
-    QByteArray b(frames * 8, Qt::Uninitialized);
-    float* f = reinterpret_cast<float*>(b.data());
-    for (qint64 i = 0; i < frames; ++i) {
-        f[i * 2] = l;
-        f[i * 2 + 1] = r;
-    }
-    return b;
-}
 
-float sampleAt(const QByteArray& b, qint64 frame, int ch = 0)
-{
-    return reinterpret_cast<const float*>(b.constData())[frame * 2 + ch];
-}
 
 int newLogLines(int mark, const QString& text)
 {
@@ -183,7 +169,7 @@ private slots:
 
         // A pass on it writes 16-bit samples of the limited float mix.
         e.shutdown();
-        e.cachePad(QStringLiteral("p"), floatPcm(2000, 0.5f, -1.5f), 1.0f, false);
+        e.cachePad(QStringLiteral("p"), pcmFloat(2000, 0.5f, -1.5f), 1.0f, false);
         AudioOutputConfig c16 = floatCfg(960);
         c16.format = SampleFormat::S16;
         auto s16 = std::make_shared<ManualOutput>(c16);
@@ -272,16 +258,16 @@ private slots:
 
         // Two voices summing to 1.5 leave the pass limited.
         WasapiEngine e;
-        e.cachePad(QStringLiteral("a"), floatPcm(100, 0.75f, -0.75f), 1.0f, false);
+        e.cachePad(QStringLiteral("a"), pcmFloat(100, 0.75f, -0.75f), 1.0f, false);
         auto out = std::make_shared<ManualOutput>(floatCfg(480));
         WasapiEngine::RenderContext ctx = contextFor(e, out);
         QVERIFY(e.trigger(QStringLiteral("a"), false));
         QVERIFY(e.trigger(QStringLiteral("a"), false));
         WasapiEngine::renderPass(ctx, AudioOutput::WaitResult::Ready);
         const QByteArray w = out->written();
-        QVERIFY(qAbs(sampleAt(w, 0) - 1.4621172f) < 1e-5f);
-        QVERIFY(qAbs(sampleAt(w, 99, 1) + 1.4621172f) < 1e-5f);
-        QCOMPARE(sampleAt(w, 100), 0.0f);
+        QVERIFY(qAbs(sampleFloat(w, 0) - 1.4621172f) < 1e-5f);
+        QVERIFY(qAbs(sampleFloat(w, 99, 1) + 1.4621172f) < 1e-5f);
+        QCOMPARE(sampleFloat(w, 100), 0.0f);
     }
 
     void clickToBufferLatency()
@@ -315,8 +301,8 @@ private slots:
         auto out = std::make_shared<ManualOutput>(floatCfg(4096));
         WasapiEngine::RenderContext ctx = contextFor(e, out);
         e.setGlobalVolume(0.5f);
-        e.cachePad(QStringLiteral("v"), floatPcm(100, 0.4f, 0.2f), 0.5f, false);
-        e.cachePad(QStringLiteral("loop"), floatPcm(3, 0.1f, 0.1f), 1.0f, true);
+        e.cachePad(QStringLiteral("v"), pcmFloat(100, 0.4f, 0.2f), 0.5f, false);
+        e.cachePad(QStringLiteral("loop"), pcmFloat(3, 0.1f, 0.1f), 1.0f, true);
         QVERIFY(e.trigger(QStringLiteral("v"), false));
         QVERIFY(e.trigger(QStringLiteral("loop"), false));
         out->consume(0);
@@ -324,16 +310,16 @@ private slots:
         QByteArray w = out->written();
         QCOMPARE(w.size(), 4096 * 8);
         // 0.4 x 0.5 x 0.5 + 0.1 x 0.5
-        QVERIFY(qAbs(sampleAt(w, 0) - 0.15f) < 1e-6f);
-        QVERIFY(qAbs(sampleAt(w, 100) - 0.05f) < 1e-6f);
+        QVERIFY(qAbs(sampleFloat(w, 0) - 0.15f) < 1e-6f);
+        QVERIFY(qAbs(sampleFloat(w, 100) - 0.05f) < 1e-6f);
         // The loop runs on without a gap, within the pass and across passes.
         for (int f : {2, 3, 4, 4095})
-            QVERIFY2(qAbs(sampleAt(w, f, 1) - (f < 100 ? 0.1f : 0.05f)) < 1e-6f, qPrintable(QString::number(f)));
+            QVERIFY2(qAbs(sampleFloat(w, f, 1) - (f < 100 ? 0.1f : 0.05f)) < 1e-6f, qPrintable(QString::number(f)));
         QVERIFY(!e.isPlaying(QStringLiteral("v")));
         QVERIFY(e.isPlaying(QStringLiteral("loop")));
         out->consume(4096);
         WasapiEngine::renderPass(ctx, AudioOutput::WaitResult::Ready);
-        QVERIFY(qAbs(sampleAt(out->written(), 4096) - 0.05f) < 1e-6f);
+        QVERIFY(qAbs(sampleFloat(out->written(), 4096) - 0.05f) < 1e-6f);
         e.stopAll();
 
         // A 500 ms fade at 48000 Hz lasts 24000 frames and says nothing. (The
@@ -344,7 +330,7 @@ private slots:
         e.shutdown();
         QCOMPARE(e.sampleRate(), 48000);
         e.setGlobalVolume(1.0f);
-        e.cachePad(QStringLiteral("long"), floatPcm(48000, 1.0f, 1.0f), 1.0f, false);
+        e.cachePad(QStringLiteral("long"), pcmFloat(48000, 1.0f, 1.0f), 1.0f, false);
         QVERIFY(e.trigger(QStringLiteral("long"), false));
         QSignalSpy stopped(&e, &WasapiEngine::stopped);
         e.fadeStop(QStringLiteral("long"), 500.0);
@@ -357,8 +343,8 @@ private slots:
         }
         QVERIFY(!e.isPlaying(QStringLiteral("long")));
         w = out->written();
-        QVERIFY(sampleAt(w, base + 23998) > 0.0f);
-        QCOMPARE(sampleAt(w, base + 23999), 0.0f);
+        QVERIFY(sampleFloat(w, base + 23998) > 0.0f);
+        QCOMPARE(sampleFloat(w, base + 23999), 0.0f);
         QCoreApplication::processEvents();
         for (const QList<QVariant>& s : stopped)
             QVERIFY(s.first().toString() != QStringLiteral("long"));
@@ -372,8 +358,8 @@ private slots:
         QSignalSpy started(&e, &WasapiEngine::started);
         QSignalSpy stopped(&e, &WasapiEngine::stopped);
         QVERIFY(!e.trigger(QStringLiteral("none"), false));
-        e.cachePad(QStringLiteral("a"), floatPcm(1000, 0.1f, 0.1f), 1.0f, false);
-        e.cachePad(QStringLiteral("b"), floatPcm(1000, 0.1f, 0.1f), 1.0f, false);
+        e.cachePad(QStringLiteral("a"), pcmFloat(1000, 0.1f, 0.1f), 1.0f, false);
+        e.cachePad(QStringLiteral("b"), pcmFloat(1000, 0.1f, 0.1f), 1.0f, false);
         e.cachePad(QStringLiteral("empty"), QByteArray(), 1.0f, false);
         QVERIFY(!e.isReady(QStringLiteral("empty")));
         QVERIFY(!e.trigger(QStringLiteral("empty"), false));
@@ -403,7 +389,7 @@ private slots:
     {
         WasapiEngine e;
         for (int i = 0; i < 17; ++i)
-            e.cachePad(QString::number(i), floatPcm(1000, 0.01f, 0.01f), 1.0f, false);
+            e.cachePad(QString::number(i), pcmFloat(1000, 0.01f, 0.01f), 1.0f, false);
         for (int i = 0; i < 16; ++i)
             QVERIFY(e.trigger(QString::number(i), false));
         QVERIFY(e.isPlaying(QStringLiteral("0")));
@@ -424,7 +410,7 @@ private slots:
         QSignalSpy pos(&e, &WasapiEngine::positionChanged);
         e.pollPositions(); // not running: nothing
         QVERIFY(e.init(QString()));
-        e.cachePad(QStringLiteral("p"), floatPcm(96000, 0.1f, 0.1f), 1.0f, false);
+        e.cachePad(QStringLiteral("p"), pcmFloat(96000, 0.1f, 0.1f), 1.0f, false);
         QVERIFY(e.trigger(QStringLiteral("p"), false));
         {
             QMutexLocker lock(&e.voiceBank().mx);
@@ -440,9 +426,9 @@ private slots:
     void padCacheBookkeeping()
     {
         WasapiEngine e;
-        e.cachePad(QStringLiteral("a"), floatPcm(100, 0, 0), 1.0f, false);
-        e.cachePad(QStringLiteral("b"), floatPcm(50, 0, 0), 1.0f, false);
-        e.cachePad(QStringLiteral("a"), floatPcm(10, 0, 0), 1.0f, false);
+        e.cachePad(QStringLiteral("a"), pcmFloat(100, 0, 0), 1.0f, false);
+        e.cachePad(QStringLiteral("b"), pcmFloat(50, 0, 0), 1.0f, false);
+        e.cachePad(QStringLiteral("a"), pcmFloat(10, 0, 0), 1.0f, false);
         QCOMPARE(e.cachedBytes(), qint64(60 * 8));
         QVERIFY(e.isReady(QStringLiteral("a")));
         e.evictButton(QStringLiteral("a"));
@@ -512,8 +498,8 @@ private slots:
 
         QByteArray f = WasapiDecoder::decode(stereo, 0.5, 0.75, 48000);
         QCOMPARE(f.size(), 12000 * 8);
-        QCOMPARE(sampleAt(f, 0), float(24000 % 1000) / 32768.0f);
-        QCOMPARE(sampleAt(f, 0, 1), -float(24000 % 1000) / 32768.0f);
+        QCOMPARE(sampleFloat(f, 0), float(24000 % 1000) / 32768.0f);
+        QCOMPARE(sampleFloat(f, 0, 1), -float(24000 % 1000) / 32768.0f);
         QCOMPARE(WasapiDecoder::decode(stereo, 0, 0, 48000).size(), 48000 * 8);
         QCOMPARE(WasapiDecoder::decode(stereo, 0, 0, 0).size(), 48000 * 8); // 0 means 48000
         QVERIFY(WasapiDecoder::decode(stereo, 0, 0, 44100).isEmpty());
