@@ -145,19 +145,32 @@ QString getExistingDirectory(QWidget* parent, const QString& caption, const QStr
     return fileRequest(Kind::Directory, parent, caption, dir, QString()).toString();
 }
 
+// Asks the handler one input question; ok tells whether it was answered.
+static QVariant askInput(Request r, bool* ok)
+{
+    const QVariant v = ask(r);
+    if (ok)
+        *ok = v.isValid();
+    return v;
+}
+
+static Request inputRequest(Kind k, QWidget* parent, const QString& title, const QString& label)
+{
+    Request r;
+    r.kind = k;
+    r.parent = parent;
+    r.title = title;
+    r.label = label;
+    return r;
+}
+
 QString getText(QWidget* parent, const QString& title, const QString& label, const QString& text, bool* ok)
 {
     if (!hasHandler())
         return QInputDialog::getText(parent, title, label, QLineEdit::Normal, text, ok);
-    Request r;
-    r.kind = Kind::Text;
-    r.parent = parent;
-    r.title = title;
-    r.label = label;
+    Request r = inputRequest(Kind::Text, parent, title, label);
     r.text = text;
-    const QVariant v = ask(r);
-    if (ok)
-        *ok = v.isValid();
+    const QVariant v = askInput(r, ok);
     return v.isValid() ? v.toString() : QString();
 }
 
@@ -166,16 +179,10 @@ QString getItem(QWidget* parent, const QString& title, const QString& label, con
 {
     if (!hasHandler())
         return QInputDialog::getItem(parent, title, label, items, current, editable, ok);
-    Request r;
-    r.kind = Kind::Item;
-    r.parent = parent;
-    r.title = title;
-    r.label = label;
+    Request r = inputRequest(Kind::Item, parent, title, label);
     r.items = items;
     r.current = current;
-    const QVariant v = ask(r);
-    if (ok)
-        *ok = v.isValid();
+    const QVariant v = askInput(r, ok);
     return v.isValid() ? v.toString() : QString();
 }
 
@@ -183,17 +190,11 @@ int getInt(QWidget* parent, const QString& title, const QString& label, int valu
 {
     if (!hasHandler())
         return QInputDialog::getInt(parent, title, label, value, min, max, step, ok);
-    Request r;
-    r.kind = Kind::Int;
-    r.parent = parent;
-    r.title = title;
-    r.label = label;
+    Request r = inputRequest(Kind::Int, parent, title, label);
     r.value = value;
     r.min = min;
     r.max = max;
-    const QVariant v = ask(r);
-    if (ok)
-        *ok = v.isValid();
+    const QVariant v = askInput(r, ok);
     return v.isValid() ? v.toInt() : value;
 }
 
@@ -202,18 +203,12 @@ double getDouble(QWidget* parent, const QString& title, const QString& label, do
 {
     if (!hasHandler())
         return QInputDialog::getDouble(parent, title, label, value, min, max, decimals, ok);
-    Request r;
-    r.kind = Kind::Double;
-    r.parent = parent;
-    r.title = title;
-    r.label = label;
+    Request r = inputRequest(Kind::Double, parent, title, label);
     r.value = value;
     r.min = min;
     r.max = max;
     r.decimals = decimals;
-    const QVariant v = ask(r);
-    if (ok)
-        *ok = v.isValid();
+    const QVariant v = askInput(r, ok);
     return v.isValid() ? v.toDouble() : value;
 }
 
@@ -221,10 +216,7 @@ QColor getColor(const QColor& initial, QWidget* parent, const QString& title)
 {
     if (!hasHandler())
         return QColorDialog::getColor(initial, parent, title);
-    Request r;
-    r.kind = Kind::Color;
-    r.parent = parent;
-    r.title = title;
+    Request r = inputRequest(Kind::Color, parent, title, QString());
     r.color = initial;
     return ask(r).value<QColor>();
 }
