@@ -1,17 +1,10 @@
-#include <QApplication>
-#include <QLabel>
-
-#include "OpLog.h"
+#include "CrashReport.h"
+#include "Startup.h"
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tarvello Rododu"));
-    QApplication::setOrganizationName(QStringLiteral("Tarvello"));
-    QApplication::setApplicationVersion(QStringLiteral("2.0.84"));
-    VX_LOG(QStringLiteral("[Startup] Building MainWindow"));
-    QLabel label(QStringLiteral("Tarvello Rododu"));
-    label.resize(480, 200);
-    label.show();
-    return app.exec();
+    // A crashed run starts the program again only to show the crash dialog.
+    if (CrashReport::handleCrashDialogArgs(argc, argv))
+        return 0;
+    return qMain(argc, argv);
 }

@@ -1,0 +1,389 @@
+#include "Startup.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QThread>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <cmath>
+#include <malloc.h>
+
+#include "AppSettings.h"
+#include "AudioEngine.h"
+#include "CrashReport.h"
+#include "DirectSoundEngine.h"
+#include "DrumEngine.h"
+#include "LibraryManager.h"
+#include "MainWindow.h"
+#include "MidiManager.h"
+#include "Modal.h"
+#include "OpLog.h"
+#include "SessionManager.h"
+#include "SplashScreen.h"
+#include "StartupReport.h"
+#include "WindowManager.h"
+
+// --- StartupApplication ------------------------------------------------------
+
+StartupApplication::StartupApplication(int& argc, char** argv)
+    : QApplication(argc, argv)
+{
+}
+
+bool StartupApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        // Qt's own frames cannot carry an exception: end the loop here and
+        // hand the exception to the start-up guard once exec() has returned.
+        if (!m_pending)
+            m_pending = std::current_exception();
+        exit(1);
+        return false;
+    }
+}
+
+int StartupApplication::execAndRethrow()
+{
+    const int rc = exec();
+    if (m_pending) {
+        std::exception_ptr e = m_pending;
+        m_pending = nullptr;
+        std::rethrow_exception(e);
+    }
+    return rc;
+}
+
+// --- Pieces of start-up --------------------------------------------------------
+
+namespace Startup {
+
+ThemeManager::Preset presetForSetting(const QString& stored)
+{
+    static const char* const names[] = {"deepblack", "lightblue", "green", "red",
+                                        "purple",    "lightclassic", "slate", "navyorange"};
+    for (int i = 0; i < 8; ++i) {
+        if (stored == QLatin1String(names[i]))
+            return ThemeManager::Preset(i + 1);
+    }
+    return ThemeManager::Dark;
+}
+
+QString sessionPathFromArguments(const QStringList& args)
+{
+    for (const QString& arg : args) {
+        const QFileInfo info(arg);
+        if (!info.exists() || !info.isFile())
+            continue;
+        const QString suffix = info.suffix();
+        if (suffix == QLatin1String("vx") || suffix == QLatin1String("json"))
+            return arg;
+    }
+    return QString();
+}
+
+int iconCornerRadius(int size)
+{
+    return std::max(int(std::lround(size * 0.14)), 2);
+}
+
+QPixmap roundCorners(const QPixmap& source, int radius)
+{
+    if (source.isNull())
+        return source;
+    QPixmap out(source.size());
+    out.fill(Qt::transparent);
+    QPainter p(&out);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    QPainterPath clip;
+    clip.addRoundedRect(QRectF(0, 0, source.width(), source.height()), radius, radius);
+    p.setClipPath(clip);
+    p.drawPixmap(0, 0, source);
+    p.end();
+    return out;
+}
+
+QPixmap loadLogo(const QStringList& candidates)
+{
+    for (const QString& path : candidates) {
+        QPixmap logo(path);
+        if (!logo.isNull())
+            return logo;
+    }
+    return QPixmap();
+}
+
+QIcon makeApplicationIcon(const QPixmap& ico, const QPixmap& logo)
+{
+    QIcon icon;
+    if (!ico.isNull())
+        icon = QIcon(ico);
+    if (!logo.isNull()) {
+        for (int size : {16, 32, 48, 64, 128, 256}) {
+            const QPixmap scaled = logo.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+            icon.addPixmap(roundCorners(scaled, iconCornerRadius(size)), QIcon::Normal, QIcon::Off);
+        }
+    }
+    return icon;
+}
+
+QPixmap paintFallbackIcon(const QColor& accent)
+{
+    QPixmap pm(64, 64);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(Qt::NoPen);
+    p.setBrush(accent);
+    p.drawRoundedRect(QRectF(0, 0, 64, 64), 10, 10);
+    QFont font = p.font();
+    font.setWeight(QFont::Bold);
+    font.setPixelSize(26);
+    p.setFont(font);
+    p.setPen(Qt::white);
+    p.drawText(QRect(0, 0, 64, 64), Qt::AlignCenter, QStringLiteral("VX"));
+    p.end();
+    return pm;
+}
+
+QStringList activeTabAudioIds(const Session& session)
+{
+    QStringList ids;
+    if (session.activeTab < 0 || session.activeTab >= session.tabs.size())
+        return ids;
+    for (const ButtonData& b : session.tabs[session.activeTab].buttons) {
+        if (!b.audioPath.isEmpty())
+            ids << b.id;
+    }
+    return ids;
+}
+
+int waitForDecodedSounds(const QStringList& ids, const std::function<bool(const QString&)>& isReady,
+                         const std::function<qint64()>& now,
+                         const std::function<void(int ready, int total)>& waiting)
+{
+    const int total = int(ids.size());
+    const qint64 start = now();
+    int pending = total;
+    while (pending > 0) {
+        if (now() - start > kPrebufferLimitMs - 1)
+            break;
+        pending = 0;
+        for (const QString& id : ids) {
+            if (!isReady(id))
+                ++pending;
+        }
+        if (pending == 0)
+            break;
+        waiting(total - pending, total);
+    }
+    return total - pending;
+}
+
+int runGuarded(const std::function<int()>& body)
+{
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        const QString text = QString::fromLocal8Bit(e.what());
+        QFile f(CrashReport::crashLogPath());
+        if (f.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            f.write(QByteArrayLiteral("C++ Exception: ") + text.toLocal8Bit());
+            f.close();
+        }
+        Modal::critical(nullptr, QStringLiteral("Tarvello Crash"), QStringLiteral("C++ Exception:\n\n") + text,
+                        QMessageBox::Ok);
+        return 1;
+    } catch (...) {
+        Modal::critical(nullptr, QStringLiteral("Tarvello Crash"),
+                        QStringLiteral("Unknown exception during startup."), QMessageBox::Ok);
+        return 1;
+    }
+}
+
+} // namespace Startup
+
+// --- qMain ---------------------------------------------------------------------
+
+namespace {
+
+// One splash step: log line, status, progress, one pass of the event loop.
+void step(SplashScreen* splash, int progress, const char* logLine, const QString& status)
+{
+    if (logLine)
+        VX_LOG(QString::fromLatin1(logLine));
+    splash->setStatus(status);
+    splash->setProgress(progress);
+    StartupReport::noteStep(progress, status);
+    QCoreApplication::processEvents();
+    StartupReport::maybeThrowAt(progress);
+}
+
+// Runs once, when the splash has gone.
+void afterSplash(MainWindow* w, const QString& sessionPath)
+{
+    w->setWindowTitle(QStringLiteral("Tarvello Rododu"));
+    w->show();
+    w->raise();
+    w->activateWindow();
+    w->applyTitleBarTheme();
+    StartupReport::noteShown(w);
+
+    if (!sessionPath.isEmpty())
+        QTimer::singleShot(0, w, [w, sessionPath] { w->openSessionFile(sessionPath); });
+
+    QTimer::singleShot(Startup::kCategoryRefreshMs, w, [w] {
+        if (w->refreshCategoryList)
+            w->refreshCategoryList();
+        if (w->musicCategoryList && w->musicPageStack && w->musicCategoryList->count() > 0)
+            w->musicPageStack->setCurrentIndex(0);
+    });
+
+    AppSettings s;
+    if (s.value(QStringLiteral("session/autoSave"), true).toBool())
+        SessionManager::instance()->setAutoSaveInterval(Startup::kAutoSaveMs);
+}
+
+int runStartup(StartupApplication& app, SplashScreen* splash, const QIcon& appIcon, int argc, char** argv)
+{
+    step(splash, 8, "[Startup] Applying theme", QStringLiteral("Applying theme..."));
+    {
+        AppSettings s;
+        const QString stored = s.value(QStringLiteral("appearance/preset"), QStringLiteral("default")).toString();
+        ThemeManager::instance()->applyPreset(Startup::presetForSetting(stored));
+    }
+    // Applying a preset puts the preset's own accent in place of the user's.
+    MainWindow::reapplyStoredAccent();
+
+    step(splash, 20, "[Startup] Starting AudioEngine", QStringLiteral("Starting audio engine..."));
+    AudioEngine::instance();
+    QCoreApplication::processEvents();
+
+    step(splash, 30, "[Startup] Initializing DrumEngine (synchronous)", QStringLiteral("Initializing drum engine..."));
+    DrumEngine::instance()->initialize();
+    QCoreApplication::processEvents();
+
+    step(splash, 38, "[Startup] Warming up audio playback backend", QStringLiteral("Warming up audio playback..."));
+    AudioEngine::instance()->warmupBackend();
+    QCoreApplication::processEvents();
+
+    step(splash, 45, "[Startup] Starting LibraryManager", QStringLiteral("Scanning sound library..."));
+    LibraryManager::instance();
+    QCoreApplication::processEvents();
+
+    step(splash, 62, "[Startup] Starting MidiManager", QStringLiteral("Setting up MIDI devices..."));
+    MidiManager::instance();
+    QCoreApplication::processEvents();
+
+    step(splash, 84, "[Startup] Building MainWindow", QStringLiteral("Building interface..."));
+    auto* w = new MainWindow(nullptr);
+    if (!appIcon.isNull())
+        w->setWindowIcon(appIcon);
+    QCoreApplication::processEvents();
+
+    step(splash, 93, "[Startup] Loading last session", QStringLiteral("Loading last session..."));
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const QString sessionPath = Startup::sessionPathFromArguments(args);
+    QCoreApplication::processEvents();
+    {
+        DirectSoundEngine* ds = DirectSoundEngine::instance();
+        const QStringList ids = Startup::activeTabAudioIds(SessionManager::instance()->session());
+        if (ds->isInitialized() && !ids.isEmpty()) {
+            const int ready = Startup::waitForDecodedSounds(
+                ids, [ds](const QString& id) { return ds->isReady(id); },
+                [] { return QDateTime::currentMSecsSinceEpoch(); },
+                [splash](int done, int total) {
+                    splash->setStatus(QStringLiteral("Preparing sounds... (%1/%2)").arg(done).arg(total));
+                    splash->setProgress(93);
+                    QCoreApplication::processEvents();
+                    QThread::msleep(Startup::kPrebufferPollMs);
+                });
+            VX_LOG(QStringLiteral("[Startup] Pre-buffer wait done: %1/%2 ready").arg(ready).arg(ids.size()));
+        }
+    }
+
+    step(splash, 97, nullptr, QStringLiteral("Warming up..."));
+    w->setPalette(QApplication::palette());
+    QCoreApplication::processEvents();
+    w->ensurePolished();
+    QCoreApplication::processEvents();
+
+    step(splash, 99, nullptr, QStringLiteral("Scanning library..."));
+    LibraryManager::instance()->loadConfig();
+    if (w->rebuildCategoryList)
+        w->rebuildCategoryList();
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+
+    step(splash, 100, nullptr, QStringLiteral("Ready! Starting VX-Rododu..."));
+
+    QObject::connect(splash, &SplashScreen::finished, w, [w, sessionPath] { afterSplash(w, sessionPath); },
+                     Qt::SingleShotConnection);
+    QTimer::singleShot(Startup::kSplashHoldMs, splash, &SplashScreen::finish);
+    return app.execAndRethrow();
+}
+
+} // namespace
+
+int qMain(int argc, char** argv)
+{
+    QThreadPool::globalInstance()->setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+    // Hand the memory the loader and static set-up left behind back to the system.
+    malloc_trim(0);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    StartupApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName(QStringLiteral("Tarvello Rododu"));
+    QApplication::setOrganizationName(QStringLiteral("Tarvello"));
+    QApplication::setOrganizationDomain(QStringLiteral("tarvello.com"));
+    QApplication::setApplicationVersion(QStringLiteral("2.0.84"));
+
+    const QPixmap logo = Startup::loadLogo({QStringLiteral(":/logo.png"), QStringLiteral(":/icons/logo.png"),
+                                            QCoreApplication::applicationDirPath()
+                                                + QStringLiteral("/resources/logo.png")});
+    const QIcon appIcon = Startup::makeApplicationIcon(QPixmap(QStringLiteral(":/vx_ruzoru_icon.ico")), logo);
+    if (!appIcon.isNull())
+        QApplication::setWindowIcon(appIcon);
+    else
+        QApplication::setWindowIcon(QIcon(Startup::paintFallbackIcon(ThemeManager::instance()->colors().accent)));
+
+    CrashReport::install();
+    qRegisterMetaType<QList<LibraryEntry>>("QVector<LibraryEntry>");
+    QApplication::setPalette(QApplication::style()->standardPalette());
+    StartupReport::install();
+
+    // A second window opened from the window list is built the same way.
+    WindowManager::setWindowFactory([appIcon] {
+        auto* w = new MainWindow(nullptr);
+        if (!appIcon.isNull())
+            w->setWindowIcon(appIcon);
+        w->show();
+        w->raise();
+        w->activateWindow();
+        return w;
+    });
+
+    auto* splash = new SplashScreen(nullptr);
+    if (!logo.isNull())
+        splash->setLogoPixmap(logo);
+    splash->show();
+    QCoreApplication::processEvents();
+
+    const int rc = Startup::runGuarded([&] { return runStartup(app, splash, appIcon, argc, argv); });
+    StartupReport::finish(rc);
+    return rc;
+}

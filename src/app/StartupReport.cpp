@@ -1,0 +1,230 @@
+#include "StartupReport.h"
+
+#include <QApplication>
+#include <QColor>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QStyle>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <stdexcept>
+
+#include "AppSettings.h"
+#include "DirectSoundEngine.h"
+#include "MainWindow.h"
+#include "Modal.h"
+#include "OpLog.h"
+#include "SessionManager.h"
+#include "ThemeManager.h"
+
+namespace StartupReport {
+namespace {
+
+struct State
+{
+    QJsonArray steps;
+    QJsonArray modal;
+    QPointer<MainWindow> window;
+    qint64 shownAt = 0;
+    bool written = false;
+    QString style;   // before the style sheet wraps it
+};
+
+State& state()
+{
+    static State s;
+    return s;
+}
+
+QString reportPath()
+{
+    return qEnvironmentVariable("TR_STARTUP_REPORT");
+}
+
+QJsonArray toArray(const QStringList& list)
+{
+    QJsonArray a;
+    for (const QString& s : list)
+        a.append(s);
+    return a;
+}
+
+// The start-up lines of the operation log, oldest first, without time stamps.
+QJsonArray startupLog()
+{
+    QStringList lines = OpLog::entriesNewestFirst();
+    std::reverse(lines.begin(), lines.end());
+    QJsonArray out;
+    for (const QString& line : std::as_const(lines)) {
+        const qsizetype at = line.indexOf(QLatin1Char(' '));
+        const QString text = at >= 0 ? line.mid(at + 1) : line;
+        if (text.startsWith(QLatin1String("[Startup]")))
+            out.append(text);
+    }
+    return out;
+}
+
+QJsonObject windowPart(MainWindow* w)
+{
+    QJsonObject o;
+    o[QStringLiteral("title")] = w->windowTitle();
+    o[QStringLiteral("visible")] = w->isVisible();
+    o[QStringLiteral("iconEmpty")] = w->windowIcon().isNull();
+    int visiblePanes = 0;
+    for (const MainWindow::GridPanel& p : w->gridPanels()) {
+        if (p.panel && p.panel->isVisible())
+            ++visiblePanes;
+    }
+    o[QStringLiteral("panes")] = int(w->gridPanels().size());
+    o[QStringLiteral("visiblePanes")] = visiblePanes;
+    o[QStringLiteral("layoutMode")] = w->currentLayoutMode();
+    QJsonArray tabs;
+    if (QWidget* strip = w->findChild<QWidget*>(QStringLiteral("tabStrip"))) {
+        for (QPushButton* b : strip->findChildren<QPushButton*>()) {
+            if (b->objectName() != QLatin1String("addTabInStrip") && b->isVisible())
+                tabs.append(b->text());
+        }
+    }
+    o[QStringLiteral("tabStrip")] = tabs;
+    return o;
+}
+
+QJsonObject sessionPart()
+{
+    SessionManager* sm = SessionManager::instance();
+    const Session& s = sm->session();
+    QJsonObject o;
+    o[QStringLiteral("filePath")] = s.filePath;
+    o[QStringLiteral("dirty")] = sm->isDirty();
+    o[QStringLiteral("buttonsPerTab")] = s.buttonsPerTab;
+    QJsonArray tabs;
+    for (const TabData& t : s.tabs)
+        tabs.append(t.name);
+    o[QStringLiteral("tabs")] = tabs;
+    QJsonArray timers;
+    for (QTimer* t : sm->findChildren<QTimer*>(Qt::FindDirectChildrenOnly))
+        timers.append(QJsonObject{{QStringLiteral("intervalMs"), t->interval()},
+                                  {QStringLiteral("active"), t->isActive()}});
+    o[QStringLiteral("timers")] = timers;
+    return o;
+}
+
+void write(int rc)
+{
+    State& st = state();
+    if (st.written)
+        return;
+    st.written = true;
+    QJsonObject r;
+    r[QStringLiteral("exitCode")] = rc;
+    r[QStringLiteral("steps")] = st.steps;
+    r[QStringLiteral("modal")] = st.modal;
+    r[QStringLiteral("startupLog")] = startupLog();
+    r[QStringLiteral("applicationName")] = QCoreApplication::applicationName();
+    r[QStringLiteral("organizationName")] = QCoreApplication::organizationName();
+    r[QStringLiteral("version")] = QCoreApplication::applicationVersion();
+    r[QStringLiteral("style")] = st.style;
+    r[QStringLiteral("quitOnLastWindowClosed")] = QApplication::quitOnLastWindowClosed();
+    r[QStringLiteral("threadPoolMax")] = QThreadPool::globalInstance()->maxThreadCount();
+    r[QStringLiteral("appIconEmpty")] = QApplication::windowIcon().isNull();
+    r[QStringLiteral("shownEpochMs")] = double(st.shownAt);
+    r[QStringLiteral("reportEpochMs")] = double(QDateTime::currentMSecsSinceEpoch());
+    if (st.window) {
+        r[QStringLiteral("window")] = windowPart(st.window);
+        r[QStringLiteral("session")] = sessionPart();
+        r[QStringLiteral("dsInitialized")] = DirectSoundEngine::instance()->isInitialized();
+    }
+    if (ThemeManager* tm = ThemeManager::instance()) {
+        r[QStringLiteral("preset")] = tm->presetName();
+        r[QStringLiteral("accent")] = tm->colors().accent.name();
+    }
+    {
+        AppSettings s;
+        r[QStringLiteral("recentFiles")] = toArray(s.value(QStringLiteral("recentFiles")).toStringList());
+    }
+    QSaveFile f(reportPath());
+    if (f.open(QIODevice::WriteOnly)) {
+        f.write(QJsonDocument(r).toJson());
+        f.commit();
+    }
+}
+
+} // namespace
+
+bool enabled()
+{
+    return !reportPath().isEmpty();
+}
+
+void install()
+{
+    if (!enabled())
+        return;
+    if (QStyle* style = QApplication::style())
+        state().style = QString::fromLatin1(style->metaObject()->className());
+    Modal::setHandler([](const Modal::Request& req) -> QVariant {
+        state().modal.append(QJsonObject{{QStringLiteral("kind"), int(req.kind)},
+                                         {QStringLiteral("title"), req.title},
+                                         {QStringLiteral("text"), req.text.isEmpty() ? req.label : req.text}});
+        switch (req.kind) {
+        case Modal::Kind::MessageBox:
+            return int(QMessageBox::Discard);
+        case Modal::Kind::Dialog:
+            return 0;
+        default:
+            return QVariant();
+        }
+    });
+}
+
+void noteStep(int progress, const QString& status)
+{
+    if (!enabled())
+        return;
+    state().steps.append(QJsonObject{{QStringLiteral("progress"), progress}, {QStringLiteral("status"), status}});
+}
+
+void maybeThrowAt(int progress)
+{
+    if (!enabled() || qEnvironmentVariableIntValue("TR_STARTUP_THROW_AT") != progress || progress == 0)
+        return;
+    if (qEnvironmentVariableIsSet("TR_STARTUP_THROW_UNKNOWN"))
+        throw 42;
+    throw std::runtime_error("step " + std::to_string(progress) + " failed on purpose");
+}
+
+void noteShown(MainWindow* w)
+{
+    if (!enabled())
+        return;
+    State& st = state();
+    st.window = w;
+    st.shownAt = QDateTime::currentMSecsSinceEpoch();
+    bool ok = false;
+    int delay = qEnvironmentVariableIntValue("TR_STARTUP_REPORT_DELAY_MS", &ok);
+    if (!ok)
+        delay = 1000;
+    QTimer::singleShot(delay, w, [w] {
+        write(0);
+        // The program ends as it does for a user: the window closes and the
+        // window list quits the event loop.
+        w->close();
+        if (w->isVisible())
+            QCoreApplication::exit(3);
+    });
+}
+
+void finish(int rc)
+{
+    if (enabled())
+        write(rc);
+}
+
+} // namespace StartupReport

@@ -1,0 +1,27 @@
+#pragma once
+#include <QString>
+
+class MainWindow;
+
+// A look at start-up from outside, for tests and benchmarks that run the
+// program without a screen. With TR_STARTUP_REPORT=<file> in the environment
+// the program answers every modal request itself (recording it), writes a
+// JSON report of what start-up did and what the window shows some time after
+// the window appeared (TR_STARTUP_REPORT_DELAY_MS, default 1000), then closes
+// its window, which ends the program through the window list. With
+// TR_STARTUP_THROW_AT=<progress> as well, the start-up step of that progress
+// throws, to exercise the start-up guard. Without TR_STARTUP_REPORT all of
+// this does nothing.
+namespace StartupReport {
+
+bool enabled();
+// Installs the modal recorder when enabled.
+void install();
+void noteStep(int progress, const QString& status);
+void maybeThrowAt(int progress);
+// The window was shown: schedules the report.
+void noteShown(MainWindow* w);
+// qMain is about to return rc: writes the report when it was not written yet.
+void finish(int rc);
+
+} // namespace StartupReport

@@ -1,0 +1,268 @@
+// Start-up end to end: the real program in a child process, headless, with a
+// home of its own; what it did is read from the report it writes.
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QThread>
+#include <QtTest>
+
+#include "StartupFixture.h"
+
+using namespace StartupFixture;
+
+namespace {
+
+QStringList strings(const QJsonValue& v)
+{
+    QStringList out;
+    for (const QJsonValue& x : v.toArray())
+        out << x.toString();
+    return out;
+}
+
+QStringList tabStrip(const Run& r)
+{
+    QStringList out;
+    // Strip buttons carry a marker before the name ("● Tab 1").
+    for (const QString& t : strings(r.report[QStringLiteral("window")][QStringLiteral("tabStrip")]))
+        out << t.section(QLatin1Char(' '), 1);
+    return out;
+}
+
+QJsonArray modal(const Run& r)
+{
+    return r.report[QStringLiteral("modal")].toArray();
+}
+
+bool autoSaveRunning(const Run& r)
+{
+    for (const QJsonValue& t : r.report[QStringLiteral("session")][QStringLiteral("timers")].toArray()) {
+        if (t[QStringLiteral("active")].toBool() && t[QStringLiteral("intervalMs")].toInt() == 120000)
+            return true;
+    }
+    return false;
+}
+
+void writeText(const QString& path, const QByteArray& text)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(text);
+}
+
+} // namespace
+
+class TestStartupProcess : public QObject
+{
+    Q_OBJECT
+private slots:
+    // A plain start: every step in order, the fixed names, a new session in
+    // one pane, autosave on by default, and the end through the window list.
+    void plainStart()
+    {
+        const Home home = makeHome();
+        const Run r = runProgram(home, {});
+        QVERIFY2(r.finished, r.errors.constData());
+        QCOMPARE(r.exitCode, 0);
+
+        QList<int> progress;
+        QStringList texts;
+        for (const QJsonValue& s : r.report[QStringLiteral("steps")].toArray()) {
+            progress << s[QStringLiteral("progress")].toInt();
+            texts << s[QStringLiteral("status")].toString();
+        }
+        QCOMPARE(progress, QList<int>({8, 20, 30, 38, 45, 62, 84, 93, 97, 99, 100}));
+        QCOMPARE(texts.first(), QStringLiteral("Applying theme..."));
+        QCOMPARE(texts.last(), QStringLiteral("Ready! Starting VX-Rododu..."));
+        QCOMPARE(strings(r.report[QStringLiteral("startupLog")]),
+                 QStringList({QStringLiteral("[Startup] Applying theme"),
+                              QStringLiteral("[Startup] Starting AudioEngine"),
+                              QStringLiteral("[Startup] Initializing DrumEngine (synchronous)"),
+                              QStringLiteral("[Startup] Warming up audio playback backend"),
+                              QStringLiteral("[Startup] Starting LibraryManager"),
+                              QStringLiteral("[Startup] Starting MidiManager"),
+                              QStringLiteral("[Startup] Building MainWindow"),
+                              QStringLiteral("[Startup] Loading last session")}));
+
+        QCOMPARE(r.report[QStringLiteral("applicationName")].toString(), QStringLiteral("Tarvello Rododu"));
+        QCOMPARE(r.report[QStringLiteral("organizationName")].toString(), QStringLiteral("Tarvello"));
+        QCOMPARE(r.report[QStringLiteral("version")].toString(), QStringLiteral("2.0.84"));
+        QCOMPARE(r.report[QStringLiteral("style")].toString(), QStringLiteral("QFusionStyle"));
+        QCOMPARE(r.report[QStringLiteral("quitOnLastWindowClosed")].toBool(), false);
+        QCOMPARE(r.report[QStringLiteral("threadPoolMax")].toInt(), std::max(2, QThread::idealThreadCount()));
+        QCOMPARE(r.report[QStringLiteral("appIconEmpty")].toBool(), false);
+
+        const QJsonObject w = r.report[QStringLiteral("window")].toObject();
+        QCOMPARE(w[QStringLiteral("title")].toString(), QStringLiteral("Tarvello Rododu"));
+        QVERIFY(w[QStringLiteral("visible")].toBool());
+        QVERIFY(!w[QStringLiteral("iconEmpty")].toBool());
+        QCOMPARE(tabStrip(r), QStringList{QStringLiteral("Tab 1")});
+        QCOMPARE(w[QStringLiteral("visiblePanes")].toInt(), 1);
+        QVERIFY(autoSaveRunning(r));
+        QVERIFY(modal(r).isEmpty());
+    }
+
+    // The first existing file with the suffix "vx" or "json" (exact case) is
+    // opened after the splash and heads the recent files.
+    void sessionFromCommandLine()
+    {
+        const Home home = makeHome();
+        const QString dir = home.root + QStringLiteral("/sets");
+        QDir().mkpath(dir);
+        writeText(dir + QStringLiteral("/notes.txt"), "not a session");
+        writeSession(dir + QStringLiteral("/SHOUT.VX"), {QStringLiteral("Upper")}, 24);
+        writeSession(dir + QStringLiteral("/evening.json"), {QStringLiteral("News"), QStringLiteral("Ads"),
+                                                            QStringLiteral("Beds")}, 24);
+        writeSession(dir + QStringLiteral("/later.vx"), {QStringLiteral("Later")}, 24);
+        writeSettings(home, {{QStringLiteral("recentFiles"), QStringList{dir + QStringLiteral("/later.vx")}}});
+
+        const Run r = runProgram(home, {dir + QStringLiteral("/notes.txt"), dir + QStringLiteral("/missing.vx"),
+                                        dir + QStringLiteral("/SHOUT.VX"), dir + QStringLiteral("/evening.json"),
+                                        dir + QStringLiteral("/later.vx")});
+        QVERIFY2(r.finished, r.errors.constData());
+        QCOMPARE(r.exitCode, 0);
+        const QString opened = dir + QStringLiteral("/evening.json");
+        QCOMPARE(r.report[QStringLiteral("session")][QStringLiteral("filePath")].toString(), opened);
+        QCOMPARE(strings(r.report[QStringLiteral("session")][QStringLiteral("tabs")]),
+                 QStringList({QStringLiteral("News"), QStringLiteral("Ads"), QStringLiteral("Beds")}));
+        QCOMPARE(tabStrip(r), QStringList({QStringLiteral("News"), QStringLiteral("Ads"), QStringLiteral("Beds")}));
+        const QStringList recent = strings(r.report[QStringLiteral("recentFiles")]);
+        QVERIFY(!recent.isEmpty());
+        QCOMPARE(recent.first(), opened);
+        QVERIFY(!recent.contains(dir + QStringLiteral("/SHOUT.VX")));
+        QCOMPARE(r.report[QStringLiteral("session")][QStringLiteral("dirty")].toBool(), false);
+    }
+
+    // A suffix in capitals is not taken: the window keeps the session it built.
+    void upperCaseSuffixIgnored()
+    {
+        const Home home = makeHome();
+        const QString path = home.root + QStringLiteral("/SHOW.VX");
+        writeSession(path, {QStringLiteral("Shouting")}, 36);
+        const Run r = runProgram(home, {path});
+        QVERIFY2(r.finished, r.errors.constData());
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.report[QStringLiteral("session")][QStringLiteral("filePath")].toString(), QString());
+        QCOMPARE(tabStrip(r), QStringList{QStringLiteral("Tab 1")});
+        QVERIFY(strings(r.report[QStringLiteral("recentFiles")]).isEmpty());
+    }
+
+    // A file that is not a session: the window says so and goes on with the
+    // session it had; the program does not fall over.
+    void brokenSessionFile()
+    {
+        const Home home = makeHome();
+        const QString path = home.root + QStringLiteral("/broken.vx");
+        writeText(path, "{ \"tabs\": [ {\"name\": \"half");
+        const Run r = runProgram(home, {path});
+        QVERIFY2(r.finished, r.errors.constData());
+        QCOMPARE(r.exitCode, 0);
+        const QJsonArray boxes = modal(r);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0][QStringLiteral("title")].toString(), QStringLiteral("Error"));
+        QCOMPARE(boxes[0][QStringLiteral("text")].toString(), QStringLiteral("Failed to load session:\n") + path);
+        QVERIFY(r.report[QStringLiteral("window")][QStringLiteral("visible")].toBool());
+        QCOMPARE(tabStrip(r), QStringList{QStringLiteral("Tab 1")});
+        QVERIFY(strings(r.report[QStringLiteral("recentFiles")]).isEmpty());
+    }
+
+    // The stored preset by its exact name; the user's accent survives the
+    // theme step.
+    void presetAndAccent_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("accent");
+        QTest::addColumn<QString>("preset");
+        QTest::newRow("navyorange") << "navyorange" << QString() << "navyorange";
+        QTest::newRow("mixed case") << "DeepBlack" << QString() << "dark";
+        QTest::newRow("accent kept") << "green" << "#00aaff" << "green";
+    }
+    void presetAndAccent()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, accent);
+        QFETCH(QString, preset);
+        const Home home = makeHome();
+        QVariantMap settings{{QStringLiteral("appearance/preset"), stored}};
+        if (!accent.isEmpty())
+            settings.insert(QStringLiteral("appearance/accent"), accent);
+        writeSettings(home, settings);
+        const Run r = runProgram(home, {}, {}, 0);
+        QVERIFY2(r.finished, r.errors.constData());
+        QCOMPARE(r.report[QStringLiteral("preset")].toString(), preset);
+        if (!accent.isEmpty())
+            QCOMPARE(r.report[QStringLiteral("accent")].toString(), accent);
+    }
+
+    void autoSaveSetting()
+    {
+        const Home home = makeHome();
+        writeSettings(home, {{QStringLiteral("session/autoSave"), false}});
+        const Run off = runProgram(home, {}, {}, 0);
+        QVERIFY2(off.finished, off.errors.constData());
+        QVERIFY(off.report.contains(QStringLiteral("session")));
+        QVERIFY(!autoSaveRunning(off));
+
+        writeSettings(home, {{QStringLiteral("session/autoSave"), true}});
+        const Run on = runProgram(home, {}, {}, 0);
+        QVERIFY(autoSaveRunning(on));
+    }
+
+    // The pre-decoded engine is up from the window's construction, so start-up
+    // waits for the active tab's sounds before it shows the window.
+    void waitsForDecodedSounds()
+    {
+        const Home home = makeHome();
+        const QStringList wavs = makeWavs(home.root + QStringLiteral("/audio"), 4, 0.3);
+        const QString set = home.root + QStringLiteral("/set.vx");
+        writeSession(set, {QStringLiteral("One"), QStringLiteral("Two")}, 24, wavs);
+        writeSettings(home, {{QStringLiteral("recentFiles"), QStringList{set}}});
+        const Run r = runProgram(home, {}, {}, 0);
+        QVERIFY2(r.finished, r.errors.constData());
+        QVERIFY(r.report[QStringLiteral("dsInitialized")].toBool());
+        QVERIFY(strings(r.report[QStringLiteral("startupLog")])
+                    .contains(QStringLiteral("[Startup] Pre-buffer wait done: 24/24 ready")));
+        for (const QJsonValue& s : r.report[QStringLiteral("steps")].toArray()) {
+            const QString text = s[QStringLiteral("status")].toString();
+            if (text.startsWith(QLatin1String("Preparing sounds...")))
+                QCOMPARE(s[QStringLiteral("progress")].toInt(), 93);
+        }
+    }
+
+    // An exception during the steps: the crash box, the report file, exit 1,
+    // and no main window.
+    void exceptionDuringStartup_data()
+    {
+        QTest::addColumn<bool>("unknown");
+        QTest::newRow("standard") << false;
+        QTest::newRow("other") << true;
+    }
+    void exceptionDuringStartup()
+    {
+        QFETCH(bool, unknown);
+        const Home home = makeHome();
+        QHash<QString, QString> env{{QStringLiteral("TR_STARTUP_THROW_AT"), QStringLiteral("84")}};
+        if (unknown)
+            env.insert(QStringLiteral("TR_STARTUP_THROW_UNKNOWN"), QStringLiteral("1"));
+        const Run r = runProgram(home, {}, env, 0);
+        QVERIFY2(r.finished, r.errors.constData());
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(!r.report.contains(QStringLiteral("window")));
+        const QJsonArray boxes = modal(r);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0][QStringLiteral("title")].toString(), QStringLiteral("Tarvello Crash"));
+        QFile crash(home.crashReportFile());
+        if (unknown) {
+            QCOMPARE(boxes[0][QStringLiteral("text")].toString(), QStringLiteral("Unknown exception during startup."));
+            QVERIFY(!crash.exists());
+        } else {
+            QCOMPARE(boxes[0][QStringLiteral("text")].toString(),
+                     QStringLiteral("C++ Exception:\n\nstep 84 failed on purpose"));
+            QVERIFY(crash.open(QIODevice::ReadOnly));
+            QCOMPARE(crash.readAll(), QByteArray("C++ Exception: step 84 failed on purpose"));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStartupProcess)
+#include "tst_startup_process.moc"
