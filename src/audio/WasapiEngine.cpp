@@ -219,6 +219,7 @@ bool WasapiEngine::init(const QString& deviceId)
     m_out = shared;
     m_running = running;
     m_thread = std::move(th);
+    m_active.store(true);
     VX_LOG(QStringLiteral("[WASAPI] %1 stream on %2: %3 Hz, %4 frames (%5 ms)")
                .arg(exclusive ? QStringLiteral("exclusive") : QStringLiteral("shared"), m_driverName)
                .arg(m_sampleRate)
@@ -229,6 +230,7 @@ bool WasapiEngine::init(const QString& deviceId)
 
 void WasapiEngine::stopThread()
 {
+    m_active.store(false);
     if (m_running)
         m_running->store(false);
     if (m_out)

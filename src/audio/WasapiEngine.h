@@ -52,7 +52,9 @@ public:
 
     bool init(const QString& deviceId);
     void shutdown();
-    bool isActive() const { return m_running && m_running->load(); }
+    // Any thread (the exit job shuts the engine down off the GUI thread
+    // while the position timer may still ask).
+    bool isActive() const { return m_active.load(); }
     bool isReady(const QString& id) const;
     bool isPlaying(const QString& id) const;
     void setGlobalVolume(float v);
@@ -156,6 +158,7 @@ private:
     std::shared_ptr<AudioOutput> m_out;
     std::unique_ptr<Thread> m_thread;
     std::shared_ptr<std::atomic<bool>> m_running;
+    std::atomic<bool> m_active{false};
     std::shared_ptr<VoiceBank> m_bank;
     std::atomic<int> m_nextVoice{0};
 

@@ -418,17 +418,6 @@ private slots:
         QTRY_VERIFY(!e.isPlaying(QStringLiteral("p")));
     }
 
-    void nothingOpensLeavesTheCacheWorking()
-    {
-        DrumEngine e;
-        e.setQtSinkEnabled(false);
-        e.setOutputFactory([](int, const AudioOutputConfig&) { return std::unique_ptr<AudioOutput>(); });
-        e.initialize();
-        QCOMPARE(e.outputKind(), DrumEngine::OutputKind::None);
-        e.preload(QStringLiteral("p"), pcm16(10, 5), 1.0f);
-        QVERIFY(e.isReady(QStringLiteral("p")));
-    }
-
     void lostDeviceEndsTheThreadWithALogLine()
     {
         DrumEngine e;

@@ -423,22 +423,6 @@ private slots:
         QCOMPARE(pos.first().at(2).toLongLong(), 2000);
     }
 
-    void padCacheBookkeeping()
-    {
-        WasapiEngine e;
-        e.cachePad(QStringLiteral("a"), pcmFloat(100, 0, 0), 1.0f, false);
-        e.cachePad(QStringLiteral("b"), pcmFloat(50, 0, 0), 1.0f, false);
-        e.cachePad(QStringLiteral("a"), pcmFloat(10, 0, 0), 1.0f, false);
-        QCOMPARE(e.cachedBytes(), qint64(60 * 8));
-        QVERIFY(e.isReady(QStringLiteral("a")));
-        e.evictButton(QStringLiteral("a"));
-        QVERIFY(!e.isReady(QStringLiteral("a")));
-        QCOMPARE(e.cachedBytes(), qint64(50 * 8));
-        e.clearCache();
-        QCOMPARE(e.cachedBytes(), qint64(0));
-        QVERIFY(!e.isReady(QStringLiteral("b")));
-    }
-
     // --- the render thread -------------------------------------------------
 
     void stuckThreadIsDetachedNotKilled()
