@@ -238,7 +238,7 @@ void afterSplash(MainWindow* w, const QString& sessionPath)
     w->raise();
     w->activateWindow();
     w->applyTitleBarTheme();
-    StartupReport::noteShown(w);
+    const qint64 shownAt = QDateTime::currentMSecsSinceEpoch();
 
     if (!sessionPath.isEmpty())
         QTimer::singleShot(0, w, [w, sessionPath] { w->openSessionFile(sessionPath); });
@@ -253,6 +253,8 @@ void afterSplash(MainWindow* w, const QString& sessionPath)
     AppSettings s;
     if (s.value(QStringLiteral("session/autoSave"), true).toBool())
         SessionManager::instance()->setAutoSaveInterval(Startup::kAutoSaveMs);
+
+    StartupReport::noteShown(w, shownAt);
 }
 
 int runStartup(StartupApplication& app, SplashScreen* splash, const QIcon& appIcon, int argc, char** argv)

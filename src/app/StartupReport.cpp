@@ -200,13 +200,13 @@ void maybeThrowAt(int progress)
     throw std::runtime_error("step " + std::to_string(progress) + " failed on purpose");
 }
 
-void noteShown(MainWindow* w)
+void noteShown(MainWindow* w, qint64 shownAt)
 {
     if (!enabled())
         return;
     State& st = state();
     st.window = w;
-    st.shownAt = QDateTime::currentMSecsSinceEpoch();
+    st.shownAt = shownAt;
     bool ok = false;
     int delay = qEnvironmentVariableIntValue("TR_STARTUP_REPORT_DELAY_MS", &ok);
     if (!ok)

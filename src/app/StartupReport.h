@@ -19,8 +19,9 @@ bool enabled();
 void install();
 void noteStep(int progress, const QString& status);
 void maybeThrowAt(int progress);
-// The window was shown: schedules the report.
-void noteShown(MainWindow* w);
+// The window was shown at shownAt (ms since the epoch) and the after-splash
+// work is queued: schedules the report behind it.
+void noteShown(MainWindow* w, qint64 shownAt);
 // qMain is about to return rc: writes the report when it was not written yet.
 void finish(int rc);
 
