@@ -157,9 +157,11 @@ void ButtonEditDialog::updateColorBtn(QPushButton* btn, const QColor& c, const Q
 void ButtonEditDialog::pickBgColor()
 {
     const ThemeColors& tc = ThemeManager::instance()->colors();
-    QColorDialog dlg(m_btn.bgColor.isValid() ? m_btn.bgColor : tc.surfaceHover, this);
+    QColorDialog dlg(this);
     dlg.setWindowTitle(QStringLiteral("Button Color"));
+    // The alpha option first: a colour set before it loses its alpha.
     dlg.setOption(QColorDialog::ShowAlphaChannel, true);
+    dlg.setCurrentColor(m_btn.bgColor.isValid() ? m_btn.bgColor : tc.surfaceHover);
     if (Modal::exec(&dlg) != QDialog::Accepted)
         return;
     const QColor c = dlg.selectedColor().isValid() ? dlg.selectedColor() : dlg.currentColor();

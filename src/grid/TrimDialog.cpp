@@ -312,7 +312,8 @@ void TrimDialog::loadWaveform()
 void TrimDialog::onDurationChanged(qint64 ms)
 {
     // A zero report (no media yet) is not the duration; wait for the real one.
-    if (ms <= 0)
+    // Only the first real report counts.
+    if (ms <= 0 || m_duration > 0)
         return;
     m_duration = ms / 1000.0;
     m_canvas->setDuration(m_duration);

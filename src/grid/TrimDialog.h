@@ -69,9 +69,9 @@ private slots:
     void onVolumeReleased();
     void onProgressTick();
     void onReset();
+    void loadWaveform();
 
 private:
-    void loadWaveform();
     void updateLabels();
     double sliderGain() const;
     void showPreviewButton(bool previewing);

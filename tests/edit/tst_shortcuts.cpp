@@ -1,0 +1,320 @@
+// The shortcuts table: which buttons are listed, capturing keys typed into the
+// table, conflicts answered both ways, auto-assignment and clearing, and the
+// session changing only when the dialog is accepted.
+#include <QLabel>
+#include <QMessageBox>
+#include <QTableWidget>
+#include <QtTest>
+
+#include "ShortcutsDialog.h"
+#include "TestSupport.h"
+
+using TestSupport::ModalScript;
+
+namespace {
+
+ButtonData btn(const QString& name, const QString& path = QString(), const QString& key = QString())
+{
+    ButtonData b;
+    b.id = QStringLiteral("id-") + name + path;
+    b.name = name;
+    b.audioPath = path;
+    b.key = key;
+    return b;
+}
+
+// Tab "Music": Intro (key I), an unnamed file, an empty button (key Z);
+// tab "Jingles": News, Weather.
+Session smallSession()
+{
+    Session s;
+    TabData music;
+    music.name = QStringLiteral("Music");
+    music.buttons = {btn(QStringLiteral("Intro"), QStringLiteral("/m/intro.mp3"), QStringLiteral("I")),
+                     btn(QString(), QStringLiteral("/m/bed.loop.wav")), btn(QString(), QString(), QStringLiteral("Z"))};
+    TabData jingles;
+    jingles.name = QStringLiteral("Jingles");
+    jingles.buttons = {btn(QStringLiteral("News")), btn(QStringLiteral("Weather"), QStringLiteral("/j/w.wav"))};
+    s.tabs = {music, jingles};
+    return s;
+}
+
+QString cell(ShortcutsDialog& d, int row, int col) { return d.table()->item(row, col)->text(); }
+
+// Records every question and answers from a list (No once it runs out).
+struct Questions
+{
+    QList<Modal::Request> asked;
+    QList<int> answers;
+    ModalScript script{[this](const Modal::Request& r) -> QVariant {
+        asked << r;
+        return answers.isEmpty() ? int(QMessageBox::No) : answers.takeFirst();
+    }};
+};
+
+} // namespace
+
+class TstShortcuts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void listing()
+    {
+        Session s = smallSession();
+        ShortcutsDialog d(s);
+        QCOMPARE(d.windowTitle(), QStringLiteral("Keyboard Shortcuts Manager"));
+        QCOMPARE(d.rowCount(), 4);
+        QCOMPARE(cell(d, 0, 0), QStringLiteral("Music"));
+        QCOMPARE(cell(d, 0, 1), QStringLiteral("Intro"));
+        QCOMPARE(cell(d, 0, 2), QStringLiteral("I"));
+        QCOMPARE(cell(d, 0, 3), QStringLiteral("intro.mp3"));
+        // Without a name: the file's base name without its last suffix.
+        QCOMPARE(cell(d, 1, 1), QStringLiteral("bed.loop"));
+        QCOMPARE(cell(d, 2, 0), QStringLiteral("Jingles"));
+        QCOMPARE(cell(d, 2, 3), QStringLiteral("--"));
+        QCOMPARE(d.table()->item(2, 3)->foreground().color(), QColor(QStringLiteral("#777")));
+        QCOMPARE(d.table()->item(0, 2)->textAlignment(), int(Qt::AlignCenter));
+        QCOMPARE(d.statusLabel()->text(),
+                 QStringLiteral("Click a row, then press a key to assign it. 4 assigned buttons."));
+        QCOMPARE(d.statusLabel()->objectName(), QStringLiteral("panelHdrLbl"));
+        QVERIFY(d.statusLabel()->styleSheet().contains(QStringLiteral("#E31B23")));
+
+        Session none;
+        none.tabs = {TabData()};
+        none.tabs[0].buttons = {btn(QString()), btn(QString())};
+        ShortcutsDialog empty(none);
+        QCOMPARE(empty.rowCount(), 0);
+        QCOMPARE(empty.statusLabel()->text(),
+                 QStringLiteral("Click a row, then press a key to assign it. 0 assigned buttons."));
+        Questions q;
+        q.answers = {QMessageBox::Yes};
+        empty.onAutoAssign();
+        QCOMPARE(empty.statusLabel()->text(), QStringLiteral("✓ Auto-assigned 0 keys."));
+    }
+
+    void captureFromTheTable()
+    {
+        Session s = smallSession();
+        ShortcutsDialog d(s);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        Questions q;
+        QTableWidget* t = d.table();
+
+        // A real click on the row, a real key on the table that has the focus.
+        QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->visualRect(t->model()->index(2, 1)).center());
+        QVERIFY(d.isCaptureArmed());
+        QCOMPARE(d.selectedRow(), 2);
+        QCOMPARE(d.statusLabel()->text(),
+                 QStringLiteral("Press any key to assign to \"News\"  (Backspace = clear, Escape = cancel)"));
+        QVERIFY(d.statusLabel()->styleSheet().contains(QStringLiteral("#00C853")));
+        t->setFocus();
+        QTest::keyClick(t, Qt::Key_Shift); // no text: nothing assigned, still waiting
+        QVERIFY(d.isCaptureArmed());
+        QTest::keyClick(t, Qt::Key_Q); // typed as a lower-case q
+        QCOMPARE(d.keyAt(2), QStringLiteral("Q"));
+        QCOMPARE(cell(d, 2, 2), QStringLiteral("Q"));
+        QVERIFY(!d.isCaptureArmed());
+        QCOMPARE(d.selectedRow(), -1);
+        QCOMPARE(d.statusLabel()->text(), QStringLiteral("✓ Key \"Q\" assigned. Click another row to continue."));
+        QVERIFY(d.statusLabel()->styleSheet().contains(QStringLiteral("#E31B23")));
+        // Not waiting any more: a key goes to the table as usual.
+        QTest::keyClick(t, Qt::Key_W);
+        QCOMPARE(d.keyAt(2), QStringLiteral("Q"));
+
+        // A file without a name: the prompt shows the stored (empty) name.
+        d.onCellClicked(1, 0);
+        QCOMPARE(d.statusLabel()->text(),
+                 QStringLiteral("Press any key to assign to \"\"  (Backspace = clear, Escape = cancel)"));
+        QTest::keyClick(t, Qt::Key_F5);
+        QCOMPARE(d.keyAt(1), QStringLiteral("F5"));
+
+        // Backspace clears without asking anything.
+        d.onCellClicked(0, 3);
+        QTest::keyClick(t, Qt::Key_Backspace);
+        QCOMPARE(d.keyAt(0), QString());
+        QCOMPARE(cell(d, 0, 2), QString());
+        QCOMPARE(d.statusLabel()->text(),
+                 QStringLiteral("✓ Key \"cleared\" assigned. Click another row to continue."));
+        QVERIFY(q.asked.isEmpty());
+
+        // Escape while waiting only stops waiting; otherwise it is Cancel.
+        d.onCellClicked(3, 0);
+        QTest::keyClick(t, Qt::Key_Escape);
+        QVERIFY(!d.isCaptureArmed());
+        QCOMPARE(d.statusLabel()->text(), QStringLiteral("Click a row, then press a key to assign it."));
+        QVERIFY(d.isVisible());
+        QCOMPARE(d.keyAt(3), QString());
+        QTest::keyClick(t, Qt::Key_Escape);
+        QVERIFY(!d.isVisible());
+        QCOMPARE(d.result(), int(QDialog::Rejected));
+        // Cancelled: the session never saw any of it.
+        QCOMPARE(s, smallSession());
+
+        // Out-of-range clicks are ignored.
+        d.onCellClicked(9, 0);
+        d.onCellClicked(-1, 0);
+        QVERIFY(!d.isCaptureArmed());
+    }
+
+    void conflicts()
+    {
+        Session s = smallSession();
+        s.tabs[0].buttons[1].key = QStringLiteral("N");   // the unnamed file
+        s.tabs[1].buttons[1].key = QStringLiteral("N");   // Weather
+        s.tabs[0].buttons[0].key = QStringLiteral("n");   // Intro: another key (case counts)
+        ShortcutsDialog d(s);
+        Questions q;
+
+        // Two holders: Yes to the first, No to the second.
+        q.answers = {QMessageBox::Yes, QMessageBox::No};
+        d.onCellClicked(2, 0); // News
+        QTest::keyClick(d.table(), Qt::Key_N);
+        QCOMPARE(q.asked.size(), 2);
+        QCOMPARE(q.asked[0].title, QStringLiteral("Shortcut Key Already Assigned"));
+        QCOMPARE(q.asked[0].text,
+                 QStringLiteral("Key \"N\" is already assigned to \"bed.loop\".\n\nDo you want to remove that "
+                                "assignment and assign it to \"News\" instead?"));
+        QCOMPARE(q.asked[0].value, double(QMessageBox::Yes | QMessageBox::No));
+        QVERIFY(q.asked[1].text.contains(QStringLiteral("assigned to \"Weather\"")));
+        QCOMPARE(d.keyAt(1), QString());            // the first holder has lost it already
+        QCOMPARE(cell(d, 1, 2), QString());
+        QCOMPARE(d.keyAt(3), QStringLiteral("N"));  // the second keeps it
+        QCOMPARE(d.keyAt(2), QString());            // and News is unchanged
+        QCOMPARE(d.keyAt(0), QStringLiteral("n"));
+        QCOMPARE(d.statusLabel()->text(), QStringLiteral("Kept existing assignment on \"Weather\"."));
+        QVERIFY(!d.isCaptureArmed());
+        QCOMPARE(d.selectedRow(), -1);
+
+        // Yes to every holder: the key moves.
+        q.asked.clear();
+        q.answers = {QMessageBox::Yes};
+        d.onCellClicked(2, 0);
+        QTest::keyClick(d.table(), Qt::Key_N);
+        QCOMPARE(q.asked.size(), 1);
+        QCOMPARE(d.keyAt(3), QString());
+        QCOMPARE(d.keyAt(2), QStringLiteral("N"));
+        QCOMPARE(cell(d, 2, 2), QStringLiteral("N"));
+
+        // A closed box counts as No.
+        q.asked.clear();
+        q.answers = {QMessageBox::NoButton};
+        d.onCellClicked(0, 0);
+        QTest::keyClick(d.table(), Qt::Key_N);
+        QCOMPARE(q.asked.size(), 1);
+        QCOMPARE(d.keyAt(0), QStringLiteral("n"));
+        QCOMPARE(d.keyAt(2), QStringLiteral("N"));
+
+        d.accept();
+        QCOMPARE(s.tabs[0].buttons[1].key, QString());
+        QCOMPARE(s.tabs[1].buttons[0].key, QStringLiteral("N"));
+        QCOMPARE(s.tabs[1].buttons[1].key, QString());
+    }
+
+    void autoAssignOverSixtyButtons()
+    {
+        Session s;
+        for (int t = 0; t < 2; ++t) {
+            TabData tab;
+            tab.name = QStringLiteral("Tab %1").arg(t + 1);
+            for (int i = 0; i < 36; ++i)
+                tab.buttons << btn(i < 30 ? QStringLiteral("B%1-%2").arg(t).arg(i) : QString());
+            s.tabs << tab;
+        }
+        s.tabs[1].buttons[20].key = QStringLiteral("1"); // row 50
+        s.tabs[1].buttons[31].key = QStringLiteral("X"); // not listed
+        const Session before = s;
+        ShortcutsDialog d(s);
+        QCOMPARE(d.rowCount(), 60);
+        Questions q;
+
+        q.answers = {QMessageBox::No};
+        d.onAutoAssign();
+        QCOMPARE(d.keyAt(0), QString());
+        QCOMPARE(q.asked.size(), 1);
+        QCOMPARE(q.asked[0].title, QStringLiteral("Auto-Assign"));
+        QCOMPARE(q.asked[0].text,
+                 QStringLiteral("Auto-assign will fill all named buttons with keyboard row keys (1-0, Q-P, A-L, "
+                                "Z-M, F1-F12) in order.\n\nThis will overwrite existing shortcuts. Continue?"));
+
+        d.onCellClicked(5, 0);
+        q.answers = {QMessageBox::Yes};
+        d.onAutoAssign();
+        QCOMPARE(d.statusLabel()->text(), QStringLiteral("✓ Auto-assigned 48 keys."));
+        QVERIFY(d.isCaptureArmed()); // a waiting row keeps waiting
+        const QStringList& keys = ShortcutsDialog::autoKeys();
+        QCOMPARE(keys.size(), 48);
+        QCOMPARE(keys.mid(0, 12), (QStringList{"1", "2", "3", "4", "5", "6", "7", "8", "9", "0", "Q", "W"}));
+        QCOMPARE(keys.mid(34, 3), (QStringList{"N", "M", "F1"}));
+        for (int r = 0; r < 48; ++r) {
+            QCOMPARE(d.keyAt(r), keys.at(r));
+            QCOMPARE(cell(d, r, 2), keys.at(r));
+        }
+        for (int r = 48; r < 60; ++r)
+            QCOMPARE(d.keyAt(r), r == 50 ? QStringLiteral("1") : QString());
+        QCOMPARE(d.keyAt(47), QStringLiteral("F12"));
+
+        // Not in the session until OK.
+        QCOMPARE(s, before);
+        d.accept();
+        QCOMPARE(s.tabs[0].buttons[0].key, QStringLiteral("1"));
+        QCOMPARE(s.tabs[1].buttons[17].key, QStringLiteral("F12")); // row 47
+        QCOMPARE(s.tabs[1].buttons[20].key, QStringLiteral("1"));
+        QCOMPARE(s.tabs[1].buttons[31].key, QStringLiteral("X"));
+        // Only keys changed.
+        Session keyless = s;
+        Session beforeKeyless = before;
+        for (Session* x : {&keyless, &beforeKeyless})
+            for (TabData& t : x->tabs)
+                for (ButtonData& b : t.buttons)
+                    b.key.clear();
+        QCOMPARE(keyless, beforeKeyless);
+    }
+
+    void clearAll()
+    {
+        Session s = smallSession();
+        ShortcutsDialog d(s);
+        Questions q;
+        q.answers = {QMessageBox::No};
+        d.onClearAll();
+        QCOMPARE(d.keyAt(0), QStringLiteral("I"));
+        QCOMPARE(q.asked[0].title, QStringLiteral("Clear All Shortcuts"));
+        QCOMPARE(q.asked[0].text, QStringLiteral("Remove all keyboard shortcut assignments?"));
+        q.answers = {QMessageBox::Yes};
+        d.onClearAll();
+        QCOMPARE(d.keyAt(0), QString());
+        QCOMPARE(cell(d, 0, 2), QString());
+        QCOMPARE(d.statusLabel()->text(), QStringLiteral("All shortcuts cleared."));
+        d.done(QDialog::Accepted);
+        QCOMPARE(s.tabs[0].buttons[0].key, QString());
+        QCOMPARE(s.tabs[0].buttons[2].key, QStringLiteral("Z")); // not listed, not touched
+    }
+
+    void cancelLeavesTheSessionAlone()
+    {
+        Session s = smallSession();
+        {
+            ShortcutsDialog d(s);
+            Questions q;
+            q.answers = {QMessageBox::Yes, QMessageBox::Yes};
+            d.onAutoAssign();
+            d.onCellClicked(0, 0);
+            QTest::keyClick(d.table(), Qt::Key_Backspace);
+            d.reject();
+        }
+        QCOMPARE(s, smallSession());
+        // Destroyed without any answer: the same.
+        {
+            ShortcutsDialog d(s);
+            Questions q;
+            q.answers = {QMessageBox::Yes};
+            d.onClearAll();
+        }
+        QCOMPARE(s, smallSession());
+    }
+};
+
+QTEST_MAIN(TstShortcuts)
+#include "tst_shortcuts.moc"
