@@ -3,8 +3,6 @@
 // tab, volumes inside their ranges, and writing it out and reading it back
 // twice must settle on the same file.
 #include <QByteArray>
-#include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <cstdio>
 #include <cstdlib>
@@ -59,37 +57,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     checkOne(QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size)));
     return 0;
 }
-
-#ifndef TR_LIBFUZZER
-// Replay: every file of the seed corpus (or of the folders and files given).
-int main(int argc, char** argv)
-{
-    QStringList inputs;
-    for (int i = 1; i < argc; ++i)
-        inputs << QString::fromLocal8Bit(argv[i]);
-    if (inputs.isEmpty())
-        inputs << QStringLiteral(TR_FUZZ_CORPUS);
-    int count = 0;
-    for (const QString& in : inputs) {
-        QStringList files;
-        if (QFileInfo(in).isDir()) {
-            for (const QString& name : QDir(in).entryList(QDir::Files, QDir::Name))
-                files << in + QLatin1Char('/') + name;
-        } else {
-            files << in;
-        }
-        for (const QString& path : files) {
-            QFile f(path);
-            if (!f.open(QIODevice::ReadOnly)) {
-                fprintf(stderr, "cannot read %s\n", qPrintable(path));
-                return 1;
-            }
-            const QByteArray bytes = f.readAll();
-            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
-            ++count;
-        }
-    }
-    printf("replayed %d input(s)\n", count);
-    return count > 0 ? 0 : 1;
-}
-#endif
