@@ -130,6 +130,9 @@ ButtonEditDialog::ButtonEditDialog(const ButtonData& btn, QWidget* parent)
     }
 
     auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    // Some platform themes put stock icons on dialog buttons; these have none.
+    for (QAbstractButton* b : box->buttons())
+        b->setIcon(QIcon());
     m_okBtn = box->button(QDialogButtonBox::Ok);
     m_okBtn->setStyleSheet(QStringLiteral("background:%1;color:%2;border:none;border-radius:9px;"
                                           "padding:6px 18px;font-weight:600;")

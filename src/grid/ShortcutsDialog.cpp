@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "Modal.h"
+#include "ThemeManager.h"
 
 namespace {
 
@@ -73,6 +74,14 @@ ShortcutsDialog::ShortcutsDialog(Session& session, QWidget* parent)
     m_table->setAlternatingRowColors(true);
     m_table->verticalHeader()->hide();
     m_table->setFrameShape(QFrame::NoFrame);
+    // The global sheet leaves tables to the palette, whose alternate rows are
+    // light: both row colours come from the theme so the text stays readable.
+    const ThemeColors& tc = ThemeManager::instance()->colors();
+    m_table->setStyleSheet(QStringLiteral("QTableWidget{background:%1;alternate-background-color:%2;color:%3;"
+                                          "gridline-color:%4;}"
+                                          "QTableWidget::item:selected{background:%5;color:%6;}")
+                               .arg(tc.surface.name(), tc.surfaceAlt.name(), tc.text.name(), tc.border.name(),
+                                    tc.accent.name(), QStringLiteral("#FFFFFF")));
     connect(m_table, &QTableWidget::cellClicked, this, &ShortcutsDialog::onCellClicked);
     root->addWidget(m_table, 1);
 
@@ -83,6 +92,9 @@ ShortcutsDialog::ShortcutsDialog(Session& session, QWidget* parent)
     m_clearBtn->setObjectName(QStringLiteral("dangerBtn"));
     connect(m_clearBtn, &QPushButton::clicked, this, &ShortcutsDialog::onClearAll);
     auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    // Some platform themes put stock icons on dialog buttons; these have none.
+    for (QAbstractButton* b : box->buttons())
+        b->setIcon(QIcon());
     connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
     row->addWidget(m_autoBtn);

@@ -80,7 +80,9 @@ const char* const kDialogStyle =
     "QGroupBox{background:%3;border:1px solid %4;border-radius:12px;  margin-top:10px;padding:12px;color:%5;"
     "font-size:11px;font-weight:700;}"
     "QGroupBox::title{subcontrol-origin:margin;left:12px;padding:0 5px;}"
-    "QSlider::groove:horizontal{background:%3;height:5px;border-radius:2.5px;}"
+    // The groove sits on the group box, which has the surface colour itself:
+    // it takes the border colour so that the whole track stays visible.
+    "QSlider::groove:horizontal{background:%4;height:5px;border-radius:2.5px;}"
     "QSlider::handle:horizontal{background:%6;width:16px;height:16px;  margin:-6px 0;border-radius:8px;"
     "border:2px solid %1;}"
     "QSlider::handle:horizontal:hover{background:%7;}"
@@ -223,6 +225,9 @@ TrimDialog::TrimDialog(const ButtonData& btn, QWidget* parent)
     auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     QPushButton* ok = box->button(QDialogButtonBox::Ok);
     ok->setText(QStringLiteral("OK"));
+    // Some platform themes put stock icons on dialog buttons; these have none.
+    for (QAbstractButton* b : box->buttons())
+        b->setIcon(QIcon());
     ok->setStyleSheet(QStringLiteral("background:%1;color:%2;border:1px solid %1;border-radius:9px;"
                                      "padding:6px 18px;font-weight:700;")
                           .arg(accent, QStringLiteral("#FFFFFF")));
