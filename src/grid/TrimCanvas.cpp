@@ -24,6 +24,23 @@ const QColor kFadeFill(60, 120, 255, 45);
 const QColor kFadeLine(80, 160, 255, 200);
 const QColor kFadeDot(80, 160, 255);
 
+// A fade's shaded area, its ramp line and the dot on the ramp's top end;
+// only the line and the dot are antialiased.
+void drawFadeRamp(QPainter& p, const QPolygon& area, QPoint lineFrom, QPoint lineTo)
+{
+    const QPoint top = lineFrom.y() < lineTo.y() ? lineFrom : lineTo;
+    p.setPen(Qt::NoPen);
+    p.setBrush(kFadeFill);
+    p.drawPolygon(area);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(QPen(kFadeLine, 2));
+    p.drawLine(lineFrom, lineTo);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kFadeDot);
+    p.drawEllipse(QRect(top - QPoint(5, 5), top + QPoint(4, 4)));
+    p.setRenderHint(QPainter::Antialiasing, false);
+}
+
 } // namespace
 
 TrimCanvas::TrimCanvas(QWidget* parent)
@@ -326,32 +343,13 @@ void TrimCanvas::paintEvent(QPaintEvent*)
 
         if (m_fadeIn > 0 && known) {
             const int fadeEndX = timeToX(std::min(m_trimStart + m_fadeIn, end));
-            const QPolygon ramp({QPoint(startX, h), QPoint(startX, midY), QPoint(fadeEndX, topY), QPoint(fadeEndX, h)});
-            p.setPen(Qt::NoPen);
-            p.setBrush(kFadeFill);
-            p.drawPolygon(ramp);
-            p.setRenderHint(QPainter::Antialiasing, true);
-            p.setPen(QPen(kFadeLine, 2));
-            p.drawLine(QPoint(startX, h), QPoint(fadeEndX, topY));
-            p.setPen(Qt::NoPen);
-            p.setBrush(kFadeDot);
-            p.drawEllipse(QRect(QPoint(fadeEndX - 5, topY - 5), QPoint(fadeEndX + 4, topY + 4)));
-            p.setRenderHint(QPainter::Antialiasing, false);
+            drawFadeRamp(p, {QPoint(startX, h), QPoint(startX, midY), QPoint(fadeEndX, topY), QPoint(fadeEndX, h)},
+                         QPoint(startX, h), QPoint(fadeEndX, topY));
         }
         if (m_fadeOut > 0 && known) {
             const int fadeStartX = timeToX(std::max(m_trimStart, end - m_fadeOut));
-            const QPolygon ramp(
-                {QPoint(fadeStartX, topY), QPoint(fadeStartX, h), QPoint(endX, h), QPoint(endX, midY)});
-            p.setPen(Qt::NoPen);
-            p.setBrush(kFadeFill);
-            p.drawPolygon(ramp);
-            p.setRenderHint(QPainter::Antialiasing, true);
-            p.setPen(QPen(kFadeLine, 2));
-            p.drawLine(QPoint(fadeStartX, topY), QPoint(endX, h));
-            p.setPen(Qt::NoPen);
-            p.setBrush(kFadeDot);
-            p.drawEllipse(QRect(QPoint(fadeStartX - 5, topY - 5), QPoint(fadeStartX + 4, topY + 4)));
-            p.setRenderHint(QPainter::Antialiasing, false);
+            drawFadeRamp(p, {QPoint(fadeStartX, topY), QPoint(fadeStartX, h), QPoint(endX, h), QPoint(endX, midY)},
+                         QPoint(fadeStartX, topY), QPoint(endX, h));
         }
         p.setBrush(Qt::NoBrush);
     }

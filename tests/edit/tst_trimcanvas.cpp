@@ -252,23 +252,6 @@ private slots:
         QCOMPARE(out.size(), 3);
     }
 
-    void hoverCursor()
-    {
-        TrimCanvas c;
-        setup(c);
-        moveTo(&c, 85, Qt::NoButton);
-        QCOMPARE(c.cursor().shape(), Qt::SizeHorCursor);
-        moveTo(&c, 200, Qt::NoButton);
-        QCOMPARE(c.cursor().shape(), Qt::OpenHandCursor);
-        moveTo(&c, 20, Qt::NoButton);
-        QCOMPARE(c.cursor().shape(), Qt::ArrowCursor);
-        c.setZoom(3.0);
-        moveTo(&c, 20, Qt::NoButton);
-        QCOMPARE(c.cursor().shape(), Qt::PointingHandCursor);
-        // The hover never starts a drag.
-        QCOMPARE(c.dragMode(), TrimCanvas::DragNone);
-    }
-
     void wheelZoom()
     {
         TrimCanvas c;
@@ -381,20 +364,6 @@ private slots:
         ThemeManager::instance()->applyPreset(ThemeManager::Dark);
         QCOMPARE(rgbAt(picture(c), 150, 3), rgbOf(background()));
         QVERIFY(background() != QColor(22, 22, 24));
-    }
-
-    void bandsFeedThePeaks()
-    {
-        TrimCanvas c;
-        QList<WaveBar> bars(3);
-        bars[0].full = 0.2f;
-        bars[1].full = 1.0f;
-        bars[2].low = 0.9f;
-        c.setWaveformBands(bars);
-        QCOMPARE(c.peaks(), (QList<float>{0.2f, 1.0f, 0.0f}));
-        QCOMPARE(c.bands().size(), 3);
-        c.setWaveform({0.5f});
-        QVERIFY(c.bands().isEmpty());
     }
 };
 

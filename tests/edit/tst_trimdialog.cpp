@@ -496,25 +496,6 @@ private slots:
         QVERIFY(has(QStringLiteral("100%")));
         QVERIFY(!has(QStringLiteral("300 ms")));
     }
-
-    void canvasAndSlidersStayTogether()
-    {
-        TrimDialog d(button(QStringLiteral("/nowhere/x.wav")));
-        setDuration(d, 10000);
-        slider(d, "fadeInSlider")->setValue(1500);
-        QCOMPARE(d.fadeIn(), 1.5);
-        emit d.canvas()->fadeOutChanged(2.25);
-        QCOMPARE(slider(d, "fadeOutSlider")->value(), 2250);
-        // The canvas drove the slider: the canvas keeps its own exact value.
-        d.canvas()->setFadeOut(2.25);
-        QCOMPARE(d.fadeOut(), 2.25);
-        emit d.canvas()->trimChanged(1.0, 4.0);
-        QCOMPARE(labelText(d, "trimDurationLabel"), QStringLiteral("Duration: 0:10.000"));
-        d.canvas()->setTrimStart(1.0);
-        d.canvas()->setTrimEnd(4.0);
-        emit d.canvas()->trimChanged(1.0, 4.0);
-        QCOMPARE(labelText(d, "trimDurationLabel"), QStringLiteral("Duration: 0:03.000"));
-    }
 };
 
 QTEST_MAIN(TstTrimDialog)
