@@ -53,15 +53,29 @@ bool StartupApplication::notify(QObject* receiver, QEvent* event)
     }
 }
 
-int StartupApplication::execAndRethrow()
+namespace {
+void rethrowIfSet(std::exception_ptr& pending)
 {
-    const int rc = exec();
-    if (m_pending) {
-        std::exception_ptr e = m_pending;
-        m_pending = nullptr;
+    if (pending) {
+        std::exception_ptr e = pending;
+        pending = nullptr;
         std::rethrow_exception(e);
     }
+}
+} // namespace
+
+int StartupApplication::execAndRethrow()
+{
+    rethrowIfSet(m_pending);
+    const int rc = exec();
+    rethrowIfSet(m_pending);
     return rc;
+}
+
+void StartupApplication::processEventsAndRethrow()
+{
+    processEvents();
+    rethrowIfSet(m_pending);
 }
 
 // --- Pieces of start-up --------------------------------------------------------
@@ -218,6 +232,12 @@ int runGuarded(const std::function<int()>& body)
 
 namespace {
 
+// One pass of the event loop during start-up.
+void pump()
+{
+    static_cast<StartupApplication*>(QCoreApplication::instance())->processEventsAndRethrow();
+}
+
 // One splash step: log line, status, progress, one pass of the event loop.
 void step(SplashScreen* splash, int progress, const char* logLine, const QString& status)
 {
@@ -226,7 +246,7 @@ void step(SplashScreen* splash, int progress, const char* logLine, const QString
     splash->setStatus(status);
     splash->setProgress(progress);
     StartupReport::noteStep(progress, status);
-    QCoreApplication::processEvents();
+    pump();
     StartupReport::maybeThrowAt(progress);
 }
 
@@ -270,36 +290,36 @@ int runStartup(StartupApplication& app, SplashScreen* splash, const QIcon& appIc
 
     step(splash, 20, "[Startup] Starting AudioEngine", QStringLiteral("Starting audio engine..."));
     AudioEngine::instance();
-    QCoreApplication::processEvents();
+    pump();
 
     step(splash, 30, "[Startup] Initializing DrumEngine (synchronous)", QStringLiteral("Initializing drum engine..."));
     DrumEngine::instance()->initialize();
-    QCoreApplication::processEvents();
+    pump();
 
     step(splash, 38, "[Startup] Warming up audio playback backend", QStringLiteral("Warming up audio playback..."));
     AudioEngine::instance()->warmupBackend();
-    QCoreApplication::processEvents();
+    pump();
 
     step(splash, 45, "[Startup] Starting LibraryManager", QStringLiteral("Scanning sound library..."));
     LibraryManager::instance();
-    QCoreApplication::processEvents();
+    pump();
 
     step(splash, 62, "[Startup] Starting MidiManager", QStringLiteral("Setting up MIDI devices..."));
     MidiManager::instance();
-    QCoreApplication::processEvents();
+    pump();
 
     step(splash, 84, "[Startup] Building MainWindow", QStringLiteral("Building interface..."));
     auto* w = new MainWindow(nullptr);
     if (!appIcon.isNull())
         w->setWindowIcon(appIcon);
-    QCoreApplication::processEvents();
+    pump();
 
     step(splash, 93, "[Startup] Loading last session", QStringLiteral("Loading last session..."));
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     const QString sessionPath = Startup::sessionPathFromArguments(args);
-    QCoreApplication::processEvents();
+    pump();
     {
         DirectSoundEngine* ds = DirectSoundEngine::instance();
         const QStringList ids = Startup::activeTabAudioIds(SessionManager::instance()->session());
@@ -310,7 +330,7 @@ int runStartup(StartupApplication& app, SplashScreen* splash, const QIcon& appIc
                 [splash](int done, int total) {
                     splash->setStatus(QStringLiteral("Preparing sounds... (%1/%2)").arg(done).arg(total));
                     splash->setProgress(93);
-                    QCoreApplication::processEvents();
+                    pump();
                     QThread::msleep(Startup::kPrebufferPollMs);
                 });
             VX_LOG(QStringLiteral("[Startup] Pre-buffer wait done: %1/%2 ready").arg(ready).arg(ids.size()));
@@ -319,16 +339,16 @@ int runStartup(StartupApplication& app, SplashScreen* splash, const QIcon& appIc
 
     step(splash, 97, nullptr, QStringLiteral("Warming up..."));
     w->setPalette(QApplication::palette());
-    QCoreApplication::processEvents();
+    pump();
     w->ensurePolished();
-    QCoreApplication::processEvents();
+    pump();
 
     step(splash, 99, nullptr, QStringLiteral("Scanning library..."));
     LibraryManager::instance()->loadConfig();
     if (w->rebuildCategoryList)
         w->rebuildCategoryList();
     for (int i = 0; i < 5; ++i)
-        QCoreApplication::processEvents();
+        pump();
 
     step(splash, 100, nullptr, QStringLiteral("Ready! Starting VX-Rododu..."));
 

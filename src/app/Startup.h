@@ -28,6 +28,9 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
     // QApplication::exec, then the exception that ended it, if one did.
     int execAndRethrow();
+    // One pass of pending events; an exception one of them threw comes out
+    // here, so start-up stops at the step that failed.
+    void processEventsAndRethrow();
 
 private:
     std::exception_ptr m_pending;

@@ -117,6 +117,10 @@ Run runProgram(const Home& home, const QStringList& args, const QHash<QString, Q
     p.setWorkingDirectory(home.root);
     run.launchEpochMs = QDateTime::currentMSecsSinceEpoch();
     p.start(QStringLiteral(TR_BINARY_DIR "/src/TarvelloRuzoru"), args);
+    if (!p.waitForStarted(30000)) {
+        run.errors = "the program did not start: " + p.errorString().toUtf8();
+        return run;
+    }
     run.finished = p.waitForFinished(60000);
     if (!run.finished) {
         p.kill();

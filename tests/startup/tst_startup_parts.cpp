@@ -198,6 +198,18 @@ private slots:
         QTimer::singleShot(50, app, [&] { after = true; QCoreApplication::exit(0); });
         QCOMPARE(Startup::runGuarded([app] { return app->execAndRethrow(); }), 1);
         QVERIFY(!after);
+        // Thrown while start-up lets events run between its steps: the step
+        // stops there and the loop is never entered.
+        bool entered = false;
+        QTimer::singleShot(0, app, [] { throw std::runtime_error("from a step"); });
+        QCOMPARE(Startup::runGuarded([app, &entered] {
+                     for (int i = 0; i < 3; ++i)
+                         app->processEventsAndRethrow();
+                     entered = true;
+                     return app->execAndRethrow();
+                 }),
+                 1);
+        QVERIFY(!entered);
         // Quiet loop: exec's own result.
         QTimer::singleShot(0, app, [] { QCoreApplication::exit(5); });
         QCOMPARE(Startup::runGuarded([app] { return app->execAndRethrow(); }), 5);
