@@ -134,6 +134,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     connect(audio, &AudioEngine::playStarted, this, &MainWindow::onPlayStarted);
     connect(audio, &AudioEngine::playStopped, this, &MainWindow::onPlayStopped);
+    connect(audio, &AudioEngine::playbackError, this, &MainWindow::onPlaybackError);
     connect(wasapi, &WasapiEngine::started, audio, &AudioEngine::notifyPlay, Qt::UniqueConnection);
     connect(wasapi, &WasapiEngine::stopped, audio, &AudioEngine::notifyStop, Qt::UniqueConnection);
     connect(audio, &AudioEngine::positionChanged, this, &MainWindow::onPositionChanged);

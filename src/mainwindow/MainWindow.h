@@ -3,12 +3,16 @@
 #include <QHash>
 #include <QList>
 #include <QMainWindow>
+#include <QPoint>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <limits>
 
 #include "MidiManager.h"
+#include "PlaybackEngines.h"
 #include "ToastManager.h"
 #include "Types.h"
 
@@ -16,6 +20,7 @@ class ButtonGrid;
 class EventLog;
 class GridHeader;
 class NowPlayingBar;
+class QKeyEvent;
 class QLabel;
 class QListWidget;
 class QMediaDevices;
@@ -26,6 +31,8 @@ class QSlider;
 class QSplitter;
 class QStackedWidget;
 class QTimer;
+class QUrl;
+class SoundButton;
 
 // The one top-level window of the program: toolbar, the three columns (library
 // browser, grid area with its tab strip, music panel) and the status bar. It
@@ -98,6 +105,26 @@ public:
     using WatchdogClock = std::function<qint64()>;
     static void setWatchdogClock(WatchdogClock clock);
 
+    // The wall clock in milliseconds since the epoch that the panic guard, the
+    // stop-all toast and the hot-key repeat guard read. Tests install their
+    // own; an empty function restores the system clock.
+    using WallClock = std::function<qint64()>;
+    static void setWallClock(WallClock clock);
+
+    // The engines the play and stop routing talks to; null restores the
+    // engine singletons. Tests put a recorder here.
+    void setPlaybackEngines(PlaybackEngines* engines);
+
+    // A stored tab volume as the engines take it: below 0.01 counts as full.
+    static double effectiveTabVolume(double v);
+
+    // The music panel's pieces that the keys, drops and stops reach; null (or
+    // -1) until the music panel exists. amBtn: the Auto-Mix toggle.
+    QPushButton* amBtn = nullptr;
+    QListWidget* playlistList = nullptr;
+    QWidget* musicDropTarget = nullptr;
+    int currentMusicRow = -1;
+
     // --- Grid panes -----------------------------------------------------------
     ButtonGrid* gridForTab(int i) const;
     ButtonGrid* currentGrid() const;
@@ -136,6 +163,25 @@ public slots:
     void evictButtonFromAllEngines(const QString& id);
     void onVolumeChanged(int percent);
     void onPanelVolumeChanged(int pane, double v);
+    void setNpDotColor(const QString& color, int px);
+    void onPlaybackError(const QString& id, const QString& why);
+    // Rebuilds everything derived from the positions of the tabs and from the
+    // keys: the button-to-tab cache, the key map, the engine's tab volumes
+    // and the tab shortcuts. Every change of the tab list or of keys ends here.
+    void refreshTabDerivedState();
+
+    // Stopping (MainWindowStopping.cpp)
+    void stopAllAudio();
+    void onStopAll();
+    void onPanic();
+    void onTransportStop();
+    void stopMusicOnly();
+    // Stops every sound of session tab t at once, in every engine, and shows
+    // its panes idle: the tab's stop key and its MIDI stop note.
+    void stopTab(int t);
+
+    // Keys (MainWindowKeys.cpp)
+    void openSettingsDialog();
 
     // Button edits (grown later)
     void onEditRequested(const QString& id, const QString& action);
@@ -153,6 +199,9 @@ public slots:
     void onRowsChanged(int rows);
 
     // Session commands
+    void onNewSession();
+    void onOpenSession();
+    void onSaveSession();
     bool confirmUnsavedChanges();
     void setWindowTitleFromSession();
     void onDirtyChanged(bool dirty);
@@ -164,6 +213,8 @@ public slots:
 
     // Side panels, search and update check (grown later)
     void refreshSetsList();
+    void handleMusicFolderDrop(const QList<QUrl>& urls);
+    void handlePlaylistDrop(const QList<QUrl>& urls);
     void showSearchDialog();
     void checkForUpdates(bool silent);
 
@@ -176,6 +227,7 @@ public slots:
 
     // Record clock (grown later)
     void onRecordTick();
+    void onToggleRecord();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -225,6 +277,35 @@ private:
     void showTabMenu(int i, const QPoint& pos, QWidget* button);
     void renameTabFromMenu(int i);
     void stepTab(int target);
+
+    // Playback routing and display (MainWindowPlayback.cpp)
+    PlaybackEngines& engines() const { return *m_engines; }
+    // The session tab that holds the button, -1 when none does.
+    int tabOfButton(const QString& id);
+    // Stop of one sound under the pressed tab's fade (none when fadeMs <= 0).
+    void routedStop(const QString& id, double fadeMs);
+    // The first live pane's widget for the id, else null; pane receives its index.
+    SoundButton* findButtonWidget(const QString& id, int* pane = nullptr) const;
+    // The toolbar title, elided to the strip's width.
+    void setStripTitle(const QString& title);
+    void setStripTrack(const ButtonData& b);
+    // After the now-playing sound ended: another playing sound takes the
+    // strip, else the music track, else the dot turns idle.
+    void showNextNowPlaying(const QString& endedId);
+    // The music panel's now-playing bar (nothing until it exists).
+    void barSetTrack(const QString& title, const QString& path);
+    void barSetPosition(qint64 posMs, qint64 durMs);
+    // A sound started on the pre-decoded engine, watched until it ends.
+    void watchDsSound(const QString& id);
+    void dsEndWatchTick();
+    static qint64 wallNow();
+
+    // Keys (MainWindowKeys.cpp)
+    bool keysBelongToField() const;
+    bool filterKeyPress(QKeyEvent* e);
+    bool hotKeyLookup(const QString& text, const QKeyEvent* e);
+    bool runControlKey(int key, bool withPanels);
+    bool startMusicDrag(const QPoint& pos);
 
     // Engines and output device
     void startWasapi();
@@ -278,6 +359,25 @@ private:
     QHash<QString, ButtonData> keyButtonMap;
     QString nowPlayingId;
     QString musicId;
+    PlaybackEngines* m_engines = &PlaybackEngines::system();
+    // The id a routed start announces while it runs: its start is logged
+    // once, by the routing, however many start reports reach the window.
+    QString routingStartId;
+    // Sounds on the pre-decoded engine that the window shows as playing, and
+    // the timer that notices when they end (that engine reports no end).
+    QSet<QString> dsSounding;
+    QTimer* dsEndWatch = nullptr;
+    // Bumped at every start of an id on the pre-decoded engine; a delayed
+    // stop of an older start leaves a newer one alone.
+    QHash<QString, quint64> dsStartSerial;
+
+    // --- Stopping and keys --------------------------------------------------
+    static constexpr qint64 kNever = std::numeric_limits<qint64>::min();
+    bool panicRunning = false;
+    qint64 lastPanicMs = kNever;
+    qint64 lastStopAllToastMs = kNever;
+    QHash<QString, qint64> hotKeyPressTimes;
+    QPoint musicDragStart;
     int currentTab = 0;
     int layoutMode = 1;
     QList<QPushButton*> tabButtons;

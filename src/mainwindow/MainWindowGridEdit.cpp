@@ -3,6 +3,7 @@
 #include "MainWindow.h"
 
 #include "ButtonGrid.h"
+#include "SoundButton.h"
 
 void MainWindow::connectGrid(ButtonGrid* grid)
 {
@@ -13,6 +14,31 @@ void MainWindow::connectGrid(ButtonGrid* grid)
     connect(grid, &ButtonGrid::assignRequested, this,
             [this](const QString& id) { onEditRequested(id, QStringLiteral("assign")); });
     connect(grid, &ButtonGrid::buttonSwapRequested, this, &MainWindow::onButtonSwapRequested);
+    // A file dropped on a button replaced its sound (the record is already
+    // stored): the old sound stops everywhere and leaves every engine's cache.
+    connect(grid, &ButtonGrid::dropped, this, [this](const QString& id, const QString&) {
+        PlaybackEngines& e = engines();
+        e.audioCancelFade(id);
+        e.audioStop(id);
+        e.dsStop(id);
+        evictButtonFromAllEngines(id);
+        if (SoundButton* w = findButtonWidget(id)) {
+            w->setPlaying(false);
+            w->setTriggerMark(0);
+        }
+    });
+    connect(grid, &ButtonGrid::bulkAssignComplete, this, [this](int assigned, int total) {
+        if (assigned <= 0)
+            toast(QStringLiteral("⚠️  No empty pads available on this tab"), ToastManager::Warning, 2400);
+        else if (assigned == total)
+            toast(QStringLiteral("✅  Assigned %1 sample%2 to pads")
+                      .arg(assigned)
+                      .arg(assigned == 1 ? QString() : QStringLiteral("s")),
+                  ToastManager::Success, 2200);
+        else
+            toast(QStringLiteral("⚠️  Assigned %1 of %2 — ran out of empty pads on this tab").arg(assigned).arg(total),
+                  ToastManager::Warning, 3000);
+    });
 }
 
 void MainWindow::onEditRequested(const QString& id, const QString& action)

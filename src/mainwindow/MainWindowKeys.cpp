@@ -1,17 +1,351 @@
-// Keyboard triggers: the window's key handling, the application-wide event
-// filter, and the button search dialog.
+// Keyboard triggers: the application-wide event filter and the window's own
+// key handling (hot keys, Space and Esc, the Control-key commands), the tab
+// strip's wheel, the music list's drag onto the buttons and the music panel's
+// drop targets. Also the button search dialog.
 #include "MainWindow.h"
 
-bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
+#include <QDrag>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTextEdit>
+#include <QUrl>
+#include <QWheelEvent>
+
+#include "AppSettings.h"
+#include "OpLog.h"
+#include "SessionManager.h"
+#include "ThemeManager.h"
+
+namespace {
+
+constexpr qint64 kHotKeyGuardMs = 9;
+constexpr int kDragStartDistance = 9;
+constexpr int kDragLabelPx = 176;
+
+QString fKeyName(int key)
 {
-    return QMainWindow::eventFilter(watched, event);
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F12)
+        return QStringLiteral("F%1").arg(key - Qt::Key_F1 + 1);
+    return {};
+}
+
+// The keypad flag says where a key is, not that a modifier is held.
+Qt::KeyboardModifiers heldModifiers(const QKeyEvent* e)
+{
+    return e->modifiers() & ~Qt::KeypadModifier;
+}
+
+// A key text that can name a button: printable and not white space.
+bool isHotKeyText(const QString& text)
+{
+    return !text.isEmpty() && text.at(0).isPrint() && !text.at(0).isSpace();
+}
+
+bool isListTarget(const QListWidget* list, const QObject* watched)
+{
+    return list && (watched == list || watched == list->viewport());
+}
+
+} // namespace
+
+// While a dialog or a menu is open, or a text or number field has the focus,
+// keys belong to it: Esc closes the dialog, Space types a space, a key
+// capture gets its key.
+bool MainWindow::keysBelongToField() const
+{
+    const QWidget* modal = QApplication::activeModalWidget();
+    if ((modal && modal != this) || QApplication::activePopupWidget())
+        return true;
+    QWidget* f = QApplication::focusWidget();
+    if (!f)
+        return false;
+    if (qobject_cast<QLineEdit*>(f) || qobject_cast<QTextEdit*>(f) || qobject_cast<QPlainTextEdit*>(f)
+        || qobject_cast<QAbstractSpinBox*>(f))
+        return true;
+    const auto* combo = qobject_cast<QComboBox*>(f);
+    return combo && combo->isEditable();
+}
+
+bool MainWindow::filterKeyPress(QKeyEvent* e)
+{
+    if (keysBelongToField())
+        return false;
+    const int key = e->key();
+    if (key == Qt::Key_Space) {
+        onStopAll();
+        return true;
+    }
+    if (key == Qt::Key_Escape) {
+        onPanic();
+        return true;
+    }
+    const Qt::KeyboardModifiers mods = heldModifiers(e);
+    const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
+    if (!e->isAutoRepeat() && mods == Qt::NoModifier && currentTab >= 0 && currentTab < tabs.size()) {
+        // The current tab's own button for the key, without the hot-key guard.
+        auto playFirst = [&](const QString& k) {
+            for (const ButtonData& b : tabs[currentTab].buttons) {
+                if (b.key == k && !b.audioPath.isEmpty()) {
+                    const ButtonData copy = b;
+                    onPlayRequested(copy);
+                    return true;
+                }
+            }
+            return false;
+        };
+        const QString text = e->text().toUpper();
+        if (isHotKeyText(text)) {
+            if (playFirst(text))
+                return true;
+        } else if (const QString f = fKeyName(key); !f.isEmpty() && playFirst(f)) {
+            return true;
+        }
+    }
+    if (mods == Qt::ControlModifier)
+        return runControlKey(key, false);
+    return false;
+}
+
+bool MainWindow::runControlKey(int key, bool withPanels)
+{
+    switch (key) {
+    case Qt::Key_Comma:
+        openSettingsDialog();
+        return true;
+    case Qt::Key_N:
+        onNewSession();
+        return true;
+    case Qt::Key_O:
+        onOpenSession();
+        return true;
+    case Qt::Key_R:
+        onToggleRecord();
+        return true;
+    case Qt::Key_S:
+        onSaveSession();
+        return true;
+    case Qt::Key_BracketLeft:
+        if (!withPanels)
+            return false;
+        toggleLeftPanel();
+        return true;
+    case Qt::Key_BracketRight:
+        if (!withPanels)
+            return false;
+        toggleRightPanel();
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A key of any tab, through the key map. A normal button fires once per
+// press (auto-repeats and presses 9 ms or less after the last are dropped); a
+// rapid one fires on every repeat.
+bool MainWindow::hotKeyLookup(const QString& text, const QKeyEvent* e)
+{
+    const auto it = keyButtonMap.constFind(text);
+    if (it == keyButtonMap.constEnd())
+        return false;
+    // The map follows every change of keys; the record is still taken from
+    // the session, so the button plays as it is now.
+    ButtonData b = it.value();
+    const int t = tabOfButton(b.id);
+    if (t < 0)
+        return false;
+    for (const ButtonData& live : SessionManager::instance()->session().tabs[t].buttons) {
+        if (live.id == b.id) {
+            b = live;
+            break;
+        }
+    }
+    if (b.key != text)
+        return false;
+    const qint64 now = wallNow();
+    qint64& last = hotKeyPressTimes[text];
+    if (b.rapid) {
+        last = now;
+    } else {
+        if (now - last <= kHotKeyGuardMs)
+            return true;
+        last = now;
+        if (e->isAutoRepeat())
+            return true;
+    }
+    if (!b.audioPath.isEmpty()) {
+        engines().wasapiStampClick();
+        onPlayRequested(b);
+    }
+    return true;
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* e)
 {
+    VX_LOG(QStringLiteral("[keyPress] key=%1").arg(e->key()));
+    const QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal != this) {
+        QMainWindow::keyPressEvent(e);
+        return;
+    }
+    const int key = e->key();
+    if ((key == Qt::Key_Space || key == Qt::Key_Escape) && !e->isAutoRepeat()) {
+        if (key == Qt::Key_Space)
+            onStopAll();
+        else
+            onPanic();
+        e->accept();
+        return;
+    }
+    const Qt::KeyboardModifiers mods = heldModifiers(e);
+    if (mods == Qt::ControlModifier) {
+        if (runControlKey(key, true))
+            e->accept();
+        else
+            QMainWindow::keyPressEvent(e);
+        return;
+    }
+    if (mods == Qt::NoModifier) {
+        const QString text = e->text().toUpper();
+        const QString f = fKeyName(key);
+        if ((!text.isEmpty() && hotKeyLookup(text, e)) || (!f.isEmpty() && hotKeyLookup(f, e))) {
+            e->accept();
+            return;
+        }
+    }
     QMainWindow::keyPressEvent(e);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress:
+        if (filterKeyPress(static_cast<QKeyEvent*>(event)))
+            return true;
+        break;
+    case QEvent::Wheel:
+        if (tabStripScroll
+            && (watched == tabStripScroll || watched == tabStripScroll->viewport() || watched == tabStrip)) {
+            const QPoint angle = static_cast<QWheelEvent*>(event)->angleDelta();
+            const int delta = angle.y() != 0 ? angle.y() : angle.x();
+            if (QScrollBar* bar = tabStripScroll->horizontalScrollBar())
+                bar->setValue(bar->value() - delta);
+            return true;
+        }
+        break;
+    case QEvent::MouseButtonPress:
+        if (musicList && watched == musicList->viewport()) {
+            const auto* me = static_cast<QMouseEvent*>(event);
+            if (me->button() == Qt::LeftButton)
+                musicDragStart = me->position().toPoint();
+        }
+        break;
+    case QEvent::MouseMove:
+        if (musicList && watched == musicList->viewport()) {
+            const auto* me = static_cast<QMouseEvent*>(event);
+            if ((me->buttons() & Qt::LeftButton)
+                && (me->position().toPoint() - musicDragStart).manhattanLength() > kDragStartDistance
+                && startMusicDrag(musicDragStart))
+                return true;
+        }
+        break;
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        const bool target = isListTarget(musicList, watched) || (musicDropTarget && watched == musicDropTarget)
+                            || isListTarget(playlistList, watched);
+        auto* de = static_cast<QDragMoveEvent*>(event);
+        if (target && de->mimeData() && de->mimeData()->hasUrls()) {
+            de->acceptProposedAction();
+            return true;
+        }
+        break;
+    }
+    case QEvent::Drop: {
+        auto* de = static_cast<QDropEvent*>(event);
+        const QList<QUrl> urls = de->mimeData() ? de->mimeData()->urls() : QList<QUrl>();
+        if (urls.isEmpty())
+            break;
+        if (isListTarget(musicList, watched) || (musicDropTarget && watched == musicDropTarget)) {
+            de->acceptProposedAction();
+            handleMusicFolderDrop(urls);
+            return true;
+        }
+        if (isListTarget(playlistList, watched)) {
+            de->acceptProposedAction();
+            handlePlaylistDrop(urls);
+            return true;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// Drags the music row under pos onto a sound button: the file as the music
+// type, as a file URL, and the row's label as text.
+bool MainWindow::startMusicDrag(const QPoint& pos)
+{
+    QListWidgetItem* item = musicList->itemAt(pos);
+    if (!item)
+        return false;
+    const QString path = item->data(Qt::UserRole).toString();
+    const QString label = item->data(Qt::UserRole + 1).toString();
+    if (path.isEmpty())
+        return false;
+
+    auto* mime = new QMimeData;
+    mime->setData(QStringLiteral("application/x-tarvello-music"), path.toUtf8());
+    mime->setUrls({QUrl::fromLocalFile(path)});
+    mime->setText(label);
+
+    QPixmap image(200, 28);
+    image.fill(Qt::transparent);
+    {
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        QColor fill = ThemeManager::instance()->colors().accent;
+        fill.setAlpha(220);
+        p.setPen(Qt::NoPen);
+        p.setBrush(fill);
+        p.drawRoundedRect(QRectF(image.rect()), 8, 8);
+        QFont font = p.font();
+        font.setPixelSize(11);
+        font.setBold(true);
+        p.setFont(font);
+        p.setPen(Qt::white);
+        const QString shown = QFontMetrics(font).elidedText(label, Qt::ElideRight, kDragLabelPx);
+        p.drawText(image.rect().adjusted(10, 0, -10, 0), Qt::AlignLeft | Qt::AlignVCenter, shown);
+    }
+    auto* drag = new QDrag(musicList);
+    drag->setMimeData(mime);
+    drag->setPixmap(image);
+    drag->setHotSpot(QPoint(100, 14));
+    drag->exec(Qt::CopyAction);
+    return true;
+}
+
+void MainWindow::openSettingsDialog()
+{
+    // The settings dialog runs here, modal over the window, once it exists.
+    // The output device it may have changed is read back for the next press.
+    AppSettings s;
+    defaultDevice = s.value(QStringLiteral("audio/device")).toString();
 }
 
 void MainWindow::showSearchDialog() {}
 
 void MainWindow::onRecordTick() {}
+
+void MainWindow::onToggleRecord() {}

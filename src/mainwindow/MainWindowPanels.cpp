@@ -34,12 +34,6 @@ namespace {
 
 constexpr int kMusicRefillDelayMs = 100;
 
-// A tab volume below 0.01 counts as full volume everywhere here.
-double effectiveTabVolume(double v)
-{
-    return v < 0.01 ? 1.0 : v;
-}
-
 int percentOf(double v)
 {
     return int(std::lround(v * 100.0));
@@ -59,15 +53,6 @@ void collectPaths(const TabData& t, QStringList& out, QSet<QString>& seen)
             out.append(b.audioPath);
         }
     }
-}
-
-void fillTabIndexCache(QHash<QString, int>& cache, const QList<TabData>& tabs)
-{
-    cache.clear();
-    for (int i = 0; i < tabs.size(); ++i)
-        for (const ButtonData& b : tabs[i].buttons)
-            if (!b.id.isEmpty())
-                cache.insert(b.id, i);
 }
 
 } // namespace
@@ -107,25 +92,16 @@ void MainWindow::onSessionLoaded(const Session& s)
         if (p.grid)
             p.grid->resetAllTriggers();
 
-    // 5. Hot keys: a later button with the same key wins.
+    // 5-9. Keys, the button-to-tab cache and the tab volumes are derived
+    // from the session once its panes exist (below); nothing of the old
+    // session is left to reach meanwhile.
     keyButtonMap.clear();
-    keyButtonMap.reserve(256);
-    for (const TabData& t : s.tabs)
-        for (const ButtonData& b : t.buttons)
-            if (!b.key.isEmpty() && !b.audioPath.isEmpty())
-                keyButtonMap.insert(b.key, b);
-
-    // 6-8.
+    tabIndexCache.clear();
     nowPlayingId.clear();
-    for (int i = 0; i < s.tabs.size(); ++i)
-        audio->setTabVolume(i, effectiveTabVolume(s.tabs[i].volume));
     if (npTitle)
         npTitle->setText(QStringLiteral("No Track"));
     if (npDot)
         npDot->setStyleSheet(QStringLiteral("color:gray;font-size:11px;"));
-
-    // 9.
-    fillTabIndexCache(tabIndexCache, s.tabs);
 
     // 10. The old panes go at once.
     for (const GridPanel& p : std::as_const(m_panels)) {
@@ -171,8 +147,6 @@ void MainWindow::onSessionLoaded(const Session& s)
     updateStatusBar();
     if (eventLog)
         eventLog->log(QStringLiteral("Session"), QStringLiteral("Session loaded"), QStringLiteral("ok"));
-    registerTabStopShortcuts();
-    registerTabVolShortcuts();
 
     // 18-19.
     if (s.layoutMode == 1 || s.layoutMode == 2 || s.layoutMode == 4)
@@ -187,7 +161,7 @@ void MainWindow::onSessionLoaded(const Session& s)
     for (const GridPanel& p : std::as_const(m_panels))
         if (p.grid && p.tabIndex >= 0 && p.tabIndex < live.tabs.size())
             live.tabs[p.tabIndex].buttons = p.grid->tab().buttons;
-    fillTabIndexCache(tabIndexCache, live.tabs);
+    refreshTabDerivedState();
 
     // 22.
     onColumnsChanged(s.gridCols);
@@ -311,7 +285,8 @@ void MainWindow::wireHeader(GridHeader* header)
         return true;
     };
 
-    connect(header, &GridHeader::stopClicked, this, [this, header] { stopTabByHeader(header, m_panels); });
+    connect(header, &GridHeader::stopClicked, this,
+            [this, header] { stopTabByHeader(header, m_panels, engines()); });
     connect(header, &GridHeader::volumeChanged, this, [this, header](double v) {
         const int p = paneOfHeader(header);
         if (p >= 0)
@@ -321,7 +296,7 @@ void MainWindow::wireHeader(GridHeader* header)
             [editTab](double ms) { editTab([ms](TabData& t) { t.fadeMs = ms; }); });
     connect(header, &GridHeader::stopShortcutChanged, this, [this, editTab](const QString& key) {
         if (editTab([&key](TabData& t) { t.stopKey = key; }))
-            registerTabStopShortcuts();
+            refreshTabDerivedState();
     });
     connect(header, &GridHeader::stopMidiNoteChanged, this,
             [editTab](int note) { editTab([note](TabData& t) { t.stopMidi = note; }); });
@@ -333,7 +308,7 @@ void MainWindow::wireHeader(GridHeader* header)
                         t.volUpKey = up;
                         t.volDnKey = down;
                     }))
-                    registerTabVolShortcuts();
+                    refreshTabDerivedState();
             });
     connect(header, &GridHeader::volMidiCCChanged, this,
             [editTab](int cc) { editTab([cc](TabData& t) { t.volCC = cc; }); });

@@ -1,26 +1,160 @@
-// Play requests and the way back from the engines to the display, stops of
-// single buttons, and the master and tab volumes.
-//
-// The routing here is the plain path (AudioEngine on the default device);
-// the playback rules, device choice and the DirectSound path grow here.
+// Play requests and the way back from the engines to the display: the routing
+// of a press under the playback rules, the start, stop and position reports,
+// the master and tab volumes, and the state derived from the tab positions
+// and keys.
 #include "MainWindow.h"
 
+#include <QDateTime>
+#include <QFileInfo>
+#include <QFontMetrics>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QTimer>
 #include <cmath>
 
-#include "AudioEngine.h"
 #include "ButtonGrid.h"
 #include "DirectSoundEngine.h"
-#include "DrumEngine.h"
+#include "EventLog.h"
 #include "GridHeader.h"
 #include "OpLog.h"
-#include "PcmPlayer.h"
 #include "SessionManager.h"
 #include "SoundButton.h"
-#include "WasapiEngine.h"
+#include "ThemeManager.h"
+
+namespace {
+
+constexpr int kStripTitlePx = 155;
+constexpr int kDotPx = 11;
+constexpr double kMaxButtonGain = 2.0;
+
+MainWindow::WallClock& wallClockSlot()
+{
+    static MainWindow::WallClock clock;
+    return clock;
+}
+
+QString titleOf(const QString& name, const QString& path)
+{
+    return name.isEmpty() ? QFileInfo(path).completeBaseName() : name;
+}
+
+QString accentName()
+{
+    return ThemeManager::instance()->colors().accent.name();
+}
+
+// "m:ss" with the minutes unbounded.
+QString minSec(qint64 seconds)
+{
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+// --- Clock, seam and small helpers ---------------------------------------------
+
+void MainWindow::setWallClock(WallClock clock)
+{
+    wallClockSlot() = std::move(clock);
+}
+
+qint64 MainWindow::wallNow()
+{
+    const WallClock& clock = wallClockSlot();
+    return clock ? clock() : QDateTime::currentMSecsSinceEpoch();
+}
+
+void MainWindow::setPlaybackEngines(PlaybackEngines* e)
+{
+    m_engines = e ? e : &PlaybackEngines::system();
+}
+
+double MainWindow::effectiveTabVolume(double v)
+{
+    return v < 0.01 ? 1.0 : v;
+}
+
+SoundButton* MainWindow::findButtonWidget(const QString& id, int* pane) const
+{
+    for (int p = 0; p < m_panels.size(); ++p) {
+        const ButtonGrid* grid = m_panels[p].grid.data();
+        if (!grid)
+            continue;
+        if (SoundButton* w = grid->buttonWidgetById(id)) {
+            if (pane)
+                *pane = p;
+            return w;
+        }
+    }
+    return nullptr;
+}
+
+int MainWindow::tabOfButton(const QString& id)
+{
+    const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
+    // The cache is rebuilt at every change of the tab list; a hit is still
+    // checked against its tab, which costs one short walk.
+    const auto hit = tabIndexCache.constFind(id);
+    if (hit != tabIndexCache.constEnd() && *hit >= 0 && *hit < tabs.size()) {
+        for (const ButtonData& b : tabs[*hit].buttons)
+            if (b.id == id)
+                return *hit;
+    }
+    // With an id in two tabs, the later tab wins.
+    int found = -1;
+    for (int t = 0; t < tabs.size(); ++t) {
+        for (const ButtonData& b : tabs[t].buttons) {
+            if (b.id == id) {
+                tabIndexCache.insert(id, t);
+                found = t;
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+void MainWindow::setNpDotColor(const QString& color, int px)
+{
+    if (!npDot)
+        return;
+    const QString style = QStringLiteral("color:%1;font-size:%2px;").arg(color).arg(px);
+    // Setting the same sheet again would re-polish the label for nothing.
+    if (npDot->styleSheet() != style)
+        npDot->setStyleSheet(style);
+}
+
+void MainWindow::setStripTitle(const QString& title)
+{
+    if (npTitle)
+        npTitle->setText(QFontMetrics(npTitle->font()).elidedText(title, Qt::ElideRight, kStripTitlePx));
+}
+
+void MainWindow::setStripTrack(const ButtonData& b)
+{
+    barSetTrack(b.name, b.audioPath);
+    setStripTitle(titleOf(b.name, b.audioPath));
+    setNpDotColor(accentName(), kDotPx);
+}
+
+// The music panel's now-playing bar does not exist yet; these become its
+// setTrack and setPosition calls when it does.
+void MainWindow::barSetTrack(const QString& title, const QString& path)
+{
+    Q_UNUSED(title);
+    Q_UNUSED(path);
+}
+
+void MainWindow::barSetPosition(qint64 posMs, qint64 durMs)
+{
+    Q_UNUSED(posMs);
+    Q_UNUSED(durMs);
+}
+
+// --- The routing of one press ------------------------------------------------
 
 void MainWindow::onPlayRequested(const ButtonData& btn)
 {
@@ -29,82 +163,149 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
         onEditRequested(btn.id, QStringLiteral("assign"));
         return;
     }
+    PlaybackEngines& e = engines();
     applyPlaybackState();
-    AudioEngine* audio = AudioEngine::instance();
-    audio->cancelFade(btn.id);
-    audio->playRapid(btn, defaultDevice);
-    audio->notifyPlay(btn.id);
-}
 
-void MainWindow::onPlayStarted(const QString& id)
-{
-    VX_LOG(QStringLiteral("[onPlayStarted] id=") + id);
-    for (const GridPanel& p : std::as_const(m_panels)) {
-        if (!p.grid)
-            continue;
-        if (SoundButton* b = p.grid->buttonWidgetById(id)) {
-            b->setPlaying(true);
-            if (p.header)
-                p.header->setPlaying(true);
+    const Session& s = SessionManager::instance()->session();
+    const int t = tabOfButton(btn.id);
+    const TabData* tab = t >= 0 ? &s.tabs[t] : nullptr;
+
+    // Rules: the tab's own when it overrides them, else the toolbar's.
+    const bool ownRules = tab && tab->useTabPb;
+    const bool autoStop = ownRules ? tab->pb_as : s.autoStop;
+    const bool restart = ownRules ? tab->pb_rs : s.restart;
+    const bool crossTab = ownRules ? tab->pb_cts : (crossTabStopToggle && crossTabStopToggle->isChecked());
+
+    QString device = btn.outputDevice;
+    if (device.isEmpty() && tab)
+        device = tab->soundCard;
+    if (device.isEmpty())
+        device = defaultDevice;
+
+    const double tabVol = t >= 0 ? e.audioTabVolume(t) : 1.0;
+    ButtonData copy = btn;
+    copy.volume = btn.volume * tabVol;
+    if (copy.volume > kMaxButtonGain)
+        copy.volume = kMaxButtonGain;
+    else if (!(copy.volume > 0.0))
+        copy.volume = 0.0;
+
+    // Rapid buttons overlap their presses: no rules, only the button lights.
+    if (btn.rapid) {
+        const float v = t >= 0 ? float(tabVol > 1.0 ? 1.0 : (tabVol > 0.0 ? tabVol : 0.0)) : 1.0f;
+        if (e.dsInitialized() && e.dsReady(btn.id)) {
+            e.dsTrigger(btn.id, v);
+            watchDsSound(btn.id);
+        } else {
+            e.audioCancelFade(btn.id);
+            e.audioPlayRapid(copy, device);
         }
+        if (SoundButton* w = findButtonWidget(btn.id))
+            w->setPlaying(true);
+        return;
     }
-    if (!id.isEmpty() && id != musicId)
-        nowPlayingId = id;
-    updateStatusBar();
-}
 
-void MainWindow::onPlayStopped(const QString& id)
-{
-    AudioEngine* audio = AudioEngine::instance();
-    for (const GridPanel& p : std::as_const(m_panels)) {
-        if (!p.grid)
-            continue;
-        SoundButton* b = p.grid->buttonWidgetById(id);
-        if (!b)
-            continue;
-        b->setPlaying(false);
-        bool anyPlaying = false;
-        for (int i = 0; i < p.grid->buttonCount() && !anyPlaying; ++i)
-            if (SoundButton* other = p.grid->buttonWidget(i))
-                anyPlaying = other->isPlaying() || audio->isPlaying(other->buttonData().id);
-        if (p.header && !anyPlaying)
-            p.header->setPlaying(false);
+    const double fade = tab ? tab->fadeMs : 0.0;
+    const bool wasPlaying = e.audioIsPlaying(btn.id) || e.dsIsMasterPlaying(btn.id);
+
+    // The sweeps collect first: a stop reports back into the display, which
+    // must not run while the session's lists are being walked.
+    QStringList toStop;
+    auto collect = [&](const TabData& other) {
+        for (const ButtonData& b : other.buttons) {
+            if (b.id == btn.id || b.audioPath.isEmpty() || (!musicId.isEmpty() && b.id == musicId))
+                continue;
+            if (e.audioIsPlaying(b.id) || e.dsIsPlaying(b.id))
+                toStop.append(b.id);
+        }
+    };
+    if (tab && autoStop)
+        collect(*tab);
+    if (crossTab) {
+        for (int o = 0; o < s.tabs.size(); ++o)
+            if (o != t)
+                collect(s.tabs[o]);
     }
-    if (id == nowPlayingId)
-        nowPlayingId.clear();
-    updateStatusBar();
-}
+    for (const QString& id : std::as_const(toStop))
+        routedStop(id, fade);
 
-void MainWindow::onPositionChanged(const QString& id, qint64 posMs, qint64 durMs)
-{
-    for (const GridPanel& p : std::as_const(m_panels)) {
-        if (!p.grid)
-            continue;
-        if (SoundButton* b = p.grid->buttonWidgetById(id)) {
-            b->setPosition(posMs, durMs);
+    if (wasPlaying) {
+        if (!restart) {
+            routedStop(btn.id, fade);
             return;
         }
+        if (e.audioIsPlaying(btn.id)) {
+            // The running player restarts from its trim-in point.
+            e.audioPlayRapid(copy, device);
+            return;
+        }
+        // Playing on the pre-decoded engine only: its start below rewinds it.
+    }
+
+    const bool viaDs = e.dsInitialized() && e.dsReady(btn.id);
+    routingStartId = btn.id;
+    if (!viaDs) {
+        e.audioCancelFade(btn.id);
+        e.audioPlayRapid(copy, device);
+    }
+
+    nowPlayingId = btn.id;
+    int pane = -1;
+    if (SoundButton* w = findButtonWidget(btn.id, &pane)) {
+        w->setPlaying(true);
+        w->setTriggerMark(2);
+        if (GridHeader* h = m_panels[pane].header)
+            h->setPlaying(true);
+        const ButtonData shown = w->buttonData();
+        setStripTrack(shown);
+        if (eventLog)
+            eventLog->log(QStringLiteral("Audio"), QStringLiteral("Playing: ") + shown.name, QStringLiteral("ok"));
+    }
+    e.audioNotifyPlay(btn.id);
+    routingStartId.clear();
+
+    // The float stream follows the device the press chose. The players'
+    // default device stays as it is: a later button that names no device
+    // still plays on the default.
+    if (e.wasapiActive() && !device.isEmpty()) {
+        const QString current = e.wasapiDevice();
+        if (!current.isEmpty() && current != device)
+            QMetaObject::invokeMethod(
+                this, [this, device] { engines().wasapiReopen(device); }, Qt::QueuedConnection);
+    }
+
+    if (viaDs) {
+        // The button's own volume is in the decoded sound already.
+        e.dsTriggerSingle(btn.id, t >= 0 ? float(tabVol) : 1.0f);
+        watchDsSound(btn.id);
     }
 }
 
-void MainWindow::onWasapiStopped(const QString& id)
+void MainWindow::routedStop(const QString& id, double fadeMs)
 {
-    if (id == nowPlayingId)
-        nowPlayingId.clear();
-}
-
-void MainWindow::onStopRequested(const QString& id)
-{
-    AudioEngine::instance()->cancelFade(id);
-    AudioEngine::instance()->stop(id);
-    for (const GridPanel& p : std::as_const(m_panels)) {
-        if (!p.grid)
-            continue;
-        if (SoundButton* b = p.grid->buttonWidgetById(id)) {
-            b->setTriggerMark(0);
-            b->setPlaying(false);
-            return;
+    PlaybackEngines& e = engines();
+    if (fadeMs > 0) {
+        if (e.audioIsPlaying(id)) {
+            e.audioSetButtonFade(id, fadeMs);
+        } else {
+            e.audioCancelFade(id);
         }
+        e.audioStop(id);
+        // Pre-decoded voices are cut when the fade would have ended, unless
+        // the id was started again meanwhile.
+        const quint64 serial = dsStartSerial.value(id);
+        e.later(int(fadeMs), this, [this, id, serial] {
+            if (dsStartSerial.value(id) == serial)
+                engines().dsStop(id);
+        });
+    } else {
+        e.audioCancelFade(id);
+        e.audioStop(id);
+        e.dsStop(id);
+    }
+    if (SoundButton* w = findButtonWidget(id)) {
+        w->setTriggerMark(0);
+        w->setPlaying(false);
     }
 }
 
@@ -116,20 +317,174 @@ void MainWindow::applyPlaybackState()
     s.crossTabStop = crossTabStopToggle ? crossTabStopToggle->isChecked() : true;
 }
 
+// --- The way back ------------------------------------------------------------------
+
+void MainWindow::watchDsSound(const QString& id)
+{
+    ++dsStartSerial[id];
+    dsSounding.insert(id);
+    if (!dsEndWatch) {
+        dsEndWatch = new QTimer(this);
+        dsEndWatch->setInterval(DirectSoundEngine::kPositionIntervalMs);
+        connect(dsEndWatch, &QTimer::timeout, this, &MainWindow::dsEndWatchTick);
+    }
+    if (!dsEndWatch->isActive())
+        dsEndWatch->start();
+}
+
+// The pre-decoded engine reports no end: a watched sound that no longer
+// plays there has ended, by itself or by a stop, and is shown stopped as an
+// AudioEngine sound is.
+void MainWindow::dsEndWatchTick()
+{
+    PlaybackEngines& e = engines();
+    const QList<QString> ids = dsSounding.values();
+    for (const QString& id : ids) {
+        if (e.dsIsPlaying(id))
+            continue;
+        dsSounding.remove(id);
+        if (!e.audioIsPlaying(id))
+            onPlayStopped(id);
+    }
+    if (dsSounding.isEmpty() && dsEndWatch)
+        dsEndWatch->stop();
+}
+
+void MainWindow::onPlayStarted(const QString& id)
+{
+    VX_LOG(QStringLiteral("[onPlayStarted] id=") + id);
+    int pane = -1;
+    SoundButton* w = findButtonWidget(id, &pane);
+    if (w)
+        w->setTriggerMark(2);
+    nowPlayingId = id;
+    if (w) {
+        w->setPlaying(true);
+        if (GridHeader* h = m_panels[pane].header)
+            h->setPlaying(true);
+        const ButtonData b = w->buttonData();
+        // A start the routing announces is logged once, by the routing.
+        if (eventLog && id != routingStartId)
+            eventLog->log(QStringLiteral("Audio"), QStringLiteral("Playing: ") + b.name, QStringLiteral("ok"));
+        setStripTrack(b);
+        if (npBar && npTime)
+            npTime->setText(QStringLiteral("0:00"));
+    }
+    updateStatusBar();
+}
+
+void MainWindow::onPlayStopped(const QString& id)
+{
+    VX_LOG(QStringLiteral("[onPlayStopped] id=") + id);
+    int pane = -1;
+    if (SoundButton* w = findButtonWidget(id, &pane)) {
+        w->setTriggerMark(0);
+        w->setPlaying(false);
+        w->setPosition(0, 0);
+        const ButtonGrid* grid = m_panels[pane].grid;
+        bool stillPlaying = false;
+        for (int i = 0; i < grid->buttonCount() && !stillPlaying; ++i)
+            if (const SoundButton* other = grid->buttonWidget(i))
+                stillPlaying = other->isPlaying();
+        if (GridHeader* h = m_panels[pane].header)
+            h->setPlaying(stillPlaying);
+    }
+    if (id == nowPlayingId) {
+        nowPlayingId.clear();
+        showNextNowPlaying(id);
+    }
+    updateStatusBar();
+}
+
+void MainWindow::showNextNowPlaying(const QString& endedId)
+{
+    PlaybackEngines& e = engines();
+    const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
+    for (const TabData& t : tabs) {
+        for (const ButtonData& b : t.buttons) {
+            if (b.id == endedId || b.audioPath.isEmpty())
+                continue;
+            if (e.audioIsPlaying(b.id) || e.dsIsPlaying(b.id) || e.wasapiIsPlaying(b.id) || e.pcmIsPlaying(b.id)) {
+                nowPlayingId = b.id;
+                setStripTrack(b);
+                return;
+            }
+        }
+    }
+    if (!musicId.isEmpty()
+        && (e.audioIsPlaying(musicId) || e.pcmIsPlaying(musicId) || e.wasapiIsPlaying(musicId))) {
+        if (!musicList)
+            return;
+        QListWidgetItem* row = nullptr;
+        for (int r = 0; r < musicList->count() && !row; ++r)
+            if (musicList->item(r)->data(Qt::UserRole + 1).toString() == musicId)
+                row = musicList->item(r);
+        if (!row)
+            row = musicList->item(currentMusicRow);
+        if (!row)
+            return;
+        const QString title = row->text();
+        barSetTrack(title, row->data(Qt::UserRole).toString());
+        setStripTitle(title);
+        setNpDotColor(accentName(), kDotPx);
+        return;
+    }
+    setNpDotColor(ThemeManager::instance()->colors().textMuted.name(), kDotPx);
+}
+
+void MainWindow::onPositionChanged(const QString& id, qint64 posMs, qint64 durMs)
+{
+    if (id == nowPlayingId || (nowPlayingId.isEmpty() && !musicId.isEmpty() && id == musicId)) {
+        barSetPosition(posMs, durMs);
+        if (durMs > 0 && npTime) {
+            const qint64 p = posMs / 1000;
+            const qint64 d = durMs / 1000;
+            const qint64 r = d > p ? d - p : 0;
+            npTime->setText(minSec(p) + QStringLiteral(" / ") + minSec(d) + QStringLiteral("  -") + minSec(r));
+        }
+    }
+    if (SoundButton* w = findButtonWidget(id))
+        w->setPosition(posMs, durMs);
+}
+
+void MainWindow::onWasapiStopped(const QString& id)
+{
+    if (id == nowPlayingId)
+        nowPlayingId.clear();
+}
+
+void MainWindow::onPlaybackError(const QString& id, const QString& why)
+{
+    QString title = id;
+    if (SoundButton* w = findButtonWidget(id)) {
+        title = titleOf(w->buttonData().name, w->buttonData().audioPath);
+    } else {
+        const int t = tabOfButton(id);
+        if (t >= 0)
+            for (const ButtonData& b : SessionManager::instance()->session().tabs[t].buttons)
+                if (b.id == id)
+                    title = titleOf(b.name, b.audioPath);
+    }
+    VX_LOG(QStringLiteral("[onPlaybackError] id=") + id + QStringLiteral(" ") + why);
+    if (eventLog)
+        eventLog->log(QStringLiteral("Audio"), QStringLiteral("Cannot play: %1 (%2)").arg(title, why),
+                      QStringLiteral("error"));
+    toast(QStringLiteral("⚠  Cannot play \"%1\": %2").arg(title, why), ToastManager::Warning, 3000);
+}
+
 void MainWindow::restoreButtonPlayingStates(int pane)
 {
     if (pane < 0 || pane >= m_panels.size() || !m_panels[pane].grid)
         return;
     const GridPanel& p = m_panels[pane];
-    AudioEngine* audio = AudioEngine::instance();
-    DirectSoundEngine* ds = DirectSoundEngine::instance();
+    PlaybackEngines& e = engines();
     bool any = false;
     for (int i = 0; i < p.grid->buttonCount(); ++i) {
         SoundButton* b = p.grid->buttonWidget(i);
         if (!b || b->buttonData().id.isEmpty())
             continue;
         const QString& id = b->buttonData().id;
-        const bool playing = audio->isPlaying(id) || ds->isPlaying(id);
+        const bool playing = e.audioIsPlaying(id) || e.dsIsPlaying(id);
         b->setPlaying(playing);
         any = any || playing;
     }
@@ -141,11 +496,36 @@ void MainWindow::evictButtonFromAllEngines(const QString& id)
 {
     if (id.isEmpty())
         return;
-    DirectSoundEngine::instance()->evict(id);
-    PcmPlayer::instance()->evictButton(id);
-    DrumEngine::instance()->evictButton(id);
-    WasapiEngine::instance()->evictButton(id);
+    PlaybackEngines& e = engines();
+    e.dsEvict(id);
+    e.pcmEvict(id);
+    e.drumEvict(id);
+    e.wasapiEvict(id);
 }
+
+// --- Tab positions and keys ----------------------------------------------------------
+
+void MainWindow::refreshTabDerivedState()
+{
+    const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
+    tabIndexCache.clear();
+    keyButtonMap.clear();
+    for (int i = 0; i < tabs.size(); ++i) {
+        for (const ButtonData& b : tabs[i].buttons) {
+            if (!b.id.isEmpty())
+                tabIndexCache.insert(b.id, i); // a later tab wins
+            if (!b.key.isEmpty() && !b.audioPath.isEmpty())
+                keyButtonMap.insert(b.key, b); // a later button wins
+        }
+    }
+    PlaybackEngines& e = engines();
+    for (int i = 0; i < tabs.size(); ++i)
+        e.audioSetTabVolume(i, effectiveTabVolume(tabs[i].volume));
+    registerTabStopShortcuts();
+    registerTabVolShortcuts();
+}
+
+// --- Volumes -----------------------------------------------------------------------
 
 void MainWindow::onVolumeChanged(int percent)
 {
@@ -158,7 +538,11 @@ void MainWindow::onVolumeChanged(int percent)
     }
     if (volPercentLabel)
         volPercentLabel->setText(QStringLiteral("%1%").arg(percent));
-    AudioEngine::instance()->setGlobalVolume(percent / 100.0);
+    PlaybackEngines& e = engines();
+    e.audioSetGlobalVolume(percent / 100.0);
+    // The pre-decoded buttons follow the master volume as well, playing ones
+    // at once.
+    e.dsSetVolume(float(percent / 100.0));
     SessionManager::instance()->session().globalVolume = percent / 100.0;
     SessionManager::instance()->markDirty();
 }
@@ -168,17 +552,17 @@ void MainWindow::onPanelVolumeChanged(int pane, double v)
     if (pane < 0 || pane >= m_panels.size())
         return;
     const int tab = m_panels[pane].tabIndex >= 0 ? m_panels[pane].tabIndex : pane;
-    AudioEngine* audio = AudioEngine::instance();
-    audio->setTabVolume(tab, v);
+    PlaybackEngines& e = engines();
+    e.audioSetTabVolume(tab, v);
     SessionManager* sm = SessionManager::instance();
     if (tab < sm->session().tabs.size()) {
         sm->session().tabs[tab].volume = v;
         sm->markDirty();
     }
-    auto applyToGrid = [audio, v](ButtonGrid* grid) {
+    auto applyToGrid = [&e, v](ButtonGrid* grid) {
         for (int i = 0; i < grid->buttonCount(); ++i)
             if (SoundButton* b = grid->buttonWidget(i))
-                audio->setButtonVolume(b->buttonData().id, b->buttonData().volume * v);
+                e.audioSetButtonVolume(b->buttonData().id, b->buttonData().volume * v);
     };
     if (m_panels[pane].grid)
         applyToGrid(m_panels[pane].grid);

@@ -26,6 +26,14 @@ QString sessionFileOf(const QMimeData* mime)
 
 } // namespace
 
+// The session commands of the toolbar and the Control keys; their bodies
+// come with the session commands.
+void MainWindow::onNewSession() {}
+
+void MainWindow::onOpenSession() {}
+
+void MainWindow::onSaveSession() {}
+
 void MainWindow::openSessionFile(const QString& path)
 {
     if (!QFile::exists(path)) {

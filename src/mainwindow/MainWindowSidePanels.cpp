@@ -2,6 +2,7 @@
 // the music panel on the right, with the list of recent sets.
 #include "MainWindow.h"
 
+#include <QUrl>
 #include <QVBoxLayout>
 
 QWidget* MainWindow::buildLeftPanel()
@@ -23,4 +24,16 @@ QWidget* MainWindow::buildRightPanel()
 void MainWindow::refreshSetsList()
 {
     // The left panel's list of recent sets is refilled here once it exists.
+}
+
+// Files dropped on the music panel's library and on its playlist; filled in
+// with the music panel.
+void MainWindow::handleMusicFolderDrop(const QList<QUrl>& urls)
+{
+    Q_UNUSED(urls);
+}
+
+void MainWindow::handlePlaylistDrop(const QList<QUrl>& urls)
+{
+    Q_UNUSED(urls);
 }

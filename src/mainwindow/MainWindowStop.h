@@ -1,17 +1,15 @@
 #pragma once
-#include "AudioEngine.h"
 #include "ButtonGrid.h"
 #include "GridHeader.h"
-#include "PcmPlayer.h"
+#include "PlaybackEngines.h"
 #include "SoundButton.h"
-#include "WasapiEngine.h"
 
 // Stops the tab that a pane's header shows: every button of the first pane
-// whose header is `header`, in AudioEngine (with its own stop fade), WASAPI and
-// the PCM player; then the grid and the header show idle. A pane without a
-// grid ends it. DirectSound voices are not reached from here.
+// whose header is `header`, at once, in AudioEngine (with its own stop fade),
+// WASAPI, the PCM player and the pre-decoded engine; then the grid and the
+// header show idle. A pane without a grid ends it.
 template <class Panels>
-void stopTabByHeader(GridHeader* header, Panels& panels)
+void stopTabByHeader(GridHeader* header, Panels& panels, PlaybackEngines& engines)
 {
     for (auto& pane : panels) {
         if (pane.header.data() != header)
@@ -19,18 +17,16 @@ void stopTabByHeader(GridHeader* header, Panels& panels)
         ButtonGrid* grid = pane.grid.data();
         if (!grid)
             return;
-        AudioEngine* audio = AudioEngine::instance();
-        WasapiEngine* wasapi = WasapiEngine::instance();
-        PcmPlayer* pcm = PcmPlayer::instance();
-        for (int i = 0; i < grid->buttonCount(); ++i) {
-            SoundButton* b = grid->buttonWidget(i);
-            if (!b)
-                continue;
-            const QString id = b->buttonData().id;
-            audio->cancelFade(id);
-            audio->stop(id);
-            wasapi->stop(id);
-            pcm->stop(id);
+        QStringList ids;
+        for (int i = 0; i < grid->buttonCount(); ++i)
+            if (SoundButton* b = grid->buttonWidget(i))
+                ids.append(b->buttonData().id);
+        for (const QString& id : std::as_const(ids)) {
+            engines.audioCancelFade(id);
+            engines.audioStop(id);
+            engines.wasapiStop(id);
+            engines.pcmStop(id);
+            engines.dsStop(id);
         }
         grid->setAllStopped();
         if (pane.header)

@@ -1,0 +1,185 @@
+// Every way to stop sound: one button, one tab, all sound-grid buttons, the
+// panic stop of everything at once, and the music track's stop and reset.
+#include "MainWindow.h"
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+
+#include "ButtonGrid.h"
+#include "EventLog.h"
+#include "GridHeader.h"
+#include "SessionManager.h"
+#include "SoundButton.h"
+#include "ThemeManager.h"
+
+namespace {
+
+constexpr qint64 kPanicGuardMs = 150;
+constexpr qint64 kStopAllToastGapMs = 1500;
+
+} // namespace
+
+void MainWindow::onStopRequested(const QString& id)
+{
+    PlaybackEngines& e = engines();
+    e.audioCancelFade(id);
+    e.audioStop(id);
+    // A stop asked for on the button silences it on every button engine.
+    e.dsStop(id);
+    if (SoundButton* w = findButtonWidget(id)) {
+        w->setTriggerMark(0);
+        w->setPlaying(false);
+    }
+}
+
+void MainWindow::stopTab(int t)
+{
+    PlaybackEngines& e = engines();
+    const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
+    if (t >= 0 && t < tabs.size()) {
+        QStringList ids;
+        for (const ButtonData& b : tabs[t].buttons)
+            if (!b.id.isEmpty())
+                ids.append(b.id);
+        for (const QString& id : std::as_const(ids)) {
+            e.audioCancelFade(id);
+            e.audioStop(id);
+            e.wasapiStop(id);
+            e.pcmStop(id);
+            e.dsStop(id);
+        }
+    }
+    for (const GridPanel& p : std::as_const(m_panels)) {
+        if (p.tabIndex != t || !p.grid || !p.header)
+            continue;
+        p.grid->setAllStopped();
+        p.header->setPlaying(false);
+    }
+}
+
+void MainWindow::stopAllAudio()
+{
+    PlaybackEngines& e = engines();
+    QStringList ids;
+    for (const TabData& t : SessionManager::instance()->session().tabs)
+        for (const ButtonData& b : t.buttons)
+            if (!b.audioPath.isEmpty() && (musicId.isEmpty() || b.id != musicId))
+                ids.append(b.id);
+    for (const QString& id : std::as_const(ids)) {
+        e.dsStop(id);
+        e.audioStop(id);
+    }
+    for (const GridPanel& p : std::as_const(m_panels)) {
+        if (!p.grid)
+            continue;
+        for (int i = 0; i < p.grid->buttonCount(); ++i)
+            if (SoundButton* w = p.grid->buttonWidget(i))
+                w->setPlaying(false);
+        if (p.header)
+            p.header->setPlaying(false);
+    }
+    // The strip lets go of a stopped sound as after any other stop; a music
+    // track that plays on keeps or takes it.
+    if (!nowPlayingId.isEmpty() && nowPlayingId != musicId) {
+        const QString was = nowPlayingId;
+        nowPlayingId.clear();
+        showNextNowPlaying(was);
+    }
+}
+
+void MainWindow::onStopAll()
+{
+    stopAllAudio();
+    if (eventLog)
+        eventLog->log(QStringLiteral("Transport"), QStringLiteral("Stop All"), QStringLiteral("info"));
+    const qint64 now = wallNow();
+    if (lastStopAllToastMs == kNever || now - lastStopAllToastMs > kStopAllToastGapMs) {
+        lastStopAllToastMs = now;
+        toast(QStringLiteral("⏹  Stopped all audio"), ToastManager::Info, 1400);
+    }
+}
+
+void MainWindow::onPanic()
+{
+    const qint64 now = wallNow();
+    if (panicRunning || (lastPanicMs != kNever && now - lastPanicMs < kPanicGuardMs))
+        return;
+    lastPanicMs = now;
+    panicRunning = true;
+    // The key or click that asked returns at once; the stop runs next.
+    engines().later(0, this, [this] {
+        PlaybackEngines& e = engines();
+        e.wasapiStopAll();
+        e.audioPanic();
+        e.pcmStopAll();
+        e.dsStopAll();
+        for (const GridPanel& p : std::as_const(m_panels)) {
+            if (p.grid)
+                p.grid->setAllStopped();
+            if (p.header)
+                p.header->setPlaying(false);
+        }
+        // Nothing plays any more: nothing stays lit.
+        dsSounding.clear();
+        if (dsEndWatch)
+            dsEndWatch->stop();
+        nowPlayingId.clear();
+        setNpDotColor(ThemeManager::instance()->colors().textMuted.name(), 11);
+        updateStatusBar();
+        if (eventLog)
+            eventLog->log(QStringLiteral("Transport"), QStringLiteral("Panic Stop"), QStringLiteral("warn"));
+        toast(QStringLiteral("🛑  Panic stop"), ToastManager::Warning, 1200);
+        panicRunning = false;
+    });
+}
+
+namespace {
+
+// Steps shared by the transport stop and the music reset.
+void stopMusicTrack(PlaybackEngines& e, QString& musicId, QPushButton* amBtn, int& currentRow,
+                    QListWidget* list)
+{
+    if (!musicId.isEmpty()) {
+        e.wasapiStop(musicId);
+        e.audioStop(musicId);
+        e.pcmStop(musicId);
+        musicId.clear();
+    }
+    if (amBtn && amBtn->isChecked())
+        amBtn->setChecked(false);
+    currentRow = -1;
+    if (list) {
+        for (int r = 0; r < list->count(); ++r)
+            list->item(r)->setData(Qt::UserRole + 2, false);
+        list->clearSelection();
+        list->viewport()->update();
+    }
+}
+
+} // namespace
+
+void MainWindow::onTransportStop()
+{
+    stopMusicTrack(engines(), musicId, amBtn, currentMusicRow, musicList);
+    setNpDotColor(ThemeManager::instance()->colors().textMuted.name(), 11);
+    if (eventLog)
+        eventLog->log(QStringLiteral("Transport"), QStringLiteral("Stop"), QStringLiteral("info"));
+    toast(QStringLiteral("⏹  Stopped"), ToastManager::Info, 1200);
+}
+
+void MainWindow::stopMusicOnly()
+{
+    PlaybackEngines& e = engines();
+    stopMusicTrack(e, musicId, amBtn, currentMusicRow, musicList);
+    if (!nowPlayingId.isEmpty()
+        && (e.audioIsPlaying(nowPlayingId) || e.wasapiIsPlaying(nowPlayingId) || e.dsIsPlaying(nowPlayingId))) {
+        if (SoundButton* w = findButtonWidget(nowPlayingId))
+            setStripTrack(w->buttonData());
+    } else {
+        barSetTrack(QStringLiteral("No Track"), QString());
+    }
+    if (eventLog)
+        eventLog->log(QStringLiteral("Transport"), QStringLiteral("Reset Music"), QStringLiteral("info"));
+    toast(QStringLiteral("↺  Music reset"), ToastManager::Info, 1200);
+}

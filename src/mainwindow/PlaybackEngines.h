@@ -1,0 +1,69 @@
+#pragma once
+#include <QString>
+#include <functional>
+
+#include "Types.h"
+
+class QObject;
+
+// Everything the window's play and stop routing asks of the audio engines, in
+// one place. The window talks to the engines only through this interface; the
+// default instance forwards each call to the engine singletons, and tests put
+// a recorder in its place to see which calls a press makes.
+class PlaybackEngines
+{
+public:
+    virtual ~PlaybackEngines() = default;
+
+    // The one forwarding instance, for the life of the process.
+    static PlaybackEngines& system();
+
+    // --- AudioEngine: Qt Multimedia players ---------------------------------
+    virtual bool audioIsPlaying(const QString& id) = 0;
+    virtual void audioPlayRapid(const ButtonData& button, const QString& device) = 0;
+    virtual void audioCancelFade(const QString& id) = 0;
+    virtual void audioStop(const QString& id) = 0;
+    virtual void audioSetButtonFade(const QString& id, double ms) = 0;
+    virtual void audioNotifyPlay(const QString& id) = 0;
+    virtual void audioPanic() = 0;
+    virtual double audioTabVolume(int tab) = 0;
+    virtual void audioSetTabVolume(int tab, double v) = 0;
+    virtual void audioSetButtonVolume(const QString& id, double v) = 0;
+    virtual void audioSetGlobalVolume(double v) = 0;
+    virtual void audioSetDefaultDevice(const QString& device) = 0;
+
+    // --- DirectSoundEngine: pre-decoded buttons -------------------------------
+    virtual bool dsInitialized() = 0;
+    virtual bool dsReady(const QString& id) = 0;
+    virtual bool dsIsPlaying(const QString& id) = 0;
+    virtual bool dsIsMasterPlaying(const QString& id) = 0;
+    virtual bool dsTrigger(const QString& id, float vol) = 0;
+    virtual bool dsTriggerSingle(const QString& id, float vol) = 0;
+    virtual void dsStop(const QString& id) = 0;
+    virtual void dsStopAll() = 0;
+    virtual void dsEvict(const QString& id) = 0;
+    virtual void dsSetVolume(float v) = 0;
+
+    // --- WasapiEngine: the float stream ---------------------------------------
+    virtual bool wasapiActive() = 0;
+    virtual QString wasapiDevice() = 0;
+    virtual bool wasapiIsPlaying(const QString& id) = 0;
+    virtual void wasapiStop(const QString& id) = 0;
+    virtual void wasapiStopAll() = 0;
+    // stopAll, shutdown, then init on the device.
+    virtual void wasapiReopen(const QString& device) = 0;
+    virtual void wasapiEvict(const QString& id) = 0;
+    virtual void wasapiStampClick() = 0;
+
+    // --- PcmPlayer and DrumEngine: the pads ------------------------------------
+    virtual bool pcmIsPlaying(const QString& id) = 0;
+    virtual void pcmStop(const QString& id) = 0;
+    virtual void pcmStopAll() = 0;
+    virtual void pcmEvict(const QString& id) = 0;
+    virtual void drumEvict(const QString& id) = 0;
+
+    // --- Time ---------------------------------------------------------------------
+    // Runs fn once, ms milliseconds from now, on the GUI thread; dropped when
+    // context goes first.
+    virtual void later(int ms, QObject* context, std::function<void()> fn) = 0;
+};
