@@ -1,4 +1,5 @@
 #include "Startup.h"
+#include "VXIcons.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -113,19 +114,7 @@ int iconCornerRadius(int size)
 
 QPixmap roundCorners(const QPixmap& source, int radius)
 {
-    if (source.isNull())
-        return source;
-    QPixmap out(source.size());
-    out.fill(Qt::transparent);
-    QPainter p(&out);
-    p.setRenderHint(QPainter::Antialiasing, true);
-    p.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    QPainterPath clip;
-    clip.addRoundedRect(QRectF(0, 0, source.width(), source.height()), radius, radius);
-    p.setClipPath(clip);
-    p.drawPixmap(0, 0, source);
-    p.end();
-    return out;
+    return VXIcons::roundedCorners(source, radius);
 }
 
 QPixmap loadLogo(const QStringList& candidates)

@@ -4,6 +4,7 @@
 
 #include <QGuiApplication>
 #include <QPainter>
+#include <QPainterPath>
 #include <QScreen>
 #include <QSvgRenderer>
 
@@ -77,6 +78,23 @@ QIcon svgIconColored(const char* base64Svg, const QColor& c, int w, int h)
 QIcon svgIcon(const char* base64Svg, int w, int h)
 {
     return QIcon(render(fromBase64(base64Svg), w, h));
+}
+
+QPixmap roundedCorners(const QPixmap& source, double radius)
+{
+    if (source.isNull())
+        return source;
+    QPixmap out(source.size());
+    out.fill(Qt::transparent);
+    QPainter p(&out);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    QPainterPath clip;
+    clip.addRoundedRect(QRectF(0, 0, source.width(), source.height()), radius, radius);
+    p.setClipPath(clip);
+    p.drawPixmap(0, 0, source);
+    p.end();
+    return out;
 }
 
 } // namespace VXIcons

@@ -22,6 +22,10 @@ QIcon svgIconColored(const char* base64Svg, const QColor& c, int w, int h);
 // Same, rendered with the drawing's own colours.
 QIcon svgIcon(const char* base64Svg, int w, int h);
 
+// The pixmap clipped to a rounded rectangle over its whole size (a null pixmap
+// comes back as it is).
+QPixmap roundedCorners(const QPixmap& source, double radius);
+
 } // namespace VXIcons
 
 // A pixel length scaled by the primary screen's logical DPI (96 = 1.0).

@@ -1,4 +1,5 @@
 #include "SplashScreen.h"
+#include "VXIcons.h"
 
 #include <QColor>
 #include <QGraphicsDropShadowEffect>
@@ -133,20 +134,7 @@ void SplashScreen::setLogoPixmap(const QPixmap& pixmap)
     const QSize target = m_logo->size();
     QPixmap scaled = pixmap.scaled(target * 2, Qt::KeepAspectRatio, Qt::SmoothTransformation)
                          .scaled(target, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    if (!scaled.isNull()) {
-        QPixmap rounded(scaled.size());
-        rounded.fill(Qt::transparent);
-        QPainter p(&rounded);
-        p.setRenderHint(QPainter::Antialiasing, true);
-        p.setRenderHint(QPainter::SmoothPixmapTransform, true);
-        const double radius = std::round(scaled.width() * 0.14);
-        QPainterPath clip;
-        clip.addRoundedRect(QRectF(0, 0, scaled.width(), scaled.height()), radius, radius);
-        p.setClipPath(clip);
-        p.drawPixmap(0, 0, scaled);
-        p.end();
-        scaled = rounded;
-    }
+    scaled = VXIcons::roundedCorners(scaled, std::round(scaled.width() * 0.14));
     m_logo->setPixmap(scaled);
 }
 
