@@ -241,6 +241,7 @@ protected:
 
 private:
     friend class MainWindowTestAccess;
+    friend class RoutingTestAccess;
 
     // Frame (MainWindow.cpp)
     void watchdogTick();

@@ -1,0 +1,269 @@
+#pragma once
+// A recorder in place of the engines, a reach into the window, and a small
+// session whose buttons carry short readable ids.
+#include <QHash>
+#include <QLabel>
+#include <QPushButton>
+#include <QSet>
+#include <QSlider>
+#include <QStringList>
+#include <QTimer>
+#include <functional>
+
+#include "ButtonGrid.h"
+#include "GridHeader.h"
+#include "MainWindow.h"
+#include "PlaybackEngines.h"
+#include "SessionManager.h"
+#include "SoundButton.h"
+#include "TestSupport.h"
+#include "ToastManager.h"
+
+// Records every call as one line ("audio.stop S") and answers the queries
+// from sets of playing ids, as the engines would.
+class RecordingEngines : public PlaybackEngines
+{
+public:
+    QStringList calls;
+    QSet<QString> audio, dsMaster, dsVoices, wasapi, pcm, ready;
+    bool dsUp = true;
+    bool wasapiUp = false;
+    QString wasapiDev;
+    QHash<int, double> tabVol;
+    QList<std::function<void()>> pending;
+    // The engines' signals: AudioEngine's playStarted after notifyPlay and
+    // playStopped after a stop of a playing id.
+    std::function<void(const QString&)> started, stopped;
+
+    QStringList take()
+    {
+        QStringList c = calls;
+        calls.clear();
+        return c;
+    }
+    void runLater()
+    {
+        const auto jobs = std::move(pending);
+        pending.clear();
+        for (const auto& job : jobs)
+            job();
+    }
+    void clearPlaying()
+    {
+        audio.clear();
+        dsMaster.clear();
+        dsVoices.clear();
+        wasapi.clear();
+        pcm.clear();
+    }
+
+    bool audioIsPlaying(const QString& id) override { return audio.contains(id); }
+    void audioPlayRapid(const ButtonData& b, const QString& dev) override
+    {
+        calls << QStringLiteral("audio.playRapid %1 %2 %3").arg(b.id).arg(b.volume).arg(dev);
+        audio.insert(b.id);
+    }
+    void audioCancelFade(const QString& id) override { calls << QStringLiteral("audio.cancelFade ") + id; }
+    void audioStop(const QString& id) override
+    {
+        calls << QStringLiteral("audio.stop ") + id;
+        if (audio.remove(id) && stopped)
+            stopped(id);
+    }
+    void audioSetButtonFade(const QString& id, double ms) override
+    {
+        calls << QStringLiteral("audio.fade %1 %2").arg(id).arg(ms);
+    }
+    void audioNotifyPlay(const QString& id) override
+    {
+        calls << QStringLiteral("audio.notifyPlay ") + id;
+        if (started)
+            started(id);
+    }
+    void audioPanic() override
+    {
+        calls << QStringLiteral("audio.panic");
+        audio.clear();
+    }
+    double audioTabVolume(int tab) override { return tabVol.value(tab, 1.0); }
+    void audioSetTabVolume(int tab, double v) override { tabVol[tab] = qBound(0.0, v, 1.0); }
+    void audioSetButtonVolume(const QString& id, double v) override
+    {
+        if (audio.contains(id))
+            calls << QStringLiteral("audio.buttonVolume %1 %2").arg(id).arg(v);
+    }
+    void audioSetGlobalVolume(double v) override { calls << QStringLiteral("audio.globalVolume %1").arg(v); }
+    void audioSetDefaultDevice(const QString& d) override { calls << QStringLiteral("audio.defaultDevice ") + d; }
+
+    bool dsInitialized() override { return dsUp; }
+    bool dsReady(const QString& id) override { return dsUp && ready.contains(id); }
+    bool dsIsPlaying(const QString& id) override { return dsMaster.contains(id) || dsVoices.contains(id); }
+    bool dsIsMasterPlaying(const QString& id) override { return dsMaster.contains(id); }
+    bool dsTrigger(const QString& id, float v) override
+    {
+        calls << QStringLiteral("ds.trigger %1 %2").arg(id).arg(v);
+        dsVoices.insert(id);
+        return true;
+    }
+    bool dsTriggerSingle(const QString& id, float v) override
+    {
+        calls << QStringLiteral("ds.triggerSingle %1 %2").arg(id).arg(v);
+        dsVoices.remove(id);
+        dsMaster.insert(id);
+        return true;
+    }
+    void dsStop(const QString& id) override
+    {
+        calls << QStringLiteral("ds.stop ") + id;
+        dsMaster.remove(id);
+        dsVoices.remove(id);
+    }
+    void dsStopAll() override
+    {
+        calls << QStringLiteral("ds.stopAll");
+        dsMaster.clear();
+        dsVoices.clear();
+    }
+    void dsEvict(const QString& id) override { calls << QStringLiteral("ds.evict ") + id; }
+    void dsSetVolume(float v) override { calls << QStringLiteral("ds.volume %1").arg(v); }
+
+    bool wasapiActive() override { return wasapiUp; }
+    QString wasapiDevice() override { return wasapiDev; }
+    bool wasapiIsPlaying(const QString& id) override { return wasapi.contains(id); }
+    void wasapiStop(const QString& id) override
+    {
+        calls << QStringLiteral("wasapi.stop ") + id;
+        wasapi.remove(id);
+    }
+    void wasapiStopAll() override
+    {
+        calls << QStringLiteral("wasapi.stopAll");
+        wasapi.clear();
+    }
+    void wasapiReopen(const QString& device) override
+    {
+        calls << QStringLiteral("wasapi.reopen ") + device;
+        wasapiDev = device;
+    }
+    void wasapiEvict(const QString& id) override { calls << QStringLiteral("wasapi.evict ") + id; }
+    void wasapiStampClick() override { calls << QStringLiteral("wasapi.stamp"); }
+
+    bool pcmIsPlaying(const QString& id) override { return pcm.contains(id); }
+    void pcmStop(const QString& id) override { calls << QStringLiteral("pcm.stop ") + id; }
+    void pcmStopAll() override
+    {
+        calls << QStringLiteral("pcm.stopAll");
+        pcm.clear();
+    }
+    void pcmEvict(const QString& id) override { calls << QStringLiteral("pcm.evict ") + id; }
+    void drumEvict(const QString& id) override { calls << QStringLiteral("drum.evict ") + id; }
+
+    void later(int ms, QObject*, std::function<void()> fn) override
+    {
+        calls << QStringLiteral("later %1").arg(ms);
+        pending.append(std::move(fn));
+    }
+};
+
+class RoutingTestAccess
+{
+public:
+    static QString& nowPlayingId(MainWindow* w) { return w->nowPlayingId; }
+    static QString& musicId(MainWindow* w) { return w->musicId; }
+    static QHash<QString, int>& tabIndexCache(MainWindow* w) { return w->tabIndexCache; }
+    static const QHash<QString, ButtonData>& keyButtonMap(MainWindow* w) { return w->keyButtonMap; }
+    static QString npTitle(MainWindow* w) { return w->npTitle->text(); }
+    static QString npTime(MainWindow* w) { return w->npTime->text(); }
+    static QString npDotStyle(MainWindow* w) { return w->npDot->styleSheet(); }
+    static QTimer* dsEndWatch(MainWindow* w) { return w->dsEndWatch; }
+    static QTimer* deviceDebounceTimer(MainWindow* w) { return w->deviceDebounceTimer; }
+    static bool& themeApplying(MainWindow* w) { return w->themeApplying; }
+    static bool& reinitRunning(MainWindow* w) { return w->reinitRunning; }
+    static QPushButton* toggle(MainWindow* w, int i)
+    {
+        return i == 0 ? w->autoStopToggle : i == 1 ? w->restartToggle : w->crossTabStopToggle;
+    }
+    static QSlider* volSlider(MainWindow* w) { return w->volSlider; }
+    static QList<MainWindow::GridPanel>& panels(MainWindow* w) { return w->m_panels; }
+    static int& currentTab(MainWindow* w) { return w->currentTab; }
+    static QScrollArea* tabStripScroll(MainWindow* w) { return w->tabStripScroll; }
+    static QWidget* tabStrip(MainWindow* w) { return w->tabStrip; }
+    static void setEventLog(MainWindow* w, EventLog* log) { w->eventLog = log; }
+    static void onAudioOutputsChanged(MainWindow* w) { w->onAudioOutputsChanged(); }
+    static bool leftPanelVisible(MainWindow* w) { return w->leftPanel && !w->leftPanel->isHidden(); }
+};
+
+namespace RoutingTest {
+
+inline ButtonData button(const QString& id, const QString& path)
+{
+    ButtonData b;
+    b.id = id;
+    b.name = QStringLiteral("Sound ") + id;
+    b.audioPath = path;
+    return b;
+}
+
+// Tab 1 holds P (pressed in the tests), S and Q; tab 2 holds O and M. The
+// files need not exist for the recorder.
+inline Session twoTabs()
+{
+    Session s;
+    s.buttonsPerTab = 24;
+    TabData a;
+    a.id = QStringLiteral("tab-a");
+    a.name = QStringLiteral("One");
+    a.buttons << button(QStringLiteral("P"), QStringLiteral("/x/p.wav"))
+              << button(QStringLiteral("S"), QStringLiteral("/x/s.wav"))
+              << button(QStringLiteral("Q"), QStringLiteral("/x/q.wav"));
+    TabData b;
+    b.id = QStringLiteral("tab-b");
+    b.name = QStringLiteral("Two");
+    b.buttons << button(QStringLiteral("O"), QStringLiteral("/x/o.wav"))
+              << button(QStringLiteral("M"), QStringLiteral("/x/m.wav"));
+    s.tabs << a << b;
+    s.layoutMode = 2;
+    return s;
+}
+
+inline void load(const Session& s)
+{
+    SessionManager* sm = SessionManager::instance();
+    sm->session() = s;
+    emit sm->sessionLoaded(sm->session());
+}
+
+inline ButtonData record(const QString& id)
+{
+    for (const TabData& t : SessionManager::instance()->session().tabs)
+        for (const ButtonData& b : t.buttons)
+            if (b.id == id)
+                return b;
+    return {};
+}
+
+inline SoundButton* widget(MainWindow* w, const QString& id)
+{
+    for (const MainWindow::GridPanel& p : RoutingTestAccess::panels(w))
+        if (p.grid)
+            if (SoundButton* b = p.grid->buttonWidgetById(id))
+                return b;
+    return nullptr;
+}
+
+inline bool headerLit(MainWindow* w, int pane)
+{
+    // The Stop Tab button's playing look is the stronger accent fill.
+    return RoutingTestAccess::panels(w)[pane].header->stopButton()->styleSheet().contains(QLatin1String("0.35)"));
+}
+
+inline void showAllIdle(MainWindow* w)
+{
+    for (const MainWindow::GridPanel& p : RoutingTestAccess::panels(w)) {
+        p.grid->setAllStopped();
+        p.header->setPlaying(false);
+    }
+    RoutingTestAccess::nowPlayingId(w).clear();
+}
+
+} // namespace RoutingTest

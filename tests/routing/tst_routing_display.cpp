@@ -1,0 +1,331 @@
+// The way back to the display and every stop, on the recorder: pre-decoded
+// sounds that end by themselves, the now-playing strip, positions, the stop
+// commands with their guards and feedback, the volumes, and the state derived
+// from tab positions and keys.
+#include <QListWidget>
+#include <QtTest>
+
+#include "EventLog.h"
+#include "RoutingSupport.h"
+#include "ThemeManager.h"
+
+using A = RoutingTestAccess;
+using namespace RoutingTest;
+
+namespace {
+
+qint64 g_now = 1'000'000;
+
+// Whether a toast with the text was shown or is waiting; every card goes at
+// once, so the next check starts from nothing.
+bool toastShown(const QString& text)
+{
+    ToastManager* tm = ToastManager::instance();
+    bool shown = false;
+    tm->pump();
+    while (ToastWidget* card = tm->current()) {
+        const QString label = card->textLabel() ? card->textLabel()->text() : QString();
+        shown = shown || (!label.isEmpty() && text.endsWith(label));
+        delete card;
+        tm->pump();
+    }
+    return shown;
+}
+
+} // namespace
+
+class TestRoutingDisplay : public QObject
+{
+    Q_OBJECT
+    MainWindow* w = nullptr;
+    EventLog* log = nullptr;
+    RecordingEngines rec;
+
+    void press(const QString& id) { w->onPlayRequested(record(id)); }
+
+private slots:
+    void initTestCase()
+    {
+        TestSupport::isolateSettings();
+        MainWindow::setWallClock([] { return g_now; });
+        w = new MainWindow;
+        w->setPlaybackEngines(&rec);
+        log = new EventLog(w);
+        A::setEventLog(w, log);
+        rec.started = [this](const QString& id) { w->onPlayStarted(id); };
+        rec.stopped = [this](const QString& id) { w->onPlayStopped(id); };
+        load(twoTabs());
+        // Auto-Stop and Cross-Tab Stop off: sounds pile up.
+        A::toggle(w, 0)->setChecked(false);
+        A::toggle(w, 2)->setChecked(false);
+    }
+    void cleanupTestCase()
+    {
+        w->setPlaybackEngines(nullptr);
+        MainWindow::setWallClock(nullptr);
+        delete w;
+    }
+    void init()
+    {
+        rec.clearPlaying();
+        rec.calls.clear();
+        rec.pending.clear();
+        rec.ready = {QStringLiteral("P"), QStringLiteral("S"), QStringLiteral("O")};
+        showAllIdle(w);
+        A::musicId(w).clear();
+        log->clear();
+        g_now += 10'000;
+    }
+
+    // A pre-decoded sound that ends by itself gives its button, its header
+    // and the strip back, as an AudioEngine sound does.
+    void predecodedEndReturnsToIdle()
+    {
+        press(QStringLiteral("P"));
+        press(QStringLiteral("S"));
+        QVERIFY(headerLit(w, 0));
+        QCOMPARE(A::nowPlayingId(w), QStringLiteral("S"));
+        QTimer* watch = A::dsEndWatch(w);
+        QVERIFY(watch && watch->isActive());
+
+        rec.dsMaster.remove(QStringLiteral("S")); // ran out
+        TestSupport::fireTimer(watch);
+        QVERIFY(!widget(w, QStringLiteral("S"))->isPlaying());
+        QVERIFY(widget(w, QStringLiteral("P"))->isPlaying());
+        QVERIFY(headerLit(w, 0));
+        QCOMPARE(A::nowPlayingId(w), QStringLiteral("P")); // the strip takes the other sound
+
+        rec.dsMaster.remove(QStringLiteral("P"));
+        TestSupport::fireTimer(watch);
+        QVERIFY(!widget(w, QStringLiteral("P"))->isPlaying());
+        QVERIFY(!headerLit(w, 0));
+        QVERIFY(A::nowPlayingId(w).isEmpty());
+        QVERIFY(A::npDotStyle(w).contains(ThemeManager::instance()->colors().textMuted.name()));
+        QVERIFY(!watch->isActive());
+    }
+
+    // One start, one event-log line, however many start reports arrive.
+    void oneLogLinePerStart()
+    {
+        rec.ready.clear();
+        rec.started = [this](const QString& id) {
+            w->onPlayStarted(id);
+            w->onPlayStarted(id); // the engine's own report besides the routing's
+        };
+        press(QStringLiteral("P"));
+        rec.started = [this](const QString& id) { w->onPlayStarted(id); };
+        QCOMPARE(log->list()->count(), 1);
+        QVERIFY(log->list()->item(0)->text().endsWith(QLatin1String("Audio: Playing: Sound P")));
+        // A start that did not come through the routing is logged as well.
+        w->onPlayStarted(QStringLiteral("O"));
+        QCOMPARE(log->list()->count(), 2);
+    }
+
+    void stripFallsBackToMusic()
+    {
+        QListWidget list;
+        auto* row = new QListWidgetItem(QStringLiteral("Morning Theme"), &list);
+        row->setData(Qt::UserRole, QStringLiteral("/music/theme.mp3"));
+        row->setData(Qt::UserRole + 1, QStringLiteral("music-1"));
+        w->musicList = &list;
+        A::musicId(w) = QStringLiteral("music-1");
+        rec.audio << QStringLiteral("music-1");
+        rec.ready.clear();
+        press(QStringLiteral("O"));
+        QCOMPARE(A::npTitle(w), QStringLiteral("Sound O"));
+        w->onPlayStopped(QStringLiteral("O"));
+        QCOMPARE(A::npTitle(w), QStringLiteral("Morning Theme"));
+        w->musicList = nullptr;
+    }
+
+    void positions()
+    {
+        press(QStringLiteral("P"));
+        w->onPositionChanged(QStringLiteral("P"), 75500, 200000);
+        QCOMPARE(A::npTime(w), QStringLiteral("1:15 / 3:20  -2:05"));
+        w->onPositionChanged(QStringLiteral("P"), 1000, 0); // no duration: the time stays
+        QCOMPARE(A::npTime(w), QStringLiteral("1:15 / 3:20  -2:05"));
+        w->onPositionChanged(QStringLiteral("S"), 5000, 10000); // not the strip's sound
+        QCOMPARE(A::npTime(w), QStringLiteral("1:15 / 3:20  -2:05"));
+        w->onPositionChanged(QStringLiteral("P"), 610000, 600000); // past the end
+        QCOMPARE(A::npTime(w), QStringLiteral("10:10 / 10:00  -0:00"));
+    }
+
+    // Stop Tab, the stop key and a MIDI tab stop reach the pre-decoded
+    // engine too; the header shows idle at once.
+    void stopTabReachesEveryEngine()
+    {
+        press(QStringLiteral("P"));
+        rec.ready.clear();
+        press(QStringLiteral("S"));
+        A::panels(w)[0].header->stopButton()->click();
+        QVERIFY(rec.dsMaster.isEmpty() && !rec.audio.contains(QStringLiteral("S")));
+        QVERIFY(!headerLit(w, 0));
+        QVERIFY(!widget(w, QStringLiteral("P"))->isPlaying());
+
+        rec.ready = {QStringLiteral("O")};
+        press(QStringLiteral("O"));
+        rec.take();
+        w->stopTab(1);
+        const QStringList calls = rec.take();
+        for (const char* c : {"audio.cancelFade O", "audio.stop O", "wasapi.stop O", "pcm.stop O", "ds.stop O"})
+            QVERIFY2(calls.contains(QLatin1String(c)), c);
+        QVERIFY(!headerLit(w, 1));
+        w->stopTab(7); // no such tab: nothing
+        QVERIFY(rec.take().isEmpty());
+    }
+
+    void singleButtonStop()
+    {
+        press(QStringLiteral("P"));
+        w->onStopRequested(QStringLiteral("P"));
+        QVERIFY(!rec.dsIsPlaying(QStringLiteral("P")));
+        QVERIFY(!widget(w, QStringLiteral("P"))->isPlaying());
+        QCOMPARE(widget(w, QStringLiteral("P"))->triggerMark(), quint8(0));
+    }
+
+    // Space three times within a second stops three times, toasts once; the
+    // music track plays on and keeps the strip.
+    void stopAllKeepsMusic()
+    {
+        const QString text = QStringLiteral("⏹  Stopped all audio");
+        A::musicId(w) = QStringLiteral("M");
+        rec.audio << QStringLiteral("M");
+        press(QStringLiteral("P"));
+        w->onStopAll();
+        QVERIFY(toastShown(text));
+        QVERIFY(!rec.dsIsPlaying(QStringLiteral("P")));
+        QVERIFY(rec.audio.contains(QStringLiteral("M")));
+        QVERIFY(!headerLit(w, 0));
+        QCOMPARE(A::nowPlayingId(w), QStringLiteral("M")); // the music takes the strip
+        g_now += 500;
+        w->onStopAll();
+        QVERIFY(!toastShown(text));
+        g_now += 1000;
+        w->onStopAll();
+        QVERIFY(!toastShown(text));
+        g_now += 1;
+        w->onStopAll();
+        QVERIFY(toastShown(text));
+        QCOMPARE(log->list()->count(), 5); // the start and four stops
+    }
+
+    void panicGuardAndDisplay()
+    {
+        press(QStringLiteral("P"));
+        rec.ready.clear();
+        press(QStringLiteral("O"));
+        rec.take();
+        w->onPanic();
+        w->onPanic(); // still running
+        QCOMPARE(rec.take(), QStringList{QStringLiteral("later 0")});
+        QVERIFY(widget(w, QStringLiteral("P"))->isPlaying()); // the body runs next
+        rec.runLater();
+        QCOMPARE(rec.take(), (QStringList{QStringLiteral("wasapi.stopAll"), QStringLiteral("audio.panic"),
+                                          QStringLiteral("pcm.stopAll"), QStringLiteral("ds.stopAll")}));
+        QVERIFY(!widget(w, QStringLiteral("P"))->isPlaying() && !widget(w, QStringLiteral("O"))->isPlaying());
+        QVERIFY(!headerLit(w, 0) && !headerLit(w, 1));
+        QVERIFY(A::nowPlayingId(w).isEmpty());
+        QVERIFY(A::npDotStyle(w).contains(ThemeManager::instance()->colors().textMuted.name()));
+        QVERIFY(toastShown(QStringLiteral("🛑  Panic stop")));
+
+        g_now += 149;
+        w->onPanic();
+        QVERIFY(rec.take().isEmpty());
+        g_now += 51; // 200 ms after the accepted one
+        w->onPanic();
+        QCOMPARE(rec.take(), QStringList{QStringLiteral("later 0")});
+        rec.runLater();
+    }
+
+    void musicStopAndReset()
+    {
+        QListWidget list;
+        for (int i = 0; i < 2; ++i) {
+            auto* row = new QListWidgetItem(QStringLiteral("Track %1").arg(i), &list);
+            row->setData(Qt::UserRole + 2, true);
+        }
+        QPushButton autoMix;
+        autoMix.setCheckable(true);
+        autoMix.setChecked(true);
+        w->musicList = &list;
+        w->amBtn = &autoMix;
+        w->currentMusicRow = 1;
+        A::musicId(w) = QStringLiteral("music-2");
+        rec.ready.clear();
+        press(QStringLiteral("S"));
+        rec.take();
+        w->stopMusicOnly();
+        QCOMPARE(rec.take(), (QStringList{QStringLiteral("wasapi.stop music-2"), QStringLiteral("audio.stop music-2"),
+                                          QStringLiteral("pcm.stop music-2")}));
+        QVERIFY(A::musicId(w).isEmpty() && !autoMix.isChecked() && w->currentMusicRow == -1);
+        QVERIFY(!list.item(1)->data(Qt::UserRole + 2).toBool());
+        QCOMPARE(A::npTitle(w), QStringLiteral("Sound S")); // the button is back on the strip
+        QVERIFY(rec.audio.contains(QStringLiteral("S")));
+        w->onTransportStop(); // nothing left to stop of the music
+        QVERIFY(rec.take().isEmpty());
+        w->musicList = nullptr;
+        w->amBtn = nullptr;
+    }
+
+    // Master volume on players and pre-decoded buttons; a tab slider on the
+    // tab's playing players and on the other pane showing the same tab,
+    // without a second change.
+    void volumes()
+    {
+        QSignalSpy dirty(SessionManager::instance(), &SessionManager::dirtyChanged);
+        SessionManager::instance()->setDirty(false);
+        A::volSlider(w)->setValue(40);
+        QCOMPARE(rec.take(), (QStringList{QStringLiteral("audio.globalVolume 0.4"), QStringLiteral("ds.volume 0.4")}));
+        QCOMPARE(SessionManager::instance()->session().globalVolume, 0.4);
+        QVERIFY(SessionManager::instance()->isDirty());
+
+        rec.ready.clear();
+        press(QStringLiteral("P"));
+        emit A::panels(w)[1].header->tabSwitchRequested(0); // the second pane shows tab 1 as well
+        QSignalSpy changes(A::panels(w)[1].header.data(), &GridHeader::volumeChanged);
+        rec.take();
+        A::panels(w)[0].header->m_volSlider->setValue(50);
+        QCOMPARE(rec.take(), (QStringList{QStringLiteral("audio.buttonVolume P 0.5"),
+                                          QStringLiteral("audio.buttonVolume P 0.5")}));
+        QCOMPARE(rec.tabVol.value(0), 0.5);
+        QCOMPARE(SessionManager::instance()->session().tabs[0].volume, 0.5);
+        QCOMPARE(A::panels(w)[1].header->m_volSlider->value(), 50);
+        QCOMPARE(changes.count(), 0);
+        emit A::panels(w)[1].header->tabSwitchRequested(1);
+    }
+
+    // Keys and tab positions after a change of the tab list: the press of a
+    // key reaches the tab the button is in now.
+    void derivedStateFollowsTabs()
+    {
+        Session& s = SessionManager::instance()->session();
+        s.tabs[1].buttons[0].key = QStringLiteral("K");
+        s.tabs[1].volume = 0.3;
+        s.tabs.move(1, 0); // tab order changed
+        w->refreshTabDerivedState();
+        QCOMPARE(A::tabIndexCache(w).value(QStringLiteral("O")), 0);
+        QCOMPARE(A::keyButtonMap(w).value(QStringLiteral("K")).id, QStringLiteral("O"));
+        QCOMPARE(rec.tabVol.value(0), 0.3);
+        s.tabs.move(0, 1);
+        s.tabs[1].buttons[0].key.clear();
+        s.tabs[1].volume = 1.0;
+        w->refreshTabDerivedState();
+        QVERIFY(A::keyButtonMap(w).isEmpty());
+    }
+
+    void droppedFileEvictsTheOldSound()
+    {
+        press(QStringLiteral("P"));
+        rec.take();
+        emit A::panels(w)[0].grid->dropped(QStringLiteral("P"), QStringLiteral("/x/new.wav"));
+        QCOMPARE(rec.take(), (QStringList{QStringLiteral("audio.cancelFade P"), QStringLiteral("audio.stop P"),
+                                          QStringLiteral("ds.stop P"), QStringLiteral("ds.evict P"),
+                                          QStringLiteral("pcm.evict P"), QStringLiteral("drum.evict P"),
+                                          QStringLiteral("wasapi.evict P")}));
+        QVERIFY(!widget(w, QStringLiteral("P"))->isPlaying());
+    }
+};
+
+QTEST_MAIN(TestRoutingDisplay)
+#include "tst_routing_display.moc"

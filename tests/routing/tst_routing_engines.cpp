@@ -1,0 +1,133 @@
+// The routing on the real engines (pre-decoded engine and float stream on the
+// null output, the players on whatever output the machine has): a missing
+// file, a pre-decoded sound that runs out, volumes on a playing sound, and
+// the float stream's reopening after the outputs change.
+#include <QAudioOutput>
+#include <QMediaDevices>
+#include <QtTest>
+
+#include "AudioEngine.h"
+#include "DirectSoundEngine.h"
+#include "OpLog.h"
+#include "RoutingSupport.h"
+#include "WasapiEngine.h"
+
+using A = RoutingTestAccess;
+using namespace RoutingTest;
+
+namespace {
+
+bool logged(const QString& part)
+{
+    for (const QString& line : OpLog::entriesNewestFirst())
+        if (line.contains(part))
+            return true;
+    return false;
+}
+
+} // namespace
+
+class TestRoutingEngines : public QObject
+{
+    Q_OBJECT
+    MainWindow* w = nullptr;
+    QString dir;
+
+private slots:
+    void initTestCase()
+    {
+        TestSupport::isolateSettings();
+        dir = TestSupport::tempDir();
+        const QString tone = dir + QStringLiteral("/short.wav");
+        QVERIFY(TestSupport::writeWav16(tone, TestSupport::sine(440, 0.3, 2, 44100), 2, 44100));
+        QVERIFY(TestSupport::writeWav16(dir + QStringLiteral("/long.wav"), TestSupport::sine(330, 4.0, 2, 44100), 2,
+                                        44100));
+        w = new MainWindow;
+        QVERIFY(DirectSoundEngine::instance()->isInitialized());
+        Session s = twoTabs();
+        s.tabs[0].buttons[0].audioPath = tone;                          // P
+        s.tabs[0].buttons[1].audioPath = dir + QStringLiteral("/gone.wav"); // S: no such file
+        s.tabs[0].buttons[2].audioPath = dir + QStringLiteral("/long.wav"); // Q
+        load(s);
+        QTRY_VERIFY(DirectSoundEngine::instance()->isReady(QStringLiteral("P")));
+    }
+    void cleanupTestCase() { delete w; }
+
+    // The file went missing: an error on screen and in the log, and the
+    // button and its tab back to idle, never stuck playing.
+    void missingFile()
+    {
+        QVERIFY(!DirectSoundEngine::instance()->isReady(QStringLiteral("S")));
+        w->onPlayRequested(record(QStringLiteral("S")));
+        QTRY_VERIFY(logged(QStringLiteral("[onPlaybackError] id=S")));
+        QTRY_VERIFY(!widget(w, QStringLiteral("S"))->isPlaying());
+        QVERIFY(!headerLit(w, 0));
+        QVERIFY(!AudioEngine::instance()->isPlaying(QStringLiteral("S")));
+        ToastWidget* card = ToastManager::instance()->current();
+        QVERIFY(card && card->textLabel()->text().contains(QLatin1String("Sound S")));
+        delete card;
+    }
+
+    void predecodedSoundRunsOut()
+    {
+        DirectSoundEngine* ds = DirectSoundEngine::instance();
+        w->onPlayRequested(record(QStringLiteral("P")));
+        QVERIFY(ds->isPlaying(QStringLiteral("P")));
+        QVERIFY(widget(w, QStringLiteral("P"))->isPlaying());
+        QVERIFY(headerLit(w, 0));
+        // 0.3 s of sound on the paced null output, then the window's watch.
+        QTRY_VERIFY_WITH_TIMEOUT(!ds->isPlaying(QStringLiteral("P")), 5000);
+        QTRY_VERIFY(!widget(w, QStringLiteral("P"))->isPlaying());
+        QVERIFY(!headerLit(w, 0));
+        QVERIFY(A::nowPlayingId(w).isEmpty());
+    }
+
+    // Master volume reaches the pre-decoded engine; master and tab volumes
+    // reach a sound playing through the players at once.
+    void volumesOnPlayingSound()
+    {
+        A::volSlider(w)->setValue(60);
+        QCOMPARE(DirectSoundEngine::instance()->volume(), 0.6f);
+        if (QMediaDevices::audioOutputs().isEmpty())
+            QSKIP("no audio output for the players");
+        DirectSoundEngine::instance()->evict(QStringLiteral("Q")); // the players' path
+        w->onPlayRequested(record(QStringLiteral("Q")));
+        PlaybackSlot* slot = AudioEngine::instance()->slotFor(QStringLiteral("Q"));
+        QVERIFY(slot && slot->output);
+        QCOMPARE(slot->output->volume(), 0.6f);
+        A::panels(w)[0].header->m_volSlider->setValue(50);
+        QCOMPARE(slot->volume, 0.5);
+        QCOMPARE(slot->output->volume(), 0.3f);
+        A::volSlider(w)->setValue(100);
+        QCOMPARE(slot->output->volume(), 0.5f);
+        w->onStopAll();
+        QTRY_VERIFY(!AudioEngine::instance()->isPlaying(QStringLiteral("Q")));
+        A::panels(w)[0].header->m_volSlider->setValue(100);
+    }
+
+    // Output changes within the debounce give one reopening of the float
+    // stream; a change during a theme change is ignored.
+    void outputsChangedReopenTheStream()
+    {
+        QTimer* debounce = A::deviceDebounceTimer(w);
+        QCOMPARE(debounce->interval(), 1500);
+        A::themeApplying(w) = true;
+        A::onAudioOutputsChanged(w);
+        QVERIFY(!debounce->isActive());
+        A::themeApplying(w) = false;
+        A::onAudioOutputsChanged(w);
+        A::onAudioOutputsChanged(w);
+        QVERIFY(debounce->isActive());
+        TestSupport::fireTimer(debounce);
+        QVERIFY(A::reinitRunning(w));
+        A::onAudioOutputsChanged(w); // while it runs: ignored
+        QVERIFY(!debounce->isActive());
+        QTRY_VERIFY(!A::reinitRunning(w));
+        QVERIFY(logged(QStringLiteral("[Main] Hot-plug reinit complete")));
+        QCOMPARE(OpLog::entriesNewestFirst().filter(QStringLiteral("Hot-plug: audio device change")).size(), 1);
+        QVERIFY(WasapiEngine::instance()->isActive());
+    }
+};
+
+QTEST_MAIN(TestRoutingEngines)
+#include "tst_routing_engines.moc"
