@@ -14,7 +14,6 @@
 #include <QKeyEvent>
 #include <QProcess>
 #include <QThread>
-#include <QtEndian>
 
 #include <algorithm>
 #include <atomic>
@@ -74,18 +73,16 @@ protected:
             const QByteArray block = rec.readAll();
             const auto now = Clock::now();
             const int frames = int(block.size() / 4);
-            for (int i = 0; i < frames; ++i) {
-                if (std::abs(int(qFromLittleEndian<qint16>(block.constData() + 4 * i))) < kLoud)
-                    continue;
-                const auto at = now - std::chrono::duration_cast<Clock::duration>(
-                                          std::chrono::duration<double>(double(frames - i) / kRate));
-                m_lastLoud.store(now.time_since_epoch().count());
-                if (m_armed.load() && at > m_t0) {
-                    m_hitAt = at;
-                    m_armed.store(false);
-                    m_hit.store(true);
-                }
-                break;
+            const int i = TestSupport::firstLoudFrame(block.constData(), frames, kLoud);
+            if (i < 0)
+                continue;
+            m_lastLoud.store(now.time_since_epoch().count());
+            const auto at = now - std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(double(frames - i) / kRate));
+            if (m_armed.load() && at > m_t0) {
+                m_hitAt = at;
+                m_armed.store(false);
+                m_hit.store(true);
             }
         }
         rec.kill();

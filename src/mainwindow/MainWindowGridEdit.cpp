@@ -3,7 +3,6 @@
 #include "MainWindow.h"
 
 #include "ButtonGrid.h"
-#include "SoundButton.h"
 
 void MainWindow::connectGrid(ButtonGrid* grid)
 {
@@ -17,15 +16,8 @@ void MainWindow::connectGrid(ButtonGrid* grid)
     // A file dropped on a button replaced its sound (the record is already
     // stored): the old sound stops everywhere and leaves every engine's cache.
     connect(grid, &ButtonGrid::dropped, this, [this](const QString& id, const QString&) {
-        PlaybackEngines& e = engines();
-        e.audioCancelFade(id);
-        e.audioStop(id);
-        e.dsStop(id);
+        routedStop(id, 0);
         evictButtonFromAllEngines(id);
-        if (SoundButton* w = findButtonWidget(id)) {
-            w->setPlaying(false);
-            w->setTriggerMark(0);
-        }
     });
     connect(grid, &ButtonGrid::bulkAssignComplete, this, [this](int assigned, int total) {
         if (assigned <= 0)

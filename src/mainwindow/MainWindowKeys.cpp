@@ -136,14 +136,10 @@ bool MainWindow::runControlKey(int key, bool withPanels)
         onSaveSession();
         return true;
     case Qt::Key_BracketLeft:
-        if (!withPanels)
-            return false;
-        toggleLeftPanel();
-        return true;
     case Qt::Key_BracketRight:
         if (!withPanels)
             return false;
-        toggleRightPanel();
+        key == Qt::Key_BracketLeft ? toggleLeftPanel() : toggleRightPanel();
         return true;
     default:
         return false;

@@ -20,17 +20,11 @@ constexpr qint64 kStopAllToastGapMs = 1500;
 
 } // namespace
 
+// A stop asked for on the button: at once, on the players and on the
+// pre-decoded engine alike.
 void MainWindow::onStopRequested(const QString& id)
 {
-    PlaybackEngines& e = engines();
-    e.audioCancelFade(id);
-    e.audioStop(id);
-    // A stop asked for on the button silences it on every button engine.
-    e.dsStop(id);
-    if (SoundButton* w = findButtonWidget(id)) {
-        w->setTriggerMark(0);
-        w->setPlaying(false);
-    }
+    routedStop(id, 0);
 }
 
 void MainWindow::stopTab(int t)

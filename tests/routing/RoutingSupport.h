@@ -48,6 +48,13 @@ public:
         for (const auto& job : jobs)
             job();
     }
+    // Nothing plays, nothing recorded, nothing waiting.
+    void reset()
+    {
+        clearPlaying();
+        calls.clear();
+        pending.clear();
+    }
     void clearPlaying()
     {
         audio.clear();
@@ -225,6 +232,25 @@ inline Session twoTabs()
     s.tabs << a << b;
     s.layoutMode = 2;
     return s;
+}
+
+// A window (with its own settings) whose engines are the recorder; AudioEngine's
+// start and stop reports come back into it as the real engine's signals do.
+inline MainWindow* windowOn(RecordingEngines& rec)
+{
+    TestSupport::isolateSettings();
+    auto* w = new MainWindow;
+    w->setPlaybackEngines(&rec);
+    rec.started = [w](const QString& id) { w->onPlayStarted(id); };
+    rec.stopped = [w](const QString& id) { w->onPlayStopped(id); };
+    return w;
+}
+
+inline void closeWindow(MainWindow* w)
+{
+    w->setPlaybackEngines(nullptr);
+    MainWindow::setWallClock(nullptr);
+    delete w;
 }
 
 inline void load(const Session& s)

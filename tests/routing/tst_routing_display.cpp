@@ -46,30 +46,19 @@ class TestRoutingDisplay : public QObject
 private slots:
     void initTestCase()
     {
-        TestSupport::isolateSettings();
         MainWindow::setWallClock([] { return g_now; });
-        w = new MainWindow;
-        w->setPlaybackEngines(&rec);
+        w = windowOn(rec);
         log = new EventLog(w);
         A::setEventLog(w, log);
-        rec.started = [this](const QString& id) { w->onPlayStarted(id); };
-        rec.stopped = [this](const QString& id) { w->onPlayStopped(id); };
         load(twoTabs());
         // Auto-Stop and Cross-Tab Stop off: sounds pile up.
         A::toggle(w, 0)->setChecked(false);
         A::toggle(w, 2)->setChecked(false);
     }
-    void cleanupTestCase()
-    {
-        w->setPlaybackEngines(nullptr);
-        MainWindow::setWallClock(nullptr);
-        delete w;
-    }
+    void cleanupTestCase() { closeWindow(w); }
     void init()
     {
-        rec.clearPlaying();
-        rec.calls.clear();
-        rec.pending.clear();
+        rec.reset();
         rec.ready = {QStringLiteral("P"), QStringLiteral("S"), QStringLiteral("O")};
         showAllIdle(w);
         A::musicId(w).clear();

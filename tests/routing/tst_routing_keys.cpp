@@ -47,10 +47,8 @@ class TestRoutingKeys : public QObject
 private slots:
     void initTestCase()
     {
-        TestSupport::isolateSettings();
         MainWindow::setWallClock([] { return g_now; });
-        w = new MainWindow;
-        w->setPlaybackEngines(&rec);
+        w = windowOn(rec);
         Session s = twoTabs();
         s.tabs[0].buttons[0].key = QStringLiteral("A");   // P, current tab
         s.tabs[0].buttons[1].key = QStringLiteral("F5");  // S
@@ -62,17 +60,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(w));
         A::toggle(w, 1)->setChecked(true); // Restart on Re-Click
     }
-    void cleanupTestCase()
-    {
-        w->setPlaybackEngines(nullptr);
-        MainWindow::setWallClock(nullptr);
-        delete w;
-    }
+    void cleanupTestCase() { closeWindow(w); }
     void init()
     {
-        rec.clearPlaying();
-        rec.calls.clear();
-        rec.pending.clear();
+        rec.reset();
         A::currentTab(w) = 0;
         w->setFocus();
         g_now += 10'000;

@@ -37,10 +37,8 @@ class TestRoutingTable : public QObject
 
     void reset()
     {
-        rec.clearPlaying();
+        rec.reset();
         rec.ready.clear();
-        rec.pending.clear();
-        rec.calls.clear();
         rec.dsUp = true;
         rec.wasapiUp = false;
         showAllIdle(w);
@@ -61,19 +59,11 @@ class TestRoutingTable : public QObject
 private slots:
     void initTestCase()
     {
-        TestSupport::isolateSettings();
-        w = new MainWindow;
-        w->setPlaybackEngines(&rec);
-        rec.started = [this](const QString& id) { w->onPlayStarted(id); };
-        rec.stopped = [this](const QString& id) { w->onPlayStopped(id); };
+        w = windowOn(rec);
         load(twoTabs());
         QCOMPARE(A::panels(w).size(), 2);
     }
-    void cleanupTestCase()
-    {
-        w->setPlaybackEngines(nullptr);
-        delete w;
-    }
+    void cleanupTestCase() { closeWindow(w); }
     void init() { reset(); }
 
     void rules_data()

@@ -106,3 +106,15 @@ bool startMonitorRecording(QProcess& rec)
 }
 
 } // namespace TestSupport
+
+namespace TestSupport {
+
+int firstLoudFrame(const char* data, int frames, int threshold)
+{
+    for (int i = 0; i < frames; ++i)
+        if (std::abs(int(qFromLittleEndian<qint16>(data + 4 * i))) >= threshold)
+            return i;
+    return -1;
+}
+
+} // namespace TestSupport

@@ -48,3 +48,11 @@ namespace TestSupport {
 bool startMonitorRecording(QProcess& rec);
 
 } // namespace TestSupport
+
+namespace TestSupport {
+
+// The first frame of raw 16-bit little-endian stereo whose left sample is
+// threshold or more in size, else -1: where a recorded sound begins.
+int firstLoudFrame(const char* data, int frames, int threshold);
+
+} // namespace TestSupport
