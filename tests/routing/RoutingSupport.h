@@ -197,7 +197,6 @@ public:
     static QWidget* tabStrip(MainWindow* w) { return w->tabStrip; }
     static void setEventLog(MainWindow* w, EventLog* log) { w->eventLog = log; }
     static void onAudioOutputsChanged(MainWindow* w) { w->onAudioOutputsChanged(); }
-    static bool filter(MainWindow* w, QObject* watched, QEvent* e) { return w->eventFilter(watched, e); }
     static bool leftPanelVisible(MainWindow* w) { return w->leftPanel && !w->leftPanel->isHidden(); }
 };
 

@@ -164,15 +164,6 @@ private slots:
         QVERIFY(rec.take().isEmpty());
     }
 
-    void singleButtonStop()
-    {
-        press(QStringLiteral("P"));
-        w->onStopRequested(QStringLiteral("P"));
-        QVERIFY(!rec.dsIsPlaying(QStringLiteral("P")));
-        QVERIFY(!widget(w, QStringLiteral("P"))->isPlaying());
-        QCOMPARE(widget(w, QStringLiteral("P"))->triggerMark(), quint8(0));
-    }
-
     // Space three times within a second stops three times, toasts once; the
     // music track plays on and keeps the strip.
     void stopAllKeepsMusic()
@@ -324,26 +315,6 @@ private slots:
         QVERIFY(toastShown(QStringLiteral("✅  Assigned 1 sample to pads")));
         emit grid->bulkAssignComplete(3, 5);
         QVERIFY(toastShown(QStringLiteral("⚠️  Assigned 3 of 5 — ran out of empty pads on this tab")));
-    }
-
-    // A music row dragged 9 pixels or less, or a row without a file, starts
-    // no drag; the events go on to the list.
-    void musicDragNeedsDistanceAndFile()
-    {
-        QListWidget list;
-        list.resize(200, 100);
-        auto* row = new QListWidgetItem(QStringLiteral("No file"), &list);
-        Q_UNUSED(row);
-        w->musicList = &list;
-        QWidget* vp = list.viewport();
-        auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButtons held) {
-            QMouseEvent e(type, at, vp->mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
-            return A::filter(w, vp, &e);
-        };
-        QVERIFY(!send(QEvent::MouseButtonPress, QPoint(5, 5), Qt::LeftButton));
-        QVERIFY(!send(QEvent::MouseMove, QPoint(10, 9), Qt::LeftButton));
-        QVERIFY(!send(QEvent::MouseMove, QPoint(40, 9), Qt::LeftButton)); // far enough, but no file
-        w->musicList = nullptr;
     }
 };
 
