@@ -131,6 +131,7 @@ void MainWindow::onSessionLoaded(const Session& s)
             volPercentLabel->setText(QStringLiteral("%1%").arg(volSlider->value()));
     }
     audio->setGlobalVolume(s.globalVolume);
+    engines().dsSetVolume(float(s.globalVolume)); // the master volume reaches the pre-decoded buttons too
     const std::pair<QPushButton*, bool> toggles[] = {
         {autoStopToggle, s.autoStop}, {restartToggle, s.restart}, {crossTabStopToggle, s.crossTabStop}};
     for (const auto& [toggle, on] : toggles) {

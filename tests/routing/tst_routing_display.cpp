@@ -259,6 +259,10 @@ private slots:
         QCOMPARE(rec.take(), (QStringList{QStringLiteral("audio.globalVolume 0.4"), QStringLiteral("ds.volume 0.4")}));
         QCOMPARE(SessionManager::instance()->session().globalVolume, 0.4);
         QVERIFY(SessionManager::instance()->isDirty());
+        Session quiet = twoTabs();
+        quiet.globalVolume = 0.25;
+        load(quiet); // a load sets the master volume of both engines
+        QVERIFY(rec.take().contains(QStringLiteral("ds.volume 0.25")));
 
         rec.ready.clear();
         press(QStringLiteral("P"));
