@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QList>
 #include <QMediaPlayer>
+#include <QMutex>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -120,6 +121,9 @@ public:
     bool isPrimed(const QString& deviceId) const { return m_primed.contains(deviceId); }
     void warmupBackend();
     static QString warmupFilePath();
+    // Peaks of a file, cached by path (whatever n a later call asks). A path
+    // not cached yet is decoded on the calling thread: call it from a worker
+    // thread, never from the GUI thread. Safe from any number of threads.
     QList<float> waveformData(const QString& path, int n);
     static QList<float> placeholderWaveform(int n);
 
@@ -182,6 +186,7 @@ private:
     QHash<QString, BufferEntry> m_buffer;
     quint64 m_bufferClock = 0;
     QSet<QString> m_primed;
+    mutable QMutex m_waveformMx;    // guards m_waveforms
     QHash<QString, QList<float>> m_waveforms;
     Scheduler m_scheduler;
 };

@@ -8,10 +8,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMediaDevices>
+#include <QThread>
 #include <QTimer>
 #include <QtEndian>
 #include <cmath>
 
+#include "OpLog.h"
 #include "WaveformDecoder.h"
 
 namespace {
@@ -119,7 +121,6 @@ void AudioEngine::preBuffer(const QList<QString>& paths)
 {
     int delay = 0;
     int count = 0;
-    QSet<QString> seen;
     for (const QString& path : paths) {
         if (path.isEmpty())
             continue;
@@ -128,9 +129,7 @@ void AudioEngine::preBuffer(const QList<QString>& paths)
             it->lastUse = ++m_bufferClock;
             continue;
         }
-        if (seen.contains(path))
-            continue;
-        seen.insert(path);
+        // A path listed twice counts twice; its second timer finds it buffered.
         if (count >= kPreBufferPerCall)
             continue;
         schedule(delay, [this, path] {
@@ -277,14 +276,25 @@ QList<float> AudioEngine::placeholderWaveform(int n)
 
 QList<float> AudioEngine::waveformData(const QString& path, int n)
 {
-    auto it = m_waveforms.constFind(path);
-    if (it != m_waveforms.constEnd())
-        return it.value();
+    {
+        QMutexLocker lock(&m_waveformMx);
+        auto it = m_waveforms.constFind(path);
+        if (it != m_waveforms.constEnd())
+            return it.value();
+    }
     if (n < 1)
         return {};
+    if (QThread::currentThread() == thread())
+        VX_LOG(QStringLiteral("[AudioEngine] waveformData decodes on the engine's own thread: ") + path);
+    // Decoded without the lock, so that other paths are served meanwhile.
     QList<float> peaks = WaveformDecoder::decode(path, n);
     if (peaks.isEmpty())
         peaks = placeholderWaveform(n);
+    QMutexLocker lock(&m_waveformMx);
+    // Another caller may have decoded the same path meanwhile: the first stays.
+    auto it = m_waveforms.constFind(path);
+    if (it != m_waveforms.constEnd())
+        return it.value();
     m_waveforms.insert(path, peaks);
     return peaks;
 }

@@ -22,6 +22,7 @@
 #include "AudioEngine.h"
 #include "DrumEngine.h"
 #include "OpLog.h"
+#include "PcmDecode.h"
 #include "PcmPlayer.h"
 #include "ThemeManager.h"
 #include "TrimCanvas.h"
@@ -408,18 +409,31 @@ void TrimDialog::onPlayPreview()
             m_pcmWatcher = nullptr;
             if (!m_previewing || !m_drumPath)
                 return;
-            const QByteArray pcm = watcher->result();
+            QByteArray pcm = watcher->result();
+            // The plain-WAV fallback of the decoder ignores the range.
+            const auto maxBytes = qsizetype(kMaxDrumPreviewSeconds * PcmDecode::kRate) * PcmDecode::kBytesPerFrame;
+            if (pcm.size() > maxBytes)
+                pcm.truncate(maxBytes);
             if (!pcm.isEmpty()) {
                 DrumEngine::instance()->preload(kPreviewId, pcm, 1.0f);
                 DrumEngine::instance()->triggerDirect(kPreviewId, 1.0f);
+                // Neither a trim end nor the duration was known: the sound's
+                // own length ends the preview.
+                if (m_previewLength <= 0)
+                    m_previewLength = double(pcm.size()) / (PcmDecode::kRate * PcmDecode::kBytesPerFrame);
             }
             m_previewStartMs = now();
         });
+        // A long selection is previewed from its start for a bounded stretch:
+        // decoding all of it would hold the whole sound in memory (about 53 MB
+        // for five minutes) and push every other pad out of the drum engine.
+        const double length = out > in ? out - in : m_duration;
+        m_previewLength = std::min(length, kMaxDrumPreviewSeconds);
+        const double decodeEnd = in + (length > 0 ? m_previewLength : kMaxDrumPreviewSeconds);
         const QString path = m_btn.audioPath;
-        watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), &PcmPlayer::decode, path, in, out,
-                                             float(gain)));
+        watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), &PcmPlayer::decode, path, in,
+                                             decodeEnd, float(gain)));
         m_drumPath = true;
-        m_previewLength = out > in ? out - in : m_duration;
     } else {
         ButtonData copy = m_btn;
         copy.id = kPreviewId;

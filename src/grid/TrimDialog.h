@@ -27,6 +27,10 @@ public:
     static const QString kPreviewId;
     static constexpr int kTickMs = 33;
     static constexpr int kWaveformBars = 4000;
+    // Longest stretch the preview above 100 % decodes and plays (about 5 MB
+    // of PCM): the whole sound is held in memory and in the drum engine's pad
+    // cache, whose budget is 20 MB.
+    static constexpr double kMaxDrumPreviewSeconds = 30.0;
 
     TrimDialog(const ButtonData& btn, QWidget* parent = nullptr);
     ~TrimDialog() override;

@@ -382,6 +382,53 @@ private slots:
         QCOMPARE(previewButton(d)->text(), QStringLiteral("Preview"));
     }
 
+    // Above 100 % the sound is held whole in memory and in the pad cache: a
+    // long selection is previewed for a bounded stretch from its start, and
+    // the pads already cached stay.
+    void longDrumPreviewIsBounded()
+    {
+        const QString longWav = QDir(TestSupport::tempDir()).filePath(QStringLiteral("long.wav"));
+        QVERIFY(TestSupport::writeWav16(longWav, TestSupport::sine(440, 150.0, 1, 8000), 1, 8000));
+        drums()->preload(QStringLiteral("pad"), QByteArray(176400, '\1'), 1.0f);
+
+        TrimDialog d(button(longWav));
+        setDuration(d, 150000);
+        slider(d, "volumeSlider")->setValue(120);
+        m_now = 0;
+        previewButton(d)->click();
+        QCOMPARE(d.previewLength(), TrimDialog::kMaxDrumPreviewSeconds);
+        QTRY_VERIFY(drums()->isPlaying(TrimDialog::kPreviewId));
+        const qint64 bound = qint64(TrimDialog::kMaxDrumPreviewSeconds * 176400);
+        QCOMPARE(drums()->cachedBytes(), bound + 176400);
+        QVERIFY(drums()->isReady(QStringLiteral("pad")));
+
+        // The playhead covers the stretch played, then the preview ends.
+        m_now += 15000;
+        TestSupport::fireTimer(progressTimer(d));
+        QVERIFY(std::abs(d.canvas()->progress() - 0.1) < 1e-9);
+        m_now += 15000;
+        TestSupport::fireTimer(progressTimer(d));
+        QVERIFY(!d.isPreviewing());
+    }
+
+    // Neither a trim end nor a duration: the decoded sound's length ends it.
+    void drumPreviewWithoutAnyLength()
+    {
+        TrimDialog d(button(m_wav));
+        slider(d, "volumeSlider")->setValue(150);
+        m_now = 0;
+        previewButton(d)->click();
+        QCOMPARE(d.previewLength(), 0.0);
+        QTRY_VERIFY(drums()->isPlaying(TrimDialog::kPreviewId));
+        QVERIFY(std::abs(d.previewLength() - 2.0) < 1e-6);
+        m_now += 1999;
+        TestSupport::fireTimer(progressTimer(d));
+        QVERIFY(d.isPreviewing());
+        m_now += 1;
+        TestSupport::fireTimer(progressTimer(d));
+        QVERIFY(!d.isPreviewing());
+    }
+
     void closingStopsPlayerPreview()
     {
         REQUIRE_OUTPUT();
