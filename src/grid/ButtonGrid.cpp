@@ -419,8 +419,9 @@ void ButtonGrid::onMultiDropped(const QString& startId, const QStringList& paths
         return;
     int assigned = 0;
     int next = 0;
-    const int padCount = int(m_buttons.size());
-    for (int i = start; i < padCount && next < paths.size(); ++i) {
+    // A receiver of buttonDataChanged may hand the grid a new tab or count:
+    // the bounds are read again at every step.
+    for (int i = start; i < m_buttons.size() && i < m_tab.buttons.size() && next < paths.size(); ++i) {
         ButtonData& rec = m_tab.buttons[i];
         if (!rec.audioPath.isEmpty())
             continue;

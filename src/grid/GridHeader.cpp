@@ -12,6 +12,7 @@
 #include <QSlider>
 #include <QToolTip>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "Modal.h"
@@ -245,7 +246,8 @@ void GridHeader::setTabList(const QStringList& names, int current)
     const bool was = m_tabCombo->blockSignals(true);
     m_tabCombo->clear();
     m_tabCombo->addItems(names);
-    m_tabCombo->setCurrentIndex(qBound(0, current, int(names.size()) - 1));
+    // Clamped by hand: an empty list must not reach qBound with max below min.
+    m_tabCombo->setCurrentIndex(names.isEmpty() ? -1 : std::clamp(current, 0, int(names.size()) - 1));
     m_tabCombo->setVisible(names.size() >= 2);
     m_tabCombo->blockSignals(was);
 }

@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include "AppSettings.h"
+#include "HeldIndices.h"
 
 // --- FolderScanner ---------------------------------------------------------
 
@@ -80,7 +81,9 @@ LibraryManager::~LibraryManager()
 
 void LibraryManager::addFolder(const QString& path, const QString& category)
 {
-    const QString cat = category.isEmpty() ? QFileInfo(path).fileName() : category;
+    // A folder path may end in a slash (a dropped folder's URL): the folder's
+    // own name is still the category, never an empty one.
+    const QString cat = category.isEmpty() ? QFileInfo(QDir::cleanPath(path)).fileName() : category;
     m_roots.insert(cat, path);
     emit scanStarted(cat);
     m_pending.append(PendingScan{cat, false});
@@ -269,7 +272,9 @@ void LibraryManager::loadConfig()
         AppSettings s;
         s.beginGroup(QStringLiteral("library"));
         const int count = s.value(QStringLiteral("count"), 0).toInt();
-        for (int i = 0; i < count; ++i)
+        // Only the pairs the group holds: a damaged count must not stall the start.
+        static const QRegularExpression pairKey(QStringLiteral("^cat(\\d+)_(?:name|path)$"));
+        for (int i : heldIndices(s.childKeys(), pairKey, count))
             roots.append({s.value(QStringLiteral("cat%1_name").arg(i)).toString(),
                           s.value(QStringLiteral("cat%1_path").arg(i)).toString()});
         s.endGroup();

@@ -3,9 +3,8 @@
 #include <QRegularExpression>
 #include <QTimer>
 
-#include <algorithm>
-
 #include "AppSettings.h"
+#include "HeldIndices.h"
 #include "MidiInput.h"
 #include "OpLog.h"
 
@@ -326,21 +325,11 @@ void MidiManager::loadConfig()
     AppSettings s;
     s.beginGroup(QStringLiteral("midi"));
     m_deviceName = s.value(QStringLiteral("device")).toString();
-    int count = readInt(s, QStringLiteral("count"), 0);
+    const int count = readInt(s, QStringLiteral("count"), 0);
 
-    // Walk only the entries the group really holds below "count": a damaged
-    // count cannot make us visit billions of indices. Indices without any key
-    // would read as note -1 and be skipped anyway.
-    QList<int> indices;
-    for (const QString& k : s.childKeys()) {
-        const int us = k.indexOf(QLatin1Char('_'));
-        bool ok = false;
-        const int i = us > 0 ? k.left(us).toInt(&ok) : -1;
-        if (ok && i >= 0 && i < count)
-            indices << i;
-    }
-    std::sort(indices.begin(), indices.end());
-    indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+    // Indices without any key would read as note -1 and be skipped anyway.
+    static const QRegularExpression entryKey(QStringLiteral("^(\\d+)_"));
+    const QList<int> indices = heldIndices(s.childKeys(), entryKey, count);
 
     m_mappings.clear();
     for (int i : std::as_const(indices)) {

@@ -502,6 +502,23 @@ private slots:
         QCOMPARE(h.tab().buttons[2].audioPath, QString());
         QCOMPARE(h.tab().buttons[1].audioPath, QString("/f/2.wav"));
 
+        // A receiver that shrinks the grid while the files go in: the walk
+        // stops at the pads that are left.
+        ButtonGrid k;
+        k.setButtonsPerTab(8);
+        k.setTab(tabOf(8));
+        QSignalSpy kb(&k, &ButtonGrid::bulkAssignComplete);
+        bool shrunk = false;
+        connect(&k, &ButtonGrid::buttonDataChanged, &k, [&] {
+            if (!std::exchange(shrunk, true))
+                k.setButtonsPerTab(2);
+        });
+        emit k.buttonWidget(0)->multiDropped("b0", files);
+        QCOMPARE(k.buttonCount(), 2);
+        QCOMPARE(kb.first(), QVariantList({2, 5}));
+        QCOMPARE(k.tab().buttons[1].audioPath, QString("/f/2.wav"));
+        QCOMPARE(k.tab().buttons[2].audioPath, QString());
+
         // Nothing to do: no signal at all.
         QSignalSpy hb(&h, &ButtonGrid::bulkAssignComplete);
         emit h.buttonWidget(0)->multiDropped("ghost", files);

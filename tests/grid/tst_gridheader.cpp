@@ -151,6 +151,8 @@ private slots:
         QCOMPARE(h.tabCombo()->currentIndex(), 0);
         h.setTabList({}, 3);
         QCOMPARE(h.tabCombo()->count(), 0);
+        QCOMPARE(h.tabCombo()->currentIndex(), -1);
+        QVERIFY(h.tabCombo()->isHidden());
         QCOMPARE(tabSwitch.size(), 0);
         h.setTabList({"A", "B", "C"}, 0);
         h.tabCombo()->setCurrentIndex(2);   // the user's choice

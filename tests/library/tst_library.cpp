@@ -212,6 +212,42 @@ private slots:
                                               QStringLiteral("Musicals")}));
     }
 
+    // A damaged "count" must not make the start walk billions of indices; the
+    // pairs the group really holds below it are restored.
+    void hugeSavedCountRestoresWhatIsThere()
+    {
+        const QString a = makeFolder(QStringLiteral("HA"), 1);
+        {
+            AppSettings s;
+            s.beginGroup(QStringLiteral("library"));
+            s.setValue(QStringLiteral("count"), 2147483647);
+            s.setValue(QStringLiteral("cat7_name"), QStringLiteral("Seventh"));
+            s.setValue(QStringLiteral("cat7_path"), a);
+            s.setValue(QStringLiteral("cat2_name"), QStringLiteral("NoPath"));
+            s.setValue(QStringLiteral("catx_name"), QStringLiteral("Odd"));
+        }
+        LibraryManager m;
+        QSignalSpy started(&m, &LibraryManager::scanStarted);
+        m.loadConfig();
+        QCOMPARE(started.size(), 1);
+        QCOMPARE(started[0][0].toString(), QStringLiteral("Seventh"));
+        QVERIFY(settle(m));
+        QCOMPARE(m.entries().size(), 1);
+    }
+
+    // A folder given with a trailing slash still files under its own name.
+    void trailingSlashKeepsTheFolderName()
+    {
+        LibraryManager m;
+        const QString dir = makeFolder(QStringLiteral("Stings"), 2);
+        QSignalSpy finished(&m, &LibraryManager::scanFinished);
+        m.addFolder(dir + QLatin1Char('/'), QString());
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(finished[0][0].toString(), QStringLiteral("Stings"));
+        QCOMPARE(m.rootFolders(), QStringList{QStringLiteral("Stings")});
+        QCOMPARE(m.entriesForCategory(QStringLiteral("Stings")).size(), 2);
+    }
+
     void settings()
     {
         {

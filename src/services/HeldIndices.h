@@ -1,0 +1,27 @@
+#pragma once
+#include <QList>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <algorithm>
+
+// Numbered settings entries ("0_note", "cat3_path", ...): the indices below
+// count that the group's keys really name, in ascending order. Readers walk
+// these instead of 0 .. count - 1, so a damaged count cannot make them visit
+// billions of indices. The pattern's first capture is the index.
+inline QList<int> heldIndices(const QStringList& keys, const QRegularExpression& pattern, int count)
+{
+    QList<int> out;
+    for (const QString& k : keys) {
+        const QRegularExpressionMatch m = pattern.match(k);
+        if (!m.hasMatch())
+            continue;
+        bool ok = false;
+        const int i = m.captured(1).toInt(&ok);
+        if (ok && i >= 0 && i < count)
+            out << i;
+    }
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
+}
