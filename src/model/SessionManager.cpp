@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QSaveFile>
@@ -14,6 +15,10 @@
 namespace {
 constexpr int kDefaultButtons = 36;
 constexpr int kMaxRecentFiles = 10;
+// Far above anything the program writes (even a session full of button
+// images); Qt's JSON reader gives up at 2 GiB anyway, after using twice that
+// in memory. A bigger file is refused before it is read.
+constexpr qint64 kMaxSessionBytes = qint64(1) << 30;
 const QString kRecentKey = QStringLiteral("recentFiles");
 
 QString freshId()
@@ -30,6 +35,7 @@ SessionManager* SessionManager::instance()
 
 SessionManager::SessionManager()
 {
+    registerSessionTypes();
     m_autoSave = new QTimer(this);
     connect(m_autoSave, &QTimer::timeout, this, &SessionManager::onAutoSaveTimeout);
     newSession();
@@ -67,6 +73,17 @@ void SessionManager::newSession()
 
 bool SessionManager::loadSession(const QString& path)
 {
+    // Only plain files: a pipe would block the GUI thread in open(), and a
+    // device such as /dev/zero never ends.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        qWarning() << "Cannot open session:" << path << "(not a regular file)";
+        return false;
+    }
+    if (info.size() > kMaxSessionBytes) {
+        qWarning() << "Session file is too large:" << path << info.size() << "bytes";
+        return false;
+    }
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         qWarning() << "Cannot open session:" << path;

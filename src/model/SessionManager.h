@@ -22,9 +22,10 @@ public:
 
     // Replaces the current session by a fresh one with one tab "Tab 1" of 36 buttons.
     void newSession();
-    // Reads a session file. On any failure (cannot open or read, not JSON,
-    // not a JSON object) returns false and leaves the current session, its
-    // file path, the dirty flag and the recent files as they were.
+    // Reads a session file. On any failure (cannot open or read, not a plain
+    // file, larger than 1 GiB, not JSON, not a JSON object) returns false and
+    // leaves the current session, its file path, the dirty flag and the
+    // recent files as they were.
     bool loadSession(const QString& path);
     // Writes the current session to path, or to its own file when path is
     // empty (asking for a name when it has none). The file is replaced only

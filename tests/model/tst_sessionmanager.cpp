@@ -8,6 +8,7 @@
 #include <QtTest>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "AppSettings.h"
@@ -216,6 +217,16 @@ private slots:
         while (big.size() < 50 * 1024 * 1024)
             big += tab;
         QTest::newRow("50 MB truncated") << writeFile(d + "/big.vx", big) << "^Session parse error: ";
+        // Files that are not plain files would block in open() or never end.
+        QVERIFY(mkfifo(QFile::encodeName(d + "/pipe.vx").constData(), 0600) == 0);
+        QTest::newRow("a pipe") << d + "/pipe.vx" << "^Cannot open session: \".*pipe.vx\" \\(not a regular file\\)$";
+        QVERIFY(QFile::link("/dev/zero", d + "/zero.json"));
+        QTest::newRow("a device") << d + "/zero.json" << "^Cannot open session: \".*zero.json\"";
+        // Beyond what the reader takes (a sparse file: no disk space used).
+        QFile huge(d + "/huge.vx");
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize((qint64(1) << 30) + 1));
+        huge.close();
+        QTest::newRow("over 1 GiB") << d + "/huge.vx" << "^Session file is too large: \".*huge.vx\" 1073741825 bytes$";
     }
     void brokenFilesLeaveTheSessionAlone()
     {
