@@ -205,14 +205,19 @@ void ButtonGrid::layoutButtons()
     }
 
     const int n = int(m_buttons.size());
+    // Fixed counts come unchecked from session files: beyond kMaxFixedCount a
+    // count would only add empty layout columns by the billion (and overflow
+    // the cell arithmetic), so the layout uses at most that many.
+    const int fixedCols = std::min(m_columns, kMaxFixedCount);
+    const int fixedRows = std::min(m_rows, kMaxFixedCount);
     int cols;
-    if (m_columns >= 1)
-        cols = m_columns;
-    else if (m_rows >= 1)
-        cols = std::max(1, (n + m_rows - 1) / m_rows);
+    if (fixedCols >= 1)
+        cols = fixedCols;
+    else if (fixedRows >= 1)
+        cols = std::max(1, (n + fixedRows - 1) / fixedRows);
     else
         cols = autoColumns();
-    const int rows = m_rows >= 1 ? m_rows : std::max(1, (n + cols - 1) / cols);
+    const int rows = fixedRows >= 1 ? fixedRows : std::max(1, (n + cols - 1) / cols);
 
     int vw = m_scroll->viewport()->width();
     int vh = m_scroll->viewport()->height();

@@ -29,8 +29,10 @@ public:
     int buttonsPerTab() const { return m_buttonsPerTab; }
     int buttonCount() const { return int(m_buttons.size()); }
 
+    // Stored as given (0 or less: automatic); the layout uses at most kMaxFixedCount.
     void setColumns(int cols);
     void setRows(int rows);
+    static constexpr int kMaxFixedCount = 1000;
     int columns() const { return m_columns; }
     int rows() const { return m_rows; }
 

@@ -205,6 +205,9 @@ private slots:
         QTest::newRow("fixed cols 6") << 48 << QSize(800, 600) << 6 << 0 << 6 << 8 << 71;
         QTest::newRow("both fixed") << 24 << QSize(800, 600) << 4 << 4 << 4 << 4 << 120;
         QTest::newRow("no viewport") << 24 << QSize(0, 0) << 0 << 0 << 8 << 3 << 71;
+        // Counts from a damaged session file: laid out at the cap, not by the billion.
+        QTest::newRow("huge fixed cols") << 24 << QSize(800, 600) << INT_MAX << 0 << 1000 << 1 << 28;
+        QTest::newRow("huge fixed rows") << 24 << QSize(800, 600) << 0 << INT_MAX << 1 << 1000 << 28;
     }
 
     void layoutArithmetic()
@@ -221,6 +224,8 @@ private slots:
         QTEST(g.layoutColumns(), "cols");
         QTEST(g.layoutRows(), "rows");
         QTEST(g.cellSize(), "cell");
+        QCOMPARE(g.columns(), fixedCols);   // stored unchanged
+        QCOMPARE(g.rows(), fixedRows);
         QCOMPARE(g.gridLayout()->rowMinimumHeight(0), g.cellSize());
         QCOMPARE(g.gridLayout()->columnStretch(0), 1);
         // Row-major order without super buttons.
