@@ -38,6 +38,15 @@ QStringList sortedPaths(const QList<LibraryEntry>& list)
     return out;
 }
 
+// Writes keys into the settings group "library".
+void writeLibraryGroup(const QVariantMap& keys)
+{
+    AppSettings s;
+    s.beginGroup(QStringLiteral("library"));
+    for (auto it = keys.cbegin(); it != keys.cend(); ++it)
+        s.setValue(it.key(), it.value());
+}
+
 // Waits until the manager has no scan left in flight.
 bool settle(LibraryManager& m)
 {
@@ -217,15 +226,11 @@ private slots:
     void hugeSavedCountRestoresWhatIsThere()
     {
         const QString a = makeFolder(QStringLiteral("HA"), 1);
-        {
-            AppSettings s;
-            s.beginGroup(QStringLiteral("library"));
-            s.setValue(QStringLiteral("count"), 2147483647);
-            s.setValue(QStringLiteral("cat7_name"), QStringLiteral("Seventh"));
-            s.setValue(QStringLiteral("cat7_path"), a);
-            s.setValue(QStringLiteral("cat2_name"), QStringLiteral("NoPath"));
-            s.setValue(QStringLiteral("catx_name"), QStringLiteral("Odd"));
-        }
+        writeLibraryGroup({{QStringLiteral("count"), 2147483647},
+                           {QStringLiteral("cat7_name"), QStringLiteral("Seventh")},
+                           {QStringLiteral("cat7_path"), a},
+                           {QStringLiteral("cat2_name"), QStringLiteral("NoPath")},
+                           {QStringLiteral("catx_name"), QStringLiteral("Odd")}});
         LibraryManager m;
         QSignalSpy started(&m, &LibraryManager::scanStarted);
         m.loadConfig();
@@ -256,17 +261,13 @@ private slots:
         }
         const QString a = makeFolder(QStringLiteral("SA"), 2);
         const QString c = makeFolder(QStringLiteral("SC"), 3);
-        {
-            AppSettings s;
-            s.beginGroup(QStringLiteral("library"));
-            s.setValue(QStringLiteral("count"), 3);
-            s.setValue(QStringLiteral("cat0_name"), QStringLiteral("First"));
-            s.setValue(QStringLiteral("cat0_path"), a);
-            s.setValue(QStringLiteral("cat1_name"), QStringLiteral("Second"));
-            s.setValue(QStringLiteral("cat1_path"), QString());
-            s.setValue(QStringLiteral("cat2_name"), QStringLiteral("Third"));
-            s.setValue(QStringLiteral("cat2_path"), c);
-        }
+        writeLibraryGroup({{QStringLiteral("count"), 3},
+                           {QStringLiteral("cat0_name"), QStringLiteral("First")},
+                           {QStringLiteral("cat0_path"), a},
+                           {QStringLiteral("cat1_name"), QStringLiteral("Second")},
+                           {QStringLiteral("cat1_path"), QString()},
+                           {QStringLiteral("cat2_name"), QStringLiteral("Third")},
+                           {QStringLiteral("cat2_path"), c}});
         LibraryManager m;
         QSignalSpy started(&m, &LibraryManager::scanStarted);
         m.loadConfig();
