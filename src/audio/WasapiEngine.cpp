@@ -36,21 +36,6 @@ bool isHardwareName(const QString& alsaName)
     return alsaName.startsWith(QLatin1String("hw:"));
 }
 
-// Exclusive streams go straight to a card: the device itself when the id
-// names a hardware device (a plug device becomes its hw device), else the
-// first hardware output ALSA lists. Empty when there is none.
-QByteArray hardwareDeviceFor(const QByteArray& qtId)
-{
-    const QString name = AudioDevices::alsaNameForId(qtId);
-    if (isHardwareName(name))
-        return name.toUtf8();
-    if (name.startsWith(QLatin1String("plughw:")))
-        return name.mid(4).toUtf8();
-    for (const AudioDevices::Output& o : AudioDevices::outputs())
-        if (isHardwareName(o.alsaName))
-            return o.alsaName.toUtf8();
-    return {};
-}
 } // namespace
 
 struct WasapiEngine::Thread
@@ -134,9 +119,13 @@ bool WasapiEngine::init(const QString& deviceId)
         QString error;
         const bool onHardware = !m_factory && preferred == AudioOutput::Backend::Alsa;
         if (onHardware) {
-            ex.deviceId = hardwareDeviceFor(devId);
+            // Exclusive streams go straight to the card the id names (the
+            // default card for the default output), never to another one.
+            ex.deviceId = AudioDevices::hardwareNameForId(devId).toUtf8();
             if (ex.deviceId.isEmpty())
-                error = QStringLiteral("no hardware output device");
+                error = devId.isEmpty() ? QStringLiteral("no hardware output device")
+                                        : QStringLiteral("%1 names no hardware output device")
+                                              .arg(QString::fromUtf8(devId));
         }
         if (!onHardware || !ex.deviceId.isEmpty())
             out = openOutput(preferred, ex, &error, &closest);
@@ -274,7 +263,8 @@ bool WasapiEngine::isPlaying(const QString& id) const
 
 void WasapiEngine::setGlobalVolume(float v)
 {
-    m_bank->globalVolume.store(v < 0.0f ? 0.0f : (v >= 1.0f ? 1.0f : v));
+    // A NaN would reach the device as NaN samples: it counts as silence.
+    m_bank->globalVolume.store(!(v > 0.0f) ? 0.0f : (v >= 1.0f ? 1.0f : v));
 }
 
 void WasapiEngine::stampClickTime()

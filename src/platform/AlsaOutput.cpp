@@ -90,7 +90,10 @@ std::unique_ptr<AlsaOutput> AlsaOutput::open(const AudioOutputConfig& config, QS
     QString why;
     if (out->openDevice(mapped.toUtf8(), &why, closest))
         return out;
-    if (mapped != QLatin1String("default")) {
+    // An exclusive stream belongs to the device asked for: on any other it
+    // would be neither exclusive nor where the user wanted it. The caller
+    // decides what comes instead (usually a shared stream, with a warning).
+    if (mapped != QLatin1String("default") && config.mode != ShareMode::Exclusive) {
         // A device that is gone or unknown plays on the default output.
         PlatformLog::write(QStringLiteral("[AudioOutput] %1 did not open (%2); using default").arg(mapped, why));
         out.reset(new AlsaOutput(config));

@@ -18,8 +18,10 @@ class AlsaOutput : public AudioOutput
 public:
     ~AlsaOutput() override;
 
-    // Opens the device that AudioDevices maps the id to; an id that does not
-    // open falls back to "default". nullptr with a reason on failure.
+    // Opens the device that AudioDevices maps the id to. In shared mode an id
+    // that does not open falls back to "default"; an exclusive stream never
+    // falls back: it opens on the mapped device or not at all. nullptr with a
+    // reason on failure.
     static std::unique_ptr<AlsaOutput> open(const AudioOutputConfig& config, QString* error,
                                             AudioOutputConfig* closest = nullptr);
     // As mixRate() of AudioOutput, for an ALSA device.

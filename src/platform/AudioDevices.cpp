@@ -60,6 +60,49 @@ QString AudioDevices::alsaNameForId(const QByteArray& qtId)
     return QStringLiteral("default");
 }
 
+QString AudioDevices::hardwareNameForId(const QByteArray& qtId)
+{
+    const QString name = alsaNameForId(qtId);
+    if (name == QLatin1String("default")) {
+        // Only an id that asks for the default output gets the default card;
+        // one that was refused as unknown or unsafe gets nothing.
+        const QByteArray id = qtId.trimmed();
+        if (!id.isEmpty() && id != "default")
+            return QString();
+        for (const Output& o : outputs())
+            if (o.alsaName.startsWith(QLatin1String("hw:")))
+                return o.alsaName;
+        return QString();
+    }
+    if (name.startsWith(QLatin1String("hw:")))
+        return name;
+    if (name.startsWith(QLatin1String("plughw:")))
+        return name.mid(4);
+    const int colon = name.indexOf(QLatin1Char(':'));
+    if (colon < 0)
+        return QString();
+    const QString base = name.left(colon);
+    if (base != QLatin1String("sysdefault") && base != QLatin1String("front") && base != QLatin1String("dmix"))
+        return QString();
+    QString card, dev;
+    int positional = 0;
+    const QStringList args = name.mid(colon + 1).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (const QString& a : args) {
+        const int eq = a.indexOf(QLatin1Char('='));
+        const QString key = eq < 0 ? (positional == 0 ? QStringLiteral("CARD") : QStringLiteral("DEV")) : a.left(eq);
+        const QString value = eq < 0 ? a : a.mid(eq + 1);
+        if (eq < 0)
+            ++positional;
+        if (key == QLatin1String("CARD"))
+            card = value;
+        else if (key == QLatin1String("DEV"))
+            dev = value;
+    }
+    if (card.isEmpty())
+        return QString();
+    return QStringLiteral("hw:CARD=%1,DEV=%2").arg(card, dev.isEmpty() ? QStringLiteral("0") : dev);
+}
+
 QList<AudioDevices::Output> AudioDevices::outputs()
 {
     QList<Output> list;

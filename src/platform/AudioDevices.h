@@ -24,6 +24,16 @@ struct Output
 //   characters; others give "default").
 QString alsaNameForId(const QByteArray& qtId);
 
+// The hardware device ("hw:...") an exclusive stream for a Qt device id goes
+// to, so that it plays on the card the user chose and on no other:
+// - empty or "default": the first hardware output ALSA lists (the default card);
+// - "hw:...": itself; "plughw:X": "hw:X";
+// - a card's own devices "sysdefault", "front" and "dmix" (CARD= and DEV=,
+//   or the same as positional arguments): "hw:CARD=<card>,DEV=<dev>";
+// - anything else (a sound-server sink, a device of another kind): empty, as
+//   no card can be told from it.
+QString hardwareNameForId(const QByteArray& qtId);
+
 // Whether ALSA's configuration defines the pulse plugin PCM.
 bool hasPulsePlugin();
 

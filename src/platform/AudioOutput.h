@@ -53,7 +53,8 @@ public:
                                              QString* error = nullptr);
     // Opens exactly one backend; nullptr and error on failure. In exclusive
     // mode a format the device does not take as it is fails, and closest (when
-    // given) receives the nearest format the device offers.
+    // given) receives the nearest format the device offers; a device that does
+    // not open fails too (no other device is tried in its place).
     static std::unique_ptr<AudioOutput> openBackend(Backend backend, const AudioOutputConfig& config,
                                                     QString* error = nullptr,
                                                     AudioOutputConfig* closest = nullptr);

@@ -2,6 +2,8 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <cmath>
+
 #include "AppSettings.h"
 #include "MonoClock.h"
 #include "OpLog.h"
@@ -216,6 +218,19 @@ private slots:
         }
         QCOMPARE(AppSettings().value("audio/format_rate").toInt(), e.sampleRate());
         e.shutdown();
+
+        // A device that names no card is never swapped for some other card:
+        // the warning, and a shared stream on the device asked for.
+        qunsetenv("TR_AUDIO_OUTPUT");
+        const int mark2 = OpLog::totalWritten();
+        const bool ok2 = e.init(QStringLiteral("alsa_output.usb-headset.analog-stereo"));
+        qputenv("TR_AUDIO_OUTPUT", "manual");
+        QVERIFY(ok2);
+        QVERIFY(!e.isExclusive());
+        QCOMPARE(newLogLines(mark2, QStringLiteral(
+                     "[WASAPI] Exclusive failed alsa_output.usb-headset.analog-stereo names no hardware output device")),
+                 1);
+        e.shutdown();
     }
 
     // --- the render pass ---------------------------------------------------
@@ -268,6 +283,13 @@ private slots:
         QVERIFY(qAbs(sampleFloat(w, 0) - 1.4621172f) < 1e-5f);
         QVERIFY(qAbs(sampleFloat(w, 99, 1) + 1.4621172f) < 1e-5f);
         QCOMPARE(sampleFloat(w, 100), 0.0f);
+
+        // A volume that is not a number silences instead of sending NaN samples.
+        e.setGlobalVolume(std::nanf(""));
+        QVERIFY(e.trigger(QStringLiteral("a"), false));
+        out->consume(480);
+        WasapiEngine::renderPass(ctx, AudioOutput::WaitResult::Ready);
+        QCOMPARE(sampleFloat(out->written(), 480), 0.0f);
     }
 
     void clickToBufferLatency()

@@ -107,6 +107,30 @@ private slots:
         QCOMPARE(fallback->deviceName(), QString("default"));
     }
 
+    // An exclusive stream opens on the device asked for or not at all: never
+    // on "default", never on the null output.
+    void exclusiveNeverFallsBack()
+    {
+        for (const QByteArray id : {QByteArray("no_such_sink_here"), QByteArray("hw:99,0")}) {
+            AudioOutputConfig c;
+            c.deviceId = id;
+            c.mode = ShareMode::Exclusive;
+            QString err;
+            auto out = AudioOutput::openBackend(AudioOutput::Backend::Alsa, c, &err);
+            QVERIFY2(!out, qPrintable(id + " opened exclusively on " + (out ? out->deviceName() : QString())));
+            QVERIFY2(err.contains(QString::fromUtf8(id)), qPrintable(err));
+            QVERIFY(!err.contains("default"));
+            QVERIFY(!AudioOutput::open(c, &err));
+        }
+        // The same ids in shared mode still play on the default output.
+        AudioOutputConfig c;
+        c.deviceId = "hw:99,0";
+        QString err;
+        auto shared = AudioOutput::openBackend(AudioOutput::Backend::Alsa, c, &err);
+        QVERIFY2(shared, qPrintable(err));
+        QCOMPARE(shared->deviceName(), QString("default"));
+    }
+
     void playsIntoTheSink()
     {
         // Prefilled silence waits for start().

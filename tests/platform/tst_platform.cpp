@@ -323,6 +323,23 @@ private slots:
         const QList<AudioDevices::Output> outs = AudioDevices::outputs();
         QVERIFY(!outs.isEmpty());
         QCOMPARE(outs.first().alsaName, QString("default"));
+
+        // Exclusive streams: the card the id names, never another one.
+        QCOMPARE(AudioDevices::hardwareNameForId("hw:2,0"), QString("hw:2,0"));
+        QCOMPARE(AudioDevices::hardwareNameForId("plughw:CARD=PCH,DEV=3"), QString("hw:CARD=PCH,DEV=3"));
+        QCOMPARE(AudioDevices::hardwareNameForId("sysdefault:CARD=PCH"), QString("hw:CARD=PCH,DEV=0"));
+        QCOMPARE(AudioDevices::hardwareNameForId("front:CARD=USB,DEV=1"), QString("hw:CARD=USB,DEV=1"));
+        QCOMPARE(AudioDevices::hardwareNameForId("dmix:1,2"), QString("hw:CARD=1,DEV=2"));
+        QVERIFY(AudioDevices::hardwareNameForId("alsa_output.usb-headset.analog-stereo").isEmpty());
+        QVERIFY(AudioDevices::hardwareNameForId("surround51:CARD=PCH,DEV=0").isEmpty());
+        QVERIFY(AudioDevices::hardwareNameForId("x;{type file}").isEmpty());
+        QVERIFY(AudioDevices::hardwareNameForId("pulse").isEmpty());
+        QString firstCard;
+        for (const AudioDevices::Output& o : outs)
+            if (firstCard.isEmpty() && o.alsaName.startsWith("hw:"))
+                firstCard = o.alsaName;
+        QCOMPARE(AudioDevices::hardwareNameForId(QByteArray()), firstCard);
+        QCOMPARE(AudioDevices::hardwareNameForId("default"), firstCard);
     }
 };
 
