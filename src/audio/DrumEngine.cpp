@@ -389,7 +389,7 @@ void DrumEngine::setDevice(const QAudioDevice& device)
 
 void DrumEngine::setVolume(float v)
 {
-    m_masterVolume = v < 0.0f ? 0.0f : (v >= 1.0f ? 1.0f : v);
+    m_masterVolume = !(v > 0.0f) ? 0.0f : (v >= 1.0f ? 1.0f : v); // a NaN is silence
     if (m_sink)
         m_sink->setVolume(m_masterVolume);
 }
@@ -495,7 +495,7 @@ void DrumEngine::setVolumeForId(const QString& id, float volume)
 {
     if (id.isEmpty() || !m_stream)
         return;
-    volume = volume < 0.0f ? 0.0f : (volume > 2.0f ? 2.0f : volume);
+    volume = !(volume > 0.0f) ? 0.0f : (volume > 2.0f ? 2.0f : volume); // a NaN is silence
     QByteArray pcm;
     {
         QMutexLocker lock(&m_cacheMx);

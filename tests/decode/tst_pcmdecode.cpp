@@ -377,21 +377,24 @@ private slots:
     // decoding); the first to finish is stored, the later one keeps its own.
     void cacheParallelSameKey()
     {
-        QSemaphore entered, release;
+        // Each decode waits on a gate of its own, so the test decides which
+        // one finishes first (one shared gate could let the second through
+        // first and leave the first waiting for ever).
+        QSemaphore entered, releaseFirst, releaseSecond;
         std::atomic<int> seq{0};
         PcmDecode::DecodeCache cache(4, [&](const QString&, double, double, float) {
             const int me = ++seq;
             entered.release();
-            release.acquire();
+            (me == 1 ? releaseFirst : releaseSecond).acquire();
             return QByteArray(me == 1 ? "first" : "second");
         });
         QFuture<QByteArray> a = QtConcurrent::run([&] { return cache.decodeCached("k", 0, 0, 1.0f); });
         QVERIFY(entered.tryAcquire(1, 10000));
         QFuture<QByteArray> b = QtConcurrent::run([&] { return cache.decodeCached("k", 0, 0, 1.0f); });
         QVERIFY(entered.tryAcquire(1, 10000));      // both are decoding now
-        release.release();
+        releaseFirst.release();
         a.waitForFinished();
-        release.release();
+        releaseSecond.release();
         b.waitForFinished();
         QCOMPARE(a.result(), QByteArray("first"));
         QCOMPARE(b.result(), QByteArray("second"));

@@ -1,6 +1,8 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <cmath>
+
 #include "DrumEngine.h"
 #include "DrumStream.h"
 #include "OpLog.h"
@@ -184,6 +186,9 @@ private slots:
         QCOMPARE(int(sample16(mixFrames(e, 1), 0)), 100);
         e.setVolumeForId(QStringLiteral("p"), 9.0f); // clamped to 2.0
         QCOMPARE(int(sample16(mixFrames(e, 1), 0)), 400);
+        e.setVolumeForId(QStringLiteral("p"), std::nanf("")); // silence, not noise
+        QCOMPARE(int(sample16(mixFrames(e, 1), 0)), 0);
+        e.setVolumeForId(QStringLiteral("p"), 1.0f);
 
         e.stopById(QStringLiteral("p"));
         QVERIFY(!e.isPlaying(QStringLiteral("p")));
