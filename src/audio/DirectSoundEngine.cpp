@@ -173,9 +173,12 @@ void DirectSoundEngine::preload(const QString& id, const QString& path, double t
         if (m_slots.contains(id))
             return;
     }
-    if (trimOut <= 0.0)
-        trimOut = trimIn + kMaxDecodeSeconds;
-    else if (trimOut - trimIn > kMaxDecodeSeconds)
+    if (!(trimIn == trimIn))
+        trimIn = 0.0;
+    // At most 30 seconds: an end at or before the start (which the decoder
+    // reads as "to the end of the file") gets the 30 s window too, so a
+    // button with crossed trims cannot pull a whole long file into memory.
+    if (trimOut <= 0.0 || !(trimOut > trimIn + 0.01) || trimOut - trimIn > kMaxDecodeSeconds)
         trimOut = trimIn + kMaxDecodeSeconds;
 
     const quint64 ticket = ++m_nextTicket;

@@ -51,7 +51,11 @@ void PcmPlayer::preload(const QString& id, const QString& path, double trimIn, d
         if (it != m_pcm.constEnd() && !it->isEmpty())
             return;
     }
-    if (trimOut <= 0.0 || trimOut - trimIn > kMaxSeconds)
+    if (!(trimIn == trimIn))
+        trimIn = 0.0;
+    // At most 5 seconds: an end at or before the start (which the decoder
+    // reads as "to the end of the file") gets the 5 s window too.
+    if (trimOut <= 0.0 || !(trimOut > trimIn + 0.01) || trimOut - trimIn > kMaxSeconds)
         trimOut = trimIn + kMaxSeconds;
 
     // Only the newest decode of an id may store its block: an older one that

@@ -285,6 +285,12 @@ private slots:
         e->preload("c", "f.wav", 1.0, 5.5, 1.0f, false, 0, 0);
         QTRY_VERIFY(e->isReady("c"));
         QCOMPARE(dec->lastCall().out, 5.5);
+        // Crossed trims would read "to the end of the file": 30 s as well.
+        e->preload("crossed", "f.wav", 10.0, 4.0, 1.0f, false, 0, 0);
+        QTRY_VERIFY(e->isReady("crossed"));
+        QCOMPARE(dec->lastCall().in, 10.0);
+        QCOMPARE(dec->lastCall().out, 40.0);
+        e->evict("crossed");
 
         // Same file, range and gain again: served by the cache.
         const int calls = dec->callCount();

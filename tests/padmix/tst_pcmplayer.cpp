@@ -51,17 +51,18 @@ private slots:
         p.preload("open", m_eight, 1.0, 0.0, 1.0f);   // no end: 5 s from 1 s
         p.preload("long", m_eight, 0.0, 7.5, 1.0f);   // longer than 5 s: cut
         p.preload("three", m_eight, 2.0, 5.0, 1.0f);  // 3 s: whole
-        QTRY_COMPARE(done.size(), 3);
+        p.preload("crossed", m_eight, 2.5, 1.0, 1.0f); // end before start: 5 s, not to the end
+        QTRY_COMPARE(done.size(), 4);
         QVERIFY(p.isReady("open"));
 
         // Blocks are reached through what the drum engine was fed.
         DrumEngine* drum = DrumEngine::instance();
-        for (const char* id : {"open", "long", "three"})
+        for (const char* id : {"open", "long", "three", "crossed"})
             p.feedDrumEngine(id);
         QVERIFY(drum->isReady("open"));
         const QStringList ids = drum->cachedIds();
         QVERIFY(ids.contains("three"));
-        QCOMPARE(drum->cachedBytes(), qint64(5 * 176400 + 5 * 176400 + 3 * 176400));
+        QCOMPARE(drum->cachedBytes(), qint64(5 * 176400 + 5 * 176400 + 3 * 176400 + 5 * 176400));
 
         // The range starts where asked: trigger "three" on the drum stream and
         // look at its first frame (2 s = frame 88200).
