@@ -219,12 +219,11 @@ void DirectSoundEngine::buildSlot(const QString& id, quint64 ticket, bool loop, 
             logDecodeFailure(id, path, QStringLiteral("no 16-bit stereo 44100 Hz samples"));
             return;
         }
-        const qint64 skip = trimIn > 0.001 ? qint64(std::llround(trimIn * PcmDecode::kRate)) * 4 : 0;
-        const qint64 limit = PcmDecode::rangeByteLimit(trimIn, trimOut);
-        offset += std::min<qint64>(skip, bytes);
-        bytes -= std::min<qint64>(skip, bytes);
-        if (limit >= 0)
-            bytes = std::min<qint64>(bytes, limit);
+        qint64 skip = 0;
+        qint64 length = 0;
+        PcmDecode::rangeSlice(bytes, trimIn, trimOut, &skip, &length);
+        offset += skip;
+        bytes = length;
     } else {
         bytes = pcm.size();
     }

@@ -79,6 +79,22 @@ qint64 rangeByteLimit(double in, double out)
     return b - b % kBytesPerFrame;
 }
 
+void rangeSlice(qint64 total, double in, double out, qint64* offset, qint64* length)
+{
+    total = std::max<qint64>(total, 0);
+    qint64 skip = 0;
+    if (in > 0.001) {
+        const double frames = std::round(in * kRate);
+        skip = frames * kBytesPerFrame >= double(total) ? total : qint64(frames) * kBytesPerFrame;
+    }
+    *offset = skip;
+    *length = total - skip;
+    const qint64 limit = rangeByteLimit(in, out);
+    if (limit >= 0)
+        *length = std::min(*length, limit);
+    *length -= *length % kBytesPerFrame;
+}
+
 void applyGain(QByteArray& block, qsizetype offset, qsizetype length, float gain)
 {
     if (std::fabs(gain - 1.0f) <= 0.01f || block.isEmpty())

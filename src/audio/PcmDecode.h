@@ -46,6 +46,13 @@ bool locateRiffSamples(const QByteArray& image, qsizetype* offset, qsizetype* le
 // trunc(44100 * (out - in) * 4) rounded down to whole frames (0 or more).
 qint64 rangeByteLimit(double in, double out);
 
+// Which bytes of `total` bytes of whole-file frames the range [in, out) covers,
+// as the decoder would have given them: *offset skips round(in * 44100) frames
+// (none for in up to 0.001), *length is what is left, cut to rangeByteLimit and
+// to whole frames. Both stay inside the block; *length is 0 when the range
+// starts at or past the end.
+void rangeSlice(qint64 total, double in, double out, qint64* offset, qint64* length);
+
 // Every 16-bit sample of bytes [offset, offset + length) (whole samples only)
 // becomes clamp(trunc(sample * gain), -32768, 32767) in single precision;
 // nothing happens when |gain - 1| <= 0.01.

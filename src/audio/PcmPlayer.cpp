@@ -35,9 +35,18 @@ QByteArray PcmPlayer::decode(const QString& path, double in, double out, float g
         return pcm;
     if (QFileInfo(path).suffix().toLower() != QLatin1String("wav"))
         return {};
-    // The samples of a plain 16-bit stereo 44100 Hz WAV, header left out; the
-    // range is not applied here.
-    return PcmDecode::readWavSamples(path, gain);
+    // The samples of a plain 16-bit stereo 44100 Hz WAV, header left out, cut
+    // to the range the decoder would have given: a trim that starts past the
+    // end gives nothing, never the whole file.
+    const QByteArray all = PcmDecode::readWavSamples(path, gain);
+    qint64 offset = 0;
+    qint64 length = 0;
+    PcmDecode::rangeSlice(all.size(), in, out, &offset, &length);
+    if (length <= 0)
+        return {};
+    if (offset == 0 && length == all.size())
+        return all;
+    return all.mid(offset, length);
 }
 
 void PcmPlayer::preload(const QString& id, const QString& path, double trimIn, double trimOut, float gain,

@@ -10,6 +10,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "CrashSignals.h"
 #include "PlatformLog.h"
 
 namespace {
@@ -119,6 +120,8 @@ bool RenderThread::start(const QString& name, std::function<void()> body, Priori
     try {
         st->thread = std::thread([st, body = std::move(body), priority, name]() {
             setCurrentThreadName(name);
+            // A stack overflow on this thread still reaches the crash report.
+            CrashSignals::armCurrentThread();
             if (priority == Priority::ProAudio)
                 st->scheduling.store(int(raiseCurrentThread()));
             body();

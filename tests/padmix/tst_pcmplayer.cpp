@@ -1,4 +1,5 @@
 #include <QFile>
+#include <cmath>
 #include <QSignalSpy>
 #include <QtEndian>
 #include <QtTest>
@@ -7,6 +8,7 @@
 #include "DrumStream.h"
 #include "MultiVoiceStream.h"
 #include "PadTestUtil.h"
+#include "PcmDecode.h"
 #include "PcmPlayer.h"
 #include "TestSupport.h"
 
@@ -140,6 +142,32 @@ private slots:
 
         QVERIFY(PcmPlayer::decode(TestSupport::tempDir() + "/missing.wav", 0, 0, 1.0f).isEmpty());
         QVERIFY(PcmPlayer::decode(QString(), 0, 0, 1.0f).isEmpty());
+    }
+
+    // A trim that starts past the end of a plain WAV leaves the decoder with
+    // nothing; the WAV reader behind it must not hand back the whole file.
+    void wavReaderKeepsTheTrimRange()
+    {
+        const QString path = TestSupport::tempDir() + "/ramp.wav";
+        QVector<qint16> samples;
+        for (int i = 0; i < 44100; ++i)
+            samples << qint16(i % 30000) << qint16(-(i % 30000));
+        QVERIFY(TestSupport::writeWav16(path, samples, 2, 44100));
+        QVERIFY(PcmPlayer::decode(path, 5.0, 0, 1.0f).isEmpty());
+        QVERIFY(PcmPlayer::decode(path, 5.0, 6.0, 1.0f).isEmpty());
+
+        qint64 offset = -1, length = -1;
+        PcmDecode::rangeSlice(44100 * 4, 0.5, 0.75, &offset, &length);
+        QCOMPARE(offset, qint64(22050 * 4));
+        QCOMPARE(length, qint64(11025 * 4));
+        PcmDecode::rangeSlice(44100 * 4, 0.5, 0, &offset, &length);
+        QCOMPARE(offset + length, qint64(44100 * 4));
+        PcmDecode::rangeSlice(44100 * 4, 1e300, 0, &offset, &length);
+        QCOMPARE(offset, qint64(44100 * 4));
+        QCOMPARE(length, qint64(0));
+        PcmDecode::rangeSlice(44100 * 4, std::nan(""), 0, &offset, &length);
+        QCOMPARE(offset, qint64(0));
+        QCOMPARE(length, qint64(44100 * 4));
     }
 
     void triggerPlaysOnTheStream()
