@@ -555,14 +555,7 @@ void AudioEngine::panic()
     const QList<PlaybackSlot*> all = m_slots.values();
     m_slots.clear();
     for (PlaybackSlot* s : all) {
-        killFadeIn(*s);
-        if (s->player) {
-            detachPlayer(s->player);
-            s->player->stop();
-            s->player->deleteLater();
-        }
-        if (s->output)
-            s->output->deleteLater();
+        releaseSlotMedia(*s);
         // A handler further up the stack may still hold the record.
         if (QCoreApplication::instance())
             QTimer::singleShot(0, QCoreApplication::instance(), [s] { delete s; });
@@ -578,15 +571,21 @@ void AudioEngine::removeSlot(const QString& id)
     if (!s)
         return;
     killStopFade(id);
-    killFadeIn(*s);
-    if (s->player) {
-        detachPlayer(s->player);
-        s->player->stop();
-        s->player->deleteLater();
-    }
-    if (s->output)
-        s->output->deleteLater();
+    releaseSlotMedia(*s);
     delete s;
+}
+
+void AudioEngine::releaseSlotMedia(PlaybackSlot& s)
+{
+    killFadeIn(s);
+    if (s.player) {
+        // Cut the connections first, so stopping it reports nothing.
+        detachPlayer(s.player);
+        s.player->stop();
+        s.player->deleteLater();
+    }
+    if (s.output)
+        s.output->deleteLater();
 }
 
 void AudioEngine::notifyPlay(const QString& id)

@@ -158,6 +158,8 @@ private:
     void killFadeIn(PlaybackSlot& s);
     void killStopFade(const QString& id);
     void detachPlayer(QMediaPlayer* player);
+    // Ends the slot's fade-in and hands its player and output to deleteLater.
+    void releaseSlotMedia(PlaybackSlot& s);
     void stopAtOnce(const QString& id);
     void emitStoppedAndMaybeAll(const QString& id);
     void failPlayer(QMediaPlayer* player, const QString& errorString);
