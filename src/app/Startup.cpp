@@ -314,8 +314,7 @@ int runStartup(StartupApplication& app, SplashScreen* splash, const QIcon& appIc
         const QStringList ids = Startup::activeTabAudioIds(SessionManager::instance()->session());
         if (ds->isInitialized() && !ids.isEmpty()) {
             const int ready = Startup::waitForDecodedSounds(
-                ids, [ds](const QString& id) { return ds->isReady(id); },
-                [] { return QDateTime::currentMSecsSinceEpoch(); },
+                ids, [ds](const QString& id) { return ds->isReady(id); }, StartupReport::waitClock(),
                 [splash](int done, int total) {
                     splash->setStatus(QStringLiteral("Preparing sounds... (%1/%2)").arg(done).arg(total));
                     splash->setProgress(93);

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <functional>
 
 class MainWindow;
 
@@ -24,5 +25,10 @@ void maybeThrowAt(int progress);
 void noteShown(MainWindow* w, qint64 shownAt);
 // qMain is about to return rc: writes the report when it was not written yet.
 void finish(int rc);
+// The clock the pre-buffer wait reads, in ms since the epoch. With
+// TR_STARTUP_WAIT_CLOCK=frozen (and the report enabled) it stands still, so
+// the wait ends only once every sound is ready, however slowly a loaded
+// machine decodes; otherwise the wall clock.
+std::function<qint64()> waitClock();
 
 } // namespace StartupReport
