@@ -339,6 +339,7 @@ int runStartup(StartupApplication& app, SplashScreen* splash, const QIcon& appIc
         pump();
 
     step(splash, 100, nullptr, QStringLiteral("Ready! Starting VX-Rododu..."));
+    pump();
 
     QObject::connect(splash, &SplashScreen::finished, w, [w, sessionPath] { afterSplash(w, sessionPath); },
                      Qt::SingleShotConnection);

@@ -150,8 +150,10 @@ MainWindow::MainWindow(QWidget* parent)
     positionTimer->start();
 
     connect(sm, &SessionManager::sessionLoaded, this, &MainWindow::onSessionLoaded);
+    // A decoded pad reaches the drum engine at a later turn of the loop, after
+    // the code that reported it has returned.
     connect(PcmPlayer::instance(), &PcmPlayer::preloadDone, PcmPlayer::instance(),
-            &PcmPlayer::feedDrumEngine, Qt::UniqueConnection);
+            &PcmPlayer::feedDrumEngine, Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
     connect(sm, &SessionManager::sessionLoaded, this, &MainWindow::refreshSetsList);
     connect(sm, &SessionManager::sessionSaved, this, &MainWindow::refreshSetsList);
     connect(sm, &SessionManager::dirtyChanged, this, &MainWindow::onDirtyChanged);

@@ -292,9 +292,12 @@ void MainWindow::routedStop(const QString& id, double fadeMs)
         }
         e.audioStop(id);
         // Pre-decoded voices are cut when the fade would have ended, unless
-        // the id was started again meanwhile.
+        // the id was started again meanwhile. A session file may hold any
+        // fade time: beyond what a timer can count it is cut at the timer's limit.
         const quint64 serial = dsStartSerial.value(id);
-        e.later(int(fadeMs), this, [this, id, serial] {
+        const int cutMs = fadeMs < double(std::numeric_limits<int>::max()) ? int(fadeMs)
+                                                                           : std::numeric_limits<int>::max();
+        e.later(cutMs, this, [this, id, serial] {
             if (dsStartSerial.value(id) == serial)
                 engines().dsStop(id);
         });
@@ -447,8 +450,11 @@ void MainWindow::onPositionChanged(const QString& id, qint64 posMs, qint64 durMs
         w->setPosition(posMs, durMs);
 }
 
+// The float stream's second stop connection: one more stop report (the first
+// went straight to AudioEngine), then the strip lets go of the sound.
 void MainWindow::onWasapiStopped(const QString& id)
 {
+    engines().audioNotifyStop(id);
     if (id == nowPlayingId)
         nowPlayingId.clear();
 }

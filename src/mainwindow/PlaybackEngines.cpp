@@ -25,6 +25,7 @@ public:
     void audioStop(const QString& id) override { audio()->stop(id); }
     void audioSetButtonFade(const QString& id, double ms) override { audio()->setButtonFade(id, ms); }
     void audioNotifyPlay(const QString& id) override { audio()->notifyPlay(id); }
+    void audioNotifyStop(const QString& id) override { audio()->notifyStop(id); }
     void audioPanic() override { audio()->panic(); }
     double audioTabVolume(int tab) override { return audio()->tabVolume(tab); }
     void audioSetTabVolume(int tab, double v) override { audio()->setTabVolume(tab, v); }

@@ -25,6 +25,7 @@ public:
     virtual void audioStop(const QString& id) = 0;
     virtual void audioSetButtonFade(const QString& id, double ms) = 0;
     virtual void audioNotifyPlay(const QString& id) = 0;
+    virtual void audioNotifyStop(const QString& id) = 0;
     virtual void audioPanic() = 0;
     virtual double audioTabVolume(int tab) = 0;
     virtual void audioSetTabVolume(int tab, double v) = 0;

@@ -69,7 +69,7 @@ private slots:
         const QString dsId = s.tabs[0].buttons[0].id;
         const QString waId = s.tabs[1].buttons[1].id;
         DirectSoundEngine* ds = DirectSoundEngine::instance();
-        QTRY_VERIFY(ds->isReady(dsId));
+        QTRY_VERIFY_WITH_TIMEOUT(ds->isReady(dsId), 30000);
         QVERIFY(ds->triggerSingle(dsId, 1.0f));
         QVERIFY(ds->isPlaying(dsId));
 

@@ -87,6 +87,12 @@ public:
         if (started)
             started(id);
     }
+    void audioNotifyStop(const QString& id) override
+    {
+        calls << QStringLiteral("audio.notifyStop ") + id;
+        if (stopped)
+            stopped(id);
+    }
     void audioPanic() override
     {
         calls << QStringLiteral("audio.panic");

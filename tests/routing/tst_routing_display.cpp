@@ -5,9 +5,11 @@
 #include <QListWidget>
 #include <QtTest>
 
+#include "AudioEngine.h"
 #include "EventLog.h"
 #include "RoutingSupport.h"
 #include "ThemeManager.h"
+#include "WasapiEngine.h"
 
 using A = RoutingTestAccess;
 using namespace RoutingTest;
@@ -125,6 +127,25 @@ private slots:
         w->onPlayStopped(QStringLiteral("O"));
         QCOMPARE(A::npTitle(w), QStringLiteral("Morning Theme"));
         w->musicList = nullptr;
+    }
+
+    // A sound of the float stream stops: AudioEngine reports it, the
+    // window's second connection reports it once more, and the strip moves
+    // on to what still plays.
+    void floatStreamStopIsReportedTwice()
+    {
+        rec.ready.clear();
+        press(QStringLiteral("S"));
+        press(QStringLiteral("P"));
+        rec.audio.remove(QStringLiteral("P")); // the stream's voice, not a player
+        rec.take();
+        QSignalSpy reports(AudioEngine::instance(), &AudioEngine::playStopped);
+        emit WasapiEngine::instance()->stopped(QStringLiteral("P"));
+        QCOMPARE(reports.count(), 1); // the first connection: AudioEngine itself
+        QCOMPARE(rec.take(), QStringList{QStringLiteral("audio.notifyStop P")});
+        QVERIFY(!widget(w, QStringLiteral("P"))->isPlaying());
+        QCOMPARE(A::nowPlayingId(w), QStringLiteral("S"));
+        QCOMPARE(A::npTitle(w), QStringLiteral("Sound S"));
     }
 
     void positions()

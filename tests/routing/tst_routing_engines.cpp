@@ -49,7 +49,7 @@ private slots:
         s.tabs[0].buttons[1].audioPath = dir + QStringLiteral("/gone.wav"); // S: no such file
         s.tabs[0].buttons[2].audioPath = dir + QStringLiteral("/long.wav"); // Q
         load(s);
-        QTRY_VERIFY(DirectSoundEngine::instance()->isReady(QStringLiteral("P")));
+        QTRY_VERIFY_WITH_TIMEOUT(DirectSoundEngine::instance()->isReady(QStringLiteral("P")), 30000);
     }
     void cleanupTestCase() { delete w; }
 
@@ -59,7 +59,7 @@ private slots:
     {
         QVERIFY(!DirectSoundEngine::instance()->isReady(QStringLiteral("S")));
         w->onPlayRequested(record(QStringLiteral("S")));
-        QTRY_VERIFY(logged(QStringLiteral("[onPlaybackError] id=S")));
+        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("[onPlaybackError] id=S")), 30000);
         QTRY_VERIFY(!widget(w, QStringLiteral("S"))->isPlaying());
         QVERIFY(!headerLit(w, 0));
         QVERIFY(!AudioEngine::instance()->isPlaying(QStringLiteral("S")));
@@ -76,7 +76,7 @@ private slots:
         QVERIFY(widget(w, QStringLiteral("P"))->isPlaying());
         QVERIFY(headerLit(w, 0));
         // 0.3 s of sound on the paced null output, then the window's watch.
-        QTRY_VERIFY_WITH_TIMEOUT(!ds->isPlaying(QStringLiteral("P")), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!ds->isPlaying(QStringLiteral("P")), 30000);
         QTRY_VERIFY(!widget(w, QStringLiteral("P"))->isPlaying());
         QVERIFY(!headerLit(w, 0));
         QVERIFY(A::nowPlayingId(w).isEmpty());
@@ -101,7 +101,7 @@ private slots:
         A::volSlider(w)->setValue(100);
         QCOMPARE(slot->output->volume(), 0.5f);
         w->onStopAll();
-        QTRY_VERIFY(!AudioEngine::instance()->isPlaying(QStringLiteral("Q")));
+        QTRY_VERIFY_WITH_TIMEOUT(!AudioEngine::instance()->isPlaying(QStringLiteral("Q")), 30000);
         A::panels(w)[0].header->m_volSlider->setValue(100);
     }
 

@@ -191,6 +191,13 @@ private slots:
         rec.runLater();
         QCOMPARE(rec.take(), QStringList{QStringLiteral("ds.stop S")} << QStringLiteral("ds.stop P"));
         QVERIFY(rec.dsMaster.contains(QStringLiteral("Q")));
+
+        // A session file may hold any fade: the cut waits as long as a timer can.
+        SessionManager::instance()->session().tabs[0].fadeMs = 1e12;
+        rec.reset();
+        rec.dsMaster << QStringLiteral("Q");
+        w->onPlayRequested(record(QStringLiteral("P")));
+        QVERIFY(rec.take().contains(QStringLiteral("later %1").arg(std::numeric_limits<int>::max())));
     }
 
     void fadeZeroStopsAtOnce()
