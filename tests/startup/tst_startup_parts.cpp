@@ -195,7 +195,15 @@ private slots:
         TestSupport::ModalScript script([](const Modal::Request&) { return QVariant(int(QMessageBox::Ok)); });
         bool after = false;
         QTimer::singleShot(0, app, [] { throw std::runtime_error("from a slot"); });
-        QTimer::singleShot(50, app, [&] { after = true; QCoreApplication::exit(0); });
+        // Ends the loop only when the exception did not; far enough off that a
+        // slow machine never reaches it first, and gone with this function.
+        QTimer fallback;
+        fallback.setSingleShot(true);
+        QObject::connect(&fallback, &QTimer::timeout, app, [&] {
+            after = true;
+            QCoreApplication::exit(0);
+        });
+        fallback.start(10000);
         QCOMPARE(Startup::runGuarded([app] { return app->execAndRethrow(); }), 1);
         QVERIFY(!after);
         // Thrown while start-up lets events run between its steps: the step
