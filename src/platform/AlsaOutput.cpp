@@ -313,16 +313,22 @@ AudioOutput::WaitResult AlsaOutput::waitForPeriod(int timeoutMs)
         // underrun, or in an error state) needs data or recovery now. One not
         // started never frees space by itself: only the wake event ends the
         // wait then.
-        const snd_pcm_state_t state = snd_pcm_state(m_pcm);
-        const bool running = state == SND_PCM_STATE_RUNNING || state == SND_PCM_STATE_DRAINING;
-        if (isStarted() && !running) {
-            if (state == SND_PCM_STATE_PREPARED)
-                return WaitResult::Ready;
+        snd_pcm_state_t state;
+        {
+            // stop() drops and prepares the stream under this lock from
+            // another thread; never look at the stream halfway through that.
             std::lock_guard<std::mutex> lk(m_mx);
-            if (availFrames() < 0)
-                return WaitResult::DeviceLost;
-            return WaitResult::Ready;
+            state = snd_pcm_state(m_pcm);
+            const bool runningNow = state == SND_PCM_STATE_RUNNING || state == SND_PCM_STATE_DRAINING;
+            if (isStarted() && !runningNow) {
+                if (state == SND_PCM_STATE_PREPARED)
+                    return WaitResult::Ready;
+                if (availFrames() < 0)
+                    return WaitResult::DeviceLost;
+                return WaitResult::Ready;
+            }
         }
+        const bool running = state == SND_PCM_STATE_RUNNING || state == SND_PCM_STATE_DRAINING;
         const int nfds = running ? m_nfds : 1;
         const int r = ::poll(m_fds, nfds_t(nfds), left);
         if (r < 0) {
@@ -335,6 +341,11 @@ AudioOutput::WaitResult AlsaOutput::waitForPeriod(int timeoutMs)
         if (m_fds[0].revents & POLLIN)
             continue;   // consumed at the top of the loop
         if (!running)
+            continue;
+        std::lock_guard<std::mutex> lk(m_mx);
+        // Stopped while we slept: the stream was dropped on purpose and the
+        // wake event, consumed at the top of the loop, ends the wait.
+        if (!isStarted())
             continue;
         unsigned short revents = 0;
         const int e = snd_pcm_poll_descriptors_revents(m_pcm, m_fds + 1, unsigned(m_nfds - 1), &revents);
