@@ -23,3 +23,14 @@ function(tr_layer name dir)
     target_link_libraries(${name} INTERFACE ${L_DEPS})
   endif()
 endfunction()
+
+# Adds every folder below the current one that has a CMakeLists.txt: one per
+# area of tests or benchmarks, so a new area needs no edit here.
+function(tr_add_area_folders)
+  file(GLOB _areas CONFIGURE_DEPENDS LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(a IN LISTS _areas)
+    if(IS_DIRECTORY ${a} AND EXISTS ${a}/CMakeLists.txt)
+      add_subdirectory(${a})
+    endif()
+  endforeach()
+endfunction()
