@@ -18,7 +18,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtEndian>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -29,6 +28,7 @@
 #include <unistd.h>
 
 #include "AudioEngine.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -102,19 +102,16 @@ private:
             const auto now = Clock::now();
             m_bytes.fetch_add(n);
             const int frames = int(n / 4);
-            for (int i = 0; i < frames; ++i) {
-                const int l = std::abs(int(qFromLittleEndian<qint16>(buf.data() + 4 * i)));
-                if (l < kThreshold)
-                    continue;
-                const auto at = now - std::chrono::duration_cast<Clock::duration>(
-                                          std::chrono::duration<double>(double(frames - i) / kRate));
-                m_lastLoud.store(now.time_since_epoch().count());
-                if (m_armed.load() && at > m_t0) {
-                    m_hitAt = at;
-                    m_armed.store(false);
-                    m_hit.store(true);
-                }
-                break;
+            const int i = TestSupport::firstLoudFrame(buf.data(), frames, kThreshold);
+            if (i < 0)
+                continue;
+            const auto at = now - std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(double(frames - i) / kRate));
+            m_lastLoud.store(now.time_since_epoch().count());
+            if (m_armed.load() && at > m_t0) {
+                m_hitAt = at;
+                m_armed.store(false);
+                m_hit.store(true);
             }
         }
     }
@@ -169,25 +166,10 @@ void waitQuiet(const Recorder& rec)
     spinUntil([&] { return msSince(rec.lastLoud(), Clock::now()) > 250; }, 5000);
 }
 
-QByteArray toneWav(double seconds)
+// A 1 kHz stereo tone at about half scale.
+QVector<qint16> tone(double seconds)
 {
-    const int frames = int(seconds * kRate);
-    QByteArray pcm(frames * 4, '\0');
-    for (int i = 0; i < frames; ++i) {
-        const qint16 s = qint16(16000 * std::sin(2 * M_PI * 1000.0 * i / kRate));
-        qToLittleEndian(s, pcm.data() + 4 * i);
-        qToLittleEndian(s, pcm.data() + 4 * i + 2);
-    }
-    QByteArray h;
-    auto p32 = [&](quint32 v) { char c[4]; qToLittleEndian(v, c); h.append(c, 4); };
-    auto p16 = [&](quint16 v) { char c[2]; qToLittleEndian(v, c); h.append(c, 2); };
-    h.append("RIFF");
-    p32(36 + pcm.size());
-    h.append("WAVEfmt ");
-    p32(16); p16(1); p16(2); p32(kRate); p32(kRate * 4); p16(4); p16(16);
-    h.append("data");
-    p32(pcm.size());
-    return h + pcm;
+    return TestSupport::sine(1000.0, seconds, 2, kRate, 16000.0 / 32767.0);
 }
 
 struct Stats
@@ -226,11 +208,7 @@ int runChild(int presses, const QString& dir)
         return 1;
     }
     const QString path = dir + "/press.wav";
-    {
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        f.write(toneWav(0.3));
-    }
+    TestSupport::writeWav16(path, tone(0.3), 2, kRate);
     AudioEngine e;
     e.warmupBackend();
     ButtonData b;
@@ -282,11 +260,7 @@ int runChild(int presses, const QString& dir)
     e.stop(b.id);
 
     // Position reports of a 3 s sound.
-    {
-        QFile f(dir + "/long.wav");
-        f.open(QIODevice::WriteOnly);
-        f.write(toneWav(3.0));
-    }
+    TestSupport::writeWav16(dir + "/long.wav", tone(3.0), 2, kRate);
     ButtonData lb;
     lb.id = "long";
     lb.audioPath = dir + "/long.wav";
@@ -322,7 +296,8 @@ Stats runFloor(int presses)
     fmt.setSampleRate(kRate);
     fmt.setChannelCount(2);
     fmt.setSampleFormat(QAudioFormat::Int16);
-    const QByteArray pcm = toneWav(0.3).mid(44);
+    const QVector<qint16> samples = tone(0.3);
+    const QByteArray pcm(reinterpret_cast<const char*>(samples.constData()), samples.size() * 2);
     for (int i = 0; i < presses; ++i) {
         waitQuiet(rec);
         QBuffer buf;
