@@ -219,10 +219,7 @@ qint64 DrumStream::readData(char* data, qint64 maxlen)
     if (!data || maxlen < 1)
         return 0;
     m_reading.store(true);
-    if (m_silenced.load())
-        std::memset(data, 0, static_cast<size_t>(maxlen));
-    else
-        mix(data, maxlen);
+    mix(data, maxlen); // zeros while silenced
     m_reading.store(false);
     return maxlen;
 }
