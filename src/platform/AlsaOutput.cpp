@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include "AudioDevices.h"
+#include "MonoClock.h"
 #include "PlatformLog.h"
 
 namespace {
@@ -35,13 +36,6 @@ struct SwParams
     SwParams() { snd_pcm_sw_params_malloc(&p); }
     ~SwParams() { snd_pcm_sw_params_free(p); }
 };
-
-qint64 monoMs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 // The nearest format a device offers to the one asked for.
 void fillClosest(snd_pcm_t* pcm, const AudioOutputConfig& want, AudioOutputConfig* closest)
@@ -299,7 +293,7 @@ void AlsaOutput::stop()
 
 AudioOutput::WaitResult AlsaOutput::waitForPeriod(int timeoutMs)
 {
-    const qint64 deadline = timeoutMs >= 0 ? monoMs() + timeoutMs : 0;
+    const qint64 deadline = timeoutMs >= 0 ? MonoClock::system()->nowMs() + timeoutMs : 0;
     for (;;) {
         if (isDeviceLost())
             return WaitResult::DeviceLost;
@@ -307,7 +301,7 @@ AudioOutput::WaitResult AlsaOutput::waitForPeriod(int timeoutMs)
             return isDeviceLost() ? WaitResult::DeviceLost : WaitResult::Ready;
         int left = -1;
         if (timeoutMs >= 0) {
-            left = int(std::max<qint64>(0, deadline - monoMs()));
+            left = int(std::max<qint64>(0, deadline - MonoClock::system()->nowMs()));
         }
         // A started stream that is not running (prepared again after an
         // underrun, or in an error state) needs data or recovery now. One not
@@ -367,7 +361,7 @@ AudioOutput::WaitResult AlsaOutput::waitForPeriod(int timeoutMs)
         }
         if (revents & POLLOUT)
             return WaitResult::Ready;
-        if (timeoutMs >= 0 && monoMs() >= deadline)
+        if (timeoutMs >= 0 && MonoClock::system()->nowMs() >= deadline)
             return WaitResult::Timeout;
     }
 }

@@ -20,8 +20,7 @@ void NullOutput::advanceLocked()
 {
     if (!isStarted())
         return;
-    MonoClock* clock = m_clock ? m_clock : MonoClock::current();
-    const qint64 now = clock->nowNs();
+    const qint64 now = clock()->nowNs();
     const qint64 elapsed = now - m_startNs;
     if (elapsed <= 0)
         return;
@@ -45,8 +44,7 @@ bool NullOutput::start()
     std::lock_guard<std::mutex> lk(m_mx);
     if (isStarted())
         return true;
-    MonoClock* clock = m_clock ? m_clock : MonoClock::current();
-    m_startNs = clock->nowNs();
+    m_startNs = clock()->nowNs();
     m_playedBase = m_played;
     m_lastPeriod = 0;
     m_started.store(true, std::memory_order_release);
@@ -79,7 +77,6 @@ qint64 NullOutput::framesWritten()
 
 AudioOutput::WaitResult NullOutput::waitForPeriod(int timeoutMs)
 {
-    MonoClock* clock = m_clock ? m_clock : MonoClock::current();
     const qint64 pns = periodNs();
     const qint64 realStart = MonoClock::system()->nowNs();
     for (;;) {
@@ -91,7 +88,7 @@ AudioOutput::WaitResult NullOutput::waitForPeriod(int timeoutMs)
         {
             std::lock_guard<std::mutex> lk(m_mx);
             if (isStarted()) {
-                const qint64 elapsed = clock->nowNs() - m_startNs;
+                const qint64 elapsed = clock()->nowNs() - m_startNs;
                 const qint64 period = elapsed / pns;
                 if (period > m_lastPeriod) {
                     m_lastPeriod = period;

@@ -30,6 +30,7 @@ public:
 private:
     void advanceLocked();
     qint64 periodNs() const;
+    MonoClock* clock() const { return m_clock ? m_clock : MonoClock::current(); }
 
     MonoClock* m_clock;
     std::mutex m_mx;            // control thread vs render thread; never held while waiting

@@ -1,11 +1,12 @@
 #include "WakeEvent.h"
 
+#include "MonoClock.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <QtGlobal>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <time.h>
 #include <unistd.h>
 
 WakeEvent::WakeEvent()
@@ -48,24 +49,17 @@ void WakeEvent::reset()
     tryConsume();
 }
 
-static qint64 monoMs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 WakeEvent::Result WakeEvent::wait(int timeoutMs)
 {
     if (m_fd < 0)
         return Result::Failed;
-    const qint64 deadline = timeoutMs >= 0 ? monoMs() + timeoutMs : 0;
+    const qint64 deadline = timeoutMs >= 0 ? MonoClock::system()->nowMs() + timeoutMs : 0;
     for (;;) {
         if (tryConsume())
             return Result::Signalled;
         int left = -1;
         if (timeoutMs >= 0) {
-            const qint64 l = deadline - monoMs();
+            const qint64 l = deadline - MonoClock::system()->nowMs();
             if (l <= 0)
                 return Result::Timeout;
             left = int(l);
