@@ -7,23 +7,14 @@
 namespace {
 std::mutex g_hookMx;
 ManualOutput* g_last = nullptr;
-int g_opened = 0;
-std::function<void(ManualOutput*)> g_callback;
 }
 
 ManualOutput::ManualOutput(const AudioOutputConfig& config) : AudioOutput(config)
 {
     m_deviceName = QStringLiteral("manual");
     m_scratch.fill('\0', qsizetype(m_config.bufferFrames) * m_config.bytesPerFrame());
-    std::function<void(ManualOutput*)> cb;
-    {
-        std::lock_guard<std::mutex> lk(g_hookMx);
-        g_last = this;
-        ++g_opened;
-        cb = g_callback;
-    }
-    if (cb)
-        cb(this);
+    std::lock_guard<std::mutex> lk(g_hookMx);
+    g_last = this;
 }
 
 ManualOutput::~ManualOutput()
@@ -37,18 +28,6 @@ ManualOutput* ManualOutput::lastOpened()
 {
     std::lock_guard<std::mutex> lk(g_hookMx);
     return g_last;
-}
-
-int ManualOutput::openedCount()
-{
-    std::lock_guard<std::mutex> lk(g_hookMx);
-    return g_opened;
-}
-
-void ManualOutput::setOpenedCallback(std::function<void(ManualOutput*)> cb)
-{
-    std::lock_guard<std::mutex> lk(g_hookMx);
-    g_callback = std::move(cb);
 }
 
 bool ManualOutput::start()

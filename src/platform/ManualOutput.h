@@ -1,7 +1,6 @@
 #pragma once
 #include <QByteArray>
 #include <QMutex>
-#include <functional>
 
 #include "AudioOutput.h"
 
@@ -11,7 +10,7 @@
 // frames, which is fine for tests only.
 //
 // Engines open their outputs themselves; with TR_AUDIO_OUTPUT=manual a test
-// reaches the endpoint an engine opened through lastOpened() (or a callback).
+// reaches the endpoint an engine opened through lastOpened().
 class ManualOutput : public AudioOutput
 {
 public:
@@ -50,11 +49,6 @@ public:
     // none). The pointer dies with the output: use it while the engine that
     // opened it keeps it open.
     static ManualOutput* lastOpened();
-    // Number of ManualOutputs constructed in this process.
-    static int openedCount();
-    // Called on the opening thread for each ManualOutput constructed; pass
-    // nullptr to remove.
-    static void setOpenedCallback(std::function<void(ManualOutput*)> cb);
 
 private:
     mutable QMutex m_mx;

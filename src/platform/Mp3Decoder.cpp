@@ -173,14 +173,3 @@ qint64 Mp3Decoder::readFloat(float* out, qint64 maxSamples)
     got -= got % m_channels;
     return got;
 }
-
-bool Mp3Decoder::seekFrame(qint64 frame)
-{
-    if (!m_h || frame < 0)
-        return false;
-    const off_t r = mpg123_seek(m_h, off_t(frame), SEEK_SET);
-    if (r < 0)
-        return false;
-    m_eof = false;
-    return true;
-}

@@ -37,9 +37,6 @@ public:
     // count written (a multiple of channels()), 0 at the end or on error.
     qint64 readFloat(float* out, qint64 maxSamples);
 
-    // Seeks to a frame (sample index / channels); false when not possible.
-    bool seekFrame(qint64 frame);
-
     // Largest MP3 file openFile reads into memory.
     static constexpr qint64 kMaxFileBytes = 512LL * 1024 * 1024;
 
