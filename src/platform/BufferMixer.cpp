@@ -193,11 +193,9 @@ void BufferMixer::release(Buffer* buffer)
     if (!buffer)
         return;
     updateState(buffer->state, [](quint64 w) { return w & ~(kPlayingBit | kLoopingBit); });
-    if (buffer->listed) {
-        buffer->listed = false;
-        m_playing.erase(std::remove(m_playing.begin(), m_playing.end(), buffer), m_playing.end());
+    // Stopped now, so publish() takes it off the list.
+    if (buffer->listed)
         publish();
-    }
     --m_bufferCount;
     retire(buffer);
     collect();
@@ -292,19 +290,15 @@ quint32 BufferMixer::sizeBytes(const Buffer* buffer) const
 
 void BufferMixer::publish()
 {
-    auto* list = new ActiveList;
-    list->items.reserve(m_playing.size());
-    std::vector<Buffer*> kept;
-    kept.reserve(m_playing.size());
-    for (Buffer* b : m_playing) {
-        if (b->state.load(std::memory_order_acquire) & kPlayingBit) {
-            kept.push_back(b);
-        } else {
-            b->listed = false;
-        }
-    }
-    m_playing.swap(kept);
-    list->items = m_playing;
+    // Buffers that stopped (or ran to their end) leave the list.
+    const auto stopped = [](Buffer* b) {
+        if (b->state.load(std::memory_order_acquire) & kPlayingBit)
+            return false;
+        b->listed = false;
+        return true;
+    };
+    m_playing.erase(std::remove_if(m_playing.begin(), m_playing.end(), stopped), m_playing.end());
+    auto* list = new ActiveList{m_playing};
     ActiveList* old = m_published.exchange(list, std::memory_order_seq_cst);
     if (old)
         retire(old);
