@@ -316,43 +316,44 @@ QList<WaveBar> WaveformDecoder::floatToWaveBars(const QList<float>& samples, int
     return bars;
 }
 
-QList<float> WaveformDecoder::decode(const QString& path, int n)
+// The file's mono samples by its suffix (WAV or MP3; MP3 bars are computed
+// as if at 44100 Hz). Empty for other suffixes and on failure.
+static QList<float> monoSamples(const QString& path, int* rate)
 {
     const QString suffix = suffixOf(path);
-    QList<float> samples;
-    if (suffix == QLatin1String("wav")) {
-        int rate = 44100;
-        samples = decodeWavToFloat(path, rate);
-    } else if (suffix == QLatin1String("mp3")) {
-        samples = decodeMP3(path);
-    } else {
-        return {};
-    }
+    *rate = 44100;
+    if (suffix == QLatin1String("wav"))
+        return WaveformDecoder::decodeWavToFloat(path, *rate);
+    if (suffix == QLatin1String("mp3"))
+        return WaveformDecoder::decodeMP3(path);
+    return {};
+}
+
+static void logTooFew(const QString& path, qsizetype samples, int n)
+{
+    logFailure(path, QStringLiteral("%1 samples are too few for %2 bars").arg(samples).arg(n));
+}
+
+QList<float> WaveformDecoder::decode(const QString& path, int n)
+{
+    int rate = 44100;
+    const QList<float> samples = monoSamples(path, &rate);
     if (samples.isEmpty())
         return {};
     QList<float> bars = floatToBars(samples, n);
     if (bars.isEmpty())
-        logFailure(path, QStringLiteral("%1 samples are too few for %2 bars").arg(samples.size()).arg(n));
+        logTooFew(path, samples.size(), n);
     return bars;
 }
 
 QList<WaveBar> WaveformDecoder::decodeBands(const QString& path, int n)
 {
-    const QString suffix = suffixOf(path);
-    QList<float> samples;
     int rate = 44100;
-    if (suffix == QLatin1String("wav")) {
-        samples = decodeWavToFloat(path, rate);
-    } else if (suffix == QLatin1String("mp3")) {
-        samples = decodeMP3(path);
-        rate = 44100;
-    } else {
-        return {};
-    }
+    const QList<float> samples = monoSamples(path, &rate);
     if (samples.isEmpty())
         return {};
     QList<WaveBar> bars = floatToWaveBars(samples, n, rate);
     if (bars.isEmpty())
-        logFailure(path, QStringLiteral("%1 samples are too few for %2 bars").arg(samples.size()).arg(n));
+        logTooFew(path, samples.size(), n);
     return bars;
 }
