@@ -88,9 +88,13 @@ void MidiManager::openAllInputs()
         VX_LOG(QStringLiteral("[MidiManager] No MIDI inputs: %1").arg(m_backend->error()));
         return;
     }
-    const QStringList names = inputDevices();
-    for (const QString& name : names)
-        openInput(name);
+    // One walk over the device list: every input whose name can be read is tried.
+    const int n = m_backend->inputCount();
+    for (int i = 0; i < n; ++i) {
+        QString name;
+        if (m_backend->inputName(i, &name))
+            openIndex(i, name);
+    }
 }
 
 bool MidiManager::openInput(const QString& name)
@@ -98,20 +102,24 @@ bool MidiManager::openInput(const QString& name)
     const int n = m_backend->inputCount();
     for (int i = 0; i < n; ++i) {
         QString devName;
-        if (!m_backend->inputName(i, &devName) || devName != name)
-            continue;
-        const MidiInputBackend::Handle h = m_backend->open(i, &midiInProc, this);
-        if (!h)
-            continue;
-        m_backend->start(h);
-        m_handles << h;
-        m_deviceName = name;
-        m_open = true;
-        VX_LOG(QStringLiteral("[MidiManager] Opened MIDI input: %1").arg(name));
-        emit devicesChanged();
-        return true;
+        if (m_backend->inputName(i, &devName) && devName == name && openIndex(i, name))
+            return true;
     }
     return false;
+}
+
+bool MidiManager::openIndex(int index, const QString& name)
+{
+    const MidiInputBackend::Handle h = m_backend->open(index, &midiInProc, this);
+    if (!h)
+        return false;
+    m_backend->start(h);
+    m_handles << h;
+    m_deviceName = name;
+    m_open = true;
+    VX_LOG(QStringLiteral("[MidiManager] Opened MIDI input: %1").arg(name));
+    emit devicesChanged();
+    return true;
 }
 
 void MidiManager::closeInput()
@@ -164,15 +172,11 @@ MidiMapping MidiManager::conflictingMapping(int channel, int number, bool isCC, 
 
 void MidiManager::dropByKey(const MidiMapping& m)
 {
-    if (!m.buttonId.isEmpty()) {
-        removeMapping(m.buttonId);
-        return;
-    }
     // Keyed by its control: only the binding of that same control goes, never
     // every mapping without a button id.
-    m_mappings.removeIf([&](const MidiMapping& x) { return x.buttonId.isEmpty() && x.control == m.control; });
-    saveConfig();
-    emit mappingChanged();
+    m_mappings.removeIf([&](const MidiMapping& x) {
+        return m.buttonId.isEmpty() ? x.buttonId.isEmpty() && x.control == m.control : x.buttonId == m.buttonId;
+    });
 }
 
 void MidiManager::addMapping(const MidiMapping& m)

@@ -90,7 +90,9 @@ signals:
 
 private:
     void openAllInputs();
+    bool openIndex(int index, const QString& name);
     bool learnFrom(int channel, int number, int value, bool isCC);
+    // Removes the mapping held by m's key from the table; saving and signalling are the caller's.
     void dropByKey(const MidiMapping& m);
 
     MidiInputBackend* m_backend = nullptr;
