@@ -22,12 +22,13 @@
 #include <QUrl>
 #include <QtMath>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
 #include "AppSettings.h"
+#include "LibraryManager.h"
 #include "MidiManager.h"
 #include "Modal.h"
+#include "MonoClock.h"
 #include "OpLog.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
@@ -37,12 +38,6 @@ namespace {
 const QPoint kNoPress(-9999, -9999);
 const QString kButtonMime = QStringLiteral("application/x-tarvello-button");
 const QString kMusicMime = QStringLiteral("application/x-tarvello-music");
-
-SoundButton::Clock& clockSlot()
-{
-    static SoundButton::Clock c;
-    return c;
-}
 
 // Scissors drawing shared by the trim badge and the menu entry.
 const char* const kScissorsPaths =
@@ -181,16 +176,6 @@ void SoundButton::refreshIconSettingsCache()
     s_iconCacheLoaded = true;
 }
 
-void SoundButton::setClock(Clock clock) { clockSlot() = std::move(clock); }
-
-qint64 SoundButton::nowMs()
-{
-    if (const Clock& c = clockSlot())
-        return c();
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 void SoundButton::setButtonData(const ButtonData& d)
 {
     m_data = d;
@@ -322,7 +307,7 @@ void SoundButton::mousePressEvent(QMouseEvent* e)
         break;
     }
 
-    const qint64 now = nowMs();
+    const qint64 now = MonoClock::ms();
     if (m_hasLastPress && now - m_lastPressMs < kDebounceMs) {
         QWidget::mousePressEvent(e);
         return;
@@ -380,7 +365,7 @@ void SoundButton::mouseDoubleClickEvent(QMouseEvent* e)
     case HotArea::None:
         break;
     }
-    const qint64 now = nowMs();
+    const qint64 now = MonoClock::ms();
     if (!hasAudio() || m_dragStarted || (m_hasLastPress && now - m_lastPressMs < kDebounceMs))
         return;
     m_lastPressMs = now;
@@ -456,15 +441,7 @@ QByteArray SoundButton::dragPayload(const ButtonData& d)
 
 bool SoundButton::isAudioFile(const QString& path)
 {
-    static const QStringList exts = {QStringLiteral("mp3"),  QStringLiteral("wav"),  QStringLiteral("ogg"),
-                                     QStringLiteral("flac"), QStringLiteral("aac"),  QStringLiteral("m4a"),
-                                     QStringLiteral("wma"),  QStringLiteral("aiff"), QStringLiteral("aif"),
-                                     QStringLiteral("opus"), QStringLiteral("mp4"),  QStringLiteral("webm")};
-    const QString fileName = QFileInfo(path).fileName();
-    const int dot = fileName.lastIndexOf(QLatin1Char('.'));
-    if (dot < 0)
-        return false;
-    return exts.contains(fileName.mid(dot + 1).toLower());
+    return FolderScanner::isAudioFile(QFileInfo(path).fileName());
 }
 
 void SoundButton::startDragOut()

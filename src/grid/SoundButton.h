@@ -6,7 +6,6 @@
 #include <QRectF>
 #include <QSize>
 #include <QStringList>
-#include <functional>
 
 #include "Types.h"
 
@@ -69,11 +68,7 @@ public:
     static bool showLoopIcon() { return s_showLoopIcon; }
     static bool showScissorIcon() { return s_showScissorIcon; }
 
-    // Milliseconds of a monotonic clock; the press debounce measures with it.
-    // Tests install their own; null restores the steady clock.
-    using Clock = std::function<qint64()>;
-    static void setClock(Clock clock);
-    static qint64 nowMs();
+    // The press debounce measures on MonoClock::current(), which tests may replace.
     static constexpr qint64 kDebounceMs = 5;
     static constexpr int kRepeatMs = 125;
 

@@ -16,11 +16,11 @@
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
 #include "AudioEngine.h"
 #include "DrumEngine.h"
+#include "MonoClock.h"
 #include "OpLog.h"
 #include "PcmDecode.h"
 #include "PcmPlayer.h"
@@ -103,8 +103,7 @@ qint64 TrimDialog::now() const
 {
     if (const Clock& c = clockSlot())
         return c();
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return MonoClock::ms();
 }
 
 QString TrimDialog::formatTime(double seconds)

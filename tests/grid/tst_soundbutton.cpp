@@ -12,6 +12,7 @@
 #include "AppSettings.h"
 #include "GridTestUtil.h"
 #include "MidiManager.h"
+#include "MonoClock.h"
 #include "SoundButton.h"
 #include "TestSupport.h"
 
@@ -22,6 +23,14 @@ class TstSoundButton : public QObject
     Q_OBJECT
 
     qint64 m_now = 1000;
+
+    // The clock the pads read: milliseconds of m_now, moved only by the tests.
+    struct TestClock : MonoClock
+    {
+        const qint64* ms;
+        explicit TestClock(const qint64* m) : ms(m) {}
+        qint64 nowNs() const override { return *ms * 1000000; }
+    } m_clock{&m_now};
 
     // Every press in these tests happens well after the previous one unless a
     // test moves the clock itself.
@@ -38,11 +47,11 @@ class TstSoundButton : public QObject
 private slots:
     void init()
     {
-        SoundButton::setClock([this] { return m_now; });
+        MonoClock::setCurrent(&m_clock);
     }
     void cleanup()
     {
-        SoundButton::setClock(nullptr);
+        MonoClock::setCurrent(nullptr);
         Modal::setHandler(nullptr);
     }
 
