@@ -4,6 +4,19 @@
 #include "PlaybackEngines.h"
 #include "SoundButton.h"
 
+// Stops each id at once in AudioEngine (ending a running stop fade first),
+// WASAPI, the PCM player and the pre-decoded engine, in that order.
+inline void stopInEveryEngine(PlaybackEngines& engines, const QStringList& ids)
+{
+    for (const QString& id : ids) {
+        engines.audioCancelFade(id);
+        engines.audioStop(id);
+        engines.wasapiStop(id);
+        engines.pcmStop(id);
+        engines.dsStop(id);
+    }
+}
+
 // Stops the tab that a pane's header shows: every button of the first pane
 // whose header is `header`, at once, in AudioEngine (with its own stop fade),
 // WASAPI, the PCM player and the pre-decoded engine; then the grid and the
@@ -21,13 +34,7 @@ void stopTabByHeader(GridHeader* header, Panels& panels, PlaybackEngines& engine
         for (int i = 0; i < grid->buttonCount(); ++i)
             if (SoundButton* b = grid->buttonWidget(i))
                 ids.append(b->buttonData().id);
-        for (const QString& id : std::as_const(ids)) {
-            engines.audioCancelFade(id);
-            engines.audioStop(id);
-            engines.wasapiStop(id);
-            engines.pcmStop(id);
-            engines.dsStop(id);
-        }
+        stopInEveryEngine(engines, ids);
         grid->setAllStopped();
         if (pane.header)
             pane.header->setPlaying(false);

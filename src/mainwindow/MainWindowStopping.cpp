@@ -9,6 +9,7 @@
 #include "ButtonGrid.h"
 #include "EventLog.h"
 #include "GridHeader.h"
+#include "MainWindowStop.h"
 #include "SessionManager.h"
 #include "SoundButton.h"
 #include "ThemeManager.h"
@@ -36,13 +37,7 @@ void MainWindow::stopTab(int t)
         for (const ButtonData& b : tabs[t].buttons)
             if (!b.id.isEmpty())
                 ids.append(b.id);
-        for (const QString& id : std::as_const(ids)) {
-            e.audioCancelFade(id);
-            e.audioStop(id);
-            e.wasapiStop(id);
-            e.pcmStop(id);
-            e.dsStop(id);
-        }
+        stopInEveryEngine(e, ids);
     }
     for (const GridPanel& p : std::as_const(m_panels)) {
         if (p.tabIndex != t || !p.grid || !p.header)
