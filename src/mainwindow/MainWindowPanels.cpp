@@ -142,15 +142,18 @@ void MainWindow::onSessionLoaded(const Session& s)
     }
     applyPlaybackState();
 
-    // 15-17.
-    rebuildTabStrip();
+    // 15-17. A session with a known layout has its strip rebuilt by
+    // setGridLayout below; rebuilding it here too would only be thrown away.
+    const bool knownLayout = s.layoutMode == 1 || s.layoutMode == 2 || s.layoutMode == 4;
+    if (!knownLayout)
+        rebuildTabStrip();
     setWindowTitleFromSession();
     updateStatusBar();
     if (eventLog)
         eventLog->log(QStringLiteral("Session"), QStringLiteral("Session loaded"), QStringLiteral("ok"));
 
     // 18-19.
-    if (s.layoutMode == 1 || s.layoutMode == 2 || s.layoutMode == 4)
+    if (knownLayout)
         setGridLayout(s.layoutMode);
     const int perTab = validButtonsPerTab(s.buttonsPerTab);
     for (const GridPanel& p : std::as_const(m_panels))

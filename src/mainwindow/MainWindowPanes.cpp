@@ -26,8 +26,8 @@ void MainWindow::setGridLayout(int mode)
             layoutButtons[i]->setChecked(mode == kModes[i]);
     if (stackButton)
         stackButton->setVisible(mode == 2);
+    // The strip's rebuild ends by laying the panes out for the new mode.
     rebuildTabStrip();
-    rebuildPaneLayout();
 }
 
 void MainWindow::rebuildPaneLayout()
