@@ -182,6 +182,7 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
     if (device.isEmpty())
         device = defaultDevice;
 
+    // Without a tab the sound plays at the button's own volume.
     const double tabVol = t >= 0 ? e.audioTabVolume(t) : 1.0;
     ButtonData copy = btn;
     copy.volume = btn.volume * tabVol;
@@ -192,7 +193,7 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
 
     // Rapid buttons overlap their presses: no rules, only the button lights.
     if (btn.rapid) {
-        const float v = t >= 0 ? float(tabVol > 1.0 ? 1.0 : (tabVol > 0.0 ? tabVol : 0.0)) : 1.0f;
+        const float v = float(tabVol > 1.0 ? 1.0 : (tabVol > 0.0 ? tabVol : 0.0));
         if (e.dsInitialized() && e.dsReady(btn.id)) {
             e.dsTrigger(btn.id, v);
             watchDsSound(btn.id);
@@ -276,7 +277,7 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
 
     if (viaDs) {
         // The button's own volume is in the decoded sound already.
-        e.dsTriggerSingle(btn.id, t >= 0 ? float(tabVol) : 1.0f);
+        e.dsTriggerSingle(btn.id, float(tabVol));
         watchDsSound(btn.id);
     }
 }

@@ -133,6 +133,10 @@ void MainWindow::updateCpuUsage()
 
     const ThemeColors& c = ThemeManager::instance()->colors();
     const QColor col = p < 30 ? c.textMuted : p < 70 ? c.warning : c.accent;
-    sbCpu->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(col.name()));
+    // The colour changes only at a threshold; setting the same sheet again
+    // would re-polish the label every two seconds for nothing.
+    const QString style = QStringLiteral("color:%1;font-size:10px;").arg(col.name());
+    if (sbCpu->styleSheet() != style)
+        sbCpu->setStyleSheet(style);
     sbCpu->setText(QStringLiteral("CPU: %1%").arg(p));
 }

@@ -107,7 +107,6 @@ void MainWindow::rebuildTabStrip()
                                           "<line x1='5' y1='12' x2='19' y2='12'/>"),
                            2.4),
         c.accent, 15));
-    add->setToolTip(QStringLiteral("New Tab"));
     add->setObjectName(QStringLiteral("addTabInStrip"));
     add->setFixedSize(sc(28), sc(28));
     add->setVisible(true);
