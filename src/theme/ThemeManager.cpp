@@ -5,10 +5,8 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QPointer>
 #include <QTimer>
 
-#include <array>
 
 ThemeManager* ThemeManager::s_instance = nullptr;
 
@@ -59,6 +57,20 @@ const char* const kPresetColors[kPresetCount][16] = {
      "#7D8BAA", "#4E5C7C", "#F97316", "#C2410C", "#FB923C", "#22C55E", "#F59E0B", "#EF4444"},
 };
 
+// A preset value that can index the tables; anything else is Dark.
+int validPresetIndex(int idx)
+{
+    return idx >= 0 && idx < kPresetCount ? idx : int(ThemeManager::Dark);
+}
+
+// The accent and the two shades derived from it.
+void putAccent(ThemeColors& c, const QColor& accent)
+{
+    c.accent = accent;
+    c.accentPressed = accent.darker(160);
+    c.accentLight = accent.lighter(130);
+}
+
 int presetIndexOf(const QString& storedName)
 {
     for (int i = 0; i < kPresetCount; ++i) {
@@ -90,22 +102,13 @@ ThemeManager::ThemeManager(QObject* parent)
     name = name.toLower();
     if (name == QLatin1String("default"))
         name = QStringLiteral("dark");
-    const int idx = presetIndexOf(name);
-    if (idx >= 0) {
-        m_preset = Preset(idx);
-        m_presetName = name;
-    } else {
-        m_preset = Dark;
-        m_presetName = QStringLiteral("dark");
-    }
-    m_colors = colorsForPreset(m_preset);
+    // An unknown stored name falls back to Dark.
+    const int idx = validPresetIndex(presetIndexOf(name));
+    buildColors(Preset(idx));
+    m_presetName = QLatin1String(kPresetNames[idx]);
 
-    if (!accentText.isEmpty() && QColor::isValidColorName(accentText)) {
-        const QColor accent = QColor::fromString(accentText);
-        m_colors.accent = accent;
-        m_colors.accentPressed = accent.darker(160);
-        m_colors.accentLight = accent.lighter(130);
-    }
+    if (!accentText.isEmpty() && QColor::isValidColorName(accentText))
+        putAccent(m_colors, QColor::fromString(accentText));
     if (!family.isEmpty())
         m_fontFamily = family;
     if (px > 0)
@@ -116,10 +119,7 @@ ThemeManager::ThemeManager(QObject* parent)
 
 ThemeColors ThemeManager::colorsForPreset(Preset p)
 {
-    int idx = int(p);
-    if (idx < 0 || idx >= kPresetCount)
-        idx = Dark;
-    const char* const* row = kPresetColors[idx];
+    const char* const* row = kPresetColors[validPresetIndex(p)];
     ThemeColors c;
     QColor* roles[16] = {&c.bg, &c.surface, &c.surfaceAlt, &c.surfaceHover, &c.border, &c.borderStrong,
                          &c.text, &c.textSecondary, &c.textMuted, &c.textDisabled, &c.accent,
@@ -137,11 +137,8 @@ void ThemeManager::buildColors(Preset p)
 
 void ThemeManager::applyPreset(Preset p)
 {
-    int idx = int(p);
-    if (idx < 0 || idx >= kPresetCount)
-        idx = Dark;   // not a preset: never index past the table
-    m_preset = Preset(idx);
-    m_colors = colorsForPreset(m_preset);
+    const int idx = validPresetIndex(p);   // not a preset: never index past the table
+    buildColors(Preset(idx));
     m_presetName = QLatin1String(kPresetNames[idx]);
 
     buildStylesheet();
@@ -163,9 +160,7 @@ void ThemeManager::applyPresetByName(const QString& name)
 
 void ThemeManager::setAccent(const QColor& c)
 {
-    m_colors.accent = c;
-    m_colors.accentPressed = c.darker(160);
-    m_colors.accentLight = c.lighter(130);
+    putAccent(m_colors, c);
 
     buildStylesheet();
     applyStylesheetSafely();
