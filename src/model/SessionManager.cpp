@@ -55,19 +55,11 @@ TabData SessionManager::makeDefaultTab()
     return tab;
 }
 
-void SessionManager::clearDirty()
-{
-    if (m_dirty) {
-        m_dirty = false;
-        emit dirtyChanged(false);
-    }
-}
-
 void SessionManager::newSession()
 {
     m_session = Session();
     m_session.tabs.append(makeDefaultTab());
-    clearDirty();
+    setDirty(false);
     emit sessionLoaded(m_session);
 }
 
@@ -113,7 +105,7 @@ bool SessionManager::loadSession(const QString& path)
     loaded.filePath = path;
     m_session = std::move(loaded);
 
-    clearDirty();
+    setDirty(false);
     addRecentFile(path);
     emit sessionLoaded(m_session);
     return true;
@@ -158,7 +150,7 @@ bool SessionManager::saveSession(const QString& path)
     }
 
     m_session.filePath = target;
-    clearDirty();
+    setDirty(false);
     addRecentFile(target);
     emit sessionSaved();
     return true;

@@ -61,7 +61,6 @@ private slots:
 
 private:
     SessionManager();
-    void clearDirty();
 
     Session m_session;
     bool m_dirty = false;
