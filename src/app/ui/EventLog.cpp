@@ -104,8 +104,3 @@ void EventLog::clear()
 {
     m_list->clear();
 }
-
-void EventLog::setVisible(bool visible)
-{
-    QWidget::setVisible(visible);
-}

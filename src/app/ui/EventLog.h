@@ -31,7 +31,6 @@ public:
     // Restyles header, title and list from the current theme.
     void refreshTheme();
     void clear();
-    void setVisible(bool visible) override;
 
     // "[hh:mm:ss] source: text"
     static QString lineText(const Entry& entry);

@@ -48,14 +48,10 @@ void ToastManager::show(QWidget* parent, const QString& text, Type type, int ms)
 
 void ToastManager::pump()
 {
-    while (!m_busy && !m_queue.isEmpty()) {
-        m_busy = true;
+    while (!m_busyCard && !m_queue.isEmpty()) {
         const Pending next = m_queue.takeFirst();
-        if (!next.parent) {
-            // Its window is gone: drop the request and try the next one.
-            m_busy = false;
-            continue;
-        }
+        if (!next.parent)
+            continue;   // its window is gone: drop the request and try the next one
         auto* card = new ToastWidget(next.parent, next.text, normalizedType(next.type), next.ms);
         m_current = card;
         m_busyCard = card;
@@ -72,7 +68,6 @@ void ToastManager::cardGone(QObject* card)
     if (card != m_busyCard)
         return;
     m_busyCard = nullptr;
-    m_busy = false;
     m_nextTimer->start();
 }
 

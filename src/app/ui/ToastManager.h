@@ -53,7 +53,7 @@ public:
     // Inspection, for the main window and for tests.
     ToastWidget* current() const;
     const QList<Pending>& queue() const { return m_queue; }
-    bool isBusy() const { return m_busy; }
+    bool isBusy() const { return m_busyCard != nullptr; }
     // The single-shot timer that pumps the queue kNextDelayMs after a card ended.
     QTimer* nextTimer() const { return m_nextTimer; }
 
@@ -62,8 +62,7 @@ private:
 
     QList<Pending> m_queue;
     QPointer<ToastWidget> m_current;
-    bool m_busy = false;
-    QObject* m_busyCard = nullptr;   // the card that holds m_busy; compared only
+    QObject* m_busyCard = nullptr;   // the card on screen, until it ends; compared only
     QTimer* m_nextTimer = nullptr;
 };
 
