@@ -303,12 +303,4 @@ SafeText& SafeText::dec(int64_t v, int width, char fill)
     return add(tmp + 24 - n, size_t(n));
 }
 
-void SafeText::truncate(size_t len)
-{
-    if (len < m_len) {
-        m_len = len;
-        terminate();
-    }
-}
-
 } // namespace CrashSignals

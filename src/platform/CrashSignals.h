@@ -20,7 +20,6 @@ constexpr uint32_t kFloatInexactResult = 0xC000008Fu;
 constexpr uint32_t kFloatInvalidOperation = 0xC0000090u;
 constexpr uint32_t kFloatOverflow = 0xC0000091u;
 constexpr uint32_t kFloatUnderflow = 0xC0000093u;
-constexpr uint32_t kDatatypeMisalignment = 0x80000002u;
 
 struct Fault
 {
@@ -76,7 +75,6 @@ public:
     SafeText& dec(int64_t v, int width = 0, char fill = ' ');
     const char* data() const { return m_buf; }
     size_t size() const { return m_len; }
-    void truncate(size_t len);
 
 private:
     void terminate() { m_buf[m_len < m_cap ? m_len : m_cap - 1] = '\0'; }

@@ -13,9 +13,9 @@ std::mutex g_bcMx;
 
 // The crash handler's copy of the ring: plain bytes, written under g_bcMx and
 // additionally fenced by g_crashBusy, which the handler only ever tries.
+// g_bcHead too only changes while both are held, so the handler may read it.
 char g_crashText[OpLog::kCapacity][OpLog::kCrashEntryBytes];
 size_t g_crashLen[OpLog::kCapacity];
-int g_crashHead = 0;
 std::atomic_flag g_crashBusy = ATOMIC_FLAG_INIT;
 
 void holdCrashCopy()
@@ -69,10 +69,8 @@ void VX_LOG(const QString& msg)
     memcpy(g_crashText[slot], utf8.constData(), len);
     g_crashText[slot][len] = '\0';
     g_crashLen[slot] = len;
-    g_crashHead = g_bcHead + 1;
-    releaseCrashCopy();
-
     ++g_bcHead;
+    releaseCrashCopy();
 }
 
 namespace OpLog {
@@ -101,7 +99,7 @@ bool visitForCrash(CrashVisitor fn, void* ctx)
 {
     if (g_crashBusy.test_and_set(std::memory_order_acquire))
         return false;
-    const int head = g_crashHead;
+    const int head = g_bcHead;
     const int n = std::min(head, kCapacity);
     for (int i = 0; i < n; ++i) {
         const int slot = slotOf(head - 1 - i);
