@@ -1,0 +1,29 @@
+#include "FileCheck.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
+
+namespace FileCheck {
+
+Kind kindOf(const QString& path)
+{
+    if (path.isEmpty())
+        return Kind::Missing;
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return Kind::Missing;
+    return S_ISREG(st.st_mode) ? Kind::Regular : Kind::NotRegular;
+}
+
+bool isRegularFile(const QString& path, QString* why)
+{
+    const Kind k = kindOf(path);
+    if (k == Kind::Regular)
+        return true;
+    if (why)
+        *why = k == Kind::Missing ? QStringLiteral("does not exist") : QStringLiteral("not a regular file");
+    return false;
+}
+
+} // namespace FileCheck

@@ -1,0 +1,168 @@
+#include "SafeWrite.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString errnoText(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+mode_t currentUmask()
+{
+    // umask can only be read by setting it; put it straight back.
+    const mode_t m = ::umask(0);
+    ::umask(m);
+    return m;
+}
+
+} // namespace
+
+SafeFileWriter::SafeFileWriter(const QString& path) : m_path(path) {}
+
+SafeFileWriter::~SafeFileWriter()
+{
+    cancel();
+}
+
+void SafeFileWriter::fail(const QString& what, int err)
+{
+    m_failed = true;
+    if (m_error.isEmpty())
+        m_error = err ? what + QStringLiteral(": ") + errnoText(err) : what;
+}
+
+bool SafeFileWriter::open()
+{
+    cancel();
+    m_failed = false;
+    m_error.clear();
+    m_written = 0;
+    if (m_path.isEmpty()) {
+        fail(QStringLiteral("No file name given"), 0);
+        return false;
+    }
+
+    // A symbolic link is followed, so the link stays and its target is replaced.
+    QFileInfo info(m_path);
+    m_final = info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath();
+    if (m_final.isEmpty())
+        m_final = info.absoluteFilePath();
+
+    struct stat st {};
+    const QByteArray finalName = QFile::encodeName(m_final);
+    bool targetExists = false;
+    if (::stat(finalName.constData(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            fail(QStringLiteral("Cannot write \"%1\": not a regular file").arg(m_final), 0);
+            return false;
+        }
+        targetExists = true;
+    }
+
+    const QFileInfo finalInfo(m_final);
+    QByteArray tmpl = QFile::encodeName(finalInfo.absolutePath() + QLatin1Char('/') + QLatin1Char('.')
+                                        + finalInfo.fileName() + QStringLiteral(".XXXXXX"));
+    const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+    if (fd < 0) {
+        fail(QStringLiteral("Cannot create a file in \"%1\"").arg(finalInfo.absolutePath()), errno);
+        return false;
+    }
+    m_fd = fd;
+    m_temp = QFile::decodeName(tmpl);
+
+    // The new file gets the old one's permissions, else the usual ones.
+    const mode_t mode = targetExists ? (st.st_mode & 07777) : (0666 & ~currentUmask());
+    ::fchmod(m_fd, mode);
+    return true;
+}
+
+bool SafeFileWriter::write(const char* data, qint64 len)
+{
+    if (m_fd < 0 || m_failed) {
+        if (m_fd < 0 && !m_failed)
+            fail(QStringLiteral("File is not open"), 0);
+        return false;
+    }
+    while (len > 0) {
+        const ssize_t n = ::write(m_fd, data, size_t(len));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(QStringLiteral("Cannot write \"%1\"").arg(m_final), errno);
+            return false;
+        }
+        if (n == 0) {
+            fail(QStringLiteral("Cannot write \"%1\"").arg(m_final), ENOSPC);
+            return false;
+        }
+        data += n;
+        len -= n;
+        m_written += n;
+    }
+    return true;
+}
+
+bool SafeFileWriter::commit()
+{
+    if (m_fd < 0) {
+        if (!m_failed)
+            fail(QStringLiteral("File is not open"), 0);
+        return false;
+    }
+    if (m_failed) {
+        cancel();
+        return false;
+    }
+    if (::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS) {
+        fail(QStringLiteral("Cannot write \"%1\"").arg(m_final), errno);
+        cancel();
+        return false;
+    }
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0) {
+        fail(QStringLiteral("Cannot write \"%1\"").arg(m_final), errno);
+        ::unlink(QFile::encodeName(m_temp).constData());
+        m_temp.clear();
+        return false;
+    }
+    if (::rename(QFile::encodeName(m_temp).constData(), QFile::encodeName(m_final).constData()) != 0) {
+        fail(QStringLiteral("Cannot replace \"%1\"").arg(m_final), errno);
+        ::unlink(QFile::encodeName(m_temp).constData());
+        m_temp.clear();
+        return false;
+    }
+    m_temp.clear();
+    return true;
+}
+
+void SafeFileWriter::cancel()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (!m_temp.isEmpty()) {
+        ::unlink(QFile::encodeName(m_temp).constData());
+        m_temp.clear();
+    }
+}
+
+bool safeWriteFile(const QString& path, const QByteArray& data, QString* error)
+{
+    SafeFileWriter w(path);
+    const bool ok = w.open() && w.write(data) && w.commit();
+    if (!ok && error)
+        *error = w.errorString();
+    return ok;
+}
