@@ -211,6 +211,12 @@ public slots:
     void updateCpuUsage();
     void applyStatusBarTheme();
 
+    // Bundles (MainWindowBundles.cpp) and BSI Stinger import (MainWindowStinger.cpp)
+    void onExportBundle();
+    void onImportBundle();
+    void onImportStg();
+    void onImportCol();
+
     // Side panels, search and update check (grown later)
     void refreshSetsList();
     void handleMusicFolderDrop(const QList<QUrl>& urls);

@@ -1,0 +1,11 @@
+// Bundle export and import: the window's side of packing a session with its
+// audio into one file and taking one in again.
+#include "MainWindow.h"
+
+void MainWindow::onExportBundle()
+{
+}
+
+void MainWindow::onImportBundle()
+{
+}
