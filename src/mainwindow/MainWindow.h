@@ -13,6 +13,7 @@
 
 #include "MidiManager.h"
 #include "PlaybackEngines.h"
+#include "StingerImporter.h"
 #include "ToastManager.h"
 #include "Types.h"
 
@@ -216,6 +217,10 @@ public slots:
     void onImportBundle();
     void onImportStg();
     void onImportCol();
+    // Appends the tabs read from a BSI Stinger page or collection to the
+    // session (up to 16 tabs), one pane each, and reports the outcome by
+    // toast, warning box and event log. sourceName: the file's name.
+    void applyStingerImport(const StingerImporter::Result& result, const QString& sourceName);
 
     // Side panels, search and update check (grown later)
     void refreshSetsList();
@@ -271,13 +276,26 @@ private:
     void updateMenuBarCollapse(int width);
 
     // Panes (MainWindowPanels.cpp)
-    void buildPanelForTab(int i, const TabData& t);
+    // Builds the pane of session tab i from t and appends it to the pane list.
+    // The header takes its fade, volume, keys, MIDI note, controller and device
+    // from the session's tab i, and the session's tab i takes the grid's own
+    // button list (ids made, padded to the grid's count), as at a load.
+    // imported: for tabs taken in behind the existing ones (BSI Stinger pages,
+    // tabs merged from a bundle): the header shows the tab's own colour as it
+    // is, with no stand-in colour when it has none; everything else is built
+    // as for a loaded tab. The caller refreshes the tab strip and the derived
+    // state (refreshTabDerivedState) once its tabs are in.
+    void buildPanelForTab(int i, const TabData& t, bool imported = false);
     void wireHeader(GridHeader* header);
     void connectGrid(ButtonGrid* grid);
     int paneOfHeader(const GridHeader* header) const;
     int tabOfHeader(const GridHeader* header) const;
     void onHeaderTabSwitch(int pane, int idx);
     void onHeaderMidiLearn(int tab, const QString& target);
+
+    // BSI Stinger import (MainWindowStinger.cpp): reads path with read on
+    // the thread pool, then applies the result.
+    void runStingerImport(const QString& path, StingerImporter::Result (*read)(const QString&));
 
     // Tab strip (MainWindowTabs.cpp)
     void selectTab(int i);

@@ -199,10 +199,10 @@ void MainWindow::onSessionLoaded(const Session& s)
     });
 }
 
-void MainWindow::buildPanelForTab(int i, const TabData& t)
+void MainWindow::buildPanelForTab(int i, const TabData& t, bool imported)
 {
     SessionManager* sm = SessionManager::instance();
-    const QColor color = t.color.isValid() ? t.color : ThemeManager::vibrantColor(i);
+    const QColor color = (imported || t.color.isValid()) ? t.color : ThemeManager::vibrantColor(i);
 
     auto* container = new QWidget(gridArea);
     container->setObjectName(QStringLiteral("gridPanel"));

@@ -47,6 +47,7 @@ public:
     static void stepTab(MainWindow* w, int t) { w->stepTab(t); }
     static void selectTab(MainWindow* w, int t) { w->selectTab(t); }
     static void watchdogTick(MainWindow* w) { w->watchdogTick(); }
+    static void setEventLog(MainWindow* w, EventLog* log) { w->eventLog = log; }
 };
 
 #include <QLabel>
