@@ -83,6 +83,9 @@ void MainWindow::applyStingerImport(const StingerImporter::Result& result, const
     sm->markDirty();
     rebuildTabStrip();
     refreshTabDerivedState();
+    // The current tab moved: its rules and its counts, as when a tab is picked.
+    applyPlaybackState();
+    updateStatusBar();
 
     const int missing = int(std::count_if(result.warnings.cbegin(), result.warnings.cend(), [](const QString& w) {
         return w.contains(QLatin1String("not found"));
