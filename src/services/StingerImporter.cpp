@@ -125,6 +125,15 @@ TabData makeTab(const QString& name)
 
 using Section = QMap<QString, QString>;
 
+// True, with the warning in r, when the file handed in does not exist.
+bool isMissing(const QString& path, StingerImporter::Result& r)
+{
+    if (FileCheck::kindOf(path) != FileCheck::Kind::Missing)
+        return false;
+    r.warnings.append(QStringLiteral("File not found: ") + path);
+    return true;
+}
+
 } // namespace
 
 QString StingerImporter::decode(const QByteArray& bytes)
@@ -335,10 +344,8 @@ QList<QPair<QString, QString>> StingerImporter::readSets(const QByteArray& bytes
 StingerImporter::Result StingerImporter::importStg(const QString& stgPath)
 {
     Result r;
-    if (FileCheck::kindOf(stgPath) == FileCheck::Kind::Missing) {
-        r.warnings.append(QStringLiteral("File not found: ") + stgPath);
+    if (isMissing(stgPath, r))
         return r;
-    }
     r.tabs.append(parseStg(stgPath, QFileInfo(stgPath).absolutePath(), r.warnings));
     r.ok = true;
     return r;
@@ -347,10 +354,8 @@ StingerImporter::Result StingerImporter::importStg(const QString& stgPath)
 StingerImporter::Result StingerImporter::importCol(const QString& colPath)
 {
     Result r;
-    if (FileCheck::kindOf(colPath) == FileCheck::Kind::Missing) {
-        r.warnings.append(QStringLiteral("File not found: ") + colPath);
+    if (isMissing(colPath, r))
         return r;
-    }
     QByteArray bytes;
     const QList<QPair<QString, QString>> sets =
         readFile(colPath, &bytes) ? readSets(bytes) : QList<QPair<QString, QString>>();

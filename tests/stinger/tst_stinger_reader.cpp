@@ -9,19 +9,12 @@
 #include <unistd.h>
 
 #include "StingerImporter.h"
+#include "StingerTestFiles.h"
 #include "TestSupport.h"
 
 using SI = StingerImporter;
 
 namespace {
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(path));
-    f.write(bytes);
-}
 
 // A page read from bytes with no audio anywhere near.
 TabData readPage(const QByteArray& text, QStringList* warnings = nullptr)

@@ -16,6 +16,7 @@
 #include "SessionManager.h"
 #include "SoundButton.h"
 #include "StingerImporter.h"
+#include "StingerTestFiles.h"
 #include "ThemeManager.h"
 
 using A = MainWindowTestAccess;
@@ -27,14 +28,6 @@ struct Toast
     QString text;
     int type;
 };
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(path));
-    f.write(bytes);
-}
 
 // Holds the toast queue with a card of its own, so that the toasts asked for
 // next wait in the queue with their kinds.
