@@ -21,6 +21,7 @@
 #include "AppSettings.h"
 #include "AudioEngine.h"
 #include "CrashReport.h"
+#include "DebugWindow.h"
 #include "DirectSoundEngine.h"
 #include "DrumEngine.h"
 #include "LibraryManager.h"
@@ -298,6 +299,11 @@ int runStartup(StartupApplication& app, SplashScreen* splash, const QIcon& appIc
     pump();
 
     step(splash, 84, "[Startup] Building MainWindow", QStringLiteral("Building interface..."));
+    MainWindow::setDebugWindowOpener([] {
+        DebugWindow* d = DebugWindow::instance();
+        d->show();
+        d->raise();
+    });
     auto* w = new MainWindow(nullptr);
     if (!appIcon.isNull())
         w->setWindowIcon(appIcon);

@@ -123,6 +123,7 @@ MainWindow::MainWindow(QWidget* parent)
             QStringLiteral("color:%1;font-family:Consolas;font-size:11px;").arg(text));
         row->addWidget(recTimeLabel);
         recIndicator->hide();
+        placeRecIndicator();
     }
 
     // 8. Engines and managers

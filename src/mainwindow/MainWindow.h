@@ -22,13 +22,18 @@ class EventLog;
 class GridHeader;
 class NowPlayingBar;
 class QKeyEvent;
+class QDialog;
+class QHBoxLayout;
 class QLabel;
+class QLineEdit;
+class QMenu;
 class QListWidget;
 class QMediaDevices;
 class QPushButton;
 class QScrollArea;
 class QShortcut;
 class QSlider;
+class QSpinBox;
 class QSplitter;
 class QStackedWidget;
 class QTimer;
@@ -111,6 +116,10 @@ public:
     // own; an empty function restores the system clock.
     using WallClock = std::function<qint64()>;
     static void setWallClock(WallClock clock);
+
+    // Shows and raises the debug window (Ctrl+Shift+D); start-up installs it,
+    // since that window lives in a layer above this one.
+    static void setDebugWindowOpener(std::function<void()> open);
 
     // The engines the play and stop routing talks to; null restores the
     // engine singletons. Tests put a recorder here.
@@ -198,11 +207,17 @@ public slots:
     void registerTabVolShortcuts();
     void onColumnsChanged(int cols);
     void onRowsChanged(int rows);
+    // The Grid menu's "%1 Buttons": every tab filled up to n (never
+    // shortened), every grid shows n, the session is changed.
+    void setButtonsPerTab(int n);
 
     // Session commands
     void onNewSession();
     void onOpenSession();
     void onSaveSession();
+    void onSaveSessionAs();
+    // True when the caller may replace or close the session: it was clean, the
+    // user discarded it, or the save they chose succeeded.
     bool confirmUnsavedChanges();
     void setWindowTitleFromSession();
     void onDirtyChanged(bool dirty);
@@ -211,6 +226,10 @@ public slots:
     void updateStatusBar();
     void updateCpuUsage();
     void applyStatusBarTheme();
+
+    // The style sheet of the toolbar's menus, from the current theme.
+    QString toolbarMenuSS() const;
+    void onSearchChanged(const QString& text);
 
     // Bundles (MainWindowBundles.cpp) and BSI Stinger import (MainWindowStinger.cpp)
     void onExportBundle();
@@ -274,6 +293,19 @@ private:
     void buildUpdateBar();
     QWidget* buildStatusBar();
     void updateMenuBarCollapse(int width);
+
+    // Toolbar menus (MainWindowMenus.cpp)
+    void buildMenuButtons(QHBoxLayout* row);
+    QMenu* addToolbarMenu(QHBoxLayout* row, const QString& wide, const QString& narrow, const QString& tip);
+    void buildFileMenu(QMenu* m);
+    void buildTransportMenu(QMenu* m);
+    void buildGridMenu(QMenu* m);
+    void buildToolsMenu(QMenu* m);
+    void showShortcutsDialog();
+    void showAboutBox();
+    void showVolumeMenu(const QPoint& pos);
+    void startMainVolumeLearn();
+    void placeRecIndicator();
 
     // Panes (MainWindowPanels.cpp)
     // Builds the pane of session tab i from t and appends it to the pane list.
@@ -423,6 +455,21 @@ private:
     bool stackDualPanes = true;
     QSlider* volSlider = nullptr;
     QLabel* volPercentLabel = nullptr;
+
+    // --- Toolbar menus ----------------------------------------------------------
+    QList<QPushButton*> menuBarButtons;
+    QStringList menuBarLabels;   // wide texts
+    QStringList menuBarIcons;    // narrow texts
+    QList<QMenu*> menuBarMenus;
+    bool menuBarCollapsed = false;
+    QSpinBox* colsSpin = nullptr;
+    QSpinBox* rowsSpin = nullptr;
+
+    // --- Search dialog and record clock -------------------------------------
+    QDialog* searchDialog = nullptr;
+    QLineEdit* searchBox = nullptr;
+    bool recording = false;
+    int recordedSeconds = 0;
 
     // --- Side panels (built by their own builders) ---------------------------
     EventLog* eventLog = nullptr;

@@ -7,9 +7,11 @@
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QDrag>
 #include <QDropEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
@@ -19,13 +21,18 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTextEdit>
+#include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <QWheelEvent>
 
 #include "AppSettings.h"
+#include "ButtonGrid.h"
+#include "EventLog.h"
 #include "OpLog.h"
 #include "SessionManager.h"
 #include "ThemeManager.h"
+#include "VXIcons.h"
 
 namespace {
 
@@ -340,8 +347,82 @@ void MainWindow::openSettingsDialog()
     defaultDevice = s.value(QStringLiteral("audio/device")).toString();
 }
 
-void MainWindow::showSearchDialog() {}
+// A small non-modal dialog whose text filters the buttons of every pane. It
+// is made once and kept: reopened, it shows the earlier text selected;
+// closing it empties the text, which shows every button again.
+void MainWindow::showSearchDialog()
+{
+    if (searchDialog) {
+        searchDialog->show();
+        searchDialog->raise();
+        searchDialog->activateWindow();
+        if (searchBox) {
+            searchBox->setFocus();
+            searchBox->selectAll();
+        }
+        return;
+    }
+    searchDialog = new QDialog(this);
+    searchDialog->setWindowTitle(QStringLiteral("Search Buttons"));
+    searchDialog->setModal(false);
+    searchDialog->setFixedSize(sc(320), sc(84));
+    const ThemeColors& c = ThemeManager::instance()->colors();
+    searchDialog->setStyleSheet(QStringLiteral("QDialog{background:%1;}").arg(c.surface.name()));
+    auto* col = new QVBoxLayout(searchDialog);
+    col->setContentsMargins(sc(14), sc(14), sc(14), sc(14));
+    col->setSpacing(sc(8));
+    auto* label = new QLabel(QStringLiteral("Search buttons across the current tab:"), searchDialog);
+    label->setStyleSheet(
+        QStringLiteral("color:%1;font-size:11px;background:transparent;").arg(c.textMuted.name()));
+    searchBox = new QLineEdit(searchDialog);
+    searchBox->setObjectName(QStringLiteral("searchBox"));
+    searchBox->setPlaceholderText(QStringLiteral("🔍 Search buttons..."));
+    searchBox->setFixedHeight(sc(30));
+    col->addWidget(label);
+    col->addWidget(searchBox);
+    connect(searchBox, &QLineEdit::textChanged, this, &MainWindow::onSearchChanged);
+    connect(searchDialog, &QDialog::finished, this, [this] {
+        if (searchBox)
+            searchBox->clear();
+    });
+    searchDialog->show();
+    searchBox->setFocus();
+}
 
-void MainWindow::onRecordTick() {}
+void MainWindow::onSearchChanged(const QString& text)
+{
+    for (const GridPanel& p : std::as_const(m_panels))
+        if (p.grid)
+            p.grid->filterButtons(text);
+}
 
-void MainWindow::onToggleRecord() {}
+void MainWindow::onRecordTick()
+{
+    ++recordedSeconds;
+    if (recTimeLabel)
+        recTimeLabel->setText(QStringLiteral("%1:%2")
+                                  .arg(recordedSeconds / 60, 2, 10, QLatin1Char('0'))
+                                  .arg(recordedSeconds % 60, 2, 10, QLatin1Char('0')));
+}
+
+// A clock of minutes and seconds in the toolbar; nothing is recorded.
+void MainWindow::onToggleRecord()
+{
+    recording = !recording;
+    if (recording) {
+        recordedSeconds = 0;
+        recordTimer->start(1000);
+        if (recIndicator)
+            recIndicator->show();
+        if (eventLog)
+            eventLog->log(QStringLiteral("Recording"), QStringLiteral("Recording started"), QStringLiteral("ok"));
+        toast(QStringLiteral("🔴  Recording started"), ToastManager::Warning, 2000);
+    } else {
+        recordTimer->stop();
+        if (recIndicator)
+            recIndicator->hide();
+        if (eventLog)
+            eventLog->log(QStringLiteral("Recording"), QStringLiteral("Recording stopped"), QStringLiteral("info"));
+        toast(QStringLiteral("⏹  Recording stopped"), ToastManager::Info, 2000);
+    }
+}

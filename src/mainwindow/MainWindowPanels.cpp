@@ -134,11 +134,11 @@ void MainWindow::onSessionLoaded(const Session& s)
     engines().dsSetVolume(float(s.globalVolume)); // the master volume reaches the pre-decoded buttons too
     const std::pair<QPushButton*, bool> toggles[] = {
         {autoStopToggle, s.autoStop}, {restartToggle, s.restart}, {crossTabStopToggle, s.crossTabStop}};
+    // The Transport menu's entries follow the toggles; only a user's choice
+    // of an entry is an edit.
     for (const auto& [toggle, on] : toggles) {
-        if (toggle) {
-            const QSignalBlocker block(toggle);
+        if (toggle)
             toggle->setChecked(on);
-        }
     }
     applyPlaybackState();
 

@@ -1,5 +1,7 @@
-// Session commands of the window: opening a file by path, the unsaved-changes
-// question, the window title, and session files dropped on the window.
+// Session commands of the window: new, open (by the file dialog, by path and
+// by a file dropped on the window), save, save as, the unsaved-changes
+// question and the window title. Nothing replaces a session with unsaved
+// changes without asking.
 #include "MainWindow.h"
 
 #include <QDragEnterEvent>
@@ -9,6 +11,8 @@
 #include <QMessageBox>
 #include <QMimeData>
 
+#include "EventLog.h"
+#include "FileCheck.h"
 #include "Modal.h"
 #include "SessionManager.h"
 
@@ -26,20 +30,57 @@ QString sessionFileOf(const QMimeData* mime)
 
 } // namespace
 
-// The session commands of the toolbar and the Control keys; their bodies
-// come with the session commands.
-void MainWindow::onNewSession() {}
+void MainWindow::onNewSession()
+{
+    if (!confirmUnsavedChanges())
+        return;
+    SessionManager::instance()->newSession();
+    if (eventLog)
+        eventLog->log(QStringLiteral("File"), QStringLiteral("New session created"), QStringLiteral("info"));
+    toast(QStringLiteral("📄  New session created"), ToastManager::Info, 2000);
+}
 
-void MainWindow::onOpenSession() {}
+void MainWindow::onOpenSession()
+{
+    const QString path = Modal::getOpenFileName(
+        this, QStringLiteral("Open Session"), QString(),
+        QStringLiteral("Tarvello Session (*.vx *.json);;JSON Files (*.json);;All Files (*)"));
+    if (!path.isEmpty())
+        openSessionFile(path);
+}
 
-void MainWindow::onSaveSession() {}
+void MainWindow::onSaveSession()
+{
+    syncGridsToSession();
+    if (SessionManager::instance()->saveSession())
+        toast(QStringLiteral("✅  Session saved"), ToastManager::Success, 2200);
+    else
+        toast(QStringLiteral("❌  Save failed — check file permissions"), ToastManager::Error, 3000);
+}
+
+void MainWindow::onSaveSessionAs()
+{
+    syncGridsToSession();
+    if (SessionManager::instance()->saveSessionAs())
+        toast(QStringLiteral("✅  Session saved as new file"), ToastManager::Success, 2200);
+}
 
 void MainWindow::openSessionFile(const QString& path)
 {
-    if (!QFile::exists(path)) {
+    switch (FileCheck::kindOf(path)) {
+    case FileCheck::Kind::Missing:
         Modal::critical(this, QStringLiteral("Error"), QStringLiteral("File not found:\n") + path);
         return;
+    case FileCheck::Kind::NotRegular:
+        // A folder, pipe or device is no session; no need to ask first.
+        Modal::critical(this, QStringLiteral("Error"), QStringLiteral("Failed to load session:\n") + path);
+        toast(QStringLiteral("❌  Failed to open session"), ToastManager::Error, 3000);
+        return;
+    case FileCheck::Kind::Regular:
+        break;
     }
+    if (!confirmUnsavedChanges())
+        return;
     if (!SessionManager::instance()->loadSession(path)) {
         Modal::critical(this, QStringLiteral("Error"), QStringLiteral("Failed to load session:\n") + path);
         toast(QStringLiteral("❌  Failed to open session"), ToastManager::Error, 3000);
@@ -56,10 +97,10 @@ bool MainWindow::confirmUnsavedChanges()
     const int answer = Modal::question(this, QStringLiteral("Unsaved Changes"),
                                        QStringLiteral("You have unsaved changes. Save before continuing?"),
                                        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
-    if (answer == QMessageBox::Save) {
-        sm->saveSession();
-        return true;
-    }
+    // A save that fails or whose file dialog is cancelled keeps the session:
+    // the caller does not go on.
+    if (answer == QMessageBox::Save)
+        return sm->saveSession();
     return answer == QMessageBox::Discard;
 }
 

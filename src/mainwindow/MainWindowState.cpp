@@ -9,6 +9,7 @@
 #include "AppSettings.h"
 #include "AudioEngine.h"
 #include "DrumEngine.h"
+#include "LibraryManager.h"
 #include "Modal.h"
 #include "PcmPlayer.h"
 #include "SessionManager.h"
@@ -59,8 +60,8 @@ void MainWindow::closeEvent(QCloseEvent* e)
                                            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
                                            QMessageBox::NoButton);
         if (answer == QMessageBox::Save) {
-            sm->saveSessionAs();
-            if (sm->session().filePath.isEmpty()) {
+            // A cancelled file dialog or a failed write keeps the window open.
+            if (!sm->saveSessionAs() || sm->session().filePath.isEmpty()) {
                 e->ignore();
                 return;
             }
@@ -75,6 +76,9 @@ void MainWindow::closeEvent(QCloseEvent* e)
 
     e->accept();
     closing = true;
+    // The saved library folders are forgotten at each normal exit; the
+    // download folder and the library's output device stay.
+    LibraryManager::instance()->clearSavedFolders();
     hide();
 
     // The engines live on the GUI thread and stop there, in shutdown order,

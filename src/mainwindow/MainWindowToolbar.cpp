@@ -1,6 +1,5 @@
-// The toolbar row: the hidden playback-rule toggles, the now-playing strip,
-// the pane-layout buttons and the master volume. The menu buttons join the
-// row at its left.
+// The toolbar row: the menu buttons, the hidden playback-rule toggles, the
+// now-playing strip, the pane-layout buttons and the master volume.
 #include "MainWindow.h"
 
 #include <QFont>
@@ -47,6 +46,7 @@ QWidget* MainWindow::buildToolbar()
     row->setContentsMargins(12, 0, 12, 0);
     row->setSpacing(0);
 
+    buildMenuButtons(row);
     row->addSpacing(10);
     row->addWidget(divider(toolBar));
     row->addSpacing(10);
@@ -148,13 +148,31 @@ QWidget* MainWindow::buildToolbar()
             .arg(c.textMuted.name()));
     row->addWidget(volPercentLabel);
     connect(volSlider, &QSlider::valueChanged, this, &MainWindow::onVolumeChanged);
+    volSlider->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(volSlider, &QWidget::customContextMenuRequested, this, &MainWindow::showVolumeMenu);
 
     return toolBar;
 }
 
 void MainWindow::updateMenuBarCollapse(int width)
 {
-    // The menu buttons collapse to their narrow texts below a width; without
-    // menu buttons there is nothing to do.
-    Q_UNUSED(width);
+    // The menu buttons show their narrow texts below a width.
+    if (menuBarButtons.isEmpty())
+        return;
+    const bool collapsed = width < sc(820);
+    if (collapsed == menuBarCollapsed)
+        return;
+    menuBarCollapsed = collapsed;
+    for (int i = 0; i < menuBarButtons.size(); ++i)
+        menuBarButtons[i]->setText(collapsed ? menuBarIcons[i] : menuBarLabels[i]);
+}
+
+// The record indicator sits in the toolbar row right after the now-playing
+// strip, which gives it room while it shows: it covers no control.
+void MainWindow::placeRecIndicator()
+{
+    auto* row = toolBar ? qobject_cast<QHBoxLayout*>(toolBar->layout()) : nullptr;
+    if (!row || !recIndicator || !npBar)
+        return;
+    row->insertWidget(row->indexOf(npBar) + 1, recIndicator);
 }
