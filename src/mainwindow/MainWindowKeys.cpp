@@ -398,6 +398,8 @@ void MainWindow::onSearchChanged(const QString& text)
 
 void MainWindow::onRecordTick()
 {
+    if (!recording)
+        return;   // a tick queued before the clock was stopped
     ++recordedSeconds;
     if (recTimeLabel)
         recTimeLabel->setText(QStringLiteral("%1:%2")

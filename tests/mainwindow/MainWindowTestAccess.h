@@ -48,6 +48,17 @@ public:
     static void selectTab(MainWindow* w, int t) { w->selectTab(t); }
     static void watchdogTick(MainWindow* w) { w->watchdogTick(); }
     static void setEventLog(MainWindow* w, EventLog* log) { w->eventLog = log; }
+    static QWidget* toolBar(MainWindow* w) { return w->toolBar; }
+    static const QList<QPushButton*>& menuBarButtons(MainWindow* w) { return w->menuBarButtons; }
+    static const QList<QMenu*>& menuBarMenus(MainWindow* w) { return w->menuBarMenus; }
+    static QSpinBox* colsSpin(MainWindow* w) { return w->colsSpin; }
+    static QSpinBox* rowsSpin(MainWindow* w) { return w->rowsSpin; }
+    static QDialog* searchDialog(MainWindow* w) { return w->searchDialog; }
+    static QTimer* recordTimer(MainWindow* w) { return w->recordTimer; }
+    static QLabel* recTimeLabel(MainWindow* w) { return w->recTimeLabel; }
+    static QLabel* statusButtons(MainWindow* w) { return w->sbButtons; }
+    static QLabel* statusFile(MainWindow* w) { return w->sbFile; }
+    static const QString& defaultDevice(MainWindow* w) { return w->defaultDevice; }
 };
 
 #include <QLabel>
