@@ -9,7 +9,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QStyle>
 #include <QThreadPool>
 #include <QTimer>
@@ -21,6 +20,7 @@
 #include "MainWindow.h"
 #include "Modal.h"
 #include "OpLog.h"
+#include "SafeWrite.h"
 #include "SessionManager.h"
 #include "ThemeManager.h"
 
@@ -121,7 +121,6 @@ void write(int rc)
     State& st = state();
     if (st.written)
         return;
-    st.written = true;
     QJsonObject r;
     r[QStringLiteral("exitCode")] = rc;
     r[QStringLiteral("steps")] = st.steps;
@@ -149,11 +148,13 @@ void write(int rc)
         AppSettings s;
         r[QStringLiteral("recentFiles")] = toArray(s.value(QStringLiteral("recentFiles")).toStringList());
     }
-    QSaveFile f(reportPath());
-    if (f.open(QIODevice::WriteOnly)) {
-        f.write(QJsonDocument(r).toJson());
-        f.commit();
-    }
+    // A report that could not be written is tried again at the next chance
+    // (the end of the program).
+    QString error;
+    if (safeWriteFile(reportPath(), QJsonDocument(r).toJson(), &error))
+        st.written = true;
+    else
+        qWarning() << "Cannot write the start-up report:" << error;
 }
 
 } // namespace

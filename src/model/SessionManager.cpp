@@ -5,12 +5,13 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QSaveFile>
 #include <QTimer>
 #include <QUuid>
 
 #include "AppSettings.h"
+#include "FileCheck.h"
 #include "Modal.h"
+#include "SafeWrite.h"
 
 namespace {
 constexpr int kDefaultButtons = 36;
@@ -67,11 +68,17 @@ bool SessionManager::loadSession(const QString& path)
 {
     // Only plain files: a pipe would block the GUI thread in open(), and a
     // device such as /dev/zero never ends.
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) {
+    switch (FileCheck::kindOf(path)) {
+    case FileCheck::Kind::Missing:
+        qWarning() << "Cannot open session:" << path;
+        return false;
+    case FileCheck::Kind::NotRegular:
         qWarning() << "Cannot open session:" << path << "(not a regular file)";
         return false;
+    case FileCheck::Kind::Regular:
+        break;
     }
+    const QFileInfo info(path);
     if (info.size() > kMaxSessionBytes) {
         qWarning() << "Session file is too large:" << path << info.size() << "bytes";
         return false;
@@ -138,14 +145,9 @@ bool SessionManager::saveSession(const QString& path)
 
     // The text goes to a temporary file beside the target, which replaces the
     // target only when every byte is written; a failure leaves the old file.
-    QSaveFile f(target);
-    if (!f.open(QIODevice::WriteOnly)) {
-        qWarning() << "Cannot write session:" << target << f.errorString();
-        return false;
-    }
-    if (f.write(text) != text.size() || !f.commit()) {
-        qWarning() << "Cannot write session:" << target << f.errorString();
-        f.cancelWriting();
+    QString error;
+    if (!safeWriteFile(target, text, &error)) {
+        qWarning() << "Cannot write session:" << target << error;
         return false;
     }
 

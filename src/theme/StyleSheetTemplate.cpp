@@ -1,12 +1,13 @@
 #include "StyleSheetTemplate.h"
 
 #include "ThemeManager.h"
+#include "FileCheck.h"
+#include "SafeWrite.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QHash>
-#include <QSaveFile>
 #include <QSet>
 #include <QStandardPaths>
 
@@ -671,13 +672,12 @@ QString imageFileFor(const QString& svg)
     if (written.contains(path))
         return path;
     QFile existing(path);
-    if (existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes) {
+    if (FileCheck::isRegularFile(path) && existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes) {
         written.insert(path);
         return path;
     }
     existing.close();
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+    if (!safeWriteFile(path, bytes))
         return QString();
     written.insert(path);
     return path;

@@ -10,7 +10,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
@@ -26,8 +25,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "FileCheck.h"
 #include "Modal.h"
 #include "OpLog.h"
+#include "SafeWrite.h"
 
 extern char** environ;
 
@@ -418,11 +419,7 @@ void qtMessageHandler(QtMsgType type, const QMessageLogContext& context, const Q
                         .arg(QString::fromUtf8(context.file))
                         .arg(context.line)
                         .arg(context.function ? QString::fromUtf8(context.function) : QStringLiteral("?"));
-        QFile f(crashLogPath());
-        if (f.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate)) {
-            f.write("FATAL: " + text.toUtf8());
-            f.close();
-        }
+        safeWriteFile(crashLogPath(), "FATAL: " + text.toUtf8());
         // A box can only be shown on the GUI thread; elsewhere the file is all.
         if (onGuiThread())
             Modal::critical(nullptr, QStringLiteral("Tarvello Fatal Error"), text, QMessageBox::Ok);
@@ -524,7 +521,7 @@ bool handleCrashDialogArgs(int argc, char** argv)
     QByteArray raw;
     if (fd >= 0) {
         raw = readAllFromFd(fd);
-    } else {
+    } else if (FileCheck::isRegularFile(path)) {
         QFile f(path);
         if (f.open(QIODevice::ReadOnly))
             raw = f.readAll();
@@ -532,11 +529,7 @@ bool handleCrashDialogArgs(int argc, char** argv)
     const QString text = demangleStackTrace(QString::fromUtf8(raw));
     if (!path.isEmpty() && !raw.isEmpty()) {
         QDir().mkpath(QFileInfo(path).absolutePath());
-        QSaveFile out(path);
-        if (out.open(QIODevice::WriteOnly)) {
-            out.write(text.toUtf8());
-            out.commit();
-        }
+        safeWriteFile(path, text.toUtf8());
     }
 
     const auto done = [fd] {

@@ -52,11 +52,18 @@ bool SafeFileWriter::open()
         return false;
     }
 
-    // A symbolic link is followed, so the link stays and its target is replaced.
-    QFileInfo info(m_path);
-    m_final = info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath();
-    if (m_final.isEmpty())
-        m_final = info.absoluteFilePath();
+    // Symbolic links are followed, so the links stay and the file they end
+    // at is replaced. A loop of links ends the walk like the kernel would.
+    m_final = QFileInfo(m_path).absoluteFilePath();
+    for (int hops = 0; hops < 40; ++hops) {
+        const QFileInfo link(m_final);
+        if (!link.isSymLink())
+            break;
+        const QString next = link.symLinkTarget();
+        if (next.isEmpty())
+            break;
+        m_final = next;
+    }
 
     struct stat st {};
     const QByteArray finalName = QFile::encodeName(m_final);
@@ -143,6 +150,13 @@ bool SafeFileWriter::commit()
         return false;
     }
     m_temp.clear();
+    // The new name is on disk only once the folder is synced as well.
+    const int dir = ::open(QFile::encodeName(QFileInfo(m_final).absolutePath()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
     return true;
 }
 
