@@ -12,6 +12,7 @@
 
 #include "AudioEngine.h"
 #include "CrashReport.h"
+#include "FileCheck.h"
 #include "SessionManager.h"
 
 DebugWindow* DebugWindow::s_instance = nullptr;
@@ -172,6 +173,11 @@ void DebugWindow::testTrim()
     log(tag, QStringLiteral("Found trimmed button: %1").arg(btn.name));
     log(tag, QStringLiteral("  trimStart=%1s  trimEnd=%2s").arg(btn.trimStart, 0, 'f', 3).arg(btn.trimEnd, 0, 'f', 3));
     log(tag, QStringLiteral("  Expected start position: %1 ms").arg(startMs));
+    QString why;
+    if (!FileCheck::isRegularFile(btn.audioPath, &why)) {
+        log(tag, QStringLiteral("  ERROR: %1: %2").arg(btn.audioPath, why));
+        return;
+    }
 
     auto* player = new QMediaPlayer(this);
     auto* output = new QAudioOutput(player);

@@ -11,6 +11,7 @@
 
 #include "AppSettings.h"
 #include "DrumEngine.h"
+#include "FileCheck.h"
 #include "OpLog.h"
 
 namespace {
@@ -111,6 +112,15 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
         reportNoOutput(id);
         return;
     }
+    // The media back end opens the file on this thread: a pipe would block
+    // it until a writer comes, a device would never end.
+    QString why;
+    if (!path.startsWith(QLatin1String("http")) && !FileCheck::isRegularFile(path, &why)) {
+        VX_LOG(QStringLiteral("[AudioEngine] cannot play %1: %2").arg(path, why));
+        if (!prepareOnly)
+            reportFailedStart(id, tr("Could not open file"));
+        return;
+    }
 
     killStopFade(id);
     // An old slot under this id ends now; a fade of it must never reach the new one.
@@ -208,14 +218,19 @@ bool AudioEngine::hasAnyOutput()
     return !QMediaDevices::audioOutputs().isEmpty();
 }
 
-// Reported from the event loop, after the caller has announced the start.
 void AudioEngine::reportNoOutput(const QString& id)
 {
     VX_LOG(QStringLiteral("[AudioEngine] no audio output device; not playing ") + id);
+    reportFailedStart(id, tr("No audio output device"));
+}
+
+// Reported from the event loop, after the caller has announced the start.
+void AudioEngine::reportFailedStart(const QString& id, const QString& why)
+{
     QMetaObject::invokeMethod(
         this,
-        [this, id] {
-            emit playbackError(id, tr("No audio output device"));
+        [this, id, why] {
+            emit playbackError(id, why);
             emitStoppedAndMaybeAll(id);
         },
         Qt::QueuedConnection);

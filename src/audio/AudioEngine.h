@@ -175,6 +175,7 @@ private:
     static QUrl sourceUrl(const QString& path);
     static bool hasAnyOutput();
     void reportNoOutput(const QString& id);
+    void reportFailedStart(const QString& id, const QString& why);
 
     static AudioEngine* s_instance;
 

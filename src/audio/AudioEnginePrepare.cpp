@@ -13,7 +13,9 @@
 #include <QtEndian>
 #include <cmath>
 
+#include "FileCheck.h"
 #include "OpLog.h"
+#include "SafeWrite.h"
 #include "WaveformDecoder.h"
 
 namespace {
@@ -145,6 +147,11 @@ void AudioEngine::makeBufferEntry(const QString& path, const QString& deviceId, 
 {
     if (m_buffer.contains(path))
         return;
+    QString why;
+    if (!FileCheck::isRegularFile(path, &why)) {
+        VX_LOG(QStringLiteral("[AudioEngine] cannot pre-buffer %1: %2").arg(path, why));
+        return;
+    }
     // Each entry is a live pipeline with its own threads and stream: keep the
     // most recently used ones only.
     while (m_buffer.size() >= kMaxBufferEntries) {
@@ -218,12 +225,9 @@ void AudioEngine::warmupBackend()
 {
     const QString file = warmupFilePath();
     QDir().mkpath(QFileInfo(file).absolutePath());
-    if (!QFile::exists(file)) {
-        QFile f(file);
-        if (f.open(QIODevice::WriteOnly))
-            f.write(warmupWav());
-    }
-    if (!QFile::exists(file) || !hasAnyOutput())
+    if (!QFile::exists(file))
+        safeWriteFile(file, warmupWav());
+    if (!FileCheck::isRegularFile(file) || !hasAnyOutput())
         return;
 
     QAudioOutput output;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "FileCheck.h"
 #include "OpLog.h"
 #include "PcmDecoder.h"
 #include "PlatformLog.h"
@@ -24,6 +25,8 @@ constexpr qint64 kMaxWavImageBytes = qint64(PcmDecoder::kMaxOutputSeconds) * 176
 
 QByteArray readWholeFile(const QString& path, qint64 maxBytes, QString* why)
 {
+    if (!FileCheck::isRegularFile(path, why))
+        return QByteArray();
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         *why = f.errorString();
@@ -53,6 +56,8 @@ QByteArray decodePcmMF_stereo(const QString& path, double in, double out, float 
     const qint64 limit = PcmDecode::rangeByteLimit(in, out);
     if (limit == 0)
         return QByteArray();
+    if (!PcmDecode::decodable(path))
+        return QByteArray();
     QString why;
     QByteArray pcm = PcmDecoder::decodeS16Stereo44100(path, in > 0.001 ? in : 0.0,
                                                       limit < 0 ? -1 : limit / PcmDecode::kBytesPerFrame, &why);
@@ -66,6 +71,15 @@ QByteArray decodePcmMF_stereo(const QString& path, double in, double out, float 
 }
 
 namespace PcmDecode {
+
+bool decodable(const QString& path)
+{
+    QString why;
+    if (FileCheck::isRegularFile(path, &why))
+        return true;
+    VX_LOG(QStringLiteral("[PcmDecode] cannot decode %1: %2").arg(path, why));
+    return false;
+}
 
 qint64 rangeByteLimit(double in, double out)
 {
@@ -176,6 +190,9 @@ QByteArray readWavSamples(const QString& path, float gain)
 
 QByteArray decodePcm(const QString& path, double in, double out, float gain)
 {
+    // Neither the decoder nor the WAV fallback may open a pipe or a device.
+    if (!PcmDecode::decodable(path))
+        return QByteArray();
     QByteArray pcm = decodePcmMF_stereo(path, in, out, gain);
     if (!pcm.isEmpty())
         return pcm;

@@ -22,6 +22,11 @@ namespace PcmDecode {
 constexpr int kBytesPerFrame = 4;
 constexpr int kRate = 44100;
 
+// True when path names a regular file (a symbolic link to one included);
+// otherwise logs why and gives false. A pipe or a device would block the
+// decoder's open() or never end, so every decode asks this first.
+bool decodable(const QString& path);
+
 // The decode of the pre-decoded engine: decodePcmMF_stereo, and when that
 // gives nothing, for a path whose suffix is "wav" in any case, the whole file
 // image (RIFF header included) with the gain applied to its data chunk. That

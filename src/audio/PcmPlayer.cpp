@@ -30,6 +30,8 @@ PcmPlayer::PcmPlayer(QObject* parent)
 
 QByteArray PcmPlayer::decode(const QString& path, double in, double out, float gain)
 {
+    if (!PcmDecode::decodable(path))
+        return {};
     QByteArray pcm = decodePcmMF_stereo(path, in, out, gain);
     if (!pcm.isEmpty())
         return pcm;
@@ -52,7 +54,7 @@ QByteArray PcmPlayer::decode(const QString& path, double in, double out, float g
 void PcmPlayer::preload(const QString& id, const QString& path, double trimIn, double trimOut, float gain,
                         double, double)
 {
-    if (path.isEmpty())
+    if (path.isEmpty() || !PcmDecode::decodable(path))
         return;
     {
         QMutexLocker lock(&m_mx);

@@ -4,6 +4,7 @@
 #include "AudioDevices.h"
 #include "MonoClock.h"
 #include "OpLog.h"
+#include "PcmDecode.h"
 #include "RenderThread.h"
 
 #include <QCoreApplication>
@@ -603,6 +604,8 @@ QByteArray WasapiDecoder::decode(const QString& path, double in, double out, int
     if (rate < 1)
         rate = 48000;
     if (QFileInfo(path).suffix().compare(QLatin1String("wav"), Qt::CaseInsensitive) != 0)
+        return {};
+    if (!PcmDecode::decodable(path))
         return {};
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "FileCheck.h"
 #include "Mp3Decoder.h"
 #include "OpLog.h"
 #include "PlatformLog.h"
@@ -40,6 +41,12 @@ class FileImage
 public:
     explicit FileImage(const QString& path) : m_file(path)
     {
+        // A pipe or a device would block open() or never end.
+        QString why;
+        if (!FileCheck::isRegularFile(path, &why)) {
+            m_error = why;
+            return;
+        }
         if (!m_file.open(QIODevice::ReadOnly)) {
             m_error = m_file.errorString();
             return;

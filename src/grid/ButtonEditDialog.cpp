@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "FileCheck.h"
 #include "Modal.h"
 #include "OpLog.h"
 #include "ThemeManager.h"
@@ -190,6 +191,8 @@ void ButtonEditDialog::pickTextColor()
 ButtonEditDialog::ImageFile ButtonEditDialog::readImage(const QString& path)
 {
     ImageFile out;
+    if (!FileCheck::isRegularFile(path))
+        return out;
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return out;
@@ -216,6 +219,12 @@ void ButtonEditDialog::pickImage()
                                                 QStringLiteral("Images (*.png *.jpg *.jpeg *.webp *.bmp *.gif)"));
     if (path.isEmpty())
         return;
+    // A pipe would hold the reading thread, and with it the dialog, forever.
+    QString why;
+    if (!FileCheck::isRegularFile(path, &why)) {
+        VX_LOG(QStringLiteral("[ButtonEdit] cannot read image %1: %2").arg(path, why));
+        return;
+    }
     // The file is read on the pool; until it is in, the record cannot be taken.
     m_imgBtn->setEnabled(false);
     m_okBtn->setEnabled(false);

@@ -20,6 +20,7 @@
 
 #include "AudioEngine.h"
 #include "DrumEngine.h"
+#include "FileCheck.h"
 #include "MonoClock.h"
 #include "OpLog.h"
 #include "PcmDecode.h"
@@ -295,6 +296,12 @@ void TrimDialog::loadWaveform()
     m_canvas->setWaveform(QList<float>(120, 0.3f));
 
     const QString path = m_btn.audioPath;
+    // The probe opens the file on this thread: a pipe would freeze the dialog.
+    QString why;
+    if (!FileCheck::isRegularFile(path, &why)) {
+        VX_LOG(QStringLiteral("[TrimDialog] cannot open %1: %2").arg(path, why));
+        return;
+    }
     auto* watcher = new QFutureWatcher<QList<WaveBar>>(this);
     connect(watcher, &QFutureWatcher<QList<WaveBar>>::finished, this, [this, watcher] {
         watcher->deleteLater();
@@ -413,6 +420,12 @@ void TrimDialog::onPlayPreview()
             const auto maxBytes = qsizetype(kMaxDrumPreviewSeconds * PcmDecode::kRate) * PcmDecode::kBytesPerFrame;
             if (pcm.size() > maxBytes)
                 pcm.truncate(maxBytes);
+            if (pcm.isEmpty() && m_previewLength <= 0) {
+                // Nothing decoded and no length to wait out: the preview is over.
+                m_drumPath = false;
+                endPreviewDisplay();
+                return;
+            }
             if (!pcm.isEmpty()) {
                 DrumEngine::instance()->preload(kPreviewId, pcm, 1.0f);
                 DrumEngine::instance()->triggerDirect(kPreviewId, 1.0f);

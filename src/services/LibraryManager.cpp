@@ -7,7 +7,9 @@
 #include <QThread>
 
 #include "AppSettings.h"
+#include "FileCheck.h"
 #include "HeldIndices.h"
+#include "OpLog.h"
 
 // --- FolderScanner ---------------------------------------------------------
 
@@ -35,6 +37,12 @@ void FolderScanner::scan(const QString& path, const QString& category)
         const QFileInfo info = it.fileInfo();
         if (!isAudioFile(info.fileName()))
             continue;
+        // A pipe or a device named like a sound would freeze whoever opens it.
+        QString why;
+        if (!FileCheck::isRegularFile(file, &why)) {
+            VX_LOG(QStringLiteral("[Library] skipped %1: %2").arg(file, why));
+            continue;
+        }
         batch.append(LibraryEntry{file, info.completeBaseName(), category});
         if (batch.size() == kBatchSize) {
             emit batchFound(batch);
@@ -94,8 +102,11 @@ void LibraryManager::addFolder(const QString& path, const QString& category)
 
 void LibraryManager::addFile(const QString& path, const QString& category)
 {
-    if (!QFileInfo(path).exists())
+    QString why;
+    if (!FileCheck::isRegularFile(path, &why)) {
+        VX_LOG(QStringLiteral("[Library] not added %1: %2").arg(path, why));
         return;
+    }
     LibraryEntry e{path, QFileInfo(path).completeBaseName(),
                    category.isEmpty() ? QStringLiteral("Downloads") : category};
     {
