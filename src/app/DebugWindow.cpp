@@ -173,9 +173,8 @@ void DebugWindow::testTrim()
     log(tag, QStringLiteral("Found trimmed button: %1").arg(btn.name));
     log(tag, QStringLiteral("  trimStart=%1s  trimEnd=%2s").arg(btn.trimStart, 0, 'f', 3).arg(btn.trimEnd, 0, 'f', 3));
     log(tag, QStringLiteral("  Expected start position: %1 ms").arg(startMs));
-    QString why;
-    if (!FileCheck::isRegularFile(btn.audioPath, &why)) {
-        log(tag, QStringLiteral("  ERROR: %1: %2").arg(btn.audioPath, why));
+    if (FileCheck::kindOf(btn.audioPath) == FileCheck::Kind::NotRegular) {
+        log(tag, QStringLiteral("  ERROR: %1: not a regular file").arg(btn.audioPath));
         return;
     }
 

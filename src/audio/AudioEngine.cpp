@@ -112,20 +112,23 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
         reportNoOutput(id);
         return;
     }
-    // The media back end opens the file on this thread: a pipe would block
-    // it until a writer comes, a device would never end.
-    QString why;
-    if (!path.startsWith(QLatin1String("http")) && !FileCheck::isRegularFile(path, &why)) {
-        VX_LOG(QStringLiteral("[AudioEngine] cannot play %1: %2").arg(path, why));
-        if (!prepareOnly)
-            reportFailedStart(id, tr("Could not open file"));
-        return;
-    }
 
     killStopFade(id);
     // An old slot under this id ends now; a fade of it must never reach the new one.
     if (m_slots.contains(id))
         stopAtOnce(id);
+
+    // The media back end opens the file on this thread: a pipe would block
+    // it until a writer comes, a device would never end. Such a path fails
+    // as a missing file does, without a player.
+    if (!path.startsWith(QLatin1String("http")) && FileCheck::kindOf(path) == FileCheck::Kind::NotRegular) {
+        VX_LOG(QStringLiteral("[AudioEngine] cannot play %1: not a regular file").arg(path));
+        if (!prepareOnly) {
+            emit playStarted(id);
+            reportFailedStart(id, tr("Could not open file"));
+        }
+        return;
+    }
 
     auto* s = new PlaybackSlot;
     s->id = id;

@@ -147,9 +147,8 @@ void AudioEngine::makeBufferEntry(const QString& path, const QString& deviceId, 
 {
     if (m_buffer.contains(path))
         return;
-    QString why;
-    if (!FileCheck::isRegularFile(path, &why)) {
-        VX_LOG(QStringLiteral("[AudioEngine] cannot pre-buffer %1: %2").arg(path, why));
+    if (FileCheck::kindOf(path) == FileCheck::Kind::NotRegular) {
+        VX_LOG(QStringLiteral("[AudioEngine] cannot pre-buffer %1: not a regular file").arg(path));
         return;
     }
     // Each entry is a live pipeline with its own threads and stream: keep the

@@ -173,8 +173,6 @@ void DirectSoundEngine::preload(const QString& id, const QString& path, double t
         if (m_slots.contains(id))
             return;
     }
-    if (!PcmDecode::decodable(path))
-        return;
     if (!(trimIn == trimIn))
         trimIn = 0.0;
     // At most 30 seconds: an end at or before the start (which the decoder

@@ -297,9 +297,8 @@ void TrimDialog::loadWaveform()
 
     const QString path = m_btn.audioPath;
     // The probe opens the file on this thread: a pipe would freeze the dialog.
-    QString why;
-    if (!FileCheck::isRegularFile(path, &why)) {
-        VX_LOG(QStringLiteral("[TrimDialog] cannot open %1: %2").arg(path, why));
+    if (FileCheck::kindOf(path) == FileCheck::Kind::NotRegular) {
+        VX_LOG(QStringLiteral("[TrimDialog] cannot open %1: not a regular file").arg(path));
         return;
     }
     auto* watcher = new QFutureWatcher<QList<WaveBar>>(this);
