@@ -18,7 +18,7 @@
 #include <cmath>
 #include <malloc.h>
 
-#include "AppSettings.h"
+#include "SettingsKeys.h"
 #include "AudioEngine.h"
 #include "CrashReport.h"
 #include "DebugWindow.h"
@@ -260,8 +260,7 @@ void afterSplash(MainWindow* w, const QString& sessionPath)
             w->musicPageStack->setCurrentIndex(0);
     });
 
-    AppSettings s;
-    if (s.value(QStringLiteral("session/autoSave"), true).toBool())
+    if (SettingsKeys::readBool(SettingsKeys::SessionAutoSave, true))
         SessionManager::instance()->setAutoSaveInterval(Startup::kAutoSaveMs);
 
     StartupReport::noteShown(w, shownAt);
@@ -271,8 +270,7 @@ int runStartup(StartupApplication& app, SplashScreen* splash, const QIcon& appIc
 {
     step(splash, 8, "[Startup] Applying theme", QStringLiteral("Applying theme..."));
     {
-        AppSettings s;
-        const QString stored = s.value(QStringLiteral("appearance/preset"), QStringLiteral("default")).toString();
+        const QString stored = SettingsKeys::readString(SettingsKeys::AppearancePreset, QStringLiteral("default"));
         ThemeManager::instance()->applyPreset(Startup::presetForSetting(stored));
     }
     // Applying a preset puts the preset's own accent in place of the user's.

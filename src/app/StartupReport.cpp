@@ -15,7 +15,7 @@
 
 #include <stdexcept>
 
-#include "AppSettings.h"
+#include "SettingsKeys.h"
 #include "DirectSoundEngine.h"
 #include "MainWindow.h"
 #include "Modal.h"
@@ -144,10 +144,7 @@ void write(int rc)
         r[QStringLiteral("preset")] = tm->presetName();
         r[QStringLiteral("accent")] = tm->colors().accent.name();
     }
-    {
-        AppSettings s;
-        r[QStringLiteral("recentFiles")] = toArray(s.value(QStringLiteral("recentFiles")).toStringList());
-    }
+    r[QStringLiteral("recentFiles")] = toArray(SettingsKeys::read(SettingsKeys::RecentFiles).toStringList());
     // A report that could not be written is tried again at the next chance
     // (the end of the program).
     QString error;

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "AppSettings.h"
+#include "SettingsKeys.h"
 #include "DrumEngine.h"
 #include "FileCheck.h"
 #include "OpLog.h"
@@ -36,8 +36,7 @@ AudioEngine* AudioEngine::s_instance = nullptr;
 AudioEngine::AudioEngine(QObject* parent)
     : QObject(parent)
 {
-    AppSettings s;
-    m_defaultDevice = s.value(QStringLiteral("audio/device")).toString();
+    m_defaultDevice = SettingsKeys::readString(SettingsKeys::AudioDevice, QString());
 }
 
 AudioEngine::~AudioEngine()

@@ -1,6 +1,7 @@
 #include "WasapiEngine.h"
 
 #include "AppSettings.h"
+#include "SettingsKeys.h"
 #include "AudioDevices.h"
 #include "MonoClock.h"
 #include "OpLog.h"
@@ -89,10 +90,9 @@ bool WasapiEngine::init(const QString& deviceId)
     AppSettings s;
     if (!s.contains(QStringLiteral("audio/engine")))
         s.setValue(QStringLiteral("audio/engine"), QStringLiteral("wasapi_shared"));
-    const QString engine = s.value(QStringLiteral("audio/engine"), QStringLiteral("wasapi_shared")).toString();
-    int buffer = s.value(QStringLiteral("audio/buffer"), kDefaultBufferFrames).toInt();
-    if (buffer < 16)
-        buffer = kDefaultBufferFrames;
+    const QString engine = SettingsKeys::readString(SettingsKeys::AudioEngine, QStringLiteral("wasapi_shared"));
+    // 16 to 4096 frames; anything else stored reads as the default.
+    const int buffer = SettingsKeys::readInt(SettingsKeys::AudioBuffer, kDefaultBufferFrames);
     const bool wantExclusive = exclusiveRequested(engine);
 
     const QByteArray devId = deviceId.toUtf8();

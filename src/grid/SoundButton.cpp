@@ -24,7 +24,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "AppSettings.h"
+#include "SettingsKeys.h"
 #include "LibraryManager.h"
 #include "MidiManager.h"
 #include "Modal.h"
@@ -170,9 +170,8 @@ SoundButton::~SoundButton() = default;
 
 void SoundButton::refreshIconSettingsCache()
 {
-    AppSettings s;
-    s_showLoopIcon = s.value(QStringLiteral("appearance/showLoopIcon"), true).toBool();
-    s_showScissorIcon = s.value(QStringLiteral("appearance/showScissorIcon"), true).toBool();
+    s_showLoopIcon = SettingsKeys::readBool(SettingsKeys::AppearanceShowLoopIcon, true);
+    s_showScissorIcon = SettingsKeys::readBool(SettingsKeys::AppearanceShowScissorIcon, true);
     s_iconCacheLoaded = true;
 }
 

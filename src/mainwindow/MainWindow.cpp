@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "AppSettings.h"
+#include "SettingsKeys.h"
 #include "AudioEngine.h"
 #include "DirectSoundEngine.h"
 #include "OpLog.h"
@@ -78,10 +79,7 @@ MainWindow::MainWindow(QWidget* parent)
     menuBar()->hide();
 
     // 4. Output device the routing falls back to
-    {
-        AppSettings s;
-        defaultDevice = s.value(QStringLiteral("audio/device")).toString();
-    }
+    defaultDevice = SettingsKeys::readString(SettingsKeys::AudioDevice, QString());
 
     // 5. Palette
     {
@@ -195,8 +193,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     // 10. First session: the most recent file, else a new one
     {
-        AppSettings s;
-        const QStringList recent = s.value(QStringLiteral("recentFiles")).toStringList();
+        const QStringList recent = SettingsKeys::read(SettingsKeys::RecentFiles).toStringList();
         const QString first = recent.isEmpty() ? QString() : recent.first();
         if (!first.isEmpty() && QFileInfo::exists(first))
             sm->loadSession(first);
@@ -317,8 +314,7 @@ void MainWindow::cacheHealTick()
 
 void MainWindow::pickDefaultOutputDevice()
 {
-    AppSettings s;
-    const QString saved = s.value(QStringLiteral("audio/device")).toString();
+    const QString saved = SettingsKeys::readString(SettingsKeys::AudioDevice, QString());
     AudioEngine::instance()->setDefaultDevice(saved);
     if (!saved.isEmpty())
         return;
@@ -327,6 +323,7 @@ void MainWindow::pickDefaultOutputDevice()
         outputs.append({d.description(), d.id()});
     const QString guess = guessDefaultOutput(outputs);
     if (!guess.isEmpty()) {
+        AppSettings s;
         s.setValue(QStringLiteral("audio/device"), guess);
         AudioEngine::instance()->setDefaultDevice(guess);
     }

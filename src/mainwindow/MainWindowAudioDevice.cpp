@@ -4,7 +4,7 @@
 
 #include <QTimer>
 
-#include "AppSettings.h"
+#include "SettingsKeys.h"
 #include "OpLog.h"
 #include "WasapiEngine.h"
 
@@ -14,8 +14,7 @@ constexpr int kHotPlugSettleMs = 50;
 
 void MainWindow::startWasapi()
 {
-    AppSettings s;
-    const QString device = s.value(QStringLiteral("audio/device")).toString();
+    const QString device = SettingsKeys::readString(SettingsKeys::AudioDevice, QString());
     if (!WasapiEngine::instance()->init(device))
         qWarning("[Main] WasapiEngine init failed");
 }
@@ -37,8 +36,7 @@ void MainWindow::hotPlugReinit()
     // The voices get a moment to fall silent before the device goes; the GUI
     // thread does not sleep for it.
     QTimer::singleShot(kHotPlugSettleMs, this, [this] {
-        AppSettings s;
-        const QString device = s.value(QStringLiteral("audio/device")).toString();
+        const QString device = SettingsKeys::readString(SettingsKeys::AudioDevice, QString());
         WasapiEngine::instance()->shutdown();
         WasapiEngine::instance()->init(device);
         reinitRunning = false;

@@ -339,14 +339,6 @@ bool MainWindow::startMusicDrag(const QPoint& pos)
     return true;
 }
 
-void MainWindow::openSettingsDialog()
-{
-    // The settings dialog runs here, modal over the window, once it exists.
-    // The output device it may have changed is read back for the next press.
-    AppSettings s;
-    defaultDevice = s.value(QStringLiteral("audio/device")).toString();
-}
-
 // A small non-modal dialog whose text filters the buttons of every pane. It
 // is made once and kept: reopened, it shows the earlier text selected;
 // closing it empties the text, which shows every button again.

@@ -7,6 +7,7 @@
 #include <QSplitter>
 
 #include "AppSettings.h"
+#include "SettingsKeys.h"
 #include "AudioEngine.h"
 #include "DrumEngine.h"
 #include "LibraryManager.h"
@@ -24,11 +25,11 @@ const char* const kLayoutVersion = "native_v1";
 void MainWindow::loadWindowState()
 {
     AppSettings s;
-    if (s.value(QStringLiteral("window/version")).toString() == QLatin1String(kLayoutVersion)) {
+    if (SettingsKeys::readString(SettingsKeys::WindowVersion, QString()) == QLatin1String(kLayoutVersion)) {
         if (s.contains(QStringLiteral("window/geometry")))
-            restoreGeometry(s.value(QStringLiteral("window/geometry")).toByteArray());
+            restoreGeometry(SettingsKeys::read(SettingsKeys::WindowGeometry).toByteArray());
         if (s.contains(QStringLiteral("window/state")))
-            restoreState(s.value(QStringLiteral("window/state")).toByteArray(), 0);
+            restoreState(SettingsKeys::read(SettingsKeys::WindowState).toByteArray(), 0);
         return;
     }
     s.remove(QStringLiteral("window/geometry"));

@@ -3,13 +3,12 @@
 
 #include <QColor>
 
-#include "AppSettings.h"
+#include "SettingsKeys.h"
 #include "ThemeManager.h"
 
 bool MainWindow::reapplyStoredAccent()
 {
-    AppSettings s;
-    const QString text = s.value(QStringLiteral("appearance/accent")).toString();
+    const QString text = SettingsKeys::readString(SettingsKeys::AppearanceAccent, QString());
     if (text.isEmpty() || !QColor::isValidColorName(text))
         return false;
     ThemeManager::instance()->setAccent(QColor::fromString(text));

@@ -10,6 +10,7 @@
 #include <QSlider>
 
 #include "AppSettings.h"
+#include "SettingsKeys.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 
@@ -77,10 +78,7 @@ QWidget* MainWindow::buildToolbar()
     row->addWidget(divider(toolBar));
     row->addSpacing(8);
 
-    {
-        AppSettings s;
-        stackDualPanes = s.value(QStringLiteral("layout/stackDualPanes"), true).toBool();
-    }
+    stackDualPanes = SettingsKeys::readBool(SettingsKeys::LayoutStackDualPanes, true);
     struct LayoutChoice
     {
         int mode;

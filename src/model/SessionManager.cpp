@@ -10,6 +10,7 @@
 
 #include "AppSettings.h"
 #include "FileCheck.h"
+#include "SettingsKeys.h"
 #include "Modal.h"
 #include "SafeWrite.h"
 
@@ -197,14 +198,13 @@ void SessionManager::onAutoSaveTimeout()
 
 QStringList SessionManager::recentFiles() const
 {
-    AppSettings s;
-    return s.value(kRecentKey).toStringList();
+    return SettingsKeys::read(kRecentKey).toStringList();
 }
 
 void SessionManager::addRecentFile(const QString& path)
 {
     AppSettings s;
-    QStringList list = s.value(kRecentKey).toStringList();
+    QStringList list = SettingsKeys::read(kRecentKey).toStringList();
     list.removeAll(path);
     list.prepend(path);
     while (list.size() > kMaxRecentFiles)

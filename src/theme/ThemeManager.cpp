@@ -1,6 +1,7 @@
 #include "ThemeManager.h"
 
 #include "AppSettings.h"
+#include "SettingsKeys.h"
 #include "StyleSheetTemplate.h"
 
 #include <QApplication>
@@ -92,12 +93,12 @@ ThemeManager* ThemeManager::instance()
 ThemeManager::ThemeManager(QObject* parent)
     : QObject(parent)
 {
-    AppSettings s;
-    const QString theme = s.value(QStringLiteral("appearance/theme"), QStringLiteral("dark")).toString();
-    QString name = s.value(QStringLiteral("appearance/preset"), theme).toString();
-    const QString accentText = s.value(QStringLiteral("appearance/accent"), QString()).toString();
-    const QString family = s.value(QStringLiteral("appearance/font"), QString()).toString();
-    const int px = s.value(QStringLiteral("appearance/fontPx"), 0).toInt();
+    const QString theme = SettingsKeys::readString(SettingsKeys::AppearanceTheme, QStringLiteral("dark"));
+    QString name = SettingsKeys::readString(SettingsKeys::AppearancePreset, theme);
+    const QString accentText = SettingsKeys::readString(SettingsKeys::AppearanceAccent, QString());
+    // A family that could break out of the style sheet reads as empty.
+    const QString family = SettingsKeys::readString(SettingsKeys::AppearanceFont, QString());
+    const int px = SettingsKeys::readInt(SettingsKeys::AppearanceFontPx, 0);
 
     name = name.toLower();
     if (name == QLatin1String("default"))

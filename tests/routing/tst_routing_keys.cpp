@@ -10,6 +10,7 @@
 
 #include "AppSettings.h"
 #include "RoutingSupport.h"
+#include "TestSupport.h"
 
 using A = RoutingTestAccess;
 using namespace RoutingTest;
@@ -171,6 +172,8 @@ private slots:
     // Ctrl+[ toggles the library panel.
     void controlKeys()
     {
+        // The settings window opens and is closed at once.
+        TestSupport::ModalScript closeDialogs([](const Modal::Request&) { return QVariant(); });
         {
             AppSettings s;
             s.setValue(QStringLiteral("audio/device"), QStringLiteral("usb-out"));

@@ -199,9 +199,12 @@ QVariant normalise(const QString& key, const Rule& r, const QVariant& v, bool* o
         }
         if (s.size() != 7 || s[0] != QLatin1Char('#'))
             return {};
-        for (int i = 1; i < 7; ++i)
-            if (!isxdigit(s[i].toLatin1()))
+        for (int i = 1; i < 7; ++i) {
+            const char16_t ch = s[i].unicode();
+            const bool hex = (ch >= u'0' && ch <= u'9') || (ch >= u'a' && ch <= u'f') || (ch >= u'A' && ch <= u'F');
+            if (!hex)
                 return {};
+        }
         *ok = true;
         return s;
     }

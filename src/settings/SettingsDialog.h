@@ -1,0 +1,96 @@
+#pragma once
+#include <QDialog>
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+#include "ThemeManager.h"
+
+class QCheckBox;
+class QComboBox;
+class QListWidget;
+class QStackedWidget;
+
+// The one window in which the user changes the program's settings. Every
+// control writes its key the moment it changes, acts at once where the change
+// has a live effect, then emits settingsChanged(); closing the dialog undoes
+// and commits nothing. The main window makes one on the stack per opening.
+class SettingsDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    enum Page { Appearance = 0, Audio = 1, Midi = 2, Shortcuts = 3, Advanced = 4 };
+
+    explicit SettingsDialog(QWidget* parent = nullptr);
+    ~SettingsDialog() override;
+
+    void showPage(Page p);
+    // Every page reads its values while it is built; nothing to do here.
+    void loadCurrentValues() {}
+    // The toggle-switch look for an on/off check box (nothing without a style).
+    void applyToggleStyle(QCheckBox* box);
+    void applyAccent(const QString& hex);
+
+    // What "Apply && Restart App" does last: start the program again, detached,
+    // and quit. Tests put their own functions here; null ones restore Qt's.
+    struct RestartSeam
+    {
+        std::function<bool(const QString& program, const QStringList& arguments)> start;
+        std::function<void()> quit;
+    };
+    static void setRestartSeam(RestartSeam seam);
+    // Delays of the restart chain after "Restart Now": the engines stop, the
+    // new process starts, the program quits. Each step runs from a single-shot
+    // timer owned by the application and named kRestartTimerName.
+    static constexpr int kRestartStopMs = 400;
+    static constexpr int kRestartStartMs = 300;
+    static constexpr int kRestartQuitMs = 200;
+    static constexpr const char* kRestartTimerName = "settingsRestartStep";
+
+    // "%.1f" in the template replaced by samples / rate * 1000 ms, one decimal.
+    static QString latencyText(const QString& labelTemplate, int samples, int rate);
+    // A device description as the output list shows it: more than 35
+    // characters are cut to 32 and "...".
+    static QString shortDeviceName(const QString& description);
+
+signals:
+    void settingsChanged();
+
+private:
+    friend class SettingsBenchAccess;
+
+    void buildAppearancePage();
+    void buildAudioPage();
+    void buildMidiPage();
+    void buildShortcutsPage();
+    void buildAdvancedPage();
+    void refreshApplyState(class QPushButton* apply, class QPropertyAnimation* pulse,
+                           class QGraphicsDropShadowEffect* glow);
+    void onRestartClicked();
+
+    QString toggleQss;
+    QListWidget* navList = nullptr;
+    QStackedWidget* pageStack = nullptr;
+    QComboBox* fontCombo = nullptr;
+    QComboBox* btnFontCombo = nullptr;
+    QComboBox* deviceCombo = nullptr;
+    QComboBox* bufferCombo = nullptr;
+    QCheckBox* preloadCheck = nullptr;
+    QComboBox* autoSaveCombo = nullptr;
+    QCheckBox* showLogCheck = nullptr;
+
+    // The stored output device as the Audio page found it, and whether that
+    // device was among the outputs then; "Apply && Restart App" keeps a
+    // missing one unless the user chose another row since.
+    // The colours the Appearance page was built with (its apply button keeps them).
+    ThemeColors appearanceColors;
+    QString storedDevice;
+    bool storedDeviceMissing = false;
+    bool deviceChosen = false;
+};
+
+// A themed modal question, centred over parent; the button pressed.
+int themedMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
+                     QMessageBox::StandardButtons buttons,
+                     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);

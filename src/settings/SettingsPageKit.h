@@ -1,0 +1,20 @@
+#pragma once
+// Pieces every page of the settings dialog builds with: titled cards, the
+// scroll wrapper and the small style sheets taken from the theme's colours.
+#include <QString>
+
+#include "ThemeManager.h"
+
+class QGroupBox;
+class QScrollArea;
+class QWidget;
+
+namespace SettingsPageKit {
+
+QGroupBox* makeGroup(const QString& title);
+QScrollArea* scrollPage(QWidget* page);
+QString mutedSS(const ThemeColors& c);
+QString noteSS(const ThemeColors& c);
+QString comboSS(const ThemeColors& c);
+
+} // namespace SettingsPageKit

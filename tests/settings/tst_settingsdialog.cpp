@@ -1,0 +1,738 @@
+// The settings dialog: its frame, the Appearance page and the Audio page,
+// driven through their widgets against hand-written settings files.
+#include <QAudioDevice>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGraphicsDropShadowEffect>
+#include <QLabel>
+#include <QListWidget>
+#include <QMediaDevices>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QtTest>
+
+#include "AppSettings.h"
+#include "DrumEngine.h"
+#include "SessionManager.h"
+#include "SettingsDialog.h"
+#include "SettingsKeys.h"
+#include "SettingsTestUtil.h"
+#include "TestSupport.h"
+#include "ThemeManager.h"
+#include "WasapiEngine.h"
+
+namespace {
+
+QList<QPushButton*> cardsOf(SettingsDialog& d)
+{
+    return d.findChildren<QPushButton*>(QStringLiteral("presetCard"));
+}
+
+int checkedCard(SettingsDialog& d)
+{
+    const QList<QPushButton*> cards = cardsOf(d);
+    for (int i = 0; i < cards.size(); ++i)
+        if (cards[i]->isChecked())
+            return i;
+    return -1;
+}
+
+QComboBox* comboWithItem(SettingsDialog& d, const QString& text)
+{
+    for (QComboBox* c : d.findChildren<QComboBox*>())
+        if (c->findText(text) >= 0)
+            return c;
+    return nullptr;
+}
+
+QComboBox* deviceCombo(SettingsDialog& d)
+{
+    return comboWithItem(d, QStringLiteral("Default Output"));
+}
+
+QComboBox* bufferCombo(SettingsDialog& d)
+{
+    for (QComboBox* c : d.findChildren<QComboBox*>())
+        if (c->itemText(0).startsWith(QStringLiteral("64 samples")))
+            return c;
+    return nullptr;
+}
+
+QCheckBox* iconSwitch(SettingsDialog& d, const QString& key)
+{
+    for (QCheckBox* b : d.findChildren<QCheckBox*>(QStringLiteral("toggleSwitch")))
+        if (b->property("settingsKey").toString() == key)
+            return b;
+    return nullptr;
+}
+
+QCheckBox* preloadSwitch(SettingsDialog& d)
+{
+    for (QCheckBox* b : d.findChildren<QCheckBox*>())
+        if (b->text().startsWith(QStringLiteral("Pre-load")))
+            return b;
+    return nullptr;
+}
+
+QStringList storedKeys()
+{
+    AppSettings s;
+    QStringList k = s.allKeys();
+    k.sort();
+    return k;
+}
+
+QList<QTimer*> restartTimers()
+{
+    return QCoreApplication::instance()->findChildren<QTimer*>(QString::fromLatin1(SettingsDialog::kRestartTimerName),
+                                                              Qt::FindDirectChildrenOnly);
+}
+
+// Runs the restart chain's pending steps, one at a time, in the order they come.
+void runRestartChain()
+{
+    for (int guard = 0; guard < 10; ++guard) {
+        const QList<QTimer*> pending = restartTimers();
+        QTimer* next = nullptr;
+        for (QTimer* t : pending)
+            if (t->isActive())
+                next = t;
+        if (!next)
+            return;
+        TestSupport::fireTimer(next);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+bool expectNoOutputs()
+{
+    return qEnvironmentVariableIntValue("TR_EXPECT_NO_OUTPUTS") == 1;
+}
+
+bool havePactl()
+{
+    return !qEnvironmentVariable("PULSE_SERVER").isEmpty() && !expectNoOutputs()
+        && !QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty();
+}
+
+QString pactl(const QStringList& args)
+{
+    QProcess p;
+    p.start(QStringLiteral("pactl"), args);
+    p.waitForFinished(10000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+bool outputListed(const QByteArray& id, bool wanted)
+{
+    for (int i = 0; i < 200; ++i) {
+        bool found = false;
+        for (const QAudioDevice& d : QMediaDevices::audioOutputs())
+            found = found || d.id() == id;
+        if (found == wanted)
+            return true;
+        QTest::qWait(25);
+    }
+    return false;
+}
+
+} // namespace
+
+class TestSettingsDialog : public QObject
+{
+    Q_OBJECT
+    QStringList restartLog;
+    QString warnings;
+    bool answerYes = true;
+    QString saveAsAnswer;
+    Modal::Handler hook;   // a test's own answers, before the common ones
+
+    // Answers every box of the dialog: the restart question with Yes or
+    // Cancel, warnings with Ok (kept), the save-as chooser as set.
+    TestSupport::ModalScript* script = nullptr;
+
+private slots:
+    void initTestCase()
+    {
+        TestSupport::isolateSettings();
+        SettingsTest::writeStore(QByteArray());
+        WasapiEngine::instance()->setOutputFactory(
+            [this](AudioOutput::Backend, const AudioOutputConfig& cfg) -> std::unique_ptr<AudioOutput> {
+                restartLog << QStringLiteral("wasapi.open ") + QString::fromUtf8(cfg.deviceId);
+                return AudioOutput::openBackend(AudioOutput::Backend::Null, cfg);
+            });
+        DrumEngine::instance()->initialize();
+        script = new TestSupport::ModalScript([this](const Modal::Request& r) -> QVariant {
+            if (hook)
+                return hook(r);
+            if (r.kind == Modal::Kind::MessageBox && r.title == QStringLiteral("Restart Required"))
+                return answerYes ? int(QMessageBox::Yes) : int(QMessageBox::Cancel);
+            if (r.kind == Modal::Kind::MessageBox) {
+                warnings += r.title + QStringLiteral(": ") + (r.box ? r.box->text() : r.text) + QLatin1Char('\n');
+                return int(QMessageBox::Ok);
+            }
+            if (r.kind == Modal::Kind::SaveFile)
+                return saveAsAnswer;
+            return QVariant();
+        });
+        SettingsDialog::setRestartSeam({[this](const QString& program, const QStringList& args) {
+                                            restartLog << (DrumEngine::instance()->isPlaying(QStringLiteral("pad"))
+                                                               ? QStringLiteral("drum playing")
+                                                               : QStringLiteral("drum stopped"));
+                                            restartLog << QStringLiteral("start %1 %2").arg(program, args.join(' '));
+                                            return !program.isEmpty() && !restartLog.contains("fail-start");
+                                        },
+                                        [this] { restartLog << QStringLiteral("quit"); }});
+    }
+
+    void cleanupTestCase()
+    {
+        delete script;
+        SettingsDialog::setRestartSeam({});
+    }
+
+    void init()
+    {
+        SettingsTest::writeStore(QByteArray());
+        restartLog.clear();
+        warnings.clear();
+        answerYes = true;
+        saveAsAnswer.clear();
+        ThemeManager::instance()->applyPreset(ThemeManager::Dark);
+        SettingsTest::writeStore(QByteArray());
+    }
+
+    // ---- Frame -----------------------------------------------------------
+
+    void navigationRowsPickPages_data()
+    {
+        QTest::addColumn<int>("row");
+        for (int r : {4, 1, 3, 0, 2})
+            QTest::newRow(qPrintable(QString::number(r))) << r;
+    }
+
+    void navigationRowsPickPages()
+    {
+        QFETCH(int, row);
+        SettingsDialog d;
+        auto* nav = d.findChild<QListWidget*>();
+        auto* stack = d.findChild<QStackedWidget*>();
+        QCOMPARE(nav->count(), 5);
+        QCOMPARE(stack->count(), 5);
+        QCOMPARE(nav->currentRow(), 0);
+        QCOMPARE(stack->currentIndex(), 0);
+        nav->setCurrentRow(row);
+        QCOMPARE(stack->currentIndex(), row);
+        d.showPage(SettingsDialog::Page((row + 1) % 5));
+        QCOMPARE(nav->currentRow(), (row + 1) % 5);
+        QCOMPARE(stack->currentIndex(), (row + 1) % 5);
+        const QStringList labels{"Appearance", "Audio", "MIDI", "Shortcuts", "Advanced"};
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(nav->item(i)->text(), labels[i]);
+            QVERIFY(!nav->item(i)->icon().isNull());
+        }
+    }
+
+    void themedBoxPlacement_data()
+    {
+        QTest::addColumn<bool>("withParent");
+        QTest::newRow("no parent") << false;
+        QTest::newRow("inner widget as parent") << true;
+    }
+
+    void themedBoxPlacement()
+    {
+        QFETCH(bool, withParent);
+        QWidget top;
+        top.setGeometry(100, 100, 800, 600);
+        auto* inner = new QWidget(&top);
+        inner->setGeometry(40, 30, 500, 400);
+        QWidget* parent = withParent ? inner : nullptr;
+        Qt::WindowModality modality = Qt::NonModal;
+        QPoint placed;
+        QSize hint;
+        hook = [&](const Modal::Request& r) -> QVariant {
+            modality = r.box->windowModality();
+            placed = r.box->pos();
+            hint = r.box->sizeHint();
+            return int(QMessageBox::No);
+        };
+        auto unhook = qScopeGuard([this] { hook = nullptr; });
+        const int answer = themedMessageBox(parent, QMessageBox::Question, QStringLiteral("T"), QStringLiteral("X"),
+                                            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        QCOMPARE(answer, int(QMessageBox::No));
+        QCOMPARE(modality, Qt::ApplicationModal);
+        if (withParent) {
+            const QPoint origin = inner->mapToGlobal(QPoint(0, 0));
+            QCOMPARE(placed, origin + QPoint((500 - hint.width()) / 2, (400 - hint.height()) / 2));
+        }
+    }
+
+    // ---- Appearance -----------------------------------------------------
+
+    // Card checked and apply state for the stored preset id; the card
+    // "Default" then applies Dark, stores "default" and drops the accent.
+    void presetCards_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<int>("checked");
+        QTest::newRow("absent") << QByteArray() << 0;
+        QTest::newRow("default") << QByteArray("default") << 0;
+        QTest::newRow("dark, the manager's own name") << QByteArray("dark") << -1;
+        QTest::newRow("DARK") << QByteArray("DARK") << -1;
+        QTest::newRow("neon") << QByteArray("neon") << -1;
+        QTest::newRow("red") << QByteArray("red") << 4;
+        QTest::newRow("a list") << QByteArray("red, green") << 0;
+    }
+
+    void presetCards()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(int, checked);
+        QByteArray ini = "[appearance]\naccent=#123456\n";
+        if (!stored.isNull())
+            ini += "preset=" + stored + "\n";
+        SettingsTest::writeStore(ini);
+        // What start-up makes of the same store: every one of these is Dark
+        // but the red one.
+        ThemeManager started;
+        QCOMPARE(started.preset(), checked == 4 ? ThemeManager::Red : ThemeManager::Dark);
+
+        SettingsDialog d;
+        QSignalSpy changed(&d, &SettingsDialog::settingsChanged);
+        QCOMPARE(cardsOf(d).size(), 9);
+        QCOMPARE(checkedCard(d), checked);
+        auto* apply = d.findChild<QPushButton*>(QStringLiteral("applyThemeBtn"));
+        QVERIFY(!apply->isEnabled());
+
+        cardsOf(d)[0]->click();
+        QCOMPARE(apply->isEnabled(), checked != 0);
+        if (checked == 0)
+            return;
+        ThemeManager::instance()->applyPreset(ThemeManager::Red);
+        apply->click();
+        QCOMPARE(ThemeManager::instance()->preset(), ThemeManager::Dark);
+        QCOMPARE(SettingsKeys::readString(SettingsKeys::AppearancePreset), QStringLiteral("default"));
+        QCOMPARE(SettingsKeys::readString(SettingsKeys::AppearanceTheme), QStringLiteral("dark"));
+        QVERIFY(!AppSettings().contains(SettingsKeys::AppearanceAccent));
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(d.result(), int(QDialog::Accepted));
+        QVERIFY(!apply->isEnabled());
+    }
+
+    void pendingPulseFollowsTheCards()
+    {
+        SettingsTest::writeStore("[appearance]\npreset=green\n");
+        SettingsDialog d;
+        auto* apply = d.findChild<QPushButton*>(QStringLiteral("applyThemeBtn"));
+        auto* pulse = d.findChild<QPropertyAnimation*>(QStringLiteral("applyThemePulse"));
+        auto* glow = qobject_cast<QGraphicsDropShadowEffect*>(apply->graphicsEffect());
+        cardsOf(d)[7]->click();
+        QVERIFY(apply->isEnabled());
+        QCOMPARE(pulse->state(), QAbstractAnimation::Running);
+        QCOMPARE(d.property("pendingThemeId").toString(), QStringLiteral("slate"));
+        cardsOf(d)[3]->click();
+        QVERIFY(!apply->isEnabled());
+        QCOMPARE(pulse->state(), QAbstractAnimation::Stopped);
+        QCOMPARE(glow->blurRadius(), 0.0);
+        QVERIFY(!AppSettings().contains(SettingsKeys::AppearanceTheme));
+    }
+
+    void accentSwatches_data()
+    {
+        QTest::addColumn<int>("swatch");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("the accent in force") << 0 << QString();
+        QTest::newRow("blue") << 1 << QStringLiteral("#2196F3");
+        QTest::newRow("indigo") << 8 << QStringLiteral("#6366F1");
+    }
+
+    void accentSwatches()
+    {
+        QFETCH(int, swatch);
+        QFETCH(QString, stored);
+        ThemeManager::instance()->setAccent(QColor(QStringLiteral("#A1B2C3")));
+        const QString current = ThemeManager::instance()->colors().accent.name();
+        SettingsDialog d;
+        QSignalSpy changed(&d, &SettingsDialog::settingsChanged);
+        const QList<QPushButton*> swatches = d.findChildren<QPushButton*>(QStringLiteral("accentSwatch"));
+        QCOMPARE(swatches.size(), 9);
+        swatches[swatch]->click();
+        const QString expected = stored.isEmpty() ? current : stored;
+        QCOMPARE(SettingsKeys::readString(SettingsKeys::AppearanceAccent), expected);
+        QCOMPARE(ThemeManager::instance()->colors().accent.name(), expected.toLower());
+        QCOMPARE(changed.size(), 1);
+    }
+
+    void fontAndLabelSize_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QString>("shownFont");
+        QTest::newRow("nothing stored") << QByteArray() << QStringLiteral("Segoe UI (Default)");
+        QTest::newRow("Arial") << QByteArray("[appearance]\nfont=Arial\nbtnFontSize=14\n") << QStringLiteral("Arial");
+        QTest::newRow("not offered") << QByteArray("[appearance]\nfont=Comic\n") << QStringLiteral("Segoe UI (Default)");
+        QTest::newRow("wrong case") << QByteArray("[appearance]\nfont=arial\n") << QStringLiteral("Segoe UI (Default)");
+        QTest::newRow("a list") << QByteArray("[appearance]\nfont=Arial, Consolas\nbtnFontSize=abc\n")
+                                << QStringLiteral("Segoe UI (Default)");
+    }
+
+    void fontAndLabelSize()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, shownFont);
+        SettingsTest::writeStore(ini);
+        SettingsDialog d;
+        QComboBox* font = comboWithItem(d, QStringLiteral("Consolas"));
+        QComboBox* size = comboWithItem(d, QStringLiteral("Medium (12px)"));
+        QCOMPARE(font->currentText(), shownFont);
+        QCOMPARE(size->currentText(), QStringLiteral("Default (auto)"));
+        QSignalSpy changed(&d, &SettingsDialog::settingsChanged);
+        font->setCurrentIndex(font->findText(QStringLiteral("Consolas")));
+        QCOMPARE(SettingsKeys::readString(SettingsKeys::AppearanceFont), QStringLiteral("Consolas"));
+        QCOMPARE(ThemeManager::instance()->fontFamily(), QStringLiteral("Consolas"));
+        size->setCurrentIndex(size->findText(QStringLiteral("Medium (12px)")));
+        QCOMPARE(SettingsKeys::readInt(SettingsKeys::AppearanceBtnFontSize), 12);
+        QCOMPARE(changed.size(), 2);
+    }
+
+    void iconSwitches_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<bool>("loopOn");
+        QTest::addColumn<bool>("scissorOn");
+        QTest::newRow("absent") << QByteArray() << true << true;
+        QTest::newRow("off and 0") << QByteArray("[appearance]\nshowLoopIcon=false\nshowScissorIcon=0\n") << false << false;
+        QTest::newRow("maybe and a list") << QByteArray("[appearance]\nshowLoopIcon=maybe\nshowScissorIcon=1, 0\n")
+                                          << true << true;
+    }
+
+    void iconSwitches()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(bool, loopOn);
+        QFETCH(bool, scissorOn);
+        SettingsTest::writeStore(ini);
+        SettingsDialog d;
+        QCheckBox* loop = iconSwitch(d, SettingsKeys::AppearanceShowLoopIcon);
+        QCheckBox* scissor = iconSwitch(d, SettingsKeys::AppearanceShowScissorIcon);
+        QCOMPARE(loop->isChecked(), loopOn);
+        QCOMPARE(scissor->isChecked(), scissorOn);
+        QSignalSpy changed(&d, &SettingsDialog::settingsChanged);
+        loop->toggle();
+        QCOMPARE(SettingsKeys::readBool(SettingsKeys::AppearanceShowLoopIcon), !loopOn);
+        loop->toggle();
+        QCOMPARE(SettingsKeys::readBool(SettingsKeys::AppearanceShowLoopIcon), loopOn);
+        QCOMPARE(changed.size(), 2);
+    }
+
+    // ---- Audio -------------------------------------------------------------
+
+    // Building writes exactly three keys and emits nothing, whatever was
+    // stored; the sampler shows unchecked only before it was ever stored.
+    void buildingWritesThreeKeys_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<bool>("samplerChecked");
+        QTest::newRow("empty store") << QByteArray() << false;
+        QTest::newRow("other values") << QByteArray("[audio]\nengine=asio\nplayback_mode=pro\nsampler=drum\n") << false;
+        QTest::newRow("sampler stored") << QByteArray("[audio]\nsampler=directsound\n") << true;
+    }
+
+    void buildingWritesThreeKeys()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(bool, samplerChecked);
+        SettingsTest::writeStore(ini);
+        SettingsDialog d;
+        QCOMPARE(storedKeys(), (QStringList{"audio/engine", "audio/playback_mode", "audio/sampler"}));
+        QCOMPARE(SettingsKeys::readString(SettingsKeys::AudioEngine), QStringLiteral("wasapi_shared"));
+        QCOMPARE(SettingsKeys::readString(SettingsKeys::AudioPlaybackMode), QStringLiteral("standard"));
+        QCOMPARE(SettingsKeys::readString(SettingsKeys::AudioSampler), QStringLiteral("directsound"));
+        QCOMPARE(d.findChild<QRadioButton*>()->isChecked(), samplerChecked);
+        bool noteSelected = false;
+        for (QLabel* l : d.findChildren<QLabel*>())
+            noteSelected = noteSelected || l->text().endsWith(QStringLiteral("✅ Selected."));
+        QVERIFY(noteSelected);
+    }
+
+    // Stored values the page cannot show: the rows fall back, nothing is
+    // written, the latency line shows what is stored when it is valid.
+    void storedAudioValues_data()
+    {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::addColumn<QString>("bufferRow");
+        QTest::addColumn<QString>("latency");
+        QTest::addColumn<bool>("preload");
+        QTest::newRow("nothing") << QByteArray() << QStringLiteral("128") << QStringLiteral("2.9") << true;
+        QTest::newRow("100 frames") << QByteArray("buffer=100\n") << QStringLiteral("128") << QStringLiteral("2.3") << true;
+        QTest::newRow("-64") << QByteArray("buffer=-64\n") << QStringLiteral("128") << QStringLiteral("2.9") << true;
+        QTest::newRow("0") << QByteArray("buffer=0\n") << QStringLiteral("128") << QStringLiteral("2.9") << true;
+        QTest::newRow("5000") << QByteArray("buffer=5000\n") << QStringLiteral("128") << QStringLiteral("2.9") << true;
+        QTest::newRow("int max, maybe") << QByteArray("buffer=2147483647\npreload=maybe\n") << QStringLiteral("128")
+                                        << QStringLiteral("2.9") << true;
+        QTest::newRow("1024, off") << QByteArray("buffer=1024\npreload=false\n") << QStringLiteral("1024")
+                                   << QStringLiteral("23.2") << false;
+        QTest::newRow("lists") << QByteArray("buffer=256, 512\npreload=0, 1\n") << QStringLiteral("128")
+                               << QStringLiteral("2.9") << true;
+    }
+
+    void storedAudioValues()
+    {
+        QFETCH(QByteArray, lines);
+        QFETCH(QString, bufferRow);
+        QFETCH(QString, latency);
+        QFETCH(bool, preload);
+        // A device no output has: "Default Output" shows and the rate is 44100.
+        SettingsTest::writeStore("[audio]\ndevice=gone-since-yesterday\n" + lines);
+        const QStringList watched{SettingsKeys::AudioBuffer, SettingsKeys::AudioDevice, SettingsKeys::AudioPreload};
+        auto rawValues = [&] {
+            QSettings raw(SettingsTest::storePath(), QSettings::IniFormat);
+            QVariantList v;
+            for (const QString& k : watched)
+                v << raw.value(k);
+            return v;
+        };
+        const QVariantList before = rawValues();
+        SettingsDialog d;
+        QSignalSpy changed(&d, &SettingsDialog::settingsChanged);
+        QCOMPARE(deviceCombo(d)->currentIndex(), 0);
+        QVERIFY(bufferCombo(d)->currentText().startsWith(bufferRow + QStringLiteral(" samples")));
+        QCOMPARE(d.findChild<QLabel*>(QStringLiteral("latencyLabel"))->text(),
+                 QStringLiteral("Latency: ~%1 ms @ 44100 Hz").arg(latency));
+        QCOMPARE(preloadSwitch(d)->isChecked(), preload);
+        QCOMPARE(rawValues(), before);
+        QCOMPARE(changed.size(), 0);
+    }
+
+    void latencyLabels_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<QStringList>("figures");
+        QTest::newRow("44100") << 44100 << QStringList{"1.5", "2.9", "5.8", "11.6", "23.2", "46.4", "92.9"};
+        QTest::newRow("48000") << 48000 << QStringList{"1.3", "2.7", "5.3", "10.7", "21.3", "42.7", "85.3"};
+    }
+
+    void latencyLabels()
+    {
+        QFETCH(int, rate);
+        QFETCH(QStringList, figures);
+        const int samples[] = {64, 128, 256, 512, 1024, 2048, 4096};
+        for (int i = 0; i < 7; ++i)
+            QCOMPARE(SettingsDialog::latencyText(QStringLiteral("x %.1f y %.1f"), samples[i], rate),
+                     QStringLiteral("x %1 y %1").arg(figures[i]));
+        if (rate == 44100) {
+            SettingsDialog d;
+            QComboBox* buffers = bufferCombo(d);
+            for (int i = 0; i < 7; ++i)
+                QVERIFY2(buffers->itemText(i).contains(figures[i] + QStringLiteral(" ms")),
+                         qPrintable(buffers->itemText(i)));
+        }
+    }
+
+    void deviceNames_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("35 whole") << 35 << 35;
+        QTest::newRow("36 cut") << 36 << 35;
+        QTest::newRow("short") << 3 << 3;
+    }
+
+    void deviceNames()
+    {
+        QFETCH(int, length);
+        QFETCH(int, shown);
+        const QString name = QString(length, QLatin1Char('d'));
+        const QString out = SettingsDialog::shortDeviceName(name);
+        QCOMPARE(out.size(), shown);
+        QCOMPARE(out.endsWith(QStringLiteral("...")), length > 35);
+    }
+
+    void noOutputAtAll()
+    {
+        if (!expectNoOutputs())
+            QSKIP("run without a sound server only");
+        QVERIFY(QMediaDevices::audioOutputs().isEmpty());
+        SettingsDialog d;
+        QCOMPARE(deviceCombo(d)->count(), 1);
+        QCOMPARE(deviceCombo(d)->itemText(0), QStringLiteral("Default Output"));
+        QVERIFY(d.findChild<QLabel*>(QStringLiteral("latencyLabel"))->text().endsWith(QStringLiteral("@ 44100 Hz")));
+    }
+
+    // Two extra outputs with long names; one goes while the page is open
+    // and is then chosen; the page keeps its rows and the drum engine takes
+    // the default output. The other runs at 48000 Hz for the latency rate.
+    void outputsComeAndGo()
+    {
+        if (!havePactl())
+            QSKIP("needs the test sound server");
+        const QString d35 = QString(35, QLatin1Char('A'));
+        const QString d36 = QString(36, QLatin1Char('B'));
+        const QString m1 = pactl({"load-module", "module-null-sink", "sink_name=tr_settings_35", "rate=48000",
+                                  "sink_properties=device.description=" + d35});
+        const QString m2 = pactl({"load-module", "module-null-sink", "sink_name=tr_settings_36",
+                                  "sink_properties=device.description=" + d36});
+        auto unload = qScopeGuard([&] {
+            pactl({"unload-module", m1});
+            pactl({"unload-module", m2});
+        });
+        QVERIFY(outputListed("tr_settings_35", true));
+        QVERIFY(outputListed("tr_settings_36", true));
+
+        SettingsTest::writeStore("[audio]\ndevice=tr_settings_35\n");
+        SettingsDialog d;
+        QComboBox* devices = deviceCombo(d);
+        QCOMPARE(devices->currentText(), d35);
+        const int row36 = devices->findData(QStringLiteral("tr_settings_36"));
+        QVERIFY(row36 > 0);
+        QCOMPARE(devices->itemText(row36), d36.left(32) + QStringLiteral("..."));
+        QVERIFY(d.findChild<QLabel*>(QStringLiteral("latencyLabel"))->text().endsWith(QStringLiteral("@ 48000 Hz")));
+
+        pactl({"unload-module", m2});
+        QVERIFY(outputListed("tr_settings_36", false));
+        QSignalSpy changed(&d, &SettingsDialog::settingsChanged);
+        devices->setCurrentIndex(row36);
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(SettingsKeys::readString(SettingsKeys::AudioDevice), QStringLiteral("tr_settings_36"));
+        QCOMPARE(DrumEngine::instance()->device().id(), QMediaDevices::defaultAudioOutput().id());
+
+        devices->setCurrentIndex(0);
+        QCOMPARE(SettingsKeys::readString(SettingsKeys::AudioDevice), QString());
+        QCOMPARE(DrumEngine::instance()->device().id(), QMediaDevices::defaultAudioOutput().id());
+    }
+
+    // A buffer row restarts the low-latency stream on the stored device with
+    // the new size stored; the latency line follows, the status line does not.
+    void bufferChoiceRestartsTheStream()
+    {
+        SettingsTest::writeStore("[audio]\ndevice=usb-out\nbuffer=512\npreload=true\n");
+        SettingsDialog d;
+        auto* status = d.findChild<QLabel*>(QStringLiteral("audioStatusLabel"));
+        QCOMPARE(status->text(), QStringLiteral("Current: wasapi_shared  |  Buffer: 512  |  Preload: ON"));
+        restartLog.clear();
+        QSignalSpy changed(&d, &SettingsDialog::settingsChanged);
+        QComboBox* buffers = bufferCombo(d);
+        buffers->setCurrentIndex(buffers->findData(2048));
+        QCOMPARE(SettingsKeys::readInt(SettingsKeys::AudioBuffer), 2048);
+        QCOMPARE(restartLog.value(0), QStringLiteral("wasapi.open usb-out"));
+        QCOMPARE(d.findChild<QLabel*>(QStringLiteral("latencyLabel"))->text(),
+                 QStringLiteral("Latency: ~46.4 ms @ 44100 Hz"));
+        preloadSwitch(d)->toggle();
+        QCOMPARE(SettingsKeys::readBool(SettingsKeys::AudioPreload), false);
+        QCOMPARE(changed.size(), 2);
+        QCOMPARE(status->text(), QStringLiteral("Current: wasapi_shared  |  Buffer: 512  |  Preload: ON"));
+    }
+
+    // ---- Apply && Restart App --------------------------------------------
+
+    void restartCancelKeepsKeysAndDialog()
+    {
+        SettingsTest::writeStore("[audio]\nbuffer=256\n");
+        answerYes = false;
+        SettingsDialog d;
+        d.findChild<QPushButton*>(QStringLiteral("restartBtn"))->click();
+        QCOMPARE(SettingsKeys::readInt(SettingsKeys::AudioBuffer), 256);
+        QCOMPARE(SettingsKeys::readBool(SettingsKeys::AudioPreload), true);
+        QVERIFY(AppSettings().contains(SettingsKeys::AudioDevice));
+        QCOMPARE(d.result(), 0);
+        QVERIFY(restartTimers().isEmpty());
+    }
+
+    // The chain: the engines stop, then the new process starts with the same
+    // arguments, then the program quits; each failure stops it with a warning.
+    void restartChain_data()
+    {
+        QTest::addColumn<int>("how");   // 0 fine, 1 save fails, 2 save-as cancelled, 3 start fails, 4 store unwritable
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QString>("warning");
+        const QString program = QCoreApplication::applicationFilePath();
+        const QString start = QStringLiteral("start %1 %2").arg(program, QCoreApplication::arguments().mid(1).join(' '));
+        QTest::newRow("restarts") << 0 << QStringList{"drum stopped", start, "quit"} << QString();
+        QTest::newRow("session save fails") << 1 << QStringList{} << QStringLiteral("session was not saved");
+        QTest::newRow("save-as cancelled") << 2 << QStringList{} << QStringLiteral("session was not saved");
+        QTest::newRow("start fails") << 3 << QStringList{"fail-start", "drum stopped", start}
+                                     << QStringLiteral("could not be started again");
+        QTest::newRow("store cannot be written") << 4 << QStringList{} << QStringLiteral("settings file cannot be written");
+    }
+
+    void restartChain()
+    {
+        QFETCH(int, how);
+        QFETCH(QStringList, expected);
+        QFETCH(QString, warning);
+        const QString dir = TestSupport::tempDir();
+        Session& session = SessionManager::instance()->session();
+        session.filePath = how == 1 ? dir + QStringLiteral("/missing/folder/s.vx")
+                         : how == 2 ? QString()
+                                    : dir + QStringLiteral("/s.vx");
+        if (how == 3)
+            restartLog << QStringLiteral("fail-start");
+
+        // A pad that sounds until the engines are stopped.
+        DrumEngine* drum = DrumEngine::instance();
+        drum->preload(QStringLiteral("pad"), QByteArray(44100 * 4 * 20, '\x10'), 1.0f);
+        drum->triggerDirect(QStringLiteral("pad"));
+        QVERIFY(drum->isPlaying(QStringLiteral("pad")));
+
+        auto dialog = std::make_unique<SettingsDialog>();
+        if (how == 4)
+            QVERIFY(SettingsTest::blockStore());
+        dialog->findChild<QPushButton*>(QStringLiteral("restartBtn"))->click();
+        if (how == 4)
+            SettingsTest::unblockStore();
+        const bool accepted = dialog->result() == QDialog::Accepted;
+        dialog.reset();   // the chain outlives the dialog
+        const QList<QTimer*> first = restartTimers();
+        if (!first.isEmpty())
+            QCOMPARE(first[0]->interval(), SettingsDialog::kRestartStopMs);
+        runRestartChain();
+        drum->stopAll();
+        QCOMPARE(restartLog.filter(QRegularExpression("^(?!wasapi)")), expected);
+        QCOMPARE(accepted, how == 0 || how == 3);
+        if (warning.isEmpty())
+            QVERIFY2(warnings.isEmpty(), qPrintable(warnings));
+        else
+            QVERIFY2(warnings.contains(warning), qPrintable(warnings));
+        QVERIFY(restartTimers().isEmpty());
+        session.filePath.clear();
+    }
+
+    // A device missing just now stays stored through the restart unless the
+    // user chose another row.
+    void restartKeepsAMissingDevice_data()
+    {
+        QTest::addColumn<bool>("chooseDefault");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("left alone") << false << QStringLiteral("unplugged-usb");
+        QTest::newRow("Default Output chosen") << true << QString();
+    }
+
+    void restartKeepsAMissingDevice()
+    {
+        QFETCH(bool, chooseDefault);
+        QFETCH(QString, stored);
+        SettingsTest::writeStore("[audio]\ndevice=unplugged-usb\n");
+        answerYes = false;
+        SettingsDialog d;
+        QComboBox* devices = deviceCombo(d);
+        QCOMPARE(devices->currentIndex(), 0);
+        if (chooseDefault && devices->count() < 2)
+            QSKIP("needs an output to choose");
+        if (chooseDefault) {
+            devices->setCurrentIndex(devices->count() - 1);
+            devices->setCurrentIndex(0);
+        }
+        d.findChild<QPushButton*>(QStringLiteral("restartBtn"))->click();
+        QCOMPARE(SettingsKeys::readString(SettingsKeys::AudioDevice), stored);
+    }
+};
+
+QTEST_MAIN(TestSettingsDialog)
+#include "tst_settingsdialog.moc"
