@@ -174,6 +174,10 @@ void SettingsDialog::buildAudioPage()
         auto* radio =
             new QRadioButton(QStringLiteral("🏆 DirectSound (DuplicateSoundBuffer) — Stinger-style, ~14MB RAM  [BEST]"));
         radio->setChecked(sampler == QLatin1String("directsound"));
+        // A radio button cannot wrap its text: let it be cut rather than
+        // widen the page past the dialog, which would cut every row.
+        radio->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        radio->setToolTip(radio->text());
         radio->setStyleSheet(
             QStringLiteral("QRadioButton{color:#f59e0b;font-size:12px;font-weight:700;spacing:10px;"
                            "background:transparent;}QRadioButton::indicator{width:18px;height:18px;"

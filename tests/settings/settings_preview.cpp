@@ -1,10 +1,12 @@
 // Pictures of the settings dialog by eye: settings_preview PRESET PAGE OUT.png
-// [pending] [popup]. "pending" clicks a preset card first, so "Apply Theme"
-// pulses; "popup" opens the output list and grabs the whole screen.
+// [pending] [popup] [bottom]. "pending" clicks a preset card first, so "Apply Theme"
+// pulses; "bottom" scrolls the page to its end; "popup" opens the output list and grabs the whole screen.
 #include <QApplication>
 #include <QComboBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 
 #include "SettingsDialog.h"
@@ -31,6 +33,10 @@ int main(int argc, char** argv)
             cards[5]->click();
     }
     QTimer::singleShot(600, [&] {
+        if (extra.contains(QStringLiteral("bottom")))
+            for (QScrollArea* a : d.findChildren<QScrollArea*>())
+                if (a->isVisible())
+                    a->verticalScrollBar()->setValue(a->verticalScrollBar()->maximum());
         if (extra.contains(QStringLiteral("popup"))) {
             for (QComboBox* c : d.findChildren<QComboBox*>())
                 if (c->findText(QStringLiteral("Default Output")) >= 0)
