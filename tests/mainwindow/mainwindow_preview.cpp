@@ -1,10 +1,14 @@
 // Shows the main window with a new session, or with a session of 16 tabs of
-// 72 buttons in four panes, and saves a picture of the screen: a tool for
+// 72 buttons in four panes, or with one toolbar menu open (menu0 to menu4),
+// or with the About box, and saves a picture of the screen: a tool for
 // looking at the window by eye, not a test.
-//   mainwindow_preview new|big OUT.png [WIDTH HEIGHT]
+//   mainwindow_preview new|big|menu0..menu4|about OUT.png [WIDTH HEIGHT]
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMenu>
+#include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
 
@@ -38,10 +42,41 @@ int main(int argc, char** argv)
     }
     w->resize(width, height);
     w->show();
-    QTimer::singleShot(1500, [&] {
+    auto grab = [&] {
         QScreen* screen = QGuiApplication::primaryScreen();
         QPixmap shot = qEnvironmentVariableIsSet("TR_PREVIEW_WIDGET") ? w->grab() : screen->grabWindow(0);
         shot.save(out);
+    };
+    QTimer::singleShot(1500, [&] {
+        if (mode.startsWith(QLatin1String("menu"))) {
+            MainWindowTestAccess::menuBarButtons(w).at(mode.mid(4).toInt())->click();
+            QTimer::singleShot(600, [&] {
+                grab();
+                app.quit();
+            });
+            return;
+        }
+        if (mode == QLatin1String("about")) {
+            // The box is shown instead of run, and pictured while it shows.
+            TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
+                if (r.box) {
+                    r.box->show();
+                    QEventLoop loop;
+                    QTimer::singleShot(600, &loop, [&] {
+                        grab();
+                        loop.quit();
+                    });
+                    loop.exec();
+                }
+                return {};
+            });
+            for (QMenu* m : MainWindowTestAccess::menuBarMenus(w))
+                for (QAction* a : m->actions())
+                    if (a->text() == QLatin1String("About Tarvello Rododu"))
+                        a->trigger();
+        } else {
+            grab();
+        }
         app.quit();
     });
     return app.exec();
