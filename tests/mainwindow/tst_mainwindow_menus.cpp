@@ -422,7 +422,12 @@ private slots:
     {
         QStringList boxes;
         QString aboutText;
+        QStringList dialogs;
         TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
+            if (r.kind == Modal::Kind::Dialog) {
+                dialogs << QString::fromLatin1(r.dialog->metaObject()->className());
+                return int(QDialog::Rejected);
+            }
             boxes << r.title;
             if (r.kind == Modal::Kind::MessageBox)
                 aboutText = r.text;
@@ -459,10 +464,11 @@ private slots:
         QVERIFY(toastSeen(QStringLiteral("🎹  MIDI Learn active — move a knob or fader")));
         MidiManager::instance()->stopLearn();
 
-        // The Settings entry reaches the settings routine, which reads the
-        // output device again.
+        // The Settings entry runs the settings dialog, then reads the output
+        // device again.
         AppSettings().setValue(QStringLiteral("audio/device"), QStringLiteral("menu-test-device"));
         findAction(w, QStringLiteral("Settings"))->trigger();
+        QCOMPARE(dialogs, QStringList{QStringLiteral("SettingsDialog")});
         QCOMPARE(A::defaultDevice(w), QStringLiteral("menu-test-device"));
         AppSettings().remove(QStringLiteral("audio/device"));
     }
@@ -489,6 +495,7 @@ private slots:
         QTest::newRow("Ctrl+R") << QKeySequence("Ctrl+R") << "record" << 1 << 1;
         QTest::newRow("Ctrl+F") << QKeySequence("Ctrl+F") << "search" << 1 << 1;
         QTest::newRow("Ctrl+[") << QKeySequence("Ctrl+[") << "left panel" << 1 << 0;
+        QTest::newRow("Ctrl+,") << QKeySequence("Ctrl+,") << "settings" << 1 << 1;
         QTest::newRow("Ctrl+Shift+D") << QKeySequence("Ctrl+Shift+D") << "debug" << 1 << 0;
     }
 
@@ -522,7 +529,7 @@ private slots:
             // Entries the key filter may serve count by what they did.
             if (entry == QLatin1String("+ New Set"))
                 return loads;
-            if (entry == QLatin1String("Open Set"))
+            if (entry == QLatin1String("Open Set") || entry == QLatin1String("settings"))
                 return modalRequests;
             if (entry == QLatin1String("Save"))
                 return saves;
