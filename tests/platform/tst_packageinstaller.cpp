@@ -1,0 +1,167 @@
+// Handing an update to the package tool: which files count as Debian
+// packages, what each failure returns, and what the launcher is given.
+#include <QtTest>
+
+#include <sys/stat.h>
+
+#include "PackageInstaller.h"
+#include "TestSupport.h"
+
+namespace {
+
+QByteArray arMember(const QByteArray& name, const QByteArray& data)
+{
+    QByteArray h = name.leftJustified(16, ' ') + QByteArray("0").leftJustified(12, ' ')
+        + QByteArray("0").leftJustified(6, ' ') + QByteArray("0").leftJustified(6, ' ')
+        + QByteArray("100644").leftJustified(8, ' ') + QByteArray::number(data.size()).leftJustified(10, ' ')
+        + "`\n";
+    QByteArray m = h + data;
+    if (data.size() % 2)
+        m += '\n';
+    return m;
+}
+
+QByteArray debLike(const QByteArray& firstName = "debian-binary")
+{
+    return "!<arch>\n" + arMember(firstName, "2.0\n") + arMember("control.tar.xz", QByteArray(300, 'c'))
+        + arMember("data.tar.xz", QByteArray(5000, 'd'));
+}
+
+QString write(const QString& dir, const QString& name, const QByteArray& bytes)
+{
+    const QString path = dir + QLatin1Char('/') + name;
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        return QString();
+    return path;
+}
+
+// A launcher script that writes its arguments, one a line, to argsFile.
+QString script(const QString& dir, const QString& argsFile, const QByteArray& shebang = "#!/bin/sh")
+{
+    const QString path = write(dir, QStringLiteral("fake-pkexec"),
+                               shebang + "\nfor a in \"$@\"; do echo \"$a\"; done > '" + argsFile.toUtf8()
+                                   + ".part' && mv '" + argsFile.toUtf8() + ".part' '" + argsFile.toUtf8()
+                                   + "'\n");
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+}
+
+} // namespace
+
+class TestPackageInstaller : public QObject
+{
+    Q_OBJECT
+    QString dir;
+
+private slots:
+    void initTestCase() { dir = TestSupport::tempDir(); }
+    void cleanup() { PackageInstaller::setLauncher(QString()); }
+
+    void recognisesPackages_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("isPackage");
+        QTest::newRow("deb") << debLike() << true;
+        QTest::newRow("deb, GNU member name") << debLike("debian-binary/") << true;
+        QTest::newRow("ar, other first member") << debLike("control.tar.xz") << false;
+        QTest::newRow("ar magic only") << QByteArray("!<arch>\n") << false;
+        QTest::newRow("ar, header cut short") << debLike().left(50) << false;
+        QTest::newRow("ar, damaged header end") << QByteArray(debLike()).replace(8 + 58, 2, "xx") << false;
+        QTest::newRow("empty") << QByteArray() << false;
+        QTest::newRow("html error page") << QByteArray("<html><body>404</body></html>").repeated(200) << false;
+        QTest::newRow("windows installer") << QByteArray("MZ\x90\0", 4) + QByteArray(200000, '\0') << false;
+    }
+    void recognisesPackages()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, isPackage);
+        const QString path = write(dir, QStringLiteral("candidate.bin"), bytes);
+        QVERIFY(!path.isEmpty());
+        QString why;
+        QCOMPARE(PackageInstaller::isDebianPackage(path, &why), isPackage);
+        QCOMPARE(why.isEmpty(), isPackage);
+    }
+
+    void nonRegularFiles()
+    {
+        const QString fifo = dir + QStringLiteral("/pipe.deb");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        // Never opened: a read would wait for a writer.
+        QVERIFY(!PackageInstaller::isDebianPackage(fifo));
+        QVERIFY(!PackageInstaller::isDebianPackage(dir));
+        QVERIFY(!PackageInstaller::isDebianPackage(dir + QStringLiteral("/nothing.deb")));
+        // A symbolic link to a package is fine.
+        const QString deb = write(dir, QStringLiteral("real.deb"), debLike());
+        const QString link = dir + QStringLiteral("/link.deb");
+        QVERIFY(QFile::link(deb, link));
+        QVERIFY(PackageInstaller::isDebianPackage(link));
+    }
+
+    void launchResults_data()
+    {
+        QTest::addColumn<QString>("file");     // "deb", "text", "missing", "fifo"
+        QTest::addColumn<QString>("launcher"); // "script", "missing", "not executable", "bad interpreter"
+        QTest::addColumn<int>("result");
+        QTest::newRow("package, launcher there") << "deb" << "script" << int(PackageInstaller::Started);
+        QTest::newRow("file gone") << "missing" << "script" << int(PackageInstaller::FileMissing);
+        QTest::newRow("no package") << "text" << "script" << int(PackageInstaller::NotAPackage);
+        QTest::newRow("pipe") << "fifo" << "script" << int(PackageInstaller::NotAPackage);
+        QTest::newRow("launcher missing") << "deb" << "missing" << int(PackageInstaller::FileMissing);
+        QTest::newRow("launcher not executable") << "deb" << "not executable" << int(PackageInstaller::FileMissing);
+        QTest::newRow("launcher cannot start") << "deb" << "bad interpreter" << int(PackageInstaller::CouldNotStart);
+        // The file is looked at before the launcher: a missing file wins.
+        QTest::newRow("both missing") << "missing" << "missing" << int(PackageInstaller::FileMissing);
+    }
+    void launchResults()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, launcher);
+        QFETCH(int, result);
+        const QString here = TestSupport::tempDir();
+        const QString argsFile = here + QStringLiteral("/args.txt");
+        QString path = here + QStringLiteral("/TarvelloRuzoru_Setup.exe");
+        if (file == QLatin1String("deb"))
+            write(here, QStringLiteral("TarvelloRuzoru_Setup.exe"), debLike());
+        else if (file == QLatin1String("text"))
+            write(here, QStringLiteral("TarvelloRuzoru_Setup.exe"), QByteArray(150000, 't'));
+        else if (file == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+
+        if (launcher == QLatin1String("script")) {
+            PackageInstaller::setLauncher(script(here, argsFile));
+        } else if (launcher == QLatin1String("missing")) {
+            PackageInstaller::setLauncher(here + QStringLiteral("/no-such-pkexec"));
+        } else if (launcher == QLatin1String("not executable")) {
+            const QString s = script(here, argsFile);
+            QFile::setPermissions(s, QFile::ReadOwner | QFile::WriteOwner);
+            PackageInstaller::setLauncher(s);
+        } else {
+            PackageInstaller::setLauncher(script(here, argsFile, "#!/no/such/interpreter"));
+        }
+
+        QCOMPARE(PackageInstaller::launch(path), result);
+        if (result == PackageInstaller::Started) {
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(argsFile), 10000);
+            QFile f(argsFile);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+                     (QStringList{QStringLiteral("dpkg"), QStringLiteral("-i"), path}));
+        } else {
+            QVERIFY(!QFile::exists(argsFile));
+        }
+    }
+
+    void launcherByName()
+    {
+        QCOMPARE(PackageInstaller::launcher(), QStringLiteral("pkexec"));
+        PackageInstaller::setLauncher(QStringLiteral("no-such-launcher-in-path"));
+        const QString deb = write(dir, QStringLiteral("p.deb"), debLike());
+        QCOMPARE(PackageInstaller::launch(deb), int(PackageInstaller::FileMissing));
+        PackageInstaller::setLauncher(QString());
+        QCOMPARE(PackageInstaller::launcher(), QStringLiteral("pkexec"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPackageInstaller)
+#include "tst_packageinstaller.moc"
