@@ -2,27 +2,194 @@
 // learn mode and mapping conflicts.
 #include "MainWindow.h"
 
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <cmath>
+
+#include "ButtonGrid.h"
+#include "GridHeader.h"
+#include "Modal.h"
+#include "SessionManager.h"
+#include "SoundButton.h"
+
+namespace {
+
+const QLatin1String kTabStopPrefix("__tab_stop_");
+const QLatin1String kTabVolPrefix("__tab_vol_");
+const QLatin1String kMainVolume("__main_volume__");
+
+// The display name of a button widget: its name, else its file's base name.
+QString buttonName(const SoundButton* b)
+{
+    const ButtonData& d = b->buttonData();
+    return !d.name.isEmpty() ? d.name : QFileInfo(d.audioPath).completeBaseName();
+}
+
+QString noteText(const MidiMapping& m)
+{
+    return QStringLiteral("Note %1 / Ch %2").arg(m.number).arg(m.channel);
+}
+
+} // namespace
+
+int MainWindow::parseTabTarget(const QString& id, QLatin1String prefix)
+{
+    // prefix, a tab index in plain decimal (no sign, no leading zero, no
+    // blanks), "__". Anything else names no tab.
+    if (!id.startsWith(prefix) || !id.endsWith(QLatin1String("__")) || id.size() <= prefix.size() + 2)
+        return -1;
+    const QString digits = id.mid(prefix.size(), id.size() - prefix.size() - 2);
+    bool ok = false;
+    const int n = digits.toInt(&ok);
+    if (!ok || n < 0 || QString::number(n) != digits)
+        return -1;
+    return n;
+}
+
 void MainWindow::onMidiButtonTriggered(const QString& buttonId, int velocity)
 {
-    Q_UNUSED(buttonId);
     Q_UNUSED(velocity);
+    if (buttonId.startsWith(kTabStopPrefix) && buttonId.endsWith(QLatin1String("__"))) {
+        // A tab stop stops the session tab in every engine and shows the
+        // panes that show it idle; an index past the tabs finds nothing.
+        const int n = parseTabTarget(buttonId, kTabStopPrefix);
+        if (n >= 0)
+            stopTab(n);
+        return;
+    }
+    // A button: the tab that holds it (the cache is checked against the
+    // session), then the first record of that id with a sound.
+    const int t = tabOfButton(buttonId);
+    if (t < 0)
+        return;
+    for (const ButtonData& b : SessionManager::instance()->session().tabs[t].buttons) {
+        if (b.id == buttonId && !b.audioPath.isEmpty()) {
+            onPlayRequested(ButtonData(b));
+            return;
+        }
+    }
+}
+
+void MainWindow::applyMidiTabVolume(int tab, double v)
+{
+    SessionManager* sm = SessionManager::instance();
+    if (tab < 0 || tab >= sm->session().tabs.size())
+        return;
+    const int percent = int(std::lround(v * 100.0));
+    int firstPane = -1;
+    for (int p = 0; p < m_panels.size(); ++p) {
+        if (m_panels[p].tabIndex != tab)
+            continue;
+        if (firstPane < 0)
+            firstPane = p;
+        if (GridHeader* h = m_panels[p].header) {
+            const QSignalBlocker block(h);
+            h->m_volSlider->setValue(percent);
+        }
+    }
+    if (firstPane >= 0) {
+        onPanelVolumeChanged(firstPane, v);
+        return;
+    }
+    // No pane shows the tab: its volume still changes for its next sounds.
+    engines().audioSetTabVolume(tab, v);
+    sm->session().tabs[tab].volume = v;
+    sm->markDirty();
 }
 
 void MainWindow::onMidiControlTriggered(const QString& controlId, int value)
 {
-    Q_UNUSED(controlId);
-    Q_UNUSED(value);
+    if (controlId == kMainVolume) {
+        if (volSlider)
+            volSlider->setValue(int(std::lround(value * 100.0 / 127.0)));
+        return;
+    }
+    const int n = parseTabTarget(controlId, kTabVolPrefix);
+    if (n < 0)
+        return;
+    const int v = int(std::lround(value * 150.0 / 127.0));
+    applyMidiTabVolume(n, v / 100.0);
 }
 
-void MainWindow::onMidiMappingLearned(const MidiMapping& mapping)
+QString MainWindow::describeMidiTarget(const MidiMapping& m) const
 {
-    Q_UNUSED(mapping);
+    const QString key = m.key();
+    if (key.isEmpty())
+        return QStringLiteral("(unassigned)");
+    if (!key.startsWith(QLatin1String("__"))) {
+        if (const SoundButton* b = findButtonWidget(key)) {
+            const QString name = buttonName(b);
+            return name.isEmpty() ? key : name;
+        }
+    }
+    if (key.startsWith(QLatin1String("__tab_stop")))
+        return QStringLiteral("a tab's Stop button");
+    if (key.startsWith(QLatin1String("__tab_vol")))
+        return QStringLiteral("a tab's Volume control");
+    if (key == kMainVolume)
+        return QStringLiteral("the main Volume control");
+    return key;
 }
 
 void MainWindow::onMidiMappingConflict(const MidiMapping& incoming, const MidiMapping& existing)
 {
-    Q_UNUSED(incoming);
-    Q_UNUSED(existing);
+    const QString existingName = describeMidiTarget(existing);
+    const QString text = QStringLiteral("%1 is already assigned to \"%2\".\n\n"
+                                        "Do you want to remove that assignment and assign it to \"%3\" instead?")
+                             .arg(noteText(incoming), existingName, describeMidiTarget(incoming));
+    const int answer = Modal::question(this, QStringLiteral("MIDI Already Assigned"), text,
+                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    const bool replace = answer == QMessageBox::Yes;
+    MidiManager::instance()->resolveConflict(replace);
+    if (!replace)
+        toast(QStringLiteral("Kept existing assignment on \"%1\"").arg(existingName), ToastManager::Highlight,
+              3000);
 }
 
-void MainWindow::onMidiMappingChanged() {}
+void MainWindow::onMidiMappingLearned(const MidiMapping& mapping)
+{
+    const QString note = noteText(mapping);
+    QString name;
+    if (!mapping.buttonId.isEmpty() && !mapping.buttonId.startsWith(QLatin1String("__")))
+        if (const SoundButton* b = findButtonWidget(mapping.buttonId))
+            name = buttonName(b);
+    toast(name.isEmpty() ? QStringLiteral("🎹  MIDI assigned: %1").arg(note)
+                         : QStringLiteral("🎹  \"%1\" → %2").arg(name, note),
+          ToastManager::Highlight, 3000);
+
+    // A tab's stop note and volume controller are also the tab's own, saved
+    // with the session and shown by the headers of the panes that show it.
+    const int stopTabIndex = parseTabTarget(mapping.buttonId, kTabStopPrefix);
+    const int volTabIndex = mapping.buttonId.isEmpty() ? parseTabTarget(mapping.control, kTabVolPrefix) : -1;
+    const int tab = stopTabIndex >= 0 ? stopTabIndex : volTabIndex;
+    SessionManager* sm = SessionManager::instance();
+    if (tab < 0 || tab >= sm->session().tabs.size())
+        return;
+    TabData& t = sm->session().tabs[tab];
+    (stopTabIndex >= 0 ? t.stopMidi : t.volCC) = mapping.number;
+    for (const GridPanel& p : std::as_const(m_panels)) {
+        if (p.tabIndex != tab || !p.header)
+            continue;
+        (stopTabIndex >= 0 ? p.header->m_stopMidiNote : p.header->m_volCC) = mapping.number;
+    }
+    sm->markDirty();
+}
+
+void MainWindow::onMidiMappingChanged()
+{
+    MidiManager* midi = MidiManager::instance();
+    for (const GridPanel& p : std::as_const(m_panels)) {
+        if (!p.grid)
+            continue;
+        for (int i = 0; i < p.grid->buttonCount(); ++i) {
+            SoundButton* b = p.grid->buttonWidget(i);
+            if (!b)
+                continue;
+            const bool has = midi->mappingForButton(b->buttonData().id).isBound();
+            if (has != b->hasMidi())
+                b->setHasMidi(has);
+        }
+    }
+}

@@ -44,9 +44,18 @@ bool sameBinding(const MidiMapping& m, int channel, int number, bool isCC)
 
 } // namespace
 
+namespace {
+MidiInputBackend* s_instanceBackend = nullptr;
+}
+
+void MidiManager::setInstanceBackend(MidiInputBackend* backend)
+{
+    s_instanceBackend = backend;
+}
+
 MidiManager* MidiManager::instance()
 {
-    static MidiManager* s_instance = new MidiManager();
+    static MidiManager* s_instance = new MidiManager(s_instanceBackend);
     return s_instance;
 }
 

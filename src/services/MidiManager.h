@@ -34,6 +34,9 @@ class MidiManager : public QObject
 public:
     // The one manager of the program, on the system's MIDI inputs.
     static MidiManager* instance();
+    // The backend the one manager is made on (null: the system's). Tests set
+    // theirs before anything asks for the instance.
+    static void setInstanceBackend(MidiInputBackend* backend);
 
     // Tests make their own managers on a backend of their own (not owned; it
     // must outlive the manager). A null backend means the system's.

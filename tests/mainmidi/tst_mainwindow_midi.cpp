@@ -1,0 +1,433 @@
+// MIDI control of the main window: pads play and stop tabs, knobs move the
+// master and tab volumes, learned bindings reach the session and the
+// headers, conflicts are answered in the window, badges follow the table.
+#include <QJsonDocument>
+#include <QLabel>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "FakeMidiBackend.h"
+#include "RoutingSupport.h"
+
+using A = RoutingTestAccess;
+using namespace RoutingTest;
+
+namespace {
+
+// Every toast shown or waiting since the last call.
+QStringList takeToasts()
+{
+    QStringList texts;
+    ToastManager* tm = ToastManager::instance();
+    tm->pump();
+    while (ToastWidget* card = tm->current()) {
+        if (card->textLabel())
+            texts << card->textLabel()->text();
+        delete card;
+        tm->pump();
+    }
+    return texts;
+}
+
+quint32 noteOn(int note, int velocity = 100, int channel = 1)
+{
+    return MidiShortMessage::pack(0x90 | (channel - 1), note, velocity);
+}
+
+quint32 cc(int number, int value, int channel = 1)
+{
+    return MidiShortMessage::pack(0xB0 | (channel - 1), number, value);
+}
+
+MidiMapping mapping(int number, bool isCC, const QString& buttonId, const QString& control = QString())
+{
+    MidiMapping m;
+    m.channel = 1;
+    m.number = number;
+    m.isCC = isCC;
+    m.buttonId = buttonId;
+    m.control = control;
+    return m;
+}
+
+// Tab 1 holds P, S, Q, a button N without a name and E without a sound;
+// tab 2 holds O and M.
+Session session()
+{
+    Session s = twoTabs();
+    ButtonData n = button(QStringLiteral("N"), QStringLiteral("/x/big drum.hit.wav"));
+    n.name.clear();
+    ButtonData e = button(QStringLiteral("E"), QString());
+    s.tabs[0].buttons << n << e;
+    return s;
+}
+
+} // namespace
+
+class TestMainWindowMidi : public QObject
+{
+    Q_OBJECT
+    FakeMidiBackend fake;
+    MidiManager* midi = nullptr;
+    MainWindow* w = nullptr;
+    RecordingEngines rec;
+    QList<Modal::Request> asked;
+    QVariant answer;
+
+    // The message travels as from the input thread: queued to the manager,
+    // whose signals are queued to the window.
+    void play(quint32 msg)
+    {
+        QVERIFY(fake.play(0, msg));
+        for (int i = 0; i < 4; ++i)
+            QCoreApplication::processEvents();
+    }
+    SoundButton* widgetOf(const QString& id) { return widget(w, id); }
+    GridHeader* header(int pane) { return A::panels(w)[pane].header; }
+
+private slots:
+    void initTestCase()
+    {
+        TestSupport::isolateSettings();
+        fake.addInput(QStringLiteral("Pads"));
+        MidiManager::setInstanceBackend(&fake);
+        midi = MidiManager::instance();
+        QVERIFY(midi->openInput(QStringLiteral("Pads")));
+        Modal::setHandler([this](const Modal::Request& r) {
+            asked << r;
+            return answer;
+        });
+        w = windowOn(rec);
+        rec.dsUp = false;
+    }
+    void cleanupTestCase()
+    {
+        Modal::setHandler(nullptr);
+        closeWindow(w);
+    }
+    void init()
+    {
+        load(session());
+        midi->clearAllMappings();
+        midi->stopLearn();
+        QCoreApplication::processEvents();
+        showAllIdle(w);
+        rec.reset();
+        asked.clear();
+        answer = QVariant();
+        SessionManager::instance()->setDirty(false);
+        takeToasts();
+    }
+
+    // Whatever a pad's binding names, it plays a button under the press
+    // rules or stops a session tab; anything else does nothing.
+    void triggers_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QStringList>("calls"); // engine calls that must be there; empty: no call at all
+        const QStringList tab0Stop{"audio.cancelFade P", "audio.stop P", "wasapi.stop P", "ds.stop P",
+                                   "audio.stop Q", "ds.stop E"};
+        QTest::newRow("button") << "P" << QStringList{"audio.playRapid P 1 "};
+        QTest::newRow("button of tab 2") << "O" << QStringList{"audio.playRapid O 1 "};
+        QTest::newRow("tab 0 stop") << "__tab_stop_0__" << tab0Stop;
+        QTest::newRow("tab 1 stop") << "__tab_stop_1__" << QStringList{"audio.stop O", "ds.stop M"};
+        QTest::newRow("tab 3 of two") << "__tab_stop_3__" << QStringList();
+        QTest::newRow("letters") << "__tab_stop_x__" << QStringList();
+        QTest::newRow("negative") << "__tab_stop_-1__" << QStringList();
+        QTest::newRow("past int") << "__tab_stop_99999999999__" << QStringList();
+        QTest::newRow("no number") << "__tab_stop___" << QStringList();
+        QTest::newRow("leading zero") << "__tab_stop_01__" << QStringList();
+        QTest::newRow("sign") << "__tab_stop_+1__" << QStringList();
+        QTest::newRow("blank") << "__tab_stop_ 1__" << QStringList();
+        QTest::newRow("upper case") << "__TAB_STOP_1__" << QStringList();
+        QTest::newRow("tab volume without end") << "__tab_vol_3" << QStringList();
+        QTest::newRow("tab volume as trigger") << "__tab_vol_0__" << QStringList();
+        QTest::newRow("master volume as trigger") << "__main_volume__" << QStringList();
+        QTest::newRow("button without sound") << "E" << QStringList();
+        QTest::newRow("unknown button") << "gone" << QStringList();
+    }
+    void triggers()
+    {
+        QFETCH(QString, target);
+        QFETCH(QStringList, calls);
+        midi->addMapping(mapping(60, false, target));
+        QCoreApplication::processEvents();
+        rec.reset();
+        play(noteOn(60));
+        const QStringList got = rec.take();
+        if (calls.isEmpty()) {
+            QCOMPARE(got, QStringList());
+        } else {
+            for (const QString& c : calls)
+                QVERIFY2(std::any_of(got.begin(), got.end(), [&](const QString& g) { return g.startsWith(c); }),
+                         qPrintable(c + QStringLiteral(" not in ") + got.join(QLatin1String(", "))));
+        }
+        // A button without a sound does not open the assign dialog as a press would.
+        QVERIFY(asked.isEmpty());
+        // A note-off or a note-on at velocity 0 fires nothing.
+        play(MidiShortMessage::pack(0x80, 60, 0));
+        play(noteOn(60, 0));
+        QCOMPARE(rec.take(), QStringList());
+    }
+
+    // A tab stop shows every pane of that session tab idle, also a pane that
+    // its chooser moved onto the tab, and leaves the others alone.
+    void tabStopDisplay()
+    {
+        emit header(1)->tabSwitchRequested(0); // both panes show tab 0
+        midi->addMapping(mapping(61, false, QStringLiteral("__tab_stop_0__")));
+        midi->addMapping(mapping(62, false, QStringLiteral("__tab_stop_1__")));
+        QCoreApplication::processEvents();
+        for (int p = 0; p < 2; ++p) {
+            A::panels(w)[p].grid->buttonWidget(0)->setPlaying(true);
+            header(p)->setPlaying(true);
+        }
+        play(noteOn(62)); // no pane shows tab 1
+        QVERIFY(headerLit(w, 0) && headerLit(w, 1));
+        QVERIFY(rec.take().contains(QStringLiteral("ds.stop O")));
+        play(noteOn(61));
+        for (int p = 0; p < 2; ++p) {
+            QVERIFY(!A::panels(w)[p].grid->buttonWidget(0)->isPlaying());
+            QVERIFY(!headerLit(w, p));
+        }
+    }
+
+    // A stale entry of the button-to-tab cache sends the pad to the tab
+    // that really holds the button.
+    void staleTabCache()
+    {
+        midi->addMapping(mapping(63, false, QStringLiteral("O")));
+        QCoreApplication::processEvents();
+        A::tabIndexCache(w)[QStringLiteral("O")] = 0;
+        rec.reset();
+        play(noteOn(63));
+        QVERIFY(rec.take().join(QLatin1Char('|')).contains(QLatin1String("audio.playRapid O")));
+    }
+
+    void volumes_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("expected"); // master: slider percent; tab: volume percent; -1: nothing
+        for (int v : {0, 63, 64, 126, 127}) {
+            const int master = int(std::lround(v * 100.0 / 127.0));
+            const int tab = int(std::lround(v * 150.0 / 127.0));
+            QTest::addRow("master %d", v) << "__main_volume__" << v << master;
+            QTest::addRow("tab 0 at %d", v) << "__tab_vol_0__" << v << tab;
+            QTest::addRow("tab 1 at %d", v) << "__tab_vol_1__" << v << tab;
+            QTest::addRow("tab 3 of two at %d", v) << "__tab_vol_3__" << v << -1;
+        }
+        QTest::newRow("bad tab target") << "__tab_vol_x__" << 100 << -1;
+        QTest::newRow("stop target as control") << "__tab_stop_0__" << 100 << -1;
+    }
+    void volumes()
+    {
+        QFETCH(QString, target);
+        QFETCH(int, value);
+        QFETCH(int, expected);
+        // Start away from every expected value so a change always shows.
+        {
+            const QSignalBlocker block(A::volSlider(w));
+            A::volSlider(w)->setValue(33);
+        }
+        for (int p = 0; p < 2; ++p) {
+            const QSignalBlocker block(header(p));
+            header(p)->m_volSlider->setValue(33);
+        }
+        Session& s = SessionManager::instance()->session();
+        s.tabs[0].volume = 0.33;
+        s.tabs[1].volume = 0.33;
+        s.globalVolume = 0.33;
+        QSignalSpy echo0(header(0), &GridHeader::volumeChanged);
+        QSignalSpy echo1(header(1), &GridHeader::volumeChanged);
+        midi->addMapping(mapping(7, true, QString(), target));
+        QCoreApplication::processEvents();
+        rec.reset();
+        rec.tabVol.clear();
+        play(cc(7, value));
+
+        if (target == QLatin1String("__main_volume__")) {
+            QCOMPARE(A::volSlider(w)->value(), expected);
+            QCOMPARE(s.globalVolume, expected / 100.0);
+            QVERIFY(rec.take().contains(QStringLiteral("audio.globalVolume %1").arg(expected / 100.0)));
+        } else if (expected < 0) {
+            QCOMPARE(A::volSlider(w)->value(), 33);
+            QCOMPARE(s.tabs[0].volume, 0.33);
+            QCOMPARE(s.tabs[1].volume, 0.33);
+            QCOMPARE(header(0)->m_volSlider->value(), 33);
+            QCOMPARE(header(1)->m_volSlider->value(), 33);
+            QVERIFY(rec.tabVol.isEmpty());
+        } else {
+            const int tab = target == QLatin1String("__tab_vol_0__") ? 0 : 1;
+            QCOMPARE(s.tabs[tab].volume, expected / 100.0);
+            QCOMPARE(s.tabs[1 - tab].volume, 0.33);
+            QCOMPARE(header(tab)->m_volSlider->value(), qMin(expected, 100));
+            QCOMPARE(header(1 - tab)->m_volSlider->value(), 33);
+            QCOMPARE(rec.tabVol.value(tab, -1.0), qMin(expected / 100.0, 1.0));
+            QCOMPARE(A::volSlider(w)->value(), 33);
+        }
+        // Set with the header's signals blocked: no second volume change.
+        QCOMPARE(echo0.count(), 0);
+        QCOMPARE(echo1.count(), 0);
+    }
+
+    // With a pane moved onto tab 0 by its chooser, the tab's knob moves both
+    // panes' sliders; tab 1, shown by no pane, still gets its volume.
+    void volumeOfRetargetedPanes()
+    {
+        emit header(1)->tabSwitchRequested(0); // both panes show tab 0
+        midi->addMapping(mapping(7, true, QString(), QStringLiteral("__tab_vol_0__")));
+        midi->addMapping(mapping(8, true, QString(), QStringLiteral("__tab_vol_1__")));
+        QCoreApplication::processEvents();
+        rec.reset();
+        rec.tabVol.clear();
+        play(cc(7, 64));
+        QCOMPARE(header(0)->m_volSlider->value(), 76);
+        QCOMPARE(header(1)->m_volSlider->value(), 76);
+        play(cc(8, 127));
+        Session& s = SessionManager::instance()->session();
+        QCOMPARE(s.tabs[1].volume, 1.5);
+        QCOMPARE(rec.tabVol.value(1), 1.0);
+        QCOMPARE(header(0)->m_volSlider->value(), 76);
+        QCOMPARE(header(1)->m_volSlider->value(), 76);
+        QVERIFY(SessionManager::instance()->isDirty());
+    }
+
+    void conflicts_data()
+    {
+        QTest::addColumn<QVariant>("reply");
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("yes") << QVariant(int(QMessageBox::Yes)) << true;
+        QTest::newRow("no") << QVariant(int(QMessageBox::No)) << false;
+        QTest::newRow("box closed") << QVariant(int(QMessageBox::Escape)) << false;
+        QTest::newRow("no answer") << QVariant() << false;
+    }
+    void conflicts()
+    {
+        QFETCH(QVariant, reply);
+        QFETCH(bool, replaced);
+        midi->addMapping(mapping(60, false, QStringLiteral("P")));
+        midi->startLearn(QStringLiteral("S"));
+        answer = reply;
+        play(noteOn(60));
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked[0].title, QStringLiteral("MIDI Already Assigned"));
+        QCOMPARE(asked[0].text,
+                 QStringLiteral("Note 60 / Ch 1 is already assigned to \"Sound P\".\n\n"
+                                "Do you want to remove that assignment and assign it to \"Sound S\" instead?"));
+        QVERIFY(!midi->isConflictPending());
+        QCOMPARE(midi->mappingForButton(QStringLiteral("S")).isBound(), replaced);
+        QCOMPARE(midi->mappingForButton(QStringLiteral("P")).isBound(), !replaced);
+        QCOMPARE(midi->allMappings().size(), 1);
+        QCOMPARE(takeToasts(), replaced ? QStringList{QStringLiteral("🎹  \"Sound S\" → Note 60 / Ch 1")}
+                                        : QStringList{QStringLiteral("Kept existing assignment on \"Sound P\"")});
+        // The badges follow the table.
+        QCOMPARE(widgetOf(QStringLiteral("S"))->hasMidi(), replaced);
+        QCOMPARE(widgetOf(QStringLiteral("P"))->hasMidi(), !replaced);
+    }
+
+    void learned_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<quint32>("message");
+        QTest::addColumn<QString>("toast");
+        QTest::addColumn<bool>("dirty");
+        QTest::newRow("button") << "P" << noteOn(70, 90, 3) << "🎹  \"Sound P\" → Note 70 / Ch 3" << false;
+        QTest::newRow("button without name") << "N" << noteOn(71) << "🎹  \"big drum.hit\" → Note 71 / Ch 1" << false;
+        QTest::newRow("deleted button") << "gone" << noteOn(72) << "🎹  MIDI assigned: Note 72 / Ch 1" << false;
+        QTest::newRow("tab 0 stop") << "__tab_stop_0__" << noteOn(73) << "🎹  MIDI assigned: Note 73 / Ch 1" << true;
+        QTest::newRow("tab 1 stop") << "__tab_stop_1__" << noteOn(74, 1, 16) << "🎹  MIDI assigned: Note 74 / Ch 16"
+                                    << true;
+        QTest::newRow("tab 3 stop of two") << "__tab_stop_3__" << noteOn(75) << "🎹  MIDI assigned: Note 75 / Ch 1"
+                                           << false;
+        QTest::newRow("tab 1 volume") << "__tab_vol_1__" << cc(21, 5) << "🎹  MIDI assigned: Note 21 / Ch 1" << true;
+        QTest::newRow("master volume") << "__main_volume__" << cc(22, 0) << "🎹  MIDI assigned: Note 22 / Ch 1"
+                                       << false;
+    }
+    void learned()
+    {
+        QFETCH(QString, target);
+        QFETCH(quint32, message);
+        QFETCH(QString, toast);
+        QFETCH(bool, dirty);
+        const Session before = SessionManager::instance()->session();
+        midi->startLearn(target);
+        play(message);
+        QVERIFY(!midi->isLearning());
+        QCOMPARE(takeToasts(), QStringList{toast});
+        QCOMPARE(SessionManager::instance()->isDirty(), dirty);
+
+        const Session& s = SessionManager::instance()->session();
+        const int number = int((message >> 8) & 0x7F);
+        for (int t = 0; t < 2; ++t) {
+            const bool stop = target == QStringLiteral("__tab_stop_%1__").arg(t);
+            const bool vol = target == QStringLiteral("__tab_vol_%1__").arg(t);
+            QCOMPARE(s.tabs[t].stopMidi, stop ? number : before.tabs[t].stopMidi);
+            QCOMPARE(s.tabs[t].volCC, vol ? number : before.tabs[t].volCC);
+            QCOMPARE(header(t)->m_stopMidiNote, stop ? number : -1);
+            QCOMPARE(header(t)->m_volCC, vol ? number : -1);
+            QCOMPARE(s.tabs[t].buttons.size(), before.tabs[t].buttons.size());
+        }
+        if (!dirty)
+            QCOMPARE(QJsonDocument(s.toJson()), QJsonDocument(before.toJson()));
+    }
+
+    // A learned stop note reaches every pane that shows the tab.
+    void learnedStopOnRetargetedPanes()
+    {
+        emit header(1)->tabSwitchRequested(0); // both panes show tab 0
+        midi->startLearn(QStringLiteral("__tab_stop_0__"));
+        play(noteOn(80));
+        QCOMPARE(header(0)->m_stopMidiNote, 80);
+        QCOMPARE(header(1)->m_stopMidiNote, 80);
+        QCOMPARE(SessionManager::instance()->session().tabs[1].stopMidi, -1);
+    }
+
+    void describe_data()
+    {
+        QTest::addColumn<QString>("buttonId");
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("nothing") << "" << "" << "(unassigned)";
+        QTest::newRow("button") << "P" << "" << "Sound P";
+        QTest::newRow("button without name") << "N" << "" << "big drum.hit";
+        QTest::newRow("unknown button") << "zzz" << "" << "zzz";
+        QTest::newRow("tab stop") << "__tab_stop_1__" << "" << "a tab's Stop button";
+        QTest::newRow("tab stop, bad number") << "__tab_stop_x__" << "" << "a tab's Stop button";
+        QTest::newRow("tab volume") << "" << "__tab_vol_0__" << "a tab's Volume control";
+        QTest::newRow("master") << "" << "__main_volume__" << "the main Volume control";
+        QTest::newRow("other reserved") << "__other__" << "" << "__other__";
+        QTest::newRow("button wins over control") << "P" << "__main_volume__" << "Sound P";
+    }
+    void describe()
+    {
+        QFETCH(QString, buttonId);
+        QFETCH(QString, control);
+        QFETCH(QString, text);
+        QCOMPARE(w->describeMidiTarget(mapping(1, false, buttonId, control)), text);
+    }
+
+    // Badges follow the table; only buttons whose badge changes are touched.
+    void badges()
+    {
+        midi->addMapping(mapping(60, false, QStringLiteral("P")));
+        midi->addMapping(mapping(61, true, QString(), QStringLiteral("__main_volume__")));
+        QCoreApplication::processEvents();
+        QVERIFY(widgetOf(QStringLiteral("P"))->hasMidi());
+        QVERIFY(!widgetOf(QStringLiteral("S"))->hasMidi());
+        // A flag set by hand on a button without a binding is put right,
+        // one with a binding keeps it.
+        widgetOf(QStringLiteral("O"))->setHasMidi(true);
+        midi->removeMapping(QStringLiteral("none"));
+        QCoreApplication::processEvents();
+        QVERIFY(!widgetOf(QStringLiteral("O"))->hasMidi());
+        QVERIFY(widgetOf(QStringLiteral("P"))->hasMidi());
+        midi->removeMapping(QStringLiteral("P"));
+        QCoreApplication::processEvents();
+        QVERIFY(!widgetOf(QStringLiteral("P"))->hasMidi());
+    }
+};
+
+QTEST_MAIN(TestMainWindowMidi)
+#include "tst_mainwindow_midi.moc"
