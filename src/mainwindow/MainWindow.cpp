@@ -212,7 +212,11 @@ MainWindow::MainWindow(QWidget* parent)
     WindowManager::instance()->registerWindow(this);
 
     // 14.
-    QTimer::singleShot(kUpdateCheckDelayMs, this, [this] { checkForUpdates(false); });
+    updateStartTimer = new QTimer(this);
+    updateStartTimer->setSingleShot(true);
+    updateStartTimer->setInterval(kUpdateCheckDelayMs);
+    connect(updateStartTimer, &QTimer::timeout, this, [this] { checkForUpdates(false); });
+    updateStartTimer->start();
 
     // 15.
     pickDefaultOutputDevice();

@@ -247,6 +247,10 @@ public slots:
     void handlePlaylistDrop(const QList<QUrl>& urls);
     void showSearchDialog();
     void checkForUpdates(bool silent);
+    // Downloads the offered package; a second call while one runs does nothing.
+    void startSilentDownload(const QString& url);
+    // Hands the downloaded package to the system's package tool, saves and closes.
+    void applyUpdate(const QString& path);
 
     // MIDI wiring (grown later)
     void onMidiButtonTriggered(const QString& buttonId, int velocity);
@@ -254,6 +258,11 @@ public slots:
     void onMidiMappingLearned(const MidiMapping& mapping);
     void onMidiMappingConflict(const MidiMapping& incoming, const MidiMapping& existing);
     void onMidiMappingChanged();
+public:
+    // The display name of a mapping's target: a button's name (else its
+    // file's base name), a reserved target's description, else the key.
+    QString describeMidiTarget(const MidiMapping& m) const;
+public slots:
 
     // Record clock (grown later)
     void onRecordTick();
@@ -272,6 +281,7 @@ protected:
 private:
     friend class MainWindowTestAccess;
     friend class RoutingTestAccess;
+    friend class UpdateTestAccess;
 
     // Frame (MainWindow.cpp)
     void watchdogTick();
@@ -291,6 +301,13 @@ private:
     QWidget* buildLeftPanel();
     QWidget* buildRightPanel();
     void buildUpdateBar();
+    // Update check (MainWindowUpdate.cpp)
+    void handleUpdateReply(class QNetworkReply* reply, bool silent);
+    void showUpdateOffer(bool force, bool enableDownload, bool silent);
+    void showLatestVersion(bool silent);
+    void showUpdateNotes();
+    void resetDownloadButton();
+    void updateFailed(const QString& what);
     QWidget* buildStatusBar();
     void updateMenuBarCollapse(int width);
 
@@ -328,6 +345,14 @@ private:
     // BSI Stinger import (MainWindowStinger.cpp): reads path with read on
     // the thread pool, then applies the result.
     void runStingerImport(const QString& path, StingerImporter::Result (*read)(const QString&));
+
+    // MIDI wiring (MainWindowMidi.cpp)
+    // The tab index of a reserved target "<prefix><n>__", -1 when the id has
+    // another form or n is not a plain decimal number.
+    static int parseTabTarget(const QString& id, QLatin1String prefix);
+    // A tab volume from a controller: the headers of the panes that show
+    // the tab, then the tab volume itself.
+    void applyMidiTabVolume(int tab, double v);
 
     // Tab strip (MainWindowTabs.cpp)
     void selectTab(int i);
@@ -497,4 +522,22 @@ private:
 
     // --- Update check ---------------------------------------------------------
     QWidget* updateBar = nullptr;
+    QLabel* updateLabel = nullptr;
+    QPushButton* updateBtn = nullptr;
+    QPushButton* changelogBtn = nullptr;
+    QPushButton* updateDismiss = nullptr;
+    QString latestVersion;
+    QString downloadUrl;
+    QString updateNotes;
+    QTimer* updateTimer = nullptr;
+    // The first check, a little after start-up.
+    QTimer* updateStartTimer = nullptr;
+    // The one retry after a failed check, and the version label's way back.
+    QTimer* updateRetryTimer = nullptr;
+    QTimer* versionLabelTimer = nullptr;
+    bool updateRetryPending = false;
+    bool updateDownloading = false;
+    // The downloaded package the bar's button installs, and where it came from.
+    QString installerReady;
+    QString installerUrl;
 };

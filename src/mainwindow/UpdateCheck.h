@@ -1,0 +1,56 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+
+// The pieces of the update check that need no window: reading the service's
+// reply, comparing versions, the texts and colours of the offer, and where
+// the installer goes.
+namespace UpdateCheck {
+
+// The fixed path of the update configuration on the service.
+inline const QString kConfigPath = QStringLiteral("/wp-json/tarvello-config/v1/settings");
+
+// The service's reply. A field that is missing or of another type takes its
+// default; texts are trimmed.
+struct Config
+{
+    bool success = false;
+    QString latestVersion;
+    QString downloadUrl;
+    QString notes;
+    bool forceUpdate = false;
+    bool updateActive = false;
+    bool enableDownload = false;
+};
+
+// Reads the reply body. False when the body is not JSON; error then holds the
+// parser's text. A JSON value that is not an object reads as all defaults.
+bool parse(const QByteArray& body, Config* config, QString* error);
+
+// Whether latest is a newer version than running, compared as version
+// numbers ("2.0.100" is newer than "2.0.84", "2.0.9" is not). A text that
+// does not start with a number is never newer.
+bool isNewer(const QString& latest, const QString& running);
+
+// The address of the update configuration on the service at serviceUrl.
+QUrl endpoint(const QString& serviceUrl);
+
+// The bar's message (rich text; version and notes escaped).
+QString offerText(const QString& version, const QString& notes, bool force);
+// The bar's style sheet in its normal or its urgent colours.
+QString barStyleSheet(bool force);
+
+// Only web addresses are fetched.
+bool isFetchable(const QUrl& url);
+
+// The download folder below the temporary folder, and the installer in it.
+QString downloadFolder();
+QString installerPath();
+// Smallest size of a usable installer, in bytes.
+constexpr qint64 kMinInstallerBytes = 100000;
+
+// The sentence that sends the user to the website when updating fails.
+QString manualHint();
+
+} // namespace UpdateCheck

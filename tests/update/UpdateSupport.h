@@ -1,0 +1,109 @@
+#pragma once
+// A reach into the window's update check, a server for it, and what the
+// window showed: toasts and the boxes it asked.
+#include <QLabel>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include "AppSettings.h"
+#include "LocalHttpServer.h"
+#include "MainWindow.h"
+#include "SafeWrite.h"
+#include "SettingsKeys.h"
+#include "TestSupport.h"
+#include "ToastManager.h"
+#include "UpdateCheck.h"
+
+class UpdateTestAccess
+{
+public:
+    static QWidget* bar(MainWindow* w) { return w->updateBar; }
+    static QLabel* label(MainWindow* w) { return w->updateLabel; }
+    static QPushButton* button(MainWindow* w) { return w->updateBtn; }
+    static QPushButton* notesButton(MainWindow* w) { return w->changelogBtn; }
+    static QPushButton* dismiss(MainWindow* w) { return w->updateDismiss; }
+    static QLabel* versionLabel(MainWindow* w) { return w->sbVersion; }
+    static QTimer* dayTimer(MainWindow* w) { return w->updateTimer; }
+    static QTimer* startTimer(MainWindow* w) { return w->updateStartTimer; }
+    static QTimer* retryTimer(MainWindow* w) { return w->updateRetryTimer; }
+    static QTimer* versionTimer(MainWindow* w) { return w->versionLabelTimer; }
+    static bool& retryPending(MainWindow* w) { return w->updateRetryPending; }
+    static bool downloading(MainWindow* w) { return w->updateDownloading; }
+    static QString& downloadUrl(MainWindow* w) { return w->downloadUrl; }
+    static QString& notes(MainWindow* w) { return w->updateNotes; }
+    static QString& latest(MainWindow* w) { return w->latestVersion; }
+    static QString& installerReady(MainWindow* w) { return w->installerReady; }
+};
+
+namespace UpdateTest {
+
+const QString kPath = QStringLiteral("/wp-json/tarvello-config/v1/settings");
+
+inline void setService(const QUrl& url)
+{
+    AppSettings s;
+    s.setValue(SettingsKeys::UpdateServiceUrl, url.toString());
+}
+
+// Every toast shown or waiting since the last call.
+inline QStringList takeToasts()
+{
+    QStringList texts;
+    ToastManager* tm = ToastManager::instance();
+    tm->pump();
+    while (ToastWidget* card = tm->current()) {
+        if (card->textLabel())
+            texts << card->textLabel()->text();
+        delete card;
+        tm->pump();
+    }
+    return texts;
+}
+
+// The network managers of the window's checks and downloads still alive.
+inline int managers(MainWindow* w)
+{
+    return int(w->findChildren<QNetworkAccessManager*>().size());
+}
+
+// Waits until every check and download of the window has been handled and
+// its manager freed.
+inline bool settle(MainWindow* w)
+{
+    return QTest::qWaitFor([w] { return managers(w) == 0; }, 20000);
+}
+
+// An ar archive that dpkg would take for a package, of about `bytes` bytes.
+inline QByteArray package(int bytes)
+{
+    auto member = [](const QByteArray& name, const QByteArray& data) {
+        QByteArray h = name.leftJustified(16, ' ') + QByteArray("0").leftJustified(12, ' ')
+            + QByteArray("0").leftJustified(6, ' ') + QByteArray("0").leftJustified(6, ' ')
+            + QByteArray("100644").leftJustified(8, ' ') + QByteArray::number(data.size()).leftJustified(10, ' ')
+            + "`\n" + data;
+        return data.size() % 2 ? h + '\n' : h;
+    };
+    QByteArray data(bytes, '\0');
+    for (int i = 0; i < bytes; ++i)
+        data[i] = char(i * 7 + i / 251);
+    return "!<arch>\n" + member("debian-binary", "2.0\n") + member("data.tar.xz", data);
+}
+
+// The boxes and dialogs the window asked, answered with `answer`.
+struct Asked
+{
+    QList<Modal::Request> requests;
+    std::function<QVariant(const Modal::Request&)> answer = [](const Modal::Request&) { return QVariant(); };
+    QStringList titles() const
+    {
+        QStringList t;
+        for (const Modal::Request& r : requests)
+            t << r.title;
+        return t;
+    }
+};
+
+} // namespace UpdateTest

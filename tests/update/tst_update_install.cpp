@@ -1,0 +1,173 @@
+// Installing a downloaded update: what each failure of the hand-over shows,
+// and the close that follows a started installer, with unsaved work saved
+// first or asked about.
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QtTest>
+
+#include "PackageInstaller.h"
+#include "SessionManager.h"
+#include "UpdateSupport.h"
+
+using U = UpdateTestAccess;
+using namespace UpdateTest;
+
+namespace {
+
+// A launcher that writes its arguments, one a line, to argsFile.
+QString launcherScript(const QString& dir, const QString& argsFile)
+{
+    const QString path = dir + QStringLiteral("/fake-pkexec");
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return QString();
+    f.write("#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > '" + argsFile.toUtf8() + ".part' && mv '"
+            + argsFile.toUtf8() + ".part' '" + argsFile.toUtf8() + "'\n");
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+}
+
+} // namespace
+
+class TestUpdateInstall : public QObject
+{
+    Q_OBJECT
+    Asked asked;
+    QString dir;
+    QString argsFile;
+
+    MainWindow* window()
+    {
+        auto* w = new MainWindow;
+        U::startTimer(w)->stop();
+        w->show();
+        return w;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        TestSupport::isolateSettings();
+        setService(LocalHttpServer::refusedUrl());
+        Modal::setHandler([this](const Modal::Request& r) {
+            asked.requests << r;
+            return asked.answer(r);
+        });
+    }
+    void cleanupTestCase()
+    {
+        Modal::setHandler(nullptr);
+        PackageInstaller::setLauncher(QString());
+    }
+    void init()
+    {
+        dir = TestSupport::tempDir();
+        argsFile = dir + QStringLiteral("/args.txt");
+        PackageInstaller::setLauncher(launcherScript(dir, argsFile));
+        asked.requests.clear();
+        asked.answer = [](const Modal::Request&) { return QVariant(); };
+    }
+
+    // Nothing is started: a box says why and the program runs on.
+    void refused_data()
+    {
+        QTest::addColumn<QString>("file");     // "gone", "small", "text", "package"
+        QTest::addColumn<bool>("launcher");    // the launcher is there
+        QTest::addColumn<QString>("says");
+        QTest::newRow("file gone") << "gone" << true << "Installer file missing or invalid.\n\nExpected: ";
+        QTest::newRow("too small") << "small" << true << "\nSize: 99999 bytes";
+        QTest::newRow("no Debian package") << "text" << true << "Could not launch installer (error code: 31).";
+        QTest::newRow("pkexec missing") << "package" << false << "Could not launch installer (error code: 2).";
+    }
+    void refused()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, launcher);
+        QFETCH(QString, says);
+        const QString path = dir + QStringLiteral("/TarvelloRuzoru_Setup.exe");
+        if (file == QLatin1String("small"))
+            QVERIFY(safeWriteFile(path, package(99999).left(99999)));
+        else if (file == QLatin1String("text"))
+            QVERIFY(safeWriteFile(path, QByteArray(200000, 't')));
+        else if (file == QLatin1String("package"))
+            QVERIFY(safeWriteFile(path, package(200000)));
+        if (!launcher)
+            PackageInstaller::setLauncher(dir + QStringLiteral("/no-pkexec-here"));
+
+        MainWindow* w = window();
+        SessionManager::instance()->markDirty();
+        w->applyUpdate(path);
+        QCOMPARE(asked.titles(), QStringList{QStringLiteral("Update Failed")});
+        QVERIFY2(asked.requests.first().text.contains(says), qPrintable(asked.requests.first().text));
+        QVERIFY(asked.requests.first().text.contains(path));
+        QVERIFY(w->isVisible());
+        QVERIFY(SessionManager::instance()->isDirty()); // nothing saved, nothing asked
+        QVERIFY(!QFile::exists(argsFile));
+        SessionManager::instance()->setDirty(false);
+        delete w;
+    }
+
+    // Started: the session is saved when it has a file, then the window
+    // closes as by the user; a dirty untitled session whose Save As is
+    // cancelled is asked about again by the close, and Cancel keeps it.
+    void started_data()
+    {
+        QTest::addColumn<QString>("session"); // "clean", "saved file", "untitled"
+        QTest::addColumn<bool>("closes");
+        QTest::addColumn<QStringList>("asks");
+        QTest::newRow("clean") << "clean" << true << QStringList();
+        QTest::newRow("dirty with a file") << "saved file" << true << QStringList();
+        QTest::newRow("dirty untitled, Save As cancelled")
+            << "untitled" << false << QStringList{QStringLiteral("Save Session As"), QStringLiteral("Save Before Exit")};
+    }
+    void started()
+    {
+        QFETCH(QString, session);
+        QFETCH(bool, closes);
+        QFETCH(QStringList, asks);
+        const QString path = dir + QStringLiteral("/TarvelloRuzoru_Setup.exe");
+        QVERIFY(safeWriteFile(path, package(200000)));
+        MainWindow* w = window();
+        SessionManager* sm = SessionManager::instance();
+        sm->newSession();
+        const QString sessionFile = dir + QStringLiteral("/set.vx");
+        if (session == QLatin1String("saved file"))
+            QVERIFY(sm->saveSession(sessionFile));
+        if (session != QLatin1String("clean")) {
+            sm->session().tabs[0].name = QStringLiteral("Changed before the update");
+            sm->markDirty();
+        }
+        asked.answer = [](const Modal::Request& r) -> QVariant {
+            if (r.kind == Modal::Kind::SaveFile)
+                return QString();
+            return int(QMessageBox::Cancel);
+        };
+
+        w->applyUpdate(path);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(argsFile), 10000);
+        QFile args(argsFile);
+        QVERIFY(args.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(args.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+                 (QStringList{QStringLiteral("dpkg"), QStringLiteral("-i"), path}));
+        QCOMPARE(asked.titles(), asks);
+        QCOMPARE(w->isVisible(), !closes);
+        if (session == QLatin1String("saved file")) {
+            QFile f(sessionFile);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QVERIFY(f.readAll().contains("Changed before the update"));
+            QVERIFY(!sm->isDirty());
+        }
+        if (closes) {
+            // The close stored the window's state.
+            QVERIFY(AppSettings().contains(SettingsKeys::WindowGeometry));
+            AppSettings().remove(SettingsKeys::WindowGeometry);
+        }
+        sm->setDirty(false);
+        delete w;
+    }
+};
+
+QTEST_MAIN(TestUpdateInstall)
+#include "tst_update_install.moc"

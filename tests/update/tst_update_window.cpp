@@ -1,0 +1,441 @@
+// The window's update check against a local service: what each reply shows
+// (bar, title, version label, toasts), the one retry after a failure, the
+// notes dialog, Dismiss, and the download of the package.
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+#include "SessionManager.h"
+#include "UpdateSupport.h"
+
+using U = UpdateTestAccess;
+using S = LocalHttpServer;
+using namespace UpdateTest;
+
+namespace {
+
+const QString kIdleTitle = QStringLiteral("Tarvello Rododu — idle");
+const QString kVersionText = QStringLiteral("Tarvello Rododu v2.0.84");
+
+QByteArray reply(const QString& version, bool active = true, bool force = false, bool download = true,
+                 const QString& notes = QStringLiteral("Faster pads"), const QString& url = QString())
+{
+    QJsonObject o{{"success", true},        {"latest_version", version}, {"update_active", active},
+                  {"force_update", force},  {"enable_download", download}, {"update_notes", notes},
+                  {"download_url", url}};
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+} // namespace
+
+class TestUpdateWindow : public QObject
+{
+    Q_OBJECT
+    S server;
+    MainWindow* w = nullptr;
+    Asked asked;
+
+    void check(bool silent)
+    {
+        w->checkForUpdates(silent);
+        QVERIFY(settle(w));
+    }
+    void offer(const QString& url)
+    {
+        server.route(kPath, S::Response::json(reply(QStringLiteral("2.1"), true, false, true, QString(), url)));
+        check(true);
+        QVERIFY(U::bar(w)->isVisibleTo(w));
+        QCOMPARE(U::downloadUrl(w), url);
+    }
+    // Clicks Download and waits for the download's end.
+    void download()
+    {
+        U::button(w)->click();
+        QVERIFY(settle(w));
+        QVERIFY(!U::downloading(w));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        TestSupport::isolateSettings();
+        QCoreApplication::setApplicationVersion(QStringLiteral("2.0.84"));
+        QVERIFY(server.listen());
+        setService(server.url());
+        Modal::setHandler([this](const Modal::Request& r) {
+            asked.requests << r;
+            return asked.answer(r);
+        });
+        w = new MainWindow;
+        // The start-up check is driven by the tests.
+        U::startTimer(w)->stop();
+    }
+    void cleanupTestCase()
+    {
+        Modal::setHandler(nullptr);
+        delete w;
+    }
+    void init()
+    {
+        U::bar(w)->hide();
+        w->setWindowTitle(kIdleTitle);
+        U::versionLabel(w)->setText(kVersionText);
+        U::retryPending(w) = false;
+        U::latest(w).clear();
+        U::downloadUrl(w).clear();
+        U::notes(w).clear();
+        U::installerReady(w).clear();
+        U::button(w)->setText(QStringLiteral("Download"));
+        AppSettings().remove(SettingsKeys::UpdateDismissed);
+        setService(server.url());
+        server.clearRequests();
+        asked.requests.clear();
+        asked.answer = [](const Modal::Request&) { return QVariant(); };
+        takeToasts();
+    }
+
+    // What one handled reply shows.
+    void decisions_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<QString>("dismissed");
+        QTest::addColumn<QString>("shows"); // "offer", "urgent", "latest" or "nothing"
+        QTest::addColumn<QString>("version"); // in the title for an offer
+
+        QTest::newRow("newer") << reply("2.1") << false << "" << "offer" << "2.1";
+        QTest::newRow("newer, silent") << reply("2.1") << true << "" << "offer" << "2.1";
+        QTest::newRow("forced") << reply("2.1", true, true) << false << "" << "urgent" << "2.1";
+        QTest::newRow("2.0.100 is newer") << reply("2.0.100") << false << "" << "offer" << "2.0.100";
+        QTest::newRow("2.0.84.1 is newer") << reply("2.0.84.1") << false << "" << "offer" << "2.0.84.1";
+        QTest::newRow("blanks around") << reply(" 2.1 ") << false << "" << "offer" << "2.1";
+        QTest::newRow("2.0.9 is older") << reply("2.0.9") << false << "" << "latest" << "";
+        QTest::newRow("same version") << reply("2.0.84") << false << "" << "latest" << "";
+        QTest::newRow("same version, silent") << reply("2.0.84") << true << "" << "latest" << "";
+        QTest::newRow("not active") << reply("9.0", false) << false << "" << "latest" << "";
+        QTest::newRow("v prefix") << reply("v2.1") << false << "" << "latest" << "";
+        QTest::newRow("letters") << reply("abc") << false << "" << "latest" << "";
+        QTest::newRow("empty version") << reply("") << false << "" << "nothing" << "";
+        QTest::newRow("blank version") << reply("   ") << false << "" << "nothing" << "";
+        QTest::newRow("no success") << QByteArray(R"({"success":false,"latest_version":"9","update_active":true})")
+                                    << false << "" << "nothing" << "";
+        QTest::newRow("success as text")
+            << QByteArray(R"({"success":"true","latest_version":"9","update_active":true})") << false << ""
+            << "nothing" << "";
+        QTest::newRow("version as number")
+            << QByteArray(R"({"success":true,"latest_version":2.1,"update_active":true})") << false << ""
+            << "nothing" << "";
+        QTest::newRow("array") << QByteArray(R"([{"success":true,"latest_version":"9","update_active":true}])")
+                               << false << "" << "nothing" << "";
+        QTest::newRow("not json") << QByteArray("<html>502</html>") << false << "" << "nothing" << "";
+        QTest::newRow("dismissed") << reply("2.1") << false << "2.1" << "nothing" << "";
+        QTest::newRow("dismissed, forced") << reply("2.1", true, true) << false << "2.1" << "urgent" << "2.1";
+        QTest::newRow("other version dismissed") << reply("2.2") << false << "2.1" << "offer" << "2.2";
+        QTest::newRow("dismissed, not newer") << reply("2.0.84") << false << "2.0.84" << "latest" << "";
+    }
+    void decisions()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(bool, silent);
+        QFETCH(QString, dismissed);
+        QFETCH(QString, shows);
+        QFETCH(QString, version);
+        if (!dismissed.isEmpty())
+            AppSettings().setValue(SettingsKeys::UpdateDismissed, dismissed);
+        if (body.startsWith('<'))
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
+                "^\\[Update\\] Check response is not valid JSON: .* raw: <html>502</html>$")));
+        server.route(kPath, S::Response::json(body));
+        check(silent);
+        QCOMPARE(server.requestCount(kPath), 1);
+
+        const bool offered = shows == QLatin1String("offer") || shows == QLatin1String("urgent");
+        QCOMPARE(U::bar(w)->isVisibleTo(w), offered);
+        QCOMPARE(w->windowTitle(), offered ? QStringLiteral("Tarvello Rododu — 🔴 Update Available v") + version
+                                           : kIdleTitle);
+        QStringList toasts;
+        if (offered && !silent)
+            toasts << QStringLiteral("🔔 Update available: v") + version;
+        if (shows == QLatin1String("latest") && !silent)
+            toasts << QStringLiteral("✅ You have the latest version!");
+        QCOMPARE(takeToasts(), toasts);
+
+        if (shows == QLatin1String("latest")) {
+            QVERIFY(U::versionLabel(w)->text().contains(QStringLiteral("✓ v2.0.84 — Latest")));
+            QVERIFY(U::versionTimer(w)->isActive());
+            TestSupport::fireTimer(U::versionTimer(w));
+        }
+        QCOMPARE(U::versionLabel(w)->text(), kVersionText);
+
+        if (offered) {
+            const bool urgent = shows == QLatin1String("urgent");
+            QCOMPARE(U::bar(w)->styleSheet(), UpdateCheck::barStyleSheet(urgent));
+            QCOMPARE(U::label(w)->text(), UpdateCheck::offerText(version, QStringLiteral("Faster pads"), urgent));
+            QVERIFY(U::button(w)->isVisibleTo(w));
+            QVERIFY(U::notesButton(w)->isVisibleTo(w));
+        }
+    }
+
+    // The bar's buttons follow the reply; notes and version reach the bar
+    // as text, never as markup.
+    void offerPieces_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("notes");
+        QTest::addColumn<bool>("download");
+        QTest::newRow("no notes, no download") << "2.1" << "" << false;
+        QTest::newRow("markup") << "2.1<img src=x>" << "<b>bold</b> & <a href='x'>link</a>" << true;
+        QTest::newRow("10 MB of notes") << "2.1" << QString(10 * 1024 * 1024, QLatin1Char('n')) << true;
+    }
+    void offerPieces()
+    {
+        QFETCH(QString, version);
+        QFETCH(QString, notes);
+        QFETCH(bool, download);
+        server.route(kPath, S::Response::json(reply(version, true, false, download, notes)));
+        check(true);
+        QVERIFY(U::bar(w)->isVisibleTo(w));
+        QCOMPARE(U::button(w)->isVisibleTo(w), download);
+        QCOMPARE(U::button(w)->isEnabled(), download);
+        QCOMPARE(U::notesButton(w)->isVisibleTo(w), !notes.isEmpty());
+        QCOMPARE(U::label(w)->text(), UpdateCheck::offerText(version, notes, false));
+        QVERIFY(U::label(w)->text().size() < 200);
+        QVERIFY(!U::label(w)->text().contains(QLatin1String("<img")));
+
+        // The notes dialog shows the notes as plain text.
+        QDialog* shown = nullptr;
+        QString shownText;
+        Qt::TextFormat format = Qt::AutoText;
+        asked.answer = [&](const Modal::Request& r) {
+            shown = r.dialog;
+            if (auto* l = r.dialog->findChild<QLabel*>(QStringLiteral("updateNotesLabel"))) {
+                format = l->textFormat();
+                shownText = l->text();
+            }
+            return QVariant(int(QDialog::Accepted));
+        };
+        U::notesButton(w)->click();
+        QVERIFY(shown);
+        QCOMPARE(format, Qt::PlainText);
+        QCOMPARE(asked.titles(), QStringList{QStringLiteral("What's New in v") + version});
+        if (notes.isEmpty())
+            QCOMPARE(shownText, QStringLiteral("No release notes provided."));
+        else if (notes.size() < 100)
+            QCOMPARE(shownText, notes);
+        else
+            QVERIFY(notes.startsWith(shownText.chopped(1)) && shownText.size() < 50000);
+    }
+
+    void dismiss()
+    {
+        server.route(kPath, S::Response::json(reply(QStringLiteral("2.3"))));
+        check(false);
+        takeToasts();
+        U::dismiss(w)->click();
+        QVERIFY(!U::bar(w)->isVisibleTo(w));
+        QCOMPARE(SettingsKeys::readString(SettingsKeys::UpdateDismissed), QStringLiteral("2.3"));
+        // The title keeps its offer.
+        QVERIFY(w->windowTitle().contains(QLatin1String("2.3")));
+        // Even asked from the menu, the same version shows nothing at all.
+        w->setWindowTitle(kIdleTitle);
+        check(false);
+        QVERIFY(!U::bar(w)->isVisibleTo(w));
+        QCOMPARE(takeToasts(), QStringList());
+        QCOMPARE(w->windowTitle(), kIdleTitle);
+    }
+
+    // The request as sent: address, header, redirects, a 10 s limit; one
+    // day timer for all checks; the managers go with their replies.
+    void request()
+    {
+        server.route(kPath, S::Response::json(reply(QStringLiteral("2.0.84"))));
+        QVERIFY(!U::dayTimer(w) || U::dayTimer(w)->interval() == 86400000);
+        w->checkForUpdates(true);
+        const QList<QNetworkReply*> replies = w->findChildren<QNetworkReply*>();
+        QCOMPARE(replies.size(), 1);
+        const QNetworkRequest req = replies.first()->request();
+        QCOMPARE(req.url(), server.url(kPath));
+        QCOMPARE(req.transferTimeout(), 10000);
+        QCOMPARE(req.header(QNetworkRequest::ContentTypeHeader).toString(), QStringLiteral("application/json"));
+        QCOMPARE(req.attribute(QNetworkRequest::RedirectPolicyAttribute).toInt(),
+                 int(QNetworkRequest::NoLessSafeRedirectPolicy));
+        QTimer* day = U::dayTimer(w);
+        QVERIFY(day && day->isActive());
+        QCOMPARE(day->interval(), 86400000);
+        QVERIFY(settle(w));
+        w->checkForUpdates(true);
+        QVERIFY(settle(w));
+        QCOMPARE(U::dayTimer(w), day);
+        QCOMPARE(w->findChildren<QTimer*>().count(day), 1);
+        QCOMPARE(server.requests().first().method, QByteArray("GET"));
+        QCOMPARE(server.requests().first().headers.value("content-type"), QByteArray("application/json"));
+        // The day's tick checks silently.
+        TestSupport::fireTimer(day);
+        QVERIFY(settle(w));
+        QCOMPARE(server.requestCount(kPath), 3);
+        QCOMPARE(takeToasts(), QStringList());
+    }
+
+    // A refused connection: one silent retry on the 30 s timer, then none
+    // until a check succeeds again.
+    void retry()
+    {
+        setService(S::refusedUrl());
+        check(false);
+        QVERIFY(U::retryPending(w));
+        QTimer* retry = U::retryTimer(w);
+        QVERIFY(retry && retry->isActive() && retry->isSingleShot());
+        QCOMPARE(retry->interval(), 30000);
+        QCOMPARE(takeToasts(), QStringList());
+        TestSupport::fireTimer(retry);
+        QVERIFY(settle(w));
+        QVERIFY(!retry->isActive()); // the second failure in a row waits
+        QVERIFY(U::retryPending(w));
+
+        // A success clears the mark; the next failure gets its retry again.
+        setService(server.url());
+        server.route(kPath, S::Response::json(reply(QStringLiteral("2.0.84"))));
+        check(true);
+        QVERIFY(!U::retryPending(w));
+        setService(S::refusedUrl());
+        check(true);
+        QVERIFY(retry->isActive());
+        retry->stop();
+        // A server that answers with an error page counts as a failure too.
+        setService(server.url());
+        U::retryPending(w) = false;
+        server.route(kPath, S::Response::withStatus(500, "oops"));
+        check(true);
+        QVERIFY(U::retryPending(w) && retry->isActive());
+        retry->stop();
+        QVERIFY(!U::bar(w)->isVisibleTo(w));
+    }
+
+    // The download: what each answer of the server leaves on disk and in
+    // the window.
+    void downloads_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("box");   // title of the box shown, empty for none
+        QTest::addColumn<QString>("says");  // part of its text
+        QTest::addColumn<bool>("replaced"); // the installer on disk is the new one
+        QTest::newRow("package") << "ok" << "" << "" << true;
+        QTest::newRow("redirected") << "redirect" << "" << "" << true;
+        QTest::newRow("error page of 5 kB") << "page" << "Download Error" << "Size: 5120 bytes" << true;
+        QTest::newRow("404") << "404" << "Update Failed" << "Download failed: " << false;
+        QTest::newRow("cut short") << "short" << "Update Failed" << "Download failed: " << false;
+        QTest::newRow("reset mid-body") << "reset" << "Update Failed" << "Download failed: " << false;
+        QTest::newRow("chunked, cut") << "chunkcut" << "Update Failed" << "Download failed: " << false;
+        QTest::newRow("file address") << "file" << "Update Failed" << "not a web address" << false;
+        QTest::newRow("ftp address") << "ftp" << "Update Failed" << "not a web address" << false;
+        QTest::newRow("empty address") << "empty" << "Update Failed" << "not a web address" << false;
+        QTest::newRow("folder not writable") << "unwritable" << "Update Failed" << "Download failed: " << false;
+    }
+    void downloads()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, box);
+        QFETCH(QString, says);
+        QFETCH(bool, replaced);
+        const QString installer = UpdateCheck::installerPath();
+        QDir(UpdateCheck::downloadFolder()).removeRecursively();
+        QFile::remove(UpdateCheck::downloadFolder());
+        QVERIFY(QDir().mkpath(UpdateCheck::downloadFolder()));
+        const QByteArray old = package(150000);
+        QVERIFY(safeWriteFile(installer, old));
+
+        const QByteArray fresh = package(300000);
+        S::Response r = S::Response::ok(fresh);
+        QString url = server.url(QStringLiteral("/pkg.deb")).toString();
+        if (kind == QLatin1String("redirect")) {
+            server.route(QStringLiteral("/moved.deb"), S::Response::redirect("/pkg.deb"));
+            url = server.url(QStringLiteral("/moved.deb")).toString();
+        } else if (kind == QLatin1String("page")) {
+            r = S::Response::ok(QByteArray(5120, 'e'), "text/html");
+        } else if (kind == QLatin1String("404")) {
+            r = S::Response::withStatus(404, QByteArray(5120, 'e'));
+        } else if (kind == QLatin1String("short")) {
+            r.misbehaviour = S::ShortBody;
+            r.cutAt = 120000;
+        } else if (kind == QLatin1String("reset")) {
+            r.misbehaviour = S::Reset;
+            r.cutAt = 120000;
+        } else if (kind == QLatin1String("chunkcut")) {
+            r.misbehaviour = S::ChunkedCut;
+            r.cutAt = 120000;
+        } else if (kind == QLatin1String("file")) {
+            url = QStringLiteral("file://") + installer;
+        } else if (kind == QLatin1String("ftp")) {
+            url = QStringLiteral("ftp://127.0.0.1/pkg.deb");
+        } else if (kind == QLatin1String("empty")) {
+            url.clear();
+        } else if (kind == QLatin1String("unwritable")) {
+            // A file where the download folder should be.
+            QVERIFY(QDir(UpdateCheck::downloadFolder()).removeRecursively());
+            QVERIFY(safeWriteFile(UpdateCheck::downloadFolder(), "not a folder"));
+        }
+        server.route(QStringLiteral("/pkg.deb"), r);
+        offer(url);
+        server.clearRequests();
+        takeToasts();
+        download();
+        if (kind == QLatin1String("empty")) {
+            // The bar's button has nothing to fetch; asked directly, the
+            // empty address is refused like any other that is no web address.
+            QVERIFY(asked.requests.isEmpty());
+            w->startSilentDownload(url);
+        }
+
+        QCOMPARE(asked.titles(), box.isEmpty() ? QStringList() : QStringList{box});
+        if (!box.isEmpty())
+            QVERIFY2(asked.requests.first().text.contains(says), qPrintable(asked.requests.first().text));
+        if (kind == QLatin1String("file") || kind == QLatin1String("ftp") || kind == QLatin1String("empty"))
+            QCOMPARE(server.requestCount(), 0);
+        if (kind != QLatin1String("unwritable")) {
+            QFile f(installer);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            const QByteArray now = f.readAll();
+            QCOMPARE(now == old, !replaced);
+            if (replaced)
+                QCOMPARE(now, kind == QLatin1String("page") ? QByteArray(5120, 'e') : fresh);
+        }
+        // No temporary file is left beside the installer.
+        QCOMPARE(QDir(UpdateCheck::downloadFolder()).entryList(QDir::Files | QDir::Hidden).size(),
+                 kind == QLatin1String("unwritable") ? 0 : 1);
+
+        const bool offered = replaced && kind != QLatin1String("page");
+        QCOMPARE(U::button(w)->text(), offered ? QStringLiteral("Restart && Install") : QStringLiteral("Download"));
+        QVERIFY(U::button(w)->isEnabled());
+        QCOMPARE(takeToasts(), offered ? QStringList{QStringLiteral("✅ Downloaded 0.3 MB — click Restart & Install")}
+                                       : QStringList());
+        if (kind == QLatin1String("unwritable"))
+            QVERIFY(QFile::remove(UpdateCheck::downloadFolder()));
+    }
+
+    // A second click while a download runs starts nothing; the progress
+    // shows on the button.
+    void secondClick()
+    {
+        QDir().mkpath(UpdateCheck::downloadFolder());
+        S::Response r = S::Response::ok(package(200000));
+        r.misbehaviour = S::SlowDrip;
+        r.dripBytes = 20000;
+        r.dripMs = 30;
+        server.route(QStringLiteral("/slow.deb"), r);
+        offer(server.url(QStringLiteral("/slow.deb")).toString());
+        server.clearRequests();
+        U::button(w)->click();
+        QCOMPARE(U::button(w)->text(), QStringLiteral("Downloading…"));
+        QVERIFY(!U::button(w)->isEnabled());
+        w->startSilentDownload(server.url(QStringLiteral("/slow.deb")).toString());
+        QTRY_VERIFY_WITH_TIMEOUT(U::button(w)->text().startsWith(QStringLiteral("⏳ ")), 20000);
+        QVERIFY(settle(w));
+        QCOMPARE(server.requestCount(), 1);
+        QCOMPARE(U::button(w)->text(), QStringLiteral("Restart && Install"));
+        QVERIFY(asked.requests.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestUpdateWindow)
+#include "tst_update_window.moc"
