@@ -9,26 +9,14 @@
 
 #include "FakeMidiBackend.h"
 #include "RoutingSupport.h"
+#include "ToastCapture.h"
 
 using A = RoutingTestAccess;
 using namespace RoutingTest;
 
 namespace {
 
-// Every toast shown or waiting since the last call.
-QStringList takeToasts()
-{
-    QStringList texts;
-    ToastManager* tm = ToastManager::instance();
-    tm->pump();
-    while (ToastWidget* card = tm->current()) {
-        if (card->textLabel())
-            texts << card->textLabel()->text();
-        delete card;
-        tm->pump();
-    }
-    return texts;
-}
+using TestSupport::takeToasts;
 
 quint32 noteOn(int note, int velocity = 100, int channel = 1)
 {

@@ -9,22 +9,9 @@
 
 namespace {
 
-QByteArray arMember(const QByteArray& name, const QByteArray& data)
-{
-    QByteArray h = name.leftJustified(16, ' ') + QByteArray("0").leftJustified(12, ' ')
-        + QByteArray("0").leftJustified(6, ' ') + QByteArray("0").leftJustified(6, ' ')
-        + QByteArray("100644").leftJustified(8, ' ') + QByteArray::number(data.size()).leftJustified(10, ' ')
-        + "`\n";
-    QByteArray m = h + data;
-    if (data.size() % 2)
-        m += '\n';
-    return m;
-}
-
 QByteArray debLike(const QByteArray& firstName = "debian-binary")
 {
-    return "!<arch>\n" + arMember(firstName, "2.0\n") + arMember("control.tar.xz", QByteArray(300, 'c'))
-        + arMember("data.tar.xz", QByteArray(5000, 'd'));
+    return TestSupport::debianPackage(5000, firstName);
 }
 
 QString write(const QString& dir, const QString& name, const QByteArray& bytes)
@@ -36,15 +23,9 @@ QString write(const QString& dir, const QString& name, const QByteArray& bytes)
     return path;
 }
 
-// A launcher script that writes its arguments, one a line, to argsFile.
 QString script(const QString& dir, const QString& argsFile, const QByteArray& shebang = "#!/bin/sh")
 {
-    const QString path = write(dir, QStringLiteral("fake-pkexec"),
-                               shebang + "\nfor a in \"$@\"; do echo \"$a\"; done > '" + argsFile.toUtf8()
-                                   + ".part' && mv '" + argsFile.toUtf8() + ".part' '" + argsFile.toUtf8()
-                                   + "'\n");
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
+    return TestSupport::argumentRecorder(dir, argsFile, shebang);
 }
 
 } // namespace

@@ -118,3 +118,37 @@ int firstLoudFrame(const char* data, int frames, int threshold)
 }
 
 } // namespace TestSupport
+
+namespace TestSupport {
+
+QByteArray debianPackage(int dataBytes, const QByteArray& firstMember)
+{
+    auto member = [](const QByteArray& name, const QByteArray& data) {
+        QByteArray m = name.leftJustified(16, ' ') + QByteArray("0").leftJustified(12, ' ')
+            + QByteArray("0").leftJustified(6, ' ') + QByteArray("0").leftJustified(6, ' ')
+            + QByteArray("100644").leftJustified(8, ' ') + QByteArray::number(data.size()).leftJustified(10, ' ')
+            + "`\n" + data;
+        return data.size() % 2 ? m + '\n' : m;
+    };
+    QByteArray data(dataBytes, '\0');
+    for (int i = 0; i < dataBytes; ++i)
+        data[i] = char(i * 7 + i / 251);
+    return "!<arch>\n" + member(firstMember, "2.0\n") + member("data.tar.xz", data);
+}
+
+QString argumentRecorder(const QString& dir, const QString& argsFile, const QByteArray& shebang)
+{
+    const QString path = dir + QStringLiteral("/fake-launcher");
+    QFile f(path);
+    const QByteArray out = argsFile.toUtf8();
+    if (!f.open(QIODevice::WriteOnly)
+        || f.write(shebang + "\nfor a in \"$@\"; do echo \"$a\"; done > '" + out + ".part' && mv '" + out
+                   + ".part' '" + out + "'\n")
+            < 0)
+        return QString();
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+}
+
+} // namespace TestSupport

@@ -56,3 +56,17 @@ namespace TestSupport {
 int firstLoudFrame(const char* data, int frames, int threshold);
 
 } // namespace TestSupport
+
+namespace TestSupport {
+
+// An ar archive laid out as a Debian package: "!<arch>\n", a first member
+// named firstMember ("debian-binary") holding "2.0\n", then a data member of
+// dataBytes bytes of a fixed pattern.
+QByteArray debianPackage(int dataBytes, const QByteArray& firstMember = "debian-binary");
+
+// An executable shell script in dir that stands in for a launcher: it writes
+// its arguments, one a line, to argsFile (whole, by a rename). shebang picks
+// the interpreter. Returns its path, empty when it cannot be written.
+QString argumentRecorder(const QString& dir, const QString& argsFile, const QByteArray& shebang = "#!/bin/sh");
+
+} // namespace TestSupport

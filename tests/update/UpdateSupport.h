@@ -14,7 +14,7 @@
 #include "SafeWrite.h"
 #include "SettingsKeys.h"
 #include "TestSupport.h"
-#include "ToastManager.h"
+#include "ToastCapture.h"
 #include "UpdateCheck.h"
 
 class UpdateTestAccess
@@ -48,20 +48,7 @@ inline void setService(const QUrl& url)
     s.setValue(SettingsKeys::UpdateServiceUrl, url.toString());
 }
 
-// Every toast shown or waiting since the last call.
-inline QStringList takeToasts()
-{
-    QStringList texts;
-    ToastManager* tm = ToastManager::instance();
-    tm->pump();
-    while (ToastWidget* card = tm->current()) {
-        if (card->textLabel())
-            texts << card->textLabel()->text();
-        delete card;
-        tm->pump();
-    }
-    return texts;
-}
+using TestSupport::takeToasts;
 
 // The network managers of the window's checks and downloads still alive.
 inline int managers(MainWindow* w)
@@ -76,20 +63,10 @@ inline bool settle(MainWindow* w)
     return QTest::qWaitFor([w] { return managers(w) == 0; }, 20000);
 }
 
-// An ar archive that dpkg would take for a package, of about `bytes` bytes.
+// A Debian package of about `bytes` bytes.
 inline QByteArray package(int bytes)
 {
-    auto member = [](const QByteArray& name, const QByteArray& data) {
-        QByteArray h = name.leftJustified(16, ' ') + QByteArray("0").leftJustified(12, ' ')
-            + QByteArray("0").leftJustified(6, ' ') + QByteArray("0").leftJustified(6, ' ')
-            + QByteArray("100644").leftJustified(8, ' ') + QByteArray::number(data.size()).leftJustified(10, ' ')
-            + "`\n" + data;
-        return data.size() % 2 ? h + '\n' : h;
-    };
-    QByteArray data(bytes, '\0');
-    for (int i = 0; i < bytes; ++i)
-        data[i] = char(i * 7 + i / 251);
-    return "!<arch>\n" + member("debian-binary", "2.0\n") + member("data.tar.xz", data);
+    return TestSupport::debianPackage(bytes);
 }
 
 // The boxes and dialogs the window asked, answered with `answer`.

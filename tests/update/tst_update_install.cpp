@@ -13,23 +13,6 @@
 using U = UpdateTestAccess;
 using namespace UpdateTest;
 
-namespace {
-
-// A launcher that writes its arguments, one a line, to argsFile.
-QString launcherScript(const QString& dir, const QString& argsFile)
-{
-    const QString path = dir + QStringLiteral("/fake-pkexec");
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return QString();
-    f.write("#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > '" + argsFile.toUtf8() + ".part' && mv '"
-            + argsFile.toUtf8() + ".part' '" + argsFile.toUtf8() + "'\n");
-    f.close();
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
-}
-
-} // namespace
 
 class TestUpdateInstall : public QObject
 {
@@ -65,7 +48,7 @@ private slots:
     {
         dir = TestSupport::tempDir();
         argsFile = dir + QStringLiteral("/args.txt");
-        PackageInstaller::setLauncher(launcherScript(dir, argsFile));
+        PackageInstaller::setLauncher(TestSupport::argumentRecorder(dir, argsFile));
         asked.requests.clear();
         asked.answer = [](const Modal::Request&) { return QVariant(); };
     }
