@@ -151,8 +151,15 @@ void MainWindow::checkForUpdates(bool silent)
         connect(updateTimer, &QTimer::timeout, this, [this] { checkForUpdates(true); });
         updateTimer->start();
     }
+    const QUrl endpoint = UpdateCheck::endpoint(SettingsKeys::serviceUrl());
+    if (endpoint.host().endsWith(QLatin1String(".invalid"))) {
+        // A reserved name that never resolves: no service is set, and the
+        // name is not sent to any resolver.
+        VX_LOG(QStringLiteral("[Update] No update service set (%1)").arg(endpoint.host()));
+        return;
+    }
     auto* nam = new QNetworkAccessManager(this);
-    QNetworkRequest req(UpdateCheck::endpoint(SettingsKeys::serviceUrl()));
+    QNetworkRequest req(endpoint);
     req.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     req.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     req.setTransferTimeout(kCheckTimeoutMs);

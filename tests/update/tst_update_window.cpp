@@ -277,6 +277,20 @@ private slots:
         QCOMPARE(takeToasts(), QStringList());
     }
 
+    // Until a service is set, the default address names a reserved domain:
+    // no request leaves the program and nothing shows.
+    void noServiceSet()
+    {
+        AppSettings().remove(SettingsKeys::UpdateServiceUrl);
+        QCOMPARE(SettingsKeys::serviceUrl(), SettingsKeys::kDefaultServiceUrl);
+        w->checkForUpdates(false);
+        QCOMPARE(managers(w), 0);
+        QVERIFY(!U::retryPending(w));
+        QCOMPARE(takeToasts(), QStringList());
+        QCOMPARE(U::versionLabel(w)->text(), kVersionText);
+        QVERIFY(U::dayTimer(w) && U::dayTimer(w)->isActive());
+    }
+
     // A refused connection: one silent retry on the 30 s timer, then none
     // until a check succeeds again.
     void retry()
