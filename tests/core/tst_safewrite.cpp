@@ -14,25 +14,11 @@
 #include "SpecialFiles.h"
 #include "TestSupport.h"
 
+using TestSupport::folderEntries;
+using TestSupport::readFile;
+using TestSupport::writeFile;
+
 namespace {
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void writeFixture(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        qFatal("cannot write fixture %s", qPrintable(path));
-}
-
-QStringList entries(const QString& dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 mode_t modeOf(const QString& path)
 {
@@ -76,7 +62,7 @@ private slots:
         const QString dir = TestSupport::tempDir();
         const QString target = dir + "/show.vx";
         if (!old.isEmpty())
-            writeFixture(target, old);
+            writeFile(target, old);
 
         SafeFileWriter w(target);
         QVERIFY2(w.open(), qPrintable(w.errorString()));
@@ -93,14 +79,14 @@ private slots:
         QCOMPARE(w.bytesWritten(), qint64(all.size()));
         QVERIFY2(w.commit(), qPrintable(w.errorString()));
         QCOMPARE(readFile(target), all);
-        QCOMPARE(entries(dir), QStringList{"show.vx"});
+        QCOMPARE(folderEntries(dir), QStringList{"show.vx"});
 
         // The whole-content form does the same.
         QString error;
         QVERIFY(safeWriteFile(target, "again", &error));
         QVERIFY(error.isEmpty());
         QCOMPARE(readFile(target), QByteArray("again"));
-        QCOMPARE(entries(dir), QStringList{"show.vx"});
+        QCOMPARE(folderEntries(dir), QStringList{"show.vx"});
     }
 
     // Whatever stands in the way, or however the writer is given up, the
@@ -125,7 +111,7 @@ private slots:
         const QString dir = TestSupport::tempDir();
         const QString keep = dir + "/keep.vx";
         const QByteArray old = "precious\n";
-        writeFixture(keep, old);
+        writeFile(keep, old);
         QString target = keep;
         auto restore = qScopeGuard([&] { QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
 
@@ -149,7 +135,7 @@ private slots:
         } else if (obstacle == "empty") {
             target.clear();
         }
-        const QStringList before = entries(dir);
+        const QStringList before = folderEntries(dir);
 
         bool ok = true;
         QString error;
@@ -181,7 +167,7 @@ private slots:
         QVERIFY(!ok);
         QVERIFY(!error.isEmpty());
         QCOMPARE(readFile(keep), old);
-        QCOMPARE(entries(dir), before);
+        QCOMPARE(folderEntries(dir), before);
         if (obstacle == "folder")
             QVERIFY(QFileInfo(target).isDir());
         if (obstacle == "device")
@@ -208,7 +194,7 @@ private slots:
         QString target = real;
         mode_t expected = 0666 & ~[] { const mode_t m = ::umask(0); ::umask(m); return m; }();
         if (layout != "dangling" && layout != "new") {
-            writeFixture(real, "old");
+            writeFile(real, "old");
             QVERIFY(::chmod(QFile::encodeName(real).constData(), 0640) == 0);
             expected = 0640;
         }
@@ -231,7 +217,7 @@ private slots:
         QCOMPARE(modeOf(real), expected);
         if (target != real)
             QVERIFY(QFileInfo(target).isSymLink());
-        QCOMPARE(entries(dir + "/real"), QStringList{"show.vx"});
+        QCOMPARE(folderEntries(dir + "/real"), QStringList{"show.vx"});
     }
 
     // What the check says about every kind of path; a link counts as what it
@@ -264,7 +250,7 @@ private slots:
         QString path;
         if (layout == "file" || layout == "emptyfile" || layout == "linkfile") {
             path = dir + "/a.wav";
-            writeFixture(path, layout == "emptyfile" ? QByteArray() : QByteArray("RIFF"));
+            writeFile(path, layout == "emptyfile" ? QByteArray() : QByteArray("RIFF"));
             if (layout == "linkfile") {
                 QVERIFY(QFile::link(path, dir + "/b.wav"));
                 path = dir + "/b.wav";

@@ -29,25 +29,11 @@
 #include "TestSupport.h"
 #include "ThemeManager.h"
 
+using TestSupport::folderEntries;
+using TestSupport::readFile;
+using TestSupport::writeFile;
+
 namespace {
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void writeFixture(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        qFatal("cannot write fixture %s", qPrintable(path));
-}
-
-QStringList entries(const QString& dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 // The process may write files of at most `bytes` bytes while this lives.
 class FileSizeLimit
@@ -136,7 +122,7 @@ class TstFullDisk : public QObject
         a.target = dir + "/target";
         a.old = "old content, " + tag.toUtf8() + "\n";
         if (writer == "stream" || writer == "whole") {
-            writeFixture(a.target, a.old);
+            writeFile(a.target, a.old);
             a.expected = QByteArray(size, 'x');
             const QString target = a.target;
             const QByteArray content = a.expected;
@@ -155,7 +141,7 @@ class TstFullDisk : public QObject
         } else if (writer == "session") {
             a.target = dir + "/show.vx";
             a.old = "{\"tabs\":[{\"id\":\"t\",\"name\":\"" + tag.toUtf8() + "\"}]}\n";
-            writeFixture(a.target, a.old);
+            writeFile(a.target, a.old);
             SessionManager* sm = SessionManager::instance();
             if (!sm->loadSession(a.target))
                 qFatal("cannot load the session fixture");
@@ -190,7 +176,7 @@ class TstFullDisk : public QObject
                 + QString::fromLatin1(QCryptographicHash::hash(a.expected, QCryptographicHash::Sha1).toHex())
                 + ".svg";
             // A damaged copy from before, which the writer replaces.
-            writeFixture(a.target, a.old);
+            writeFile(a.target, a.old);
             const QString target = a.target;
             a.run = [svg, target] { return StyleSheetTemplate::imageFileFor(svg) == target; };
         } else if (writer == "crash copy") {
@@ -204,7 +190,7 @@ class TstFullDisk : public QObject
             a.expected = copy(a.old);
             if (a.expected == a.old)
                 qFatal("the crash copy fixture has nothing to demangle");
-            writeFixture(a.target, a.old);
+            writeFile(a.target, a.old);
             const QString target = a.target;
             const QByteArray expected = a.expected;
             a.run = [target, expected] {
@@ -225,7 +211,7 @@ private slots:
         m_home = TestSupport::tempDir();
         TestSupport::isolateSettings();
         m_reportPath = TestSupport::tempDir() + "/startup-report.json";
-        writeFixture(m_reportPath, "the report of an earlier run\n");
+        writeFile(m_reportPath, "the report of an earlier run\n");
         qputenv("TR_STARTUP_REPORT", QFile::encodeName(m_reportPath));
         qputenv("TR_NO_CRASH_DIALOG", "1");
         ThemeManager::instance();
@@ -257,7 +243,7 @@ private slots:
         if (!a.expected.isEmpty())
             QCOMPARE(qint64(a.expected.size()), size);
         const QString dir = QFileInfo(a.target).absolutePath();
-        const QStringList before = entries(dir);
+        const QStringList before = folderEntries(dir);
         SessionManager* sm = SessionManager::instance();
         QSignalSpy saved(sm, &SessionManager::sessionSaved);
         QSignalSpy dirty(sm, &SessionManager::dirtyChanged);
@@ -274,7 +260,7 @@ private slots:
 
         QVERIFY(!ok);
         QCOMPARE(readFile(a.target), a.old);
-        QCOMPARE(entries(dir), before);
+        QCOMPARE(folderEntries(dir), before);
         QCOMPARE(saved.count(), 0);
         QCOMPARE(dirty.count(), 0);
         QCOMPARE(sm->isDirty(), wasDirty);
@@ -294,7 +280,7 @@ private slots:
         QFETCH(QString, writer);
         const Attempt a = prepare(writer, 60000, QStringLiteral("lifted ") + writer);
         const QString dir = QFileInfo(a.target).absolutePath();
-        const QStringList before = entries(dir);
+        const QStringList before = folderEntries(dir);
         SessionManager* sm = SessionManager::instance();
         QSignalSpy saved(sm, &SessionManager::sessionSaved);
         if (!a.warning.isEmpty())
@@ -310,7 +296,7 @@ private slots:
             QVERIFY(QJsonDocument::fromJson(readFile(a.target)).object().contains("exitCode"));
         else
             QCOMPARE(readFile(a.target), a.expected);
-        QCOMPARE(entries(dir), before);
+        QCOMPARE(folderEntries(dir), before);
         if (writer == "session") {
             QCOMPARE(saved.count(), 1);
             QVERIFY(!sm->isDirty());

@@ -15,17 +15,7 @@
 using A = RoutingTestAccess;
 using namespace RoutingTest;
 
-namespace {
-
-bool logged(const QString& part)
-{
-    for (const QString& line : OpLog::entriesNewestFirst())
-        if (line.contains(part))
-            return true;
-    return false;
-}
-
-} // namespace
+using TestSupport::logged;
 
 class TestRoutingEngines : public QObject
 {

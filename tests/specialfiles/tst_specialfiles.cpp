@@ -26,16 +26,9 @@
 #include "WaveformDecoder.h"
 
 using namespace RoutingTest;
+using TestSupport::logged;
 
 namespace {
-
-bool logged(const QString& part)
-{
-    for (const QString& line : OpLog::entriesNewestFirst())
-        if (line.contains(part))
-            return true;
-    return false;
-}
 
 // Runs job on the pool and waits for it through the event loop; a job stuck
 // in open() fails the test instead of freezing it.

@@ -152,3 +152,35 @@ QString argumentRecorder(const QString& dir, const QString& argsFile, const QByt
 }
 
 } // namespace TestSupport
+
+#include "OpLog.h"
+
+namespace TestSupport {
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        qFatal("cannot write fixture %s", qPrintable(path));
+}
+
+QStringList folderEntries(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+bool logged(const QString& part)
+{
+    for (const QString& line : OpLog::entriesNewestFirst())
+        if (line.contains(part))
+            return true;
+    return false;
+}
+
+} // namespace TestSupport

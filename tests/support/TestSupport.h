@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 #include <functional>
 
@@ -68,5 +69,14 @@ QByteArray debianPackage(int dataBytes, const QByteArray& firstMember = "debian-
 // its arguments, one a line, to argsFile (whole, by a rename). shebang picks
 // the interpreter. Returns its path, empty when it cannot be written.
 QString argumentRecorder(const QString& dir, const QString& argsFile, const QByteArray& shebang = "#!/bin/sh");
+
+// The file's bytes, or "<unreadable>" when it cannot be opened.
+QByteArray readFile(const QString& path);
+// Writes a fixture file whole; a fixture that cannot be written ends the test run.
+void writeFile(const QString& path, const QByteArray& bytes);
+// Every name in the folder (hidden ones, pipes and sockets too), sorted.
+QStringList folderEntries(const QString& dir);
+// Whether a line of the operation log contains part.
+bool logged(const QString& part);
 
 } // namespace TestSupport
