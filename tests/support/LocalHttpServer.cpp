@@ -228,8 +228,9 @@ void LocalHttpServer::respond(QTcpSocket* s, const Response& r)
     case None:
     case StallBeforeHeaders:
         if (chunked) {
-            for (qint64 at = 0; at < r.body.size(); at += 4096)
-                s->write(chunk(r.body.mid(at, 4096)));
+            const qint64 step = qMax(1, r.chunkBytes);
+            for (qint64 at = 0; at < r.body.size(); at += step)
+                s->write(chunk(r.body.mid(at, step)));
             s->write("0\r\n\r\n");
         } else {
             s->write(r.body);

@@ -65,6 +65,7 @@ public:
         QList<QPair<QByteArray, QByteArray>> headers;    // added after the server's own
         QByteArray body;
         bool chunked = false;                            // Transfer-Encoding: chunked
+        int chunkBytes = 4096;                           // body bytes per chunk when chunked
         Misbehaviour misbehaviour = None;
         qint64 cutAt = -1;                               // body bytes sent before misbehaving
         int dripBytes = 64;
