@@ -22,12 +22,14 @@ class EventLog;
 class GridHeader;
 class NowPlayingBar;
 class QKeyEvent;
+class QComboBox;
 class QDialog;
 class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QListWidget;
+class QListWidgetItem;
 class QMediaDevices;
 class QPushButton;
 class QScrollArea;
@@ -282,6 +284,7 @@ private:
     friend class MainWindowTestAccess;
     friend class RoutingTestAccess;
     friend class UpdateTestAccess;
+    friend class OnlinePageTestAccess;
 
     // Frame (MainWindow.cpp)
     void watchdogTick();
@@ -300,6 +303,8 @@ private:
     QWidget* buildCenterArea();
     QWidget* buildLeftPanel();
     QWidget* buildRightPanel();
+    // The ONLINE page of the left panel (MainWindowOnlinePage.cpp).
+    QWidget* buildOnlinePage();
     void buildUpdateBar();
     // Update check (MainWindowUpdate.cpp)
     void handleUpdateReply(class QNetworkReply* reply, bool silent);
@@ -499,6 +504,22 @@ private:
     // --- Side panels (built by their own builders) ---------------------------
     EventLog* eventLog = nullptr;
     NowPlayingBar* nowPlayingBar = nullptr;
+
+    // --- ONLINE page of the left panel (MainWindowOnlinePage.cpp) -------------
+    QComboBox* onlineFolderCombo = nullptr;
+    QListWidget* onlineList = nullptr;
+    QLabel* onlineStatusLabel = nullptr;
+    QString onlinePreviewId;    // player id of the preview; empty when none
+    QString onlinePreviewUrl;   // address of the previewed file; empty when none
+    QString onlinePreviewFile;  // the fetched copy the preview plays
+    void restyleOnlineRows();
+    void onOnlineRefresh();
+    void onOnlineRowClicked(QListWidgetItem* item);
+    void onOnlineFolderChosen(int index);
+    void onOnlineContextMenu(const QPoint& pos);
+    void onOnlinePreviewReady(const QString& url, const QString& path);
+    // Stops the preview (fetch, sound and its file) and forgets it.
+    void stopOnlinePreview();
 
     // --- Status bar -------------------------------------------------------------
     QWidget* statusBarWidget = nullptr;

@@ -20,6 +20,7 @@ public:
 
     // --- AudioEngine: Qt Multimedia players ---------------------------------
     virtual bool audioIsPlaying(const QString& id) = 0;
+    virtual void audioPlay(const ButtonData& button, const QString& device) = 0;
     virtual void audioPlayRapid(const ButtonData& button, const QString& device) = 0;
     virtual void audioCancelFade(const QString& id) = 0;
     virtual void audioStop(const QString& id) = 0;

@@ -65,6 +65,11 @@ public:
     }
 
     bool audioIsPlaying(const QString& id) override { return audio.contains(id); }
+    void audioPlay(const ButtonData& b, const QString& dev) override
+    {
+        calls << QStringLiteral("audio.play %1 %2 %3").arg(b.id, b.audioPath, dev);
+        audio.insert(b.id);
+    }
     void audioPlayRapid(const ButtonData& b, const QString& dev) override
     {
         calls << QStringLiteral("audio.playRapid %1 %2 %3").arg(b.id).arg(b.volume).arg(dev);
