@@ -394,6 +394,8 @@ private slots:
         QTest::newRow("reset mid-body") << misbehaving(body, S::Reset, 5000) << "Download failed: ";
         QTest::newRow("short body") << misbehaving(body, S::ShortBody, 1000)
                                     << "Download failed: ";
+        QTest::newRow("short body, headers only") << misbehaving(body, S::ShortBody, 0) << "Download failed: ";
+        QTest::newRow("short body, one byte short") << misbehaving(body, S::ShortBody, 299999) << "Download failed: ";
         QTest::newRow("chunked cut") << misbehaving(body, S::ChunkedCut, 1000, true) << "Download failed: ";
         QTest::newRow("404 with body") << S::Response::withStatus(404, "<h1>Not here</h1>") << "Download failed: ";
         QTest::newRow("500 with body") << S::Response::withStatus(500, "<h1>Broken</h1>") << "Download failed: ";
