@@ -99,6 +99,10 @@ QWidget* MainWindow::buildOnlinePage()
     onlineStatusLabel->setObjectName(QStringLiteral("panelHdrLbl"));
     onlineStatusLabel->setAlignment(Qt::AlignCenter);
     onlineStatusLabel->setStyleSheet(QStringLiteral("font-size:10px;padding:4px;"));
+    // A long message (an error with its address) wraps instead of widening
+    // the panel.
+    onlineStatusLabel->setWordWrap(true);
+    onlineStatusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     col->addWidget(onlineStatusLabel);
 
     connect(refresh, &QPushButton::clicked, this, &MainWindow::onOnlineRefresh);

@@ -149,10 +149,19 @@ void OnlineLibraryManager::fetchFolders()
         old->setProperty("superseded", true);
         old->abort();
     }
+    const QUrl url(libraryBaseUrl() + QStringLiteral("/folders"));
+    if (url.host().endsWith(QLatin1String(".invalid"))) {
+        // The stand-in address of a program with no service set: a reserved
+        // name that never resolves, so it is not even looked up.
+        ++m_generation;
+        m_loading = false;
+        emit errorOccurred(QStringLiteral("Failed to load folders: no online library service is set (%1)")
+                               .arg(url.host()));
+        return;
+    }
     m_loading = true;
     const quint64 generation = ++m_generation;
 
-    const QUrl url(libraryBaseUrl() + QStringLiteral("/folders"));
     auto body = std::make_shared<QByteArray>();
     auto stream = std::make_shared<Stream>();
     QNetworkRequest req(url);
@@ -280,7 +289,7 @@ QString OnlineLibraryManager::failureText(QNetworkReply* reply, qint64 received)
 {
     // Transfers cancelled on purpose never get here: a cancel is the timeout.
     if (reply->error() == QNetworkReply::OperationCanceledError)
-        return QStringLiteral("no data from the server for %1 seconds").arg(m_timeoutMs / 1000.0);
+        return QStringLiteral("no data from the server for %1 s").arg(m_timeoutMs / 1000.0);
     if (reply->error() != QNetworkReply::NoError)
         return reply->errorString();
     // Qt can end a reply that the server cut short without an error: the

@@ -272,7 +272,7 @@ private slots:
         click("boom2.wav");
         QCOMPARE(P::status(w)->text(), QStringLiteral("▶ boom2.wav"));
         QTRY_COMPARE_WITH_TIMEOUT(P::status(w)->text(),
-                                  QStringLiteral("⚠ Preview failed: no data from the server for 0.4 seconds"), 5000);
+                                  QStringLiteral("⚠ Preview failed: no data from the server for 0.4 s"), 5000);
         ticker.stop();
         QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
         QVERIFY(P::previewId(w).isEmpty());

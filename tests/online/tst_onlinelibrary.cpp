@@ -115,6 +115,14 @@ private slots:
         AppSettings().remove(SettingsKeys::UpdateServiceUrl);
         QCOMPARE(OnlineLibraryManager::libraryBaseUrl(),
                  SettingsKeys::kDefaultServiceUrl + QStringLiteral("/wp-json/tarvello-library/v1"));
+        // With no service set, a refresh fails at once, with nothing looked up.
+        auto m = fresh();
+        QSignalSpy failed(m.get(), &OnlineLibraryManager::errorOccurred);
+        m->fetchFolders();
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed.at(0).at(0).toString(),
+                 QStringLiteral("Failed to load folders: no online library service is set (updates.tarvello.invalid)"));
+        QVERIFY(!m->isLoading());
         AppSettings().setValue(SettingsKeys::UpdateServiceUrl, server.url().toString());
     }
 
@@ -387,9 +395,9 @@ private slots:
         QTest::addColumn<QString>("error");
         const QByteArray body(300000, 'z');
         QTest::newRow("stall before headers") << misbehaving(body, S::StallBeforeHeaders, -1)
-                                              << "Download failed: no data from the server for 0.4 seconds";
+                                              << "Download failed: no data from the server for 0.4 s";
         QTest::newRow("stall mid-body") << misbehaving(body, S::StallMidBody, 1000)
-                                        << "Download failed: no data from the server for 0.4 seconds";
+                                        << "Download failed: no data from the server for 0.4 s";
         QTest::newRow("reset before headers") << misbehaving(body, S::Reset, -1) << "Download failed: ";
         QTest::newRow("reset mid-body") << misbehaving(body, S::Reset, 5000) << "Download failed: ";
         QTest::newRow("short body") << misbehaving(body, S::ShortBody, 1000)
@@ -531,7 +539,7 @@ private slots:
         QTest::newRow("short") << misbehaving(good, S::ShortBody, 10) << -1
                                << "Failed to load folders: ";
         QTest::newRow("stall") << misbehaving(good, S::StallBeforeHeaders, -1) << -1
-                               << "Failed to load folders: no data from the server for 0.4 seconds";
+                               << "Failed to load folders: no data from the server for 0.4 s";
         QTest::newRow("reset") << misbehaving(good, S::Reset, 20) << -1 << "Failed to load folders: ";
         QTest::newRow("chunked cut") << misbehaving(good, S::ChunkedCut, 20, true) << -1 << "Failed to load folders: ";
         QTest::newRow("redirect to file") << S::Response::redirect("file:///etc/passwd") << -1
@@ -681,7 +689,7 @@ private slots:
         QCOMPARE(failed.size(), 1);
         QCOMPARE(ready.size(), 0);
         QCOMPARE(failed.at(0).at(1).toString(),
-                 QStringLiteral("Preview failed: no data from the server for 0.4 seconds"));
+                 QStringLiteral("Preview failed: no data from the server for 0.4 s"));
         QCOMPARE(filesBelow(QDir::tempPath()), before);
         server.close();
         QVERIFY(server.listen());
