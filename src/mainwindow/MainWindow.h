@@ -22,6 +22,7 @@ class EventLog;
 class GridHeader;
 class NowPlayingBar;
 class QKeyEvent;
+class QColor;
 class QComboBox;
 class QDialog;
 class QHBoxLayout;
@@ -513,6 +514,7 @@ private:
     QString onlinePreviewUrl;   // address of the previewed file; empty when none
     QString onlinePreviewFile;  // the fetched copy the preview plays
     void restyleOnlineRows();
+    void styleOnlineRow(QListWidgetItem* item, const QColor& accent);
     void onOnlineRefresh();
     void onOnlineRowClicked(QListWidgetItem* item);
     void onOnlineFolderChosen(int index);

@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QUuid>
 #include <QVBoxLayout>
 
@@ -107,25 +108,36 @@ QWidget* MainWindow::buildOnlinePage()
 
     connect(refresh, &QPushButton::clicked, this, &MainWindow::onOnlineRefresh);
     connect(online, &OnlineLibraryManager::foldersLoaded, this, [this, online](const QList<OnlineFolder>& folders) {
-        // The combo's signals stay live: each change of its current item asks
-        // for that folder's files; the last asks for all of them.
-        onlineFolderCombo->clear();
-        onlineFolderCombo->addItem(QStringLiteral("All Folders"), QString());
-        for (const OnlineFolder& f : folders)
-            onlineFolderCombo->addItem(f.displayName, f.name);
+        // The refill ends on "All Folders" with every file listed, as a
+        // change of folder does: the preview stops and the files are asked
+        // for once (not once per change of the combo's current item).
+        {
+            const QSignalBlocker quiet(onlineFolderCombo);
+            onlineFolderCombo->clear();
+            onlineFolderCombo->addItem(QStringLiteral("All Folders"), QString());
+            for (const OnlineFolder& f : folders)
+                onlineFolderCombo->addItem(f.displayName, f.name);
+        }
+        if (!onlinePreviewId.isEmpty())
+            stopOnlinePreview();
         onlineStatusLabel->setText(QStringLiteral("%1 folders").arg(folders.size()));
         online->fetchFiles(QString());
     });
     connect(online, &OnlineLibraryManager::filesLoaded, this, [this](const QList<OnlineFile>& files) {
+        onlineList->setUpdatesEnabled(false);
         onlineList->clear();
+        // Rows are made whole before they join the list: one insertion each.
+        const QColor accent = ThemeManager::instance()->colors().accent;
         for (const OnlineFile& f : files) {
-            auto* item = new QListWidgetItem(onlineList);
+            auto* item = new QListWidgetItem;
             item->setData(UrlRole, f.url);
             item->setData(NameRole, f.name);
             item->setData(LabelRole, onlineLabel(f));
             item->setToolTip(f.url);
+            styleOnlineRow(item, accent);
+            onlineList->addItem(item);
         }
-        restyleOnlineRows();
+        onlineList->setUpdatesEnabled(true);
         onlineStatusLabel->setText(files.isEmpty() ? QStringLiteral("No files found — check server uploads")
                                                    : QStringLiteral("%1 files online").arg(files.size()));
     });
@@ -172,17 +184,20 @@ void MainWindow::restyleOnlineRows()
     if (!onlineList)
         return;
     const QColor accent = ThemeManager::instance()->colors().accent;
-    for (int i = 0; i < onlineList->count(); ++i) {
-        QListWidgetItem* item = onlineList->item(i);
-        const bool previewed = !onlinePreviewUrl.isEmpty() && item->data(UrlRole).toString() == onlinePreviewUrl;
-        const QString label = item->data(LabelRole).toString();
-        if (!label.isEmpty())
-            item->setText((previewed ? QStringLiteral("⏹  ") : QStringLiteral("▶  ")) + label);
-        QFont f = item->font();
-        f.setWeight(previewed ? QFont::Bold : QFont::Normal);
-        item->setFont(f);
-        item->setForeground(previewed ? QBrush(accent) : QBrush(QColor(QStringLiteral("#cccccc"))));
-    }
+    for (int i = 0; i < onlineList->count(); ++i)
+        styleOnlineRow(onlineList->item(i), accent);
+}
+
+void MainWindow::styleOnlineRow(QListWidgetItem* item, const QColor& accent)
+{
+    const bool previewed = !onlinePreviewUrl.isEmpty() && item->data(UrlRole).toString() == onlinePreviewUrl;
+    const QString label = item->data(LabelRole).toString();
+    if (!label.isEmpty())
+        item->setText((previewed ? QStringLiteral("⏹  ") : QStringLiteral("▶  ")) + label);
+    QFont f = item->font();
+    f.setWeight(previewed ? QFont::Bold : QFont::Normal);
+    item->setFont(f);
+    item->setForeground(previewed ? QBrush(accent) : QBrush(QColor(QStringLiteral("#cccccc"))));
 }
 
 void MainWindow::onOnlineRefresh()
