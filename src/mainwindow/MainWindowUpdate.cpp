@@ -27,6 +27,7 @@
 #include "SessionManager.h"
 #include "SettingsKeys.h"
 #include "UpdateCheck.h"
+#include "WebAddress.h"
 #include "VXIcons.h"
 
 namespace {
@@ -152,7 +153,7 @@ void MainWindow::checkForUpdates(bool silent)
         updateTimer->start();
     }
     const QUrl endpoint = UpdateCheck::endpoint(SettingsKeys::serviceUrl());
-    if (endpoint.host().endsWith(QLatin1String(".invalid"))) {
+    if (WebAddress::isReserved(endpoint)) {
         // A reserved name that never resolves: no service is set, and the
         // name is not sent to any resolver.
         VX_LOG(QStringLiteral("[Update] No update service set (%1)").arg(endpoint.host()));
@@ -281,7 +282,7 @@ void MainWindow::startSilentDownload(const QString& url)
     }
 
     const QUrl address(url);
-    if (!UpdateCheck::isFetchable(address)) {
+    if (!WebAddress::isFetchable(address)) {
         updateDownloading = false;
         updateFailed(QStringLiteral("Download failed: the download address is not a web address (%1).")
                          .arg(url.isEmpty() ? QStringLiteral("empty") : url.left(200)));

@@ -84,13 +84,6 @@ QString barStyleSheet(bool force)
         .arg(QLatin1String(bg), QLatin1String(border), QLatin1String(fg), QLatin1String(buttons));
 }
 
-bool isFetchable(const QUrl& url)
-{
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && !url.host().isEmpty()
-        && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
-}
-
 QString downloadFolder()
 {
     return QDir::tempPath() + QStringLiteral("/TarvelloUpdate");

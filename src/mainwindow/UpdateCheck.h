@@ -41,8 +41,6 @@ QString offerText(const QString& version, const QString& notes, bool force);
 // The bar's style sheet in its normal or its urgent colours.
 QString barStyleSheet(bool force);
 
-// Only web addresses are fetched.
-bool isFetchable(const QUrl& url);
 
 // The download folder below the temporary folder, and the installer in it.
 QString downloadFolder();

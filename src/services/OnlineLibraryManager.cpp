@@ -21,6 +21,7 @@
 #include "OpLog.h"
 #include "SafeWrite.h"
 #include "SettingsKeys.h"
+#include "WebAddress.h"
 
 namespace {
 
@@ -83,13 +84,6 @@ QString OnlineLibraryManager::vxLibraryPath()
     return dir;
 }
 
-bool OnlineLibraryManager::isFetchable(const QUrl& url)
-{
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && !url.host().isEmpty()
-           && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
-}
-
 // --- Catalogue ------------------------------------------------------------------
 
 double OnlineLibraryManager::parseDuration(const QJsonValue& v)
@@ -150,7 +144,7 @@ void OnlineLibraryManager::fetchFolders()
         old->abort();
     }
     const QUrl url(libraryBaseUrl() + QStringLiteral("/folders"));
-    if (url.host().endsWith(QLatin1String(".invalid"))) {
+    if (WebAddress::isReserved(url)) {
         // The stand-in address of a program with no service set: a reserved
         // name that never resolves, so it is not even looked up.
         ++m_generation;
@@ -314,7 +308,7 @@ QNetworkReply* OnlineLibraryManager::startTransfer(const QUrl& url, const std::s
         const QUrl target = url.resolved(to);
         const bool downgrade = url.scheme().toLower() == QLatin1String("https")
                                && target.scheme().toLower() != QLatin1String("https");
-        if (isFetchable(target) && !downgrade) {
+        if (WebAddress::isFetchable(target) && !downgrade) {
             emit reply->redirectAllowed();
             return;
         }
@@ -412,7 +406,7 @@ QString OnlineLibraryManager::keepBothPath(const QString& dir, const QString& na
 void OnlineLibraryManager::downloadFile(const QString& url, const QString& name, const QString& folder)
 {
     const QUrl address(url);
-    if (!isFetchable(address)) {
+    if (!WebAddress::isFetchable(address)) {
         emit downloadError(QStringLiteral("Download failed: not a web address: ") + url.left(200));
         return;
     }
@@ -484,7 +478,7 @@ void OnlineLibraryManager::fetchPreview(const QString& url)
 {
     cancelPreview();
     const QUrl address(url);
-    if (!isFetchable(address)) {
+    if (!WebAddress::isFetchable(address)) {
         emit previewError(url, QStringLiteral("Preview failed: not a web address: ") + url.left(200));
         return;
     }

@@ -114,8 +114,6 @@ public:
     // cut to kMaxComponentBytes (keeping a file's suffix). An empty result,
     // "." or ".." stays as it is: the caller decides.
     static QString safeComponent(const QString& text, bool isFolder);
-    // Whether an address may be fetched: http and https only.
-    static bool isFetchable(const QUrl& url);
     // "Keep Both": the first dir/base_n.suffix (n = 1, 2, ...) that is free.
     static QString keepBothPath(const QString& dir, const QString& name);
 

@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include "UpdateCheck.h"
+#include "WebAddress.h"
 
 class TestUpdateCheck : public QObject
 {
@@ -128,7 +129,7 @@ private slots:
     {
         QFETCH(QString, url);
         QFETCH(bool, ok);
-        QCOMPARE(UpdateCheck::isFetchable(QUrl(url)), ok);
+        QCOMPARE(WebAddress::isFetchable(QUrl(url)), ok);
     }
 
     void styles()
