@@ -195,9 +195,7 @@ private slots:
                  QStringList{QStringLiteral("audio.play %1 %2 ").arg(id, file)});
         // Never the network address: a local copy with the right bytes.
         QVERIFY(QFileInfo(file).isFile());
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray("audio of Outro.mp3"));
+        QCOMPARE(TestSupport::readFile(file), QByteArray("audio of Outro.mp3"));
 
         // Another row switches the preview; the old copy goes.
         click("Zap.wav");
@@ -332,10 +330,7 @@ private slots:
         loadCatalogue();
         const QString path = downloads + QStringLiteral("/sting.wav");
         QDir().mkpath(downloads);
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("kept");
-        f.close();
+        TestSupport::writeFile(path, "kept");
         server.route("/a/sting.wav", S::Response::withStatus(status, "body"));
         TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
             if (r.menu)
@@ -348,8 +343,7 @@ private slots:
         const int before = LibraryManager::instance()->entries().size();
         P::contextMenu(w, P::list(w)->visualItemRect(row(P::list(w), "sting.wav")).center());
         QTRY_VERIFY(P::status(w)->text().startsWith(expected));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray("kept"));
+        QCOMPARE(TestSupport::readFile(path), QByteArray("kept"));
         QCOMPARE(LibraryManager::instance()->entries().size(), before);
         server.route("/a/sting.wav", S::Response::ok("audio of sting.wav"));
     }

@@ -26,18 +26,13 @@ namespace {
 
 const QString kCat = QStringLiteral("/wp-json/tarvello-library/v1/folders");
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using TestSupport::readFile;
 
+// A fixture file, its folder made first.
 void writeFile(const QString& path, const QByteArray& data)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(data);
+    TestSupport::writeFile(path, data);
 }
 
 // Every file below dir, relative to it, sorted; hidden files included, so a
@@ -280,7 +275,7 @@ private slots:
             QVERIFY(done.wait(5000));
             QCOMPARE(done.at(0).at(0).toString(), downloads + QLatin1Char('/') + saved);
             QCOMPARE(filesBelow(downloads), QStringList{saved});
-            QCOMPARE(readAll(downloads + QLatin1Char('/') + saved), QByteArray("payload"));
+            QCOMPARE(readFile(downloads + QLatin1Char('/') + saved), QByteArray("payload"));
         }
         QVERIFY(filesBelow(QFileInfo(downloads).absolutePath()).filter(QStringLiteral(".bashrc")).size() <= 1);
     }
@@ -336,9 +331,9 @@ private slots:
         QCOMPARE(asked, (QStringList{"File Already Exists", "<b>" + name + "</b> already exists in this folder.",
                                      "What do you want to do?"}));
         QCOMPARE(done.at(0).at(0).toString(), downloads + QLatin1Char('/') + expected);
-        QCOMPARE(readAll(downloads + QLatin1Char('/') + expected), QByteArray("new bytes"));
+        QCOMPARE(readFile(downloads + QLatin1Char('/') + expected), QByteArray("new bytes"));
         for (const QString& e : existing)
-            QCOMPARE(readAll(downloads + QLatin1Char('/') + e), "old " + e.toUtf8());
+            QCOMPARE(readFile(downloads + QLatin1Char('/') + e), "old " + e.toUtf8());
     }
 
     void existingFile_data()
@@ -383,7 +378,7 @@ private slots:
             QVERIFY(done.wait(5000));
             QCOMPARE(done.at(0).at(0).toString(), target);
         }
-        QCOMPARE(readAll(target), after);
+        QCOMPARE(readFile(target), after);
         QCOMPARE(filesBelow(downloads), QStringList{"Beds/bed.mp3"});
     }
 
@@ -434,7 +429,7 @@ private slots:
             QVERIFY2(err.at(0).at(0).toString().startsWith(error), qPrintable(err.at(0).at(0).toString()));
             QCOMPARE(filesBelow(downloads), replace ? QStringList{"clip.wav"} : QStringList());
             if (replace)
-                QCOMPARE(readAll(downloads + QStringLiteral("/clip.wav")), QByteArray("the old clip"));
+                QCOMPARE(readFile(downloads + QStringLiteral("/clip.wav")), QByteArray("the old clip"));
         }
         server.close();   // drop the held connections
         QVERIFY(server.listen());
@@ -467,7 +462,7 @@ private slots:
         QSignalSpy progress(m.get(), &OnlineLibraryManager::downloadProgress);
         m->downloadFile(url("/clip.wav"), QStringLiteral("clip.wav"), QStringLiteral("Beds"));
         QVERIFY(done.wait(5000));
-        QCOMPARE(readAll(downloads + QStringLiteral("/Beds/clip.wav")), expected);
+        QCOMPARE(readFile(downloads + QStringLiteral("/Beds/clip.wav")), expected);
         QCOMPARE(filesBelow(downloads), QStringList{"Beds/clip.wav"});
         if (!expected.isEmpty()) {
             QVERIFY(!progress.isEmpty());
@@ -512,7 +507,7 @@ private slots:
         m->downloadFile(url("/a"), QStringLiteral("same.wav"), QString());
         m->downloadFile(url("/b"), QStringLiteral("same.wav"), QString());
         QVERIFY(QTest::qWaitFor([&] { return done.size() == 2; }, 5000));
-        const QByteArray got = readAll(downloads + QStringLiteral("/same.wav"));
+        const QByteArray got = readFile(downloads + QStringLiteral("/same.wav"));
         QVERIFY(got == QByteArray(3000, 'a') || got == QByteArray(3000, 'b'));
         QCOMPARE(filesBelow(downloads), QStringList{"same.wav"});
     }
@@ -659,7 +654,7 @@ private slots:
         QVERIFY(ready.wait(5000));
         const QString path = ready.at(0).at(1).toString();
         QVERIFY(path.endsWith(QStringLiteral(".mp3")));
-        QCOMPARE(readAll(path), audio);
+        QCOMPARE(readFile(path), audio);
         QVERIFY(!filesBelow(downloads).size());
         QFile::remove(path);
     }
@@ -707,7 +702,7 @@ private slots:
         QCOMPARE(err.size(), 1);
         QCOMPARE(err.at(0).at(0).toString(), QStringLiteral("Cannot write to VX Library: ") + downloads
                                                  + QStringLiteral("/Beds/w.wav"));
-        QCOMPARE(readAll(downloads + QStringLiteral("/Beds")), QByteArray("i am a file"));
+        QCOMPARE(readFile(downloads + QStringLiteral("/Beds")), QByteArray("i am a file"));
     }
 };
 
