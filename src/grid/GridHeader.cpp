@@ -83,6 +83,8 @@ QString colorOrAccent(const QColor& c)
 
 void GridHeader::setDeviceLister(DeviceLister lister) { listerSlot() = std::move(lister); }
 
+QList<GridHeader::AudioOutput> GridHeader::outputDevices() { return audioOutputs(); }
+
 QString GridHeader::deviceItemText(const QString& description)
 {
     if (description.size() > 30)

@@ -55,6 +55,8 @@ public:
     };
     using DeviceLister = std::function<QList<AudioOutput>()>;
     static void setDeviceLister(DeviceLister lister);
+    // The audio outputs the device chooser lists, from the lister above.
+    static QList<AudioOutput> outputDevices();
 
     // Written by the main window from the tab; the menus read and change them.
     double m_fadeMs = 0;

@@ -130,6 +130,9 @@ public:
 
     // A stored tab volume as the engines take it: below 0.01 counts as full.
     static double effectiveTabVolume(double v);
+    // The session's buttons per tab as the grids take it: 24, 36, 48 or 72,
+    // anything else 36.
+    static int validButtonsPerTab(int n);
 
     // The music panel's pieces that the keys, drops and stops reach; null (or
     // -1) until the music panel exists. amBtn: the Auto-Mix toggle.
@@ -205,6 +208,7 @@ public slots:
     void onAddTab();
     void onDuplicateTab();
     void onDeleteTab();
+    void onRenameTab();
     void showTabPlaybackDialog(int tabIdx);
     void registerTabStopShortcuts();
     void registerTabVolShortcuts();
@@ -360,10 +364,37 @@ private:
     // the tab, then the tab volume itself.
     void applyMidiTabVolume(int tab, double v);
 
+    // Tab commands (MainWindowTabCommands.cpp)
+    // The pane that buildPanelForTab appended last moves to list position
+    // pos; the other panes that showed tab pos or later follow their tab.
+    void placeNewPanelAt(int pos);
+    // MIDI mappings that name a tab by number follow their tab: numbers from
+    // `from` on move by delta; those of tab `removed` (when >= 0) go.
+    void retargetTabMidi(int from, int delta, int removed);
+    // A tab volume key: steps the volume of the panes that show tab t.
+    void stepTabVolume(int t, int step);
+
+    // Button edits (MainWindowGridEdit.cpp)
+    // The live widget that shows the button, making a tab that no pane shows
+    // current first; null when no tab holds it.
+    SoundButton* findEditedButton(const QString& id);
+    // The commit step: widget, every tab's first record with the id, dirty,
+    // then the grid reports the record back.
+    void commitButton(const ButtonData& b);
+    void runAssignDialog(ButtonData b);
+    void runReassignDialog(ButtonData b);
+    void runKeyDialog(ButtonData b);
+    void runImageDialog(const QString& id);
+    // Asks before a key moves from another button; Yes clears it there.
+    bool takeKeyFrom(const ButtonData& other, const QString& key, const ButtonData& edited);
+    void clearKeyOf(const QString& id);
+    // Writes the record into every tab's first record with its id.
+    void storeInEveryTab(const ButtonData& b);
+
     // Tab strip (MainWindowTabs.cpp)
     void selectTab(int i);
     void showTabMenu(int i, const QPoint& pos, QWidget* button);
-    void renameTabFromMenu(int i);
+    void renameTab(int i);
     void stepTab(int target);
 
     // Playback routing and display (MainWindowPlayback.cpp)
@@ -471,6 +502,10 @@ private:
     QList<QPushButton*> tabButtons;
     QList<QShortcut*> tabStopShortcuts;
     QList<QShortcut*> tabVolShortcuts;
+    // Record changes waiting for the pre-decoded engine's preloadDone.
+    int preloadWaits = 0;
+    // Last swap time (wall clock) of each ordered pair of button ids.
+    QHash<QString, qint64> lastSwap;
 
     // --- Toolbar (the pieces the window reads) ------------------------------
     QWidget* toolBar = nullptr;

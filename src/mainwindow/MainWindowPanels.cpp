@@ -39,11 +39,6 @@ int percentOf(double v)
     return int(std::lround(v * 100.0));
 }
 
-int validButtonsPerTab(int n)
-{
-    return (n == 24 || n == 36 || n == 48 || n == 72) ? n : 36;
-}
-
 // Non-empty audio paths of tab t, in button order, into out (first one kept).
 void collectPaths(const TabData& t, QStringList& out, QSet<QString>& seen)
 {
@@ -254,6 +249,11 @@ void MainWindow::buildPanelForTab(int i, const TabData& t, bool imported)
         }
     }
     header->setCurrentDevice(t.soundCard);
+}
+
+int MainWindow::validButtonsPerTab(int n)
+{
+    return (n == 24 || n == 36 || n == 48 || n == 72) ? n : 36;
 }
 
 int MainWindow::paneOfHeader(const GridHeader* header) const

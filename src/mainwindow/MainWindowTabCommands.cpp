@@ -1,43 +1,359 @@
-// Tab commands (new, duplicate, delete, playback rules), the per-tab stop and
-// volume keys, and the grid's column, row and button counts.
+// Tab commands (new, duplicate, rename, delete), the per-tab stop and volume
+// keys, and the grid's column, row and button counts.
 #include "MainWindow.h"
 
+#include <QKeySequence>
+#include <QMessageBox>
+#include <QRegularExpression>
 #include <QShortcut>
 #include <QSignalBlocker>
+#include <QSlider>
 #include <QSpinBox>
 #include <QUuid>
 
 #include "AppSettings.h"
 #include "ButtonGrid.h"
+#include "GridHeader.h"
+#include "MidiManager.h"
+#include "Modal.h"
 #include "SessionManager.h"
+#include "SoundButton.h"
+#include "ThemeManager.h"
 
-void MainWindow::onAddTab() {}
+namespace {
 
-void MainWindow::onDuplicateTab() {}
+constexpr int kMaxTabs = 16;
+constexpr int kVolumeKeyStep = 5;
+constexpr int kMaxVolumeKeyPercent = 150;
 
-void MainWindow::onDeleteTab() {}
-
-void MainWindow::showTabPlaybackDialog(int tabIdx)
+QString newId()
 {
-    Q_UNUSED(tabIdx);
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
+
+// A grid just built for tab `built` takes the session's button count before
+// the tab's records (as a grid made for that count would); its padded list
+// (ids made) is then the tab's own.
+void fitGrid(ButtonGrid* grid, const TabData& built, TabData& tab, int perTab)
+{
+    if (!grid)
+        return;
+    if (grid->buttonsPerTab() != perTab) {
+        grid->setButtonsPerTab(perTab);
+        grid->setTab(built);
+    }
+    tab.buttons = grid->tab().buttons;
+}
+
+// The key sequence of a stored key text; empty when the text names no key
+// (an unknown key would make a shortcut that no key press can reach).
+QKeySequence keySequenceOf(const QString& text)
+{
+    const QKeySequence seq(text, QKeySequence::NativeText);
+    if (seq.isEmpty() || seq[0].key() == Qt::Key_unknown)
+        return {};
+    return seq;
+}
+
+// Moves the tab number in a reserved MIDI target ("__tab_stop_N__",
+// "__tab_vol_N__"). Returns false when the target names tab `removed`.
+bool retarget(QString& target, int from, int delta, int removed, bool& changed)
+{
+    static const QRegularExpression re(QStringLiteral("^(__tab_(?:stop|vol)_)(\\d+)__$"));
+    const QRegularExpressionMatch m = re.match(target);
+    if (!m.hasMatch())
+        return true;
+    bool ok = false;
+    const int n = m.captured(2).toInt(&ok);
+    if (!ok)
+        return true;
+    if (n == removed) {
+        changed = true;
+        return false;
+    }
+    if (n >= from) {
+        target = m.captured(1) + QString::number(n + delta) + QStringLiteral("__");
+        changed = true;
+    }
+    return true;
+}
+
+} // namespace
+
+void MainWindow::onAddTab()
+{
+    SessionManager* sm = SessionManager::instance();
+    Session& s = sm->session();
+    if (s.tabs.size() >= kMaxTabs) {
+        Modal::information(this, QStringLiteral("Tab Limit Reached"),
+                           QStringLiteral("Tarvello Rododu supports up to 16 tabs per session.\n"
+                                          "Delete an existing tab to add a new one."),
+                           QMessageBox::Ok);
+        return;
+    }
+    toast(QStringLiteral("➕  New tab added"), ToastManager::Info, 1800);
+
+    const int index = int(s.tabs.size());
+    const int perTab = validButtonsPerTab(s.buttonsPerTab);
+    TabData t;
+    t.id = newId();
+    t.name = QStringLiteral("Tab %1").arg(index + 1);
+    t.color = ThemeManager::vibrantColor(index);
+    t.buttons.reserve(perTab);
+    for (int i = 0; i < perTab; ++i) {
+        ButtonData b;
+        b.id = newId();
+        t.buttons.append(b);
+    }
+    s.tabs.append(t);
+
+    buildPanelForTab(index, t);
+    fitGrid(m_panels.last().grid, t, s.tabs[index], perTab);
+    currentTab = int(m_panels.size()) - 1;
+    s.activeTab = currentTab;
+
+    sm->markDirty();
+    rebuildTabStrip();
+    refreshTabDerivedState();
+}
+
+void MainWindow::onDuplicateTab()
+{
+    SessionManager* sm = SessionManager::instance();
+    Session& s = sm->session();
+    const int c = currentTab;
+    if (c < 0 || c >= s.tabs.size())
+        return;
+    // No limit here: a copy may take the session past 16 tabs.
+    TabData copy = s.tabs[c];
+    copy.id = newId();
+    copy.name += QStringLiteral(" (Copy)");
+    copy.color = ThemeManager::vibrantColor(int(s.tabs.size()));
+    for (ButtonData& b : copy.buttons)
+        b.id = newId();
+    const int at = c + 1;
+    s.tabs.insert(at, copy);
+
+    buildPanelForTab(at, copy);
+    const int pos = qMin(at, int(m_panels.size()) - 1);
+    placeNewPanelAt(pos);
+    fitGrid(m_panels[pos].grid, copy, s.tabs[at], validButtonsPerTab(s.buttonsPerTab));
+    currentTab = pos;
+    s.activeTab = at;
+
+    retargetTabMidi(at, +1, -1);
+    sm->markDirty();
+    rebuildTabStrip();
+    refreshTabDerivedState();
+}
+
+void MainWindow::onRenameTab()
+{
+    renameTab(currentTab);
+}
+
+void MainWindow::renameTab(int i)
+{
+    SessionManager* sm = SessionManager::instance();
+    if (i < 0 || i >= sm->session().tabs.size())
+        return;
+    bool ok = false;
+    const QString text = Modal::getText(this, QStringLiteral("Rename Tab"), QStringLiteral("Tab name:"),
+                                        sm->session().tabs[i].name, &ok);
+    // Not trimmed: blanks only are a name too.
+    if (!ok || text.isEmpty() || i >= sm->session().tabs.size())
+        return;
+    sm->session().tabs[i].name = text;
+    for (const GridPanel& p : std::as_const(m_panels))
+        if (p.tabIndex == i && p.header)
+            p.header->setTabName(text);
+    sm->markDirty();
+    rebuildTabStrip();
+}
+
+void MainWindow::onDeleteTab()
+{
+    if (m_panels.size() < 2) {
+        Modal::warning(this, QStringLiteral("Cannot Delete"), QStringLiteral("You must have at least one tab."),
+                       QMessageBox::Ok);
+        return;
+    }
+    SessionManager* sm = SessionManager::instance();
+    Session& s = sm->session();
+    const int c = currentTab;
+    const bool isTab = c >= 0 && c < s.tabs.size();
+    const QString name = isTab ? s.tabs[c].name : QStringLiteral("?");
+    if (Modal::question(this, QStringLiteral("Delete Tab"), QStringLiteral("Delete tab '%1'?").arg(name),
+                        QMessageBox::Yes | QMessageBox::No)
+        != QMessageBox::Yes)
+        return;
+    if (c < 0 || c >= m_panels.size())
+        return;
+
+    // Its sounds stop first: once the tab is gone, no button, key or stop
+    // would reach them again.
+    if (isTab)
+        stopTab(c);
+
+    const GridPanel gone = m_panels.takeAt(c);
+    if (QWidget* w = gone.panel.data()) {
+        w->setParent(nullptr);
+        delete w;
+    }
+    if (isTab)
+        s.tabs.removeAt(c);
+
+    currentTab = qMax(0, qMin(c - 1, int(m_panels.size()) - 1));
+    const int lastTab = int(s.tabs.size()) - 1;
+    for (int p = 0; p < m_panels.size(); ++p) {
+        GridPanel& pane = m_panels[p];
+        if (pane.tabIndex > c) {
+            --pane.tabIndex;
+        } else if (pane.tabIndex == c) {
+            // A pane that was pointed at the deleted tab shows its neighbour.
+            pane.tabIndex = qMax(0, isTab ? c - 1 : lastTab);
+            if (pane.tabIndex <= lastTab) {
+                const TabData& t = s.tabs[pane.tabIndex];
+                if (pane.grid)
+                    pane.grid->setTab(t);
+                if (pane.header) {
+                    pane.header->setTabName(t.name);
+                    pane.header->setTabColor(t.color.isValid() ? t.color
+                                                               : ThemeManager::vibrantColor(pane.tabIndex));
+                }
+                restoreButtonPlayingStates(p);
+                syncPanelHeaderToTab(p);
+            }
+        }
+    }
+    s.activeTab = qMin(currentTab, qMax(0, lastTab));
+
+    if (isTab)
+        retargetTabMidi(c + 1, -1, c);
+    sm->markDirty();
+    rebuildTabStrip();
+    refreshTabDerivedState();
+    toast(QStringLiteral("🗑️  Tab deleted"), ToastManager::Warning, 1800);
+}
+
+void MainWindow::placeNewPanelAt(int pos)
+{
+    if (m_panels.isEmpty())
+        return;
+    const int last = int(m_panels.size()) - 1;
+    const int tab = m_panels[last].tabIndex;
+    if (pos < last) {
+        for (int p = 0; p < last; ++p)
+            if (m_panels[p].tabIndex >= tab)
+                ++m_panels[p].tabIndex;
+    }
+    m_panels.move(last, qBound(0, pos, last));
+}
+
+void MainWindow::retargetTabMidi(int from, int delta, int removed)
+{
+    MidiManager* mm = MidiManager::instance();
+    const QList<MidiMapping> all = mm->allMappings();
+    QList<MidiMapping> kept;
+    kept.reserve(all.size());
+    bool changed = false;
+    for (MidiMapping m : all) {
+        const bool keepButton = retarget(m.buttonId, from, delta, removed, changed);
+        const bool keepControl = retarget(m.control, from, delta, removed, changed);
+        if (keepButton && keepControl)
+            kept.append(m);
+    }
+    if (changed)
+        mm->replaceMappings(kept);
+}
+
+// --- Tab stop and volume keys ------------------------------------------------------
+
+namespace {
+
+void dropShortcuts(QList<QShortcut*>& list)
+{
+    for (QShortcut* shortcut : std::as_const(list)) {
+        shortcut->setEnabled(false);
+        shortcut->deleteLater();
+    }
+    list.clear();
+}
+
+} // namespace
 
 void MainWindow::registerTabStopShortcuts()
 {
-    for (QShortcut* sc : std::as_const(tabStopShortcuts)) {
-        sc->setEnabled(false);
-        sc->deleteLater();
+    dropShortcuts(tabStopShortcuts);
+    const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
+    for (int t = 0; t < tabs.size(); ++t) {
+        if (tabs[t].stopKey.isEmpty())
+            continue;
+        const QKeySequence seq = keySequenceOf(tabs[t].stopKey);
+        if (seq.isEmpty())
+            continue;
+        auto* shortcut = new QShortcut(seq, this);
+        shortcut->setContext(Qt::ApplicationShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, t] {
+            if (t < SessionManager::instance()->session().tabs.size())
+                stopTab(t);
+        });
+        tabStopShortcuts.append(shortcut);
     }
-    tabStopShortcuts.clear();
 }
 
 void MainWindow::registerTabVolShortcuts()
 {
-    for (QShortcut* sc : std::as_const(tabVolShortcuts)) {
-        sc->setEnabled(false);
-        sc->deleteLater();
+    dropShortcuts(tabVolShortcuts);
+    const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
+    for (int t = 0; t < tabs.size(); ++t) {
+        const std::pair<const QString*, int> keys[] = {{&tabs[t].volUpKey, +kVolumeKeyStep},
+                                                        {&tabs[t].volDnKey, -kVolumeKeyStep}};
+        for (const auto& [key, step] : keys) {
+            if (key->isEmpty())
+                continue;
+            const QKeySequence seq = keySequenceOf(*key);
+            if (seq.isEmpty())
+                continue;
+            auto* shortcut = new QShortcut(seq, this);
+            shortcut->setContext(Qt::ApplicationShortcut);
+            connect(shortcut, &QShortcut::activated, this, [this, t, step = step] { stepTabVolume(t, step); });
+            tabVolShortcuts.append(shortcut);
+        }
     }
-    tabVolShortcuts.clear();
+}
+
+void MainWindow::stepTabVolume(int t, int step)
+{
+    // The panes that show tab t, whichever list positions they hold.
+    QList<int> panes;
+    for (int p = 0; p < m_panels.size(); ++p)
+        if (m_panels[p].tabIndex == t)
+            panes.append(p);
+    if (panes.isEmpty())
+        return;
+    GridHeader* header = nullptr;
+    for (int p : std::as_const(panes))
+        if ((header = m_panels[p].header.data()))
+            break;
+    int next = 100 + step;
+    if (header) {
+        const int v = header->m_volSlider ? header->m_volSlider->value() : 100;
+        next = qBound(0, v + step, kMaxVolumeKeyPercent);
+        // The slider's change runs the tab volume handler.
+        if (header->m_volSlider)
+            header->m_volSlider->setValue(next);
+    }
+    // Every button of those panes takes the stepped value as its gain.
+    PlaybackEngines& e = engines();
+    for (int p : std::as_const(panes)) {
+        const ButtonGrid* grid = m_panels.value(p).grid.data();
+        if (!grid)
+            continue;
+        for (int k = 0; k < grid->buttonCount(); ++k)
+            if (const SoundButton* b = grid->buttonWidget(k))
+                e.audioSetButtonVolume(b->buttonData().id, next / 100.0);
+    }
 }
 
 void MainWindow::setGridShape(void (ButtonGrid::*set)(int), int value, const char* key)

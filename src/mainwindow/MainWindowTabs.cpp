@@ -173,28 +173,11 @@ void MainWindow::showTabMenu(int i, const QPoint& pos, QWidget* button)
     if (!chosen)
         return;
     if (chosen == rename)
-        renameTabFromMenu(i);
+        renameTab(i);
     else if (chosen == duplicate)
         onDuplicateTab();
     else if (chosen == playback)
         showTabPlaybackDialog(i);
     else if (chosen == del)
         onDeleteTab();
-}
-
-void MainWindow::renameTabFromMenu(int i)
-{
-    SessionManager* sm = SessionManager::instance();
-    if (i < 0 || i >= sm->session().tabs.size())
-        return;
-    bool ok = false;
-    const QString text = Modal::getText(this, QStringLiteral("Rename Tab"), QStringLiteral("Tab name:"),
-                                        sm->session().tabs[i].name, &ok);
-    if (!ok || text.isEmpty() || i >= sm->session().tabs.size())
-        return;
-    sm->session().tabs[i].name = text;
-    if (i < m_panels.size() && m_panels[i].header)
-        m_panels[i].header->setTabName(text);
-    sm->markDirty();
-    rebuildTabStrip();
 }

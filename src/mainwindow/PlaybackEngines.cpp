@@ -33,6 +33,7 @@ public:
     void audioSetButtonVolume(const QString& id, double v) override { audio()->setButtonVolume(id, v); }
     void audioSetGlobalVolume(double v) override { audio()->setGlobalVolume(v); }
     void audioSetDefaultDevice(const QString& device) override { audio()->setDefaultDevice(device); }
+    void audioPreBuffer(const QStringList& paths) override { audio()->preBuffer(paths); }
 
     bool dsInitialized() override { return ds()->isInitialized(); }
     bool dsReady(const QString& id) override { return ds()->isReady(id); }
@@ -44,6 +45,10 @@ public:
     void dsStopAll() override { ds()->stopAll(); }
     void dsEvict(const QString& id) override { ds()->evict(id); }
     void dsSetVolume(float v) override { ds()->setVolume(v); }
+    void dsPreload(const ButtonData& b) override
+    {
+        ds()->preload(b.id, b.audioPath, b.trimStart, b.trimEnd, float(b.volume), b.loop, b.fadeIn, b.fadeOut);
+    }
 
     bool wasapiActive() override { return wasapi()->isActive(); }
     QString wasapiDevice() override { return wasapi()->deviceId(); }
@@ -64,6 +69,11 @@ public:
     void pcmStopAll() override { PcmPlayer::instance()->stopAll(); }
     void pcmEvict(const QString& id) override { PcmPlayer::instance()->evictButton(id); }
     void drumEvict(const QString& id) override { DrumEngine::instance()->evictButton(id); }
+    void pcmPreload(const ButtonData& b) override
+    {
+        PcmPlayer::instance()->preload(b.id, b.audioPath, b.trimStart, b.trimEnd, float(b.volume), b.fadeIn,
+                                       b.fadeOut);
+    }
 
     void later(int ms, QObject* context, std::function<void()> fn) override
     {

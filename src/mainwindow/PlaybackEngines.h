@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 #include "Types.h"
@@ -33,6 +34,8 @@ public:
     virtual void audioSetButtonVolume(const QString& id, double v) = 0;
     virtual void audioSetGlobalVolume(double v) = 0;
     virtual void audioSetDefaultDevice(const QString& device) = 0;
+    // Prepares players for the files so a later play starts at once.
+    virtual void audioPreBuffer(const QStringList& paths) { Q_UNUSED(paths); }
 
     // --- DirectSoundEngine: pre-decoded buttons -------------------------------
     virtual bool dsInitialized() = 0;
@@ -45,6 +48,9 @@ public:
     virtual void dsStopAll() = 0;
     virtual void dsEvict(const QString& id) = 0;
     virtual void dsSetVolume(float v) = 0;
+    // Decodes the button's trimmed sound ahead of time (nothing while the
+    // engine is not initialised); preloadDone follows.
+    virtual void dsPreload(const ButtonData& b) { Q_UNUSED(b); }
 
     // --- WasapiEngine: the float stream ---------------------------------------
     virtual bool wasapiActive() = 0;
@@ -63,6 +69,8 @@ public:
     virtual void pcmStopAll() = 0;
     virtual void pcmEvict(const QString& id) = 0;
     virtual void drumEvict(const QString& id) = 0;
+    // Decodes the button's trimmed sound for the pad mixer.
+    virtual void pcmPreload(const ButtonData& b) { Q_UNUSED(b); }
 
     // --- Time ---------------------------------------------------------------------
     // Runs fn once, ms milliseconds from now, on the GUI thread; dropped when

@@ -210,6 +210,13 @@ void MidiManager::clearAllMappings()
     emit mappingChanged();
 }
 
+void MidiManager::replaceMappings(const QList<MidiMapping>& mappings)
+{
+    m_mappings = mappings;
+    saveConfig();
+    emit mappingChanged();
+}
+
 void MidiManager::resolveConflict(bool replace)
 {
     if (!m_conflictPending)

@@ -69,6 +69,8 @@ public:
     void addMapping(const MidiMapping& m);
     void removeMapping(const QString& buttonId);
     void clearAllMappings();
+    // Replaces the whole table at once: one save, one mappingChanged.
+    void replaceMappings(const QList<MidiMapping>& mappings);
     void resolveConflict(bool replace);
 
     void loadConfig();

@@ -112,6 +112,10 @@ public:
     }
     void audioSetGlobalVolume(double v) override { calls << QStringLiteral("audio.globalVolume %1").arg(v); }
     void audioSetDefaultDevice(const QString& d) override { calls << QStringLiteral("audio.defaultDevice ") + d; }
+    void audioPreBuffer(const QStringList& paths) override
+    {
+        calls << QStringLiteral("audio.preBuffer ") + paths.join(QLatin1Char(','));
+    }
 
     bool dsInitialized() override { return dsUp; }
     bool dsReady(const QString& id) override { return dsUp && ready.contains(id); }
@@ -144,6 +148,10 @@ public:
     }
     void dsEvict(const QString& id) override { calls << QStringLiteral("ds.evict ") + id; }
     void dsSetVolume(float v) override { calls << QStringLiteral("ds.volume %1").arg(v); }
+    void dsPreload(const ButtonData& b) override
+    {
+        calls << QStringLiteral("ds.preload %1 %2 loop=%3").arg(b.id, b.audioPath).arg(int(b.loop));
+    }
 
     bool wasapiActive() override { return wasapiUp; }
     QString wasapiDevice() override { return wasapiDev; }
@@ -175,6 +183,10 @@ public:
     }
     void pcmEvict(const QString& id) override { calls << QStringLiteral("pcm.evict ") + id; }
     void drumEvict(const QString& id) override { calls << QStringLiteral("drum.evict ") + id; }
+    void pcmPreload(const ButtonData& b) override
+    {
+        calls << QStringLiteral("pcm.preload %1 %2").arg(b.id, b.audioPath);
+    }
 
     void later(int ms, QObject*, std::function<void()> fn) override
     {
@@ -208,6 +220,10 @@ public:
     static QWidget* tabStrip(MainWindow* w) { return w->tabStrip; }
     static void setEventLog(MainWindow* w, EventLog* log) { w->eventLog = log; }
     static void onAudioOutputsChanged(MainWindow* w) { w->onAudioOutputsChanged(); }
+    static const QList<QShortcut*>& tabStopShortcuts(MainWindow* w) { return w->tabStopShortcuts; }
+    static const QList<QShortcut*>& tabVolShortcuts(MainWindow* w) { return w->tabVolShortcuts; }
+    static int preloadWaits(MainWindow* w) { return w->preloadWaits; }
+    static const QList<QPushButton*>& tabButtons(MainWindow* w) { return w->tabButtons; }
     static bool leftPanelVisible(MainWindow* w) { return w->leftPanel && !w->leftPanel->isHidden(); }
 };
 
@@ -292,6 +308,22 @@ inline bool headerLit(MainWindow* w, int pane)
 {
     // The Stop Tab button's playing look is the stronger accent fill.
     return RoutingTestAccess::panels(w)[pane].header->stopButton()->styleSheet().contains(QLatin1String("0.35)"));
+}
+
+// Whether a toast with the text was shown or is waiting; every card goes at
+// once, so the next check starts from nothing.
+inline bool toastShown(const QString& text)
+{
+    ToastManager* tm = ToastManager::instance();
+    bool shown = false;
+    tm->pump();
+    while (ToastWidget* card = tm->current()) {
+        const QString label = card->textLabel() ? card->textLabel()->text() : QString();
+        shown = shown || (!label.isEmpty() && text.endsWith(label));
+        delete card;
+        tm->pump();
+    }
+    return shown;
 }
 
 inline void showAllIdle(MainWindow* w)

@@ -18,22 +18,6 @@ namespace {
 
 qint64 g_now = 1'000'000;
 
-// Whether a toast with the text was shown or is waiting; every card goes at
-// once, so the next check starts from nothing.
-bool toastShown(const QString& text)
-{
-    ToastManager* tm = ToastManager::instance();
-    bool shown = false;
-    tm->pump();
-    while (ToastWidget* card = tm->current()) {
-        const QString label = card->textLabel() ? card->textLabel()->text() : QString();
-        shown = shown || (!label.isEmpty() && text.endsWith(label));
-        delete card;
-        tm->pump();
-    }
-    return shown;
-}
-
 } // namespace
 
 class TestRoutingDisplay : public QObject

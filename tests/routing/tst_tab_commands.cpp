@@ -1,0 +1,387 @@
+// Tab commands on the recorder: adding, duplicating, renaming and deleting
+// tabs at the edges of the tab limit and of the list, the tab keys made from
+// the session, and the MIDI tab targets that follow their tabs.
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "MidiManager.h"
+#include "TabEditSupport.h"
+#include "ThemeManager.h"
+#include "VXIcons.h"
+
+using A = RoutingTestAccess;
+using namespace RoutingTest;
+using namespace TabEdit;
+
+namespace {
+
+qint64 g_now = 9'000'000;
+
+MidiMapping tabTarget(const QString& target, int note, bool cc)
+{
+    MidiMapping m;
+    m.channel = 1;
+    m.number = note;
+    m.isCC = cc;
+    (cc ? m.control : m.buttonId) = target;
+    return m;
+}
+
+QStringList targets()
+{
+    QStringList out;
+    for (const MidiMapping& m : MidiManager::instance()->allMappings())
+        out << m.key();
+    return out;
+}
+
+} // namespace
+
+class TestTabCommands : public QObject
+{
+    Q_OBJECT
+    MainWindow* w = nullptr;
+    RecordingEngines rec;
+    ScopedFakeClock clock;
+
+    void start(const Session& s, int current)
+    {
+        load(s);
+        A::currentTab(w) = current;
+        w->rebuildTabStrip();
+        rec.reset();
+        toastShown(QString()); // drop the cards of earlier commands
+    }
+
+private slots:
+    void initTestCase()
+    {
+        MainWindow::setWallClock([] { return g_now; });
+        w = windowOn(rec);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        MidiManager::instance()->clearAllMappings();
+    }
+    void cleanupTestCase() { closeWindow(w); }
+    void init()
+    {
+        w->activateWindow();
+        w->setFocus();
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<int>("tabs");
+        QTest::addColumn<int>("perTab");
+        QTest::addColumn<int>("current");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<QStringList>("namesAfter");
+        QTest::addColumn<int>("currentAfter");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("toastText");
+
+        auto names = [](int n) {
+            QStringList l;
+            for (int k = 1; k <= n; ++k)
+                l << QStringLiteral("Tab %1").arg(k);
+            return l;
+        };
+        const QString added = QStringLiteral("➕  New tab added");
+        const QString deleted = QStringLiteral("🗑️  Tab deleted");
+        QTest::newRow("add to one") << 1 << 36 << 0 << "add" << true << names(2) << 1 << QString() << added;
+        QTest::newRow("add the sixteenth") << 15 << 24 << 3 << "add" << true << names(16) << 15 << QString() << added;
+        QTest::newRow("add beyond sixteen") << 16 << 24 << 2 << "add" << true << names(16) << 2
+                                            << QStringLiteral("Tab Limit Reached") << QString();
+        QTest::newRow("add, 40 per tab") << 2 << 40 << 0 << "add" << true << names(3) << 2 << QString() << added;
+        QTest::newRow("add, 72 per tab") << 2 << 72 << 0 << "add" << true << names(3) << 2 << QString() << added;
+        QStringList dup16 = names(16);
+        dup16.insert(4, QStringLiteral("Tab 4 (Copy)"));
+        QTest::newRow("duplicate past sixteen") << 16 << 24 << 3 << "dup" << true << dup16 << 4 << QString()
+                                                << QString();
+        QStringList dup1 = names(1) << QStringLiteral("Tab 1 (Copy)");
+        QTest::newRow("duplicate the only tab") << 1 << 48 << 0 << "dup" << true << dup1 << 1 << QString()
+                                                << QString();
+        QTest::newRow("add to seventeen") << 17 << 24 << 0 << "add" << true
+                                          << (names(16) << QStringLiteral("Tab 16 (Copy)")) << 0
+                                          << QStringLiteral("Tab Limit Reached") << QString();
+        QTest::newRow("delete the first") << 5 << 24 << 0 << "delete" << true
+                                          << QStringList{"Tab 2", "Tab 3", "Tab 4", "Tab 5"} << 0 << QString()
+                                          << deleted;
+        QTest::newRow("delete a middle one") << 5 << 24 << 2 << "delete" << true
+                                             << QStringList{"Tab 1", "Tab 2", "Tab 4", "Tab 5"} << 1 << QString()
+                                             << deleted;
+        QTest::newRow("delete the last") << 5 << 24 << 4 << "delete" << true
+                                         << QStringList{"Tab 1", "Tab 2", "Tab 3", "Tab 4"} << 3 << QString()
+                                         << deleted;
+        QTest::newRow("delete, answered No") << 5 << 24 << 2 << "delete" << false << names(5) << 2 << QString()
+                                             << QString();
+        QTest::newRow("delete the only tab") << 1 << 24 << 0 << "delete" << true << names(1) << 0
+                                             << QStringLiteral("Cannot Delete") << QString();
+    }
+    void commands()
+    {
+        QFETCH(int, tabs);
+        QFETCH(int, perTab);
+        QFETCH(int, current);
+        QFETCH(QString, command);
+        QFETCH(bool, yes);
+        QFETCH(QStringList, namesAfter);
+        QFETCH(int, currentAfter);
+        QFETCH(QString, box);
+        QFETCH(QString, toastText);
+
+        Session s = board(tabs == 17 ? 16 : tabs, perTab);
+        start(s, current);
+        if (tabs == 17) { // seventeen tabs arise only by duplicating
+            A::currentTab(w) = 15;
+            w->onDuplicateTab();
+            A::currentTab(w) = current;
+        }
+        const QStringList idsBefore = idsOf(session().tabs.value(current).buttons);
+        const QStringList tabIdsBefore = [] {
+            QStringList l;
+            for (const TabData& t : session().tabs)
+                l << t.id;
+            return l;
+        }();
+        SessionManager::instance()->setDirty(false);
+
+        Script script;
+        script.answer(yes ? QMessageBox::Yes : QMessageBox::No);
+        if (command == QLatin1String("add"))
+            w->onAddTab();
+        else if (command == QLatin1String("dup"))
+            w->onDuplicateTab();
+        else
+            w->onDeleteTab();
+
+        QStringList namesNow;
+        for (const TabData& t : session().tabs)
+            namesNow << t.name;
+        QCOMPARE(namesNow, namesAfter);
+        QCOMPARE(A::currentTab(w), currentAfter);
+        QCOMPARE(toastShown(toastText), !toastText.isEmpty());
+        if (!box.isEmpty()) {
+            QCOMPARE(script.titles(), QStringList{box});
+            QVERIFY(!SessionManager::instance()->isDirty());
+        } else if (command == QLatin1String("delete")) {
+            QCOMPARE(script.titles(), QStringList{QStringLiteral("Delete Tab")});
+            QCOMPARE(script.asked[0].text, QStringLiteral("Delete tab 'Tab %1'?").arg(current + 1));
+        }
+        const bool changed = box.isEmpty() && yes;
+        QCOMPARE(SessionManager::instance()->isDirty(), changed);
+
+        if (changed && command == QLatin1String("add")) {
+            const TabData& t = session().tabs.last();
+            QCOMPARE(t.buttons.size(), MainWindow::validButtonsPerTab(perTab));
+            QCOMPARE(t.color, ThemeManager::vibrantColor(int(session().tabs.size()) - 1));
+            QVERIFY(!t.id.contains(QLatin1Char('{')) && !tabIdsBefore.contains(t.id));
+            QVERIFY(!t.useTabPb && t.pb_rs && t.pb_cts && !t.pb_as && t.fadeMs == 100 && t.volume == 1.0);
+            // The new pane's header shows the tab's own fade.
+            QCOMPARE(A::panels(w).last().header->fadeMs(), 100.0);
+        }
+        if (changed && command == QLatin1String("dup")) {
+            const TabData& src = session().tabs[current];
+            const TabData& copy = session().tabs[current + 1];
+            QCOMPARE(copy.buttons.size(), src.buttons.size());
+            for (int i = 0; i < copy.buttons.size(); ++i) {
+                QVERIFY(!idsBefore.contains(copy.buttons[i].id));
+                QCOMPARE(copy.buttons[i].audioPath, src.buttons[i].audioPath);
+            }
+            QVERIFY(copy.color != src.color);
+            QCOMPARE(copy.volume, src.volume);
+            QCOMPARE(copy.stopKey, src.stopKey);
+        }
+        checkRouting(w, rec, clock, g_now);
+    }
+
+    // Deleting a tab stops its sounds in every engine first; afterwards Stop
+    // All names none of them.
+    void deleteStopsTheTabFirst()
+    {
+        start(board(3), 1);
+        const QStringList ids = idsOf(session().tabs[1].buttons);
+        for (const QString& id : ids)
+            rec.audio.insert(id);
+        Script script;
+        script.answer(QMessageBox::Yes);
+        w->onDeleteTab();
+        const QStringList calls = rec.take();
+        for (const QString& id : ids) {
+            QVERIFY(calls.contains(QStringLiteral("audio.stop ") + id));
+            QVERIFY(calls.contains(QStringLiteral("ds.stop ") + id));
+            QVERIFY(calls.contains(QStringLiteral("wasapi.stop ") + id));
+        }
+        w->onStopAll();
+        for (const QString& c : rec.take())
+            QVERIFY2(!ids.contains(c.section(QLatin1Char(' '), 1, 1)), qPrintable(c));
+    }
+
+    // A duplicate raises the panes behind it: a pane pointed at a later tab
+    // keeps showing (and editing) that tab.
+    void duplicateKeepsRetargetedPanes()
+    {
+        start(board(4), 0);
+        emit A::panels(w)[1].header->tabSwitchRequested(3); // pane 1 shows tab 3
+        A::currentTab(w) = 0;
+        w->onDuplicateTab();
+        QCOMPARE(A::panels(w)[2].tabIndex, 4); // the old pane 1, now behind the copy
+        QCOMPARE(session().tabs[4].name, QStringLiteral("Tab 4"));
+        emit A::panels(w)[2].header->fadeChanged(750);
+        QCOMPARE(session().tabs[4].fadeMs, 750.0);
+    }
+
+    void renames_data()
+    {
+        QTest::addColumn<QVariant>("answer");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("cancel") << QVariant() << "Tab 2";
+        QTest::newRow("empty") << QVariant(QString()) << "Tab 2";
+        QTest::newRow("blanks") << QVariant(QStringLiteral("   ")) << "   ";
+        QTest::newRow("markup") << QVariant(QStringLiteral("<b>&amp;")) << "<b>&amp;";
+        QTest::newRow("line break") << QVariant(QStringLiteral("Two\nLines")) << "Two\nLines";
+        QTest::newRow("emoji") << QVariant(QStringLiteral("🎵 Jingles")) << "🎵 Jingles";
+        QTest::newRow("10000 characters") << QVariant(QString(10000, QLatin1Char('x'))) << QString(10000, QLatin1Char('x'));
+    }
+    void renames()
+    {
+        QFETCH(QVariant, answer);
+        QFETCH(QString, expected);
+        start(board(3), 1);
+        emit A::panels(w)[2].header->tabSwitchRequested(1); // pane 2 shows tab 1 as well
+        A::currentTab(w) = 1;
+        Script script;
+        script.answer(answer);
+        w->onRenameTab();
+        QCOMPARE(script.asked.size(), 1);
+        QCOMPARE(script.asked[0].label, QStringLiteral("Tab name:"));
+        QCOMPARE(session().tabs[1].name, expected);
+        QCOMPARE(A::panels(w)[1].header->nameLabel()->text(), expected);
+        QCOMPARE(A::panels(w)[2].header->nameLabel()->text(), expected);
+        QCOMPARE(A::panels(w)[0].header->nameLabel()->text(), QStringLiteral("Tab 1"));
+        const QList<QPushButton*> strip = A::tabButtons(w);
+        QCOMPARE(strip[1]->toolTip(), expected);
+        QVERIFY(strip[1]->width() <= sc(160));
+    }
+
+    void shortcuts_data()
+    {
+        QTest::addColumn<QString>("stopKey");
+        QTest::addColumn<QString>("volUp");
+        QTest::addColumn<int>("stops");
+        QTest::addColumn<int>("vols");
+        QTest::newRow("F5") << "F5" << "Alt+Up" << 1 << 1;
+        QTest::newRow("none") << "" << "" << 0 << 0;
+        QTest::newRow("not a key") << "Ctrl+Foo" << "+" << 0 << 1;
+    }
+    void shortcuts()
+    {
+        QFETCH(QString, stopKey);
+        QFETCH(QString, volUp);
+        QFETCH(int, stops);
+        QFETCH(int, vols);
+        Session s = board(1);
+        s.tabs[0].stopKey = stopKey;
+        s.tabs[0].volUpKey = volUp;
+        s.tabs[0].volDnKey.clear();
+        start(s, 0);
+        QCOMPARE(A::tabStopShortcuts(w).size(), stops);
+        QCOMPARE(A::tabVolShortcuts(w).size(), vols);
+        for (QShortcut* sc : A::tabStopShortcuts(w))
+            QCOMPARE(sc->context(), Qt::ApplicationShortcut);
+        if (stops) {
+            QTest::keySequence(w, QKeySequence(stopKey));
+            QCOMPARE(callsNaming(rec.take(), QStringLiteral("audio.stop ")).size(), session().tabs[0].buttons.size());
+        }
+    }
+
+    // Volume keys at the slider's ends: up at 100 leaves the slider and
+    // passes 1.05; down from 3 gives 0.
+    void volumeKeyEnds_data()
+    {
+        QTest::addColumn<int>("slider");
+        QTest::addColumn<bool>("up");
+        QTest::addColumn<int>("sliderAfter");
+        QTest::addColumn<double>("gain");
+        QTest::newRow("up at 100") << 100 << true << 100 << 1.05;
+        QTest::newRow("down from 3") << 3 << false << 0 << 0.0;
+        QTest::newRow("up from 50") << 50 << true << 55 << 0.55;
+    }
+    void volumeKeyEnds()
+    {
+        QFETCH(int, slider);
+        QFETCH(bool, up);
+        QFETCH(int, sliderAfter);
+        QFETCH(double, gain);
+        start(board(2), 0);
+        A::panels(w)[1].header->m_volSlider->setValue(slider);
+        rec.reset();
+        rec.audio.insert(QStringLiteral("t1b0"));
+        QTest::keySequence(w, QKeySequence(up ? QStringLiteral("Alt+B") : QStringLiteral("Alt+Shift+B")));
+        QCOMPARE(A::panels(w)[1].header->m_volSlider->value(), sliderAfter);
+        QCOMPARE(rec.calls.last(), QStringLiteral("audio.buttonVolume t1b0 %1").arg(gain));
+    }
+
+    void twoTabsOneStopKey()
+    {
+        Session s = board(2);
+        s.tabs[1].stopKey = s.tabs[0].stopKey;
+        start(s, 0);
+        QCOMPARE(A::tabStopShortcuts(w).size(), 2);
+        QTest::keySequence(w, QKeySequence(s.tabs[0].stopKey));
+        QVERIFY(callsNaming(rec.take(), QStringLiteral("audio.stop ")).isEmpty());
+    }
+
+    void midiTargetsFollowTheirTabs_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("current");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<int>("saves");
+        QTest::newRow("delete tab 2") << "delete" << 1
+                                      << QStringList{"__tab_stop_0__", "__tab_vol_1__", "__tab_stop_1__", "btn"} << 1;
+        QTest::newRow("duplicate tab 1") << "dup" << 0
+                                         << QStringList{"__tab_stop_0__", "__tab_stop_2__", "__tab_vol_3__",
+                                                        "__tab_stop_3__", "btn", "__tab_vol_2__"}
+                                         << 1;
+        QTest::newRow("delete the last") << "delete" << 3
+                                         << QStringList{"__tab_stop_0__", "__tab_stop_1__", "__tab_vol_2__",
+                                                        "__tab_stop_2__", "btn", "__tab_vol_1__"}
+                                         << 0;
+        QTest::newRow("add") << "add" << 0
+                             << QStringList{"__tab_stop_0__", "__tab_stop_1__", "__tab_vol_2__", "__tab_stop_2__",
+                                            "btn", "__tab_vol_1__"}
+                             << 0;
+    }
+    void midiTargetsFollowTheirTabs()
+    {
+        QFETCH(QString, command);
+        QFETCH(int, current);
+        QFETCH(QStringList, after);
+        QFETCH(int, saves);
+        start(board(4), current);
+        MidiManager* mm = MidiManager::instance();
+        mm->replaceMappings({tabTarget(QStringLiteral("__tab_stop_0__"), 1, false),
+                             tabTarget(QStringLiteral("__tab_stop_1__"), 2, false),
+                             tabTarget(QStringLiteral("__tab_vol_2__"), 3, true),
+                             tabTarget(QStringLiteral("__tab_stop_2__"), 4, false),
+                             tabTarget(QStringLiteral("btn"), 5, false),
+                             tabTarget(QStringLiteral("__tab_vol_1__"), 6, true)});
+        QSignalSpy changed(mm, &MidiManager::mappingChanged);
+        Script script;
+        script.answer(QMessageBox::Yes);
+        if (command == QLatin1String("delete"))
+            w->onDeleteTab();
+        else if (command == QLatin1String("dup"))
+            w->onDuplicateTab();
+        else
+            w->onAddTab();
+        QCOMPARE(targets(), after);
+        QCOMPARE(changed.count(), saves);
+        mm->clearAllMappings();
+    }
+};
+
+QTEST_MAIN(TestTabCommands)
+#include "tst_tab_commands.moc"
