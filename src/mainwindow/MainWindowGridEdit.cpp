@@ -541,6 +541,9 @@ void MainWindow::onButtonDataChanged(const ButtonData& btn)
 
 void MainWindow::onButtonSwapRequested(const QString& srcId, const QString& destId)
 {
+    // A button dropped onto itself changes nothing.
+    if (srcId == destId)
+        return;
     const QString pair = srcId + destId;
     const qint64 now = wallNow();
     const auto last = lastSwap.constFind(pair);
