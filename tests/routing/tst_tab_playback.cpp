@@ -1,0 +1,213 @@
+// The per-tab playback dialog: its overview of every tab, the override box,
+// the device chooser, and what each way of closing it stores and saves.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest>
+
+#include "TabEditSupport.h"
+#include "TabPlaybackDialog.h"
+
+using A = RoutingTestAccess;
+using namespace RoutingTest;
+using namespace TabEdit;
+
+namespace {
+
+QString cell(QGridLayout* grid, int row, int col)
+{
+    QLayoutItem* item = grid->itemAtPosition(row, col);
+    auto* label = item ? qobject_cast<QLabel*>(item->widget()) : nullptr;
+    return label ? label->text() : QString();
+}
+
+} // namespace
+
+class TestTabPlayback : public QObject
+{
+    Q_OBJECT
+    MainWindow* w = nullptr;
+    RecordingEngines rec;
+    QString file;
+
+private slots:
+    void initTestCase()
+    {
+        GridHeader::setDeviceLister([] {
+            return QList<GridHeader::AudioOutput>{
+                {QStringLiteral("Studio Monitors"), QByteArray("hw:studio")},
+                {QStringLiteral("A very long name of a USB audio interface, channels 3 and 4"), QByteArray("hw:usb")}};
+        });
+        w = windowOn(rec);
+        file = QDir(TestSupport::tempDir()).filePath(QStringLiteral("rules.vx"));
+    }
+    void cleanupTestCase()
+    {
+        closeWindow(w);
+        GridHeader::setDeviceLister(nullptr);
+    }
+
+    void overviewTexts_data()
+    {
+        QTest::addColumn<bool>("own");
+        QTest::addColumn<bool>("as");
+        QTest::addColumn<bool>("rs");
+        QTest::addColumn<bool>("cts");
+        QTest::addColumn<QString>("rules");
+        QTest::newRow("global") << false << true << true << true << "Global";
+        QTest::newRow("none set") << true << false << false << false << "Custom (none)";
+        QTest::newRow("all set") << true << true << true << true << "AS + RS + CTS";
+        QTest::newRow("two set") << true << true << false << true << "AS + CTS";
+    }
+    void overviewTexts()
+    {
+        QFETCH(bool, own);
+        QFETCH(bool, as);
+        QFETCH(bool, rs);
+        QFETCH(bool, cts);
+        QFETCH(QString, rules);
+        TabData t;
+        t.useTabPb = own;
+        t.pb_as = as;
+        t.pb_rs = rs;
+        t.pb_cts = cts;
+        QCOMPARE(TabPlaybackDialog::rulesText(t), rules);
+    }
+
+    void outputTexts_data()
+    {
+        QTest::addColumn<QString>("card");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("none") << "" << "Default";
+        QTest::newRow("20 characters") << "abcdefghijklmnopqrst" << "abcdefghijklmnopqrst";
+        QTest::newRow("25 characters") << "abcdefghijklmnopqrstuvwxy" << "abcdefghijklmnopqrst...";
+    }
+    void outputTexts()
+    {
+        QFETCH(QString, card);
+        QFETCH(QString, shown);
+        QCOMPARE(TabPlaybackDialog::outputText(card), shown);
+    }
+
+    // Five tabs: three in the left grid, two in the right; the edited one
+    // marked; the device chooser lists the outputs and selects the tab's.
+    void layout()
+    {
+        Session s = board(5);
+        s.tabs[3].name = QStringLiteral("<b>&amp;");
+        s.tabs[3].soundCard = QStringLiteral("hw:usb");
+        s.tabs[3].useTabPb = true;
+        s.tabs[3].pb_as = s.tabs[3].pb_rs = s.tabs[3].pb_cts = false;
+        TabPlaybackDialog d(s, 3);
+        QGridLayout* left = d.overviewGrid(0);
+        QGridLayout* right = d.overviewGrid(1);
+        QCOMPARE(left->rowCount(), 4);
+        QCOMPARE(right->rowCount(), 3);
+        QCOMPARE(cell(left, 0, 1), QStringLiteral("PLAYBACK"));
+        QCOMPARE(cell(left, 3, 0), QStringLiteral("● Tab 3"));
+        QCOMPARE(cell(right, 1, 0), QStringLiteral("● ▶ <b>&amp;"));
+        QCOMPARE(cell(right, 1, 1), QStringLiteral("Custom (none)"));
+        QCOMPARE(cell(right, 1, 2), QStringLiteral("hw:usb"));
+        QCOMPARE(d.windowTitle(), QStringLiteral("Playback Settings — <b>&amp;"));
+        // The title label's markup shows the name as typed.
+        const QList<QLabel*> labels = d.findChildren<QLabel*>();
+        QVERIFY(std::any_of(labels.begin(), labels.end(), [](QLabel* l) {
+            return l->textFormat() == Qt::RichText && l->text().contains(QLatin1String("&lt;b&gt;&amp;amp;"));
+        }));
+        QCOMPARE(d.deviceCombo()->count(), 3);
+        QCOMPARE(d.deviceCombo()->currentIndex(), 2);
+        QCOMPARE(d.deviceCombo()->itemText(2), QStringLiteral("🔊  A very long name of a USB audio inter..."));
+        QVERIFY(d.overrideBox()->isChecked());
+        QVERIFY(!d.ruleBox(0)->isChecked() && !d.ruleBox(1)->isChecked() && !d.ruleBox(2)->isChecked());
+        QVERIFY(d.ruleBox(0)->isEnabled());
+    }
+
+    // Turning the override on starts the rules from the global ones, whatever
+    // the tab had stored.
+    void overrideResetsToGlobal()
+    {
+        Session s = board(2);
+        s.autoStop = true;
+        s.restart = false;
+        s.crossTabStop = true;
+        s.tabs[1].pb_as = false;
+        s.tabs[1].pb_rs = true;
+        s.tabs[1].pb_cts = false;
+        TabPlaybackDialog d(s, 1);
+        QVERIFY(!d.ruleBox(0)->isEnabled());
+        // Not overriding: the boxes show the global rules.
+        QCOMPARE(d.ruleBox(1)->isChecked(), false);
+        d.ruleBox(1)->setChecked(true);
+        d.overrideBox()->setChecked(true);
+        QVERIFY(d.ruleBox(0)->isEnabled());
+        QCOMPARE(d.autoStop(), true);
+        QCOMPARE(d.restart(), false);
+        QCOMPARE(d.crossTabStop(), true);
+    }
+
+    void closing_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("useTabPb");
+        QTest::addColumn<bool>("as");
+        QTest::addColumn<QString>("card");
+        QTest::newRow("cancel") << "Cancel" << true << false << "hw:studio";
+        QTest::newRow("use global") << "Use Global" << false << false << "hw:studio";
+        QTest::newRow("apply") << "Apply" << true << true << "hw:usb";
+    }
+    void closing()
+    {
+        QFETCH(QString, button);
+        QFETCH(bool, useTabPb);
+        QFETCH(bool, as);
+        QFETCH(QString, card);
+        Session s = board(3);
+        s.tabs[1].useTabPb = true;
+        s.tabs[1].pb_as = false;
+        s.tabs[1].soundCard = QStringLiteral("hw:studio");
+        s.filePath = file;
+        QFile::remove(file);
+        load(s);
+        SessionManager::instance()->setDirty(false);
+        A::toggle(w, 0)->setChecked(false);
+        Script script;
+        script.answers.append([button](const Modal::Request& r) {
+            auto* d = qobject_cast<TabPlaybackDialog*>(r.dialog);
+            d->ruleBox(0)->setChecked(true);
+            d->deviceCombo()->setCurrentIndex(2);
+            for (QPushButton* b : d->findChildren<QPushButton*>())
+                if (b->text() == button)
+                    b->click();
+            return QVariant(d->result());
+        });
+        emit A::panels(w)[1].header->playbackSettingsRequested();
+        QCOMPARE(script.asked.size(), 1);
+        const TabData& t = session().tabs[1];
+        QCOMPARE(t.useTabPb, useTabPb);
+        QCOMPARE(t.pb_as, as);
+        QCOMPARE(t.soundCard, card);
+        QCOMPARE(A::currentTab(w), 1);
+        // Saved whatever the button, also after Cancel.
+        QVERIFY(QFileInfo::exists(file));
+        QVERIFY(!SessionManager::instance()->isDirty());
+        // The toolbar keeps the global rule.
+        QVERIFY(!A::toggle(w, 0)->isChecked());
+        QCOMPARE(A::panels(w)[1].header->deviceCombo()->currentData().toString(), card);
+    }
+
+    void invalidTabOpensNothing()
+    {
+        load(board(2));
+        Script script;
+        w->showTabPlaybackDialog(2);
+        w->showTabPlaybackDialog(-1);
+        QVERIFY(script.asked.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestTabPlayback)
+#include "tst_tab_playback.moc"
