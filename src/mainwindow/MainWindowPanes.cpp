@@ -34,8 +34,10 @@ void MainWindow::rebuildPaneLayout()
 {
     if (!gridArea)
         return;
+    // Panes that already belong to the grid area stay its children: only
+    // the layout goes. Taking them out and back would restyle every button.
     for (const GridPanel& p : std::as_const(m_panels))
-        if (p.panel)
+        if (p.panel && p.panel->parentWidget() != gridArea)
             p.panel->setParent(nullptr);
     if (QLayout* old = gridArea->layout()) {
         while (QLayoutItem* item = old->takeAt(0))
@@ -72,7 +74,8 @@ void MainWindow::rebuildPaneLayout()
         if (!w)
             continue;
         const bool visible = paneVisible(k, n, currentTab, layoutMode);
-        w->setParent(gridArea);
+        if (w->parentWidget() != gridArea)
+            w->setParent(gridArea);
         if (visible && cell < cols * rows) {
             grid->addWidget(w, cell / cols, cell % cols);
             ++cell;

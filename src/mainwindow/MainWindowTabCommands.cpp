@@ -40,7 +40,9 @@ void fitGrid(ButtonGrid* grid, const TabData& built, TabData& tab, int perTab)
         return;
     if (grid->buttonsPerTab() != perTab) {
         grid->setButtonsPerTab(perTab);
-        grid->setTab(built);
+        // A smaller count than the builder's had the list padded beyond it.
+        if (grid->tab().buttons.size() != built.buttons.size())
+            grid->setTab(built);
     }
     tab.buttons = grid->tab().buttons;
 }
