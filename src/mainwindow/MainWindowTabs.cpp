@@ -76,7 +76,8 @@ void MainWindow::rebuildTabStrip()
         auto* b = new QPushButton(tabStrip);
         b->setCheckable(true);
         b->setChecked(i == currentTab);
-        b->setText(QStringLiteral("● ") + t.name);
+        // "&" in a button's text marks a shortcut; a name shows as typed.
+        b->setText(QStringLiteral("● ") + QString(t.name).replace(QLatin1Char('&'), QStringLiteral("&&")));
         b->setToolTip(t.name);
         const int w = QFontMetrics(b->font()).horizontalAdvance(b->text()) + sc(28);
         b->setFixedWidth(qBound(minW, w, maxW));

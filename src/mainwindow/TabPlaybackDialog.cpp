@@ -41,6 +41,13 @@ QLabel* plainLabel(const QString& text, const QString& style, QWidget* parent)
     return l;
 }
 
+// A user's text in a widget that reads "&" as a shortcut marker.
+QString literal(const QString& text)
+{
+    QString out = text;
+    return out.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
 QString tabColorName(const TabData& t)
 {
     return t.color.isValid() ? t.color.name() : ThemeManager::instance()->colors().accent.name();
@@ -127,7 +134,7 @@ TabPlaybackDialog::TabPlaybackDialog(const Session& session, int tabIdx, QWidget
     root->addWidget(overview);
 
     // Rules.
-    auto* rules = new QGroupBox(QStringLiteral("Playback Behavior — %1").arg(tab.name), this);
+    auto* rules = new QGroupBox(QStringLiteral("Playback Behavior — %1").arg(literal(tab.name)), this);
     auto* rulesCol = new QVBoxLayout(rules);
     rulesCol->setSpacing(8);
     const QString toggleSS = ThemeManager::instance()->modernToggleQss();
@@ -172,7 +179,7 @@ TabPlaybackDialog::TabPlaybackDialog(const Session& session, int tabIdx, QWidget
     root->addWidget(rules);
 
     // Output device.
-    auto* output = new QGroupBox(QStringLiteral("Audio Output — %1").arg(tab.name), this);
+    auto* output = new QGroupBox(QStringLiteral("Audio Output — %1").arg(literal(tab.name)), this);
     auto* form = new QFormLayout(output);
     form->setSpacing(8);
     m_device = new QComboBox(output);
