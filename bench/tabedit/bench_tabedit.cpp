@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "RoutingSupport.h"
+#include "TabEditSupport.h"
 
 
 namespace {
@@ -44,30 +44,6 @@ void printRef(const char* what, const Stats& s)
     std::printf("%-36s median %8.3f ms  p99 %8.3f ms\n", what, s.median, s.p99);
 }
 
-Session board(int tabs, int perTab)
-{
-    Session s;
-    s.buttonsPerTab = perTab;
-    s.layoutMode = 4;
-    for (int t = 0; t < tabs; ++t) {
-        TabData tab;
-        tab.id = QStringLiteral("tab%1").arg(t);
-        tab.name = QStringLiteral("Tab %1").arg(t + 1);
-        tab.stopKey = QStringLiteral("Ctrl+F%1").arg(t % 12 + 1);
-        for (int b = 0; b < perTab; ++b) {
-            ButtonData d;
-            d.id = QStringLiteral("t%1b%2").arg(t).arg(b);
-            d.name = QStringLiteral("Sound %1-%2").arg(t + 1).arg(b + 1);
-            d.audioPath = QStringLiteral("/sounds/%1.wav").arg(d.id);
-            if (b < 26)
-                d.key = QString(QChar(u'A' + b));
-            tab.buttons << d;
-        }
-        s.tabs << tab;
-    }
-    return s;
-}
-
 template <class F>
 qint64 timed(F&& f)
 {
@@ -93,12 +69,15 @@ int main(int argc, char** argv)
     TestSupport::ModalScript yes([](const Modal::Request&) { return QVariant(int(QMessageBox::Yes)); });
 
     // --- One record change on 16 x 72 ------------------------------------------
-    RoutingTest::load(board(16, 72));
+    Session sixteen = TabEdit::board(16, 72);
+    sixteen.layoutMode = 4;
+    RoutingTest::load(sixteen);
     QCoreApplication::processEvents();
     const int changes = 400;
     std::vector<qint64> change, widgetSet;
     SoundButton* pad = RoutingTest::widget(w, QStringLiteral("t9b40"));
     ButtonData b = RoutingTest::record(QStringLiteral("t9b40"));
+    b.audioPath = QStringLiteral("/sounds/changed.wav");
     for (int i = 0; i < changes; ++i) {
         b.name = QStringLiteral("Changed %1").arg(i);
         widgetSet.push_back(timed([&] { pad->setButtonData(b); }));
@@ -110,7 +89,8 @@ int main(int argc, char** argv)
     print("onButtonDataChanged, 16 x 72", stats(change), refWidget);
 
     // --- Tab commands on 15 x 72 ------------------------------------------------
-    const Session fifteen = board(15, 72);
+    Session fifteen = TabEdit::board(15, 72);
+    fifteen.layoutMode = 4;
     RoutingTest::load(fifteen);
     QCoreApplication::processEvents();
     const int rounds = 40;
