@@ -58,7 +58,7 @@ inline QString letter(int t)
 
 // n tabs "Tab 1".. of perTab buttons with readable ids ("t<k>b<i>"). Tab k
 // has volume (10 + 5k) %, its first two buttons a file, the second the
-// hot key <letter k>, and the tab the stop key Ctrl+Shift+<letter>, the
+// hot key <letter k>, and the tab the stop key Ctrl+Alt+Shift+<letter>, the
 // volume keys Alt+<letter> and Alt+Shift+<letter>.
 inline Session board(int n, int perTab = 24)
 {
@@ -70,7 +70,7 @@ inline Session board(int n, int perTab = 24)
         t.id = QStringLiteral("tab%1").arg(k);
         t.name = QStringLiteral("Tab %1").arg(k + 1);
         t.volume = (10 + 5 * k) / 100.0;
-        t.stopKey = QStringLiteral("Ctrl+Shift+") + letter(k);
+        t.stopKey = QStringLiteral("Ctrl+Alt+Shift+") + letter(k);
         t.volUpKey = QStringLiteral("Alt+") + letter(k);
         t.volDnKey = QStringLiteral("Alt+Shift+") + letter(k);
         for (int i = 0; i < perTab; ++i) {
