@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QtTest>
+#include <sys/stat.h>
 
 #include "ButtonEditDialog.h"
 #include "DirectSoundEngine.h"
@@ -280,6 +281,21 @@ private slots:
         QVERIFY(OpLog::entriesNewestFirst().join(QLatin1Char('\n')).contains(QLatin1String("path=(cancelled)")));
         QVERIFY(record(QStringLiteral("t0b5")).audioPath.isEmpty());
         QVERIFY(!SessionManager::instance()->isDirty());
+    }
+
+    // A named pipe chosen as a sound is refused before anything opens it.
+    void assignRefusesAPipe()
+    {
+        start(board(1));
+        const QString pipe = QDir(TestSupport::tempDir()).filePath(QStringLiteral("pipe.wav"));
+        QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        Script script;
+        script.answer(pipe);
+        w->onEditRequested(QStringLiteral("t0b5"), QStringLiteral("assign"));
+        QCOMPARE(script.titles(), (QStringList{QStringLiteral("Assign Audio File"), QStringLiteral("Assign Audio File")}));
+        QCOMPARE(script.asked[1].kind, Modal::Kind::MessageBox);
+        QVERIFY(record(QStringLiteral("t0b5")).audioPath.isEmpty());
+        QVERIFY(rec.calls.isEmpty());
     }
 
     // The key dialog asks about every other holder in turn; a No stores

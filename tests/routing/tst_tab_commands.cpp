@@ -232,6 +232,21 @@ private slots:
         QCOMPARE(session().tabs[4].fadeMs, 750.0);
     }
 
+    // A pane pointed at the deleted tab shows its neighbour, buttons and all.
+    void deleteMovesRetargetedPaneToNeighbour()
+    {
+        start(board(4), 0);
+        emit A::panels(w)[3].header->tabSwitchRequested(2); // pane 3 shows tab 2
+        A::currentTab(w) = 2;
+        Script script;
+        script.answer(QMessageBox::Yes);
+        w->onDeleteTab();
+        QCOMPARE(A::panels(w)[2].tabIndex, 1);
+        QCOMPARE(A::panels(w)[2].grid->buttonWidget(0)->buttonData().id, QStringLiteral("t1b0"));
+        QCOMPARE(A::panels(w)[2].header->nameLabel()->text(), QStringLiteral("Tab 2"));
+        QCOMPARE(session().activeTab, 1);
+    }
+
     void renames_data()
     {
         QTest::addColumn<QVariant>("answer");
