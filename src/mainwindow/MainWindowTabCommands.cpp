@@ -4,7 +4,6 @@
 
 #include <QKeySequence>
 #include <QMessageBox>
-#include <QRegularExpression>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -55,29 +54,6 @@ QKeySequence keySequenceOf(const QString& text)
     if (seq.isEmpty() || seq[0].key() == Qt::Key_unknown)
         return {};
     return seq;
-}
-
-// Moves the tab number in a reserved MIDI target ("__tab_stop_N__",
-// "__tab_vol_N__"). Returns false when the target names tab `removed`.
-bool retarget(QString& target, int from, int delta, int removed, bool& changed)
-{
-    static const QRegularExpression re(QStringLiteral("^(__tab_(?:stop|vol)_)(\\d+)__$"));
-    const QRegularExpressionMatch m = re.match(target);
-    if (!m.hasMatch())
-        return true;
-    bool ok = false;
-    const int n = m.captured(2).toInt(&ok);
-    if (!ok)
-        return true;
-    if (n == removed) {
-        changed = true;
-        return false;
-    }
-    if (n >= from) {
-        target = m.captured(1) + QString::number(n + delta) + QStringLiteral("__");
-        changed = true;
-    }
-    return true;
 }
 
 } // namespace
@@ -254,14 +230,33 @@ void MainWindow::placeNewPanelAt(int pos)
 
 void MainWindow::retargetTabMidi(int from, int delta, int removed)
 {
+    static const QLatin1String prefixes[] = {QLatin1String("__tab_stop_"), QLatin1String("__tab_vol_")};
+    bool changed = false;
+    // Moves the tab number of a reserved target; false when it names tab `removed`.
+    auto retarget = [&](QString& target) {
+        for (const QLatin1String& prefix : prefixes) {
+            const int n = parseTabTarget(target, prefix);
+            if (n < 0)
+                continue;
+            if (n == removed) {
+                changed = true;
+                return false;
+            }
+            if (n >= from) {
+                target = prefix + QString::number(n + delta) + QStringLiteral("__");
+                changed = true;
+            }
+            return true;
+        }
+        return true;
+    };
     MidiManager* mm = MidiManager::instance();
     const QList<MidiMapping> all = mm->allMappings();
     QList<MidiMapping> kept;
     kept.reserve(all.size());
-    bool changed = false;
     for (MidiMapping m : all) {
-        const bool keepButton = retarget(m.buttonId, from, delta, removed, changed);
-        const bool keepControl = retarget(m.control, from, delta, removed, changed);
+        const bool keepButton = retarget(m.buttonId);
+        const bool keepControl = retarget(m.control);
         if (keepButton && keepControl)
             kept.append(m);
     }

@@ -17,6 +17,7 @@
 #include "SessionManager.h"
 #include "SoundButton.h"
 #include "TestSupport.h"
+#include "ToastCapture.h"
 #include "ToastManager.h"
 
 // Records every call as one line ("audio.stop S") and answers the queries
@@ -314,16 +315,9 @@ inline bool headerLit(MainWindow* w, int pane)
 // once, so the next check starts from nothing.
 inline bool toastShown(const QString& text)
 {
-    ToastManager* tm = ToastManager::instance();
-    bool shown = false;
-    tm->pump();
-    while (ToastWidget* card = tm->current()) {
-        const QString label = card->textLabel() ? card->textLabel()->text() : QString();
-        shown = shown || (!label.isEmpty() && text.endsWith(label));
-        delete card;
-        tm->pump();
-    }
-    return shown;
+    const QStringList shown = TestSupport::takeToasts();
+    return std::any_of(shown.cbegin(), shown.cend(),
+                       [&text](const QString& label) { return !label.isEmpty() && text.endsWith(label); });
 }
 
 inline void showAllIdle(MainWindow* w)
