@@ -13,6 +13,7 @@
 
 #include "ButtonGrid.h"
 #include "GridHeader.h"
+#include "NowPlayingBar.h"
 #include "ThemeManager.h"
 #include "TitleBar.h"
 #include "VXIcons.h"
@@ -246,7 +247,8 @@ void MainWindow::applyThemeToWidgets()
     for (const GridPanel& p : std::as_const(m_panels))
         if (p.grid)
             p.grid->applyTheme();
-    // The music panel restyles its own now-playing bar once it exists.
+    if (nowPlayingBar)
+        nowPlayingBar->applyTheme();
     if (npBar)
         npBar->update();
     rebuildTabStrip();

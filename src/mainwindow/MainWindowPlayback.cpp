@@ -19,6 +19,7 @@
 #include "DirectSoundEngine.h"
 #include "EventLog.h"
 #include "GridHeader.h"
+#include "NowPlayingBar.h"
 #include "OpLog.h"
 #include "SessionManager.h"
 #include "SoundButton.h"
@@ -140,18 +141,17 @@ void MainWindow::setStripTrack(const ButtonData& b)
     setNpDotColor(accentName(), kDotPx);
 }
 
-// The music panel's now-playing bar does not exist yet; these become its
-// setTrack and setPosition calls when it does.
+// The music panel's now-playing bar, once the panel has built it.
 void MainWindow::barSetTrack(const QString& title, const QString& path)
 {
-    Q_UNUSED(title);
-    Q_UNUSED(path);
+    if (nowPlayingBar)
+        nowPlayingBar->setTrack(title, path);
 }
 
 void MainWindow::barSetPosition(qint64 posMs, qint64 durMs)
 {
-    Q_UNUSED(posMs);
-    Q_UNUSED(durMs);
+    if (nowPlayingBar)
+        nowPlayingBar->setPosition(posMs, durMs);
 }
 
 // --- The routing of one press ------------------------------------------------

@@ -220,6 +220,7 @@ public:
     static QScrollArea* tabStripScroll(MainWindow* w) { return w->tabStripScroll; }
     static QWidget* tabStrip(MainWindow* w) { return w->tabStrip; }
     static void setEventLog(MainWindow* w, EventLog* log) { w->eventLog = log; }
+    static void setNowPlayingBar(MainWindow* w, NowPlayingBar* bar) { w->nowPlayingBar = bar; }
     static void onAudioOutputsChanged(MainWindow* w) { w->onAudioOutputsChanged(); }
     static const QList<QShortcut*>& tabStopShortcuts(MainWindow* w) { return w->tabStopShortcuts; }
     static const QList<QShortcut*>& tabVolShortcuts(MainWindow* w) { return w->tabVolShortcuts; }

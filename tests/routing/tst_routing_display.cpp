@@ -7,6 +7,8 @@
 
 #include "AudioEngine.h"
 #include "EventLog.h"
+#include "NowPlayingBar.h"
+#include "ToolbarWaveformWidget.h"
 #include "RoutingSupport.h"
 #include "ThemeManager.h"
 #include "WasapiEngine.h"
@@ -94,6 +96,28 @@ private slots:
         // A start that did not come through the routing is logged as well.
         w->onPlayStarted(QStringLiteral("O"));
         QCOMPARE(log->list()->count(), 2);
+    }
+
+    // The music panel's bar shows what the window shows playing, moves with
+    // its positions and follows the window's restyle.
+    void nowPlayingBarFollowsTheWindow()
+    {
+        NowPlayingBar bar;
+        A::setNowPlayingBar(w, &bar);
+        rec.ready.clear();
+        press(QStringLiteral("P"));
+        QCOMPARE(bar.titleLabel()->text(), QStringLiteral("Sound P"));
+        QVERIFY(bar.hasTrack());
+        w->onPositionChanged(QStringLiteral("P"), 75000, 200000);
+        QCOMPARE(bar.remainingLabel()->text(), QStringLiteral("-2:05 remaining"));
+        QCOMPARE(bar.strip()->progress(), 0.375);
+        w->onPositionChanged(QStringLiteral("S"), 10000, 200000); // not the one shown
+        QCOMPARE(bar.strip()->progress(), 0.375);
+        bar.dot()->setStyleSheet(QString());
+        w->applyThemeToWidgets();
+        QVERIFY(bar.dot()->styleSheet().contains(ThemeManager::instance()->colors().accent.name()));
+        A::setNowPlayingBar(w, nullptr);
+        w->onPlayStopped(QStringLiteral("P"));
     }
 
     void stripFallsBackToMusic()
