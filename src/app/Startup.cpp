@@ -254,10 +254,10 @@ void afterSplash(MainWindow* w, const QString& sessionPath)
         QTimer::singleShot(0, w, [w, sessionPath] { w->openSessionFile(sessionPath); });
 
     QTimer::singleShot(Startup::kCategoryRefreshMs, w, [w] {
-        if (w->refreshCategoryList)
-            w->refreshCategoryList();
-        if (w->musicCategoryList && w->musicPageStack && w->musicCategoryList->count() > 0)
-            w->musicPageStack->setCurrentIndex(0);
+        if (w->refreshMusicList)
+            w->refreshMusicList();
+        if (w->musicList && w->musicStack && w->musicList->count() > 0)
+            w->musicStack->setCurrentIndex(0);
     });
 
     if (SettingsKeys::readBool(SettingsKeys::SessionAutoSave, true))
@@ -337,8 +337,8 @@ int runStartup(StartupApplication& app, SplashScreen* splash, const QIcon& appIc
 
     step(splash, 99, nullptr, QStringLiteral("Scanning library..."));
     LibraryManager::instance()->loadConfig();
-    if (w->rebuildCategoryList)
-        w->rebuildCategoryList();
+    if (w->rebuildLibraryTree)
+        w->rebuildLibraryTree();
     for (int i = 0; i < 5; ++i)
         pump();
 

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <functional>
 #include <limits>
+#include <memory>
 
 #include "MidiManager.h"
 #include "PlaybackEngines.h"
@@ -21,6 +22,7 @@ class ButtonGrid;
 class EventLog;
 class GridHeader;
 class NowPlayingBar;
+class QComboBox;
 class QKeyEvent;
 class QColor;
 class QComboBox;
@@ -29,6 +31,8 @@ class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QTreeWidget;
+class QTreeWidgetItem;
 class QListWidget;
 class QListWidgetItem;
 class QMediaDevices;
@@ -77,17 +81,17 @@ public:
     // Opens a session file by path and tells the user about success or failure.
     void openSessionFile(const QString& path);
 
-    // Set by the music panel's builder; empty until that panel exists.
-    // rebuildCategoryList: the category list from the settings group "library".
-    // refreshCategoryList: the same with entry counts from LibraryManager.
-    std::function<void()> rebuildCategoryList;
-    std::function<void()> refreshCategoryList;
-    // Refills the music panel's ALL MUSIC list; installed by the music panel.
-    std::function<void()> refillMusicList;
-    // The music panel's category list and its page stack (first page: the
-    // list); null until the music panel exists.
-    QListWidget* musicCategoryList = nullptr;
-    QStackedWidget* musicPageStack = nullptr;
+    // The music panel's list hooks, installed when the panel is built; every
+    // caller skips one that is not set.
+    // refreshMusicList: ALL MUSIC from the library, with the tree's counts.
+    // refreshPlaylist: PLAYLIST from the library's tracks in playlistPaths.
+    // rebuildLibraryTree: the library tree from the saved library folders.
+    std::function<void()> refreshMusicList;
+    std::function<void()> refreshPlaylist;
+    std::function<void()> rebuildLibraryTree;
+    // The music panel's pages: 0 ALL MUSIC, 1 its empty hint, 2 PLAYLIST,
+    // 3 its empty hint. Null until the panel exists.
+    QStackedWidget* musicStack = nullptr;
     // The music panel's ALL MUSIC list; null until the music panel exists.
     QListWidget* musicList = nullptr;
 
@@ -135,11 +139,27 @@ public:
     static int validButtonsPerTab(int n);
 
     // The music panel's pieces that the keys, drops and stops reach; null (or
-    // -1) until the music panel exists. amBtn: the Auto-Mix toggle.
-    QPushButton* amBtn = nullptr;
+    // -1) until the music panel exists. autoMixBtn: the Auto-Mix toggle;
+    // autoMixIndex: the row of musicList that Auto-Mix plays.
+    QPushButton* autoMixBtn = nullptr;
     QListWidget* playlistList = nullptr;
-    QWidget* musicDropTarget = nullptr;
-    int currentMusicRow = -1;
+    QLabel* musicEmptyHint = nullptr;
+    int autoMixIndex = -1;
+    QComboBox* musicDevCombo = nullptr;
+    QComboBox* musicFadeCombo = nullptr;
+    QLabel* musicCountLabel = nullptr;
+    QWidget* autoMixBar = nullptr;
+    // Files in the playlist (for the process only) and library folders
+    // dropped on the PLAYLIST page whose scan has not finished yet.
+    QSet<QString> playlistPaths;
+    QSet<QString> pendingPlaylistFolders;
+
+    // The left panel: pages 0 SETS, 1 LIBRARY, 2 ONLINE; the recent sets,
+    // the library folder tree and its search box. Null until built.
+    QStackedWidget* leftStack = nullptr;
+    QListWidget* setsList = nullptr;
+    QTreeWidget* libraryTree = nullptr;
+    QLineEdit* libSearchBox = nullptr;
 
     // --- Grid panes -----------------------------------------------------------
     ButtonGrid* gridForTab(int i) const;
@@ -250,6 +270,11 @@ public slots:
 
     // Side panels, search and update check (grown later)
     void refreshSetsList();
+    void onSwitchLeftPanel(int index);
+    void addFolderToTree(const QString& name, const QString& path);
+    void onDirTreeItemClicked(QTreeWidgetItem* item, int column);
+    void onLibSearch(const QString& text);
+    void onLibAddFolder();
     void handleMusicFolderDrop(const QList<QUrl>& urls);
     void handlePlaylistDrop(const QList<QUrl>& urls);
     void showSearchDialog();
@@ -540,6 +565,23 @@ private:
     // --- Side panels (built by their own builders) ---------------------------
     EventLog* eventLog = nullptr;
     NowPlayingBar* nowPlayingBar = nullptr;
+    // The music panel's helpers (MainWindowSidePanels.cpp, MainWindowMusicLists.cpp)
+    void buildSetsPage(QStackedWidget* stack);
+    void buildLibraryPage(QStackedWidget* stack);
+    void installMusicListHooks(const std::shared_ptr<bool>& playlistMode);
+    void showSetsMenu(const QPoint& pos);
+    void openSetFromList(const QString& path, bool checkExists);
+    void showLibraryTreeMenu(const QPoint& pos);
+    void onLibraryScanFinished(const QString& category, int count);
+    void clearLibraryFromPanel();
+    // Appends a track row for a library entry to list.
+    static void appendMusicRow(QListWidget* list, const QString& filePath, const QString& name,
+                               bool flagInPlaylist, bool inPlaylist);
+    // Shows page 0 or 1 of musicStack by whether musicList has rows.
+    void showAllMusicPage();
+    QTimer* musicScanDebounce = nullptr;
+    QTimer* libraryPoll = nullptr;
+    int libraryPollTicks = 0;
 
     // --- ONLINE page of the left panel (MainWindowOnlinePage.cpp) -------------
     QComboBox* onlineFolderCombo = nullptr;

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QListWidget>
 #include <QResizeEvent>
 #include <QScrollArea>
 #include <QSplitter>
@@ -249,6 +250,8 @@ void MainWindow::applyThemeToWidgets()
             p.grid->applyTheme();
     if (nowPlayingBar)
         nowPlayingBar->applyTheme();
+    if (setsList)
+        setsList->viewport()->update();
     if (npBar)
         npBar->update();
     rebuildTabStrip();

@@ -264,7 +264,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
         break;
     case QEvent::DragEnter:
     case QEvent::DragMove: {
-        const bool target = isListTarget(musicList, watched) || (musicDropTarget && watched == musicDropTarget)
+        const bool target = isListTarget(musicList, watched) || (watched == rightPanel || (musicEmptyHint && watched == musicEmptyHint))
                             || isListTarget(playlistList, watched);
         auto* de = static_cast<QDragMoveEvent*>(event);
         if (target && de->mimeData() && de->mimeData()->hasUrls()) {
@@ -278,7 +278,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
         const QList<QUrl> urls = de->mimeData() ? de->mimeData()->urls() : QList<QUrl>();
         if (urls.isEmpty())
             break;
-        if (isListTarget(musicList, watched) || (musicDropTarget && watched == musicDropTarget)) {
+        if (isListTarget(musicList, watched) || (watched == rightPanel || (musicEmptyHint && watched == musicEmptyHint))) {
             de->acceptProposedAction();
             handleMusicFolderDrop(urls);
             return true;

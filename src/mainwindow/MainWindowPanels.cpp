@@ -187,10 +187,10 @@ void MainWindow::onSessionLoaded(const Session& s)
 
     // 24.
     QTimer::singleShot(kMusicRefillDelayMs, this, [this] {
-        if (refillMusicList)
-            refillMusicList();
-        if (musicList && musicList->count() > 0 && musicPageStack)
-            musicPageStack->setCurrentIndex(0);
+        if (refreshMusicList)
+            refreshMusicList();
+        if (musicList && musicList->count() > 0 && musicStack)
+            musicStack->setCurrentIndex(0);
     });
 }
 

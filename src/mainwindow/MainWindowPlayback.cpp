@@ -424,7 +424,7 @@ void MainWindow::showNextNowPlaying(const QString& endedId)
             if (musicList->item(r)->data(Qt::UserRole + 1).toString() == musicId)
                 row = musicList->item(r);
         if (!row)
-            row = musicList->item(currentMusicRow);
+            row = musicList->item(autoMixIndex);
         if (!row)
             return;
         const QString title = row->text();

@@ -126,7 +126,7 @@ void MainWindow::onPanic()
 namespace {
 
 // Steps shared by the transport stop and the music reset.
-void stopMusicTrack(PlaybackEngines& e, QString& musicId, QPushButton* amBtn, int& currentRow,
+void stopMusicTrack(PlaybackEngines& e, QString& musicId, QPushButton* autoMixBtn, int& autoMixIndex,
                     QListWidget* list)
 {
     if (!musicId.isEmpty()) {
@@ -135,9 +135,9 @@ void stopMusicTrack(PlaybackEngines& e, QString& musicId, QPushButton* amBtn, in
         e.pcmStop(musicId);
         musicId.clear();
     }
-    if (amBtn && amBtn->isChecked())
-        amBtn->setChecked(false);
-    currentRow = -1;
+    if (autoMixBtn && autoMixBtn->isChecked())
+        autoMixBtn->setChecked(false);
+    autoMixIndex = -1;
     if (list) {
         for (int r = 0; r < list->count(); ++r)
             list->item(r)->setData(Qt::UserRole + 2, false);
@@ -150,7 +150,7 @@ void stopMusicTrack(PlaybackEngines& e, QString& musicId, QPushButton* amBtn, in
 
 void MainWindow::onTransportStop()
 {
-    stopMusicTrack(engines(), musicId, amBtn, currentMusicRow, musicList);
+    stopMusicTrack(engines(), musicId, autoMixBtn, autoMixIndex, musicList);
     setNpDotColor(ThemeManager::instance()->colors().textMuted.name(), 11);
     if (eventLog)
         eventLog->log(QStringLiteral("Transport"), QStringLiteral("Stop"), QStringLiteral("info"));
@@ -160,7 +160,7 @@ void MainWindow::onTransportStop()
 void MainWindow::stopMusicOnly()
 {
     PlaybackEngines& e = engines();
-    stopMusicTrack(e, musicId, amBtn, currentMusicRow, musicList);
+    stopMusicTrack(e, musicId, autoMixBtn, autoMixIndex, musicList);
     if (!nowPlayingId.isEmpty()
         && (e.audioIsPlaying(nowPlayingId) || e.wasapiIsPlaying(nowPlayingId) || e.dsIsPlaying(nowPlayingId))) {
         if (SoundButton* w = findButtonWidget(nowPlayingId))

@@ -276,22 +276,26 @@ void LibraryManager::saveConfig()
     s.endGroup();
 }
 
-void LibraryManager::loadConfig()
+QList<QPair<QString, QString>> LibraryManager::savedFolders()
 {
     QList<QPair<QString, QString>> roots;
-    {
-        AppSettings s;
-        s.beginGroup(QStringLiteral("library"));
-        const int count = s.value(QStringLiteral("count"), 0).toInt();
-        // Only the pairs the group holds: a damaged count must not stall the start.
-        static const QRegularExpression pairKey(QStringLiteral("^cat(\\d+)_(?:name|path)$"));
-        for (int i : heldIndices(s.childKeys(), pairKey, count))
-            roots.append({s.value(QStringLiteral("cat%1_name").arg(i)).toString(),
-                          s.value(QStringLiteral("cat%1_path").arg(i)).toString()});
-        s.endGroup();
-    }
+    AppSettings s;
+    s.beginGroup(QStringLiteral("library"));
+    const int count = s.value(QStringLiteral("count"), 0).toInt();
+    // Only the pairs the group holds: a damaged count must not stall the start.
+    static const QRegularExpression pairKey(QStringLiteral("^cat(\\d+)_(?:name|path)$"));
+    for (int i : heldIndices(s.childKeys(), pairKey, count))
+        roots.append({s.value(QStringLiteral("cat%1_name").arg(i)).toString(),
+                      s.value(QStringLiteral("cat%1_path").arg(i)).toString()});
+    s.endGroup();
+    return roots;
+}
+
+void LibraryManager::loadConfig()
+{
     // Every addFolder rewrites the group: all pairs are read first.
-    for (const auto& [name, path] : std::as_const(roots)) {
+    const QList<QPair<QString, QString>> roots = savedFolders();
+    for (const auto& [name, path] : roots) {
         if (!name.isEmpty() && !path.isEmpty())
             addFolder(path, name);
     }

@@ -76,6 +76,8 @@ public:
     // The saved roots in the settings group "library": "count", then
     // "cat%1_name" and "cat%1_path". Other keys of the group are left alone.
     void loadConfig();
+    // The saved (category, folder) pairs, in index order, as loadConfig reads them.
+    static QList<QPair<QString, QString>> savedFolders();
     void saveConfig();
     void clearSavedFolders();
 

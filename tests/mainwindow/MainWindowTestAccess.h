@@ -59,6 +59,11 @@ public:
     static QLabel* statusButtons(MainWindow* w) { return w->sbButtons; }
     static QLabel* statusFile(MainWindow* w) { return w->sbFile; }
     static const QString& defaultDevice(MainWindow* w) { return w->defaultDevice; }
+    static EventLog* eventLog(MainWindow* w) { return w->eventLog; }
+    static NowPlayingBar* nowPlayingBar(MainWindow* w) { return w->nowPlayingBar; }
+    static QTimer* musicScanDebounce(MainWindow* w) { return w->musicScanDebounce; }
+    static QTimer* libraryPoll(MainWindow* w) { return w->libraryPoll; }
+    static int& libraryPollTicks(MainWindow* w) { return w->libraryPollTicks; }
 };
 
 #include <QLabel>

@@ -258,8 +258,8 @@ private slots:
         autoMix.setCheckable(true);
         autoMix.setChecked(true);
         w->musicList = &list;
-        w->amBtn = &autoMix;
-        w->currentMusicRow = 1;
+        w->autoMixBtn = &autoMix;
+        w->autoMixIndex = 1;
         A::musicId(w) = QStringLiteral("music-2");
         rec.ready.clear();
         press(QStringLiteral("S"));
@@ -267,14 +267,14 @@ private slots:
         w->stopMusicOnly();
         QCOMPARE(rec.take(), (QStringList{QStringLiteral("wasapi.stop music-2"), QStringLiteral("audio.stop music-2"),
                                           QStringLiteral("pcm.stop music-2")}));
-        QVERIFY(A::musicId(w).isEmpty() && !autoMix.isChecked() && w->currentMusicRow == -1);
+        QVERIFY(A::musicId(w).isEmpty() && !autoMix.isChecked() && w->autoMixIndex == -1);
         QVERIFY(!list.item(1)->data(Qt::UserRole + 2).toBool());
         QCOMPARE(A::npTitle(w), QStringLiteral("Sound S")); // the button is back on the strip
         QVERIFY(rec.audio.contains(QStringLiteral("S")));
         w->onTransportStop(); // nothing left to stop of the music
         QVERIFY(rec.take().isEmpty());
         w->musicList = nullptr;
-        w->amBtn = nullptr;
+        w->autoMixBtn = nullptr;
     }
 
     // Master volume on players and pre-decoded buttons; a tab slider on the

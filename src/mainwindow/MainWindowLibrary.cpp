@@ -1,0 +1,269 @@
+// The left panel's LIBRARY page: the library folders as a tree, a click or
+// a search fills ALL MUSIC, and a menu to open, rescan or remove folders.
+#include "MainWindow.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "EventLog.h"
+#include "LibraryManager.h"
+#include "Modal.h"
+#include "SidePanelText.h"
+#include "ThemeManager.h"
+#include "VXIcons.h"
+
+namespace {
+
+QString keyOf(const QTreeWidgetItem* row)
+{
+    return row->data(0, Qt::UserRole).toString();
+}
+
+QString folderOf(const QTreeWidgetItem* row)
+{
+    return row->data(0, Qt::UserRole + 1).toString();
+}
+
+const QTreeWidgetItem* rootOf(const QTreeWidgetItem* row)
+{
+    while (row->parent())
+        row = row->parent();
+    return row;
+}
+
+} // namespace
+
+void MainWindow::buildLibraryPage(QStackedWidget* stack)
+{
+    const ThemeColors& c = ThemeManager::instance()->colors();
+    auto* page = new QWidget(stack);
+    auto* v = new QVBoxLayout(page);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(0);
+
+    auto* top = new QWidget(page);
+    top->setObjectName(QStringLiteral("libTop"));
+    top->setFixedHeight(34);
+    auto* h = new QHBoxLayout(top);
+    h->setContentsMargins(4, 2, 4, 2);
+    h->setSpacing(4);
+    libSearchBox = new QLineEdit(top);
+    libSearchBox->setPlaceholderText(QStringLiteral("🔍 Search..."));
+    libSearchBox->setObjectName(QStringLiteral("searchBox"));
+    libSearchBox->setFixedHeight(26);
+    connect(libSearchBox, &QLineEdit::textChanged, this, &MainWindow::onLibSearch);
+    auto* add = new QPushButton(QStringLiteral("Add Folder"), top);
+    add->setObjectName(QStringLiteral("tgBtn"));
+    add->setFixedHeight(26);
+    add->setIcon(VXIcons::modern(
+        VXIcons::strokeSvg(QStringLiteral("<line x1='12' y1='5' x2='12' y2='19'/><line x1='5' y1='12' x2='19' y2='12'/>"),
+                           2.4),
+        QColor(QStringLiteral("#E8E8EC")), 14));
+    connect(add, &QPushButton::clicked, this, &MainWindow::onLibAddFolder);
+    h->addWidget(libSearchBox, 1);
+    h->addWidget(add);
+    v->addWidget(top);
+
+    libraryTree = new QTreeWidget(page);
+    libraryTree->setHeaderHidden(true);
+    libraryTree->setFrameShape(QFrame::NoFrame);
+    libraryTree->setIndentation(16);
+    libraryTree->setAnimated(true);
+    libraryTree->setContextMenuPolicy(Qt::CustomContextMenu);
+    libraryTree->setStyleSheet(
+        QStringLiteral("QTreeWidget{background:transparent;outline:none;border:none;}"
+                       "QTreeWidget::item{padding:3px 4px;border-radius:3px;font-size:11px;}"
+                       "QTreeWidget::item:selected{background:")
+        + c.accent.name() + QStringLiteral(";color:") + c.text.name()
+        + QStringLiteral(";}QTreeWidget::item:hover:!selected{background:") + c.surfaceAlt.name()
+        + QStringLiteral(";}QTreeWidget::branch:has-children:!has-siblings:closed,QTreeWidget::branch:closed:"
+                         "has-children:has-siblings{  border-image:none; image:url(none);}QTreeWidget::branch:open:"
+                         "has-children:!has-siblings,QTreeWidget::branch:open:has-children:has-siblings{  "
+                         "border-image:none; image:url(none);}"));
+    connect(libraryTree, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem* item, int) { onDirTreeItemClicked(item, 0); });
+    connect(libraryTree, &QTreeWidget::customContextMenuRequested, this, &MainWindow::showLibraryTreeMenu);
+    // One handler for every root, however often the tree is rebuilt.
+    connect(LibraryManager::instance(), &LibraryManager::scanFinished, libraryTree,
+            [this](const QString& category, int count) { onLibraryScanFinished(category, count); },
+            Qt::QueuedConnection);
+    v->addWidget(libraryTree, 1);
+    stack->addWidget(page);
+}
+
+void MainWindow::addFolderToTree(const QString& name, const QString& path)
+{
+    if (!libraryTree)
+        return;
+    for (int i = 0; i < libraryTree->topLevelItemCount(); ++i)
+        if (keyOf(libraryTree->topLevelItem(i)) == name)
+            return;
+    auto* root = new QTreeWidgetItem(libraryTree);
+    root->setText(0, QStringLiteral("📁 ") + name);
+    root->setData(0, Qt::UserRole, name);
+    root->setData(0, Qt::UserRole + 1, path);
+
+    // Links to folders are not followed (the library scan does not either):
+    // a link back to a parent would make the walk endless.
+    QList<QTreeWidgetItem*> pending{root};
+    while (!pending.isEmpty()) {
+        QTreeWidgetItem* row = pending.takeLast();
+        const QFileInfoList subs =
+            QDir(folderOf(row)).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
+        QList<QTreeWidgetItem*> children;
+        for (const QFileInfo& fi : subs) {
+            auto* child = new QTreeWidgetItem(row);
+            child->setText(0, QStringLiteral("📁 ") + fi.fileName());
+            child->setData(0, Qt::UserRole, keyOf(row) + QLatin1Char('/') + fi.fileName());
+            child->setData(0, Qt::UserRole + 1, fi.absoluteFilePath());
+            children << child;
+        }
+        for (auto it = children.crbegin(); it != children.crend(); ++it)
+            pending << *it;
+    }
+    root->setExpanded(true);
+}
+
+void MainWindow::onLibraryScanFinished(const QString& category, int count)
+{
+    if (!libraryTree)
+        return;
+    for (int i = 0; i < libraryTree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = libraryTree->topLevelItem(i);
+        if (keyOf(row) != category)
+            continue;
+        row->setText(0, QStringLiteral("📁 %1  (%2)").arg(category).arg(count));
+        libraryTree->setCurrentItem(row);
+        onDirTreeItemClicked(row, 0);
+        return;
+    }
+}
+
+void MainWindow::onDirTreeItemClicked(QTreeWidgetItem* item, int column)
+{
+    Q_UNUSED(column);
+    if (!musicList || !item)
+        return;
+    const QString key = keyOf(item);
+    const QString folder = folderOf(item);
+    LibraryManager* library = LibraryManager::instance();
+    QList<LibraryEntry> chosen;
+    if (key.isEmpty() || key == QLatin1String("__all__")) {
+        chosen = library->entries();
+    } else if (folder.isEmpty()) {
+        chosen = library->entriesForCategory(key);
+    } else {
+        const QString slash = folder + QLatin1Char('/');
+        const QString backslash = folder + QLatin1Char('\\');
+        const QString keySlash = key + QLatin1Char('/');
+        for (const LibraryEntry& e : library->entries()) {
+            if (e.filePath.startsWith(slash) || e.filePath.startsWith(backslash)
+                || e.filePath.compare(folder, Qt::CaseInsensitive) == 0 || e.category == key
+                || e.category.startsWith(keySlash))
+                chosen << e;
+        }
+    }
+    musicList->setUpdatesEnabled(false);
+    musicList->clear();
+    for (const LibraryEntry& e : std::as_const(chosen))
+        appendMusicRow(musicList, e.filePath, e.name, true, playlistPaths.contains(e.filePath));
+    musicList->setUpdatesEnabled(true);
+    if (musicCountLabel)
+        musicCountLabel->setText(QStringLiteral("%1 tracks").arg(musicList->count()));
+}
+
+void MainWindow::onLibSearch(const QString& text)
+{
+    if (!musicList)
+        return;
+    if (!text.isEmpty()) {
+        musicList->setUpdatesEnabled(false);
+        musicList->clear();
+        for (const LibraryEntry& e : LibraryManager::instance()->search(text))
+            appendMusicRow(musicList, e.filePath, e.name, false, false);
+        musicList->setUpdatesEnabled(true);
+        if (musicCountLabel)
+            musicCountLabel->setText(QStringLiteral("%1 tracks found").arg(musicList->count()));
+        return;
+    }
+    if (libraryTree && libraryTree->currentItem()) {
+        onDirTreeItemClicked(libraryTree->currentItem(), 0);
+        return;
+    }
+    if (refreshMusicList)
+        refreshMusicList();
+    if (musicStack && musicList && musicList->count() > 0)
+        musicStack->setCurrentIndex(0);
+}
+
+void MainWindow::onLibAddFolder()
+{
+    const QString folder = Modal::getExistingDirectory(this, QStringLiteral("Add Library Folder"), QString());
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        return;
+    LibraryManager* library = LibraryManager::instance();
+    const QString category = SidePanelText::libraryCategoryFor(*library, folder);
+    library->addFolder(folder, category);
+    addFolderToTree(category, folder);
+    if (eventLog)
+        eventLog->log(QStringLiteral("Library"), QStringLiteral("Added folder: ") + category, QStringLiteral("ok"));
+}
+
+void MainWindow::showLibraryTreeMenu(const QPoint& pos)
+{
+    QTreeWidgetItem* row = libraryTree->itemAt(pos);
+    QMenu menu;
+    menu.setStyleSheet(vxMenuSS());
+    const QPoint global = libraryTree->viewport()->mapToGlobal(pos);
+    LibraryManager* library = LibraryManager::instance();
+    if (!row) {
+        QAction* add = menu.addAction(QStringLiteral("📂 Add Folder"));
+        if (Modal::execMenu(&menu, global) == add)
+            onLibAddFolder();
+        return;
+    }
+    const QString key = keyOf(row);
+    if (key == QLatin1String("__all__")) {
+        QAction* refresh = menu.addAction(QStringLiteral("🔄 Refresh All"));
+        if (Modal::execMenu(&menu, global) == refresh)
+            library->reloadAll();
+        return;
+    }
+    const QString folder = folderOf(row);
+    // A sub-folder row belongs to its root: that is what the library can rescan.
+    const QString rootKey = keyOf(rootOf(row));
+    const bool topLevel = !row->parent();
+    QAction* open = menu.addAction(QStringLiteral("📂 Open in Explorer"));
+    QAction* rescan = menu.addAction(QStringLiteral("🔄 Rescan Folder"));
+    menu.addSeparator();
+    QAction* remove = menu.addAction(QStringLiteral("🗑  Remove Folder"));
+    remove->setEnabled(topLevel);
+    QAction* chosen = Modal::execMenu(&menu, global);
+    if (chosen == open) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    } else if (chosen == rescan) {
+        const QString rootFolder = library->folderPath(rootKey);
+        if (rootFolder.isEmpty())
+            return;
+        library->removeFolder(rootKey);
+        library->addFolder(rootFolder, rootKey);
+    } else if (chosen == remove && topLevel) {
+        library->removeFolder(key);
+        delete libraryTree->takeTopLevelItem(libraryTree->indexOfTopLevelItem(row));
+        if (musicList)
+            musicList->clear();
+        if (musicCountLabel)
+            musicCountLabel->setText(QStringLiteral("0 tracks"));
+    }
+}

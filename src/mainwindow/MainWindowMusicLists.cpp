@@ -1,0 +1,122 @@
+// The music panel's lists: ALL MUSIC and PLAYLIST filled from the library,
+// the library tree's counts, and the hooks that start-up, session loads,
+// scans and drops run.
+#include "MainWindow.h"
+
+#include <QDir>
+#include <QHash>
+#include <QLabel>
+#include <QListWidget>
+#include <QStackedWidget>
+#include <QTreeWidget>
+
+#include "LibraryManager.h"
+#include "MusicItemDelegate.h"
+#include "SidePanelText.h"
+#include "ThemeManager.h"
+#include "VXIcons.h"
+
+namespace {
+
+const QString kNote = QStringLiteral(
+    "<path d='M9 18V5l12-2v13'/><circle cx='6' cy='18' r='3'/><circle cx='18' cy='16' r='3'/>");
+
+// The tree's "All Music" row, at the top of a cleared tree.
+void addAllMusicRow(QTreeWidget* tree)
+{
+    auto* all = new QTreeWidgetItem(tree);
+    all->setText(0, QStringLiteral("  All Music"));
+    all->setIcon(0, VXIcons::modern(VXIcons::strokeSvg(kNote, 2.0), ThemeManager::instance()->colors().text, 14));
+    all->setData(0, Qt::UserRole, QStringLiteral("__all__"));
+    all->setData(0, Qt::UserRole + 1, QString());
+}
+
+} // namespace
+
+void MainWindow::appendMusicRow(QListWidget* list, const QString& filePath, const QString& name,
+                                bool flagInPlaylist, bool inPlaylist)
+{
+    auto* item = new QListWidgetItem;
+    item->setText(SidePanelText::musicRowText(filePath, name, QDir::homePath()));
+    item->setData(Qt::UserRole, filePath);
+    // The track drag shows the name.
+    item->setData(Qt::UserRole + 1, name);
+    if (flagInPlaylist)
+        item->setData(MusicItemDelegate::kInPlaylistRole, inPlaylist);
+    item->setSizeHint(QSize(0, MusicItemDelegate::kRowHeight));
+    list->addItem(item);
+}
+
+void MainWindow::installMusicListHooks(const std::shared_ptr<bool>& playlistMode)
+{
+    refreshPlaylist = [this, playlistMode] {
+        playlistList->clear();
+        for (const LibraryEntry& e : LibraryManager::instance()->entries())
+            if (playlistPaths.contains(e.filePath))
+                appendMusicRow(playlistList, e.filePath, e.name, true, true);
+        if (*playlistMode)
+            musicStack->setCurrentIndex(playlistList->count() == 0 ? 3 : 2);
+    };
+
+    refreshMusicList = [this, playlistMode] {
+        const QList<LibraryEntry> entries = LibraryManager::instance()->entries();
+        if (!entries.isEmpty()) {
+            musicList->setUpdatesEnabled(false);
+            musicList->clear();
+            for (const LibraryEntry& e : entries)
+                appendMusicRow(musicList, e.filePath, e.name, playlistPaths.contains(e.filePath), true);
+            musicList->setUpdatesEnabled(true);
+        }
+        if (*playlistMode)
+            refreshPlaylist();
+        else
+            showAllMusicPage();
+        if (!*playlistMode)
+            musicCountLabel->setText(QStringLiteral("%1 tracks").arg(musicList->count()));
+        if (entries.isEmpty() || !libraryTree)
+            return;
+
+        QHash<QString, int> perCategory;
+        for (const LibraryEntry& e : entries)
+            ++perCategory[e.category];
+        const QIcon note =
+            VXIcons::svgIconRawColored(VXIcons::strokeSvg(kNote, 2.0), ThemeManager::instance()->colors().text, 14, 14);
+        for (int i = 0; i < libraryTree->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* row = libraryTree->topLevelItem(i);
+            const QString key = row->data(0, Qt::UserRole).toString();
+            if (key == QLatin1String("__all__")) {
+                row->setText(0, QStringLiteral("  All Music  (%1)").arg(entries.size()));
+                row->setIcon(0, note);
+            } else if (perCategory.contains(key)) {
+                row->setText(0, QStringLiteral("  📁  %1  (%2)").arg(key).arg(perCategory.value(key)));
+            }
+        }
+    };
+
+    rebuildLibraryTree = [this] {
+        if (!libraryTree)
+            return;
+        const QSignalBlocker block(libraryTree);
+        libraryTree->clear();
+        addAllMusicRow(libraryTree);
+        for (const auto& [name, path] : LibraryManager::savedFolders())
+            if (!name.isEmpty() && !path.isEmpty())
+                addFolderToTree(name, path);
+        libraryTree->setCurrentItem(libraryTree->topLevelItem(0));
+    };
+
+    connect(LibraryManager::instance(), &LibraryManager::cleared, this, [this] {
+        musicList->clear();
+        if (musicCountLabel)
+            musicCountLabel->setText(QStringLiteral("0 tracks"));
+        if (!libraryTree)
+            return;
+        const QSignalBlocker block(libraryTree);
+        libraryTree->clear();
+        addAllMusicRow(libraryTree);
+        LibraryManager* library = LibraryManager::instance();
+        for (const QString& name : library->rootFolders())
+            addFolderToTree(name, library->folderPath(name));
+        libraryTree->setCurrentItem(libraryTree->topLevelItem(0));
+    });
+}

@@ -1,0 +1,66 @@
+#include "SidePanelText.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "LibraryManager.h"
+
+namespace SidePanelText {
+
+QString musicFolder(const QString& filePath, const QString& home)
+{
+    const QString folder = QFileInfo(filePath).absolutePath();
+    if (home.isEmpty())
+        return folder;
+    QString h = home;
+    while (h.endsWith(QLatin1Char('/')))
+        h.chop(1);
+    if (folder == home || folder == h)
+        return QStringLiteral("~");
+    if (folder.startsWith(h + QLatin1Char('/')))
+        return QStringLiteral("~") + folder.mid(h.size());
+    return folder;
+}
+
+QString musicRowText(const QString& filePath, const QString& name, const QString& home)
+{
+    return name + QLatin1Char('\n') + musicFolder(filePath, home);
+}
+
+QString deviceLabel(const QString& description)
+{
+    return description.size() > 32 ? description.left(29) + QStringLiteral("...") : description;
+}
+
+QString setName(const QString& path)
+{
+    const QString file = QFileInfo(path).fileName();
+    const qsizetype dot = file.indexOf(QLatin1Char('.'));
+    return dot < 0 ? file : file.left(dot);
+}
+
+QString setFolder(const QString& path)
+{
+    return QFileInfo(QFileInfo(path).absolutePath()).fileName();
+}
+
+QString libraryCategoryFor(const LibraryManager& library, const QString& folder)
+{
+    const QString clean = QDir::cleanPath(folder);
+    QString name = QFileInfo(clean).fileName();
+    if (name.isEmpty())
+        name = clean;
+    auto freeFor = [&](const QString& category) {
+        const QString held = library.folderPath(category);
+        return held.isEmpty() || QDir::cleanPath(held) == clean;
+    };
+    if (freeFor(name))
+        return name;
+    for (int n = 2;; ++n) {
+        const QString candidate = QStringLiteral("%1 (%2)").arg(name).arg(n);
+        if (freeFor(candidate))
+            return candidate;
+    }
+}
+
+} // namespace SidePanelText

@@ -1,0 +1,737 @@
+// The side panels in a real window: the SETS page and its list of recent
+// sessions (with the unsaved-changes question before opening one), the
+// LIBRARY page's folder tree, menu and search, and the music panel's lists,
+// pages, hooks, timers and buttons. Timers are fired by the tests.
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "AppSettings.h"
+#include "EventLog.h"
+#include "LibraryManager.h"
+#include "MainWindow.h"
+#include "MainWindowTestAccess.h"
+#include "MusicItemDelegate.h"
+#include "SessionDelegate.h"
+#include "SessionManager.h"
+#include "SettingsKeys.h"
+#include "SidePanelText.h"
+
+using A = MainWindowTestAccess;
+
+namespace {
+
+bool touch(const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly);
+}
+
+QPushButton* buttonWithText(QWidget* root, const QString& text)
+{
+    for (QPushButton* b : root->findChildren<QPushButton*>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+// Answers a menu with the action of that text; records every action's state.
+struct MenuAnswer
+{
+    QString pick;
+    QStringList seen;
+    QStringList disabled;
+    Modal::Handler handler(std::function<QVariant(const Modal::Request&)> others = {})
+    {
+        return [this, others](const Modal::Request& r) -> QVariant {
+            if (r.kind != Modal::Kind::Menu)
+                return others ? others(r) : QVariant();
+            QAction* chosen = nullptr;
+            for (QAction* a : r.menu->actions()) {
+                if (a->isSeparator())
+                    continue;
+                seen << a->text();
+                if (!a->isEnabled())
+                    disabled << a->text();
+                if (a->text() == pick)
+                    chosen = a;
+            }
+            return QVariant::fromValue(chosen);
+        };
+    }
+};
+
+QStringList rowTexts(const QListWidget* list)
+{
+    QStringList out;
+    for (int r = 0; r < list->count(); ++r)
+        out << list->item(r)->text().section(QLatin1Char('\n'), 0, 0);
+    return out;
+}
+
+QTreeWidgetItem* topRow(QTreeWidget* tree, const QString& key)
+{
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        if (tree->topLevelItem(i)->data(0, Qt::UserRole).toString() == key)
+            return tree->topLevelItem(i);
+    return nullptr;
+}
+
+QStringList childKeys(const QTreeWidgetItem* row)
+{
+    QStringList out;
+    QList<const QTreeWidgetItem*> todo{row};
+    while (!todo.isEmpty()) {
+        const QTreeWidgetItem* r = todo.takeFirst();
+        for (int i = 0; i < r->childCount(); ++i) {
+            out << r->child(i)->data(0, Qt::UserRole).toString();
+            todo << r->child(i);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+class TestSidePanels : public QObject
+{
+    Q_OBJECT
+    MainWindow* w = nullptr;
+    QString lib;   // the library fixture
+    QString sets;  // session files
+
+    LibraryManager* library() { return LibraryManager::instance(); }
+
+    void waitScans()
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(library()->pendingScans(), 0, 20000);
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+    }
+
+    void addRoot(const QString& folder)
+    {
+        TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
+            return r.kind == Modal::Kind::Directory ? QVariant(folder) : QVariant();
+        });
+        w->onLibAddFolder();
+        waitScans();
+    }
+
+    void resetLibrary()
+    {
+        library()->clearAll();
+        waitScans();
+        w->playlistPaths.clear();
+    }
+
+    QPushButton* pageButton(const QString& text) { return buttonWithText(A::rightPanel(w), text); }
+
+    QString writeSet(const QString& path)
+    {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        return MainWindowTest::writeSession(MainWindowTest::makeSession(1, 4), path) ? path : QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        TestSupport::isolateSettings();
+        AppSettings().setValue(SettingsKeys::AdvancedShowLog, true);
+        const QString root = TestSupport::tempDir();
+        lib = root + "/lib";
+        sets = root + "/sets";
+        for (const char* f : {"Jingles/a.wav", "Jingles/B Beat.wav", "Jingles/Sub/c.wav", "Jingles/Sub/Deeper/d.mp3",
+                              "Jingles/.hidden/h.wav", "Jingles/X.MP3", "Jingles/noext", "Beds/bed one.wav",
+                              "Beds/spaced name 🎵.wav", "North/Music/n.wav", "South/Music/s1.wav",
+                              "South/Music/s2.wav"})
+            QVERIFY(touch(lib + "/" + QString::fromUtf8(f)));
+        // A link back to the folder itself: the tree must not walk into it.
+        QVERIFY(QFile::link(lib + "/Jingles", lib + "/Jingles/Sub/loop"));
+        w = new MainWindow;
+        w->resize(1400, 900);
+        w->show();
+        // The tests tick the library poll themselves.
+        A::libraryPoll(w)->stop();
+    }
+    void cleanupTestCase()
+    {
+        library()->clearAll();
+        delete w;
+    }
+
+    // --- Texts ---------------------------------------------------------------
+
+    void folderLine_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("home");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("below home") << "/home/al/Music/x.mp3" << "/home/al" << "~/Music";
+        QTest::newRow("home itself") << "/home/al/x.mp3" << "/home/al" << "~";
+        QTest::newRow("home with slash") << "/home/al/Music/x.mp3" << "/home/al/" << "~/Music";
+        QTest::newRow("a longer name is not home") << "/home/alice/x.mp3" << "/home/al" << "/home/alice";
+        QTest::newRow("home inside the path") << "/data/home/al/x.mp3" << "/home/al" << "/data/home/al";
+        QTest::newRow("outside") << "/srv/audio/x.mp3" << "/home/al" << "/srv/audio";
+        QTest::newRow("home is the root") << "/music/x.mp3" << "/" << "~/music";
+    }
+    void folderLine()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, home);
+        QFETCH(QString, line);
+        QCOMPARE(SidePanelText::musicFolder(file, home), line);
+    }
+
+    void deviceLabel_data()
+    {
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("shown");
+        const QString s32 = QString(32, QLatin1Char('a'));
+        QTest::newRow("32 whole") << s32 << s32;
+        QTest::newRow("33 cut") << s32 + "b" << QString(29, QLatin1Char('a')) + "...";
+        QTest::newRow("short") << "USB" << "USB";
+    }
+    void deviceLabel()
+    {
+        QFETCH(QString, description);
+        QFETCH(QString, shown);
+        QCOMPARE(SidePanelText::deviceLabel(description), shown);
+    }
+
+    // --- Start state -------------------------------------------------------------
+
+    void startState()
+    {
+        QVERIFY(A::eventLog(w)->isHidden());
+        QCOMPARE(SettingsKeys::readBool(SettingsKeys::AdvancedShowLog), false);
+        QCOMPARE(w->musicStack->currentIndex(), 0);
+        QVERIFY(w->autoMixBar->isHidden());
+        QVERIFY(!w->autoMixBtn->isChecked());
+        QCOMPARE(w->autoMixBtn->objectName(), QStringLiteral("amBtn"));
+        QCOMPARE(w->musicFadeCombo->currentText(), QStringLiteral("2s fade"));
+        QCOMPARE(w->autoMixIndex, -1);
+        QCOMPARE(w->musicDevCombo->itemText(0), QStringLiteral("🔊 Follow Main Output"));
+        QCOMPARE(w->musicDevCombo->itemData(0).toString(), QString());
+        QCOMPARE(w->leftStack->currentIndex(), 0);
+        QVERIFY(A::nowPlayingBar(w));
+        // The event log's close hides it and writes the key false again.
+        A::eventLog(w)->show();
+        AppSettings().setValue(SettingsKeys::AdvancedShowLog, true);
+        emit A::eventLog(w)->closeRequested();
+        QVERIFY(A::eventLog(w)->isHidden());
+        QCOMPARE(SettingsKeys::readBool(SettingsKeys::AdvancedShowLog), false);
+    }
+
+    void deviceChoiceIsStored()
+    {
+        QComboBox* combo = w->musicDevCombo;
+        if (combo->count() < 2)
+            combo->addItem(QStringLiteral("Test output"), QStringLiteral("dev-1"));
+        combo->setCurrentIndex(combo->count() - 1);
+        QCOMPARE(SettingsKeys::readString(SettingsKeys::LibraryOutputDevice), combo->currentData().toString());
+        combo->setCurrentIndex(0);
+        QCOMPARE(SettingsKeys::readString(SettingsKeys::LibraryOutputDevice), QString());
+    }
+
+    // --- SETS --------------------------------------------------------------------
+
+    void leftTabs_data()
+    {
+        QTest::addColumn<QList<int>>("clicks");
+        QTest::newRow("library") << QList<int>{1};
+        QTest::newRow("online") << QList<int>{2};
+        QTest::newRow("library twice") << QList<int>{1, 1};
+        QTest::newRow("back to sets") << QList<int>{2, 0};
+    }
+    void leftTabs()
+    {
+        QFETCH(QList<int>, clicks);
+        QList<QPushButton*> tabs;
+        for (QPushButton* b : A::leftPanel(w)->findChildren<QPushButton*>())
+            if (b->objectName() == QLatin1String("lpTabBtn"))
+                tabs << b;
+        QCOMPARE(tabs.size(), 3);
+        for (int i : clicks)
+            tabs[i]->click();
+        const int last = clicks.last();
+        QCOMPARE(w->leftStack->currentIndex(), last);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(tabs[i]->isChecked(), i == last);
+        tabs[0]->click();
+    }
+
+    void setsRows()
+    {
+        SessionManager* sm = SessionManager::instance();
+        AppSettings().setValue(SettingsKeys::RecentFiles, QStringList());
+        w->refreshSetsList();
+        QCOMPARE(w->setsList->count(), 1);
+        QCOMPARE(w->setsList->item(0)->text(), QStringLiteral("No recent sessions"));
+        QCOMPARE(w->setsList->item(0)->flags(), Qt::NoItemFlags);
+        QCOMPARE(w->setsList->item(0)->sizeHint().height(), 40);
+
+        const QString a = writeSet(sets + "/Morning/show.final.vx");
+        const QString b = writeSet(sets + "/Evening/show.vx");
+        const QString gone = sets + "/Old/gone.vx";
+        QVERIFY(sm->loadSession(a) && sm->loadSession(b)); // refreshes through sessionLoaded
+        QStringList recent = sm->recentFiles();
+        recent.append(gone);
+        AppSettings().setValue(SettingsKeys::RecentFiles, recent);
+        w->refreshSetsList();
+        QCOMPARE(w->setsList->count(), 3);
+        struct Row { QString path, name, folder; bool current, missing; };
+        const QList<Row> expect = {{b, "show", "Evening", true, false}, {a, "show", "Morning", false, false},
+                                   {gone, "gone", "Old", false, true}};
+        for (int r = 0; r < 3; ++r) {
+            const QListWidgetItem* it = w->setsList->item(r);
+            QCOMPARE(it->data(SessionDelegate::kPathRole).toString(), expect[r].path);
+            QCOMPARE(it->data(SessionDelegate::kNameRole).toString(), expect[r].name);
+            QCOMPARE(it->text(), expect[r].name);
+            QCOMPARE(it->data(SessionDelegate::kFolderRole).toString(), expect[r].folder);
+            QCOMPARE(it->data(SessionDelegate::kCurrentRole).toBool(), expect[r].current);
+            QCOMPARE(it->data(SessionDelegate::kMissingRole).toBool(), expect[r].missing);
+        }
+        QVERIFY(qobject_cast<SessionDelegate*>(w->setsList->itemDelegate()));
+
+        // A missing file's double-click does nothing.
+        emit w->setsList->itemDoubleClicked(w->setsList->item(2));
+        QCOMPARE(sm->session().filePath, b);
+
+        // "Remove from list" takes the row and the entry; the last one leaves an empty list.
+        for (int left = 3; left > 0; --left) {
+            MenuAnswer menu{QStringLiteral("🗑️ Remove from list")};
+            TestSupport::ModalScript script(menu.handler());
+            QListWidgetItem* first = w->setsList->item(0);
+            const QString path = first->data(SessionDelegate::kPathRole).toString();
+            emit w->setsList->customContextMenuRequested(w->setsList->visualItemRect(first).center());
+            QCOMPARE(menu.seen, (QStringList{QStringLiteral("📂 Open"), QStringLiteral("🗑️ Remove from list")}));
+            QCOMPARE(w->setsList->count(), left - 1);
+            QVERIFY(!SettingsKeys::read(SettingsKeys::RecentFiles).toStringList().contains(path));
+        }
+        QCOMPARE(w->setsList->count(), 0);
+    }
+
+    // Opening a set replaces the session: only Discard, a clean session or a
+    // good save let it open.
+    void openingAsksFirst_data()
+    {
+        QTest::addColumn<bool>("viaMenu");
+        QTest::addColumn<int>("answer"); // 0: the session is clean, nothing asked
+        QTest::addColumn<bool>("saveFails");
+        QTest::addColumn<bool>("opens");
+        for (bool menu : {false, true}) {
+            const char* road = menu ? "menu" : "double-click";
+            QTest::addRow("%s, clean", road) << menu << 0 << false << true;
+            QTest::addRow("%s, Cancel", road) << menu << int(QMessageBox::Cancel) << false << false;
+            QTest::addRow("%s, Discard", road) << menu << int(QMessageBox::Discard) << false << true;
+            QTest::addRow("%s, Save", road) << menu << int(QMessageBox::Save) << false << true;
+            QTest::addRow("%s, Save fails", road) << menu << int(QMessageBox::Save) << true << false;
+        }
+    }
+    void openingAsksFirst()
+    {
+        QFETCH(bool, viaMenu);
+        QFETCH(int, answer);
+        QFETCH(bool, saveFails);
+        QFETCH(bool, opens);
+        SessionManager* sm = SessionManager::instance();
+        const QString current = writeSet(sets + "/Ask/current.vx");
+        const QString target = writeSet(sets + "/Ask/target.vx");
+        QVERIFY(sm->loadSession(target) && sm->loadSession(current));
+        if (saveFails) {
+            // A file below a regular file can never be written.
+            QVERIFY(touch(sets + "/Ask/plain"));
+            sm->session().filePath = sets + "/Ask/plain/current.vx";
+        }
+        if (answer != 0)
+            sm->markDirty();
+        w->refreshSetsList();
+        QListWidgetItem* row = nullptr;
+        for (int r = 0; r < w->setsList->count(); ++r)
+            if (w->setsList->item(r)->data(SessionDelegate::kPathRole).toString() == target)
+                row = w->setsList->item(r);
+        QVERIFY(row);
+        int asked = 0;
+        MenuAnswer menu{QStringLiteral("📂 Open")};
+        TestSupport::ModalScript script(menu.handler([&](const Modal::Request& r) -> QVariant {
+            if (r.kind == Modal::Kind::MessageBox && r.title == QLatin1String("Unsaved Changes")) {
+                ++asked;
+                return answer;
+            }
+            return {};
+        }));
+        if (viaMenu)
+            emit w->setsList->customContextMenuRequested(w->setsList->visualItemRect(row).center());
+        else
+            emit w->setsList->itemDoubleClicked(row);
+        QCOMPARE(asked, answer == 0 ? 0 : 1);
+        QCOMPARE(sm->session().filePath == target, opens);
+        sm->newSession();
+    }
+
+    // --- LIBRARY -----------------------------------------------------------------
+
+    void addFolderBuildsTheTree()
+    {
+        resetLibrary();
+        addRoot(lib + "/Jingles");
+        QTreeWidgetItem* root = topRow(w->libraryTree, QStringLiteral("Jingles"));
+        QVERIFY(root);
+        QVERIFY(root->isExpanded());
+        QCOMPARE(root->data(0, Qt::UserRole + 1).toString(), lib + "/Jingles");
+        // Sorted, no hidden folder, no link; every depth.
+        QCOMPARE(childKeys(root), (QStringList{"Jingles/Sub", "Jingles/Sub/Deeper"}));
+        // The scan's end: the count (the root's own format, or the panel's
+        // relabel once its debounce ran) and the root's tracks in ALL MUSIC.
+        QVERIFY(root->text(0).contains(QLatin1String("Jingles  (5)")));
+        QCOMPARE(w->libraryTree->currentItem(), root);
+        QCOMPARE(w->musicList->count(), 5);
+        QCOMPARE(w->musicCountLabel->text(), QStringLiteral("5 tracks"));
+        // Rows carry the path, the name for the drag, and their size.
+        const QListWidgetItem* row = w->musicList->item(0);
+        QCOMPARE(row->data(Qt::UserRole + 1).toString(), row->text().section(QLatin1Char('\n'), 0, 0));
+        QVERIFY(QFileInfo(row->data(Qt::UserRole).toString()).isAbsolute());
+        QCOMPARE(row->sizeHint().height(), 38);
+
+        // The same folder again: no second row, the same category.
+        addRoot(lib + "/Jingles");
+        int jingles = 0;
+        for (int i = 0; i < w->libraryTree->topLevelItemCount(); ++i)
+            jingles += w->libraryTree->topLevelItem(i)->data(0, Qt::UserRole).toString() == QLatin1String("Jingles");
+        QCOMPARE(jingles, 1);
+        QCOMPARE(library()->rootFolders(), QStringList{QStringLiteral("Jingles")});
+    }
+
+    // Two folders named Music: the second gets a category of its own and the
+    // first keeps its root.
+    void sameNameFolders()
+    {
+        resetLibrary();
+        addRoot(lib + "/North/Music");
+        addRoot(lib + "/South/Music");
+        QCOMPARE(library()->folderPath(QStringLiteral("Music")), lib + "/North/Music");
+        QCOMPARE(library()->folderPath(QStringLiteral("Music (2)")), lib + "/South/Music");
+        QVERIFY(topRow(w->libraryTree, QStringLiteral("Music (2)")));
+        QCOMPARE(SidePanelText::libraryCategoryFor(*library(), lib + "/North/Music/"), QStringLiteral("Music"));
+        QCOMPARE(SidePanelText::libraryCategoryFor(*library(), lib + "/West/Music"), QStringLiteral("Music (3)"));
+        QCOMPARE(library()->entries().size(), 3);
+    }
+
+    void folderClicksAndSearch_data()
+    {
+        QTest::addColumn<QString>("key"); // a tree row, or "?text" for a search
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<bool>("flagged"); // whether rows carry the playlist flag
+        QTest::newRow("all music") << "__all__" << QStringList{"a", "B Beat", "c", "d", "X", "bed one", "spaced name 🎵"}
+                                   << "7 tracks" << true;
+        QTest::newRow("root") << "Beds" << QStringList{"bed one", "spaced name 🎵"} << "2 tracks" << true;
+        QTest::newRow("sub-folder, every depth") << "Jingles/Sub" << QStringList{"c", "d"} << "2 tracks" << true;
+        QTest::newRow("search, any case") << "?beat" << QStringList{"B Beat"} << "1 tracks found" << false;
+        QTest::newRow("search in paths") << "?JINGLES/SUB" << QStringList{"c", "d"} << "2 tracks found" << false;
+    }
+    void folderClicksAndSearch()
+    {
+        QFETCH(QString, key);
+        QFETCH(QStringList, names);
+        QFETCH(QString, label);
+        QFETCH(bool, flagged);
+        if (library()->rootFolders() != QStringList{"Jingles", "Beds"}) {
+            resetLibrary();
+            addRoot(lib + "/Jingles");
+            addRoot(lib + "/Beds");
+            w->rebuildLibraryTree();
+        }
+        w->playlistPaths = {lib + "/Jingles/Sub/c.wav", lib + "/Beds/bed one.wav", lib + "/Jingles/B Beat.wav"};
+        if (key.startsWith(QLatin1Char('?'))) {
+            w->libSearchBox->setText(key.mid(1));
+        } else {
+            w->libSearchBox->clear();
+            QTreeWidgetItem* row = topRow(w->libraryTree, key);
+            if (!row) {
+                for (int i = 0; i < w->libraryTree->topLevelItemCount() && !row; ++i) {
+                    QTreeWidgetItem* top = w->libraryTree->topLevelItem(i);
+                    for (int c = 0; c < top->childCount(); ++c)
+                        if (top->child(c)->data(0, Qt::UserRole).toString() == key)
+                            row = top->child(c);
+                }
+            }
+            QVERIFY(row);
+            w->libraryTree->setCurrentItem(row);
+            emit w->libraryTree->itemClicked(row, 0);
+        }
+        // The scan's order within a folder is the file system's.
+        QStringList shown = rowTexts(w->musicList);
+        shown.sort();
+        names.sort();
+        QCOMPARE(shown, names);
+        QCOMPARE(w->musicCountLabel->text(), label);
+        for (int r = 0; r < w->musicList->count(); ++r) {
+            const QListWidgetItem* it = w->musicList->item(r);
+            const bool inList = w->playlistPaths.contains(it->data(Qt::UserRole).toString());
+            QCOMPARE(it->data(MusicItemDelegate::kInPlaylistRole).toBool(), flagged && inList);
+            QCOMPARE(it->data(MusicItemDelegate::kInPlaylistRole).isValid(), flagged);
+        }
+        if (key.startsWith(QLatin1Char('?'))) {
+            // Clearing the search shows the selected folder again.
+            w->libSearchBox->clear();
+            QCOMPARE(w->musicCountLabel->text().endsWith(QLatin1String(" tracks")), true);
+        }
+        w->playlistPaths.clear();
+    }
+
+    void treeMenu()
+    {
+        resetLibrary();
+        addRoot(lib + "/Jingles");
+        QTreeWidgetItem* root = topRow(w->libraryTree, QStringLiteral("Jingles"));
+        QTreeWidgetItem* sub = root->child(0);
+        w->libraryTree->expandAll();
+        QSignalSpy started(library(), &LibraryManager::scanStarted);
+
+        // A sub-folder: "Rescan Folder" rescans its root, "Remove Folder" is shown disabled.
+        MenuAnswer rescan{QStringLiteral("🔄 Rescan Folder")};
+        {
+            TestSupport::ModalScript script(rescan.handler());
+            emit w->libraryTree->customContextMenuRequested(w->libraryTree->visualItemRect(sub).center());
+        }
+        QCOMPARE(rescan.seen, (QStringList{"📂 Open in Explorer", "🔄 Rescan Folder", "🗑  Remove Folder"}));
+        QCOMPARE(rescan.disabled, QStringList{"🗑  Remove Folder"});
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(started.at(0).at(0).toString(), QStringLiteral("Jingles"));
+        QCOMPARE(library()->rootFolders(), QStringList{QStringLiteral("Jingles")});
+        QCOMPARE(library()->folderPath(QStringLiteral("Jingles")), lib + "/Jingles");
+        waitScans();
+        QCOMPARE(library()->entries().size(), 5);
+
+        // The root: removed from the library and the tree; ALL MUSIC emptied.
+        root = topRow(w->libraryTree, QStringLiteral("Jingles"));
+        MenuAnswer remove{QStringLiteral("🗑  Remove Folder")};
+        {
+            TestSupport::ModalScript script(remove.handler());
+            emit w->libraryTree->customContextMenuRequested(w->libraryTree->visualItemRect(root).center());
+        }
+        QVERIFY(remove.disabled.isEmpty());
+        QVERIFY(!topRow(w->libraryTree, QStringLiteral("Jingles")));
+        QVERIFY(library()->rootFolders().isEmpty());
+        QCOMPARE(w->musicList->count(), 0);
+        QCOMPARE(w->musicCountLabel->text(), QStringLiteral("0 tracks"));
+    }
+
+    // Roots that vanished or were never folders still give a row and no crash.
+    void oddRoots()
+    {
+        resetLibrary();
+        const QString doomed = TestSupport::tempDir() + "/Doomed";
+        QVERIFY(touch(doomed + "/Inner/x.wav"));
+        addRoot(doomed);
+        QVERIFY(QDir(doomed).removeRecursively());
+        w->rebuildLibraryTree();
+        QTreeWidgetItem* row = topRow(w->libraryTree, QStringLiteral("Doomed"));
+        QVERIFY(row);
+        QCOMPARE(row->childCount(), 0);
+        w->addFolderToTree(QStringLiteral("AFile"), lib + "/Jingles/a.wav");
+        QCOMPARE(topRow(w->libraryTree, QStringLiteral("AFile"))->childCount(), 0);
+        QCOMPARE(w->libraryTree->topLevelItem(0)->data(0, Qt::UserRole).toString(), QStringLiteral("__all__"));
+    }
+
+    // --- Music lists ----------------------------------------------------------------
+
+    // Three scans ending close together give one refill, when the debounce runs out.
+    void debounceFoldsScans()
+    {
+        QTimer* debounce = A::musicScanDebounce(w);
+        const auto hook = w->refreshMusicList;
+        int refills = 0;
+        w->refreshMusicList = [&] {
+            ++refills;
+            hook();
+        };
+        for (const char* c : {"One", "Two", "Three"})
+            emit library()->scanFinished(QString::fromLatin1(c), 0);
+        QVERIFY(debounce->isActive());
+        QCOMPARE(debounce->interval(), 200);
+        QCOMPARE(refills, 0);
+        TestSupport::fireTimer(debounce);
+        QCOMPARE(refills, 1);
+        w->refreshMusicList = hook;
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+    }
+
+    // The poll refills only when the list and the library disagree, shows
+    // the list rather than its hint, and stops at its 61st tick.
+    void pollRefillsAndStops()
+    {
+        resetLibrary();
+        addRoot(lib + "/Beds");
+        w->refreshMusicList();
+        QTimer* poll = A::libraryPoll(w);
+        auto tick = [poll] { QMetaObject::invokeMethod(poll, "timeout", Qt::DirectConnection); };
+        const auto hook = w->refreshMusicList;
+        int refills = 0;
+        w->refreshMusicList = [&] {
+            ++refills;
+            hook();
+        };
+        A::libraryPollTicks(w) = 0;
+        poll->start();
+        w->musicStack->setCurrentIndex(1);
+        tick();
+        QCOMPARE(refills, 0);
+        QCOMPARE(w->musicStack->currentIndex(), 0);
+        library()->addFile(lib + "/Jingles/a.wav", QStringLiteral("Downloads"));
+        tick();
+        QCOMPARE(refills, 1);
+        QCOMPARE(w->musicList->count(), 3);
+        for (int i = 2; i < 60; ++i)
+            tick();
+        QVERIFY(poll->isActive());
+        tick();
+        QVERIFY(!poll->isActive());
+        QCOMPARE(refills, 1);
+        w->refreshMusicList = hook;
+    }
+
+    void playlistPage()
+    {
+        resetLibrary();
+        addRoot(lib + "/Beds");
+        addRoot(lib + "/Jingles");
+        w->libSearchBox->clear();
+        w->refreshMusicList();
+        QPushButton* all = pageButton(QStringLiteral("ALL MUSIC"));
+        QPushButton* list = pageButton(QStringLiteral("  PLAYLIST"));
+        QVERIFY(all && list);
+
+        list->click();
+        QCOMPARE(w->musicStack->currentIndex(), 3);
+        QCOMPARE(w->musicCountLabel->text(), QStringLiteral("0 in playlist"));
+        QVERIFY(!w->autoMixBar->isHidden());
+        QVERIFY(!all->isChecked() && list->isChecked());
+
+        // A refill on the PLAYLIST page leaves the label and the page to the playlist.
+        w->refreshMusicList();
+        QCOMPARE(w->musicCountLabel->text(), QStringLiteral("0 in playlist"));
+        QCOMPARE(w->musicStack->currentIndex(), 3);
+
+        // +List under a search flags only the rows shown, and the page shows them at once.
+        QLineEdit* search = nullptr;
+        for (QLineEdit* e : A::rightPanel(w)->findChildren<QLineEdit*>())
+            if (e->placeholderText() == QStringLiteral("🔍 Search music..."))
+                search = e;
+        QVERIFY(search);
+        // The folder line counts too: "BEDS" finds both tracks of Beds.
+        search->setText(QStringLiteral("BEDS"));
+        QCOMPARE(w->musicCountLabel->text(), QStringLiteral("2/7"));
+        search->setText(QStringLiteral("BED ONE"));
+        QCOMPARE(w->musicCountLabel->text(), QStringLiteral("1/7"));
+        QPushButton* addAll = nullptr;
+        for (QPushButton* b : w->autoMixBar->findChildren<QPushButton*>())
+            if (b != w->autoMixBtn && b->size() == QSize(30, 26))
+                addAll = b;
+        QVERIFY(addAll);
+        addAll->click();
+        QCOMPARE(w->playlistPaths, QSet<QString>{lib + "/Beds/bed one.wav"});
+        QVERIFY(w->autoMixBtn->isChecked());
+        QCOMPARE(rowTexts(w->playlistList), QStringList{QStringLiteral("bed one")});
+        QCOMPARE(w->playlistList->item(0)->data(MusicItemDelegate::kInPlaylistRole).toBool(), true);
+        search->clear();
+        QCOMPARE(w->musicCountLabel->text(), QStringLiteral("7 tracks"));
+
+        // A playlist path that left the library stays in the set but gives no row.
+        w->playlistPaths.insert(QStringLiteral("/nowhere/gone.wav"));
+        w->refreshPlaylist();
+        QCOMPARE(w->playlistList->count(), 1);
+        QCOMPARE(w->musicStack->currentIndex(), 2);
+
+        // Clearing the playlist empties the flags and the PLAYLIST page.
+        QPushButton* clear = nullptr;
+        for (QPushButton* b : w->autoMixBar->findChildren<QPushButton*>())
+            if (b->size() == QSize(26, 26))
+                clear = b;
+        QVERIFY(clear);
+        w->musicList->item(0)->setData(MusicItemDelegate::kPlayingRole, true);
+        clear->click();
+        QVERIFY(!w->autoMixBtn->isChecked());
+        QVERIFY(w->playlistPaths.isEmpty());
+        QCOMPARE(w->playlistList->count(), 0);
+        QCOMPARE(w->musicStack->currentIndex(), 3);
+        QVERIFY(!w->musicList->item(0)->data(MusicItemDelegate::kPlayingRole).toBool());
+
+        // Back to ALL MUSIC: flags recomputed from the set.
+        w->playlistPaths.insert(lib + "/Jingles/a.wav");
+        all->click();
+        QVERIFY(w->autoMixBar->isHidden());
+        QCOMPARE(w->musicStack->currentIndex(), 0);
+        QCOMPARE(w->musicCountLabel->text(), QStringLiteral("7 tracks"));
+        for (int r = 0; r < w->musicList->count(); ++r) {
+            const QListWidgetItem* it = w->musicList->item(r);
+            QCOMPARE(it->data(MusicItemDelegate::kInPlaylistRole).toBool(),
+                     it->data(Qt::UserRole).toString() == lib + "/Jingles/a.wav");
+        }
+        w->playlistPaths.clear();
+    }
+
+    // The tree's relabel after a refill, and the cleared handler.
+    void countsAndClear()
+    {
+        resetLibrary();
+        addRoot(lib + "/Beds");
+        addRoot(lib + "/Jingles");
+        w->rebuildLibraryTree();
+        w->refreshMusicList();
+        QCOMPARE(topRow(w->libraryTree, QStringLiteral("__all__"))->text(0), QStringLiteral("  All Music  (7)"));
+        QCOMPARE(topRow(w->libraryTree, QStringLiteral("Beds"))->text(0), QStringLiteral("  📁  Beds  (2)"));
+
+        // Cancel changes nothing; Yes clears the library, the lists and the tree.
+        int answer = QMessageBox::Cancel;
+        TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
+            return r.kind == Modal::Kind::MessageBox ? QVariant(answer) : QVariant();
+        });
+        QPushButton* clearLib = A::rightPanel(w)->findChild<QPushButton*>(QStringLiteral("clearLibraryBtn"));
+        QVERIFY(clearLib);
+        clearLib->click();
+        QCOMPARE(library()->entries().size(), 7);
+        QCOMPARE(w->musicList->count(), 7);
+        answer = QMessageBox::Yes;
+        w->playlistPaths.insert(lib + "/Beds/bed one.wav");
+        clearLib->click();
+        QVERIFY(library()->entries().isEmpty());
+        QCOMPARE(w->musicList->count(), 0);
+        QVERIFY(w->playlistPaths.isEmpty());
+        QCOMPARE(w->musicCountLabel->text(), QStringLiteral("0 tracks"));
+        QCOMPARE(w->libraryTree->topLevelItemCount(), 1);
+        // An empty library: a toast, no question.
+        answer = -1;
+        clearLib->click();
+    }
+
+    void startUpHooks()
+    {
+        resetLibrary();
+        addRoot(lib + "/Beds");
+        // The saved folders give the tree back at start.
+        w->libraryTree->clear();
+        w->rebuildLibraryTree();
+        QCOMPARE(w->libraryTree->topLevelItemCount(), 2);
+        QCOMPARE(w->libraryTree->currentItem(), w->libraryTree->topLevelItem(0));
+        QCOMPARE(w->libraryTree->topLevelItem(0)->text(0), QStringLiteral("  All Music"));
+        QVERIFY(topRow(w->libraryTree, QStringLiteral("Beds")));
+    }
+};
+
+QTEST_MAIN(TestSidePanels)
+#include "tst_sidepanels.moc"
