@@ -330,6 +330,9 @@ QWidget* MainWindow::buildRightPanel()
     musicCountLabel = new QLabel(QStringLiteral("0 tracks"), pageBar);
     musicCountLabel->setStyleSheet(
         QStringLiteral("color:%1;font-size:9px;letter-spacing:0.5px;").arg(c.textMuted.name()));
+    // The count gives way first when the panel is narrow, so the reset
+    // button stays inside it.
+    musicCountLabel->setMinimumWidth(10);
     auto* resetBtn = iconButton(pageBar, "resetMusicBtn", kUndo, 11, QSize(18, 18));
     resetBtn->setToolTip(QStringLiteral("Reset — stop and clear the current ALL MUSIC track"));
     resetBtn->setStyleSheet(QStringLiteral("QPushButton#resetMusicBtn{  background:") + c.accentPressed.name()
@@ -359,6 +362,9 @@ QWidget* MainWindow::buildRightPanel()
     musicDevCombo = new QComboBox(devRow);
     musicDevCombo->setObjectName(QStringLiteral("musicDevComboBox"));
     musicDevCombo->setFixedHeight(24);
+    // A long device name must not widen the panel past its scroll area.
+    musicDevCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    musicDevCombo->setMinimumContentsLength(8);
     musicDevCombo->addItem(QStringLiteral("🔊 Follow Main Output"), QString());
     const QIcon devIcon = VXIcons::modern(VXIcons::strokeSvg(kHeadphones, 2.0), c.text, 14);
     for (const QAudioDevice& d : AudioEngine::instance()->audioDevices())
@@ -435,12 +441,21 @@ QWidget* MainWindow::buildRightPanel()
                        "QListWidget::item:alternate{background:")
         + c.surfaceAlt.name() + QStringLiteral(";}QListWidget::item:selected{background:") + c.surfaceHover.name()
         + QStringLiteral(";}QListWidget::item:hover{background:") + c.surfaceAlt.name() + QStringLiteral(";}");
+    // The view paints the alternate rows from the palette (the row painter
+    // draws no background of its own): the theme's alternate surface, not
+    // the platform's near-white.
+    auto alternateRows = [&c](QListWidget* list) {
+        QPalette pal = list->palette();
+        pal.setColor(QPalette::AlternateBase, c.surfaceAlt);
+        list->setPalette(pal);
+    };
     musicList = new QListWidget(panel);
     musicList->setFrameShape(QFrame::NoFrame);
     musicList->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     musicList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     musicList->setStyleSheet(listStyle);
     musicList->setAlternatingRowColors(true);
+    alternateRows(musicList);
     musicList->setUniformItemSizes(true);
     musicList->setSelectionMode(QAbstractItemView::SingleSelection);
     musicList->setDragEnabled(true);
@@ -461,6 +476,7 @@ QWidget* MainWindow::buildRightPanel()
     playlistList->setStyleSheet(listStyle);
     playlistList->setItemDelegate(delegate);
     playlistList->setAlternatingRowColors(true);
+    alternateRows(playlistList);
     playlistList->setUniformItemSizes(true);
     playlistList->setAcceptDrops(true);
     playlistList->viewport()->setAcceptDrops(true);
