@@ -9,7 +9,11 @@ namespace SidePanelText {
 
 QString musicFolder(const QString& filePath, const QString& home)
 {
-    const QString folder = QFileInfo(filePath).absolutePath();
+    // The library gives absolute paths: their folder is plain text work.
+    const qsizetype slash = filePath.lastIndexOf(QLatin1Char('/'));
+    const QString folder = filePath.startsWith(QLatin1Char('/')) && slash >= 0
+                               ? (slash == 0 ? QStringLiteral("/") : filePath.left(slash))
+                               : QFileInfo(filePath).absolutePath();
     if (home.isEmpty())
         return folder;
     QString h = home;

@@ -16,6 +16,8 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include "AppSettings.h"
 #include "EventLog.h"
 #include "LibraryManager.h"
@@ -544,6 +546,24 @@ private slots:
         QCOMPARE(row->childCount(), 0);
         w->addFolderToTree(QStringLiteral("AFile"), lib + "/Jingles/a.wav");
         QCOMPARE(topRow(w->libraryTree, QStringLiteral("AFile"))->childCount(), 0);
+
+        // A 250-byte name and a folder that cannot be listed.
+        const QString odd = TestSupport::tempDir() + "/Odd";
+        const QString longName = QString(120, QChar(0x00E9)) + QStringLiteral("ab"); // 242 bytes + ".wav"
+        QVERIFY(touch(odd + "/Long/" + longName + ".wav"));
+        QVERIFY(QDir().mkpath(odd + "/Closed/Inside"));
+        QFile::setPermissions(odd + "/Closed", QFileDevice::Permissions());
+        addRoot(odd);
+        QTreeWidgetItem* oddRow = topRow(w->libraryTree, QStringLiteral("Odd"));
+        QVERIFY(oddRow);
+        QVERIFY(childKeys(oddRow).contains(QStringLiteral("Odd/Long")));
+        w->refreshMusicList();
+        QVERIFY(rowTexts(w->musicList).contains(longName));
+        if (geteuid() != 0)
+            QCOMPARE(childKeys(oddRow).contains(QStringLiteral("Odd/Closed/Inside")), false);
+        QFile::setPermissions(odd + "/Closed", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        if (geteuid() == 0)
+            QSKIP("running as root: every folder can be listed, so the unreadable case cannot be made here");
         QCOMPARE(w->libraryTree->topLevelItem(0)->data(0, Qt::UserRole).toString(), QStringLiteral("__all__"));
     }
 
