@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "AudioFixture.h"
+#include "BenchTiming.h"
 #include "NowPlayingBar.h"
 #include "TestSupport.h"
 #include "ToolbarWaveformWidget.h"
@@ -23,23 +24,12 @@
 
 namespace {
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using BenchTiming::median;
 
 template <typename F>
 double medianUs(int runs, F&& f)
 {
-    std::vector<double> t;
-    QElapsedTimer clock;
-    for (int i = 0; i < runs; ++i) {
-        clock.start();
-        f();
-        t.push_back(clock.nsecsElapsed() / 1000.0);
-    }
-    return median(t);
+    return BenchTiming::medianNs(runs, f) / 1000.0;
 }
 
 void row(const char* what, double us, double refUs, const char* ref)

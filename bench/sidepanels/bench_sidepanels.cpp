@@ -18,29 +18,19 @@
 #include <cstdio>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "LibraryManager.h"
 #include "MainWindow.h"
 #include "TestSupport.h"
 
 namespace {
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using BenchTiming::median;
 
 template <typename F>
 double medianMs(int runs, F&& f)
 {
-    std::vector<double> t;
-    QElapsedTimer clock;
-    for (int i = 0; i < runs; ++i) {
-        clock.start();
-        f();
-        t.push_back(clock.nsecsElapsed() / 1e6);
-    }
-    return median(t);
+    return BenchTiming::medianNs(runs, f) / 1e6;
 }
 
 void row(const char* what, double ms, double refMs, const char* ref)
