@@ -50,6 +50,8 @@ void MainWindow::appendMusicRow(QListWidget* list, const QString& filePath, cons
 void MainWindow::installMusicListHooks(const std::shared_ptr<bool>& playlistMode)
 {
     refreshPlaylist = [this, playlistMode] {
+        if (!playlistList || !musicStack)
+            return;
         playlistList->clear();
         for (const LibraryEntry& e : LibraryManager::instance()->entries())
             if (playlistPaths.contains(e.filePath))
@@ -59,6 +61,8 @@ void MainWindow::installMusicListHooks(const std::shared_ptr<bool>& playlistMode
     };
 
     refreshMusicList = [this, playlistMode] {
+        if (!musicList || !musicStack)
+            return;
         const QList<LibraryEntry> entries = LibraryManager::instance()->entries();
         if (!entries.isEmpty()) {
             musicList->setUpdatesEnabled(false);
@@ -106,7 +110,8 @@ void MainWindow::installMusicListHooks(const std::shared_ptr<bool>& playlistMode
     };
 
     connect(LibraryManager::instance(), &LibraryManager::cleared, this, [this] {
-        musicList->clear();
+        if (musicList)
+            musicList->clear();
         if (musicCountLabel)
             musicCountLabel->setText(QStringLiteral("0 tracks"));
         if (!libraryTree)

@@ -593,13 +593,15 @@ QWidget* MainWindow::buildRightPanel()
     libraryPoll = new QTimer(this);
     libraryPoll->setInterval(1000);
     connect(libraryPoll, &QTimer::timeout, this, [this, playlistMode] {
+        if (++libraryPollTicks >= 61)
+            libraryPoll->stop();
+        if (!musicList || !musicStack)
+            return;
         const int n = int(LibraryManager::instance()->entries().size());
         if (n > 0 && musicList->count() != n && refreshMusicList)
             refreshMusicList();
         if (!*playlistMode && musicList->count() > 0 && musicStack->currentIndex() == 1)
             musicStack->setCurrentIndex(0);
-        if (++libraryPollTicks >= 61)
-            libraryPoll->stop();
     });
     libraryPoll->start();
 

@@ -126,6 +126,7 @@ private slots:
         auto* row = new QListWidgetItem(QStringLiteral("Morning Theme"), &list);
         row->setData(Qt::UserRole, QStringLiteral("/music/theme.mp3"));
         row->setData(Qt::UserRole + 1, QStringLiteral("music-1"));
+        QListWidget* const panelList = w->musicList;
         w->musicList = &list;
         A::musicId(w) = QStringLiteral("music-1");
         rec.audio << QStringLiteral("music-1");
@@ -134,7 +135,7 @@ private slots:
         QCOMPARE(A::npTitle(w), QStringLiteral("Sound O"));
         w->onPlayStopped(QStringLiteral("O"));
         QCOMPARE(A::npTitle(w), QStringLiteral("Morning Theme"));
-        w->musicList = nullptr;
+        w->musicList = panelList;
     }
 
     // A sound of the float stream stops: AudioEngine reports it, the
@@ -257,6 +258,8 @@ private slots:
         QPushButton autoMix;
         autoMix.setCheckable(true);
         autoMix.setChecked(true);
+        QListWidget* const panelList = w->musicList;
+        QPushButton* const panelAutoMix = w->autoMixBtn;
         w->musicList = &list;
         w->autoMixBtn = &autoMix;
         w->autoMixIndex = 1;
@@ -273,8 +276,8 @@ private slots:
         QVERIFY(rec.audio.contains(QStringLiteral("S")));
         w->onTransportStop(); // nothing left to stop of the music
         QVERIFY(rec.take().isEmpty());
-        w->musicList = nullptr;
-        w->autoMixBtn = nullptr;
+        w->musicList = panelList;
+        w->autoMixBtn = panelAutoMix;
     }
 
     // Master volume on players and pre-decoded buttons; a tab slider on the
