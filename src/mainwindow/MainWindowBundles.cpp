@@ -2,8 +2,11 @@
 // audio into one file and taking one in again.
 #include "MainWindow.h"
 
+#include "BundleManager.h"
+
 void MainWindow::onExportBundle()
 {
+    BundleManager::instance()->exportBundle(this);
 }
 
 void MainWindow::onImportBundle()

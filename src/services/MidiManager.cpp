@@ -311,41 +311,12 @@ void MidiManager::saveConfig()
     s.endGroup();
 }
 
-namespace {
-
-// An int setting; a value that is not a number reads as the default.
-int readInt(const QSettings& s, const QString& key, int def)
-{
-    const QVariant v = s.value(key);
-    if (!v.isValid())
-        return def;
-    bool ok = false;
-    const int i = v.toInt(&ok);
-    return ok ? i : def;
-}
-
-// A bool setting; anything but a clear yes or no reads as the default.
-bool readBool(const QSettings& s, const QString& key, bool def)
-{
-    const QVariant v = s.value(key);
-    if (v.typeId() == QMetaType::Bool)
-        return v.toBool();
-    const QString t = v.toString().trimmed().toLower();
-    if (t == QLatin1String("true") || t == QLatin1String("1"))
-        return true;
-    if (t == QLatin1String("false") || t == QLatin1String("0"))
-        return false;
-    return def;
-}
-
-} // namespace
-
 void MidiManager::loadConfig()
 {
     AppSettings s;
     s.beginGroup(QStringLiteral("midi"));
     m_deviceName = s.value(QStringLiteral("device")).toString();
-    const int count = readInt(s, QStringLiteral("count"), 0);
+    const int count = settingInt(s, QStringLiteral("count"), 0);
 
     // Indices without any key would read as note -1 and be skipped anyway.
     static const QRegularExpression entryKey(QStringLiteral("^(\\d+)_"));
@@ -355,13 +326,13 @@ void MidiManager::loadConfig()
     for (int i : std::as_const(indices)) {
         const QString p = QString::number(i);
         MidiMapping m;
-        m.number = readInt(s, p + QLatin1String("_note"), -1);
+        m.number = settingInt(s, p + QLatin1String("_note"), -1);
         if (m.number < 0)
             continue;
         m.buttonId = s.value(p + QLatin1String("_btn")).toString();
         m.control = s.value(p + QLatin1String("_ctrl")).toString();
-        m.channel = readInt(s, p + QLatin1String("_ch"), -1);
-        m.isCC = readBool(s, p + QLatin1String("_cc"), false);
+        m.channel = settingInt(s, p + QLatin1String("_ch"), -1);
+        m.isCC = settingBool(s, p + QLatin1String("_cc"), false);
         m_mappings.append(m);
     }
     s.endGroup();

@@ -77,8 +77,12 @@ bool SafeFileWriter::open()
     }
 
     const QFileInfo finalInfo(m_final);
-    QByteArray tmpl = QFile::encodeName(finalInfo.absolutePath() + QLatin1Char('/') + QLatin1Char('.')
-                                        + finalInfo.fileName() + QStringLiteral(".XXXXXX"));
+    // The temporary name adds 8 bytes to the target's; a target name near the
+    // 255-byte limit gets a short temporary name instead.
+    QByteArray tmpName = QFile::encodeName(QLatin1Char('.') + finalInfo.fileName() + QStringLiteral(".XXXXXX"));
+    if (tmpName.size() > 255)
+        tmpName = QByteArrayLiteral(".safewrite.XXXXXX");
+    QByteArray tmpl = QFile::encodeName(finalInfo.absolutePath() + QLatin1Char('/')) + tmpName;
     const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0) {
         fail(QStringLiteral("Cannot create a file in \"%1\"").arg(finalInfo.absolutePath()), errno);
