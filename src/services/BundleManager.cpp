@@ -98,6 +98,7 @@ void BundleManager::runWorker(BundleWorker* worker, QWidget* parent, const QStri
     dialog->setAutoReset(false);
     dialog->setAutoClose(false);
     dialog->setValue(0);
+    dialog->show();
 
     auto* thread = new QThread;
     worker->moveToThread(thread);
