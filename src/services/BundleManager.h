@@ -31,6 +31,16 @@ public:
     // when total is above 0, the label always.
     static void applyProgress(QProgressDialog* dialog, int current, int total, const QString& msg);
 
+    // What the import shows before asking: the bundle's display name (from
+    // the manifest's "projectFile", else the file's name) and its tab names.
+    // Never refuses a file; payloads other than the manifest are skipped.
+    struct Preview
+    {
+        QString displayName;
+        QList<QString> tabNames;
+    };
+    static Preview previewBundle(const QString& path);
+
     // Scope dialog of the export: the tab check box label.
     static QString scopeTabLabel(const TabData& tab, int position);
     // The file the export suggests: home folder, session name, "_<tab>" for a

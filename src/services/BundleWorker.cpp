@@ -59,8 +59,3 @@ QString BundleWorker::uniqueName(const QString& dir, const QString& base, const 
     }
     return QString();
 }
-
-bool BundleWorker::runImport()
-{
-    return fail(QStringLiteral("Bundle import is not available yet."));
-}

@@ -16,7 +16,7 @@
 
 using namespace BundleTest;
 
-Q_DECLARE_METATYPE(QList<int>)
+
 
 namespace {
 

@@ -1,0 +1,542 @@
+// The import job and its rules: round trips through the export, hostile
+// files from a small writer of the tests' own, cancel at every step, the MIDI
+// group, and the pure rules of the dialogs and the merge.
+#include <QJsonArray>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <optional>
+
+#include "AppSettings.h"
+#include "BundleImportRules.h"
+#include "BundleManager.h"
+#include "BundleTestUtil.h"
+#include "BundleWorker.h"
+#include "TestSupport.h"
+
+using namespace BundleTest;
+
+namespace {
+
+// One entry as a hostile writer puts it; unset overrides take the true value.
+struct Raw
+{
+    QByteArray name;
+    QByteArray content;
+    bool compress = false;
+    std::optional<qint64> contentSize, storedSize;
+    std::optional<quint32> crc;
+    std::optional<int> flag;
+    std::optional<QByteArray> payload;
+};
+
+QByteArray le(qint64 v, int bytes)
+{
+    QByteArray b(bytes, '\0');
+    for (int i = 0; i < bytes; ++i)
+        b[i] = char((quint64(v) >> (8 * i)) & 0xff);
+    return b;
+}
+
+QByteArray writeRaw(const QList<Raw>& entries, qint64 version = 2, std::optional<qint64> count = {},
+                    const QByteArray& magic = "ZEZO")
+{
+    QByteArray out = magic + le(version, 4) + le(count.value_or(entries.size()), 4);
+    for (const Raw& r : entries) {
+        const QByteArray payload = r.payload.value_or(r.compress ? qCompress(r.content, 6) : r.content);
+        out += le(r.name.size(), 2) + r.name + le(r.contentSize.value_or(r.content.size()), 8);
+        out += le(r.crc.value_or(quint32(::crc32(0, reinterpret_cast<const Bytef*>(r.content.constData()),
+                                                 uInt(r.content.size())))),
+                  4);
+        if (version == 2 || version < 0 || version > 2) {
+            out += char(r.flag.value_or(r.compress ? 1 : 0));
+            out += le(r.storedSize.value_or(payload.size()), 8);
+        }
+        out += payload;
+    }
+    return out;
+}
+
+QByteArray projectJson(const QStringList& audioPaths)
+{
+    Session s;
+    s.tabs << tab(QStringLiteral("T"), audioPaths);
+    return QJsonDocument(s.toJson()).toJson();
+}
+
+QByteArray manifestJson(const QJsonArray& audioFiles, const QJsonArray& tabSettings = {{QJsonObject{{"name", "T"}}}})
+{
+    return QJsonDocument(QJsonObject{{"projectFile", "project.vx"}, {"tabSettings", tabSettings},
+                                     {"audioFiles", audioFiles}})
+        .toJson();
+}
+
+// A small sound bundle of one tab "T" with one file a.wav.
+QList<Raw> goodEntries()
+{
+    return {Raw{"project.vx", projectJson({"/src/a.wav"}), true},
+            Raw{"Audio/T/a.wav", QByteArray(3000, 'a'), true},
+            Raw{"manifest.json",
+                manifestJson({QJsonObject{{"originalPath", "/src/a.wav"}, {"originalName", "a.wav"},
+                                          {"bundlePath", "Audio/T/a.wav"}, {"tabIndex", 0}, {"tabName", "T"}}}),
+                false}};
+}
+
+} // namespace
+
+class TestBundleImport : public QObject
+{
+    Q_OBJECT
+    QString m_dir;
+
+    Run importFile(const QString& bundle, const QString& dest, bool merge, const QList<QString>& tabNames,
+                   std::function<void(BundleWorker&, int)> onProgress = {})
+    {
+        BundleWorker w;
+        w.setupImport(bundle, dest, tabNames, merge);
+        if (!merge)
+            w.setProjectName(QStringLiteral("Show"));
+        return run(w, std::move(onProgress));
+    }
+
+    QByteArray settingsBytes()
+    {
+        AppSettings s;
+        s.sync();
+        return readFile(s.fileName());
+    }
+
+private slots:
+    void initTestCase() { TestSupport::isolateSettings(); }
+    void init() { m_dir = TestSupport::tempDir(); }
+
+    // Export, then import as a new session: every button points at a file
+    // with its source's bytes, inside the destination.
+    void roundTrip_data()
+    {
+        QTest::addColumn<QStringList>("tabNames");
+        QTest::addColumn<bool>("perTabThird");
+        QTest::newRow("odd names") << QStringList{"", "Drums", "a:b", "..", "x\\y", "Ünïcödé ♪", "Drums", "a?b",
+                                                  "a*b", " ", ".", "Tab 1", "c/d", "e|f", "g\"h", "<i>"}
+                                   << false;
+        QTest::newRow("per-tab of the third") << QStringList{"Empty", "One", "Three", "Four"} << true;
+    }
+    void roundTrip()
+    {
+        QFETCH(QStringList, tabNames);
+        QFETCH(bool, perTabThird);
+        const QString src = m_dir + QStringLiteral("/src");
+        const QStringList kinds{"wav", "mp3", "ogg", "flac", "", "wav"};
+        Session s;
+        for (int t = 0; t < tabNames.size(); ++t) {
+            QStringList files;
+            if (t > 0 || !perTabThird) {
+                for (int k = 0; k < 3; ++k) {
+                    const QString kind = kinds.at((t + k) % kinds.size());
+                    const QString name = QStringLiteral("take%1").arg(k) + (kind.isEmpty() ? QString() : "." + kind);
+                    const QString path = QStringLiteral("%1/%2/%3").arg(src).arg(t % 3).arg(name);
+                    if (!QFile::exists(path))
+                        writeFile(path, k == 2 ? QByteArray() : noise(2000 + t, quint32(t * 10 + k)));
+                    files << path;
+                }
+            }
+            s.tabs << tab(tabNames.at(t), files);
+        }
+        const QString vx = writeSession(s, m_dir + QStringLiteral("/show.vx"));
+        Session copy = s;
+        if (perTabThird)
+            copy.tabs = {s.tabs.at(2)};
+        const QString bundle = m_dir + QStringLiteral("/show.vxbundle");
+        BundleWorker ex;
+        ex.setupExport(vx, bundle, copy);
+        QVERIFY(run(ex).ok);
+
+        const BundleManager::Preview preview = BundleManager::previewBundle(bundle);
+        QCOMPARE(preview.displayName, QStringLiteral("project"));
+        const QString dest = m_dir + QStringLiteral("/dest/Show");
+        QSignalSpy ready(BundleManager::instance(), &BundleManager::importedProjectReady);
+        const Run r = importFile(bundle, dest, false, preview.tabNames);
+        QVERIFY2(r.ok && r.result, qPrintable(r.msg));
+        QCOMPARE(r.finishedCount, 1);
+        const QString project = dest + QStringLiteral("/Show.vx");
+        QVERIFY(r.msg.startsWith(QStringLiteral("Bundle imported successfully!\n\nProject: ") + project + "\nAudio files: "));
+        QCOMPARE(r.labels.last(), QStringLiteral("Import complete."));
+        QVERIFY(ready.isEmpty());
+        QTRY_COMPARE(ready.size(), 1);
+        QCOMPARE(ready.first().first().toString(), project);
+
+        const Session back = Session::fromJson(QJsonDocument::fromJson(readFile(project)).object());
+        QCOMPARE(back.tabs.size(), s.tabs.size());
+        const QString root = QDir(dest).canonicalPath() + QLatin1Char('/');
+        int checked = 0;
+        for (int t = 0; t < s.tabs.size(); ++t) {
+            if (perTabThird && t != 2)
+                continue;
+            for (int b = 0; b < s.tabs[t].buttons.size(); ++b) {
+                const QString got = back.tabs[t].buttons[b].audioPath;
+                QVERIFY2(QFileInfo(got).canonicalFilePath().startsWith(root), qPrintable(got));
+                QCOMPARE(readFile(got), readFile(s.tabs[t].buttons[b].audioPath));
+                QCOMPARE(back.tabs[t].buttons[b].id, s.tabs[t].buttons[b].id);
+                ++checked;
+            }
+        }
+        QVERIFY(checked > 0);
+        for (const QString& f : listing(m_dir + QStringLiteral("/dest")))
+            QVERIFY2(f.startsWith(QLatin1String("Show")), qPrintable(f));
+    }
+
+    void hostile_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("message");   // %1: the entry name, "" for a success
+
+        const QString trunc = QStringLiteral("Bundle is truncated or corrupt.");
+        const QString mismatch = QStringLiteral("Bundle is truncated or corrupt (size mismatch).");
+        const QString manifestBad = QStringLiteral("Bundle manifest missing or corrupt.");
+        QList<Raw> e = goodEntries();
+        QTest::newRow("sound") << writeRaw(e) << "";
+        QTest::newRow("version 1") << [] {
+            QList<Raw> v = goodEntries();
+            for (Raw& r : v)
+                r.compress = false;
+            return writeRaw(v, 1);
+        }() << "";
+        QTest::newRow("version 0") << [] {
+            QList<Raw> v = goodEntries();
+            for (Raw& r : v)
+                r.compress = false;
+            return writeRaw(v, 0);
+        }() << "";
+        QTest::newRow("version 3") << writeRaw(e, 3) << "Bundle version 3 is newer than supported (2).";
+        QTest::newRow("version -1") << writeRaw(e, -1) << "Bundle version 4294967295 is newer than supported (2).";
+        QTest::newRow("wrong magic") << writeRaw(e, 2, {}, "ZIP!") << "Not a valid .vxbundle file.";
+        for (int n = 0; n < 12; ++n)
+            QTest::addRow("%d bytes", n) << writeRaw(e).left(n)
+                                         << (n < 4 ? QStringLiteral("Not a valid .vxbundle file.") : trunc);
+        QTest::newRow("zero entries") << writeRaw({}) << manifestBad;
+        QTest::newRow("count beyond the entries") << writeRaw(e, 2, 4) << trunc;
+        QTest::newRow("count 2^32-1") << writeRaw(e, 2, 0xffffffffLL) << trunc;
+        auto with = [&](int i, auto change) {
+            QList<Raw> v = goodEntries();
+            change(v[i]);
+            return writeRaw(v);
+        };
+        QTest::newRow("stored size past the end") << with(1, [](Raw& r) { r.storedSize = 1 << 30; }) << trunc;
+        QTest::newRow("negative stored size") << with(1, [](Raw& r) { r.storedSize = -5; }) << trunc;
+        QTest::newRow("stored size 2^62") << with(1, [](Raw& r) { r.storedSize = qint64(1) << 62; }) << trunc;
+        QTest::newRow("negative content size") << with(1, [](Raw& r) { r.contentSize = -1; }) << trunc;
+        QTest::newRow("content size 2^62, stored")
+            << with(1, [](Raw& r) { r.compress = false; r.contentSize = qint64(1) << 62; }) << trunc;
+        QTest::newRow("content size wrong, compressed") << with(1, [](Raw& r) { r.contentSize = 2999; }) << mismatch;
+        QTest::newRow("prefix claims 4 GiB") << with(1, [](Raw& r) {
+            QByteArray p = qCompress(r.content, 6);
+            p[0] = char(0xff), p[1] = char(0xff), p[2] = char(0xff), p[3] = char(0xff);
+            r.payload = p;
+            r.contentSize = 0xffffffffLL;
+        }) << mismatch;
+        QTest::newRow("prefix beyond what deflate reaches") << with(1, [](Raw& r) {
+            r.content = QByteArray(2000000, 'z');
+            QByteArray p = qCompress(r.content, 6);
+            r.payload = p.left(4) + p.mid(4, 20);
+        }) << mismatch;
+        QTest::newRow("not zlib") << with(1, [](Raw& r) {
+            r.payload = le(3000, 4).mid(0, 4) + QByteArray(40, 'x');
+            QByteArray p = *r.payload;
+            p[0] = 0, p[1] = 0, p[2] = char(0x0b), p[3] = char(0xb8);
+            r.payload = p;
+        }) << "Decompression failed for 'Audio/T/a.wav'.";
+        QTest::newRow("bad CRC") << with(1, [](Raw& r) { r.crc = 12345; }) << "CRC mismatch for 'Audio/T/a.wav'. Bundle may be corrupt.";
+        QTest::newRow("flag 7 means stored") << with(1, [](Raw& r) { r.compress = false; r.flag = 7; }) << "";
+        QTest::newRow("manifest not JSON") << with(2, [](Raw& r) { r.content = "{nope"; }) << manifestBad;
+        QTest::newRow("manifest []") << with(2, [](Raw& r) { r.content = "[]"; }) << manifestBad;
+        QTest::newRow("manifest {}") << with(2, [](Raw& r) { r.content = "{}"; }) << manifestBad;
+        QTest::newRow("no project") << with(0, [](Raw& r) { r.name = "other.vx"; }) << "Project file not found inside bundle.";
+        QTest::newRow("project null") << with(0, [](Raw& r) { r.content = "null"; }) << "Project file inside bundle is corrupt.";
+        QTest::newRow("project not JSON") << with(0, [](Raw& r) { r.content = "{{"; }) << "Project file inside bundle is corrupt.";
+        const QStringList evil{"Audio/../../evil.wav", "Audio//abs/evil.wav", "Audio/x/..", "Audio/x/",
+                               "Audio/x/.", "Audio/..\\..\\evil.wav", QStringLiteral("Audio/x/ev\u0000il.wav"),
+                               "Audio/", "Audio/x/../../../evil.wav", "/etc/evil.wav", "../evil.wav"};
+        for (const QString& name : evil)
+            QTest::addRow("entry named %s", qPrintable(QString(name).replace(QChar(0), "\\0")))
+                << with(1, [&](Raw& r) { r.name = name.toUtf8(); }) << "";
+        QTest::newRow("manifest items naming hostile folders") << with(2, [](Raw& r) {
+            r.content = manifestJson({QJsonObject{{"bundlePath", "Audio/T/a.wav"}, {"tabIndex", -3},
+                                                  {"tabName", "../../.."}}},
+                                     {QJsonObject{{"name", ".."}}});
+        }) << "";
+        QTest::newRow("duplicate entries") << [] {
+            QList<Raw> v = goodEntries();
+            v.insert(2, v.at(1));
+            Raw other = v.at(1);
+            other.content = QByteArray(100, 'b');
+            v.insert(3, other);
+            return writeRaw(v);
+        }() << "";
+    }
+    void hostile()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, message);
+        const QString bundle = m_dir + QStringLiteral("/h.vxbundle");
+        writeFile(bundle, file);
+        const QString dest = m_dir + QStringLiteral("/box/dest");
+        const QByteArray settingsBefore = settingsBytes();
+        const Run r = importFile(bundle, dest, false, {QStringLiteral("T")});
+        QCOMPARE(r.finishedCount, 1);
+        QCOMPARE(r.msg.isEmpty() ? QString() : (r.ok ? QString() : r.msg), message);
+        // Nothing outside the destination, ever; nothing at all when reading failed.
+        for (const QString& f : listing(m_dir))
+            QVERIFY2(f == "h.vxbundle" || f == "box" || f.startsWith("box/dest"), qPrintable(f));
+        if (!r.ok) {
+            QVERIFY(!QFile::exists(dest));
+            QCOMPARE(settingsBytes(), settingsBefore);
+        }
+        BundleManager::previewBundle(bundle);   // never refuses, never crashes
+    }
+
+    // Every prefix of a sound bundle fails cleanly, with nothing made.
+    void cutAtEveryOffset()
+    {
+        const QByteArray whole = writeRaw(goodEntries());
+        const QString bundle = m_dir + QStringLiteral("/cut.vxbundle");
+        for (int n = 0; n < whole.size(); ++n) {
+            writeFile(bundle, whole.left(n));
+            const QString dest = m_dir + QStringLiteral("/d");
+            const Run r = importFile(bundle, dest, false, {QStringLiteral("T")});
+            QVERIFY2(!r.ok && r.finishedCount == 1, qPrintable(QString::number(n)));
+            QVERIFY2(r.msg.startsWith(n < 4 ? "Not a valid" : "Bundle is truncated or corrupt"), qPrintable(r.msg));
+            QVERIFY(!QFile::exists(dest));
+            BundleManager::previewBundle(bundle);
+        }
+    }
+
+    void cancelAtEachStep()
+    {
+        const QByteArray whole = writeRaw(goodEntries());
+        const QString bundle = m_dir + QStringLiteral("/c.vxbundle");
+        writeFile(bundle, whole);
+        {
+            AppSettings s;
+            s.setValue(QStringLiteral("midi/device"), QStringLiteral("Mine"));
+            s.setValue(QStringLiteral("midi/count"), 0);
+        }
+        const QByteArray settingsBefore = settingsBytes();
+        for (int step = 0; step < 6; ++step) {
+            const QString dest = m_dir + QStringLiteral("/c%1").arg(step);
+            int seen = 0;
+            const Run r = importFile(bundle, dest, false, {QStringLiteral("T")}, [&](BundleWorker& w, int) {
+                if (++seen == step)
+                    w.cancel();
+            });
+            if (step == 0 || step > 4)
+                continue;
+            QCOMPARE(r.msg, QStringLiteral("Cancelled"));
+            QCOMPARE(r.finishedCount, 1);
+            QVERIFY(!QFile::exists(dest + QStringLiteral("/Show.vx")));
+            QCOMPARE(settingsBytes(), settingsBefore);
+        }
+    }
+
+    void midiGroup_data()
+    {
+        QTest::addColumn<bool>("merge");
+        QTest::addColumn<QJsonValue>("midi");
+        QTest::addColumn<QString>("device");   // after the import
+        QTest::addColumn<int>("count");
+        QTest::newRow("new session with mappings")
+            << false << QJsonValue(QJsonObject{{"device", "Pad"}, {"mappings", QJsonArray{QJsonObject{
+                                                  {"btn", "b"}, {"ctrl", ""}, {"ch", 2}, {"note", 40}, {"cc", true}}}}})
+            << "Pad" << 1;
+        QTest::newRow("new session, no mappings") << false << QJsonValue(QJsonObject{{"device", "Pad"}}) << "Pad" << 0;
+        QTest::newRow("new session, no midi") << false << QJsonValue() << "Mine" << 3;
+        QTest::newRow("merge leaves it alone")
+            << true << QJsonValue(QJsonObject{{"device", "Pad"}, {"mappings", QJsonArray{}}}) << "Mine" << 3;
+    }
+    void midiGroup()
+    {
+        QFETCH(bool, merge);
+        QFETCH(QJsonValue, midi);
+        QFETCH(QString, device);
+        QFETCH(int, count);
+        {
+            AppSettings s;
+            s.remove(QStringLiteral("midi"));
+            s.setValue(QStringLiteral("midi/device"), QStringLiteral("Mine"));
+            s.setValue(QStringLiteral("midi/count"), 3);
+            s.setValue(QStringLiteral("midi/0_note"), 5);
+        }
+        QList<Raw> v = goodEntries();
+        QJsonObject m = QJsonDocument::fromJson(v[2].content).object();
+        if (!midi.isUndefined())
+            m["midi"] = midi;
+        v[2].content = QJsonDocument(m).toJson();
+        const QString bundle = m_dir + QStringLiteral("/m.vxbundle");
+        writeFile(bundle, writeRaw(v));
+        QSignalSpy append(nullptr, nullptr);
+        BundleWorker w;
+        w.setupImport(bundle, m_dir + QStringLiteral("/d"), {QStringLiteral("T")}, merge);
+        QList<QByteArray> handed;
+        connect(&w, &BundleWorker::appendReady, this, [&](const QByteArray& b) { handed << b; });
+        const Run r = run(w);
+        QVERIFY(r.result);
+        QCOMPARE(r.finishedCount, merge ? 0 : 1);
+        QCOMPARE(handed.size(), merge ? 1 : 0);
+        QCOMPARE(r.labels.contains(QStringLiteral("MIDI mappings restored…")), !merge && midi.isObject());
+        AppSettings s;
+        QCOMPARE(s.value(QStringLiteral("midi/device")).toString(), device);
+        QCOMPARE(s.value(QStringLiteral("midi/count")).toInt(), count);
+        if (device == "Pad" && count == 1) {
+            QCOMPARE(s.value("midi/0_btn").toString(), QStringLiteral("b"));
+            QCOMPARE(s.value("midi/0_ch").toInt(), 2);
+            QCOMPARE(s.value("midi/0_note").toInt(), 40);
+            QCOMPARE(s.value("midi/0_cc").toBool(), true);
+            QVERIFY(!s.contains("midi/1_note"));
+        }
+        if (merge) {
+            QVERIFY(!QFile::exists(m_dir + QStringLiteral("/d/Show.vx")));
+            const QJsonObject p = QJsonDocument::fromJson(handed.first()).object();
+            QVERIFY(!p.contains("filePath"));
+            const QString path = p["tabs"][0]["buttons"][0]["audioPath"].toString();
+            QCOMPARE(readFile(path), QByteArray(3000, 'a'));
+        }
+    }
+
+    // Same name in one folder: equal content is reused, other content counted.
+    void reuseAndCounterNames()
+    {
+        QList<Raw> v = goodEntries();
+        Raw same = v.at(1);
+        Raw other = v.at(1);
+        other.content = QByteArray(10, 'o');
+        Raw third = other;
+        third.content = QByteArray(11, 't');
+        Raw loose{"Audio/loose.wav", "L"};
+        v.insert(2, same);
+        v.insert(3, other);
+        v.insert(4, third);
+        v.insert(5, loose);
+        const QString bundle = m_dir + QStringLiteral("/r.vxbundle");
+        writeFile(bundle, writeRaw(v));
+        const QString dest = m_dir + QStringLiteral("/d");
+        const Run r = importFile(bundle, dest, false, {QStringLiteral("T")});
+        QVERIFY2(r.ok, qPrintable(r.msg));
+        QVERIFY(r.labels.contains(QStringLiteral("Reusing: a.wav")));
+        QCOMPARE(readFile(dest + "/Audio/T/a.wav"), QByteArray(3000, 'a'));
+        QCOMPARE(readFile(dest + "/Audio/T/a (1).wav"), QByteArray(10, 'o'));
+        QCOMPARE(readFile(dest + "/Audio/T/a (2).wav"), QByteArray(11, 't'));
+        QCOMPARE(readFile(dest + "/Audio/loose.wav"), QByteArray("L"));
+    }
+
+    void folderRules_data()
+    {
+        QTest::addColumn<QStringList>("tabNames");
+        QTest::addColumn<QStringList>("folders");
+        QTest::newRow("repeated, cleaned, unnamed")
+            << QStringList{"Jingles", "Jingles", "a:b", "", "..", ".", "x\\..", "   "}
+            << QStringList{"Jingles", "Jingles (1)", "a_b", "Tab 4", "Tab", "Tab (1)", "x_..", "Tab (2)",
+                           "T"};   // the file's item names a tab "T" that the list lacks: the name decides
+    }
+    void folderRules()
+    {
+        QFETCH(QStringList, tabNames);
+        QFETCH(QStringList, folders);
+        const QString bundle = m_dir + QStringLiteral("/f.vxbundle");
+        writeFile(bundle, writeRaw(goodEntries()));
+        const QString dest = m_dir + QStringLiteral("/d");
+        QVERIFY(importFile(bundle, dest, false, tabNames).ok);
+        QStringList made = QDir(dest + "/Audio").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QStringList want = folders;
+        made.sort();
+        want.sort();
+        QCOMPARE(made, want);
+    }
+
+    void uniqueNameGivesUp()
+    {
+        const QString d = m_dir + QStringLiteral("/u");
+        QDir().mkpath(d);
+        QCOMPARE(BundleWorker::uniqueName(d, "x", ".wav"), d + "/x.wav");
+        writeFile(d + "/x.wav", "1");
+        QCOMPARE(BundleWorker::uniqueName(d, "x", ".wav"), d + "/x (1).wav");
+        for (int n = 1; n <= 9999; ++n)
+            QFile(QStringLiteral("%1/x (%2).wav").arg(d).arg(n)).open(QIODevice::WriteOnly);
+        QCOMPARE(BundleWorker::uniqueName(d, "x", ".wav"), QString());
+    }
+
+    void rules_data()
+    {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("project a/b?") << "project" << "a/b?" << "a_b_";
+        QTest::newRow("project blank") << "project" << "   " << "Session";
+        QTest::newRow("project only bad chars") << "project" << "::" << "__";
+        QTest::newRow("project ..") << "project" << ".." << "Session";
+        QTest::newRow("file part backslash") << "part" << "Audio\\x\\y.wav" << "y.wav";
+        QTest::newRow("file part slash") << "part" << "Audio/x/" << "";
+        QTest::newRow("file part NUL") << "part" << QStringLiteral("a\u0000b") << "a_b";
+        QTest::newRow("contains 80") << "contains" << QString(80, 'x') << "Contains 1 tab(s): " + QString(80, 'x');
+        QTest::newRow("contains 81") << "contains" << QString(81, 'x')
+                                     << "Contains 1 tab(s): " + QString(77, 'x') + QStringLiteral("…");
+    }
+    void rules()
+    {
+        QFETCH(QString, rule);
+        QFETCH(QString, input);
+        QFETCH(QString, expected);
+        using namespace BundleImportRules;
+        const QString got = rule == "project" ? cleanProjectName(input)
+                          : rule == "part"    ? fileNamePart(input)
+                                              : containsLine({input});
+        QCOMPARE(got, expected);
+    }
+
+    void freeFolderAndTree()
+    {
+        using namespace BundleImportRules;
+        QDir().mkpath(m_dir + "/Show_imported");
+        QDir().mkpath(m_dir + "/Show_imported (1)");
+        QCOMPARE(freeFolder(m_dir, "Show_imported"), m_dir + "/Show_imported (2)");
+        QCOMPARE(freeFolder(m_dir, "Other"), m_dir + "/Other");
+        QCOMPARE(treeText("/d/S", "S", {"A", "", "b:c"}),
+                 QStringLiteral("/d/S/\n  ├─ S.vx\n  └─ Audio/\n       ├─ A/\n       ├─ Tab 2/\n       └─ b_c/\n"));
+        QCOMPARE(treeText("/d/S", QString(), {"A"}), QStringLiteral("/d/S/\n  └─ Audio/\n       └─ A/\n"));
+    }
+
+    void pickMergeTabs_data()
+    {
+        QTest::addColumn<QStringList>("project");
+        QTest::addColumn<QList<int>>("indices");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("picked");
+        QTest::newRow("lists agree") << QStringList{"A", "B", "C", "D"} << QList<int>{1, 3} << QStringList{"B", "D"}
+                                     << QStringList{"B", "D"};
+        QTest::newRow("project has a tab without audio first")
+            << QStringList{"Empty", "One", "Two"} << QList<int>{0} << QStringList{"One"} << QStringList{"One"};
+        QTest::newRow("repeated names take the next unused")
+            << QStringList{"J", "X", "J"} << QList<int>{0, 1} << QStringList{"J", "J"} << QStringList{"J", "J"};
+        QTest::newRow("no name matches: position") << QStringList{"A", "B"} << QList<int>{1} << QStringList{"Z"}
+                                                   << QStringList{"B"};
+        QTest::newRow("position out of range skipped") << QStringList{"A"} << QList<int>{5} << QStringList{"Z"}
+                                                       << QStringList{};
+        QTest::newRow("nothing ticked: all") << QStringList{"A", "B"} << QList<int>{} << QStringList{}
+                                             << QStringList{"A", "B"};
+    }
+    void pickMergeTabs()
+    {
+        QFETCH(QStringList, project);
+        QFETCH(QList<int>, indices);
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, picked);
+        QList<TabData> tabs;
+        for (const QString& n : project)
+            tabs << tab(n, {});
+        QStringList got;
+        for (const TabData& t : BundleManager::pickMergeTabs(tabs, indices, names))
+            got << t.name;
+        QCOMPARE(got, picked);
+    }
+};
+
+QTEST_MAIN(TestBundleImport)
+#include "tst_bundle_import.moc"
