@@ -18,6 +18,7 @@
 #include "AppSettings.h"
 #include "SettingsKeys.h"
 #include "AudioEngine.h"
+#include "BundleManager.h"
 #include "DirectSoundEngine.h"
 #include "OpLog.h"
 #include "PcmPlayer.h"
@@ -156,6 +157,9 @@ MainWindow::MainWindow(QWidget* parent)
     connect(sm, &SessionManager::sessionLoaded, this, &MainWindow::refreshSetsList);
     connect(sm, &SessionManager::sessionSaved, this, &MainWindow::refreshSetsList);
     connect(sm, &SessionManager::dirtyChanged, this, &MainWindow::onDirtyChanged);
+    connect(BundleManager::instance(), &BundleManager::importedProjectReady, this,
+            &MainWindow::onBundleProjectReady, Qt::QueuedConnection);
+    connect(BundleManager::instance(), &BundleManager::tabsReadyForSession, this, &MainWindow::onBundleTabsReady);
 
     connect(midi, &MidiManager::buttonTriggered, this, &MainWindow::onMidiButtonTriggered,
             Qt::QueuedConnection);

@@ -261,6 +261,9 @@ public slots:
     // Bundles (MainWindowBundles.cpp) and BSI Stinger import (MainWindowStinger.cpp)
     void onExportBundle();
     void onImportBundle();
+    // A bundle's unpacked session is ready to open; tabs of a bundle to merge.
+    void onBundleProjectReady(const QString& vxPath);
+    void onBundleTabsReady(QList<TabData> tabs);
     void onImportStg();
     void onImportCol();
     // Appends the tabs read from a BSI Stinger page or collection to the

@@ -2,7 +2,22 @@
 // audio into one file and taking one in again.
 #include "MainWindow.h"
 
+#include <QUuid>
+
 #include "BundleManager.h"
+#include "MidiManager.h"
+#include "SessionManager.h"
+
+namespace {
+constexpr int kMaxTabs = 16;
+constexpr int kLimitToastMs = 3000;
+constexpr int kMergedToastMs = 2400;
+
+QString newId()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+} // namespace
 
 void MainWindow::onExportBundle()
 {
@@ -11,4 +26,40 @@ void MainWindow::onExportBundle()
 
 void MainWindow::onImportBundle()
 {
+    BundleManager::instance()->importBundle(this);
+}
+
+void MainWindow::onBundleProjectReady(const QString& vxPath)
+{
+    // Through the one way of opening a session, which asks about unsaved work.
+    openSessionFile(vxPath);
+    SessionManager::instance()->addRecentFile(vxPath);
+    // The import rewrote the group "midi"; the running manager must take it
+    // up now, or its next save would wipe what was restored.
+    MidiManager::instance()->reloadConfig();
+}
+
+void MainWindow::onBundleTabsReady(QList<TabData> tabs)
+{
+    SessionManager* sm = SessionManager::instance();
+    int added = 0;
+    for (TabData& tab : tabs) {
+        if (sm->session().tabs.size() > kMaxTabs - 1) {
+            toast(QStringLiteral("⚠️  Tab limit (16) reached — some imported tabs were skipped."),
+                  ToastManager::Warning, kLimitToastMs);
+            break;
+        }
+        // New identities: the session may hold these tabs already.
+        tab.id = newId();
+        for (ButtonData& b : tab.buttons)
+            b.id = newId();
+        sm->session().tabs.append(tab);
+        buildPanelForTab(int(sm->session().tabs.size()) - 1, tab, true);
+        ++added;
+    }
+    currentTab = std::max(0, int(m_panels.size()) - 1);
+    sm->markDirty();
+    rebuildTabStrip();
+    toast(QStringLiteral("✅  %1 tab(s) imported into session").arg(added), ToastManager::Info, kMergedToastMs);
+    refreshTabDerivedState();
 }

@@ -337,3 +337,9 @@ void MidiManager::loadConfig()
     }
     s.endGroup();
 }
+
+void MidiManager::reloadConfig()
+{
+    loadConfig();
+    emit mappingChanged();
+}

@@ -75,6 +75,9 @@ public:
 
     void loadConfig();
     void saveConfig();
+    // Reads the table again from the settings (written behind the manager's
+    // back, as a bundle import does) and tells the listeners.
+    void reloadConfig();
 
     // Reserved targets served through controlTriggered: "__main_volume__" and "__tab_vol_%1__".
     static bool isVolumeTarget(const QString& targetId);
