@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "BundleFormat.h"
+#include "BundleManager.h"
 #include "BundleWorker.h"
 #include "SafeWrite.h"
 
@@ -66,7 +68,7 @@ void warm(const QStringList& files)
     }
 }
 
-double plainCopy(const QStringList& files, const QString& dir)
+double plainCopy(const QStringList& files, const QString& dir, bool durable = false)
 {
     QDir().mkpath(dir);
     QByteArray buf(4 << 20, Qt::Uninitialized);
@@ -79,11 +81,15 @@ double plainCopy(const QStringList& files, const QString& dir)
         qint64 n;
         while ((n = in.read(buf.data(), buf.size())) > 0)
             out.write(buf.constData(), n);
+        if (durable) {
+            out.flush();
+            ::fsync(out.handle());
+        }
     }
     return t.nsecsElapsed() / 1e9;
 }
 
-double exportOf(const QStringList& files, const QString& dir, const QString& target)
+double exportOf(const QStringList& files, const QString& dir, const QString& target, bool keep = false)
 {
     Session s;
     TabData tab;
@@ -104,8 +110,53 @@ double exportOf(const QStringList& files, const QString& dir, const QString& tar
     if (!w.runExport())
         std::fprintf(stderr, "export failed\n");
     const double secs = t.nsecsElapsed() / 1e9;
-    QFile::remove(target);
+    if (!keep)
+        QFile::remove(target);
     return secs;
+}
+
+// Reference for the import: walk the entries and write each payload to a
+// file, with no checks at all.
+double plainExtract(const QString& bundle, const QString& dir)
+{
+    QDir().mkpath(dir);
+    QElapsedTimer t;
+    t.start();
+    QFile f(bundle);
+    f.open(QIODevice::ReadOnly);
+    BundleFormat::Reader reader(&f);
+    BundleFormat::Header h;
+    reader.readHeader(&h);
+    BundleFormat::EntryInfo e;
+    int n = 0;
+    while (reader.readEntryInfo(h, &e) == BundleFormat::Reader::Status::Ok) {
+        QByteArray payload;
+        reader.readPayload(e, &payload);
+        QFile out(QStringLiteral("%1/%2").arg(dir).arg(n++));
+        out.open(QIODevice::WriteOnly);
+        out.write(payload);
+    }
+    return t.nsecsElapsed() / 1e9;
+}
+
+double importOf(const QString& bundle, const QString& dest)
+{
+    BundleWorker w;
+    w.setupImport(bundle, dest, {QStringLiteral("Bench")}, true);
+    QElapsedTimer t;
+    t.start();
+    if (!w.runImport())
+        std::fprintf(stderr, "import failed\n");
+    return t.nsecsElapsed() / 1e9;
+}
+
+double previewOf(const QString& bundle, int times)
+{
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < times; ++i)
+        BundleManager::previewBundle(bundle);
+    return t.nsecsElapsed() / 1e9;
 }
 
 } // namespace
@@ -124,7 +175,7 @@ int main(int argc, char** argv)
     const QStringList mp3 = makeFiles(dir + QStringLiteral("/mp3"), count, "mp3", false);
     // Alternating rounds, best of each: the machine's other work and the
     // write-back of earlier rounds weigh on both sides alike.
-    double copySecs = 1e30, exportSecs = 1e30;
+    double copySecs = 1e30, exportSecs = 1e30, syncedSecs = 1e30;
     for (int round = 0; round < 3; ++round) {
         ::sync();
         warm(mp3);
@@ -132,10 +183,49 @@ int main(int argc, char** argv)
         QDir(dir + QStringLiteral("/copy")).removeRecursively();
         ::sync();
         warm(mp3);
+        syncedSecs = qMin(syncedSecs, plainCopy(mp3, dir + QStringLiteral("/copy"), true));
+        QDir(dir + QStringLiteral("/copy")).removeRecursively();
+        ::sync();
+        warm(mp3);
         exportSecs = qMin(exportSecs, exportOf(mp3, dir, dir + QStringLiteral("/mp3.vxbundle")));
     }
+    // The import of that bundle against a plain extraction of its entries,
+    // and its preview against a bundle of the same entries 1000 times smaller.
+    const QString big = dir + QStringLiteral("/mp3.vxbundle");
+    exportOf(mp3, dir, big, true);
+    double extractSecs = 1e30, importSecs = 1e30;
+    for (int round = 0; round < 3; ++round) {
+        ::sync();
+        warm({big});
+        extractSecs = qMin(extractSecs, plainExtract(big, dir + QStringLiteral("/plain")));
+        QDir(dir + QStringLiteral("/plain")).removeRecursively();
+        ::sync();
+        warm({big});
+        importSecs = qMin(importSecs, importOf(big, dir + QStringLiteral("/imported")));
+        QDir(dir + QStringLiteral("/imported")).removeRecursively();
+    }
+    QStringList small;
+    QDir().mkpath(dir + QStringLiteral("/small"));
+    for (const QString& f : mp3) {
+        const QString p = dir + QStringLiteral("/small/") + QFileInfo(f).fileName();
+        safeWriteFile(p, noise(kFileBytes / 1000, 9));
+        small << p;
+    }
+    const QString tiny = dir + QStringLiteral("/small.vxbundle");
+    exportOf(small, dir, tiny, true);
+    warm({big, tiny});
+    const double previewBig = previewOf(big, 200), previewTiny = previewOf(tiny, 200);
+
     std::printf("stored audio: plain copy %.0f MB/s, export %.0f MB/s  -> x%.2f of the copy (target >= 0.80)\n",
                 gb * 1000 / copySecs, gb * 1000 / exportSecs, copySecs / exportSecs);
+    std::printf("  (the bundle is synced to disk before it replaces the target; a copy synced file by file: "
+                "%.0f MB/s, export x%.2f of it)\n",
+                gb * 1000 / syncedSecs, syncedSecs / exportSecs);
+    std::printf("import: plain extraction %.0f MB/s, import %.0f MB/s  -> x%.2f of the extraction (target >= 0.80)\n",
+                gb * 1000 / extractSecs, gb * 1000 / importSecs, extractSecs / importSecs);
+    std::printf("preview: %.3f ms per call against %.3f ms for payloads 1000 times smaller  -> x%.2f (target <= 1.5)\n",
+                previewBig * 1000 / 200, previewTiny * 1000 / 200, previewBig / previewTiny);
+    QFile::remove(big);
     for (const QString& f : mp3)
         QFile::remove(f);
 

@@ -3,6 +3,9 @@
 // the end, with the dialog, the worker and the thread gone afterwards.
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QRadioButton>
@@ -285,6 +288,102 @@ private slots:
             QVERIFY2(shown.first().text.startsWith(boxPrefix), qPrintable(shown.first().text));
             QVERIFY(!m_dialogOpenAtBox);
         }
+    }
+
+    // The import's choices: what the dialogs show and where the files go.
+    void importFlow_data()
+    {
+        QTest::addColumn<bool>("merge");
+        QTest::addColumn<QList<int>>("untick");
+        QTest::addColumn<bool>("changeDestination");
+        QTest::addColumn<QString>("folder");      // expected destination below its base
+        QTest::addColumn<QStringList>("merged");  // tab names handed to the session
+        QTest::addColumn<QString>("box");         // the last box's text
+        QTest::newRow("new session") << false << QList<int>{} << false << "project" << QStringList{}
+                                     << "Bundle imported successfully!";
+        QTest::newRow("merge of the second tab") << true << QList<int>{0} << false << "project_imported (2)"
+                                                 << QStringList{"Beds"} << "Tab(s) added to the current session.";
+        QTest::newRow("merge, destination changed") << true << QList<int>{} << true << "project"
+                                                    << QStringList{"Jingles", "Beds"}
+                                                    << "Tab(s) added to the current session.";
+        QTest::newRow("merge, nothing ticked") << true << QList<int>{0, 1} << false << "" << QStringList{}
+                                               << "No tabs selected. Please select at least one tab.";
+    }
+    void importFlow()
+    {
+        QFETCH(bool, merge);
+        QFETCH(QList<int>, untick);
+        QFETCH(bool, changeDestination);
+        QFETCH(QString, folder);
+        QFETCH(QStringList, merged);
+        QFETCH(QString, box);
+
+        // A bundle of our own with two tabs that have audio.
+        const QString vx = makeCurrentSession();
+        SessionManager::instance()->saveSession(QString());
+        const QString bundle = m_dir + QStringLiteral("/b.vxbundle");
+        BundleWorker ex;
+        ex.setupExport(vx, bundle, SessionManager::instance()->session());
+        QVERIFY(run(ex).ok);
+        // The merge's base is the session's folder, which already holds two earlier imports.
+        QDir().mkpath(m_dir + QStringLiteral("/project_imported"));
+        QDir().mkpath(m_dir + QStringLiteral("/project_imported (1)"));
+        const QString otherBase = m_dir + QStringLiteral("/elsewhere");
+        QDir().mkpath(otherBase);
+
+        QStringList got;
+        auto conn = connect(BundleManager::instance(), &BundleManager::tabsReadyForSession, this,
+                            [&](QList<TabData> tabs) {
+                                for (const TabData& t : tabs) {
+                                    got << t.name;
+                                    SessionManager::instance()->session().tabs << t;
+                                }
+                            });
+        QString tree, contains, heading;
+        QStringList boxTexts;
+        TestSupport::ModalScript modal([&](const Modal::Request& r) -> QVariant {
+            switch (r.kind) {
+            case Modal::Kind::OpenFile:
+                return bundle;
+            case Modal::Kind::Directory:
+                return r.title == QLatin1String("Choose Destination Folder") && r.parent != m_parent ? otherBase : m_dir;
+            case Modal::Kind::Dialog:
+                if (r.title == QLatin1String("Import Bundle")) {
+                    for (QLabel* l : r.dialog->findChildren<QLabel*>())
+                        if (l->text().startsWith(QLatin1String("Contains")))
+                            contains = l->text();
+                    r.dialog->findChild<QRadioButton*>(merge ? "merge" : "newSession")->setChecked(true);
+                    const QList<QCheckBox*> boxes = r.dialog->findChildren<QCheckBox*>();
+                    for (int i : untick)
+                        boxes.at(i)->setChecked(false);
+                } else {
+                    if (changeDestination)
+                        r.dialog->findChild<QPushButton*>("changeDestination")->click();
+                    tree = r.dialog->findChild<QPlainTextEdit*>("tree")->toPlainText();
+                }
+                return QDialog::Accepted;
+            case Modal::Kind::MessageBox:
+                boxTexts << r.text;
+                return QMessageBox::Ok;
+            default:
+                return QVariant();
+            }
+        });
+        BundleManager::instance()->importBundle(m_parent);
+        QTRY_VERIFY(!boxTexts.isEmpty());
+        QTest::qWait(50);
+        disconnect(conn);
+
+        QCOMPARE(contains, QStringLiteral("Contains 2 tab(s): Jingles, Beds"));
+        QVERIFY2(boxTexts.last().startsWith(box), qPrintable(boxTexts.last()));
+        QCOMPARE(got, merged);
+        if (folder.isEmpty())
+            return;
+        const QString base = changeDestination ? otherBase : m_dir;
+        const QString dest = base + QLatin1Char('/') + folder;
+        QVERIFY2(tree.startsWith(dest + QStringLiteral("/\n")), qPrintable(tree));
+        QVERIFY(QFileInfo(dest + QStringLiteral("/Audio/Jingles/a.wav")).isFile());
+        QCOMPARE(QFile::exists(dest + QStringLiteral("/project.vx")), !merge);
     }
 
     void progressValue_data()
