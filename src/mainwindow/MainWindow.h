@@ -373,6 +373,9 @@ private:
     // as for a loaded tab. The caller refreshes the tab strip and the derived
     // state (refreshTabDerivedState) once its tabs are in.
     void buildPanelForTab(int i, const TabData& t, bool imported = false);
+    // Appends a tab taken in from a file (Stinger page, bundle) to the session
+    // under new tab and button ids, with an imported pane of its own.
+    void appendImportedTab(TabData tab);
     void wireHeader(GridHeader* header);
     void connectGrid(ButtonGrid* grid);
     int paneOfHeader(const GridHeader* header) const;

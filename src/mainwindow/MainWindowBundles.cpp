@@ -39,22 +39,29 @@ void MainWindow::onBundleProjectReady(const QString& vxPath)
     MidiManager::instance()->reloadConfig();
 }
 
+void MainWindow::appendImportedTab(TabData tab)
+{
+    // New identities: the session may hold these tabs already (the same
+    // bundle merged twice), and ids key every engine's state.
+    tab.id = newId();
+    for (ButtonData& b : tab.buttons)
+        b.id = newId();
+    SessionManager* sm = SessionManager::instance();
+    sm->session().tabs.append(tab);
+    buildPanelForTab(int(sm->session().tabs.size()) - 1, tab, true);
+}
+
 void MainWindow::onBundleTabsReady(QList<TabData> tabs)
 {
     SessionManager* sm = SessionManager::instance();
     int added = 0;
-    for (TabData& tab : tabs) {
+    for (const TabData& tab : tabs) {
         if (sm->session().tabs.size() > kMaxTabs - 1) {
             toast(QStringLiteral("⚠️  Tab limit (16) reached — some imported tabs were skipped."),
                   ToastManager::Warning, kLimitToastMs);
             break;
         }
-        // New identities: the session may hold these tabs already.
-        tab.id = newId();
-        for (ButtonData& b : tab.buttons)
-            b.id = newId();
-        sm->session().tabs.append(tab);
-        buildPanelForTab(int(sm->session().tabs.size()) - 1, tab, true);
+        appendImportedTab(tab);
         ++added;
     }
     currentTab = std::max(0, int(m_panels.size()) - 1);

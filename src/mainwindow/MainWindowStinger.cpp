@@ -4,7 +4,6 @@
 
 #include <QFileInfo>
 #include <QFutureWatcher>
-#include <QUuid>
 #include <QtConcurrent>
 
 #include "EventLog.h"
@@ -15,11 +14,6 @@ namespace {
 
 constexpr int kMaxTabs = 16;
 constexpr int kImportToastMs = 3500;
-
-QString newId()
-{
-    return QUuid::createUuid().toString(QUuid::WithoutBraces);
-}
 
 } // namespace
 
@@ -70,12 +64,7 @@ void MainWindow::applyStingerImport(const StingerImporter::Result& result, const
                   ToastManager::Warning, kImportToastMs);
             break;
         }
-        TabData tab = page;
-        tab.id = newId();
-        for (ButtonData& b : tab.buttons)
-            b.id = newId();
-        sm->session().tabs.append(tab);
-        buildPanelForTab(int(sm->session().tabs.size()) - 1, tab, true);
+        appendImportedTab(page);
         ++imported;
     }
 

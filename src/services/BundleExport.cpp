@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDialog>
-#include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -275,18 +274,6 @@ QByteArray buildManifest(const Session& session, const QString& projectPath, con
     return QJsonDocument(m).toJson(QJsonDocument::Indented);
 }
 
-// The whole file, or false when it is not a readable regular file.
-bool readWhole(const QString& path, QByteArray* out)
-{
-    if (!FileCheck::isRegularFile(path))
-        return false;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    *out = f.readAll();
-    return f.error() == QFileDevice::NoError;
-}
-
 } // namespace
 
 bool BundleWorker::runExport()
@@ -326,7 +313,7 @@ bool BundleWorker::runExport()
         QByteArray content;
         if (item.source.isEmpty())
             content = manifest;
-        else if (!readWhole(item.source, &content)) {
+        else if (!FileCheck::readRegularFile(item.source, &content)) {
             out.cancel();
             return fail(QStringLiteral("Cannot read: ") + item.source);
         }

@@ -30,14 +30,10 @@ const QString kTruncated = QStringLiteral("Bundle is truncated or corrupt.");
 // Whether the file at path holds exactly these bytes (size first, then CRC).
 bool sameContent(const QString& path, const Entry& e)
 {
-    if (!FileCheck::isRegularFile(path) || QFileInfo(path).size() != e.data.size())
+    QByteArray bytes;
+    if (QFileInfo(path).size() != e.data.size() || !FileCheck::readRegularFile(path, &bytes))
         return false;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray bytes = f.readAll();
-    return f.error() == QFileDevice::NoError && bytes.size() == e.data.size()
-        && BundleFormat::crc32(bytes) == e.crc;
+    return bytes.size() == e.data.size() && BundleFormat::crc32(bytes) == e.crc;
 }
 
 // Taken means anything there, a dangling symbolic link included: writing

@@ -45,18 +45,6 @@ QString decodeWith(QStringConverter::Encoding enc, QByteArrayView bytes)
     return dec.decode(bytes);
 }
 
-// The file's bytes, when it is a regular file that opens.
-bool readFile(const QString& path, QByteArray* bytes)
-{
-    if (!FileCheck::isRegularFile(path))
-        return false;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    *bytes = f.readAll();
-    return true;
-}
-
 // The part after the last "/" or "\"; empty for "", "." and "..", which name
 // no file.
 QString fileNamePart(const QString& path)
@@ -176,7 +164,7 @@ TabData StingerImporter::parseStg(const QString& stgPath, const QString& baseDir
 {
     const QString name = QFileInfo(stgPath).completeBaseName();
     QByteArray bytes;
-    if (!readFile(stgPath, &bytes)) {
+    if (!FileCheck::readRegularFile(stgPath, &bytes)) {
         warnings.append(QStringLiteral("Cannot open: ") + stgPath);
         return makeTab(name);
     }
@@ -358,7 +346,7 @@ StingerImporter::Result StingerImporter::importCol(const QString& colPath)
         return r;
     QByteArray bytes;
     const QList<QPair<QString, QString>> sets =
-        readFile(colPath, &bytes) ? readSets(bytes) : QList<QPair<QString, QString>>();
+        FileCheck::readRegularFile(colPath, &bytes) ? readSets(bytes) : QList<QPair<QString, QString>>();
     if (sets.isEmpty()) {
         r.warnings.append(QStringLiteral("No [Sets] entries found in: ") + colPath);
         return r;

@@ -83,6 +83,20 @@ class TestBundleGui : public QObject
         };
     }
 
+    // No box when title is empty, else exactly one with that title whose text passes check.
+    void verifyOneBox(const QString& title, const std::function<bool(const QString&)>& check)
+    {
+        const QList<Seen> shown = boxes();
+        if (title.isEmpty()) {
+            QVERIFY(shown.isEmpty());
+            return;
+        }
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.first().title, title);
+        QVERIFY2(check(shown.first().text), qPrintable(shown.first().text));
+        QVERIFY(!m_dialogOpenAtBox);
+    }
+
     QList<Seen> boxes() const
     {
         QList<Seen> out;
@@ -204,16 +218,9 @@ private slots:
 
         if (!target.endsWith(QLatin1String(".vxbundle")) && !target.isEmpty())
             target += QStringLiteral(".vxbundle");
-        const QList<Seen> shown = boxes();
-        if (boxTitle.isEmpty()) {
-            QVERIFY(shown.isEmpty());
-        } else {
-            QCOMPARE(shown.size(), 1);
-            QCOMPARE(shown.first().title, boxTitle);
-            QCOMPARE(shown.first().text, QString(boxText).replace(QStringLiteral("%1"), target));
-        }
+        const QString expectedText = QString(boxText).replace(QStringLiteral("%1"), target);
+        verifyOneBox(boxTitle, [&](const QString& text) { return text == expectedText; });
         if (boxTitle == QLatin1String("Bundle")) {
-            QVERIFY(!m_dialogOpenAtBox);
             QString err;
             const QList<Entry> got = readBundle(readFile(target), &err);
             QVERIFY2(err.isEmpty(), qPrintable(err));
@@ -279,15 +286,7 @@ private slots:
 
         QTRY_VERIFY(!dialog && !w && !thread);
         QTest::qWait(20);
-        const QList<Seen> shown = boxes();
-        if (boxTitle.isEmpty()) {
-            QVERIFY(shown.isEmpty());
-        } else {
-            QCOMPARE(shown.size(), 1);
-            QCOMPARE(shown.first().title, boxTitle);
-            QVERIFY2(shown.first().text.startsWith(boxPrefix), qPrintable(shown.first().text));
-            QVERIFY(!m_dialogOpenAtBox);
-        }
+        verifyOneBox(boxTitle, [&](const QString& text) { return text.startsWith(boxPrefix); });
     }
 
     // The import's choices: what the dialogs show and where the files go.

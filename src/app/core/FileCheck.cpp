@@ -26,4 +26,15 @@ bool isRegularFile(const QString& path, QString* why)
     return false;
 }
 
+bool readRegularFile(const QString& path, QByteArray* bytes)
+{
+    if (!isRegularFile(path))
+        return false;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    *bytes = f.readAll();
+    return f.error() == QFileDevice::NoError;
+}
+
 } // namespace FileCheck
