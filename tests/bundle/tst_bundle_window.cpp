@@ -1,6 +1,5 @@
 // The window taking in a bundle: merged tabs (limit, identities, panes,
 // toasts, the padded button list) and a new session with its MIDI table.
-#include <QLabel>
 #include <QMessageBox>
 #include <QtTest>
 
@@ -10,31 +9,9 @@
 #include "ButtonGrid.h"
 #include "MidiManager.h"
 #include "SessionManager.h"
+#include "ToastCapture.h"
 
 using A = MainWindowTestAccess;
-
-namespace {
-
-QStringList toastTexts()
-{
-    QStringList out;
-    if (QWidget* w = ToastManager::instance()->current())
-        for (QLabel* l : w->findChildren<QLabel*>())
-            out << l->text();
-    for (const auto& p : ToastManager::instance()->queue())
-        out << p.text;
-    return out;
-}
-
-bool anyToastContains(const QString& part)
-{
-    for (const QString& t : toastTexts())
-        if (t.contains(part))
-            return true;
-    return false;
-}
-
-} // namespace
 
 class TestBundleWindow : public QObject
 {
@@ -77,6 +54,7 @@ private slots:
         QFETCH(int, added);
         loadTabs(before);
         const int activeBefore = SessionManager::instance()->session().activeTab;
+        TestSupport::takeToasts();
 
         QList<TabData> tabs = MainWindowTest::makeSession(incoming, 6).tabs;
         for (int i = 0; i < tabs.size(); ++i) {
@@ -94,8 +72,11 @@ private slots:
         QCOMPARE(s.activeTab, activeBefore);
         QVERIFY(SessionManager::instance()->isDirty());
         QCOMPARE(A::tabButtons(w).size(), before + added);
-        QVERIFY(anyToastContains(QStringLiteral("%1 tab(s) imported into session").arg(added)));
-        QCOMPARE(anyToastContains(QStringLiteral("Tab limit (16) reached")), added < incoming);
+        QStringList toasts;
+        if (added < incoming)
+            toasts << QStringLiteral("⚠️  Tab limit (16) reached — some imported tabs were skipped.");
+        toasts << QStringLiteral("✅  %1 tab(s) imported into session").arg(added);
+        QCOMPARE(TestSupport::takeToasts(), toasts);
         if (added == 0)
             return;
         const TabData& first = s.tabs.at(before);
