@@ -24,6 +24,8 @@ void MainWindow::openSettingsDialog()
             if (p.grid)
                 p.grid->update();
         syncGridsToSession();
+        // A tab stop key removed in the dialog stops nothing from now on.
+        refreshTabDerivedState();
     });
     Modal::exec(&dialog);
     defaultDevice = SettingsKeys::readString(SettingsKeys::AudioDevice, QString());

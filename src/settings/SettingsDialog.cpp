@@ -182,18 +182,3 @@ int themedMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& tit
     return Modal::execBox(&box);
 }
 
-// Pages still to come show empty, so rows, stack and Page keep agreeing.
-void SettingsDialog::buildMidiPage()
-{
-    pageStack->addWidget(SettingsPageKit::scrollPage(new QWidget));
-}
-
-void SettingsDialog::buildShortcutsPage()
-{
-    pageStack->addWidget(SettingsPageKit::scrollPage(new QWidget));
-}
-
-void SettingsDialog::buildAdvancedPage()
-{
-    pageStack->addWidget(SettingsPageKit::scrollPage(new QWidget));
-}

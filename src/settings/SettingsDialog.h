@@ -53,6 +53,12 @@ public:
     // A device description as the output list shows it: more than 35
     // characters are cut to 32 and "...".
     static QString shortDeviceName(const QString& description);
+    // A MIDI note as a name with its octave: 60 is C4, 0 is C-1.
+    static QString midiNoteName(int note);
+    // Bytes of every file below root, and of settingsFile when it is a file.
+    static qint64 dataSize(const QString& root, const QString& settingsFile);
+    // "%1 B" up to 1023 bytes, whole "%1 KB" below 1 MB, whole "%1 MB" above.
+    static QString formatSize(qint64 bytes);
 
 signals:
     void settingsChanged();
@@ -68,6 +74,8 @@ private:
     void refreshApplyState(class QPushButton* apply, class QPropertyAnimation* pulse,
                            class QGraphicsDropShadowEffect* glow);
     void onRestartClicked();
+    // Clears the store; false, with the store as it was, when it cannot be written.
+    bool resetAllSettings();
 
     QString toggleQss;
     QListWidget* navList = nullptr;

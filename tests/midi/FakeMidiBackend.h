@@ -36,6 +36,14 @@ public:
         inputs << d;
     }
 
+    // The device goes as if unplugged: it is no longer listed and does not
+    // open; an open handle of it stays as it was.
+    void unplug(int index)
+    {
+        inputs[index].capsFail = true;
+        inputs[index].openFails = true;
+    }
+
     // Delivers a packed message from input index, if it is open and started.
     bool play(int index, quint32 msg)
     {

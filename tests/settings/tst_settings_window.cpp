@@ -2,6 +2,8 @@
 // Ctrl+",". Both run the same routine, so one toggle refreshes alike.
 #include <QCheckBox>
 #include <QLabel>
+#include <QPushButton>
+#include <QShortcut>
 #include <QtTest>
 
 #include "AppSettings.h"
@@ -79,6 +81,40 @@ private slots:
         QVERIFY(refreshedInside);
         QCOMPARE(A::defaultDevice(&w), QStringLiteral("usb-out"));
         SessionManager::instance()->session().filePath.clear();
+    }
+
+    // A tab stop key removed on the MIDI page stops nothing from then on.
+    void removedTabStopKeyGoesAtOnce()
+    {
+        MainWindow w;
+        Session& s = SessionManager::instance()->session();
+        s.tabs[0].stopKey = QStringLiteral("F5");
+        w.refreshTabDerivedState();
+        auto liveF5 = [&w] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            int n = 0;
+            for (QShortcut* sc : w.findChildren<QShortcut*>())
+                n += sc->isEnabled() && sc->key() == QKeySequence(Qt::Key_F5) ? 1 : 0;
+            return n;
+        };
+        bool clicked = false;
+        TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
+            if (r.kind != Modal::Kind::Dialog)
+                return QVariant();
+            auto* rows = r.dialog->findChild<QWidget*>(QStringLiteral("midiTabRows"));
+            for (QPushButton* b : rows ? rows->findChildren<QPushButton*>() : QList<QPushButton*>())
+                if (b->text() == QStringLiteral("Stop")) {
+                    b->click();
+                    clicked = true;
+                    break;
+                }
+            return int(QDialog::Rejected);
+        });
+        w.openSettingsDialog();
+        QVERIFY(clicked);
+        QVERIFY(SessionManager::instance()->session().tabs[0].stopKey.isEmpty());
+        QCOMPARE(liveF5(), 0);
+        SessionManager::instance()->setDirty(false);
     }
 };
 

@@ -1,0 +1,432 @@
+// MIDI: the input devices with a click to open one, a live monitor of notes
+// and controllers, and the button and per-tab assignments with removal.
+#include "SettingsDialog.h"
+
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <memory>
+
+#include "MidiManager.h"
+#include "SessionManager.h"
+#include "SettingsPageKit.h"
+#include "VXIcons.h"
+
+using namespace SettingsPageKit;
+
+namespace {
+
+const char* const kNoteNames[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+
+const char* const kConnectorSvg =
+    "<circle cx='12' cy='12' r='9'/><circle cx='8' cy='10' r='1' fill='currentColor' stroke='none'/>"
+    "<circle cx='12' cy='8' r='1' fill='currentColor' stroke='none'/>"
+    "<circle cx='16' cy='10' r='1' fill='currentColor' stroke='none'/>"
+    "<circle cx='9.5' cy='15' r='1' fill='currentColor' stroke='none'/>"
+    "<circle cx='14.5' cy='15' r='1' fill='currentColor' stroke='none'/>";
+const char* const kRemoveSvg = "<line x1='18' y1='6' x2='6' y2='18'/><line x1='6' y1='6' x2='18' y2='18'/>";
+
+// A label that shows its text as it is: names from devices, sessions and
+// files never turn into markup.
+QLabel* plainLabel(const QString& text = QString())
+{
+    auto* l = new QLabel(text);
+    l->setTextFormat(Qt::PlainText);
+    return l;
+}
+
+// Takes every item out of the box's layout; the widgets go later, since a
+// rebuild may run inside the click of a button of the row being removed.
+void emptyBox(QWidget* box)
+{
+    QLayout* layout = box->layout();
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        if (QWidget* w = item->widget())
+            w->deleteLater();
+        delete item;
+    }
+}
+
+QScrollArea* rowsArea(QWidget* box, const ThemeColors& c)
+{
+    auto* rows = new QVBoxLayout(box);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(2);
+    auto* area = new QScrollArea;
+    area->setWidget(box);
+    area->setWidgetResizable(true);
+    area->setFrameShape(QFrame::StyledPanel);
+    area->setFixedHeight(140);
+    area->setStyleSheet(QStringLiteral("QScrollArea{background:%1;border:1px solid %2;border-radius:4px;}"
+                                       "QScrollArea>QWidget>QWidget{background:%1;}")
+                            .arg(c.surfaceAlt.name(), c.border.name()));
+    return area;
+}
+
+} // namespace
+
+QString SettingsDialog::midiNoteName(int note)
+{
+    // Any int: the pitch class is taken in 0..11, the octave follows.
+    const int pitch = ((note % 12) + 12) % 12;
+    const int octave = (note - pitch) / 12 - 1;
+    return QString::fromLatin1(kNoteNames[pitch]) + QString::number(octave);
+}
+
+void SettingsDialog::buildMidiPage()
+{
+    const ThemeColors c = ThemeManager::instance()->colors();
+    MidiManager* midi = MidiManager::instance();
+    auto* page = new QWidget;
+    auto* v = new QVBoxLayout(page);
+    v->setContentsMargins(16, 16, 16, 16);
+    v->setSpacing(14);
+
+    const QString rowSS =
+        QStringLiteral("QWidget#assignRow{background:%1;border-bottom:1px solid %2;}QLabel{color:%3;font-size:10px;"
+                       "font-family:Consolas,monospace;background:transparent;}QPushButton{background:%4;color:%5;"
+                       "border:none;border-radius:3px;font-size:9px;font-weight:700;padding:1px 6px;min-width:44px;"
+                       "max-height:18px;}QPushButton:hover{background:%6;}QPushButton:pressed{background:%7;}")
+            .arg(c.surfaceAlt.name(), c.border.name(), c.textMuted.name(), c.danger.name(), c.surface.name(),
+                 c.danger.lighter(120).name(), c.danger.darker(120).name());
+    const QString placeholderSS = QStringLiteral("color:%1;font-size:10px;padding:8px;").arg(c.textMuted.name());
+    auto removeIcon = [] {
+        return VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kRemoveSvg), 2.4),
+                               ThemeManager::instance()->colors().text, 11);
+    };
+    auto makeRow = [rowSS] {
+        auto* row = new QWidget;
+        row->setObjectName(QStringLiteral("assignRow"));
+        row->setStyleSheet(rowSS);
+        auto* h = new QHBoxLayout(row);
+        h->setContentsMargins(8, 3, 6, 3);
+        h->setSpacing(6);
+        return row;
+    };
+
+    // Input devices and the connection line.
+    QGroupBox* devGroup = makeGroup(QStringLiteral("MIDI Input Device"));
+    auto* devLayout = new QVBoxLayout(devGroup);
+    devLayout->setSpacing(8);
+    auto* statusRow = new QHBoxLayout;
+    auto* statusDot = new QLabel(QStringLiteral("●"));
+    statusDot->setObjectName(QStringLiteral("midiStatusDot"));
+    statusDot->setFixedSize(14, 14);
+    auto* statusLine = plainLabel();
+    statusLine->setObjectName(QStringLiteral("midiStatusLine"));
+    statusLine->setStyleSheet(QStringLiteral("color:%1;font-size:11px;").arg(c.textMuted.name()));
+    statusRow->addWidget(statusDot, 0);
+    statusRow->addWidget(statusLine, 1);
+    devLayout->addLayout(statusRow);
+    auto updateStatus = [midi, statusDot, statusLine] {
+        const ThemeColors now = ThemeManager::instance()->colors();
+        if (midi->connected()) {
+            statusDot->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(now.success.name()));
+            statusLine->setText(QStringLiteral("Connected: %1").arg(midi->currentDevice()));
+            statusLine->setStyleSheet(QStringLiteral("color:%1;font-size:11px;").arg(now.success.name()));
+        } else {
+            statusDot->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(now.textDisabled.name()));
+            statusLine->setText(QStringLiteral("No device connected — select a device below"));
+            statusLine->setStyleSheet(
+                QStringLiteral("color:%1;font-size:11px;font-style:italic;").arg(now.textMuted.name()));
+        }
+    };
+    updateStatus();
+
+    auto* devices = new QListWidget;
+    devices->setObjectName(QStringLiteral("midiDeviceList"));
+    devices->setFrameShape(QFrame::NoFrame);
+    devices->setFixedHeight(110);
+    devices->setStyleSheet(
+        QStringLiteral("QListWidget{background:%1;border:1px solid %2;border-radius:6px;outline:none;}"
+                       "QListWidget::item{padding:8px 12px;color:%3;font-size:11px;border-radius:4px;}"
+                       "QListWidget::item:selected{background:%4;color:%2;}"
+                       "QListWidget::item:hover:!selected{background:%5;}")
+            .arg(c.surfaceAlt.name(), c.border.name(), c.text.name(), c.accent.name(), c.surfaceHover.name()));
+    auto fillDeviceList = [midi, devices, updateStatus] {
+        devices->clear();
+        const QStringList names = midi->inputDevices();
+        const QString current = midi->currentDevice();
+        const ThemeColors now = ThemeManager::instance()->colors();
+        if (names.isEmpty()) {
+            auto* item = new QListWidgetItem(QStringLiteral("  No MIDI devices detected"));
+            item->setForeground(QBrush(now.textDisabled));
+            item->setFlags(Qt::NoItemFlags);
+            devices->addItem(item);
+        }
+        const QIcon icon = VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kConnectorSvg), 2.0), now.text, 14);
+        for (const QString& name : names) {
+            auto* item = new QListWidgetItem(icon, name);
+            item->setData(Qt::UserRole, name);
+            devices->addItem(item);
+            if (name == current) {
+                item->setSelected(true);
+                item->setText(name + QStringLiteral("  ✓"));
+            }
+        }
+        updateStatus();
+    };
+    fillDeviceList();
+    devLayout->addWidget(devices);
+    auto* devBottom = new QHBoxLayout;
+    auto* clickHint = new QLabel(QStringLiteral("Click a device to connect automatically"));
+    clickHint->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(c.textDisabled.name()));
+    devBottom->addWidget(clickHint, 1);
+    auto* refreshDevices = new QPushButton(QStringLiteral("Refresh Device List"));
+    refreshDevices->setObjectName(QStringLiteral("tgBtn"));
+    refreshDevices->setFixedHeight(28);
+    devBottom->addWidget(refreshDevices);
+    devLayout->addLayout(devBottom);
+    connect(devices, &QListWidget::itemClicked, page, [midi, fillDeviceList](QListWidgetItem* item) {
+        const QString name = item ? item->data(Qt::UserRole).toString() : QString();
+        if (name.isEmpty())
+            return;
+        // A row may name a device unplugged since the list was filled: the
+        // manager opens nothing then.
+        midi->openInput(name);
+        fillDeviceList();
+    });
+    connect(refreshDevices, &QPushButton::clicked, page, fillDeviceList);
+    v->addWidget(devGroup);
+
+    // Activity monitor.
+    QGroupBox* monGroup = makeGroup(QStringLiteral("MIDI Activity Monitor"));
+    auto* monLayout = new QVBoxLayout(monGroup);
+    monLayout->setSpacing(6);
+    const QString idleSS = QStringLiteral("color:%1;font-size:18px;").arg(c.textDisabled.name());
+    const QString noteSS = QStringLiteral("color:%1;font-size:18px;").arg(c.success.name());
+    const QString ccSS = QStringLiteral("color:%1;font-size:18px;").arg(c.warning.name());
+    auto* monRow = new QHBoxLayout;
+    auto* monDot = new QLabel(QStringLiteral("●"));
+    monDot->setObjectName(QStringLiteral("midiMonitorDot"));
+    monDot->setStyleSheet(idleSS);
+    monDot->setFixedSize(20, 20);
+    auto* monLine = new QLabel(QStringLiteral("No MIDI received"));
+    monLine->setObjectName(QStringLiteral("midiMonitorLine"));
+    monLine->setStyleSheet(
+        QStringLiteral("color:%1;font-size:11px;font-family:Consolas,monospace;").arg(c.textMuted.name()));
+    monRow->addWidget(monDot, 0);
+    monRow->addWidget(monLine, 1);
+    monLayout->addLayout(monRow);
+    auto* cells = new QGridLayout;
+    cells->setSpacing(8);
+    QLabel* values[4] = {};
+    const char* captions[4] = {"CHANNEL", "NOTE", "VELOCITY", "CC"};
+    for (int i = 0; i < 4; ++i) {
+        auto* caption = new QLabel(QString::fromLatin1(captions[i]));
+        caption->setStyleSheet(QStringLiteral("color:%1;font-size:9px;font-weight:700;letter-spacing:0.5px;")
+                                   .arg(c.textDisabled.name()));
+        auto* value = new QLabel(QStringLiteral("—"));
+        value->setObjectName(QStringLiteral("midiCell%1").arg(i));
+        value->setAlignment(Qt::AlignCenter);
+        value->setFixedHeight(36);
+        value->setStyleSheet(QStringLiteral("background:%1;color:%2;border:1px solid %3;border-radius:4px;"
+                                            "font-size:13px;font-family:Consolas,monospace;font-weight:700;"
+                                            "padding:4px;")
+                                 .arg(c.surfaceAlt.name(), c.text.name(), c.border.name()));
+        cells->addWidget(caption, 0, i);
+        cells->addWidget(value, 1, i);
+        values[i] = value;
+    }
+    monLayout->addLayout(cells);
+    v->addWidget(monGroup);
+    // Each message starts its own reset of the dot; none is restarted.
+    auto flash = [monDot, idleSS](const QString& look) {
+        monDot->setStyleSheet(look);
+        auto* reset = new QTimer(monDot);
+        reset->setObjectName(QStringLiteral("midiDotReset"));
+        reset->setSingleShot(true);
+        reset->setInterval(200);
+        connect(reset, &QTimer::timeout, monDot, [monDot, reset, idleSS] {
+            monDot->setStyleSheet(idleSS);
+            reset->deleteLater();
+        });
+        reset->start();
+    };
+    QLabel* chCell = values[0];
+    QLabel* noteCell = values[1];
+    QLabel* velCell = values[2];
+    QLabel* ccCell = values[3];
+    auto showNote = [=](int channel, int note, int velocity) {
+        flash(noteSS);
+        const QString name = midiNoteName(note);
+        chCell->setText(QString::number(channel));
+        noteCell->setText(QStringLiteral("%1\n(%2)").arg(note).arg(name));
+        velCell->setText(QString::number(velocity));
+        ccCell->setText(QStringLiteral("—"));
+        monLine->setText(velocity <= 0 ? QStringLiteral("Note OFF — Ch%1  %2").arg(channel).arg(name)
+                                       : QStringLiteral("Note ON — Ch%1  %2  vel:%3").arg(channel).arg(name).arg(velocity));
+    };
+    auto showCc = [=](int channel, int cc, int value) {
+        flash(ccSS);
+        chCell->setText(QString::number(channel));
+        noteCell->setText(QStringLiteral("—"));
+        velCell->setText(QString::number(value));
+        ccCell->setText(QString::number(cc));
+        monLine->setText(QStringLiteral("CC %1 = %2  on Ch%3").arg(cc).arg(value).arg(channel));
+    };
+
+    // How to learn.
+    QGroupBox* learnGroup = makeGroup(QStringLiteral("MIDI Mappings"));
+    auto* learnLayout = new QVBoxLayout(learnGroup);
+    auto* learn = new QLabel(QStringLiteral("MIDI Learn: Right-click any sound button -> \"MIDI Learn\"\nthen press a key "
+                                            "or pad on your controller.\nMappings are saved automatically with your "
+                                            "session."));
+    learn->setWordWrap(true);
+    learn->setStyleSheet(QStringLiteral("color:%1;font-size:11px;").arg(c.textMuted.name()));
+    learnLayout->addWidget(learn);
+    v->addWidget(learnGroup);
+
+    // Sound buttons with a mapping.
+    QGroupBox* btnGroup = makeGroup(QStringLiteral("Cart Button MIDI Mappings"));
+    auto* btnLayout = new QVBoxLayout(btnGroup);
+    btnLayout->setSpacing(4);
+    auto* btnNote = new QLabel(QStringLiteral("Every sound button currently mapped to a MIDI note. Remove an assignment "
+                                              "here, or right-click the button itself → \"Clear MIDI Assignment\"."));
+    btnNote->setWordWrap(true);
+    btnNote->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(c.textMuted.name()));
+    btnLayout->addWidget(btnNote);
+    auto* btnBox = new QWidget;
+    btnBox->setObjectName(QStringLiteral("midiButtonRows"));
+    btnLayout->addWidget(rowsArea(btnBox, c));
+    auto rebuildButtonRows = [this, midi, btnBox, makeRow, removeIcon, placeholderSS] {
+        emptyBox(btnBox);
+        QHash<QString, QString> labels;
+        for (const TabData& t : SessionManager::instance()->session().tabs) {
+            for (const ButtonData& b : t.buttons) {
+                QString label = b.name;
+                if (label.isEmpty())
+                    label = QFileInfo(b.audioPath).completeBaseName();
+                if (label.isEmpty())
+                    label = b.id;
+                labels.insert(b.id, label);
+            }
+        }
+        int shown = 0;
+        for (const MidiMapping& m : midi->allMappings()) {
+            const QString id = m.buttonId;
+            if (id.isEmpty() || id.startsWith(QLatin1String("__")) || !labels.contains(id))
+                continue;
+            QWidget* row = makeRow();
+            auto* text = plainLabel(QStringLiteral("\"%1\"  —  Note %2 / Ch %3").arg(labels.value(id)).arg(m.number)
+                                        .arg(m.channel));
+            text->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+            row->layout()->addWidget(text);
+            static_cast<QHBoxLayout*>(row->layout())->setStretchFactor(text, 1);
+            auto* remove = new QPushButton(removeIcon(), QStringLiteral("Remove"));
+            connect(remove, &QPushButton::clicked, btnBox, [this, midi, id] {
+                midi->removeMapping(id);
+                emit settingsChanged();
+            });
+            row->layout()->addWidget(remove);
+            btnBox->layout()->addWidget(row);
+            ++shown;
+        }
+        if (shown == 0) {
+            auto* none = new QLabel(QStringLiteral("  No sound buttons with MIDI assignments"));
+            none->setStyleSheet(placeholderSS);
+            btnBox->layout()->addWidget(none);
+        }
+        static_cast<QVBoxLayout*>(btnBox->layout())->addStretch();
+    };
+    rebuildButtonRows();
+    auto* btnRefresh = new QPushButton(QStringLiteral("⟳  Refresh"));
+    btnRefresh->setObjectName(QStringLiteral("tgBtn"));
+    btnRefresh->setFixedHeight(24);
+    btnLayout->addWidget(btnRefresh, 0, Qt::AlignRight);
+    connect(btnRefresh, &QPushButton::clicked, btnBox, rebuildButtonRows);
+    connect(this, &SettingsDialog::settingsChanged, btnBox, rebuildButtonRows);
+    connect(midi, &MidiManager::mappingChanged, btnBox, rebuildButtonRows);
+    v->addWidget(btnGroup);
+
+    // Per-tab stop and volume assignments, from the session.
+    QGroupBox* tabGroup = makeGroup(QStringLiteral("Quick Assign — Per-Tab Controls"));
+    auto* tabLayout = new QVBoxLayout(tabGroup);
+    tabLayout->setSpacing(4);
+    auto* tabNote = new QLabel(QStringLiteral("Right-click the ■ Stop or VOL slider on each tab to assign MIDI or keyboard "
+                                              "shortcut.\nCurrent assignments are shown below (read-only summary):"));
+    tabNote->setWordWrap(true);
+    tabNote->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(c.textMuted.name()));
+    tabLayout->addWidget(tabNote);
+    auto* tabBox = new QWidget;
+    tabBox->setObjectName(QStringLiteral("midiTabRows"));
+    tabLayout->addWidget(rowsArea(tabBox, c));
+    // Clears one per-tab assignment of tab i; a stale index does nothing.
+    auto removeTabAssignment = [this, midi](int i, bool stop) {
+        Session& s = SessionManager::instance()->session();
+        if (i < 0 || i >= s.tabs.size())
+            return;
+        if (stop) {
+            s.tabs[i].stopMidi = -1;
+            s.tabs[i].stopKey.clear();
+        } else {
+            s.tabs[i].volCC = -1;
+        }
+        midi->removeMapping((stop ? QStringLiteral("__tab_stop_%1__") : QStringLiteral("__tab_vol_%1__")).arg(i));
+        SessionManager::instance()->markDirty();
+        emit settingsChanged();
+    };
+    auto rebuildTabRows = [tabBox, makeRow, removeIcon, placeholderSS, removeTabAssignment] {
+        emptyBox(tabBox);
+        const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
+        int shown = 0;
+        for (int i = 0; i < tabs.size(); ++i) {
+            const TabData& t = tabs[i];
+            const bool hasStop = !t.stopKey.isEmpty() || t.stopMidi >= 0;
+            const bool hasVol = t.volCC >= 0;
+            if (!hasStop && !hasVol)
+                continue;
+            QString stopText = QStringLiteral("—");
+            if (hasStop) {
+                stopText = (t.stopKey.isEmpty() ? QString() : QStringLiteral("[") + t.stopKey + QStringLiteral("] "))
+                    + (t.stopMidi >= 0 ? QStringLiteral("MIDI note %1").arg(t.stopMidi) : QString());
+            }
+            const QString volText = hasVol ? QStringLiteral("MIDI CC %1").arg(t.volCC) : QStringLiteral("—");
+            QWidget* row = makeRow();
+            auto* text = plainLabel(QStringLiteral("Tab %1  —  Stop: %2   Vol: %3").arg(i + 1).arg(stopText, volText));
+            text->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+            row->layout()->addWidget(text);
+            static_cast<QHBoxLayout*>(row->layout())->setStretchFactor(text, 1);
+            if (hasStop) {
+                auto* b = new QPushButton(removeIcon(), QStringLiteral("Stop"));
+                connect(b, &QPushButton::clicked, tabBox, [removeTabAssignment, i] { removeTabAssignment(i, true); });
+                row->layout()->addWidget(b);
+            }
+            if (hasVol) {
+                auto* b = new QPushButton(removeIcon(), QStringLiteral("Vol"));
+                connect(b, &QPushButton::clicked, tabBox, [removeTabAssignment, i] { removeTabAssignment(i, false); });
+                row->layout()->addWidget(b);
+            }
+            tabBox->layout()->addWidget(row);
+            ++shown;
+        }
+        if (shown == 0) {
+            auto* none = new QLabel(QStringLiteral("  No tabs with MIDI/shortcut assignments"));
+            none->setStyleSheet(placeholderSS);
+            tabBox->layout()->addWidget(none);
+        }
+        static_cast<QVBoxLayout*>(tabBox->layout())->addStretch();
+    };
+    rebuildTabRows();
+    auto* tabRefresh = new QPushButton(QStringLiteral("⟳  Refresh"));
+    tabRefresh->setObjectName(QStringLiteral("tgBtn"));
+    tabRefresh->setFixedHeight(24);
+    tabLayout->addWidget(tabRefresh, 0, Qt::AlignRight);
+    connect(tabRefresh, &QPushButton::clicked, tabBox, rebuildTabRows);
+    connect(this, &SettingsDialog::settingsChanged, tabBox, rebuildTabRows);
+    v->addWidget(tabGroup);
+
+    v->addStretch();
+    pageStack->addWidget(scrollPage(page));
+    connect(midi, &MidiManager::noteReceived, page, showNote);
+    connect(midi, &MidiManager::ccReceived, page, showCc);
+    connect(midi, &MidiManager::devicesChanged, page, fillDeviceList);
+}

@@ -1,0 +1,116 @@
+// Shortcuts: a read-only card of the global keys and per-tab controls.
+#include "SettingsDialog.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "SettingsPageKit.h"
+
+using namespace SettingsPageKit;
+
+namespace {
+
+struct Row
+{
+    const char* key;
+    const char* name;
+    const char* description;
+};
+
+const Row kGlobal[] = {
+    {"Space", "Stop All", "Stop all playing sounds"},
+    {"Escape", "Panic Stop", "Immediately cut all audio"},
+    {"Ctrl+N", "New Session", "Create a new empty session"},
+    {"Ctrl+O", "Open Session", "Open a saved session file"},
+    {"Ctrl+S", "Save Session", "Save current session"},
+    {"Ctrl+Shift+S", "Save As", "Save to a new file"},
+    {"Ctrl+,", "Settings", "Open the settings dialog"},
+};
+const Row kPerTab[] = {
+    {"1 – 9", "Switch Tabs", "Switch to tab 1–9 (when no button focused)"},
+    {"Ctrl+T", "New Tab", "Add a new tab to the current set"},
+    {"F1 – F8", "Quick Trigger", "Trigger buttons 1–8 in active tab"},
+    {"Ctrl+Shift+O", "Add Library Folder", "Add a folder to the library"},
+};
+const Row kMidi[] = {{"Tools → MIDI", "Open MIDI Settings", "Connect your MIDI controller"}};
+
+} // namespace
+
+void SettingsDialog::buildShortcutsPage()
+{
+    const ThemeColors c = ThemeManager::instance()->colors();
+    auto* page = new QWidget;
+    auto* v = new QVBoxLayout(page);
+    v->setContentsMargins(16, 16, 16, 16);
+    v->setSpacing(12);
+
+    auto makeRow = [](const QString& keyCap, const QString& name, const QString& description) {
+        const ThemeColors now = ThemeManager::instance()->colors();
+        auto* row = new QWidget;
+        row->setObjectName(QStringLiteral("shortcutRow"));
+        auto* h = new QHBoxLayout(row);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->setSpacing(10);
+        auto* cap = new QLabel(keyCap);
+        cap->setObjectName(QStringLiteral("keyCap"));
+        cap->setStyleSheet(QStringLiteral("background:%1;color:%2;border:1px solid %3;border-radius:4px;padding:3px 8px;"
+                                          "font-family:Consolas;font-size:11px;font-weight:600;")
+                               .arg(now.surfaceAlt.name(), now.accent.name(), now.border.name()));
+        cap->setAlignment(Qt::AlignCenter);
+        cap->setMinimumWidth(120);
+        cap->setFixedHeight(26);
+        auto* text = new QLabel;
+        text->setTextFormat(Qt::RichText);
+        text->setStyleSheet(QStringLiteral("color:%1;").arg(now.text.name()));
+        QString html = QStringLiteral("<b>") + name + QStringLiteral("</b>");
+        if (!description.isEmpty())
+            html += QStringLiteral("<br><small style='color:") + now.textMuted.name() + QStringLiteral(";'>")
+                + description + QStringLiteral("</small>");
+        text->setText(html);
+        h->addWidget(cap, 0);
+        h->addWidget(text, 1);
+        return row;
+    };
+    auto group = [&](const QString& title, const Row* rows, int n) {
+        QGroupBox* g = makeGroup(title);
+        auto* gl = new QVBoxLayout(g);
+        gl->setSpacing(4);
+        for (int i = 0; i < n; ++i)
+            gl->addWidget(makeRow(QString::fromUtf8(rows[i].key), QString::fromUtf8(rows[i].name),
+                                  QString::fromUtf8(rows[i].description)));
+        v->addWidget(g);
+        return gl;
+    };
+
+    group(QStringLiteral("Global Shortcuts"), kGlobal, int(std::size(kGlobal)));
+    QVBoxLayout* perTab = group(QStringLiteral("Per-Tab Controls"), kPerTab, int(std::size(kPerTab)));
+    auto* tabNote = new QLabel(QStringLiteral("💡 <b>Per-tab Stop:</b> Right-click any tab header → Playback Settings → "
+                                              "assign a shortcut key.\nEach tab can have its own stop/mute key "
+                                              "independent of the global Space bar stop."));
+    tabNote->setWordWrap(true);
+    tabNote->setTextFormat(Qt::RichText);
+    tabNote->setStyleSheet(noteSS(c) + QStringLiteral("padding:4px 0;"));
+    perTab->addWidget(tabNote);
+
+    QGroupBox* midiGroup = makeGroup(QStringLiteral("MIDI Assignment"));
+    auto* ml = new QVBoxLayout(midiGroup);
+    ml->setSpacing(4);
+    auto* how = new QLabel(QStringLiteral(
+        "<b>Button MIDI:</b> Right-click any sound button → MIDI Learn → press a key/pad on your controller.<br>"
+        "<b>Volume MIDI:</b> Right-click the VOL slider → MIDI Learn → turn a knob/fader.<br>⏹ <b>Tab Stop MIDI:</b> "
+        "Right-click any tab header → Playback Settings → MIDI Learn tab."));
+    how->setTextFormat(Qt::RichText);
+    how->setWordWrap(true);
+    how->setStyleSheet(mutedSS(c) + QStringLiteral("line-height:1.6;"));
+    ml->addWidget(how);
+    ml->addWidget(makeRow(QString::fromUtf8(kMidi[0].key), QString::fromUtf8(kMidi[0].name),
+                          QString::fromUtf8(kMidi[0].description)));
+    v->addWidget(midiGroup);
+
+    v->addStretch();
+    pageStack->addWidget(scrollPage(page));
+}
