@@ -242,7 +242,8 @@ void SettingsDialog::buildAdvancedPage()
 
     // The data folder's size and the audio cache.
     {
-        QGroupBox* g = makeGroup(QStringLiteral("Cache & Storage"));
+        // "&&" shows one ampersand in a group title.
+        QGroupBox* g = makeGroup(QStringLiteral("Cache && Storage"));
         auto* gl = new QVBoxLayout(g);
         gl->setSpacing(8);
         QLabel* cache = mutedLabel(QString());

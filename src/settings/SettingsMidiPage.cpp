@@ -13,6 +13,7 @@
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <array>
 #include <memory>
 
 #include "MidiManager.h"
@@ -23,6 +24,8 @@
 using namespace SettingsPageKit;
 
 namespace {
+
+constexpr int kMonitorFrameMs = 33;
 
 const char* const kNoteNames[12] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
 
@@ -218,7 +221,7 @@ void SettingsDialog::buildMidiPage()
     monLayout->addLayout(monRow);
     auto* cells = new QGridLayout;
     cells->setSpacing(8);
-    QLabel* values[4] = {};
+    std::array<QLabel*, 4> values = {};
     const char* captions[4] = {"CHANNEL", "NOTE", "VELOCITY", "CC"};
     for (int i = 0; i < 4; ++i) {
         auto* caption = new QLabel(QString::fromLatin1(captions[i]));
@@ -239,39 +242,61 @@ void SettingsDialog::buildMidiPage()
     monLayout->addLayout(cells);
     v->addWidget(monGroup);
     // Each message starts its own reset of the dot; none is restarted.
-    auto flash = [monDot, idleSS](const QString& look) {
-        monDot->setStyleSheet(look);
+    // A style sheet costs a restyle: it is set only when the look changes,
+    // so a fader's stream of controller messages stays cheap.
+    auto setLook = [monDot](const QString& look) {
+        if (monDot->styleSheet() != look)
+            monDot->setStyleSheet(look);
+    };
+    auto flash = [monDot, idleSS, setLook](const QString& look) {
+        setLook(look);
         auto* reset = new QTimer(monDot);
         reset->setObjectName(QStringLiteral("midiDotReset"));
         reset->setSingleShot(true);
         reset->setInterval(200);
-        connect(reset, &QTimer::timeout, monDot, [monDot, reset, idleSS] {
-            monDot->setStyleSheet(idleSS);
+        connect(reset, &QTimer::timeout, monDot, [setLook, reset, idleSS] {
+            setLook(idleSS);
             reset->deleteLater();
         });
         reset->start();
     };
-    QLabel* chCell = values[0];
-    QLabel* noteCell = values[1];
-    QLabel* velCell = values[2];
-    QLabel* ccCell = values[3];
+    // The texts of the last message reach the labels at most once a frame: a
+    // text change relayouts the page, and a fader sends a stream of
+    // controller messages that must not hold up the presses behind them.
+    struct Shown
+    {
+        QString cells[4];
+        QString line;
+    };
+    auto pending = std::make_shared<Shown>();
+    auto* flush = new QTimer(monDot);
+    flush->setObjectName(QStringLiteral("midiMonitorFlush"));
+    flush->setSingleShot(true);
+    flush->setInterval(kMonitorFrameMs);
+    connect(flush, &QTimer::timeout, monDot, [pending, values, monLine] {
+        for (int i = 0; i < 4; ++i)
+            if (values[i]->text() != pending->cells[i])
+                values[i]->setText(pending->cells[i]);
+        monLine->setText(pending->line);
+    });
+    auto show = [pending, flush](const QString& ch, const QString& note, const QString& vel, const QString& cc,
+                                 const QString& line) {
+        *pending = Shown{{ch, note, vel, cc}, line};
+        if (!flush->isActive())
+            flush->start();
+    };
     auto showNote = [=](int channel, int note, int velocity) {
         flash(noteSS);
         const QString name = midiNoteName(note);
-        chCell->setText(QString::number(channel));
-        noteCell->setText(QStringLiteral("%1\n(%2)").arg(note).arg(name));
-        velCell->setText(QString::number(velocity));
-        ccCell->setText(QStringLiteral("—"));
-        monLine->setText(velocity <= 0 ? QStringLiteral("Note OFF — Ch%1  %2").arg(channel).arg(name)
-                                       : QStringLiteral("Note ON — Ch%1  %2  vel:%3").arg(channel).arg(name).arg(velocity));
+        show(QString::number(channel), QStringLiteral("%1\n(%2)").arg(note).arg(name), QString::number(velocity),
+             QStringLiteral("—"),
+             velocity <= 0 ? QStringLiteral("Note OFF — Ch%1  %2").arg(channel).arg(name)
+                           : QStringLiteral("Note ON — Ch%1  %2  vel:%3").arg(channel).arg(name).arg(velocity));
     };
     auto showCc = [=](int channel, int cc, int value) {
         flash(ccSS);
-        chCell->setText(QString::number(channel));
-        noteCell->setText(QStringLiteral("—"));
-        velCell->setText(QString::number(value));
-        ccCell->setText(QString::number(cc));
-        monLine->setText(QStringLiteral("CC %1 = %2  on Ch%3").arg(cc).arg(value).arg(channel));
+        show(QString::number(channel), QStringLiteral("—"), QString::number(value), QString::number(cc),
+             QStringLiteral("CC %1 = %2  on Ch%3").arg(cc).arg(value).arg(channel));
     };
 
     // How to learn.
