@@ -137,9 +137,7 @@ void SettingsDialog::buildAdvancedPage()
 {
     const ThemeColors c = ThemeManager::instance()->colors();
     auto* page = new QWidget;
-    auto* v = new QVBoxLayout(page);
-    v->setContentsMargins(16, 16, 16, 16);
-    v->setSpacing(14);
+    QVBoxLayout* v = pageLayout(page, 14);
 
     // Auto-save: shown and stored here only.
     {

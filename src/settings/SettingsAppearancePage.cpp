@@ -76,9 +76,7 @@ void SettingsDialog::buildAppearancePage()
     const ThemeColors c = ThemeManager::instance()->colors();
     appearanceColors = c;
     auto* page = new QWidget;
-    auto* v = new QVBoxLayout(page);
-    v->setContentsMargins(16, 16, 16, 16);
-    v->setSpacing(14);
+    QVBoxLayout* v = pageLayout(page, 14);
 
     // Theme presets: chosen on a card, applied by the button below.
     QGroupBox* presets = makeGroup(QStringLiteral("Theme Presets"));
@@ -134,10 +132,8 @@ void SettingsDialog::buildAppearancePage()
     v->addWidget(presets);
 
     auto* applyRow = new QHBoxLayout;
-    auto* hint = new QLabel(
-        QStringLiteral("Select a theme above, then Apply Theme to switch it instantly — no restart needed."));
-    hint->setStyleSheet(mutedSS(c));
-    hint->setWordWrap(true);
+    auto* hint = wrappedLabel(
+        QStringLiteral("Select a theme above, then Apply Theme to switch it instantly — no restart needed."), mutedSS(c));
     applyRow->addWidget(hint, 1);
     applyRow->addWidget(apply, 0);
     v->addLayout(applyRow);

@@ -141,9 +141,7 @@ void SettingsDialog::buildAudioPage()
 {
     const ThemeColors c = ThemeManager::instance()->colors();
     auto* page = new QWidget;
-    auto* v = new QVBoxLayout(page);
-    v->setContentsMargins(16, 16, 16, 16);
-    v->setSpacing(14);
+    QVBoxLayout* v = pageLayout(page, 14);
 
     // The engine is fixed; every opening stores it again.
     {
@@ -186,12 +184,11 @@ void SettingsDialog::buildAudioPage()
                            "border-color:#f59e0b;}")
                 .arg(c.border.name(), c.surfaceAlt.name()));
         gl->addWidget(radio);
-        auto* note = new QLabel(
+        auto* note = wrappedLabel(
             dsReady ? QStringLiteral("🏆 DirectSound DuplicateSoundBuffer — Zero app RAM. Hardware-mixed. Same as BSI "
                                      "Stinger. ✅ Active.")
-                    : QStringLiteral("🏆 DirectSound DuplicateSoundBuffer — Same as BSI Stinger. ✅ Selected."));
-        note->setWordWrap(true);
-        note->setStyleSheet(noteSS(c) + QStringLiteral("padding:2px 4px;"));
+                    : QStringLiteral("🏆 DirectSound DuplicateSoundBuffer — Same as BSI Stinger. ✅ Selected."),
+            noteSS(c) + QStringLiteral("padding:2px 4px;"));
         gl->addWidget(note);
         AppSettings s;
         s.setValue(SettingsKeys::AudioSampler, QStringLiteral("directsound"));
@@ -268,10 +265,8 @@ void SettingsDialog::buildAudioPage()
         });
         form->addRow(QStringLiteral("Buffer Size:"), bufferCombo);
         form->addRow(latency);
-        auto* note = new QLabel(
-            QStringLiteral("⚡ Lower = less latency but may crackle.  Higher = more stable.  Applied immediately."));
-        note->setWordWrap(true);
-        note->setStyleSheet(noteSS(c));
+        auto* note = wrappedLabel(
+            QStringLiteral("⚡ Lower = less latency but may crackle.  Higher = more stable.  Applied immediately."), noteSS(c));
         form->addRow(note);
         v->addWidget(g);
     }
@@ -291,9 +286,7 @@ void SettingsDialog::buildAudioPage()
             emit settingsChanged();
         });
         gl->addWidget(preloadCheck);
-        auto* note = new QLabel(QStringLiteral("Decodes audio to RAM at session load. Recommended for drums/DJ."));
-        note->setWordWrap(true);
-        note->setStyleSheet(mutedSS(c));
+        auto* note = wrappedLabel(QStringLiteral("Decodes audio to RAM at session load. Recommended for drums/DJ."), mutedSS(c));
         gl->addWidget(note);
         v->addWidget(g);
     }
@@ -303,10 +296,8 @@ void SettingsDialog::buildAudioPage()
         QGroupBox* g = makeGroup(QStringLiteral("Apply Settings"));
         auto* gl = new QVBoxLayout(g);
         gl->setSpacing(10);
-        auto* warn = new QLabel(QStringLiteral("⚠️  Audio Engine and Buffer changes require an app restart to take full "
-                                               "effect."));
-        warn->setWordWrap(true);
-        warn->setStyleSheet(QStringLiteral("font-size:11px;color:") + c.warning.name()
+        auto* warn = wrappedLabel(QStringLiteral("⚠️  Audio Engine and Buffer changes require an app restart to take full "
+                                               "effect."), QStringLiteral("font-size:11px;color:") + c.warning.name()
                             + QStringLiteral(";background:transparent;padding:4px 0;"));
         gl->addWidget(warn);
         auto* restart = new QPushButton(QStringLiteral("Apply && Restart App"));

@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
 #include <QListWidget>
 #include <QScrollArea>
 #include <QStackedWidget>
@@ -50,6 +52,22 @@ QString comboSS(const ThemeColors& c)
                           "background:%1;color:%2;border:1px solid %3;selection-background-color:%4;"
                           "selection-color:%2;}")
         .arg(c.surfaceAlt.name(), c.text.name(), c.border.name(), c.accent.name());
+}
+
+QVBoxLayout* pageLayout(QWidget* page, int spacing)
+{
+    auto* v = new QVBoxLayout(page);
+    v->setContentsMargins(16, 16, 16, 16);
+    v->setSpacing(spacing);
+    return v;
+}
+
+QLabel* wrappedLabel(const QString& text, const QString& styleSheet)
+{
+    auto* l = new QLabel(text);
+    l->setWordWrap(true);
+    l->setStyleSheet(styleSheet);
+    return l;
 }
 
 } // namespace SettingsPageKit

@@ -89,9 +89,7 @@ void SettingsDialog::buildMidiPage()
     const ThemeColors c = ThemeManager::instance()->colors();
     MidiManager* midi = MidiManager::instance();
     auto* page = new QWidget;
-    auto* v = new QVBoxLayout(page);
-    v->setContentsMargins(16, 16, 16, 16);
-    v->setSpacing(14);
+    QVBoxLayout* v = pageLayout(page, 14);
 
     const QString rowSS =
         QStringLiteral("QWidget#assignRow{background:%1;border-bottom:1px solid %2;}QLabel{color:%3;font-size:10px;"
@@ -100,6 +98,7 @@ void SettingsDialog::buildMidiPage()
                        "max-height:18px;}QPushButton:hover{background:%6;}QPushButton:pressed{background:%7;}")
             .arg(c.surfaceAlt.name(), c.border.name(), c.textMuted.name(), c.danger.name(), c.surface.name(),
                  c.danger.lighter(120).name(), c.danger.darker(120).name());
+    const QString smallMutedSS = QStringLiteral("color:%1;font-size:10px;").arg(c.textMuted.name());
     const QString placeholderSS = QStringLiteral("color:%1;font-size:10px;padding:8px;").arg(c.textMuted.name());
     auto removeIcon = [] {
         return VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kRemoveSvg), 2.4),
@@ -302,11 +301,9 @@ void SettingsDialog::buildMidiPage()
     // How to learn.
     QGroupBox* learnGroup = makeGroup(QStringLiteral("MIDI Mappings"));
     auto* learnLayout = new QVBoxLayout(learnGroup);
-    auto* learn = new QLabel(QStringLiteral("MIDI Learn: Right-click any sound button -> \"MIDI Learn\"\nthen press a key "
+    auto* learn = wrappedLabel(QStringLiteral("MIDI Learn: Right-click any sound button -> \"MIDI Learn\"\nthen press a key "
                                             "or pad on your controller.\nMappings are saved automatically with your "
-                                            "session."));
-    learn->setWordWrap(true);
-    learn->setStyleSheet(QStringLiteral("color:%1;font-size:11px;").arg(c.textMuted.name()));
+                                            "session."), QStringLiteral("color:%1;font-size:11px;").arg(c.textMuted.name()));
     learnLayout->addWidget(learn);
     v->addWidget(learnGroup);
 
@@ -314,10 +311,9 @@ void SettingsDialog::buildMidiPage()
     QGroupBox* btnGroup = makeGroup(QStringLiteral("Cart Button MIDI Mappings"));
     auto* btnLayout = new QVBoxLayout(btnGroup);
     btnLayout->setSpacing(4);
-    auto* btnNote = new QLabel(QStringLiteral("Every sound button currently mapped to a MIDI note. Remove an assignment "
-                                              "here, or right-click the button itself → \"Clear MIDI Assignment\"."));
-    btnNote->setWordWrap(true);
-    btnNote->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(c.textMuted.name()));
+    auto* btnNote = wrappedLabel(QStringLiteral("Every sound button currently mapped to a MIDI note. Remove an assignment "
+                                              "here, or right-click the button itself → \"Clear MIDI Assignment\"."),
+                                 smallMutedSS);
     btnLayout->addWidget(btnNote);
     auto* btnBox = new QWidget;
     btnBox->setObjectName(QStringLiteral("midiButtonRows"));
@@ -376,10 +372,9 @@ void SettingsDialog::buildMidiPage()
     QGroupBox* tabGroup = makeGroup(QStringLiteral("Quick Assign — Per-Tab Controls"));
     auto* tabLayout = new QVBoxLayout(tabGroup);
     tabLayout->setSpacing(4);
-    auto* tabNote = new QLabel(QStringLiteral("Right-click the ■ Stop or VOL slider on each tab to assign MIDI or keyboard "
-                                              "shortcut.\nCurrent assignments are shown below (read-only summary):"));
-    tabNote->setWordWrap(true);
-    tabNote->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(c.textMuted.name()));
+    auto* tabNote = wrappedLabel(QStringLiteral("Right-click the ■ Stop or VOL slider on each tab to assign MIDI or keyboard "
+                                              "shortcut.\nCurrent assignments are shown below (read-only summary):"),
+                                 smallMutedSS);
     tabLayout->addWidget(tabNote);
     auto* tabBox = new QWidget;
     tabBox->setObjectName(QStringLiteral("midiTabRows"));

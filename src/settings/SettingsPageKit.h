@@ -6,6 +6,8 @@
 #include "ThemeManager.h"
 
 class QGroupBox;
+class QLabel;
+class QVBoxLayout;
 class QScrollArea;
 class QWidget;
 
@@ -16,5 +18,9 @@ QScrollArea* scrollPage(QWidget* page);
 QString mutedSS(const ThemeColors& c);
 QString noteSS(const ThemeColors& c);
 QString comboSS(const ThemeColors& c);
+// The page's vertical layout: contents margins 16 on every side.
+QVBoxLayout* pageLayout(QWidget* page, int spacing);
+// A word-wrapped label with its style sheet.
+QLabel* wrappedLabel(const QString& text, const QString& styleSheet);
 
 } // namespace SettingsPageKit

@@ -44,9 +44,7 @@ void SettingsDialog::buildShortcutsPage()
 {
     const ThemeColors c = ThemeManager::instance()->colors();
     auto* page = new QWidget;
-    auto* v = new QVBoxLayout(page);
-    v->setContentsMargins(16, 16, 16, 16);
-    v->setSpacing(12);
+    QVBoxLayout* v = pageLayout(page, 12);
 
     auto makeRow = [](const QString& keyCap, const QString& name, const QString& description) {
         const ThemeColors now = ThemeManager::instance()->colors();
@@ -99,13 +97,12 @@ void SettingsDialog::buildShortcutsPage()
     QGroupBox* midiGroup = makeGroup(QStringLiteral("MIDI Assignment"));
     auto* ml = new QVBoxLayout(midiGroup);
     ml->setSpacing(4);
-    auto* how = new QLabel(QStringLiteral(
+    auto* how = wrappedLabel(QStringLiteral(
         "<b>Button MIDI:</b> Right-click any sound button → MIDI Learn → press a key/pad on your controller.<br>"
         "<b>Volume MIDI:</b> Right-click the VOL slider → MIDI Learn → turn a knob/fader.<br>⏹ <b>Tab Stop MIDI:</b> "
-        "Right-click any tab header → Playback Settings → MIDI Learn tab."));
+        "Right-click any tab header → Playback Settings → MIDI Learn tab."),
+                             mutedSS(c) + QStringLiteral("line-height:1.6;"));
     how->setTextFormat(Qt::RichText);
-    how->setWordWrap(true);
-    how->setStyleSheet(mutedSS(c) + QStringLiteral("line-height:1.6;"));
     ml->addWidget(how);
     ml->addWidget(makeRow(QString::fromUtf8(kMidi[0].key), QString::fromUtf8(kMidi[0].name),
                           QString::fromUtf8(kMidi[0].description)));
