@@ -42,8 +42,8 @@ int main(int argc, char** argv)
     ThemeManager::instance();
     FakeMidiBackend fake;
     fake.addInput(QStringLiteral("Faders"));
-    MidiManager midi(&fake);
-    MidiManager::setInstance(&midi);
+    MidiManager::setInstanceBackend(&fake);
+    MidiManager& midi = *MidiManager::instance();
     midi.openInput(QStringLiteral("Faders"));
 
     perMessageUs(fake);
@@ -58,6 +58,5 @@ int main(int argc, char** argv)
     }
     std::printf("dialog closed     median %8.2f us per control change\n", closed);
     std::printf("MIDI page open    median %8.2f us per control change   x%.2f of reference\n", open, open / closed);
-    MidiManager::setInstance(nullptr);
     return 0;
 }

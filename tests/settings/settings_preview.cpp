@@ -28,11 +28,11 @@ int main(int argc, char** argv)
 
     // "midi": two devices (the second open), button and tab assignments.
     FakeMidiBackend fake;
-    MidiManager midi(&fake);
+    MidiManager::setInstanceBackend(&fake);
+    MidiManager& midi = *MidiManager::instance();
     if (extra.contains(QStringLiteral("midi"))) {
         fake.addInput(QStringLiteral("Akai APC Mini"));
         fake.addInput(QStringLiteral("Novation Launchpad X"));
-        MidiManager::setInstance(&midi);
         midi.openInput(QStringLiteral("Novation Launchpad X"));
         Session s;
         s.tabs.resize(3);
