@@ -272,6 +272,13 @@ void MainWindow::toast(const QString& text, ToastManager::Type type, int ms)
 
 void MainWindow::tryInitDirectSound()
 {
+    // A benchmark hook: with TR_NO_PREDECODE set the pre-decoded engine never
+    // starts, so every press of the running program plays through the players.
+    static const bool predecodeOff = qEnvironmentVariableIsSet("TR_NO_PREDECODE");
+    if (predecodeOff) {
+        dsInitTimer->stop();
+        return;
+    }
     DirectSoundEngine* ds = DirectSoundEngine::instance();
     if (!ds->isInitialized() && !ds->init(reinterpret_cast<void*>(internalWinId())))
         return;

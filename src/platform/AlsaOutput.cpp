@@ -1,4 +1,5 @@
 #include "AlsaOutput.h"
+#include "RenderThread.h"
 
 #include <alsa/asoundlib.h>
 #include <poll.h>
@@ -107,7 +108,13 @@ bool AlsaOutput::openDevice(const QByteArray& alsaName, QString* error, AudioOut
     int mode = SND_PCM_NONBLOCK;
     if (exclusive)
         mode |= SND_PCM_NO_AUTO_RESAMPLE | SND_PCM_NO_AUTO_CHANNELS | SND_PCM_NO_AUTO_FORMAT;
-    int err = snd_pcm_open(&m_pcm, alsaName.constData(), SND_PCM_STREAM_PLAYBACK, mode);
+    int err = 0;
+    {
+        // A sound-server plugin starts its client thread here; it inherits
+        // the render thread's class rather than the opener's.
+        const RenderThread::InheritedProAudio inherit;
+        err = snd_pcm_open(&m_pcm, alsaName.constData(), SND_PCM_STREAM_PLAYBACK, mode);
+    }
     if (err < 0) {
         m_pcm = nullptr;
         *error = QStringLiteral("cannot open %1: %2").arg(QString::fromUtf8(alsaName), alsaError(err));

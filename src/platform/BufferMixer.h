@@ -42,8 +42,10 @@ public:
     static constexpr int kRate = 44100;
     static constexpr int kChannels = 2;
     static constexpr int kBytesPerFrame = 4;
-    // About 5 ms a period; the endpoint holds three of them.
-    static constexpr int kPeriodFrames = 220;
+    // About 2.9 ms a period; the endpoint holds three of them (8.7 ms). A
+    // new voice is heard after the frames already queued, so the queue is
+    // kept short: the button engine exists to sound at once.
+    static constexpr int kPeriodFrames = 128;
     static constexpr int kBufferPeriods = 3;
 
     // Volume range in hundredths of a decibel; the minimum is silence.

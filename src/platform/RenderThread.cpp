@@ -13,6 +13,8 @@
 #include "CrashSignals.h"
 #include "PlatformLog.h"
 
+#include <cerrno>
+
 namespace {
 
 // SCHED_FIFO priority asked for render threads: above ordinary realtime
@@ -104,6 +106,30 @@ RenderThread::Scheduling RenderThread::raiseCurrentThread()
     }
     logOnce(Scheduling::Unchanged, QStringLiteral(" (no permission for realtime or nice)"));
     return Scheduling::Unchanged;
+}
+
+RenderThread::InheritedProAudio::InheritedProAudio()
+{
+    sched_param sp{};
+    if (pthread_getschedparam(pthread_self(), &m_policy, &sp) != 0)
+        return;
+    m_priority = sp.sched_priority;
+    errno = 0;
+    m_nice = getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)));
+    if (errno != 0)
+        return;
+    m_saved = true;
+    raiseCurrentThread();
+}
+
+RenderThread::InheritedProAudio::~InheritedProAudio()
+{
+    if (!m_saved)
+        return;
+    sched_param sp{};
+    sp.sched_priority = m_priority;
+    pthread_setschedparam(pthread_self(), m_policy, &sp);
+    setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), m_nice);
 }
 
 bool RenderThread::requestRealtimeProcessClass()

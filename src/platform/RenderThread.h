@@ -62,6 +62,27 @@ public:
 
     static QString schedulingName(Scheduling s);
 
+    // While it lives, the calling thread runs under the "Pro Audio" request,
+    // so threads started meanwhile inherit it; the thread's own scheduling
+    // and nice value come back when it goes. Sound-server client libraries
+    // start the thread that carries every period to the server inside the
+    // device open: opened in this scope, that thread is not starved when
+    // every core is busy.
+    class InheritedProAudio
+    {
+    public:
+        InheritedProAudio();
+        ~InheritedProAudio();
+        InheritedProAudio(const InheritedProAudio&) = delete;
+        InheritedProAudio& operator=(const InheritedProAudio&) = delete;
+
+    private:
+        int m_policy = 0;
+        int m_priority = 0;
+        int m_nice = 0;
+        bool m_saved = false;
+    };
+
 private:
     struct State;
     std::shared_ptr<State> m_state;

@@ -184,3 +184,44 @@ bool logged(const QString& part)
 }
 
 } // namespace TestSupport
+
+namespace TestSupport {
+
+bool MonitorCapture::start()
+{
+    std::atomic<int> state{0};
+    m_stop.store(false);
+    m_thread = std::thread([this, &state] {
+        QProcess rec;
+        if (!startMonitorRecording(rec)) {
+            state.store(-1);
+            return;
+        }
+        state.store(1);
+        while (!m_stop.load()) {
+            rec.waitForReadyRead(50);
+            const QByteArray b = rec.readAll();
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_data.append(b);
+        }
+        rec.kill();
+        rec.waitForFinished(2000);
+    });
+    while (state.load() == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (state.load() == 1)
+        return true;
+    m_thread.join();
+    return false;
+}
+
+QByteArray MonitorCapture::stop()
+{
+    m_stop.store(true);
+    if (m_thread.joinable())
+        m_thread.join();
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_data;
+}
+
+} // namespace TestSupport

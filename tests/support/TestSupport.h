@@ -80,3 +80,28 @@ QStringList folderEntries(const QString& dir);
 bool logged(const QString& part);
 
 } // namespace TestSupport
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace TestSupport {
+
+// Records the monitor (startMonitorRecording) on a thread of its own into
+// memory, from start() until stop(), which hands back every byte received.
+class MonitorCapture
+{
+public:
+    ~MonitorCapture() { stop(); }
+    // False when the recording does not start.
+    bool start();
+    QByteArray stop();
+
+private:
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    QByteArray m_data;
+};
+
+} // namespace TestSupport

@@ -1,0 +1,416 @@
+// Press to sound through the running program, measured from outside it.
+//
+// The built program is started under a virtual X server with a one-button
+// session. For every press this tool writes a short 5 kHz click straight to
+// the sound server through ALSA (5 ms period, 10 ms buffer: the floor) and,
+// at the same moment, sends the button's key through the X server (XTest).
+// One recording of the null sink's monitor holds both; the click and the
+// button's 440 Hz tone are told apart by frequency, and the figure is the
+// tone's onset less the click's onset in the same recording: the program's
+// press-to-sound time over the floor.
+//
+//   eval "$(scripts/sound-server start /tmp/bench-pulse)"
+//   build/bench/presse2e/bench_presse2e [--presses N] [--path predecoded|players]
+//                                       [--program PATH]
+//
+// --path players keeps the pre-decoded engine from starting in the program
+// (TR_NO_PREDECODE=1), so every press plays through the media players.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <alsa/asoundlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestSupport.h"
+#include "Types.h"
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr double kToneHz = 440.0;
+constexpr double kClickHz = 5000.0;
+
+void sleepMs(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// --- The floor: a tiny ALSA writer ------------------------------------------
+class FloorWriter
+{
+public:
+    bool start()
+    {
+        if (snd_pcm_open(&m_pcm, "default", SND_PCM_STREAM_PLAYBACK, 0) < 0)
+            return false;
+        snd_pcm_hw_params_t* hw = nullptr;
+        snd_pcm_hw_params_alloca(&hw);
+        snd_pcm_hw_params_any(m_pcm, hw);
+        snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
+        snd_pcm_hw_params_set_format(m_pcm, hw, SND_PCM_FORMAT_S16_LE);
+        snd_pcm_hw_params_set_channels(m_pcm, hw, 2);
+        unsigned rate = kRate;
+        snd_pcm_hw_params_set_rate_near(m_pcm, hw, &rate, nullptr);
+        snd_pcm_uframes_t period = 220, buffer = 440;
+        snd_pcm_hw_params_set_period_size_near(m_pcm, hw, &period, nullptr);
+        snd_pcm_hw_params_set_buffer_size_near(m_pcm, hw, &buffer);
+        if (snd_pcm_hw_params(m_pcm, hw) < 0)
+            return false;
+        snd_pcm_hw_params_get_period_size(hw, &period, nullptr);
+        m_period = int(period);
+        const int clickFrames = kRate / 50; // 20 ms
+        for (int i = 0; i < clickFrames; ++i) {
+            const auto s = qint16(16000 * std::sin(2 * M_PI * kClickHz * i / kRate));
+            m_click.push_back(s);
+            m_click.push_back(s);
+        }
+        m_thread = std::thread([this] { run(); });
+        return true;
+    }
+    void click() { m_request.store(true); }
+    void stop()
+    {
+        m_stop.store(true);
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_pcm)
+            snd_pcm_close(m_pcm);
+    }
+    int xruns() const { return m_xruns; }
+
+private:
+    void run()
+    {
+        std::vector<qint16> block(size_t(m_period) * 2);
+        size_t clickPos = m_click.size();
+        while (!m_stop.load()) {
+            if (m_request.exchange(false))
+                clickPos = 0;
+            for (size_t i = 0; i < block.size(); ++i)
+                block[i] = clickPos < m_click.size() ? m_click[clickPos++] : 0;
+            snd_pcm_sframes_t n = snd_pcm_writei(m_pcm, block.data(), snd_pcm_uframes_t(m_period));
+            if (n < 0) {
+                ++m_xruns;
+                snd_pcm_recover(m_pcm, int(n), 1);
+            }
+        }
+    }
+
+    snd_pcm_t* m_pcm = nullptr;
+    int m_period = 220;
+    std::vector<qint16> m_click;
+    std::atomic<bool> m_request{false};
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+    int m_xruns = 0;
+};
+
+// --- Onsets in the recording -----------------------------------------------------
+struct Biquad
+{
+    double b0, b1, b2, a1, a2, z1 = 0, z2 = 0;
+    static Biquad make(double hz, bool highPass)
+    {
+        const double w = 2 * M_PI * hz / kRate, c = std::cos(w), alpha = std::sin(w) / (2 * 0.7071);
+        const double a0 = 1 + alpha;
+        Biquad q{};
+        if (highPass) {
+            q.b0 = (1 + c) / 2 / a0; q.b1 = -(1 + c) / a0; q.b2 = (1 + c) / 2 / a0;
+        } else {
+            q.b0 = (1 - c) / 2 / a0; q.b1 = (1 - c) / a0; q.b2 = (1 - c) / 2 / a0;
+        }
+        q.a1 = -2 * c / a0;
+        q.a2 = (1 - alpha) / a0;
+        return q;
+    }
+    double run(double x)
+    {
+        const double y = b0 * x + z1;
+        z1 = b1 * x - a1 * y + z2;
+        z2 = b2 * x - a2 * y;
+        return y;
+    }
+};
+
+// Sample indices where the band's level rises above threshold after at least
+// quietFrames below it.
+std::vector<long> onsets(const std::vector<float>& band, float threshold, long quietFrames)
+{
+    std::vector<long> out;
+    long lastLoud = -quietFrames - 1;
+    for (long i = 0; i < long(band.size()); ++i) {
+        if (std::fabs(band[size_t(i)]) >= threshold) {
+            if (i - lastLoud > quietFrames)
+                out.push_back(i);
+            lastLoud = i;
+        }
+    }
+    return out;
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return NAN;
+    std::sort(v.begin(), v.end());
+    const double pos = p * double(v.size() - 1);
+    const size_t lo = size_t(pos), hi = std::min(v.size() - 1, lo + 1);
+    return v[lo] + (v[hi] - v[lo]) * (pos - double(lo));
+}
+
+// --- X helpers -------------------------------------------------------------------
+// The window's title as UTF-8 (_NET_WM_NAME; the title holds a dash that the
+// plain WM_NAME cannot carry).
+std::string windowTitle(Display* dpy, Window w)
+{
+    const Atom netName = XInternAtom(dpy, "_NET_WM_NAME", False);
+    const Atom utf8 = XInternAtom(dpy, "UTF8_STRING", False);
+    Atom type;
+    int format;
+    unsigned long n = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::string title;
+    if (XGetWindowProperty(dpy, w, netName, 0, 1024, False, utf8, &type, &format, &n, &after, &data) == Success
+        && data) {
+        title.assign(reinterpret_cast<char*>(data), n);
+        XFree(data);
+    }
+    return title;
+}
+
+// The first viewable window whose title holds every part.
+Window findWindow(Display* dpy, Window w, const char* part, const char* part2)
+{
+    const std::string title = windowTitle(dpy, w);
+    if (title.find(part) != std::string::npos && title.find(part2) != std::string::npos) {
+        XWindowAttributes a;
+        if (XGetWindowAttributes(dpy, w, &a) && a.map_state == IsViewable)
+            return w;
+    }
+    Window root, parent, *kids = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(dpy, w, &root, &parent, &kids, &n))
+        return 0;
+    Window found = 0;
+    for (unsigned i = 0; i < n && !found; ++i)
+        found = findWindow(dpy, kids[i], part, part2);
+    if (kids)
+        XFree(kids);
+    return found;
+}
+
+QString startXvfb(QProcess& xvfb)
+{
+    for (int d = 91; d < 120; ++d) {
+        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(d)))
+            continue;
+        xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral(":%1").arg(d), QStringLiteral("-screen"),
+                                           QStringLiteral("0"), QStringLiteral("1600x1000x24"),
+                                           QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        if (!xvfb.waitForStarted(3000))
+            return {};
+        const QByteArray name = QStringLiteral(":%1").arg(d).toLatin1();
+        for (int i = 0; i < 100; ++i) {
+            if (Display* dpy = XOpenDisplay(name.constData())) {
+                XCloseDisplay(dpy);
+                return QString::fromLatin1(name);
+            }
+            sleepMs(50);
+        }
+        return {};
+    }
+    return {};
+}
+
+bool writeSession(const QString& dir)
+{
+    Session s;
+    TabData t;
+    t.id = QStringLiteral("tab-1");
+    t.name = QStringLiteral("Bench");
+    ButtonData b;
+    b.id = QStringLiteral("btn-1");
+    b.name = QStringLiteral("Tone");
+    b.audioPath = dir + QStringLiteral("/tone.wav");
+    if (!TestSupport::writeWav16(b.audioPath, TestSupport::sine(kToneHz, 0.3, 2, kRate, 0.5), 2, kRate))
+        return false;
+    b.key = QStringLiteral("Q");
+    t.buttons.append(b);
+    s.tabs.append(t);
+    s.buttonsPerTab = 36;
+    s.autoStop = false;
+    s.crossTabStop = false;
+    s.restart = false;
+    QFile f(dir + QStringLiteral("/bench.vx"));
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    f.write(QJsonDocument(s.toJson()).toJson());
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    int presses = 15;
+    QString path = QStringLiteral("predecoded");
+    QString program = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../../src/TarvelloRuzoru"));
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--presses"))
+            presses = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--path"))
+            path = args[i + 1];
+        else if (args[i] == QLatin1String("--program"))
+            program = args[i + 1];
+    }
+    if (qEnvironmentVariable("TR_PULSE_MONITOR").isEmpty()) {
+        std::fprintf(stderr, "no sound server: eval \"$(scripts/sound-server start DIR)\" first\n");
+        return 2;
+    }
+
+    QTemporaryDir home;
+    const QString dir = home.path();
+    if (!writeSession(dir)) {
+        std::fprintf(stderr, "cannot write the session\n");
+        return 1;
+    }
+
+    QProcess xvfb;
+    QString display = qEnvironmentVariable("DISPLAY");
+    if (display.isEmpty() || qEnvironmentVariableIsSet("TR_BENCH_OWN_X")) {
+        display = startXvfb(xvfb);
+        if (display.isEmpty()) {
+            std::fprintf(stderr, "cannot start Xvfb\n");
+            return 1;
+        }
+    }
+
+    QProcess prog;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir + QStringLiteral("/config"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dir + QStringLiteral("/data"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), dir + QStringLiteral("/cache"));
+    env.insert(QStringLiteral("TR_NO_CRASH_DIALOG"), QStringLiteral("1"));
+    if (path == QLatin1String("players"))
+        env.insert(QStringLiteral("TR_NO_PREDECODE"), QStringLiteral("1"));
+    prog.setProcessEnvironment(env);
+    prog.setStandardOutputFile(dir + QStringLiteral("/program.out"));
+    prog.setStandardErrorFile(dir + QStringLiteral("/program.err"));
+    prog.start(program, {dir + QStringLiteral("/bench.vx")});
+    if (!prog.waitForStarted(5000)) {
+        std::fprintf(stderr, "cannot start %s\n", qPrintable(program));
+        return 1;
+    }
+
+    Display* dpy = XOpenDisplay(display.toLatin1().constData());
+    Window win = 0;
+    for (int i = 0; i < 600 && !win; ++i) {
+        sleepMs(50);
+        // The main window's title names the session once it is open.
+        win = findWindow(dpy, DefaultRootWindow(dpy), "Tarvello", "bench");
+    }
+    if (!win) {
+        std::fprintf(stderr, "the program's window did not show (see %s)\n", qPrintable(dir));
+        prog.kill();
+        return 1;
+    }
+    // Decoding, the engine's start and the pre-decode of the button.
+    sleepMs(4000);
+    XWindowAttributes a;
+    XGetWindowAttributes(dpy, win, &a);
+    XTestFakeMotionEvent(dpy, -1, a.x + a.width / 2, a.y + a.height / 2, 0);
+    XSetInputFocus(dpy, win, RevertToParent, CurrentTime);
+    XSync(dpy, False);
+    sleepMs(300);
+    const KeyCode key = XKeysymToKeycode(dpy, XK_q);
+
+    int status = 0;
+    {
+        FloorWriter floor;
+        TestSupport::MonitorCapture rec;
+        if (!floor.start() || !rec.start()) {
+            std::fprintf(stderr, "cannot start the floor writer or the recording\n");
+            prog.kill();
+            return 1;
+        }
+        sleepMs(500);
+        std::mt19937 rng(7);
+        for (int i = 0; i < presses; ++i) {
+            sleepMs(550 + int(rng() % 50));
+            floor.click();
+            XTestFakeKeyEvent(dpy, key, True, CurrentTime);
+            XFlush(dpy);
+            sleepMs(40);
+            XTestFakeKeyEvent(dpy, key, False, CurrentTime);
+            XFlush(dpy);
+        }
+        sleepMs(800);
+        const QByteArray pcm = rec.stop();
+        floor.stop();
+
+        const long frames = long(pcm.size() / 4);
+        std::vector<float> low(static_cast<size_t>(frames)), high(static_cast<size_t>(frames));
+        Biquad lp = Biquad::make(1000, false), lp2 = Biquad::make(1000, false);
+        Biquad hp = Biquad::make(3000, true), hp2 = Biquad::make(3000, true);
+        const auto* s = reinterpret_cast<const qint16*>(pcm.constData());
+        for (long i = 0; i < frames; ++i) {
+            const double x = s[2 * i] / 32768.0;
+            low[size_t(i)] = float(lp2.run(lp.run(x)));
+            high[size_t(i)] = float(hp2.run(hp.run(x)));
+        }
+        const long quiet = kRate / 10;
+        const auto clicks = onsets(high, 0.08f, quiet);
+        const auto tones = onsets(low, 0.08f, quiet);
+        std::vector<double> over;
+        for (long c : clicks) {
+            for (long t : tones) {
+                if (t >= c - kRate / 20 && t <= c + kRate / 4) {
+                    over.push_back(1000.0 * double(t - c) / kRate);
+                    break;
+                }
+            }
+        }
+        std::printf("path %s: %d presses, %zu clicks, %zu tones, %zu pairs, floor xruns %d\n",
+                    qPrintable(path), presses, clicks.size(), tones.size(), over.size(), floor.xruns());
+        if (over.size() < size_t(presses) / 2) {
+            std::printf("too few pairs found; program log in %s\n", qPrintable(dir));
+            home.setAutoRemove(false);
+            status = 1;
+        } else {
+            std::printf("press to sound over the floor: median %.1f ms, p90 %.1f ms, min %.1f, max %.1f\n",
+                        percentile(over, 0.5), percentile(over, 0.9), percentile(over, 0), percentile(over, 1));
+        }
+    }
+
+    prog.terminate();
+    if (!prog.waitForFinished(5000))
+        prog.kill();
+    XCloseDisplay(dpy);
+    if (xvfb.state() != QProcess::NotRunning) {
+        xvfb.terminate();
+        xvfb.waitForFinished(3000);
+    }
+    return status;
+}
