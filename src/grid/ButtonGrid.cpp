@@ -61,8 +61,10 @@ ButtonGrid::ButtonGrid(QWidget* parent) : QWidget(parent)
 // ---------------------------------------------------------------------------
 // Tab data
 
-void ButtonGrid::setTab(const TabData& tab)
+void ButtonGrid::setTab(const TabData& tab, int buttonsPerTab)
 {
+    if (buttonsPerTab > 0)
+        m_buttonsPerTab = buttonsPerTab;
     m_tab = tab;
     for (ButtonData& b : m_tab.buttons) {
         if (!b.audioPath.isEmpty() && !b.bgColor.isValid())

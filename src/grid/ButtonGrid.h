@@ -20,7 +20,9 @@ class ButtonGrid : public QWidget
 public:
     explicit ButtonGrid(QWidget* parent = nullptr);
 
-    void setTab(const TabData& tab);
+    // Takes the tab's records and builds its pads; with buttonsPerTab > 0 the
+    // pad count changes first, so the pads are built once.
+    void setTab(const TabData& tab, int buttonsPerTab = 0);
     const TabData& tab() const { return m_tab; }
     void updateTabData(const TabData& tab);
     void syncFromSession(const TabData& tab);

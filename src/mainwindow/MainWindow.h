@@ -531,6 +531,9 @@ private:
     int currentTab = 0;
     int layoutMode = 1;
     QList<QPushButton*> tabButtons;
+    // The session's files wait for pre-buffering until the window first shows.
+    bool everShown = false;
+    QStringList pendingPreBuffer;
     QList<QShortcut*> tabStopShortcuts;
     QList<QShortcut*> tabVolShortcuts;
     // Record changes waiting for the pre-decoded engine's preloadDone.

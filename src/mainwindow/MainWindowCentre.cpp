@@ -11,7 +11,9 @@
 #include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <utility>
 
+#include "AudioEngine.h"
 #include "ButtonGrid.h"
 #include "GridHeader.h"
 #include "NowPlayingBar.h"
@@ -165,6 +167,11 @@ bool MainWindow::nativeEvent(const QByteArray& eventType, void* message, qintptr
 void MainWindow::showEvent(QShowEvent* e)
 {
     QMainWindow::showEvent(e);
+    if (!everShown) {
+        everShown = true;
+        if (!pendingPreBuffer.isEmpty())
+            AudioEngine::instance()->preBuffer(std::exchange(pendingPreBuffer, {}));
+    }
 }
 
 void MainWindow::togglePanel(QWidget* panel, bool& hiddenByUser)

@@ -176,7 +176,12 @@ void MainWindow::onSessionLoaded(const Session& s)
                 collectPaths(s.tabs[t], paths, seen);
     }
     audio->clearBuffer();
-    audio->preBuffer(paths);
+    // Pre-buffering opens a player per file; until the window is first shown
+    // it waits, so start-up shows the window without that work before it.
+    if (everShown)
+        audio->preBuffer(paths);
+    else
+        pendingPreBuffer = paths;
     pcm->clearAll();
     DrumEngine::instance()->clearAll();
     if (ds->isInitialized()) {
@@ -210,7 +215,9 @@ void MainWindow::buildPanelForTab(int i, const TabData& t, bool imported)
     header->updateFadeLabel();
 
     auto* grid = new ButtonGrid(container);
-    grid->setTab(t);
+    // Built once with the session's button count (not the grid's default and
+    // then again): a pane of 72 buttons is the costliest part of a load.
+    grid->setTab(t, validButtonsPerTab(sm->session().buttonsPerTab));
     connectGrid(grid);
 
     if (i < sm->session().tabs.size())

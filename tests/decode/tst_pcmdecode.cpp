@@ -55,6 +55,48 @@ private slots:
         QVERIFY(TestSupport::writeWav16(m_ramp, rampStereo(88200), 2, 44100));
     }
 
+    // A WAV already in the engines' format is read straight from its data
+    // chunk: the result must be the decoder's, frame for frame, whatever
+    // chunks surround the data, however the range falls and with any gain.
+    void cdWavMatchesTheDecoder_data()
+    {
+        QTest::addColumn<bool>("extraChunks");
+        QTest::addColumn<double>("in");
+        QTest::addColumn<double>("out");
+        QTest::addColumn<float>("gain");
+        QTest::newRow("whole") << false << 0.0 << 0.0 << 1.0f;
+        QTest::newRow("range") << false << 0.25 << 1.5 << 1.0f;
+        QTest::newRow("tiny start") << false << 0.0009 << 0.0 << 1.0f;
+        QTest::newRow("frame fraction") << true << 0.123456 << 0.987654 << 1.0f;
+        QTest::newRow("out past end") << true << 1.5 << 9.0 << 0.5f;
+        QTest::newRow("gain up") << true << 0.0 << 0.3 << 1.7f;
+        QTest::newRow("out below in") << true << 1.0 << 0.5 << 1.0f;
+        QTest::newRow("start at end") << false << 2.0 << 0.0 << 1.0f;
+    }
+    void cdWavMatchesTheDecoder()
+    {
+        QFETCH(bool, extraChunks);
+        QFETCH(double, in);
+        QFETCH(double, out);
+        QFETCH(float, gain);
+        const QString path = m_dir + (extraChunks ? "/chunks.wav" : "/plain.wav");
+        WavBuilder w;
+        if (extraChunks)
+            w.chunk("JUNK", QByteArray(7, 'j'));
+        w.chunk("fmt ", WavBuilder::fmtBody(1, 2, 44100, 16));
+        if (extraChunks)
+            w.chunk("LIST", QByteArray("INFOISFT\x04\0\0\0abc\0", 16));
+        QVERIFY(w.data(WavBuilder::pcm16(rampStereo(88200))).chunk("cue ", QByteArray(4, '\0')).write(path));
+
+        const qint64 limit = PcmDecode::rangeByteLimit(in, out);
+        QByteArray expected;
+        if (limit != 0) {
+            expected = PcmDecoder::decodeS16Stereo44100(path, in > 0.001 ? in : 0.0, limit < 0 ? -1 : limit / 4);
+            PcmDecode::applyGain(expected, gain);
+        }
+        QCOMPARE(decodePcmMF_stereo(path, in, out, gain), expected);
+    }
+
     // The range: start frame, length, the "to the end" rules and whole frames.
     void rangeStartAndLength()
     {
