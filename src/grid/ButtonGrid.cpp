@@ -247,8 +247,15 @@ void ButtonGrid::layoutButtons()
         m_gridLayout->setRowMinimumHeight(r, cell);
         m_gridLayout->setRowStretch(r, 1);
     };
+    // A pad that was never shown appears with its grid: showing it here while
+    // the grid is off screen would style it now, and a session's hidden
+    // panes hold a thousand pads.
+    const bool onScreen = m_container->isVisible();
     for (SoundButton* pad : std::as_const(m_buttons)) {
-        pad->setVisible(padMatchesFilter(pad));
+        if (!padMatchesFilter(pad))
+            pad->setVisible(false);
+        else if (pad->isHidden() && (onScreen || pad->testAttribute(Qt::WA_WState_ExplicitShowHide)))
+            pad->setVisible(true);
         while (occupied.contains(cellKey(row, col))) {
             if (++col >= cols) {
                 col = 0;

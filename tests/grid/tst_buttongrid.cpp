@@ -326,6 +326,7 @@ private slots:
         t.buttons[2].name = "Weather";
         t.buttons[4].name = "jingle placeholder";   // empty pad
         g.setTab(t);
+        g.show();
         QList<Cell> before;
         for (int i = 0; i < 6; ++i)
             before << cellOf(g, i);
@@ -333,7 +334,7 @@ private slots:
         auto shown = [&] {
             QList<int> out;
             for (int i = 0; i < 6; ++i)
-                if (!g.buttonWidget(i)->isHidden())
+                if (g.buttonWidget(i)->isVisible())
                     out << i;
             return out;
         };
