@@ -23,6 +23,7 @@ class EventLog;
 class GridHeader;
 class NowPlayingBar;
 class QComboBox;
+class QListWidgetItem;
 class QKeyEvent;
 class QColor;
 class QComboBox;
@@ -281,6 +282,23 @@ public slots:
     void handleMusicFolderDrop(const QList<QUrl>& urls);
     void handlePlaylistDrop(const QList<QUrl>& urls);
     void showSearchDialog();
+
+    // Music playback and Auto-Mix (MainWindowMusic.cpp)
+    void onMusicItemDoubleClicked(QListWidgetItem* item);
+    void onPlaylistItemDoubleClicked(QListWidgetItem* item);
+    // Starts row of musicList, the previous track fading out over fadeMs
+    // (at once when 0); autoMixPlayRow takes the fade from the panel.
+    void autoMixPlayIdx(int row, int fadeMs);
+    void autoMixPlayRow(int row);
+    void autoMixNext();
+    void autoMixPrev();
+    void onNowPlayingPlay();
+    void onAutoMixToggled(bool on);
+    // Every stop report: the end of the current track moves Auto-Mix on.
+    void onAutoMixTrackStopped(const QString& id);
+    // The track menu of ALL MUSIC (MainWindowMusicMenu.cpp).
+    void showMusicListMenu(const QPoint& pos);
+    void shuffleMusicList();
     void checkForUpdates(bool silent);
     // Downloads the offered package; a second call while one runs does nothing.
     void startSilentDownload(const QString& url);
@@ -589,6 +607,38 @@ private:
     // Shows page 0 or 1 of musicStack by whether musicList has rows.
     void showAllMusicPage();
     QTimer* musicScanDebounce = nullptr;
+    // The engines told when the current music track ends, in the order of
+    // the road that ends it.
+    enum class MusicEnd { Panel, AutoMixOn, PlayerOnly, AllPlayers };
+    // A drop on the music panel; with toPlaylist its files and folders join
+    // the playlist as well as the library.
+    void takeMusicDrop(const QList<QUrl>& urls, bool toPlaylist);
+    // The music panel's widgets to the player, the track menu and the bar.
+    void connectMusicPlayer();
+    // The one way the current track ends: musicId is copied and cleared
+    // before any engine hears of it, so the stop reports that arrive inside
+    // the engine calls never count as the track's own end.
+    void endCurrentMusic(MusicEnd how);
+    // Ends at once the earlier tracks still fading out after faded changes.
+    void endFadingMusic();
+    // A fresh music record for the file, started on the device and kept as
+    // the current track.
+    void startMusicTrack(const QString& path, const QString& device);
+    // The now-playing mark on row (none when -1) of musicList.
+    void markMusicRow(int row);
+    // After the music was stopped: no row marked, Auto-Mix off, and the bar
+    // and strip back to a sound button that plays on, else idle.
+    void showMusicStopped();
+    // The first row from `from` on (walking by step, wrapping when wrap)
+    // that is visible and, with flaggedOnly, in the playlist; -1 when none.
+    int nextMusicRow(int from, int step, bool wrap, bool flaggedOnly) const;
+    // The started track's name and path, beside musicId; earlier tracks
+    // still fading out; whether a run of failing Auto-Mix tracks has shown
+    // its one toast.
+    QString musicTitle;
+    QString musicPath;
+    QSet<QString> musicFading;
+    bool musicFailShown = false;
     QTimer* libraryPoll = nullptr;
     int libraryPollTicks = 0;
 
@@ -650,3 +700,8 @@ private:
     QString installerReady;
     QString installerUrl;
 };
+
+// The fade of a change of music track chosen in combo: "1s", "2s" or "3s" at
+// the start of its text give 1000, 2000 or 3000 ms; anything else and no
+// combo give 0.
+int nowPlayingFadeMs(QComboBox* combo);

@@ -357,6 +357,8 @@ void MainWindow::dsEndWatchTick()
 void MainWindow::onPlayStarted(const QString& id)
 {
     VX_LOG(QStringLiteral("[onPlayStarted] id=") + id);
+    if (!id.isEmpty() && id == musicId)
+        musicFailShown = false;
     int pane = -1;
     SoundButton* w = findButtonWidget(id, &pane);
     if (w)
@@ -398,6 +400,7 @@ void MainWindow::onPlayStopped(const QString& id)
         showNextNowPlaying(id);
     }
     updateStatusBar();
+    onAutoMixTrackStopped(id);
 }
 
 void MainWindow::showNextNowPlaying(const QString& endedId)
@@ -417,19 +420,9 @@ void MainWindow::showNextNowPlaying(const QString& endedId)
     }
     if (!musicId.isEmpty()
         && (e.audioIsPlaying(musicId) || e.pcmIsPlaying(musicId) || e.wasapiIsPlaying(musicId))) {
-        if (!musicList)
-            return;
-        QListWidgetItem* row = nullptr;
-        for (int r = 0; r < musicList->count() && !row; ++r)
-            if (musicList->item(r)->data(Qt::UserRole + 1).toString() == musicId)
-                row = musicList->item(r);
-        if (!row)
-            row = musicList->item(autoMixIndex);
-        if (!row)
-            return;
-        const QString title = row->text();
-        barSetTrack(title, row->data(Qt::UserRole).toString());
-        setStripTitle(title);
+        // The track that plays, as it was started.
+        barSetTrack(musicTitle, musicPath);
+        setStripTitle(musicTitle);
         setNpDotColor(accentName(), kDotPx);
         return;
     }
@@ -463,7 +456,10 @@ void MainWindow::onWasapiStopped(const QString& id)
 void MainWindow::onPlaybackError(const QString& id, const QString& why)
 {
     QString title = id;
-    if (SoundButton* w = findButtonWidget(id)) {
+    const bool music = !id.isEmpty() && id == musicId;
+    if (music) {
+        title = titleOf(musicTitle, musicPath);
+    } else if (SoundButton* w = findButtonWidget(id)) {
         title = titleOf(w->buttonData().name, w->buttonData().audioPath);
     } else {
         const int t = tabOfButton(id);
@@ -476,6 +472,11 @@ void MainWindow::onPlaybackError(const QString& id, const QString& why)
     if (eventLog)
         eventLog->log(QStringLiteral("Audio"), QStringLiteral("Cannot play: %1 (%2)").arg(title, why),
                       QStringLiteral("error"));
+    // A run of tracks Auto-Mix cannot play shows one toast, not one each.
+    if (music && musicFailShown)
+        return;
+    if (music)
+        musicFailShown = autoMixBtn && autoMixBtn->isChecked();
     toast(QStringLiteral("⚠  Cannot play \"%1\": %2").arg(title, why), ToastManager::Warning, 3000);
 }
 

@@ -614,6 +614,7 @@ QWidget* MainWindow::buildRightPanel()
         eventLog->hide();
         AppSettings().setValue(SettingsKeys::AdvancedShowLog, false);
     });
+    connectMusicPlayer();
     return panel;
 }
 
@@ -645,16 +646,4 @@ void MainWindow::clearLibraryFromPanel()
     if (eventLog)
         eventLog->log(QStringLiteral("Library"), QStringLiteral("Removed all library tracks"), QStringLiteral("warn"));
     toast(QStringLiteral("🗑️  Library cleared"), ToastManager::Warning, 1800);
-}
-
-// Files dropped on the music panel's library and on its playlist; filled in
-// with the music panel.
-void MainWindow::handleMusicFolderDrop(const QList<QUrl>& urls)
-{
-    Q_UNUSED(urls);
-}
-
-void MainWindow::handlePlaylistDrop(const QList<QUrl>& urls)
-{
-    Q_UNUSED(urls);
 }

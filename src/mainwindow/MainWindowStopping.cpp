@@ -99,6 +99,12 @@ void MainWindow::onPanic()
     // The key or click that asked returns at once; the stop runs next.
     engines().later(0, this, [this] {
         PlaybackEngines& e = engines();
+        // The music goes too, and no stop report may move Auto-Mix on.
+        musicId.clear();
+        musicFading.clear();
+        if (autoMixBtn && autoMixBtn->isChecked())
+            autoMixBtn->setChecked(false);
+        autoMixIndex = -1;
         e.wasapiStopAll();
         e.audioPanic();
         e.pcmStopAll();
@@ -114,7 +120,7 @@ void MainWindow::onPanic()
         if (dsEndWatch)
             dsEndWatch->stop();
         nowPlayingId.clear();
-        setNpDotColor(ThemeManager::instance()->colors().textMuted.name(), 11);
+        showMusicStopped();
         updateStatusBar();
         if (eventLog)
             eventLog->log(QStringLiteral("Transport"), QStringLiteral("Panic Stop"), QStringLiteral("warn"));
@@ -123,35 +129,11 @@ void MainWindow::onPanic()
     });
 }
 
-namespace {
-
-// Steps shared by the transport stop and the music reset.
-void stopMusicTrack(PlaybackEngines& e, QString& musicId, QPushButton* autoMixBtn, int& autoMixIndex,
-                    QListWidget* list)
-{
-    if (!musicId.isEmpty()) {
-        e.wasapiStop(musicId);
-        e.audioStop(musicId);
-        e.pcmStop(musicId);
-        musicId.clear();
-    }
-    if (autoMixBtn && autoMixBtn->isChecked())
-        autoMixBtn->setChecked(false);
-    autoMixIndex = -1;
-    if (list) {
-        for (int r = 0; r < list->count(); ++r)
-            list->item(r)->setData(Qt::UserRole + 2, false);
-        list->clearSelection();
-        list->viewport()->update();
-    }
-}
-
-} // namespace
-
 void MainWindow::onTransportStop()
 {
-    stopMusicTrack(engines(), musicId, autoMixBtn, autoMixIndex, musicList);
-    setNpDotColor(ThemeManager::instance()->colors().textMuted.name(), 11);
+    endFadingMusic();
+    endCurrentMusic(MusicEnd::Panel);
+    showMusicStopped();
     if (eventLog)
         eventLog->log(QStringLiteral("Transport"), QStringLiteral("Stop"), QStringLiteral("info"));
     toast(QStringLiteral("⏹  Stopped"), ToastManager::Info, 1200);
@@ -159,15 +141,9 @@ void MainWindow::onTransportStop()
 
 void MainWindow::stopMusicOnly()
 {
-    PlaybackEngines& e = engines();
-    stopMusicTrack(e, musicId, autoMixBtn, autoMixIndex, musicList);
-    if (!nowPlayingId.isEmpty()
-        && (e.audioIsPlaying(nowPlayingId) || e.wasapiIsPlaying(nowPlayingId) || e.dsIsPlaying(nowPlayingId))) {
-        if (SoundButton* w = findButtonWidget(nowPlayingId))
-            setStripTrack(w->buttonData());
-    } else {
-        barSetTrack(QStringLiteral("No Track"), QString());
-    }
+    endFadingMusic();
+    endCurrentMusic(MusicEnd::Panel);
+    showMusicStopped();
     if (eventLog)
         eventLog->log(QStringLiteral("Transport"), QStringLiteral("Reset Music"), QStringLiteral("info"));
     toast(QStringLiteral("↺  Music reset"), ToastManager::Info, 1200);

@@ -23,12 +23,16 @@ public:
     virtual bool audioIsPlaying(const QString& id) = 0;
     virtual void audioPlay(const ButtonData& button, const QString& device) = 0;
     virtual void audioPlayRapid(const ButtonData& button, const QString& device) = 0;
+    // A music track: its own player on the device ("" = the default device).
+    virtual void audioPlay(const ButtonData& button, const QString& device) = 0;
     virtual void audioCancelFade(const QString& id) = 0;
     virtual void audioStop(const QString& id) = 0;
     virtual void audioSetButtonFade(const QString& id, double ms) = 0;
     virtual void audioNotifyPlay(const QString& id) = 0;
     virtual void audioNotifyStop(const QString& id) = 0;
     virtual void audioPanic() = 0;
+    // Every id the players hold, each reported stopped while this runs.
+    virtual void audioStopAll() = 0;
     virtual double audioTabVolume(int tab) = 0;
     virtual void audioSetTabVolume(int tab, double v) = 0;
     virtual void audioSetButtonVolume(const QString& id, double v) = 0;

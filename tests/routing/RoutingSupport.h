@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <functional>
+#include <utility>
 
 #include "ButtonGrid.h"
 #include "GridHeader.h"
@@ -32,6 +33,8 @@ public:
     QString wasapiDev;
     QHash<int, double> tabVol;
     QList<std::function<void()>> pending;
+    // Every record handed to audioPlay, in order.
+    QList<ButtonData> plays;
     // The engines' signals: AudioEngine's playStarted after notifyPlay and
     // playStopped after a stop of a playing id.
     std::function<void(const QString&)> started, stopped;
@@ -75,6 +78,22 @@ public:
     {
         calls << QStringLiteral("audio.playRapid %1 %2 %3").arg(b.id).arg(b.volume).arg(dev);
         audio.insert(b.id);
+    }
+    void audioPlay(const ButtonData& b, const QString& dev) override
+    {
+        calls << QStringLiteral("audio.play %1 %2").arg(b.id, dev);
+        plays.append(b);
+        audio.insert(b.id);
+    }
+    // As the engine does: each id leaves the players and is reported stopped
+    // while the call runs.
+    void audioStopAll() override
+    {
+        calls << QStringLiteral("audio.stopAll");
+        const QSet<QString> was = std::exchange(audio, {});
+        for (const QString& id : was)
+            if (stopped)
+                stopped(id);
     }
     void audioCancelFade(const QString& id) override { calls << QStringLiteral("audio.cancelFade ") + id; }
     void audioStop(const QString& id) override

@@ -1,0 +1,312 @@
+// The music panel's player: a track started by a double-click, by the
+// now-playing bar's buttons or by Auto-Mix, which walks the flagged rows of
+// ALL MUSIC in turn. One track plays at a time, under a fresh id in musicId,
+// beside the sound buttons.
+#include "MainWindow.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QListWidget>
+#include <QPushButton>
+#include <QToolTip>
+#include <QUuid>
+
+#include "MusicItemDelegate.h"
+#include "NowPlayingBar.h"
+#include "SoundButton.h"
+#include "ThemeManager.h"
+
+int nowPlayingFadeMs(QComboBox* combo)
+{
+    if (!combo)
+        return 0;
+    const QString text = combo->currentText();
+    if (text.startsWith(QLatin1String("1s")))
+        return 1000;
+    if (text.startsWith(QLatin1String("2s")))
+        return 2000;
+    if (text.startsWith(QLatin1String("3s")))
+        return 3000;
+    return 0;
+}
+
+namespace {
+
+QString musicDevice(QComboBox* combo)
+{
+    return combo ? combo->currentData(Qt::UserRole).toString() : QString();
+}
+
+QString rowPath(const QListWidgetItem* item)
+{
+    return item ? item->data(Qt::UserRole).toString() : QString();
+}
+
+} // namespace
+
+void MainWindow::endCurrentMusic(MusicEnd how)
+{
+    const QString id = std::exchange(musicId, QString());
+    PlaybackEngines& e = engines();
+    switch (how) {
+    case MusicEnd::Panel:
+        if (!id.isEmpty()) {
+            e.wasapiStop(id);
+            e.audioStop(id);
+            e.pcmStop(id);
+        }
+        break;
+    case MusicEnd::AutoMixOn:
+        if (!id.isEmpty()) {
+            e.audioStop(id);
+            e.pcmStop(id);
+            e.wasapiStop(id);
+        }
+        break;
+    case MusicEnd::PlayerOnly:
+        if (!id.isEmpty())
+            e.audioStop(id);
+        break;
+    case MusicEnd::AllPlayers:
+        // Everything the players hold, the sound buttons on them included.
+        e.audioStopAll();
+        musicFading.clear();
+        break;
+    }
+}
+
+void MainWindow::endFadingMusic()
+{
+    const QSet<QString> fading = std::exchange(musicFading, {});
+    PlaybackEngines& e = engines();
+    for (const QString& id : fading) {
+        e.audioSetButtonFade(id, 0);
+        e.audioCancelFade(id);
+        e.audioStop(id);
+    }
+}
+
+void MainWindow::startMusicTrack(const QString& path, const QString& device)
+{
+    ButtonData track;
+    track.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    track.audioPath = path;
+    track.name = QFileInfo(path).completeBaseName();
+    track.volume = 1.0;
+    track.midiNote = -1;
+    track.midiCh = -1;
+    musicId = track.id;
+    musicTitle = track.name;
+    musicPath = path;
+    engines().audioPlay(track, device);
+}
+
+void MainWindow::markMusicRow(int row)
+{
+    if (!musicList)
+        return;
+    for (int r = 0; r < musicList->count(); ++r)
+        musicList->item(r)->setData(MusicItemDelegate::kPlayingRole, r == row);
+    musicList->viewport()->update();
+}
+
+int MainWindow::nextMusicRow(int from, int step, bool wrap, bool flaggedOnly) const
+{
+    if (!musicList)
+        return -1;
+    const int n = musicList->count();
+    if (n == 0)
+        return -1;
+    int r = from;
+    for (int k = 0; k < n; ++k, r += step) {
+        if (wrap)
+            r = ((r % n) + n) % n;
+        else if (r < 0 || r >= n)
+            return -1;
+        const QListWidgetItem* item = musicList->item(r);
+        if (!item || item->isHidden())
+            continue;
+        if (!flaggedOnly || item->data(MusicItemDelegate::kInPlaylistRole).toBool())
+            return r;
+    }
+    return -1;
+}
+
+void MainWindow::showMusicStopped()
+{
+    if (autoMixBtn && autoMixBtn->isChecked())
+        autoMixBtn->setChecked(false);
+    autoMixIndex = -1;
+    musicTitle.clear();
+    musicPath.clear();
+    musicFailShown = false;
+    if (musicList) {
+        markMusicRow(-1);
+        musicList->clearSelection();
+    }
+    // A sound button that plays on takes the bar and the strip back.
+    PlaybackEngines& e = engines();
+    if (!nowPlayingId.isEmpty()
+        && (e.audioIsPlaying(nowPlayingId) || e.wasapiIsPlaying(nowPlayingId) || e.dsIsPlaying(nowPlayingId))) {
+        if (SoundButton* w = findButtonWidget(nowPlayingId)) {
+            setStripTrack(w->buttonData());
+            return;
+        }
+    }
+    if (nowPlayingBar)
+        nowPlayingBar->clearTrack();
+    setNpDotColor(ThemeManager::instance()->colors().textMuted.name(), 11);
+}
+
+void MainWindow::connectMusicPlayer()
+{
+    if (musicList) {
+        connect(musicList, &QListWidget::itemDoubleClicked, this, &MainWindow::onMusicItemDoubleClicked);
+        connect(musicList, &QWidget::customContextMenuRequested, this, &MainWindow::showMusicListMenu);
+    }
+    if (playlistList)
+        connect(playlistList, &QListWidget::itemDoubleClicked, this, &MainWindow::onPlaylistItemDoubleClicked);
+    if (autoMixBtn)
+        connect(autoMixBtn, &QAbstractButton::toggled, this, &MainWindow::onAutoMixToggled);
+    if (nowPlayingBar) {
+        connect(nowPlayingBar, &NowPlayingBar::prevClicked, this, &MainWindow::autoMixPrev);
+        connect(nowPlayingBar, &NowPlayingBar::nextClicked, this, &MainWindow::autoMixNext);
+        connect(nowPlayingBar, &NowPlayingBar::playClicked, this, &MainWindow::onNowPlayingPlay);
+    }
+}
+
+// --- Starts ----------------------------------------------------------------------
+
+void MainWindow::onMusicItemDoubleClicked(QListWidgetItem* item)
+{
+    const QString path = rowPath(item);
+    if (path.isEmpty() || !musicList)
+        return;
+    const QString device = musicDevice(musicDevCombo);
+    musicFailShown = false;
+    endCurrentMusic(MusicEnd::Panel);
+    autoMixIndex = musicList->row(item);
+    startMusicTrack(path, device);
+    barSetTrack(musicTitle, path);
+    markMusicRow(autoMixIndex);
+}
+
+void MainWindow::onPlaylistItemDoubleClicked(QListWidgetItem* item)
+{
+    const QString path = rowPath(item);
+    if (path.isEmpty())
+        return;
+    musicFailShown = false;
+    endCurrentMusic(MusicEnd::AllPlayers);
+    startMusicTrack(path, QString());
+}
+
+void MainWindow::autoMixPlayIdx(int row, int fadeMs)
+{
+    if (row < 0 || !musicList || row >= musicList->count())
+        return;
+    QListWidgetItem* item = musicList->item(row);
+    const QString path = rowPath(item);
+    if (path.isEmpty())
+        return;
+    if (!musicId.isEmpty()) {
+        if (fadeMs > 0) {
+            // The old track plays on for one fade length, then fades out
+            // over another; it is no longer the current track.
+            const QString old = std::exchange(musicId, QString());
+            PlaybackEngines& e = engines();
+            e.audioSetButtonFade(old, fadeMs);
+            musicFading.insert(old);
+            e.later(fadeMs, this, [this, old] {
+                if (musicFading.remove(old))
+                    engines().audioStop(old);
+            });
+        } else {
+            endCurrentMusic(MusicEnd::PlayerOnly);
+        }
+    }
+    autoMixIndex = row;
+    startMusicTrack(path, musicDevice(musicDevCombo));
+    barSetTrack(musicTitle, path);
+    markMusicRow(row);
+    musicList->clearSelection();
+    item->setSelected(true);
+    musicList->scrollToItem(item, QAbstractItemView::EnsureVisible);
+}
+
+void MainWindow::autoMixPlayRow(int row)
+{
+    autoMixPlayIdx(row, nowPlayingFadeMs(musicFadeCombo));
+}
+
+void MainWindow::autoMixNext()
+{
+    if (!musicList || musicList->count() == 0)
+        return;
+    const int row = nextMusicRow(std::max(autoMixIndex, -1) + 1, 1, true, false);
+    if (row >= 0)
+        autoMixPlayIdx(row, nowPlayingFadeMs(musicFadeCombo));
+}
+
+void MainWindow::autoMixPrev()
+{
+    if (!musicList || musicList->count() == 0)
+        return;
+    const int first = autoMixIndex > 0 ? autoMixIndex - 1 : musicList->count() - 1;
+    const int row = nextMusicRow(first, -1, true, false);
+    if (row >= 0)
+        autoMixPlayIdx(row, nowPlayingFadeMs(musicFadeCombo));
+}
+
+void MainWindow::onNowPlayingPlay()
+{
+    if (!musicList || musicList->count() == 0)
+        return;
+    const int fade = nowPlayingFadeMs(musicFadeCombo);
+    if (autoMixIndex >= 0 && autoMixIndex < musicList->count()) {
+        autoMixPlayIdx(autoMixIndex, fade);
+        return;
+    }
+    const int row = nextMusicRow(0, 1, false, false);
+    if (row >= 0)
+        autoMixPlayIdx(row, fade);
+}
+
+// --- Auto-Mix ---------------------------------------------------------------------
+
+void MainWindow::onAutoMixToggled(bool on)
+{
+    if (!on) {
+        // The playing track plays to its end; nothing follows it.
+        autoMixIndex = -1;
+        return;
+    }
+    musicFailShown = false;
+    endCurrentMusic(MusicEnd::AutoMixOn);
+    const int row = nextMusicRow(0, 1, false, true);
+    if (row >= 0) {
+        autoMixPlayRow(row);
+        return;
+    }
+    // Nothing to play: the switch goes back off, and the track it stopped
+    // leaves nothing lit.
+    showMusicStopped();
+    if (autoMixBtn)
+        QToolTip::showText(autoMixBtn->mapToGlobal(QPoint(0, -28)),
+                           QStringLiteral("Add tracks to playlist first (+List)"), autoMixBtn, QRect(), 2000);
+}
+
+void MainWindow::onAutoMixTrackStopped(const QString& id)
+{
+    if (!autoMixBtn || !autoMixBtn->isChecked() || autoMixIndex < 0 || musicId.isEmpty() || id != musicId)
+        return;
+    // The current track has ended by itself: nothing is left to stop.
+    musicId.clear();
+    const int row = nextMusicRow(autoMixIndex + 1, 1, false, true);
+    if (row >= 0) {
+        autoMixPlayRow(row);
+        return;
+    }
+    autoMixIndex = -1;
+    autoMixBtn->setChecked(false);
+}
