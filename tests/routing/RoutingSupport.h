@@ -245,6 +245,10 @@ public:
     static const QList<QShortcut*>& tabVolShortcuts(MainWindow* w) { return w->tabVolShortcuts; }
     static int preloadWaits(MainWindow* w) { return w->preloadWaits; }
     static const QList<QPushButton*>& tabButtons(MainWindow* w) { return w->tabButtons; }
+
+    static QSet<QString>& musicFading(MainWindow* w) { return w->musicFading; }
+    static NowPlayingBar* nowPlayingBar(MainWindow* w) { return w->nowPlayingBar; }
+    static EventLog* eventLog(MainWindow* w) { return w->eventLog; }
     static bool leftPanelVisible(MainWindow* w) { return w->leftPanel && !w->leftPanel->isHidden(); }
 };
 
