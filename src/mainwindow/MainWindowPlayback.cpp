@@ -357,8 +357,6 @@ void MainWindow::dsEndWatchTick()
 void MainWindow::onPlayStarted(const QString& id)
 {
     VX_LOG(QStringLiteral("[onPlayStarted] id=") + id);
-    if (!id.isEmpty() && id == musicId)
-        musicFailShown = false;
     int pane = -1;
     SoundButton* w = findButtonWidget(id, &pane);
     if (w)
@@ -431,6 +429,10 @@ void MainWindow::showNextNowPlaying(const QString& endedId)
 
 void MainWindow::onPositionChanged(const QString& id, qint64 posMs, qint64 durMs)
 {
+    // A music track that moves on really plays: a later failure starts a
+    // new run of them.
+    if (posMs > 0 && !id.isEmpty() && id == musicId)
+        musicFailShown = false;
     if (id == nowPlayingId || (nowPlayingId.isEmpty() && !musicId.isEmpty() && id == musicId)) {
         barSetPosition(posMs, durMs);
         if (durMs > 0 && npTime) {

@@ -344,6 +344,22 @@ inline bool toastShown(const QString& text)
                        [&text](const QString& label) { return !label.isEmpty() && text.endsWith(label); });
 }
 
+// The text of every toast shown or waiting, in order; each card goes at
+// once, so the next call starts from nothing.
+inline QStringList drainToasts()
+{
+    ToastManager* tm = ToastManager::instance();
+    QStringList labels;
+    tm->pump();
+    while (ToastWidget* card = tm->current()) {
+        if (card->textLabel())
+            labels << card->textLabel()->text();
+        delete card;
+        tm->pump();
+    }
+    return labels;
+}
+
 inline void showAllIdle(MainWindow* w)
 {
     for (const MainWindow::GridPanel& p : RoutingTestAccess::panels(w)) {

@@ -25,20 +25,6 @@ using namespace RoutingTest;
 
 namespace {
 
-QStringList drainToasts()
-{
-    ToastManager* tm = ToastManager::instance();
-    QStringList labels;
-    tm->pump();
-    while (ToastWidget* card = tm->current()) {
-        if (card->textLabel())
-            labels << card->textLabel()->text();
-        delete card;
-        tm->pump();
-    }
-    return labels;
-}
-
 QStringList actionTexts(const QMenu* menu)
 {
     QStringList texts;

@@ -120,22 +120,26 @@ private slots:
         w->onPlayStopped(QStringLiteral("P"));
     }
 
+    // The strip goes back to the music track by the name it was started
+    // with, whatever the rows of the list hold meanwhile.
     void stripFallsBackToMusic()
     {
-        QListWidget list;
-        auto* row = new QListWidgetItem(QStringLiteral("Morning Theme"), &list);
-        row->setData(Qt::UserRole, QStringLiteral("/music/theme.mp3"));
-        row->setData(Qt::UserRole + 1, QStringLiteral("music-1"));
-        QListWidget* const panelList = w->musicList;
-        w->musicList = &list;
-        A::musicId(w) = QStringLiteral("music-1");
-        rec.audio << QStringLiteral("music-1");
+        QListWidget* list = w->musicList;
+        QVERIFY(list);
+        list->clear();
+        auto* row = new QListWidgetItem(QStringLiteral("theme\n/music"), list);
+        row->setData(Qt::UserRole, QStringLiteral("/music/Morning Theme.mp3"));
+        emit list->itemDoubleClicked(row);
+        QVERIFY(rec.audio.contains(A::musicId(w)));
+        row->setText(QStringLiteral("another row"));
         rec.ready.clear();
         press(QStringLiteral("O"));
         QCOMPARE(A::npTitle(w), QStringLiteral("Sound O"));
         w->onPlayStopped(QStringLiteral("O"));
         QCOMPARE(A::npTitle(w), QStringLiteral("Morning Theme"));
-        w->musicList = panelList;
+        rec.audio.remove(A::musicId(w));
+        A::musicId(w).clear();
+        list->clear();
     }
 
     // A sound of the float stream stops: AudioEngine reports it, the
@@ -250,18 +254,16 @@ private slots:
 
     void musicStopAndReset()
     {
-        QListWidget list;
+        QListWidget* list = w->musicList;
+        list->clear();
         for (int i = 0; i < 2; ++i) {
-            auto* row = new QListWidgetItem(QStringLiteral("Track %1").arg(i), &list);
+            auto* row = new QListWidgetItem(QStringLiteral("Track %1").arg(i), list);
             row->setData(Qt::UserRole + 2, true);
         }
-        QPushButton autoMix;
-        autoMix.setCheckable(true);
-        autoMix.setChecked(true);
-        QListWidget* const panelList = w->musicList;
-        QPushButton* const panelAutoMix = w->autoMixBtn;
-        w->musicList = &list;
-        w->autoMixBtn = &autoMix;
+        {
+            QSignalBlocker quiet(w->autoMixBtn);
+            w->autoMixBtn->setChecked(true);
+        }
         w->autoMixIndex = 1;
         A::musicId(w) = QStringLiteral("music-2");
         rec.ready.clear();
@@ -270,14 +272,13 @@ private slots:
         w->stopMusicOnly();
         QCOMPARE(rec.take(), (QStringList{QStringLiteral("wasapi.stop music-2"), QStringLiteral("audio.stop music-2"),
                                           QStringLiteral("pcm.stop music-2")}));
-        QVERIFY(A::musicId(w).isEmpty() && !autoMix.isChecked() && w->autoMixIndex == -1);
-        QVERIFY(!list.item(1)->data(Qt::UserRole + 2).toBool());
+        QVERIFY(A::musicId(w).isEmpty() && !w->autoMixBtn->isChecked() && w->autoMixIndex == -1);
+        QVERIFY(!list->item(1)->data(Qt::UserRole + 2).toBool());
         QCOMPARE(A::npTitle(w), QStringLiteral("Sound S")); // the button is back on the strip
         QVERIFY(rec.audio.contains(QStringLiteral("S")));
         w->onTransportStop(); // nothing left to stop of the music
         QVERIFY(rec.take().isEmpty());
-        w->musicList = panelList;
-        w->autoMixBtn = panelAutoMix;
+        list->clear();
     }
 
     // Master volume on players and pre-decoded buttons; a tab slider on the

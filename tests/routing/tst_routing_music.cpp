@@ -30,21 +30,6 @@ int rowOfPath(const QString& path)
     return stem.mid(1).toInt();
 }
 
-// Every toast label shown or waiting; each card goes at once.
-QStringList drainToasts()
-{
-    ToastManager* tm = ToastManager::instance();
-    QStringList labels;
-    tm->pump();
-    while (ToastWidget* card = tm->current()) {
-        if (card->textLabel())
-            labels << card->textLabel()->text();
-        delete card;
-        tm->pump();
-    }
-    return labels;
-}
-
 } // namespace
 
 class TestRoutingMusic : public QObject
@@ -427,7 +412,11 @@ private slots:
         QCOMPARE(log->list()->count(), 3);
         // Row 3 plays; the end of Auto-Mix follows.
         QCOMPARE(w->autoMixIndex, 3);
+        // A start report alone is no proof: unplayable files get one too.
         w->onPlayStarted(musicId());
+        w->onPlaybackError(musicId(), QStringLiteral("device lost"));
+        QCOMPARE(drainToasts().filter(QStringLiteral("Cannot play")).size(), 0);
+        w->onPositionChanged(musicId(), 500, 3000);
         w->onPlaybackError(musicId(), QStringLiteral("device lost"));
         toasts = drainToasts();
         QCOMPARE(toasts.filter(QStringLiteral("\"t3\"")).size(), 1);

@@ -1,0 +1,135 @@
+// Auto-Mix on the real AudioEngine and the sound server's null sink: a
+// playlist that mixes files the players cannot play with good short tracks.
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "AudioEngine.h"
+#include "EventLog.h"
+#include "MusicItemDelegate.h"
+#include "RoutingSupport.h"
+
+using A = RoutingTestAccess;
+using RoutingTest::drainToasts;
+
+class TestMusicEngine : public QObject
+{
+    Q_OBJECT
+    MainWindow* w = nullptr;
+    QTemporaryDir tmp;
+    // The files heard, in order, and the id last heard.
+    QStringList started;
+    QString lastHeard;
+
+    QString at(const QString& name) const { return tmp.path() + QLatin1Char('/') + name; }
+
+    void setRows(const QStringList& paths)
+    {
+        w->musicList->clear();
+        for (const QString& p : paths) {
+            auto* item = new QListWidgetItem(QFileInfo(p).fileName(), w->musicList);
+            item->setData(Qt::UserRole, p);
+            item->setData(MusicItemDelegate::kInPlaylistRole, true);
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(tmp.isValid());
+        TestSupport::isolateSettings();
+        w = new MainWindow;
+        w->musicFadeCombo->setCurrentIndex(w->musicFadeCombo->findText(QStringLiteral("No fade")));
+        // A track counts as heard once its position moves.
+        connect(AudioEngine::instance(), &AudioEngine::positionChanged, this,
+                [this](const QString& id, qint64 pos, qint64) {
+                    if (pos <= 0 || id != A::musicId(w) || id == lastHeard)
+                        return;
+                    lastHeard = id;
+                    started << QFileInfo(w->musicList->item(w->autoMixIndex)->data(Qt::UserRole).toString()).fileName();
+                });
+    }
+    void cleanupTestCase()
+    {
+        AudioEngine::instance()->stopAll();
+        delete w;
+    }
+
+    void goodTracksAmongBadOnes()
+    {
+        const auto tone = TestSupport::sine(440, 1.0, 2, 44100);
+        for (const char* name : {"good1.wav", "good2.wav", "good3.wav", "deleted.wav"})
+            QVERIFY(TestSupport::writeWav16(at(QString::fromLatin1(name)), tone, 2, 44100));
+        QFile(at(QStringLiteral("empty.mp3"))).open(QIODevice::WriteOnly);
+        {
+            QFile text(at(QStringLiteral("text.wav")));
+            QVERIFY(text.open(QIODevice::WriteOnly));
+            text.write("this is not a sound file\n");
+        }
+        {
+            // The first 40 bytes of a WAV file: a header whose data never comes.
+            QFile good(at(QStringLiteral("good1.wav")));
+            QVERIFY(good.open(QIODevice::ReadOnly));
+            QFile cut(at(QStringLiteral("cut.wav")));
+            QVERIFY(cut.open(QIODevice::WriteOnly));
+            cut.write(good.read(40));
+        }
+        setRows({at(QStringLiteral("missing.mp3")), at(QStringLiteral("good1.wav")), at(QStringLiteral("empty.mp3")),
+                 at(QStringLiteral("text.wav")), at(QStringLiteral("good2.wav")), at(QStringLiteral("cut.wav")),
+                 at(QStringLiteral("deleted.wav")), at(QStringLiteral("good3.wav"))});
+        QVERIFY(QFile::remove(at(QStringLiteral("deleted.wav"))));
+        started.clear();
+        drainToasts();
+        w->autoMixBtn->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->autoMixBtn->isChecked(), 30000);
+        QCOMPARE(started, (QStringList{"good1.wav", "good2.wav", "good3.wav"}));
+        QCOMPARE(w->autoMixIndex, -1);
+        QVERIFY(A::musicId(w).isEmpty());
+    }
+
+    // Two thousand files that cannot be played: Auto-Mix runs through them
+    // from the event loop, one at a time, with one toast, and the loop keeps
+    // turning meanwhile.
+    void manyUnplayable()
+    {
+        QStringList paths;
+        for (int i = 0; i < 2000; ++i)
+            paths << at(QStringLiteral("nothing/%1.mp3").arg(i));
+        setRows(paths);
+        drainToasts();
+        // Cards live for seconds while the run goes on: each is noted as it
+        // comes up.
+        int ticks = 0;
+        QSet<ToastWidget*> cards;
+        QStringList shown;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, this, [&] {
+            ++ticks;
+            ToastManager::instance()->pump();
+            ToastWidget* card = ToastManager::instance()->current();
+            if (card && !cards.contains(card) && card->textLabel()) {
+                cards.insert(card);
+                shown << card->textLabel()->text();
+            }
+        });
+        tick.start(0);
+        w->autoMixBtn->setChecked(true);
+        // The switch returns at once: the failures come later.
+        QVERIFY(w->autoMixBtn->isChecked() || w->autoMixIndex == -1);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->autoMixBtn->isChecked(), 60000);
+        tick.stop();
+        QVERIFY(ticks > 100);
+        shown << drainToasts();
+        const QStringList toasts = shown.filter(QStringLiteral("Cannot play"));
+        QCOMPARE(toasts.size(), 1);
+        QVERIFY(toasts.first().contains(QLatin1String("\"0\"")));
+    }
+};
+
+QTEST_MAIN(TestMusicEngine)
+#include "tst_music_engine.moc"
