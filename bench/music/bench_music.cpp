@@ -8,22 +8,16 @@
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <QUrl>
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "LibraryManager.h"
 #include "MainWindow.h"
 #include "TestSupport.h"
 #include "ToastManager.h"
 
 namespace {
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // Times f over runs, each after a cleared library.
 template <typename F>
@@ -41,7 +35,7 @@ double medianMs(int runs, F&& f)
         while (ToastWidget* card = ToastManager::instance()->current())
             delete card;
     }
-    return median(t);
+    return BenchTiming::median(t);
 }
 
 } // namespace

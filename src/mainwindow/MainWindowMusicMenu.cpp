@@ -7,8 +7,6 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QRandomGenerator64>
-#include <QStackedWidget>
-#include <QTreeWidget>
 #include <QUrl>
 
 #include "Modal.h"
@@ -69,16 +67,10 @@ void MainWindow::showMusicListMenu(const QPoint& pos)
         if (musicList)
             musicList->sortItems(Qt::AscendingOrder);
     });
-    connect(menu.addAction(QStringLiteral("🔄 Refresh / Rescan")), &QAction::triggered, this, [this] {
-        if (libraryTree && libraryTree->currentItem()) {
-            onDirTreeItemClicked(libraryTree->currentItem(), 0);
-            return;
-        }
-        if (refreshMusicList)
-            refreshMusicList();
-        if (musicStack && musicList && musicList->count() > 0)
-            musicStack->setCurrentIndex(0);
-    });
+    // The folder chosen in the library tree again, else the whole library:
+    // what an emptied search shows.
+    connect(menu.addAction(QStringLiteral("🔄 Refresh / Rescan")), &QAction::triggered, this,
+            [this] { onLibSearch(QString()); });
     Modal::execMenu(&menu, musicList->viewport()->mapToGlobal(pos));
 }
 
