@@ -104,8 +104,7 @@ QWidget* MainWindow::buildLeftPanel()
     leftPanel = panel;
     buildSetsPage(leftStack);
     buildLibraryPage(leftStack);
-    // The ONLINE page takes this slot.
-    leftStack->addWidget(new QWidget(leftStack));
+    leftStack->addWidget(buildOnlinePage());
     v->addWidget(tabs);
     v->addWidget(leftStack, 1);
     return panel;
