@@ -22,7 +22,6 @@ public:
     bool audioIsPlaying(const QString& id) override { return audio()->isPlaying(id); }
     void audioPlay(const ButtonData& b, const QString& device) override { audio()->play(b, device); }
     void audioPlayRapid(const ButtonData& b, const QString& device) override { audio()->playRapid(b, device); }
-    void audioPlay(const ButtonData& b, const QString& device) override { audio()->play(b, device, false); }
     void audioStopAll() override { audio()->stopAll(); }
     void audioCancelFade(const QString& id) override { audio()->cancelFade(id); }
     void audioStop(const QString& id) override { audio()->stop(id); }

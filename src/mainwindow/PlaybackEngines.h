@@ -23,8 +23,6 @@ public:
     virtual bool audioIsPlaying(const QString& id) = 0;
     virtual void audioPlay(const ButtonData& button, const QString& device) = 0;
     virtual void audioPlayRapid(const ButtonData& button, const QString& device) = 0;
-    // A music track: its own player on the device ("" = the default device).
-    virtual void audioPlay(const ButtonData& button, const QString& device) = 0;
     virtual void audioCancelFade(const QString& id) = 0;
     virtual void audioStop(const QString& id) = 0;
     virtual void audioSetButtonFade(const QString& id, double ms) = 0;

@@ -72,17 +72,12 @@ public:
     void audioPlay(const ButtonData& b, const QString& dev) override
     {
         calls << QStringLiteral("audio.play %1 %2 %3").arg(b.id, b.audioPath, dev);
+        plays.append(b);
         audio.insert(b.id);
     }
     void audioPlayRapid(const ButtonData& b, const QString& dev) override
     {
         calls << QStringLiteral("audio.playRapid %1 %2 %3").arg(b.id).arg(b.volume).arg(dev);
-        audio.insert(b.id);
-    }
-    void audioPlay(const ButtonData& b, const QString& dev) override
-    {
-        calls << QStringLiteral("audio.play %1 %2").arg(b.id, dev);
-        plays.append(b);
         audio.insert(b.id);
     }
     // As the engine does: each id leaves the players and is reported stopped

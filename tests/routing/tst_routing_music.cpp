@@ -364,7 +364,7 @@ private slots:
         } else {
             QCOMPARE(rec.plays.size(), 1);
             const ButtonData& b = rec.plays.first();
-            QCOMPARE(calls.last(), QStringLiteral("audio.play %1 %2").arg(b.id, device));
+            QCOMPARE(calls.last(), QStringLiteral("audio.play %1 %2 %3").arg(b.id, b.audioPath, device));
             QCOMPARE(b.id, musicId());
             QVERIFY(b.id != old);
             QVERIFY(!b.id.contains(QLatin1Char('{')));
