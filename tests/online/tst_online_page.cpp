@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QtTest>
 
 #include "AppSettings.h"
@@ -26,7 +27,8 @@ using S = LocalHttpServer;
 class OnlinePageTestAccess
 {
 public:
-    static QWidget* build(MainWindow* w) { return w->buildOnlinePage(); }
+    // The page the window placed third in its left panel's stack.
+    static QWidget* page(MainWindow* w) { return w->leftStack ? w->leftStack->widget(2) : nullptr; }
     static QComboBox* combo(MainWindow* w) { return w->onlineFolderCombo; }
     static QListWidget* list(MainWindow* w) { return w->onlineList; }
     static QLabel* status(MainWindow* w) { return w->onlineStatusLabel; }
@@ -108,12 +110,20 @@ private slots:
         server.route(kCat, S::Response::json(catalogueJson(server.url())));
         for (const QString& n : {"Intro Bed.mp3", "Outro.mp3", "sting.wav", "Boom.wav", "boom2.wav", "Zap.wav", "zz.wav"})
             server.route("/a/" + n, S::Response::ok("audio of " + n.toUtf8()));
-        page = P::build(w);
+        page = P::page(w);
+        QVERIFY(page);
+        QCOMPARE(page->findChild<QListWidget*>(), P::list(w));
+        // Shown on its own, without the rest of the window.
+        page->setParent(nullptr);
         page->resize(300, 600);
         page->show();
         OnlineLibraryManager::instance()->setTransferTimeout(400);
     }
-    void cleanupTestCase() { RoutingTest::closeWindow(w); }
+    void cleanupTestCase()
+    {
+        RoutingTest::closeWindow(w);
+        delete page;
+    }
 
     void init() { rec.reset(); }
 
