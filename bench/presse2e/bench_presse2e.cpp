@@ -27,7 +27,6 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
-#include <alsa/asoundlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -39,141 +38,20 @@
 #include <thread>
 #include <vector>
 
+#include "BenchTiming.h"
+#include "SoundTiming.h"
 #include "TestSupport.h"
 #include "Types.h"
 
 namespace {
 
-constexpr int kRate = 44100;
+using BenchTiming::percentile;
+using SoundTiming::kRate;
 constexpr double kToneHz = 440.0;
-constexpr double kClickHz = 5000.0;
 
 void sleepMs(int ms)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-// --- The floor: a tiny ALSA writer ------------------------------------------
-class FloorWriter
-{
-public:
-    bool start()
-    {
-        if (snd_pcm_open(&m_pcm, "default", SND_PCM_STREAM_PLAYBACK, 0) < 0)
-            return false;
-        snd_pcm_hw_params_t* hw = nullptr;
-        snd_pcm_hw_params_alloca(&hw);
-        snd_pcm_hw_params_any(m_pcm, hw);
-        snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
-        snd_pcm_hw_params_set_format(m_pcm, hw, SND_PCM_FORMAT_S16_LE);
-        snd_pcm_hw_params_set_channels(m_pcm, hw, 2);
-        unsigned rate = kRate;
-        snd_pcm_hw_params_set_rate_near(m_pcm, hw, &rate, nullptr);
-        snd_pcm_uframes_t period = 220, buffer = 440;
-        snd_pcm_hw_params_set_period_size_near(m_pcm, hw, &period, nullptr);
-        snd_pcm_hw_params_set_buffer_size_near(m_pcm, hw, &buffer);
-        if (snd_pcm_hw_params(m_pcm, hw) < 0)
-            return false;
-        snd_pcm_hw_params_get_period_size(hw, &period, nullptr);
-        m_period = int(period);
-        const int clickFrames = kRate / 50; // 20 ms
-        for (int i = 0; i < clickFrames; ++i) {
-            const auto s = qint16(16000 * std::sin(2 * M_PI * kClickHz * i / kRate));
-            m_click.push_back(s);
-            m_click.push_back(s);
-        }
-        m_thread = std::thread([this] { run(); });
-        return true;
-    }
-    void click() { m_request.store(true); }
-    void stop()
-    {
-        m_stop.store(true);
-        if (m_thread.joinable())
-            m_thread.join();
-        if (m_pcm)
-            snd_pcm_close(m_pcm);
-    }
-    int xruns() const { return m_xruns; }
-
-private:
-    void run()
-    {
-        std::vector<qint16> block(size_t(m_period) * 2);
-        size_t clickPos = m_click.size();
-        while (!m_stop.load()) {
-            if (m_request.exchange(false))
-                clickPos = 0;
-            for (size_t i = 0; i < block.size(); ++i)
-                block[i] = clickPos < m_click.size() ? m_click[clickPos++] : 0;
-            snd_pcm_sframes_t n = snd_pcm_writei(m_pcm, block.data(), snd_pcm_uframes_t(m_period));
-            if (n < 0) {
-                ++m_xruns;
-                snd_pcm_recover(m_pcm, int(n), 1);
-            }
-        }
-    }
-
-    snd_pcm_t* m_pcm = nullptr;
-    int m_period = 220;
-    std::vector<qint16> m_click;
-    std::atomic<bool> m_request{false};
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-    int m_xruns = 0;
-};
-
-// --- Onsets in the recording -----------------------------------------------------
-struct Biquad
-{
-    double b0, b1, b2, a1, a2, z1 = 0, z2 = 0;
-    static Biquad make(double hz, bool highPass)
-    {
-        const double w = 2 * M_PI * hz / kRate, c = std::cos(w), alpha = std::sin(w) / (2 * 0.7071);
-        const double a0 = 1 + alpha;
-        Biquad q{};
-        if (highPass) {
-            q.b0 = (1 + c) / 2 / a0; q.b1 = -(1 + c) / a0; q.b2 = (1 + c) / 2 / a0;
-        } else {
-            q.b0 = (1 - c) / 2 / a0; q.b1 = (1 - c) / a0; q.b2 = (1 - c) / 2 / a0;
-        }
-        q.a1 = -2 * c / a0;
-        q.a2 = (1 - alpha) / a0;
-        return q;
-    }
-    double run(double x)
-    {
-        const double y = b0 * x + z1;
-        z1 = b1 * x - a1 * y + z2;
-        z2 = b2 * x - a2 * y;
-        return y;
-    }
-};
-
-// Sample indices where the band's level rises above threshold after at least
-// quietFrames below it.
-std::vector<long> onsets(const std::vector<float>& band, float threshold, long quietFrames)
-{
-    std::vector<long> out;
-    long lastLoud = -quietFrames - 1;
-    for (long i = 0; i < long(band.size()); ++i) {
-        if (std::fabs(band[size_t(i)]) >= threshold) {
-            if (i - lastLoud > quietFrames)
-                out.push_back(i);
-            lastLoud = i;
-        }
-    }
-    return out;
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return NAN;
-    std::sort(v.begin(), v.end());
-    const double pos = p * double(v.size() - 1);
-    const size_t lo = size_t(pos), hi = std::min(v.size() - 1, lo + 1);
-    return v[lo] + (v[hi] - v[lo]) * (pos - double(lo));
 }
 
 // --- X helpers -------------------------------------------------------------------
@@ -348,7 +226,7 @@ int main(int argc, char** argv)
 
     int status = 0;
     {
-        FloorWriter floor;
+        SoundTiming::FloorWriter floor;
         TestSupport::MonitorCapture rec;
         if (!floor.start() || !rec.start()) {
             std::fprintf(stderr, "cannot start the floor writer or the recording\n");
@@ -370,19 +248,10 @@ int main(int argc, char** argv)
         const QByteArray pcm = rec.stop();
         floor.stop();
 
-        const long frames = long(pcm.size() / 4);
-        std::vector<float> low(static_cast<size_t>(frames)), high(static_cast<size_t>(frames));
-        Biquad lp = Biquad::make(1000, false), lp2 = Biquad::make(1000, false);
-        Biquad hp = Biquad::make(3000, true), hp2 = Biquad::make(3000, true);
-        const auto* s = reinterpret_cast<const qint16*>(pcm.constData());
-        for (long i = 0; i < frames; ++i) {
-            const double x = s[2 * i] / 32768.0;
-            low[size_t(i)] = float(lp2.run(lp.run(x)));
-            high[size_t(i)] = float(hp2.run(hp.run(x)));
-        }
+        const SoundTiming::Bands bands = SoundTiming::splitBands(pcm);
         const long quiet = kRate / 10;
-        const auto clicks = onsets(high, 0.08f, quiet);
-        const auto tones = onsets(low, 0.08f, quiet);
+        const auto clicks = SoundTiming::onsets(bands.high, 0.08f, quiet);
+        const auto tones = SoundTiming::onsets(bands.low, 0.08f, quiet);
         std::vector<double> over;
         for (long c : clicks) {
             for (long t : tones) {

@@ -1,0 +1,218 @@
+#pragma once
+// Timing sounds on a recording of the sound server's monitor: a floor click
+// written straight to the sink through ALSA, filters that tell a click
+// (5 kHz) from a tone (below 1 kHz) or two tones apart, and where sounds
+// begin and end.
+// Header only; a target that includes it links ALSA.
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <alsa/asoundlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace SoundTiming {
+
+constexpr int kRate = 44100;
+constexpr double kClickHz = 5000.0;
+
+// The floor: a tiny ALSA writer that plays silence and, on request, a 20 ms
+// 5 kHz click at the next period (5 ms period, 10 ms buffer). For every click
+// it notes how long the click took to reach the sink: the wait for its
+// period plus the delay the stream reported just before the click's first
+// block went in.
+class FloorWriter
+{
+public:
+    ~FloorWriter() { stop(); }
+
+    bool start()
+    {
+        if (snd_pcm_open(&m_pcm, "default", SND_PCM_STREAM_PLAYBACK, 0) < 0)
+            return false;
+        snd_pcm_hw_params_t* hw = nullptr;
+        snd_pcm_hw_params_alloca(&hw);
+        snd_pcm_hw_params_any(m_pcm, hw);
+        snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
+        snd_pcm_hw_params_set_format(m_pcm, hw, SND_PCM_FORMAT_S16_LE);
+        snd_pcm_hw_params_set_channels(m_pcm, hw, 2);
+        unsigned rate = kRate;
+        snd_pcm_hw_params_set_rate_near(m_pcm, hw, &rate, nullptr);
+        snd_pcm_uframes_t period = 220, buffer = 440;
+        snd_pcm_hw_params_set_period_size_near(m_pcm, hw, &period, nullptr);
+        snd_pcm_hw_params_set_buffer_size_near(m_pcm, hw, &buffer);
+        if (snd_pcm_hw_params(m_pcm, hw) < 0)
+            return false;
+        snd_pcm_hw_params_get_period_size(hw, &period, nullptr);
+        m_period = int(period);
+        const int clickFrames = kRate / 50; // 20 ms
+        for (int i = 0; i < clickFrames; ++i) {
+            const auto s = qint16(16000 * std::sin(2 * M_PI * kClickHz * i / kRate));
+            m_click.push_back(s);
+            m_click.push_back(s);
+        }
+        m_thread = std::thread([this] { run(); });
+        return true;
+    }
+    void click()
+    {
+        m_requestedAt.store(std::chrono::steady_clock::now().time_since_epoch().count());
+        m_request.store(true);
+    }
+    void stop()
+    {
+        m_stop.store(true);
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_pcm)
+            snd_pcm_close(m_pcm);
+        m_pcm = nullptr;
+    }
+    int xruns() const { return m_xruns; }
+    // Request to sink of every click so far, in ms.
+    std::vector<double> clickDelaysMs()
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_delays;
+    }
+
+private:
+    void run()
+    {
+        std::vector<qint16> block(size_t(m_period) * 2);
+        size_t clickPos = m_click.size();
+        while (!m_stop.load()) {
+            bool starting = false;
+            if (m_request.exchange(false)) {
+                clickPos = 0;
+                starting = true;
+            }
+            for (size_t i = 0; i < block.size(); ++i)
+                block[i] = clickPos < m_click.size() ? m_click[clickPos++] : 0;
+            if (starting) {
+                const auto waited = std::chrono::steady_clock::now().time_since_epoch().count() - m_requestedAt.load();
+                snd_pcm_sframes_t queued = 0;
+                if (snd_pcm_delay(m_pcm, &queued) < 0)
+                    queued = 0;
+                const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::duration(waited)).count()
+                                  + 1000.0 * double(queued) / kRate;
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                m_delays.push_back(ms);
+            }
+            snd_pcm_sframes_t n = snd_pcm_writei(m_pcm, block.data(), snd_pcm_uframes_t(m_period));
+            if (n < 0) {
+                ++m_xruns;
+                snd_pcm_recover(m_pcm, int(n), 1);
+            }
+        }
+    }
+
+    snd_pcm_t* m_pcm = nullptr;
+    int m_period = 220;
+    std::vector<qint16> m_click;
+    std::atomic<bool> m_request{false};
+    std::atomic<std::chrono::steady_clock::rep> m_requestedAt{0};
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+    int m_xruns = 0;
+    std::mutex m_mutex;
+    std::vector<double> m_delays;
+};
+
+struct Biquad
+{
+    double b0, b1, b2, a1, a2, z1 = 0, z2 = 0;
+    static Biquad make(double hz, bool highPass)
+    {
+        const double w = 2 * M_PI * hz / kRate, c = std::cos(w), alpha = std::sin(w) / (2 * 0.7071);
+        const double a0 = 1 + alpha;
+        Biquad q{};
+        if (highPass) {
+            q.b0 = (1 + c) / 2 / a0; q.b1 = -(1 + c) / a0; q.b2 = (1 + c) / 2 / a0;
+        } else {
+            q.b0 = (1 - c) / 2 / a0; q.b1 = (1 - c) / a0; q.b2 = (1 - c) / 2 / a0;
+        }
+        q.a1 = -2 * c / a0;
+        q.a2 = (1 - alpha) / a0;
+        return q;
+    }
+    double run(double x)
+    {
+        const double y = b0 * x + z1;
+        z1 = b1 * x - a1 * y + z2;
+        z2 = b2 * x - a2 * y;
+        return y;
+    }
+};
+
+// The left channel of a raw 16-bit stereo recording through two filters in
+// a row, low-pass or high-pass at hz.
+inline std::vector<float> band(const QByteArray& pcm, double hz, bool highPass)
+{
+    const long frames = long(pcm.size() / 4);
+    std::vector<float> out(static_cast<size_t>(frames));
+    Biquad a = Biquad::make(hz, highPass), b = Biquad::make(hz, highPass);
+    const auto* s = reinterpret_cast<const qint16*>(pcm.constData());
+    for (long i = 0; i < frames; ++i)
+        out[size_t(i)] = float(b.run(a.run(s[2 * i] / 32768.0)));
+    return out;
+}
+
+// The recording split in two bands: tones below 1 kHz and clicks above 3 kHz.
+struct Bands
+{
+    std::vector<float> low, high;
+};
+
+inline Bands splitBands(const QByteArray& pcm)
+{
+    return {band(pcm, 1000, false), band(pcm, 3000, true)};
+}
+
+// Sample indices where the band's level rises above threshold after at least
+// quietFrames below it.
+inline std::vector<long> onsets(const std::vector<float>& band, float threshold, long quietFrames)
+{
+    std::vector<long> out;
+    long lastLoud = -quietFrames - 1;
+    for (long i = 0; i < long(band.size()); ++i) {
+        if (std::fabs(band[size_t(i)]) >= threshold) {
+            if (i - lastLoud > quietFrames)
+                out.push_back(i);
+            lastLoud = i;
+        }
+    }
+    return out;
+}
+
+// One stretch of sound: its first and last sample at or above the threshold.
+struct Sounding
+{
+    long first = 0;
+    long last = 0;
+    long frames() const { return last - first + 1; }
+};
+
+// The stretches of sound in the band, split wherever it stays below
+// threshold for more than quietFrames (a tone's zero crossings stay below
+// it for a few samples only).
+inline std::vector<Sounding> soundings(const std::vector<float>& band, float threshold, long quietFrames)
+{
+    std::vector<Sounding> out;
+    for (long i = 0; i < long(band.size()); ++i) {
+        if (std::fabs(band[size_t(i)]) < threshold)
+            continue;
+        if (out.empty() || i - out.back().last > quietFrames)
+            out.push_back({i, i});
+        else
+            out.back().last = i;
+    }
+    return out;
+}
+
+} // namespace SoundTiming
