@@ -25,7 +25,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QUuid>
 
 #include <algorithm>
 #include <cstdio>
@@ -35,6 +34,7 @@
 #include "BenchTiming.h"
 #include "MainWindow.h"
 #include "MusicItemDelegate.h"
+#include "MusicTrack.h"
 #include "SoundTiming.h"
 #include "TestSupport.h"
 
@@ -201,14 +201,9 @@ int main(int argc, char** argv)
     const QString device = w.musicDevCombo ? w.musicDevCombo->currentData(Qt::UserRole).toString() : QString();
 
     QString playingId;
+    // The record the music panel plays a track under.
     const auto playFile = [&](const QString& path) {
-        ButtonData track;
-        track.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        track.audioPath = path;
-        track.name = QFileInfo(path).completeBaseName();
-        track.volume = 1.0;
-        track.midiNote = -1;
-        track.midiCh = -1;
+        const ButtonData track = musicTrackRecord(path);
         playingId = track.id;
         engine->play(track, device);
     };

@@ -12,6 +12,7 @@
 #include <QUuid>
 
 #include "MusicItemDelegate.h"
+#include "MusicTrack.h"
 #include "NowPlayingBar.h"
 #include "SoundButton.h"
 #include "ThemeManager.h"
@@ -86,7 +87,7 @@ void MainWindow::endFadingMusic()
     }
 }
 
-void MainWindow::startMusicTrack(const QString& path, const QString& device)
+ButtonData musicTrackRecord(const QString& path)
 {
     ButtonData track;
     track.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
@@ -95,6 +96,12 @@ void MainWindow::startMusicTrack(const QString& path, const QString& device)
     track.volume = 1.0;
     track.midiNote = -1;
     track.midiCh = -1;
+    return track;
+}
+
+void MainWindow::startMusicTrack(const QString& path, const QString& device)
+{
+    const ButtonData track = musicTrackRecord(path);
     musicId = track.id;
     musicTitle = track.name;
     musicPath = path;
