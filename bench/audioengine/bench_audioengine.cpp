@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include "AudioEngine.h"
+#include "BenchTiming.h"
 #include "TestSupport.h"
 
 namespace {
@@ -141,18 +142,11 @@ pid_t startKeeper()
     return pid;
 }
 
-// Runs the event loop until pred() or ms have passed.
+// Runs the event loop until pred() or ms have passed, leaving the audio
+// threads the processor between rounds.
 bool spinUntil(const std::function<bool()>& pred, int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
+    return BenchTiming::spinUntil(pred, ms, 200);
 }
 
 void spinFor(int ms)

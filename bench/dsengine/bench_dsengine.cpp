@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "BufferMixer.h"
 #include "DirectSoundEngine.h"
 #include "MonoClock.h"
@@ -64,12 +65,7 @@ bool waitFor(const std::function<bool()>& cond, int ms)
     return true;
 }
 
-double percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    const size_t i = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
-    return v[i];
-}
+using BenchTiming::nearestRank;
 
 int triggerLatency()
 {
@@ -125,14 +121,14 @@ int triggerLatency()
     m->setRenderTap(nullptr, nullptr);
     std::vector<double> all = rapid;
     all.insert(all.end(), single.begin(), single.end());
-    const double p50 = percentile(all, 0.5), p99 = percentile(all, 0.99);
+    const double p50 = nearestRank(all, 0.5), p99 = nearestRank(all, 0.99);
     std::printf("press to first sounding frame (null output, %d presses)\n", int(all.size()));
     std::printf("  period                %.3f ms\n", periodMs);
-    std::printf("  rapid   median %.3f ms  p99 %.3f ms\n", percentile(rapid, 0.5), percentile(rapid, 0.99));
-    std::printf("  single  median %.3f ms  p99 %.3f ms\n", percentile(single, 0.5),
-                percentile(single, 0.99));
+    std::printf("  rapid   median %.3f ms  p99 %.3f ms\n", nearestRank(rapid, 0.5), nearestRank(rapid, 0.99));
+    std::printf("  single  median %.3f ms  p99 %.3f ms\n", nearestRank(single, 0.5),
+                nearestRank(single, 0.99));
     std::printf("  all     median %.3f ms (%.2f periods)  p99 %.3f ms (%.2f periods)  max %.3f ms\n", p50,
-                p50 / periodMs, p99, p99 / periodMs, percentile(all, 1.0));
+                p50 / periodMs, p99, p99 / periodMs, nearestRank(all, 1.0));
     const bool ok = p99 <= periodMs + 1.0;
     std::printf("  target p99 <= period + 1 ms (%.3f ms): %s\n", periodMs + 1.0, ok ? "met" : "MISSED");
     e->shutdown();

@@ -9,28 +9,21 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "ButtonGrid.h"
 #include "MonoClock.h"
 #include "SoundButton.h"
 
 namespace {
 
-struct Stats
-{
-    double median = 0, p99 = 0;
-};
+using Stats = BenchTiming::Spread;
 
-Stats stats(std::vector<qint64> v)
+Stats stats(const std::vector<qint64>& ns)
 {
-    std::sort(v.begin(), v.end());
-    Stats s;
-    s.median = v[v.size() / 2] / 1000.0;
-    s.p99 = v[std::min(v.size() - 1, size_t(v.size() * 0.99))] / 1000.0;
-    return s;
+    return BenchTiming::spread(ns, 1000.0);
 }
 
 void print(const char* what, const Stats& s, const Stats& ref)

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "FakeMidiBackend.h"
 #include "RoutingSupport.h"
 
@@ -34,12 +35,7 @@ public:
     }
 };
 
-double percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    const size_t i = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
-    return v[i];
-}
+using BenchTiming::nearestRank;
 
 } // namespace
 
@@ -92,8 +88,8 @@ int main(int argc, char** argv)
         }
     }
 
-    const double pm = percentile(viaPress, 0.5), p99 = percentile(viaPress, 0.99);
-    const double mm = percentile(viaMidi, 0.5), m99 = percentile(viaMidi, 0.99);
+    const double pm = nearestRank(viaPress, 0.5), p99 = nearestRank(viaPress, 0.99);
+    const double mm = nearestRank(viaMidi, 0.5), m99 = nearestRank(viaMidi, 0.99);
     std::printf("presses per path: %d\n", presses);
     std::printf("grid press to routing:  median %8.1f us  p99 %8.1f us\n", pm, p99);
     std::printf("MIDI note to routing:   median %8.1f us  p99 %8.1f us\n", mm, m99);

@@ -31,6 +31,7 @@
 
 #include "AppSettings.h"
 #include "AudioEngine.h"
+#include "BenchTiming.h"
 #include "LocalHttpServer.h"
 #include "MainWindow.h"
 #include "OnlineLibraryManager.h"
@@ -49,23 +50,8 @@ using P = OnlinePageTestAccess;
 
 namespace {
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
-bool spinUntil(const std::function<bool()>& pred, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-    }
-    return true;
-}
+using BenchTiming::median;
+using BenchTiming::spinUntil;
 
 // GET path from the server with a bare socket, the body streamed into a file.
 bool plainGet(quint16 port, const QByteArray& path, const QString& out, qint64 expect)

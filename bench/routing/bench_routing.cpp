@@ -26,6 +26,7 @@
 
 #include "AudioEngine.h"
 #include "AudioOutput.h"
+#include "BenchTiming.h"
 #include "DirectSoundEngine.h"
 #include "MainWindow.h"
 #include "SessionManager.h"
@@ -169,15 +170,7 @@ private:
 
 bool spinUntil(const std::function<bool()>& done, int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-        QThread::usleep(200);
-    }
-    return true;
+    return BenchTiming::spinUntil(done, ms, 200);
 }
 
 struct Figures

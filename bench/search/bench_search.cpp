@@ -9,29 +9,13 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QUuid>
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 
 #include "AppSettings.h"
+#include "BenchTiming.h"
 #include "MainWindow.h"
 #include "SessionManager.h"
-
-namespace {
-
-double medianUs(std::vector<qint64> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2] / 1000.0;
-}
-
-double p99Us(std::vector<qint64> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(v.size() * 0.99))] / 1000.0;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -111,7 +95,8 @@ int main(int argc, char** argv)
             reference.push_back(clock.nsecsElapsed() - start);
         }
     }
-    const double sm = medianUs(search), sp = p99Us(search), rm = medianUs(reference);
+    const BenchTiming::Spread keystroke = BenchTiming::spread(search, 1000.0);
+    const double sm = keystroke.median, sp = keystroke.p99, rm = BenchTiming::median(reference) / 1000.0;
     std::printf("plain contains filter, 1152 buttons   median %9.1f us\n", rm);
     std::printf("search keystroke, 16 panes            median %9.1f us  p99 %9.1f us  (x%.0f of reference)\n", sm,
                 sp, sm / rm);

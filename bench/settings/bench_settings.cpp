@@ -11,6 +11,7 @@
 #include <functional>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "SettingsDialog.h"
 #include "ThemeManager.h"
 
@@ -31,10 +32,10 @@ namespace {
 
 constexpr int kRuns = 20;
 
-double median(std::vector<qint64> v)
+// Nanosecond samples' median in milliseconds.
+double median(const std::vector<qint64>& ns)
 {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2] / 1e6;
+    return BenchTiming::median(ns) / 1e6;
 }
 
 qint64 timeOpen(const std::function<QDialog*()>& make)

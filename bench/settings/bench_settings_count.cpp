@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "SettingsDialog.h"
 
 namespace {
@@ -37,10 +38,10 @@ qint64 plainWalk(const QByteArray& path)
     return total;
 }
 
-double median(std::vector<qint64> v)
+// Nanosecond samples' median in milliseconds.
+double median(const std::vector<qint64>& ns)
 {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2] / 1e6;
+    return BenchTiming::median(ns) / 1e6;
 }
 
 } // namespace

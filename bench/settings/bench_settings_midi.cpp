@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "FakeMidiBackend.h"
 #include "MidiManager.h"
 #include "SettingsDialog.h"
@@ -28,8 +29,7 @@ double perMessageUs(FakeMidiBackend& fake)
         QCoreApplication::sendPostedEvents();
         times.push_back(t.nsecsElapsed());
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2] / 1000.0;
+    return BenchTiming::median(times) / 1000.0;
 }
 
 } // namespace

@@ -11,30 +11,18 @@
 #include <cstdio>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "MainWindow.h"
 #include "MidiManager.h"
 
 namespace {
 
-double medianUs(std::vector<qint64> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2] / 1000.0;
-}
-
+// The median of n calls f(0) .. f(n - 1), in microseconds.
 template <typename F>
 double timeUs(int n, F&& f)
 {
-    std::vector<qint64> v;
-    v.reserve(n);
-    QElapsedTimer t;
-    t.start();
-    for (int i = 0; i < n; ++i) {
-        const qint64 start = t.nsecsElapsed();
-        f(i);
-        v.push_back(t.nsecsElapsed() - start);
-    }
-    return medianUs(std::move(v));
+    int i = 0;
+    return BenchTiming::medianNs(n, [&] { f(i++); }) / 1000.0;
 }
 
 } // namespace

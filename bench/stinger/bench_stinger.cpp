@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "MainWindow.h"
 #include "SafeWrite.h"
 #include "SessionManager.h"
@@ -31,11 +32,7 @@ namespace {
 constexpr int kPages = 16;
 constexpr int kButtons = 36;
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
+using BenchTiming::median;
 
 bool writeText(const QString& path, const QByteArray& text)
 {

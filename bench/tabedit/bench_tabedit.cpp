@@ -6,12 +6,11 @@
 // recorder. Figures are medians and 99th percentiles of the synchronous call;
 // the target is one 60 Hz frame (16.7 ms) for each.
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QMessageBox>
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "TabEditSupport.h"
 
 
@@ -19,18 +18,11 @@ namespace {
 
 constexpr double kFrameMs = 1000.0 / 60.0;
 
-struct Stats
-{
-    double median = 0, p99 = 0;
-};
+using Stats = BenchTiming::Spread;
 
-Stats stats(std::vector<qint64> v)
+Stats stats(const std::vector<qint64>& ns)
 {
-    std::sort(v.begin(), v.end());
-    Stats s;
-    s.median = v[v.size() / 2] / 1e6;
-    s.p99 = v[std::min(v.size() - 1, size_t(v.size() * 0.99))] / 1e6;
-    return s;
+    return BenchTiming::spread(ns, 1e6);
 }
 
 void print(const char* what, const Stats& s, const Stats& ref)
@@ -42,15 +34,6 @@ void print(const char* what, const Stats& s, const Stats& ref)
 void printRef(const char* what, const Stats& s)
 {
     std::printf("%-36s median %8.3f ms  p99 %8.3f ms\n", what, s.median, s.p99);
-}
-
-template <class F>
-qint64 timed(F&& f)
-{
-    QElapsedTimer t;
-    t.start();
-    f();
-    return t.nsecsElapsed();
 }
 
 } // namespace
@@ -80,9 +63,9 @@ int main(int argc, char** argv)
     b.audioPath = QStringLiteral("/sounds/changed.wav");
     for (int i = 0; i < changes; ++i) {
         b.name = QStringLiteral("Changed %1").arg(i);
-        widgetSet.push_back(timed([&] { pad->setButtonData(b); }));
+        widgetSet.push_back(BenchTiming::elapsedNs([&] { pad->setButtonData(b); }));
         rec.calls.clear();
-        change.push_back(timed([&] { w->onButtonDataChanged(b); }));
+        change.push_back(BenchTiming::elapsedNs([&] { w->onButtonDataChanged(b); }));
     }
     const Stats refWidget = stats(widgetSet);
     printRef("SoundButton::setButtonData", refWidget);
@@ -98,25 +81,25 @@ int main(int argc, char** argv)
     for (int i = 0; i < rounds; ++i) {
         // Building one pane as a load does: a whole load of the session over
         // its number of tabs.
-        pane.push_back(timed([&] { RoutingTest::load(fifteen); }) / fifteen.tabs.size());
+        pane.push_back(BenchTiming::elapsedNs([&] { RoutingTest::load(fifteen); }) / fifteen.tabs.size());
         QCoreApplication::processEvents();
-        add.push_back(timed([&] { w->onAddTab(); }));
+        add.push_back(BenchTiming::elapsedNs([&] { w->onAddTab(); }));
         QCoreApplication::processEvents();
         RoutingTestAccess::currentTab(w) = 15;
-        del.push_back(timed([&] { w->onDeleteTab(); }));
+        del.push_back(BenchTiming::elapsedNs([&] { w->onDeleteTab(); }));
         QCoreApplication::processEvents();
         RoutingTestAccess::currentTab(w) = 7;
-        dup.push_back(timed([&] { w->onDuplicateTab(); }));
+        dup.push_back(BenchTiming::elapsedNs([&] { w->onDuplicateTab(); }));
         QCoreApplication::processEvents();
         RoutingTestAccess::currentTab(w) = 8;
-        del.push_back(timed([&] { w->onDeleteTab(); }));
+        del.push_back(BenchTiming::elapsedNs([&] { w->onDeleteTab(); }));
         QCoreApplication::processEvents();
         rec.calls.clear();
     }
     std::vector<qint64> strip, refresh;
     for (int i = 0; i < rounds; ++i) {
-        strip.push_back(timed([&] { w->rebuildTabStrip(); }));
-        refresh.push_back(timed([&] { w->refreshTabDerivedState(); }));
+        strip.push_back(BenchTiming::elapsedNs([&] { w->rebuildTabStrip(); }));
+        refresh.push_back(BenchTiming::elapsedNs([&] { w->refreshTabDerivedState(); }));
         QCoreApplication::processEvents();
     }
     printRef("  of which: rebuildTabStrip", stats(strip));

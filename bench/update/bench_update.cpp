@@ -11,17 +11,14 @@
 #include <cstdio>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "UpdateSupport.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
-}
+using BenchTiming::nearestRank;
 
 } // namespace
 
@@ -71,10 +68,10 @@ int main(int argc, char** argv)
     }
     if (server.requestCount(UpdateTest::kPath) != 2 * checks)
         return 2;
-    const double c50 = percentile(check, 0.5), p50 = percentile(plain, 0.5);
+    const double c50 = nearestRank(check, 0.5), p50 = nearestRank(plain, 0.5);
     std::printf("requests per path: %d\n", checks);
-    std::printf("plain GET:       median %7.3f ms  p90 %7.3f ms\n", p50, percentile(plain, 0.9));
-    std::printf("update check:    median %7.3f ms  p90 %7.3f ms\n", c50, percentile(check, 0.9));
+    std::printf("plain GET:       median %7.3f ms  p90 %7.3f ms\n", p50, nearestRank(plain, 0.9));
+    std::printf("update check:    median %7.3f ms  p90 %7.3f ms\n", c50, nearestRank(check, 0.9));
     std::printf("ratio check / plain GET: median %.2f\n", c50 / p50);
     delete w;
     return 0;
