@@ -3,7 +3,6 @@
 // button search, the record clock, the shortcuts dialog and the status bar,
 // the About box, Help, the master volume's menu and the debug key.
 #include <QAction>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -20,6 +19,7 @@
 #include "ShortcutsDialog.h"
 #include "SoundButton.h"
 #include "ThemeManager.h"
+#include "UrlCatcher.h"
 #include "VXIcons.h"
 
 using A = MainWindowTestAccess;
@@ -66,15 +66,6 @@ int shownPads(ButtonGrid* g)
 }
 
 } // namespace
-
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls << url; }
-};
 
 class TestMainWindowMenus : public QObject
 {
@@ -447,11 +438,11 @@ private slots:
         QVERIFY(!aboutText.contains(QLatin1String("Windows")));
         QVERIFY(aboutText.contains(QStringLiteral("Up to 72 buttons · 16 tabs · MIDI · Split-view · Cloud library")));
 
-        UrlCatcher catcher;
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
-        findAction(w, QStringLiteral("Help"))->trigger();
-        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-        QCOMPARE(catcher.urls.size(), 1);
+        {
+            TestSupport::UrlCatcher catcher(QStringLiteral("https"));
+            findAction(w, QStringLiteral("Help"))->trigger();
+            QCOMPARE(catcher.urls.size(), 1);
+        }
 
         // The master volume's menu: "Reset to 85%", then MIDI learn.
         QSlider* vol = A::volSlider(w);

@@ -1,7 +1,6 @@
 // The ALL MUSIC track menu and drops on the music panel, on a window whose
 // engines are the recorder.
 #include <QAction>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QListWidget>
@@ -19,6 +18,7 @@
 #include "Modal.h"
 #include "MusicItemDelegate.h"
 #include "RoutingSupport.h"
+#include "UrlCatcher.h"
 
 using A = RoutingTestAccess;
 using namespace RoutingTest;
@@ -35,16 +35,6 @@ QStringList actionTexts(const QMenu* menu)
 }
 
 } // namespace
-
-// Catches the folder a menu entry opens.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls << url; }
-};
 
 class TestMusicMenuDrops : public QObject
 {
@@ -165,10 +155,8 @@ private slots:
         menuOn(1, QStringLiteral("▶  Play Now"));
         QCOMPARE(rec.plays.size(), 1);
 
-        UrlCatcher catcher;
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+        TestSupport::UrlCatcher catcher(QStringLiteral("file"));
         menuOn(2, QStringLiteral("📂 Show in Explorer"));
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         QCOMPARE(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/m"))});
     }
 

@@ -1,6 +1,5 @@
 // The MIDI, Advanced and Shortcuts pages of the settings dialog. MIDI runs on
 // the fake input backend, which the manager's instance() hands out here.
-#include <QDesktopServices>
 #include <QComboBox>
 #include <QCheckBox>
 #include <QLabel>
@@ -26,6 +25,7 @@
 #include "SettingsKeys.h"
 #include "SettingsTestUtil.h"
 #include "TestSupport.h"
+#include "UrlCatcher.h"
 #include "WasapiEngine.h"
 
 namespace {
@@ -101,21 +101,12 @@ QByteArray storeBytes()
 
 } // namespace
 
-class UrlSink : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void openUrl(const QUrl& u) { opened << u; }
-};
-
 class TestSettingsPages : public QObject
 {
     Q_OBJECT
     FakeMidiBackend fake;
     MidiManager* midi = nullptr;
-    UrlSink urls;
+    TestSupport::UrlCatcher urls{QStringLiteral("file")};
     QStringList boxes;            // every box shown: "title: text"
     QMap<QString, int> answers;   // box title -> answer (default Yes)
     QString directoryAnswer;
@@ -133,7 +124,6 @@ private slots:
         // The manager opens every input shortly after it is made: let that
         // pass while there is none.
         QTest::qWait(600);
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), &urls, "openUrl");
         script = new TestSupport::ModalScript([this](const Modal::Request& r) -> QVariant {
             if (r.kind == Modal::Kind::Directory)
                 return directoryAnswer;
@@ -148,7 +138,6 @@ private slots:
     void cleanupTestCase()
     {
         delete script;
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     }
 
     void init()
@@ -157,7 +146,7 @@ private slots:
         boxes.clear();
         answers.clear();
         directoryAnswer.clear();
-        urls.opened.clear();
+        urls.urls.clear();
         fake.inputs.clear();
         midi->clearAllMappings();
         useSession(Session());
@@ -467,7 +456,7 @@ private slots:
         QCOMPARE(changed.size(), 1);
 
         buttonNamed(d, QStringLiteral("Open VX Library Folder"))->click();
-        QCOMPARE(urls.opened, QList<QUrl>{QUrl::fromLocalFile(base + QStringLiteral("/new/lib"))});
+        QCOMPARE(urls.urls, QList<QUrl>{QUrl::fromLocalFile(base + QStringLiteral("/new/lib"))});
 
         buttonNamed(d, QStringLiteral("Reset"))->click();
         QCOMPARE(SettingsKeys::readString(SettingsKeys::LibraryDownloadPath), SettingsKeys::defaultDownloadFolder());
