@@ -18,19 +18,13 @@
 #include "MainWindow.h"
 #include "MainWindowTestAccess.h"
 #include "MusicItemDelegate.h"
+#include "PreviewSupport.h"
 #include "SessionManager.h"
 #include "SettingsKeys.h"
-#include "ThemeManager.h"
+
+using PreviewSupport::settle;
 
 namespace {
-
-void settle(int rounds = 20)
-{
-    for (int i = 0; i < rounds; ++i) {
-        QCoreApplication::processEvents();
-        QThread::msleep(10);
-    }
-}
 
 void hover(QListWidget* list, int row)
 {
@@ -39,27 +33,14 @@ void hover(QListWidget* list, int row)
     QApplication::sendEvent(list->viewport(), &e);
 }
 
-QPushButton* byText(QWidget* root, const QString& text)
-{
-    for (QPushButton* b : root->findChildren<QPushButton*>())
-        if (b->text() == text)
-            return b;
-    return nullptr;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    if (argc < 2)
+    QString out, preset;
+    if (!PreviewSupport::start(argc, argv, &out, &preset))
         return 2;
-    const QString out = QString::fromLocal8Bit(argv[1]);
-    const QString preset = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("dark");
-    QDir().mkpath(out);
-    TestSupport::isolateSettings();
-    ThemeManager::instance()->applyPresetByName(preset);
-    ThemeManager::instance()->applyStylesheetSafely();
 
     const QString root = TestSupport::tempDir();
     const QString lib = root + "/Station Library";
@@ -87,7 +68,7 @@ int main(int argc, char** argv)
     recent << root + "/Archive/old show.vx";
     AppSettings().setValue(SettingsKeys::RecentFiles, recent);
     w->refreshSetsList();
-    settle();
+    settle(20);
     QWidget* left = MainWindowTestAccess::leftPanel(w);
     QWidget* right = MainWindowTestAccess::rightPanel(w);
     left->grab().save(out + "/sets-" + preset + ".png");
@@ -101,11 +82,11 @@ int main(int argc, char** argv)
     w->addFolderToTree(QStringLiteral("Beds"), lib + "/Beds");
     while (library->pendingScans() > 0)
         settle(1);
-    settle();
+    settle(20);
     w->rebuildLibraryTree();
     w->refreshMusicList();
     w->onSwitchLeftPanel(1);
-    settle();
+    settle(20);
     left->grab().save(out + "/library-" + preset + ".png");
 
     QListWidget* list = w->musicList;
@@ -114,19 +95,19 @@ int main(int argc, char** argv)
     list->item(3)->setData(MusicItemDelegate::kInPlaylistRole, true);
     w->playlistPaths << list->item(1)->data(Qt::UserRole).toString() << list->item(3)->data(Qt::UserRole).toString();
     hover(list, 5);
-    settle();
+    settle(20);
     right->grab().save(out + "/allmusic-" + preset + ".png");
 
-    QPushButton* playlist = byText(right, QStringLiteral("  PLAYLIST"));
+    QPushButton* playlist = PreviewSupport::buttonWithText(right, QStringLiteral("  PLAYLIST"));
     playlist->click();
-    settle();
+    settle(20);
     right->grab().save(out + "/playlist-" + preset + ".png");
     w->playlistPaths.clear();
     w->refreshPlaylist();
-    settle();
+    settle(20);
     right->grab().save(out + "/playlist-empty-" + preset + ".png");
     library->clearAll();
-    settle();
+    settle(20);
     delete w;
     return 0;
 }

@@ -8,39 +8,23 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
-#include <QThread>
 
 #include "AudioEngine.h"
 #include "LibraryManager.h"
 #include "MainWindow.h"
 #include "Modal.h"
 #include "MusicItemDelegate.h"
+#include "PreviewSupport.h"
 #include "RoutingSupport.h"
-#include "ThemeManager.h"
 
-namespace {
-
-void settle(int rounds = 30)
-{
-    for (int i = 0; i < rounds; ++i) {
-        QCoreApplication::processEvents();
-        QThread::msleep(10);
-    }
-}
-
-} // namespace
+using PreviewSupport::settle;
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    if (argc < 2)
+    QString out, preset;
+    if (!PreviewSupport::start(argc, argv, &out, &preset))
         return 2;
-    const QString out = QString::fromLocal8Bit(argv[1]);
-    const QString preset = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("dark");
-    QDir().mkpath(out);
-    TestSupport::isolateSettings();
-    ThemeManager::instance()->applyPresetByName(preset);
-    ThemeManager::instance()->applyStylesheetSafely();
 
     const QString lib = TestSupport::tempDir() + "/Evening Show";
     QDir().mkpath(lib);
@@ -58,9 +42,9 @@ int main(int argc, char** argv)
     w->addFolderToTree(QStringLiteral("Evening Show"), lib);
     while (library->pendingScans() > 0)
         settle(1);
-    settle();
+    settle(30);
     w->refreshMusicList();
-    settle();
+    settle(30);
     QWidget* right = w->musicList->window() == w ? w->findChild<QWidget*>(QStringLiteral("rightPanel")) : nullptr;
     if (!right)
         return 3;
@@ -77,21 +61,19 @@ int main(int argc, char** argv)
     w->autoMixBtn->setChecked(true);
     settle(80);
     right->grab().save(out + "/music-automix-" + preset + ".png");
-    for (QPushButton* b : right->findChildren<QPushButton*>())
-        if (b->text() == QStringLiteral("  PLAYLIST"))
-            b->click();
+    if (QPushButton* b = PreviewSupport::buttonWithText(right, QStringLiteral("  PLAYLIST")))
+        b->click();
     settle(40);
     right->grab().save(out + "/music-automix-playlist-" + preset + ".png");
-    for (QPushButton* b : right->findChildren<QPushButton*>())
-        if (b->text() == QStringLiteral("ALL MUSIC"))
-            b->click();
-    settle();
+    if (QPushButton* b = PreviewSupport::buttonWithText(right, QStringLiteral("ALL MUSIC")))
+        b->click();
+    settle(30);
 
     {
         TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
             if (r.kind == Modal::Kind::Menu) {
                 r.menu->popup(r.pos);
-                settle();
+                settle(30);
                 r.menu->grab().save(out + "/music-menu-" + preset + ".png");
                 r.menu->hide();
             }
@@ -112,7 +94,7 @@ int main(int argc, char** argv)
 
     AudioEngine::instance()->stopAll();
     library->clearAll();
-    settle();
+    settle(30);
     delete w;
     return 0;
 }
