@@ -2,21 +2,15 @@
 // audio into one file and taking one in again.
 #include "MainWindow.h"
 
-#include <QUuid>
-
 #include "BundleManager.h"
 #include "MidiManager.h"
+#include "RecordId.h"
 #include "SessionManager.h"
 
 namespace {
 constexpr int kMaxTabs = 16;
 constexpr int kLimitToastMs = 3000;
 constexpr int kMergedToastMs = 2400;
-
-QString newId()
-{
-    return QUuid::createUuid().toString(QUuid::WithoutBraces);
-}
 } // namespace
 
 void MainWindow::onExportBundle()
@@ -43,9 +37,7 @@ void MainWindow::appendImportedTab(TabData tab)
 {
     // New identities: the session may hold these tabs already (the same
     // bundle merged twice), and ids key every engine's state.
-    tab.id = newId();
-    for (ButtonData& b : tab.buttons)
-        b.id = newId();
+    RecordId::renew(tab);
     SessionManager* sm = SessionManager::instance();
     sm->session().tabs.append(tab);
     buildPanelForTab(int(sm->session().tabs.size()) - 1, tab, true);

@@ -8,13 +8,13 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
-#include <QUuid>
 
 #include "AppSettings.h"
 #include "ButtonGrid.h"
 #include "GridHeader.h"
 #include "MidiManager.h"
 #include "Modal.h"
+#include "RecordId.h"
 #include "SessionManager.h"
 #include "SoundButton.h"
 #include "ThemeManager.h"
@@ -24,11 +24,6 @@ namespace {
 constexpr int kMaxTabs = 16;
 constexpr int kVolumeKeyStep = 5;
 constexpr int kMaxVolumeKeyPercent = 150;
-
-QString newId()
-{
-    return QUuid::createUuid().toString(QUuid::WithoutBraces);
-}
 
 // A grid just built for tab `built` takes the session's button count before
 // the tab's records (as a grid made for that count would); its padded list
@@ -74,13 +69,13 @@ void MainWindow::onAddTab()
     const int index = int(s.tabs.size());
     const int perTab = validButtonsPerTab(s.buttonsPerTab);
     TabData t;
-    t.id = newId();
+    t.id = RecordId::make();
     t.name = QStringLiteral("Tab %1").arg(index + 1);
     t.color = ThemeManager::vibrantColor(index);
     t.buttons.reserve(perTab);
     for (int i = 0; i < perTab; ++i) {
         ButtonData b;
-        b.id = newId();
+        b.id = RecordId::make();
         t.buttons.append(b);
     }
     s.tabs.append(t);
@@ -104,11 +99,9 @@ void MainWindow::onDuplicateTab()
         return;
     // No limit here: a copy may take the session past 16 tabs.
     TabData copy = s.tabs[c];
-    copy.id = newId();
+    RecordId::renew(copy);
     copy.name += QStringLiteral(" (Copy)");
     copy.color = ThemeManager::vibrantColor(int(s.tabs.size()));
-    for (ButtonData& b : copy.buttons)
-        b.id = newId();
     const int at = c + 1;
     s.tabs.insert(at, copy);
 
@@ -390,7 +383,7 @@ void MainWindow::setButtonsPerTab(int n)
     for (TabData& t : s.tabs) {
         while (t.buttons.size() < n) {
             ButtonData b;
-            b.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+            b.id = RecordId::make();
             t.buttons.append(b);
         }
     }

@@ -6,10 +6,10 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QTimer>
-#include <QUuid>
 
 #include "AppSettings.h"
 #include "FileCheck.h"
+#include "RecordId.h"
 #include "SettingsKeys.h"
 #include "Modal.h"
 #include "SafeWrite.h"
@@ -22,11 +22,6 @@ constexpr int kMaxRecentFiles = 10;
 // in memory. A bigger file is refused before it is read.
 constexpr qint64 kMaxSessionBytes = qint64(1) << 30;
 const QString kRecentKey = QStringLiteral("recentFiles");
-
-QString freshId()
-{
-    return QUuid::createUuid().toString(QUuid::WithoutBraces);
-}
 } // namespace
 
 SessionManager* SessionManager::instance()
@@ -46,12 +41,12 @@ SessionManager::SessionManager()
 TabData SessionManager::makeDefaultTab()
 {
     TabData tab;
-    tab.id = freshId();
+    tab.id = RecordId::make();
     tab.name = QStringLiteral("Tab 1");
     tab.buttons.reserve(kDefaultButtons);
     for (int i = 0; i < kDefaultButtons; ++i) {
         ButtonData b;
-        b.id = freshId();
+        b.id = RecordId::make();
         tab.buttons.append(b);
     }
     return tab;

@@ -7,19 +7,14 @@
 #include <QMap>
 #include <QRegularExpression>
 #include <QStringDecoder>
-#include <QUuid>
 #include <algorithm>
 #include <cmath>
 #include <map>
 
 #include "FileCheck.h"
+#include "RecordId.h"
 
 namespace {
-
-QString newId()
-{
-    return QUuid::createUuid().toString(QUuid::WithoutBraces);
-}
 
 // Windows-1252 differs from Latin-1 only in 0x80..0x9F; its five unused
 // codes there map to the control characters of the same value.
@@ -105,7 +100,7 @@ double fadeValue(const QString& s)
 TabData makeTab(const QString& name)
 {
     TabData t;
-    t.id = newId();
+    t.id = RecordId::make();
     t.name = name;
     t.color = QColor(0xE3, 0x1B, 0x23);
     return t;
@@ -228,7 +223,7 @@ TabData StingerImporter::parseStgBytes(const QByteArray& bytes, const QString& t
     tab.buttons.reserve(kButtons);
     for (int i = 0; i < kButtons; ++i) {
         ButtonData b;
-        b.id = newId();
+        b.id = RecordId::make();
         const auto found = props.constFind(i);
         if (found != props.cend()) {
             const Section& p = *found;
