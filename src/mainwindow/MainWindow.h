@@ -394,6 +394,10 @@ private:
     // Appends a tab taken in from a file (Stinger page, bundle) to the session
     // under new tab and button ids, with an imported pane of its own.
     void appendImportedTab(TabData tab);
+    // Appends imported tabs while the session has room (16 tabs), says
+    // limitText once it has none, makes the last tab the current one and
+    // rebuilds the tab strip; how many went in.
+    int appendImportedTabs(const QList<TabData>& tabs, const QString& limitText, int limitToastMs);
     void wireHeader(GridHeader* header);
     void connectGrid(ButtonGrid* grid);
     int paneOfHeader(const GridHeader* header) const;

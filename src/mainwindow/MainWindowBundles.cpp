@@ -43,14 +43,13 @@ void MainWindow::appendImportedTab(TabData tab)
     buildPanelForTab(int(sm->session().tabs.size()) - 1, tab, true);
 }
 
-void MainWindow::onBundleTabsReady(QList<TabData> tabs)
+int MainWindow::appendImportedTabs(const QList<TabData>& tabs, const QString& limitText, int limitToastMs)
 {
     SessionManager* sm = SessionManager::instance();
     int added = 0;
     for (const TabData& tab : tabs) {
-        if (sm->session().tabs.size() > kMaxTabs - 1) {
-            toast(QStringLiteral("⚠️  Tab limit (16) reached — some imported tabs were skipped."),
-                  ToastManager::Warning, kLimitToastMs);
+        if (sm->session().tabs.size() >= kMaxTabs) {
+            toast(limitText, ToastManager::Warning, limitToastMs);
             break;
         }
         appendImportedTab(tab);
@@ -59,6 +58,13 @@ void MainWindow::onBundleTabsReady(QList<TabData> tabs)
     currentTab = std::max(0, int(m_panels.size()) - 1);
     sm->markDirty();
     rebuildTabStrip();
+    return added;
+}
+
+void MainWindow::onBundleTabsReady(QList<TabData> tabs)
+{
+    const int added = appendImportedTabs(
+        tabs, QStringLiteral("⚠️  Tab limit (16) reached — some imported tabs were skipped."), kLimitToastMs);
     toast(QStringLiteral("✅  %1 tab(s) imported into session").arg(added), ToastManager::Info, kMergedToastMs);
     refreshTabDerivedState();
 }

@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr int kMaxTabs = 16;
 constexpr int kImportToastMs = 3500;
 
 } // namespace
@@ -56,21 +55,8 @@ void MainWindow::applyStingerImport(const StingerImporter::Result& result, const
         return;
     }
 
-    SessionManager* sm = SessionManager::instance();
-    int imported = 0;
-    for (const TabData& page : result.tabs) {
-        if (sm->session().tabs.size() >= kMaxTabs) {
-            toast(QStringLiteral("⚠️  Tab limit (16) reached — some Stinger tabs were skipped."),
-                  ToastManager::Warning, kImportToastMs);
-            break;
-        }
-        appendImportedTab(page);
-        ++imported;
-    }
-
-    currentTab = std::max(0, int(m_panels.size()) - 1);
-    sm->markDirty();
-    rebuildTabStrip();
+    const int imported = appendImportedTabs(
+        result.tabs, QStringLiteral("⚠️  Tab limit (16) reached — some Stinger tabs were skipped."), kImportToastMs);
     refreshTabDerivedState();
     // The current tab moved: its rules and its counts, as when a tab is picked.
     applyPlaybackState();
