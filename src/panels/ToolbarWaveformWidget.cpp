@@ -77,15 +77,11 @@ void ToolbarWaveformWidget::paintEvent(QPaintEvent*)
     p.fillPath(frame, back);
 
     if (W > 20 && !m_peaks.isEmpty()) {
-        const qsizetype n = m_peaks.size();
         const int N = int(W * 0.25);
         QList<float> v(N);
         float M = 0.001f;
         for (int i = 0; i < N; ++i) {
-            const qsizetype k = qsizetype(double(i) / N * n);
-            const float sum = m_peaks[std::max<qsizetype>(k - 1, 0)] + m_peaks[std::clamp<qsizetype>(k, 0, n - 1)]
-                              + m_peaks[std::clamp<qsizetype>(k + 1, 0, n - 1)];
-            v[i] = sum / 3.0f;
+            v[i] = WaveformPeaks::meanAround(m_peaks, double(i) / N);
             M = std::max(M, v[i]);
         }
         QColor faint = c.accent;

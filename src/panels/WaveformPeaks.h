@@ -1,5 +1,6 @@
 #pragma once
 #include <QList>
+#include <algorithm>
 #include <cmath>
 
 #include "WaveformDecoder.h"
@@ -29,6 +30,19 @@ inline QList<float> broadband(const QList<WaveBar>& bands)
     for (const WaveBar& b : bands)
         peaks.append(clean(b.full));
     return peaks;
+}
+
+// The mean of the three peaks around fraction t of the track; past either
+// end the nearest peak stands in. 0 without peaks or for a t that is not a
+// number.
+inline float meanAround(const QList<float>& peaks, double t)
+{
+    const qsizetype n = peaks.size();
+    if (n == 0 || !std::isfinite(t))
+        return 0.0f;
+    const qsizetype k = qsizetype(std::clamp(n * t, -1.0, double(n)));
+    auto at = [&](qsizetype i) { return peaks[std::clamp<qsizetype>(i, 0, n - 1)]; };
+    return (at(k - 1) + at(k) + at(k + 1)) / 3.0f;
 }
 
 } // namespace WaveformPeaks

@@ -125,13 +125,7 @@ void WaveformWidget::clear()
 
 float WaveformWidget::samplePeak(double t) const
 {
-    const qsizetype n = m_peaks.size();
-    if (n == 0 || !std::isfinite(t))
-        return 0.0f;
-    const double kd = std::clamp(n * t, -1.0, double(n));
-    const qsizetype k = qsizetype(kd);
-    auto at = [&](qsizetype i) { return m_peaks[std::clamp<qsizetype>(i, 0, n - 1)]; };
-    return (at(k - 1) + at(k) + at(k + 1)) / 3.0f;
+    return WaveformPeaks::meanAround(m_peaks, t);
 }
 
 WaveBar WaveformWidget::sampleBand(double t) const
