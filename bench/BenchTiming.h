@@ -48,6 +48,26 @@ inline double nearestRank(std::vector<double> v, double p)
     return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
 }
 
+// The median, the 10th and 90th nearest-rank percentiles and the count of
+// the samples (all 0 without samples).
+struct Deciles
+{
+    double median = 0, p10 = 0, p90 = 0;
+    int n = 0;
+};
+
+inline Deciles deciles(const std::vector<double>& v)
+{
+    Deciles d;
+    d.n = int(v.size());
+    if (v.empty())
+        return d;
+    d.median = nearestRank(v, 0.5);
+    d.p10 = nearestRank(v, 0.1);
+    d.p90 = nearestRank(v, 0.9);
+    return d;
+}
+
 // Median and 99th percentile of nanosecond samples, in units of unitNs
 // nanoseconds (1e3: microseconds, 1e6: milliseconds).
 struct Spread

@@ -166,24 +166,11 @@ QVector<qint16> tone(double seconds)
     return TestSupport::sine(1000.0, seconds, 2, kRate, 16000.0 / 32767.0);
 }
 
-struct Stats
-{
-    double median = 0, p10 = 0, p90 = 0;
-    int n = 0;
-};
+using Stats = BenchTiming::Deciles;
 
-Stats stats(std::vector<double> v)
+Stats stats(const std::vector<double>& v)
 {
-    Stats s;
-    s.n = int(v.size());
-    if (v.empty())
-        return s;
-    std::sort(v.begin(), v.end());
-    auto q = [&](double f) { return v[std::min(v.size() - 1, size_t(f * (v.size() - 1) + 0.5))]; };
-    s.median = q(0.5);
-    s.p10 = q(0.1);
-    s.p90 = q(0.9);
-    return s;
+    return BenchTiming::deciles(v);
 }
 
 void report(const char* name, const Stats& s)

@@ -173,25 +173,14 @@ bool spinUntil(const std::function<bool()>& done, int ms)
     return BenchTiming::spinUntil(done, ms, 200);
 }
 
-struct Figures
+struct Figures : BenchTiming::Deciles
 {
-    double median = 0, p10 = 0, p90 = 0;
-    int n = 0, missed = 0;
+    int missed = 0;
 };
 
-Figures figuresOf(std::vector<double> v, int missed)
+Figures figuresOf(const std::vector<double>& v, int missed)
 {
-    Figures f;
-    f.missed = missed;
-    f.n = int(v.size());
-    if (v.empty())
-        return f;
-    std::sort(v.begin(), v.end());
-    auto at = [&](double q) { return v[std::min(v.size() - 1, size_t(q * double(v.size() - 1) + 0.5))]; };
-    f.median = at(0.5);
-    f.p10 = at(0.1);
-    f.p90 = at(0.9);
-    return f;
+    return {BenchTiming::deciles(v), missed};
 }
 
 // Runs n presses: before each the sink is quiet for 250 ms, then press()
