@@ -8,7 +8,9 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonObject>
+#include <QMap>
 #include <QTextStream>
 
 #include <algorithm>
@@ -35,6 +37,8 @@ struct StartTimes
 {
     QList<double> shown;   // launch to window shown
     QList<double> ready;   // launch to report (a command-line session is open by then)
+    // Launch to the start of each splash step, by the step's progress.
+    QMap<int, QList<double>> steps;
 };
 
 StartTimes measureStart(int runs, const QString& lastSession, const QStringList& args)
@@ -51,6 +55,11 @@ StartTimes measureStart(int runs, const QString& lastSession, const QStringList&
         }
         t.shown << r.report[QStringLiteral("shownEpochMs")].toDouble() - double(r.launchEpochMs);
         t.ready << r.report[QStringLiteral("reportEpochMs")].toDouble() - double(r.launchEpochMs);
+        for (const QJsonValue& v : r.report[QStringLiteral("steps")].toArray()) {
+            const QJsonObject s = v.toObject();
+            t.steps[s[QStringLiteral("progress")].toInt()]
+                << s[QStringLiteral("epochMs")].toDouble() - double(r.launchEpochMs);
+        }
     }
     return t;
 }
@@ -94,6 +103,12 @@ int main(int argc, char** argv)
     std::printf("  16x72 last session  shown %8.1f   ratio %.2f\n", median(last.shown), median(last.shown) / e);
     std::printf("  16x72 command line  shown %8.1f   ratio %.2f   session open %8.1f   ratio %.2f\n",
                 median(cmd.shown), median(cmd.shown) / e, median(cmd.ready), median(cmd.ready) / median(empty.ready));
+
+    // Where the difference goes: each step's start, then the window shown.
+    std::printf("  step starts (median ms)     empty   16x72 last\n");
+    for (auto it = empty.steps.cbegin(); it != empty.steps.cend(); ++it)
+        std::printf("    step %3d             %8.1f %8.1f\n", it.key(), median(it.value()), median(last.steps.value(it.key())));
+    std::printf("    window shown         %8.1f %8.1f\n", e, median(last.shown));
 
     // In this process: the window's own open path.
     auto* w = new MainWindow(nullptr);

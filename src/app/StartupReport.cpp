@@ -186,7 +186,9 @@ void noteStep(int progress, const QString& status)
 {
     if (!enabled())
         return;
-    state().steps.append(QJsonObject{{QStringLiteral("progress"), progress}, {QStringLiteral("status"), status}});
+    state().steps.append(QJsonObject{{QStringLiteral("progress"), progress},
+                                     {QStringLiteral("status"), status},
+                                     {QStringLiteral("epochMs"), double(QDateTime::currentMSecsSinceEpoch())}});
 }
 
 void maybeThrowAt(int progress)

@@ -26,13 +26,6 @@ void autoColorButton(ButtonData& b)
 
 quint64 cellKey(int row, int col) { return (quint64(quint32(row)) << 32) | quint32(col); }
 
-struct TriggerSave
-{
-    QString id;
-    quint8 triggered = 0;
-    bool playing = false;
-};
-
 } // namespace
 
 ButtonGrid::ButtonGrid(QWidget* parent) : QWidget(parent)
@@ -84,12 +77,15 @@ void ButtonGrid::updateTabData(const TabData& tab)
 
 void ButtonGrid::syncFromSession(const TabData& tab)
 {
-    const int n = int(std::min({qsizetype(m_buttons.size()), m_tab.buttons.size(), tab.buttons.size()}));
+    // Pads still to be made take the records as they stand when they are made.
+    const qsizetype padCount = m_padsPending ? qsizetype(m_buttonsPerTab) : m_buttons.size();
+    const int n = int(std::min({padCount, m_tab.buttons.size(), tab.buttons.size()}));
     for (int i = 0; i < n; ++i) {
         if (m_tab.buttons[i].id != tab.buttons[i].id)
             continue;
         m_tab.buttons[i] = tab.buttons[i];
-        m_buttons[i]->setButtonData(m_tab.buttons[i]);
+        if (i < m_buttons.size())
+            m_buttons[i]->setButtonData(m_tab.buttons[i]);
     }
 }
 
@@ -106,6 +102,7 @@ void ButtonGrid::rebuild()
         if (!pad->buttonData().id.isEmpty())
             saved.append({pad->buttonData().id, pad->triggerMark(), pad->isPlaying()});
     }
+    const bool hadPads = !m_buttons.isEmpty();
     // The old pads leave at once; their memory goes back at the next event
     // loop turn, since a rebuild may be asked for from inside one of their
     // own signal handlers.
@@ -127,12 +124,40 @@ void ButtonGrid::rebuild()
             b.id = freshId();
     }
 
+    // Pads that carry marks, or a grid already on screen, are made at once.
+    m_padsPending = m_deferPads && !hadPads && !testAttribute(Qt::WA_WState_Visible);
+    if (m_padsPending)
+        return;
+    buildPads(saved);
+}
+
+void ButtonGrid::ensurePads()
+{
+    if (!m_padsPending)
+        return;
+    m_padsPending = false;
+    buildPads({});
+}
+
+const QList<SoundButton*>& ButtonGrid::pads() const
+{
+    const_cast<ButtonGrid*>(this)->ensurePads();
+    return m_buttons;
+}
+
+int ButtonGrid::buttonCount() const
+{
+    return int(pads().size());
+}
+
+void ButtonGrid::buildPads(const QList<TriggerSave>& saved)
+{
     m_buttons.reserve(m_buttonsPerTab);
     for (int i = 0; i < m_buttonsPerTab; ++i) {
         auto* pad = new SoundButton(m_container);
         const ButtonData& rec = m_tab.buttons[i];
         pad->setButtonData(rec);
-        for (const TriggerSave& s : std::as_const(saved)) {
+        for (const TriggerSave& s : saved) {
             if (s.id == rec.id) {
                 pad->setTriggerMark(s.triggered);
                 pad->setPlaying(s.playing);
@@ -291,6 +316,12 @@ void ButtonGrid::layoutButtons()
     m_container->update();
 }
 
+void ButtonGrid::showEvent(QShowEvent* e)
+{
+    QWidget::showEvent(e);
+    ensurePads();
+}
+
 void ButtonGrid::resizeEvent(QResizeEvent* e)
 {
     QWidget::resizeEvent(e);
@@ -307,6 +338,7 @@ void ButtonGrid::resizeEvent(QResizeEvent* e)
 // ---------------------------------------------------------------------------
 // Pads and play state
 
+// Pads still to be made start stopped and unmarked: nothing to do for them.
 void ButtonGrid::setAllStopped()
 {
     for (SoundButton* pad : std::as_const(m_buttons))
@@ -329,14 +361,15 @@ void ButtonGrid::setButtonPlaying(const QString& id, bool playing)
 
 SoundButton* ButtonGrid::buttonWidget(int index) const
 {
-    if (index < 0 || index >= m_buttons.size())
+    const QList<SoundButton*>& all = pads();
+    if (index < 0 || index >= all.size())
         return nullptr;
-    return m_buttons[index];
+    return all[index];
 }
 
 SoundButton* ButtonGrid::buttonWidgetById(const QString& id) const
 {
-    for (SoundButton* pad : m_buttons) {
+    for (SoundButton* pad : pads()) {
         if (pad->buttonData().id == id)
             return pad;
     }

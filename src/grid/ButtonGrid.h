@@ -28,8 +28,15 @@ public:
     void syncFromSession(const TabData& tab);
 
     void setButtonsPerTab(int n);
+    // With deferral on, a grid that has never been shown and has no pads yet
+    // keeps only its records: the pads are made when the grid first shows or
+    // when anything asks for one. A window full of hidden tabs starts without
+    // making and styling a thousand pads nobody sees yet.
+    void setDeferPads(bool defer) { m_deferPads = defer; }
+    bool padsPending() const { return m_padsPending; }
+    void ensurePads();
     int buttonsPerTab() const { return m_buttonsPerTab; }
-    int buttonCount() const { return int(m_buttons.size()); }
+    int buttonCount() const;
 
     // Stored as given (0 or less: automatic); the layout uses at most kMaxFixedCount.
     void setColumns(int cols);
@@ -72,6 +79,7 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
 private slots:
     void onPlayRequested(const QString& id);
@@ -84,6 +92,16 @@ private slots:
 
 private:
     void rebuild();
+    // A pad's marks kept across a rebuild.
+    struct TriggerSave
+    {
+        QString id;
+        quint8 triggered = 0;
+        bool playing = false;
+    };
+    void buildPads(const QList<TriggerSave>& saved);
+    // The pads, made first if they are still pending.
+    const QList<SoundButton*>& pads() const;
     int indexOfId(const QString& id) const;   // first record with the id, else -1
     void reportChanged(int index);
     bool padMatchesFilter(const SoundButton* pad) const;
@@ -101,4 +119,6 @@ private:
     int m_layoutCols = 0;
     int m_layoutRows = 0;
     int m_cellSize = 0;
+    bool m_deferPads = false;
+    bool m_padsPending = false;
 };

@@ -555,6 +555,7 @@ private:
     QList<QPushButton*> tabButtons;
     // The session's files wait for pre-buffering until the window first shows.
     bool everShown = false;
+    void makePendingPads();
     QStringList pendingPreBuffer;
     QList<QShortcut*> tabStopShortcuts;
     QList<QShortcut*> tabVolShortcuts;

@@ -171,6 +171,21 @@ void MainWindow::showEvent(QShowEvent* e)
         everShown = true;
         if (!pendingPreBuffer.isEmpty())
             AudioEngine::instance()->preBuffer(std::exchange(pendingPreBuffer, {}));
+        QTimer::singleShot(0, this, &MainWindow::makePendingPads);
+    }
+}
+
+// The pads of panes that were out of sight when the window first showed are
+// made one grid per event loop turn, so that none is made in the middle of a
+// press later on.
+void MainWindow::makePendingPads()
+{
+    for (const GridPanel& p : std::as_const(m_panels)) {
+        if (p.grid && p.grid->padsPending()) {
+            p.grid->ensurePads();
+            QTimer::singleShot(0, this, &MainWindow::makePendingPads);
+            return;
+        }
     }
 }
 

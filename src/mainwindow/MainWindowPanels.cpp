@@ -215,6 +215,9 @@ void MainWindow::buildPanelForTab(int i, const TabData& t, bool imported)
     header->updateFadeLabel();
 
     auto* grid = new ButtonGrid(container);
+    // Before the window first shows, panes out of sight make their pads
+    // later (see showEvent).
+    grid->setDeferPads(!everShown);
     // Built once with the session's button count (not the grid's default and
     // then again): a pane of 72 buttons is the costliest part of a load.
     grid->setTab(t, validButtonsPerTab(sm->session().buttonsPerTab));

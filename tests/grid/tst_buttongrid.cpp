@@ -561,6 +561,98 @@ private slots:
         QCOMPARE(g.buttonWidget(1)->buttonData().name, QString());
     }
 
+    // A deferring grid that has not been shown holds records only; each way
+    // of reaching a pad makes all of them, from the records as they stand.
+    void deferredPadsAreMadeWhenNeeded_data()
+    {
+        QTest::addColumn<QString>("trigger");
+        QTest::addColumn<bool>("playing");   // pad b5 playing afterwards
+        QTest::newRow("grid shown") << "show" << false;
+        QTest::newRow("pad by index") << "index" << false;
+        QTest::newRow("pad by id") << "id" << false;
+        QTest::newRow("pad count") << "count" << false;
+        QTest::newRow("play state") << "playing" << true;
+        QTest::newRow("made by hand") << "ensure" << false;
+    }
+    void deferredPadsAreMadeWhenNeeded()
+    {
+        QFETCH(QString, trigger);
+        QFETCH(bool, playing);
+        QWidget host;
+        auto* g = new ButtonGrid(&host);
+        g->setDeferPads(true);
+        g->setTab(tabOf(10, {1}), 12);
+        QVERIFY(g->padsPending());
+        QCOMPARE(g->findChildren<SoundButton*>().size(), 0);
+        QCOMPARE(g->tab().buttons.size(), 12);   // records padded and given ids at once
+        QVERIFY(!g->tab().buttons[11].id.isEmpty());
+
+        // Nothing to stop or clear yet, and nothing made by it.
+        g->setAllStopped();
+        g->resetAllTriggers();
+        g->filterButtons(QString());
+        g->applyTheme();
+        TabData edited = g->tab();
+        edited.buttons[3].name = "synced while pending";
+        g->syncFromSession(edited);
+        QVERIFY(g->padsPending());
+
+        if (trigger == "show") {
+            host.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&host));
+        } else if (trigger == "index") {
+            QVERIFY(g->buttonWidget(0));
+        } else if (trigger == "id") {
+            QVERIFY(g->buttonWidgetById("b4"));
+        } else if (trigger == "count") {
+            QCOMPARE(g->buttonCount(), 12);
+        } else if (trigger == "playing") {
+            g->setButtonPlaying("b5", true);
+        } else {
+            g->ensurePads();
+        }
+        QVERIFY(!g->padsPending());
+        QCOMPARE(g->findChildren<SoundButton*>().size(), 12);
+        QCOMPARE(g->buttonCount(), 12);
+        for (int i = 0; i < 12; ++i) {
+            QCOMPARE(g->buttonWidget(i)->buttonData().id, g->tab().buttons[i].id);
+            QVERIFY(g->gridLayout()->indexOf(g->buttonWidget(i)) >= 0);
+        }
+        QCOMPARE(g->buttonWidget(3)->buttonData().name, QString("synced while pending"));
+        QVERIFY(g->buttonWidget(1)->hasAudio());
+        QCOMPARE(g->buttonWidget(5)->isPlaying(), playing);
+        if (trigger == "show")
+            QTRY_VERIFY(g->buttonWidget(0)->isVisible());
+    }
+
+    // Deferral never drops pads that exist or a grid on screen.
+    void deferralLeavesMadePadsAlone_data()
+    {
+        QTest::addColumn<bool>("shownFirst");
+        QTest::newRow("pads already made") << false;
+        QTest::newRow("grid on screen") << true;
+    }
+    void deferralLeavesMadePadsAlone()
+    {
+        QFETCH(bool, shownFirst);
+        ButtonGrid g;
+        if (shownFirst) {
+            g.setDeferPads(true);
+            g.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&g));
+            g.setTab(tabOf(6), 6);
+        } else {
+            g.setTab(tabOf(6), 6);
+            g.setDeferPads(true);
+        }
+        QVERIFY(!g.padsPending());
+        g.buttonWidget(2)->setPlaying(true);
+        g.setButtonsPerTab(8);
+        QVERIFY(!g.padsPending());
+        QCOMPARE(g.findChildren<SoundButton*>().size(), 8);
+        QVERIFY(g.buttonWidget(2)->isPlaying());
+    }
+
     void resizeLaysOutAgain()
     {
         ButtonGrid g;

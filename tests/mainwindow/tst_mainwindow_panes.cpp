@@ -6,6 +6,9 @@
 #include <QShortcut>
 #include <QtTest>
 
+#include <algorithm>
+#include <memory>
+
 #include "AudioEngine.h"
 #include "ButtonGrid.h"
 #include "GridHeader.h"
@@ -87,6 +90,48 @@ private slots:
         w->show();
     }
     void cleanupTestCase() { delete w; }
+
+    // Until the window first shows, panes make no pads; at the show the
+    // panes on screen have theirs, and the hidden ones follow a grid per
+    // event loop turn. Loads after that make every pane's pads at once.
+    void padsOfHiddenPanesWaitForTheFirstShow_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("one pane") << 1;
+        QTest::newRow("two panes") << 2;
+        QTest::newRow("four panes") << 4;
+    }
+    void padsOfHiddenPanesWaitForTheFirstShow()
+    {
+        QFETCH(int, mode);
+        auto fresh = std::make_unique<MainWindow>();
+        fresh->resize(1400, 900);
+        loadTabs(8, 3, mode);
+        const QList<MainWindow::GridPanel>& panels = A::panels(fresh.get());
+        QCOMPARE(panels.size(), 8);
+        for (const MainWindow::GridPanel& p : panels) {
+            QVERIFY(p.grid->padsPending());
+            QCOMPARE(p.grid->findChildren<SoundButton*>().size(), 0);
+        }
+        fresh->show();
+        QVERIFY(QTest::qWaitForWindowExposed(fresh.get()));
+        const QList<int> shown = visiblePanes(fresh.get());
+        QVERIFY(!shown.isEmpty());
+        for (int k : shown)
+            QVERIFY(!panels[k].grid->padsPending());
+        QTRY_VERIFY(std::none_of(panels.cbegin(), panels.cend(),
+                                 [](const MainWindow::GridPanel& p) { return p.grid->padsPending(); }));
+        const Session& session = SessionManager::instance()->session();
+        for (const MainWindow::GridPanel& p : panels) {
+            QCOMPARE(p.grid->findChildren<SoundButton*>().size(), 24);
+            QCOMPARE(p.grid->buttonWidget(23)->buttonData().id, session.tabs[p.tabIndex].buttons[23].id);
+        }
+
+        loadTabs(5, 0, mode);
+        for (const MainWindow::GridPanel& p : A::panels(fresh.get()))
+            QVERIFY(!p.grid->padsPending());
+        loadTabs(1, 0, 1);   // leave the shared window a small session
+    }
 
     void paneRule_data()
     {
