@@ -1,4 +1,5 @@
 #include "Startup.h"
+#include "FileCheck.h"
 #include "VXIcons.h"
 
 #include <QCoreApplication>
@@ -98,10 +99,11 @@ ThemeManager::Preset presetForSetting(const QString& stored)
 QString sessionPathFromArguments(const QStringList& args)
 {
     for (const QString& arg : args) {
-        const QFileInfo info(arg);
-        if (!info.exists() || !info.isFile())
+        // Named pipes, devices and sockets are never handed on: opening one
+        // could wait for ever.
+        if (!FileCheck::isRegularFile(arg))
             continue;
-        const QString suffix = info.suffix();
+        const QString suffix = QFileInfo(arg).suffix();
         if (suffix == QLatin1String("vx") || suffix == QLatin1String("json"))
             return arg;
     }

@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <stdexcept>
 
 #include "CrashReport.h"
@@ -62,6 +64,13 @@ private slots:
         QCOMPARE(Startup::sessionPathFromArguments({txt, json, vx}), json);
         QCOMPARE(Startup::sessionPathFromArguments({missing, upper, dir + QStringLiteral("/folder.vx"), vx}), vx);
         QCOMPARE(Startup::sessionPathFromArguments({upper}), QString());
+        // A link to a session counts; a named pipe under a session's name does not.
+        const QString pipe = dir + QStringLiteral("/pipe.vx");
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        const QString link = dir + QStringLiteral("/link.vx");
+        QVERIFY(QFile::link(vx, link));
+        QCOMPARE(Startup::sessionPathFromArguments({pipe, link}), link);
+        QCOMPARE(Startup::sessionPathFromArguments({pipe}), QString());
         QCOMPARE(Startup::sessionPathFromArguments({}), QString());
     }
 
