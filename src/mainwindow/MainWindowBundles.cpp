@@ -67,4 +67,7 @@ void MainWindow::onBundleTabsReady(QList<TabData> tabs)
         tabs, QStringLiteral("⚠️  Tab limit (16) reached — some imported tabs were skipped."), kLimitToastMs);
     toast(QStringLiteral("✅  %1 tab(s) imported into session").arg(added), ToastManager::Info, kMergedToastMs);
     refreshTabDerivedState();
+    // The current tab moved: its rules and its counts, as when a tab is picked.
+    applyPlaybackState();
+    updateStatusBar();
 }

@@ -3,6 +3,8 @@
 #include <QMessageBox>
 #include <QtTest>
 
+#include <algorithm>
+
 #include "../mainwindow/MainWindowTestAccess.h"
 #include "AppSettings.h"
 #include "BundleManager.h"
@@ -60,6 +62,8 @@ private slots:
         for (int i = 0; i < tabs.size(); ++i) {
             tabs[i].name = QStringLiteral("Merged %1").arg(i);
             tabs[i].color = QColor();   // shown as stored, no stand-in
+            for (int k = 0; k <= i && k < tabs[i].buttons.size(); ++k)
+                tabs[i].buttons[k].audioPath = QStringLiteral("/sounds/merged%1.wav").arg(k);
         }
         const QString firstId = tabs.first().id;
         const QString firstButton = tabs.first().buttons.first().id;
@@ -77,6 +81,11 @@ private slots:
             toasts << QStringLiteral("⚠️  Tab limit (16) reached — some imported tabs were skipped.");
         toasts << QStringLiteral("✅  %1 tab(s) imported into session").arg(added);
         QCOMPARE(TestSupport::takeToasts(), toasts);
+        // The status bar counts the tab that is current now.
+        const QList<ButtonData>& current = s.tabs.at(A::currentTab(w)).buttons;
+        const auto withFile = std::count_if(current.cbegin(), current.cend(),
+                                            [](const ButtonData& b) { return !b.audioPath.isEmpty(); });
+        QCOMPARE(A::statusButtons(w)->text(), QStringLiteral("Btns: %1/%2").arg(withFile).arg(current.size()));
         if (added == 0)
             return;
         const TabData& first = s.tabs.at(before);
