@@ -15,7 +15,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
+#include "BenchTiming.h"
 #include "MainWindow.h"
 #include "SessionManager.h"
 #include "StartupFixture.h"
@@ -25,12 +27,9 @@ using namespace StartupFixture;
 
 namespace {
 
-double median(QList<double> v)
+double median(const QList<double>& v)
 {
-    if (v.isEmpty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+    return BenchTiming::median(std::vector<double>(v.cbegin(), v.cend()));
 }
 
 struct StartTimes
