@@ -1,6 +1,7 @@
 #include "CrashReport.h"
 #include "OpLog.h"
 #include "PlatformLog.h"
+#include "ProcessExit.h"
 #include "Startup.h"
 
 #include <QtGlobal>
@@ -16,5 +17,5 @@ int main(int argc, char** argv)
         qputenv("QT_MEDIA_BACKEND", "ffmpeg");
     // Lines of the platform layer (audio outputs, threads) go to the operation log.
     PlatformLog::setSink(&VX_LOG);
-    return qMain(argc, argv);
+    ProcessExit::skippingLibraryTeardown(qMain(argc, argv));
 }
