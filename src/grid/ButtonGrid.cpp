@@ -5,16 +5,14 @@
 #include <QScrollArea>
 #include <QSet>
 #include <QTimer>
-#include <QUuid>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "RecordId.h"
 #include "SoundButton.h"
 #include "ThemeManager.h"
 
 namespace {
-
-QString freshId() { return QUuid::createUuid().toString(QUuid::WithoutBraces); }
 
 // A new colour for an assigned button, with a text colour that reads on it.
 void autoColorButton(ButtonData& b)
@@ -116,12 +114,12 @@ void ButtonGrid::rebuild()
 
     while (m_tab.buttons.size() < m_buttonsPerTab) {
         ButtonData b;
-        b.id = freshId();
+        b.id = RecordId::make();
         m_tab.buttons.append(b);
     }
     for (ButtonData& b : m_tab.buttons) {
         if (b.id.isEmpty())
-            b.id = freshId();
+            b.id = RecordId::make();
     }
 
     // Pads that carry marks, or a grid already on screen, are made at once.

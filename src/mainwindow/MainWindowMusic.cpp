@@ -9,11 +9,11 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QToolTip>
-#include <QUuid>
 
 #include "MusicItemDelegate.h"
 #include "MusicTrack.h"
 #include "NowPlayingBar.h"
+#include "RecordId.h"
 #include "SoundButton.h"
 #include "ThemeManager.h"
 
@@ -90,7 +90,7 @@ void MainWindow::endFadingMusic()
 ButtonData musicTrackRecord(const QString& path)
 {
     ButtonData track;
-    track.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    track.id = RecordId::make();
     track.audioPath = path;
     track.name = QFileInfo(path).completeBaseName();
     track.volume = 1.0;

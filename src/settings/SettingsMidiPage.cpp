@@ -74,6 +74,45 @@ QScrollArea* rowsArea(QWidget* box, const ThemeColors& c)
     return area;
 }
 
+// An assignment row: its text, taking the spare width, and room after it
+// for the row's remove buttons.
+QWidget* assignRow(const QString& rowSS, const QString& text)
+{
+    auto* row = new QWidget;
+    row->setObjectName(QStringLiteral("assignRow"));
+    row->setStyleSheet(rowSS);
+    auto* h = new QHBoxLayout(row);
+    h->setContentsMargins(8, 3, 6, 3);
+    h->setSpacing(6);
+    auto* label = plainLabel(text);
+    label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    h->addWidget(label, 1);
+    return row;
+}
+
+// Ends a list just filled: a placeholder line when it shows no row, then
+// the stretch that keeps the rows at the top.
+void endRows(QWidget* box, int shown, const QString& noneText, const QString& placeholderSS)
+{
+    auto* rows = static_cast<QVBoxLayout*>(box->layout());
+    if (shown == 0) {
+        auto* none = new QLabel(noneText);
+        none->setStyleSheet(placeholderSS);
+        rows->addWidget(none);
+    }
+    rows->addStretch();
+}
+
+// The refresh button under a list, at the right.
+QPushButton* addRefreshButton(QVBoxLayout* layout)
+{
+    auto* refresh = new QPushButton(QStringLiteral("⟳  Refresh"));
+    refresh->setObjectName(QStringLiteral("tgBtn"));
+    refresh->setFixedHeight(24);
+    layout->addWidget(refresh, 0, Qt::AlignRight);
+    return refresh;
+}
+
 } // namespace
 
 QString SettingsDialog::midiNoteName(int note)
@@ -103,15 +142,6 @@ void SettingsDialog::buildMidiPage()
     auto removeIcon = [] {
         return VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kRemoveSvg), 2.4),
                                ThemeManager::instance()->colors().text, 11);
-    };
-    auto makeRow = [rowSS] {
-        auto* row = new QWidget;
-        row->setObjectName(QStringLiteral("assignRow"));
-        row->setStyleSheet(rowSS);
-        auto* h = new QHBoxLayout(row);
-        h->setContentsMargins(8, 3, 6, 3);
-        h->setSpacing(6);
-        return row;
     };
 
     // Input devices and the connection line.
@@ -318,7 +348,7 @@ void SettingsDialog::buildMidiPage()
     auto* btnBox = new QWidget;
     btnBox->setObjectName(QStringLiteral("midiButtonRows"));
     btnLayout->addWidget(rowsArea(btnBox, c));
-    auto rebuildButtonRows = [this, midi, btnBox, makeRow, removeIcon, placeholderSS] {
+    auto rebuildButtonRows = [this, midi, btnBox, rowSS, removeIcon, placeholderSS] {
         emptyBox(btnBox);
         QHash<QString, QString> labels;
         for (const TabData& t : SessionManager::instance()->session().tabs) {
@@ -336,12 +366,8 @@ void SettingsDialog::buildMidiPage()
             const QString id = m.buttonId;
             if (id.isEmpty() || id.startsWith(QLatin1String("__")) || !labels.contains(id))
                 continue;
-            QWidget* row = makeRow();
-            auto* text = plainLabel(QStringLiteral("\"%1\"  —  Note %2 / Ch %3").arg(labels.value(id)).arg(m.number)
-                                        .arg(m.channel));
-            text->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-            row->layout()->addWidget(text);
-            static_cast<QHBoxLayout*>(row->layout())->setStretchFactor(text, 1);
+            QWidget* row = assignRow(
+                rowSS, QStringLiteral("\"%1\"  —  Note %2 / Ch %3").arg(labels.value(id)).arg(m.number).arg(m.channel));
             auto* remove = new QPushButton(removeIcon(), QStringLiteral("Remove"));
             connect(remove, &QPushButton::clicked, btnBox, [this, midi, id] {
                 midi->removeMapping(id);
@@ -351,19 +377,10 @@ void SettingsDialog::buildMidiPage()
             btnBox->layout()->addWidget(row);
             ++shown;
         }
-        if (shown == 0) {
-            auto* none = new QLabel(QStringLiteral("  No sound buttons with MIDI assignments"));
-            none->setStyleSheet(placeholderSS);
-            btnBox->layout()->addWidget(none);
-        }
-        static_cast<QVBoxLayout*>(btnBox->layout())->addStretch();
+        endRows(btnBox, shown, QStringLiteral("  No sound buttons with MIDI assignments"), placeholderSS);
     };
     rebuildButtonRows();
-    auto* btnRefresh = new QPushButton(QStringLiteral("⟳  Refresh"));
-    btnRefresh->setObjectName(QStringLiteral("tgBtn"));
-    btnRefresh->setFixedHeight(24);
-    btnLayout->addWidget(btnRefresh, 0, Qt::AlignRight);
-    connect(btnRefresh, &QPushButton::clicked, btnBox, rebuildButtonRows);
+    connect(addRefreshButton(btnLayout), &QPushButton::clicked, btnBox, rebuildButtonRows);
     connect(this, &SettingsDialog::settingsChanged, btnBox, rebuildButtonRows);
     connect(midi, &MidiManager::mappingChanged, btnBox, rebuildButtonRows);
     v->addWidget(btnGroup);
@@ -394,7 +411,7 @@ void SettingsDialog::buildMidiPage()
         SessionManager::instance()->markDirty();
         emit settingsChanged();
     };
-    auto rebuildTabRows = [tabBox, makeRow, removeIcon, placeholderSS, removeTabAssignment] {
+    auto rebuildTabRows = [tabBox, rowSS, removeIcon, placeholderSS, removeTabAssignment] {
         emptyBox(tabBox);
         const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
         int shown = 0;
@@ -410,11 +427,8 @@ void SettingsDialog::buildMidiPage()
                     + (t.stopMidi >= 0 ? QStringLiteral("MIDI note %1").arg(t.stopMidi) : QString());
             }
             const QString volText = hasVol ? QStringLiteral("MIDI CC %1").arg(t.volCC) : QStringLiteral("—");
-            QWidget* row = makeRow();
-            auto* text = plainLabel(QStringLiteral("Tab %1  —  Stop: %2   Vol: %3").arg(i + 1).arg(stopText, volText));
-            text->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-            row->layout()->addWidget(text);
-            static_cast<QHBoxLayout*>(row->layout())->setStretchFactor(text, 1);
+            QWidget* row =
+                assignRow(rowSS, QStringLiteral("Tab %1  —  Stop: %2   Vol: %3").arg(i + 1).arg(stopText, volText));
             if (hasStop) {
                 auto* b = new QPushButton(removeIcon(), QStringLiteral("Stop"));
                 connect(b, &QPushButton::clicked, tabBox, [removeTabAssignment, i] { removeTabAssignment(i, true); });
@@ -428,19 +442,10 @@ void SettingsDialog::buildMidiPage()
             tabBox->layout()->addWidget(row);
             ++shown;
         }
-        if (shown == 0) {
-            auto* none = new QLabel(QStringLiteral("  No tabs with MIDI/shortcut assignments"));
-            none->setStyleSheet(placeholderSS);
-            tabBox->layout()->addWidget(none);
-        }
-        static_cast<QVBoxLayout*>(tabBox->layout())->addStretch();
+        endRows(tabBox, shown, QStringLiteral("  No tabs with MIDI/shortcut assignments"), placeholderSS);
     };
     rebuildTabRows();
-    auto* tabRefresh = new QPushButton(QStringLiteral("⟳  Refresh"));
-    tabRefresh->setObjectName(QStringLiteral("tgBtn"));
-    tabRefresh->setFixedHeight(24);
-    tabLayout->addWidget(tabRefresh, 0, Qt::AlignRight);
-    connect(tabRefresh, &QPushButton::clicked, tabBox, rebuildTabRows);
+    connect(addRefreshButton(tabLayout), &QPushButton::clicked, tabBox, rebuildTabRows);
     connect(this, &SettingsDialog::settingsChanged, tabBox, rebuildTabRows);
     v->addWidget(tabGroup);
 

@@ -86,12 +86,11 @@ void SettingsDialog::buildShortcutsPage()
 
     group(QStringLiteral("Global Shortcuts"), kGlobal, int(std::size(kGlobal)));
     QVBoxLayout* perTab = group(QStringLiteral("Per-Tab Controls"), kPerTab, int(std::size(kPerTab)));
-    auto* tabNote = new QLabel(QStringLiteral("💡 <b>Per-tab Stop:</b> Right-click any tab header → Playback Settings → "
-                                              "assign a shortcut key.\nEach tab can have its own stop/mute key "
-                                              "independent of the global Space bar stop."));
-    tabNote->setWordWrap(true);
+    auto* tabNote = wrappedLabel(QStringLiteral("💡 <b>Per-tab Stop:</b> Right-click any tab header → Playback Settings → "
+                                                "assign a shortcut key.\nEach tab can have its own stop/mute key "
+                                                "independent of the global Space bar stop."),
+                                 noteSS(c) + QStringLiteral("padding:4px 0;"));
     tabNote->setTextFormat(Qt::RichText);
-    tabNote->setStyleSheet(noteSS(c) + QStringLiteral("padding:4px 0;"));
     perTab->addWidget(tabNote);
 
     QGroupBox* midiGroup = makeGroup(QStringLiteral("MIDI Assignment"));
