@@ -95,7 +95,13 @@ QByteArray readCdWavRange(const QString& path, double in, double out)
         return QByteArray();
     qint64 off = 0, len = 0;
     PcmDecode::rangeSlice(total, in, out, &off, &len);
-    if (len <= 0 || !f.seek(l.dataOffset + off))
+    if (len <= 0)
+        return QByteArray();
+    // A short sound lies whole in the head already read.
+    const qint64 at = l.dataOffset + off;
+    if (at + len <= head.size())
+        return head.mid(at, len);
+    if (!f.seek(at))
         return QByteArray();
     QByteArray pcm = f.read(len);
     if (pcm.size() != len)

@@ -64,14 +64,20 @@ private slots:
         QTest::addColumn<double>("in");
         QTest::addColumn<double>("out");
         QTest::addColumn<float>("gain");
-        QTest::newRow("whole") << false << 0.0 << 0.0 << 1.0f;
-        QTest::newRow("range") << false << 0.25 << 1.5 << 1.0f;
-        QTest::newRow("tiny start") << false << 0.0009 << 0.0 << 1.0f;
-        QTest::newRow("frame fraction") << true << 0.123456 << 0.987654 << 1.0f;
-        QTest::newRow("out past end") << true << 1.5 << 9.0 << 0.5f;
-        QTest::newRow("gain up") << true << 0.0 << 0.3 << 1.7f;
-        QTest::newRow("out below in") << true << 1.0 << 0.5 << 1.0f;
-        QTest::newRow("start at end") << false << 2.0 << 0.0 << 1.0f;
+        QTest::addColumn<int>("seconds");
+        QTest::newRow("whole") << false << 0.0 << 0.0 << 1.0f << 2;
+        QTest::newRow("range") << false << 0.25 << 1.5 << 1.0f << 2;
+        QTest::newRow("tiny start") << false << 0.0009 << 0.0 << 1.0f << 2;
+        QTest::newRow("frame fraction") << true << 0.123456 << 0.987654 << 1.0f << 2;
+        QTest::newRow("out past end") << true << 1.5 << 9.0 << 0.5f << 2;
+        QTest::newRow("gain up") << true << 0.0 << 0.3 << 1.7f << 2;
+        QTest::newRow("out below in") << true << 1.0 << 0.5 << 1.0f << 2;
+        QTest::newRow("start at end") << false << 2.0 << 0.0 << 1.0f << 2;
+        // Longer than the head read to find the chunks: a range past that
+        // head is read from the file itself.
+        QTest::newRow("long, early range") << false << 0.1 << 0.5 << 1.0f << 7;
+        QTest::newRow("long, whole") << false << 0.0 << 0.0 << 1.0f << 7;
+        QTest::newRow("long, late range") << true << 5.5 << 6.5 << 0.8f << 7;
     }
     void cdWavMatchesTheDecoder()
     {
@@ -79,14 +85,15 @@ private slots:
         QFETCH(double, in);
         QFETCH(double, out);
         QFETCH(float, gain);
-        const QString path = m_dir + (extraChunks ? "/chunks.wav" : "/plain.wav");
+        QFETCH(int, seconds);
+        const QString path = m_dir + QStringLiteral("/%1%2.wav").arg(extraChunks ? "chunks" : "plain").arg(seconds);
         WavBuilder w;
         if (extraChunks)
             w.chunk("JUNK", QByteArray(7, 'j'));
         w.chunk("fmt ", WavBuilder::fmtBody(1, 2, 44100, 16));
         if (extraChunks)
             w.chunk("LIST", QByteArray("INFOISFT\x04\0\0\0abc\0", 16));
-        QVERIFY(w.data(WavBuilder::pcm16(rampStereo(88200))).chunk("cue ", QByteArray(4, '\0')).write(path));
+        QVERIFY(w.data(WavBuilder::pcm16(rampStereo(44100 * seconds))).chunk("cue ", QByteArray(4, '\0')).write(path));
 
         const qint64 limit = PcmDecode::rangeByteLimit(in, out);
         QByteArray expected;
