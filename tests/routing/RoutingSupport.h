@@ -58,6 +58,7 @@ public:
         clearPlaying();
         calls.clear();
         pending.clear();
+        plays.clear();
     }
     void clearPlaying()
     {

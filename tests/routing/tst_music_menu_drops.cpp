@@ -101,7 +101,6 @@ private slots:
     void init()
     {
         rec.reset();
-        rec.plays.clear();
         drainToasts();
     }
 

@@ -171,7 +171,6 @@ private slots:
         musicId().clear();
         A::musicFading(w).clear();
         rec.reset();
-        rec.plays.clear();
         drainToasts();
     }
 
