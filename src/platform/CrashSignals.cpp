@@ -4,7 +4,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <cxxabi.h>
+#include <cstdlib>
 #include <dlfcn.h>
+#include <exception>
 #include <execinfo.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -14,7 +17,7 @@
 namespace CrashSignals {
 namespace {
 
-constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
+constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 constexpr size_t kAltStackSize = 256 * 1024;
 // A fault this close to the stack pointer means the stack ran out: the memory
 // just around the stack pointer is always mapped while the stack has room.
@@ -22,6 +25,10 @@ constexpr uintptr_t kStackReach = 64 * 1024;
 
 Handler g_handler = nullptr;
 std::atomic<bool> g_reporting{false};
+// Set by the terminate handler before it aborts; the abort's report then
+// names the exception it wrote here.
+std::atomic<bool> g_terminating{false};
+char g_exceptionText[512];
 
 void readContext(const void* ucontext, Fault& f, bool* haveErr, uint64_t* err)
 {
@@ -67,6 +74,38 @@ struct AltStack
     }
 };
 
+// "type: message" of the exception being handled, or a note that there is none.
+void describeCurrentException(SafeText& t)
+{
+    const std::exception_ptr current = std::current_exception();
+    if (!current) {
+        t.add("std::terminate was called without an exception");
+        return;
+    }
+    const std::type_info* type = abi::__cxa_current_exception_type();
+    const char* mangled = type ? type->name() : nullptr;
+    int status = -1;
+    char* plain = mangled ? abi::__cxa_demangle(mangled, nullptr, nullptr, &status) : nullptr;
+    t.add(status == 0 && plain ? plain : (mangled ? mangled : "unknown type"));
+    free(plain);
+    try {
+        std::rethrow_exception(current);
+    } catch (const std::exception& e) {
+        t.add(": ").add(e.what());
+    } catch (...) {
+    }
+}
+
+[[noreturn]] void onTerminate()
+{
+    // A second thread that terminates meanwhile keeps the first one's text.
+    if (!g_terminating.exchange(true)) {
+        SafeText t(g_exceptionText, sizeof g_exceptionText);
+        describeCurrentException(t);
+    }
+    abort();
+}
+
 extern "C" void onFatalSignal(int signo, siginfo_t* info, void* ucontext)
 {
     // A second thread that faults while the first is reporting waits here
@@ -75,7 +114,10 @@ extern "C" void onFatalSignal(int signo, siginfo_t* info, void* ucontext)
         for (;;)
             pause();
     }
-    const Fault f = describe(signo, info ? info->si_code : 0, info ? uintptr_t(info->si_addr) : 0, ucontext);
+    const int sigCode = info ? info->si_code : 0;
+    // si_pid is only filled in for a signal that a process sent.
+    const int64_t sender = info && sigCode <= 0 ? int64_t(info->si_pid) : 0;
+    const Fault f = describe(signo, sigCode, info && sigCode > 0 ? uintptr_t(info->si_addr) : 0, ucontext, sender);
     if (g_handler)
         g_handler(f);
 
@@ -91,7 +133,7 @@ extern "C" void onFatalSignal(int signo, siginfo_t* info, void* ucontext)
 
 } // namespace
 
-Fault describe(int signo, int sigCode, uintptr_t faultAddress, const void* ucontext)
+Fault describe(int signo, int sigCode, uintptr_t faultAddress, const void* ucontext, int64_t senderPid)
 {
     Fault f;
     f.signo = signo;
@@ -99,6 +141,16 @@ Fault describe(int signo, int sigCode, uintptr_t faultAddress, const void* ucont
     bool haveErr = false;
     uint64_t err = 0;
     readContext(ucontext, f, &haveErr, &err);
+
+    // SI_USER, SI_QUEUE, SI_TKILL and the like: nothing faulted, a process
+    // sent the signal. abort() sends SIGABRT to its own thread.
+    const bool sent = sigCode <= 0;
+    const bool selfAbort = signo == SIGABRT && (!sent || senderPid == int64_t(getpid()));
+    if (sent && !selfAbort) {
+        f.code = kSentSignal;
+        f.senderPid = senderPid;
+        return f;
+    }
 
     switch (signo) {
     case SIGSEGV:
@@ -121,6 +173,14 @@ Fault describe(int signo, int sigCode, uintptr_t faultAddress, const void* ucont
         case FPE_FLTUND: f.code = kFloatUnderflow; break;
         case FPE_FLTRES: f.code = kFloatInexactResult; break;
         default: f.code = kFloatInvalidOperation; break;
+        }
+        break;
+    case SIGABRT:
+        if (g_terminating.load()) {
+            f.code = kUncaughtException;
+            f.detail = g_exceptionText;
+        } else {
+            f.code = kAborted;
         }
         break;
     default:
@@ -154,6 +214,26 @@ bool armCurrentThread()
     return true;
 }
 
+const char* signalName(int signo)
+{
+    switch (signo) {
+    case SIGSEGV: return "SIGSEGV";
+    case SIGBUS: return "SIGBUS";
+    case SIGILL: return "SIGILL";
+    case SIGFPE: return "SIGFPE";
+    case SIGABRT: return "SIGABRT";
+    default: return nullptr;
+    }
+}
+
+void releaseAbort()
+{
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(SIGABRT, &dfl, nullptr);
+}
+
 bool install(Handler handler)
 {
     g_handler = handler;
@@ -173,6 +253,7 @@ bool install(Handler handler)
         sigaddset(&sa.sa_mask, s);
     for (int s : kSignals)
         ok = sigaction(s, &sa, nullptr) == 0 && ok;
+    std::set_terminate(&onTerminate);
     return ok;
 }
 

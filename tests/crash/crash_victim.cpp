@@ -5,8 +5,12 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <csignal>
 #include <memory>
+#include <stdexcept>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 #include "CrashReport.h"
 #include "CrashSignals.h"
@@ -59,6 +63,39 @@ __attribute__((noinline)) int recurse(int depth)
 __attribute__((noinline)) void illegalInstruction()
 {
     __builtin_trap();
+}
+
+// Not visibly without return, so the caller's frame stays in its own code.
+volatile bool g_abort = true;
+__attribute__((noinline)) int abortNow()
+{
+    if (g_abort)
+        abort();
+    return 0;
+}
+
+// A child process sends signo to this one, once this one has said who the
+// sender is; this one waits for it.
+void signalFromAnotherProcess(int signo)
+{
+    int go[2];
+    if (pipe(go) != 0)
+        return;
+    const pid_t parent = getpid();
+    const pid_t child = fork();
+    if (child == 0) {
+        char c;
+        while (read(go[0], &c, 1) < 0) {
+        }
+        kill(parent, signo);
+        _exit(0);
+    }
+    printf("sender: %d\n", int(child));
+    fflush(stdout);
+    (void)!write(go[1], "x", 1);
+    waitpid(child, nullptr, 0);
+    for (;;)
+        pause();
 }
 
 __attribute__((noinline)) size_t insideLibc()
@@ -121,6 +158,18 @@ int main(int argc, char** argv)
             victim::recurse(0);
         });
         t.join();
+    } else if (mode == "abort") {
+        return victim::abortNow();
+    } else if (mode == "throwthread") {
+        std::thread t([] { throw std::runtime_error("boom on a worker"); });
+        t.join();
+    } else if (mode == "terminatethread") {
+        std::thread t([] { std::terminate(); });
+        t.join();
+    } else if (mode == "sentsegv") {
+        victim::signalFromAnotherProcess(SIGSEGV);
+    } else if (mode == "sentabrt") {
+        victim::signalFromAnotherProcess(SIGABRT);
     } else if (mode == "ringheld") {
         OpLog::withRingHeld([] { victim::nullRead(); });
     } else if (mode == "many") {

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QtTest>
 #include <csignal>
+#include <unistd.h>
 
 #include "CrashReport.h"
 #include "CrashSignals.h"
@@ -166,6 +167,10 @@ private slots:
             << "• Check audio device settings — make sure a valid output device is selected.\n• Restart the app.";
         QTest::newRow("breakpoint") << 0x80000003u << 0ull << 0ull << "EXCEPTION_0x80000003"
                                     << "An unexpected low-level exception occurred." << "Unknown cause." << otherFix;
+        QTest::newRow("abort")
+            << CrashSignals::kAborted << 0ull << 0ull << "ABORTED"
+            << "The app stopped itself (abort) because it reached a state it could not go on from."
+            << "A safety check in the app or in one of the libraries it uses failed." << freedFix;
         QTest::newRow("short code") << 0x5u << 0ull << 0ull << "EXCEPTION_0x00000005"
                                     << "An unexpected low-level exception occurred." << "Unknown cause." << otherFix;
     }
@@ -207,6 +212,20 @@ private slots:
         QCOMPARE(CrashSignals::describe(SIGFPE, FPE_INTOVF, 0, nullptr).code, kIntegerOverflow);
         QCOMPARE(CrashSignals::describe(SIGFPE, FPE_FLTDIV, 0, nullptr).code, kFloatDivideByZero);
         QCOMPARE(CrashSignals::describe(SIGFPE, FPE_FLTINV, 0, nullptr).code, kFloatInvalidOperation);
+        QCOMPARE(CrashSignals::describe(SIGABRT, SI_TKILL, 0, nullptr, getpid()).code, kAborted);
+
+        // Sent by a process: si_addr holds no address (it overlaps the sender's
+        // id), so nothing is read as one.
+        for (int sigCode : {int(SI_USER), int(SI_QUEUE), int(SI_TKILL)}) {
+            for (int signo : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) {
+                const Fault sent = CrashSignals::describe(signo, sigCode, 4321, nullptr, 4321);
+                QCOMPARE(sent.code, kSentSignal);
+                QCOMPARE(sent.senderPid, int64_t(4321));
+                QCOMPARE(sent.address, quint64(0));
+            }
+        }
+        // Raised by the kernel without an address (SI_KERNEL) is still a fault.
+        QCOMPARE(CrashSignals::describe(SIGSEGV, SI_KERNEL, 0, nullptr).code, kAccessViolation);
     }
 
     void reportLayout()
@@ -265,7 +284,9 @@ private slots:
     void dialogHelperFinishesTheFile()
     {
         const QString path = TestSupport::tempDir() + "/crash_report.txt";
-        const QByteArray text = "ERROR: X\n" + kStack.toUtf8() + "# 0  0x00000000000000aa  _ZN7QObject5eventEP6QEvent\n\n";
+        const QByteArray title = "=== Tarvello Rododu Crash Report ===\n";
+        const QByteArray text =
+            title + "ERROR: X\n" + kStack.toUtf8() + "# 0  0x00000000000000aa  _ZN7QObject5eventEP6QEvent\n\n";
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(text);
@@ -278,6 +299,32 @@ private slots:
         qunsetenv("TR_NO_CRASH_DIALOG");
         QVERIFY(f.open(QIODevice::ReadOnly));
         QVERIFY(f.readAll().endsWith("  QObject::event(QEvent*)\n\n"));
+        f.close();
+
+        // Anything that is not a report of ours stays byte for byte as it was,
+        // even when it holds mangled names the helper would turn readable.
+        const QByteArray frame = "# 0  0x00000000000000aa  _ZN7QObject5eventEP6QEvent\n";
+        QByteArray ogg("OggS\0\x02\0\0\0\0\0\0\0\0", 14);
+        for (int i = 0; i < 4096; ++i)
+            ogg += char((i * 131 + 7) & 0xff);
+        const QList<QByteArray> strangers = {
+            ogg + kStack.toUtf8() + frame,                                   // binary, not UTF-8
+            "ERROR: X\n" + kStack.toUtf8() + frame,                          // no title line
+            title + "ERROR: \xff\xfe X\n" + kStack.toUtf8() + frame,         // title, but not UTF-8
+            title + "ERROR: X\n" + frame,                                    // no stack trace section
+            title + "ERROR: X\n" + kStack.toUtf8() + QByteArray("\0", 1) + frame, // a NUL byte
+        };
+        for (const QByteArray& stranger : strangers) {
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(stranger);
+            f.close();
+            qputenv("TR_NO_CRASH_DIALOG", "1");
+            QVERIFY(CrashReport::handleCrashDialogArgs(3, argv));
+            qunsetenv("TR_NO_CRASH_DIALOG");
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), stranger);
+            f.close();
+        }
 
         QByteArray b1 = "--other";
         char* plain[] = {a0.data(), b1.data(), a2.data(), nullptr};

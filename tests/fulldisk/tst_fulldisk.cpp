@@ -181,7 +181,8 @@ class TstFullDisk : public QObject
             a.run = [svg, target] { return StyleSheetTemplate::imageFileFor(svg) == target; };
         } else if (writer == "crash copy") {
             // The raw report with one mangled frame; the copy has it readable.
-            const QByteArray head = QByteArray("Crash ") + tag.toUtf8() + kStackHeading;
+            const QByteArray head =
+                QByteArray("=== Tarvello Rododu Crash Report ===\nCrash ") + tag.toUtf8() + kStackHeading;
             const QByteArray frame = "# 0  0x00000000004005d6  _ZN8Tarvello4playEv\n";
             const auto copy = [](const QByteArray& raw) {
                 return CrashReport::demangleStackTrace(QString::fromUtf8(raw)).toUtf8();

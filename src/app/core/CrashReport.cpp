@@ -60,7 +60,7 @@ std::atomic<QObject*> g_debugSink {nullptr};
 struct SafeDescription
 {
     char error[48];
-    char what[192];
+    char what[768];
     const char* why;
     const char* fix;
 };
@@ -90,15 +90,39 @@ const char kDivWhy[] = "An audio buffer size, sample rate, or channel count was 
                        "value.";
 const char kDivFix[] = "• Check audio device settings — make sure a valid output device is selected.\n• Restart the "
                        "app.";
+const char kAbortWhat[] = "The app stopped itself (abort) because it reached a state it could not go on from.";
+const char kAbortWhy[] = "A safety check in the app or in one of the libraries it uses failed.";
+const char kUncaughtWhy[] = "An operation failed with an error (a C++ exception) that no part of the app caught, so "
+                            "the app had to stop.";
+const char kSentWhy[] = "The signal was sent on purpose, for example with kill; it did not come from a fault in the "
+                        "app's own code or memory.";
+const char kSentFix[] = "• Find out what sent the signal (the process id above) and stop it from doing so.\n"
+                        "• Restart the app.";
 const char kOtherWhat[] = "An unexpected low-level exception occurred.";
 const char kOtherWhy[] = "Unknown cause.";
 const char kOtherFix[] = "• Restart the app.\n• Paste the full report below to an AI or developer.";
 
-void describeSafe(uint32_t code, uint64_t accessKind, uint64_t address, SafeDescription* d)
+void describeSentSignal(const CrashSignals::Fault& f, SafeText& what)
 {
+    const char* name = CrashSignals::signalName(f.signo);
+    char number[24];
+    if (!name) {
+        SafeText(number, sizeof number).add("signal ").dec(f.signo);
+        name = number;
+    }
+    if (f.senderPid == int64_t(getpid()))
+        what.add("The app sent itself the signal ").add(name).add(" (process id ").dec(f.senderPid);
+    else
+        what.add("Another process (id ").dec(f.senderPid).add(") sent the app the signal ").add(name);
+    what.add(f.senderPid == int64_t(getpid()) ? "), which ended it." : ", which ended it.");
+}
+
+void describeSafe(const CrashSignals::Fault& f, SafeDescription* d)
+{
+    const uint64_t address = f.address;
     SafeText error(d->error, sizeof d->error);
     SafeText what(d->what, sizeof d->what);
-    switch (code) {
+    switch (f.code) {
     case CrashSignals::kAccessViolation:
         error.add("NULL_POINTER_ACCESS");
         if (address < 4096) {
@@ -107,7 +131,7 @@ void describeSafe(uint32_t code, uint64_t accessKind, uint64_t address, SafeDesc
             d->fix = kNullFix;
         } else {
             what.add("The app tried to ")
-                .add(accessKind == 0 ? "read from" : "write to")
+                .add(f.accessKind == 0 ? "read from" : "write to")
                 .add(" a memory address that doesn't exist (0x")
                 .hex(address, 16)
                 .add(").");
@@ -133,8 +157,28 @@ void describeSafe(uint32_t code, uint64_t accessKind, uint64_t address, SafeDesc
         d->why = kDivWhy;
         d->fix = kDivFix;
         break;
+    case CrashSignals::kAborted:
+        error.add("ABORTED");
+        what.add(kAbortWhat);
+        d->why = kAbortWhy;
+        d->fix = kFreedFix;
+        break;
+    case CrashSignals::kUncaughtException:
+        error.add("UNCAUGHT_EXCEPTION");
+        what.add("The app hit an error that nothing handled (")
+            .add(f.detail && *f.detail ? f.detail : "unknown exception")
+            .add(").");
+        d->why = kUncaughtWhy;
+        d->fix = kFreedFix;
+        break;
+    case CrashSignals::kSentSignal:
+        error.add("SIGNAL_FROM_OUTSIDE");
+        describeSentSignal(f, what);
+        d->why = kSentWhy;
+        d->fix = kSentFix;
+        break;
     default:
-        error.add("EXCEPTION_0x").hex(code, 8);
+        error.add("EXCEPTION_0x").hex(f.code, 8);
         what.add(kOtherWhat);
         d->why = kOtherWhy;
         d->fix = kOtherFix;
@@ -296,6 +340,16 @@ ParsedReport parseReport(const QString& fileText)
     return p;
 }
 
+// A crash report as the handler writes it: UTF-8 text that begins with the
+// report's title line and holds the stack trace section.
+bool looksLikeReport(const QByteArray& raw)
+{
+    static const QByteArray title = "=== Tarvello Rododu Crash Report ===\n";
+    if (!raw.startsWith(title) || !raw.contains(kStackHeading) || raw.contains('\0'))
+        return false;
+    return QString::fromUtf8(raw).toUtf8() == raw;
+}
+
 QByteArray readAllFromFd(int fd)
 {
     QByteArray out;
@@ -324,8 +378,17 @@ QString crashLogPath()
 
 Description describe(quint32 code, quint64 accessKind, quint64 address)
 {
+    CrashSignals::Fault f;
+    f.code = code;
+    f.accessKind = accessKind;
+    f.address = address;
+    return describe(f);
+}
+
+Description describe(const CrashSignals::Fault& fault)
+{
     SafeDescription d {};
-    describeSafe(code, accessKind, address, &d);
+    describeSafe(fault, &d);
     return {QString::fromUtf8(d.error), QString::fromUtf8(d.what), QString::fromUtf8(d.why),
             QString::fromUtf8(d.fix)};
 }
@@ -334,7 +397,7 @@ size_t formatReport(const CrashSignals::Fault& fault, const uintptr_t* frames, i
                     size_t cap, size_t* reportLength)
 {
     SafeDescription d {};
-    describeSafe(fault.code, fault.accessKind, fault.address, &d);
+    describeSafe(fault, &d);
 
     const char* symbol = nullptr;
     const char* modulePath = nullptr;
@@ -423,6 +486,8 @@ void qtMessageHandler(QtMsgType type, const QMessageLogContext& context, const Q
         // A box can only be shown on the GUI thread; elsewhere the file is all.
         if (onGuiThread())
             Modal::critical(nullptr, QStringLiteral("Tarvello Fatal Error"), text, QMessageBox::Ok);
+        // The file says what happened: the abort must not replace it.
+        CrashSignals::releaseAbort();
         abort();
     }
     case QtDebugMsg:
@@ -526,10 +591,18 @@ bool handleCrashDialogArgs(int argc, char** argv)
         if (f.open(QIODevice::ReadOnly))
             raw = f.readAll();
     }
+    // Only a report of ours is shown and finished; any other file named here
+    // is left exactly as it is.
+    if (!looksLikeReport(raw)) {
+        if (fd >= 0)
+            close(fd);
+        return true;
+    }
     const QString text = demangleStackTrace(QString::fromUtf8(raw));
-    if (!path.isEmpty() && !raw.isEmpty()) {
+    const QByteArray finished = text.toUtf8();
+    if (!path.isEmpty() && finished != raw) {
         QDir().mkpath(QFileInfo(path).absolutePath());
-        safeWriteFile(path, text.toUtf8());
+        safeWriteFile(path, finished);
     }
 
     const auto done = [fd] {

@@ -40,6 +40,9 @@ struct Description
 };
 // accessKind and address count for access violations only (0 read, else write).
 Description describe(quint32 code, quint64 accessKind, quint64 address);
+// The same for a whole fault: a sent signal names its signal and sender, an
+// uncaught exception its type and message.
+Description describe(const CrashSignals::Fault& fault);
 
 // The report file's text for a fault with the given frames (the faulting
 // instruction first; at most 24 are listed). *reportLength receives the length
