@@ -80,7 +80,9 @@ public:
     // and Wayland). Start-up calls it right after the window is first shown.
     void applyTitleBarTheme();
     // Opens a session file by path and tells the user about success or failure.
-    void openSessionFile(const QString& path);
+    // True when the file was opened; false when it was refused, failed to
+    // load, or the user kept the unsaved session.
+    bool openSessionFile(const QString& path);
 
     // The music panel's list hooks, installed when the panel is built; every
     // caller skips one that is not set.

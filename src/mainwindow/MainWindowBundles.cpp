@@ -2,6 +2,9 @@
 // audio into one file and taking one in again.
 #include "MainWindow.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include "BundleManager.h"
 #include "MidiManager.h"
 #include "RecordId.h"
@@ -25,12 +28,16 @@ void MainWindow::onImportBundle()
 
 void MainWindow::onBundleProjectReady(const QString& vxPath)
 {
-    // Through the one way of opening a session, which asks about unsaved work.
-    openSessionFile(vxPath);
-    SessionManager::instance()->addRecentFile(vxPath);
-    // The import rewrote the group "midi"; the running manager must take it
-    // up now, or its next save would wipe what was restored.
-    MidiManager::instance()->reloadConfig();
+    const QByteArray midi = BundleManager::instance()->takeImportedMidi();
+    // Through the one way of opening a session, which asks about unsaved
+    // work. Nothing of the bundle is taken in unless the user goes on: kept
+    // changes keep the session, the recent files and the MIDI table as they
+    // were (the project stays on disk where the import put it).
+    if (!openSessionFile(vxPath))
+        return;
+    // The bundle's mappings name the buttons of the project just opened.
+    if (!midi.isEmpty())
+        MidiManager::instance()->takeUpBundleConfig(QJsonDocument::fromJson(midi).object());
 }
 
 void MainWindow::appendImportedTab(TabData tab)

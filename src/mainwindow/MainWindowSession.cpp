@@ -65,28 +65,29 @@ void MainWindow::onSaveSessionAs()
         toast(QStringLiteral("✅  Session saved as new file"), ToastManager::Success, 2200);
 }
 
-void MainWindow::openSessionFile(const QString& path)
+bool MainWindow::openSessionFile(const QString& path)
 {
     switch (FileCheck::kindOf(path)) {
     case FileCheck::Kind::Missing:
         Modal::critical(this, QStringLiteral("Error"), QStringLiteral("File not found:\n") + path);
-        return;
+        return false;
     case FileCheck::Kind::NotRegular:
         // A folder, pipe or device is no session; no need to ask first.
         Modal::critical(this, QStringLiteral("Error"), QStringLiteral("Failed to load session:\n") + path);
         toast(QStringLiteral("❌  Failed to open session"), ToastManager::Error, 3000);
-        return;
+        return false;
     case FileCheck::Kind::Regular:
         break;
     }
     if (!confirmUnsavedChanges())
-        return;
+        return false;
     if (!SessionManager::instance()->loadSession(path)) {
         Modal::critical(this, QStringLiteral("Error"), QStringLiteral("Failed to load session:\n") + path);
         toast(QStringLiteral("❌  Failed to open session"), ToastManager::Error, 3000);
-        return;
+        return false;
     }
     toast(QStringLiteral("📂  Session opened: ") + QFileInfo(path).baseName(), ToastManager::Success, 2500);
+    return true;
 }
 
 bool MainWindow::confirmUnsavedChanges()

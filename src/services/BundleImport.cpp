@@ -8,7 +8,6 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 
-#include "AppSettings.h"
 #include "BundleFormat.h"
 #include "BundleImportRules.h"
 #include "BundleManager.h"
@@ -91,27 +90,6 @@ QString targetFolder(const QJsonArray& items, const QString& entryName, const QS
         return audioDir + QLatin1Char('/') + tabFolderComponent(tabName, 0);
     }
     return indexOk ? audioDir + QLatin1Char('/') + tabFolders.at(index) : audioDir;
-}
-
-void restoreMidi(const QJsonObject& midi)
-{
-    AppSettings s;
-    s.beginGroup(QStringLiteral("midi"));
-    s.remove(QString());
-    s.setValue(QStringLiteral("device"), midi.value(QStringLiteral("device")).toString());
-    const QJsonArray mappings = midi.value(QStringLiteral("mappings")).toArray();
-    s.setValue(QStringLiteral("count"), int(mappings.size()));
-    for (int i = 0; i < mappings.size(); ++i) {
-        const QJsonObject m = mappings.at(i).toObject();
-        const QString p = QString::number(i);
-        s.setValue(p + QLatin1String("_btn"), m.value(QStringLiteral("btn")).toString());
-        s.setValue(p + QLatin1String("_ctrl"), m.value(QStringLiteral("ctrl")).toString());
-        s.setValue(p + QLatin1String("_ch"), m.value(QStringLiteral("ch")).toInt(-1));
-        s.setValue(p + QLatin1String("_note"), m.value(QStringLiteral("note")).toInt(-1));
-        s.setValue(p + QLatin1String("_cc"), m.value(QStringLiteral("cc")).toBool(false));
-    }
-    s.endGroup();
-    s.sync();
 }
 
 } // namespace
@@ -303,10 +281,12 @@ bool BundleWorker::runImport()
     if (path.isEmpty() || !safeWriteFile(path, json))
         return fail(QStringLiteral("Failed to write project file."));
 
-    // The mappings change only once the import has succeeded.
+    // The bundle's MIDI table travels with the project: the window takes it
+    // in together with the project, only when the user goes on to open it.
     const QJsonValue midi = manifest.value(QStringLiteral("midi"));
+    QByteArray midiJson;
     if (midi.isObject()) {
-        restoreMidi(midi.toObject());
+        midiJson = QJsonDocument(midi.toObject()).toJson(QJsonDocument::Compact);
         emit progress(0, 0, QStringLiteral("MIDI mappings restored…"));
     }
     emit progress(total, total, QStringLiteral("Import complete."));
@@ -314,6 +294,6 @@ bool BundleWorker::runImport()
                             .arg(path)
                             .arg(extracted.size()));
     QMetaObject::invokeMethod(BundleManager::instance(), "notifyImportDone", Qt::QueuedConnection,
-                              Q_ARG(QString, path));
+                              Q_ARG(QString, path), Q_ARG(QByteArray, midiJson));
     return true;
 }

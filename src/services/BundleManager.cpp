@@ -12,6 +12,7 @@
 #include <QThread>
 
 #include <memory>
+#include <utility>
 
 #include "BundleWorker.h"
 #include "Modal.h"
@@ -136,9 +137,15 @@ void BundleManager::runWorker(BundleWorker* worker, QWidget* parent, const QStri
     thread->start();
 }
 
-void BundleManager::notifyImportDone(const QString& vxPath)
+void BundleManager::notifyImportDone(const QString& vxPath, const QByteArray& midiJson)
 {
+    importedMidi = midiJson;
     emit importedProjectReady(vxPath);
+}
+
+QByteArray BundleManager::takeImportedMidi()
+{
+    return std::exchange(importedMidi, QByteArray());
 }
 
 QList<TabData> BundleManager::pickMergeTabs(const QList<TabData>& projectTabs, const QList<int>& indices,

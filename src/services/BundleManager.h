@@ -52,8 +52,13 @@ public:
     static QList<TabData> pickMergeTabs(const QList<TabData>& projectTabs, const QList<int>& indices,
                                         const QList<QString>& names);
 
+    // The MIDI table of the bundle whose project was handed over last (the
+    // manifest's "midi" as compact JSON; empty when it had none). Taking it
+    // clears it: it belongs to that one project.
+    QByteArray takeImportedMidi();
+
 public slots:
-    void notifyImportDone(const QString& vxPath);
+    void notifyImportDone(const QString& vxPath, const QByteArray& midiJson = QByteArray());
     void notifyAppendReady(const QByteArray& patchedProjectJson);
 
 signals:
@@ -64,6 +69,7 @@ private:
     explicit BundleManager(QObject* parent);
 
     QPointer<QWidget> dialogParent;
+    QByteArray importedMidi;
     // The ticked tabs of a merge: their positions in the manifest's tab list
     // and their names, in the same order.
     QList<int> mergeTabIndices;

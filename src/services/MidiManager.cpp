@@ -1,5 +1,7 @@
 #include "MidiManager.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -342,4 +344,31 @@ void MidiManager::reloadConfig()
 {
     loadConfig();
     emit mappingChanged();
+}
+
+void MidiManager::writeBundleConfig(const QJsonObject& midi)
+{
+    AppSettings s;
+    s.beginGroup(QStringLiteral("midi"));
+    s.remove(QString());
+    s.setValue(QStringLiteral("device"), midi.value(QStringLiteral("device")).toString());
+    const QJsonArray mappings = midi.value(QStringLiteral("mappings")).toArray();
+    s.setValue(QStringLiteral("count"), int(mappings.size()));
+    for (int i = 0; i < mappings.size(); ++i) {
+        const QJsonObject m = mappings.at(i).toObject();
+        const QString p = QString::number(i);
+        s.setValue(p + QLatin1String("_btn"), m.value(QStringLiteral("btn")).toString());
+        s.setValue(p + QLatin1String("_ctrl"), m.value(QStringLiteral("ctrl")).toString());
+        s.setValue(p + QLatin1String("_ch"), m.value(QStringLiteral("ch")).toInt(-1));
+        s.setValue(p + QLatin1String("_note"), m.value(QStringLiteral("note")).toInt(-1));
+        s.setValue(p + QLatin1String("_cc"), m.value(QStringLiteral("cc")).toBool(false));
+    }
+    s.endGroup();
+    s.sync();
+}
+
+void MidiManager::takeUpBundleConfig(const QJsonObject& midi)
+{
+    writeBundleConfig(midi);
+    reloadConfig();
 }

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 class MidiInputBackend;
+class QJsonObject;
 
 // One MIDI binding: a note or a controller on a channel, and the target it fires.
 struct MidiMapping
@@ -76,8 +77,14 @@ public:
     void loadConfig();
     void saveConfig();
     // Reads the table again from the settings (written behind the manager's
-    // back, as a bundle import does) and tells the listeners.
+    // back) and tells the listeners.
     void reloadConfig();
+    // Replaces the settings group "midi" with a bundle's MIDI table (its
+    // manifest's "midi": "device" and "mappings" of "btn", "ctrl", "ch",
+    // "note", "cc").
+    static void writeBundleConfig(const QJsonObject& midi);
+    // The same, then the running table follows it.
+    void takeUpBundleConfig(const QJsonObject& midi);
 
     // Reserved targets served through controlTriggered: "__main_volume__" and "__tab_vol_%1__".
     static bool isVolumeTarget(const QString& targetId);

@@ -12,6 +12,7 @@
 #include "BundleManager.h"
 #include "BundleTestUtil.h"
 #include "BundleWorker.h"
+#include "MidiManager.h"
 #include "TestSupport.h"
 
 using namespace BundleTest;
@@ -377,11 +378,27 @@ private slots:
         w.setupImport(bundle, m_dir + QStringLiteral("/d"), {QStringLiteral("T")}, merge);
         QList<QByteArray> handed;
         connect(&w, &BundleWorker::appendReady, this, [&](const QByteArray& b) { handed << b; });
+        bool projectReady = false;
+        QByteArray handedMidi;
+        const auto ready = connect(BundleManager::instance(), &BundleManager::importedProjectReady, this, [&] {
+            handedMidi = BundleManager::instance()->takeImportedMidi();
+            projectReady = true;
+        });
         const Run r = run(w);
         QVERIFY(r.result);
         QCOMPARE(r.finishedCount, merge ? 0 : 1);
         QCOMPARE(handed.size(), merge ? 1 : 0);
         QCOMPARE(r.labels.contains(QStringLiteral("MIDI mappings restored…")), !merge && midi.isObject());
+        // The worker leaves the user's table alone: the bundle's goes with the
+        // project, for the window to take in once the user opens it.
+        QCOMPARE(AppSettings().value(QStringLiteral("midi/device")).toString(), QStringLiteral("Mine"));
+        QCOMPARE(AppSettings().value(QStringLiteral("midi/count")).toInt(), 3);
+        if (!merge)
+            QTRY_VERIFY(projectReady);
+        disconnect(ready);
+        QCOMPARE(handedMidi.isEmpty(), merge || !midi.isObject());
+        if (!handedMidi.isEmpty())
+            MidiManager::writeBundleConfig(QJsonDocument::fromJson(handedMidi).object());
         AppSettings s;
         QCOMPARE(s.value(QStringLiteral("midi/device")).toString(), device);
         QCOMPARE(s.value(QStringLiteral("midi/count")).toInt(), count);

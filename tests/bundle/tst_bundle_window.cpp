@@ -1,6 +1,7 @@
 // The window taking in a bundle: merged tabs (limit, identities, panes,
 // toasts, the padded button list) and a new session with its MIDI table.
 #include <QMessageBox>
+#include <QRadioButton>
 #include <QtTest>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include "../mainwindow/MainWindowTestAccess.h"
 #include "AppSettings.h"
 #include "BundleManager.h"
+#include "BundleWorker.h"
 #include "ButtonGrid.h"
 #include "MidiManager.h"
 #include "SessionManager.h"
@@ -19,6 +21,14 @@ class TestBundleWindow : public QObject
 {
     Q_OBJECT
     MainWindow* w = nullptr;
+
+    static QByteArray settingsBytes()
+    {
+        AppSettings s;
+        s.sync();
+        QFile f(s.fileName());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
 
     void loadTabs(int n)
     {
@@ -115,26 +125,113 @@ private slots:
         QCOMPARE(back.tabs[1].buttons.at(20).name, QStringLiteral("edited pad"));
     }
 
+    // A bundle taken in through the whole import, over a session with unsaved
+    // changes and two mappings of the user's own (a note and the master volume
+    // controller). Nothing of the bundle is taken in unless the user goes on.
+    void newSessionLoadsAndTakesUpMidi_data()
+    {
+        QTest::addColumn<bool>("merge");
+        QTest::addColumn<bool>("confirm");   // the import's confirmation accepted
+        QTest::addColumn<int>("unsaved");    // the answer to "Unsaved Changes"
+        QTest::addColumn<bool>("opened");    // the bundle's project became the session
+        QTest::newRow("new session, changes discarded") << false << true << int(QMessageBox::Discard) << true;
+        QTest::newRow("new session, cancelled at the question") << false << true << int(QMessageBox::Cancel) << false;
+        QTest::newRow("new session, cancelled at the confirmation") << false << false << 0 << false;
+        QTest::newRow("merge, cancelled at the confirmation") << true << false << 0 << false;
+        QTest::newRow("merge") << true << true << 0 << false;
+    }
     void newSessionLoadsAndTakesUpMidi()
     {
-        loadTabs(1);
+        QFETCH(bool, merge);
+        QFETCH(bool, confirm);
+        QFETCH(int, unsaved);
+        QFETCH(bool, opened);
+        const QString dir = TestSupport::tempDir();
+
+        // The bundle: three tabs, its own table binds note 60 to its first button.
         const Session s = MainWindowTest::makeSession(3, 24);
-        const QString path = QDir(TestSupport::tempDir()).filePath(QStringLiteral("Imported.vx"));
-        QVERIFY(MainWindowTest::writeSession(s, path));
-        {
-            AppSettings st;
-            st.remove(QStringLiteral("midi"));
-            st.setValue(QStringLiteral("midi/count"), 1);
-            st.setValue(QStringLiteral("midi/0_btn"), s.tabs[0].buttons[0].id);
-            st.setValue(QStringLiteral("midi/0_note"), 60);
-            st.setValue(QStringLiteral("midi/0_ch"), 1);
+        const QString projectPath = dir + QStringLiteral("/Imported.vx");
+        QVERIFY(MainWindowTest::writeSession(s, projectPath));
+        MidiManager* midi = MidiManager::instance();
+        MidiMapping theirs;
+        theirs.channel = 1;
+        theirs.number = 60;
+        theirs.buttonId = s.tabs[0].buttons[0].id;
+        midi->replaceMappings({theirs});
+        const QString bundle = dir + QStringLiteral("/show.vxbundle");
+        BundleWorker exporter;
+        exporter.setupExport(projectPath, bundle, s);
+        QVERIFY(exporter.runExport());
+
+        // The user's session, changed and not saved, with the user's table.
+        loadTabs(1);
+        const QString userFile = SessionManager::instance()->session().filePath;
+        MidiMapping note;
+        note.channel = 2;
+        note.number = 36;
+        note.buttonId = SessionManager::instance()->session().tabs[0].buttons[0].id;
+        MidiMapping volume;
+        volume.channel = 1;
+        volume.number = 7;
+        volume.isCC = true;
+        volume.control = QStringLiteral("__main_volume__");
+        midi->replaceMappings({note, volume});
+        SessionManager::instance()->markDirty();
+        const QList<MidiMapping> mappingsBefore = midi->allMappings();
+        const QByteArray settingsBefore = settingsBytes();
+
+        const QString base = dir + QStringLiteral("/into");
+        QDir().mkpath(base);
+        QStringList boxes;
+        bool asked = false;
+        TestSupport::ModalScript modal([&](const Modal::Request& r) -> QVariant {
+            switch (r.kind) {
+            case Modal::Kind::OpenFile:
+                return bundle;
+            case Modal::Kind::Directory:
+                return base;
+            case Modal::Kind::Dialog:
+                if (r.title == QLatin1String("Import Bundle")) {
+                    r.dialog->findChild<QRadioButton*>(merge ? "merge" : "newSession")->setChecked(true);
+                    return QDialog::Accepted;
+                }
+                return confirm ? QDialog::Accepted : QDialog::Rejected;
+            case Modal::Kind::MessageBox:
+                boxes << r.title;
+                if (r.title == QLatin1String("Unsaved Changes")) {
+                    asked = true;
+                    return unsaved;
+                }
+                return QMessageBox::Ok;
+            default:
+                return QVariant();
+            }
+        });
+        const qsizetype tabsBefore = SessionManager::instance()->session().tabs.size();
+        BundleManager::instance()->importBundle(w);
+        if (confirm && merge)
+            QTRY_VERIFY(SessionManager::instance()->session().tabs.size() > tabsBefore);
+        else if (confirm)
+            QTRY_VERIFY(asked);
+        QCoreApplication::processEvents();
+
+        const Session& now = SessionManager::instance()->session();
+        if (opened) {
+            QCOMPARE(now.filePath, base + QStringLiteral("/project/project.vx"));
+            QCOMPARE(A::panels(w).size(), 3);
+            QCOMPARE(SessionManager::instance()->recentFiles().value(0), now.filePath);
+            QCOMPARE(midi->mappingForButton(now.tabs[0].buttons[0].id).number, 60);
+            QVERIFY(!midi->mappingForButton(note.buttonId).isBound());
+            return;
         }
-        TestSupport::ModalScript modal([](const Modal::Request&) { return QVariant(int(QMessageBox::Discard)); });
-        BundleManager::instance()->notifyImportDone(path);
-        QTRY_COMPARE(SessionManager::instance()->session().filePath, path);
-        QCOMPARE(A::panels(w).size(), 3);
-        QCOMPARE(SessionManager::instance()->recentFiles().value(0), path);
-        QCOMPARE(MidiManager::instance()->mappingForButton(s.tabs[0].buttons[0].id).number, 60);
+        // Kept: the session, the recent files, the table and every setting.
+        QCOMPARE(now.filePath, userFile);
+        QCOMPARE(now.tabs.size(), merge && confirm ? tabsBefore + 3 : tabsBefore);
+        QVERIFY(SessionManager::instance()->isDirty());
+        QCOMPARE(midi->allMappings(), mappingsBefore);
+        QCOMPARE(settingsBytes(), settingsBefore);
+        if (confirm && !merge)
+            QCOMPARE(boxes, QStringList({QStringLiteral("Bundle"), QStringLiteral("Unsaved Changes")}));
     }
 };
 
