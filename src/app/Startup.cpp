@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QListWidget>
@@ -104,8 +105,9 @@ QString sessionPathFromArguments(const QStringList& args)
         if (!FileCheck::isRegularFile(arg))
             continue;
         const QString suffix = QFileInfo(arg).suffix();
+        // Made absolute now, in the folder the program was started from.
         if (suffix == QLatin1String("vx") || suffix == QLatin1String("json"))
-            return arg;
+            return QDir::cleanPath(QFileInfo(arg).absoluteFilePath());
     }
     return QString();
 }

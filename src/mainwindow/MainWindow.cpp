@@ -199,7 +199,9 @@ MainWindow::MainWindow(QWidget* parent)
     {
         const QStringList recent = SettingsKeys::read(SettingsKeys::RecentFiles).toStringList();
         const QString first = recent.isEmpty() ? QString() : recent.first();
-        if (!first.isEmpty() && QFileInfo::exists(first))
+        // A relative entry (stored by an older version) names a different
+        // file in every folder the program starts from: it is not reopened.
+        if (!first.isEmpty() && QFileInfo(first).isAbsolute() && QFileInfo::exists(first))
             sm->loadSession(first);
         else
             sm->newSession();

@@ -1,6 +1,7 @@
 #include "SessionManager.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -22,6 +23,13 @@ constexpr int kMaxRecentFiles = 10;
 // in memory. A bigger file is refused before it is read.
 constexpr qint64 kMaxSessionBytes = qint64(1) << 30;
 const QString kRecentKey = QStringLiteral("recentFiles");
+
+// Files are remembered by where they are, not by how they were named: a
+// relative name would point elsewhere once the program runs in another folder.
+QString absolutePath(const QString& path)
+{
+    return path.isEmpty() ? path : QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
 } // namespace
 
 SessionManager* SessionManager::instance()
@@ -105,11 +113,11 @@ bool SessionManager::loadSession(const QString& path)
     }
     // Everything was read into a separate record; the current session is
     // replaced only now that the file is known to be good.
-    loaded.filePath = path;
+    loaded.filePath = absolutePath(path);
     m_session = std::move(loaded);
 
     setDirty(false);
-    addRecentFile(path);
+    addRecentFile(m_session.filePath);
     emit sessionLoaded(m_session);
     return true;
 }
@@ -133,7 +141,7 @@ SessionManager::ReadResult SessionManager::readSession(const QByteArray& data, S
 
 bool SessionManager::saveSession(const QString& path)
 {
-    const QString target = path.isEmpty() ? m_session.filePath : path;
+    const QString target = absolutePath(path.isEmpty() ? m_session.filePath : path);
     if (target.isEmpty())
         return saveSessionAs();
 

@@ -114,7 +114,7 @@ Run runProgram(const Home& home, const QStringList& args, const QHash<QString, Q
 
     QProcess p;
     p.setProcessEnvironment(e);
-    p.setWorkingDirectory(home.root);
+    p.setWorkingDirectory(home.workingDir.isEmpty() ? home.root : home.workingDir);
     run.launchEpochMs = QDateTime::currentMSecsSinceEpoch();
     p.start(QStringLiteral(TR_BINARY_DIR "/src/TarvelloRuzoru"), args);
     if (!p.waitForStarted(30000)) {

@@ -16,6 +16,7 @@ struct Home
     QString root;
     QString config;   // XDG_CONFIG_HOME
     QString data;     // XDG_DATA_HOME
+    QString workingDir; // where the program starts; empty: root
     QString settingsFile() const;   // the program's settings file
     QString crashReportFile() const;
 };

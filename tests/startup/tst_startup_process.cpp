@@ -131,6 +131,30 @@ private slots:
         QCOMPARE(recent.first(), opened);
         QVERIFY(!recent.contains(dir + QStringLiteral("/SHOUT.VX")));
         QCOMPARE(r.report[QStringLiteral("session")][QStringLiteral("dirty")].toBool(), false);
+
+        // Named relative to the folder it starts in, the file is remembered by
+        // where it is: a later start in another folder that holds a file of
+        // the same relative name still opens the first one.
+        Home elsewhere = home;
+        elsewhere.workingDir = home.root + QStringLiteral("/elsewhere");
+        QDir().mkpath(elsewhere.workingDir + QStringLiteral("/sets"));
+        writeSession(elsewhere.workingDir + QStringLiteral("/sets/later.vx"), {QStringLiteral("Impostor")}, 24);
+        const Run relative = runProgram(home, {QStringLiteral("sets/later.vx")});
+        QVERIFY2(relative.finished, relative.errors.constData());
+        const QString later = dir + QStringLiteral("/later.vx");
+        QCOMPARE(relative.report[QStringLiteral("session")][QStringLiteral("filePath")].toString(), later);
+        QCOMPARE(strings(relative.report[QStringLiteral("recentFiles")]).value(0), later);
+        const Run again = runProgram(elsewhere, {});
+        QVERIFY2(again.finished, again.errors.constData());
+        QCOMPARE(again.report[QStringLiteral("session")][QStringLiteral("filePath")].toString(), later);
+        QCOMPARE(tabStrip(again), QStringList{QStringLiteral("Later")});
+        // A relative entry left by an older version is not reopened: it would
+        // name the file of that name in whatever folder the program starts.
+        writeSettings(home, {{QStringLiteral("recentFiles"), QStringList{QStringLiteral("sets/later.vx")}}});
+        const Run stale = runProgram(elsewhere, {});
+        QVERIFY2(stale.finished, stale.errors.constData());
+        QCOMPARE(stale.report[QStringLiteral("session")][QStringLiteral("filePath")].toString(), QString());
+        QCOMPARE(tabStrip(stale), QStringList{QStringLiteral("Tab 1")});
     }
 
     // A suffix in capitals is not taken: the window keeps the session it built.
