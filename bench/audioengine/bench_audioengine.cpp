@@ -256,12 +256,38 @@ int runChild(int presses, const QString& dir)
     waitQuiet(rec);
     e.play(lb, QString());
     spinUntil([&] { return !e.isPlaying("long"); }, 10000);
+
+    // From play() to the reported end of a 1.09 s sound: through a new
+    // player, and through a player that sat prepared for 3 s first (as an
+    // Auto-Mix track does between its passes).
+    TestSupport::writeWav16(dir + "/end.wav", tone(1.09), 2, kRate);
+    ButtonData eb;
+    eb.id = "end";
+    eb.audioPath = dir + "/end.wav";
+    std::vector<double> endFresh, endPrepared;
+    auto timeToEnd = [&](std::vector<double>& out) {
+        const auto start = Clock::now();
+        e.play(eb, QString());
+        if (spinUntil([&] { return !e.isPlaying(eb.id); }, 20000))
+            out.push_back(msSince(start, Clock::now()));
+        e.stop(eb.id);
+    };
+    // The re-buffer after each play prepares the next player at once.
+    e.setScheduler([](int, std::function<void()> work) { work(); });
+    for (int i = 0; i < 3; ++i) {
+        e.clearBuffer();
+        timeToEnd(endFresh);
+        spinFor(3000);
+        timeToEnd(endPrepared);
+    }
     rec.stop();
 
     report("prebuffered", stats(pre));
     report("cold", stats(cold));
     report("restart", stats(again));
     report("position_interval", stats(gaps));
+    report("end_1090ms_new_player", stats(endFresh));
+    report("end_1090ms_prepared_3s", stats(endPrepared));
     return 0;
 }
 
@@ -338,7 +364,10 @@ int main(int argc, char** argv)
                 continue;
             const double med = f.at(2).toDouble();
             const QString what = QString("%1 %2").arg(backend, f.at(1));
-            if (f.at(1) == "position_interval")
+            if (f.at(1).startsWith("end_"))
+                std::printf("  %-34s %7.1f [%5.1f..%5.1f]  n=%s\n", qPrintable(what), med, f.at(3).toDouble(),
+                            f.at(4).toDouble(), qPrintable(f.at(5)));
+            else if (f.at(1) == "position_interval")
                 std::printf("  %-34s %7.1f [%5.1f..%5.1f]  reports=%s\n", qPrintable(what), med,
                             f.at(3).toDouble(), f.at(4).toDouble(), qPrintable(f.at(5)));
             else

@@ -133,6 +133,7 @@ void write(int rc)
     r[QStringLiteral("quitOnLastWindowClosed")] = QApplication::quitOnLastWindowClosed();
     r[QStringLiteral("threadPoolMax")] = QThreadPool::globalInstance()->maxThreadCount();
     r[QStringLiteral("appIconEmpty")] = QApplication::windowIcon().isNull();
+    r[QStringLiteral("mediaBackend")] = QString::fromLocal8Bit(qgetenv("QT_MEDIA_BACKEND"));
     r[QStringLiteral("shownEpochMs")] = double(st.shownAt);
     r[QStringLiteral("reportEpochMs")] = double(QDateTime::currentMSecsSinceEpoch());
     if (st.window) {
