@@ -73,6 +73,13 @@ void ButtonGrid::updateTabData(const TabData& tab)
     }
 }
 
+void ButtonGrid::updateRecord(const ButtonData& rec)
+{
+    const int i = indexOfId(rec.id);
+    if (i >= 0)
+        m_tab.buttons[i] = rec;
+}
+
 void ButtonGrid::syncFromSession(const TabData& tab)
 {
     // Pads still to be made take the records as they stand when they are made.

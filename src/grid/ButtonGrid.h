@@ -25,6 +25,9 @@ public:
     void setTab(const TabData& tab, int buttonsPerTab = 0);
     const TabData& tab() const { return m_tab; }
     void updateTabData(const TabData& tab);
+    // Replaces the first record with rec's id (nothing when the grid holds
+    // none); the pad is left to the caller.
+    void updateRecord(const ButtonData& rec);
     void syncFromSession(const TabData& tab);
 
     void setButtonsPerTab(int n);

@@ -20,6 +20,7 @@
 #include "AudioEngine.h"
 #include "BundleManager.h"
 #include "DirectSoundEngine.h"
+#include "EventLog.h"
 #include "OpLog.h"
 #include "PcmPlayer.h"
 #include "SessionManager.h"
@@ -156,6 +157,8 @@ MainWindow::MainWindow(QWidget* parent)
             &PcmPlayer::feedDrumEngine, Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
     connect(sm, &SessionManager::sessionLoaded, this, &MainWindow::refreshSetsList);
     connect(sm, &SessionManager::sessionSaved, this, &MainWindow::refreshSetsList);
+    // A save may name a new file (Save As): the file label follows.
+    connect(sm, &SessionManager::sessionSaved, this, &MainWindow::updateStatusBar);
     connect(sm, &SessionManager::dirtyChanged, this, &MainWindow::onDirtyChanged);
     connect(BundleManager::instance(), &BundleManager::importedProjectReady, this,
             &MainWindow::onBundleProjectReady, Qt::QueuedConnection);
@@ -201,10 +204,21 @@ MainWindow::MainWindow(QWidget* parent)
         const QString first = recent.isEmpty() ? QString() : recent.first();
         // A relative entry (stored by an older version) names a different
         // file in every folder the program starts from: it is not reopened.
-        if (!first.isEmpty() && QFileInfo(first).isAbsolute() && QFileInfo::exists(first))
-            sm->loadSession(first);
-        else
+        if (!first.isEmpty() && QFileInfo(first).isAbsolute() && QFileInfo::exists(first)) {
+            // A file that does not load leaves a usable new session and
+            // says which file it was; the file itself stays as it is.
+            if (!sm->loadSession(first)) {
+                sm->newSession();
+                toast(QStringLiteral("❌  Could not open the last session: ") + QFileInfo(first).fileName(),
+                      ToastManager::Error, 4000);
+                if (eventLog)
+                    eventLog->log(QStringLiteral("Session"),
+                                  QStringLiteral("Could not read the last session: ") + first,
+                                  QStringLiteral("error"));
+            }
+        } else {
             sm->newSession();
+        }
     }
 
     // 11.

@@ -135,7 +135,9 @@ public:
     // engine singletons. Tests put a recorder here.
     void setPlaybackEngines(PlaybackEngines* engines);
 
-    // A stored tab volume as the engines take it: below 0.01 counts as full.
+    // A stored tab volume as a load takes it: below 0.01 counts as full.
+    // Loads and imports put it into the session's tabs; from then on every
+    // refresh uses the volume the tab has.
     static double effectiveTabVolume(double v);
     // The session's buttons per tab as the grids take it: 24, 36, 48 or 72,
     // anything else 36.
@@ -249,6 +251,10 @@ public slots:
     // True when the caller may replace or close the session: it was clean, the
     // user discarded it, or the save they chose succeeded.
     bool confirmUnsavedChanges();
+    // After a save that returned false: when it failed to write (not when
+    // its file dialog was cancelled), the error toast and an event-log line
+    // with the file and the reason.
+    void reportSaveFailure();
     void setWindowTitleFromSession();
     void onDirtyChanged(bool dirty);
 
@@ -443,8 +449,12 @@ private:
     // Asks before a key moves from another button; Yes clears it there.
     bool takeKeyFrom(const ButtonData& other, const QString& key, const ButtonData& edited);
     void clearKeyOf(const QString& id);
-    // Writes the record into every tab's first record with its id.
+    // Writes the record into every tab's first record with its id, and into
+    // every grid's copy (storeInGrids).
     void storeInEveryTab(const ButtonData& b);
+    // Writes the record into the first record with its id of every grid's
+    // own copy of its tab; the widgets are left to the caller.
+    void storeInGrids(const ButtonData& b);
 
     // Tab strip (MainWindowTabs.cpp)
     void selectTab(int i);
@@ -495,8 +505,10 @@ private:
     // The theme's colours into a palette: the window's own roles, or with
     // allRoles every role a theme change sets.
     static void fillThemePalette(QPalette& pal, bool allRoles);
-    // Every live grid gets the column or row count, then the settings key.
-    void setGridShape(void (ButtonGrid::*set)(int), int value, const char* key);
+    // The session's field takes the column or row count (a changed value
+    // marks the session changed), every live grid gets it, then the
+    // settings key.
+    void setGridShape(void (ButtonGrid::*set)(int), int value, const char* key, int Session::*field);
 
     // --- Frame ---------------------------------------------------------------
     QTimer* freezeTimer = nullptr;

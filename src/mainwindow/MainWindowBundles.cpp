@@ -45,6 +45,8 @@ void MainWindow::appendImportedTab(TabData tab)
     // New identities: the session may hold these tabs already (the same
     // bundle merged twice), and ids key every engine's state.
     RecordId::renew(tab);
+    // Taken in from a file: the load rule for its volume, as for a session.
+    tab.volume = effectiveTabVolume(tab.volume);
     SessionManager* sm = SessionManager::instance();
     sm->session().tabs.append(tab);
     buildPanelForTab(int(sm->session().tabs.size()) - 1, tab, true);
@@ -63,6 +65,8 @@ int MainWindow::appendImportedTabs(const QList<TabData>& tabs, const QString& li
         ++added;
     }
     currentTab = std::max(0, int(m_panels.size()) - 1);
+    // The last tab taken in is the current one, in the saved file too.
+    sm->session().activeTab = std::min(currentTab, std::max(0, int(sm->session().tabs.size()) - 1));
     sm->markDirty();
     rebuildTabStrip();
     return added;

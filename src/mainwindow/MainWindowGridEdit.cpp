@@ -132,6 +132,14 @@ void MainWindow::storeInEveryTab(const ButtonData& b)
             }
         }
     }
+    storeInGrids(b);
+}
+
+void MainWindow::storeInGrids(const ButtonData& b)
+{
+    for (const GridPanel& p : std::as_const(m_panels))
+        if (p.grid)
+            p.grid->updateRecord(b);
 }
 
 void MainWindow::commitButton(const ButtonData& b)
@@ -211,7 +219,8 @@ void MainWindow::onEditRequested(const QString& id, const QString& action)
         commitButton(b);
     } else if (action == QLatin1String("loop") || action == QLatin1String("rapid")
                || action == QLatin1String("super")) {
-        // The button has toggled its own copy already: that copy is the record.
+        // The button has toggled its own copy already: that copy is the
+        // record, for the session and for the grids' copies alike.
         storeInEveryTab(b);
         sm->markDirty();
         const bool rapidOn = action == QLatin1String("rapid") && b.rapid;
@@ -318,6 +327,19 @@ void MainWindow::clearKeyOf(const QString& id)
         for (ButtonData& rec : t.buttons)
             if (rec.id == id)
                 rec.key.clear();
+    // The grids' copies too: a later drop on the button starts from them.
+    for (const GridPanel& p : std::as_const(m_panels)) {
+        if (!p.grid)
+            continue;
+        for (const ButtonData& own : p.grid->tab().buttons) {
+            if (own.id == id) {
+                ButtonData rec = own;
+                rec.key.clear();
+                p.grid->updateRecord(rec);
+                break;
+            }
+        }
+    }
     for (const GridPanel& p : std::as_const(m_panels)) {
         SoundButton* w = p.grid ? p.grid->buttonWidgetById(id) : nullptr;
         if (!w)
@@ -475,19 +497,7 @@ void MainWindow::onButtonDataChanged(const ButtonData& btn)
     sm->markDirty();
 
     // 5. Every grid's own copy.
-    for (const GridPanel& p : std::as_const(m_panels)) {
-        if (!p.grid)
-            continue;
-        const QList<ButtonData>& own = p.grid->tab().buttons;
-        for (int k = 0; k < own.size(); ++k) {
-            if (own[k].id == id) {
-                TabData copy = p.grid->tab();
-                copy.buttons[k] = btn;
-                p.grid->updateTabData(copy);
-                break;
-            }
-        }
-    }
+    storeInGrids(btn);
 
     // 6. Keys and positions are derived again from the session.
     refreshTabDerivedState();
@@ -597,6 +607,9 @@ void MainWindow::onButtonSwapRequested(const QString& srcId, const QString& dest
     const ButtonData srcRec = *src;
     const ButtonData destRec = *dest;
     SessionManager::instance()->markDirty();
+    // The grids build the records of later drops from their own copies.
+    storeInGrids(srcRec);
+    storeInGrids(destRec);
 
     for (const GridPanel& p : std::as_const(m_panels)) {
         if (!p.grid)

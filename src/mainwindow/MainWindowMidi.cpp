@@ -77,6 +77,8 @@ void MainWindow::applyMidiTabVolume(int tab, double v)
     SessionManager* sm = SessionManager::instance();
     if (tab < 0 || tab >= sm->session().tabs.size())
         return;
+    // A controller reaches past full; a tab keeps at most full, as a load does.
+    v = clampVolume(v, 1.0);
     const int percent = int(std::lround(v * 100.0));
     int firstPane = -1;
     for (int p = 0; p < m_panels.size(); ++p) {

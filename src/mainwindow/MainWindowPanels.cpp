@@ -23,6 +23,7 @@
 #include "EventLog.h"
 #include "GridHeader.h"
 #include "MainWindowStop.h"
+#include "NowPlayingBar.h"
 #include "OpLog.h"
 #include "PcmPlayer.h"
 #include "SessionManager.h"
@@ -93,6 +94,8 @@ void MainWindow::onSessionLoaded(const Session& s)
     keyButtonMap.clear();
     tabIndexCache.clear();
     nowPlayingId.clear();
+    if (nowPlayingBar)
+        nowPlayingBar->clearTrack();
     if (npTitle)
         npTitle->setText(QStringLiteral("No Track"));
     if (npDot)
@@ -111,7 +114,10 @@ void MainWindow::onSessionLoaded(const Session& s)
             delete item;
     }
 
-    // 11-12.
+    // 11-12. A stored tab volume below 0.01 counts as full from here on,
+    // so that every later refresh keeps what the slider shows.
+    for (TabData& t : sm->session().tabs)
+        t.volume = effectiveTabVolume(t.volume);
     for (int i = 0; i < s.tabs.size(); ++i)
         buildPanelForTab(i, s.tabs[i]);
     currentTab = s.tabs.isEmpty() ? 0 : qBound(0, s.activeTab, int(s.tabs.size()) - 1);
@@ -156,7 +162,10 @@ void MainWindow::onSessionLoaded(const Session& s)
             p.grid->setButtonsPerTab(perTab);
 
     // 20-21. The grids' copies are the complete ones (ids made, padded).
+    // The session names the layout the window shows (an unknown mode left
+    // the window's own), so that every save writes it.
     Session& live = sm->session();
+    live.layoutMode = layoutMode;
     for (const GridPanel& p : std::as_const(m_panels))
         if (p.grid && p.tabIndex >= 0 && p.tabIndex < live.tabs.size())
             live.tabs[p.tabIndex].buttons = p.grid->tab().buttons;
@@ -218,6 +227,9 @@ void MainWindow::buildPanelForTab(int i, const TabData& t, bool imported)
     // Before the window first shows, panes out of sight make their pads
     // later (see showEvent).
     grid->setDeferPads(!everShown);
+    // Every pane, however made, shows the session's columns and rows.
+    grid->setColumns(sm->session().gridCols);
+    grid->setRows(sm->session().gridRows);
     // Built once with the session's button count (not the grid's default and
     // then again): a pane of 72 buttons is the costliest part of a load.
     grid->setTab(t, validButtonsPerTab(sm->session().buttonsPerTab));
@@ -245,9 +257,9 @@ void MainWindow::buildPanelForTab(int i, const TabData& t, bool imported)
             header->m_stopMidiNote = st.stopMidi;
         {
             const QSignalBlocker block(header);
-            header->m_volSlider->setValue(percentOf(effectiveTabVolume(st.volume)));
+            header->m_volSlider->setValue(percentOf(st.volume));
         }
-        AudioEngine::instance()->setTabVolume(i, effectiveTabVolume(st.volume));
+        AudioEngine::instance()->setTabVolume(i, st.volume);
         if (!st.volUpKey.isEmpty())
             header->m_volUpKey = st.volUpKey;
         if (!st.volDnKey.isEmpty())
@@ -404,7 +416,7 @@ void MainWindow::syncPanelHeaderToTab(int p)
     if (!pane.header || pane.tabIndex < 0 || pane.tabIndex >= tabs.size())
         return;
     const TabData& t = tabs[pane.tabIndex];
-    const double v = effectiveTabVolume(t.volume);
+    const double v = t.volume;
     {
         const QSignalBlocker block(pane.header.data());
         pane.header->m_volSlider->setValue(percentOf(v));
@@ -446,9 +458,7 @@ void MainWindow::syncGridsToSession()
         if (tab < s.tabs.size())
             pane.grid->syncFromSession(s.tabs[tab]);
     }
-    if (!m_panels.isEmpty() && m_panels[0].grid) {
-        s.gridCols = m_panels[0].grid->columns();
-        s.gridRows = m_panels[0].grid->rows();
-    }
+    // The columns, rows and layout are kept in the session as they change;
+    // every pane takes its columns and rows from there.
     s.layoutMode = layoutMode;
 }

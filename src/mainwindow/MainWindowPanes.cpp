@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "ButtonGrid.h"
+#include "SessionManager.h"
 
 bool MainWindow::paneVisible(int k, int n, int current, int mode)
 {
@@ -20,6 +21,13 @@ bool MainWindow::paneVisible(int k, int n, int current, int mode)
 void MainWindow::setGridLayout(int mode)
 {
     layoutMode = mode;
+    // The session keeps the layout, so every save writes it; a new one is a
+    // change (a load passes the session's own: no change).
+    SessionManager* sm = SessionManager::instance();
+    if (sm->session().layoutMode != mode) {
+        sm->session().layoutMode = mode;
+        sm->markDirty();
+    }
     static const int kModes[] = {1, 2, 4};
     for (int i = 0; i < layoutButtons.size() && i < 3; ++i)
         if (layoutButtons[i])

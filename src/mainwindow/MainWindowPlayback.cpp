@@ -528,9 +528,12 @@ void MainWindow::refreshTabDerivedState()
                 keyButtonMap.insert(b.key, b); // a later button wins
         }
     }
+    // Each tab keeps the volume it has: a muted tab stays muted. (The rule
+    // that a stored volume below 0.01 counts as full is applied once, when
+    // a session or an imported tab is taken in.)
     PlaybackEngines& e = engines();
     for (int i = 0; i < tabs.size(); ++i)
-        e.audioSetTabVolume(i, effectiveTabVolume(tabs[i].volume));
+        e.audioSetTabVolume(i, tabs[i].volume);
     registerTabStopShortcuts();
     registerTabVolShortcuts();
 }

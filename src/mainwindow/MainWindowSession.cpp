@@ -63,6 +63,19 @@ void MainWindow::onSaveSessionAs()
     syncGridsToSession();
     if (SessionManager::instance()->saveSessionAs())
         toast(QStringLiteral("✅  Session saved as new file"), ToastManager::Success, 2200);
+    else
+        reportSaveFailure();
+}
+
+void MainWindow::reportSaveFailure()
+{
+    // A cancelled file dialog is no failure: nothing to say.
+    const QString why = SessionManager::instance()->lastSaveError();
+    if (why.isEmpty())
+        return;
+    toast(QStringLiteral("❌  Save failed — check file permissions"), ToastManager::Error, 3000);
+    if (eventLog)
+        eventLog->log(QStringLiteral("File"), QStringLiteral("Save failed: ") + why, QStringLiteral("error"));
 }
 
 bool MainWindow::openSessionFile(const QString& path)
@@ -99,9 +112,14 @@ bool MainWindow::confirmUnsavedChanges()
                                        QStringLiteral("You have unsaved changes. Save before continuing?"),
                                        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
     // A save that fails or whose file dialog is cancelled keeps the session:
-    // the caller does not go on.
-    if (answer == QMessageBox::Save)
-        return sm->saveSession();
+    // the caller does not go on, and a failure says why.
+    if (answer == QMessageBox::Save) {
+        syncGridsToSession();
+        if (sm->saveSession())
+            return true;
+        reportSaveFailure();
+        return false;
+    }
     return answer == QMessageBox::Discard;
 }
 

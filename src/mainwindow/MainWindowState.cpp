@@ -61,8 +61,11 @@ void MainWindow::closeEvent(QCloseEvent* e)
                                            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
                                            QMessageBox::NoButton);
         if (answer == QMessageBox::Save) {
-            // A cancelled file dialog or a failed write keeps the window open.
+            // A cancelled file dialog or a failed write keeps the window
+            // open; a failed write says why.
+            syncGridsToSession();
             if (!sm->saveSessionAs() || sm->session().filePath.isEmpty()) {
+                reportSaveFailure();
                 e->ignore();
                 return;
             }

@@ -102,6 +102,13 @@ void MainWindow::onDuplicateTab()
     RecordId::renew(copy);
     copy.name += QStringLiteral(" (Copy)");
     copy.color = ThemeManager::vibrantColor(int(s.tabs.size()));
+    // A tab key or MIDI note held by two tabs fires neither: the copy starts
+    // without them and the source keeps its own.
+    copy.stopKey.clear();
+    copy.volUpKey.clear();
+    copy.volDnKey.clear();
+    copy.stopMidi = -1;
+    copy.volCC = -1;
     const int at = c + 1;
     s.tabs.insert(at, copy);
 
@@ -346,8 +353,15 @@ void MainWindow::stepTabVolume(int t, int step)
     }
 }
 
-void MainWindow::setGridShape(void (ButtonGrid::*set)(int), int value, const char* key)
+void MainWindow::setGridShape(void (ButtonGrid::*set)(int), int value, const char* key, int Session::*field)
 {
+    // The session keeps the choice, so every save writes it; a new value is
+    // a change (a load passes the session's own value: no change).
+    SessionManager* sm = SessionManager::instance();
+    if (sm->session().*field != value) {
+        sm->session().*field = value;
+        sm->markDirty();
+    }
     for (const GridPanel& p : std::as_const(m_panels)) {
         if (p.grid) {
             (p.grid->*set)(value);
@@ -367,12 +381,12 @@ void MainWindow::setGridShape(void (ButtonGrid::*set)(int), int value, const cha
 
 void MainWindow::onColumnsChanged(int cols)
 {
-    setGridShape(&ButtonGrid::setColumns, cols, "grid/cols");
+    setGridShape(&ButtonGrid::setColumns, cols, "grid/cols", &Session::gridCols);
 }
 
 void MainWindow::onRowsChanged(int rows)
 {
-    setGridShape(&ButtonGrid::setRows, rows, "grid/rows");
+    setGridShape(&ButtonGrid::setRows, rows, "grid/rows", &Session::gridRows);
 }
 
 void MainWindow::setButtonsPerTab(int n)
@@ -397,4 +411,5 @@ void MainWindow::setButtonsPerTab(int n)
             p.grid->setTab(s.tabs[t]);
     }
     sm->markDirty();
+    updateStatusBar();
 }

@@ -141,6 +141,7 @@ SessionManager::ReadResult SessionManager::readSession(const QByteArray& data, S
 
 bool SessionManager::saveSession(const QString& path)
 {
+    m_lastSaveError.clear();
     const QString target = absolutePath(path.isEmpty() ? m_session.filePath : path);
     if (target.isEmpty())
         return saveSessionAs();
@@ -152,6 +153,7 @@ bool SessionManager::saveSession(const QString& path)
     QString error;
     if (!safeWriteFile(target, text, &error)) {
         qWarning() << "Cannot write session:" << target << error;
+        m_lastSaveError = QStringLiteral("%1: %2").arg(target, error);
         return false;
     }
 
@@ -164,6 +166,7 @@ bool SessionManager::saveSession(const QString& path)
 
 bool SessionManager::saveSessionAs()
 {
+    m_lastSaveError.clear();
     QString name = Modal::getSaveFileName(nullptr, QStringLiteral("Save Session As"), QString(),
                                           QStringLiteral("Tarvello Session (*.vx);;JSON Files (*.json)"));
     if (name.isEmpty())

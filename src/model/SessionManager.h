@@ -34,6 +34,9 @@ public:
     bool saveSession(const QString& path = QString());
     // Asks for a file name, then saves there. False when cancelled or failed.
     bool saveSessionAs();
+    // Why the last save that ran failed to write its file: the file and the
+    // system's reason; empty after a save that succeeded or was cancelled.
+    QString lastSaveError() const { return m_lastSaveError; }
 
     void markDirty();
     void setDirty(bool dirty);
@@ -65,4 +68,5 @@ private:
     Session m_session;
     bool m_dirty = false;
     QTimer* m_autoSave = nullptr;
+    QString m_lastSaveError;
 };

@@ -19,15 +19,14 @@ void readColour(const QJsonObject& o, QLatin1StringView key, QColor& out)
         out = QColor::fromString(o.value(key).toString());
 }
 
-// Volumes are clamped to 0..max; anything not above 0 (NaN included) is 0.
+} // namespace
+
 double clampVolume(double v, double max)
 {
     if (!(v > 0))
         return 0;
     return v > max ? max : v;
 }
-
-} // namespace
 
 QJsonObject ButtonData::toJson() const
 {

@@ -83,5 +83,9 @@ Q_DECLARE_METATYPE(ButtonData)
 Q_DECLARE_METATYPE(TabData)
 Q_DECLARE_METATYPE(Session)
 
+// A volume as the session keeps it: clamped to 0 .. max, and anything not
+// above 0 (NaN included) is 0. Tab volumes take max 1.0, button volumes 2.0.
+double clampVolume(double v, double max);
+
 // Registers ButtonData, Session and QList<TabData> with Qt's meta-type system.
 void registerSessionTypes();

@@ -198,15 +198,22 @@ private slots:
         QCOMPARE(rows->value(), 3);
         QVERIFY(!SessionManager::instance()->isDirty());
 
+        // A new count is a change of the session, which keeps it.
         cols->setValue(6);
         for (const MainWindow::GridPanel& p : w->gridPanels())
             QCOMPARE(p.grid->columns(), 6);
         QCOMPARE(AppSettings().value(QStringLiteral("grid/cols")).toInt(), 6);
+        QCOMPARE(SessionManager::instance()->session().gridCols, 6);
+        QVERIFY(SessionManager::instance()->isDirty());
+        SessionManager::instance()->setDirty(false);
         cols->setValue(0);
-        QVERIFY(!SessionManager::instance()->isDirty());
+        QCOMPARE(SessionManager::instance()->session().gridCols, 0);
+        QVERIFY(SessionManager::instance()->isDirty());
+        SessionManager::instance()->setDirty(false);
 
         // Both boxes at "Auto" already: the button still runs both handlers.
         rows->setValue(0);
+        SessionManager::instance()->setDirty(false);
         for (const MainWindow::GridPanel& p : w->gridPanels()) {
             p.grid->setColumns(5);
             p.grid->setRows(5);
@@ -221,6 +228,9 @@ private slots:
             QCOMPARE(p.grid->columns(), 0);
             QCOMPARE(p.grid->rows(), 0);
         }
+        // The session had "Auto" already: nothing changed.
+        QCOMPARE(SessionManager::instance()->session().gridCols, 0);
+        QCOMPARE(SessionManager::instance()->session().gridRows, 0);
         QVERIFY(!SessionManager::instance()->isDirty());
     }
 

@@ -191,7 +191,12 @@ private slots:
             }
             QVERIFY(copy.color != src.color);
             QCOMPARE(copy.volume, src.volume);
-            QCOMPARE(copy.stopKey, src.stopKey);
+            // Keys and MIDI controls stay with the source: shared, neither tab would get them.
+            QCOMPARE(src.stopKey, s.tabs[current].stopKey);
+            QCOMPARE(src.volUpKey, s.tabs[current].volUpKey);
+            QVERIFY(copy.stopKey.isEmpty() && copy.volUpKey.isEmpty() && copy.volDnKey.isEmpty());
+            QCOMPARE(copy.stopMidi, -1);
+            QCOMPARE(copy.volCC, -1);
         }
         checkRouting(w, rec, clock, g_now);
     }
