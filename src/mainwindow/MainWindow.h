@@ -473,9 +473,12 @@ private:
     static qint64 wallNow();
 
     // Keys (MainWindowKeys.cpp)
-    bool keysBelongToField() const;
-    bool filterKeyPress(QKeyEvent* e);
+    bool keysBelongToField(const QObject* watched, const QKeyEvent* e) const;
+    void notePopupKey(QEvent* event, const QObject* watched);
+    bool filterKeyPress(const QObject* watched, QKeyEvent* e);
     bool hotKeyLookup(const QString& text, const QKeyEvent* e);
+    // The one press guard of both key paths; true when the press may fire.
+    bool acceptHotKeyPress(const QString& text, bool rapid, bool autoRepeat);
     bool runControlKey(int key, bool withPanels);
     bool startMusicDrag(const QPoint& pos);
 
@@ -547,8 +550,12 @@ private:
     static constexpr qint64 kNever = std::numeric_limits<qint64>::min();
     bool panicRunning = false;
     qint64 lastPanicMs = kNever;
+    // A sound was started since the last panic ran: a quick second panic
+    // request is not a repeat then.
+    bool soundStartedSincePanic = false;
     qint64 lastStopAllToastMs = kNever;
     QHash<QString, qint64> hotKeyPressTimes;
+    int popupOwnedKey = 0;      // a key pressed while a popup was open, until released
     QPoint musicDragStart;
     int currentTab = 0;
     int layoutMode = 1;
