@@ -473,8 +473,8 @@ private:
     static qint64 wallNow();
 
     // Keys (MainWindowKeys.cpp)
-    bool keysBelongToField(const QObject* watched, const QKeyEvent* e) const;
-    void notePopupKey(QEvent* event, const QObject* watched);
+    bool keysBelongToField(const QObject* watched) const;
+    bool notePopupKey(QEvent* event, const QObject* watched);
     bool filterKeyPress(const QObject* watched, QKeyEvent* e);
     bool hotKeyLookup(const QString& text, const QKeyEvent* e);
     // The one press guard of both key paths; true when the press may fire.
@@ -555,7 +555,13 @@ private:
     bool soundStartedSincePanic = false;
     qint64 lastStopAllToastMs = kNever;
     QHash<QString, qint64> hotKeyPressTimes;
-    int popupOwnedKey = 0;      // a key pressed while a popup was open, until released
+    // A key that a popup saw first, until it is released; pressed once its
+    // press came.
+    struct PopupKey
+    {
+        int key = 0;
+        bool pressed = false;
+    } popupKey;
     QPoint musicDragStart;
     int currentTab = 0;
     int layoutMode = 1;

@@ -65,7 +65,6 @@ bool isListTarget(const QListWidget* list, const QObject* watched)
     return list && (watched == list || watched == list->viewport());
 }
 
-
 // A widget or window of a popup: a combo box's list, a menu, a completer.
 bool isPopupPart(const QObject* o)
 {
@@ -81,19 +80,37 @@ bool isPopupPart(const QObject* o)
 // A popup can close before its key is pressed: a combo box's list closes on
 // the shortcut check that comes ahead of the Esc press, which then goes to
 // the window with no popup left. A key whose check found a popup open stays
-// the popup's until it is released.
-void MainWindow::notePopupKey(QEvent* event, const QObject* watched)
+// the popup's until it is released: its press and repeats are swallowed once
+// the popup is gone. True for a press to swallow.
+bool MainWindow::notePopupKey(QEvent* event, const QObject* watched)
 {
     const auto* ke = static_cast<const QKeyEvent*>(event);
+    const bool popupOpen = QApplication::activePopupWidget() || isPopupPart(watched);
     if (event->type() == QEvent::ShortcutOverride) {
-        if (QApplication::activePopupWidget() || isPopupPart(watched))
-            popupOwnedKey = ke->key();
-    } else if (event->type() == QEvent::KeyRelease) {
-        if (ke->key() == popupOwnedKey && !ke->isAutoRepeat())
-            popupOwnedKey = 0;
-    } else if (ke->key() != popupOwnedKey) {
-        popupOwnedKey = 0;
+        if (popupOpen)
+            popupKey = {ke->key(), false};
+        return false;
     }
+    if (ke->key() != popupKey.key) {
+        if (event->type() == QEvent::KeyPress)
+            popupKey = {};
+        return false;
+    }
+    if (event->type() == QEvent::KeyRelease) {
+        if (!ke->isAutoRepeat())
+            popupKey = {};
+        return false;
+    }
+    if (popupOpen) {
+        popupKey.pressed = true;
+        return false;
+    }
+    if (popupKey.pressed && !ke->isAutoRepeat()) {
+        popupKey = {}; // a new press: the release of the last one went elsewhere
+        return false;
+    }
+    popupKey.pressed = true;
+    return true;
 }
 
 // While a popup, a dialog or a menu is open, or a text or number field has the
@@ -101,9 +118,9 @@ void MainWindow::notePopupKey(QEvent* event, const QObject* watched)
 // space or picks a row, a key capture gets its key. A key sent to a popup
 // stays its own also on its way through the popup's parents after the popup
 // closed on it.
-bool MainWindow::keysBelongToField(const QObject* watched, const QKeyEvent* e) const
+bool MainWindow::keysBelongToField(const QObject* watched) const
 {
-    if (QApplication::activePopupWidget() || isPopupPart(watched) || (popupOwnedKey && e->key() == popupOwnedKey))
+    if (QApplication::activePopupWidget() || isPopupPart(watched))
         return true;
     const QWidget* modal = QApplication::activeModalWidget();
     if (modal && modal != this)
@@ -120,7 +137,7 @@ bool MainWindow::keysBelongToField(const QObject* watched, const QKeyEvent* e) c
 
 bool MainWindow::filterKeyPress(const QObject* watched, QKeyEvent* e)
 {
-    if (keysBelongToField(watched, e))
+    if (keysBelongToField(watched))
         return false;
     const int key = e->key();
     if (key == Qt::Key_Space) {
@@ -241,7 +258,7 @@ void MainWindow::keyPressEvent(QKeyEvent* e)
 {
     VX_LOG(QStringLiteral("[keyPress] key=%1").arg(e->key()));
     const QWidget* modal = QApplication::activeModalWidget();
-    if ((modal && modal != this) || QApplication::activePopupWidget() || (popupOwnedKey && e->key() == popupOwnedKey)) {
+    if ((modal && modal != this) || QApplication::activePopupWidget()) {
         QMainWindow::keyPressEvent(e);
         return;
     }
@@ -281,8 +298,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
         notePopupKey(event, watched);
         break;
     case QEvent::KeyPress:
-        notePopupKey(event, watched);
-        if (filterKeyPress(watched, static_cast<QKeyEvent*>(event)))
+        if (notePopupKey(event, watched) || filterKeyPress(watched, static_cast<QKeyEvent*>(event)))
             return true;
         break;
     case QEvent::Wheel:
