@@ -21,6 +21,7 @@
 #include "FileCheck.h"
 #include "Modal.h"
 #include "OpLog.h"
+#include "SoundButton.h"
 #include "ThemeManager.h"
 
 namespace {
@@ -171,6 +172,12 @@ void ButtonEditDialog::pickBgColor()
     const QColor c = dlg.selectedColor().isValid() ? dlg.selectedColor() : dlg.currentColor();
     if (!c.isValid())
         return;
+    // A text colour the user never chose follows the new background: the
+    // record keeps none and the pad draws its contrast colour.
+    if (!m_textChosen && SoundButton::isAutomaticTextColor(m_btn.textColor, m_btn.bgColor)) {
+        m_btn.textColor = QColor();
+        updateColorBtn(m_textBtn, m_btn.textColor, tc.text.name());
+    }
     m_btn.bgColor = c;
     updateColorBtn(m_bgBtn, m_btn.bgColor, tc.surfaceHover.name());
     updatePreview();
@@ -184,6 +191,7 @@ void ButtonEditDialog::pickTextColor()
     if (!c.isValid())
         return;
     m_btn.textColor = c;
+    m_textChosen = true;
     updateColorBtn(m_textBtn, m_btn.textColor, tc.text.name());
     updatePreview();
 }
@@ -286,7 +294,11 @@ QPixmap ButtonEditDialog::renderPreview(const ButtonData& btn, QSize size)
     f.setPixelSize(btn.fontSize < 1 ? 10 : btn.fontSize);
     f.setWeight(QFont::DemiBold);
     p.setFont(f);
-    p.setPen(btn.textColor.isValid() ? btn.textColor : tc.text);
+    // As the pad draws it: without a text colour, the contrast colour of its background.
+    if (btn.textColor.isValid())
+        p.setPen(btn.textColor);
+    else
+        p.setPen(btn.bgColor.isValid() ? SoundButton::contrastColor(btn.bgColor, 240, 210) : tc.text);
     p.drawText(QRect(4, 12, size.width() - 8, size.height() - 16), Qt::AlignCenter | Qt::TextWordWrap,
                btn.name.isEmpty() ? QStringLiteral("(empty)") : btn.name);
     return pm;

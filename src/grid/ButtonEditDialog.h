@@ -54,6 +54,7 @@ private:
     void takeImage(const QString& path, const ImageFile& file);
 
     ButtonData m_btn;
+    bool m_textChosen = false;      // a text colour was picked in this dialog
     QLabel* m_preview = nullptr;
     QPushButton* m_bgBtn = nullptr;
     QPushButton* m_textBtn = nullptr;

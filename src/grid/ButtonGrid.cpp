@@ -15,11 +15,12 @@
 namespace {
 
 // A new colour for an assigned button, with a text colour that reads on it.
+// A text colour the user stored stays.
 void autoColorButton(ButtonData& b)
 {
     b.bgColor = ThemeManager::nextVibrantColor();
-    const double lum = 0.2126 * b.bgColor.redF() + 0.7152 * b.bgColor.greenF() + 0.0722 * b.bgColor.blueF();
-    b.textColor = QColor(lum > 0.42 ? QStringLiteral("#111111") : QStringLiteral("#FFFFFF"));
+    if (!b.textColor.isValid())
+        b.textColor = SoundButton::autoTextColor(b.bgColor);
 }
 
 quint64 cellKey(int row, int col) { return (quint64(quint32(row)) << 32) | quint32(col); }
@@ -346,8 +347,10 @@ void ButtonGrid::resizeEvent(QResizeEvent* e)
 // Pads still to be made start stopped and unmarked: nothing to do for them.
 void ButtonGrid::setAllStopped()
 {
-    for (SoundButton* pad : std::as_const(m_buttons))
+    for (SoundButton* pad : std::as_const(m_buttons)) {
+        pad->stopRepeat();
         pad->setPlaying(false);
+    }
 }
 
 void ButtonGrid::resetAllTriggers()

@@ -316,17 +316,56 @@ void SoundButton::mousePressEvent(QMouseEvent* e)
     m_triggered = TriggeredByPress;
     QPointer<SoundButton> self(this);
     emit playRequested(m_data.id);
-    if (!self || !m_data.rapid)
-        return;
+    if (self && m_data.rapid)
+        startRepeat();
+}
+
+void SoundButton::startRepeat()
+{
     if (!m_repeatTimer) {
         m_repeatTimer = new QTimer(this);
-        connect(m_repeatTimer, &QTimer::timeout, this, [this] {
-            if (hasAudio())
-                emit playRequested(m_data.id);
-        });
+        connect(m_repeatTimer, &QTimer::timeout, this, &SoundButton::repeatTick);
     }
     m_repeatTimer->setInterval(kRepeatMs);
     m_repeatTimer->start();
+}
+
+// The release may never reach the pad: it can land on a menu or a dialog
+// opened meanwhile, or the pad may be hidden. Every repeat first checks that
+// the left button is still held on this pad.
+void SoundButton::repeatTick()
+{
+    if (!hasAudio() || !m_data.rapid || !leftHeldHere()) {
+        stopRepeat();
+        return;
+    }
+    emit playRequested(m_data.id);
+}
+
+bool SoundButton::leftHeldHere() const
+{
+    if (!isVisible() || !(QGuiApplication::mouseButtons() & Qt::LeftButton))
+        return false;
+    if (QApplication::activePopupWidget())
+        return false;
+    const QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal != window())
+        return false;
+    return isActiveWindow();
+}
+
+void SoundButton::stopRepeat()
+{
+    if (m_repeatTimer)
+        m_repeatTimer->stop();
+}
+
+bool SoundButton::isRepeating() const { return m_repeatTimer && m_repeatTimer->isActive(); }
+
+void SoundButton::hideEvent(QHideEvent* e)
+{
+    stopRepeat();
+    QPushButton::hideEvent(e);
 }
 
 void SoundButton::mouseReleaseEvent(QMouseEvent* e)
@@ -334,8 +373,7 @@ void SoundButton::mouseReleaseEvent(QMouseEvent* e)
     if (e->button() == Qt::LeftButton) {
         const bool assignClick = !hasAudio() && m_pressPos != kNoPress && rect().contains(e->position().toPoint());
         m_pressPos = kNoPress;
-        if (m_repeatTimer)
-            m_repeatTimer->stop();
+        stopRepeat();
         QWidget::mouseReleaseEvent(e);
         if (assignClick)
             emit assignRequested(m_data.id);
@@ -557,6 +595,8 @@ void SoundButton::contextMenuEvent(QContextMenuEvent* e)
 
 void SoundButton::showContextMenu(const QPoint& globalPos)
 {
+    // The menu takes the mouse: a left button held on the pad no longer is.
+    stopRepeat();
     const ThemeColors& tc = ThemeManager::instance()->colors();
     const QString id = m_data.id;
     QPointer<SoundButton> self(this);
@@ -633,6 +673,17 @@ void SoundButton::showContextMenu(const QPoint& globalPos)
 
 // ---------------------------------------------------------------------------
 // Painting
+
+QColor SoundButton::autoTextColor(const QColor& bg)
+{
+    const double lum = 0.2126 * bg.redF() + 0.7152 * bg.greenF() + 0.0722 * bg.blueF();
+    return QColor(lum > 0.42 ? QStringLiteral("#111111") : QStringLiteral("#FFFFFF"));
+}
+
+bool SoundButton::isAutomaticTextColor(const QColor& text, const QColor& bg)
+{
+    return !text.isValid() || (bg.isValid() && text.rgb() == autoTextColor(bg).rgb());
+}
 
 QColor SoundButton::contrastColor(const QColor& bg, int alphaDark, int alphaLight)
 {

@@ -63,6 +63,11 @@ public:
 
     void showContextMenu(const QPoint& globalPos);
 
+    // A rapid pad repeats its play request while the left button is held on
+    // it; a stop of the pad, its tab or everything ends the repeat.
+    void stopRepeat();
+    bool isRepeating() const;
+
     // Re-reads "appearance/showLoopIcon" and "appearance/showScissorIcon".
     static void refreshIconSettingsCache();
     static bool showLoopIcon() { return s_showLoopIcon; }
@@ -79,6 +84,11 @@ public:
 
     // Painting rules, public so that their arithmetic can be checked alone.
     static QColor contrastColor(const QColor& bg, int alphaDark, int alphaLight);
+    // The text colour stored with an automatic background: "#111111" on a
+    // light one, "#FFFFFF" on a dark one.
+    static QColor autoTextColor(const QColor& bg);
+    // A text colour the user never chose: none, or the automatic one of bg.
+    static bool isAutomaticTextColor(const QColor& text, const QColor& bg);
     static TextLayout textLayout(const QRectF& r, int fontSize, bool playing);
     static QString remainingText(qint64 remainingMs);
     static QColor remainingColor(qint64 remainingMs, const QColor& fallback);
@@ -105,6 +115,7 @@ protected:
     void leaveEvent(QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
     void dragEnterEvent(QDragEnterEvent* e) override;
     void dragLeaveEvent(QDragLeaveEvent* e) override;
@@ -114,6 +125,9 @@ private:
     enum class HotArea { None, Loop, Trim };
     HotArea hotAreaAt(const QPoint& p) const;
     void toggleLoopFromBadge();
+    void startRepeat();
+    void repeatTick();
+    bool leftHeldHere() const;
     void startDragOut();
     void paintBadges(class QPainter& p, const QRectF& r);
     void paintProgress(class QPainter& p, const QRectF& r, const QColor& base);

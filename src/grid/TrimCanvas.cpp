@@ -96,13 +96,13 @@ void TrimCanvas::setProgress(double fraction)
 
 void TrimCanvas::setFadeIn(double seconds)
 {
-    m_fadeIn = std::isfinite(seconds) ? std::max(0.0, seconds) : 0.0;
+    m_fadeIn = std::isfinite(seconds) ? std::clamp(seconds, 0.0, kMaxFade) : 0.0;
     update();
 }
 
 void TrimCanvas::setFadeOut(double seconds)
 {
-    m_fadeOut = std::isfinite(seconds) ? std::max(0.0, seconds) : 0.0;
+    m_fadeOut = std::isfinite(seconds) ? std::clamp(seconds, 0.0, kMaxFade) : 0.0;
     update();
 }
 
@@ -228,13 +228,13 @@ void TrimCanvas::mouseMoveEvent(QMouseEvent* e)
         update();
         return;
     case DragFadeInHandle:
-        m_fadeIn = std::max(0.0, std::min(end - m_trimStart, xToTime(x) - m_trimStart));
+        m_fadeIn = std::max(0.0, std::min({end - m_trimStart, kMaxFade, xToTime(x) - m_trimStart}));
         emit fadeInChanged(m_fadeIn);
         setCursor(Qt::SizeHorCursor);
         update();
         return;
     case DragFadeOutHandle:
-        m_fadeOut = std::max(0.0, std::min(end - m_trimStart, end - xToTime(x)));
+        m_fadeOut = std::max(0.0, std::min({end - m_trimStart, kMaxFade, end - xToTime(x)}));
         emit fadeOutChanged(m_fadeOut);
         setCursor(Qt::SizeHorCursor);
         update();

@@ -29,6 +29,8 @@ public:
     static constexpr double kMinZoom = 1.0;
     static constexpr double kMaxZoom = 100.0;
     static constexpr double kWheelFactor = 1.3;
+    // The longest fade, as the dialog's fade sliders reach.
+    static constexpr double kMaxFade = 5.0;
 
     explicit TrimCanvas(QWidget* parent = nullptr);
 

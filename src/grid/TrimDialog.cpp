@@ -196,13 +196,15 @@ TrimDialog::TrimDialog(const ButtonData& btn, QWidget* parent)
         row->addStretch();
         form->addRow(label, row);
     };
-    const int fadeInMs = std::min(fadeMs(m_btn.fadeIn), 5000);
-    const int fadeOutMs = std::min(fadeMs(m_btn.fadeOut), 5000);
+    // The canvas holds the fades within the sliders' range: one value everywhere.
+    const int maxFadeMs = fadeMs(TrimCanvas::kMaxFade);
+    const int fadeInMs = fadeMs(m_canvas->fadeIn());
+    const int fadeOutMs = fadeMs(m_canvas->fadeOut());
     const int volume = volumePercent(m_btn.volume);
-    makeRow(QStringLiteral("Fade In:"), 0, 5000, fadeInMs, msText(fadeInMs), m_fadeInSlider, m_fadeInLabel,
+    makeRow(QStringLiteral("Fade In:"), 0, maxFadeMs, fadeInMs, msText(fadeInMs), m_fadeInSlider, m_fadeInLabel,
             "fadeInSlider");
-    makeRow(QStringLiteral("Fade Out:"), 0, 5000, fadeOutMs, msText(fadeOutMs), m_fadeOutSlider, m_fadeOutLabel,
-            "fadeOutSlider");
+    makeRow(QStringLiteral("Fade Out:"), 0, maxFadeMs, fadeOutMs, msText(fadeOutMs), m_fadeOutSlider,
+            m_fadeOutLabel, "fadeOutSlider");
     makeRow(QStringLiteral("Volume:"), 0, 200, volume, QStringLiteral("%1%").arg(volume), m_volumeSlider,
             m_volumeLabel, "volumeSlider");
     root->addWidget(group);
@@ -399,8 +401,6 @@ void TrimDialog::onPlayPreview()
 
     const double in = m_canvas->trimStart();
     const double out = m_canvas->trimEnd();
-    const int fadeInMs = m_fadeInSlider->value();
-    const int fadeOutMs = m_fadeOutSlider->value();
     m_previewIn = in;
 
     if (gain > 1.0) {
@@ -451,8 +451,9 @@ void TrimDialog::onPlayPreview()
         copy.trimStart = in;
         copy.trimEnd = out;
         copy.volume = gain;
-        copy.fadeIn = fadeInMs / 1000.0;
-        copy.fadeOut = fadeOutMs / 1000.0;
+        // The fades that OK stores.
+        copy.fadeIn = fadeIn();
+        copy.fadeOut = fadeOut();
         AudioEngine::instance()->play(copy, QString(), false);
         m_drumPath = false;
     }

@@ -485,9 +485,12 @@ private:
     static qint64 wallNow();
 
     // Keys (MainWindowKeys.cpp)
-    bool keysBelongToField() const;
-    bool filterKeyPress(QKeyEvent* e);
+    bool keysBelongToField(const QObject* watched) const;
+    bool notePopupKey(QEvent* event, const QObject* watched);
+    bool filterKeyPress(const QObject* watched, QKeyEvent* e);
     bool hotKeyLookup(const QString& text, const QKeyEvent* e);
+    // The one press guard of both key paths; true when the press may fire.
+    bool acceptHotKeyPress(const QString& text, bool rapid, bool autoRepeat);
     bool runControlKey(int key, bool withPanels);
     bool startMusicDrag(const QPoint& pos);
 
@@ -561,8 +564,18 @@ private:
     static constexpr qint64 kNever = std::numeric_limits<qint64>::min();
     bool panicRunning = false;
     qint64 lastPanicMs = kNever;
+    // A sound was started since the last panic ran: a quick second panic
+    // request is not a repeat then.
+    bool soundStartedSincePanic = false;
     qint64 lastStopAllToastMs = kNever;
     QHash<QString, qint64> hotKeyPressTimes;
+    // A key that a popup saw first, until it is released; pressed once its
+    // press came.
+    struct PopupKey
+    {
+        int key = 0;
+        bool pressed = false;
+    } popupKey;
     QPoint musicDragStart;
     int currentTab = 0;
     int layoutMode = 1;

@@ -25,6 +25,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include "AppSettings.h"
 #include "ButtonGrid.h"
@@ -64,15 +65,65 @@ bool isListTarget(const QListWidget* list, const QObject* watched)
     return list && (watched == list || watched == list->viewport());
 }
 
+// A widget or window of a popup: a combo box's list, a menu, a completer.
+bool isPopupPart(const QObject* o)
+{
+    if (const auto* w = qobject_cast<const QWidget*>(o))
+        return w->window()->windowType() == Qt::Popup;
+    if (const auto* win = qobject_cast<const QWindow*>(o))
+        return win->type() == Qt::Popup;
+    return false;
+}
+
 } // namespace
 
-// While a dialog or a menu is open, or a text or number field has the focus,
-// keys belong to it: Esc closes the dialog, Space types a space, a key
-// capture gets its key.
-bool MainWindow::keysBelongToField() const
+// A popup can close before its key is pressed: a combo box's list closes on
+// the shortcut check that comes ahead of the Esc press, which then goes to
+// the window with no popup left. A key whose check found a popup open stays
+// the popup's until it is released: its press and repeats are swallowed once
+// the popup is gone. True for a press to swallow.
+bool MainWindow::notePopupKey(QEvent* event, const QObject* watched)
 {
+    const auto* ke = static_cast<const QKeyEvent*>(event);
+    const bool popupOpen = QApplication::activePopupWidget() || isPopupPart(watched);
+    if (event->type() == QEvent::ShortcutOverride) {
+        if (popupOpen)
+            popupKey = {ke->key(), false};
+        return false;
+    }
+    if (ke->key() != popupKey.key) {
+        if (event->type() == QEvent::KeyPress)
+            popupKey = {};
+        return false;
+    }
+    if (event->type() == QEvent::KeyRelease) {
+        if (!ke->isAutoRepeat())
+            popupKey = {};
+        return false;
+    }
+    if (popupOpen) {
+        popupKey.pressed = true;
+        return false;
+    }
+    if (popupKey.pressed && !ke->isAutoRepeat()) {
+        popupKey = {}; // a new press: the release of the last one went elsewhere
+        return false;
+    }
+    popupKey.pressed = true;
+    return true;
+}
+
+// While a popup, a dialog or a menu is open, or a text or number field has the
+// focus, keys belong to it: Esc closes the popup or the dialog, Space types a
+// space or picks a row, a key capture gets its key. A key sent to a popup
+// stays its own also on its way through the popup's parents after the popup
+// closed on it.
+bool MainWindow::keysBelongToField(const QObject* watched) const
+{
+    if (QApplication::activePopupWidget() || isPopupPart(watched))
+        return true;
     const QWidget* modal = QApplication::activeModalWidget();
-    if ((modal && modal != this) || QApplication::activePopupWidget())
+    if (modal && modal != this)
         return true;
     QWidget* f = QApplication::focusWidget();
     if (!f)
@@ -84,9 +135,9 @@ bool MainWindow::keysBelongToField() const
     return combo && combo->isEditable();
 }
 
-bool MainWindow::filterKeyPress(QKeyEvent* e)
+bool MainWindow::filterKeyPress(const QObject* watched, QKeyEvent* e)
 {
-    if (keysBelongToField())
+    if (keysBelongToField(watched))
         return false;
     const int key = e->key();
     if (key == Qt::Key_Space) {
@@ -100,12 +151,14 @@ bool MainWindow::filterKeyPress(QKeyEvent* e)
     const Qt::KeyboardModifiers mods = heldModifiers(e);
     const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
     if (!e->isAutoRepeat() && mods == Qt::NoModifier && currentTab >= 0 && currentTab < tabs.size()) {
-        // The current tab's own button for the key, without the hot-key guard.
+        // The current tab's own button for the key, under the same press
+        // guard as the window's own lookup.
         auto playFirst = [&](const QString& k) {
             for (const ButtonData& b : tabs[currentTab].buttons) {
                 if (b.key == k && !b.audioPath.isEmpty()) {
                     const ButtonData copy = b;
-                    onPlayRequested(copy);
+                    if (acceptHotKeyPress(k, copy.rapid, false))
+                        onPlayRequested(copy);
                     return true;
                 }
             }
@@ -175,17 +228,8 @@ bool MainWindow::hotKeyLookup(const QString& text, const QKeyEvent* e)
     }
     if (b.key != text)
         return false;
-    const qint64 now = wallNow();
-    qint64& last = hotKeyPressTimes[text];
-    if (b.rapid) {
-        last = now;
-    } else {
-        if (now - last <= kHotKeyGuardMs)
-            return true;
-        last = now;
-        if (e->isAutoRepeat())
-            return true;
-    }
+    if (!acceptHotKeyPress(text, b.rapid, e->isAutoRepeat()))
+        return true;
     if (!b.audioPath.isEmpty()) {
         engines().wasapiStampClick();
         onPlayRequested(b);
@@ -193,11 +237,28 @@ bool MainWindow::hotKeyLookup(const QString& text, const QKeyEvent* e)
     return true;
 }
 
+// A rapid button fires on every press and repeat; a normal one once per press:
+// its auto-repeats and a press 9 ms or less after the last one of the same key
+// are dropped, whichever path the key took.
+bool MainWindow::acceptHotKeyPress(const QString& text, bool rapid, bool autoRepeat)
+{
+    const qint64 now = wallNow();
+    qint64& last = hotKeyPressTimes[text];
+    if (rapid) {
+        last = now;
+        return true;
+    }
+    if (now - last <= kHotKeyGuardMs)
+        return false;
+    last = now;
+    return !autoRepeat;
+}
+
 void MainWindow::keyPressEvent(QKeyEvent* e)
 {
     VX_LOG(QStringLiteral("[keyPress] key=%1").arg(e->key()));
     const QWidget* modal = QApplication::activeModalWidget();
-    if (modal && modal != this) {
+    if ((modal && modal != this) || QApplication::activePopupWidget()) {
         QMainWindow::keyPressEvent(e);
         return;
     }
@@ -232,8 +293,12 @@ void MainWindow::keyPressEvent(QKeyEvent* e)
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
+    case QEvent::ShortcutOverride:
+    case QEvent::KeyRelease:
+        notePopupKey(event, watched);
+        break;
     case QEvent::KeyPress:
-        if (filterKeyPress(static_cast<QKeyEvent*>(event)))
+        if (notePopupKey(event, watched) || filterKeyPress(watched, static_cast<QKeyEvent*>(event)))
             return true;
         break;
     case QEvent::Wheel:

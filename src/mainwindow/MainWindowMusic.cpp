@@ -105,6 +105,7 @@ void MainWindow::startMusicTrack(const QString& path, const QString& device)
     musicId = track.id;
     musicTitle = track.name;
     musicPath = path;
+    soundStartedSincePanic = true;
     engines().audioPlay(track, device);
 }
 

@@ -257,6 +257,7 @@ void MainWindow::onOnlinePreviewReady(const QString& url, const QString& path)
             break;
         }
     }
+    soundStartedSincePanic = true;
     engines().audioPlay(data, QString());
 }
 

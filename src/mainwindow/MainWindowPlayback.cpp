@@ -164,6 +164,7 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
         return;
     }
     PlaybackEngines& e = engines();
+    soundStartedSincePanic = true;
     applyPlaybackState();
 
     const Session& s = SessionManager::instance()->session();

@@ -25,6 +25,8 @@ constexpr qint64 kStopAllToastGapMs = 1500;
 // pre-decoded engine alike.
 void MainWindow::onStopRequested(const QString& id)
 {
+    if (SoundButton* w = findButtonWidget(id))
+        w->stopRepeat();
     routedStop(id, 0);
 }
 
@@ -63,8 +65,10 @@ void MainWindow::stopAllAudio()
         if (!p.grid)
             continue;
         for (int i = 0; i < p.grid->buttonCount(); ++i)
-            if (SoundButton* w = p.grid->buttonWidget(i))
+            if (SoundButton* w = p.grid->buttonWidget(i)) {
+                w->stopRepeat();
                 w->setPlaying(false);
+            }
         if (p.header)
             p.header->setPlaying(false);
     }
@@ -91,14 +95,18 @@ void MainWindow::onStopAll()
 
 void MainWindow::onPanic()
 {
+    // A request within the guard time of the last one is a repeat of it,
+    // unless a sound was started since that panic ran.
     const qint64 now = wallNow();
-    if (panicRunning || (lastPanicMs != kNever && now - lastPanicMs < kPanicGuardMs))
+    const bool repeat = lastPanicMs != kNever && now - lastPanicMs < kPanicGuardMs && !soundStartedSincePanic;
+    if (panicRunning || repeat)
         return;
     lastPanicMs = now;
     panicRunning = true;
     // The key or click that asked returns at once; the stop runs next.
     engines().later(0, this, [this] {
         PlaybackEngines& e = engines();
+        soundStartedSincePanic = false;
         // The music goes too, and no stop report may move Auto-Mix on.
         musicId.clear();
         musicFading.clear();

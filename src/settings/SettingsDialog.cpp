@@ -2,13 +2,18 @@
 // pages share and the themed question box.
 #include "SettingsDialog.h"
 
+#include <QAbstractSpinBox>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 #include <QListWidget>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QStyle>
 
@@ -155,6 +160,36 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     buildShortcutsPage();
     buildAdvancedPage();
     pageStack->setCurrentIndex(0);
+    keepWheelOffValues();
+}
+
+// Every control here writes its setting the moment it changes, and some
+// restart the output: a wheel turned to scroll the page must not step the
+// list or the number it happens to pass over. The page scrolls instead; the
+// control still takes clicks and keys.
+void SettingsDialog::keepWheelOffValues()
+{
+    for (QWidget* w : findChildren<QWidget*>()) {
+        const bool slider = qobject_cast<QAbstractSlider*>(w) && !qobject_cast<QScrollBar*>(w);
+        if (!slider && !qobject_cast<QComboBox*>(w) && !qobject_cast<QAbstractSpinBox*>(w))
+            continue;
+        w->installEventFilter(this);
+        if (w->focusPolicy() == Qt::WheelFocus)
+            w->setFocusPolicy(Qt::StrongFocus);
+    }
+}
+
+bool SettingsDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::Wheel || !watched->isWidgetType())
+        return QDialog::eventFilter(watched, event);
+    for (QWidget* p = static_cast<QWidget*>(watched)->parentWidget(); p; p = p->parentWidget()) {
+        if (auto* area = qobject_cast<QAbstractScrollArea*>(p)) {
+            QCoreApplication::sendEvent(area->verticalScrollBar(), event);
+            break;
+        }
+    }
+    return true;
 }
 
 SettingsDialog::~SettingsDialog() = default;

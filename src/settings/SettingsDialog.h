@@ -63,6 +63,9 @@ public:
 signals:
     void settingsChanged();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     friend class SettingsBenchAccess;
 
@@ -74,6 +77,8 @@ private:
     void refreshApplyState(class QPushButton* apply, class QPropertyAnimation* pulse,
                            class QGraphicsDropShadowEffect* glow);
     void onRestartClicked();
+    // Lists, number fields and sliders leave the wheel to the page.
+    void keepWheelOffValues();
     // Clears the store; false, with the store as it was, when it cannot be written.
     bool resetAllSettings();
 

@@ -191,6 +191,67 @@ private slots:
         QCOMPARE(d.result().bgColor, chosen);
     }
 
+    // A text colour the user never chose (none, or the one stored with an
+    // automatic background) follows a new background: the record keeps none,
+    // so the pad draws the contrast colour of the new background, and the
+    // preview shows it. A chosen one stays.
+    void textFollowsNewBackground_data()
+    {
+        QTest::addColumn<QColor>("bg");
+        QTest::addColumn<QColor>("text");
+        QTest::addColumn<bool>("pickTextFirst");
+        QTest::addColumn<QColor>("newBg");
+        QTest::addColumn<QColor>("expected");
+        const QColor navy("#0D1B4A"), pale("#FFF59D"), none;
+        QTest::newRow("automatic dark text on amber, then navy")
+            << QColor("#F59E0B") << QColor("#111111") << false << navy << none;
+        QTest::newRow("automatic white text on red, then pale yellow")
+            << QColor("#E53E3E") << QColor("#FFFFFF") << false << pale << none;
+        QTest::newRow("no colours, then navy") << none << none << false << navy << none;
+        QTest::newRow("stored yellow text, no background") << none << QColor("#ffeb3b") << false << navy
+                                                           << QColor("#ffeb3b");
+        QTest::newRow("stored text unlike the automatic one")
+            << QColor("#F59E0B") << QColor("#202020") << false << navy << QColor("#202020");
+        QTest::newRow("text picked here first") << QColor("#F59E0B") << QColor("#111111") << true << navy
+                                                << QColor("#111111");
+    }
+
+    void textFollowsNewBackground()
+    {
+        QFETCH(QColor, bg);
+        QFETCH(QColor, text);
+        QFETCH(bool, pickTextFirst);
+        QFETCH(QColor, newBg);
+        QFETCH(QColor, expected);
+        ButtonData b = record();
+        b.bgColor = bg;
+        b.textColor = text;
+        ButtonEditDialog d(b);
+        ModalScript script([&](const Modal::Request& r) -> QVariant {
+            if (r.kind == Modal::Kind::Color)
+                return text; // the same colour, chosen by hand
+            if (auto* dlg = qobject_cast<QColorDialog*>(r.dialog)) {
+                dlg->setCurrentColor(newBg);
+                return int(QDialog::Accepted);
+            }
+            return QVariant();
+        });
+        if (pickTextFirst)
+            child<QPushButton>(d, "textColorBtn")->click();
+        child<QPushButton>(d, "bgColorBtn")->click();
+        QCOMPARE(d.result().bgColor, newBg);
+        QCOMPARE(d.result().textColor, expected);
+        // The preview's label reads on the new face: light on navy, dark on pale yellow.
+        const QImage shown = child<QLabel>(d, "buttonPreview")->pixmap().toImage();
+        const QColor face = newBg;
+        int best = 0;
+        for (int y = 30; y < 50; ++y)
+            for (int x = 40; x < 120; ++x)
+                best = std::max(best, std::abs(QColor(shown.pixel(x, y)).lightness() - face.lightness()));
+        if (!expected.isValid())
+            QVERIFY2(best > 120, qPrintable(QString::number(best)));
+    }
+
     void textColour()
     {
         ButtonEditDialog d(record());

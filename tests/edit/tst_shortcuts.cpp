@@ -158,6 +158,54 @@ private slots:
         QVERIFY(!d.isCaptureArmed());
     }
 
+    // Only a key the window can play is taken: pressed alone and not white
+    // space. Others are refused with the reason, and the row keeps waiting.
+    void keysThatCanFire_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("mods");
+        QTest::addColumn<QString>("stored"); // empty: refused
+        QTest::addColumn<QString>("why");
+        const QString space = QStringLiteral("Space cannot play a button");
+        const QString held = QStringLiteral("Shift, Ctrl, Alt or Meta cannot play a button");
+        QTest::newRow("Space") << int(Qt::Key_Space) << 0 << QString() << space;
+        QTest::newRow("Shift+1") << int(Qt::Key_Exclam) << int(Qt::ShiftModifier) << QString() << held;
+        QTest::newRow("Ctrl+A") << int(Qt::Key_A) << int(Qt::ControlModifier) << QString() << held;
+        QTest::newRow("Alt+F5") << int(Qt::Key_F5) << int(Qt::AltModifier) << QString() << held;
+        QTest::newRow("Shift+A") << int(Qt::Key_A) << int(Qt::ShiftModifier) << QString() << held;
+        QTest::newRow("a letter") << int(Qt::Key_G) << 0 << QStringLiteral("G") << QString();
+        QTest::newRow("F5") << int(Qt::Key_F5) << 0 << QStringLiteral("F5") << QString();
+        QTest::newRow("keypad 7") << int(Qt::Key_7) << int(Qt::KeypadModifier) << QStringLiteral("7") << QString();
+    }
+
+    void keysThatCanFire()
+    {
+        QFETCH(int, key);
+        QFETCH(int, mods);
+        QFETCH(QString, stored);
+        QFETCH(QString, why);
+        Session s = smallSession();
+        ShortcutsDialog d(s);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        QTableWidget* t = d.table();
+        t->setFocus();
+        d.onCellClicked(2, 1); // News, no key yet
+        QTest::keyClick(t, Qt::Key(key), Qt::KeyboardModifiers(mods));
+        QCOMPARE(d.keyAt(2), stored);
+        if (stored.isEmpty()) {
+            QVERIFY2(d.statusLabel()->text().contains(why), qPrintable(d.statusLabel()->text()));
+            QVERIFY(d.isCaptureArmed());
+            QCOMPARE(d.selectedRow(), 2);
+            QTest::keyClick(t, Qt::Key_J); // the next key is taken
+            QCOMPARE(d.keyAt(2), QStringLiteral("J"));
+        } else {
+            QCOMPARE(d.statusLabel()->text(),
+                     QStringLiteral("✓ Key \"%1\" assigned. Click another row to continue.").arg(stored));
+        }
+        QVERIFY(d.isVisible());
+    }
+
     void conflicts()
     {
         Session s = smallSession();

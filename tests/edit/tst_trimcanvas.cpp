@@ -233,9 +233,9 @@ private slots:
         drag(&c, 120, 160);
         QCOMPARE(c.fadeIn(), 2.0);
         QCOMPARE(in.last().at(0).toDouble(), 2.0);
-        // Never longer than the selection, never negative.
+        // Never longer than the fade sliders reach (5 s), never negative.
         drag(&c, 160, 399);
-        QCOMPARE(c.fadeIn(), 6.0);
+        QCOMPARE(c.fadeIn(), TrimCanvas::kMaxFade);
         c.setFadeIn(1.0);
         drag(&c, 120, 20);
         QCOMPARE(c.fadeIn(), 0.0);
@@ -244,12 +244,23 @@ private slots:
         QCOMPARE(c.fadeOut(), 3.0);
         QCOMPARE(out.last().at(0).toDouble(), 3.0);
         drag(&c, 200, 0);
-        QCOMPARE(c.fadeOut(), 6.0);
+        QCOMPARE(c.fadeOut(), TrimCanvas::kMaxFade);
         c.setFadeOut(1.0);
         drag(&c, 280, 399);
         QCOMPARE(c.fadeOut(), 0.0);
         QCOMPARE(in.size(), 3);
         QCOMPARE(out.size(), 3);
+
+        // Never longer than the selection either (2 s to 5 s here).
+        c.setTrimEnd(5.0);
+        c.setFadeIn(1.0);
+        drag(&c, 120, 399);
+        QCOMPARE(c.fadeIn(), 3.0);
+        // A fade set from outside is held to the same limit.
+        c.setFadeIn(8.0);
+        c.setFadeOut(-1.0);
+        QCOMPARE(c.fadeIn(), TrimCanvas::kMaxFade);
+        QCOMPARE(c.fadeOut(), 0.0);
     }
 
     void wheelZoom()

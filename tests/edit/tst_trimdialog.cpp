@@ -138,11 +138,13 @@ private slots:
         QCOMPARE(labelText(d, "trimDurationLabel"), QStringLiteral("Duration: 0:01.250"));
         QCOMPARE(slider(d, "fadeInSlider")->value(), 1234);
         QCOMPARE(slider(d, "fadeOutSlider")->value(), 5000);
-        // What the caller takes back without any edit: the stored values.
+        // What the caller takes back without any edit: the stored values,
+        // a fade beyond the slider's end as the slider and the canvas show it.
         QCOMPARE(d.trimStart(), 0.25);
         QCOMPARE(d.trimEnd(), 1.5);
         QCOMPARE(d.fadeIn(), 1.2345);
-        QCOMPARE(d.fadeOut(), 7.0);
+        QCOMPARE(d.fadeOut(), 5.0);
+        QCOMPARE(d.canvas()->fadeOut(), 5.0);
         QCOMPARE(d.volume(), 2.0);
 
         b.name = QStringLiteral("Intro");

@@ -145,6 +145,15 @@ private slots:
         QCOMPARE(g.buttonWidget(1)->buttonData().bgColor, coloured.bgColor);
         QCOMPARE(g.tab().buttons[2].bgColor, QColor(1, 2, 3));
         QCOMPARE(changed.size(), 0);
+
+        // A text colour the user stored wins over the automatic one; the
+        // pad draws it.
+        t.buttons[3].audioPath = "/snd/z.wav";
+        t.buttons[3].textColor = QColor("#ffeb3b");
+        g.setTab(t);
+        QVERIFY(g.tab().buttons[3].bgColor.isValid());
+        QCOMPARE(g.tab().buttons[3].textColor, QColor("#ffeb3b"));
+        QCOMPARE(g.buttonWidget(3)->buttonData().textColor, QColor("#ffeb3b"));
     }
 
     void rebuildKeepsPlayState()

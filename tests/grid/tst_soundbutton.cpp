@@ -1,6 +1,7 @@
 // Mouse events of QTest go through the window system layer, as real ones do,
 // so the platform's context-menu request follows a right press.
 #define QTEST_QPA_MOUSE_HANDLING
+#include <QDialog>
 #include <QDir>
 #include <QDrag>
 #include <QJsonDocument>
@@ -8,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
+#include <optional>
 
 #include "AppSettings.h"
 #include "GridTestUtil.h"
@@ -198,9 +200,12 @@ private slots:
         ButtonData d = assigned("r", "/x/r.wav");
         d.rapid = true;
         SoundButton* b = make(&host, d);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowActive(&host));
         QSignalSpy play(b, &SoundButton::playRequested);
 
-        press(b);
+        // Through the window system, which knows the button is held.
+        QTest::mousePress(b, Qt::LeftButton, {}, QPoint(30, 30));
         QCOMPARE(play.size(), 1);
         auto* timer = b->findChild<QTimer*>();
         QVERIFY(timer);
@@ -210,7 +215,7 @@ private slots:
         for (int i = 0; i < 3; ++i)
             QMetaObject::invokeMethod(timer, "timeout");
         QCOMPARE(play.size(), 4);
-        release(b);
+        QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(30, 30));
         QVERIFY(!timer->isActive());
 
         // A double click plays once and starts no repeats.
@@ -223,6 +228,79 @@ private slots:
         SoundButton* plain = make(&host, assigned("p", "/x/p.wav"));
         press(plain);
         QVERIFY(!plain->findChild<QTimer*>());
+    }
+
+    // The repeat lasts only while the left button is held on the pad: every
+    // way the button can leave ends it before the next repeat, and so does a
+    // stop.
+    void repeatEndsWhenTheButtonLeaves_data()
+    {
+        QTest::addColumn<QString>("how");
+        for (const char* how : {"release elsewhere", "popup", "dialog", "pane switch", "focus loss", "context menu",
+                                "stop", "not rapid any more"})
+            QTest::newRow(how) << QString::fromLatin1(how);
+    }
+
+    void repeatEndsWhenTheButtonLeaves()
+    {
+        QFETCH(QString, how);
+        QWidget host;
+        host.resize(300, 200);
+        ButtonData d = assigned("r", "/x/r.wav");
+        d.rapid = true;
+        SoundButton* b = make(&host, d);
+        QWidget other;
+        other.setGeometry(400, 0, 100, 100);
+        other.show();
+        host.show();
+        host.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&host));
+        QSignalSpy play(b, &SoundButton::playRequested);
+        later();
+        QTest::mousePress(b, Qt::LeftButton, {}, QPoint(30, 30));
+        auto* timer = b->findChild<QTimer*>();
+        QVERIFY(timer && timer->isActive());
+        QMetaObject::invokeMethod(timer, "timeout"); // still held: it repeats
+        QCOMPARE(play.size(), 2);
+
+        QMenu menu;
+        QDialog dialog(&host);
+        std::optional<TestSupport::ModalScript> answer;
+        if (how == QLatin1String("release elsewhere")) {
+            QTest::mouseRelease(&other, Qt::LeftButton, {}, QPoint(10, 10));
+        } else if (how == QLatin1String("popup")) {
+            menu.addAction(QStringLiteral("x"));
+            menu.popup(host.mapToGlobal(QPoint(50, 50)));
+            QTRY_VERIFY(QApplication::activePopupWidget());
+        } else if (how == QLatin1String("dialog")) {
+            dialog.open();
+            QTRY_COMPARE(QApplication::activeModalWidget(), &dialog);
+        } else if (how == QLatin1String("pane switch")) {
+            host.hide();
+        } else if (how == QLatin1String("focus loss")) {
+            other.activateWindow();
+            QTRY_VERIFY(!host.isActiveWindow());
+        } else if (how == QLatin1String("context menu")) {
+            answer.emplace([](const Modal::Request&) { return QVariant(); });
+            b->showContextMenu(b->mapToGlobal(QPoint(30, 30)));
+        } else if (how == QLatin1String("stop")) {
+            b->stopRepeat();
+        } else {
+            d.rapid = false;
+            b->setButtonData(d);
+        }
+        // 250 ms of a running timer's ticks: none fires.
+        for (int tick = 0; tick < 2; ++tick)
+            if (timer->isActive())
+                QMetaObject::invokeMethod(timer, "timeout");
+        QCOMPARE(play.size(), 2);
+        QVERIFY(!timer->isActive());
+
+        menu.close();
+        dialog.close();
+        // Leave the window system with no button held.
+        if (QGuiApplication::mouseButtons() & Qt::LeftButton)
+            QTest::mouseRelease(&other, Qt::LeftButton, {}, QPoint(10, 10));
     }
 
     void doubleClickRules()

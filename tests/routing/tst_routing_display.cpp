@@ -31,6 +31,19 @@ class TestRoutingDisplay : public QObject
 
     void press(const QString& id) { w->onPlayRequested(record(id)); }
 
+    // The pad of id made rapid and held down with the left button: it repeats.
+    SoundButton* holdRapid(const QString& id)
+    {
+        SoundButton* pad = widget(w, id);
+        ButtonData d = pad->buttonData();
+        d.rapid = true;
+        pad->setButtonData(d);
+        QMouseEvent e(QEvent::MouseButtonPress, QPointF(30, 30), pad->mapToGlobal(QPointF(30, 30)), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(pad, &e);
+        return pad->isRepeating() ? pad : nullptr;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -181,7 +194,10 @@ private slots:
         press(QStringLiteral("P"));
         rec.ready.clear();
         press(QStringLiteral("S"));
+        SoundButton* held = holdRapid(QStringLiteral("Q"));
+        QVERIFY(held);
         A::panels(w)[0].header->stopButton()->click();
+        QVERIFY(!held->isRepeating()); // a held rapid pad stops repeating too
         QVERIFY(rec.dsMaster.isEmpty() && !rec.audio.contains(QStringLiteral("S")));
         QVERIFY(!headerLit(w, 0));
         QVERIFY(!widget(w, QStringLiteral("P"))->isPlaying());
@@ -222,6 +238,13 @@ private slots:
         w->onStopAll();
         QVERIFY(toastShown(text));
         QCOMPARE(log->list()->count(), 5); // the start and four stops
+
+        // Each test holds a pad of its own: the pads' press debounce runs on
+        // the real clock.
+        SoundButton* held = holdRapid(QStringLiteral("S"));
+        QVERIFY(held);
+        w->onStopAll();
+        QVERIFY(!held->isRepeating()); // a held rapid pad stops repeating too
     }
 
     void panicGuardAndDisplay()
@@ -229,6 +252,8 @@ private slots:
         press(QStringLiteral("P"));
         rec.ready.clear();
         press(QStringLiteral("O"));
+        SoundButton* held = holdRapid(QStringLiteral("M"));
+        QVERIFY(held);
         rec.take();
         w->onPanic();
         w->onPanic(); // still running
@@ -238,6 +263,7 @@ private slots:
         QCOMPARE(rec.take(), (QStringList{QStringLiteral("wasapi.stopAll"), QStringLiteral("audio.panic"),
                                           QStringLiteral("pcm.stopAll"), QStringLiteral("ds.stopAll")}));
         QVERIFY(!widget(w, QStringLiteral("P"))->isPlaying() && !widget(w, QStringLiteral("O"))->isPlaying());
+        QVERIFY(!held->isRepeating());
         QVERIFY(!headerLit(w, 0) && !headerLit(w, 1));
         QVERIFY(A::nowPlayingId(w).isEmpty());
         QVERIFY(A::npDotStyle(w).contains(ThemeManager::instance()->colors().textMuted.name()));
@@ -250,6 +276,22 @@ private slots:
         w->onPanic();
         QCOMPARE(rec.take(), QStringList{QStringLiteral("later 0")});
         rec.runLater();
+        rec.take();
+
+        // A sound started since the last panic makes a quick second request
+        // no repeat: Esc, a press 30 ms later, Esc 30 ms after that.
+        g_now += 30;
+        press(QStringLiteral("P"));
+        rec.take();
+        g_now += 30;
+        w->onPanic();
+        QCOMPARE(rec.take(), QStringList{QStringLiteral("later 0")});
+        rec.runLater();
+        QVERIFY(!widget(w, QStringLiteral("P"))->isPlaying());
+        rec.take();
+        g_now += 30; // and with nothing started since, a repeat again
+        w->onPanic();
+        QVERIFY(rec.take().isEmpty());
     }
 
     void musicStopAndReset()

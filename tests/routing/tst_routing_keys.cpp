@@ -1,12 +1,18 @@
 // Keys on the recorder: the application filter and the window's own key
 // handling, with text and number fields, with a modal dialog open, repeats,
 // the hot-key guard, F-keys, the Control commands and the tab strip's wheel.
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QtTest>
+
+#include <memory>
+#include <tuple>
 
 #include "AppSettings.h"
 #include "RoutingSupport.h"
@@ -25,6 +31,43 @@ bool sendKey(QObject* to, int key, const QString& text, bool autoRepeat = false,
     QKeyEvent e(QEvent::KeyPress, key, mods, text, autoRepeat);
     QCoreApplication::sendEvent(to, &e);
     return e.isAccepted();
+}
+
+// A popup of the kind, opened for real over the window: the pane header's
+// output chooser and tab chooser, the music panel's device and fade choosers,
+// or a menu.
+QWidget* openPopup(MainWindow* w, const QString& kind, std::unique_ptr<QMenu>& menu)
+{
+    if (kind == QLatin1String("menu")) {
+        menu = std::make_unique<QMenu>(w);
+        menu->addAction(QStringLiteral("One"));
+        menu->addAction(QStringLiteral("Two"));
+        menu->popup(w->mapToGlobal(QPoint(40, 40)));
+        return menu.get();
+    }
+    QComboBox* combo = nullptr;
+    if (kind.startsWith(QLatin1String("header"))) {
+        const QList<QComboBox*> boxes =
+            RoutingTestAccess::panels(w)[0].header->findChildren<QComboBox*>(QStringLiteral("gridHeaderCombo"));
+        combo = boxes.value(kind == QLatin1String("header output") ? 0 : 1);
+    } else if (kind == QLatin1String("music device")) {
+        combo = w->findChild<QComboBox*>(QStringLiteral("musicDevComboBox"));
+    } else {
+        for (QComboBox* c : w->findChildren<QComboBox*>())
+            if (c->findText(QStringLiteral("2s fade")) >= 0)
+                combo = c;
+    }
+    if (!combo)
+        return nullptr;
+    if (combo->count() == 0)
+        combo->addItems({QStringLiteral("one"), QStringLiteral("two")});
+    // The music panel's bars show with their panel and mode; here they are
+    // simply shown.
+    for (QWidget* p = combo; p && p != w; p = p->parentWidget())
+        if (p->isHidden())
+            p->show();
+    combo->showPopup();
+    return combo->view() ? combo->view()->window() : nullptr;
 }
 
 int countOf(const QStringList& calls, const QString& prefix)
@@ -115,6 +158,26 @@ private slots:
         for (int i = 0; i < 3; ++i)
             sendKey(w, Qt::Key_R, QStringLiteral("r"), true);
         QCOMPARE(countOf(rec.take(), QStringLiteral("audio.playRapid M")), 4);
+
+        // The current tab's key, matched by the filter, is under the same
+        // guard: with Restart off a double fire would start and stop at once.
+        A::toggle(w, 1)->setChecked(false);
+        for (const auto& [key, text, id] : {std::tuple(Qt::Key_A, QStringLiteral("a"), QStringLiteral("P")),
+                                            std::tuple(Qt::Key_F5, QString(), QStringLiteral("S"))}) {
+            g_now += 1000;
+            sendKey(grid(0), key, text);
+            rec.audio.insert(id); // now playing
+            g_now += 5;
+            sendKey(grid(0), key, text);
+            const QStringList calls = rec.take();
+            QCOMPARE(countOf(calls, QStringLiteral("audio.playRapid ") + id), 1);
+            QVERIFY2(!calls.contains(QStringLiteral("audio.stop ") + id), qPrintable(calls.join(", ")));
+            g_now += 10; // past the guard: the press stops the playing sound
+            sendKey(grid(0), key, text);
+            QVERIFY(rec.take().contains(QStringLiteral("audio.stop ") + id));
+            rec.audio.remove(id);
+        }
+        A::toggle(w, 1)->setChecked(true);
     }
 
     // Text and number fields keep their keys: letters type, Space types a
@@ -152,6 +215,57 @@ private slots:
         QVERIFY(!dialog.isVisible());
         QVERIFY(rec.take().isEmpty());
         QVERIFY(rec.pending.isEmpty()); // no panic queued
+    }
+
+    // With a popup open every key is the popup's, whichever way it arrives
+    // (sent to the window as the window system sends it): Esc only closes
+    // the popup, and Space, a hot key of the current tab or of another tab
+    // and an F-key neither stop nor fire anything. The same keys with no
+    // popup act on the sounds.
+    void popupsKeepTheirKeys_data()
+    {
+        QTest::addColumn<QString>("popup");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("fired"); // with no popup open
+        const QList<QPair<int, QString>> keys = {{Qt::Key_Escape, QStringLiteral("later 0")},
+                                                 {Qt::Key_Space, QStringLiteral("ds.stop P")},
+                                                 {Qt::Key_A, QStringLiteral("audio.playRapid P")},
+                                                 {Qt::Key_K, QStringLiteral("audio.playRapid O")},
+                                                 {Qt::Key_F5, QStringLiteral("audio.playRapid S")}};
+        for (const char* popup : {"header output", "header tab", "music device", "auto-mix fade", "menu", "none"})
+            for (const auto& [key, fired] : keys)
+                QTest::addRow("%s %s", popup, qPrintable(QKeySequence(key).toString()))
+                    << QString::fromLatin1(popup) << key << fired;
+    }
+
+    void popupsKeepTheirKeys()
+    {
+        QFETCH(QString, popup);
+        QFETCH(int, key);
+        QFETCH(QString, fired);
+        std::unique_ptr<QMenu> menu;
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QWidget* open = nullptr;
+        if (popup != QLatin1String("none")) {
+            open = openPopup(w, popup, menu);
+            QVERIFY2(open, qPrintable(popup));
+            QTRY_COMPARE(QApplication::activePopupWidget(), open);
+        }
+        rec.take();
+        QTest::keyClick(w->windowHandle(), Qt::Key(key));
+        const QStringList calls = rec.take();
+        if (open) {
+            QVERIFY2(calls.isEmpty(), qPrintable(calls.join(QLatin1String(", "))));
+            QVERIFY(rec.pending.isEmpty()); // no panic queued
+            QCOMPARE(QApplication::activePopupWidget() == nullptr, key == Qt::Key_Escape);
+            if (QWidget* still = QApplication::activePopupWidget())
+                still->close();
+        } else {
+            QVERIFY2(countOf(calls, fired) == 1, qPrintable(calls.join(QLatin1String(", "))));
+            rec.runLater();
+        }
+        QTRY_VERIFY(!QApplication::activePopupWidget());
     }
 
     void spaceAndEsc()

@@ -13,6 +13,9 @@
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QWheelEvent>
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTimer>
@@ -87,6 +90,15 @@ QStringList storedKeys()
     QStringList k = s.allKeys();
     k.sort();
     return k;
+}
+
+QStringList storedValues()
+{
+    AppSettings s;
+    QStringList out;
+    for (const QString& k : storedKeys())
+        out << k + QLatin1Char('=') + s.value(k).toString();
+    return out;
 }
 
 QList<QTimer*> restartTimers()
@@ -460,6 +472,63 @@ private slots:
         for (QLabel* l : d.findChildren<QLabel*>())
             noteSelected = noteSelected || l->text().endsWith(QStringLiteral("✅ Selected."));
         QVERIFY(noteSelected);
+    }
+
+    // A wheel turned over a closed list or a number field on any page scrolls
+    // the page: no value changes, nothing is stored, no output restarts.
+    void wheelOverListsScrollsThePage_data()
+    {
+        QTest::addColumn<int>("page");
+        for (int p : {0, 1, 2, 4})
+            QTest::newRow(qPrintable(QString::number(p))) << p;
+    }
+
+    void wheelOverListsScrollsThePage()
+    {
+        QFETCH(int, page);
+        SettingsDialog d;
+        d.resize(700, 420); // short enough for every page to scroll
+        d.showPage(SettingsDialog::Page(page));
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        QWidget* shown = d.findChild<QStackedWidget*>()->currentWidget();
+        QList<QWidget*> controls;
+        for (QComboBox* c : shown->findChildren<QComboBox*>())
+            controls << c;
+        for (QAbstractSpinBox* b : shown->findChildren<QAbstractSpinBox*>())
+            controls << b;
+        if (page != 2) // the MIDI page may have no list without a device
+            QVERIFY(!controls.isEmpty());
+        const QStringList before = storedValues();
+        restartLog.clear();
+        for (QWidget* c : std::as_const(controls)) {
+            auto* combo = qobject_cast<QComboBox*>(c);
+            auto* spin = qobject_cast<QAbstractSpinBox*>(c);
+            const int index = combo ? combo->currentIndex() : -1;
+            const QString text = spin ? spin->text() : QString();
+            QAbstractScrollArea* area = nullptr;
+            for (QWidget* p = c->parentWidget(); p && !area; p = p->parentWidget())
+                area = qobject_cast<QAbstractScrollArea*>(p);
+            QScrollBar* bar = area ? area->verticalScrollBar() : nullptr;
+            if (bar)
+                bar->setValue(bar->maximum() / 2);
+            const int scrolled = bar ? bar->value() : 0;
+            for (int notch = 0; notch < 10; ++notch) {
+                const QPoint at = c->rect().center();
+                QWheelEvent e(QPointF(at), QPointF(c->mapToGlobal(at)), QPoint(), QPoint(0, notch < 5 ? -120 : 120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+                QApplication::sendEvent(c, &e);
+                if (notch == 0 && bar && bar->maximum() > 0)
+                    QVERIFY2(bar->value() > scrolled || bar->value() == bar->maximum(),
+                             qPrintable(c->objectName())); // the page went down
+            }
+            if (combo)
+                QCOMPARE(combo->currentIndex(), index);
+            if (spin)
+                QCOMPARE(spin->text(), text);
+        }
+        QCOMPARE(storedValues(), before);
+        QVERIFY2(restartLog.isEmpty(), qPrintable(restartLog.join(", ")));
     }
 
     // Stored values the page cannot show: the rows fall back, nothing is
