@@ -33,31 +33,51 @@ public:
 
     bool start()
     {
-        if (snd_pcm_open(&m_pcm, "default", SND_PCM_STREAM_PLAYBACK, 0) < 0)
+        if (!openStream(&m_pcm, &m_period))
+            return false;
+        m_click = clickFrames();
+        m_thread = std::thread([this] { run(); });
+        return true;
+    }
+
+    // A 16-bit stereo 44100 Hz stream on the default device with a 5 ms
+    // period and a 10 ms buffer; not started. The period got is in *period.
+    static bool openStream(snd_pcm_t** pcm, int* period)
+    {
+        if (snd_pcm_open(pcm, "default", SND_PCM_STREAM_PLAYBACK, 0) < 0)
             return false;
         snd_pcm_hw_params_t* hw = nullptr;
         snd_pcm_hw_params_alloca(&hw);
-        snd_pcm_hw_params_any(m_pcm, hw);
-        snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
-        snd_pcm_hw_params_set_format(m_pcm, hw, SND_PCM_FORMAT_S16_LE);
-        snd_pcm_hw_params_set_channels(m_pcm, hw, 2);
+        snd_pcm_hw_params_any(*pcm, hw);
+        snd_pcm_hw_params_set_access(*pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
+        snd_pcm_hw_params_set_format(*pcm, hw, SND_PCM_FORMAT_S16_LE);
+        snd_pcm_hw_params_set_channels(*pcm, hw, 2);
         unsigned rate = kRate;
-        snd_pcm_hw_params_set_rate_near(m_pcm, hw, &rate, nullptr);
-        snd_pcm_uframes_t period = 220, buffer = 440;
-        snd_pcm_hw_params_set_period_size_near(m_pcm, hw, &period, nullptr);
-        snd_pcm_hw_params_set_buffer_size_near(m_pcm, hw, &buffer);
-        if (snd_pcm_hw_params(m_pcm, hw) < 0)
+        snd_pcm_hw_params_set_rate_near(*pcm, hw, &rate, nullptr);
+        snd_pcm_uframes_t frames = 220, buffer = 440;
+        snd_pcm_hw_params_set_period_size_near(*pcm, hw, &frames, nullptr);
+        snd_pcm_hw_params_set_buffer_size_near(*pcm, hw, &buffer);
+        if (snd_pcm_hw_params(*pcm, hw) < 0) {
+            snd_pcm_close(*pcm);
+            *pcm = nullptr;
             return false;
-        snd_pcm_hw_params_get_period_size(hw, &period, nullptr);
-        m_period = int(period);
-        const int clickFrames = kRate / 50; // 20 ms
-        for (int i = 0; i < clickFrames; ++i) {
-            const auto s = qint16(16000 * std::sin(2 * M_PI * kClickHz * i / kRate));
-            m_click.push_back(s);
-            m_click.push_back(s);
         }
-        m_thread = std::thread([this] { run(); });
+        snd_pcm_hw_params_get_period_size(hw, &frames, nullptr);
+        *period = int(frames);
         return true;
+    }
+
+    // The 20 ms 5 kHz click, interleaved stereo.
+    static std::vector<qint16> clickFrames()
+    {
+        std::vector<qint16> click;
+        const int frames = kRate / 50;
+        for (int i = 0; i < frames; ++i) {
+            const auto s = qint16(16000 * std::sin(2 * M_PI * kClickHz * i / kRate));
+            click.push_back(s);
+            click.push_back(s);
+        }
+        return click;
     }
     void click()
     {
@@ -122,6 +142,51 @@ private:
     int m_xruns = 0;
     std::mutex m_mutex;
     std::vector<double> m_delays;
+};
+
+// The second floor: a stream opened just before the press whose first
+// frames are the click, so nothing is queued ahead of it (the floor writer
+// keeps its own 10 ms queue full of silence). What a program that opens its
+// output at the press could at best do.
+class ColdClick
+{
+public:
+    ~ColdClick() { join(); }
+    bool open() { return FloorWriter::openStream(&m_pcm, &m_period); }
+    // Writes the click and a little silence on a thread of its own, then
+    // drains and closes the stream.
+    void play()
+    {
+        m_thread = std::thread([this] {
+            std::vector<qint16> frames = FloorWriter::clickFrames();
+            frames.resize(frames.size() + size_t(m_period) * 4, 0);
+            const auto total = snd_pcm_uframes_t(frames.size() / 2);
+            snd_pcm_uframes_t done = 0;
+            while (done < total) {
+                const snd_pcm_sframes_t n = snd_pcm_writei(m_pcm, frames.data() + done * 2, total - done);
+                if (n < 0) {
+                    if (snd_pcm_recover(m_pcm, int(n), 1) < 0)
+                        break;
+                    continue;
+                }
+                done += snd_pcm_uframes_t(n);
+            }
+            snd_pcm_drain(m_pcm);
+        });
+    }
+    void join()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_pcm)
+            snd_pcm_close(m_pcm);
+        m_pcm = nullptr;
+    }
+
+private:
+    snd_pcm_t* m_pcm = nullptr;
+    int m_period = 220;
+    std::thread m_thread;
 };
 
 struct Biquad

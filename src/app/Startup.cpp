@@ -17,6 +17,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <malloc.h>
 
@@ -321,14 +322,18 @@ int runStartup(StartupApplication& app, SplashScreen* splash, const QIcon& appIc
         DirectSoundEngine* ds = DirectSoundEngine::instance();
         const QStringList ids = Startup::activeTabAudioIds(SessionManager::instance()->session());
         if (ds->isInitialized() && !ids.isEmpty()) {
-            const int ready = Startup::waitForDecodedSounds(
-                ids, [ds](const QString& id) { return ds->isReady(id); }, StartupReport::waitClock(),
+            // A sound whose decode failed, or that is too long for the
+            // engine, is done as well: waiting gains nothing for it.
+            Startup::waitForDecodedSounds(
+                ids, [ds](const QString& id) { return ds->isSettled(id); }, StartupReport::waitClock(),
                 [splash](int done, int total) {
                     splash->setStatus(QStringLiteral("Preparing sounds... (%1/%2)").arg(done).arg(total));
                     splash->setProgress(93);
                     pump();
                     QThread::msleep(Startup::kPrebufferPollMs);
                 });
+            const auto ready = std::count_if(ids.cbegin(), ids.cend(),
+                                             [ds](const QString& id) { return ds->isReady(id); });
             VX_LOG(QStringLiteral("[Startup] Pre-buffer wait done: %1/%2 ready").arg(ready).arg(ids.size()));
         }
     }

@@ -161,11 +161,14 @@ void DirectSoundEngine::playVoice(BufferMixer::Buffer* voice, bool looping)
 
 // --- Preload and slot building ------------------------------------------------
 
+QString DirectSoundEngine::Request::key() const
+{
+    return PcmDecode::cacheKey(path, trimIn, trimOut, gain) + QStringLiteral("|%1|%2").arg(fadeIn).arg(fadeOut);
+}
+
 void DirectSoundEngine::preload(const QString& id, const QString& path, double trimIn, double trimOut,
                                 float gain, bool loop, double fadeIn, double fadeOut)
 {
-    Q_UNUSED(fadeIn);
-    Q_UNUSED(fadeOut);
     if (!m_ready || id.isEmpty() || path.isEmpty())
         return;
     {
@@ -175,95 +178,157 @@ void DirectSoundEngine::preload(const QString& id, const QString& path, double t
     }
     if (!(trimIn == trimIn))
         trimIn = 0.0;
-    // At most 30 seconds: an end at or before the start (which the decoder
-    // reads as "to the end of the file") gets the 30 s window too, so a
-    // button with crossed trims cannot pull a whole long file into memory.
-    if (trimOut <= 0.0 || !(trimOut > trimIn + 0.01) || trimOut - trimIn > kMaxDecodeSeconds)
-        trimOut = trimIn + kMaxDecodeSeconds;
+    // The decode reads a little past the window, so a range that goes on
+    // beyond it shows itself. An end at or before the start reads "to the
+    // end of the file" and is bounded the same way: a long file is never
+    // pulled whole into memory.
+    const double probeEnd = trimIn + kMaxDecodeSeconds + kOverrunProbeSeconds;
+    if (trimOut <= 0.0 || !(trimOut > trimIn + 0.01) || trimOut > probeEnd)
+        trimOut = probeEnd;
+
+    Request request{id, path, trimIn, trimOut, gain, loop, fadeIn, fadeOut};
+    // Found too long before: it stays with AudioEngine without a new decode.
+    const auto overlong = m_overlong.constFind(id);
+    if (overlong != m_overlong.constEnd()) {
+        if (*overlong == request.key())
+            return;
+        m_overlong.erase(overlong);
+    }
 
     const quint64 ticket = ++m_nextTicket;
     m_pending.insert(id, ticket);
 
-    auto* watcher = new QFutureWatcher<QByteArray>(this);
-    connect(watcher, &QFutureWatcher<QByteArray>::finished, this, [=, this] {
-        const QByteArray pcm = watcher->result();
+    auto* watcher = new QFutureWatcher<Samples>(this);
+    connect(watcher, &QFutureWatcher<Samples>::finished, this, [=, this] {
+        const Samples samples = watcher->result();
         watcher->deleteLater();
-        buildSlot(id, ticket, loop, gain, path, trimIn, trimOut, pcm);
+        buildSlot(request, ticket, samples);
     });
     std::shared_ptr<PcmDecode::DecodeCache> cache = m_decodeCache;
-    watcher->setFuture(QtConcurrent::run(decodePool(), [cache, path, trimIn, trimOut, gain] {
-        return cache->decodeCachedAtIdle(path, trimIn, trimOut, gain);
+    watcher->setFuture(QtConcurrent::run(decodePool(), [cache, request] {
+        return takeSamples(request,
+                           cache->decodeCachedAtIdle(request.path, request.trimIn, request.trimOut, request.gain));
     }));
 }
 
-void DirectSoundEngine::buildSlot(const QString& id, quint64 ticket, bool loop, float gain,
-                                  const QString& path, double trimIn, double trimOut, const QByteArray& pcm)
+void DirectSoundEngine::buildSlot(const Request& request, quint64 ticket, const Samples& samples)
 {
+    const QString& id = request.id;
     // Evicted or cleared while decoding: the result belongs to nothing now.
     if (!m_pending.contains(id, ticket))
         return;
     m_pending.remove(id, ticket);
     if (!m_mixer)
         return;
-    if (pcm.isEmpty()) {
-        logDecodeFailure(id, path, QStringLiteral("nothing decoded"));
+    switch (samples.outcome) {
+    case Samples::Ok:
+        break;
+    case Samples::Nothing:
+        logDecodeFailure(id, request.path, QStringLiteral("nothing decoded"));
+        markUnplayable(id);
+        return;
+    case Samples::WrongFormat:
+        logDecodeFailure(id, request.path, QStringLiteral("no 16-bit stereo 44100 Hz samples"));
+        markUnplayable(id);
+        return;
+    case Samples::Overlong:
+        // Cut to the window it would stop early; AudioEngine plays it whole.
+        m_overlong.insert(id, request.key());
+        m_decodeCache->forget(PcmDecode::cacheKey(request.path, request.trimIn, request.trimOut, request.gain));
+        logDecodeFailure(id, request.path,
+                         QStringLiteral("longer than %1 s, left to the players").arg(kMaxDecodeSeconds));
+        markUnplayable(id);
         return;
     }
-
-    qsizetype offset = 0;
-    qsizetype bytes = 0;
-    if (pcm.startsWith("RIFF")) {
-        // The whole file of the WAV reader: its data chunk, cut to the range
-        // the decoder would have given.
-        if (!PcmDecode::locateRiffSamples(pcm, &offset, &bytes)) {
-            logDecodeFailure(id, path, QStringLiteral("no 16-bit stereo 44100 Hz samples"));
-            return;
-        }
-        qint64 skip = 0;
-        qint64 length = 0;
-        PcmDecode::rangeSlice(bytes, trimIn, trimOut, &skip, &length);
-        offset += skip;
-        bytes = length;
-    } else {
-        bytes = pcm.size();
-    }
-    bytes -= bytes % BufferMixer::kBytesPerFrame;
-    if (bytes <= 0) {
-        logDecodeFailure(id, path, QStringLiteral("nothing decoded"));
-        return;
-    }
-
     {
         // A second preload of the id finished first: keep what is stored.
         QMutexLocker lock(&m_slotMutex);
         if (m_slots.contains(id))
             return;
     }
+    addSlot(request, samples.pcm, samples.offset, samples.bytes);
+}
 
+// On the decode pool: the request's samples inside what was decoded, shaped
+// by its fades.
+DirectSoundEngine::Samples DirectSoundEngine::takeSamples(const Request& request, const QByteArray& decoded)
+{
+    Samples out;
+    out.pcm = decoded;
+    if (decoded.isEmpty()) {
+        out.outcome = Samples::Nothing;
+        return out;
+    }
+    if (decoded.startsWith("RIFF")) {
+        // The whole file of the WAV reader: its data chunk, cut to the range
+        // the decoder would have given.
+        if (!PcmDecode::locateRiffSamples(decoded, &out.offset, &out.bytes)) {
+            out.outcome = Samples::WrongFormat;
+            return out;
+        }
+        qint64 skip = 0;
+        qint64 length = 0;
+        PcmDecode::rangeSlice(out.bytes, request.trimIn, request.trimOut, &skip, &length);
+        out.offset += skip;
+        out.bytes = length;
+    } else {
+        out.bytes = decoded.size();
+    }
+    out.bytes -= out.bytes % BufferMixer::kBytesPerFrame;
+    if (out.bytes <= 0) {
+        out.outcome = Samples::Nothing;
+        return out;
+    }
+    if (out.bytes > PcmDecode::rangeByteLimit(0.0, kMaxDecodeSeconds)) {
+        out.pcm.clear();
+        out.outcome = Samples::Overlong;
+        return out;
+    }
+    if (PcmDecode::hasFade(request.fadeIn) || PcmDecode::hasFade(request.fadeOut)) {
+        // The fades are shaped into a copy of the range alone; the decode
+        // cache keeps its block as it was decoded.
+        out.pcm = decoded.mid(out.offset, out.bytes);
+        out.offset = 0;
+        PcmDecode::applyFades(out.pcm, request.fadeIn, request.fadeOut);
+    }
+    out.outcome = Samples::Ok;
+    return out;
+}
+
+void DirectSoundEngine::addSlot(const Request& request, const QByteArray& pcm, qsizetype offset,
+                                qsizetype bytes)
+{
     Slot slot;
     const BufferMixer::Result hr = m_mixer->createBuffer(pcm, offset, bytes, &slot.master);
     if (hr != BufferMixer::Ok) {
-        qWarning() << "[DSE] CreateSoundBuffer failed for" << id << "hr=" << hexCode(hr);
+        qWarning() << "[DSE] CreateSoundBuffer failed for" << request.id << "hr=" << hexCode(hr);
         return;
     }
     slot.pcmBytes = quint32(bytes);
-    slot.loop = loop;
-    slot.gain = gain;
+    slot.loop = request.loop;
+    slot.gain = request.gain;
     // The samples carry the button's gain already; the buffer adds only the master.
     m_mixer->setVolume(slot.master, dsVolume(m_masterVolume));
-    if (!loop) {
+    if (!request.loop) {
         for (int i = 0; i < kDuplicates; ++i) {
             BufferMixer::Buffer* dup = nullptr;
             if (m_mixer->duplicate(slot.master, &dup) == BufferMixer::Ok)
                 slot.duplicates.push_back(dup);
         }
     }
+    const QString id = request.id;
+    m_unplayable.remove(id);
     {
         QMutexLocker lock(&m_slotMutex);
         m_slots.insert(id, slot);
         m_durations.insert(id, qint64(double(slot.pcmBytes) / 176400.0 * 1000.0));
     }
     QMetaObject::invokeMethod(this, [this, id] { emit preloadDone(id); }, Qt::QueuedConnection);
+}
+
+void DirectSoundEngine::markUnplayable(const QString& id)
+{
+    m_unplayable.insert(id);
 }
 
 void DirectSoundEngine::logDecodeFailure(const QString& id, const QString& path, const QString& what)
@@ -284,6 +349,11 @@ bool DirectSoundEngine::isReady(const QString& id) const
     return it != m_slots.constEnd() && it->master;
 }
 
+bool DirectSoundEngine::isSettled(const QString& id) const
+{
+    return m_unplayable.contains(id) || isReady(id);
+}
+
 // --- Starting and stopping ----------------------------------------------------
 
 bool DirectSoundEngine::trigger(const QString& id, float vol)
@@ -296,6 +366,7 @@ bool DirectSoundEngine::trigger(const QString& id, float vol)
         if (it == m_slots.end() || !it->master || !m_mixer)
             return false;
         loop = it->loop;
+        it->pressVolume = vol;
         if (loop || it->duplicates.isEmpty()) {
             voice = it->master;
         } else {
@@ -332,11 +403,55 @@ bool DirectSoundEngine::triggerSingle(const QString& id, float vol)
         m_mixer->stop(dup);
     m_mixer->stop(it->master);
     m_mixer->setCurrentPosition(it->master, 0);
+    it->pressVolume = vol;
     m_mixer->setVolume(it->master, dsVolume(vol * m_masterVolume));
     playVoice(it->master, it->loop);
     m_currentVoice.insert(id, it->master);
     lock.unlock();
     ensureMasterTimers();
+    return true;
+}
+
+// The slot's press volume under the master volume: on the master always, on
+// the duplicates while they play (an idle one gets its volume when pressed).
+void DirectSoundEngine::applyVolume(Slot& slot)
+{
+    const int attenuation = dsVolume(slot.pressVolume * m_masterVolume);
+    m_mixer->setVolume(slot.master, attenuation);
+    for (BufferMixer::Buffer* dup : std::as_const(slot.duplicates)) {
+        if (m_mixer->status(dup) & BufferMixer::StatusPlaying)
+            m_mixer->setVolume(dup, attenuation);
+    }
+}
+
+void DirectSoundEngine::setSoundVolume(const QString& id, float vol)
+{
+    QMutexLocker lock(&m_slotMutex);
+    auto it = m_slots.find(id);
+    if (it == m_slots.end() || !it->master || !m_mixer)
+        return;
+    it->pressVolume = vol;
+    applyVolume(*it);
+}
+
+bool DirectSoundEngine::setLoop(const QString& id, bool loop)
+{
+    QMutexLocker lock(&m_slotMutex);
+    auto it = m_slots.find(id);
+    if (it == m_slots.end() || !it->master || !m_mixer)
+        return false;
+    it->loop = loop;
+    // A sound that stops looping gets its duplicates for overlapping
+    // presses; one that starts looping keeps them (a looping press uses the
+    // master only), so a duplicate that sounds is never released under it.
+    if (!loop && it->duplicates.isEmpty()) {
+        for (int i = 0; i < kDuplicates; ++i) {
+            BufferMixer::Buffer* dup = nullptr;
+            if (m_mixer->duplicate(it->master, &dup) == BufferMixer::Ok)
+                it->duplicates.push_back(dup);
+        }
+        it->nextDuplicate = 0;
+    }
     return true;
 }
 
@@ -408,10 +523,9 @@ void DirectSoundEngine::setVolume(float v)
     QMutexLocker lock(&m_slotMutex);
     if (!m_mixer)
         return;
-    const int attenuation = dsVolume(m_masterVolume);
     for (Slot& slot : m_slots) {
         if (slot.master)
-            m_mixer->setVolume(slot.master, attenuation);
+            applyVolume(slot);
     }
 }
 
@@ -486,6 +600,8 @@ void DirectSoundEngine::releaseSlot(Slot& slot)
 void DirectSoundEngine::evict(const QString& id)
 {
     m_pending.remove(id);
+    m_unplayable.remove(id);
+    m_overlong.remove(id);
     QMutexLocker lock(&m_slotMutex);
     auto it = m_slots.find(id);
     if (it == m_slots.end() || !it->master)
@@ -501,6 +617,8 @@ void DirectSoundEngine::clearAll()
 {
     m_pending.clear();
     m_failureLogged.clear();
+    m_unplayable.clear();
+    m_overlong.clear();
     QMutexLocker lock(&m_slotMutex);
     if (m_mixer) {
         for (Slot& slot : m_slots)
@@ -541,6 +659,7 @@ DirectSoundEngine::SlotView DirectSoundEngine::slotView(const QString& id) const
     v.pcmBytes = it->pcmBytes;
     v.loop = it->loop;
     v.gain = it->gain;
+    v.pressVolume = it->pressVolume;
     v.durationMs = m_durations.value(id, 0);
     return v;
 }

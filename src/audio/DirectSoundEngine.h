@@ -21,6 +21,8 @@ class AudioOutput;
 // (at most 30 seconds) as PCM in a static mixer buffer, plus eight duplicates
 // sharing those samples for the overlapping presses of rapid buttons, so a
 // press costs a volume, a rewind and a play, never a file or a decoder.
+// A range longer than 30 seconds is never made ready: it would be heard cut
+// short, so such a button keeps playing whole through AudioEngine.
 //
 // Not ready until init() succeeds; until then preload() does nothing and
 // every button plays through AudioEngine. It answers by signals only; no
@@ -38,14 +40,21 @@ public:
     bool init(void* windowHandle);
     bool isInitialized() const { return m_ready; }
 
-    // Decodes [trimIn, trimOut] (at most 30 s; trimOut <= 0 means 30 s from
-    // trimIn) in the background and builds the id's buffers on the GUI
-    // thread, then emits preloadDone. Nothing while not initialised, for an
-    // empty id or path, or when the id already has its buffers. fadeIn and
-    // fadeOut are not used by this engine.
+    // Decodes [trimIn, trimOut] (trimOut <= 0 means to the end of the file)
+    // in the background and builds the id's buffers on the GUI thread, then
+    // emits preloadDone. A range that turns out longer than the 30 s window
+    // gets no buffers (it is remembered, so it is not decoded again), and
+    // neither does a file that decodes to nothing. fadeIn and fadeOut (in
+    // seconds, 10 ms or less meaning none) are shaped into the samples, as
+    // the gain is. Nothing while not initialised, for an empty id or path, or
+    // when the id already has its buffers.
     void preload(const QString& id, const QString& path, double trimIn, double trimOut, float gain,
                  bool loop, double fadeIn, double fadeOut);
     bool isReady(const QString& id) const;
+    // Ready, or its last preload ended without buffers (the file did not
+    // decode, or its range does not fit the window): nothing more will come
+    // of waiting for it.
+    bool isSettled(const QString& id) const;
 
     // A new overlapping voice (rapid buttons): the next duplicate in turn, or
     // the master restarted, looping, for a looping sound. vol scales the
@@ -53,6 +62,13 @@ public:
     bool trigger(const QString& id, float vol);
     // Stops the id's voices and plays the master from the start.
     bool triggerSingle(const QString& id, float vol);
+    // The press volume of every voice of the id, playing ones at once (a tab
+    // volume change); later presses set their own.
+    void setSoundVolume(const QString& id, float vol);
+    // Changes the loop flag of a ready sound without touching what plays:
+    // the new flag is heard from the next press. False when the id has no
+    // buffers.
+    bool setLoop(const QString& id, bool loop);
     // Stops every voice of the id (the master keeps its cursor).
     void stop(const QString& id);
     void stopAll();
@@ -61,7 +77,8 @@ public:
     bool isMasterPlaying(const QString& id) const;
     // The master's position in ms, -1 without buffers.
     qint64 positionMs(const QString& id) const;
-    // Master volume 0..1, applied to every master buffer at once and to
+    // Master volume 0..1, applied at once to every master buffer and to the
+    // duplicates that play (each with its sound's press volume), and to
     // every later start.
     void setVolume(float v);
     float volume() const { return m_masterVolume; }
@@ -104,6 +121,7 @@ public:
         quint32 pcmBytes = 0;
         bool loop = false;
         float gain = 1.0f;
+        float pressVolume = 1.0f;
         qint64 durationMs = 0;
     };
     // A copy of the id's slot; master null when there is none.
@@ -113,6 +131,9 @@ public:
 
     static constexpr int kDuplicates = 8;
     static constexpr double kMaxDecodeSeconds = 30.0;
+    // How far past the window a decode reads, to tell a range that fits
+    // from one that goes on.
+    static constexpr double kOverrunProbeSeconds = 0.05;
     static constexpr int kPositionIntervalMs = 200;
     static constexpr int kCleanupIntervalMs = 2000;
 
@@ -136,13 +157,41 @@ private:
         QVector<BufferMixer::Buffer*> duplicates;
         int nextDuplicate = 0;
         float gain = 1.0f;
+        float pressVolume = 1.0f; // the last press or tab volume given
     };
 
-    void buildSlot(const QString& id, quint64 ticket, bool loop, float gain, const QString& path,
-                   double trimIn, double trimOut, const QByteArray& pcm);
+    // What a preload asked for, carried to the slot built from its decode.
+    struct Request
+    {
+        QString id;
+        QString path;
+        double trimIn = 0.0;
+        double trimOut = 0.0; // the end handed to the decoder
+        float gain = 1.0f;
+        bool loop = false;
+        double fadeIn = 0.0;
+        double fadeOut = 0.0;
+        QString key() const;
+    };
+
+    // What a decode gave for a request: bytes [offset, offset + bytes) of
+    // pcm, shaped by the request's fades, when the outcome is Ok.
+    struct Samples
+    {
+        enum Outcome { Ok, Nothing, WrongFormat, Overlong };
+        Outcome outcome = Nothing;
+        QByteArray pcm;
+        qsizetype offset = 0;
+        qsizetype bytes = 0;
+    };
+    static Samples takeSamples(const Request& request, const QByteArray& decoded);
+    void buildSlot(const Request& request, quint64 ticket, const Samples& samples);
+    void addSlot(const Request& request, const QByteArray& pcm, qsizetype offset, qsizetype bytes);
+    void markUnplayable(const QString& id);
     void logDecodeFailure(const QString& id, const QString& path, const QString& what);
     void releaseSlot(Slot& slot);
     void stopSlot(Slot& slot);
+    void applyVolume(Slot& slot);
     // Plays on the mixer; a lost output is reopened once and the play tried
     // again (its result then ignored).
     void playVoice(BufferMixer::Buffer* voice, bool looping);
@@ -166,6 +215,10 @@ private:
     std::unique_ptr<BufferMixer> m_mixer;
     OutputFactory m_outputFactory;
     QSet<QString> m_failureLogged; // "id|path" of decode failures already logged
+    // Ids whose last preload gave no buffers, and the requests found longer
+    // than the window (by id), which are not decoded again.
+    QSet<QString> m_unplayable;
+    QHash<QString, QString> m_overlong;
     QString m_lastInitFailure;
     bool m_reopenFailing = false;
 };

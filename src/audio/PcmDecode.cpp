@@ -174,6 +174,34 @@ void rangeSlice(qint64 total, double in, double out, qint64* offset, qint64* len
     *length -= *length % kBytesPerFrame;
 }
 
+bool hasFade(double seconds)
+{
+    return seconds * 1000.0 > 10.0;
+}
+
+void applyFades(QByteArray& block, double fadeIn, double fadeOut)
+{
+    const qint64 frames = block.size() / kBytesPerFrame;
+    const double inFrames = hasFade(fadeIn) ? fadeIn * kRate : 0.0;
+    const double outFrames = hasFade(fadeOut) ? fadeOut * kRate : 0.0;
+    if (frames <= 0 || (inFrames <= 0.0 && outFrames <= 0.0))
+        return;
+    auto* s = reinterpret_cast<qint16*>(block.data());
+    auto scale = [s](qint64 f, double g) {
+        s[2 * f] = qint16(std::trunc(float(s[2 * f]) * float(g)));
+        s[2 * f + 1] = qint16(std::trunc(float(s[2 * f + 1]) * float(g)));
+    };
+    auto inGain = [inFrames](qint64 f) { return double(f) < inFrames ? double(f) / inFrames : 1.0; };
+    // Only the frames inside a fade are touched: the fade-in up to where the
+    // fade-out begins, then the fade-out (under the fade-in where they meet).
+    const qint64 outStart = std::max<qint64>(0, frames - qint64(std::ceil(outFrames)));
+    const qint64 inEnd = std::min<qint64>(outStart, qint64(std::ceil(inFrames)));
+    for (qint64 f = 0; f < inEnd; ++f)
+        scale(f, inGain(f));
+    for (qint64 f = outStart; f < frames; ++f)
+        scale(f, std::min(inGain(f), std::min(1.0, double(frames - f) / outFrames)));
+}
+
 void applyGain(QByteArray& block, qsizetype offset, qsizetype length, float gain)
 {
     if (std::fabs(gain - 1.0f) <= 0.01f || block.isEmpty())
@@ -322,6 +350,13 @@ QList<QString> DecodeCache::keys() const
 {
     QMutexLocker lk(&m_mx);
     return m_order;
+}
+
+void DecodeCache::forget(const QString& key)
+{
+    QMutexLocker lk(&m_mx);
+    if (m_blocks.remove(key))
+        m_order.removeOne(key);
 }
 
 void DecodeCache::clear()

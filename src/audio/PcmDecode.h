@@ -64,6 +64,14 @@ void rangeSlice(qint64 total, double in, double out, qint64* offset, qint64* len
 void applyGain(QByteArray& block, qsizetype offset, qsizetype length, float gain);
 inline void applyGain(QByteArray& block, float gain) { applyGain(block, 0, block.size(), gain); }
 
+// A fade of this many seconds is heard: above 10 ms.
+bool hasFade(double seconds);
+// Shapes a block of whole frames with linear fades: a fade-in rising from
+// silence at the first frame to full level fadeIn seconds later, a fade-out
+// falling to silence at the end over the last fadeOut seconds (where they
+// meet, the lower of the two). A fade of 10 ms or less is none.
+void applyFades(QByteArray& block, double fadeIn, double fadeOut);
+
 // The decode cache key: path|in|out|gain, each number with three decimals
 // (the gain widened to double first).
 QString cacheKey(const QString& path, double in, double out, float gain);
@@ -87,6 +95,8 @@ public:
     QByteArray decodeCachedAtIdle(const QString& path, double in, double out, float gain);
 
     bool contains(const QString& key) const;
+    // Drops the key's block, if held.
+    void forget(const QString& key);
     int size() const;
     QList<QString> keys() const;    // oldest first
     void clear();

@@ -195,7 +195,7 @@ MainWindow::MainWindow(QWidget* parent)
     dsInitTimer = new QTimer(this);
     dsInitTimer->setInterval(kDirectSoundRetryMs);
     connect(dsInitTimer, &QTimer::timeout, this, &MainWindow::tryInitDirectSound);
-    if (!ds->init(reinterpret_cast<void*>(internalWinId())))
+    if (!predecodeSwitchedOff() && !ds->init(reinterpret_cast<void*>(internalWinId())))
         dsInitTimer->start();
 
     // 10. First session: the most recent file, else a new one
@@ -286,12 +286,17 @@ void MainWindow::toast(const QString& text, ToastManager::Type type, int ms)
     ToastManager::instance()->show(this, text, type, ms);
 }
 
+// A benchmark hook: with TR_NO_PREDECODE set the pre-decoded engine never
+// starts, so every press of the running program plays through the players.
+bool MainWindow::predecodeSwitchedOff()
+{
+    static const bool off = qEnvironmentVariableIsSet("TR_NO_PREDECODE");
+    return off;
+}
+
 void MainWindow::tryInitDirectSound()
 {
-    // A benchmark hook: with TR_NO_PREDECODE set the pre-decoded engine never
-    // starts, so every press of the running program plays through the players.
-    static const bool predecodeOff = qEnvironmentVariableIsSet("TR_NO_PREDECODE");
-    if (predecodeOff) {
+    if (predecodeSwitchedOff()) {
         dsInitTimer->stop();
         return;
     }

@@ -348,6 +348,7 @@ private:
     // Frame (MainWindow.cpp)
     void watchdogTick();
     void tryInitDirectSound();
+    static bool predecodeSwitchedOff();
     void cacheHealTick();
     // Queues DirectSound decoding for the session's buttons with a file, the
     // tab `first` first; with onlyMissing, only those not ready. Returns the
@@ -424,6 +425,9 @@ private:
     // A tab volume from a controller: the headers of the panes that show
     // the tab, then the tab volume itself.
     void applyMidiTabVolume(int tab, double v);
+    // The tab's pre-decoded sounds that play take its new volume at once
+    // (MainWindowPlayback.cpp).
+    void reachPlayingPredecoded(int tab, double v);
 
     // Tab commands (MainWindowTabCommands.cpp)
     // The pane that buildPanelForTab appended last moves to list position

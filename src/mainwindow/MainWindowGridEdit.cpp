@@ -82,11 +82,11 @@ void MainWindow::connectGrid(ButtonGrid* grid)
     connect(grid, &ButtonGrid::assignRequested, this,
             [this](const QString& id) { onEditRequested(id, QStringLiteral("assign")); });
     connect(grid, &ButtonGrid::buttonSwapRequested, this, &MainWindow::onButtonSwapRequested);
-    // A file dropped on a button replaced its sound (the record is already
-    // stored): the old sound stops everywhere and leaves every engine's cache.
+    // A file dropped on a button replaced its sound. The record change came
+    // first and took the old sound out of every engine's cache and queued
+    // the new one; here the button stops, and what was queued stays.
     connect(grid, &ButtonGrid::dropped, this, [this](const QString& id, const QString&) {
         routedStop(id, 0);
-        evictButtonFromAllEngines(id);
     });
     connect(grid, &ButtonGrid::bulkAssignComplete, this, [this](int assigned, int total) {
         if (assigned <= 0)
@@ -225,9 +225,14 @@ void MainWindow::onEditRequested(const QString& id, const QString& action)
         sm->markDirty();
         const bool rapidOn = action == QLatin1String("rapid") && b.rapid;
         if ((action == QLatin1String("loop") || rapidOn) && !b.audioPath.isEmpty()) {
-            // The pre-decoded sound carries the loop flag: it is prepared again.
-            e.dsEvict(id);
-            e.dsPreload(b);
+            // The pre-decoded sound carries the loop flag. A ready one takes
+            // the new flag as it is, so a sound that plays goes on and the
+            // flag is heard from the next press; one not ready yet is
+            // prepared again with it.
+            if (!e.dsSetLoop(id, b.loop)) {
+                e.dsEvict(id);
+                e.dsPreload(b);
+            }
             if (rapidOn && eventLog)
                 eventLog->log(QStringLiteral("Audio"),
                               QStringLiteral("Rapid button: converting to WAV cache for instant playback…"),

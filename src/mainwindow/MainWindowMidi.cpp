@@ -95,8 +95,10 @@ void MainWindow::applyMidiTabVolume(int tab, double v)
         onPanelVolumeChanged(firstPane, v);
         return;
     }
-    // No pane shows the tab: its volume still changes for its next sounds.
+    // No pane shows the tab: its volume still changes for its next sounds,
+    // and for its pre-decoded sounds that play.
     engines().audioSetTabVolume(tab, v);
+    reachPlayingPredecoded(tab, v);
     sm->session().tabs[tab].volume = v;
     sm->markDirty();
 }

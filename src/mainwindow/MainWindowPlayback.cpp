@@ -13,6 +13,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 
 #include "ButtonGrid.h"
@@ -182,6 +183,9 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
         device = tab->soundCard;
     if (device.isEmpty())
         device = defaultDevice;
+    // The pre-decoded engine plays on the default output only: a button or
+    // tab with an output of its own plays through the players, on that output.
+    const bool dsUsable = e.dsInitialized() && e.dsReady(btn.id) && device == defaultDevice;
 
     // Without a tab the sound plays at the button's own volume.
     const double tabVol = t >= 0 ? e.audioTabVolume(t) : 1.0;
@@ -195,7 +199,7 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
     // Rapid buttons overlap their presses: no rules, only the button lights.
     if (btn.rapid) {
         const float v = float(tabVol > 1.0 ? 1.0 : (tabVol > 0.0 ? tabVol : 0.0));
-        if (e.dsInitialized() && e.dsReady(btn.id)) {
+        if (dsUsable) {
             e.dsTrigger(btn.id, v);
             watchDsSound(btn.id);
         } else {
@@ -244,9 +248,13 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
         // Playing on the pre-decoded engine only: its start below rewinds it.
     }
 
-    const bool viaDs = e.dsInitialized() && e.dsReady(btn.id);
+    const bool viaDs = dsUsable;
     routingStartId = btn.id;
     if (!viaDs) {
+        // A pre-decoded voice of the button that still sounds (its output
+        // was changed meanwhile) gives way to the new start.
+        if (wasPlaying && e.dsIsMasterPlaying(btn.id))
+            e.dsStop(btn.id);
         e.audioCancelFade(btn.id);
         e.audioPlayRapid(copy, device);
     }
@@ -573,6 +581,7 @@ void MainWindow::onPanelVolumeChanged(int pane, double v)
         sm->session().tabs[tab].volume = v;
         sm->markDirty();
     }
+    reachPlayingPredecoded(tab, v);
     auto applyToGrid = [&e, v](ButtonGrid* grid) {
         for (int i = 0; i < grid->buttonCount(); ++i)
             if (SoundButton* b = grid->buttonWidget(i))
@@ -589,5 +598,19 @@ void MainWindow::onPanelVolumeChanged(int pane, double v)
         }
         if (m_panels[p].grid)
             applyToGrid(m_panels[p].grid);
+    }
+}
+
+// A tab volume change reaches the tab's pre-decoded sounds that play now, as
+// it reaches its players; later presses take it from the tab as before.
+void MainWindow::reachPlayingPredecoded(int tab, double v)
+{
+    const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
+    if (tab < 0 || tab >= tabs.size())
+        return;
+    PlaybackEngines& e = engines();
+    for (const ButtonData& b : tabs[tab].buttons) {
+        if (!b.id.isEmpty() && tabOfButton(b.id) == tab && e.dsIsPlaying(b.id))
+            e.dsSetSoundVolume(b.id, float(std::clamp(v, 0.0, 1.0)));
     }
 }

@@ -46,6 +46,8 @@ public:
     void dsStopAll() override { ds()->stopAll(); }
     void dsEvict(const QString& id) override { ds()->evict(id); }
     void dsSetVolume(float v) override { ds()->setVolume(v); }
+    void dsSetSoundVolume(const QString& id, float vol) override { ds()->setSoundVolume(id, vol); }
+    bool dsSetLoop(const QString& id, bool loop) override { return ds()->setLoop(id, loop); }
     void dsPreload(const ButtonData& b) override
     {
         ds()->preload(b.id, b.audioPath, b.trimStart, b.trimEnd, float(b.volume), b.loop, b.fadeIn, b.fadeOut);

@@ -50,6 +50,11 @@ public:
     virtual void dsStopAll() = 0;
     virtual void dsEvict(const QString& id) = 0;
     virtual void dsSetVolume(float v) = 0;
+    // The press volume of the id's voices, playing ones at once.
+    virtual void dsSetSoundVolume(const QString& id, float vol) { Q_UNUSED(id); Q_UNUSED(vol); }
+    // The loop flag of a ready sound, heard from its next press; false when
+    // the id is not ready.
+    virtual bool dsSetLoop(const QString& id, bool loop) { Q_UNUSED(id); Q_UNUSED(loop); return false; }
     // Decodes the button's trimmed sound ahead of time (nothing while the
     // engine is not initialised); preloadDone follows.
     virtual void dsPreload(const ButtonData& b) { Q_UNUSED(b); }

@@ -2,11 +2,13 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QSemaphore>
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 
@@ -272,25 +274,54 @@ private slots:
         e->preload("a", "", 0, 0, 1.0f, false, 0, 0);
         QCOMPARE(e->pendingPreloads(), 0);
 
+        // A decode reads the window and a little more, never the whole file.
+        const double past = DirectSoundEngine::kMaxDecodeSeconds + DirectSoundEngine::kOverrunProbeSeconds;
         e->preload("a", "f.wav", 2.0, 0.0, 0.8f, false, 0.5, 0.7);
         QTRY_VERIFY(e->isReady("a"));
         FakeDecoder::Call c = dec->lastCall();
         QCOMPARE(c.in, 2.0);
-        QCOMPARE(c.out, 32.0);
+        QCOMPARE(c.out, 2.0 + past);
         QCOMPARE(c.gain, 0.8f);
 
         e->preload("b", "f.wav", 1.0, 46.0, 1.0f, false, 0, 0);
         QTRY_VERIFY(e->isReady("b"));
-        QCOMPARE(dec->lastCall().out, 31.0);
+        QCOMPARE(dec->lastCall().out, 1.0 + past);
         e->preload("c", "f.wav", 1.0, 5.5, 1.0f, false, 0, 0);
         QTRY_VERIFY(e->isReady("c"));
         QCOMPARE(dec->lastCall().out, 5.5);
-        // Crossed trims would read "to the end of the file": 30 s as well.
+        // Crossed trims would read "to the end of the file": bounded as well.
         e->preload("crossed", "f.wav", 10.0, 4.0, 1.0f, false, 0, 0);
         QTRY_VERIFY(e->isReady("crossed"));
         QCOMPARE(dec->lastCall().in, 10.0);
-        QCOMPARE(dec->lastCall().out, 40.0);
+        QCOMPARE(dec->lastCall().out, 10.0 + past);
         e->evict("crossed");
+
+        // More than the window decoded: never ready (it would stop early),
+        // done with as far as a wait is concerned, and not decoded again
+        // until something about it changes.
+        const int windowFrames = int(DirectSoundEngine::kMaxDecodeSeconds * 44100);
+        dec->blocks.insert("long.wav", ramp(windowFrames + 1));
+        dec->blocks.insert("exact.wav", ramp(windowFrames));
+        e->preload("long", "long.wav", 0, 0, 1.0f, false, 0, 0);
+        e->preload("exact", "exact.wav", 0, 0, 1.0f, true, 0, 0);
+        QVERIFY(watchersDone());
+        QVERIFY(!e->isReady("long"));
+        QVERIFY(e->isSettled("long"));
+        QVERIFY(e->isReady("exact"));
+        const int before = dec->callCount();
+        e->preload("long", "long.wav", 0, 0, 1.0f, false, 0, 0);
+        QCOMPARE(e->pendingPreloads(), 0);
+        e->preload("long", "long.wav", 0, 0, 1.0f, true, 0, 0); // the loop flag changes nothing
+        QCOMPARE(e->pendingPreloads(), 0);
+        QCOMPARE(dec->callCount(), before);
+        e->evict("long"); // a changed button: asked again
+        QVERIFY(!e->isSettled("long"));
+        e->preload("long", "long.wav", 0, 0, 1.0f, false, 0, 0);
+        QVERIFY(watchersDone());
+        QCOMPARE(dec->callCount(), before + 1);
+        QVERIFY(!e->isReady("long"));
+        e->evict("long");
+        e->evict("exact");
 
         // Same file, range and gain again: served by the cache.
         const int calls = dec->callCount();
@@ -352,6 +383,11 @@ private slots:
         QVERIFY(watchersDone());
         QVERIFY(!e->isReady("mono"));
         QVERIFY(!e->isReady("none"));
+        // Nothing more comes of waiting for either.
+        QVERIFY(e->isSettled("mono"));
+        QVERIFY(e->isSettled("none"));
+        QVERIFY(e->isSettled("raw"));
+        QVERIFY(!e->isSettled("never asked"));
         const QString log = OpLog::entriesNewestFirst().join('\n');
         QVERIFY(log.contains("[DSE] nothing decoded for none (empty.mp3)"));
         QVERIFY(log.contains("[DSE] no 16-bit stereo 44100 Hz samples for mono (mono.wav)"));
@@ -527,8 +563,9 @@ private slots:
         QVERIFY(e->triggerSingle("g", 0.5f));
         QVERIFY(pump(kPeriod));
         QCOMPARE(sampleAt(out()->written(), at), qint16(std::nearbyint(500 * half)));
+        // The master volume comes on top of the press volume the sound plays at.
         e->setVolume(0.5f);
-        QCOMPARE(e->mixer()->volume(e->slotView("g").master), -602);
+        QCOMPARE(e->mixer()->volume(e->slotView("g").master), DirectSoundEngine::dsVolume(0.25f));
         const float quarter = BufferMixer::gainForVolume(DirectSoundEngine::dsVolume(0.25f));
         at = written();
         QVERIFY(e->trigger("g", 0.5f));
@@ -692,6 +729,137 @@ private slots:
         QVERIFY(pump(kPeriod));
         QCOMPARE(e->mixer()->stats().lastVisited, 2u);
         e->clearAll();
+    }
+
+    // What a press sounds like, with the real decoder on WAV files written
+    // here (left channel a steady 16000, right channel the frame number so
+    // positions can be read back): each row a sound and what must be heard
+    // on the mixed output.
+    void whatIsHeard_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<double>("trimIn");
+        QTest::addColumn<double>("trimOut");
+        QTest::addColumn<bool>("loop");
+        QTest::addColumn<double>("fade"); // in and out, seconds
+        QTest::addColumn<QString>("check");
+        QTest::newRow("10 s whole") << 10.0 << 0.0 << 0.0 << false << 0.0 << "length";
+        QTest::newRow("45 s to the players") << 45.0 << 0.0 << 0.0 << false << 0.0 << "players";
+        QTest::newRow("45 s looping to the players") << 45.0 << 0.0 << 0.0 << true << 0.0 << "players";
+        QTest::newRow("45 s trimmed past the window") << 45.0 << 2.0 << 40.0 << false << 0.0 << "players";
+        QTest::newRow("20 s of 45 s") << 45.0 << 5.0 << 25.0 << false << 0.0 << "length";
+        QTest::newRow("10 s looping") << 10.0 << 0.0 << 0.0 << true << 0.0 << "loop";
+        QTest::newRow("tab fader to 42 %") << 10.0 << 0.0 << 0.0 << false << 0.0 << "tab";
+        QTest::newRow("loop turned on while playing") << 10.0 << 0.0 << 0.0 << false << 0.0 << "toggle";
+        QTest::newRow("1 s fades in and out") << 3.0 << 0.0 << 0.0 << false << 1.0 << "fades";
+        QTest::newRow("1 s fades of 2 s cut from 10 s") << 10.0 << 4.0 << 6.0 << false << 1.0 << "fades";
+    }
+    void whatIsHeard()
+    {
+        QFETCH(double, seconds);
+        QFETCH(double, trimIn);
+        QFETCH(double, trimOut);
+        QFETCH(bool, loop);
+        QFETCH(double, fade);
+        QFETCH(QString, check);
+        constexpr qint16 kLevel = 16000;
+        auto code = [](qint64 frame) { return qint16(frame % 30000); };
+        const QString path = TestSupport::tempDir() + QString("/heard-%1.wav").arg(seconds);
+        if (!QFileInfo::exists(path)) {
+            const qint64 frames = qint64(std::llround(seconds * 44100));
+            QVector<qint16> samples(frames * 2);
+            for (qint64 f = 0; f < frames; ++f) {
+                samples[2 * f] = kLevel;
+                samples[2 * f + 1] = code(f);
+            }
+            QVERIFY(TestSupport::writeWav16(path, samples, 2, 44100));
+        }
+        e->setDecoder({});
+        e->preload("h", path, trimIn, trimOut, 1.0f, loop, fade, fade);
+        QVERIFY(QTest::qWaitFor([&] { return e->isSettled("h"); }, 60000));
+        QVERIFY(watchersDone());
+        if (check == "players") {
+            QVERIFY(!e->isReady("h"));
+            e->preload("h", path, trimIn, trimOut, 1.0f, loop, fade, fade);
+            QCOMPARE(e->pendingPreloads(), 0); // not decoded again
+            return;
+        }
+        QVERIFY(e->isReady("h"));
+        const DirectSoundEngine::SlotView v = e->slotView("h");
+        BufferMixer* m = e->mixer();
+        const double heard = (trimOut > 0 ? trimOut : seconds) - trimIn;
+        const qint64 frames = v.pcmBytes / 4;
+        QVERIFY2(std::abs(frames - heard * 44100) <= 441, qPrintable(QString::number(frames)));
+        const qint64 first = std::llround(trimIn * 44100);
+        // Plays from the cursor given (in frames of the sound) for n frames;
+        // what was mixed, from the first frame after the jump.
+        auto listen = [&](qint64 from, int n) {
+            m->setCurrentPosition(v.master, quint32(from * 4));
+            const qint64 at = written();
+            if (!pump(n))
+                return QByteArray();
+            return out()->written().mid(at * 4, qsizetype(n) * 4);
+        };
+        auto levelAt = [](const QByteArray& w, int frame) { return double(sampleAt(w, frame)) / kLevel; };
+
+        QVERIFY(e->triggerSingle("h", 1.0f));
+        if (check == "length") {
+            QByteArray w = listen(0, kPeriod);
+            QCOMPARE(sampleAt(w, 0, 1), code(first));
+            // The last frames, then silence: the sound ends where its range does.
+            w = listen(frames - kPeriod, 3 * kPeriod);
+            QCOMPARE(sampleAt(w, kPeriod - 1), kLevel);
+            QCOMPARE(sampleAt(w, kPeriod - 1, 1), code(first + frames - 1));
+            for (int i = kPeriod; i < 3 * kPeriod; ++i)
+                QCOMPARE(sampleAt(w, i), qint16(0));
+            QVERIFY(!e->isPlaying("h"));
+        } else if (check == "loop") {
+            // Straight from the last frame back to the first, no gap.
+            const QByteArray w = listen(frames - kPeriod, 3 * kPeriod);
+            for (int i = 0; i < 3 * kPeriod; ++i) {
+                QCOMPARE(sampleAt(w, i), kLevel);
+                QCOMPARE(sampleAt(w, i, 1), code(i < kPeriod ? frames - kPeriod + i : i - kPeriod));
+            }
+            QVERIFY(e->isMasterPlaying("h"));
+        } else if (check == "tab") {
+            QCOMPARE(levelAt(listen(1000, kPeriod), 0), 1.0);
+            auto dbOff = [&](double expected) {
+                const double got = levelAt(listen(2000, kPeriod), 0);
+                return got > 0 ? std::abs(20 * std::log10(got / expected)) : 99.0;
+            };
+            e->setSoundVolume("h", 0.42f);
+            QVERIFY2(dbOff(0.42) < 0.5, "tab volume on a playing sound");
+            e->setVolume(0.5f); // the master on top keeps the tab's share
+            QVERIFY2(dbOff(0.21) < 0.5, "master volume after a tab change");
+            e->setVolume(1.0f);
+            QVERIFY2(dbOff(0.42) < 0.5, "master back to full");
+        } else if (check == "toggle") {
+            QVERIFY(e->setLoop("h", true));
+            QByteArray w = listen(1000, kPeriod);
+            QCOMPARE(sampleAt(w, kPeriod - 1), kLevel); // still sounding
+            QVERIFY(!(m->status(v.master) & BufferMixer::StatusLooping));
+            // It ends as it was started; the next press loops.
+            w = listen(frames - kPeriod, 2 * kPeriod);
+            QCOMPARE(sampleAt(w, kPeriod), qint16(0));
+            QVERIFY(!e->isPlaying("h"));
+            QVERIFY(e->triggerSingle("h", 1.0f));
+            QVERIFY(m->status(v.master) & BufferMixer::StatusLooping);
+            // And off again while looping: it goes on, and presses overlap again.
+            QVERIFY(e->setLoop("h", false));
+            QCOMPARE(e->slotView("h").duplicates.size(), DirectSoundEngine::kDuplicates);
+            w = listen(frames - kPeriod, 2 * kPeriod);
+            QCOMPARE(sampleAt(w, kPeriod), kLevel);
+            QVERIFY(e->trigger("h", 1.0f));
+            QVERIFY(e->isMasterPlaying("h"));
+        } else if (check == "fades") {
+            const double length = double(frames) / 44100;
+            for (double t = 0; t < length; t += 0.05) {
+                const double ramp = std::min({1.0, t / fade, (length - t) / fade});
+                const double got = levelAt(listen(std::llround(t * 44100), kPeriod), 0);
+                QVERIFY2(std::abs(got - ramp) <= 0.05, qPrintable(QString("%1 s: %2 for %3").arg(t).arg(got).arg(ramp)));
+            }
+        }
+        e->stop("h");
     }
 
     // The real decoder behind the cache: a WAV written here plays sample for

@@ -164,6 +164,15 @@ public:
     }
     void dsEvict(const QString& id) override { calls << QStringLiteral("ds.evict ") + id; }
     void dsSetVolume(float v) override { calls << QStringLiteral("ds.volume %1").arg(v); }
+    void dsSetSoundVolume(const QString& id, float v) override
+    {
+        calls << QStringLiteral("ds.soundVolume %1 %2").arg(id).arg(v);
+    }
+    bool dsSetLoop(const QString& id, bool loop) override
+    {
+        calls << QStringLiteral("ds.setLoop %1 %2").arg(id).arg(int(loop));
+        return dsReady(id);
+    }
     void dsPreload(const ButtonData& b) override
     {
         calls << QStringLiteral("ds.preload %1 %2 loop=%3").arg(b.id, b.audioPath).arg(int(b.loop));

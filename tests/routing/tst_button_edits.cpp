@@ -514,21 +514,35 @@ private slots:
         QVERIFY(callsNaming(calls, QStringLiteral("audio.preBuffer")).isEmpty());
     }
 
-    // Loop and rapid prepare the pre-decoded sound again, so the engine
-    // plays it with the new flag; super lays the grid out again.
+    // Loop and rapid hand the pre-decoded sound the new flag: a ready one
+    // takes it as it is (what plays goes on), one not ready is prepared
+    // again with it; super lays the grid out again.
     void flags_data()
     {
         QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("ready");
         QTest::addColumn<QStringList>("calls");
-        QTest::newRow("loop on") << "loop" << QStringList{"ds.evict t0b0", "ds.preload t0b0 /x/t0b0.wav loop=1"};
-        QTest::newRow("rapid on") << "rapid" << QStringList{"ds.evict t0b0", "ds.preload t0b0 /x/t0b0.wav loop=0"};
-        QTest::newRow("super on") << "super" << QStringList{};
+        QTest::newRow("loop on") << "loop" << false
+                                 << QStringList{"ds.setLoop t0b0 1", "ds.evict t0b0",
+                                                "ds.preload t0b0 /x/t0b0.wav loop=1"};
+        QTest::newRow("rapid on") << "rapid" << false
+                                  << QStringList{"ds.setLoop t0b0 0", "ds.evict t0b0",
+                                                 "ds.preload t0b0 /x/t0b0.wav loop=0"};
+        QTest::newRow("loop on, ready and playing") << "loop" << true << QStringList{"ds.setLoop t0b0 1"};
+        QTest::newRow("rapid on, ready and playing") << "rapid" << true << QStringList{"ds.setLoop t0b0 0"};
+        QTest::newRow("super on") << "super" << false << QStringList{};
     }
     void flags()
     {
         QFETCH(QString, action);
+        QFETCH(bool, ready);
         QFETCH(QStringList, calls);
         start(board(1));
+        rec.ready.clear();
+        if (ready) {
+            rec.ready << QStringLiteral("t0b0");
+            rec.dsMaster << QStringLiteral("t0b0");
+        }
         SoundButton* pad = widget(w, QStringLiteral("t0b0"));
         ButtonData b = pad->buttonData();
         (action == QLatin1String("loop") ? b.loop : action == QLatin1String("rapid") ? b.rapid : b.super) = true;
@@ -538,6 +552,7 @@ private slots:
         const ButtonData stored = record(QStringLiteral("t0b0"));
         QCOMPARE(stored.loop || stored.rapid || stored.super, true);
         QVERIFY(SessionManager::instance()->isDirty());
+        QCOMPARE(rec.dsIsPlaying(QStringLiteral("t0b0")), ready);
         if (action == QLatin1String("super")) {
             ButtonGrid* grid = A::panels(w)[0].grid;
             int row, col, rowSpan, colSpan;

@@ -72,12 +72,25 @@ private slots:
         QVERIFY(A::nowPlayingId(w).isEmpty());
     }
 
-    // Master volume reaches the pre-decoded engine; master and tab volumes
+    // Master volume reaches the pre-decoded engine, and a tab volume a
+    // pre-decoded sound that plays, under the master; master and tab volumes
     // reach a sound playing through the players at once.
     void volumesOnPlayingSound()
     {
+        DirectSoundEngine* ds = DirectSoundEngine::instance();
         A::volSlider(w)->setValue(60);
-        QCOMPARE(DirectSoundEngine::instance()->volume(), 0.6f);
+        QCOMPARE(ds->volume(), 0.6f);
+        QTRY_VERIFY_WITH_TIMEOUT(ds->isReady(QStringLiteral("Q")), 30000);
+        w->onPlayRequested(record(QStringLiteral("Q")));
+        QVERIFY(ds->isMasterPlaying(QStringLiteral("Q")));
+        A::panels(w)[0].header->m_volSlider->setValue(42);
+        QCOMPARE(ds->mixer()->volume(ds->slotView(QStringLiteral("Q")).master), DirectSoundEngine::dsVolume(0.42f * 0.6f));
+        A::volSlider(w)->setValue(50);
+        QCOMPARE(ds->mixer()->volume(ds->slotView(QStringLiteral("Q")).master), DirectSoundEngine::dsVolume(0.42f * 0.5f));
+        w->onStopAll();
+        QVERIFY(!ds->isPlaying(QStringLiteral("Q")));
+        A::panels(w)[0].header->m_volSlider->setValue(100);
+        A::volSlider(w)->setValue(60);
         if (QMediaDevices::audioOutputs().isEmpty())
             QSKIP("no audio output for the players");
         DirectSoundEngine::instance()->evict(QStringLiteral("Q")); // the players' path
@@ -93,6 +106,38 @@ private slots:
         w->onStopAll();
         QTRY_VERIFY_WITH_TIMEOUT(!AudioEngine::instance()->isPlaying(QStringLiteral("Q")), 30000);
         A::panels(w)[0].header->m_volSlider->setValue(100);
+    }
+
+    // A button or a tab with an output of its own plays there, through the
+    // players, although its sound is ready in the pre-decoded engine (which
+    // plays on the default output only).
+    void ownDeviceTakesThePlayers_data()
+    {
+        QTest::addColumn<bool>("buttonOwn");
+        QTest::newRow("button's own") << true;
+        QTest::newRow("tab's own") << false;
+    }
+    void ownDeviceTakesThePlayers()
+    {
+        QFETCH(bool, buttonOwn);
+        const QList<QAudioDevice> outputs = QMediaDevices::audioOutputs();
+        if (outputs.isEmpty())
+            QSKIP("no audio output for the players");
+        DirectSoundEngine* ds = DirectSoundEngine::instance();
+        ButtonData b = record(QStringLiteral("Q"));
+        ds->preload(b.id, b.audioPath, b.trimStart, b.trimEnd, float(b.volume), b.loop, b.fadeIn, b.fadeOut);
+        QTRY_VERIFY_WITH_TIMEOUT(ds->isReady(QStringLiteral("Q")), 30000);
+        const QString device = QString::fromUtf8(outputs.last().id());
+        TabData& tab = SessionManager::instance()->session().tabs[0];
+        (buttonOwn ? b.outputDevice : tab.soundCard) = device;
+        w->onPlayRequested(b);
+        QVERIFY(!ds->isPlaying(QStringLiteral("Q")));
+        PlaybackSlot* slot = AudioEngine::instance()->slotFor(QStringLiteral("Q"));
+        QVERIFY(slot && slot->output);
+        QCOMPARE(QString::fromUtf8(slot->output->device().id()), device);
+        w->onStopAll();
+        tab.soundCard.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(!AudioEngine::instance()->isPlaying(QStringLiteral("Q")), 30000);
     }
 
     // Output changes within the debounce give one reopening of the float
