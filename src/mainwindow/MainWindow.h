@@ -160,6 +160,18 @@ public:
     QStackedWidget* leftStack = nullptr;
     QListWidget* setsList = nullptr;
     QTreeWidget* libraryTree = nullptr;
+    // Sub-folder walks of library roots under way (addFolderToTree).
+    int folderTreeWalks = 0;
+    // One sub-folder of a library root: its parent's index in the walk's
+    // list (-1 for the root itself), its name and its path.
+    struct SubFolder
+    {
+        int parent = -1;
+        QString name;
+        QString path;
+    };
+    static QList<SubFolder> listSubFolders(const QString& path);
+    void fillFolderTree(const QString& name, const QString& path, const QList<SubFolder>& subs);
     QLineEdit* libSearchBox = nullptr;
 
     // --- Grid panes -----------------------------------------------------------
@@ -275,6 +287,8 @@ public slots:
     // Side panels, search and update check (grown later)
     void refreshSetsList();
     void onSwitchLeftPanel(int index);
+    // Adds the root row at once; its sub-folders are listed off the GUI
+    // thread and appear when the walk is done.
     void addFolderToTree(const QString& name, const QString& path);
     void onDirTreeItemClicked(QTreeWidgetItem* item, int column);
     void onLibSearch(const QString& text);
@@ -611,6 +625,10 @@ private:
                                bool flagInPlaylist, bool inPlaylist);
     // Shows page 0 or 1 of musicStack by whether musicList has rows.
     void showAllMusicPage();
+    void letGoOfFailedMusic();
+    // Whether ALL MUSIC shows what the user picked (a search, a folder other
+    // than All Music) rather than the whole library.
+    bool musicListChosen() const;
     QTimer* musicScanDebounce = nullptr;
     // The engines told when the current music track ends, in the order of
     // the road that ends it.
@@ -654,6 +672,7 @@ private:
     QString onlinePreviewId;    // player id of the preview; empty when none
     QString onlinePreviewUrl;   // address of the previewed file; empty when none
     QString onlinePreviewFile;  // the fetched copy the preview plays
+    bool onlinePreviewStreaming = false;  // started on the copy while it arrived
     void restyleOnlineRows();
     void styleOnlineRow(QListWidgetItem* item, const QColor& accent);
     void onOnlineRefresh();
@@ -661,6 +680,10 @@ private:
     void onOnlineFolderChosen(int index);
     void onOnlineContextMenu(const QPoint& pos);
     void onOnlinePreviewReady(const QString& url, const QString& path);
+    void onOnlinePreviewProgress(const QString& url, qint64 received, qint64 total);
+    void onOnlinePreviewPlayable(const QString& url, const QString& growingPath);
+    // The name of the online row of that address; empty when none has it.
+    QString onlineRowName(const QString& url) const;
     // Stops the preview (fetch, sound and its file) and forgets it.
     void stopOnlinePreview();
 

@@ -56,8 +56,12 @@ void MainWindow::installMusicListHooks(const std::shared_ptr<bool>& playlistMode
         for (const LibraryEntry& e : LibraryManager::instance()->entries())
             if (playlistPaths.contains(e.filePath))
                 appendMusicRow(playlistList, e.filePath, e.name, true, true);
-        if (*playlistMode)
+        if (*playlistMode) {
             musicStack->setCurrentIndex(playlistList->count() == 0 ? 3 : 2);
+            // The label counts what the page shows.
+            if (musicCountLabel)
+                musicCountLabel->setText(QStringLiteral("%1 in playlist").arg(playlistList->count()));
+        }
     };
 
     refreshMusicList = [this, playlistMode] {
