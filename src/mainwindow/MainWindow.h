@@ -35,6 +35,7 @@ class QMenu;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QListWidget;
+struct LibraryEntry;
 class QListWidgetItem;
 class QMediaDevices;
 class QPushButton;
@@ -620,9 +621,12 @@ private:
     void showLibraryTreeMenu(const QPoint& pos);
     void onLibraryScanFinished(const QString& category, int count);
     void clearLibraryFromPanel();
-    // Appends a track row for a library entry to list.
-    static void appendMusicRow(QListWidget* list, const QString& filePath, const QString& name,
-                               bool flagInPlaylist, bool inPlaylist);
+    // The in-playlist flag a track row carries: none, in or out.
+    enum class PlaylistFlag { None, In, Out };
+    // Replaces the rows of list with one track row per entry; flag gives
+    // each row's in-playlist flag (none when flag is empty).
+    static void setMusicRows(QListWidget* list, const QList<LibraryEntry>& entries,
+                             const std::function<PlaylistFlag(const LibraryEntry&)>& flag);
     // Shows page 0 or 1 of musicStack by whether musicList has rows.
     void showAllMusicPage();
     void letGoOfFailedMusic();

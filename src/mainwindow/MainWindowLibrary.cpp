@@ -231,11 +231,9 @@ void MainWindow::onDirTreeItemClicked(QTreeWidgetItem* item, int column)
                 chosen << e;
         }
     }
-    musicList->setUpdatesEnabled(false);
-    musicList->clear();
-    for (const LibraryEntry& e : std::as_const(chosen))
-        appendMusicRow(musicList, e.filePath, e.name, true, playlistPaths.contains(e.filePath));
-    musicList->setUpdatesEnabled(true);
+    setMusicRows(musicList, chosen, [this](const LibraryEntry& e) {
+        return playlistPaths.contains(e.filePath) ? PlaylistFlag::In : PlaylistFlag::Out;
+    });
     if (musicCountLabel)
         musicCountLabel->setText(QStringLiteral("%1 tracks").arg(musicList->count()));
 }
@@ -245,11 +243,8 @@ void MainWindow::onLibSearch(const QString& text)
     if (!musicList)
         return;
     if (!text.isEmpty()) {
-        musicList->setUpdatesEnabled(false);
-        musicList->clear();
-        for (const LibraryEntry& e : LibraryManager::instance()->search(text))
-            appendMusicRow(musicList, e.filePath, e.name, false, false);
-        musicList->setUpdatesEnabled(true);
+        // Search rows carry no playlist flag.
+        setMusicRows(musicList, LibraryManager::instance()->search(text), {});
         if (musicCountLabel)
             musicCountLabel->setText(QStringLiteral("%1 tracks found").arg(musicList->count()));
         return;
