@@ -112,6 +112,9 @@ public:
     void preBuffer(const QList<QString>& paths);
     void clearBuffer();
     bool isBuffered(const QString& path) const { return m_buffer.contains(path); }
+    // Whether Qt plays through its FFmpeg back end (else GStreamer). Only
+    // FFmpeg reads on into a file that is still being written.
+    static bool backendIsFfmpeg();
     const QHash<QString, BufferEntry>& bufferTable() const { return m_buffer; }
     void setDefaultDevice(const QString& deviceId);
     QString defaultDeviceId() const { return m_defaultDevice; }

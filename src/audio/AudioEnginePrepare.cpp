@@ -198,10 +198,26 @@ bool AudioEngine::adoptBuffered(const QString& path, const QString& deviceId, Pl
     }
     e.player->setParent(this);
     e.output->setParent(this);
-    e.player->setAudioOutput(e.output);
+    if (!backendIsFfmpeg()) {
+        // GStreamer: a prepared player whose output sat idle reports its end
+        // late by as long as it sat; with an output made now it ends on time.
+        // The prepared pipeline is still used: only the sink is new.
+        QAudioOutput* fresh = m_cachedDevice.isNull() ? new QAudioOutput(this) : new QAudioOutput(m_cachedDevice, this);
+        e.player->setAudioOutput(fresh);
+        e.output->deleteLater();
+        e.output = fresh;
+    } else {
+        e.player->setAudioOutput(e.output);
+    }
     s.player = e.player;
     s.output = e.output;
     return true;
+}
+
+bool AudioEngine::backendIsFfmpeg()
+{
+    // Qt 6.4 takes GStreamer on Linux unless told otherwise.
+    return qgetenv("QT_MEDIA_BACKEND").trimmed().toLower() == "ffmpeg";
 }
 
 void AudioEngine::clearBuffer()

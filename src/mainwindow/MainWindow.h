@@ -35,6 +35,7 @@ class QMenu;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QListWidget;
+struct LibraryEntry;
 class QListWidgetItem;
 class QMediaDevices;
 class QPushButton;
@@ -164,6 +165,18 @@ public:
     QStackedWidget* leftStack = nullptr;
     QListWidget* setsList = nullptr;
     QTreeWidget* libraryTree = nullptr;
+    // Sub-folder walks of library roots under way (addFolderToTree).
+    int folderTreeWalks = 0;
+    // One sub-folder of a library root: its parent's index in the walk's
+    // list (-1 for the root itself), its name and its path.
+    struct SubFolder
+    {
+        int parent = -1;
+        QString name;
+        QString path;
+    };
+    static QList<SubFolder> listSubFolders(const QString& path);
+    void fillFolderTree(const QString& name, const QString& path, const QList<SubFolder>& subs);
     QLineEdit* libSearchBox = nullptr;
 
     // --- Grid panes -----------------------------------------------------------
@@ -283,6 +296,8 @@ public slots:
     // Side panels, search and update check (grown later)
     void refreshSetsList();
     void onSwitchLeftPanel(int index);
+    // Adds the root row at once; its sub-folders are listed off the GUI
+    // thread and appear when the walk is done.
     void addFolderToTree(const QString& name, const QString& path);
     void onDirTreeItemClicked(QTreeWidgetItem* item, int column);
     void onLibSearch(const QString& text);
@@ -637,11 +652,18 @@ private:
     void showLibraryTreeMenu(const QPoint& pos);
     void onLibraryScanFinished(const QString& category, int count);
     void clearLibraryFromPanel();
-    // Appends a track row for a library entry to list.
-    static void appendMusicRow(QListWidget* list, const QString& filePath, const QString& name,
-                               bool flagInPlaylist, bool inPlaylist);
+    // The in-playlist flag a track row carries: none, in or out.
+    enum class PlaylistFlag { None, In, Out };
+    // Replaces the rows of list with one track row per entry; flag gives
+    // each row's in-playlist flag (none when flag is empty).
+    static void setMusicRows(QListWidget* list, const QList<LibraryEntry>& entries,
+                             const std::function<PlaylistFlag(const LibraryEntry&)>& flag);
     // Shows page 0 or 1 of musicStack by whether musicList has rows.
     void showAllMusicPage();
+    void letGoOfFailedMusic();
+    // Whether ALL MUSIC shows what the user picked (a search, a folder other
+    // than All Music) rather than the whole library.
+    bool musicListChosen() const;
     QTimer* musicScanDebounce = nullptr;
     // The engines told when the current music track ends, in the order of
     // the road that ends it.
@@ -685,6 +707,7 @@ private:
     QString onlinePreviewId;    // player id of the preview; empty when none
     QString onlinePreviewUrl;   // address of the previewed file; empty when none
     QString onlinePreviewFile;  // the fetched copy the preview plays
+    bool onlinePreviewStreaming = false;  // started on the copy while it arrived
     void restyleOnlineRows();
     void styleOnlineRow(QListWidgetItem* item, const QColor& accent);
     void onOnlineRefresh();
@@ -692,6 +715,10 @@ private:
     void onOnlineFolderChosen(int index);
     void onOnlineContextMenu(const QPoint& pos);
     void onOnlinePreviewReady(const QString& url, const QString& path);
+    void onOnlinePreviewProgress(const QString& url, qint64 received, qint64 total);
+    void onOnlinePreviewPlayable(const QString& url, const QString& growingPath);
+    // The name of the online row of that address; empty when none has it.
+    QString onlineRowName(const QString& url) const;
     // Stops the preview (fetch, sound and its file) and forgets it.
     void stopOnlinePreview();
 

@@ -5,6 +5,8 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QFutureWatcher>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +17,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QtConcurrent>
 
 #include "EventLog.h"
 #include "LibraryManager.h"
@@ -43,6 +46,30 @@ const QTreeWidgetItem* rootOf(const QTreeWidgetItem* row)
 }
 
 } // namespace
+
+// Every sub-folder below path, parents before their children, each folder's
+// own sub-folders by name. Hidden folders and links to folders are left out:
+// a link back to a parent would make the walk endless. Runs on any thread.
+QList<MainWindow::SubFolder> MainWindow::listSubFolders(const QString& path)
+{
+    QList<SubFolder> out;
+    QList<int> pending{-1};
+    QList<QString> pendingPaths{path};
+    while (!pending.isEmpty()) {
+        const int parent = pending.takeLast();
+        const QString folder = pendingPaths.takeLast();
+        const QFileInfoList subs =
+            QDir(folder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
+        const int first = int(out.size());
+        for (const QFileInfo& fi : subs)
+            out.append(SubFolder{parent, fi.fileName(), fi.absoluteFilePath()});
+        for (int i = int(out.size()) - 1; i >= first; --i) {
+            pending.append(i);
+            pendingPaths.append(out.at(i).path);
+        }
+    }
+    return out;
+}
 
 void MainWindow::buildLibraryPage(QStackedWidget* stack)
 {
@@ -113,25 +140,55 @@ void MainWindow::addFolderToTree(const QString& name, const QString& path)
     root->setText(0, QStringLiteral("📁 ") + name);
     root->setData(0, Qt::UserRole, name);
     root->setData(0, Qt::UserRole + 1, path);
+    root->setExpanded(true);
 
-    // Links to folders are not followed (the library scan does not either):
-    // a link back to a parent would make the walk endless.
-    QList<QTreeWidgetItem*> pending{root};
-    while (!pending.isEmpty()) {
-        QTreeWidgetItem* row = pending.takeLast();
-        const QFileInfoList subs =
-            QDir(folderOf(row)).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
-        QList<QTreeWidgetItem*> children;
-        for (const QFileInfo& fi : subs) {
-            auto* child = new QTreeWidgetItem(row);
-            child->setText(0, QStringLiteral("📁 ") + fi.fileName());
-            child->setData(0, Qt::UserRole, keyOf(row) + QLatin1Char('/') + fi.fileName());
-            child->setData(0, Qt::UserRole + 1, fi.absoluteFilePath());
-            children << child;
-        }
-        for (auto it = children.crbegin(); it != children.crend(); ++it)
-            pending << *it;
+    // A big folder takes seconds to list: the walk runs on the pool, and the
+    // window keeps answering meanwhile.
+    ++folderTreeWalks;
+    auto* watcher = new QFutureWatcher<QList<SubFolder>>(this);
+    connect(watcher, &QFutureWatcher<QList<SubFolder>>::finished, this, [this, watcher, name, path] {
+        watcher->deleteLater();
+        --folderTreeWalks;
+        fillFolderTree(name, path, watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run(listSubFolders, path));
+}
+
+// The walk's result goes to the root row it was made for, when the tree still
+// holds that row and nobody has filled it since (the tree may have been
+// rebuilt meanwhile, with a walk of its own).
+void MainWindow::fillFolderTree(const QString& name, const QString& path, const QList<SubFolder>& subs)
+{
+    if (!libraryTree || subs.isEmpty())
+        return;
+    QTreeWidgetItem* root = nullptr;
+    for (int i = 0; i < libraryTree->topLevelItemCount() && !root; ++i) {
+        QTreeWidgetItem* row = libraryTree->topLevelItem(i);
+        if (keyOf(row) == name && folderOf(row) == path)
+            root = row;
     }
+    if (!root || root->childCount() > 0)
+        return;
+    QList<QTreeWidgetItem*> made;
+    made.reserve(subs.size());
+    for (const SubFolder& sub : subs) {
+        QTreeWidgetItem* parent = sub.parent < 0 ? root : made.at(sub.parent);
+        auto* child = new QTreeWidgetItem;
+        child->setText(0, QStringLiteral("📁 ") + sub.name);
+        child->setData(0, Qt::UserRole, keyOf(parent) + QLatin1Char('/') + sub.name);
+        child->setData(0, Qt::UserRole + 1, sub.path);
+        made.append(child);
+    }
+    // Children join their parents deepest first, so each branch enters the
+    // tree whole: the view hears of one insertion for the root's own rows.
+    QHash<QTreeWidgetItem*, QList<QTreeWidgetItem*>> kids;
+    for (int i = 0; i < subs.size(); ++i)
+        kids[subs.at(i).parent < 0 ? root : made.at(subs.at(i).parent)].append(made.at(i));
+    for (int i = int(subs.size()) - 1; i >= 0; --i) {
+        if (const auto it = kids.constFind(made.at(i)); it != kids.cend())
+            made.at(i)->addChildren(*it);
+    }
+    root->addChildren(kids.value(root));
     root->setExpanded(true);
 }
 
@@ -174,11 +231,9 @@ void MainWindow::onDirTreeItemClicked(QTreeWidgetItem* item, int column)
                 chosen << e;
         }
     }
-    musicList->setUpdatesEnabled(false);
-    musicList->clear();
-    for (const LibraryEntry& e : std::as_const(chosen))
-        appendMusicRow(musicList, e.filePath, e.name, true, playlistPaths.contains(e.filePath));
-    musicList->setUpdatesEnabled(true);
+    setMusicRows(musicList, chosen, [this](const LibraryEntry& e) {
+        return playlistPaths.contains(e.filePath) ? PlaylistFlag::In : PlaylistFlag::Out;
+    });
     if (musicCountLabel)
         musicCountLabel->setText(QStringLiteral("%1 tracks").arg(musicList->count()));
 }
@@ -188,11 +243,8 @@ void MainWindow::onLibSearch(const QString& text)
     if (!musicList)
         return;
     if (!text.isEmpty()) {
-        musicList->setUpdatesEnabled(false);
-        musicList->clear();
-        for (const LibraryEntry& e : LibraryManager::instance()->search(text))
-            appendMusicRow(musicList, e.filePath, e.name, false, false);
-        musicList->setUpdatesEnabled(true);
+        // Search rows carry no playlist flag.
+        setMusicRows(musicList, LibraryManager::instance()->search(text), {});
         if (musicCountLabel)
             musicCountLabel->setText(QStringLiteral("%1 tracks found").arg(musicList->count()));
         return;
@@ -205,6 +257,14 @@ void MainWindow::onLibSearch(const QString& text)
         refreshMusicList();
     if (musicStack && musicList && musicList->count() > 0)
         musicStack->setCurrentIndex(0);
+}
+
+bool MainWindow::musicListChosen() const
+{
+    if (libSearchBox && !libSearchBox->text().isEmpty())
+        return true;
+    const QTreeWidgetItem* row = libraryTree ? libraryTree->currentItem() : nullptr;
+    return row && !keyOf(row).isEmpty() && keyOf(row) != QLatin1String("__all__");
 }
 
 void MainWindow::onLibAddFolder()

@@ -33,18 +33,31 @@ void addAllMusicRow(QTreeWidget* tree)
 
 } // namespace
 
-void MainWindow::appendMusicRow(QListWidget* list, const QString& filePath, const QString& name,
-                                bool flagInPlaylist, bool inPlaylist)
+void MainWindow::setMusicRows(QListWidget* list, const QList<LibraryEntry>& entries,
+                               const std::function<PlaylistFlag(const LibraryEntry&)>& flag)
 {
-    auto* item = new QListWidgetItem;
-    item->setText(SidePanelText::musicRowText(filePath, name, QDir::homePath()));
-    item->setData(Qt::UserRole, filePath);
-    // The track drag shows the name.
-    item->setData(Qt::UserRole + 1, name);
-    if (flagInPlaylist)
-        item->setData(MusicItemDelegate::kInPlaylistRole, inPlaylist);
-    item->setSizeHint(QSize(0, MusicItemDelegate::kRowHeight));
-    list->addItem(item);
+    const QString home = QDir::homePath();
+    list->setUpdatesEnabled(false);
+    list->clear();
+    {
+        // A library of tens of thousands of tracks: each row is made whole
+        // before it joins the list, and the view hears nothing until all are
+        // in; then it lays the list out once.
+        const QSignalBlocker quiet(list->model());
+        for (const LibraryEntry& e : entries) {
+            auto* item = new QListWidgetItem(SidePanelText::musicRowText(e.filePath, e.name, home));
+            item->setData(Qt::UserRole, e.filePath);
+            // The track drag shows the name.
+            item->setData(Qt::UserRole + 1, e.name);
+            const PlaylistFlag f = flag ? flag(e) : PlaylistFlag::None;
+            if (f != PlaylistFlag::None)
+                item->setData(MusicItemDelegate::kInPlaylistRole, f == PlaylistFlag::In);
+            item->setSizeHint(QSize(0, MusicItemDelegate::kRowHeight));
+            list->addItem(item);
+        }
+    }
+    list->reset();
+    list->setUpdatesEnabled(true);
 }
 
 void MainWindow::installMusicListHooks(const std::shared_ptr<bool>& playlistMode)
@@ -52,12 +65,17 @@ void MainWindow::installMusicListHooks(const std::shared_ptr<bool>& playlistMode
     refreshPlaylist = [this, playlistMode] {
         if (!playlistList || !musicStack)
             return;
-        playlistList->clear();
+        QList<LibraryEntry> listed;
         for (const LibraryEntry& e : LibraryManager::instance()->entries())
             if (playlistPaths.contains(e.filePath))
-                appendMusicRow(playlistList, e.filePath, e.name, true, true);
-        if (*playlistMode)
+                listed.append(e);
+        setMusicRows(playlistList, listed, [](const LibraryEntry&) { return PlaylistFlag::In; });
+        if (*playlistMode) {
             musicStack->setCurrentIndex(playlistList->count() == 0 ? 3 : 2);
+            // The label counts what the page shows.
+            if (musicCountLabel)
+                musicCountLabel->setText(QStringLiteral("%1 in playlist").arg(playlistList->count()));
+        }
     };
 
     refreshMusicList = [this, playlistMode] {
@@ -65,11 +83,10 @@ void MainWindow::installMusicListHooks(const std::shared_ptr<bool>& playlistMode
             return;
         const QList<LibraryEntry> entries = LibraryManager::instance()->entries();
         if (!entries.isEmpty()) {
-            musicList->setUpdatesEnabled(false);
-            musicList->clear();
-            for (const LibraryEntry& e : entries)
-                appendMusicRow(musicList, e.filePath, e.name, playlistPaths.contains(e.filePath), true);
-            musicList->setUpdatesEnabled(true);
+            // Only the playlist's rows carry the flag here.
+            setMusicRows(musicList, entries, [this](const LibraryEntry& e) {
+                return playlistPaths.contains(e.filePath) ? PlaylistFlag::In : PlaylistFlag::None;
+            });
         }
         if (*playlistMode)
             refreshPlaylist();

@@ -14,6 +14,8 @@
 #include <QSignalBlocker>
 #include <QUuid>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <utility>
 
 #include "AudioEngine.h"
 #include "LibraryManager.h"
@@ -161,9 +163,14 @@ QWidget* MainWindow::buildOnlinePage()
     connect(online, &OnlineLibraryManager::downloadError, this, showError);
     connect(online, &OnlineLibraryManager::errorOccurred, this, showError);
     connect(online, &OnlineLibraryManager::previewReady, this, &MainWindow::onOnlinePreviewReady);
+    connect(online, &OnlineLibraryManager::previewProgress, this, &MainWindow::onOnlinePreviewProgress);
+    connect(online, &OnlineLibraryManager::previewPlayable, this, &MainWindow::onOnlinePreviewPlayable);
     connect(online, &OnlineLibraryManager::previewError, this, [this](const QString& url, const QString& msg) {
         if (url != onlinePreviewUrl || onlinePreviewId.isEmpty())
             return;
+        // A preview started on the growing copy loses its file: it ends.
+        if (std::exchange(onlinePreviewStreaming, false))
+            engines().audioStop(onlinePreviewId);
         onlinePreviewId.clear();
         onlinePreviewUrl.clear();
         restyleOnlineRows();
@@ -217,6 +224,7 @@ void MainWindow::stopOnlinePreview()
     onlinePreviewId.clear();
     onlinePreviewUrl.clear();
     onlinePreviewFile.clear();
+    onlinePreviewStreaming = false;
 }
 
 void MainWindow::onOnlineRowClicked(QListWidgetItem* item)
@@ -236,9 +244,46 @@ void MainWindow::onOnlineRowClicked(QListWidgetItem* item)
     // The file is fetched first and played from disk (onOnlinePreviewReady).
     onlinePreviewId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     onlinePreviewUrl = url;
-    onlineStatusLabel->setText(QStringLiteral("▶ ") + name);
+    // Nothing sounds until the file has arrived: the line says so.
+    onlineStatusLabel->setText(QStringLiteral("⏳ Loading %1…").arg(name));
     restyleOnlineRows();
     OnlineLibraryManager::instance()->fetchPreview(url);
+}
+
+QString MainWindow::onlineRowName(const QString& url) const
+{
+    for (int i = 0; onlineList && i < onlineList->count(); ++i) {
+        if (onlineList->item(i)->data(UrlRole).toString() == url)
+            return onlineList->item(i)->data(NameRole).toString();
+    }
+    return QString();
+}
+
+void MainWindow::onOnlinePreviewProgress(const QString& url, qint64 received, qint64 total)
+{
+    // Once it plays on the growing copy the line names it, as for any preview.
+    if (url != onlinePreviewUrl || onlinePreviewId.isEmpty() || onlinePreviewStreaming)
+        return;
+    const QString name = onlineRowName(url);
+    // The share when the server told the size, else what has come so far.
+    const QString share = total > 0 ? QStringLiteral("%1%").arg(std::clamp(received * 100 / total, qint64(0), qint64(100)))
+                                    : QStringLiteral("%1 KB").arg(received / 1024);
+    onlineStatusLabel->setText(QStringLiteral("⏳ Loading %1… %2").arg(name, share));
+}
+
+// The FFmpeg back end reads on into a file that is still being written: the
+// preview starts on the growing copy once the fetch keeps ahead of it.
+void MainWindow::onOnlinePreviewPlayable(const QString& url, const QString& growingPath)
+{
+    if (url != onlinePreviewUrl || onlinePreviewId.isEmpty() || !AudioEngine::backendIsFfmpeg())
+        return;
+    onlinePreviewStreaming = true;
+    ButtonData data;
+    data.id = onlinePreviewId;
+    data.audioPath = growingPath;
+    data.name = onlineRowName(url);
+    onlineStatusLabel->setText(QStringLiteral("▶ ") + data.name);
+    engines().audioPlay(data, QString());
 }
 
 void MainWindow::onOnlinePreviewReady(const QString& url, const QString& path)
@@ -248,15 +293,14 @@ void MainWindow::onOnlinePreviewReady(const QString& url, const QString& path)
         return;
     }
     onlinePreviewFile = path;
+    // Started while it arrived: the player holds the same file, now whole.
+    if (std::exchange(onlinePreviewStreaming, false))
+        return;
     ButtonData data;
     data.id = onlinePreviewId;
     data.audioPath = path;
-    for (int i = 0; i < onlineList->count(); ++i) {
-        if (onlineList->item(i)->data(UrlRole).toString() == url) {
-            data.name = onlineList->item(i)->data(NameRole).toString();
-            break;
-        }
-    }
+    data.name = onlineRowName(url);
+    onlineStatusLabel->setText(QStringLiteral("▶ ") + data.name);
     soundStartedSincePanic = true;
     engines().audioPlay(data, QString());
 }

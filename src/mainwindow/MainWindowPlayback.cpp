@@ -366,6 +366,10 @@ void MainWindow::dsEndWatchTick()
 void MainWindow::onPlayStarted(const QString& id)
 {
     VX_LOG(QStringLiteral("[onPlayStarted] id=") + id);
+    // The online page's preview is not a track: the now-playing bar and its
+    // time stay with what the bar showed.
+    if (!onlinePreviewId.isEmpty() && id == onlinePreviewId)
+        return;
     int pane = -1;
     SoundButton* w = findButtonWidget(id, &pane);
     if (w)
@@ -483,12 +487,29 @@ void MainWindow::onPlaybackError(const QString& id, const QString& why)
     if (eventLog)
         eventLog->log(QStringLiteral("Audio"), QStringLiteral("Cannot play: %1 (%2)").arg(title, why),
                       QStringLiteral("error"));
+    if (music)
+        letGoOfFailedMusic();
     // A run of tracks Auto-Mix cannot play shows one toast, not one each.
     if (music && musicFailShown)
         return;
     if (music)
         musicFailShown = autoMixBtn && autoMixBtn->isChecked();
     toast(QStringLiteral("⚠  Cannot play \"%1\": %2").arg(title, why), ToastManager::Warning, 3000);
+}
+
+// A music track that cannot play keeps no mark: its row, the now-playing bar
+// and the strip let go of it. Auto-Mix with a flagged row after it moves on
+// at the track's stop report instead, which marks that row.
+void MainWindow::letGoOfFailedMusic()
+{
+    const bool autoMixGoesOn = autoMixBtn && autoMixBtn->isChecked() && autoMixIndex >= 0
+                               && nextMusicRow(autoMixIndex + 1, 1, false, true) >= 0;
+    if (autoMixGoesOn)
+        return;
+    musicId.clear();
+    const bool failShown = musicFailShown;
+    showMusicStopped();
+    musicFailShown = failShown;
 }
 
 void MainWindow::restoreButtonPlayingStates(int pane)

@@ -589,6 +589,13 @@ QWidget* MainWindow::buildRightPanel()
         if (refreshPlaylist)
             refreshPlaylist();
     });
+    // A folder waiting for its scan lets go when that scan is overtaken by a
+    // removal or a clear and no later scan of it is on the way: otherwise a
+    // later drop of the same folder would land on the playlist.
+    connect(library, &LibraryManager::scanDropped, this, [this](const QString& category) {
+        if (!LibraryManager::instance()->isScanning(category))
+            pendingPlaylistFolders.remove(category);
+    });
     libraryPoll = new QTimer(this);
     libraryPoll->setInterval(1000);
     connect(libraryPoll, &QTimer::timeout, this, [this, playlistMode] {
@@ -596,8 +603,10 @@ QWidget* MainWindow::buildRightPanel()
             libraryPoll->stop();
         if (!musicList || !musicStack)
             return;
-        const int n = int(LibraryManager::instance()->entries().size());
-        if (n > 0 && musicList->count() != n && refreshMusicList)
+        // The poll only fills a list nobody has filled yet: a folder click or
+        // a search is what the user asked for and stays.
+        if (musicList->count() == 0 && !musicListChosen() && !LibraryManager::instance()->entries().isEmpty()
+            && refreshMusicList)
             refreshMusicList();
         if (!*playlistMode && musicList->count() > 0 && musicStack->currentIndex() == 1)
             musicStack->setCurrentIndex(0);

@@ -84,6 +84,9 @@ void MainWindow::closeEvent(QCloseEvent* e)
     // download folder and the library's output device stay.
     LibraryManager::instance()->clearSavedFolders();
     hide();
+    // A preview's fetched copy is the program's own temporary file.
+    if (onlineList)
+        stopOnlinePreview();
 
     // The engines live on the GUI thread and stop there, in shutdown order,
     // before the window list ends the event loop; the window is already

@@ -5,6 +5,7 @@
 #include <QMutexLocker>
 #include <QRegularExpression>
 #include <QThread>
+#include <algorithm>
 
 #include "AppSettings.h"
 #include "FileCheck.h"
@@ -128,6 +129,12 @@ void LibraryManager::markScansStale(const QString& category, bool all)
     }
 }
 
+bool LibraryManager::isScanning(const QString& category) const
+{
+    return std::any_of(m_pending.cbegin(), m_pending.cend(),
+                       [&](const PendingScan& p) { return !p.stale && p.category == category; });
+}
+
 void LibraryManager::removeFolder(const QString& category)
 {
     m_roots.remove(category);
@@ -145,8 +152,10 @@ void LibraryManager::reloadAll()
     const QHash<QString, QString> roots = m_roots;
     markScansStale(QString(), true);
     {
+        // Files added singly (downloads, drops) have no folder to come back
+        // from: they stay. Every root's files are found again by its scan.
         QMutexLocker lock(&m_mutex);
-        m_entries.clear();
+        m_entries.removeIf([&](const LibraryEntry& e) { return roots.contains(e.category); });
     }
     emit cleared();
     for (auto it = roots.cbegin(); it != roots.cend(); ++it)
@@ -182,8 +191,10 @@ void LibraryManager::onScanComplete(const QString& category)
     if (!m_pending.isEmpty()) {
         const bool stale = m_pending.first().stale;
         m_pending.removeFirst();
-        if (stale)
+        if (stale) {
+            emit scanDropped(category);
             return;
+        }
     }
     int count = 0;
     {

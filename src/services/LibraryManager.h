@@ -83,12 +83,17 @@ public:
 
     // Scans queued on the library thread whose results are still to come.
     int pendingScans() const { return int(m_pending.size()); }
+    // Whether a scan of this category is queued whose results will still count.
+    bool isScanning(const QString& category) const;
 
 signals:
     void cleared();
     void scanStarted(const QString& category);
     void entryAdded(const LibraryEntry& e);
     void scanFinished(const QString& category, int count);
+    // A scan whose category was removed or emptied before it ended: it brings
+    // nothing and no scanFinished follows for it.
+    void scanDropped(const QString& category);
 
 private:
     // A scan handed to the library thread. Results arrive in request order,

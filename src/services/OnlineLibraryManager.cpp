@@ -1,6 +1,7 @@
 #include "OnlineLibraryManager.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
@@ -12,10 +13,15 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QUuid>
 #include <QtConcurrent>
 
+#include <cerrno>
 #include <cmath>
+#include <limits>
+#include <signal.h>
+#include <unistd.h>
 
 #include "Modal.h"
 #include "OpLog.h"
@@ -59,7 +65,11 @@ QString cutUtf8(const QString& text, int maxBytes)
 
 OnlineLibraryManager* OnlineLibraryManager::instance()
 {
-    static OnlineLibraryManager* s_instance = new OnlineLibraryManager();
+    static OnlineLibraryManager* s_instance = [] {
+        // Previews of earlier runs that ended without cleaning up go first.
+        removeStalePreviews();
+        return new OnlineLibraryManager();
+    }();
     return s_instance;
 }
 
@@ -379,6 +389,12 @@ QString OnlineLibraryManager::safeComponent(const QString& text, bool isFolder)
                          || (isFolder && folderBad.contains(c));
         out += bad ? QLatin1Char('_') : c;
     }
+    // A leading dot would hide the name on disk ("../x" becomes ".._x"); "."
+    // and ".." stay for the caller to refuse.
+    if (out != QLatin1String(".") && out != QLatin1String("..")) {
+        for (qsizetype i = 0; i < out.size() && out.at(i) == QLatin1Char('.'); ++i)
+            out[i] = QLatin1Char('_');
+    }
     if (out.toUtf8().size() <= kMaxComponentBytes)
         return out;
     // Too long for one name on disk: cut the stem, keep a short suffix.
@@ -472,6 +488,39 @@ void OnlineLibraryManager::cancelPreview()
         r->setProperty("cancelled", true);
         r->abort();
     }
+    // The half-written file goes now, not when the aborted reply reports:
+    // at the program's end no report comes.
+    if (const std::shared_ptr<SafeFileWriter> w = std::exchange(m_previewWriter, nullptr))
+        w->cancel();
+}
+
+QString OnlineLibraryManager::previewFilePrefix()
+{
+    return QStringLiteral("tarvello-preview-");
+}
+
+int OnlineLibraryManager::removeStalePreviews(const QString& dir)
+{
+    const QString folder = dir.isEmpty() ? QDir::tempPath() : dir;
+    // "tarvello-preview-<pid>-<uuid>.<suffix>", or its half-written copy with
+    // a leading dot and a trailing ".XXXXXX"; older names carry no pid.
+    static const QRegularExpression name(QStringLiteral("^\\.?") + QRegularExpression::escape(previewFilePrefix())
+                                         + QStringLiteral("(?:(\\d+)-)?"));
+    int removed = 0;
+    const QFileInfoList found =
+        QDir(folder).entryInfoList({QStringLiteral("*tarvello-preview-*")}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo& fi : found) {
+        const QRegularExpressionMatch m = name.match(fi.fileName());
+        if (!m.hasMatch() || fi.isSymLink() || !fi.isFile())
+            continue;
+        bool ok = false;
+        const qint64 pid = m.captured(1).toLongLong(&ok);
+        const bool owned = ok && pid > 0 && pid <= std::numeric_limits<pid_t>::max()
+                           && (pid == qint64(::getpid()) || ::kill(pid_t(pid), 0) == 0 || errno != ESRCH);
+        if (!owned && QFile::remove(fi.absoluteFilePath()))
+            ++removed;
+    }
+    return removed;
 }
 
 void OnlineLibraryManager::fetchPreview(const QString& url)
@@ -485,7 +534,8 @@ void OnlineLibraryManager::fetchPreview(const QString& url)
     // The media player gets a local file: handed a web address it would wait
     // for the server on the window's thread.
     const QString suffix = safeComponent(QFileInfo(address.path()).suffix().left(8), true);
-    const QString path = QDir::tempPath() + QStringLiteral("/tarvello-preview-")
+    const QString path = QDir::tempPath() + QLatin1Char('/') + previewFilePrefix()
+                         + QString::number(qint64(::getpid())) + QLatin1Char('-')
                          + QUuid::createUuid().toString(QUuid::WithoutBraces)
                          + (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
     auto writer = std::make_shared<SafeFileWriter>(path);
@@ -493,11 +543,45 @@ void OnlineLibraryManager::fetchPreview(const QString& url)
         emit previewError(url, QStringLiteral("Preview failed: ") + writer->errorString());
         return;
     }
+    m_previewWriter = writer;
     m_preview = startTransfer(address, writer, [this, url, path](Outcome outcome, const QString& why) {
         m_preview = nullptr;
+        m_previewWriter.reset();
         if (outcome == Outcome::Saved)
             emit previewReady(url, path);
         else
             emit previewError(url, QStringLiteral("Preview failed: ") + why);
     }, QString());
+    double duration = 0;
+    for (const OnlineFile& f : std::as_const(m_allFiles)) {
+        if (f.url == url) {
+            duration = f.duration;
+            break;
+        }
+    }
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    auto announced = std::make_shared<bool>(false);
+    connect(m_preview, &QNetworkReply::downloadProgress, this,
+            [this, url, writer, clock, announced, duration](qint64, qint64 total) {
+                // What is on disk counts, not what the socket took.
+                const qint64 got = writer->bytesWritten();
+                emit previewProgress(url, got, total);
+                if (*announced || !writer->isOpen() || !previewKeepsAhead(got, total, clock->elapsed(), duration))
+                    return;
+                *announced = true;
+                emit previewPlayable(url, writer->tempPath());
+            });
+}
+
+bool OnlineLibraryManager::previewKeepsAhead(qint64 got, qint64 total, qint64 elapsedMs, double durationSec)
+{
+    if (total <= 0 || got >= total || got < kPreviewHeadBytes || elapsedMs <= 0 || !(durationSec > 0))
+        return false;
+    const double bytesPerSecond = double(got) * 1000.0 / double(elapsedMs);
+    const double restSeconds = double(total - got) / bytesPerSecond;
+    // The sound reaches the end of what will be there no sooner than it
+    // plays total minus the head.
+    const double playSeconds = durationSec * double(total - kPreviewHeadBytes) / double(total);
+    return restSeconds <= 0.75 * playSeconds;
 }

@@ -79,8 +79,20 @@ public:
     // Fetches url into a temporary file for the preview; answers with
     // previewReady or previewError. A fetch under way is cancelled first.
     void fetchPreview(const QString& url);
-    // Cancels the preview fetch under way, if any; nothing is reported.
+    // Cancels the preview fetch under way, if any, and drops what it had
+    // written; nothing is reported.
     void cancelPreview();
+    // Preview files are named after the process that fetched them. Removes
+    // those in dir (the temporary folder by default) left by a process that
+    // has ended, and the half-written ones beside them; returns how many.
+    static int removeStalePreviews(const QString& dir = QString());
+    static QString previewFilePrefix();
+    // The head a growing preview holds before it may start, in bytes.
+    static constexpr qint64 kPreviewHeadBytes = 64 * 1024;
+    // Whether a preview of total bytes lasting durationSec, of which got
+    // arrived in elapsedMs, may start now: the rest, at the pace so far,
+    // comes in within three quarters of the time the sound needs to reach it.
+    static bool previewKeepsAhead(qint64 got, qint64 total, qint64 elapsedMs, double durationSec);
     bool previewPending() const { return m_preview != nullptr; }
 
     QList<OnlineFolder> folders() const { return m_folders; }
@@ -110,9 +122,10 @@ public:
     static double parseDuration(const QJsonValue& v);
     static constexpr double kMaxDuration = 1e7;
     // One safe path component from a catalogue text: "/", "\" and control
-    // characters become "_", a folder also loses : * ? " < > |, and the text is
-    // cut to kMaxComponentBytes (keeping a file's suffix). An empty result,
-    // "." or ".." stays as it is: the caller decides.
+    // characters become "_", a folder also loses : * ? " < > |, leading dots
+    // become "_" (no hidden name), and the text is cut to kMaxComponentBytes
+    // (keeping a file's suffix). An empty result, "." or ".." stays as it is:
+    // the caller decides.
     static QString safeComponent(const QString& text, bool isFolder);
     // "Keep Both": the first dir/base_n.suffix (n = 1, 2, ...) that is free.
     static QString keepBothPath(const QString& dir, const QString& name);
@@ -126,6 +139,13 @@ signals:
     void downloadError(const QString& msg);
     void errorOccurred(const QString& msg);
     void previewReady(const QString& url, const QString& localPath);
+    // What of the preview has arrived; total is -1 while the size is unknown.
+    void previewProgress(const QString& url, qint64 received, qint64 total);
+    // Enough of the preview has arrived, at a pace that keeps ahead of its
+    // playing (from the catalogue's duration), for a player that reads on
+    // into a growing file to start on growingPath now. At most once a fetch;
+    // previewReady follows as usual.
+    void previewPlayable(const QString& url, const QString& growingPath);
     void previewError(const QString& url, const QString& msg);
 
 private:
@@ -153,5 +173,6 @@ private:
     quint64 m_generation = 0;         // of the latest catalogue load
     QPointer<QNetworkReply> m_catalogue;
     QPointer<QNetworkReply> m_preview;
+    std::shared_ptr<SafeFileWriter> m_previewWriter;
     int m_timeoutMs = kTransferTimeoutMs;
 };

@@ -14,8 +14,10 @@
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "AppSettings.h"
@@ -118,8 +120,112 @@ class TestSidePanels : public QObject
     void waitScans()
     {
         QTRY_COMPARE_WITH_TIMEOUT(library()->pendingScans(), 0, 20000);
+        // The tree's sub-folders are listed off the GUI thread too.
+        QTRY_COMPARE_WITH_TIMEOUT(w->folderTreeWalks, 0, 20000);
         for (int i = 0; i < 5; ++i)
             QCoreApplication::processEvents();
+    }
+
+    // The folders of the music panel's scenarios: a nested one of 3,000
+    // tracks and one of odd names beside a pipe, a hidden file and files
+    // that are no sound.
+    QString scen;
+    void makeScenarioFolders()
+    {
+        if (!scen.isEmpty())
+            return;
+        scen = TestSupport::tempDir() + "/scen";
+        for (int d = 0; d < 10; ++d)
+            for (int e = 0; e < 10; ++e)
+                for (int t = 0; t < 30; ++t)
+                    QVERIFY(touch(QStringLiteral("%1/Big/d%2/e%3/take%4.wav").arg(scen).arg(d).arg(e).arg(t)));
+        QVERIFY(touch(scen + "/Big/d0/notes.txt"));
+        for (const char* f : {"Odd/it's \"odd\" #1.wav", "Odd/emoji 🎵.MP3", "Odd/sub dir/a  b.flac", "Odd/.hidden.wav",
+                              "Odd/no suffix"})
+            QVERIFY(touch(scen + "/" + QString::fromUtf8(f)));
+        QVERIFY(::mkfifo(QFile::encodeName(scen + "/Odd/pipe.wav").constData(), 0600) == 0);
+    }
+
+    QTreeWidgetItem* treeRow(const QString& key)
+    {
+        QList<QTreeWidgetItem*> todo;
+        for (int i = 0; i < w->libraryTree->topLevelItemCount(); ++i)
+            todo << w->libraryTree->topLevelItem(i);
+        while (!todo.isEmpty()) {
+            QTreeWidgetItem* row = todo.takeFirst();
+            if (row->data(0, Qt::UserRole).toString() == key)
+                return row;
+            for (int c = 0; c < row->childCount(); ++c)
+                todo << row->child(c);
+        }
+        return nullptr;
+    }
+
+    // One step of a scenario, as a user takes it: "drop-all F", "drop-list F"
+    // (onto the PLAYLIST page), "settle" (scans and walks end, the debounce
+    // runs out), "clear-library", "remove F" and "refresh-all" (tree menu),
+    // "click KEY", "search TEXT" ("search" alone clears it), "poll" (one
+    // tick of the library poll), "page-all", "page-list", "+list",
+    // "rm PATH" (the file goes from the disk), "download PATH" (a finished
+    // online download joins the library).
+    void scenarioStep(const QString& step)
+    {
+        const QString op = step.section(QLatin1Char(' '), 0, 0);
+        const QString arg = step.section(QLatin1Char(' '), 1);
+        auto menuPick = [this](QTreeWidgetItem* row, const QString& pick) {
+            QVERIFY(row);
+            MenuAnswer answer{pick};
+            TestSupport::ModalScript script(answer.handler());
+            emit w->libraryTree->customContextMenuRequested(w->libraryTree->visualItemRect(row).center());
+            QVERIFY(answer.seen.contains(pick));
+        };
+        if (op == QLatin1String("drop-all") || op == QLatin1String("drop-list")) {
+            const QList<QUrl> urls{QUrl::fromLocalFile(scen + "/" + arg)};
+            if (op == QLatin1String("drop-all"))
+                w->handleMusicFolderDrop(urls);
+            else
+                w->handlePlaylistDrop(urls);
+        } else if (op == QLatin1String("settle")) {
+            waitScans();
+            if (A::musicScanDebounce(w)->isActive())
+                TestSupport::fireTimer(A::musicScanDebounce(w));
+        } else if (op == QLatin1String("clear-library")) {
+            TestSupport::ModalScript script([](const Modal::Request& r) -> QVariant {
+                return r.kind == Modal::Kind::MessageBox ? QVariant(int(QMessageBox::Yes)) : QVariant();
+            });
+            A::rightPanel(w)->findChild<QPushButton*>(QStringLiteral("clearLibraryBtn"))->click();
+        } else if (op == QLatin1String("remove")) {
+            menuPick(treeRow(arg), QStringLiteral("🗑  Remove Folder"));
+        } else if (op == QLatin1String("refresh-all")) {
+            menuPick(treeRow(QStringLiteral("__all__")), QStringLiteral("🔄 Refresh All"));
+        } else if (op == QLatin1String("click")) {
+            QTreeWidgetItem* row = treeRow(arg);
+            QVERIFY2(row, qPrintable(arg));
+            w->libraryTree->setCurrentItem(row);
+            emit w->libraryTree->itemClicked(row, 0);
+        } else if (op == QLatin1String("search")) {
+            w->libSearchBox->setText(arg);
+        } else if (op == QLatin1String("poll")) {
+            A::libraryPollTicks(w) = 0;
+            QMetaObject::invokeMethod(A::libraryPoll(w), "timeout", Qt::DirectConnection);
+        } else if (op == QLatin1String("page-all")) {
+            pageButton(QStringLiteral("ALL MUSIC"))->click();
+        } else if (op == QLatin1String("page-list")) {
+            pageButton(QStringLiteral("  PLAYLIST"))->click();
+        } else if (op == QLatin1String("+list")) {
+            QPushButton* addAll = nullptr;
+            for (QPushButton* b : w->autoMixBar->findChildren<QPushButton*>())
+                if (b != w->autoMixBtn && b->size() == QSize(30, 26))
+                    addAll = b;
+            QVERIFY(addAll);
+            addAll->click();
+        } else if (op == QLatin1String("rm")) {
+            QVERIFY(QFile::remove(scen + "/" + arg));
+        } else if (op == QLatin1String("download")) {
+            library()->addFile(scen + "/" + arg, QStringLiteral("Online Downloads"));
+        } else {
+            QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
+        }
     }
 
     void addRoot(const QString& folder)
@@ -455,6 +561,7 @@ private slots:
             addRoot(lib + "/Jingles");
             addRoot(lib + "/Beds");
             w->rebuildLibraryTree();
+            waitScans();
         }
         w->playlistPaths = {lib + "/Jingles/Sub/c.wav", lib + "/Beds/bed one.wav", lib + "/Jingles/B Beat.wav"};
         if (key.startsWith(QLatin1Char('?'))) {
@@ -591,8 +698,9 @@ private slots:
             QCoreApplication::processEvents();
     }
 
-    // The poll refills only when the list and the library disagree, shows
-    // the list rather than its hint, and stops at its 61st tick.
+    // The poll fills only a list that is empty while the whole library is
+    // chosen (never a folder click's or a search's list), shows the list
+    // rather than its hint, and stops at its 61st tick.
     void pollRefillsAndStops()
     {
         resetLibrary();
@@ -614,9 +722,14 @@ private slots:
         QCOMPARE(w->musicStack->currentIndex(), 0);
         library()->addFile(lib + "/Jingles/a.wav", QStringLiteral("Downloads"));
         tick();
+        QCOMPARE(refills, 0);
+        QCOMPARE(w->musicList->count(), 2);
+        w->libraryTree->setCurrentItem(topRow(w->libraryTree, QStringLiteral("__all__")));
+        w->musicList->clear();
+        tick();
         QCOMPARE(refills, 1);
         QCOMPARE(w->musicList->count(), 3);
-        for (int i = 2; i < 60; ++i)
+        for (int i = 3; i < 60; ++i)
             tick();
         QVERIFY(poll->isActive());
         tick();
@@ -703,6 +816,92 @@ private slots:
                      it->data(Qt::UserRole).toString() == lib + "/Jingles/a.wav");
         }
         w->playlistPaths.clear();
+    }
+
+    // What a user meets with real folders: drops onto both pages, removals
+    // that overtake scans, clicks, searches and the poll's ticks, files that
+    // vanish. Then what ALL MUSIC and its label show, what the playlist and
+    // the library hold, and the dropped folders still waiting for a scan.
+    void musicPanelScenarios_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<int>("music");        // rows of ALL MUSIC
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<int>("playlist");     // tracks in the playlist
+        QTest::addColumn<int>("entries");      // library entries
+        QTest::addColumn<int>("waiting");      // folders waiting to join the playlist
+
+        QTest::newRow("Remove All overtakes a playlist drop: a later drop on ALL MUSIC stays off the playlist")
+            << "drop-all Odd;settle;drop-list Big;clear-library;settle;drop-all Big;settle" << 3000 << "3000 tracks"
+            << 0 << 3000 << 0;
+        QTest::newRow("removing the folder overtakes its playlist drop")
+            << "drop-list Big;remove Big;settle;drop-all Big;settle" << 3000 << "3000 tracks" << 0 << 3000 << 0;
+        QTest::newRow("Refresh All during a playlist drop: the rescan still fills the playlist")
+            << "drop-list Big;refresh-all;settle" << 3000 << "3000 tracks" << 3000 << 3000 << 0;
+        QTest::newRow("a playlist drop that finishes fills the playlist")
+            << "drop-list Big;settle" << 3000 << "3000 tracks" << 3000 << 3000 << 0;
+        QTest::newRow("+List: the label counts the playlist at once")
+            << "drop-all Big;settle;page-list;+list" << 3000 << "3000 in playlist" << 3000 << 3000 << 0;
+        QTest::newRow("+List under a search, then back to ALL MUSIC")
+            << "drop-all Big;settle;page-list;search take7;+list;page-all;search" << 3000 << "3000 tracks" << 100
+            << 3000 << 0;
+        QTest::newRow("the poll leaves a folder click alone")
+            << "drop-all Big;settle;click Big/d3;download Odd/emoji 🎵.MP3;poll" << 300 << "300 tracks" << 0 << 3001 << 0;
+        QTest::newRow("the poll leaves a search result alone")
+            << "drop-all Big;settle;search take29;download Odd/emoji 🎵.MP3;poll" << 100 << "100 tracks found" << 0
+            << 3001 << 0;
+        QTest::newRow("the poll leaves an empty search result alone")
+            << "drop-all Big;settle;search nothing like it;poll" << 0 << "0 tracks found" << 0 << 3000 << 0;
+        QTest::newRow("the poll fills an empty list")
+            << "download Odd/emoji 🎵.MP3;poll" << 1 << "1 tracks" << 0 << 1 << 0;
+        QTest::newRow("Refresh All keeps the online downloads")
+            << "download Odd/emoji 🎵.MP3;drop-all Big;settle;refresh-all;settle" << 3001 << "3001 tracks" << 0 << 3001
+            << 0;
+        QTest::newRow("odd names; a pipe, a hidden file and no-sound files left out")
+            << "drop-all Odd;settle" << 3 << "3 tracks" << 0 << 3 << 0;
+        QTest::newRow("files removed while listed leave at the rescan")
+            << "drop-all Big;settle;rm Big/d0/e0/take0.wav;rm Big/d0/e0/take1.wav;refresh-all;settle" << 2998
+            << "2998 tracks" << 0 << 2998 << 0;
+        QTest::newRow("a sub-folder click, a search, then the click's folder again")
+            << "drop-all Big;settle;click Big/d3/e4;search take2;search" << 30 << "30 tracks" << 0 << 3000 << 0;
+    }
+    void musicPanelScenarios()
+    {
+        QFETCH(QString, steps);
+        QFETCH(int, music);
+        QFETCH(QString, label);
+        QFETCH(int, playlist);
+        QFETCH(int, entries);
+        QFETCH(int, waiting);
+        makeScenarioFolders();
+        QVERIFY(QFile::exists(scen + "/Big/d0/e0/take0.wav") || touch(scen + "/Big/d0/e0/take0.wav"));
+        QVERIFY(QFile::exists(scen + "/Big/d0/e0/take1.wav") || touch(scen + "/Big/d0/e0/take1.wav"));
+        {
+            const QSignalBlocker block(w->autoMixBtn);
+            w->autoMixBtn->setChecked(false);
+        }
+        pageButton(QStringLiteral("ALL MUSIC"))->click();
+        w->libSearchBox->clear();
+        resetLibrary();
+        w->pendingPlaylistFolders.clear();
+        w->rebuildLibraryTree();
+
+        for (const QString& step : steps.split(QLatin1Char(';'))) {
+            scenarioStep(step);
+            if (QTest::currentTestFailed())
+                return;
+        }
+        QCOMPARE(w->musicList->count(), music);
+        QCOMPARE(w->musicCountLabel->text(), label);
+        QCOMPARE(int(w->playlistPaths.size()), playlist);
+        QCOMPARE(int(library()->entries().size()), entries);
+        QCOMPARE(int(w->pendingPlaylistFolders.size()), waiting);
+
+        const QSignalBlocker block(w->autoMixBtn);
+        w->autoMixBtn->setChecked(false);
+        w->stopMusicOnly();
+        pageButton(QStringLiteral("ALL MUSIC"))->click();
+        w->libSearchBox->clear();
     }
 
     // The tree's relabel after a refill, and the cleared handler.

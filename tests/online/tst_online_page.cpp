@@ -11,12 +11,15 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QCloseEvent>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include "AppSettings.h"
 #include "AudioEngine.h"
 #include "LibraryManager.h"
 #include "LocalHttpServer.h"
+#include "NowPlayingBar.h"
 #include "OnlineLibraryManager.h"
 #include "RoutingSupport.h"
 #include "SettingsKeys.h"
@@ -36,6 +39,13 @@ public:
     static QString previewUrl(MainWindow* w) { return w->onlinePreviewUrl; }
     static QString previewFile(MainWindow* w) { return w->onlinePreviewFile; }
     static void contextMenu(MainWindow* w, const QPoint& p) { w->onOnlineContextMenu(p); }
+    static NowPlayingBar* bar(MainWindow* w) { return w->nowPlayingBar; }
+    static QString nowPlayingId(MainWindow* w) { return w->nowPlayingId; }
+    static void quit(MainWindow* w)
+    {
+        QCloseEvent e;
+        w->closeEvent(&e);
+    }
 };
 using P = OnlinePageTestAccess;
 
@@ -194,7 +204,9 @@ private slots:
         click("Outro.mp3");
         const QString id = P::previewId(w);
         QVERIFY(!id.isEmpty());
-        QCOMPARE(P::status(w)->text(), QStringLiteral("▶ Outro.mp3"));
+        // Nothing sounds before the copy has arrived: the line says so.
+        QCOMPARE(P::status(w)->text(), QStringLiteral("⏳ Loading Outro.mp3…"));
+        QTRY_COMPARE(P::status(w)->text(), QStringLiteral("▶ Outro.mp3"));
         QListWidgetItem* item = row(P::list(w), "Outro.mp3");
         QCOMPARE(item->text(), QStringLiteral("⏹  Outro.mp3  [0:07]"));
         QCOMPARE(item->font().weight(), QFont::Bold);
@@ -206,6 +218,16 @@ private slots:
         // Never the network address: a local copy with the right bytes.
         QVERIFY(QFileInfo(file).isFile());
         QCOMPARE(TestSupport::readFile(file), QByteArray("audio of Outro.mp3"));
+        // The preview is no music track: the now-playing bar keeps what it
+        // showed and its remaining time does not count the preview down.
+        const QString barTitle = P::bar(w)->titleLabel()->text();
+        const QString barLeft = P::bar(w)->remainingLabel()->text();
+        w->onPlayStarted(id);
+        w->onPositionChanged(id, 1000, 12000);
+        QVERIFY(P::nowPlayingId(w) != id);
+        QCOMPARE(P::bar(w)->titleLabel()->text(), barTitle);
+        QCOMPARE(P::bar(w)->remainingLabel()->text(), barLeft);
+        QVERIFY(!P::bar(w)->hasTrack());
 
         // Another row switches the preview; the old copy goes.
         click("Zap.wav");
@@ -278,7 +300,7 @@ private slots:
         connect(&ticker, &QTimer::timeout, this, [&] { ++ticks; });
         ticker.start(10);
         click("boom2.wav");
-        QCOMPARE(P::status(w)->text(), QStringLiteral("▶ boom2.wav"));
+        QCOMPARE(P::status(w)->text(), QStringLiteral("⏳ Loading boom2.wav…"));
         QTRY_COMPARE_WITH_TIMEOUT(P::status(w)->text(),
                                   QStringLiteral("⚠ Preview failed: no data from the server for 0.4 s"), 5000);
         ticker.stop();
@@ -287,6 +309,85 @@ private slots:
         QCOMPARE(row(P::list(w), "boom2.wav")->text(), QStringLiteral("▶  boom2.wav"));
         QVERIFY(rec.calls.filter(QStringLiteral("audio.play")).isEmpty());
         server.route("/a/boom2.wav", S::Response::ok("audio of boom2.wav"));
+    }
+
+    // A file arrives slowly: the line tells the share fetched while nothing
+    // sounds, and names the file once it plays. With the FFmpeg back end,
+    // which reads on into a growing file, a long sound starts on its copy
+    // while the rest arrives, once the pace keeps ahead of the sound.
+    void previewShowsItsLoading_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<QByteArray>("backend");
+        QTest::addColumn<bool>("early");   // starts before the whole file is in
+        QTest::newRow("short file, FFmpeg: whole first") << "zz.wav" << 24000 << QByteArray("ffmpeg") << false;
+        QTest::newRow("long file, FFmpeg: starts while it loads") << "Boom.wav" << 400000 << QByteArray("ffmpeg")
+                                                                   << true;
+        QTest::newRow("long file, GStreamer: whole first") << "Boom.wav" << 400000 << QByteArray("gstreamer") << false;
+        QTest::newRow("no duration, FFmpeg: whole first") << "boom2.wav" << 400000 << QByteArray("ffmpeg") << false;
+    }
+    void previewShowsItsLoading()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, bytes);
+        QFETCH(QByteArray, backend);
+        QFETCH(bool, early);
+        const QByteArray before = qgetenv("QT_MEDIA_BACKEND");
+        qputenv("QT_MEDIA_BACKEND", backend);
+        loadCatalogue();
+        S::Response drip = S::Response::ok(QByteArray(bytes, 'w'));
+        drip.misbehaviour = S::SlowDrip;
+        drip.dripBytes = bytes / 12;
+        drip.dripMs = 20;
+        server.route("/a/" + name, drip);
+        // The line after each report of the fetch, once the window took it.
+        QStringList seen;
+        bool pendingAtPlay = false;
+        QString playedPath;
+        auto look = [&] {
+            if (seen.isEmpty() || seen.last() != P::status(w)->text())
+                seen << P::status(w)->text();
+            if (playedPath.isEmpty() && !rec.plays.isEmpty()) {
+                playedPath = rec.plays.first().audioPath;
+                pendingAtPlay = OnlineLibraryManager::instance()->previewPending();
+            }
+        };
+        OnlineLibraryManager* online = OnlineLibraryManager::instance();
+        QObject context;
+        connect(online, &OnlineLibraryManager::previewProgress, &context, look);
+        connect(online, &OnlineLibraryManager::previewPlayable, &context, look);
+        connect(online, &OnlineLibraryManager::previewReady, &context, look);
+        click(name);
+        look();
+        QTRY_VERIFY_WITH_TIMEOUT(!OnlineLibraryManager::instance()->previewPending() && !P::previewFile(w).isEmpty(),
+                                 10000);
+        QTRY_VERIFY(!playedPath.isEmpty());
+        qputenv("QT_MEDIA_BACKEND", before);
+        QCOMPARE(P::status(w)->text(), QStringLiteral("▶ ") + name);
+        // One start only, on the copy whose bytes all arrived.
+        QCOMPARE(rec.plays.size(), 1);
+        QCOMPARE(pendingAtPlay, early);
+        QCOMPARE(QFileInfo(playedPath).fileName().startsWith(QLatin1Char('.')), early);
+        QCOMPARE(TestSupport::readFile(P::previewFile(w)).size(), bytes);
+        // Every line before the start is a loading line; some tell a share
+        // between none and all of it.
+        const int playing = int(seen.indexOf(QStringLiteral("▶ ") + name));
+        QVERIFY(playing > 0);
+        static const QRegularExpression share(QStringLiteral("^⏳ Loading .*… (\\d+)%$"));
+        int shares = 0;
+        for (int i = 0; i < playing; ++i) {
+            QVERIFY2(seen.at(i).startsWith(QStringLiteral("⏳ Loading ") + name + QStringLiteral("…")),
+                     qPrintable(seen.at(i)));
+            const QRegularExpressionMatch m = share.match(seen.at(i));
+            if (m.hasMatch())
+                shares += m.captured(1).toInt() > 0 && m.captured(1).toInt() < 100;
+        }
+        // A file that waits for all of it shows how much has come.
+        QVERIFY2(early || shares > 0, qPrintable(seen.join(QLatin1String(" | "))));
+        server.route("/a/" + name, S::Response::ok("audio of " + name.toUtf8()));
+        click(name);
+        QVERIFY(P::previewId(w).isEmpty());
     }
 
     void download_data()
@@ -398,6 +499,31 @@ private slots:
         if (status != 200 || body.startsWith('<'))
             QCOMPARE(P::combo(w)->count(), combo);   // the folders stay
         server.route(kCat, S::Response::json(catalogueJson(server.url())));
+    }
+
+    // Quitting while a preview plays or loads leaves no copy of it behind.
+    // Last: the window is closed for good.
+    void quitLeavesNoPreviewFile()
+    {
+        loadCatalogue();
+        click("Outro.mp3");
+        QTRY_VERIFY(!P::previewFile(w).isEmpty());
+        const QString file = P::previewFile(w);
+        QVERIFY(QFileInfo::exists(file));
+        S::Response stall = S::Response::ok(QByteArray(5000, 's'));
+        stall.misbehaviour = S::StallMidBody;
+        stall.cutAt = 1000;
+        server.route("/a/Boom.wav", stall);
+        click("Boom.wav");
+        QVERIFY(!QFileInfo::exists(file));
+        QTRY_VERIFY(!QDir(QDir::tempPath()).entryList({QStringLiteral(".tarvello-preview-*")}, QDir::Files | QDir::Hidden).isEmpty());
+        {
+            TestSupport::ModalScript script([](const Modal::Request&) -> QVariant { return int(QMessageBox::Discard); });
+            P::quit(w);
+        }
+        const QStringList left = QDir(QDir::tempPath()).entryList({QStringLiteral("*tarvello-preview-*")},
+                                                                   QDir::Files | QDir::Hidden);
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1String(", "))));
     }
 };
 

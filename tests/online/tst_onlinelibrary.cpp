@@ -13,6 +13,9 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "AppSettings.h"
 #include "LocalHttpServer.h"
 #include "OnlineLibraryManager.h"
@@ -244,7 +247,10 @@ private slots:
         QTest::newRow("plain") << "beep.mp3" << "" << "beep.mp3";
         QTest::newRow("folder") << "beep.mp3" << "Sound: FX/Vol. 1" << "Sound_ FX_Vol. 1/beep.mp3";
         QTest::newRow("folder nine chars") << "a.wav" << "a\\b/c:d*e?f\"g<h>i|j" << "a_b_c_d_e_f_g_h_i_j/a.wav";
-        QTest::newRow("name climbs") << "../../.bashrc" << "" << ".._.._.bashrc";
+        QTest::newRow("name climbs") << "../../.bashrc" << "" << "___.._.bashrc";
+        QTest::newRow("name climbs, not hidden") << "../../escape.ogg" << "" << "___.._escape.ogg";
+        QTest::newRow("hidden name") << ".intro.wav" << "" << "_intro.wav";
+        QTest::newRow("dots then name") << "...x.wav" << "" << "___x.wav";
         QTest::newRow("absolute name") << "/etc/x" << "" << "_etc_x";
         QTest::newRow("backslash") << "a\\b" << "" << "a_b";
         QTest::newRow("nul") << QString::fromUtf8("a\0b.mp3", 7) << "" << "a_b.mp3";
@@ -255,7 +261,8 @@ private slots:
         QTest::newRow("empty name") << "" << "" << "";
         QTest::newRow("folder dot dot") << "a.mp3" << ".." << "_/a.mp3";
         QTest::newRow("folder dot") << "a.mp3" << "." << "_/a.mp3";
-        QTest::newRow("folder climbs") << "a.mp3" << "../../x" << ".._.._x/a.mp3";
+        QTest::newRow("folder climbs") << "a.mp3" << "../../x" << "___.._x/a.mp3";
+        QTest::newRow("hidden folder") << "a.mp3" << ".cache" << "_cache/a.mp3";
         QTest::newRow("folder absolute") << "a.mp3" << "/etc" << "_etc/a.mp3";
     }
     void safeNames()
@@ -658,6 +665,30 @@ private slots:
         QVERIFY(path.endsWith(QStringLiteral(".mp3")));
         QCOMPARE(readFile(path), audio);
         QVERIFY(!filesBelow(downloads).size());
+        // Named after this process: a later start knows it from a live one's.
+        QVERIFY(QFileInfo(path).fileName().startsWith(QStringLiteral("tarvello-preview-%1-").arg(::getpid())));
+
+        // At start the copies of ended processes go, whole or half-written,
+        // and of the old names without a process; live ones and others stay.
+        const QString tmp = TestSupport::tempDir() + QStringLiteral("/stale");
+        QDir().mkpath(tmp);
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(0);
+        QVERIFY(child > 0);
+        ::waitpid(child, nullptr, 0);   // an ended process's number
+        const QStringList gone{QStringLiteral("tarvello-preview-%1-aa.ogg").arg(child),
+                               QStringLiteral(".tarvello-preview-%1-bb.wav.Ab12Cd").arg(child),
+                               QStringLiteral("tarvello-preview-0b6e3f52-9d7e-4f7c-a1f5-4a1c2f1c9f11.ogg")};
+        const QStringList kept{QStringLiteral("tarvello-preview-%1-cc.ogg").arg(::getpid()),
+                               QStringLiteral("tarvello-preview-1-init.ogg"), QStringLiteral("other.ogg"),
+                               QStringLiteral("my tarvello-preview-notes.txt")};
+        for (const QString& n : gone + kept)
+            writeFile(tmp + QLatin1Char('/') + n, "x");
+        QCOMPARE(OnlineLibraryManager::removeStalePreviews(tmp), int(gone.size()));
+        QStringList left = kept;
+        left.sort();
+        QCOMPARE(filesBelow(tmp), left);
         QFile::remove(path);
     }
 

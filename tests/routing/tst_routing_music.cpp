@@ -92,6 +92,14 @@ class TestRoutingMusic : public QObject
             w->autoMixBtn->setChecked(false);
         else if (op == QLatin1String("end"))
             endCurrent();
+        else if (op == QLatin1String("fail")) {
+            // The current track cannot play (its file went): the engine
+            // reports the error, then the stop.
+            const QString id = musicId();
+            w->onPlaybackError(id, QStringLiteral("Could not open file"));
+            rec.audio.remove(id);
+            rec.stopped(id);
+        }
         else if (op == QLatin1String("dbl"))
             emit w->musicList->itemDoubleClicked(w->musicList->item(n));
         else if (op == QLatin1String("pdbl"))
@@ -221,6 +229,11 @@ private slots:
             {"Reset just after a change ends the track fading out too", "FFF", "on,next,reset", "0 1", -1, false, 0},
             {"panic during Auto-Mix", "FFF", "on,panic", "0", -1, false, 0},
             {"a stop after the fade's timer has gone", "FFF", "on,next,fire,stop", "0 1", -1, false, 0},
+            {"a double-clicked track that cannot play lets go of its row and the bar", "---", "dbl 1,fail", "1", -1,
+             false, 0},
+            {"Auto-Mix moves on past a track that cannot play", "FFF", "on,fail", "0 1", 1, true, 1},
+            {"Auto-Mix's last track cannot play: nothing stays lit", "F-F", "on,end,fail", "0 2", -1, false, 0},
+            {"the bar's next onto a track that cannot play", "---", "dbl 0,next,fail", "0 1", -1, false, 0},
         };
         for (const char* fade : {"No fade", "2s fade"})
             for (const Case& c : cases)
@@ -254,10 +267,14 @@ private slots:
         QCOMPARE(soundingMusic().size(), sounding);
         QVERIFY(A::musicFading(w).isEmpty());
         if (sounding == 0 && steps.last() != QLatin1String("off") && steps.last() != QLatin1String("end")) {
-            // Stopped: nothing of the music stays lit.
+            // Stopped or failed: nothing of the music stays lit.
             QVERIFY(musicId().isEmpty());
             QCOMPARE(markedRow(), -1);
             QVERIFY(!A::nowPlayingBar(w)->hasTrack());
+        }
+        if (steps.last() == QLatin1String("fail") && sounding == 1) {
+            // The next track took the mark: only its row is lit.
+            QCOMPARE(markedRow(), index);
         }
         if (sounding == 1) {
             QVERIFY(soundingMusic().contains(musicId()));
@@ -396,7 +413,8 @@ private slots:
     // one event-log line each; a good track in between starts a new run.
     void unplayableRun()
     {
-        fillRows(QStringLiteral("FFFF"));
+        // A fifth row follows, so Auto-Mix still holds row 3 when it fails.
+        fillRows(QStringLiteral("FFFFF"));
         EventLog* log = A::eventLog(w);
         QVERIFY(log);
         log->clear();

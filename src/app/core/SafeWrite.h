@@ -32,6 +32,8 @@ public:
     qint64 bytesWritten() const { return m_written; }
     QString errorString() const { return m_error; }
     QString path() const { return m_path; }
+    // The temporary file being written, while the writer is open.
+    QString tempPath() const { return m_temp; }
 
 private:
     void fail(const QString& what, int err);
