@@ -9,6 +9,8 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QListWidget>
+#include <QAudioDevice>
+#include <QMediaDevices>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -46,6 +48,14 @@ QString titleOf(const QString& name, const QString& path)
 QString accentName()
 {
     return ThemeManager::instance()->colors().accent.name();
+}
+
+// Whether a press resolved to this output may play on the pre-decoded
+// engine, which plays on the system's default output: no output named, or
+// the default one by its id.
+bool onDefaultOutput(const QString& device)
+{
+    return device.isEmpty() || device == QString::fromUtf8(QMediaDevices::defaultAudioOutput().id());
 }
 
 // "m:ss" with the minutes unbounded.
@@ -183,9 +193,9 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
         device = tab->soundCard;
     if (device.isEmpty())
         device = defaultDevice;
-    // The pre-decoded engine plays on the default output only: a button or
-    // tab with an output of its own plays through the players, on that output.
-    const bool dsUsable = e.dsInitialized() && e.dsReady(btn.id) && device == defaultDevice;
+    // The pre-decoded engine plays on the default output only: a button, tab
+    // or window default naming another output plays through the players, there.
+    const bool dsUsable = e.dsInitialized() && e.dsReady(btn.id) && onDefaultOutput(device);
 
     // Without a tab the sound plays at the button's own volume.
     const double tabVol = t >= 0 ? e.audioTabVolume(t) : 1.0;

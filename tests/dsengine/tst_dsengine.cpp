@@ -169,6 +169,109 @@ class TestDsEngine : public QObject
         return QTest::qWaitFor([&] { return e->findChildren<QFutureWatcherBase*>().isEmpty(); }, 5000);
     }
 
+    // --- What is heard of the sound "h" (whatIsHeard) ---------------------
+
+    static constexpr qint16 kHeardLevel = 16000;
+    static qint16 heardCode(qint64 frame) { return qint16(frame % 30000); }
+
+    // Left a steady level, right the frame number.
+    static bool writeHeardWav(const QString& path, double seconds)
+    {
+        const qint64 frames = qint64(std::llround(seconds * 44100));
+        QVector<qint16> samples(frames * 2);
+        for (qint64 f = 0; f < frames; ++f) {
+            samples[2 * f] = kHeardLevel;
+            samples[2 * f + 1] = heardCode(f);
+        }
+        return TestSupport::writeWav16(path, samples, 2, 44100);
+    }
+
+    // Plays "h" from the cursor given (in frames of the sound) for n frames;
+    // what was mixed, from the first frame after the jump.
+    QByteArray listen(qint64 from, int n)
+    {
+        e->mixer()->setCurrentPosition(e->slotView("h").master, quint32(from * 4));
+        const qint64 at = written();
+        if (!pump(n))
+            return QByteArray();
+        return out()->written().mid(at * 4, qsizetype(n) * 4);
+    }
+    static double levelOf(const QByteArray& w) { return double(sampleAt(w, 0)) / kHeardLevel; }
+
+    // From the trim-in to the last frame, then silence.
+    void hearWholeLength(qint64 frames, qint64 first)
+    {
+        QByteArray w = listen(0, kPeriod);
+        QCOMPARE(sampleAt(w, 0, 1), heardCode(first));
+        w = listen(frames - kPeriod, 3 * kPeriod);
+        QCOMPARE(sampleAt(w, kPeriod - 1), kHeardLevel);
+        QCOMPARE(sampleAt(w, kPeriod - 1, 1), heardCode(first + frames - 1));
+        for (int i = kPeriod; i < 3 * kPeriod; ++i)
+            QCOMPARE(sampleAt(w, i), qint16(0));
+        QVERIFY(!e->isPlaying("h"));
+    }
+
+    // Straight from the last frame back to the first.
+    void hearLoopWithoutGap(qint64 frames)
+    {
+        const QByteArray w = listen(frames - kPeriod, 3 * kPeriod);
+        for (int i = 0; i < 3 * kPeriod; ++i) {
+            QCOMPARE(sampleAt(w, i), kHeardLevel);
+            QCOMPARE(sampleAt(w, i, 1), heardCode(i < kPeriod ? frames - kPeriod + i : i - kPeriod));
+        }
+        QVERIFY(e->isMasterPlaying("h"));
+    }
+
+    // A tab volume change on the playing sound, then the master on top.
+    void hearTabVolume()
+    {
+        QCOMPARE(levelOf(listen(1000, kPeriod)), 1.0);
+        auto dbOff = [&](double expected) {
+            const double got = levelOf(listen(2000, kPeriod));
+            return got > 0 ? std::abs(20 * std::log10(got / expected)) : 99.0;
+        };
+        e->setSoundVolume("h", 0.42f);
+        QVERIFY2(dbOff(0.42) < 0.5, "tab volume on a playing sound");
+        e->setVolume(0.5f);
+        QVERIFY2(dbOff(0.21) < 0.5, "master volume after a tab change");
+        e->setVolume(1.0f);
+        QVERIFY2(dbOff(0.42) < 0.5, "master back to full");
+    }
+
+    // Loop on while it plays: it goes on and ends as started; the next press
+    // loops; off again while looping: it goes on, and presses overlap again.
+    void hearLoopToggle(qint64 frames)
+    {
+        BufferMixer* m = e->mixer();
+        BufferMixer::Buffer* master = e->slotView("h").master;
+        QVERIFY(e->setLoop("h", true));
+        QByteArray w = listen(1000, kPeriod);
+        QCOMPARE(sampleAt(w, kPeriod - 1), kHeardLevel);
+        QVERIFY(!(m->status(master) & BufferMixer::StatusLooping));
+        w = listen(frames - kPeriod, 2 * kPeriod);
+        QCOMPARE(sampleAt(w, kPeriod), qint16(0));
+        QVERIFY(!e->isPlaying("h"));
+        QVERIFY(e->triggerSingle("h", 1.0f));
+        QVERIFY(m->status(master) & BufferMixer::StatusLooping);
+        QVERIFY(e->setLoop("h", false));
+        QCOMPARE(e->slotView("h").duplicates.size(), DirectSoundEngine::kDuplicates);
+        w = listen(frames - kPeriod, 2 * kPeriod);
+        QCOMPARE(sampleAt(w, kPeriod), kHeardLevel);
+        QVERIFY(e->trigger("h", 1.0f));
+        QVERIFY(e->isMasterPlaying("h"));
+    }
+
+    // The gain every 50 ms within 0.05 of the linear ramps.
+    void hearFades(qint64 frames, double fade)
+    {
+        const double length = double(frames) / 44100;
+        for (double t = 0; t < length; t += 0.05) {
+            const double ramp = std::min({1.0, t / fade, (length - t) / fade});
+            const double got = levelOf(listen(std::llround(t * 44100), kPeriod));
+            QVERIFY2(std::abs(got - ramp) <= 0.05, qPrintable(QString("%1 s: %2 for %3").arg(t).arg(got).arg(ramp)));
+        }
+    }
+
 private slots:
     void initTestCase()
     {
@@ -762,18 +865,8 @@ private slots:
         QFETCH(bool, loop);
         QFETCH(double, fade);
         QFETCH(QString, check);
-        constexpr qint16 kLevel = 16000;
-        auto code = [](qint64 frame) { return qint16(frame % 30000); };
         const QString path = TestSupport::tempDir() + QString("/heard-%1.wav").arg(seconds);
-        if (!QFileInfo::exists(path)) {
-            const qint64 frames = qint64(std::llround(seconds * 44100));
-            QVector<qint16> samples(frames * 2);
-            for (qint64 f = 0; f < frames; ++f) {
-                samples[2 * f] = kLevel;
-                samples[2 * f + 1] = code(f);
-            }
-            QVERIFY(TestSupport::writeWav16(path, samples, 2, 44100));
-        }
+        QVERIFY(QFileInfo::exists(path) || writeHeardWav(path, seconds));
         e->setDecoder({});
         e->preload("h", path, trimIn, trimOut, 1.0f, loop, fade, fade);
         QVERIFY(QTest::qWaitFor([&] { return e->isSettled("h"); }, 60000));
@@ -785,80 +878,20 @@ private slots:
             return;
         }
         QVERIFY(e->isReady("h"));
-        const DirectSoundEngine::SlotView v = e->slotView("h");
-        BufferMixer* m = e->mixer();
+        const qint64 frames = e->slotView("h").pcmBytes / 4;
         const double heard = (trimOut > 0 ? trimOut : seconds) - trimIn;
-        const qint64 frames = v.pcmBytes / 4;
         QVERIFY2(std::abs(frames - heard * 44100) <= 441, qPrintable(QString::number(frames)));
-        const qint64 first = std::llround(trimIn * 44100);
-        // Plays from the cursor given (in frames of the sound) for n frames;
-        // what was mixed, from the first frame after the jump.
-        auto listen = [&](qint64 from, int n) {
-            m->setCurrentPosition(v.master, quint32(from * 4));
-            const qint64 at = written();
-            if (!pump(n))
-                return QByteArray();
-            return out()->written().mid(at * 4, qsizetype(n) * 4);
-        };
-        auto levelAt = [](const QByteArray& w, int frame) { return double(sampleAt(w, frame)) / kLevel; };
-
         QVERIFY(e->triggerSingle("h", 1.0f));
-        if (check == "length") {
-            QByteArray w = listen(0, kPeriod);
-            QCOMPARE(sampleAt(w, 0, 1), code(first));
-            // The last frames, then silence: the sound ends where its range does.
-            w = listen(frames - kPeriod, 3 * kPeriod);
-            QCOMPARE(sampleAt(w, kPeriod - 1), kLevel);
-            QCOMPARE(sampleAt(w, kPeriod - 1, 1), code(first + frames - 1));
-            for (int i = kPeriod; i < 3 * kPeriod; ++i)
-                QCOMPARE(sampleAt(w, i), qint16(0));
-            QVERIFY(!e->isPlaying("h"));
-        } else if (check == "loop") {
-            // Straight from the last frame back to the first, no gap.
-            const QByteArray w = listen(frames - kPeriod, 3 * kPeriod);
-            for (int i = 0; i < 3 * kPeriod; ++i) {
-                QCOMPARE(sampleAt(w, i), kLevel);
-                QCOMPARE(sampleAt(w, i, 1), code(i < kPeriod ? frames - kPeriod + i : i - kPeriod));
-            }
-            QVERIFY(e->isMasterPlaying("h"));
-        } else if (check == "tab") {
-            QCOMPARE(levelAt(listen(1000, kPeriod), 0), 1.0);
-            auto dbOff = [&](double expected) {
-                const double got = levelAt(listen(2000, kPeriod), 0);
-                return got > 0 ? std::abs(20 * std::log10(got / expected)) : 99.0;
-            };
-            e->setSoundVolume("h", 0.42f);
-            QVERIFY2(dbOff(0.42) < 0.5, "tab volume on a playing sound");
-            e->setVolume(0.5f); // the master on top keeps the tab's share
-            QVERIFY2(dbOff(0.21) < 0.5, "master volume after a tab change");
-            e->setVolume(1.0f);
-            QVERIFY2(dbOff(0.42) < 0.5, "master back to full");
-        } else if (check == "toggle") {
-            QVERIFY(e->setLoop("h", true));
-            QByteArray w = listen(1000, kPeriod);
-            QCOMPARE(sampleAt(w, kPeriod - 1), kLevel); // still sounding
-            QVERIFY(!(m->status(v.master) & BufferMixer::StatusLooping));
-            // It ends as it was started; the next press loops.
-            w = listen(frames - kPeriod, 2 * kPeriod);
-            QCOMPARE(sampleAt(w, kPeriod), qint16(0));
-            QVERIFY(!e->isPlaying("h"));
-            QVERIFY(e->triggerSingle("h", 1.0f));
-            QVERIFY(m->status(v.master) & BufferMixer::StatusLooping);
-            // And off again while looping: it goes on, and presses overlap again.
-            QVERIFY(e->setLoop("h", false));
-            QCOMPARE(e->slotView("h").duplicates.size(), DirectSoundEngine::kDuplicates);
-            w = listen(frames - kPeriod, 2 * kPeriod);
-            QCOMPARE(sampleAt(w, kPeriod), kLevel);
-            QVERIFY(e->trigger("h", 1.0f));
-            QVERIFY(e->isMasterPlaying("h"));
-        } else if (check == "fades") {
-            const double length = double(frames) / 44100;
-            for (double t = 0; t < length; t += 0.05) {
-                const double ramp = std::min({1.0, t / fade, (length - t) / fade});
-                const double got = levelAt(listen(std::llround(t * 44100), kPeriod), 0);
-                QVERIFY2(std::abs(got - ramp) <= 0.05, qPrintable(QString("%1 s: %2 for %3").arg(t).arg(got).arg(ramp)));
-            }
-        }
+        if (check == "length")
+            hearWholeLength(frames, std::llround(trimIn * 44100));
+        else if (check == "loop")
+            hearLoopWithoutGap(frames);
+        else if (check == "tab")
+            hearTabVolume();
+        else if (check == "toggle")
+            hearLoopToggle(frames);
+        else if (check == "fades")
+            hearFades(frames, fade);
         e->stop("h");
     }
 

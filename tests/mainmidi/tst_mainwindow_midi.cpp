@@ -262,7 +262,8 @@ private slots:
     }
 
     // With a pane moved onto tab 0 by its chooser, the tab's knob moves both
-    // panes' sliders; tab 1, shown by no pane, still gets its volume.
+    // panes' sliders; tab 1, shown by no pane, still gets its volume, and so
+    // does its pre-decoded sound that plays.
     void volumeOfRetargetedPanes()
     {
         emit header(1)->tabSwitchRequested(0); // both panes show tab 0
@@ -274,7 +275,11 @@ private slots:
         play(cc(7, 64));
         QCOMPARE(header(0)->m_volSlider->value(), 76);
         QCOMPARE(header(1)->m_volSlider->value(), 76);
+        rec.dsVoices << QStringLiteral("O");
+        rec.take();
         play(cc(8, 127));
+        QVERIFY(rec.take().contains(QStringLiteral("ds.soundVolume O 1")));
+        rec.dsVoices.clear();
         Session& s = SessionManager::instance()->session();
         QCOMPARE(s.tabs[1].volume, 1.0);   // stored at most full, as a load takes it
         QCOMPARE(rec.tabVol.value(1), 1.0);
