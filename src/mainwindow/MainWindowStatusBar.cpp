@@ -17,7 +17,6 @@
 
 QWidget* MainWindow::buildStatusBar()
 {
-    const ThemeColors& c = ThemeManager::instance()->colors();
     statusBarWidget = new QWidget(this);
     statusBarWidget->setObjectName(QStringLiteral("statusBar"));
     statusBarWidget->setFixedHeight(sc(26));
@@ -30,7 +29,8 @@ QWidget* MainWindow::buildStatusBar()
         f->setFrameShape(QFrame::VLine);
         f->setFixedWidth(1);
         f->setFixedHeight(12);
-        f->setStyleSheet(QStringLiteral("color:%1;margin:0 2px;").arg(c.border.name()));
+        ThemeManager::instance()->follow(
+            f, [f](const ThemeColors& c) { f->setStyleSheet(QStringLiteral("color:%1;margin:0 2px;").arg(c.border.name())); });
         row->addWidget(f);
     };
     auto label = [&](const QString& text) {
