@@ -16,6 +16,8 @@
 #include <cmath>
 
 #include "Modal.h"
+#include "ThemeFollow.h"
+#include "MenuHeading.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 
@@ -137,7 +139,7 @@ GridHeader::GridHeader(const QString& tabName, const QColor& tabColor, QWidget* 
 
     m_stopBtn = new QPushButton(bar);
     m_stopBtn->setFixedSize(sc(26), sc(26));
-    ThemeManager::instance()->follow(m_stopBtn, [btn = m_stopBtn](const ThemeColors& c) {
+    followTheme(m_stopBtn, [btn = m_stopBtn](const ThemeColors& c) {
         btn->setIcon(VXIcons::svgIconRawColored(QString::fromLatin1(kStopSquare), c.accent, 14, 14));
     });
     m_stopBtn->setIconSize(QSize(14, 14));
@@ -155,7 +157,7 @@ GridHeader::GridHeader(const QString& tabName, const QColor& tabColor, QWidget* 
     volRow->setContentsMargins(sc(3), sc(2), sc(3), sc(2));
     volRow->setSpacing(sc(3));
     auto* speaker = new QLabel(m_volWrap);
-    ThemeManager::instance()->follow(speaker, [speaker](const ThemeColors& c) {
+    followTheme(speaker, [speaker](const ThemeColors& c) {
         speaker->setPixmap(VXIcons::modernPixmap(speakerSvg(), c.text, 14));
         speaker->setStyleSheet(QStringLiteral("color:%1;font-size:9px;").arg(c.textSecondary.name()));
     });
@@ -169,7 +171,7 @@ GridHeader::GridHeader(const QString& tabName, const QColor& tabColor, QWidget* 
     m_volSlider->setMaximumWidth(sc(58));
     m_volSlider->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_volSlider->setFixedHeight(sc(14));
-    ThemeManager::instance()->follow(m_volSlider, [slider = m_volSlider](const ThemeColors& c) {
+    followTheme(m_volSlider, [slider = m_volSlider](const ThemeColors& c) {
         slider->setStyleSheet(
             QStringLiteral("QSlider::groove:horizontal{height:3px;border-radius:1px;background:%1;}"
                            "QSlider::handle:horizontal{width:11px;height:11px;margin:-4px 0;border-radius:5px;"
@@ -181,7 +183,7 @@ GridHeader::GridHeader(const QString& tabName, const QColor& tabColor, QWidget* 
     volRow->addWidget(m_volSlider);
 
     m_volLabel = new QLabel(QStringLiteral("100%"), m_volWrap);
-    ThemeManager::instance()->follow(m_volLabel, [label = m_volLabel](const ThemeColors& c) {
+    followTheme(m_volLabel, [label = m_volLabel](const ThemeColors& c) {
         label->setStyleSheet(
             QStringLiteral("color:%1;font-size:9px;font-weight:600;min-width:28px;").arg(c.textSecondary.name()));
     });
@@ -214,7 +216,7 @@ GridHeader::GridHeader(const QString& tabName, const QColor& tabColor, QWidget* 
     m_deviceCombo->addItem(QStringLiteral("Default"), QString());
     for (const AudioOutput& d : audioOutputs())
         m_deviceCombo->addItem(deviceItemText(d.description), QString::fromUtf8(d.id));
-    ThemeManager::instance()->follow(m_deviceCombo, [combo = m_deviceCombo](const ThemeColors& c) {
+    followTheme(m_deviceCombo, [combo = m_deviceCombo](const ThemeColors& c) {
         const QIcon speakerIcon = VXIcons::modern(speakerSvg(), c.text, 13);
         for (int i = 0; i < combo->count(); ++i)
             combo->setItemIcon(i, speakerIcon);

@@ -22,6 +22,7 @@
 #include "LibraryManager.h"
 #include "Modal.h"
 #include "SidePanelText.h"
+#include "ThemeFollow.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 
@@ -102,7 +103,7 @@ void MainWindow::buildLibraryPage(QStackedWidget* stack)
     auto* add = new QPushButton(QStringLiteral("Add Folder"), top);
     add->setObjectName(QStringLiteral("tgBtn"));
     add->setFixedHeight(26);
-    ThemeManager::instance()->follow(add, [add](const ThemeColors& c) {
+    followTheme(add, [add](const ThemeColors& c) {
         add->setIcon(VXIcons::modern(
             VXIcons::strokeSvg(
                 QStringLiteral("<line x1='12' y1='5' x2='12' y2='19'/><line x1='5' y1='12' x2='19' y2='12'/>"), 2.4),
@@ -123,7 +124,7 @@ void MainWindow::buildLibraryPage(QStackedWidget* stack)
     libraryTree->setAnimated(true);
     libraryTree->setContextMenuPolicy(Qt::CustomContextMenu);
     QTreeWidget* tree = libraryTree;
-    ThemeManager::instance()->follow(tree, [tree](const ThemeColors& c) {
+    followTheme(tree, [tree](const ThemeColors& c) {
         tree->setStyleSheet(
             QStringLiteral("QTreeWidget{background:transparent;outline:none;border:none;}"
                            "QTreeWidget::item{padding:3px 4px;border-radius:3px;font-size:11px;}"

@@ -20,6 +20,8 @@
 #include "Modal.h"
 #include "SessionManager.h"
 #include "ShortcutsDialog.h"
+#include "ThemeFollow.h"
+#include "MenuHeading.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 
@@ -87,7 +89,7 @@ QMenu* MainWindow::addToolbarMenu(QHBoxLayout* row, const QString& wide, const Q
     b->setToolTip(tip);
     auto* m = new QMenu(this);
     // A theme change reaches the menu at once, and again whenever it opens.
-    ThemeManager::instance()->follow(m, [this, m](const ThemeColors&) { m->setStyleSheet(toolbarMenuSS()); });
+    followTheme(m, [this, m](const ThemeColors&) { m->setStyleSheet(toolbarMenuSS()); });
     connect(m, &QMenu::aboutToShow, this, [this, m] { m->setStyleSheet(toolbarMenuSS()); });
     connect(b, &QPushButton::clicked, this, [b, m] { m->popup(b->mapToGlobal(QPoint(0, b->height()))); });
     row->addWidget(b);
@@ -219,7 +221,7 @@ void MainWindow::buildGridMenu(QMenu* m)
     auto* autoBtn = new QPushButton(QStringLiteral("Auto"), rowWidget);
     autoBtn->setToolTip(QStringLiteral("Reset to auto-fit"));
     autoBtn->setFixedHeight(sc(26));
-    ThemeManager::instance()->follow(autoBtn, [autoBtn](const ThemeColors& c) {
+    followTheme(autoBtn, [autoBtn](const ThemeColors& c) {
         autoBtn->setIcon(VXIcons::modern(
             VXIcons::strokeSvg(QStringLiteral("<path d='M3 12a9 9 0 1 0 3-6.7'/><polyline points='3 3 3 8 8 8'/>"),
                                2.0),

@@ -19,6 +19,7 @@
 #include "LibraryManager.h"
 #include "Modal.h"
 #include "OnlineLibraryManager.h"
+#include "ThemeFollow.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 
@@ -61,7 +62,7 @@ QWidget* MainWindow::buildOnlinePage()
     QFont rf = refresh->font();
     rf.setPixelSize(16);
     refresh->setFont(rf);
-    ThemeManager::instance()->follow(refresh, [refresh](const ThemeColors& c) {
+    followTheme(refresh, [refresh](const ThemeColors& c) {
         refresh->setIcon(VXIcons::modern(
             VXIcons::strokeSvg(QStringLiteral("<path d='M3 12a9 9 0 1 0 3-6.7'/><polyline points='3 3 3 8 8 8'/>"),
                                2.0),

@@ -30,6 +30,7 @@
 #include "SessionManager.h"
 #include "SettingsKeys.h"
 #include "SidePanelText.h"
+#include "ThemeFollow.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 #include "WholeTextLabel.h"
@@ -70,7 +71,7 @@ QPushButton* iconButton(QWidget* parent, const char* objectName, const QString& 
     b->setObjectName(QString::fromLatin1(objectName));
     b->setFixedSize(size);
     b->setIconSize(QSize(iconPx, iconPx));
-    ThemeManager::instance()->follow(b, [b, body, iconPx, onAccent](const ThemeColors& c) {
+    followTheme(b, [b, body, iconPx, onAccent](const ThemeColors& c) {
         b->setIcon(tintedIcon(body, onAccent ? QColor(Qt::white) : c.text, iconPx));
     });
     return b;
@@ -155,7 +156,7 @@ void MainWindow::buildSetsPage(QStackedWidget* stack)
     cv->setSpacing(1);
     auto* title = new QLabel(QStringLiteral("Recent Sessions"), column);
     title->setObjectName(QStringLiteral("sessionLabel"));
-    ThemeManager::instance()->follow(title, [title](const ThemeColors& c) {
+    followTheme(title, [title](const ThemeColors& c) {
         title->setStyleSheet(QStringLiteral("color:%1; font-weight:700; background:transparent;").arg(c.text.name()));
     });
     auto* sub = new QLabel(QStringLiteral("Your saved sets"), column);
@@ -196,7 +197,7 @@ void MainWindow::buildSetsPage(QStackedWidget* stack)
         // The accent-filled button has white text; the other one the theme's.
         const bool onAccent = qstrcmp(a.objectName, "primaryBtn") == 0;
         const QString drawing = VXIcons::strokeSvg(a.drawing, a.stroke);
-        ThemeManager::instance()->follow(b, [b, drawing, onAccent](const ThemeColors& c) {
+        followTheme(b, [b, drawing, onAccent](const ThemeColors& c) {
             b->setIcon(VXIcons::modern(drawing, onAccent ? QColor(Qt::white) : c.textSecondary, 14));
         });
         // Narrow paddings so that both texts stay whole at the panel's
@@ -283,7 +284,6 @@ void MainWindow::showSetsMenu(const QPoint& pos)
 
 QWidget* MainWindow::buildRightPanel()
 {
-    ThemeManager* theme = ThemeManager::instance();
     auto* panel = new QWidget(this);
     panel->setObjectName(QStringLiteral("rightPanel"));
     panel->setMinimumWidth(220);
@@ -338,7 +338,7 @@ QWidget* MainWindow::buildRightPanel()
     allBtn->setFixedHeight(22);
     allBtn->setObjectName(QStringLiteral("panelTabBtn"));
     auto* listBtn = new QPushButton(QStringLiteral("  PLAYLIST"), pageBar);
-    theme->follow(listBtn, [listBtn](const ThemeColors& c) { listBtn->setIcon(tintedIcon(kListPlay, c.text, 14)); });
+    followTheme(listBtn, [listBtn](const ThemeColors& c) { listBtn->setIcon(tintedIcon(kListPlay, c.text, 14)); });
     listBtn->setIconSize(QSize(14, 14));
     listBtn->setCheckable(true);
     listBtn->setFixedHeight(22);
@@ -348,13 +348,13 @@ QWidget* MainWindow::buildRightPanel()
     auto* countLabel = new WholeTextLabel(QStringLiteral("0 tracks"), pageBar);
     countLabel->setReservedText(QStringLiteral("8888 tracks"));
     musicCountLabel = countLabel;
-    theme->follow(countLabel, [countLabel](const ThemeColors& c) {
+    followTheme(countLabel, [countLabel](const ThemeColors& c) {
         countLabel->setStyleSheet(
             QStringLiteral("color:%1;font-size:9px;letter-spacing:0.5px;").arg(c.textSecondary.name()));
     });
     auto* resetBtn = iconButton(pageBar, "resetMusicBtn", kUndo, 11, QSize(18, 18), true);
     resetBtn->setToolTip(QStringLiteral("Reset — stop and clear the current ALL MUSIC track"));
-    theme->follow(resetBtn, [resetBtn](const ThemeColors& c) {
+    followTheme(resetBtn, [resetBtn](const ThemeColors& c) {
         resetBtn->setStyleSheet(QStringLiteral("QPushButton#resetMusicBtn{  background:") + c.accentPressed.name()
                                 + QStringLiteral(";  border:none;  border-radius:3px;}QPushButton#resetMusicBtn:hover{  "
                                                  "background:")
@@ -377,7 +377,7 @@ QWidget* MainWindow::buildRightPanel()
     dr->setContentsMargins(6, 2, 6, 2);
     dr->setSpacing(6);
     auto* phones = new QLabel(devRow);
-    theme->follow(phones, [phones](const ThemeColors& c) {
+    followTheme(phones, [phones](const ThemeColors& c) {
         phones->setPixmap(VXIcons::modernPixmap(VXIcons::strokeSvg(kHeadphones, 2.0), c.text, 15));
     });
     phones->setStyleSheet(QStringLiteral("background:transparent;"));
@@ -392,7 +392,7 @@ QWidget* MainWindow::buildRightPanel()
     for (const QAudioDevice& d : AudioEngine::instance()->audioDevices())
         musicDevCombo->addItem(SidePanelText::deviceLabel(d.description()), QString::fromUtf8(d.id()));
     QComboBox* devCombo = musicDevCombo;
-    theme->follow(devCombo, [devCombo](const ThemeColors& c) {
+    followTheme(devCombo, [devCombo](const ThemeColors& c) {
         const QIcon devIcon = VXIcons::modern(VXIcons::strokeSvg(kHeadphones, 2.0), c.text, 14);
         for (int i = 1; i < devCombo->count(); ++i)
             devCombo->setItemIcon(i, devIcon);
@@ -405,7 +405,7 @@ QWidget* MainWindow::buildRightPanel()
     });
     auto* clearLib = iconButton(devRow, "clearLibraryBtn", kCross, 11, QSize(20, 20));
     clearLib->setToolTip(QStringLiteral("Remove all library tracks/folders"));
-    theme->follow(clearLib, [clearLib](const ThemeColors& c) {
+    followTheme(clearLib, [clearLib](const ThemeColors& c) {
         clearLib->setStyleSheet(
             QStringLiteral("QPushButton#clearLibraryBtn{  background:transparent;  border:1px solid ")
             + c.textMuted.name() + QStringLiteral(";  border-radius:3px;}QPushButton#clearLibraryBtn:hover{  background:")
@@ -439,7 +439,7 @@ QWidget* MainWindow::buildRightPanel()
     autoMixBtn = iconButton(autoMixBar, "amBtn", kPlay, 16, QSize(30, 26));
     autoMixBtn->setCheckable(true);
     QPushButton* mixBtn = autoMixBtn;
-    theme->follow(mixBtn, [mixBtn](const ThemeColors& c) {
+    followTheme(mixBtn, [mixBtn](const ThemeColors& c) {
         mixBtn->setStyleSheet(QStringLiteral("QPushButton#amBtn{background:transparent;border:1px solid %1;"
                                              "border-radius:4px;padding:0;}QPushButton#amBtn:checked{background:%2;"
                                              "border-color:%2;}QPushButton#amBtn:hover{border-color:%2;}")
@@ -453,7 +453,7 @@ QWidget* MainWindow::buildRightPanel()
     auto* addAll = iconButton(autoMixBar, "amBtn", kListAdd, 16, QSize(30, 26));
     auto* clearList = iconButton(autoMixBar, "amBtn", kCross, 14, QSize(26, 26));
     for (QPushButton* b : {addAll, clearList}) {
-        theme->follow(b, [b](const ThemeColors& c) {
+        followTheme(b, [b](const ThemeColors& c) {
             b->setStyleSheet(QStringLiteral("QPushButton#amBtn{background:transparent;border:1px solid %1;"
                                             "border-radius:4px;padding:0;}QPushButton#amBtn:hover{border-color:%2;"
                                             "background:transparent;}")
@@ -471,8 +471,8 @@ QWidget* MainWindow::buildRightPanel()
     // The lists and their pages. The view paints the alternate rows from
     // the palette (the row painter draws no background of its own): the
     // theme's alternate surface, not the platform's near-white.
-    auto styleList = [theme](QListWidget* list) {
-        theme->follow(list, [list](const ThemeColors& c) {
+    auto styleList = [](QListWidget* list) {
+        followTheme(list, [list](const ThemeColors& c) {
             // The alternate rows' colour goes through the style sheet too: a
             // palette set by hand would be put back to the old one when the
             // style sheet polishes the list again.
@@ -525,7 +525,7 @@ QWidget* MainWindow::buildRightPanel()
                                     panel);
     playlistHint->setAlignment(Qt::AlignCenter);
     playlistHint->setWordWrap(true);
-    theme->follow(playlistHint, [playlistHint](const ThemeColors& c) {
+    followTheme(playlistHint, [playlistHint](const ThemeColors& c) {
         playlistHint->setStyleSheet(
             QStringLiteral("color:%1;font-size:10px;padding:16px;").arg(c.textSecondary.name()));
     });
@@ -533,7 +533,7 @@ QWidget* MainWindow::buildRightPanel()
                                 panel);
     musicEmptyHint->setAlignment(Qt::AlignCenter);
     QLabel* emptyHint = musicEmptyHint;
-    theme->follow(emptyHint, [emptyHint](const ThemeColors& c) {
+    followTheme(emptyHint, [emptyHint](const ThemeColors& c) {
         emptyHint->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(c.textSecondary.name()));
     });
     musicEmptyHint->setAcceptDrops(true);

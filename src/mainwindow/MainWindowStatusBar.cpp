@@ -12,6 +12,7 @@
 #include "MidiManager.h"
 #include "ProcessTimes.h"
 #include "SessionManager.h"
+#include "ThemeFollow.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 
@@ -29,7 +30,7 @@ QWidget* MainWindow::buildStatusBar()
         f->setFrameShape(QFrame::VLine);
         f->setFixedWidth(1);
         f->setFixedHeight(12);
-        ThemeManager::instance()->follow(
+        followTheme(
             f, [f](const ThemeColors& c) { f->setStyleSheet(QStringLiteral("color:%1;margin:0 2px;").arg(c.border.name())); });
         row->addWidget(f);
     };

@@ -11,6 +11,7 @@
 
 #include "AppSettings.h"
 #include "SettingsKeys.h"
+#include "ThemeFollow.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 
@@ -21,7 +22,7 @@ QFrame* divider(QWidget* parent)
     auto* f = new QFrame(parent);
     f->setFrameShape(QFrame::VLine);
     f->setFixedWidth(1);
-    ThemeManager::instance()->follow(
+    followTheme(
         f, [f](const ThemeColors& c) { f->setStyleSheet(QStringLiteral("background:%1;color:%1;").arg(c.border.name())); });
     return f;
 }
@@ -129,7 +130,7 @@ QWidget* MainWindow::buildToolbar()
     vol->setContentsMargins(0, 0, 0, 0);
     vol->setSpacing(5);
     auto* volLabel = new QLabel(QStringLiteral("VOL"), volGroup);
-    ThemeManager::instance()->follow(volLabel, [volLabel](const ThemeColors& c) {
+    followTheme(volLabel, [volLabel](const ThemeColors& c) {
         volLabel->setStyleSheet(QStringLiteral("color:%1;font-size:10px;font-weight:700;background:transparent;")
                                     .arg(c.textSecondary.name()));
     });
@@ -144,7 +145,7 @@ QWidget* MainWindow::buildToolbar()
     row->addSpacing(4);
     volPercentLabel = new QLabel(QStringLiteral("85%"), toolBar);
     QLabel* percent = volPercentLabel;
-    ThemeManager::instance()->follow(percent, [percent](const ThemeColors& c) {
+    followTheme(percent, [percent](const ThemeColors& c) {
         percent->setStyleSheet(
             QStringLiteral("color:%1;font-size:10px;font-weight:600;min-width:30px;background:transparent;")
                 .arg(c.textSecondary.name()));

@@ -237,11 +237,3 @@ QString ThemeManager::modernToggleQss() const
 {
     return StyleSheetTemplate::toggleSwitch(m_colors);
 }
-
-void ThemeManager::follow(QObject* owner, std::function<void(const ThemeColors&)> restyle)
-{
-    if (!owner || !restyle)
-        return;
-    restyle(m_colors);
-    connect(this, &ThemeManager::themeChanged, owner, [this, restyle = std::move(restyle)] { restyle(m_colors); });
-}

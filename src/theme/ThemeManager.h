@@ -2,7 +2,6 @@
 #include <QColor>
 #include <QObject>
 #include <QString>
-#include <functional>
 
 // The sixteen colour roles of a preset. The order of the fields is fixed:
 // tables and loops over the roles rely on it.
@@ -91,12 +90,6 @@ public:
     void applyStylesheetSafely();
     // Style sheet that turns one QCheckBox into a drawn on/off switch.
     QString modernToggleQss() const;
-
-    // Runs restyle with the current colours now and again after every later
-    // change of preset, accent or font, for as long as owner lives. Widgets
-    // that build colours into their own style sheets, palettes or icons use
-    // it, so that a change reaches them at once, as a fresh start would.
-    void follow(QObject* owner, std::function<void(const ThemeColors&)> restyle);
 
 signals:
     void themeChanged();

@@ -3,13 +3,10 @@
 #include "ThemeManager.h"
 
 #include <QGuiApplication>
-#include <QLabel>
-#include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
 #include <QSvgRenderer>
-#include <QWidgetAction>
 
 #include <cmath>
 
@@ -137,22 +134,4 @@ QString vxMenuSS()
     for (int i = 0; i < 6; ++i)
         ss.replace(QLatin1Char('%') + QString::number(i + 1), roles[i].name());
     return ss;
-}
-
-QAction* vxMenuHeading(QMenu* menu, const QString& text)
-{
-    const ThemeColors& c = ThemeManager::instance()->colors();
-    auto* label = new QLabel(text);
-    label->setObjectName(QStringLiteral("menuHeading"));
-    label->setTextFormat(Qt::PlainText);
-    label->setStyleSheet(QStringLiteral("QLabel{color:%1;background:transparent;font-size:11px;font-weight:700;"
-                                        "padding:5px 12px 4px 12px;}")
-                             .arg(c.textSecondary.name()));
-    auto* action = new QWidgetAction(menu);
-    action->setText(text);
-    action->setDefaultWidget(label);
-    // Disabled: the keyboard and the mouse pass over it, as over a section.
-    action->setEnabled(false);
-    menu->addAction(action);
-    return action;
 }
