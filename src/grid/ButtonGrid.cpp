@@ -251,6 +251,11 @@ void ButtonGrid::layoutButtons()
     else
         cols = autoColumns();
     const int rows = fixedRows >= 1 ? fixedRows : std::max(1, (n + cols - 1) / cols);
+    // Pads never get narrower than their minimum: a fixed shape wider than
+    // the pane scrolls sideways, so that every pad stays in reach. The
+    // automatic shape always fits the width.
+    const bool fixedShape = fixedCols >= 1 || fixedRows >= 1;
+    m_scroll->setHorizontalScrollBarPolicy(fixedShape ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
 
     int vw = m_scroll->viewport()->width();
     int vh = m_scroll->viewport()->height();

@@ -16,6 +16,8 @@
 #include <cmath>
 
 #include "Modal.h"
+#include "ThemeFollow.h"
+#include "MenuHeading.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 
@@ -70,6 +72,15 @@ QString withAccent(QString tmpl)
 {
     const QColor a = ThemeManager::instance()->colors().accent;
     return tmpl.arg(a.red()).arg(a.green()).arg(a.blue()).arg(a.name());
+}
+
+// The Stop button's look while its tab is silent.
+QString idleStopSheet()
+{
+    return withAccent(QStringLiteral(
+        "QPushButton{background:rgba(%1,%2,%3,0.12);color:%4;border:1px solid rgba(%1,%2,%3,0.7);border-radius:5px;"
+        "padding:0;}QPushButton:hover{background:rgba(%1,%2,%3,0.30);border-color:%4;}"
+        "QPushButton:pressed{background:rgba(%1,%2,%3,0.45);}"));
 }
 
 QString speakerSvg() { return VXIcons::strokeSvg(QString::fromLatin1(kSpeakerPaths), 2.0); }
@@ -128,13 +139,12 @@ GridHeader::GridHeader(const QString& tabName, const QColor& tabColor, QWidget* 
 
     m_stopBtn = new QPushButton(bar);
     m_stopBtn->setFixedSize(sc(26), sc(26));
-    m_stopBtn->setIcon(VXIcons::svgIconRawColored(QString::fromLatin1(kStopSquare), tc.accent, 14, 14));
+    followTheme(m_stopBtn, [btn = m_stopBtn](const ThemeColors& c) {
+        btn->setIcon(VXIcons::svgIconRawColored(QString::fromLatin1(kStopSquare), c.accent, 14, 14));
+    });
     m_stopBtn->setIconSize(QSize(14, 14));
     m_stopBtn->setText(QString());
-    m_stopBtn->setStyleSheet(withAccent(QStringLiteral(
-        "QPushButton{background:rgba(%1,%2,%3,0.12);color:%4;border:1px solid rgba(%1,%2,%3,0.7);border-radius:5px;"
-        "padding:0;}QPushButton:hover{background:rgba(%1,%2,%3,0.30);border-color:%4;}"
-        "QPushButton:pressed{background:rgba(%1,%2,%3,0.45);}")));
+    m_stopBtn->setStyleSheet(idleStopSheet());
     m_stopBtn->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_stopBtn, &QPushButton::clicked, this, &GridHeader::stopClicked);
     connect(m_stopBtn, &QWidget::customContextMenuRequested, this, &GridHeader::showStopMenu);
@@ -147,8 +157,10 @@ GridHeader::GridHeader(const QString& tabName, const QColor& tabColor, QWidget* 
     volRow->setContentsMargins(sc(3), sc(2), sc(3), sc(2));
     volRow->setSpacing(sc(3));
     auto* speaker = new QLabel(m_volWrap);
-    speaker->setPixmap(VXIcons::modernPixmap(speakerSvg(), tc.text, 14));
-    speaker->setStyleSheet(QStringLiteral("color:%1;font-size:9px;").arg(tc.textMuted.name()));
+    followTheme(speaker, [speaker](const ThemeColors& c) {
+        speaker->setPixmap(VXIcons::modernPixmap(speakerSvg(), c.text, 14));
+        speaker->setStyleSheet(QStringLiteral("color:%1;font-size:9px;").arg(c.textSecondary.name()));
+    });
     speaker->setFixedWidth(sc(14));
     volRow->addWidget(speaker);
 
@@ -159,18 +171,22 @@ GridHeader::GridHeader(const QString& tabName, const QColor& tabColor, QWidget* 
     m_volSlider->setMaximumWidth(sc(58));
     m_volSlider->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_volSlider->setFixedHeight(sc(14));
-    m_volSlider->setStyleSheet(
-        QStringLiteral("QSlider::groove:horizontal{height:3px;border-radius:1px;background:%1;}"
-                       "QSlider::handle:horizontal{width:11px;height:11px;margin:-4px 0;border-radius:5px;"
-                       "background:%2;border:2px solid %3;}"
-                       "QSlider::sub-page:horizontal{background:%2;border-radius:1px;}")
-            .arg(tc.border.name(), tc.accent.name(), tc.surface.name()));
+    followTheme(m_volSlider, [slider = m_volSlider](const ThemeColors& c) {
+        slider->setStyleSheet(
+            QStringLiteral("QSlider::groove:horizontal{height:3px;border-radius:1px;background:%1;}"
+                           "QSlider::handle:horizontal{width:11px;height:11px;margin:-4px 0;border-radius:5px;"
+                           "background:%2;border:2px solid %3;}"
+                           "QSlider::sub-page:horizontal{background:%2;border-radius:1px;}")
+                .arg(c.border.name(), c.accent.name(), c.surface.name()));
+    });
     m_volSlider->setContextMenuPolicy(Qt::CustomContextMenu);
     volRow->addWidget(m_volSlider);
 
     m_volLabel = new QLabel(QStringLiteral("100%"), m_volWrap);
-    m_volLabel->setStyleSheet(
-        QStringLiteral("color:%1;font-size:9px;font-weight:600;min-width:28px;").arg(tc.textMuted.name()));
+    followTheme(m_volLabel, [label = m_volLabel](const ThemeColors& c) {
+        label->setStyleSheet(
+            QStringLiteral("color:%1;font-size:9px;font-weight:600;min-width:28px;").arg(c.textSecondary.name()));
+    });
     m_volLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     volRow->addWidget(m_volLabel);
     connect(m_volSlider, &QSlider::valueChanged, this, [this](int v) {
@@ -197,10 +213,14 @@ GridHeader::GridHeader(const QString& tabName, const QColor& tabColor, QWidget* 
     m_deviceCombo->setMaximumWidth(sc(160));
     m_deviceCombo->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_deviceCombo->view()->setFrameShape(QFrame::NoFrame);
-    const QIcon speakerIcon = VXIcons::modern(speakerSvg(), tc.text, 13);
-    m_deviceCombo->addItem(speakerIcon, QStringLiteral("Default"), QString());
+    m_deviceCombo->addItem(QStringLiteral("Default"), QString());
     for (const AudioOutput& d : audioOutputs())
-        m_deviceCombo->addItem(speakerIcon, deviceItemText(d.description), QString::fromUtf8(d.id));
+        m_deviceCombo->addItem(deviceItemText(d.description), QString::fromUtf8(d.id));
+    followTheme(m_deviceCombo, [combo = m_deviceCombo](const ThemeColors& c) {
+        const QIcon speakerIcon = VXIcons::modern(speakerSvg(), c.text, 13);
+        for (int i = 0; i < combo->count(); ++i)
+            combo->setItemIcon(i, speakerIcon);
+    });
     connect(m_deviceCombo, &QComboBox::currentIndexChanged, this,
             [this](int) { emit deviceChanged(m_deviceCombo->currentData().toString()); });
     row->addWidget(m_deviceCombo);
@@ -305,7 +325,7 @@ void GridHeader::updateFadeLabel()
         QStringLiteral("QPushButton{  background:%1;color:%2;  border:1px solid %3;border-radius:4px;  "
                        "font-size:9px;padding:0 6px 0 5px;text-align:left;}QPushButton:hover{background:%4;"
                        "border-color:%5;color:%6;}QPushButton:pressed{background:%1;}")
-            .arg(tc.surface.name(), (hasFade ? tc.accent : tc.textMuted).name(), tc.border.name(),
+            .arg(tc.surface.name(), (hasFade ? tc.text : tc.textSecondary).name(), (hasFade ? tc.accent : tc.border).name(),
                  tc.surfaceAlt.name(), tc.borderStrong.name(), tc.text.name()));
 }
 
@@ -332,7 +352,7 @@ void GridHeader::showStopMenu(const QPoint& pos)
 {
     QMenu menu(this);
     menu.setStyleSheet(vxMenuSS());
-    menu.addSection(QStringLiteral("Tab Stop — Assign Trigger"));
+    vxMenuHeading(&menu, QStringLiteral("Tab Stop — Assign Trigger"));
     menu.addAction(QStringLiteral("Assign Keyboard Shortcut"), this, [this] {
         bool ok = false;
         const QString key = Modal::getText(m_stopBtn, QStringLiteral("Assign Keyboard Shortcut"),
@@ -370,7 +390,7 @@ void GridHeader::showVolumeMenu(const QPoint& pos)
 {
     QMenu menu(this);
     menu.setStyleSheet(vxMenuSS());
-    menu.addSection(QStringLiteral("Tab Volume — Assign Trigger"));
+    vxMenuHeading(&menu, QStringLiteral("Tab Volume — Assign Trigger"));
     menu.addAction(QStringLiteral("MIDI Learn — Volume CC"), this, [this] {
         emit midiLearnRequested(QStringLiteral("__tab_vol__"));
         QToolTip::showText(m_volSlider->mapToGlobal(QPoint(0, -28)),
@@ -420,10 +440,8 @@ void GridHeader::applyTheme()
         return;
     const ThemeColors& tc = ThemeManager::instance()->colors();
     m_nameLabel->setStyleSheet(QStringLiteral("color:%1;font-size:11px;font-weight:600;").arg(tc.text.name()));
-    m_stopBtn->setStyleSheet(withAccent(QStringLiteral(
-        "QPushButton{background:rgba(%1,%2,%3,0.12);color:%4;border:1px solid rgba(%1,%2,%3,0.7);border-radius:5px;"
-        "padding:0;}QPushButton:hover{background:rgba(%1,%2,%3,0.28);border-color:%4;}"
-        "QPushButton:pressed{background:rgba(%1,%2,%3,0.42);}")));
+    // The same look a new header has, in the new accent.
+    m_stopBtn->setStyleSheet(idleStopSheet());
     m_dot->setStyleSheet(QStringLiteral("background:%1;border-radius:5px;").arg(colorOrAccent(m_tabColor)));
     if (m_gearBtn)
         styleGearButton();

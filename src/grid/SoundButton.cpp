@@ -86,6 +86,29 @@ QIcon strokeIcon(const char* paths, const QColor& c, double width = 2.0)
     return VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(paths), width), c, 16);
 }
 
+// A menu icon for a checkable entry: the drawing in the text colour when off;
+// in the accent colour with a tick in its corner when on. The menu style sheet
+// draws no check mark beside an icon, so the icon carries the state.
+QIcon checkableIcon(const char* paths, const ThemeColors& tc)
+{
+    const QString drawing = VXIcons::strokeSvg(QString::fromLatin1(paths), 2.0);
+    QIcon icon;
+    icon.addPixmap(VXIcons::modernPixmap(drawing, tc.text, 16), QIcon::Normal, QIcon::Off);
+    QPixmap on = VXIcons::modernPixmap(drawing, tc.accent, 16);
+    const QPixmap tick = VXIcons::modernPixmap(
+        VXIcons::strokeSvg(QStringLiteral("<path d='M4 12.5l5 5L20 6.5'/>"), 4.0), tc.text, 9);
+    QPainter p(&on);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setPen(Qt::NoPen);
+    p.setBrush(tc.accent);
+    p.drawEllipse(QRectF(6.5, 6.5, 9.5, 9.5));
+    p.drawPixmap(7, 7, tick);
+    p.end();
+    icon.addPixmap(on, QIcon::Normal, QIcon::On);
+    icon.addPixmap(on, QIcon::Active, QIcon::On);
+    return icon;
+}
+
 // Local audio files among the URLs, in URL order; folders never count.
 QStringList audioFiles(const QList<QUrl>& urls, bool firstOnly)
 {
@@ -612,7 +635,7 @@ void SoundButton::showContextMenu(const QPoint& globalPos)
                        [this, id] { emit playRequested(id); });
     }
 
-    QAction* loop = menu.addAction(strokeIcon(kIcoLoop, tc.text), QStringLiteral("Loop"));
+    QAction* loop = menu.addAction(checkableIcon(kIcoLoop, tc), QStringLiteral("Loop"));
     loop->setCheckable(true);
     loop->setChecked(m_data.loop);
     connect(loop, &QAction::triggered, this, [this, id](bool checked) {
@@ -623,7 +646,7 @@ void SoundButton::showContextMenu(const QPoint& globalPos)
             update();
     });
 
-    QAction* sup = menu.addAction(strokeIcon(kIcoSuper, tc.text), QStringLiteral("SuperButton (2×2)"));
+    QAction* sup = menu.addAction(checkableIcon(kIcoSuper, tc), QStringLiteral("SuperButton (2×2)"));
     sup->setCheckable(true);
     sup->setChecked(m_data.super);
     connect(sup, &QAction::triggered, this, [this, id](bool checked) {

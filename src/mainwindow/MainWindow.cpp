@@ -83,8 +83,12 @@ MainWindow::MainWindow(QWidget* parent)
     // 4. Output device the routing falls back to
     defaultDevice = SettingsKeys::readString(SettingsKeys::AudioDevice, QString());
 
-    // 5. Palette
+    // 5. Palette. Pop-up windows (a combo box's list, menus) take the
+    // application's palette, not the window's: it follows the theme too.
     {
+        QPalette appPal = QApplication::palette();
+        fillThemePalette(appPal, true);
+        QApplication::setPalette(appPal);
         QPalette pal = palette();
         fillThemePalette(pal, false);
         setPalette(pal);
@@ -107,7 +111,8 @@ MainWindow::MainWindow(QWidget* parent)
 
     // 7. Record indicator, hidden until a recording runs
     {
-        const QString text = ThemeManager::instance()->colors().text.name();
+        // White on the indicator's own red in every preset.
+        const QString text = QStringLiteral("#ffffff");
         recIndicator = new QWidget(this);
         recIndicator->setObjectName(QStringLiteral("recIndicator"));
         recIndicator->setFixedHeight(sc(28));

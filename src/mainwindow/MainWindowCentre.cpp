@@ -29,6 +29,15 @@ constexpr int kStripRebuildDelayMs = 40;
 constexpr int kThemeDebounceMs = 30;
 constexpr int kThemeSettleMs = 200;
 
+// The main splitter's handle in the theme's colours.
+QString splitterSheet(const ThemeColors& c)
+{
+    return QStringLiteral("QSplitter#mainSplitter::handle{background:%1;}"
+                          "QSplitter#mainSplitter::handle:horizontal{width:1px;}"
+                          "QSplitter#mainSplitter::handle:hover{background:%2;}")
+        .arg(c.border.name(), c.borderStrong.name());
+}
+
 // Native move/resize loop messages of the Windows event stream.
 constexpr unsigned kEnterSizeMove = 0x0231;
 constexpr unsigned kExitSizeMove = 0x0232;
@@ -39,6 +48,8 @@ QWidget* MainWindow::buildCentralSplitter()
 {
     mainSplitter = new QSplitter(Qt::Horizontal, this);
     mainSplitter->setObjectName(QStringLiteral("mainSplitter"));
+    // Its handle in the theme's colours from the start, as after a change.
+    mainSplitter->setStyleSheet(splitterSheet(ThemeManager::instance()->colors()));
     mainSplitter->setHandleWidth(1);
     mainSplitter->setChildrenCollapsible(false);
 
@@ -211,6 +222,15 @@ void MainWindow::toggleRightPanel()
 
 void MainWindow::onThemeChanged()
 {
+    // The palettes change at once, before the new global style sheet (a
+    // posted call) polishes the widgets: a widget polished with the old
+    // palette would keep its old roles.
+    if (!closing) {
+        QPalette pal = QApplication::palette();
+        fillThemePalette(pal, true);
+        QApplication::setPalette(pal);
+        setPalette(pal);
+    }
     if (!themeDebounceTimer) {
         themeDebounceTimer = new QTimer(this);
         themeDebounceTimer->setSingleShot(true);
@@ -251,19 +271,13 @@ void MainWindow::applyThemeToWidgets()
 {
     if (closing)
         return;
-    const ThemeColors& c = ThemeManager::instance()->colors();
     QPalette pal = QApplication::palette();
     fillThemePalette(pal, true);
     QApplication::setPalette(pal);
     setPalette(pal);
 
-    if (mainSplitter) {
-        mainSplitter->setStyleSheet(
-            QStringLiteral("QSplitter#mainSplitter::handle{background:%1;}"
-                           "QSplitter#mainSplitter::handle:horizontal{width:1px;}"
-                           "QSplitter#mainSplitter::handle:hover{background:%2;}")
-                .arg(c.border.name(), c.borderStrong.name()));
-    }
+    if (mainSplitter)
+        mainSplitter->setStyleSheet(splitterSheet(ThemeManager::instance()->colors()));
     for (const GridPanel& p : std::as_const(m_panels))
         if (p.header)
             p.header->applyTheme();

@@ -4,8 +4,10 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QFutureWatcher>
+#include <QGridLayout>
 #include <QHash>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -23,6 +25,7 @@
 #include "LibraryManager.h"
 #include "Modal.h"
 #include "SidePanelText.h"
+#include "ThemeFollow.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 
@@ -44,6 +47,40 @@ const QTreeWidgetItem* rootOf(const QTreeWidgetItem* row)
         row = row->parent();
     return row;
 }
+
+// Lays the row's two widgets side by side when both fit whole at the row's
+// width, else the second one under the first.
+class WrapWhenNarrow : public QObject
+{
+public:
+    WrapWhenNarrow(QWidget* row, QWidget* first, QWidget* second) : QObject(row), m_first(first), m_second(second) {}
+
+    bool eventFilter(QObject* watched, QEvent* e) override
+    {
+        if (e->type() != QEvent::Resize)
+            return false;
+        auto* row = static_cast<QWidget*>(watched);
+        auto* grid = static_cast<QGridLayout*>(row->layout());
+        const QMargins m = grid->contentsMargins();
+        const int need = m.left() + m.right() + grid->horizontalSpacing() + m_first->minimumWidth()
+            + m_second->sizeHint().width();
+        const bool wrap = row->width() < need;
+        int r = 0, c = 0, rs = 0, cs = 0;
+        grid->getItemPosition(grid->indexOf(m_second), &r, &c, &rs, &cs);
+        if (wrap != (r == 1)) {
+            grid->removeWidget(m_second);
+            if (wrap)
+                grid->addWidget(m_second, 1, 0);
+            else
+                grid->addWidget(m_second, 0, 1);
+        }
+        return false;
+    }
+
+private:
+    QWidget* m_first;
+    QWidget* m_second;
+};
 
 } // namespace
 
@@ -73,16 +110,16 @@ QList<MainWindow::SubFolder> MainWindow::listSubFolders(const QString& path)
 
 void MainWindow::buildLibraryPage(QStackedWidget* stack)
 {
-    const ThemeColors& c = ThemeManager::instance()->colors();
     auto* page = new QWidget(stack);
     auto* v = new QVBoxLayout(page);
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(0);
 
+    // The search box and the button share a row while both fit whole; in a
+    // narrow panel the button wraps below the box.
     auto* top = new QWidget(page);
     top->setObjectName(QStringLiteral("libTop"));
-    top->setFixedHeight(34);
-    auto* h = new QHBoxLayout(top);
+    auto* h = new QGridLayout(top);
     h->setContentsMargins(4, 2, 4, 2);
     h->setSpacing(4);
     libSearchBox = new QLineEdit(top);
@@ -93,13 +130,18 @@ void MainWindow::buildLibraryPage(QStackedWidget* stack)
     auto* add = new QPushButton(QStringLiteral("Add Folder"), top);
     add->setObjectName(QStringLiteral("tgBtn"));
     add->setFixedHeight(26);
-    add->setIcon(VXIcons::modern(
-        VXIcons::strokeSvg(QStringLiteral("<line x1='12' y1='5' x2='12' y2='19'/><line x1='5' y1='12' x2='19' y2='12'/>"),
-                           2.4),
-        QColor(QStringLiteral("#E8E8EC")), 14));
+    followTheme(add, [add](const ThemeColors& c) {
+        add->setIcon(VXIcons::modern(
+            VXIcons::strokeSvg(
+                QStringLiteral("<line x1='12' y1='5' x2='12' y2='19'/><line x1='5' y1='12' x2='19' y2='12'/>"), 2.4),
+            c.text, 14));
+    });
     connect(add, &QPushButton::clicked, this, &MainWindow::onLibAddFolder);
-    h->addWidget(libSearchBox, 1);
-    h->addWidget(add);
+    // Room for the whole placeholder, icon and margins included.
+    libSearchBox->setMinimumWidth(libSearchBox->fontMetrics().horizontalAdvance(libSearchBox->placeholderText()) + 40);
+    h->addWidget(libSearchBox, 0, 0);
+    h->addWidget(add, 0, 1);
+    top->installEventFilter(new WrapWhenNarrow(top, libSearchBox, add));
     v->addWidget(top);
 
     libraryTree = new QTreeWidget(page);
@@ -108,16 +150,19 @@ void MainWindow::buildLibraryPage(QStackedWidget* stack)
     libraryTree->setIndentation(16);
     libraryTree->setAnimated(true);
     libraryTree->setContextMenuPolicy(Qt::CustomContextMenu);
-    libraryTree->setStyleSheet(
-        QStringLiteral("QTreeWidget{background:transparent;outline:none;border:none;}"
-                       "QTreeWidget::item{padding:3px 4px;border-radius:3px;font-size:11px;}"
-                       "QTreeWidget::item:selected{background:")
-        + c.accent.name() + QStringLiteral(";color:") + c.text.name()
-        + QStringLiteral(";}QTreeWidget::item:hover:!selected{background:") + c.surfaceAlt.name()
-        + QStringLiteral(";}QTreeWidget::branch:has-children:!has-siblings:closed,QTreeWidget::branch:closed:"
-                         "has-children:has-siblings{  border-image:none; image:url(none);}QTreeWidget::branch:open:"
-                         "has-children:!has-siblings,QTreeWidget::branch:open:has-children:has-siblings{  "
-                         "border-image:none; image:url(none);}"));
+    QTreeWidget* tree = libraryTree;
+    followTheme(tree, [tree](const ThemeColors& c) {
+        tree->setStyleSheet(
+            QStringLiteral("QTreeWidget{background:transparent;outline:none;border:none;}"
+                           "QTreeWidget::item{padding:3px 4px;border-radius:3px;font-size:11px;}"
+                           "QTreeWidget::item:selected{background:")
+            + c.accent.name() + QStringLiteral(";color:") + c.text.name()
+            + QStringLiteral(";}QTreeWidget::item:hover:!selected{background:") + c.surfaceAlt.name()
+            + QStringLiteral(";}QTreeWidget::branch:has-children:!has-siblings:closed,QTreeWidget::branch:closed:"
+                             "has-children:has-siblings{  border-image:none; image:url(none);}QTreeWidget::branch:"
+                             "open:has-children:!has-siblings,QTreeWidget::branch:open:has-children:has-siblings{  "
+                             "border-image:none; image:url(none);}"));
+    });
     connect(libraryTree, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* item, int) { onDirTreeItemClicked(item, 0); });
     connect(libraryTree, &QTreeWidget::customContextMenuRequested, this, &MainWindow::showLibraryTreeMenu);

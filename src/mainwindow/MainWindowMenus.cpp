@@ -20,6 +20,8 @@
 #include "Modal.h"
 #include "SessionManager.h"
 #include "ShortcutsDialog.h"
+#include "ThemeFollow.h"
+#include "MenuHeading.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 
@@ -86,8 +88,8 @@ QMenu* MainWindow::addToolbarMenu(QHBoxLayout* row, const QString& wide, const Q
     b->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
     b->setToolTip(tip);
     auto* m = new QMenu(this);
-    m->setStyleSheet(toolbarMenuSS());
-    // A theme change reaches a menu the next time it opens.
+    // A theme change reaches the menu at once, and again whenever it opens.
+    followTheme(m, [this, m](const ThemeColors&) { m->setStyleSheet(toolbarMenuSS()); });
     connect(m, &QMenu::aboutToShow, this, [this, m] { m->setStyleSheet(toolbarMenuSS()); });
     connect(b, &QPushButton::clicked, this, [b, m] { m->popup(b->mapToGlobal(QPoint(0, b->height()))); });
     row->addWidget(b);
@@ -219,9 +221,12 @@ void MainWindow::buildGridMenu(QMenu* m)
     auto* autoBtn = new QPushButton(QStringLiteral("Auto"), rowWidget);
     autoBtn->setToolTip(QStringLiteral("Reset to auto-fit"));
     autoBtn->setFixedHeight(sc(26));
-    autoBtn->setIcon(VXIcons::modern(
-        VXIcons::strokeSvg(QStringLiteral("<path d='M3 12a9 9 0 1 0 3-6.7'/><polyline points='3 3 3 8 8 8'/>"), 2.0),
-        QColor(QStringLiteral("#E8E8EC")), 13));
+    followTheme(autoBtn, [autoBtn](const ThemeColors& c) {
+        autoBtn->setIcon(VXIcons::modern(
+            VXIcons::strokeSvg(QStringLiteral("<path d='M3 12a9 9 0 1 0 3-6.7'/><polyline points='3 3 3 8 8 8'/>"),
+                               2.0),
+            c.text, 13));
+    });
     row->addWidget(autoBtn);
     connect(colsSpin, &QSpinBox::valueChanged, this, &MainWindow::onColumnsChanged);
     connect(rowsSpin, &QSpinBox::valueChanged, this, &MainWindow::onRowsChanged);
@@ -289,7 +294,7 @@ void MainWindow::showVolumeMenu(const QPoint& pos)
 {
     QMenu menu(volSlider);
     menu.setStyleSheet(vxMenuSS());
-    menu.addSection(QStringLiteral("🔊 Main Volume"));
+    vxMenuHeading(&menu, QStringLiteral("🔊 Main Volume"));
     QAction* learn = menu.addAction(QStringLiteral("🎹 MIDI Learn — Volume CC"));
     menu.addSeparator();
     QAction* reset = menu.addAction(QStringLiteral("Reset to 85%"));

@@ -21,6 +21,7 @@
 #include "LibraryManager.h"
 #include "Modal.h"
 #include "OnlineLibraryManager.h"
+#include "ThemeFollow.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 
@@ -63,9 +64,12 @@ QWidget* MainWindow::buildOnlinePage()
     QFont rf = refresh->font();
     rf.setPixelSize(16);
     refresh->setFont(rf);
-    refresh->setIcon(VXIcons::modern(
-        VXIcons::strokeSvg(QStringLiteral("<path d='M3 12a9 9 0 1 0 3-6.7'/><polyline points='3 3 3 8 8 8'/>"), 2.0),
-        QColor(QStringLiteral("#E8E8EC")), 14));
+    followTheme(refresh, [refresh](const ThemeColors& c) {
+        refresh->setIcon(VXIcons::modern(
+            VXIcons::strokeSvg(QStringLiteral("<path d='M3 12a9 9 0 1 0 3-6.7'/><polyline points='3 3 3 8 8 8'/>"),
+                               2.0),
+            c.text, 14));
+    });
     refresh->setStyleSheet(QStringLiteral(
         "QPushButton#tgBtn {  background: transparent;  color: #a78bfa;  border: 1px solid #4c3a8a;  "
         "border-radius: 5px;  font-size: 16px;  padding: 0px;}QPushButton#tgBtn:hover {  background: #4c3a8a;  "

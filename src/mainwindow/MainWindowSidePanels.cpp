@@ -30,8 +30,10 @@
 #include "SessionManager.h"
 #include "SettingsKeys.h"
 #include "SidePanelText.h"
+#include "ThemeFollow.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
+#include "WholeTextLabel.h"
 
 namespace {
 
@@ -42,7 +44,7 @@ const QString kFolder = QStringLiteral(
     "<path d='M4 20h16a2 2 0 0 0 2-2V8a2 2 0 0 0-2-2h-7.9a2 2 0 0 1-1.69-.9L9.6 3.9A2 2 0 0 0 7.93 3H4a2 2 0 0 "
     "0-2 2v13a2 2 0 0 0 2 2z'/>");
 const QString kPlus = QStringLiteral("<line x1='12' y1='5' x2='12' y2='19'/><line x1='5' y1='12' x2='19' y2='12'/>");
-// The panel's small white drawings.
+// The panel's small drawings.
 const QString kListPlay = QStringLiteral(
     "<line x1='3' y1='6' x2='15' y2='6'/><line x1='3' y1='12' x2='12' y2='12'/><line x1='3' y1='18' x2='9' "
     "y2='18'/><path d='M15 13l6 3.5-6 3.5z' fill='currentColor'/>");
@@ -54,18 +56,24 @@ const QString kListAdd = QStringLiteral(
     "y2='18'/><circle cx='17' cy='16' r='5' fill='currentColor'/><line x1='17' y1='13.5' x2='17' y2='18.5' "
     "stroke='black'/><line x1='14.5' y1='16' x2='19.5' y2='16' stroke='black'/>");
 
-QIcon whiteIcon(const QString& body, int px)
+QIcon tintedIcon(const QString& body, const QColor& colour, int px)
 {
-    return VXIcons::modern(VXIcons::strokeSvg(body, 2.0), Qt::white, px);
+    return VXIcons::modern(VXIcons::strokeSvg(body, 2.0), colour, px);
 }
 
-QPushButton* iconButton(QWidget* parent, const char* objectName, const QString& body, int iconPx, QSize size)
+// A small icon-only button. Its drawing takes the theme's text colour, which
+// reads on the panel in every preset, unless onAccent: a button filled with
+// the accent keeps a white drawing.
+QPushButton* iconButton(QWidget* parent, const char* objectName, const QString& body, int iconPx, QSize size,
+                        bool onAccent = false)
 {
     auto* b = new QPushButton(parent);
     b->setObjectName(QString::fromLatin1(objectName));
     b->setFixedSize(size);
-    b->setIcon(whiteIcon(body, iconPx));
     b->setIconSize(QSize(iconPx, iconPx));
+    followTheme(b, [b, body, iconPx, onAccent](const ThemeColors& c) {
+        b->setIcon(tintedIcon(body, onAccent ? QColor(Qt::white) : c.text, iconPx));
+    });
     return b;
 }
 
@@ -148,7 +156,9 @@ void MainWindow::buildSetsPage(QStackedWidget* stack)
     cv->setSpacing(1);
     auto* title = new QLabel(QStringLiteral("Recent Sessions"), column);
     title->setObjectName(QStringLiteral("sessionLabel"));
-    title->setStyleSheet(QStringLiteral("color:#FAFAFA; font-weight:700; background:transparent;"));
+    followTheme(title, [title](const ThemeColors& c) {
+        title->setStyleSheet(QStringLiteral("color:%1; font-weight:700; background:transparent;").arg(c.text.name()));
+    });
     auto* sub = new QLabel(QStringLiteral("Your saved sets"), column);
     sub->setObjectName(QStringLiteral("sessionSubLabel"));
     cv->addWidget(title);
@@ -169,8 +179,8 @@ void MainWindow::buildSetsPage(QStackedWidget* stack)
     auto* footer = new QWidget(page);
     footer->setObjectName(QStringLiteral("panelHdr"));
     auto* f = new QHBoxLayout(footer);
-    f->setContentsMargins(8, 6, 8, 6);
-    f->setSpacing(8);
+    f->setContentsMargins(6, 6, 6, 6);
+    f->setSpacing(6);
     struct Action
     {
         QString text;
@@ -184,12 +194,20 @@ void MainWindow::buildSetsPage(QStackedWidget* stack)
         auto* b = new QPushButton(a.text, footer);
         b->setObjectName(QString::fromLatin1(a.objectName));
         b->setToolTip(a.text);
-        b->setIcon(VXIcons::modern(VXIcons::strokeSvg(a.drawing, a.stroke), QColor(QStringLiteral("#E8E8EC")), 14));
+        // The accent-filled button has white text; the other one the theme's.
+        const bool onAccent = qstrcmp(a.objectName, "primaryBtn") == 0;
+        const QString drawing = VXIcons::strokeSvg(a.drawing, a.stroke);
+        followTheme(b, [b, drawing, onAccent](const ThemeColors& c) {
+            b->setIcon(VXIcons::modern(drawing, onAccent ? QColor(Qt::white) : c.textSecondary, 14));
+        });
+        // Narrow paddings so that both texts stay whole at the panel's
+        // narrowest; the buttons never shrink below their text.
+        b->setStyleSheet(QStringLiteral("padding:6px 6px;min-width:0px;"));
         b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         b->setMinimumHeight(32);
-        b->setMinimumWidth(0);
         connect(b, &QPushButton::clicked, this, a.slot);
-        f->addWidget(b, 1);
+        // Open keeps its own width; New Set, the longer text, takes the rest.
+        f->addWidget(b, onAccent ? 1 : 0);
     }
     v->addWidget(footer);
     stack->addWidget(page);
@@ -266,7 +284,6 @@ void MainWindow::showSetsMenu(const QPoint& pos)
 
 QWidget* MainWindow::buildRightPanel()
 {
-    const ThemeColors& c = ThemeManager::instance()->colors();
     auto* panel = new QWidget(this);
     panel->setObjectName(QStringLiteral("rightPanel"));
     panel->setMinimumWidth(220);
@@ -313,33 +330,38 @@ QWidget* MainWindow::buildRightPanel()
     pageBar->setObjectName(QStringLiteral("panelHdr"));
     pageBar->setFixedHeight(36);
     auto* pb = new QHBoxLayout(pageBar);
-    pb->setContentsMargins(10, 0, 8, 0);
-    pb->setSpacing(4);
+    pb->setContentsMargins(6, 0, 6, 0);
+    pb->setSpacing(2);
     auto* allBtn = new QPushButton(QStringLiteral("ALL MUSIC"), pageBar);
     allBtn->setCheckable(true);
     allBtn->setChecked(true);
     allBtn->setFixedHeight(22);
     allBtn->setObjectName(QStringLiteral("panelTabBtn"));
     auto* listBtn = new QPushButton(QStringLiteral("  PLAYLIST"), pageBar);
-    listBtn->setIcon(whiteIcon(kListPlay, 14));
+    followTheme(listBtn, [listBtn](const ThemeColors& c) { listBtn->setIcon(tintedIcon(kListPlay, c.text, 14)); });
     listBtn->setIconSize(QSize(14, 14));
     listBtn->setCheckable(true);
     listBtn->setFixedHeight(22);
     listBtn->setObjectName(QStringLiteral("panelTabBtn"));
-    musicCountLabel = new QLabel(QStringLiteral("0 tracks"), pageBar);
-    musicCountLabel->setStyleSheet(
-        QStringLiteral("color:%1;font-size:9px;letter-spacing:0.5px;").arg(c.textMuted.name()));
     // The count gives way first when the panel is narrow, so the reset
-    // button stays inside it.
-    musicCountLabel->setMinimumWidth(10);
-    auto* resetBtn = iconButton(pageBar, "resetMusicBtn", kUndo, 11, QSize(18, 18));
+    // button stays inside it; it is then left out whole, never cut.
+    auto* countLabel = new WholeTextLabel(QStringLiteral("0 tracks"), pageBar);
+    countLabel->setReservedText(QStringLiteral("8888 tracks"));
+    musicCountLabel = countLabel;
+    followTheme(countLabel, [countLabel](const ThemeColors& c) {
+        countLabel->setStyleSheet(
+            QStringLiteral("color:%1;font-size:9px;letter-spacing:0.5px;").arg(c.textSecondary.name()));
+    });
+    auto* resetBtn = iconButton(pageBar, "resetMusicBtn", kUndo, 11, QSize(18, 18), true);
     resetBtn->setToolTip(QStringLiteral("Reset — stop and clear the current ALL MUSIC track"));
-    resetBtn->setStyleSheet(QStringLiteral("QPushButton#resetMusicBtn{  background:") + c.accentPressed.name()
-                            + QStringLiteral(";  border:none;  border-radius:3px;}QPushButton#resetMusicBtn:hover{  "
-                                             "background:")
-                            + c.accent.name()
-                            + QStringLiteral(";}QPushButton#resetMusicBtn:pressed{  background:")
-                            + c.accentPressed.darker(120).name() + QStringLiteral(";}"));
+    followTheme(resetBtn, [resetBtn](const ThemeColors& c) {
+        resetBtn->setStyleSheet(QStringLiteral("QPushButton#resetMusicBtn{  background:") + c.accentPressed.name()
+                                + QStringLiteral(";  border:none;  border-radius:3px;}QPushButton#resetMusicBtn:hover{  "
+                                                 "background:")
+                                + c.accent.name()
+                                + QStringLiteral(";}QPushButton#resetMusicBtn:pressed{  background:")
+                                + c.accentPressed.darker(120).name() + QStringLiteral(";}"));
+    });
     connect(resetBtn, &QPushButton::clicked, this, &MainWindow::stopMusicOnly);
     pb->addWidget(allBtn);
     pb->addWidget(listBtn);
@@ -355,7 +377,9 @@ QWidget* MainWindow::buildRightPanel()
     dr->setContentsMargins(6, 2, 6, 2);
     dr->setSpacing(6);
     auto* phones = new QLabel(devRow);
-    phones->setPixmap(VXIcons::modernPixmap(VXIcons::strokeSvg(kHeadphones, 2.0), c.text, 15));
+    followTheme(phones, [phones](const ThemeColors& c) {
+        phones->setPixmap(VXIcons::modernPixmap(VXIcons::strokeSvg(kHeadphones, 2.0), c.text, 15));
+    });
     phones->setStyleSheet(QStringLiteral("background:transparent;"));
     phones->setFixedWidth(20);
     musicDevCombo = new QComboBox(devRow);
@@ -365,9 +389,14 @@ QWidget* MainWindow::buildRightPanel()
     musicDevCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     musicDevCombo->setMinimumContentsLength(8);
     musicDevCombo->addItem(QStringLiteral("🔊 Follow Main Output"), QString());
-    const QIcon devIcon = VXIcons::modern(VXIcons::strokeSvg(kHeadphones, 2.0), c.text, 14);
     for (const QAudioDevice& d : AudioEngine::instance()->audioDevices())
-        musicDevCombo->addItem(devIcon, SidePanelText::deviceLabel(d.description()), QString::fromUtf8(d.id()));
+        musicDevCombo->addItem(SidePanelText::deviceLabel(d.description()), QString::fromUtf8(d.id()));
+    QComboBox* devCombo = musicDevCombo;
+    followTheme(devCombo, [devCombo](const ThemeColors& c) {
+        const QIcon devIcon = VXIcons::modern(VXIcons::strokeSvg(kHeadphones, 2.0), c.text, 14);
+        for (int i = 1; i < devCombo->count(); ++i)
+            devCombo->setItemIcon(i, devIcon);
+    });
     const int saved = musicDevCombo->findData(SettingsKeys::readString(SettingsKeys::LibraryOutputDevice));
     if (saved >= 0)
         musicDevCombo->setCurrentIndex(saved);
@@ -376,12 +405,14 @@ QWidget* MainWindow::buildRightPanel()
     });
     auto* clearLib = iconButton(devRow, "clearLibraryBtn", kCross, 11, QSize(20, 20));
     clearLib->setToolTip(QStringLiteral("Remove all library tracks/folders"));
-    clearLib->setStyleSheet(QStringLiteral("QPushButton#clearLibraryBtn{  background:transparent;  border:1px solid ")
-                            + c.textMuted.name()
-                            + QStringLiteral(";  border-radius:3px;}QPushButton#clearLibraryBtn:hover{  background:")
-                            + c.accent.name() + QStringLiteral(";  border-color:") + c.accent.name()
-                            + QStringLiteral(";}QPushButton#clearLibraryBtn:pressed{  background:")
-                            + c.accentPressed.name() + QStringLiteral(";}"));
+    followTheme(clearLib, [clearLib](const ThemeColors& c) {
+        clearLib->setStyleSheet(
+            QStringLiteral("QPushButton#clearLibraryBtn{  background:transparent;  border:1px solid ")
+            + c.textMuted.name() + QStringLiteral(";  border-radius:3px;}QPushButton#clearLibraryBtn:hover{  background:")
+            + c.accent.name() + QStringLiteral(";  border-color:") + c.accent.name()
+            + QStringLiteral(";}QPushButton#clearLibraryBtn:pressed{  background:") + c.accentPressed.name()
+            + QStringLiteral(";}"));
+    });
     connect(clearLib, &QPushButton::clicked, this, &MainWindow::clearLibraryFromPanel);
     dr->addWidget(phones);
     dr->addWidget(musicDevCombo, 1);
@@ -407,24 +438,28 @@ QWidget* MainWindow::buildRightPanel()
     ab->setSpacing(3);
     autoMixBtn = iconButton(autoMixBar, "amBtn", kPlay, 16, QSize(30, 26));
     autoMixBtn->setCheckable(true);
-    autoMixBtn->setStyleSheet(QStringLiteral("QPushButton#amBtn{background:transparent;border:1px solid %1;"
+    QPushButton* mixBtn = autoMixBtn;
+    followTheme(mixBtn, [mixBtn](const ThemeColors& c) {
+        mixBtn->setStyleSheet(QStringLiteral("QPushButton#amBtn{background:transparent;border:1px solid %1;"
                                              "border-radius:4px;padding:0;}QPushButton#amBtn:checked{background:%2;"
                                              "border-color:%2;}QPushButton#amBtn:hover{border-color:%2;}")
                                   .arg(c.border.name(), c.accent.name()));
+    });
     musicFadeCombo = new QComboBox(autoMixBar);
     musicFadeCombo->setObjectName(QStringLiteral("gridHeaderCombo"));
     musicFadeCombo->setFixedSize(68, 24);
     musicFadeCombo->addItems({QStringLiteral("2s fade"), QStringLiteral("1s fade"), QStringLiteral("3s fade"),
                               QStringLiteral("No fade")});
     auto* addAll = iconButton(autoMixBar, "amBtn", kListAdd, 16, QSize(30, 26));
-    addAll->setStyleSheet(QStringLiteral("QPushButton#amBtn{background:transparent;border:1px solid %1;"
-                                         "border-radius:4px;padding:0;}QPushButton#amBtn:hover{border-color:%2;}")
-                              .arg(c.border.name(), c.accent.name()));
     auto* clearList = iconButton(autoMixBar, "amBtn", kCross, 14, QSize(26, 26));
-    clearList->setStyleSheet(QStringLiteral("QPushButton#amBtn{background:transparent;border:1px solid ")
-                             + c.border.name()
-                             + QStringLiteral(";border-radius:4px;padding:0;}QPushButton#amBtn:hover{border-color:")
-                             + c.accent.name() + QStringLiteral(";background:transparent;}"));
+    for (QPushButton* b : {addAll, clearList}) {
+        followTheme(b, [b](const ThemeColors& c) {
+            b->setStyleSheet(QStringLiteral("QPushButton#amBtn{background:transparent;border:1px solid %1;"
+                                            "border-radius:4px;padding:0;}QPushButton#amBtn:hover{border-color:%2;"
+                                            "background:transparent;}")
+                                 .arg(c.border.name(), c.accent.name()));
+        });
+    }
     ab->addWidget(autoMixBtn);
     ab->addWidget(musicFadeCombo);
     ab->addStretch(1);
@@ -433,28 +468,32 @@ QWidget* MainWindow::buildRightPanel()
     autoMixBar->hide();
     v->addWidget(autoMixBar);
 
-    // The lists and their pages.
-    const QString listStyle =
-        QStringLiteral("QListWidget{  background:transparent;  outline:none;border:none;}"
-                       "QListWidget::item{  border:none;background:transparent;padding:0;}"
-                       "QListWidget::item:alternate{background:")
-        + c.surfaceAlt.name() + QStringLiteral(";}QListWidget::item:selected{background:") + c.surfaceHover.name()
-        + QStringLiteral(";}QListWidget::item:hover{background:") + c.surfaceAlt.name() + QStringLiteral(";}");
-    // The view paints the alternate rows from the palette (the row painter
-    // draws no background of its own): the theme's alternate surface, not
-    // the platform's near-white.
-    auto alternateRows = [&c](QListWidget* list) {
-        QPalette pal = list->palette();
-        pal.setColor(QPalette::AlternateBase, c.surfaceAlt);
-        list->setPalette(pal);
+    // The lists and their pages. The view paints the alternate rows from
+    // the palette (the row painter draws no background of its own): the
+    // theme's alternate surface, not the platform's near-white.
+    auto styleList = [](QListWidget* list) {
+        followTheme(list, [list](const ThemeColors& c) {
+            // The alternate rows' colour goes through the style sheet too: a
+            // palette set by hand would be put back to the old one when the
+            // style sheet polishes the list again.
+            list->setStyleSheet(
+                QStringLiteral("QListWidget{  background:transparent;  outline:none;border:none;"
+                               "alternate-background-color:")
+                + c.surfaceAlt.name()
+                + QStringLiteral(";}"
+                               "QListWidget::item{  border:none;background:transparent;padding:0;}"
+                               "QListWidget::item:alternate{background:")
+                + c.surfaceAlt.name() + QStringLiteral(";}QListWidget::item:selected{background:")
+                + c.surfaceHover.name() + QStringLiteral(";}QListWidget::item:hover{background:")
+                + c.surfaceAlt.name() + QStringLiteral(";}"));
+        });
     };
     musicList = new QListWidget(panel);
     musicList->setFrameShape(QFrame::NoFrame);
     musicList->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     musicList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    musicList->setStyleSheet(listStyle);
     musicList->setAlternatingRowColors(true);
-    alternateRows(musicList);
+    styleList(musicList);
     musicList->setUniformItemSizes(true);
     musicList->setSelectionMode(QAbstractItemView::SingleSelection);
     musicList->setDragEnabled(true);
@@ -472,10 +511,9 @@ QWidget* MainWindow::buildRightPanel()
     playlistList->setFrameShape(QFrame::NoFrame);
     playlistList->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     playlistList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    playlistList->setStyleSheet(listStyle);
     playlistList->setItemDelegate(delegate);
     playlistList->setAlternatingRowColors(true);
-    alternateRows(playlistList);
+    styleList(playlistList);
     playlistList->setUniformItemSizes(true);
     playlistList->setAcceptDrops(true);
     playlistList->viewport()->setAcceptDrops(true);
@@ -487,11 +525,17 @@ QWidget* MainWindow::buildRightPanel()
                                     panel);
     playlistHint->setAlignment(Qt::AlignCenter);
     playlistHint->setWordWrap(true);
-    playlistHint->setStyleSheet(QStringLiteral("color:%1;font-size:10px;padding:16px;").arg(c.textMuted.name()));
+    followTheme(playlistHint, [playlistHint](const ThemeColors& c) {
+        playlistHint->setStyleSheet(
+            QStringLiteral("color:%1;font-size:10px;padding:16px;").arg(c.textSecondary.name()));
+    });
     musicEmptyHint = new QLabel(QStringLiteral("Add folders in the Library tab\nor drag a folder / audio files here"),
                                 panel);
     musicEmptyHint->setAlignment(Qt::AlignCenter);
-    musicEmptyHint->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(c.textMuted.name()));
+    QLabel* emptyHint = musicEmptyHint;
+    followTheme(emptyHint, [emptyHint](const ThemeColors& c) {
+        emptyHint->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(c.textSecondary.name()));
+    });
     musicEmptyHint->setAcceptDrops(true);
     musicEmptyHint->installEventFilter(this);
     musicStack = new QStackedWidget(panel);

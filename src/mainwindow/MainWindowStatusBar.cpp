@@ -12,12 +12,12 @@
 #include "MidiManager.h"
 #include "ProcessTimes.h"
 #include "SessionManager.h"
+#include "ThemeFollow.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 
 QWidget* MainWindow::buildStatusBar()
 {
-    const ThemeColors& c = ThemeManager::instance()->colors();
     statusBarWidget = new QWidget(this);
     statusBarWidget->setObjectName(QStringLiteral("statusBar"));
     statusBarWidget->setFixedHeight(sc(26));
@@ -30,7 +30,8 @@ QWidget* MainWindow::buildStatusBar()
         f->setFrameShape(QFrame::VLine);
         f->setFixedWidth(1);
         f->setFixedHeight(12);
-        f->setStyleSheet(QStringLiteral("color:%1;margin:0 2px;").arg(c.border.name()));
+        followTheme(
+            f, [f](const ThemeColors& c) { f->setStyleSheet(QStringLiteral("color:%1;margin:0 2px;").arg(c.border.name())); });
         row->addWidget(f);
     };
     auto label = [&](const QString& text) {

@@ -11,6 +11,7 @@
 
 #include "AppSettings.h"
 #include "SettingsKeys.h"
+#include "ThemeFollow.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 
@@ -21,8 +22,8 @@ QFrame* divider(QWidget* parent)
     auto* f = new QFrame(parent);
     f->setFrameShape(QFrame::VLine);
     f->setFixedWidth(1);
-    const QString border = ThemeManager::instance()->colors().border.name();
-    f->setStyleSheet(QStringLiteral("background:%1;color:%1;").arg(border));
+    followTheme(
+        f, [f](const ThemeColors& c) { f->setStyleSheet(QStringLiteral("background:%1;color:%1;").arg(c.border.name())); });
     return f;
 }
 
@@ -129,8 +130,10 @@ QWidget* MainWindow::buildToolbar()
     vol->setContentsMargins(0, 0, 0, 0);
     vol->setSpacing(5);
     auto* volLabel = new QLabel(QStringLiteral("VOL"), volGroup);
-    volLabel->setStyleSheet(
-        QStringLiteral("color:%1;font-size:10px;font-weight:700;background:transparent;").arg(c.textMuted.name()));
+    followTheme(volLabel, [volLabel](const ThemeColors& c) {
+        volLabel->setStyleSheet(QStringLiteral("color:%1;font-size:10px;font-weight:700;background:transparent;")
+                                    .arg(c.textSecondary.name()));
+    });
     volSlider = new QSlider(Qt::Horizontal, volGroup);
     volSlider->setObjectName(QStringLiteral("volSlider"));
     volSlider->setRange(0, 100);
@@ -141,9 +144,12 @@ QWidget* MainWindow::buildToolbar()
     row->addWidget(volGroup);
     row->addSpacing(4);
     volPercentLabel = new QLabel(QStringLiteral("85%"), toolBar);
-    volPercentLabel->setStyleSheet(
-        QStringLiteral("color:%1;font-size:10px;font-weight:600;min-width:30px;background:transparent;")
-            .arg(c.textMuted.name()));
+    QLabel* percent = volPercentLabel;
+    followTheme(percent, [percent](const ThemeColors& c) {
+        percent->setStyleSheet(
+            QStringLiteral("color:%1;font-size:10px;font-weight:600;min-width:30px;background:transparent;")
+                .arg(c.textSecondary.name()));
+    });
     row->addWidget(volPercentLabel);
     connect(volSlider, &QSlider::valueChanged, this, &MainWindow::onVolumeChanged);
     volSlider->setContextMenuPolicy(Qt::CustomContextMenu);

@@ -24,6 +24,9 @@
 #include "HeldIndices.h"
 #include "Modal.h"
 #include "SafeWrite.h"
+#include "ScreenFit.h"
+
+#include <QScrollArea>
 #include "SessionManager.h"
 
 namespace {
@@ -37,6 +40,9 @@ struct Scope
     bool perTab = false;
     QList<TabData> tabs;
 };
+
+// Height of the scope dialog's parts other than its list of tabs.
+constexpr int kRoomAroundTabList = 260;
 
 Scope askScope(QWidget* parent, const Session& session)
 {
@@ -58,13 +64,19 @@ Scope askScope(QWidget* parent, const Session& session)
 
     auto* group = new QGroupBox(QStringLiteral("Select tabs to export:"), &dlg);
     auto* groupLay = new QVBoxLayout(group);
+    auto* tabList = new QWidget;
+    auto* tabLay = new QVBoxLayout(tabList);
+    tabLay->setContentsMargins(0, 0, 0, 0);
     QList<QCheckBox*> boxes;
     for (int i = 0; i < session.tabs.size(); ++i) {
-        auto* cb = new QCheckBox(BundleManager::scopeTabLabel(session.tabs.at(i), i + 1), group);
+        auto* cb = new QCheckBox(BundleManager::scopeTabLabel(session.tabs.at(i), i + 1), tabList);
         cb->setChecked(true);
-        groupLay->addWidget(cb);
+        tabLay->addWidget(cb);
         boxes << cb;
     }
+    // Many tabs scroll inside the group: Next and Cancel stay on the screen.
+    groupLay->addWidget(ScreenFit::scrolling(tabList, ScreenFit::availableHeight(parent) - kRoomAroundTabList, group));
+    ScreenFit::capHeight(&dlg);
     group->hide();
     lay->addWidget(group);
     QObject::connect(perTab, &QRadioButton::toggled, &dlg, [group, &dlg](bool on) {

@@ -26,6 +26,9 @@
 #include "BundleWorker.h"
 #include "FileCheck.h"
 #include "Modal.h"
+#include "ScreenFit.h"
+
+#include <QScrollArea>
 #include "SessionManager.h"
 
 namespace {
@@ -63,6 +66,9 @@ QByteArray findManifest(const QString& path)
     }
     return {};
 }
+
+// Height of the choice dialog's parts other than its list of tabs.
+constexpr int kRoomAroundTabList = 300;
 
 QVBoxLayout* dialogLayout(QDialog* dlg, const QString& title, int minWidth)
 {
@@ -139,13 +145,19 @@ void BundleManager::importBundle(QWidget* parent)
     lay->addWidget(asMerge);
     auto* group = new QGroupBox(QStringLiteral("Select tab(s) to import:"), &choose);
     auto* groupLay = new QVBoxLayout(group);
+    auto* tabList = new QWidget;
+    auto* tabLay = new QVBoxLayout(tabList);
+    tabLay->setContentsMargins(0, 0, 0, 0);
     QList<QCheckBox*> boxes;
     for (const QString& name : preview.tabNames) {
-        auto* cb = new QCheckBox(name.isEmpty() ? QStringLiteral("(unnamed tab)") : name, group);
+        auto* cb = new QCheckBox(name.isEmpty() ? QStringLiteral("(unnamed tab)") : name, tabList);
         cb->setChecked(true);
-        groupLay->addWidget(cb);
+        tabLay->addWidget(cb);
         boxes << cb;
     }
+    // Many tabs scroll inside the group: Next and Cancel stay on the screen.
+    groupLay->addWidget(ScreenFit::scrolling(tabList, ScreenFit::availableHeight(parent) - kRoomAroundTabList, group));
+    ScreenFit::capHeight(&choose);
     group->hide();
     lay->addWidget(group);
     const bool several = preview.tabNames.size() > 1;

@@ -74,7 +74,7 @@ QPushButton#toolGroupBtn:checked { background: %ACCA%; color: %2; border-color: 
 QWidget#npBar { background: %4; border: 1px solid %7; border-radius: 9px; }
 QLabel#npDot { color: %12; background: transparent; font-size: 10px; }
 QLabel#npTitle { color: %2; background: transparent; font-size: 11px; font-weight: 600; }
-QLabel#npTime { color: %10; background: transparent; font-size: 11px; font-family: Consolas, monospace; }
+QLabel#npTime { color: %9; background: transparent; font-size: 11px; font-family: Consolas, monospace; }
 
 /* ---- Layout mode buttons (1/2/4) ---- */
 QPushButton#layBtn {
@@ -109,6 +109,7 @@ QMenu::item:selected { background: %5; color: %2; }
 QMenu::item:disabled { color: %11; }
 QMenu::separator { height: 1px; background: %7; margin: 4px 10px; }
 QMenu::indicator:checked { background: %12; border-radius: 3px; }
+QMenu::item:checked { color: %2; font-weight: 700; }
 
 /* ---- Buttons (base) ---- */
 QPushButton {
@@ -153,7 +154,7 @@ QPushButton#secondaryBtn:hover { background: %6; color: %2; }
 /* ---- Left panel tab buttons ---- */
 QPushButton#lpTabBtn {
     background: transparent;
-    color: %10;
+    color: %9;
     border: none;
     border-bottom: 2px solid transparent;
     border-radius: 0;
@@ -167,10 +168,10 @@ QPushButton#lpTabBtn:checked { color: %2; border-bottom: 2px solid %12; backgrou
 /* ---- Now-playing panel tab buttons ---- */
 QPushButton#panelTabBtn {
     background: transparent;
-    color: %10;
+    color: %9;
     border: 1px solid transparent;
     border-radius: 6px;
-    padding: 3px 10px;
+    padding: 3px 6px;
     font-size: 10px;
     font-weight: 700;
 }
@@ -250,6 +251,12 @@ QListView, QAbstractItemView {
     border: 1px solid %7;
     border-radius: 8px;
     selection-background-color: %12;
+}
+QComboBox QAbstractItemView {
+    background: %4;
+    color: %2;
+    selection-background-color: %ACCA%;
+    selection-color: %2;
 }
 QListView::item { padding: 4px 10px; min-height: 24px; border-radius: 5px; }
 QListView::item:hover { background: %5; }
@@ -482,7 +489,7 @@ QWidget#leftPanel { background: %4; border-right: 1px solid %7; }
 QWidget#leftTabRow { background: %5; border-bottom: 1px solid %7; }
 QLabel#sessionFolderIcon { background: transparent; }
 QLabel#sessionLabel { color: %2; font-size: 12px; font-weight: 700; background: transparent; }
-QLabel#sessionSubLabel { color: %10; font-size: 10px; background: transparent; }
+QLabel#sessionSubLabel { color: %9; font-size: 10px; background: transparent; }
 
 /* ---- Right panel ---- */
 QWidget#rightPanel {
@@ -491,7 +498,7 @@ QWidget#rightPanel {
     min-width: 200px;
 }
 QWidget#panelHdr { background: %5; border-bottom: 1px solid %7; }
-QLabel#panelHdrLbl { color: %10; font-size: 10px; font-weight: 700; letter-spacing: 0.8px; background: transparent; }
+QLabel#panelHdrLbl { color: %9; font-size: 10px; font-weight: 700; letter-spacing: 0.8px; background: transparent; }
 
 /* ---- Sound button grid cells ---- */
 QPushButton#soundBtn {

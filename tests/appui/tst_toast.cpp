@@ -203,7 +203,7 @@ private slots:
     void cardGeometryAndFlags()
     {
         ToastWidget card(window.get(), QString(400, QLatin1Char('W')), ToastManager::Info, 100);
-        QVERIFY(!card.textLabel()->wordWrap());
+        QVERIFY(card.textLabel()->wordWrap());
         QVERIFY(card.textLabel()->width() <= 280);
         QVERIFY(card.height() >= 44);
         QVERIFY(card.width() < 400);
@@ -218,6 +218,37 @@ private slots:
         tiny.setFixedWidth(300);
         tiny.reposition();
         QCOMPARE(tiny.pos(), QPoint(988, 158));
+    }
+
+    // A long text wraps: the card grows in height, never wider than its
+    // label's limit, and every line of the text shows whole.
+    void longTextsShowWhole_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("short") << QStringLiteral("Saved");
+        QTest::newRow("cannot play") << QStringLiteral(
+            "Cannot play \"Morning Show Opener (long version)\": the file could not be decoded by any engine");
+        QTest::newRow("restart hint") << QStringLiteral(
+            "Audio output changed — the new device is used for new sounds; click Restart & Apply to move the playing ones");
+        QTest::newRow("many words") << QString(QStringLiteral("word ")).repeated(60).trimmed();
+    }
+    void longTextsShowWhole()
+    {
+        QFETCH(QString, text);
+        ToastWidget card(window.get(), text, ToastManager::Warning, 100);
+        card.show();
+        QCoreApplication::processEvents();
+        QLabel* label = card.textLabel();
+        QVERIFY(label->width() <= 280);
+        QVERIFY(card.height() >= 44);
+        QVERIFY(card.rect().contains(QRect(label->mapTo(&card, QPoint(0, 0)), label->size())));
+        // The text as the label lays it out within its width, all of it inside.
+        const QRect box = label->contentsRect();
+        const QFontMetrics fm = label->fontMetrics();
+        const QRect need = fm.boundingRect(QRect(0, 0, box.width(), 100000), Qt::TextWordWrap, text);
+        QVERIFY2(need.width() <= box.width() && need.height() <= box.height(),
+                 qPrintable(QString("%1x%2 in %3x%4").arg(need.width()).arg(need.height()).arg(box.width()).arg(box.height())));
+        QVERIFY(label->wordWrap() || fm.horizontalAdvance(text) <= box.width());
     }
 
     void opacityFades()

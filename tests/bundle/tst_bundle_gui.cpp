@@ -385,6 +385,63 @@ private slots:
         QCOMPARE(QFile::exists(dest + QStringLiteral("/project.vx")), !merge);
     }
 
+    // The tab choices of the export and of the import stay on the screen
+    // however many tabs there are: the list scrolls, Next and Cancel show.
+    void tabChoiceFitsTheScreen_data()
+    {
+        QTest::addColumn<bool>("import");
+        QTest::addColumn<int>("tabs");
+        QTest::newRow("export, 3 tabs") << false << 3;
+        QTest::newRow("export, 45 tabs") << false << 45;
+        QTest::newRow("import, 3 tabs") << true << 3;
+        QTest::newRow("import, 45 tabs") << true << 45;
+    }
+    void tabChoiceFitsTheScreen()
+    {
+        QFETCH(bool, import);
+        QFETCH(int, tabs);
+        const QString src = m_dir + QStringLiteral("/src");
+        writeFile(src + QStringLiteral("/a.wav"), noise(1000, 1));
+        Session s;
+        for (int i = 0; i < tabs; ++i)
+            s.tabs << tab(QStringLiteral("Tab number %1").arg(i + 1), {src + QStringLiteral("/a.wav")});
+        s.filePath = m_dir + QStringLiteral("/many.vx");
+        SessionManager::instance()->session() = s;
+        SessionManager::instance()->saveSession(QString());
+        const QString bundle = m_dir + QStringLiteral("/many.vxbundle");
+        if (import) {
+            BundleWorker ex;
+            ex.setupExport(s.filePath, bundle, s);
+            QVERIFY(run(ex).ok);
+        }
+
+        int ticks = 0;
+        bool fits = false;
+        TestSupport::ModalScript modal([&](const Modal::Request& r) -> QVariant {
+            if (r.kind == Modal::Kind::OpenFile)
+                return bundle;
+            if (r.kind != Modal::Kind::Dialog)
+                return QVariant();
+            r.dialog->findChild<QRadioButton*>(import ? "merge" : "perTab")->setChecked(true);
+            r.dialog->show();
+            QCoreApplication::processEvents();
+            const QRect screen = r.dialog->screen()->availableGeometry();
+            fits = r.dialog->frameGeometry().height() <= screen.height();
+            for (QPushButton* b : r.dialog->findChildren<QPushButton*>())
+                fits = fits && b->isVisible()
+                    && r.dialog->rect().contains(QRect(b->mapTo(r.dialog, QPoint(0, 0)), b->size()));
+            ticks = int(r.dialog->findChildren<QCheckBox*>().size());
+            r.dialog->hide();
+            return QDialog::Rejected;
+        });
+        if (import)
+            BundleManager::instance()->importBundle(m_parent);
+        else
+            BundleManager::instance()->exportBundle(m_parent);
+        QCOMPARE(ticks, tabs);
+        QVERIFY(fits);
+    }
+
     void progressValue_data()
     {
         QTest::addColumn<int>("current");

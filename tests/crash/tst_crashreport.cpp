@@ -368,9 +368,13 @@ private slots:
 
     void dialogClosesItselfWithoutCopying()
     {
+        // A full operation log: the box still fits the screen, its buttons in reach.
+        for (int i = 0; i < 64; ++i)
+            VX_LOG(QString("operation %1 of a full log, long enough to need a line of its own").arg(i));
         const Formatted f = format(fault(CrashSignals::kIntegerDivideByZero), {});
         QGuiApplication::clipboard()->setText("before");
         bool closedByTimer = false;
+        bool fits = false;
         QString title, text;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
@@ -382,6 +386,11 @@ private slots:
                 return {};
             // Drive the timer instead of waiting for it.
             r.box->show();
+            QCoreApplication::processEvents();
+            const QRect screen = r.box->screen()->availableGeometry();
+            fits = r.box->frameGeometry().height() <= screen.height();
+            for (QAbstractButton* b : r.box->buttons())
+                fits = fits && r.box->rect().contains(QRect(b->mapTo(r.box, QPoint(0, 0)), b->size()));
             timer->start(0);
             (void)QTest::qWaitFor([&] { return !r.box->isVisible(); });
             closedByTimer = r.box->clickedButton() && r.box->clickedButton()->text() == "OK";
@@ -392,6 +401,8 @@ private slots:
         QCOMPARE(icon, QMessageBox::Critical);
         QCOMPARE(text, QString("<b style='font-size:13px;color:#FF6060;'>⚠ Tarvello Rododu crashed</b>"));
         QVERIFY(closedByTimer);
+        QVERIFY(fits);
+        QVERIFY(f.report.count("operation ") >= 60);
         QCOMPARE(QGuiApplication::clipboard()->text(), QString("before"));
     }
 

@@ -4,11 +4,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QDropEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QUrl>
 #include <QWidget>
+#include <QWidgetAction>
 
 #include "Modal.h"
 #include "Types.h"
@@ -67,6 +69,33 @@ inline QStringList menuTexts(QMenu* menu)
     for (QAction* a : menu->actions())
         out << (a->isSeparator() && a->text().isEmpty() ? QStringLiteral("-") : a->text());
     return out;
+}
+
+// The headings a menu draws when it shows: entries whose own label shows the
+// entry's text whole. A plain section is drawn as a bare line under a menu
+// style sheet, so it never counts.
+inline QStringList shownHeadings(QMenu* menu)
+{
+    QStringList out;
+    menu->popup(QPoint(20, 20));
+    for (QAction* a : menu->actions()) {
+        auto* wa = qobject_cast<QWidgetAction*>(a);
+        auto* label = wa ? qobject_cast<QLabel*>(wa->defaultWidget()) : nullptr;
+        if (label && label->isVisible() && label->text() == a->text()
+            && label->contentsRect().width() >= label->fontMetrics().horizontalAdvance(label->text()))
+            out << a->text();
+    }
+    menu->hide();
+    return out;
+}
+
+// A picture of one entry of the menu, as the menu draws it.
+inline QImage entryPicture(QMenu* menu, QAction* entry)
+{
+    menu->popup(QPoint(20, 20));
+    const QImage shot = menu->grab(menu->actionGeometry(entry)).toImage();
+    menu->hide();
+    return shot;
 }
 
 inline ButtonData assigned(const QString& id, const QString& path, const QString& name = QString())

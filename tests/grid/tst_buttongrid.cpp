@@ -4,6 +4,7 @@
 #include <QScrollArea>
 #include <QSet>
 #include <QSignalSpy>
+#include <QScrollBar>
 #include <QtTest>
 
 #include "ButtonGrid.h"
@@ -673,6 +674,58 @@ private slots:
         g.resize(200, 400);
         QTRY_COMPARE(g.layoutColumns(), 5);
         QCOMPARE(cellOf(g, 5), (Cell{1, 0, 1, 1}));
+    }
+
+    // Pads never shrink below their minimum width: whatever the shape and
+    // the pane's width, every pad's centre lies in the viewport or can be
+    // scrolled into it with a scroll bar that shows.
+    void everyPadInReach_data()
+    {
+        QTest::addColumn<int>("pads");
+        QTest::addColumn<int>("fixedCols");
+        QTest::addColumn<int>("fixedRows");
+        QTest::addColumn<QSize>("pane");
+        QTest::newRow("72, 3 rows, 916 px") << 72 << 0 << 3 << QSize(916, 500);
+        QTest::newRow("36, 20 columns, quarter pane") << 36 << 20 << 0 << QSize(450, 300);
+        QTest::newRow("36, 20 columns, wide pane") << 36 << 20 << 0 << QSize(1800, 600);
+        QTest::newRow("72, 2 rows, narrow pane") << 72 << 0 << 2 << QSize(300, 200);
+        QTest::newRow("36, 6 x 6, small pane") << 36 << 6 << 6 << QSize(200, 150);
+        QTest::newRow("72 automatic, 916 px") << 72 << 0 << 0 << QSize(916, 500);
+        QTest::newRow("72 automatic, narrow") << 72 << 0 << 0 << QSize(150, 300);
+        QTest::newRow("48, 12 columns, 400 px") << 48 << 12 << 0 << QSize(400, 700);
+    }
+    void everyPadInReach()
+    {
+        QFETCH(int, pads);
+        QFETCH(int, fixedCols);
+        QFETCH(int, fixedRows);
+        QFETCH(QSize, pane);
+        ButtonGrid g;
+        g.setButtonsPerTab(pads);
+        g.setColumns(fixedCols);
+        g.setRows(fixedRows);
+        g.resize(pane);
+        g.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&g));
+        QCoreApplication::processEvents();
+        g.layoutButtons();
+        QCoreApplication::processEvents();
+        QScrollArea* area = g.scrollArea();
+        const QWidget* view = area->viewport();
+        const QScrollBar* h = area->horizontalScrollBar();
+        const QScrollBar* v = area->verticalScrollBar();
+        const int reachX = view->width() + (h->isVisible() ? h->maximum() : 0);
+        const int reachY = view->height() + (v->isVisible() ? v->maximum() : 0);
+        for (int i = 0; i < g.buttonCount(); ++i) {
+            const QPoint c = g.buttonWidget(i)->geometry().center();
+            QVERIFY2(c.x() >= 0 && c.x() < reachX && c.y() >= 0 && c.y() < reachY,
+                     qPrintable(QString("pad %1 at %2,%3 out of reach (%4 x %5)")
+                                    .arg(i)
+                                    .arg(c.x())
+                                    .arg(c.y())
+                                    .arg(reachX)
+                                    .arg(reachY)));
+        }
     }
 
     void rendersInEveryPreset()

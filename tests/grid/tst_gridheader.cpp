@@ -17,6 +17,7 @@ using namespace GridTest;
 struct MenuAnswer
 {
     QStringList texts;
+    QStringList headings;
     QStringList checked;
     QString choose;
     QVariant typed;             // invalid: Cancel
@@ -34,6 +35,7 @@ struct MenuAnswer
                 return QVariant();
             ++menus;
             texts = menuTexts(r.menu);
+            headings = shownHeadings(r.menu);
             checked.clear();
             for (QAction* a : r.menu->actions())
                 if (a->isChecked())
@@ -97,14 +99,16 @@ private slots:
         GridHeader h("T", QColor());
         const ThemeColors& tc = ThemeManager::instance()->colors();
         QCOMPARE(h.fadeButton()->text(), QString("No fade  ▾"));
-        QVERIFY(h.fadeButton()->styleSheet().contains("color:" + tc.textMuted.name() + ";"));
+        QVERIFY(h.fadeButton()->styleSheet().contains("background:" + tc.surface.name() + ";color:" + tc.textSecondary.name() + ";"));
         const QList<QPair<double, QString>> labels = {
             {100, "0.1s  ▾"}, {1500, "1.5s  ▾"}, {2500, "2.5s  ▾"}, {3000, "3s  ▾"}, {750, "0.75s  ▾"}};
         for (const auto& [ms, text] : labels) {
             h.setFadeMs(ms);
             QCOMPARE(h.fadeButton()->text(), text);
         }
-        QVERIFY(h.fadeButton()->styleSheet().contains("color:" + tc.accent.name() + ";"));
+        // An active fade: readable text, the accent in the border.
+        QVERIFY(h.fadeButton()->styleSheet().contains(";color:" + tc.text.name() + ";"));
+        QVERIFY(h.fadeButton()->styleSheet().contains("solid " + tc.accent.name() + ";"));
         h.m_fadeMs = -5;
         h.updateFadeLabel();
         QCOMPARE(h.fadeButton()->text(), QString("No fade  ▾"));
@@ -218,6 +222,7 @@ private slots:
         open();
         QCOMPARE(ans.texts, QStringList({"Tab Stop — Assign Trigger", "Assign Keyboard Shortcut",
                                          "MIDI Learn — Stop Tab"}));
+        QCOMPARE(ans.headings, QStringList({"Tab Stop — Assign Trigger"}));
 
         // A shortcut of spaces is stored and sent empty; Cancel changes nothing.
         ans.choose = "Assign Keyboard Shortcut";
@@ -273,6 +278,7 @@ private slots:
         QCOMPARE(ans.texts, QStringList({"Tab Volume — Assign Trigger", "MIDI Learn — Volume CC",
                                          "Assign Shortcut — Volume Up", "Assign Shortcut — Volume Down", "-",
                                          "Reset to 100%"}));
+        QCOMPARE(ans.headings, QStringList({"Tab Volume — Assign Trigger"}));
         ans.choose = "Reset to 100%";
         open();
         QCOMPARE(vol.size(), 0);   // already at 100
@@ -328,7 +334,7 @@ private slots:
         QCOMPARE(h.nameLabel()->styleSheet(), QString("color:%1;font-size:11px;font-weight:600;").arg(tc.text.name()));
         QVERIFY(h.dot()->styleSheet().contains(tc.accent.name()));
         QVERIFY(h.gearButton()->styleSheet().contains("background:" + tc.surfaceAlt.name()));
-        QVERIFY(h.fadeButton()->styleSheet().contains("color:" + tc.accent.name() + ";"));
+        QVERIFY(h.fadeButton()->styleSheet().contains("solid " + tc.accent.name() + ";"));
         QVERIFY(h.stopButton()->styleSheet().contains(QString("rgba(%1,").arg(tc.accent.red())));
         ThemeManager::instance()->applyPreset(ThemeManager::Dark);
     }

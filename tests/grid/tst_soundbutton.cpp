@@ -16,6 +16,7 @@
 #include "MidiManager.h"
 #include "MonoClock.h"
 #include "SoundButton.h"
+#include "ThemeManager.h"
 #include "TestSupport.h"
 
 using namespace GridTest;
@@ -583,6 +584,30 @@ private slots:
         QCOMPARE(assign.size(), 1);
         QCOMPARE(clear.size(), 1);
         QCOMPARE(clear.first().at(0).toString(), QString("k"));
+
+        // Loop and SuperButton look different on and off, in a dark and a
+        // light preset, as the menu draws them.
+        for (ThemeManager::Preset preset : {ThemeManager::Dark, ThemeManager::LightClassic}) {
+            ThemeManager::instance()->applyPreset(preset);
+            QCoreApplication::processEvents();
+            for (const char* entry : {"Loop", "SuperButton (2×2)"}) {
+                QImage pictures[2];
+                for (bool on : {false, true}) {
+                    ButtonData d = assigned("k", "/x/k.wav");
+                    d.loop = d.super = on;
+                    b->setButtonData(d);
+                    TestSupport::ModalScript look([&](const Modal::Request& r) -> QVariant {
+                        if (r.kind == Modal::Kind::Menu)
+                            pictures[on] = entryPicture(r.menu, actionByText(r.menu, QString::fromUtf8(entry)));
+                        return QVariant();
+                    });
+                    b->showContextMenu(QPoint(10, 10));
+                }
+                QVERIFY(!pictures[0].isNull());
+                QVERIFY2(pictures[0] != pictures[1], entry);
+            }
+        }
+        ThemeManager::instance()->applyPreset(ThemeManager::Dark);
     }
 
     void stateResetsAndGlow()

@@ -2,7 +2,8 @@
 // 72 buttons in four panes, or with one toolbar menu open (menu0 to menu4),
 // or with the About box, and saves a picture of the screen: a tool for
 // looking at the window by eye, not a test.
-//   mainwindow_preview new|big|menu0..menu4|about OUT.png [WIDTH HEIGHT]
+//   mainwindow_preview new|big|menu0..menu4|about|combo|volmenu|padmenu OUT.png [WIDTH HEIGHT]
+// TR_PREVIEW_PRESET picks the colour preset by its stored name.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -12,7 +13,13 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <QComboBox>
+#include <QSlider>
+
+#include "ButtonGrid.h"
+#include "GridHeader.h"
 #include "MainWindow.h"
+#include "SoundButton.h"
 #include "MainWindowTestAccess.h"
 #include "SessionManager.h"
 #include "ThemeManager.h"
@@ -28,6 +35,9 @@ int main(int argc, char** argv)
     const int height = argc > 4 ? atoi(argv[4]) : 860;
     TestSupport::isolateSettings();
     ThemeManager::instance()->applyPreset(ThemeManager::Dark);
+    // TR_PREVIEW_PRESET names another preset ("lightclassic", "slate", ...).
+    if (qEnvironmentVariableIsSet("TR_PREVIEW_PRESET"))
+        ThemeManager::instance()->applyPresetByName(qEnvironmentVariable("TR_PREVIEW_PRESET"));
 
     auto* w = new MainWindow;
     if (mode == QLatin1String("big")) {
@@ -54,6 +64,43 @@ int main(int argc, char** argv)
                 grab();
                 app.quit();
             });
+            return;
+        }
+        if (mode == QLatin1String("combo")) {
+            // The first pane's output list, open.
+            if (QComboBox* combo = w->gridPanels().first().header->deviceCombo())
+                combo->showPopup();
+            QTimer::singleShot(600, [&] {
+                grab();
+                app.quit();
+            });
+            return;
+        }
+        if (mode == QLatin1String("volmenu") || mode == QLatin1String("padmenu")) {
+            // The menu is shown instead of run, and pictured while it shows.
+            TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
+                if (r.menu) {
+                    r.menu->popup(r.pos);
+                    QEventLoop loop;
+                    QTimer::singleShot(600, &loop, [&] {
+                        grab();
+                        loop.quit();
+                    });
+                    loop.exec();
+                }
+                return {};
+            });
+            if (mode == QLatin1String("volmenu")) {
+                QSlider* vol = MainWindowTestAccess::volSlider(w);
+                emit vol->customContextMenuRequested(QPoint(3, 3));
+            } else {
+                ButtonGrid* grid = w->gridPanels().first().grid;
+                ButtonData d = grid->buttonWidget(0)->buttonData();
+                d.loop = true;
+                grid->buttonWidget(0)->setButtonData(d);
+                grid->buttonWidget(0)->showContextMenu(grid->buttonWidget(0)->mapToGlobal(QPoint(20, 20)));
+            }
+            app.quit();
             return;
         }
         if (mode == QLatin1String("about")) {

@@ -1,13 +1,21 @@
 // The main window's frame: the first session, the DirectSound start, the
-// UI-freeze watchdog, the CPU figure, cache heal, the title-bar colour rule
-// and the stored accent.
+// UI-freeze watchdog, the CPU figure, cache heal, the title-bar colour rule,
+// the stored accent, and the look: a theme change reaching every widget as a
+// fresh start would, readable contrast, and texts that fit.
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QCryptographicHash>
 #include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include "AppSettings.h"
 #include "AudioOutput.h"
 #include "BufferMixer.h"
 #include "ButtonGrid.h"
+#include "GridHeader.h"
 #include "DirectSoundEngine.h"
 #include "MainWindow.h"
 #include "MainWindowTestAccess.h"
@@ -16,6 +24,7 @@
 #include "SessionManager.h"
 #include "ThemeManager.h"
 #include "TitleBar.h"
+#include "WholeTextLabel.h"
 
 using A = MainWindowTestAccess;
 
@@ -41,6 +50,152 @@ void setRecent(const QStringList& files)
 {
     AppSettings s;
     s.setValue(QStringLiteral("recentFiles"), files);
+}
+
+// What a widget carries of the theme: the colours written in its own style
+// sheet, its palette's main roles and the pixels of its icons.
+struct Look
+{
+    QStringList sheetColours;
+    QStringList palette;
+    QByteArray icons;
+    bool operator==(const Look& o) const
+    {
+        return sheetColours == o.sheetColours && palette == o.palette && icons == o.icons;
+    }
+};
+
+QByteArray imageHash(const QImage& image)
+{
+    const QImage i = image.convertToFormat(QImage::Format_ARGB32);
+    return QCryptographicHash::hash(QByteArrayView(i.constBits(), i.sizeInBytes()), QCryptographicHash::Sha1);
+}
+
+QString widgetPath(const QWidget* w, const QWidget* root)
+{
+    QStringList parts;
+    for (const QWidget* at = w; at && at != root; at = at->parentWidget()) {
+        int index = 0;
+        if (const QObject* parent = at->parent()) {
+            for (const QObject* sibling : parent->children()) {
+                if (sibling == at)
+                    break;
+                if (sibling->metaObject() == at->metaObject() && sibling->objectName() == at->objectName())
+                    ++index;
+            }
+        }
+        parts.prepend(QStringLiteral("%1#%2[%3]")
+                          .arg(QLatin1String(at->metaObject()->className()), at->objectName())
+                          .arg(index));
+    }
+    return parts.join(QLatin1Char('/'));
+}
+
+QMap<QString, Look> looksOf(QWidget* root)
+{
+    static const QRegularExpression colour(QStringLiteral("#[0-9a-fA-F]{6}\\b|rgba?\\([^)]*\\)"));
+    QMap<QString, Look> out;
+    QList<QWidget*> all = root->findChildren<QWidget*>();
+    all.prepend(root);
+    for (QWidget* w : all) {
+        Look look;
+        auto it = colour.globalMatch(w->styleSheet());
+        while (it.hasNext())
+            look.sheetColours << it.next().captured(0).toLower();
+        look.sheetColours.sort();
+        // The roles text and list rows are drawn with; the background roles a
+        // style sheet may take over when it polishes the widget.
+        // Pop-up windows (menus, lists) and widgets with a style sheet of their
+        // own are compared by their style sheets: the sheet draws their text.
+        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::AlternateBase, QPalette::Text,
+                                         QPalette::ButtonText, QPalette::Highlight})
+            if (w->window() == root && w->styleSheet().isEmpty())
+                look.palette << w->palette().color(role).name();
+        if (auto* b = qobject_cast<QAbstractButton*>(w); b && !b->icon().isNull())
+            look.icons += imageHash(b->icon().pixmap(QSize(16, 16)).toImage());
+        if (auto* l = qobject_cast<QLabel*>(w); l && !l->pixmap().isNull())
+            look.icons += imageHash(l->pixmap().toImage());
+        if (auto* c = qobject_cast<QComboBox*>(w))
+            for (int i = 0; i < c->count(); ++i)
+                if (!c->itemIcon(i).isNull())
+                    look.icons += imageHash(c->itemIcon(i).pixmap(QSize(16, 16)).toImage());
+        out.insert(widgetPath(w, root), look);
+    }
+    return out;
+}
+
+// Lets the posted global style sheet and the window's debounced restyle run.
+// The CPU figure restyles itself on its own ticks: held still here.
+void settleTheme(MainWindow* w)
+{
+    A::cpuTimer(w)->stop();
+    QCoreApplication::processEvents();
+    if (QTimer* t = A::themeDebounceTimer(w))
+        QTRY_VERIFY(!t->isActive());
+    QCoreApplication::processEvents();
+}
+
+// The widgets whose look differs from the fresh start's, for the message.
+QStringList lookDifferences(const QMap<QString, Look>& fresh, const QMap<QString, Look>& switched)
+{
+    QStringList out;
+    for (auto it = fresh.constBegin(); it != fresh.constEnd(); ++it) {
+        const auto other = switched.constFind(it.key());
+        if (other == switched.constEnd())
+            continue;   // made later in one of the two windows only
+        if (!(*other == *it))
+            out << it.key() + QStringLiteral(" {") + other->sheetColours.join(QLatin1Char(','))
+                       + QStringLiteral("} vs fresh {") + it->sheetColours.join(QLatin1Char(','))
+                       + QStringLiteral("}") + (other->icons != it->icons ? QStringLiteral(" icons") : QString())
+                       + (other->palette != it->palette ? QStringLiteral(" palette ") + other->palette.join(QLatin1Char(','))
+                                  + QStringLiteral(" vs fresh ") + it->palette.join(QLatin1Char(','))
+                                                          : QString());
+    }
+    return out;
+}
+
+double relativeLuminance(QRgb c)
+{
+    auto lin = [](int v) {
+        const double x = v / 255.0;
+        return x <= 0.03928 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * lin(qRed(c)) + 0.7152 * lin(qGreen(c)) + 0.0722 * lin(qBlue(c));
+}
+
+double contrast(QRgb a, QRgb b)
+{
+    const double la = relativeLuminance(a), lb = relativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The contrast of what is drawn in the rectangle: its most frequent colour
+// is the background, the pixel farthest from it the ink.
+double drawnContrast(const QImage& shot, const QRect& r)
+{
+    QHash<QRgb, int> counts;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            ++counts[shot.pixel(x, y) | 0xFF000000u];
+    QRgb bg = 0;
+    int most = -1;
+    for (auto it = counts.constBegin(); it != counts.constEnd(); ++it)
+        if (it.value() > most) {
+            most = it.value();
+            bg = it.key();
+        }
+    double best = 1.0;
+    for (auto it = counts.constBegin(); it != counts.constEnd(); ++it)
+        best = std::max(best, contrast(bg, it.key()));
+    return best;
+}
+
+bool insideAny(const QWidget* w, const QList<QWidget*>& areas)
+{
+    for (const QWidget* a : areas)
+        if (a && (w == a || a->isAncestorOf(w)))
+            return true;
+    return false;
 }
 
 } // namespace
@@ -274,6 +429,261 @@ private slots:
         }
         QVERIFY(!MainWindow::reapplyStoredAccent());
         QCOMPARE(tm->colors().accent, QColor(0x12, 0xab, 0x34));
+    }
+
+    // Every pair of presets: a window started in one and switched at run
+    // time to the other carries, widget by widget, the colours a window
+    // started fresh in the second one carries; and likewise after an accent
+    // change.
+    void themeReachesEveryWidget_data()
+    {
+        QTest::addColumn<int>("from");
+        const QMetaEnum presets = QMetaEnum::fromType<ThemeManager::Preset>();
+        for (int i = 0; i < presets.keyCount(); ++i)
+            QTest::newRow(presets.key(i)) << presets.value(i);
+        QTest::newRow("accent") << -1;
+    }
+    void themeReachesEveryWidget()
+    {
+        QFETCH(int, from);
+        setRecent({});
+        ThemeManager* tm = ThemeManager::instance();
+        static QMap<int, QMap<QString, Look>> fresh;
+        auto freshLook = [&](int preset, const QColor& accent = QColor()) {
+            const int key = accent.isValid() ? 1000 + preset : preset;
+            if (!fresh.contains(key)) {
+                tm->applyPreset(ThemeManager::Preset(preset));
+                if (accent.isValid())
+                    tm->setAccent(accent);
+                QCoreApplication::processEvents();
+                MainWindow w;
+                w.show();
+                settleTheme(&w);
+                fresh.insert(key, looksOf(&w));
+            }
+            return fresh.value(key);
+        };
+        const int first = from < 0 ? int(ThemeManager::Dark) : from;
+        const int count = QMetaEnum::fromType<ThemeManager::Preset>().keyCount();
+        if (from < 0)
+            freshLook(first, QColor(0x12, 0xab, 0x34));
+        for (int to = 0; to < count; ++to)
+            freshLook(to);
+
+        tm->applyPreset(ThemeManager::Preset(first));
+        QCoreApplication::processEvents();
+        MainWindow w;
+        w.show();
+        settleTheme(&w);
+        if (from < 0) {
+            tm->setAccent(QColor(0x12, 0xab, 0x34));
+            settleTheme(&w);
+            const QStringList diff = lookDifferences(freshLook(first, QColor(0x12, 0xab, 0x34)), looksOf(&w));
+            QVERIFY2(diff.isEmpty(), qPrintable(diff.mid(0, 8).join(QLatin1Char('\n'))));
+            return;
+        }
+        // There and back for every other preset.
+        for (int to = 0; to < count; ++to) {
+            if (to == first)
+                continue;
+            for (int target : {to, first}) {
+                tm->applyPreset(ThemeManager::Preset(target));
+                settleTheme(&w);
+                const QStringList diff = lookDifferences(freshLook(target), looksOf(&w));
+                QVERIFY2(diff.isEmpty(), qPrintable(QStringLiteral("to %1:\n").arg(target)
+                                                    + diff.mid(0, 8).join(QLatin1Char('\n'))));
+            }
+        }
+    }
+
+    // In every preset the texts and icons of the side panels, the toolbar
+    // and the pane headers stand out from their background as drawn: at
+    // least 4.5 : 1 between the ink and the ground under each.
+    void panelTextContrast_data()
+    {
+        QTest::addColumn<int>("preset");
+        const QMetaEnum presets = QMetaEnum::fromType<ThemeManager::Preset>();
+        for (int i = 0; i < presets.keyCount(); ++i)
+            QTest::newRow(presets.key(i)) << presets.value(i);
+    }
+    void panelTextContrast()
+    {
+        QFETCH(int, preset);
+        setRecent({});
+        ThemeManager::instance()->applyPreset(ThemeManager::Preset(preset));
+        QCoreApplication::processEvents();
+        MainWindow w;
+        w.show();
+        settleTheme(&w);
+        QList<QWidget*> areas{A::leftPanel(&w), A::rightPanel(&w)};
+        for (const MainWindow::GridPanel& p : w.gridPanels())
+            areas << p.header.data();
+        // Every page of the left panel in turn.
+        QStringList faint;
+        for (int page = 0; page < 3; ++page) {
+            for (QPushButton* b : A::leftPanel(&w)->findChildren<QPushButton*>())
+                if (b->objectName() == QLatin1String("lpTabBtn") && b->text() == QStringList{"SETS", "LIBRARY", "ONLINE"}[page])
+                    b->click();
+            QCoreApplication::processEvents();
+            const QImage shot = w.grab().toImage();
+            for (QWidget* x : w.findChildren<QWidget*>()) {
+                if (!x->isVisible() || !x->isEnabled() || !insideAny(x, areas) || x->width() < 4 || x->height() < 4)
+                    continue;
+                auto* label = qobject_cast<QLabel*>(x);
+                auto* button = qobject_cast<QAbstractButton*>(x);
+                const bool inked = (label && (!label->text().trimmed().isEmpty() || !label->pixmap().isNull()))
+                    || (button && (!button->text().trimmed().isEmpty() || !button->icon().isNull()));
+                if (!inked)
+                    continue;
+                if (auto* whole = qobject_cast<WholeTextLabel*>(x); whole && !whole->showsText())
+                    continue;
+                const QRect r = QRect(x->mapTo(&w, QPoint(0, 0)), x->size()).intersected(shot.rect());
+                const double ratio = drawnContrast(shot, r);
+                // Text at 4.5 : 1; a drawing without text (an icon-only
+                // button or picture) at 3 : 1, as for graphics.
+                const bool text = (label && !label->text().trimmed().isEmpty())
+                    || (button && !button->text().trimmed().isEmpty());
+                if (ratio < (text ? 4.5 : 3.0))
+                    faint << QStringLiteral("%1 \"%2\" %3:1")
+                                 .arg(widgetPath(x, &w), label ? label->text() : button->text())
+                                 .arg(ratio, 0, 'f', 2);
+            }
+        }
+        faint.removeDuplicates();
+        QVERIFY2(faint.isEmpty(), qPrintable(faint.join(QLatin1Char('\n'))));
+    }
+
+    // Every drop-down list of the window, opened for real, draws its items
+    // readable on its background in a dark and a light preset.
+    void dropDownListsReadable_data()
+    {
+        QTest::addColumn<int>("preset");
+        QTest::addColumn<QString>("list");
+        for (ThemeManager::Preset p : {ThemeManager::Dark, ThemeManager::LightClassic, ThemeManager::LightBlue}) {
+            const QString name = QString::fromLatin1(QMetaEnum::fromType<ThemeManager::Preset>().valueToKey(p));
+            for (const char* list : {"output", "tabs", "musicDevice", "fade"})
+                QTest::newRow(qPrintable(name + QLatin1Char(' ') + QLatin1String(list))) << int(p) << QString::fromLatin1(list);
+        }
+    }
+    void dropDownListsReadable()
+    {
+        QFETCH(int, preset);
+        QFETCH(QString, list);
+        setRecent({});
+        ThemeManager::instance()->applyPreset(ThemeManager::Preset(preset));
+        QCoreApplication::processEvents();
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        settleTheme(&w);
+        QComboBox* combo = nullptr;
+        if (list == QLatin1String("output")) {
+            combo = w.gridPanels().first().header->deviceCombo();
+        } else if (list == QLatin1String("tabs")) {
+            w.gridPanels().first().header->setTabList({QStringLiteral("One"), QStringLiteral("Two")}, 0);
+            combo = w.gridPanels().first().header->tabCombo();
+        } else {
+            for (QPushButton* b : A::rightPanel(&w)->findChildren<QPushButton*>())
+                if (b->text().trimmed() == QLatin1String("PLAYLIST"))
+                    b->click();
+            for (QComboBox* c : A::rightPanel(&w)->findChildren<QComboBox*>())
+                if ((list == QLatin1String("fade")) == (c->objectName() == QLatin1String("gridHeaderCombo")))
+                    combo = c;
+        }
+        QVERIFY(combo);
+        QVERIFY(combo->isVisible());
+        combo->showPopup();
+        QAbstractItemView* view = combo->view();
+        QTRY_VERIFY(view->isVisible());
+        QCoreApplication::processEvents();
+        QWidget* popup = view->window();
+        const QImage shot = popup->grab().toImage();
+        // An item other than the current one: the plain item look.
+        const int row = combo->count() > 1 && combo->currentIndex() == 0 ? 1 : 0;
+        const QRect item = view->visualRect(view->model()->index(row, combo->modelColumn()));
+        const QRect r = QRect(view->viewport()->mapTo(popup, item.topLeft()), item.size()).intersected(shot.rect());
+        QVERIFY(!r.isEmpty());
+        const double ratio = drawnContrast(shot, r);
+        combo->hidePopup();
+        QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1:1").arg(ratio, 0, 'f', 2)));
+    }
+
+    // At the window's default size and at its smallest, in a dark and a
+    // light preset, every label shows its whole text (a count is shown
+    // whole or not at all) and every button is at least as wide as its text.
+    void textsFit_data()
+    {
+        QTest::addColumn<int>("preset");
+        QTest::addColumn<bool>("smallest");
+        QTest::newRow("Dark, default size") << int(ThemeManager::Dark) << false;
+        QTest::newRow("Dark, smallest") << int(ThemeManager::Dark) << true;
+        QTest::newRow("LightClassic, default size") << int(ThemeManager::LightClassic) << false;
+        QTest::newRow("LightClassic, smallest") << int(ThemeManager::LightClassic) << true;
+    }
+    void textsFit()
+    {
+        QFETCH(int, preset);
+        QFETCH(bool, smallest);
+        setRecent({});
+        AppSettings().remove(QStringLiteral("window"));   // a first start's layout
+        ThemeManager::instance()->applyPreset(ThemeManager::Preset(preset));
+        QCoreApplication::processEvents();
+        MainWindow w;
+        w.show();
+        settleTheme(&w);
+        // The size a first start opens with, or the smallest the window allows.
+        const QSize size = smallest ? w.minimumSize() : QSize(1380, 860);
+        w.resize(size);
+        QTRY_COMPARE(w.size(), size);
+        // A count as a big library gives it.
+        for (WholeTextLabel* count : w.findChildren<WholeTextLabel*>())
+            count->setText(QStringLiteral("5/6658"));
+        QList<QWidget*> panels{A::leftPanel(&w), A::rightPanel(&w)};
+        for (const MainWindow::GridPanel& p : w.gridPanels())
+            panels << p.header.data();
+        QCoreApplication::processEvents();
+        QStringList cut;
+        for (int page = 0; page < 3; ++page) {
+            for (QPushButton* b : A::leftPanel(&w)->findChildren<QPushButton*>())
+                if (b->objectName() == QLatin1String("lpTabBtn") && b->text() == QStringList{"SETS", "LIBRARY", "ONLINE"}[page])
+                    b->click();
+            QCoreApplication::processEvents();
+            for (QWidget* x : w.findChildren<QWidget*>()) {
+                if (!x->isVisible() || x->width() <= 0)
+                    continue;
+                if (auto* whole = qobject_cast<WholeTextLabel*>(x)) {
+                    if (whole->showsText() != (whole->fontMetrics().horizontalAdvance(whole->text())
+                                               <= whole->contentsRect().width()))
+                        cut << widgetPath(x, &w);
+                    if (!smallest && !whole->showsText())
+                        cut << QStringLiteral("%1 \"%2\" hidden at the default size (%3 > %4; panel %5, row %6)")
+                                   .arg(widgetPath(x, &w), whole->text())
+                                   .arg(whole->fontMetrics().horizontalAdvance(whole->text()))
+                                   .arg(whole->contentsRect().width())
+                                   .arg(A::rightPanel(&w)->width())
+                                   .arg(whole->parentWidget()->width());
+                    continue;
+                }
+                if (auto* l = qobject_cast<QLabel*>(x)) {
+                    if (!insideAny(l, panels) || l->wordWrap() || l->textFormat() == Qt::RichText || l->text().isEmpty()
+                        || Qt::mightBeRichText(l->text()) || l->text().contains(QLatin1Char('\n')))
+                        continue;
+                    if (l->fontMetrics().horizontalAdvance(l->text()) > l->contentsRect().width())
+                        cut << QStringLiteral("%1 \"%2\" %3 > %4")
+                                   .arg(widgetPath(x, &w), l->text())
+                                   .arg(l->fontMetrics().horizontalAdvance(l->text()))
+                                   .arg(l->contentsRect().width());
+                } else if (auto* b = qobject_cast<QPushButton*>(x); b && !b->text().trimmed().isEmpty()) {
+                    if (b->width() < b->minimumSizeHint().width())
+                        cut << QStringLiteral("%1 \"%2\" %3 < %4")
+                                   .arg(widgetPath(x, &w), b->text())
+                                   .arg(b->width())
+                                   .arg(b->minimumSizeHint().width());
+                }
+            }
+        }
+        cut.removeDuplicates();
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
     }
 };
 

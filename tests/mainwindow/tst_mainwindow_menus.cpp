@@ -4,10 +4,12 @@
 // the About box, Help, the master volume's menu and the debug key.
 #include <QAction>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSpinBox>
+#include <QWidgetAction>
 #include <QtTest>
 
 #include "AppSettings.h"
@@ -424,6 +426,7 @@ private slots:
         QStringList boxes;
         QString aboutText;
         QStringList dialogs;
+        bool headingShown = false;
         TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
             if (r.kind == Modal::Kind::Dialog) {
                 dialogs << QString::fromLatin1(r.dialog->metaObject()->className());
@@ -433,6 +436,13 @@ private slots:
             if (r.kind == Modal::Kind::MessageBox)
                 aboutText = r.text;
             if (r.kind == Modal::Kind::Menu) {
+                // The heading is drawn with its text, not as a bare line.
+                r.menu->popup(QPoint(20, 20));
+                auto* heading = qobject_cast<QWidgetAction*>(r.menu->actions().value(0));
+                auto* label = heading ? qobject_cast<QLabel*>(heading->defaultWidget()) : nullptr;
+                headingShown = label && label->isVisible() && label->text() == QStringLiteral("🔊 Main Volume")
+                    && label->contentsRect().width() >= label->fontMetrics().horizontalAdvance(label->text());
+                r.menu->hide();
                 for (QAction* a : r.menu->actions())
                     if (a->text() == QLatin1String("Reset to 85%") && boxes.size() == 2)
                         return QVariant::fromValue(a);
@@ -459,6 +469,7 @@ private slots:
         vol->setValue(40);
         emit vol->customContextMenuRequested(QPoint(3, 3));
         QCOMPARE(vol->value(), 85);
+        QVERIFY(headingShown);
         emit vol->customContextMenuRequested(QPoint(3, 3));
         QVERIFY(MidiManager::instance()->isLearning());
         QCOMPARE(MidiManager::instance()->learnTarget(), QStringLiteral("__main_volume__"));

@@ -7,9 +7,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
@@ -29,6 +32,7 @@
 #include "Modal.h"
 #include "OpLog.h"
 #include "SafeWrite.h"
+#include "ScreenFit.h"
 
 extern char** environ;
 
@@ -540,6 +544,56 @@ QString demangleStackTrace(const QString& fileText)
     return out;
 }
 
+namespace {
+
+// Room the box needs besides its report: heading, buttons, margins, frame.
+constexpr int kRoomAroundReport = 170;
+
+// A full operation log makes the report taller than the screen; the report
+// scrolls inside the box so that "Copy for AI" and "OK" stay in reach.
+void wrapReport(QMessageBox* box)
+{
+    auto* grid = qobject_cast<QGridLayout*>(box->layout());
+    auto* info = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+    if (!grid || !info)
+        return;
+    const int at = grid->indexOf(info);
+    if (at < 0)
+        return;   // already inside its scroll area
+    int row = 0, column = 0, rows = 1, columns = 1;
+    grid->getItemPosition(at, &row, &column, &rows, &columns);
+    grid->removeWidget(info);
+    delete box->findChild<QScrollArea*>(QStringLiteral("crashReportScroll"), Qt::FindDirectChildrenOnly);
+    QScrollArea* area = ScreenFit::scrolling(info, ScreenFit::availableHeight(box) - kRoomAroundReport, box);
+    area->setObjectName(QStringLiteral("crashReportScroll"));
+    area->setMinimumWidth(560);
+    grid->addWidget(area, row, column, rows, columns);
+}
+
+// The message box lays itself out anew on a style change (putting the report
+// back into its grid): wrap it again once that is done.
+class ReportRewrap : public QObject
+{
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* e) override
+    {
+        if (e->type() == QEvent::StyleChange) {
+            auto* box = static_cast<QMessageBox*>(watched);
+            QTimer::singleShot(0, box, [box] { wrapReport(box); });
+        }
+        return false;
+    }
+};
+
+void fitReportToScreen(QMessageBox& box)
+{
+    wrapReport(&box);
+    box.installEventFilter(new ReportRewrap(&box));
+}
+
+} // namespace
+
 bool showCrashDialog(const QString& fileText, const QString& logPath)
 {
     const ParsedReport p = parseReport(fileText);
@@ -563,6 +617,7 @@ bool showCrashDialog(const QString& fileText, const QString& logPath)
         "QMessageBox{background:#1A1A1A;min-width:580px;}QLabel{color:#E0E0E0;background:transparent;}"
         "QPushButton{background:#2A2A2A;color:#F0F0F0;border:1px solid #444;border-radius:6px;padding:6px 18px;}"
         "QPushButton:hover{background:#3A3A3A;}"));
+    fitReportToScreen(box);
     // Nobody there: the box closes itself as if "OK" had been pressed.
     auto* autoClose = new QTimer(&box);
     autoClose->setSingleShot(true);

@@ -51,6 +51,7 @@ EventLog::EventLog(QWidget* parent)
     layout->addWidget(m_list);
 
     refreshTheme();
+    connect(ThemeManager::instance(), &ThemeManager::themeChanged, this, &EventLog::refreshTheme);
 }
 
 void EventLog::log(const QString& source, const QString& text, const QString& status)
@@ -89,14 +90,14 @@ void EventLog::refreshTheme()
     const ThemeColors& c = ThemeManager::instance()->colors();
     m_header->setStyleSheet(QStringLiteral("QWidget#eventLogHdr{background:%1;border-top:1px solid %2;}"
                                            "QWidget#eventLogHdr QLabel{color:%3;background:transparent;}")
-                                .arg(c.surfaceAlt.name(), c.border.name(), c.textMuted.name()));
+                                .arg(c.surfaceAlt.name(), c.border.name(), c.textSecondary.name()));
     // The item rule carries no text colour: each line keeps its own status colour.
     m_list->setStyleSheet(QStringLiteral("QListWidget#eventLogList{background:%1;border:none;"
                                          "font-family:Consolas,monospace;font-size:10px;}"
                                          "QListWidget#eventLogList::item{padding:1px 8px;border-bottom:1px solid %2;}"
                                          "QListWidget#eventLogList::item:selected{background:transparent;}")
                               .arg(c.bg.name(), c.border.name()));
-    m_title->setStyleSheet(QStringLiteral("color:%1;letter-spacing:0.5px;").arg(c.textMuted.name()));
+    m_title->setStyleSheet(QStringLiteral("color:%1;letter-spacing:0.5px;").arg(c.textSecondary.name()));
     update();
 }
 

@@ -142,7 +142,9 @@ ToastWidget::ToastWidget(QWidget* parent, const QString& text, Type type, int ms
     layout->addWidget(m_iconLabel);
 
     m_textLabel = new QLabel(text, this);
-    m_textLabel->setWordWrap(false);
+    // A long text wraps onto more lines (the card grows in height) rather
+    // than being cut at the card's width.
+    m_textLabel->setWordWrap(true);
     m_textLabel->setMaximumWidth(280);
     m_textLabel->setStyleSheet(QStringLiteral("font-family:'Segoe UI',Arial,sans-serif;font-size:12px;"
                                               "font-weight:600;color:%1;background:transparent;border:none;")

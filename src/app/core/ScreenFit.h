@@ -1,0 +1,23 @@
+#pragma once
+
+class QScrollArea;
+class QWidget;
+
+// Keeps windows on their screen: a dialog whose content can grow with the
+// data (long logs, many tabs) scrolls that part instead of growing past the
+// screen's bottom edge.
+namespace ScreenFit {
+
+// The available height (without task bars) of the screen the widget is on,
+// or would open on: its own, its window's parent's, else the primary screen.
+int availableHeight(const QWidget* w);
+
+// A vertical scroll area holding content (which it takes over), parented to
+// parent, without frame and horizontal bar, never taller than maxHeight.
+QScrollArea* scrolling(QWidget* content, int maxHeight, QWidget* parent);
+
+// Caps the dialog's height at the available height of its screen, less the
+// room the window frame takes.
+void capHeight(QWidget* dialog);
+
+} // namespace ScreenFit
