@@ -565,7 +565,7 @@ private slots:
                            "unlock", "save"}
             << QStringList{"shape cols=2 rows=0", "file board.vx"};
         QTest::newRow("an unreadable last session starts a usable new one")
-            << QStringList{"save", "garble", "restart", "toast ❌  Could not open the last session: board.vx",
+            << QStringList{"save", "garble", "restart", "toast ❌  Could not open board.vx",
                            "log Could not read the last session: ", "bytes set/board.vx", "add",
                            "saveas fresh.vx"}
             << QStringList{"tabs Tab 1|Tab 2", "current 1", "strip 1 of 2", "panes 2", "file fresh.vx",
