@@ -214,8 +214,8 @@ MainWindow::MainWindow(QWidget* parent)
             // says which file it was; the file itself stays as it is.
             if (!sm->loadSession(first)) {
                 sm->newSession();
-                toast(QStringLiteral("❌  Could not open the last session: ") + QFileInfo(first).fileName(),
-                      ToastManager::Error, 4000);
+                // Said once the window is on screen (see showEvent).
+                pendingStartToast = QStringLiteral("❌  Could not open ") + QFileInfo(first).fileName();
                 if (eventLog)
                     eventLog->log(QStringLiteral("Session"),
                                   QStringLiteral("Could not read the last session: ") + first,

@@ -601,6 +601,8 @@ private:
     QList<QPushButton*> tabButtons;
     // The session's files wait for pre-buffering until the window first shows.
     bool everShown = false;
+    // A start-up message that waits for the window to show, else empty.
+    QString pendingStartToast;
     void makePendingPads();
     QStringList pendingPreBuffer;
     QList<QShortcut*> tabStopShortcuts;

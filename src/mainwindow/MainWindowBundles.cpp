@@ -65,8 +65,6 @@ int MainWindow::appendImportedTabs(const QList<TabData>& tabs, const QString& li
         ++added;
     }
     currentTab = std::max(0, int(m_panels.size()) - 1);
-    // The last tab taken in is the current one, in the saved file too.
-    sm->session().activeTab = std::min(currentTab, std::max(0, int(sm->session().tabs.size()) - 1));
     sm->markDirty();
     rebuildTabStrip();
     return added;

@@ -183,6 +183,10 @@ void MainWindow::showEvent(QShowEvent* e)
         if (!pendingPreBuffer.isEmpty())
             AudioEngine::instance()->preBuffer(std::exchange(pendingPreBuffer, {}));
         QTimer::singleShot(0, this, &MainWindow::makePendingPads);
+        if (!pendingStartToast.isEmpty())
+            QTimer::singleShot(0, this, [this] {
+                toast(std::exchange(pendingStartToast, {}), ToastManager::Error, 4000);
+            });
     }
 }
 

@@ -523,7 +523,7 @@ private slots:
             << QStringList{"cols 5", "rows 3", "add", "dup", "save"}
             << QStringList{"shape cols=5 rows=3", "panes 5"};
         QTest::newRow("a merged tab takes the session's columns and a full volume")
-            << QStringList{"merge", "save"}
+            << QStringList{"merge", "tab 3", "save"}
             << QStringList{"tabs Tab 1|Tab 2|Tab 3|Merged", "shape cols=6 rows=0",
                            "tab 3 vol=1 engine=1 slider=100 stop= up= down= midi=-1 cc=-1"};
         QTest::newRow("a MIDI tab volume at 127 stops at full")
@@ -565,7 +565,7 @@ private slots:
                            "unlock", "save"}
             << QStringList{"shape cols=2 rows=0", "file board.vx"};
         QTest::newRow("an unreadable last session starts a usable new one")
-            << QStringList{"save", "garble", "restart", "toast ❌  Could not open the last session: board.vx",
+            << QStringList{"save", "garble", "restart", "toast ❌  Could not open board.vx",
                            "log Could not read the last session: ", "bytes set/board.vx", "add",
                            "saveas fresh.vx"}
             << QStringList{"tabs Tab 1|Tab 2", "current 1", "strip 1 of 2", "panes 2", "file fresh.vx",

@@ -359,7 +359,8 @@ private slots:
         QCOMPARE(h->m_volSlider->value(), slider);
         QCOMPARE(h->m_stopKey, stopKey);
         QCOMPARE(SessionManager::instance()->session().tabs[1].fadeMs, fadeMs);   // the header wrote nothing back
-        QCOMPARE(SessionManager::instance()->session().tabs[1].volume, volume);
+        // A stored volume below 0.01 is taken in as full, as the slider shows.
+        QCOMPARE(SessionManager::instance()->session().tabs[1].volume, MainWindow::effectiveTabVolume(volume));
         // The one wiring: the fade chosen on this header lands in its tab.
         emit h->fadeChanged(750.0);
         QCOMPARE(SessionManager::instance()->session().tabs[1].fadeMs, 750.0);
