@@ -378,8 +378,10 @@ void MainWindow::onPlayStarted(const QString& id)
     VX_LOG(QStringLiteral("[onPlayStarted] id=") + id);
     // The online page's preview is not a track: the now-playing bar and its
     // time stay with what the bar showed.
-    if (!onlinePreviewId.isEmpty() && id == onlinePreviewId)
+    if (!onlinePreviewId.isEmpty() && id == onlinePreviewId) {
+        updateStatusBar();
         return;
+    }
     int pane = -1;
     SoundButton* w = findButtonWidget(id, &pane);
     if (w)
