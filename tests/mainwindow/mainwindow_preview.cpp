@@ -3,7 +3,8 @@
 // or with the About box, and saves a picture of the screen: a tool for
 // looking at the window by eye, not a test.
 //   mainwindow_preview new|big|menu0..menu4|about|combo|volmenu|padmenu OUT.png [WIDTH HEIGHT]
-// TR_PREVIEW_PRESET picks the colour preset by its stored name.
+// TR_PREVIEW_PRESET picks the colour preset by its stored name, TR_PREVIEW_SWITCH
+// one to switch to while the window shows.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -57,6 +58,10 @@ int main(int argc, char** argv)
         QPixmap shot = qEnvironmentVariableIsSet("TR_PREVIEW_WIDGET") ? w->grab() : screen->grabWindow(0);
         shot.save(out);
     };
+    // TR_PREVIEW_SWITCH names a preset applied while the window shows, to
+    // look at a theme change at run time.
+    if (qEnvironmentVariableIsSet("TR_PREVIEW_SWITCH"))
+        QTimer::singleShot(500, [] { ThemeManager::instance()->applyPresetByName(qEnvironmentVariable("TR_PREVIEW_SWITCH")); });
     QTimer::singleShot(1500, [&] {
         if (mode.startsWith(QLatin1String("menu"))) {
             MainWindowTestAccess::menuBarButtons(w).at(mode.mid(4).toInt())->click();
