@@ -21,6 +21,7 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QTcpSocket>
 #include <QUuid>
 
@@ -41,7 +42,9 @@
 class OnlinePageTestAccess
 {
 public:
-    static QWidget* build(MainWindow* w) { return w->buildOnlinePage(); }
+    // The page the window built in its left panel (a second build would
+    // answer every report of the manager twice).
+    static QWidget* page(MainWindow* w) { return w->leftStack ? w->leftStack->widget(2) : nullptr; }
     static QListWidget* list(MainWindow* w) { return w->onlineList; }
     static QLabel* status(MainWindow* w) { return w->onlineStatusLabel; }
     static QString previewId(MainWindow* w) { return w->onlinePreviewId; }
@@ -93,7 +96,7 @@ QByteArray catalogue(int n, const QString& base)
         QJsonArray files;
         for (int i = k; i < n; i += 20)
             files.append(QJsonObject{{"name", QStringLiteral("Sound %1.mp3").arg(i)},
-                                     {"url", base + QStringLiteral("/a/%1.mp3").arg(i)},
+                                     {"url", base + QStringLiteral("/a/%1.wav").arg(i)},
                                      {"duration", QStringLiteral("%1:%2").arg(i % 7).arg(i % 60, 2, 10, QLatin1Char('0'))}});
         folders.append(QJsonObject{{"name", QStringLiteral("Folder %1").arg(k)}, {"files", files}});
     }
@@ -182,7 +185,8 @@ int main(int argc, char** argv)
     const QByteArray cat = catalogue(10000, server.url().toString());
     server.route(QStringLiteral("/wp-json/tarvello-library/v1/folders"), LocalHttpServer::Response::json(cat));
     auto* w = new MainWindow;
-    QWidget* page = P::build(w);
+    QWidget* page = P::page(w);
+    page->setParent(nullptr);
     page->resize(320, 700);
     page->show();
     auto* refresh = page->findChild<QPushButton*>(QStringLiteral("tgBtn"));
@@ -219,7 +223,8 @@ int main(int argc, char** argv)
     QFile lf(local);
     lf.open(QIODevice::ReadOnly);
     const QByteArray tone = lf.readAll();
-    server.route(QStringLiteral("/a/0.mp3"), LocalHttpServer::Response::ok(tone, "audio/wav"));
+        // The files are WAV, and their addresses say so: the player trusts a name.
+    server.route(QStringLiteral("/a/0.wav"), LocalHttpServer::Response::ok(tone, "audio/wav"));
     AudioEngine* engine = AudioEngine::instance();
     std::vector<double> click, direct, fetch;
     QElapsedTimer fetchClock;
@@ -261,7 +266,7 @@ int main(int argc, char** argv)
     slow.misbehaviour = LocalHttpServer::SlowDrip;
     slow.dripBytes = 256 * 1024 / 50;
     slow.dripMs = 20;
-    server.route(QStringLiteral("/a/427.mp3"), slow);
+    server.route(QStringLiteral("/a/427.wav"), slow);
     QListWidgetItem* slowRow = nullptr;
     for (int i = 0; i < P::list(w)->count() && !slowRow; ++i)
         if (P::list(w)->item(i)->data(Qt::UserRole + 1).toString() == QStringLiteral("Sound 427.mp3"))

@@ -36,7 +36,7 @@ void addAllMusicRow(QTreeWidget* tree)
 void MainWindow::setMusicRows(QListWidget* list, const QList<LibraryEntry>& entries,
                                const std::function<PlaylistFlag(const LibraryEntry&)>& flag)
 {
-    const QString home = QDir::homePath();
+    SidePanelText::MusicRowTexts rowText(QDir::homePath());
     list->setUpdatesEnabled(false);
     list->clear();
     {
@@ -45,7 +45,7 @@ void MainWindow::setMusicRows(QListWidget* list, const QList<LibraryEntry>& entr
         // in; then it lays the list out once.
         const QSignalBlocker quiet(list->model());
         for (const LibraryEntry& e : entries) {
-            auto* item = new QListWidgetItem(SidePanelText::musicRowText(e.filePath, e.name, home));
+            auto* item = new QListWidgetItem(rowText(e.filePath, e.name));
             item->setData(Qt::UserRole, e.filePath);
             // The track drag shows the name.
             item->setData(Qt::UserRole + 1, e.name);

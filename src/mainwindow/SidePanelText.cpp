@@ -28,7 +28,20 @@ QString musicFolder(const QString& filePath, const QString& home)
 
 QString musicRowText(const QString& filePath, const QString& name, const QString& home)
 {
-    return name + QLatin1Char('\n') + musicFolder(filePath, home);
+    return MusicRowTexts(home)(filePath, name);
+}
+
+QString MusicRowTexts::operator()(const QString& filePath, const QString& name)
+{
+    const qsizetype slash = filePath.lastIndexOf(QLatin1Char('/'));
+    const QStringView dir = QStringView(filePath).left(slash < 0 ? 0 : slash);
+    if (slash < 0 || !m_held || dir != m_dir) {
+        m_dir = dir.toString();
+        m_folder = musicFolder(filePath, m_home);
+        // A path without a slash has its folder worked out each time.
+        m_held = slash >= 0;
+    }
+    return name + QLatin1Char('\n') + m_folder;
 }
 
 QString deviceLabel(const QString& description)

@@ -15,6 +15,22 @@ QString musicFolder(const QString& filePath, const QString& home);
 // A music row's display text: the name, a line feed, the folder line.
 QString musicRowText(const QString& filePath, const QString& name, const QString& home);
 
+// musicRowText for many rows at once: the folder line is worked out once
+// for each run of files of one folder (a library lists a folder's files
+// together).
+class MusicRowTexts
+{
+public:
+    explicit MusicRowTexts(const QString& home) : m_home(home) {}
+    QString operator()(const QString& filePath, const QString& name);
+
+private:
+    QString m_home;
+    QString m_dir;      // the folder part of the last path
+    QString m_folder;   // its folder line
+    bool m_held = false;
+};
+
 // An output device's description in the music device list: up to 32
 // characters whole, longer ones cut to 29 followed by "...".
 QString deviceLabel(const QString& description);
