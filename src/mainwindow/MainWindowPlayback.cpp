@@ -194,7 +194,7 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
     // Rapid buttons overlap their presses: no rules, only the button lights.
     if (btn.rapid) {
         const float v = float(tabVol > 1.0 ? 1.0 : (tabVol > 0.0 ? tabVol : 0.0));
-        if (e.dsInitialized() && e.dsReady(btn.id)) {
+        if (e.dsInitialized() && e.dsReady(btn.id) && e.dsOutputAvailable()) {
             e.dsTrigger(btn.id, v);
             watchDsSound(btn.id);
         } else {
@@ -243,7 +243,9 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
         // Playing on the pre-decoded engine only: its start below rewinds it.
     }
 
-    const bool viaDs = e.dsInitialized() && e.dsReady(btn.id);
+    // With its output lost the pre-decoded engine plays nothing: the players
+    // take the press (or report that they cannot).
+    const bool viaDs = e.dsInitialized() && e.dsReady(btn.id) && e.dsOutputAvailable();
     routingStartId = btn.id;
     if (!viaDs) {
         e.audioCancelFade(btn.id);
@@ -292,12 +294,15 @@ void MainWindow::routedStop(const QString& id, double fadeMs)
             e.audioCancelFade(id);
         }
         e.audioStop(id);
-        // Pre-decoded voices are cut when the fade would have ended, unless
-        // the id was started again meanwhile. A session file may hold any
-        // fade time: beyond what a timer can count it is cut at the timer's limit.
+        // Pre-decoded voices fall in steps over the fade and are cut when it
+        // would have ended, unless the id was started again meanwhile. A
+        // session file may hold any fade time: beyond what a timer can count
+        // it is cut at the timer's limit.
         const quint64 serial = dsStartSerial.value(id);
         const int cutMs = fadeMs < double(std::numeric_limits<int>::max()) ? int(fadeMs)
                                                                            : std::numeric_limits<int>::max();
+        if (e.dsIsPlaying(id))
+            e.dsStopWithFade(id, cutMs);
         e.later(cutMs, this, [this, id, serial] {
             if (dsStartSerial.value(id) == serial)
                 engines().dsStop(id);
@@ -334,6 +339,7 @@ void MainWindow::watchDsSound(const QString& id)
     }
     if (!dsEndWatch->isActive())
         dsEndWatch->start();
+    updateStatusBar();
 }
 
 // The pre-decoded engine reports no end: a watched sound that no longer
@@ -343,15 +349,19 @@ void MainWindow::dsEndWatchTick()
 {
     PlaybackEngines& e = engines();
     const QList<QString> ids = dsSounding.values();
+    bool ended = false;
     for (const QString& id : ids) {
         if (e.dsIsPlaying(id))
             continue;
         dsSounding.remove(id);
+        ended = true;
         if (!e.audioIsPlaying(id))
             onPlayStopped(id);
     }
     if (dsSounding.isEmpty() && dsEndWatch)
         dsEndWatch->stop();
+    if (ended)
+        updateStatusBar();
 }
 
 void MainWindow::onPlayStarted(const QString& id)
@@ -480,6 +490,35 @@ void MainWindow::onPlaybackError(const QString& id, const QString& why)
     if (music)
         musicFailShown = autoMixBtn && autoMixBtn->isChecked();
     toast(QStringLiteral("⚠  Cannot play \"%1\": %2").arg(title, why), ToastManager::Warning, 3000);
+}
+
+void MainWindow::onAudioOutputLost(const QString& engine, const QString& device)
+{
+    VX_LOG(QStringLiteral("[Main] audio output lost (%1): %2").arg(engine, device));
+    const bool first = lostOutputs.isEmpty();
+    lostOutputs.insert(engine);
+    // The engine has stopped its sounds: show them ended now, not at the
+    // next watch tick.
+    dsEndWatchTick();
+    if (eventLog)
+        eventLog->log(QStringLiteral("Audio"),
+                      QStringLiteral("Output lost (%1, %2); reconnecting").arg(device, engine),
+                      QStringLiteral("warn"));
+    if (first)
+        toast(QStringLiteral("⚠  Audio output lost: sounds stopped, reconnecting"), ToastManager::Warning, 4000);
+    applyStatusBarTheme();
+    updateStatusBar();
+}
+
+void MainWindow::onAudioOutputRestored(const QString& engine, const QString& device)
+{
+    VX_LOG(QStringLiteral("[Main] audio output back (%1): %2").arg(engine, device));
+    lostOutputs.remove(engine);
+    if (eventLog)
+        eventLog->log(QStringLiteral("Audio"), QStringLiteral("Output back (%1, %2)").arg(device, engine),
+                      QStringLiteral("ok"));
+    applyStatusBarTheme();
+    updateStatusBar();
 }
 
 void MainWindow::restoreButtonPlayingStates(int pane)

@@ -2,6 +2,7 @@
 // test runner starts (scripts/sound-server). Runs once per media back end.
 #include <QFile>
 #include <QProcess>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtEndian>
 #include <QtTest>
@@ -43,6 +44,24 @@ double toneAmplitude(const QByteArray& raw, double freqHz)
         best = std::max(best, 2.0 * std::sqrt(std::max(0.0, power)) / win);
     }
     return best;
+}
+
+// Level (RMS of the left channel) of each 16 ms window (706 frames) of a raw
+// s16le stereo 44.1 kHz recording.
+QVector<double> levelsPer16ms(const QByteArray& raw)
+{
+    constexpr int win = 706;
+    const int frames = int(raw.size() / 4);
+    QVector<double> out;
+    for (int start = 0; start + win <= frames; start += win) {
+        double sum = 0;
+        for (int i = 0; i < win; ++i) {
+            const double x = qFromLittleEndian<qint16>(raw.constData() + 4 * (start + i));
+            sum += x * x;
+        }
+        out.append(std::sqrt(sum / win));
+    }
+    return out;
 }
 
 } // namespace
@@ -108,6 +127,58 @@ private slots:
         }
         e.stop("tone");
         QCOMPARE(events.last(), QString("stopped tone"));
+    }
+
+    // A stop with a fade is heard falling in steps of 16 ms over the fade,
+    // neither held at full level and then cut, nor cut at once.
+    void stopFadeFallsInSteps()
+    {
+        const QString tone = m_dir + "/fade.wav";
+        QVERIFY(TestSupport::writeWav16(tone, TestSupport::sine(440, 4.0, 2, 44100, 0.6), 2, 44100));
+        QProcess rec;
+        if (!TestSupport::startMonitorRecording(rec))
+            QSKIP("no monitor to record");
+        AudioEngine e;
+        QSignalSpy stopped(&e, &AudioEngine::playStopped);
+        e.play(button("fade", tone), QString());
+        QSignalSpy positions(&e, &AudioEngine::positionChanged);
+        QTRY_VERIFY_WITH_TIMEOUT(!positions.isEmpty() && positions.last().at(1).toLongLong() >= 900, 10000);
+        QElapsedTimer clock;
+        clock.start();
+        e.setButtonFade("fade", 500);
+        e.stop("fade");
+        QVERIFY(stopped.wait(5000));
+        const qint64 stoppedAfter = clock.elapsed();
+        QTest::qWait(600);
+        rec.kill();
+        rec.waitForFinished(3000);
+        const QVector<double> lv = levelsPer16ms(rec.readAllStandardOutput());
+        double full = 0;
+        for (double v : lv)
+            full = std::max(full, v);
+        QVERIFY(full > 3000);
+        // From the last window at full level to the first silent one.
+        int last = -1;
+        for (int i = 0; i < lv.size(); ++i)
+            if (lv[i] >= 0.9 * full)
+                last = i;
+        int silent = -1;
+        for (int i = last; i < lv.size() && silent < 0; ++i)
+            if (lv[i] < 0.03 * full)
+                silent = i;
+        QVERIFY(last >= 0 && silent > last);
+        int between = 0;
+        for (int i = last; i < silent; ++i)
+            between += lv[i] > 0.15 * full && lv[i] < 0.85 * full;
+        QString shape;
+        for (int i = std::max(0, last - 3); i <= silent; ++i)
+            shape += QString::number(int(100 * lv[i] / full)) + " ";
+        qInfo() << "stop fade: playStopped after" << stoppedAfter << "ms; fall over" << (silent - last) * 16
+                << "ms;" << between << "windows between 15 % and 85 %; levels %:" << shape;
+        // A 500 ms linear fall spends about 22 windows of 16 ms between 15 %
+        // and 85 %; a late cut spends none or one.
+        QCOMPARE_GE(between, 12);
+        QCOMPARE_GE((silent - last) * 16, 250);
     }
 
     void unplayableFilesEndTheirSlot_data()
