@@ -175,7 +175,7 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
             const QAudioDevice device = m_cachedDevice;
             schedule(kRebufferDelayMs, [this, path, dev, device] {
                 if (!m_buffer.contains(path))
-                    makeBufferEntry(path, dev, device);
+                    makeBufferEntry(path, dev, device, true);
             });
         }
     }

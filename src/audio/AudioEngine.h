@@ -63,6 +63,7 @@ public:
         QAudioOutput* output = nullptr;
         QString deviceId;             // empty: the system default output
         quint64 lastUse = 0;          // for dropping the least recently used
+        bool afterPlay = false;       // made after a play of its path (not asked for ahead)
     };
 
     // How the engine runs work later (pre-buffering, re-buffering, the primed
@@ -75,6 +76,9 @@ public:
     static constexpr int kPreBufferSpacingMs = 20;
     static constexpr int kMaxBufferEntries = 64;  // live pipelines kept ready
     static constexpr int kRebufferDelayMs = 500;
+    // Players made again after a play are kept for this many paths only:
+    // each holds its decoding threads, and a playlist plays most tracks once.
+    static constexpr int kRebufferKeep = 8;
     static constexpr int kWarmupWaitMs = 600;
     // A sound that plays and has not moved for kStallLimitMs, with every
     // other playing sound stalled too, means the output is gone.
@@ -199,7 +203,8 @@ private:
 
     void resolveDevice(const QString& deviceId);
     bool adoptBuffered(const QString& path, const QString& deviceId, PlaybackSlot& s);
-    void makeBufferEntry(const QString& path, const QString& deviceId, const QAudioDevice& device);
+    void makeBufferEntry(const QString& path, const QString& deviceId, const QAudioDevice& device,
+                         bool afterPlay = false);
     void dropBufferEntry(BufferEntry& e);
     void schedule(int ms, std::function<void()> work);
     static QUrl sourceUrl(const QString& path);

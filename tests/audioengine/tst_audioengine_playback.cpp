@@ -2,6 +2,8 @@
 // test runner starts (scripts/sound-server). Runs once per media back end.
 #include <QFile>
 #include <QProcess>
+#include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtEndian>
@@ -62,6 +64,25 @@ QVector<double> levelsPer16ms(const QByteArray& raw)
         out.append(std::sqrt(sum / win));
     }
     return out;
+}
+
+// Streams this process holds on the sound server.
+int serverStreams()
+{
+    QProcess p;
+    p.start("pactl", {"list", "short", "sink-inputs"});
+    if (!p.waitForFinished(5000))
+        return -1;
+    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
+    QProcess info;
+    info.start("pactl", {"list", "sink-inputs"});
+    info.waitForFinished(5000);
+    return int(info.readAllStandardOutput().count("application.process.id = \"" + pid + "\""));
+}
+
+int threadCount()
+{
+    return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
 }
 
 } // namespace
@@ -179,6 +200,37 @@ private slots:
         // and 85 %; a late cut spends none or one.
         QCOMPARE_GE(between, 12);
         QCOMPARE_GE((silent - last) * 16, 250);
+    }
+
+    // A run of tracks that play one after another, as Auto-Mix plays them:
+    // an ended track keeps neither its stream on the sound server nor its
+    // decoding threads; what stays is the few players made ready ahead.
+    void endedSoundsLetGoOfTheirStreams()
+    {
+        const QString tone = m_dir + "/short.wav";
+        QVERIFY(TestSupport::writeWav16(tone, TestSupport::sine(550, 0.25, 2, 44100, 0.3), 2, 44100));
+        AudioEngine e;
+        QSignalSpy stopped(&e, &AudioEngine::playStopped);
+        const int threadsBefore = threadCount();
+        constexpr int kTracks = 16;
+        for (int i = 0; i < kTracks; ++i) {
+            // Each track its own file, as the rows of a playlist are.
+            const QString path = m_dir + QString("/track%1.wav").arg(i);
+            QVERIFY(QFile::copy(tone, path) || QFile::exists(path));
+            e.play(button(QString("row%1").arg(i), path), QString());
+            QVERIFY(stopped.wait(10000));
+        }
+        QTest::qWait(1000);   // the last re-buffering and the let-go run
+        const int streams = serverStreams();
+        const int threads = threadCount();
+        qInfo() << "after" << kTracks << "tracks:" << streams << "streams," << threads << "threads (" << threadsBefore
+                << "before);" << e.bufferTable().size() << "players ready ahead";
+        QCOMPARE(e.activeIds().size(), 0);
+        // None with FFmpeg; GStreamer keeps one open for each prepared player.
+        QCOMPARE_LE(streams, AudioEngine::kRebufferKeep);
+        QCOMPARE_LE(e.bufferTable().size(), qsizetype(AudioEngine::kRebufferKeep));
+        // About three threads a prepared player.
+        QCOMPARE_LE(threads - threadsBefore, 4 * AudioEngine::kRebufferKeep + 4);
     }
 
     void unplayableFilesEndTheirSlot_data()
