@@ -83,7 +83,7 @@ public:
     // A sound that plays and has not moved for kStallLimitMs, with every
     // other playing sound stalled too, means the output is gone.
     static constexpr int kStallCheckMs = 500;
-    static constexpr int kStallLimitMs = 2000;
+    static constexpr int kStallLimitMs = 3000;
     static constexpr int kProbeFirstMs = 1000;
     static constexpr int kProbeMaxMs = 30000;
     static constexpr int kProbeWaitMs = 1500;
