@@ -8,10 +8,12 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "SettingsKeys.h"
 #include "DrumEngine.h"
 #include "FileCheck.h"
+#include "MonoClock.h"
 #include "OpLog.h"
 
 namespace {
@@ -111,6 +113,11 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
         reportNoOutput(id);
         return;
     }
+    if (!prepareOnly && m_outputLost) {
+        VX_LOG(QStringLiteral("[AudioEngine] output lost; not playing ") + id);
+        reportFailedStart(id, tr("The audio output was lost"));
+        return;
+    }
 
     killStopFade(id);
     // An old slot under this id ends now; a fade of it must never reach the new one.
@@ -168,7 +175,7 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
             const QAudioDevice device = m_cachedDevice;
             schedule(kRebufferDelayMs, [this, path, dev, device] {
                 if (!m_buffer.contains(path))
-                    makeBufferEntry(path, dev, device);
+                    makeBufferEntry(path, dev, device, true);
             });
         }
     }
@@ -186,7 +193,7 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
         if (s->trimIn > 0)
             player->setPosition(qint64(s->trimIn * 1000.0));
         if (!prepareOnly)
-            player->play();
+            startFrom(*s, qint64(s->trimIn * 1000.0));
     } else if (!prepareOnly) {
         s->startPending = true;
     }
@@ -198,7 +205,12 @@ void AudioEngine::playRapid(const ButtonData& button, const QString& deviceId)
         return;
     cancelFade(button.id);
     PlaybackSlot* s = slotFor(button.id);
-    if (!s || !hasAnyOutput() || !s->player || s->player->mediaStatus() == QMediaPlayer::NoMedia
+    if (s && !s->active && s->player && s->player->source().isEmpty()) {
+        // Ended, its media let go: started anew, as a restart, with no stop report.
+        removeSlot(button.id);
+        s = nullptr;
+    }
+    if (!s || m_outputLost || !hasAnyOutput() || !s->player || s->player->mediaStatus() == QMediaPlayer::NoMedia
         || s->player->mediaStatus() == QMediaPlayer::InvalidMedia
         || s->player->error() != QMediaPlayer::NoError) {
         play(button, deviceId, false);
@@ -210,7 +222,7 @@ void AudioEngine::playRapid(const ButtonData& button, const QString& deviceId)
     s->endFade = 1.0;
     applyOutput(*s);
     s->player->setPosition(qint64(button.trimStart * 1000.0));
-    s->player->play();
+    startFrom(*s, qint64(button.trimStart * 1000.0));
 }
 
 // Qt 6.4's ffmpeg back end crashes when a player starts with no output
@@ -246,7 +258,67 @@ void AudioEngine::triggerArmed(const ButtonData& button)
 void AudioEngine::seekAndPlay(PlaybackSlot& s)
 {
     s.player->setPosition(qint64(s.trimIn * 1000.0));
+    startFrom(s, qint64(s.trimIn * 1000.0));
+}
+
+void AudioEngine::startFrom(PlaybackSlot& s, qint64 startMs)
+{
     s.player->play();
+    armTrimOut(s, startMs);
+    watchForStalls(s);
+}
+
+// The media back end reports positions every 100 ms, and each report comes
+// well behind what is heard: a trim-out found by the reports alone is heard
+// 60 to 160 ms late. The sound plays in real time from its start, so the end
+// is timed from there; a report at or past the mark still ends it as well.
+void AudioEngine::armTrimOut(PlaybackSlot& s, qint64 startMs)
+{
+    const qint64 endMs = s.trimOut > 0 ? qint64(s.trimOut * 1000.0) : 0;
+    if (endMs <= 0 || s.prepareOnly) {
+        killTrimOut(s);
+        return;
+    }
+    if (!s.trimOutTimer) {
+        s.trimOutTimer = new QTimer(this);
+        s.trimOutTimer->setSingleShot(true);
+        s.trimOutTimer->setTimerType(Qt::PreciseTimer);
+        const QString id = s.id;
+        QTimer* timer = s.trimOutTimer;
+        connect(timer, &QTimer::timeout, this, [this, id, timer] {
+            PlaybackSlot* slot = slotFor(id);
+            if (slot && slot->trimOutTimer == timer)
+                reachTrimOut(id);
+        });
+    }
+    s.trimOutTimer->start(int(std::clamp<qint64>(endMs - startMs, 0, std::numeric_limits<int>::max())));
+}
+
+void AudioEngine::killTrimOut(PlaybackSlot& s)
+{
+    if (s.trimOutTimer) {
+        s.trimOutTimer->stop();
+        s.trimOutTimer->deleteLater();
+        s.trimOutTimer = nullptr;
+    }
+}
+
+// The sound reached its trim-out: a looping one starts again from its
+// trim-in at full level, any other ends.
+void AudioEngine::reachTrimOut(QString id)
+{
+    PlaybackSlot* s = slotFor(id);
+    if (!s)
+        return;
+    if (s->loop) {
+        s->endFade = 1.0;
+        applyOutput(*s);
+        seekAndPlay(*s);
+        return;
+    }
+    s->loop = false;
+    removeSlot(id);
+    emitStoppedAndMaybeAll(id);
 }
 
 // ---- player reports -----------------------------------------------------
@@ -264,7 +336,7 @@ void AudioEngine::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
             s->startPending = false;
             if (s->trimIn > 0)
                 player->setPosition(qint64(s->trimIn * 1000.0));
-            player->play();
+            startFrom(*s, qint64(s->trimIn * 1000.0));
         }
         break;
     case QMediaPlayer::InvalidMedia:
@@ -307,10 +379,32 @@ void AudioEngine::onPlayerStateChanged(QMediaPlayer::PlaybackState state)
         return;
     s->active = false;
     killFadeIn(*s);
+    killTrimOut(*s);
     emit playStopped(id);
     if (m_slots.isEmpty())
         emit allStopped();
     purgeEndedSlot(id);
+    // The ended player still holds its decoding threads and its stream on
+    // the sound server: let them go once this report has returned.
+    QPointer<QMediaPlayer> ended(player);
+    QMetaObject::invokeMethod(
+        this, [this, id, ended] { if (ended) releaseEndedMedia(id, ended); }, Qt::QueuedConnection);
+}
+
+// An ended slot keeps its record (it is reported stopped once more when
+// stopped, and a press starts it anew through play) but not its media: the
+// player's source is cleared, which ends its pipeline and its stream.
+void AudioEngine::releaseEndedMedia(const QString& id, QMediaPlayer* player)
+{
+    PlaybackSlot* s = slotFor(id);
+    if (!s || s->active || s->player != player || player->playbackState() != QMediaPlayer::StoppedState)
+        return;
+    if (player->source().isEmpty())
+        return;
+    s->endedDurationMs = player->duration();
+    s->startPending = false;
+    disconnect(player, &QMediaPlayer::positionChanged, this, &AudioEngine::onPositionChanged);
+    player->setSource(QUrl());
 }
 
 // Keeps the table of ended slots from growing without end: at most one other
@@ -336,6 +430,10 @@ void AudioEngine::onPositionChanged(qint64 pos)
     PlaybackSlot* s = player ? slotForPlayer(player) : nullptr;
     if (!s)
         return;
+    if (pos != s->lastPosMs) {
+        s->lastPosMs = pos;
+        s->lastMoveAtMs = MonoClock::ms();
+    }
     const qint64 dur = player->duration();
     const qint64 trimOutMs = s->trimOut > 0 ? qint64(s->trimOut * 1000.0) : 0;
 
@@ -356,16 +454,7 @@ void AudioEngine::onPositionChanged(qint64 pos)
     }
 
     if (s->trimOut > 0 && pos >= trimOutMs) {
-        if (s->loop) {
-            s->endFade = 1.0;
-            applyOutput(*s);
-            seekAndPlay(*s);
-        } else {
-            const QString id = s->id;
-            s->loop = false;
-            removeSlot(id);
-            emitStoppedAndMaybeAll(id);
-        }
+        reachTrimOut(s->id);
         return;
     }
     emit positionChanged(s->id, pos, dur);
@@ -595,6 +684,7 @@ void AudioEngine::removeSlot(const QString& id)
 void AudioEngine::releaseSlotMedia(PlaybackSlot& s)
 {
     killFadeIn(s);
+    killTrimOut(s);
     if (s.player) {
         // Cut the connections first, so stopping it reports nothing.
         detachPlayer(s.player);
@@ -628,10 +718,21 @@ QList<QString> AudioEngine::playingIds() const
     return m_slots.keys();
 }
 
+QList<QString> AudioEngine::activeIds() const
+{
+    QList<QString> ids;
+    for (auto it = m_slots.cbegin(); it != m_slots.cend(); ++it)
+        if (it.value()->active)
+            ids.append(it.key());
+    return ids;
+}
+
 qint64 AudioEngine::durationMs(const QString& id) const
 {
     const PlaybackSlot* s = m_slots.value(id);
-    return s && s->player ? s->player->duration() : 0;
+    if (!s || !s->player)
+        return 0;
+    return s->player->source().isEmpty() ? s->endedDurationMs : s->player->duration();
 }
 
 PlaybackSlot* AudioEngine::slotFor(const QString& id) const
@@ -682,4 +783,128 @@ void AudioEngine::setTabVolume(int tab, double v)
 double AudioEngine::tabVolume(int tab) const
 {
     return m_tabVolumes.value(tab, 1.0);
+}
+
+// ---- a lost output ------------------------------------------------------
+
+// The media back end says nothing when its sound server goes away: its
+// players stay "playing" with their positions frozen, and a new player never
+// moves either. Standing positions are the sign.
+void AudioEngine::watchForStalls(PlaybackSlot& s)
+{
+    s.lastPosMs = -1;
+    s.lastMoveAtMs = MonoClock::ms();
+    if (!m_stallTimer) {
+        m_stallTimer = new QTimer(this);
+        m_stallTimer->setInterval(kStallCheckMs);
+        connect(m_stallTimer, &QTimer::timeout, this, &AudioEngine::checkOutput);
+    }
+    if (!m_stallTimer->isActive()) {
+        m_lastStallCheckMs = MonoClock::ms();
+        m_stallTimer->start();
+    }
+}
+
+void AudioEngine::checkOutput()
+{
+    const qint64 now = MonoClock::ms();
+    // This thread stood still itself (the reports could not come): start
+    // counting again rather than blame the output.
+    const bool threadStalled = now - m_lastStallCheckMs > 3 * kStallCheckMs;
+    m_lastStallCheckMs = now;
+    int playing = 0;
+    int stalled = 0;
+    for (PlaybackSlot* s : std::as_const(m_slots)) {
+        if (!s->active || s->startPending || !s->player || s->player->playbackState() != QMediaPlayer::PlayingState
+            || s->player->source().scheme().startsWith(QLatin1String("http")))
+            continue;
+        ++playing;
+        if (threadStalled)
+            s->lastMoveAtMs = now;
+        else if (now - s->lastMoveAtMs >= kStallLimitMs)
+            ++stalled;
+    }
+    if (playing == 0) {
+        if (m_stallTimer)
+            m_stallTimer->stop();
+        return;
+    }
+    if (!m_outputLost && stalled == playing)
+        loseOutput();
+}
+
+void AudioEngine::loseOutput()
+{
+    VX_LOG(QStringLiteral("[AudioEngine] output lost: the playing sounds stand still; they end now"));
+    m_outputLost = true;
+    if (m_stallTimer)
+        m_stallTimer->stop();
+    const QList<QString> ids = activeIds();
+    for (const QString& id : ids)
+        stopAtOnce(id);
+    clearBuffer();
+    m_probeDelayMs = kProbeFirstMs;
+    if (!m_probeTimer) {
+        m_probeTimer = new QTimer(this);
+        m_probeTimer->setSingleShot(true);
+        m_probeTimer->setObjectName(QStringLiteral("audioProbe"));
+        connect(m_probeTimer, &QTimer::timeout, this, &AudioEngine::probeOutput);
+    }
+    m_probeTimer->start(m_probeDelayMs);
+    emit outputLost();
+}
+
+// Plays the silent warm-up file at volume 0: a position that moves, or its
+// end, says the output works again.
+void AudioEngine::probeOutput()
+{
+    if (!m_outputLost || m_probe)
+        return;
+    const QString file = warmupFilePath();
+    if (!FileCheck::isRegularFile(file) || !hasAnyOutput()) {
+        probeDone(false);
+        return;
+    }
+    auto* output = new QAudioOutput(this);
+    output->setVolume(0);
+    m_probe = new QMediaPlayer(this);
+    output->setParent(m_probe);
+    m_probe->setAudioOutput(output);
+    QMediaPlayer* probe = m_probe;
+    auto moved = [this, probe] {
+        if (m_probe == probe)
+            probeDone(true);
+    };
+    connect(probe, &QMediaPlayer::positionChanged, this, [moved](qint64 pos) {
+        if (pos > 0)
+            moved();
+    });
+    connect(probe, &QMediaPlayer::mediaStatusChanged, this, [moved](QMediaPlayer::MediaStatus st) {
+        if (st == QMediaPlayer::EndOfMedia)
+            moved();
+    });
+    QTimer::singleShot(kProbeWaitMs, probe, [this, probe] {
+        if (m_probe == probe)
+            probeDone(false);
+    });
+    probe->setSource(QUrl::fromLocalFile(file));
+    probe->play();
+}
+
+void AudioEngine::probeDone(bool moved)
+{
+    if (m_probe) {
+        QObject::disconnect(m_probe, nullptr, this, nullptr);
+        m_probe->stop();
+        m_probe->deleteLater();
+        m_probe = nullptr;
+    }
+    if (moved) {
+        VX_LOG(QStringLiteral("[AudioEngine] output back"));
+        m_outputLost = false;
+        emit outputRestored();
+        return;
+    }
+    m_probeDelayMs = std::min(m_probeDelayMs * 2, kProbeMaxMs);
+    m_probeTimer->start(m_probeDelayMs);
 }

@@ -43,6 +43,10 @@ struct PlaybackSlot
     int stopFadeSteps = 0;
     double stopFadeFrom = 1.0;        // output level when the stop fade began
     bool startPending = false;        // play once the media has loaded
+    qint64 endedDurationMs = 0;       // the duration, kept when an ended slot lets its media go
+    QTimer* trimOutTimer = nullptr;   // ends (or loops) the sound at trimOut, timed from its start
+    qint64 lastPosMs = -1;            // the last position reported
+    qint64 lastMoveAtMs = 0;          // MonoClock time of the last start or position change
 };
 
 // Plays audio files through Qt Multimedia: one QMediaPlayer with its own
@@ -59,6 +63,7 @@ public:
         QAudioOutput* output = nullptr;
         QString deviceId;             // empty: the system default output
         quint64 lastUse = 0;          // for dropping the least recently used
+        bool afterPlay = false;       // made after a play of its path (not asked for ahead)
     };
 
     // How the engine runs work later (pre-buffering, re-buffering, the primed
@@ -71,7 +76,17 @@ public:
     static constexpr int kPreBufferSpacingMs = 20;
     static constexpr int kMaxBufferEntries = 64;  // live pipelines kept ready
     static constexpr int kRebufferDelayMs = 500;
+    // Players made again after a play are kept for this many paths only:
+    // each holds its decoding threads, and a playlist plays most tracks once.
+    static constexpr int kRebufferKeep = 8;
     static constexpr int kWarmupWaitMs = 600;
+    // A sound that plays and has not moved for kStallLimitMs, with every
+    // other playing sound stalled too, means the output is gone.
+    static constexpr int kStallCheckMs = 500;
+    static constexpr int kStallLimitMs = 3000;
+    static constexpr int kProbeFirstMs = 1000;
+    static constexpr int kProbeMaxMs = 30000;
+    static constexpr int kProbeWaitMs = 1500;
 
     explicit AudioEngine(QObject* parent = nullptr);
     ~AudioEngine() override;
@@ -93,6 +108,8 @@ public:
 
     bool isPlaying(const QString& id) const;
     QList<QString> playingIds() const;
+    // The ids whose slots count as playing (ended slots left out).
+    QList<QString> activeIds() const;
     qint64 durationMs(const QString& id) const;
     PlaybackSlot* slotFor(const QString& id) const;
     PlaybackSlot* slotForPlayer(QMediaPlayer* player) const;
@@ -136,6 +153,15 @@ public:
 
     void setScheduler(Scheduler s);
 
+    // The output check the stall timer runs: when every sound that plays
+    // from a file has stood still for kStallLimitMs, the output is taken as
+    // lost: each of them is reported ended, outputLost is emitted once, later
+    // starts fail with playbackError, and a silent probe is played after
+    // kProbeFirstMs, then at doubling delays up to kProbeMaxMs, until one
+    // moves (outputRestored).
+    void checkOutput();
+    bool isOutputLost() const { return m_outputLost; }
+
 signals:
     void playStarted(const QString& id);
     void playStopped(const QString& id);
@@ -143,6 +169,8 @@ signals:
     void positionChanged(const QString& id, qint64 positionMs, qint64 durationMs);
     void playbackError(const QString& id, const QString& errorString);
     void waveformReady(const QString& path, const QList<float>& peaks);
+    void outputLost();
+    void outputRestored();
 
 private slots:
     void onPlayerStateChanged(QMediaPlayer::PlaybackState state);
@@ -168,17 +196,28 @@ private:
     void failPlayer(QMediaPlayer* player, const QString& errorString);
     void queueFailureCheck(QMediaPlayer* player);
     void seekAndPlay(PlaybackSlot& s);
+    // Plays the slot's player from startMs and times its trim-out from now.
+    void startFrom(PlaybackSlot& s, qint64 startMs);
+    void armTrimOut(PlaybackSlot& s, qint64 startMs);
+    void killTrimOut(PlaybackSlot& s);
+    void reachTrimOut(QString id);   // a copy: the slot holding it goes
     void purgeEndedSlot(const QString& keep);
+    void releaseEndedMedia(const QString& id, QMediaPlayer* player);
 
     void resolveDevice(const QString& deviceId);
     bool adoptBuffered(const QString& path, const QString& deviceId, PlaybackSlot& s);
-    void makeBufferEntry(const QString& path, const QString& deviceId, const QAudioDevice& device);
+    void makeBufferEntry(const QString& path, const QString& deviceId, const QAudioDevice& device,
+                         bool afterPlay = false);
     void dropBufferEntry(BufferEntry& e);
     void schedule(int ms, std::function<void()> work);
     static QUrl sourceUrl(const QString& path);
     static bool hasAnyOutput();
     void reportNoOutput(const QString& id);
     void reportFailedStart(const QString& id, const QString& why);
+    void watchForStalls(PlaybackSlot& s);
+    void loseOutput();
+    void probeOutput();
+    void probeDone(bool moved);
 
     static AudioEngine* s_instance;
 
@@ -195,4 +234,10 @@ private:
     mutable QMutex m_waveformMx;    // guards m_waveforms
     QHash<QString, QList<float>> m_waveforms;
     Scheduler m_scheduler;
+    QTimer* m_stallTimer = nullptr;
+    qint64 m_lastStallCheckMs = 0;
+    bool m_outputLost = false;
+    int m_probeDelayMs = kProbeFirstMs;
+    QTimer* m_probeTimer = nullptr;
+    QMediaPlayer* m_probe = nullptr;
 };

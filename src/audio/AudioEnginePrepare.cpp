@@ -143,7 +143,8 @@ void AudioEngine::preBuffer(const QList<QString>& paths)
     }
 }
 
-void AudioEngine::makeBufferEntry(const QString& path, const QString& deviceId, const QAudioDevice& device)
+void AudioEngine::makeBufferEntry(const QString& path, const QString& deviceId, const QAudioDevice& device,
+                                  bool afterPlay)
 {
     if (m_buffer.contains(path))
         return;
@@ -151,15 +152,26 @@ void AudioEngine::makeBufferEntry(const QString& path, const QString& deviceId, 
         VX_LOG(QStringLiteral("[AudioEngine] cannot pre-buffer %1: not a regular file").arg(path));
         return;
     }
-    // Each entry is a live pipeline with its own threads and stream: keep the
-    // most recently used ones only.
-    while (m_buffer.size() >= kMaxBufferEntries) {
-        auto oldest = m_buffer.begin();
+    // Each entry is a live pipeline with its own threads: keep the most
+    // recently used ones only, and few of those made after a play.
+    auto dropOldest = [this](bool onlyAfterPlay) {
+        auto oldest = m_buffer.end();
         for (auto it = m_buffer.begin(); it != m_buffer.end(); ++it)
-            if (it->lastUse < oldest->lastUse)
+            if ((!onlyAfterPlay || it->afterPlay) && (oldest == m_buffer.end() || it->lastUse < oldest->lastUse))
                 oldest = it;
+        if (oldest == m_buffer.end())
+            return;
         dropBufferEntry(*oldest);
         m_buffer.erase(oldest);
+    };
+    while (m_buffer.size() >= kMaxBufferEntries)
+        dropOldest(false);
+    if (afterPlay) {
+        int made = 0;
+        for (const BufferEntry& e : std::as_const(m_buffer))
+            made += e.afterPlay;
+        for (; made >= kRebufferKeep; --made)
+            dropOldest(true);
     }
     BufferEntry e;
     e.output = device.isNull() ? new QAudioOutput(this) : new QAudioOutput(device, this);
@@ -168,6 +180,7 @@ void AudioEngine::makeBufferEntry(const QString& path, const QString& deviceId, 
     e.player->setAudioOutput(e.output);
     e.player->setSource(QUrl::fromLocalFile(path));
     e.deviceId = deviceId;
+    e.afterPlay = afterPlay;
     e.lastUse = ++m_bufferClock;
     m_buffer.insert(path, e);
 }

@@ -149,14 +149,29 @@ void DirectSoundEngine::playVoice(BufferMixer::Buffer* voice, bool looping)
     if (m_mixer->play(voice, looping) != BufferMixer::ErrBufferLost)
         return;
     // The endpoint's device went away: one new endpoint, one more play.
+    if (tryReopen())
+        m_mixer->play(voice, looping);
+}
+
+bool DirectSoundEngine::tryReopen()
+{
     if (reopenOutput()) {
         m_reopenFailing = false;
         VX_LOG(QStringLiteral("[DSE] output lost; reopened on %1").arg(m_mixer->output()->deviceName()));
-        m_mixer->play(voice, looping);
-    } else if (!m_reopenFailing) {
+        if (m_outputDown) {
+            m_outputDown = false;
+            m_reopenDelayMs = kReopenFirstMs;
+            if (m_reopenTimer)
+                m_reopenTimer->stop();
+            emit outputRestored(m_mixer->output()->deviceName());
+        }
+        return true;
+    }
+    if (!m_reopenFailing) {
         m_reopenFailing = true;
         VX_LOG(QStringLiteral("[DSE] output lost; no endpoint opens"));
     }
+    return false;
 }
 
 // --- Preload and slot building ------------------------------------------------
@@ -358,6 +373,7 @@ bool DirectSoundEngine::isSettled(const QString& id) const
 
 bool DirectSoundEngine::trigger(const QString& id, float vol)
 {
+    m_stopFades.remove(id);
     BufferMixer::Buffer* voice = nullptr;
     bool loop = false;
     {
@@ -395,6 +411,7 @@ bool DirectSoundEngine::trigger(const QString& id, float vol)
 
 bool DirectSoundEngine::triggerSingle(const QString& id, float vol)
 {
+    m_stopFades.remove(id);
     QMutexLocker lock(&m_slotMutex);
     auto it = m_slots.find(id);
     if (it == m_slots.end() || !it->master || !m_mixer)
@@ -464,6 +481,7 @@ void DirectSoundEngine::stopSlot(Slot& slot)
 
 void DirectSoundEngine::stop(const QString& id)
 {
+    m_stopFades.remove(id);
     QMutexLocker lock(&m_slotMutex);
     m_currentVoice.remove(id);
     auto it = m_slots.find(id);
@@ -473,6 +491,7 @@ void DirectSoundEngine::stop(const QString& id)
 
 void DirectSoundEngine::stopAll()
 {
+    m_stopFades.clear();
     QMutexLocker lock(&m_slotMutex);
     if (!m_mixer)
         return;
@@ -549,6 +568,8 @@ void DirectSoundEngine::ensureMasterTimers()
 
 void DirectSoundEngine::onPositionTick()
 {
+    if (!outputAvailable())
+        return;
     QMutexLocker lock(&m_slotMutex);
     QStringList ended;
     for (auto it = m_currentVoice.constBegin(); it != m_currentVoice.constEnd(); ++it) {
@@ -602,6 +623,7 @@ void DirectSoundEngine::evict(const QString& id)
     m_pending.remove(id);
     m_unplayable.remove(id);
     m_overlong.remove(id);
+    m_stopFades.remove(id);
     QMutexLocker lock(&m_slotMutex);
     auto it = m_slots.find(id);
     if (it == m_slots.end() || !it->master)
@@ -616,6 +638,7 @@ void DirectSoundEngine::evict(const QString& id)
 void DirectSoundEngine::clearAll()
 {
     m_pending.clear();
+    m_stopFades.clear();
     m_failureLogged.clear();
     m_unplayable.clear();
     m_overlong.clear();
@@ -642,6 +665,121 @@ void DirectSoundEngine::shutdown()
         m_mixer.reset();
     }
     m_ready = false;
+    m_outputDown = false;
+    m_reopenFailing = false;
+    m_reopenDelayMs = kReopenFirstMs;
+    if (m_reopenTimer)
+        m_reopenTimer->stop();
+}
+
+// --- Stop fades -------------------------------------------------------------------
+
+void DirectSoundEngine::stopWithFade(const QString& id, int fadeMs)
+{
+    if (fadeMs <= 0 || !m_mixer) {
+        stop(id);
+        return;
+    }
+    StopFade f;
+    f.steps = std::max(1, fadeMs / kFadeTickMs);
+    {
+        QMutexLocker lock(&m_slotMutex);
+        auto it = m_slots.constFind(id);
+        if (it == m_slots.constEnd() || !it->master)
+            return;
+        BufferMixer::Buffer* voice = m_currentVoice.value(id, it->master);
+        f.from = BufferMixer::gainForVolume(m_mixer->volume(voice));
+    }
+    m_stopFades.insert(id, f);
+    if (!m_fadeTimer) {
+        m_fadeTimer = new QTimer(this);
+        m_fadeTimer->setObjectName(QStringLiteral("dseStopFade"));
+        m_fadeTimer->setInterval(kFadeTickMs);
+        connect(m_fadeTimer, &QTimer::timeout, this, &DirectSoundEngine::onFadeTick);
+    }
+    if (!m_fadeTimer->isActive())
+        m_fadeTimer->start();
+}
+
+// One step of every running stop fade: each voice of the id that plays goes
+// down to from * (1 - tick / steps); the last step stops them.
+void DirectSoundEngine::onFadeTick()
+{
+    QStringList done;
+    {
+        QMutexLocker lock(&m_slotMutex);
+        for (auto f = m_stopFades.begin(); f != m_stopFades.end(); ++f) {
+            auto it = m_slots.find(f.key());
+            ++f->tick;
+            if (it == m_slots.end() || !it->master || !m_mixer || f->tick >= f->steps) {
+                done.append(f.key());
+                continue;
+            }
+            const int attenuation = dsVolume(f->from * (1.0f - float(f->tick) / float(f->steps)));
+            if (m_mixer->status(it->master) & BufferMixer::StatusPlaying)
+                m_mixer->setVolume(it->master, attenuation);
+            for (BufferMixer::Buffer* dup : std::as_const(it->duplicates))
+                if (m_mixer->status(dup) & BufferMixer::StatusPlaying)
+                    m_mixer->setVolume(dup, attenuation);
+        }
+    }
+    for (const QString& id : std::as_const(done))
+        stop(id);
+    if (m_stopFades.isEmpty() && m_fadeTimer)
+        m_fadeTimer->stop();
+}
+
+// --- A lost output ------------------------------------------------------------------
+
+bool DirectSoundEngine::outputAvailable()
+{
+    if (m_outputDown)
+        return false;
+    if (!m_mixer || !m_mixer->isOutputLost())
+        return true;
+    handleOutputLost();
+    return false;
+}
+
+void DirectSoundEngine::handleOutputLost()
+{
+    m_outputDown = true;
+    const QString device = m_mixer->output() ? m_mixer->output()->deviceName() : QString();
+    m_stopFades.clear();
+    {
+        // Nothing is heard any more: every voice ends now, so that nothing
+        // shows as playing and a later start begins afresh.
+        QMutexLocker lock(&m_slotMutex);
+        for (Slot& slot : m_slots)
+            if (slot.master)
+                stopSlot(slot);
+        m_currentVoice.clear();
+    }
+    VX_LOG(QStringLiteral("[DSE] output %1 lost; its sounds stopped, reopening").arg(device));
+    m_reopenDelayMs = kReopenFirstMs;
+    scheduleReopen();
+    emit outputLost(device);
+}
+
+void DirectSoundEngine::scheduleReopen()
+{
+    if (!m_reopenTimer) {
+        m_reopenTimer = new QTimer(this);
+        m_reopenTimer->setObjectName(QStringLiteral("dseReopen"));
+        m_reopenTimer->setSingleShot(true);
+        connect(m_reopenTimer, &QTimer::timeout, this, &DirectSoundEngine::onReopenTick);
+    }
+    m_reopenTimer->start(m_reopenDelayMs);
+}
+
+void DirectSoundEngine::onReopenTick()
+{
+    if (!m_outputDown || !m_mixer)
+        return;
+    if (tryReopen())
+        return;
+    m_reopenDelayMs = std::min(m_reopenDelayMs * 2, kReopenMaxMs);
+    scheduleReopen();
 }
 
 // --- Views for tests ------------------------------------------------------------

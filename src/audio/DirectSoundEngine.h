@@ -71,6 +71,11 @@ public:
     bool setLoop(const QString& id, bool loop);
     // Stops every voice of the id (the master keeps its cursor).
     void stop(const QString& id);
+    // Lowers the id's playing voices in steps of kFadeTickMs to silence over
+    // fadeMs, then stops them. A new trigger of the id, stop, evict or a
+    // lost output ends the fade. fadeMs <= 0 stops at once.
+    void stopWithFade(const QString& id, int fadeMs);
+    bool isFadingOut(const QString& id) const { return m_stopFades.contains(id); }
     void stopAll();
     // The master or any duplicate sounds.
     bool isPlaying(const QString& id) const;
@@ -92,6 +97,13 @@ public:
     // -10000, v >= 1 gives 0, else trunc(2000 * log10(v)) clamped to
     // -10000..0, in single precision.
     static int dsVolume(float v);
+
+    // False while the output is lost and not open again. The first call that
+    // finds the output gone reports it: every voice stops, outputLost is
+    // emitted once, and the output is opened again by itself, retried after
+    // kReopenFirstMs, then at doubling delays up to kReopenMaxMs, until
+    // outputRestored. The 200 ms position timer makes the same check.
+    bool outputAvailable();
 
     // Starts the 200 ms position timer and the 2000 ms cleanup timer once.
     void ensureMasterTimers();
@@ -136,15 +148,25 @@ public:
     static constexpr double kOverrunProbeSeconds = 0.05;
     static constexpr int kPositionIntervalMs = 200;
     static constexpr int kCleanupIntervalMs = 2000;
+    static constexpr int kFadeTickMs = 16;
+    static constexpr int kReopenFirstMs = 250;
+    static constexpr int kReopenMaxMs = 4000;
 
 signals:
     void preloadDone(QString id);
     void positionChanged(QString id, qint64 posMs, qint64 durMs);
     void initFailed(QString reason);
+    // The output device went away (device: its name); the engine's sounds
+    // were stopped.
+    void outputLost(QString device);
+    // An output opened again after outputLost.
+    void outputRestored(QString device);
 
 private slots:
     void onPositionTick();
     void onCleanupTick();
+    void onFadeTick();
+    void onReopenTick();
 
 private:
     explicit DirectSoundEngine(QObject* parent);
@@ -196,6 +218,10 @@ private:
     // again (its result then ignored).
     void playVoice(BufferMixer::Buffer* voice, bool looping);
     bool reopenOutput();
+    // Reopens after a loss; reports a return from outputLost.
+    bool tryReopen();
+    void handleOutputLost();
+    void scheduleReopen();
     std::unique_ptr<AudioOutput> makeOutput() const;
 
     // The decode cache is shared with tasks still running on the pool.
@@ -221,4 +247,16 @@ private:
     QHash<QString, QString> m_overlong;
     QString m_lastInitFailure;
     bool m_reopenFailing = false;
+
+    struct StopFade
+    {
+        int tick = 0;
+        int steps = 1;
+        float from = 1.0f;   // linear gain of the voices when the fade began
+    };
+    QHash<QString, StopFade> m_stopFades;
+    QTimer* m_fadeTimer = nullptr;
+    bool m_outputDown = false;   // lost, reported, not open again yet
+    int m_reopenDelayMs = kReopenFirstMs;
+    QTimer* m_reopenTimer = nullptr;
 };

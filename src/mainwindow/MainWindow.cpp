@@ -149,6 +149,14 @@ MainWindow::MainWindow(QWidget* parent)
     connect(wasapi, &WasapiEngine::positionChanged, this, &MainWindow::onPositionChanged,
             Qt::UniqueConnection);
     connect(wasapi, &WasapiEngine::stopped, this, &MainWindow::onWasapiStopped, Qt::UniqueConnection);
+    connect(ds, &DirectSoundEngine::outputLost, this,
+            [this](const QString& device) { onAudioOutputLost(QStringLiteral("pre-decoded"), device); });
+    connect(ds, &DirectSoundEngine::outputRestored, this,
+            [this](const QString& device) { onAudioOutputRestored(QStringLiteral("pre-decoded"), device); });
+    connect(audio, &AudioEngine::outputLost, this,
+            [this] { onAudioOutputLost(QStringLiteral("players"), QStringLiteral("sound server")); });
+    connect(audio, &AudioEngine::outputRestored, this,
+            [this] { onAudioOutputRestored(QStringLiteral("players"), QStringLiteral("sound server")); });
 
     positionTimer = new QTimer(this);
     positionTimer->setInterval(kPositionPollMs);

@@ -219,6 +219,13 @@ public slots:
     void onPanelVolumeChanged(int pane, double v);
     void setNpDotColor(const QString& color, int px);
     void onPlaybackError(const QString& id, const QString& why);
+    // An engine's output went away (its sounds were stopped) or came back.
+    // engine names the engine ("pre-decoded", "players"); the first loss
+    // while every output works shows the toast.
+    void onAudioOutputLost(const QString& engine, const QString& device);
+    void onAudioOutputRestored(const QString& engine, const QString& device);
+    // Distinct sounds playing now in any engine, buttons and music.
+    int playingSoundCount();
     // Rebuilds everything derived from the positions of the tabs and from the
     // keys: the button-to-tab cache, the key map, the engine's tab volumes
     // and the tab shortcuts. Every change of the tab list or of keys ends here.
@@ -574,6 +581,8 @@ private:
     // Sounds on the pre-decoded engine that the window shows as playing, and
     // the timer that notices when they end (that engine reports no end).
     QSet<QString> dsSounding;
+    // The engines whose output is lost and not open again yet.
+    QSet<QString> lostOutputs;
     QTimer* dsEndWatch = nullptr;
     // Bumped at every start of an id on the pre-decoded engine; a delayed
     // stop of an older start leaves a newer one alone.

@@ -195,7 +195,10 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
         device = defaultDevice;
     // The pre-decoded engine plays on the default output only: a button, tab
     // or window default naming another output plays through the players, there.
-    const bool dsUsable = e.dsInitialized() && e.dsReady(btn.id) && onDefaultOutput(device);
+    // With its output lost it plays nothing: the players take the press (or
+    // report that they cannot).
+    const bool dsUsable =
+        e.dsInitialized() && e.dsReady(btn.id) && onDefaultOutput(device) && e.dsOutputAvailable();
 
     // Without a tab the sound plays at the button's own volume.
     const double tabVol = t >= 0 ? e.audioTabVolume(t) : 1.0;
@@ -311,12 +314,15 @@ void MainWindow::routedStop(const QString& id, double fadeMs)
             e.audioCancelFade(id);
         }
         e.audioStop(id);
-        // Pre-decoded voices are cut when the fade would have ended, unless
-        // the id was started again meanwhile. A session file may hold any
-        // fade time: beyond what a timer can count it is cut at the timer's limit.
+        // Pre-decoded voices fall in steps over the fade and are cut when it
+        // would have ended, unless the id was started again meanwhile. A
+        // session file may hold any fade time: beyond what a timer can count
+        // it is cut at the timer's limit.
         const quint64 serial = dsStartSerial.value(id);
         const int cutMs = fadeMs < double(std::numeric_limits<int>::max()) ? int(fadeMs)
                                                                            : std::numeric_limits<int>::max();
+        if (e.dsIsPlaying(id))
+            e.dsStopWithFade(id, cutMs);
         e.later(cutMs, this, [this, id, serial] {
             if (dsStartSerial.value(id) == serial)
                 engines().dsStop(id);
@@ -353,6 +359,7 @@ void MainWindow::watchDsSound(const QString& id)
     }
     if (!dsEndWatch->isActive())
         dsEndWatch->start();
+    updateStatusBar();
 }
 
 // The pre-decoded engine reports no end: a watched sound that no longer
@@ -362,15 +369,19 @@ void MainWindow::dsEndWatchTick()
 {
     PlaybackEngines& e = engines();
     const QList<QString> ids = dsSounding.values();
+    bool ended = false;
     for (const QString& id : ids) {
         if (e.dsIsPlaying(id))
             continue;
         dsSounding.remove(id);
+        ended = true;
         if (!e.audioIsPlaying(id))
             onPlayStopped(id);
     }
     if (dsSounding.isEmpty() && dsEndWatch)
         dsEndWatch->stop();
+    if (ended)
+        updateStatusBar();
 }
 
 void MainWindow::onPlayStarted(const QString& id)
@@ -522,6 +533,35 @@ void MainWindow::letGoOfFailedMusic()
     const bool failShown = musicFailShown;
     showMusicStopped();
     musicFailShown = failShown;
+}
+
+void MainWindow::onAudioOutputLost(const QString& engine, const QString& device)
+{
+    VX_LOG(QStringLiteral("[Main] audio output lost (%1): %2").arg(engine, device));
+    const bool first = lostOutputs.isEmpty();
+    lostOutputs.insert(engine);
+    // The engine has stopped its sounds: show them ended now, not at the
+    // next watch tick.
+    dsEndWatchTick();
+    if (eventLog)
+        eventLog->log(QStringLiteral("Audio"),
+                      QStringLiteral("Output lost (%1, %2); reconnecting").arg(device, engine),
+                      QStringLiteral("warn"));
+    if (first)
+        toast(QStringLiteral("⚠  Audio output lost: sounds stopped, reconnecting"), ToastManager::Warning, 4000);
+    applyStatusBarTheme();
+    updateStatusBar();
+}
+
+void MainWindow::onAudioOutputRestored(const QString& engine, const QString& device)
+{
+    VX_LOG(QStringLiteral("[Main] audio output back (%1): %2").arg(engine, device));
+    lostOutputs.remove(engine);
+    if (eventLog)
+        eventLog->log(QStringLiteral("Audio"), QStringLiteral("Output back (%1, %2)").arg(device, engine),
+                      QStringLiteral("ok"));
+    applyStatusBarTheme();
+    updateStatusBar();
 }
 
 void MainWindow::restoreButtonPlayingStates(int pane)

@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QSet>
 
 #include "AudioEngine.h"
 #include "MidiManager.h"
@@ -63,8 +64,11 @@ QWidget* MainWindow::buildStatusBar()
 void MainWindow::applyStatusBarTheme()
 {
     const ThemeColors& c = ThemeManager::instance()->colors();
-    if (sbAudio)
-        sbAudio->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(c.success.name()));
+    if (sbAudio) {
+        const bool lost = !lostOutputs.isEmpty();
+        sbAudio->setText(lost ? QStringLiteral("● Audio Lost") : QStringLiteral("● Audio Ready"));
+        sbAudio->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg((lost ? c.danger : c.success).name()));
+    }
     if (sbLibrary)
         sbLibrary->setStyleSheet(QStringLiteral("color:%1;font-size:10px;font-weight:600;").arg(c.accent.name()));
     if (sbVersion)
@@ -76,7 +80,7 @@ void MainWindow::updateStatusBar()
     if (!statusBarWidget)
         return;
     const Session& s = SessionManager::instance()->session();
-    sbPlaying->setText(QStringLiteral("Playing: %1").arg(AudioEngine::instance()->playingIds().size()));
+    sbPlaying->setText(QStringLiteral("Playing: %1").arg(playingSoundCount()));
     int withFile = 0;
     int all = 0;
     if (currentTab >= 0 && currentTab < s.tabs.size()) {
@@ -90,6 +94,22 @@ void MainWindow::updateStatusBar()
     sbFile->setText(s.filePath.isEmpty() ? QStringLiteral("No file") : QFileInfo(s.filePath).fileName());
     const qsizetype midi = MidiManager::instance()->inputDevices().size();
     sbMidi->setText(midi >= 1 ? QStringLiteral("MIDI: %1 dev").arg(midi) : QStringLiteral("MIDI: —"));
+}
+
+// A sound counts once however many engines or voices play it; an ended
+// sound the players still hold does not count.
+int MainWindow::playingSoundCount()
+{
+    PlaybackEngines& e = engines();
+    QSet<QString> ids;
+    for (const QString& id : AudioEngine::instance()->activeIds())
+        ids.insert(id);
+    for (const QString& id : std::as_const(dsSounding))
+        if (e.dsIsPlaying(id))
+            ids.insert(id);
+    if (!musicId.isEmpty() && (e.audioIsPlaying(musicId) || e.pcmIsPlaying(musicId) || e.wasapiIsPlaying(musicId)))
+        ids.insert(musicId);
+    return int(ids.size());
 }
 
 int MainWindow::cpuPercent(quint64 wallDelta, quint64 busyDelta, int processors)

@@ -53,6 +53,9 @@ public:
         ds()->preload(b.id, b.audioPath, b.trimStart, b.trimEnd, float(b.volume), b.loop, b.fadeIn, b.fadeOut);
     }
 
+    void dsStopWithFade(const QString& id, int ms) override { ds()->stopWithFade(id, ms); }
+    bool dsOutputAvailable() override { return ds()->outputAvailable(); }
+
     bool wasapiActive() override { return wasapi()->isActive(); }
     QString wasapiDevice() override { return wasapi()->deviceId(); }
     bool wasapiIsPlaying(const QString& id) override { return wasapi()->isPlaying(id); }

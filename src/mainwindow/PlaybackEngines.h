@@ -58,6 +58,10 @@ public:
     // Decodes the button's trimmed sound ahead of time (nothing while the
     // engine is not initialised); preloadDone follows.
     virtual void dsPreload(const ButtonData& b) { Q_UNUSED(b); }
+    // Lowers the id's pre-decoded voices to silence over ms in 16 ms steps.
+    virtual void dsStopWithFade(const QString& id, int ms) { Q_UNUSED(id); Q_UNUSED(ms); }
+    // False while the engine's output is lost (a press then goes to the players).
+    virtual bool dsOutputAvailable() { return true; }
 
     // --- WasapiEngine: the float stream ---------------------------------------
     virtual bool wasapiActive() = 0;

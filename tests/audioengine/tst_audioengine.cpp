@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "AudioEngine.h"
+#include "MonoClock.h"
 #include "TestSupport.h"
 #include "WaveformDecoder.h"
 
@@ -338,6 +339,36 @@ private slots:
         QVERIFY(!r.slot("once"));
         QCOMPARE(r.stopped.count(), 1);
         QCOMPARE(r.positions.count(), 1);
+
+        // The end is timed from the start (the reports come too late for
+        // it), again at each restart and loop round.
+        for (const bool loop : {false, true}) {
+            ButtonData d = button(loop ? "timedLoop" : "timed", m_tone);
+            d.loop = loop;
+            d.trimStart = 1.0;
+            d.trimEnd = 2.25;
+            r.e.play(d, QString());
+            QTRY_VERIFY(r.slot(d.id)->trimOutTimer);
+            QTimer* t = r.slot(d.id)->trimOutTimer;
+            QVERIFY(t->isActive());
+            QCOMPARE(t->interval(), 1250);
+            r.e.playRapid(d, QString());
+            QCOMPARE(t->interval(), 1250);
+            QVERIFY(t->isActive());
+            r.stopped.clear();
+            fire(t);
+            if (!loop) {
+                QVERIFY(!r.slot(d.id));
+                QCOMPARE(r.stopped.count(), 1);
+                continue;
+            }
+            QVERIFY(r.e.isPlaying(d.id));
+            QCOMPARE(r.player(d.id)->position(), qint64(1000));
+            QVERIFY(r.slot(d.id)->trimOutTimer->isActive());
+            QCOMPARE(r.stopped.count(), 0);
+            r.e.stop(d.id);
+            QCOMPARE(r.stopped.count(), 1);
+        }
     }
 
     void naturalEndAndLoop()
@@ -380,6 +411,52 @@ private slots:
         QVERIFY(!r.slot("b3"));
         QVERIFY(r.slot("b7"));
         QCOMPARE(r.stopped.count(), 2);   // purging reports nothing
+    }
+
+    // The sound server went away: the players stay "playing" with their
+    // positions frozen. Once every playing sound has stood still for 3 s they
+    // are reported ended, the loss is told once, starts fail meanwhile, and a
+    // silent probe finds the output again.
+    void outputLostWhenSoundsStandStill()
+    {
+        ScopedFakeClock clock;
+        Rig r;
+        r.e.warmupBackend();
+        QSignalSpy lost(&r.e, &AudioEngine::outputLost);
+        QSignalSpy back(&r.e, &AudioEngine::outputRestored);
+        r.e.play(button("a", m_tone), QString());
+        QTRY_COMPARE(r.player("a")->playbackState(), QMediaPlayer::PlayingState);
+        // From here the engine hears no position move, as with a dead server.
+        QObject::disconnect(r.player("a"), &QMediaPlayer::positionChanged, &r.e, nullptr);
+        for (int i = 1; i < AudioEngine::kStallLimitMs / AudioEngine::kStallCheckMs; ++i) {
+            clock.advanceMs(AudioEngine::kStallCheckMs);
+            r.e.checkOutput();
+        }
+        QCOMPARE(lost.count(), 0);   // still for a moment less than the limit: not yet
+        QVERIFY(r.e.isPlaying("a"));
+        clock.advanceMs(AudioEngine::kStallCheckMs);
+        r.e.checkOutput();
+        QCOMPARE(lost.count(), 1);
+        QVERIFY(!r.e.isPlaying("a"));
+        QCOMPARE(r.stopped.count(), 1);
+        QVERIFY(r.e.isOutputLost());
+        r.e.checkOutput();
+        QCOMPARE(lost.count(), 1);
+
+        r.e.playRapid(button("b", m_tone), QString());
+        QTRY_COMPARE(r.errors.count(), 1);
+        QCOMPARE(r.stopped.count(), 2);
+        QVERIFY(!r.slot("b"));
+
+        QTimer* probe = r.e.findChild<QTimer*>(QStringLiteral("audioProbe"));
+        QVERIFY(probe && probe->isActive());
+        QCOMPARE(probe->interval(), AudioEngine::kProbeFirstMs);
+        TestSupport::fireTimer(probe);
+        QTRY_COMPARE_WITH_TIMEOUT(back.count(), 1, 10000);   // this server still plays
+        QVERIFY(!r.e.isOutputLost());
+        r.e.play(button("b", m_tone), QString());
+        QVERIFY(r.e.isPlaying("b"));
+        QCOMPARE(r.errors.count(), 1);
     }
 
     void stopAllOrder()

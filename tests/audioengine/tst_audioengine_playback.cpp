@@ -4,6 +4,9 @@
 #include <QFile>
 #include <QHash>
 #include <QProcess>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtEndian>
 #include <QtTest>
@@ -45,6 +48,43 @@ double toneAmplitude(const QByteArray& raw, double freqHz)
         best = std::max(best, 2.0 * std::sqrt(std::max(0.0, power)) / win);
     }
     return best;
+}
+
+// Level (RMS of the left channel) of each 16 ms window (706 frames) of a raw
+// s16le stereo 44.1 kHz recording.
+QVector<double> levelsPer16ms(const QByteArray& raw)
+{
+    constexpr int win = 706;
+    const int frames = int(raw.size() / 4);
+    QVector<double> out;
+    for (int start = 0; start + win <= frames; start += win) {
+        double sum = 0;
+        for (int i = 0; i < win; ++i) {
+            const double x = qFromLittleEndian<qint16>(raw.constData() + 4 * (start + i));
+            sum += x * x;
+        }
+        out.append(std::sqrt(sum / win));
+    }
+    return out;
+}
+
+// Streams this process holds on the sound server.
+int serverStreams()
+{
+    QProcess p;
+    p.start("pactl", {"list", "short", "sink-inputs"});
+    if (!p.waitForFinished(5000))
+        return -1;
+    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
+    QProcess info;
+    info.start("pactl", {"list", "sink-inputs"});
+    info.waitForFinished(5000);
+    return int(info.readAllStandardOutput().count("application.process.id = \"" + pid + "\""));
+}
+
+int threadCount()
+{
+    return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
 }
 
 } // namespace
@@ -185,6 +225,89 @@ private slots:
         const qint64 second = stoppedAt.value("second") - startedAt.value("second");
         qInfo() << "first pass" << first << "ms, second pass" << second << "ms";
         QVERIFY2(second < 2 * first, qPrintable(QStringLiteral("first %1 ms, second %2 ms").arg(first).arg(second)));
+    }
+
+    // A stop with a fade is heard falling in steps of 16 ms over the fade,
+    // neither held at full level and then cut, nor cut at once.
+    void stopFadeFallsInSteps()
+    {
+        const QString tone = m_dir + "/fade.wav";
+        QVERIFY(TestSupport::writeWav16(tone, TestSupport::sine(440, 4.0, 2, 44100, 0.6), 2, 44100));
+        QProcess rec;
+        if (!TestSupport::startMonitorRecording(rec))
+            QSKIP("no monitor to record");
+        AudioEngine e;
+        QSignalSpy stopped(&e, &AudioEngine::playStopped);
+        e.play(button("fade", tone), QString());
+        QSignalSpy positions(&e, &AudioEngine::positionChanged);
+        QTRY_VERIFY_WITH_TIMEOUT(!positions.isEmpty() && positions.last().at(1).toLongLong() >= 900, 10000);
+        QElapsedTimer clock;
+        clock.start();
+        e.setButtonFade("fade", 500);
+        e.stop("fade");
+        QVERIFY(stopped.wait(5000));
+        const qint64 stoppedAfter = clock.elapsed();
+        QTest::qWait(600);
+        rec.kill();
+        rec.waitForFinished(3000);
+        const QVector<double> lv = levelsPer16ms(rec.readAllStandardOutput());
+        double full = 0;
+        for (double v : lv)
+            full = std::max(full, v);
+        QVERIFY(full > 3000);
+        // From the last window at full level to the first silent one.
+        int last = -1;
+        for (int i = 0; i < lv.size(); ++i)
+            if (lv[i] >= 0.9 * full)
+                last = i;
+        int silent = -1;
+        for (int i = last; i < lv.size() && silent < 0; ++i)
+            if (lv[i] < 0.03 * full)
+                silent = i;
+        QVERIFY(last >= 0 && silent > last);
+        int between = 0;
+        for (int i = last; i < silent; ++i)
+            between += lv[i] > 0.15 * full && lv[i] < 0.85 * full;
+        QString shape;
+        for (int i = std::max(0, last - 3); i <= silent; ++i)
+            shape += QString::number(int(100 * lv[i] / full)) + " ";
+        qInfo() << "stop fade: playStopped after" << stoppedAfter << "ms; fall over" << (silent - last) * 16
+                << "ms;" << between << "windows between 15 % and 85 %; levels %:" << shape;
+        // A 500 ms linear fall spends about 22 windows of 16 ms between 15 %
+        // and 85 %; a late cut spends none or one.
+        QCOMPARE_GE(between, 12);
+        QCOMPARE_GE((silent - last) * 16, 250);
+    }
+
+    // A run of tracks that play one after another, as Auto-Mix plays them:
+    // an ended track keeps neither its stream on the sound server nor its
+    // decoding threads; what stays is the few players made ready ahead.
+    void endedSoundsLetGoOfTheirStreams()
+    {
+        const QString tone = m_dir + "/short.wav";
+        QVERIFY(TestSupport::writeWav16(tone, TestSupport::sine(550, 0.25, 2, 44100, 0.3), 2, 44100));
+        AudioEngine e;
+        QSignalSpy stopped(&e, &AudioEngine::playStopped);
+        const int threadsBefore = threadCount();
+        constexpr int kTracks = 16;
+        for (int i = 0; i < kTracks; ++i) {
+            // Each track its own file, as the rows of a playlist are.
+            const QString path = m_dir + QString("/track%1.wav").arg(i);
+            QVERIFY(QFile::copy(tone, path) || QFile::exists(path));
+            e.play(button(QString("row%1").arg(i), path), QString());
+            QVERIFY(stopped.wait(10000));
+        }
+        QTest::qWait(1000);   // the last re-buffering and the let-go run
+        const int streams = serverStreams();
+        const int threads = threadCount();
+        qInfo() << "after" << kTracks << "tracks:" << streams << "streams," << threads << "threads (" << threadsBefore
+                << "before);" << e.bufferTable().size() << "players ready ahead";
+        QCOMPARE(e.activeIds().size(), 0);
+        // None with FFmpeg; GStreamer keeps one open for each prepared player.
+        QCOMPARE_LE(streams, AudioEngine::kRebufferKeep);
+        QCOMPARE_LE(e.bufferTable().size(), qsizetype(AudioEngine::kRebufferKeep));
+        // About three threads a prepared player.
+        QCOMPARE_LE(threads - threadsBefore, 4 * AudioEngine::kRebufferKeep + 4);
     }
 
     void unplayableFilesEndTheirSlot_data()

@@ -636,6 +636,51 @@ private slots:
         w = out()->written();
         for (int i = 0; i < kPeriod; ++i)
             QCOMPARE(sampleAt(w, at + i), qint16(0));
+        // A stop with a fade of 500 ms: every 16 ms the level is one step of
+        // 31 lower, then silence; a new press in the middle plays at full level.
+        QByteArray flat(30000 * 4, '\0');
+        auto* f = reinterpret_cast<qint16*>(flat.data());
+        for (int i = 0; i < 60000; ++i)
+            f[i] = 10000;
+        QVERIFY(load("f", "f.bin", flat));
+        QVERIFY(e->triggerSingle("f", 1.0f));
+        QVERIFY(pump(kPeriod));
+        e->stopWithFade("f", 500);
+        stopTimers();
+        QVERIFY(e->isFadingOut("f"));
+        auto levelNow = [&] {
+            const QByteArray pcm = out()->written();
+            return sampleAt(pcm, pcm.size() / 4 - 1);
+        };
+        qint16 last = levelNow();
+        QCOMPARE(last, qint16(10000));
+        for (int k = 1; k < 31; ++k) {
+            QVERIFY(QMetaObject::invokeMethod(e, "onFadeTick"));
+            QVERIFY(pump(4 * kPeriod));
+            const float gain = BufferMixer::gainForVolume(DirectSoundEngine::dsVolume(1.0f - k / 31.0f));
+            const qint16 level = levelNow();
+            QCOMPARE_LT(level, last);
+            QCOMPARE_LE(std::abs(level - 10000.0f * gain), 2.0f);
+            last = level;
+            if (k == 15) {
+                QVERIFY(e->isPlaying("f"));
+                QVERIFY(last > 4000 && last < 6000);   // half way down, not held at full
+            }
+        }
+        QVERIFY(QMetaObject::invokeMethod(e, "onFadeTick"));
+        QVERIFY(!e->isPlaying("f"));
+        QVERIFY(!e->isFadingOut("f"));
+        QVERIFY(pump(4 * kPeriod));
+        QCOMPARE(levelNow(), qint16(0));
+        QVERIFY(e->triggerSingle("f", 1.0f));
+        e->stopWithFade("f", 500);
+        QVERIFY(QMetaObject::invokeMethod(e, "onFadeTick"));
+        QVERIFY(e->triggerSingle("f", 1.0f));
+        QVERIFY(!e->isFadingOut("f"));
+        QVERIFY(pump(4 * kPeriod));
+        QCOMPARE(levelNow(), qint16(10000));
+        e->stop("f");
+
         QVERIFY(!e->triggerSingle("nobody", 1.0f));
         QVERIFY(!e->trigger("nobody", 1.0f));
         e->stop("nobody");

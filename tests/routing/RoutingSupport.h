@@ -163,6 +163,7 @@ public:
         dsVoices.clear();
     }
     void dsEvict(const QString& id) override { calls << QStringLiteral("ds.evict ") + id; }
+    void dsStopWithFade(const QString& id, int ms) override { calls << QStringLiteral("ds.fade %1 %2").arg(id).arg(ms); }
     void dsSetVolume(float v) override { calls << QStringLiteral("ds.volume %1").arg(v); }
     void dsSetSoundVolume(const QString& id, float v) override
     {
@@ -255,6 +256,9 @@ public:
     static QSet<QString>& musicFading(MainWindow* w) { return w->musicFading; }
     static NowPlayingBar* nowPlayingBar(MainWindow* w) { return w->nowPlayingBar; }
     static EventLog* eventLog(MainWindow* w) { return w->eventLog; }
+    static QString playingText(MainWindow* w) { return w->sbPlaying->text(); }
+    static QString audioText(MainWindow* w) { return w->sbAudio->text(); }
+    static void routedStop(MainWindow* w, const QString& id, double fadeMs) { w->routedStop(id, fadeMs); }
     static bool leftPanelVisible(MainWindow* w) { return w->leftPanel && !w->leftPanel->isHidden(); }
 };
 

@@ -3,11 +3,17 @@
 // file, a pre-decoded sound that runs out, volumes on a playing sound, and
 // the float stream's reopening after the outputs change.
 #include <QAudioOutput>
+#include <QListWidget>
 #include <QMediaDevices>
 #include <QtTest>
 
 #include "AudioEngine.h"
+#include "AudioOutput.h"
+#include "BufferMixer.h"
 #include "DirectSoundEngine.h"
+#include "EventLog.h"
+#include "ManualOutput.h"
+#include "ToastCapture.h"
 #include "OpLog.h"
 #include "RoutingSupport.h"
 #include "WasapiEngine.h"
@@ -145,6 +151,87 @@ private slots:
         w->onStopAll();
         tab.soundCard.clear();
         QTRY_VERIFY_WITH_TIMEOUT(!AudioEngine::instance()->isPlaying(QStringLiteral("Q")), 30000);
+    }
+
+    // The pre-decoded engine's output fails while a sound plays, then opens
+    // again: the sound is shown ended, one warning, and a press after the
+    // return sounds on the new output. A press meanwhile goes to the players.
+    void lostOutputEndsSoundsAndReturns()
+    {
+        DirectSoundEngine* ds = DirectSoundEngine::instance();
+        QTRY_VERIFY_WITH_TIMEOUT(ds->isReady(QStringLiteral("Q")), 30000);
+        EventLog* log = A::eventLog(w);
+        QVERIFY(log);
+        log->clear();
+        TestSupport::takeToasts();
+        bool failing = false;
+        ds->setOutputFactory([&failing]() -> std::unique_ptr<AudioOutput> {
+            if (failing)
+                return nullptr;
+            return std::make_unique<ManualOutput>(BufferMixer::outputConfig());
+        });
+        QCOMPARE(ds->mixer()->open(std::make_unique<ManualOutput>(BufferMixer::outputConfig())), BufferMixer::Ok);
+        QCOMPARE(ds->mixer()->start(), BufferMixer::Ok);
+
+        w->onPlayRequested(record(QStringLiteral("Q")));
+        QVERIFY(ds->isPlaying(QStringLiteral("Q")));
+        QVERIFY(widget(w, QStringLiteral("Q"))->isPlaying());
+        QVERIFY(headerLit(w, 0));
+        QCOMPARE(A::playingText(w), QStringLiteral("Playing: 1"));
+
+        failing = true;
+        ManualOutput::lastOpened()->loseDevice();
+        QTRY_VERIFY(ds->mixer()->isOutputLost());
+        QTRY_VERIFY(!widget(w, QStringLiteral("Q"))->isPlaying());
+        QVERIFY(!ds->isPlaying(QStringLiteral("Q")));
+        QVERIFY(!headerLit(w, 0));
+        QVERIFY(A::nowPlayingId(w).isEmpty());
+        QCOMPARE(A::playingText(w), QStringLiteral("Playing: 0"));
+        QCOMPARE(A::audioText(w), QStringLiteral("● Audio Lost"));
+        QStringList toasts = TestSupport::takeToasts();
+        QCOMPARE(toasts.filter(QStringLiteral("Audio output lost")).size(), 1);
+        int lostLines = 0;
+        for (int i = 0; i < log->list()->count(); ++i)
+            lostLines += log->list()->item(i)->text().contains(QLatin1String("Output lost"));
+        QCOMPARE(lostLines, 1);
+
+        // Meanwhile a press is the players' (they report for themselves).
+        w->onPlayRequested(record(QStringLiteral("Q")));
+        QVERIFY(!ds->isPlaying(QStringLiteral("Q")));
+        QVERIFY(widget(w, QStringLiteral("Q"))->isPlaying());
+        A::routedStop(w, QStringLiteral("Q"), 0);
+
+        // Retried by itself, at growing intervals, until an output opens.
+        QTimer* reopen = ds->findChild<QTimer*>(QStringLiteral("dseReopen"));
+        QVERIFY(reopen && reopen->isActive());
+        const int first = reopen->interval();
+        TestSupport::fireTimer(reopen);
+        QVERIFY(reopen->isActive());
+        QCOMPARE_GT(reopen->interval(), first);
+        failing = false;
+        TestSupport::fireTimer(reopen);
+        QVERIFY(!ds->mixer()->isOutputLost());
+        QCOMPARE(A::audioText(w), QStringLiteral("● Audio Ready"));
+        QCOMPARE(TestSupport::takeToasts().filter(QStringLiteral("Audio output lost")).size(), 0);
+
+        w->onPlayRequested(record(QStringLiteral("Q")));
+        QVERIFY(ds->isPlaying(QStringLiteral("Q")));
+        ManualOutput* back = ManualOutput::lastOpened();
+        const qint64 at = back->framesWritten();
+        back->consume(BufferMixer::kPeriodFrames * 3);
+        QTRY_VERIFY(back->framesWritten() > at + BufferMixer::kPeriodFrames);
+        const QByteArray pcm = back->written().mid(at * 4);
+        bool sounded = false;
+        for (qsizetype i = 0; i + 1 < pcm.size() && !sounded; i += 2)
+            sounded = reinterpret_cast<const qint16*>(pcm.constData())[i / 2] != 0;
+        QVERIFY(sounded);
+        A::routedStop(w, QStringLiteral("Q"), 0);
+
+        // Back on the machine's own output for the cases after this one.
+        ds->setOutputFactory({});
+        QCOMPARE(ds->mixer()->open(AudioOutput::openBackend(AudioOutput::Backend::Null, BufferMixer::outputConfig())),
+                 BufferMixer::Ok);
+        QCOMPARE(ds->mixer()->start(), BufferMixer::Ok);
     }
 
     // Output changes within the debounce give one reopening of the float

@@ -174,7 +174,8 @@ private slots:
     }
 
     // The exact calls of a faded Auto-Stop: players fade, pre-decoded voices
-    // are cut when the fade ends, a voice started again meanwhile survives.
+    // fall in steps and are cut when the fade ends, a voice started again
+    // meanwhile survives.
     void fadedStops()
     {
         setRules(false, true, true, false);
@@ -183,10 +184,11 @@ private slots:
         rec.dsMaster << QStringLiteral("Q");
         rec.ready << QStringLiteral("P") << QStringLiteral("Q");
         w->onPlayRequested(record(QStringLiteral("P")));
-        QCOMPARE(rec.take().mid(0, 6), (QStringList{QStringLiteral("audio.fade S 500.7"),
+        QCOMPARE(rec.take().mid(0, 7), (QStringList{QStringLiteral("audio.fade S 500.7"),
                                                    QStringLiteral("audio.stop S"), QStringLiteral("later 500"),
                                                    QStringLiteral("audio.cancelFade Q"),
-                                                   QStringLiteral("audio.stop Q"), QStringLiteral("later 500")}));
+                                                   QStringLiteral("audio.stop Q"), QStringLiteral("ds.fade Q 500"),
+                                                   QStringLiteral("later 500")}));
         QVERIFY(rec.dsMaster.contains(QStringLiteral("Q")));
 
         w->onPlayRequested(record(QStringLiteral("Q"))); // Q again before the cut
