@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QMap>
+#include <QSet>
 
 #include "BundleFormat.h"
 
@@ -27,11 +28,14 @@ QString tabFolderComponent(const QString& tabName, int position)
 QList<QString> tabFolders(const QList<QString>& tabNames)
 {
     QList<QString> out;
+    QSet<QString> taken;
+    QHash<QString, int> lastCount;   // per base: the last n tried
     for (int i = 0; i < tabNames.size(); ++i) {
         const QString base = tabFolderComponent(tabNames.at(i), i + 1);
         QString candidate = base;
-        for (int n = 1; out.contains(candidate); ++n)
-            candidate = QStringLiteral("%1 (%2)").arg(base).arg(n);
+        for (int& n = lastCount[base]; taken.contains(candidate);)
+            candidate = QStringLiteral("%1 (%2)").arg(base).arg(++n);
+        taken.insert(candidate);
         out << candidate;
     }
     return out;
