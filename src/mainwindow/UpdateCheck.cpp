@@ -21,6 +21,17 @@ bool flag(const QJsonObject& o, const char* key)
     return v.isBool() && v.toBool();
 }
 
+// The leading digits and dots of a version text: the version number itself.
+// QVersionNumber would take a sign into a number ("2.0.+9" as 2.0.9).
+QString numericHead(const QString& version)
+{
+    qsizetype n = 0;
+    while (n < version.size()
+           && ((version.at(n) >= QLatin1Char('0') && version.at(n) <= QLatin1Char('9')) || version.at(n) == QLatin1Char('.')))
+        ++n;
+    return version.left(n);
+}
+
 } // namespace
 
 bool parse(const QByteArray& body, Config* config, QString* error)
@@ -50,8 +61,8 @@ bool isNewer(const QString& latest, const QString& running)
     if (latest.isEmpty() || !latest.front().isDigit())
         return false;
     // "2.0.84.0" is "2.0.84": trailing zeros say nothing.
-    const QVersionNumber l = QVersionNumber::fromString(latest).normalized();
-    return QVersionNumber::compare(l, QVersionNumber::fromString(running).normalized()) > 0;
+    const QVersionNumber l = QVersionNumber::fromString(numericHead(latest)).normalized();
+    return QVersionNumber::compare(l, QVersionNumber::fromString(numericHead(running)).normalized()) > 0;
 }
 
 QUrl endpoint(const QString& serviceUrl)

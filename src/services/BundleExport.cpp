@@ -251,6 +251,9 @@ QByteArray buildManifest(const Session& session, const QString& projectPath, con
         const TabData& tab = session.tabs.at(t);
         QJsonObject o;
         o[QStringLiteral("name")] = tab.name;
+        // The same count as the items' "tabIndex": it ties the items to this
+        // list, which leaves out the tabs without audio.
+        o[QStringLiteral("tabIndex")] = t;
         o[QStringLiteral("volume")] = tab.volume;
         o[QStringLiteral("stopShortcut")] = tab.stopKey;
         o[QStringLiteral("volUpShortcut")] = tab.volUpKey;

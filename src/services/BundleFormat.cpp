@@ -8,6 +8,8 @@
 #include <cstring>
 #include <zlib.h>
 
+#include "Utf8Cut.h"
+
 namespace BundleFormat {
 
 namespace {
@@ -63,13 +65,30 @@ bool isAlreadyCompressed(const QString& name)
     return kinds.contains(last.mid(dot + 1).toLower());
 }
 
-QString cleanFolderName(const QString& name)
+QString cleanName(const QString& name, const QString& fallback)
 {
-    static const QRegularExpression bad(QStringLiteral("[<>:\"/\\\\|?*]"));
+    static const QRegularExpression bad(QStringLiteral("[<>:\"/\\\\|?*\\x00-\\x1f\\x7f]"));
     QString out = name;
     out.replace(bad, QStringLiteral("_"));
-    out = out.trimmed();
-    return out.isEmpty() ? QStringLiteral("Tab") : out;
+    out = cutUtf8(out.trimmed(), kMaxCleanNameBytes).trimmed();
+    if (out.isEmpty() || out == QLatin1String(".") || out == QLatin1String(".."))
+        return fallback;
+    return out;
+}
+
+QString cleanFolderName(const QString& name)
+{
+    return cleanName(name, QStringLiteral("Tab"));
+}
+
+QString fitFileName(const QString& stem, const QString& tail)
+{
+    const int tailBytes = int(tail.toUtf8().size());
+    if (int(stem.toUtf8().size()) + tailBytes <= kMaxFileNameBytes)
+        return stem + tail;
+    if (tailBytes >= kMaxFileNameBytes)
+        return cutUtf8(stem + tail, kMaxFileNameBytes);
+    return cutUtf8(stem, kMaxFileNameBytes - tailBytes) + tail;
 }
 
 QString tabFolderName(const QString& tabName, int position)
@@ -133,7 +152,8 @@ QString EntryNamer::nameFor(const QString& folder, const QString& fileName)
     QString name;
     do {
         ++n;
-        name = QStringLiteral("Audio/%1/%2_%3.%4").arg(folder, stem).arg(n).arg(suffix);
+        name = QStringLiteral("Audio/%1/").arg(folder)
+               + fitFileName(stem, QStringLiteral("_%1.%2").arg(n).arg(suffix));
     } while (m_taken.contains(name));
     m_counts.insert(base, n);
     m_taken.insert(name);
@@ -231,6 +251,106 @@ Reader::Status Reader::skipPayload(const EntryInfo& e)
     if (e.storedSize > bytesLeft())
         return Status::Truncated;
     return m_dev->seek(m_dev->pos() + e.storedSize) ? Status::Ok : Status::Truncated;
+}
+
+Reader::Check Reader::streamContent(const EntryInfo& e, const Sink& sink, const std::atomic<bool>* cancel)
+{
+    if (e.storedSize > bytesLeft())
+        return Check::Truncated;
+    return e.compressed ? streamInflated(e, sink, cancel) : streamStored(e, sink, cancel);
+}
+
+Reader::Check Reader::streamStored(const EntryInfo& e, const Sink& sink, const std::atomic<bool>* cancel)
+{
+    if (e.storedSize != e.contentSize)
+        return Check::SizeMismatch;
+    QByteArray buf(qMin(e.storedSize, kChunkBytes), Qt::Uninitialized);
+    quint32 crc = 0;
+    for (qint64 left = e.storedSize; left > 0;) {
+        if (cancel && cancel->load())
+            return Check::Cancelled;
+        const qint64 n = qMin(left, kChunkBytes);
+        if (!readExact(buf.data(), n))
+            return Check::Truncated;
+        crc = crc32(buf.constData(), n, crc);
+        if (sink && !sink(buf.constData(), n))
+            return Check::SinkFailed;
+        left -= n;
+    }
+    return crc == e.crc ? Check::Ok : Check::CrcMismatch;
+}
+
+Reader::Check Reader::streamInflated(const EntryInfo& e, const Sink& sink, const std::atomic<bool>* cancel)
+{
+    // qCompress's form: the content length in 4 big-endian bytes, then zlib.
+    if (e.storedSize < 4)
+        return Check::InflateFailed;
+    char prefix[4];
+    if (!readExact(prefix, 4))
+        return Check::Truncated;
+    const qint64 claimed = qFromBigEndian<quint32>(prefix);
+    if (claimed != e.contentSize || claimed > kMaxInflateRatio * e.storedSize)
+        return Check::SizeMismatch;
+
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK)
+        return Check::InflateFailed;
+    struct End
+    {
+        z_stream* z;
+        ~End() { inflateEnd(z); }
+    } end{&z};
+
+    QByteArray in(qMin(e.storedSize - 4, kChunkBytes), Qt::Uninitialized);
+    QByteArray out(qMin(qMax<qint64>(claimed, 1), kChunkBytes), Qt::Uninitialized);
+    qint64 left = e.storedSize - 4;
+    qint64 produced = 0;
+    quint32 crc = 0;
+    int rc = Z_OK;
+    while (rc != Z_STREAM_END) {
+        if (cancel && cancel->load())
+            return Check::Cancelled;
+        if (z.avail_in == 0) {
+            if (left == 0)
+                return Check::InflateFailed;   // the stream ends before its end mark
+            const qint64 n = qMin(left, qint64(in.size()));
+            if (!readExact(in.data(), n))
+                return Check::Truncated;
+            left -= n;
+            z.next_in = reinterpret_cast<Bytef*>(in.data());
+            z.avail_in = uInt(n);
+        }
+        z.next_out = reinterpret_cast<Bytef*>(out.data());
+        z.avail_out = uInt(out.size());
+        rc = inflate(&z, Z_NO_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+            return Check::InflateFailed;
+        const qint64 got = out.size() - qint64(z.avail_out);
+        if (rc == Z_BUF_ERROR && got == 0 && z.avail_in > 0)
+            return Check::InflateFailed;
+        produced += got;
+        if (produced > claimed)
+            return Check::SizeMismatch;
+        crc = crc32(out.constData(), got, crc);
+        if (got > 0 && sink && !sink(out.constData(), got))
+            return Check::SinkFailed;
+    }
+    // Whatever follows the end mark within the payload is not content.
+    if (left > 0 && !m_dev->seek(m_dev->pos() + left))
+        return Check::Truncated;
+    if (produced == 0)
+        return Check::InflateFailed;
+    if (produced != claimed)
+        return Check::SizeMismatch;
+    return crc == e.crc ? Check::Ok : Check::CrcMismatch;
+}
+
+bool plausibleSize(const EntryInfo& e)
+{
+    if (!e.compressed)
+        return e.contentSize == e.storedSize;
+    return e.contentSize <= kMaxCompressible && e.storedSize >= 4
+        && e.contentSize <= kMaxInflateRatio * (e.storedSize - 4);
 }
 
 QByteArray contentOf(const EntryInfo& e, const QByteArray& payload, bool* sizeMismatch)

@@ -5,6 +5,9 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <atomic>
+#include <functional>
+
 class QIODevice;
 
 // The .vxbundle container: a 12-byte header (magic "ZEZO", version, entry
@@ -37,9 +40,21 @@ inline quint32 crc32(const QByteArray& bytes) { return crc32(bytes.constData(), 
 // audio format that is compressed already (mp3, ogg, flac, ...).
 bool isAlreadyCompressed(const QString& name);
 
-// A tab name made fit for a folder: < > : " / \ | ? * become "_", the result
-// is trimmed, and an empty result becomes "Tab".
+// Longest name on disk, in UTF-8 bytes.
+inline constexpr int kMaxFileNameBytes = 255;
+// Longest name taken from a tab or project name, in UTF-8 bytes: room is left
+// for the " (n)" and the suffix that keep names apart.
+inline constexpr int kMaxCleanNameBytes = 240;
+
+// A name made fit for one path step: < > : " / \ | ? * and control
+// characters become "_", the result is trimmed and cut to kMaxCleanNameBytes;
+// fallback when that leaves nothing, "." or "..".
+QString cleanName(const QString& name, const QString& fallback);
+// A tab name made fit for a folder: cleanName with the fallback "Tab".
 QString cleanFolderName(const QString& name);
+// stem + tail as one file name of at most kMaxFileNameBytes, the stem cut
+// when it has to be.
+QString fitFileName(const QString& stem, const QString& tail);
 // The folder of the tab at a 1-based position: its name cleaned, or
 // "Tab <position>" when the name is empty.
 QString tabFolderName(const QString& tabName, int position);
@@ -96,6 +111,12 @@ class Reader
 {
 public:
     enum class Status { Ok, End, Truncated };
+    // What streaming an entry's content found; the first fault ends it.
+    enum class Check { Ok, Truncated, SizeMismatch, InflateFailed, CrcMismatch, SinkFailed, Cancelled };
+    // Takes the next piece of content; false stops the stream.
+    using Sink = std::function<bool(const char* data, qint64 len)>;
+    // Largest piece of payload or content held at once while streaming.
+    static constexpr qint64 kChunkBytes = 1 << 20;
 
     // The device must be open for reading and positioned at the start.
     explicit Reader(QIODevice* device);
@@ -109,15 +130,27 @@ public:
     Status readPayload(const EntryInfo& e, QByteArray* out);
     // Steps over the payload without reading it.
     Status skipPayload(const EntryInfo& e);
+    // Reads the payload of the entry just described in pieces, inflating a
+    // compressed one on the way, hands the content to sink (when given) piece
+    // by piece and checks its size and CRC. Memory stays at two pieces
+    // whatever the entry claims. cancel, when given, is polled per piece.
+    Check streamContent(const EntryInfo& e, const Sink& sink, const std::atomic<bool>* cancel = nullptr);
 
     qint64 bytesLeft() const;
 
 private:
     bool readExact(char* dst, qint64 len);
+    Check streamStored(const EntryInfo& e, const Sink& sink, const std::atomic<bool>* cancel);
+    Check streamInflated(const EntryInfo& e, const Sink& sink, const std::atomic<bool>* cancel);
 
     QIODevice* m_dev;
     qint64 m_size;
 };
+
+// Whether an entry's content size can come from its payload: a stored
+// entry's is the payload's own size; a compressed one's fits qCompress's
+// length prefix and what deflate can reach from the payload (1032 to 1).
+bool plausibleSize(const EntryInfo& e);
 
 // The content of an entry from its payload. A compressed payload is checked
 // before it is inflated: its length prefix must equal contentSize and lie

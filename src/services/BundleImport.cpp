@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QStorageInfo>
 
 #include "BundleFormat.h"
 #include "BundleImportRules.h"
@@ -17,22 +18,27 @@
 
 namespace {
 
-struct Entry
-{
-    QString name;
-    QByteArray data;
-    quint32 crc = 0;
-};
-
 const QString kTruncated = QStringLiteral("Bundle is truncated or corrupt.");
+// The manifest and the project are JSON held whole; a larger one is not ours.
+constexpr qint64 kMaxJsonEntryBytes = 16 << 20;
 
-// Whether the file at path holds exactly these bytes (size first, then CRC).
-bool sameContent(const QString& path, const Entry& e)
+// Whether the file at path holds exactly size bytes with this CRC, read a
+// piece at a time.
+bool sameContent(const QString& path, qint64 size, quint32 crc)
 {
-    QByteArray bytes;
-    if (QFileInfo(path).size() != e.data.size() || !FileCheck::readRegularFile(path, &bytes))
+    if (QFileInfo(path).size() != size || !FileCheck::isRegularFile(path))
         return false;
-    return bytes.size() == e.data.size() && BundleFormat::crc32(bytes) == e.crc;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray buf(qMin<qint64>(qMax<qint64>(size, 1), BundleFormat::Reader::kChunkBytes), Qt::Uninitialized);
+    quint32 c = 0;
+    qint64 total = 0;
+    for (qint64 n; (n = f.read(buf.data(), buf.size())) > 0;) {
+        c = BundleFormat::crc32(buf.constData(), n, c);
+        total += n;
+    }
+    return total == size && c == crc;
 }
 
 // Taken means anything there, a dangling symbolic link included: writing
@@ -43,184 +49,82 @@ bool taken(const QString& path)
     return fi.exists() || fi.isSymLink();
 }
 
-// The folder of an audio entry, from the first manifest item describing it.
-QString targetFolder(const QJsonArray& items, const QString& entryName, const QString& fileName,
-                     const QList<QString>& tabNames, const QList<QString>& tabFolders, const QString& audioDir)
+// The file name an audio entry is written under: the last step of its name,
+// cut to fit the file system, empty for a name that gives no file.
+QString audioFileName(const QString& entryName)
 {
     using namespace BundleImportRules;
-    QJsonObject item;
-    bool found = false;
-    // An item naming this very entry wins over one matching by file name.
-    for (const QJsonValue& v : items) {
-        const QJsonObject o = v.toObject();
-        if (o.value(QStringLiteral("bundlePath")).toString() == entryName) {
-            item = o;
-            found = true;
-            break;
-        }
-    }
-    for (int i = 0; !found && i < items.size(); ++i) {
+    if (!entryName.startsWith(QLatin1String("Audio/")))
+        return QString();
+    const QString f = fileNamePart(entryName);
+    if (f.isEmpty() || f == QLatin1String(".") || f == QLatin1String(".."))
+        return QString();
+    const QFileInfo fi(f);
+    const QString ext = fi.suffix().isEmpty() ? QString() : QLatin1Char('.') + fi.suffix();
+    return ext.isEmpty() ? BundleFormat::fitFileName(f, QString())
+                         : BundleFormat::fitFileName(fi.completeBaseName(), ext);
+}
+
+// The index of the first "audioFiles" item describing an entry, -1 for none:
+// an item naming this very entry wins over one matching by file name.
+int describingItem(const QJsonArray& items, const QString& entryName, const QString& fileName)
+{
+    using namespace BundleImportRules;
+    for (int i = 0; i < items.size(); ++i)
+        if (items.at(i).toObject().value(QStringLiteral("bundlePath")).toString() == entryName)
+            return i;
+    for (int i = 0; i < items.size(); ++i) {
         const QJsonObject o = items.at(i).toObject();
         const QString originalName = o.value(QStringLiteral("originalName")).toString();
         QString part = fileNamePart(o.value(QStringLiteral("bundlePath")).toString());
         if (part.isEmpty())
             part = fileNamePart(originalName);
-        if (part == fileName || fileNamePart(originalName) == fileName) {
-            item = o;
-            found = true;
-        }
+        if (part == fileName || fileNamePart(originalName) == fileName)
+            return i;
     }
-    if (!found)
-        return audioDir;
-
-    const int index = item.value(QStringLiteral("tabIndex")).toInt(-1);
-    const QString tabName = item.value(QStringLiteral("tabName")).toString();
-    const bool indexOk = index >= 0 && index < tabFolders.size();
-    auto namesTab = [&](int i) {
-        const QString n = tabNames.at(i);
-        return n == tabName || (n.isEmpty() && tabName == QStringLiteral("Tab %1").arg(i + 1));
-    };
-    if (indexOk && (tabName.isEmpty() || namesTab(index)))
-        return audioDir + QLatin1Char('/') + tabFolders.at(index);
-    if (!tabName.isEmpty()) {
-        // The index and the name disagree (or the index is out of range): the name decides.
-        for (int i = 0; i < tabNames.size(); ++i)
-            if (namesTab(i))
-                return audioDir + QLatin1Char('/') + tabFolders.at(i);
-        return audioDir + QLatin1Char('/') + tabFolderComponent(tabName, 0);
-    }
-    return indexOk ? audioDir + QLatin1Char('/') + tabFolders.at(index) : audioDir;
+    return -1;
 }
 
-} // namespace
+// The folder an audio entry goes to: the folder of the tab it was packed
+// with, the folders being the ones the confirmation showed.
+QString targetFolder(const QJsonArray& items, const QList<int>& itemTabs, const QString& entryName,
+                     const QList<QString>& tabFolders, const QString& audioDir)
+{
+    const int item = describingItem(items, entryName, BundleImportRules::fileNamePart(entryName));
+    if (item < 0)
+        return audioDir;
+    const int k = itemTabs.value(item, -1);
+    if (k >= 0 && k < tabFolders.size())
+        return audioDir + QLatin1Char('/') + tabFolders.at(k);
+    const QString tabName = items.at(item).toObject().value(QStringLiteral("tabName")).toString();
+    if (!tabName.isEmpty())
+        return audioDir + QLatin1Char('/') + BundleImportRules::tabFolderComponent(tabName, 0);
+    return audioDir;
+}
 
-bool BundleWorker::runImport()
+// The folder that would hold path, or its nearest existing parent: where
+// the free space is measured.
+QString existingParent(QString path)
+{
+    while (!path.isEmpty() && !QFileInfo(path).isDir()) {
+        const QString up = QFileInfo(path).path();
+        if (up == path)
+            break;
+        path = up;
+    }
+    return path;
+}
+
+QString megabytes(qint64 bytes)
+{
+    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1);
+}
+
+// The project with every button's audio path pointing at the extracted
+// file, serialised; its "filePath" is dropped.
+QByteArray patchedProject(QJsonObject project, const QJsonArray& items, const QHash<QString, QString>& extracted)
 {
     using namespace BundleImportRules;
-    QFile file(bundlePath);
-    if (!FileCheck::isRegularFile(bundlePath) || !file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("Cannot open bundle:\n") + bundlePath);
-
-    // 1. Header.
-    BundleFormat::Reader reader(&file);
-    BundleFormat::Header header;
-    const auto headerStatus = reader.readHeader(&header);
-    if (!header.magicOk())
-        return fail(QStringLiteral("Not a valid .vxbundle file."));
-    if (headerStatus != BundleFormat::Reader::Status::Ok)
-        return fail(kTruncated);
-    if (header.version > quint32(BundleFormat::kVersion))
-        return fail(QStringLiteral("Bundle version %1 is newer than supported (%2).")
-                        .arg(header.version)
-                        .arg(BundleFormat::kVersion));
-
-    // 2. Every entry read and checked before anything is written.
-    QList<Entry> entries;
-    for (quint32 i = 0; i < header.count; ++i) {
-        if (cancelled.load())
-            return fail(QStringLiteral("Cancelled"));
-        BundleFormat::EntryInfo info;
-        if (reader.readEntryInfo(header, &info) != BundleFormat::Reader::Status::Ok)
-            return fail(kTruncated);
-        QByteArray payload;
-        if (reader.readPayload(info, &payload) != BundleFormat::Reader::Status::Ok)
-            return fail(kTruncated);
-        bool mismatch = false;
-        Entry e{info.name, BundleFormat::contentOf(info, payload, &mismatch), info.crc};
-        payload = QByteArray();
-        if (mismatch)
-            return fail(QStringLiteral("Bundle is truncated or corrupt (size mismatch)."));
-        if (info.compressed && e.data.isEmpty())
-            return fail(QStringLiteral("Decompression failed for '%1'.").arg(info.name));
-        if (BundleFormat::crc32(e.data) != info.crc)
-            return fail(QStringLiteral("CRC mismatch for '%1'. Bundle may be corrupt.").arg(info.name));
-        entries.append(std::move(e));
-        emit progress(int(qMin<quint32>(i + 1, INT_MAX)), int(qMin<quint32>(header.count, INT_MAX)),
-                      QStringLiteral("Reading: ") + info.name);
-    }
-    const int total = int(entries.size());
-
-    // 3. The manifest, then the project, before any folder is made.
-    const Entry* manifestEntry = nullptr;
-    const Entry* projectEntry = nullptr;
-    for (const Entry& e : std::as_const(entries)) {
-        if (!manifestEntry && e.name == BundleFormat::kManifest())
-            manifestEntry = &e;
-        if (!projectEntry && e.name == BundleFormat::kProjectEntry())
-            projectEntry = &e;
-    }
-    QJsonObject manifest;
-    if (manifestEntry) {
-        QJsonParseError err;
-        const QJsonDocument doc = QJsonDocument::fromJson(manifestEntry->data, &err);
-        if (err.error != QJsonParseError::NoError)
-            qWarning() << "BundleManager: manifest JSON parse error:" << err.errorString() << "at offset" << err.offset;
-        manifest = doc.object();
-    }
-    if (manifest.isEmpty())
-        return fail(QStringLiteral("Bundle manifest missing or corrupt."));
-    if (!projectEntry)
-        return fail(QStringLiteral("Project file not found inside bundle."));
-    QJsonParseError projectErr;
-    const QJsonDocument projectDoc = QJsonDocument::fromJson(projectEntry->data, &projectErr);
-    if (projectDoc.isNull() || !projectDoc.isObject()) {
-        qWarning() << "BundleManager: project.vx JSON parse error:" << projectErr.errorString() << "at offset"
-                   << projectErr.offset;
-        return fail(QStringLiteral("Project file inside bundle is corrupt."));
-    }
-    QJsonObject project = projectDoc.object();
-
-    // 4. Folders: one per tab of the manifest, made unique.
-    QDir().mkpath(destDir);
-    const QString audioDir = destDir + QStringLiteral("/Audio");
-    QDir().mkpath(audioDir);
-    QList<QString> tabFolders;
-    for (int i = 0; i < tabNames.size(); ++i) {
-        const QString base = tabFolderComponent(tabNames.at(i), i + 1);
-        QString candidate = base;
-        for (int n = 1; tabFolders.contains(candidate); ++n)
-            candidate = QStringLiteral("%1 (%2)").arg(base).arg(n);
-        tabFolders << candidate;
-        QDir().mkpath(audioDir + QLatin1Char('/') + candidate);
-    }
-
-    // 5. Extraction: every audio entry, below the audio folder only.
-    const QJsonArray items = manifest.value(QStringLiteral("audioFiles")).toArray();
-    QHash<QString, QString> extracted;
-    int handled = 0;
-    for (const Entry& e : std::as_const(entries)) {
-        if (cancelled.load())
-            return fail(QStringLiteral("Cancelled"));
-        if (!e.name.startsWith(QLatin1String("Audio/")))
-            continue;
-        const QString f = fileNamePart(e.name);
-        if (f.isEmpty() || f == QLatin1String(".") || f == QLatin1String(".."))
-            continue;
-        const QFileInfo fi(f);
-        const QString base = fi.completeBaseName();
-        const QString ext = QLatin1Char('.') + fi.suffix();
-        const QString folder = targetFolder(items, e.name, f, tabNames, tabFolders, audioDir);
-        QDir().mkpath(folder);
-        QString target = folder + QLatin1Char('/') + f;
-        if (taken(target)) {
-            if (sameContent(target, e)) {
-                extracted[e.name] = target;
-                ++handled;
-                emit progress(handled, total, QStringLiteral("Reusing: ") + f);
-                continue;
-            }
-            target = uniqueName(folder, base, ext);
-            if (target.isEmpty())
-                return fail(QStringLiteral("Failed to write: ") + folder + QLatin1Char('/') + f);
-        }
-        if (!safeWriteFile(target, e.data))
-            return fail(QStringLiteral("Failed to write: ") + target);
-        extracted[e.name] = target;
-        ++handled;
-        emit progress(handled, total, QStringLiteral("Extracting: ") + f);
-    }
-
-    // 7. The project's audio paths point at the extracted files.
     QHash<QString, QString> pathMap, nameMap;
     for (const QJsonValue& v : items) {
         const QJsonObject o = v.toObject();
@@ -263,9 +167,273 @@ bool BundleWorker::runImport()
     if (project.contains(QStringLiteral("tabs")))
         project[QStringLiteral("tabs")] = tabs;
     project.remove(QStringLiteral("filePath"));
-    const QByteArray json = QJsonDocument(project).toJson(QJsonDocument::Indented);
+    return QJsonDocument(project).toJson(QJsonDocument::Indented);
+}
 
-    // 8. A merge hands the project over and leaves the user's MIDI mappings
+} // namespace
+
+// What the checking pass keeps of a bundle: the entries' names and checks,
+// the manifest and the project (small JSON), and what extraction will write.
+struct BundleWorker::ImportScan
+{
+    struct Entry
+    {
+        QString name;
+        qint64 contentSize = 0;
+        quint32 crc = 0;
+    };
+    QList<Entry> entries;
+    QByteArray manifest;
+    QByteArray project;
+    bool hasManifest = false;
+    bool hasProject = false;
+    qint64 bytesToWrite = 0;
+};
+
+namespace {
+
+QString checkFailure(BundleFormat::Reader::Check c, const QString& name)
+{
+    using Check = BundleFormat::Reader::Check;
+    switch (c) {
+    case Check::Ok:
+    case Check::SinkFailed:
+        break;
+    case Check::Truncated:
+        return kTruncated;
+    case Check::SizeMismatch:
+        return QStringLiteral("Bundle is truncated or corrupt (size mismatch).");
+    case Check::InflateFailed:
+        return QStringLiteral("Decompression failed for '%1'.").arg(name);
+    case Check::CrcMismatch:
+        return QStringLiteral("CRC mismatch for '%1'. Bundle may be corrupt.").arg(name);
+    case Check::Cancelled:
+        return QStringLiteral("Cancelled");
+    }
+    return QString();
+}
+
+// The manifest and the project of a checked bundle; the failure's message,
+// empty when both are usable.
+QString readJsonEntries(const BundleWorker::ImportScan& scan, QJsonObject* manifest, QJsonObject* project)
+{
+    if (scan.hasManifest) {
+        QJsonParseError err;
+        const QJsonDocument doc = QJsonDocument::fromJson(scan.manifest, &err);
+        if (err.error != QJsonParseError::NoError)
+            qWarning() << "BundleManager: manifest JSON parse error:" << err.errorString() << "at offset" << err.offset;
+        *manifest = doc.object();
+    }
+    if (manifest->isEmpty())
+        return QStringLiteral("Bundle manifest missing or corrupt.");
+    if (!scan.hasProject)
+        return QStringLiteral("Project file not found inside bundle.");
+    QJsonParseError projectErr;
+    const QJsonDocument projectDoc = QJsonDocument::fromJson(scan.project, &projectErr);
+    if (projectDoc.isNull() || !projectDoc.isObject()) {
+        qWarning() << "BundleManager: project.vx JSON parse error:" << projectErr.errorString() << "at offset"
+                   << projectErr.offset;
+        return QStringLiteral("Project file inside bundle is corrupt.");
+    }
+    *project = projectDoc.object();
+    return QString();
+}
+
+} // namespace
+
+bool BundleWorker::openBundle(QFile* file, BundleFormat::Reader* reader, BundleFormat::Header* header)
+{
+    if (!FileCheck::isRegularFile(bundlePath) || !file->open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("Cannot open bundle:\n") + bundlePath);
+    const auto headerStatus = reader->readHeader(header);
+    if (!header->magicOk())
+        return fail(QStringLiteral("Not a valid .vxbundle file."));
+    if (headerStatus != BundleFormat::Reader::Status::Ok)
+        return fail(kTruncated);
+    if (header->version > quint32(BundleFormat::kVersion))
+        return fail(QStringLiteral("Bundle version %1 is newer than supported (%2).")
+                        .arg(header->version)
+                        .arg(BundleFormat::kVersion));
+    return true;
+}
+
+bool BundleWorker::measureEntries(BundleFormat::Reader* reader, const BundleFormat::Header& header)
+{
+    // What the entries claim is known from their heads alone: a bundle that
+    // cannot fit fails before anything is inflated or written.
+    qint64 claimed = 0;
+    for (quint32 i = 0; i < header.count; ++i) {
+        if (cancelled.load())
+            return fail(QStringLiteral("Cancelled"));
+        BundleFormat::EntryInfo info;
+        if (reader->readEntryInfo(header, &info) != BundleFormat::Reader::Status::Ok
+            || reader->skipPayload(info) != BundleFormat::Reader::Status::Ok)
+            return fail(kTruncated);
+        if (!BundleFormat::plausibleSize(info))
+            return fail(QStringLiteral("Bundle is truncated or corrupt (size mismatch)."));
+        if (!audioFileName(info.name).isEmpty())
+            claimed += info.contentSize;   // each at most the file's size or 4 GiB
+    }
+    return checkFreeSpace(claimed);
+}
+
+bool BundleWorker::scanEntries(BundleFormat::Reader* reader, const BundleFormat::Header& header, ImportScan* scan)
+{
+    // Every entry is read and checked before anything is written, one piece
+    // at a time: only the manifest and the project are kept.
+    for (quint32 i = 0; i < header.count; ++i) {
+        if (cancelled.load())
+            return fail(QStringLiteral("Cancelled"));
+        BundleFormat::EntryInfo info;
+        if (reader->readEntryInfo(header, &info) != BundleFormat::Reader::Status::Ok)
+            return fail(kTruncated);
+        QByteArray* keep = nullptr;
+        if (!scan->hasManifest && info.name == BundleFormat::kManifest())
+            keep = &scan->manifest;
+        else if (!scan->hasProject && info.name == BundleFormat::kProjectEntry())
+            keep = &scan->project;
+        if (keep && info.contentSize > kMaxJsonEntryBytes)
+            return fail(info.name == BundleFormat::kManifest()
+                            ? QStringLiteral("Bundle manifest missing or corrupt.")
+                            : QStringLiteral("Project file inside bundle is corrupt."));
+        BundleFormat::Reader::Sink sink;
+        if (keep)
+            sink = [keep](const char* data, qint64 len) {
+                keep->append(data, len);
+                return true;
+            };
+        const auto check = reader->streamContent(info, sink, &cancelled);
+        if (check != BundleFormat::Reader::Check::Ok)
+            return fail(checkFailure(check, info.name));
+        if (keep == &scan->manifest)
+            scan->hasManifest = true;
+        else if (keep == &scan->project)
+            scan->hasProject = true;
+        if (!audioFileName(info.name).isEmpty())
+            scan->bytesToWrite += info.contentSize;
+        scan->entries.append({info.name, info.contentSize, info.crc});
+        emit progress(int(qMin<quint32>(i + 1, INT_MAX)), int(qMin<quint32>(header.count, INT_MAX)),
+                      QStringLiteral("Reading: ") + info.name);
+    }
+    return true;
+}
+
+bool BundleWorker::checkFreeSpace(qint64 bytes)
+{
+    const QStorageInfo disk(existingParent(destDir));
+    const qint64 free = disk.isValid() ? disk.bytesAvailable() : -1;
+    if (free < 0 || bytes <= free)
+        return true;
+    return fail(QStringLiteral("Not enough free disk space to import this bundle: its files need %1 MB, "
+                               "the destination has %2 MB free.")
+                    .arg(megabytes(bytes), megabytes(free)));
+}
+
+bool BundleWorker::extractAudio(const ImportScan& scan, const QJsonArray& items, const QJsonArray& tabSettings,
+                               QHash<QString, QString>* extracted)
+{
+    using namespace BundleImportRules;
+    QFile file(bundlePath);
+    BundleFormat::Reader reader(&file);
+    BundleFormat::Header header;
+    if (!openBundle(&file, &reader, &header))
+        return false;
+    const QString audioDir = destDir + QStringLiteral("/Audio");
+    const QList<QString> folders = tabFolders(tabNames);
+    const QList<int> itemTabs = itemTabPositions(items, tabNames, tabSettings);
+    const int total = int(scan.entries.size());
+    int handled = 0;
+    for (const ImportScan::Entry& e : scan.entries) {
+        if (cancelled.load())
+            return fail(QStringLiteral("Cancelled"));
+        BundleFormat::EntryInfo info;
+        if (reader.readEntryInfo(header, &info) != BundleFormat::Reader::Status::Ok || info.name != e.name
+            || info.crc != e.crc || info.contentSize != e.contentSize)
+            return fail(kTruncated);
+        const QString f = audioFileName(e.name);
+        if (f.isEmpty()) {
+            if (reader.skipPayload(info) != BundleFormat::Reader::Status::Ok)
+                return fail(kTruncated);
+            continue;
+        }
+        // A folder is made only for a file that goes into it.
+        const QString folder = targetFolder(items, itemTabs, e.name, folders, audioDir);
+        QDir().mkpath(folder);
+        QString target = folder + QLatin1Char('/') + f;
+        if (taken(target)) {
+            if (sameContent(target, e.contentSize, e.crc)) {
+                if (reader.skipPayload(info) != BundleFormat::Reader::Status::Ok)
+                    return fail(kTruncated);
+                (*extracted)[e.name] = target;
+                emit progress(++handled, total, QStringLiteral("Reusing: ") + f);
+                continue;
+            }
+            const QFileInfo fi(f);
+            const QString ext = QLatin1Char('.') + fi.suffix();
+            target = uniqueName(folder, fi.completeBaseName(), ext);
+            if (target.isEmpty())
+                return fail(QStringLiteral("Failed to write: ") + folder + QLatin1Char('/') + f);
+        }
+        if (!writeEntry(&reader, info, target))
+            return false;
+        (*extracted)[e.name] = target;
+        emit progress(++handled, total, QStringLiteral("Extracting: ") + f);
+    }
+    return true;
+}
+
+bool BundleWorker::writeEntry(BundleFormat::Reader* reader, const BundleFormat::EntryInfo& info, const QString& target)
+{
+    SafeFileWriter out(target);
+    if (!out.open())
+        return fail(QStringLiteral("Failed to write: ") + target);
+    const auto check = reader->streamContent(
+        info, [&out](const char* data, qint64 len) { return out.write(data, len); }, &cancelled);
+    if (check == BundleFormat::Reader::Check::Ok && out.commit())
+        return true;
+    out.cancel();
+    if (check == BundleFormat::Reader::Check::Ok || check == BundleFormat::Reader::Check::SinkFailed)
+        return fail(QStringLiteral("Failed to write: ") + target);
+    return fail(checkFailure(check, info.name));
+}
+
+bool BundleWorker::runImport()
+{
+    using namespace BundleImportRules;
+
+    // 1. Header, then every entry checked.
+    ImportScan scan;
+    {
+        QFile file(bundlePath);
+        BundleFormat::Reader reader(&file);
+        BundleFormat::Header header;
+        if (!openBundle(&file, &reader, &header) || !measureEntries(&reader, header) || !file.seek(0)
+            || reader.readHeader(&header) != BundleFormat::Reader::Status::Ok || !scanEntries(&reader, header, &scan))
+            return false;
+    }
+    const int total = int(scan.entries.size());
+
+    // 2. The manifest, then the project, before any folder is made.
+    QJsonObject manifest;
+    QJsonObject project;
+    if (const QString error = readJsonEntries(scan, &manifest, &project); !error.isEmpty())
+        return fail(error);
+    const qint64 projectBytes = merge ? 0 : scan.project.size();
+    scan.manifest = QByteArray();
+    scan.project = QByteArray();
+
+    // 3. Room for what will be written, then the audio files.
+    if (!checkFreeSpace(scan.bytesToWrite + projectBytes))
+        return false;
+    const QJsonArray items = manifest.value(QStringLiteral("audioFiles")).toArray();
+    QHash<QString, QString> extracted;
+    if (!extractAudio(scan, items, manifest.value(QStringLiteral("tabSettings")).toArray(), &extracted))
+        return false;
+
+    // 4. The project's audio paths point at the extracted files.
+    const QByteArray json = patchedProject(project, items, extracted);
+
+    // 5. A merge hands the project over and leaves the user's MIDI mappings
     // alone: its buttons get new ids, so the bundle's would point at nothing.
     if (merge) {
         emit progress(total, total, QStringLiteral("Import complete."));
@@ -278,6 +446,7 @@ bool BundleWorker::runImport()
         name = QFileInfo(fileNamePart(manifest.value(QStringLiteral("projectFile")).toString())).completeBaseName();
     name = cleanProjectName(name);
     const QString path = uniqueName(destDir, name, QStringLiteral(".vx"));
+    QDir().mkpath(destDir);
     if (path.isEmpty() || !safeWriteFile(path, json))
         return fail(QStringLiteral("Failed to write project file."));
 

@@ -170,12 +170,16 @@ void BundleManager::importBundle(QWidget* parent)
         return;
 
     const bool merge = asMerge->isChecked();
+    // The folders shown are those the worker fills: one rule for both.
+    const QList<QString> folders = tabFolders(preview.tabNames);
     QList<QString> selected;
+    QList<QString> shownFolders;
     QList<int> indices;
     if (merge && !boxes.isEmpty()) {
         for (int i = 0; i < boxes.size(); ++i)
             if (boxes.at(i)->isChecked()) {
                 selected << preview.tabNames.at(i);
+                shownFolders << folders.at(i);
                 indices << i;
             }
         if (indices.isEmpty()) {
@@ -185,6 +189,7 @@ void BundleManager::importBundle(QWidget* parent)
         }
     } else {
         selected = preview.tabNames;
+        shownFolders = folders;
     }
 
     // Where the files go.
@@ -245,7 +250,7 @@ void BundleManager::importBundle(QWidget* parent)
     auto refresh = [&]() {
         destination = freeFolder(baseDir, folderName);
         tree->setPlainText(treeText(destination.isEmpty() ? baseDir + QLatin1Char('/') + folderName : destination,
-                                    merge ? QString() : projectName, selected));
+                                    merge ? QString() : projectName, shownFolders));
     };
     refresh();
     if (nameEdit) {

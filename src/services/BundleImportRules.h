@@ -1,4 +1,5 @@
 #pragma once
+#include <QJsonArray>
 #include <QList>
 #include <QString>
 
@@ -15,8 +16,25 @@ QString fileNamePart(const QString& name);
 // name is empty); "Tab" when that leaves nothing, "." or "..".
 QString tabFolderComponent(const QString& tabName, int position);
 
-// A project name: < > : " / \ | ? * become "_", trimmed; "Session" when that
-// leaves nothing, "." or "..".
+// The folders of the bundle's tabs, one per name in the same order: the tab
+// folder of each name at its 1-based position, a folder taken already by an
+// earlier tab getting " (n)" (n = 1, 2, ...). The confirmation shows these
+// and the import fills these.
+QList<QString> tabFolders(const QList<QString>& tabNames);
+
+// For each item of a manifest's "audioFiles", the position in tabNames (the
+// names of "tabSettings": the tabs that carry audio) of the tab it was packed
+// with; -1 when none fits. An item's "tabIndex" counts every exported tab,
+// those without audio too. Our own bundles give each "tabSettings" entry the
+// same "tabIndex", which settles it; for others the items' tabs are matched
+// in order against tabNames by their "tabName" (an unnamed tab's item says
+// "Tab <tabIndex + 1>"). An item whose tab does not match goes by its name.
+QList<int> itemTabPositions(const QJsonArray& items, const QList<QString>& tabNames,
+                            const QJsonArray& tabSettings);
+
+// A project name: < > : " / \ | ? * and control characters become "_",
+// trimmed, cut to fit a file name; "Session" when that leaves nothing, "." or
+// "..".
 QString cleanProjectName(const QString& name);
 
 // base/name when nothing of that name exists there, else the first free
@@ -27,8 +45,9 @@ QString freeFolder(const QString& base, const QString& name);
 // when longer than 80.
 QString containsLine(const QList<QString>& tabNames);
 
-// The confirmation dialog's tree of what will be made. projectName empty:
-// a merge, with no project file line.
-QString treeText(const QString& destination, const QString& projectName, const QList<QString>& selected);
+// The confirmation dialog's tree of what will be made: the destination, the
+// project file, and below "Audio/" the folders given. projectName empty: a
+// merge, with no project file line.
+QString treeText(const QString& destination, const QString& projectName, const QList<QString>& folders);
 
 } // namespace BundleImportRules

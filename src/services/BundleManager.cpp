@@ -1,6 +1,6 @@
 #include "BundleManager.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -20,7 +20,7 @@
 
 BundleManager* BundleManager::instance()
 {
-    static BundleManager* s = new BundleManager(qApp);
+    static BundleManager* s = new BundleManager(QCoreApplication::instance());
     return s;
 }
 
@@ -110,7 +110,7 @@ void BundleManager::runWorker(BundleWorker* worker, QWidget* parent, const QStri
     job->thread = thread;
     job->parent = parent;
 
-    connect(worker, &BundleWorker::appendReady, qApp, [this, job](const QByteArray& json) {
+    connect(worker, &BundleWorker::appendReady, QCoreApplication::instance(), [this, job](const QByteArray& json) {
         if (!job->release())
             return;
         const qsizetype before = SessionManager::instance()->session().tabs.size();
@@ -123,7 +123,7 @@ void BundleManager::runWorker(BundleWorker* worker, QWidget* parent, const QStri
         applyProgress(dialog, current, total, msg);
     }, Qt::QueuedConnection);
     connect(dialog, &QProgressDialog::canceled, worker, &BundleWorker::cancel, Qt::DirectConnection);
-    connect(worker, &BundleWorker::finished, qApp, [job](bool ok, const QString& msg) {
+    connect(worker, &BundleWorker::finished, QCoreApplication::instance(), [job](bool ok, const QString& msg) {
         if (!job->release())
             return;
         if (ok)

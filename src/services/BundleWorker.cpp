@@ -49,13 +49,13 @@ quint32 BundleWorker::crc32(const QByteArray& bytes)
 
 QString BundleWorker::uniqueName(const QString& dir, const QString& base, const QString& ext)
 {
-    const QString first = dir + QLatin1Char('/') + base + ext;
-    if (!QFileInfo::exists(first) && !QFileInfo(first).isSymLink())
-        return first;
-    for (int n = 1; n <= 9999; ++n) {
-        const QString p = QStringLiteral("%1/%2 (%3)%4").arg(dir, base).arg(n).arg(ext);
-        if (!QFileInfo::exists(p) && !QFileInfo(p).isSymLink())
-            return p;
-    }
-    return QString();
+    // Each candidate is cut to a name the file system takes.
+    auto free = [&dir](const QString& name) {
+        const QString p = dir + QLatin1Char('/') + name;
+        return !QFileInfo::exists(p) && !QFileInfo(p).isSymLink() ? p : QString();
+    };
+    QString p = free(BundleFormat::fitFileName(base, ext));
+    for (int n = 1; p.isEmpty() && n <= 9999; ++n)
+        p = free(BundleFormat::fitFileName(base, QStringLiteral(" (%1)%2").arg(n).arg(ext)));
+    return p;
 }

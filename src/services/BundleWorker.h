@@ -1,11 +1,16 @@
 #pragma once
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <atomic>
 
+#include "BundleFormat.h"
 #include "Types.h"
+
+class QFile;
+class QJsonArray;
 
 // One bundle job, export or import, on a thread of its own. It is given all
 // its inputs before the thread starts and reports only through its signals;
@@ -43,8 +48,21 @@ signals:
     void finished(bool ok, const QString& msg);
     void appendReady(const QByteArray& patchedProjectJson);
 
+public:
+    // What an import's checking pass keeps of the bundle.
+    struct ImportScan;
+
 private:
+
     bool fail(const QString& msg);
+    // The steps of an import; each reports its own failure.
+    bool openBundle(QFile* file, BundleFormat::Reader* reader, BundleFormat::Header* header);
+    bool measureEntries(BundleFormat::Reader* reader, const BundleFormat::Header& header);
+    bool scanEntries(BundleFormat::Reader* reader, const BundleFormat::Header& header, ImportScan* scan);
+    bool checkFreeSpace(qint64 bytes);
+    bool extractAudio(const ImportScan& scan, const QJsonArray& items, const QJsonArray& tabSettings,
+                      QHash<QString, QString>* extracted);
+    bool writeEntry(BundleFormat::Reader* reader, const BundleFormat::EntryInfo& info, const QString& target);
 
     bool isExport = true;
     std::atomic<bool> cancelled{false};

@@ -27,6 +27,7 @@
 #include "OpLog.h"
 #include "SafeWrite.h"
 #include "SettingsKeys.h"
+#include "Utf8Cut.h"
 #include "WebAddress.h"
 
 namespace {
@@ -42,24 +43,6 @@ struct Stream
     QString sinkError;
     QString refusedRedirect;  // where a refused redirect pointed
 };
-
-// Cuts text to at most maxBytes of UTF-8 without splitting a character.
-QString cutUtf8(const QString& text, int maxBytes)
-{
-    QString out;
-    int bytes = 0;
-    for (int i = 0; i < text.size();) {
-        const int len = (text.at(i).isHighSurrogate() && i + 1 < text.size()) ? 2 : 1;
-        const QString ch = text.mid(i, len);
-        const int b = int(ch.toUtf8().size());
-        if (bytes + b > maxBytes)
-            break;
-        out += ch;
-        bytes += b;
-        i += len;
-    }
-    return out;
-}
 
 } // namespace
 
@@ -406,6 +389,21 @@ QString OnlineLibraryManager::safeComponent(const QString& text, bool isFolder)
     return cutUtf8(stem, kMaxComponentBytes - int(suffix.toUtf8().size())) + suffix;
 }
 
+QString OnlineLibraryManager::downloadTarget(const QString& root, const QString& name, const QString& folder)
+{
+    const QString fileName = safeComponent(name, false);
+    if (fileName.isEmpty() || fileName == QLatin1String(".") || fileName == QLatin1String(".."))
+        return QString();
+    QString dir = root;
+    if (!folder.isEmpty()) {
+        QString sub = safeComponent(folder, true);
+        if (sub.isEmpty() || sub == QLatin1String(".") || sub == QLatin1String(".."))
+            sub = QStringLiteral("_");
+        dir += QLatin1Char('/') + sub;
+    }
+    return dir + QLatin1Char('/') + fileName;
+}
+
 QString OnlineLibraryManager::keepBothPath(const QString& dir, const QString& name)
 {
     const int firstDot = int(name.indexOf(QLatin1Char('.')));
@@ -426,21 +424,14 @@ void OnlineLibraryManager::downloadFile(const QString& url, const QString& name,
         emit downloadError(QStringLiteral("Download failed: not a web address: ") + url.left(200));
         return;
     }
-    const QString fileName = safeComponent(name, false);
-    if (fileName.isEmpty() || fileName == QLatin1String(".") || fileName == QLatin1String("..")) {
+    QString path = downloadTarget(vxLibraryPath(), name, folder);
+    if (path.isEmpty()) {
         emit downloadError(QStringLiteral("Download failed: the file has no usable name (\"%1\")").arg(name.left(200)));
         return;
     }
-
-    QString dir = vxLibraryPath();
-    if (!folder.isEmpty()) {
-        QString sub = safeComponent(folder, true);
-        if (sub.isEmpty() || sub == QLatin1String(".") || sub == QLatin1String(".."))
-            sub = QStringLiteral("_");
-        dir += QLatin1Char('/') + sub;
-        QDir().mkpath(dir);
-    }
-    QString path = dir + QLatin1Char('/') + fileName;
+    const QString dir = QFileInfo(path).path();
+    const QString fileName = QFileInfo(path).fileName();
+    QDir().mkpath(dir);
 
     if (QFileInfo::exists(path)) {
         QMessageBox box(QMessageBox::Question, QStringLiteral("File Already Exists"),

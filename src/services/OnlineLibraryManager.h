@@ -127,6 +127,11 @@ public:
     // (keeping a file's suffix). An empty result, "." or ".." stays as it is:
     // the caller decides.
     static QString safeComponent(const QString& text, bool isFolder);
+    // Where a catalogue file named name, listed in folder, lands below root:
+    // root/name, or root/<folder>/name for a folder that is not empty (a
+    // folder with no usable name becomes "_"). Empty when the name leaves
+    // nothing usable.
+    static QString downloadTarget(const QString& root, const QString& name, const QString& folder);
     // "Keep Both": the first dir/base_n.suffix (n = 1, 2, ...) that is free.
     static QString keepBothPath(const QString& dir, const QString& name);
 

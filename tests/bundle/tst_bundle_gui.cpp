@@ -383,6 +383,10 @@ private slots:
         QVERIFY2(tree.startsWith(dest + QStringLiteral("/\n")), qPrintable(tree));
         QVERIFY(QFileInfo(dest + QStringLiteral("/Audio/Jingles/a.wav")).isFile());
         QCOMPARE(QFile::exists(dest + QStringLiteral("/project.vx")), !merge);
+        // With every tab taken, every folder the files went to is one the
+        // confirmation showed.
+        for (const QString& made : QDir(dest + QStringLiteral("/Audio")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            QVERIFY2(!untick.isEmpty() || tree.contains(QStringLiteral("─ ") + made + QStringLiteral("/\n")), qPrintable(tree));
     }
 
     // The tab choices of the export and of the import stay on the screen

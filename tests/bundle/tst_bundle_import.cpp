@@ -3,9 +3,13 @@
 // group, and the pure rules of the dialogs and the merge.
 #include <QJsonArray>
 #include <QSignalSpy>
+#include <QStorageInfo>
 #include <QtTest>
 
 #include <optional>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "AppSettings.h"
 #include "BundleImportRules.h"
@@ -83,6 +87,52 @@ QList<Raw> goodEntries()
                 false}};
 }
 
+// A compressed entry of size zero bytes, made a piece at a time: qCompress's
+// big-endian length, then the zlib stream.
+Raw zeros(const QByteArray& name, qint64 size)
+{
+    const QByteArray piece(1 << 20, '\0');
+    QByteArray payload = QByteArray(4, '\0');
+    qToBigEndian<quint32>(quint32(size), payload.data());
+    z_stream z{};
+    deflateInit(&z, 6);
+    quint32 crc = 0;
+    char out[1 << 16];
+    for (qint64 left = size;;) {
+        const qint64 n = qMin<qint64>(left, piece.size());
+        crc = quint32(::crc32(crc, reinterpret_cast<const Bytef*>(piece.constData()), uInt(n)));
+        left -= n;
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.constData()));
+        z.avail_in = uInt(n);
+        int rc;
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(out);
+            z.avail_out = sizeof out;
+            rc = deflate(&z, left == 0 ? Z_FINISH : Z_NO_FLUSH);
+            payload.append(out, qsizetype(sizeof out - z.avail_out));
+        } while (z.avail_out == 0);
+        if (left == 0 && rc == Z_STREAM_END)
+            break;
+    }
+    deflateEnd(&z);
+    Raw r{name, QByteArray(), true};
+    r.payload = payload;
+    r.contentSize = size;
+    r.crc = crc;
+    r.flag = 1;
+    return r;
+}
+
+qint64 addressSpace()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    f.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmSize:"))
+            return line.mid(7).trimmed().split(' ').first().toLongLong() * 1024;
+    return 0;
+}
+
 } // namespace
 
 class TestBundleImport : public QObject
@@ -98,6 +148,39 @@ class TestBundleImport : public QObject
         if (!merge)
             w.setProjectName(QStringLiteral("Show"));
         return run(w, std::move(onProgress));
+    }
+
+    // Each file sits in the folder the confirmation shows for the first tab
+    // that uses it (the tabs with audio are the preview's list), and no
+    // folder is left empty.
+    void checkFolders(const Session& exported, const QList<QString>& previewNames, const QString& dest,
+                      const QList<TabData>& imported)
+    {
+        const QList<QString> shown = BundleImportRules::tabFolders(previewNames);
+        QSet<QString> seen;
+        int k = -1;
+        for (int t = 0; t < exported.tabs.size(); ++t) {
+            const TabData& tab = exported.tabs.at(t);
+            if (std::none_of(tab.buttons.begin(), tab.buttons.end(), [](const ButtonData& b) { return !b.audioPath.isEmpty(); }))
+                continue;
+            ++k;
+            QVERIFY(k < shown.size());
+            for (int b = 0; b < tab.buttons.size(); ++b) {
+                if (seen.contains(tab.buttons.at(b).audioPath))
+                    continue;
+                seen.insert(tab.buttons.at(b).audioPath);
+                const auto same = std::find_if(imported.begin(), imported.end(),
+                                               [&](const TabData& i) { return i.id == tab.id; });
+                QVERIFY(same != imported.end() && same->buttons.size() == tab.buttons.size());
+                const QString got = same->buttons.at(b).audioPath;
+                QCOMPARE(QFileInfo(got).absolutePath(), QFileInfo(dest + "/Audio/" + shown.at(k)).absoluteFilePath());
+            }
+        }
+        for (const QString& f : listing(dest)) {
+            const QFileInfo fi(dest + QLatin1Char('/') + f);
+            if (fi.isDir())
+                QVERIFY2(!QDir(fi.filePath()).isEmpty(), qPrintable(f));
+        }
     }
 
     QByteArray settingsBytes()
@@ -117,21 +200,34 @@ private slots:
     {
         QTest::addColumn<QStringList>("tabNames");
         QTest::addColumn<bool>("perTabThird");
+        QTest::addColumn<bool>("firstSilent");   // the first tab has no audio
         QTest::newRow("odd names") << QStringList{"", "Drums", "a:b", "..", "x\\y", "Ünïcödé ♪", "Drums", "a?b",
                                                   "a*b", " ", ".", "Tab 1", "c/d", "e|f", "g\"h", "<i>"}
-                                   << false;
-        QTest::newRow("per-tab of the third") << QStringList{"Empty", "One", "Three", "Four"} << true;
+                                   << false << false;
+        QTest::newRow("per-tab of the third") << QStringList{"Empty", "One", "Three", "Four"} << true << false;
+        QTest::newRow("first tab silent, unnamed tabs after")
+            << QStringList{"Silent", "", "", "", "Named", ""} << false << true;
+        QTest::newRow("unnamed tabs after a silent unnamed one") << QStringList{"", "", "", ""} << false << true;
+        const QString snowmen = QString(100, QChar(0x2603));
+        QTest::newRow("names of 1 to 400 bytes")
+            << QStringList{"a", QString(200, 'b'), QString(240, 'c'), QString(241, 'c'), QString(255, 'd'),
+                           QString(256, 'e'), QString(260, 'f'), QString(400, 'g'), snowmen,
+                           QString(133, QChar(0x2603)) + "x", QString(240, 'c') + "z"}
+            << false << false;
+        QTest::newRow("path steps, dots and spaces")
+            << QStringList{"..", ".", "...", " . ", ". .", "  ..  ", "....", " ", ". . ."} << false << false;
     }
     void roundTrip()
     {
         QFETCH(QStringList, tabNames);
         QFETCH(bool, perTabThird);
+        QFETCH(bool, firstSilent);
         const QString src = m_dir + QStringLiteral("/src");
         const QStringList kinds{"wav", "mp3", "ogg", "flac", "", "wav"};
         Session s;
         for (int t = 0; t < tabNames.size(); ++t) {
             QStringList files;
-            if (t > 0 || !perTabThird) {
+            if (t > 0 || !(perTabThird || firstSilent)) {
                 for (int k = 0; k < 3; ++k) {
                     const QString kind = kinds.at((t + k) % kinds.size());
                     const QString name = QStringLiteral("take%1").arg(k) + (kind.isEmpty() ? QString() : "." + kind);
@@ -151,6 +247,15 @@ private slots:
         BundleWorker ex;
         ex.setupExport(vx, bundle, copy);
         QVERIFY(run(ex).ok);
+        // Any extractor can take the entry names: no path steps, no name
+        // longer than a file name.
+        QString err;
+        for (const Entry& e : readBundle(readFile(bundle), &err))
+            for (const QString& step : QString::fromUtf8(e.name).split('/')) {
+                QVERIFY2(step != "." && step != ".." && !step.isEmpty(), e.name.constData());
+                QVERIFY2(step.toUtf8().size() <= 255, e.name.constData());
+            }
+        QVERIFY2(err.isEmpty(), qPrintable(err));
 
         const BundleManager::Preview preview = BundleManager::previewBundle(bundle);
         QCOMPARE(preview.displayName, QStringLiteral("project"));
@@ -184,6 +289,20 @@ private slots:
         QVERIFY(checked > 0);
         for (const QString& f : listing(m_dir + QStringLiteral("/dest")))
             QVERIFY2(f.startsWith(QLatin1String("Show")), qPrintable(f));
+        checkFolders(copy, preview.tabNames, dest, back.tabs);
+
+        // A merge puts the files where the confirmation shows them too.
+        const QString mergeDest = m_dir + QStringLiteral("/merge/Show_imported");
+        BundleWorker mw;
+        mw.setupImport(bundle, mergeDest, preview.tabNames, true);
+        QList<QByteArray> handed;
+        connect(&mw, &BundleWorker::appendReady, this, [&](const QByteArray& b) { handed << b; });
+        QVERIFY(run(mw).result);
+        QCOMPARE(handed.size(), 1);
+        QList<TabData> merged;
+        for (const QJsonValue& v : QJsonDocument::fromJson(handed.first()).object().value("tabs").toArray())
+            merged << TabData::fromJson(v.toObject());
+        checkFolders(copy, preview.tabNames, mergeDest, merged);
     }
 
     void hostile_data()
@@ -309,6 +428,108 @@ private slots:
             QVERIFY(!QFile::exists(dest));
             BundleManager::previewBundle(bundle);
         }
+    }
+
+    // Hostile bundles imported in a child whose address space is capped at
+    // 512 MiB: each ends in a clear failure or a success, never in the
+    // child's death. Entries are checked and written a piece at a time.
+    void memoryBound_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message");   // "" for a success
+        QTest::newRow("three 200 MiB entries of zeros") << "zeros3" << "";
+        QTest::newRow("150 entries of 4 MiB zeros") << "many" << "";
+        QTest::newRow("a 4 GiB claim from a small payload") << "claim"
+                                                           << "Bundle is truncated or corrupt (size mismatch).";
+        QTest::newRow("a manifest of 1 GiB zeros") << "manifest" << "Bundle manifest missing or corrupt.";
+        QTest::newRow("entries claiming more than the free disk") << "disk" << "Not enough free disk space";
+    }
+    void memoryBound()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        const QString bundle = m_dir + QStringLiteral("/big.vxbundle");
+        QList<Raw> v = goodEntries();
+        qint64 expectedSize = 3000;   // of Audio/T/a.wav
+        if (kind == "zeros3") {
+            for (int i = 0; i < 3; ++i)
+                v.insert(1, zeros(QStringLiteral("Audio/T/z%1.wav").arg(i).toUtf8(), 200 << 20));
+            expectedSize = 200 << 20;
+        } else if (kind == "many") {
+            const Raw one = zeros("Audio/T/m.wav", 4 << 20);
+            for (int i = 0; i < 150; ++i) {
+                Raw r = one;
+                r.name = QStringLiteral("Audio/T/m%1.wav").arg(i).toUtf8();
+                v.insert(1, r);
+            }
+        } else if (kind == "claim") {
+            Raw r = zeros("Audio/T/c.wav", 1 << 20);
+            r.contentSize = 0xffffffffLL;
+            qToBigEndian<quint32>(0xffffffffu, r.payload->data());
+            v.insert(1, r);
+        } else if (kind == "manifest") {
+            v[2] = zeros("manifest.json", qint64(1) << 30);
+        }
+        writeFile(bundle, writeRaw(v));
+        qint64 claim = 0;
+        if (kind == "disk") {
+            // A sparse stored entry: the file claims a terabyte and holds none.
+            claim = qint64(1) << 40;
+            if (QStorageInfo(m_dir).bytesAvailable() >= claim)
+                QSKIP("more free disk than the claim");
+            QByteArray head = writeRaw(v).left(12);
+            qToLittleEndian<quint32>(4, head.data() + 8);
+            Raw huge{"Audio/T/huge.wav", QByteArray(), false};
+            huge.contentSize = claim;
+            huge.storedSize = claim;
+            huge.crc = 0;
+            huge.payload = QByteArray();
+            QFile f(bundle);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(head + writeRaw(v).mid(12) + writeRaw({huge}).mid(12));
+            QVERIFY(f.resize(f.size() + claim));
+        }
+
+        const QString dest = m_dir + QStringLiteral("/big");
+        const QString result = m_dir + QStringLiteral("/result");
+        const qint64 cap = qint64(512) << 20;
+        QVERIFY2(addressSpace() < cap / 2, "the test process alone is near the cap");
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const rlimit lim{rlim_t(cap), rlim_t(cap)};
+            setrlimit(RLIMIT_AS, &lim);
+            BundleWorker w;
+            w.setupImport(bundle, dest, {QStringLiteral("T")}, false);
+            w.setProjectName(QStringLiteral("Show"));
+            QByteArray out;
+            QObject::connect(&w, &BundleWorker::finished, [&](bool ok, const QString& msg) {
+                out += (ok ? "ok\n" : "failed\n") + msg.toUtf8() + "\n";
+            });
+            w.runImport();
+            QFile f(result);
+            f.open(QIODevice::WriteOnly);
+            f.write(out);
+            f.close();
+            _exit(0);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(pid, &status, 0), pid);
+        QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, qPrintable(QString::number(status)));
+        const QList<QByteArray> lines = readFile(result).split('\n');
+        QVERIFY(lines.size() >= 2);
+        QCOMPARE(lines.count("ok") + lines.count("failed"), 1);
+        if (message.isEmpty()) {
+            QVERIFY2(lines.first() == "ok", lines.at(1).constData());
+            QCOMPARE(QFileInfo(dest + "/Audio/T/a.wav").size(), qint64(3000));
+            if (kind == "zeros3")   // no manifest item describes it: the audio folder
+                QCOMPARE(QFileInfo(dest + "/Audio/z0.wav").size(), expectedSize);
+        } else {
+            QCOMPARE(lines.first(), QByteArray("failed"));
+            QVERIFY2(QString::fromUtf8(lines.at(1)).startsWith(message), lines.at(1).constData());
+            QVERIFY(!QFile::exists(dest));
+        }
+        QDir(dest).removeRecursively();
+        QFile::remove(bundle);
     }
 
     void cancelAtEachStep()
@@ -447,25 +668,29 @@ private slots:
     void folderRules_data()
     {
         QTest::addColumn<QStringList>("tabNames");
-        QTest::addColumn<QStringList>("folders");
+        QTest::addColumn<QStringList>("folders");   // shown by the confirmation
+        QTest::addColumn<QStringList>("made");      // only those that receive a file
         QTest::newRow("repeated, cleaned, unnamed")
             << QStringList{"Jingles", "Jingles", "a:b", "", "..", ".", "x\\..", "   "}
-            << QStringList{"Jingles", "Jingles (1)", "a_b", "Tab 4", "Tab", "Tab (1)", "x_..", "Tab (2)",
-                           "T"};   // the file's item names a tab "T" that the list lacks: the name decides
+            << QStringList{"Jingles", "Jingles (1)", "a_b", "Tab 4", "Tab", "Tab (1)", "x_..", "Tab (2)"}
+            << QStringList{"T"};   // the file's item names a tab "T" that the list lacks: the name decides
+        QTest::newRow("the file's tab in the list") << QStringList{"A", "T", "T"}
+                                                    << QStringList{"A", "T", "T (1)"} << QStringList{"T"};
+        QTest::newRow("long names cut, kept apart")
+            << QStringList{QString(300, 'a'), QString(300, 'a') + "b", "T"}
+            << QStringList{QString(240, 'a'), QString(240, 'a') + " (1)", "T"} << QStringList{"T"};
     }
     void folderRules()
     {
         QFETCH(QStringList, tabNames);
         QFETCH(QStringList, folders);
+        QFETCH(QStringList, made);
+        QCOMPARE(QStringList(BundleImportRules::tabFolders(tabNames)), folders);
         const QString bundle = m_dir + QStringLiteral("/f.vxbundle");
         writeFile(bundle, writeRaw(goodEntries()));
         const QString dest = m_dir + QStringLiteral("/d");
         QVERIFY(importFile(bundle, dest, false, tabNames).ok);
-        QStringList made = QDir(dest + "/Audio").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-        QStringList want = folders;
-        made.sort();
-        want.sort();
-        QCOMPARE(made, want);
+        QCOMPARE(QDir(dest + "/Audio").entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name), made);
     }
 
     void uniqueNameGivesUp()
@@ -515,7 +740,7 @@ private slots:
         QDir().mkpath(m_dir + "/Show_imported (1)");
         QCOMPARE(freeFolder(m_dir, "Show_imported"), m_dir + "/Show_imported (2)");
         QCOMPARE(freeFolder(m_dir, "Other"), m_dir + "/Other");
-        QCOMPARE(treeText("/d/S", "S", {"A", "", "b:c"}),
+        QCOMPARE(treeText("/d/S", "S", tabFolders({"A", "", "b:c"})),
                  QStringLiteral("/d/S/\n  ├─ S.vx\n  └─ Audio/\n       ├─ A/\n       ├─ Tab 2/\n       └─ b_c/\n"));
         QCOMPARE(treeText("/d/S", QString(), {"A"}), QStringLiteral("/d/S/\n  └─ Audio/\n       └─ A/\n"));
     }

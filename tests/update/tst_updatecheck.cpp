@@ -25,6 +25,8 @@ private slots:
         QTest::newRow("letters") << "abc" << false;
         QTest::newRow("empty") << "" << false;
         QTest::newRow("leading blank") << " 2.1" << false; // the reply's texts are trimmed before
+        QTest::newRow("signed part") << "2.0.+999" << false;
+        QTest::newRow("negative part") << "2.1.-5" << true;
     }
     void versions()
     {
