@@ -303,6 +303,14 @@ void AudioEngine::killTrimOut(PlaybackSlot& s)
     }
 }
 
+// A looping sound goes round: from its trim-in again, at full level.
+void AudioEngine::restartLoop(PlaybackSlot& s)
+{
+    s.endFade = 1.0;
+    applyOutput(s);
+    seekAndPlay(s);
+}
+
 // The sound reached its trim-out: a looping one starts again from its
 // trim-in at full level, any other ends.
 void AudioEngine::reachTrimOut(QString id)
@@ -311,9 +319,7 @@ void AudioEngine::reachTrimOut(QString id)
     if (!s)
         return;
     if (s->loop) {
-        s->endFade = 1.0;
-        applyOutput(*s);
-        seekAndPlay(*s);
+        restartLoop(*s);
         return;
     }
     s->loop = false;
@@ -364,9 +370,7 @@ void AudioEngine::onPlayerStateChanged(QMediaPlayer::PlaybackState state)
     if (state != QMediaPlayer::StoppedState)
         return;
     if (s->loop) {
-        s->endFade = 1.0;
-        applyOutput(*s);
-        seekAndPlay(*s);
+        restartLoop(*s);
         return;
     }
     const QString id = s->id;

@@ -196,6 +196,7 @@ private:
     void failPlayer(QMediaPlayer* player, const QString& errorString);
     void queueFailureCheck(QMediaPlayer* player);
     void seekAndPlay(PlaybackSlot& s);
+    void restartLoop(PlaybackSlot& s);
     // Plays the slot's player from startMs and times its trim-out from now.
     void startFrom(PlaybackSlot& s, qint64 startMs);
     void armTrimOut(PlaybackSlot& s, qint64 startMs);

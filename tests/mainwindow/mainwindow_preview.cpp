@@ -58,6 +58,15 @@ int main(int argc, char** argv)
         QPixmap shot = qEnvironmentVariableIsSet("TR_PREVIEW_WIDGET") ? w->grab() : screen->grabWindow(0);
         shot.save(out);
     };
+    // Pictures a popup or box once it has had time to show.
+    auto grabWhileShown = [&] {
+        QEventLoop loop;
+        QTimer::singleShot(600, &loop, [&] {
+            grab();
+            loop.quit();
+        });
+        loop.exec();
+    };
     // TR_PREVIEW_SWITCH names a preset applied while the window shows, to
     // look at a theme change at run time.
     if (qEnvironmentVariableIsSet("TR_PREVIEW_SWITCH"))
@@ -86,12 +95,7 @@ int main(int argc, char** argv)
             TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
                 if (r.menu) {
                     r.menu->popup(r.pos);
-                    QEventLoop loop;
-                    QTimer::singleShot(600, &loop, [&] {
-                        grab();
-                        loop.quit();
-                    });
-                    loop.exec();
+                    grabWhileShown();
                 }
                 return {};
             });
@@ -113,12 +117,7 @@ int main(int argc, char** argv)
             TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
                 if (r.box) {
                     r.box->show();
-                    QEventLoop loop;
-                    QTimer::singleShot(600, &loop, [&] {
-                        grab();
-                        loop.quit();
-                    });
-                    loop.exec();
+                    grabWhileShown();
                 }
                 return {};
             });

@@ -213,10 +213,7 @@ class TestSidePanels : public QObject
         } else if (op == QLatin1String("page-list")) {
             pageButton(QStringLiteral("  PLAYLIST"))->click();
         } else if (op == QLatin1String("+list")) {
-            QPushButton* addAll = nullptr;
-            for (QPushButton* b : w->autoMixBar->findChildren<QPushButton*>())
-                if (b != w->autoMixBtn && b->size() == QSize(30, 26))
-                    addAll = b;
+            QPushButton* addAll = addAllButton();
             QVERIFY(addAll);
             addAll->click();
         } else if (op == QLatin1String("rm")) {
@@ -245,6 +242,14 @@ class TestSidePanels : public QObject
     }
 
     QPushButton* pageButton(const QString& text) { return buttonWithText(A::rightPanel(w), text); }
+    // "+List": the Auto-Mix bar's small button beside the Auto-Mix switch.
+    QPushButton* addAllButton()
+    {
+        for (QPushButton* b : w->autoMixBar->findChildren<QPushButton*>())
+            if (b != w->autoMixBtn && b->size() == QSize(30, 26))
+                return b;
+        return nullptr;
+    }
 
     QString writeSet(const QString& path)
     {
@@ -771,10 +776,7 @@ private slots:
         QCOMPARE(w->musicCountLabel->text(), QStringLiteral("2/7"));
         search->setText(QStringLiteral("BED ONE"));
         QCOMPARE(w->musicCountLabel->text(), QStringLiteral("1/7"));
-        QPushButton* addAll = nullptr;
-        for (QPushButton* b : w->autoMixBar->findChildren<QPushButton*>())
-            if (b != w->autoMixBtn && b->size() == QSize(30, 26))
-                addAll = b;
+        QPushButton* addAll = addAllButton();
         QVERIFY(addAll);
         addAll->click();
         QCOMPARE(w->playlistPaths, QSet<QString>{lib + "/Beds/bed one.wav"});
