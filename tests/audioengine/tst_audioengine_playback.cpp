@@ -6,7 +6,6 @@
 #include <QProcess>
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtEndian>
 #include <QtTest>
@@ -166,22 +165,18 @@ private slots:
         // the engine's start and stop reports.
         if (monitor.isEmpty())
             return;
-        QProcess clock;
-        clock.start("parec", {"-d", monitor, "--raw", "--format=s16le", "--rate=44100", "--channels=2",
-                              "--latency-msec=20"});
-        QVERIFY2(clock.waitForStarted(5000), "parec did not start");
-        QVERIFY2(clock.waitForReadyRead(5000), "parec records nothing");
-        qint64 mixed = 0;
-        connect(&clock, &QProcess::readyReadStandardOutput, &e, [&] { mixed += clock.readAllStandardOutput().size(); });
+        TestSupport::MonitorCapture clock;
+        QVERIFY2(clock.start(), "the monitor records nothing");
         qint64 startedAt = -1, stoppedAt = -1;
-        connect(&e, &AudioEngine::playStarted, &e, [&] { startedAt = mixed; });
-        connect(&e, &AudioEngine::playStopped, &e, [&] { stoppedAt = mixed; });
+        QObject reports;   // gone before the clock is
+        connect(&e, &AudioEngine::playStarted, &reports, [&] { startedAt = clock.mixedMs(); });
+        connect(&e, &AudioEngine::playStopped, &reports, [&] { stoppedAt = clock.mixedMs(); });
         const auto passMs = [&] {
             stopped.clear();
             startedAt = stoppedAt = -1;
             e.play(button("tone", tone), QString());
             const bool ended = stopped.wait(15000) && startedAt >= 0;
-            const qint64 ms = (stoppedAt - startedAt) / 4 * 1000 / 44100;
+            const qint64 ms = stoppedAt - startedAt;
             e.stop("tone");
             return ended ? ms : qint64(-1);
         };
@@ -190,8 +185,7 @@ private slots:
         QTRY_VERIFY(e.isBuffered(tone));
         QTest::qWait(2500);   // sitting prepared: the fault grows with this time
         const qint64 prepared = passMs();
-        clock.kill();
-        clock.waitForFinished(3000);
+        clock.stop();
         qInfo() << "mixed between start and end: new player" << fresh << "ms, prepared player" << prepared << "ms";
         QVERIFY(fresh > 0 && prepared > 0);
         QCOMPARE_LE(prepared, fresh + 1000);
@@ -207,13 +201,14 @@ private slots:
     {
         const QString tone = m_dir + "/pass.wav";
         QVERIFY(TestSupport::writeWav16(tone, TestSupport::sine(440, 1.09, 2, 44100, 0.4), 2, 44100));
+        TestSupport::MonitorCapture clock;
+        if (!clock.start())
+            QSKIP("no monitor to record");
         AudioEngine e;
-        QElapsedTimer clock;
-        clock.start();
         QHash<QString, qint64> startedAt;
         QHash<QString, qint64> stoppedAt;
-        connect(&e, &AudioEngine::playStarted, &e, [&](const QString& id) { startedAt.insert(id, clock.elapsed()); });
-        connect(&e, &AudioEngine::playStopped, &e, [&](const QString& id) { stoppedAt.insert(id, clock.elapsed()); });
+        connect(&e, &AudioEngine::playStarted, &e, [&](const QString& id) { startedAt.insert(id, clock.mixedMs()); });
+        connect(&e, &AudioEngine::playStopped, &e, [&](const QString& id) { stoppedAt.insert(id, clock.mixedMs()); });
         QSignalSpy stopped(&e, &AudioEngine::playStopped);
         QSignalSpy errors(&e, &AudioEngine::playbackError);
 
@@ -228,8 +223,10 @@ private slots:
         QCOMPARE(errors.count(), 0);
         const qint64 first = stoppedAt.value("first") - startedAt.value("first");
         const qint64 second = stoppedAt.value("second") - startedAt.value("second");
-        qInfo() << "first pass" << first << "ms, second pass" << second << "ms";
-        QVERIFY2(second < 2 * first, qPrintable(QStringLiteral("first %1 ms, second %2 ms").arg(first).arg(second)));
+        qInfo() << "mixed during the first pass" << first << "ms, the second" << second << "ms";
+        // The fault adds the 4 s wait; half of it is the line.
+        QVERIFY2(first > 0 && second < first + 2000,
+                 qPrintable(QStringLiteral("first %1 ms, second %2 ms").arg(first).arg(second)));
     }
 
     // A stop with a fade is heard falling in steps of 16 ms over the fade,

@@ -2,7 +2,6 @@
 // playlist that mixes files the players cannot play with good short tracks.
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QListWidget>
 #include <QPushButton>
@@ -136,24 +135,27 @@ private slots:
 
     // Auto-Mix twice over the same two files, with a pause between the
     // passes during which the engine holds them prepared. Each pass is timed
-    // from the engine's reports (its first track's start to its last track's
-    // stop): the second takes about as long as the first, on either back end.
+    // in sound mixed between the engine's reports (its first track's start
+    // to its last track's stop): the second takes about as long as the
+    // first, on either back end.
     void secondPassTakesAsLongAsTheFirst()
     {
         QVERIFY(TestSupport::writeWav16(at(QStringLiteral("pass1.wav")), TestSupport::sine(440, 1.09, 2, 44100), 2, 44100));
         QVERIFY(TestSupport::writeWav16(at(QStringLiteral("pass2.wav")), TestSupport::sine(550, 2.2, 2, 44100), 2, 44100));
         setRows({at(QStringLiteral("pass1.wav")), at(QStringLiteral("pass2.wav"))});
-        QElapsedTimer clock;
-        clock.start();
+        // Timed on the sound server's clock, which a busy machine does not stretch.
+        TestSupport::MonitorCapture clock;
+        if (!clock.start())
+            QSKIP("no monitor to record");
         qint64 firstStart = -1;
         qint64 lastStop = -1;
         QObject context;
         connect(AudioEngine::instance(), &AudioEngine::playStarted, &context, [&](const QString&) {
             if (firstStart < 0)
-                firstStart = clock.elapsed();
+                firstStart = clock.mixedMs();
         });
         connect(AudioEngine::instance(), &AudioEngine::playStopped, &context, [&](const QString&) {
-            lastStop = clock.elapsed();
+            lastStop = clock.mixedMs();
         });
         // The pass's span in ms, -1 when Auto-Mix did not end.
         auto pass = [&]() -> qint64 {
@@ -170,7 +172,8 @@ private slots:
         qInfo() << "back end" << qgetenv("QT_MEDIA_BACKEND") << ": first pass" << first << "ms, second pass" << second
                 << "ms, for 3.29 s of sound";
         QVERIFY(first > 0 && second > 0);
-        QVERIFY2(second * 2 < first * 3, qPrintable(QStringLiteral("first %1 ms, second %2 ms").arg(first).arg(second)));
+        // The fault adds the 4 s wait; half of it is the line.
+        QVERIFY2(second < first + 2000, qPrintable(QStringLiteral("first %1 ms, second %2 ms").arg(first).arg(second)));
     }
 };
 

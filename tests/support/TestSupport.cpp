@@ -215,6 +215,12 @@ bool MonitorCapture::start()
     return false;
 }
 
+qint64 MonitorCapture::mixedMs()
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return qint64(m_data.size()) / 4 * 1000 / 44100;
+}
+
 QByteArray MonitorCapture::stop()
 {
     m_stop.store(true);

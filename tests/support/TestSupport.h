@@ -96,6 +96,10 @@ public:
     // False when the recording does not start.
     bool start();
     QByteArray stop();
+    // The sound server's own clock: milliseconds of sound the sink has mixed
+    // since the recording started (44.1 kHz stereo s16), unaffected by how
+    // late this process gets to run.
+    qint64 mixedMs();
 
 private:
     std::thread m_thread;
