@@ -76,7 +76,9 @@ double AudioEngine::outputLevel(const PlaybackSlot& s) const
     const double applied = appliedVolume(s);
     double v = applied;
     if (s.fadeInTimer && s.fadeInSteps > 0)
-        v = std::min(v, s.fadeInTick * (applied / s.fadeInSteps));
+        v = std::min(v, std::max(kFadeInFloor, std::min(fadeInStepsHeard(s), s.fadeInSteps) * (applied / s.fadeInSteps)));
+    else if (s.fadeInHeld)
+        v = std::min(v, kFadeInFloor);
     if (s.endFade < 1.0)
         v = std::min(v, applied * s.endFade);
     v = std::clamp(v, 0.0, 1.0);
@@ -145,6 +147,7 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     s->trimOut = button.trimEnd;
     s->fadeInMs = button.fadeIn * 1000.0;
     s->fadeOutMs = button.fadeOut * 1000.0;
+    s->fadeInHeld = !prepareOnly && s->fadeInMs > 10;
 
     if (!prepareOnly) {
         resolveDevice(dev);
@@ -168,6 +171,7 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     connect(player, &QMediaPlayer::errorOccurred, this, &AudioEngine::onPlayerError);
     connect(player, &QMediaPlayer::positionChanged, this, &AudioEngine::onPositionChanged);
     connect(player, &QMediaPlayer::mediaStatusChanged, this, &AudioEngine::onMediaStatusChanged);
+    connect(player, &QMediaPlayer::seekableChanged, this, &AudioEngine::onSeekableChanged);
 
     if (!prepareOnly) {
         emit playStarted(id);
@@ -189,14 +193,61 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
             queueFailureCheck(player);
         return;
     }
-    if (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia) {
+    if (readyToStart(*s)) {
         if (s->trimIn > 0)
             player->setPosition(qint64(s->trimIn * 1000.0));
         if (!prepareOnly)
             startFrom(*s, qint64(s->trimIn * 1000.0));
     } else if (!prepareOnly) {
         s->startPending = true;
+        waitForSeek(*s);
     }
+}
+
+// Loaded, and able to go to its trim-in: a file that loads at once says it
+// is loaded before it can seek, and a seek then is lost (it would play from
+// its very start).
+bool AudioEngine::readyToStart(const PlaybackSlot& s)
+{
+    const QMediaPlayer::MediaStatus status = s.player->mediaStatus();
+    const bool loaded = status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia;
+    return loaded && (s.trimIn <= 0 || s.player->isSeekable());
+}
+
+// Starts a pending slot from its trim-in once it can be.
+void AudioEngine::startPendingSlot(PlaybackSlot& s)
+{
+    if (!s.startPending || !readyToStart(s))
+        return;
+    s.startPending = false;
+    if (s.trimIn > 0)
+        s.player->setPosition(qint64(s.trimIn * 1000.0));
+    startFrom(s, qint64(s.trimIn * 1000.0));
+}
+
+// A loaded player that never becomes seekable (a stream) still plays, from
+// where it can, after a short wait.
+void AudioEngine::waitForSeek(PlaybackSlot& s)
+{
+    const QMediaPlayer::MediaStatus status = s.player->mediaStatus();
+    if (status != QMediaPlayer::LoadedMedia && status != QMediaPlayer::BufferedMedia)
+        return;
+    QMediaPlayer* player = s.player;
+    QTimer::singleShot(kSeekWaitMs, player, [this, player] {
+        PlaybackSlot* slot = slotForPlayer(player);
+        if (!slot || !slot->startPending)
+            return;
+        slot->startPending = false;
+        startFrom(*slot, 0);
+    });
+}
+
+void AudioEngine::onSeekableChanged(bool seekable)
+{
+    auto* player = qobject_cast<QMediaPlayer*>(sender());
+    PlaybackSlot* s = player ? slotForPlayer(player) : nullptr;
+    if (s && seekable)
+        startPendingSlot(*s);
 }
 
 void AudioEngine::playRapid(const ButtonData& button, const QString& deviceId)
@@ -222,7 +273,7 @@ void AudioEngine::playRapid(const ButtonData& button, const QString& deviceId)
     s->endFade = 1.0;
     applyOutput(*s);
     s->player->setPosition(qint64(button.trimStart * 1000.0));
-    startFrom(*s, qint64(button.trimStart * 1000.0));
+    startFrom(*s, qint64(button.trimStart * 1000.0), false);
 }
 
 // Qt 6.4's ffmpeg back end crashes when a player starts with no output
@@ -261,18 +312,58 @@ void AudioEngine::seekAndPlay(PlaybackSlot& s)
     startFrom(s, qint64(s.trimIn * 1000.0));
 }
 
-void AudioEngine::startFrom(PlaybackSlot& s, qint64 startMs)
+// Starts a run from startMs. Every run but a rapid restart fades in (a loop
+// round too, as the pre-decoded sounds do); the fade holds the output
+// silent from before the first sample is written.
+void AudioEngine::startFrom(PlaybackSlot& s, qint64 startMs, bool withFadeIn)
 {
+    noteStart(s, startMs);
+    if (withFadeIn) {
+        killFadeIn(s);
+        startFadeIn(s);
+    }
     s.player->play();
-    armTrimOut(s, startMs);
+    armTrimOut(s);
+    updateEndFade(s);
     watchForStalls(s);
 }
 
-// The media back end reports positions every 100 ms, and each report comes
-// well behind what is heard: a trim-out found by the reports alone is heard
-// 60 to 160 ms late. The sound plays in real time from its start, so the end
-// is timed from there; a report at or past the mark still ends it as well.
-void AudioEngine::armTrimOut(PlaybackSlot& s, qint64 startMs)
+// The sound clock of a run that starts now from startMs: heard after the
+// delay the last start took, until this run's own reports tell.
+void AudioEngine::noteStart(PlaybackSlot& s, qint64 startMs)
+{
+    const qint64 now = MonoClock::ms();
+    s.startPosMs = startMs;
+    s.startCalledAtMs = now;
+    s.heardStartAtMs = now + m_startDelayMs;
+    s.startHeard = false;
+}
+
+// A position report places the run's start: the back end's reports come
+// every 100 ms, each a little ahead of what is heard. A report from before a
+// seek (it can come late), or one that has not moved yet, says nothing.
+void AudioEngine::placeStart(PlaybackSlot& s, qint64 pos)
+{
+    if (s.startCalledAtMs == 0)
+        return;
+    const qint64 now = MonoClock::ms();
+    const qint64 played = pos - s.startPosMs;
+    if (played <= 0 || played > now - s.startCalledAtMs + kReportSpacingMs)
+        return;
+    s.heardStartAtMs = now - (played - m_timing.reportLeadMs);
+    if (!s.startHeard) {
+        s.startHeard = true;
+        m_startDelayMs = std::clamp<qint64>(s.heardStartAtMs - s.startCalledAtMs, 0, 1000);
+    }
+    if (s.trimOutTimer)
+        armTrimOut(s);
+}
+
+// The trim-out is timed on the sound clock, set again at every report: the
+// reports alone come up to 100 ms apart, and a timer from the start call
+// alone ends the sound early by however long the start took to be heard. A
+// report at or past the mark still ends it as well.
+void AudioEngine::armTrimOut(PlaybackSlot& s)
 {
     const qint64 endMs = s.trimOut > 0 ? qint64(s.trimOut * 1000.0) : 0;
     if (endMs <= 0 || s.prepareOnly) {
@@ -291,7 +382,8 @@ void AudioEngine::armTrimOut(PlaybackSlot& s, qint64 startMs)
                 reachTrimOut(id);
         });
     }
-    s.trimOutTimer->start(int(std::clamp<qint64>(endMs - startMs, 0, std::numeric_limits<int>::max())));
+    const qint64 endAt = s.heardStartAtMs + (endMs - s.startPosMs);
+    s.trimOutTimer->start(int(std::clamp<qint64>(endAt - MonoClock::ms(), 0, std::numeric_limits<int>::max())));
 }
 
 void AudioEngine::killTrimOut(PlaybackSlot& s)
@@ -339,10 +431,9 @@ void AudioEngine::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
     case QMediaPlayer::LoadedMedia:
     case QMediaPlayer::BufferedMedia:
         if (s->startPending) {
-            s->startPending = false;
-            if (s->trimIn > 0)
-                player->setPosition(qint64(s->trimIn * 1000.0));
-            startFrom(*s, qint64(s->trimIn * 1000.0));
+            startPendingSlot(*s);
+            if (s->startPending)
+                waitForSeek(*s);
         }
         break;
     case QMediaPlayer::InvalidMedia:
@@ -384,6 +475,7 @@ void AudioEngine::onPlayerStateChanged(QMediaPlayer::PlaybackState state)
     s->active = false;
     killFadeIn(*s);
     killTrimOut(*s);
+    killEndFade(*s);
     emit playStopped(id);
     if (m_slots.isEmpty())
         emit allStopped();
@@ -437,25 +529,12 @@ void AudioEngine::onPositionChanged(qint64 pos)
     if (pos != s->lastPosMs) {
         s->lastPosMs = pos;
         s->lastMoveAtMs = MonoClock::ms();
+        placeStart(*s, pos);
     }
     const qint64 dur = player->duration();
     const qint64 trimOutMs = s->trimOut > 0 ? qint64(s->trimOut * 1000.0) : 0;
 
-    if (s->fadeOutMs > 10 && s->output) {
-        const qint64 end = trimOutMs > 0 ? trimOutMs : (dur > 0 ? dur : 0);
-        if (end > 0) {
-            const qint64 fadeStart = end - qint64(s->fadeOutMs);
-            if (pos >= fadeStart && pos < end) {
-                const double f = double(pos - fadeStart) / s->fadeOutMs;
-                s->endFade = f > 1.0 ? 0.0 : (f <= 0.0 ? 1.0 : 1.0 - f);
-                applyOutput(*s);
-            } else if (pos < fadeStart && s->endFade < 1.0) {
-                // Back before the fade (a loop or a seek): full level again.
-                s->endFade = 1.0;
-                applyOutput(*s);
-            }
-        }
-    }
+    updateEndFade(*s);
 
     if (s->trimOut > 0 && pos >= trimOutMs) {
         reachTrimOut(s->id);
@@ -506,11 +585,14 @@ void AudioEngine::queueFailureCheck(QMediaPlayer* player)
 
 // ---- fades --------------------------------------------------------------
 
+// The fade-in rises in steps of kFadeTickMs on the sound clock, each made
+// the back end's volume lead before it is to be heard.
 void AudioEngine::startFadeIn(PlaybackSlot& s)
 {
     if (s.fadeInMs <= 10 || s.fadeInTimer || !s.output)
         return;
-    s.fadeInTick = 0;
+    if (s.startCalledAtMs == 0)
+        noteStart(s, s.player ? s.player->position() : 0);
     s.fadeInSteps = stepsFor(s.fadeInMs);
     auto* timer = new QTimer(this);
     timer->setInterval(kFadeTickMs);
@@ -529,11 +611,10 @@ void AudioEngine::fadeInTick(const QString& id, QTimer* timer)
         timer->deleteLater();
         return;
     }
-    ++s->fadeInTick;
     const double level = outputLevel(*s);
     applyOutput(*s);
     const double target = std::min(appliedVolume(*s), 1.0);
-    if (s->fadeInTick >= s->fadeInSteps || level >= target - 1e-6) {
+    if (fadeInStepsHeard(*s) >= s->fadeInSteps || level >= target - 1e-6) {
         killFadeIn(*s);
         applyOutput(*s);
     }
@@ -546,8 +627,71 @@ void AudioEngine::killFadeIn(PlaybackSlot& s)
         s.fadeInTimer->deleteLater();
         s.fadeInTimer = nullptr;
     }
-    s.fadeInTick = 0;
     s.fadeInSteps = 0;
+    s.fadeInHeld = false;
+}
+
+// Where in the file the output writes now, on the sound clock: the place a
+// volume change made now is heard at. Before a run has started, the last
+// report.
+qint64 AudioEngine::writePosMs(const PlaybackSlot& s) const
+{
+    if (s.startCalledAtMs == 0)
+        return s.lastPosMs;
+    return s.startPosMs + (MonoClock::ms() - s.heardStartAtMs) + m_timing.volumeLeadMs;
+}
+
+int AudioEngine::fadeInStepsHeard(const PlaybackSlot& s) const
+{
+    const qint64 into = writePosMs(s) - s.startPosMs;
+    return into <= 0 ? 0 : int(std::min<qint64>(into / kFadeTickMs, std::numeric_limits<int>::max()));
+}
+
+// The fade-out before the end (the trim-out, else the file's end), on the
+// sound clock: from a report's spacing before it begins, a tick every
+// kFadeTickMs sets the level until it has fallen to nothing.
+void AudioEngine::updateEndFade(PlaybackSlot& s)
+{
+    const qint64 end = s.trimOut > 0 ? qint64(s.trimOut * 1000.0) : (s.player ? s.player->duration() : 0);
+    if (s.fadeOutMs <= 10 || !s.output || end <= 0) {
+        killEndFade(s);
+        return;
+    }
+    const qint64 fadeStart = end - qint64(s.fadeOutMs);
+    const qint64 at = writePosMs(s);
+    const double before = s.endFade;
+    if (at >= fadeStart) {
+        const double f = double(at - fadeStart) / s.fadeOutMs;
+        s.endFade = f >= 1.0 ? 0.0 : 1.0 - f;
+    } else {
+        s.endFade = 1.0;   // before the fade, again after a loop round or a seek
+    }
+    if (s.endFade != before)
+        applyOutput(s);
+    const bool near = at >= fadeStart - kReportSpacingMs && s.endFade > 0;
+    if (!near) {
+        killEndFade(s);
+    } else if (!s.endFadeTimer) {
+        auto* timer = new QTimer(this);
+        timer->setInterval(kFadeTickMs);
+        s.endFadeTimer = timer;
+        QMediaPlayer* player = s.player;
+        connect(timer, &QTimer::timeout, this, [this, player, timer] {
+            PlaybackSlot* slot = slotForPlayer(player);
+            if (slot && slot->endFadeTimer == timer)
+                updateEndFade(*slot);
+        });
+        timer->start();
+    }
+}
+
+void AudioEngine::killEndFade(PlaybackSlot& s)
+{
+    if (s.endFadeTimer) {
+        s.endFadeTimer->stop();
+        s.endFadeTimer->deleteLater();
+        s.endFadeTimer = nullptr;
+    }
 }
 
 void AudioEngine::killStopFade(const QString& id)
@@ -689,6 +833,7 @@ void AudioEngine::releaseSlotMedia(PlaybackSlot& s)
 {
     killFadeIn(s);
     killTrimOut(s);
+    killEndFade(s);
     if (s.player) {
         // Cut the connections first, so stopping it reports nothing.
         detachPlayer(s.player);

@@ -31,20 +31,31 @@ struct PlaybackSlot
     double fadeInMs = 0;
     double fadeOutMs = 0;
     QTimer* fadeInTimer = nullptr;    // running fade-in, else null
+    // Held silent until its fade-in runs: the back end writes the first
+    // of a sound with the level it had before play, so a sound that fades
+    // in is silent from the moment it is made.
+    bool fadeInHeld = false;
     bool active = false;              // counts as playing
 
     // Envelope bookkeeping. The output level is always derived from the
     // button volume, the master volume and these factors (see outputLevel()).
-    int fadeInTick = 0;
     int fadeInSteps = 0;
     double endFade = 1.0;             // 1 - progress of the fade-out before the end
+    QTimer* endFadeTimer = nullptr;   // steps the fade-out before the end, else null
     bool stopFading = false;
     int stopFadeTick = 0;
     int stopFadeSteps = 0;
     double stopFadeFrom = 1.0;        // output level when the stop fade began
     bool startPending = false;        // play once the media has loaded
     qint64 endedDurationMs = 0;       // the duration, kept when an ended slot lets its media go
-    QTimer* trimOutTimer = nullptr;   // ends (or loops) the sound at trimOut, timed from its start
+    QTimer* trimOutTimer = nullptr;   // ends (or loops) the sound at trimOut, timed on its sound clock
+
+    // The sound clock: when this run's first sample is heard, guessed at
+    // the start and then read from the position reports.
+    qint64 startPosMs = 0;            // where this run started in the file
+    qint64 startCalledAtMs = 0;       // MonoClock time of its start; 0: not started
+    qint64 heardStartAtMs = 0;        // MonoClock time its first sample is heard
+    bool startHeard = false;          // a report has placed the start
     qint64 lastPosMs = -1;            // the last position reported
     qint64 lastMoveAtMs = 0;          // MonoClock time of the last start or position change
 };
@@ -84,6 +95,31 @@ public:
     // other playing sound stalled too, means the output is gone.
     static constexpr int kStallCheckMs = 500;
     static constexpr int kStallLimitMs = 3000;
+    // How long a loaded player may take to become seekable before it plays
+    // from wherever it can.
+    static constexpr int kSeekWaitMs = 500;
+    // How a media back end's reports and volume run against what is heard,
+    // as measured on the sound server's monitor. reportLeadMs: how far a
+    // position report runs ahead of what is heard (behind when negative;
+    // with FFmpeg a stop also lets the last written sound play out).
+    // volumeLeadMs: how long after it is made a volume change is heard: the
+    // back end applies it to what it writes, and it writes ahead of the
+    // output.
+    struct BackendTiming
+    {
+        int reportLeadMs;
+        int volumeLeadMs;
+    };
+    static constexpr BackendTiming kFfmpegTiming{-20, 70};
+    static constexpr BackendTiming kGstreamerTiming{20, 140};
+    // The most the position reports can be apart (they are due every 100 ms).
+    static constexpr int kReportSpacingMs = 150;
+    // Where a fade-in starts from: all but silent. At a level of exactly 0
+    // the back end's clock runs apart from what is heard.
+    static constexpr double kFadeInFloor = 0.001;
+    // The first guess of how long a start takes to be heard; each start's
+    // first report tells the next.
+    static constexpr int kFirstStartDelayMs = 120;
     static constexpr int kProbeFirstMs = 1000;
     static constexpr int kProbeMaxMs = 30000;
     static constexpr int kProbeWaitMs = 1500;
@@ -152,6 +188,9 @@ public:
     QAudioDevice cachedDevice() const { return m_cachedDevice; }
 
     void setScheduler(Scheduler s);
+    // How long a start takes to be heard, as the last start's reports told.
+    qint64 startDelayMs() const { return m_startDelayMs; }
+    const BackendTiming& timing() const { return m_timing; }
 
     // The output check the stall timer runs: when every sound that plays
     // from a file has stood still for kStallLimitMs, the output is taken as
@@ -177,12 +216,22 @@ private slots:
     void onPositionChanged(qint64 pos);
     void onPlayerError(QMediaPlayer::Error error, const QString& errorString);
     void onMediaStatusChanged(QMediaPlayer::MediaStatus status);
+    void onSeekableChanged(bool seekable);
 
 private:
+    static bool readyToStart(const PlaybackSlot& s);
+    void startPendingSlot(PlaybackSlot& s);
+    void waitForSeek(PlaybackSlot& s);
     double appliedVolume(const PlaybackSlot& s) const;
     double outputLevel(const PlaybackSlot& s) const;
     void applyOutput(PlaybackSlot& s);
     void startFadeIn(PlaybackSlot& s);
+    void noteStart(PlaybackSlot& s, qint64 startMs);
+    void placeStart(PlaybackSlot& s, qint64 pos);
+    int fadeInStepsHeard(const PlaybackSlot& s) const;
+    qint64 writePosMs(const PlaybackSlot& s) const;
+    void updateEndFade(PlaybackSlot& s);
+    void killEndFade(PlaybackSlot& s);
     void fadeInTick(const QString& id, QTimer* timer);
     void stopFadeTick(const QString& id);
     void finishStop(const QString& id);
@@ -198,8 +247,8 @@ private:
     void seekAndPlay(PlaybackSlot& s);
     void restartLoop(PlaybackSlot& s);
     // Plays the slot's player from startMs and times its trim-out from now.
-    void startFrom(PlaybackSlot& s, qint64 startMs);
-    void armTrimOut(PlaybackSlot& s, qint64 startMs);
+    void startFrom(PlaybackSlot& s, qint64 startMs, bool withFadeIn = true);
+    void armTrimOut(PlaybackSlot& s);
     void killTrimOut(PlaybackSlot& s);
     void reachTrimOut(QString id);   // a copy: the slot holding it goes
     void purgeEndedSlot(const QString& keep);
@@ -235,6 +284,8 @@ private:
     mutable QMutex m_waveformMx;    // guards m_waveforms
     QHash<QString, QList<float>> m_waveforms;
     Scheduler m_scheduler;
+    qint64 m_startDelayMs = kFirstStartDelayMs;
+    const BackendTiming m_timing = backendIsFfmpeg() ? kFfmpegTiming : kGstreamerTiming;
     QTimer* m_stallTimer = nullptr;
     qint64 m_lastStallCheckMs = 0;
     bool m_outputLost = false;

@@ -107,6 +107,7 @@ private slots:
     {
         QFETCH(double, fadeIn);
         QFETCH(int, steps);
+        ScopedFakeClock clock;
         Rig r;
         ButtonData b = button("a", m_tone);
         b.fadeIn = fadeIn;
@@ -120,22 +121,55 @@ private slots:
         }
         QVERIFY(s->fadeInTimer);
         QCOMPARE(s->fadeInTimer->interval(), 16);
-        QCOMPARE_LE(r.out("a"), kTol);
+        // Silent until the back end writes the sound's first samples, a
+        // volume lead before they are heard; then a step every 16 ms.
+        QCOMPARE_LE(r.out("a"), AudioEngine::kFadeInFloor + kTol);
+        const qint64 firstWrite = r.e.startDelayMs() - r.e.timing().volumeLeadMs;
+        QVERIFY2(firstWrite > 16, "the first write must come after the start");
+        clock.advanceMs(firstWrite);
+        fire(s->fadeInTimer);
+        QCOMPARE_LE(r.out("a"), AudioEngine::kFadeInFloor + kTol);
         for (int k = 1; k < steps; ++k) {
+            clock.advanceMs(16);
             fire(s->fadeInTimer);
             QVERIFY(s->fadeInTimer);
             QCOMPARE_LE(qAbs(r.out("a") - 0.85 * k / steps), kTol);
         }
+        clock.advanceMs(16);
         fire(s->fadeInTimer);
         QVERIFY(!s->fadeInTimer);
         QCOMPARE_LE(qAbs(r.out("a") - 0.85), kTol);
-        // A second report of playing while no fade runs starts none (a loop restarts it).
+    }
+
+    // The fade-in follows the sound as the reports place it: a start heard
+    // later than guessed holds the ramp back.
+    void fadeInFollowsTheReports()
+    {
+        ScopedFakeClock clock;
+        Rig r;
+        ButtonData b = button("a", m_tone);
+        b.fadeIn = 0.16;   // ten steps
+        r.e.play(b, QString());
+        r.playing("a");
+        PlaybackSlot* s = r.slot("a");
+        QVERIFY(s->fadeInTimer);
+        const int reportLead = r.e.timing().reportLeadMs;
+        const int volumeLead = r.e.timing().volumeLeadMs;
+        // 300 ms on, the sound is reported 50 ms in (heard 50 - reportLead
+        // ms in): the next step is set for where the writes have got to.
+        clock.advanceMs(300);
+        r.at("a", 50);
+        fire(s->fadeInTimer);
+        const double heardMs = 50 - reportLead + volumeLead;   // what a change made now reaches
+        QCOMPARE_LE(qAbs(r.out("a") - 0.85 * std::floor(heardMs / 16) / 10), kTol);
+        QCOMPARE(r.e.startDelayMs(), qint64(300 - (50 - reportLead)));
     }
 
     // A fade-in ends at its steps or at the output's own limit, and later
     // volume changes are not overwritten by a fade that never ended.
     void fadeInEnds()
     {
+        ScopedFakeClock clock;
         Rig r;
         ButtonData b = button("a", m_tone);
         b.fadeIn = 0.1;
@@ -144,8 +178,11 @@ private slots:
         r.playing("a");
         PlaybackSlot* s = r.slot("a");
         QTimer* t = s->fadeInTimer;
-        fire(t, 3);
+        // Three of six steps in: half of 1.7.
+        clock.advanceMs(r.e.startDelayMs() - r.e.timing().volumeLeadMs + 3 * 16);
+        fire(t);
         QCOMPARE_LE(qAbs(r.out("a") - 0.85), kTol);
+        clock.advanceMs(16);
         fire(t);
         QVERIFY(!s->fadeInTimer);
         QCOMPARE_LE(qAbs(r.out("a") - 1.0), kTol);
@@ -155,7 +192,8 @@ private slots:
         c.volume = 0.7;
         r.e.play(c, QString());
         r.playing("c");
-        fire(r.slot("c")->fadeInTimer, 6);
+        clock.advanceMs(r.e.startDelayMs() - r.e.timing().volumeLeadMs + 6 * 16);
+        fire(r.slot("c")->fadeInTimer);
         QVERIFY(!r.slot("c")->fadeInTimer);
         r.e.setGlobalVolume(0.5);
         QCOMPARE_LE(qAbs(r.out("c") - 0.35), kTol);
@@ -278,6 +316,35 @@ private slots:
         QCOMPARE(r.stopped.count(), 2);
     }
 
+    // Once the sound plays, the fade-out before the end steps on its own
+    // between the reports, a volume lead ahead of what is heard.
+    void fadeOutStepsBetweenReports()
+    {
+        ScopedFakeClock clock;
+        Rig r;
+        ButtonData b = button("a", m_tone);
+        b.fadeOut = 1.0;
+        b.trimEnd = 3.5;
+        r.e.play(b, QString());
+        QTRY_VERIFY(r.slot("a")->startCalledAtMs > 0);   // started once the media could
+        const int reportLead = r.e.timing().reportLeadMs;
+        const int volumeLead = r.e.timing().volumeLeadMs;
+        // Reported where the writes are 20 ms short of the fade.
+        const qint64 pos = 2500 - 20 + reportLead - volumeLead;
+        clock.advanceMs(pos);
+        r.at("a", pos);
+        QCOMPARE_LE(qAbs(r.out("a") - 0.85), kTol);
+        QTimer* t = r.slot("a")->endFadeTimer;
+        QVERIFY(t);
+        clock.advanceMs(120);   // 100 ms into the fade
+        fire(t);
+        QCOMPARE_LE(qAbs(r.out("a") - 0.85 * 0.9), kTol);
+        clock.advanceMs(900);
+        fire(t);
+        QCOMPARE_LE(r.out("a"), kTol);
+        QVERIFY(!r.slot("a")->endFadeTimer);   // fallen to nothing: no more steps
+    }
+
     void fadeOutBeforeEnd()
     {
         Rig r;
@@ -340,8 +407,10 @@ private slots:
         QCOMPARE(r.stopped.count(), 1);
         QCOMPARE(r.positions.count(), 1);
 
-        // The end is timed from the start (the reports come too late for
-        // it), again at each restart and loop round.
+        // The end is timed on the sound clock (the reports come too late
+        // for it): from the start, plus what the last start took to be
+        // heard, again at each restart and loop round.
+        ScopedFakeClock clock;
         for (const bool loop : {false, true}) {
             ButtonData d = button(loop ? "timedLoop" : "timed", m_tone);
             d.loop = loop;
@@ -351,9 +420,9 @@ private slots:
             QTRY_VERIFY(r.slot(d.id)->trimOutTimer);
             QTimer* t = r.slot(d.id)->trimOutTimer;
             QVERIFY(t->isActive());
-            QCOMPARE(t->interval(), 1250);
+            QCOMPARE(t->interval(), 1250 + r.e.startDelayMs());
             r.e.playRapid(d, QString());
-            QCOMPARE(t->interval(), 1250);
+            QCOMPARE(t->interval(), 1250 + r.e.startDelayMs());
             QVERIFY(t->isActive());
             r.stopped.clear();
             fire(t);

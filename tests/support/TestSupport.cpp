@@ -94,9 +94,9 @@ void isolateSettings()
 
 namespace TestSupport {
 
-bool startMonitorRecording(QProcess& rec)
+bool startMonitorRecording(QProcess& rec, const QString& own)
 {
-    const QString monitor = qEnvironmentVariable("TR_PULSE_MONITOR");
+    const QString monitor = own.isEmpty() ? qEnvironmentVariable("TR_PULSE_MONITOR") : own;
     if (monitor.isEmpty())
         return false;
     rec.start("parec", {"-d", monitor, "--raw", "--format=s16le", "--rate=44100", "--channels=2",
@@ -187,13 +187,13 @@ bool logged(const QString& part)
 
 namespace TestSupport {
 
-bool MonitorCapture::start()
+bool MonitorCapture::start(const QString& monitor)
 {
     std::atomic<int> state{0};
     m_stop.store(false);
-    m_thread = std::thread([this, &state] {
+    m_thread = std::thread([this, &state, monitor] {
         QProcess rec;
-        if (!startMonitorRecording(rec)) {
+        if (!startMonitorRecording(rec, monitor)) {
             state.store(-1);
             return;
         }

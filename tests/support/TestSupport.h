@@ -44,9 +44,11 @@ class QProcess;
 namespace TestSupport {
 
 // Records the sound server's null sink: parec on the monitor named by
-// TR_PULSE_MONITOR, raw 16-bit stereo 44100 Hz on rec's standard output.
-// False when no monitor is named or parec does not start recording.
-bool startMonitorRecording(QProcess& rec);
+// TR_PULSE_MONITOR (or on the one given), raw 16-bit stereo 44100 Hz on
+// rec's standard output. False when no monitor is named or parec does not
+// start recording.
+bool startMonitorRecording(QProcess& rec, const QString& monitor = QString());
+
 
 } // namespace TestSupport
 
@@ -93,8 +95,9 @@ class MonitorCapture
 {
 public:
     ~MonitorCapture() { stop(); }
-    // False when the recording does not start.
-    bool start();
+    // False when the recording does not start. An empty monitor is the
+    // shared sink's.
+    bool start(const QString& monitor = QString());
     QByteArray stop();
     // The sound server's own clock: milliseconds of sound the sink has mixed
     // since the recording started (44.1 kHz stereo s16), unaffected by how
