@@ -1,4 +1,5 @@
 #include "AudioEngine.h"
+#include "SoundServer.h"
 
 #include <QAudioOutput>
 #include <QCoreApplication>
@@ -114,6 +115,12 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     if (!prepareOnly && !hasAnyOutput()) {
         reportNoOutput(id);
         return;
+    }
+    if (!serverStillOurs()) {
+        if (!m_outputLost)
+            loseOutput();
+        if (prepareOnly)
+            return;
     }
     if (!prepareOnly && m_outputLost) {
         VX_LOG(QStringLiteral("[AudioEngine] output lost; not playing ") + id);
@@ -261,7 +268,8 @@ void AudioEngine::playRapid(const ButtonData& button, const QString& deviceId)
         removeSlot(button.id);
         s = nullptr;
     }
-    if (!s || m_outputLost || !hasAnyOutput() || !s->player || s->player->mediaStatus() == QMediaPlayer::NoMedia
+    if (!s || m_outputLost || !hasAnyOutput() || !serverStillOurs() || !s->player
+        || s->player->mediaStatus() == QMediaPlayer::NoMedia
         || s->player->mediaStatus() == QMediaPlayer::InvalidMedia
         || s->player->error() != QMediaPlayer::NoError) {
         play(button, deviceId, false);
@@ -274,6 +282,53 @@ void AudioEngine::playRapid(const ButtonData& button, const QString& deviceId)
     applyOutput(*s);
     s->player->setPosition(qint64(button.trimStart * 1000.0));
     startFrom(*s, qint64(button.trimStart * 1000.0), false);
+}
+
+// The sound server the players were made on still answers. The first
+// server seen is the players' own; once another answers, or none, it has
+// gone for good for this process (Qt cannot follow it: see SoundServer.h).
+bool AudioEngine::serverStillOurs()
+{
+    if (m_serverGone)
+        return false;
+    // Asked at most every kServerCheckMs: a burst of presses or pre-buffers
+    // does not knock on the server's door each time.
+    const qint64 now = MonoClock::ms();
+    if (m_playersServer > 0 && m_serverCheckedAtMs > 0 && now - m_serverCheckedAtMs < kServerCheckMs)
+        return true;
+    m_serverCheckedAtMs = now;
+    const qint64 id = m_serverIdSource ? m_serverIdSource() : SoundServer::currentId();
+    if (id < 0)
+        return true;   // not a local server: nothing can be told
+    if (m_playersServer == 0 && id > 0) {
+        m_playersServer = id;
+        return true;
+    }
+    if (id == m_playersServer)
+        return true;
+    VX_LOG(QStringLiteral("[AudioEngine] the sound server the players were made on has gone; "
+                          "no player is made again until the program starts anew"));
+    m_serverGone = true;
+    return false;
+}
+
+// A new player may be made: an output is listed and the players' server is
+// still there.
+bool AudioEngine::canMakePlayers()
+{
+    return hasAnyOutput() && serverStillOurs();
+}
+
+// A player whose server has gone is never stopped or deleted (either can
+// wait for ever on the dead connection): it is cut off and left.
+void AudioEngine::parkPlayer(QMediaPlayer* player, QAudioOutput* output)
+{
+    if (player) {
+        QObject::disconnect(player, nullptr, nullptr, nullptr);
+        player->setParent(nullptr);
+    }
+    if (output)
+        output->setParent(nullptr);
 }
 
 // Qt 6.4's ffmpeg back end crashes when a player starts with no output
@@ -961,6 +1016,10 @@ void AudioEngine::checkOutput()
     // counting again rather than blame the output.
     const bool threadStalled = now - m_lastStallCheckMs > 3 * kStallCheckMs;
     m_lastStallCheckMs = now;
+    if (!m_outputLost && !m_slots.isEmpty() && !serverStillOurs()) {
+        loseOutput();
+        return;
+    }
     int playing = 0;
     int stalled = 0;
     for (PlaybackSlot* s : std::as_const(m_slots)) {
@@ -989,6 +1048,27 @@ void AudioEngine::loseOutput()
     if (m_stallTimer)
         m_stallTimer->stop();
     const QList<QString> ids = activeIds();
+    if (m_serverGone) {
+        // Its players are left as they are: touching them can hang. Every
+        // slot goes; those that played report their end.
+        const QList<QString> all = m_slots.keys();
+        for (const QString& id : all) {
+            PlaybackSlot* s = m_slots.take(id);
+            killStopFade(id);
+            killFadeIn(*s);
+            killTrimOut(*s);
+            killEndFade(*s);
+            parkPlayer(s->player, s->output);
+            delete s;
+            if (ids.contains(id))
+                emitStoppedAndMaybeAll(id);
+        }
+        for (BufferEntry& e : m_buffer)
+            parkPlayer(e.player, e.output);
+        m_buffer.clear();
+        emit outputLost();
+        return;
+    }
     for (const QString& id : ids)
         stopAtOnce(id);
     clearBuffer();
@@ -1010,7 +1090,9 @@ void AudioEngine::probeOutput()
     if (!m_outputLost || m_probe)
         return;
     const QString file = warmupFilePath();
-    if (!FileCheck::isRegularFile(file) || !hasAnyOutput()) {
+    if (!FileCheck::isRegularFile(file) || !canMakePlayers()) {
+        if (m_serverGone)
+            return;   // no player can be made again: no more probes
         probeDone(false);
         return;
     }

@@ -95,6 +95,9 @@ public:
     // other playing sound stalled too, means the output is gone.
     static constexpr int kStallCheckMs = 500;
     static constexpr int kStallLimitMs = 3000;
+    // How long an answer of the sound server that it is still the players'
+    // own holds.
+    static constexpr int kServerCheckMs = 100;
     // How long a loaded player may take to become seekable before it plays
     // from wherever it can.
     static constexpr int kSeekWaitMs = 500;
@@ -200,6 +203,12 @@ public:
     // moves (outputRestored).
     void checkOutput();
     bool isOutputLost() const { return m_outputLost; }
+    // Whether the sound server the players were made on has gone: then no
+    // player is made again in this process (see SoundServer.h).
+    bool isServerGone() const { return m_serverGone; }
+    // Who answers as the sound server (SoundServer::currentId by default);
+    // tests stand in for it.
+    void setServerIdSource(std::function<qint64()> source) { m_serverIdSource = std::move(source); }
 
 signals:
     void playStarted(const QString& id);
@@ -220,6 +229,9 @@ private slots:
 
 private:
     static bool readyToStart(const PlaybackSlot& s);
+    bool serverStillOurs();
+    bool canMakePlayers();
+    static void parkPlayer(QMediaPlayer* player, QAudioOutput* output);
     void startPendingSlot(PlaybackSlot& s);
     void waitForSeek(PlaybackSlot& s);
     double appliedVolume(const PlaybackSlot& s) const;
@@ -289,6 +301,10 @@ private:
     QTimer* m_stallTimer = nullptr;
     qint64 m_lastStallCheckMs = 0;
     bool m_outputLost = false;
+    std::function<qint64()> m_serverIdSource;
+    qint64 m_playersServer = 0;     // the server the players were made on; 0: none yet
+    qint64 m_serverCheckedAtMs = 0;
+    bool m_serverGone = false;
     int m_probeDelayMs = kProbeFirstMs;
     QTimer* m_probeTimer = nullptr;
     QMediaPlayer* m_probe = nullptr;

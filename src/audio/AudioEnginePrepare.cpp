@@ -146,7 +146,7 @@ void AudioEngine::preBuffer(const QList<QString>& paths)
 void AudioEngine::makeBufferEntry(const QString& path, const QString& deviceId, const QAudioDevice& device,
                                   bool afterPlay)
 {
-    if (m_buffer.contains(path))
+    if (m_buffer.contains(path) || m_outputLost || !serverStillOurs())
         return;
     if (FileCheck::kindOf(path) == FileCheck::Kind::NotRegular) {
         VX_LOG(QStringLiteral("[AudioEngine] cannot pre-buffer %1: not a regular file").arg(path));
@@ -255,7 +255,7 @@ void AudioEngine::warmupBackend()
     QDir().mkpath(QFileInfo(file).absolutePath());
     if (!QFile::exists(file))
         safeWriteFile(file, warmupWav());
-    if (!FileCheck::isRegularFile(file) || !hasAnyOutput())
+    if (!FileCheck::isRegularFile(file) || !canMakePlayers())
         return;
 
     QAudioOutput output;

@@ -3,6 +3,7 @@
 // the master and tab volumes, and the state derived from the tab positions
 // and keys.
 #include "MainWindow.h"
+#include "AudioEngine.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -543,9 +544,15 @@ void MainWindow::onAudioOutputLost(const QString& engine, const QString& device)
     // The engine has stopped its sounds: show them ended now, not at the
     // next watch tick.
     dsEndWatchTick();
+    // The players cannot follow a sound server that went away (see
+    // SoundServer.h): say so rather than promise a reconnection.
+    const bool forGood = engine == QLatin1String("players") && AudioEngine::instance()->isServerGone();
     if (eventLog)
         eventLog->log(QStringLiteral("Audio"),
-                      QStringLiteral("Output lost (%1, %2); reconnecting").arg(device, engine),
+                      forGood ? QStringLiteral("Output lost (%1, %2): long sounds and music play again once the "
+                                               "program starts anew")
+                                    .arg(device, engine)
+                              : QStringLiteral("Output lost (%1, %2); reconnecting").arg(device, engine),
                       QStringLiteral("warn"));
     if (first)
         toast(QStringLiteral("⚠  Audio output lost: sounds stopped, reconnecting"), ToastManager::Warning, 4000);

@@ -11,6 +11,8 @@
 #include <QtTest>
 #include <thread>
 
+#include <QPointer>
+
 #include "AudioEngine.h"
 #include "MonoClock.h"
 #include "TestSupport.h"
@@ -526,6 +528,43 @@ private slots:
         r.e.play(button("b", m_tone), QString());
         QVERIFY(r.e.isPlaying("b"));
         QCOMPARE(r.errors.count(), 1);
+    }
+
+    // The sound server the players were made on went away (another, or
+    // none, answers): the playing sounds end at once, their players are left
+    // untouched (stopping or deleting them can hang), no player is made
+    // again, not even a probe, and every start fails with the loss told.
+    void serverGoneEndsThePlayersForGood()
+    {
+        ScopedFakeClock clock;
+        Rig r;
+        qint64 server = 4242;
+        r.e.setServerIdSource([&server] { return server; });
+        QSignalSpy lost(&r.e, &AudioEngine::outputLost);
+        r.e.play(button("a", m_tone), QString());
+        QPointer<QMediaPlayer> player = r.player("a");
+        QVERIFY(player);
+        for (const qint64 gone : {qint64(0), qint64(5151)}) {
+            server = gone;
+            clock.advanceMs(AudioEngine::kServerCheckMs);   // an answer holds that long
+            r.e.checkOutput();
+            QCOMPARE(lost.count(), 1);
+        }
+        QVERIFY(r.e.isServerGone() && r.e.isOutputLost());
+        QVERIFY(!r.slot("a"));
+        QCOMPARE(r.stopped.count(), 1);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(player && !player->parent());   // left alone, not deleted
+        QVERIFY(!r.e.findChild<QTimer*>(QStringLiteral("audioProbe")));
+
+        server = 4242;   // even the first server answering again changes nothing
+        r.e.play(button("b", m_tone), QString());
+        r.e.playRapid(button("c", m_tone), QString());
+        r.e.preBuffer({m_tone});
+        r.runScheduled();
+        QTRY_COMPARE(r.errors.count(), 2);
+        QVERIFY(r.e.findChildren<QMediaPlayer*>().isEmpty());
+        delete player;
     }
 
     void stopAllOrder()

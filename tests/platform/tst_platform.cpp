@@ -4,6 +4,7 @@
 #include <pthread.h>
 
 #include "AudioDevices.h"
+#include "SoundServer.h"
 #include "AudioOutput.h"
 #include "ManualOutput.h"
 #include "MonoClock.h"
@@ -304,6 +305,41 @@ private slots:
         auto out = AudioOutput::openBackend(AudioOutput::Backend::Null, c, &err);
         QVERIFY(out);
         QCOMPARE(out->bytesPerFrame(), 8);
+    }
+
+    // Where the players' sound server is asked who it is, and what it says.
+    void soundServerAddress_data()
+    {
+        QTest::addColumn<QByteArray>("pulseServer");
+        QTest::addColumn<QString>("socket");
+        QTest::addColumn<int>("answer");   // -1 cannot tell, 0 nobody, 1 a process
+        QTest::newRow("unix address") << QByteArray("unix:/nonexistent/native") << "/nonexistent/native" << 0;
+        QTest::newRow("plain path") << QByteArray("/nonexistent/x") << "/nonexistent/x" << 0;
+        QTest::newRow("machine id, then a list") << QByteArray("{abc}unix:/nonexistent/y tcp:host")
+                                                 << "/nonexistent/y" << 0;
+        QTest::newRow("network address") << QByteArray("tcp:localhost:4713") << "" << -1;
+        QTest::newRow("unterminated machine id") << QByteArray("{abc") << "" << -1;
+        QTest::newRow("the test server") << qgetenv("PULSE_SERVER") << "" << 1;
+    }
+    void soundServerAddress()
+    {
+        QFETCH(QByteArray, pulseServer);
+        QFETCH(QString, socket);
+        QFETCH(int, answer);
+        if (answer == 1 && !pulseServer.startsWith("unix:"))
+            QSKIP("no local test sound server");
+        const QByteArray saved = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", pulseServer);
+        const QString path = SoundServer::socketPath();
+        const qint64 id = SoundServer::currentId();
+        qputenv("PULSE_SERVER", saved);
+        if (answer == 1) {
+            QCOMPARE_GT(id, qint64(0));
+            QVERIFY(id != QCoreApplication::applicationPid());
+            return;
+        }
+        QCOMPARE(path, socket);
+        QCOMPARE(id, qint64(answer));
     }
 
     void deviceIdMapping()
