@@ -202,9 +202,9 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     }
     if (readyToStart(*s)) {
         if (s->trimIn > 0)
-            player->setPosition(qint64(s->trimIn * 1000.0));
+            player->setPosition(startPosFor(s->trimIn));
         if (!prepareOnly)
-            startFrom(*s, qint64(s->trimIn * 1000.0));
+            startFrom(*s, startPosFor(s->trimIn));
     } else if (!prepareOnly) {
         s->startPending = true;
         waitForSeek(*s);
@@ -228,8 +228,8 @@ void AudioEngine::startPendingSlot(PlaybackSlot& s)
         return;
     s.startPending = false;
     if (s.trimIn > 0)
-        s.player->setPosition(qint64(s.trimIn * 1000.0));
-    startFrom(s, qint64(s.trimIn * 1000.0));
+        s.player->setPosition(startPosFor(s.trimIn));
+    startFrom(s, startPosFor(s.trimIn));
 }
 
 // A loaded player that never becomes seekable (a stream) still plays, from
@@ -280,8 +280,8 @@ void AudioEngine::playRapid(const ButtonData& button, const QString& deviceId)
     s->volume = bounded(button.volume, 0.0, 2.0);
     s->endFade = 1.0;
     applyOutput(*s);
-    s->player->setPosition(qint64(button.trimStart * 1000.0));
-    startFrom(*s, qint64(button.trimStart * 1000.0), false);
+    s->player->setPosition(startPosFor(button.trimStart));
+    startFrom(*s, startPosFor(button.trimStart), false);
 }
 
 // The sound server the players were made on still answers. The first
@@ -363,8 +363,16 @@ void AudioEngine::triggerArmed(const ButtonData& button)
 
 void AudioEngine::seekAndPlay(PlaybackSlot& s)
 {
-    s.player->setPosition(qint64(s.trimIn * 1000.0));
-    startFrom(s, qint64(s.trimIn * 1000.0));
+    s.player->setPosition(startPosFor(s.trimIn));
+    startFrom(s, startPosFor(s.trimIn));
+}
+
+// Where a run from a trim-in (seconds) starts in the file: a little before
+// it when the back end drops the first moments of a start.
+qint64 AudioEngine::startPosFor(double trimIn) const
+{
+    const qint64 ms = qint64(trimIn * 1000.0);
+    return ms > 0 ? std::max<qint64>(0, ms - m_timing.startLossMs) : 0;
 }
 
 // Starts a run from startMs. Every run but a rapid restart fades in (a loop

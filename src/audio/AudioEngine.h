@@ -107,14 +107,17 @@ public:
     // with FFmpeg a stop also lets the last written sound play out).
     // volumeLeadMs: how long after it is made a volume change is heard: the
     // back end applies it to what it writes, and it writes ahead of the
-    // output.
+    // output. startLossMs: how much of a start the back end drops, about;
+    // a run starts that much before its trim-in, so that what is heard
+    // begins within a few ms of it either way.
     struct BackendTiming
     {
         int reportLeadMs;
         int volumeLeadMs;
+        int startLossMs;
     };
-    static constexpr BackendTiming kFfmpegTiming{-20, 70};
-    static constexpr BackendTiming kGstreamerTiming{20, 140};
+    static constexpr BackendTiming kFfmpegTiming{-20, 70, 10};
+    static constexpr BackendTiming kGstreamerTiming{20, 140, 0};
     // The most the position reports can be apart (they are due every 100 ms).
     static constexpr int kReportSpacingMs = 150;
     // Where a fade-in starts from: all but silent. At a level of exactly 0
@@ -229,6 +232,7 @@ private slots:
 
 private:
     static bool readyToStart(const PlaybackSlot& s);
+    qint64 startPosFor(double trimIn) const;
     bool serverStillOurs();
     bool canMakePlayers();
     static void parkPlayer(QMediaPlayer* player, QAudioOutput* output);
