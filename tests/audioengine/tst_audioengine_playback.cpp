@@ -382,7 +382,7 @@ private slots:
             QCOMPARE_LE(std::abs(r.firstMs - trimIn * 1000), 25.0);
         QCOMPARE_LE(aboveRamp, 0.1);
         if (fadeOut == 0)
-            QCOMPARE_LE(std::abs(r.lastMs - trimOut * 1000), 30.0);
+            QCOMPARE_LE(std::abs(r.lastMs - trimOut * 1000), 40.0);
         QCOMPARE_LE(worstIn, 0.1);
         QCOMPARE_LE(worstOut, 0.1);
     }
