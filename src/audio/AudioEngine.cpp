@@ -320,7 +320,8 @@ bool AudioEngine::canMakePlayers()
 }
 
 // A player whose server has gone is never stopped or deleted (either can
-// wait for ever on the dead connection): it is cut off and left.
+// wait for ever on the dead connection): it is cut off and left. Every
+// release of a player goes here once the server has gone.
 void AudioEngine::parkPlayer(QMediaPlayer* player, QAudioOutput* output)
 {
     if (player) {
@@ -897,6 +898,10 @@ void AudioEngine::releaseSlotMedia(PlaybackSlot& s)
     killFadeIn(s);
     killTrimOut(s);
     killEndFade(s);
+    if (m_serverGone) {
+        parkPlayer(s.player, s.output);
+        return;
+    }
     if (s.player) {
         // Cut the connections first, so stopping it reports nothing.
         detachPlayer(s.player);
@@ -1061,19 +1066,11 @@ void AudioEngine::loseOutput()
         // slot goes; those that played report their end.
         const QList<QString> all = m_slots.keys();
         for (const QString& id : all) {
-            PlaybackSlot* s = m_slots.take(id);
-            killStopFade(id);
-            killFadeIn(*s);
-            killTrimOut(*s);
-            killEndFade(*s);
-            parkPlayer(s->player, s->output);
-            delete s;
+            removeSlot(id);
             if (ids.contains(id))
                 emitStoppedAndMaybeAll(id);
         }
-        for (BufferEntry& e : m_buffer)
-            parkPlayer(e.player, e.output);
-        m_buffer.clear();
+        clearBuffer();
         emit outputLost();
         return;
     }

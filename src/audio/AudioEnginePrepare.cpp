@@ -187,6 +187,12 @@ void AudioEngine::makeBufferEntry(const QString& path, const QString& deviceId, 
 
 void AudioEngine::dropBufferEntry(BufferEntry& e)
 {
+    if (m_serverGone) {
+        parkPlayer(e.player, e.output);
+        e.player = nullptr;
+        e.output = nullptr;
+        return;
+    }
     if (e.player) {
         e.player->stop();
         e.player->deleteLater();
