@@ -435,6 +435,12 @@ private:
     int tabOfHeader(const GridHeader* header) const;
     void onHeaderTabSwitch(int pane, int idx);
     void onHeaderMidiLearn(int tab, const QString& target);
+    // Clears tab's stop note (stop) or volume controller in the session, in
+    // the headers that show the tab and in the live mapping table.
+    void clearTabMidi(int tab, bool stop);
+    // Gives tab the stop key: any other tab holding the same key loses it,
+    // with a toast that says which; the key then stops one tab.
+    void claimTabStopKey(int tab, const QString& key);
 
     // BSI Stinger import (MainWindowStinger.cpp): reads path with read on
     // the thread pool, then applies the result.
@@ -460,6 +466,10 @@ private:
     void retargetTabMidi(int from, int delta, int removed);
     // A tab volume key: steps the volume of the panes that show tab t.
     void stepTabVolume(int t, int step);
+    // Duplicate and delete of tab c (the toolbar's commands act on the
+    // current tab, the tab menu on the tab it was opened on).
+    void duplicateTab(int c);
+    void deleteTab(int c);
 
     // Button edits (MainWindowGridEdit.cpp)
     // The live widget that shows the button, making a tab that no pane shows
@@ -650,6 +660,9 @@ private:
     QLineEdit* searchBox = nullptr;
     bool recording = false;
     int recordedSeconds = 0;
+    // Monotonic start of the running record clock, in ms; the clock shows
+    // the time elapsed since, whatever became of the timer's ticks.
+    qint64 recordStartMs = 0;
 
     // --- Side panels (built by their own builders) ---------------------------
     EventLog* eventLog = nullptr;

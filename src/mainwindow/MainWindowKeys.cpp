@@ -30,6 +30,7 @@
 #include "AppSettings.h"
 #include "ButtonGrid.h"
 #include "EventLog.h"
+#include "MonoClock.h"
 #include "OpLog.h"
 #include "SessionManager.h"
 #include "ThemeManager.h"
@@ -457,7 +458,9 @@ void MainWindow::onRecordTick()
 {
     if (!recording)
         return;   // a tick queued before the clock was stopped
-    ++recordedSeconds;
+    // The ticks only say when to look: a stalled or late tick must not put
+    // the clock behind, so it shows the whole seconds elapsed since start.
+    recordedSeconds = int(qMax<qint64>(0, MonoClock::ms() - recordStartMs) / 1000);
     if (recTimeLabel)
         recTimeLabel->setText(QStringLiteral("%1:%2")
                                   .arg(recordedSeconds / 60, 2, 10, QLatin1Char('0'))
@@ -470,6 +473,9 @@ void MainWindow::onToggleRecord()
     recording = !recording;
     if (recording) {
         recordedSeconds = 0;
+        recordStartMs = MonoClock::ms();
+        // A precise timer never ticks early, so each tick lands past its second.
+        recordTimer->setTimerType(Qt::PreciseTimer);
         recordTimer->start(1000);
         if (recIndicator)
             recIndicator->show();

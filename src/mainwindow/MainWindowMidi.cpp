@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <algorithm>
 #include <cmath>
 
 #include "ButtonGrid.h"
@@ -113,7 +114,8 @@ void MainWindow::onMidiControlTriggered(const QString& controlId, int value)
     const int n = parseTabTarget(controlId, kTabVolPrefix);
     if (n < 0)
         return;
-    const int v = int(std::lround(value * 150.0 / 127.0));
+    // The controller's whole travel spans the tab's whole range, silent to full.
+    const int v = int(std::lround(value * 100.0 / 127.0));
     applyMidiTabVolume(n, v / 100.0);
 }
 
@@ -146,10 +148,48 @@ void MainWindow::onMidiMappingConflict(const MidiMapping& incoming, const MidiMa
     const int answer = Modal::question(this, QStringLiteral("MIDI Already Assigned"), text,
                                        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     const bool replace = answer == QMessageBox::Yes;
-    MidiManager::instance()->resolveConflict(replace);
-    if (!replace)
+    MidiManager* midi = MidiManager::instance();
+    const QList<MidiMapping> before = midi->allMappings();
+    midi->resolveConflict(replace);
+    if (!replace) {
         toast(QStringLiteral("Kept existing assignment on \"%1\"").arg(existingName), ToastManager::Highlight,
               3000);
+        return;
+    }
+    // A tab whose stop note or controller gave way no longer claims it: not
+    // in the session, not in its headers.
+    const QList<MidiMapping> after = midi->allMappings();
+    for (const MidiMapping& m : before) {
+        const QString key = m.key();
+        if (std::any_of(after.begin(), after.end(), [&](const MidiMapping& a) { return a.key() == key; }))
+            continue;
+        if (const int t = parseTabTarget(key, kTabStopPrefix); t >= 0)
+            clearTabMidi(t, true);
+        else if (const int v = parseTabTarget(key, kTabVolPrefix); v >= 0)
+            clearTabMidi(v, false);
+    }
+}
+
+void MainWindow::clearTabMidi(int tab, bool stop)
+{
+    SessionManager* sm = SessionManager::instance();
+    if (tab < 0 || tab >= sm->session().tabs.size())
+        return;
+    TabData& t = sm->session().tabs[tab];
+    (stop ? t.stopMidi : t.volCC) = -1;
+    for (const GridPanel& p : std::as_const(m_panels)) {
+        if (p.tabIndex != tab || !p.header)
+            continue;
+        if (stop) {
+            p.header->m_stopMidiNote = -1;
+        } else {
+            p.header->m_volCC = -1;
+            p.header->m_volSlider->setToolTip(QString());
+        }
+    }
+    MidiManager::instance()->removeMapping((stop ? kTabStopPrefix : kTabVolPrefix) + QString::number(tab)
+                                           + QLatin1String("__"));
+    sm->markDirty();
 }
 
 void MainWindow::onMidiMappingLearned(const MidiMapping& mapping)

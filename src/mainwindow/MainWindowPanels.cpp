@@ -320,12 +320,20 @@ void MainWindow::wireHeader(GridHeader* header)
     });
     connect(header, &GridHeader::fadeChanged, this,
             [editTab](double ms) { editTab([ms](TabData& t) { t.fadeMs = ms; }); });
-    connect(header, &GridHeader::stopShortcutChanged, this, [this, editTab](const QString& key) {
-        if (editTab([&key](TabData& t) { t.stopKey = key; }))
-            refreshTabDerivedState();
+    connect(header, &GridHeader::stopShortcutChanged, this, [this, header, editTab](const QString& key) {
+        if (!editTab([&key](TabData& t) { t.stopKey = key; }))
+            return;
+        claimTabStopKey(tabOfHeader(header), key);
+        refreshTabDerivedState();
     });
-    connect(header, &GridHeader::stopMidiNoteChanged, this,
-            [editTab](int note) { editTab([note](TabData& t) { t.stopMidi = note; }); });
+    // The header's menus only ever clear the note or the controller; a clear
+    // also ends the live binding, or the pad would go on stopping the tab.
+    connect(header, &GridHeader::stopMidiNoteChanged, this, [this, header, editTab](int note) {
+        if (note < 0)
+            clearTabMidi(tabOfHeader(header), true);
+        else
+            editTab([note](TabData& t) { t.stopMidi = note; });
+    });
     connect(header, &GridHeader::midiLearnRequested, this,
             [this, header](const QString& target) { onHeaderMidiLearn(tabOfHeader(header), target); });
     connect(header, &GridHeader::volShortcutChanged, this,
@@ -336,8 +344,12 @@ void MainWindow::wireHeader(GridHeader* header)
                     }))
                     refreshTabDerivedState();
             });
-    connect(header, &GridHeader::volMidiCCChanged, this,
-            [editTab](int cc) { editTab([cc](TabData& t) { t.volCC = cc; }); });
+    connect(header, &GridHeader::volMidiCCChanged, this, [this, header, editTab](int cc) {
+        if (cc < 0)
+            clearTabMidi(tabOfHeader(header), false);
+        else
+            editTab([cc](TabData& t) { t.volCC = cc; });
+    });
     connect(header, &GridHeader::tabSwitchRequested, this, [this, header](int idx) {
         const int p = paneOfHeader(header);
         if (p >= 0)

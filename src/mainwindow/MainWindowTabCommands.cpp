@@ -92,9 +92,13 @@ void MainWindow::onAddTab()
 
 void MainWindow::onDuplicateTab()
 {
+    duplicateTab(currentTab);
+}
+
+void MainWindow::duplicateTab(int c)
+{
     SessionManager* sm = SessionManager::instance();
     Session& s = sm->session();
-    const int c = currentTab;
     if (c < 0 || c >= s.tabs.size())
         return;
     // No limit here: a copy may take the session past 16 tabs.
@@ -151,6 +155,11 @@ void MainWindow::renameTab(int i)
 
 void MainWindow::onDeleteTab()
 {
+    deleteTab(currentTab);
+}
+
+void MainWindow::deleteTab(int c)
+{
     if (m_panels.size() < 2) {
         Modal::warning(this, QStringLiteral("Cannot Delete"), QStringLiteral("You must have at least one tab."),
                        QMessageBox::Ok);
@@ -158,7 +167,6 @@ void MainWindow::onDeleteTab()
     }
     SessionManager* sm = SessionManager::instance();
     Session& s = sm->session();
-    const int c = currentTab;
     const bool isTab = c >= 0 && c < s.tabs.size();
     const QString name = isTab ? s.tabs[c].name : QStringLiteral("?");
     if (Modal::question(this, QStringLiteral("Delete Tab"), QStringLiteral("Delete tab '%1'?").arg(name),
@@ -262,6 +270,18 @@ void MainWindow::retargetTabMidi(int from, int delta, int removed)
     }
     if (changed)
         mm->replaceMappings(kept);
+
+    // A learn armed on a tab binds that tab whenever its note comes: it
+    // follows the tab, and ends when the tab is gone.
+    if (!mm->isLearning())
+        return;
+    QString target = mm->learnTarget();
+    if (!retarget(target)) {
+        mm->stopLearn();
+        toast(QStringLiteral("🎹  MIDI Learn cancelled — its tab was deleted"), ToastManager::Warning, 3000);
+    } else if (target != mm->learnTarget()) {
+        mm->startLearn(target);
+    }
 }
 
 // --- Tab stop and volume keys ------------------------------------------------------
@@ -282,20 +302,54 @@ void dropShortcuts(QList<QShortcut*>& list)
 void MainWindow::registerTabStopShortcuts()
 {
     dropShortcuts(tabStopShortcuts);
+    // One shortcut per key: two shortcuts of one key would each leave the
+    // key to the other and stop nothing, so a key that a file gives to
+    // several tabs stops them all.
+    QList<QKeySequence> keys;
+    QList<QList<int>> owners;
     const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
     for (int t = 0; t < tabs.size(); ++t) {
-        if (tabs[t].stopKey.isEmpty())
-            continue;
         const QKeySequence seq = keySequenceOf(tabs[t].stopKey);
         if (seq.isEmpty())
             continue;
-        auto* shortcut = new QShortcut(seq, this);
+        const qsizetype at = keys.indexOf(seq);
+        if (at >= 0) {
+            owners[at].append(t);
+            continue;
+        }
+        keys.append(seq);
+        owners.append({t});
+    }
+    for (qsizetype k = 0; k < keys.size(); ++k) {
+        auto* shortcut = new QShortcut(keys[k], this);
         shortcut->setContext(Qt::ApplicationShortcut);
-        connect(shortcut, &QShortcut::activated, this, [this, t] {
-            if (t < SessionManager::instance()->session().tabs.size())
-                stopTab(t);
+        connect(shortcut, &QShortcut::activated, this, [this, stops = owners[k]] {
+            for (int t : stops)
+                if (t < SessionManager::instance()->session().tabs.size())
+                    stopTab(t);
         });
         tabStopShortcuts.append(shortcut);
+    }
+}
+
+void MainWindow::claimTabStopKey(int tab, const QString& key)
+{
+    const QKeySequence seq = keySequenceOf(key);
+    QList<TabData>& tabs = SessionManager::instance()->session().tabs;
+    if (seq.isEmpty() || tab < 0 || tab >= tabs.size())
+        return;
+    for (int u = 0; u < tabs.size(); ++u) {
+        if (u == tab || keySequenceOf(tabs[u].stopKey) != seq)
+            continue;
+        tabs[u].stopKey.clear();
+        for (const GridPanel& p : std::as_const(m_panels)) {
+            if (p.tabIndex != u || !p.header)
+                continue;
+            p.header->m_stopKey.clear();
+            p.header->stopButton()->setToolTip(QString());
+        }
+        toast(QStringLiteral("⌨️  Stop key %1 moved from tab '%2'").arg(key, tabs[u].name), ToastManager::Info,
+              2500);
     }
 }
 

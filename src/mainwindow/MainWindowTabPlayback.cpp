@@ -14,10 +14,13 @@ void MainWindow::showTabPlaybackDialog(int tabIdx)
     TabPlaybackDialog dialog(sm->session(), tabIdx, this);
     Modal::exec(&dialog);
 
+    // Cancel (or Esc, or the close button) changes nothing and writes nothing.
+    if (dialog.outcome() == TabPlaybackDialog::Cancelled)
+        return;
     // The dialog is modal, yet the tab list is looked at again: nothing of
     // it is kept across the wait.
     Session& s = sm->session();
-    if (tabIdx < s.tabs.size() && dialog.outcome() != TabPlaybackDialog::Cancelled) {
+    if (tabIdx < s.tabs.size()) {
         TabData& t = s.tabs[tabIdx];
         if (dialog.outcome() == TabPlaybackDialog::UseGlobal) {
             t.useTabPb = false;

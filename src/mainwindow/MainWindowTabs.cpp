@@ -161,7 +161,8 @@ void MainWindow::stepTab(int target)
 
 void MainWindow::showTabMenu(int i, const QPoint& pos, QWidget* button)
 {
-    currentTab = i;
+    // The menu acts on tab i; the current tab stays the one the strip shows
+    // (a dismissed menu changes nothing).
     QMenu menu;
     QAction* rename = menu.addAction(QStringLiteral("Rename"));
     QAction* duplicate = menu.addAction(QStringLiteral("⧉ Duplicate"));
@@ -176,9 +177,9 @@ void MainWindow::showTabMenu(int i, const QPoint& pos, QWidget* button)
     if (chosen == rename)
         renameTab(i);
     else if (chosen == duplicate)
-        onDuplicateTab();
+        duplicateTab(i);
     else if (chosen == playback)
         showTabPlaybackDialog(i);
     else if (chosen == del)
-        onDeleteTab();
+        deleteTab(i);
 }

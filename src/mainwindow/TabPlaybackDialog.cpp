@@ -187,8 +187,15 @@ TabPlaybackDialog::TabPlaybackDialog(const Session& session, int tabIdx, QWidget
     const QList<GridHeader::AudioOutput> outputs = GridHeader::outputDevices();
     for (const GridHeader::AudioOutput& o : outputs)
         m_device->addItem(QStringLiteral("🔊  ") + deviceItemText(o.description), QString::fromUtf8(o.id));
-    const int selected = tab.soundCard.isEmpty() ? 0 : m_device->findData(tab.soundCard);
-    m_device->setCurrentIndex(selected > 0 ? selected : 0);
+    int selected = tab.soundCard.isEmpty() ? 0 : m_device->findData(tab.soundCard);
+    if (selected < 0) {
+        // The tab's device is not plugged in now: it stays listed, and chosen,
+        // so the tab keeps it unless the user picks another.
+        m_device->addItem(QStringLiteral("🔊  ") + deviceItemText(tab.soundCard) + QStringLiteral("  (not connected)"),
+                          tab.soundCard);
+        selected = m_device->count() - 1;
+    }
+    m_device->setCurrentIndex(selected);
     form->addRow(QStringLiteral("Device:"), m_device);
     form->addRow(plainLabel(QStringLiteral("Each tab can play through a different audio device."),
                             QStringLiteral("color:%1;font-size:10px;").arg(tc.textMuted.name()), output));

@@ -200,7 +200,8 @@ void MidiManager::addMapping(const MidiMapping& m)
 
 void MidiManager::removeMapping(const QString& buttonId)
 {
-    m_mappings.removeIf([&](const MidiMapping& m) { return m.buttonId == buttonId; });
+    // A volume target is held by its control: it goes by the same name.
+    m_mappings.removeIf([&](const MidiMapping& m) { return m.key() == buttonId; });
     saveConfig();
     emit mappingChanged();
 }

@@ -68,6 +68,7 @@ public:
     MidiMapping mappingForButton(const QString& buttonId) const;
     MidiMapping conflictingMapping(int channel, int number, bool isCC, const QString& excludeId) const;
     void addMapping(const MidiMapping& m);
+    // Removes the mapping whose key (its button id, else its control) is buttonId.
     void removeMapping(const QString& buttonId);
     void clearAllMappings();
     // Replaces the whole table at once: one save, one mappingChanged.

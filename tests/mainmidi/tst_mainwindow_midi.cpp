@@ -1,8 +1,10 @@
 // MIDI control of the main window: pads play and stop tabs, knobs move the
 // master and tab volumes, learned bindings reach the session and the
 // headers, conflicts are answered in the window, badges follow the table.
+#include <QAction>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QtTest>
@@ -62,6 +64,7 @@ class TestMainWindowMidi : public QObject
     RecordingEngines rec;
     QList<Modal::Request> asked;
     QVariant answer;
+    QString menuChoice; // the entry a menu answers with, by its text
 
     // The message travels as from the input thread: queued to the manager,
     // whose signals are queued to the window.
@@ -84,6 +87,12 @@ private slots:
         QVERIFY(midi->openInput(QStringLiteral("Pads")));
         Modal::setHandler([this](const Modal::Request& r) {
             asked << r;
+            if (r.kind == Modal::Kind::Menu) {
+                for (QAction* a : r.menu->actions())
+                    if (a->text() == menuChoice)
+                        return QVariant::fromValue(a);
+                return QVariant();
+            }
             return answer;
         });
         w = windowOn(rec);
@@ -104,6 +113,7 @@ private slots:
         rec.reset();
         asked.clear();
         answer = QVariant();
+        menuChoice.clear();
         SessionManager::instance()->setDirty(false);
         takeToasts();
     }
@@ -198,9 +208,10 @@ private slots:
         QTest::addColumn<QString>("target");
         QTest::addColumn<int>("value");
         QTest::addColumn<int>("expected"); // master: slider percent; tab: volume percent; -1: nothing
-        for (int v : {0, 63, 64, 126, 127}) {
+        // Master and tab alike: the controller's travel spans silent to full.
+        for (int v : {0, 63, 64, 100, 126, 127}) {
             const int master = int(std::lround(v * 100.0 / 127.0));
-            const int tab = int(std::lround(v * 150.0 / 127.0));
+            const int tab = master;
             QTest::addRow("master %d", v) << "__main_volume__" << v << master;
             QTest::addRow("tab 0 at %d", v) << "__tab_vol_0__" << v << tab;
             QTest::addRow("tab 1 at %d", v) << "__tab_vol_1__" << v << tab;
@@ -273,8 +284,8 @@ private slots:
         rec.reset();
         rec.tabVol.clear();
         play(cc(7, 64));
-        QCOMPARE(header(0)->m_volSlider->value(), 76);
-        QCOMPARE(header(1)->m_volSlider->value(), 76);
+        QCOMPARE(header(0)->m_volSlider->value(), 50);
+        QCOMPARE(header(1)->m_volSlider->value(), 50);
         rec.dsVoices << QStringLiteral("O");
         rec.take();
         play(cc(8, 127));
@@ -283,42 +294,91 @@ private slots:
         Session& s = SessionManager::instance()->session();
         QCOMPARE(s.tabs[1].volume, 1.0);   // stored at most full, as a load takes it
         QCOMPARE(rec.tabVol.value(1), 1.0);
-        QCOMPARE(header(0)->m_volSlider->value(), 76);
-        QCOMPARE(header(1)->m_volSlider->value(), 76);
+        QCOMPARE(header(0)->m_volSlider->value(), 50);
+        QCOMPARE(header(1)->m_volSlider->value(), 50);
         QVERIFY(SessionManager::instance()->isDirty());
     }
 
+    // Note (or controller) 60 is held by `existing`; learning `learn` takes
+    // it on Yes. A tab that gives way loses its claim in the session and in
+    // its header too.
     void conflicts_data()
     {
+        QTest::addColumn<QString>("existing");
+        QTest::addColumn<QString>("learn");
+        QTest::addColumn<QString>("existingName");
+        QTest::addColumn<QString>("learnName");
         QTest::addColumn<QVariant>("reply");
         QTest::addColumn<bool>("replaced");
-        QTest::newRow("yes") << QVariant(int(QMessageBox::Yes)) << true;
-        QTest::newRow("no") << QVariant(int(QMessageBox::No)) << false;
-        QTest::newRow("box closed") << QVariant(int(QMessageBox::Escape)) << false;
-        QTest::newRow("no answer") << QVariant() << false;
+        const QVariant yes(int(QMessageBox::Yes));
+        const QVariant no(int(QMessageBox::No));
+        QTest::newRow("yes") << "P" << "S" << "Sound P" << "Sound S" << yes << true;
+        QTest::newRow("no") << "P" << "S" << "Sound P" << "Sound S" << no << false;
+        QTest::newRow("box closed") << "P" << "S" << "Sound P" << "Sound S" << QVariant(int(QMessageBox::Escape))
+                                    << false;
+        QTest::newRow("no answer") << "P" << "S" << "Sound P" << "Sound S" << QVariant() << false;
+        QTest::newRow("yes, a tab's stop") << "__tab_stop_1__" << "S" << "a tab's Stop button" << "Sound S" << yes
+                                           << true;
+        QTest::newRow("no, a tab's stop") << "__tab_stop_1__" << "S" << "a tab's Stop button" << "Sound S" << no
+                                          << false;
+        QTest::newRow("yes, a tab's stop to another tab")
+            << "__tab_stop_1__" << "__tab_stop_0__" << "a tab's Stop button" << "a tab's Stop button" << yes << true;
+        QTest::newRow("yes, a tab's volume") << "__tab_vol_1__" << "__main_volume__" << "a tab's Volume control"
+                                             << "the main Volume control" << yes << true;
     }
     void conflicts()
     {
+        QFETCH(QString, existing);
+        QFETCH(QString, learn);
+        QFETCH(QString, existingName);
+        QFETCH(QString, learnName);
         QFETCH(QVariant, reply);
         QFETCH(bool, replaced);
-        midi->addMapping(mapping(60, false, QStringLiteral("P")));
-        midi->startLearn(QStringLiteral("S"));
+        const bool isCC = MidiManager::isVolumeTarget(learn);
+        const bool held = existing.startsWith(QLatin1String("__tab_"));
+        auto bound = [this](const QString& key) {
+            const QList<MidiMapping> all = midi->allMappings();
+            return std::any_of(all.begin(), all.end(), [&](const MidiMapping& m) { return m.key() == key; });
+        };
+        midi->addMapping(isCC ? mapping(60, true, QString(), existing) : mapping(60, false, existing));
+        Session& s = SessionManager::instance()->session();
+        if (held) {
+            // The tab's own record of its binding, as a learn leaves it.
+            (isCC ? s.tabs[1].volCC : s.tabs[1].stopMidi) = 60;
+            (isCC ? header(1)->m_volCC : header(1)->m_stopMidiNote) = 60;
+        }
+        midi->startLearn(learn);
         answer = reply;
-        play(noteOn(60));
+        play(isCC ? cc(60, 10) : noteOn(60));
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked[0].title, QStringLiteral("MIDI Already Assigned"));
         QCOMPARE(asked[0].text,
-                 QStringLiteral("Note 60 / Ch 1 is already assigned to \"Sound P\".\n\n"
-                                "Do you want to remove that assignment and assign it to \"Sound S\" instead?"));
+                 QStringLiteral("Note 60 / Ch 1 is already assigned to \"%1\".\n\n"
+                                "Do you want to remove that assignment and assign it to \"%2\" instead?")
+                     .arg(existingName, learnName));
         QVERIFY(!midi->isConflictPending());
-        QCOMPARE(midi->mappingForButton(QStringLiteral("S")).isBound(), replaced);
-        QCOMPARE(midi->mappingForButton(QStringLiteral("P")).isBound(), !replaced);
+        QCOMPARE(bound(learn), replaced);
+        QCOMPARE(bound(existing), !replaced);
         QCOMPARE(midi->allMappings().size(), 1);
-        QCOMPARE(takeToasts(), replaced ? QStringList{QStringLiteral("🎹  \"Sound S\" → Note 60 / Ch 1")}
-                                        : QStringList{QStringLiteral("Kept existing assignment on \"Sound P\"")});
+        const QString learnedToast = learn == QLatin1String("S") ? QStringLiteral("🎹  \"Sound S\" → Note 60 / Ch 1")
+                                                                 : QStringLiteral("🎹  MIDI assigned: Note 60 / Ch 1");
+        QCOMPARE(takeToasts(), replaced ? QStringList{learnedToast}
+                                        : QStringList{QStringLiteral("Kept existing assignment on \"%1\"")
+                                                          .arg(existingName)});
         // The badges follow the table.
-        QCOMPARE(widgetOf(QStringLiteral("S"))->hasMidi(), replaced);
-        QCOMPARE(widgetOf(QStringLiteral("P"))->hasMidi(), !replaced);
+        QCOMPARE(widgetOf(QStringLiteral("S"))->hasMidi(), replaced && learn == QLatin1String("S"));
+        QCOMPARE(widgetOf(QStringLiteral("P"))->hasMidi(), !replaced && existing == QLatin1String("P"));
+        if (held) {
+            const int kept = replaced ? -1 : 60;
+            QCOMPARE(isCC ? s.tabs[1].volCC : s.tabs[1].stopMidi, kept);
+            QCOMPARE(isCC ? header(1)->m_volCC : header(1)->m_stopMidiNote, kept);
+            QCOMPARE(SessionManager::instance()->isDirty(), replaced);
+        }
+        // A tab that took the note holds it.
+        if (replaced && learn == QLatin1String("__tab_stop_0__")) {
+            QCOMPARE(s.tabs[0].stopMidi, 60);
+            QCOMPARE(header(0)->m_stopMidiNote, 60);
+        }
     }
 
     void learned_data()
@@ -365,6 +425,29 @@ private slots:
         }
         if (!dirty)
             QCOMPARE(QJsonDocument(s.toJson()), QJsonDocument(before.toJson()));
+
+        // The header's clear entry ends the binding itself: the note or the
+        // knob then does nothing, and the tab and header hold nothing.
+        for (int t = 0; t < 2; ++t) {
+            const bool stop = target == QStringLiteral("__tab_stop_%1__").arg(t);
+            const bool vol = target == QStringLiteral("__tab_vol_%1__").arg(t);
+            if (!stop && !vol)
+                continue;
+            SessionManager::instance()->setDirty(false);
+            menuChoice = stop ? QStringLiteral("Clear MIDI  [note %1]").arg(number)
+                              : QStringLiteral("Clear MIDI CC  [CC %1]").arg(number);
+            QWidget* owner = stop ? static_cast<QWidget*>(header(t)->stopButton()) : header(t)->m_volSlider;
+            emit owner->customContextMenuRequested(QPoint(2, 2));
+            QVERIFY(midi->allMappings().isEmpty());
+            QCOMPARE(stop ? s.tabs[t].stopMidi : s.tabs[t].volCC, -1);
+            QCOMPARE(stop ? header(t)->m_stopMidiNote : header(t)->m_volCC, -1);
+            QVERIFY(SessionManager::instance()->isDirty());
+            rec.reset();
+            rec.tabVol.clear();
+            play(message);
+            QCOMPARE(rec.take(), QStringList());
+            QVERIFY(rec.tabVol.isEmpty());
+        }
     }
 
     // A learned stop note reaches every pane that shows the tab.

@@ -252,6 +252,12 @@ private slots:
         QCOMPARE(r.mm->allMappings(), (QList<MidiMapping>{mapping(1, 3, false, "a")}));
         QCOMPARE(AppSettings().value("midi/count").toInt(), 1);
         QCOMPARE(AppSettings().value("midi/0_btn").toString(), QString("a"));
+        // A knob's binding goes by its control; an empty id takes no knob with it.
+        r.mm->addMapping(mapping(1, 7, true, QString(), "__tab_vol_0__"));
+        r.mm->removeMapping(QString());
+        QCOMPARE(r.mm->allMappings().size(), 2);
+        r.mm->removeMapping("__tab_vol_0__");
+        QCOMPARE(r.mm->allMappings(), (QList<MidiMapping>{mapping(1, 3, false, "a")}));
     }
 
     // Bindings keyed by their control replace only the binding of the same control.

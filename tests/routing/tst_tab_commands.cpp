@@ -1,6 +1,8 @@
 // Tab commands on the recorder: adding, duplicating, renaming and deleting
 // tabs at the edges of the tab limit and of the list, the tab keys made from
 // the session, and the MIDI tab targets that follow their tabs.
+#include <QAction>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -343,14 +345,58 @@ private slots:
         QCOMPARE(rec.calls.last(), QStringLiteral("audio.buttonVolume t1b0 %1").arg(gain));
     }
 
+    // One stop key on two tabs: a file that gives it to both gets one
+    // shortcut that stops both; the header moves it to the tab it is given
+    // to, and says from which tab. Never a key that stops nothing.
+    void twoTabsOneStopKey_data()
+    {
+        QTest::addColumn<bool>("fromFile");
+        QTest::addColumn<int>("assignTo"); // the tab whose header is given tab 0's key; -1: none
+        QTest::addColumn<QList<int>>("stopped");
+        QTest::addColumn<int>("shortcuts");
+        QTest::addColumn<QString>("toastText");
+        QTest::newRow("from a file") << true << -1 << QList<int>{0, 1} << 1 << QString();
+        QTest::newRow("from the header") << false << 1 << QList<int>{1} << 1
+                                         << "⌨️  Stop key Ctrl+Alt+Shift+A moved from tab 'Tab 1'";
+        QTest::newRow("own key again") << false << 0 << QList<int>{0} << 2 << QString();
+    }
     void twoTabsOneStopKey()
     {
+        QFETCH(bool, fromFile);
+        QFETCH(int, assignTo);
+        QFETCH(QList<int>, stopped);
+        QFETCH(int, shortcuts);
+        QFETCH(QString, toastText);
         Session s = board(2);
-        s.tabs[1].stopKey = s.tabs[0].stopKey;
+        const QString key = s.tabs[0].stopKey;
+        if (fromFile)
+            s.tabs[1].stopKey = key;
         start(s, 0);
-        QCOMPARE(A::tabStopShortcuts(w).size(), 2);
-        QTest::keySequence(w, QKeySequence(s.tabs[0].stopKey));
-        QVERIFY(callsNaming(rec.take(), QStringLiteral("audio.stop ")).isEmpty());
+        if (assignTo >= 0) {
+            Script script;
+            script.answers.append([](const Modal::Request& r) {
+                for (QAction* a : r.menu->actions())
+                    if (a->text() == QLatin1String("Assign Keyboard Shortcut"))
+                        return QVariant::fromValue(a);
+                return QVariant();
+            });
+            script.answer(key);
+            emit A::panels(w)[assignTo]->header->stopButton()->customContextMenuRequested(QPoint(2, 2));
+            QCOMPARE(script.titles(), QStringList({QString(), QStringLiteral("Assign Keyboard Shortcut")}));
+        }
+        QCOMPARE(toastShown(toastText), !toastText.isEmpty());
+        for (int t = 0; t < 2; ++t) {
+            const bool holds = stopped.contains(t);
+            QCOMPARE(session().tabs[t].stopKey == key, holds);
+            QCOMPARE(A::panels(w)[t].header->m_stopKey == key, holds);
+        }
+        QCOMPARE(A::tabStopShortcuts(w).size(), shortcuts);
+        rec.reset();
+        QTest::keySequence(w, QKeySequence(key));
+        const QStringList stops = callsNaming(rec.take(), QStringLiteral("audio.stop "));
+        QCOMPARE(stops.size(), 24 * stopped.size());
+        for (const QString& c : stops)
+            QVERIFY2(stopped.contains(c.mid(12, 1).toInt()), qPrintable(c));
     }
 
     void midiTargetsFollowTheirTabs_data()
@@ -359,20 +405,25 @@ private slots:
         QTest::addColumn<int>("current");
         QTest::addColumn<QStringList>("after");
         QTest::addColumn<int>("saves");
-        QTest::newRow("delete tab 2") << "delete" << 1
-                                      << QStringList{"__tab_stop_0__", "__tab_vol_1__", "__tab_stop_1__", "btn"} << 1;
+        QTest::addColumn<QString>("armed");      // the learn target armed before the command
+        QTest::addColumn<QString>("armedAfter"); // empty: learn cancelled
+        const QStringList afterDelete{"__tab_stop_0__", "__tab_vol_1__", "__tab_stop_1__", "btn"};
+        QTest::newRow("delete tab 2") << "delete" << 1 << afterDelete << 1 << "__tab_stop_2__" << "__tab_stop_1__";
+        QTest::newRow("delete tab 2, learning a button") << "delete" << 1 << afterDelete << 1 << "btn" << "btn";
+        QTest::newRow("delete tab 2, learning its stop") << "delete" << 1 << afterDelete << 1 << "__tab_stop_1__"
+                                                         << "";
         QTest::newRow("duplicate tab 1") << "dup" << 0
                                          << QStringList{"__tab_stop_0__", "__tab_stop_2__", "__tab_vol_3__",
                                                         "__tab_stop_3__", "btn", "__tab_vol_2__"}
-                                         << 1;
+                                         << 1 << "__tab_vol_1__" << "__tab_vol_2__";
         QTest::newRow("delete the last") << "delete" << 3
                                          << QStringList{"__tab_stop_0__", "__tab_stop_1__", "__tab_vol_2__",
                                                         "__tab_stop_2__", "btn", "__tab_vol_1__"}
-                                         << 0;
+                                         << 0 << "__tab_vol_3__" << "";
         QTest::newRow("add") << "add" << 0
                              << QStringList{"__tab_stop_0__", "__tab_stop_1__", "__tab_vol_2__", "__tab_stop_2__",
                                             "btn", "__tab_vol_1__"}
-                             << 0;
+                             << 0 << "__tab_stop_1__" << "__tab_stop_1__";
     }
     void midiTargetsFollowTheirTabs()
     {
@@ -380,6 +431,8 @@ private slots:
         QFETCH(int, current);
         QFETCH(QStringList, after);
         QFETCH(int, saves);
+        QFETCH(QString, armed);
+        QFETCH(QString, armedAfter);
         start(board(4), current);
         MidiManager* mm = MidiManager::instance();
         mm->replaceMappings({tabTarget(QStringLiteral("__tab_stop_0__"), 1, false),
@@ -388,6 +441,7 @@ private slots:
                              tabTarget(QStringLiteral("__tab_stop_2__"), 4, false),
                              tabTarget(QStringLiteral("btn"), 5, false),
                              tabTarget(QStringLiteral("__tab_vol_1__"), 6, true)});
+        mm->startLearn(armed);
         QSignalSpy changed(mm, &MidiManager::mappingChanged);
         Script script;
         script.answer(QMessageBox::Yes);
@@ -399,6 +453,11 @@ private slots:
             w->onAddTab();
         QCOMPARE(targets(), after);
         QCOMPARE(changed.count(), saves);
+        // An armed learn follows its tab, or ends with a word when the tab is gone.
+        QCOMPARE(mm->isLearning(), !armedAfter.isEmpty());
+        QCOMPARE(mm->learnTarget(), armedAfter);
+        QCOMPARE(toastShown(QStringLiteral("🎹  MIDI Learn cancelled — its tab was deleted")), armedAfter.isEmpty());
+        mm->stopLearn();
         mm->clearAllMappings();
     }
 };

@@ -151,52 +151,79 @@ private slots:
 
     void closing_data()
     {
-        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("button"); // "Esc": the key, not a button
+        QTest::addColumn<QString>("cardBefore");
+        QTest::addColumn<int>("pick");       // the device item chosen; -1: the chooser is left alone
+        QTest::addColumn<bool>("hasFile");
         QTest::addColumn<bool>("useTabPb");
         QTest::addColumn<bool>("as");
         QTest::addColumn<QString>("card");
-        QTest::newRow("cancel") << "Cancel" << true << false << "hw:studio";
-        QTest::newRow("use global") << "Use Global" << false << false << "hw:studio";
-        QTest::newRow("apply") << "Apply" << true << true << "hw:usb";
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("cancel") << "Cancel" << "hw:studio" << 2 << true << true << false << "hw:studio" << false;
+        QTest::newRow("escape") << "Esc" << "hw:studio" << 2 << true << true << false << "hw:studio" << false;
+        QTest::newRow("cancel, never saved") << "Cancel" << "hw:studio" << 2 << false << true << false << "hw:studio"
+                                             << false;
+        QTest::newRow("use global") << "Use Global" << "hw:studio" << 2 << true << false << false << "hw:studio"
+                                    << true;
+        QTest::newRow("apply") << "Apply" << "hw:studio" << 2 << true << true << true << "hw:usb" << true;
+        QTest::newRow("unplugged, apply") << "Apply" << "hw:gone" << -1 << true << true << true << "hw:gone" << true;
+        QTest::newRow("unplugged, another picked") << "Apply" << "hw:gone" << 1 << true << true << true << "hw:studio"
+                                                   << true;
+        QTest::newRow("unplugged, default picked") << "Apply" << "hw:gone" << 0 << true << true << true << "" << true;
     }
     void closing()
     {
         QFETCH(QString, button);
+        QFETCH(QString, cardBefore);
+        QFETCH(int, pick);
+        QFETCH(bool, hasFile);
         QFETCH(bool, useTabPb);
         QFETCH(bool, as);
         QFETCH(QString, card);
+        QFETCH(bool, saved);
         Session s = board(3);
         s.tabs[1].useTabPb = true;
         s.tabs[1].pb_as = false;
-        s.tabs[1].soundCard = QStringLiteral("hw:studio");
-        s.filePath = file;
+        s.tabs[1].soundCard = cardBefore;
+        s.filePath = hasFile ? file : QString();
         QFile::remove(file);
         load(s);
-        SessionManager::instance()->setDirty(false);
+        session().tabs[0].name = QStringLiteral("edited, not saved");
+        SessionManager::instance()->setDirty(true);
         A::toggle(w, 0)->setChecked(false);
+        QString shownDevice;
         Script script;
-        script.answers.append([button](const Modal::Request& r) {
+        script.answers.append([&](const Modal::Request& r) {
             auto* d = qobject_cast<TabPlaybackDialog*>(r.dialog);
+            shownDevice = d->deviceCombo()->currentText();
             d->ruleBox(0)->setChecked(true);
-            d->deviceCombo()->setCurrentIndex(2);
+            if (pick >= 0)
+                d->deviceCombo()->setCurrentIndex(pick);
+            if (button == QLatin1String("Esc"))
+                QTest::keyClick(d, Qt::Key_Escape);
             for (QPushButton* b : d->findChildren<QPushButton*>())
                 if (b->text() == button)
                     b->click();
             return QVariant(d->result());
         });
         emit A::panels(w)[1].header->playbackSettingsRequested();
+        // An unplugged device stays listed, and chosen, as the tab's own.
+        if (cardBefore == QLatin1String("hw:gone"))
+            QCOMPARE(shownDevice, QStringLiteral("🔊  hw:gone  (not connected)"));
+        // Only the dialog itself was asked: no Save As, whatever the button.
         QCOMPARE(script.asked.size(), 1);
         const TabData& t = session().tabs[1];
         QCOMPARE(t.useTabPb, useTabPb);
         QCOMPARE(t.pb_as, as);
         QCOMPARE(t.soundCard, card);
         QCOMPARE(A::currentTab(w), 1);
-        // Saved whatever the button, also after Cancel.
-        QVERIFY(QFileInfo::exists(file));
-        QVERIFY(!SessionManager::instance()->isDirty());
+        // Closed without a change, nothing is written and the edits stay unsaved.
+        QCOMPARE(QFileInfo::exists(file), saved);
+        QCOMPARE(SessionManager::instance()->isDirty(), !saved);
         // The toolbar keeps the global rule.
         QVERIFY(!A::toggle(w, 0)->isChecked());
-        QCOMPARE(A::panels(w)[1].header->deviceCombo()->currentData().toString(), card);
+        if (card != QLatin1String("hw:gone"))
+            QCOMPARE(A::panels(w)[1].header->deviceCombo()->currentData().toString(), card);
     }
 
     void invalidTabOpensNothing()
