@@ -318,7 +318,7 @@ void MainWindow::registerTabStopShortcuts()
             continue;
         }
         keys.append(seq);
-        owners.append({t});
+        owners.append(QList<int>{t});
     }
     for (qsizetype k = 0; k < keys.size(); ++k) {
         auto* shortcut = new QShortcut(keys[k], this);

@@ -17,6 +17,7 @@
 #include "MainWindow.h"
 #include "MainWindowTestAccess.h"
 #include "MidiManager.h"
+#include "MonoClock.h"
 #include "SessionManager.h"
 #include "ShortcutsDialog.h"
 #include "SoundButton.h"
@@ -333,20 +334,28 @@ private slots:
             QCOMPARE(shownPads(p.grid), 24);
     }
 
+    // The clock shows the time elapsed on the monotonic clock; the ticks
+    // only say when to look again.
     void recordClock_data()
     {
         QTest::addColumn<int>("ticks");
+        QTest::addColumn<int>("msPerTick");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("one") << 1 << "00:01";
-        QTest::newRow("75") << 75 << "01:15";
-        QTest::newRow("3599") << 3599 << "59:59";
-        QTest::newRow("6000") << 6000 << "100:00";
+        QTest::newRow("one") << 1 << 1000 << "00:01";
+        QTest::newRow("75") << 75 << 1000 << "01:15";
+        QTest::newRow("3599") << 3599 << 1000 << "59:59";
+        QTest::newRow("6000") << 6000 << 1000 << "100:00";
+        QTest::newRow("a 7.2 s stall, one tick") << 1 << 7200 << "00:07";
+        QTest::newRow("ticks late by a third") << 6 << 1333 << "00:07";
+        QTest::newRow("ticks twice a second") << 9 << 500 << "00:04";
     }
 
     void recordClock()
     {
         QFETCH(int, ticks);
+        QFETCH(int, msPerTick);
         QFETCH(QString, shown);
+        ScopedFakeClock clock;
         QWidget* indicator = A::recIndicator(w);
         w->onToggleRecord();
         QVERIFY(A::recordTimer(w)->isActive());
@@ -356,8 +365,10 @@ private slots:
         A::recordTimer(w)->stop();
         QCoreApplication::sendPostedEvents();
         A::recTimeLabel(w)->setText(QStringLiteral("00:00"));
-        for (int i = 0; i < ticks; ++i)
+        for (int i = 0; i < ticks; ++i) {
+            clock.advanceMs(msPerTick);
             w->onRecordTick();
+        }
         QCOMPARE(A::recTimeLabel(w)->text(), shown);
 
         // The indicator sits in the toolbar row and covers none of its controls.

@@ -291,7 +291,19 @@ private slots:
         QVERIFY(SessionManager::instance()->isDirty());
         QCOMPARE(A::tabButtons(w)[1]->toolTip(), QStringLiteral("   "));
         QCOMPARE(A::panels(w)[1].header->nameLabel()->text(), QStringLiteral("   "));
-        // The right click made tab 1 current.
+        // The menu acted on tab 1; the current tab is still the one the strip shows.
+        QCOMPARE(w->currentTabIndex(), 0);
+        QVERIFY(A::tabButtons(w)[0]->isChecked());
+
+        // A dismissed menu changes nothing: the strip, the current tab and
+        // the next Ctrl+Tab all go on from tab 0.
+        {
+            TestSupport::ModalScript script([](const Modal::Request&) { return QVariant(); });
+            emit A::tabButtons(w)[2]->customContextMenuRequested(QPoint(2, 2));
+        }
+        QCOMPARE(w->currentTabIndex(), 0);
+        QVERIFY(A::tabButtons(w)[0]->isChecked());
+        emit shortcutFor(w, QStringLiteral("Ctrl+Tab"))->activated();
         QCOMPARE(w->currentTabIndex(), 1);
     }
 

@@ -381,7 +381,7 @@ private slots:
                 return QVariant();
             });
             script.answer(key);
-            emit A::panels(w)[assignTo]->header->stopButton()->customContextMenuRequested(QPoint(2, 2));
+            emit A::panels(w)[assignTo].header->stopButton()->customContextMenuRequested(QPoint(2, 2));
             QCOMPARE(script.titles(), QStringList({QString(), QStringLiteral("Assign Keyboard Shortcut")}));
         }
         QCOMPARE(toastShown(toastText), !toastText.isEmpty());
