@@ -328,12 +328,15 @@ void MainWindow::wireHeader(GridHeader* header)
     });
     // The header's menus only ever clear the note or the controller; a clear
     // also ends the live binding, or the pad would go on stopping the tab.
-    connect(header, &GridHeader::stopMidiNoteChanged, this, [this, header, editTab](int note) {
-        if (note < 0)
-            clearTabMidi(tabOfHeader(header), true);
-        else
-            editTab([note](TabData& t) { t.stopMidi = note; });
-    });
+    auto tabMidiEdit = [this, header, editTab](int TabData::*field, bool stop) {
+        return [this, header, editTab, field, stop](int number) {
+            if (number < 0)
+                clearTabMidi(tabOfHeader(header), stop);
+            else
+                editTab([field, number](TabData& t) { t.*field = number; });
+        };
+    };
+    connect(header, &GridHeader::stopMidiNoteChanged, this, tabMidiEdit(&TabData::stopMidi, true));
     connect(header, &GridHeader::midiLearnRequested, this,
             [this, header](const QString& target) { onHeaderMidiLearn(tabOfHeader(header), target); });
     connect(header, &GridHeader::volShortcutChanged, this,
@@ -344,12 +347,7 @@ void MainWindow::wireHeader(GridHeader* header)
                     }))
                     refreshTabDerivedState();
             });
-    connect(header, &GridHeader::volMidiCCChanged, this, [this, header, editTab](int cc) {
-        if (cc < 0)
-            clearTabMidi(tabOfHeader(header), false);
-        else
-            editTab([cc](TabData& t) { t.volCC = cc; });
-    });
+    connect(header, &GridHeader::volMidiCCChanged, this, tabMidiEdit(&TabData::volCC, false));
     connect(header, &GridHeader::tabSwitchRequested, this, [this, header](int idx) {
         const int p = paneOfHeader(header);
         if (p >= 0)
