@@ -530,7 +530,7 @@ private slots:
             << QStringList{"midivol 1 127", "midivol 2 64", "save"}
             << QStringList{"tab 1 vol=1 engine=1 slider=100 stop=Ctrl+Alt+Shift+B up=Alt+B down=Alt+Shift+B midi=61 "
                            "cc=21",
-                           "tab 2 vol=0.76 engine=0.76 slider=76 stop=Ctrl+Alt+Shift+C up=Alt+C down=Alt+Shift+C "
+                           "tab 2 vol=0.5 engine=0.5 slider=50 stop=Ctrl+Alt+Shift+C up=Alt+C down=Alt+Shift+C "
                            "midi=62 cc=22"};
     }
     void tabSequences() { runSequence(); }
