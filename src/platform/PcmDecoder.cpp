@@ -85,41 +85,22 @@ struct Sink
     }
 };
 
-} // namespace
-
-bool PcmDecoder::decode(const QString& path, const Options& options, QByteArray* out, QString* error,
-                        Info* info)
+// Opens the file, picks its best audio stream and opens a decoder for it;
+// the other streams are discarded. Returns the reason on failure.
+QString openSource(Session& s, const QString& path, int* streamIndex, const AVCodec** codecOut)
 {
-    QByteArray local;
-    QByteArray& result = out ? *out : local;
-    result.clear();
-    Info localInfo;
-    Info& inf = info ? *info : localInfo;
-    inf = Info();
-    auto fail = [&](const QString& why) {
-        if (error)
-            *error = why;
-        result.clear();
-        return false;
-    };
-    if (options.channels < 1 || options.channels > 2 || options.rate < 8000 || options.rate > 384000)
-        return fail(QStringLiteral("unsupported output format"));
-    if (path.isEmpty())
-        return fail(QStringLiteral("no file given"));
-
-    Session s;
     const QByteArray p = QFile::encodeName(path);
     int err = avformat_open_input(&s.fmt, p.constData(), nullptr, nullptr);
     if (err < 0) {
         s.fmt = nullptr;
-        return fail(QStringLiteral("cannot open: %1").arg(avError(err)));
+        return QStringLiteral("cannot open: %1").arg(avError(err));
     }
     if ((err = avformat_find_stream_info(s.fmt, nullptr)) < 0)
-        return fail(QStringLiteral("no stream information: %1").arg(avError(err)));
+        return QStringLiteral("no stream information: %1").arg(avError(err));
     const AVCodec* codec = nullptr;
     const int si = av_find_best_stream(s.fmt, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
     if (si < 0 || !codec)
-        return fail(QStringLiteral("no decodable audio stream"));
+        return QStringLiteral("no decodable audio stream");
     AVStream* st = s.fmt->streams[si];
     for (unsigned i = 0; i < s.fmt->nb_streams; ++i)
         if (int(i) != si)
@@ -127,167 +108,51 @@ bool PcmDecoder::decode(const QString& path, const Options& options, QByteArray*
 
     s.dec = avcodec_alloc_context3(codec);
     if (!s.dec || avcodec_parameters_to_context(s.dec, st->codecpar) < 0)
-        return fail(QStringLiteral("cannot set up the decoder"));
+        return QStringLiteral("cannot set up the decoder");
     s.dec->pkt_timebase = st->time_base;
     s.dec->thread_count = 1;
     if ((err = avcodec_open2(s.dec, codec, nullptr)) < 0)
-        return fail(QStringLiteral("cannot open the %1 decoder: %2").arg(QString::fromUtf8(codec->name), avError(err)));
+        return QStringLiteral("cannot open the %1 decoder: %2").arg(QString::fromUtf8(codec->name), avError(err));
     if (s.dec->sample_rate <= 0 || s.dec->ch_layout.nb_channels <= 0)
-        return fail(QStringLiteral("audio stream without rate or channels"));
+        return QStringLiteral("audio stream without rate or channels");
     // A rate no audio file has (a damaged header) would make the resampler
     // work for a very long time on a few bytes.
-    if (s.dec->sample_rate < kMinSourceRate || s.dec->sample_rate > kMaxSourceRate)
-        return fail(QStringLiteral("unsupported sample rate %1").arg(s.dec->sample_rate));
-    inf.sourceRate = s.dec->sample_rate;
-    inf.sourceChannels = s.dec->ch_layout.nb_channels;
-    inf.codec = QString::fromUtf8(codec->name);
+    if (s.dec->sample_rate < PcmDecoder::kMinSourceRate || s.dec->sample_rate > PcmDecoder::kMaxSourceRate)
+        return QStringLiteral("unsupported sample rate %1").arg(s.dec->sample_rate);
+    *streamIndex = si;
+    *codecOut = codec;
+    return QString();
+}
 
-    const AVSampleFormat outFmt = options.format == SampleFormat::S16 ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLT;
-    const int bpf = options.channels * (options.format == SampleFormat::S16 ? 2 : 4);
-    AVChannelLayout outLayout;
-    av_channel_layout_default(&outLayout, options.channels);
-
-    s.pkt = av_packet_alloc();
-    s.frame = av_frame_alloc();
-    if (!s.pkt || !s.frame)
-        return fail(QStringLiteral("out of memory"));
-
-    // Where the output starts. The converter is fed from a point P some way
-    // before the start, on a sample where input and output frames line up
-    // (P * rate / sourceRate is whole), and its output before the start is
-    // dropped: so the converter's filter has the real history at the start
-    // and the frames equal those of a decode from the top.
-    // (Starts beyond a few months are past the end of any file.)
-    const double startSec = options.startSec > 0.001 ? std::min(options.startSec, 1.0e7) : 0.0;
-    const int inRate = s.dec->sample_rate;
-    const qint64 startOut = qint64(std::llround(startSec * options.rate));
-    const qint64 g = std::gcd(qint64(inRate), qint64(options.rate));
-    const qint64 stepIn = inRate / g;
-    const qint64 stepOut = options.rate / g;
-    constexpr qint64 kPreroll = 4096;   // source samples of converter history
-    const qint64 startSrc = startOut * inRate / options.rate;
-    const qint64 feedFrom = std::max<qint64>(0, startSrc - kPreroll) / stepIn * stepIn;
-    qint64 srcPos = 0;        // source sample index of the next decoded sample
-    bool positionKnown = true;
-
-    // Seek near the start. MP3 seeks land by estimate, so starts into MP3
-    // within the first minute are decoded from the top instead, which is exact.
-    const bool estimatedSeek = codec->id == AV_CODEC_ID_MP3 || codec->id == AV_CODEC_ID_MP2;
-    if (feedFrom > 0 && !(estimatedSeek && startSec <= 60.0)) {
-        const int64_t ts = av_rescale_q(feedFrom, AVRational{1, inRate}, st->time_base);
-        const int64_t base = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-        if (av_seek_frame(s.fmt, si, base + ts, AVSEEK_FLAG_BACKWARD) >= 0) {
-            avcodec_flush_buffers(s.dec);
-            positionKnown = false;      // taken from the first frame's timestamp
-        }
+// Converts whatever the decoder gives to the output format, and hands the
+// result to the sink. Set up anew when the stream changes format.
+class Converter
+{
+public:
+    Converter(Session& s, const PcmDecoder::Options& options, Sink& sink)
+        : m_s(s), m_sink(sink), m_channels(options.channels), m_rate(options.rate),
+          m_outFmt(options.format == SampleFormat::S16 ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLT)
+    {
+        av_channel_layout_default(&m_outLayout, options.channels);
     }
-    const int64_t streamStart = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    ~Converter()
+    {
+        av_channel_layout_uninit(&m_inLayout);
+        av_channel_layout_uninit(&m_outLayout);
+    }
 
-    Sink sink;
-    sink.out = &result;
-    sink.skipFrames = startOut - feedFrom / stepIn * stepOut;
-    qint64 feedPoint = feedFrom;
-    sink.bpf = bpf;
-    sink.limitFrames = options.maxFrames;
-    sink.capFrames = qint64(kMaxOutputSeconds) * options.rate;
-    if (options.maxFrames == 0)
-        return true;
-
-    // Reserve what the range needs (or the file's length), never more than
-    // 60 MiB up front.
-    qint64 expect = options.maxFrames;
-    if (expect < 0 && s.fmt->duration > 0)
-        expect = qint64(double(s.fmt->duration) / AV_TIME_BASE * options.rate) - startOut + options.rate / 10;
-    if (expect > 0)
-        result.reserve(qsizetype(std::min<qint64>(expect * bpf, 62914560)));
-
-    const int swrRate = options.rate;
-    int swrInRate = 0;
-    AVSampleFormat swrInFmt = AV_SAMPLE_FMT_NONE;
-    AVChannelLayout swrInLayout{};
-    QByteArray convBuf;
-
-    auto setupSwr = [&](const AVFrame* f) -> bool {
-        swr_free(&s.swr);
-        av_channel_layout_uninit(&swrInLayout);
-        if (av_channel_layout_copy(&swrInLayout, &f->ch_layout) < 0)
-            return false;
-        AVChannelLayout inLayout;
-        if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || f->ch_layout.nb_channels <= 0)
-            av_channel_layout_default(&inLayout, std::max(1, f->ch_layout.nb_channels));
-        else if (av_channel_layout_copy(&inLayout, &f->ch_layout) < 0)
-            return false;
-        int r = swr_alloc_set_opts2(&s.swr, &outLayout, outFmt, swrRate, &inLayout,
-                                    AVSampleFormat(f->format), f->sample_rate, 0, nullptr);
-        if (r >= 0 && inLayout.nb_channels == 1 && options.channels == 2) {
-            // A mono source plays at full level on both sides.
-            const double both[2] = {1.0, 1.0};
-            swr_set_matrix(s.swr, both, 1);
-        }
-        av_channel_layout_uninit(&inLayout);
-        if (r < 0 || swr_init(s.swr) < 0) {
-            swr_free(&s.swr);
-            return false;
-        }
-        swrInRate = f->sample_rate;
-        swrInFmt = AVSampleFormat(f->format);
-        return true;
-    };
-
-    auto convert = [&](const uint8_t** in, int inSamples) -> bool {
-        const int cap = swr_get_out_samples(s.swr, inSamples);
-        if (cap < 0)
-            return false;
-        if (cap == 0)
-            return true;
-        if (convBuf.size() < qsizetype(cap) * bpf)
-            convBuf.resize(qsizetype(cap) * bpf);
-        uint8_t* o = reinterpret_cast<uint8_t*>(convBuf.data());
-        const int got = swr_convert(s.swr, &o, cap, in, inSamples);
-        if (got < 0)
-            return false;
-        sink.take(o, got);
-        return true;
-    };
-
-    bool swrStarted = false;
-    auto handleFrame = [&](AVFrame* f) -> bool {
-        if (f->nb_samples <= 0 || f->sample_rate < kMinSourceRate || f->sample_rate > kMaxSourceRate)
-            return true;
-        if (!positionKnown) {
-            const int64_t pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
-            srcPos = pts != AV_NOPTS_VALUE
-                ? av_rescale_q(pts - streamStart, st->time_base, AVRational{1, f->sample_rate})
-                : feedFrom;
-            positionKnown = true;
-            if (srcPos > feedFrom) {
-                // The seek landed late: the output begins at the first sample
-                // there is, placed where it belongs.
-                const qint64 outPos = srcPos * options.rate / std::max(1, inRate);
-                sink.skipFrames = std::max<qint64>(0, startOut - outPos);
-                feedPoint = srcPos;
-            }
-        }
-        int offset = 0;
-        int n = f->nb_samples;
-        if (srcPos + n <= feedPoint) {
-            srcPos += n;
-            return true;
-        }
-        if (srcPos < feedPoint) {
-            offset = int(feedPoint - srcPos);
-            n -= offset;
-        }
-        srcPos += f->nb_samples;
-        if (!swrStarted || f->sample_rate != swrInRate || AVSampleFormat(f->format) != swrInFmt
-            || av_channel_layout_compare(&f->ch_layout, &swrInLayout) != 0) {
-            if (swrStarted) {
+    // Converts n samples of f from sample offset on.
+    bool feed(const AVFrame* f, int offset, int n)
+    {
+        if (!m_started || f->sample_rate != m_inRate || AVSampleFormat(f->format) != m_inFmt
+            || av_channel_layout_compare(&f->ch_layout, &m_inLayout) != 0) {
+            if (m_started) {
                 // The stream changed format: finish the old converter first.
                 convert(nullptr, 0);
             }
-            if (!setupSwr(f))
+            if (!setup(f))
                 return false;
-            swrStarted = true;
+            m_started = true;
         }
         const uint8_t* planes[AV_NUM_DATA_POINTERS] = {};
         const bool planar = av_sample_fmt_is_planar(AVSampleFormat(f->format));
@@ -306,13 +171,184 @@ bool PcmDecoder::decode(const QString& path, const Options& options, QByteArray*
             return convert(const_cast<const uint8_t**>(f->extended_data), n);
         }
         return convert(planes, n);
-    };
+    }
 
+    // Drains the resampler's tail.
+    void flush()
+    {
+        if (m_s.swr)
+            convert(nullptr, 0);
+    }
 
+private:
+    bool setup(const AVFrame* f)
+    {
+        swr_free(&m_s.swr);
+        av_channel_layout_uninit(&m_inLayout);
+        if (av_channel_layout_copy(&m_inLayout, &f->ch_layout) < 0)
+            return false;
+        AVChannelLayout inLayout;
+        if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || f->ch_layout.nb_channels <= 0)
+            av_channel_layout_default(&inLayout, std::max(1, f->ch_layout.nb_channels));
+        else if (av_channel_layout_copy(&inLayout, &f->ch_layout) < 0)
+            return false;
+        int r = swr_alloc_set_opts2(&m_s.swr, &m_outLayout, m_outFmt, m_rate, &inLayout,
+                                    AVSampleFormat(f->format), f->sample_rate, 0, nullptr);
+        if (r >= 0 && inLayout.nb_channels == 1 && m_channels == 2) {
+            // A mono source plays at full level on both sides.
+            const double both[2] = {1.0, 1.0};
+            swr_set_matrix(m_s.swr, both, 1);
+        }
+        av_channel_layout_uninit(&inLayout);
+        if (r < 0 || swr_init(m_s.swr) < 0) {
+            swr_free(&m_s.swr);
+            return false;
+        }
+        m_inRate = f->sample_rate;
+        m_inFmt = AVSampleFormat(f->format);
+        return true;
+    }
+
+    bool convert(const uint8_t** in, int inSamples)
+    {
+        const int cap = swr_get_out_samples(m_s.swr, inSamples);
+        if (cap < 0)
+            return false;
+        if (cap == 0)
+            return true;
+        if (m_buf.size() < qsizetype(cap) * m_sink.bpf)
+            m_buf.resize(qsizetype(cap) * m_sink.bpf);
+        uint8_t* o = reinterpret_cast<uint8_t*>(m_buf.data());
+        const int got = swr_convert(m_s.swr, &o, cap, in, inSamples);
+        if (got < 0)
+            return false;
+        m_sink.take(o, got);
+        return true;
+    }
+
+    Session& m_s;
+    Sink& m_sink;
+    const int m_channels;
+    const int m_rate;
+    const AVSampleFormat m_outFmt;
+    AVChannelLayout m_outLayout{};
+    AVChannelLayout m_inLayout{};
+    int m_inRate = 0;
+    AVSampleFormat m_inFmt = AV_SAMPLE_FMT_NONE;
+    bool m_started = false;
+    QByteArray m_buf;
+};
+
+// Where the output starts. The converter is fed from a point some way before
+// the start, on a sample where input and output frames line up (its index
+// times rate / sourceRate is whole), and its output before the start is
+// dropped: so the converter's filter has the real history at the start and
+// the frames equal those of a decode from the top.
+struct StartPlacement
+{
+    static constexpr qint64 kPreroll = 4096;   // source samples of converter history
+
+    int inRate = 0;
+    int outRate = 0;
+    qint64 startOut = 0;        // output frame the result begins at
+    qint64 feedFrom = 0;        // source sample the converter is fed from
+    qint64 feedPoint = 0;       // the same, moved on where a seek landed late
+    qint64 srcPos = 0;          // source sample index of the next decoded sample
+    bool positionKnown = true;
+    AVRational timeBase{1, 1};
+    int64_t streamStart = 0;
+
+    StartPlacement(double startSecIn, int sourceRate, int rate, const AVStream* st)
+        : inRate(sourceRate), outRate(rate), timeBase(st->time_base),
+          streamStart(st->start_time != AV_NOPTS_VALUE ? st->start_time : 0)
+    {
+        // (Starts beyond a few months are past the end of any file.)
+        const double startSec = startSecIn > 0.001 ? std::min(startSecIn, 1.0e7) : 0.0;
+        startOut = qint64(std::llround(startSec * rate));
+        const qint64 g = std::gcd(qint64(inRate), qint64(rate));
+        const qint64 stepIn = inRate / g;
+        const qint64 startSrc = startOut * inRate / rate;
+        feedFrom = std::max<qint64>(0, startSrc - kPreroll) / stepIn * stepIn;
+        feedPoint = feedFrom;
+    }
+
+    // Output frames to drop before the start when feeding from feedFrom.
+    qint64 initialSkip() const
+    {
+        const qint64 g = std::gcd(qint64(inRate), qint64(outRate));
+        return startOut - feedFrom / (inRate / g) * (outRate / g);
+    }
+
+    // Seeks near the start. MP3 seeks land by estimate, so starts into MP3
+    // within the first minute are decoded from the top instead, which is exact.
+    void seek(Session& s, int si, AVCodecID codec, double startSec)
+    {
+        const bool estimatedSeek = codec == AV_CODEC_ID_MP3 || codec == AV_CODEC_ID_MP2;
+        if (feedFrom <= 0 || (estimatedSeek && startSec <= 60.0))
+            return;
+        const int64_t ts = av_rescale_q(feedFrom, AVRational{1, inRate}, timeBase);
+        if (av_seek_frame(s.fmt, si, streamStart + ts, AVSEEK_FLAG_BACKWARD) >= 0) {
+            avcodec_flush_buffers(s.dec);
+            positionKnown = false;      // taken from the first frame's timestamp
+        }
+    }
+
+    // Places a decoded frame: false when all of it lies before the feed point;
+    // else the first sample to feed and how many.
+    bool place(const AVFrame* f, Sink& sink, int* offset, int* n)
+    {
+        if (!positionKnown) {
+            const int64_t pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+            srcPos = pts != AV_NOPTS_VALUE
+                ? av_rescale_q(pts - streamStart, timeBase, AVRational{1, f->sample_rate})
+                : feedFrom;
+            positionKnown = true;
+            if (srcPos > feedFrom) {
+                // The seek landed late: the output begins at the first sample
+                // there is, placed where it belongs.
+                const qint64 outPos = srcPos * outRate / std::max(1, inRate);
+                sink.skipFrames = std::max<qint64>(0, startOut - outPos);
+                feedPoint = srcPos;
+            }
+        }
+        *offset = 0;
+        *n = f->nb_samples;
+        if (srcPos + *n <= feedPoint) {
+            srcPos += *n;
+            return false;
+        }
+        if (srcPos < feedPoint) {
+            *offset = int(feedPoint - srcPos);
+            *n -= *offset;
+        }
+        srcPos += f->nb_samples;
+        return true;
+    }
+};
+
+// Reserves what the range needs (or the file's length), never more than
+// 60 MiB up front.
+void reserveOutput(QByteArray& result, const Session& s, const PcmDecoder::Options& options, qint64 startOut,
+                   int bpf)
+{
+    qint64 expect = options.maxFrames;
+    if (expect < 0 && s.fmt->duration > 0)
+        expect = qint64(double(s.fmt->duration) / AV_TIME_BASE * options.rate) - startOut + options.rate / 10;
+    if (expect > 0)
+        result.reserve(qsizetype(std::min<qint64>(expect * bpf, 62914560)));
+}
+
+enum class ReadEnd { Done, ConvertFailed };
+
+// Reads packets of the stream and decodes them, handing every frame to
+// onFrame, until the end of the file, a read error or a full sink.
+template<typename OnFrame>
+ReadEnd readFrames(Session& s, int si, const Sink& sink, PcmDecoder::Info& inf, OnFrame onFrame)
+{
     int consecutiveReadErrors = 0;
     bool eof = false;
     while (!eof && !sink.full) {
-        err = av_read_frame(s.fmt, s.pkt);
+        int err = av_read_frame(s.fmt, s.pkt);
         if (err == AVERROR(EAGAIN)) {
             if (++consecutiveReadErrors > 100)
                 break;
@@ -347,28 +383,86 @@ bool PcmDecoder::decode(const QString& path, const Options& options, QByteArray*
                 ++inf.corruptPackets;
                 break;
             }
-            const bool ok = handleFrame(s.frame);
+            const bool ok = onFrame(s.frame);
             av_frame_unref(s.frame);
-            if (!ok) {
-                if (error)
-                    *error = QStringLiteral("cannot convert the audio");
-                av_channel_layout_uninit(&swrInLayout);
-                av_channel_layout_uninit(&outLayout);
-                if (result.isEmpty())
-                    return fail(QStringLiteral("cannot convert the audio"));
-                inf.readError = true;
-                eof = true;
-                break;
-            }
+            if (!ok)
+                return ReadEnd::ConvertFailed;
             if (sink.full)
                 break;
         }
     }
-    // Flush the resampler's tail.
-    if (s.swr && !sink.full)
-        convert(nullptr, 0);
-    av_channel_layout_uninit(&swrInLayout);
-    av_channel_layout_uninit(&outLayout);
+    return ReadEnd::Done;
+}
+
+} // namespace
+
+bool PcmDecoder::decode(const QString& path, const Options& options, QByteArray* out, QString* error,
+                        Info* info)
+{
+    QByteArray local;
+    QByteArray& result = out ? *out : local;
+    result.clear();
+    Info localInfo;
+    Info& inf = info ? *info : localInfo;
+    inf = Info();
+    auto fail = [&](const QString& why) {
+        if (error)
+            *error = why;
+        result.clear();
+        return false;
+    };
+    if (options.channels < 1 || options.channels > 2 || options.rate < 8000 || options.rate > 384000)
+        return fail(QStringLiteral("unsupported output format"));
+    if (path.isEmpty())
+        return fail(QStringLiteral("no file given"));
+
+    Session s;
+    int si = -1;
+    const AVCodec* codec = nullptr;
+    const QString why = openSource(s, path, &si, &codec);
+    if (!why.isEmpty())
+        return fail(why);
+    inf.sourceRate = s.dec->sample_rate;
+    inf.sourceChannels = s.dec->ch_layout.nb_channels;
+    inf.codec = QString::fromUtf8(codec->name);
+
+    s.pkt = av_packet_alloc();
+    s.frame = av_frame_alloc();
+    if (!s.pkt || !s.frame)
+        return fail(QStringLiteral("out of memory"));
+
+    StartPlacement start(options.startSec, s.dec->sample_rate, options.rate, s.fmt->streams[si]);
+    start.seek(s, si, codec->id, options.startSec > 0.001 ? std::min(options.startSec, 1.0e7) : 0.0);
+
+    Sink sink;
+    sink.out = &result;
+    sink.skipFrames = start.initialSkip();
+    sink.bpf = options.channels * (options.format == SampleFormat::S16 ? 2 : 4);
+    sink.limitFrames = options.maxFrames;
+    sink.capFrames = qint64(kMaxOutputSeconds) * options.rate;
+    if (options.maxFrames == 0)
+        return true;
+    reserveOutput(result, s, options, start.startOut, sink.bpf);
+
+    Converter converter(s, options, sink);
+    const ReadEnd end = readFrames(s, si, sink, inf, [&](AVFrame* f) {
+        if (f->nb_samples <= 0 || f->sample_rate < kMinSourceRate || f->sample_rate > kMaxSourceRate)
+            return true;
+        int offset = 0;
+        int n = 0;
+        if (!start.place(f, sink, &offset, &n))
+            return true;
+        return converter.feed(f, offset, n);
+    });
+    if (end == ReadEnd::ConvertFailed) {
+        if (error)
+            *error = QStringLiteral("cannot convert the audio");
+        if (result.isEmpty())
+            return fail(QStringLiteral("cannot convert the audio"));
+        inf.readError = true;
+    }
+    if (!sink.full)
+        converter.flush();
     inf.truncated = sink.truncated;
     // Give back unused reserved space: a block kept for long should not hold
     // more than it uses.
