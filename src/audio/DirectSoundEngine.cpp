@@ -181,15 +181,15 @@ QString DirectSoundEngine::Request::key() const
     return PcmDecode::cacheKey(path, trimIn, trimOut, gain) + QStringLiteral("|%1|%2").arg(fadeIn).arg(fadeOut);
 }
 
-void DirectSoundEngine::preload(const QString& id, const QString& path, double trimIn, double trimOut,
+bool DirectSoundEngine::preload(const QString& id, const QString& path, double trimIn, double trimOut,
                                 float gain, bool loop, double fadeIn, double fadeOut)
 {
     if (!m_ready || id.isEmpty() || path.isEmpty())
-        return;
+        return false;
     {
         QMutexLocker lock(&m_slotMutex);
         if (m_slots.contains(id))
-            return;
+            return false;
     }
     if (!(trimIn == trimIn))
         trimIn = 0.0;
@@ -206,7 +206,7 @@ void DirectSoundEngine::preload(const QString& id, const QString& path, double t
     const auto overlong = m_overlong.constFind(id);
     if (overlong != m_overlong.constEnd()) {
         if (*overlong == request.key())
-            return;
+            return false;
         m_overlong.erase(overlong);
     }
 
@@ -224,6 +224,7 @@ void DirectSoundEngine::preload(const QString& id, const QString& path, double t
         return takeSamples(request,
                            cache->decodeCachedAtIdle(request.path, request.trimIn, request.trimOut, request.gain));
     }));
+    return true;
 }
 
 void DirectSoundEngine::buildSlot(const Request& request, quint64 ticket, const Samples& samples)

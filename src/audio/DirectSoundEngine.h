@@ -46,9 +46,10 @@ public:
     // gets no buffers (it is remembered, so it is not decoded again), and
     // neither does a file that decodes to nothing. fadeIn and fadeOut (in
     // seconds, 10 ms or less meaning none) are shaped into the samples, as
-    // the gain is. Nothing while not initialised, for an empty id or path, or
-    // when the id already has its buffers.
-    void preload(const QString& id, const QString& path, double trimIn, double trimOut, float gain,
+    // the gain is. Nothing while not initialised, for an empty id or path,
+    // when the id already has its buffers, or when the same range of the
+    // same file was found too long before. True when a decode was queued.
+    bool preload(const QString& id, const QString& path, double trimIn, double trimOut, float gain,
                  bool loop, double fadeIn, double fadeOut);
     bool isReady(const QString& id) const;
     // Ready, or its last preload ended without buffers (the file did not

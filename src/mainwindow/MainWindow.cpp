@@ -343,9 +343,10 @@ int MainWindow::queueDirectSoundPreloads(int first, bool onlyMissing)
                 continue;
             if (onlyMissing && ds->isReady(b.id))
                 continue;
-            ds->preload(b.id, b.audioPath, b.trimStart, b.trimEnd, float(b.volume), b.loop, b.fadeIn,
-                        b.fadeOut);
-            ++queued;
+            // A sound known not to fit the decode window is not asked again.
+            if (ds->preload(b.id, b.audioPath, b.trimStart, b.trimEnd, float(b.volume), b.loop, b.fadeIn,
+                            b.fadeOut))
+                ++queued;
         }
     }
     return queued;

@@ -143,6 +143,10 @@ public:
     // The session's buttons per tab as the grids take it: 24, 36, 48 or 72,
     // anything else 36.
     static int validButtonsPerTab(int n);
+    // The first record of the id in tab t, when a pad shows it (its index is
+    // below the session's buttons per tab); else null. Records past the
+    // count stay in the session unseen and fire by no key or note.
+    static const ButtonData* shownRecord(int t, const QString& id);
 
     // The music panel's pieces that the keys, drops and stops reach; null (or
     // -1) until the music panel exists. autoMixBtn: the Auto-Mix toggle;
@@ -527,6 +531,11 @@ private:
     bool hotKeyLookup(const QString& text, const QKeyEvent* e);
     // The one press guard of both key paths; true when the press may fire.
     bool acceptHotKeyPress(const QString& text, bool rapid, bool autoRepeat);
+    // A held key's repeat: flagged, or a press that came with the time stamp
+    // of the same key's release just before it (some window systems send
+    // repeats as such pairs without the flag).
+    bool isRepeatPress(const QKeyEvent* e) const;
+    void noteKeyRelease(const QKeyEvent* e);
     bool runControlKey(int key, bool withPanels);
     bool startMusicDrag(const QPoint& pos);
 
@@ -607,6 +616,8 @@ private:
     bool soundStartedSincePanic = false;
     qint64 lastStopAllToastMs = kNever;
     QHash<QString, qint64> hotKeyPressTimes;
+    // The time stamp of each key's last release, by key code.
+    QHash<int, quint64> keyReleaseStamps;
     // A key that a popup saw first, until it is released; pressed once its
     // press came.
     struct PopupKey

@@ -26,6 +26,7 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <QWindow>
+#include <algorithm>
 
 #include "AppSettings.h"
 #include "ButtonGrid.h"
@@ -151,11 +152,15 @@ bool MainWindow::filterKeyPress(const QObject* watched, QKeyEvent* e)
     }
     const Qt::KeyboardModifiers mods = heldModifiers(e);
     const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
-    if (!e->isAutoRepeat() && mods == Qt::NoModifier && currentTab >= 0 && currentTab < tabs.size()) {
-        // The current tab's own button for the key, under the same press
-        // guard as the window's own lookup.
+    if (!isRepeatPress(e) && mods == Qt::NoModifier && currentTab >= 0 && currentTab < tabs.size()) {
+        // The current tab's own button for the key, among the records its
+        // pads show, under the same press guard as the window's own lookup.
+        const QList<ButtonData>& buttons = tabs[currentTab].buttons;
+        const qsizetype shown = std::min<qsizetype>(
+            buttons.size(), validButtonsPerTab(SessionManager::instance()->session().buttonsPerTab));
         auto playFirst = [&](const QString& k) {
-            for (const ButtonData& b : tabs[currentTab].buttons) {
+            for (qsizetype i = 0; i < shown; ++i) {
+                const ButtonData& b = buttons[i];
                 if (b.key == k && !b.audioPath.isEmpty()) {
                     const ButtonData copy = b;
                     if (acceptHotKeyPress(k, copy.rapid, false))
@@ -217,19 +222,11 @@ bool MainWindow::hotKeyLookup(const QString& text, const QKeyEvent* e)
         return false;
     // The map follows every change of keys; the record is still taken from
     // the session, so the button plays as it is now.
-    ButtonData b = it.value();
-    const int t = tabOfButton(b.id);
-    if (t < 0)
+    const ButtonData* live = shownRecord(tabOfButton(it.value().id), it.value().id);
+    if (!live || live->key != text)
         return false;
-    for (const ButtonData& live : SessionManager::instance()->session().tabs[t].buttons) {
-        if (live.id == b.id) {
-            b = live;
-            break;
-        }
-    }
-    if (b.key != text)
-        return false;
-    if (!acceptHotKeyPress(text, b.rapid, e->isAutoRepeat()))
+    const ButtonData b = *live;
+    if (!acceptHotKeyPress(text, b.rapid, isRepeatPress(e)))
         return true;
     if (!b.audioPath.isEmpty()) {
         engines().wasapiStampClick();
@@ -253,6 +250,20 @@ bool MainWindow::acceptHotKeyPress(const QString& text, bool rapid, bool autoRep
         return false;
     last = now;
     return !autoRepeat;
+}
+
+// A zero stamp is no stamp (an event made by the program itself).
+bool MainWindow::isRepeatPress(const QKeyEvent* e) const
+{
+    if (e->isAutoRepeat())
+        return true;
+    const quint64 stamp = e->timestamp();
+    return stamp != 0 && keyReleaseStamps.value(e->key(), 0) == stamp;
+}
+
+void MainWindow::noteKeyRelease(const QKeyEvent* e)
+{
+    keyReleaseStamps.insert(e->key(), e->timestamp());
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* e)
@@ -295,7 +306,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
     case QEvent::ShortcutOverride:
+        notePopupKey(event, watched);
+        break;
     case QEvent::KeyRelease:
+        noteKeyRelease(static_cast<QKeyEvent*>(event));
         notePopupKey(event, watched);
         break;
     case QEvent::KeyPress:

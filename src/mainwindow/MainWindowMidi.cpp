@@ -61,16 +61,10 @@ void MainWindow::onMidiButtonTriggered(const QString& buttonId, int velocity)
         return;
     }
     // A button: the tab that holds it (the cache is checked against the
-    // session), then the first record of that id with a sound.
-    const int t = tabOfButton(buttonId);
-    if (t < 0)
-        return;
-    for (const ButtonData& b : SessionManager::instance()->session().tabs[t].buttons) {
-        if (b.id == buttonId && !b.audioPath.isEmpty()) {
-            onPlayRequested(ButtonData(b));
-            return;
-        }
-    }
+    // session), then its record when a pad shows it and it has a sound.
+    const ButtonData* b = shownRecord(tabOfButton(buttonId), buttonId);
+    if (b && !b->audioPath.isEmpty())
+        onPlayRequested(ButtonData(*b));
 }
 
 void MainWindow::applyMidiTabVolume(int tab, double v)

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 #include <QListWidget>
 #include <QStackedWidget>
+#include <algorithm>
 #include <cmath>
 
 #include "AudioEngine.h"
@@ -276,6 +277,19 @@ void MainWindow::buildPanelForTab(int i, const TabData& t, bool imported)
 int MainWindow::validButtonsPerTab(int n)
 {
     return (n == 24 || n == 36 || n == 48 || n == 72) ? n : 36;
+}
+
+const ButtonData* MainWindow::shownRecord(int t, const QString& id)
+{
+    const Session& s = SessionManager::instance()->session();
+    if (t < 0 || t >= s.tabs.size())
+        return nullptr;
+    const QList<ButtonData>& buttons = s.tabs[t].buttons;
+    const qsizetype shown = std::min<qsizetype>(buttons.size(), validButtonsPerTab(s.buttonsPerTab));
+    for (qsizetype i = 0; i < shown; ++i)
+        if (buttons[i].id == id)
+            return &buttons[i];
+    return nullptr;
 }
 
 int MainWindow::paneOfHeader(const GridHeader* header) const

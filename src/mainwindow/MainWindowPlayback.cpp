@@ -226,7 +226,10 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
     }
 
     const double fade = tab ? tab->fadeMs : 0.0;
-    const bool wasPlaying = e.audioIsPlaying(btn.id) || e.dsIsMasterPlaying(btn.id);
+    // A sound on its stop fade is shown idle already: a press on it is a new
+    // start, never a second stop.
+    const bool wasPlaying = (e.audioIsPlaying(btn.id) && !e.audioIsStopping(btn.id))
+                            || (e.dsIsMasterPlaying(btn.id) && !e.dsIsFadingOut(btn.id));
 
     // The sweeps collect first: a stop reports back into the display, which
     // must not run while the session's lists are being walked.
@@ -606,15 +609,19 @@ void MainWindow::evictButtonFromAllEngines(const QString& id)
 
 void MainWindow::refreshTabDerivedState()
 {
-    const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
+    const Session& session = SessionManager::instance()->session();
+    const QList<TabData>& tabs = session.tabs;
+    const int shown = validButtonsPerTab(session.buttonsPerTab);
     tabIndexCache.clear();
     keyButtonMap.clear();
     for (int i = 0; i < tabs.size(); ++i) {
-        for (const ButtonData& b : tabs[i].buttons) {
+        for (int k = 0; k < tabs[i].buttons.size(); ++k) {
+            const ButtonData& b = tabs[i].buttons[k];
             if (!b.id.isEmpty())
                 tabIndexCache.insert(b.id, i); // a later tab wins
-            if (!b.key.isEmpty() && !b.audioPath.isEmpty())
-                keyButtonMap.insert(b.key, b); // a later button wins
+            // Only what a pad shows plays by its key; a later button wins.
+            if (k < shown && !b.key.isEmpty() && !b.audioPath.isEmpty())
+                keyButtonMap.insert(b.key, b);
         }
     }
     // Each tab keeps the volume it has: a muted tab stays muted. (The rule

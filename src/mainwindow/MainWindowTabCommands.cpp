@@ -8,6 +8,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
+#include <cmath>
 
 #include "AppSettings.h"
 #include "ButtonGrid.h"
@@ -23,7 +24,7 @@ namespace {
 
 constexpr int kMaxTabs = 16;
 constexpr int kVolumeKeyStep = 5;
-constexpr int kMaxVolumeKeyPercent = 150;
+constexpr int kMaxVolumeKeyPercent = 100; // the fader's top
 
 // A grid just built for tab `built` takes the session's button count before
 // the tab's records (as a grid made for that count would); its padded list
@@ -374,37 +375,18 @@ void MainWindow::registerTabVolShortcuts()
     }
 }
 
+// A tab volume key moves the tab's fader by a step: the tab volume changes
+// and the sounds that play follow it, while every button keeps its own
+// volume. A tab that no pane shows changes all the same.
 void MainWindow::stepTabVolume(int t, int step)
 {
-    // The panes that show tab t, whichever list positions they hold.
-    QList<int> panes;
-    for (int p = 0; p < m_panels.size(); ++p)
-        if (m_panels[p].tabIndex == t)
-            panes.append(p);
-    if (panes.isEmpty())
+    const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
+    if (t < 0 || t >= tabs.size())
         return;
-    GridHeader* header = nullptr;
-    for (int p : std::as_const(panes))
-        if ((header = m_panels[p].header.data()))
-            break;
-    int next = 100 + step;
-    if (header) {
-        const int v = header->m_volSlider ? header->m_volSlider->value() : 100;
-        next = qBound(0, v + step, kMaxVolumeKeyPercent);
-        // The slider's change runs the tab volume handler.
-        if (header->m_volSlider)
-            header->m_volSlider->setValue(next);
-    }
-    // Every button of those panes takes the stepped value as its gain.
-    PlaybackEngines& e = engines();
-    for (int p : std::as_const(panes)) {
-        const ButtonGrid* grid = m_panels.value(p).grid.data();
-        if (!grid)
-            continue;
-        for (int k = 0; k < grid->buttonCount(); ++k)
-            if (const SoundButton* b = grid->buttonWidget(k))
-                e.audioSetButtonVolume(b->buttonData().id, next / 100.0);
-    }
+    const int now = int(std::lround(tabs[t].volume * 100.0));
+    const int next = qBound(0, now + step, kMaxVolumeKeyPercent);
+    if (next != now)
+        applyMidiTabVolume(t, next / 100.0);
 }
 
 void MainWindow::setGridShape(void (ButtonGrid::*set)(int), int value, const char* key, int Session::*field)
@@ -465,5 +447,7 @@ void MainWindow::setButtonsPerTab(int n)
             p.grid->setTab(s.tabs[t]);
     }
     sm->markDirty();
+    // The keys follow what the pads show now.
+    refreshTabDerivedState();
     updateStatusBar();
 }

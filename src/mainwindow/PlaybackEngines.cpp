@@ -26,6 +26,7 @@ public:
     void audioCancelFade(const QString& id) override { audio()->cancelFade(id); }
     void audioStop(const QString& id) override { audio()->stop(id); }
     void audioSetButtonFade(const QString& id, double ms) override { audio()->setButtonFade(id, ms); }
+    bool audioIsStopping(const QString& id) override { return audio()->stopFadeTimer(id) != nullptr; }
     void audioNotifyPlay(const QString& id) override { audio()->notifyPlay(id); }
     void audioNotifyStop(const QString& id) override { audio()->notifyStop(id); }
     void audioPanic() override { audio()->panic(); }
@@ -54,6 +55,7 @@ public:
     }
 
     void dsStopWithFade(const QString& id, int ms) override { ds()->stopWithFade(id, ms); }
+    bool dsIsFadingOut(const QString& id) override { return ds()->isFadingOut(id); }
     bool dsOutputAvailable() override { return ds()->outputAvailable(); }
 
     bool wasapiActive() override { return wasapi()->isActive(); }

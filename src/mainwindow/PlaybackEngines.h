@@ -26,6 +26,8 @@ public:
     virtual void audioCancelFade(const QString& id) = 0;
     virtual void audioStop(const QString& id) = 0;
     virtual void audioSetButtonFade(const QString& id, double ms) = 0;
+    // A stop fade runs for the id: it sounds only until the fade ends.
+    virtual bool audioIsStopping(const QString& id) { Q_UNUSED(id); return false; }
     virtual void audioNotifyPlay(const QString& id) = 0;
     virtual void audioNotifyStop(const QString& id) = 0;
     virtual void audioPanic() = 0;
@@ -60,6 +62,8 @@ public:
     virtual void dsPreload(const ButtonData& b) { Q_UNUSED(b); }
     // Lowers the id's pre-decoded voices to silence over ms in 16 ms steps.
     virtual void dsStopWithFade(const QString& id, int ms) { Q_UNUSED(id); Q_UNUSED(ms); }
+    // The id's voices are being lowered by dsStopWithFade.
+    virtual bool dsIsFadingOut(const QString& id) { Q_UNUSED(id); return false; }
     // False while the engine's output is lost (a press then goes to the players).
     virtual bool dsOutputAvailable() { return true; }
 

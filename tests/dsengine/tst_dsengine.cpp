@@ -412,14 +412,14 @@ private slots:
         QVERIFY(e->isSettled("long"));
         QVERIFY(e->isReady("exact"));
         const int before = dec->callCount();
-        e->preload("long", "long.wav", 0, 0, 1.0f, false, 0, 0);
+        QVERIFY(!e->preload("long", "long.wav", 0, 0, 1.0f, false, 0, 0)); // says it queued nothing
         QCOMPARE(e->pendingPreloads(), 0);
-        e->preload("long", "long.wav", 0, 0, 1.0f, true, 0, 0); // the loop flag changes nothing
+        QVERIFY(!e->preload("long", "long.wav", 0, 0, 1.0f, true, 0, 0)); // the loop flag changes nothing
         QCOMPARE(e->pendingPreloads(), 0);
         QCOMPARE(dec->callCount(), before);
         e->evict("long"); // a changed button: asked again
         QVERIFY(!e->isSettled("long"));
-        e->preload("long", "long.wav", 0, 0, 1.0f, false, 0, 0);
+        QVERIFY(e->preload("long", "long.wav", 0, 0, 1.0f, false, 0, 0));
         QVERIFY(watchersDone());
         QCOMPARE(dec->callCount(), before + 1);
         QVERIFY(!e->isReady("long"));
@@ -434,7 +434,7 @@ private slots:
 
         // An id that has its buffers is left alone.
         QSignalSpy done(e, &DirectSoundEngine::preloadDone);
-        e->preload("a", "f.wav", 0, 0, 1.0f, false, 0, 0);
+        QVERIFY(!e->preload("a", "f.wav", 0, 0, 1.0f, false, 0, 0));
         QCOMPARE(e->pendingPreloads(), 0);
         QTest::qWait(20);
         QCOMPARE(done.size(), 0);

@@ -42,7 +42,8 @@ MidiMapping mapping(int number, bool isCC, const QString& buttonId, const QStrin
 }
 
 // Tab 1 holds P, S, Q, a button N without a name and E without a sound;
-// tab 2 holds O and M.
+// tab 2 holds O and M, empty buttons up to the 24 a tab shows, then H, a
+// record no pad shows.
 Session session()
 {
     Session s = twoTabs();
@@ -50,6 +51,13 @@ Session session()
     n.name.clear();
     ButtonData e = button(QStringLiteral("E"), QString());
     s.tabs[0].buttons << n << e;
+    QList<ButtonData>& second = s.tabs[1].buttons;
+    while (second.size() < s.buttonsPerTab) {
+        ButtonData empty;
+        empty.id = QStringLiteral("pad-%1").arg(second.size());
+        second << empty;
+    }
+    second << button(QStringLiteral("H"), QStringLiteral("/x/hidden.wav"));
     return s;
 }
 
@@ -144,6 +152,7 @@ private slots:
         QTest::newRow("master volume as trigger") << "__main_volume__" << QStringList();
         QTest::newRow("button without sound") << "E" << QStringList();
         QTest::newRow("unknown button") << "gone" << QStringList();
+        QTest::newRow("record no pad shows") << "H" << QStringList();
     }
     void triggers()
     {

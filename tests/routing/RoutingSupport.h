@@ -28,6 +28,9 @@ class RecordingEngines : public PlaybackEngines
 public:
     QStringList calls;
     QSet<QString> audio, dsMaster, dsVoices, wasapi, pcm, ready;
+    // Ids on their stop fade: players still playing, pre-decoded voices
+    // still sounding.
+    QSet<QString> audioStopping, dsFading;
     bool dsUp = true;
     bool wasapiUp = false;
     QString wasapiDev;
@@ -67,6 +70,8 @@ public:
         dsVoices.clear();
         wasapi.clear();
         pcm.clear();
+        audioStopping.clear();
+        dsFading.clear();
     }
 
     bool audioIsPlaying(const QString& id) override { return audio.contains(id); }
@@ -92,6 +97,7 @@ public:
                 stopped(id);
     }
     void audioCancelFade(const QString& id) override { calls << QStringLiteral("audio.cancelFade ") + id; }
+    bool audioIsStopping(const QString& id) override { return audioStopping.contains(id); }
     void audioStop(const QString& id) override
     {
         calls << QStringLiteral("audio.stop ") + id;
@@ -164,6 +170,7 @@ public:
     }
     void dsEvict(const QString& id) override { calls << QStringLiteral("ds.evict ") + id; }
     void dsStopWithFade(const QString& id, int ms) override { calls << QStringLiteral("ds.fade %1 %2").arg(id).arg(ms); }
+    bool dsIsFadingOut(const QString& id) override { return dsFading.contains(id); }
     void dsSetVolume(float v) override { calls << QStringLiteral("ds.volume %1").arg(v); }
     void dsSetSoundVolume(const QString& id, float v) override
     {

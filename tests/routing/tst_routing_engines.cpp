@@ -5,6 +5,7 @@
 #include <QAudioOutput>
 #include <QListWidget>
 #include <QMediaDevices>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include "AudioEngine.h"
@@ -151,6 +152,69 @@ private slots:
         w->onStopAll();
         tab.soundCard.clear();
         QTRY_VERIFY_WITH_TIMEOUT(!AudioEngine::instance()->isPlaying(QStringLiteral("Q")), 30000);
+    }
+
+    // Restart off, a tab fade of 1 s: press (plays), press (the pad goes
+    // dark, the sound fades), press during the fade: the sound starts anew
+    // from its trim-in, and the end of the old fade leaves it alone.
+    void pressDuringStopFadeStarts_data()
+    {
+        QTest::addColumn<bool>("predecoded");
+        QTest::newRow("players") << false;   // first: the second row decodes Q again
+        QTest::newRow("pre-decoded") << true;
+    }
+    void pressDuringStopFadeStarts()
+    {
+        QFETCH(bool, predecoded);
+        const QString id = QStringLiteral("Q");
+        DirectSoundEngine* ds = DirectSoundEngine::instance();
+        AudioEngine* ae = AudioEngine::instance();
+        ButtonData b = record(id);
+        if (predecoded) {
+            ds->preload(b.id, b.audioPath, b.trimStart, b.trimEnd, float(b.volume), b.loop, b.fadeIn, b.fadeOut);
+            QTRY_VERIFY_WITH_TIMEOUT(ds->isReady(id), 30000);
+        } else {
+            if (QMediaDevices::audioOutputs().isEmpty())
+                QSKIP("no audio output for the players");
+            ds->evict(id);
+        }
+        SessionManager::instance()->session().tabs[0].fadeMs = 1000;
+        A::toggle(w, 1)->setChecked(false); // Restart on Re-Click off
+        const auto restore = qScopeGuard([this] {
+            w->onStopAll();
+            SessionManager::instance()->session().tabs[0].fadeMs = 0;
+            A::toggle(w, 1)->setChecked(true);
+        });
+
+        w->onPlayRequested(b);
+        QVERIFY(widget(w, id)->isPlaying());
+        w->onPlayRequested(b);
+        QVERIFY(!widget(w, id)->isPlaying());
+        QVERIFY(predecoded ? ds->isFadingOut(id) : ae->stopFadeTimer(id) != nullptr);
+
+        w->onPlayRequested(b);
+        QVERIFY(widget(w, id)->isPlaying());
+        QCOMPARE(A::nowPlayingId(w), id);
+        if (predecoded) {
+            QVERIFY(ds->isMasterPlaying(id));
+            QVERIFY(!ds->isFadingOut(id));
+            BufferMixer::Buffer* master = ds->slotView(id).master;
+            const int full = DirectSoundEngine::dsVolume(ds->volume());
+            QCOMPARE(ds->mixer()->volume(master), full);
+            if (QTimer* fade = ds->findChild<QTimer*>(QStringLiteral("dseStopFade")))
+                for (int i = 0; i < 1000 / DirectSoundEngine::kFadeTickMs + 1; ++i)
+                    TestSupport::fireTimer(fade);
+            QCOMPARE(ds->mixer()->volume(master), full);
+            QVERIFY(ds->isMasterPlaying(id));
+        } else {
+            QVERIFY(!ds->isPlaying(id));
+            PlaybackSlot* slot = ae->slotFor(id);
+            QVERIFY(slot && slot->active);
+            QVERIFY(!slot->stopFading);
+            QVERIFY(!ae->stopFadeTimer(id));
+            QTRY_VERIFY_WITH_TIMEOUT(slot->player->playbackState() == QMediaPlayer::PlayingState, 30000);
+            QVERIFY(slot->output->volume() > 0.0f);
+        }
     }
 
     // The pre-decoded engine's output fails while a sound plays, then opens

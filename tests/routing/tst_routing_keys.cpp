@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -70,6 +71,37 @@ QWidget* openPopup(MainWindow* w, const QString& kind, std::unique_ptr<QMenu>& m
     return combo->view() ? combo->view()->window() : nullptr;
 }
 
+// A press or release as the window system sends it, with its time stamp
+// and without the auto-repeat flag.
+bool sendStamped(QObject* to, QEvent::Type type, int key, const QString& text, quint64 stamp)
+{
+    QKeyEvent e(type, key, Qt::NoModifier, text, false);
+    e.setTimestamp(stamp);
+    QCoreApplication::sendEvent(to, &e);
+    return e.isAccepted();
+}
+
+// Records the pads do not show: tab 1 is filled to the 24 the session shows
+// and then holds H (key H); tab 2 likewise holds J (key J) and HK, whose
+// key K is also O's (a later record wins the key, but a hidden one never).
+void addHiddenRecords(Session& s)
+{
+    const QStringList hidden[] = {{QStringLiteral("H")}, {QStringLiteral("J"), QStringLiteral("HK")}};
+    for (int t = 0; t < 2; ++t) {
+        QList<ButtonData>& buttons = s.tabs[t].buttons;
+        while (buttons.size() < s.buttonsPerTab) {
+            ButtonData filler;
+            filler.id = QStringLiteral("pad-%1-%2").arg(t).arg(buttons.size());
+            buttons << filler;
+        }
+        for (const QString& id : hidden[t]) {
+            ButtonData b = RoutingTest::button(id, QStringLiteral("/x/hidden.wav"));
+            b.key = id.right(1);
+            buttons << b;
+        }
+    }
+}
+
 int countOf(const QStringList& calls, const QString& prefix)
 {
     int n = 0;
@@ -99,6 +131,7 @@ private slots:
         s.tabs[1].buttons[0].key = QStringLiteral("K");   // O, other tab
         s.tabs[1].buttons[1].key = QStringLiteral("R");   // M, other tab, rapid
         s.tabs[1].buttons[1].rapid = true;
+        addHiddenRecords(s);
         load(s);
         w->show();
         QVERIFY(QTest::qWaitForWindowActive(w));
@@ -178,6 +211,102 @@ private slots:
             rec.audio.remove(id);
         }
         A::toggle(w, 1)->setChecked(true);
+    }
+
+    // A held key whose repeats come as a release and a press of one time
+    // stamp, without the repeat flag: a normal button fires once, a rapid one
+    // on every repeat, on both paths (the current tab's keys through the
+    // application filter, the other tab's through the window's own lookup).
+    // The next real press, at a time stamp of its own, fires again.
+    void unflaggedRepeats_data()
+    {
+        QTest::addColumn<bool>("toGrid");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<bool>("rapid");
+        QTest::newRow("current tab, normal") << true << int(Qt::Key_A) << "a" << "P" << false;
+        QTest::newRow("current tab, F-key") << true << int(Qt::Key_F5) << "" << "S" << false;
+        QTest::newRow("current tab, rapid") << true << int(Qt::Key_A) << "a" << "P" << true;
+        QTest::newRow("other tab, normal") << false << int(Qt::Key_K) << "k" << "O" << false;
+        QTest::newRow("other tab, rapid") << false << int(Qt::Key_R) << "r" << "M" << true;
+    }
+    void unflaggedRepeats()
+    {
+        QFETCH(bool, toGrid);
+        QFETCH(int, key);
+        QFETCH(QString, text);
+        QFETCH(QString, id);
+        QFETCH(bool, rapid);
+        ButtonData& p = SessionManager::instance()->session().tabs[0].buttons[0];
+        if (id == QLatin1String("P"))
+            p.rapid = rapid;
+        const auto restore = qScopeGuard([&p] { p.rapid = false; });
+        QObject* to = toGrid ? static_cast<QObject*>(grid(0)) : w;
+        static quint64 stamp = 700'000;
+        stamp += 10'000;
+
+        sendStamped(to, QEvent::KeyPress, key, text, stamp);
+        const int repeats = 4;
+        for (int i = 1; i <= repeats; ++i) {
+            g_now += 33;
+            stamp += 33;
+            sendStamped(to, QEvent::KeyRelease, key, text, stamp);
+            sendStamped(to, QEvent::KeyPress, key, text, stamp);
+        }
+        QCOMPARE(countOf(rec.take(), QStringLiteral("audio.playRapid ") + id), rapid ? 1 + repeats : 1);
+
+        // Let go, and pressed again.
+        g_now += 200;
+        stamp += 33;
+        sendStamped(to, QEvent::KeyRelease, key, text, stamp);
+        stamp += 200;
+        sendStamped(to, QEvent::KeyPress, key, text, stamp);
+        sendStamped(to, QEvent::KeyRelease, key, text, stamp + 80);
+        QCOMPARE(countOf(rec.take(), QStringLiteral("audio.playRapid ") + id), 1);
+    }
+
+    // Only the records a pad shows play by their keys; the hidden ones stay
+    // in the session. Once the tabs show more buttons, they play.
+    void hiddenRecordsFireNothing_data()
+    {
+        QTest::addColumn<bool>("toGrid");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("fired"); // with 24 shown; empty: nothing
+        QTest::addColumn<QString>("firedAt48");
+        QTest::newRow("current tab") << true << int(Qt::Key_H) << "h" << "" << "H";
+        QTest::newRow("other tab") << false << int(Qt::Key_J) << "j" << "" << "J";
+        QTest::newRow("a shown button's key") << false << int(Qt::Key_K) << "k" << "O" << "HK";
+    }
+    void hiddenRecordsFireNothing()
+    {
+        QFETCH(bool, toGrid);
+        QFETCH(int, key);
+        QFETCH(QString, text);
+        QFETCH(QString, fired);
+        QFETCH(QString, firedAt48);
+        QObject* to = toGrid ? static_cast<QObject*>(grid(0)) : w;
+        sendKey(to, key, text);
+        QStringList calls = rec.take();
+        QVERIFY2(fired.isEmpty() ? calls.isEmpty() : calls.contains(QStringLiteral("audio.playRapid %1 1 ").arg(fired)),
+                 qPrintable(calls.join(QLatin1String(", "))));
+        QCOMPARE(countOf(calls, QStringLiteral("audio.playRapid ")), fired.isEmpty() ? 0 : 1);
+        QCOMPARE(record(QStringLiteral("H")).key, QStringLiteral("H")); // still in the session
+
+        // 48 a tab: every record shows now.
+        Session before = SessionManager::instance()->session();
+        const auto restore = qScopeGuard([&] {
+            load(before);
+            A::toggle(w, 1)->setChecked(true);
+        });
+        w->setButtonsPerTab(48);
+        rec.reset();
+        g_now += 1000;
+        sendKey(to, key, text);
+        calls = rec.take();
+        QVERIFY2(calls.contains(QStringLiteral("audio.playRapid %1 1 ").arg(firedAt48)),
+                 qPrintable(calls.join(QLatin1String(", "))));
     }
 
     // Text and number fields keep their keys: letters type, Space types a

@@ -14,7 +14,8 @@ using namespace RoutingTest;
 
 namespace {
 
-enum Pressed { Idle, OnAudio, OnDs };
+// Fading*: the pressed sound is on its stop fade (its pad already dark).
+enum Pressed { Idle, OnAudio, OnDs, FadingAudio, FadingDs };
 
 } // namespace
 
@@ -82,10 +83,10 @@ private slots:
         for (int bits = 0; bits < 128; ++bits) {
             const bool tabRules = bits & 1, as = bits & 2, rs = bits & 4, cts = bits & 8;
             const bool others = bits & 16, rapid = bits & 32, ready = bits & 64;
-            for (int pressed : {Idle, OnAudio, OnDs}) {
-                if (pressed == OnDs && !ready)
+            for (int pressed : {Idle, OnAudio, OnDs, FadingAudio, FadingDs}) {
+                if ((pressed == OnDs || pressed == FadingDs) && !ready)
                     continue; // a pre-decoded voice needs its decoded sound
-                const char* const how[] = {"idle", "audio", "ds"};
+                const char* const how[] = {"idle", "audio", "ds", "audio-fading", "ds-fading"};
                 QTest::addRow("%s as%d rs%d cts%d pressed-%s others%d rapid%d ready%d",
                               tabRules ? "tab" : "global", as, rs, cts, how[pressed], others, rapid, ready)
                     << tabRules << as << rs << cts << pressed << others << rapid << ready;
@@ -111,6 +112,14 @@ private slots:
             rec.audio << QStringLiteral("P");
         if (pressed == OnDs)
             rec.dsMaster << QStringLiteral("P");
+        if (pressed == FadingAudio) {
+            rec.audio << QStringLiteral("P");
+            rec.audioStopping << QStringLiteral("P");
+        }
+        if (pressed == FadingDs) {
+            rec.dsMaster << QStringLiteral("P");
+            rec.dsFading << QStringLiteral("P");
+        }
         if (others) {
             rec.audio << QStringLiteral("S");    // same tab, players
             rec.dsMaster << QStringLiteral("Q"); // same tab, pre-decoded
@@ -146,7 +155,7 @@ private slots:
             QCOMPARE(!rec.dsMaster.contains(QStringLiteral("O")), cts);
         }
 
-        if (pressed != Idle && !rs) {
+        if ((pressed == OnAudio || pressed == OnDs) && !rs) {
             // A second press stops it.
             QVERIFY(!rec.audio.contains(QStringLiteral("P")) && !rec.dsMaster.contains(QStringLiteral("P")));
             QVERIFY(!pStartedDs && !pStartedAudio);
@@ -162,9 +171,14 @@ private slots:
             QVERIFY(A::nowPlayingId(w).isEmpty());
             return;
         }
-        // A start: idle, or a pre-decoded voice rewound.
+        // A start: idle, a pre-decoded voice rewound, or a sound on its stop
+        // fade (shown idle) started anew whatever the Restart rule.
         QCOMPARE(pStartedDs, ready);
         QCOMPARE(pStartedAudio, !ready);
+        if (pressed == FadingAudio && !ready) { // the fading player gives way at once
+            const qsizetype cut = calls.indexOf(QStringLiteral("audio.cancelFade P"));
+            QVERIFY(cut >= 0 && cut < calls.indexOf(QStringLiteral("audio.playRapid P 1 ")));
+        }
         QVERIFY(calls.contains(QStringLiteral("audio.notifyPlay P")));
         QVERIFY(widget(w, QStringLiteral("P"))->isPlaying());
         QCOMPARE(widget(w, QStringLiteral("P"))->triggerMark(), quint8(2));

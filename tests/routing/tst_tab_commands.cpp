@@ -318,31 +318,52 @@ private slots:
         }
     }
 
-    // Volume keys at the slider's ends: up at 100 leaves the slider and
-    // passes 1.05; down from 3 gives 0.
+    // A volume key moves the tab's fader by 5 within 0..100, and does what
+    // the fader does: a playing button gets its own volume times the tab's
+    // (-1: no change, nothing sent), and the records keep their volumes.
     void volumeKeyEnds_data()
     {
+        QTest::addColumn<int>("tab");
         QTest::addColumn<int>("slider");
         QTest::addColumn<bool>("up");
         QTest::addColumn<int>("sliderAfter");
         QTest::addColumn<double>("gain");
-        QTest::newRow("up at 100") << 100 << true << 100 << 1.05;
-        QTest::newRow("down from 3") << 3 << false << 0 << 0.0;
-        QTest::newRow("up from 50") << 50 << true << 55 << 0.55;
+        QTest::newRow("up at 100") << 1 << 100 << true << 100 << -1.0;
+        QTest::newRow("down from 3") << 1 << 3 << false << 0 << 0.0;
+        QTest::newRow("up from 50") << 1 << 50 << true << 55 << 0.5 * 0.55;
+        QTest::newRow("down from 50") << 1 << 50 << false << 45 << 0.5 * 0.45;
+        QTest::newRow("current tab, up from 20") << 0 << 20 << true << 25 << 0.5 * 0.25;
     }
     void volumeKeyEnds()
     {
+        QFETCH(int, tab);
         QFETCH(int, slider);
         QFETCH(bool, up);
         QFETCH(int, sliderAfter);
         QFETCH(double, gain);
-        start(board(2), 0);
-        A::panels(w)[1].header->m_volSlider->setValue(slider);
+        Session s = board(2);
+        s.tabs[tab].buttons[0].volume = 0.5;
+        s.tabs[tab].volume = slider / 100.0;
+        start(s, 0);
+        const QString id = s.tabs[tab].buttons[0].id;
+        QCOMPARE(A::panels(w)[tab].header->m_volSlider->value(), slider);
         rec.reset();
-        rec.audio.insert(QStringLiteral("t1b0"));
-        QTest::keySequence(w, QKeySequence(up ? QStringLiteral("Alt+B") : QStringLiteral("Alt+Shift+B")));
-        QCOMPARE(A::panels(w)[1].header->m_volSlider->value(), sliderAfter);
-        QCOMPARE(rec.calls.last(), QStringLiteral("audio.buttonVolume t1b0 %1").arg(gain));
+        rec.audio.insert(id);
+        QTest::keySequence(w, QKeySequence((up ? QStringLiteral("Alt+") : QStringLiteral("Alt+Shift+")) + letter(tab)));
+        const QStringList byKey = callsNaming(rec.take(), QStringLiteral("audio.buttonVolume "));
+        QCOMPARE(session().tabs[tab].volume, sliderAfter / 100.0);
+        QCOMPARE(rec.tabVol.value(tab, -1.0), sliderAfter / 100.0);
+        QCOMPARE(session().tabs[tab].buttons[0].volume, 0.5);
+        if (gain < 0)
+            QVERIFY2(byKey.isEmpty(), qPrintable(byKey.join(QLatin1String(", "))));
+        else
+            QCOMPARE(byKey, QStringList{QStringLiteral("audio.buttonVolume %1 %2").arg(id).arg(gain)});
+        QCOMPARE(A::panels(w)[tab].header->m_volSlider->value(), sliderAfter);
+        // The fader moved by hand to the same value sends the same.
+        A::panels(w)[tab].header->m_volSlider->setValue(slider);
+        rec.take();
+        A::panels(w)[tab].header->m_volSlider->setValue(sliderAfter);
+        QCOMPARE(callsNaming(rec.take(), QStringLiteral("audio.buttonVolume ")), byKey);
     }
 
     // One stop key on two tabs: a file that gives it to both gets one
