@@ -164,7 +164,7 @@ void MainWindow::showTabMenu(int i, const QPoint& pos, QWidget* button)
     currentTab = i;
     QMenu menu;
     QAction* rename = menu.addAction(QStringLiteral("Rename"));
-    QAction* duplicate = menu.addAction(QStringLiteral("⧉ Duplicate"));
+    QAction* duplicate = menu.addAction(QStringLiteral("❏ Duplicate"));
     menu.addSeparator();
     QAction* playback = menu.addAction(QStringLiteral("⚙️  Playback Settings (AS/RS/CTS)..."));
     menu.addSeparator();

@@ -118,7 +118,8 @@ void SettingsDialog::buildAppearancePage()
         card->setStyleSheet(
             QStringLiteral("QPushButton{background:%1;color:%2;border:2px solid %3;border-radius:10px;font-size:11px;"
                            "font-weight:600;}QPushButton:checked{border-color:%4;border-width:2px;}"
-                           "QPushButton:hover{border-color:%5;}")
+                           "QPushButton:hover{border-color:%5;}QPushButton:focus{border-style:dashed;"
+                           "border-color:%2;}")
                 .arg(QLatin1String(p.bg), QLatin1String(p.fg), c.border.name(), c.accent.name(),
                      c.borderStrong.name()));
         group->addButton(card, i);
@@ -271,7 +272,7 @@ void SettingsDialog::refreshApplyState(QPushButton* apply, QPropertyAnimation* p
     } else {
         apply->setStyleSheet(QStringLiteral("QPushButton{background:%1;color:%2;border:2px solid %3;"
                                             "border-radius:9px;font-size:12px;font-weight:700;}")
-                                 .arg(c.surfaceAlt.name(), c.textMuted.name(), c.border.name()));
+                                 .arg(c.surfaceAlt.name(), readableInk(c, c.textMuted).name(), c.border.name()));
         pulse->stop();
         glow->setBlurRadius(0);
     }

@@ -66,7 +66,7 @@ void SettingsDialog::buildShortcutsPage()
         text->setStyleSheet(QStringLiteral("color:%1;").arg(now.text.name()));
         QString html = QStringLiteral("<b>") + name + QStringLiteral("</b>");
         if (!description.isEmpty())
-            html += QStringLiteral("<br><small style='color:") + now.textMuted.name() + QStringLiteral(";'>")
+            html += QStringLiteral("<br><small style='color:") + readableInk(now, now.textMuted).name() + QStringLiteral(";'>")
                 + description + QStringLiteral("</small>");
         text->setText(html);
         h->addWidget(cap, 0);
