@@ -929,7 +929,8 @@ void SoundButton::paintEvent(QPaintEvent*)
         p.drawText(QRectF(x, y, rw, rh - 12), Qt::AlignCenter, QStringLiteral("+"));
         const QString hint = emptyHint(rw, rh);
         if (!hint.isEmpty()) {
-            p.setPen(ThemeManager::readableOn(tc.textDisabled, {top, bottom}));
+            // Tiny antialiased strokes stay below their ink's colour: a margin.
+            p.setPen(ThemeManager::readableOn(tc.textDisabled, {top, bottom}, 6.0));
             p.setFont(sizedFont(font(), int(rw) >= 80 ? 8 : int(rw) >= 70 ? 7 : 6, QFont::Normal));
             const QString elided = p.fontMetrics().elidedText(hint, Qt::ElideRight, int(rw - 4));
             p.drawText(QRect(int(x), int(y + rh - 12), int(rw), 12), Qt::AlignCenter, elided);

@@ -85,13 +85,22 @@ QString MainWindow::toolbarMenuSS() const
              c.textMuted.name());
 }
 
+// A menu button may be as narrow as its text and padding: the style's usual
+// 80-pixel least width of a text button would keep the toolbar row, and so
+// the window, wider than a small screen.
+void MainWindow::fitMenuBarButton(QPushButton* b)
+{
+    b->ensurePolished();
+    b->setMinimumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 24);
+}
+
 QMenu* MainWindow::addToolbarMenu(QHBoxLayout* row, const QString& wide, const QString& narrow, const QString& tip)
 {
     auto* b = new QPushButton(wide, toolBar);
     b->setObjectName(QStringLiteral("menuBarBtn"));
     b->setFixedHeight(sc(36));
-    b->setMinimumWidth(0);
-    b->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
+    b->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    fitMenuBarButton(b);
     b->setToolTip(tip);
     auto* m = new QMenu(this);
     // A theme change reaches the menu at once, and again whenever it opens.

@@ -130,7 +130,9 @@ void ToolbarWaveformWidget::paintEvent(QPaintEvent*)
                                     float(a.greenF() + (b.greenF() - a.greenF()) * t),
                                     float(a.blueF() + (b.blueF() - a.blueF()) * t));
         };
-        p.setPen(ThemeManager::readableOn(c.textDisabled, {groundAt(top), groundAt(bottom)}));
+        // Small, antialiased strokes never reach their full colour: the ink
+        // keeps a margin above 4.5 : 1.
+        p.setPen(ThemeManager::readableOn(c.textDisabled, {groundAt(top), groundAt(bottom)}, 6.0));
         p.drawText(rect(), Qt::AlignCenter, QStringLiteral("No Track Playing"));
     }
 

@@ -171,8 +171,9 @@ void SettingsDialog::buildAppearancePage()
         sw->setObjectName(QStringLiteral("accentSwatch"));
         sw->setFixedSize(32, 32);
         sw->setStyleSheet(QStringLiteral("QPushButton{background:%1;border:2px solid %2;border-radius:16px;}"
-                                         "QPushButton:hover{border-color:%3;border-width:2px;}")
-                              .arg(hex, c.border.name(), c.accent.name()));
+                                         "QPushButton:hover{border-color:%3;border-width:2px;}"
+                                         "QPushButton:focus{border-color:%4;border-style:dashed;}")
+                              .arg(hex, c.border.name(), c.accent.name(), c.text.name()));
         connect(sw, &QPushButton::clicked, this, [this, hex] { applyAccent(hex); });
         row->addWidget(sw);
     }

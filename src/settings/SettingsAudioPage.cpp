@@ -335,13 +335,16 @@ void SettingsDialog::buildAudioPage()
         auto* restart = new QPushButton(QStringLiteral("Apply && Restart App"));
         restart->setObjectName(QStringLiteral("restartBtn"));
         restart->setFixedHeight(42);
-        restart->setIcon(VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kRestartSvg), 2.0),
-                                         QColor(QStringLiteral("#FFFFFF")), 13));
-        restart->setStyleSheet(QStringLiteral("QPushButton{  background:%1;  color:white;  border:none;  "
+        // White on the accent where it reads, else dark (light accents).
+        const QColor ink = ThemeManager::readableOn(Qt::white, {c.accent});
+        restart->setIcon(VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kRestartSvg), 2.0), ink, 13));
+        restart->setStyleSheet(QStringLiteral("QPushButton{  background:%1;  color:%5;  border:none;  "
                                               "border-radius:8px;  font-size:13px;  font-weight:700;  "
                                               "letter-spacing:0.3px;}QPushButton:hover{background:%2;}"
-                                              "QPushButton:pressed{background:%3;}")
-                                   .arg(c.accent.name(), c.accent.lighter(115).name(), c.accentPressed.name()));
+                                              "QPushButton:pressed{background:%3;}"
+                                              "QPushButton:focus{border:2px solid %4;}")
+                                   .arg(c.accent.name(), c.accent.lighter(115).name(), c.accentPressed.name(),
+                                        c.text.name(), ink.name()));
         connect(restart, &QPushButton::clicked, this, &SettingsDialog::onRestartClicked);
         gl->addWidget(restart);
         auto* status = new QLabel(

@@ -36,7 +36,9 @@ QScrollArea* scrollPage(QWidget* page)
     area->setWidgetResizable(true);
     area->setFrameShape(QFrame::NoFrame);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    area->setStyleSheet(QStringLiteral("QScrollArea{border:none;}"));
+    // No frame, but a ring while the page itself has the keyboard focus.
+    area->setStyleSheet(QStringLiteral("QScrollArea{border:1px solid transparent;}QScrollArea:focus{border-color:%1;}")
+                            .arg(ThemeManager::instance()->colors().accent.name()));
     return area;
 }
 
@@ -54,9 +56,12 @@ QString focusRules(const ThemeColors& c)
                "QCheckBox:focus,QRadioButton:focus{border-color:%1;}"
                "QListWidget,QListView,QTreeView,QTableView{border:1px solid transparent;}"
                "QListWidget:focus,QListView:focus,QTreeView:focus,QTableView:focus{border:1px solid %1;}"
-               "QPushButton:focus,QPushButton#tgBtn:focus,QComboBox:focus,QSpinBox:focus,QLineEdit:focus"
-               "{border:1px solid %1;}QSlider:focus{border:1px solid %1;border-radius:4px;}")
-        .arg(c.accent.name());
+               "QComboBox:focus,QSpinBox:focus,QLineEdit:focus{border:1px solid %1;}"
+               "QSlider:focus{border:1px solid %1;border-radius:4px;}"
+               // Buttons' own borders are often in the accent (or the danger
+               // colour, the same in some presets): their ring is the text's.
+               "QPushButton:focus,QPushButton#tgBtn:focus{border:1px solid %2;}")
+        .arg(c.accent.name(), c.text.name());
 }
 
 QString mutedSS(const ThemeColors& c)

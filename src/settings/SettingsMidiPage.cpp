@@ -69,8 +69,8 @@ QScrollArea* rowsArea(QWidget* box, const ThemeColors& c)
     area->setFrameShape(QFrame::StyledPanel);
     area->setFixedHeight(140);
     area->setStyleSheet(QStringLiteral("QScrollArea{background:%1;border:1px solid %2;border-radius:4px;}"
-                                       "QScrollArea>QWidget>QWidget{background:%1;}")
-                            .arg(c.surfaceAlt.name(), c.border.name()));
+                                       "QScrollArea:focus{border-color:%3;}QScrollArea>QWidget>QWidget{background:%1;}")
+                            .arg(c.surfaceAlt.name(), c.border.name(), c.accent.name()));
     return area;
 }
 
@@ -181,7 +181,7 @@ void SettingsDialog::buildMidiPage()
         QStringLiteral("QListWidget{background:%1;border:1px solid %2;border-radius:6px;outline:none;}"
                        "QListWidget::item{padding:8px 12px;color:%3;font-size:11px;border-radius:4px;}"
                        "QListWidget::item:selected{background:%4;color:%2;}"
-                       "QListWidget::item:hover:!selected{background:%5;}")
+                       "QListWidget::item:hover:!selected{background:%5;}QListWidget:focus{border-color:%4;}")
             .arg(c.surfaceAlt.name(), c.border.name(), c.text.name(), c.accent.name(), c.surfaceHover.name()));
     auto fillDeviceList = [midi, devices, updateStatus] {
         devices->clear();

@@ -15,6 +15,7 @@
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QWheelEvent>
@@ -124,7 +125,11 @@ QStringList faintTexts(QWidget& d)
     for (QWidget* x : d.findChildren<QWidget*>()) {
         if (!shownIn(x, &d) || plainTextOf(x).trimmed().isEmpty())
             continue;
-        const QRect r = QRect(x->mapTo(&d, QPoint(0, 0)), x->size()).intersected(shot.rect());
+        // Only what is on screen: a page's scroll area hides the rest.
+        const QRect seen = x->visibleRegion().boundingRect();
+        if (seen.height() < x->height() || seen.width() < x->width() / 2)
+            continue;
+        const QRect r = QRect(x->mapTo(&d, seen.topLeft()), seen.size()).intersected(shot.rect());
         const QRgb ground = TestSupport::drawnGround(shot, r);
         const QColor ink = x->palette().color(x->foregroundRole());
         const int px = x->font().pixelSize() > 0 ? x->font().pixelSize() : QFontInfo(x->font()).pixelSize();
@@ -171,9 +176,10 @@ QStringList cutTexts(QWidget& d)
         const QFontMetrics fm = x->fontMetrics();
         if (auto* l = qobject_cast<QLabel*>(x)) {
             const QRect box = l->contentsRect();
+            // One line needs its width; wrapped lines their height as well.
             const QRect need = l->wordWrap()
                 ? fm.boundingRect(QRect(0, 0, box.width(), 100000), Qt::TextWordWrap, text)
-                : fm.boundingRect(QRect(0, 0, 100000, 100000), 0, text);
+                : QRect(0, 0, fm.horizontalAdvance(text), 0);
             if (need.width() > box.width() || need.height() > box.height())
                 cut << QStringLiteral("%1 needs %2x%3 in %4x%5 at %6x%7")
                            .arg(describe(x)).arg(need.width()).arg(need.height()).arg(box.width())
@@ -850,7 +856,19 @@ private slots:
         for (int page = 0; page < 5; ++page) {
             d.showPage(SettingsDialog::Page(page));
             QCoreApplication::processEvents();
-            faint << faintTexts(d);
+            // The page from top to bottom, a screenful at a time.
+            auto* area = qobject_cast<QScrollArea*>(d.findChild<QStackedWidget*>()->currentWidget());
+            QScrollBar* bar = area ? area->verticalScrollBar() : nullptr;
+            for (int at = 0;; at += bar->pageStep()) {
+                if (bar)
+                    bar->setValue(at);
+                QCoreApplication::processEvents();
+                faint << faintTexts(d);
+                if (!bar || at >= bar->maximum())
+                    break;
+            }
+            if (bar)
+                bar->setValue(0);
             unmarked << unmarkedFocus(d);
         }
         for (const QSize size : {QSize(700, 540), d.minimumSize()}) {
