@@ -180,9 +180,10 @@ void SettingsDialog::buildMidiPage()
     devices->setStyleSheet(
         QStringLiteral("QListWidget{background:%1;border:1px solid %2;border-radius:6px;outline:none;}"
                        "QListWidget::item{padding:8px 12px;color:%3;font-size:11px;border-radius:4px;}"
-                       "QListWidget::item:selected{background:%4;color:%2;}"
+                       "QListWidget::item:selected{background:%4;color:%6;}"
                        "QListWidget::item:hover:!selected{background:%5;}QListWidget:focus{border-color:%4;}")
-            .arg(c.surfaceAlt.name(), c.border.name(), c.text.name(), c.accent.name(), c.surfaceHover.name()));
+            .arg(c.surfaceAlt.name(), c.border.name(), c.text.name(), c.accent.name(), c.surfaceHover.name(),
+                 ThemeManager::readableOn(Qt::white, {c.accent}).name()));
     auto fillDeviceList = [midi, devices, updateStatus] {
         devices->clear();
         const QStringList names = midi->inputDevices();
