@@ -174,11 +174,12 @@ void ButtonEditDialog::pickBgColor()
         return;
     // A text colour the user never chose follows the new background: the
     // record keeps none and the pad draws its contrast colour.
-    if (!m_textChosen && SoundButton::isAutomaticTextColor(m_btn.textColor, m_btn.bgColor)) {
-        m_btn.textColor = QColor();
+    if (m_textChosen) {
+        m_btn.bgColor = c;
+    } else {
+        SoundButton::recolor(m_btn, c);
         updateColorBtn(m_textBtn, m_btn.textColor, tc.text.name());
     }
-    m_btn.bgColor = c;
     updateColorBtn(m_bgBtn, m_btn.bgColor, tc.surfaceHover.name());
     updatePreview();
 }

@@ -8,8 +8,11 @@
 #include <QLabel>
 #include <QMediaDevices>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOption>
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -33,6 +36,30 @@ const char* const kGearPaths =
     "<circle cx='12' cy='12' r='2.6'/><circle cx='12' cy='12' r='6.2'/>"
     "<path d='M12 2.5v3.3M12 18.2v3.3M2.5 12h3.3M18.2 12h3.3M5.3 5.3l2.3 2.3M16.4 16.4l2.3 2.3"
     "M5.3 18.7l2.3-2.3M16.4 7.6l2.3-2.3'/>";
+
+// The pane's title: a name longer than its room ends in "…", and the whole
+// name is then in the tool tip. The label's text stays the whole name.
+class PaneTitleLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+
+    bool isElided() const { return fontMetrics().horizontalAdvance(text()) > contentsRect().width(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        QStyleOption opt;
+        opt.initFrom(this);
+        style()->drawPrimitive(QStyle::PE_Widget, &opt, &p, this);
+        const QRect r = contentsRect();
+        style()->drawItemText(&p, r, int(alignment()) | Qt::TextSingleLine, palette(), isEnabled(),
+                              fontMetrics().elidedText(text(), Qt::ElideRight, r.width()), foregroundRole());
+        // Every paint follows a new name or a new width: the tip follows both.
+        setToolTip(isElided() ? text() : QString());
+    }
+};
 
 struct FadePreset
 {
@@ -128,7 +155,7 @@ GridHeader::GridHeader(const QString& tabName, const QColor& tabColor, QWidget* 
     m_dot->setStyleSheet(QStringLiteral("background:%1;border-radius:6px;").arg(colorOrAccent(m_tabColor)));
     row->addWidget(m_dot, 0);
 
-    m_nameLabel = new QLabel(tabName, bar);
+    m_nameLabel = new PaneTitleLabel(tabName, bar);
     m_nameLabel->setObjectName(QStringLiteral("gridHeaderName"));
     m_nameLabel->setMinimumWidth(sc(40));
     m_nameLabel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);

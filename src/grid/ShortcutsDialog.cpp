@@ -58,6 +58,9 @@ ShortcutsDialog::ShortcutsDialog(Session& session, QWidget* parent)
     m_status = new QLabel(kIdleText, this);
     m_status->setObjectName(QStringLiteral("panelHdrLbl"));
     m_status->setTextFormat(Qt::PlainText);
+    // The prompt and the refusals run longer than the dialog is wide at its
+    // smallest: they wrap rather than lose their ends.
+    m_status->setWordWrap(true);
     m_status->setStyleSheet(kIdleStyle);
     root->addWidget(m_status);
 

@@ -708,6 +708,13 @@ bool SoundButton::isAutomaticTextColor(const QColor& text, const QColor& bg)
     return !text.isValid() || (bg.isValid() && text.rgb() == autoTextColor(bg).rgb());
 }
 
+void SoundButton::recolor(ButtonData& b, const QColor& bg)
+{
+    if (isAutomaticTextColor(b.textColor, b.bgColor))
+        b.textColor = QColor();
+    b.bgColor = bg;
+}
+
 QColor SoundButton::contrastColor(const QColor& bg, int alphaDark, int alphaLight)
 {
     auto lin = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
@@ -914,11 +921,16 @@ void SoundButton::paintEvent(QPaintEvent*)
     }
 
     if (!audio && !m_dragOver) {
-        p.setPen(tc.textDisabled);
+        // Muted marks, yet readable on the face's gradient: the "+" as a
+        // symbol (3 : 1), the hint as small text (4.5 : 1).
+        const QColor top = base.lighter(108), bottom = base.darker(108);
+        p.setPen(ThemeManager::readableOn(tc.textDisabled, {top, bottom}, 3.0));
         p.setFont(sizedFont(font(), int(rh) >= 84 ? 20 : std::max(int(rh) / 4, 10), QFont::Normal));
         p.drawText(QRectF(x, y, rw, rh - 12), Qt::AlignCenter, QStringLiteral("+"));
         const QString hint = emptyHint(rw, rh);
         if (!hint.isEmpty()) {
+            // Tiny antialiased strokes stay below their ink's colour: a margin.
+            p.setPen(ThemeManager::readableOn(tc.textDisabled, {top, bottom}, 6.0));
             p.setFont(sizedFont(font(), int(rw) >= 80 ? 8 : int(rw) >= 70 ? 7 : 6, QFont::Normal));
             const QString elided = p.fontMetrics().elidedText(hint, Qt::ElideRight, int(rw - 4));
             p.drawText(QRect(int(x), int(y + rh - 12), int(rw), 12), Qt::AlignCenter, elided);

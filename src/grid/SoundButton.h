@@ -87,6 +87,10 @@ public:
     // The text colour stored with an automatic background: "#111111" on a
     // light one, "#FFFFFF" on a dark one.
     static QColor autoTextColor(const QColor& bg);
+    // Gives the record a new background. A text colour that only followed the
+    // old background is dropped, so the pad draws the one that reads on the
+    // new one; a text colour the user chose stays.
+    static void recolor(ButtonData& b, const QColor& bg);
     // A text colour the user never chose: none, or the automatic one of bg.
     static bool isAutomaticTextColor(const QColor& text, const QColor& bg);
     static TextLayout textLayout(const QRectF& r, int fontSize, bool playing);

@@ -23,6 +23,7 @@
 #include "EventLog.h"
 #include "OpLog.h"
 #include "PcmPlayer.h"
+#include "ScreenFit.h"
 #include "SessionManager.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
@@ -77,6 +78,7 @@ MainWindow::MainWindow(QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent, true);
     setMinimumSize(480, 400);
     resize(1380, 860);
+    ScreenFit::fitWindow(this);
     setAcceptDrops(true);
     menuBar()->hide();
 
@@ -232,6 +234,9 @@ MainWindow::MainWindow(QWidget* parent)
         } else {
             sm->newSession();
         }
+        // The title names the session from the start, not only after the
+        // first edit or load.
+        setWindowTitleFromSession();
     }
 
     // 11.

@@ -405,6 +405,7 @@ private:
     // Toolbar menus (MainWindowMenus.cpp)
     void buildMenuButtons(QHBoxLayout* row);
     QMenu* addToolbarMenu(QHBoxLayout* row, const QString& wide, const QString& narrow, const QString& tip);
+    void fitMenuBarButton(QPushButton* b);
     void buildFileMenu(QMenu* m);
     void buildTransportMenu(QMenu* m);
     void buildGridMenu(QMenu* m);

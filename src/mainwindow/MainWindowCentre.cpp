@@ -17,6 +17,7 @@
 #include "ButtonGrid.h"
 #include "GridHeader.h"
 #include "NowPlayingBar.h"
+#include "ScreenFit.h"
 #include "ThemeManager.h"
 #include "TitleBar.h"
 #include "VXIcons.h"
@@ -180,6 +181,8 @@ void MainWindow::showEvent(QShowEvent* e)
     QMainWindow::showEvent(e);
     if (!everShown) {
         everShown = true;
+        // Now that the frame is known, the whole window goes within the screen.
+        ScreenFit::fitWindow(this);
         if (!pendingPreBuffer.isEmpty())
             AudioEngine::instance()->preBuffer(std::exchange(pendingPreBuffer, {}));
         QTimer::singleShot(0, this, &MainWindow::makePendingPads);

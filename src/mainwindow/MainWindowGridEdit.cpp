@@ -33,13 +33,6 @@ QString displayName(const ButtonData& b)
     return b.name.isEmpty() ? QFileInfo(b.audioPath).completeBaseName() : b.name;
 }
 
-// A text colour that reads on the background: dark above 0.42 luminance.
-QColor textColorFor(const QColor& bg)
-{
-    const double lum = 0.2126 * bg.redF() + 0.7152 * bg.greenF() + 0.0722 * bg.blueF();
-    return QColor(lum > 0.42 ? QStringLiteral("#111111") : QStringLiteral("#FFFFFF"));
-}
-
 // A record's widget takes new data but keeps showing whether it plays.
 void refreshKeepingState(SoundButton* w, const ButtonData& b)
 {
@@ -205,7 +198,10 @@ void MainWindow::onEditRequested(const QString& id, const QString& action)
                                                                 : QStringLiteral("Text Color"));
         if (!picked.isValid())
             return;
-        (bg ? b.bgColor : b.textColor) = picked;
+        if (bg)
+            SoundButton::recolor(b, picked);
+        else
+            b.textColor = picked;
         commitButton(b);
     } else if (action == QLatin1String("key")) {
         runKeyDialog(b);
@@ -300,7 +296,7 @@ void MainWindow::runAssignDialog(ButtonData b)
     if (!b.bgColor.isValid())
         b.bgColor = ThemeManager::nextVibrantColor();
     if (!b.textColor.isValid())
-        b.textColor = textColorFor(b.bgColor);
+        b.textColor = SoundButton::autoTextColor(b.bgColor);
     commitButton(b);
     if (b.id == nowPlayingId) {
         const QString title = displayName(b);

@@ -22,6 +22,7 @@
 #include "ShortcutsDialog.h"
 #include "ThemeFollow.h"
 #include "MenuHeading.h"
+#include "StyleSheetTemplate.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 
@@ -36,19 +37,24 @@ std::function<void()>& debugWindowOpener()
 // Where the Tools menu's "Help" leads.
 const char* const kHelpUrl = "https://tarvello.invalid/help";
 
-const char* const kSpinSS =
-    "QSpinBox {  background:#2a2a2a; color:#ffffff;  border:1px solid #555; border-radius:4px;  "
-    "padding-left:4px; min-height:26px; }"
-    "QSpinBox::up-button {  subcontrol-origin:border;  subcontrol-position:top right;  width:18px; "
-    "border-left:1px solid #555;  border-top-right-radius:4px;  background:#3a3a3a; }"
-    "QSpinBox::up-button:hover { background:#505050; }"
-    "QSpinBox::up-arrow {  image:none;  border-left:5px solid transparent;  border-right:5px solid "
-    "transparent;  border-bottom:5px solid #cccccc;  width:0; height:0; }"
-    "QSpinBox::down-button {  subcontrol-origin:border;  subcontrol-position:bottom right;  width:18px; "
-    "border-left:1px solid #555;  border-bottom-right-radius:4px;  background:#3a3a3a; }"
-    "QSpinBox::down-button:hover { background:#505050; }"
-    "QSpinBox::down-arrow {  image:none;  border-left:5px solid transparent;  border-right:5px solid "
-    "transparent;  border-top:5px solid #cccccc;  width:0; height:0; }";
+// The grid row's spin boxes: dark fields with arrows drawn as images (a
+// style sheet's border triangles would show as bars).
+QString spinSS()
+{
+    const QColor arrow(QStringLiteral("#cccccc"));
+    return QStringLiteral(
+               "QSpinBox {  background:#2a2a2a; color:#ffffff;  border:1px solid #555; border-radius:4px;  "
+               "padding-left:4px; min-height:26px; }"
+               "QSpinBox::up-button {  subcontrol-origin:border;  subcontrol-position:top right;  width:18px; "
+               "border-left:1px solid #555;  border-top-right-radius:4px;  background:#3a3a3a; }"
+               "QSpinBox::up-button:hover { background:#505050; }"
+               "QSpinBox::up-arrow {  image:%1;  width:8px; height:8px; }"
+               "QSpinBox::down-button {  subcontrol-origin:border;  subcontrol-position:bottom right;  width:18px; "
+               "border-left:1px solid #555;  border-bottom-right-radius:4px;  background:#3a3a3a; }"
+               "QSpinBox::down-button:hover { background:#505050; }"
+               "QSpinBox::down-arrow {  image:%2;  width:8px; height:8px; }")
+        .arg(StyleSheetTemplate::arrowImage(true, arrow), StyleSheetTemplate::arrowImage(false, arrow));
+}
 
 QAction* heading(QMenu* m, const QString& text)
 {
@@ -79,13 +85,22 @@ QString MainWindow::toolbarMenuSS() const
              c.textMuted.name());
 }
 
+// A menu button may be as narrow as its text and padding: the style's usual
+// 80-pixel least width of a text button would keep the toolbar row, and so
+// the window, wider than a small screen.
+void MainWindow::fitMenuBarButton(QPushButton* b)
+{
+    b->ensurePolished();
+    b->setMinimumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 24);
+}
+
 QMenu* MainWindow::addToolbarMenu(QHBoxLayout* row, const QString& wide, const QString& narrow, const QString& tip)
 {
     auto* b = new QPushButton(wide, toolBar);
     b->setObjectName(QStringLiteral("menuBarBtn"));
     b->setFixedHeight(sc(36));
-    b->setMinimumWidth(0);
-    b->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
+    b->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    fitMenuBarButton(b);
     b->setToolTip(tip);
     auto* m = new QMenu(this);
     // A theme change reaches the menu at once, and again whenever it opens.
@@ -208,7 +223,7 @@ void MainWindow::buildGridMenu(QMenu* m)
         box->setFixedWidth(sc(70));
         box->setToolTip(tip);
         box->setValue(initial);
-        box->setStyleSheet(QString::fromLatin1(kSpinSS));
+        box->setStyleSheet(spinSS());
     };
     spin(colsSpin, "colsSpin", QStringLiteral("0 = Auto-fit columns"), first ? first->columns() : 0);
     spin(rowsSpin, "rowsSpin", QStringLiteral("0 = Auto-fit rows"), first ? first->rows() : 0);

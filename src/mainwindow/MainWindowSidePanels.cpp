@@ -315,11 +315,23 @@ QWidget* MainWindow::buildRightPanel()
     header->setObjectName(QStringLiteral("panelHdr"));
     header->setFixedHeight(32);
     auto* hh = new QHBoxLayout(header);
-    hh->setContentsMargins(12, 0, 12, 0);
+    hh->setContentsMargins(12, 0, 8, 0);
+    hh->setSpacing(0);   // the stretch parts the title and the count
     auto* headerLabel = new QLabel(QStringLiteral("NOW PLAYING"), header);
     headerLabel->setObjectName(QStringLiteral("panelHdrLbl"));
     hh->addWidget(headerLabel);
     v->addWidget(header);
+    // The list's count sits at the right of this header, where it has room
+    // at every width of the panel; the page bar below has none to spare.
+    auto* countLabel = new WholeTextLabel(QStringLiteral("0 tracks"), header);
+    countLabel->setReservedText(QStringLiteral("8888 tracks"));
+    musicCountLabel = countLabel;
+    followTheme(countLabel, [countLabel](const ThemeColors& c) {
+        countLabel->setStyleSheet(
+            QStringLiteral("color:%1;font-size:9px;letter-spacing:0.5px;").arg(c.textSecondary.name()));
+    });
+    hh->addStretch();
+    hh->addWidget(countLabel);
     nowPlayingBar = new NowPlayingBar(content);
     nowPlayingBar->setFixedHeight(160);
     connect(nowPlayingBar, &NowPlayingBar::stopClicked, this, &MainWindow::onTransportStop);
@@ -343,15 +355,6 @@ QWidget* MainWindow::buildRightPanel()
     listBtn->setCheckable(true);
     listBtn->setFixedHeight(22);
     listBtn->setObjectName(QStringLiteral("panelTabBtn"));
-    // The count gives way first when the panel is narrow, so the reset
-    // button stays inside it; it is then left out whole, never cut.
-    auto* countLabel = new WholeTextLabel(QStringLiteral("0 tracks"), pageBar);
-    countLabel->setReservedText(QStringLiteral("8888 tracks"));
-    musicCountLabel = countLabel;
-    followTheme(countLabel, [countLabel](const ThemeColors& c) {
-        countLabel->setStyleSheet(
-            QStringLiteral("color:%1;font-size:9px;letter-spacing:0.5px;").arg(c.textSecondary.name()));
-    });
     auto* resetBtn = iconButton(pageBar, "resetMusicBtn", kUndo, 11, QSize(18, 18), true);
     resetBtn->setToolTip(QStringLiteral("Reset — stop and clear the current ALL MUSIC track"));
     followTheme(resetBtn, [resetBtn](const ThemeColors& c) {
@@ -366,8 +369,6 @@ QWidget* MainWindow::buildRightPanel()
     pb->addWidget(allBtn);
     pb->addWidget(listBtn);
     pb->addStretch();
-    pb->addWidget(musicCountLabel);
-    pb->addSpacing(4);
     pb->addWidget(resetBtn);
     v->addWidget(pageBar);
 

@@ -13,6 +13,7 @@
 #include "LibraryManager.h"
 #include "Modal.h"
 #include "PcmPlayer.h"
+#include "ScreenFit.h"
 #include "SessionManager.h"
 #include "ThemeManager.h"
 #include "WasapiEngine.h"
@@ -26,8 +27,11 @@ void MainWindow::loadWindowState()
 {
     AppSettings s;
     if (SettingsKeys::readString(SettingsKeys::WindowVersion, QString()) == QLatin1String(kLayoutVersion)) {
-        if (s.contains(QStringLiteral("window/geometry")))
+        if (s.contains(QStringLiteral("window/geometry"))) {
             restoreGeometry(SettingsKeys::read(SettingsKeys::WindowGeometry).toByteArray());
+            // Saved on a larger screen, it is bounded to this one's.
+            ScreenFit::fitWindow(this);
+        }
         if (s.contains(QStringLiteral("window/state")))
             restoreState(SettingsKeys::read(SettingsKeys::WindowState).toByteArray(), 0);
         return;

@@ -31,8 +31,12 @@ QWidget* MainWindow::buildStatusBar()
         f->setFrameShape(QFrame::VLine);
         f->setFixedWidth(1);
         f->setFixedHeight(12);
-        followTheme(
-            f, [f](const ThemeColors& c) { f->setStyleSheet(QStringLiteral("color:%1;margin:0 2px;").arg(c.border.name())); });
+        // Its own height limits: the global rule for vertical lines lets
+        // them run the full height otherwise.
+        followTheme(f, [f](const ThemeColors& c) {
+            f->setStyleSheet(QStringLiteral("QFrame{color:%1;margin:0 2px;min-height:12px;max-height:12px;}")
+                                 .arg(c.border.name()));
+        });
         row->addWidget(f);
     };
     auto label = [&](const QString& text) {
@@ -72,7 +76,8 @@ void MainWindow::applyStatusBarTheme()
     if (sbLibrary)
         sbLibrary->setStyleSheet(QStringLiteral("color:%1;font-size:10px;font-weight:600;").arg(c.accent.name()));
     if (sbVersion)
-        sbVersion->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(c.textMuted.name()));
+        sbVersion->setStyleSheet(QStringLiteral("color:%1;font-size:10px;")
+                                     .arg(ThemeManager::readableOn(c.textMuted, {c.surface}).name()));
 }
 
 void MainWindow::updateStatusBar()

@@ -165,7 +165,7 @@ void MainWindow::showTabMenu(int i, const QPoint& pos, QWidget* button)
     // (a dismissed menu changes nothing).
     QMenu menu;
     QAction* rename = menu.addAction(QStringLiteral("Rename"));
-    QAction* duplicate = menu.addAction(QStringLiteral("⧉ Duplicate"));
+    QAction* duplicate = menu.addAction(QStringLiteral("❏ Duplicate"));
     menu.addSeparator();
     QAction* playback = menu.addAction(QStringLiteral("⚙️  Playback Settings (AS/RS/CTS)..."));
     menu.addSeparator();

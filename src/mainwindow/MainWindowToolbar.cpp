@@ -167,8 +167,10 @@ void MainWindow::updateMenuBarCollapse(int width)
     if (collapsed == menuBarCollapsed)
         return;
     menuBarCollapsed = collapsed;
-    for (int i = 0; i < menuBarButtons.size(); ++i)
+    for (int i = 0; i < menuBarButtons.size(); ++i) {
         menuBarButtons[i]->setText(collapsed ? menuBarIcons[i] : menuBarLabels[i]);
+        fitMenuBarButton(menuBarButtons[i]);
+    }
 }
 
 // The record indicator sits in the toolbar row right after the now-playing

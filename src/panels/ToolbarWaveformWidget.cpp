@@ -120,7 +120,19 @@ void ToolbarWaveformWidget::paintEvent(QPaintEvent*)
         QFont f = font();
         f.setPixelSize(9);
         p.setFont(f);
-        p.setPen(c.textDisabled);
+        // Muted, but readable over the part of the gradient the text covers.
+        const QFontMetrics fm(f);
+        const double top = std::clamp(double(mid - fm.height() / 2) / std::max(h, 1), 0.0, 1.0);
+        const double bottom = std::clamp(double(mid + fm.height() / 2) / std::max(h, 1), 0.0, 1.0);
+        auto groundAt = [&](double t) {
+            const QColor a = c.bg.darker(130), b = c.bg.darker(200);
+            return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * t),
+                                    float(a.greenF() + (b.greenF() - a.greenF()) * t),
+                                    float(a.blueF() + (b.blueF() - a.blueF()) * t));
+        };
+        // Small, antialiased strokes never reach their full colour: the ink
+        // keeps a margin above 4.5 : 1.
+        p.setPen(ThemeManager::readableOn(c.textDisabled, {groundAt(top), groundAt(bottom)}, 6.0));
         p.drawText(rect(), Qt::AlignCenter, QStringLiteral("No Track Playing"));
     }
 

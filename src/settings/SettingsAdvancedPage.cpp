@@ -3,6 +3,7 @@
 // to 100 % and resetting every setting.
 #include "SettingsDialog.h"
 
+#include <algorithm>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -199,9 +200,9 @@ void SettingsDialog::buildAdvancedPage()
                                 .arg(c.surfaceAlt.name(), c.text.name(), c.border.name()));
         const QIcon folderIcon = VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kFolderSvg), 2.0), c.text, 13);
         auto* browse = pageButton(QStringLiteral("Browse…"), folderIcon);
-        browse->setFixedWidth(110);
+        browse->setMinimumWidth(std::max(110, browse->sizeHint().width()));
         auto* reset = pageButton(QStringLiteral("Reset"));
-        reset->setFixedWidth(70);
+        reset->setMinimumWidth(std::max(70, reset->sizeHint().width()));
         reset->setToolTip(QStringLiteral("Reset to default: ") + defaultFolder);
         row->addWidget(path, 1);
         row->addWidget(browse);

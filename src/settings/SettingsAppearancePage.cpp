@@ -118,7 +118,8 @@ void SettingsDialog::buildAppearancePage()
         card->setStyleSheet(
             QStringLiteral("QPushButton{background:%1;color:%2;border:2px solid %3;border-radius:10px;font-size:11px;"
                            "font-weight:600;}QPushButton:checked{border-color:%4;border-width:2px;}"
-                           "QPushButton:hover{border-color:%5;}")
+                           "QPushButton:hover{border-color:%5;}QPushButton:focus{border-style:dashed;"
+                           "border-color:%2;}")
                 .arg(QLatin1String(p.bg), QLatin1String(p.fg), c.border.name(), c.accent.name(),
                      c.borderStrong.name()));
         group->addButton(card, i);
@@ -170,8 +171,9 @@ void SettingsDialog::buildAppearancePage()
         sw->setObjectName(QStringLiteral("accentSwatch"));
         sw->setFixedSize(32, 32);
         sw->setStyleSheet(QStringLiteral("QPushButton{background:%1;border:2px solid %2;border-radius:16px;}"
-                                         "QPushButton:hover{border-color:%3;border-width:2px;}")
-                              .arg(hex, c.border.name(), c.accent.name()));
+                                         "QPushButton:hover{border-color:%3;border-width:2px;}"
+                                         "QPushButton:focus{border-color:%4;border-style:dashed;}")
+                              .arg(hex, c.border.name(), c.accent.name(), c.text.name()));
         connect(sw, &QPushButton::clicked, this, [this, hex] { applyAccent(hex); });
         row->addWidget(sw);
     }
@@ -271,7 +273,7 @@ void SettingsDialog::refreshApplyState(QPushButton* apply, QPropertyAnimation* p
     } else {
         apply->setStyleSheet(QStringLiteral("QPushButton{background:%1;color:%2;border:2px solid %3;"
                                             "border-radius:9px;font-size:12px;font-weight:700;}")
-                                 .arg(c.surfaceAlt.name(), c.textMuted.name(), c.border.name()));
+                                 .arg(c.surfaceAlt.name(), readableInk(c, c.textMuted).name(), c.border.name()));
         pulse->stop();
         glow->setBlurRadius(0);
     }

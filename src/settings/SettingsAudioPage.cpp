@@ -7,10 +7,12 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMediaDevices>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -34,6 +36,27 @@
 using namespace SettingsPageKit;
 
 namespace {
+
+// A click on the text is a click on its button.
+class ClickThrough : public QObject
+{
+public:
+    ClickThrough(QWidget* text, QAbstractButton* button) : QObject(text), m_button(button) {}
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton)
+            m_button->click();
+        return false;
+    }
+
+private:
+    QAbstractButton* m_button;
+};
+
+void clickThrough(QWidget* text, QAbstractButton* button)
+{
+    text->installEventFilter(new ClickThrough(text, button));
+}
 
 struct BufOpt
 {
@@ -149,7 +172,8 @@ void SettingsDialog::buildAudioPage()
         auto* gl = new QVBoxLayout(g);
         gl->setSpacing(6);
         auto* label = new QLabel(QStringLiteral("⚡  Standard Audio (WASAPI Shared) — recommended"));
-        label->setStyleSheet(QStringLiteral("color:#4ade80;font-size:12px;font-weight:700;padding:4px 2px;"));
+        label->setStyleSheet(QStringLiteral("color:%1;font-size:12px;font-weight:700;padding:4px 2px;")
+                                 .arg(readableInk(c, QColor(0x4a, 0xde, 0x80)).name()));
         gl->addWidget(label);
         AppSettings s;
         s.setValue(SettingsKeys::AudioPlaybackMode, QStringLiteral("standard"));
@@ -169,21 +193,29 @@ void SettingsDialog::buildAudioPage()
         const bool dsReady = DirectSoundEngine::instance()->isInitialized();
         const QString sampler = SettingsKeys::readString(
             SettingsKeys::AudioSampler, dsReady ? QStringLiteral("directsound") : QStringLiteral("drum"));
-        auto* radio =
-            new QRadioButton(QStringLiteral("🏆 DirectSound (DuplicateSoundBuffer) — Stinger-style, ~14MB RAM  [BEST]"));
+        const QString choice = QStringLiteral("🏆 DirectSound (DuplicateSoundBuffer) — Stinger-style, ~14MB RAM  [BEST]");
+        const QString amber = readableInk(c, QColor(0xf5, 0x9e, 0x0b)).name();
+        // A radio button cannot wrap its text: the indicator stands alone and
+        // its text is a wrapped label beside it, which a click also reaches.
+        auto* radio = new QRadioButton;
         radio->setChecked(sampler == QLatin1String("directsound"));
-        // A radio button cannot wrap its text: let it be cut rather than
-        // widen the page past the dialog, which would cut every row.
-        radio->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-        radio->setToolTip(radio->text());
+        radio->setAccessibleName(choice);
+        radio->setToolTip(choice);
         radio->setStyleSheet(
-            QStringLiteral("QRadioButton{color:#f59e0b;font-size:12px;font-weight:700;spacing:10px;"
-                           "background:transparent;}QRadioButton::indicator{width:18px;height:18px;"
+            QStringLiteral("QRadioButton{background:transparent;}QRadioButton::indicator{width:18px;height:18px;"
                            "border-radius:9px;border:2px solid %1;background:%2;}QRadioButton::indicator:checked{"
-                           "background:#f59e0b;border-color:#f59e0b;}QRadioButton::indicator:hover{"
-                           "border-color:#f59e0b;}")
-                .arg(c.border.name(), c.surfaceAlt.name()));
-        gl->addWidget(radio);
+                           "background:%3;border-color:%3;}QRadioButton::indicator:hover{"
+                           "border-color:%3;}")
+                .arg(c.border.name(), c.surfaceAlt.name(), amber));
+        auto* choiceText = wrappedLabel(
+            choice, QStringLiteral("color:%1;font-size:12px;font-weight:700;background:transparent;").arg(amber));
+        choiceText->setObjectName(QStringLiteral("samplerChoiceText"));
+        clickThrough(choiceText, radio);
+        auto* choiceRow = new QHBoxLayout;
+        choiceRow->setSpacing(8);
+        choiceRow->addWidget(radio, 0, Qt::AlignTop);
+        choiceRow->addWidget(choiceText, 1);
+        gl->addLayout(choiceRow);
         auto* note = wrappedLabel(
             dsReady ? QStringLiteral("🏆 DirectSound DuplicateSoundBuffer — Zero app RAM. Hardware-mixed. Same as BSI "
                                      "Stinger. ✅ Active.")
@@ -303,13 +335,16 @@ void SettingsDialog::buildAudioPage()
         auto* restart = new QPushButton(QStringLiteral("Apply && Restart App"));
         restart->setObjectName(QStringLiteral("restartBtn"));
         restart->setFixedHeight(42);
-        restart->setIcon(VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kRestartSvg), 2.0),
-                                         QColor(QStringLiteral("#FFFFFF")), 13));
-        restart->setStyleSheet(QStringLiteral("QPushButton{  background:%1;  color:white;  border:none;  "
+        // White on the accent where it reads, else dark (light accents).
+        const QColor ink = ThemeManager::readableOn(Qt::white, {c.accent});
+        restart->setIcon(VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kRestartSvg), 2.0), ink, 13));
+        restart->setStyleSheet(QStringLiteral("QPushButton{  background:%1;  color:%5;  border:none;  "
                                               "border-radius:8px;  font-size:13px;  font-weight:700;  "
                                               "letter-spacing:0.3px;}QPushButton:hover{background:%2;}"
-                                              "QPushButton:pressed{background:%3;}")
-                                   .arg(c.accent.name(), c.accent.lighter(115).name(), c.accentPressed.name()));
+                                              "QPushButton:pressed{background:%3;}"
+                                              "QPushButton:focus{border:2px solid %4;}")
+                                   .arg(c.accent.name(), c.accent.lighter(115).name(), c.accentPressed.name(),
+                                        c.text.name(), ink.name()));
         connect(restart, &QPushButton::clicked, this, &SettingsDialog::onRestartClicked);
         gl->addWidget(restart);
         auto* status = new QLabel(
@@ -319,7 +354,7 @@ void SettingsDialog::buildAudioPage()
                 .arg(SettingsKeys::readBool(SettingsKeys::AudioPreload, true) ? QStringLiteral("ON")
                                                                               : QStringLiteral("OFF")));
         status->setObjectName(QStringLiteral("audioStatusLabel"));
-        status->setStyleSheet(QStringLiteral("font-size:10px;color:") + c.textMuted.name()
+        status->setStyleSheet(QStringLiteral("font-size:10px;color:") + readableInk(c, c.textMuted).name()
                               + QStringLiteral(";background:transparent;"));
         gl->addWidget(status);
         v->addWidget(g);

@@ -36,18 +36,42 @@ QScrollArea* scrollPage(QWidget* page)
     area->setWidgetResizable(true);
     area->setFrameShape(QFrame::NoFrame);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    area->setStyleSheet(QStringLiteral("QScrollArea{border:none;}"));
+    // No frame, but a ring while the page itself has the keyboard focus.
+    area->setStyleSheet(QStringLiteral("QScrollArea{border:1px solid transparent;}QScrollArea:focus{border-color:%1;}")
+                            .arg(ThemeManager::instance()->colors().accent.name()));
     return area;
+}
+
+QColor readableInk(const ThemeColors& c, const QColor& ink)
+{
+    return ThemeManager::readableOn(ink, {c.bg, c.surface, c.surfaceAlt});
+}
+
+QString focusRules(const ThemeColors& c)
+{
+    // Every control the Tab key reaches shows that it has the focus: a ring
+    // in the accent colour, kept transparent (and so in the layout) without it.
+    return QStringLiteral(
+               "QCheckBox,QRadioButton{border:1px solid transparent;border-radius:6px;padding:2px;}"
+               "QCheckBox:focus,QRadioButton:focus{border-color:%1;}"
+               "QListWidget,QListView,QTreeView,QTableView{border:1px solid transparent;}"
+               "QListWidget:focus,QListView:focus,QTreeView:focus,QTableView:focus{border:1px solid %1;}"
+               "QComboBox:focus,QSpinBox:focus,QLineEdit:focus{border:1px solid %1;}"
+               "QSlider:focus{border:1px solid %1;border-radius:4px;}"
+               // Buttons' own borders are often in the accent (or the danger
+               // colour, the same in some presets): their ring is the text's.
+               "QPushButton:focus,QPushButton#tgBtn:focus{border:1px solid %2;}")
+        .arg(c.accent.name(), c.text.name());
 }
 
 QString mutedSS(const ThemeColors& c)
 {
-    return QStringLiteral("color:%1;font-size:11px;").arg(c.textMuted.name());
+    return QStringLiteral("color:%1;font-size:11px;").arg(readableInk(c, c.textMuted).name());
 }
 
 QString noteSS(const ThemeColors& c)
 {
-    return QStringLiteral("color:%1;font-size:10px;").arg(c.textMuted.name());
+    return QStringLiteral("color:%1;font-size:10px;").arg(readableInk(c, c.textMuted).name());
 }
 
 QString comboSS(const ThemeColors& c)
@@ -55,7 +79,7 @@ QString comboSS(const ThemeColors& c)
     return QStringLiteral("QComboBox{background:%1;color:%2;border:1px solid %3;border-radius:5px;padding:4px 8px;"
                           "font-size:11px;}QComboBox::drop-down{border:none;}QComboBox QAbstractItemView{"
                           "background:%1;color:%2;border:1px solid %3;selection-background-color:%4;"
-                          "selection-color:%2;}")
+                          "selection-color:%2;}QComboBox:focus{border-color:%4;}")
         .arg(c.surfaceAlt.name(), c.text.name(), c.border.name(), c.accent.name());
 }
 
@@ -123,7 +147,8 @@ SettingsDialog::SettingsDialog(QWidget* parent)
             "border:none;background:transparent;}QPushButton#tgBtn{background:%4;color:%2;border:1px solid %3;"
             "border-radius:9px;padding:4px 10px;font-size:11px;}QPushButton#tgBtn:hover{background:%3;"
             "color:%2;}")
-            .arg(c.surface.name(), c.text.name(), c.border.name(), c.surfaceAlt.name(), c.accent.name()));
+            .arg(c.surface.name(), c.text.name(), c.border.name(), c.surfaceAlt.name(), c.accent.name())
+        + SettingsPageKit::focusRules(c));
     toggleQss = ThemeManager::instance()->modernToggleQss();
 
     auto* layout = new QHBoxLayout(this);
@@ -138,9 +163,11 @@ SettingsDialog::SettingsDialog(QWidget* parent)
         QStringLiteral("QListWidget{background:%1;border-right:1px solid %2;outline:none;}QListWidget::item{"
                        "color:%3;padding:10px 12px;font-size:12px;border-radius:9px;margin:2px 6px;}"
                        "QListWidget::item:selected{background:%4;color:%5;border-left:3px solid %6;"
-                       "padding-left:9px;}QListWidget::item:hover:!selected{background:%4;color:%5;}")
-            .arg(c.bg.name(), c.border.name(), c.textMuted.name(), c.surfaceAlt.name(), c.text.name(),
-                 c.accent.name()));
+                       "padding-left:9px;}QListWidget::item:hover:!selected{background:%4;color:%5;}"
+                       "QListWidget::item:selected:focus{border:1px solid %6;border-left:3px solid %6;"
+                       "padding-left:9px;}")
+            .arg(c.bg.name(), c.border.name(), SettingsPageKit::readableInk(c, c.textMuted).name(), c.surfaceAlt.name(),
+                 c.text.name(), c.accent.name()));
     const QColor iconColour = c.textSecondary;
     for (int i = 0; i < 5; ++i) {
         const QIcon icon = VXIcons::modern(VXIcons::strokeSvg(QString::fromUtf8(kNavIcons[i]), 2.0), iconColour, 15);

@@ -69,8 +69,8 @@ QScrollArea* rowsArea(QWidget* box, const ThemeColors& c)
     area->setFrameShape(QFrame::StyledPanel);
     area->setFixedHeight(140);
     area->setStyleSheet(QStringLiteral("QScrollArea{background:%1;border:1px solid %2;border-radius:4px;}"
-                                       "QScrollArea>QWidget>QWidget{background:%1;}")
-                            .arg(c.surfaceAlt.name(), c.border.name()));
+                                       "QScrollArea:focus{border-color:%3;}QScrollArea>QWidget>QWidget{background:%1;}")
+                            .arg(c.surfaceAlt.name(), c.border.name(), c.accent.name()));
     return area;
 }
 
@@ -135,10 +135,10 @@ void SettingsDialog::buildMidiPage()
                        "font-family:Consolas,monospace;background:transparent;}QPushButton{background:%4;color:%5;"
                        "border:none;border-radius:3px;font-size:9px;font-weight:700;padding:1px 6px;min-width:44px;"
                        "max-height:18px;}QPushButton:hover{background:%6;}QPushButton:pressed{background:%7;}")
-            .arg(c.surfaceAlt.name(), c.border.name(), c.textMuted.name(), c.danger.name(), c.surface.name(),
+            .arg(c.surfaceAlt.name(), c.border.name(), readableInk(c, c.textMuted).name(), c.danger.name(), c.surface.name(),
                  c.danger.lighter(120).name(), c.danger.darker(120).name());
-    const QString smallMutedSS = QStringLiteral("color:%1;font-size:10px;").arg(c.textMuted.name());
-    const QString placeholderSS = QStringLiteral("color:%1;font-size:10px;padding:8px;").arg(c.textMuted.name());
+    const QString smallMutedSS = QStringLiteral("color:%1;font-size:10px;").arg(readableInk(c, c.textMuted).name());
+    const QString placeholderSS = QStringLiteral("color:%1;font-size:10px;padding:8px;").arg(readableInk(c, c.textMuted).name());
     auto removeIcon = [] {
         return VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kRemoveSvg), 2.4),
                                ThemeManager::instance()->colors().text, 11);
@@ -154,7 +154,7 @@ void SettingsDialog::buildMidiPage()
     statusDot->setFixedSize(14, 14);
     auto* statusLine = plainLabel();
     statusLine->setObjectName(QStringLiteral("midiStatusLine"));
-    statusLine->setStyleSheet(QStringLiteral("color:%1;font-size:11px;").arg(c.textMuted.name()));
+    statusLine->setStyleSheet(QStringLiteral("color:%1;font-size:11px;").arg(readableInk(c, c.textMuted).name()));
     statusRow->addWidget(statusDot, 0);
     statusRow->addWidget(statusLine, 1);
     devLayout->addLayout(statusRow);
@@ -165,10 +165,10 @@ void SettingsDialog::buildMidiPage()
             statusLine->setText(QStringLiteral("Connected: %1").arg(midi->currentDevice()));
             statusLine->setStyleSheet(QStringLiteral("color:%1;font-size:11px;").arg(now.success.name()));
         } else {
-            statusDot->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(now.textDisabled.name()));
+            statusDot->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(readableInk(now, now.textDisabled).name()));
             statusLine->setText(QStringLiteral("No device connected — select a device below"));
             statusLine->setStyleSheet(
-                QStringLiteral("color:%1;font-size:11px;font-style:italic;").arg(now.textMuted.name()));
+                QStringLiteral("color:%1;font-size:11px;font-style:italic;").arg(readableInk(now, now.textMuted).name()));
         }
     };
     updateStatus();
@@ -180,9 +180,10 @@ void SettingsDialog::buildMidiPage()
     devices->setStyleSheet(
         QStringLiteral("QListWidget{background:%1;border:1px solid %2;border-radius:6px;outline:none;}"
                        "QListWidget::item{padding:8px 12px;color:%3;font-size:11px;border-radius:4px;}"
-                       "QListWidget::item:selected{background:%4;color:%2;}"
-                       "QListWidget::item:hover:!selected{background:%5;}")
-            .arg(c.surfaceAlt.name(), c.border.name(), c.text.name(), c.accent.name(), c.surfaceHover.name()));
+                       "QListWidget::item:selected{background:%4;color:%6;}"
+                       "QListWidget::item:hover:!selected{background:%5;}QListWidget:focus{border-color:%4;}")
+            .arg(c.surfaceAlt.name(), c.border.name(), c.text.name(), c.accent.name(), c.surfaceHover.name(),
+                 ThemeManager::readableOn(Qt::white, {c.accent}).name()));
     auto fillDeviceList = [midi, devices, updateStatus] {
         devices->clear();
         const QStringList names = midi->inputDevices();
@@ -190,7 +191,7 @@ void SettingsDialog::buildMidiPage()
         const ThemeColors now = ThemeManager::instance()->colors();
         if (names.isEmpty()) {
             auto* item = new QListWidgetItem(QStringLiteral("  No MIDI devices detected"));
-            item->setForeground(QBrush(now.textDisabled));
+            item->setForeground(QBrush(readableInk(now, now.textDisabled)));
             item->setFlags(Qt::NoItemFlags);
             devices->addItem(item);
         }
@@ -210,7 +211,7 @@ void SettingsDialog::buildMidiPage()
     devLayout->addWidget(devices);
     auto* devBottom = new QHBoxLayout;
     auto* clickHint = new QLabel(QStringLiteral("Click a device to connect automatically"));
-    clickHint->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(c.textDisabled.name()));
+    clickHint->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(readableInk(c, c.textDisabled).name()));
     devBottom->addWidget(clickHint, 1);
     auto* refreshDevices = new QPushButton(QStringLiteral("Refresh Device List"));
     refreshDevices->setObjectName(QStringLiteral("tgBtn"));
@@ -233,7 +234,7 @@ void SettingsDialog::buildMidiPage()
     QGroupBox* monGroup = makeGroup(QStringLiteral("MIDI Activity Monitor"));
     auto* monLayout = new QVBoxLayout(monGroup);
     monLayout->setSpacing(6);
-    const QString idleSS = QStringLiteral("color:%1;font-size:18px;").arg(c.textDisabled.name());
+    const QString idleSS = QStringLiteral("color:%1;font-size:18px;").arg(readableInk(c, c.textDisabled).name());
     const QString noteSS = QStringLiteral("color:%1;font-size:18px;").arg(c.success.name());
     const QString ccSS = QStringLiteral("color:%1;font-size:18px;").arg(c.warning.name());
     auto* monRow = new QHBoxLayout;
@@ -244,7 +245,7 @@ void SettingsDialog::buildMidiPage()
     auto* monLine = new QLabel(QStringLiteral("No MIDI received"));
     monLine->setObjectName(QStringLiteral("midiMonitorLine"));
     monLine->setStyleSheet(
-        QStringLiteral("color:%1;font-size:11px;font-family:Consolas,monospace;").arg(c.textMuted.name()));
+        QStringLiteral("color:%1;font-size:11px;font-family:Consolas,monospace;").arg(readableInk(c, c.textMuted).name()));
     monRow->addWidget(monDot, 0);
     monRow->addWidget(monLine, 1);
     monLayout->addLayout(monRow);
@@ -255,7 +256,7 @@ void SettingsDialog::buildMidiPage()
     for (int i = 0; i < 4; ++i) {
         auto* caption = new QLabel(QString::fromLatin1(captions[i]));
         caption->setStyleSheet(QStringLiteral("color:%1;font-size:9px;font-weight:700;letter-spacing:0.5px;")
-                                   .arg(c.textDisabled.name()));
+                                   .arg(readableInk(c, c.textDisabled).name()));
         auto* value = new QLabel(QStringLiteral("—"));
         value->setObjectName(QStringLiteral("midiCell%1").arg(i));
         value->setAlignment(Qt::AlignCenter);
@@ -333,7 +334,7 @@ void SettingsDialog::buildMidiPage()
     auto* learnLayout = new QVBoxLayout(learnGroup);
     auto* learn = wrappedLabel(QStringLiteral("MIDI Learn: Right-click any sound button -> \"MIDI Learn\"\nthen press a key "
                                             "or pad on your controller.\nMappings are saved automatically with your "
-                                            "session."), QStringLiteral("color:%1;font-size:11px;").arg(c.textMuted.name()));
+                                            "session."), QStringLiteral("color:%1;font-size:11px;").arg(readableInk(c, c.textMuted).name()));
     learnLayout->addWidget(learn);
     v->addWidget(learnGroup);
 

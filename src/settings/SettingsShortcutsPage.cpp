@@ -57,7 +57,7 @@ void SettingsDialog::buildShortcutsPage()
         cap->setObjectName(QStringLiteral("keyCap"));
         cap->setStyleSheet(QStringLiteral("background:%1;color:%2;border:1px solid %3;border-radius:4px;padding:3px 8px;"
                                           "font-family:Consolas;font-size:11px;font-weight:600;")
-                               .arg(now.surfaceAlt.name(), now.accent.name(), now.border.name()));
+                               .arg(now.surfaceAlt.name(), readableInk(now, now.accent).name(), now.border.name()));
         cap->setAlignment(Qt::AlignCenter);
         cap->setMinimumWidth(120);
         cap->setFixedHeight(26);
@@ -66,7 +66,7 @@ void SettingsDialog::buildShortcutsPage()
         text->setStyleSheet(QStringLiteral("color:%1;").arg(now.text.name()));
         QString html = QStringLiteral("<b>") + name + QStringLiteral("</b>");
         if (!description.isEmpty())
-            html += QStringLiteral("<br><small style='color:") + now.textMuted.name() + QStringLiteral(";'>")
+            html += QStringLiteral("<br><small style='color:") + readableInk(now, now.textMuted).name() + QStringLiteral(";'>")
                 + description + QStringLiteral("</small>");
         text->setText(html);
         h->addWidget(cap, 0);

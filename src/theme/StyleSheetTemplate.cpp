@@ -723,13 +723,21 @@ constexpr const char* kArrowRight = "M2.8 1 L6.8 4.5 L2.8 8 Z";
 
 } // namespace
 
+QString arrowImage(bool up, const QColor& c)
+{
+    return imageUrl(arrowSvg(up ? kArrowUp : kArrowDown, c));
+}
+
 QString fillText(const QString& tmpl, const ThemeColors& c, const QString& fontFamily, int fontPx)
 {
     // Numbered markers: each bound to its own value. There is no %15.
     QHash<int, QString> numbered;
     numbered.insert(1, QString::number(fontPx));
+    // Muted text is read on every ground of the sheet: it takes the preset's
+    // muted colour moved just far enough to read on all of them.
+    const QColor muted = ThemeManager::readableOn(c.textMuted, {c.bg, c.surface, c.surfaceAlt});
     const QColor roles[] = {c.text, c.bg, c.surface, c.surfaceAlt, c.surfaceHover, c.border, c.borderStrong,
-                            c.textSecondary, c.textMuted, c.textDisabled, c.accent, c.accentPressed,
+                            c.textSecondary, muted, c.textDisabled, c.accent, c.accentPressed,
                             c.accentLight};
     for (int i = 0; i < 13; ++i)
         numbered.insert(i + 2, roles[i].name());
@@ -749,8 +757,8 @@ QString fillText(const QString& tmpl, const ThemeColors& c, const QString& fontF
     named.insert(QStringLiteral("SCARD"), imageUrl(arrowSvg(kArrowDown, c.accent)));
     named.insert(QStringLiteral("SCARL"), imageUrl(arrowSvg(kArrowLeft, c.accent)));
     named.insert(QStringLiteral("SCARR"), imageUrl(arrowSvg(kArrowRight, c.accent)));
-    named.insert(QStringLiteral("SBARU"), imageUrl(arrowSvg(kArrowUp, c.text)));
-    named.insert(QStringLiteral("SBARD"), imageUrl(arrowSvg(kArrowDown, c.text)));
+    named.insert(QStringLiteral("SBARU"), arrowImage(true, c.text));
+    named.insert(QStringLiteral("SBARD"), arrowImage(false, c.text));
     named.insert(QStringLiteral("SBCHECK"), imageUrl(tickSvg()));
 
     // One pass over the template: a value is never scanned again, so a font

@@ -29,5 +29,8 @@ QString svgUrl(const QString& svg);
 QString imageFileFor(const QString& svg);
 // url("<that file>") for style sheets, or svgUrl(svg) when there is no file.
 QString imageUrl(const QString& svg);
+// imageUrl of a small filled arrow pointing up or down in the colour c, as
+// the sheet draws on spin boxes and combo boxes.
+QString arrowImage(bool up, const QColor& c);
 
 } // namespace StyleSheetTemplate

@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QTimer>
+#include <algorithm>
+#include <cmath>
 
 
 ThemeManager* ThemeManager::s_instance = nullptr;
@@ -200,6 +202,45 @@ void ThemeManager::setFont(const QString& family, int px)
 void ThemeManager::setFontSize(int px)
 {
     setFont(QString(), px);
+}
+
+double ThemeManager::contrast(const QColor& a, const QColor& b)
+{
+    auto luminance = [](const QColor& c) {
+        auto lin = [](double x) { return x <= 0.03928 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4); };
+        return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor ThemeManager::readableOn(const QColor& ink, std::initializer_list<QColor> grounds, double minRatio)
+{
+    auto readsOnAll = [&](const QColor& c) {
+        for (const QColor& g : grounds)
+            if (contrast(c, g) < minRatio)
+                return false;
+        return true;
+    };
+    if (readsOnAll(ink))
+        return ink;
+    // Black or white, whichever reads better on the weakest ground.
+    double onBlack = 21.0, onWhite = 21.0;
+    for (const QColor& g : grounds) {
+        onBlack = std::min(onBlack, contrast(Qt::black, g));
+        onWhite = std::min(onWhite, contrast(Qt::white, g));
+    }
+    const QColor end = onBlack >= onWhite ? QColor(Qt::black) : QColor(Qt::white);
+    constexpr int kSteps = 32;
+    for (int i = 1; i < kSteps; ++i) {
+        const double t = double(i) / kSteps;
+        const QColor c = QColor::fromRgbF(float(ink.redF() + (end.redF() - ink.redF()) * t),
+                                          float(ink.greenF() + (end.greenF() - ink.greenF()) * t),
+                                          float(ink.blueF() + (end.blueF() - ink.blueF()) * t));
+        if (readsOnAll(c))
+            return c;
+    }
+    return end;
 }
 
 QColor ThemeManager::vibrantColor(int i)

@@ -1,4 +1,6 @@
 #pragma once
+
+#include <initializer_list>
 #include <QColor>
 #include <QObject>
 #include <QString>
@@ -83,6 +85,14 @@ public:
     static QColor vibrantColor(int i);
     // Walks the palette, one entry per call, for the whole process.
     static QColor nextVibrantColor();
+
+    // The contrast ratio of two colours by their relative luminance, 1 to 21
+    // (alpha is not counted).
+    static double contrast(const QColor& a, const QColor& b);
+    // ink when it reads on every ground at minRatio or more; else ink moved
+    // towards black or white (whichever the grounds allow) just far enough
+    // to read, so a muted text stays muted but never unreadable.
+    static QColor readableOn(const QColor& ink, std::initializer_list<QColor> grounds, double minRatio = 4.5);
 
     // Rebuilds the global style-sheet text from the current state; applies nothing.
     void buildStylesheet();

@@ -220,21 +220,27 @@ private slots:
         QCOMPARE(tiny.pos(), QPoint(988, 158));
     }
 
-    // A long text wraps: the card grows in height, never wider than its
-    // label's limit, and every line of the text shows whole.
+    // A text that fits 280 pixels stays on one line, as wide as it needs; a
+    // longer one wraps within the full 280 pixels: the card grows in height,
+    // never wider than its label's limit, and every line shows whole.
     void longTextsShowWhole_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::newRow("short") << QStringLiteral("Saved");
+        QTest::addColumn<bool>("oneLine");
+        QTest::newRow("short") << QStringLiteral("Saved") << true;
+        QTest::newRow("saved, with emoji") << QStringLiteral("✅  Session saved") << true;
+        QTest::newRow("short sentence") << QStringLiteral("Theme applied: Light Blue") << true;
         QTest::newRow("cannot play") << QStringLiteral(
-            "Cannot play \"Morning Show Opener (long version)\": the file could not be decoded by any engine");
+            "Cannot play \"Morning Show Opener (long version)\": the file could not be decoded by any engine") << false;
         QTest::newRow("restart hint") << QStringLiteral(
-            "Audio output changed — the new device is used for new sounds; click Restart & Apply to move the playing ones");
-        QTest::newRow("many words") << QString(QStringLiteral("word ")).repeated(60).trimmed();
+            "Audio output changed — the new device is used for new sounds; click Restart & Apply to move the playing ones")
+                                      << false;
+        QTest::newRow("many words") << QString(QStringLiteral("word ")).repeated(60).trimmed() << false;
     }
     void longTextsShowWhole()
     {
         QFETCH(QString, text);
+        QFETCH(bool, oneLine);
         ToastWidget card(window.get(), text, ToastManager::Warning, 100);
         card.show();
         QCoreApplication::processEvents();
@@ -249,6 +255,14 @@ private slots:
         QVERIFY2(need.width() <= box.width() && need.height() <= box.height(),
                  qPrintable(QString("%1x%2 in %3x%4").arg(need.width()).arg(need.height()).arg(box.width()).arg(box.height())));
         QVERIFY(label->wordWrap() || fm.horizontalAdvance(text) <= box.width());
+        if (oneLine) {
+            QVERIFY(!label->wordWrap());
+            QVERIFY2(label->height() < 2 * fm.lineSpacing(), qPrintable(QString::number(label->height())));
+            QVERIFY(fm.horizontalAdvance(text) <= box.width());
+        } else {
+            QCOMPARE(label->width(), 280);
+            QVERIFY(label->height() >= 2 * fm.lineSpacing());
+        }
     }
 
     void opacityFades()

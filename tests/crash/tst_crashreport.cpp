@@ -2,7 +2,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScrollArea>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QThread>
@@ -78,6 +80,34 @@ public slots:
         threads << QThread::currentThread();
     }
 };
+
+// Every text colour of the shown crash box against the ground drawn under
+// the report (its scroll area): those below 4.5 : 1, and a ground that is not
+// the box's own dark one.
+QStringList faintTexts(QMessageBox* box)
+{
+    QStringList faint;
+    const QImage shot = box->grab().toImage();
+    auto* area = box->findChild<QScrollArea*>(QStringLiteral("crashReportScroll"));
+    if (!area)
+        return {"no report scroll area"};
+    const QRgb ground = TestSupport::drawnGround(shot, QRect(area->mapTo(box, QPoint(0, 0)), area->size()));
+    if (TestSupport::contrast(ground, qRgb(0x1A, 0x1A, 0x1A)) > 1.1)
+        faint << QStringLiteral("ground %1").arg(QColor(ground).name());
+    QStringList inks;
+    for (QLabel* l : box->findChildren<QLabel*>())
+        if (!l->text().isEmpty())
+            inks << l->palette().color(l->foregroundRole()).name();
+    static const QRegularExpression colour(QStringLiteral("[^-]color:(#[0-9A-Fa-f]{3,6})"));
+    for (const QString& html : {box->text(), box->informativeText()})
+        for (auto m = colour.globalMatch(html); m.hasNext();)
+            inks << m.next().captured(1);
+    for (const QString& ink : inks)
+        if (TestSupport::contrast(QColor(ink).rgb(), ground) < 4.5)
+            faint << QStringLiteral("%1 on %2: %3:1").arg(ink, QColor(ground).name())
+                         .arg(TestSupport::contrast(QColor(ink).rgb(), ground), 0, 'f', 2);
+    return faint;
+}
 
 void send(QtMsgType type, const QString& text)
 {
@@ -361,7 +391,7 @@ private slots:
                                 + "<br><br><b style='color:#90EE90;'>How to fix:</b><br><pre "
                                   "style='color:#90EE90;font-size:11px;'>"
                                 + d.fix.toHtmlEscaped() + "</pre><hr>"));
-        QVERIFY(info.contains(f.report.toHtmlEscaped() + "</pre><small style='color:#444;'>Log: /data/crash_report.txt</small>"));
+        QVERIFY(info.contains(f.report.toHtmlEscaped() + "</pre><small style='color:#9A9A9A;'>Log: /data/crash_report.txt</small>"));
         QVERIFY(!info.left(info.indexOf("<hr>")).contains(d.why.toHtmlEscaped())); // WHY only inside the report
         QVERIFY(!info.contains("Stack Trace"));
     }
@@ -375,6 +405,7 @@ private slots:
         QGuiApplication::clipboard()->setText("before");
         bool closedByTimer = false;
         bool fits = false;
+        QStringList faint;
         QString title, text;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
@@ -391,6 +422,7 @@ private slots:
             fits = r.box->frameGeometry().height() <= screen.height();
             for (QAbstractButton* b : r.box->buttons())
                 fits = fits && r.box->rect().contains(QRect(b->mapTo(r.box, QPoint(0, 0)), b->size()));
+            faint = faintTexts(r.box);
             timer->start(0);
             (void)QTest::qWaitFor([&] { return !r.box->isVisible(); });
             closedByTimer = r.box->clickedButton() && r.box->clickedButton()->text() == "OK";
@@ -402,6 +434,7 @@ private slots:
         QCOMPARE(text, QString("<b style='font-size:13px;color:#FF6060;'>⚠ Tarvello Rododu crashed</b>"));
         QVERIFY(closedByTimer);
         QVERIFY(fits);
+        QVERIFY2(faint.isEmpty(), qPrintable(faint.join('\n')));
         QVERIFY(f.report.count("operation ") >= 60);
         QCOMPARE(QGuiApplication::clipboard()->text(), QString("before"));
     }

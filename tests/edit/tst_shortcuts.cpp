@@ -52,6 +52,16 @@ struct Questions
     }};
 };
 
+// Whether the label's whole text fits it, wrapped when the label wraps.
+bool showsWhole(QLabel* l)
+{
+    QCoreApplication::processEvents();
+    const QRect box = l->contentsRect();
+    const int flags = l->wordWrap() ? int(Qt::TextWordWrap) : 0;
+    const QRect need = l->fontMetrics().boundingRect(QRect(0, 0, box.width(), 100000), flags, l->text());
+    return need.width() <= box.width() && need.height() <= box.height();
+}
+
 } // namespace
 
 class TstShortcuts : public QObject
@@ -186,15 +196,18 @@ private slots:
         QFETCH(QString, why);
         Session s = smallSession();
         ShortcutsDialog d(s);
+        d.resize(d.minimumSize()); // the prompt and the refusals show whole even here
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&d));
         QTableWidget* t = d.table();
         t->setFocus();
         d.onCellClicked(2, 1); // News, no key yet
+        QVERIFY2(showsWhole(d.statusLabel()), qPrintable(d.statusLabel()->text()));
         QTest::keyClick(t, Qt::Key(key), Qt::KeyboardModifiers(mods));
         QCOMPARE(d.keyAt(2), stored);
         if (stored.isEmpty()) {
             QVERIFY2(d.statusLabel()->text().contains(why), qPrintable(d.statusLabel()->text()));
+            QVERIFY2(showsWhole(d.statusLabel()), qPrintable(d.statusLabel()->text()));
             QVERIFY(d.isCaptureArmed());
             QCOMPARE(d.selectedRow(), 2);
             QTest::keyClick(t, Qt::Key_J); // the next key is taken

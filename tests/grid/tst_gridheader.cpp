@@ -74,6 +74,23 @@ private slots:
         h.setTabName("Other");
         QCOMPARE(h.nameLabel()->text(), QString("Other"));
 
+        // A name longer than its room (a narrow 2 x 2 pane) ends in "…" and is
+        // whole in the tool tip; a short one has no tip.
+        h.resize(200, h.sizeHint().height());
+        h.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&h));
+        for (const QString& name : {QString("Morning Show Openers and Beds"), QString("Am")}) {
+            h.setTabName(name);
+            QCoreApplication::processEvents();
+            QLabel* title = h.nameLabel();
+            const bool longer = title->fontMetrics().horizontalAdvance(name) > title->contentsRect().width();
+            QCOMPARE(longer, name.size() > 2);
+            QCOMPARE(title->text(), name);
+            QTRY_COMPARE(title->toolTip(), longer ? name : QString());
+        }
+        h.hide();
+        h.setTabName("Other");
+
         // Device chooser: Default first, long descriptions cut at 27 characters.
         QComboBox* dev = h.deviceCombo();
         QCOMPARE(dev->count(), 4);

@@ -20,6 +20,8 @@ public:
     static QWidget* tabStrip(MainWindow* w) { return w->tabStrip; }
     static QWidget* leftPanel(MainWindow* w) { return w->leftPanel; }
     static QWidget* rightPanel(MainWindow* w) { return w->rightPanel; }
+    static QLabel* musicCountLabel(MainWindow* w) { return w->musicCountLabel; }
+    static QSplitter* mainSplitter(MainWindow* w) { return w->mainSplitter; }
     static QWidget* recIndicator(MainWindow* w) { return w->recIndicator; }
     static const QList<QPushButton*>& tabButtons(MainWindow* w) { return w->tabButtons; }
     static QList<MainWindow::GridPanel>& panels(MainWindow* w) { return w->m_panels; }

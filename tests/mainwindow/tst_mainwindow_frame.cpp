@@ -9,9 +9,12 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QSplitter>
 #include <QtTest>
 
 #include "AppSettings.h"
+#include "TestSupport.h"
 #include "AudioOutput.h"
 #include "BufferMixer.h"
 #include "ButtonGrid.h"
@@ -22,8 +25,10 @@
 #include "OpLog.h"
 #include "ProcessTimes.h"
 #include "SessionManager.h"
+#include "SoundButton.h"
 #include "ThemeManager.h"
 #include "TitleBar.h"
+#include "ToolbarWaveformWidget.h"
 #include "WholeTextLabel.h"
 
 using A = MainWindowTestAccess;
@@ -154,41 +159,8 @@ QStringList lookDifferences(const QMap<QString, Look>& fresh, const QMap<QString
     return out;
 }
 
-double relativeLuminance(QRgb c)
-{
-    auto lin = [](int v) {
-        const double x = v / 255.0;
-        return x <= 0.03928 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * lin(qRed(c)) + 0.7152 * lin(qGreen(c)) + 0.0722 * lin(qBlue(c));
-}
-
-double contrast(QRgb a, QRgb b)
-{
-    const double la = relativeLuminance(a), lb = relativeLuminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
-// The contrast of what is drawn in the rectangle: its most frequent colour
-// is the background, the pixel farthest from it the ink.
-double drawnContrast(const QImage& shot, const QRect& r)
-{
-    QHash<QRgb, int> counts;
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x)
-            ++counts[shot.pixel(x, y) | 0xFF000000u];
-    QRgb bg = 0;
-    int most = -1;
-    for (auto it = counts.constBegin(); it != counts.constEnd(); ++it)
-        if (it.value() > most) {
-            most = it.value();
-            bg = it.key();
-        }
-    double best = 1.0;
-    for (auto it = counts.constBegin(); it != counts.constEnd(); ++it)
-        best = std::max(best, contrast(bg, it.key()));
-    return best;
-}
+using TestSupport::contrast;
+using TestSupport::drawnContrast;
 
 bool insideAny(const QWidget* w, const QList<QWidget*>& areas)
 {
@@ -522,6 +494,7 @@ private slots:
         ThemeManager::instance()->applyPreset(ThemeManager::Preset(preset));
         QCoreApplication::processEvents();
         MainWindow w;
+        w.resize(1380, 860);   // a large screen's first size
         w.show();
         settleTheme(&w);
         QList<QWidget*> areas{A::leftPanel(&w), A::rightPanel(&w)};
@@ -558,6 +531,28 @@ private slots:
                                  .arg(ratio, 0, 'f', 2);
             }
         }
+        // Texts the window paints itself: the toolbar strip's "No Track
+        // Playing" and an empty pad's "click to assign".
+        const QImage shot = w.grab().toImage();
+        auto* strip = w.findChild<ToolbarWaveformWidget*>();
+        QVERIFY(strip && strip->isVisible());
+        QFont small = strip->font();
+        small.setPixelSize(9);
+        QRect text = QFontMetrics(small).boundingRect(QStringLiteral("No Track Playing"));
+        text.moveCenter(strip->rect().center());
+        const double stripRatio = drawnContrast(shot, QRect(strip->mapTo(&w, text.topLeft()), text.size()));
+        if (stripRatio < 4.5)
+            faint << QStringLiteral("\"No Track Playing\" %1:1").arg(stripRatio, 0, 'f', 2);
+        SoundButton* empty = nullptr;
+        for (SoundButton* pad : w.gridPanels().first().grid->findChildren<SoundButton*>())
+            if (pad->isVisible() && pad->buttonData().audioPath.isEmpty()
+                && SoundButton::emptyHint(pad->width(), pad->height()) == QLatin1String("click to assign"))
+                empty = pad;
+        QVERIFY(empty);
+        const QRect hint(empty->mapTo(&w, QPoint(4, empty->height() - 12)), QSize(empty->width() - 8, 9));
+        const double hintRatio = drawnContrast(shot, hint);
+        if (hintRatio < 4.5)
+            faint << QStringLiteral("\"click to assign\" %1:1").arg(hintRatio, 0, 'f', 2);
         faint.removeDuplicates();
         QVERIFY2(faint.isEmpty(), qPrintable(faint.join(QLatin1Char('\n'))));
     }
@@ -683,7 +678,11 @@ private slots:
                                    .arg(l->fontMetrics().horizontalAdvance(l->text()))
                                    .arg(l->contentsRect().width());
                 } else if (auto* b = qobject_cast<QPushButton*>(x); b && !b->text().trimmed().isEmpty()) {
-                    if (b->width() < b->minimumSizeHint().width())
+                    // As wide as its text (and icon) with some padding, or as
+                    // the style's own least width when that is smaller.
+                    const int need = b->fontMetrics().horizontalAdvance(b->text())
+                        + (b->icon().isNull() ? 0 : b->iconSize().width() + 4) + 8;
+                    if (b->width() < std::min(b->minimumSizeHint().width(), need))
                         cut << QStringLiteral("%1 \"%2\" %3 < %4")
                                    .arg(widgetPath(x, &w), b->text())
                                    .arg(b->width())
@@ -691,8 +690,80 @@ private slots:
                 }
             }
         }
+        // The music panel's count is shown whole at the panel's default width
+        // and at its smallest (in a window wide enough to show the panel).
+        w.resize(1380, 860);
+        QTRY_COMPARE(w.size(), QSize(1380, 860));
+        QSplitter* split = A::mainSplitter(&w);
+        QList<int> sizes = split->sizes();
+        sizes.last() = smallest ? A::rightPanel(&w)->minimumWidth() : 260;
+        split->setSizes(sizes);
+        QCoreApplication::processEvents();
+        QTRY_COMPARE(A::rightPanel(&w)->width(), sizes.last());
+        auto* count = qobject_cast<WholeTextLabel*>(A::musicCountLabel(&w));
+        QVERIFY(count && count->isVisible());
+        for (const QString& text : {QStringLiteral("0 in playlist"), QStringLiteral("5047 tracks"),
+                                    QStringLiteral("1000 tracks found")}) {
+            count->setText(text);
+            QCoreApplication::processEvents();
+            if (!count->showsText())
+                cut << QStringLiteral("count \"%1\" hidden (%2 > %3; panel %4)")
+                           .arg(text)
+                           .arg(count->fontMetrics().horizontalAdvance(text))
+                           .arg(count->contentsRect().width())
+                           .arg(A::rightPanel(&w)->width());
+        }
         cut.removeDuplicates();
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
+    }
+
+    // On an 800 x 600 screen the window opens within its available
+    // area on a first start and when its geometry was saved on a larger
+    // screen, never below its own minimum size.
+    void windowFitsTheScreen_data()
+    {
+        QTest::addColumn<bool>("restored");
+        QTest::newRow("first start") << false;
+        QTest::newRow("saved on a larger screen") << true;
+    }
+    void windowFitsTheScreen()
+    {
+        QFETCH(bool, restored);
+        setRecent({});
+        AppSettings().remove(QStringLiteral("window"));
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        if (area.width() >= 1380 && area.height() >= 860)
+            QSKIP("run on a screen smaller than the first size only (tst_mainwindow_frame_small)");
+        if (restored) {
+            QWidget big;
+            big.setGeometry(400, 300, 1380, 860);
+            AppSettings s;
+            s.setValue(QStringLiteral("window/version"), QStringLiteral("native_v1"));
+            s.setValue(QStringLiteral("window/geometry"), big.saveGeometry());
+            s.sync();
+        }
+        MainWindow w;
+        QVERIFY(w.width() <= area.width() && w.height() <= area.height());
+        QVERIFY(w.width() >= w.minimumWidth() && w.height() >= w.minimumHeight());
+        QCOMPARE(w.minimumSize(), QSize(480, 400));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTRY_VERIFY2(area.contains(w.frameGeometry()),
+                 qPrintable(QStringLiteral("%1,%2 %3x%4 outside %5x%6")
+                                .arg(w.frameGeometry().x()).arg(w.frameGeometry().y())
+                                .arg(w.frameGeometry().width()).arg(w.frameGeometry().height())
+                                .arg(area.width()).arg(area.height())));
+        // The status bar and the pane header's last control are on screen;
+        // the right panel is too where the window is wide enough to show it.
+        QWidget* gear = w.gridPanels().first().header->gearButton();
+        for (QWidget* part : {w.findChild<QWidget*>(QStringLiteral("statusBar")), gear, A::rightPanel(&w)}) {
+            QVERIFY(part);
+            if (part == A::rightPanel(&w) && !part->isVisible())
+                continue;
+            QVERIFY2(part->isVisible(), qPrintable(part->objectName()));
+            QVERIFY2(area.contains(QRect(part->mapToGlobal(QPoint(0, 0)), part->size())), qPrintable(part->objectName()));
+        }
+        AppSettings().remove(QStringLiteral("window"));
     }
 };
 

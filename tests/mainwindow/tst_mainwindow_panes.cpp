@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QShortcut>
+#include <QFontDatabase>
 #include <QtTest>
 
 #include <algorithm>
@@ -24,6 +25,15 @@ using A = MainWindowTestAccess;
 namespace {
 
 // Loads a session of n tabs with the given current tab and layout mode.
+// Whether any installed font family has a glyph for the code point.
+bool anyFontHas(char32_t cp)
+{
+    for (const QString& family : QFontDatabase::families())
+        if (QFontMetrics(QFont(family)).inFontUcs4(cp))
+            return true;
+    return false;
+}
+
 void loadTabs(int n, int active, int mode, const QStringList& names = {})
 {
     Session s = MainWindowTest::makeSession(n, 24);
@@ -264,9 +274,12 @@ private slots:
     void renameFromTabMenu()
     {
         loadTabs(3, 0, 1);
+        QStringList entries;
         auto renameTo = [&](const QVariant& answer) {
             TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
                 if (r.kind == Modal::Kind::Menu) {
+                    for (QAction* a : r.menu->actions())
+                        entries << a->text();
                     for (QAction* a : r.menu->actions())
                         if (a->text() == QLatin1String("Rename"))
                             return QVariant::fromValue(a);
@@ -282,6 +295,12 @@ private slots:
             emit b->customContextMenuRequested(QPoint(2, 2));
         };
         renameTo(QString());
+        // Every sign of the menu's entries is drawn by an installed font.
+        QVERIFY(entries.contains(QStringLiteral("❏ Duplicate")));
+        for (const QString& entry : entries)
+            for (char32_t cp : entry.toUcs4())
+                QVERIFY2(cp < 0x80 || QChar::category(cp) == QChar::Mark_NonSpacing || cp == 0xFE0F || anyFontHas(cp),
+                         qPrintable(QStringLiteral("U+%1 in \"%2\"").arg(uint(cp), 4, 16, QLatin1Char('0')).arg(entry)));
         QCOMPARE(SessionManager::instance()->session().tabs[1].name, QStringLiteral("Tab 2"));
         QVERIFY(!SessionManager::instance()->isDirty());
         renameTo(QVariant());   // cancelled

@@ -163,6 +163,10 @@ private slots:
         QTest::newRow("colour") << "color" << QVariant(QColor("#123456")) << "Button Color" << "bgColor"
                                 << QVariant(QColor("#123456"));
         QTest::newRow("colour, cancel") << "color" << QVariant(QColor()) << "Button Color" << "bgColor" << same;
+        // The amber pad's automatic dark text gives way on navy: the pad then
+        // draws the text colour that reads on the new face.
+        QTest::newRow("colour, automatic text follows") << "color" << QVariant(QColor("#0D1B4A")) << "Button Color"
+                                                        << "textColor" << QVariant(QColor());
         QTest::newRow("text colour") << "txtcolor" << QVariant(QColor("#abcdef")) << "Text Color" << "textColor"
                                      << QVariant(QColor("#abcdef"));
         QTest::newRow("font size") << "fontsize" << QVariant(18) << "Font Size" << "fontSize" << QVariant(18);
@@ -189,6 +193,8 @@ private slots:
         QFETCH(QVariant, expected);
         Session s = board(2);
         s.tabs[0].buttons[1].key = QStringLiteral("K");
+        s.tabs[0].buttons[1].bgColor = QColor("#F59E0B");
+        s.tabs[0].buttons[1].textColor = QColor("#111111");
         start(s);
         const QString id = QStringLiteral("t0b1");
         const ButtonData before = record(id);

@@ -1,10 +1,12 @@
 // The settings dialog: its frame, the Appearance page and the Audio page,
 // driven through their widgets against hand-written settings files.
+#include <QAbstractButton>
 #include <QAudioDevice>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGraphicsDropShadowEffect>
+#include <QFontInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QMediaDevices>
@@ -13,6 +15,7 @@
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QWheelEvent>
@@ -82,6 +85,112 @@ QCheckBox* preloadSwitch(SettingsDialog& d)
         if (b->text().startsWith(QStringLiteral("Pre-load")))
             return b;
     return nullptr;
+}
+
+// A widget's place for messages: its class, object name and text.
+QString describe(const QWidget* x)
+{
+    QString text;
+    if (auto* l = qobject_cast<const QLabel*>(x))
+        text = l->text();
+    else if (auto* b = qobject_cast<const QAbstractButton*>(x))
+        text = b->text();
+    return QStringLiteral("%1#%2 \"%3\"").arg(QString::fromLatin1(x->metaObject()->className()), x->objectName(),
+                                             text.left(60));
+}
+
+bool shownIn(const QWidget* x, const QWidget* window)
+{
+    return x->isVisible() && x->isEnabled() && x->window() == window && x->width() > 2 && x->height() > 2;
+}
+
+// The plain text a label or button shows, empty for pictures and rich text.
+QString plainTextOf(const QWidget* x)
+{
+    if (auto* l = qobject_cast<const QLabel*>(x))
+        return l->textFormat() == Qt::RichText || (l->textFormat() == Qt::AutoText && Qt::mightBeRichText(l->text()))
+            ? QString()
+            : l->text();
+    if (auto* b = qobject_cast<const QAbstractButton*>(x))
+        return b->text();
+    return QString();
+}
+
+// Texts whose ink (the colour the widget's palette draws it in) is below
+// 4.5 : 1 on the ground drawn under it (3 : 1 for large text).
+QStringList faintTexts(QWidget& d)
+{
+    QStringList faint;
+    const QImage shot = d.grab().toImage();
+    for (QWidget* x : d.findChildren<QWidget*>()) {
+        if (!shownIn(x, &d) || plainTextOf(x).trimmed().isEmpty())
+            continue;
+        // Only what is on screen: a page's scroll area hides the rest.
+        const QRect seen = x->visibleRegion().boundingRect();
+        if (seen.height() < x->height() || seen.width() < x->width() / 2)
+            continue;
+        const QRect r = QRect(x->mapTo(&d, seen.topLeft()), seen.size()).intersected(shot.rect());
+        const QRgb ground = TestSupport::drawnGround(shot, r);
+        const QColor ink = x->palette().color(x->foregroundRole());
+        const int px = x->font().pixelSize() > 0 ? x->font().pixelSize() : QFontInfo(x->font()).pixelSize();
+        const bool large = px >= 24 || (x->font().bold() && px >= 19);
+        const double ratio = TestSupport::contrast(ink.rgb(), ground);
+        if (ratio < (large ? 3.0 : 4.5))
+            faint << QStringLiteral("%1 %2 on %3: %4:1").arg(describe(x), ink.name(), QColor(ground).name())
+                         .arg(ratio, 0, 'f', 2);
+    }
+    return faint;
+}
+
+// Controls the Tab key reaches that look the same with and without focus.
+QStringList unmarkedFocus(QWidget& d)
+{
+    QStringList unmarked;
+    for (QWidget* x : d.findChildren<QWidget*>()) {
+        if (!shownIn(x, &d) || !(x->focusPolicy() & Qt::TabFocus) || x->focusProxy())
+            continue;
+        d.setFocus();
+        QCoreApplication::processEvents();
+        const QImage without = x->grab().toImage();
+        x->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        if (!x->hasFocus()) {
+            unmarked << describe(x) + QStringLiteral(" takes no focus");
+            continue;
+        }
+        if (x->grab().toImage() == without)
+            unmarked << describe(x);
+    }
+    return unmarked;
+}
+
+// Texts that do not show whole: a single line wider than its label or
+// button, wrapped lines that need more room than the label has.
+QStringList cutTexts(QWidget& d)
+{
+    QStringList cut;
+    for (QWidget* x : d.findChildren<QWidget*>()) {
+        const QString text = plainTextOf(x);
+        if (!shownIn(x, &d) || text.trimmed().isEmpty())
+            continue;
+        const QFontMetrics fm = x->fontMetrics();
+        if (auto* l = qobject_cast<QLabel*>(x)) {
+            const QRect box = l->contentsRect();
+            // One line needs its width; wrapped lines their height as well.
+            const QRect need = l->wordWrap()
+                ? fm.boundingRect(QRect(0, 0, box.width(), 100000), Qt::TextWordWrap, text)
+                : QRect(0, 0, fm.horizontalAdvance(text), 0);
+            if (need.width() > box.width() || need.height() > box.height())
+                cut << QStringLiteral("%1 needs %2x%3 in %4x%5 at %6x%7")
+                           .arg(describe(x)).arg(need.width()).arg(need.height()).arg(box.width())
+                           .arg(box.height()).arg(d.width()).arg(d.height());
+        } else if (auto* b = qobject_cast<QAbstractButton*>(x)) {
+            if (b->width() < b->minimumSizeHint().width() && b->sizeHint().width() > b->width())
+                cut << QStringLiteral("%1 %2 < %3 at %4x%5").arg(describe(x)).arg(b->width())
+                           .arg(b->sizeHint().width()).arg(d.width()).arg(d.height());
+        }
+    }
+    return cut;
 }
 
 QStringList storedKeys()
@@ -719,6 +828,65 @@ private slots:
 
     // The chain: the engines stop, then the new process starts with the same
     // arguments, then the program quits; each failure stops it with a warning.
+    // ---- Looks -------------------------------------------------------------
+
+    // In every preset, on every page: each text reads on the ground drawn
+    // under it (4.5 : 1, large text 3 : 1); each control the Tab key reaches
+    // looks different with the focus than without it; and at the dialog's
+    // first size and at its smallest every text is whole (one line that
+    // fits, or wrapped lines that fit).
+    void everyPageReadable_data()
+    {
+        QTest::addColumn<int>("preset");
+        const QMetaEnum presets = QMetaEnum::fromType<ThemeManager::Preset>();
+        for (int i = 0; i < presets.keyCount(); ++i)
+            QTest::newRow(presets.key(i)) << presets.value(i);
+    }
+    void everyPageReadable()
+    {
+        QFETCH(int, preset);
+        ThemeManager::instance()->applyPreset(ThemeManager::Preset(preset));
+        QCoreApplication::processEvents();
+        SettingsDialog d;
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        d.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        QStringList faint, unmarked, cut;
+        for (int page = 0; page < 5; ++page) {
+            d.showPage(SettingsDialog::Page(page));
+            QCoreApplication::processEvents();
+            // The page from top to bottom, a screenful at a time.
+            auto* area = qobject_cast<QScrollArea*>(d.findChild<QStackedWidget*>()->currentWidget());
+            QScrollBar* bar = area ? area->verticalScrollBar() : nullptr;
+            for (int at = 0;; at += bar->pageStep()) {
+                if (bar)
+                    bar->setValue(at);
+                QCoreApplication::processEvents();
+                faint << faintTexts(d);
+                if (!bar || at >= bar->maximum())
+                    break;
+            }
+            if (bar)
+                bar->setValue(0);
+            unmarked << unmarkedFocus(d);
+        }
+        for (const QSize size : {QSize(700, 540), d.minimumSize()}) {
+            d.resize(size);
+            QTRY_COMPARE(d.size(), size);
+            for (int page = 0; page < 5; ++page) {
+                d.showPage(SettingsDialog::Page(page));
+                QCoreApplication::processEvents();
+                cut << cutTexts(d);
+            }
+        }
+        for (QStringList* list : {&faint, &unmarked, &cut})
+            list->removeDuplicates();
+        QVERIFY2(faint.isEmpty(), qPrintable("faint:\n" + faint.join('\n')));
+        QVERIFY2(unmarked.isEmpty(), qPrintable("no focus mark:\n" + unmarked.join('\n')));
+        QVERIFY2(cut.isEmpty(), qPrintable("cut:\n" + cut.join('\n')));
+    }
+
     void restartChain_data()
     {
         QTest::addColumn<int>("how");   // 0 fine, 1 save fails, 2 save-as cancelled, 3 start fails, 4 store unwritable

@@ -231,3 +231,57 @@ QByteArray MonitorCapture::stop()
 }
 
 } // namespace TestSupport
+
+#include <QHash>
+#include <QImage>
+
+namespace TestSupport {
+
+namespace {
+
+double relativeLuminance(QRgb c)
+{
+    auto lin = [](int v) {
+        const double x = v / 255.0;
+        return x <= 0.03928 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * lin(qRed(c)) + 0.7152 * lin(qGreen(c)) + 0.0722 * lin(qBlue(c));
+}
+
+} // namespace
+
+double contrast(QRgb a, QRgb b)
+{
+    const double la = relativeLuminance(a), lb = relativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QRgb drawnGround(const QImage& shot, const QRect& r)
+{
+    QHash<QRgb, int> counts;
+    const QRect in = r.intersected(shot.rect());
+    for (int y = in.top(); y <= in.bottom(); ++y)
+        for (int x = in.left(); x <= in.right(); ++x)
+            ++counts[shot.pixel(x, y) | 0xFF000000u];
+    QRgb bg = 0;
+    int most = -1;
+    for (auto it = counts.constBegin(); it != counts.constEnd(); ++it)
+        if (it.value() > most) {
+            most = it.value();
+            bg = it.key();
+        }
+    return bg;
+}
+
+double drawnContrast(const QImage& shot, const QRect& r)
+{
+    const QRgb bg = drawnGround(shot, r);
+    const QRect in = r.intersected(shot.rect());
+    double best = 1.0;
+    for (int y = in.top(); y <= in.bottom(); ++y)
+        for (int x = in.left(); x <= in.right(); ++x)
+            best = std::max(best, contrast(bg, shot.pixel(x, y) | 0xFF000000u));
+    return best;
+}
+
+} // namespace TestSupport

@@ -112,3 +112,19 @@ private:
 };
 
 } // namespace TestSupport
+
+#include <QRgb>
+class QImage;
+class QRect;
+
+namespace TestSupport {
+
+// The contrast ratio of two colours by their relative luminance (1 to 21).
+double contrast(QRgb a, QRgb b);
+// The most frequent colour drawn in the rectangle of the image: its ground.
+QRgb drawnGround(const QImage& shot, const QRect& r);
+// The contrast of what is drawn in the rectangle of the image: its most
+// frequent colour is the background, the pixel farthest from it the ink.
+double drawnContrast(const QImage& shot, const QRect& r);
+
+} // namespace TestSupport

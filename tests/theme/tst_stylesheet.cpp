@@ -127,7 +127,16 @@ private slots:
         QCOMPARE(prop(ruleBody(sheet, "QPushButton:checked"), "background"), StyleSheetTemplate::rgba(c.accent, 50));
         QCOMPARE(prop(ruleBody(sheet, "QPushButton#primaryBtn"), "border"), "1px solid " + c.accentPressed.name());
         QVERIFY(prop(ruleBody(sheet, "QPushButton#primaryBtn"), "background").contains("stop:0 " + c.accentLight.name()));
-        QCOMPARE(prop(ruleBody(sheet, "QWidget#statusBar QLabel"), "color"), c.textMuted.name());
+        // Muted text is the preset's own where it reads on every ground of the
+        // sheet, else moved just far enough to read (Dark, DeepBlack, Slate).
+        const QColor muted(prop(ruleBody(sheet, "QWidget#statusBar QLabel"), "color"));
+        for (const QColor& ground : {c.bg, c.surface, c.surfaceAlt})
+            QVERIFY2(ThemeManager::contrast(muted, ground) >= 4.5, qPrintable(muted.name() + " on " + ground.name()));
+        if (ThemeManager::contrast(c.textMuted, c.surface) >= 4.5 && ThemeManager::contrast(c.textMuted, c.bg) >= 4.5
+            && ThemeManager::contrast(c.textMuted, c.surfaceAlt) >= 4.5)
+            QCOMPARE(muted, c.textMuted);
+        else
+            QVERIFY(ThemeManager::contrast(muted, c.textMuted) < 2.0); // still a muted grey, not the text colour
         QCOMPARE(prop(ruleBody(sheet, "QWidget#gridArea"), "background"), c.bg.name());
 
         // The danger colour is bound to %16 although there is no %15.

@@ -609,12 +609,18 @@ bool showCrashDialog(const QString& fileText, const QString& logPath)
         + p.fix.toHtmlEscaped()
         + QStringLiteral("</pre><hr><b style='color:#888;font-size:11px;'>Copy and paste to an AI:</b>"
                          "<pre style='background:#111;color:#BBB;padding:6px;font-size:10px;'>")
-        + p.report.toHtmlEscaped() + QStringLiteral("</pre><small style='color:#444;'>Log: ")
+        + p.report.toHtmlEscaped() + QStringLiteral("</pre><small style='color:#9A9A9A;'>Log: ")
         + logPath.toHtmlEscaped() + QStringLiteral("</small>"));
     QPushButton* copy = box.addButton(QStringLiteral("Copy for AI"), QMessageBox::ActionRole);
     QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.setStyleSheet(QStringLiteral(
         "QMessageBox{background:#1A1A1A;min-width:580px;}QLabel{color:#E0E0E0;background:transparent;}"
+        // The report's scroll area and its bar sit on the box's own dark ground.
+        "QScrollArea,QScrollArea>QWidget{background:#1A1A1A;border:none;}"
+        "QScrollBar:vertical{background:#1A1A1A;width:10px;margin:0;}"
+        "QScrollBar::handle:vertical{background:#555;border-radius:4px;min-height:24px;}"
+        "QScrollBar::add-line:vertical,QScrollBar::sub-line:vertical{height:0;}"
+        "QScrollBar::add-page:vertical,QScrollBar::sub-page:vertical{background:none;}"
         "QPushButton{background:#2A2A2A;color:#F0F0F0;border:1px solid #444;border-radius:6px;padding:6px 18px;}"
         "QPushButton:hover{background:#3A3A3A;}"));
     fitReportToScreen(box);

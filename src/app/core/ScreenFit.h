@@ -1,7 +1,10 @@
 #pragma once
 
+class QRect;
 class QScrollArea;
+class QSize;
 class QWidget;
+struct QMargins;
 
 // Keeps windows on their screen: a dialog whose content can grow with the
 // data (long logs, many tabs) scrolls that part instead of growing past the
@@ -19,5 +22,15 @@ QScrollArea* scrolling(QWidget* content, int maxHeight, QWidget* parent);
 // Caps the dialog's height at the available height of its screen, less the
 // room the window frame takes.
 void capHeight(QWidget* dialog);
+
+// The window rectangle r (without its frame) within area, the frame's
+// margins around it included: shrunk to the room there is, never below
+// minimum, and moved inside (its left top edge first when even the minimum
+// does not fit).
+QRect fitInto(const QRect& r, const QRect& area, const QMargins& frame, const QSize& minimum);
+
+// Bounds a top-level window's size and place to the available area (without
+// task bars) of its screen; a maximised or full-screen window is left alone.
+void fitWindow(QWidget* window);
 
 } // namespace ScreenFit

@@ -119,6 +119,24 @@ ToastLook lookFor(ToastManager::Type type)
     }
 }
 
+constexpr int kTextWidth = 280;
+
+// A text that fits the card's text width stays on one line; a longer one
+// wraps onto more lines of that full width (the card grows in height), so it
+// is neither cut nor squeezed into a narrow column.
+void fitText(QLabel* label)
+{
+    label->ensurePolished();
+    const int oneLine = label->fontMetrics().horizontalAdvance(label->text()) + 1;
+    if (oneLine <= kTextWidth) {
+        label->setWordWrap(false);
+        label->setFixedWidth(oneLine);
+    } else {
+        label->setWordWrap(true);
+        label->setFixedWidth(kTextWidth);
+    }
+}
+
 } // namespace
 
 ToastWidget::ToastWidget(QWidget* parent, const QString& text, Type type, int ms)
@@ -142,13 +160,10 @@ ToastWidget::ToastWidget(QWidget* parent, const QString& text, Type type, int ms
     layout->addWidget(m_iconLabel);
 
     m_textLabel = new QLabel(text, this);
-    // A long text wraps onto more lines (the card grows in height) rather
-    // than being cut at the card's width.
-    m_textLabel->setWordWrap(true);
-    m_textLabel->setMaximumWidth(280);
     m_textLabel->setStyleSheet(QStringLiteral("font-family:'Segoe UI',Arial,sans-serif;font-size:12px;"
                                               "font-weight:600;color:%1;background:transparent;border:none;")
                                    .arg(look.fg.name()));
+    fitText(m_textLabel);
     layout->addWidget(m_textLabel);
 
     setProperty("bgColor", look.bg);
