@@ -444,20 +444,28 @@ void AudioEngine::armTrimOut(PlaybackSlot& s)
         killTrimOut(s);
         return;
     }
-    if (!s.trimOutTimer) {
-        s.trimOutTimer = new QTimer(this);
-        s.trimOutTimer->setSingleShot(true);
-        s.trimOutTimer->setTimerType(Qt::PreciseTimer);
-        const QString id = s.id;
-        QTimer* timer = s.trimOutTimer;
-        connect(timer, &QTimer::timeout, this, [this, id, timer] {
-            PlaybackSlot* slot = slotFor(id);
-            if (slot && slot->trimOutTimer == timer)
-                reachTrimOut(id);
-        });
-    }
+    QTimer* timer = slotTimer(s, &PlaybackSlot::trimOutTimer, &AudioEngine::reachTrimOut);
     const qint64 endAt = s.heardStartAtMs + (endMs - s.startPosMs);
-    s.trimOutTimer->start(int(std::clamp<qint64>(endAt - MonoClock::ms(), 0, std::numeric_limits<int>::max())));
+    timer->start(int(std::clamp<qint64>(endAt - MonoClock::ms(), 0, std::numeric_limits<int>::max())));
+}
+
+// The slot's single-shot timer kept in field, made on first use: it calls
+// fire with the slot's id while it is still that slot's timer.
+QTimer* AudioEngine::slotTimer(PlaybackSlot& s, QTimer* PlaybackSlot::*field, void (AudioEngine::*fire)(QString))
+{
+    if (QTimer* timer = s.*field)
+        return timer;
+    auto* timer = new QTimer(this);
+    timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer);
+    s.*field = timer;
+    const QString id = s.id;
+    connect(timer, &QTimer::timeout, this, [this, id, timer, field, fire] {
+        PlaybackSlot* slot = slotFor(id);
+        if (slot && slot->*field == timer)
+            (this->*fire)(id);
+    });
+    return timer;
 }
 
 void AudioEngine::killTrimOut(PlaybackSlot& s)
@@ -534,26 +542,15 @@ void AudioEngine::armWrap(PlaybackSlot& s)
             s.wrapTimer->stop();
         return;
     }
-    if (!s.wrapTimer) {
-        s.wrapTimer = new QTimer(this);
-        s.wrapTimer->setSingleShot(true);
-        s.wrapTimer->setTimerType(Qt::PreciseTimer);
-        const QString id = s.id;
-        QTimer* timer = s.wrapTimer;
-        connect(timer, &QTimer::timeout, this, [this, id, timer] {
-            PlaybackSlot* slot = slotFor(id);
-            if (slot && slot->wrapTimer == timer)
-                wrapRound(id);
-        });
-    }
+    QTimer* timer = slotTimer(s, &PlaybackSlot::wrapTimer, &AudioEngine::wrapRound);
     const qint64 at = endAt - m_startDelayMs - kWrapLeadMs;
-    s.wrapTimer->start(int(std::clamp<qint64>(at - MonoClock::ms(), 0, std::numeric_limits<int>::max())));
+    timer->start(int(std::clamp<qint64>(at - MonoClock::ms(), 0, std::numeric_limits<int>::max())));
 }
 
 // Hands the loop to the prepared player. The round that played goes on to
 // its end as the tail (cut at its trim-out when it has one); a next round
 // not ready in time leaves the wrap to the restart at the end.
-void AudioEngine::wrapRound(const QString& id)
+void AudioEngine::wrapRound(QString id)
 {
     PlaybackSlot* s = slotFor(id);
     if (!s || !s->loop || !s->active || !nextRoundReady(*s))

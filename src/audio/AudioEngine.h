@@ -278,7 +278,7 @@ private:
     // the hand-over, and the players it leaves behind.
     void prepareNextRound(PlaybackSlot& s);
     void armWrap(PlaybackSlot& s);
-    void wrapRound(const QString& id);
+    void wrapRound(QString id);   // a copy, as reachTrimOut's
     bool nextRoundReady(const PlaybackSlot& s) const;
     void connectPlayer(QMediaPlayer* player);
     void releaseLoopPlayers(PlaybackSlot& s);
@@ -287,6 +287,7 @@ private:
     // Plays the slot's player from startMs and times its trim-out from now.
     void startFrom(PlaybackSlot& s, qint64 startMs, bool withFadeIn = true);
     void armTrimOut(PlaybackSlot& s);
+    QTimer* slotTimer(PlaybackSlot& s, QTimer* PlaybackSlot::*field, void (AudioEngine::*fire)(QString));
     void killTrimOut(PlaybackSlot& s);
     void reachTrimOut(QString id);   // a copy: the slot holding it goes
     void purgeEndedSlot(const QString& keep);

@@ -118,6 +118,8 @@ struct HeardRange
     double lastMs = -1;    // and of the last
     QByteArray raw;
     double fullLevel = 1;
+    int firstFrame = -1;   // the first and last frames heard
+    int lastFrame = -1;
     int refFrame = -1;     // a frame loud enough to read its position well
     double refMs = 0;      // and that position
 
@@ -150,6 +152,8 @@ HeardRange heardRange(const QByteArray& raw, double seconds, double fullLevel)
         }
     if (first < 0)
         return r;
+    r.firstFrame = first;
+    r.lastFrame = last;
     for (int i = first; i <= last && r.refFrame < 0; ++i)
         if (r.left(i) > 0.2 * fullLevel) {
             r.refFrame = i;
@@ -171,14 +175,7 @@ HeardRange heardRange(const QByteArray& raw, double seconds, double fullLevel)
 void checkLoopWraps(const HeardRange& r, double fileMs, double fromMs, double roundMs)
 {
     QVERIFY2(r.firstMs >= 0, "nothing heard");
-    const int frames = int(r.raw.size() / 4);
-    int first = -1, last = -1;
-    for (int i = 0; i < frames; ++i)
-        if (r.left(i) > 300) {
-            if (first < 0)
-                first = i;
-            last = i;
-        }
+    const int first = r.firstFrame, last = r.lastFrame;
     int silentBlocks = 0, longestSilence = 0, run = 0, doubled = 0;
     for (int i = first; i <= last; ++i) {
         run = r.left(i) > 300 ? 0 : run + 1;
