@@ -33,6 +33,16 @@ int stepsFor(double ms)
     return std::max(1, int(ms * 0.0625));
 }
 
+// Stops a slot's timer and lets it go.
+void dropTimer(QTimer*& timer)
+{
+    if (timer) {
+        timer->stop();
+        timer->deleteLater();
+        timer = nullptr;
+    }
+}
+
 } // namespace
 
 AudioEngine* AudioEngine::s_instance = nullptr;
@@ -470,11 +480,7 @@ QTimer* AudioEngine::slotTimer(PlaybackSlot& s, QTimer* PlaybackSlot::*field, vo
 
 void AudioEngine::killTrimOut(PlaybackSlot& s)
 {
-    if (s.trimOutTimer) {
-        s.trimOutTimer->stop();
-        s.trimOutTimer->deleteLater();
-        s.trimOutTimer = nullptr;
-    }
+    dropTimer(s.trimOutTimer);
 }
 
 // A looping sound goes round: from its trim-in again, at full level.
@@ -609,11 +615,7 @@ void AudioEngine::releaseTail(PlaybackSlot& s)
 
 void AudioEngine::releaseLoopPlayers(PlaybackSlot& s)
 {
-    if (s.wrapTimer) {
-        s.wrapTimer->stop();
-        s.wrapTimer->deleteLater();
-        s.wrapTimer = nullptr;
-    }
+    dropTimer(s.wrapTimer);
     releaseTail(s);
     s.tailPlayer = std::exchange(s.nextPlayer, nullptr);
     s.tailOutput = std::exchange(s.nextOutput, nullptr);
@@ -904,11 +906,7 @@ void AudioEngine::updateEndFade(PlaybackSlot& s)
 
 void AudioEngine::killEndFade(PlaybackSlot& s)
 {
-    if (s.endFadeTimer) {
-        s.endFadeTimer->stop();
-        s.endFadeTimer->deleteLater();
-        s.endFadeTimer = nullptr;
-    }
+    dropTimer(s.endFadeTimer);
 }
 
 void AudioEngine::killStopFade(const QString& id)
