@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "SettingsKeys.h"
 #include "DrumEngine.h"
@@ -30,6 +31,16 @@ double bounded(double v, double lo, double hi)
 int stepsFor(double ms)
 {
     return std::max(1, int(ms * 0.0625));
+}
+
+// Stops a slot's timer and lets it go.
+void dropTimer(QTimer*& timer)
+{
+    if (timer) {
+        timer->stop();
+        timer->deleteLater();
+        timer = nullptr;
+    }
 }
 
 } // namespace
@@ -174,11 +185,7 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     m_slots.insert(id, s);
 
     QMediaPlayer* player = s->player;
-    connect(player, &QMediaPlayer::playbackStateChanged, this, &AudioEngine::onPlayerStateChanged);
-    connect(player, &QMediaPlayer::errorOccurred, this, &AudioEngine::onPlayerError);
-    connect(player, &QMediaPlayer::positionChanged, this, &AudioEngine::onPositionChanged);
-    connect(player, &QMediaPlayer::mediaStatusChanged, this, &AudioEngine::onMediaStatusChanged);
-    connect(player, &QMediaPlayer::seekableChanged, this, &AudioEngine::onSeekableChanged);
+    connectPlayer(player);
 
     if (!prepareOnly) {
         emit playStarted(id);
@@ -209,6 +216,15 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
         s->startPending = true;
         waitForSeek(*s);
     }
+}
+
+void AudioEngine::connectPlayer(QMediaPlayer* player)
+{
+    connect(player, &QMediaPlayer::playbackStateChanged, this, &AudioEngine::onPlayerStateChanged);
+    connect(player, &QMediaPlayer::errorOccurred, this, &AudioEngine::onPlayerError);
+    connect(player, &QMediaPlayer::positionChanged, this, &AudioEngine::onPositionChanged);
+    connect(player, &QMediaPlayer::mediaStatusChanged, this, &AudioEngine::onMediaStatusChanged);
+    connect(player, &QMediaPlayer::seekableChanged, this, &AudioEngine::onSeekableChanged);
 }
 
 // Loaded, and able to go to its trim-in: a file that loads at once says it
@@ -390,6 +406,8 @@ void AudioEngine::startFrom(PlaybackSlot& s, qint64 startMs, bool withFadeIn)
     armTrimOut(s);
     updateEndFade(s);
     watchForStalls(s);
+    prepareNextRound(s);
+    armWrap(s);
 }
 
 // The sound clock of a run that starts now from startMs: heard after the
@@ -421,6 +439,8 @@ void AudioEngine::placeStart(PlaybackSlot& s, qint64 pos)
     }
     if (s.trimOutTimer)
         armTrimOut(s);
+    if (s.wrapTimer)
+        armWrap(s);
 }
 
 // The trim-out is timed on the sound clock, set again at every report: the
@@ -434,29 +454,33 @@ void AudioEngine::armTrimOut(PlaybackSlot& s)
         killTrimOut(s);
         return;
     }
-    if (!s.trimOutTimer) {
-        s.trimOutTimer = new QTimer(this);
-        s.trimOutTimer->setSingleShot(true);
-        s.trimOutTimer->setTimerType(Qt::PreciseTimer);
-        const QString id = s.id;
-        QTimer* timer = s.trimOutTimer;
-        connect(timer, &QTimer::timeout, this, [this, id, timer] {
-            PlaybackSlot* slot = slotFor(id);
-            if (slot && slot->trimOutTimer == timer)
-                reachTrimOut(id);
-        });
-    }
+    QTimer* timer = slotTimer(s, &PlaybackSlot::trimOutTimer, &AudioEngine::reachTrimOut);
     const qint64 endAt = s.heardStartAtMs + (endMs - s.startPosMs);
-    s.trimOutTimer->start(int(std::clamp<qint64>(endAt - MonoClock::ms(), 0, std::numeric_limits<int>::max())));
+    timer->start(int(std::clamp<qint64>(endAt - MonoClock::ms(), 0, std::numeric_limits<int>::max())));
+}
+
+// The slot's single-shot timer kept in field, made on first use: it calls
+// fire with the slot's id while it is still that slot's timer.
+QTimer* AudioEngine::slotTimer(PlaybackSlot& s, QTimer* PlaybackSlot::*field, void (AudioEngine::*fire)(QString))
+{
+    if (QTimer* timer = s.*field)
+        return timer;
+    auto* timer = new QTimer(this);
+    timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer);
+    s.*field = timer;
+    const QString id = s.id;
+    connect(timer, &QTimer::timeout, this, [this, id, timer, field, fire] {
+        PlaybackSlot* slot = slotFor(id);
+        if (slot && slot->*field == timer)
+            (this->*fire)(id);
+    });
+    return timer;
 }
 
 void AudioEngine::killTrimOut(PlaybackSlot& s)
 {
-    if (s.trimOutTimer) {
-        s.trimOutTimer->stop();
-        s.trimOutTimer->deleteLater();
-        s.trimOutTimer = nullptr;
-    }
+    dropTimer(s.trimOutTimer);
 }
 
 // A looping sound goes round: from its trim-in again, at full level.
@@ -465,6 +489,137 @@ void AudioEngine::restartLoop(PlaybackSlot& s)
     s.endFade = 1.0;
     applyOutput(s);
     seekAndPlay(s);
+}
+
+// ---- the seamless loop --------------------------------------------------
+
+// Where the running round is heard to end (its trim-out, else the file's
+// end) on the sound clock; 0 while that end is not known yet.
+qint64 AudioEngine::heardEndAtMs(const PlaybackSlot& s) const
+{
+    const qint64 endMs = s.trimOut > 0 ? qint64(s.trimOut * 1000.0) : (s.player ? s.player->duration() : 0);
+    if (endMs <= 0 || s.startCalledAtMs == 0)
+        return 0;
+    return s.heardStartAtMs + (endMs - s.startPosMs);
+}
+
+// A second player on the same file and output, silent and loaded ahead,
+// taken at the trim-in once it can seek there.
+void AudioEngine::prepareNextRound(PlaybackSlot& s)
+{
+    if (!s.loop || s.prepareOnly || s.nextPlayer || !s.player || !s.output || !canMakePlayers())
+        return;
+    const QAudioDevice device = s.output->device();
+    s.nextOutput = device.isNull() ? new QAudioOutput(this) : new QAudioOutput(device, this);
+    s.nextOutput->setVolume(0);
+    s.nextPlayer = new QMediaPlayer(this);
+    s.nextPlayer->setAudioOutput(s.nextOutput);
+    QMediaPlayer* next = s.nextPlayer;
+    const qint64 startMs = startPosFor(s.trimIn);
+    auto seekWhenReady = [next, startMs] {
+        const QMediaPlayer::MediaStatus st = next->mediaStatus();
+        const bool loaded = st == QMediaPlayer::LoadedMedia || st == QMediaPlayer::BufferedMedia;
+        if (loaded && startMs > 0 && next->isSeekable() && next->position() != startMs
+            && next->playbackState() == QMediaPlayer::StoppedState)
+            next->setPosition(startMs);
+    };
+    connect(next, &QMediaPlayer::mediaStatusChanged, next, seekWhenReady);
+    connect(next, &QMediaPlayer::seekableChanged, next, seekWhenReady);
+    next->setSource(s.player->source());
+    seekWhenReady();
+}
+
+bool AudioEngine::nextRoundReady(const PlaybackSlot& s) const
+{
+    if (!s.nextPlayer || s.nextPlayer->error() != QMediaPlayer::NoError)
+        return false;
+    const QMediaPlayer::MediaStatus st = s.nextPlayer->mediaStatus();
+    const bool loaded = st == QMediaPlayer::LoadedMedia || st == QMediaPlayer::BufferedMedia;
+    return loaded && (s.trimIn <= 0 || s.nextPlayer->isSeekable());
+}
+
+// The next round starts as long before the running one is heard to end as
+// a start takes to be heard, so that one follows the other.
+void AudioEngine::armWrap(PlaybackSlot& s)
+{
+    const qint64 endAt = s.loop && s.nextPlayer ? heardEndAtMs(s) : 0;
+    if (endAt <= 0) {
+        if (s.wrapTimer)
+            s.wrapTimer->stop();
+        return;
+    }
+    QTimer* timer = slotTimer(s, &PlaybackSlot::wrapTimer, &AudioEngine::wrapRound);
+    const qint64 at = endAt - m_startDelayMs - kWrapLeadMs;
+    timer->start(int(std::clamp<qint64>(at - MonoClock::ms(), 0, std::numeric_limits<int>::max())));
+}
+
+// Hands the loop to the prepared player. The round that played goes on to
+// its end as the tail (cut at its trim-out when it has one); a next round
+// not ready in time leaves the wrap to the restart at the end.
+void AudioEngine::wrapRound(QString id)
+{
+    PlaybackSlot* s = slotFor(id);
+    if (!s || !s->loop || !s->active || !nextRoundReady(*s))
+        return;
+    const qint64 tailLeftMs = std::max<qint64>(0, heardEndAtMs(*s) - MonoClock::ms());
+    releaseTail(*s);
+    killEndFade(*s);
+    detachPlayer(s->player);
+    s->tailPlayer = std::exchange(s->player, std::exchange(s->nextPlayer, nullptr));
+    s->tailOutput = std::exchange(s->output, std::exchange(s->nextOutput, nullptr));
+    QMediaPlayer* tail = s->tailPlayer;
+    if (s->trimOut > 0) {
+        QTimer::singleShot(int(tailLeftMs), Qt::PreciseTimer, tail, [this, id, tail] {
+            PlaybackSlot* slot = slotFor(id);
+            if (slot && slot->tailPlayer == tail)
+                releaseTail(*slot);
+        });
+    } else {
+        connect(tail, &QMediaPlayer::playbackStateChanged, tail, [this, id, tail](QMediaPlayer::PlaybackState st) {
+            PlaybackSlot* slot = st == QMediaPlayer::StoppedState ? slotFor(id) : nullptr;
+            if (slot && slot->tailPlayer == tail)
+                QMetaObject::invokeMethod(this, [this, id, tail] {
+                    PlaybackSlot* later = slotFor(id);
+                    if (later && later->tailPlayer == tail)
+                        releaseTail(*later);
+                }, Qt::QueuedConnection);
+        });
+    }
+    disconnect(s->player, nullptr, s->player, nullptr);   // its own seek on load
+    connectPlayer(s->player);
+    s->endFade = 1.0;
+    applyOutput(*s);
+    const qint64 startMs = startPosFor(s->trimIn);
+    if (startMs > 0 && s->player->position() != startMs)
+        s->player->setPosition(startMs);
+    startFrom(*s, startMs);
+}
+
+void AudioEngine::releaseTail(PlaybackSlot& s)
+{
+    QMediaPlayer* player = std::exchange(s.tailPlayer, nullptr);
+    QAudioOutput* output = std::exchange(s.tailOutput, nullptr);
+    if (m_serverGone) {
+        parkPlayer(player, output);
+        return;
+    }
+    if (player) {
+        detachPlayer(player);
+        QObject::disconnect(player, nullptr, player, nullptr);
+        player->stop();
+        player->deleteLater();
+    }
+    if (output)
+        output->deleteLater();
+}
+
+void AudioEngine::releaseLoopPlayers(PlaybackSlot& s)
+{
+    dropTimer(s.wrapTimer);
+    releaseTail(s);
+    s.tailPlayer = std::exchange(s.nextPlayer, nullptr);
+    s.tailOutput = std::exchange(s.nextOutput, nullptr);
+    releaseTail(s);
 }
 
 // The sound reached its trim-out: a looping one starts again from its
@@ -751,11 +906,7 @@ void AudioEngine::updateEndFade(PlaybackSlot& s)
 
 void AudioEngine::killEndFade(PlaybackSlot& s)
 {
-    if (s.endFadeTimer) {
-        s.endFadeTimer->stop();
-        s.endFadeTimer->deleteLater();
-        s.endFadeTimer = nullptr;
-    }
+    dropTimer(s.endFadeTimer);
 }
 
 void AudioEngine::killStopFade(const QString& id)
@@ -898,6 +1049,7 @@ void AudioEngine::releaseSlotMedia(PlaybackSlot& s)
     killFadeIn(s);
     killTrimOut(s);
     killEndFade(s);
+    releaseLoopPlayers(s);
     if (m_serverGone) {
         parkPlayer(s.player, s.output);
         return;

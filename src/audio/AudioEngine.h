@@ -49,6 +49,15 @@ struct PlaybackSlot
     bool startPending = false;        // play once the media has loaded
     qint64 endedDurationMs = 0;       // the duration, kept when an ended slot lets its media go
     QTimer* trimOutTimer = nullptr;   // ends (or loops) the sound at trimOut, timed on its sound clock
+    // A looping sound goes round on a second player, made ready while a
+    // round plays and started a start delay before that round is heard to
+    // end: a player started again from its end leaves a gap of 100 ms and
+    // more. The round it took over plays out its last moments as the tail.
+    QMediaPlayer* nextPlayer = nullptr;
+    QAudioOutput* nextOutput = nullptr;
+    QTimer* wrapTimer = nullptr;
+    QMediaPlayer* tailPlayer = nullptr;
+    QAudioOutput* tailOutput = nullptr;
 
     // The sound clock: when this run's first sample is heard, guessed at
     // the start and then read from the position reports.
@@ -129,6 +138,9 @@ public:
     static constexpr int kProbeFirstMs = 1000;
     static constexpr int kProbeMaxMs = 30000;
     static constexpr int kProbeWaitMs = 1500;
+    // How much earlier than the start delay says the next round of a loop
+    // is started: a few ms of overlap at the wrap rather than a gap.
+    static constexpr int kWrapLeadMs = 5;
 
     explicit AudioEngine(QObject* parent = nullptr);
     ~AudioEngine() override;
@@ -262,9 +274,20 @@ private:
     void queueFailureCheck(QMediaPlayer* player);
     void seekAndPlay(PlaybackSlot& s);
     void restartLoop(PlaybackSlot& s);
+    // The seamless loop: the next round's player, the timer that starts it,
+    // the hand-over, and the players it leaves behind.
+    void prepareNextRound(PlaybackSlot& s);
+    void armWrap(PlaybackSlot& s);
+    void wrapRound(QString id);   // a copy, as reachTrimOut's
+    bool nextRoundReady(const PlaybackSlot& s) const;
+    void connectPlayer(QMediaPlayer* player);
+    void releaseLoopPlayers(PlaybackSlot& s);
+    void releaseTail(PlaybackSlot& s);
+    qint64 heardEndAtMs(const PlaybackSlot& s) const;
     // Plays the slot's player from startMs and times its trim-out from now.
     void startFrom(PlaybackSlot& s, qint64 startMs, bool withFadeIn = true);
     void armTrimOut(PlaybackSlot& s);
+    QTimer* slotTimer(PlaybackSlot& s, QTimer* PlaybackSlot::*field, void (AudioEngine::*fire)(QString));
     void killTrimOut(PlaybackSlot& s);
     void reachTrimOut(QString id);   // a copy: the slot holding it goes
     void purgeEndedSlot(const QString& keep);

@@ -274,6 +274,11 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
             e.dsStop(btn.id);
         e.audioCancelFade(btn.id);
         e.audioPlayRapid(copy, device);
+    } else {
+        // Sounding before the display is brought up to date: the pad, the
+        // strip and the log below take a while, and are not heard.
+        // The button's own volume is in the decoded sound already.
+        e.dsTriggerSingle(btn.id, float(tabVol));
     }
 
     nowPlayingId = btn.id;
@@ -301,11 +306,8 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
                 this, [this, device] { engines().wasapiReopen(device); }, Qt::QueuedConnection);
     }
 
-    if (viaDs) {
-        // The button's own volume is in the decoded sound already.
-        e.dsTriggerSingle(btn.id, float(tabVol));
+    if (viaDs)
         watchDsSound(btn.id);
-    }
 }
 
 void MainWindow::routedStop(const QString& id, double fadeMs)

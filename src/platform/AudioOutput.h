@@ -91,8 +91,16 @@ public:
     // wake()/stop() is called, or for timeoutMs. Ready covers a wake-up too:
     // the caller re-checks its own running flag.
     virtual WaitResult waitForPeriod(int timeoutMs) = 0;
-    // Wakes a render thread blocked in waitForPeriod.
+    // Wakes a render thread blocked in waitForPeriod or waitForWake.
     void wake() { m_wake.set(); }
+    // Waits for wake() or timeoutMs only, whatever the device's free space:
+    // for a render side that keeps less queued than a period frees.
+    WaitResult waitForWake(int timeoutMs)
+    {
+        if (!isDeviceLost())
+            m_wake.wait(timeoutMs);
+        return isDeviceLost() ? WaitResult::DeviceLost : WaitResult::Ready;
+    }
 
     // Frames released and not yet played; -1 when the device is lost.
     virtual int padding() = 0;

@@ -214,6 +214,9 @@ BufferMixer::Result BufferMixer::play(Buffer* buffer, bool looping)
         m_playing.push_back(buffer);
         publish();
     }
+    // A render thread idling on a short queue mixes the voice in at once.
+    if (m_output && isRunning())
+        m_output->wake();
     collect();
     // The buffer is marked playing either way; it sounds once a new endpoint runs.
     return isOutputLost() ? ErrBufferLost : Ok;
@@ -496,13 +499,36 @@ void BufferMixer::close()
     }
 }
 
+bool BufferMixer::anyVoicePlaying()
+{
+    // Read as a pass reads the list, so the owning thread frees nothing under it.
+    const quint64 pass = m_passBegin.fetch_add(1, std::memory_order_seq_cst) + 1;
+    const ActiveList* list = m_published.load(std::memory_order_seq_cst);
+    bool playing = false;
+    if (list) {
+        for (const Buffer* b : list->items) {
+            if (b->state.load(std::memory_order_acquire) & kPlayingBit) {
+                playing = true;
+                break;
+            }
+        }
+    }
+    m_passEnd.store(pass, std::memory_order_seq_cst);
+    return playing;
+}
+
 void BufferMixer::renderLoop()
 {
     AudioOutput* out = m_output.get();
     const std::shared_ptr<std::atomic<bool>> running = m_running;
     const int capacity = out->bufferFrames();
+    // Only a sound card idles with an empty queue: the null and manual
+    // outputs take what they are given at their own pace.
+    const int idleQueue =
+        out->backend() == AudioOutput::Backend::Alsa ? std::min(capacity, kIdleQueueFrames) : capacity;
+    bool idle = false;
     while (running->load(std::memory_order_acquire)) {
-        const AudioOutput::WaitResult r = out->waitForPeriod(100);
+        const AudioOutput::WaitResult r = idle ? out->waitForWake(kIdleWaitMs) : out->waitForPeriod(100);
         if (!running->load(std::memory_order_acquire))
             break;
         if (r == AudioOutput::WaitResult::DeviceLost) {
@@ -514,7 +540,8 @@ void BufferMixer::renderLoop()
             m_lost.store(true, std::memory_order_release);
             break;
         }
-        const int frames = capacity - padding;
+        idle = idleQueue < capacity && !anyVoicePlaying();
+        const int frames = (idle ? idleQueue : capacity) - padding;
         if (frames <= 0)
             continue;
         void* dst = out->getBuffer(frames);

@@ -47,6 +47,15 @@ public:
     // kept short: the button engine exists to sound at once.
     static constexpr int kPeriodFrames = 128;
     static constexpr int kBufferPeriods = 3;
+    // With no voice playing, nothing is written to a sound card: its queue
+    // runs dry once, the stream is made ready again (one underrun, of
+    // silence) and waits. A press from silence then starts the stream with
+    // the voice in front, as a fresh stream would, instead of behind a whole
+    // queue of silence; the play itself wakes the render thread. Topping up
+    // a short queue of silence instead keeps running dry many times a second
+    // on a sound server. While a voice plays the queue is kept full.
+    static constexpr int kIdleQueueFrames = 0;
+    static constexpr int kIdleWaitMs = 10;
 
     // Volume range in hundredths of a decibel; the minimum is silence.
     static constexpr int kVolumeMin = -10000;
@@ -163,6 +172,8 @@ private:
     void retire(Buffer* buffer);
     quint64 retireStamp() const;
     void renderLoop();
+    // On the render side: whether a voice of the published list plays.
+    bool anyVoicePlaying();
 
     std::unique_ptr<AudioOutput> m_output;
     std::unique_ptr<RenderThread> m_thread;

@@ -118,6 +118,8 @@ struct HeardRange
     double lastMs = -1;    // and of the last
     QByteArray raw;
     double fullLevel = 1;
+    int firstFrame = -1;   // the first and last frames heard
+    int lastFrame = -1;
     int refFrame = -1;     // a frame loud enough to read its position well
     double refMs = 0;      // and that position
 
@@ -150,6 +152,8 @@ HeardRange heardRange(const QByteArray& raw, double seconds, double fullLevel)
         }
     if (first < 0)
         return r;
+    r.firstFrame = first;
+    r.lastFrame = last;
     for (int i = first; i <= last && r.refFrame < 0; ++i)
         if (r.left(i) > 0.2 * fullLevel) {
             r.refFrame = i;
@@ -164,6 +168,49 @@ HeardRange heardRange(const QByteArray& raw, double seconds, double fullLevel)
     r.firstMs = r.refMs - (r.refFrame - first) / 44.1;
     r.lastMs = posOf(lastRef) + (last - lastRef) / 44.1;
     return r;
+}
+
+// A loop recorded over its wraps: it goes round at least twice, within
+// its range, and never falls silent for more than 20 ms.
+void checkLoopWraps(const HeardRange& r, double fileMs, double fromMs, double roundMs)
+{
+    QVERIFY2(r.firstMs >= 0, "nothing heard");
+    const int first = r.firstFrame, last = r.lastFrame;
+    int silentBlocks = 0, longestSilence = 0, run = 0, doubled = 0;
+    for (int i = first; i <= last; ++i) {
+        run = r.left(i) > 300 ? 0 : run + 1;
+        longestSilence = std::max(longestSilence, run);
+        doubled += r.left(i) > 1.2 * r.fullLevel;   // two rounds heard at once
+    }
+    for (int i = first; i + 441 <= last; i += 441) {
+        bool silent = true;
+        for (int k = i; k < i + 441 && silent; ++k)
+            silent = r.left(k) <= 300;
+        silentBlocks += silent;
+    }
+    // The source position every 10 ms, read where one round plays alone
+    // (where two overlap the levels add up): a wrap is a fall of more
+    // than half a round.
+    int wraps = 0;
+    double prev = -1, lowest = 1e9, highest = -1;
+    for (int i = first; i <= last; i += 441) {
+        const double l = r.left(i);
+        if (l < 0.9 * r.fullLevel || l > 1.1 * r.fullLevel)
+            continue;
+        const double pos = qFromLittleEndian<qint16>(r.raw.constData() + 4 * i + 2) / l * fileMs;
+        lowest = std::min(lowest, pos);
+        highest = std::max(highest, pos);
+        if (prev >= 0 && pos < prev - roundMs / 2)
+            ++wraps;
+        prev = pos;
+    }
+    qInfo("loop: %d wraps over %.0f ms heard, positions %.0f..%.0f ms; %d silent 10 ms blocks, "
+          "longest silence %.1f ms; rounds overlapping %.1f ms in all",
+          wraps, (last - first) / 44.1, lowest, highest, silentBlocks, longestSilence / 44.1, doubled / 44.1);
+    QCOMPARE_GE(wraps, 2);
+    QCOMPARE_GE(lowest, fromMs - 25);
+    QCOMPARE_LE(highest, fromMs + roundMs + 40);
+    QCOMPARE_LE(longestSilence, 882);
 }
 
 bool outputListed(const QByteArray& id)
@@ -318,10 +365,14 @@ private slots:
         QTest::addColumn<double>("trimOut");
         QTest::addColumn<double>("fadeIn");
         QTest::addColumn<double>("fadeOut");
-        QTest::newRow("trim in and out") << 0.5 << 1.7 << 0.0 << 0.0;
-        QTest::newRow("trim out only") << 0.0 << 1.3 << 0.0 << 0.0;
-        QTest::newRow("fade-in") << 0.25 << 1.6 << 0.6 << 0.0;
-        QTest::newRow("fade-out") << 0.25 << 1.9 << 0.0 << 0.6;
+        QTest::addColumn<bool>("loop");
+        QTest::newRow("trim in and out") << 0.5 << 1.7 << 0.0 << 0.0 << false;
+        QTest::newRow("trim out only") << 0.0 << 1.3 << 0.0 << 0.0 << false;
+        QTest::newRow("fade-in") << 0.25 << 1.6 << 0.6 << 0.0 << false;
+        QTest::newRow("fade-out") << 0.25 << 1.9 << 0.0 << 0.6 << false;
+        // A loop goes round without a break: the whole file, and a range.
+        QTest::newRow("loop, whole file") << 0.0 << 0.0 << 0.0 << 0.0 << true;
+        QTest::newRow("loop, trim in and out") << 0.5 << 1.7 << 0.0 << 0.0 << true;
     }
     void trimmedRangeIsHeardAsSet()
     {
@@ -329,6 +380,7 @@ private slots:
         QFETCH(double, trimOut);
         QFETCH(double, fadeIn);
         QFETCH(double, fadeOut);
+        QFETCH(bool, loop);
         if (qgetenv("QT_MEDIA_BACKEND") != "ffmpeg")
             QSKIP("the program plays through FFmpeg whatever QT_MEDIA_BACKEND says");
         constexpr double seconds = 2.5;
@@ -350,7 +402,19 @@ private slots:
         b.trimEnd = trimOut;
         b.fadeIn = fadeIn;
         b.fadeOut = fadeOut;
+        b.loop = loop;
+        const qint64 playedAt = rec.mixedMs();
         e.play(b, sink);
+        if (loop) {
+            // Two wraps and a little, counted on the sink's own clock.
+            const double roundMs = ((trimOut > 0 ? trimOut : seconds) - trimIn) * 1000;
+            QTRY_VERIFY_WITH_TIMEOUT(rec.mixedMs() - playedAt >= qint64(2.5 * roundMs) + 500, 30000);
+            QVERIFY(e.isPlaying("ramp"));
+            e.stop("ramp");
+            QTest::qWait(300);
+            checkLoopWraps(heardRange(rec.stop(), seconds, 20000), seconds * 1000, trimIn * 1000, roundMs);
+            return;
+        }
         QVERIFY(stopped.wait(15000));
         QTest::qWait(300);
         const HeardRange r = heardRange(rec.stop(), seconds, 20000);

@@ -39,12 +39,31 @@ private slots:
         e->preload("tone", tone, 0, 0, 1.0f, false, 0, 0);
         QTRY_VERIFY(e->isReady("tone"));
         QCOMPARE(e->slotView("tone").pcmBytes, 22050u * 4);
+        AudioOutput* out = e->mixer()->output();
+        // No silence is queued on the device while nothing plays, so that a
+        // press is not heard after a whole queue of it; while a voice plays
+        // the queue is kept full against the machine's stalls.
+        const auto mostQueued = [out] {
+            int most = 0;
+            for (int i = 0; i < 20; ++i) {
+                most = std::max(most, out->padding());
+                QTest::qWait(2);
+            }
+            return most;
+        };
+        QTest::qWait(100);
+        const int idleQueue = mostQueued();
         QVERIFY(e->triggerSingle("tone", 1.0f));
         QVERIFY(e->isPlaying("tone"));
+        const int playingQueue = mostQueued();
+        qInfo() << "frames queued on the device: idle" << idleQueue << "playing" << playingQueue << "of"
+                << out->bufferFrames() << "; underruns so far" << out->underrunCount();
+        QCOMPARE_LE(idleQueue, BufferMixer::kIdleQueueFrames);
+        QCOMPARE_GT(playingQueue, BufferMixer::kIdleQueueFrames);
         // The device takes it at its own pace: half a second to run through.
         QTRY_VERIFY_WITH_TIMEOUT(!e->isPlaying("tone"), 5000);
         QVERIFY(e->mixer()->stats().framesMixed >= 22050);
-        qInfo() << "underruns" << e->mixer()->output()->underrunCount();
+        qInfo() << "underruns" << out->underrunCount();
 
         if (recording) {
             QTest::qWait(300);
