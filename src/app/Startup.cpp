@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <cmath>
 #include <malloc.h>
 
@@ -35,6 +36,7 @@
 #include "SessionManager.h"
 #include "SplashScreen.h"
 #include "StartupReport.h"
+#include "TermSignals.h"
 #include "WindowManager.h"
 
 // --- StartupApplication ------------------------------------------------------
@@ -245,6 +247,29 @@ void step(SplashScreen* splash, int progress, const char* logLine, const QString
     StartupReport::maybeThrowAt(progress);
 }
 
+// A termination signal (a logout, a shutdown, kill, Ctrl+C) closes the
+// windows the way the user would, so unsaved work is asked about and the
+// window state is stored. Before any window is on screen there is nothing to
+// keep: the signal then ends the program by its default action.
+bool closeWindowsOnSignal(int signo)
+{
+    const QList<MainWindow*> windows = WindowManager::instance()->windows();
+    const bool anyShown = std::any_of(windows.cbegin(), windows.cend(), [](MainWindow* w) { return w->isVisible(); });
+    VX_LOG(QStringLiteral("[Shutdown] Signal %1 received: %2")
+               .arg(signo)
+               .arg(anyShown ? QStringLiteral("closing the window") : QStringLiteral("no window yet, ending now")));
+    if (!anyShown) {
+        signal(signo, SIG_DFL);
+        raise(signo);
+        return false;
+    }
+    for (MainWindow* w : windows) {
+        if (!w->close())
+            return true;   // the user kept the window: the program goes on
+    }
+    return false;
+}
+
 // Runs once, when the splash has gone.
 void afterSplash(MainWindow* w, const QString& sessionPath)
 {
@@ -386,6 +411,7 @@ int qMain(int argc, char** argv)
         QApplication::setWindowIcon(QIcon(Startup::paintFallbackIcon(ThemeManager::instance()->colors().accent)));
 
     CrashReport::install();
+    TermSignals::install(&app, closeWindowsOnSignal);
     qRegisterMetaType<QList<LibraryEntry>>("QVector<LibraryEntry>");
     QApplication::setPalette(QApplication::style()->standardPalette());
     StartupReport::install();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QColor>
 #include <QDateTime>
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -155,6 +156,37 @@ void write(int rc)
         qWarning() << "Cannot write the start-up report:" << error;
 }
 
+// With TR_STARTUP_REPORT_KEEP_OPEN the window is left open after the report,
+// holding an unsaved change, for something outside to close it.
+bool keepOpen()
+{
+    return qEnvironmentVariableIsSet("TR_STARTUP_REPORT_KEEP_OPEN");
+}
+
+// Writes the report now and lets the end of the program write it again.
+void writeInterim()
+{
+    write(0);
+    state().written = false;
+}
+
+// The answer to the n-th message box: TR_STARTUP_REPORT_ANSWERS is a comma
+// list of "discard", "cancel" and "hold" taken in turn, its last entry
+// repeating; without it every box is answered "Discard". "hold" leaves the box
+// open for good, as a user who walked away would.
+QVariant answerMessageBox(qsizetype n)
+{
+    const QStringList answers = qEnvironmentVariable("TR_STARTUP_REPORT_ANSWERS").split(QLatin1Char(','), Qt::SkipEmptyParts);
+    const QString answer = answers.isEmpty() ? QString() : answers.value(std::min(n, answers.size() - 1));
+    if (answer == QLatin1String("cancel"))
+        return int(QMessageBox::Cancel);
+    if (answer == QLatin1String("hold")) {
+        QEventLoop held;
+        held.exec();
+    }
+    return int(QMessageBox::Discard);
+}
+
 } // namespace
 
 bool enabled()
@@ -172,9 +204,17 @@ void install()
         state().modal.append(QJsonObject{{QStringLiteral("kind"), int(req.kind)},
                                          {QStringLiteral("title"), req.title},
                                          {QStringLiteral("text"), req.text.isEmpty() ? req.label : req.text}});
+        // Written once the request has been answered and dealt with (or,
+        // for a box held open, from within its loop).
+        if (keepOpen())
+            QTimer::singleShot(0, qApp, &writeInterim);
         switch (req.kind) {
-        case Modal::Kind::MessageBox:
-            return int(QMessageBox::Discard);
+        case Modal::Kind::MessageBox: {
+            qsizetype boxes = 0;
+            for (const QJsonValue& m : std::as_const(state().modal))
+                boxes += m[QStringLiteral("kind")].toInt() == int(Modal::Kind::MessageBox);
+            return answerMessageBox(boxes - 1);
+        }
         case Modal::Kind::Dialog:
             return 0;
         default:
@@ -217,6 +257,11 @@ void noteShown(MainWindow* w, qint64 shownAt)
         // widget added to a visible parent is shown by a queued call, which
         // a busy machine may not have delivered before this timer fires.
         QCoreApplication::sendPostedEvents();
+        if (keepOpen()) {
+            SessionManager::instance()->markDirty();
+            writeInterim();
+            return;
+        }
         write(0);
         // The program ends as it does for a user: the window closes and the
         // window list quits the event loop.

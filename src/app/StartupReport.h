@@ -11,8 +11,11 @@ class MainWindow;
 // the window appeared (TR_STARTUP_REPORT_DELAY_MS, default 1000), then closes
 // its window, which ends the program through the window list. With
 // TR_STARTUP_THROW_AT=<progress> as well, the start-up step of that progress
-// throws, to exercise the start-up guard. Without TR_STARTUP_REPORT all of
-// this does nothing.
+// throws, to exercise the start-up guard. With TR_STARTUP_REPORT_KEEP_OPEN
+// the window instead stays open with an unsaved change once the report is
+// written, the report is written again after each modal request and at the
+// end, and TR_STARTUP_REPORT_ANSWERS chooses the message boxes' answers (see
+// StartupReport.cpp). Without TR_STARTUP_REPORT all of this does nothing.
 namespace StartupReport {
 
 bool enabled();

@@ -10,6 +10,7 @@
 #include "FileCheck.h"
 #include "Mp3Decoder.h"
 #include "OpLog.h"
+#include "PcmDecoder.h"
 #include "PlatformLog.h"
 
 namespace {
@@ -323,8 +324,30 @@ QList<WaveBar> WaveformDecoder::floatToWaveBars(const QList<float>& samples, int
     return bars;
 }
 
-// The file's mono samples by its suffix (WAV or MP3; MP3 bars are computed
-// as if at 44100 Hz). Empty for other suffixes and on failure.
+QList<float> WaveformDecoder::decodeOtherToFloat(const QString& path)
+{
+    QString why;
+    if (!FileCheck::isRegularFile(path, &why)) {
+        logFailure(path, why);
+        return {};
+    }
+    PcmDecoder::Options o;
+    o.channels = 1;
+    o.rate = kOtherRate;
+    o.format = SampleFormat::Float32;
+    QByteArray pcm;
+    if (!PcmDecoder::decode(path, o, &pcm, &why)) {
+        logFailure(path, why);
+        return {};
+    }
+    QList<float> samples(pcm.size() / qsizetype(sizeof(float)));
+    memcpy(samples.data(), pcm.constData(), size_t(samples.size()) * sizeof(float));
+    return samples;
+}
+
+// The file's mono samples: WAV and MP3 through their own readers (MP3 bars
+// are computed as if at 44100 Hz), every other suffix through FFmpeg at
+// kOtherRate. Empty on failure.
 static QList<float> monoSamples(const QString& path, int* rate)
 {
     const QString suffix = suffixOf(path);
@@ -333,7 +356,8 @@ static QList<float> monoSamples(const QString& path, int* rate)
         return WaveformDecoder::decodeWavToFloat(path, *rate);
     if (suffix == QLatin1String("mp3"))
         return WaveformDecoder::decodeMP3(path);
-    return {};
+    *rate = WaveformDecoder::kOtherRate;
+    return WaveformDecoder::decodeOtherToFloat(path);
 }
 
 static void logTooFew(const QString& path, qsizetype samples, int n)

@@ -27,7 +27,8 @@ struct WavLayout
     qint64 dataSize = 0;    // bytes, cut to the end of the image
 };
 
-// Waveform bars from WAV (own reader) and MP3 (through Mp3Decoder) files.
+// Waveform bars from WAV (own reader), MP3 (through Mp3Decoder) and every
+// other format FFmpeg reads (through PcmDecoder).
 // Static and stateless; any thread, any number at once. Every failure gives
 // an empty list (and a log line).
 class WaveformDecoder
@@ -50,6 +51,8 @@ public:
     static QList<float> decodeWavToFloat(const QString& path, int& sampleRate);
     // Mono floats of an MP3 file (stereo mixed as (l + r) * 0.5).
     static QList<float> decodeMP3(const QString& path);
+    // Mono floats of any other file FFmpeg can read, resampled to kOtherRate.
+    static QList<float> decodeOtherToFloat(const QString& path);
     static QList<float> floatToBars(const QList<float>& samples, int n);
     static QList<WaveBar> floatToWaveBars(const QList<float>& samples, int n, int sampleRate);
 
@@ -57,4 +60,6 @@ public:
     static constexpr qint64 kMaxFileBytes = 2147483647LL;
     // MP3 samples kept at most (one hour of 48 kHz stereo).
     static constexpr qint64 kMaxMp3Samples = 345600000LL;
+    // The rate the FFmpeg path decodes at.
+    static constexpr int kOtherRate = 44100;
 };

@@ -58,6 +58,12 @@ void TrimCanvas::setWaveform(const QList<float>& peaks)
     update();
 }
 
+void TrimCanvas::setPlaceholderText(const QString& text)
+{
+    m_placeholderText = text;
+    update();
+}
+
 void TrimCanvas::setWaveformBands(const QList<WaveBar>& bands)
 {
     m_bands = bands;
@@ -285,20 +291,33 @@ void TrimCanvas::wheelEvent(QWheelEvent* e)
     e->accept();
 }
 
+// What one paint needs to know of the widget and the selection.
+struct TrimCanvas::PaintFrame
+{
+    int w = 0;
+    int h = 0;
+    double mid = 0;
+    double maxH = 0;
+    bool known = false;   // the duration is known
+    double end = 0;       // the selection's effective end
+    int startX = 0;
+    int endX = 0;
+    QColor accent;
+};
+
 void TrimCanvas::paintEvent(QPaintEvent*)
 {
     const ThemeColors& tc = ThemeManager::instance()->colors();
-    const int w = width();
-    const int h = height();
-    const double mid = h / 2.0;
-    const double maxH = 0.92 * mid;
-    const int topY = int(mid - maxH);
-    const int midY = int(mid);
-    const bool known = m_duration > 0;
-    const double end = effectiveEnd();
-    const int startX = known ? timeToX(m_trimStart) : 0;
-    const int endX = known ? timeToX(end) : 0;
-    const QColor accent = tc.accent;
+    PaintFrame f;
+    f.w = width();
+    f.h = height();
+    f.mid = f.h / 2.0;
+    f.maxH = 0.92 * f.mid;
+    f.known = m_duration > 0;
+    f.end = effectiveEnd();
+    f.startX = f.known ? timeToX(m_trimStart) : 0;
+    f.endX = f.known ? timeToX(f.end) : 0;
+    f.accent = tc.accent;
 
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing, false);
@@ -309,99 +328,138 @@ void TrimCanvas::paintEvent(QPaintEvent*)
         bg = QColor(22, 22, 24);
     p.fillRect(rect(), bg);
 
-    const QLineF midLine(0, mid, w, mid);
+    const QLineF midLine(0, f.mid, f.w, f.mid);
     if (m_peaks.isEmpty()) {
-        p.setPen(QPen(accent.darker(180), 1));
+        p.setPen(QPen(f.accent.darker(180), 1));
         p.drawLine(midLine);
+        paintPlaceholder(p);
     } else {
-        // One bar every 3 px: the loudest peak of the file stretch under it.
-        const int n = int(m_peaks.size());
-        const int count = int(w / 3.0);
-        QList<float> values(count, 0.0f);
-        float largest = 0.0f;
-        for (int i = 0; i < count; ++i) {
-            const int x = 3 * i;
-            const int from = std::max(0, int((double(x) / w / m_zoom + m_viewStart) * n));
-            const int to = std::min(n, int((double(x + 3) / w / m_zoom + m_viewStart) * n) + 1);
-            float v = 0.0f;
-            for (int k = from; k < to; ++k)
-                v = std::max(v, m_peaks.at(k));
-            values[i] = v;
-            largest = std::max(largest, v);
-        }
-        const double scale = std::max(double(largest), 0.001);
-        QColor dim = accent;
-        dim.setAlpha(90);
-        for (int i = 0; i < count; ++i) {
-            const int x = 3 * i;
-            const double v = bounded(values.at(i) / scale, 0.0, 1.0);
-            const int barH = std::max(1, int(std::pow(v, 2.2) * maxH));
-            p.fillRect(x, int(mid - barH), 2, 2 * barH, (startX <= x && x <= endX) ? accent : dim);
-        }
+        paintBars(p, f);
         p.setPen(QPen(QColor(255, 255, 255, 35), 1));
         p.drawLine(midLine);
-
-        if (m_fadeIn > 0 && known) {
-            const int fadeEndX = timeToX(std::min(m_trimStart + m_fadeIn, end));
-            drawFadeRamp(p, {QPoint(startX, h), QPoint(startX, midY), QPoint(fadeEndX, topY), QPoint(fadeEndX, h)},
-                         QPoint(startX, h), QPoint(fadeEndX, topY));
-        }
-        if (m_fadeOut > 0 && known) {
-            const int fadeStartX = timeToX(std::max(m_trimStart, end - m_fadeOut));
-            drawFadeRamp(p, {QPoint(fadeStartX, topY), QPoint(fadeStartX, h), QPoint(endX, h), QPoint(endX, midY)},
-                         QPoint(fadeStartX, topY), QPoint(endX, h));
-        }
-        p.setBrush(Qt::NoBrush);
+        paintFades(p, f);
     }
     p.setPen(QPen(QColor(255, 255, 255, 20), 1));
     p.drawLine(midLine);
 
-    if (known) {
-        if (m_zoom > 1.5) {
-            p.setPen(QPen(QColor(255, 255, 255, 12), 1));
-            for (int i = 1; i <= 9; ++i) {
-                const int gx = int(i * w / 10.0);
-                p.drawLine(gx, 0, gx, h);
-            }
-        }
-        if (m_progress > 0) {
-            const int px = int(bounded((m_progress - m_viewStart) * m_zoom * w, -kPxLimit, kPxLimit));
-            if (px >= 0 && px <= w) {
-                p.setPen(QPen(Qt::white, 1.5));
-                p.drawLine(QPointF(px, 0), QPointF(px, h));
-                p.setPen(Qt::NoPen);
-                p.setBrush(Qt::white);
-                p.drawPolygon(QPolygon({QPoint(px - 5, 0), QPoint(px + 5, 0), QPoint(px, 8)}));
-                p.drawPolygon(QPolygon({QPoint(px - 5, h), QPoint(px + 5, h), QPoint(px, h - 8)}));
-                p.setBrush(Qt::NoBrush);
-            }
+    if (f.known)
+        paintGridAndPlayhead(p, f);
+    paintHandles(p, f);
+    if (m_zoom > 1.01) {
+        QFont hintFont = font();
+        hintFont.setPixelSize(10);
+        p.setFont(hintFont);
+        p.setPen(f.accent.lighter(160));
+        p.drawText(rect().adjusted(8, 5, 0, 0), Qt::AlignLeft | Qt::AlignTop,
+                   QStringLiteral("×%1  ·  drag to pan  |  Ctrl+drag or middle-click").arg(m_zoom, 0, 'f', 1));
+    }
+}
+
+void TrimCanvas::paintPlaceholder(QPainter& p)
+{
+    if (m_placeholderText.isEmpty())
+        return;
+    // Words, not bars: nothing here can be taken for the sound's shape.
+    QFont textFont = font();
+    textFont.setPixelSize(13);
+    textFont.setItalic(true);
+    p.setFont(textFont);
+    p.setPen(QColor(200, 200, 205));
+    const QRect box = rect().adjusted(12, 0, -12, 0);
+    const QRect textRect = p.fontMetrics().boundingRect(box, Qt::AlignCenter | Qt::TextWordWrap, m_placeholderText);
+    p.fillRect(textRect.adjusted(-8, -4, 8, 4), QColor(22, 22, 24));
+    p.drawText(box, Qt::AlignCenter | Qt::TextWordWrap, m_placeholderText);
+}
+
+void TrimCanvas::paintBars(QPainter& p, const PaintFrame& f)
+{
+    // One bar every 3 px: the loudest peak of the file stretch under it.
+    const int n = int(m_peaks.size());
+    const int count = int(f.w / 3.0);
+    QList<float> values(count, 0.0f);
+    float largest = 0.0f;
+    for (int i = 0; i < count; ++i) {
+        const int x = 3 * i;
+        const int from = std::max(0, int((double(x) / f.w / m_zoom + m_viewStart) * n));
+        const int to = std::min(n, int((double(x + 3) / f.w / m_zoom + m_viewStart) * n) + 1);
+        float v = 0.0f;
+        for (int k = from; k < to; ++k)
+            v = std::max(v, m_peaks.at(k));
+        values[i] = v;
+        largest = std::max(largest, v);
+    }
+    const double scale = std::max(double(largest), 0.001);
+    QColor dim = f.accent;
+    dim.setAlpha(90);
+    for (int i = 0; i < count; ++i) {
+        const int x = 3 * i;
+        const double v = bounded(values.at(i) / scale, 0.0, 1.0);
+        const int barH = std::max(1, int(std::pow(v, 2.2) * f.maxH));
+        p.fillRect(x, int(f.mid - barH), 2, 2 * barH, (f.startX <= x && x <= f.endX) ? f.accent : dim);
+    }
+}
+
+void TrimCanvas::paintFades(QPainter& p, const PaintFrame& f)
+{
+    const int topY = int(f.mid - f.maxH);
+    const int midY = int(f.mid);
+    const int h = f.h;
+    if (m_fadeIn > 0 && f.known) {
+        const int fadeEndX = timeToX(std::min(m_trimStart + m_fadeIn, f.end));
+        drawFadeRamp(p, {QPoint(f.startX, h), QPoint(f.startX, midY), QPoint(fadeEndX, topY), QPoint(fadeEndX, h)},
+                     QPoint(f.startX, h), QPoint(fadeEndX, topY));
+    }
+    if (m_fadeOut > 0 && f.known) {
+        const int fadeStartX = timeToX(std::max(m_trimStart, f.end - m_fadeOut));
+        drawFadeRamp(p, {QPoint(fadeStartX, topY), QPoint(fadeStartX, h), QPoint(f.endX, h), QPoint(f.endX, midY)},
+                     QPoint(fadeStartX, topY), QPoint(f.endX, h));
+    }
+    p.setBrush(Qt::NoBrush);
+}
+
+void TrimCanvas::paintGridAndPlayhead(QPainter& p, const PaintFrame& f)
+{
+    const int w = f.w;
+    const int h = f.h;
+    if (m_zoom > 1.5) {
+        p.setPen(QPen(QColor(255, 255, 255, 12), 1));
+        for (int i = 1; i <= 9; ++i) {
+            const int gx = int(i * w / 10.0);
+            p.drawLine(gx, 0, gx, h);
         }
     }
+    if (m_progress > 0) {
+        const int px = int(bounded((m_progress - m_viewStart) * m_zoom * w, -kPxLimit, kPxLimit));
+        if (px >= 0 && px <= w) {
+            p.setPen(QPen(Qt::white, 1.5));
+            p.drawLine(QPointF(px, 0), QPointF(px, h));
+            p.setPen(Qt::NoPen);
+            p.setBrush(Qt::white);
+            p.drawPolygon(QPolygon({QPoint(px - 5, 0), QPoint(px + 5, 0), QPoint(px, 8)}));
+            p.drawPolygon(QPolygon({QPoint(px - 5, h), QPoint(px + 5, h), QPoint(px, h - 8)}));
+            p.setBrush(Qt::NoBrush);
+        }
+    }
+}
 
-    // Trim handles with their IN and OUT tags.
-    p.fillRect(startX - 2, 0, 3, h, accent);
-    p.fillRect(endX, 0, 3, h, accent);
+// Trim handles with their IN and OUT tags.
+void TrimCanvas::paintHandles(QPainter& p, const PaintFrame& f)
+{
+    const int h = f.h;
+    p.fillRect(f.startX - 2, 0, 3, h, f.accent);
+    p.fillRect(f.endX, 0, 3, h, f.accent);
     QFont tagFont = font();
     tagFont.setPixelSize(10);
     tagFont.setWeight(QFont::Bold);
     p.setFont(tagFont);
-    const QRect inTag(startX, h - 32, 36, 28);
-    const QRect outTag(endX - 42, h - 32, 42, 28);
+    const QRect inTag(f.startX, h - 32, 36, 28);
+    const QRect outTag(f.endX - 42, h - 32, 42, 28);
     p.setPen(Qt::NoPen);
-    p.setBrush(accent);
+    p.setBrush(f.accent);
     p.drawRoundedRect(inTag, 5, 5);
     p.drawRoundedRect(outTag, 5, 5);
     p.setBrush(Qt::NoBrush);
     p.setPen(Qt::white);
     p.drawText(inTag, Qt::AlignCenter, QStringLiteral("IN"));
     p.drawText(outTag, Qt::AlignCenter, QStringLiteral("OUT"));
-
-    if (m_zoom > 1.01) {
-        QFont hintFont = font();
-        hintFont.setPixelSize(10);
-        p.setFont(hintFont);
-        p.setPen(accent.lighter(160));
-        p.drawText(rect().adjusted(8, 5, 0, 0), Qt::AlignLeft | Qt::AlignTop,
-                   QStringLiteral("×%1  ·  drag to pan  |  Ctrl+drag or middle-click").arg(m_zoom, 0, 'f', 1));
-    }
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <QList>
+#include <QString>
 #include <QWidget>
 
 #include "WaveformDecoder.h"
@@ -9,6 +10,8 @@
 // a zoomed, pannable view. It knows nothing of playback or files: the owner
 // feeds it the bars, the duration and the values, and listens to its signals.
 // All times are seconds; GUI thread only.
+class QPainter;
+
 class TrimCanvas : public QWidget
 {
     Q_OBJECT
@@ -38,6 +41,10 @@ public:
     void setWaveform(const QList<float>& peaks);
     // Band bars; their broadband values become the drawn peaks.
     void setWaveformBands(const QList<WaveBar>& bands);
+    // Words drawn across the canvas while it has no bars (the waveform is
+    // still being read, or none could be); empty draws nothing but the line.
+    void setPlaceholderText(const QString& text);
+    const QString& placeholderText() const { return m_placeholderText; }
     // A trim end not set yet (0 or less) becomes the duration.
     void setDuration(double seconds);
     void setTrimStart(double seconds);
@@ -85,12 +92,19 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
+    struct PaintFrame;
+    void paintPlaceholder(QPainter& p);
+    void paintBars(QPainter& p, const PaintFrame& f);
+    void paintFades(QPainter& p, const PaintFrame& f);
+    void paintGridAndPlayhead(QPainter& p, const PaintFrame& f);
+    void paintHandles(QPainter& p, const PaintFrame& f);
     int widthPx() const;
     void startPan(int x);
     double maxViewStart() const { return 1.0 - 1.0 / m_zoom; }
 
     QList<float> m_peaks;
     QList<WaveBar> m_bands;
+    QString m_placeholderText;
     double m_duration = 0;
     double m_trimStart = 0;
     double m_trimEnd = 0;

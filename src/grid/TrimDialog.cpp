@@ -295,12 +295,15 @@ double TrimDialog::sliderGain() const { return std::clamp(m_volumeSlider->value(
 
 void TrimDialog::loadWaveform()
 {
-    m_canvas->setWaveform(QList<float>(120, 0.3f));
+    // No bars until the file's own are read: words say what is going on.
+    m_canvas->setWaveform({});
+    m_canvas->setPlaceholderText(QString::fromUtf8(kReadingWaveformText));
 
     const QString path = m_btn.audioPath;
     // The probe opens the file on this thread: a pipe would freeze the dialog.
     if (FileCheck::kindOf(path) == FileCheck::Kind::NotRegular) {
         VX_LOG(QStringLiteral("[TrimDialog] cannot open %1: not a regular file").arg(path));
+        m_canvas->setPlaceholderText(QString::fromUtf8(kNoWaveformText));
         return;
     }
     auto* watcher = new QFutureWatcher<QList<WaveBar>>(this);
@@ -309,6 +312,8 @@ void TrimDialog::loadWaveform()
         const QList<WaveBar> bars = watcher->result();
         if (!bars.isEmpty())
             m_canvas->setWaveformBands(bars);
+        else
+            m_canvas->setPlaceholderText(QString::fromUtf8(kNoWaveformText));
     });
     watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(),
                                          [path] { return WaveformDecoder::decodeBands(path, kWaveformBars); }));

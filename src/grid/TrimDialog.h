@@ -27,6 +27,9 @@ public:
     static const QString kPreviewId;
     static constexpr int kTickMs = 33;
     static constexpr int kWaveformBars = 4000;
+    // The canvas's words while the file's bars are read, and when none can be.
+    static constexpr const char* kReadingWaveformText = "Reading the waveform…";
+    static constexpr const char* kNoWaveformText = "No waveform can be shown for this file";
     // Longest stretch the preview above 100 % decodes and plays (about 5 MB
     // of PCM): the whole sound is held in memory and in the drum engine's pad
     // cache, whose budget is 20 MB.

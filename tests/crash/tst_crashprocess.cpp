@@ -55,6 +55,8 @@ QString section(const QString& text, const QString& from, const QString& to)
 
 const QString kOps = "\n--- Last Operations (newest first) ---\n";
 const QString kStack = "\n--- Stack Trace (for developers) ---\n";
+const QByteArray kReportTitle = "=== Tarvello Rododu Crash Report ===\n";
+const QByteArray kMangledFrame = "# 0  0x00000000000000aa  _ZN7QObject5eventEP6QEvent\n\n";
 } // namespace
 
 class TstCrashProcess : public QObject
@@ -201,6 +203,63 @@ private slots:
         QCOMPARE(section(r.report, kOps, kStack),
                  QString("(left out: the operation log was being written when the crash happened)\n"));
         QVERIFY(r.report.contains("ERROR: NULL_POINTER_ACCESS\n"));
+    }
+
+    // The helper as the crash handler starts it, with the report on a
+    // descriptor (here its standard input): the named file is finished only
+    // when it already is a report, and a descriptor that is not a whole number
+    // of 0 or more is refused at once with a message, reading nothing.
+    void dialogHelperDescriptorForm_data()
+    {
+        QTest::addColumn<QByteArray>("fileHolds");
+        QTest::addColumn<QString>("fd");
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<bool>("finished");
+        const QByteArray report = kReportTitle + "ERROR: X\n" + kStack.toUtf8() + kMangledFrame;
+        QTest::newRow("report file, fd 0") << report << "0" << false << true;
+        QTest::newRow("user data, fd 0") << QByteArray("precious user data\n") << "0" << false << false;
+        QTest::newRow("empty file, fd 0") << QByteArray() << "0" << false << false;
+        QTest::newRow("fd abc") << report << "abc" << true << false;
+        QTest::newRow("fd -1") << report << "-1" << true << false;
+        QTest::newRow("fd +0") << report << "+0" << true << false;
+        QTest::newRow("fd 3x") << report << "3x" << true << false;
+        QTest::newRow("fd empty") << report << "" << true << false;
+        QTest::newRow("fd past int") << report << "99999999999" << true << false;
+    }
+    void dialogHelperDescriptorForm()
+    {
+        QFETCH(QByteArray, fileHolds);
+        QFETCH(QString, fd);
+        QFETCH(bool, refused);
+        QFETCH(bool, finished);
+        const QString path = TestSupport::tempDir() + "/crash_report.txt";
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(fileHolds);
+        f.close();
+
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TR_NO_CRASH_DIALOG", "1");
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(CRASH_VICTIM), {"--crash-dialog", path, fd});
+        QVERIFY(p.waitForStarted());
+        // A refused helper ends without reading its input: the pipe stays open.
+        if (!refused) {
+            p.write(kReportTitle + "ERROR: X\n" + kStack.toUtf8() + kMangledFrame);
+            p.closeWriteChannel();
+        }
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        const QByteArray err = p.readAllStandardError();
+        QCOMPARE(err.contains("--crash-dialog: \"" + fd.toUtf8() + "\" is not a descriptor"), refused);
+
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray after = f.readAll();
+        if (finished)
+            QVERIFY2(after.endsWith("  QObject::event(QEvent*)\n\n"), after.constData());
+        else
+            QCOMPARE(after, fileHolds);
     }
 
     void fatalMessageWritesTheFileAndAborts()

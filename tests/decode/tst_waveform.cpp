@@ -178,13 +178,78 @@ private slots:
         for (float p : peaks)
             QVERIFY(p > 0.95f && p <= 1.0f);
 
-        // Suffixes other than wav and mp3 give nothing, whatever the content.
+        // Other suffixes go through FFmpeg, which reads the content, not the name.
         const QString renamed = m_dir + "/two-tones.flac";
         QVERIFY(QFile::copy(path, renamed));
-        QVERIFY(WaveformDecoder::decode(renamed, 4).isEmpty());
+        QCOMPARE(WaveformDecoder::decode(renamed, 4).size(), 4);
         QVERIFY(WaveformDecoder::decodeBands(m_dir + "/noext", 4).isEmpty());
         // More bars than samples.
         QVERIFY(WaveformDecoder::decode(path, 88201).isEmpty());
+    }
+
+    // Formats without a reader of their own come through FFmpeg: the same
+    // low-then-high picture as the WAV; what FFmpeg cannot read gives nothing.
+    void otherFormats_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("codec");     // AudioFixture::Codec, or -1: write content as is
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("bars");
+        const int flac = int(AudioFixture::Codec::Flac);
+        const int vorbis = int(AudioFixture::Codec::Vorbis);
+        QTest::newRow("flac mono 44.1k") << "a.flac" << flac << 1 << 44100 << QByteArray() << true;
+        QTest::newRow("flac stereo 48k") << "b.FLAC" << flac << 2 << 48000 << QByteArray() << true;
+        QTest::newRow("ogg vorbis stereo") << "c.ogg" << vorbis << 2 << 44100 << QByteArray() << true;
+        QTest::newRow("ogg vorbis 48k") << "d.oga" << vorbis << 2 << 48000 << QByteArray() << true;
+        QTest::newRow("flac mono 22k") << "h.flac" << flac << 1 << 22050 << QByteArray() << true;
+        QTest::newRow("text named ogg") << "e.ogg" << -1 << 0 << 0 << QByteArray("hello\n").repeated(500) << false;
+        QTest::newRow("empty flac") << "f.flac" << -1 << 0 << 0 << QByteArray() << false;
+        QTest::newRow("flac header only") << "g.flac" << -1 << 0 << 0 << QByteArray("fLaC\0\0\0\x22", 8) << false;
+    }
+    void otherFormats()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, codec);
+        QFETCH(int, channels);
+        QFETCH(int, rate);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, bars);
+        QString path = m_dir + "/" + name;
+        if (codec >= 0) {
+            if (!AudioFixture::hasEncoder(AudioFixture::Codec(codec)))
+                QSKIP("no encoder for this format");
+            QVector<qint16> mono = toneThenTone(80, 6000, 1.0, rate);
+            QVector<qint16> samples;
+            for (qint16 v : std::as_const(mono))
+                for (int c = 0; c < channels; ++c)
+                    samples << v;
+            QString error;
+            QVERIFY2(AudioFixture::encode(path, AudioFixture::Codec(codec), samples, channels, rate, &error),
+                     qPrintable(error));
+        } else {
+            path = writeBytes(name, content);
+        }
+        const QList<WaveBar> b = WaveformDecoder::decodeBands(path, 20);
+        const QList<float> peaks = WaveformDecoder::decode(path, 20);
+        if (!bars) {
+            QVERIFY(b.isEmpty());
+            QVERIFY(peaks.isEmpty());
+            return;
+        }
+        QCOMPARE(b.size(), 20);
+        QCOMPARE(peaks.size(), 20);
+        // Two seconds of sound at kOtherRate, whatever the file's own rate.
+        const qsizetype length = WaveformDecoder::decodeOtherToFloat(path).size();
+        QVERIFY2(std::abs(length - 2 * WaveformDecoder::kOtherRate) < WaveformDecoder::kOtherRate / 20,
+                 qPrintable(QString::number(length)));
+        for (int i = 1; i < 9; ++i) {
+            QVERIFY2(b[i].low > 0.9f && b[i].high < 0.15f, qPrintable(QString::number(i)));
+            QVERIFY(peaks[i] > 0.8f);
+        }
+        for (int i = 11; i < 19; ++i)
+            QVERIFY2(b[i].high > 0.9f && b[i].low < 0.15f, qPrintable(QString::number(i)));
     }
 
     // MP3 through the layer: length exact (encoder delay and padding removed),

@@ -347,6 +347,30 @@ private slots:
         QVERIFY(rgbAt(picture(c), 131, 150) != rgbOf(bg));
         c.setFadeIn(0);
         QCOMPARE(rgbAt(picture(c), 131, 150), rgbOf(bg));
+
+        // Without bars the owner's words stand in the middle, in light grey;
+        // the stretches above and below stay empty, so nothing there can be
+        // taken for a waveform. Bars hide the words.
+        c.setProgress(0);
+        c.setWaveform({});
+        const QImage bare = picture(c);
+        c.setPlaceholderText(QStringLiteral("No waveform can be shown for this file"));
+        const QImage words = picture(c);
+        const auto lightPixels = [](const QImage& img, int y0, int y1) {
+            int n = 0;
+            for (int y = y0; y < y1; ++y)
+                for (int x = 90; x < 315; ++x)
+                    n += qGray(img.pixel(x, y)) > 120 ? 1 : 0;
+            return n;
+        };
+        QCOMPARE(lightPixels(bare, 95, 125), 0);
+        QVERIFY(lightPixels(words, 95, 125) > 40);
+        QCOMPARE(lightPixels(words, 20, 80), 0);
+        QCOMPARE(lightPixels(words, 140, 180), 0);
+        c.setWaveform(QList<float>(400, 0.5f));
+        const QImage barsAndWords = picture(c);
+        c.setPlaceholderText(QString());
+        QCOMPARE(barsAndWords, picture(c));
     }
 
     void playheadOnlyInView()

@@ -2,11 +2,14 @@
 // Ctrl+",". Both run the same routine, so one toggle refreshes alike.
 #include <QCheckBox>
 #include <QLabel>
+#include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QShortcut>
 #include <QtTest>
 
 #include "AppSettings.h"
+#include "AudioEngine.h"
 #include "EventLog.h"
 #include "MainWindow.h"
 #include "MainWindowTestAccess.h"
@@ -14,6 +17,8 @@
 #include "SettingsDialog.h"
 #include "SettingsKeys.h"
 #include "SoundButton.h"
+#include "ThemeManager.h"
+#include "ToastManager.h"
 #include "TestSupport.h"
 
 using A = MainWindowTestAccess;
@@ -81,6 +86,78 @@ private slots:
         QVERIFY(refreshedInside);
         QCOMPARE(A::defaultDevice(&w), QStringLiteral("usb-out"));
         SessionManager::instance()->session().filePath.clear();
+    }
+
+    // Apply Theme over and over while everything else goes on: the settings
+    // dialog open, a menu and toasts showing, a sound playing and the music
+    // list filling and emptying. Every switch lands (the application's style
+    // sheet is the new preset's) and nothing breaks on the way; run under
+    // AddressSanitizer this also shows that no freed widget is touched.
+    void themeSwitchUnderLoad()
+    {
+        MainWindow w;
+        w.resize(1200, 800);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QString wav = TestSupport::tempDir() + QStringLiteral("/loop.wav");
+        QVERIFY(TestSupport::writeWav16(wav, TestSupport::sine(330, 1.0, 2, 44100, 0.2), 2, 44100));
+        ButtonData sound;
+        sound.id = QStringLiteral("stress-loop");
+        sound.audioPath = wav;
+        sound.loop = true;
+        AudioEngine::instance()->play(sound, QString());
+        QVERIFY(w.musicList);
+
+        // Three times round the presets; fewer under a slow checker such as
+        // valgrind (TR_THEME_STRESS_ROUNDS).
+        const int kRounds = qEnvironmentVariableIntValue("TR_THEME_STRESS_ROUNDS") > 0
+                                ? qEnvironmentVariableIntValue("TR_THEME_STRESS_ROUNDS")
+                                : 27;
+        int applied = 0;
+        QStringList mismatches;
+        TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
+            auto* d = qobject_cast<SettingsDialog*>(r.dialog);
+            if (r.kind != Modal::Kind::Dialog || !d)
+                return QVariant();
+            d->showPage(SettingsDialog::Appearance);
+            const QList<QMenu*>& menus = A::menuBarMenus(&w);
+            for (int i = 1; i <= kRounds; ++i) {
+                d->show();
+                QMenu* menu = menus.isEmpty() ? nullptr : menus[i % menus.size()];
+                if (menu)
+                    menu->popup(w.mapToGlobal(QPoint(40 + 10 * (i % 5), 40)));
+                w.toast(QStringLiteral("Round %1").arg(i), ToastManager::Type(i % 6), 50 + 10 * (i % 4));
+                for (int k = 0; k < 120; ++k)
+                    w.musicList->addItem(QStringLiteral("Track %1 of round %2").arg(k).arg(i));
+                if (i % 3 == 0)
+                    w.musicList->clear();
+                const QList<QPushButton*> cards = d->findChildren<QPushButton*>(QStringLiteral("presetCard"));
+                auto* apply = d->findChild<QPushButton*>(QStringLiteral("applyThemeBtn"));
+                if (cards.isEmpty() || !apply)
+                    return int(QDialog::Rejected);
+                cards[i % cards.size()]->click();
+                if (!apply->isEnabled())
+                    continue;
+                apply->click();
+                ++applied;
+                // The deferred style sheet and whatever the switch queued.
+                for (int k = 0; k < 3; ++k)
+                    QCoreApplication::processEvents();
+                if (qApp->styleSheet() != ThemeManager::instance()->styleSheet())
+                    mismatches << ThemeManager::instance()->presetName();
+                if (menu)
+                    menu->hide();
+            }
+            return int(QDialog::Accepted);
+        });
+        w.openSettingsDialog();
+        AudioEngine::instance()->stop(sound.id);
+        QVERIFY2(applied >= kRounds * 8 / 9, qPrintable(QString::number(applied)));
+        QVERIFY2(mismatches.isEmpty(), qPrintable(mismatches.join(QLatin1Char(','))));
+        // The window still lays out and paints after the storm.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!w.grab().isNull());
+        w.close();
     }
 
     // A tab stop key removed on the MIDI page stops nothing from then on.

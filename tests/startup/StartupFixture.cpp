@@ -91,7 +91,8 @@ void writeSession(const QString& path, const QStringList& tabNames, int buttonsP
         f.write(QJsonDocument(s.toJson()).toJson());
 }
 
-Run runProgram(const Home& home, const QStringList& args, const QHash<QString, QString>& env, int reportDelayMs)
+Run runProgram(const Home& home, const QStringList& args, const QHash<QString, QString>& env, int reportDelayMs,
+               const Meanwhile& meanwhile)
 {
     Run run;
     const QString reportFile = home.root + QStringLiteral("/report.json");
@@ -121,6 +122,8 @@ Run runProgram(const Home& home, const QStringList& args, const QHash<QString, Q
         run.errors = "the program did not start: " + p.errorString().toUtf8();
         return run;
     }
+    if (meanwhile)
+        meanwhile(p.processId(), reportFile);
     run.finished = p.waitForFinished(60000);
     if (!run.finished) {
         p.kill();

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
+#include <functional>
 
 // Runs the real program in a child process with a home of its own and reads
 // the start-up report it writes (see StartupReport.h). Shared by the start-up
@@ -42,8 +43,12 @@ struct Run
     QByteArray errors;       // what the program wrote to stderr
     qint64 launchEpochMs = 0;
 };
-// Starts the program with args and waits until it ends (at most 60 s).
+// What a test does while the program runs: given its process id and the
+// report file's path.
+using Meanwhile = std::function<void(qint64 pid, const QString& reportFile)>;
+// Starts the program with args and waits until it ends (at most 60 s), after
+// running meanwhile when given.
 Run runProgram(const Home& home, const QStringList& args, const QHash<QString, QString>& env = {},
-               int reportDelayMs = 600);
+               int reportDelayMs = 600, const Meanwhile& meanwhile = {});
 
 } // namespace StartupFixture

@@ -3,8 +3,11 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QSettings>
 #include <QThread>
 #include <QtTest>
+#include <csignal>
 
 #include "StartupFixture.h"
 
@@ -279,6 +282,81 @@ private slots:
             if (text.startsWith(QLatin1String("Preparing sounds...")))
                 QCOMPARE(s[QStringLiteral("progress")].toInt(), 93);
         }
+    }
+
+    // A termination signal to a program holding unsaved work closes its
+    // window the normal way: the unsaved-changes question is asked, the
+    // window state is stored and the program ends with 0. A refused close
+    // keeps it running for the next signal; a second signal while the
+    // question is open ends it at once, storing nothing.
+    void terminationSignalClosesTheWindow_data()
+    {
+        QTest::addColumn<QList<int>>("sent");
+        QTest::addColumn<QString>("answers");
+        QTest::addColumn<bool>("withFile");
+        QTest::addColumn<QStringList>("questions");
+        QTest::addColumn<bool>("closed");
+        const QString exitQuestion = QStringLiteral("Save Before Exit");
+        QTest::newRow("SIGTERM, new session") << QList<int>{SIGTERM} << "discard" << false << QStringList{exitQuestion}
+                                              << true;
+        QTest::newRow("SIGHUP, new session") << QList<int>{SIGHUP} << "discard" << false << QStringList{exitQuestion}
+                                             << true;
+        QTest::newRow("SIGINT, new session") << QList<int>{SIGINT} << "discard" << false << QStringList{exitQuestion}
+                                             << true;
+        QTest::newRow("SIGTERM, saved session") << QList<int>{SIGTERM} << "discard" << true
+                                                << QStringList{QStringLiteral("Unsaved Changes")} << true;
+        QTest::newRow("cancelled, then SIGHUP") << QList<int>{SIGTERM, SIGHUP} << "cancel,discard" << false
+                                                << QStringList{exitQuestion, exitQuestion} << true;
+        QTest::newRow("second SIGTERM while asked") << QList<int>{SIGTERM, SIGTERM} << "hold" << false
+                                                    << QStringList{exitQuestion} << false;
+    }
+    void terminationSignalClosesTheWindow()
+    {
+        QFETCH(QList<int>, sent);
+        QFETCH(QString, answers);
+        QFETCH(bool, withFile);
+        QFETCH(QStringList, questions);
+        QFETCH(bool, closed);
+        const Home home = makeHome();
+        QStringList args;
+        if (withFile) {
+            args << home.root + QStringLiteral("/show.vx");
+            writeSession(args.first(), {QStringLiteral("Show")}, 24);
+        }
+        const QHash<QString, QString> env{{QStringLiteral("TR_STARTUP_REPORT_KEEP_OPEN"), QStringLiteral("1")},
+                                          {QStringLiteral("TR_STARTUP_REPORT_ANSWERS"), answers}};
+        const auto questionsAsked = [](const QString& reportFile) {
+            QFile f(reportFile);
+            if (!f.open(QIODevice::ReadOnly))
+                return -1;
+            return int(QJsonDocument::fromJson(f.readAll())[QStringLiteral("modal")].toArray().size());
+        };
+        const Run r = runProgram(home, args, env, 300, [&](qint64 pid, const QString& reportFile) {
+            // The window is up (and holds its unsaved change) once the first
+            // report is there; each signal but the last waits for its answer.
+            QTRY_VERIFY_WITH_TIMEOUT(questionsAsked(reportFile) == 0, 60000);
+            for (int i = 0; i < sent.size(); ++i) {
+                QCOMPARE(::kill(pid_t(pid), sent[i]), 0);
+                if (i + 1 < sent.size())
+                    QTRY_VERIFY_WITH_TIMEOUT(questionsAsked(reportFile) == i + 1, 60000);
+            }
+        });
+        QVERIFY2(r.finished, r.errors.constData());
+        QSettings stored(home.settingsFile(), QSettings::IniFormat);
+        if (!closed) {
+            QCOMPARE(r.exitCode, -1);   // ended by the signal
+            QVERIFY(!stored.contains(QStringLiteral("window/geometry")));
+            return;
+        }
+        QCOMPARE(r.exitCode, 0);
+        QStringList asked;
+        for (const QJsonValue& m : modal(r))
+            asked << m[QStringLiteral("title")].toString();
+        QCOMPARE(asked, questions);
+        for (const char* key : {"window/geometry", "window/state", "window/splitter", "appearance/preset"})
+            QVERIFY2(stored.contains(QLatin1String(key)), key);
+        // Nothing was saved: the answer was Discard.
+        QVERIFY(r.report[QStringLiteral("session")][QStringLiteral("dirty")].toBool());
     }
 
     // An exception during the steps: the crash box, the report file, exit 1,

@@ -18,6 +18,8 @@
 #include <QTimer>
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -369,6 +371,33 @@ QByteArray readAllFromFd(int fd)
     return out;
 }
 
+// The helper's descriptor argument: decimal digits only, 0 or more, within
+// an int. Anything else (a sign, letters, nothing at all) is refused.
+bool parseDescriptor(const char* text, int* fd)
+{
+    if (!text || !*text)
+        return false;
+    long long v = 0;
+    for (const char* c = text; *c; ++c) {
+        if (*c < '0' || *c > '9')
+            return false;
+        v = v * 10 + (*c - '0');
+        if (v > INT_MAX)
+            return false;
+    }
+    *fd = int(v);
+    return true;
+}
+
+// The named file's bytes when it is a regular file that can be read, else nothing.
+QByteArray readReportFile(const QString& path)
+{
+    if (path.isEmpty() || !FileCheck::isRegularFile(path))
+        return {};
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 } // namespace
 
 // ---- Public -----------------------------------------------------------------
@@ -642,18 +671,18 @@ bool handleCrashDialogArgs(int argc, char** argv)
     if (argc < 3 || strcmp(argv[1], "--crash-dialog") != 0)
         return false;
     const QString path = QFile::decodeName(argv[2]);
-    const int fd = argc >= 4 ? atoi(argv[3]) : -1;
-
-    QByteArray raw;
-    if (fd >= 0) {
-        raw = readAllFromFd(fd);
-    } else if (FileCheck::isRegularFile(path)) {
-        QFile f(path);
-        if (f.open(QIODevice::ReadOnly))
-            raw = f.readAll();
+    int fd = -1;
+    if (argc >= 4 && !parseDescriptor(argv[3], &fd)) {
+        fprintf(stderr, "--crash-dialog: \"%s\" is not a descriptor (a whole number, 0 or more); nothing was done\n",
+                argv[3]);
+        return true;
     }
-    // Only a report of ours is shown and finished; any other file named here
-    // is left exactly as it is.
+
+    // Only a report of ours is shown; the file named here is finished only
+    // when it already holds one, and any other file is left exactly as it is,
+    // whatever text arrives on the descriptor.
+    const QByteArray onDisk = readReportFile(path);
+    const QByteArray raw = fd >= 0 ? readAllFromFd(fd) : onDisk;
     if (!looksLikeReport(raw)) {
         if (fd >= 0)
             close(fd);
@@ -661,8 +690,7 @@ bool handleCrashDialogArgs(int argc, char** argv)
     }
     const QString text = demangleStackTrace(QString::fromUtf8(raw));
     const QByteArray finished = text.toUtf8();
-    if (!path.isEmpty() && finished != raw) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
+    if (looksLikeReport(onDisk) && finished != onDisk) {
         safeWriteFile(path, finished);
     }
 

@@ -72,7 +72,10 @@ QString demangleStackTrace(const QString& fileText);
 bool showCrashDialog(const QString& fileText, const QString& logPath);
 
 // When argv asks for the crash dialog, does that and returns true; main()
-// then returns at once. Otherwise returns false and does nothing.
+// then returns at once. Otherwise returns false and does nothing. The report
+// text comes from the descriptor when one is given, else from the file; the
+// file is rewritten only when it already holds a report. A descriptor that is
+// not a whole number of 0 or more is refused with a line on stderr.
 bool handleCrashDialogArgs(int argc, char** argv);
 
 } // namespace CrashReport
