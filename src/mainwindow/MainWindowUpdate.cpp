@@ -43,6 +43,10 @@ constexpr int kCheckTimeoutMs = 10000;
 constexpr int kLatestLabelMs = 5000;
 // A download that brings no data for this long has stalled.
 constexpr int kStallMs = 30000;
+// Why the program cut a download short (MainWindow::downloadCut).
+constexpr int kNotCut = 0;
+constexpr int kCutStalled = 1;
+constexpr int kCutWithdrawn = 2;
 // The notes dialog shows at most this much of the notes: a label of
 // megabytes would take the window minutes to lay out.
 constexpr int kNotesShown = 20000;
@@ -343,7 +347,7 @@ void MainWindow::startSilentDownload(const QString& url)
     req.setTransferTimeout(0);
     QNetworkReply* reply = nam->get(req);
     downloadReply = reply;
-    downloadCut = 0;
+    downloadCut = kNotCut;
 
     if (!downloadStallTimer) {
         downloadStallTimer = new QTimer(this);
@@ -351,7 +355,7 @@ void MainWindow::startSilentDownload(const QString& url)
         downloadStallTimer->setInterval(kStallMs);
         connect(downloadStallTimer, &QTimer::timeout, this, [this] {
             if (auto* running = qobject_cast<QNetworkReply*>(downloadReply.data())) {
-                downloadCut = 1;
+                downloadCut = kCutStalled;
                 running->abort();
             }
         });
@@ -380,16 +384,16 @@ void MainWindow::finishDownload(QNetworkReply* reply, const std::shared_ptr<Upda
     updateDownloading = false;
     downloadReply = nullptr;
     downloadStallTimer->stop();
-    const int cut = std::exchange(downloadCut, 0);
+    const int cut = std::exchange(downloadCut, kNotCut);
 
     d->take(reply->isOpen() ? reply->readAll() : QByteArray());
-    if (cut == 2) {
+    if (cut == kCutWithdrawn) {
         // The offer went while the bytes came: nothing is kept or said.
         d->writer.cancel();
         resetDownloadButton();
         return;
     }
-    if (cut == 1) {
+    if (cut == kCutStalled) {
         d->writer.cancel();
         updateFailed(QStringLiteral("Download failed: the server sent no data for %1 seconds (%2 bytes had come).")
                          .arg(kStallMs / 1000)
@@ -464,7 +468,7 @@ void MainWindow::forgetDownloadedInstaller()
 
 void MainWindow::withdrawUpdateOffer()
 {
-    const bool offered = updateBar && updateBar->isVisible();
+    const bool offered = updateBar && !updateBar->isHidden();
     const bool hadDownload = !installerReady.isEmpty() || updateDownloading;
     if (offered)
         updateBar->hide();
@@ -476,7 +480,7 @@ void MainWindow::withdrawUpdateOffer()
     downloadUrl.clear();
     updateNotes.clear();
     if (auto* running = qobject_cast<QNetworkReply*>(downloadReply.data())) {
-        downloadCut = 2;
+        downloadCut = kCutWithdrawn;
         running->abort();
     }
     if (!installerReady.isEmpty()) {
