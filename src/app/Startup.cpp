@@ -290,8 +290,7 @@ void afterSplash(MainWindow* w, const QString& sessionPath)
             w->musicStack->setCurrentIndex(0);
     });
 
-    if (SettingsKeys::readBool(SettingsKeys::SessionAutoSave, true))
-        SessionManager::instance()->setAutoSaveInterval(Startup::kAutoSaveMs);
+    SessionManager::instance()->setAutoSaveInterval(SettingsKeys::autoSaveSeconds() * 1000);
 
     StartupReport::noteShown(w, shownAt);
 }
@@ -346,7 +345,8 @@ int runStartup(StartupApplication& app, SplashScreen* splash, const QIcon& appIc
     {
         DirectSoundEngine* ds = DirectSoundEngine::instance();
         const QStringList ids = Startup::activeTabAudioIds(SessionManager::instance()->session());
-        if (ds->isInitialized() && !ids.isEmpty()) {
+        // With pre-loading off nothing is decoded ahead: there is nothing to wait for.
+        if (ds->isInitialized() && !ids.isEmpty() && SettingsKeys::readBool(SettingsKeys::AudioPreload)) {
             // A sound whose decode failed, or that is too long for the
             // engine, is done as well: waiting gains nothing for it.
             Startup::waitForDecodedSounds(

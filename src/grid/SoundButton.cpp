@@ -164,6 +164,7 @@ const QPixmap& scissorsIcon(bool active)
 } // namespace
 
 bool SoundButton::s_showLoopIcon = true;
+int SoundButton::s_labelPx = 0;
 bool SoundButton::s_showScissorIcon = true;
 bool SoundButton::s_iconCacheLoaded = false;
 
@@ -195,6 +196,7 @@ void SoundButton::refreshIconSettingsCache()
 {
     s_showLoopIcon = SettingsKeys::readBool(SettingsKeys::AppearanceShowLoopIcon, true);
     s_showScissorIcon = SettingsKeys::readBool(SettingsKeys::AppearanceShowScissorIcon, true);
+    s_labelPx = SettingsKeys::readInt(SettingsKeys::AppearanceBtnFontSize);
     s_iconCacheLoaded = true;
 }
 
@@ -960,7 +962,7 @@ void SoundButton::paintEvent(QPaintEvent*)
     else if (audio)
         label = QFileInfo(m_data.audioPath).completeBaseName();
 
-    const TextLayout L = textLayout(r, m_data.fontSize, m_playing);
+    const TextLayout L = textLayout(r, m_data.fontSize > 0 ? m_data.fontSize : s_labelPx, m_playing);
     if (L.badges)
         paintBadges(p, r);
 

@@ -68,9 +68,12 @@ public:
     void stopRepeat();
     bool isRepeating() const;
 
-    // Re-reads "appearance/showLoopIcon" and "appearance/showScissorIcon".
+    // Re-reads "appearance/showLoopIcon", "appearance/showScissorIcon" and
+    // "appearance/btnFontSize".
     static void refreshIconSettingsCache();
     static bool showLoopIcon() { return s_showLoopIcon; }
+    // The label size of buttons without their own, in px; 0 is automatic.
+    static int labelSizePx() { return s_labelPx; }
     static bool showScissorIcon() { return s_showScissorIcon; }
 
     // The press debounce measures on MonoClock::current(), which tests may replace.
@@ -159,6 +162,7 @@ private:
     quint8 m_triggered = NotTriggered;
 
     static bool s_showLoopIcon;
+    static int s_labelPx;
     static bool s_showScissorIcon;
     static bool s_iconCacheLoaded;
 };

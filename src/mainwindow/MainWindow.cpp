@@ -207,6 +207,7 @@ MainWindow::MainWindow(QWidget* parent)
     // The pre-decoded engine opens on the window from the start and is retried
     // until it is up, so buttons get the fast path without waiting for the
     // music panel to play a track.
+    preloadOn = SettingsKeys::readBool(SettingsKeys::AudioPreload);
     dsInitTimer = new QTimer(this);
     dsInitTimer->setInterval(kDirectSoundRetryMs);
     connect(dsInitTimer, &QTimer::timeout, this, &MainWindow::tryInitDirectSound);
@@ -331,7 +332,7 @@ void MainWindow::tryInitDirectSound()
 int MainWindow::queueDirectSoundPreloads(int first, bool onlyMissing)
 {
     DirectSoundEngine* ds = DirectSoundEngine::instance();
-    if (!ds->isInitialized())
+    if (!ds->isInitialized() || !preloadOn)
         return 0;
     const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
     if (tabs.isEmpty())

@@ -36,6 +36,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class QListWidget;
 struct LibraryEntry;
+struct UpdateDownload;
 class QListWidgetItem;
 class QMediaDevices;
 class QPushButton;
@@ -392,6 +393,8 @@ private:
     // The ONLINE page of the left panel (MainWindowOnlinePage.cpp).
     QWidget* buildOnlinePage();
     void buildUpdateBar();
+    // Takes in what the settings dialog stored (MainWindowSettings.cpp).
+    void followSettings();
     // Update check (MainWindowUpdate.cpp)
     void handleUpdateReply(class QNetworkReply* reply, bool silent);
     void showUpdateOffer(bool force, bool enableDownload, bool silent);
@@ -399,6 +402,13 @@ private:
     void showUpdateNotes();
     void resetDownloadButton();
     void updateFailed(const QString& what);
+    // A reply that offers nothing newer: the bar, the title, the notes and
+    // the offer's download go.
+    void withdrawUpdateOffer();
+    void finishDownload(class QNetworkReply* reply, const std::shared_ptr<UpdateDownload>& d);
+    void keepDownloadedInstaller(const std::shared_ptr<UpdateDownload>& d);
+    void forgetDownloadedInstaller();
+    void installChecked(const QString& path, const QString& problem);
     QWidget* buildStatusBar();
     void updateMenuBarCollapse(int width);
 
@@ -640,6 +650,9 @@ private:
     QList<QShortcut*> tabVolShortcuts;
     // Record changes waiting for the pre-decoded engine's preloadDone.
     int preloadWaits = 0;
+    // "audio/preload": sounds are decoded ahead and a press plays the decoded
+    // sound; off, nothing is decoded ahead and every press goes to the players.
+    bool preloadOn = true;
     // Last swap time (wall clock) of each ordered pair of button ids.
     QHash<QString, qint64> lastSwap;
 
@@ -798,6 +811,17 @@ private:
     // The downloaded package the bar's button installs, and where it came from.
     QString installerReady;
     QString installerUrl;
+    // What the download wrote: size and SHA-256 taken while the bytes came.
+    qint64 installerSize = -1;
+    QByteArray installerSha256;
+    // The installer is being checked before it is handed over.
+    bool installerChecking = false;
+    // The running download, and why it was cut short by the program (0 not
+    // cut, 1 no data for too long, 2 its offer withdrawn).
+    QPointer<QObject> downloadReply;
+    int downloadCut = 0;
+    // No data for this long ends a download; restarted by every chunk.
+    QTimer* downloadStallTimer = nullptr;
 };
 
 // The fade of a change of music track chosen in combo: "1s", "2s" or "3s" at

@@ -462,7 +462,7 @@ void MainWindow::preloadTabButtons(int t)
         return;
     AudioEngine::instance()->preBuffer(paths);
     DirectSoundEngine* ds = DirectSoundEngine::instance();
-    if (!ds->isInitialized())
+    if (!ds->isInitialized() || !preloadOn)
         return;
     for (const ButtonData& b : tabs[t].buttons) {
         if (!b.audioPath.isEmpty() && !ds->isReady(b.id))

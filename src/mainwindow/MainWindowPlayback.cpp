@@ -197,9 +197,10 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
     // The pre-decoded engine plays on the default output only: a button, tab
     // or window default naming another output plays through the players, there.
     // With its output lost it plays nothing: the players take the press (or
-    // report that they cannot).
-    const bool dsUsable =
-        e.dsInitialized() && e.dsReady(btn.id) && onDefaultOutput(device) && e.dsOutputAvailable();
+    // report that they cannot). With pre-loading off every press goes to the
+    // players.
+    const bool dsUsable = preloadOn && e.dsInitialized() && e.dsReady(btn.id) && onDefaultOutput(device)
+        && e.dsOutputAvailable();
 
     // Without a tab the sound plays at the button's own volume.
     const double tabVol = t >= 0 ? e.audioTabVolume(t) : 1.0;

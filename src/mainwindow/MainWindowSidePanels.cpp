@@ -661,8 +661,8 @@ QWidget* MainWindow::buildRightPanel()
     eventLog = new EventLog(content);
     eventLog->setMaximumHeight(110);
     v->addWidget(eventLog);
-    eventLog->hide();
-    AppSettings().setValue(SettingsKeys::AdvancedShowLog, false);
+    // The panel shows as the user last left it.
+    eventLog->setVisible(SettingsKeys::readBool(SettingsKeys::AdvancedShowLog));
     connect(eventLog, &EventLog::closeRequested, this, [this] {
         eventLog->hide();
         AppSettings().setValue(SettingsKeys::AdvancedShowLog, false);

@@ -4,6 +4,10 @@
 #include "MainWindow.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFutureWatcher>
+#include <QtConcurrent>
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
@@ -17,6 +21,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <memory>
+#include <utility>
 
 #include "AppSettings.h"
 #include "FileCheck.h"
@@ -36,6 +41,12 @@ constexpr int kDayMs = 86400000;
 constexpr int kRetryMs = 30000;
 constexpr int kCheckTimeoutMs = 10000;
 constexpr int kLatestLabelMs = 5000;
+// A download that brings no data for this long has stalled.
+constexpr int kStallMs = 30000;
+// Why the program cut a download short (MainWindow::downloadCut).
+constexpr int kNotCut = 0;
+constexpr int kCutStalled = 1;
+constexpr int kCutWithdrawn = 2;
 // The notes dialog shows at most this much of the notes: a label of
 // megabytes would take the window minutes to lay out.
 constexpr int kNotesShown = 20000;
@@ -212,10 +223,12 @@ void MainWindow::handleUpdateReply(QNetworkReply* reply, bool silent)
     const QString dismissed = SettingsKeys::readString(SettingsKeys::UpdateDismissed);
     if (dismissed == latestVersion && !c.forceUpdate && newer)
         return;
-    if (newer)
+    if (newer) {
         showUpdateOffer(c.forceUpdate, c.enableDownload, silent);
-    else
-        showLatestVersion(silent);
+        return;
+    }
+    withdrawUpdateOffer();
+    showLatestVersion(silent);
 }
 
 void MainWindow::showLatestVersion(bool silent)
@@ -243,13 +256,14 @@ void MainWindow::showUpdateOffer(bool force, bool enableDownload, bool silent)
     setWindowTitle(QStringLiteral("Tarvello Rododu — 🔴 Update Available v%1").arg(latestVersion));
     // A package downloaded from another address is not the one offered now.
     if (!installerReady.isEmpty() && installerUrl != downloadUrl) {
-        installerReady.clear();
+        forgetDownloadedInstaller();
         resetDownloadButton();
     }
     changelogBtn->setVisible(!updateNotes.isEmpty());
     updateLabel->setText(UpdateCheck::offerText(latestVersion, updateNotes, force));
     updateBtn->setVisible(enableDownload);
-    updateBtn->setEnabled(enableDownload);
+    // A download under way keeps its button until it ends.
+    updateBtn->setEnabled(enableDownload && !updateDownloading && !installerChecking);
     updateBar->setStyleSheet(UpdateCheck::barStyleSheet(force));
     updateBar->show();
     if (!silent)
@@ -270,12 +284,32 @@ void MainWindow::updateFailed(const QString& what)
     Modal::warning(this, QStringLiteral("Update Failed"), what + QStringLiteral("\n\n") + UpdateCheck::manualHint());
 }
 
+// One running download: the file it writes and what it has seen so far.
+struct UpdateDownload
+{
+    explicit UpdateDownload(const QString& target) : writer(target) {}
+    SafeFileWriter writer;
+    QCryptographicHash hash{QCryptographicHash::Sha256};
+    qint64 received = 0;
+    QString url;
+
+    // Writes and hashes one chunk; false when the write failed.
+    bool take(const QByteArray& chunk)
+    {
+        received += chunk.size();
+        if (chunk.isEmpty() || !writer.isOpen())
+            return true;
+        hash.addData(chunk);
+        return writer.write(chunk);
+    }
+};
+
 void MainWindow::startSilentDownload(const QString& url)
 {
     if (updateDownloading)
         return;
     updateDownloading = true;
-    installerReady.clear();
+    forgetDownloadedInstaller();
     if (updateBtn) {
         updateBtn->setText(QStringLiteral("Downloading…"));
         updateBtn->setEnabled(false);
@@ -289,14 +323,21 @@ void MainWindow::startSilentDownload(const QString& url)
         return;
     }
 
+    // Only a folder of this user's alone takes the download: what lies there
+    // is later handed to the package tool as root.
+    const QString folderProblem = UpdateCheck::prepareDownloadFolder();
+    if (!folderProblem.isEmpty()) {
+        updateDownloading = false;
+        updateFailed(QStringLiteral("Download failed: ") + folderProblem);
+        return;
+    }
     // The bytes stream into a temporary file beside the installer, which
     // replaces the old one only once the whole body has arrived.
-    QDir().mkpath(UpdateCheck::downloadFolder());
-    const QString target = UpdateCheck::installerPath();
-    auto writer = std::make_shared<SafeFileWriter>(target);
-    if (!writer->open()) {
+    auto d = std::make_shared<UpdateDownload>(UpdateCheck::installerPath());
+    d->url = url;
+    if (!d->writer.open()) {
         updateDownloading = false;
-        updateFailed(QStringLiteral("Download failed: ") + writer->errorString());
+        updateFailed(QStringLiteral("Download failed: ") + d->writer.errorString());
         return;
     }
 
@@ -305,88 +346,196 @@ void MainWindow::startSilentDownload(const QString& url)
     req.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     req.setTransferTimeout(0);
     QNetworkReply* reply = nam->get(req);
-    auto received = std::make_shared<qint64>(0);
+    downloadReply = reply;
+    downloadCut = kNotCut;
+
+    if (!downloadStallTimer) {
+        downloadStallTimer = new QTimer(this);
+        downloadStallTimer->setSingleShot(true);
+        downloadStallTimer->setInterval(kStallMs);
+        connect(downloadStallTimer, &QTimer::timeout, this, [this] {
+            if (auto* running = qobject_cast<QNetworkReply*>(downloadReply.data())) {
+                downloadCut = kCutStalled;
+                running->abort();
+            }
+        });
+    }
+    downloadStallTimer->start();
 
     connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 got, qint64 total) {
         if (total > 0 && updateBtn)
             updateBtn->setText(QStringLiteral("⏳ %1%").arg(got * 100 / total));
     });
-    connect(reply, &QNetworkReply::readyRead, this, [reply, writer, received] {
-        const QByteArray chunk = reply->readAll();
-        *received += chunk.size();
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply, d] {
+        downloadStallTimer->start();
         // A failed write ends the transfer; the reason is reported at its end.
-        if (writer->isOpen() && !writer->write(chunk))
+        if (!d->take(reply->readAll()))
             reply->abort();
     });
-    connect(reply, &QNetworkReply::finished, this, [this, nam, reply, writer, received, target, url] {
-        reply->deleteLater();
+    connect(reply, &QNetworkReply::finished, this, [this, nam, reply, d] {
         nam->deleteLater();
-        updateDownloading = false;
-
-        const QByteArray rest = reply->isOpen() ? reply->readAll() : QByteArray();
-        *received += rest.size();
-        if (writer->isOpen() && !rest.isEmpty())
-            writer->write(rest);
-        const bool writeFailed = !writer->isOpen() || !writer->errorString().isEmpty();
-        if (writeFailed) {
-            const QString why = writer->errorString();
-            writer->cancel();
-            updateFailed(QStringLiteral("Download failed: ") + why);
-            return;
-        }
-        if (reply->error() != QNetworkReply::NoError) {
-            writer->cancel();
-            updateFailed(QStringLiteral("Download failed: ") + reply->errorString());
-            return;
-        }
-        // A reply cut short can end without an error: the bytes must match
-        // what the server announced.
-        const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (announced.isValid() && announced.toLongLong() != *received) {
-            writer->cancel();
-            updateFailed(QStringLiteral("Download failed: the connection ended after %1 of %2 bytes.")
-                             .arg(*received)
-                             .arg(announced.toLongLong()));
-            return;
-        }
-        if (!writer->commit()) {
-            updateFailed(QStringLiteral("Download failed: ") + writer->errorString());
-            return;
-        }
-
-        const QFileInfo fi(target);
-        if (fi.isFile() && fi.size() >= UpdateCheck::kMinInstallerBytes) {
-            ToastManager::instance()->show(
-                this,
-                QStringLiteral("✅ Downloaded %1 MB — click Restart & Install").arg(fi.size() / 1024.0 / 1024.0, 0, 'f', 1),
-                ToastManager::Success, 5000);
-            installerReady = target;
-            installerUrl = url;
-            if (updateBtn) {
-                updateBtn->setText(QStringLiteral("Restart && Install"));
-                updateBtn->setEnabled(true);
-            }
-            return;
-        }
-        Modal::warning(this, QStringLiteral("Download Error"),
-                       QStringLiteral("Downloaded file is too small or missing.\nPath: %1\nSize: %2 bytes\n"
-                                      "Network bytes received: %3\n\n"
-                                      "The download URL may be wrong or the server returned an error page.")
-                           .arg(target)
-                           .arg(fi.exists() ? fi.size() : 0)
-                           .arg(*received));
-        resetDownloadButton();
+        finishDownload(reply, d);
     });
+}
+
+void MainWindow::finishDownload(QNetworkReply* reply, const std::shared_ptr<UpdateDownload>& d)
+{
+    reply->deleteLater();
+    updateDownloading = false;
+    downloadReply = nullptr;
+    downloadStallTimer->stop();
+    const int cut = std::exchange(downloadCut, kNotCut);
+
+    d->take(reply->isOpen() ? reply->readAll() : QByteArray());
+    if (cut == kCutWithdrawn) {
+        // The offer went while the bytes came: nothing is kept or said.
+        d->writer.cancel();
+        resetDownloadButton();
+        return;
+    }
+    if (cut == kCutStalled) {
+        d->writer.cancel();
+        updateFailed(QStringLiteral("Download failed: the server sent no data for %1 seconds (%2 bytes had come).")
+                         .arg(kStallMs / 1000)
+                         .arg(d->received));
+        return;
+    }
+    const bool writeFailed = !d->writer.isOpen() || !d->writer.errorString().isEmpty();
+    if (writeFailed) {
+        const QString why = d->writer.errorString();
+        d->writer.cancel();
+        updateFailed(QStringLiteral("Download failed: ") + why);
+        return;
+    }
+    if (reply->error() != QNetworkReply::NoError) {
+        d->writer.cancel();
+        updateFailed(QStringLiteral("Download failed: ") + reply->errorString());
+        return;
+    }
+    // A reply cut short can end without an error: the bytes must match
+    // what the server announced.
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (announced.isValid() && announced.toLongLong() != d->received) {
+        d->writer.cancel();
+        updateFailed(QStringLiteral("Download failed: the connection ended after %1 of %2 bytes.")
+                         .arg(d->received)
+                         .arg(announced.toLongLong()));
+        return;
+    }
+    if (!d->writer.commit()) {
+        updateFailed(QStringLiteral("Download failed: ") + d->writer.errorString());
+        return;
+    }
+    keepDownloadedInstaller(d);
+}
+
+void MainWindow::keepDownloadedInstaller(const std::shared_ptr<UpdateDownload>& d)
+{
+    const QString target = d->writer.path();
+    const QFileInfo fi(target);
+    if (fi.isFile() && fi.size() >= UpdateCheck::kMinInstallerBytes) {
+        ToastManager::instance()->show(
+            this,
+            QStringLiteral("✅ Downloaded %1 MB — click Restart & Install").arg(fi.size() / 1024.0 / 1024.0, 0, 'f', 1),
+            ToastManager::Success, 5000);
+        installerReady = target;
+        installerUrl = d->url;
+        installerSize = d->writer.bytesWritten();
+        installerSha256 = d->hash.result();
+        if (updateBtn) {
+            updateBtn->setText(QStringLiteral("Restart && Install"));
+            updateBtn->setEnabled(true);
+        }
+        return;
+    }
+    Modal::warning(this, QStringLiteral("Download Error"),
+                   QStringLiteral("Downloaded file is too small or missing.\nPath: %1\nSize: %2 bytes\n"
+                                  "Network bytes received: %3\n\n"
+                                  "The download URL may be wrong or the server returned an error page.")
+                       .arg(target)
+                       .arg(fi.exists() ? fi.size() : 0)
+                       .arg(d->received));
+    resetDownloadButton();
+}
+
+void MainWindow::forgetDownloadedInstaller()
+{
+    installerReady.clear();
+    installerUrl.clear();
+    installerSize = -1;
+    installerSha256.clear();
+}
+
+void MainWindow::withdrawUpdateOffer()
+{
+    const bool offered = updateBar && !updateBar->isHidden();
+    const bool hadDownload = !installerReady.isEmpty() || updateDownloading;
+    if (offered)
+        updateBar->hide();
+    if (changelogBtn)
+        changelogBtn->hide();
+    if (windowTitle().startsWith(QStringLiteral("Tarvello Rododu — 🔴 Update Available")))
+        setWindowTitleFromSession();
+    latestVersion.clear();
+    downloadUrl.clear();
+    updateNotes.clear();
+    if (auto* running = qobject_cast<QNetworkReply*>(downloadReply.data())) {
+        downloadCut = kCutWithdrawn;
+        running->abort();
+    }
+    if (!installerReady.isEmpty()) {
+        QFile::remove(installerReady);
+        forgetDownloadedInstaller();
+    }
+    resetDownloadButton();
+    if (offered || hadDownload)
+        VX_LOG(QStringLiteral("[Update] Offer withdrawn: the service offers nothing newer"));
 }
 
 void MainWindow::applyUpdate(const QString& path)
 {
+    if (installerChecking)
+        return;
     const QFileInfo fi(path);
     const qint64 size = fi.exists() ? fi.size() : 0;
     if (!FileCheck::isRegularFile(path) || size < UpdateCheck::kMinInstallerBytes) {
         Modal::warning(this, QStringLiteral("Update Failed"),
                        QStringLiteral("Installer file missing or invalid.\n\nExpected: ") + path
                            + QStringLiteral("\nSize: ") + QString::number(size) + QStringLiteral(" bytes\n\n")
+                           + UpdateCheck::manualHint());
+        return;
+    }
+    // Only the file this program downloaded goes to the package tool, as it
+    // was written: its bytes are read again on the pool, not here.
+    UpdateCheck::Fetched fetched;
+    if (path == installerReady)
+        fetched = UpdateCheck::Fetched{installerReady, installerSize, installerSha256};
+    installerChecking = true;
+    if (updateBtn)
+        updateBtn->setEnabled(false);
+    auto* watcher = new QFutureWatcher<QString>(this);
+    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, path] {
+        watcher->deleteLater();
+        installerChecking = false;
+        if (updateBtn)
+            updateBtn->setEnabled(true);
+        installChecked(path, watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run(&UpdateCheck::verifyFetched, fetched));
+}
+
+void MainWindow::installChecked(const QString& path, const QString& problem)
+{
+    if (!problem.isEmpty()) {
+        VX_LOG(QStringLiteral("[Update] Installer refused: %1 (%2)").arg(problem, path));
+        if (path == installerReady) {
+            forgetDownloadedInstaller();
+            resetDownloadButton();
+        }
+        Modal::warning(this, QStringLiteral("Update Failed"),
+                       QStringLiteral("The installer was not installed: it is not the file this program "
+                                      "downloaded.\n\n%1\nPath: %2\n\n")
+                               .arg(problem, path)
                            + UpdateCheck::manualHint());
         return;
     }

@@ -1,9 +1,18 @@
 #include "UpdateCheck.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
+#include <QStandardPaths>
 #include <QJsonObject>
 #include <QVersionNumber>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace UpdateCheck {
 
@@ -97,7 +106,72 @@ QString barStyleSheet(bool force)
 
 QString downloadFolder()
 {
-    return QDir::tempPath() + QStringLiteral("/TarvelloUpdate");
+    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/update");
+}
+
+namespace {
+
+// Why the folder is not this user's alone; empty when it is.
+QString privateFolderProblem(const QString& folder)
+{
+    struct stat st {};
+    const QByteArray native = QFile::encodeName(folder);
+    if (::lstat(native.constData(), &st) != 0)
+        return QStringLiteral("The download folder %1 cannot be read (%2).")
+            .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+    if (!S_ISDIR(st.st_mode))
+        return QStringLiteral("The download folder %1 is not a folder.").arg(folder);
+    if (st.st_uid != ::getuid())
+        return QStringLiteral("The download folder %1 belongs to another user (uid %2).").arg(folder).arg(st.st_uid);
+    if ((st.st_mode & 077) != 0)
+        return QStringLiteral("The download folder %1 is open to other users (mode %2); only you may use it.")
+            .arg(folder)
+            .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
+    return QString();
+}
+
+} // namespace
+
+QString prepareDownloadFolder()
+{
+    const QString folder = downloadFolder();
+    QDir().mkpath(QFileInfo(folder).path());
+    const QByteArray native = QFile::encodeName(folder);
+    // Made here with no access for anyone else; an existing one is checked
+    // as it stands, never loosened or taken over.
+    if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
+        return QStringLiteral("The download folder %1 cannot be made (%2).")
+            .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+    return privateFolderProblem(folder);
+}
+
+QString verifyFetched(const Fetched& f)
+{
+    if (!f.isValid())
+        return QStringLiteral("This installer was not downloaded by the program.");
+    if (QFileInfo(f.path).absolutePath() != QFileInfo(downloadFolder()).absoluteFilePath())
+        return QStringLiteral("The installer is not in the download folder.");
+    const QString folderProblem = privateFolderProblem(downloadFolder());
+    if (!folderProblem.isEmpty())
+        return folderProblem;
+    struct stat st {};
+    if (::lstat(QFile::encodeName(f.path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return QStringLiteral("The installer is missing or is no longer a plain file.");
+    if (st.st_uid != ::getuid())
+        return QStringLiteral("The installer now belongs to another user.");
+    if (qint64(st.st_size) != f.size)
+        return QStringLiteral("The installer's size changed after the download (%1 bytes, %2 downloaded).")
+            .arg(qint64(st.st_size))
+            .arg(f.size);
+    QFile file(f.path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("The installer cannot be read.");
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file) || file.size() != f.size)
+        return QStringLiteral("The installer cannot be read.");
+    if (hash.result() != f.sha256)
+        return QStringLiteral("The installer's contents changed after the download.");
+    return QString();
 }
 
 QString installerPath()

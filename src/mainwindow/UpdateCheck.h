@@ -42,9 +42,32 @@ QString offerText(const QString& version, const QString& notes, bool force);
 QString barStyleSheet(bool force);
 
 
-// The download folder below the temporary folder, and the installer in it.
+// The download folder, "update" in this user's own cache folder, and the
+// installer in it.
 QString downloadFolder();
 QString installerPath();
+
+// Makes the download folder when it is missing (mode 0700, its parents as
+// usual) and checks that only this user can reach it: a real folder, not a
+// link, owned by this user, with no access for group or others. Empty when
+// it is fit for a download, else why not (a sentence for the user).
+QString prepareDownloadFolder();
+
+// A downloaded installer as it was written: its path, its size and the
+// SHA-256 of its bytes, taken while they arrived.
+struct Fetched
+{
+    QString path;
+    qint64 size = -1;
+    QByteArray sha256;
+    bool isValid() const { return !path.isEmpty() && size >= 0 && !sha256.isEmpty(); }
+};
+
+// Whether the file at f.path is still the one fetched: its folder still
+// private, the file a regular file of this user's, of the same size and the
+// same SHA-256. Empty when it is, else why not. Reads the whole file: run it
+// off the GUI thread.
+QString verifyFetched(const Fetched& f);
 // Smallest size of a usable installer, in bytes.
 constexpr qint64 kMinInstallerBytes = 100000;
 

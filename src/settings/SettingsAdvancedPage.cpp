@@ -53,7 +53,8 @@ struct AutoSaveChoice
     int seconds;
 };
 const AutoSaveChoice kAutoSave[] = {
-    {"Disabled", 0}, {"Every 1 minute", 60}, {"Every 5 minutes", 300}, {"Every 15 minutes", 900}};
+    {"Disabled", 0},          {"Every 1 minute", 60},     {"Every 2 minutes", 120},
+    {"Every 5 minutes", 300}, {"Every 15 minutes", 900}};
 
 QString dataFolder()
 {
@@ -140,7 +141,7 @@ void SettingsDialog::buildAdvancedPage()
     auto* page = new QWidget;
     QVBoxLayout* v = pageLayout(page, 14);
 
-    // Auto-save: shown and stored here only.
+    // Auto-save: the session's own interval.
     {
         QGroupBox* g = makeGroup(QStringLiteral("Auto-save"));
         auto* form = new QFormLayout(g);
@@ -148,7 +149,8 @@ void SettingsDialog::buildAdvancedPage()
         autoSaveCombo->setStyleSheet(comboSS(c));
         for (const AutoSaveChoice& a : kAutoSave)
             autoSaveCombo->addItem(QString::fromLatin1(a.text), a.seconds);
-        const int row = autoSaveCombo->findData(SettingsKeys::readInt(SettingsKeys::AdvancedAutosave, 0));
+        // The interval the session saves at now, whichever key set it.
+        const int row = autoSaveCombo->findData(SettingsKeys::autoSaveSeconds());
         if (row >= 0)
             autoSaveCombo->setCurrentIndex(row);
         connect(autoSaveCombo, &QComboBox::currentIndexChanged, this, [this] {
@@ -344,8 +346,10 @@ void SettingsDialog::buildAdvancedPage()
         connect(reset, &QPushButton::clicked, this, [this] {
             if (themedMessageBox(this, QMessageBox::Question, QStringLiteral("Reset Settings"),
                                  QStringLiteral("Reset ALL settings to factory defaults?\n\n• Theme → Dark\n• Audio → "
-                                                "WASAPI Shared\n• Volume → 85%\n• All shortcuts cleared\n\nYour "
-                                                "sessions and audio files will not be affected."),
+                                                "WASAPI Shared, default output, buffer 128, pre-load on\n• Button "
+                                                "labels → automatic size\n• Auto-save → every 2 minutes\n• Event "
+                                                "log → hidden\n\nButton shortcuts and volumes, your sessions and "
+                                                "audio files will not be affected."),
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
                 != QMessageBox::Yes)
                 return;

@@ -203,11 +203,15 @@ void SettingsDialog::buildAppearancePage()
     });
     form->addRow(QStringLiteral("UI Font:"), fontCombo);
 
-    // Nothing reads the label size: it always opens on "Default (auto)".
+    // The label size of buttons that have none of their own; it opens on
+    // the size the buttons show.
     btnFontCombo = new QComboBox;
     btnFontCombo->setStyleSheet(comboSS(c));
     for (const SizeEntry& e : kLabelSizes)
         btnFontCombo->addItem(QString::fromLatin1(e.label), e.px);
+    const int sizeRow = btnFontCombo->findData(SettingsKeys::readInt(SettingsKeys::AppearanceBtnFontSize));
+    if (sizeRow >= 0)
+        btnFontCombo->setCurrentIndex(sizeRow);
     connect(btnFontCombo, &QComboBox::currentIndexChanged, this, [this] {
         {
             AppSettings s;

@@ -323,7 +323,7 @@ void SettingsDialog::buildAudioPage()
         v->addWidget(g);
     }
 
-    // Apply and restart, with a status line taken once.
+    // Apply and restart, with a status line that follows every change.
     {
         QGroupBox* g = makeGroup(QStringLiteral("Apply Settings"));
         auto* gl = new QVBoxLayout(g);
@@ -347,12 +347,17 @@ void SettingsDialog::buildAudioPage()
                                         c.text.name(), ink.name()));
         connect(restart, &QPushButton::clicked, this, &SettingsDialog::onRestartClicked);
         gl->addWidget(restart);
-        auto* status = new QLabel(
-            QStringLiteral("Current: %1  |  Buffer: %2  |  Preload: %3")
-                .arg(SettingsKeys::readString(SettingsKeys::AudioEngine, QStringLiteral("wasapi_shared")))
-                .arg(SettingsKeys::readInt(SettingsKeys::AudioBuffer, kDefaultBuffer))
-                .arg(SettingsKeys::readBool(SettingsKeys::AudioPreload, true) ? QStringLiteral("ON")
-                                                                              : QStringLiteral("OFF")));
+        auto* status = new QLabel;
+        auto fillStatus = [status] {
+            status->setText(
+                QStringLiteral("Current: %1  |  Buffer: %2  |  Preload: %3")
+                    .arg(SettingsKeys::readString(SettingsKeys::AudioEngine, QStringLiteral("wasapi_shared")))
+                    .arg(SettingsKeys::readInt(SettingsKeys::AudioBuffer, kDefaultBuffer))
+                    .arg(SettingsKeys::readBool(SettingsKeys::AudioPreload, true) ? QStringLiteral("ON")
+                                                                                  : QStringLiteral("OFF")));
+        };
+        fillStatus();
+        connect(this, &SettingsDialog::settingsChanged, status, fillStatus);
         status->setObjectName(QStringLiteral("audioStatusLabel"));
         status->setStyleSheet(QStringLiteral("font-size:10px;color:") + readableInk(c, c.textMuted).name()
                               + QStringLiteral(";background:transparent;"));

@@ -62,6 +62,7 @@ public:
     static QLabel* statusFile(MainWindow* w) { return w->sbFile; }
     static const QString& defaultDevice(MainWindow* w) { return w->defaultDevice; }
     static EventLog* eventLog(MainWindow* w) { return w->eventLog; }
+    static bool preloadOn(MainWindow* w) { return w->preloadOn; }
     static NowPlayingBar* nowPlayingBar(MainWindow* w) { return w->nowPlayingBar; }
     static QTimer* musicScanDebounce(MainWindow* w) { return w->musicScanDebounce; }
     static QTimer* libraryPoll(MainWindow* w) { return w->libraryPoll; }

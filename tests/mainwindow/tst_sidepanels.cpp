@@ -327,8 +327,10 @@ private slots:
 
     void startState()
     {
-        QVERIFY(A::eventLog(w)->isHidden());
-        QCOMPARE(SettingsKeys::readBool(SettingsKeys::AdvancedShowLog), false);
+        // The log shows as it was left: stored on, it shows from the start
+        // and the setting stays.
+        QVERIFY(!A::eventLog(w)->isHidden());
+        QCOMPARE(SettingsKeys::readBool(SettingsKeys::AdvancedShowLog), true);
         QCOMPARE(w->musicStack->currentIndex(), 0);
         QVERIFY(w->autoMixBar->isHidden());
         QVERIFY(!w->autoMixBtn->isChecked());

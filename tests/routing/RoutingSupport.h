@@ -234,6 +234,7 @@ public:
     static QString& nowPlayingId(MainWindow* w) { return w->nowPlayingId; }
     static QString& musicId(MainWindow* w) { return w->musicId; }
     static QString& defaultDevice(MainWindow* w) { return w->defaultDevice; }
+    static bool& preloadOn(MainWindow* w) { return w->preloadOn; }
     static QHash<QString, int>& tabIndexCache(MainWindow* w) { return w->tabIndexCache; }
     static const QHash<QString, ButtonData>& keyButtonMap(MainWindow* w) { return w->keyButtonMap; }
     static QString npTitle(MainWindow* w) { return w->npTitle->text(); }

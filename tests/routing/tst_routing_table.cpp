@@ -274,17 +274,22 @@ private slots:
         QTest::addColumn<bool>("rapid");
         QTest::addColumn<QString>("windowDefault"); // the saved output; "system" for the system's default
         QTest::addColumn<bool>("onDs");
-        QTest::newRow("button's own") << "btn-dev" << "tab-dev" << "btn-dev" << false << false << "" << false;
-        QTest::newRow("tab's") << "" << "tab-dev" << "tab-dev" << false << false << "" << false;
-        QTest::newRow("default") << "" << "" << "" << false << false << "" << false;
-        QTest::newRow("button's own, pre-decoded") << "btn-dev" << "" << "btn-dev" << true << false << "" << false;
-        QTest::newRow("tab's, pre-decoded") << "" << "tab-dev" << "tab-dev" << true << false << "" << false;
-        QTest::newRow("tab's, pre-decoded rapid") << "" << "tab-dev" << "tab-dev" << true << true << "" << false;
-        QTest::newRow("default, pre-decoded") << "" << "" << "" << true << false << "" << true;
+        // Pre-loading switched off: every press goes to the players.
+        QTest::addColumn<bool>("preload");
+        QTest::newRow("button's own") << "btn-dev" << "tab-dev" << "btn-dev" << false << false << "" << false << true;
+        QTest::newRow("tab's") << "" << "tab-dev" << "tab-dev" << false << false << "" << false << true;
+        QTest::newRow("default") << "" << "" << "" << false << false << "" << false << true;
+        QTest::newRow("button's own, pre-decoded") << "btn-dev" << "" << "btn-dev" << true << false << "" << false << true;
+        QTest::newRow("tab's, pre-decoded") << "" << "tab-dev" << "tab-dev" << true << false << "" << false << true;
+        QTest::newRow("tab's, pre-decoded rapid") << "" << "tab-dev" << "tab-dev" << true << true << "" << false << true;
+        QTest::newRow("default, pre-decoded") << "" << "" << "" << true << false << "" << true << true;
         QTest::newRow("saved default elsewhere, pre-decoded") << "" << "" << "usb-dev" << true << false << "usb-dev"
-                                                              << false;
+                                                              << false << true;
+        QTest::newRow("default, pre-decoded, pre-load off") << "" << "" << "" << true << false << "" << false << false;
+        QTest::newRow("default, pre-decoded rapid, pre-load off") << "" << "" << "" << true << true << "" << false
+                                                                  << false;
         QTest::newRow("saved default the system's, pre-decoded") << "" << "" << "system" << true << false << "system"
-                                                                 << true;
+                                                                 << true << true;
     }
     void device()
     {
@@ -295,11 +300,16 @@ private slots:
         QFETCH(bool, rapid);
         QFETCH(QString, windowDefault);
         QFETCH(bool, onDs);
+        QFETCH(bool, preload);
         const QString system = QString::fromUtf8(QMediaDevices::defaultAudioOutput().id());
         if (windowDefault == QLatin1String("system"))
             windowDefault = chosen = system;
         A::defaultDevice(w) = windowDefault;
-        auto restore = qScopeGuard([this] { A::defaultDevice(w).clear(); });
+        A::preloadOn(w) = preload;
+        auto restore = qScopeGuard([this] {
+            A::defaultDevice(w).clear();
+            A::preloadOn(w) = true;
+        });
         SessionManager::instance()->session().tabs[0].soundCard = tabDevice;
         ButtonData b = record(QStringLiteral("P"));
         b.outputDevice = buttonDevice;

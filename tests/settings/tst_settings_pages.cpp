@@ -397,15 +397,24 @@ private slots:
         QTest::addColumn<bool>("showLog");
         QTest::addColumn<QString>("folder");
         const QString def = SettingsKeys::defaultDownloadFolder();
-        QTest::newRow("nothing") << QByteArray() << "Disabled" << false << def;
-        QTest::newRow("120") << QByteArray("[advanced]\nautosave=120\nshowLog=maybe\n") << "Disabled" << false << def;
-        QTest::newRow("abc, -5") << QByteArray("[advanced]\nautosave=abc\n[library]\ndownloadPath=\n") << "Disabled"
-                                 << false << def;
+        // The choice shown is the interval the session saves at: with no
+        // choice stored, every 2 minutes unless "session/autoSave" is off.
+        QTest::newRow("nothing") << QByteArray() << "Every 2 minutes" << false << def;
+        QTest::newRow("120") << QByteArray("[advanced]\nautosave=120\nshowLog=maybe\n") << "Every 2 minutes" << false
+                             << def;
+        QTest::newRow("abc, -5") << QByteArray("[advanced]\nautosave=abc\n[library]\ndownloadPath=\n")
+                                 << "Every 2 minutes" << false << def;
         QTest::newRow("-5, relative") << QByteArray("[advanced]\nautosave=-5\n[library]\ndownloadPath=vx/lib\n")
-                                      << "Disabled" << false << def;
+                                      << "Every 2 minutes" << false << def;
         QTest::newRow("300, list") << QByteArray("[advanced]\nautosave=300\nshowLog=true\n[library]\ndownloadPath=/a, /b\n")
                                    << "Every 5 minutes" << true << def;
-        QTest::newRow("set") << QByteArray("[library]\ndownloadPath=/srv/vx\n") << "Disabled" << false << "/srv/vx";
+        QTest::newRow("set") << QByteArray("[library]\ndownloadPath=/srv/vx\n") << "Every 2 minutes" << false
+                             << "/srv/vx";
+        QTest::newRow("0") << QByteArray("[advanced]\nautosave=0\n") << "Disabled" << false << def;
+        QTest::newRow("session auto-save off") << QByteArray("[session]\nautoSave=false\n") << "Disabled" << false
+                                               << def;
+        QTest::newRow("session auto-save off, 60 chosen")
+            << QByteArray("[session]\nautoSave=false\n[advanced]\nautosave=60\n") << "Every 1 minute" << false << def;
     }
 
     void storedAdvancedValues()
@@ -646,6 +655,22 @@ private slots:
         if (how == 1)
             SettingsTest::unblockStore();
         if (how == 0) {
+            // The question lists what the reset does, and that holds after it.
+            const QString question = boxes.value(0);
+            QVERIFY(question.startsWith(QStringLiteral("Reset Settings: Reset ALL settings to factory defaults?")));
+            for (const char* listed : {"• Theme → Dark", "• Audio → WASAPI Shared, default output, buffer 128, pre-load on",
+                                       "• Button labels → automatic size", "• Auto-save → every 2 minutes",
+                                       "• Event log → hidden", "Button shortcuts and volumes"})
+                QVERIFY2(question.contains(QString::fromUtf8(listed)), listed);
+            QVERIFY(!question.contains(QStringLiteral("85%")));
+            QVERIFY(!question.contains(QStringLiteral("shortcuts cleared")));
+            QCOMPARE(SettingsKeys::readString(SettingsKeys::AudioEngine), QStringLiteral("wasapi_shared"));
+            QCOMPARE(SettingsKeys::readString(SettingsKeys::AudioDevice), QString());
+            QCOMPARE(SettingsKeys::readInt(SettingsKeys::AudioBuffer), 128);
+            QVERIFY(SettingsKeys::readBool(SettingsKeys::AudioPreload));
+            QCOMPARE(SettingsKeys::readInt(SettingsKeys::AppearanceBtnFontSize), 0);
+            QCOMPARE(SettingsKeys::autoSaveSeconds(), 120);
+            QVERIFY(!SettingsKeys::readBool(SettingsKeys::AdvancedShowLog));
             AppSettings s;
             QCOMPARE(s.allKeys(), (QStringList{"appearance/preset", "appearance/theme"}));
             QCOMPARE(SettingsKeys::readString(SettingsKeys::AppearancePreset), QStringLiteral("dark"));

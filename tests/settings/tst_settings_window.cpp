@@ -1,9 +1,11 @@
 // The main window's two ways into the settings: the menu entry's routine and
 // Ctrl+",". Both run the same routine, so one toggle refreshes alike.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
 #include <QtTest>
@@ -16,12 +18,34 @@
 #include "SessionManager.h"
 #include "SettingsDialog.h"
 #include "SettingsKeys.h"
+#include "SettingsTestUtil.h"
 #include "SoundButton.h"
 #include "ThemeManager.h"
 #include "ToastManager.h"
 #include "TestSupport.h"
 
 using A = MainWindowTestAccess;
+
+namespace {
+
+// The session's auto-save period in ms, 0 when it is off.
+int autoSaveMs()
+{
+    for (QTimer* t : SessionManager::instance()->findChildren<QTimer*>())
+        if (t->isActive())
+            return t->interval();
+    return 0;
+}
+
+SoundButton* buttonNamed(MainWindow& w, const QString& name)
+{
+    for (SoundButton* b : w.findChildren<SoundButton*>())
+        if (b->buttonData().name == name && b->isVisible())
+            return b;
+    return nullptr;
+}
+
+} // namespace
 
 class TestSettingsWindow : public QObject
 {
@@ -158,6 +182,115 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!w.grab().isNull());
         w.close();
+    }
+
+    // Each control of the dialog acts on the window at once, and what it
+    // stored holds at the next start: the buttons' label size, pre-loading
+    // (off: every press goes to the players), the auto-save interval and the
+    // event log. Reset All brings back what its question lists.
+    void settingsTakeEffect_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("value");       // chosen in the dialog
+        QTest::addColumn<QByteArray>("before"); // the store the window starts on
+        QTest::newRow("label size Large") << "label size" << 14 << QByteArray();
+        QTest::newRow("label size back to auto") << "label size" << 0
+                                                 << QByteArray("[appearance]\nbtnFontSize=12\n");
+        QTest::newRow("pre-load off") << "preload" << 0 << QByteArray();
+        QTest::newRow("pre-load on") << "preload" << 1 << QByteArray("[audio]\npreload=false\n");
+        QTest::newRow("auto-save disabled") << "autosave" << 0 << QByteArray();
+        QTest::newRow("auto-save every 5 minutes") << "autosave" << 300 << QByteArray("[advanced]\nautosave=0\n");
+        QTest::newRow("show the log") << "show log" << 1 << QByteArray();
+        QTest::newRow("hide the log") << "show log" << 0 << QByteArray("[advanced]\nshowLog=true\n");
+        QTest::newRow("reset all") << "reset" << 0
+                                   << QByteArray("[advanced]\nshowLog=true\nautosave=0\n[audio]\npreload=false\n"
+                                                 "[appearance]\nbtnFontSize=14\n");
+    }
+    void settingsTakeEffect()
+    {
+        QFETCH(QString, control);
+        QFETCH(int, value);
+        QFETCH(QByteArray, before);
+        QVERIFY(SettingsTest::writeStore(before));
+        SoundButton::refreshIconSettingsCache();
+        SessionManager::instance()->setAutoSaveInterval(SettingsKeys::autoSaveSeconds() * 1000);
+
+        MainWindow w;
+        w.resize(1200, 800);
+        w.show();
+        Session s = SessionManager::instance()->session();
+        QVERIFY(!s.tabs.isEmpty() && !s.tabs[0].buttons.isEmpty());
+        s.tabs[0].buttons[0].name = QStringLiteral("Jingle label");
+        s.tabs[0].buttons[0].audioPath = QStringLiteral("/nowhere/jingle.wav");
+        s.tabs[0].buttons[0].fontSize = 0;
+        SessionManager::instance()->session() = s;
+        emit SessionManager::instance()->sessionLoaded(SessionManager::instance()->session());
+        QCoreApplication::processEvents();
+        SoundButton* pad = buttonNamed(w, QStringLiteral("Jingle label"));
+        QVERIFY(pad);
+        const QImage padBefore = pad->grab().toImage();
+        // Where the store says the log shows, it shows from the start.
+        QVERIFY(A::eventLog(&w));
+        QCOMPARE(!A::eventLog(&w)->isHidden(), before.contains("showLog=true"));
+
+        TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
+            if (r.kind == Modal::Kind::MessageBox)
+                return int(QMessageBox::Yes);
+            auto* d = qobject_cast<SettingsDialog*>(r.dialog);
+            if (r.kind != Modal::Kind::Dialog || !d)
+                return QVariant();
+            if (control == QLatin1String("label size") || control == QLatin1String("autosave")) {
+                QComboBox* box = nullptr;
+                for (QComboBox* c : d->findChildren<QComboBox*>()) {
+                    const bool mine = control == QLatin1String("autosave")
+                        ? c->findText(QStringLiteral("Every 5 minutes")) >= 0
+                        : c->findText(QStringLiteral("Large (14px)")) >= 0;
+                    if (mine)
+                        box = c;
+                }
+                if (box)
+                    box->setCurrentIndex(box->findData(value));
+            } else if (control == QLatin1String("preload") || control == QLatin1String("show log")) {
+                const QString text = control == QLatin1String("preload")
+                    ? QStringLiteral("Pre-load audio files into memory (faster trigger)")
+                    : QStringLiteral("Show Event Log panel");
+                for (QCheckBox* c : d->findChildren<QCheckBox*>())
+                    if (c->text() == text)
+                        c->setChecked(value != 0);
+            } else {
+                for (QPushButton* b : d->findChildren<QPushButton*>())
+                    if (b->property("settingsReset").toBool())
+                        b->click();
+            }
+            return int(QDialog::Rejected);
+        });
+        w.openSettingsDialog();
+        QCoreApplication::processEvents();
+
+        const bool reset = control == QLatin1String("reset");
+        const int labelPx = reset ? 0 : control == QLatin1String("label size") ? value : -1;
+        if (labelPx >= 0) {
+            QCOMPARE(SoundButton::labelSizePx(), labelPx);
+            QVERIFY(pad->grab().toImage() != padBefore);
+        }
+        if (reset || control == QLatin1String("preload"))
+            QCOMPARE(A::preloadOn(&w), reset || value != 0);
+        if (reset)
+            QCOMPARE(autoSaveMs(), 120000);
+        if (control == QLatin1String("autosave"))
+            QCOMPARE(autoSaveMs(), value * 1000);
+        if (reset || control == QLatin1String("show log"))
+            QCOMPARE(!A::eventLog(&w)->isHidden(), !reset && value != 0);
+
+        // The next start keeps what was chosen.
+        SoundButton::refreshIconSettingsCache();
+        MainWindow again;
+        QCOMPARE(!A::eventLog(&again)->isHidden(), !reset && control == QLatin1String("show log") && value);
+        QCOMPARE(A::preloadOn(&again), control != QLatin1String("preload") || value != 0);
+        if (labelPx >= 0)
+            QCOMPARE(SoundButton::labelSizePx(), labelPx);
+        SessionManager::instance()->setAutoSaveInterval(0);
+        SessionManager::instance()->setDirty(false);
     }
 
     // A tab stop key removed on the MIDI page stops nothing from then on.

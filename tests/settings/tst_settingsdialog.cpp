@@ -496,24 +496,30 @@ private slots:
     {
         QTest::addColumn<QByteArray>("ini");
         QTest::addColumn<QString>("shownFont");
-        QTest::newRow("nothing stored") << QByteArray() << QStringLiteral("Segoe UI (Default)");
-        QTest::newRow("Arial") << QByteArray("[appearance]\nfont=Arial\nbtnFontSize=14\n") << QStringLiteral("Arial");
-        QTest::newRow("not offered") << QByteArray("[appearance]\nfont=Comic\n") << QStringLiteral("Segoe UI (Default)");
-        QTest::newRow("wrong case") << QByteArray("[appearance]\nfont=arial\n") << QStringLiteral("Segoe UI (Default)");
+        QTest::addColumn<QString>("shownSize"); // the label size the buttons use
+        const QString autoSize = QStringLiteral("Default (auto)");
+        QTest::newRow("nothing stored") << QByteArray() << QStringLiteral("Segoe UI (Default)") << autoSize;
+        QTest::newRow("Arial") << QByteArray("[appearance]\nfont=Arial\nbtnFontSize=14\n") << QStringLiteral("Arial")
+                               << QStringLiteral("Large (14px)");
+        QTest::newRow("not offered") << QByteArray("[appearance]\nfont=Comic\nbtnFontSize=10\n")
+                                     << QStringLiteral("Segoe UI (Default)") << QStringLiteral("Small (10px)");
+        QTest::newRow("wrong case") << QByteArray("[appearance]\nfont=arial\nbtnFontSize=13\n")
+                                    << QStringLiteral("Segoe UI (Default)") << autoSize;
         QTest::newRow("a list") << QByteArray("[appearance]\nfont=Arial, Consolas\nbtnFontSize=abc\n")
-                                << QStringLiteral("Segoe UI (Default)");
+                                << QStringLiteral("Segoe UI (Default)") << autoSize;
     }
 
     void fontAndLabelSize()
     {
         QFETCH(QByteArray, ini);
         QFETCH(QString, shownFont);
+        QFETCH(QString, shownSize);
         SettingsTest::writeStore(ini);
         SettingsDialog d;
         QComboBox* font = comboWithItem(d, QStringLiteral("Consolas"));
         QComboBox* size = comboWithItem(d, QStringLiteral("Medium (12px)"));
         QCOMPARE(font->currentText(), shownFont);
-        QCOMPARE(size->currentText(), QStringLiteral("Default (auto)"));
+        QCOMPARE(size->currentText(), shownSize);
         QSignalSpy changed(&d, &SettingsDialog::settingsChanged);
         font->setCurrentIndex(font->findText(QStringLiteral("Consolas")));
         QCOMPARE(SettingsKeys::readString(SettingsKeys::AppearanceFont), QStringLiteral("Consolas"));
@@ -790,7 +796,7 @@ private slots:
     }
 
     // A buffer row restarts the low-latency stream on the stored device with
-    // the new size stored; the latency line follows, the status line does not.
+    // the new size stored; the latency line and the status line follow.
     void bufferChoiceRestartsTheStream()
     {
         SettingsTest::writeStore("[audio]\ndevice=usb-out\nbuffer=512\npreload=true\n");
@@ -805,10 +811,11 @@ private slots:
         QCOMPARE(restartLog.value(0), QStringLiteral("wasapi.open usb-out"));
         QCOMPARE(d.findChild<QLabel*>(QStringLiteral("latencyLabel"))->text(),
                  QStringLiteral("Latency: ~46.4 ms @ 44100 Hz"));
+        QCOMPARE(status->text(), QStringLiteral("Current: wasapi_shared  |  Buffer: 2048  |  Preload: ON"));
         preloadSwitch(d)->toggle();
         QCOMPARE(SettingsKeys::readBool(SettingsKeys::AudioPreload), false);
         QCOMPARE(changed.size(), 2);
-        QCOMPARE(status->text(), QStringLiteral("Current: wasapi_shared  |  Buffer: 512  |  Preload: ON"));
+        QCOMPARE(status->text(), QStringLiteral("Current: wasapi_shared  |  Buffer: 2048  |  Preload: OFF"));
     }
 
     // ---- Apply && Restart App --------------------------------------------

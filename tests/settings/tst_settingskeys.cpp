@@ -98,7 +98,8 @@ private slots:
         QTest::newRow("download list") << dl << QByteArray("/a, /b") << dlDefault;
         QTest::newRow("download absolute") << dl << QByteArray("/srv/vx/") << QVariant(QStringLiteral("/srv/vx"));
 
-        QTest::newRow("autosave 120") << SettingsKeys::AdvancedAutosave << QByteArray("120") << QVariant(0);
+        QTest::newRow("autosave 120") << SettingsKeys::AdvancedAutosave << QByteArray("120") << QVariant(120);
+        QTest::newRow("autosave 90") << SettingsKeys::AdvancedAutosave << QByteArray("90") << QVariant(0);
         QTest::newRow("autosave -5") << SettingsKeys::AdvancedAutosave << QByteArray("-5") << QVariant(0);
         QTest::newRow("autosave 300") << SettingsKeys::AdvancedAutosave << QByteArray("300") << QVariant(300);
         QTest::newRow("device list") << SettingsKeys::AudioDevice << QByteArray("a, b") << QVariant(QString());

@@ -1,6 +1,10 @@
 #pragma once
 // A reach into the window's update check, a server for it, and what the
 // window showed: toasts and the boxes it asked.
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QFile>
 #include <QLabel>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -36,6 +40,19 @@ public:
     static QString& notes(MainWindow* w) { return w->updateNotes; }
     static QString& latest(MainWindow* w) { return w->latestVersion; }
     static QString& installerReady(MainWindow* w) { return w->installerReady; }
+    static QByteArray installerSha256(MainWindow* w) { return w->installerSha256; }
+    static qint64 installerSize(MainWindow* w) { return w->installerSize; }
+    static QTimer* stallTimer(MainWindow* w) { return w->downloadStallTimer; }
+    // Takes the file as the window's own download, as it stands now.
+    static void recordFetched(MainWindow* w, const QString& path)
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        w->installerReady = path;
+        w->installerSize = bytes.size();
+        w->installerSha256 = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+    }
 };
 
 namespace UpdateTest {
@@ -61,6 +78,17 @@ inline int managers(MainWindow* w)
 inline bool settle(MainWindow* w)
 {
     return QTest::qWaitFor([w] { return managers(w) == 0; }, 20000);
+}
+
+// A fresh, private download folder with nothing in it.
+inline bool freshDownloadFolder()
+{
+    const QString folder = UpdateCheck::downloadFolder();
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (QFileInfo(folder).isSymLink() || QFileInfo(folder).isFile())
+        QFile::remove(folder);
+    QDir(folder).removeRecursively();
+    return UpdateCheck::prepareDownloadFolder().isEmpty();
 }
 
 // A Debian package of about `bytes` bytes.

@@ -1,10 +1,11 @@
 // Installing a downloaded update: what each failure of the hand-over shows,
-// and the close that follows a started installer, with unsaved work saved
-// first or asked about.
+// the refusal of any file but the one downloaded, and the close that follows
+// a started installer, with unsaved work saved first or asked about.
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QtTest>
+#include <sys/stat.h>
 
 #include "PackageInstaller.h"
 #include "SessionManager.h"
@@ -58,18 +59,35 @@ private slots:
     {
         QTest::addColumn<QString>("file");     // "gone", "small", "text", "package"
         QTest::addColumn<bool>("launcher");    // the launcher is there
+        // What befell the file after its download: "" nothing, "unrecorded"
+        // never downloaded, "same size" or "other size" replaced, "folder
+        // opened" its folder opened to others, "elsewhere" the same bytes
+        // in another folder.
+        QTest::addColumn<QString>("after");
         QTest::addColumn<QString>("says");
-        QTest::newRow("file gone") << "gone" << true << "Installer file missing or invalid.\n\nExpected: ";
-        QTest::newRow("too small") << "small" << true << "\nSize: 99999 bytes";
-        QTest::newRow("no Debian package") << "text" << true << "Could not launch installer (error code: 31).";
-        QTest::newRow("pkexec missing") << "package" << false << "Could not launch installer (error code: 2).";
+        QTest::newRow("file gone") << "gone" << true << "" << "Installer file missing or invalid.\n\nExpected: ";
+        QTest::newRow("too small") << "small" << true << "" << "\nSize: 99999 bytes";
+        QTest::newRow("no Debian package") << "text" << true << "" << "Could not launch installer (error code: 31).";
+        QTest::newRow("pkexec missing") << "package" << false << "" << "Could not launch installer (error code: 2).";
+        QTest::newRow("never downloaded") << "package" << true << "unrecorded"
+                                          << "This installer was not downloaded by the program.";
+        QTest::newRow("replaced, same size") << "package" << true << "same size"
+                                             << "The installer's contents changed after the download.";
+        QTest::newRow("replaced, other size") << "package" << true << "other size"
+                                              << "The installer's size changed after the download";
+        QTest::newRow("folder opened to others") << "package" << true << "folder opened"
+                                                 << "is open to other users (mode 0777)";
+        QTest::newRow("copy in another folder") << "package" << true << "elsewhere"
+                                                << "The installer is not in the download folder.";
     }
     void refused()
     {
         QFETCH(QString, file);
         QFETCH(bool, launcher);
+        QFETCH(QString, after);
         QFETCH(QString, says);
-        const QString path = dir + QStringLiteral("/TarvelloRuzoru_Setup.exe");
+        QVERIFY(freshDownloadFolder());
+        QString path = UpdateCheck::installerPath();
         if (file == QLatin1String("small"))
             QVERIFY(safeWriteFile(path, package(99999).left(99999)));
         else if (file == QLatin1String("text"))
@@ -80,9 +98,27 @@ private slots:
             PackageInstaller::setLauncher(dir + QStringLiteral("/no-pkexec-here"));
 
         MainWindow* w = window();
+        if (file != QLatin1String("gone") && after != QLatin1String("unrecorded"))
+            U::recordFetched(w, path);
+        const QByteArray folder = QFile::encodeName(UpdateCheck::downloadFolder());
+        if (after == QLatin1String("same size")) {
+            QByteArray other = package(200000);
+            other[other.size() - 1] = char(other.at(other.size() - 1) ^ 0x5a);
+            QVERIFY(safeWriteFile(path, other));
+        } else if (after == QLatin1String("other size")) {
+            QVERIFY(safeWriteFile(path, package(250000)));
+        } else if (after == QLatin1String("folder opened")) {
+            QCOMPARE(::chmod(folder.constData(), 0777), 0);
+        } else if (after == QLatin1String("elsewhere")) {
+            const QString copy = dir + QStringLiteral("/TarvelloRuzoru_Setup.exe");
+            QVERIFY(QFile::copy(path, copy));
+            U::recordFetched(w, copy);
+            path = copy;
+        }
         SessionManager::instance()->markDirty();
         w->applyUpdate(path);
-        QCOMPARE(asked.titles(), QStringList{QStringLiteral("Update Failed")});
+        QTRY_COMPARE_WITH_TIMEOUT(asked.titles(), QStringList{QStringLiteral("Update Failed")}, 10000);
+        ::chmod(folder.constData(), 0700);
         QVERIFY2(asked.requests.first().text.contains(says), qPrintable(asked.requests.first().text));
         QVERIFY(asked.requests.first().text.contains(path));
         QVERIFY(w->isVisible());
@@ -110,9 +146,11 @@ private slots:
         QFETCH(QString, session);
         QFETCH(bool, closes);
         QFETCH(QStringList, asks);
-        const QString path = dir + QStringLiteral("/TarvelloRuzoru_Setup.exe");
+        QVERIFY(freshDownloadFolder());
+        const QString path = UpdateCheck::installerPath();
         QVERIFY(safeWriteFile(path, package(200000)));
         MainWindow* w = window();
+        U::recordFetched(w, path);
         SessionManager* sm = SessionManager::instance();
         sm->newSession();
         const QString sessionFile = dir + QStringLiteral("/set.vx");

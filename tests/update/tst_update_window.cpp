@@ -4,8 +4,12 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QtTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "PackageInstaller.h"
 #include "SessionManager.h"
 #include "UpdateSupport.h"
 
@@ -346,6 +350,14 @@ private slots:
         QTest::newRow("ftp address") << "ftp" << "Update Failed" << "not a web address" << false;
         QTest::newRow("empty address") << "empty" << "Update Failed" << "not a web address" << false;
         QTest::newRow("folder not writable") << "unwritable" << "Update Failed" << "Download failed: " << false;
+        // The folder is this user's alone, or nothing is fetched into it.
+        QTest::newRow("folder missing: made private") << "nofolder" << "" << "" << true;
+        QTest::newRow("folder of another user") << "owner" << "Update Failed" << "belongs to another user" << false;
+        QTest::newRow("folder open to others") << "mode" << "Update Failed" << "open to other users (mode 0755)"
+                                               << false;
+        QTest::newRow("folder is a link") << "link" << "Update Failed" << "is not a folder" << false;
+        // No data for 30 s: the download ends, its part goes, a new click fetches anew.
+        QTest::newRow("stalled after 10 kB") << "stall" << "Update Failed" << "no data for 30 seconds" << false;
     }
     void downloads()
     {
@@ -354,9 +366,8 @@ private slots:
         QFETCH(QString, says);
         QFETCH(bool, replaced);
         const QString installer = UpdateCheck::installerPath();
-        QDir(UpdateCheck::downloadFolder()).removeRecursively();
-        QFile::remove(UpdateCheck::downloadFolder());
-        QVERIFY(QDir().mkpath(UpdateCheck::downloadFolder()));
+        const QString folder = UpdateCheck::downloadFolder();
+        QVERIFY(freshDownloadFolder());
         const QByteArray old = package(150000);
         QVERIFY(safeWriteFile(installer, old));
 
@@ -389,12 +400,57 @@ private slots:
             // A file where the download folder should be.
             QVERIFY(QDir(UpdateCheck::downloadFolder()).removeRecursively());
             QVERIFY(safeWriteFile(UpdateCheck::downloadFolder(), "not a folder"));
+        } else if (kind == QLatin1String("nofolder")) {
+            QVERIFY(QDir(folder).removeRecursively());
+        } else if (kind == QLatin1String("owner")) {
+            if (::getuid() != 0)
+                QSKIP("only root can give a folder to another user");
+            QCOMPARE(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
+        } else if (kind == QLatin1String("mode")) {
+            QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+        } else if (kind == QLatin1String("link")) {
+            QVERIFY(QFile::rename(folder, folder + QStringLiteral("-elsewhere")));
+            QVERIFY(QFile::link(folder + QStringLiteral("-elsewhere"), folder));
+        } else if (kind == QLatin1String("stall")) {
+            r.misbehaviour = S::StallMidBody;
+            r.cutAt = 10240;
         }
+        auto restoreFolder = qScopeGuard([&] {
+            if (kind == QLatin1String("owner"))
+                QCOMPARE(::chown(QFile::encodeName(folder).constData(), ::getuid(), ::getgid()), 0);
+            if (kind == QLatin1String("link")) {
+                QVERIFY(QFile::remove(folder));
+                QVERIFY(QFile::rename(folder + QStringLiteral("-elsewhere"), folder));
+            }
+        });
         server.route(QStringLiteral("/pkg.deb"), r);
         offer(url);
         server.clearRequests();
         takeToasts();
-        download();
+        if (kind == QLatin1String("stall")) {
+            // The server holds the connection after its first 10 kB: the
+            // window's own timer, driven here, decides that it stalled.
+            U::button(w)->click();
+            QTimer* stall = U::stallTimer(w);
+            QVERIFY(stall && stall->isActive() && stall->isSingleShot());
+            QCOMPARE(stall->interval(), 30000);
+            QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 1, 20000);
+            // Its 10 kB are in the part file beside the installer.
+            auto partBytes = [&folder] {
+                qint64 n = 0;
+                for (const QFileInfo& f : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden))
+                    if (f.fileName() != QFileInfo(UpdateCheck::installerPath()).fileName())
+                        n += f.size();
+                return n;
+            };
+            QTRY_COMPARE_WITH_TIMEOUT(partBytes(), qint64(10240), 20000);
+            QVERIFY(stall->isActive());
+            TestSupport::fireTimer(stall);
+            QVERIFY(settle(w));
+            QVERIFY(!U::downloading(w));
+        } else {
+            download();
+        }
         if (kind == QLatin1String("empty")) {
             // The bar's button has nothing to fetch; asked directly, the
             // empty address is refused like any other that is no web address.
@@ -426,13 +482,126 @@ private slots:
                                        : QStringList());
         if (kind == QLatin1String("unwritable"))
             QVERIFY(QFile::remove(UpdateCheck::downloadFolder()));
+        if (offered) {
+            // What was written is what came, by size and SHA-256; a fresh
+            // folder is made for this user alone.
+            QCOMPARE(U::installerSize(w), qint64(fresh.size()));
+            QCOMPARE(U::installerSha256(w), QCryptographicHash::hash(fresh, QCryptographicHash::Sha256));
+            struct stat st {};
+            QCOMPARE(::lstat(QFile::encodeName(folder).constData(), &st), 0);
+            QCOMPARE(int(st.st_mode & 07777), 0700);
+            QCOMPARE(st.st_uid, ::getuid());
+        } else {
+            QVERIFY(U::installerReady(w).isEmpty());
+        }
+        if (kind == QLatin1String("stall")) {
+            // A later click starts a new download, which succeeds.
+            restoreFolder.dismiss();
+            server.route(QStringLiteral("/pkg.deb"), S::Response::ok(fresh));
+            asked.requests.clear();
+            download();
+            QCOMPARE(server.requestCount(QStringLiteral("/pkg.deb")), 2);
+            QVERIFY(asked.requests.isEmpty());
+            QCOMPARE(U::button(w)->text(), QStringLiteral("Restart && Install"));
+            QCOMPARE(U::installerSha256(w), QCryptographicHash::hash(fresh, QCryptographicHash::Sha256));
+        }
+    }
+
+    // A file replaced in the folder after its download is refused at the
+    // install: a box says why and the package tool is never started.
+    void replacedAfterDownload_data()
+    {
+        QTest::addColumn<int>("bytes"); // of the file put in its place
+        QTest::newRow("same size") << 300000;
+        QTest::newRow("other size") << 250000;
+    }
+    void replacedAfterDownload()
+    {
+        QFETCH(int, bytes);
+        const QString dir = TestSupport::tempDir();
+        const QString argsFile = dir + QStringLiteral("/args.txt");
+        PackageInstaller::setLauncher(TestSupport::argumentRecorder(dir, argsFile));
+        auto restore = qScopeGuard([] { PackageInstaller::setLauncher(QString()); });
+        QVERIFY(freshDownloadFolder());
+        const QByteArray fresh = package(300000);
+        server.route(QStringLiteral("/pkg.deb"), S::Response::ok(fresh));
+        offer(server.url(QStringLiteral("/pkg.deb")).toString());
+        download();
+        QCOMPARE(U::button(w)->text(), QStringLiteral("Restart && Install"));
+
+        QByteArray other = package(bytes);
+        other.resize(bytes, 'x');
+        QVERIFY(other != fresh);
+        QVERIFY(safeWriteFile(UpdateCheck::installerPath(), other));
+        U::button(w)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(asked.titles(), QStringList{QStringLiteral("Update Failed")}, 10000);
+        QVERIFY2(asked.requests.first().text.contains(QStringLiteral("not the file this program downloaded")),
+                 qPrintable(asked.requests.first().text));
+        QVERIFY(!QFile::exists(argsFile));
+        QVERIFY(U::installerReady(w).isEmpty());
+        QCOMPARE(U::button(w)->text(), QStringLiteral("Download"));
+        QVERIFY(U::button(w)->isEnabled());
+    }
+
+    // A reply that offers nothing newer withdraws the offer standing from an
+    // earlier one: bar, title, notes, and the download, done or running.
+    void withdrawnOffer_data()
+    {
+        QTest::addColumn<QString>("stage"); // "offered", "downloaded", "downloading"
+        QTest::addColumn<QByteArray>("later");
+        for (const char* stage : {"offered", "downloaded", "downloading"}) {
+            QTest::addRow("%s, then 2.0.9", stage) << stage << reply(QStringLiteral("2.0.9"));
+            QTest::addRow("%s, then not active", stage) << stage << reply(QStringLiteral("2.0.85"), false);
+        }
+    }
+    void withdrawnOffer()
+    {
+        QFETCH(QString, stage);
+        QFETCH(QByteArray, later);
+        QVERIFY(freshDownloadFolder());
+        S::Response pkg = S::Response::ok(package(200000));
+        if (stage == QLatin1String("downloading")) {
+            pkg.misbehaviour = S::StallMidBody;
+            pkg.cutAt = 10240;
+        }
+        server.route(QStringLiteral("/pkg.deb"), pkg);
+        server.route(kPath, S::Response::json(reply(QStringLiteral("2.0.85"), true, false, true,
+                                                    QStringLiteral("Notes of 2.0.85"),
+                                                    server.url(QStringLiteral("/pkg.deb")).toString())));
+        check(false);
+        QVERIFY(U::bar(w)->isVisibleTo(w));
+        if (stage == QLatin1String("downloaded")) {
+            download();
+            QVERIFY(QFile::exists(UpdateCheck::installerPath()));
+        } else if (stage == QLatin1String("downloading")) {
+            U::button(w)->click();
+            QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 1, 20000);
+            QVERIFY(U::downloading(w));
+        }
+        takeToasts();
+
+        server.route(kPath, S::Response::json(later));
+        check(false);
+        QVERIFY(!U::bar(w)->isVisibleTo(w));
+        QVERIFY(!w->windowTitle().contains(QStringLiteral("Update Available")));
+        QVERIFY(!U::notesButton(w)->isVisibleTo(w));
+        QVERIFY(U::notes(w).isEmpty());
+        QVERIFY(U::downloadUrl(w).isEmpty());
+        QCOMPARE(takeToasts(), QStringList{QStringLiteral("✅ You have the latest version!")});
+        // The download is gone: nothing to install, nothing running, no part left.
+        QVERIFY(!U::downloading(w));
+        QVERIFY(U::installerReady(w).isEmpty());
+        QCOMPARE(QDir(UpdateCheck::downloadFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(U::button(w)->text(), QStringLiteral("Download"));
+        QVERIFY(asked.requests.isEmpty());
+        TestSupport::fireTimer(U::versionTimer(w));
     }
 
     // A second click while a download runs starts nothing; the progress
     // shows on the button.
     void secondClick()
     {
-        QDir().mkpath(UpdateCheck::downloadFolder());
+        QVERIFY(freshDownloadFolder());
         S::Response r = S::Response::ok(package(200000));
         r.misbehaviour = S::SlowDrip;
         r.dripBytes = 20000;

@@ -44,7 +44,7 @@ const QHash<QString, Rule>& table()
         oneOf(AppearanceBtnFontSize, 0, {0, 10, 12, 14});
         boolean(AppearanceShowLoopIcon, true);
         boolean(AppearanceShowScissorIcon, true);
-        oneOf(AdvancedAutosave, 0, {0, 60, 300, 900});
+        oneOf(AdvancedAutosave, 0, {0, 60, 120, 300, 900});
         boolean(AdvancedShowLog, false);
         boolean(SessionAutoSave, true);
         h.insert(RecentFiles, Rule{Type::TextList, QStringList()});
@@ -304,6 +304,14 @@ QString downloadFolder()
 QString serviceUrl()
 {
     return read(UpdateServiceUrl).toString();
+}
+
+int autoSaveSeconds()
+{
+    const QVariant stored = AppSettings().value(AdvancedAutosave);
+    if (stored.isValid() && isValid(AdvancedAutosave, stored))
+        return read(AdvancedAutosave).toInt();
+    return readBool(SessionAutoSave) ? kDefaultAutoSaveSeconds : 0;
 }
 
 } // namespace SettingsKeys

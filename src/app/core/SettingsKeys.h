@@ -27,7 +27,7 @@ inline const QString AppearanceBtnFontSize = QStringLiteral("appearance/btnFontS
 inline const QString AppearanceShowLoopIcon = QStringLiteral("appearance/showLoopIcon");       // bool, true
 inline const QString AppearanceShowScissorIcon = QStringLiteral("appearance/showScissorIcon"); // bool, true
 // advanced and session
-inline const QString AdvancedAutosave = QStringLiteral("advanced/autosave");  // 0,60,300,900; 0
+inline const QString AdvancedAutosave = QStringLiteral("advanced/autosave");  // 0,60,120,300,900; 0
 inline const QString AdvancedShowLog = QStringLiteral("advanced/showLog");    // bool, false
 inline const QString SessionAutoSave = QStringLiteral("session/autoSave");    // bool, true
 inline const QString RecentFiles = QStringLiteral("recentFiles");             // text list, []
@@ -72,6 +72,11 @@ bool readBool(const QString& key, bool readerDefault);
 QString defaultDownloadFolder();
 // "library/downloadPath" validated: empty or not absolute gives the default.
 QString downloadFolder();
+// The session's auto-save interval in seconds, 0 for none: "advanced/autosave"
+// when it holds one of its choices, else kDefaultAutoSaveSeconds when
+// "session/autoSave" is true and 0 when it is false.
+constexpr int kDefaultAutoSaveSeconds = 120;
+int autoSaveSeconds();
 // "update/serviceUrl" validated: an http or https address with a host, with
 // no trailing slash; anything else gives kDefaultServiceUrl.
 QString serviceUrl();
