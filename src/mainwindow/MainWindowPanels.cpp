@@ -93,13 +93,10 @@ void MainWindow::onSessionLoaded(const Session& s)
     // session is left to reach meanwhile.
     keyButtonMap.clear();
     tabIndexCache.clear();
+    // The strip shows what still plays (a music track the stops above moved
+    // on to), else nothing: no title or time of a sound that has stopped.
     nowPlayingId.clear();
-    if (nowPlayingBar)
-        nowPlayingBar->clearTrack();
-    if (npTitle)
-        npTitle->setText(QStringLiteral("No Track"));
-    if (npDot)
-        npDot->setStyleSheet(QStringLiteral("color:gray;font-size:11px;"));
+    showNextNowPlaying(QString());
 
     // 10. The old panes go at once.
     for (const GridPanel& p : std::as_const(m_panels)) {
