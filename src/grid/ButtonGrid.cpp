@@ -95,7 +95,8 @@ void ButtonGrid::syncFromSession(const TabData& tab)
         // A pad whose sound stays the same goes on showing it playing: its
         // light, its progress and who started it.
         SoundButton* pad = m_buttons[i];
-        const bool sameSound = pad->buttonData().audioPath == m_tab.buttons[i].audioPath;
+        const bool sameSound =
+            !m_tab.buttons[i].audioPath.isEmpty() && pad->buttonData().audioPath == m_tab.buttons[i].audioPath;
         const bool playing = sameSound && pad->isPlaying();
         const quint8 mark = pad->triggerMark();
         const qint64 pos = pad->positionMs();
