@@ -528,7 +528,7 @@ void MainWindow::onWasapiStopped(const QString& id)
 {
     engines().audioNotifyStop(id);
     if (id == nowPlayingId)
-        nowPlayingId.clear();
+        showNextNowPlaying(id);
 }
 
 void MainWindow::onPlaybackError(const QString& id, const QString& why)
