@@ -93,10 +93,12 @@ void MainWindow::onSessionLoaded(const Session& s)
     // session is left to reach meanwhile.
     keyButtonMap.clear();
     tabIndexCache.clear();
-    // The strip shows what still plays (a music track the stops above moved
-    // on to), else nothing: no title or time of a sound that has stopped.
-    nowPlayingId.clear();
-    showNextNowPlaying(QString());
+    // No button plays now: the strip shows a music track the stops above
+    // moved on to, else nothing, no title or time of a sound that stopped.
+    if (isSounding(musicId))
+        showOnStrip(musicId, musicTitle, musicPath);
+    else
+        showStripIdle();
 
     // 10. The old panes go at once.
     for (const GridPanel& p : std::as_const(m_panels)) {
