@@ -135,7 +135,8 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     }
     if (!prepareOnly && m_outputLost) {
         VX_LOG(QStringLiteral("[AudioEngine] output lost; not playing ") + id);
-        reportFailedStart(id, tr("The audio output was lost"));
+        reportFailedStart(id, m_serverGone ? tr("long sounds and music are off until the program is restarted")
+                                           : tr("The audio output was lost"));
         return;
     }
 
@@ -326,6 +327,12 @@ bool AudioEngine::serverStillOurs()
                           "no player is made again until the program starts anew"));
     m_serverGone = true;
     return false;
+}
+
+void AudioEngine::checkServer()
+{
+    if (!serverStillOurs() && !m_outputLost)
+        loseOutput();
 }
 
 // A new player may be made: an output is listed and the players' server is

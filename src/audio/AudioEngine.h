@@ -221,6 +221,10 @@ public:
     // Whether the sound server the players were made on has gone: then no
     // player is made again in this process (see SoundServer.h).
     bool isServerGone() const { return m_serverGone; }
+    // Asks now, with nothing playing too, whether the players' sound server
+    // still answers; when it has gone, the players are lost for good from
+    // here (outputLost, as a stall would find).
+    void checkServer();
     // Who answers as the sound server (SoundServer::currentId by default);
     // tests stand in for it.
     void setServerIdSource(std::function<qint64()> source) { m_serverIdSource = std::move(source); }

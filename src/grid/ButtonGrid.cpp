@@ -90,8 +90,23 @@ void ButtonGrid::syncFromSession(const TabData& tab)
         if (m_tab.buttons[i].id != tab.buttons[i].id)
             continue;
         m_tab.buttons[i] = tab.buttons[i];
-        if (i < m_buttons.size())
-            m_buttons[i]->setButtonData(m_tab.buttons[i]);
+        if (i >= m_buttons.size())
+            continue;
+        // A pad whose sound stays the same goes on showing it playing: its
+        // light, its progress and who started it.
+        SoundButton* pad = m_buttons[i];
+        const bool sameSound =
+            !m_tab.buttons[i].audioPath.isEmpty() && pad->buttonData().audioPath == m_tab.buttons[i].audioPath;
+        const bool playing = sameSound && pad->isPlaying();
+        const quint8 mark = pad->triggerMark();
+        const qint64 pos = pad->positionMs();
+        const qint64 dur = pad->durationMs();
+        pad->setButtonData(m_tab.buttons[i]);
+        if (playing) {
+            pad->setPlaying(true);
+            pad->setTriggerMark(mark);
+            pad->setPosition(pos, dur);
+        }
     }
 }
 

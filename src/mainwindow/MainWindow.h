@@ -229,6 +229,7 @@ public slots:
     // while every output works shows the toast.
     void onAudioOutputLost(const QString& engine, const QString& device);
     void onAudioOutputRestored(const QString& engine, const QString& device);
+    void announcePlayersGone();
     // Distinct sounds playing now in any engine, buttons and music.
     int playingSoundCount();
     // Rebuilds everything derived from the positions of the tabs and from the
@@ -524,8 +525,16 @@ private:
     // The toolbar title, elided to the strip's width.
     void setStripTitle(const QString& title);
     void setStripTrack(const ButtonData& b);
-    // After the now-playing sound ended: another playing sound takes the
-    // strip, else the music track, else the dot turns idle.
+    // The toolbar strip and the now-playing bar show one sound, nowPlayingId:
+    // its title, and its time from its next position report on. Idle: no
+    // sound, "No Track" and no time.
+    void showOnStrip(const QString& id, const QString& title, const QString& path);
+    void showStripIdle();
+    // Whether any engine plays the id.
+    bool isSounding(const QString& id);
+    // After the now-playing sound ended (or may have): the sound shown stays
+    // while it plays, else another playing sound takes the strip, else the
+    // music track, else the strip goes idle.
     void showNextNowPlaying(const QString& endedId);
     // The music panel's now-playing bar (nothing until it exists).
     void barSetTrack(const QString& title, const QString& path);
@@ -613,6 +622,8 @@ private:
     QSet<QString> dsSounding;
     // The engines whose output is lost and not open again yet.
     QSet<QString> lostOutputs;
+    // Whether the loss of the players' sound server for this run was told.
+    bool playersGoneShown = false;
     QTimer* dsEndWatch = nullptr;
     // Bumped at every start of an id on the pre-decoded engine; a delayed
     // stop of an older start leaves a newer one alone.
@@ -716,7 +727,7 @@ private:
     QTimer* musicScanDebounce = nullptr;
     // The engines told when the current music track ends, in the order of
     // the road that ends it.
-    enum class MusicEnd { Panel, AutoMixOn, PlayerOnly, AllPlayers };
+    enum class MusicEnd { Panel, AutoMixOn, PlayerOnly };
     // A drop on the music panel; with toPlaylist its files and folders join
     // the playlist as well as the library.
     void takeMusicDrop(const QList<QUrl>& urls, bool toPlaylist);
@@ -729,7 +740,7 @@ private:
     // Ends at once the earlier tracks still fading out after faded changes.
     void endFadingMusic();
     // A fresh music record for the file, started on the device and kept as
-    // the current track.
+    // the current track; the strip and the bar show it.
     void startMusicTrack(const QString& path, const QString& device);
     // The now-playing mark on row (none when -1) of musicList.
     void markMusicRow(int row);

@@ -297,6 +297,9 @@ void MainWindow::applyThemeToWidgets()
         setsList->viewport()->update();
     if (npBar)
         npBar->update();
+    // The strip's dot: the accent while a sound is shown, muted when idle.
+    const ThemeColors& colours = ThemeManager::instance()->colors();
+    setNpDotColor((nowPlayingId.isEmpty() ? colours.textMuted : colours.accent).name(), 11);
     rebuildTabStrip();
     applyStatusBarTheme();
 }

@@ -14,8 +14,6 @@
 #include "MusicTrack.h"
 #include "NowPlayingBar.h"
 #include "RecordId.h"
-#include "SoundButton.h"
-#include "ThemeManager.h"
 
 int nowPlayingFadeMs(QComboBox* combo)
 {
@@ -68,11 +66,6 @@ void MainWindow::endCurrentMusic(MusicEnd how)
         if (!id.isEmpty())
             e.audioStop(id);
         break;
-    case MusicEnd::AllPlayers:
-        // Everything the players hold, the sound buttons on them included.
-        e.audioStopAll();
-        musicFading.clear();
-        break;
     }
 }
 
@@ -107,6 +100,10 @@ void MainWindow::startMusicTrack(const QString& path, const QString& device)
     musicPath = path;
     soundStartedSincePanic = true;
     engines().audioPlay(track, device);
+    // The engine's start report shows it already; a start that failed at
+    // once has let go of musicId.
+    if (musicId == track.id && nowPlayingId != track.id)
+        showOnStrip(track.id, track.name, path);
 }
 
 void MainWindow::markMusicRow(int row)
@@ -153,17 +150,7 @@ void MainWindow::showMusicStopped()
         musicList->clearSelection();
     }
     // A sound button that plays on takes the bar and the strip back.
-    PlaybackEngines& e = engines();
-    if (!nowPlayingId.isEmpty()
-        && (e.audioIsPlaying(nowPlayingId) || e.wasapiIsPlaying(nowPlayingId) || e.dsIsPlaying(nowPlayingId))) {
-        if (SoundButton* w = findButtonWidget(nowPlayingId)) {
-            setStripTrack(w->buttonData());
-            return;
-        }
-    }
-    if (nowPlayingBar)
-        nowPlayingBar->clearTrack();
-    setNpDotColor(ThemeManager::instance()->colors().textMuted.name(), 11);
+    showNextNowPlaying(QString());
 }
 
 void MainWindow::connectMusicPlayer()
@@ -195,18 +182,25 @@ void MainWindow::onMusicItemDoubleClicked(QListWidgetItem* item)
     endCurrentMusic(MusicEnd::Panel);
     autoMixIndex = musicList->row(item);
     startMusicTrack(path, device);
-    barSetTrack(musicTitle, path);
     markMusicRow(autoMixIndex);
 }
 
+// Ends the music only, as a double-click in ALL MUSIC does: the buttons'
+// sounds play on. The track plays on the default device; Auto-Mix goes on
+// after the ALL MUSIC row it holds. The mark goes to the track's own row.
 void MainWindow::onPlaylistItemDoubleClicked(QListWidgetItem* item)
 {
     const QString path = rowPath(item);
     if (path.isEmpty())
         return;
     musicFailShown = false;
-    endCurrentMusic(MusicEnd::AllPlayers);
+    endCurrentMusic(MusicEnd::Panel);
     startMusicTrack(path, QString());
+    int row = -1;
+    for (int r = 0; musicList && r < musicList->count() && row < 0; ++r)
+        if (rowPath(musicList->item(r)) == path)
+            row = r;
+    markMusicRow(row);
 }
 
 void MainWindow::autoMixPlayIdx(int row, int fadeMs)
@@ -235,7 +229,6 @@ void MainWindow::autoMixPlayIdx(int row, int fadeMs)
     }
     autoMixIndex = row;
     startMusicTrack(path, musicDevice(musicDevCombo));
-    barSetTrack(musicTitle, path);
     markMusicRow(row);
     musicList->clearSelection();
     item->setSelected(true);

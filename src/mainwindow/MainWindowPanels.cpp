@@ -94,13 +94,12 @@ void MainWindow::onSessionLoaded(const Session& s)
     // session is left to reach meanwhile.
     keyButtonMap.clear();
     tabIndexCache.clear();
-    nowPlayingId.clear();
-    if (nowPlayingBar)
-        nowPlayingBar->clearTrack();
-    if (npTitle)
-        npTitle->setText(QStringLiteral("No Track"));
-    if (npDot)
-        npDot->setStyleSheet(QStringLiteral("color:gray;font-size:11px;"));
+    // No button plays now: the strip shows a music track the stops above
+    // moved on to, else nothing, no title or time of a sound that stopped.
+    if (isSounding(musicId))
+        showOnStrip(musicId, musicTitle, musicPath);
+    else
+        showStripIdle();
 
     // 10. The old panes go at once.
     for (const GridPanel& p : std::as_const(m_panels)) {

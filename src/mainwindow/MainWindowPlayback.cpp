@@ -59,6 +59,18 @@ bool onDefaultOutput(const QString& device)
     return device.isEmpty() || device == QString::fromUtf8(QMediaDevices::defaultAudioOutput().id());
 }
 
+// The record of id in tab t of the session, or null.
+const ButtonData* sessionRecord(int t, const QString& id)
+{
+    const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
+    if (t < 0 || t >= tabs.size())
+        return nullptr;
+    for (const ButtonData& b : tabs[t].buttons)
+        if (b.id == id)
+            return &b;
+    return nullptr;
+}
+
 // "m:ss" with the minutes unbounded.
 QString minSec(qint64 seconds)
 {
@@ -148,9 +160,37 @@ void MainWindow::setStripTitle(const QString& title)
 
 void MainWindow::setStripTrack(const ButtonData& b)
 {
-    barSetTrack(b.name, b.audioPath);
-    setStripTitle(titleOf(b.name, b.audioPath));
+    showOnStrip(b.id, b.name, b.audioPath);
+}
+
+void MainWindow::showOnStrip(const QString& id, const QString& title, const QString& path)
+{
+    nowPlayingId = id;
+    barSetTrack(title, path);
+    setStripTitle(titleOf(title, path));
+    // The time shown is this sound's, from its next report on.
+    if (npTime)
+        npTime->clear();
     setNpDotColor(accentName(), kDotPx);
+}
+
+void MainWindow::showStripIdle()
+{
+    nowPlayingId.clear();
+    if (nowPlayingBar)
+        nowPlayingBar->clearTrack();
+    if (npTitle)
+        npTitle->setText(QStringLiteral("No Track"));
+    if (npTime)
+        npTime->clear();
+    setNpDotColor(ThemeManager::instance()->colors().textMuted.name(), kDotPx);
+}
+
+bool MainWindow::isSounding(const QString& id)
+{
+    PlaybackEngines& e = engines();
+    return !id.isEmpty()
+           && (e.audioIsPlaying(id) || e.dsIsPlaying(id) || e.wasapiIsPlaying(id) || e.pcmIsPlaying(id));
 }
 
 // The music panel's now-playing bar, once the panel has built it.
@@ -282,7 +322,6 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
         e.dsTriggerSingle(btn.id, float(tabVol));
     }
 
-    nowPlayingId = btn.id;
     int pane = -1;
     if (SoundButton* w = findButtonWidget(btn.id, &pane)) {
         w->setPlaying(true);
@@ -293,6 +332,8 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
         setStripTrack(shown);
         if (eventLog)
             eventLog->log(QStringLiteral("Audio"), QStringLiteral("Playing: ") + shown.name, QStringLiteral("ok"));
+    } else {
+        setStripTrack(btn);
     }
     e.audioNotifyPlay(btn.id);
     routingStartId.clear();
@@ -394,18 +435,10 @@ void MainWindow::dsEndWatchTick()
 void MainWindow::onPlayStarted(const QString& id)
 {
     VX_LOG(QStringLiteral("[onPlayStarted] id=") + id);
-    // The online page's preview is not a track: the now-playing bar and its
-    // time stay with what the bar showed.
-    if (!onlinePreviewId.isEmpty() && id == onlinePreviewId) {
-        updateStatusBar();
-        return;
-    }
     int pane = -1;
     SoundButton* w = findButtonWidget(id, &pane);
-    if (w)
-        w->setTriggerMark(2);
-    nowPlayingId = id;
     if (w) {
+        w->setTriggerMark(2);
         w->setPlaying(true);
         if (GridHeader* h = m_panels[pane].header)
             h->setPlaying(true);
@@ -414,9 +447,15 @@ void MainWindow::onPlayStarted(const QString& id)
         if (eventLog && id != routingStartId)
             eventLog->log(QStringLiteral("Audio"), QStringLiteral("Playing: ") + b.name, QStringLiteral("ok"));
         setStripTrack(b);
-        if (npBar && npTime)
-            npTime->setText(QStringLiteral("0:00"));
+    } else if (!id.isEmpty() && id == musicId) {
+        if (nowPlayingId != id)
+            showOnStrip(id, musicTitle, musicPath);
+    } else if (const ButtonData* b = sessionRecord(tabOfButton(id), id)) {
+        // A button of a tab no pane shows.
+        setStripTrack(*b);
     }
+    // Anything else is a preview (the online page's, the trim dialog's): it
+    // is not on air, and the strip and the bar stay with what they showed.
     updateStatusBar();
 }
 
@@ -446,28 +485,27 @@ void MainWindow::onPlayStopped(const QString& id)
 
 void MainWindow::showNextNowPlaying(const QString& endedId)
 {
-    PlaybackEngines& e = engines();
+    const bool shownIsOnAir =
+        !nowPlayingId.isEmpty() && (nowPlayingId == musicId || tabOfButton(nowPlayingId) >= 0);
+    if (shownIsOnAir && nowPlayingId != endedId && isSounding(nowPlayingId))
+        return;
     const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
     for (const TabData& t : tabs) {
         for (const ButtonData& b : t.buttons) {
-            if (b.id == endedId || b.audioPath.isEmpty())
+            if (b.id == endedId || b.audioPath.isEmpty() || b.id == musicId)
                 continue;
-            if (e.audioIsPlaying(b.id) || e.dsIsPlaying(b.id) || e.wasapiIsPlaying(b.id) || e.pcmIsPlaying(b.id)) {
-                nowPlayingId = b.id;
+            if (isSounding(b.id)) {
                 setStripTrack(b);
                 return;
             }
         }
     }
-    if (!musicId.isEmpty()
-        && (e.audioIsPlaying(musicId) || e.pcmIsPlaying(musicId) || e.wasapiIsPlaying(musicId))) {
+    if (musicId != endedId && isSounding(musicId)) {
         // The track that plays, as it was started.
-        barSetTrack(musicTitle, musicPath);
-        setStripTitle(musicTitle);
-        setNpDotColor(accentName(), kDotPx);
+        showOnStrip(musicId, musicTitle, musicPath);
         return;
     }
-    setNpDotColor(ThemeManager::instance()->colors().textMuted.name(), kDotPx);
+    showStripIdle();
 }
 
 void MainWindow::onPositionChanged(const QString& id, qint64 posMs, qint64 durMs)
@@ -476,7 +514,8 @@ void MainWindow::onPositionChanged(const QString& id, qint64 posMs, qint64 durMs
     // new run of them.
     if (posMs > 0 && !id.isEmpty() && id == musicId)
         musicFailShown = false;
-    if (id == nowPlayingId || (nowPlayingId.isEmpty() && !musicId.isEmpty() && id == musicId)) {
+    // Only the sound on the strip moves its time.
+    if (!id.isEmpty() && id == nowPlayingId) {
         barSetPosition(posMs, durMs);
         if (durMs > 0 && npTime) {
             const qint64 p = posMs / 1000;
@@ -495,7 +534,7 @@ void MainWindow::onWasapiStopped(const QString& id)
 {
     engines().audioNotifyStop(id);
     if (id == nowPlayingId)
-        nowPlayingId.clear();
+        showNextNowPlaying(id);
 }
 
 void MainWindow::onPlaybackError(const QString& id, const QString& why)
@@ -506,12 +545,8 @@ void MainWindow::onPlaybackError(const QString& id, const QString& why)
         title = titleOf(musicTitle, musicPath);
     } else if (SoundButton* w = findButtonWidget(id)) {
         title = titleOf(w->buttonData().name, w->buttonData().audioPath);
-    } else {
-        const int t = tabOfButton(id);
-        if (t >= 0)
-            for (const ButtonData& b : SessionManager::instance()->session().tabs[t].buttons)
-                if (b.id == id)
-                    title = titleOf(b.name, b.audioPath);
+    } else if (const ButtonData* b = sessionRecord(tabOfButton(id), id)) {
+        title = titleOf(b->name, b->audioPath);
     }
     VX_LOG(QStringLiteral("[onPlaybackError] id=") + id + QStringLiteral(" ") + why);
     if (eventLog)
@@ -550,9 +585,16 @@ void MainWindow::onAudioOutputLost(const QString& engine, const QString& device)
     // The engine has stopped its sounds: show them ended now, not at the
     // next watch tick.
     dsEndWatchTick();
+    AudioEngine* audio = AudioEngine::instance();
+    const bool players = engine == QLatin1String("players");
+    // A lost pre-decoded output is often the sound server going away: the
+    // players learn it now (their loss is reported first, from inside this
+    // call), not at the next press of a long sound.
+    if (!players)
+        audio->checkServer();
     // The players cannot follow a sound server that went away (see
     // SoundServer.h): say so rather than promise a reconnection.
-    const bool forGood = engine == QLatin1String("players") && AudioEngine::instance()->isServerGone();
+    const bool forGood = players && audio->isServerGone();
     if (eventLog)
         eventLog->log(QStringLiteral("Audio"),
                       forGood ? QStringLiteral("Output lost (%1, %2): long sounds and music play again once the "
@@ -560,8 +602,11 @@ void MainWindow::onAudioOutputLost(const QString& engine, const QString& device)
                                     .arg(device, engine)
                               : QStringLiteral("Output lost (%1, %2); reconnecting").arg(device, engine),
                       QStringLiteral("warn"));
-    if (first)
+    if (audio->isServerGone())
+        announcePlayersGone();
+    else if (first)
         toast(QStringLiteral("⚠  Audio output lost: sounds stopped, reconnecting"), ToastManager::Warning, 4000);
+    showNextNowPlaying(QString());
     applyStatusBarTheme();
     updateStatusBar();
 }
@@ -573,8 +618,27 @@ void MainWindow::onAudioOutputRestored(const QString& engine, const QString& dev
     if (eventLog)
         eventLog->log(QStringLiteral("Audio"), QStringLiteral("Output back (%1, %2)").arg(device, engine),
                       QStringLiteral("ok"));
+    AudioEngine* audio = AudioEngine::instance();
+    if (engine != QLatin1String("players")) {
+        // The server that answers now may be another one than the players'.
+        audio->checkServer();
+        if (audio->isServerGone() && !lostOutputs.contains(engine))
+            toast(QStringLiteral("✅  Short sounds ready. Long sounds and music: restart the program"),
+                  ToastManager::Info, 5000);
+    }
     applyStatusBarTheme();
     updateStatusBar();
+}
+
+// Once per run: the players' sound server has gone, and with it long sounds
+// and music until the program starts anew.
+void MainWindow::announcePlayersGone()
+{
+    if (playersGoneShown)
+        return;
+    playersGoneShown = true;
+    toast(QStringLiteral("⚠  Sound server restarted: long sounds and music off until you restart the program"),
+          ToastManager::Warning, 6000);
 }
 
 void MainWindow::restoreButtonPlayingStates(int pane)

@@ -69,9 +69,27 @@ void MainWindow::applyStatusBarTheme()
 {
     const ThemeColors& c = ThemeManager::instance()->colors();
     if (sbAudio) {
-        const bool lost = !lostOutputs.isEmpty();
-        sbAudio->setText(lost ? QStringLiteral("● Audio Lost") : QStringLiteral("● Audio Ready"));
-        sbAudio->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg((lost ? c.danger : c.success).name()));
+        // Once the players' sound server has gone, they stay lost for this
+        // run while the pre-decoded short sounds come back by themselves.
+        const bool playersGone = AudioEngine::instance()->isServerGone();
+        QSet<QString> lost = lostOutputs;
+        if (playersGone)
+            lost.remove(QStringLiteral("players"));
+        QString text = QStringLiteral("● Audio Ready");
+        QString tip;
+        QColor colour = c.success;
+        if (!lost.isEmpty()) {
+            text = QStringLiteral("● Audio Lost");
+            colour = c.danger;
+        } else if (playersGone) {
+            text = QStringLiteral("● Long sounds off: restart");
+            tip = QStringLiteral("The sound server restarted. Short sounds play; long sounds and music play again "
+                                 "once the program is restarted.");
+            colour = c.warning;
+        }
+        sbAudio->setText(text);
+        sbAudio->setToolTip(tip);
+        sbAudio->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(colour.name()));
     }
     if (sbLibrary)
         sbLibrary->setStyleSheet(QStringLiteral("color:%1;font-size:10px;font-weight:600;").arg(c.accent.name()));

@@ -123,6 +123,10 @@ void NowPlayingBar::setTrack(const QString& title, const QString& path)
     m_title->setText(QFontMetrics(m_title->font()).elidedText(name, Qt::ElideRight, room));
     updateDot(true);
     m_strip->setTrack(name, {});
+    // The time shown is the new track's, from its first position on.
+    m_strip->setProgress(0.0);
+    m_remaining->clear();
+    m_remaining->hide();
 
     const quint64 g = bumpGeneration();
     auto* watcher = new QFutureWatcher<QList<WaveBar>>(this);

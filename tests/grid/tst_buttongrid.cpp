@@ -567,8 +567,32 @@ private slots:
         g.syncFromSession(edited);
         QCOMPARE(g.buttonWidget(0)->buttonData().name, QString("zero again"));
         QCOMPARE(g.buttonWidget(2)->buttonData().name, QString("two"));
-        QVERIFY(!g.buttonWidget(2)->isPlaying());
+        QVERIFY(!g.buttonWidget(2)->isPlaying());   // no sound: nothing plays
         QCOMPARE(g.buttonWidget(1)->buttonData().name, QString());
+
+        // A pad whose sound stays keeps showing it playing: light, progress
+        // and who started it; one given another sound does not.
+        edited.buttons[0].audioPath = "/snd/zero.wav";
+        edited.buttons[2].audioPath = "/snd/two.wav";
+        g.syncFromSession(edited);
+        for (int i : {0, 2}) {
+            g.buttonWidget(i)->setPlaying(true);
+            g.buttonWidget(i)->setTriggerMark(SoundButton::TriggeredByWindow);
+            g.buttonWidget(i)->setPosition(12000, 45000);
+        }
+        edited.buttons[0].name = "zero renamed";
+        edited.buttons[2].audioPath = "/snd/other.wav";
+        g.syncFromSession(edited);
+        const SoundButton* same = g.buttonWidget(0);
+        QCOMPARE(same->buttonData().name, QString("zero renamed"));
+        QVERIFY(same->isPlaying());
+        QCOMPARE(same->triggerMark(), quint8(SoundButton::TriggeredByWindow));
+        QCOMPARE(same->positionMs(), 12000);
+        QCOMPARE(same->durationMs(), 45000);
+        const SoundButton* other = g.buttonWidget(2);
+        QVERIFY(!other->isPlaying());
+        QCOMPARE(other->triggerMark(), quint8(SoundButton::NotTriggered));
+        QCOMPARE(other->durationMs(), 0);
     }
 
     // A deferring grid that has not been shown holds records only; each way

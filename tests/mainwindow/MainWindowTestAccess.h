@@ -35,6 +35,7 @@ public:
     static QPushButton* restartToggle(MainWindow* w) { return w->restartToggle; }
     static QPushButton* crossTabStopToggle(MainWindow* w) { return w->crossTabStopToggle; }
     static QString npTitle(MainWindow* w);
+    static QString npTime(MainWindow* w);
     static const QHash<QString, ButtonData>& keyButtonMap(MainWindow* w) { return w->keyButtonMap; }
     static const QHash<QString, int>& tabIndexCache(MainWindow* w) { return w->tabIndexCache; }
     static QString& nowPlayingId(MainWindow* w) { return w->nowPlayingId; }
@@ -71,6 +72,7 @@ public:
 
 #include <QLabel>
 inline QString MainWindowTestAccess::npTitle(MainWindow* w) { return w->npTitle ? w->npTitle->text() : QString(); }
+inline QString MainWindowTestAccess::npTime(MainWindow* w) { return w->npTime ? w->npTime->text() : QString(); }
 
 namespace MainWindowTest {
 

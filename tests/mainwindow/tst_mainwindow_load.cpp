@@ -87,6 +87,8 @@ private slots:
         QVERIFY(headerLit(A::panels(w)[0].header));
         QVERIFY(headerLit(A::panels(w)[1].header));
         QVERIFY(!A::nowPlayingId(w).isEmpty());
+        w->onPositionChanged(waId, 3000, 4000);
+        QCOMPARE(A::npTime(w), QStringLiteral("0:03 / 0:04  -0:01"));
         const QPointer<QWidget> oldPanel = A::panels(w)[0].panel.data();
 
         // Reload the same file: the same ids come back in new panes.
@@ -95,6 +97,11 @@ private slots:
         QVERIFY(!wasapi->isPlaying(waId));
         QVERIFY(A::nowPlayingId(w).isEmpty());
         QCOMPARE(A::npTitle(w), QStringLiteral("No Track"));
+        // No time on the idle strip, not even from a late report of a sound
+        // of the set that was closed.
+        QVERIFY(A::npTime(w).isEmpty());
+        w->onPositionChanged(waId, 3500, 4000);
+        QVERIFY(A::npTime(w).isEmpty());
         QVERIFY(oldPanel.isNull());
         QCOMPARE(A::panels(w).size(), 2);
         for (const MainWindow::GridPanel& p : A::panels(w)) {

@@ -240,6 +240,7 @@ public:
     static QString npTitle(MainWindow* w) { return w->npTitle->text(); }
     static QString npTime(MainWindow* w) { return w->npTime->text(); }
     static QString npDotStyle(MainWindow* w) { return w->npDot->styleSheet(); }
+    static void showStripIdle(MainWindow* w) { w->showStripIdle(); }
     static QTimer* dsEndWatch(MainWindow* w) { return w->dsEndWatch; }
     static QTimer* deviceDebounceTimer(MainWindow* w) { return w->deviceDebounceTimer; }
     static bool& themeApplying(MainWindow* w) { return w->themeApplying; }

@@ -7,6 +7,10 @@
 
 #include "AudioEngine.h"
 #include "EventLog.h"
+#include "Modal.h"
+#include "MonoClock.h"
+#include "SettingsDialog.h"
+#include "TrimDialog.h"
 #include "NowPlayingBar.h"
 #include "ToolbarWaveformWidget.h"
 #include "RoutingSupport.h"
@@ -75,6 +79,7 @@ private slots:
         press(QStringLiteral("S"));
         QVERIFY(headerLit(w, 0));
         QCOMPARE(A::nowPlayingId(w), QStringLiteral("S"));
+        w->onPositionChanged(QStringLiteral("S"), 2000, 9000);
         QTimer* watch = A::dsEndWatch(w);
         QVERIFY(watch && watch->isActive());
 
@@ -84,6 +89,9 @@ private slots:
         QVERIFY(widget(w, QStringLiteral("P"))->isPlaying());
         QVERIFY(headerLit(w, 0));
         QCOMPARE(A::nowPlayingId(w), QStringLiteral("P")); // the strip takes the other sound
+        QCOMPARE(A::npTitle(w), QStringLiteral("Sound P"));
+        QVERIFY(A::npTime(w).isEmpty()); // not the time of the sound that ended
+        w->onPositionChanged(QStringLiteral("P"), 2000, 9000);
 
         rec.dsMaster.remove(QStringLiteral("P"));
         TestSupport::fireTimer(watch);
@@ -91,6 +99,8 @@ private slots:
         QVERIFY(!headerLit(w, 0));
         QVERIFY(A::nowPlayingId(w).isEmpty());
         QVERIFY(A::npDotStyle(w).contains(ThemeManager::instance()->colors().textMuted.name()));
+        QCOMPARE(A::npTitle(w), QStringLiteral("No Track"));
+        QVERIFY(A::npTime(w).isEmpty());
         QVERIFY(!watch->isActive());
     }
 
@@ -126,6 +136,18 @@ private slots:
         QCOMPARE(bar.strip()->progress(), 0.375);
         w->onPositionChanged(QStringLiteral("S"), 10000, 200000); // not the one shown
         QCOMPARE(bar.strip()->progress(), 0.375);
+        // The trim dialog's preview is not on air: the bar and the strip stay
+        // with the button that plays, title and time.
+        const QString time = A::npTime(w);
+        w->onPlayStarted(TrimDialog::kPreviewId);
+        w->onPositionChanged(TrimDialog::kPreviewId, 5000, 8000);
+        QCOMPARE(A::nowPlayingId(w), QStringLiteral("P"));
+        QCOMPARE(bar.titleLabel()->text(), QStringLiteral("Sound P"));
+        QCOMPARE(A::npTitle(w), QStringLiteral("Sound P"));
+        QCOMPARE(bar.strip()->progress(), 0.375);
+        QCOMPARE(A::npTime(w), time);
+        w->onPlayStopped(TrimDialog::kPreviewId);
+        QCOMPARE(A::npTitle(w), QStringLiteral("Sound P"));
         bar.dot()->setStyleSheet(QString());
         w->applyThemeToWidgets();
         QVERIFY(bar.dot()->styleSheet().contains(ThemeManager::instance()->colors().accent.name()));
@@ -245,6 +267,17 @@ private slots:
         QVERIFY(held);
         w->onStopAll();
         QVERIFY(!held->isRepeating()); // a held rapid pad stops repeating too
+
+        // Without music, Stop All leaves the strip idle: no title, no time.
+        rec.audio.remove(QStringLiteral("M"));
+        A::musicId(w).clear();
+        press(QStringLiteral("P"));
+        w->onPositionChanged(QStringLiteral("P"), 3000, 4000);
+        QVERIFY(!A::npTime(w).isEmpty());
+        w->onStopAll();
+        QVERIFY(A::nowPlayingId(w).isEmpty());
+        QCOMPARE(A::npTitle(w), QStringLiteral("No Track"));
+        QVERIFY(A::npTime(w).isEmpty());
     }
 
     void panicGuardAndDisplay()
@@ -252,6 +285,7 @@ private slots:
         press(QStringLiteral("P"));
         rec.ready.clear();
         press(QStringLiteral("O"));
+        w->onPositionChanged(QStringLiteral("O"), 3000, 4000);
         SoundButton* held = holdRapid(QStringLiteral("M"));
         QVERIFY(held);
         rec.take();
@@ -267,6 +301,8 @@ private slots:
         QVERIFY(!headerLit(w, 0) && !headerLit(w, 1));
         QVERIFY(A::nowPlayingId(w).isEmpty());
         QVERIFY(A::npDotStyle(w).contains(ThemeManager::instance()->colors().textMuted.name()));
+        QCOMPARE(A::npTitle(w), QStringLiteral("No Track"));
+        QVERIFY(A::npTime(w).isEmpty());
         QVERIFY(toastShown(QStringLiteral("🛑  Panic stop")));
 
         g_now += 149;
@@ -412,6 +448,86 @@ private slots:
         QVERIFY(toastShown(QStringLiteral("✅  Assigned 1 sample to pads")));
         emit grid->bulkAssignComplete(3, 5);
         QVERIFY(toastShown(QStringLiteral("⚠️  Assigned 3 of 5 — ran out of empty pads on this tab")));
+    }
+
+    // A write in the settings dialog syncs the grids with the session: a
+    // pad that plays on stays lit, with its progress and its mark.
+    void settingsWriteKeepsPlayingPads()
+    {
+        rec.ready.clear();
+        press(QStringLiteral("S")); // a long sound, on the players
+        w->onPositionChanged(QStringLiteral("S"), 12000, 45000);
+        SoundButton* pad = widget(w, QStringLiteral("S"));
+        QVERIFY(pad->isPlaying());
+        int writes = 0;
+        Modal::setHandler([&writes](const Modal::Request& r) -> QVariant {
+            if (auto* dialog = qobject_cast<SettingsDialog*>(r.dialog)) {
+                emit dialog->settingsChanged();
+                emit dialog->settingsChanged();
+                writes += 2;
+            }
+            return int(QDialog::Rejected);
+        });
+        w->openSettingsDialog();
+        Modal::setHandler(nullptr);
+        QCOMPARE(writes, 2);
+        QCOMPARE(widget(w, QStringLiteral("S")), pad);
+        QVERIFY(pad->isPlaying());
+        QCOMPARE(pad->triggerMark(), quint8(SoundButton::TriggeredByWindow));
+        QCOMPARE(pad->positionMs(), 12000);
+        QCOMPARE(pad->durationMs(), 45000);
+        QVERIFY(headerLit(w, 0));
+        QCOMPARE(A::npTitle(w), QStringLiteral("Sound S"));
+        QVERIFY(!widget(w, QStringLiteral("P"))->isPlaying());
+    }
+
+    // The sound server restarts: the players' server is gone for this run,
+    // the pre-decoded output comes back. The status bar and the toasts say
+    // what works, never a reconnection of the players. Last: the players
+    // stay gone for the rest of the process.
+    void serverGoneLeavesShortSounds()
+    {
+        AudioEngine* audio = AudioEngine::instance();
+        ScopedFakeClock clock;
+        qint64 server = 4242;
+        audio->setServerIdSource([&server] { return server; });
+        audio->checkServer(); // the players' server, as the first press finds it
+        QVERIFY(!audio->isServerGone());
+        drainToasts();
+        press(QStringLiteral("P"));
+        QCOMPARE(A::npTitle(w), QStringLiteral("Sound P"));
+
+        // The pre-decoded output goes with the server; another server answers.
+        server = 5151;
+        clock.advanceMs(AudioEngine::kServerCheckMs);
+        rec.dsMaster.clear();
+        w->onAudioOutputLost(QStringLiteral("pre-decoded"), QStringLiteral("default"));
+        QVERIFY(audio->isServerGone());
+        QCOMPARE(A::audioText(w), QStringLiteral("● Audio Lost"));
+        QStringList toasts = drainToasts();
+        QCOMPARE(toasts.filter(QStringLiteral("long sounds and music off until you restart the program")).size(), 1);
+        QCOMPARE(toasts.filter(QStringLiteral("reconnecting")).size(), 0);
+        QVERIFY(!widget(w, QStringLiteral("P"))->isPlaying());
+        QCOMPARE(A::npTitle(w), QStringLiteral("No Track"));
+        QVERIFY(A::npTime(w).isEmpty());
+
+        // Short sounds are back; long sounds and music wait for a restart.
+        w->onAudioOutputRestored(QStringLiteral("pre-decoded"), QStringLiteral("default"));
+        QCOMPARE(A::audioText(w), QStringLiteral("● Long sounds off: restart"));
+        toasts = drainToasts();
+        QCOMPARE(toasts.filter(QStringLiteral("Short sounds ready")).size(), 1);
+        QCOMPARE(toasts.filter(QStringLiteral("reconnecting")).size(), 0);
+        w->applyThemeToWidgets(); // a restyle says the same
+        QCOMPARE(A::audioText(w), QStringLiteral("● Long sounds off: restart"));
+
+        // A long sound that is pressed says why it does not play.
+        QSignalSpy errors(audio, &AudioEngine::playbackError);
+        audio->play(button(QStringLiteral("L"), QStringLiteral("/x/long.wav")), QString(), false);
+        QTRY_COMPARE(errors.count(), 1);
+        QVERIFY(errors.first().at(1).toString().contains(QLatin1String("until the program is restarted")));
+        toasts = drainToasts();
+        QCOMPARE(toasts.filter(QStringLiteral("reconnecting")).size(), 0);
+        audio->setServerIdSource({});
     }
 };
 

@@ -37,6 +37,8 @@ class TestRoutingMusic : public QObject
     Q_OBJECT
     MainWindow* w = nullptr;
     RecordingEngines rec;
+    // The sound the strip showed after the step before.
+    QString lastShown;
 
     // One row per letter: F flagged, - not, H flagged but hidden, h hidden.
     // PLAYLIST holds the flagged rows' tracks in the same order.
@@ -92,6 +94,12 @@ class TestRoutingMusic : public QObject
             w->autoMixBtn->setChecked(false);
         else if (op == QLatin1String("end"))
             endCurrent();
+        else if (op == QLatin1String("bed"))
+            w->onPlayRequested(record(QStringLiteral("P"))); // a long button sound, on the players
+        else if (op == QLatin1String("bedend")) {
+            QVERIFY(rec.audio.remove(QStringLiteral("P")));
+            rec.stopped(QStringLiteral("P"));
+        }
         else if (op == QLatin1String("fail")) {
             // The current track cannot play (its file went): the engine
             // reports the error, then the stop.
@@ -134,6 +142,44 @@ class TestRoutingMusic : public QObject
                      qPrintable(QStringLiteral("after '%1' a track plays that is neither current nor fading").arg(step)));
         QVERIFY2(musicId().isEmpty() || rec.audio.contains(musicId()) || step == QLatin1String("end"),
                  qPrintable(QStringLiteral("after '%1' the current id does not play").arg(step)));
+    }
+
+    // The strip and the bar show one sound that plays, its title and its
+    // time, or nothing at all; a report of another sound moves nothing, and
+    // a sound newly shown has no time until its own first report.
+    void checkStrip(const QString& step)
+    {
+        const QString shown = A::nowPlayingId(w);
+        NowPlayingBar* bar = A::nowPlayingBar(w);
+        const QByteArray at = QStringLiteral(" after '%1'").arg(step).toUtf8();
+        const bool bed = rec.audio.contains(QStringLiteral("P"));
+        const bool music = !musicId().isEmpty() && rec.audio.contains(musicId());
+        if (shown.isEmpty()) {
+            QVERIFY2(!bed && !music, "idle while a sound plays" + at);
+            QCOMPARE(A::npTitle(w), QStringLiteral("No Track"));
+            QVERIFY2(A::npTime(w).isEmpty(), "a time on the idle strip" + at);
+            QVERIFY(!bar->hasTrack() && bar->remainingLabel()->isHidden());
+            lastShown.clear();
+            return;
+        }
+        QVERIFY2(rec.audio.contains(shown), "the strip shows a sound that does not play" + at);
+        QString title = record(shown).name;
+        for (const ButtonData& b : std::as_const(rec.plays))
+            if (b.id == shown)
+                title = b.name;
+        QCOMPARE(A::npTitle(w), title);
+        QCOMPARE(bar->titleLabel()->text(), title);
+        const QString before = A::npTime(w);
+        if (shown != lastShown)
+            QVERIFY2(before.isEmpty() && bar->remainingLabel()->isHidden(), "another sound's time" + at);
+        for (const QString& id : std::as_const(rec.audio))
+            if (id != shown)
+                w->onPositionChanged(id, 9000, 10000);
+        QCOMPARE(A::npTime(w), before);
+        w->onPositionChanged(shown, 1000, 4000);
+        QCOMPARE(A::npTime(w), QStringLiteral("0:01 / 0:04  -0:03"));
+        QCOMPARE(bar->remainingLabel()->text(), QStringLiteral("-0:03 remaining"));
+        lastShown = shown;
     }
 
     QString playedRows() const
@@ -179,6 +225,9 @@ private slots:
         musicId().clear();
         A::musicFading(w).clear();
         rec.reset();
+        showAllIdle(w);
+        A::showStripIdle(w);
+        lastShown.clear();
         drainToasts();
     }
 
@@ -193,6 +242,7 @@ private slots:
         QTest::addColumn<int>("index");
         QTest::addColumn<bool>("autoMixOn");
         QTest::addColumn<int>("sounding");
+        QTest::addColumn<bool>("bed");
 
         struct Case
         {
@@ -203,6 +253,7 @@ private slots:
             int index;
             bool on;
             int sounding;
+            bool bed = false; // the button's long sound P plays at the end
         };
         const Case cases[] = {
             {"switch on plays the first flagged row", "-F-FF", "on", "1", 1, true, 1},
@@ -234,12 +285,23 @@ private slots:
             {"Auto-Mix moves on past a track that cannot play", "FFF", "on,fail", "0 1", 1, true, 1},
             {"Auto-Mix's last track cannot play: nothing stays lit", "F-F", "on,end,fail", "0 2", -1, false, 0},
             {"the bar's next onto a track that cannot play", "---", "dbl 0,next,fail", "0 1", -1, false, 0},
+            // A button's long sound beside the music: only the music changes.
+            {"PLAYLIST double-click with a bed playing: the bed plays on", "FF-", "bed,pdbl 1", "1", -1, false, 1,
+             true},
+            {"PLAYLIST double-click over a track, with a bed playing", "FF-", "dbl 2,bed,pdbl 0", "2 0", 2, false, 1,
+             true},
+            {"ALL MUSIC double-click with a bed playing", "---", "bed,dbl 1", "1", 1, false, 1, true},
+            {"Auto-Mix beside a bed: each new track takes the strip", "FF", "bed,on,end", "0 1", 1, true, 1, true},
+            {"the bed ends: the music takes the strip back", "---", "dbl 0,bed,bedend", "0", 0, false, 1},
+            {"Stop ends the music: the bed keeps the strip", "F", "on,bed,stop", "0", -1, false, 0, true},
+            {"the music ends under a bed", "F-", "bed,on,end", "0", -1, false, 0, true},
+            {"panic ends the bed and the music", "F", "on,bed,panic", "0", -1, false, 0},
         };
         for (const char* fade : {"No fade", "2s fade"})
             for (const Case& c : cases)
                 QTest::addRow("%s, %s", c.name, fade)
                     << QString::fromLatin1(c.flags) << QString::fromLatin1(c.script) + QStringLiteral(",fade=") + fade
-                    << QString::fromLatin1(c.plays) << c.index << c.on << c.sounding;
+                    << QString::fromLatin1(c.plays) << c.index << c.on << c.sounding << c.bed;
     }
     void player()
     {
@@ -255,9 +317,11 @@ private slots:
         w->musicFadeCombo->setCurrentIndex(w->musicFadeCombo->findText(fade));
         QCOMPARE(w->musicFadeCombo->currentText(), fade);
         fillRows(flags);
+        QFETCH(bool, bed);
         for (const QString& step : std::as_const(steps)) {
             run(step);
             checkOneCurrent(step);
+            checkStrip(step);
         }
         // Every delayed stop runs; then exactly the expected tracks sound.
         rec.runLater();
@@ -265,12 +329,14 @@ private slots:
         QCOMPARE(w->autoMixIndex, index);
         QCOMPARE(w->autoMixBtn->isChecked(), autoMixOn);
         QCOMPARE(soundingMusic().size(), sounding);
+        QCOMPARE(rec.audio.contains(QStringLiteral("P")), bed);
         QVERIFY(A::musicFading(w).isEmpty());
+        checkStrip(QStringLiteral("the delayed stops"));
         if (sounding == 0 && steps.last() != QLatin1String("off") && steps.last() != QLatin1String("end")) {
             // Stopped or failed: nothing of the music stays lit.
             QVERIFY(musicId().isEmpty());
             QCOMPARE(markedRow(), -1);
-            QVERIFY(!A::nowPlayingBar(w)->hasTrack());
+            QCOMPARE(A::nowPlayingBar(w)->hasTrack(), bed);
         }
         if (steps.last() == QLatin1String("fail") && sounding == 1) {
             // The next track took the mark: only its row is lit.
@@ -280,6 +346,10 @@ private slots:
             QVERIFY(soundingMusic().contains(musicId()));
             // The bar's name is the track's.
             QCOMPARE(A::nowPlayingBar(w)->hasTrack(), true);
+            // The mark is on the row of the track that plays.
+            for (const ButtonData& b : std::as_const(rec.plays))
+                if (b.id == musicId())
+                    QCOMPARE(markedRow(), rowOfPath(b.audioPath));
         }
     }
 
@@ -338,8 +408,9 @@ private slots:
         QTest::addColumn<QStringList>("stops");
         QTest::newRow("ALL MUSIC double-click") << QStringLiteral("dbl 1") << QStringLiteral("dev-b")
                                                 << QStringList{"wasapi.stop", "audio.stop", "pcm.stop"};
+        // The music only, as from ALL MUSIC; the default device.
         QTest::newRow("PLAYLIST double-click") << QStringLiteral("pdbl 0") << QString()
-                                               << QStringList{"audio.stopAll"};
+                                               << QStringList{"wasapi.stop", "audio.stop", "pcm.stop"};
         QTest::newRow("Auto-Mix switched on") << QStringLiteral("on") << QStringLiteral("dev-b")
                                               << QStringList{"audio.stop", "pcm.stop", "wasapi.stop"};
         QTest::newRow("Stop") << QStringLiteral("stop") << QString()
@@ -355,8 +426,9 @@ private slots:
         w->musicDevCombo->addItem(QStringLiteral("B"), QStringLiteral("dev-b"));
         w->musicDevCombo->setCurrentIndex(w->musicDevCombo->count() - 1);
         fillRows(QStringLiteral("F-F"));
-        // A sound button plays beside the music on the same players.
+        // A long sound button plays beside the music on the same players.
         w->onPlayRequested(record(QStringLiteral("P")));
+        QVERIFY(rec.audio.contains(QStringLiteral("P")));
         emit w->musicList->itemDoubleClicked(w->musicList->item(2));
         const QString old = musicId();
         rec.take();
@@ -373,8 +445,9 @@ private slots:
             }
         }
         QCOMPARE(seen, stops);
-        // The PLAYLIST road stops the sound buttons on the players too.
-        QCOMPARE(rec.audio.contains(QStringLiteral("P")), road != QLatin1String("pdbl 0"));
+        // Every road ends the music only: the button plays on.
+        QVERIFY(rec.audio.contains(QStringLiteral("P")));
+        QVERIFY(widget(w, QStringLiteral("P"))->isPlaying());
         if (rec.plays.isEmpty()) {
             QVERIFY(musicId().isEmpty());
         } else {
