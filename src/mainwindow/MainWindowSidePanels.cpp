@@ -565,6 +565,8 @@ QWidget* MainWindow::buildRightPanel()
         }
         musicCountLabel->setText(text.isEmpty() ? QStringLiteral("%1 tracks").arg(musicList->count())
                                                 : QStringLiteral("%1/%2").arg(shown).arg(musicList->count()));
+        // The first hits, not the rows that sat where the list was scrolled.
+        musicList->scrollToTop();
     });
     connect(addAll, &QPushButton::clicked, this, [this] {
         for (int r = 0; r < musicList->count(); ++r) {

@@ -15,6 +15,7 @@
 #include <QStackedWidget>
 #include <QTreeWidget>
 #include <QUrl>
+#include <QScrollBar>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -540,6 +541,10 @@ private slots:
         QCOMPARE(SidePanelText::libraryCategoryFor(*library(), lib + "/North/Music/"), QStringLiteral("Music"));
         QCOMPARE(SidePanelText::libraryCategoryFor(*library(), lib + "/West/Music"), QStringLiteral("Music (3)"));
         QCOMPARE(library()->entries().size(), 3);
+        // A folder already in the library under a name of the user's comes
+        // back under that name (its files are listed there once).
+        library()->addFolder(lib + "/East/Chimes", QStringLiteral("Bells"));
+        QCOMPARE(SidePanelText::libraryCategoryFor(*library(), lib + "/East/Chimes/"), QStringLiteral("Bells"));
     }
 
     void folderClicksAndSearch_data()
@@ -569,11 +574,26 @@ private slots:
             waitScans();
         }
         w->playlistPaths = {lib + "/Jingles/Sub/c.wav", lib + "/Beds/bed one.wav", lib + "/Jingles/B Beat.wav"};
-        if (key.startsWith(QLatin1Char('?'))) {
-            w->libSearchBox->setText(key.mid(1));
-        } else {
+        // A list of one row's height, scrolled down in another view first: a
+        // new folder or search shows from the top, the same one again keeps
+        // its place.
+        w->musicList->setFixedHeight(MusicItemDelegate::kRowHeight + 2 * w->musicList->frameWidth());
+        auto settled = [&] {
+            QCoreApplication::processEvents();
+            w->musicList->doItemsLayout();
+            return w->musicList->verticalScrollBar();
+        };
+        w->libSearchBox->setText(QStringLiteral(".wav"));
+        settled()->setValue(settled()->maximum());
+        QVERIFY(settled()->value() > 0);
+        QTreeWidgetItem* row = nullptr;
+        auto show = [&] {
+            if (key.startsWith(QLatin1Char('?'))) {
+                w->libSearchBox->setText(key.mid(1));
+                return;
+            }
             w->libSearchBox->clear();
-            QTreeWidgetItem* row = topRow(w->libraryTree, key);
+            row = topRow(w->libraryTree, key);
             if (!row) {
                 for (int i = 0; i < w->libraryTree->topLevelItemCount() && !row; ++i) {
                     QTreeWidgetItem* top = w->libraryTree->topLevelItem(i);
@@ -585,7 +605,20 @@ private slots:
             QVERIFY(row);
             w->libraryTree->setCurrentItem(row);
             emit w->libraryTree->itemClicked(row, 0);
+        };
+        show();
+        QCOMPARE(settled()->value(), 0);
+        if (settled()->maximum() > 0) {
+            settled()->setValue(settled()->maximum());
+            const int at = settled()->value();
+            if (row)
+                emit w->libraryTree->itemClicked(row, 0);
+            else
+                w->onLibSearch(key.mid(1));
+            QCOMPARE(settled()->value(), at);
         }
+        w->musicList->setMinimumHeight(0);
+        w->musicList->setMaximumHeight(QWIDGETSIZE_MAX);
         // The scan's order within a folder is the file system's.
         QStringList shown = rowTexts(w->musicList);
         shown.sort();
