@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "ButtonKey.h"
 #include "FileCheck.h"
 #include "Modal.h"
 #include "OpLog.h"
@@ -78,7 +79,7 @@ ButtonEditDialog::ButtonEditDialog(const ButtonData& btn, QWidget* parent)
     m_keyEdit->setMaxLength(4);
     m_keyEdit->setPlaceholderText(QStringLiteral("e.g. Q  or  F1"));
     connect(m_keyEdit, &QLineEdit::textChanged, this, [this](const QString& t) {
-        m_btn.key = t.toUpper();
+        m_btn.key = ButtonKey::stored(t);
         updatePreview();
     });
     form->addRow(QStringLiteral("Shortcut Key:"), m_keyEdit);
@@ -144,6 +145,19 @@ ButtonEditDialog::ButtonEditDialog(const ButtonData& btn, QWidget* parent)
     root->addWidget(box);
 
     updatePreview();
+}
+
+void ButtonEditDialog::done(int r)
+{
+    if (r == QDialog::Accepted) {
+        if (const QString why = ButtonKey::refusalOfText(m_keyEdit->text()); !why.isEmpty()) {
+            Modal::warning(this, QStringLiteral("Shortcut Key"), why);
+            m_keyEdit->setFocus();
+            m_keyEdit->selectAll();
+            return;
+        }
+    }
+    QDialog::done(r);
 }
 
 void ButtonEditDialog::updateColorBtn(QPushButton* btn, const QColor& c, const QString& fallback)

@@ -29,6 +29,10 @@ public:
 
     ButtonData result() const { return m_btn; }
 
+    // OK is refused, with the reason, while the key box holds a key that
+    // cannot play the button; the dialog stays open for another key.
+    void done(int r) override;
+
     // The preview picture of a record at a size: rounded face, key in the top
     // left, label centred. Neither the image nor the loop flag is shown.
     static QPixmap renderPreview(const ButtonData& btn, QSize size);

@@ -11,6 +11,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "ButtonKey.h"
 #include "Modal.h"
 #include "ThemeManager.h"
 
@@ -227,7 +228,7 @@ void ShortcutsDialog::keyPressEvent(QKeyEvent* e)
         QDialog::keyPressEvent(e);
         return;
     }
-    if (const QString why = refusalOf(e); !why.isEmpty()) {
+    if (const QString why = ButtonKey::refusalOf(e); !why.isEmpty()) {
         // Still waiting: the user can press another key at once.
         setStatus(why, false);
         return;
@@ -248,18 +249,6 @@ bool ShortcutsDialog::isModifierKey(int key)
 {
     return key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta
            || key == Qt::Key_AltGr || key == Qt::Key_CapsLock || key == Qt::Key_Super_L || key == Qt::Key_Super_R;
-}
-
-// The window plays a button only for a key pressed alone whose text is not
-// white space (Space is Stop All); any other key would be stored and never fire.
-QString ShortcutsDialog::refusalOf(const QKeyEvent* e)
-{
-    if (e->key() == Qt::Key_Space || (!e->text().isEmpty() && e->text().at(0).isSpace()))
-        return QStringLiteral("Space cannot play a button: it stops all sounds. Press another key.");
-    if ((e->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
-        return QStringLiteral("A key held with Shift, Ctrl, Alt or Meta cannot play a button: buttons play on a key "
-                              "pressed alone. Press another key.");
-    return QString();
 }
 
 void ShortcutsDialog::applyKeyToSelected(const QString& key)

@@ -55,8 +55,6 @@ private:
     void rebuild();
     void applyKeyToSelected(const QString& key);
     static bool isModifierKey(int key);
-    // Why a key cannot be a button's key, or nothing when it can.
-    static QString refusalOf(const QKeyEvent* e);
     void setStatus(const QString& text, bool waiting);
     ButtonData& buttonAt(int row);
     QString rowName(int row) const;

@@ -166,6 +166,8 @@ MainWindow::MainWindow(QWidget* parent)
     positionTimer->start();
 
     connect(sm, &SessionManager::sessionLoaded, this, &MainWindow::onSessionLoaded);
+    connect(sm, &SessionManager::sessionLoaded, this, &MainWindow::reportRenewedIds);
+    connect(sm, &SessionManager::autoSaveFailed, this, &MainWindow::onAutoSaveFailed);
     // A decoded pad reaches the drum engine at a later turn of the loop, after
     // the code that reported it has returned.
     connect(PcmPlayer::instance(), &PcmPlayer::preloadDone, PcmPlayer::instance(),
@@ -178,6 +180,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(BundleManager::instance(), &BundleManager::importedProjectReady, this,
             &MainWindow::onBundleProjectReady, Qt::QueuedConnection);
     connect(BundleManager::instance(), &BundleManager::tabsReadyForSession, this, &MainWindow::onBundleTabsReady);
+    connect(BundleManager::instance(), &BundleManager::importMissedSounds, this, &MainWindow::onBundleSoundsMissing);
 
     connect(midi, &MidiManager::buttonTriggered, this, &MainWindow::onMidiButtonTriggered,
             Qt::QueuedConnection);

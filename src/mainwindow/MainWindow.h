@@ -281,6 +281,10 @@ public slots:
     // its file dialog was cancelled), the error toast and an event-log line
     // with the file and the reason.
     void reportSaveFailure();
+    // The first autosave failure of a run: a warning toast and an event-log line.
+    void onAutoSaveFailed(const QString& why);
+    // After a load that had to renew repeated button ids: an event-log line.
+    void reportRenewedIds();
     void setWindowTitleFromSession();
     void onDirtyChanged(bool dirty);
 
@@ -299,6 +303,9 @@ public slots:
     // A bundle's unpacked session is ready to open; tabs of a bundle to merge.
     void onBundleProjectReady(const QString& vxPath);
     void onBundleTabsReady(QList<TabData> tabs);
+    // An import whose sounds were not all in the bundle: one event-log line
+    // with the count, one per button left without its sound.
+    void onBundleSoundsMissing(int sounds, const QStringList& buttons);
     void onImportStg();
     void onImportCol();
     // Appends the tabs read from a BSI Stinger page or collection to the
@@ -314,6 +321,10 @@ public slots:
     void addFolderToTree(const QString& name, const QString& path);
     void onDirTreeItemClicked(QTreeWidgetItem* item, int column);
     void onLibSearch(const QString& text);
+    // After the music list was filled for a view (a folder, a search): a
+    // view other than the last one shows from the top, the same one again
+    // (a refresh) keeps its place.
+    void placeMusicListFor(const QString& view);
     void onLibAddFolder();
     void handleMusicFolderDrop(const QList<QUrl>& urls);
     void handlePlaylistDrop(const QList<QUrl>& urls);
@@ -763,6 +774,7 @@ private:
     // --- ONLINE page of the left panel (MainWindowOnlinePage.cpp) -------------
     QComboBox* onlineFolderCombo = nullptr;
     QListWidget* onlineList = nullptr;
+    QString musicListView;   // what the music list was last filled with (placeMusicListFor)
     QLabel* onlineStatusLabel = nullptr;
     QString onlinePreviewId;    // player id of the preview; empty when none
     QString onlinePreviewUrl;   // address of the previewed file; empty when none

@@ -6,6 +6,7 @@
 #include <QJsonObject>
 
 #include "BundleManager.h"
+#include "EventLog.h"
 #include "MidiManager.h"
 #include "RecordId.h"
 #include "SessionManager.h"
@@ -38,6 +39,17 @@ void MainWindow::onBundleProjectReady(const QString& vxPath)
     // The bundle's mappings name the buttons of the project just opened.
     if (!midi.isEmpty())
         MidiManager::instance()->takeUpBundleConfig(QJsonDocument::fromJson(midi).object());
+}
+
+void MainWindow::onBundleSoundsMissing(int sounds, const QStringList& buttons)
+{
+    if (!eventLog)
+        return;
+    eventLog->log(QStringLiteral("Bundle"),
+                  QStringLiteral("%1 sound(s) were not in the imported bundle").arg(sounds), QStringLiteral("warn"));
+    for (const QString& button : buttons)
+        eventLog->log(QStringLiteral("Bundle"), QStringLiteral("No sound in the bundle for ") + button,
+                      QStringLiteral("warn"));
 }
 
 void MainWindow::appendImportedTab(TabData tab)

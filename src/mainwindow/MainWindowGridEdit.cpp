@@ -13,6 +13,7 @@
 
 #include "ButtonEditDialog.h"
 #include "ButtonGrid.h"
+#include "ButtonKey.h"
 #include "DirectSoundEngine.h"
 #include "EventLog.h"
 #include "FileCheck.h"
@@ -383,7 +384,11 @@ void MainWindow::runKeyDialog(ButtonData b)
     const QString text = Modal::getText(this, QStringLiteral("Shortcut Key"), QStringLiteral("Enter key:"), b.key, &ok);
     if (!ok)
         return;
-    const QString key = text.toUpper();
+    if (const QString why = ButtonKey::refusalOfText(text); !why.isEmpty()) {
+        Modal::warning(this, QStringLiteral("Shortcut Key"), why);
+        return;
+    }
+    const QString key = ButtonKey::stored(text);
     if (!key.isEmpty()) {
         QList<ButtonData> holders;
         for (const TabData& t : SessionManager::instance()->session().tabs)

@@ -279,8 +279,16 @@ void MainWindow::onDirTreeItemClicked(QTreeWidgetItem* item, int column)
     setMusicRows(musicList, chosen, [this](const LibraryEntry& e) {
         return playlistPaths.contains(e.filePath) ? PlaylistFlag::In : PlaylistFlag::Out;
     });
+    placeMusicListFor(QStringLiteral("folder\n%1\n%2").arg(key, folder));
     if (musicCountLabel)
         musicCountLabel->setText(QStringLiteral("%1 tracks").arg(musicList->count()));
+}
+
+void MainWindow::placeMusicListFor(const QString& view)
+{
+    if (view != musicListView)
+        musicList->scrollToTop();
+    musicListView = view;
 }
 
 void MainWindow::onLibSearch(const QString& text)
@@ -290,6 +298,7 @@ void MainWindow::onLibSearch(const QString& text)
     if (!text.isEmpty()) {
         // Search rows carry no playlist flag.
         setMusicRows(musicList, LibraryManager::instance()->search(text), {});
+        placeMusicListFor(QStringLiteral("search\n") + text);
         if (musicCountLabel)
             musicCountLabel->setText(QStringLiteral("%1 tracks found").arg(musicList->count()));
         return;

@@ -87,6 +87,8 @@ void MainWindow::installMusicListHooks(const std::shared_ptr<bool>& playlistMode
             setMusicRows(musicList, entries, [this](const LibraryEntry& e) {
                 return playlistPaths.contains(e.filePath) ? PlaylistFlag::In : PlaylistFlag::None;
             });
+            // The whole library, in place: the next folder or search is a new view.
+            musicListView.clear();
         }
         if (*playlistMode)
             refreshPlaylist();

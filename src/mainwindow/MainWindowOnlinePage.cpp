@@ -154,6 +154,8 @@ QWidget* MainWindow::buildOnlinePage()
             QListWidgetItem* item = onlineList->item(i);
             item->setHidden(!t.isEmpty() && !item->data(NameRole).toString().contains(t, Qt::CaseInsensitive));
         }
+        onlineList->doItemsLayout();
+        onlineList->scrollToTop();
     });
     connect(onlineList, &QListWidget::customContextMenuRequested, this, &MainWindow::onOnlineContextMenu);
     connect(online, &OnlineLibraryManager::downloadFinished, this, [this](const QString& path) {

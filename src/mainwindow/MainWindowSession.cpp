@@ -55,7 +55,7 @@ void MainWindow::onSaveSession()
     if (SessionManager::instance()->saveSession())
         toast(QStringLiteral("✅  Session saved"), ToastManager::Success, 2200);
     else
-        toast(QStringLiteral("❌  Save failed — check file permissions"), ToastManager::Error, 3000);
+        reportSaveFailure();
 }
 
 void MainWindow::onSaveSessionAs()
@@ -76,6 +76,24 @@ void MainWindow::reportSaveFailure()
     toast(QStringLiteral("❌  Save failed — check file permissions"), ToastManager::Error, 3000);
     if (eventLog)
         eventLog->log(QStringLiteral("File"), QStringLiteral("Save failed: ") + why, QStringLiteral("error"));
+}
+
+void MainWindow::onAutoSaveFailed(const QString& why)
+{
+    toast(QStringLiteral("⚠️  Autosave failed — your changes are not saved yet"), ToastManager::Warning, 4000);
+    if (eventLog)
+        eventLog->log(QStringLiteral("File"), QStringLiteral("Autosave failed: ") + why, QStringLiteral("warn"));
+}
+
+void MainWindow::reportRenewedIds()
+{
+    const int renewed = SessionManager::instance()->renewedIdsOnLoad();
+    if (renewed <= 0 || !eventLog)
+        return;
+    eventLog->log(QStringLiteral("Session"),
+                  renewed == 1 ? QStringLiteral("1 button had the id of another and got a new one")
+                               : QStringLiteral("%1 buttons had the id of another and got new ones").arg(renewed),
+                  QStringLiteral("warn"));
 }
 
 bool MainWindow::openSessionFile(const QString& path)

@@ -566,6 +566,10 @@ QWidget* MainWindow::buildRightPanel()
         }
         musicCountLabel->setText(text.isEmpty() ? QStringLiteral("%1 tracks").arg(musicList->count())
                                                 : QStringLiteral("%1/%2").arg(shown).arg(musicList->count()));
+        // The first hits, not the rows that sat where the list was scrolled:
+        // laid out now, or the pending layout would put the old place back.
+        musicList->doItemsLayout();
+        musicList->scrollToTop();
     });
     connect(addAll, &QPushButton::clicked, this, [this] {
         for (int r = 0; r < musicList->count(); ++r) {

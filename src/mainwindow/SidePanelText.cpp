@@ -64,6 +64,11 @@ QString setFolder(const QString& path)
 QString libraryCategoryFor(const LibraryManager& library, const QString& folder)
 {
     const QString clean = QDir::cleanPath(folder);
+    // A folder already in the library comes back under its own category.
+    const QStringList roots = library.rootFolders();
+    for (const QString& category : roots)
+        if (QDir::cleanPath(library.folderPath(category)) == clean)
+            return category;
     QString name = QFileInfo(clean).fileName();
     if (name.isEmpty())
         name = clean;

@@ -40,9 +40,10 @@ QString setName(const QString& path);
 // The name of the folder that holds a recent set.
 QString setFolder(const QString& path);
 
-// The library category for a folder the user adds: the folder's name when
-// no other folder has it (or this very folder does), else "Name (2)",
-// "Name (3)" ... so an earlier folder of the same name keeps its root.
+// The library category for a folder the user adds: the category that holds
+// this very folder already; else the folder's name when no other folder has
+// it, else "Name (2)", "Name (3)" ... so an earlier folder of the same name
+// keeps its root.
 QString libraryCategoryFor(const LibraryManager& library, const QString& folder);
 
 } // namespace SidePanelText

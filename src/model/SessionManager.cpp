@@ -64,6 +64,8 @@ void SessionManager::newSession()
 {
     m_session = Session();
     m_session.tabs.append(makeDefaultTab());
+    m_renewedIds = 0;
+    m_autoSaveFailing = false;
     setDirty(false);
     emit sessionLoaded(m_session);
 }
@@ -114,7 +116,11 @@ bool SessionManager::loadSession(const QString& path)
     // Everything was read into a separate record; the current session is
     // replaced only now that the file is known to be good.
     loaded.filePath = absolutePath(path);
+    // Engines key their sounds by button id. The file itself keeps its
+    // repeats until the session is saved.
+    m_renewedIds = RecordId::renewRepeatedButtonIds(loaded);
     m_session = std::move(loaded);
+    m_autoSaveFailing = false;
 
     setDirty(false);
     addRecentFile(m_session.filePath);
@@ -158,6 +164,7 @@ bool SessionManager::saveSession(const QString& path)
     }
 
     m_session.filePath = target;
+    m_autoSaveFailing = false;
     setDirty(false);
     addRecentFile(target);
     emit sessionSaved();
@@ -198,8 +205,13 @@ void SessionManager::setAutoSaveInterval(int ms)
 
 void SessionManager::onAutoSaveTimeout()
 {
-    if (m_dirty && !m_session.filePath.isEmpty())
-        saveSession(QString());
+    if (!m_dirty || m_session.filePath.isEmpty())
+        return;
+    // A failure leaves the session dirty, so the next tick tries again.
+    if (!saveSession(QString()) && !m_autoSaveFailing) {
+        m_autoSaveFailing = true;
+        emit autoSaveFailed(m_lastSaveError);
+    }
 }
 
 QStringList SessionManager::recentFiles() const

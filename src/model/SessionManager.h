@@ -34,6 +34,9 @@ public:
     bool saveSession(const QString& path = QString());
     // Asks for a file name, then saves there. False when cancelled or failed.
     bool saveSessionAs();
+    // How many repeated button ids the last load replaced by fresh ones (two
+    // buttons of one id would share one sound); 0 after a new session.
+    int renewedIdsOnLoad() const { return m_renewedIds; }
     // Why the last save that ran failed to write its file: the file and the
     // system's reason; empty after a save that succeeded or was cancelled.
     QString lastSaveError() const { return m_lastSaveError; }
@@ -58,6 +61,10 @@ signals:
     void sessionLoaded(const Session& s);
     void sessionSaved();
     void dirtyChanged(bool dirty);
+    // An autosave failed to write the file (why: the file and the system's
+    // reason). Said once per run of failures: the next failures stay quiet
+    // until a save succeeds or another session comes in.
+    void autoSaveFailed(const QString& why);
 
 private slots:
     void onAutoSaveTimeout();
@@ -69,4 +76,6 @@ private:
     bool m_dirty = false;
     QTimer* m_autoSave = nullptr;
     QString m_lastSaveError;
+    int m_renewedIds = 0;
+    bool m_autoSaveFailing = false;
 };

@@ -188,7 +188,9 @@ Session Session::fromJson(const QJsonObject& o)
 {
     Session s;
     s.activeTab = o.value(QLatin1String("activeTab")).toInt(0);
-    s.globalVolume = o.value(QLatin1String("globalVolume")).toDouble(0.85);
+    // Bounded like the tab volume: the master slider shows 0..100 %, and a
+    // value beyond that would show one level and play another.
+    s.globalVolume = clampVolume(o.value(QLatin1String("globalVolume")).toDouble(0.85), 1.0);
     const QJsonObject pb = o.value(QLatin1String("playback")).toObject();
     s.autoStop = pb.value(QLatin1String("autoStop")).toBool(false);
     s.restart = pb.value(QLatin1String("restart")).toBool(true);

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QSet>
 #include <QStorageInfo>
 
 #include "BundleFormat.h"
@@ -120,12 +121,45 @@ QString megabytes(qint64 bytes)
     return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1);
 }
 
+// The file extracted for one "audioFiles" item. Two entries of one name are
+// both extracted, in entry order; the items naming that entry are paired
+// with them in the same order (a later item beyond them takes the last file).
+QString extractedFileFor(const QStringList& files, int occurrence)
+{
+    return files.value(occurrence, files.constLast());
+}
+
+// Which sounds listed by the manifest the bundle did not hold: the buttons
+// that keep a path of the machine that made it.
+struct MissingSounds
+{
+    QSet<QString> paths;
+    QStringList buttons;
+
+    void note(const QJsonObject& tab, int t, const QJsonObject& button, int b, const QString& path)
+    {
+        paths.insert(path);
+        QString tabName = tab.value(QStringLiteral("name")).toString();
+        if (tabName.isEmpty())
+            tabName = QStringLiteral("Tab %1").arg(t + 1);
+        QString label = button.value(QStringLiteral("name")).toString();
+        if (label.isEmpty())
+            label = QStringLiteral("button %1").arg(b + 1);
+        buttons << QStringLiteral("%1 / %2: %3").arg(tabName, label, path);
+    }
+};
+
 // The project with every button's audio path pointing at the extracted
-// file, serialised; its "filePath" is dropped.
-QByteArray patchedProject(QJsonObject project, const QJsonArray& items, const QHash<QString, QString>& extracted)
+// file, serialised; its "filePath" is dropped. Buttons whose sound the
+// manifest lists but the bundle lacks keep their path and are noted in
+// missing (a one-tab bundle leaves the other tabs' sounds out on purpose).
+QByteArray patchedProject(QJsonObject project, const QJsonArray& items, const QHash<QString, QStringList>& extracted,
+                          MissingSounds* missing)
 {
     using namespace BundleImportRules;
     QHash<QString, QString> pathMap, nameMap;
+    QSet<QString> lackedPaths, lackedNames;   // listed by the manifest, not held by the bundle
+    QHash<QString, int> occurrences;          // items seen so far per entry name
     for (const QJsonValue& v : items) {
         const QJsonObject o = v.toObject();
         const QString originalPath = o.value(QStringLiteral("originalPath")).toString();
@@ -134,11 +168,15 @@ QByteArray patchedProject(QJsonObject project, const QJsonArray& items, const QH
         QString p;
         bool exact = false;
         if (extracted.contains(inBundle)) {
-            p = extracted.value(inBundle);
+            p = extractedFileFor(extracted.value(inBundle), occurrences[inBundle]++);
             exact = true;
         } else if (extracted.contains(fileNamePart(inBundle))) {
-            p = extracted.value(fileNamePart(inBundle));
+            p = extracted.value(fileNamePart(inBundle)).constLast();
         } else {
+            if (!originalPath.isEmpty())
+                lackedPaths.insert(originalPath);
+            if (!originalName.isEmpty())
+                lackedNames.insert(originalName);
             continue;
         }
         if (!originalPath.isEmpty() && (exact || !pathMap.contains(originalPath)))
@@ -159,6 +197,8 @@ QByteArray patchedProject(QJsonObject project, const QJsonArray& items, const QH
                 button[QStringLiteral("audioPath")] = pathMap.value(path);
             else if (nameMap.contains(fileNamePart(path)))
                 button[QStringLiteral("audioPath")] = nameMap.value(fileNamePart(path));
+            else if (lackedPaths.contains(path) || lackedNames.contains(fileNamePart(path)))
+                missing->note(tab, t, button, b, path);
             buttons[b] = button;
         }
         tab[QStringLiteral("buttons")] = buttons;
@@ -237,6 +277,20 @@ QString readJsonEntries(const BundleWorker::ImportScan& scan, QJsonObject* manif
     }
     *project = projectDoc.object();
     return QString();
+}
+
+// The result of an import that wrote its project. Sounds the project names
+// but the bundle lacks turn it into a warning: their buttons play nothing.
+QString importedText(const QString& path, int audioFiles, int missingSounds)
+{
+    if (missingSounds == 0)
+        return QStringLiteral("Bundle imported successfully!\n\nProject: %1\nAudio files: %2").arg(path).arg(audioFiles);
+    return QStringLiteral("Bundle imported, but %3 sound(s) were not in the bundle: their buttons keep paths of the "
+                          "machine that made it (listed in the event log).\n\nProject: %1\nAudio files: %2\n"
+                          "Sounds not in the bundle: %3")
+        .arg(path)
+        .arg(audioFiles)
+        .arg(missingSounds);
 }
 
 } // namespace
@@ -330,7 +384,7 @@ bool BundleWorker::checkFreeSpace(qint64 bytes)
 }
 
 bool BundleWorker::extractAudio(const ImportScan& scan, const QJsonArray& items, const QJsonArray& tabSettings,
-                               QHash<QString, QString>* extracted)
+                               QHash<QString, QStringList>* extracted)
 {
     using namespace BundleImportRules;
     QFile file(bundlePath);
@@ -364,7 +418,7 @@ bool BundleWorker::extractAudio(const ImportScan& scan, const QJsonArray& items,
             if (sameContent(target, e.contentSize, e.crc)) {
                 if (reader.skipPayload(info) != BundleFormat::Reader::Status::Ok)
                     return fail(kTruncated);
-                (*extracted)[e.name] = target;
+                (*extracted)[e.name].append(target);
                 emit progress(++handled, total, QStringLiteral("Reusing: ") + f);
                 continue;
             }
@@ -376,7 +430,7 @@ bool BundleWorker::extractAudio(const ImportScan& scan, const QJsonArray& items,
         }
         if (!writeEntry(&reader, info, target))
             return false;
-        (*extracted)[e.name] = target;
+        (*extracted)[e.name].append(target);
         emit progress(++handled, total, QStringLiteral("Extracting: ") + f);
     }
     return true;
@@ -426,12 +480,21 @@ bool BundleWorker::runImport()
     if (!checkFreeSpace(scan.bytesToWrite + projectBytes))
         return false;
     const QJsonArray items = manifest.value(QStringLiteral("audioFiles")).toArray();
-    QHash<QString, QString> extracted;
+    QHash<QString, QStringList> extracted;
     if (!extractAudio(scan, items, manifest.value(QStringLiteral("tabSettings")).toArray(), &extracted))
         return false;
+    // Files on disk: an entry reused for another of its name counts once.
+    QSet<QString> written;
+    for (const QStringList& files : std::as_const(extracted))
+        for (const QString& f : files)
+            written.insert(f);
+    const int audioFiles = int(written.size());
 
     // 4. The project's audio paths point at the extracted files.
-    const QByteArray json = patchedProject(project, items, extracted);
+    MissingSounds missing;
+    const QByteArray json = patchedProject(project, items, extracted, &missing);
+    if (!missing.paths.isEmpty())
+        emit soundsMissing(int(missing.paths.size()), missing.buttons);
 
     // 5. A merge hands the project over and leaves the user's MIDI mappings
     // alone: its buttons get new ids, so the bundle's would point at nothing.
@@ -459,9 +522,7 @@ bool BundleWorker::runImport()
         emit progress(0, 0, QStringLiteral("MIDI mappings restored…"));
     }
     emit progress(total, total, QStringLiteral("Import complete."));
-    emit finished(true, QStringLiteral("Bundle imported successfully!\n\nProject: %1\nAudio files: %2")
-                            .arg(path)
-                            .arg(extracted.size()));
+    emit finished(true, importedText(path, audioFiles, int(missing.paths.size())));
     QMetaObject::invokeMethod(BundleManager::instance(), "notifyImportDone", Qt::QueuedConnection,
                               Q_ARG(QString, path), Q_ARG(QByteArray, midiJson));
     return true;

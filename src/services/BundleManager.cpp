@@ -64,6 +64,7 @@ struct Job
     QPointer<BundleWorker> worker;
     QPointer<QThread> thread;
     QPointer<QWidget> parent;
+    int missingSounds = 0;   // sounds the project names that the bundle lacks
     bool released = false;
 
     bool release()
@@ -110,12 +111,27 @@ void BundleManager::runWorker(BundleWorker* worker, QWidget* parent, const QStri
     job->thread = thread;
     job->parent = parent;
 
+    // Queued like the result that follows it, so it arrives first.
+    connect(worker, &BundleWorker::soundsMissing, QCoreApplication::instance(),
+            [this, job](int sounds, const QStringList& buttons) {
+                if (job->released)
+                    return;
+                job->missingSounds = sounds;
+                emit importMissedSounds(sounds, buttons);
+            }, Qt::QueuedConnection);
     connect(worker, &BundleWorker::appendReady, QCoreApplication::instance(), [this, job](const QByteArray& json) {
         if (!job->release())
             return;
         const qsizetype before = SessionManager::instance()->session().tabs.size();
         notifyAppendReady(json);
-        if (SessionManager::instance()->session().tabs.size() > before)
+        if (SessionManager::instance()->session().tabs.size() <= before)
+            return;
+        if (job->missingSounds > 0)
+            Modal::warning(job->parent, QStringLiteral("Import"),
+                           QStringLiteral("Tab(s) added to the current session, but %1 sound(s) were not in the "
+                                          "bundle (listed in the event log).")
+                               .arg(job->missingSounds));
+        else
             Modal::information(job->parent, QStringLiteral("Import"),
                                QStringLiteral("Tab(s) added to the current session."));
     }, Qt::QueuedConnection);
@@ -126,7 +142,9 @@ void BundleManager::runWorker(BundleWorker* worker, QWidget* parent, const QStri
     connect(worker, &BundleWorker::finished, QCoreApplication::instance(), [job](bool ok, const QString& msg) {
         if (!job->release())
             return;
-        if (ok)
+        if (ok && job->missingSounds > 0)
+            Modal::warning(job->parent, QStringLiteral("Bundle"), msg);
+        else if (ok)
             Modal::information(job->parent, QStringLiteral("Bundle"), msg);
         else if (msg != QLatin1String("Cancelled"))
             Modal::critical(job->parent, QStringLiteral("Bundle Error"), msg);

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include "Types.h"
@@ -64,6 +65,9 @@ public slots:
 signals:
     void importedProjectReady(const QString& vxFilePath);
     void tabsReadyForSession(QList<TabData> tabs);
+    // An import whose project names sounds the bundle did not hold: how many,
+    // and one line per button that keeps such a path.
+    void importMissedSounds(int sounds, const QStringList& buttons);
 
 private:
     explicit BundleManager(QObject* parent);

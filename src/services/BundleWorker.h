@@ -47,6 +47,10 @@ signals:
     void progress(int current, int total, const QString& msg);
     void finished(bool ok, const QString& msg);
     void appendReady(const QByteArray& patchedProjectJson);
+    // Before an import's result: the sounds the manifest lists that the
+    // bundle did not hold (count of distinct files), and one line per button
+    // that keeps such a path. Not emitted when every sound was there.
+    void soundsMissing(int sounds, const QStringList& buttons);
 
 public:
     // What an import's checking pass keeps of the bundle.
@@ -61,7 +65,7 @@ private:
     bool scanEntries(BundleFormat::Reader* reader, const BundleFormat::Header& header, ImportScan* scan);
     bool checkFreeSpace(qint64 bytes);
     bool extractAudio(const ImportScan& scan, const QJsonArray& items, const QJsonArray& tabSettings,
-                      QHash<QString, QString>* extracted);
+                      QHash<QString, QStringList>* extracted);
     bool writeEntry(BundleFormat::Reader* reader, const BundleFormat::EntryInfo& info, const QString& target);
 
     bool isExport = true;

@@ -116,6 +116,7 @@ void LibraryManager::addFile(const QString& path, const QString& category)
             if (held.filePath == path)
                 return;
         }
+        m_listed.insert(listedKey(e));
         m_entries.append(e);
     }
     emit entryAdded(e);
@@ -143,6 +144,7 @@ void LibraryManager::removeFolder(const QString& category)
     {
         QMutexLocker lock(&m_mutex);
         m_entries.removeIf([&](const LibraryEntry& e) { return e.category == category; });
+        reindexPaths();
     }
     saveConfig();
 }
@@ -156,6 +158,7 @@ void LibraryManager::reloadAll()
         // from: they stay. Every root's files are found again by its scan.
         QMutexLocker lock(&m_mutex);
         m_entries.removeIf([&](const LibraryEntry& e) { return roots.contains(e.category); });
+        reindexPaths();
     }
     emit cleared();
     for (auto it = roots.cbegin(); it != roots.cend(); ++it)
@@ -168,6 +171,7 @@ void LibraryManager::clearAll()
     {
         QMutexLocker lock(&m_mutex);
         m_entries.clear();
+        m_listed.clear();
     }
     m_roots.clear();
     saveConfig();
@@ -178,12 +182,36 @@ void LibraryManager::onBatchFound(const QList<LibraryEntry>& batch)
 {
     if (!m_pending.isEmpty() && m_pending.first().stale)
         return;
+    // A folder that comes in again under its category (added twice, or
+    // dropped while it is in the library) brings files already listed there:
+    // each is listed once.
+    QList<LibraryEntry> fresh;
+    fresh.reserve(batch.size());
     {
         QMutexLocker lock(&m_mutex);
-        m_entries.append(batch);
+        for (const LibraryEntry& e : batch) {
+            if (!m_listed.contains(listedKey(e))) {
+                m_listed.insert(listedKey(e));
+                fresh.append(e);
+            }
+        }
+        m_entries.append(fresh);
     }
-    for (const LibraryEntry& e : batch)
+    for (const LibraryEntry& e : std::as_const(fresh))
         emit entryAdded(e);
+}
+
+QString LibraryManager::listedKey(const LibraryEntry& e)
+{
+    return e.category + QChar(0x1F) + QDir::cleanPath(e.filePath);
+}
+
+void LibraryManager::reindexPaths()
+{
+    m_listed.clear();
+    m_listed.reserve(m_entries.size());
+    for (const LibraryEntry& e : std::as_const(m_entries))
+        m_listed.insert(listedKey(e));
 }
 
 void LibraryManager::onScanComplete(const QString& category)

@@ -1,5 +1,6 @@
 #pragma once
 #include <QHash>
+#include <QSet>
 #include <QList>
 #include <QMetaType>
 #include <QMutex>
@@ -109,10 +110,15 @@ private:
     void onScanComplete(const QString& category);
     void markScansStale(const QString& category, bool all);
     static void removeRootKeys(class QSettings& s);
+    // An entry's category and cleaned file path, as one text.
+    static QString listedKey(const LibraryEntry& e);
+    // After entries were removed: the index follows. Under the lock.
+    void reindexPaths();
 
     FolderScanner* m_scanner = nullptr;
     QThread* m_thread = nullptr;
     QList<LibraryEntry> m_entries;
+    QSet<QString> m_listed;   // listedKey of every entry: a file is listed once per category
     QHash<QString, QString> m_roots;
     mutable QMutex m_mutex;
     QList<PendingScan> m_pending;

@@ -665,6 +665,92 @@ private slots:
         QCOMPARE(readFile(dest + "/Audio/loose.wav"), QByteArray("L"));
     }
 
+    // Bundles written by other tools: two entries of one name, and manifests
+    // listing sounds the bundle does not hold. Each button ends on the file
+    // of its own entry; the ones left without a sound are counted and named.
+    void bundlesMadeElsewhere_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("contents");   // per button: what its file holds, "-" for a kept path
+        QTest::addColumn<int>("missing");
+        QTest::addColumn<QStringList>("missingButtons");
+        QTest::addColumn<QString>("audioFiles");
+        auto item = [](const QString& original, const QString& inBundle) {
+            return QJsonObject{{"originalPath", original}, {"originalName", BundleImportRules::fileNamePart(original)},
+                               {"bundlePath", inBundle}, {"tabIndex", 0}, {"tabName", "T"}};
+        };
+        const QByteArray two = projectJson({"/a/take.wav", "/b/take.wav"});
+        const QByteArray manifestTwo =
+            manifestJson({item("/a/take.wav", "Audio/T/take.wav"), item("/b/take.wav", "Audio/T/take.wav")});
+        QTest::newRow("one name, two contents")
+            << writeRaw({Raw{"project.vx", two, true}, Raw{"Audio/T/take.wav", "first", true},
+                         Raw{"Audio/T/take.wav", "second", false}, Raw{"manifest.json", manifestTwo}})
+            << QStringList{"first", "second"} << 0 << QStringList() << "2";
+        QTest::newRow("one name, one content")
+            << writeRaw({Raw{"project.vx", two}, Raw{"Audio/T/take.wav", "same"}, Raw{"Audio/T/take.wav", "same"},
+                         Raw{"manifest.json", manifestTwo}})
+            << QStringList{"same", "same"} << 0 << QStringList() << "1";
+        QTest::newRow("one name, three contents, two items")
+            << writeRaw({Raw{"project.vx", two}, Raw{"Audio/T/take.wav", "1"}, Raw{"Audio/T/take.wav", "2"},
+                         Raw{"Audio/T/take.wav", "3"}, Raw{"manifest.json", manifestTwo}})
+            << QStringList{"1", "2"} << 0 << QStringList() << "3";
+        const QByteArray three = projectJson({"/src/a.wav", "/src/b.wav", "/src/b.wav"});
+        const QByteArray manifestAB =
+            manifestJson({item("/src/a.wav", "Audio/T/a.wav"), item("/src/b.wav", "Audio/T/b.wav")});
+        QTest::newRow("one sound missing, on two buttons")
+            << writeRaw({Raw{"project.vx", three}, Raw{"Audio/T/a.wav", "A"}, Raw{"manifest.json", manifestAB}})
+            << QStringList{"A", "-", "-"} << 1
+            << QStringList{"T / button 2: /src/b.wav", "T / button 3: /src/b.wav"} << "1";
+        QTest::newRow("no audio at all")
+            << writeRaw({Raw{"project.vx", three}, Raw{"manifest.json", manifestAB}}) << QStringList{"-", "-", "-"}
+            << 2
+            << QStringList{"T / button 1: /src/a.wav", "T / button 2: /src/b.wav", "T / button 3: /src/b.wav"} << "0";
+    }
+    void bundlesMadeElsewhere()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, contents);
+        QFETCH(int, missing);
+        QFETCH(QStringList, missingButtons);
+        QFETCH(QString, audioFiles);
+        const QString bundle = m_dir + QStringLiteral("/e.vxbundle");
+        writeFile(bundle, file);
+        for (bool merge : {false, true}) {
+            const QString dest = m_dir + (merge ? QStringLiteral("/merged") : QStringLiteral("/new"));
+            BundleWorker w;
+            w.setupImport(bundle, dest, {QStringLiteral("T")}, merge);
+            if (!merge)
+                w.setProjectName(QStringLiteral("Show"));
+            QSignalSpy lacking(&w, &BundleWorker::soundsMissing);
+            QSignalSpy handed(&w, &BundleWorker::appendReady);
+            const Run r = run(w);
+            QVERIFY(r.result);
+            QByteArray json = merge ? handed.value(0).value(0).toByteArray() : readFile(dest + "/Show.vx");
+            const Session s = Session::fromJson(QJsonDocument::fromJson(json).object());
+            QCOMPARE(s.tabs.size(), 1);
+            QCOMPARE(s.tabs[0].buttons.size(), contents.size());
+            for (int b = 0; b < contents.size(); ++b) {
+                const QString path = s.tabs[0].buttons[b].audioPath;
+                if (contents[b] == "-") {
+                    QVERIFY2(!path.startsWith(dest), qPrintable(path));
+                } else {
+                    QVERIFY2(path.startsWith(dest + "/Audio/T/"), qPrintable(path));
+                    QCOMPARE(readFile(path), contents[b].toUtf8());
+                }
+            }
+            QCOMPARE(lacking.size(), missing ? 1 : 0);
+            if (missing) {
+                QCOMPARE(lacking[0][0].toInt(), missing);
+                QCOMPARE(lacking[0][1].toStringList(), missingButtons);
+            }
+            if (!merge) {
+                QVERIFY2(r.msg.contains("\nAudio files: " + audioFiles), qPrintable(r.msg));
+                QCOMPARE(r.msg.startsWith("Bundle imported successfully!"), missing == 0);
+                QCOMPARE(r.msg.contains(QStringLiteral("Sounds not in the bundle: %1").arg(missing)), missing > 0);
+            }
+        }
+    }
+
     void folderRules_data()
     {
         QTest::addColumn<QStringList>("tabNames");

@@ -2,10 +2,12 @@
 // table, conflicts answered both ways, auto-assignment and clearing, and the
 // session changing only when the dialog is accepted.
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTableWidget>
 #include <QtTest>
 
+#include "ButtonEditDialog.h"
 #include "ShortcutsDialog.h"
 #include "TestSupport.h"
 
@@ -67,6 +69,35 @@ bool showsWhole(QLabel* l)
 class TstShortcuts : public QObject
 {
     Q_OBJECT
+
+    // A key pressed for the row of News: stored, or refused with the reason
+    // while the row keeps waiting for the next key.
+    void pressInTheTable(int key, int mods, const QString& stored, const QString& why)
+    {
+        Session s = smallSession();
+        ShortcutsDialog d(s);
+        d.resize(d.minimumSize()); // the prompt and the refusals show whole even here
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        QTableWidget* t = d.table();
+        t->setFocus();
+        d.onCellClicked(2, 1); // News, no key yet
+        QVERIFY2(showsWhole(d.statusLabel()), qPrintable(d.statusLabel()->text()));
+        QTest::keyClick(t, Qt::Key(key), Qt::KeyboardModifiers(mods));
+        QCOMPARE(d.keyAt(2), stored);
+        if (stored.isEmpty()) {
+            QVERIFY2(d.statusLabel()->text().contains(why), qPrintable(d.statusLabel()->text()));
+            QVERIFY2(showsWhole(d.statusLabel()), qPrintable(d.statusLabel()->text()));
+            QVERIFY(d.isCaptureArmed());
+            QCOMPARE(d.selectedRow(), 2);
+            QTest::keyClick(t, Qt::Key_J); // the next key is taken
+            QCOMPARE(d.keyAt(2), QStringLiteral("J"));
+        } else {
+            QCOMPARE(d.statusLabel()->text(),
+                     QStringLiteral("✓ Key \"%1\" assigned. Click another row to continue.").arg(stored));
+        }
+        QVERIFY(d.isVisible());
+    }
 
 private slots:
     void listing()
@@ -170,53 +201,86 @@ private slots:
 
     // Only a key the window can play is taken: pressed alone and not white
     // space. Others are refused with the reason, and the row keeps waiting.
+    // A name of the same kind typed into the edit form's key box (at most
+    // four characters) meets the same rule and the same reason; key 0 rows
+    // are typed names only.
     void keysThatCanFire_data()
     {
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("mods");
+        QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("stored"); // empty: refused
         QTest::addColumn<QString>("why");
         const QString space = QStringLiteral("Space cannot play a button");
         const QString held = QStringLiteral("Shift, Ctrl, Alt or Meta cannot play a button");
-        QTest::newRow("Space") << int(Qt::Key_Space) << 0 << QString() << space;
-        QTest::newRow("Shift+1") << int(Qt::Key_Exclam) << int(Qt::ShiftModifier) << QString() << held;
-        QTest::newRow("Ctrl+A") << int(Qt::Key_A) << int(Qt::ControlModifier) << QString() << held;
-        QTest::newRow("Alt+F5") << int(Qt::Key_F5) << int(Qt::AltModifier) << QString() << held;
-        QTest::newRow("Shift+A") << int(Qt::Key_A) << int(Qt::ShiftModifier) << QString() << held;
-        QTest::newRow("a letter") << int(Qt::Key_G) << 0 << QStringLiteral("G") << QString();
-        QTest::newRow("F5") << int(Qt::Key_F5) << 0 << QStringLiteral("F5") << QString();
-        QTest::newRow("keypad 7") << int(Qt::Key_7) << int(Qt::KeypadModifier) << QStringLiteral("7") << QString();
+        const QString escape = QStringLiteral("Escape cannot play a button");
+        const QString other = QStringLiteral("cannot play a button: a button plays on one letter");
+        QTest::newRow("Space") << int(Qt::Key_Space) << 0 << " " << QString() << space;
+        QTest::newRow("Shift+1") << int(Qt::Key_Exclam) << int(Qt::ShiftModifier) << "!" << QString() << held;
+        QTest::newRow("Ctrl+A") << int(Qt::Key_A) << int(Qt::ControlModifier) << "ALT+" << QString() << held;
+        QTest::newRow("Alt+F5") << int(Qt::Key_F5) << int(Qt::AltModifier) << "alt+F5" << QString() << held;
+        QTest::newRow("Shift+A") << int(Qt::Key_A) << int(Qt::ShiftModifier) << "@" << QString() << held;
+        QTest::newRow("a letter") << int(Qt::Key_G) << 0 << "g" << QStringLiteral("G") << QString();
+        QTest::newRow("F5") << int(Qt::Key_F5) << 0 << "f5" << QStringLiteral("F5") << QString();
+        QTest::newRow("keypad 7") << int(Qt::Key_7) << int(Qt::KeypadModifier) << "7" << QStringLiteral("7")
+                                  << QString();
+        QTest::newRow("typed CTRL+1, cut to four") << 0 << 0 << "CTRL+1" << QString() << other;
+        QTest::newRow("typed ESC") << 0 << 0 << "ESC" << QString() << escape;
+        QTest::newRow("typed F12") << 0 << 0 << "F12" << QStringLiteral("F12") << QString();
+        QTest::newRow("typed F13") << 0 << 0 << "F13" << QString() << other;
+        QTest::newRow("typed F0") << 0 << 0 << "F0" << QString() << other;
+        QTest::newRow("typed word") << 0 << 0 << "play" << QString() << other;
+        QTest::newRow("typed spaces") << 0 << 0 << "  " << QString() << space;
+        QTest::newRow("typed question mark") << 0 << 0 << "?" << QString() << held;
+        QTest::newRow("typed padded Q") << 0 << 0 << " Q" << QString() << other;
+        QTest::newRow("typed keypad star") << 0 << 0 << "*" << QStringLiteral("*") << QString();
+        QTest::newRow("typed comma") << 0 << 0 << "," << QStringLiteral(",") << QString();
+        QTest::newRow("typed tab character") << 0 << 0 << "\t" << QString() << space;
     }
 
     void keysThatCanFire()
     {
         QFETCH(int, key);
         QFETCH(int, mods);
+        QFETCH(QString, typed);
         QFETCH(QString, stored);
         QFETCH(QString, why);
-        Session s = smallSession();
-        ShortcutsDialog d(s);
-        d.resize(d.minimumSize()); // the prompt and the refusals show whole even here
+        if (key != 0)
+            pressInTheTable(key, mods, stored, why);
+        if (QTest::currentTestFailed())
+            return;
+
+        // The edit form's key box: OK is refused with the reason and the
+        // form stays open; an accepted key is stored upper-cased.
+        ButtonData b = btn(QStringLiteral("News"), QStringLiteral("/j/n.wav"), QStringLiteral("N"));
+        ButtonEditDialog d(b);
         d.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&d));
-        QTableWidget* t = d.table();
-        t->setFocus();
-        d.onCellClicked(2, 1); // News, no key yet
-        QVERIFY2(showsWhole(d.statusLabel()), qPrintable(d.statusLabel()->text()));
-        QTest::keyClick(t, Qt::Key(key), Qt::KeyboardModifiers(mods));
-        QCOMPARE(d.keyAt(2), stored);
+        QStringList said;
+        ModalScript script([&](const Modal::Request& r) -> QVariant {
+            said << r.title + QLatin1Char('|') + r.text;
+            return int(QMessageBox::Ok);
+        });
+        auto* box = d.findChild<QLineEdit*>(QStringLiteral("keyEdit"));
+        QVERIFY(box);
+        box->setText(typed);
+        d.accept();
         if (stored.isEmpty()) {
-            QVERIFY2(d.statusLabel()->text().contains(why), qPrintable(d.statusLabel()->text()));
-            QVERIFY2(showsWhole(d.statusLabel()), qPrintable(d.statusLabel()->text()));
-            QVERIFY(d.isCaptureArmed());
-            QCOMPARE(d.selectedRow(), 2);
-            QTest::keyClick(t, Qt::Key_J); // the next key is taken
-            QCOMPARE(d.keyAt(2), QStringLiteral("J"));
+            QCOMPARE(said.size(), 1);
+            QVERIFY2(said[0].startsWith(QStringLiteral("Shortcut Key|")) && said[0].contains(why), qPrintable(said[0]));
+            QVERIFY(d.isVisible());
+            box->setText(QStringLiteral("j")); // another key is taken
+            d.accept();
+            QCOMPARE(d.result().key, QStringLiteral("J"));
         } else {
-            QCOMPARE(d.statusLabel()->text(),
-                     QStringLiteral("✓ Key \"%1\" assigned. Click another row to continue.").arg(stored));
+            QCOMPARE(said, QStringList());
+            QCOMPARE(d.result().key, stored);
         }
-        QVERIFY(d.isVisible());
+        QVERIFY(!d.isVisible());
+        QCOMPARE(d.result(), [&] {
+            ButtonData expected = b;
+            expected.key = stored.isEmpty() ? QStringLiteral("J") : stored;
+            return expected;
+        }());
     }
 
     void conflicts()

@@ -138,7 +138,7 @@ class TstFullDisk : public QObject
                     return w.commit();
                 };
             }
-        } else if (writer == "session") {
+        } else if (writer == "session" || writer == "autosave") {
             a.target = dir + "/show.vx";
             a.old = "{\"tabs\":[{\"id\":\"t\",\"name\":\"" + tag.toUtf8() + "\"}]}\n";
             writeFile(a.target, a.old);
@@ -151,7 +151,14 @@ class TstFullDisk : public QObject
             sm->markDirty();
             a.expected = text();
             a.warning = "^Cannot write session: ";
-            a.run = [sm] { return sm->saveSession(QString()); };
+            if (writer == "autosave") {
+                a.run = [sm] {
+                    QMetaObject::invokeMethod(sm, "onAutoSaveTimeout");
+                    return !sm->isDirty();
+                };
+            } else {
+                a.run = [sm] { return sm->saveSession(QString()); };
+            }
         } else if (writer == "startup report") {
             a.target = m_reportPath;
             a.old = readFile(a.target);
@@ -224,7 +231,8 @@ private slots:
         QTest::addColumn<QString>("writer");
         QTest::addColumn<qint64>("size");
         QTest::addColumn<qint64>("limit");
-        const QStringList writers = {"stream", "whole", "session", "startup report", "style image", "crash copy"};
+        const QStringList writers = {"stream",      "whole",       "session",   "autosave",
+                                     "startup report", "style image", "crash copy"};
         const QList<qint64> sizes = {4000, 16384, 40000};
         for (const QString& w : writers) {
             for (qint64 size : sizes) {
@@ -252,12 +260,19 @@ private slots:
         if (!a.warning.isEmpty())
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(a.warning));
 
+        QSignalSpy autoSaveFailed(sm, &SessionManager::autoSaveFailed);
         bool ok = true;
         {
             FileSizeLimit cap{rlim_t(limit)};
             QVERIFY(cap.ok());
             ok = a.run();
+            if (writer == "autosave") {
+                // The next tick tries again and says nothing new.
+                QTest::ignoreMessage(QtWarningMsg, QRegularExpression(a.warning));
+                QVERIFY(!a.run());
+            }
         }
+        QCOMPARE(autoSaveFailed.count(), writer == "autosave" ? 1 : 0);
 
         QVERIFY(!ok);
         QCOMPARE(readFile(a.target), a.old);
@@ -265,7 +280,7 @@ private slots:
         QCOMPARE(saved.count(), 0);
         QCOMPARE(dirty.count(), 0);
         QCOMPARE(sm->isDirty(), wasDirty);
-        if (writer == "session")
+        if (writer == "session" || writer == "autosave")
             QVERIFY(sm->isDirty());
     }
 
@@ -273,7 +288,7 @@ private slots:
     void writeSucceedsOnceTheLimitIsLifted_data()
     {
         QTest::addColumn<QString>("writer");
-        for (const char* w : {"stream", "whole", "session", "startup report", "style image", "crash copy"})
+        for (const char* w : {"stream", "whole", "session", "autosave", "startup report", "style image", "crash copy"})
             QTest::newRow(w) << QString::fromLatin1(w);
     }
     void writeSucceedsOnceTheLimitIsLifted()
@@ -284,6 +299,7 @@ private slots:
         const QStringList before = folderEntries(dir);
         SessionManager* sm = SessionManager::instance();
         QSignalSpy saved(sm, &SessionManager::sessionSaved);
+        QSignalSpy autoSaveFailed(sm, &SessionManager::autoSaveFailed);
         if (!a.warning.isEmpty())
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(a.warning));
         {
@@ -298,10 +314,12 @@ private slots:
         else
             QCOMPARE(readFile(a.target), a.expected);
         QCOMPARE(folderEntries(dir), before);
-        if (writer == "session") {
+        if (writer == "session" || writer == "autosave") {
             QCOMPARE(saved.count(), 1);
             QVERIFY(!sm->isDirty());
         }
+        if (writer == "autosave")
+            QCOMPARE(autoSaveFailed.count(), 1); // the success after the failure is quiet
     }
 };
 

@@ -129,13 +129,22 @@ private slots:
         QCOMPARE(finished[2][1].toInt(), 0);
         QCOMPARE(added.size(), 0);
 
-        // The same folder twice doubles its files; a reload brings one copy back.
+        // The same folder again (as given, as a drop's URL gives it, under
+        // its own name) lists each file once, and counts it once; a reload
+        // brings the same one copy back.
         m.clearAll();
         const QString sfx = makeFolder(QStringLiteral("Sfx"), 7);
+        finished.clear();
         m.addFolder(sfx, QStringLiteral("Sfx"));
         m.addFolder(sfx, QStringLiteral("Sfx"));
+        m.addFolder(sfx + QStringLiteral("/"), QStringLiteral("Sfx"));
+        m.addFolder(sfx, QString());
         QVERIFY(settle(m));
-        QCOMPARE(m.entries().size(), 14);
+        QCOMPARE(m.entries().size(), 7);
+        QCOMPARE(finished.size(), 4);
+        for (const QList<QVariant>& f : std::as_const(finished))
+            QCOMPARE(f[1].toInt(), 7);
+        QCOMPARE(m.search(QStringLiteral("sfx")).size(), 7);
         QSignalSpy cleared(&m, &LibraryManager::cleared);
         m.reloadAll();
         QCOMPARE(cleared.size(), 1);

@@ -1,6 +1,7 @@
 // Loading a session into the main window: what stops, what the panes and
 // controls show, what the session keeps, and opening files by path or drop.
 #include <QLabel>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -10,6 +11,7 @@
 #include "AudioEngine.h"
 #include "ButtonGrid.h"
 #include "DirectSoundEngine.h"
+#include "EventLog.h"
 #include "GridHeader.h"
 #include "MainWindow.h"
 #include "MainWindowTestAccess.h"
@@ -155,9 +157,14 @@ private slots:
         s.tabs[2].buttons[5].audioPath.clear();   // a key without a sound is no trigger
         s.tabs[2].buttons.resize(3);              // short tab: the grid pads it
         s.tabs[2].buttons[1].id.clear();          // and gives ids
+        s.tabs[1].buttons[2].id = s.tabs[0].buttons[0].id; // one id on two buttons
+        s.tabs[2].buttons[0].id = s.tabs[0].buttons[0].id;
         s.activeTab = 9;
+        s.globalVolume = 1e308;
         s.buttonsPerTab = 40;
         s.layoutMode = 4;
+        QListWidget* log = A::eventLog(w)->list();
+        const int logBefore = log->count();
         QVERIFY(SessionManager::instance()->loadSession(writeTemp(s, QStringLiteral("tables.vx"))));
 
         QCOMPARE(w->currentTabIndex(), 2);
@@ -173,6 +180,28 @@ private slots:
         }
         QCOMPARE(live.tabs[2].buttons, A::panels(w)[2].grid->tab().buttons);
         QVERIFY(!SessionManager::instance()->isDirty());
+
+        // The first holder of a repeated id keeps it; each other one gets an
+        // id of its own, and the log says how many.
+        const QString twin = s.tabs[0].buttons[0].id;
+        QCOMPARE(live.tabs[0].buttons[0].id, twin);
+        QSet<QString> ids;
+        int count = 0;
+        for (const TabData& t : live.tabs)
+            for (const ButtonData& b : t.buttons)
+                ids.insert(b.id), ++count;
+        QCOMPARE(ids.size(), count);
+        QCOMPARE(A::tabIndexCache(w).value(twin, -1), 0);
+        QCOMPARE(A::tabIndexCache(w).value(live.tabs[1].buttons[2].id, -1), 1);
+        QStringList lines;
+        for (int k = logBefore; k < log->count(); ++k)
+            lines << log->item(k)->text();
+        QCOMPARE(lines.filter(QStringLiteral("2 buttons had the id of another and got new ones")).size(), 1);
+
+        // A master volume beyond full shows and plays at full.
+        QCOMPARE(live.globalVolume, 1.0);
+        QCOMPARE(A::volSlider(w)->value(), 100);
+        QCOMPARE(AudioEngine::instance()->globalVolume(), 1.0);
 
         // An unknown layout mode keeps the panes as they are.
         s.layoutMode = 3;

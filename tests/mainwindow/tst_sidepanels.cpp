@@ -15,6 +15,8 @@
 #include <QStackedWidget>
 #include <QTreeWidget>
 #include <QUrl>
+#include <QScopeGuard>
+#include <QScrollBar>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -542,6 +544,10 @@ private slots:
         QCOMPARE(SidePanelText::libraryCategoryFor(*library(), lib + "/North/Music/"), QStringLiteral("Music"));
         QCOMPARE(SidePanelText::libraryCategoryFor(*library(), lib + "/West/Music"), QStringLiteral("Music (3)"));
         QCOMPARE(library()->entries().size(), 3);
+        // A folder already in the library under a name of the user's comes
+        // back under that name (its files are listed there once).
+        library()->addFolder(lib + "/East/Chimes", QStringLiteral("Bells"));
+        QCOMPARE(SidePanelText::libraryCategoryFor(*library(), lib + "/East/Chimes/"), QStringLiteral("Bells"));
     }
 
     void folderClicksAndSearch_data()
@@ -571,11 +577,30 @@ private slots:
             waitScans();
         }
         w->playlistPaths = {lib + "/Jingles/Sub/c.wav", lib + "/Beds/bed one.wav", lib + "/Jingles/B Beat.wav"};
-        if (key.startsWith(QLatin1Char('?'))) {
-            w->libSearchBox->setText(key.mid(1));
-        } else {
+        // A list of one row's height, scrolled down in another view first: a
+        // new folder or search shows from the top, the same one again keeps
+        // its place.
+        w->musicList->setFixedHeight(MusicItemDelegate::kRowHeight + 2 * w->musicList->frameWidth());
+        const auto restoreHeight = qScopeGuard([this] {
+            w->musicList->setMinimumHeight(0);
+            w->musicList->setMaximumHeight(QWIDGETSIZE_MAX);
+        });
+        auto settled = [&] {
+            QCoreApplication::processEvents();
+            w->musicList->doItemsLayout();
+            return w->musicList->verticalScrollBar();
+        };
+        w->libSearchBox->setText(QStringLiteral(".wav"));
+        settled()->setValue(settled()->maximum());
+        QVERIFY(settled()->value() > 0);
+        QTreeWidgetItem* row = nullptr;
+        auto show = [&] {
+            if (key.startsWith(QLatin1Char('?'))) {
+                w->libSearchBox->setText(key.mid(1));
+                return;
+            }
             w->libSearchBox->clear();
-            QTreeWidgetItem* row = topRow(w->libraryTree, key);
+            row = topRow(w->libraryTree, key);
             if (!row) {
                 for (int i = 0; i < w->libraryTree->topLevelItemCount() && !row; ++i) {
                     QTreeWidgetItem* top = w->libraryTree->topLevelItem(i);
@@ -587,6 +612,30 @@ private slots:
             QVERIFY(row);
             w->libraryTree->setCurrentItem(row);
             emit w->libraryTree->itemClicked(row, 0);
+        };
+        show();
+        QCOMPARE(settled()->value(), 0);
+        if (settled()->maximum() > 0) {
+            settled()->setValue(settled()->maximum());
+            const int at = settled()->value();
+            if (row)
+                emit w->libraryTree->itemClicked(row, 0);
+            else
+                w->onLibSearch(key.mid(1));
+            QCOMPARE(settled()->value(), at);
+        }
+        if (key == QLatin1String("__all__")) {
+            // The music panel's own search, too: its first hits, at the top.
+            QLineEdit* musicSearch = nullptr;
+            for (QLineEdit* e : A::rightPanel(w)->findChildren<QLineEdit*>())
+                if (e->placeholderText() == QStringLiteral("🔍 Search music..."))
+                    musicSearch = e;
+            QVERIFY(musicSearch);
+            settled()->setValue(settled()->maximum());
+            QVERIFY(settled()->value() > 0);
+            musicSearch->setText(QStringLiteral("jingles"));
+            QCOMPARE(settled()->value(), 0);
+            musicSearch->clear();
         }
         // The scan's order within a folder is the file system's.
         QStringList shown = rowTexts(w->musicList);

@@ -114,24 +114,38 @@ private slots:
         QTest::addColumn<QByteArray>("value");
         QTest::addColumn<double>("tab");
         QTest::addColumn<double>("button");
-        QTest::newRow("in range") << QByteArray("0.5") << 0.5 << 0.5;
-        QTest::newRow("tab max") << QByteArray("1.7") << 1.0 << 1.7;
-        QTest::newRow("button max") << QByteArray("3.5") << 1.0 << 2.0;
-        QTest::newRow("negative") << QByteArray("-0.3") << 0.0 << 0.0;
-        QTest::newRow("minus one") << QByteArray("-1") << 0.0 << 0.0;
-        QTest::newRow("zero") << QByteArray("0") << 0.0 << 0.0;
-        QTest::newRow("string") << QByteArray("\"0.5\"") << 1.0 << 1.0;
-        QTest::newRow("null") << QByteArray("null") << 1.0 << 1.0;
+        QTest::addColumn<double>("master");
+        QTest::newRow("in range") << QByteArray("0.5") << 0.5 << 0.5 << 0.5;
+        QTest::newRow("tab max") << QByteArray("1.7") << 1.0 << 1.7 << 1.0;
+        QTest::newRow("button max") << QByteArray("3.5") << 1.0 << 2.0 << 1.0;
+        QTest::newRow("negative") << QByteArray("-0.3") << 0.0 << 0.0 << 0.0;
+        QTest::newRow("minus one") << QByteArray("-1") << 0.0 << 0.0 << 0.0;
+        QTest::newRow("zero") << QByteArray("0") << 0.0 << 0.0 << 0.0;
+        QTest::newRow("string") << QByteArray("\"0.5\"") << 1.0 << 1.0 << 0.85;
+        QTest::newRow("null") << QByteArray("null") << 1.0 << 1.0 << 0.85;
+        QTest::newRow("huge") << QByteArray("1e308") << 1.0 << 2.0 << 1.0;
+        QTest::newRow("three") << QByteArray("3") << 1.0 << 2.0 << 1.0;
+        QTest::newRow("minus two") << QByteArray("-2") << 0.0 << 0.0 << 0.0;
+        // JSON text has no NaN; a record built in memory can hold one.
+        QTest::newRow("nan") << QByteArray("nan") << 0.0 << 0.0 << 0.0;
     }
     void volumesAreClampedOnRead()
     {
         QFETCH(QByteArray, value);
         QFETCH(double, tab);
         QFETCH(double, button);
-        const QJsonObject o = QJsonDocument::fromJson("{\"volume\":" + value + "}").object();
+        QFETCH(double, master);
+        QJsonObject o;
+        if (value == "nan") {
+            o.insert(QLatin1String("volume"), qQNaN());
+            o.insert(QLatin1String("globalVolume"), qQNaN());
+        } else {
+            o = QJsonDocument::fromJson("{\"volume\":" + value + ",\"globalVolume\":" + value + "}").object();
+        }
         QVERIFY(!o.isEmpty());
         QCOMPARE(TabData::fromJson(o).volume, tab);
         QCOMPARE(ButtonData::fromJson(o).volume, button);
+        QCOMPARE(Session::fromJson(o).globalVolume, master);
     }
 
     void tabPlaybackRulesOnlyWithOverride()
@@ -246,10 +260,10 @@ private slots:
     void valuesTakenAsRead()
     {
         const Session s = Session::fromJson(
-            parse(R"({"activeTab":40,"globalVolume":7.5,"buttonsPerTab":5,"gridCols":-2,"gridRows":99,"layoutMode":3,
+            parse(R"({"activeTab":40,"globalVolume":0.4,"buttonsPerTab":5,"gridCols":-2,"gridRows":99,"layoutMode":3,
                        "tabs":[{"fadeMs":-250.5}]})"));
         QCOMPARE(s.activeTab, 40);
-        QCOMPARE(s.globalVolume, 7.5);
+        QCOMPARE(s.globalVolume, 0.4);
         QCOMPARE(s.buttonsPerTab, 5);
         QCOMPARE(s.gridCols, -2);
         QCOMPARE(s.gridRows, 99);

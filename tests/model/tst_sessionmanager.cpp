@@ -187,6 +187,56 @@ private slots:
         QCOMPARE(s.tabs[1].buttons.size(), 0);
     }
 
+    // Engines key sounds by button id: a repeat gets a fresh id (the first
+    // holder keeps its own), the count is told, and the file stays as it is.
+    void repeatedButtonIdsAreRenewed_data()
+    {
+        QTest::addColumn<QByteArray>("tabs");
+        QTest::addColumn<QStringList>("kept");   // ids expected as read, in button order; "*" = fresh
+        QTest::addColumn<int>("renewed");
+        QTest::newRow("all distinct") << QByteArray(R"([{"id":"t","buttons":[{"id":"a"},{"id":"b"}]}])")
+                                      << QStringList{"a", "b"} << 0;
+        QTest::newRow("in one tab") << QByteArray(R"([{"id":"t","buttons":[{"id":"a"},{"id":"a"},{"id":"b"}]}])")
+                                    << QStringList{"a", "*", "b"} << 1;
+        QTest::newRow("across tabs")
+            << QByteArray(R"([{"id":"t","buttons":[{"id":"a"}]},{"id":"u","buttons":[{"id":"b"},{"id":"a"}]}])")
+            << QStringList{"a", "b", "*"} << 1;
+        QTest::newRow("three of one") << QByteArray(R"([{"id":"t","buttons":[{"id":"a"},{"id":"a"},{"id":"a"}]}])")
+                                      << QStringList{"a", "*", "*"} << 2;
+        QTest::newRow("empty ids stay empty") << QByteArray(R"([{"id":"t","buttons":[{"name":"x"},{"id":""}]}])")
+                                              << QStringList{"", ""} << 0;
+    }
+    void repeatedButtonIdsAreRenewed()
+    {
+        QFETCH(QByteArray, tabs);
+        QFETCH(QStringList, kept);
+        QFETCH(int, renewed);
+        const QByteArray text = R"({"tabs":)" + tabs + "}";
+        const QString path = writeFile(m_dir + "/repeats.vx", text);
+        QVERIFY(mgr()->loadSession(path));
+        QCOMPARE(mgr()->renewedIdsOnLoad(), renewed);
+        QStringList ids;
+        for (const TabData& t : mgr()->session().tabs)
+            for (const ButtonData& b : t.buttons)
+                ids << b.id;
+        QCOMPARE(ids.size(), kept.size());
+        QSet<QString> distinct;
+        for (int i = 0; i < ids.size(); ++i) {
+            if (kept[i] == "*")
+                QVERIFY2(isFreshId(ids[i]), qPrintable(ids[i]));
+            else
+                QCOMPARE(ids[i], kept[i]);
+            if (!ids[i].isEmpty())
+                distinct.insert(ids[i]);
+        }
+        QCOMPARE(distinct.size(), int(ids.size() - ids.count(QString())));
+        // Only a save writes the new ids.
+        QVERIFY(!mgr()->isDirty());
+        QCOMPARE(readFile(path), text);
+        mgr()->newSession();
+        QCOMPARE(mgr()->renewedIdsOnLoad(), 0);
+    }
+
     void brokenFilesLeaveTheSessionAlone_data()
     {
         QTest::addColumn<QString>("file");
@@ -432,14 +482,33 @@ private slots:
         QVERIFY(!mgr()->isDirty());
         QCOMPARE(QJsonDocument::fromJson(readFile(path)).object().value("gridCols").toInt(), 5);
 
-        // A failing autosave leaves the session dirty for the next tick.
+        // A failing autosave leaves the session dirty for the next tick, and
+        // is told once for a run of failures.
+        QSignalSpy failed(mgr(), &SessionManager::autoSaveFailed);
         mgr()->markDirty();
         QVERIFY(QDir(dir).removeRecursively());
         writeFile(dir, "now a file");
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Cannot write session: "));
-        QMetaObject::invokeMethod(mgr(), "onAutoSaveTimeout");
+        for (int tick = 0; tick < 3; ++tick) {
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Cannot write session: "));
+            QMetaObject::invokeMethod(mgr(), "onAutoSaveTimeout");
+        }
         QVERIFY(mgr()->isDirty());
         QCOMPARE(saved.size(), 1);
+        QCOMPARE(failed.size(), 1);
+        QVERIFY(failed[0][0].toString().contains("auto.vx"));
+
+        // The next success says nothing; a failure after it starts a new run.
+        QFile::remove(dir);
+        QDir().mkpath(dir);
+        QMetaObject::invokeMethod(mgr(), "onAutoSaveTimeout");
+        QCOMPARE(saved.size(), 2);
+        QCOMPARE(failed.size(), 1);
+        mgr()->markDirty();
+        QVERIFY(QDir(dir).removeRecursively());
+        writeFile(dir, "a file again");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Cannot write session: "));
+        QMetaObject::invokeMethod(mgr(), "onAutoSaveTimeout");
+        QCOMPARE(failed.size(), 2);
 
         mgr()->setAutoSaveInterval(0);
         QVERIFY(!timer->isActive());

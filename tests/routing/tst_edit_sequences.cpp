@@ -181,6 +181,7 @@ class TestEditSequences : public QObject
     ScopedFakeClock clock;
     QDir dir;
     QStringList asked;
+    QStringList said;   // title|text of every message box
     QString textAnswer;
     QString menuAnswer;
     QString savePath;
@@ -221,6 +222,7 @@ class TestEditSequences : public QObject
         asked << r.title;
         switch (r.kind) {
         case Modal::Kind::MessageBox:
+            said << r.title + QLatin1Char('|') + r.text;
             if (r.title == QLatin1String("Unsaved Changes") || r.title == QLatin1String("Save Before Exit"))
                 return boxAnswer;
             return int(QMessageBox::Yes);
@@ -308,6 +310,17 @@ class TestEditSequences : public QObject
             w->openSessionFile(session().filePath);
         } else if (verb == QLatin1String("save")) {
             w->onSaveSession();
+        } else if (verb == QLatin1String("save-cancelled")) {
+            savePath.clear();
+            w->onSaveSession();
+        } else if (verb == QLatin1String("autosave")) {
+            QMetaObject::invokeMethod(SessionManager::instance(), "onAutoSaveTimeout");
+        } else if (verb == QLatin1String("quiet")) {
+            QCOMPARE(drainToasts(), QStringList());
+        } else if (verb == QLatin1String("said")) {
+            const QString text = QStringList(a.mid(1)).join(QLatin1Char(' '));
+            QVERIFY2(said.filter(text).size() == 1, qPrintable(said.join(QLatin1Char('\n'))));
+            said.clear();
         } else if (verb == QLatin1String("saveas")) {
             savePath = file(a[1]);
             w->onSaveSessionAs();
@@ -379,6 +392,7 @@ class TestEditSequences : public QObject
 
         TestSupport::ModalScript script([this](const Modal::Request& r) { return answer(r); });
         asked.clear();
+        said.clear();
         w = makeWindow();
         w->openSessionFile(start);
         QVERIFY(!SessionManager::instance()->isDirty());
@@ -471,6 +485,15 @@ private slots:
             << QStringList{"menu 0/0 Shortcut Key=A", "drop 0/1 d2", "save"}
             << QStringList{"pad 0/0 file=t0b0.wav key=A loop=1 rapid=0 super=0 trim=1.5-0",
                            "pad 0/1 file=d2.wav key= loop=0 rapid=0 super=0 trim=0-0", "records 0 in step"};
+        QTest::newRow("keys that cannot fire are refused from the context menu")
+            << QStringList{"menu 0/1 Shortcut Key=CTRL+1", "said Shortcut Key|A key held with Shift, Ctrl, Alt or Meta",
+                           "menu 0/1 Shortcut Key=!", "said Shortcut Key|A key held with Shift",
+                           "menu 0/1 Shortcut Key=F13", "said Shortcut Key|\"F13\" cannot play a button",
+                           "menu 0/1 Shortcut Key=ESC", "said Shortcut Key|Escape cannot play a button",
+                           "menu 0/1 Shortcut Key=words", "said Shortcut Key|\"words\" cannot play a button",
+                           "menu 0/0 Shortcut Key=f2", "save"}
+            << QStringList{"pad 0/0 file=t0b0.wav key=F2 loop=1 rapid=0 super=0 trim=1.5-0",
+                           "pad 0/1 file=t0b1.wav key=A loop=0 rapid=0 super=0 trim=0-0"};
         QTest::newRow("swap across two panes, then drops")
             << QStringList{"layout 2", "swap 0/0 1/3", "drop 0/0 d1", "drop 1/3 d2 d3", "save"}
             << QStringList{"pad 0/0 file=d1.wav key= loop=0 rapid=0 super=0 trim=0-0",
@@ -570,6 +593,15 @@ private slots:
                            "saveas fresh.vx"}
             << QStringList{"tabs Tab 1|Tab 2", "current 1", "strip 1 of 2", "panes 2", "file fresh.vx",
                            "btns Btns: 0/36"};
+        QTest::newRow("a cancelled save of a new session is quiet")
+            << QStringList{"new", "toast 📄  New session created", "save-cancelled", "quiet",
+                           "asked Save Session As", "add", "saveas fresh.vx"}
+            << QStringList{"tabs Tab 1|Tab 2", "file fresh.vx"};
+        QTest::newRow("a failed autosave is told once, its success after it not at all")
+            << QStringList{"cols 3", "lock", "autosave", "toast ⚠️  Autosave failed — your changes are not saved yet",
+                           "autosave", "autosave", "quiet", "log Autosave failed: ", "unlock", "autosave", "quiet",
+                           "log Autosave failed: ", "save"}
+            << QStringList{"shape cols=3 rows=0", "file board.vx"};
         QTest::newRow("a load takes the played track off the bar")
             << QStringList{"play 0/0", "bartrack 0/0", "open", "save"} << QStringList{"bar No Track 0"};
     }
