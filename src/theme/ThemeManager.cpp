@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -264,14 +263,32 @@ void ThemeManager::buildStylesheet()
 
 void ThemeManager::applyStylesheetSafely()
 {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
+    if (m_sheetPosted || !qobject_cast<QApplication*>(QCoreApplication::instance()))
         return;
-    const QString text = m_styleSheet;
-    QTimer::singleShot(0, app, [text]() {
-        if (auto* a = qobject_cast<QApplication*>(QCoreApplication::instance()))
-            a->setStyleSheet(text);
-    });
+    m_sheetPosted = true;
+    // Bound to the manager: a call still waiting when the manager goes is dropped.
+    QMetaObject::invokeMethod(this, &ThemeManager::applyPostedStylesheet, Qt::QueuedConnection);
+}
+
+// Setting the application's text restyles every widget at once and sends each
+// one a style change. The text is never set again from inside that walk (a
+// handler running an event loop could bring this call round again): the walk
+// under way puts the newest text on when it is over. Nothing is set while
+// the application is shutting down, nor when the text is already in place.
+void ThemeManager::applyPostedStylesheet()
+{
+    m_sheetPosted = false;
+    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (!app || QCoreApplication::closingDown() || app->styleSheet() == m_styleSheet)
+        return;
+    if (m_sheetApplying)
+        return;
+    m_sheetApplying = true;
+    app->setStyleSheet(m_styleSheet);
+    m_sheetApplying = false;
+    // A change made during the walk is applied at the next turn.
+    if (app->styleSheet() != m_styleSheet)
+        applyStylesheetSafely();
 }
 
 QString ThemeManager::modernToggleQss() const

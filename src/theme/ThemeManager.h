@@ -96,7 +96,9 @@ public:
 
     // Rebuilds the global style-sheet text from the current state; applies nothing.
     void buildStylesheet();
-    // Posts the current text to the application (zero-delay call).
+    // Puts the current text on the application at the next turn of the event
+    // loop. Changes made before that turn share one call, which applies the
+    // text current when it runs.
     void applyStylesheetSafely();
     // Style sheet that turns one QCheckBox into a drawn on/off switch.
     QString modernToggleQss() const;
@@ -107,10 +109,14 @@ signals:
 private:
     static ThemeManager* s_instance;
 
+    void applyPostedStylesheet();
+
     ThemeColors m_colors;
     QString m_presetName = QStringLiteral("dark");
     Preset m_preset = Dark;
     QString m_fontFamily = QStringLiteral("Segoe UI, system-ui, -apple-system, sans-serif");
     int m_fontPx = 12;
     QString m_styleSheet;
+    bool m_sheetPosted = false;     // a call to apply the text is on its way
+    bool m_sheetApplying = false;   // the application is taking a text in now
 };

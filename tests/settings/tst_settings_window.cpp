@@ -116,13 +116,30 @@ private slots:
     // dialog open, a menu and toasts showing, a sound playing and the music
     // list filling and emptying. Every switch lands (the application's style
     // sheet is the new preset's) and nothing breaks on the way; run under
-    // AddressSanitizer this also shows that no freed widget is touched.
+    // AddressSanitizer this also shows that no freed widget is touched. Each
+    // row adds one more thing going on at the moment of the switch.
+    void themeSwitchUnderLoad_data()
+    {
+        QTest::addColumn<QString>("extra");
+        QTest::addColumn<int>("rounds");   // TR_THEME_STRESS_ROUNDS replaces it
+        QTest::newRow("twice round the presets") << QString() << 18;
+        QTest::newRow("two switches queued at once") << "twice" << 4;
+        QTest::newRow("accent and preset queued at once") << "accent" << 4;
+        QTest::newRow("toast card closing") << "toast closing" << 4;
+        QTest::newRow("menu closing") << "menu closing" << 4;
+        QTest::newRow("combo box popup open") << "combo popup" << 4;
+        QTest::newRow("event log filling") << "log filling" << 4;
+    }
     void themeSwitchUnderLoad()
     {
+        QFETCH(QString, extra);
+        QFETCH(int, rounds);
         MainWindow w;
         w.resize(1200, 800);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto* log = new EventLog(&w);
+        A::setEventLog(&w, log);
         const QString wav = TestSupport::tempDir() + QStringLiteral("/loop.wav");
         QVERIFY(TestSupport::writeWav16(wav, TestSupport::sine(330, 1.0, 2, 44100, 0.2), 2, 44100));
         ButtonData sound;
@@ -132,11 +149,10 @@ private slots:
         AudioEngine::instance()->play(sound, QString());
         QVERIFY(w.musicList);
 
-        // Three times round the presets; fewer under a slow checker such as
-        // valgrind (TR_THEME_STRESS_ROUNDS).
+        // Fewer rounds under a slow checker such as valgrind, more to hunt.
         const int kRounds = qEnvironmentVariableIntValue("TR_THEME_STRESS_ROUNDS") > 0
                                 ? qEnvironmentVariableIntValue("TR_THEME_STRESS_ROUNDS")
-                                : 27;
+                                : rounds;
         int applied = 0;
         QStringList mismatches;
         TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
@@ -159,16 +175,41 @@ private slots:
                 auto* apply = d->findChild<QPushButton*>(QStringLiteral("applyThemeBtn"));
                 if (cards.isEmpty() || !apply)
                     return int(QDialog::Rejected);
+                QComboBox* combo = extra == QLatin1String("combo popup") ? d->findChild<QComboBox*>() : nullptr;
+                if (combo)
+                    combo->showPopup();
+                if (extra == QLatin1String("log filling"))
+                    for (int k = 0; k < 300; ++k)
+                        log->log(QStringLiteral("Stress"), QStringLiteral("Line %1 of round %2").arg(k).arg(i),
+                                 QStringLiteral("ok"));
                 cards[i % cards.size()]->click();
                 if (!apply->isEnabled())
                     continue;
                 apply->click();
                 ++applied;
-                // The deferred style sheet and whatever the switch queued.
-                for (int k = 0; k < 3; ++k)
+                if (extra == QLatin1String("twice")) {
+                    // A second switch before the first one's style sheet is in.
+                    d->show();
+                    cards[(i + cards.size() - 1) % cards.size()]->click();
+                    if (apply->isEnabled())
+                        apply->click();
+                } else if (extra == QLatin1String("accent")) {
+                    ThemeManager::instance()->setAccent(ThemeManager::vibrantColor(i));
+                } else if (extra == QLatin1String("toast closing")) {
+                    for (ToastWidget* card : w.findChildren<ToastWidget*>())
+                        card->close();
+                } else if (extra == QLatin1String("menu closing") && menu) {
+                    menu->hide();
+                }
+                // The deferred style sheet, freed cards and whatever the switch queued.
+                for (int k = 0; k < 3; ++k) {
                     QCoreApplication::processEvents();
+                    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+                }
                 if (qApp->styleSheet() != ThemeManager::instance()->styleSheet())
                     mismatches << ThemeManager::instance()->presetName();
+                if (combo)
+                    combo->hidePopup();
                 if (menu)
                     menu->hide();
             }

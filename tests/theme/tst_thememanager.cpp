@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QMetaEnum>
 #include <QSignalSpy>
+#include <QWidget>
 #include <QtTest>
 
 namespace {
@@ -16,6 +17,18 @@ const QColor roleAt(const ThemeColors& c, int i)
                               c.accentPressed, c.accentLight, c.success, c.warning, c.danger};
     return roles[i];
 }
+
+// Counts the style changes a widget is sent.
+struct StyleChangeCounter : QObject
+{
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::StyleChange)
+            ++count;
+        return false;
+    }
+};
 
 void clearSettings()
 {
@@ -184,20 +197,46 @@ private slots:
         QCOMPARE(tm.colors().text, QColor("#1A1614"));
     }
 
+    // Changes made before the next turn of the event loop share one posted
+    // call: the application takes the newest text once, every widget is
+    // restyled once, and nothing is set inside the calls themselves.
+    void styleSheetIsPostedNotSet_data()
+    {
+        QTest::addColumn<QStringList>("changes");
+        QTest::newRow("one preset") << QStringList{"green"};
+        QTest::newRow("two presets") << QStringList{"green", "purple"};
+        QTest::newRow("preset then accent") << QStringList{"slate", "accent"};
+        QTest::newRow("preset, font and accent") << QStringList{"red", "font", "accent"};
+        QTest::newRow("back to the text in place") << QStringList{"green", "dark"};
+    }
     void styleSheetIsPostedNotSet()
     {
+        QFETCH(QStringList, changes);
         qApp->setStyleSheet(QString());
         ThemeManager tm;
-        tm.applyPreset(ThemeManager::Green);
-        // Nothing is set inside the call ...
-        QVERIFY(qApp->styleSheet().isEmpty());
-        const QString green = tm.styleSheet();
-        tm.applyPreset(ThemeManager::Purple);
-        const QString purple = tm.styleSheet();
-        QVERIFY(green != purple);
-        // ... the posted calls run in order and the last one stays.
+        QWidget probe;
+        probe.ensurePolished();
+        const QString before = tm.styleSheet();
+        qApp->setStyleSheet(before);   // the dark text, as at start-up
+        StyleChangeCounter restyled;
+        probe.installEventFilter(&restyled);
+        QStringList texts;
+        for (const QString& change : changes) {
+            if (change == QLatin1String("accent"))
+                tm.setAccent(QColor("#10B981"));
+            else if (change == QLatin1String("font"))
+                tm.setFont(QStringLiteral("Inter"), 15);
+            else
+                tm.applyPresetByName(change);
+            texts << tm.styleSheet();
+        }
+        // Nothing is set inside the calls ...
+        QCOMPARE(restyled.count, 0);
+        // ... one call at the next turn puts the last text on, once.
         QCoreApplication::processEvents();
-        QCOMPARE(qApp->styleSheet(), purple);
+        QCoreApplication::processEvents();
+        QCOMPARE(qApp->styleSheet(), texts.last());
+        QCOMPARE(restyled.count, texts.last() != before ? 1 : 0);
         qApp->setStyleSheet(QString());
     }
 
