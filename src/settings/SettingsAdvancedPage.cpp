@@ -141,237 +141,250 @@ void SettingsDialog::buildAdvancedPage()
     auto* page = new QWidget;
     QVBoxLayout* v = pageLayout(page, 14);
 
-    // Auto-save: the session's own interval.
-    {
-        QGroupBox* g = makeGroup(QStringLiteral("Auto-save"));
-        auto* form = new QFormLayout(g);
-        autoSaveCombo = new QComboBox;
-        autoSaveCombo->setStyleSheet(comboSS(c));
-        for (const AutoSaveChoice& a : kAutoSave)
-            autoSaveCombo->addItem(QString::fromLatin1(a.text), a.seconds);
-        // The interval the session saves at now, whichever key set it.
-        const int row = autoSaveCombo->findData(SettingsKeys::autoSaveSeconds());
-        if (row >= 0)
-            autoSaveCombo->setCurrentIndex(row);
-        connect(autoSaveCombo, &QComboBox::currentIndexChanged, this, [this] {
-            {
-                AppSettings s;
-                s.setValue(SettingsKeys::AdvancedAutosave, autoSaveCombo->currentData().toInt());
-            }
-            emit settingsChanged();
-        });
-        form->addRow(QStringLiteral("Auto-save interval:"), autoSaveCombo);
-        v->addWidget(g);
-    }
-
-    // The event log switch.
-    {
-        QGroupBox* g = makeGroup(QStringLiteral("Debug"));
-        auto* gl = new QVBoxLayout(g);
-        showLogCheck = new QCheckBox(QStringLiteral("Show Event Log panel"));
-        applyToggleStyle(showLogCheck);
-        showLogCheck->setChecked(SettingsKeys::readBool(SettingsKeys::AdvancedShowLog, false));
-        connect(showLogCheck, &QCheckBox::toggled, this, [this](bool on) {
-            {
-                AppSettings s;
-                s.setValue(SettingsKeys::AdvancedShowLog, on);
-            }
-            emit settingsChanged();
-        });
-        gl->addWidget(showLogCheck);
-        v->addWidget(g);
-    }
-
-    // The download folder.
-    const QString defaultFolder = QDir::toNativeSeparators(SettingsKeys::defaultDownloadFolder());
-    {
-        QGroupBox* g = makeGroup(QStringLiteral("VX Library"));
-        auto* gl = new QVBoxLayout(g);
-        gl->setSpacing(8);
-        gl->addWidget(mutedLabel(QStringLiteral("Location where VX Library audio files are downloaded.")));
-        auto* row = new QHBoxLayout;
-        row->setContentsMargins(0, 0, 0, 0);
-        row->setSpacing(8);
-        auto* path = new QLabel(QDir::toNativeSeparators(SettingsKeys::downloadFolder()));
-        path->setObjectName(QStringLiteral("mutedLabel"));
-        path->setProperty("downloadPathLabel", true);
-        path->setTextFormat(Qt::PlainText);
-        path->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-        path->setStyleSheet(QStringLiteral("background:%1; color:%2; border:1px solid %3; border-radius:4px; "
-                                           "padding:4px 8px;")
-                                .arg(c.surfaceAlt.name(), c.text.name(), c.border.name()));
-        const QIcon folderIcon = VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kFolderSvg), 2.0), c.text, 13);
-        auto* browse = pageButton(QStringLiteral("Browse…"), folderIcon);
-        browse->setMinimumWidth(std::max(110, browse->sizeHint().width()));
-        auto* reset = pageButton(QStringLiteral("Reset"));
-        reset->setMinimumWidth(std::max(70, reset->sizeHint().width()));
-        reset->setToolTip(QStringLiteral("Reset to default: ") + defaultFolder);
-        row->addWidget(path, 1);
-        row->addWidget(browse);
-        row->addWidget(reset);
-        gl->addLayout(row);
-        auto* open = pageButton(QStringLiteral("Open VX Library Folder"), folderIcon);
-        gl->addWidget(open);
-        v->addWidget(g);
-
-        // A folder that cannot be created keeps the stored one.
-        auto store = [this, path](const QString& folder) {
-            if (!makeFolder(this, folder))
-                return;
-            {
-                AppSettings s;
-                s.setValue(SettingsKeys::LibraryDownloadPath, folder);
-            }
-            path->setText(folder);
-            emit settingsChanged();
-        };
-        connect(browse, &QPushButton::clicked, this, [this, store] {
-            const QString start = QDir::toNativeSeparators(SettingsKeys::downloadFolder());
-            const QString chosen =
-                Modal::getExistingDirectory(this, QStringLiteral("Select VX Library Download Folder"), start);
-            if (chosen.isEmpty())
-                return;
-            store(QDir::toNativeSeparators(chosen));
-        });
-        connect(reset, &QPushButton::clicked, this, [store, defaultFolder] { store(defaultFolder); });
-        connect(open, &QPushButton::clicked, this, [this, path] {
-            const QString folder = path->text();
-            if (makeFolder(this, folder))
-                QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-        });
-    }
-
-    // The data folder's size and the audio cache.
-    {
-        // "&&" shows one ampersand in a group title.
-        QGroupBox* g = makeGroup(QStringLiteral("Cache && Storage"));
-        auto* gl = new QVBoxLayout(g);
-        gl->setSpacing(8);
-        QLabel* cache = mutedLabel(QString());
-        cache->setTextFormat(Qt::PlainText);
-        cache->setProperty("cacheLabel", true);
-        gl->addWidget(cache);
-        auto* clear = pageButton(QStringLiteral("Clear Audio Cache"),
-                                 VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kBinSvg), 2.0),
-                                                 QColor(QStringLiteral("#EF4444")), 13));
-        clear->setObjectName(QStringLiteral("dangerBtn"));
-        gl->addWidget(clear);
-        v->addWidget(g);
-        startSizeCount(cache);
-        connect(clear, &QPushButton::clicked, this, [this, cache] {
-            if (themedMessageBox(this, QMessageBox::Question, QStringLiteral("Clear Cache"),
-                                 QStringLiteral("This will remove all cached audio data.\nAudio files will be "
-                                                "re-decoded on next use.\n\nContinue?"),
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-                != QMessageBox::Yes)
-                return;
-            QStringList kept;
-            for (const char* sub : {"/cache", "/pcm"}) {
-                QDir dir(dataFolder() + QLatin1String(sub));
-                if (dir.exists() && !dir.removeRecursively())
-                    kept << QDir::toNativeSeparators(dir.path());
-            }
-            WasapiEngine::instance()->clearCache();
-            // Counted again off the GUI thread, like the first count.
-            startSizeCount(cache);
-            if (!kept.isEmpty())
-                themedMessageBox(this, QMessageBox::Warning, QStringLiteral("Clear Cache"),
-                                 QStringLiteral("Some cached audio could not be removed:\n") + kept.join('\n'),
-                                 QMessageBox::Ok, QMessageBox::Ok);
-            else
-                themedMessageBox(this, QMessageBox::Information, QStringLiteral("Cache Cleared"),
-                                 QStringLiteral("Audio cache cleared successfully."), QMessageBox::Ok, QMessageBox::Ok);
-        });
-    }
-
-    // Every button's volume back to 100 %.
-    {
-        QGroupBox* g = makeGroup(QStringLiteral("Volume"));
-        auto* gl = new QVBoxLayout(g);
-        gl->setSpacing(8);
-        gl->addWidget(mutedLabel(QStringLiteral("Reset every button's volume (all tabs) back to the default 100% shown "
-                                                "on the Audio Trim slider.")));
-        auto* reset = pageButton(QStringLiteral("Reset All Button Volumes to 100%"),
-                                 VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kRestartSvg), 2.0), c.text, 13));
-        reset->setProperty("volumeReset", true);
-        gl->addWidget(reset);
-        v->addWidget(g);
-        connect(reset, &QPushButton::clicked, this, [this] {
-            if (themedMessageBox(this, QMessageBox::Question, QStringLiteral("Reset All Button Volumes"),
-                                 QStringLiteral("Reset the volume of every button, on every tab, to the default 100% "
-                                                "(Audio Trim slider)?\n\nThis cannot be undone."),
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-                != QMessageBox::Yes)
-                return;
-            int changed = 0;
-            for (TabData& t : SessionManager::instance()->session().tabs) {
-                for (ButtonData& b : t.buttons) {
-                    if (b.audioPath.isEmpty())
-                        continue;
-                    const bool differs = !(b.volume == 1.0);   // a NaN differs too
-                    b.volume = 1.0;
-                    if (!differs)
-                        continue;
-                    ++changed;
-                    // The engines' decoded copies carry the old gain: they go,
-                    // as for a replaced file.
-                    DirectSoundEngine::instance()->evict(b.id);
-                    WasapiEngine::instance()->evictButton(b.id);
-                    DrumEngine::instance()->evictButton(b.id);
-                    PcmPlayer::instance()->evictButton(b.id);
-                }
-            }
-            SessionManager::instance()->markDirty();
-            emit settingsChanged();
-            themedMessageBox(this, QMessageBox::Information, QStringLiteral("Volumes Reset"),
-                             QStringLiteral("%1 button volume(s) reset to 100%.\nSave your session to keep this "
-                                            "change.")
-                                 .arg(changed),
-                             QMessageBox::Ok, QMessageBox::Ok);
-        });
-    }
-
-    // Every setting back to its default.
-    {
-        QGroupBox* g = makeGroup(QStringLiteral("Reset"));
-        auto* gl = new QVBoxLayout(g);
-        gl->setSpacing(8);
-        gl->addWidget(mutedLabel(QStringLiteral("Reset all settings to factory defaults.\nYour sessions and audio files "
-                                                "are not deleted.")));
-        auto* reset = pageButton(QStringLiteral("⚠️  Reset All Settings to Default"));
-        reset->setObjectName(QStringLiteral("dangerBtn"));
-        reset->setProperty("settingsReset", true);
-        gl->addWidget(reset);
-        v->addWidget(g);
-        connect(reset, &QPushButton::clicked, this, [this] {
-            if (themedMessageBox(this, QMessageBox::Question, QStringLiteral("Reset Settings"),
-                                 QStringLiteral("Reset ALL settings to factory defaults?\n\n• Theme → Dark\n• Audio → "
-                                                "WASAPI Shared, default output, buffer 128, pre-load on\n• Button "
-                                                "labels → automatic size\n• Auto-save → every 2 minutes\n• Event "
-                                                "log → hidden\n\nButton shortcuts and volumes, your sessions and "
-                                                "audio files will not be affected."),
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-                != QMessageBox::Yes)
-                return;
-            if (!resetAllSettings()) {
-                themedMessageBox(this, QMessageBox::Warning, QStringLiteral("Settings Reset"),
-                                 QStringLiteral("Settings could not be reset: the settings file cannot be written."),
-                                 QMessageBox::Ok, QMessageBox::Ok);
-                return;
-            }
-            ThemeManager::instance()->applyPreset(ThemeManager::Dark);
-            WasapiEngine::instance()->shutdown();
-            emit settingsChanged();
-            themedMessageBox(this, QMessageBox::Information, QStringLiteral("Settings Reset"),
-                             QStringLiteral("All settings have been reset to defaults.\nPlease restart Tarvello Rododu "
-                                            "for all changes to take effect."),
-                             QMessageBox::Ok, QMessageBox::Ok);
-            close();
-        });
-    }
+    buildAutoSaveSection(v, c);
+    buildEventLogSection(v);
+    buildDownloadFolderSection(v, c);
+    buildCacheSection(v);
+    buildVolumeResetSection(v, c);
+    buildSettingsResetSection(v);
 
     v->addStretch();
     pageStack->addWidget(scrollPage(page));
+}
+
+// Auto-save: the session's own interval.
+void SettingsDialog::buildAutoSaveSection(QVBoxLayout* v, const ThemeColors& c)
+{
+    QGroupBox* g = makeGroup(QStringLiteral("Auto-save"));
+    auto* form = new QFormLayout(g);
+    autoSaveCombo = new QComboBox;
+    autoSaveCombo->setStyleSheet(comboSS(c));
+    for (const AutoSaveChoice& a : kAutoSave)
+        autoSaveCombo->addItem(QString::fromLatin1(a.text), a.seconds);
+    // The interval the session saves at now, whichever key set it.
+    const int row = autoSaveCombo->findData(SettingsKeys::autoSaveSeconds());
+    if (row >= 0)
+        autoSaveCombo->setCurrentIndex(row);
+    connect(autoSaveCombo, &QComboBox::currentIndexChanged, this, [this] {
+        {
+            AppSettings s;
+            s.setValue(SettingsKeys::AdvancedAutosave, autoSaveCombo->currentData().toInt());
+        }
+        emit settingsChanged();
+    });
+    form->addRow(QStringLiteral("Auto-save interval:"), autoSaveCombo);
+    v->addWidget(g);
+}
+
+// The event log switch.
+void SettingsDialog::buildEventLogSection(QVBoxLayout* v)
+{
+    QGroupBox* g = makeGroup(QStringLiteral("Debug"));
+    auto* gl = new QVBoxLayout(g);
+    showLogCheck = new QCheckBox(QStringLiteral("Show Event Log panel"));
+    applyToggleStyle(showLogCheck);
+    showLogCheck->setChecked(SettingsKeys::readBool(SettingsKeys::AdvancedShowLog, false));
+    connect(showLogCheck, &QCheckBox::toggled, this, [this](bool on) {
+        {
+            AppSettings s;
+            s.setValue(SettingsKeys::AdvancedShowLog, on);
+        }
+        emit settingsChanged();
+    });
+    gl->addWidget(showLogCheck);
+    v->addWidget(g);
+}
+
+// The download folder.
+void SettingsDialog::buildDownloadFolderSection(QVBoxLayout* v, const ThemeColors& c)
+{
+    const QString defaultFolder = QDir::toNativeSeparators(SettingsKeys::defaultDownloadFolder());
+    QGroupBox* g = makeGroup(QStringLiteral("VX Library"));
+    auto* gl = new QVBoxLayout(g);
+    gl->setSpacing(8);
+    gl->addWidget(mutedLabel(QStringLiteral("Location where VX Library audio files are downloaded.")));
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(8);
+    auto* path = new QLabel(QDir::toNativeSeparators(SettingsKeys::downloadFolder()));
+    path->setObjectName(QStringLiteral("mutedLabel"));
+    path->setProperty("downloadPathLabel", true);
+    path->setTextFormat(Qt::PlainText);
+    path->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    path->setStyleSheet(QStringLiteral("background:%1; color:%2; border:1px solid %3; border-radius:4px; "
+                                       "padding:4px 8px;")
+                            .arg(c.surfaceAlt.name(), c.text.name(), c.border.name()));
+    const QIcon folderIcon = VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kFolderSvg), 2.0), c.text, 13);
+    auto* browse = pageButton(QStringLiteral("Browse…"), folderIcon);
+    browse->setMinimumWidth(std::max(110, browse->sizeHint().width()));
+    auto* reset = pageButton(QStringLiteral("Reset"));
+    reset->setMinimumWidth(std::max(70, reset->sizeHint().width()));
+    reset->setToolTip(QStringLiteral("Reset to default: ") + defaultFolder);
+    row->addWidget(path, 1);
+    row->addWidget(browse);
+    row->addWidget(reset);
+    gl->addLayout(row);
+    auto* open = pageButton(QStringLiteral("Open VX Library Folder"), folderIcon);
+    gl->addWidget(open);
+    v->addWidget(g);
+
+    // A folder that cannot be created keeps the stored one.
+    auto store = [this, path](const QString& folder) {
+        if (!makeFolder(this, folder))
+            return;
+        {
+            AppSettings s;
+            s.setValue(SettingsKeys::LibraryDownloadPath, folder);
+        }
+        path->setText(folder);
+        emit settingsChanged();
+    };
+    connect(browse, &QPushButton::clicked, this, [this, store] {
+        const QString start = QDir::toNativeSeparators(SettingsKeys::downloadFolder());
+        const QString chosen =
+            Modal::getExistingDirectory(this, QStringLiteral("Select VX Library Download Folder"), start);
+        if (chosen.isEmpty())
+            return;
+        store(QDir::toNativeSeparators(chosen));
+    });
+    connect(reset, &QPushButton::clicked, this, [store, defaultFolder] { store(defaultFolder); });
+    connect(open, &QPushButton::clicked, this, [this, path] {
+        const QString folder = path->text();
+        if (makeFolder(this, folder))
+            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    });
+}
+
+// The data folder's size and the audio cache.
+void SettingsDialog::buildCacheSection(QVBoxLayout* v)
+{
+    // "&&" shows one ampersand in a group title.
+    QGroupBox* g = makeGroup(QStringLiteral("Cache && Storage"));
+    auto* gl = new QVBoxLayout(g);
+    gl->setSpacing(8);
+    QLabel* cache = mutedLabel(QString());
+    cache->setTextFormat(Qt::PlainText);
+    cache->setProperty("cacheLabel", true);
+    gl->addWidget(cache);
+    auto* clear = pageButton(QStringLiteral("Clear Audio Cache"),
+                             VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kBinSvg), 2.0),
+                                             QColor(QStringLiteral("#EF4444")), 13));
+    clear->setObjectName(QStringLiteral("dangerBtn"));
+    gl->addWidget(clear);
+    v->addWidget(g);
+    startSizeCount(cache);
+    connect(clear, &QPushButton::clicked, this, [this, cache] {
+        if (themedMessageBox(this, QMessageBox::Question, QStringLiteral("Clear Cache"),
+                             QStringLiteral("This will remove all cached audio data.\nAudio files will be "
+                                            "re-decoded on next use.\n\nContinue?"),
+                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            != QMessageBox::Yes)
+            return;
+        QStringList kept;
+        for (const char* sub : {"/cache", "/pcm"}) {
+            QDir dir(dataFolder() + QLatin1String(sub));
+            if (dir.exists() && !dir.removeRecursively())
+                kept << QDir::toNativeSeparators(dir.path());
+        }
+        WasapiEngine::instance()->clearCache();
+        // Counted again off the GUI thread, like the first count.
+        startSizeCount(cache);
+        if (!kept.isEmpty())
+            themedMessageBox(this, QMessageBox::Warning, QStringLiteral("Clear Cache"),
+                             QStringLiteral("Some cached audio could not be removed:\n") + kept.join('\n'),
+                             QMessageBox::Ok, QMessageBox::Ok);
+        else
+            themedMessageBox(this, QMessageBox::Information, QStringLiteral("Cache Cleared"),
+                             QStringLiteral("Audio cache cleared successfully."), QMessageBox::Ok, QMessageBox::Ok);
+    });
+}
+
+// Every button's volume back to 100 %.
+void SettingsDialog::buildVolumeResetSection(QVBoxLayout* v, const ThemeColors& c)
+{
+    QGroupBox* g = makeGroup(QStringLiteral("Volume"));
+    auto* gl = new QVBoxLayout(g);
+    gl->setSpacing(8);
+    gl->addWidget(mutedLabel(QStringLiteral("Reset every button's volume (all tabs) back to the default 100% shown "
+                                            "on the Audio Trim slider.")));
+    auto* reset = pageButton(QStringLiteral("Reset All Button Volumes to 100%"),
+                             VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kRestartSvg), 2.0), c.text, 13));
+    reset->setProperty("volumeReset", true);
+    gl->addWidget(reset);
+    v->addWidget(g);
+    connect(reset, &QPushButton::clicked, this, [this] {
+        if (themedMessageBox(this, QMessageBox::Question, QStringLiteral("Reset All Button Volumes"),
+                             QStringLiteral("Reset the volume of every button, on every tab, to the default 100% "
+                                            "(Audio Trim slider)?\n\nThis cannot be undone."),
+                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            != QMessageBox::Yes)
+            return;
+        int changed = 0;
+        for (TabData& t : SessionManager::instance()->session().tabs) {
+            for (ButtonData& b : t.buttons) {
+                if (b.audioPath.isEmpty())
+                    continue;
+                const bool differs = !(b.volume == 1.0);   // a NaN differs too
+                b.volume = 1.0;
+                if (!differs)
+                    continue;
+                ++changed;
+                // The engines' decoded copies carry the old gain: they go,
+                // as for a replaced file.
+                DirectSoundEngine::instance()->evict(b.id);
+                WasapiEngine::instance()->evictButton(b.id);
+                DrumEngine::instance()->evictButton(b.id);
+                PcmPlayer::instance()->evictButton(b.id);
+            }
+        }
+        SessionManager::instance()->markDirty();
+        emit settingsChanged();
+        themedMessageBox(this, QMessageBox::Information, QStringLiteral("Volumes Reset"),
+                         QStringLiteral("%1 button volume(s) reset to 100%.\nSave your session to keep this "
+                                        "change.")
+                             .arg(changed),
+                         QMessageBox::Ok, QMessageBox::Ok);
+    });
+}
+
+// Every setting back to its default.
+void SettingsDialog::buildSettingsResetSection(QVBoxLayout* v)
+{
+    QGroupBox* g = makeGroup(QStringLiteral("Reset"));
+    auto* gl = new QVBoxLayout(g);
+    gl->setSpacing(8);
+    gl->addWidget(mutedLabel(QStringLiteral("Reset all settings to factory defaults.\nYour sessions and audio files "
+                                            "are not deleted.")));
+    auto* reset = pageButton(QStringLiteral("⚠️  Reset All Settings to Default"));
+    reset->setObjectName(QStringLiteral("dangerBtn"));
+    reset->setProperty("settingsReset", true);
+    gl->addWidget(reset);
+    v->addWidget(g);
+    connect(reset, &QPushButton::clicked, this, [this] {
+        if (themedMessageBox(this, QMessageBox::Question, QStringLiteral("Reset Settings"),
+                             QStringLiteral("Reset ALL settings to factory defaults?\n\n• Theme → Dark\n• Audio → "
+                                            "WASAPI Shared, default output, buffer 128, pre-load on\n• Button "
+                                            "labels → automatic size\n• Auto-save → every 2 minutes\n• Event "
+                                            "log → hidden\n\nButton shortcuts and volumes, your sessions and "
+                                            "audio files will not be affected."),
+                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            != QMessageBox::Yes)
+            return;
+        if (!resetAllSettings()) {
+            themedMessageBox(this, QMessageBox::Warning, QStringLiteral("Settings Reset"),
+                             QStringLiteral("Settings could not be reset: the settings file cannot be written."),
+                             QMessageBox::Ok, QMessageBox::Ok);
+            return;
+        }
+        ThemeManager::instance()->applyPreset(ThemeManager::Dark);
+        WasapiEngine::instance()->shutdown();
+        emit settingsChanged();
+        themedMessageBox(this, QMessageBox::Information, QStringLiteral("Settings Reset"),
+                         QStringLiteral("All settings have been reset to defaults.\nPlease restart Tarvello Rododu "
+                                        "for all changes to take effect."),
+                         QMessageBox::Ok, QMessageBox::Ok);
+        close();
+    });
 }
 
 bool SettingsDialog::resetAllSettings()

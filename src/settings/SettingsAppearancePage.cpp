@@ -78,7 +78,18 @@ void SettingsDialog::buildAppearancePage()
     auto* page = new QWidget;
     QVBoxLayout* v = pageLayout(page, 14);
 
-    // Theme presets: chosen on a card, applied by the button below.
+    buildThemePresetsSection(v, c);
+    buildAccentSection(v, c);
+    buildFontSection(v, c);
+    buildButtonIconsSection(v);
+
+    v->addStretch();
+    pageStack->addWidget(scrollPage(page));
+}
+
+// Theme presets: chosen on a card, applied by the button below.
+void SettingsDialog::buildThemePresetsSection(QVBoxLayout* v, const ThemeColors& c)
+{
     QGroupBox* presets = makeGroup(QStringLiteral("Theme Presets"));
     auto* grid = new QGridLayout(presets);
     grid->setSpacing(6);
@@ -158,8 +169,11 @@ void SettingsDialog::buildAppearancePage()
         refreshApplyState(apply, pulse, glow);
         accept();
     });
+}
 
-    // Accent swatches: the accent in force first, then the fixed colours.
+// Accent swatches: the accent in force first, then the fixed colours.
+void SettingsDialog::buildAccentSection(QVBoxLayout* v, const ThemeColors& c)
+{
     QGroupBox* accents = makeGroup(QStringLiteral("Accent Color"));
     auto* row = new QHBoxLayout(accents);
     row->setSpacing(6);
@@ -179,8 +193,11 @@ void SettingsDialog::buildAppearancePage()
     }
     row->addStretch();
     v->addWidget(accents);
+}
 
-    // Font and button label size.
+// Font and button label size.
+void SettingsDialog::buildFontSection(QVBoxLayout* v, const ThemeColors& c)
+{
     QGroupBox* fonts = makeGroup(QStringLiteral("Font"));
     auto* form = new QFormLayout(fonts);
     form->setSpacing(8);
@@ -221,8 +238,11 @@ void SettingsDialog::buildAppearancePage()
     });
     form->addRow(QStringLiteral("Button Label Size:"), btnFontCombo);
     v->addWidget(fonts);
+}
 
-    // The icons drawn on sound buttons.
+// The icons drawn on sound buttons.
+void SettingsDialog::buildButtonIconsSection(QVBoxLayout* v)
+{
     QGroupBox* icons = makeGroup(QStringLiteral("Button Icons"));
     auto* iconLayout = new QVBoxLayout(icons);
     iconLayout->setSpacing(8);
@@ -253,9 +273,6 @@ void SettingsDialog::buildAppearancePage()
     toggleRow(SettingsKeys::AppearanceShowLoopIcon, QStringLiteral("Show Loop icon (↻) on buttons"));
     toggleRow(SettingsKeys::AppearanceShowScissorIcon, QStringLiteral("Show Scissors/Trim icon (✂) on buttons"));
     v->addWidget(icons);
-
-    v->addStretch();
-    pageStack->addWidget(scrollPage(page));
 }
 
 void SettingsDialog::refreshApplyState(QPushButton* apply, QPropertyAnimation* pulse,

@@ -166,207 +166,223 @@ void SettingsDialog::buildAudioPage()
     auto* page = new QWidget;
     QVBoxLayout* v = pageLayout(page, 14);
 
-    // The engine is fixed; every opening stores it again.
-    {
-        QGroupBox* g = makeGroup(QStringLiteral("Audio Output Device"));
-        auto* gl = new QVBoxLayout(g);
-        gl->setSpacing(6);
-        auto* label = new QLabel(QStringLiteral("⚡  Standard Audio (WASAPI Shared) — recommended"));
-        label->setStyleSheet(QStringLiteral("color:%1;font-size:12px;font-weight:700;padding:4px 2px;")
-                                 .arg(readableInk(c, QColor(0x4a, 0xde, 0x80)).name()));
-        gl->addWidget(label);
-        AppSettings s;
-        s.setValue(SettingsKeys::AudioPlaybackMode, QStringLiteral("standard"));
-        s.setValue(SettingsKeys::AudioEngine, QStringLiteral("wasapi_shared"));
-        s.sync();
-        v->addWidget(g);
-    }
+    buildAudioEngineSection(v, c);
+    buildAudioSamplerSection(v, c);
 
-    // The sampler: shown, then stored as "directsound".
-    {
-        QGroupBox* g = makeGroup(QStringLiteral("Audio Sampler"));
-        auto* gl = new QVBoxLayout(g);
-        gl->setSpacing(6);
-        auto* intro = new QLabel(QStringLiteral("Choose the sampler engine for triggering sounds:"));
-        intro->setStyleSheet(mutedSS(c));
-        gl->addWidget(intro);
-        const bool dsReady = DirectSoundEngine::instance()->isInitialized();
-        const QString sampler = SettingsKeys::readString(
-            SettingsKeys::AudioSampler, dsReady ? QStringLiteral("directsound") : QStringLiteral("drum"));
-        const QString choice = QStringLiteral("🏆 DirectSound (DuplicateSoundBuffer) — Stinger-style, ~14MB RAM  [BEST]");
-        const QString amber = readableInk(c, QColor(0xf5, 0x9e, 0x0b)).name();
-        // A radio button cannot wrap its text: the indicator stands alone and
-        // its text is a wrapped label beside it, which a click also reaches.
-        auto* radio = new QRadioButton;
-        radio->setChecked(sampler == QLatin1String("directsound"));
-        radio->setAccessibleName(choice);
-        radio->setToolTip(choice);
-        radio->setStyleSheet(
-            QStringLiteral("QRadioButton{background:transparent;}QRadioButton::indicator{width:18px;height:18px;"
-                           "border-radius:9px;border:2px solid %1;background:%2;}QRadioButton::indicator:checked{"
-                           "background:%3;border-color:%3;}QRadioButton::indicator:hover{"
-                           "border-color:%3;}")
-                .arg(c.border.name(), c.surfaceAlt.name(), amber));
-        auto* choiceText = wrappedLabel(
-            choice, QStringLiteral("color:%1;font-size:12px;font-weight:700;background:transparent;").arg(amber));
-        choiceText->setObjectName(QStringLiteral("samplerChoiceText"));
-        clickThrough(choiceText, radio);
-        auto* choiceRow = new QHBoxLayout;
-        choiceRow->setSpacing(8);
-        choiceRow->addWidget(radio, 0, Qt::AlignTop);
-        choiceRow->addWidget(choiceText, 1);
-        gl->addLayout(choiceRow);
-        auto* note = wrappedLabel(
-            dsReady ? QStringLiteral("🏆 DirectSound DuplicateSoundBuffer — Zero app RAM. Hardware-mixed. Same as BSI "
-                                     "Stinger. ✅ Active.")
-                    : QStringLiteral("🏆 DirectSound DuplicateSoundBuffer — Same as BSI Stinger. ✅ Selected."),
-            noteSS(c) + QStringLiteral("padding:2px 4px;"));
-        gl->addWidget(note);
-        AppSettings s;
-        s.setValue(SettingsKeys::AudioSampler, QStringLiteral("directsound"));
-        s.sync();
-        v->addWidget(g);
-    }
-
-    // Primary output: filled and selected before the handler is connected, so
-    // building writes nothing.
     const QList<QAudioDevice> outputs = AudioEngine::instance()->audioDevices();
     storedDevice = SettingsKeys::readString(SettingsKeys::AudioDevice, QString());
-    {
-        QGroupBox* g = makeGroup(QStringLiteral("Output Devices"));
-        auto* form = new QFormLayout(g);
-        deviceCombo = new QComboBox;
-        deviceCombo->setStyleSheet(comboSS(c));
-        const QIcon speaker = VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kSpeakerSvg), 2.0), c.text, 13);
-        deviceCombo->addItem(speaker, QStringLiteral("Default Output"), QString());
-        for (const QAudioDevice& d : outputs)
-            deviceCombo->addItem(speaker, shortDeviceName(d.description()), QString::fromUtf8(d.id()));
-        const int row = deviceCombo->findData(storedDevice, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
-        if (row >= 0)
-            deviceCombo->setCurrentIndex(row);
-        storedDeviceMissing = row < 0;
-        connect(deviceCombo, &QComboBox::currentIndexChanged, this, [this] {
-            deviceChosen = true;
-            const QString id = deviceCombo->currentData().toString();
-            {
-                AppSettings s;
-                s.setValue(SettingsKeys::AudioDevice, id);
-            }
-            AudioEngine::instance()->setDefaultDevice(id);
-            // The list as it is now: the row may name an output unplugged since.
-            QAudioDevice device;
-            for (const QAudioDevice& d : QMediaDevices::audioOutputs()) {
-                if (QString::fromUtf8(d.id()) == id) {
-                    device = d;
-                    break;
-                }
-            }
-            DrumEngine::instance()->setDevice(device.isNull() ? QMediaDevices::defaultAudioOutput() : device);
-            emit settingsChanged();
-        });
-        form->addRow(QStringLiteral("Primary Output:"), deviceCombo);
-        v->addWidget(g);
-    }
+    buildAudioOutputSection(v, c, outputs);
 
-    // Buffer size, with latency figures at the rate taken once here.
     const int rate = latencyRate(outputs, SettingsKeys::readString(SettingsKeys::AudioDevice, QString()));
-    {
-        QGroupBox* g = makeGroup(QStringLiteral("Buffer Size"));
-        auto* form = new QFormLayout(g);
-        bufferCombo = new QComboBox;
-        bufferCombo->setStyleSheet(comboSS(c));
-        for (const BufOpt& b : kBufferRows)
-            bufferCombo->addItem(latencyText(QString::fromUtf8(b.label), b.samples, rate), b.samples);
-        const int stored = SettingsKeys::readInt(SettingsKeys::AudioBuffer, kDefaultBuffer);
-        const int row = bufferCombo->findData(stored);
-        bufferCombo->setCurrentIndex(row >= 0 ? row : 1);
-        auto* latency = new QLabel(latencyLine(stored, rate));
-        latency->setObjectName(QStringLiteral("latencyLabel"));
-        latency->setStyleSheet(mutedSS(c));
-        connect(bufferCombo, &QComboBox::currentIndexChanged, this, [this, latency, rate] {
-            const int samples = bufferCombo->currentData().toInt();
-            {
-                AppSettings s;
-                s.setValue(SettingsKeys::AudioBuffer, samples);
-            }
-            latency->setText(latencyLine(samples, rate));
-            const QString device = SettingsKeys::readString(SettingsKeys::AudioDevice, QString());
-            WasapiEngine::instance()->shutdown();
-            WasapiEngine::instance()->init(device);
-            emit settingsChanged();
-        });
-        form->addRow(QStringLiteral("Buffer Size:"), bufferCombo);
-        form->addRow(latency);
-        auto* note = wrappedLabel(
-            QStringLiteral("⚡ Lower = less latency but may crackle.  Higher = more stable.  Applied immediately."), noteSS(c));
-        form->addRow(note);
-        v->addWidget(g);
-    }
+    buildAudioBufferSection(v, c, rate);
 
-    // Pre-loading.
-    {
-        QGroupBox* g = makeGroup(QStringLiteral("Pre-loading"));
-        auto* gl = new QVBoxLayout(g);
-        preloadCheck = new QCheckBox(QStringLiteral("Pre-load audio files into memory (faster trigger)"));
-        applyToggleStyle(preloadCheck);
-        preloadCheck->setChecked(SettingsKeys::readBool(SettingsKeys::AudioPreload, true));
-        connect(preloadCheck, &QCheckBox::toggled, this, [this](bool on) {
-            {
-                AppSettings s;
-                s.setValue(SettingsKeys::AudioPreload, on);
-            }
-            emit settingsChanged();
-        });
-        gl->addWidget(preloadCheck);
-        auto* note = wrappedLabel(QStringLiteral("Decodes audio to RAM at session load. Recommended for drums/DJ."), mutedSS(c));
-        gl->addWidget(note);
-        v->addWidget(g);
-    }
-
-    // Apply and restart, with a status line that follows every change.
-    {
-        QGroupBox* g = makeGroup(QStringLiteral("Apply Settings"));
-        auto* gl = new QVBoxLayout(g);
-        gl->setSpacing(10);
-        auto* warn = wrappedLabel(QStringLiteral("⚠️  Audio Engine and Buffer changes require an app restart to take full "
-                                               "effect."), QStringLiteral("font-size:11px;color:") + c.warning.name()
-                            + QStringLiteral(";background:transparent;padding:4px 0;"));
-        gl->addWidget(warn);
-        auto* restart = new QPushButton(QStringLiteral("Apply && Restart App"));
-        restart->setObjectName(QStringLiteral("restartBtn"));
-        restart->setFixedHeight(42);
-        // White on the accent where it reads, else dark (light accents).
-        const QColor ink = ThemeManager::readableOn(Qt::white, {c.accent});
-        restart->setIcon(VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kRestartSvg), 2.0), ink, 13));
-        restart->setStyleSheet(QStringLiteral("QPushButton{  background:%1;  color:%5;  border:none;  "
-                                              "border-radius:8px;  font-size:13px;  font-weight:700;  "
-                                              "letter-spacing:0.3px;}QPushButton:hover{background:%2;}"
-                                              "QPushButton:pressed{background:%3;}"
-                                              "QPushButton:focus{border:2px solid %4;}")
-                                   .arg(c.accent.name(), c.accent.lighter(115).name(), c.accentPressed.name(),
-                                        c.text.name(), ink.name()));
-        connect(restart, &QPushButton::clicked, this, &SettingsDialog::onRestartClicked);
-        gl->addWidget(restart);
-        auto* status = new QLabel;
-        auto fillStatus = [status] {
-            status->setText(
-                QStringLiteral("Current: %1  |  Buffer: %2  |  Preload: %3")
-                    .arg(SettingsKeys::readString(SettingsKeys::AudioEngine, QStringLiteral("wasapi_shared")))
-                    .arg(SettingsKeys::readInt(SettingsKeys::AudioBuffer, kDefaultBuffer))
-                    .arg(SettingsKeys::readBool(SettingsKeys::AudioPreload, true) ? QStringLiteral("ON")
-                                                                                  : QStringLiteral("OFF")));
-        };
-        fillStatus();
-        connect(this, &SettingsDialog::settingsChanged, status, fillStatus);
-        status->setObjectName(QStringLiteral("audioStatusLabel"));
-        status->setStyleSheet(QStringLiteral("font-size:10px;color:") + readableInk(c, c.textMuted).name()
-                              + QStringLiteral(";background:transparent;"));
-        gl->addWidget(status);
-        v->addWidget(g);
-    }
+    buildAudioPreloadSection(v, c);
+    buildAudioApplySection(v, c);
 
     v->addStretch();
     pageStack->addWidget(scrollPage(page));
+}
+
+// The engine is fixed; every opening stores it again.
+void SettingsDialog::buildAudioEngineSection(QVBoxLayout* v, const ThemeColors& c)
+{
+    QGroupBox* g = makeGroup(QStringLiteral("Audio Output Device"));
+    auto* gl = new QVBoxLayout(g);
+    gl->setSpacing(6);
+    auto* label = new QLabel(QStringLiteral("⚡  Standard Audio (WASAPI Shared) — recommended"));
+    label->setStyleSheet(QStringLiteral("color:%1;font-size:12px;font-weight:700;padding:4px 2px;")
+                             .arg(readableInk(c, QColor(0x4a, 0xde, 0x80)).name()));
+    gl->addWidget(label);
+    AppSettings s;
+    s.setValue(SettingsKeys::AudioPlaybackMode, QStringLiteral("standard"));
+    s.setValue(SettingsKeys::AudioEngine, QStringLiteral("wasapi_shared"));
+    s.sync();
+    v->addWidget(g);
+}
+
+// The sampler: shown, then stored as "directsound".
+void SettingsDialog::buildAudioSamplerSection(QVBoxLayout* v, const ThemeColors& c)
+{
+    QGroupBox* g = makeGroup(QStringLiteral("Audio Sampler"));
+    auto* gl = new QVBoxLayout(g);
+    gl->setSpacing(6);
+    auto* intro = new QLabel(QStringLiteral("Choose the sampler engine for triggering sounds:"));
+    intro->setStyleSheet(mutedSS(c));
+    gl->addWidget(intro);
+    const bool dsReady = DirectSoundEngine::instance()->isInitialized();
+    const QString sampler = SettingsKeys::readString(
+        SettingsKeys::AudioSampler, dsReady ? QStringLiteral("directsound") : QStringLiteral("drum"));
+    const QString choice = QStringLiteral("🏆 DirectSound (DuplicateSoundBuffer) — Stinger-style, ~14MB RAM  [BEST]");
+    const QString amber = readableInk(c, QColor(0xf5, 0x9e, 0x0b)).name();
+    // A radio button cannot wrap its text: the indicator stands alone and
+    // its text is a wrapped label beside it, which a click also reaches.
+    auto* radio = new QRadioButton;
+    radio->setChecked(sampler == QLatin1String("directsound"));
+    radio->setAccessibleName(choice);
+    radio->setToolTip(choice);
+    radio->setStyleSheet(
+        QStringLiteral("QRadioButton{background:transparent;}QRadioButton::indicator{width:18px;height:18px;"
+                       "border-radius:9px;border:2px solid %1;background:%2;}QRadioButton::indicator:checked{"
+                       "background:%3;border-color:%3;}QRadioButton::indicator:hover{"
+                       "border-color:%3;}")
+            .arg(c.border.name(), c.surfaceAlt.name(), amber));
+    auto* choiceText = wrappedLabel(
+        choice, QStringLiteral("color:%1;font-size:12px;font-weight:700;background:transparent;").arg(amber));
+    choiceText->setObjectName(QStringLiteral("samplerChoiceText"));
+    clickThrough(choiceText, radio);
+    auto* choiceRow = new QHBoxLayout;
+    choiceRow->setSpacing(8);
+    choiceRow->addWidget(radio, 0, Qt::AlignTop);
+    choiceRow->addWidget(choiceText, 1);
+    gl->addLayout(choiceRow);
+    auto* note = wrappedLabel(
+        dsReady ? QStringLiteral("🏆 DirectSound DuplicateSoundBuffer — Zero app RAM. Hardware-mixed. Same as BSI "
+                                 "Stinger. ✅ Active.")
+                : QStringLiteral("🏆 DirectSound DuplicateSoundBuffer — Same as BSI Stinger. ✅ Selected."),
+        noteSS(c) + QStringLiteral("padding:2px 4px;"));
+    gl->addWidget(note);
+    AppSettings s;
+    s.setValue(SettingsKeys::AudioSampler, QStringLiteral("directsound"));
+    s.sync();
+    v->addWidget(g);
+}
+
+// Primary output: filled and selected before the handler is connected, so
+// building writes nothing.
+void SettingsDialog::buildAudioOutputSection(QVBoxLayout* v, const ThemeColors& c, const QList<QAudioDevice>& outputs)
+{
+    QGroupBox* g = makeGroup(QStringLiteral("Output Devices"));
+    auto* form = new QFormLayout(g);
+    deviceCombo = new QComboBox;
+    deviceCombo->setStyleSheet(comboSS(c));
+    const QIcon speaker = VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kSpeakerSvg), 2.0), c.text, 13);
+    deviceCombo->addItem(speaker, QStringLiteral("Default Output"), QString());
+    for (const QAudioDevice& d : outputs)
+        deviceCombo->addItem(speaker, shortDeviceName(d.description()), QString::fromUtf8(d.id()));
+    const int row = deviceCombo->findData(storedDevice, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (row >= 0)
+        deviceCombo->setCurrentIndex(row);
+    storedDeviceMissing = row < 0;
+    connect(deviceCombo, &QComboBox::currentIndexChanged, this, [this] {
+        deviceChosen = true;
+        const QString id = deviceCombo->currentData().toString();
+        {
+            AppSettings s;
+            s.setValue(SettingsKeys::AudioDevice, id);
+        }
+        AudioEngine::instance()->setDefaultDevice(id);
+        // The list as it is now: the row may name an output unplugged since.
+        QAudioDevice device;
+        for (const QAudioDevice& d : QMediaDevices::audioOutputs()) {
+            if (QString::fromUtf8(d.id()) == id) {
+                device = d;
+                break;
+            }
+        }
+        DrumEngine::instance()->setDevice(device.isNull() ? QMediaDevices::defaultAudioOutput() : device);
+        emit settingsChanged();
+    });
+    form->addRow(QStringLiteral("Primary Output:"), deviceCombo);
+    v->addWidget(g);
+}
+
+// Buffer size, with latency figures at the rate taken once here.
+void SettingsDialog::buildAudioBufferSection(QVBoxLayout* v, const ThemeColors& c, int rate)
+{
+    QGroupBox* g = makeGroup(QStringLiteral("Buffer Size"));
+    auto* form = new QFormLayout(g);
+    bufferCombo = new QComboBox;
+    bufferCombo->setStyleSheet(comboSS(c));
+    for (const BufOpt& b : kBufferRows)
+        bufferCombo->addItem(latencyText(QString::fromUtf8(b.label), b.samples, rate), b.samples);
+    const int stored = SettingsKeys::readInt(SettingsKeys::AudioBuffer, kDefaultBuffer);
+    const int row = bufferCombo->findData(stored);
+    bufferCombo->setCurrentIndex(row >= 0 ? row : 1);
+    auto* latency = new QLabel(latencyLine(stored, rate));
+    latency->setObjectName(QStringLiteral("latencyLabel"));
+    latency->setStyleSheet(mutedSS(c));
+    connect(bufferCombo, &QComboBox::currentIndexChanged, this, [this, latency, rate] {
+        const int samples = bufferCombo->currentData().toInt();
+        {
+            AppSettings s;
+            s.setValue(SettingsKeys::AudioBuffer, samples);
+        }
+        latency->setText(latencyLine(samples, rate));
+        const QString device = SettingsKeys::readString(SettingsKeys::AudioDevice, QString());
+        WasapiEngine::instance()->shutdown();
+        WasapiEngine::instance()->init(device);
+        emit settingsChanged();
+    });
+    form->addRow(QStringLiteral("Buffer Size:"), bufferCombo);
+    form->addRow(latency);
+    auto* note = wrappedLabel(
+        QStringLiteral("⚡ Lower = less latency but may crackle.  Higher = more stable.  Applied immediately."), noteSS(c));
+    form->addRow(note);
+    v->addWidget(g);
+}
+
+// Pre-loading.
+void SettingsDialog::buildAudioPreloadSection(QVBoxLayout* v, const ThemeColors& c)
+{
+    QGroupBox* g = makeGroup(QStringLiteral("Pre-loading"));
+    auto* gl = new QVBoxLayout(g);
+    preloadCheck = new QCheckBox(QStringLiteral("Pre-load audio files into memory (faster trigger)"));
+    applyToggleStyle(preloadCheck);
+    preloadCheck->setChecked(SettingsKeys::readBool(SettingsKeys::AudioPreload, true));
+    connect(preloadCheck, &QCheckBox::toggled, this, [this](bool on) {
+        {
+            AppSettings s;
+            s.setValue(SettingsKeys::AudioPreload, on);
+        }
+        emit settingsChanged();
+    });
+    gl->addWidget(preloadCheck);
+    auto* note = wrappedLabel(QStringLiteral("Decodes audio to RAM at session load. Recommended for drums/DJ."), mutedSS(c));
+    gl->addWidget(note);
+    v->addWidget(g);
+}
+
+// Apply and restart, with a status line that follows every change.
+void SettingsDialog::buildAudioApplySection(QVBoxLayout* v, const ThemeColors& c)
+{
+    QGroupBox* g = makeGroup(QStringLiteral("Apply Settings"));
+    auto* gl = new QVBoxLayout(g);
+    gl->setSpacing(10);
+    auto* warn = wrappedLabel(QStringLiteral("⚠️  Audio Engine and Buffer changes require an app restart to take full "
+                                           "effect."), QStringLiteral("font-size:11px;color:") + c.warning.name()
+                        + QStringLiteral(";background:transparent;padding:4px 0;"));
+    gl->addWidget(warn);
+    auto* restart = new QPushButton(QStringLiteral("Apply && Restart App"));
+    restart->setObjectName(QStringLiteral("restartBtn"));
+    restart->setFixedHeight(42);
+    // White on the accent where it reads, else dark (light accents).
+    const QColor ink = ThemeManager::readableOn(Qt::white, {c.accent});
+    restart->setIcon(VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kRestartSvg), 2.0), ink, 13));
+    restart->setStyleSheet(QStringLiteral("QPushButton{  background:%1;  color:%5;  border:none;  "
+                                          "border-radius:8px;  font-size:13px;  font-weight:700;  "
+                                          "letter-spacing:0.3px;}QPushButton:hover{background:%2;}"
+                                          "QPushButton:pressed{background:%3;}"
+                                          "QPushButton:focus{border:2px solid %4;}")
+                               .arg(c.accent.name(), c.accent.lighter(115).name(), c.accentPressed.name(),
+                                    c.text.name(), ink.name()));
+    connect(restart, &QPushButton::clicked, this, &SettingsDialog::onRestartClicked);
+    gl->addWidget(restart);
+    auto* status = new QLabel;
+    auto fillStatus = [status] {
+        status->setText(
+            QStringLiteral("Current: %1  |  Buffer: %2  |  Preload: %3")
+                .arg(SettingsKeys::readString(SettingsKeys::AudioEngine, QStringLiteral("wasapi_shared")))
+                .arg(SettingsKeys::readInt(SettingsKeys::AudioBuffer, kDefaultBuffer))
+                .arg(SettingsKeys::readBool(SettingsKeys::AudioPreload, true) ? QStringLiteral("ON")
+                                                                              : QStringLiteral("OFF")));
+    };
+    fillStatus();
+    connect(this, &SettingsDialog::settingsChanged, status, fillStatus);
+    status->setObjectName(QStringLiteral("audioStatusLabel"));
+    status->setStyleSheet(QStringLiteral("font-size:10px;color:") + readableInk(c, c.textMuted).name()
+                          + QStringLiteral(";background:transparent;"));
+    gl->addWidget(status);
+    v->addWidget(g);
 }
 
 void SettingsDialog::onRestartClicked()

@@ -11,6 +11,8 @@ class QCheckBox;
 class QComboBox;
 class QListWidget;
 class QStackedWidget;
+class QVBoxLayout;
+class QAudioDevice;
 
 // The one window in which the user changes the program's settings. Every
 // control writes its key the moment it changes, acts at once where the change
@@ -74,6 +76,35 @@ private:
     void buildMidiPage();
     void buildShortcutsPage();
     void buildAdvancedPage();
+    // The sections of the Appearance page, in page order.
+    void buildThemePresetsSection(QVBoxLayout* v, const ThemeColors& c);
+    void buildAccentSection(QVBoxLayout* v, const ThemeColors& c);
+    void buildFontSection(QVBoxLayout* v, const ThemeColors& c);
+    void buildButtonIconsSection(QVBoxLayout* v);
+    // The sections of the Audio page, in page order.
+    void buildAudioEngineSection(QVBoxLayout* v, const ThemeColors& c);
+    void buildAudioSamplerSection(QVBoxLayout* v, const ThemeColors& c);
+    void buildAudioOutputSection(QVBoxLayout* v, const ThemeColors& c, const QList<QAudioDevice>& outputs);
+    void buildAudioBufferSection(QVBoxLayout* v, const ThemeColors& c, int rate);
+    void buildAudioPreloadSection(QVBoxLayout* v, const ThemeColors& c);
+    void buildAudioApplySection(QVBoxLayout* v, const ThemeColors& c);
+    // The sections of the MIDI page, in page order. The devices section gives
+    // back its list refill, the monitor section its note and controller
+    // handlers: the page connects them to the manager last.
+    std::function<void()> buildMidiDevicesSection(QVBoxLayout* v, QWidget* page, const ThemeColors& c);
+    void buildMidiMonitorSection(QVBoxLayout* v, const ThemeColors& c, std::function<void(int, int, int)>& onNote,
+                                 std::function<void(int, int, int)>& onCc);
+    void buildMidiButtonsSection(QVBoxLayout* v, const ThemeColors& c, const QString& rowSS,
+                                 const QString& smallMutedSS, const QString& placeholderSS);
+    void buildMidiTabsSection(QVBoxLayout* v, const ThemeColors& c, const QString& rowSS, const QString& smallMutedSS,
+                              const QString& placeholderSS);
+    // The sections of the Advanced page, in page order.
+    void buildAutoSaveSection(QVBoxLayout* v, const ThemeColors& c);
+    void buildEventLogSection(QVBoxLayout* v);
+    void buildDownloadFolderSection(QVBoxLayout* v, const ThemeColors& c);
+    void buildCacheSection(QVBoxLayout* v);
+    void buildVolumeResetSection(QVBoxLayout* v, const ThemeColors& c);
+    void buildSettingsResetSection(QVBoxLayout* v);
     void refreshApplyState(class QPushButton* apply, class QPropertyAnimation* pulse,
                            class QGraphicsDropShadowEffect* glow);
     void onRestartClicked();

@@ -113,6 +113,13 @@ QPushButton* addRefreshButton(QVBoxLayout* layout)
     return refresh;
 }
 
+// The icon of an assignment row's remove buttons, in the text colour of now.
+QIcon removeIcon()
+{
+    return VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kRemoveSvg), 2.4),
+                           ThemeManager::instance()->colors().text, 11);
+}
+
 } // namespace
 
 QString SettingsDialog::midiNoteName(int note)
@@ -139,12 +146,35 @@ void SettingsDialog::buildMidiPage()
                  c.danger.lighter(120).name(), c.danger.darker(120).name());
     const QString smallMutedSS = QStringLiteral("color:%1;font-size:10px;").arg(readableInk(c, c.textMuted).name());
     const QString placeholderSS = QStringLiteral("color:%1;font-size:10px;padding:8px;").arg(readableInk(c, c.textMuted).name());
-    auto removeIcon = [] {
-        return VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kRemoveSvg), 2.4),
-                               ThemeManager::instance()->colors().text, 11);
-    };
 
-    // Input devices and the connection line.
+    const std::function<void()> fillDeviceList = buildMidiDevicesSection(v, page, c);
+    std::function<void(int, int, int)> showNote;
+    std::function<void(int, int, int)> showCc;
+    buildMidiMonitorSection(v, c, showNote, showCc);
+
+    // How to learn.
+    QGroupBox* learnGroup = makeGroup(QStringLiteral("MIDI Mappings"));
+    auto* learnLayout = new QVBoxLayout(learnGroup);
+    auto* learn = wrappedLabel(QStringLiteral("MIDI Learn: Right-click any sound button -> \"MIDI Learn\"\nthen press a key "
+                                            "or pad on your controller.\nMappings are saved automatically with your "
+                                            "session."), QStringLiteral("color:%1;font-size:11px;").arg(readableInk(c, c.textMuted).name()));
+    learnLayout->addWidget(learn);
+    v->addWidget(learnGroup);
+
+    buildMidiButtonsSection(v, c, rowSS, smallMutedSS, placeholderSS);
+    buildMidiTabsSection(v, c, rowSS, smallMutedSS, placeholderSS);
+
+    v->addStretch();
+    pageStack->addWidget(scrollPage(page));
+    connect(midi, &MidiManager::noteReceived, page, showNote);
+    connect(midi, &MidiManager::ccReceived, page, showCc);
+    connect(midi, &MidiManager::devicesChanged, page, fillDeviceList);
+}
+
+// Input devices and the connection line.
+std::function<void()> SettingsDialog::buildMidiDevicesSection(QVBoxLayout* v, QWidget* page, const ThemeColors& c)
+{
+    MidiManager* midi = MidiManager::instance();
     QGroupBox* devGroup = makeGroup(QStringLiteral("MIDI Input Device"));
     auto* devLayout = new QVBoxLayout(devGroup);
     devLayout->setSpacing(8);
@@ -229,8 +259,14 @@ void SettingsDialog::buildMidiPage()
     });
     connect(refreshDevices, &QPushButton::clicked, page, fillDeviceList);
     v->addWidget(devGroup);
+    return fillDeviceList;
+}
 
-    // Activity monitor.
+// Activity monitor.
+void SettingsDialog::buildMidiMonitorSection(QVBoxLayout* v, const ThemeColors& c,
+                                             std::function<void(int, int, int)>& onNote,
+                                             std::function<void(int, int, int)>& onCc)
+{
     QGroupBox* monGroup = makeGroup(QStringLiteral("MIDI Activity Monitor"));
     auto* monLayout = new QVBoxLayout(monGroup);
     monLayout->setSpacing(6);
@@ -328,17 +364,15 @@ void SettingsDialog::buildMidiPage()
         show(QString::number(channel), QStringLiteral("—"), QString::number(value), QString::number(cc),
              QStringLiteral("CC %1 = %2  on Ch%3").arg(cc).arg(value).arg(channel));
     };
+    onNote = showNote;
+    onCc = showCc;
+}
 
-    // How to learn.
-    QGroupBox* learnGroup = makeGroup(QStringLiteral("MIDI Mappings"));
-    auto* learnLayout = new QVBoxLayout(learnGroup);
-    auto* learn = wrappedLabel(QStringLiteral("MIDI Learn: Right-click any sound button -> \"MIDI Learn\"\nthen press a key "
-                                            "or pad on your controller.\nMappings are saved automatically with your "
-                                            "session."), QStringLiteral("color:%1;font-size:11px;").arg(readableInk(c, c.textMuted).name()));
-    learnLayout->addWidget(learn);
-    v->addWidget(learnGroup);
-
-    // Sound buttons with a mapping.
+// Sound buttons with a mapping.
+void SettingsDialog::buildMidiButtonsSection(QVBoxLayout* v, const ThemeColors& c, const QString& rowSS,
+                                             const QString& smallMutedSS, const QString& placeholderSS)
+{
+    MidiManager* midi = MidiManager::instance();
     QGroupBox* btnGroup = makeGroup(QStringLiteral("Cart Button MIDI Mappings"));
     auto* btnLayout = new QVBoxLayout(btnGroup);
     btnLayout->setSpacing(4);
@@ -349,7 +383,7 @@ void SettingsDialog::buildMidiPage()
     auto* btnBox = new QWidget;
     btnBox->setObjectName(QStringLiteral("midiButtonRows"));
     btnLayout->addWidget(rowsArea(btnBox, c));
-    auto rebuildButtonRows = [this, midi, btnBox, rowSS, removeIcon, placeholderSS] {
+    auto rebuildButtonRows = [this, midi, btnBox, rowSS, placeholderSS] {
         emptyBox(btnBox);
         QHash<QString, QString> labels;
         for (const TabData& t : SessionManager::instance()->session().tabs) {
@@ -385,8 +419,13 @@ void SettingsDialog::buildMidiPage()
     connect(this, &SettingsDialog::settingsChanged, btnBox, rebuildButtonRows);
     connect(midi, &MidiManager::mappingChanged, btnBox, rebuildButtonRows);
     v->addWidget(btnGroup);
+}
 
-    // Per-tab stop and volume assignments, from the session.
+// Per-tab stop and volume assignments, from the session.
+void SettingsDialog::buildMidiTabsSection(QVBoxLayout* v, const ThemeColors& c, const QString& rowSS,
+                                          const QString& smallMutedSS, const QString& placeholderSS)
+{
+    MidiManager* midi = MidiManager::instance();
     QGroupBox* tabGroup = makeGroup(QStringLiteral("Quick Assign — Per-Tab Controls"));
     auto* tabLayout = new QVBoxLayout(tabGroup);
     tabLayout->setSpacing(4);
@@ -412,7 +451,7 @@ void SettingsDialog::buildMidiPage()
         SessionManager::instance()->markDirty();
         emit settingsChanged();
     };
-    auto rebuildTabRows = [tabBox, rowSS, removeIcon, placeholderSS, removeTabAssignment] {
+    auto rebuildTabRows = [tabBox, rowSS, placeholderSS, removeTabAssignment] {
         emptyBox(tabBox);
         const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
         int shown = 0;
@@ -449,10 +488,4 @@ void SettingsDialog::buildMidiPage()
     connect(addRefreshButton(tabLayout), &QPushButton::clicked, tabBox, rebuildTabRows);
     connect(this, &SettingsDialog::settingsChanged, tabBox, rebuildTabRows);
     v->addWidget(tabGroup);
-
-    v->addStretch();
-    pageStack->addWidget(scrollPage(page));
-    connect(midi, &MidiManager::noteReceived, page, showNote);
-    connect(midi, &MidiManager::ccReceived, page, showCc);
-    connect(midi, &MidiManager::devicesChanged, page, fillDeviceList);
 }
