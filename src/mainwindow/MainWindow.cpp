@@ -62,8 +62,73 @@ MainWindow::MainWindow(QWidget* parent)
     layoutMode = 1;
     currentTab = 0;
 
-    // 2. UI-freeze watchdog: a tick that comes much later than asked means the
-    // event loop was blocked.
+    // 2. UI-freeze watchdog
+    startFreezeWatchdog();
+
+    // 3. Window
+    setUpWindowFrame();
+
+    // 4. Output device the routing falls back to
+    defaultDevice = SettingsKeys::readString(SettingsKeys::AudioDevice, QString());
+
+    // 5. Palette
+    applyStartPalette();
+
+    // 6. Central column
+    buildCentralColumn();
+
+    // 7. Record indicator
+    buildRecIndicator();
+
+    // 8. Engines and managers
+    AudioEngine* audio = AudioEngine::instance();
+    WasapiEngine* wasapi = WasapiEngine::instance();
+    DirectSoundEngine* ds = DirectSoundEngine::instance();
+    SessionManager* sm = SessionManager::instance();
+    MidiManager* midi = MidiManager::instance();
+
+    connectEngineSignals(audio, wasapi, ds);
+    connectSessionSignals(sm);
+    connectMidiSignals(midi);
+    startWindowTimers(ds);
+
+    // 10. First session
+    openFirstSession(sm);
+
+    // 11.
+    loadWindowState();
+    refreshSetsList();
+
+    // 12.
+    connect(ThemeManager::instance(), &ThemeManager::themeChanged, this, &MainWindow::onThemeChanged);
+
+    // 13.
+    WindowManager::instance()->registerWindow(this);
+
+    // 14.
+    scheduleUpdateCheck();
+
+    // 15.
+    pickDefaultOutputDevice();
+
+    // 16. WASAPI starts at the next turn of the event loop.
+    QMetaObject::invokeMethod(this, [this] { startWasapi(); }, Qt::QueuedConnection);
+
+    // 17. Output-device watch
+    watchOutputDevices();
+
+    // 18.
+    setFocusPolicy(Qt::StrongFocus);
+    setFocus();
+    qApp->installEventFilter(this);
+
+    // 19.
+    createTabShortcuts();
+}
+
+// A tick that comes much later than asked means the event loop was blocked.
+void MainWindow::startFreezeWatchdog()
+{
     freezeTimer = new QTimer(this);
     freezeTimer->setInterval(kWatchdogIntervalMs);
     freezeClock = new QElapsedTimer;
@@ -71,8 +136,10 @@ MainWindow::MainWindow(QWidget* parent)
     lastFreezeTick = watchdogClockSlot() ? watchdogClockSlot()() : 0;
     connect(freezeTimer, &QTimer::timeout, this, &MainWindow::watchdogTick);
     freezeTimer->start();
+}
 
-    // 3. Window
+void MainWindow::setUpWindowFrame()
+{
     setWindowTitle(QStringLiteral("Tarvello Rododu"));
     setAttribute(Qt::WA_TranslucentBackground, false);
     setAttribute(Qt::WA_OpaquePaintEvent, true);
@@ -81,24 +148,25 @@ MainWindow::MainWindow(QWidget* parent)
     ScreenFit::fitWindow(this);
     setAcceptDrops(true);
     menuBar()->hide();
+}
 
-    // 4. Output device the routing falls back to
-    defaultDevice = SettingsKeys::readString(SettingsKeys::AudioDevice, QString());
+// Pop-up windows (a combo box's list, menus) take the application's
+// palette, not the window's: it follows the theme too.
+void MainWindow::applyStartPalette()
+{
+    QPalette appPal = QApplication::palette();
+    fillThemePalette(appPal, true);
+    QApplication::setPalette(appPal);
+    QPalette pal = palette();
+    fillThemePalette(pal, false);
+    setPalette(pal);
+    setAttribute(Qt::WA_StyledBackground, true);
+    setAutoFillBackground(true);
+}
 
-    // 5. Palette. Pop-up windows (a combo box's list, menus) take the
-    // application's palette, not the window's: it follows the theme too.
-    {
-        QPalette appPal = QApplication::palette();
-        fillThemePalette(appPal, true);
-        QApplication::setPalette(appPal);
-        QPalette pal = palette();
-        fillThemePalette(pal, false);
-        setPalette(pal);
-        setAttribute(Qt::WA_StyledBackground, true);
-        setAutoFillBackground(true);
-    }
-
-    // 6. Central column: toolbar, (update bar), splitter, status bar
+// Toolbar, (update bar), splitter, status bar.
+void MainWindow::buildCentralColumn()
+{
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("centralWidget"));
     setCentralWidget(central);
@@ -110,36 +178,33 @@ MainWindow::MainWindow(QWidget* parent)
     column->addWidget(buildCentralSplitter(), 1);
     buildUpdateBar();
     column->addWidget(buildStatusBar());
+}
 
-    // 7. Record indicator, hidden until a recording runs
-    {
-        // White on the indicator's own red in every preset.
-        const QString text = QStringLiteral("#ffffff");
-        recIndicator = new QWidget(this);
-        recIndicator->setObjectName(QStringLiteral("recIndicator"));
-        recIndicator->setFixedHeight(sc(28));
-        recIndicator->setStyleSheet(QStringLiteral("background:rgba(227,27,35,0.9);border-radius:4px;"));
-        auto* row = new QHBoxLayout(recIndicator);
-        row->setContentsMargins(8, 0, 8, 0);
-        auto* dot = new QLabel(QStringLiteral("●"), recIndicator);
-        dot->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(text));
-        row->addWidget(dot);
-        row->addWidget(new QLabel(QStringLiteral("REC"), recIndicator));
-        recTimeLabel = new QLabel(QStringLiteral("00:00"), recIndicator);
-        recTimeLabel->setStyleSheet(
-            QStringLiteral("color:%1;font-family:Consolas;font-size:11px;").arg(text));
-        row->addWidget(recTimeLabel);
-        recIndicator->hide();
-        placeRecIndicator();
-    }
+// Hidden until a recording runs.
+void MainWindow::buildRecIndicator()
+{
+    // White on the indicator's own red in every preset.
+    const QString text = QStringLiteral("#ffffff");
+    recIndicator = new QWidget(this);
+    recIndicator->setObjectName(QStringLiteral("recIndicator"));
+    recIndicator->setFixedHeight(sc(28));
+    recIndicator->setStyleSheet(QStringLiteral("background:rgba(227,27,35,0.9);border-radius:4px;"));
+    auto* row = new QHBoxLayout(recIndicator);
+    row->setContentsMargins(8, 0, 8, 0);
+    auto* dot = new QLabel(QStringLiteral("●"), recIndicator);
+    dot->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(text));
+    row->addWidget(dot);
+    row->addWidget(new QLabel(QStringLiteral("REC"), recIndicator));
+    recTimeLabel = new QLabel(QStringLiteral("00:00"), recIndicator);
+    recTimeLabel->setStyleSheet(
+        QStringLiteral("color:%1;font-family:Consolas;font-size:11px;").arg(text));
+    row->addWidget(recTimeLabel);
+    recIndicator->hide();
+    placeRecIndicator();
+}
 
-    // 8. Engines and managers
-    AudioEngine* audio = AudioEngine::instance();
-    WasapiEngine* wasapi = WasapiEngine::instance();
-    DirectSoundEngine* ds = DirectSoundEngine::instance();
-    SessionManager* sm = SessionManager::instance();
-    MidiManager* midi = MidiManager::instance();
-
+void MainWindow::connectEngineSignals(AudioEngine* audio, WasapiEngine* wasapi, DirectSoundEngine* ds)
+{
     connect(audio, &AudioEngine::playStarted, this, &MainWindow::onPlayStarted);
     connect(audio, &AudioEngine::playStopped, this, &MainWindow::onPlayStopped);
     connect(audio, &AudioEngine::playbackError, this, &MainWindow::onPlaybackError);
@@ -164,7 +229,10 @@ MainWindow::MainWindow(QWidget* parent)
     positionTimer->setInterval(kPositionPollMs);
     connect(positionTimer, &QTimer::timeout, wasapi, &WasapiEngine::pollPositions);
     positionTimer->start();
+}
 
+void MainWindow::connectSessionSignals(SessionManager* sm)
+{
     connect(sm, &SessionManager::sessionLoaded, this, &MainWindow::onSessionLoaded);
     connect(sm, &SessionManager::sessionLoaded, this, &MainWindow::reportRenewedIds);
     connect(sm, &SessionManager::autoSaveFailed, this, &MainWindow::onAutoSaveFailed);
@@ -181,7 +249,10 @@ MainWindow::MainWindow(QWidget* parent)
             &MainWindow::onBundleProjectReady, Qt::QueuedConnection);
     connect(BundleManager::instance(), &BundleManager::tabsReadyForSession, this, &MainWindow::onBundleTabsReady);
     connect(BundleManager::instance(), &BundleManager::importMissedSounds, this, &MainWindow::onBundleSoundsMissing);
+}
 
+void MainWindow::connectMidiSignals(MidiManager* midi)
+{
     connect(midi, &MidiManager::buttonTriggered, this, &MainWindow::onMidiButtonTriggered,
             Qt::QueuedConnection);
     connect(midi, &MidiManager::mappingConflictDetected, this, &MainWindow::onMidiMappingConflict,
@@ -193,7 +264,10 @@ MainWindow::MainWindow(QWidget* parent)
     connect(midi, &MidiManager::devicesChanged, this, &MainWindow::updateStatusBar);
     connect(midi, &MidiManager::mappingChanged, this, &MainWindow::onMidiMappingChanged,
             Qt::QueuedConnection);
+}
 
+void MainWindow::startWindowTimers(DirectSoundEngine* ds)
+{
     cpuTimer = new QTimer(this);
     connect(cpuTimer, &QTimer::timeout, this, &MainWindow::updateCpuUsage);
     cpuTimer->start(kCpuIntervalMs);
@@ -216,71 +290,52 @@ MainWindow::MainWindow(QWidget* parent)
     connect(dsInitTimer, &QTimer::timeout, this, &MainWindow::tryInitDirectSound);
     if (!predecodeSwitchedOff() && !ds->init(reinterpret_cast<void*>(internalWinId())))
         dsInitTimer->start();
+}
 
-    // 10. First session: the most recent file, else a new one
-    {
-        const QStringList recent = SettingsKeys::read(SettingsKeys::RecentFiles).toStringList();
-        const QString first = recent.isEmpty() ? QString() : recent.first();
-        // A relative entry (stored by an older version) names a different
-        // file in every folder the program starts from: it is not reopened.
-        if (!first.isEmpty() && QFileInfo(first).isAbsolute() && QFileInfo::exists(first)) {
-            // A file that does not load leaves a usable new session and
-            // says which file it was; the file itself stays as it is.
-            if (!sm->loadSession(first)) {
-                sm->newSession();
-                // Said once the window is on screen (see showEvent).
-                pendingStartToast = QStringLiteral("❌  Could not open ") + QFileInfo(first).fileName();
-                if (eventLog)
-                    eventLog->log(QStringLiteral("Session"),
-                                  QStringLiteral("Could not read the last session: ") + first,
-                                  QStringLiteral("error"));
-            }
-        } else {
+// The most recent file, else a new session.
+void MainWindow::openFirstSession(SessionManager* sm)
+{
+    const QStringList recent = SettingsKeys::read(SettingsKeys::RecentFiles).toStringList();
+    const QString first = recent.isEmpty() ? QString() : recent.first();
+    // A relative entry (stored by an older version) names a different
+    // file in every folder the program starts from: it is not reopened.
+    if (!first.isEmpty() && QFileInfo(first).isAbsolute() && QFileInfo::exists(first)) {
+        // A file that does not load leaves a usable new session and
+        // says which file it was; the file itself stays as it is.
+        if (!sm->loadSession(first)) {
             sm->newSession();
+            // Said once the window is on screen (see showEvent).
+            pendingStartToast = QStringLiteral("❌  Could not open ") + QFileInfo(first).fileName();
+            if (eventLog)
+                eventLog->log(QStringLiteral("Session"),
+                              QStringLiteral("Could not read the last session: ") + first,
+                              QStringLiteral("error"));
         }
-        // The title names the session from the start, not only after the
-        // first edit or load.
-        setWindowTitleFromSession();
+    } else {
+        sm->newSession();
     }
+    // The title names the session from the start, not only after the
+    // first edit or load.
+    setWindowTitleFromSession();
+}
 
-    // 11.
-    loadWindowState();
-    refreshSetsList();
-
-    // 12.
-    connect(ThemeManager::instance(), &ThemeManager::themeChanged, this, &MainWindow::onThemeChanged);
-
-    // 13.
-    WindowManager::instance()->registerWindow(this);
-
-    // 14.
+void MainWindow::scheduleUpdateCheck()
+{
     updateStartTimer = new QTimer(this);
     updateStartTimer->setSingleShot(true);
     updateStartTimer->setInterval(kUpdateCheckDelayMs);
     connect(updateStartTimer, &QTimer::timeout, this, [this] { checkForUpdates(false); });
     updateStartTimer->start();
+}
 
-    // 15.
-    pickDefaultOutputDevice();
-
-    // 16. WASAPI starts at the next turn of the event loop.
-    QMetaObject::invokeMethod(this, [this] { startWasapi(); }, Qt::QueuedConnection);
-
-    // 17. Output-device watch
+void MainWindow::watchOutputDevices()
+{
     mediaDevices = new QMediaDevices(this);
     deviceDebounceTimer = new QTimer(this);
     deviceDebounceTimer->setSingleShot(true);
     deviceDebounceTimer->setInterval(kDeviceDebounceMs);
     connect(mediaDevices, &QMediaDevices::audioOutputsChanged, this, &MainWindow::onAudioOutputsChanged);
     connect(deviceDebounceTimer, &QTimer::timeout, this, &MainWindow::hotPlugReinit);
-
-    // 18.
-    setFocusPolicy(Qt::StrongFocus);
-    setFocus();
-    qApp->installEventFilter(this);
-
-    // 19.
-    createTabShortcuts();
 }
 
 MainWindow::~MainWindow()

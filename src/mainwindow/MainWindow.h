@@ -48,6 +48,11 @@ class QSplitter;
 class QStackedWidget;
 class QTimer;
 class QUrl;
+class QVBoxLayout;
+class AudioEngine;
+class WasapiEngine;
+class DirectSoundEngine;
+class SessionManager;
 class SoundButton;
 
 // The one top-level window of the program: toolbar, the three columns (library
@@ -395,6 +400,19 @@ private:
     int queueDirectSoundPreloads(int first, bool onlyMissing);
     void pickDefaultOutputDevice();
     void createTabShortcuts();
+    // The constructor's steps (MainWindow.cpp), in the order it takes them.
+    void startFreezeWatchdog();
+    void setUpWindowFrame();
+    void applyStartPalette();
+    void buildCentralColumn();
+    void buildRecIndicator();
+    void connectEngineSignals(AudioEngine* audio, WasapiEngine* wasapi, DirectSoundEngine* ds);
+    void connectSessionSignals(SessionManager* sm);
+    void connectMidiSignals(MidiManager* midi);
+    void startWindowTimers(DirectSoundEngine* ds);
+    void openFirstSession(SessionManager* sm);
+    void scheduleUpdateCheck();
+    void watchOutputDevices();
 
     // Builders
     QWidget* buildToolbar();
@@ -744,6 +762,18 @@ private:
     void takeMusicDrop(const QList<QUrl>& urls, bool toPlaylist);
     // The music panel's widgets to the player, the track menu and the bar.
     void connectMusicPlayer();
+    // buildRightPanel's steps, in the order it takes them.
+    void buildNowPlayingHeader(QWidget* content, QVBoxLayout* v);
+    void buildMusicPageBar(QWidget* content, QVBoxLayout* v, QPushButton*& allBtn, QPushButton*& listBtn);
+    void buildMusicDeviceRow(QWidget* content, QVBoxLayout* v);
+    QLineEdit* buildMusicSearchRow(QWidget* content, QVBoxLayout* v);
+    void buildAutoMixBar(QWidget* content, QVBoxLayout* v, QPushButton*& addAll, QPushButton*& clearList);
+    void buildMusicLists(QWidget* panel, QVBoxLayout* v);
+    void connectMusicSearch(QLineEdit* search);
+    void connectPlaylistButtons(QPushButton* addAll, QPushButton* clearList);
+    void connectMusicPageButtons(QPushButton* allBtn, QPushButton* listBtn, const std::shared_ptr<bool>& playlistMode);
+    void watchLibraryScans(const std::shared_ptr<bool>& playlistMode);
+    void buildEventLogPanel(QWidget* content, QVBoxLayout* v);
     // The one way the current track ends: musicId is copied and cleared
     // before any engine hears of it, so the stop reports that arrive inside
     // the engine calls never count as the track's own end.

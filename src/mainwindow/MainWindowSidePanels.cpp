@@ -77,6 +77,28 @@ QPushButton* iconButton(QWidget* parent, const char* objectName, const QString& 
     return b;
 }
 
+// A music list's look. The view paints the alternate rows from the palette
+// (the row painter draws no background of its own): the theme's alternate
+// surface, not the platform's near-white.
+void styleMusicList(QListWidget* list)
+{
+    followTheme(list, [list](const ThemeColors& c) {
+        // The alternate rows' colour goes through the style sheet too: a
+        // palette set by hand would be put back to the old one when the
+        // style sheet polishes the list again.
+        list->setStyleSheet(
+            QStringLiteral("QListWidget{  background:transparent;  outline:none;border:none;"
+                           "alternate-background-color:")
+            + c.surfaceAlt.name()
+            + QStringLiteral(";}"
+                           "QListWidget::item{  border:none;background:transparent;padding:0;}"
+                           "QListWidget::item:alternate{background:")
+            + c.surfaceAlt.name() + QStringLiteral(";}QListWidget::item:selected{background:")
+            + c.surfaceHover.name() + QStringLiteral(";}QListWidget::item:hover{background:")
+            + c.surfaceAlt.name() + QStringLiteral(";}"));
+    });
+}
+
 } // namespace
 
 // --- Left panel ----------------------------------------------------------------
@@ -310,6 +332,37 @@ QWidget* MainWindow::buildRightPanel()
     v->setSpacing(0);
     scroll->setWidget(content);
 
+    buildNowPlayingHeader(content, v);
+    QPushButton* allBtn = nullptr;
+    QPushButton* listBtn = nullptr;
+    buildMusicPageBar(content, v, allBtn, listBtn);
+    buildMusicDeviceRow(content, v);
+    QLineEdit* search = buildMusicSearchRow(content, v);
+    QPushButton* addAll = nullptr;
+    QPushButton* clearList = nullptr;
+    buildAutoMixBar(content, v, addAll, clearList);
+    buildMusicLists(panel, v);
+
+    autoMixIndex = -1;
+    musicId.clear();
+    playlistPaths.clear();
+    pendingPlaylistFolders.clear();
+
+    // The page shown (true while PLAYLIST is) is shared by the page buttons and the hooks.
+    const auto playlistMode = std::make_shared<bool>(false);
+    installMusicListHooks(playlistMode);
+
+    connectMusicSearch(search);
+    connectPlaylistButtons(addAll, clearList);
+    connectMusicPageButtons(allBtn, listBtn, playlistMode);
+    watchLibraryScans(playlistMode);
+    buildEventLogPanel(content, v);
+    connectMusicPlayer();
+    return panel;
+}
+
+void MainWindow::buildNowPlayingHeader(QWidget* content, QVBoxLayout* v)
+{
     // Header and the now-playing bar.
     auto* header = new QWidget(content);
     header->setObjectName(QStringLiteral("panelHdr"));
@@ -336,7 +389,10 @@ QWidget* MainWindow::buildRightPanel()
     nowPlayingBar->setFixedHeight(160);
     connect(nowPlayingBar, &NowPlayingBar::stopClicked, this, &MainWindow::onTransportStop);
     v->addWidget(nowPlayingBar);
+}
 
+void MainWindow::buildMusicPageBar(QWidget* content, QVBoxLayout* v, QPushButton*& allBtn, QPushButton*& listBtn)
+{
     // Page bar.
     auto* pageBar = new QWidget(content);
     pageBar->setObjectName(QStringLiteral("panelHdr"));
@@ -344,12 +400,12 @@ QWidget* MainWindow::buildRightPanel()
     auto* pb = new QHBoxLayout(pageBar);
     pb->setContentsMargins(6, 0, 6, 0);
     pb->setSpacing(2);
-    auto* allBtn = new QPushButton(QStringLiteral("ALL MUSIC"), pageBar);
+    allBtn = new QPushButton(QStringLiteral("ALL MUSIC"), pageBar);
     allBtn->setCheckable(true);
     allBtn->setChecked(true);
     allBtn->setFixedHeight(22);
     allBtn->setObjectName(QStringLiteral("panelTabBtn"));
-    auto* listBtn = new QPushButton(QStringLiteral("  PLAYLIST"), pageBar);
+    listBtn = new QPushButton(QStringLiteral("  PLAYLIST"), pageBar);
     followTheme(listBtn, [listBtn](const ThemeColors& c) { listBtn->setIcon(tintedIcon(kListPlay, c.text, 14)); });
     listBtn->setIconSize(QSize(14, 14));
     listBtn->setCheckable(true);
@@ -371,7 +427,10 @@ QWidget* MainWindow::buildRightPanel()
     pb->addStretch();
     pb->addWidget(resetBtn);
     v->addWidget(pageBar);
+}
 
+void MainWindow::buildMusicDeviceRow(QWidget* content, QVBoxLayout* v)
+{
     // Device row.
     auto* devRow = new QWidget(content);
     auto* dr = new QHBoxLayout(devRow);
@@ -419,7 +478,10 @@ QWidget* MainWindow::buildRightPanel()
     dr->addWidget(musicDevCombo, 1);
     dr->addWidget(clearLib);
     v->addWidget(devRow);
+}
 
+QLineEdit* MainWindow::buildMusicSearchRow(QWidget* content, QVBoxLayout* v)
+{
     // Search row.
     auto* searchRow = new QWidget(content);
     auto* sr = new QHBoxLayout(searchRow);
@@ -430,7 +492,11 @@ QWidget* MainWindow::buildRightPanel()
     search->setFixedHeight(26);
     sr->addWidget(search);
     v->addWidget(searchRow);
+    return search;
+}
 
+void MainWindow::buildAutoMixBar(QWidget* content, QVBoxLayout* v, QPushButton*& addAll, QPushButton*& clearList)
+{
     // Auto-Mix bar.
     autoMixBar = new QWidget(content);
     autoMixBar->setFixedHeight(32);
@@ -451,8 +517,8 @@ QWidget* MainWindow::buildRightPanel()
     musicFadeCombo->setFixedSize(68, 24);
     musicFadeCombo->addItems({QStringLiteral("2s fade"), QStringLiteral("1s fade"), QStringLiteral("3s fade"),
                               QStringLiteral("No fade")});
-    auto* addAll = iconButton(autoMixBar, "amBtn", kListAdd, 16, QSize(30, 26));
-    auto* clearList = iconButton(autoMixBar, "amBtn", kCross, 14, QSize(26, 26));
+    addAll = iconButton(autoMixBar, "amBtn", kListAdd, 16, QSize(30, 26));
+    clearList = iconButton(autoMixBar, "amBtn", kCross, 14, QSize(26, 26));
     for (QPushButton* b : {addAll, clearList}) {
         followTheme(b, [b](const ThemeColors& c) {
             b->setStyleSheet(QStringLiteral("QPushButton#amBtn{background:transparent;border:1px solid %1;"
@@ -468,33 +534,18 @@ QWidget* MainWindow::buildRightPanel()
     ab->addWidget(clearList);
     autoMixBar->hide();
     v->addWidget(autoMixBar);
+}
 
-    // The lists and their pages. The view paints the alternate rows from
-    // the palette (the row painter draws no background of its own): the
-    // theme's alternate surface, not the platform's near-white.
-    auto styleList = [](QListWidget* list) {
-        followTheme(list, [list](const ThemeColors& c) {
-            // The alternate rows' colour goes through the style sheet too: a
-            // palette set by hand would be put back to the old one when the
-            // style sheet polishes the list again.
-            list->setStyleSheet(
-                QStringLiteral("QListWidget{  background:transparent;  outline:none;border:none;"
-                               "alternate-background-color:")
-                + c.surfaceAlt.name()
-                + QStringLiteral(";}"
-                               "QListWidget::item{  border:none;background:transparent;padding:0;}"
-                               "QListWidget::item:alternate{background:")
-                + c.surfaceAlt.name() + QStringLiteral(";}QListWidget::item:selected{background:")
-                + c.surfaceHover.name() + QStringLiteral(";}QListWidget::item:hover{background:")
-                + c.surfaceAlt.name() + QStringLiteral(";}"));
-        });
-    };
+// The lists and their pages: ALL MUSIC (or its hint when empty) and the
+// PLAYLIST (or its hint).
+void MainWindow::buildMusicLists(QWidget* panel, QVBoxLayout* v)
+{
     musicList = new QListWidget(panel);
     musicList->setFrameShape(QFrame::NoFrame);
     musicList->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     musicList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     musicList->setAlternatingRowColors(true);
-    styleList(musicList);
+    styleMusicList(musicList);
     musicList->setUniformItemSizes(true);
     musicList->setSelectionMode(QAbstractItemView::SingleSelection);
     musicList->setDragEnabled(true);
@@ -514,7 +565,7 @@ QWidget* MainWindow::buildRightPanel()
     playlistList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     playlistList->setItemDelegate(delegate);
     playlistList->setAlternatingRowColors(true);
-    styleList(playlistList);
+    styleMusicList(playlistList);
     playlistList->setUniformItemSizes(true);
     playlistList->setAcceptDrops(true);
     playlistList->viewport()->setAcceptDrops(true);
@@ -546,16 +597,10 @@ QWidget* MainWindow::buildRightPanel()
     musicStack->addWidget(playlistHint);
     musicStack->setCurrentIndex(0);
     v->addWidget(musicStack, 1);
+}
 
-    autoMixIndex = -1;
-    musicId.clear();
-    playlistPaths.clear();
-    pendingPlaylistFolders.clear();
-
-    // The page shown (true while PLAYLIST is) is shared by the page buttons and the hooks.
-    const auto playlistMode = std::make_shared<bool>(false);
-    installMusicListHooks(playlistMode);
-
+void MainWindow::connectMusicSearch(QLineEdit* search)
+{
     connect(search, &QLineEdit::textChanged, this, [this](const QString& text) {
         int shown = 0;
         for (int r = 0; r < musicList->count(); ++r) {
@@ -571,6 +616,10 @@ QWidget* MainWindow::buildRightPanel()
         musicList->doItemsLayout();
         musicList->scrollToTop();
     });
+}
+
+void MainWindow::connectPlaylistButtons(QPushButton* addAll, QPushButton* clearList)
+{
     connect(addAll, &QPushButton::clicked, this, [this] {
         for (int r = 0; r < musicList->count(); ++r) {
             QListWidgetItem* item = musicList->item(r);
@@ -597,6 +646,11 @@ QWidget* MainWindow::buildRightPanel()
         if (refreshPlaylist)
             refreshPlaylist();
     });
+}
+
+void MainWindow::connectMusicPageButtons(QPushButton* allBtn, QPushButton* listBtn,
+                                         const std::shared_ptr<bool>& playlistMode)
+{
     connect(allBtn, &QPushButton::clicked, this, [this, allBtn, listBtn, playlistMode] {
         allBtn->setChecked(true);
         listBtn->setChecked(false);
@@ -619,7 +673,12 @@ QWidget* MainWindow::buildRightPanel()
             refreshPlaylist();
         musicCountLabel->setText(QStringLiteral("%1 in playlist").arg(playlistList->count()));
     });
+}
 
+// The library's scans refill ALL MUSIC (and the playlist of a dropped
+// folder); a poll fills a list nobody has filled yet during the first minute.
+void MainWindow::watchLibraryScans(const std::shared_ptr<bool>& playlistMode)
+{
     LibraryManager* library = LibraryManager::instance();
     musicScanDebounce = new QTimer(this);
     musicScanDebounce->setSingleShot(true);
@@ -661,7 +720,10 @@ QWidget* MainWindow::buildRightPanel()
             musicStack->setCurrentIndex(0);
     });
     libraryPoll->start();
+}
 
+void MainWindow::buildEventLogPanel(QWidget* content, QVBoxLayout* v)
+{
     eventLog = new EventLog(content);
     eventLog->setMaximumHeight(110);
     v->addWidget(eventLog);
@@ -671,8 +733,6 @@ QWidget* MainWindow::buildRightPanel()
         eventLog->hide();
         AppSettings().setValue(SettingsKeys::AdvancedShowLog, false);
     });
-    connectMusicPlayer();
-    return panel;
 }
 
 void MainWindow::showAllMusicPage()
