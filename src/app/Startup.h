@@ -42,7 +42,6 @@ constexpr int kPrebufferLimitMs = 6000;
 constexpr int kPrebufferPollMs = 30;
 constexpr int kSplashHoldMs = 300;
 constexpr int kCategoryRefreshMs = 500;
-constexpr int kAutoSaveMs = 120000;
 
 // The stored "appearance/preset" as a preset: the exact lower-case names of
 // the presets; anything else, "default" and "dark" included, is Dark.

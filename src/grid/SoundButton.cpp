@@ -719,9 +719,7 @@ void SoundButton::recolor(ButtonData& b, const QColor& bg)
 
 QColor SoundButton::contrastColor(const QColor& bg, int alphaDark, int alphaLight)
 {
-    auto lin = [](double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
-    const double L = 0.2126 * lin(bg.redF()) + 0.7152 * lin(bg.greenF()) + 0.0722 * lin(bg.blueF());
-    if (L > 0.35)
+    if (ThemeManager::relativeLuminance(bg) > 0.35)
         return QColor(30, 30, 30, alphaLight);
     return QColor(255, 255, 255, alphaDark);
 }

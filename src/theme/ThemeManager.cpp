@@ -203,13 +203,15 @@ void ThemeManager::setFontSize(int px)
     setFont(QString(), px);
 }
 
+double ThemeManager::relativeLuminance(const QColor& c)
+{
+    auto lin = [](double x) { return x <= 0.03928 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4); };
+    return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+}
+
 double ThemeManager::contrast(const QColor& a, const QColor& b)
 {
-    auto luminance = [](const QColor& c) {
-        auto lin = [](double x) { return x <= 0.03928 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4); };
-        return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
-    };
-    const double la = luminance(a), lb = luminance(b);
+    const double la = relativeLuminance(a), lb = relativeLuminance(b);
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 

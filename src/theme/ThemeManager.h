@@ -86,6 +86,8 @@ public:
     // Walks the palette, one entry per call, for the whole process.
     static QColor nextVibrantColor();
 
+    // The relative luminance of a colour, 0 (black) to 1 (white), alpha not counted.
+    static double relativeLuminance(const QColor& c);
     // The contrast ratio of two colours by their relative luminance, 1 to 21
     // (alpha is not counted).
     static double contrast(const QColor& a, const QColor& b);
