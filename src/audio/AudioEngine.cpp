@@ -1,4 +1,5 @@
 #include "AudioEngine.h"
+#include "LoopStream.h"
 #include "SoundServer.h"
 
 #include <QAudioOutput>
@@ -103,8 +104,14 @@ double AudioEngine::outputLevel(const PlaybackSlot& s) const
 
 void AudioEngine::applyOutput(PlaybackSlot& s)
 {
+    const double level = outputLevel(s);
     if (s.output)
-        s.output->setVolume(float(outputLevel(s)));
+        s.output->setVolume(float(level));
+    if (s.stream)
+        s.stream->setLevel(float(level));
+    // A stop fades the round a loop just handed over too, while it plays out.
+    if (s.tailOutput && s.stopFading)
+        s.tailOutput->setVolume(std::min(s.tailOutput->volume(), float(level)));
 }
 
 // ---- play ---------------------------------------------------------------
@@ -167,7 +174,13 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     s->fadeInMs = button.fadeIn * 1000.0;
     s->fadeOutMs = button.fadeOut * 1000.0;
     s->fadeInHeld = !prepareOnly && s->fadeInMs > 10;
+    s->path = path;
+    s->deviceId = dev;
 
+    if (wantsStream(*s)) {
+        startStream(*s);
+        return;
+    }
     if (!prepareOnly) {
         resolveDevice(dev);
         if (!adoptBuffered(path, dev, *s)) {
@@ -217,6 +230,96 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
         s->startPending = true;
         waitForSeek(*s);
     }
+}
+
+// ---- loops on their own stream -------------------------------------------
+
+// A local loop plays on a stream of its own: a media player cannot keep a
+// loop's rounds to the range (its reports and timers move every wrap).
+bool AudioEngine::wantsStream(const PlaybackSlot& s) const
+{
+    return m_loopStreams && s.loop && !s.prepareOnly && !s.path.startsWith(QLatin1String("http"));
+}
+
+void AudioEngine::startStream(PlaybackSlot& s)
+{
+    const QString id = s.id;
+    resolveDevice(s.deviceId);
+    // Each round fades in and out on the stream itself.
+    s.fadeInHeld = false;
+    LoopStream::Params p;
+    p.path = s.path;
+    p.deviceId = m_cachedDevice.isNull() ? QByteArray() : m_cachedDevice.id();
+    p.trimIn = s.trimIn;
+    p.trimOut = s.trimOut;
+    p.fadeIn = s.fadeInMs / 1000.0;
+    p.fadeOut = s.fadeOutMs / 1000.0;
+    p.level = float(outputLevel(s));
+    s.stream = new LoopStream(p);
+    s.active = true;
+    m_slots.insert(id, &s);
+    auto* timer = new QTimer(this);
+    timer->setInterval(kStreamReportMs);
+    s.streamTimer = timer;
+    connect(timer, &QTimer::timeout, this, [this, id, timer] {
+        PlaybackSlot* slot = slotFor(id);
+        if (slot && slot->streamTimer == timer)
+            streamTick(id);
+    });
+    timer->start();
+    emit playStarted(id);
+}
+
+// Reports where the stream is heard, and ends or moves a stream that failed.
+void AudioEngine::streamTick(QString id)
+{
+    PlaybackSlot* s = slotFor(id);
+    if (!s || !s->stream)
+        return;
+    if (s->stream->outputLost()) {
+        VX_LOG(QStringLiteral("[AudioEngine] the output of looping sound %1 was lost").arg(id));
+        stopAtOnce(id);
+        checkServer();
+        return;
+    }
+    if (s->stream->state() == LoopStream::State::Failed) {
+        const QString why = s->stream->error();
+        if (s->stream->positionMs() < 0) {
+            VX_LOG(QStringLiteral("[AudioEngine] looping sound %1 plays on a media player: %2").arg(id, why));
+            moveStreamToPlayers(*s);
+            return;
+        }
+        stopAtOnce(id);
+        emit playbackError(id, why);
+        return;
+    }
+    const qint64 pos = s->stream->positionMs();
+    if (pos >= 0 && pos != s->lastPosMs) {
+        s->lastPosMs = pos;
+        emit positionChanged(id, pos, s->stream->durationMs());
+    }
+}
+
+// A stream that could not start (no sound card stream, or a file our decoder
+// does not read) leaves the loop to a media player, as before streams.
+void AudioEngine::moveStreamToPlayers(PlaybackSlot& s)
+{
+    ButtonData b;
+    b.id = s.id;
+    b.audioPath = s.path;
+    b.volume = s.volume;
+    b.loop = true;
+    b.trimStart = s.trimIn;
+    b.trimEnd = s.trimOut;
+    b.fadeIn = s.fadeInMs / 1000.0;
+    b.fadeOut = s.fadeOutMs / 1000.0;
+    const QString dev = s.deviceId;
+    const double stopFade = s.stopFadeMs;
+    removeSlot(s.id);
+    const bool was = std::exchange(m_loopStreams, false);
+    play(b, dev);
+    m_loopStreams = was;
+    setButtonFade(b.id, stopFade);
 }
 
 void AudioEngine::connectPlayer(QMediaPlayer* player)
@@ -971,8 +1074,9 @@ void AudioEngine::stop(const QString& id)
     if (m_stopFades.contains(id))
         return;
     s->loop = false;
-    if (s->stopFadeMs > 0 && s->output) {
-        s->stopFadeFrom = std::clamp(double(s->output->volume()), 0.0, 1.0);
+    if (s->stopFadeMs > 0 && (s->output || s->stream)) {
+        const double now = s->stream ? s->stream->level() : s->output->volume();
+        s->stopFadeFrom = std::clamp(now, 0.0, 1.0);
         killFadeIn(*s);
         s->stopFadeSteps = stepsFor(s->stopFadeMs);
         s->stopFadeTick = 0;
@@ -1053,6 +1157,9 @@ void AudioEngine::removeSlot(const QString& id)
 
 void AudioEngine::releaseSlotMedia(PlaybackSlot& s)
 {
+    // A stream only hears that it is to end: it never keeps this thread.
+    dropTimer(s.streamTimer);
+    delete std::exchange(s.stream, nullptr);
     killFadeIn(s);
     killTrimOut(s);
     killEndFade(s);
@@ -1106,6 +1213,8 @@ QList<QString> AudioEngine::activeIds() const
 qint64 AudioEngine::durationMs(const QString& id) const
 {
     const PlaybackSlot* s = m_slots.value(id);
+    if (s && s->stream)
+        return s->stream->durationMs();
     if (!s || !s->player)
         return 0;
     return s->player->source().isEmpty() ? s->endedDurationMs : s->player->duration();
@@ -1118,6 +1227,8 @@ PlaybackSlot* AudioEngine::slotFor(const QString& id) const
 
 PlaybackSlot* AudioEngine::slotForPlayer(QMediaPlayer* player) const
 {
+    if (!player)
+        return nullptr;
     for (PlaybackSlot* s : m_slots)
         if (s->player == player)
             return s;

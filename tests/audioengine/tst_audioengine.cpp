@@ -40,6 +40,8 @@ struct Rig
     Rig()
     {
         e.setScheduler([this](int ms, std::function<void()> w) { scheduled.append({ms, std::move(w)}); });
+        // The players' own loop, which a loop falls back to when it has no stream.
+        e.setLoopStreams(false);
     }
     void runScheduled()
     {
