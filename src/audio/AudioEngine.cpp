@@ -4,6 +4,8 @@
 
 #include <QAudioOutput>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QMediaDevices>
 #include <QPointer>
 #include <QThread>
@@ -18,6 +20,7 @@
 #include "FileCheck.h"
 #include "MonoClock.h"
 #include "OpLog.h"
+#include "PcmDecoder.h"
 
 namespace {
 
@@ -223,9 +226,9 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     }
     if (readyToStart(*s)) {
         if (s->trimIn > 0)
-            player->setPosition(startPosFor(s->trimIn));
+            player->setPosition(startPosFor(s->path, s->trimIn));
         if (!prepareOnly)
-            startFrom(*s, startPosFor(s->trimIn));
+            startFrom(*s, startPosFor(s->path, s->trimIn));
     } else if (!prepareOnly) {
         s->startPending = true;
         waitForSeek(*s);
@@ -348,8 +351,8 @@ void AudioEngine::startPendingSlot(PlaybackSlot& s)
         return;
     s.startPending = false;
     if (s.trimIn > 0)
-        s.player->setPosition(startPosFor(s.trimIn));
-    startFrom(s, startPosFor(s.trimIn));
+        s.player->setPosition(startPosFor(s.path, s.trimIn));
+    startFrom(s, startPosFor(s.path, s.trimIn));
 }
 
 // A loaded player that never becomes seekable (a stream) still plays, from
@@ -400,8 +403,8 @@ void AudioEngine::playRapid(const ButtonData& button, const QString& deviceId)
     s->volume = bounded(button.volume, 0.0, 2.0);
     s->endFade = 1.0;
     applyOutput(*s);
-    s->player->setPosition(startPosFor(button.trimStart));
-    startFrom(*s, startPosFor(button.trimStart), false);
+    s->player->setPosition(startPosFor(s->path, button.trimStart));
+    startFrom(*s, startPosFor(s->path, button.trimStart), false);
 }
 
 // The sound server the players were made on still answers. The first
@@ -490,16 +493,67 @@ void AudioEngine::triggerArmed(const ButtonData& button)
 
 void AudioEngine::seekAndPlay(PlaybackSlot& s)
 {
-    s.player->setPosition(startPosFor(s.trimIn));
-    startFrom(s, startPosFor(s.trimIn));
+    s.player->setPosition(startPosFor(s.path, s.trimIn));
+    startFrom(s, startPosFor(s.path, s.trimIn));
 }
 
-// Where a run from a trim-in (seconds) starts in the file: a little before
-// it when the back end drops the first moments of a start.
-qint64 AudioEngine::startPosFor(double trimIn) const
+// Where a run from a trim-in (seconds) starts in the file. An uncompressed
+// file starts on the sample of its trim-in (see pcmSeekMs); any other a
+// little before it, as its back end drops the first moments of a start.
+qint64 AudioEngine::startPosFor(const QString& path, double trimIn)
 {
-    const qint64 ms = qint64(trimIn * 1000.0);
-    return ms > 0 ? std::max<qint64>(0, ms - m_timing.startLossMs) : 0;
+    const qint64 ms = std::isfinite(trimIn) ? qint64(std::llround(std::clamp(trimIn, 0.0, 1.0e7) * 1000.0)) : 0;
+    if (ms <= 0)
+        return 0;
+    const int rate = pcmRateOf(path);
+    if (rate > 0)
+        return pcmSeekMs(ms, rate);
+    return std::max<qint64>(0, ms - m_timing.startLossMs);
+}
+
+qint64 AudioEngine::pcmSeekMs(qint64 trimMs, int rate)
+{
+    if (rate <= 0 || rate % 1000 == 0)
+        return trimMs;
+    // The sample a position in ms becomes (rounded to the nearest, halves
+    // up), and the time it is heard at, in thousandths of a ms.
+    const auto heardAt = [rate](qint64 ms) {
+        const qint64 sample = (ms * rate + 500) / 1000;
+        return sample * 1000000 / rate;
+    };
+    qint64 best = trimMs;
+    qint64 bestErr = std::numeric_limits<qint64>::max();
+    for (qint64 ms = std::max<qint64>(0, trimMs - 20); ms <= trimMs + 20; ++ms) {
+        const qint64 remainder = (ms * rate) % 1000;
+        if (remainder != 0 && remainder < 500)
+            continue;   // rounds down: the back end would drop a whole block
+        const qint64 err = heardAt(ms) - trimMs * 1000;
+        // The nearest; between two as near, the one not early.
+        if (std::abs(err) < std::abs(bestErr) || (std::abs(err) == std::abs(bestErr) && err > bestErr)) {
+            best = ms;
+            bestErr = err;
+        }
+    }
+    return best;
+}
+
+// The back end opens the file on this thread anyway when it is given it;
+// this reads only its header, once for each version of the file.
+int AudioEngine::pcmRateOf(const QString& path)
+{
+    if (path.isEmpty() || path.startsWith(QLatin1String("http")) || !FileCheck::isRegularFile(path))
+        return 0;
+    const QString key = path + QLatin1Char('|') + QString::number(QFileInfo(path).lastModified().toMSecsSinceEpoch());
+    auto it = m_pcmRates.constFind(key);
+    if (it != m_pcmRates.constEnd())
+        return it.value();
+    PcmDecoder::Info info;
+    const bool pcm = PcmDecoder::probe(path, &info) && info.codec.startsWith(QLatin1String("pcm_"));
+    const int rate = pcm ? info.sourceRate : 0;
+    if (m_pcmRates.size() > 512)
+        m_pcmRates.clear();
+    m_pcmRates.insert(key, rate);
+    return rate;
 }
 
 // Starts a run from startMs. Every run but a rapid restart fades in (a loop
@@ -625,7 +679,7 @@ void AudioEngine::prepareNextRound(PlaybackSlot& s)
     s.nextPlayer = new QMediaPlayer(this);
     s.nextPlayer->setAudioOutput(s.nextOutput);
     QMediaPlayer* next = s.nextPlayer;
-    const qint64 startMs = startPosFor(s.trimIn);
+    const qint64 startMs = startPosFor(s.path, s.trimIn);
     auto seekWhenReady = [next, startMs] {
         const QMediaPlayer::MediaStatus st = next->mediaStatus();
         const bool loaded = st == QMediaPlayer::LoadedMedia || st == QMediaPlayer::BufferedMedia;
@@ -699,7 +753,7 @@ void AudioEngine::wrapRound(QString id)
     connectPlayer(s->player);
     s->endFade = 1.0;
     applyOutput(*s);
-    const qint64 startMs = startPosFor(s->trimIn);
+    const qint64 startMs = startPosFor(s->path, s->trimIn);
     if (startMs > 0 && s->player->position() != startMs)
         s->player->setPosition(startMs);
     startFrom(*s, startMs);

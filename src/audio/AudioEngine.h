@@ -109,6 +109,13 @@ public:
     // each holds its decoding threads, and a playlist plays most tracks once.
     static constexpr int kRebufferKeep = 8;
     static constexpr int kWarmupWaitMs = 600;
+    // Where the FFmpeg back end is asked to start an uncompressed file for a
+    // trim-in of trimMs: it rounds a position to the nearest sample and then
+    // drops the whole first block when that sample lies before the position,
+    // so the start is put on a ms whose sample rounds up (or is exact), the
+    // one heard nearest the trim-in, never more than a few ms late.
+    static qint64 pcmSeekMs(qint64 trimMs, int rate);
+
     // A sound that plays and has not moved for kStallLimitMs, with every
     // other playing sound stalled too, means the output is gone.
     static constexpr int kStallCheckMs = 500;
@@ -262,7 +269,9 @@ private slots:
 
 private:
     static bool readyToStart(const PlaybackSlot& s);
-    qint64 startPosFor(double trimIn) const;
+    qint64 startPosFor(const QString& path, double trimIn);
+    // The file's PCM rate when it is uncompressed PCM (else 0), by path.
+    int pcmRateOf(const QString& path);
     bool serverStillOurs();
     bool canMakePlayers();
     static void parkPlayer(QMediaPlayer* player, QAudioOutput* output);
@@ -358,4 +367,5 @@ private:
     QTimer* m_probeTimer = nullptr;
     QMediaPlayer* m_probe = nullptr;
     bool m_loopStreams = true;
+    QHash<QString, int> m_pcmRates;   // by path and modification time
 };

@@ -481,6 +481,24 @@ bool PcmDecoder::decode(const QString& path, const Options& options, QByteArray*
     return true;
 }
 
+bool PcmDecoder::probe(const QString& path, Info* info)
+{
+    if (path.isEmpty() || !info)
+        return false;
+    Session s;
+    int si = -1;
+    const AVCodec* codec = nullptr;
+    if (!openSource(s, path, &si, &codec).isEmpty())
+        return false;
+    *info = Info();
+    info->sourceRate = s.dec->sample_rate;
+    info->sourceChannels = s.dec->ch_layout.nb_channels;
+    info->codec = QString::fromUtf8(codec->name);
+    if (s.fmt->duration > 0)
+        info->durationMs = s.fmt->duration / (AV_TIME_BASE / 1000);
+    return true;
+}
+
 QByteArray PcmDecoder::decodeS16Stereo44100(const QString& path, double startSec, qint64 maxFrames,
                                             QString* error)
 {

@@ -56,6 +56,11 @@ public:
     static bool decode(const QString& path, const Options& options, QByteArray* out,
                        QString* error = nullptr, Info* info = nullptr);
 
+    // Reads only what the file's header says of its audio stream: the source
+    // rate and channels, the codec's name and the length. False when the file
+    // cannot be opened or holds no audio stream.
+    static bool probe(const QString& path, Info* info);
+
     // 16-bit stereo 44100 Hz from startSec, at most maxFrames frames; empty on
     // any failure.
     static QByteArray decodeS16Stereo44100(const QString& path, double startSec, qint64 maxFrames,
