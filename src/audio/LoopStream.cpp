@@ -39,7 +39,7 @@ struct LoopStream::Shared
     std::atomic<qint64> played{0};        // stream frames handed to the output
     std::atomic<qint64> heard{-1};        // the stream frame heard at the last pass
     std::atomic<qint64> durationMs{0};
-    WakeEvent firstFrames;                // set once the decoder has written some
+    WakeEvent firstFrames;                // set once the decoder is far enough ahead to start
 
     Shared()
     {
@@ -121,7 +121,7 @@ qint64 decodeRound(Shared& sh, qint64 maxFrames, QString* why)
         if (!putFrames(sh, reinterpret_cast<const qint16*>(data), n))
             return false;
         got += n;
-        if (!told) {
+        if (!told && sh.decoded.load(std::memory_order_relaxed) >= LoopStream::kStartLeadFrames) {
             told = true;
             sh.firstFrames.set();
         }
@@ -147,6 +147,7 @@ void decodeLoop(std::shared_ptr<Shared> sh)
         return;
     }
     sh->roundFrames.store(first, std::memory_order_release);
+    sh->firstFrames.set();
     if (first <= qint64(kBlocks - 1) * kBlock) {
         sh->whole.store(true, std::memory_order_release);
         return;
@@ -222,6 +223,22 @@ void drain(AudioOutput& out)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
+// Waits until the decoder is far enough ahead to start; false when the
+// stream ends or fails first.
+bool waitForLead(Shared& sh)
+{
+    for (;;) {
+        if (sh.stop.load(std::memory_order_acquire)
+            || sh.state.load(std::memory_order_acquire) == int(LoopStream::State::Failed))
+            return false;
+        const qint64 decoded = sh.decoded.load(std::memory_order_acquire);
+        const qint64 round = sh.roundFrames.load(std::memory_order_acquire);
+        if (decoded >= LoopStream::kStartLeadFrames || (round > 0 && decoded >= round))
+            return true;
+        sh.firstFrames.wait(5);
+    }
+}
+
 void renderLoop(std::shared_ptr<Shared> sh)
 {
     RenderThread::setCurrentThreadName(QStringLiteral("tr-loop"));
@@ -232,10 +249,7 @@ void renderLoop(std::shared_ptr<Shared> sh)
         sh->fail(why.isEmpty() ? QStringLiteral("no output") : why);
         return;
     }
-    while (!sh->stop.load(std::memory_order_acquire) && sh->decoded.load(std::memory_order_acquire) == 0
-           && sh->state.load(std::memory_order_acquire) != int(LoopStream::State::Failed))
-        sh->firstFrames.wait(20);
-    if (sh->stop.load(std::memory_order_acquire) || sh->decoded.load(std::memory_order_acquire) == 0)
+    if (!waitForLead(*sh))
         return;
     const int capacity = out->bufferFrames();
     float applied = sh->level.load(std::memory_order_relaxed);

@@ -37,8 +37,13 @@ public:
     // (about 10 MiB a minute), a longer range is decoded again every round.
     static constexpr int kBlockFrames = kRate;
     static constexpr int kBlocks = 601;
-    // The output's queue: 50 ms, written in periods of 10 ms.
-    static constexpr int kQueueFrames = 2205;
+    // How much is decoded before the output starts (or the whole round, when
+    // shorter): a decoder that the machine holds back for a moment must not
+    // leave a gap in the first round.
+    static constexpr int kStartLeadFrames = kRate / 5;
+    // The output's queue: 100 ms, written in periods of 10 ms. A shorter one
+    // runs dry on a sound server that a busy machine holds back.
+    static constexpr int kQueueFrames = 4410;
     static constexpr int kPeriodFrames = 441;
 
     explicit LoopStream(const Params& params);
