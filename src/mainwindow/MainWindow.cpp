@@ -455,28 +455,31 @@ QString MainWindow::guessDefaultOutput(const QList<QPair<QString, QByteArray>>& 
 
 void MainWindow::createTabShortcuts()
 {
-    auto make = [this](const QKeySequence& keys, auto&& action) {
+    // Each says what it does: a tab key refused for its key names it.
+    auto make = [this](const QKeySequence& keys, const QString& name, auto&& action) {
         auto* sc = new QShortcut(keys, this);
         sc->setContext(Qt::ApplicationShortcut);
+        sc->setWhatsThis(name);
         connect(sc, &QShortcut::activated, this, action);
     };
     const auto tabCount = [] { return int(SessionManager::instance()->session().tabs.size()); };
-    make(QKeySequence(QStringLiteral("Ctrl+Tab")), [this, tabCount] {
+    make(QKeySequence(QStringLiteral("Ctrl+Tab")), QStringLiteral("Next Tab"), [this, tabCount] {
         const int n = tabCount();
         if (n > 0)
             stepTab((currentTab + 1) % n);
     });
-    make(QKeySequence(QStringLiteral("Ctrl+Shift+Tab")), [this, tabCount] {
+    make(QKeySequence(QStringLiteral("Ctrl+Shift+Tab")), QStringLiteral("Previous Tab"), [this, tabCount] {
         const int n = tabCount();
         if (n > 0)
             stepTab((currentTab - 1 + n) % n);
     });
     for (int k = 1; k <= 9; ++k) {
-        make(QKeySequence(QStringLiteral("Ctrl+%1").arg(k)), [this, tabCount, k] {
-            const int n = tabCount();
-            if (n > 0)
-                stepTab((k - 1) % n);
-        });
+        make(QKeySequence(QStringLiteral("Ctrl+%1").arg(k)), QStringLiteral("Go to Tab %1").arg(k),
+             [this, tabCount, k] {
+                 const int n = tabCount();
+                 if (n > 0)
+                     stepTab((k - 1) % n);
+             });
     }
-    make(QKeySequence(QKeySequence::Find), [this] { showSearchDialog(); });
+    make(QKeySequence(QKeySequence::Find), QStringLiteral("Search Buttons"), [this] { showSearchDialog(); });
 }

@@ -129,7 +129,7 @@ void MainWindow::buildMenuButtons(QHBoxLayout* row)
         addToolbarMenu(row, QStringLiteral("Tools"), QStringLiteral("⚙"), QStringLiteral("Tools & Settings")));
 
     // The debug window's key belongs to the window, not to a menu.
-    auto* debug = new QAction(this);
+    auto* debug = new QAction(QStringLiteral("Debug Window"), this);
     debug->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+D")));
     debug->setShortcutContext(Qt::WindowShortcut);
     connect(debug, &QAction::triggered, this, [] {

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
@@ -16,6 +17,7 @@
 
 #include "../grid/GridTestUtil.h"
 #include "../mainwindow/MainWindowTestAccess.h"
+#include "ButtonEditDialog.h"
 #include "EventLog.h"
 #include "NowPlayingBar.h"
 #include "TabEditSupport.h"
@@ -184,6 +186,7 @@ class TestEditSequences : public QObject
     QStringList said;   // title|text of every message box
     QString textAnswer;
     QString menuAnswer;
+    QString nameAnswer; // the label typed into the Edit Button form
     QString savePath;
     int boxAnswer = QMessageBox::Save;
 
@@ -235,6 +238,14 @@ class TestEditSequences : public QObject
             return {};
         case Modal::Kind::SaveFile:
             return savePath;
+        case Modal::Kind::Dialog:
+            // The Edit Button form: a new label, OK.
+            if (auto* form = qobject_cast<ButtonEditDialog*>(r.dialog)) {
+                form->findChild<QLineEdit*>(QStringLiteral("nameEdit"))->setText(nameAnswer);
+                form->accept();
+                return form->QDialog::result();
+            }
+            return {};
         default:
             return {};
         }
@@ -263,6 +274,12 @@ class TestEditSequences : public QObject
             textAnswer = rest.section(QLatin1Char('='), 1);
             SoundButton* pad = padAt(w, a[1]);
             pad->showContextMenu(pad->mapToGlobal(QPoint(5, 5)));
+        } else if (verb == QLatin1String("edit")) {
+            nameAnswer = QStringList(a.mid(2)).join(QLatin1Char(' '));
+            SoundButton* pad = padAt(w, a[1]);
+            emit pad->editRequested(pad->buttonData().id);
+        } else if (verb == QLatin1String("name")) {
+            QCOMPARE(padAt(w, a[1])->buttonData().name, QStringList(a.mid(2)).join(QLatin1Char(' ')));
         } else if (verb == QLatin1String("play")) {
             SoundButton* pad = padAt(w, a[1]);
             QTest::mousePress(pad, Qt::LeftButton);
@@ -317,6 +334,8 @@ class TestEditSequences : public QObject
             QMetaObject::invokeMethod(SessionManager::instance(), "onAutoSaveTimeout");
         } else if (verb == QLatin1String("quiet")) {
             QCOMPARE(drainToasts(), QStringList());
+        } else if (verb == QLatin1String("unsaid")) {
+            QVERIFY2(said.isEmpty(), qPrintable(said.join(QLatin1Char('\n'))));
         } else if (verb == QLatin1String("said")) {
             const QString text = QStringList(a.mid(1)).join(QLatin1Char(' '));
             QVERIFY2(said.filter(text).size() == 1, qPrintable(said.join(QLatin1Char('\n'))));
@@ -486,14 +505,29 @@ private slots:
             << QStringList{"pad 0/0 file=t0b0.wav key=A loop=1 rapid=0 super=0 trim=1.5-0",
                            "pad 0/1 file=d2.wav key= loop=0 rapid=0 super=0 trim=0-0", "records 0 in step"};
         QTest::newRow("keys that cannot fire are refused from the context menu")
-            << QStringList{"menu 0/1 Shortcut Key=CTRL+1", "said Shortcut Key|A key held with Shift, Ctrl, Alt or Meta",
-                           "menu 0/1 Shortcut Key=!", "said Shortcut Key|A key held with Shift",
+            << QStringList{"menu 0/1 Shortcut Key=CTRL+1", "said Shortcut Key|A key held with Ctrl, Alt or Meta",
+                           "menu 0/1 Shortcut Key=SHIFT+A", "said Shortcut Key|A key held with Shift",
                            "menu 0/1 Shortcut Key=F13", "said Shortcut Key|\"F13\" cannot play a button",
                            "menu 0/1 Shortcut Key=ESC", "said Shortcut Key|Escape cannot play a button",
                            "menu 0/1 Shortcut Key=words", "said Shortcut Key|\"words\" cannot play a button",
                            "menu 0/0 Shortcut Key=f2", "save"}
             << QStringList{"pad 0/0 file=t0b0.wav key=F2 loop=1 rapid=0 super=0 trim=1.5-0",
                            "pad 0/1 file=t0b1.wav key=A loop=0 rapid=0 super=0 trim=0-0"};
+        // Keys that some layouts type alone and others with Shift: taken,
+        // kept through an edit of their buttons, and (after the reload)
+        // fired by the press of either kind of layout.
+        const QString pad = QStringLiteral("pad %1/1 file=t%1b1.wav key=%2 loop=0 rapid=0 super=0 trim=0-0");
+        QTest::newRow("ß, # and < typed, then their buttons renamed")
+            << QStringList{"menu 0/1 Shortcut Key=ß", "menu 1/1 Shortcut Key=#", "menu 2/1 Shortcut Key=<",
+                           "edit 0/1 Jingle", "edit 1/1 News", "edit 2/1 Weather", "unsaid", "name 0/1 Jingle",
+                           "name 1/1 News", "name 2/1 Weather", "save"}
+            << QStringList{pad.arg(0).arg("SS"), pad.arg(1).arg("#"), pad.arg(2).arg("<"), "records 0 in step",
+                           "records 1 in step", "records 2 in step"};
+        QTest::newRow("&, ä and é typed, then their buttons renamed")
+            << QStringList{"menu 0/1 Shortcut Key=&", "menu 1/1 Shortcut Key=ä", "menu 2/1 Shortcut Key=é",
+                           "edit 0/1 Et voilà", "edit 1/1 Ärger", "edit 2/1 Été", "unsaid", "name 0/1 Et voilà",
+                           "name 1/1 Ärger", "name 2/1 Été", "save"}
+            << QStringList{pad.arg(0).arg("&"), pad.arg(1).arg("Ä"), pad.arg(2).arg("É")};
         QTest::newRow("swap across two panes, then drops")
             << QStringList{"layout 2", "swap 0/0 1/3", "drop 0/0 d1", "drop 1/3 d2 d3", "save"}
             << QStringList{"pad 0/0 file=d1.wav key= loop=0 rapid=0 super=0 trim=0-0",
