@@ -24,6 +24,7 @@ int g_pipe[2] = {-1, -1};
 // the first signal until the event loop has dealt with it (and for good once
 // the program is ending).
 std::atomic<int> g_inHand{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free atomic");
 
 void endAtOnce(int signo)
 {
