@@ -94,6 +94,10 @@ public:
     // True when the file was opened; false when it was refused, failed to
     // load, or the user kept the unsaved session.
     bool openSessionFile(const QString& path);
+    // Writes what a close stores of the window (geometry, state, splitter and
+    // the theme preset) and flushes the settings to disk at once. A close the
+    // system asks for calls it before the close's questions.
+    void storeWindowStateNow();
 
     // The music panel's list hooks, installed when the panel is built; every
     // caller skips one that is not set.

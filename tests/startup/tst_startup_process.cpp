@@ -285,34 +285,46 @@ private slots:
     }
 
     // A termination signal to a program holding unsaved work closes its
-    // window the normal way: the unsaved-changes question is asked, the
-    // window state is stored and the program ends with 0. A refused close
-    // keeps it running for the next signal; a second signal while the
-    // question is open ends it at once, storing nothing.
+    // window the normal way: the window state is stored, the unsaved-changes
+    // question is asked and the program ends with 0. A refused close keeps it
+    // running for the next signal. While the question is open a signal of
+    // another kind joins the request (a logout sends SIGTERM and SIGHUP back
+    // to back); the same kind again ends the program at once, the window
+    // state already stored.
     void terminationSignalClosesTheWindow_data()
     {
         QTest::addColumn<QList<int>>("sent");
+        QTest::addColumn<bool>("atOnce");   // no wait for the question between the signals
         QTest::addColumn<QString>("answers");
         QTest::addColumn<bool>("withFile");
         QTest::addColumn<QStringList>("questions");
         QTest::addColumn<bool>("closed");
         const QString exitQuestion = QStringLiteral("Save Before Exit");
-        QTest::newRow("SIGTERM, new session") << QList<int>{SIGTERM} << "discard" << false << QStringList{exitQuestion}
-                                              << true;
-        QTest::newRow("SIGHUP, new session") << QList<int>{SIGHUP} << "discard" << false << QStringList{exitQuestion}
-                                             << true;
-        QTest::newRow("SIGINT, new session") << QList<int>{SIGINT} << "discard" << false << QStringList{exitQuestion}
-                                             << true;
-        QTest::newRow("SIGTERM, saved session") << QList<int>{SIGTERM} << "discard" << true
+        QTest::newRow("SIGTERM, new session") << QList<int>{SIGTERM} << false << "discard" << false
+                                              << QStringList{exitQuestion} << true;
+        QTest::newRow("SIGHUP, new session") << QList<int>{SIGHUP} << false << "discard" << false
+                                             << QStringList{exitQuestion} << true;
+        QTest::newRow("SIGINT, new session") << QList<int>{SIGINT} << false << "discard" << false
+                                             << QStringList{exitQuestion} << true;
+        QTest::newRow("SIGTERM, saved session") << QList<int>{SIGTERM} << false << "discard" << true
                                                 << QStringList{QStringLiteral("Unsaved Changes")} << true;
-        QTest::newRow("cancelled, then SIGHUP") << QList<int>{SIGTERM, SIGHUP} << "cancel,discard" << false
+        QTest::newRow("cancelled, then SIGHUP") << QList<int>{SIGTERM, SIGHUP} << false << "cancel,discard" << false
                                                 << QStringList{exitQuestion, exitQuestion} << true;
-        QTest::newRow("second SIGTERM while asked") << QList<int>{SIGTERM, SIGTERM} << "hold" << false
+        QTest::newRow("logout: SIGTERM and SIGHUP at once")
+            << QList<int>{SIGTERM, SIGHUP} << true << "discard" << false << QStringList{exitQuestion} << true;
+        QTest::newRow("SIGHUP while asked, then answered")
+            << QList<int>{SIGTERM, SIGHUP} << false << "release" << false << QStringList{exitQuestion} << true;
+        QTest::newRow("SIGTERM while asked after SIGINT")
+            << QList<int>{SIGINT, SIGTERM} << false << "release" << false << QStringList{exitQuestion} << true;
+        QTest::newRow("second SIGTERM while asked") << QList<int>{SIGTERM, SIGTERM} << false << "hold" << false
                                                     << QStringList{exitQuestion} << false;
+        QTest::newRow("second SIGINT while asked") << QList<int>{SIGINT, SIGINT} << false << "hold" << false
+                                                   << QStringList{exitQuestion} << false;
     }
     void terminationSignalClosesTheWindow()
     {
         QFETCH(QList<int>, sent);
+        QFETCH(bool, atOnce);
         QFETCH(QString, answers);
         QFETCH(bool, withFile);
         QFETCH(QStringList, questions);
@@ -337,15 +349,19 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(questionsAsked(reportFile) == 0, 60000);
             for (int i = 0; i < sent.size(); ++i) {
                 QCOMPARE(::kill(pid_t(pid), sent[i]), 0);
-                if (i + 1 < sent.size())
+                if (i + 1 < sent.size() && !atOnce)
                     QTRY_VERIFY_WITH_TIMEOUT(questionsAsked(reportFile) == i + 1, 60000);
             }
+            // The user comes back to a question held open and answers it.
+            QFile release(reportFile + QStringLiteral(".release"));
+            QVERIFY(release.open(QIODevice::WriteOnly));
         });
         QVERIFY2(r.finished, r.errors.constData());
         QSettings stored(home.settingsFile(), QSettings::IniFormat);
+        for (const char* key : {"window/geometry", "window/state", "window/splitter", "appearance/preset"})
+            QVERIFY2(stored.contains(QLatin1String(key)), key);
         if (!closed) {
             QCOMPARE(r.exitCode, -1);   // ended by the signal
-            QVERIFY(!stored.contains(QStringLiteral("window/geometry")));
             return;
         }
         QCOMPARE(r.exitCode, 0);
@@ -353,8 +369,6 @@ private slots:
         for (const QJsonValue& m : modal(r))
             asked << m[QStringLiteral("title")].toString();
         QCOMPARE(asked, questions);
-        for (const char* key : {"window/geometry", "window/state", "window/splitter", "appearance/preset"})
-            QVERIFY2(stored.contains(QLatin1String(key)), key);
         // Nothing was saved: the answer was Discard.
         QVERIFY(r.report[QStringLiteral("session")][QStringLiteral("dirty")].toBool());
     }
