@@ -277,7 +277,6 @@ bool closeWindowsOnSignal(int signo)
 // Runs once, when the splash has gone.
 void afterSplash(MainWindow* w, const QString& sessionPath)
 {
-    w->setWindowTitle(QStringLiteral("Tarvello Rododu"));
     w->show();
     w->raise();
     w->activateWindow();

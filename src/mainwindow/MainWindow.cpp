@@ -140,7 +140,7 @@ void MainWindow::startFreezeWatchdog()
 
 void MainWindow::setUpWindowFrame()
 {
-    setWindowTitle(QStringLiteral("Tarvello Rododu"));
+    setWindowTitleFromSession();
     setAttribute(Qt::WA_TranslucentBackground, false);
     setAttribute(Qt::WA_OpaquePaintEvent, true);
     setMinimumSize(480, 400);
@@ -242,8 +242,10 @@ void MainWindow::connectSessionSignals(SessionManager* sm)
             &PcmPlayer::feedDrumEngine, Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
     connect(sm, &SessionManager::sessionLoaded, this, &MainWindow::refreshSetsList);
     connect(sm, &SessionManager::sessionSaved, this, &MainWindow::refreshSetsList);
-    // A save may name a new file (Save As): the file label follows.
+    // A save may name a new file (Save As) while the session was clean and
+    // stays so: the file label and the title follow.
     connect(sm, &SessionManager::sessionSaved, this, &MainWindow::updateStatusBar);
+    connect(sm, &SessionManager::sessionSaved, this, &MainWindow::setWindowTitleFromSession);
     connect(sm, &SessionManager::dirtyChanged, this, &MainWindow::onDirtyChanged);
     connect(BundleManager::instance(), &BundleManager::importedProjectReady, this,
             &MainWindow::onBundleProjectReady, Qt::QueuedConnection);
@@ -314,9 +316,6 @@ void MainWindow::openFirstSession(SessionManager* sm)
     } else {
         sm->newSession();
     }
-    // The title names the session from the start, not only after the
-    // first edit or load.
-    setWindowTitleFromSession();
 }
 
 void MainWindow::scheduleUpdateCheck()

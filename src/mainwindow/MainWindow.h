@@ -298,6 +298,9 @@ public slots:
     void onAutoSaveFailed(const QString& why);
     // After a load that had to renew repeated button ids: an event-log line.
     void reportRenewedIds();
+    // The one place the session's window title is built: after a load, a
+    // save and every dirty change (an update offer shows its own notice
+    // there in between).
     void setWindowTitleFromSession();
     void onDirtyChanged(bool dirty);
 
@@ -724,6 +727,8 @@ private:
     bool everShown = false;
     // A start-up message that waits for the window to show, else empty.
     QString pendingStartToast;
+    // Whether the window has taken a session in (the title names it from then on).
+    bool holdsSession = false;
     void makePendingPads();
     QStringList pendingPreBuffer;
     QList<QShortcut*> tabStopShortcuts;

@@ -148,6 +148,7 @@ void MainWindow::onSessionLoaded(const Session& s)
     const bool knownLayout = s.layoutMode == 1 || s.layoutMode == 2 || s.layoutMode == 4;
     if (!knownLayout)
         rebuildTabStrip();
+    holdsSession = true;
     setWindowTitleFromSession();
     updateStatusBar();
     if (eventLog)

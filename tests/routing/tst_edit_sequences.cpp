@@ -90,6 +90,7 @@ QStringList view(MainWindow* w, RecordingEngines& rec, bool asLoaded)
     const Session& s = session();
     QStringList out;
     out << QStringLiteral("file ") + MW::statusFile(w)->text();
+    out << QStringLiteral("title ") + w->windowTitle();
     out << QStringLiteral("btns ") + MW::statusButtons(w)->text();
     out << QStringLiteral("layout %1").arg(w->currentLayoutMode());
     QStringList names;
@@ -383,6 +384,9 @@ class TestEditSequences : public QObject
             for (int k = 0; k < list->count(); ++k)
                 lines << list->item(k)->text();
             QVERIFY2(lines.filter(text).size() == 1, qPrintable(lines.join(QLatin1Char('|'))));
+        } else if (verb == QLatin1String("title")) {
+            const QString name = QStringList(a.mid(1)).join(QLatin1Char(' '));
+            QCOMPARE(w->windowTitle(), QStringLiteral("Tarvello Rododu — ") + name);
         } else if (verb == QLatin1String("asked")) {
             QCOMPARE(asked, QStringList(a.mid(1)).join(QLatin1Char(' ')).split(QLatin1Char(','), Qt::SkipEmptyParts));
         } else {
@@ -604,29 +608,36 @@ private slots:
             << QStringList{"cols 4", "rows 2", "exit", "asked Unsaved Changes"}
             << QStringList{"shape cols=4 rows=2"};
         QTest::newRow("new session, edits, Save Before Exit")
-            << QStringList{"new", "layout 4", "cols 3", "add", "drop 0/0 d1", "exit fresh.vx",
-                           "asked Save Before Exit,Save Session As"}
+            << QStringList{"new", "title Untitled", "layout 4", "title Untitled *", "cols 3", "add", "drop 0/0 d1",
+                           "exit fresh.vx", "asked Save Before Exit,Save Session As"}
             << QStringList{"layout 4", "shape cols=3 rows=0", "tabs Tab 1|Tab 2", "file fresh.vx",
-                           "pad 0/0 file=d1.wav key= loop=0 rapid=0 super=0 trim=0-0"};
+                           "title Tarvello Rododu — fresh", "pad 0/0 file=d1.wav key= loop=0 rapid=0 super=0 trim=0-0"};
         QTest::newRow("save as names the new file")
             << QStringList{"layout 4", "saveas other.vx", "toast ✅  Session saved as new file"}
-            << QStringList{"file other.vx", "layout 4"};
+            << QStringList{"file other.vx", "title Tarvello Rododu — other", "layout 4"};
+        QTest::newRow("save as of a clean session names the new file")
+            << QStringList{"title board", "saveas other.vx", "toast ✅  Session saved as new file"}
+            << QStringList{"file other.vx", "title Tarvello Rododu — other"};
         QTest::newRow("72 buttons, then save")
-            << QStringList{"per 72", "save"} << QStringList{"btns Btns: 2/72"};
+            << QStringList{"per 72", "title board *", "save"}
+            << QStringList{"btns Btns: 2/72", "title Tarvello Rododu — board"};
         QTest::newRow("a failed save at exit says why, the next one saves")
             << QStringList{"rows 2", "lock", "exit-refused", "toast ❌  Save failed — check file permissions",
                            "log Save failed: ", "asked Unsaved Changes", "unlock", "exit"}
             << QStringList{"shape cols=6 rows=2"};
         QTest::newRow("a failed save as says why")
             << QStringList{"cols 2", "lock", "saveas set/x.vx", "toast ❌  Save failed — check file permissions",
-                           "unlock", "save"}
+                           "title board *", "unlock", "save"}
             << QStringList{"shape cols=2 rows=0", "file board.vx"};
         QTest::newRow("an unreadable last session starts a usable new one")
-            << QStringList{"save", "garble", "restart", "toast ❌  Could not open board.vx",
+            << QStringList{"save", "garble", "restart", "title Untitled", "toast ❌  Could not open board.vx",
                            "log Could not read the last session: ", "bytes set/board.vx", "add",
                            "saveas fresh.vx"}
             << QStringList{"tabs Tab 1|Tab 2", "current 1", "strip 1 of 2", "panes 2", "file fresh.vx",
                            "btns Btns: 0/36"};
+        QTest::newRow("a start with the last session names it")
+            << QStringList{"restart", "title board", "cols 4", "save"}
+            << QStringList{"title Tarvello Rododu — board", "shape cols=4 rows=0"};
         QTest::newRow("a cancelled save of a new session is quiet")
             << QStringList{"new", "toast 📄  New session created", "save-cancelled", "quiet",
                            "asked Save Session As", "add", "saveas fresh.vx"}
@@ -637,7 +648,8 @@ private slots:
                            "log Autosave failed: ", "save"}
             << QStringList{"shape cols=3 rows=0", "file board.vx"};
         QTest::newRow("a load takes the played track off the bar")
-            << QStringList{"play 0/0", "bartrack 0/0", "open", "save"} << QStringList{"bar No Track 0"};
+            << QStringList{"play 0/0", "bartrack 0/0", "cols 3", "open", "title board", "save"}
+            << QStringList{"bar No Track 0", "title Tarvello Rododu — board"};
     }
     void layoutAndSaveSequences() { runSequence(); }
 };

@@ -60,7 +60,8 @@ class TestStartupProcess : public QObject
     Q_OBJECT
 private slots:
     // A plain start: every step in order, the fixed names, a new session in
-    // one pane, autosave on by default, and the end through the window list.
+    // one pane (named in the title), autosave on by default, and the end
+    // through the window list.
     void plainStart()
     {
         const Home home = makeHome();
@@ -98,7 +99,7 @@ private slots:
         QCOMPARE(r.report[QStringLiteral("mediaBackend")].toString(), QStringLiteral("ffmpeg"));
 
         const QJsonObject w = r.report[QStringLiteral("window")].toObject();
-        QCOMPARE(w[QStringLiteral("title")].toString(), QStringLiteral("Tarvello Rododu"));
+        QCOMPARE(w[QStringLiteral("title")].toString(), QStringLiteral("Tarvello Rododu — Untitled"));
         QVERIFY(w[QStringLiteral("visible")].toBool());
         QVERIFY(!w[QStringLiteral("iconEmpty")].toBool());
         QCOMPARE(tabStrip(r), QStringList{QStringLiteral("Tab 1")});
@@ -108,7 +109,8 @@ private slots:
     }
 
     // The first existing file with the suffix "vx" or "json" (exact case) is
-    // opened after the splash and heads the recent files.
+    // opened after the splash and heads the recent files; the title names the
+    // session opened, from the command line or as the last one.
     void sessionFromCommandLine()
     {
         const Home home = makeHome();
@@ -136,6 +138,8 @@ private slots:
         QCOMPARE(recent.first(), opened);
         QVERIFY(!recent.contains(dir + QStringLiteral("/SHOUT.VX")));
         QCOMPARE(r.report[QStringLiteral("session")][QStringLiteral("dirty")].toBool(), false);
+        QCOMPARE(r.report[QStringLiteral("window")][QStringLiteral("title")].toString(),
+                 QStringLiteral("Tarvello Rododu — evening"));
 
         // Named relative to the folder it starts in, the file is remembered by
         // where it is: a later start in another folder that holds a file of
@@ -153,6 +157,8 @@ private slots:
         QVERIFY2(again.finished, again.errors.constData());
         QCOMPARE(again.report[QStringLiteral("session")][QStringLiteral("filePath")].toString(), later);
         QCOMPARE(tabStrip(again), QStringList{QStringLiteral("Later")});
+        QCOMPARE(again.report[QStringLiteral("window")][QStringLiteral("title")].toString(),
+                 QStringLiteral("Tarvello Rododu — later"));
         // A relative entry left by an older version is not reopened: it would
         // name the file of that name in whatever folder the program starts.
         writeSettings(home, {{QStringLiteral("recentFiles"), QStringList{QStringLiteral("sets/later.vx")}}});
