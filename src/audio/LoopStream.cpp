@@ -39,6 +39,8 @@ struct LoopStream::Shared
     std::atomic<qint64> played{0};        // stream frames handed to the output
     std::atomic<qint64> heard{-1};        // the stream frame heard at the last pass
     std::atomic<qint64> durationMs{0};
+    std::atomic<quint64> underruns{0};
+    std::atomic<qint64> starved{0};
     WakeEvent firstFrames;                // set once the decoder is far enough ahead to start
 
     Shared()
@@ -199,6 +201,8 @@ void renderBlock(Shared& sh, qint16* dst, int frames, float from, float to)
         }
     }
     std::memset(dst + k * 2, 0, size_t(frames - k) * 4);
+    if (k < frames)
+        sh.starved.fetch_add(frames - k, std::memory_order_relaxed);
     sh.played.store(f, std::memory_order_release);
 }
 
@@ -263,6 +267,7 @@ void renderLoop(std::shared_ptr<Shared> sh)
         if (!out->releaseBuffer(frames, false))
             return false;
         sh->heard.store(sh->played.load(std::memory_order_relaxed) - queued - frames, std::memory_order_release);
+        sh->underruns.store(out->underrunCount(), std::memory_order_relaxed);
         return true;
     };
     if (!pass(capacity, 0) || !out->start()) {
@@ -362,4 +367,14 @@ qint64 LoopStream::roundsHeard() const
     if (h < 0)
         return 0;
     return round > 0 ? h / round + 1 : 1;
+}
+
+quint64 LoopStream::underruns() const
+{
+    return m_shared->underruns.load(std::memory_order_relaxed);
+}
+
+qint64 LoopStream::starvedFrames() const
+{
+    return m_shared->starved.load(std::memory_order_relaxed);
 }

@@ -68,6 +68,12 @@ public:
     qint64 durationMs() const;
     // Rounds started so far (1 during the first).
     qint64 roundsHeard() const;
+    // Times the output ran dry (the machine or the sound server held it
+    // back): each leaves a gap, and the round it falls in is that much longer.
+    quint64 underruns() const;
+    // Frames of silence written because the decoder had not kept up: a gap
+    // of the stream's own making (none while the decoder keeps ahead).
+    qint64 starvedFrames() const;
 
     struct Shared;
 
