@@ -212,7 +212,10 @@ QStringList faintTexts(QWidget* window, const QList<QWidget*>& areas = {})
             const QRect box = t.rect.toAlignedRect().intersected(seen);
             if (t.text.trimmed().isEmpty() || box.isEmpty())
                 continue;
-            const QRgb ground = TestSupport::drawnGround(shot, QRect(x->mapTo(window, box.topLeft()), box.size()));
+            // The ground is the colour seen most in and just around the text's
+            // box: a colour emoji that fills its own box is not its ground.
+            const QRect around = box.adjusted(-3, -3, 3, 3).intersected(seen);
+            const QRgb ground = TestSupport::drawnGround(shot, QRect(x->mapTo(window, around.topLeft()), around.size()));
             const QColor ink = ThemeManager::blended(t.colour, QColor(ground));
             const int px = t.font.pixelSize() > 0 ? t.font.pixelSize() : QFontInfo(t.font).pixelSize();
             const bool large = px >= 24 || (t.font.bold() && px >= 19);
@@ -348,7 +351,12 @@ QStringList faintInDialogs(MainWindow& w)
         switch (r.kind) {
         case Modal::Kind::Dialog:
             faint << faintInShown(r.dialog, r.title);
-            return int(QDialog::Rejected);
+            // The import's choice is taken, so that its confirmation follows.
+            return int(r.title == QLatin1String("Import Bundle") ? QDialog::Accepted : QDialog::Rejected);
+        case Modal::Kind::OpenFile:
+            return SessionManager::instance()->session().filePath;   // read as a bundle without a manifest
+        case Modal::Kind::Directory:
+            return TestSupport::tempDir();
         case Modal::Kind::MessageBox:
             if (r.box) {
                 faint << faintInShown(r.box, r.title);
@@ -390,6 +398,10 @@ QStringList faintInDialogs(MainWindow& w)
     emit header->stopButton()->customContextMenuRequested(QPoint(2, 2));
     menuChoice = QStringLiteral("Assign Shortcut — Volume Up");
     emit header->findChild<QSlider*>()->customContextMenuRequested(QPoint(2, 2));
+    // The bundle dialogs: the export's scope, the import's choice and its
+    // confirmation.
+    w.onExportBundle();
+    w.onImportBundle();
     // A plain question (declined) and the settings' own styled box.
     w.onDeleteTab();
     themedMessageBox(&w, QMessageBox::Question, QStringLiteral("Restart Required"),
@@ -399,7 +411,9 @@ QStringList faintInDialogs(MainWindow& w)
                                  QStringLiteral("Playback Settings — Tab 1"),
                                  QStringLiteral("Keyboard Shortcuts Manager"), QStringLiteral("Search Buttons"),
                                  QStringLiteral("Assign Keyboard Shortcut"), QStringLiteral("Volume Up Shortcut"),
-                                 QStringLiteral("Delete Tab"), QStringLiteral("Restart Required")})
+                                 QStringLiteral("Export Bundle — Choose Scope"), QStringLiteral("Import Bundle"),
+                                 QStringLiteral("Import Bundle — Confirm"), QStringLiteral("Delete Tab"),
+                                 QStringLiteral("Restart Required")})
         if (!opened.contains(title))
             faint << QStringLiteral("%1: never opened").arg(title);
     return faint;
