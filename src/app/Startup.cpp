@@ -263,6 +263,10 @@ bool closeWindowsOnSignal(int signo)
         raise(signo);
         return false;
     }
+    // The window state goes to disk before any question: a logout that does
+    // not wait for the answer still finds it stored at the next start.
+    for (MainWindow* w : windows)
+        w->storeWindowStateNow();
     for (MainWindow* w : windows) {
         if (!w->close())
             return true;   // the user kept the window: the program goes on
@@ -273,7 +277,6 @@ bool closeWindowsOnSignal(int signo)
 // Runs once, when the splash has gone.
 void afterSplash(MainWindow* w, const QString& sessionPath)
 {
-    w->setWindowTitle(QStringLiteral("Tarvello Rododu"));
     w->show();
     w->raise();
     w->activateWindow();

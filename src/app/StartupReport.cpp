@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QDateTime>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -171,9 +172,11 @@ void writeInterim()
 }
 
 // The answer to the n-th message box: TR_STARTUP_REPORT_ANSWERS is a comma
-// list of "discard", "cancel" and "hold" taken in turn, its last entry
-// repeating; without it every box is answered "Discard". "hold" leaves the box
-// open for good, as a user who walked away would.
+// list of "discard", "cancel", "hold" and "release" taken in turn, its last
+// entry repeating; without it every box is answered "Discard". "hold" leaves
+// the box open for good, as a user who walked away would; "release" keeps it
+// open until a file named as the report plus ".release" appears, then
+// answers "Discard", as a user who came back would.
 QVariant answerMessageBox(qsizetype n)
 {
     const QStringList answers = qEnvironmentVariable("TR_STARTUP_REPORT_ANSWERS").split(QLatin1Char(','), Qt::SkipEmptyParts);
@@ -182,6 +185,16 @@ QVariant answerMessageBox(qsizetype n)
         return int(QMessageBox::Cancel);
     if (answer == QLatin1String("hold")) {
         QEventLoop held;
+        held.exec();
+    }
+    if (answer == QLatin1String("release")) {
+        QEventLoop held;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &held, [&held] {
+            if (QFileInfo::exists(reportPath() + QStringLiteral(".release")))
+                held.quit();
+        });
+        poll.start(20);
         held.exec();
     }
     return int(QMessageBox::Discard);

@@ -1,8 +1,11 @@
 #include "AudioEngine.h"
+#include "LoopStream.h"
 #include "SoundServer.h"
 
 #include <QAudioOutput>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QMediaDevices>
 #include <QPointer>
 #include <QThread>
@@ -17,6 +20,7 @@
 #include "FileCheck.h"
 #include "MonoClock.h"
 #include "OpLog.h"
+#include "PcmDecoder.h"
 
 namespace {
 
@@ -103,8 +107,14 @@ double AudioEngine::outputLevel(const PlaybackSlot& s) const
 
 void AudioEngine::applyOutput(PlaybackSlot& s)
 {
+    const double level = outputLevel(s);
     if (s.output)
-        s.output->setVolume(float(outputLevel(s)));
+        s.output->setVolume(float(level));
+    if (s.stream)
+        s.stream->setLevel(float(level));
+    // A stop fades the round a loop just handed over too, while it plays out.
+    if (s.tailOutput && s.stopFading)
+        s.tailOutput->setVolume(std::min(s.tailOutput->volume(), float(level)));
 }
 
 // ---- play ---------------------------------------------------------------
@@ -167,7 +177,13 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     s->fadeInMs = button.fadeIn * 1000.0;
     s->fadeOutMs = button.fadeOut * 1000.0;
     s->fadeInHeld = !prepareOnly && s->fadeInMs > 10;
+    s->path = path;
+    s->deviceId = dev;
 
+    if (wantsStream(*s)) {
+        startStream(*s);
+        return;
+    }
     if (!prepareOnly) {
         resolveDevice(dev);
         if (!adoptBuffered(path, dev, *s)) {
@@ -210,13 +226,103 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     }
     if (readyToStart(*s)) {
         if (s->trimIn > 0)
-            player->setPosition(startPosFor(s->trimIn));
+            player->setPosition(startPosFor(s->path, s->trimIn));
         if (!prepareOnly)
-            startFrom(*s, startPosFor(s->trimIn));
+            startFrom(*s, startPosFor(s->path, s->trimIn));
     } else if (!prepareOnly) {
         s->startPending = true;
         waitForSeek(*s);
     }
+}
+
+// ---- loops on their own stream -------------------------------------------
+
+// A local loop plays on a stream of its own: a media player cannot keep a
+// loop's rounds to the range (its reports and timers move every wrap).
+bool AudioEngine::wantsStream(const PlaybackSlot& s) const
+{
+    return m_loopStreams && s.loop && !s.prepareOnly && !s.path.startsWith(QLatin1String("http"));
+}
+
+void AudioEngine::startStream(PlaybackSlot& s)
+{
+    const QString id = s.id;
+    resolveDevice(s.deviceId);
+    // Each round fades in and out on the stream itself.
+    s.fadeInHeld = false;
+    LoopStream::Params p;
+    p.path = s.path;
+    p.deviceId = m_cachedDevice.isNull() ? QByteArray() : m_cachedDevice.id();
+    p.trimIn = s.trimIn;
+    p.trimOut = s.trimOut;
+    p.fadeIn = s.fadeInMs / 1000.0;
+    p.fadeOut = s.fadeOutMs / 1000.0;
+    p.level = float(outputLevel(s));
+    s.stream = new LoopStream(p);
+    s.active = true;
+    m_slots.insert(id, &s);
+    auto* timer = new QTimer(this);
+    timer->setInterval(kStreamReportMs);
+    s.streamTimer = timer;
+    connect(timer, &QTimer::timeout, this, [this, id, timer] {
+        PlaybackSlot* slot = slotFor(id);
+        if (slot && slot->streamTimer == timer)
+            streamTick(id);
+    });
+    timer->start();
+    emit playStarted(id);
+}
+
+// Reports where the stream is heard, and ends or moves a stream that failed.
+void AudioEngine::streamTick(QString id)
+{
+    PlaybackSlot* s = slotFor(id);
+    if (!s || !s->stream)
+        return;
+    if (s->stream->outputLost()) {
+        VX_LOG(QStringLiteral("[AudioEngine] the output of looping sound %1 was lost").arg(id));
+        stopAtOnce(id);
+        checkServer();
+        return;
+    }
+    if (s->stream->state() == LoopStream::State::Failed) {
+        const QString why = s->stream->error();
+        if (s->stream->positionMs() < 0) {
+            VX_LOG(QStringLiteral("[AudioEngine] looping sound %1 plays on a media player: %2").arg(id, why));
+            moveStreamToPlayers(*s);
+            return;
+        }
+        stopAtOnce(id);
+        emit playbackError(id, why);
+        return;
+    }
+    const qint64 pos = s->stream->positionMs();
+    if (pos >= 0 && pos != s->lastPosMs) {
+        s->lastPosMs = pos;
+        emit positionChanged(id, pos, s->stream->durationMs());
+    }
+}
+
+// A stream that could not start (no sound card stream, or a file our decoder
+// does not read) leaves the loop to a media player, as before streams.
+void AudioEngine::moveStreamToPlayers(PlaybackSlot& s)
+{
+    ButtonData b;
+    b.id = s.id;
+    b.audioPath = s.path;
+    b.volume = s.volume;
+    b.loop = true;
+    b.trimStart = s.trimIn;
+    b.trimEnd = s.trimOut;
+    b.fadeIn = s.fadeInMs / 1000.0;
+    b.fadeOut = s.fadeOutMs / 1000.0;
+    const QString dev = s.deviceId;
+    const double stopFade = s.stopFadeMs;
+    removeSlot(s.id);
+    const bool was = std::exchange(m_loopStreams, false);
+    play(b, dev);
+    m_loopStreams = was;
+    setButtonFade(b.id, stopFade);
 }
 
 void AudioEngine::connectPlayer(QMediaPlayer* player)
@@ -245,8 +351,8 @@ void AudioEngine::startPendingSlot(PlaybackSlot& s)
         return;
     s.startPending = false;
     if (s.trimIn > 0)
-        s.player->setPosition(startPosFor(s.trimIn));
-    startFrom(s, startPosFor(s.trimIn));
+        s.player->setPosition(startPosFor(s.path, s.trimIn));
+    startFrom(s, startPosFor(s.path, s.trimIn));
 }
 
 // A loaded player that never becomes seekable (a stream) still plays, from
@@ -297,8 +403,8 @@ void AudioEngine::playRapid(const ButtonData& button, const QString& deviceId)
     s->volume = bounded(button.volume, 0.0, 2.0);
     s->endFade = 1.0;
     applyOutput(*s);
-    s->player->setPosition(startPosFor(button.trimStart));
-    startFrom(*s, startPosFor(button.trimStart), false);
+    s->player->setPosition(startPosFor(s->path, button.trimStart));
+    startFrom(*s, startPosFor(s->path, button.trimStart), false);
 }
 
 // The sound server the players were made on still answers. The first
@@ -387,16 +493,67 @@ void AudioEngine::triggerArmed(const ButtonData& button)
 
 void AudioEngine::seekAndPlay(PlaybackSlot& s)
 {
-    s.player->setPosition(startPosFor(s.trimIn));
-    startFrom(s, startPosFor(s.trimIn));
+    s.player->setPosition(startPosFor(s.path, s.trimIn));
+    startFrom(s, startPosFor(s.path, s.trimIn));
 }
 
-// Where a run from a trim-in (seconds) starts in the file: a little before
-// it when the back end drops the first moments of a start.
-qint64 AudioEngine::startPosFor(double trimIn) const
+// Where a run from a trim-in (seconds) starts in the file. An uncompressed
+// file starts on the sample of its trim-in (see pcmSeekMs); any other a
+// little before it, as its back end drops the first moments of a start.
+qint64 AudioEngine::startPosFor(const QString& path, double trimIn)
 {
-    const qint64 ms = qint64(trimIn * 1000.0);
-    return ms > 0 ? std::max<qint64>(0, ms - m_timing.startLossMs) : 0;
+    const qint64 ms = std::isfinite(trimIn) ? qint64(std::llround(std::clamp(trimIn, 0.0, 1.0e7) * 1000.0)) : 0;
+    if (ms <= 0)
+        return 0;
+    const int rate = pcmRateOf(path);
+    if (rate > 0)
+        return pcmSeekMs(ms, rate);
+    return std::max<qint64>(0, ms - m_timing.startLossMs);
+}
+
+qint64 AudioEngine::pcmSeekMs(qint64 trimMs, int rate)
+{
+    if (rate <= 0 || rate % 1000 == 0)
+        return trimMs;
+    // The sample a position in ms becomes (rounded to the nearest, halves
+    // up), and the time it is heard at, in thousandths of a ms.
+    const auto heardAt = [rate](qint64 ms) {
+        const qint64 sample = (ms * rate + 500) / 1000;
+        return sample * 1000000 / rate;
+    };
+    qint64 best = trimMs;
+    qint64 bestErr = std::numeric_limits<qint64>::max();
+    for (qint64 ms = std::max<qint64>(0, trimMs - 20); ms <= trimMs + 20; ++ms) {
+        const qint64 remainder = (ms * rate) % 1000;
+        if (remainder != 0 && remainder < 500)
+            continue;   // rounds down: the back end would drop a whole block
+        const qint64 err = heardAt(ms) - trimMs * 1000;
+        // The nearest; between two as near, the one not early.
+        if (std::abs(err) < std::abs(bestErr) || (std::abs(err) == std::abs(bestErr) && err > bestErr)) {
+            best = ms;
+            bestErr = err;
+        }
+    }
+    return best;
+}
+
+// The back end opens the file on this thread anyway when it is given it;
+// this reads only its header, once for each version of the file.
+int AudioEngine::pcmRateOf(const QString& path)
+{
+    if (path.isEmpty() || path.startsWith(QLatin1String("http")) || !FileCheck::isRegularFile(path))
+        return 0;
+    const QString key = path + QLatin1Char('|') + QString::number(QFileInfo(path).lastModified().toMSecsSinceEpoch());
+    auto it = m_pcmRates.constFind(key);
+    if (it != m_pcmRates.constEnd())
+        return it.value();
+    PcmDecoder::Info info;
+    const bool pcm = PcmDecoder::probe(path, &info) && info.codec.startsWith(QLatin1String("pcm_"));
+    const int rate = pcm ? info.sourceRate : 0;
+    if (m_pcmRates.size() > 512)
+        m_pcmRates.clear();
+    m_pcmRates.insert(key, rate);
+    return rate;
 }
 
 // Starts a run from startMs. Every run but a rapid restart fades in (a loop
@@ -522,7 +679,7 @@ void AudioEngine::prepareNextRound(PlaybackSlot& s)
     s.nextPlayer = new QMediaPlayer(this);
     s.nextPlayer->setAudioOutput(s.nextOutput);
     QMediaPlayer* next = s.nextPlayer;
-    const qint64 startMs = startPosFor(s.trimIn);
+    const qint64 startMs = startPosFor(s.path, s.trimIn);
     auto seekWhenReady = [next, startMs] {
         const QMediaPlayer::MediaStatus st = next->mediaStatus();
         const bool loaded = st == QMediaPlayer::LoadedMedia || st == QMediaPlayer::BufferedMedia;
@@ -596,7 +753,7 @@ void AudioEngine::wrapRound(QString id)
     connectPlayer(s->player);
     s->endFade = 1.0;
     applyOutput(*s);
-    const qint64 startMs = startPosFor(s->trimIn);
+    const qint64 startMs = startPosFor(s->path, s->trimIn);
     if (startMs > 0 && s->player->position() != startMs)
         s->player->setPosition(startMs);
     startFrom(*s, startMs);
@@ -971,8 +1128,9 @@ void AudioEngine::stop(const QString& id)
     if (m_stopFades.contains(id))
         return;
     s->loop = false;
-    if (s->stopFadeMs > 0 && s->output) {
-        s->stopFadeFrom = std::clamp(double(s->output->volume()), 0.0, 1.0);
+    if (s->stopFadeMs > 0 && (s->output || s->stream)) {
+        const double now = s->stream ? s->stream->level() : s->output->volume();
+        s->stopFadeFrom = std::clamp(now, 0.0, 1.0);
         killFadeIn(*s);
         s->stopFadeSteps = stepsFor(s->stopFadeMs);
         s->stopFadeTick = 0;
@@ -1053,6 +1211,9 @@ void AudioEngine::removeSlot(const QString& id)
 
 void AudioEngine::releaseSlotMedia(PlaybackSlot& s)
 {
+    // A stream only hears that it is to end: it never keeps this thread.
+    dropTimer(s.streamTimer);
+    delete std::exchange(s.stream, nullptr);
     killFadeIn(s);
     killTrimOut(s);
     killEndFade(s);
@@ -1106,6 +1267,8 @@ QList<QString> AudioEngine::activeIds() const
 qint64 AudioEngine::durationMs(const QString& id) const
 {
     const PlaybackSlot* s = m_slots.value(id);
+    if (s && s->stream)
+        return s->stream->durationMs();
     if (!s || !s->player)
         return 0;
     return s->player->source().isEmpty() ? s->endedDurationMs : s->player->duration();
@@ -1118,6 +1281,8 @@ PlaybackSlot* AudioEngine::slotFor(const QString& id) const
 
 PlaybackSlot* AudioEngine::slotForPlayer(QMediaPlayer* player) const
 {
+    if (!player)
+        return nullptr;
     for (PlaybackSlot* s : m_slots)
         if (s->player == player)
             return s;

@@ -11,6 +11,7 @@
 
 #include "Types.h"
 
+class LoopStream;
 class QAudioOutput;
 class QTimer;
 
@@ -58,6 +59,14 @@ struct PlaybackSlot
     QTimer* wrapTimer = nullptr;
     QMediaPlayer* tailPlayer = nullptr;
     QAudioOutput* tailOutput = nullptr;
+    // A loop played by our own decoder on its own output stream instead of a
+    // media player (see LoopStream): its rounds keep time to the frame. Its
+    // reports come from streamTimer. path and deviceId let it go over to the
+    // players when no stream can be had.
+    LoopStream* stream = nullptr;
+    QTimer* streamTimer = nullptr;
+    QString path;
+    QString deviceId;
 
     // The sound clock: when this run's first sample is heard, guessed at
     // the start and then read from the position reports.
@@ -100,6 +109,13 @@ public:
     // each holds its decoding threads, and a playlist plays most tracks once.
     static constexpr int kRebufferKeep = 8;
     static constexpr int kWarmupWaitMs = 600;
+    // Where the FFmpeg back end is asked to start an uncompressed file for a
+    // trim-in of trimMs: it rounds a position to the nearest sample and then
+    // drops the whole first block when that sample lies before the position,
+    // so the start is put on a ms whose sample rounds up (or is exact), the
+    // one heard nearest the trim-in, never more than a few ms late.
+    static qint64 pcmSeekMs(qint64 trimMs, int rate);
+
     // A sound that plays and has not moved for kStallLimitMs, with every
     // other playing sound stalled too, means the output is gone.
     static constexpr int kStallCheckMs = 500;
@@ -141,6 +157,8 @@ public:
     // How much earlier than the start delay says the next round of a loop
     // is started: a few ms of overlap at the wrap rather than a gap.
     static constexpr int kWrapLeadMs = 5;
+    // How often a looping stream's position is reported and its state read.
+    static constexpr int kStreamReportMs = 50;
 
     explicit AudioEngine(QObject* parent = nullptr);
     ~AudioEngine() override;
@@ -206,6 +224,9 @@ public:
     QAudioDevice cachedDevice() const { return m_cachedDevice; }
 
     void setScheduler(Scheduler s);
+    // Whether local loops play on their own streams (the default) or on the
+    // media players, as a stream that cannot start falls back to.
+    void setLoopStreams(bool on) { m_loopStreams = on; }
     // How long a start takes to be heard, as the last start's reports told.
     qint64 startDelayMs() const { return m_startDelayMs; }
     const BackendTiming& timing() const { return m_timing; }
@@ -248,11 +269,17 @@ private slots:
 
 private:
     static bool readyToStart(const PlaybackSlot& s);
-    qint64 startPosFor(double trimIn) const;
+    qint64 startPosFor(const QString& path, double trimIn);
+    // The file's PCM rate when it is uncompressed PCM (else 0), by path.
+    int pcmRateOf(const QString& path);
     bool serverStillOurs();
     bool canMakePlayers();
     static void parkPlayer(QMediaPlayer* player, QAudioOutput* output);
     void startPendingSlot(PlaybackSlot& s);
+    bool wantsStream(const PlaybackSlot& s) const;
+    void startStream(PlaybackSlot& s);
+    void streamTick(QString id);   // a copy: the slot may go
+    void moveStreamToPlayers(PlaybackSlot& s);
     void waitForSeek(PlaybackSlot& s);
     double appliedVolume(const PlaybackSlot& s) const;
     double outputLevel(const PlaybackSlot& s) const;
@@ -339,4 +366,6 @@ private:
     int m_probeDelayMs = kProbeFirstMs;
     QTimer* m_probeTimer = nullptr;
     QMediaPlayer* m_probe = nullptr;
+    bool m_loopStreams = true;
+    QHash<QString, int> m_pcmRates;   // by path and modification time
 };

@@ -36,6 +36,7 @@ const QString kChangeImage = QStringLiteral("Change Image…");
 ButtonEditDialog::ButtonEditDialog(const ButtonData& btn, QWidget* parent)
     : QDialog(parent)
     , m_btn(btn)
+    , m_originalKey(btn.key)
 {
     const ThemeColors& tc = ThemeManager::instance()->colors();
     // Muted texts stand on the dialog's ground, the group's surface and the
@@ -152,7 +153,9 @@ ButtonEditDialog::ButtonEditDialog(const ButtonData& btn, QWidget* parent)
 
 void ButtonEditDialog::done(int r)
 {
-    if (r == QDialog::Accepted) {
+    // Only a new key is judged: a key the button has (also one a file gave
+    // it that no key box would take now) never stands in the way of an edit.
+    if (r == QDialog::Accepted && m_btn.key != m_originalKey) {
         if (const QString why = ButtonKey::refusalOfText(m_keyEdit->text()); !why.isEmpty()) {
             Modal::warning(this, QStringLiteral("Shortcut Key"), why);
             m_keyEdit->setFocus();

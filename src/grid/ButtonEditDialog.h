@@ -29,8 +29,9 @@ public:
 
     ButtonData result() const { return m_btn; }
 
-    // OK is refused, with the reason, while the key box holds a key that
-    // cannot play the button; the dialog stays open for another key.
+    // OK is refused, with the reason, while the key box holds a new key that
+    // cannot play the button; the dialog stays open for another key. The
+    // key the button came with is never refused.
     void done(int r) override;
 
     // The preview picture of a record at a size: rounded face, key in the top
@@ -58,6 +59,7 @@ private:
     void takeImage(const QString& path, const ImageFile& file);
 
     ButtonData m_btn;
+    const QString m_originalKey;    // the key the button came with
     bool m_textChosen = false;      // a text colour was picked in this dialog
     QLabel* m_preview = nullptr;
     QPushButton* m_bgBtn = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 #include <QRegularExpression>
+#include <QSet>
 
 namespace {
 
@@ -12,8 +13,14 @@ QString spaceRefusal()
 
 QString heldRefusal()
 {
-    return QStringLiteral("A key held with Shift, Ctrl, Alt or Meta cannot play a button: buttons play on a key "
-                          "pressed alone. Press another key.");
+    return QStringLiteral("A key held with Ctrl, Alt or Meta cannot play a button: a button plays on the character "
+                          "its key types, or on F1 to F12. Press another key.");
+}
+
+QString shiftRefusal()
+{
+    return QStringLiteral("A key held with Shift plays a button only where Shift types a sign or a digit: a letter "
+                          "or F1 to F12 plays pressed alone. Press another key.");
 }
 
 QString escapeRefusal()
@@ -28,13 +35,14 @@ QString otherRefusal(const QString& text)
         .arg(text);
 }
 
-// Signs typed with Shift on the common keyboard layouts: stored, they never
-// fire, since a key held with Shift plays nothing. The keypad's * and + are
-// typed alone and stay allowed.
-bool isShiftedSign(QChar c)
+// Shift and AltGr choose which character a key types; Ctrl, Alt and Meta
+// make a command of it.
+constexpr Qt::KeyboardModifiers kLevelModifiers = Qt::ShiftModifier | Qt::GroupSwitchModifier;
+
+// The keypad flag says where a key is, not that a modifier is held.
+Qt::KeyboardModifiers heldModifiers(const QKeyEvent* e)
 {
-    static const QString shifted = QStringLiteral("~!@#$%^&()_{}|:\"<>?");
-    return shifted.contains(c);
+    return e->modifiers() & ~Qt::KeypadModifier;
 }
 
 // One character as the keyboard gives it: one code unit, or a surrogate pair.
@@ -45,17 +53,70 @@ bool isOneCharacter(const QString& text)
     return text.size() == 2 && text.at(0).isHighSurrogate() && text.at(1).isLowSurrogate();
 }
 
+// One printable character that is not white space.
+bool isKeyCharacter(const QString& text)
+{
+    if (!isOneCharacter(text))
+        return false;
+    const char32_t c = text.toUcs4().value(0);
+    return QChar::isPrint(c) && !QChar::isSpace(c);
+}
+
+// A character with no case: a sign or a digit, or a letter of a script
+// without capitals. Shift held for it only chose it.
+bool isCaseless(const QString& text)
+{
+    return text.toUpper() == text.toLower();
+}
+
+// The upper-case forms longer than their one character ("SS" for ß, "FF" for
+// the ff ligature): a key of such a character is stored in that form. Only
+// characters of the basic plane have them.
+const QSet<QString>& longUpperForms()
+{
+    static const QSet<QString> forms = [] {
+        QSet<QString> out;
+        for (char16_t u = 0x20; u < 0xFFFF; ++u) {
+            const QChar c(u);
+            if (c.isSurrogate() || !c.isPrint())
+                continue;
+            const QString upper = QString(c).toUpper();
+            if (upper.size() > 1)
+                out.insert(upper);
+        }
+        return out;
+    }();
+    return forms;
+}
+
 } // namespace
 
 namespace ButtonKey {
 
 QString refusalOf(const QKeyEvent* e)
 {
-    if (e->key() == Qt::Key_Space || (!e->text().isEmpty() && e->text().at(0).isSpace()))
+    const QString text = e->text();
+    if (e->key() == Qt::Key_Space || (!text.isEmpty() && text.at(0).isSpace()))
         return spaceRefusal();
-    if ((e->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+    const Qt::KeyboardModifiers held = heldModifiers(e);
+    if (held & ~kLevelModifiers)
         return heldRefusal();
+    if (held == Qt::ShiftModifier && !(isKeyCharacter(text) && isCaseless(text)))
+        return shiftRefusal();
+    if ((held & Qt::ShiftModifier) && !isKeyCharacter(text))
+        return shiftRefusal();
     return QString();
+}
+
+QString ofPress(const QKeyEvent* e)
+{
+    if (!refusalOf(e).isEmpty())
+        return QString();
+    const int key = e->key();
+    if (heldModifiers(e) == Qt::NoModifier && key >= Qt::Key_F1 && key <= Qt::Key_F12)
+        return QStringLiteral("F%1").arg(key - Qt::Key_F1 + 1);
+    const QString text = e->text();
+    return isKeyCharacter(text) ? text.toUpper() : QString();
 }
 
 QString refusalOfText(const QString& text)
@@ -73,16 +134,15 @@ QString refusalOfText(const QString& text)
         return QString();
     if (upper == QLatin1String("ESC") || upper == QLatin1String("ESCAPE"))
         return escapeRefusal();
-    static const QRegularExpression held(QStringLiteral("^(CTRL|CONTROL|SHIFT|ALT|ALTGR|META|CMD|SUPER|WIN)\\s*\\+"));
+    static const QRegularExpression held(QStringLiteral("^(CTRL|CONTROL|ALT|META|CMD|SUPER|WIN)\\s*\\+"));
     if (held.match(upper).hasMatch())
         return heldRefusal();
-    if (!isOneCharacter(text))
-        return otherRefusal(text);
-    if (!QChar::isPrint(text.toUcs4().value(0)))
-        return otherRefusal(text);
-    if (isShiftedSign(text.at(0)))
-        return heldRefusal();
-    return QString();
+    static const QRegularExpression shift(QStringLiteral("^(SHIFT|ALTGR)\\s*\\+"));
+    if (shift.match(upper).hasMatch())
+        return shiftRefusal();
+    if (isKeyCharacter(text) || longUpperForms().contains(text))
+        return QString();
+    return otherRefusal(text);
 }
 
 QString stored(const QString& text)

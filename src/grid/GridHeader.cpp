@@ -383,7 +383,7 @@ void GridHeader::showStopMenu(const QPoint& pos)
     menu.addAction(QStringLiteral("Assign Keyboard Shortcut"), this, [this] {
         bool ok = false;
         const QString key = Modal::getText(window(), QStringLiteral("Assign Keyboard Shortcut"),
-                                           QStringLiteral("Enter shortcut key for Stop Tab\n(e.g. F1, Ctrl+1, Alt+S):"),
+                                           QStringLiteral("Enter shortcut key for Stop Tab\n(e.g. Shift+F1, Alt+1, Alt+S):"),
                                            m_stopKey, &ok);
         if (!ok)
             return;
@@ -435,11 +435,11 @@ void GridHeader::showVolumeMenu(const QPoint& pos)
     };
     menu.addAction(QStringLiteral("Assign Shortcut — Volume Up"), this, [this, askKey] {
         askKey(QStringLiteral("Volume Up Shortcut"),
-               QStringLiteral("Key to increase this tab's volume\n(e.g. Ctrl+Up, Alt+PageUp):"), &m_volUpKey);
+               QStringLiteral("Key to increase this tab's volume\n(e.g. Ctrl+Up, Alt+PgUp):"), &m_volUpKey);
     });
     menu.addAction(QStringLiteral("Assign Shortcut — Volume Down"), this, [this, askKey] {
         askKey(QStringLiteral("Volume Down Shortcut"),
-               QStringLiteral("Key to decrease this tab's volume\n(e.g. Ctrl+Down, Alt+PageDown):"), &m_volDnKey);
+               QStringLiteral("Key to decrease this tab's volume\n(e.g. Ctrl+Down, Alt+PgDown):"), &m_volDnKey);
     });
     menu.addSeparator();
     menu.addAction(QStringLiteral("Reset to 100%"), this, [this] { m_volSlider->setValue(100); });

@@ -248,13 +248,9 @@ void ShortcutsDialog::keyPressEvent(QKeyEvent* e)
         setStatus(why, false);
         return;
     }
-    if (k >= Qt::Key_F1 && k <= Qt::Key_F12) {
-        applyKeyToSelected(QStringLiteral("F%1").arg(k - Qt::Key_F1 + 1));
-        return;
-    }
-    const QString text = e->text().toUpper();
-    if (!text.isEmpty() && text.at(0).isPrint()) {
-        applyKeyToSelected(text);
+    // Stored as the window plays it: the same rule decides both.
+    if (const QString key = ButtonKey::ofPress(e); !key.isEmpty()) {
+        applyKeyToSelected(key);
         return;
     }
     QDialog::keyPressEvent(e);

@@ -140,7 +140,7 @@ void MainWindow::startFreezeWatchdog()
 
 void MainWindow::setUpWindowFrame()
 {
-    setWindowTitle(QStringLiteral("Tarvello Rododu"));
+    setWindowTitleFromSession();
     setAttribute(Qt::WA_TranslucentBackground, false);
     setAttribute(Qt::WA_OpaquePaintEvent, true);
     setMinimumSize(480, 400);
@@ -242,8 +242,10 @@ void MainWindow::connectSessionSignals(SessionManager* sm)
             &PcmPlayer::feedDrumEngine, Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
     connect(sm, &SessionManager::sessionLoaded, this, &MainWindow::refreshSetsList);
     connect(sm, &SessionManager::sessionSaved, this, &MainWindow::refreshSetsList);
-    // A save may name a new file (Save As): the file label follows.
+    // A save may name a new file (Save As) while the session was clean and
+    // stays so: the file label and the title follow.
     connect(sm, &SessionManager::sessionSaved, this, &MainWindow::updateStatusBar);
+    connect(sm, &SessionManager::sessionSaved, this, &MainWindow::setWindowTitleFromSession);
     connect(sm, &SessionManager::dirtyChanged, this, &MainWindow::onDirtyChanged);
     connect(BundleManager::instance(), &BundleManager::importedProjectReady, this,
             &MainWindow::onBundleProjectReady, Qt::QueuedConnection);
@@ -314,9 +316,6 @@ void MainWindow::openFirstSession(SessionManager* sm)
     } else {
         sm->newSession();
     }
-    // The title names the session from the start, not only after the
-    // first edit or load.
-    setWindowTitleFromSession();
 }
 
 void MainWindow::scheduleUpdateCheck()
@@ -455,28 +454,31 @@ QString MainWindow::guessDefaultOutput(const QList<QPair<QString, QByteArray>>& 
 
 void MainWindow::createTabShortcuts()
 {
-    auto make = [this](const QKeySequence& keys, auto&& action) {
+    // Each says what it does: a tab key refused for its key names it.
+    auto make = [this](const QKeySequence& keys, const QString& name, auto&& action) {
         auto* sc = new QShortcut(keys, this);
         sc->setContext(Qt::ApplicationShortcut);
+        sc->setWhatsThis(name);
         connect(sc, &QShortcut::activated, this, action);
     };
     const auto tabCount = [] { return int(SessionManager::instance()->session().tabs.size()); };
-    make(QKeySequence(QStringLiteral("Ctrl+Tab")), [this, tabCount] {
+    make(QKeySequence(QStringLiteral("Ctrl+Tab")), QStringLiteral("Next Tab"), [this, tabCount] {
         const int n = tabCount();
         if (n > 0)
             stepTab((currentTab + 1) % n);
     });
-    make(QKeySequence(QStringLiteral("Ctrl+Shift+Tab")), [this, tabCount] {
+    make(QKeySequence(QStringLiteral("Ctrl+Shift+Tab")), QStringLiteral("Previous Tab"), [this, tabCount] {
         const int n = tabCount();
         if (n > 0)
             stepTab((currentTab - 1 + n) % n);
     });
     for (int k = 1; k <= 9; ++k) {
-        make(QKeySequence(QStringLiteral("Ctrl+%1").arg(k)), [this, tabCount, k] {
-            const int n = tabCount();
-            if (n > 0)
-                stepTab((k - 1) % n);
-        });
+        make(QKeySequence(QStringLiteral("Ctrl+%1").arg(k)), QStringLiteral("Go to Tab %1").arg(k),
+             [this, tabCount, k] {
+                 const int n = tabCount();
+                 if (n > 0)
+                     stepTab((k - 1) % n);
+             });
     }
-    make(QKeySequence(QKeySequence::Find), [this] { showSearchDialog(); });
+    make(QKeySequence(QKeySequence::Find), QStringLiteral("Search Buttons"), [this] { showSearchDialog(); });
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <QElapsedTimer>
 #include <QHash>
+#include <QKeySequence>
 #include <QList>
 #include <QMainWindow>
 #include <QPoint>
@@ -68,6 +69,9 @@ class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
+    // The keys a tab can carry.
+    enum class TabKey { Stop, VolumeUp, VolumeDown };
+
     // One pane of the split view per session tab, in tab order. Owns nothing:
     // its widgets belong to the grid area; every user checks the pointers.
     struct GridPanel
@@ -90,6 +94,10 @@ public:
     // True when the file was opened; false when it was refused, failed to
     // load, or the user kept the unsaved session.
     bool openSessionFile(const QString& path);
+    // Writes what a close stores of the window (geometry, state, splitter and
+    // the theme preset) and flushes the settings to disk at once. A close the
+    // system asks for calls it before the close's questions.
+    void storeWindowStateNow();
 
     // The music panel's list hooks, installed when the panel is built; every
     // caller skips one that is not set.
@@ -290,6 +298,9 @@ public slots:
     void onAutoSaveFailed(const QString& why);
     // After a load that had to renew repeated button ids: an event-log line.
     void reportRenewedIds();
+    // The one place the session's window title is built: after a load, a
+    // save and every dirty change (an update offer shows its own notice
+    // there in between).
     void setWindowTitleFromSession();
     void onDirtyChanged(bool dirty);
 
@@ -486,6 +497,16 @@ private:
     // Gives tab the stop key: any other tab holding the same key loses it,
     // with a toast that says which; the key then stops one tab.
     void claimTabStopKey(int tab, const QString& key);
+    // What already holds key, given to tab as its key of the kind: a window
+    // command, a button's key or another tab key, named for a message; empty
+    // when nothing does. Another tab's stop key is not a holder of a stop key
+    // (it moves, see claimTabStopKey), nor is a text that names no key.
+    QString tabKeyHolder(int tab, TabKey kind, const QString& key) const;
+    // Refuses, with a message that names the holder, a key a header gave
+    // tab that something already holds, and sets the header back to the
+    // tab's keys; false when the key may be stored.
+    // (The key is a copy: it may be the header's own text, which this sets back.)
+    bool refuseTabKey(GridHeader* header, int tab, TabKey kind, QString key);
 
     // BSI Stinger import (MainWindowStinger.cpp): reads path with read on
     // the thread pool, then applies the result.
@@ -585,7 +606,29 @@ private:
     // repeats as such pairs without the flag).
     bool isRepeatPress(const QKeyEvent* e) const;
     void noteKeyRelease(const QKeyEvent* e);
-    bool runControlKey(int key, bool withPanels);
+    // A key the window's own key handling serves; it has no QShortcut or
+    // QAction of its own.
+    struct WindowKey
+    {
+        int key;
+        Qt::KeyboardModifiers mods;
+        bool anyModifiers; // taken whatever modifiers are held
+        bool windowOnly;   // taken when the key reaches the window, not by the filter
+        const char* name;
+        void (MainWindow::*run)();
+    };
+    static const QList<WindowKey>& windowKeys();
+    static const WindowKey* windowKeyFor(int key, Qt::KeyboardModifiers mods, bool reachedWindow);
+    // A key of the window and what it does: every enabled QShortcut and
+    // QAction of the window (the tab keys' own shortcuts aside), the
+    // buttons' mnemonics, and the keys of windowKeys().
+    struct KeyHolder
+    {
+        QKeySequence keys;
+        bool anyModifiers = false; // the key with any modifiers (Space, Esc)
+        QString name;
+    };
+    QList<KeyHolder> windowKeyMap() const;
     bool startMusicDrag(const QPoint& pos);
 
     // Engines and output device
@@ -684,6 +727,8 @@ private:
     bool everShown = false;
     // A start-up message that waits for the window to show, else empty.
     QString pendingStartToast;
+    // Whether the window has taken a session in (the title names it from then on).
+    bool holdsSession = false;
     void makePendingPads();
     QStringList pendingPreBuffer;
     QList<QShortcut*> tabStopShortcuts;

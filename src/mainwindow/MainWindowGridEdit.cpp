@@ -384,11 +384,12 @@ void MainWindow::runKeyDialog(ButtonData b)
     const QString text = Modal::getText(this, QStringLiteral("Shortcut Key"), QStringLiteral("Enter key:"), b.key, &ok);
     if (!ok)
         return;
-    if (const QString why = ButtonKey::refusalOfText(text); !why.isEmpty()) {
+    const QString key = ButtonKey::stored(text);
+    // The key the button has is never refused, whatever gave it.
+    if (const QString why = ButtonKey::refusalOfText(text); key != b.key && !why.isEmpty()) {
         Modal::warning(this, QStringLiteral("Shortcut Key"), why);
         return;
     }
-    const QString key = ButtonKey::stored(text);
     if (!key.isEmpty()) {
         QList<ButtonData> holders;
         for (const TabData& t : SessionManager::instance()->session().tabs)

@@ -4,7 +4,9 @@
 // drop targets. Also the button search dialog.
 #include "MainWindow.h"
 
+#include <QAbstractButton>
 #include <QAbstractSpinBox>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -18,8 +20,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTextEdit>
 #include <QTimer>
 #include <QUrl>
@@ -30,6 +34,7 @@
 
 #include "AppSettings.h"
 #include "ButtonGrid.h"
+#include "ButtonKey.h"
 #include "EventLog.h"
 #include "MonoClock.h"
 #include "OpLog.h"
@@ -44,23 +49,10 @@ constexpr qint64 kHotKeyGuardMs = 9;
 constexpr int kDragStartDistance = 9;
 constexpr int kDragLabelPx = 176;
 
-QString fKeyName(int key)
-{
-    if (key >= Qt::Key_F1 && key <= Qt::Key_F12)
-        return QStringLiteral("F%1").arg(key - Qt::Key_F1 + 1);
-    return {};
-}
-
 // The keypad flag says where a key is, not that a modifier is held.
 Qt::KeyboardModifiers heldModifiers(const QKeyEvent* e)
 {
     return e->modifiers() & ~Qt::KeypadModifier;
-}
-
-// A key text that can name a button: printable and not white space.
-bool isHotKeyText(const QString& text)
-{
-    return !text.isEmpty() && text.at(0).isPrint() && !text.at(0).isSpace();
 }
 
 bool isListTarget(const QListWidget* list, const QObject* watched)
@@ -138,22 +130,99 @@ bool MainWindow::keysBelongToField(const QObject* watched) const
     return combo && combo->isEditable();
 }
 
+// The keys the window's own key handling serves: they have no QShortcut or
+// QAction, so this table is what serves them and what names them to a key
+// that would collide with one. Space and Esc are taken whatever modifiers
+// are held; the panel keys only when the key reaches the window itself.
+const QList<MainWindow::WindowKey>& MainWindow::windowKeys()
+{
+    static const QList<WindowKey> keys = {
+        {Qt::Key_Space, Qt::NoModifier, true, false, "Stop All", &MainWindow::onStopAll},
+        {Qt::Key_Escape, Qt::NoModifier, true, false, "Panic Stop", &MainWindow::onPanic},
+        {Qt::Key_Comma, Qt::ControlModifier, false, false, "Settings", &MainWindow::openSettingsDialog},
+        {Qt::Key_N, Qt::ControlModifier, false, false, "New Set", &MainWindow::onNewSession},
+        {Qt::Key_O, Qt::ControlModifier, false, false, "Open Set", &MainWindow::onOpenSession},
+        {Qt::Key_R, Qt::ControlModifier, false, false, "Record", &MainWindow::onToggleRecord},
+        {Qt::Key_S, Qt::ControlModifier, false, false, "Save", &MainWindow::onSaveSession},
+        {Qt::Key_BracketLeft, Qt::ControlModifier, false, true, "Toggle Left Panel", &MainWindow::toggleLeftPanel},
+        {Qt::Key_BracketRight, Qt::ControlModifier, false, true, "Toggle Right Panel",
+         &MainWindow::toggleRightPanel},
+    };
+    return keys;
+}
+
+const MainWindow::WindowKey* MainWindow::windowKeyFor(int key, Qt::KeyboardModifiers mods, bool reachedWindow)
+{
+    for (const WindowKey& k : windowKeys())
+        if (k.key == key && (k.anyModifiers || k.mods == mods) && (reachedWindow || !k.windowOnly))
+            return &k;
+    return nullptr;
+}
+
+namespace {
+
+// A command's name as a message says it: without its mnemonic marks, its
+// key hint, the "+ " of the new-item entries and the "…" of those that ask.
+QString commandName(const QString& text)
+{
+    static const QRegularExpression mark(QStringLiteral("&(?!&)"));
+    QString name = text.section(QLatin1Char('\t'), 0, 0);
+    name.remove(mark);
+    name = name.trimmed();
+    if (name.startsWith(QLatin1String("+ ")))
+        name = name.mid(2);
+    if (name.endsWith(QChar(0x2026)))
+        name.chop(1);
+    return name;
+}
+
+} // namespace
+
+// Read from the window as it is, so that a key added anywhere is counted.
+QList<MainWindow::KeyHolder> MainWindow::windowKeyMap() const
+{
+    QList<KeyHolder> out;
+    auto add = [&out](const QKeySequence& keys, bool anyModifiers, const QString& name) {
+        if (!keys.isEmpty())
+            out.append({keys, anyModifiers, name.isEmpty() ? QStringLiteral("a window command") : name});
+    };
+    for (QShortcut* sc : findChildren<QShortcut*>()) {
+        if (!sc->isEnabled() || tabStopShortcuts.contains(sc) || tabVolShortcuts.contains(sc))
+            continue;
+        for (const QKeySequence& k : sc->keys())
+            add(k, false, sc->whatsThis());
+    }
+    QList<QAction*> actions = this->actions();
+    for (QAction* a : findChildren<QAction*>())
+        if (!actions.contains(a))
+            actions.append(a);
+    for (const QAction* a : std::as_const(actions)) {
+        if (!a->isEnabled())
+            continue;
+        for (const QKeySequence& k : a->shortcuts())
+            add(k, false, commandName(a->text()));
+    }
+    for (const QAbstractButton* b : findChildren<QAbstractButton*>())
+        if (b->isEnabled())
+            add(b->shortcut(), false, commandName(b->text()));
+    for (const WindowKey& k : windowKeys())
+        add(QKeySequence(QKeyCombination(k.mods, Qt::Key(k.key))), k.anyModifiers, QString::fromLatin1(k.name));
+    return out;
+}
+
 bool MainWindow::filterKeyPress(const QObject* watched, QKeyEvent* e)
 {
     if (keysBelongToField(watched))
         return false;
     const int key = e->key();
-    if (key == Qt::Key_Space) {
-        onStopAll();
-        return true;
-    }
-    if (key == Qt::Key_Escape) {
-        onPanic();
-        return true;
-    }
     const Qt::KeyboardModifiers mods = heldModifiers(e);
+    if (const WindowKey* k = windowKeyFor(key, mods, false)) {
+        (this->*k->run)();
+        return true;
+    }
     const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
-    if (!isRepeatPress(e) && mods == Qt::NoModifier && currentTab >= 0 && currentTab < tabs.size()) {
+    const QString pressed = ButtonKey::ofPress(e);
+    if (!isRepeatPress(e) && !pressed.isEmpty() && currentTab >= 0 && currentTab < tabs.size()) {
         // The current tab's own button for the key, among the records its
         // pads show, under the same press guard as the window's own lookup.
         const QList<ButtonData>& buttons = tabs[currentTab].buttons;
@@ -171,46 +240,10 @@ bool MainWindow::filterKeyPress(const QObject* watched, QKeyEvent* e)
             }
             return false;
         };
-        const QString text = e->text().toUpper();
-        if (isHotKeyText(text)) {
-            if (playFirst(text))
-                return true;
-        } else if (const QString f = fKeyName(key); !f.isEmpty() && playFirst(f)) {
+        if (playFirst(pressed))
             return true;
-        }
     }
-    if (mods == Qt::ControlModifier)
-        return runControlKey(key, false);
     return false;
-}
-
-bool MainWindow::runControlKey(int key, bool withPanels)
-{
-    switch (key) {
-    case Qt::Key_Comma:
-        openSettingsDialog();
-        return true;
-    case Qt::Key_N:
-        onNewSession();
-        return true;
-    case Qt::Key_O:
-        onOpenSession();
-        return true;
-    case Qt::Key_R:
-        onToggleRecord();
-        return true;
-    case Qt::Key_S:
-        onSaveSession();
-        return true;
-    case Qt::Key_BracketLeft:
-    case Qt::Key_BracketRight:
-        if (!withPanels)
-            return false;
-        key == Qt::Key_BracketLeft ? toggleLeftPanel() : toggleRightPanel();
-        return true;
-    default:
-        return false;
-    }
 }
 
 // A key of any tab, through the key map. A normal button fires once per
@@ -275,30 +308,16 @@ void MainWindow::keyPressEvent(QKeyEvent* e)
         QMainWindow::keyPressEvent(e);
         return;
     }
-    const int key = e->key();
-    if ((key == Qt::Key_Space || key == Qt::Key_Escape) && !e->isAutoRepeat()) {
-        if (key == Qt::Key_Space)
-            onStopAll();
-        else
-            onPanic();
+    // Space and Esc act once for a held key here.
+    const WindowKey* k = windowKeyFor(e->key(), heldModifiers(e), true);
+    if (k && !(k->anyModifiers && e->isAutoRepeat())) {
+        (this->*k->run)();
         e->accept();
         return;
     }
-    const Qt::KeyboardModifiers mods = heldModifiers(e);
-    if (mods == Qt::ControlModifier) {
-        if (runControlKey(key, true))
-            e->accept();
-        else
-            QMainWindow::keyPressEvent(e);
+    if (const QString pressed = ButtonKey::ofPress(e); !pressed.isEmpty() && hotKeyLookup(pressed, e)) {
+        e->accept();
         return;
-    }
-    if (mods == Qt::NoModifier) {
-        const QString text = e->text().toUpper();
-        const QString f = fKeyName(key);
-        if ((!text.isEmpty() && hotKeyLookup(text, e)) || (!f.isEmpty() && hotKeyLookup(f, e))) {
-            e->accept();
-            return;
-        }
     }
     QMainWindow::keyPressEvent(e);
 }

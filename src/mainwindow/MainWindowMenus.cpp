@@ -129,7 +129,7 @@ void MainWindow::buildMenuButtons(QHBoxLayout* row)
         addToolbarMenu(row, QStringLiteral("Tools"), QStringLiteral("⚙"), QStringLiteral("Tools & Settings")));
 
     // The debug window's key belongs to the window, not to a menu.
-    auto* debug = new QAction(this);
+    auto* debug = new QAction(QStringLiteral("Debug Window"), this);
     debug->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+D")));
     debug->setShortcutContext(Qt::WindowShortcut);
     connect(debug, &QAction::triggered, this, [] {
@@ -285,9 +285,13 @@ void MainWindow::showShortcutsDialog()
     updateStatusBar();
 }
 
+// A rule in the border colour parts the features from the contact line. Qt's
+// rich text draws a rule in its background colour and leaves out its border,
+// so both carry that colour. The version and the link read on the box's ground.
 void MainWindow::showAboutBox()
 {
     const ThemeColors& c = ThemeManager::instance()->colors();
+    const QUrl help(QString::fromLatin1(kHelpUrl));
     const QString text =
         QStringLiteral("<div style=\"font-family:'Segoe UI';\">"
                        "<h2 style=\"color:%1;margin:0;\">Tarvello Rododu</h2>"
@@ -296,8 +300,11 @@ void MainWindow::showAboutBox()
                        "Designed for radio broadcasters, podcast producers,<br>"
                        "and live audio teams.</p>"
                        "<p><b>Up to 72 buttons · 16 tabs · MIDI · Split-view · Cloud library</b></p>"
+                       "<hr style=\"border:1px solid %3;background-color:%3;\">"
+                       "<p>Help and contact: <a href=\"%4\" style=\"color:%5;\">%6</a></p>"
                        "</div>")
-            .arg(c.accent.name(), c.textMuted.name());
+            .arg(c.accent.name(), ThemeManager::readableOn(c.textMuted, {c.bg}).name(), c.border.name(),
+                 help.toString(), ThemeManager::readableOn(c.accent, {c.bg}).name(), help.host() + help.path());
     QMessageBox box(this);
     box.setWindowTitle(QStringLiteral("About Tarvello Rododu"));
     box.setTextFormat(Qt::RichText);

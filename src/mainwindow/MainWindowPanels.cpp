@@ -148,6 +148,7 @@ void MainWindow::onSessionLoaded(const Session& s)
     const bool knownLayout = s.layoutMode == 1 || s.layoutMode == 2 || s.layoutMode == 4;
     if (!knownLayout)
         rebuildTabStrip();
+    holdsSession = true;
     setWindowTitleFromSession();
     updateStatusBar();
     if (eventLog)
@@ -333,7 +334,11 @@ void MainWindow::wireHeader(GridHeader* header)
     });
     connect(header, &GridHeader::fadeChanged, this,
             [editTab](double ms) { editTab([ms](TabData& t) { t.fadeMs = ms; }); });
+    // A tab key that a window command, a button or another tab key holds is
+    // refused: the holder would keep the key or neither would get it.
     connect(header, &GridHeader::stopShortcutChanged, this, [this, header, editTab](const QString& key) {
+        if (refuseTabKey(header, tabOfHeader(header), TabKey::Stop, key))
+            return;
         if (!editTab([&key](TabData& t) { t.stopKey = key; }))
             return;
         claimTabStopKey(tabOfHeader(header), key);
@@ -353,7 +358,11 @@ void MainWindow::wireHeader(GridHeader* header)
     connect(header, &GridHeader::midiLearnRequested, this,
             [this, header](const QString& target) { onHeaderMidiLearn(tabOfHeader(header), target); });
     connect(header, &GridHeader::volShortcutChanged, this,
-            [this, editTab](const QString& up, const QString& down) {
+            [this, header, editTab](const QString& up, const QString& down) {
+                const int tab = tabOfHeader(header);
+                if (refuseTabKey(header, tab, TabKey::VolumeUp, up)
+                    || refuseTabKey(header, tab, TabKey::VolumeDown, down))
+                    return;
                 if (editTab([&](TabData& t) {
                         t.volUpKey = up;
                         t.volDnKey = down;

@@ -631,13 +631,15 @@ void MainWindow::onAudioOutputRestored(const QString& engine, const QString& dev
 }
 
 // Once per run: the players' sound server has gone, and with it long sounds
-// and music until the program starts anew.
+// and music until the program starts anew. Said at the loss, while the server
+// may still be down; its return has a toast of its own (the short sounds).
 void MainWindow::announcePlayersGone()
 {
     if (playersGoneShown)
         return;
     playersGoneShown = true;
-    toast(QStringLiteral("⚠  Sound server restarted: long sounds and music off until you restart the program"),
+    toast(QStringLiteral("⚠  Sound server lost: sounds stopped. Once it is back, long sounds and music need a "
+                         "restart of the program"),
           ToastManager::Warning, 6000);
 }
 

@@ -141,12 +141,20 @@ bool MainWindow::confirmUnsavedChanges()
     return answer == QMessageBox::Discard;
 }
 
+// The program's name alone until the window holds a session; then the name of
+// the session's file ("Untitled" before its first save) and a star while it
+// has unsaved changes.
 void MainWindow::setWindowTitleFromSession()
 {
+    const QString app = QStringLiteral("Tarvello Rododu");
+    if (!holdsSession) {
+        setWindowTitle(app);
+        return;
+    }
     const SessionManager* sm = SessionManager::instance();
     const QString path = sm->session().filePath;
     const QString name = path.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(path).baseName();
-    setWindowTitle(QStringLiteral("Tarvello Rododu — %1%2").arg(name, sm->isDirty() ? QStringLiteral(" *") : QString()));
+    setWindowTitle(QStringLiteral("%1 — %2%3").arg(app, name, sm->isDirty() ? QStringLiteral(" *") : QString()));
 }
 
 void MainWindow::onDirtyChanged(bool)

@@ -51,6 +51,14 @@ void MainWindow::saveWindowState()
         s.setValue(QStringLiteral("window/splitter"), mainSplitter->saveState());
 }
 
+void MainWindow::storeWindowStateNow()
+{
+    saveWindowState();
+    AppSettings s;
+    s.setValue(QStringLiteral("appearance/preset"), ThemeManager::instance()->presetName());
+    s.sync();
+}
+
 void MainWindow::closeEvent(QCloseEvent* e)
 {
     {

@@ -80,10 +80,13 @@ void MainWindow::applyStatusBarTheme()
         QColor colour = c.success;
         if (!lost.isEmpty()) {
             text = QStringLiteral("● Audio Lost");
+            tip = playersGone ? QStringLiteral("The sound server was lost: sounds stopped. Short sounds come back "
+                                               "with it; long sounds and music then need a restart of the program.")
+                              : QStringLiteral("The audio output was lost: sounds stopped, reconnecting.");
             colour = c.danger;
         } else if (playersGone) {
             text = QStringLiteral("● Long sounds off: restart");
-            tip = QStringLiteral("The sound server restarted. Short sounds play; long sounds and music play again "
+            tip = QStringLiteral("The sound server was lost. Short sounds play; long sounds and music play again "
                                  "once the program is restarted.");
             colour = c.warning;
         }

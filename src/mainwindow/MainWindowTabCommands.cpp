@@ -2,16 +2,20 @@
 // keys, and the grid's column, row and button counts.
 #include "MainWindow.h"
 
+#include <QFileInfo>
 #include <QKeySequence>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
+#include <algorithm>
 #include <cmath>
 
 #include "AppSettings.h"
 #include "ButtonGrid.h"
+#include "ButtonKey.h"
 #include "GridHeader.h"
 #include "MidiManager.h"
 #include "Modal.h"
@@ -43,10 +47,21 @@ void fitGrid(ButtonGrid* grid, const TabData& built, TabData& tab, int perTab)
 }
 
 // The key sequence of a stored key text; empty when the text names no key
-// (an unknown key would make a shortcut that no key press can reach).
+// (an unknown key would make a shortcut that no key press can reach). The
+// page keys spelled out ("Alt+PageUp", as the volume prompts once offered
+// them) are Qt's PgUp and PgDown.
 QKeySequence keySequenceOf(const QString& text)
 {
-    const QKeySequence seq(text, QKeySequence::NativeText);
+    QKeySequence seq(text, QKeySequence::NativeText);
+    if (seq.isEmpty() || seq[0].key() == Qt::Key_unknown) {
+        static const QRegularExpression pageUp(QStringLiteral("\\bPage\\s*Up\\b"),
+                                               QRegularExpression::CaseInsensitiveOption);
+        static const QRegularExpression pageDown(QStringLiteral("\\bPage\\s*Down\\b"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+        QString named = text;
+        named.replace(pageUp, QStringLiteral("PgUp")).replace(pageDown, QStringLiteral("PgDown"));
+        seq = named == text ? QKeySequence() : QKeySequence(named, QKeySequence::NativeText);
+    }
     if (seq.isEmpty() || seq[0].key() == Qt::Key_unknown)
         return {};
     return seq;
@@ -352,6 +367,121 @@ void MainWindow::claimTabStopKey(int tab, const QString& key)
         toast(QStringLiteral("⌨️  Stop key %1 moved from tab '%2'").arg(key, tabs[u].name), ToastManager::Info,
               2500);
     }
+}
+
+namespace {
+
+// Two key sequences one series of presses can reach: equal, or one the
+// start of the other.
+bool keysMeet(const QKeySequence& a, const QKeySequence& b)
+{
+    return a.matches(b) != QKeySequence::NoMatch || b.matches(a) != QKeySequence::NoMatch;
+}
+
+// The button key that a tab key of one key pressed alone takes from its
+// button, as a button stores it ("F5", "A", "SS" for ß); empty for a key with
+// modifiers or a sequence of keys.
+QString buttonKeyOf(const QKeySequence& seq)
+{
+    if (seq.count() != 1 || (seq[0].keyboardModifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+        return {};
+    return ButtonKey::stored(QKeySequence(seq[0].key()).toString(QKeySequence::PortableText));
+}
+
+const QString& tabKeyOf(const TabData& t, MainWindow::TabKey kind)
+{
+    switch (kind) {
+    case MainWindow::TabKey::Stop:
+        return t.stopKey;
+    case MainWindow::TabKey::VolumeUp:
+        return t.volUpKey;
+    case MainWindow::TabKey::VolumeDown:
+        break;
+    }
+    return t.volDnKey;
+}
+
+QString tabKeyName(MainWindow::TabKey kind, const QString& tabName)
+{
+    switch (kind) {
+    case MainWindow::TabKey::Stop:
+        return QStringLiteral("the Stop Tab key of tab '%1'").arg(tabName);
+    case MainWindow::TabKey::VolumeUp:
+        return QStringLiteral("the volume up key of tab '%1'").arg(tabName);
+    case MainWindow::TabKey::VolumeDown:
+        break;
+    }
+    return QStringLiteral("the volume down key of tab '%1'").arg(tabName);
+}
+
+} // namespace
+
+QString MainWindow::tabKeyHolder(int tab, TabKey kind, const QString& key) const
+{
+    const QKeySequence seq = keySequenceOf(key);
+    if (seq.isEmpty())
+        return {};
+    // The window's own commands, as the window has them now.
+    for (const KeyHolder& h : windowKeyMap()) {
+        const bool meets = h.anyModifiers ? seq[0].key() == h.keys[0].key() : keysMeet(seq, h.keys);
+        if (meets)
+            return QStringLiteral("\"%1\"").arg(h.name);
+    }
+    const Session& s = SessionManager::instance()->session();
+    // A button's key: only the buttons the pads show play by theirs.
+    if (const QString own = buttonKeyOf(seq); !own.isEmpty()) {
+        const qsizetype shown = validButtonsPerTab(s.buttonsPerTab);
+        for (const TabData& t : s.tabs) {
+            for (qsizetype i = 0; i < std::min(shown, t.buttons.size()); ++i) {
+                const ButtonData& b = t.buttons[i];
+                if (b.key != own)
+                    continue;
+                const QString name = b.name.isEmpty() ? QFileInfo(b.audioPath).completeBaseName() : b.name;
+                return QStringLiteral("button \"%1\" on tab '%2'").arg(name, t.name);
+            }
+        }
+    }
+    // The other tab keys: two shortcuts of one key would each leave it to
+    // the other. Another tab's stop key is not one: a stop key moves.
+    for (int u = 0; u < s.tabs.size(); ++u) {
+        for (const TabKey other : {TabKey::Stop, TabKey::VolumeUp, TabKey::VolumeDown}) {
+            if ((u == tab && other == kind) || (kind == TabKey::Stop && other == TabKey::Stop))
+                continue;
+            const QKeySequence held = keySequenceOf(tabKeyOf(s.tabs[u], other));
+            if (!held.isEmpty() && keysMeet(seq, held))
+                return tabKeyName(other, s.tabs[u].name);
+        }
+    }
+    return {};
+}
+
+bool MainWindow::refuseTabKey(GridHeader* header, int tab, TabKey kind, QString key)
+{
+    const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
+    // The key the tab has is never refused, whatever gave it.
+    if (tab < 0 || tab >= tabs.size() || key.isEmpty() || key == tabKeyOf(tabs[tab], kind))
+        return false;
+    const QKeySequence seq = keySequenceOf(key);
+    QString why;
+    if (seq.isEmpty()) {
+        why = QStringLiteral("\"%1\" names no key: it would do nothing.\n\nWrite a key as the examples show it, "
+                             "with \"+\" between the modifiers and the key.")
+                  .arg(key);
+    } else if (const QString holder = tabKeyHolder(tab, kind, key); !holder.isEmpty()) {
+        why = QStringLiteral("Key \"%1\" is already assigned to %2.\n\nChoose another key.")
+                  .arg(seq.toString(QKeySequence::NativeText), holder);
+    } else {
+        return false;
+    }
+    // The header shows the keys the tab keeps.
+    header->m_stopKey = tabs[tab].stopKey;
+    header->m_volUpKey = tabs[tab].volUpKey;
+    header->m_volDnKey = tabs[tab].volDnKey;
+    const QString title = kind == TabKey::Stop       ? QStringLiteral("Assign Keyboard Shortcut")
+                          : kind == TabKey::VolumeUp ? QStringLiteral("Volume Up Shortcut")
+                                                     : QStringLiteral("Volume Down Shortcut");
+    Modal::warning(this, title, why);
+    return true;
 }
 
 void MainWindow::registerTabVolShortcuts()

@@ -331,9 +331,12 @@ void MainWindow::startSilentDownload(const QString& url)
         updateFailed(QStringLiteral("Download failed: ") + folderProblem);
         return;
     }
-    // The bytes stream into a temporary file beside the installer, which
-    // replaces the old one only once the whole body has arrived.
-    auto d = std::make_shared<UpdateDownload>(UpdateCheck::installerPath());
+    // What programs that have ended left there goes; each download then gets
+    // a file of its own, which another program running at the same time
+    // never writes. The bytes stream into a temporary file beside it, which
+    // takes the name only once the whole body has arrived.
+    UpdateCheck::removeLeftoverInstallers(QDateTime::currentDateTimeUtc());
+    auto d = std::make_shared<UpdateDownload>(UpdateCheck::newInstallerPath());
     d->url = url;
     if (!d->writer.open()) {
         updateDownloading = false;
@@ -448,18 +451,28 @@ void MainWindow::keepDownloadedInstaller(const std::shared_ptr<UpdateDownload>& 
         }
         return;
     }
+    const qint64 size = fi.exists() ? fi.size() : 0;
+    // No later download replaces it: an unusable body goes at once.
+    QFile::remove(target);
     Modal::warning(this, QStringLiteral("Download Error"),
                    QStringLiteral("Downloaded file is too small or missing.\nPath: %1\nSize: %2 bytes\n"
                                   "Network bytes received: %3\n\n"
                                   "The download URL may be wrong or the server returned an error page.")
                        .arg(target)
-                       .arg(fi.exists() ? fi.size() : 0)
+                       .arg(size)
                        .arg(d->received));
     resetDownloadButton();
 }
 
 void MainWindow::forgetDownloadedInstaller()
 {
+    // This window's own download goes with it (every download has a name of
+    // its own, so no later one replaces it); a file recorded from anywhere
+    // else is left alone.
+    const QFileInfo own(installerReady);
+    if (!installerReady.isEmpty() && own.absolutePath() == QFileInfo(UpdateCheck::downloadFolder()).absoluteFilePath()
+        && UpdateCheck::installerOwner(own.fileName()) == QCoreApplication::applicationPid())
+        QFile::remove(installerReady);
     installerReady.clear();
     installerUrl.clear();
     installerSize = -1;

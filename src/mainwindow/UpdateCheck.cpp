@@ -1,5 +1,6 @@
 #include "UpdateCheck.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -7,9 +8,11 @@
 #include <QJsonDocument>
 #include <QStandardPaths>
 #include <QJsonObject>
+#include <QRandomGenerator>
 #include <QVersionNumber>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -174,9 +177,67 @@ QString verifyFetched(const Fetched& f)
     return QString();
 }
 
-QString installerPath()
+namespace {
+
+const QString kInstallerStem = QStringLiteral("TarvelloRuzoru_Setup-");
+const QString kInstallerSuffix = QStringLiteral(".exe");
+constexpr int kRandomDigits = 16;
+
+// Whether a process of that id runs (one of another user's counts too).
+bool processRuns(qint64 pid)
 {
-    return downloadFolder() + QStringLiteral("/TarvelloRuzoru_Setup.exe");
+    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
+}
+
+} // namespace
+
+QString newInstallerPath()
+{
+    const QString folder = downloadFolder();
+    for (;;) {
+        const QString name = kInstallerStem + QString::number(QCoreApplication::applicationPid())
+                           + QLatin1Char('-')
+                           + QStringLiteral("%1").arg(QRandomGenerator::system()->generate64(), kRandomDigits, 16,
+                                                      QLatin1Char('0'))
+                           + kInstallerSuffix;
+        const QString path = folder + QLatin1Char('/') + name;
+        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+            return path;
+    }
+}
+
+qint64 installerOwner(const QString& fileName)
+{
+    const QString name = QFileInfo(fileName).fileName();
+    if (!name.startsWith(kInstallerStem) || !name.endsWith(kInstallerSuffix))
+        return 0;
+    const QStringView middle = QStringView(name).mid(kInstallerStem.size(),
+                                                     name.size() - kInstallerStem.size() - kInstallerSuffix.size());
+    const qsizetype dash = middle.indexOf(QLatin1Char('-'));
+    if (dash <= 0 || middle.size() - dash - 1 != kRandomDigits)
+        return 0;
+    for (const QChar c : middle.mid(dash + 1)) {
+        if (!c.isDigit() && !(c >= QLatin1Char('a') && c <= QLatin1Char('f')))
+            return 0;
+    }
+    bool ok = false;
+    const qint64 pid = middle.left(dash).toLongLong(&ok);
+    return ok && pid > 0 && middle.at(0).isDigit() ? pid : 0;
+}
+
+int removeLeftoverInstallers(const QDateTime& now)
+{
+    int removed = 0;
+    const QDir folder(downloadFolder());
+    for (const QFileInfo& f : folder.entryInfoList({kInstallerStem + QLatin1Char('*')}, QDir::Files | QDir::Hidden)) {
+        const qint64 owner = installerOwner(f.fileName());
+        if (owner == 0 || processRuns(owner) || f.isSymLink())
+            continue;
+        if (f.lastModified().secsTo(now) < kLeftoverAgeSecs)
+            continue;
+        removed += QFile::remove(f.absoluteFilePath());
+    }
+    return removed;
 }
 
 QString manualHint()

@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QUrl>
 
@@ -42,10 +43,22 @@ QString offerText(const QString& version, const QString& notes, bool force);
 QString barStyleSheet(bool force);
 
 
-// The download folder, "update" in this user's own cache folder, and the
-// installer in it.
+// The download folder, "update" in this user's own cache folder.
 QString downloadFolder();
-QString installerPath();
+// A name of its own for a new download in the download folder:
+// "TarvelloRuzoru_Setup-<process id>-<16 random hex digits>.exe", never that
+// of a file already there. Two programs running at once, or two downloads of
+// one program, never write the same file.
+QString newInstallerPath();
+// The process id in the file name of a download (the name alone, or a path);
+// 0 when it is not a name newInstallerPath gives.
+qint64 installerOwner(const QString& fileName);
+// An installer left by a program that has ended goes once it is this old: the
+// package tool may still be about to read the one its program handed over.
+constexpr qint64 kLeftoverAgeSecs = 3600;
+// Removes from the download folder the installers of programs that no longer
+// run, last written kLeftoverAgeSecs or more before now. Returns how many went.
+int removeLeftoverInstallers(const QDateTime& now);
 
 // Makes the download folder when it is missing (mode 0700, its parents as
 // usual) and checks that only this user can reach it: a real folder, not a

@@ -16,13 +16,24 @@ QString& launcherSlot()
     return program;
 }
 
+QString& packageToolSlot()
+{
+    static QString path;
+    return path;
+}
+
+bool isExecutableFile(const QString& path)
+{
+    const QFileInfo fi(path);
+    return fi.isFile() && fi.isExecutable();
+}
+
 // The launcher's absolute path, empty when it cannot be found or run.
 QString resolveLauncher()
 {
     const QString program = launcherSlot();
     if (QDir::isAbsolutePath(program)) {
-        const QFileInfo fi(program);
-        return fi.isFile() && fi.isExecutable() ? program : QString();
+        return isExecutableFile(program) ? program : QString();
     }
     return QStandardPaths::findExecutable(program);
 }
@@ -66,11 +77,32 @@ int launch(const QString& path)
     const QString program = resolveLauncher();
     if (program.isEmpty())
         return FileMissing;
+    // The launcher runs what it is given as root: a name would be looked up
+    // in a search path.
+    const QString tool = packageTool();
+    if (tool.isEmpty())
+        return FileMissing;
     if (!isDebianPackage(path))
         return NotAPackage;
-    const QStringList args{QStringLiteral("dpkg"), QStringLiteral("-i"),
-                           QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())};
+    const QStringList args{tool, QStringLiteral("-i"), QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())};
     return QProcess::startDetached(program, args) ? Started : CouldNotStart;
+}
+
+QString packageTool()
+{
+    const QStringList candidates = packageToolSlot().isEmpty()
+                                       ? QStringList{QStringLiteral("/usr/bin/dpkg"), QStringLiteral("/bin/dpkg")}
+                                       : QStringList{packageToolSlot()};
+    for (const QString& c : candidates) {
+        if (QDir::isAbsolutePath(c) && isExecutableFile(c))
+            return c;
+    }
+    return QString();
+}
+
+void setPackageTool(const QString& absolutePath)
+{
+    packageToolSlot() = absolutePath;
 }
 
 void setLauncher(const QString& program)

@@ -48,6 +48,7 @@ struct Session
 struct Sink
 {
     QByteArray* out = nullptr;
+    const std::function<bool(const char*, qint64)>* consume = nullptr;
     int bpf = 4;
     qint64 skipFrames = 0;      // output frames still to drop before the start
     qint64 limitFrames = -1;    // frames still wanted (-1 none)
@@ -78,10 +79,15 @@ struct Sink
             n = capFrames - frames;
             full = true;
         }
-        if (n > 0) {
-            out->append(reinterpret_cast<const char*>(data), qsizetype(n * bpf));
-            frames += n;
+        if (n <= 0)
+            return;
+        frames += n;
+        if (consume && *consume) {
+            if (!(*consume)(reinterpret_cast<const char*>(data), n * bpf))
+                full = true;
+            return;
         }
+        out->append(reinterpret_cast<const char*>(data), qsizetype(n * bpf));
     }
 };
 
@@ -425,6 +431,8 @@ bool PcmDecoder::decode(const QString& path, const Options& options, QByteArray*
     inf.sourceRate = s.dec->sample_rate;
     inf.sourceChannels = s.dec->ch_layout.nb_channels;
     inf.codec = QString::fromUtf8(codec->name);
+    if (s.fmt->duration > 0)
+        inf.durationMs = s.fmt->duration / (AV_TIME_BASE / 1000);
 
     s.pkt = av_packet_alloc();
     s.frame = av_frame_alloc();
@@ -436,13 +444,15 @@ bool PcmDecoder::decode(const QString& path, const Options& options, QByteArray*
 
     Sink sink;
     sink.out = &result;
+    sink.consume = &options.consume;
     sink.skipFrames = start.initialSkip();
     sink.bpf = options.channels * (options.format == SampleFormat::S16 ? 2 : 4);
     sink.limitFrames = options.maxFrames;
     sink.capFrames = qint64(kMaxOutputSeconds) * options.rate;
     if (options.maxFrames == 0)
         return true;
-    reserveOutput(result, s, options, start.startOut, sink.bpf);
+    if (!options.consume)
+        reserveOutput(result, s, options, start.startOut, sink.bpf);
 
     Converter converter(s, options, sink);
     const ReadEnd end = readFrames(s, si, sink, inf, [&](AVFrame* f) {
@@ -468,6 +478,24 @@ bool PcmDecoder::decode(const QString& path, const Options& options, QByteArray*
     // more than it uses.
     if (result.capacity() - result.size() > result.size() / 16 + 4096)
         result.squeeze();
+    return true;
+}
+
+bool PcmDecoder::probe(const QString& path, Info* info)
+{
+    if (path.isEmpty() || !info)
+        return false;
+    Session s;
+    int si = -1;
+    const AVCodec* codec = nullptr;
+    if (!openSource(s, path, &si, &codec).isEmpty())
+        return false;
+    *info = Info();
+    info->sourceRate = s.dec->sample_rate;
+    info->sourceChannels = s.dec->ch_layout.nb_channels;
+    info->codec = QString::fromUtf8(codec->name);
+    if (s.fmt->duration > 0)
+        info->durationMs = s.fmt->duration / (AV_TIME_BASE / 1000);
     return true;
 }
 

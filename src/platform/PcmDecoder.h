@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 #include "AudioOutput.h"
 
@@ -27,6 +28,10 @@ public:
         int rate = 44100;
         int channels = 2;                       // 1 or 2
         SampleFormat format = SampleFormat::S16;
+        // When set, the output goes here piece by piece as it is decoded
+        // (on the decoding thread) instead of into out; a false answer ends
+        // the decode there, as a full limit does.
+        std::function<bool(const char* data, qint64 bytes)> consume;
     };
 
     struct Info
@@ -37,6 +42,7 @@ public:
         qint64 corruptPackets = 0;  // packets skipped as corrupt
         bool readError = false;     // the stream ended on a read error
         bool truncated = false;     // cut at kMaxOutputSeconds
+        qint64 durationMs = 0;      // the file's length as its header says; 0: unknown
     };
 
     static constexpr int kMaxOutputSeconds = 3600;
@@ -44,11 +50,16 @@ public:
     static constexpr int kMinSourceRate = 1000;
     static constexpr int kMaxSourceRate = 768000;
 
-    // Decodes path; true with the PCM in out (possibly empty, e.g. a start
+    // Decodes path; true with the PCM in out (or handed to options.consume) (possibly empty, e.g. a start
     // past the end), false with a one-line reason in error when the file
     // cannot be opened or holds no decodable audio stream.
     static bool decode(const QString& path, const Options& options, QByteArray* out,
                        QString* error = nullptr, Info* info = nullptr);
+
+    // Reads only what the file's header says of its audio stream: the source
+    // rate and channels, the codec's name and the length. False when the file
+    // cannot be opened or holds no audio stream.
+    static bool probe(const QString& path, Info* info);
 
     // 16-bit stereo 44100 Hz from startSec, at most maxFrames frames; empty on
     // any failure.

@@ -9,32 +9,50 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "PlatformLog.h"
+
 namespace TermSignals {
 namespace {
 
 constexpr int kSignals[] = {SIGTERM, SIGHUP, SIGINT};
+// Marks a byte on the pipe as a signal that joined a request in hand: it is
+// only logged.
+constexpr unsigned char kJoined = 0x80;
 
 int g_pipe[2] = {-1, -1};
-// Set from the first signal until the event loop has dealt with it (and for
-// good once the program is ending).
-std::atomic<bool> g_handling{false};
+// The signal that began the request in hand, 0 when there is none. Set from
+// the first signal until the event loop has dealt with it (and for good once
+// the program is ending).
+std::atomic<int> g_inHand{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free atomic");
+
+void endAtOnce(int signo)
+{
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(signo, &dfl, nullptr);
+    raise(signo);
+}
 
 extern "C" void onTermSignal(int signo)
 {
     const int savedErrno = errno;
-    if (g_handling.exchange(true)) {
-        // A request is already in hand: this one ends the program.
-        struct sigaction dfl {};
-        dfl.sa_handler = SIG_DFL;
-        sigemptyset(&dfl.sa_mask);
-        sigaction(signo, &dfl, nullptr);
-        raise(signo);
-        errno = savedErrno;
-        return;
+    int first = 0;
+    unsigned char byte = static_cast<unsigned char>(signo);
+    if (!g_inHand.compare_exchange_strong(first, signo)) {
+        if (first == signo) {
+            // The same request again: whoever sent it insists.
+            endAtOnce(signo);
+            errno = savedErrno;
+            return;
+        }
+        // Another kind joins the request in hand (a logout sends SIGTERM and
+        // SIGHUP back to back).
+        byte |= kJoined;
     }
-    const unsigned char byte = static_cast<unsigned char>(signo);
-    // The pipe is non-blocking; a full pipe (impossible with one byte in
-    // flight) loses nothing that matters.
+    // The pipe is non-blocking; a full pipe (a handful of bytes in flight at
+    // most) loses nothing that matters.
     (void)!write(g_pipe[1], &byte, 1);
     errno = savedErrno;
 }
@@ -48,20 +66,39 @@ bool makePipe()
     return true;
 }
 
-// Takes the waiting signal numbers off the pipe; the last one read, or 0.
-int drainPipe()
+// Takes the waiting bytes off the pipe, in the order they came.
+QByteArray drainPipe()
 {
-    int signo = 0;
-    unsigned char buf[16];
+    QByteArray bytes;
+    char buf[16];
     for (;;) {
         const ssize_t n = read(g_pipe[0], buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
-        signo = buf[n - 1];
+        bytes.append(buf, n);
     }
-    return signo;
+    return bytes;
+}
+
+void dispatch(const Request& onRequest)
+{
+    const QByteArray bytes = drainPipe();
+    int request = 0;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte & kJoined)
+            PlatformLog::write(QStringLiteral("[Shutdown] Signal %1 joins the request in hand").arg(byte & ~kJoined));
+        else
+            request = byte;
+    }
+    if (request == 0)
+        return;
+    // A question asked here runs a nested event loop, in which this is called
+    // again for any signal that joins.
+    if (onRequest(request))
+        g_inHand.store(0);
 }
 
 } // namespace
@@ -71,14 +108,8 @@ bool install(QObject* context, Request onRequest)
     if (g_pipe[0] >= 0 || !makePipe())
         return false;
     auto* notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, context);
-    QObject::connect(notifier, &QSocketNotifier::activated, context, [onRequest = std::move(onRequest)] {
-        const int signo = drainPipe();
-        if (signo == 0)
-            return;
-        const bool goesOn = onRequest(signo);
-        if (goesOn)
-            g_handling.store(false);
-    });
+    QObject::connect(notifier, &QSocketNotifier::activated, context,
+                     [onRequest = std::move(onRequest)] { dispatch(onRequest); });
 
     struct sigaction sa {};
     sa.sa_handler = &onTermSignal;

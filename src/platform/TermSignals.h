@@ -10,10 +10,13 @@ class QObject;
 // anything may be done (close windows, ask questions).
 //
 // While a request is being handled (a question may be open in a nested event
-// loop), a further signal ends the process at once by its default action, as
-// if nothing had claimed it. onRequest returns true when the program goes on
-// (the close was refused); the next signal is then a new request. When it
-// returns false the program is ending, and any further signal ends it at once.
+// loop), the same signal once more ends the process at once by its default
+// action, as if nothing had claimed it: a second Ctrl+C or kill insists. A
+// signal of another kind joins the request in hand and is only logged: a
+// desktop that ends a login session sends SIGTERM and SIGHUP back to back.
+// onRequest returns true when the program goes on (the close was refused);
+// the next signal is then a new request. When it returns false the program is
+// ending: the first signal's kind ends it at once, the others are logged.
 namespace TermSignals {
 
 using Request = std::function<bool(int signo)>;

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "ButtonEditDialog.h"
+#include "ButtonKey.h"
 #include "ShortcutsDialog.h"
 #include "TestSupport.h"
 #include "ThemeManager.h"
@@ -71,9 +72,10 @@ class TstShortcuts : public QObject
 {
     Q_OBJECT
 
-    // A key pressed for the row of News: stored, or refused with the reason
-    // while the row keeps waiting for the next key.
-    void pressInTheTable(int key, int mods, const QString& stored, const QString& why)
+    // A key pressed for the row of News (with the text the keyboard gives,
+    // or the one QTest makes for the key): stored, or refused with the
+    // reason while the row keeps waiting for the next key.
+    void pressInTheTable(int key, int mods, const QString& text, const QString& stored, const QString& why)
     {
         Session s = smallSession();
         ShortcutsDialog d(s);
@@ -84,7 +86,10 @@ class TstShortcuts : public QObject
         t->setFocus();
         d.onCellClicked(2, 1); // News, no key yet
         QVERIFY2(showsWhole(d.statusLabel()), qPrintable(d.statusLabel()->text()));
-        QTest::keyClick(t, Qt::Key(key), Qt::KeyboardModifiers(mods));
+        if (text.isEmpty())
+            QTest::keyClick(t, Qt::Key(key), Qt::KeyboardModifiers(mods));
+        else
+            QTest::sendKeyEvent(QTest::Click, t, Qt::Key(key), text, Qt::KeyboardModifiers(mods));
         QCOMPARE(d.keyAt(2), stored);
         if (stored.isEmpty()) {
             QVERIFY2(d.statusLabel()->text().contains(why), qPrintable(d.statusLabel()->text()));
@@ -202,55 +207,98 @@ private slots:
         QVERIFY(!d.isCaptureArmed());
     }
 
-    // Only a key the window can play is taken: pressed alone and not white
-    // space. Others are refused with the reason, and the row keeps waiting.
-    // A name of the same kind typed into the edit form's key box (at most
-    // four characters) meets the same rule and the same reason; key 0 rows
-    // are typed names only.
+    // Only a key the window can play is taken: its character typed with no
+    // Ctrl, Alt or Meta held (Shift and AltGr where they choose a sign or a
+    // digit), or F1 to F12, and not white space. Signs that one layout types
+    // alone and another with Shift (ß stored as "SS", the ISO <, German #,
+    // French &) are taken either way. Others are refused with the reason, and
+    // the row keeps waiting. A name of the same kind typed into the edit
+    // form's key box (at most four characters) meets the same rule and the
+    // same reason; key 0 rows are typed names only, a null typed name a press
+    // only. The window plays by what the press gives here (ButtonKey::ofPress).
     void keysThatCanFire_data()
     {
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("mods");
+        QTest::addColumn<QString>("text"); // what the press types; empty: QTest's text for the key
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("stored"); // empty: refused
         QTest::addColumn<QString>("why");
         const QString space = QStringLiteral("Space cannot play a button");
-        const QString held = QStringLiteral("Shift, Ctrl, Alt or Meta cannot play a button");
+        const QString held = QStringLiteral("Ctrl, Alt or Meta cannot play a button");
+        const QString shift = QStringLiteral("Shift plays a button only where Shift types a sign or a digit");
         const QString escape = QStringLiteral("Escape cannot play a button");
         const QString other = QStringLiteral("cannot play a button: a button plays on one letter");
-        QTest::newRow("Space") << int(Qt::Key_Space) << 0 << " " << QString() << space;
-        QTest::newRow("Shift+1") << int(Qt::Key_Exclam) << int(Qt::ShiftModifier) << "!" << QString() << held;
-        QTest::newRow("Ctrl+A") << int(Qt::Key_A) << int(Qt::ControlModifier) << "ALT+" << QString() << held;
-        QTest::newRow("Alt+F5") << int(Qt::Key_F5) << int(Qt::AltModifier) << "alt+F5" << QString() << held;
-        QTest::newRow("Shift+A") << int(Qt::Key_A) << int(Qt::ShiftModifier) << "@" << QString() << held;
-        QTest::newRow("a letter") << int(Qt::Key_G) << 0 << "g" << QStringLiteral("G") << QString();
-        QTest::newRow("F5") << int(Qt::Key_F5) << 0 << "f5" << QStringLiteral("F5") << QString();
-        QTest::newRow("keypad 7") << int(Qt::Key_7) << int(Qt::KeypadModifier) << "7" << QStringLiteral("7")
+        const int none = 0;
+        const int shifted = int(Qt::ShiftModifier);
+        const int altGr = int(Qt::GroupSwitchModifier);
+        QTest::newRow("Space") << int(Qt::Key_Space) << none << "" << " " << QString() << space;
+        QTest::newRow("Ctrl+A") << int(Qt::Key_A) << int(Qt::ControlModifier) << "" << "ALT+" << QString() << held;
+        QTest::newRow("Alt+F5") << int(Qt::Key_F5) << int(Qt::AltModifier) << "" << "alt+F5" << QString() << held;
+        QTest::newRow("Shift+A") << int(Qt::Key_A) << shifted << "" << QString() << QString() << shift;
+        QTest::newRow("Shift+F5") << int(Qt::Key_F5) << shifted << "" << QString() << QString() << shift;
+        QTest::newRow("a letter") << int(Qt::Key_G) << none << "" << "g" << QStringLiteral("G") << QString();
+        QTest::newRow("F5") << int(Qt::Key_F5) << none << "" << "f5" << QStringLiteral("F5") << QString();
+        QTest::newRow("keypad 7") << int(Qt::Key_7) << int(Qt::KeypadModifier) << "" << "7" << QStringLiteral("7")
                                   << QString();
-        QTest::newRow("typed CTRL+1, cut to four") << 0 << 0 << "CTRL+1" << QString() << other;
-        QTest::newRow("typed ESC") << 0 << 0 << "ESC" << QString() << escape;
-        QTest::newRow("typed F12") << 0 << 0 << "F12" << QStringLiteral("F12") << QString();
-        QTest::newRow("typed F13") << 0 << 0 << "F13" << QString() << other;
-        QTest::newRow("typed F0") << 0 << 0 << "F0" << QString() << other;
-        QTest::newRow("typed word") << 0 << 0 << "play" << QString() << other;
-        QTest::newRow("typed spaces") << 0 << 0 << "  " << QString() << space;
-        QTest::newRow("typed question mark") << 0 << 0 << "?" << QString() << held;
-        QTest::newRow("typed padded Q") << 0 << 0 << " Q" << QString() << other;
-        QTest::newRow("typed keypad star") << 0 << 0 << "*" << QStringLiteral("*") << QString();
-        QTest::newRow("typed comma") << 0 << 0 << "," << QStringLiteral(",") << QString();
-        QTest::newRow("typed tab character") << 0 << 0 << "\t" << QString() << space;
+        // By layout: each sign as a keyboard that types it alone gives it,
+        // and as one that needs Shift or AltGr for it.
+        QTest::newRow("ß, German") << int(Qt::Key_ssharp) << none << "ß" << "ß" << QStringLiteral("SS") << QString();
+        QTest::newRow("ß stored, typed") << none << none << "" << "SS" << QStringLiteral("SS") << QString();
+        QTest::newRow("<, ISO") << int(Qt::Key_Less) << none << "<" << "<" << QStringLiteral("<") << QString();
+        QTest::newRow("<, US Shift+comma") << int(Qt::Key_Less) << shifted << "<" << "<" << QStringLiteral("<")
+                                           << QString();
+        QTest::newRow("#, German") << int(Qt::Key_NumberSign) << none << "#" << "#" << QStringLiteral("#")
+                                   << QString();
+        QTest::newRow("#, US Shift+3") << int(Qt::Key_NumberSign) << shifted << "#" << "#" << QStringLiteral("#")
+                                       << QString();
+        QTest::newRow("&, French") << int(Qt::Key_Ampersand) << none << "&" << "&" << QStringLiteral("&")
+                                   << QString();
+        QTest::newRow("1, French Shift+&") << int(Qt::Key_1) << shifted << "1" << "1" << QStringLiteral("1")
+                                           << QString();
+        QTest::newRow("!, US Shift+1") << int(Qt::Key_Exclam) << shifted << "!" << "!" << QStringLiteral("!")
+                                       << QString();
+        QTest::newRow("ä, German") << int(Qt::Key_Adiaeresis) << none << "ä" << "ä" << QStringLiteral("Ä")
+                                   << QString();
+        QTest::newRow("Ä with Shift") << int(Qt::Key_Adiaeresis) << shifted << "Ä" << QString() << QString()
+                                      << shift;
+        QTest::newRow("é, French") << int(Qt::Key_Eacute) << none << "é" << "é" << QStringLiteral("É") << QString();
+        QTest::newRow("@, German AltGr+Q") << int(Qt::Key_At) << altGr << "@" << "@" << QStringLiteral("@")
+                                           << QString();
+        QTest::newRow("typed CTRL+1, cut to four") << none << none << "" << "CTRL+1" << QString() << other;
+        QTest::newRow("typed ESC") << none << none << "" << "ESC" << QString() << escape;
+        QTest::newRow("typed F12") << none << none << "" << "F12" << QStringLiteral("F12") << QString();
+        QTest::newRow("typed F13") << none << none << "" << "F13" << QString() << other;
+        QTest::newRow("typed F0") << none << none << "" << "F0" << QString() << other;
+        QTest::newRow("typed word") << none << none << "" << "play" << QString() << other;
+        QTest::newRow("typed ss") << none << none << "" << "ss" << QString() << other;
+        QTest::newRow("typed spaces") << none << none << "" << "  " << QString() << space;
+        QTest::newRow("typed question mark") << none << none << "" << "?" << QStringLiteral("?") << QString();
+        QTest::newRow("typed padded Q") << none << none << "" << " Q" << QString() << other;
+        QTest::newRow("typed keypad star") << none << none << "" << "*" << QStringLiteral("*") << QString();
+        QTest::newRow("typed comma") << none << none << "" << "," << QStringLiteral(",") << QString();
+        QTest::newRow("typed tab character") << none << none << "" << "\t" << QString() << space;
     }
 
     void keysThatCanFire()
     {
         QFETCH(int, key);
         QFETCH(int, mods);
+        QFETCH(QString, text);
         QFETCH(QString, typed);
         QFETCH(QString, stored);
         QFETCH(QString, why);
-        if (key != 0)
-            pressInTheTable(key, mods, stored, why);
-        if (QTest::currentTestFailed())
+        if (key != 0) {
+            pressInTheTable(key, mods, text, stored, why);
+            if (QTest::currentTestFailed())
+                return;
+            // The window plays by the same rule: what it plays for the press.
+            const char ascii = QTest::keyToAscii(Qt::Key(key));
+            const QString typedText = !text.isEmpty() ? text : ascii ? QString(QChar::fromLatin1(ascii)) : QString();
+            const QKeyEvent press(QEvent::KeyPress, key, Qt::KeyboardModifiers(mods), typedText);
+            QCOMPARE(ButtonKey::ofPress(&press), stored);
+        }
+        if (typed.isNull())
             return;
 
         // The edit form's key box: OK is refused with the reason and the
@@ -284,6 +332,20 @@ private slots:
             expected.key = stored.isEmpty() ? QStringLiteral("J") : stored;
             return expected;
         }());
+
+        // A button that carries the key (a refused one as a file could give
+        // it) is renamed without a word about its key, and keeps it.
+        ButtonData carrier = b;
+        carrier.key = stored.isEmpty() ? ButtonKey::stored(typed) : stored;
+        ButtonEditDialog rename(carrier);
+        rename.show();
+        said.clear();
+        rename.findChild<QLineEdit*>(QStringLiteral("nameEdit"))->setText(QStringLiteral("News at Six"));
+        rename.accept();
+        QCOMPARE(said, QStringList());
+        QCOMPARE(rename.QDialog::result(), int(QDialog::Accepted));
+        QCOMPARE(rename.result().name, QStringLiteral("News at Six"));
+        QCOMPARE(rename.result().key, carrier.key);
     }
 
     void conflicts()

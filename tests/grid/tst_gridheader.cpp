@@ -246,7 +246,7 @@ private slots:
         ans.typed = QString("   ");
         open();
         QCOMPARE(ans.lastText.title, QString("Assign Keyboard Shortcut"));
-        QCOMPARE(ans.lastText.label, QString("Enter shortcut key for Stop Tab\n(e.g. F1, Ctrl+1, Alt+S):"));
+        QCOMPARE(ans.lastText.label, QString("Enter shortcut key for Stop Tab\n(e.g. Shift+F1, Alt+1, Alt+S):"));
         QCOMPARE(key.size(), 1);
         QCOMPARE(key.last().at(0).toString(), QString());
         ans.typed = QString(" F7 ");
@@ -312,7 +312,7 @@ private slots:
         ans.typed = QString(" Ctrl+Up");
         open();
         QCOMPARE(ans.lastText.title, QString("Volume Up Shortcut"));
-        QCOMPARE(ans.lastText.label, QString("Key to increase this tab's volume\n(e.g. Ctrl+Up, Alt+PageUp):"));
+        QCOMPARE(ans.lastText.label, QString("Key to increase this tab's volume\n(e.g. Ctrl+Up, Alt+PgUp):"));
         QCOMPARE(keys.last(), QVariantList({QString("Ctrl+Up"), QString()}));
         ans.choose = "Assign Shortcut — Volume Down";
         ans.typed = QString("Ctrl+Down");

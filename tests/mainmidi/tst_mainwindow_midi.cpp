@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include "FakeMidiBackend.h"
+#include "SafeWrite.h"
 #include "RoutingSupport.h"
 #include "ToastCapture.h"
 
@@ -396,7 +397,11 @@ private slots:
         QTest::addColumn<quint32>("message");
         QTest::addColumn<QString>("toast");
         QTest::addColumn<bool>("dirty");
+        // "repeat": Q of a session file in which Q repeats P's id; the load
+        // gives it a new id, and the note binds again after another load.
         QTest::newRow("button") << "P" << noteOn(70, 90, 3) << "🎹  \"Sound P\" → Note 70 / Ch 3" << false;
+        QTest::newRow("button with a renewed id, file loaded again")
+            << "repeat" << noteOn(76) << "🎹  \"Sound Q\" → Note 76 / Ch 1" << false;
         QTest::newRow("button without name") << "N" << noteOn(71) << "🎹  \"big drum.hit\" → Note 71 / Ch 1" << false;
         QTest::newRow("deleted button") << "gone" << noteOn(72) << "🎹  MIDI assigned: Note 72 / Ch 1" << false;
         QTest::newRow("tab 0 stop") << "__tab_stop_0__" << noteOn(73) << "🎹  MIDI assigned: Note 73 / Ch 1" << true;
@@ -414,6 +419,17 @@ private slots:
         QFETCH(quint32, message);
         QFETCH(QString, toast);
         QFETCH(bool, dirty);
+        QString file;
+        if (target == QLatin1String("repeat")) {
+            Session repeats = session();
+            repeats.tabs[0].buttons[2].id = QStringLiteral("P");
+            file = TestSupport::tempDir() + QStringLiteral("/repeats.vx");
+            QVERIFY(safeWriteFile(file, QJsonDocument(repeats.toJson()).toJson()));
+            QVERIFY(SessionManager::instance()->loadSession(file));
+            QCoreApplication::processEvents();
+            target = SessionManager::instance()->session().tabs[0].buttons[2].id;
+            QVERIFY(target != QLatin1String("P"));
+        }
         const Session before = SessionManager::instance()->session();
         midi->startLearn(target);
         play(message);
@@ -434,6 +450,17 @@ private slots:
         }
         if (!dirty)
             QCOMPARE(QJsonDocument(s.toJson()), QJsonDocument(before.toJson()));
+        if (!file.isEmpty()) {
+            // Another session, then the same file again (as at the next start).
+            load(session());
+            QVERIFY(SessionManager::instance()->loadSession(file));
+            QCoreApplication::processEvents();
+            QCOMPARE(SessionManager::instance()->session().tabs[0].buttons[2].id, target);
+            rec.reset();
+            play(message);
+            QVERIFY2(rec.take().join(QLatin1Char('|')).contains(QStringLiteral("audio.playRapid ") + target),
+                     qPrintable(target));
+        }
 
         // The header's clear entry ends the binding itself: the note or the
         // knob then does nothing, and the tab and header hold nothing.

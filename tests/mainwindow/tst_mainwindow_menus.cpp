@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QSpinBox>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QWidgetAction>
 #include <QtTest>
 
@@ -436,6 +438,7 @@ private slots:
     {
         QStringList boxes;
         QString aboutText;
+        QImage aboutPicture;
         QStringList dialogs;
         bool headingShown = false;
         TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
@@ -444,8 +447,13 @@ private slots:
                 return int(QDialog::Rejected);
             }
             boxes << r.title;
-            if (r.kind == Modal::Kind::MessageBox)
+            if (r.kind == Modal::Kind::MessageBox) {
                 aboutText = r.text;
+                r.box->show();
+                if (auto* label = r.box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+                    aboutPicture = label->grab().toImage();
+                r.box->hide();
+            }
             if (r.kind == Modal::Kind::Menu) {
                 // The heading is drawn with its text, not as a bare line.
                 r.menu->popup(QPoint(20, 20));
@@ -468,6 +476,33 @@ private slots:
         QVERIFY(aboutText.contains(QLatin1String("soundboard for Linux.")));
         QVERIFY(!aboutText.contains(QLatin1String("Windows")));
         QVERIFY(aboutText.contains(QStringLiteral("Up to 72 buttons · 16 tabs · MIDI · Split-view · Cloud library")));
+        {
+            // A rule parts the features from the contact line, drawn in the
+            // border colour across the text.
+            QTextDocument doc;
+            doc.setHtml(aboutText);
+            QStringList lines;
+            for (QTextBlock b = doc.begin(); b.isValid(); b = b.next()) {
+                if (b.blockFormat().hasProperty(QTextFormat::BlockTrailingHorizontalRulerWidth))
+                    lines << QStringLiteral("rule");
+                else if (!b.text().isEmpty())
+                    lines << b.text();
+            }
+            const qsizetype rule = lines.indexOf(QStringLiteral("rule"));
+            QVERIFY2(rule > 0 && lines.lastIndexOf(QStringLiteral("rule")) == rule, qPrintable(lines.join('|')));
+            QCOMPARE(lines[rule - 1], QStringLiteral("Up to 72 buttons · 16 tabs · MIDI · Split-view · Cloud library"));
+            QVERIFY2(lines.value(rule + 1).startsWith(QLatin1String("Help and contact: ")), qPrintable(lines.join('|')));
+            const QRgb border = ThemeManager::instance()->colors().border.rgb();
+            QVERIFY(!aboutPicture.isNull());
+            int ruled = 0;
+            for (int y = 0; y < aboutPicture.height(); ++y) {
+                int run = 0;
+                for (int x = 0; x < aboutPicture.width(); ++x)
+                    run += (aboutPicture.pixel(x, y) & 0xffffff) == (border & 0xffffff) ? 1 : 0;
+                ruled += run * 10 >= aboutPicture.width() * 8 ? 1 : 0;
+            }
+            QCOMPARE(ruled, 1);
+        }
 
         {
             TestSupport::UrlCatcher catcher(QStringLiteral("https"));

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "AppSettings.h"
+#include "RecordId.h"
 #include "SessionManager.h"
 #include "TestSupport.h"
 
@@ -189,6 +190,9 @@ private slots:
 
     // Engines key sounds by button id: a repeat gets a fresh id (the first
     // holder keeps its own), the count is told, and the file stays as it is.
+    // Every load of the file gives the repeat the same new id, so a MIDI note
+    // learned on it (stored under the id) binds again; and the new id is
+    // none that another button of the file holds.
     void repeatedButtonIdsAreRenewed_data()
     {
         QTest::addColumn<QByteArray>("tabs");
@@ -205,6 +209,16 @@ private slots:
                                       << QStringList{"a", "*", "*"} << 2;
         QTest::newRow("empty ids stay empty") << QByteArray(R"([{"id":"t","buttons":[{"name":"x"},{"id":""}]}])")
                                               << QStringList{"", ""} << 0;
+        // The id the second "a" would get is already a later button's.
+        Session clash;
+        clash.tabs.append(TabData());
+        clash.tabs[0].buttons.resize(2);
+        clash.tabs[0].buttons[0].id = clash.tabs[0].buttons[1].id = QStringLiteral("a");
+        RecordId::renewRepeatedButtonIds(clash);
+        const QString held = clash.tabs[0].buttons[1].id;
+        QTest::newRow("new id held by a later button")
+            << QByteArray(R"([{"id":"t","buttons":[{"id":"a"},{"id":"a"},{"id":")" + held.toLatin1() + R"("}]}])")
+            << QStringList{"a", "*", held} << 1;
     }
     void repeatedButtonIdsAreRenewed()
     {
@@ -231,6 +245,19 @@ private slots:
         }
         QCOMPARE(distinct.size(), int(ids.size() - ids.count(QString())));
         // Only a save writes the new ids.
+        QVERIFY(!mgr()->isDirty());
+        QCOMPARE(readFile(path), text);
+
+        // After another session, a new load of the file gives every button
+        // the id it had the first time.
+        mgr()->newSession();
+        QVERIFY(mgr()->loadSession(path));
+        QStringList again;
+        for (const TabData& t : mgr()->session().tabs)
+            for (const ButtonData& b : t.buttons)
+                again << b.id;
+        QCOMPARE(again, ids);
+        QCOMPARE(mgr()->renewedIdsOnLoad(), renewed);
         QVERIFY(!mgr()->isDirty());
         QCOMPARE(readFile(path), text);
         mgr()->newSession();

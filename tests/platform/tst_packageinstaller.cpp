@@ -1,5 +1,6 @@
 // Handing an update to the package tool: which files count as Debian
 // packages, what each failure returns, and what the launcher is given.
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -83,21 +84,29 @@ private slots:
     {
         QTest::addColumn<QString>("file");     // "deb", "text", "missing", "fifo"
         QTest::addColumn<QString>("launcher"); // "script", "missing", "not executable", "bad interpreter"
+        QTest::addColumn<QString>("tool");     // the package tool: "" the system's, "missing", "by name"
         QTest::addColumn<int>("result");
-        QTest::newRow("package, launcher there") << "deb" << "script" << int(PackageInstaller::Started);
-        QTest::newRow("file gone") << "missing" << "script" << int(PackageInstaller::FileMissing);
-        QTest::newRow("no package") << "text" << "script" << int(PackageInstaller::NotAPackage);
-        QTest::newRow("pipe") << "fifo" << "script" << int(PackageInstaller::NotAPackage);
-        QTest::newRow("launcher missing") << "deb" << "missing" << int(PackageInstaller::FileMissing);
-        QTest::newRow("launcher not executable") << "deb" << "not executable" << int(PackageInstaller::FileMissing);
-        QTest::newRow("launcher cannot start") << "deb" << "bad interpreter" << int(PackageInstaller::CouldNotStart);
+        QTest::newRow("package, launcher there") << "deb" << "script" << "" << int(PackageInstaller::Started);
+        QTest::newRow("file gone") << "missing" << "script" << "" << int(PackageInstaller::FileMissing);
+        QTest::newRow("no package") << "text" << "script" << "" << int(PackageInstaller::NotAPackage);
+        QTest::newRow("pipe") << "fifo" << "script" << "" << int(PackageInstaller::NotAPackage);
+        QTest::newRow("launcher missing") << "deb" << "missing" << "" << int(PackageInstaller::FileMissing);
+        QTest::newRow("launcher not executable") << "deb" << "not executable" << ""
+                                                 << int(PackageInstaller::FileMissing);
+        QTest::newRow("launcher cannot start") << "deb" << "bad interpreter" << ""
+                                               << int(PackageInstaller::CouldNotStart);
         // The file is looked at before the launcher: a missing file wins.
-        QTest::newRow("both missing") << "missing" << "missing" << int(PackageInstaller::FileMissing);
+        QTest::newRow("both missing") << "missing" << "missing" << "" << int(PackageInstaller::FileMissing);
+        // The launcher runs the package tool as root: only by an absolute
+        // path, and only one that is there.
+        QTest::newRow("package tool missing") << "deb" << "script" << "missing" << int(PackageInstaller::FileMissing);
+        QTest::newRow("package tool by name") << "deb" << "script" << "by name" << int(PackageInstaller::FileMissing);
     }
     void launchResults()
     {
         QFETCH(QString, file);
         QFETCH(QString, launcher);
+        QFETCH(QString, tool);
         QFETCH(int, result);
         const QString here = TestSupport::tempDir();
         const QString argsFile = here + QStringLiteral("/args.txt");
@@ -108,6 +117,11 @@ private slots:
             write(here, QStringLiteral("TarvelloRuzoru_Setup.exe"), QByteArray(150000, 't'));
         else if (file == QLatin1String("fifo"))
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        auto restoreTool = qScopeGuard([] { PackageInstaller::setPackageTool(QString()); });
+        if (tool == QLatin1String("missing"))
+            PackageInstaller::setPackageTool(here + QStringLiteral("/no-such-dpkg"));
+        else if (tool == QLatin1String("by name"))
+            PackageInstaller::setPackageTool(QStringLiteral("dpkg"));
 
         if (launcher == QLatin1String("script")) {
             PackageInstaller::setLauncher(script(here, argsFile));
@@ -127,7 +141,8 @@ private slots:
             QFile f(argsFile);
             QVERIFY(f.open(QIODevice::ReadOnly));
             QCOMPARE(QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
-                     (QStringList{QStringLiteral("dpkg"), QStringLiteral("-i"), path}));
+                     (QStringList{QStringLiteral("/usr/bin/dpkg"), QStringLiteral("-i"), path}));
+            QCOMPARE(PackageInstaller::packageTool(), QStringLiteral("/usr/bin/dpkg"));
         } else {
             QVERIFY(!QFile::exists(argsFile));
         }

@@ -267,6 +267,7 @@ public:
     static EventLog* eventLog(MainWindow* w) { return w->eventLog; }
     static QString playingText(MainWindow* w) { return w->sbPlaying->text(); }
     static QString audioText(MainWindow* w) { return w->sbAudio->text(); }
+    static QString audioTip(MainWindow* w) { return w->sbAudio->toolTip(); }
     static void routedStop(MainWindow* w, const QString& id, double fadeMs) { w->routedStop(id, fadeMs); }
     static bool leftPanelVisible(MainWindow* w) { return w->leftPanel && !w->leftPanel->isHidden(); }
 };

@@ -4,6 +4,7 @@
 // volume keys still reach the tab they name.
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QShortcut>
 #include <QtTest>
 #include <functional>
@@ -111,6 +112,32 @@ inline QStringList callsNaming(const QStringList& calls, const QString& prefix)
     return out;
 }
 
+// A press that types a button's key: the key code and text a keyboard gives
+// (ß for the stored "SS"), and whether the window plays the button for it
+// with the modifiers. Code 0: no such press.
+struct HotKeyPress
+{
+    int code = 0;
+    QString text;
+    bool fires = false;
+};
+
+inline HotKeyPress hotKeyPress(const QString& key, Qt::KeyboardModifiers mods)
+{
+    static const QRegularExpression fKey(QStringLiteral("^F([1-9]|1[0-2])$"));
+    const QRegularExpressionMatch f = fKey.match(key);
+    if (f.hasMatch())
+        return {mods == Qt::NoModifier ? Qt::Key_F1 + f.captured(1).toInt() - 1 : 0, QString(), true};
+    if (key == QLatin1String("SS"))
+        return {mods == Qt::NoModifier ? int(Qt::Key_ssharp) : 0, QStringLiteral("ß"), true};
+    if (key.size() != 1)
+        return {};
+    // Qt's key codes of Latin-1 characters are their upper-case code points.
+    const bool caseless = key.toLower() == key;
+    const QString text = mods == Qt::NoModifier ? key.toLower() : key;
+    return {key.at(0).unicode(), text, mods == Qt::NoModifier || caseless};
+}
+
 // Every tab of the session is shown by its own pane, and a mouse press, its
 // hot key, its stop key and its volume key reach that tab and no other. A
 // volume key that two tabs share is ambiguous and reaches neither; a stop key
@@ -151,16 +178,21 @@ inline void checkRouting(MainWindow* w, RecordingEngines& rec, FakeClock& clock,
                  qPrintable(rec.calls.join(QLatin1Char('|'))));
         }
 
-        // Hot key.
-        rec.reset();
-        wallNow += 1000;
+        // Hot key, pressed as a layout that types it alone gives it; a sign
+        // or a digit also as one that types it with Shift, while a letter
+        // with Shift fires nothing.
         const QString key = tab.buttons[1].key;
-        if (!key.isEmpty()) {
-            QKeyEvent e(QEvent::KeyPress, Qt::Key_A + (key.at(0).unicode() - u'A'), Qt::NoModifier, key.toLower());
+        for (const Qt::KeyboardModifiers mods : {Qt::NoModifier, Qt::ShiftModifier}) {
+            const HotKeyPress press = hotKeyPress(key, mods);
+            if (press.code == 0)
+                continue;
+            rec.reset();
+            wallNow += 1000;
+            QKeyEvent e(QEvent::KeyPress, press.code, mods, press.text);
             QCoreApplication::sendEvent(w, &e);
             const QString holder = keyHolder.value(key);
             const double v = session().tabs[tabOfId.value(holder)].volume;
-            QVERIFY2(rec.calls.contains(QStringLiteral("audio.playRapid %1 %2 ").arg(holder).arg(v)),
+            QVERIFY2(rec.calls.contains(QStringLiteral("audio.playRapid %1 %2 ").arg(holder).arg(v)) == press.fires,
                      qPrintable(key + QLatin1Char(' ') + rec.calls.join(QLatin1Char('|'))));
         }
 

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
@@ -16,6 +17,7 @@
 
 #include "../grid/GridTestUtil.h"
 #include "../mainwindow/MainWindowTestAccess.h"
+#include "ButtonEditDialog.h"
 #include "EventLog.h"
 #include "NowPlayingBar.h"
 #include "TabEditSupport.h"
@@ -88,6 +90,7 @@ QStringList view(MainWindow* w, RecordingEngines& rec, bool asLoaded)
     const Session& s = session();
     QStringList out;
     out << QStringLiteral("file ") + MW::statusFile(w)->text();
+    out << QStringLiteral("title ") + w->windowTitle();
     out << QStringLiteral("btns ") + MW::statusButtons(w)->text();
     out << QStringLiteral("layout %1").arg(w->currentLayoutMode());
     QStringList names;
@@ -184,6 +187,7 @@ class TestEditSequences : public QObject
     QStringList said;   // title|text of every message box
     QString textAnswer;
     QString menuAnswer;
+    QString nameAnswer; // the label typed into the Edit Button form
     QString savePath;
     int boxAnswer = QMessageBox::Save;
 
@@ -235,6 +239,14 @@ class TestEditSequences : public QObject
             return {};
         case Modal::Kind::SaveFile:
             return savePath;
+        case Modal::Kind::Dialog:
+            // The Edit Button form: a new label, OK.
+            if (auto* form = qobject_cast<ButtonEditDialog*>(r.dialog)) {
+                form->findChild<QLineEdit*>(QStringLiteral("nameEdit"))->setText(nameAnswer);
+                form->accept();
+                return form->QDialog::result();
+            }
+            return {};
         default:
             return {};
         }
@@ -263,6 +275,12 @@ class TestEditSequences : public QObject
             textAnswer = rest.section(QLatin1Char('='), 1);
             SoundButton* pad = padAt(w, a[1]);
             pad->showContextMenu(pad->mapToGlobal(QPoint(5, 5)));
+        } else if (verb == QLatin1String("edit")) {
+            nameAnswer = QStringList(a.mid(2)).join(QLatin1Char(' '));
+            SoundButton* pad = padAt(w, a[1]);
+            emit pad->editRequested(pad->buttonData().id);
+        } else if (verb == QLatin1String("name")) {
+            QCOMPARE(padAt(w, a[1])->buttonData().name, QStringList(a.mid(2)).join(QLatin1Char(' ')));
         } else if (verb == QLatin1String("play")) {
             SoundButton* pad = padAt(w, a[1]);
             QTest::mousePress(pad, Qt::LeftButton);
@@ -317,6 +335,8 @@ class TestEditSequences : public QObject
             QMetaObject::invokeMethod(SessionManager::instance(), "onAutoSaveTimeout");
         } else if (verb == QLatin1String("quiet")) {
             QCOMPARE(drainToasts(), QStringList());
+        } else if (verb == QLatin1String("unsaid")) {
+            QVERIFY2(said.isEmpty(), qPrintable(said.join(QLatin1Char('\n'))));
         } else if (verb == QLatin1String("said")) {
             const QString text = QStringList(a.mid(1)).join(QLatin1Char(' '));
             QVERIFY2(said.filter(text).size() == 1, qPrintable(said.join(QLatin1Char('\n'))));
@@ -364,6 +384,9 @@ class TestEditSequences : public QObject
             for (int k = 0; k < list->count(); ++k)
                 lines << list->item(k)->text();
             QVERIFY2(lines.filter(text).size() == 1, qPrintable(lines.join(QLatin1Char('|'))));
+        } else if (verb == QLatin1String("title")) {
+            const QString name = QStringList(a.mid(1)).join(QLatin1Char(' '));
+            QCOMPARE(w->windowTitle(), QStringLiteral("Tarvello Rododu — ") + name);
         } else if (verb == QLatin1String("asked")) {
             QCOMPARE(asked, QStringList(a.mid(1)).join(QLatin1Char(' ')).split(QLatin1Char(','), Qt::SkipEmptyParts));
         } else {
@@ -486,14 +509,29 @@ private slots:
             << QStringList{"pad 0/0 file=t0b0.wav key=A loop=1 rapid=0 super=0 trim=1.5-0",
                            "pad 0/1 file=d2.wav key= loop=0 rapid=0 super=0 trim=0-0", "records 0 in step"};
         QTest::newRow("keys that cannot fire are refused from the context menu")
-            << QStringList{"menu 0/1 Shortcut Key=CTRL+1", "said Shortcut Key|A key held with Shift, Ctrl, Alt or Meta",
-                           "menu 0/1 Shortcut Key=!", "said Shortcut Key|A key held with Shift",
+            << QStringList{"menu 0/1 Shortcut Key=CTRL+1", "said Shortcut Key|A key held with Ctrl, Alt or Meta",
+                           "menu 0/1 Shortcut Key=SHIFT+A", "said Shortcut Key|A key held with Shift",
                            "menu 0/1 Shortcut Key=F13", "said Shortcut Key|\"F13\" cannot play a button",
                            "menu 0/1 Shortcut Key=ESC", "said Shortcut Key|Escape cannot play a button",
                            "menu 0/1 Shortcut Key=words", "said Shortcut Key|\"words\" cannot play a button",
                            "menu 0/0 Shortcut Key=f2", "save"}
             << QStringList{"pad 0/0 file=t0b0.wav key=F2 loop=1 rapid=0 super=0 trim=1.5-0",
                            "pad 0/1 file=t0b1.wav key=A loop=0 rapid=0 super=0 trim=0-0"};
+        // Keys that some layouts type alone and others with Shift: taken,
+        // kept through an edit of their buttons, and (after the reload)
+        // fired by the press of either kind of layout.
+        const QString pad = QStringLiteral("pad %1/1 file=t%1b1.wav key=%2 loop=0 rapid=0 super=0 trim=0-0");
+        QTest::newRow("ß, # and < typed, then their buttons renamed")
+            << QStringList{"menu 0/1 Shortcut Key=ß", "menu 1/1 Shortcut Key=#", "menu 2/1 Shortcut Key=<",
+                           "edit 0/1 Jingle", "edit 1/1 News", "edit 2/1 Weather", "unsaid", "name 0/1 Jingle",
+                           "name 1/1 News", "name 2/1 Weather", "save"}
+            << QStringList{pad.arg(0).arg("SS"), pad.arg(1).arg("#"), pad.arg(2).arg("<"), "records 0 in step",
+                           "records 1 in step", "records 2 in step"};
+        QTest::newRow("&, ä and é typed, then their buttons renamed")
+            << QStringList{"menu 0/1 Shortcut Key=&", "menu 1/1 Shortcut Key=ä", "menu 2/1 Shortcut Key=é",
+                           "edit 0/1 Et voilà", "edit 1/1 Ärger", "edit 2/1 Été", "unsaid", "name 0/1 Et voilà",
+                           "name 1/1 Ärger", "name 2/1 Été", "save"}
+            << QStringList{pad.arg(0).arg("&"), pad.arg(1).arg("Ä"), pad.arg(2).arg("É")};
         QTest::newRow("swap across two panes, then drops")
             << QStringList{"layout 2", "swap 0/0 1/3", "drop 0/0 d1", "drop 1/3 d2 d3", "save"}
             << QStringList{"pad 0/0 file=d1.wav key= loop=0 rapid=0 super=0 trim=0-0",
@@ -570,29 +608,36 @@ private slots:
             << QStringList{"cols 4", "rows 2", "exit", "asked Unsaved Changes"}
             << QStringList{"shape cols=4 rows=2"};
         QTest::newRow("new session, edits, Save Before Exit")
-            << QStringList{"new", "layout 4", "cols 3", "add", "drop 0/0 d1", "exit fresh.vx",
-                           "asked Save Before Exit,Save Session As"}
+            << QStringList{"new", "title Untitled", "layout 4", "title Untitled *", "cols 3", "add", "drop 0/0 d1",
+                           "exit fresh.vx", "asked Save Before Exit,Save Session As"}
             << QStringList{"layout 4", "shape cols=3 rows=0", "tabs Tab 1|Tab 2", "file fresh.vx",
-                           "pad 0/0 file=d1.wav key= loop=0 rapid=0 super=0 trim=0-0"};
+                           "title Tarvello Rododu — fresh", "pad 0/0 file=d1.wav key= loop=0 rapid=0 super=0 trim=0-0"};
         QTest::newRow("save as names the new file")
             << QStringList{"layout 4", "saveas other.vx", "toast ✅  Session saved as new file"}
-            << QStringList{"file other.vx", "layout 4"};
+            << QStringList{"file other.vx", "title Tarvello Rododu — other", "layout 4"};
+        QTest::newRow("save as of a clean session names the new file")
+            << QStringList{"title board", "saveas other.vx", "toast ✅  Session saved as new file"}
+            << QStringList{"file other.vx", "title Tarvello Rododu — other"};
         QTest::newRow("72 buttons, then save")
-            << QStringList{"per 72", "save"} << QStringList{"btns Btns: 2/72"};
+            << QStringList{"per 72", "title board *", "save"}
+            << QStringList{"btns Btns: 2/72", "title Tarvello Rododu — board"};
         QTest::newRow("a failed save at exit says why, the next one saves")
             << QStringList{"rows 2", "lock", "exit-refused", "toast ❌  Save failed — check file permissions",
                            "log Save failed: ", "asked Unsaved Changes", "unlock", "exit"}
             << QStringList{"shape cols=6 rows=2"};
         QTest::newRow("a failed save as says why")
             << QStringList{"cols 2", "lock", "saveas set/x.vx", "toast ❌  Save failed — check file permissions",
-                           "unlock", "save"}
+                           "title board *", "unlock", "save"}
             << QStringList{"shape cols=2 rows=0", "file board.vx"};
         QTest::newRow("an unreadable last session starts a usable new one")
-            << QStringList{"save", "garble", "restart", "toast ❌  Could not open board.vx",
+            << QStringList{"save", "garble", "restart", "title Untitled", "toast ❌  Could not open board.vx",
                            "log Could not read the last session: ", "bytes set/board.vx", "add",
                            "saveas fresh.vx"}
             << QStringList{"tabs Tab 1|Tab 2", "current 1", "strip 1 of 2", "panes 2", "file fresh.vx",
                            "btns Btns: 0/36"};
+        QTest::newRow("a start with the last session names it")
+            << QStringList{"restart", "title board", "cols 4", "save"}
+            << QStringList{"title Tarvello Rododu — board", "shape cols=4 rows=0"};
         QTest::newRow("a cancelled save of a new session is quiet")
             << QStringList{"new", "toast 📄  New session created", "save-cancelled", "quiet",
                            "asked Save Session As", "add", "saveas fresh.vx"}
@@ -603,7 +648,8 @@ private slots:
                            "log Autosave failed: ", "save"}
             << QStringList{"shape cols=3 rows=0", "file board.vx"};
         QTest::newRow("a load takes the played track off the bar")
-            << QStringList{"play 0/0", "bartrack 0/0", "open", "save"} << QStringList{"bar No Track 0"};
+            << QStringList{"play 0/0", "bartrack 0/0", "cols 3", "open", "title board", "save"}
+            << QStringList{"bar No Track 0", "title Tarvello Rododu — board"};
     }
     void layoutAndSaveSequences() { runSequence(); }
 };

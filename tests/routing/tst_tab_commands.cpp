@@ -1,7 +1,9 @@
 // Tab commands on the recorder: adding, duplicating, renaming and deleting
 // tabs at the edges of the tab limit and of the list, the tab keys made from
 // the session, and the MIDI tab targets that follow their tabs.
+#include <QAbstractButton>
 #include <QAction>
+#include <QRegularExpression>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QtTest>
@@ -296,6 +298,7 @@ private slots:
         QTest::newRow("F5") << "F5" << "Alt+Up" << 1 << 1;
         QTest::newRow("none") << "" << "" << 0 << 0;
         QTest::newRow("not a key") << "Ctrl+Foo" << "+" << 0 << 1;
+        QTest::newRow("page key spelled out") << "" << "Alt+PageUp" << 0 << 1;
     }
     void shortcuts()
     {
@@ -366,54 +369,214 @@ private slots:
         QCOMPARE(callsNaming(rec.take(), QStringLiteral("audio.buttonVolume ")), byKey);
     }
 
-    // One stop key on two tabs: a file that gives it to both gets one
-    // shortcut that stops both; the header moves it to the tab it is given
-    // to, and says from which tab. Never a key that stops nothing.
-    void twoTabsOneStopKey_data()
+    // Gives tab t a key of the kind ("stop", "up", "down") through its
+    // header's menu and prompt (an invalid answer cancels the prompt); every
+    // request asked.
+    QList<Script::Asked> giveTabKey(int t, const QString& kind, const QVariant& key)
+    {
+        const QString entry = kind == QLatin1String("stop") ? QStringLiteral("Assign Keyboard Shortcut")
+                              : kind == QLatin1String("up") ? QStringLiteral("Assign Shortcut — Volume Up")
+                                                             : QStringLiteral("Assign Shortcut — Volume Down");
+        Script script;
+        script.answers.append([entry](const Modal::Request& r) {
+            for (QAction* a : r.menu->actions())
+                if (a->text() == entry)
+                    return QVariant::fromValue(a);
+            return QVariant();
+        });
+        script.answer(key);
+        GridHeader* h = A::panels(w)[t].header;
+        QWidget* opener = kind == QLatin1String("stop") ? static_cast<QWidget*>(h->stopButton()) : h->m_volSlider;
+        emit opener->customContextMenuRequested(QPoint(2, 2));
+        return script.asked;
+    }
+
+    static const QString& tabKey(const TabData& t, const QString& kind)
+    {
+        return kind == QLatin1String("stop") ? t.stopKey : kind == QLatin1String("up") ? t.volUpKey : t.volDnKey;
+    }
+
+    // Every key the shown window has, as (key, what it does): its shortcuts
+    // and actions other than the tab keys, its buttons' mnemonics, and the
+    // keys its menus show for the window's own key handling.
+    QList<std::pair<QString, QString>> windowKeys()
+    {
+        QList<std::pair<QString, QString>> keys;
+        auto named = [](QString text) {
+            text = text.section(QLatin1Char('\t'), 0, 0).remove(QLatin1Char('&')).remove(QStringLiteral("…"));
+            return text.startsWith(QLatin1String("+ ")) ? text.mid(2) : text;
+        };
+        for (QShortcut* sc : w->findChildren<QShortcut*>())
+            if (sc->isEnabled() && !A::tabStopShortcuts(w).contains(sc) && !A::tabVolShortcuts(w).contains(sc))
+                keys.append({sc->key().toString(QKeySequence::NativeText), sc->whatsThis()});
+        for (QAction* a : w->findChildren<QAction*>()) {
+            if (!a->isEnabled())
+                continue;
+            if (!a->shortcut().isEmpty())
+                keys.append({a->shortcut().toString(QKeySequence::NativeText), named(a->text())});
+            else if (a->text().contains(QLatin1Char('\t')))
+                keys.append({a->text().section(QLatin1Char('\t'), 1), named(a->text())});
+        }
+        for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
+            if (!b->shortcut().isEmpty())
+                keys.append({b->shortcut().toString(QKeySequence::NativeText), named(b->text())});
+        return keys;
+    }
+
+    // Each key of the window, given to tab 1 as its stop key and as its
+    // volume keys, is refused with a message that names what holds it;
+    // the tab keeps its keys.
+    void checkWindowKeysRefused()
+    {
+        const QList<std::pair<QString, QString>> keys = windowKeys();
+        QVERIFY2(keys.size() >= 20, qPrintable(QString::number(keys.size())));
+        const TabData before = session().tabs[1];
+        for (const auto& [key, name] : keys) {
+            for (const QString kind : {QStringLiteral("stop"), QStringLiteral("up"), QStringLiteral("down")}) {
+                const QList<Script::Asked> asked = giveTabKey(1, kind, key);
+                QCOMPARE(asked.size(), 3);
+                QCOMPARE(asked[2].kind, Modal::Kind::MessageBox);
+                QCOMPARE(asked[2].title, asked[1].title);
+                const QString expected =
+                    QStringLiteral("Key \"%1\" is already assigned to \"%2\".").arg(key, name);
+                QVERIFY2(asked[2].text.startsWith(expected), qPrintable(asked[2].text + QStringLiteral(" / ") + key));
+                QCOMPARE(tabKey(session().tabs[1], kind), tabKey(before, kind));
+            }
+        }
+        QCOMPARE(session().tabs[1], before);
+        QCOMPARE(A::panels(w)[1].header->m_stopKey, before.stopKey);
+        QCOMPARE(A::panels(w)[1].header->m_volUpKey, before.volUpKey);
+        QCOMPARE(A::panels(w)[1].header->m_volDnKey, before.volDnKey);
+        QCOMPARE(A::tabStopShortcuts(w).size(), 2);
+        QCOMPARE(A::tabVolShortcuts(w).size(), 4);
+    }
+
+    // The keys each prompt offers as examples are taken and do their work
+    // on tab 1 (volume 15).
+    void checkPromptExamples()
+    {
+        for (const QString kind : {QStringLiteral("stop"), QStringLiteral("up"), QStringLiteral("down")}) {
+            const QList<Script::Asked> asked = giveTabKey(1, kind, QVariant());
+            QCOMPARE(asked.size(), 2);
+            const QRegularExpressionMatch m =
+                QRegularExpression(QStringLiteral("\\(e\\.g\\. (.+)\\):$")).match(asked[1].label);
+            QVERIFY2(m.hasMatch(), qPrintable(asked[1].label));
+            const QStringList examples = m.captured(1).split(QStringLiteral(", "));
+            QVERIFY(examples.size() >= 2);
+            for (const QString& example : examples) {
+                QCOMPARE(giveTabKey(1, kind, example).size(), 2); // nothing said
+                QCOMPARE(tabKey(session().tabs[1], kind), example);
+                rec.reset();
+                A::panels(w)[1].header->m_volSlider->setValue(15);
+                rec.take();
+                QTest::keySequence(w, QKeySequence(example));
+                if (kind == QLatin1String("stop")) {
+                    const QStringList stops = callsNaming(rec.take(), QStringLiteral("audio.stop "));
+                    QVERIFY2(stops.size() == 24 && stops.first().startsWith(QStringLiteral("audio.stop t1")),
+                             qPrintable(example + QLatin1Char(' ') + stops.join(QLatin1Char('|'))));
+                } else {
+                    QVERIFY2(A::panels(w)[1].header->m_volSlider->value() == (kind == QLatin1String("up") ? 20 : 10),
+                             qPrintable(example));
+                }
+            }
+        }
+    }
+
+    // Tab keys given through a header. One stop key on two tabs: a file
+    // that gives it to both gets one shortcut that stops both; the header
+    // moves it to the tab it is given to, and says from which tab. Never a
+    // key that stops nothing. A key that a window command, a button or
+    // another tab key holds is refused with a message that names the holder
+    // ("every window key": each key of the shown window's shortcut map);
+    // the keys the prompts give as examples all work.
+    void tabKeysFromTheHeader_data()
     {
         QTest::addColumn<bool>("fromFile");
-        QTest::addColumn<int>("assignTo"); // the tab whose header is given tab 0's key; -1: none
+        QTest::addColumn<int>("assignTo"); // the tab whose header is given the key; -1: none
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("key"); // empty: tab 0's stop key
         QTest::addColumn<QList<int>>("stopped");
         QTest::addColumn<int>("shortcuts");
+        QTest::addColumn<QString>("said"); // how the refusal starts; empty: none
         QTest::addColumn<QString>("toastText");
-        QTest::newRow("from a file") << true << -1 << QList<int>{0, 1} << 1 << QString();
-        QTest::newRow("from the header") << false << 1 << QList<int>{1} << 1
+        const QString stop = QStringLiteral("stop");
+        QTest::newRow("from a file") << true << -1 << stop << QString() << QList<int>{0, 1} << 1 << QString()
+                                     << QString();
+        QTest::newRow("from the header") << false << 1 << stop << QString() << QList<int>{1} << 1 << QString()
                                          << "⌨️  Stop key Ctrl+Alt+Shift+A moved from tab 'Tab 1'";
-        QTest::newRow("own key again") << false << 0 << QList<int>{0} << 2 << QString();
+        QTest::newRow("own key again") << false << 0 << stop << QString() << QList<int>{0} << 2 << QString()
+                                       << QString();
+        QTest::newRow("every window key") << false << 1 << stop << "every window key" << QList<int>{0} << 2
+                                          << QString() << QString();
+        QTest::newRow("the prompts' examples") << false << 1 << stop << "examples" << QList<int>{0} << 2
+                                               << QString() << QString();
+        auto taken = [](const QString& key, const QString& holder) {
+            return QStringLiteral("Key \"%1\" is already assigned to %2.\n\nChoose another key.").arg(key, holder);
+        };
+        QTest::newRow("Ctrl+1, go to tab 1") << false << 1 << stop << "Ctrl+1" << QList<int>{0} << 2
+                                             << taken("Ctrl+1", "\"Go to Tab 1\"") << QString();
+        QTest::newRow("shifted Space") << false << 1 << stop << "Shift+Space" << QList<int>{0} << 2
+                                       << taken("Shift+Space", "\"Stop All\"") << QString();
+        QTest::newRow("a button's key") << false << 1 << stop << "B" << QList<int>{0} << 2
+                                        << taken("B", "button \"Sound t1b1\" on tab 'Tab 2'") << QString();
+        QTest::newRow("another tab's volume key") << false << 1 << stop << "Alt+A" << QList<int>{0} << 2
+                                                  << taken("Alt+A", "the volume up key of tab 'Tab 1'") << QString();
+        QTest::newRow("a name of no key") << false << 1 << stop << "Ctrl+Foo" << QList<int>{0} << 2
+                                          << "\"Ctrl+Foo\" names no key: it would do nothing." << QString();
+        QTest::newRow("volume up on another tab's stop key")
+            << false << 1 << "up" << "Ctrl+Alt+Shift+A" << QList<int>{0} << 2
+            << taken("Ctrl+Alt+Shift+A", "the Stop Tab key of tab 'Tab 1'") << QString();
+        QTest::newRow("volume down on the tab's own volume up")
+            << false << 1 << "down" << "Alt+B" << QList<int>{0} << 2
+            << taken("Alt+B", "the volume up key of tab 'Tab 2'") << QString();
+        QTest::newRow("volume up on F1 of a button") << false << 1 << "up" << "F1" << QList<int>{0} << 2
+                                                    << taken("F1", "button \"Sound t0b0\" on tab 'Tab 1'")
+                                                    << QString();
     }
-    void twoTabsOneStopKey()
+    void tabKeysFromTheHeader()
     {
         QFETCH(bool, fromFile);
         QFETCH(int, assignTo);
+        QFETCH(QString, kind);
+        QFETCH(QString, key);
         QFETCH(QList<int>, stopped);
         QFETCH(int, shortcuts);
+        QFETCH(QString, said);
         QFETCH(QString, toastText);
         Session s = board(2);
-        const QString key = s.tabs[0].stopKey;
+        s.tabs[0].buttons[0].key = QStringLiteral("F1");
+        const QString stopKey = s.tabs[0].stopKey;
         if (fromFile)
-            s.tabs[1].stopKey = key;
+            s.tabs[1].stopKey = stopKey;
         start(s, 0);
+        if (key == QLatin1String("every window key"))
+            checkWindowKeysRefused();
+        else if (key == QLatin1String("examples"))
+            checkPromptExamples();
+        if (key == QLatin1String("every window key") || key == QLatin1String("examples"))
+            return;
+        const TabData before = session().tabs.value(assignTo);
         if (assignTo >= 0) {
-            Script script;
-            script.answers.append([](const Modal::Request& r) {
-                for (QAction* a : r.menu->actions())
-                    if (a->text() == QLatin1String("Assign Keyboard Shortcut"))
-                        return QVariant::fromValue(a);
-                return QVariant();
-            });
-            script.answer(key);
-            emit A::panels(w)[assignTo].header->stopButton()->customContextMenuRequested(QPoint(2, 2));
-            QCOMPARE(script.titles(), QStringList({QString(), QStringLiteral("Assign Keyboard Shortcut")}));
+            const QList<Script::Asked> asked = giveTabKey(assignTo, kind, key.isEmpty() ? stopKey : key);
+            QCOMPARE(asked.size(), said.isEmpty() ? 2 : 3);
+            QCOMPARE(asked[0].title, QString());
+            if (!said.isEmpty()) {
+                QVERIFY2(asked[2].text.startsWith(said), qPrintable(asked[2].text));
+                QCOMPARE(session().tabs[assignTo], before);
+                QCOMPARE(A::panels(w)[assignTo].header->m_stopKey, before.stopKey);
+                QCOMPARE(A::panels(w)[assignTo].header->m_volUpKey, before.volUpKey);
+                QCOMPARE(A::panels(w)[assignTo].header->m_volDnKey, before.volDnKey);
+            }
         }
         QCOMPARE(toastShown(toastText), !toastText.isEmpty());
         for (int t = 0; t < 2; ++t) {
             const bool holds = stopped.contains(t);
-            QCOMPARE(session().tabs[t].stopKey == key, holds);
-            QCOMPARE(A::panels(w)[t].header->m_stopKey == key, holds);
+            QCOMPARE(session().tabs[t].stopKey == stopKey, holds);
+            QCOMPARE(A::panels(w)[t].header->m_stopKey == stopKey, holds);
         }
         QCOMPARE(A::tabStopShortcuts(w).size(), shortcuts);
         rec.reset();
-        QTest::keySequence(w, QKeySequence(key));
+        QTest::keySequence(w, QKeySequence(stopKey));
         const QStringList stops = callsNaming(rec.take(), QStringLiteral("audio.stop "));
         QCOMPARE(stops.size(), 24 * stopped.size());
         for (const QString& c : stops)

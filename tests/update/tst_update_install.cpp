@@ -58,44 +58,48 @@ private slots:
     void refused_data()
     {
         QTest::addColumn<QString>("file");     // "gone", "small", "text", "package"
-        QTest::addColumn<bool>("launcher");    // the launcher is there
+        QTest::addColumn<QString>("missing");  // "pkexec" or "dpkg": not there
         // What befell the file after its download: "" nothing, "unrecorded"
         // never downloaded, "same size" or "other size" replaced, "folder
         // opened" its folder opened to others, "elsewhere" the same bytes
         // in another folder.
         QTest::addColumn<QString>("after");
         QTest::addColumn<QString>("says");
-        QTest::newRow("file gone") << "gone" << true << "" << "Installer file missing or invalid.\n\nExpected: ";
-        QTest::newRow("too small") << "small" << true << "" << "\nSize: 99999 bytes";
-        QTest::newRow("no Debian package") << "text" << true << "" << "Could not launch installer (error code: 31).";
-        QTest::newRow("pkexec missing") << "package" << false << "" << "Could not launch installer (error code: 2).";
-        QTest::newRow("never downloaded") << "package" << true << "unrecorded"
+        QTest::newRow("file gone") << "gone" << "" << "" << "Installer file missing or invalid.\n\nExpected: ";
+        QTest::newRow("too small") << "small" << "" << "" << "\nSize: 99999 bytes";
+        QTest::newRow("no Debian package") << "text" << "" << "" << "Could not launch installer (error code: 31).";
+        QTest::newRow("pkexec missing") << "package" << "pkexec" << "" << "Could not launch installer (error code: 2).";
+        QTest::newRow("dpkg missing") << "package" << "dpkg" << "" << "Could not launch installer (error code: 2).";
+        QTest::newRow("never downloaded") << "package" << "" << "unrecorded"
                                           << "This installer was not downloaded by the program.";
-        QTest::newRow("replaced, same size") << "package" << true << "same size"
+        QTest::newRow("replaced, same size") << "package" << "" << "same size"
                                              << "The installer's contents changed after the download.";
-        QTest::newRow("replaced, other size") << "package" << true << "other size"
+        QTest::newRow("replaced, other size") << "package" << "" << "other size"
                                               << "The installer's size changed after the download";
-        QTest::newRow("folder opened to others") << "package" << true << "folder opened"
+        QTest::newRow("folder opened to others") << "package" << "" << "folder opened"
                                                  << "is open to other users (mode 0777)";
-        QTest::newRow("copy in another folder") << "package" << true << "elsewhere"
+        QTest::newRow("copy in another folder") << "package" << "" << "elsewhere"
                                                 << "The installer is not in the download folder.";
     }
     void refused()
     {
         QFETCH(QString, file);
-        QFETCH(bool, launcher);
+        QFETCH(QString, missing);
         QFETCH(QString, after);
         QFETCH(QString, says);
         QVERIFY(freshDownloadFolder());
-        QString path = UpdateCheck::installerPath();
+        QString path = UpdateCheck::newInstallerPath();
         if (file == QLatin1String("small"))
             QVERIFY(safeWriteFile(path, package(99999).left(99999)));
         else if (file == QLatin1String("text"))
             QVERIFY(safeWriteFile(path, QByteArray(200000, 't')));
         else if (file == QLatin1String("package"))
             QVERIFY(safeWriteFile(path, package(200000)));
-        if (!launcher)
+        if (missing == QLatin1String("pkexec"))
             PackageInstaller::setLauncher(dir + QStringLiteral("/no-pkexec-here"));
+        else if (missing == QLatin1String("dpkg"))
+            PackageInstaller::setPackageTool(dir + QStringLiteral("/no-dpkg-here"));
+        auto restoreTool = qScopeGuard([] { PackageInstaller::setPackageTool(QString()); });
 
         MainWindow* w = window();
         if (file != QLatin1String("gone") && after != QLatin1String("unrecorded"))
@@ -147,7 +151,7 @@ private slots:
         QFETCH(bool, closes);
         QFETCH(QStringList, asks);
         QVERIFY(freshDownloadFolder());
-        const QString path = UpdateCheck::installerPath();
+        const QString path = UpdateCheck::newInstallerPath();
         QVERIFY(safeWriteFile(path, package(200000)));
         MainWindow* w = window();
         U::recordFetched(w, path);
@@ -170,8 +174,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(argsFile), 10000);
         QFile args(argsFile);
         QVERIFY(args.open(QIODevice::ReadOnly));
+        // The launcher runs as root what it is given: the package tool by
+        // its absolute path, never a name to look up.
         QCOMPARE(QString::fromUtf8(args.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
-                 (QStringList{QStringLiteral("dpkg"), QStringLiteral("-i"), path}));
+                 (QStringList{QStringLiteral("/usr/bin/dpkg"), QStringLiteral("-i"), path}));
         QCOMPARE(asked.titles(), asks);
         QCOMPARE(w->isVisible(), !closes);
         if (session == QLatin1String("saved file")) {

@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QScopeGuard>
 #include <QtTest>
+#include <memory>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "PackageInstaller.h"
@@ -29,6 +31,23 @@ QByteArray reply(const QString& version, bool active = true, bool force = false,
                   {"force_update", force},  {"enable_download", download}, {"update_notes", notes},
                   {"download_url", url}};
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+// Sets when the file was last written.
+bool setWritten(const QString& path, const QDateTime& when)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadWrite) && f.setFileTime(when, QFileDevice::FileModificationTime);
+}
+
+// The id of a process that has ended: a child that ended at once.
+qint64 endedProcessId()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child ? qint64(child) : -1;
 }
 
 } // namespace
@@ -332,16 +351,21 @@ private slots:
     }
 
     // The download: what each answer of the server leaves on disk and in
-    // the window.
+    // the window. Each download has a file of its own, named with the
+    // program's process id: the download of another program running at the
+    // same time is never touched, one of a program that ended goes once it is
+    // an hour old.
     void downloads_data()
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("box");   // title of the box shown, empty for none
         QTest::addColumn<QString>("says");  // part of its text
-        QTest::addColumn<bool>("replaced"); // the installer on disk is the new one
+        QTest::addColumn<bool>("kept");     // the window's own new installer is in the folder
         QTest::newRow("package") << "ok" << "" << "" << true;
         QTest::newRow("redirected") << "redirect" << "" << "" << true;
-        QTest::newRow("error page of 5 kB") << "page" << "Download Error" << "Size: 5120 bytes" << true;
+        QTest::newRow("another window downloads too") << "two windows" << "" << "" << true;
+        QTest::newRow("leftovers of ended programs") << "leftovers" << "" << "" << true;
+        QTest::newRow("error page of 5 kB") << "page" << "Download Error" << "Size: 5120 bytes" << false;
         QTest::newRow("404") << "404" << "Update Failed" << "Download failed: " << false;
         QTest::newRow("cut short") << "short" << "Update Failed" << "Download failed: " << false;
         QTest::newRow("reset mid-body") << "reset" << "Update Failed" << "Download failed: " << false;
@@ -364,12 +388,19 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, box);
         QFETCH(QString, says);
-        QFETCH(bool, replaced);
-        const QString installer = UpdateCheck::installerPath();
+        QFETCH(bool, kept);
         const QString folder = UpdateCheck::downloadFolder();
         QVERIFY(freshDownloadFolder());
+        // The download of another program that runs (this test's parent),
+        // written long ago.
+        const QString installer =
+            folder + QStringLiteral("/TarvelloRuzoru_Setup-%1-00000000000000aa.exe").arg(::getppid());
+        QCOMPARE(UpdateCheck::installerOwner(installer), qint64(::getppid()));
         const QByteArray old = package(150000);
         QVERIFY(safeWriteFile(installer, old));
+        const QDateTime longAgo = QDateTime::currentDateTimeUtc().addSecs(-2 * UpdateCheck::kLeftoverAgeSecs);
+        QVERIFY(setWritten(installer, longAgo));
+        QStringList others{QFileInfo(installer).fileName()}; // files in the folder that stay as they are
 
         const QByteArray fresh = package(300000);
         S::Response r = S::Response::ok(fresh);
@@ -414,6 +445,19 @@ private slots:
         } else if (kind == QLatin1String("stall")) {
             r.misbehaviour = S::StallMidBody;
             r.cutAt = 10240;
+        } else if (kind == QLatin1String("leftovers")) {
+            // Two downloads of a program that has ended: an old one and one
+            // whose program handed it to the package tool just now.
+            const qint64 ended = endedProcessId();
+            QVERIFY(ended > 0);
+            for (const char* tag : {"00000000000000bb", "00000000000000cc"}) {
+                const QString f = folder + QStringLiteral("/TarvelloRuzoru_Setup-%1-%2.exe").arg(ended).arg(tag);
+                QCOMPARE(UpdateCheck::installerOwner(f), ended);
+                QVERIFY(safeWriteFile(f, old));
+            }
+            QVERIFY(setWritten(folder + QStringLiteral("/TarvelloRuzoru_Setup-%1-00000000000000bb.exe").arg(ended),
+                               longAgo));
+            others << QStringLiteral("TarvelloRuzoru_Setup-%1-00000000000000cc.exe").arg(ended);
         }
         auto restoreFolder = qScopeGuard([&] {
             if (kind == QLatin1String("owner"))
@@ -424,6 +468,19 @@ private slots:
             }
         });
         server.route(QStringLiteral("/pkg.deb"), r);
+        std::unique_ptr<MainWindow> second;
+        if (kind == QLatin1String("two windows")) {
+            // A second window of this program fetches the same offer first.
+            second = std::make_unique<MainWindow>();
+            U::startTimer(second.get())->stop();
+            server.route(kPath, S::Response::json(reply(QStringLiteral("2.1"), true, false, true, QString(), url)));
+            second->checkForUpdates(true);
+            QVERIFY(settle(second.get()));
+            U::button(second.get())->click();
+            QVERIFY(settle(second.get()));
+            QCOMPARE(U::installerSha256(second.get()), QCryptographicHash::hash(fresh, QCryptographicHash::Sha256));
+            others << QFileInfo(U::installerReady(second.get())).fileName();
+        }
         offer(url);
         server.clearRequests();
         takeToasts();
@@ -435,11 +492,11 @@ private slots:
             QVERIFY(stall && stall->isActive() && stall->isSingleShot());
             QCOMPARE(stall->interval(), 30000);
             QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 1, 20000);
-            // Its 10 kB are in the part file beside the installer.
-            auto partBytes = [&folder] {
+            // Its 10 kB are in the part file beside the other download.
+            auto partBytes = [&folder, &installer] {
                 qint64 n = 0;
                 for (const QFileInfo& f : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden))
-                    if (f.fileName() != QFileInfo(UpdateCheck::installerPath()).fileName())
+                    if (f.fileName() != QFileInfo(installer).fileName())
                         n += f.size();
                 return n;
             };
@@ -463,19 +520,35 @@ private slots:
             QVERIFY2(asked.requests.first().text.contains(says), qPrintable(asked.requests.first().text));
         if (kind == QLatin1String("file") || kind == QLatin1String("ftp") || kind == QLatin1String("empty"))
             QCOMPARE(server.requestCount(), 0);
-        if (kind != QLatin1String("unwritable")) {
-            QFile f(installer);
-            QVERIFY(f.open(QIODevice::ReadOnly));
-            const QByteArray now = f.readAll();
-            QCOMPARE(now == old, !replaced);
-            if (replaced)
-                QCOMPARE(now, kind == QLatin1String("page") ? QByteArray(5120, 'e') : fresh);
+        // What else lay in the folder is there as it was, unless the folder
+        // itself went; the old download of the ended program is gone.
+        QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+        if (kind != QLatin1String("unwritable") && kind != QLatin1String("nofolder")) {
+            for (const QString& name : std::as_const(others)) {
+                QVERIFY2(left.removeOne(name), qPrintable(name));
+                QFile f(folder + QLatin1Char('/') + name);
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                QCOMPARE(f.readAll(), name.startsWith(QLatin1String("TarvelloRuzoru_Setup-") + QString::number(
+                                                           QCoreApplication::applicationPid()))
+                                          ? fresh
+                                          : old);
+            }
         }
-        // No temporary file is left beside the installer.
-        QCOMPARE(QDir(UpdateCheck::downloadFolder()).entryList(QDir::Files | QDir::Hidden).size(),
-                 kind == QLatin1String("unwritable") ? 0 : 1);
+        // Besides, the window's own download under a name of its own, and no
+        // temporary file.
+        const QString own = U::installerReady(w);
+        QCOMPARE(left, kept ? QStringList{QFileInfo(own).fileName()} : QStringList());
+        if (kept) {
+            QCOMPARE(QFileInfo(own).absolutePath(), folder);
+            QCOMPARE(UpdateCheck::installerOwner(own), QCoreApplication::applicationPid());
+            QFile f(own);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), fresh);
+        }
+        if (second)
+            QVERIFY(U::installerReady(second.get()) != own);
 
-        const bool offered = replaced && kind != QLatin1String("page");
+        const bool offered = kept;
         QCOMPARE(U::button(w)->text(), offered ? QStringLiteral("Restart && Install") : QStringLiteral("Download"));
         QVERIFY(U::button(w)->isEnabled());
         QCOMPARE(takeToasts(), offered ? QStringList{QStringLiteral("✅ Downloaded 0.3 MB — click Restart & Install")}
@@ -505,6 +578,14 @@ private slots:
             QCOMPARE(U::button(w)->text(), QStringLiteral("Restart && Install"));
             QCOMPARE(U::installerSha256(w), QCryptographicHash::hash(fresh, QCryptographicHash::Sha256));
         }
+        // A new offer from another address forgets the download, and its file goes.
+        if (offered) {
+            const QString first = U::installerReady(w);
+            server.route(QStringLiteral("/other.deb"), S::Response::ok(fresh));
+            offer(server.url(QStringLiteral("/other.deb")).toString());
+            QVERIFY(U::installerReady(w).isEmpty());
+            QVERIFY(!QFileInfo::exists(first));
+        }
     }
 
     // A file replaced in the folder after its download is refused at the
@@ -532,7 +613,7 @@ private slots:
         QByteArray other = package(bytes);
         other.resize(bytes, 'x');
         QVERIFY(other != fresh);
-        QVERIFY(safeWriteFile(UpdateCheck::installerPath(), other));
+        QVERIFY(safeWriteFile(U::installerReady(w), other));
         U::button(w)->click();
         QTRY_COMPARE_WITH_TIMEOUT(asked.titles(), QStringList{QStringLiteral("Update Failed")}, 10000);
         QVERIFY2(asked.requests.first().text.contains(QStringLiteral("not the file this program downloaded")),
@@ -572,7 +653,7 @@ private slots:
         QVERIFY(U::bar(w)->isVisibleTo(w));
         if (stage == QLatin1String("downloaded")) {
             download();
-            QVERIFY(QFile::exists(UpdateCheck::installerPath()));
+            QVERIFY(QFile::exists(U::installerReady(w)));
         } else if (stage == QLatin1String("downloading")) {
             U::button(w)->click();
             QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 1, 20000);

@@ -1,0 +1,365 @@
+#include "LoopStream.h"
+
+#include <QMutex>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "AudioOutput.h"
+#include "PcmDecoder.h"
+#include "RenderThread.h"
+#include "WakeEvent.h"
+
+// What the owner and the two threads share; freed by whichever lets go last.
+struct LoopStream::Shared
+{
+    Params params;
+    qint64 inFrame = 0;          // the trim-in, in frames of the output rate
+    qint64 wantFrames = -1;      // the range's length as set; -1: to the end of the file
+    qint64 fadeInFrames = 0;
+    qint64 fadeOutFrames = 0;
+
+    std::atomic<bool> stop{false};
+    std::atomic<float> level{1.0f};
+    std::atomic<int> state{int(State::Starting)};
+    std::atomic<bool> lost{false};
+    mutable QMutex errorMx;
+    QString error;
+
+    // The decoded frames, in blocks of kBlockFrames: stream frame f lies in
+    // block (g / kBlockFrames) % kBlocks, where g is f itself, or f modulo
+    // the round when the range is held whole.
+    std::unique_ptr<std::atomic<qint16*>[]> blocks{new std::atomic<qint16*>[kBlocks]};
+    std::atomic<qint64> decoded{0};       // stream frames the decoder has written
+    std::atomic<qint64> roundFrames{-1};  // a round's length once known
+    std::atomic<bool> whole{false};       // the range is held whole: rounds repeat it
+    std::atomic<qint64> played{0};        // stream frames handed to the output
+    std::atomic<qint64> heard{-1};        // the stream frame heard at the last pass
+    std::atomic<qint64> durationMs{0};
+    WakeEvent firstFrames;                // set once the decoder is far enough ahead to start
+
+    Shared()
+    {
+        for (int i = 0; i < kBlocks; ++i)
+            blocks[i].store(nullptr, std::memory_order_relaxed);
+    }
+    ~Shared()
+    {
+        for (int i = 0; i < kBlocks; ++i)
+            delete[] blocks[i].load(std::memory_order_relaxed);
+    }
+
+    void fail(const QString& why)
+    {
+        {
+            QMutexLocker lock(&errorMx);
+            if (error.isEmpty())
+                error = why;
+        }
+        state.store(int(State::Failed), std::memory_order_release);
+        firstFrames.set();
+    }
+};
+
+namespace {
+
+using Shared = LoopStream::Shared;
+constexpr qint64 kBlock = LoopStream::kBlockFrames;
+constexpr int kBlocks = LoopStream::kBlocks;
+
+// ---- decoding -----------------------------------------------------------
+
+// Writes n frames (silence when src is null) at the decoder's place, waiting
+// while the ring is full. False once the stream is told to end.
+bool putFrames(Shared& sh, const qint16* src, qint64 n)
+{
+    while (n > 0) {
+        if (sh.stop.load(std::memory_order_acquire))
+            return false;
+        const qint64 f = sh.decoded.load(std::memory_order_relaxed);
+        if (f - sh.played.load(std::memory_order_acquire) >= qint64(kBlocks - 1) * kBlock) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
+        const int b = int((f / kBlock) % kBlocks);
+        qint16* block = sh.blocks[b].load(std::memory_order_relaxed);
+        if (!block) {
+            block = new qint16[size_t(kBlock) * 2];
+            sh.blocks[b].store(block, std::memory_order_relaxed);
+        }
+        const qint64 at = f % kBlock;
+        const qint64 m = std::min(n, kBlock - at);
+        if (src) {
+            std::memcpy(block + at * 2, src, size_t(m) * 4);
+            src += m * 2;
+        } else {
+            std::memset(block + at * 2, 0, size_t(m) * 4);
+        }
+        sh.decoded.store(f + m, std::memory_order_release);
+        n -= m;
+    }
+    return true;
+}
+
+// Decodes one round of the range into the stream; the number of frames it
+// gave, or -1 on failure.
+qint64 decodeRound(Shared& sh, qint64 maxFrames, QString* why)
+{
+    PcmDecoder::Options o;
+    o.startSec = double(sh.inFrame) / LoopStream::kRate;
+    o.maxFrames = maxFrames;
+    PcmDecoder::Info info;
+    qint64 got = 0;
+    bool told = false;
+    o.consume = [&](const char* data, qint64 bytes) {
+        if (sh.durationMs.load(std::memory_order_relaxed) == 0 && info.durationMs > 0)
+            sh.durationMs.store(info.durationMs, std::memory_order_relaxed);
+        const qint64 n = bytes / 4;
+        if (!putFrames(sh, reinterpret_cast<const qint16*>(data), n))
+            return false;
+        got += n;
+        if (!told && sh.decoded.load(std::memory_order_relaxed) >= LoopStream::kStartLeadFrames) {
+            told = true;
+            sh.firstFrames.set();
+        }
+        return true;
+    };
+    if (!PcmDecoder::decode(sh.params.path, o, nullptr, why, &info))
+        return -1;
+    if (sh.durationMs.load(std::memory_order_relaxed) == 0 && info.durationMs > 0)
+        sh.durationMs.store(info.durationMs, std::memory_order_relaxed);
+    return got;
+}
+
+// The first round decides: a range that fits is held whole and decoded
+// once; a longer one is decoded again, round after round, into the ring.
+void decodeLoop(std::shared_ptr<Shared> sh)
+{
+    QString why;
+    const qint64 first = decodeRound(*sh, sh->wantFrames, &why);
+    if (sh->stop.load(std::memory_order_acquire))
+        return;
+    if (first <= 0) {
+        sh->fail(first < 0 ? why : QStringLiteral("nothing to play in the range"));
+        return;
+    }
+    sh->roundFrames.store(first, std::memory_order_release);
+    sh->firstFrames.set();
+    if (first <= qint64(kBlocks - 1) * kBlock) {
+        sh->whole.store(true, std::memory_order_release);
+        return;
+    }
+    while (!sh->stop.load(std::memory_order_acquire)) {
+        const qint64 got = decodeRound(*sh, first, &why);
+        if (sh->stop.load(std::memory_order_acquire))
+            return;
+        // A round that comes out shorter (the file changed) keeps the beat.
+        if (!putFrames(*sh, nullptr, first - std::max<qint64>(0, got)))
+            return;
+    }
+}
+
+// ---- rendering ----------------------------------------------------------
+
+// The envelope of a round at frame pos: each round fades in from silence
+// and out to silence at its end, linearly.
+float envelope(const Shared& sh, qint64 pos, qint64 round)
+{
+    float e = 1.0f;
+    if (sh.fadeInFrames > 0 && pos < sh.fadeInFrames)
+        e = float(pos) / float(sh.fadeInFrames);
+    if (sh.fadeOutFrames > 0 && round > 0 && pos >= round - sh.fadeOutFrames)
+        e = std::min(e, float(round - 1 - pos) / float(sh.fadeOutFrames));
+    return std::max(0.0f, e);
+}
+
+// Fills frames of the output from the stream, at a level ramped from `from`
+// to `to` across the block. When the decoder is behind, the rest is silence
+// and the stream waits for it: a round is never cut short.
+void renderBlock(Shared& sh, qint16* dst, int frames, float from, float to)
+{
+    const bool whole = sh.whole.load(std::memory_order_acquire);
+    const qint64 round = sh.roundFrames.load(std::memory_order_acquire);
+    const qint64 decoded = sh.decoded.load(std::memory_order_acquire);
+    qint64 f = sh.played.load(std::memory_order_relaxed);
+    int k = 0;
+    for (; k < frames; ++k, ++f) {
+        if (!whole && f >= decoded)
+            break;
+        const qint64 g = whole ? f % round : f;
+        const qint16* block = sh.blocks[int((g / kBlock) % kBlocks)].load(std::memory_order_relaxed);
+        const qint64 pos = round > 0 ? f % round : f;
+        const float gain = (from + (to - from) * float(k) / float(frames)) * envelope(sh, pos, round);
+        for (int c = 0; c < 2; ++c) {
+            const float v = float(block[(g % kBlock) * 2 + c]) * gain;
+            dst[k * 2 + c] = qint16(std::clamp(std::lrint(v), -32768L, 32767L));
+        }
+    }
+    std::memset(dst + k * 2, 0, size_t(frames - k) * 4);
+    sh.played.store(f, std::memory_order_release);
+}
+
+std::unique_ptr<AudioOutput> openOutput(const Shared& sh, QString* why)
+{
+    AudioOutputConfig cfg;
+    cfg.deviceId = sh.params.deviceId;
+    cfg.rate = LoopStream::kRate;
+    cfg.bufferFrames = LoopStream::kQueueFrames;
+    cfg.periodFrames = LoopStream::kPeriodFrames;
+    // A sound card, never the silent stand-in the button engine falls back
+    // to, unless a run asks for another output by name.
+    if (AudioOutput::backendForced())
+        return AudioOutput::open(cfg, why);
+    return AudioOutput::openBackend(AudioOutput::Backend::Alsa, cfg, why);
+}
+
+// Lets what is queued play out (the end of a stop fade), for a short while.
+void drain(AudioOutput& out)
+{
+    for (int i = 0; i < 20 && out.padding() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+// Waits until the decoder is far enough ahead to start; false when the
+// stream ends or fails first.
+bool waitForLead(Shared& sh)
+{
+    for (;;) {
+        if (sh.stop.load(std::memory_order_acquire)
+            || sh.state.load(std::memory_order_acquire) == int(LoopStream::State::Failed))
+            return false;
+        const qint64 decoded = sh.decoded.load(std::memory_order_acquire);
+        const qint64 round = sh.roundFrames.load(std::memory_order_acquire);
+        if (decoded >= LoopStream::kStartLeadFrames || (round > 0 && decoded >= round))
+            return true;
+        sh.firstFrames.wait(5);
+    }
+}
+
+void renderLoop(std::shared_ptr<Shared> sh)
+{
+    RenderThread::setCurrentThreadName(QStringLiteral("tr-loop"));
+    RenderThread::raiseCurrentThread();
+    QString why;
+    std::unique_ptr<AudioOutput> out = openOutput(*sh, &why);
+    if (!out) {
+        sh->fail(why.isEmpty() ? QStringLiteral("no output") : why);
+        return;
+    }
+    if (!waitForLead(*sh))
+        return;
+    const int capacity = out->bufferFrames();
+    float applied = sh->level.load(std::memory_order_relaxed);
+    auto pass = [&](int frames, int queued) {
+        void* dst = out->getBuffer(frames);
+        if (!dst)
+            return true;
+        const float target = sh->level.load(std::memory_order_relaxed);
+        renderBlock(*sh, static_cast<qint16*>(dst), frames, applied, target);
+        applied = target;
+        if (!out->releaseBuffer(frames, false))
+            return false;
+        sh->heard.store(sh->played.load(std::memory_order_relaxed) - queued - frames, std::memory_order_release);
+        return true;
+    };
+    if (!pass(capacity, 0) || !out->start()) {
+        sh->fail(QStringLiteral("the output did not start"));
+        return;
+    }
+    sh->state.store(int(LoopStream::State::Playing), std::memory_order_release);
+    while (!sh->stop.load(std::memory_order_acquire)) {
+        const AudioOutput::WaitResult r = out->waitForPeriod(100);
+        if (sh->stop.load(std::memory_order_acquire))
+            break;
+        const int padding = r == AudioOutput::WaitResult::DeviceLost ? -1 : out->padding();
+        if (padding < 0) {
+            sh->lost.store(true, std::memory_order_release);
+            return;
+        }
+        if (capacity - padding > 0 && !pass(capacity - padding, padding)) {
+            sh->lost.store(true, std::memory_order_release);
+            return;
+        }
+    }
+    drain(*out);
+}
+
+} // namespace
+
+LoopStream::LoopStream(const Params& params) : m_shared(std::make_shared<Shared>())
+{
+    Shared& sh = *m_shared;
+    sh.params = params;
+    sh.inFrame = params.trimIn > 0.001 ? std::llround(params.trimIn * kRate) : 0;
+    if (params.trimOut > params.trimIn + 0.001)
+        sh.wantFrames = std::max<qint64>(1, std::llround(params.trimOut * kRate) - sh.inFrame);
+    sh.fadeInFrames = params.fadeIn > 0.01 ? std::llround(params.fadeIn * kRate) : 0;
+    sh.fadeOutFrames = params.fadeOut > 0.01 ? std::llround(params.fadeOut * kRate) : 0;
+    sh.level.store(std::clamp(params.level, 0.0f, 1.0f), std::memory_order_relaxed);
+    try {
+        std::thread(decodeLoop, m_shared).detach();
+        std::thread(renderLoop, m_shared).detach();
+    } catch (const std::exception&) {
+        sh.stop.store(true, std::memory_order_release);
+        sh.fail(QStringLiteral("no thread could be started"));
+    }
+}
+
+LoopStream::~LoopStream()
+{
+    m_shared->stop.store(true, std::memory_order_release);
+    m_shared->firstFrames.set();
+}
+
+void LoopStream::setLevel(float level)
+{
+    m_shared->level.store(std::clamp(std::isfinite(level) ? level : 0.0f, 0.0f, 1.0f), std::memory_order_relaxed);
+}
+
+float LoopStream::level() const
+{
+    return m_shared->level.load(std::memory_order_relaxed);
+}
+
+LoopStream::State LoopStream::state() const
+{
+    return State(m_shared->state.load(std::memory_order_acquire));
+}
+
+QString LoopStream::error() const
+{
+    QMutexLocker lock(&m_shared->errorMx);
+    return m_shared->error;
+}
+
+bool LoopStream::outputLost() const
+{
+    return m_shared->lost.load(std::memory_order_acquire);
+}
+
+qint64 LoopStream::positionMs() const
+{
+    const qint64 h = m_shared->heard.load(std::memory_order_acquire);
+    if (h < 0)
+        return -1;
+    const qint64 round = m_shared->roundFrames.load(std::memory_order_acquire);
+    const qint64 pos = round > 0 ? h % round : h;
+    return (m_shared->inFrame + pos) * 1000 / kRate;
+}
+
+qint64 LoopStream::durationMs() const
+{
+    return m_shared->durationMs.load(std::memory_order_relaxed);
+}
+
+qint64 LoopStream::roundsHeard() const
+{
+    const qint64 h = m_shared->heard.load(std::memory_order_acquire);
+    const qint64 round = m_shared->roundFrames.load(std::memory_order_acquire);
+    if (h < 0)
+        return 0;
+    return round > 0 ? h / round + 1 : 1;
+}
