@@ -39,6 +39,9 @@ ButtonEditDialog::ButtonEditDialog(const ButtonData& btn, QWidget* parent)
     , m_originalKey(btn.key)
 {
     const ThemeColors& tc = ThemeManager::instance()->colors();
+    // Muted texts stand on the dialog's ground, the group's surface and the
+    // raised surface of the group's title.
+    const QColor muted = ThemeManager::readableOn(tc.textMuted, {tc.bg, tc.surface, tc.surfaceAlt});
 
     setWindowTitle(QStringLiteral("Edit Button"));
     setMinimumWidth(420);
@@ -62,7 +65,7 @@ ButtonEditDialog::ButtonEditDialog(const ButtonData& btn, QWidget* parent)
         QStringLiteral("QGroupBox { background:%1; border:1px solid %2; border-radius:8px;  margin-top:10px; "
                        "padding:12px; color:%3; font-size:11px; font-weight:700; }"
                        "QGroupBox::title { subcontrol-origin:margin; left:10px; padding:0 4px; }")
-            .arg(tc.surface.name(), tc.border.name(), tc.textMuted.name()));
+            .arg(tc.surface.name(), tc.border.name(), muted.name()));
     auto* form = new QFormLayout(group);
     form->setSpacing(8);
 
@@ -129,7 +132,7 @@ ButtonEditDialog::ButtonEditDialog(const ButtonData& btn, QWidget* parent)
         file->setObjectName(QStringLiteral("audioFileLabel"));
         file->setTextFormat(Qt::PlainText);
         file->setWordWrap(true);
-        file->setStyleSheet(QStringLiteral("color:%1; font-size:10px;").arg(tc.textMuted.name()));
+        file->setStyleSheet(QStringLiteral("color:%1; font-size:10px;").arg(muted.name()));
         root->addWidget(file);
     }
 
@@ -140,7 +143,7 @@ ButtonEditDialog::ButtonEditDialog(const ButtonData& btn, QWidget* parent)
     m_okBtn = box->button(QDialogButtonBox::Ok);
     m_okBtn->setStyleSheet(QStringLiteral("background:%1;color:%2;border:none;border-radius:9px;"
                                           "padding:6px 18px;font-weight:600;")
-                               .arg(tc.accent.name(), tc.surface.name()));
+                               .arg(tc.accent.name(), ThemeManager::readableOn(Qt::white, {tc.accent}).name()));
     connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
     root->addWidget(box);
@@ -172,7 +175,8 @@ void ButtonEditDialog::updateColorBtn(QPushButton* btn, const QColor& c, const Q
     btn->setStyleSheet(QStringLiteral("QPushButton { background:%1; color:%2; border:1px solid %3; "
                                       "border-radius:9px;  padding:0 10px; font-size:11px; }"
                                       "QPushButton:hover { border-color:%4; }")
-                           .arg(name, shown.lightness() < 128 ? QStringLiteral("#FFF") : QStringLiteral("#000"),
+                           .arg(name, ThemeManager::readableOn(shown.lightness() < 128 ? Qt::white : Qt::black,
+                                                               {shown}).name(),
                                 tc.border.name(), tc.borderStrong.name()));
 }
 

@@ -382,7 +382,7 @@ void GridHeader::showStopMenu(const QPoint& pos)
     vxMenuHeading(&menu, QStringLiteral("Tab Stop — Assign Trigger"));
     menu.addAction(QStringLiteral("Assign Keyboard Shortcut"), this, [this] {
         bool ok = false;
-        const QString key = Modal::getText(m_stopBtn, QStringLiteral("Assign Keyboard Shortcut"),
+        const QString key = Modal::getText(window(), QStringLiteral("Assign Keyboard Shortcut"),
                                            QStringLiteral("Enter shortcut key for Stop Tab\n(e.g. Shift+F1, Alt+1, Alt+S):"),
                                            m_stopKey, &ok);
         if (!ok)
@@ -423,9 +423,11 @@ void GridHeader::showVolumeMenu(const QPoint& pos)
         QToolTip::showText(m_volSlider->mapToGlobal(QPoint(0, -28)),
                            QStringLiteral("Turn a MIDI knob or fader to assign..."), m_volSlider, QRect(), 3000);
     });
+    // The key prompts belong to the window, as every other prompt does: a
+    // control's own style sheet would reach into a dialog it parents.
     auto askKey = [this](const QString& title, const QString& label, QString* key) {
         bool ok = false;
-        const QString text = Modal::getText(m_volSlider, title, label, *key, &ok);
+        const QString text = Modal::getText(window(), title, label, *key, &ok);
         if (!ok)
             return;
         *key = text.trimmed();

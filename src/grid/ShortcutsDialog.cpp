@@ -30,10 +30,23 @@ const QStringList kAutoKeys = {
     QStringLiteral("F10"), QStringLiteral("F11"), QStringLiteral("F12"),
 };
 
-const QString kIdleStyle = QStringLiteral(
-    "padding:7px 12px;border-radius:9px;background:rgba(227,27,35,0.08);color:#E31B23;font-size:11px;");
-const QString kWaitingStyle = QStringLiteral(
-    "padding:7px 12px;border-radius:9px;background:rgba(0,200,83,0.12);color:#00C853;font-size:11px;");
+// The status line in its colour on a faint wash of the same colour over the
+// dialog's ground; the ink is moved as far as it needs to read there.
+QString statusStyle(const QColor& colour, double wash)
+{
+    QColor washed = colour;
+    washed.setAlphaF(float(wash));
+    const QColor under = ThemeManager::blended(washed, ThemeManager::instance()->colors().bg);
+    return QStringLiteral("padding:7px 12px;border-radius:9px;background:rgba(%1,%2,%3,%4);color:%5;font-size:11px;")
+        .arg(colour.red())
+        .arg(colour.green())
+        .arg(colour.blue())
+        .arg(wash)
+        .arg(ThemeManager::readableOn(colour, {under}).name());
+}
+
+QString idleStyle() { return statusStyle(QColor(0xE3, 0x1B, 0x23), 0.08); }
+QString waitingStyle() { return statusStyle(QColor(0x00, 0xC8, 0x53), 0.12); }
 const QString kIdleText = QStringLiteral("Click a row, then press a key to assign it.");
 
 constexpr int kColTab = 0;
@@ -62,7 +75,7 @@ ShortcutsDialog::ShortcutsDialog(Session& session, QWidget* parent)
     // The prompt and the refusals run longer than the dialog is wide at its
     // smallest: they wrap rather than lose their ends.
     m_status->setWordWrap(true);
-    m_status->setStyleSheet(kIdleStyle);
+    m_status->setStyleSheet(idleStyle());
     root->addWidget(m_status);
 
     m_table = new QTableWidget(0, 4, this);
@@ -85,7 +98,7 @@ ShortcutsDialog::ShortcutsDialog(Session& session, QWidget* parent)
                                           "gridline-color:%4;}"
                                           "QTableWidget::item:selected{background:%5;color:%6;}")
                                .arg(tc.surface.name(), tc.surfaceAlt.name(), tc.text.name(), tc.border.name(),
-                                    tc.accent.name(), QStringLiteral("#FFFFFF")));
+                                    tc.accent.name(), ThemeManager::readableOn(Qt::white, {tc.accent}).name()));
     connect(m_table, &QTableWidget::cellClicked, this, &ShortcutsDialog::onCellClicked);
     root->addWidget(m_table, 1);
 
@@ -138,7 +151,7 @@ QString ShortcutsDialog::rowName(int row) const
 void ShortcutsDialog::setStatus(const QString& text, bool waiting)
 {
     m_status->setText(text);
-    m_status->setStyleSheet(waiting ? kWaitingStyle : kIdleStyle);
+    m_status->setStyleSheet(waiting ? waitingStyle() : idleStyle());
 }
 
 void ShortcutsDialog::disarm()
@@ -170,7 +183,9 @@ void ShortcutsDialog::rebuild()
             key->setTextAlignment(Qt::AlignCenter);
             m_table->setItem(r, kColKey, key);
             auto* path = new QTableWidgetItem(btn.audioPath.isEmpty() ? QStringLiteral("--") : file.fileName());
-            path->setForeground(QColor(QStringLiteral("#777")));
+            // Muted, on the table's rows and alternate rows alike.
+            const ThemeColors& tc = ThemeManager::instance()->colors();
+            path->setForeground(ThemeManager::readableOn(tc.textMuted, {tc.surface, tc.surfaceAlt}));
             m_table->setItem(r, kColFile, path);
         }
     }

@@ -349,7 +349,7 @@ void TrimCanvas::paintEvent(QPaintEvent*)
         QFont hintFont = font();
         hintFont.setPixelSize(10);
         p.setFont(hintFont);
-        p.setPen(f.accent.lighter(160));
+        p.setPen(ThemeManager::readableOn(f.accent.lighter(160), {bg}));
         p.drawText(rect().adjusted(8, 5, 0, 0), Qt::AlignLeft | Qt::AlignTop,
                    QStringLiteral("×%1  ·  drag to pan  |  Ctrl+drag or middle-click").arg(m_zoom, 0, 'f', 1));
     }
@@ -459,7 +459,7 @@ void TrimCanvas::paintHandles(QPainter& p, const PaintFrame& f)
     p.drawRoundedRect(inTag, 5, 5);
     p.drawRoundedRect(outTag, 5, 5);
     p.setBrush(Qt::NoBrush);
-    p.setPen(Qt::white);
+    p.setPen(ThemeManager::readableOn(Qt::white, {f.accent}));
     p.drawText(inTag, Qt::AlignCenter, QStringLiteral("IN"));
     p.drawText(outTag, Qt::AlignCenter, QStringLiteral("OUT"));
 }

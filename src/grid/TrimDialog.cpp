@@ -47,12 +47,17 @@ QString filledSvg(const QString& drawing)
         .arg(drawing);
 }
 
-QIcon playIcon() { return VXIcons::modern(VXIcons::ic_play(), QColor(QStringLiteral("#FFFFFF")), 13); }
+// The text and icons of a button filled with a shade of the accent: white
+// where it reads on the shade, else the ink the shade needs.
+QColor onShade(const QColor& shade) { return ThemeManager::readableOn(Qt::white, {shade}); }
+QColor onAccent() { return onShade(ThemeManager::instance()->colors().accent); }
+
+QIcon playIcon() { return VXIcons::modern(VXIcons::ic_play(), onAccent(), 13); }
 
 QIcon stopIcon()
 {
     return VXIcons::modern(filledSvg(QStringLiteral("<rect x='5.5' y='5.5' width='13' height='13' rx='3'/>")),
-                           QColor(QStringLiteral("#FFFFFF")), 13);
+                           onAccent(), 13);
 }
 
 QString msText(int ms) { return QStringLiteral("%1 ms").arg(ms); }
@@ -131,12 +136,15 @@ TrimDialog::TrimDialog(const ButtonData& btn, QWidget* parent)
     setMinimumSize(680, 520);
     resize(860, 620);
     setSizeGripEnabled(true);
+    // Muted texts stand on the dialog's ground, the group's surface and the
+    // raised surface of the group's title.
+    const QColor muted = ThemeManager::readableOn(tc.textMuted, {tc.bg, tc.surface, tc.surfaceAlt});
     setStyleSheet(QString::fromLatin1(kDialogStyle)
                       .arg(tc.bg.name())
                       .arg(tc.text.name())
                       .arg(tc.surface.name())
                       .arg(tc.border.name())
-                      .arg(tc.textMuted.name())
+                      .arg(muted.name())
                       .arg(accent)
                       .arg(tc.surfaceAlt.name()));
 
@@ -148,7 +156,7 @@ TrimDialog::TrimDialog(const ButtonData& btn, QWidget* parent)
     pathLabel->setObjectName(QStringLiteral("trimPathLabel"));
     pathLabel->setWordWrap(true);
     pathLabel->setTextFormat(Qt::PlainText);
-    pathLabel->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(tc.textMuted.name()));
+    pathLabel->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(muted.name()));
     root->addWidget(pathLabel);
 
     m_canvas = new TrimCanvas(this);
@@ -214,11 +222,12 @@ TrimDialog::TrimDialog(const ButtonData& btn, QWidget* parent)
     m_previewBtn->setObjectName(QStringLiteral("trimPreviewBtn"));
     m_previewBtn->setIcon(playIcon());
     m_previewBtn->setStyleSheet(
-        QStringLiteral("QPushButton{background:%1;color:white;border:1px solid %1;  border-radius:9px;"
+        QStringLiteral("QPushButton{background:%1;color:%4;border:1px solid %1;  border-radius:9px;"
                        "padding:6px 18px;font-weight:700;font-size:12px;}"
-                       "QPushButton:hover{background:%2;color:white;border-color:%2;}"
-                       "QPushButton:pressed{background:%3;color:white;}")
-            .arg(accent, tc.accent.lighter(120).name(), tc.accentPressed.name()));
+                       "QPushButton:hover{background:%2;color:%5;border-color:%2;}"
+                       "QPushButton:pressed{background:%3;color:%6;}")
+            .arg(accent, tc.accent.lighter(120).name(), tc.accentPressed.name(), onShade(tc.accent).name(),
+                 onShade(tc.accent.lighter(120)).name(), onShade(tc.accentPressed).name()));
     auto* resetBtn = new QPushButton(QStringLiteral("Reset"), this);
     resetBtn->setObjectName(QStringLiteral("trimResetBtn"));
     resetBtn->setIcon(VXIcons::modern(
@@ -233,7 +242,7 @@ TrimDialog::TrimDialog(const ButtonData& btn, QWidget* parent)
         b->setIcon(QIcon());
     ok->setStyleSheet(QStringLiteral("background:%1;color:%2;border:1px solid %1;border-radius:9px;"
                                      "padding:6px 18px;font-weight:700;")
-                          .arg(accent, QStringLiteral("#FFFFFF")));
+                          .arg(accent, onAccent().name()));
     actions->addWidget(m_previewBtn);
     actions->addWidget(resetBtn);
     actions->addStretch();

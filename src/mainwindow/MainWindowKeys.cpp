@@ -39,6 +39,7 @@
 #include "MonoClock.h"
 #include "OpLog.h"
 #include "SessionManager.h"
+#include "ThemeFollow.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 
@@ -457,18 +458,21 @@ void MainWindow::showSearchDialog()
     searchDialog->setWindowTitle(QStringLiteral("Search Buttons"));
     searchDialog->setModal(false);
     searchDialog->setFixedSize(sc(320), sc(84));
-    const ThemeColors& c = ThemeManager::instance()->colors();
-    searchDialog->setStyleSheet(QStringLiteral("QDialog{background:%1;}").arg(c.surface.name()));
     auto* col = new QVBoxLayout(searchDialog);
     col->setContentsMargins(sc(14), sc(14), sc(14), sc(14));
     col->setSpacing(sc(8));
     auto* label = new QLabel(QStringLiteral("Search buttons across the current tab:"), searchDialog);
-    label->setStyleSheet(
-        QStringLiteral("color:%1;font-size:11px;background:transparent;").arg(c.textMuted.name()));
     searchBox = new QLineEdit(searchDialog);
     searchBox->setObjectName(QStringLiteral("searchBox"));
     searchBox->setPlaceholderText(QStringLiteral("🔍 Search buttons..."));
     searchBox->setFixedHeight(sc(30));
+    // The dialog is kept: it takes each later theme as well.
+    QDialog* dialog = searchDialog;
+    followTheme(dialog, [dialog, label](const ThemeColors& c) {
+        dialog->setStyleSheet(QStringLiteral("QDialog{background:%1;}").arg(c.surface.name()));
+        label->setStyleSheet(QStringLiteral("color:%1;font-size:11px;background:transparent;")
+                                 .arg(ThemeManager::readableOn(c.textMuted, {c.surface}).name()));
+    });
     col->addWidget(label);
     col->addWidget(searchBox);
     connect(searchBox, &QLineEdit::textChanged, this, &MainWindow::onSearchChanged);

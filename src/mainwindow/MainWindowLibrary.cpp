@@ -156,7 +156,7 @@ void MainWindow::buildLibraryPage(QStackedWidget* stack)
             QStringLiteral("QTreeWidget{background:transparent;outline:none;border:none;}"
                            "QTreeWidget::item{padding:3px 4px;border-radius:3px;font-size:11px;}"
                            "QTreeWidget::item:selected{background:")
-            + c.accent.name() + QStringLiteral(";color:") + c.text.name()
+            + c.accent.name() + QStringLiteral(";color:") + ThemeManager::readableOn(c.text, {c.accent}).name()
             + QStringLiteral(";}QTreeWidget::item:hover:!selected{background:") + c.surfaceAlt.name()
             + QStringLiteral(";}QTreeWidget::branch:has-children:!has-siblings:closed,QTreeWidget::branch:closed:"
                              "has-children:has-siblings{  border-image:none; image:url(none);}QTreeWidget::branch:"

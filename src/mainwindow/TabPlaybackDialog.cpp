@@ -26,8 +26,8 @@ const char* const kDialogSS =
     "QComboBox QAbstractItemView{background:%4;color:%2;border:1px solid %3;}"
     "QPushButton{background:%4;color:%2;border:1px solid %3;border-radius:6px;padding:6px 18px;font-size:11px;}"
     "QPushButton:hover{background:%7;}"
-    "QPushButton#applyBtn{background:%5;color:#fff;border-color:%8;font-weight:700;}"
-    "QPushButton#applyBtn:hover{background:%8;}";
+    "QPushButton#applyBtn{background:%5;color:%9;border-color:%8;font-weight:700;}"
+    "QPushButton#applyBtn:hover{background:%8;color:%10;}";
 
 constexpr int kOutputChars = 20;
 constexpr int kDeviceChars = 40;
@@ -48,9 +48,24 @@ QString literal(const QString& text)
     return out.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
+// The dialog's texts stand on its surface, on the groups' shading from the
+// surface to the window ground and on the raised surface of their titles:
+// each ink reads on all of them.
+QString inkOn(const QColor& ink)
+{
+    const ThemeColors& tc = ThemeManager::instance()->colors();
+    return ThemeManager::readableOn(ink, {tc.surface, tc.bg, tc.surfaceAlt}).name();
+}
+
+QString mutedInk()
+{
+    return inkOn(ThemeManager::instance()->colors().textMuted);
+}
+
+// A tab's own colour as the ink of its name.
 QString tabColorName(const TabData& t)
 {
-    return t.color.isValid() ? t.color.name() : ThemeManager::instance()->colors().accent.name();
+    return inkOn(t.color.isValid() ? t.color : ThemeManager::instance()->colors().accent);
 }
 
 } // namespace
@@ -98,8 +113,9 @@ TabPlaybackDialog::TabPlaybackDialog(const Session& session, int tabIdx, QWidget
     setMinimumWidth(720);
     setStyleSheet(QString::fromLatin1(kDialogSS)
                       .arg(tc.surface.name(), tc.text.name(), tc.border.name(), tc.surfaceAlt.name(),
-                           tc.accent.name(), tc.textMuted.name(), tc.surfaceAlt.lighter(115).name(),
-                           tc.accentPressed.name()));
+                           tc.accent.name(), mutedInk(), tc.surfaceAlt.lighter(115).name(),
+                           tc.accentPressed.name(), ThemeManager::readableOn(Qt::white, {tc.accent}).name(),
+                           ThemeManager::readableOn(Qt::white, {tc.accentPressed}).name()));
 
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(16, 16, 16, 16);
@@ -109,9 +125,9 @@ TabPlaybackDialog::TabPlaybackDialog(const Session& session, int tabIdx, QWidget
     auto* title = new QLabel(this);
     title->setTextFormat(Qt::RichText);
     title->setText(QStringLiteral("<span style='color:%1;font-size:14px;font-weight:700;'>● %2</span>&nbsp;&nbsp;"
-                                  "<span style='color:#666;font-size:11px;'>per-tab playback &amp; output "
+                                  "<span style='color:%3;font-size:11px;'>per-tab playback &amp; output "
                                   "settings</span>")
-                       .arg(tabColorName(tab), tab.name.toHtmlEscaped()));
+                       .arg(tabColorName(tab), tab.name.toHtmlEscaped(), mutedInk()));
     root->addWidget(title);
 
     // Overview of every tab, ⌈n/2⌉ on the left.
@@ -151,7 +167,7 @@ TabPlaybackDialog::TabPlaybackDialog(const Session& session, int tabIdx, QWidget
     rule->setFrameShape(QFrame::HLine);
     rule->setStyleSheet(QStringLiteral("color:%1;").arg(tc.text.name()));
     rulesCol->addWidget(rule);
-    const QString noteSS = QStringLiteral("color:%1;font-size:10px;padding-left:22px;").arg(tc.textMuted.name());
+    const QString noteSS = QStringLiteral("color:%1;font-size:10px;padding-left:22px;").arg(mutedInk());
     const QString ruleTexts[3][2] = {
         {QStringLiteral("AS — Auto-Stop"), QStringLiteral("Playing a button stops other buttons in the same tab.")},
         {QStringLiteral("RS — Restart on Re-Click"),
@@ -198,7 +214,7 @@ TabPlaybackDialog::TabPlaybackDialog(const Session& session, int tabIdx, QWidget
     m_device->setCurrentIndex(selected);
     form->addRow(QStringLiteral("Device:"), m_device);
     form->addRow(plainLabel(QStringLiteral("Each tab can play through a different audio device."),
-                            QStringLiteral("color:%1;font-size:10px;").arg(tc.textMuted.name()), output));
+                            QStringLiteral("color:%1;font-size:10px;").arg(mutedInk()), output));
     root->addWidget(output);
 
     // Buttons.
@@ -229,13 +245,13 @@ void TabPlaybackDialog::fillOverview(QGridLayout* grid, const Session& session, 
 {
     const ThemeColors& tc = ThemeManager::instance()->colors();
     const QString headSS =
-        QStringLiteral("color:%1;font-size:9px;font-weight:700;letter-spacing:0.5px;").arg(tc.textMuted.name());
+        QStringLiteral("color:%1;font-size:9px;font-weight:700;letter-spacing:0.5px;").arg(mutedInk());
     const QString heads[3] = {QStringLiteral("TAB"), QStringLiteral("PLAYBACK"), QStringLiteral("OUTPUT")};
     for (int c = 0; c < 3; ++c)
         grid->addWidget(plainLabel(heads[c], headSS, nullptr), 0, c);
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(2, 1);
-    const QString accent = tc.accent.name();
+    const QString accent = inkOn(tc.accent);
     for (int i = first; i < end; ++i) {
         const TabData& t = session.tabs[i];
         const int row = i - first + 1;
@@ -247,11 +263,11 @@ void TabPlaybackDialog::fillOverview(QGridLayout* grid, const Session& session, 
                         row, 0);
         grid->addWidget(plainLabel(rulesText(t),
                                    QStringLiteral("color:%1;font-size:10px;")
-                                       .arg(t.useTabPb ? accent : QStringLiteral("#666")),
+                                       .arg(t.useTabPb ? accent : mutedInk()),
                                    nullptr),
                         row, 1);
         grid->addWidget(plainLabel(outputText(t.soundCard),
-                                   QStringLiteral("color:%1;font-size:10px;").arg(tc.textMuted.name()), nullptr),
+                                   QStringLiteral("color:%1;font-size:10px;").arg(mutedInk()), nullptr),
                         row, 2);
     }
 }

@@ -22,6 +22,19 @@ QRect inclusive(int x1, int y1, int x2, int y2)
     return QRect(QPoint(x1, y1), QPoint(x2, y2));
 }
 
+// ink where it reads on every ground a row of the list can have under its
+// tint (and under an overlay drawn on top of that): the panel's surface (the
+// list itself is clear), the alternate and hovered rows' raised surface and
+// the selected row's hover surface.
+QColor readableInRow(const QColor& ink, const ThemeColors& c, const QColor& tint,
+                     const QColor& overlay = QColor(Qt::transparent))
+{
+    auto under = [&](const QColor& ground) {
+        return ThemeManager::blended(overlay, ThemeManager::blended(tint, ground));
+    };
+    return ThemeManager::readableOn(ink, {under(c.surface), under(c.surfaceAlt), under(c.surfaceHover)});
+}
+
 void drawText(QPainter* p, const QRect& r, int px, const QColor& colour, const QString& text,
               int flags = Qt::AlignCenter, int weight = QFont::Normal)
 {
@@ -56,21 +69,23 @@ void MusicItemDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, c
     QString glyph = QString::number(index.row() + 1);
     QColor glyphColour = c.textMuted;
     int glyphPx = 10;
+    const QColor tint = playing ? withAlpha(kRed, 25)
+                      : flagged ? withAlpha(kOrange, 10)
+                      : hovered ? QColor(255, 255, 255, 6)
+                                : QColor(Qt::transparent);
+    if (tint.alpha() > 0)
+        p->fillRect(r, tint);
     if (playing) {
-        p->fillRect(r, withAlpha(kRed, 25));
         p->fillRect(inclusive(L, T, L + 2, B), c.accent);
         glyph = QStringLiteral("▶");
         glyphColour = c.accent;
         glyphPx = 14;
     } else if (flagged) {
-        p->fillRect(r, withAlpha(kOrange, 10));
         p->fillRect(inclusive(L, T, L + 1, B), withAlpha(kOrange, 120));
         glyph = QStringLiteral("♪");
         glyphColour = kOrange;
-    } else if (hovered) {
-        p->fillRect(r, QColor(255, 255, 255, 6));
     }
-    drawText(p, inclusive(L + 5, T, L + 30, B), glyphPx, glyphColour, glyph);
+    drawText(p, inclusive(L + 5, T, L + 30, B), glyphPx, readableInRow(glyphColour, c, tint), glyph);
 
     const QString text = index.data(Qt::DisplayRole).toString();
     const qsizetype lf = text.indexOf(QLatin1Char('\n'));
@@ -82,13 +97,13 @@ void MusicItemDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, c
     titleFont.setPixelSize(11);
     titleFont.setWeight(playing ? QFont::DemiBold : QFont::Normal);
     const QColor titleColour = playing ? QColor(Qt::white) : flagged ? QColor(0xFF, 0xB3, 0x47) : c.textSecondary;
-    drawText(p, inclusive(L + 34, T + 3, R - 38, T + 18), 11, titleColour,
+    drawText(p, inclusive(L + 34, T + 3, R - 38, T + 18), 11, readableInRow(titleColour, c, tint),
              QFontMetrics(titleFont).elidedText(title, Qt::ElideRight, room), Qt::AlignLeft | Qt::AlignVCenter,
              titleFont.weight());
     if (!folder.isEmpty()) {
         QFont f;
         f.setPixelSize(9);
-        drawText(p, inclusive(L + 34, T + 19, R - 38, T + 31), 9, c.border,
+        drawText(p, inclusive(L + 34, T + 19, R - 38, T + 31), 9, readableInRow(c.textMuted, c, tint),
                  QFontMetrics(f).elidedText(folder, Qt::ElideLeft, room), Qt::AlignLeft | Qt::AlignVCenter);
     }
 
@@ -97,12 +112,13 @@ void MusicItemDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, c
         const QRect button = inclusive(R - 36, y, R - 11, y + 21);
         QPainterPath path;
         path.addRoundedRect(QRectF(button), 4, 4);
-        p->fillPath(path, withAlpha(kRed, 200));
-        drawText(p, button, 10, Qt::white, QStringLiteral("▶"));
+        const QColor fill = withAlpha(kRed, 200);
+        p->fillPath(path, fill);
+        drawText(p, button, 10, readableInRow(Qt::white, c, tint, fill), QStringLiteral("▶"));
     }
     if (flagged || hovered) {
         const int y = T + (B - T - 13) / 2;
-        drawText(p, inclusive(R - 14, y, R - 3, y + 13), 8, flagged ? withAlpha(kOrange, 200) : c.textMuted,
+        drawText(p, inclusive(R - 14, y, R - 3, y + 13), 8, readableInRow(flagged ? kOrange : c.textMuted, c, tint),
                  flagged ? QStringLiteral("★") : QStringLiteral("☆"));
     }
 

@@ -194,9 +194,10 @@ void NowPlayingBar::applyTheme()
     const ThemeColors& c = ThemeManager::instance()->colors();
     updateDot(m_hasTrack);
     m_title->setStyleSheet(QStringLiteral("color:%1;font-size:10px;font-weight:600;").arg(c.text.name()));
+    // The bar's ground is the panel surface (the global sheet's nowPlayingPanel).
     m_remaining->setStyleSheet(
         QStringLiteral("color:%1;font-size:9px;font-family:Consolas,monospace;border:none;outline:none;")
-            .arg(c.textMuted.name()));
+            .arg(ThemeManager::readableOn(c.textMuted, {c.surface}).name()));
     const QString ctrl =
         QStringLiteral("QPushButton#npCtrlBtn{  background:%1;  border:1px solid %3; border-radius:8px;}"
                        "QPushButton#npCtrlBtn:hover{  background:%4; border-color:%3;}"

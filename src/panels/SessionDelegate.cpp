@@ -17,6 +17,18 @@ QColor withAlpha(QColor c, int alpha)
     return c;
 }
 
+// The washes of a hovered and of a selected row.
+QColor hoverWash(const ThemeColors& c) { return withAlpha(c.surfaceHover, 120); }
+QColor selectWash(const ThemeColors& c) { return withAlpha(c.accent, 60); }
+
+// ink where it reads on the rows' grounds: the panel's surface (the list is
+// clear) plain, hovered or selected.
+QColor readableInList(const QColor& ink, const ThemeColors& c)
+{
+    return ThemeManager::readableOn(ink, {c.surface, ThemeManager::blended(hoverWash(c), c.surface),
+                                          ThemeManager::blended(selectWash(c), c.surface)});
+}
+
 } // namespace
 
 QSize SessionDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const
@@ -37,7 +49,7 @@ void SessionDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, con
         QFont f = option.font;
         f.setPixelSize(11);
         p->setFont(f);
-        p->setPen(c.textMuted);
+        p->setPen(readableInList(c.textMuted, c));
         p->drawText(r, Qt::AlignCenter, index.data(Qt::DisplayRole).toString());
         p->restore();
         return;
@@ -49,8 +61,7 @@ void SessionDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, con
     if (option.state.testFlag(QStyle::State_Selected) || option.state.testFlag(QStyle::State_MouseOver)) {
         p->setRenderHint(QPainter::Antialiasing, true);
         p->setPen(Qt::NoPen);
-        p->setBrush(option.state.testFlag(QStyle::State_Selected) ? withAlpha(c.accent, 60)
-                                                                   : withAlpha(c.surfaceHover, 120));
+        p->setBrush(option.state.testFlag(QStyle::State_Selected) ? selectWash(c) : hoverWash(c));
         p->drawRoundedRect(r.adjusted(2, 2, -2, -2), 8, 8);
     }
 
@@ -59,14 +70,15 @@ void SessionDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, con
     const QRect box(r.left() + 10, r.top() + 10, 32, 32);
     p->setRenderHint(QPainter::Antialiasing, true);
     p->setPen(Qt::NoPen);
-    p->setBrush(current ? c.accent : missing ? c.surfaceHover : c.surfaceAlt);
+    const QColor boxColour = current ? c.accent : missing ? c.surfaceHover : c.surfaceAlt;
+    p->setBrush(boxColour);
     p->drawRoundedRect(box, 8, 8);
 
     const QColor glyphPen = current ? c.text : c.textSecondary;
     QFont glyphFont = p->font();
     glyphFont.setPixelSize(16);
     p->setFont(glyphFont);
-    p->setPen(glyphPen);
+    p->setPen(ThemeManager::readableOn(glyphPen, {boxColour}));
     p->drawText(box, Qt::AlignCenter, current ? QStringLiteral("▶") : QStringLiteral("♪"));
 
     const int x = r.left() + 51;
@@ -75,7 +87,7 @@ void SessionDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, con
     nameFont.setPixelSize(12);
     nameFont.setWeight(QFont::Bold);
     p->setFont(nameFont);
-    p->setPen(missing ? c.textMuted : glyphPen);
+    p->setPen(readableInList(missing ? c.textMuted : glyphPen, c));
     p->drawText(QRect(x, r.top() + 9, W, 17), Qt::AlignLeft | Qt::AlignVCenter,
                 QFontMetrics(nameFont).elidedText(index.data(kNameRole).toString(), Qt::ElideRight, W));
 
@@ -83,7 +95,7 @@ void SessionDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, con
     folderFont.setPixelSize(10);
     folderFont.setWeight(QFont::Normal);
     p->setFont(folderFont);
-    p->setPen(c.textMuted);
+    p->setPen(readableInList(c.textMuted, c));
     p->drawText(QRect(x, r.top() + 27, W, 15), Qt::AlignLeft | Qt::AlignVCenter,
                 QFontMetrics(folderFont).elidedText(folder, Qt::ElideMiddle, W));
 

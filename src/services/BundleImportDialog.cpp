@@ -243,7 +243,8 @@ void BundleManager::importBundle(QWidget* parent)
     change->setObjectName(QStringLiteral("changeDestination"));
     cl->addWidget(change);
     auto* baseLabel = new QLabel(baseDir, &confirm);
-    baseLabel->setStyleSheet(QStringLiteral("color:#888;font-size:10px;"));
+    // The theme's muted label: its ink reads on the dialog in every preset.
+    baseLabel->setObjectName(QStringLiteral("mutedLabel"));
     cl->addWidget(baseLabel);
     addButtonRow(&confirm, cl, merge ? QStringLiteral("✅ Add to Session") : QStringLiteral("✅ Import"));
 

@@ -251,9 +251,10 @@ int themedMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& tit
                        "background:transparent;font-size:12px;}QMessageBox QPushButton{background:%3;color:%2;"
                        "border:1px solid %4;border-radius:9px;min-width:78px;padding:7px 18px;font-size:12px;"
                        "font-weight:600;}QMessageBox QPushButton:hover{background:%5;border-color:%6;}"
-                       "QMessageBox QPushButton:default{background:%6;color:#ffffff;border-color:%6;}")
+                       "QMessageBox QPushButton:default{background:%6;color:%7;border-color:%6;}")
             .arg(c.surface.name(), c.text.name(), c.surfaceAlt.name(), c.border.name(),
-                 c.surfaceAlt.lighter(115).name(), c.accent.name()));
+                 c.surfaceAlt.lighter(115).name(), c.accent.name(),
+                 ThemeManager::readableOn(Qt::white, {c.accent}).name()));
     if (parent) {
         const QSize hint = box.sizeHint();
         const QPoint origin = parent->mapToGlobal(QPoint(0, 0));

@@ -544,7 +544,7 @@ QPushButton#resetMusicBtn:hover { background: %16; color: %4; }
 /* ---- Danger (destructive action) button ---- */
 QPushButton#dangerBtn {
     background: transparent;
-    color: %16;
+    color: %DANGERINK%;
     border: 1px solid %16;
     border-radius: 6px;
     font-size: 11px;
@@ -748,6 +748,14 @@ QString fillText(const QString& tmpl, const ThemeColors& c, const QString& fontF
     named.insert(QStringLiteral("ACCA"), rgba(c.accent, 50));
     named.insert(QStringLiteral("ERRORA"), rgba(c.danger, 38));
     named.insert(QStringLiteral("ERRORB"), rgba(c.danger, 77));
+    // A danger button's text in the danger colour, moved as far as it needs
+    // to read on the sheet's grounds, plain or under the button's hover wash.
+    QColor wash = c.danger;
+    wash.setAlpha(38);
+    named.insert(QStringLiteral("DANGERINK"),
+                 ThemeManager::readableOn(c.danger, {c.bg, c.surface, c.surfaceAlt, ThemeManager::blended(wash, c.bg),
+                                                     ThemeManager::blended(wash, c.surface)})
+                     .name());
     named.insert(QStringLiteral("THUMBN"), rgba(c.textSecondary, 150));
     named.insert(QStringLiteral("THUMBH"), rgba(c.textSecondary, 205));
     named.insert(QStringLiteral("THUMBP"), rgba(c.textSecondary, 240));

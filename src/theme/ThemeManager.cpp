@@ -6,6 +6,10 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <algorithm>
 #include <cmath>
 
@@ -73,6 +77,39 @@ void putAccent(ThemeColors& c, const QColor& accent)
     c.accentLight = accent.lighter(130);
 }
 
+// Keeps the hint of every empty text box readable. The style sheet gives a
+// box's hint its text colour at half strength, which fades below reading on
+// the light presets, and gives it again at every polish; so after each
+// palette change the hint takes the muted ink that reads on the box's ground
+// (its own plain background, else the sheet's grounds).
+class PlaceholderInk : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::PaletteChange && event->type() != QEvent::Polish)
+            return false;
+        if (!qobject_cast<QLineEdit*>(watched) && !qobject_cast<QTextEdit*>(watched)
+            && !qobject_cast<QPlainTextEdit*>(watched))
+            return false;
+        auto* box = static_cast<QWidget*>(watched);
+        const ThemeColors& c = ThemeManager::instance()->colors();
+        const QColor own = box->palette().color(QPalette::Base);
+        const QColor ink = own.isValid() && own.alpha() == 255
+            ? ThemeManager::readableOn(c.textMuted, {own})
+            : ThemeManager::readableOn(c.textMuted, {c.bg, c.surface, c.surfaceAlt});
+        if (box->palette().color(QPalette::PlaceholderText) != ink) {
+            QPalette pal = box->palette();
+            pal.setColor(QPalette::PlaceholderText, ink);
+            box->setPalette(pal);
+        }
+        return false;
+    }
+};
+
 int presetIndexOf(const QString& storedName)
 {
     for (int i = 0; i < kPresetCount; ++i) {
@@ -86,8 +123,11 @@ int presetIndexOf(const QString& storedName)
 
 ThemeManager* ThemeManager::instance()
 {
-    if (!s_instance)
+    if (!s_instance) {
         s_instance = new ThemeManager(QCoreApplication::instance());
+        if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
+            app->installEventFilter(new PlaceholderInk(s_instance));
+    }
     return s_instance;
 }
 
@@ -235,13 +275,23 @@ QColor ThemeManager::readableOn(const QColor& ink, std::initializer_list<QColor>
     constexpr int kSteps = 32;
     for (int i = 1; i < kSteps; ++i) {
         const double t = double(i) / kSteps;
-        const QColor c = QColor::fromRgbF(float(ink.redF() + (end.redF() - ink.redF()) * t),
-                                          float(ink.greenF() + (end.greenF() - ink.greenF()) * t),
-                                          float(ink.blueF() + (end.blueF() - ink.blueF()) * t));
+        // Judged as it is drawn: in whole 8-bit channels.
+        const QColor c(QColor::fromRgbF(float(ink.redF() + (end.redF() - ink.redF()) * t),
+                                        float(ink.greenF() + (end.greenF() - ink.greenF()) * t),
+                                        float(ink.blueF() + (end.blueF() - ink.blueF()) * t))
+                           .rgb());
         if (readsOnAll(c))
             return c;
     }
     return end;
+}
+
+QColor ThemeManager::blended(const QColor& fill, const QColor& ground)
+{
+    // In whole 8-bit channels, as the painter leaves it on screen.
+    const double a = fill.alphaF();
+    auto mix = [a](int f, int g) { return qRound(g + (f - g) * a); };
+    return QColor(mix(fill.red(), ground.red()), mix(fill.green(), ground.green()), mix(fill.blue(), ground.blue()));
 }
 
 QColor ThemeManager::vibrantColor(int i)

@@ -95,6 +95,9 @@ public:
     // towards black or white (whichever the grounds allow) just far enough
     // to read, so a muted text stays muted but never unreadable.
     static QColor readableOn(const QColor& ink, std::initializer_list<QColor> grounds, double minRatio = 4.5);
+    // The opaque colour fill shows when drawn over ground at fill's alpha: the
+    // ground a text meets under a translucent wash.
+    static QColor blended(const QColor& fill, const QColor& ground);
 
     // Rebuilds the global style-sheet text from the current state; applies nothing.
     void buildStylesheet();

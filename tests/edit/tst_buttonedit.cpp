@@ -11,6 +11,7 @@
 #include <QRandomGenerator>
 #include <QSpinBox>
 #include <QThreadPool>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include "ButtonEditDialog.h"
@@ -182,7 +183,7 @@ private slots:
         QCOMPARE(d.result().bgColor, chosen);
         QCOMPARE(d.result().bgColor.alpha(), 128);
         QCOMPARE(btn->text(), QStringLiteral("#0a141e"));
-        QVERIFY(btn->styleSheet().contains(QStringLiteral("color:#FFF;")));
+        QVERIFY(btn->styleSheet().contains(QStringLiteral("color:#ffffff;")));
 
         // Cancel changes nothing; the next pick starts from the stored colour.
         answer = QDialog::Rejected;
@@ -214,6 +215,9 @@ private slots:
             << QColor("#F59E0B") << QColor("#202020") << false << navy << QColor("#202020");
         QTest::newRow("text picked here first") << QColor("#F59E0B") << QColor("#111111") << true << navy
                                                 << QColor("#111111");
+        // Dark by its lightness, yet white does not read on it.
+        QTest::newRow("automatic text, then bright green") << QColor("#F59E0B") << QColor("#111111") << false
+                                                           << QColor("#00FF00") << none;
     }
 
     void textFollowsNewBackground()
@@ -241,15 +245,21 @@ private slots:
         child<QPushButton>(d, "bgColorBtn")->click();
         QCOMPARE(d.result().bgColor, newBg);
         QCOMPARE(d.result().textColor, expected);
-        // The preview's label reads on the new face: light on navy, dark on pale yellow.
+        // The colour button's own name reads on the colour it shows.
+        const QString sheet = child<QPushButton>(d, "bgColorBtn")->styleSheet();
+        const QRegularExpressionMatch ink = QRegularExpression(QStringLiteral("\\bcolor:(#[0-9a-f]{6})")).match(sheet);
+        QVERIFY2(ink.hasMatch(), qPrintable(sheet));
+        QVERIFY2(ThemeManager::contrast(QColor(ink.captured(1)), newBg) >= 4.5, qPrintable(sheet));
+        // The preview's label reads on the new face: light on navy, dark on
+        // pale yellow and on bright green.
         const QImage shown = child<QLabel>(d, "buttonPreview")->pixmap().toImage();
         const QColor face = newBg;
-        int best = 0;
+        double best = 1.0;
         for (int y = 30; y < 50; ++y)
             for (int x = 40; x < 120; ++x)
-                best = std::max(best, std::abs(QColor(shown.pixel(x, y)).lightness() - face.lightness()));
+                best = std::max(best, ThemeManager::contrast(QColor(shown.pixel(x, y)), face));
         if (!expected.isValid())
-            QVERIFY2(best > 120, qPrintable(QString::number(best)));
+            QVERIFY2(best >= 4.5, qPrintable(QString::number(best)));
     }
 
     void textColour()
@@ -269,7 +279,7 @@ private slots:
         QCOMPARE(initial, colors().text);
         QCOMPARE(d.result().textColor, QColor("#f0f0a0"));
         QCOMPARE(btn->text(), QStringLiteral("#f0f0a0"));
-        QVERIFY(btn->styleSheet().contains(QStringLiteral("color:#000;"))); // light colour, dark text
+        QVERIFY(btn->styleSheet().contains(QStringLiteral("color:#000000;"))); // light colour, dark text
         answer = QColor();
         btn->click();
         QCOMPARE(d.result().textColor, QColor("#f0f0a0"));

@@ -1,9 +1,11 @@
 #pragma once
 // A paint device that records what is drawn on it instead of pixels: the
-// texts with their pen colour and font, and the colours areas are filled with.
+// texts with their pen colour, font and place, and the colours areas are
+// filled with.
 // Lets a test ask "which glyph, in which colour" without reading glyph pixels.
 #include <QPaintDevice>
 #include <QPaintEngine>
+#include <QPainter>
 #include <QPainterPath>
 #include <QTextItem>
 
@@ -16,6 +18,7 @@ struct Recording
         QString text;
         QColor colour;
         QFont font;
+        QRectF rect;   // the text's box on the device: its advance by its ascent and descent
     };
     QList<Text> texts;
     QList<QColor> fills;
@@ -54,9 +57,11 @@ public:
         if (s.state() & DirtyFont)
             m_font = s.font();
     }
-    void drawTextItem(const QPointF&, const QTextItem& item) override
+    void drawTextItem(const QPointF& at, const QTextItem& item) override
     {
-        rec.texts.append({item.text(), m_pen.color(), item.font()});
+        const QRectF box(at.x(), at.y() - item.ascent(), item.width(), item.ascent() + item.descent());
+        const QTransform toDevice = painter() ? painter()->deviceTransform() : QTransform();
+        rec.texts.append({item.text(), m_pen.color(), item.font(), toDevice.mapRect(box)});
     }
     void drawRects(const QRectF* rects, int count) override { fill(count); }
     void drawRects(const QRect* rects, int count) override { fill(count); }

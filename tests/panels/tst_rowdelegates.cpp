@@ -38,6 +38,14 @@ QColor withAlpha(QColor c, int a)
     return c;
 }
 
+// A text drawn in a theme role: the role's colour, or that colour moved only
+// as far as reading on the row's ground needs (the window's contrast walk
+// measures the reading itself).
+bool inRole(const QColor& drawn, const QColor& role)
+{
+    return ThemeManager::contrast(drawn, role) < 2.0;
+}
+
 } // namespace
 
 class TstRowDelegates : public QObject
@@ -96,14 +104,16 @@ private slots:
         const Recording e = paintRow(d, item, hovered ? QStyle::State_MouseOver : QStyle::State_None);
         const QStringList s = e.strings();
         QCOMPARE(s.first(), glyph);
-        QCOMPARE(e.texts.first().colour.rgb(), glyphColour.rgb());
+        QVERIFY2(inRole(e.texts.first().colour, glyphColour), qPrintable(e.texts.first().colour.name()));
         const Recording::Text* title = e.find(QStringLiteral("Song"));
         QVERIFY(title);
-        QCOMPARE(title->colour, titleColour);
+        QVERIFY2(inRole(title->colour, titleColour), qPrintable(title->colour.name()));
         QCOMPARE(title->font.weight(), playing ? QFont::DemiBold : QFont::Normal);
         const Recording::Text* folder = e.find(QStringLiteral("/music/jingles"));
         QVERIFY(folder);
-        QCOMPARE(folder->colour, ThemeManager::instance()->colors().border);
+        // The folder line is muted text, not a border's colour.
+        QVERIFY2(inRole(folder->colour, ThemeManager::instance()->colors().textMuted),
+                 qPrintable(folder->colour.name()));
         QCOMPARE(s.contains(QStringLiteral("★")) || s.contains(QStringLiteral("☆")), !star.isEmpty());
         if (!star.isEmpty())
             QVERIFY(s.contains(star));
@@ -181,8 +191,8 @@ private slots:
         item->setData(missing, SessionDelegate::kMissingRole);
         const Recording e = paintRow(d, item, QStyle::State_None, 190, 52);
         QCOMPARE(e.strings(), (QStringList{glyph, QStringLiteral("show"), folder}));
-        QCOMPARE(e.find(QStringLiteral("show"))->colour, nameColour);
-        QCOMPARE(e.find(folder)->colour, ThemeManager::instance()->colors().textMuted);
+        QVERIFY(inRole(e.find(QStringLiteral("show"))->colour, nameColour));
+        QVERIFY(inRole(e.find(folder)->colour, ThemeManager::instance()->colors().textMuted));
         QCOMPARE(e.fills.first(), box);
         // The dot of the open session, after the box.
         QCOMPARE(e.fills.size(), current ? 2 : 1);
@@ -201,7 +211,7 @@ private slots:
         QCOMPARE(d.sizeHint({}, model.index(0, 0)).height(), 40);
         const Recording e = paintRow(d, item->clone(), QStyle::State_None, 190, 40);
         QCOMPARE(e.strings(), QStringList{QStringLiteral("No recent sessions")});
-        QCOMPARE(e.texts.first().colour, ThemeManager::instance()->colors().textMuted);
+        QVERIFY(inRole(e.texts.first().colour, ThemeManager::instance()->colors().textMuted));
         QVERIFY(e.fills.isEmpty());
     }
 };

@@ -81,8 +81,8 @@ private slots:
         const QSet<int> known = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 16};
         QVERIFY(numbers.subtract(known).isEmpty());
         const QRegularExpression named(QStringLiteral("%([A-Z]+)%"));
-        const QSet<QString> knownNames = {"FONT", "ACCA", "ERRORA", "ERRORB", "THUMBN", "THUMBH", "THUMBP",
-                                          "TRACKBG", "ARROWHOVER", "SCARU", "SCARD", "SCARL", "SCARR",
+        const QSet<QString> knownNames = {"FONT", "ACCA", "ERRORA", "ERRORB", "DANGERINK", "THUMBN", "THUMBH",
+                                          "THUMBP", "TRACKBG", "ARROWHOVER", "SCARU", "SCARD", "SCARL", "SCARR",
                                           "SBARU", "SBARD", "SBCHECK"};
         QSet<QString> used;
         for (auto it = named.globalMatch(t); it.hasNext();)
@@ -139,9 +139,15 @@ private slots:
             QVERIFY(ThemeManager::contrast(muted, c.textMuted) < 2.0); // still a muted grey, not the text colour
         QCOMPARE(prop(ruleBody(sheet, "QWidget#gridArea"), "background"), c.bg.name());
 
-        // The danger colour is bound to %16 although there is no %15.
+        // The danger colour is bound to %16 although there is no %15. Its
+        // text is the danger colour where that reads on every ground of the
+        // sheet, else moved just far enough to read.
         const QString danger = ruleBody(sheet, "QPushButton#dangerBtn");
-        QCOMPARE(prop(danger, "color"), c.danger.name());
+        const QColor dangerInk(prop(danger, "color"));
+        for (const QColor& ground : {c.bg, c.surface, c.surfaceAlt})
+            QVERIFY2(ThemeManager::contrast(dangerInk, ground) >= 4.5,
+                     qPrintable(dangerInk.name() + " on " + ground.name()));
+        QVERIFY(ThemeManager::contrast(dangerInk, c.danger) < 2.0);   // still the danger colour's
         QCOMPARE(prop(danger, "border"), "1px solid " + c.danger.name());
         QCOMPARE(prop(ruleBody(sheet, "QPushButton#dangerBtn:hover"), "background"),
                  StyleSheetTemplate::rgba(c.danger, 38));
@@ -196,7 +202,7 @@ private slots:
         const QString sheet = StyleSheetTemplate::fill(ThemeManager::colorsForPreset(ThemeManager::Dark),
                                                        QStringLiteral("Segoe UI, system-ui, -apple-system, sans-serif"), 12);
         QVERIFY(sheet.contains(QStringLiteral("font-size: 12px;")));
-        QCOMPARE(prop(ruleBody(sheet, "QPushButton#dangerBtn"), "color"), QStringLiteral("#e31b23"));
+        QCOMPARE(prop(ruleBody(sheet, "QPushButton#dangerBtn"), "border"), QStringLiteral("1px solid #e31b23"));
     }
 
     // The sheet, applied to real widgets, paints with the preset's colours.
