@@ -1,10 +1,11 @@
 #pragma once
-// Timing sounds on a recording of the sound server's monitor: a floor click
-// written straight to the sink through ALSA, filters that tell a click
+// Timing sounds on a recording of the sound server's monitor: the recording,
+// a floor click written straight to the sink through ALSA, filters that tell a click
 // (5 kHz) from a tone (below 1 kHz) or two tones apart, and where sounds
 // begin and end.
 // Header only; a target that includes it links ALSA.
 #include <QByteArray>
+#include <QProcess>
 #include <QtGlobal>
 
 #include <alsa/asoundlib.h>
@@ -187,6 +188,62 @@ private:
     snd_pcm_t* m_pcm = nullptr;
     int m_period = 220;
     std::thread m_thread;
+};
+
+// The sink's monitor recorded into memory by parec, asking for the given
+// latency (0: parec's own default). The latency a recording asks for is
+// also asked of the sink, so it sets how far ahead the sink mixes while
+// nothing else plays.
+class Recording
+{
+public:
+    ~Recording() { stop(); }
+    bool start(int latencyMs)
+    {
+        std::atomic<int> state{0};
+        m_thread = std::thread([this, &state, latencyMs] {
+            QProcess rec;
+            QStringList args{QStringLiteral("-d"), qEnvironmentVariable("TR_PULSE_MONITOR"), QStringLiteral("--raw"),
+                             QStringLiteral("--format=s16le"), QStringLiteral("--rate=44100"),
+                             QStringLiteral("--channels=2")};
+            if (latencyMs > 0)
+                args << QStringLiteral("--latency-msec=%1").arg(latencyMs);
+            rec.start(QStringLiteral("parec"), args);
+            if (!rec.waitForStarted(5000) || !rec.waitForReadyRead(10000)) {
+                state.store(-1);
+                return;
+            }
+            state.store(1);
+            while (!m_stop.load()) {
+                rec.waitForReadyRead(50);
+                const QByteArray b = rec.readAll();
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                m_data.append(b);
+            }
+            rec.kill();
+            rec.waitForFinished(2000);
+        });
+        while (state.load() == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (state.load() == 1)
+            return true;
+        m_thread.join();
+        return false;
+    }
+    QByteArray stop()
+    {
+        m_stop.store(true);
+        if (m_thread.joinable())
+            m_thread.join();
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_data;
+    }
+
+private:
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    QByteArray m_data;
 };
 
 struct Biquad

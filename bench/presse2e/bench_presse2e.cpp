@@ -15,12 +15,20 @@
 // which makes a program look faster than a press can be). Both figures are
 // printed.
 //
+// --alone measures with nothing else playing on the server: no floor
+// writer; presses and clicks on freshly opened streams take turns, each
+// timed against the moment it was asked for on the recording's timeline,
+// and the figure is the median press less the median click.
+//
 //   eval "$(scripts/sound-server start /tmp/bench-pulse)"
 //   build/bench/presse2e/bench_presse2e [--presses N] [--path predecoded|players]
-//                                       [--program PATH]
+//                                       [--program PATH] [--alone] [--rec-latency MS]
 //
 // --path players keeps the pre-decoded engine from starting in the program
 // (TR_NO_PREDECODE=1), so every press plays through the media players.
+// --rec-latency is the latency the monitor's recording asks for (20 ms
+// unless given; 0 leaves it to the recorder, whose long default lets the
+// sink mix far ahead whenever no stream asks for less).
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -150,6 +158,165 @@ bool writeSession(const QString& dir)
     return true;
 }
 
+void pressKey(Display* dpy, KeyCode key)
+{
+    XTestFakeKeyEvent(dpy, key, True, CurrentTime);
+    XFlush(dpy);
+    sleepMs(40);
+    XTestFakeKeyEvent(dpy, key, False, CurrentTime);
+    XFlush(dpy);
+}
+
+// Presses beside the floor writer's stream, which plays all the time: each
+// press has a click at the same moment, on the floor writer or (every other
+// press) on a stream opened just before it. The figures are the tone's onset
+// less the click's in the recording.
+int measureBesideFloor(Display* dpy, KeyCode key, int presses, const QString& path, int recLatencyMs)
+{
+    SoundTiming::FloorWriter floor;
+    SoundTiming::Recording rec;
+    if (!floor.start() || !rec.start(recLatencyMs)) {
+        std::fprintf(stderr, "cannot start the floor writer or the recording\n");
+        return 1;
+    }
+    const auto recStart = std::chrono::steady_clock::now();
+    sleepMs(500);
+    std::mt19937 rng(7);
+    // When each press was made, in frames of the recording, and which floor it had.
+    std::vector<long> pressedAt;
+    std::vector<bool> cold;
+    for (int i = 0; i < presses; ++i) {
+        const bool coldFloor = i % 2 == 1;
+        SoundTiming::ColdClick coldClick;
+        if (coldFloor && !coldClick.open()) {
+            std::fprintf(stderr, "cannot open a stream for the second floor\n");
+            return 1;
+        }
+        sleepMs(550 + int(rng() % 50));
+        if (coldFloor)
+            coldClick.play();
+        else
+            floor.click();
+        pressedAt.push_back(long(std::chrono::duration<double>(std::chrono::steady_clock::now() - recStart).count()
+                                 * kRate));
+        cold.push_back(coldFloor);
+        pressKey(dpy, key);
+        coldClick.join();
+    }
+    sleepMs(800);
+    const QByteArray pcm = rec.stop();
+    floor.stop();
+
+    const SoundTiming::Bands bands = SoundTiming::splitBands(pcm);
+    const long quiet = kRate / 10;
+    const auto clicks = SoundTiming::onsets(bands.high, 0.08f, quiet);
+    const auto tones = SoundTiming::onsets(bands.low, 0.08f, quiet);
+    // Each click belongs to the press made nearest before its onset in
+    // the recording (presses are 0.6 s apart, the way to the sink far
+    // shorter), which says which floor it was.
+    auto coldClickAt = [&](long c) {
+        size_t best = 0;
+        for (size_t i = 0; i < pressedAt.size(); ++i)
+            if (std::labs(pressedAt[i] - c) < std::labs(pressedAt[best] - c))
+                best = i;
+        return !cold.empty() && cold[best];
+    };
+    std::vector<double> over, overCold;
+    for (long c : clicks) {
+        for (long t : tones) {
+            if (t >= c - kRate / 20 && t <= c + kRate / 4) {
+                (coldClickAt(c) ? overCold : over).push_back(1000.0 * double(t - c) / kRate);
+                break;
+            }
+        }
+    }
+    std::printf("path %s: %d presses, %zu clicks, %zu tones, %zu pairs, floor xruns %d\n", qPrintable(path),
+                presses, clicks.size(), tones.size(), over.size() + overCold.size(), floor.xruns());
+    if (over.size() < size_t(presses) / 4 || overCold.size() < size_t(presses) / 4) {
+        std::printf("too few pairs found\n");
+        return 1;
+    }
+    std::printf("press to sound over the floor: median %.1f ms, p90 %.1f ms, min %.1f, max %.1f (%zu)\n",
+                percentile(over, 0.5), percentile(over, 0.9), percentile(over, 0), percentile(over, 1), over.size());
+    std::printf("press to sound over a click on a stream opened just before it: median %.1f ms, "
+                "p90 %.1f ms, min %.1f, max %.1f (%zu)\n",
+                percentile(overCold, 0.5), percentile(overCold, 0.9), percentile(overCold, 0),
+                percentile(overCold, 1), overCold.size());
+    return 0;
+}
+
+// Presses with nothing else playing on the server: presses and floor clicks
+// (each on a stream opened just before it and closed after it) take turns,
+// 0.6 s apart, so no other stream plays when a key goes down. Each onset is
+// taken against the moment it was asked for on the recording's timeline;
+// the figure is the median press less the median click.
+int measureAlone(Display* dpy, KeyCode key, int presses, int recLatencyMs)
+{
+    SoundTiming::Recording rec;
+    if (!rec.start(recLatencyMs)) {
+        std::fprintf(stderr, "cannot start the recording\n");
+        return 1;
+    }
+    const auto recStart = std::chrono::steady_clock::now();
+    const auto frameNow = [&] {
+        return long(std::chrono::duration<double>(std::chrono::steady_clock::now() - recStart).count() * kRate);
+    };
+    sleepMs(500);
+    std::mt19937 rng(7);
+    std::vector<long> pressedAt, clickedAt;
+    for (int i = 0; i < 2 * presses; ++i) {
+        if (i % 2 == 1) {
+            SoundTiming::ColdClick click;
+            if (!click.open()) {
+                std::fprintf(stderr, "cannot open a stream for the floor\n");
+                return 1;
+            }
+            sleepMs(50);
+            clickedAt.push_back(frameNow());
+            click.play();
+            click.join();
+        } else {
+            pressedAt.push_back(frameNow());
+            pressKey(dpy, key);
+        }
+        sleepMs(550 + int(rng() % 50));
+    }
+    sleepMs(800);
+    const QByteArray pcm = rec.stop();
+
+    const SoundTiming::Bands bands = SoundTiming::splitBands(pcm);
+    const long quiet = kRate / 10;
+    const auto clicks = SoundTiming::onsets(bands.high, 0.08f, quiet);
+    const auto tones = SoundTiming::onsets(bands.low, 0.08f, quiet);
+    // The first onset of its kind within 2 s of the moment asked for.
+    const auto lateness = [](const std::vector<long>& asked, const std::vector<long>& heard) {
+        std::vector<double> ms;
+        for (long a : asked)
+            for (long h : heard)
+                if (h >= a - kRate / 20 && h <= a + 2 * kRate) {
+                    ms.push_back(1000.0 * double(h - a) / kRate);
+                    break;
+                }
+        return ms;
+    };
+    const std::vector<double> pressMs = lateness(pressedAt, tones), clickMs = lateness(clickedAt, clicks);
+    std::printf("alone on the server: %d presses, %zu tones, %zu clicks heard\n", presses, pressMs.size(),
+                clickMs.size());
+    if (pressMs.size() < size_t(presses) / 2 || clickMs.size() < size_t(presses) / 2) {
+        std::printf("too few sounds found\n");
+        return 1;
+    }
+    std::printf("press to tone on the recording's timeline: median %.1f ms, p90 %.1f ms, min %.1f, max %.1f (%zu)\n",
+                percentile(pressMs, 0.5), percentile(pressMs, 0.9), percentile(pressMs, 0), percentile(pressMs, 1),
+                pressMs.size());
+    std::printf("click on a stream opened just before it: median %.1f ms, p90 %.1f ms, min %.1f, max %.1f (%zu)\n",
+                percentile(clickMs, 0.5), percentile(clickMs, 0.9), percentile(clickMs, 0), percentile(clickMs, 1),
+                clickMs.size());
+    std::printf("press to sound over the fresh-stream floor, alone: %.1f ms (medians)\n",
+                percentile(pressMs, 0.5) - percentile(clickMs, 0.5));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -157,15 +324,22 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     int presses = 15;
     QString path = QStringLiteral("predecoded");
+    bool alone = false;
+    int recLatencyMs = 20;
     QString program = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../../src/TarvelloRuzoru"));
     const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--presses"))
-            presses = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--path"))
-            path = args[i + 1];
-        else if (args[i] == QLatin1String("--program"))
-            program = args[i + 1];
+    for (int i = 1; i < args.size(); ++i) {
+        const bool hasValue = i + 1 < args.size();
+        if (args[i] == QLatin1String("--alone"))
+            alone = true;
+        else if (args[i] == QLatin1String("--presses") && hasValue)
+            presses = args[++i].toInt();
+        else if (args[i] == QLatin1String("--path") && hasValue)
+            path = args[++i];
+        else if (args[i] == QLatin1String("--program") && hasValue)
+            program = args[++i];
+        else if (args[i] == QLatin1String("--rec-latency") && hasValue)
+            recLatencyMs = args[++i].toInt();
     }
     if (qEnvironmentVariable("TR_PULSE_MONITOR").isEmpty()) {
         std::fprintf(stderr, "no sound server: eval \"$(scripts/sound-server start DIR)\" first\n");
@@ -230,87 +404,11 @@ int main(int argc, char** argv)
     sleepMs(300);
     const KeyCode key = XKeysymToKeycode(dpy, XK_q);
 
-    int status = 0;
-    {
-        SoundTiming::FloorWriter floor;
-        TestSupport::MonitorCapture rec;
-        if (!floor.start() || !rec.start()) {
-            std::fprintf(stderr, "cannot start the floor writer or the recording\n");
-            prog.kill();
-            return 1;
-        }
-        const auto recStart = std::chrono::steady_clock::now();
-        sleepMs(500);
-        std::mt19937 rng(7);
-        // When each press was made, in frames of the recording, and which floor it had.
-        std::vector<long> pressedAt;
-        std::vector<bool> cold;
-        for (int i = 0; i < presses; ++i) {
-            const bool coldFloor = i % 2 == 1;
-            SoundTiming::ColdClick coldClick;
-            if (coldFloor && !coldClick.open()) {
-                std::fprintf(stderr, "cannot open a stream for the second floor\n");
-                prog.kill();
-                return 1;
-            }
-            sleepMs(550 + int(rng() % 50));
-            if (coldFloor)
-                coldClick.play();
-            else
-                floor.click();
-            pressedAt.push_back(long(std::chrono::duration<double>(std::chrono::steady_clock::now() - recStart).count()
-                                     * kRate));
-            cold.push_back(coldFloor);
-            XTestFakeKeyEvent(dpy, key, True, CurrentTime);
-            XFlush(dpy);
-            sleepMs(40);
-            XTestFakeKeyEvent(dpy, key, False, CurrentTime);
-            XFlush(dpy);
-            coldClick.join();
-        }
-        sleepMs(800);
-        const QByteArray pcm = rec.stop();
-        floor.stop();
-
-        const SoundTiming::Bands bands = SoundTiming::splitBands(pcm);
-        const long quiet = kRate / 10;
-        const auto clicks = SoundTiming::onsets(bands.high, 0.08f, quiet);
-        const auto tones = SoundTiming::onsets(bands.low, 0.08f, quiet);
-        // Each click belongs to the press made nearest before its onset in
-        // the recording (presses are 0.6 s apart, the way to the sink far
-        // shorter), which says which floor it was.
-        auto coldClickAt = [&](long c) {
-            size_t best = 0;
-            for (size_t i = 0; i < pressedAt.size(); ++i)
-                if (std::labs(pressedAt[i] - c) < std::labs(pressedAt[best] - c))
-                    best = i;
-            return !cold.empty() && cold[best];
-        };
-        std::vector<double> over, overCold;
-        for (long c : clicks) {
-            for (long t : tones) {
-                if (t >= c - kRate / 20 && t <= c + kRate / 4) {
-                    (coldClickAt(c) ? overCold : over).push_back(1000.0 * double(t - c) / kRate);
-                    break;
-                }
-            }
-        }
-        std::printf("path %s: %d presses, %zu clicks, %zu tones, %zu pairs, floor xruns %d\n",
-                    qPrintable(path), presses, clicks.size(), tones.size(), over.size() + overCold.size(),
-                    floor.xruns());
-        if (over.size() < size_t(presses) / 4 || overCold.size() < size_t(presses) / 4) {
-            std::printf("too few pairs found; program log in %s\n", qPrintable(dir));
-            home.setAutoRemove(false);
-            status = 1;
-        } else {
-            std::printf("press to sound over the floor: median %.1f ms, p90 %.1f ms, min %.1f, max %.1f (%zu)\n",
-                        percentile(over, 0.5), percentile(over, 0.9), percentile(over, 0), percentile(over, 1),
-                        over.size());
-            std::printf("press to sound over a click on a stream opened just before it: median %.1f ms, "
-                        "p90 %.1f ms, min %.1f, max %.1f (%zu)\n",
-                        percentile(overCold, 0.5), percentile(overCold, 0.9), percentile(overCold, 0),
-                        percentile(overCold, 1), overCold.size());
-        }
+    int status = alone ? measureAlone(dpy, key, presses, recLatencyMs)
+                       : measureBesideFloor(dpy, key, presses, path, recLatencyMs);
+    if (status != 0) {
+        std::printf("program log in %s\n", qPrintable(dir));
+        home.setAutoRemove(false);
     }
 
     prog.terminate();

@@ -64,6 +64,65 @@ void fillClosest(snd_pcm_t* pcm, const AudioOutputConfig& want, AudioOutputConfi
         closest->rate = int(rate);
 }
 
+// The name a sound server's stream is opened under from the copy of its
+// definition below.
+constexpr const char* kKeptStreamPcm = "tr_kept_server_stream";
+
+// Whether an expanded PCM definition is the sound server's plugin.
+bool isServerPlugin(snd_config_t* def)
+{
+    snd_config_t* type = nullptr;
+    const char* name = nullptr;
+    return snd_config_search(def, "type", &type) == 0 && snd_config_get_string(type, &name) == 0 && name
+        && std::strcmp(name, "pulse") == 0;
+}
+
+// The sound server's ALSA plugin reports an underrun when the server finds
+// the stream empty, and a stream in that state has to be prepared again,
+// which the plugin does by closing the server's stream and making a new
+// one. Between the two the server has no stream of ours, so it goes back to
+// the latency it keeps for no one (a null sink mixes up to two seconds
+// ahead), and whatever the new stream plays is heard behind that mix. With
+// the plugin's underrun reports off the stream stays through a dry spell:
+// the server waits for data, and when it comes, rewinds its mix so it plays
+// at once. Opens name so when its definition is the plugin's, through a
+// copy of the configuration; any other error leaves the caller to open it
+// as it is.
+int openKeptServerStream(snd_pcm_t** pcm, const QByteArray& name, int mode)
+{
+    snd_config_t* global = nullptr;
+    if (snd_config_update_ref(&global) < 0 || !global)
+        return -ENOENT;
+    snd_config_t* def = nullptr;
+    int err = snd_config_search_definition(global, "pcm", name.constData(), &def);
+    snd_config_t* local = nullptr;
+    if (err >= 0) {
+        err = isServerPlugin(def) ? snd_config_copy(&local, global) : -EINVAL;
+        if (err < 0)
+            snd_config_delete(def);
+    }
+    snd_config_unref(global);
+    if (err < 0)
+        return err;
+    snd_config_t* underruns = nullptr;
+    if (snd_config_search(def, "handle_underrun", &underruns) == 0)
+        snd_config_delete(underruns);
+    underruns = nullptr;
+    if ((err = snd_config_imake_integer(&underruns, "handle_underrun", 0)) >= 0
+        && (err = snd_config_add(def, underruns)) < 0)
+        snd_config_delete(underruns);
+    snd_config_t* pcms = nullptr;
+    if (err < 0 || (err = snd_config_set_id(def, kKeptStreamPcm)) < 0
+        || (err = snd_config_search(local, "pcm", &pcms)) < 0 || (err = snd_config_add(pcms, def)) < 0) {
+        snd_config_delete(def);
+        snd_config_delete(local);
+        return err;
+    }
+    err = snd_pcm_open_lconf(pcm, kKeptStreamPcm, SND_PCM_STREAM_PLAYBACK, mode, local);
+    snd_config_delete(local);
+    return err;
+}
+
 } // namespace
 
 AlsaOutput::AlsaOutput(const AudioOutputConfig& config) : AudioOutput(config) {}
@@ -113,7 +172,9 @@ bool AlsaOutput::openDevice(const QByteArray& alsaName, QString* error, AudioOut
         // A sound-server plugin starts its client thread here; it inherits
         // the render thread's class rather than the opener's.
         const RenderThread::InheritedProAudio inherit;
-        err = snd_pcm_open(&m_pcm, alsaName.constData(), SND_PCM_STREAM_PLAYBACK, mode);
+        m_keptStream = !exclusive && openKeptServerStream(&m_pcm, alsaName, mode) == 0;
+        if (!m_keptStream)
+            err = snd_pcm_open(&m_pcm, alsaName.constData(), SND_PCM_STREAM_PLAYBACK, mode);
     }
     if (err < 0) {
         m_pcm = nullptr;
@@ -156,7 +217,10 @@ bool AlsaOutput::openDevice(const QByteArray& alsaName, QString* error, AudioOut
     if (buffer < 2 || period < 1)
         return fail(QStringLiteral("unusable buffer"), -EINVAL);
     m_config.periodFrames = int(period);
-    m_config.bufferFrames = int(buffer);
+    // The server's plugin never hands out the last frame of its ring, so a
+    // writer can queue that much less, and a queue that has run dry shows
+    // all of that free.
+    m_config.bufferFrames = m_keptStream ? int(buffer) - 1 : int(buffer);
 
     SwParams sw;
     if (!sw.p || (err = snd_pcm_sw_params_current(m_pcm, sw.p)) < 0)
@@ -166,10 +230,13 @@ bool AlsaOutput::openDevice(const QByteArray& alsaName, QString* error, AudioOut
     // wake-up for each period of free space; an underrun stops the stream
     // (and is recovered) when the queue runs dry. A start threshold beyond
     // the buffer would make sound servers wait for a full buffer after every
-    // underrun.
+    // underrun. A sound server's stream kept through dry spells never stops
+    // on its own.
+    snd_pcm_uframes_t boundary = 0;
+    snd_pcm_sw_params_get_boundary(sw.p, &boundary);
     snd_pcm_sw_params_set_start_threshold(m_pcm, sw.p, period);
     snd_pcm_sw_params_set_avail_min(m_pcm, sw.p, period);
-    snd_pcm_sw_params_set_stop_threshold(m_pcm, sw.p, buffer);
+    snd_pcm_sw_params_set_stop_threshold(m_pcm, sw.p, m_keptStream && boundary > 0 ? boundary : buffer);
     if ((err = snd_pcm_sw_params(m_pcm, sw.p)) < 0)
         return fail(QStringLiteral("software parameters refused"), err);
     if ((err = snd_pcm_prepare(m_pcm)) < 0)
@@ -247,8 +314,16 @@ int AlsaOutput::availFrames()
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         const snd_pcm_sframes_t a = snd_pcm_avail(m_pcm);
-        if (a >= 0)
+        if (a >= 0) {
+            // A kept stream reports no underrun: it is counted here, once
+            // each time the queue is seen empty after frames were written.
+            if (m_keptStream && m_fedSinceDry && a >= m_config.bufferFrames
+                && snd_pcm_state(m_pcm) == SND_PCM_STATE_RUNNING) {
+                m_fedSinceDry = false;
+                countUnderrun();
+            }
             return int(std::min<snd_pcm_sframes_t>(a, m_config.bufferFrames));
+        }
         if (!recover(int(a)))
             return -1;
     }
@@ -432,6 +507,7 @@ bool AlsaOutput::writeFrames(const char* data, int frames)
     while (left > 0 && tries < 4) {
         const snd_pcm_sframes_t w = snd_pcm_writei(m_pcm, data, snd_pcm_uframes_t(left));
         if (w > 0) {
+            m_fedSinceDry = true;
             left -= int(w);
             data += w * bpf;
             continue;

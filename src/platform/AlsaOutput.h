@@ -13,6 +13,10 @@ struct pollfd;
 // it is not taken. Frames released before start() are held back and
 // handed to the device by start(). Underruns (EPIPE) and suspends (ESTRPIPE) are recovered
 // here and counted; only a device that is gone is reported (isDeviceLost).
+// A stream on a sound server (ALSA's pulse plugin) is kept through dry
+// spells instead: it keeps running while nothing is written and the server
+// plays what comes next at once; its underruns are counted when the queue
+// is seen empty.
 class AlsaOutput : public AudioOutput
 {
 public:
@@ -57,4 +61,8 @@ private:
     pollfd* m_fds = nullptr;    // [0] the wake event, then the device's
     int m_nfds = 0;
     int m_got = 0;
+    // Opened with the plugin's underrun reports off (never stops by itself).
+    bool m_keptStream = false;
+    // Frames were written since the queue was last seen empty.
+    bool m_fedSinceDry = false;
 };

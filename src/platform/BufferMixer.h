@@ -48,11 +48,12 @@ public:
     static constexpr int kPeriodFrames = 128;
     static constexpr int kBufferPeriods = 3;
     // With no voice playing, nothing is written to a sound card: its queue
-    // runs dry once, the stream is made ready again (one underrun, of
-    // silence) and waits. A press from silence then starts the stream with
-    // the voice in front, as a fresh stream would, instead of behind a whole
-    // queue of silence; the play itself wakes the render thread. Topping up
-    // a short queue of silence instead keeps running dry many times a second
+    // runs dry once (one underrun, of silence) and the stream waits: a
+    // sound server's stream stays as it is (the server waits for data), a
+    // card's is made ready again. A press from silence then plays with the
+    // voice in front, as on a fresh stream, instead of behind a whole queue
+    // of silence; the play itself wakes the render thread. Topping up a
+    // short queue of silence instead keeps running dry many times a second
     // on a sound server. While a voice plays the queue is kept full.
     static constexpr int kIdleQueueFrames = 0;
     static constexpr int kIdleWaitMs = 10;

@@ -5,6 +5,7 @@
 
 #include "AlsaOutput.h"
 #include "AudioOutput.h"
+#include "TestSupport.h"
 
 // The ALSA backend against the test sound server's null sink: a tone played
 // through it arrives at the sink's monitor, and a starved stream recovers.
@@ -159,9 +160,13 @@ private slots:
     }
 
     // Stopping the writes empties the queue; the underrun is counted and
-    // recovered, and the stream takes and plays frames again.
+    // recovered, and the stream takes and plays frames again. It is the same
+    // stream on the server all along: made anew, it would join after the
+    // server had gone back to mixing far ahead for no one, and be heard late.
     void recoversFromUnderrun()
     {
+        const QList<int> streams = TestSupport::ownServerStreams();
+        QCOMPARE(streams.size(), 1);
         const quint64 before = m_out->underrunCount();
         QDeadlineTimer dl(30000);
         while (m_out->underrunCount() == before && !dl.hasExpired()) {
@@ -174,6 +179,7 @@ private slots:
         // Frames written after the recovery are consumed.
         QTRY_VERIFY_WITH_TIMEOUT(m_out->padding() < m_out->bufferFrames(), 20000);
         QVERIFY(!m_out->isDeviceLost());
+        QCOMPARE(TestSupport::ownServerStreams(), streams);
     }
 
     void stopWakesAndRestarts()

@@ -90,6 +90,7 @@ void isolateSettings()
 
 } // namespace TestSupport
 
+#include <QCoreApplication>
 #include <QProcess>
 
 namespace TestSupport {
@@ -103,6 +104,30 @@ bool startMonitorRecording(QProcess& rec, const QString& own)
                         "--latency-msec=20"});
     // Started, connected and running once the first bytes come.
     return rec.waitForStarted(5000) && rec.waitForReadyRead(5000);
+}
+
+QList<int> ownServerStreams()
+{
+    QProcess list;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LC_ALL", "C");   // the labels below are pactl's untranslated ones
+    list.setProcessEnvironment(env);
+    list.start("pactl", {"list", "sink-inputs"});
+    if (!list.waitForFinished(10000) || list.exitCode() != 0)
+        return {};
+    // Blocks of "Sink Input #N" followed by its properties, among them
+    // application.process.id = "PID".
+    const QByteArray pid = "application.process.id = \"" + QByteArray::number(QCoreApplication::applicationPid()) + '"';
+    QList<int> own;
+    int current = -1;
+    for (const QByteArray& raw : list.readAllStandardOutput().split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith("Sink Input #"))
+            current = line.mid(12).toInt();
+        else if (line == pid && current >= 0)
+            own.append(current);
+    }
+    return own;
 }
 
 } // namespace TestSupport

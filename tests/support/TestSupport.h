@@ -48,6 +48,10 @@ namespace TestSupport {
 // rec's standard output. False when no monitor is named or parec does not
 // start recording.
 bool startMonitorRecording(QProcess& rec, const QString& monitor = QString());
+// The sound server's playback streams made by this process, by index (the
+// server numbers every new stream afresh), read with pactl; empty when the
+// server cannot be asked.
+QList<int> ownServerStreams();
 
 
 } // namespace TestSupport

@@ -1,0 +1,249 @@
+// Presses from silence on the button engine's mixer, with the mixer alone on
+// the sound server or beside another stream that plays all the time.
+//
+// The mixer idles on its ALSA endpoint; every other event is a press (a
+// 440 Hz buffer played from silence), the others a click on a stream opened
+// just before it, with nothing queued ahead (the fresh-stream floor). One
+// recording of the sink's monitor holds both; each onset is taken against
+// the moment it was asked for, on the recording's own timeline, and the
+// figure is the press's median less the click's. It also counts the
+// playback streams the server made anew for the mixer (its plugin makes one
+// each time the device is prepared again) and the underruns the endpoint
+// counted.
+//
+//   eval "$(scripts/sound-server start /tmp/bench-pulse)"
+//   build/bench/dsengine/bench_dsidle [--presses N] [--others] [--rec-latency MS]
+//
+// --others keeps a stream of silence playing on the server throughout (the
+// floor writer of bench_presse2e), as the rest of the program would.
+#include <QCoreApplication>
+#include <QProcess>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "AudioOutput.h"
+#include "BenchTiming.h"
+#include "BufferMixer.h"
+#include "SoundTiming.h"
+
+namespace {
+
+using BenchTiming::percentile;
+using SoundTiming::kRate;
+
+void sleepMs(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+QByteArray toneBlock(double seconds)
+{
+    const int frames = int(seconds * kRate);
+    QByteArray block(frames * 4, '\0');
+    auto* s = reinterpret_cast<qint16*>(block.data());
+    for (int i = 0; i < frames; ++i)
+        s[2 * i] = s[2 * i + 1] = qint16(16000 * std::sin(2 * M_PI * 440.0 * i / kRate));
+    return block;
+}
+
+// pactl's output with its untranslated labels; empty when it fails.
+QByteArray pactl(const QStringList& args)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("pactl"), args);
+    if (!p.waitForFinished(5000) || p.exitCode() != 0)
+        return {};
+    return p.readAllStandardOutput();
+}
+
+// The server's client that owns this process's only playback stream, or -1.
+int ownClient()
+{
+    const QByteArray pid = "application.process.id = \"" + QByteArray::number(QCoreApplication::applicationPid()) + '"';
+    int client = -1, found = -1;
+    for (const QByteArray& raw : pactl({QStringLiteral("list"), QStringLiteral("sink-inputs")}).split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith("Sink Input #"))
+            client = -1;
+        else if (line.startsWith("Client: "))
+            client = line.mid(8).toInt();
+        else if (line == pid)
+            found = found < 0 ? client : -2;
+    }
+    return found;
+}
+
+// Notes every playback stream the server has for one client (the mixer's:
+// the sound server's plugin makes one client per opened device and a new
+// stream each time the device is prepared), looking every 50 ms.
+class StreamWatch
+{
+public:
+    ~StreamWatch() { stop(); }
+    void start(int client)
+    {
+        m_thread = std::thread([this, client] {
+            while (!m_stop.load()) {
+                for (const QByteArray& line : pactl({QStringLiteral("list"), QStringLiteral("short"),
+                                                    QStringLiteral("sink-inputs")})
+                                                  .split('\n')) {
+                    const QList<QByteArray> f = line.split('\t');
+                    if (f.size() > 2 && f[2].toInt() == client)
+                        m_seen.insert(f[0].toInt());
+                }
+                sleepMs(50);
+            }
+        });
+    }
+    // The streams seen.
+    int stop()
+    {
+        m_stop.store(true);
+        if (m_thread.joinable())
+            m_thread.join();
+        return int(m_seen.size());
+    }
+
+private:
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::set<int> m_seen;
+};
+
+void printFigures(const char* what, const std::vector<double>& v)
+{
+    std::printf("%s: median %.1f ms, p10 %.1f, p90 %.1f, min %.1f, max %.1f (%zu)\n", what, percentile(v, 0.5),
+                percentile(v, 0.1), percentile(v, 0.9), percentile(v, 0), percentile(v, 1), v.size());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    int presses = 16;
+    bool others = false;
+    int recLatencyMs = 20;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--presses") && i + 1 < args.size())
+            presses = args[++i].toInt();
+        else if (args[i] == QLatin1String("--rec-latency") && i + 1 < args.size())
+            recLatencyMs = args[++i].toInt();
+        else if (args[i] == QLatin1String("--others"))
+            others = true;
+    }
+    if (qEnvironmentVariable("TR_PULSE_MONITOR").isEmpty()) {
+        std::fprintf(stderr, "no sound server: eval \"$(scripts/sound-server start DIR)\" first\n");
+        return 2;
+    }
+
+    QString why;
+    std::unique_ptr<AudioOutput> out =
+        AudioOutput::openBackend(AudioOutput::Backend::Alsa, BufferMixer::outputConfig(), &why);
+    if (!out) {
+        std::fprintf(stderr, "no ALSA output: %s\n", qPrintable(why));
+        return 2;
+    }
+    BufferMixer mixer;
+    if (mixer.open(std::move(out)) != BufferMixer::Ok || mixer.start() != BufferMixer::Ok) {
+        std::fprintf(stderr, "the mixer did not start\n");
+        return 1;
+    }
+    // Before any other stream of this process: the mixer's is the only one.
+    const int mixerClient = ownClient();
+    if (mixerClient < 0) {
+        std::fprintf(stderr, "cannot find the mixer's stream on the server (pactl)\n");
+        return 1;
+    }
+    StreamWatch streams;
+    streams.start(mixerClient);
+    BufferMixer::Buffer* tone = nullptr;
+    if (mixer.createBuffer(toneBlock(0.3), 0, int(0.3 * kRate) * 4, &tone) != BufferMixer::Ok)
+        return 1;
+
+    SoundTiming::FloorWriter floor;
+    if (others && !floor.start()) {
+        std::fprintf(stderr, "cannot start the other stream\n");
+        return 1;
+    }
+    SoundTiming::Recording rec;
+    if (!rec.start(recLatencyMs)) {
+        std::fprintf(stderr, "cannot record the monitor\n");
+        return 1;
+    }
+    const auto recStart = std::chrono::steady_clock::now();
+    const auto frameNow = [&] {
+        return long(std::chrono::duration<double>(std::chrono::steady_clock::now() - recStart).count() * kRate);
+    };
+    sleepMs(600);
+    const quint64 underrunsBefore = mixer.output()->underrunCount();
+    std::mt19937 rng(11);
+    std::vector<long> pressAt, clickAt;
+    for (int i = 0; i < 2 * presses; ++i) {
+        if (i % 2 == 1) {
+            SoundTiming::ColdClick click;
+            if (!click.open()) {
+                std::fprintf(stderr, "cannot open a stream for the floor\n");
+                return 1;
+            }
+            sleepMs(50);
+            clickAt.push_back(frameNow());
+            click.play();
+            click.join();
+        } else {
+            mixer.setCurrentPosition(tone, 0);
+            pressAt.push_back(frameNow());
+            mixer.play(tone, false);
+        }
+        sleepMs(600 + int(rng() % 50));
+        mixer.collect();
+    }
+    sleepMs(400);
+    const QByteArray pcm = rec.stop();
+    floor.stop();
+    const quint64 underruns = mixer.output()->underrunCount() - underrunsBefore;
+    const int made = streams.stop() - 1;
+    mixer.release(tone);
+    mixer.close();
+
+    const SoundTiming::Bands bands = SoundTiming::splitBands(pcm);
+    const long quiet = kRate / 10;
+    const auto clicks = SoundTiming::onsets(bands.high, 0.08f, quiet);
+    const auto tones = SoundTiming::onsets(bands.low, 0.08f, quiet);
+    // Each asked-for moment takes the first onset of its kind within 2 s.
+    const auto lateness = [](const std::vector<long>& asked, const std::vector<long>& heard) {
+        std::vector<double> ms;
+        for (long a : asked)
+            for (long h : heard)
+                if (h >= a - kRate / 20 && h <= a + 2 * kRate) {
+                    ms.push_back(1000.0 * double(h - a) / kRate);
+                    break;
+                }
+        return ms;
+    };
+    const std::vector<double> pressMs = lateness(pressAt, tones), clickMs = lateness(clickAt, clicks);
+    std::printf("%s: %d presses, %zu tones, %zu clicks heard; streams the server made anew for the mixer %d; "
+                "endpoint underruns %llu\n",
+                others ? "beside another stream" : "alone on the server", presses, pressMs.size(), clickMs.size(),
+                made, (unsigned long long)underruns);
+    if (pressMs.size() < size_t(presses) / 2 || clickMs.size() < size_t(presses) / 2) {
+        std::printf("too few sounds found\n");
+        return 1;
+    }
+    printFigures("press to tone (recording's timeline)", pressMs);
+    printFigures("fresh-stream click", clickMs);
+    std::printf("press over the fresh-stream floor: %.1f ms (medians)\n",
+                percentile(pressMs, 0.5) - percentile(clickMs, 0.5));
+    return 0;
+}
