@@ -618,7 +618,7 @@ void AudioEngine::armTrimOut(PlaybackSlot& s)
         killTrimOut(s);
         return;
     }
-    QTimer* timer = slotTimer(s, &PlaybackSlot::trimOutTimer, &AudioEngine::reachTrimOut);
+    QTimer* timer = slotTimer(s, &PlaybackSlot::trimOutTimer, &AudioEngine::trimOutTimerFired);
     const qint64 endAt = s.heardStartAtMs + (endMs - s.startPosMs);
     timer->start(int(std::clamp<qint64>(endAt - MonoClock::ms(), 0, std::numeric_limits<int>::max())));
 }
@@ -788,6 +788,21 @@ void AudioEngine::releaseLoopPlayers(PlaybackSlot& s)
 
 // The sound reached its trim-out: a looping one starts again from its
 // trim-in at full level, any other ends.
+// The trim-out timer is set from a guess of how long a start takes to be
+// heard: a start that takes longer (a busy machine) has not been heard yet
+// when it fires, and its first report sets the timer again.
+void AudioEngine::trimOutTimerFired(QString id)
+{
+    PlaybackSlot* s = slotFor(id);
+    if (s && !s->startHeard && s->startCalledAtMs > 0 && s->trimOutTimer && s->player
+        && s->player->playbackState() == QMediaPlayer::PlayingState
+        && MonoClock::ms() - s->startCalledAtMs < kFirstStartDelayMs + kReportSpacingMs * 4) {
+        s->trimOutTimer->start(kReportSpacingMs);
+        return;
+    }
+    reachTrimOut(id);
+}
+
 void AudioEngine::reachTrimOut(QString id)
 {
     PlaybackSlot* s = slotFor(id);

@@ -320,6 +320,7 @@ private:
     void armTrimOut(PlaybackSlot& s);
     QTimer* slotTimer(PlaybackSlot& s, QTimer* PlaybackSlot::*field, void (AudioEngine::*fire)(QString));
     void killTrimOut(PlaybackSlot& s);
+    void trimOutTimerFired(QString id);
     void reachTrimOut(QString id);   // a copy: the slot holding it goes
     void purgeEndedSlot(const QString& keep);
     void releaseEndedMedia(const QString& id, QMediaPlayer* player);

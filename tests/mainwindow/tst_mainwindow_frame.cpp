@@ -467,8 +467,9 @@ QStringList faintInLists(MainWindow& w)
     for (QPushButton* b : A::leftPanel(&w)->findChildren<QPushButton*>())
         if (b->objectName() == QLatin1String("lpTabBtn") && b->text() == QLatin1String("LIBRARY"))
             b->click();
-    QCoreApplication::processEvents();
-    if (w.libraryTree->topLevelItemCount() != 1 || !w.libraryTree->currentItem())
+    // The folder's scan may still be filling the tree.
+    if (!QTest::qWaitFor([&] { return w.libraryTree->topLevelItemCount() == 1 && w.libraryTree->currentItem(); },
+                         20000))
         faint << QStringLiteral("the library tree shows no chosen folder");
     faint << faintTexts(&w, {w.libraryTree->viewport()});
     faint.removeDuplicates();
