@@ -579,7 +579,13 @@ private slots:
         if (fadeOut == 0)
             // Timed from a position report and then by a timer: both wait on the loop.
             QCOMPARE_LE(std::abs(r.lastMs - trimOut * 1000), 40.0 + 2 * late);
-        // The fades' steps are placed by the reports too.
+        // The fades' steps are placed by the reports and stepped by timers:
+        // their shape is judged while the loop keeps time to 50 ms (as on a
+        // machine that is not swamped); later than that, only logged.
+        if (late > 50) {
+            qInfo("the event loop ran %.0f ms late: fade shapes not judged", late);
+            return;
+        }
         QCOMPARE_LE(worstIn, 0.1 + (fadeIn > 0 ? 2 * late / (fadeIn * 1000) : 0));
         QCOMPARE_LE(worstOut, 0.1 + (fadeOut > 0 ? 2 * late / (fadeOut * 1000) : 0));
     }
