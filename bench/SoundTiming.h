@@ -337,4 +337,18 @@ inline std::vector<Sounding> soundings(const std::vector<float>& band, float thr
     return out;
 }
 
+// For each moment asked for (frames), how late in ms the first onset heard
+// within 2 s of it came; moments with none are left out.
+inline std::vector<double> latenessMs(const std::vector<long>& asked, const std::vector<long>& heard)
+{
+    std::vector<double> ms;
+    for (long a : asked)
+        for (long h : heard)
+            if (h >= a - kRate / 20 && h <= a + 2 * kRate) {
+                ms.push_back(1000.0 * double(h - a) / kRate);
+                break;
+            }
+    return ms;
+}
+
 } // namespace SoundTiming

@@ -221,18 +221,8 @@ int main(int argc, char** argv)
     const long quiet = kRate / 10;
     const auto clicks = SoundTiming::onsets(bands.high, 0.08f, quiet);
     const auto tones = SoundTiming::onsets(bands.low, 0.08f, quiet);
-    // Each asked-for moment takes the first onset of its kind within 2 s.
-    const auto lateness = [](const std::vector<long>& asked, const std::vector<long>& heard) {
-        std::vector<double> ms;
-        for (long a : asked)
-            for (long h : heard)
-                if (h >= a - kRate / 20 && h <= a + 2 * kRate) {
-                    ms.push_back(1000.0 * double(h - a) / kRate);
-                    break;
-                }
-        return ms;
-    };
-    const std::vector<double> pressMs = lateness(pressAt, tones), clickMs = lateness(clickAt, clicks);
+    const std::vector<double> pressMs = SoundTiming::latenessMs(pressAt, tones),
+                              clickMs = SoundTiming::latenessMs(clickAt, clicks);
     std::printf("%s: %d presses, %zu tones, %zu clicks heard; streams the server made anew for the mixer %d; "
                 "endpoint underruns %llu\n",
                 others ? "beside another stream" : "alone on the server", presses, pressMs.size(), clickMs.size(),

@@ -288,18 +288,8 @@ int measureAlone(Display* dpy, KeyCode key, int presses, int recLatencyMs)
     const long quiet = kRate / 10;
     const auto clicks = SoundTiming::onsets(bands.high, 0.08f, quiet);
     const auto tones = SoundTiming::onsets(bands.low, 0.08f, quiet);
-    // The first onset of its kind within 2 s of the moment asked for.
-    const auto lateness = [](const std::vector<long>& asked, const std::vector<long>& heard) {
-        std::vector<double> ms;
-        for (long a : asked)
-            for (long h : heard)
-                if (h >= a - kRate / 20 && h <= a + 2 * kRate) {
-                    ms.push_back(1000.0 * double(h - a) / kRate);
-                    break;
-                }
-        return ms;
-    };
-    const std::vector<double> pressMs = lateness(pressedAt, tones), clickMs = lateness(clickedAt, clicks);
+    const std::vector<double> pressMs = SoundTiming::latenessMs(pressedAt, tones),
+                              clickMs = SoundTiming::latenessMs(clickedAt, clicks);
     std::printf("alone on the server: %d presses, %zu tones, %zu clicks heard\n", presses, pressMs.size(),
                 clickMs.size());
     if (pressMs.size() < size_t(presses) / 2 || clickMs.size() < size_t(presses) / 2) {
