@@ -120,6 +120,8 @@ private slots:
     // row adds one more thing going on at the moment of the switch.
     void themeSwitchUnderLoad_data()
     {
+        if (qEnvironmentVariableIsSet("TR_THEME_STRESS_APART"))
+            QSKIP("the theme stress runs as a test entry of its own");
         QTest::addColumn<QString>("extra");
         QTest::addColumn<int>("rounds");   // TR_THEME_STRESS_ROUNDS replaces it
         QTest::newRow("twice round the presets") << QString() << 18;
