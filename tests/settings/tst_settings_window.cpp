@@ -124,7 +124,7 @@ private slots:
             QSKIP("the theme stress runs as a test entry of its own");
         QTest::addColumn<QString>("extra");
         QTest::addColumn<int>("rounds");   // TR_THEME_STRESS_ROUNDS replaces it
-        QTest::newRow("twice round the presets") << QString() << 18;
+        QTest::newRow("once round the presets") << QString() << 9;
         QTest::newRow("two switches queued at once") << "twice" << 4;
         QTest::newRow("accent and preset queued at once") << "accent" << 4;
         QTest::newRow("toast card closing") << "toast closing" << 4;
