@@ -798,6 +798,12 @@ private:
     // Whether ALL MUSIC shows what the user picked (a search, a folder other
     // than All Music) rather than the whole library.
     bool musicListChosen() const;
+    // After the library's scans: the music list filled again with what it
+    // shows, in place (a folder or a search the user chose stays), else with
+    // the whole library; the tree's roots relabelled with their counts.
+    void refreshShownMusic(bool playlistMode);
+    // The tree's top rows relabelled with the counts of entries.
+    void relabelLibraryRoots(const QList<LibraryEntry>& entries);
     QTimer* musicScanDebounce = nullptr;
     // The engines told when the current music track ends, in the order of
     // the road that ends it.

@@ -41,6 +41,14 @@ QString folderOf(const QTreeWidgetItem* row)
     return row->data(0, Qt::UserRole + 1).toString();
 }
 
+// What the music list shows after a click on row (placeMusicListFor).
+QString folderView(const QTreeWidgetItem* row)
+{
+    return QStringLiteral("folder\n%1\n%2").arg(keyOf(row), folderOf(row));
+}
+
+const QString kSearchView = QStringLiteral("search\n");
+
 const QTreeWidgetItem* rootOf(const QTreeWidgetItem* row)
 {
     while (row->parent())
@@ -237,6 +245,8 @@ void MainWindow::fillFolderTree(const QString& name, const QString& path, const 
     root->setExpanded(true);
 }
 
+// The root's row shows the count its scan found. What the music list shows
+// stays as the user chose it: the scan debounce refreshes it in place.
 void MainWindow::onLibraryScanFinished(const QString& category, int count)
 {
     if (!libraryTree)
@@ -246,8 +256,6 @@ void MainWindow::onLibraryScanFinished(const QString& category, int count)
         if (keyOf(row) != category)
             continue;
         row->setText(0, QStringLiteral("📁 %1  (%2)").arg(category).arg(count));
-        libraryTree->setCurrentItem(row);
-        onDirTreeItemClicked(row, 0);
         return;
     }
 }
@@ -279,7 +287,7 @@ void MainWindow::onDirTreeItemClicked(QTreeWidgetItem* item, int column)
     setMusicRows(musicList, chosen, [this](const LibraryEntry& e) {
         return playlistPaths.contains(e.filePath) ? PlaylistFlag::In : PlaylistFlag::Out;
     });
-    placeMusicListFor(QStringLiteral("folder\n%1\n%2").arg(key, folder));
+    placeMusicListFor(folderView(item));
     if (musicCountLabel)
         musicCountLabel->setText(QStringLiteral("%1 tracks").arg(musicList->count()));
 }
@@ -298,7 +306,7 @@ void MainWindow::onLibSearch(const QString& text)
     if (!text.isEmpty()) {
         // Search rows carry no playlist flag.
         setMusicRows(musicList, LibraryManager::instance()->search(text), {});
-        placeMusicListFor(QStringLiteral("search\n") + text);
+        placeMusicListFor(kSearchView + text);
         if (musicCountLabel)
             musicCountLabel->setText(QStringLiteral("%1 tracks found").arg(musicList->count()));
         return;
@@ -311,6 +319,32 @@ void MainWindow::onLibSearch(const QString& text)
         refreshMusicList();
     if (musicStack && musicList && musicList->count() > 0)
         musicStack->setCurrentIndex(0);
+}
+
+void MainWindow::refreshShownMusic(bool playlistMode)
+{
+    if (!musicList)
+        return;
+    QTreeWidgetItem* row = libraryTree ? libraryTree->currentItem() : nullptr;
+    const bool folderShown = row && musicListView == folderView(row);
+    const bool searchShown = musicListView.startsWith(kSearchView);
+    if (!folderShown && !searchShown) {
+        if (refreshMusicList)
+            refreshMusicList();
+        return;
+    }
+    if (searchShown)
+        onLibSearch(musicListView.mid(kSearchView.size()));
+    else
+        onDirTreeItemClicked(row, 0);
+    relabelLibraryRoots(LibraryManager::instance()->entries());
+    if (playlistMode) {
+        // The PLAYLIST page keeps its rows and its label.
+        if (refreshPlaylist)
+            refreshPlaylist();
+    } else if (musicStack && musicList->count() > 0) {
+        musicStack->setCurrentIndex(0);
+    }
 }
 
 bool MainWindow::musicListChosen() const
@@ -330,6 +364,17 @@ void MainWindow::onLibAddFolder()
     const QString category = SidePanelText::libraryCategoryFor(*library, folder);
     library->addFolder(folder, category);
     addFolderToTree(category, folder);
+    // The added folder becomes the tree's choice and shows at once, filled
+    // in place as its scan ends; a search under way keeps the list.
+    for (int i = 0; libraryTree && i < libraryTree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = libraryTree->topLevelItem(i);
+        if (keyOf(row) != category)
+            continue;
+        libraryTree->setCurrentItem(row);
+        if (!libSearchBox || libSearchBox->text().isEmpty())
+            onDirTreeItemClicked(row, 0);
+        break;
+    }
     if (eventLog)
         eventLog->log(QStringLiteral("Library"), QStringLiteral("Added folder: ") + category, QStringLiteral("ok"));
 }

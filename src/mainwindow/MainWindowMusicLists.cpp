@@ -60,6 +60,27 @@ void MainWindow::setMusicRows(QListWidget* list, const QList<LibraryEntry>& entr
     list->setUpdatesEnabled(true);
 }
 
+void MainWindow::relabelLibraryRoots(const QList<LibraryEntry>& entries)
+{
+    if (entries.isEmpty() || !libraryTree)
+        return;
+    QHash<QString, int> perCategory;
+    for (const LibraryEntry& e : entries)
+        ++perCategory[e.category];
+    const QIcon note =
+        VXIcons::svgIconRawColored(VXIcons::strokeSvg(kNote, 2.0), ThemeManager::instance()->colors().text, 14, 14);
+    for (int i = 0; i < libraryTree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = libraryTree->topLevelItem(i);
+        const QString key = row->data(0, Qt::UserRole).toString();
+        if (key == QLatin1String("__all__")) {
+            row->setText(0, QStringLiteral("  All Music  (%1)").arg(entries.size()));
+            row->setIcon(0, note);
+        } else if (perCategory.contains(key)) {
+            row->setText(0, QStringLiteral("  📁  %1  (%2)").arg(key).arg(perCategory.value(key)));
+        }
+    }
+}
+
 void MainWindow::installMusicListHooks(const std::shared_ptr<bool>& playlistMode)
 {
     refreshPlaylist = [this, playlistMode] {
@@ -96,24 +117,7 @@ void MainWindow::installMusicListHooks(const std::shared_ptr<bool>& playlistMode
             showAllMusicPage();
         if (!*playlistMode)
             musicCountLabel->setText(QStringLiteral("%1 tracks").arg(musicList->count()));
-        if (entries.isEmpty() || !libraryTree)
-            return;
-
-        QHash<QString, int> perCategory;
-        for (const LibraryEntry& e : entries)
-            ++perCategory[e.category];
-        const QIcon note =
-            VXIcons::svgIconRawColored(VXIcons::strokeSvg(kNote, 2.0), ThemeManager::instance()->colors().text, 14, 14);
-        for (int i = 0; i < libraryTree->topLevelItemCount(); ++i) {
-            QTreeWidgetItem* row = libraryTree->topLevelItem(i);
-            const QString key = row->data(0, Qt::UserRole).toString();
-            if (key == QLatin1String("__all__")) {
-                row->setText(0, QStringLiteral("  All Music  (%1)").arg(entries.size()));
-                row->setIcon(0, note);
-            } else if (perCategory.contains(key)) {
-                row->setText(0, QStringLiteral("  📁  %1  (%2)").arg(key).arg(perCategory.value(key)));
-            }
-        }
+        relabelLibraryRoots(entries);
     };
 
     rebuildLibraryTree = [this] {

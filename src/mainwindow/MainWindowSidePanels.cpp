@@ -675,18 +675,17 @@ void MainWindow::connectMusicPageButtons(QPushButton* allBtn, QPushButton* listB
     });
 }
 
-// The library's scans refill ALL MUSIC (and the playlist of a dropped
-// folder); a poll fills a list nobody has filled yet during the first minute.
+// The library's scans refresh what ALL MUSIC shows (and the playlist of a
+// dropped folder); a poll fills a list nobody has filled yet during the first
+// minute.
 void MainWindow::watchLibraryScans(const std::shared_ptr<bool>& playlistMode)
 {
     LibraryManager* library = LibraryManager::instance();
     musicScanDebounce = new QTimer(this);
     musicScanDebounce->setSingleShot(true);
     musicScanDebounce->setInterval(200);
-    connect(musicScanDebounce, &QTimer::timeout, this, [this] {
-        if (refreshMusicList)
-            refreshMusicList();
-    });
+    connect(musicScanDebounce, &QTimer::timeout, this,
+            [this, playlistMode] { refreshShownMusic(*playlistMode); });
     connect(library, &LibraryManager::scanFinished, this, [this](const QString& category, int) {
         musicScanDebounce->start();
         if (!pendingPlaylistFolders.remove(category))

@@ -47,6 +47,7 @@ EventLog::EventLog(QWidget* parent)
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setSpacing(0);
+    m_list->setUniformItemSizes(true);
     m_list->setObjectName(QStringLiteral("eventLogList"));
     layout->addWidget(m_list);
 

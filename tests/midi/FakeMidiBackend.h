@@ -97,6 +97,13 @@ public:
         calls << QStringLiteral("close %1").arg(h - 1);
         inputs[int(h - 1)].isOpen = false;
     }
-    bool available() override { return up; }
+    // How often the manager asked whether MIDI is there: its walk over the
+    // inputs asks first.
+    int availabilityAsked = 0;
+    bool available() override
+    {
+        ++availabilityAsked;
+        return up;
+    }
     QString error() const override { return up ? QString() : QStringLiteral("no sequencer here"); }
 };

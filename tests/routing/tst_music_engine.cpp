@@ -127,9 +127,13 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!w->autoMixBtn->isChecked(), 60000);
         tick.stop();
         QVERIFY(ticks > 100);
+        // The cards still up are read too; one the tick noted counts once.
+        ToastManager::instance()->pump();
+        if (ToastWidget* card = ToastManager::instance()->current(); card && cards.contains(card))
+            delete card;
         shown << drainToasts();
         const QStringList toasts = shown.filter(QStringLiteral("Cannot play"));
-        QCOMPARE(toasts.size(), 1);
+        QVERIFY2(toasts.size() == 1, qPrintable(toasts.join(QLatin1String(" | "))));
         QVERIFY(toasts.first().contains(QLatin1String("\"0\"")));
     }
 

@@ -123,7 +123,7 @@ private slots:
         midi = MidiManager::instance();
         // The manager opens every input shortly after it is made: let that
         // pass while there is none.
-        QTest::qWait(600);
+        QTRY_VERIFY(fake.availabilityAsked > 0);
         script = new TestSupport::ModalScript([this](const Modal::Request& r) -> QVariant {
             if (r.kind == Modal::Kind::Directory)
                 return directoryAnswer;
