@@ -797,7 +797,7 @@ void AudioEngine::trimOutTimerFired(QString id)
     if (s && !s->startHeard && s->startCalledAtMs > 0 && s->trimOutTimer && s->player
         && s->player->playbackState() == QMediaPlayer::PlayingState
         && MonoClock::ms() - s->startCalledAtMs < kFirstStartDelayMs + kReportSpacingMs * 4) {
-        s->trimOutTimer->start(kReportSpacingMs);
+        s->trimOutTimer->start(kFadeTickMs);
         return;
     }
     reachTrimOut(id);

@@ -467,9 +467,12 @@ QStringList faintInLists(MainWindow& w)
     for (QPushButton* b : A::leftPanel(&w)->findChildren<QPushButton*>())
         if (b->objectName() == QLatin1String("lpTabBtn") && b->text() == QLatin1String("LIBRARY"))
             b->click();
-    // The folder's scan may still be filling the tree.
-    if (!QTest::qWaitFor([&] { return w.libraryTree->topLevelItemCount() == 1 && w.libraryTree->currentItem(); },
-                         20000))
+    // The folder's scan may still be filling the tree; the folder is then
+    // chosen, as a click on it would.
+    if (QTest::qWaitFor([&] { return w.libraryTree->topLevelItemCount() == 1; }, 20000))
+        w.libraryTree->setCurrentItem(w.libraryTree->topLevelItem(0));
+    QCoreApplication::processEvents();
+    if (w.libraryTree->topLevelItemCount() != 1 || !w.libraryTree->currentItem())
         faint << QStringLiteral("the library tree shows no chosen folder");
     faint << faintTexts(&w, {w.libraryTree->viewport()});
     faint.removeDuplicates();

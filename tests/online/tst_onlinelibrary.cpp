@@ -279,7 +279,7 @@ private slots:
             QCOMPARE(err.size(), 1);
             QCOMPARE(server.requestCount(), 0);
         } else {
-            QVERIFY(done.wait(5000));
+            QVERIFY(done.wait(30000));
             QCOMPARE(done.at(0).at(0).toString(), downloads + QLatin1Char('/') + saved);
             QCOMPARE(filesBelow(downloads), QStringList{saved});
             QCOMPARE(readFile(downloads + QLatin1Char('/') + saved), QByteArray("payload"));
@@ -302,7 +302,7 @@ private slots:
         auto m = fresh();
         QSignalSpy done(m.get(), &OnlineLibraryManager::downloadFinished);
         m->downloadFile(url("/f.bin"), name, folder);
-        QVERIFY(done.wait(5000));
+        QVERIFY(done.wait(30000));
         QCOMPARE(done.at(0).at(0).toString(), downloads + QLatin1Char('/') + d + QLatin1Char('/') + f);
     }
 
@@ -334,7 +334,7 @@ private slots:
         });
         QSignalSpy done(m.get(), &OnlineLibraryManager::downloadFinished);
         m->downloadFile(url("/new"), name, QString());
-        QVERIFY(done.wait(5000));
+        QVERIFY(done.wait(30000));
         QCOMPARE(asked, (QStringList{"File Already Exists", "<b>" + name + "</b> already exists in this folder.",
                                      "What do you want to do?"}));
         QCOMPARE(done.at(0).at(0).toString(), downloads + QLatin1Char('/') + expected);
@@ -382,7 +382,7 @@ private slots:
             QCOMPARE(skipped.at(0).at(0).toString(), target);
             QCOMPARE(server.requestCount(), 0);
         } else {
-            QVERIFY(done.wait(5000));
+            QVERIFY(done.wait(30000));
             QCOMPARE(done.at(0).at(0).toString(), target);
         }
         QCOMPARE(readFile(target), after);
@@ -470,7 +470,7 @@ private slots:
         QSignalSpy done(m.get(), &OnlineLibraryManager::downloadFinished);
         QSignalSpy progress(m.get(), &OnlineLibraryManager::downloadProgress);
         m->downloadFile(url("/clip.wav"), QStringLiteral("clip.wav"), QStringLiteral("Beds"));
-        QVERIFY(done.wait(5000));
+        QVERIFY(done.wait(30000));
         QCOMPARE(readFile(downloads + QStringLiteral("/Beds/clip.wav")), expected);
         QCOMPARE(filesBelow(downloads), QStringList{"Beds/clip.wav"});
         if (!expected.isEmpty()) {
