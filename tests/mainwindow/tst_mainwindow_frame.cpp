@@ -21,6 +21,8 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <algorithm>
+
 #include "AppSettings.h"
 #include "TestSupport.h"
 #include "AudioOutput.h"
@@ -134,10 +136,18 @@ QMap<QString, Look> looksOf(QWidget* root)
             look.icons += imageHash(b->icon().pixmap(QSize(16, 16)).toImage());
         if (auto* l = qobject_cast<QLabel*>(w); l && !l->pixmap().isNull())
             look.icons += imageHash(l->pixmap().toImage());
-        if (auto* c = qobject_cast<QComboBox*>(w))
+        if (auto* c = qobject_cast<QComboBox*>(w)) {
+            // Each icon the rows carry, once: the output lists change with
+            // the sound server's devices, which other tests add and remove.
+            QList<QByteArray> rowIcons;
             for (int i = 0; i < c->count(); ++i)
                 if (!c->itemIcon(i).isNull())
-                    look.icons += imageHash(c->itemIcon(i).pixmap(QSize(16, 16)).toImage());
+                    rowIcons << imageHash(c->itemIcon(i).pixmap(QSize(16, 16)).toImage());
+            std::sort(rowIcons.begin(), rowIcons.end());
+            rowIcons.erase(std::unique(rowIcons.begin(), rowIcons.end()), rowIcons.end());
+            for (const QByteArray& h : std::as_const(rowIcons))
+                look.icons += h;
+        }
         out.insert(widgetPath(w, root), look);
     }
     return out;
