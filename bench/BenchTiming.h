@@ -5,6 +5,7 @@
 #include <QThread>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -36,6 +37,13 @@ inline double percentile(std::vector<double> v, double p)
     const double pos = p * double(v.size() - 1);
     const size_t lo = size_t(pos), hi = std::min(v.size() - 1, lo + 1);
     return v[lo] + (v[hi] - v[lo]) * (pos - double(lo));
+}
+
+// One line of figures in ms: "what: median, p10, p90, min, max (count)".
+inline void printSpreadMs(const char* what, const std::vector<double>& v)
+{
+    std::printf("%s: median %.1f ms, p10 %.1f, p90 %.1f, min %.1f, max %.1f (%zu)\n", what, percentile(v, 0.5),
+                percentile(v, 0.1), percentile(v, 0.9), percentile(v, 0), percentile(v, 1), v.size());
 }
 
 // The nearest-rank p-quantile (0..1): the sample at p * (size - 1),

@@ -1,11 +1,10 @@
 #pragma once
-// Timing sounds on a recording of the sound server's monitor: the recording,
-// a floor click written straight to the sink through ALSA, filters that tell a click
+// Timing sounds on a recording of the sound server's monitor
+// (TestSupport::MonitorCapture): a floor click written straight to the sink through ALSA, filters that tell a click
 // (5 kHz) from a tone (below 1 kHz) or two tones apart, and where sounds
 // begin and end.
 // Header only; a target that includes it links ALSA.
 #include <QByteArray>
-#include <QProcess>
 #include <QtGlobal>
 
 #include <alsa/asoundlib.h>
@@ -14,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -190,62 +190,6 @@ private:
     std::thread m_thread;
 };
 
-// The sink's monitor recorded into memory by parec, asking for the given
-// latency (0: parec's own default). The latency a recording asks for is
-// also asked of the sink, so it sets how far ahead the sink mixes while
-// nothing else plays.
-class Recording
-{
-public:
-    ~Recording() { stop(); }
-    bool start(int latencyMs)
-    {
-        std::atomic<int> state{0};
-        m_thread = std::thread([this, &state, latencyMs] {
-            QProcess rec;
-            QStringList args{QStringLiteral("-d"), qEnvironmentVariable("TR_PULSE_MONITOR"), QStringLiteral("--raw"),
-                             QStringLiteral("--format=s16le"), QStringLiteral("--rate=44100"),
-                             QStringLiteral("--channels=2")};
-            if (latencyMs > 0)
-                args << QStringLiteral("--latency-msec=%1").arg(latencyMs);
-            rec.start(QStringLiteral("parec"), args);
-            if (!rec.waitForStarted(5000) || !rec.waitForReadyRead(10000)) {
-                state.store(-1);
-                return;
-            }
-            state.store(1);
-            while (!m_stop.load()) {
-                rec.waitForReadyRead(50);
-                const QByteArray b = rec.readAll();
-                const std::lock_guard<std::mutex> lock(m_mutex);
-                m_data.append(b);
-            }
-            rec.kill();
-            rec.waitForFinished(2000);
-        });
-        while (state.load() == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        if (state.load() == 1)
-            return true;
-        m_thread.join();
-        return false;
-    }
-    QByteArray stop()
-    {
-        m_stop.store(true);
-        if (m_thread.joinable())
-            m_thread.join();
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        return m_data;
-    }
-
-private:
-    std::thread m_thread;
-    std::atomic<bool> m_stop{false};
-    std::mutex m_mutex;
-    QByteArray m_data;
-};
-
 struct Biquad
 {
     double b0, b1, b2, a1, a2, z1 = 0, z2 = 0;
@@ -349,6 +293,64 @@ inline std::vector<double> latenessMs(const std::vector<long>& asked, const std:
                 break;
             }
     return ms;
+}
+
+// Presses and floor clicks taking turns: each press (press()) is followed,
+// gapMs plus up to 50 ms apart (seeded, so runs repeat), by a click on a
+// stream opened just before it and closed after it, so no other stream of
+// the measurement plays when either is asked for. Each moment is noted in
+// frames since recStart, the recording's timeline; afterGap() runs after
+// every gap. False when a click's stream cannot open.
+struct Turns
+{
+    std::vector<long> pressAt, clickAt;
+};
+
+template <typename Press, typename AfterGap>
+bool takeTurns(int presses, std::chrono::steady_clock::time_point recStart, unsigned seed, int gapMs, Press press,
+               AfterGap afterGap, Turns& out)
+{
+    const auto frameNow = [&] {
+        return long(std::chrono::duration<double>(std::chrono::steady_clock::now() - recStart).count() * kRate);
+    };
+    std::mt19937 rng(seed);
+    for (int i = 0; i < 2 * presses; ++i) {
+        if (i % 2 == 1) {
+            ColdClick click;
+            if (!click.open())
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            out.clickAt.push_back(frameNow());
+            click.play();
+            click.join();
+        } else {
+            out.pressAt.push_back(frameNow());
+            press();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(gapMs + int(rng() % 50)));
+        afterGap();
+    }
+    return true;
+}
+
+// How late each press's tone (below 1 kHz) and each click (5 kHz) was heard
+// in the recording, against the moments they were asked for.
+struct TurnLateness
+{
+    std::vector<double> pressMs, clickMs;
+    // Enough of both were found for medians to mean something.
+    bool enough(int presses) const
+    {
+        return pressMs.size() >= size_t(presses) / 2 && clickMs.size() >= size_t(presses) / 2;
+    }
+};
+
+inline TurnLateness latenessOfTurns(const QByteArray& pcm, const Turns& turns)
+{
+    const Bands bands = splitBands(pcm);
+    const long quiet = kRate / 10;
+    return {latenessMs(turns.pressAt, onsets(bands.low, 0.08f, quiet)),
+            latenessMs(turns.clickAt, onsets(bands.high, 0.08f, quiet))};
 }
 
 } // namespace SoundTiming

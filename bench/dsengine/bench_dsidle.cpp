@@ -23,7 +23,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <random>
 #include <set>
 #include <thread>
 #include <vector>
@@ -32,10 +31,12 @@
 #include "BenchTiming.h"
 #include "BufferMixer.h"
 #include "SoundTiming.h"
+#include "TestSupport.h"
 
 namespace {
 
 using BenchTiming::percentile;
+using BenchTiming::printSpreadMs;
 using SoundTiming::kRate;
 
 void sleepMs(int ms)
@@ -120,12 +121,6 @@ private:
     std::set<int> m_seen;
 };
 
-void printFigures(const char* what, const std::vector<double>& v)
-{
-    std::printf("%s: median %.1f ms, p10 %.1f, p90 %.1f, min %.1f, max %.1f (%zu)\n", what, percentile(v, 0.5),
-                percentile(v, 0.1), percentile(v, 0.9), percentile(v, 0), percentile(v, 1), v.size());
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -177,37 +172,25 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot start the other stream\n");
         return 1;
     }
-    SoundTiming::Recording rec;
-    if (!rec.start(recLatencyMs)) {
+    TestSupport::MonitorCapture rec;
+    if (!rec.start(QString(), recLatencyMs)) {
         std::fprintf(stderr, "cannot record the monitor\n");
         return 1;
     }
     const auto recStart = std::chrono::steady_clock::now();
-    const auto frameNow = [&] {
-        return long(std::chrono::duration<double>(std::chrono::steady_clock::now() - recStart).count() * kRate);
-    };
     sleepMs(600);
     const quint64 underrunsBefore = mixer.output()->underrunCount();
-    std::mt19937 rng(11);
-    std::vector<long> pressAt, clickAt;
-    for (int i = 0; i < 2 * presses; ++i) {
-        if (i % 2 == 1) {
-            SoundTiming::ColdClick click;
-            if (!click.open()) {
-                std::fprintf(stderr, "cannot open a stream for the floor\n");
-                return 1;
-            }
-            sleepMs(50);
-            clickAt.push_back(frameNow());
-            click.play();
-            click.join();
-        } else {
+    SoundTiming::Turns turns;
+    const bool played = SoundTiming::takeTurns(
+        presses, recStart, 11, 600,
+        [&] {
             mixer.setCurrentPosition(tone, 0);
-            pressAt.push_back(frameNow());
             mixer.play(tone, false);
-        }
-        sleepMs(600 + int(rng() % 50));
-        mixer.collect();
+        },
+        [&] { mixer.collect(); }, turns);
+    if (!played) {
+        std::fprintf(stderr, "cannot open a stream for the floor\n");
+        return 1;
     }
     sleepMs(400);
     const QByteArray pcm = rec.stop();
@@ -217,22 +200,19 @@ int main(int argc, char** argv)
     mixer.release(tone);
     mixer.close();
 
-    const SoundTiming::Bands bands = SoundTiming::splitBands(pcm);
-    const long quiet = kRate / 10;
-    const auto clicks = SoundTiming::onsets(bands.high, 0.08f, quiet);
-    const auto tones = SoundTiming::onsets(bands.low, 0.08f, quiet);
-    const std::vector<double> pressMs = SoundTiming::latenessMs(pressAt, tones),
-                              clickMs = SoundTiming::latenessMs(clickAt, clicks);
+    const SoundTiming::TurnLateness late = SoundTiming::latenessOfTurns(pcm, turns);
+    const std::vector<double>& pressMs = late.pressMs;
+    const std::vector<double>& clickMs = late.clickMs;
     std::printf("%s: %d presses, %zu tones, %zu clicks heard; streams the server made anew for the mixer %d; "
                 "endpoint underruns %llu\n",
                 others ? "beside another stream" : "alone on the server", presses, pressMs.size(), clickMs.size(),
                 made, (unsigned long long)underruns);
-    if (pressMs.size() < size_t(presses) / 2 || clickMs.size() < size_t(presses) / 2) {
+    if (!late.enough(presses)) {
         std::printf("too few sounds found\n");
         return 1;
     }
-    printFigures("press to tone (recording's timeline)", pressMs);
-    printFigures("fresh-stream click", clickMs);
+    printSpreadMs("press to tone (recording's timeline)", pressMs);
+    printSpreadMs("fresh-stream click", clickMs);
     std::printf("press over the fresh-stream floor: %.1f ms (medians)\n",
                 percentile(pressMs, 0.5) - percentile(clickMs, 0.5));
     return 0;

@@ -60,6 +60,7 @@
 namespace {
 
 using BenchTiming::percentile;
+using BenchTiming::printSpreadMs;
 using SoundTiming::kRate;
 constexpr double kToneHz = 440.0;
 
@@ -174,8 +175,8 @@ void pressKey(Display* dpy, KeyCode key)
 int measureBesideFloor(Display* dpy, KeyCode key, int presses, const QString& path, int recLatencyMs)
 {
     SoundTiming::FloorWriter floor;
-    SoundTiming::Recording rec;
-    if (!floor.start() || !rec.start(recLatencyMs)) {
+    TestSupport::MonitorCapture rec;
+    if (!floor.start() || !rec.start(QString(), recLatencyMs)) {
         std::fprintf(stderr, "cannot start the floor writer or the recording\n");
         return 1;
     }
@@ -236,12 +237,8 @@ int measureBesideFloor(Display* dpy, KeyCode key, int presses, const QString& pa
         std::printf("too few pairs found\n");
         return 1;
     }
-    std::printf("press to sound over the floor: median %.1f ms, p90 %.1f ms, min %.1f, max %.1f (%zu)\n",
-                percentile(over, 0.5), percentile(over, 0.9), percentile(over, 0), percentile(over, 1), over.size());
-    std::printf("press to sound over a click on a stream opened just before it: median %.1f ms, "
-                "p90 %.1f ms, min %.1f, max %.1f (%zu)\n",
-                percentile(overCold, 0.5), percentile(overCold, 0.9), percentile(overCold, 0),
-                percentile(overCold, 1), overCold.size());
+    printSpreadMs("press to sound over the floor", over);
+    printSpreadMs("press to sound over a click on a stream opened just before it", overCold);
     return 0;
 }
 
@@ -252,56 +249,32 @@ int measureBesideFloor(Display* dpy, KeyCode key, int presses, const QString& pa
 // the figure is the median press less the median click.
 int measureAlone(Display* dpy, KeyCode key, int presses, int recLatencyMs)
 {
-    SoundTiming::Recording rec;
-    if (!rec.start(recLatencyMs)) {
+    TestSupport::MonitorCapture rec;
+    if (!rec.start(QString(), recLatencyMs)) {
         std::fprintf(stderr, "cannot start the recording\n");
         return 1;
     }
     const auto recStart = std::chrono::steady_clock::now();
-    const auto frameNow = [&] {
-        return long(std::chrono::duration<double>(std::chrono::steady_clock::now() - recStart).count() * kRate);
-    };
     sleepMs(500);
-    std::mt19937 rng(7);
-    std::vector<long> pressedAt, clickedAt;
-    for (int i = 0; i < 2 * presses; ++i) {
-        if (i % 2 == 1) {
-            SoundTiming::ColdClick click;
-            if (!click.open()) {
-                std::fprintf(stderr, "cannot open a stream for the floor\n");
-                return 1;
-            }
-            sleepMs(50);
-            clickedAt.push_back(frameNow());
-            click.play();
-            click.join();
-        } else {
-            pressedAt.push_back(frameNow());
-            pressKey(dpy, key);
-        }
-        sleepMs(550 + int(rng() % 50));
+    SoundTiming::Turns turns;
+    if (!SoundTiming::takeTurns(presses, recStart, 7, 550, [&] { pressKey(dpy, key); }, [] {}, turns)) {
+        std::fprintf(stderr, "cannot open a stream for the floor\n");
+        return 1;
     }
     sleepMs(800);
     const QByteArray pcm = rec.stop();
 
-    const SoundTiming::Bands bands = SoundTiming::splitBands(pcm);
-    const long quiet = kRate / 10;
-    const auto clicks = SoundTiming::onsets(bands.high, 0.08f, quiet);
-    const auto tones = SoundTiming::onsets(bands.low, 0.08f, quiet);
-    const std::vector<double> pressMs = SoundTiming::latenessMs(pressedAt, tones),
-                              clickMs = SoundTiming::latenessMs(clickedAt, clicks);
+    const SoundTiming::TurnLateness late = SoundTiming::latenessOfTurns(pcm, turns);
+    const std::vector<double>& pressMs = late.pressMs;
+    const std::vector<double>& clickMs = late.clickMs;
     std::printf("alone on the server: %d presses, %zu tones, %zu clicks heard\n", presses, pressMs.size(),
                 clickMs.size());
-    if (pressMs.size() < size_t(presses) / 2 || clickMs.size() < size_t(presses) / 2) {
+    if (!late.enough(presses)) {
         std::printf("too few sounds found\n");
         return 1;
     }
-    std::printf("press to tone on the recording's timeline: median %.1f ms, p90 %.1f ms, min %.1f, max %.1f (%zu)\n",
-                percentile(pressMs, 0.5), percentile(pressMs, 0.9), percentile(pressMs, 0), percentile(pressMs, 1),
-                pressMs.size());
-    std::printf("click on a stream opened just before it: median %.1f ms, p90 %.1f ms, min %.1f, max %.1f (%zu)\n",
-                percentile(clickMs, 0.5), percentile(clickMs, 0.9), percentile(clickMs, 0), percentile(clickMs, 1),
-                clickMs.size());
+    printSpreadMs("press to tone on the recording's timeline", pressMs);
+    printSpreadMs("click on a stream opened just before it", clickMs);
     std::printf("press to sound over the fresh-stream floor, alone: %.1f ms (medians)\n",
                 percentile(pressMs, 0.5) - percentile(clickMs, 0.5));
     return 0;

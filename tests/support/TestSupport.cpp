@@ -95,15 +95,18 @@ void isolateSettings()
 
 namespace TestSupport {
 
-bool startMonitorRecording(QProcess& rec, const QString& own)
+bool startMonitorRecording(QProcess& rec, const QString& own, int latencyMs)
 {
     const QString monitor = own.isEmpty() ? qEnvironmentVariable("TR_PULSE_MONITOR") : own;
     if (monitor.isEmpty())
         return false;
-    rec.start("parec", {"-d", monitor, "--raw", "--format=s16le", "--rate=44100", "--channels=2",
-                        "--latency-msec=20"});
-    // Started, connected and running once the first bytes come.
-    return rec.waitForStarted(5000) && rec.waitForReadyRead(5000);
+    QStringList args{"-d", monitor, "--raw", "--format=s16le", "--rate=44100", "--channels=2"};
+    if (latencyMs > 0)
+        args << QStringLiteral("--latency-msec=%1").arg(latencyMs);
+    rec.start("parec", args);
+    // Started, connected and running once the first bytes come (later with
+    // parec's own, larger, latency).
+    return rec.waitForStarted(5000) && rec.waitForReadyRead(10000);
 }
 
 QList<int> ownServerStreams()
@@ -212,13 +215,13 @@ bool logged(const QString& part)
 
 namespace TestSupport {
 
-bool MonitorCapture::start(const QString& monitor)
+bool MonitorCapture::start(const QString& monitor, int latencyMs)
 {
     std::atomic<int> state{0};
     m_stop.store(false);
-    m_thread = std::thread([this, &state, monitor] {
+    m_thread = std::thread([this, &state, monitor, latencyMs] {
         QProcess rec;
-        if (!startMonitorRecording(rec, monitor)) {
+        if (!startMonitorRecording(rec, monitor, latencyMs)) {
             state.store(-1);
             return;
         }

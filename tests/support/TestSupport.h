@@ -45,9 +45,11 @@ namespace TestSupport {
 
 // Records the sound server's null sink: parec on the monitor named by
 // TR_PULSE_MONITOR (or on the one given), raw 16-bit stereo 44100 Hz on
-// rec's standard output. False when no monitor is named or parec does not
-// start recording.
-bool startMonitorRecording(QProcess& rec, const QString& monitor = QString());
+// rec's standard output, asking for latencyMs of latency (0: parec's own
+// default). The latency a recording asks for is also asked of the sink, so
+// it sets how far ahead the sink mixes while nothing else plays. False when
+// no monitor is named or parec does not start recording.
+bool startMonitorRecording(QProcess& rec, const QString& monitor = QString(), int latencyMs = 20);
 // The sound server's playback streams made by this process, by index (the
 // server numbers every new stream afresh), read with pactl; empty when the
 // server cannot be asked.
@@ -100,8 +102,8 @@ class MonitorCapture
 public:
     ~MonitorCapture() { stop(); }
     // False when the recording does not start. An empty monitor is the
-    // shared sink's.
-    bool start(const QString& monitor = QString());
+    // shared sink's; latencyMs as for startMonitorRecording.
+    bool start(const QString& monitor = QString(), int latencyMs = 20);
     QByteArray stop();
     // The sound server's own clock: milliseconds of sound the sink has mixed
     // since the recording started (44.1 kHz stereo s16), unaffected by how
