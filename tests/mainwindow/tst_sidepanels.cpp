@@ -121,6 +121,9 @@ class TestSidePanels : public QObject
 
     // Every scan and tree walk ended, their queued reports delivered, and
     // the music panel's refill after the scans run.
+    int sessionLoads = 0;
+    int musicRefills = 0;
+
     void waitScans()
     {
         QTRY_COMPARE_WITH_TIMEOUT(library()->pendingScans(), 0, 20000);
@@ -281,6 +284,21 @@ private slots:
         w->show();
         // The tests tick the library poll themselves.
         A::libraryPoll(w)->stop();
+        connect(SessionManager::instance(), &SessionManager::sessionLoaded, this, [this] { ++sessionLoads; });
+        const std::function<void()> refill = w->refreshMusicList;
+        QVERIFY(refill);
+        w->refreshMusicList = [this, refill] {
+            ++musicRefills;
+            refill();
+        };
+    }
+    void init() { sessionLoads = musicRefills = 0; }
+    // Every session load refills ALL MUSIC a moment later: those refills
+    // land in the test that loaded, not in a later test's folder or search.
+    void cleanup()
+    {
+        if (sessionLoads > 0)
+            QTRY_VERIFY_WITH_TIMEOUT(musicRefills >= sessionLoads, 20000);
     }
     void cleanupTestCase()
     {
