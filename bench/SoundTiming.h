@@ -9,6 +9,8 @@
 
 #include <alsa/asoundlib.h>
 
+#include "BenchTiming.h"
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -344,6 +346,22 @@ struct TurnLateness
         return pressMs.size() >= size_t(presses) / 2 && clickMs.size() >= size_t(presses) / 2;
     }
 };
+
+// The turns' figures: the spread of each side and the median press over the
+// median click. False, saying so, when too few sounds were found.
+inline bool printTurnFigures(const TurnLateness& late, int presses, const char* pressWhat, const char* clickWhat,
+                             const char* overWhat)
+{
+    if (!late.enough(presses)) {
+        std::printf("too few sounds found\n");
+        return false;
+    }
+    BenchTiming::printSpreadMs(pressWhat, late.pressMs);
+    BenchTiming::printSpreadMs(clickWhat, late.clickMs);
+    std::printf("%s: %.1f ms (medians)\n", overWhat,
+                BenchTiming::percentile(late.pressMs, 0.5) - BenchTiming::percentile(late.clickMs, 0.5));
+    return true;
+}
 
 inline TurnLateness latenessOfTurns(const QByteArray& pcm, const Turns& turns)
 {

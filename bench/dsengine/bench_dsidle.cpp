@@ -35,8 +35,6 @@
 
 namespace {
 
-using BenchTiming::percentile;
-using BenchTiming::printSpreadMs;
 using SoundTiming::kRate;
 
 void sleepMs(int ms)
@@ -201,19 +199,12 @@ int main(int argc, char** argv)
     mixer.close();
 
     const SoundTiming::TurnLateness late = SoundTiming::latenessOfTurns(pcm, turns);
-    const std::vector<double>& pressMs = late.pressMs;
-    const std::vector<double>& clickMs = late.clickMs;
     std::printf("%s: %d presses, %zu tones, %zu clicks heard; streams the server made anew for the mixer %d; "
                 "endpoint underruns %llu\n",
-                others ? "beside another stream" : "alone on the server", presses, pressMs.size(), clickMs.size(),
-                made, (unsigned long long)underruns);
-    if (!late.enough(presses)) {
-        std::printf("too few sounds found\n");
+                others ? "beside another stream" : "alone on the server", presses, late.pressMs.size(),
+                late.clickMs.size(), made, (unsigned long long)underruns);
+    if (!SoundTiming::printTurnFigures(late, presses, "press to tone (recording's timeline)", "fresh-stream click",
+                                       "press over the fresh-stream floor"))
         return 1;
-    }
-    printSpreadMs("press to tone (recording's timeline)", pressMs);
-    printSpreadMs("fresh-stream click", clickMs);
-    std::printf("press over the fresh-stream floor: %.1f ms (medians)\n",
-                percentile(pressMs, 0.5) - percentile(clickMs, 0.5));
     return 0;
 }

@@ -59,7 +59,6 @@
 
 namespace {
 
-using BenchTiming::percentile;
 using BenchTiming::printSpreadMs;
 using SoundTiming::kRate;
 constexpr double kToneHz = 440.0;
@@ -265,18 +264,12 @@ int measureAlone(Display* dpy, KeyCode key, int presses, int recLatencyMs)
     const QByteArray pcm = rec.stop();
 
     const SoundTiming::TurnLateness late = SoundTiming::latenessOfTurns(pcm, turns);
-    const std::vector<double>& pressMs = late.pressMs;
-    const std::vector<double>& clickMs = late.clickMs;
-    std::printf("alone on the server: %d presses, %zu tones, %zu clicks heard\n", presses, pressMs.size(),
-                clickMs.size());
-    if (!late.enough(presses)) {
-        std::printf("too few sounds found\n");
+    std::printf("alone on the server: %d presses, %zu tones, %zu clicks heard\n", presses, late.pressMs.size(),
+                late.clickMs.size());
+    if (!SoundTiming::printTurnFigures(late, presses, "press to tone on the recording's timeline",
+                                       "click on a stream opened just before it",
+                                       "press to sound over the fresh-stream floor, alone"))
         return 1;
-    }
-    printSpreadMs("press to tone on the recording's timeline", pressMs);
-    printSpreadMs("click on a stream opened just before it", clickMs);
-    std::printf("press to sound over the fresh-stream floor, alone: %.1f ms (medians)\n",
-                percentile(pressMs, 0.5) - percentile(clickMs, 0.5));
     return 0;
 }
 
