@@ -17,7 +17,6 @@
 // --others keeps a stream of silence playing on the server throughout (the
 // floor writer of bench_presse2e), as the rest of the program would.
 #include <QCoreApplication>
-#include <QProcess>
 
 #include <atomic>
 #include <chrono>
@@ -52,25 +51,13 @@ QByteArray toneBlock(double seconds)
     return block;
 }
 
-// pactl's output with its untranslated labels; empty when it fails.
-QByteArray pactl(const QStringList& args)
-{
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral("pactl"), args);
-    if (!p.waitForFinished(5000) || p.exitCode() != 0)
-        return {};
-    return p.readAllStandardOutput();
-}
-
 // The server's client that owns this process's only playback stream, or -1.
 int ownClient()
 {
     const QByteArray pid = "application.process.id = \"" + QByteArray::number(QCoreApplication::applicationPid()) + '"';
     int client = -1, found = -1;
-    for (const QByteArray& raw : pactl({QStringLiteral("list"), QStringLiteral("sink-inputs")}).split('\n')) {
+    const QByteArray listed = TestSupport::pactl({QStringLiteral("list"), QStringLiteral("sink-inputs")});
+    for (const QByteArray& raw : listed.split('\n')) {
         const QByteArray line = raw.trimmed();
         if (line.startsWith("Sink Input #"))
             client = -1;
@@ -93,9 +80,9 @@ public:
     {
         m_thread = std::thread([this, client] {
             while (!m_stop.load()) {
-                for (const QByteArray& line : pactl({QStringLiteral("list"), QStringLiteral("short"),
-                                                    QStringLiteral("sink-inputs")})
-                                                  .split('\n')) {
+                const QByteArray listed = TestSupport::pactl(
+                    {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")});
+                for (const QByteArray& line : listed.split('\n')) {
                     const QList<QByteArray> f = line.split('\t');
                     if (f.size() > 2 && f[2].toInt() == client)
                         m_seen.insert(f[0].toInt());

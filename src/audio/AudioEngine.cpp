@@ -786,8 +786,6 @@ void AudioEngine::releaseLoopPlayers(PlaybackSlot& s)
     releaseTail(s);
 }
 
-// The sound reached its trim-out: a looping one starts again from its
-// trim-in at full level, any other ends.
 // The trim-out timer is set from a guess of how long a start takes to be
 // heard: a start that takes longer (a busy machine) has not been heard yet
 // when it fires, and its first report sets the timer again.
@@ -803,6 +801,8 @@ void AudioEngine::trimOutTimerFired(QString id)
     reachTrimOut(id);
 }
 
+// The sound reached its trim-out: a looping one starts again from its
+// trim-in at full level, any other ends.
 void AudioEngine::reachTrimOut(QString id)
 {
     PlaybackSlot* s = slotFor(id);

@@ -167,6 +167,9 @@ void ShortcutsDialog::rebuild()
     m_table->setRowCount(0);
     disarm();
 
+    // File names muted, on the table's rows and alternate rows alike.
+    const ThemeColors& tc = ThemeManager::instance()->colors();
+    const QColor fileInk = ThemeManager::readableOn(tc.textMuted, {tc.surface, tc.surfaceAlt});
     for (int t = 0; t < m_work.tabs.size(); ++t) {
         const TabData& tab = m_work.tabs.at(t);
         for (int b = 0; b < tab.buttons.size(); ++b) {
@@ -183,9 +186,7 @@ void ShortcutsDialog::rebuild()
             key->setTextAlignment(Qt::AlignCenter);
             m_table->setItem(r, kColKey, key);
             auto* path = new QTableWidgetItem(btn.audioPath.isEmpty() ? QStringLiteral("--") : file.fileName());
-            // Muted, on the table's rows and alternate rows alike.
-            const ThemeColors& tc = ThemeManager::instance()->colors();
-            path->setForeground(ThemeManager::readableOn(tc.textMuted, {tc.surface, tc.surfaceAlt}));
+            path->setForeground(fileInk);
             m_table->setItem(r, kColFile, path);
         }
     }

@@ -49,6 +49,15 @@ QString folderView(const QTreeWidgetItem* row)
 
 const QString kSearchView = QStringLiteral("search\n");
 
+// The tree's top row of a library root (or of All Music), or null.
+QTreeWidgetItem* topRowFor(const QTreeWidget* tree, const QString& key)
+{
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        if (keyOf(tree->topLevelItem(i)) == key)
+            return tree->topLevelItem(i);
+    return nullptr;
+}
+
 const QTreeWidgetItem* rootOf(const QTreeWidgetItem* row)
 {
     while (row->parent())
@@ -184,11 +193,8 @@ void MainWindow::buildLibraryPage(QStackedWidget* stack)
 
 void MainWindow::addFolderToTree(const QString& name, const QString& path)
 {
-    if (!libraryTree)
+    if (!libraryTree || topRowFor(libraryTree, name))
         return;
-    for (int i = 0; i < libraryTree->topLevelItemCount(); ++i)
-        if (keyOf(libraryTree->topLevelItem(i)) == name)
-            return;
     auto* root = new QTreeWidgetItem(libraryTree);
     root->setText(0, QStringLiteral("📁 ") + name);
     root->setData(0, Qt::UserRole, name);
@@ -249,15 +255,8 @@ void MainWindow::fillFolderTree(const QString& name, const QString& path, const 
 // stays as the user chose it: the scan debounce refreshes it in place.
 void MainWindow::onLibraryScanFinished(const QString& category, int count)
 {
-    if (!libraryTree)
-        return;
-    for (int i = 0; i < libraryTree->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* row = libraryTree->topLevelItem(i);
-        if (keyOf(row) != category)
-            continue;
+    if (QTreeWidgetItem* row = libraryTree ? topRowFor(libraryTree, category) : nullptr)
         row->setText(0, QStringLiteral("📁 %1  (%2)").arg(category).arg(count));
-        return;
-    }
 }
 
 void MainWindow::onDirTreeItemClicked(QTreeWidgetItem* item, int column)
@@ -366,14 +365,10 @@ void MainWindow::onLibAddFolder()
     addFolderToTree(category, folder);
     // The added folder becomes the tree's choice and shows at once, filled
     // in place as its scan ends; a search under way keeps the list.
-    for (int i = 0; libraryTree && i < libraryTree->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* row = libraryTree->topLevelItem(i);
-        if (keyOf(row) != category)
-            continue;
+    if (QTreeWidgetItem* row = libraryTree ? topRowFor(libraryTree, category) : nullptr) {
         libraryTree->setCurrentItem(row);
         if (!libSearchBox || libSearchBox->text().isEmpty())
             onDirTreeItemClicked(row, 0);
-        break;
     }
     if (eventLog)
         eventLog->log(QStringLiteral("Library"), QStringLiteral("Added folder: ") + category, QStringLiteral("ok"));

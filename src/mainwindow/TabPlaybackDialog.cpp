@@ -244,8 +244,9 @@ TabPlaybackDialog::TabPlaybackDialog(const Session& session, int tabIdx, QWidget
 void TabPlaybackDialog::fillOverview(QGridLayout* grid, const Session& session, int first, int end, int edited)
 {
     const ThemeColors& tc = ThemeManager::instance()->colors();
+    const QString muted = mutedInk();
     const QString headSS =
-        QStringLiteral("color:%1;font-size:9px;font-weight:700;letter-spacing:0.5px;").arg(mutedInk());
+        QStringLiteral("color:%1;font-size:9px;font-weight:700;letter-spacing:0.5px;").arg(muted);
     const QString heads[3] = {QStringLiteral("TAB"), QStringLiteral("PLAYBACK"), QStringLiteral("OUTPUT")};
     for (int c = 0; c < 3; ++c)
         grid->addWidget(plainLabel(heads[c], headSS, nullptr), 0, c);
@@ -263,11 +264,11 @@ void TabPlaybackDialog::fillOverview(QGridLayout* grid, const Session& session, 
                         row, 0);
         grid->addWidget(plainLabel(rulesText(t),
                                    QStringLiteral("color:%1;font-size:10px;")
-                                       .arg(t.useTabPb ? accent : mutedInk()),
+                                       .arg(t.useTabPb ? accent : muted),
                                    nullptr),
                         row, 1);
         grid->addWidget(plainLabel(outputText(t.soundCard),
-                                   QStringLiteral("color:%1;font-size:10px;").arg(mutedInk()), nullptr),
+                                   QStringLiteral("color:%1;font-size:10px;").arg(muted), nullptr),
                         row, 2);
     }
 }

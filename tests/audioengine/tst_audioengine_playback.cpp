@@ -79,20 +79,6 @@ QVector<double> levelsPer16ms(const QByteArray& raw, double freq)
     return out;
 }
 
-// Streams this process holds on the sound server.
-int serverStreams()
-{
-    QProcess p;
-    p.start("pactl", {"list", "short", "sink-inputs"});
-    if (!p.waitForFinished(5000))
-        return -1;
-    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
-    QProcess info;
-    info.start("pactl", {"list", "sink-inputs"});
-    info.waitForFinished(5000);
-    return int(info.readAllStandardOutput().count("application.process.id = \"" + pid + "\""));
-}
-
 int threadCount()
 {
     return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
@@ -664,7 +650,7 @@ private slots:
             QVERIFY(stopped.wait(10000));
         }
         QTest::qWait(1000);   // the last re-buffering and the let-go run
-        const int streams = serverStreams();
+        const int streams = int(TestSupport::ownServerStreams().size());
         const int threads = threadCount();
         qInfo() << "after" << kTracks << "tracks:" << streams << "streams," << threads << "threads (" << threadsBefore
                 << "before);" << e.bufferTable().size() << "players ready ahead";

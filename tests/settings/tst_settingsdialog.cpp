@@ -11,7 +11,6 @@
 #include <QListWidget>
 #include <QMediaDevices>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QRadioButton>
@@ -245,10 +244,7 @@ bool havePactl()
 
 QString pactl(const QStringList& args)
 {
-    QProcess p;
-    p.start(QStringLiteral("pactl"), args);
-    p.waitForFinished(10000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    return QString::fromUtf8(TestSupport::pactl(args)).trimmed();
 }
 
 bool outputListed(const QByteArray& id, bool wanted)

@@ -109,21 +109,26 @@ bool startMonitorRecording(QProcess& rec, const QString& own, int latencyMs)
     return rec.waitForStarted(5000) && rec.waitForReadyRead(10000);
 }
 
+QByteArray pactl(const QStringList& args)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LC_ALL", "C");
+    p.setProcessEnvironment(env);
+    p.start("pactl", args);
+    if (!p.waitForFinished(10000) || p.exitCode() != 0)
+        return {};
+    return p.readAllStandardOutput();
+}
+
 QList<int> ownServerStreams()
 {
-    QProcess list;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("LC_ALL", "C");   // the labels below are pactl's untranslated ones
-    list.setProcessEnvironment(env);
-    list.start("pactl", {"list", "sink-inputs"});
-    if (!list.waitForFinished(10000) || list.exitCode() != 0)
-        return {};
     // Blocks of "Sink Input #N" followed by its properties, among them
     // application.process.id = "PID".
     const QByteArray pid = "application.process.id = \"" + QByteArray::number(QCoreApplication::applicationPid()) + '"';
     QList<int> own;
     int current = -1;
-    for (const QByteArray& raw : list.readAllStandardOutput().split('\n')) {
+    for (const QByteArray& raw : pactl({"list", "sink-inputs"}).split('\n')) {
         const QByteArray line = raw.trimmed();
         if (line.startsWith("Sink Input #"))
             current = line.mid(12).toInt();

@@ -50,6 +50,9 @@ namespace TestSupport {
 // it sets how far ahead the sink mixes while nothing else plays. False when
 // no monitor is named or parec does not start recording.
 bool startMonitorRecording(QProcess& rec, const QString& monitor = QString(), int latencyMs = 20);
+// What pactl prints for args, with its untranslated labels; empty when it
+// fails.
+QByteArray pactl(const QStringList& args);
 // The sound server's playback streams made by this process, by index (the
 // server numbers every new stream afresh), read with pactl; empty when the
 // server cannot be asked.
