@@ -794,7 +794,7 @@ void AudioEngine::trimOutTimerFired(QString id)
     PlaybackSlot* s = slotFor(id);
     if (s && !s->startHeard && s->startCalledAtMs > 0 && s->trimOutTimer && s->player
         && s->player->playbackState() == QMediaPlayer::PlayingState
-        && MonoClock::ms() - s->startCalledAtMs < kFirstStartDelayMs + kReportSpacingMs * 4) {
+        && MonoClock::ms() - s->startCalledAtMs < kStartWaitMs) {
         s->trimOutTimer->start(kFadeTickMs);
         return;
     }

@@ -151,6 +151,10 @@ public:
     // The first guess of how long a start takes to be heard; each start's
     // first report tells the next.
     static constexpr int kFirstStartDelayMs = 120;
+    // The longest a timed end waits for a start not heard yet: a swamped
+    // machine can take a second or two to start a player. One that has
+    // reported nothing by then is taken as stuck, and the end goes ahead.
+    static constexpr int kStartWaitMs = 5000;
     static constexpr int kProbeFirstMs = 1000;
     static constexpr int kProbeMaxMs = 30000;
     static constexpr int kProbeWaitMs = 1500;

@@ -532,7 +532,9 @@ private slots:
         const qint64 endedAt = rec.mixedMs();   // the last written sound reaches the sink
         QTRY_VERIFY_WITH_TIMEOUT(rec.mixedMs() - endedAt >= 300, 10000);
         const HeardRange r = heardRange(rec.stop(), seconds, 20000);
-        QVERIFY2(r.firstMs >= 0, "nothing heard");
+        QVERIFY2(r.firstMs >= 0, qPrintable(QStringLiteral("nothing heard; the end came %1 ms after the play, on "
+                                                           "the sink's clock")
+                                                .arg(endedAt - playedAt)));
 
         // Gain against the ramp every 50 ms of each fade. The back end
         // writes the first 200 ms or so of a sound at one level, so a
