@@ -168,7 +168,7 @@ private slots:
         w.view()->clear();
         setSession({{button(QStringLiteral("Plain"), QStringLiteral("/a/plain.wav"), 0, 0),
                      button(QStringLiteral("NoFile"), QString(), 2, 3)},
-                    {button(QStringLiteral("Tail"), QStringLiteral("/a/tail.wav"), 0, 5.0),
+                    {button(QStringLiteral("Tail"), toneFile(), 0, 5.0),
                      button(QStringLiteral("Later"), QStringLiteral("/a/later.wav"), 1, 0)}});
         w.testTrim();
         QCOMPARE(messages(w, QStringLiteral("TRIM")).mid(1, 3),
@@ -180,8 +180,8 @@ private slots:
 
     // Load reported twice, then an invalid-media report and an error: the
     // seek runs for each load, and the player is released exactly once.
-    // The reports are sent by hand; the event loop does not run meanwhile, so
-    // the media back end adds none of its own.
+    // The reports are sent by hand; the FFmpeg back end adds its own as it
+    // loads and seeks, so the loads are counted from the log.
     void testTrimReleasesItsPlayerOnce()
     {
         DebugWindow w;
@@ -191,15 +191,19 @@ private slots:
         QVERIFY(player);
         int released = 0;
         watchRelease(player, &released);
+        auto seeks = [&] {
+            return messages(w, QStringLiteral("TRIM")).filter(QStringLiteral("Seeking to 250ms...")).size();
+        };
+        const qsizetype seeksBefore = seeks();
 
         emit player->mediaStatusChanged(QMediaPlayer::LoadedMedia);
         emit player->mediaStatusChanged(QMediaPlayer::BufferedMedia);
-        QCOMPARE(messages(w, QStringLiteral("TRIM")).filter(QStringLiteral("Seeking to 250ms...")).size(), 2);
+        QCOMPARE_GE(seeks(), seeksBefore + 2);
         QVERIFY(messages(w, QStringLiteral("TRIM")).contains(QStringLiteral("mediaStatus -> %1").arg(int(QMediaPlayer::BufferedMedia))));
         const QList<QTimer*> stops = player->findChildren<QTimer*>(QStringLiteral("trimStopTimer"));
         const QList<QTimer*> releases = player->findChildren<QTimer*>(QStringLiteral("trimReleaseTimer"));
-        QCOMPARE(stops.size(), 2);
-        QCOMPARE(releases.size(), 2);
+        QCOMPARE(stops.size(), seeks());
+        QCOMPARE(releases.size(), stops.size());
         QCOMPARE(stops[0]->interval(), 3000);
         QCOMPARE(releases[0]->interval(), 3100);
 
@@ -207,7 +211,8 @@ private slots:
             TestSupport::fireTimer(t);
         TestSupport::fireTimer(releases[0]);
         QVERIFY(!w.trimPlayer());
-        TestSupport::fireTimer(releases[1]);
+        for (QTimer* t : releases.mid(1))
+            TestSupport::fireTimer(t);
         emit player->mediaStatusChanged(QMediaPlayer::InvalidMedia);
         emit player->errorOccurred(QMediaPlayer::ResourceError, QStringLiteral("gone"));
         const QStringList m = messages(w, QStringLiteral("TRIM"));
