@@ -37,8 +37,7 @@ const Row kGlobal[] = {
 const Row kPerTab[] = {
     {"Ctrl+1 – 9", "Switch Tabs", "Switch to tab 1–9"},
     {"Ctrl+T", "New Tab", "Add a new tab to the current set"},
-    {"Button's key", "Trigger a Button",
-     "Each button plays on its own key. Right-click any sound button → Shortcut Key"},
+    {"Button's key", "Trigger a Button", "Right-click any sound button → Shortcut Key"},
 };
 const Row kMidi[] = {{"Tools → Settings", "Open MIDI Settings", "Its MIDI page connects your MIDI controller"}};
 
