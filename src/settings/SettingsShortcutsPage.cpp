@@ -7,6 +7,7 @@
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "SettingsPageKit.h"
 
@@ -62,7 +63,10 @@ void SettingsDialog::buildShortcutsPage()
                                           "font-family:Consolas;font-size:11px;font-weight:600;")
                                .arg(now.surfaceAlt.name(), readableInk(now, now.accent).name(), now.border.name()));
         cap->setAlignment(Qt::AlignCenter);
-        cap->setMinimumWidth(120);
+        // The caps form a column at least 120 px wide; a longer cap (a place
+        // such as "Tools → Settings") is never cut.
+        cap->ensurePolished();
+        cap->setMinimumWidth(std::max(120, cap->sizeHint().width()));
         cap->setFixedHeight(26);
         auto* text = new QLabel;
         text->setTextFormat(Qt::RichText);
