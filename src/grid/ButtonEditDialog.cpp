@@ -23,6 +23,7 @@
 #include "Modal.h"
 #include "OpLog.h"
 #include "SoundButton.h"
+#include "TabKeys.h"
 #include "ThemeManager.h"
 
 namespace {
@@ -156,7 +157,7 @@ void ButtonEditDialog::done(int r)
     // Only a new key is judged: a key the button has (also one a file gave
     // it that no key box would take now) never stands in the way of an edit.
     if (r == QDialog::Accepted && m_btn.key != m_originalKey) {
-        if (const QString why = ButtonKey::refusalOfText(m_keyEdit->text()); !why.isEmpty()) {
+        if (const QString why = TabKeys::refusalOfButtonText(m_tabKeys, m_keyEdit->text()); !why.isEmpty()) {
             Modal::warning(this, QStringLiteral("Shortcut Key"), why);
             m_keyEdit->setFocus();
             m_keyEdit->selectAll();
@@ -164,6 +165,13 @@ void ButtonEditDialog::done(int r)
         }
     }
     QDialog::done(r);
+}
+
+void ButtonEditDialog::refuseTabKeysOf(const QList<TabData>& tabs)
+{
+    m_tabKeys = tabs;
+    for (TabData& t : m_tabKeys)
+        t.buttons.clear();
 }
 
 void ButtonEditDialog::updateColorBtn(QPushButton* btn, const QColor& c, const QString& fallback)

@@ -34,6 +34,10 @@ public:
     // key the button came with is never refused.
     void done(int r) override;
 
+    // A new key that one of these tabs' stop or volume keys takes is refused
+    // too, naming the tab.
+    void refuseTabKeysOf(const QList<TabData>& tabs);
+
     // The preview picture of a record at a size: rounded face, key in the top
     // left, label centred. Neither the image nor the loop flag is shown.
     static QPixmap renderPreview(const ButtonData& btn, QSize size);
@@ -60,6 +64,7 @@ private:
 
     ButtonData m_btn;
     const QString m_originalKey;    // the key the button came with
+    QList<TabData> m_tabKeys;       // the tabs whose keys are refused, without their buttons
     bool m_textChosen = false;      // a text colour was picked in this dialog
     QLabel* m_preview = nullptr;
     QPushButton* m_bgBtn = nullptr;

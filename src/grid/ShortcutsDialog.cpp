@@ -13,6 +13,7 @@
 
 #include "ButtonKey.h"
 #include "Modal.h"
+#include "TabKeys.h"
 #include "ThemeManager.h"
 
 namespace {
@@ -251,6 +252,13 @@ void ShortcutsDialog::keyPressEvent(QKeyEvent* e)
     }
     // Stored as the window plays it: the same rule decides both.
     if (const QString key = ButtonKey::ofPress(e); !key.isEmpty()) {
+        // A key a tab's stop or volume key takes would fire the tab, not the
+        // button; the key the button has is kept as it is.
+        const QString holder = TabKeys::holderOfButtonKey(m_work.tabs, key);
+        if (!holder.isEmpty() && key != buttonAt(m_selectedRow).key) {
+            setStatus(TabKeys::takenText(key, holder) + QStringLiteral(" Press another key."), false);
+            return;
+        }
         applyKeyToSelected(key);
         return;
     }
@@ -304,12 +312,25 @@ void ShortcutsDialog::onAutoAssign()
         QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
-    const int count = std::min(int(m_rows.size()), int(kAutoKeys.size()));
-    for (int r = 0; r < count; ++r) {
-        buttonAt(r).key = kAutoKeys.at(r);
-        m_table->item(r, kColKey)->setText(kAutoKeys.at(r));
+    // The keys in order, less those the tabs' keys take: those would fire
+    // a tab, not the button.
+    QStringList keys;
+    QStringList skipped;
+    for (const QString& key : kAutoKeys) {
+        if (const QString holder = TabKeys::holderOfButtonKey(m_work.tabs, key); holder.isEmpty())
+            keys.append(key);
+        else
+            skipped.append(QStringLiteral("%1 (%2)").arg(key, holder));
     }
-    m_status->setText(QStringLiteral("✓ Auto-assigned %1 keys.").arg(count));
+    const int count = std::min(int(m_rows.size()), int(keys.size()));
+    for (int r = 0; r < count; ++r) {
+        buttonAt(r).key = keys.at(r);
+        m_table->item(r, kColKey)->setText(keys.at(r));
+    }
+    QString done = QStringLiteral("✓ Auto-assigned %1 keys.").arg(count);
+    if (!skipped.isEmpty())
+        done += QStringLiteral(" Left out: %1.").arg(skipped.join(QStringLiteral(", ")));
+    m_status->setText(done);
 }
 
 void ShortcutsDialog::onClearAll()

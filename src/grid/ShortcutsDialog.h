@@ -10,8 +10,9 @@ class QTableWidget;
 
 // "Keyboard Shortcuts Manager": every button of the session that has a name
 // or a file, one per row; click a row, press a key. Resolves keys another
-// button holds, fills the first 48 rows from a fixed key order and clears all
-// keys. It works on its own copy of the keys and writes them into the session
+// button holds, refuses keys a tab's stop or volume key takes, fills the
+// first 48 rows from a fixed key order (less the keys tabs take) and clears
+// all keys. It works on its own copy of the keys and writes them into the session
 // only when accepted (OK); the caller then marks the session changed.
 class ShortcutsDialog : public QDialog
 {

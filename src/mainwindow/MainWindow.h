@@ -16,6 +16,7 @@
 #include "MidiManager.h"
 #include "PlaybackEngines.h"
 #include "StingerImporter.h"
+#include "TabKeys.h"
 #include "ToastManager.h"
 #include "Types.h"
 
@@ -70,7 +71,7 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 public:
     // The keys a tab can carry.
-    enum class TabKey { Stop, VolumeUp, VolumeDown };
+    using TabKey = TabKeys::Kind;
 
     // One pane of the split view per session tab, in tab order. Owns nothing:
     // its widgets belong to the grid area; every user checks the pointers.

@@ -21,6 +21,7 @@
 #include "OpLog.h"
 #include "SessionManager.h"
 #include "SoundButton.h"
+#include "TabKeys.h"
 #include "ThemeManager.h"
 #include "TrimDialog.h"
 
@@ -166,6 +167,7 @@ void MainWindow::onEditRequested(const QString& id, const QString& action)
         runAssignDialog(b);
     } else if (action.isEmpty()) {
         ButtonEditDialog dialog(b, this);
+        dialog.refuseTabKeysOf(sm->session().tabs);
         if (Modal::exec(&dialog) == QDialog::Accepted)
             commitButton(dialog.result());
     } else if (action == QLatin1String("trim")) {
@@ -356,6 +358,7 @@ void MainWindow::runReassignDialog(ButtonData b)
 {
     const QString oldKey = b.key;
     ButtonEditDialog dialog(b, this);
+    dialog.refuseTabKeysOf(SessionManager::instance()->session().tabs);
     if (Modal::exec(&dialog) != QDialog::Accepted)
         return;
     b = dialog.result();
@@ -385,8 +388,10 @@ void MainWindow::runKeyDialog(ButtonData b)
     if (!ok)
         return;
     const QString key = ButtonKey::stored(text);
-    // The key the button has is never refused, whatever gave it.
-    if (const QString why = ButtonKey::refusalOfText(text); key != b.key && !why.isEmpty()) {
+    // The key the button has is never refused, whatever gave it. A new one
+    // must be one a button fires on and that no tab's key takes.
+    const QString why = TabKeys::refusalOfButtonText(SessionManager::instance()->session().tabs, text);
+    if (key != b.key && !why.isEmpty()) {
         Modal::warning(this, QStringLiteral("Shortcut Key"), why);
         return;
     }

@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QKeySequence>
 #include <QMessageBox>
-#include <QRegularExpression>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -15,13 +14,13 @@
 
 #include "AppSettings.h"
 #include "ButtonGrid.h"
-#include "ButtonKey.h"
 #include "GridHeader.h"
 #include "MidiManager.h"
 #include "Modal.h"
 #include "RecordId.h"
 #include "SessionManager.h"
 #include "SoundButton.h"
+#include "TabKeys.h"
 #include "ThemeManager.h"
 
 namespace {
@@ -44,27 +43,6 @@ void fitGrid(ButtonGrid* grid, const TabData& built, TabData& tab, int perTab)
             grid->setTab(built);
     }
     tab.buttons = grid->tab().buttons;
-}
-
-// The key sequence of a stored key text; empty when the text names no key
-// (an unknown key would make a shortcut that no key press can reach). The
-// page keys spelled out ("Alt+PageUp", as the volume prompts once offered
-// them) are Qt's PgUp and PgDown.
-QKeySequence keySequenceOf(const QString& text)
-{
-    QKeySequence seq(text, QKeySequence::NativeText);
-    if (seq.isEmpty() || seq[0].key() == Qt::Key_unknown) {
-        static const QRegularExpression pageUp(QStringLiteral("\\bPage\\s*Up\\b"),
-                                               QRegularExpression::CaseInsensitiveOption);
-        static const QRegularExpression pageDown(QStringLiteral("\\bPage\\s*Down\\b"),
-                                                 QRegularExpression::CaseInsensitiveOption);
-        QString named = text;
-        named.replace(pageUp, QStringLiteral("PgUp")).replace(pageDown, QStringLiteral("PgDown"));
-        seq = named == text ? QKeySequence() : QKeySequence(named, QKeySequence::NativeText);
-    }
-    if (seq.isEmpty() || seq[0].key() == Qt::Key_unknown)
-        return {};
-    return seq;
 }
 
 } // namespace
@@ -325,7 +303,7 @@ void MainWindow::registerTabStopShortcuts()
     QList<QList<int>> owners;
     const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
     for (int t = 0; t < tabs.size(); ++t) {
-        const QKeySequence seq = keySequenceOf(tabs[t].stopKey);
+        const QKeySequence seq = TabKeys::sequenceOf(tabs[t].stopKey);
         if (seq.isEmpty())
             continue;
         const qsizetype at = keys.indexOf(seq);
@@ -350,12 +328,12 @@ void MainWindow::registerTabStopShortcuts()
 
 void MainWindow::claimTabStopKey(int tab, const QString& key)
 {
-    const QKeySequence seq = keySequenceOf(key);
+    const QKeySequence seq = TabKeys::sequenceOf(key);
     QList<TabData>& tabs = SessionManager::instance()->session().tabs;
     if (seq.isEmpty() || tab < 0 || tab >= tabs.size())
         return;
     for (int u = 0; u < tabs.size(); ++u) {
-        if (u == tab || keySequenceOf(tabs[u].stopKey) != seq)
+        if (u == tab || TabKeys::sequenceOf(tabs[u].stopKey) != seq)
             continue;
         tabs[u].stopKey.clear();
         for (const GridPanel& p : std::as_const(m_panels)) {
@@ -378,47 +356,11 @@ bool keysMeet(const QKeySequence& a, const QKeySequence& b)
     return a.matches(b) != QKeySequence::NoMatch || b.matches(a) != QKeySequence::NoMatch;
 }
 
-// The button key that a tab key of one key pressed alone takes from its
-// button, as a button stores it ("F5", "A", "SS" for ß); empty for a key with
-// modifiers or a sequence of keys.
-QString buttonKeyOf(const QKeySequence& seq)
-{
-    if (seq.count() != 1 || (seq[0].keyboardModifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
-        return {};
-    return ButtonKey::stored(QKeySequence(seq[0].key()).toString(QKeySequence::PortableText));
-}
-
-const QString& tabKeyOf(const TabData& t, MainWindow::TabKey kind)
-{
-    switch (kind) {
-    case MainWindow::TabKey::Stop:
-        return t.stopKey;
-    case MainWindow::TabKey::VolumeUp:
-        return t.volUpKey;
-    case MainWindow::TabKey::VolumeDown:
-        break;
-    }
-    return t.volDnKey;
-}
-
-QString tabKeyName(MainWindow::TabKey kind, const QString& tabName)
-{
-    switch (kind) {
-    case MainWindow::TabKey::Stop:
-        return QStringLiteral("the Stop Tab key of tab '%1'").arg(tabName);
-    case MainWindow::TabKey::VolumeUp:
-        return QStringLiteral("the volume up key of tab '%1'").arg(tabName);
-    case MainWindow::TabKey::VolumeDown:
-        break;
-    }
-    return QStringLiteral("the volume down key of tab '%1'").arg(tabName);
-}
-
 } // namespace
 
 QString MainWindow::tabKeyHolder(int tab, TabKey kind, const QString& key) const
 {
-    const QKeySequence seq = keySequenceOf(key);
+    const QKeySequence seq = TabKeys::sequenceOf(key);
     if (seq.isEmpty())
         return {};
     // The window's own commands, as the window has them now.
@@ -429,7 +371,7 @@ QString MainWindow::tabKeyHolder(int tab, TabKey kind, const QString& key) const
     }
     const Session& s = SessionManager::instance()->session();
     // A button's key: only the buttons the pads show play by theirs.
-    if (const QString own = buttonKeyOf(seq); !own.isEmpty()) {
+    if (const QString own = TabKeys::buttonKeyOf(seq); !own.isEmpty()) {
         const qsizetype shown = validButtonsPerTab(s.buttonsPerTab);
         for (const TabData& t : s.tabs) {
             for (qsizetype i = 0; i < std::min(shown, t.buttons.size()); ++i) {
@@ -444,12 +386,12 @@ QString MainWindow::tabKeyHolder(int tab, TabKey kind, const QString& key) const
     // The other tab keys: two shortcuts of one key would each leave it to
     // the other. Another tab's stop key is not one: a stop key moves.
     for (int u = 0; u < s.tabs.size(); ++u) {
-        for (const TabKey other : {TabKey::Stop, TabKey::VolumeUp, TabKey::VolumeDown}) {
+        for (const TabKey other : TabKeys::kAllKinds) {
             if ((u == tab && other == kind) || (kind == TabKey::Stop && other == TabKey::Stop))
                 continue;
-            const QKeySequence held = keySequenceOf(tabKeyOf(s.tabs[u], other));
+            const QKeySequence held = TabKeys::sequenceOf(TabKeys::keyOf(s.tabs[u], other));
             if (!held.isEmpty() && keysMeet(seq, held))
-                return tabKeyName(other, s.tabs[u].name);
+                return TabKeys::holderName(other, s.tabs[u].name);
         }
     }
     return {};
@@ -459,17 +401,16 @@ bool MainWindow::refuseTabKey(GridHeader* header, int tab, TabKey kind, QString 
 {
     const QList<TabData>& tabs = SessionManager::instance()->session().tabs;
     // The key the tab has is never refused, whatever gave it.
-    if (tab < 0 || tab >= tabs.size() || key.isEmpty() || key == tabKeyOf(tabs[tab], kind))
+    if (tab < 0 || tab >= tabs.size() || key.isEmpty() || key == TabKeys::keyOf(tabs[tab], kind))
         return false;
-    const QKeySequence seq = keySequenceOf(key);
+    const QKeySequence seq = TabKeys::sequenceOf(key);
     QString why;
     if (seq.isEmpty()) {
         why = QStringLiteral("\"%1\" names no key: it would do nothing.\n\nWrite a key as the examples show it, "
                              "with \"+\" between the modifiers and the key.")
                   .arg(key);
     } else if (const QString holder = tabKeyHolder(tab, kind, key); !holder.isEmpty()) {
-        why = QStringLiteral("Key \"%1\" is already assigned to %2.\n\nChoose another key.")
-                  .arg(seq.toString(QKeySequence::NativeText), holder);
+        why = TabKeys::refusalText(seq.toString(QKeySequence::NativeText), holder);
     } else {
         return false;
     }
@@ -494,7 +435,7 @@ void MainWindow::registerTabVolShortcuts()
         for (const auto& [key, step] : keys) {
             if (key->isEmpty())
                 continue;
-            const QKeySequence seq = keySequenceOf(*key);
+            const QKeySequence seq = TabKeys::sequenceOf(*key);
             if (seq.isEmpty())
                 continue;
             auto* shortcut = new QShortcut(seq, this);

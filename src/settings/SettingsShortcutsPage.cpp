@@ -7,6 +7,7 @@
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "SettingsPageKit.h"
 
@@ -30,13 +31,16 @@ const Row kGlobal[] = {
     {"Ctrl+Shift+S", "Save As", "Save to a new file"},
     {"Ctrl+,", "Settings", "Open the settings dialog"},
 };
+// Every key and place below is one the main window has: Ctrl+1 to Ctrl+9
+// switch tabs, a button fires on its own key, and a tab's stop and volume
+// keys and their MIDI learn live in the menus of each grid header's Stop
+// button and volume slider.
 const Row kPerTab[] = {
-    {"1 – 9", "Switch Tabs", "Switch to tab 1–9 (when no button focused)"},
+    {"Ctrl+1 – 9", "Switch Tabs", "Switch to tab 1–9"},
     {"Ctrl+T", "New Tab", "Add a new tab to the current set"},
-    {"F1 – F8", "Quick Trigger", "Trigger buttons 1–8 in active tab"},
-    {"Ctrl+Shift+O", "Add Library Folder", "Add a folder to the library"},
+    {"Button's key", "Trigger a Button", "Right-click any sound button → Shortcut Key"},
 };
-const Row kMidi[] = {{"Tools → MIDI", "Open MIDI Settings", "Connect your MIDI controller"}};
+const Row kMidi[] = {{"Tools → Settings", "Open MIDI Settings", "Its MIDI page connects your MIDI controller"}};
 
 } // namespace
 
@@ -59,7 +63,10 @@ void SettingsDialog::buildShortcutsPage()
                                           "font-family:Consolas;font-size:11px;font-weight:600;")
                                .arg(now.surfaceAlt.name(), readableInk(now, now.accent).name(), now.border.name()));
         cap->setAlignment(Qt::AlignCenter);
-        cap->setMinimumWidth(120);
+        // The caps form a column at least 120 px wide; a longer cap (a place
+        // such as "Tools → Settings") is never cut.
+        cap->ensurePolished();
+        cap->setMinimumWidth(std::max(120, cap->sizeHint().width()));
         cap->setFixedHeight(26);
         auto* text = new QLabel;
         text->setTextFormat(Qt::RichText);
@@ -86,21 +93,27 @@ void SettingsDialog::buildShortcutsPage()
 
     group(QStringLiteral("Global Shortcuts"), kGlobal, int(std::size(kGlobal)));
     QVBoxLayout* perTab = group(QStringLiteral("Per-Tab Controls"), kPerTab, int(std::size(kPerTab)));
-    auto* tabNote = wrappedLabel(QStringLiteral("💡 <b>Per-tab Stop:</b> Right-click any tab header → Playback Settings → "
-                                                "assign a shortcut key.\nEach tab can have its own stop/mute key "
-                                                "independent of the global Space bar stop."),
-                                 noteSS(c) + QStringLiteral("padding:4px 0;"));
+    auto* tabNote = wrappedLabel(
+        QStringLiteral("💡 <b>Per-tab Stop:</b> Right-click the ■ Stop button in a grid's header → Assign Keyboard "
+                       "Shortcut.\nEach tab can have its own stop key independent of the global Space bar stop. "
+                       "<b>Per-tab Volume:</b> Right-click the volume slider in a grid's header → Assign Shortcut — "
+                       "Volume Up (or Volume Down)."),
+        noteSS(c) + QStringLiteral("padding:4px 0;"));
+    tabNote->setObjectName(QStringLiteral("shortcutNote"));
     tabNote->setTextFormat(Qt::RichText);
     perTab->addWidget(tabNote);
 
     QGroupBox* midiGroup = makeGroup(QStringLiteral("MIDI Assignment"));
     auto* ml = new QVBoxLayout(midiGroup);
     ml->setSpacing(4);
-    auto* how = wrappedLabel(QStringLiteral(
-        "<b>Button MIDI:</b> Right-click any sound button → MIDI Learn → press a key/pad on your controller.<br>"
-        "<b>Volume MIDI:</b> Right-click the VOL slider → MIDI Learn → turn a knob/fader.<br>⏹ <b>Tab Stop MIDI:</b> "
-        "Right-click any tab header → Playback Settings → MIDI Learn tab."),
-                             mutedSS(c) + QStringLiteral("line-height:1.6;"));
+    auto* how = wrappedLabel(
+        QStringLiteral("<b>Button MIDI:</b> Right-click any sound button → MIDI Learn, then press a key/pad on your "
+                       "controller.<br><b>Volume MIDI:</b> Right-click the VOL slider → MIDI Learn — Volume CC, then "
+                       "turn a knob/fader.<br>⏹ <b>Tab Stop MIDI:</b> Right-click the ■ Stop button in a grid's header "
+                       "→ MIDI Learn — Stop Tab, then press a pad.<br><b>Tab Volume MIDI:</b> Right-click the volume "
+                       "slider in a grid's header → MIDI Learn — Volume CC, then turn a knob/fader."),
+        mutedSS(c) + QStringLiteral("line-height:1.6;"));
+    how->setObjectName(QStringLiteral("shortcutNote"));
     how->setTextFormat(Qt::RichText);
     ml->addWidget(how);
     ml->addWidget(makeRow(QString::fromUtf8(kMidi[0].key), QString::fromUtf8(kMidi[0].name),

@@ -460,6 +460,26 @@ private slots:
                 for (ButtonData& b : t.buttons)
                     b.key.clear();
         QCOMPARE(keyless, beforeKeyless);
+
+        // The keys that tabs' keys take are left out, naming the tabs, and
+        // the rows take the next keys in the order; a tab key held with a
+        // modifier leaves its key to the buttons.
+        s.tabs[0].volDnKey = QStringLiteral("q");
+        s.tabs[1].stopKey = QStringLiteral("F1");
+        s.tabs[1].volUpKey = QStringLiteral("Ctrl+W");
+        ShortcutsDialog again(s);
+        q.answers = {QMessageBox::Yes};
+        again.onAutoAssign();
+        QCOMPARE(again.statusLabel()->text(),
+                 QStringLiteral("✓ Auto-assigned 46 keys. Left out: Q (the volume down key of tab 'Tab 1'), F1 (the "
+                                "Stop Tab key of tab 'Tab 2')."));
+        QStringList free = keys;
+        free.removeOne(QStringLiteral("Q"));
+        free.removeOne(QStringLiteral("F1"));
+        for (int r = 0; r < 46; ++r)
+            QCOMPARE(again.keyAt(r), free.at(r));
+        QCOMPARE(again.keyAt(10), QStringLiteral("W"));
+        QCOMPARE(again.keyAt(46), QStringLiteral("F11")); // kept from the last time
     }
 
     void clearAll()

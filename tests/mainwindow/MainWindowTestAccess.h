@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QMenu>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
@@ -68,6 +69,14 @@ public:
     static QTimer* musicScanDebounce(MainWindow* w) { return w->musicScanDebounce; }
     static QTimer* libraryPoll(MainWindow* w) { return w->libraryPoll; }
     static int& libraryPollTicks(MainWindow* w) { return w->libraryPollTicks; }
+    // The window's keys and the names of what they do, as its key map has them.
+    static QList<std::pair<QKeySequence, QString>> windowKeyMap(MainWindow* w)
+    {
+        QList<std::pair<QKeySequence, QString>> out;
+        for (const MainWindow::KeyHolder& h : w->windowKeyMap())
+            out.append({h.keys, h.name});
+        return out;
+    }
 };
 
 #include <QLabel>
@@ -109,6 +118,16 @@ inline Session makeSession(int tabs, int perTab, const QString& audioDir = QStri
         s.tabs << tab;
     }
     return s;
+}
+
+// The entry of the toolbar's menus with the text, its key hint aside.
+inline QAction* findAction(MainWindow* w, const QString& text)
+{
+    for (QMenu* m : MainWindowTestAccess::menuBarMenus(w))
+        for (QAction* a : m->actions())
+            if (a->text() == text || a->text().section(QLatin1Char('\t'), 0, 0) == text)
+                return a;
+    return nullptr;
 }
 
 inline bool writeSession(const Session& s, const QString& path)

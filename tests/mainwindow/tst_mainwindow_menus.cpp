@@ -31,14 +31,7 @@ using A = MainWindowTestAccess;
 
 namespace {
 
-QAction* findAction(MainWindow* w, const QString& text)
-{
-    for (QMenu* m : A::menuBarMenus(w))
-        for (QAction* a : m->actions())
-            if (a->text() == text || a->text().section(QLatin1Char('\t'), 0, 0) == text)
-                return a;
-    return nullptr;
-}
+using MainWindowTest::findAction;
 
 QStringList entries(QMenu* m)
 {

@@ -10,12 +10,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QTableWidget>
 #include <QtTest>
 #include <sys/stat.h>
 
+#include "../mainwindow/MainWindowTestAccess.h"
 #include "ButtonEditDialog.h"
 #include "DirectSoundEngine.h"
 #include "OpLog.h"
+#include "ShortcutsDialog.h"
 #include "TabEditSupport.h"
 
 using A = RoutingTestAccess;
@@ -392,6 +395,111 @@ private slots:
         QCOMPARE(record(QStringLiteral("t0b1")).key, otherKeyAfter);
         // A key given by the record change goes from every other holder.
         QCOMPARE(record(QStringLiteral("t1b1")).key, keyAfter == QLatin1String("Z") ? QString() : QStringLiteral("Z"));
+    }
+
+    // Every button key box refuses a key that a tab's stop or volume key
+    // takes (the key would fire the tab, never the button) with a message
+    // that names the tab, and the button keeps its key: the key dialog, the
+    // edit dialog (the pad's edit and reassign) and the Shortcuts dialog.
+    // A tab key held with a modifier takes no button key. A key a file gave
+    // both a button and a tab stays with both through an edit.
+    void keyBoxesAgainstTabKeys_data()
+    {
+        QTest::addColumn<QString>("box"); // key, edit, reassign, table
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("said"); // the refusal; empty: taken
+        QTest::addColumn<QString>("keyAfter");
+        const QString stop = QStringLiteral("Key \"F5\" is already assigned to the Stop Tab key of tab 'Tab 2'.");
+        const QString up = QStringLiteral("Key \"F1\" is already assigned to the volume up key of tab 'Tab 1'.");
+        const QString down = QStringLiteral("Key \"Q\" is already assigned to the volume down key of tab 'Tab 2'.");
+        const QString box = QStringLiteral("\n\nChoose another key.");
+        const QString table = QStringLiteral(" Press another key.");
+        const QString b = QStringLiteral("t0b1"), fileHeld = QStringLiteral("t1b0");
+        QTest::newRow("key dialog, a stop key") << "key" << b << "f5" << stop + box << "A";
+        QTest::newRow("key dialog, a volume up key") << "key" << b << "F1" << up + box << "A";
+        QTest::newRow("key dialog, a lower-case volume down key") << "key" << b << "Q" << down + box << "A";
+        QTest::newRow("key dialog, F6 beside Alt+F6") << "key" << b << "f6" << QString() << "F6";
+        QTest::newRow("edit dialog, a stop key") << "edit" << b << "F5" << stop + box << "A";
+        QTest::newRow("edit dialog, F6 beside Alt+F6") << "edit" << b << "F6" << QString() << "F6";
+        QTest::newRow("reassign, a volume up key") << "reassign" << b << "f1" << up + box << "A";
+        QTest::newRow("reassign, the file's key kept") << "reassign" << fileHeld << "F5" << QString() << "F5";
+        QTest::newRow("table, a stop key") << "table" << b << "F5" << stop + table << "A";
+        QTest::newRow("table, a volume up key") << "table" << b << "F1" << up + table << "A";
+        QTest::newRow("table, a volume down key") << "table" << b << "Q" << down + table << "A";
+        QTest::newRow("table, F6 beside Alt+F6") << "table" << b << "F6" << QString() << "F6";
+        QTest::newRow("table, the file's key again") << "table" << fileHeld << "F5" << QString() << "F5";
+    }
+    void keyBoxesAgainstTabKeys()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, id);
+        QFETCH(QString, typed);
+        QFETCH(QString, said);
+        QFETCH(QString, keyAfter);
+        Session s = board(2);
+        s.tabs[0].stopKey = QStringLiteral("Alt+F6");
+        s.tabs[0].volUpKey = QStringLiteral("F1");
+        s.tabs[1].stopKey = QStringLiteral("F5");
+        s.tabs[1].volDnKey = QStringLiteral("q");
+        s.tabs[1].buttons[0].key = QStringLiteral("F5"); // a file gave F5 to both
+        start(s);
+        const QList<TabData> tabsBefore = session().tabs;
+        QString status;
+        Script script;
+        if (box == QLatin1String("key")) {
+            script.answer(typed);
+        } else if (box == QLatin1String("table")) {
+            script.answers.append([&](const Modal::Request& r) {
+                auto* d = qobject_cast<ShortcutsDialog*>(r.dialog);
+                for (int row = 0; d && row < d->rowCount(); ++row)
+                    if (d->table()->item(row, 1)->text() == record(id).name)
+                        d->onCellClicked(row, 1);
+                if (!d || !d->isCaptureArmed())
+                    return QVariant();
+                QTest::keyClick(d->table(), Qt::Key(QKeySequence(typed)[0].key()));
+                status = d->statusLabel()->text();
+                d->done(QDialog::Accepted);
+                return QVariant(int(QDialog::Accepted));
+            });
+        } else {
+            // OK pressed: a refused key keeps the dialog open, and the user
+            // then cancels it.
+            script.answers.append([typed](const Modal::Request& r) {
+                r.dialog->findChild<QLineEdit*>(QStringLiteral("keyEdit"))->setText(typed);
+                r.dialog->accept();
+                return QVariant(r.dialog->result());
+            });
+        }
+        if (box == QLatin1String("table"))
+            MainWindowTest::findAction(w, QStringLiteral("Keyboard Shortcuts"))->trigger();
+        else
+            w->onEditRequested(id, box == QLatin1String("edit") ? QString() : box);
+
+        if (box == QLatin1String("table")) {
+            QVERIFY2(said.isEmpty() ? status.startsWith(QStringLiteral("✓ Key \"%1\"").arg(keyAfter)) : status == said,
+                     qPrintable(status));
+            QCOMPARE(script.asked.size(), 1);
+        } else if (said.isEmpty()) {
+            QCOMPARE(script.asked.size(), 1);
+        } else {
+            QCOMPARE(script.asked.size(), 2);
+            QCOMPARE(script.asked[1].kind, Modal::Kind::MessageBox);
+            QCOMPARE(script.asked[1].title, QStringLiteral("Shortcut Key"));
+            QCOMPARE(script.asked[1].text, said);
+        }
+        QCOMPARE(record(id).key, keyAfter);
+        QCOMPARE(widget(w, id)->buttonData().key, keyAfter);
+        QCOMPARE(gridCopy(w, id).key, keyAfter);
+        QCOMPARE(session().tabs[1].buttons[0].key, QStringLiteral("F5"));
+        for (int t = 0; t < 2; ++t) {
+            QCOMPARE(session().tabs[t].stopKey, tabsBefore[t].stopKey);
+            QCOMPARE(session().tabs[t].volUpKey, tabsBefore[t].volUpKey);
+            QCOMPARE(session().tabs[t].volDnKey, tabsBefore[t].volDnKey);
+        }
+        QCOMPARE(A::keyButtonMap(w).value(keyAfter).id, id);
+        if (!said.isEmpty() && box != QLatin1String("table"))
+            QCOMPARE(SessionManager::instance()->isDirty(), false);
     }
 
     void images_data()

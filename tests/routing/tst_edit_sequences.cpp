@@ -73,14 +73,7 @@ SoundButton* padAt(MainWindow* w, const QString& where)
     return p < 0 ? nullptr : R::panels(w)[p].grid->buttonWidget(i);
 }
 
-QAction* findAction(MainWindow* w, const QString& text)
-{
-    for (QMenu* m : MW::menuBarMenus(w))
-        for (QAction* a : m->actions())
-            if (a->text() == text)
-                return a;
-    return nullptr;
-}
+using MainWindowTest::findAction;
 
 // What the window shows, one line per fact. With asLoaded, a tab volume
 // below 0.01 reads as a load takes it (full), so that the view of a window

@@ -519,6 +519,9 @@ private slots:
                                        << taken("Shift+Space", "\"Stop All\"") << QString();
         QTest::newRow("a button's key") << false << 1 << stop << "B" << QList<int>{0} << 2
                                         << taken("B", "button \"Sound t1b1\" on tab 'Tab 2'") << QString();
+        QTest::newRow("a button's key typed lower-case") << false << 1 << "down" << "b" << QList<int>{0} << 2
+                                                         << taken("B", "button \"Sound t1b1\" on tab 'Tab 2'")
+                                                         << QString();
         QTest::newRow("another tab's volume key") << false << 1 << stop << "Alt+A" << QList<int>{0} << 2
                                                   << taken("Alt+A", "the volume up key of tab 'Tab 1'") << QString();
         QTest::newRow("a name of no key") << false << 1 << stop << "Ctrl+Foo" << QList<int>{0} << 2

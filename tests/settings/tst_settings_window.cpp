@@ -2,17 +2,21 @@
 // Ctrl+",". Both run the same routine, so one toggle refreshes alike.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QShortcut>
 #include <QtTest>
+#include <functional>
 
 #include "AppSettings.h"
 #include "AudioEngine.h"
 #include "EventLog.h"
+#include "GridHeader.h"
 #include "MainWindow.h"
 #include "MainWindowTestAccess.h"
 #include "SessionManager.h"
@@ -43,6 +47,51 @@ SoundButton* buttonNamed(MainWindow& w, const QString& name)
         if (b->buttonData().name == name && b->isVisible())
             return b;
     return nullptr;
+}
+
+// A menu entry as the card names it: without its key hint, mnemonic marks,
+// leading signs ("🎹 ", "+ ") and the dots of an entry that asks.
+QString entryName(QString text)
+{
+    text = text.section(QLatin1Char('\t'), 0, 0).remove(QLatin1Char('&')).trimmed();
+    while (!text.isEmpty() && !text.at(0).isLetterOrNumber())
+        text.remove(0, 1);
+    for (const QString& dots : {QStringLiteral("…"), QStringLiteral("...")})
+        if (text.endsWith(dots))
+            text.chop(dots.size());
+    return text.trimmed();
+}
+
+// The entries of the menu that opening brings up through the modal seam.
+QStringList menuEntries(const std::function<void()>& opening)
+{
+    QStringList entries;
+    TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
+        if (r.kind == Modal::Kind::Menu)
+            for (QAction* a : r.menu->actions())
+                entries << entryName(a->text());
+        return QVariant();
+    });
+    opening();
+    return entries;
+}
+
+// Each "place → entry" of a text: the place and the entries after it, one
+// chain per clause.
+QList<QStringList> placeChains(QString html)
+{
+    html.replace(QStringLiteral("<br>"), QStringLiteral("\n"));
+    html.remove(QRegularExpression(QStringLiteral("<[^>]*>")));
+    QList<QStringList> chains;
+    for (const QString& clause : html.split(QRegularExpression(QStringLiteral("[\n.,;:(]")))) {
+        if (!clause.contains(QStringLiteral(" → ")))
+            continue;
+        QStringList parts = clause.split(QStringLiteral(" → "));
+        for (QString& p : parts)
+            p = p.trimmed();
+        chains << parts;
+    }
+    return chains;
 }
 
 } // namespace
@@ -334,6 +383,130 @@ private slots:
             QCOMPARE(SoundButton::labelSizePx(), labelPx);
         SessionManager::instance()->setAutoSaveInterval(0);
         SessionManager::instance()->setDirty(false);
+    }
+
+    // The Shortcuts page teaches only what the window has. Every key it
+    // names is bound in the window's key map to the command its row names
+    // (the window's own name for it beside the card's), and every place it
+    // sends the user to ("place → entry") opens a menu of the window with
+    // that entry. A key or an entry the window lacks fails here.
+    void shortcutCardTellsTheWindow()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTRY_VERIFY(!w.findChildren<SoundButton*>().isEmpty());
+        SettingsDialog d;
+        QStringList goTo;
+        for (int k = 1; k <= 9; ++k)
+            goTo << QStringLiteral("Go to Tab %1").arg(k);
+        struct Row
+        {
+            QString cap;
+            QString name;
+            QStringList bound; // the window's names of the cap's keys; none: no key but a place
+        };
+        const QList<Row> rows = {
+            {"Space", "Stop All", {"Stop All"}},
+            {"Escape", "Panic Stop", {"Panic Stop"}},
+            {"Ctrl+N", "New Session", {"New Set"}},
+            {"Ctrl+O", "Open Session", {"Open Set"}},
+            {"Ctrl+S", "Save Session", {"Save"}},
+            {"Ctrl+Shift+S", "Save As", {"Save As"}},
+            {"Ctrl+,", "Settings", {"Settings"}},
+            {"Ctrl+1 – 9", "Switch Tabs", goTo},
+            {"Ctrl+T", "New Tab", {"New Tab"}},
+            {"Button's key", "Trigger a Button", {}},
+            {"Tools → Settings", "Open MIDI Settings", {}},
+        };
+
+        // The card's rows, and every text it shows.
+        QStringList texts;
+        QList<std::pair<QString, QString>> shown;
+        for (QWidget* row : d.findChildren<QWidget*>(QStringLiteral("shortcutRow"))) {
+            auto* cap = row->findChild<QLabel*>(QStringLiteral("keyCap"));
+            QLabel* text = nullptr;
+            for (QLabel* l : row->findChildren<QLabel*>())
+                if (l != cap)
+                    text = l;
+            QVERIFY(cap && text);
+            const QRegularExpressionMatch name = QRegularExpression(QStringLiteral("<b>(.*)</b>")).match(text->text());
+            shown.append({cap->text(), name.captured(1)});
+            texts << cap->text() << text->text();
+        }
+        for (QLabel* note : d.findChildren<QLabel*>(QStringLiteral("shortcutNote")))
+            texts << note->text();
+        QCOMPARE(texts.size(), 2 * int(rows.size()) + 2);
+        QList<std::pair<QString, QString>> expected;
+        for (const Row& r : rows)
+            expected.append({r.cap, r.name});
+        QCOMPARE(shown, expected);
+
+        // Each key of a cap ("Ctrl+1 – 9" is nine) does what the row says.
+        const QList<std::pair<QKeySequence, QString>> keyMap = A::windowKeyMap(&w);
+        for (const Row& r : rows) {
+            QStringList keys{r.cap};
+            const QRegularExpressionMatch range = QRegularExpression(QStringLiteral("^(.*)(\\d) – (\\d)$")).match(r.cap);
+            if (range.hasMatch()) {
+                keys.clear();
+                for (int k = range.captured(2).toInt(); k <= range.captured(3).toInt(); ++k)
+                    keys << range.captured(1) + QString::number(k);
+            }
+            if (r.bound.isEmpty())
+                continue;
+            QCOMPARE(keys.size(), r.bound.size());
+            for (int i = 0; i < keys.size(); ++i) {
+                QStringList does;
+                for (const auto& [seq, name] : keyMap)
+                    if (seq == QKeySequence(keys[i], QKeySequence::PortableText))
+                        does << name;
+                QVERIFY2(!does.isEmpty(), qPrintable(keys[i] + QStringLiteral(": no such key in the window")));
+                for (const QString& name : std::as_const(does))
+                    QVERIFY2(name == r.bound[i], qPrintable(keys[i] + QStringLiteral(" does ") + name));
+            }
+        }
+
+        // The places, each opened as the card says, and the entries they show.
+        GridHeader* header = A::panels(&w).first().header;
+        QMenu* tools = nullptr;
+        for (int i = 0; i < A::menuBarButtons(&w).size(); ++i)
+            if (A::menuBarButtons(&w)[i]->text() == QStringLiteral("Tools"))
+                tools = A::menuBarMenus(&w)[i];
+        QVERIFY(tools);
+        QStringList toolEntries;
+        for (QAction* a : tools->actions())
+            toolEntries << entryName(a->text());
+        SoundButton* pad = w.findChildren<SoundButton*>().value(0);
+        QVERIFY(pad);
+        bool volLabel = false;
+        for (QLabel* l : w.findChildren<QLabel*>())
+            volLabel = volLabel || l->text() == QStringLiteral("VOL");
+        QVERIFY(volLabel);
+        const QHash<QString, QStringList> places = {
+            {QStringLiteral("Right-click any sound button"), menuEntries([pad] {
+                 QContextMenuEvent e(QContextMenuEvent::Keyboard, QPoint(2, 2), pad->mapToGlobal(QPoint(2, 2)));
+                 QCoreApplication::sendEvent(pad, &e);
+             })},
+            {QStringLiteral("Right-click the VOL slider"),
+             menuEntries([&w] { emit A::volSlider(&w)->customContextMenuRequested(QPoint(2, 2)); })},
+            {QStringLiteral("Right-click the ■ Stop button in a grid's header"),
+             menuEntries([header] { emit header->stopButton()->customContextMenuRequested(QPoint(2, 2)); })},
+            {QStringLiteral("Right-click the volume slider in a grid's header"),
+             menuEntries([header] { emit header->m_volSlider->customContextMenuRequested(QPoint(2, 2)); })},
+            {QStringLiteral("Tools"), toolEntries},
+        };
+        int chains = 0;
+        for (const QString& text : std::as_const(texts)) {
+            for (const QStringList& chain : placeChains(text)) {
+                ++chains;
+                QVERIFY2(chain.size() == 2 && places.contains(chain[0]),
+                         qPrintable(chain.join(QStringLiteral(" → ")) + QStringLiteral(": a place the window lacks")));
+                QVERIFY2(places[chain[0]].contains(chain[1]),
+                         qPrintable(chain.join(QStringLiteral(" → ")) + QStringLiteral(": not in ")
+                                    + places[chain[0]].join(QLatin1Char('|'))));
+            }
+        }
+        QCOMPARE(chains, 8);
     }
 
     // A tab stop key removed on the MIDI page stops nothing from then on.
