@@ -276,7 +276,7 @@ void MainWindow::buildPanelForTab(int i, const TabData& t, bool imported)
 
 int MainWindow::validButtonsPerTab(int n)
 {
-    return (n == 24 || n == 36 || n == 48 || n == 72) ? n : 36;
+    return shownButtonsPerTab(n);
 }
 
 const ButtonData* MainWindow::shownRecord(int t, const QString& id)

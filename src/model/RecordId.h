@@ -22,28 +22,48 @@ inline void renew(TabData& tab)
         b.id = make();
 }
 
-// The id a repeated button gets in place of its own: a name-based UUID of
-// the repeated id, the button's place (tab and button index) and the attempt
-// number. The same file gives the same ids at every load, so what is keyed by
-// an id (a learned MIDI note) finds its button again before the file is
-// saved. Formatted as the random ids are.
-inline QString derive(const QString& repeatedId, int tab, int button, int attempt)
+// A derived id: a name-based UUID of what the id stems from (the repeated id,
+// or the tab's id for a button that has none), the button's place (tab and
+// button index) and the attempt number. The same file gives the same ids at
+// every load, so what is keyed by an id (a learned MIDI note) finds its button
+// again before the file is saved. Formatted as the random ids are.
+inline QString derive(const QString& stem, int tab, int button, int attempt)
 {
     static const QUuid kSpace(QStringLiteral("6f0b3c52-2d1e-4f7a-9c45-8e3a1d7b2c90"));
-    const QString name = QStringLiteral("%1/%2/%3/%4").arg(repeatedId).arg(tab).arg(button).arg(attempt);
+    const QString name = QStringLiteral("%1/%2/%3/%4").arg(stem).arg(tab).arg(button).arg(attempt);
     return QUuid::createUuidV5(kSpace, name).toString(QUuid::WithoutBraces);
 }
 
+// The first derived id for that place that `taken` does not hold; `taken`
+// gains it.
+inline QString deriveUnused(const QString& stem, int tab, int button, QSet<QString>& taken)
+{
+    QString id;
+    int attempt = 0;
+    do
+        id = derive(stem, tab, button, attempt++);
+    while (taken.contains(id));
+    taken.insert(id);
+    return id;
+}
+
+// Every button id of the session.
+inline QSet<QString> buttonIds(const Session& session)
+{
+    QSet<QString> ids;
+    for (const TabData& tab : session.tabs)
+        for (const ButtonData& b : tab.buttons)
+            ids.insert(b.id);
+    return ids;
+}
+
 // Gives every button whose id an earlier button of the session already has a
-// new id derived from the old one and its place (see derive); the first
-// holder keeps its own. A new id is never one that any button of the session
-// holds. Empty ids are left alone. Returns how many ids were renewed.
+// new id derived from the old one and its place; the first holder keeps its
+// own. A new id is never one that any button of the session holds. Empty ids
+// are left alone. Returns how many ids were renewed.
 inline int renewRepeatedButtonIds(Session& session)
 {
-    QSet<QString> taken;
-    for (const TabData& tab : std::as_const(session.tabs))
-        for (const ButtonData& b : tab.buttons)
-            taken.insert(b.id);
+    QSet<QString> taken = buttonIds(session);
     QSet<QString> seen;
     int renewed = 0;
     for (int t = 0; t < session.tabs.size(); ++t) {
@@ -53,18 +73,35 @@ inline int renewRepeatedButtonIds(Session& session)
             if (b.id.isEmpty())
                 continue;
             if (seen.contains(b.id)) {
-                const QString repeated = b.id;
-                int attempt = 0;
-                do
-                    b.id = derive(repeated, t, i, attempt++);
-                while (taken.contains(b.id));
-                taken.insert(b.id);
+                b.id = deriveUnused(b.id, t, i, taken);
                 ++renewed;
             }
             seen.insert(b.id);
         }
     }
     return renewed;
+}
+
+// Brings every tab of a session read from a file to at least `shown` buttons
+// (the pads its grid shows) and gives every button without an id, and every
+// button added here, an id derived from its tab's id and its place. Like a
+// renewed id, it is the same at every load of the same file and never one
+// that another button of the session holds; so a MIDI note learned on a
+// button that the file keeps without an id, or on an empty pad the file does
+// not hold at all, finds it again at the next load, saved or not.
+inline void giveMissingButtonIds(Session& session, int shown)
+{
+    QSet<QString> taken = buttonIds(session);
+    for (int t = 0; t < session.tabs.size(); ++t) {
+        TabData& tab = session.tabs[t];
+        while (tab.buttons.size() < shown)
+            tab.buttons.append(ButtonData());
+        for (int i = 0; i < tab.buttons.size(); ++i) {
+            ButtonData& b = tab.buttons[i];
+            if (b.id.isEmpty())
+                b.id = deriveUnused(tab.id, t, i, taken);
+        }
+    }
 }
 
 } // namespace RecordId

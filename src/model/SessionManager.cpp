@@ -116,9 +116,13 @@ bool SessionManager::loadSession(const QString& path)
     // Everything was read into a separate record; the current session is
     // replaced only now that the file is known to be good.
     loaded.filePath = absolutePath(path);
-    // Engines key their sounds by button id. The file itself keeps its
-    // repeats until the session is saved.
+    // Engines key their sounds by button id, and learned MIDI notes are
+    // stored under it: repeats get ids of their own, and buttons without
+    // one (and the pads a tab's grid shows beyond the file's buttons) get
+    // theirs here, the same at every load. The file keeps what it holds
+    // until the session is saved; the load leaves the session clean.
     m_renewedIds = RecordId::renewRepeatedButtonIds(loaded);
+    RecordId::giveMissingButtonIds(loaded, shownButtonsPerTab(loaded.buttonsPerTab));
     m_session = std::move(loaded);
     m_autoSaveFailing = false;
 
@@ -140,8 +144,11 @@ SessionManager::ReadResult SessionManager::readSession(const QByteArray& data, S
     if (!doc.isObject())
         return ReadResult::NotAnObject;
     *out = Session::fromJson(doc.object());
+    // A file without tabs reads as one holding a bare tab "Tab 1": its id is
+    // the one such a tab gets from its name, so its buttons' ids, made at the
+    // load, are the same every time.
     if (out->tabs.isEmpty())
-        out->tabs.append(makeDefaultTab());
+        out->tabs.append(TabData::fromJson(QJsonObject{{QStringLiteral("name"), QStringLiteral("Tab 1")}}));
     return ReadResult::Ok;
 }
 

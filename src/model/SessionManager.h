@@ -22,7 +22,9 @@ public:
 
     // Replaces the current session by a fresh one with one tab "Tab 1" of 36 buttons.
     void newSession();
-    // Reads a session file. On any failure (cannot open or read, not a plain
+    // Reads a session file. Every tab then holds at least the buttons its
+    // grid shows, each with an id of its own that the next load of the same
+    // file gives it again. On any failure (cannot open or read, not a plain
     // file, larger than 1 GiB, not JSON, not a JSON object) returns false and
     // leaves the current session, its file path, the dirty flag and the
     // recent files as they were.
@@ -52,8 +54,9 @@ public:
     // A tab "Tab 1" with 36 unassigned buttons, every id fresh.
     static TabData makeDefaultTab();
 
-    // The session file reader: turns a file's bytes into a session (with the
-    // default tab when the file has none), touching nothing else.
+    // The session file reader: turns a file's bytes into a session (with a
+    // tab "Tab 1" without buttons when the file has none), touching nothing
+    // else. Button ids are made by loadSession.
     enum class ReadResult { Ok, ParseError, NotAnObject };
     static ReadResult readSession(const QByteArray& data, Session* out, QString* parserError = nullptr);
 

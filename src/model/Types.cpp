@@ -28,6 +28,19 @@ double clampVolume(double v, double max)
     return v > max ? max : v;
 }
 
+int shownButtonsPerTab(int buttonsPerTab)
+{
+    switch (buttonsPerTab) {
+    case 24:
+    case 36:
+    case 48:
+    case 72:
+        return buttonsPerTab;
+    default:
+        return 36;
+    }
+}
+
 QJsonObject ButtonData::toJson() const
 {
     QJsonObject o;

@@ -87,5 +87,9 @@ Q_DECLARE_METATYPE(Session)
 // above 0 (NaN included) is 0. Tab volumes take max 1.0, button volumes 2.0.
 double clampVolume(double v, double max);
 
+// How many buttons each tab shows for a session's buttonsPerTab: 24, 36, 48
+// or 72 as stored, any other count 36.
+int shownButtonsPerTab(int buttonsPerTab);
+
 // Registers ButtonData, Session and QList<TabData> with Qt's meta-type system.
 void registerSessionTypes();

@@ -397,11 +397,18 @@ private slots:
         QTest::addColumn<quint32>("message");
         QTest::addColumn<QString>("toast");
         QTest::addColumn<bool>("dirty");
-        // "repeat": Q of a session file in which Q repeats P's id; the load
-        // gives it a new id, and the note binds again after another load.
+        // From a session file: "repeat" is Q in a file in which Q repeats
+        // P's id, "no id" is Q kept without an id, "pad" is pad 10 of tab 1,
+        // past the file's buttons. The load gives each an id; the note binds
+        // it again after a restart (another session, the table read back
+        // from the settings, the same file loaded again), the file unsaved.
         QTest::newRow("button") << "P" << noteOn(70, 90, 3) << "🎹  \"Sound P\" → Note 70 / Ch 3" << false;
         QTest::newRow("button with a renewed id, file loaded again")
             << "repeat" << noteOn(76) << "🎹  \"Sound Q\" → Note 76 / Ch 1" << false;
+        QTest::newRow("button without id, file loaded again")
+            << "no id" << noteOn(77) << "🎹  \"Sound Q\" → Note 77 / Ch 1" << false;
+        QTest::newRow("empty pad, file loaded again") << "pad" << noteOn(78, 9, 2) << "🎹  MIDI assigned: Note 78 / Ch 2"
+                                                     << false;
         QTest::newRow("button without name") << "N" << noteOn(71) << "🎹  \"big drum.hit\" → Note 71 / Ch 1" << false;
         QTest::newRow("deleted button") << "gone" << noteOn(72) << "🎹  MIDI assigned: Note 72 / Ch 1" << false;
         QTest::newRow("tab 0 stop") << "__tab_stop_0__" << noteOn(73) << "🎹  MIDI assigned: Note 73 / Ch 1" << true;
@@ -420,15 +427,25 @@ private slots:
         QFETCH(QString, toast);
         QFETCH(bool, dirty);
         QString file;
-        if (target == QLatin1String("repeat")) {
-            Session repeats = session();
-            repeats.tabs[0].buttons[2].id = QStringLiteral("P");
-            file = TestSupport::tempDir() + QStringLiteral("/repeats.vx");
-            QVERIFY(safeWriteFile(file, QJsonDocument(repeats.toJson()).toJson()));
+        QByteArray fileText;
+        const int place = target == QLatin1String("pad") ? 10 : 2;
+        if (target == QLatin1String("repeat") || target == QLatin1String("no id") || target == QLatin1String("pad")) {
+            Session onDisk = session();
+            if (target == QLatin1String("repeat"))
+                onDisk.tabs[0].buttons[2].id = QStringLiteral("P");
+            else if (target == QLatin1String("no id"))
+                onDisk.tabs[0].buttons[2].id.clear();
+            QVERIFY(target != QLatin1String("pad") || onDisk.tabs[0].buttons.size() <= place);
+            file = TestSupport::tempDir() + QStringLiteral("/learned.vx");
+            fileText = QJsonDocument(onDisk.toJson()).toJson();
+            QVERIFY(safeWriteFile(file, fileText));
+            SessionManager::instance()->markDirty();
             QVERIFY(SessionManager::instance()->loadSession(file));
             QCoreApplication::processEvents();
-            target = SessionManager::instance()->session().tabs[0].buttons[2].id;
-            QVERIFY(target != QLatin1String("P"));
+            QVERIFY(!SessionManager::instance()->isDirty());
+            target = SessionManager::instance()->session().tabs[0].buttons[place].id;
+            QVERIFY(!target.isEmpty() && target != QLatin1String("P"));
+            QVERIFY(widgetOf(target));
         }
         const Session before = SessionManager::instance()->session();
         midi->startLearn(target);
@@ -451,11 +468,19 @@ private slots:
         if (!dirty)
             QCOMPARE(QJsonDocument(s.toJson()), QJsonDocument(before.toJson()));
         if (!file.isEmpty()) {
-            // Another session, then the same file again (as at the next start).
+            // Another session, the table read back from the settings, then
+            // the same file again: as at the next start.
             load(session());
+            midi->reloadConfig();
             QVERIFY(SessionManager::instance()->loadSession(file));
             QCoreApplication::processEvents();
-            QCOMPARE(SessionManager::instance()->session().tabs[0].buttons[2].id, target);
+            QCOMPARE(SessionManager::instance()->session().tabs[0].buttons[place].id, target);
+            QVERIFY(!SessionManager::instance()->isDirty());
+            QCOMPARE(TestSupport::readFile(file), fileText);
+            QVERIFY(widgetOf(target)->hasMidi());
+            // An empty pad that gets a sound keeps its id, and its note.
+            if (place == 10)
+                emit widgetOf(target)->dropped(target, QStringLiteral("/x/late.wav"));
             rec.reset();
             play(message);
             QVERIFY2(rec.take().join(QLatin1Char('|')).contains(QStringLiteral("audio.playRapid ") + target),

@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QSet>
 #include <QSignalSpy>
@@ -183,67 +184,127 @@ private slots:
         QCOMPARE(loaded[0][0].value<Session>().tabs.size(), 2);
         const Session& s = mgr()->session();
         QCOMPARE(s.activeTab, 9); // bounding is the reader's business
-        QCOMPARE(s.tabs[0].buttons.size(), 1);
+        // Each tab holds the pads its grid shows, the file's buttons first.
+        QCOMPARE(s.tabs[0].buttons.size(), 36);
         QCOMPARE(s.tabs[0].buttons[0].id, QString("x"));
-        QCOMPARE(s.tabs[1].buttons.size(), 0);
+        QCOMPARE(s.tabs[1].buttons.size(), 36);
     }
 
-    // Engines key sounds by button id: a repeat gets a fresh id (the first
-    // holder keeps its own), the count is told, and the file stays as it is.
-    // Every load of the file gives the repeat the same new id, so a MIDI note
-    // learned on it (stored under the id) binds again; and the new id is
-    // none that another button of the file holds.
-    void repeatedButtonIdsAreRenewed_data()
+    // Engines key sounds by button id and learned MIDI notes are stored
+    // under it: a repeat gets a fresh id (the first holder keeps its own, and
+    // the count is told), a button without an id gets one, and so does every
+    // pad a tab shows beyond the file's buttons. The file stays as it is and
+    // the session clean. Every load of the file gives each button the id it
+    // had the first time, so a note learned on it binds again; and a new id
+    // is none that another button of the file holds.
+    void buttonIdsMadeOnLoad_data()
     {
         QTest::addColumn<QByteArray>("tabs");
-        QTest::addColumn<QStringList>("kept");   // ids expected as read, in button order; "*" = fresh
+        QTest::addColumn<int>("perTab");       // "buttonsPerTab" of the file; 0: not written
+        QTest::addColumn<QStringList>("kept"); // the file's buttons' ids as loaded, in order; "*" = made
         QTest::addColumn<int>("renewed");
-        QTest::newRow("all distinct") << QByteArray(R"([{"id":"t","buttons":[{"id":"a"},{"id":"b"}]}])")
-                                      << QStringList{"a", "b"} << 0;
+        QTest::addColumn<int>("shown");        // buttons each tab holds after the load, at least
+        QTest::newRow("all distinct") << QByteArray(R"([{"id":"t","buttons":[{"id":"a"},{"id":"b"}]}])") << 0
+                                      << QStringList{"a", "b"} << 0 << 36;
         QTest::newRow("in one tab") << QByteArray(R"([{"id":"t","buttons":[{"id":"a"},{"id":"a"},{"id":"b"}]}])")
-                                    << QStringList{"a", "*", "b"} << 1;
+                                    << 0 << QStringList{"a", "*", "b"} << 1 << 36;
         QTest::newRow("across tabs")
-            << QByteArray(R"([{"id":"t","buttons":[{"id":"a"}]},{"id":"u","buttons":[{"id":"b"},{"id":"a"}]}])")
-            << QStringList{"a", "b", "*"} << 1;
+            << QByteArray(R"([{"id":"t","buttons":[{"id":"a"}]},{"id":"u","buttons":[{"id":"b"},{"id":"a"}]}])") << 0
+            << QStringList{"a", "b", "*"} << 1 << 36;
         QTest::newRow("three of one") << QByteArray(R"([{"id":"t","buttons":[{"id":"a"},{"id":"a"},{"id":"a"}]}])")
-                                      << QStringList{"a", "*", "*"} << 2;
-        QTest::newRow("empty ids stay empty") << QByteArray(R"([{"id":"t","buttons":[{"name":"x"},{"id":""}]}])")
-                                              << QStringList{"", ""} << 0;
+                                      << 0 << QStringList{"a", "*", "*"} << 2 << 36;
         // The id the second "a" would get is already a later button's.
         Session clash;
         clash.tabs.append(TabData());
         clash.tabs[0].buttons.resize(2);
         clash.tabs[0].buttons[0].id = clash.tabs[0].buttons[1].id = QStringLiteral("a");
         RecordId::renewRepeatedButtonIds(clash);
-        const QString held = clash.tabs[0].buttons[1].id;
+        const QByteArray held = clash.tabs[0].buttons[1].id.toLatin1();
         QTest::newRow("new id held by a later button")
-            << QByteArray(R"([{"id":"t","buttons":[{"id":"a"},{"id":"a"},{"id":")" + held.toLatin1() + R"("}]}])")
-            << QStringList{"a", "*", held} << 1;
+            << QByteArray(R"([{"id":"t","buttons":[{"id":"a"},{"id":"a"},{"id":")" + held + R"("}]}])") << 0
+            << QStringList{"a", "*", held} << 1 << 36;
+
+        QTest::newRow("without ids") << QByteArray(R"([{"id":"t","buttons":[{"name":"x"},{"id":""},{"id":7}]}])")
+                                     << 0 << QStringList{"*", "*", "*"} << 0 << 36;
+        QTest::newRow("without ids among repeats")
+            << QByteArray(R"([{"id":"t","buttons":[{"id":"a"},{},{"id":"a"},{}]}])") << 0
+            << QStringList{"a", "*", "*", "*"} << 1 << 36;
+        QTest::newRow("tabs of one id") << QByteArray(R"([{"id":"t","buttons":[{}]},{"id":"t","buttons":[{}]}])")
+                                        << 0 << QStringList{"*", "*"} << 0 << 36;
+        QTest::newRow("tabs without ids, one name")
+            << QByteArray(R"([{"name":"A","buttons":[{}]},{"name":"A"}])") << 0 << QStringList{"*"} << 0 << 36;
+        QTest::newRow("no tabs") << QByteArray("[]") << 0 << QStringList() << 0 << 36;
+        QTest::newRow("empty tab, 72 shown") << QByteArray(R"([{"id":"t"}])") << 72 << QStringList() << 0 << 72;
+        QTest::newRow("24 shown") << QByteArray(R"([{"id":"t","buttons":[{}]}])") << 24 << QStringList{"*"} << 0
+                                  << 24;
+        QTest::newRow("unknown count shows 36") << QByteArray(R"([{"id":"t"}])") << 50 << QStringList() << 0 << 36;
+        // Records beyond what the grid shows get ids too.
+        QByteArray many = R"([{"id":"t","buttons":[)";
+        for (int i = 0; i < 30; ++i)
+            many += i ? ",{}" : "{}";
+        many += "]}]";
+        QTest::newRow("more buttons than shown") << many << 24 << QStringList(30, "*") << 0 << 30;
+        // The ids a button without one, and the pad after the file's buttons,
+        // would get are held by buttons of the file: they get others.
+        Session place;
+        place.tabs.append(TabData());
+        place.tabs[0].id = QStringLiteral("t");
+        place.tabs[0].buttons.resize(1);
+        RecordId::giveMissingButtonIds(place, 3);
+        const QByteArray first = place.tabs[0].buttons[0].id.toLatin1();
+        const QByteArray pad = place.tabs[0].buttons[2].id.toLatin1();
+        QTest::newRow("made id held by a later button")
+            << QByteArray(R"([{"id":"t","buttons":[{},{"id":")" + first + R"("}]}])") << 0
+            << QStringList{"*", first} << 0 << 36;
+        QTest::newRow("made id held in another tab")
+            << QByteArray(R"([{"id":"t","buttons":[{}]},{"id":"u","buttons":[{"id":")" + pad + R"("},{"id":")" +
+                          first + R"("}]}])")
+            << 0 << QStringList{"*", pad, first} << 0 << 36;
     }
-    void repeatedButtonIdsAreRenewed()
+    void buttonIdsMadeOnLoad()
     {
         QFETCH(QByteArray, tabs);
+        QFETCH(int, perTab);
         QFETCH(QStringList, kept);
         QFETCH(int, renewed);
-        const QByteArray text = R"({"tabs":)" + tabs + "}";
-        const QString path = writeFile(m_dir + "/repeats.vx", text);
+        QFETCH(int, shown);
+        QByteArray text = R"({"tabs":)" + tabs;
+        if (perTab)
+            text += R"(,"buttonsPerTab":)" + QByteArray::number(perTab);
+        text += "}";
+        const QString path = writeFile(m_dir + "/ids.vx", text);
+        const QJsonArray fileTabs = QJsonDocument::fromJson(tabs).array();
+        mgr()->markDirty();
         QVERIFY(mgr()->loadSession(path));
         QCOMPARE(mgr()->renewedIdsOnLoad(), renewed);
-        QStringList ids;
-        for (const TabData& t : mgr()->session().tabs)
-            for (const ButtonData& b : t.buttons)
-                ids << b.id;
-        QCOMPARE(ids.size(), kept.size());
-        QSet<QString> distinct;
-        for (int i = 0; i < ids.size(); ++i) {
-            if (kept[i] == "*")
-                QVERIFY2(isFreshId(ids[i]), qPrintable(ids[i]));
-            else
-                QCOMPARE(ids[i], kept[i]);
-            if (!ids[i].isEmpty())
-                distinct.insert(ids[i]);
+        QStringList ids;  // every button's
+        QStringList read; // the file's buttons'
+        QList<int> made;  // places in the first tab of buttons the file holds no id for
+        const QList<TabData>& loaded = mgr()->session().tabs;
+        QCOMPARE(loaded.size(), std::max<qsizetype>(fileTabs.size(), 1));
+        for (int t = 0; t < loaded.size(); ++t) {
+            const QJsonArray fileButtons = fileTabs.at(t).toObject().value("buttons").toArray();
+            const qsizetype inFile = fileButtons.size();
+            QCOMPARE(loaded[t].buttons.size(), std::max<qsizetype>(inFile, shown));
+            for (int i = 0; i < loaded[t].buttons.size(); ++i) {
+                const QString& id = loaded[t].buttons[i].id;
+                ids << id;
+                if (t == 0 && fileButtons.at(i).toObject().value("id").toString().isEmpty())
+                    made << i;
+                if (i < inFile)
+                    read << id;
+                else
+                    QVERIFY2(isFreshId(id), qPrintable(id));
+            }
         }
-        QCOMPARE(distinct.size(), int(ids.size() - ids.count(QString())));
+        QCOMPARE(read.size(), kept.size());
+        for (int i = 0; i < read.size(); ++i) {
+            if (kept[i] == "*")
+                QVERIFY2(isFreshId(read[i]), qPrintable(read[i]));
+            else
+                QCOMPARE(read[i], kept[i]);
+        }
+        QCOMPARE(QSet<QString>(ids.begin(), ids.end()).size(), ids.size());
         // Only a save writes the new ids.
         QVERIFY(!mgr()->isDirty());
         QCOMPARE(readFile(path), text);
@@ -262,6 +323,17 @@ private slots:
         QCOMPARE(readFile(path), text);
         mgr()->newSession();
         QCOMPARE(mgr()->renewedIdsOnLoad(), 0);
+
+        // Another file, whose first tab has another id, gives that tab's
+        // buttons other ids than this file's: a note learned on a pad of one
+        // show does not fire the pad at the same place of another.
+        QByteArray other = text;
+        other.replace(R"("id":"t")", R"("id":"t2")");
+        if (other != text) {
+            QVERIFY(mgr()->loadSession(writeFile(m_dir + "/other.vx", other)));
+            for (int i : std::as_const(made))
+                QVERIFY2(!ids.contains(mgr()->session().tabs[0].buttons[i].id), qPrintable(QString::number(i)));
+        }
     }
 
     void brokenFilesLeaveTheSessionAlone_data()
