@@ -10,9 +10,11 @@
 #include <QFontInfo>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
@@ -31,6 +33,7 @@
 #include "AudioOutput.h"
 #include "BufferMixer.h"
 #include "BundleWorker.h"
+#include "ButtonEditDialog.h"
 #include "ButtonGrid.h"
 #include "GridHeader.h"
 #include "LibraryManager.h"
@@ -425,6 +428,7 @@ QStringList writeContrastSession()
     s.tabs[0].useTabPb = true;
     s.tabs[0].pb_as = s.tabs[0].pb_rs = true;
     s.tabs[1].color = QColor(0x22, 0x33, 0x88);   // a dark tab colour, its name in it
+    s.tabs[0].buttons[0].key = QStringLiteral("W");   // its edit dialog previews the key
     const QString path = QDir(dir).filePath(QStringLiteral("contrast.vx"));
     const QString other = QDir(dir).filePath(QStringLiteral("Shows/evening.vx"));
     QDir().mkpath(QFileInfo(other).path());
@@ -444,6 +448,40 @@ QStringList faintInShown(QWidget* dialog, const QString& name)
     for (QString& f : faint)
         f.prepend(name + QStringLiteral(": "));
     dialog->hide();
+    return faint;
+}
+
+// The key the edit dialog's preview draws on the button's face, measured
+// while the dialog is shown, and on the theme's face of a button without a
+// colour of its own, as the preview shows that one.
+QStringList faintPreviewKey(QDialog* dialog)
+{
+    auto* edit = qobject_cast<ButtonEditDialog*>(dialog);
+    auto* preview = dialog->findChild<QLabel*>(QStringLiteral("buttonPreview"));
+    if (!edit || !preview || edit->result().key.isEmpty())
+        return {QStringLiteral("Edit Button: no preview key")};
+    dialog->show();
+    if (!QTest::qWaitForWindowExposed(dialog))
+        return {QStringLiteral("Edit Button: not shown")};
+    QCoreApplication::processEvents();
+    QFont f;
+    f.setPixelSize(8);
+    f.setWeight(QFont::Bold);
+    const QRect key = QFontMetrics(f).boundingRect(edit->result().key).translated(4, 3 + QFontMetrics(f).ascent());
+    const QImage shot = dialog->grab().toImage();
+    ButtonData plain = edit->result();
+    plain.bgColor = QColor();
+    QImage uncoloured(preview->size(), QImage::Format_RGB32);
+    uncoloured.fill(ThemeManager::instance()->colors().surfaceAlt);
+    QPainter(&uncoloured).drawPixmap(0, 0, ButtonEditDialog::renderPreview(plain, preview->size()));
+    dialog->hide();
+    QStringList faint;
+    const QList<std::pair<QString, double>> ratios{
+        {QStringLiteral("on its colour"), drawnContrast(shot, QRect(preview->mapTo(dialog, key.topLeft()), key.size()))},
+        {QStringLiteral("without a colour"), drawnContrast(uncoloured, key)}};
+    for (const auto& [face, ratio] : ratios)
+        if (ratio < 4.5)
+            faint << QStringLiteral("Edit Button: preview key %1 %2:1").arg(face).arg(ratio, 0, 'f', 2);
     return faint;
 }
 
@@ -470,6 +508,8 @@ QStringList faintInDialogs(MainWindow& w)
         switch (r.kind) {
         case Modal::Kind::Dialog:
             faint << faintInShown(r.dialog, r.title);
+            if (r.title == QLatin1String("Edit Button"))
+                faint << faintPreviewKey(r.dialog);
             // The import's choice is taken, so that its confirmation follows.
             return int(r.title == QLatin1String("Import Bundle") ? QDialog::Accepted : QDialog::Rejected);
         case Modal::Kind::OpenFile:
@@ -950,8 +990,9 @@ private slots:
     // In every preset every text stands out from its background as drawn:
     // at least 4.5 : 1 between the ink and the ground under it. The side
     // panels, the toolbar and the pane headers (texts and icons); every
-    // dialog, prompt and message box the window opens; the rows of the music
-    // list, of the recent sets and the now-playing bar.
+    // dialog, prompt and message box the window opens (and the key on the
+    // edit dialog's preview); the rows of the music list, of the recent sets
+    // and the now-playing bar.
     void panelTextContrast_data()
     {
         QTest::addColumn<int>("preset");
