@@ -638,6 +638,43 @@ QStringList faintInLists(MainWindow& w)
     return faint;
 }
 
+// A window shown in the preset from, over a saved session, runs the job;
+// then a preset is chosen and applied, and the first one again: each time the
+// window carries, widget by widget, what a window started in that preset does.
+void themeChangeAfterJob(int from, const QString& job)
+{
+    const QString session = writeJobSession();
+    QVERIFY(!session.isEmpty());
+    setRecent({session});
+    ThemeManager* tm = ThemeManager::instance();
+    const auto started = [&](int preset) {
+        tm->applyPreset(ThemeManager::Preset(preset));
+        QCoreApplication::processEvents();
+        auto* w = new MainWindow;
+        w->resize(1200, 800);
+        w->show();
+        if (!QTest::qWaitForWindowExposed(w))
+            qWarning("the window was not shown");
+        settleTheme(w);
+        return w;
+    };
+    QMap<int, QMap<QString, Look>> freshJob;
+    for (int preset : {int(ThemeManager::LightClassic), from}) {
+        std::unique_ptr<MainWindow> fresh(started(preset));
+        freshJob.insert(preset, looksOf(fresh.get()));
+    }
+    std::unique_ptr<MainWindow> w(started(from));
+    const QString failed = runJob(*w, job, session);
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    for (int to : {int(ThemeManager::LightClassic), from}) {
+        tm->applyPreset(ThemeManager::Preset(to));
+        settleTheme(w.get());
+        QCOMPARE(qApp->styleSheet(), tm->styleSheet());
+        const QStringList diff = lookDifferences(freshJob.value(to), looksOf(w.get()));
+        QVERIFY2(diff.isEmpty(), qPrintable(QStringLiteral("to %1:\n").arg(to) + diff.mid(0, 8).join(QLatin1Char('\n'))));
+    }
+}
+
 } // namespace
 
 class TestMainWindowFrame : public QObject
@@ -903,40 +940,8 @@ private slots:
     {
         QFETCH(int, from);
         QFETCH(QString, job);
-        if (!job.isEmpty()) {
-            const QString session = writeJobSession();
-            QVERIFY(!session.isEmpty());
-            setRecent({session});
-            ThemeManager* tm = ThemeManager::instance();
-            const auto started = [&](int preset) {
-                tm->applyPreset(ThemeManager::Preset(preset));
-                QCoreApplication::processEvents();
-                auto* w = new MainWindow;
-                w->resize(1200, 800);
-                w->show();
-                if (!QTest::qWaitForWindowExposed(w))
-                    qWarning("the window was not shown");
-                settleTheme(w);
-                return w;
-            };
-            QMap<int, QMap<QString, Look>> freshJob;
-            for (int preset : {int(ThemeManager::LightClassic), from}) {
-                std::unique_ptr<MainWindow> fresh(started(preset));
-                freshJob.insert(preset, looksOf(fresh.get()));
-            }
-            std::unique_ptr<MainWindow> w(started(from));
-            const QString failed = runJob(*w, job, session);
-            QVERIFY2(failed.isEmpty(), qPrintable(failed));
-            // A preset chosen and applied, then the first one again.
-            for (int to : {int(ThemeManager::LightClassic), from}) {
-                tm->applyPreset(ThemeManager::Preset(to));
-                settleTheme(w.get());
-                QCOMPARE(qApp->styleSheet(), tm->styleSheet());
-                const QStringList diff = lookDifferences(freshJob.value(to), looksOf(w.get()));
-                QVERIFY2(diff.isEmpty(), qPrintable(QStringLiteral("to %1:\n").arg(to) + diff.mid(0, 8).join(QLatin1Char('\n'))));
-            }
-            return;
-        }
+        if (!job.isEmpty())
+            return themeChangeAfterJob(from, job);
         setRecent({});
         ThemeManager* tm = ThemeManager::instance();
         static QMap<int, QMap<QString, Look>> fresh;
