@@ -307,8 +307,9 @@ QPixmap ButtonEditDialog::renderPreview(const ButtonData& btn, QSize size)
     p.setRenderHint(QPainter::TextAntialiasing, true);
 
     const QRectF face = QRectF(pm.rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    const QColor fill = btn.bgColor.isValid() ? btn.bgColor : tc.surfaceHover;
     p.setPen(QPen(tc.border, 1.0));
-    p.setBrush(btn.bgColor.isValid() ? btn.bgColor : tc.surfaceHover);
+    p.setBrush(fill);
     p.drawRoundedRect(face, 6, 6);
 
     if (!btn.key.isEmpty()) {
@@ -316,7 +317,9 @@ QPixmap ButtonEditDialog::renderPreview(const ButtonData& btn, QSize size)
         f.setPixelSize(8);
         f.setWeight(QFont::Bold);
         p.setFont(f);
-        p.setPen(tc.accent);
+        // The accent, moved as far as it must be to read on the face as the
+        // label shows it: a translucent colour over the preview's own ground.
+        p.setPen(ThemeManager::readableOn(tc.accent, {ThemeManager::blended(fill, tc.surfaceAlt)}));
         p.drawText(QRect(QPoint(4, 3), pm.rect().bottomRight()), Qt::AlignLeft | Qt::AlignTop, btn.key);
     }
 

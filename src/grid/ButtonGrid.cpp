@@ -126,9 +126,9 @@ void ButtonGrid::rebuild()
     const bool hadPads = !m_buttons.isEmpty();
     // The old pads leave at once; their memory goes back at the next event
     // loop turn, since a rebuild may be asked for from inside one of their
-    // own signal handlers.
+    // own signal handlers. Only the grid's own links to a pad are cut: Qt's
+    // (the style's note of the pad's end among them) must see it go.
     for (SoundButton* pad : std::as_const(m_buttons)) {
-        pad->disconnect();
         disconnect(pad, nullptr, this, nullptr);
         pad->setParent(nullptr);
         pad->deleteLater();

@@ -64,6 +64,7 @@ struct Job
     QPointer<BundleWorker> worker;
     QPointer<QThread> thread;
     QPointer<QWidget> parent;
+    QMetaObject::Connection cancelLink;   // the dialog's Cancel to the worker
     int missingSounds = 0;   // sounds the project names that the bundle lacks
     bool released = false;
 
@@ -73,8 +74,10 @@ struct Job
             return false;
         released = true;
         if (dialog) {
-            // Closing the dialog must not reach the worker any more.
-            dialog->disconnect();
+            // Closing the dialog must not reach the worker any more. Only that
+            // link goes: Qt's own ones (the style's note of the dialog's end
+            // among them) stay.
+            QObject::disconnect(cancelLink);
             dialog->close();
             dialog->deleteLater();
         }
@@ -138,7 +141,7 @@ void BundleManager::runWorker(BundleWorker* worker, QWidget* parent, const QStri
     connect(worker, &BundleWorker::progress, dialog, [dialog](int current, int total, const QString& msg) {
         applyProgress(dialog, current, total, msg);
     }, Qt::QueuedConnection);
-    connect(dialog, &QProgressDialog::canceled, worker, &BundleWorker::cancel, Qt::DirectConnection);
+    job->cancelLink = connect(dialog, &QProgressDialog::canceled, worker, &BundleWorker::cancel, Qt::DirectConnection);
     connect(worker, &BundleWorker::finished, QCoreApplication::instance(), [job](bool ok, const QString& msg) {
         if (!job->release())
             return;

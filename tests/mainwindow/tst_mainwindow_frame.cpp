@@ -10,10 +10,14 @@
 #include <QFontInfo>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSlider>
@@ -22,11 +26,14 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <memory>
 
 #include "AppSettings.h"
 #include "TestSupport.h"
 #include "AudioOutput.h"
 #include "BufferMixer.h"
+#include "BundleWorker.h"
+#include "ButtonEditDialog.h"
 #include "ButtonGrid.h"
 #include "GridHeader.h"
 #include "LibraryManager.h"
@@ -162,6 +169,111 @@ void settleTheme(MainWindow* w)
     if (QTimer* t = A::themeDebounceTimer(w))
         QTRY_VERIFY(!t->isActive());
     QCoreApplication::processEvents();
+}
+
+// A saved session of two tabs of sounds, for the jobs a theme change follows.
+QString writeJobSession()
+{
+    const QString dir = TestSupport::tempDir();
+    const Session s = MainWindowTest::makeSession(2, 24, QDir(dir).filePath(QStringLiteral("audio")));
+    const QString path = QDir(dir).filePath(QStringLiteral("job.vx"));
+    return MainWindowTest::writeSession(s, path) ? path : QString();
+}
+
+// Runs one job of the shown window as the user would and comes back once it
+// has ended and its progress dialog is gone (an empty text), or says what
+// went wrong. "export": the whole session to a bundle; "cancel": the same,
+// cut short by the progress dialog's Cancel; "import new" and "import merge":
+// a bundle of the session taken in either way; "rebuild": every grid built
+// anew (the session loaded again, another count of buttons per tab, each
+// pane layout). The widgets the job lets go of (its progress dialog, the old
+// pads) must still announce their end to whoever listens, as Qt's style does.
+QString runJob(MainWindow& w, const QString& job, const QString& sessionPath)
+{
+    int watched = 0, heard = 0;
+    const auto watchEnd = [&](QObject* o) {
+        ++watched;
+        QObject::connect(o, &QObject::destroyed, &w, [&heard] { ++heard; });
+    };
+    const auto allHeard = [&] {
+        return heard == watched ? QString() : QStringLiteral("%1 of %2 ends went unheard").arg(watched - heard).arg(watched);
+    };
+    if (job == QLatin1String("rebuild")) {
+        const auto watchPads = [&] {
+            for (SoundButton* pad : w.findChildren<SoundButton*>())
+                watchEnd(pad);
+        };
+        watchPads();
+        if (!w.openSessionFile(sessionPath))
+            return QStringLiteral("the session did not load again");
+        QCoreApplication::processEvents();
+        watchPads();
+        w.setButtonsPerTab(48);
+        QCoreApplication::processEvents();
+        for (int mode : {2, 4, 1}) {
+            w.setGridLayout(mode);
+            QCoreApplication::processEvents();
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return watched == 0 ? QStringLiteral("no pads") : allHeard();
+    }
+    const QString dir = TestSupport::tempDir();
+    const QString bundle = QDir(dir).filePath(QStringLiteral("job.vxbundle"));
+    const bool importing = job.startsWith(QLatin1String("import"));
+    if (importing) {
+        BundleWorker exporter;
+        exporter.setupExport(sessionPath, bundle, SessionManager::instance()->session());
+        if (!exporter.runExport())
+            return QStringLiteral("no bundle to import");
+    }
+    QStringList boxes;
+    TestSupport::ModalScript script([&](const Modal::Request& r) -> QVariant {
+        switch (r.kind) {
+        case Modal::Kind::Dialog:
+            if (r.title == QLatin1String("Import Bundle"))
+                r.dialog->findChild<QRadioButton*>(job == QLatin1String("import merge") ? "merge" : "newSession")
+                    ->setChecked(true);
+            return int(QDialog::Accepted);
+        case Modal::Kind::OpenFile:
+        case Modal::Kind::SaveFile:
+            return bundle;
+        case Modal::Kind::Directory:
+            return dir;
+        case Modal::Kind::MessageBox:
+            boxes << r.title;
+            return int(r.title == QLatin1String("Unsaved Changes") ? QMessageBox::Discard : QMessageBox::Ok);
+        default:
+            return {};
+        }
+    });
+    const qsizetype tabsBefore = SessionManager::instance()->session().tabs.size();
+    if (importing)
+        w.onImportBundle();
+    else
+        w.onExportBundle();
+    QProgressDialog* progress = w.findChild<QProgressDialog*>();
+    if (!progress)
+        return QStringLiteral("no progress dialog");
+    watchEnd(progress);
+    if (job == QLatin1String("cancel")) {
+        // The job may have ended before the click; the dialog goes all the same.
+        for (QPushButton* b : progress->findChildren<QPushButton*>())
+            if (b->text() == QLatin1String("Cancel"))
+                b->click();
+    }
+    const auto ended = [&] {
+        if (w.findChild<QProgressDialog*>())
+            return false;
+        if (job == QLatin1String("import merge"))
+            return SessionManager::instance()->session().tabs.size() > tabsBefore;
+        if (job == QLatin1String("import new"))
+            return SessionManager::instance()->session().filePath == QDir(dir).filePath(QStringLiteral("project/project.vx"));
+        return job == QLatin1String("cancel") || !boxes.isEmpty();
+    };
+    if (!QTest::qWaitFor(ended, 30000))
+        return QStringLiteral("the job did not end; boxes: ") + boxes.join(QStringLiteral(", "));
+    QCoreApplication::processEvents();
+    return boxes.contains(QStringLiteral("Bundle Error")) ? QStringLiteral("the job failed") : allHeard();
 }
 
 // The widgets whose look differs from the fresh start's, for the message.
@@ -316,6 +428,7 @@ QStringList writeContrastSession()
     s.tabs[0].useTabPb = true;
     s.tabs[0].pb_as = s.tabs[0].pb_rs = true;
     s.tabs[1].color = QColor(0x22, 0x33, 0x88);   // a dark tab colour, its name in it
+    s.tabs[0].buttons[0].key = QStringLiteral("W");   // its edit dialog previews the key
     const QString path = QDir(dir).filePath(QStringLiteral("contrast.vx"));
     const QString other = QDir(dir).filePath(QStringLiteral("Shows/evening.vx"));
     QDir().mkpath(QFileInfo(other).path());
@@ -335,6 +448,40 @@ QStringList faintInShown(QWidget* dialog, const QString& name)
     for (QString& f : faint)
         f.prepend(name + QStringLiteral(": "));
     dialog->hide();
+    return faint;
+}
+
+// The key the edit dialog's preview draws on the button's face, measured
+// while the dialog is shown, and on the theme's face of a button without a
+// colour of its own, as the preview shows that one.
+QStringList faintPreviewKey(QDialog* dialog)
+{
+    auto* edit = qobject_cast<ButtonEditDialog*>(dialog);
+    auto* preview = dialog->findChild<QLabel*>(QStringLiteral("buttonPreview"));
+    if (!edit || !preview || edit->result().key.isEmpty())
+        return {QStringLiteral("Edit Button: no preview key")};
+    dialog->show();
+    if (!QTest::qWaitForWindowExposed(dialog))
+        return {QStringLiteral("Edit Button: not shown")};
+    QCoreApplication::processEvents();
+    QFont f;
+    f.setPixelSize(8);
+    f.setWeight(QFont::Bold);
+    const QRect key = QFontMetrics(f).boundingRect(edit->result().key).translated(4, 3 + QFontMetrics(f).ascent());
+    const QImage shot = dialog->grab().toImage();
+    ButtonData plain = edit->result();
+    plain.bgColor = QColor();
+    QImage uncoloured(preview->size(), QImage::Format_RGB32);
+    uncoloured.fill(ThemeManager::instance()->colors().surfaceAlt);
+    QPainter(&uncoloured).drawPixmap(0, 0, ButtonEditDialog::renderPreview(plain, preview->size()));
+    dialog->hide();
+    QStringList faint;
+    const QList<std::pair<QString, double>> ratios{
+        {QStringLiteral("on its colour"), drawnContrast(shot, QRect(preview->mapTo(dialog, key.topLeft()), key.size()))},
+        {QStringLiteral("without a colour"), drawnContrast(uncoloured, key)}};
+    for (const auto& [face, ratio] : ratios)
+        if (ratio < 4.5)
+            faint << QStringLiteral("Edit Button: preview key %1 %2:1").arg(face).arg(ratio, 0, 'f', 2);
     return faint;
 }
 
@@ -361,6 +508,8 @@ QStringList faintInDialogs(MainWindow& w)
         switch (r.kind) {
         case Modal::Kind::Dialog:
             faint << faintInShown(r.dialog, r.title);
+            if (r.title == QLatin1String("Edit Button"))
+                faint << faintPreviewKey(r.dialog);
             // The import's choice is taken, so that its confirmation follows.
             return int(r.title == QLatin1String("Import Bundle") ? QDialog::Accepted : QDialog::Rejected);
         case Modal::Kind::OpenFile:
@@ -487,6 +636,43 @@ QStringList faintInLists(MainWindow& w)
     faint << faintTexts(&w, {w.libraryTree->viewport()});
     faint.removeDuplicates();
     return faint;
+}
+
+// A window shown in the preset from, over a saved session, runs the job;
+// then a preset is chosen and applied, and the first one again: each time the
+// window carries, widget by widget, what a window started in that preset does.
+void themeChangeAfterJob(int from, const QString& job)
+{
+    const QString session = writeJobSession();
+    QVERIFY(!session.isEmpty());
+    setRecent({session});
+    ThemeManager* tm = ThemeManager::instance();
+    const auto started = [&](int preset) {
+        tm->applyPreset(ThemeManager::Preset(preset));
+        QCoreApplication::processEvents();
+        auto* w = new MainWindow;
+        w->resize(1200, 800);
+        w->show();
+        if (!QTest::qWaitForWindowExposed(w))
+            qWarning("the window was not shown");
+        settleTheme(w);
+        return w;
+    };
+    QMap<int, QMap<QString, Look>> freshJob;
+    for (int preset : {int(ThemeManager::LightClassic), from}) {
+        std::unique_ptr<MainWindow> fresh(started(preset));
+        freshJob.insert(preset, looksOf(fresh.get()));
+    }
+    std::unique_ptr<MainWindow> w(started(from));
+    const QString failed = runJob(*w, job, session);
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    for (int to : {int(ThemeManager::LightClassic), from}) {
+        tm->applyPreset(ThemeManager::Preset(to));
+        settleTheme(w.get());
+        QCOMPARE(qApp->styleSheet(), tm->styleSheet());
+        const QStringList diff = lookDifferences(freshJob.value(to), looksOf(w.get()));
+        QVERIFY2(diff.isEmpty(), qPrintable(QStringLiteral("to %1:\n").arg(to) + diff.mid(0, 8).join(QLatin1Char('\n'))));
+    }
 }
 
 } // namespace
@@ -735,17 +921,27 @@ private slots:
     // time to the other carries, widget by widget, the colours a window
     // started fresh in the second one carries; and likewise after an accent
     // change.
+    // The same after one of the window's jobs, whose widgets are gone by then:
+    // bundle jobs (an export, a cancelled one, an import either way) and grid
+    // rebuilds, over a saved session.
     void themeReachesEveryWidget_data()
     {
         QTest::addColumn<int>("from");
+        QTest::addColumn<QString>("job");
         const QMetaEnum presets = QMetaEnum::fromType<ThemeManager::Preset>();
         for (int i = 0; i < presets.keyCount(); ++i)
-            QTest::newRow(presets.key(i)) << presets.value(i);
-        QTest::newRow("accent") << -1;
+            QTest::newRow(presets.key(i)) << presets.value(i) << QString();
+        QTest::newRow("accent") << -1 << QString();
+        for (const char* job : {"export", "cancel", "import new", "import merge", "rebuild"})
+            QTest::newRow(qPrintable(QStringLiteral("after %1").arg(QLatin1String(job))))
+                << int(ThemeManager::Dark) << QString::fromLatin1(job);
     }
     void themeReachesEveryWidget()
     {
         QFETCH(int, from);
+        QFETCH(QString, job);
+        if (!job.isEmpty())
+            return themeChangeAfterJob(from, job);
         setRecent({});
         ThemeManager* tm = ThemeManager::instance();
         static QMap<int, QMap<QString, Look>> fresh;
@@ -799,8 +995,9 @@ private slots:
     // In every preset every text stands out from its background as drawn:
     // at least 4.5 : 1 between the ink and the ground under it. The side
     // panels, the toolbar and the pane headers (texts and icons); every
-    // dialog, prompt and message box the window opens; the rows of the music
-    // list, of the recent sets and the now-playing bar.
+    // dialog, prompt and message box the window opens (and the key on the
+    // edit dialog's preview); the rows of the music list, of the recent sets
+    // and the now-playing bar.
     void panelTextContrast_data()
     {
         QTest::addColumn<int>("preset");
