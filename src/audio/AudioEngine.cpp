@@ -657,17 +657,13 @@ void AudioEngine::armStartCheck(PlaybackSlot& s, int ms)
     slotTimer(s, &PlaybackSlot::startCheckTimer, &AudioEngine::startCheckFired)->start(ms);
 }
 
-// The run was not heard in time. Its latest position may not have been
-// reported yet; when it still has not moved in real time, a fresh player
-// takes over from the same point, and a second stall ends the sound with
-// its error, so that nothing stays lit and silent.
+// The run was not heard in time: a fresh player takes over from the same
+// point, and a second stall ends the sound with its error, so that nothing
+// stays lit and silent.
 void AudioEngine::startCheckFired(QString id)
 {
     PlaybackSlot* s = slotFor(id);
-    if (!s || s->startHeard || !s->active || !s->player || s->startCalledAtMs == 0)
-        return;
-    placeStart(*s, s->player->position());
-    if (s->startHeard || (s->startCheckTimer && s->startCheckTimer->isActive())
+    if (!s || s->startHeard || !s->active || !s->player || s->startCalledAtMs == 0
         || s->player->playbackState() == QMediaPlayer::StoppedState)
         return;
     const QString where = QStringLiteral("%1 from %2 ms: %3 ms played in %4 ms")
