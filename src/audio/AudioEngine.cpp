@@ -186,13 +186,8 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     }
     if (!prepareOnly) {
         resolveDevice(dev);
-        if (!adoptBuffered(path, dev, *s)) {
-            s->output = m_cachedDevice.isNull() ? new QAudioOutput(this)
-                                                : new QAudioOutput(m_cachedDevice, this);
-            s->player = new QMediaPlayer(this);
-            s->player->setAudioOutput(s->output);
-            s->player->setSource(sourceUrl(path));
-        }
+        if (!adoptBuffered(path, dev, *s))
+            makePlayer(*s, m_cachedDevice, sourceUrl(path));
         applyOutput(*s);
     } else {
         s->player = new QMediaPlayer(this);
@@ -224,15 +219,35 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
             queueFailureCheck(player);
         return;
     }
-    if (readyToStart(*s)) {
-        if (s->trimIn > 0)
-            player->setPosition(startPosFor(s->path, s->trimIn));
-        if (!prepareOnly)
-            startFrom(*s, startPosFor(s->path, s->trimIn));
-    } else if (!prepareOnly) {
-        s->startPending = true;
-        waitForSeek(*s);
+    const qint64 startMs = startPosFor(s->path, s->trimIn);
+    if (!prepareOnly)
+        startWhenReady(*s, startMs);
+    else if (readyToStart(*s) && startMs > 0)
+        player->setPosition(startMs);
+}
+
+// A player and its output for the slot, on the device (null: the default
+// output), loading the source.
+void AudioEngine::makePlayer(PlaybackSlot& s, const QAudioDevice& device, const QUrl& source)
+{
+    s.output = device.isNull() ? new QAudioOutput(this) : new QAudioOutput(device, this);
+    s.player = new QMediaPlayer(this);
+    s.player->setAudioOutput(s.output);
+    s.player->setSource(source);
+}
+
+// Plays the slot's player from startMs now, or once it has loaded and can
+// seek there.
+void AudioEngine::startWhenReady(PlaybackSlot& s, qint64 startMs)
+{
+    if (!readyToStart(s)) {
+        s.startPending = true;
+        waitForSeek(s);
+        return;
     }
+    if (startMs > 0)
+        s.player->setPosition(startMs);
+    startFrom(s, startMs);
 }
 
 // ---- loops on their own stream -------------------------------------------
@@ -400,6 +415,7 @@ void AudioEngine::playRapid(const ButtonData& button, const QString& deviceId)
     }
     // Restart the live player: no new pipeline, only a seek and play.
     s->active = true;
+    s->stalledStarts = 0;
     s->volume = bounded(button.volume, 0.0, 2.0);
     s->endFade = 1.0;
     applyOutput(*s);
@@ -562,6 +578,7 @@ int AudioEngine::pcmRateOf(const QString& path)
 void AudioEngine::startFrom(PlaybackSlot& s, qint64 startMs, bool withFadeIn)
 {
     noteStart(s, startMs);
+    armStartCheck(s, kStartWaitMs);
     if (withFadeIn) {
         killFadeIn(s);
         startFadeIn(s);
@@ -583,11 +600,16 @@ void AudioEngine::noteStart(PlaybackSlot& s, qint64 startMs)
     s.startCalledAtMs = now;
     s.heardStartAtMs = now + m_startDelayMs;
     s.startHeard = false;
+    s.anchorPosMs = -1;
+    s.anchorAtMs = 0;
 }
 
 // A position report places the run's start: the back end's reports come
-// every 100 ms, each a little ahead of what is heard. A report from before a
+// every 100 ms, each a little behind what is heard. A report from before a
 // seek (it can come late), or one that has not moved yet, says nothing.
+// Until the start is heard each report is the best guess of it; from then
+// on the steady clock keeps the time, and a report only moves the start
+// earlier (a report can reach us late, never early).
 void AudioEngine::placeStart(PlaybackSlot& s, qint64 pos)
 {
     if (s.startCalledAtMs == 0)
@@ -596,15 +618,88 @@ void AudioEngine::placeStart(PlaybackSlot& s, qint64 pos)
     const qint64 played = pos - s.startPosMs;
     if (played <= 0 || played > now - s.startCalledAtMs + kReportSpacingMs)
         return;
-    s.heardStartAtMs = now - (played - m_timing.reportLeadMs);
-    if (!s.startHeard) {
-        s.startHeard = true;
-        m_startDelayMs = std::clamp<qint64>(s.heardStartAtMs - s.startCalledAtMs, 0, 1000);
+    const qint64 placed = now - (played - m_timing.reportLeadMs);
+    if (s.startHeard) {
+        if (placed >= s.heardStartAtMs)
+            return;
+        s.heardStartAtMs = placed;
+    } else {
+        s.heardStartAtMs = placed;
+        const qint64 moved = pos - s.anchorPosMs;
+        const qint64 span = now - s.anchorAtMs;
+        if (s.anchorAtMs == 0) {
+            s.anchorPosMs = pos;
+            s.anchorAtMs = now;
+            armStartCheck(s, kStartStallMs);
+        } else if (moved >= kHeardSpanMs && 2 * moved >= span) {
+            hearStart(s);
+        } else if (2 * moved < span) {
+            // Behind the clock: measured again from here.
+            s.anchorPosMs = pos;
+            s.anchorAtMs = now;
+        }
     }
     if (s.trimOutTimer)
         armTrimOut(s);
     if (s.wrapTimer)
         armWrap(s);
+}
+
+void AudioEngine::hearStart(PlaybackSlot& s)
+{
+    s.startHeard = true;
+    m_startDelayMs = std::clamp<qint64>(s.heardStartAtMs - s.startCalledAtMs, 0, 1000);
+    dropTimer(s.startCheckTimer);
+}
+
+void AudioEngine::armStartCheck(PlaybackSlot& s, int ms)
+{
+    slotTimer(s, &PlaybackSlot::startCheckTimer, &AudioEngine::startCheckFired)->start(ms);
+}
+
+// The run was not heard in time: a fresh player takes over from the same
+// point, and a second stall ends the sound with its error, so that nothing
+// stays lit and silent.
+void AudioEngine::startCheckFired(QString id)
+{
+    PlaybackSlot* s = slotFor(id);
+    if (!s || s->startHeard || !s->active || !s->player || s->startCalledAtMs == 0
+        || s->player->playbackState() == QMediaPlayer::StoppedState)
+        return;
+    const QString where = QStringLiteral("%1 from %2 ms: %3 ms played in %4 ms")
+                              .arg(id)
+                              .arg(s->startPosMs)
+                              .arg(std::max<qint64>(0, s->lastPosMs - s->startPosMs))
+                              .arg(MonoClock::ms() - s->startCalledAtMs);
+    if (++s->stalledStarts >= kStartTries || !canMakePlayers()) {
+        VX_LOG(QStringLiteral("[AudioEngine] start stalled again, the sound ends: ") + where);
+        failPlayer(s->player, tr("the audio output did not start playing it"));
+        return;
+    }
+    VX_LOG(QStringLiteral("[AudioEngine] start stalled, a new player takes over: ") + where);
+    replaceStalledPlayer(*s);
+}
+
+void AudioEngine::replaceStalledPlayer(PlaybackSlot& s)
+{
+    const QAudioDevice device = s.output ? s.output->device() : QAudioDevice();
+    const QUrl source = s.player->source();
+    killFadeIn(s);
+    killTrimOut(s);
+    killEndFade(s);
+    QMediaPlayer* stalled = std::exchange(s.player, nullptr);
+    QAudioOutput* output = std::exchange(s.output, nullptr);
+    detachPlayer(stalled);
+    stalled->stop();
+    stalled->deleteLater();
+    if (output)
+        output->deleteLater();
+    makePlayer(s, device, source);
+    s.fadeInHeld = s.fadeInMs > 10;
+    s.endFade = 1.0;
+    applyOutput(s);
+    connectPlayer(s.player);
+    startWhenReady(s, s.startPosMs);
 }
 
 // The trim-out is timed on the sound clock, set again at every report: the
@@ -788,13 +883,13 @@ void AudioEngine::releaseLoopPlayers(PlaybackSlot& s)
 
 // The trim-out timer is set from a guess of how long a start takes to be
 // heard: a start that takes longer (a busy machine) has not been heard yet
-// when it fires, and its first report sets the timer again.
+// when it fires, and the report that hears it sets the timer again. It waits
+// as long as the start check stands guard, which ends a start never heard.
 void AudioEngine::trimOutTimerFired(QString id)
 {
     PlaybackSlot* s = slotFor(id);
-    if (s && !s->startHeard && s->startCalledAtMs > 0 && s->trimOutTimer && s->player
-        && s->player->playbackState() == QMediaPlayer::PlayingState
-        && MonoClock::ms() - s->startCalledAtMs < kStartWaitMs) {
+    if (s && !s->startHeard && s->startCalledAtMs > 0 && s->trimOutTimer && s->startCheckTimer
+        && s->startCheckTimer->isActive()) {
         s->trimOutTimer->start(kFadeTickMs);
         return;
     }
@@ -874,6 +969,7 @@ void AudioEngine::onPlayerStateChanged(QMediaPlayer::PlaybackState state)
     killFadeIn(*s);
     killTrimOut(*s);
     killEndFade(*s);
+    dropTimer(s->startCheckTimer);
     emit playStopped(id);
     if (m_slots.isEmpty())
         emit allStopped();
@@ -1046,8 +1142,10 @@ int AudioEngine::fadeInStepsHeard(const PlaybackSlot& s) const
 }
 
 // The fade-out before the end (the trim-out, else the file's end), on the
-// sound clock: from a report's spacing before it begins, a tick every
-// kFadeTickMs sets the level until it has fallen to nothing.
+// sound clock: a timer wakes when the writes reach the fade and then sets
+// the level every kFadeTickMs until it has fallen to nothing; the reports
+// play no part once the run has started. Before that, a report near the
+// fade starts the steps.
 void AudioEngine::updateEndFade(PlaybackSlot& s)
 {
     const qint64 end = s.trimOut > 0 ? qint64(s.trimOut * 1000.0) : (s.player ? s.player->duration() : 0);
@@ -1066,21 +1164,20 @@ void AudioEngine::updateEndFade(PlaybackSlot& s)
     }
     if (s.endFade != before)
         applyOutput(s);
-    const bool near = at >= fadeStart - kReportSpacingMs && s.endFade > 0;
-    if (!near) {
+    const bool started = s.startCalledAtMs > 0;
+    if (s.endFade <= 0 || (!started && at < fadeStart - kReportSpacingMs)) {
         killEndFade(s);
-    } else if (!s.endFadeTimer) {
-        auto* timer = new QTimer(this);
-        timer->setInterval(kFadeTickMs);
-        s.endFadeTimer = timer;
-        QMediaPlayer* player = s.player;
-        connect(timer, &QTimer::timeout, this, [this, player, timer] {
-            PlaybackSlot* slot = slotForPlayer(player);
-            if (slot && slot->endFadeTimer == timer)
-                updateEndFade(*slot);
-        });
-        timer->start();
+        return;
     }
+    const qint64 wait = started ? std::max<qint64>(kFadeTickMs, fadeStart - at) : kFadeTickMs;
+    QTimer* timer = slotTimer(s, &PlaybackSlot::endFadeTimer, &AudioEngine::endFadeStep);
+    timer->start(int(std::min<qint64>(wait, std::numeric_limits<int>::max())));
+}
+
+void AudioEngine::endFadeStep(QString id)
+{
+    if (PlaybackSlot* s = slotFor(id))
+        updateEndFade(*s);
 }
 
 void AudioEngine::killEndFade(PlaybackSlot& s)
@@ -1232,6 +1329,7 @@ void AudioEngine::releaseSlotMedia(PlaybackSlot& s)
     killFadeIn(s);
     killTrimOut(s);
     killEndFade(s);
+    dropTimer(s.startCheckTimer);
     releaseLoopPlayers(s);
     if (m_serverGone) {
         parkPlayer(s.player, s.output);

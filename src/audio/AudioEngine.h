@@ -69,11 +69,17 @@ struct PlaybackSlot
     QString deviceId;
 
     // The sound clock: when this run's first sample is heard, guessed at
-    // the start and then read from the position reports.
+    // the start and then read from the position reports. A start counts as
+    // heard once the reports move with the steady clock; from then on the
+    // run's ends and fades are timed on that clock.
     qint64 startPosMs = 0;            // where this run started in the file
     qint64 startCalledAtMs = 0;       // MonoClock time of its start; 0: not started
     qint64 heardStartAtMs = 0;        // MonoClock time its first sample is heard
-    bool startHeard = false;          // a report has placed the start
+    bool startHeard = false;          // the reports have moved in real time
+    qint64 anchorPosMs = -1;          // the report the run's advance is measured from
+    qint64 anchorAtMs = 0;            // and when it came; 0: none yet
+    QTimer* startCheckTimer = nullptr; // a start not heard in time is taken as stalled
+    int stalledStarts = 0;            // players of this press whose start stalled
     qint64 lastPosMs = -1;            // the last position reported
     qint64 lastMoveAtMs = 0;          // MonoClock time of the last start or position change
 };
@@ -151,10 +157,18 @@ public:
     // The first guess of how long a start takes to be heard; each start's
     // first report tells the next.
     static constexpr int kFirstStartDelayMs = 120;
-    // The longest a timed end waits for a start not heard yet: a swamped
-    // machine can take a second or two to start a player. One that has
-    // reported nothing by then is taken as stuck, and the end goes ahead.
+    // A start is heard once its position has moved kHeardSpanMs or more
+    // beyond an earlier report, at half the steady clock's rate or more. The
+    // media back end can stall right after a start: its player plays, its
+    // position creeps a ms a second and nothing is heard. A run not heard
+    // kStartStallMs after its first move, or kStartWaitMs after its start
+    // when it has not moved at all (a swamped machine can take a second or
+    // two to start a player), has stalled: a fresh player takes over from
+    // the same point; when that one stalls too the sound ends with an error.
+    static constexpr int kHeardSpanMs = 100;
+    static constexpr int kStartStallMs = 500;
     static constexpr int kStartWaitMs = 5000;
+    static constexpr int kStartTries = 2;
     static constexpr int kProbeFirstMs = 1000;
     static constexpr int kProbeMaxMs = 30000;
     static constexpr int kProbeWaitMs = 1500;
@@ -291,10 +305,17 @@ private:
     void startFadeIn(PlaybackSlot& s);
     void noteStart(PlaybackSlot& s, qint64 startMs);
     void placeStart(PlaybackSlot& s, qint64 pos);
+    void hearStart(PlaybackSlot& s);
+    void armStartCheck(PlaybackSlot& s, int ms);
+    void startCheckFired(QString id);   // a copy: the slot may go
+    void replaceStalledPlayer(PlaybackSlot& s);
+    void makePlayer(PlaybackSlot& s, const QAudioDevice& device, const QUrl& source);
+    void startWhenReady(PlaybackSlot& s, qint64 startMs);
     int fadeInStepsHeard(const PlaybackSlot& s) const;
     qint64 writePosMs(const PlaybackSlot& s) const;
     void updateEndFade(PlaybackSlot& s);
     void killEndFade(PlaybackSlot& s);
+    void endFadeStep(QString id);   // a copy, as reachTrimOut's
     void fadeInTick(const QString& id, QTimer* timer);
     void stopFadeTick(const QString& id);
     void finishStop(const QString& id);

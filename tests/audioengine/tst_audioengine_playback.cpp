@@ -15,6 +15,8 @@
 
 #include "AudioEngine.h"
 #include "LoopStream.h"
+#include "MonoClock.h"
+#include "OpLog.h"
 #include "SpecialFiles.h"
 #include "TestSupport.h"
 
@@ -302,6 +304,39 @@ private:
     qint64 m_worstMs = 0;
 };
 
+// What the engine's players reported of a run, on the steady clock from its
+// play, with the engine's own log lines about its start: printed when a
+// check of the run fails.
+class RunReports
+{
+public:
+    explicit RunReports(AudioEngine& e)
+    {
+        QObject::connect(&e, &AudioEngine::positionChanged, &m_guard, [this](const QString&, qint64 pos, qint64) {
+            m_reports += QStringLiteral("+%1:%2 ").arg(MonoClock::ms() - m_playedAt).arg(pos);
+        });
+    }
+    ~RunReports()
+    {
+        if (QTest::currentTestFailed())
+            qInfo("reports (+ms since the play:position): %s", qPrintable(m_reports));
+        if (QTest::currentTestFailed() || !startLog().isEmpty())
+            qInfo("engine log: %s", qPrintable(startLog().join(QLatin1String(" | "))));
+    }
+    void played() { m_playedAt = MonoClock::ms(); m_logBefore = OpLog::totalWritten(); }
+    QStringList startLog() const
+    {
+        const QStringList all = OpLog::entriesNewestFirst().mid(0, OpLog::totalWritten() - m_logBefore);
+        return all.filter(QStringLiteral("[AudioEngine] start"));
+    }
+
+private:
+    QObject m_guard;
+    qint64 m_playedAt = 0;
+    int m_logBefore = 0;
+    QString m_reports;
+};
+
 bool outputListed(const QByteArray& id)
 {
     for (const QAudioDevice& d : QMediaDevices::audioOutputs())
@@ -506,6 +541,8 @@ private slots:
         b.loop = loop;
         const qint64 playedAt = rec.mixedMs();
         const EventLoopLateness lateness;
+        RunReports reports(e);
+        reports.played();
         e.play(b, sink);
         if (loop) {
             // Eight rounds and a half, counted on the sink's own clock.
@@ -564,6 +601,17 @@ private slots:
         if (fadeIn == 0 && trimIn > 0)
             QCOMPARE_LE(std::abs(r.firstMs - trimIn * 1000), 5.0);
         QCOMPARE_LE(aboveRamp, 0.1);
+        // A fade-out is timed on the steady clock from the heard start: it
+        // reaches silence at the trim-out, whatever the reports did, and the
+        // sound is never cut at a level still heard.
+        if (fadeOut > 0) {
+            double cut = 0;
+            for (int i = std::max(r.firstFrame, r.lastFrame - 220); i <= r.lastFrame; ++i)
+                cut = std::max(cut, r.left(i) / r.fullLevel);
+            qInfo("the fade-out ended at %.2f of full level, %.1f ms from the trim-out", cut,
+                  r.lastMs - trimOut * 1000);
+            QCOMPARE_LE(cut, 0.1 + 2 * late / (fadeOut * 1000));
+        }
         if (fadeOut == 0)
             // Timed from the first position reports and then by a timer, all
             // of which wait on the loop.
