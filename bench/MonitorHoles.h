@@ -17,6 +17,7 @@ struct Holes
     double totalMs = 0.0;
     double longestMs = 0.0;
     double recordedS = 0.0;
+    double lastAtS = 0.0;   // where the last hole began, from the first loud frame
 };
 
 // Runs of at least minFrames frames whose samples are all within quiet of
@@ -36,20 +37,23 @@ inline Holes count(const QByteArray& pcm, int minFrames = 16, int quiet = 2, int
     Holes h;
     h.recordedS = double(frames) / 44100.0;
     long run = 0;
+    long at = 0; // where the current run began
     auto close = [&] {
         if (run >= minFrames) {
             const double ms = run * 1000.0 / 44100.0;
             ++h.count;
             h.totalMs += ms;
             h.longestMs = std::max(h.longestMs, ms);
+            h.lastAtS = double(at - first) / 44100.0;
         }
         run = 0;
     };
     for (long i = first; first >= 0 && i <= last; ++i) {
-        if (silent(i))
-            ++run;
-        else
+        if (!silent(i)) {
             close();
+        } else if (run++ == 0) {
+            at = i;
+        }
     }
     close();
     return h;

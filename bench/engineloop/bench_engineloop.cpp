@@ -125,8 +125,9 @@ int child(bool withOthers, int seconds, int busy)
     const int queue = ds->mixer() ? ds->mixer()->queueFrames() : 0;
     ds->stopAll();
     const MonitorHoles::Holes h = MonitorHoles::count(recorded);
-    std::printf("holes %d total %.1f longest %.1f underruns %llu queue %d sink %.1f recorded %.0f\n", h.count,
-                h.totalMs, h.longestMs, (unsigned long long)underruns, queue, sinkMs, h.recordedS);
+    std::printf("holes %d total %.1f longest %.1f underruns %llu queue %d sink %.1f last %.0f recorded %.0f\n",
+                h.count, h.totalMs, h.longestMs, (unsigned long long)underruns, queue, sinkMs, h.lastAtS,
+                h.recordedS);
     std::fflush(stdout);
     ds->shutdown();
     if (withOthers)
@@ -153,15 +154,16 @@ bool runChild(const QString& self, bool withOthers, int seconds, int busy)
     }
     const QString line = QString::fromUtf8(p.readAllStandardOutput()).trimmed().split('\n').last();
     const QStringList f = line.split(' ');
-    if (f.size() < 14) {
+    if (f.size() < 16) {
         std::printf("unreadable result: %s\n", qPrintable(line));
         return false;
     }
-    std::printf("%-34s %-9s holes %3s (%6s ms in all, longest %5s ms)  underruns %3s  queue %4s frames  sink "
-                "latency %5s ms\n",
+    std::printf("%-34s %-9s holes %3s (%6s ms in all, longest %5s ms, the last at %4s s)  underruns %3s  queue %4s "
+                "frames  sink latency %5s ms\n",
                 withOthers ? "engines as the program opens them" : "button engine alone",
                 busy > 0 ? qPrintable(QStringLiteral("%1 busy").arg(busy)) : "idle", qPrintable(f[1]),
-                qPrintable(f[3]), qPrintable(f[5]), qPrintable(f[7]), qPrintable(f[9]), qPrintable(f[11]));
+                qPrintable(f[3]), qPrintable(f[5]), qPrintable(f[13]), qPrintable(f[7]), qPrintable(f[9]),
+                qPrintable(f[11]));
     std::fflush(stdout);
     return f[1] == QLatin1String("0");
 }

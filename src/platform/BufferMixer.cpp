@@ -561,6 +561,8 @@ void BufferMixer::renderLoop()
     const bool card = out->backend() == AudioOutput::Backend::Alsa;
     const bool idles = card && kIdleQueueFrames < queue.frames();
     const int capacity = out->bufferFrames();
+    // After a top-up the queue is full: the next look is about a period on.
+    const int periodMs = std::max(kTopUpWaitMs, out->periodFrames() * 1000 / out->rate());
     bool idle = false;
     int fed = 0;
     while (running->load(std::memory_order_acquire)) {
@@ -570,7 +572,7 @@ void BufferMixer::renderLoop()
         // spinning on a device that is always ready.
         const bool topUp = card && !idle && queue.frames() < capacity;
         const AudioOutput::WaitResult r = idle    ? out->waitForWake(kIdleWaitMs)
-                                          : topUp ? out->waitForWake(kTopUpWaitMs)
+                                          : topUp ? out->waitForWake(fed > 0 ? periodMs : kTopUpWaitMs)
                                                   : out->waitForPeriod(100);
         if (!running->load(std::memory_order_acquire))
             break;

@@ -48,11 +48,11 @@ public:
     // Where the machine cannot keep so short a queue full, the queue grows
     // after each underrun met while a voice played (the server mixed a hole
     // into the sound) by kGrowPeriods, up to the endpoint's buffer of
-    // kMaxQueuePeriods (46 ms), and comes back down a period at a time after
+    // kMaxQueuePeriods (93 ms), and comes back down a period at a time after
     // each kQuietSpellFrames of sound fed without one.
     static constexpr int kPeriodFrames = 128;
     static constexpr int kBufferPeriods = 3;
-    static constexpr int kMaxQueuePeriods = 16;
+    static constexpr int kMaxQueuePeriods = 32;
     static constexpr int kGrowPeriods = 2;
     static constexpr qint64 kQuietSpellFrames = 30LL * 44100;
     // With no voice playing, nothing is written to a sound card: its queue
@@ -65,8 +65,9 @@ public:
     // on a sound server. While a voice plays the queue is kept full.
     static constexpr int kIdleQueueFrames = 0;
     static constexpr int kIdleWaitMs = 10;
-    // How often a sound card's queue kept shorter than its buffer is topped
-    // up (at least half a period at a time).
+    // How soon a sound card's queue kept shorter than its buffer is looked
+    // at again when it was not topped up (at least half a period at a time);
+    // after a top-up, a period on.
     static constexpr int kTopUpWaitMs = 1;
 
     // Volume range in hundredths of a decibel; the minimum is silence.
