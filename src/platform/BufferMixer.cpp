@@ -1,6 +1,7 @@
 #include "BufferMixer.h"
 
 #include "AudioOutput.h"
+#include "MonoClock.h"
 #include "RenderThread.h"
 
 #include <algorithm>
@@ -430,23 +431,39 @@ AudioOutputConfig BufferMixer::outputConfig()
     return c;
 }
 
-BufferMixer::QueueSizer::QueueSizer(int periodFrames, int minFrames, int maxFrames)
+BufferMixer::QueueSizer::QueueSizer(int periodFrames, int minFrames, int maxFrames, int rate)
     : m_period(std::max(1, periodFrames)),
       m_min(std::max(1, minFrames)),
       m_max(std::max(m_min, maxFrames)),
+      m_rate(std::max(0, rate)),
       m_frames(m_min)
 {
 }
 
-int BufferMixer::QueueSizer::update(bool fed, int framesFed, quint64 underruns)
+void BufferMixer::QueueSizer::grow()
+{
+    m_frames = std::min(m_max, m_frames + kGrowPeriods * m_period);
+    m_quietFed = 0;
+}
+
+int BufferMixer::QueueSizer::update(bool fed, int framesFed, quint64 underruns, int queued, qint64 nowNs)
 {
     const bool underrun = underruns > m_underruns;
     m_underruns = underruns;
+    // What the last pass left queued: what it found, and what it added.
+    const int leftQueued = m_lastQueued + std::max(0, framesFed);
+    m_lastQueued = queued;
+    if (!fed || queued < leftQueued || m_rate == 0) {
+        m_movedNs = nowNs;
+    } else if (leftQueued > 0 && nowNs - m_movedNs > qint64(leftQueued) * 1000000000LL / m_rate) {
+        m_movedNs = nowNs;
+        grow();
+        return m_frames;
+    }
     if (!fed)
         return m_frames;
     if (underrun) {
-        m_frames = std::min(m_max, m_frames + kGrowPeriods * m_period);
-        m_quietFed = 0;
+        grow();
         return m_frames;
     }
     m_quietFed += std::max(0, framesFed);
@@ -555,10 +572,11 @@ void BufferMixer::renderLoop()
 {
     AudioOutput* out = m_output.get();
     const std::shared_ptr<std::atomic<bool>> running = m_running;
-    QueueSizer queue(out->periodFrames(), startQueueFrames(*out), out->bufferFrames());
+    const bool card = out->backend() == AudioOutput::Backend::Alsa;
+    // Only a sound card's books can stand still while it plays on.
+    QueueSizer queue(out->periodFrames(), startQueueFrames(*out), out->bufferFrames(), card ? out->rate() : 0);
     // Only a sound card idles with an empty queue: the null and manual
     // outputs take what they are given at their own pace.
-    const bool card = out->backend() == AudioOutput::Backend::Alsa;
     const bool idles = card && kIdleQueueFrames < queue.frames();
     const int capacity = out->bufferFrames();
     // After a top-up the queue is full: the next look is about a period on.
@@ -588,7 +606,7 @@ void BufferMixer::renderLoop()
         // Read after padding(), which is where a sound server's stream
         // counts the queue it found empty.
         const int before = queue.frames();
-        const int target = queue.update(!idle, fed, out->underrunCount());
+        const int target = queue.update(!idle, fed, out->underrunCount(), padding, MonoClock::ns());
         if (target != before) {
             m_queueFrames.store(target, std::memory_order_relaxed);
             if (target > before)

@@ -173,25 +173,34 @@ public:
     {
     public:
         // The queue starts at minFrames and stays within minFrames..maxFrames
-        // (maxFrames below minFrames is taken as minFrames).
-        QueueSizer(int periodFrames, int minFrames, int maxFrames);
+        // (maxFrames below minFrames is taken as minFrames). rate 0 leaves
+        // stalls alone (see update).
+        QueueSizer(int periodFrames, int minFrames, int maxFrames, int rate = 0);
         // Once a pass, before it fills the queue: whether the stretch since
         // the last call kept the queue full (a voice played), how many frames
-        // it queued, and the endpoint's underrun count now. Underruns met
-        // while the queue was kept full grow it by kGrowPeriods periods;
-        // those of an idle stretch (the queue runs dry on purpose when
-        // nothing plays) change nothing. Every kQuietSpellFrames frames fed
-        // with no underrun take a period off. Returns frames().
-        int update(bool fed, int framesFed, quint64 underruns);
+        // it queued, the endpoint's underrun count, the frames queued now and
+        // the time (ns). Underruns met while the queue was kept full grow it
+        // by kGrowPeriods periods; those of an idle stretch (the queue runs
+        // dry on purpose when nothing plays) change nothing. So does a
+        // stall: a sound server that takes nothing of a kept queue for
+        // longer than that queue lasts has played on without it (its books
+        // stood still while its mixer did not). Every kQuietSpellFrames
+        // frames fed with neither take a period off. Returns frames().
+        int update(bool fed, int framesFed, quint64 underruns, int queued = 0, qint64 nowNs = 0);
         int frames() const { return m_frames; }
 
     private:
+        void grow();
+
         int m_period;
         int m_min;
         int m_max;
+        int m_rate;
         int m_frames;
         quint64 m_underruns = 0;
         qint64 m_quietFed = 0;
+        int m_lastQueued = 0;        // what the last pass found queued
+        qint64 m_movedNs = 0;        // when the queue was last seen going down
     };
 
     // --- The mixing pass, as a plain function ----------------------------

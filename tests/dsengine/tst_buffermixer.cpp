@@ -61,12 +61,15 @@ quint32 cursorFrames(const BufferMixer& m, const Buf* b)
 }
 
 // One pass as the queue sizer sees it: whether the stretch before it kept
-// the queue full, the frames it fed, and the endpoint's underrun count.
+// the queue full, the frames it fed, the endpoint's underrun count, the
+// frames queued now and the time in ms.
 struct SizerStep
 {
     bool fed;
     int frames;
     quint64 underruns;
+    int queued = 0;
+    int ms = 0;
 };
 
 // Lets the endpoint play frames, a queue at a time, each time waiting until
@@ -307,50 +310,69 @@ private slots:
     void queueSizeFollowsUnderruns_data()
     {
         QTest::addColumn<int>("maxFrames");
+        QTest::addColumn<int>("rate"); // 0: stalls are not watched
         QTest::addColumn<QVector<SizerStep>>("steps");
         QTest::addColumn<int>("expected");
         const int spell = int(BufferMixer::kQuietSpellFrames);
         const int grow = BufferMixer::kGrowPeriods * 128;
-        QTest::newRow("no underrun keeps the start") << 2047 << QVector<SizerStep>{{true, 384, 0}, {true, 128, 0}}
+        QTest::newRow("no underrun keeps the start") << 2047 << 0 << QVector<SizerStep>{{true, 384, 0}, {true, 128, 0}}
                                                      << 384;
-        QTest::newRow("an underrun while fed grows it") << 2047 << QVector<SizerStep>{{true, 128, 0}, {true, 128, 1}}
+        QTest::newRow("an underrun while fed grows it") << 2047 << 0 << QVector<SizerStep>{{true, 128, 0}, {true, 128, 1}}
                                                         << 384 + grow;
         QTest::newRow("several underruns in one stretch grow it once")
-            << 2047 << QVector<SizerStep>{{true, 128, 3}} << 384 + grow;
+            << 2047 << 0 << QVector<SizerStep>{{true, 128, 3}} << 384 + grow;
         QTest::newRow("the idle dry run changes nothing")
-            << 2047 << QVector<SizerStep>{{false, 0, 1}, {true, 384, 1}, {false, 0, 2}} << 384;
+            << 2047 << 0 << QVector<SizerStep>{{false, 0, 1}, {true, 384, 1}, {false, 0, 2}} << 384;
         QVector<SizerStep> many;
         for (quint64 u = 1; u <= 12; ++u)
             many.append({true, 128, u});
-        QTest::newRow("many underruns end at the buffer") << 2047 << many << 2047;
+        QTest::newRow("many underruns end at the buffer") << 2047 << 0 << many << 2047;
         QTest::newRow("a buffer smaller than the start never grows")
-            << 300 << QVector<SizerStep>{{true, 128, 1}, {true, 128, 2}} << 384;
+            << 300 << 0 << QVector<SizerStep>{{true, 128, 1}, {true, 128, 2}} << 384;
         QTest::newRow("a quiet spell takes a period off")
-            << 2047 << QVector<SizerStep>{{true, 128, 1}, {true, 128, 2}, {true, spell - 1, 2}, {true, 1, 2}}
+            << 2047 << 0 << QVector<SizerStep>{{true, 128, 1}, {true, 128, 2}, {true, spell - 1, 2}, {true, 1, 2}}
             << 384 + 2 * grow - 128;
         QTest::newRow("one frame short of a spell keeps it")
-            << 2047 << QVector<SizerStep>{{true, 128, 1}, {true, spell - 1, 1}} << 384 + grow;
+            << 2047 << 0 << QVector<SizerStep>{{true, 128, 1}, {true, spell - 1, 1}} << 384 + grow;
         QTest::newRow("idle time is no quiet spell")
-            << 2047 << QVector<SizerStep>{{true, 128, 1}, {false, spell, 1}, {false, spell, 1}} << 384 + grow;
+            << 2047 << 0 << QVector<SizerStep>{{true, 128, 1}, {false, spell, 1}, {false, spell, 1}} << 384 + grow;
         QTest::newRow("an underrun starts the spell again")
-            << 2047 << QVector<SizerStep>{{true, 128, 1}, {true, spell - 10, 1}, {true, 5, 2}, {true, spell - 10, 2}}
+            << 2047 << 0 << QVector<SizerStep>{{true, 128, 1}, {true, spell - 10, 1}, {true, 5, 2}, {true, spell - 10, 2}}
             << 384 + 2 * grow;
         QTest::newRow("spells bring it down to the start and no further")
-            << 2047 << QVector<SizerStep>{{true, 128, 1}, {true, spell, 1}, {true, spell, 1}, {true, spell, 1},
+            << 2047 << 0 << QVector<SizerStep>{{true, 128, 1}, {true, spell, 1}, {true, spell, 1}, {true, spell, 1},
                                           {true, spell, 1}}
+            << 384;
+        // The server's books stand still while its mixer plays on.
+        QTest::newRow("a queue taken nothing of for longer than it lasts grows it")
+            << 2047 << 44100 << QVector<SizerStep>{{true, 0, 0, 0, 0}, {true, 384, 0, 384, 5}, {true, 0, 0, 384, 9}}
+            << 384 + grow;
+        QTest::newRow("a queue going down is no stall")
+            << 2047 << 44100
+            << QVector<SizerStep>{{true, 0, 0, 0, 0}, {true, 384, 0, 384, 5}, {true, 0, 0, 383, 9}, {true, 1, 0, 384, 17}}
+            << 384;
+        QTest::newRow("just within what the queue lasts is no stall")
+            << 2047 << 44100 << QVector<SizerStep>{{true, 0, 0, 0, 0}, {true, 384, 0, 384, 0}, {true, 0, 0, 384, 8}}
+            << 384;
+        QTest::newRow("an idle queue standing still is no stall")
+            << 2047 << 44100 << QVector<SizerStep>{{false, 0, 0, 0, 0}, {false, 0, 0, 384, 50}, {true, 0, 0, 384, 55}}
+            << 384;
+        QTest::newRow("stalls are not watched without a rate")
+            << 2047 << 0 << QVector<SizerStep>{{true, 0, 0, 0, 0}, {true, 384, 0, 384, 5}, {true, 0, 0, 384, 90}}
             << 384;
     }
 
     void queueSizeFollowsUnderruns()
     {
         QFETCH(int, maxFrames);
+        QFETCH(int, rate);
         QFETCH(QVector<SizerStep>, steps);
         QFETCH(int, expected);
-        BufferMixer::QueueSizer q(128, 384, maxFrames);
+        BufferMixer::QueueSizer q(128, 384, maxFrames, rate);
         QCOMPARE(q.frames(), 384);
         int last = q.frames();
         for (const SizerStep& st : steps)
-            last = q.update(st.fed, st.frames, st.underruns);
+            last = q.update(st.fed, st.frames, st.underruns, st.queued, qint64(st.ms) * 1000000);
         QCOMPARE(last, expected);
         QCOMPARE(q.frames(), expected);
     }
