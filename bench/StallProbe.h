@@ -128,16 +128,18 @@ private:
     std::vector<std::thread> m_threads;
 };
 
-// A child process with a thread spinning on every CPU, for runs "with every
-// core busy"; kill it with SIGKILL and reap it when done.
-inline pid_t spinEveryCore()
+// A child process with loops threads spinning (every CPU when loops is 0 or
+// less), for runs "with every core busy" or "with four busy loops"; kill it
+// with SIGKILL and reap it when done.
+inline pid_t spinEveryCore(long loops = 0)
 {
-    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    if (loops <= 0)
+        loops = sysconf(_SC_NPROCESSORS_ONLN);
     const pid_t pid = fork();
     if (pid != 0)
         return pid;
     std::vector<std::thread> spin;
-    for (long i = 0; i < cores; ++i)
+    for (long i = 0; i < loops; ++i)
         spin.emplace_back([] {
             volatile unsigned long x = 0;
             for (;;)

@@ -27,37 +27,12 @@
 #include <unistd.h>
 
 #include "AudioOutput.h"
+#include "MonitorHoles.h"
 #include "BufferMixer.h"
 #include "StallProbe.h"
 #include "TestSupport.h"
 
 namespace {
-
-// Runs of at least minFrames near-silent frames between the first and the
-// last loud frame: gaps in a mix that never rests.
-int dropouts(const QByteArray& pcm, int minFrames)
-{
-    const auto* s = reinterpret_cast<const qint16*>(pcm.constData());
-    const long frames = long(pcm.size() / 4);
-    long first = -1, last = -1;
-    for (long i = 0; i < frames; ++i)
-        if (std::abs(int(s[2 * i])) > 200) {
-            if (first < 0)
-                first = i;
-            last = i;
-        }
-    int gaps = 0;
-    long run = 0;
-    for (long i = first; first >= 0 && i <= last; ++i) {
-        if (std::abs(int(s[2 * i])) <= 2) {
-            if (++run == minFrames)
-                ++gaps;
-        } else {
-            run = 0;
-        }
-    }
-    return gaps;
-}
 
 // Times at which the endpoint's underrun count went up, sampled every 2 ms by
 // a realtime thread until stopped.
@@ -174,13 +149,15 @@ int main(int argc, char** argv)
     }
     // A stall the queue cannot cover: its length less the one period the
     // server takes at a time.
-    const long long headroomNs = (long long)(buffer - period) * 1000000000LL / BufferMixer::outputConfig().rate;
+    // The queue the mixer starts with; it grows after underruns.
+    const int queue = mixer.queueFrames();
+    const long long headroomNs = (long long)(queue - period) * 1000000000LL / BufferMixer::outputConfig().rate;
     StallProbe::Probe probe;
     UnderrunTimes underrunTimes(mixer.output());
     const long long startNs = StallProbe::monoNs();
     const pid_t load = StallProbe::spinEveryCore();
-    std::printf("%d voices on %s, period %d frames, buffer %d frames, %d s with every core busy\n", voices,
-                qPrintable(device), period, buffer, seconds);
+    std::printf("%d voices on %s, period %d frames, queue %d of %d frames, %d s with every core busy\n", voices,
+                qPrintable(device), period, queue, buffer, seconds);
     std::fflush(stdout);
     for (int i = 0; i < seconds * 10; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -192,14 +169,16 @@ int main(int argc, char** argv)
     const std::vector<long long> underrunAt = underrunTimes.stop();
     probe.stop();
     const quint64 underruns = mixer.output() ? mixer.output()->underrunCount() : 0;
+    const int queueAtEnd = mixer.queueFrames();
     const QByteArray pcm = rec.stop();
     for (BufferMixer::Buffer* b : playing)
         mixer.release(b);
     mixer.close();
 
-    const int gaps = dropouts(pcm, 64);
-    std::printf("underruns recovered by the endpoint: %llu; dropouts heard on the monitor: %d (%.0f s recorded)\n",
-                (unsigned long long)underruns, gaps, pcm.size() / 4 / 44100.0);
+    const int gaps = MonitorHoles::count(pcm, 64).count;
+    std::printf("underruns recovered by the endpoint: %llu; dropouts heard on the monitor: %d (%.0f s recorded); "
+                "queue at the end %d frames\n",
+                (unsigned long long)underruns, gaps, pcm.size() / 4 / 44100.0, queueAtEnd);
     const long long periodNs = (long long)period * 1000000000LL / BufferMixer::outputConfig().rate;
     StallProbe::report(probe, {periodNs, headroomNs});
     for (long long limit : {periodNs, headroomNs})

@@ -23,6 +23,12 @@
 //   eval "$(scripts/sound-server start /tmp/bench-pulse)"
 //   build/bench/presse2e/bench_presse2e [--presses N] [--path predecoded|players]
 //                                       [--program PATH] [--alone] [--rec-latency MS]
+//                                       [--loop SECONDS [--busy N]]
+//
+// --loop makes the button a looping 2 s tone on the sink that never rewinds,
+// presses it once and counts the holes heard over SECONDS (with N busy
+// loops beside it): the engines' loop benchmark (bench_engineloop), in the
+// running program.
 //
 // --path players keeps the pre-decoded engine from starting in the program
 // (TR_NO_PREDECODE=1), so every press plays through the media players.
@@ -43,6 +49,7 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
+#include <csignal>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -52,7 +59,11 @@
 #include <thread>
 #include <vector>
 
+#include <sys/wait.h>
+
 #include "BenchTiming.h"
+#include "MonitorHoles.h"
+#include "StallProbe.h"
 #include "SoundTiming.h"
 #include "TestSupport.h"
 #include "Types.h"
@@ -62,6 +73,7 @@ namespace {
 using BenchTiming::printSpreadMs;
 using SoundTiming::kRate;
 constexpr double kToneHz = 440.0;
+constexpr int kLoopToneSeconds = 2;
 
 void sleepMs(int ms)
 {
@@ -132,7 +144,8 @@ QString startXvfb(QProcess& xvfb)
     return {};
 }
 
-bool writeSession(const QString& dir)
+// loopSeconds above 0: the button loops a tone of that length instead.
+bool writeSession(const QString& dir, int loopSeconds)
 {
     Session s;
     TabData t;
@@ -142,8 +155,11 @@ bool writeSession(const QString& dir)
     b.id = QStringLiteral("btn-1");
     b.name = QStringLiteral("Tone");
     b.audioPath = dir + QStringLiteral("/tone.wav");
-    if (!TestSupport::writeWav16(b.audioPath, TestSupport::sine(kToneHz, 0.3, 2, kRate, 0.5), 2, kRate))
+    // Whole cycles, so a loop joins without a click or a silent sample.
+    const double seconds = loopSeconds > 0 ? loopSeconds : 0.3;
+    if (!TestSupport::writeWav16(b.audioPath, TestSupport::sine(kToneHz, seconds, 2, kRate, 0.5), 2, kRate))
         return false;
+    b.loop = loopSeconds > 0;
     b.key = QStringLiteral("Q");
     t.buttons.append(b);
     s.tabs.append(t);
@@ -275,6 +291,32 @@ int measureAlone(Display* dpy, KeyCode key, int presses, int recLatencyMs)
 
 } // namespace
 
+// One press of a looping button, held for seconds with busy loops beside
+// it, recorded from the monitor of the sink the program plays into: the
+// holes in it, counted as the engines' loop benchmark counts them.
+int measureLoop(Display* dpy, KeyCode key, int seconds, int busy)
+{
+    TestSupport::MonitorCapture rec;
+    if (!rec.start(qEnvironmentVariable("TR_PULSE_OWN_SINK") + QStringLiteral(".monitor"))) {
+        std::fprintf(stderr, "no monitor recording\n");
+        return 2;
+    }
+    const pid_t load = busy > 0 ? StallProbe::spinEveryCore(busy) : 0;
+    pressKey(dpy, key);
+    sleepMs(seconds * 1000);
+    const QByteArray pcm = rec.stop();
+    if (load > 0) {
+        kill(load, SIGKILL);
+        waitpid(load, nullptr, 0);
+    }
+    const MonitorHoles::Holes h = MonitorHoles::count(pcm);
+    std::printf("a %d s loop in the running program, %s: %.0f s recorded, holes %d (%.1f ms in all, longest %.1f ms, "
+                "the last at %.0f s)\n",
+                kLoopToneSeconds, busy > 0 ? qPrintable(QStringLiteral("%1 busy loops").arg(busy)) : "idle",
+                h.recordedS, h.count, h.totalMs, h.longestMs, h.lastAtS);
+    return h.count == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -282,6 +324,8 @@ int main(int argc, char** argv)
     QString path = QStringLiteral("predecoded");
     bool alone = false;
     int recLatencyMs = 20;
+    int loopSeconds = 0;
+    int busy = 0;
     QString program = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../../src/TarvelloRuzoru"));
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
@@ -296,6 +340,10 @@ int main(int argc, char** argv)
             program = args[++i];
         else if (args[i] == QLatin1String("--rec-latency") && hasValue)
             recLatencyMs = args[++i].toInt();
+        else if (args[i] == QLatin1String("--loop") && hasValue)
+            loopSeconds = args[++i].toInt();
+        else if (args[i] == QLatin1String("--busy") && hasValue)
+            busy = args[++i].toInt();
     }
     if (qEnvironmentVariable("TR_PULSE_MONITOR").isEmpty()) {
         std::fprintf(stderr, "no sound server: eval \"$(scripts/sound-server start DIR)\" first\n");
@@ -304,7 +352,7 @@ int main(int argc, char** argv)
 
     QTemporaryDir home;
     const QString dir = home.path();
-    if (!writeSession(dir)) {
+    if (!writeSession(dir, loopSeconds > 0 ? kLoopToneSeconds : 0)) {
         std::fprintf(stderr, "cannot write the session\n");
         return 1;
     }
@@ -329,6 +377,10 @@ int main(int argc, char** argv)
     env.insert(QStringLiteral("TR_NO_CRASH_DIALOG"), QStringLiteral("1"));
     if (path == QLatin1String("players"))
         env.insert(QStringLiteral("TR_NO_PREDECODE"), QStringLiteral("1"));
+    // A loop plays into the sink that never rewinds, as every stream of the
+    // program goes to the default output.
+    if (loopSeconds > 0)
+        env.insert(QStringLiteral("PULSE_SINK"), env.value(QStringLiteral("TR_PULSE_OWN_SINK")));
     prog.setProcessEnvironment(env);
     prog.setStandardOutputFile(dir + QStringLiteral("/program.out"));
     prog.setStandardErrorFile(dir + QStringLiteral("/program.err"));
@@ -360,8 +412,9 @@ int main(int argc, char** argv)
     sleepMs(300);
     const KeyCode key = XKeysymToKeycode(dpy, XK_q);
 
-    int status = alone ? measureAlone(dpy, key, presses, recLatencyMs)
-                       : measureBesideFloor(dpy, key, presses, path, recLatencyMs);
+    int status = loopSeconds > 0 ? measureLoop(dpy, key, loopSeconds, busy)
+                 : alone           ? measureAlone(dpy, key, presses, recLatencyMs)
+                                   : measureBesideFloor(dpy, key, presses, path, recLatencyMs);
     if (status != 0) {
         std::printf("program log in %s\n", qPrintable(dir));
         home.setAutoRemove(false);

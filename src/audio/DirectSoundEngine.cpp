@@ -567,10 +567,22 @@ void DirectSoundEngine::ensureMasterTimers()
     }
 }
 
+void DirectSoundEngine::logQueueChange()
+{
+    const int frames = m_mixer ? m_mixer->queueFrames() : 0;
+    if (frames == m_loggedQueueFrames)
+        return;
+    const auto ms = [](int f) { return QString::number(f * 1000.0 / BufferMixer::kRate, 'f', 1); };
+    if (m_loggedQueueFrames > 0)
+        VX_LOG(QStringLiteral("[DSE] output queue %1 ms (was %2 ms)").arg(ms(frames), ms(m_loggedQueueFrames)));
+    m_loggedQueueFrames = frames;
+}
+
 void DirectSoundEngine::onPositionTick()
 {
     if (!outputAvailable())
         return;
+    logQueueChange();
     QMutexLocker lock(&m_slotMutex);
     QStringList ended;
     for (auto it = m_currentVoice.constBegin(); it != m_currentVoice.constEnd(); ++it) {

@@ -222,6 +222,8 @@ private:
     // Reopens after a loss; reports a return from outputLost.
     bool tryReopen();
     void handleOutputLost();
+    // Writes a line to the log when the output's queue grew or shrank.
+    void logQueueChange();
     void scheduleReopen();
     std::unique_ptr<AudioOutput> makeOutput() const;
 
@@ -258,6 +260,7 @@ private:
     QHash<QString, StopFade> m_stopFades;
     QTimer* m_fadeTimer = nullptr;
     bool m_outputDown = false;   // lost, reported, not open again yet
+    int m_loggedQueueFrames = 0; // the output queue the log last told of
     int m_reopenDelayMs = kReopenFirstMs;
     QTimer* m_reopenTimer = nullptr;
 };

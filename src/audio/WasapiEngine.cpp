@@ -196,6 +196,7 @@ bool WasapiEngine::init(const QString& deviceId)
     ctx.bufferFrames = m_bufferFrames;
     ctx.lastWakeNs = MonoClock::ns();
     ctx.mix.assign(size_t(kMaxPassFrames) * 2, 0.0f);
+    ctx.idles = shared->backend() == AudioOutput::Backend::Alsa;
     ctx.park = th->park;
     if (!th->thread.start(QStringLiteral("tr-wasapi"),
                           [ctx = std::move(ctx)]() mutable {
@@ -272,6 +273,9 @@ void WasapiEngine::stampClickTime()
 {
     m_clickWallMs = QDateTime::currentMSecsSinceEpoch();
     m_bank->clickStampNs.store(MonoClock::ns());
+    // An idle render thread renders the next buffer at once.
+    if (m_out)
+        m_out->wake();
 }
 
 int WasapiEngine::lastLatencyUs() const
@@ -344,6 +348,8 @@ bool WasapiEngine::trigger(const QString& id, bool restart)
         m_bank->map.insert(id, index);
     }
     emitQueued(&WasapiEngine::started, id);
+    if (m_out)
+        m_out->wake(); // an idle render thread starts the voice at once
     return true;
 }
 
@@ -525,7 +531,8 @@ WasapiEngine::Pass WasapiEngine::renderPass(RenderContext& c, AudioOutput::WaitR
         return Pass::Continue;
     }
     const double gapMs = double(now - c.lastWakeNs) / 1e6;
-    if (gapMs > kGlitchMs)
+    // An idle loop's late look-in is heard by no one.
+    if (gapMs > kGlitchMs && !c.idle)
         VX_LOG(QStringLiteral("[GLITCH] WASAPI render loop stalled %1ms \u2014 likely audible click")
                    .arg(gapMs, 0, 'f', 1));
     c.lastWakeNs = now;
@@ -535,6 +542,12 @@ WasapiEngine::Pass WasapiEngine::renderPass(RenderContext& c, AudioOutput::WaitR
     const int queued = c.out->padding();
     if (queued < 0)
         return Pass::Continue; // a device error skips the pass
+    VoiceBank& bank = *c.bank;
+    c.idle = c.idles && bank.clickStampNs.load() == 0
+             && std::none_of(bank.voices.begin(), bank.voices.end(),
+                             [](const Voice& v) { return v.active.load(std::memory_order_acquire); });
+    if (c.idle)
+        return Pass::Continue;
     const int free = c.bufferFrames - queued;
     if (free <= 0)
         return Pass::Continue;
@@ -546,7 +559,6 @@ WasapiEngine::Pass WasapiEngine::renderPass(RenderContext& c, AudioOutput::WaitR
     float* mix = c.mix.data();
     std::fill(mix, mix + size_t(n) * 2, 0.0f);
 
-    VoiceBank& bank = *c.bank;
     const qint64 stamp = bank.clickStampNs.exchange(0);
     if (stamp >= 1) {
         const qint64 us = (now - stamp) / 1000;
@@ -589,7 +601,8 @@ void WasapiEngine::renderLoop(RenderContext ctx)
                 ctx.park->wait(100);
             break;
         }
-        const AudioOutput::WaitResult r = ctx.out->waitForPeriod(100);
+        const AudioOutput::WaitResult r =
+            ctx.idle ? ctx.out->waitForWake(kIdleWaitMs) : ctx.out->waitForPeriod(100);
         if (renderPass(ctx, r) == Pass::Leave)
             break;
     }

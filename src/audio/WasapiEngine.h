@@ -36,6 +36,11 @@ public:
     static constexpr int kMaxPassFrames = 4096;
     // Longest normal gap between two wake-ups before it counts as a stall.
     static constexpr double kGlitchMs = 15.0;
+    // With no voice playing, nothing is written to a sound card: a stream of
+    // silence would only keep the sound server mixing (and resampling) it
+    // beside every other stream at each of its short cycles. The render
+    // thread then looks in this often; a start or a key press wakes it.
+    static constexpr int kIdleWaitMs = 10;
 
     struct FastSlot
     {
@@ -123,6 +128,8 @@ public:
         qint64 lastWakeNs = 0;
         bool lostLogged = false;
         std::vector<float> mix;         // kMaxPassFrames stereo frames
+        bool idles = false;             // a sound card: write nothing while no voice plays
+        bool idle = false;              // the last pass found nothing to play
         std::shared_ptr<WakeEvent> park; // rest here while the device is lost
     };
     enum class Pass { Continue, Leave };

@@ -1,6 +1,7 @@
 #include "BufferMixer.h"
 
 #include "AudioOutput.h"
+#include "MonoClock.h"
 #include "RenderThread.h"
 
 #include <algorithm>
@@ -426,8 +427,51 @@ AudioOutputConfig BufferMixer::outputConfig()
     c.channels = kChannels;
     c.rate = kRate;
     c.periodFrames = kPeriodFrames;
-    c.bufferFrames = kPeriodFrames * kBufferPeriods;
+    c.bufferFrames = kPeriodFrames * kMaxQueuePeriods;
     return c;
+}
+
+BufferMixer::QueueSizer::QueueSizer(int periodFrames, int minFrames, int maxFrames, int rate)
+    : m_period(std::max(1, periodFrames)),
+      m_min(std::max(1, minFrames)),
+      m_max(std::max(m_min, maxFrames)),
+      m_rate(std::max(0, rate)),
+      m_frames(m_min)
+{
+}
+
+void BufferMixer::QueueSizer::grow()
+{
+    m_frames = std::min(m_max, m_frames + kGrowPeriods * m_period);
+    m_quietFed = 0;
+}
+
+int BufferMixer::QueueSizer::update(bool fed, int framesFed, quint64 underruns, int queued, qint64 nowNs)
+{
+    const bool underrun = underruns > m_underruns;
+    m_underruns = underruns;
+    // What the last pass left queued: what it found, and what it added.
+    const int leftQueued = m_lastQueued + std::max(0, framesFed);
+    m_lastQueued = queued;
+    if (!fed || queued < leftQueued || m_rate == 0) {
+        m_movedNs = nowNs;
+    } else if (leftQueued > 0 && nowNs - m_movedNs > qint64(leftQueued) * 1000000000LL / m_rate) {
+        m_movedNs = nowNs;
+        grow();
+        return m_frames;
+    }
+    if (!fed)
+        return m_frames;
+    if (underrun) {
+        grow();
+        return m_frames;
+    }
+    m_quietFed += std::max(0, framesFed);
+    if (m_quietFed >= kQuietSpellFrames) {
+        m_quietFed = 0;
+        m_frames = std::max(m_min, m_frames - m_period);
+    }
+    return m_frames;
 }
 
 BufferMixer::Result BufferMixer::open(std::unique_ptr<AudioOutput> output)
@@ -442,6 +486,8 @@ BufferMixer::Result BufferMixer::open(std::unique_ptr<AudioOutput> output)
         return ErrInvalidParam;
     m_output = std::move(output);
     m_lost.store(false, std::memory_order_release);
+    m_queueFrames.store(startQueueFrames(*m_output), std::memory_order_relaxed);
+    m_queueGrowths.store(0, std::memory_order_relaxed);
     return Ok;
 }
 
@@ -454,7 +500,7 @@ BufferMixer::Result BufferMixer::start()
     if (m_output->isDeviceLost())
         return ErrBufferLost;
     // The endpoint plays what is queued before it starts: begin with silence.
-    const int fill = m_output->bufferFrames() - std::max(0, m_output->padding());
+    const int fill = queueFrames() - std::max(0, m_output->padding());
     if (fill > 0 && m_output->getBuffer(fill))
         m_output->releaseBuffer(fill, true);
     if (!m_output->start())
@@ -517,18 +563,35 @@ bool BufferMixer::anyVoicePlaying()
     return playing;
 }
 
+int BufferMixer::startQueueFrames(const AudioOutput& out)
+{
+    return std::min(out.bufferFrames(), out.periodFrames() * kBufferPeriods);
+}
+
 void BufferMixer::renderLoop()
 {
     AudioOutput* out = m_output.get();
     const std::shared_ptr<std::atomic<bool>> running = m_running;
-    const int capacity = out->bufferFrames();
+    const bool card = out->backend() == AudioOutput::Backend::Alsa;
+    // Only a sound card's books can stand still while it plays on.
+    QueueSizer queue(out->periodFrames(), startQueueFrames(*out), out->bufferFrames(), card ? out->rate() : 0);
     // Only a sound card idles with an empty queue: the null and manual
     // outputs take what they are given at their own pace.
-    const int idleQueue =
-        out->backend() == AudioOutput::Backend::Alsa ? std::min(capacity, kIdleQueueFrames) : capacity;
+    const bool idles = card && kIdleQueueFrames < queue.frames();
+    const int capacity = out->bufferFrames();
+    // After a top-up the queue is full: the next look is about a period on.
+    const int periodMs = std::max(kTopUpWaitMs, out->periodFrames() * 1000 / out->rate());
     bool idle = false;
+    int fed = 0;
     while (running->load(std::memory_order_acquire)) {
-        const AudioOutput::WaitResult r = idle ? out->waitForWake(kIdleWaitMs) : out->waitForPeriod(100);
+        // A sound card wakes its writer whenever a period of its buffer is
+        // free. A queue kept shorter than the buffer leaves that much free
+        // all the time, so the loop tops it up by the clock instead of
+        // spinning on a device that is always ready.
+        const bool topUp = card && !idle && queue.frames() < capacity;
+        const AudioOutput::WaitResult r = idle    ? out->waitForWake(kIdleWaitMs)
+                                          : topUp ? out->waitForWake(fed > 0 ? periodMs : kTopUpWaitMs)
+                                                  : out->waitForPeriod(100);
         if (!running->load(std::memory_order_acquire))
             break;
         if (r == AudioOutput::WaitResult::DeviceLost) {
@@ -540,14 +603,25 @@ void BufferMixer::renderLoop()
             m_lost.store(true, std::memory_order_release);
             break;
         }
-        idle = idleQueue < capacity && !anyVoicePlaying();
-        const int frames = (idle ? idleQueue : capacity) - padding;
-        if (frames <= 0)
+        // Read after padding(), which is where a sound server's stream
+        // counts the queue it found empty.
+        const int before = queue.frames();
+        const int target = queue.update(!idle, fed, out->underrunCount(), padding, MonoClock::ns());
+        if (target != before) {
+            m_queueFrames.store(target, std::memory_order_relaxed);
+            if (target > before)
+                m_queueGrowths.fetch_add(1, std::memory_order_relaxed);
+        }
+        fed = 0;
+        idle = idles && !anyVoicePlaying();
+        const int frames = (idle ? kIdleQueueFrames : target) - padding;
+        if (frames <= 0 || (topUp && frames < out->periodFrames() / 2))
             continue;
         void* dst = out->getBuffer(frames);
         if (!dst)
             continue;
         renderBlock(static_cast<qint16*>(dst), frames);
+        fed = frames;
         if (!out->releaseBuffer(frames, false)) {
             m_lost.store(true, std::memory_order_release);
             break;

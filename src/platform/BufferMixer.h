@@ -42,11 +42,19 @@ public:
     static constexpr int kRate = 44100;
     static constexpr int kChannels = 2;
     static constexpr int kBytesPerFrame = 4;
-    // About 2.9 ms a period; the endpoint holds three of them (8.7 ms). A
-    // new voice is heard after the frames already queued, so the queue is
-    // kept short: the button engine exists to sound at once.
+    // About 2.9 ms a period; while a voice plays, three of them (8.7 ms) are
+    // kept queued. A new voice is heard after the frames already queued, so
+    // the queue is kept short: the button engine exists to sound at once.
+    // Where the machine cannot keep so short a queue full, the queue grows
+    // after each underrun met while a voice played (the server mixed a hole
+    // into the sound) by kGrowPeriods, up to the endpoint's buffer of
+    // kMaxQueuePeriods (93 ms), and comes back down a period at a time after
+    // each kQuietSpellFrames of sound fed without one.
     static constexpr int kPeriodFrames = 128;
     static constexpr int kBufferPeriods = 3;
+    static constexpr int kMaxQueuePeriods = 32;
+    static constexpr int kGrowPeriods = 2;
+    static constexpr qint64 kQuietSpellFrames = 30LL * 44100;
     // With no voice playing, nothing is written to a sound card: its queue
     // runs dry once (one underrun, of silence) and the stream waits: a
     // sound server's stream stays as it is (the server waits for data), a
@@ -57,6 +65,10 @@ public:
     // on a sound server. While a voice plays the queue is kept full.
     static constexpr int kIdleQueueFrames = 0;
     static constexpr int kIdleWaitMs = 10;
+    // How soon a sound card's queue kept shorter than its buffer is looked
+    // at again when it was not topped up (at least half a period at a time);
+    // after a top-up, a period on.
+    static constexpr int kTopUpWaitMs = 1;
 
     // Volume range in hundredths of a decibel; the minimum is silence.
     static constexpr int kVolumeMin = -10000;
@@ -77,7 +89,8 @@ public:
     BufferMixer& operator=(const BufferMixer&) = delete;
 
     // The endpoint format the mixer needs: 16-bit stereo 44100 Hz, shared,
-    // kPeriodFrames a period, kBufferPeriods periods of buffer.
+    // kPeriodFrames a period, kMaxQueuePeriods periods of buffer (of which
+    // the render thread keeps queueFrames() filled).
     static AudioOutputConfig outputConfig();
 
     // Takes an endpoint opened with outputConfig(). A null endpoint gives
@@ -99,6 +112,12 @@ public:
     // The endpoint reported its device gone; the render thread has ended.
     // play() answers ErrBufferLost until the owner opens another endpoint.
     bool isOutputLost() const;
+    // The frames the render thread keeps queued on the endpoint while a
+    // voice plays; the whole buffer of an endpoint smaller than the queue
+    // would start at.
+    int queueFrames() const { return m_queueFrames.load(std::memory_order_relaxed); }
+    // How many times the queue grew since the endpoint was opened.
+    quint32 queueGrowths() const { return m_queueGrowths.load(std::memory_order_relaxed); }
     // The endpoint while open; tests use it to drive a manual output.
     AudioOutput* output() const { return m_output.get(); }
 
@@ -148,6 +167,42 @@ public:
     };
     Stats stats() const;
 
+    // The rule by which the render thread sizes its queue, as a plain
+    // object: it keeps `frames()` queued while a voice plays.
+    class QueueSizer
+    {
+    public:
+        // The queue starts at minFrames and stays within minFrames..maxFrames
+        // (maxFrames below minFrames is taken as minFrames). rate 0 leaves
+        // stalls alone (see update).
+        QueueSizer(int periodFrames, int minFrames, int maxFrames, int rate = 0);
+        // Once a pass, before it fills the queue: whether the stretch since
+        // the last call kept the queue full (a voice played), how many frames
+        // it queued, the endpoint's underrun count, the frames queued now and
+        // the time (ns). Underruns met while the queue was kept full grow it
+        // by kGrowPeriods periods; those of an idle stretch (the queue runs
+        // dry on purpose when nothing plays) change nothing. So does a
+        // stall: a sound server that takes nothing of a kept queue for
+        // longer than that queue lasts has played on without it (its books
+        // stood still while its mixer did not). Every kQuietSpellFrames
+        // frames fed with neither take a period off. Returns frames().
+        int update(bool fed, int framesFed, quint64 underruns, int queued = 0, qint64 nowNs = 0);
+        int frames() const { return m_frames; }
+
+    private:
+        void grow();
+
+        int m_period;
+        int m_min;
+        int m_max;
+        int m_rate;
+        int m_frames;
+        quint64 m_underruns = 0;
+        qint64 m_quietFed = 0;
+        int m_lastQueued = 0;        // what the last pass found queued
+        qint64 m_movedNs = 0;        // when the queue was last seen going down
+    };
+
     // --- The mixing pass, as a plain function ----------------------------
 
     // Mixes count frames of the given voices into out (interleaved stereo)
@@ -172,6 +227,9 @@ private:
     void retire(ActiveList* list);
     void retire(Buffer* buffer);
     quint64 retireStamp() const;
+    // The queue a new endpoint starts with: kBufferPeriods of its periods,
+    // at most its whole buffer.
+    static int startQueueFrames(const AudioOutput& out);
     void renderLoop();
     // On the render side: whether a voice of the published list plays.
     bool anyVoicePlaying();
@@ -194,6 +252,8 @@ private:
     std::atomic<quint64> m_framesMixed{0};
     std::atomic<quint32> m_lastVisited{0};
     std::atomic<quint32> m_maxVisited{0};
+    std::atomic<int> m_queueFrames{0};
+    std::atomic<quint32> m_queueGrowths{0};
     std::atomic<RenderTap> m_tap{nullptr};
     std::atomic<void*> m_tapContext{nullptr};
 

@@ -60,7 +60,38 @@ quint32 cursorFrames(const BufferMixer& m, const Buf* b)
     return bytes / 4;
 }
 
+// One pass as the queue sizer sees it: whether the stretch before it kept
+// the queue full, the frames it fed, the endpoint's underrun count, the
+// frames queued now and the time in ms.
+struct SizerStep
+{
+    bool fed;
+    int frames;
+    quint64 underruns;
+    int queued = 0;
+    int ms = 0;
+};
+
+// Lets the endpoint play frames, a queue at a time, each time waiting until
+// the render thread has filled the queue it keeps again.
+bool drain(ManualOutput* out, const BufferMixer& m, qint64 frames)
+{
+    while (frames > 0) {
+        const int n = out->consume(int(std::min<qint64>(frames, out->framesQueued())));
+        frames -= n;
+        QDeadlineTimer deadline(10000);
+        while (out->framesQueued() < m.queueFrames()) {
+            if (deadline.hasExpired())
+                return false;
+            QThread::usleep(50);
+        }
+    }
+    return true;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(QVector<SizerStep>)
 
 class TestBufferMixer : public QObject
 {
@@ -271,6 +302,122 @@ private slots:
         QCOMPARE(m.stats().lastVisited, 0u);
         QCOMPARE(m.stats().buffers, 0u);
         QCOMPARE(out[0], qint16(0));
+    }
+
+    // The queue a playing voice keeps: it grows after underruns met while
+    // it was kept full, never for the dry run of an idle queue, stays within
+    // its bounds, and comes back down a period at a time after quiet spells.
+    void queueSizeFollowsUnderruns_data()
+    {
+        QTest::addColumn<int>("maxFrames");
+        QTest::addColumn<int>("rate"); // 0: stalls are not watched
+        QTest::addColumn<QVector<SizerStep>>("steps");
+        QTest::addColumn<int>("expected");
+        const int spell = int(BufferMixer::kQuietSpellFrames);
+        const int grow = BufferMixer::kGrowPeriods * 128;
+        QTest::newRow("no underrun keeps the start") << 2047 << 0 << QVector<SizerStep>{{true, 384, 0}, {true, 128, 0}}
+                                                     << 384;
+        QTest::newRow("an underrun while fed grows it") << 2047 << 0 << QVector<SizerStep>{{true, 128, 0}, {true, 128, 1}}
+                                                        << 384 + grow;
+        QTest::newRow("several underruns in one stretch grow it once")
+            << 2047 << 0 << QVector<SizerStep>{{true, 128, 3}} << 384 + grow;
+        QTest::newRow("the idle dry run changes nothing")
+            << 2047 << 0 << QVector<SizerStep>{{false, 0, 1}, {true, 384, 1}, {false, 0, 2}} << 384;
+        QVector<SizerStep> many;
+        for (quint64 u = 1; u <= 12; ++u)
+            many.append({true, 128, u});
+        QTest::newRow("many underruns end at the buffer") << 2047 << 0 << many << 2047;
+        QTest::newRow("a buffer smaller than the start never grows")
+            << 300 << 0 << QVector<SizerStep>{{true, 128, 1}, {true, 128, 2}} << 384;
+        QTest::newRow("a quiet spell takes a period off")
+            << 2047 << 0 << QVector<SizerStep>{{true, 128, 1}, {true, 128, 2}, {true, spell - 1, 2}, {true, 1, 2}}
+            << 384 + 2 * grow - 128;
+        QTest::newRow("one frame short of a spell keeps it")
+            << 2047 << 0 << QVector<SizerStep>{{true, 128, 1}, {true, spell - 1, 1}} << 384 + grow;
+        QTest::newRow("idle time is no quiet spell")
+            << 2047 << 0 << QVector<SizerStep>{{true, 128, 1}, {false, spell, 1}, {false, spell, 1}} << 384 + grow;
+        QTest::newRow("an underrun starts the spell again")
+            << 2047 << 0 << QVector<SizerStep>{{true, 128, 1}, {true, spell - 10, 1}, {true, 5, 2}, {true, spell - 10, 2}}
+            << 384 + 2 * grow;
+        QTest::newRow("spells bring it down to the start and no further")
+            << 2047 << 0 << QVector<SizerStep>{{true, 128, 1}, {true, spell, 1}, {true, spell, 1}, {true, spell, 1},
+                                          {true, spell, 1}}
+            << 384;
+        // The server's books stand still while its mixer plays on.
+        QTest::newRow("a queue taken nothing of for longer than it lasts grows it")
+            << 2047 << 44100 << QVector<SizerStep>{{true, 0, 0, 0, 0}, {true, 384, 0, 384, 5}, {true, 0, 0, 384, 9}}
+            << 384 + grow;
+        QTest::newRow("a queue going down is no stall")
+            << 2047 << 44100
+            << QVector<SizerStep>{{true, 0, 0, 0, 0}, {true, 384, 0, 384, 5}, {true, 0, 0, 383, 9}, {true, 1, 0, 384, 17}}
+            << 384;
+        QTest::newRow("just within what the queue lasts is no stall")
+            << 2047 << 44100 << QVector<SizerStep>{{true, 0, 0, 0, 0}, {true, 384, 0, 384, 0}, {true, 0, 0, 384, 8}}
+            << 384;
+        QTest::newRow("an idle queue standing still is no stall")
+            << 2047 << 44100 << QVector<SizerStep>{{false, 0, 0, 0, 0}, {false, 0, 0, 384, 50}, {true, 0, 0, 384, 55}}
+            << 384;
+        QTest::newRow("stalls are not watched without a rate")
+            << 2047 << 0 << QVector<SizerStep>{{true, 0, 0, 0, 0}, {true, 384, 0, 384, 5}, {true, 0, 0, 384, 90}}
+            << 384;
+    }
+
+    void queueSizeFollowsUnderruns()
+    {
+        QFETCH(int, maxFrames);
+        QFETCH(int, rate);
+        QFETCH(QVector<SizerStep>, steps);
+        QFETCH(int, expected);
+        BufferMixer::QueueSizer q(128, 384, maxFrames, rate);
+        QCOMPARE(q.frames(), 384);
+        int last = q.frames();
+        for (const SizerStep& st : steps)
+            last = q.update(st.fed, st.frames, st.underruns, st.queued, qint64(st.ms) * 1000000);
+        QCOMPARE(last, expected);
+        QCOMPARE(q.frames(), expected);
+    }
+
+    // The render thread keeps the queue the sizer asks for: three periods of
+    // a larger buffer to start with, more after an underrun while a voice
+    // plays, and back to three periods after quiet spells of sound fed.
+    void renderLoopKeepsTheQueueItIsGiven()
+    {
+        BufferMixer m;
+        auto owned = std::make_unique<ManualOutput>(BufferMixer::outputConfig());
+        ManualOutput* out = owned.get();
+        QCOMPARE(m.open(std::move(owned)), BufferMixer::Ok);
+        const int start = BufferMixer::kPeriodFrames * BufferMixer::kBufferPeriods;
+        QCOMPARE(m.queueFrames(), start);
+        QVERIFY(out->bufferFrames() >= BufferMixer::kPeriodFrames * BufferMixer::kMaxQueuePeriods);
+        const QByteArray pcm = constant(441, 1000, -1000);
+        Buf* b = nullptr;
+        QCOMPARE(m.createBuffer(pcm, 0, pcm.size(), &b), BufferMixer::Ok);
+        m.play(b, true);
+        QCOMPARE(m.start(), BufferMixer::Ok);
+        QVERIFY(drain(out, m, 4 * BufferMixer::kPeriodFrames));
+        QCOMPARE(out->framesQueued(), qint64(start));
+        QCOMPARE(m.queueGrowths(), 0u);
+
+        out->injectUnderrun();
+        QVERIFY(drain(out, m, BufferMixer::kPeriodFrames));
+        const int grown = start + BufferMixer::kGrowPeriods * BufferMixer::kPeriodFrames;
+        QTRY_COMPARE(m.queueFrames(), grown);
+        QVERIFY(drain(out, m, BufferMixer::kPeriodFrames));
+        QCOMPARE(out->framesQueued(), qint64(grown));
+        QCOMPARE(m.queueGrowths(), 1u);
+
+        // What the grown queue carries is the loop, unbroken.
+        const QByteArray w = out->written();
+        for (qint64 f = start; f < w.size() / 4; ++f)
+            QCOMPARE(frameAt(w, f, 0), qint16(1000));
+
+        QVERIFY(drain(out, m, BufferMixer::kQuietSpellFrames + 2 * grown));
+        QCOMPARE(m.queueFrames(), grown - BufferMixer::kPeriodFrames);
+        QVERIFY(drain(out, m, 2 * BufferMixer::kQuietSpellFrames + 2 * grown));
+        QCOMPARE(m.queueFrames(), start);
+        QCOMPARE(out->framesQueued(), qint64(start));
+        m.close();
+        m.release(b);
     }
 
     // The owning thread starts, stops, rewinds, duplicates and releases

@@ -763,6 +763,16 @@ private slots:
         QMetaObject::invokeMethod(e, "onPositionTick");
         QCoreApplication::processEvents();
         QCOMPARE(pos.size(), 2);
+
+        // An underrun while it plays grows the output's queue; the tick says so.
+        const int logged = OpLog::totalWritten();
+        out()->injectUnderrun();
+        QVERIFY(pump(kPeriod));
+        QTRY_VERIFY(e->mixer()->queueFrames() > BufferMixer::kPeriodFrames * BufferMixer::kBufferPeriods);
+        QMetaObject::invokeMethod(e, "onPositionTick");
+        QMetaObject::invokeMethod(e, "onPositionTick");
+        QCOMPARE(OpLog::totalWritten(), logged + 1);
+        QVERIFY(TestSupport::logged(QStringLiteral("[DSE] output queue 14.5 ms (was 8.7 ms)")));
     }
 
     void evictWhilePlaying()

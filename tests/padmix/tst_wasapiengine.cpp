@@ -263,6 +263,50 @@ private slots:
         QCOMPARE(newLogLines(mark, QStringLiteral("stalled 15.1ms")), 1);
     }
 
+    // On a sound card nothing is written while no voice plays: the server
+    // would go on mixing a stream of silence beside the others. A key press
+    // or a start renders at once; an idle loop's late look-in is no stall.
+    void idleCardStreamWritesNothing()
+    {
+        ScopedFakeClock clock;
+        WasapiEngine e;
+        e.cachePad(QStringLiteral("a"), pcmFloat(100, 0.5f, -0.5f), 1.0f, false);
+        auto out = std::make_shared<ManualOutput>(floatCfg(480));
+        WasapiEngine::RenderContext ctx = contextFor(e, out);
+        ctx.idles = true;
+        const int mark = OpLog::totalWritten();
+        WasapiEngine::renderPass(ctx, AudioOutput::WaitResult::Ready);
+        QVERIFY(ctx.idle);
+        clock.advanceMs(40);
+        WasapiEngine::renderPass(ctx, AudioOutput::WaitResult::Ready);
+        QCOMPARE(out->framesWritten(), qint64(0));
+        QCOMPARE(newLogLines(mark, QStringLiteral("[GLITCH]")), 0);
+
+        e.stampClickTime();
+        clock.advanceUs(1500);
+        WasapiEngine::renderPass(ctx, AudioOutput::WaitResult::Ready);
+        QVERIFY(!ctx.idle);
+        QCOMPARE(out->framesWritten(), qint64(480));
+        QCOMPARE(e.lastLatencyUs(), 1500);
+        out->consume(480);
+        WasapiEngine::renderPass(ctx, AudioOutput::WaitResult::Ready);
+        QCOMPARE(out->framesWritten(), qint64(480));
+
+        QVERIFY(e.trigger(QStringLiteral("a"), false));
+        WasapiEngine::renderPass(ctx, AudioOutput::WaitResult::Ready);
+        QCOMPARE(out->framesWritten(), qint64(960));
+        QCOMPARE(sampleFloat(out->written(), 480), 0.5f);
+        QCOMPARE(sampleFloat(out->written(), 579, 1), -0.5f);
+        // The voice ended inside that pass: idle again.
+        out->consume(480);
+        WasapiEngine::renderPass(ctx, AudioOutput::WaitResult::Ready);
+        QCOMPARE(out->framesWritten(), qint64(960));
+        // Any other endpoint is fed silence as before.
+        ctx.idles = false;
+        WasapiEngine::renderPass(ctx, AudioOutput::WaitResult::Ready);
+        QCOMPARE(out->framesWritten(), qint64(1440));
+    }
+
     void softLimiter()
     {
         QCOMPARE(WasapiEngine::softLimit(0.7f), 0.7f);
