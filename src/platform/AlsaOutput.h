@@ -38,6 +38,7 @@ public:
     int padding() override;
     void* getBuffer(int frames) override;
     bool releaseBuffer(int frames, bool silent) override;
+    bool feedsSoundServer() const override { return m_keptStream; }
 
 private:
     explicit AlsaOutput(const AudioOutputConfig& config);

@@ -117,6 +117,10 @@ public:
     bool isDeviceLost() const { return m_lost.load(std::memory_order_acquire); }
     // Underruns met and recovered from since open.
     quint64 underrunCount() const { return m_underruns.load(std::memory_order_relaxed); }
+    // Whether what is written goes to a sound server's stream rather than
+    // straight to a card: it passes through the server's own threads before
+    // its mixer takes it, so a render side keeps more queued.
+    virtual bool feedsSoundServer() const { return false; }
 
 protected:
     explicit AudioOutput(const AudioOutputConfig& config);

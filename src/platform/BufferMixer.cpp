@@ -565,7 +565,8 @@ bool BufferMixer::anyVoicePlaying()
 
 int BufferMixer::startQueueFrames(const AudioOutput& out)
 {
-    return std::min(out.bufferFrames(), out.periodFrames() * kBufferPeriods);
+    const int periods = out.feedsSoundServer() ? kServerQueuePeriods : kBufferPeriods;
+    return std::min(out.bufferFrames(), out.periodFrames() * periods);
 }
 
 void BufferMixer::renderLoop()

@@ -43,15 +43,24 @@ public:
     static constexpr int kChannels = 2;
     static constexpr int kBytesPerFrame = 4;
     // About 2.9 ms a period; while a voice plays, three of them (8.7 ms) are
-    // kept queued. A new voice is heard after the frames already queued, so
-    // the queue is kept short: the button engine exists to sound at once.
-    // Where the machine cannot keep so short a queue full, the queue grows
+    // kept queued on a card. A new voice is heard after the frames already
+    // queued, so the queue is kept short: the button engine exists to sound
+    // at once. A sound server's stream keeps kServerQueuePeriods (23.2 ms):
+    // what is written there reaches the server's mixer only after its own
+    // threads pass it on, and those run at ordinary priority. With a queue
+    // of three periods, a server on a busy machine (four busy loops) mixed
+    // holes of 2 to 6 ms into a looping sound several times a minute, too
+    // short for the stream to report; with eight it mixed none. A press from
+    // silence is not behind the queue (see kIdleQueueFrames), so only a
+    // press while another voice plays waits for it.
+    // Where the machine cannot keep the queue full, the queue grows
     // after each underrun met while a voice played (the server mixed a hole
     // into the sound) by kGrowPeriods, up to the endpoint's buffer of
     // kMaxQueuePeriods (93 ms), and comes back down a period at a time after
     // each kQuietSpellFrames of sound fed without one.
     static constexpr int kPeriodFrames = 128;
     static constexpr int kBufferPeriods = 3;
+    static constexpr int kServerQueuePeriods = 8;
     static constexpr int kMaxQueuePeriods = 32;
     static constexpr int kGrowPeriods = 2;
     static constexpr qint64 kQuietSpellFrames = 30LL * 44100;
@@ -227,8 +236,9 @@ private:
     void retire(ActiveList* list);
     void retire(Buffer* buffer);
     quint64 retireStamp() const;
-    // The queue a new endpoint starts with: kBufferPeriods of its periods,
-    // at most its whole buffer.
+    // The queue a new endpoint starts with: kBufferPeriods of its periods
+    // (kServerQueuePeriods on a sound server's stream), at most its whole
+    // buffer.
     static int startQueueFrames(const AudioOutput& out);
     void renderLoop();
     // On the render side: whether a voice of the published list plays.

@@ -36,6 +36,10 @@ public:
     void loseDevice() { markLost(); }
     // Records one underrun, as a device would.
     void injectUnderrun() { countUnderrun(); }
+    // Stands in for a sound server's stream (see feedsSoundServer); set
+    // before the output is handed to its render side.
+    void setFeedsSoundServer(bool server) { m_server = server; }
+    bool feedsSoundServer() const override { return m_server; }
 
     QByteArray written() const;     // every frame released, in order
     QByteArray played() const;      // the frames consume() took, in order
@@ -61,4 +65,5 @@ private:
     int m_releases = 0;
     int m_starts = 0;
     int m_stops = 0;
+    bool m_server = false;
 };

@@ -378,15 +378,27 @@ private slots:
     }
 
     // The render thread keeps the queue the sizer asks for: three periods of
-    // a larger buffer to start with, more after an underrun while a voice
-    // plays, and back to three periods after quiet spells of sound fed.
+    // a larger buffer to start with (eight on a sound server's stream), more
+    // after an underrun while a voice plays, and back to the start after
+    // quiet spells of sound fed.
+    void renderLoopKeepsTheQueueItIsGiven_data()
+    {
+        QTest::addColumn<bool>("server");
+        QTest::addColumn<int>("startPeriods");
+        QTest::newRow("card") << false << 3;
+        QTest::newRow("sound server's stream") << true << 8;
+    }
+
     void renderLoopKeepsTheQueueItIsGiven()
     {
+        QFETCH(bool, server);
+        QFETCH(int, startPeriods);
         BufferMixer m;
         auto owned = std::make_unique<ManualOutput>(BufferMixer::outputConfig());
         ManualOutput* out = owned.get();
+        out->setFeedsSoundServer(server);
         QCOMPARE(m.open(std::move(owned)), BufferMixer::Ok);
-        const int start = BufferMixer::kPeriodFrames * BufferMixer::kBufferPeriods;
+        const int start = BufferMixer::kPeriodFrames * startPeriods;
         QCOMPARE(m.queueFrames(), start);
         QVERIFY(out->bufferFrames() >= BufferMixer::kPeriodFrames * BufferMixer::kMaxQueuePeriods);
         const QByteArray pcm = constant(441, 1000, -1000);

@@ -98,6 +98,7 @@ private slots:
         QVERIFY(m_out->bufferFrames() >= 2 * m_out->periodFrames());
         QCOMPARE(m_out->rate(), 44100);
         QVERIFY(AudioOutput::mixRate("tr_null") > 0);
+        QVERIFY(m_out->feedsSoundServer());
 
         // An unknown device plays on the default output rather than failing.
         AudioOutputConfig c;
