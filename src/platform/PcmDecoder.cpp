@@ -24,6 +24,22 @@ QString avError(int err)
     return QString::fromUtf8(buf);
 }
 
+// A channel layout owned here: starts empty (a layout FFmpeg may uninit or
+// copy into), and is released when it goes, whatever path leaves.
+class OwnedLayout
+{
+public:
+    OwnedLayout() = default;
+    OwnedLayout(const OwnedLayout&) = delete;
+    OwnedLayout& operator=(const OwnedLayout&) = delete;
+    ~OwnedLayout() { av_channel_layout_uninit(&m_layout); }
+
+    AVChannelLayout* get() { return &m_layout; }
+
+private:
+    AVChannelLayout m_layout{};
+};
+
 // Everything one decode owns; released in the destructor whatever happens.
 struct Session
 {
@@ -139,19 +155,14 @@ public:
         : m_s(s), m_sink(sink), m_channels(options.channels), m_rate(options.rate),
           m_outFmt(options.format == SampleFormat::S16 ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLT)
     {
-        av_channel_layout_default(&m_outLayout, options.channels);
-    }
-    ~Converter()
-    {
-        av_channel_layout_uninit(&m_inLayout);
-        av_channel_layout_uninit(&m_outLayout);
+        av_channel_layout_default(m_outLayout.get(), options.channels);
     }
 
     // Converts n samples of f from sample offset on.
     bool feed(const AVFrame* f, int offset, int n)
     {
         if (!m_started || f->sample_rate != m_inRate || AVSampleFormat(f->format) != m_inFmt
-            || av_channel_layout_compare(&f->ch_layout, &m_inLayout) != 0) {
+            || av_channel_layout_compare(&f->ch_layout, m_inLayout.get()) != 0) {
             if (m_started) {
                 // The stream changed format: finish the old converter first.
                 convert(nullptr, 0);
@@ -190,22 +201,22 @@ private:
     bool setup(const AVFrame* f)
     {
         swr_free(&m_s.swr);
-        av_channel_layout_uninit(&m_inLayout);
-        if (av_channel_layout_copy(&m_inLayout, &f->ch_layout) < 0)
+        if (av_channel_layout_copy(m_inLayout.get(), &f->ch_layout) < 0)
             return false;
-        AVChannelLayout inLayout;
+        // A source that does not say which channel is where is taken in the
+        // usual order for its channel count.
+        OwnedLayout inLayout;
         if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || f->ch_layout.nb_channels <= 0)
-            av_channel_layout_default(&inLayout, std::max(1, f->ch_layout.nb_channels));
-        else if (av_channel_layout_copy(&inLayout, &f->ch_layout) < 0)
+            av_channel_layout_default(inLayout.get(), std::max(1, f->ch_layout.nb_channels));
+        else if (av_channel_layout_copy(inLayout.get(), &f->ch_layout) < 0)
             return false;
-        int r = swr_alloc_set_opts2(&m_s.swr, &m_outLayout, m_outFmt, m_rate, &inLayout,
-                                    AVSampleFormat(f->format), f->sample_rate, 0, nullptr);
-        if (r >= 0 && inLayout.nb_channels == 1 && m_channels == 2) {
+        const int r = swr_alloc_set_opts2(&m_s.swr, m_outLayout.get(), m_outFmt, m_rate, inLayout.get(),
+                                          AVSampleFormat(f->format), f->sample_rate, 0, nullptr);
+        if (r >= 0 && inLayout.get()->nb_channels == 1 && m_channels == 2) {
             // A mono source plays at full level on both sides.
             const double both[2] = {1.0, 1.0};
             swr_set_matrix(m_s.swr, both, 1);
         }
-        av_channel_layout_uninit(&inLayout);
         if (r < 0 || swr_init(m_s.swr) < 0) {
             swr_free(&m_s.swr);
             return false;
@@ -237,8 +248,8 @@ private:
     const int m_channels;
     const int m_rate;
     const AVSampleFormat m_outFmt;
-    AVChannelLayout m_outLayout{};
-    AVChannelLayout m_inLayout{};
+    OwnedLayout m_outLayout;
+    OwnedLayout m_inLayout;
     int m_inRate = 0;
     AVSampleFormat m_inFmt = AV_SAMPLE_FMT_NONE;
     bool m_started = false;

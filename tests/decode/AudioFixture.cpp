@@ -84,10 +84,11 @@ bool encode(const QString& path, Codec codec, const QVector<qint16>& samples, in
             why = QStringLiteral("header failed");
             break;
         }
-        AVChannelLayout inLayout;
+        AVChannelLayout inLayout{};
         av_channel_layout_default(&inLayout, channels);
         swr_alloc_set_opts2(&swr, &ctx->ch_layout, ctx->sample_fmt, rate, &inLayout, AV_SAMPLE_FMT_S16, rate, 0,
                             nullptr);
+        av_channel_layout_uninit(&inLayout);
         if (!swr || swr_init(swr) < 0) {
             why = QStringLiteral("converter failed");
             break;

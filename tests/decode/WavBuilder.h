@@ -21,13 +21,14 @@ public:
         put16(f, quint16(bits));
         return f;
     }
-    // WAVE_FORMAT_EXTENSIBLE with the sub-format's first two bytes set to subTag.
-    static QByteArray extensibleBody(int subTag, int channels, int rate, int bits)
+    // WAVE_FORMAT_EXTENSIBLE with the sub-format's first two bytes set to
+    // subTag, and the speakers the channels feed in channelMask.
+    static QByteArray extensibleBody(int subTag, int channels, int rate, int bits, quint32 channelMask = 3)
     {
         QByteArray f = fmtBody(0xFFFE, channels, rate, bits);
         put16(f, 22);                    // cbSize
         put16(f, quint16(bits));         // valid bits
-        put32(f, 3);                     // channel mask
+        put32(f, channelMask);
         put16(f, quint16(subTag));       // sub-format GUID starts here
         f.append(QByteArray::fromHex("000000001000800000aa00389b71"));
         return f;

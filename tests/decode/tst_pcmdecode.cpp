@@ -195,6 +195,75 @@ private slots:
         QCOMPARE(info.sourceChannels, 2);
     }
 
+    // Every channel order a file may have: one second with a tone in its
+    // first channel only becomes one second of stereo 44100 Hz with the tone
+    // on the left and silence on the right (a mono file: on both sides), and
+    // one second of mono float at 48000 Hz with the tone in it. A file that
+    // does not say where its channels go is taken in the usual order for its
+    // count.
+    void everyChannelOrderBecomesStereo_data()
+    {
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<qint64>("mask");   // speaker mask of an extensible header; -1: plain header, no mask
+        QTest::newRow("mono") << 1 << 44100 << qint64(-1);
+        QTest::newRow("mono, masked, 22k") << 1 << 22050 << qint64(0x4);
+        QTest::newRow("stereo 48k") << 2 << 48000 << qint64(-1);
+        QTest::newRow("stereo, masked") << 2 << 44100 << qint64(0x3);
+        QTest::newRow("5.1") << 6 << 44100 << qint64(0x3F);
+        QTest::newRow("5.1 side, 48k") << 6 << 48000 << qint64(0x60F);
+        QTest::newRow("3 channels, no mask") << 3 << 44100 << qint64(-1);
+        QTest::newRow("6 channels, no mask, 48k") << 6 << 48000 << qint64(-1);
+        QTest::newRow("4 channels, mask 0") << 4 << 44100 << qint64(0);
+    }
+    void everyChannelOrderBecomesStereo()
+    {
+        QFETCH(int, channels);
+        QFETCH(int, rate);
+        QFETCH(qint64, mask);
+        const QVector<qint16> tone = TestSupport::sine(440, 1.0, 1, rate);
+        QVector<qint16> samples(tone.size() * channels, 0);
+        for (int i = 0; i < tone.size(); ++i)
+            samples[i * channels] = tone[i];
+        const QByteArray fmt = mask < 0 ? WavBuilder::fmtBody(1, channels, rate, 16)
+                                        : WavBuilder::extensibleBody(1, channels, rate, 16, quint32(mask));
+        const QString path = m_dir + QStringLiteral("/order-%1-%2-%3.wav").arg(channels).arg(rate).arg(mask);
+        QVERIFY(WavBuilder().chunk("fmt ", fmt).data(WavBuilder::pcm16(samples)).write(path));
+
+        QByteArray st;
+        QString why;
+        PcmDecoder::Info info;
+        QVERIFY2(PcmDecoder::decode(path, PcmDecoder::Options(), &st, &why, &info), qPrintable(why));
+        QCOMPARE(info.sourceChannels, channels);
+        QCOMPARE(st.size(), 44100 * 4);
+        int left = 0, right = 0, apart = 0;
+        for (qsizetype i = 0; i < st.size() / 4; ++i) {
+            left = std::max(left, qAbs(int(sampleAt(st, 2 * i))));
+            right = std::max(right, qAbs(int(sampleAt(st, 2 * i + 1))));
+            apart = std::max(apart, qAbs(sampleAt(st, 2 * i) - sampleAt(st, 2 * i + 1)));
+        }
+        QVERIFY2(left > 3000, qPrintable(QString::number(left)));
+        if (channels == 1)
+            QCOMPARE(apart, 0);
+        else
+            QVERIFY2(right <= 1, qPrintable(QString::number(right)));
+
+        PcmDecoder::Options mono;
+        mono.channels = 1;
+        mono.rate = 48000;
+        mono.format = SampleFormat::Float32;
+        QByteArray m;
+        QVERIFY2(PcmDecoder::decode(path, mono, &m, &why), qPrintable(why));
+        QCOMPARE(m.size(), 48000 * 4);
+        float peak = 0;
+        for (qsizetype i = 0; i < m.size() / 4; ++i) {
+            float v = 0;
+            memcpy(&v, m.constData() + 4 * i, 4);
+            peak = std::max(peak, std::abs(v));
+        }
+        QVERIFY2(peak > 0.05f, qPrintable(QString::number(peak)));
+    }
+
     // Compressed sources: a start inside the file gives exactly the frames a
     // decode from the top has there.
     void compressedStartIsSampleAccurate_data()

@@ -204,6 +204,8 @@ private slots:
         QTest::newRow("ogg vorbis stereo") << "c.ogg" << vorbis << 2 << 44100 << QByteArray() << true;
         QTest::newRow("ogg vorbis 48k") << "d.oga" << vorbis << 2 << 48000 << QByteArray() << true;
         QTest::newRow("flac mono 22k") << "h.flac" << flac << 1 << 22050 << QByteArray() << true;
+        QTest::newRow("flac 5.1") << "i.flac" << flac << 6 << 44100 << QByteArray() << true;
+        QTest::newRow("ogg vorbis 5.1 48k") << "j.ogg" << vorbis << 6 << 48000 << QByteArray() << true;
         QTest::newRow("text named ogg") << "e.ogg" << -1 << 0 << 0 << QByteArray("hello\n").repeated(500) << false;
         QTest::newRow("empty flac") << "f.flac" << -1 << 0 << 0 << QByteArray() << false;
         QTest::newRow("flac header only") << "g.flac" << -1 << 0 << 0 << QByteArray("fLaC\0\0\0\x22", 8) << false;
