@@ -31,7 +31,10 @@
 // running program.
 //
 // --path players keeps the pre-decoded engine from starting in the program
-// (TR_NO_PREDECODE=1), so every press plays through the media players.
+// (TR_NO_PREDECODE=1), so every press plays through the media players. It
+// then also presses a second button whose 60 ms click plays on the sink
+// that never rewinds (a second output), recorded on its monitor: each press
+// must be heard, and whole.
 // --rec-latency is the latency the monitor's recording asks for (20 ms
 // unless given; 0 leaves it to the recorder, whose long default lets the
 // sink mix far ahead whenever no stream asks for less).
@@ -74,6 +77,7 @@ using BenchTiming::printSpreadMs;
 using SoundTiming::kRate;
 constexpr double kToneHz = 440.0;
 constexpr int kLoopToneSeconds = 2;
+constexpr double kClickSeconds = 0.06;
 
 void sleepMs(int ms)
 {
@@ -145,7 +149,8 @@ QString startXvfb(QProcess& xvfb)
 }
 
 // loopSeconds above 0: the button loops a tone of that length instead.
-bool writeSession(const QString& dir, int loopSeconds)
+// secondOutput not empty: a second button (key W) plays a 60 ms click there.
+bool writeSession(const QString& dir, int loopSeconds, const QString& secondOutput)
 {
     Session s;
     TabData t;
@@ -162,6 +167,17 @@ bool writeSession(const QString& dir, int loopSeconds)
     b.loop = loopSeconds > 0;
     b.key = QStringLiteral("Q");
     t.buttons.append(b);
+    if (!secondOutput.isEmpty()) {
+        ButtonData c;
+        c.id = QStringLiteral("btn-2");
+        c.name = QStringLiteral("Click");
+        c.audioPath = dir + QStringLiteral("/click.wav");
+        c.outputDevice = secondOutput;
+        c.key = QStringLiteral("W");
+        if (!TestSupport::writeWav16(c.audioPath, TestSupport::sine(kToneHz, kClickSeconds, 2, kRate, 0.5), 2, kRate))
+            return false;
+        t.buttons.append(c);
+    }
     s.tabs.append(t);
     s.buttonsPerTab = 36;
     s.autoStop = false;
@@ -289,6 +305,36 @@ int measureAlone(Display* dpy, KeyCode key, int presses, int recLatencyMs)
     return 0;
 }
 
+// Presses of the 60 ms click on the second output, 0.6 s apart, recorded
+// on that output's monitor: how many were heard, and for how long.
+int measureSecondOutputClicks(Display* dpy, KeyCode key, int presses)
+{
+    TestSupport::MonitorCapture rec;
+    if (!rec.start(qEnvironmentVariable("TR_PULSE_OWN_SINK") + QStringLiteral(".monitor"))) {
+        std::fprintf(stderr, "no recording of the second output\n");
+        return 2;
+    }
+    sleepMs(300);
+    for (int i = 0; i < presses; ++i) {
+        pressKey(dpy, key);
+        sleepMs(560);
+    }
+    sleepMs(500);
+    const QByteArray pcm = rec.stop();
+    // The tone's stretches, split where it stays quiet over 5 ms.
+    const auto heard = SoundTiming::soundings(SoundTiming::splitBands(pcm).low, 0.05f, kRate / 200);
+    std::vector<double> lengths;
+    for (const SoundTiming::Sounding& s : heard)
+        lengths.push_back(1000.0 * double(s.frames()) / kRate);
+    std::printf("a %.0f ms click on a second output: %d presses, %zu heard\n", kClickSeconds * 1000, presses,
+                heard.size());
+    if (!lengths.empty())
+        printSpreadMs("heard length of the click", lengths);
+    const bool whole = std::all_of(lengths.begin(), lengths.end(),
+                                   [](double ms) { return std::abs(ms - kClickSeconds * 1000) <= 10; });
+    return heard.size() == size_t(presses) && whole ? 0 : 1;
+}
+
 } // namespace
 
 // One press of a looping button, held for seconds with busy loops beside
@@ -352,7 +398,9 @@ int main(int argc, char** argv)
 
     QTemporaryDir home;
     const QString dir = home.path();
-    if (!writeSession(dir, loopSeconds > 0 ? kLoopToneSeconds : 0)) {
+    const bool players = path == QLatin1String("players") && loopSeconds == 0;
+    const QString secondOutput = players ? qEnvironmentVariable("TR_PULSE_OWN_SINK") : QString();
+    if (!writeSession(dir, loopSeconds > 0 ? kLoopToneSeconds : 0, secondOutput)) {
         std::fprintf(stderr, "cannot write the session\n");
         return 1;
     }
@@ -415,6 +463,10 @@ int main(int argc, char** argv)
     int status = loopSeconds > 0 ? measureLoop(dpy, key, loopSeconds, busy)
                  : alone           ? measureAlone(dpy, key, presses, recLatencyMs)
                                    : measureBesideFloor(dpy, key, presses, path, recLatencyMs);
+    if (!secondOutput.isEmpty() && !alone) {
+        const int clicks = measureSecondOutputClicks(dpy, XKeysymToKeycode(dpy, XK_w), presses);
+        status = status != 0 ? status : clicks;
+    }
     if (status != 0) {
         std::printf("program log in %s\n", qPrintable(dir));
         home.setAutoRemove(false);

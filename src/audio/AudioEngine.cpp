@@ -577,6 +577,7 @@ int AudioEngine::pcmRateOf(const QString& path)
 // silent from before the first sample is written.
 void AudioEngine::startFrom(PlaybackSlot& s, qint64 startMs, bool withFadeIn)
 {
+    dropTimer(s.releaseTimer);   // an ended player started again keeps its media
     noteStart(s, startMs);
     armStartCheck(s, kStartWaitMs);
     if (withFadeIn) {
@@ -608,8 +609,9 @@ void AudioEngine::noteStart(PlaybackSlot& s, qint64 startMs)
 // every 100 ms, each a little behind what is heard. A report from before a
 // seek (it can come late), or one that has not moved yet, says nothing.
 // Until the start is heard each report is the best guess of it; from then
-// on the steady clock keeps the time, and a report only moves the start
-// earlier (a report can reach us late, never early).
+// on the steady clock keeps the time, and each report moves the start by a
+// share: the back end's reports fall a little early or late of what is
+// heard, and the least of some hundreds of them lies well before it.
 void AudioEngine::placeStart(PlaybackSlot& s, qint64 pos)
 {
     if (s.startCalledAtMs == 0)
@@ -620,9 +622,11 @@ void AudioEngine::placeStart(PlaybackSlot& s, qint64 pos)
         return;
     const qint64 placed = now - (played - m_timing.reportLeadMs);
     if (s.startHeard) {
-        if (placed >= s.heardStartAtMs)
-            return;
-        s.heardStartAtMs = placed;
+        const double off = std::clamp(double(placed) - s.heardStartMeanMs, -double(kPlaceJitterMs),
+                                      double(kPlaceJitterMs));
+        s.placedReports = std::min(s.placedReports + 1, int(kPlaceMeanReports));
+        s.heardStartMeanMs += off / s.placedReports;
+        s.heardStartAtMs = std::llround(s.heardStartMeanMs);
     } else {
         s.heardStartAtMs = placed;
         const qint64 moved = pos - s.anchorPosMs;
@@ -648,6 +652,8 @@ void AudioEngine::placeStart(PlaybackSlot& s, qint64 pos)
 void AudioEngine::hearStart(PlaybackSlot& s)
 {
     s.startHeard = true;
+    s.heardStartMeanMs = double(s.heardStartAtMs);
+    s.placedReports = 1;
     m_startDelayMs = std::clamp<qint64>(s.heardStartAtMs - s.startCalledAtMs, 0, 1000);
     dropTimer(s.startCheckTimer);
 }
@@ -659,12 +665,17 @@ void AudioEngine::armStartCheck(PlaybackSlot& s, int ms)
 
 // The run was not heard in time: a fresh player takes over from the same
 // point, and a second stall ends the sound with its error, so that nothing
-// stays lit and silent.
+// stays lit and silent. A player that never played counts as stalled too.
+// Left alone: a run that played to its end before its start counted as
+// heard (it simply played), one the operator stopped (its stop fade ends
+// it), and a source still arriving (it may well play late).
 void AudioEngine::startCheckFired(QString id)
 {
     PlaybackSlot* s = slotFor(id);
-    if (!s || s->startHeard || !s->active || !s->player || s->startCalledAtMs == 0
-        || s->player->playbackState() == QMediaPlayer::StoppedState)
+    if (!s || s->startHeard || !s->active || !s->player || s->startCalledAtMs == 0)
+        return;
+    if (s->player->mediaStatus() == QMediaPlayer::EndOfMedia || s->stopFading || m_stopFades.contains(id)
+        || stillArriving(*s))
         return;
     const QString where = QStringLiteral("%1 from %2 ms: %3 ms played in %4 ms")
                               .arg(id)
@@ -678,6 +689,20 @@ void AudioEngine::startCheckFired(QString id)
     }
     VX_LOG(QStringLiteral("[AudioEngine] start stalled, a new player takes over: ") + where);
     replaceStalledPlayer(*s);
+    emit startRetried(id, tr("the audio output did not start playing it; a new player took over"));
+}
+
+// A stream, or a local file still being written (a preview played while it
+// downloads): it can stand still or creep for a while and still play.
+bool AudioEngine::stillArriving(const PlaybackSlot& s)
+{
+    const QUrl source = s.player ? s.player->source() : QUrl();
+    if (source.scheme().startsWith(QLatin1String("http")))
+        return true;
+    if (!source.isLocalFile())
+        return false;
+    const QDateTime written = QFileInfo(source.toLocalFile()).lastModified();
+    return written.isValid() && written.msecsTo(QDateTime::currentDateTime()) < kArrivingMs;
 }
 
 void AudioEngine::replaceStalledPlayer(PlaybackSlot& s)
@@ -714,8 +739,13 @@ void AudioEngine::armTrimOut(PlaybackSlot& s)
         return;
     }
     QTimer* timer = slotTimer(s, &PlaybackSlot::trimOutTimer, &AudioEngine::trimOutTimerFired);
-    const qint64 endAt = s.heardStartAtMs + (endMs - s.startPosMs);
-    timer->start(int(std::clamp<qint64>(endAt - MonoClock::ms(), 0, std::numeric_limits<int>::max())));
+    timer->start(int(std::clamp<qint64>(trimOutHeardAtMs(s) - MonoClock::ms(), 0, std::numeric_limits<int>::max())));
+}
+
+// When the trim-out is heard, on the sound clock.
+qint64 AudioEngine::trimOutHeardAtMs(const PlaybackSlot& s) const
+{
+    return s.heardStartAtMs + (qint64(s.trimOut * 1000.0) - s.startPosMs);
 }
 
 // The slot's single-shot timer kept in field, made on first use: it calls
@@ -882,16 +912,18 @@ void AudioEngine::releaseLoopPlayers(PlaybackSlot& s)
 }
 
 // The trim-out timer is set from a guess of how long a start takes to be
-// heard: a start that takes longer (a busy machine) has not been heard yet
-// when it fires, and the report that hears it sets the timer again. It waits
-// as long as the start check stands guard, which ends a start never heard.
+// heard until the reports place it; whether the start counts as heard yet
+// does not put it off (a range shorter than that would play on). A report
+// that placed the start later since it was set moves it on.
 void AudioEngine::trimOutTimerFired(QString id)
 {
     PlaybackSlot* s = slotFor(id);
-    if (s && !s->startHeard && s->startCalledAtMs > 0 && s->trimOutTimer && s->startCheckTimer
-        && s->startCheckTimer->isActive()) {
-        s->trimOutTimer->start(kFadeTickMs);
-        return;
+    if (s && s->trimOutTimer && s->trimOut > 0 && s->startCalledAtMs > 0) {
+        const qint64 left = trimOutHeardAtMs(*s) - MonoClock::ms();
+        if (left > 0) {
+            s->trimOutTimer->start(int(std::min<qint64>(left, std::numeric_limits<int>::max())));
+            return;
+        }
     }
     reachTrimOut(id);
 }
@@ -974,22 +1006,37 @@ void AudioEngine::onPlayerStateChanged(QMediaPlayer::PlaybackState state)
     if (m_slots.isEmpty())
         emit allStopped();
     purgeEndedSlot(id);
-    // The ended player still holds its decoding threads and its stream on
-    // the sound server: let them go once this report has returned.
-    QPointer<QMediaPlayer> ended(player);
-    QMetaObject::invokeMethod(
-        this, [this, id, ended] { if (ended) releaseEndedMedia(id, ended); }, Qt::QueuedConnection);
+    // A receiver of the report may have stopped or replaced the slot.
+    PlaybackSlot* ended = slotFor(id);
+    if (ended && ended->player == player)
+        holdEndedMedia(*ended);
+}
+
+// The ended player still holds its decoding threads and its stream on the
+// sound server. The back end reports the end once it has written its last
+// sample: the stream goes once that sample has been heard, its end on the
+// sound clock (the file's end from the run's heard start), with a margin
+// for the output's queue and a bound.
+void AudioEngine::holdEndedMedia(PlaybackSlot& s)
+{
+    const qint64 now = MonoClock::ms();
+    const qint64 dur = s.player ? s.player->duration() : 0;
+    const qint64 heardEnd = s.startCalledAtMs > 0 && dur > s.startPosMs ? s.heardStartAtMs + (dur - s.startPosMs) : now;
+    const qint64 wait = std::clamp<qint64>(heardEnd - now + kEndedHoldMs, kEndedHoldMs, kEndedHoldMaxMs);
+    slotTimer(s, &PlaybackSlot::releaseTimer, &AudioEngine::releaseEndedMedia)->start(int(wait));
 }
 
 // An ended slot keeps its record (it is reported stopped once more when
 // stopped, and a press starts it anew through play) but not its media: the
 // player's source is cleared, which ends its pipeline and its stream.
-void AudioEngine::releaseEndedMedia(const QString& id, QMediaPlayer* player)
+void AudioEngine::releaseEndedMedia(QString id)
 {
     PlaybackSlot* s = slotFor(id);
-    if (!s || s->active || s->player != player || player->playbackState() != QMediaPlayer::StoppedState)
+    if (!s)
         return;
-    if (player->source().isEmpty())
+    dropTimer(s->releaseTimer);
+    QMediaPlayer* player = s->player;
+    if (s->active || !player || player->playbackState() != QMediaPlayer::StoppedState || player->source().isEmpty())
         return;
     s->endedDurationMs = player->duration();
     s->startPending = false;
@@ -1330,6 +1377,7 @@ void AudioEngine::releaseSlotMedia(PlaybackSlot& s)
     killTrimOut(s);
     killEndFade(s);
     dropTimer(s.startCheckTimer);
+    dropTimer(s.releaseTimer);
     releaseLoopPlayers(s);
     if (m_serverGone) {
         parkPlayer(s.player, s.output);
@@ -1474,7 +1522,7 @@ void AudioEngine::checkOutput()
     int stalled = 0;
     for (PlaybackSlot* s : std::as_const(m_slots)) {
         if (!s->active || s->startPending || !s->player || s->player->playbackState() != QMediaPlayer::PlayingState
-            || s->player->source().scheme().startsWith(QLatin1String("http")))
+            || stillArriving(*s))
             continue;
         ++playing;
         if (threadStalled)

@@ -49,6 +49,7 @@ struct PlaybackSlot
     double stopFadeFrom = 1.0;        // output level when the stop fade began
     bool startPending = false;        // play once the media has loaded
     qint64 endedDurationMs = 0;       // the duration, kept when an ended slot lets its media go
+    QTimer* releaseTimer = nullptr;   // lets an ended player's media go once its sound has been heard
     QTimer* trimOutTimer = nullptr;   // ends (or loops) the sound at trimOut, timed on its sound clock
     // A looping sound goes round on a second player, made ready while a
     // round plays and started a start delay before that round is heard to
@@ -76,6 +77,8 @@ struct PlaybackSlot
     qint64 startCalledAtMs = 0;       // MonoClock time of its start; 0: not started
     qint64 heardStartAtMs = 0;        // MonoClock time its first sample is heard
     bool startHeard = false;          // the reports have moved in real time
+    double heardStartMeanMs = 0;      // once heard: the running mean of where the reports place it
+    int placedReports = 0;            // reports in that mean (up to kPlaceMeanReports)
     qint64 anchorPosMs = -1;          // the report the run's advance is measured from
     qint64 anchorAtMs = 0;            // and when it came; 0: none yet
     QTimer* startCheckTimer = nullptr; // a start not heard in time is taken as stalled
@@ -169,6 +172,21 @@ public:
     static constexpr int kStartStallMs = 500;
     static constexpr int kStartWaitMs = 5000;
     static constexpr int kStartTries = 2;
+    // Once a start is heard, each report places it a little early or late
+    // (the back end writes in blocks, and a report can reach us late): the
+    // heard start is the running mean of the last kPlaceMeanReports or so,
+    // a report more than kPlaceJitterMs off counting as that far.
+    static constexpr int kPlaceMeanReports = 16;
+    static constexpr int kPlaceJitterMs = 25;
+    // A player that ends by itself has written its last sample, not yet
+    // heard it: it keeps its stream until its end is heard on the sound
+    // clock and kEndedHoldMs more (the output's queue as guessed there can
+    // be a little short), at most kEndedHoldMaxMs after its end report.
+    static constexpr int kEndedHoldMs = 150;
+    static constexpr int kEndedHoldMaxMs = 1500;
+    // A local file written to within this long is taken as still arriving
+    // (a preview played while it downloads), as a stream is.
+    static constexpr int kArrivingMs = 3000;
     static constexpr int kProbeFirstMs = 1000;
     static constexpr int kProbeMaxMs = 30000;
     static constexpr int kProbeWaitMs = 1500;
@@ -274,6 +292,9 @@ signals:
     void allStopped();
     void positionChanged(const QString& id, qint64 positionMs, qint64 durationMs);
     void playbackError(const QString& id, const QString& errorString);
+    // A start was not heard in time and a fresh player took over: the sound
+    // goes on (a second stall ends it with playbackError).
+    void startRetried(const QString& id, const QString& why);
     void waveformReady(const QString& path, const QList<float>& peaks);
     void outputLost();
     void outputRestored();
@@ -346,9 +367,12 @@ private:
     QTimer* slotTimer(PlaybackSlot& s, QTimer* PlaybackSlot::*field, void (AudioEngine::*fire)(QString));
     void killTrimOut(PlaybackSlot& s);
     void trimOutTimerFired(QString id);
+    qint64 trimOutHeardAtMs(const PlaybackSlot& s) const;
     void reachTrimOut(QString id);   // a copy: the slot holding it goes
     void purgeEndedSlot(const QString& keep);
-    void releaseEndedMedia(const QString& id, QMediaPlayer* player);
+    void holdEndedMedia(PlaybackSlot& s);
+    void releaseEndedMedia(QString id);   // a copy, as reachTrimOut's
+    static bool stillArriving(const PlaybackSlot& s);
 
     void resolveDevice(const QString& deviceId);
     bool adoptBuffered(const QString& path, const QString& deviceId, PlaybackSlot& s);

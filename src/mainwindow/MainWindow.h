@@ -238,6 +238,8 @@ public slots:
     void onPanelVolumeChanged(int pane, double v);
     void setNpDotColor(const QString& color, int px);
     void onPlaybackError(const QString& id, const QString& why);
+    void onStartRetried(const QString& id, const QString& why);
+    QString playbackTitle(const QString& id);
     // An engine's output went away (its sounds were stopped) or came back.
     // engine names the engine ("pre-decoded", "players"); the first loss
     // while every output works shows the toast.

@@ -537,17 +537,32 @@ void MainWindow::onWasapiStopped(const QString& id)
         showNextNowPlaying(id);
 }
 
+// The name a sound of the players goes by in messages: the music track's,
+// the button's, else its id.
+QString MainWindow::playbackTitle(const QString& id)
+{
+    if (!id.isEmpty() && id == musicId)
+        return titleOf(musicTitle, musicPath);
+    if (SoundButton* w = findButtonWidget(id))
+        return titleOf(w->buttonData().name, w->buttonData().audioPath);
+    if (const ButtonData* b = sessionRecord(tabOfButton(id), id))
+        return titleOf(b->name, b->audioPath);
+    return id;
+}
+
+// A stalled start that a fresh player took over: the sound plays on, so a
+// line in the event log says so and nothing more.
+void MainWindow::onStartRetried(const QString& id, const QString& why)
+{
+    if (eventLog)
+        eventLog->log(QStringLiteral("Audio"), QStringLiteral("Started again: %1 (%2)").arg(playbackTitle(id), why),
+                      QStringLiteral("warn"));
+}
+
 void MainWindow::onPlaybackError(const QString& id, const QString& why)
 {
-    QString title = id;
+    const QString title = playbackTitle(id);
     const bool music = !id.isEmpty() && id == musicId;
-    if (music) {
-        title = titleOf(musicTitle, musicPath);
-    } else if (SoundButton* w = findButtonWidget(id)) {
-        title = titleOf(w->buttonData().name, w->buttonData().audioPath);
-    } else if (const ButtonData* b = sessionRecord(tabOfButton(id), id)) {
-        title = titleOf(b->name, b->audioPath);
-    }
     VX_LOG(QStringLiteral("[onPlaybackError] id=") + id + QStringLiteral(" ") + why);
     if (eventLog)
         eventLog->log(QStringLiteral("Audio"), QStringLiteral("Cannot play: %1 (%2)").arg(title, why),
