@@ -1,13 +1,22 @@
 #pragma once
+#include <QByteArray>
+#include <QCryptographicHash>
 #include <QSet>
 #include <QUuid>
 
 #include "Types.h"
 
-// Ids of tabs and buttons: UUIDs without braces, random ones for new records.
-// Ids key every engine's state, so a tab copied or taken in from a file gets
-// new ones.
+// Ids of tabs and buttons: UUIDs without braces, random ones for new records
+// and name-based ones for what a load has to give an id. Ids key every
+// engine's state, so a tab copied or taken in from a file gets new ones.
 namespace RecordId {
+
+// The namespace of every name-based id we make.
+inline const QUuid& space()
+{
+    static const QUuid kSpace(QStringLiteral("6f0b3c52-2d1e-4f7a-9c45-8e3a1d7b2c90"));
+    return kSpace;
+}
 
 inline QString make()
 {
@@ -22,16 +31,32 @@ inline void renew(TabData& tab)
         b.id = make();
 }
 
+// What the ids a load makes stem from besides their place: the file's bytes
+// as read (their SHA-256 in hex). One file gives the same ids at every load;
+// two files that differ in any byte give none alike, so what is keyed by an
+// id (a learned MIDI note) never finds a pad of another file. Once the
+// session is saved the file holds the ids, and they are read back.
+inline QString fileKey(const QByteArray& content)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
+}
+
+// The id of the tab a load adds to a file that holds none.
+inline QString fileTabId(const QString& key)
+{
+    return QUuid::createUuidV5(space(), QStringLiteral("%1/tab").arg(key)).toString(QUuid::WithoutBraces);
+}
+
 // A derived id: a name-based UUID of what the id stems from (the repeated id,
-// or the tab's id for a button that has none), the button's place (tab and
-// button index) and the attempt number. The same file gives the same ids at
-// every load, so what is keyed by an id (a learned MIDI note) finds its button
-// again before the file is saved. Formatted as the random ids are.
+// or the file's key and the tab's id for a button that has none), the
+// button's place (tab and button index) and the attempt number. The same file
+// gives the same ids at every load, so what is keyed by an id (a learned MIDI
+// note) finds its button again before the file is saved. Formatted as the
+// random ids are.
 inline QString derive(const QString& stem, int tab, int button, int attempt)
 {
-    static const QUuid kSpace(QStringLiteral("6f0b3c52-2d1e-4f7a-9c45-8e3a1d7b2c90"));
     const QString name = QStringLiteral("%1/%2/%3/%4").arg(stem).arg(tab).arg(button).arg(attempt);
-    return QUuid::createUuidV5(kSpace, name).toString(QUuid::WithoutBraces);
+    return QUuid::createUuidV5(space(), name).toString(QUuid::WithoutBraces);
 }
 
 // The first derived id for that place that `taken` does not hold; `taken`
@@ -84,22 +109,25 @@ inline int renewRepeatedButtonIds(Session& session)
 
 // Brings every tab of a session read from a file to at least `shown` buttons
 // (the pads its grid shows) and gives every button without an id, and every
-// button added here, an id derived from its tab's id and its place. Like a
-// renewed id, it is the same at every load of the same file and never one
-// that another button of the session holds; so a MIDI note learned on a
-// button that the file keeps without an id, or on an empty pad the file does
-// not hold at all, finds it again at the next load, saved or not.
-inline void giveMissingButtonIds(Session& session, int shown)
+// button added here, an id derived from the file's key (see fileKey), its
+// tab's id and its place. Like a renewed id, it is the same at every load of
+// the same file and never one that another button of the session holds; so a
+// MIDI note learned on a button that the file keeps without an id, or on an
+// empty pad the file does not hold at all, finds it again at the next load,
+// saved or not, and no other file's pad. (Id-less tabs of one name have one
+// id in every file; the key keeps their buttons apart.)
+inline void giveMissingButtonIds(Session& session, int shown, const QString& fileKey)
 {
     QSet<QString> taken = buttonIds(session);
     for (int t = 0; t < session.tabs.size(); ++t) {
         TabData& tab = session.tabs[t];
         while (tab.buttons.size() < shown)
             tab.buttons.append(ButtonData());
+        const QString stem = QStringLiteral("%1:%2").arg(fileKey, tab.id);
         for (int i = 0; i < tab.buttons.size(); ++i) {
             ButtonData& b = tab.buttons[i];
             if (b.id.isEmpty())
-                b.id = deriveUnused(tab.id, t, i, taken);
+                b.id = deriveUnused(stem, t, i, taken);
         }
     }
 }

@@ -121,8 +121,9 @@ bool SessionManager::loadSession(const QString& path)
     // one (and the pads a tab's grid shows beyond the file's buttons) get
     // theirs here, the same at every load. The file keeps what it holds
     // until the session is saved; the load leaves the session clean.
+    // Made ids stem from the file's bytes, so they are this file's alone.
     m_renewedIds = RecordId::renewRepeatedButtonIds(loaded);
-    RecordId::giveMissingButtonIds(loaded, shownButtonsPerTab(loaded.buttonsPerTab));
+    RecordId::giveMissingButtonIds(loaded, shownButtonsPerTab(loaded.buttonsPerTab), RecordId::fileKey(data));
     m_session = std::move(loaded);
     m_autoSaveFailing = false;
 
@@ -144,11 +145,15 @@ SessionManager::ReadResult SessionManager::readSession(const QByteArray& data, S
     if (!doc.isObject())
         return ReadResult::NotAnObject;
     *out = Session::fromJson(doc.object());
-    // A file without tabs reads as one holding a bare tab "Tab 1": its id is
-    // the one such a tab gets from its name, so its buttons' ids, made at the
-    // load, are the same every time.
-    if (out->tabs.isEmpty())
-        out->tabs.append(TabData::fromJson(QJsonObject{{QStringLiteral("name"), QStringLiteral("Tab 1")}}));
+    // A file without tabs reads as one holding a bare tab "Tab 1". Its id
+    // stems from the file's bytes: the same at every load of the file (so
+    // are its buttons' ids, made at the load from it), and no other file's.
+    if (out->tabs.isEmpty()) {
+        TabData tab;
+        tab.id = RecordId::fileTabId(RecordId::fileKey(data));
+        tab.name = QStringLiteral("Tab 1");
+        out->tabs.append(tab);
+    }
     return ReadResult::Ok;
 }
 

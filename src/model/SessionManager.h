@@ -55,8 +55,8 @@ public:
     static TabData makeDefaultTab();
 
     // The session file reader: turns a file's bytes into a session (with a
-    // tab "Tab 1" without buttons when the file has none), touching nothing
-    // else. Button ids are made by loadSession.
+    // tab "Tab 1" without buttons when the file has none, its id derived from
+    // those bytes), touching nothing else. Button ids are made by loadSession.
     enum class ReadResult { Ok, ParseError, NotAnObject };
     static ReadResult readSession(const QByteArray& data, Session* out, QString* parserError = nullptr);
 

@@ -2,6 +2,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QPoint>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTimer>
@@ -40,6 +41,18 @@ QByteArray readFile(const QString& path)
 bool isFreshId(const QString& id)
 {
     return !id.isEmpty() && !QUuid::fromString(id).isNull() && !id.startsWith(QLatin1Char('{'));
+}
+
+// Every tab's id, then every button's, in order.
+QStringList idsOf(const Session& s)
+{
+    QStringList ids;
+    for (const TabData& t : s.tabs)
+        ids << t.id;
+    for (const TabData& t : s.tabs)
+        for (const ButtonData& b : t.buttons)
+            ids << b.id;
+    return ids;
 }
 
 // Records the order of the manager's signals.
@@ -84,6 +97,113 @@ class TstSessionManager : public QObject
         QVERIFY(mgr()->loadSession(good));
         mgr()->session().tabs[0].name = QStringLiteral("Edited");
         mgr()->markDirty();
+    }
+
+    // The session just loaded from a file of tabs `fileTabs`: every tab holds
+    // the file's buttons and at least `shown`; the file's buttons have the
+    // ids `kept` ("*": one made at the load); made ids are UUIDs, and no
+    // button id is twice in the session. `made` gets the places of the
+    // buttons the file holds no id for, pads after its own included.
+    void checkLoadedButtons(const QJsonArray& fileTabs, const QStringList& kept, int shown, QList<QPoint>* made)
+    {
+        QStringList ids;  // every button's
+        QStringList read; // the file's buttons'
+        const QList<TabData>& loaded = mgr()->session().tabs;
+        QCOMPARE(loaded.size(), std::max<qsizetype>(fileTabs.size(), 1));
+        for (int t = 0; t < loaded.size(); ++t) {
+            const QJsonArray fileButtons = fileTabs.at(t).toObject().value("buttons").toArray();
+            const qsizetype inFile = fileButtons.size();
+            QCOMPARE(loaded[t].buttons.size(), std::max<qsizetype>(inFile, shown));
+            for (int i = 0; i < loaded[t].buttons.size(); ++i) {
+                const QString& id = loaded[t].buttons[i].id;
+                ids << id;
+                if (fileButtons.at(i).toObject().value("id").toString().isEmpty())
+                    *made << QPoint(t, i);
+                if (i < inFile)
+                    read << id;
+                else
+                    QVERIFY2(isFreshId(id), qPrintable(id));
+            }
+        }
+        QCOMPARE(read.size(), kept.size());
+        for (int i = 0; i < read.size(); ++i) {
+            if (kept[i] == "*")
+                QVERIFY2(isFreshId(read[i]), qPrintable(read[i]));
+            else
+                QCOMPARE(read[i], kept[i]);
+        }
+        QCOMPARE(QSet<QString>(ids.begin(), ids.end()).size(), ids.size());
+    }
+
+    // Had the file `text` held the ids its load made at `made` (in later
+    // buttons of the first tab, or in a tab of its own), the load would have
+    // made others: no button id is ever twice in a session.
+    void checkHeldIdsAreAvoided(const QByteArray& text, const Session& loaded, const QList<QPoint>& made)
+    {
+        Session raw;
+        QCOMPARE(SessionManager::readSession(text, &raw), SessionManager::ReadResult::Ok);
+        RecordId::renewRepeatedButtonIds(raw);
+        const int shown = shownButtonsPerTab(raw.buttonsPerTab);
+        const QString key = RecordId::fileKey(text);
+        Session asLoaded = raw;
+        RecordId::giveMissingButtonIds(asLoaded, shown, key);
+        QCOMPARE(idsOf(asLoaded), idsOf(loaded)); // what the load made, made again
+
+        for (const bool sameTab : {true, false}) {
+            Session held = raw;
+            TabData own;
+            own.id = QStringLiteral("held");
+            TabData& holder = sameTab ? held.tabs[0] : own;
+            while (sameTab && holder.buttons.size() < shown)
+                holder.buttons.append(ButtonData());
+            for (const QPoint& p : made) {
+                ButtonData b;
+                b.id = loaded.tabs[p.x()].buttons[p.y()].id;
+                holder.buttons.append(b);
+            }
+            if (!sameTab)
+                held.tabs.append(own);
+            RecordId::giveMissingButtonIds(held, shown, key);
+            QStringList ids;
+            for (const TabData& t : std::as_const(held.tabs))
+                for (const ButtonData& b : t.buttons)
+                    ids << b.id;
+            QCOMPARE(QSet<QString>(ids.begin(), ids.end()).size(), ids.size());
+            for (const QPoint& p : made)
+                QVERIFY2(isFreshId(held.tabs[p.x()].buttons[p.y()].id), sameTab ? "same tab" : "own tab");
+        }
+    }
+
+    // Another file gives the buttons it holds no id for (pads after its own
+    // included) other ids than the file `text` gave them, though it holds
+    // the same buttons at the same places: a note learned on a pad of one
+    // show does not fire the pad at the same place of another. The tabs a
+    // file holds keep their ids, even those made from a name; a tab made for
+    // a file without any is that file's alone.
+    void checkOtherFilesShareNone(const QByteArray& text, const Session& loaded, const QList<QPoint>& made)
+    {
+        const QStringList ids = idsOf(loaded);
+        QByteArray renamed = text;
+        renamed.replace(R"("id":"t")", R"("id":"t2")");
+        const QByteArray louder = R"({"globalVolume":0.5,)" + text.mid(1);
+        for (const QByteArray& other : {renamed, louder}) {
+            if (other == text)
+                continue;
+            QVERIFY(mgr()->loadSession(writeFile(m_dir + "/other.vx", other)));
+            const Session& s = mgr()->session();
+            for (const QPoint& p : made)
+                QVERIFY2(!ids.contains(s.tabs[p.x()].buttons[p.y()].id),
+                         qPrintable(QStringLiteral("tab %1, button %2").arg(p.x()).arg(p.y())));
+        }
+        const bool tabless = QJsonDocument::fromJson(text).object().value("tabs").toArray().isEmpty();
+        const Session& s = mgr()->session();
+        QCOMPARE(s.tabs.size(), loaded.tabs.size());
+        for (int t = 0; t < s.tabs.size(); ++t) {
+            if (tabless)
+                QVERIFY2(!ids.contains(s.tabs[t].id), qPrintable(s.tabs[t].id));
+            else
+                QCOMPARE(s.tabs[t].id, loaded.tabs[t].id);
+        }
     }
 
 private slots:
@@ -165,6 +285,7 @@ private slots:
         QCOMPARE(s.layoutMode, 2);
         QCOMPARE(s.tabs.size(), 1);
         QCOMPARE(s.tabs[0].name, QString("Tab 1"));
+        QVERIFY2(isFreshId(s.tabs[0].id), qPrintable(s.tabs[0].id));
         QSet<QString> ids;
         for (const ButtonData& b : s.tabs[0].buttons)
             ids.insert(b.id);
@@ -195,8 +316,10 @@ private slots:
     // the count is told), a button without an id gets one, and so does every
     // pad a tab shows beyond the file's buttons. The file stays as it is and
     // the session clean. Every load of the file gives each button the id it
-    // had the first time, so a note learned on it binds again; and a new id
-    // is none that another button of the file holds.
+    // had the first time, so a note learned on it binds again; a new id is
+    // none that another button of the file holds; and the ids made for a
+    // file (a file without tabs: its tab's too) are none that another file
+    // gets made, even at the same places of same-named tabs.
     void buttonIdsMadeOnLoad_data()
     {
         QTest::addColumn<QByteArray>("tabs");
@@ -234,6 +357,7 @@ private slots:
         QTest::newRow("tabs without ids, one name")
             << QByteArray(R"([{"name":"A","buttons":[{}]},{"name":"A"}])") << 0 << QStringList{"*"} << 0 << 36;
         QTest::newRow("no tabs") << QByteArray("[]") << 0 << QStringList() << 0 << 36;
+        QTest::newRow("no tabs, 72 shown") << QByteArray("[]") << 72 << QStringList() << 0 << 72;
         QTest::newRow("empty tab, 72 shown") << QByteArray(R"([{"id":"t"}])") << 72 << QStringList() << 0 << 72;
         QTest::newRow("24 shown") << QByteArray(R"([{"id":"t","buttons":[{}]}])") << 24 << QStringList{"*"} << 0
                                   << 24;
@@ -244,13 +368,15 @@ private slots:
             many += i ? ",{}" : "{}";
         many += "]}]";
         QTest::newRow("more buttons than shown") << many << 24 << QStringList(30, "*") << 0 << 30;
-        // The ids a button without one, and the pad after the file's buttons,
-        // would get are held by buttons of the file: they get others.
+        // The file holds ids that the load of another file made for a button
+        // without one and for the pad after its buttons: its own are others.
+        // (A file holding the ids its own load would make is checked in the
+        // test itself.)
         Session place;
         place.tabs.append(TabData());
         place.tabs[0].id = QStringLiteral("t");
         place.tabs[0].buttons.resize(1);
-        RecordId::giveMissingButtonIds(place, 3);
+        RecordId::giveMissingButtonIds(place, 3, RecordId::fileKey(R"({"tabs":[{"id":"t","buttons":[{}]}]})"));
         const QByteArray first = place.tabs[0].buttons[0].id.toLatin1();
         const QByteArray pad = place.tabs[0].buttons[2].id.toLatin1();
         QTest::newRow("made id held by a later button")
@@ -277,63 +403,36 @@ private slots:
         mgr()->markDirty();
         QVERIFY(mgr()->loadSession(path));
         QCOMPARE(mgr()->renewedIdsOnLoad(), renewed);
-        QStringList ids;  // every button's
-        QStringList read; // the file's buttons'
-        QList<int> made;  // places in the first tab of buttons the file holds no id for
-        const QList<TabData>& loaded = mgr()->session().tabs;
-        QCOMPARE(loaded.size(), std::max<qsizetype>(fileTabs.size(), 1));
-        for (int t = 0; t < loaded.size(); ++t) {
-            const QJsonArray fileButtons = fileTabs.at(t).toObject().value("buttons").toArray();
-            const qsizetype inFile = fileButtons.size();
-            QCOMPARE(loaded[t].buttons.size(), std::max<qsizetype>(inFile, shown));
-            for (int i = 0; i < loaded[t].buttons.size(); ++i) {
-                const QString& id = loaded[t].buttons[i].id;
-                ids << id;
-                if (t == 0 && fileButtons.at(i).toObject().value("id").toString().isEmpty())
-                    made << i;
-                if (i < inFile)
-                    read << id;
-                else
-                    QVERIFY2(isFreshId(id), qPrintable(id));
-            }
-        }
-        QCOMPARE(read.size(), kept.size());
-        for (int i = 0; i < read.size(); ++i) {
-            if (kept[i] == "*")
-                QVERIFY2(isFreshId(read[i]), qPrintable(read[i]));
-            else
-                QCOMPARE(read[i], kept[i]);
-        }
-        QCOMPARE(QSet<QString>(ids.begin(), ids.end()).size(), ids.size());
+        QList<QPoint> made; // tab and place of the buttons the file holds no id for
+        checkLoadedButtons(fileTabs, kept, shown, &made);
+        if (QTest::currentTestFailed())
+            return;
+        const Session first = mgr()->session();
+        const QStringList ids = idsOf(first);
+        if (fileTabs.isEmpty())
+            QVERIFY2(isFreshId(first.tabs[0].id), qPrintable(first.tabs[0].id));
         // Only a save writes the new ids.
         QVERIFY(!mgr()->isDirty());
         QCOMPARE(readFile(path), text);
 
-        // After another session, a new load of the file gives every button
-        // the id it had the first time.
+        // After another session, a new load of the file gives every tab and
+        // button the id it had the first time.
         mgr()->newSession();
         QVERIFY(mgr()->loadSession(path));
-        QStringList again;
-        for (const TabData& t : mgr()->session().tabs)
-            for (const ButtonData& b : t.buttons)
-                again << b.id;
-        QCOMPARE(again, ids);
+        QCOMPARE(idsOf(mgr()->session()), ids);
         QCOMPARE(mgr()->renewedIdsOnLoad(), renewed);
         QVERIFY(!mgr()->isDirty());
         QCOMPARE(readFile(path), text);
+        // Saved, the file holds them all and gives them back.
+        QVERIFY(mgr()->saveSession(m_dir + "/ids-saved.vx"));
         mgr()->newSession();
         QCOMPARE(mgr()->renewedIdsOnLoad(), 0);
+        QVERIFY(mgr()->loadSession(m_dir + "/ids-saved.vx"));
+        QCOMPARE(idsOf(mgr()->session()), ids);
+        QCOMPARE(mgr()->renewedIdsOnLoad(), 0);
 
-        // Another file, whose first tab has another id, gives that tab's
-        // buttons other ids than this file's: a note learned on a pad of one
-        // show does not fire the pad at the same place of another.
-        QByteArray other = text;
-        other.replace(R"("id":"t")", R"("id":"t2")");
-        if (other != text) {
-            QVERIFY(mgr()->loadSession(writeFile(m_dir + "/other.vx", other)));
-            for (int i : std::as_const(made))
-                QVERIFY2(!ids.contains(mgr()->session().tabs[0].buttons[i].id), qPrintable(QString::number(i)));
-        }
+        checkHeldIdsAreAvoided(text, first, made);
+        checkOtherFilesShareNone(text, first, made);
     }
 
     void brokenFilesLeaveTheSessionAlone_data()
