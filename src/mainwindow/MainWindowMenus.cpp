@@ -268,7 +268,7 @@ void MainWindow::buildToolsMenu(QMenu* m)
     m->addAction(QStringLiteral("Settings\tCtrl+,"), this, &MainWindow::openSettingsDialog);
     m->addSeparator();
     m->addAction(QStringLiteral("Help"), this, [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHelpUrl))); });
-    m->addAction(QStringLiteral("Check for Updates…"), this, [this] { checkForUpdates(false); });
+    m->addAction(QStringLiteral("Check for Updates…"), this, [this] { checkForUpdates(false, true); });
     m->addAction(QStringLiteral("About Tarvello Rododu"), this, &MainWindow::showAboutBox);
 }
 
