@@ -120,6 +120,8 @@ bool DirectSoundEngine::init(void* windowHandle)
     const BufferMixer::Result opened = mixer->open(makeOutput());
     if (opened != BufferMixer::Ok)
         return fail(QStringLiteral("DirectSoundCreate8 failed: 0x%1").arg(hexCode(opened)));
+    // Read before the render thread starts, which may grow it.
+    const int openedQueue = mixer->queueFrames();
 
     // Taking the device for playback may fail once while it is busy: one retry.
     BufferMixer::Result started = mixer->start();
@@ -129,6 +131,7 @@ bool DirectSoundEngine::init(void* windowHandle)
         return fail(QStringLiteral("SetCooperativeLevel failed: 0x%1").arg(hexCode(started)));
 
     m_mixer = std::move(mixer);
+    m_openedQueueFrames = openedQueue;
     m_lastInitFailure.clear();
     m_ready = true;
     VX_LOG(QStringLiteral("[DSE] ready on %1").arg(m_mixer->output()->deviceName()));
@@ -141,6 +144,7 @@ bool DirectSoundEngine::reopenOutput()
         return false;
     if (m_mixer->open(makeOutput()) != BufferMixer::Ok)
         return false;
+    m_openedQueueFrames = m_mixer->queueFrames();
     return m_mixer->start() == BufferMixer::Ok;
 }
 

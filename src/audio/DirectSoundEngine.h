@@ -40,6 +40,14 @@ public:
     bool init(void* windowHandle);
     bool isInitialized() const { return m_ready; }
 
+    // What a press over a playing sound waits for: the frames the output
+    // keeps queued ahead of it, at BufferMixer::kRate. openedQueueFrames() is
+    // the queue the output opened with (what it keeps when nothing went
+    // wrong), queueFrames() the queue now, which grows after dropouts and
+    // comes back down later. Both 0 while not initialised.
+    int openedQueueFrames() const { return m_ready ? m_openedQueueFrames : 0; }
+    int queueFrames() const { return m_ready && m_mixer ? m_mixer->queueFrames() : 0; }
+
     // Decodes [trimIn, trimOut] (trimOut <= 0 means to the end of the file)
     // in the background and builds the id's buffers on the GUI thread, then
     // emits preloadDone. A range that turns out longer than the 30 s window
@@ -261,6 +269,7 @@ private:
     QTimer* m_fadeTimer = nullptr;
     bool m_outputDown = false;   // lost, reported, not open again yet
     int m_loggedQueueFrames = 0; // the output queue the log last told of
+    int m_openedQueueFrames = 0; // the queue the current output opened with
     int m_reopenDelayMs = kReopenFirstMs;
     QTimer* m_reopenTimer = nullptr;
 };

@@ -312,20 +312,21 @@ void ShortcutsDialog::onAutoAssign()
         QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
-    // The keys in order, less those the tabs' keys take: those would fire
-    // a tab, not the button.
-    QStringList keys;
+    // The rows take the keys in order, passing over those the tabs' keys
+    // take (they would fire a tab, not the button); only keys passed over
+    // before the rows ran out were left out.
     QStringList skipped;
+    int count = 0;
     for (const QString& key : kAutoKeys) {
-        if (const QString holder = TabKeys::holderOfButtonKey(m_work.tabs, key); holder.isEmpty())
-            keys.append(key);
-        else
+        if (count >= m_rows.size())
+            break;
+        if (const QString holder = TabKeys::holderOfButtonKey(m_work.tabs, key); !holder.isEmpty()) {
             skipped.append(QStringLiteral("%1 (%2)").arg(key, holder));
-    }
-    const int count = std::min(int(m_rows.size()), int(keys.size()));
-    for (int r = 0; r < count; ++r) {
-        buttonAt(r).key = keys.at(r);
-        m_table->item(r, kColKey)->setText(keys.at(r));
+            continue;
+        }
+        buttonAt(count).key = key;
+        m_table->item(count, kColKey)->setText(key);
+        ++count;
     }
     QString done = QStringLiteral("✓ Auto-assigned %1 keys.").arg(count);
     if (!skipped.isEmpty())

@@ -365,7 +365,11 @@ public slots:
     // The track menu of ALL MUSIC (MainWindowMusicMenu.cpp).
     void showMusicListMenu(const QPoint& pos);
     void shuffleMusicList();
-    void checkForUpdates(bool silent);
+    // One update check. silent: no toast of what the service answered (the
+    // day's and the retry's checks). asked: the user asked from the menu, so
+    // a service that is not set or cannot be reached is said to be so;
+    // other checks stay quiet about it.
+    void checkForUpdates(bool silent, bool asked = false);
     // Downloads the offered package; a second call while one runs does nothing.
     void startSilentDownload(const QString& url);
     // Hands the downloaded package to the system's package tool, saves and closes.
@@ -440,7 +444,7 @@ private:
     // Takes in what the settings dialog stored (MainWindowSettings.cpp).
     void followSettings();
     // Update check (MainWindowUpdate.cpp)
-    void handleUpdateReply(class QNetworkReply* reply, bool silent);
+    void handleUpdateReply(class QNetworkReply* reply, bool silent, bool asked);
     void showUpdateOffer(bool force, bool enableDownload, bool silent);
     void showLatestVersion(bool silent);
     void showUpdateNotes();

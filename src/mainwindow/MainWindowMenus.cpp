@@ -56,13 +56,6 @@ QString spinSS()
         .arg(StyleSheetTemplate::arrowImage(true, arrow), StyleSheetTemplate::arrowImage(false, arrow));
 }
 
-QAction* heading(QMenu* m, const QString& text)
-{
-    QAction* a = m->addAction(text);
-    a->setEnabled(false);
-    return a;
-}
-
 } // namespace
 
 void MainWindow::setDebugWindowOpener(std::function<void()> open)
@@ -204,11 +197,11 @@ void MainWindow::buildGridMenu(QMenu* m)
     addTab->setShortcutContext(Qt::WindowShortcut);
     addAction(addTab);
     m->addSeparator();
-    heading(m, QStringLiteral("── Buttons per Tab ──"));
+    vxMenuHeading(m, QStringLiteral("── Buttons per Tab ──"));
     for (int n : {24, 36, 48, 72})
         m->addAction(QStringLiteral("%1 Buttons").arg(n), this, [this, n] { setButtonsPerTab(n); });
     m->addSeparator();
-    heading(m, QStringLiteral("── Layout ──"));
+    vxMenuHeading(m, QStringLiteral("── Layout ──"));
 
     auto* rowWidget = new QWidget(m);
     auto* row = new QHBoxLayout(rowWidget);
@@ -268,7 +261,7 @@ void MainWindow::buildToolsMenu(QMenu* m)
     m->addAction(QStringLiteral("Settings\tCtrl+,"), this, &MainWindow::openSettingsDialog);
     m->addSeparator();
     m->addAction(QStringLiteral("Help"), this, [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHelpUrl))); });
-    m->addAction(QStringLiteral("Check for Updates…"), this, [this] { checkForUpdates(false); });
+    m->addAction(QStringLiteral("Check for Updates…"), this, [this] { checkForUpdates(false, true); });
     m->addAction(QStringLiteral("About Tarvello Rododu"), this, &MainWindow::showAboutBox);
 }
 

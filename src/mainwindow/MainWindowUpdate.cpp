@@ -41,6 +41,7 @@ constexpr int kDayMs = 86400000;
 constexpr int kRetryMs = 30000;
 constexpr int kCheckTimeoutMs = 10000;
 constexpr int kLatestLabelMs = 5000;
+constexpr int kCheckFailedToastMs = 5000;
 // A download that brings no data for this long has stalled.
 constexpr int kStallMs = 30000;
 // Why the program cut a download short (MainWindow::downloadCut).
@@ -155,7 +156,7 @@ void MainWindow::showUpdateNotes()
     Modal::exec(&dlg);
 }
 
-void MainWindow::checkForUpdates(bool silent)
+void MainWindow::checkForUpdates(bool silent, bool asked)
 {
     if (!updateTimer) {
         updateTimer = new QTimer(this);
@@ -168,6 +169,8 @@ void MainWindow::checkForUpdates(bool silent)
         // A reserved name that never resolves: no service is set, and the
         // name is not sent to any resolver.
         VX_LOG(QStringLiteral("[Update] No update service set (%1)").arg(endpoint.host()));
+        if (asked)
+            toast(UpdateCheck::noServiceText(), ToastManager::Warning, kCheckFailedToastMs);
         return;
     }
     auto* nam = new QNetworkAccessManager(this);
@@ -176,18 +179,21 @@ void MainWindow::checkForUpdates(bool silent)
     req.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     req.setTransferTimeout(kCheckTimeoutMs);
     QNetworkReply* reply = nam->get(req);
-    connect(reply, &QNetworkReply::finished, this, [this, nam, reply, silent] {
-        handleUpdateReply(reply, silent);
+    connect(reply, &QNetworkReply::finished, this, [this, nam, reply, silent, asked] {
+        handleUpdateReply(reply, silent, asked);
         // The check's manager goes with its reply.
         nam->deleteLater();
     });
 }
 
-void MainWindow::handleUpdateReply(QNetworkReply* reply, bool silent)
+void MainWindow::handleUpdateReply(QNetworkReply* reply, bool silent, bool asked)
 {
     reply->deleteLater();
     if (reply->error() != QNetworkReply::NoError) {
-        // One retry per run of failures; no message either way.
+        // Only the user's own check says it failed. One retry per run of
+        // failures, always silent.
+        if (asked)
+            toast(UpdateCheck::checkFailedText(int(reply->error())), ToastManager::Warning, kCheckFailedToastMs);
         if (!updateRetryPending) {
             updateRetryPending = true;
             if (!updateRetryTimer) {

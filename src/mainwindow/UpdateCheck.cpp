@@ -245,4 +245,18 @@ QString manualHint()
     return QStringLiteral("Please download the latest installer manually from the Tarvello website.");
 }
 
+QString checkFailedText(int networkError)
+{
+    // QNetworkReply numbers the errors of the connection and of proxies
+    // below 200, those of the content and the server from 200 up.
+    if (networkError < 200)
+        return QStringLiteral("⚠️ Could not reach the update service. Check the connection and try again later.");
+    return QStringLiteral("⚠️ The update service answered the check with an error. Try again later.");
+}
+
+QString noServiceText()
+{
+    return QStringLiteral("⚠️ Could not check for updates: no update service is set.");
+}
+
 } // namespace UpdateCheck

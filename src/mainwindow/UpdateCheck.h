@@ -87,4 +87,12 @@ constexpr qint64 kMinInstallerBytes = 100000;
 // The sentence that sends the user to the website when updating fails.
 QString manualHint();
 
+// What a check the user asked for says when it got no answer: networkError
+// is the reply's QNetworkReply::NetworkError. Errors of the connection
+// (below 200: host, connection, timeout, proxy) could not reach the
+// service; the rest are the service's own answer of an error.
+QString checkFailedText(int networkError);
+// What a check the user asked for says when no service is set.
+QString noServiceText();
+
 } // namespace UpdateCheck

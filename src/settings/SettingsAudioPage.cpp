@@ -136,10 +136,11 @@ int latencyRate(const QList<QAudioDevice>& outputs, const QString& stored)
     return kFallbackRate;
 }
 
-QString latencyLine(int samples, int rate)
+// The sampler's latency line as it stands now.
+QString currentPressLatency()
 {
-    return QStringLiteral("Latency: ~%1 ms @ %2 Hz").arg(QString::number(double(samples) / rate * 1000.0, 'f', 1))
-        .arg(rate);
+    const DirectSoundEngine* ds = DirectSoundEngine::instance();
+    return SettingsDialog::pressLatencyText(ds->openedQueueFrames(), ds->queueFrames());
 }
 
 } // namespace
@@ -153,6 +154,16 @@ QString SettingsDialog::latencyText(const QString& labelTemplate, int samples, i
 {
     QString out = labelTemplate;
     return out.replace(QLatin1String("%.1f"), QString::number(double(samples) / rate * 1000.0, 'f', 1));
+}
+
+QString SettingsDialog::pressLatencyText(int keptFrames, int nowFrames)
+{
+    if (keptFrames <= 0)
+        return QStringLiteral("Latency: sampler not running — buttons play through the media players");
+    const auto ms = [](int frames) { return QString::number(frames * 1000.0 / BufferMixer::kRate, 'f', 1); };
+    return QStringLiteral("Latency: ~%1 ms queued while sounds play (now %2 ms) @ %3 Hz")
+        .arg(ms(keptFrames), ms(nowFrames))
+        .arg(BufferMixer::kRate);
 }
 
 QString SettingsDialog::shortDeviceName(const QString& description)
@@ -298,19 +309,30 @@ void SettingsDialog::buildAudioBufferSection(QVBoxLayout* v, const ThemeColors& 
     const int stored = SettingsKeys::readInt(SettingsKeys::AudioBuffer, kDefaultBuffer);
     const int row = bufferCombo->findData(stored);
     bufferCombo->setCurrentIndex(row >= 0 ? row : 1);
-    auto* latency = new QLabel(latencyLine(stored, rate));
+    // The buffer size is the pad engine's; a button press waits for the
+    // sampler's queue, which follows the output, so the line shows that and
+    // is read again while the page lives.
+    auto* latency = new QLabel(currentPressLatency());
     latency->setObjectName(QStringLiteral("latencyLabel"));
     latency->setStyleSheet(mutedSS(c));
-    connect(bufferCombo, &QComboBox::currentIndexChanged, this, [this, latency, rate] {
+    latency->setWordWrap(true);
+    latency->setToolTip(QStringLiteral("A press while other sounds play is heard after what is already queued. The "
+                                       "sampler keeps this much queued, and more for a while after a dropout."));
+    auto* refresh = new QTimer(latency);
+    refresh->setObjectName(QStringLiteral("latencyRefresh"));
+    refresh->setInterval(kLatencyRefreshMs);
+    connect(refresh, &QTimer::timeout, latency, [latency] { latency->setText(currentPressLatency()); });
+    refresh->start();
+    connect(bufferCombo, &QComboBox::currentIndexChanged, this, [this, latency] {
         const int samples = bufferCombo->currentData().toInt();
         {
             AppSettings s;
             s.setValue(SettingsKeys::AudioBuffer, samples);
         }
-        latency->setText(latencyLine(samples, rate));
         const QString device = SettingsKeys::readString(SettingsKeys::AudioDevice, QString());
         WasapiEngine::instance()->shutdown();
         WasapiEngine::instance()->init(device);
+        latency->setText(currentPressLatency());
         emit settingsChanged();
     });
     form->addRow(QStringLiteral("Buffer Size:"), bufferCombo);

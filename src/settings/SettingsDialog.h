@@ -52,6 +52,11 @@ public:
 
     // "%.1f" in the template replaced by samples / rate * 1000 ms, one decimal.
     static QString latencyText(const QString& labelTemplate, int samples, int rate);
+    // The audio page's latency line: what a press over a playing sound waits
+    // for on the sampler, from the queue its output opened with (keptFrames)
+    // and the queue now, at the sampler's rate. keptFrames 0: not running.
+    static QString pressLatencyText(int keptFrames, int nowFrames);
+    static constexpr int kLatencyRefreshMs = 1000;
     // A device description as the output list shows it: more than 35
     // characters are cut to 32 and "...".
     static QString shortDeviceName(const QString& description);

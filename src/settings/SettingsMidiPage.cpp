@@ -156,8 +156,11 @@ void SettingsDialog::buildMidiPage()
     QGroupBox* learnGroup = makeGroup(QStringLiteral("MIDI Mappings"));
     auto* learnLayout = new QVBoxLayout(learnGroup);
     auto* learn = wrappedLabel(QStringLiteral("MIDI Learn: Right-click any sound button -> \"MIDI Learn\"\nthen press a key "
-                                            "or pad on your controller.\nMappings are saved automatically with your "
-                                            "session."), QStringLiteral("color:%1;font-size:11px;").arg(readableInk(c, c.textMuted).name()));
+                                            "or pad on your controller.\nMappings are saved automatically in the "
+                                            "program's settings (not in the session file) and kept for every "
+                                            "session."),
+                               QStringLiteral("color:%1;font-size:11px;").arg(readableInk(c, c.textMuted).name()));
+    learn->setObjectName(QStringLiteral("midiLearnNote"));
     learnLayout->addWidget(learn);
     v->addWidget(learnGroup);
 

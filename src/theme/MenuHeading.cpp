@@ -4,17 +4,23 @@
 #include <QMenu>
 #include <QWidgetAction>
 
+#include "ThemeFollow.h"
 #include "ThemeManager.h"
 
 QAction* vxMenuHeading(QMenu* menu, const QString& text)
 {
-    const ThemeColors& c = ThemeManager::instance()->colors();
     auto* label = new QLabel(text);
     label->setObjectName(QStringLiteral("menuHeading"));
     label->setTextFormat(Qt::PlainText);
-    label->setStyleSheet(QStringLiteral("QLabel{color:%1;background:transparent;font-size:11px;font-weight:700;"
-                                        "padding:5px 12px 4px 12px;}")
-                             .arg(c.textSecondary.name()));
+    // The secondary text colour, made to read on either menu ground (the
+    // small menus' surface, the toolbar menus' hover surface); a menu kept
+    // open across a theme change follows it.
+    followTheme(label, [label](const ThemeColors& c) {
+        const QColor ink = ThemeManager::readableOn(c.textSecondary, {c.surface, c.surfaceHover});
+        label->setStyleSheet(QStringLiteral("QLabel{color:%1;background:transparent;font-size:11px;font-weight:700;"
+                                            "padding:5px 12px 4px 12px;}")
+                                 .arg(ink.name()));
+    });
     auto* action = new QWidgetAction(menu);
     action->setText(text);
     action->setDefaultWidget(label);

@@ -480,6 +480,25 @@ private slots:
             QCOMPARE(again.keyAt(r), free.at(r));
         QCOMPARE(again.keyAt(10), QStringLiteral("W"));
         QCOMPARE(again.keyAt(46), QStringLiteral("F11")); // kept from the last time
+
+        // Fewer rows than keys: a tab key past the last row given out was
+        // never passed over, so it is not named.
+        Session few = smallSession();
+        few.tabs[0].stopKey = QStringLiteral("2");
+        few.tabs[1].stopKey = QStringLiteral("F5");
+        ShortcutsDialog fewRows(few);
+        QCOMPARE(fewRows.rowCount(), 4);
+        q.answers = {QMessageBox::Yes};
+        fewRows.onAutoAssign();
+        QCOMPARE(fewRows.statusLabel()->text(),
+                 QStringLiteral("✓ Auto-assigned 4 keys. Left out: 2 (the Stop Tab key of tab 'Music')."));
+        for (int r = 0; r < 4; ++r)
+            QCOMPARE(fewRows.keyAt(r), (QStringList{"1", "3", "4", "5"}).at(r));
+        few.tabs[0].stopKey.clear();
+        ShortcutsDialog noneSkipped(few);
+        q.answers = {QMessageBox::Yes};
+        noneSkipped.onAutoAssign();
+        QCOMPARE(noneSkipped.statusLabel()->text(), QStringLiteral("✓ Auto-assigned 4 keys."));
     }
 
     void clearAll()

@@ -418,6 +418,34 @@ QStringList faintInPanels(MainWindow& w)
     return faint;
 }
 
+// The disabled headings of the toolbar's Grid menu, opened for real, as
+// drawn on the menu's own ground.
+QStringList faintInMenus(MainWindow& w)
+{
+    QMenu* grid = A::menuBarMenus(&w).value(2);
+    if (!grid)
+        return {QStringLiteral("no Grid menu")};
+    grid->popup(w.mapToGlobal(QPoint(40, 40)));
+    if (!QTest::qWaitForWindowExposed(grid))
+        return {QStringLiteral("the Grid menu did not show")};
+    QCoreApplication::processEvents();
+    const QImage shot = grid->grab().toImage();
+    QStringList faint;
+    int headings = 0;
+    for (QAction* a : grid->actions()) {
+        if (!a->text().startsWith(QStringLiteral("──")))
+            continue;
+        ++headings;
+        const double ratio = drawnContrast(shot, grid->actionGeometry(a).intersected(shot.rect()));
+        if (ratio < 4.5)
+            faint << QStringLiteral("Grid menu \"%1\" %2:1").arg(a->text()).arg(ratio, 0, 'f', 2);
+    }
+    grid->hide();
+    if (headings != 2)
+        faint << QStringLiteral("%1 headings in the Grid menu").arg(headings);
+    return faint;
+}
+
 // A first session for the dialogs and lists: two tabs of sounds, the first
 // with its own playback rules (so its notes are enabled), the second on the
 // global ones. The recent sets it heads: itself, another set, a lost one.
@@ -997,13 +1025,13 @@ private slots:
     // panels, the toolbar and the pane headers (texts and icons); every
     // dialog, prompt and message box the window opens (and the key on the
     // edit dialog's preview); the rows of the music list, of the recent sets
-    // and the now-playing bar.
+    // and the now-playing bar; the Grid menu's headings.
     void panelTextContrast_data()
     {
         QTest::addColumn<int>("preset");
         QTest::addColumn<QString>("area");
         const QMetaEnum presets = QMetaEnum::fromType<ThemeManager::Preset>();
-        for (const char* area : {"panels", "dialogs", "lists"})
+        for (const char* area : {"panels", "dialogs", "lists", "menus"})
             for (int i = 0; i < presets.keyCount(); ++i)
                 QTest::newRow(qPrintable(QLatin1String(presets.key(i)) + QLatin1Char(' ') + QLatin1String(area)))
                     << presets.value(i) << QString::fromLatin1(area);
@@ -1013,7 +1041,7 @@ private slots:
         QFETCH(int, preset);
         QFETCH(QString, area);
         setRecent({});
-        if (area != QLatin1String("panels"))
+        if (area == QLatin1String("dialogs") || area == QLatin1String("lists"))
             setRecent(writeContrastSession());
         ThemeManager::instance()->applyPreset(ThemeManager::Preset(preset));
         QCoreApplication::processEvents();
@@ -1024,6 +1052,7 @@ private slots:
         settleTheme(&w);
         const QStringList faint = area == QLatin1String("panels") ? faintInPanels(w)
                                 : area == QLatin1String("dialogs") ? faintInDialogs(w)
+                                : area == QLatin1String("menus")   ? faintInMenus(w)
                                                                     : faintInLists(w);
         // Each on a line of its own: the test's message keeps only its start.
         for (const QString& f : faint)

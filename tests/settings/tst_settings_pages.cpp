@@ -189,6 +189,11 @@ private slots:
         auto* line = d.findChild<QLabel*>(QStringLiteral("midiStatusLine"));
         QCOMPARE(line->text(), status);
         QCOMPARE(line->textFormat(), Qt::PlainText);
+        // Mappings live in the settings, under the buttons, for every
+        // session; a session file carries none.
+        QCOMPARE(d.findChild<QLabel*>(QStringLiteral("midiLearnNote"))->text().section(QLatin1Char('\n'), 2),
+                 QStringLiteral("Mappings are saved automatically in the program's settings (not in the session "
+                                "file) and kept for every session."));
         if (names.isEmpty()) {
             QCOMPARE(list->item(0)->flags(), Qt::NoItemFlags);
         } else {

@@ -71,6 +71,17 @@ class TestUpdateWindow : public QObject
         QVERIFY(U::bar(w)->isVisibleTo(w));
         QCOMPARE(U::downloadUrl(w), url);
     }
+    // The user's check, from the Tools menu, to its end.
+    void checkFromMenu()
+    {
+        QAction* entry = nullptr;
+        for (QAction* a : w->findChildren<QAction*>())
+            if (a->text() == QStringLiteral("Check for Updates…"))
+                entry = a;
+        QVERIFY(entry);
+        entry->trigger();
+        QVERIFY(settle(w));
+    }
     // Clicks Download and waits for the download's end.
     void download()
     {
@@ -302,7 +313,7 @@ private slots:
     }
 
     // Until a service is set, the default address names a reserved domain:
-    // no request leaves the program and nothing shows.
+    // no request leaves the program and nothing shows, unless the user asked.
     void noServiceSet()
     {
         AppSettings().remove(SettingsKeys::UpdateServiceUrl);
@@ -313,6 +324,9 @@ private slots:
         QCOMPARE(takeToasts(), QStringList());
         QCOMPARE(U::versionLabel(w)->text(), kVersionText);
         QVERIFY(U::dayTimer(w) && U::dayTimer(w)->isActive());
+        checkFromMenu();
+        QCOMPARE(takeToasts(), QStringList{QStringLiteral("⚠️ Could not check for updates: no update service is set.")});
+        QVERIFY(!U::retryPending(w));
     }
 
     // A refused connection: one silent retry on the 30 s timer, then none
@@ -348,6 +362,28 @@ private slots:
         QVERIFY(U::retryPending(w) && retry->isActive());
         retry->stop();
         QVERIFY(!U::bar(w)->isVisibleTo(w));
+        QCOMPARE(takeToasts(), QStringList());
+
+        // The user's own check says it failed: an error page is the
+        // service's answer, a refused connection never reached it. Its
+        // retry stays silent.
+        U::retryPending(w) = false;
+        checkFromMenu();
+        QCOMPARE(takeToasts(),
+                 QStringList{QStringLiteral("⚠️ The update service answered the check with an error. Try again later.")});
+        QVERIFY(U::retryPending(w) && retry->isActive());
+        retry->stop();
+        setService(S::refusedUrl());
+        checkFromMenu();
+        QCOMPARE(takeToasts(), QStringList{QStringLiteral("⚠️ Could not reach the update service. Check the connection "
+                                                          "and try again later.")});
+        U::retryPending(w) = false;
+        checkFromMenu();
+        QVERIFY(retry->isActive());
+        takeToasts();
+        TestSupport::fireTimer(retry);
+        QVERIFY(settle(w));
+        QCOMPARE(takeToasts(), QStringList());
     }
 
     // The download: what each answer of the server leaves on disk and in
