@@ -23,12 +23,15 @@
 //   eval "$(scripts/sound-server start /tmp/bench-pulse)"
 //   build/bench/presse2e/bench_presse2e [--presses N] [--path predecoded|players]
 //                                       [--program PATH] [--alone] [--rec-latency MS]
-//                                       [--loop SECONDS [--busy N]]
+//                                       [--loop SECONDS [--busy N]] [--over-voice]
 //
 // --loop makes the button a looping 2 s tone on the sink that never rewinds,
 // presses it once and counts the holes heard over SECONDS (with N busy
 // loops beside it): the engines' loop benchmark (bench_engineloop), in the
 // running program.
+//
+// --over-voice presses the button while another button loops silence: the
+// press is heard behind the button engine's queue, not from an idle stream.
 //
 // --path players keeps the pre-decoded engine from starting in the program
 // (TR_NO_PREDECODE=1), so every press plays through the media players.
@@ -145,7 +148,9 @@ QString startXvfb(QProcess& xvfb)
 }
 
 // loopSeconds above 0: the button loops a tone of that length instead.
-bool writeSession(const QString& dir, int loopSeconds)
+// withBed: a second button (key W) loops silence, a voice that keeps the
+// button engine's queue full without sounding.
+bool writeSession(const QString& dir, int loopSeconds, bool withBed)
 {
     Session s;
     TabData t;
@@ -162,6 +167,17 @@ bool writeSession(const QString& dir, int loopSeconds)
     b.loop = loopSeconds > 0;
     b.key = QStringLiteral("Q");
     t.buttons.append(b);
+    if (withBed) {
+        ButtonData bed;
+        bed.id = QStringLiteral("btn-2");
+        bed.name = QStringLiteral("Bed");
+        bed.audioPath = dir + QStringLiteral("/bed.wav");
+        if (!TestSupport::writeWav16(bed.audioPath, QVector<qint16>(2 * 2 * kRate, 0), 2, kRate))
+            return false;
+        bed.loop = true;
+        bed.key = QStringLiteral("W");
+        t.buttons.append(bed);
+    }
     s.tabs.append(t);
     s.buttonsPerTab = 36;
     s.autoStop = false;
@@ -326,6 +342,7 @@ int main(int argc, char** argv)
     int recLatencyMs = 20;
     int loopSeconds = 0;
     int busy = 0;
+    bool overVoice = false;
     QString program = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../../src/TarvelloRuzoru"));
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
@@ -344,6 +361,8 @@ int main(int argc, char** argv)
             loopSeconds = args[++i].toInt();
         else if (args[i] == QLatin1String("--busy") && hasValue)
             busy = args[++i].toInt();
+        else if (args[i] == QLatin1String("--over-voice"))
+            overVoice = true;
     }
     if (qEnvironmentVariable("TR_PULSE_MONITOR").isEmpty()) {
         std::fprintf(stderr, "no sound server: eval \"$(scripts/sound-server start DIR)\" first\n");
@@ -352,7 +371,7 @@ int main(int argc, char** argv)
 
     QTemporaryDir home;
     const QString dir = home.path();
-    if (!writeSession(dir, loopSeconds > 0 ? kLoopToneSeconds : 0)) {
+    if (!writeSession(dir, loopSeconds > 0 ? kLoopToneSeconds : 0, overVoice)) {
         std::fprintf(stderr, "cannot write the session\n");
         return 1;
     }
@@ -411,6 +430,11 @@ int main(int argc, char** argv)
     XSync(dpy, False);
     sleepMs(300);
     const KeyCode key = XKeysymToKeycode(dpy, XK_q);
+    if (overVoice) {
+        // The silent loop plays under every press from here on.
+        pressKey(dpy, XKeysymToKeycode(dpy, XK_w));
+        sleepMs(1000);
+    }
 
     int status = loopSeconds > 0 ? measureLoop(dpy, key, loopSeconds, busy)
                  : alone           ? measureAlone(dpy, key, presses, recLatencyMs)
