@@ -194,8 +194,8 @@ public:
         // - an underrun (those of an idle stretch, where the queue runs dry
         //   on purpose, change nothing);
         // - a stall: the endpoint took some of the sound, then nothing for
-        //   longer than it then had, that is what it had taken beyond the
-        //   time gone by and the frames queued when it stopped taking. A
+        //   longer than it then had: what it had taken beyond the time gone
+        //   by, and the queue left after its last take was topped up. A
         //   sound server takes its data in chunks, often well ahead of
         //   playing it, and may sit on a fresh queue for a while before it
         //   takes anything: neither is a hole.
