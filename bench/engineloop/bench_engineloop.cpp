@@ -7,7 +7,7 @@
 // in a process of its own. Target: 0 holes everywhere.
 //
 //   eval "$(scripts/sound-server start /tmp/bench-pulse)"
-//   build/bench/engineloop/bench_engineloop [seconds=300] [busy loops=4]
+//   build/bench/engineloop/bench_engineloop [seconds=300] [busy loops=4] [--program-only]
 //   build/bench/engineloop/bench_engineloop --count RECORDING.raw
 //
 // The second form counts the holes in a recording made elsewhere (raw
@@ -15,7 +15,9 @@
 // program playing a looping button.
 //
 // Beside the holes it prints the underruns the button engine's endpoint
-// counted, the queue it ended with, and the latency the sink ran at.
+// counted, the queue it ended with, the largest it kept and how many times
+// it grew, and the latency the sink ran at. --program-only leaves out the
+// button engine alone.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -23,9 +25,11 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include <sys/wait.h>
 
@@ -54,13 +58,16 @@ QByteArray loopTone()
     return b;
 }
 
-void runEvents(int ms)
+// Runs the event loop for ms; with a mixer, notes the largest queue it kept.
+void runEvents(int ms, const BufferMixer* mixer = nullptr, int* largestQueue = nullptr)
 {
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < ms) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(5);
+        if (mixer && largestQueue)
+            *largestQueue = std::max(*largestQueue, mixer->queueFrames());
     }
 }
 
@@ -112,9 +119,10 @@ int child(bool withOthers, int seconds, int busy)
     }
     const pid_t load = busy > 0 ? StallProbe::spinEveryCore(busy) : 0;
     ds->triggerSingle(QStringLiteral("loop"), 1.0f);
-    runEvents(seconds * 500);
+    int largest = ds->mixer() ? ds->mixer()->queueFrames() : 0;
+    runEvents(seconds * 500, ds->mixer(), &largest);
     const double sinkMs = sinkLatencyMs(sink);
-    runEvents(seconds * 500);
+    runEvents(seconds * 500, ds->mixer(), &largest);
     const QByteArray recorded = rec.stop();
     if (load > 0) {
         kill(load, SIGKILL);
@@ -123,11 +131,13 @@ int child(bool withOthers, int seconds, int busy)
     AudioOutput* out = ds->mixer() ? ds->mixer()->output() : nullptr;
     const quint64 underruns = out ? out->underrunCount() : 0;
     const int queue = ds->mixer() ? ds->mixer()->queueFrames() : 0;
+    const quint32 growths = ds->mixer() ? ds->mixer()->queueGrowths() : 0;
     ds->stopAll();
     const MonitorHoles::Holes h = MonitorHoles::count(recorded);
-    std::printf("holes %d total %.1f longest %.1f underruns %llu queue %d sink %.1f last %.0f recorded %.0f\n",
+    std::printf("holes %d total %.1f longest %.1f underruns %llu queue %d sink %.1f last %.0f recorded %.0f "
+                "largest %d growths %u\n",
                 h.count, h.totalMs, h.longestMs, (unsigned long long)underruns, queue, sinkMs, h.lastAtS,
-                h.recordedS);
+                h.recordedS, largest, growths);
     std::fflush(stdout);
     ds->shutdown();
     if (withOthers)
@@ -154,16 +164,16 @@ bool runChild(const QString& self, bool withOthers, int seconds, int busy)
     }
     const QString line = QString::fromUtf8(p.readAllStandardOutput()).trimmed().split('\n').last();
     const QStringList f = line.split(' ');
-    if (f.size() < 16) {
+    if (f.size() < 20) {
         std::printf("unreadable result: %s\n", qPrintable(line));
         return false;
     }
     std::printf("%-34s %-9s holes %3s (%6s ms in all, longest %5s ms, the last at %4s s)  underruns %3s  queue %4s "
-                "frames  sink latency %5s ms\n",
+                "frames (largest %4s, grew %s times)  sink latency %5s ms\n",
                 withOthers ? "engines as the program opens them" : "button engine alone",
                 busy > 0 ? qPrintable(QStringLiteral("%1 busy").arg(busy)) : "idle", qPrintable(f[1]),
                 qPrintable(f[3]), qPrintable(f[5]), qPrintable(f[13]), qPrintable(f[7]), qPrintable(f[9]),
-                qPrintable(f[11]));
+                qPrintable(f[17]), qPrintable(f[19]), qPrintable(f[11]));
     std::fflush(stdout);
     return f[1] == QLatin1String("0");
 }
@@ -192,10 +202,15 @@ int main(int argc, char** argv)
 
     const int seconds = args.size() > 1 ? args[1].toInt() : 300;
     const int busy = args.size() > 2 ? args[2].toInt() : 4;
+    // --program-only: the engines as the program opens them, without the
+    // button engine alone beside them.
+    const bool programOnly = args.contains(QStringLiteral("--program-only"));
     std::printf("a 2 s tone looping on the pre-decoded path, %d s a run, into a sink that never rewinds\n", seconds);
     bool clean = true;
-    for (int loops : {0, busy})
+    const std::vector<int> runs = busy > 0 ? std::vector<int>{0, busy} : std::vector<int>{0};
+    for (int loops : runs)
         for (bool withOthers : {false, true})
-            clean = runChild(app.applicationFilePath(), withOthers, seconds, loops) && clean;
+            if (withOthers || !programOnly)
+                clean = runChild(app.applicationFilePath(), withOthers, seconds, loops) && clean;
     return clean ? 0 : 1;
 }

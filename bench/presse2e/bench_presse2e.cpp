@@ -23,12 +23,15 @@
 //   eval "$(scripts/sound-server start /tmp/bench-pulse)"
 //   build/bench/presse2e/bench_presse2e [--presses N] [--path predecoded|players]
 //                                       [--program PATH] [--alone] [--rec-latency MS]
-//                                       [--loop SECONDS [--busy N]]
+//                                       [--loop SECONDS [--busy N]] [--over-voice]
 //
 // --loop makes the button a looping 2 s tone on the sink that never rewinds,
 // presses it once and counts the holes heard over SECONDS (with N busy
 // loops beside it): the engines' loop benchmark (bench_engineloop), in the
 // running program.
+//
+// --over-voice presses the button while another button loops silence: the
+// press is heard behind the button engine's queue, not from an idle stream.
 //
 // --path players keeps the pre-decoded engine from starting in the program
 // (TR_NO_PREDECODE=1), so every press plays through the media players. It
@@ -150,7 +153,9 @@ QString startXvfb(QProcess& xvfb)
 
 // loopSeconds above 0: the button loops a tone of that length instead.
 // secondOutput not empty: a second button (key W) plays a 60 ms click there.
-bool writeSession(const QString& dir, int loopSeconds, const QString& secondOutput)
+// withBed: a third button (key E) loops silence, a voice that keeps the
+// button engine's queue full without sounding.
+bool writeSession(const QString& dir, int loopSeconds, const QString& secondOutput, bool withBed)
 {
     Session s;
     TabData t;
@@ -177,6 +182,17 @@ bool writeSession(const QString& dir, int loopSeconds, const QString& secondOutp
         if (!TestSupport::writeWav16(c.audioPath, TestSupport::sine(kToneHz, kClickSeconds, 2, kRate, 0.5), 2, kRate))
             return false;
         t.buttons.append(c);
+    }
+    if (withBed) {
+        ButtonData bed;
+        bed.id = QStringLiteral("btn-3");
+        bed.name = QStringLiteral("Bed");
+        bed.audioPath = dir + QStringLiteral("/bed.wav");
+        if (!TestSupport::writeWav16(bed.audioPath, QVector<qint16>(2 * 2 * kRate, 0), 2, kRate))
+            return false;
+        bed.loop = true;
+        bed.key = QStringLiteral("E");
+        t.buttons.append(bed);
     }
     s.tabs.append(t);
     s.buttonsPerTab = 36;
@@ -372,6 +388,7 @@ int main(int argc, char** argv)
     int recLatencyMs = 20;
     int loopSeconds = 0;
     int busy = 0;
+    bool overVoice = false;
     QString program = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../../src/TarvelloRuzoru"));
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
@@ -390,6 +407,8 @@ int main(int argc, char** argv)
             loopSeconds = args[++i].toInt();
         else if (args[i] == QLatin1String("--busy") && hasValue)
             busy = args[++i].toInt();
+        else if (args[i] == QLatin1String("--over-voice"))
+            overVoice = true;
     }
     if (qEnvironmentVariable("TR_PULSE_MONITOR").isEmpty()) {
         std::fprintf(stderr, "no sound server: eval \"$(scripts/sound-server start DIR)\" first\n");
@@ -400,7 +419,7 @@ int main(int argc, char** argv)
     const QString dir = home.path();
     const bool players = path == QLatin1String("players") && loopSeconds == 0;
     const QString secondOutput = players ? qEnvironmentVariable("TR_PULSE_OWN_SINK") : QString();
-    if (!writeSession(dir, loopSeconds > 0 ? kLoopToneSeconds : 0, secondOutput)) {
+    if (!writeSession(dir, loopSeconds > 0 ? kLoopToneSeconds : 0, secondOutput, overVoice)) {
         std::fprintf(stderr, "cannot write the session\n");
         return 1;
     }
@@ -459,6 +478,11 @@ int main(int argc, char** argv)
     XSync(dpy, False);
     sleepMs(300);
     const KeyCode key = XKeysymToKeycode(dpy, XK_q);
+    if (overVoice) {
+        // The silent loop plays under every press from here on.
+        pressKey(dpy, XKeysymToKeycode(dpy, XK_e));
+        sleepMs(1000);
+    }
 
     int status = loopSeconds > 0 ? measureLoop(dpy, key, loopSeconds, busy)
                  : alone           ? measureAlone(dpy, key, presses, recLatencyMs)

@@ -440,37 +440,67 @@ BufferMixer::QueueSizer::QueueSizer(int periodFrames, int minFrames, int maxFram
 {
 }
 
-void BufferMixer::QueueSizer::grow()
+void BufferMixer::QueueSizer::grow(qint64 nowNs)
 {
     m_frames = std::min(m_max, m_frames + kGrowPeriods * m_period);
-    m_quietFed = 0;
+    m_quietSinceNs = nowNs;
+}
+
+void BufferMixer::QueueSizer::shrinkByClock(qint64 nowNs)
+{
+    if (nowNs - m_quietSinceNs < kQuietSpellNs)
+        return;
+    m_quietSinceNs = nowNs;
+    m_frames = std::max(m_min, m_frames - m_period);
+}
+
+bool BufferMixer::QueueSizer::stalled(bool fed, int framesFed, int queued, qint64 nowNs)
+{
+    // What the last pass left queued: what it found, and what it added.
+    const int left = m_lastQueued + std::max(0, framesFed);
+    m_lastQueued = queued;
+    if (!fed || m_rate == 0) {
+        // Nothing of ours is owed while the queue runs dry on purpose.
+        m_taking = m_takenLastPass = m_watching = false;
+        return false;
+    }
+    if (m_takenLastPass) {
+        // The endpoint stopped taking with this much queued: with what it
+        // took ahead, that is all it has until it takes again.
+        m_takenLastPass = false;
+        m_deadlineNs = m_takenUntilNs + framesNs(left);
+        m_watching = true;
+    }
+    const int taken = left - queued;
+    if (taken > 0) {
+        // Taken ahead of the time gone by, but never more than the whole
+        // buffer ahead: an endpoint whose clock runs a little fast would
+        // otherwise seem to hold more and more over the hours.
+        const qint64 from = m_taking ? std::max(m_takenUntilNs, nowNs) : nowNs;
+        m_takenUntilNs = std::min(from + framesNs(taken), nowNs + framesNs(m_max));
+        m_taking = m_takenLastPass = true;
+        return false;
+    }
+    if (!m_watching || nowNs <= m_deadlineNs)
+        return false;
+    // One stall, one growth: the watch starts again at the next take.
+    m_taking = m_watching = false;
+    return true;
 }
 
 int BufferMixer::QueueSizer::update(bool fed, int framesFed, quint64 underruns, int queued, qint64 nowNs)
 {
+    if (!m_clockStarted) {
+        m_clockStarted = true;
+        m_quietSinceNs = nowNs;
+    }
     const bool underrun = underruns > m_underruns;
     m_underruns = underruns;
-    // What the last pass left queued: what it found, and what it added.
-    const int leftQueued = m_lastQueued + std::max(0, framesFed);
-    m_lastQueued = queued;
-    if (!fed || queued < leftQueued || m_rate == 0) {
-        m_movedNs = nowNs;
-    } else if (leftQueued > 0 && nowNs - m_movedNs > qint64(leftQueued) * 1000000000LL / m_rate) {
-        m_movedNs = nowNs;
-        grow();
-        return m_frames;
-    }
-    if (!fed)
-        return m_frames;
-    if (underrun) {
-        grow();
-        return m_frames;
-    }
-    m_quietFed += std::max(0, framesFed);
-    if (m_quietFed >= kQuietSpellFrames) {
-        m_quietFed = 0;
-        m_frames = std::max(m_min, m_frames - m_period);
-    }
+    const bool stall = stalled(fed, framesFed, queued, nowNs);
+    if (fed && (underrun || stall))
+        grow(nowNs);
+    else
+        shrinkByClock(nowNs);
     return m_frames;
 }
 
@@ -574,7 +604,9 @@ void BufferMixer::renderLoop()
     AudioOutput* out = m_output.get();
     const std::shared_ptr<std::atomic<bool>> running = m_running;
     const bool card = out->backend() == AudioOutput::Backend::Alsa;
-    // Only a sound card's books can stand still while it plays on.
+    // Only a real endpoint (a card, or a sound server through its plugin)
+    // is watched for stalls: the null and manual outputs take what they are
+    // given at their own pace.
     QueueSizer queue(out->periodFrames(), startQueueFrames(*out), out->bufferFrames(), card ? out->rate() : 0);
     // Only a sound card idles with an empty queue: the null and manual
     // outputs take what they are given at their own pace.

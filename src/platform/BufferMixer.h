@@ -53,17 +53,18 @@ public:
     // short for the stream to report; with eight it mixed none. A press from
     // silence is not behind the queue (see kIdleQueueFrames), so only a
     // press while another voice plays waits for it.
-    // Where the machine cannot keep the queue full, the queue grows
-    // after each underrun met while a voice played (the server mixed a hole
-    // into the sound) by kGrowPeriods, up to the endpoint's buffer of
-    // kMaxQueuePeriods (93 ms), and comes back down a period at a time after
-    // each kQuietSpellFrames of sound fed without one.
+    // Where the machine cannot keep the queue full, the queue grows by
+    // kGrowPeriods after each hole that really happened while a voice
+    // played (an underrun, or a stall: see QueueSizer), up to the endpoint's
+    // buffer of kMaxQueuePeriods (93 ms), and comes back down a period at a
+    // time after each kQuietSpellNs without one, whether a voice plays or
+    // not.
     static constexpr int kPeriodFrames = 128;
     static constexpr int kBufferPeriods = 3;
     static constexpr int kServerQueuePeriods = 8;
     static constexpr int kMaxQueuePeriods = 32;
     static constexpr int kGrowPeriods = 2;
-    static constexpr qint64 kQuietSpellFrames = 30LL * 44100;
+    static constexpr qint64 kQuietSpellNs = 30LL * 1000000000LL;
     // With no voice playing, nothing is written to a sound card: its queue
     // runs dry once (one underrun, of silence) and the stream waits: a
     // sound server's stream stays as it is (the server waits for data), a
@@ -188,18 +189,26 @@ public:
         // Once a pass, before it fills the queue: whether the stretch since
         // the last call kept the queue full (a voice played), how many frames
         // it queued, the endpoint's underrun count, the frames queued now and
-        // the time (ns). Underruns met while the queue was kept full grow it
-        // by kGrowPeriods periods; those of an idle stretch (the queue runs
-        // dry on purpose when nothing plays) change nothing. So does a
-        // stall: a sound server that takes nothing of a kept queue for
-        // longer than that queue lasts has played on without it (its books
-        // stood still while its mixer did not). Every kQuietSpellFrames
-        // frames fed with neither take a period off. Returns frames().
+        // the time (ns). The queue grows by kGrowPeriods periods on a hole
+        // met while it was kept full:
+        // - an underrun (those of an idle stretch, where the queue runs dry
+        //   on purpose, change nothing);
+        // - a stall: the endpoint took some of the sound, then nothing for
+        //   longer than it then had: what it had taken beyond the time gone
+        //   by, and the queue left after its last take was topped up. A
+        //   sound server takes its data in chunks, often well ahead of
+        //   playing it, and may sit on a fresh queue for a while before it
+        //   takes anything: neither is a hole.
+        // Each kQuietSpellNs with neither takes a period off. Returns frames().
         int update(bool fed, int framesFed, quint64 underruns, int queued = 0, qint64 nowNs = 0);
         int frames() const { return m_frames; }
 
     private:
-        void grow();
+        // Whether the endpoint stood still longer than the sound it had.
+        bool stalled(bool fed, int framesFed, int queued, qint64 nowNs);
+        qint64 framesNs(qint64 frames) const { return frames * 1000000000LL / m_rate; }
+        void grow(qint64 nowNs);
+        void shrinkByClock(qint64 nowNs);
 
         int m_period;
         int m_min;
@@ -207,9 +216,15 @@ public:
         int m_rate;
         int m_frames;
         quint64 m_underruns = 0;
-        qint64 m_quietFed = 0;
+        bool m_clockStarted = false;
+        qint64 m_quietSinceNs = 0;   // the last hole, or the first update
         int m_lastQueued = 0;        // what the last pass found queued
-        qint64 m_movedNs = 0;        // when the queue was last seen going down
+        // Stall watch, from the first take of a fed stretch.
+        bool m_taking = false;       // the endpoint took some of this stretch
+        bool m_takenLastPass = false; // the deadline waits for what that pass left
+        bool m_watching = false;     // m_deadlineNs holds
+        qint64 m_takenUntilNs = 0;   // the end of the sound taken, played from when it was taken
+        qint64 m_deadlineNs = 0;     // when what the endpoint had runs out
     };
 
     // --- The mixing pass, as a plain function ----------------------------

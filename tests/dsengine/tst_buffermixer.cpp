@@ -11,6 +11,7 @@
 #include "AudioOutput.h"
 #include "BufferMixer.h"
 #include "ManualOutput.h"
+#include "MonoClock.h"
 
 using Buf = BufferMixer::Buffer;
 
@@ -304,16 +305,18 @@ private slots:
         QCOMPARE(out[0], qint16(0));
     }
 
-    // The queue a playing voice keeps: it grows after underruns met while
-    // it was kept full, never for the dry run of an idle queue, stays within
-    // its bounds, and comes back down a period at a time after quiet spells.
+    // The queue a playing voice keeps: it grows after holes met while it
+    // was kept full (underruns, stalls), never for the dry run of an idle
+    // queue nor for a server that takes its data in chunks, stays within
+    // its bounds, and comes back down a period at a time after quiet spells
+    // of the clock, whether a voice plays or not.
     void queueSizeFollowsUnderruns_data()
     {
         QTest::addColumn<int>("maxFrames");
         QTest::addColumn<int>("rate"); // 0: stalls are not watched
         QTest::addColumn<QVector<SizerStep>>("steps");
         QTest::addColumn<int>("expected");
-        const int spell = int(BufferMixer::kQuietSpellFrames);
+        const int spell = int(BufferMixer::kQuietSpellNs / 1000000);
         const int grow = BufferMixer::kGrowPeriods * 128;
         QTest::newRow("no underrun keeps the start") << 2047 << 0 << QVector<SizerStep>{{true, 384, 0}, {true, 128, 0}}
                                                      << 384;
@@ -330,35 +333,69 @@ private slots:
         QTest::newRow("a buffer smaller than the start never grows")
             << 300 << 0 << QVector<SizerStep>{{true, 128, 1}, {true, 128, 2}} << 384;
         QTest::newRow("a quiet spell takes a period off")
-            << 2047 << 0 << QVector<SizerStep>{{true, 128, 1}, {true, 128, 2}, {true, spell - 1, 2}, {true, 1, 2}}
+            << 2047 << 0
+            << QVector<SizerStep>{{true, 128, 1}, {true, 128, 2}, {true, 128, 2, 0, spell - 1}, {true, 128, 2, 0, spell}}
             << 384 + 2 * grow - 128;
-        QTest::newRow("one frame short of a spell keeps it")
-            << 2047 << 0 << QVector<SizerStep>{{true, 128, 1}, {true, spell - 1, 1}} << 384 + grow;
-        QTest::newRow("idle time is no quiet spell")
-            << 2047 << 0 << QVector<SizerStep>{{true, 128, 1}, {false, spell, 1}, {false, spell, 1}} << 384 + grow;
+        QTest::newRow("a millisecond short of a spell keeps it")
+            << 2047 << 0 << QVector<SizerStep>{{true, 128, 1}, {true, 128, 1, 0, spell - 1}} << 384 + grow;
+        QTest::newRow("idle time counts towards a spell")
+            << 2047 << 0 << QVector<SizerStep>{{true, 128, 1}, {false, 0, 1, 0, spell / 2}, {false, 0, 1, 0, spell}}
+            << 384 + grow - 128;
+        QTest::newRow("frames fed are no spell without the clock")
+            << 2047 << 0 << QVector<SizerStep>{{true, 128, 1}, {true, 2 * spell * 44, 1}, {true, 2 * spell * 44, 1}}
+            << 384 + grow;
         QTest::newRow("an underrun starts the spell again")
-            << 2047 << 0 << QVector<SizerStep>{{true, 128, 1}, {true, spell - 10, 1}, {true, 5, 2}, {true, spell - 10, 2}}
+            << 2047 << 0
+            << QVector<SizerStep>{{true, 128, 1}, {true, 5, 2, 0, spell - 10}, {true, 128, 2, 0, 2 * spell - 20}}
             << 384 + 2 * grow;
         QTest::newRow("spells bring it down to the start and no further")
-            << 2047 << 0 << QVector<SizerStep>{{true, 128, 1}, {true, spell, 1}, {true, spell, 1}, {true, spell, 1},
-                                          {true, spell, 1}}
+            << 2047 << 0
+            << QVector<SizerStep>{{true, 128, 1}, {false, 0, 1, 0, spell}, {true, 128, 1, 0, 2 * spell},
+                                  {true, 128, 1, 0, 3 * spell}, {true, 128, 1, 0, 4 * spell}}
             << 384;
-        // The server's books stand still while its mixer plays on.
-        QTest::newRow("a queue taken nothing of for longer than it lasts grows it")
-            << 2047 << 44100 << QVector<SizerStep>{{true, 0, 0, 0, 0}, {true, 384, 0, 384, 5}, {true, 0, 0, 384, 9}}
-            << 384 + grow;
-        QTest::newRow("a queue going down is no stall")
+        // The endpoint took the queue, it was topped up, then nothing was
+        // taken for longer than what it took and what was queued: its mixer
+        // played on without our sound.
+        QTest::newRow("a stall longer than what was taken and queued grows it")
             << 2047 << 44100
-            << QVector<SizerStep>{{true, 0, 0, 0, 0}, {true, 384, 0, 384, 5}, {true, 0, 0, 383, 9}, {true, 1, 0, 384, 17}}
+            << QVector<SizerStep>{{true, 0, 0, 384, 0}, {true, 0, 0, 0, 1}, {true, 384, 0, 384, 2}, {true, 0, 0, 384, 18},
+                                  {true, 0, 0, 384, 19}}
+            << 384 + grow;
+        QTest::newRow("one stall grows it once")
+            << 2047 << 44100
+            << QVector<SizerStep>{{true, 0, 0, 384, 0}, {true, 0, 0, 0, 1}, {true, 384, 0, 384, 2}, {true, 0, 0, 384, 19},
+                                  {true, 0, 0, 384, 60}, {true, 0, 0, 384, 500}}
+            << 384 + grow;
+        QTest::newRow("just within what was taken and queued is no stall")
+            << 2047 << 44100
+            << QVector<SizerStep>{{true, 0, 0, 384, 0}, {true, 0, 0, 0, 1}, {true, 384, 0, 384, 2}, {true, 0, 0, 384, 18}}
             << 384;
-        QTest::newRow("just within what the queue lasts is no stall")
-            << 2047 << 44100 << QVector<SizerStep>{{true, 0, 0, 0, 0}, {true, 384, 0, 384, 0}, {true, 0, 0, 384, 8}}
+        // Taken as it plays, as a card does, 2 ms at a time for 60 ms.
+        QVector<SizerStep> steady{{true, 0, 0, 384, 0}, {true, 0, 0, 296, 2}};
+        for (int ms = 4; ms <= 60; ms += 2)
+            steady.append({true, 88, 0, 296, ms});
+        QTest::newRow("a queue going down is no stall") << 2047 << 44100 << steady << 384;
+        // A sound server taking chunks: three queues in quick succession,
+        // then nothing for longer than a queue lasts, within what it took.
+        QTest::newRow("a server taking chunks ahead is no stall")
+            << 2047 << 44100
+            << QVector<SizerStep>{{true, 0, 0, 384, 0}, {true, 0, 0, 0, 1},       {true, 384, 0, 0, 2},
+                                  {true, 384, 0, 0, 3}, {true, 384, 0, 384, 4},   {true, 0, 0, 384, 20},
+                                  {true, 0, 0, 384, 30}, {true, 0, 0, 128, 31},   {true, 256, 0, 384, 33}}
+            << 384;
+        QTest::newRow("a fresh queue the server has not begun taking is no stall")
+            << 2047 << 44100
+            << QVector<SizerStep>{{true, 0, 0, 384, 0}, {true, 0, 0, 384, 9}, {true, 0, 0, 384, 1500},
+                                  {true, 0, 0, 0, 1501}, {true, 384, 0, 384, 1502}, {true, 0, 0, 384, 1510}}
             << 384;
         QTest::newRow("an idle queue standing still is no stall")
-            << 2047 << 44100 << QVector<SizerStep>{{false, 0, 0, 0, 0}, {false, 0, 0, 384, 50}, {true, 0, 0, 384, 55}}
+            << 2047 << 44100
+            << QVector<SizerStep>{{true, 0, 0, 384, 0}, {true, 0, 0, 0, 1}, {false, 0, 0, 0, 2}, {false, 0, 0, 384, 50},
+                                  {true, 0, 0, 384, 55}, {true, 0, 0, 384, 90}}
             << 384;
         QTest::newRow("stalls are not watched without a rate")
-            << 2047 << 0 << QVector<SizerStep>{{true, 0, 0, 0, 0}, {true, 384, 0, 384, 5}, {true, 0, 0, 384, 90}}
+            << 2047 << 0
+            << QVector<SizerStep>{{true, 0, 0, 384, 0}, {true, 0, 0, 0, 1}, {true, 384, 0, 384, 2}, {true, 0, 0, 384, 90}}
             << 384;
     }
 
@@ -380,7 +417,7 @@ private slots:
     // The render thread keeps the queue the sizer asks for: three periods of
     // a larger buffer to start with (eight on a sound server's stream), more
     // after an underrun while a voice plays, and back to the start after
-    // quiet spells of sound fed.
+    // quiet spells of its clock (driven here).
     void renderLoopKeepsTheQueueItIsGiven_data()
     {
         QTest::addColumn<bool>("server");
@@ -393,6 +430,7 @@ private slots:
     {
         QFETCH(bool, server);
         QFETCH(int, startPeriods);
+        ScopedFakeClock clock;
         BufferMixer m;
         auto owned = std::make_unique<ManualOutput>(BufferMixer::outputConfig());
         ManualOutput* out = owned.get();
@@ -423,10 +461,20 @@ private slots:
         for (qint64 f = start; f < w.size() / 4; ++f)
             QCOMPARE(frameAt(w, f, 0), qint16(1000));
 
-        QVERIFY(drain(out, m, BufferMixer::kQuietSpellFrames + 2 * grown));
+        // However much is played, only the clock brings it down.
+        QVERIFY(drain(out, m, 4 * grown));
+        QCOMPARE(m.queueFrames(), grown);
+        clock.advanceNs(BufferMixer::kQuietSpellNs);
+        QVERIFY(drain(out, m, BufferMixer::kPeriodFrames));
+        QTRY_COMPARE(m.queueFrames(), grown - BufferMixer::kPeriodFrames);
+        clock.advanceNs(BufferMixer::kQuietSpellNs - 1);
+        QVERIFY(drain(out, m, 2 * BufferMixer::kPeriodFrames));
         QCOMPARE(m.queueFrames(), grown - BufferMixer::kPeriodFrames);
-        QVERIFY(drain(out, m, 2 * BufferMixer::kQuietSpellFrames + 2 * grown));
-        QCOMPARE(m.queueFrames(), start);
+        clock.advanceNs(1);
+        QVERIFY(drain(out, m, BufferMixer::kPeriodFrames));
+        QTRY_COMPARE(m.queueFrames(), start);
+        clock.advanceNs(BufferMixer::kQuietSpellNs);
+        QVERIFY(drain(out, m, 2 * BufferMixer::kPeriodFrames));
         QCOMPARE(out->framesQueued(), qint64(start));
         m.close();
         m.release(b);
