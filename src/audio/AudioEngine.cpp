@@ -256,7 +256,7 @@ void AudioEngine::startWhenReady(PlaybackSlot& s, qint64 startMs)
 // loop's rounds to the range (its reports and timers move every wrap). So
 // does a short sound played once (see kShortSoundMs), unless its file is
 // still being written: its header cannot be trusted yet.
-bool AudioEngine::wantsStream(PlaybackSlot& s)
+bool AudioEngine::wantsStream(const PlaybackSlot& s)
 {
     if (!m_loopStreams || s.prepareOnly || s.path.startsWith(QLatin1String("http")))
         return false;

@@ -334,7 +334,7 @@ private:
     bool canMakePlayers();
     static void parkPlayer(QMediaPlayer* player, QAudioOutput* output);
     void startPendingSlot(PlaybackSlot& s);
-    bool wantsStream(PlaybackSlot& s);
+    bool wantsStream(const PlaybackSlot& s);
     void startStream(PlaybackSlot& s);
     void streamTick(QString id);   // a copy: the slot may go
     void moveStreamToPlayers(PlaybackSlot& s);
