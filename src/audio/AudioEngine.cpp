@@ -250,13 +250,29 @@ void AudioEngine::startWhenReady(PlaybackSlot& s, qint64 startMs)
     startFrom(s, startMs);
 }
 
-// ---- loops on their own stream -------------------------------------------
+// ---- loops and short sounds on their own stream ---------------------------
 
 // A local loop plays on a stream of its own: a media player cannot keep a
-// loop's rounds to the range (its reports and timers move every wrap).
-bool AudioEngine::wantsStream(const PlaybackSlot& s) const
+// loop's rounds to the range (its reports and timers move every wrap). So
+// does a short sound played once (see kShortSoundMs), unless its file is
+// still being written: its header cannot be trusted yet.
+bool AudioEngine::wantsStream(const PlaybackSlot& s)
 {
-    return m_loopStreams && s.loop && !s.prepareOnly && !s.path.startsWith(QLatin1String("http"));
+    if (!m_loopStreams || s.prepareOnly || s.path.startsWith(QLatin1String("http")))
+        return false;
+    if (s.loop)
+        return true;
+    const qint64 length = playedLengthMs(s);
+    return length > 0 && length <= kShortSoundMs && !writtenRecently(s.path);
+}
+
+qint64 AudioEngine::playedLengthMs(const PlaybackSlot& s)
+{
+    const double in = std::isfinite(s.trimIn) ? std::max(0.0, s.trimIn) : 0.0;
+    if (std::isfinite(s.trimOut) && s.trimOut > in + 0.001)
+        return qint64(std::llround((s.trimOut - in) * 1000.0));
+    const qint64 file = fileHeadOf(s.path).durationMs;
+    return file > 0 ? std::max<qint64>(0, file - qint64(std::llround(in * 1000.0))) : 0;
 }
 
 void AudioEngine::startStream(PlaybackSlot& s)
@@ -273,6 +289,7 @@ void AudioEngine::startStream(PlaybackSlot& s)
     p.fadeIn = s.fadeInMs / 1000.0;
     p.fadeOut = s.fadeOutMs / 1000.0;
     p.level = float(outputLevel(s));
+    p.once = !s.loop;
     s.stream = new LoopStream(p);
     s.active = true;
     m_slots.insert(id, &s);
@@ -288,22 +305,27 @@ void AudioEngine::startStream(PlaybackSlot& s)
     emit playStarted(id);
 }
 
-// Reports where the stream is heard, and ends or moves a stream that failed.
+// Reports where the stream is heard, ends a stream played once when its
+// last frame has been heard, and ends or moves a stream that failed.
 void AudioEngine::streamTick(QString id)
 {
     PlaybackSlot* s = slotFor(id);
     if (!s || !s->stream)
         return;
     if (s->stream->outputLost()) {
-        VX_LOG(QStringLiteral("[AudioEngine] the output of looping sound %1 was lost").arg(id));
+        VX_LOG(QStringLiteral("[AudioEngine] the output of sound %1 was lost").arg(id));
         stopAtOnce(id);
         checkServer();
+        return;
+    }
+    if (s->stream->state() == LoopStream::State::Ended) {
+        stopAtOnce(id);
         return;
     }
     if (s->stream->state() == LoopStream::State::Failed) {
         const QString why = s->stream->error();
         if (s->stream->positionMs() < 0) {
-            VX_LOG(QStringLiteral("[AudioEngine] looping sound %1 plays on a media player: %2").arg(id, why));
+            VX_LOG(QStringLiteral("[AudioEngine] sound %1 plays on a media player: %2").arg(id, why));
             moveStreamToPlayers(*s);
             return;
         }
@@ -319,14 +341,14 @@ void AudioEngine::streamTick(QString id)
 }
 
 // A stream that could not start (no sound card stream, or a file our decoder
-// does not read) leaves the loop to a media player, as before streams.
+// does not read) leaves the sound to a media player, as before streams.
 void AudioEngine::moveStreamToPlayers(PlaybackSlot& s)
 {
     ButtonData b;
     b.id = s.id;
     b.audioPath = s.path;
     b.volume = s.volume;
-    b.loop = true;
+    b.loop = s.loop;
     b.trimStart = s.trimIn;
     b.trimEnd = s.trimOut;
     b.fadeIn = s.fadeInMs / 1000.0;
@@ -555,21 +577,24 @@ qint64 AudioEngine::pcmSeekMs(qint64 trimMs, int rate)
 
 // The back end opens the file on this thread anyway when it is given it;
 // this reads only its header, once for each version of the file.
-int AudioEngine::pcmRateOf(const QString& path)
+AudioEngine::FileHead AudioEngine::fileHeadOf(const QString& path)
 {
     if (path.isEmpty() || path.startsWith(QLatin1String("http")) || !FileCheck::isRegularFile(path))
-        return 0;
+        return {};
     const QString key = path + QLatin1Char('|') + QString::number(QFileInfo(path).lastModified().toMSecsSinceEpoch());
-    auto it = m_pcmRates.constFind(key);
-    if (it != m_pcmRates.constEnd())
+    auto it = m_fileHeads.constFind(key);
+    if (it != m_fileHeads.constEnd())
         return it.value();
     PcmDecoder::Info info;
-    const bool pcm = PcmDecoder::probe(path, &info) && info.codec.startsWith(QLatin1String("pcm_"));
-    const int rate = pcm ? info.sourceRate : 0;
-    if (m_pcmRates.size() > 512)
-        m_pcmRates.clear();
-    m_pcmRates.insert(key, rate);
-    return rate;
+    FileHead head;
+    if (PcmDecoder::probe(path, &info)) {
+        head.pcmRate = info.codec.startsWith(QLatin1String("pcm_")) ? info.sourceRate : 0;
+        head.durationMs = std::max<qint64>(0, info.durationMs);
+    }
+    if (m_fileHeads.size() > 512)
+        m_fileHeads.clear();
+    m_fileHeads.insert(key, head);
+    return head;
 }
 
 // Starts a run from startMs. Every run but a rapid restart fades in (a loop
@@ -699,9 +724,12 @@ bool AudioEngine::stillArriving(const PlaybackSlot& s)
     const QUrl source = s.player ? s.player->source() : QUrl();
     if (source.scheme().startsWith(QLatin1String("http")))
         return true;
-    if (!source.isLocalFile())
-        return false;
-    const QDateTime written = QFileInfo(source.toLocalFile()).lastModified();
+    return source.isLocalFile() && writtenRecently(source.toLocalFile());
+}
+
+bool AudioEngine::writtenRecently(const QString& path)
+{
+    const QDateTime written = QFileInfo(path).lastModified();
     return written.isValid() && written.msecsTo(QDateTime::currentDateTime()) < kArrivingMs;
 }
 

@@ -60,10 +60,10 @@ struct PlaybackSlot
     QTimer* wrapTimer = nullptr;
     QMediaPlayer* tailPlayer = nullptr;
     QAudioOutput* tailOutput = nullptr;
-    // A loop played by our own decoder on its own output stream instead of a
-    // media player (see LoopStream): its rounds keep time to the frame. Its
-    // reports come from streamTimer. path and deviceId let it go over to the
-    // players when no stream can be had.
+    // A loop, or a short sound played once, played by our own decoder on its
+    // own output stream instead of a media player (see LoopStream): it keeps
+    // time to the frame. Its reports come from streamTimer. path and deviceId
+    // let it go over to the players when no stream can be had.
     LoopStream* stream = nullptr;
     QTimer* streamTimer = nullptr;
     QString path;
@@ -193,8 +193,15 @@ public:
     // How much earlier than the start delay says the next round of a loop
     // is started: a few ms of overlap at the wrap rather than a gap.
     static constexpr int kWrapLeadMs = 5;
-    // How often a looping stream's position is reported and its state read.
+    // How often a stream's position is reported and its state read.
     static constexpr int kStreamReportMs = 50;
+    // A local sound played once whose range (or whole file) is this short
+    // or shorter plays on a stream of its own: on a player it can end
+    // before its start is heard (a start is heard kHeardSpanMs after an
+    // earlier report, and reports can be kReportSpacingMs apart), and its
+    // end would be timed from a guessed start delay; a file of 40 ms or
+    // less is not heard at all there.
+    static constexpr int kShortSoundMs = kHeardSpanMs + kReportSpacingMs;
 
     explicit AudioEngine(QObject* parent = nullptr);
     ~AudioEngine() override;
@@ -260,8 +267,9 @@ public:
     QAudioDevice cachedDevice() const { return m_cachedDevice; }
 
     void setScheduler(Scheduler s);
-    // Whether local loops play on their own streams (the default) or on the
-    // media players, as a stream that cannot start falls back to.
+    // Whether local loops and short sounds play on their own streams (the
+    // default) or on the media players, as a stream that cannot start falls
+    // back to.
     void setLoopStreams(bool on) { m_loopStreams = on; }
     // How long a start takes to be heard, as the last start's reports told.
     qint64 startDelayMs() const { return m_startDelayMs; }
@@ -309,13 +317,24 @@ private slots:
 private:
     static bool readyToStart(const PlaybackSlot& s);
     qint64 startPosFor(const QString& path, double trimIn);
+    // What a file's header says, read once for each version of the file.
+    struct FileHead
+    {
+        int pcmRate = 0;              // uncompressed PCM: its rate; else 0
+        qint64 durationMs = 0;        // 0: unknown
+    };
+    FileHead fileHeadOf(const QString& path);
     // The file's PCM rate when it is uncompressed PCM (else 0), by path.
-    int pcmRateOf(const QString& path);
+    int pcmRateOf(const QString& path) { return fileHeadOf(path).pcmRate; }
+    // How long a run of the slot plays, from its range or its file's
+    // header; 0 when not known.
+    qint64 playedLengthMs(const PlaybackSlot& s);
+    static bool writtenRecently(const QString& path);
     bool serverStillOurs();
     bool canMakePlayers();
     static void parkPlayer(QMediaPlayer* player, QAudioOutput* output);
     void startPendingSlot(PlaybackSlot& s);
-    bool wantsStream(const PlaybackSlot& s) const;
+    bool wantsStream(const PlaybackSlot& s);
     void startStream(PlaybackSlot& s);
     void streamTick(QString id);   // a copy: the slot may go
     void moveStreamToPlayers(PlaybackSlot& s);
@@ -417,5 +436,5 @@ private:
     QTimer* m_probeTimer = nullptr;
     QMediaPlayer* m_probe = nullptr;
     bool m_loopStreams = true;
-    QHash<QString, int> m_pcmRates;   // by path and modification time
+    QHash<QString, FileHead> m_fileHeads;   // by path and modification time
 };

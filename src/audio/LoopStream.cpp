@@ -154,6 +154,8 @@ void decodeLoop(std::shared_ptr<Shared> sh)
         sh->whole.store(true, std::memory_order_release);
         return;
     }
+    if (sh->params.once)
+        return;
     while (!sh->stop.load(std::memory_order_acquire)) {
         const qint64 got = decodeRound(*sh, first, &why);
         if (sh->stop.load(std::memory_order_acquire))
@@ -180,15 +182,23 @@ float envelope(const Shared& sh, qint64 pos, qint64 round)
 
 // Fills frames of the output from the stream, at a level ramped from `from`
 // to `to` across the block. When the decoder is behind, the rest is silence
-// and the stream waits for it: a round is never cut short.
+// and the stream waits for it: a round is never cut short. Played once, all
+// after the round is silence of its own, not a wait.
 void renderBlock(Shared& sh, qint16* dst, int frames, float from, float to)
 {
     const bool whole = sh.whole.load(std::memory_order_acquire);
     const qint64 round = sh.roundFrames.load(std::memory_order_acquire);
     const qint64 decoded = sh.decoded.load(std::memory_order_acquire);
+    const bool once = sh.params.once;
     qint64 f = sh.played.load(std::memory_order_relaxed);
     int k = 0;
     for (; k < frames; ++k, ++f) {
+        if (once && round > 0 && f >= round) {
+            std::memset(dst + k * 2, 0, size_t(frames - k) * 4);
+            f += frames - k;
+            k = frames;
+            break;
+        }
         if (!whole && f >= decoded)
             break;
         const qint64 g = whole ? f % round : f;
@@ -243,6 +253,14 @@ bool waitForLead(Shared& sh)
     }
 }
 
+// A stream played once has ended when the frame heard lies past its round.
+void noteEnd(Shared& sh, qint64 heard)
+{
+    const qint64 round = sh.roundFrames.load(std::memory_order_acquire);
+    if (sh.params.once && round > 0 && heard >= round)
+        sh.state.store(int(LoopStream::State::Ended), std::memory_order_release);
+}
+
 void renderLoop(std::shared_ptr<Shared> sh)
 {
     RenderThread::setCurrentThreadName(QStringLiteral("tr-loop"));
@@ -266,8 +284,10 @@ void renderLoop(std::shared_ptr<Shared> sh)
         applied = target;
         if (!out->releaseBuffer(frames, false))
             return false;
-        sh->heard.store(sh->played.load(std::memory_order_relaxed) - queued - frames, std::memory_order_release);
+        const qint64 heard = sh->played.load(std::memory_order_relaxed) - queued - frames;
+        sh->heard.store(heard, std::memory_order_release);
         sh->underruns.store(out->underrunCount(), std::memory_order_relaxed);
+        noteEnd(*sh, heard);
         return true;
     };
     if (!pass(capacity, 0) || !out->start()) {
@@ -351,7 +371,9 @@ qint64 LoopStream::positionMs() const
     if (h < 0)
         return -1;
     const qint64 round = m_shared->roundFrames.load(std::memory_order_acquire);
-    const qint64 pos = round > 0 ? h % round : h;
+    qint64 pos = h;
+    if (round > 0)
+        pos = m_shared->params.once ? std::min(h, round) : h % round;
     return (m_shared->inFrame + pos) * 1000 / kRate;
 }
 
@@ -366,7 +388,9 @@ qint64 LoopStream::roundsHeard() const
     const qint64 round = m_shared->roundFrames.load(std::memory_order_acquire);
     if (h < 0)
         return 0;
-    return round > 0 ? h / round + 1 : 1;
+    if (round <= 0 || m_shared->params.once)
+        return 1;
+    return h / round + 1;
 }
 
 quint64 LoopStream::underruns() const

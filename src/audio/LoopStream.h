@@ -10,6 +10,9 @@
 // position report can move a wrap; each round fades in and out as set, as
 // the pre-decoded loops do.
 //
+// Played once (Params::once), the range plays a single round and then
+// silence; the state becomes Ended once its last frame has been heard.
+//
 // Two threads do the work: one decodes the range (once, when it fits in
 // memory; round after round into a ring of blocks when it does not), one
 // renders it to the output device. The owner lives on the GUI thread and
@@ -28,9 +31,11 @@ public:
         double fadeIn = 0;         // seconds, each round; 10 ms or less: none
         double fadeOut = 0;
         float level = 1.0f;        // the output level to start at, 0..1
+        bool once = false;         // one round, then silence until Ended
     };
 
-    enum class State { Starting, Playing, Failed };
+    // Ended: a stream played once has been heard to its last frame.
+    enum class State { Starting, Playing, Failed, Ended };
 
     static constexpr int kRate = 44100;
     // Blocks of one second; up to this many seconds of a range are held whole
@@ -62,7 +67,7 @@ public:
     // Whether the output stream was lost after it had played.
     bool outputLost() const;
     // Where in the file the frame heard now lies, in ms; -1 until the first
-    // frame has been written.
+    // frame has been written. Played once, it stays at the range's end.
     qint64 positionMs() const;
     // The file's length as its header says (0 until known).
     qint64 durationMs() const;

@@ -14,6 +14,7 @@
 #include <QPointer>
 
 #include "AudioEngine.h"
+#include "LoopStream.h"
 #include "MonoClock.h"
 #include "TestSupport.h"
 #include "WaveformDecoder.h"
@@ -111,6 +112,7 @@ class TstAudioEngine : public QObject
     Q_OBJECT
 
     QString m_tone;   // 5 s of 440 Hz, mono, 8 kHz
+    QString m_click;  // 100 ms of it
 
 private slots:
     void initTestCase()
@@ -122,6 +124,9 @@ private slots:
         m_tone = TestSupport::tempDir() + "/tone5s.wav";
         QVERIFY(TestSupport::writeWav16(m_tone, TestSupport::sine(440, 5.0, 1, 8000), 1, 8000));
         writtenLongAgo(m_tone);   // a file written just now counts as still arriving
+        m_click = TestSupport::tempDir() + "/click100ms.wav";
+        QVERIFY(TestSupport::writeWav16(m_click, TestSupport::sine(440, 0.1, 1, 8000), 1, 8000));
+        writtenLongAgo(m_click);
     }
 
     void fadeInSteps_data()
@@ -273,6 +278,31 @@ private slots:
         QCOMPARE(r.stopped.count(), 1);
         QCOMPARE(r.stopped.at(0).at(0).toString(), QString("b"));
         QCOMPARE(r.all.count(), 0);   // "x" still holds a slot
+
+        // A short sound on a stream of its own fades on the stream, and its
+        // replay during the fade ends the faded one at once.
+        r.e.setLoopStreams(true);
+        ButtonData c = button("c", m_tone);
+        c.trimStart = 1.0;
+        c.trimEnd = 1.2;
+        r.e.play(c, QString());
+        QVERIFY(r.slot("c")->stream);
+        r.e.setButtonFade("c", 100);
+        r.e.stop("c");
+        t = r.e.stopFadeTimer("c");
+        QVERIFY(t);
+        fire(t, 3);
+        QCOMPARE_LE(qAbs(r.slot("c")->stream->level() - 0.85 * 0.5), kTol);
+        fire(t, 3);
+        QVERIFY(!r.slot("c"));
+        QCOMPARE(r.stopped.count(), 2);
+        r.e.play(c, QString());
+        r.e.setButtonFade("c", 100);
+        r.e.stop("c");
+        r.e.play(c, QString());
+        QVERIFY(!r.e.stopFadeTimer("c"));
+        QCOMPARE(r.stopped.count(), 3);
+        QCOMPARE_LE(qAbs(r.slot("c")->stream->level() - 0.85), kTol);
     }
 
     // Whatever ends a fading slot first, it reports its stop once.
@@ -662,6 +692,46 @@ private slots:
         fire(hold);
         QVERIFY(p->source().isEmpty());
         QCOMPARE(r.e.durationMs("h"), qint64(5000));
+
+        // A sound played once whose range or file is short plays on a stream
+        // of its own, which ends it once it has been heard: the slot goes and
+        // its end is reported. A longer one, and a short file still being
+        // written (its header is not to be trusted yet), stay on a player.
+        const QString arriving = TestSupport::tempDir() + "/arriving100ms.wav";
+        QVERIFY(TestSupport::writeWav16(arriving, TestSupport::sine(440, 0.1, 1, 8000), 1, 8000));
+        struct Case
+        {
+            const char* id;
+            QString path;
+            double trimIn, trimOut;
+            bool onStream;
+        };
+        const Case cases[] = {
+            {"file of 100 ms", m_click, 0, 0, true},
+            {"range of 250 ms", m_tone, 1.0, 1.25, true},
+            {"file of 100 ms from 40 ms", m_click, 0.04, 0, true},
+            {"range of 300 ms", m_tone, 1.0, 1.3, false},
+            {"range of 4.9 s", m_tone, 0.1, 0, false},
+            {"file still arriving", arriving, 0, 0, false},
+        };
+        for (const Case& c : cases) {
+            Rig s;
+            s.e.setLoopStreams(true);
+            ButtonData b = button(c.id, c.path);
+            b.trimStart = c.trimIn;
+            b.trimEnd = c.trimOut;
+            s.e.play(b, QString());
+            QCOMPARE(s.started.count(), 1);
+            QVERIFY2(bool(s.slot(c.id)->stream) == c.onStream, c.id);
+            QCOMPARE(!s.slot(c.id)->player, c.onStream);
+            if (!c.onStream)
+                continue;
+            QCOMPARE(s.stopped.count(), 0);
+            QTRY_COMPARE_WITH_TIMEOUT(s.stopped.count(), 1, 10000);
+            QVERIFY2(!s.slot(c.id), c.id);
+            QCOMPARE(s.all.count(), 1);
+            QCOMPARE(s.errors.count(), 0);
+        }
     }
 
     void purgeOfEndedSlots()
@@ -768,6 +838,9 @@ private slots:
         Rig r;
         for (const char* id : {"a", "b", "c"})
             r.e.play(button(id, m_tone), QString());
+        r.e.setLoopStreams(true);
+        r.e.play(button("d", m_click), QString());   // on a stream of its own
+        QVERIFY(r.slot("d")->stream);
         r.e.setButtonFade("b", 400);
         r.e.stop("b");
         r.player("c")->play();
@@ -779,7 +852,7 @@ private slots:
         });
         r.e.stopAll();
         seen.sort();
-        QCOMPARE(seen, QStringList({"a", "b", "c"}));
+        QCOMPARE(seen, QStringList({"a", "b", "c", "d"}));
         QCOMPARE(r.all.count(), 1);
         QVERIFY(!r.e.stopFadeTimer("b"));
         QVERIFY(r.e.playingIds().isEmpty());
@@ -792,6 +865,9 @@ private slots:
         Rig r;
         for (const char* id : {"a", "b", "c"})
             r.e.play(button(id, m_tone), QString());
+        r.e.setLoopStreams(true);
+        r.e.play(button("s", m_click), QString());   // on a stream of its own
+        QVERIFY(r.slot("s")->stream);
         r.e.setButtonFade("a", 400);
         r.e.stop("a");
         r.e.panic();
@@ -855,6 +931,17 @@ private slots:
         QCOMPARE(r.e.globalVolume(), 1.0);
         r.e.setGlobalVolume(-1);
         QCOMPARE_LE(r.out("a"), kTol);
+
+        // A short sound on a stream of its own follows both as a player does.
+        r.e.setLoopStreams(true);
+        r.e.setGlobalVolume(0.8);
+        r.e.play(button("s", m_click), QString());
+        QVERIFY(r.slot("s")->stream);
+        QCOMPARE_LE(qAbs(r.slot("s")->stream->level() - 0.8), kTol);
+        r.e.setButtonVolume("s", 0.5);
+        QCOMPARE_LE(qAbs(r.slot("s")->stream->level() - 0.4), kTol);
+        r.e.setGlobalVolume(0.2);
+        QCOMPARE_LE(qAbs(r.slot("s")->stream->level() - 0.1), kTol);
 
         r.e.setTabVolume(-1, 0.5);
         QCOMPARE(r.e.tabVolume(-1), 1.0);
