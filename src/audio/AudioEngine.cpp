@@ -1210,9 +1210,16 @@ qint64 AudioEngine::writePosMs(const PlaybackSlot& s) const
     return s.startPosMs + (MonoClock::ms() - s.heardStartAtMs) + m_timing.volumeLeadMs;
 }
 
+// The back end writes the first moments of a run in one block, at the level
+// it finds then, into an output that is empty: that block is heard about as
+// soon as it is written, not a volume lead later. Until a report says the
+// run is under way the fade is stepped as heard, so that the block never
+// rises above the ramp (a start delay learnt shorter than the lead would
+// otherwise have it written some steps up).
 int AudioEngine::fadeInStepsHeard(const PlaybackSlot& s) const
 {
-    const qint64 into = writePosMs(s) - s.startPosMs;
+    const bool underWay = s.startCalledAtMs == 0 || s.startHeard || s.anchorAtMs != 0;
+    const qint64 into = writePosMs(s) - s.startPosMs - (underWay ? 0 : m_timing.volumeLeadMs);
     return into <= 0 ? 0 : int(std::min<qint64>(into / kFadeTickMs, std::numeric_limits<int>::max()));
 }
 

@@ -157,10 +157,11 @@ private slots:
         }
         QVERIFY(s->fadeInTimer);
         QCOMPARE(s->fadeInTimer->interval(), 16);
-        // Silent until the back end writes the sound's first samples, a
-        // volume lead before they are heard; then a step every 16 ms.
+        // Silent until the sound's first samples are heard: the back end
+        // writes them into an empty output, heard as soon as written (no
+        // report has come yet); then a step every 16 ms.
         QCOMPARE_LE(r.out("a"), AudioEngine::kFadeInFloor + kTol);
-        const qint64 firstWrite = r.e.startDelayMs() - r.e.timing().volumeLeadMs;
+        const qint64 firstWrite = r.e.startDelayMs();
         QVERIFY2(firstWrite > 16, "the first write must come after the start");
         clock.advanceMs(firstWrite);
         fire(s->fadeInTimer);
@@ -219,7 +220,7 @@ private slots:
         PlaybackSlot* s = r.slot("a");
         QTimer* t = s->fadeInTimer;
         // Three of six steps in: half of 1.7.
-        clock.advanceMs(r.e.startDelayMs() - r.e.timing().volumeLeadMs + 3 * 16);
+        clock.advanceMs(r.e.startDelayMs() + 3 * 16);
         fire(t);
         QCOMPARE_LE(qAbs(r.out("a") - 0.85), kTol);
         clock.advanceMs(16);
@@ -232,7 +233,7 @@ private slots:
         c.volume = 0.7;
         r.e.play(c, QString());
         r.playing("c");
-        clock.advanceMs(r.e.startDelayMs() - r.e.timing().volumeLeadMs + 6 * 16);
+        clock.advanceMs(r.e.startDelayMs() + 6 * 16);
         fire(r.slot("c")->fadeInTimer);
         QVERIFY(!r.slot("c")->fadeInTimer);
         r.e.setGlobalVolume(0.5);
