@@ -952,8 +952,24 @@ void AudioEngine::trimOutTimerFired(QString id)
             s->trimOutTimer->start(int(std::min<qint64>(left, std::numeric_limits<int>::max())));
             return;
         }
+        if (standsShortOfTrimOut(*s)) {
+            s->trimOutTimer->start(kFadeTickMs);
+            return;
+        }
     }
     reachTrimOut(id);
+}
+
+// A run whose start is not heard yet and whose reports have not come within
+// a report of its trim-out has not played its range: its back end stands
+// still (or has not started). It is left to the start check, which gives it
+// a fresh player or ends it with an error, rather than ended silent as if
+// it had played.
+bool AudioEngine::standsShortOfTrimOut(const PlaybackSlot& s) const
+{
+    const qint64 endMs = qint64(s.trimOut * 1000.0);
+    return !s.startHeard && s.startCheckTimer && s.startCheckTimer->isActive()
+        && s.lastPosMs < endMs - kReportSpacingMs;
 }
 
 // The sound reached its trim-out: a looping one starts again from its

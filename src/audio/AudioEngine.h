@@ -387,6 +387,7 @@ private:
     void killTrimOut(PlaybackSlot& s);
     void trimOutTimerFired(QString id);
     qint64 trimOutHeardAtMs(const PlaybackSlot& s) const;
+    bool standsShortOfTrimOut(const PlaybackSlot& s) const;
     void reachTrimOut(QString id);   // a copy: the slot holding it goes
     void purgeEndedSlot(const QString& keep);
     void holdEndedMedia(PlaybackSlot& s);

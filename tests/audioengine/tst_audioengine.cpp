@@ -507,9 +507,17 @@ private slots:
             QVERIFY(r.slot(d.id));
             QCOMPARE(t->interval(), span - 100 + reportLead);
             QCOMPARE(r.stopped.count(), 0);
-            // At its mark the range ends, heard start or not: a range
-            // shorter than a start takes to count as heard is not played on.
+            // At its mark with its reports standing well short of it (the
+            // back end stands still), the range is not ended as if it had
+            // played: the start check, still on guard, deals with it.
             clock.advanceMs(span - 100 + reportLead);
+            fire(t);
+            QVERIFY(r.slot(d.id));
+            QVERIFY(r.slot(d.id)->startCheckTimer && r.slot(d.id)->startCheckTimer->isActive());
+            QCOMPARE(r.stopped.count(), 0);
+            // Once the reports come within one of the mark, it ends there.
+            r.at(d.id, 2150);
+            clock.advanceMs(t->interval());
             fire(t);
             if (!loop) {
                 QVERIFY(!r.slot(d.id));
