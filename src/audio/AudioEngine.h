@@ -315,40 +315,17 @@ private slots:
     void onSeekableChanged(bool seekable);
 
 private:
+    // AudioEngine.cpp: play, restart, the sound server, fades, stops, the lost output.
     static bool readyToStart(const PlaybackSlot& s);
-    qint64 startPosFor(const QString& path, double trimIn);
-    // What a file's header says, read once for each version of the file.
-    struct FileHead
-    {
-        int pcmRate = 0;              // uncompressed PCM: its rate; else 0
-        qint64 durationMs = 0;        // 0: unknown
-    };
-    FileHead fileHeadOf(const QString& path);
-    // The file's PCM rate when it is uncompressed PCM (else 0), by path.
-    int pcmRateOf(const QString& path) { return fileHeadOf(path).pcmRate; }
-    // How long a run of the slot plays, from its range or its file's
-    // header; 0 when not known.
-    qint64 playedLengthMs(const PlaybackSlot& s);
-    static bool writtenRecently(const QString& path);
     bool serverStillOurs();
     bool canMakePlayers();
     static void parkPlayer(QMediaPlayer* player, QAudioOutput* output);
     void startPendingSlot(PlaybackSlot& s);
-    bool wantsStream(const PlaybackSlot& s);
-    void startStream(PlaybackSlot& s);
-    void streamTick(QString id);   // a copy: the slot may go
-    void moveStreamToPlayers(PlaybackSlot& s);
     void waitForSeek(PlaybackSlot& s);
     double appliedVolume(const PlaybackSlot& s) const;
     double outputLevel(const PlaybackSlot& s) const;
     void applyOutput(PlaybackSlot& s);
     void startFadeIn(PlaybackSlot& s);
-    void noteStart(PlaybackSlot& s, qint64 startMs);
-    void placeStart(PlaybackSlot& s, qint64 pos);
-    void hearStart(PlaybackSlot& s);
-    void armStartCheck(PlaybackSlot& s, int ms);
-    void startCheckFired(QString id);   // a copy: the slot may go
-    void replaceStalledPlayer(PlaybackSlot& s);
     void makePlayer(PlaybackSlot& s, const QAudioDevice& device, const QUrl& source);
     void startWhenReady(PlaybackSlot& s, qint64 startMs);
     int fadeInStepsHeard(const PlaybackSlot& s) const;
@@ -366,20 +343,25 @@ private:
     void releaseSlotMedia(PlaybackSlot& s);
     void stopAtOnce(const QString& id);
     void emitStoppedAndMaybeAll(const QString& id);
-    void failPlayer(QMediaPlayer* player, const QString& errorString);
-    void queueFailureCheck(QMediaPlayer* player);
     void seekAndPlay(PlaybackSlot& s);
-    void restartLoop(PlaybackSlot& s);
-    // The seamless loop: the next round's player, the timer that starts it,
-    // the hand-over, and the players it leaves behind.
-    void prepareNextRound(PlaybackSlot& s);
-    void armWrap(PlaybackSlot& s);
-    void wrapRound(QString id);   // a copy, as reachTrimOut's
-    bool nextRoundReady(const PlaybackSlot& s) const;
     void connectPlayer(QMediaPlayer* player);
-    void releaseLoopPlayers(PlaybackSlot& s);
-    void releaseTail(PlaybackSlot& s);
-    qint64 heardEndAtMs(const PlaybackSlot& s) const;
+    static QUrl sourceUrl(const QString& path);
+    static bool hasAnyOutput();
+    void reportNoOutput(const QString& id);
+    void reportFailedStart(const QString& id, const QString& why);
+    void watchForStalls(PlaybackSlot& s);
+    void loseOutput();
+    void probeOutput();
+    void probeDone(bool moved);
+
+    // AudioEngineClock.cpp: the sound clock, the trim-out and the start check.
+    static bool writtenRecently(const QString& path);
+    void noteStart(PlaybackSlot& s, qint64 startMs);
+    void placeStart(PlaybackSlot& s, qint64 pos);
+    void hearStart(PlaybackSlot& s);
+    void armStartCheck(PlaybackSlot& s, int ms);
+    void startCheckFired(QString id);   // a copy: the slot may go
+    void replaceStalledPlayer(PlaybackSlot& s);
     // Plays the slot's player from startMs and times its trim-out from now.
     void startFrom(PlaybackSlot& s, qint64 startMs, bool withFadeIn = true);
     void armTrimOut(PlaybackSlot& s);
@@ -389,25 +371,51 @@ private:
     qint64 trimOutHeardAtMs(const PlaybackSlot& s) const;
     bool standsShortOfTrimOut(const PlaybackSlot& s) const;
     void reachTrimOut(QString id);   // a copy: the slot holding it goes
-    void purgeEndedSlot(const QString& keep);
-    void holdEndedMedia(PlaybackSlot& s);
-    void releaseEndedMedia(QString id);   // a copy, as reachTrimOut's
     static bool stillArriving(const PlaybackSlot& s);
 
+    // AudioEngineStream.cpp: loops and short sounds on their own stream; file-head facts.
+    qint64 startPosFor(const QString& path, double trimIn);
+    // What a file's header says, read once for each version of the file.
+    struct FileHead
+    {
+        int pcmRate = 0;              // uncompressed PCM: its rate; else 0
+        qint64 durationMs = 0;        // 0: unknown
+    };
+    FileHead fileHeadOf(const QString& path);
+    // The file's PCM rate when it is uncompressed PCM (else 0), by path.
+    int pcmRateOf(const QString& path) { return fileHeadOf(path).pcmRate; }
+    // How long a run of the slot plays, from its range or its file's
+    // header; 0 when not known.
+    qint64 playedLengthMs(const PlaybackSlot& s);
+    bool wantsStream(const PlaybackSlot& s);
+    void startStream(PlaybackSlot& s);
+    void streamTick(QString id);   // a copy: the slot may go
+    void moveStreamToPlayers(PlaybackSlot& s);
+
+    // AudioEnginePlayers.cpp: the seamless loop, the players' reports and ends.
+    void failPlayer(QMediaPlayer* player, const QString& errorString);
+    void queueFailureCheck(QMediaPlayer* player);
+    void restartLoop(PlaybackSlot& s);
+    // The seamless loop: the next round's player, the timer that starts it,
+    // the hand-over, and the players it leaves behind.
+    void prepareNextRound(PlaybackSlot& s);
+    void armWrap(PlaybackSlot& s);
+    void wrapRound(QString id);   // a copy, as reachTrimOut's
+    bool nextRoundReady(const PlaybackSlot& s) const;
+    void releaseLoopPlayers(PlaybackSlot& s);
+    void releaseTail(PlaybackSlot& s);
+    qint64 heardEndAtMs(const PlaybackSlot& s) const;
+    void releaseEndedMedia(QString id);   // a copy, as reachTrimOut's
+    void purgeEndedSlot(const QString& keep);
+    void holdEndedMedia(PlaybackSlot& s);
+
+    // AudioEnginePrepare.cpp: players made ahead, devices, warm-up.
     void resolveDevice(const QString& deviceId);
     bool adoptBuffered(const QString& path, const QString& deviceId, PlaybackSlot& s);
     void makeBufferEntry(const QString& path, const QString& deviceId, const QAudioDevice& device,
                          bool afterPlay = false);
     void dropBufferEntry(BufferEntry& e);
     void schedule(int ms, std::function<void()> work);
-    static QUrl sourceUrl(const QString& path);
-    static bool hasAnyOutput();
-    void reportNoOutput(const QString& id);
-    void reportFailedStart(const QString& id, const QString& why);
-    void watchForStalls(PlaybackSlot& s);
-    void loseOutput();
-    void probeOutput();
-    void probeDone(bool moved);
 
     static AudioEngine* s_instance;
 
