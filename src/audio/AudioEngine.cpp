@@ -149,6 +149,14 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
         }
         return;
     }
+    // A WAV with a header and no sample: the back end would end it at once
+    // without a word, so it is reported as a file that cannot be played.
+    if (!prepareOnly && !path.startsWith(QLatin1String("http")) && fileHeadOf(path).noSound) {
+        VX_LOG(QStringLiteral("[AudioEngine] cannot play %1: the file holds no sound").arg(path));
+        emit playStarted(id);
+        reportFailedStart(id, tr("The file holds no sound"));
+        return;
+    }
 
     auto* s = new PlaybackSlot;
     s->id = id;

@@ -9,6 +9,7 @@
 #include <QString>
 #include <functional>
 
+#include "FileCheck.h"
 #include "Types.h"
 
 class LoopStream;
@@ -102,6 +103,7 @@ public:
         QString deviceId;             // empty: the system default output
         quint64 lastUse = 0;          // for dropping the least recently used
         bool afterPlay = false;       // made after a play of its path (not asked for ahead)
+        FileCheck::Stamp stamp;       // the version of the file it opened
     };
 
     // How the engine runs work later (pre-buffering, re-buffering, the primed
@@ -375,11 +377,14 @@ private:
 
     // AudioEngineStream.cpp: loops and short sounds on their own stream; file-head facts.
     qint64 startPosFor(const QString& path, double trimIn);
-    // What a file's header says, read once for each version of the file.
+    // What a file's header says, read once for each version of the file
+    // (each stamp it shows).
     struct FileHead
     {
         int pcmRate = 0;              // uncompressed PCM: its rate; else 0
         qint64 durationMs = 0;        // 0: unknown
+        bool noSound = false;         // a WAV with no sample in it
+        FileCheck::Stamp stamp;       // the version these facts are of
     };
     FileHead fileHeadOf(const QString& path);
     // The file's PCM rate when it is uncompressed PCM (else 0), by path.
@@ -429,8 +434,14 @@ private:
     QHash<QString, BufferEntry> m_buffer;
     quint64 m_bufferClock = 0;
     QSet<QString> m_primed;
+    // The peaks of a file by path, with the stamp of the version they show.
+    struct Waveform
+    {
+        FileCheck::Stamp stamp;
+        QList<float> peaks;
+    };
     mutable QMutex m_waveformMx;    // guards m_waveforms
-    QHash<QString, QList<float>> m_waveforms;
+    QHash<QString, Waveform> m_waveforms;
     Scheduler m_scheduler;
     qint64 m_startDelayMs = kFirstStartDelayMs;
     const BackendTiming m_timing = backendIsFfmpeg() ? kFfmpegTiming : kGstreamerTiming;
@@ -445,5 +456,5 @@ private:
     QTimer* m_probeTimer = nullptr;
     QMediaPlayer* m_probe = nullptr;
     bool m_loopStreams = true;
-    QHash<QString, FileHead> m_fileHeads;   // by path and modification time
+    QHash<QString, FileHead> m_fileHeads;   // by path, the latest version seen
 };

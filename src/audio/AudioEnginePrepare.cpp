@@ -174,6 +174,7 @@ void AudioEngine::makeBufferEntry(const QString& path, const QString& deviceId, 
             dropOldest(true);
     }
     BufferEntry e;
+    e.stamp = FileCheck::stampOf(path);   // before the player opens it
     e.output = device.isNull() ? new QAudioOutput(this) : new QAudioOutput(device, this);
     e.output->setVolume(0);
     e.player = new QMediaPlayer(this);
@@ -211,7 +212,9 @@ bool AudioEngine::adoptBuffered(const QString& path, const QString& deviceId, Pl
         return false;
     BufferEntry e = it.value();
     m_buffer.erase(it);
-    if (e.deviceId != deviceId || !e.player || !e.output) {
+    // A player prepared for an earlier version of the file (saved over or
+    // grown since) knows the old one's length: a new player opens it as it is.
+    if (e.deviceId != deviceId || !e.player || !e.output || !(e.stamp == FileCheck::stampOf(path))) {
         dropBufferEntry(e);
         return false;
     }
@@ -314,11 +317,13 @@ QList<float> AudioEngine::placeholderWaveform(int n)
 
 QList<float> AudioEngine::waveformData(const QString& path, int n)
 {
+    // Peaks are of one version of the file: a file saved over since is read again.
+    const FileCheck::Stamp stamp = FileCheck::stampOf(path);
     {
         QMutexLocker lock(&m_waveformMx);
         auto it = m_waveforms.constFind(path);
-        if (it != m_waveforms.constEnd())
-            return it.value();
+        if (it != m_waveforms.constEnd() && it->stamp == stamp)
+            return it->peaks;
     }
     if (n < 1)
         return {};
@@ -329,10 +334,11 @@ QList<float> AudioEngine::waveformData(const QString& path, int n)
     if (peaks.isEmpty())
         peaks = placeholderWaveform(n);
     QMutexLocker lock(&m_waveformMx);
-    // Another caller may have decoded the same path meanwhile: the first stays.
+    // Another caller may have decoded the same version meanwhile: the first
+    // stays. An earlier version's peaks give way.
     auto it = m_waveforms.constFind(path);
-    if (it != m_waveforms.constEnd())
-        return it.value();
-    m_waveforms.insert(path, peaks);
+    if (it != m_waveforms.constEnd() && it->stamp == stamp)
+        return it->peaks;
+    m_waveforms.insert(path, Waveform{stamp, peaks});
     return peaks;
 }

@@ -20,6 +20,7 @@
 #include "FileCheck.h"
 #include "MonoClock.h"
 #include "OpLog.h"
+#include "PcmDecode.h"
 #include "PcmDecoder.h"
 
 using namespace AudioEngineUtil;
@@ -177,23 +178,29 @@ qint64 AudioEngine::pcmSeekMs(qint64 trimMs, int rate)
 }
 
 // The back end opens the file on this thread anyway when it is given it;
-// this reads only its header, once for each version of the file.
+// this reads only its header, once for each version of the file (its size,
+// modification time and inode: a file saved over, or grown, is read again).
 AudioEngine::FileHead AudioEngine::fileHeadOf(const QString& path)
 {
-    if (path.isEmpty() || path.startsWith(QLatin1String("http")) || !FileCheck::isRegularFile(path))
+    if (path.isEmpty() || path.startsWith(QLatin1String("http")))
         return {};
-    const QString key = path + QLatin1Char('|') + QString::number(QFileInfo(path).lastModified().toMSecsSinceEpoch());
-    auto it = m_fileHeads.constFind(key);
-    if (it != m_fileHeads.constEnd())
+    const FileCheck::Stamp stamp = FileCheck::stampOf(path);
+    if (!stamp.exists())
+        return {};
+    auto it = m_fileHeads.constFind(path);
+    if (it != m_fileHeads.constEnd() && it->stamp == stamp)
         return it.value();
     PcmDecoder::Info info;
     FileHead head;
+    head.stamp = stamp;
     if (PcmDecoder::probe(path, &info)) {
         head.pcmRate = info.codec.startsWith(QLatin1String("pcm_")) ? info.sourceRate : 0;
         head.durationMs = std::max<qint64>(0, info.durationMs);
     }
-    if (m_fileHeads.size() > 512)
+    head.noSound = PcmDecode::wavHoldsNoSound(path);
+    if (m_fileHeads.size() > 512 && it == m_fileHeads.constEnd())
         m_fileHeads.clear();
-    m_fileHeads.insert(key, head);
+    // In the place of the facts of the file's earlier version, if any.
+    m_fileHeads.insert(path, head);
     return head;
 }

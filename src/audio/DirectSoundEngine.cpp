@@ -190,6 +190,13 @@ bool DirectSoundEngine::preload(const QString& id, const QString& path, double t
 {
     if (!m_ready || id.isEmpty() || path.isEmpty())
         return false;
+    if (isStale(id)) {
+        // Its voices keep the old samples until they are over.
+        if (isPlaying(id) || m_pending.contains(id))
+            return false;
+        VX_LOG(QStringLiteral("[DSE] %1 changed on disk; decoding it anew (%2)").arg(id, path));
+        evict(id);
+    }
     {
         QMutexLocker lock(&m_slotMutex);
         if (m_slots.contains(id))
@@ -209,7 +216,7 @@ bool DirectSoundEngine::preload(const QString& id, const QString& path, double t
     // Found too long before: it stays with AudioEngine without a new decode.
     const auto overlong = m_overlong.constFind(id);
     if (overlong != m_overlong.constEnd()) {
-        if (*overlong == request.key())
+        if (overlong->key == request.key() && overlong->stamp == FileCheck::stampOf(path))
             return false;
         m_overlong.erase(overlong);
     }
@@ -225,8 +232,11 @@ bool DirectSoundEngine::preload(const QString& id, const QString& path, double t
     });
     std::shared_ptr<PcmDecode::DecodeCache> cache = m_decodeCache;
     watcher->setFuture(QtConcurrent::run(decodePool(), [cache, request] {
-        return takeSamples(request,
-                           cache->decodeCachedAtIdle(request.path, request.trimIn, request.trimOut, request.gain));
+        FileCheck::Stamp stamp;
+        Samples samples = takeSamples(
+            request, cache->decodeCachedAtIdle(request.path, request.trimIn, request.trimOut, request.gain, &stamp));
+        samples.stamp = stamp;
+        return samples;
     }));
     return true;
 }
@@ -253,7 +263,7 @@ void DirectSoundEngine::buildSlot(const Request& request, quint64 ticket, const 
         return;
     case Samples::Overlong:
         // Cut to the window it would stop early; AudioEngine plays it whole.
-        m_overlong.insert(id, request.key());
+        m_overlong.insert(id, Overlong{request.key(), samples.stamp});
         m_decodeCache->forget(PcmDecode::cacheKey(request.path, request.trimIn, request.trimOut, request.gain));
         logDecodeFailure(id, request.path,
                          QStringLiteral("longer than %1 s, left to the players").arg(kMaxDecodeSeconds));
@@ -266,7 +276,7 @@ void DirectSoundEngine::buildSlot(const Request& request, quint64 ticket, const 
         if (m_slots.contains(id))
             return;
     }
-    addSlot(request, samples.pcm, samples.offset, samples.bytes);
+    addSlot(request, samples);
 }
 
 // On the decode pool: the request's samples inside what was decoded, shaped
@@ -315,11 +325,11 @@ DirectSoundEngine::Samples DirectSoundEngine::takeSamples(const Request& request
     return out;
 }
 
-void DirectSoundEngine::addSlot(const Request& request, const QByteArray& pcm, qsizetype offset,
-                                qsizetype bytes)
+void DirectSoundEngine::addSlot(const Request& request, const Samples& samples)
 {
+    const qsizetype bytes = samples.bytes;
     Slot slot;
-    const BufferMixer::Result hr = m_mixer->createBuffer(pcm, offset, bytes, &slot.master);
+    const BufferMixer::Result hr = m_mixer->createBuffer(samples.pcm, samples.offset, bytes, &slot.master);
     if (hr != BufferMixer::Ok) {
         qWarning() << "[DSE] CreateSoundBuffer failed for" << request.id << "hr=" << hexCode(hr);
         return;
@@ -327,6 +337,8 @@ void DirectSoundEngine::addSlot(const Request& request, const QByteArray& pcm, q
     slot.pcmBytes = quint32(bytes);
     slot.loop = request.loop;
     slot.gain = request.gain;
+    slot.path = request.path;
+    slot.stamp = samples.stamp;
     // The samples carry the button's gain already; the buffer adds only the master.
     m_mixer->setVolume(slot.master, dsVolume(m_masterVolume));
     if (!request.loop) {
@@ -362,11 +374,30 @@ void DirectSoundEngine::logDecodeFailure(const QString& id, const QString& path,
     VX_LOG(QStringLiteral("[DSE] %1 for %2 (%3)").arg(what, id, path));
 }
 
-bool DirectSoundEngine::isReady(const QString& id) const
+bool DirectSoundEngine::slotFile(const QString& id, QString* path, FileCheck::Stamp* stamp) const
 {
     QMutexLocker lock(&m_slotMutex);
     auto it = m_slots.constFind(id);
-    return it != m_slots.constEnd() && it->master;
+    if (it == m_slots.constEnd() || !it->master)
+        return false;
+    *path = it->path;
+    *stamp = it->stamp;
+    return true;
+}
+
+bool DirectSoundEngine::isReady(const QString& id) const
+{
+    QString path;
+    FileCheck::Stamp stamp;
+    // The file is looked at outside the lock.
+    return slotFile(id, &path, &stamp) && FileCheck::stampOf(path) == stamp;
+}
+
+bool DirectSoundEngine::isStale(const QString& id) const
+{
+    QString path;
+    FileCheck::Stamp stamp;
+    return slotFile(id, &path, &stamp) && !(FileCheck::stampOf(path) == stamp);
 }
 
 bool DirectSoundEngine::isSettled(const QString& id) const

@@ -57,9 +57,17 @@ public:
     // the gain is. Nothing while not initialised, for an empty id or path,
     // when the id already has its buffers, or when the same range of the
     // same file was found too long before. True when a decode was queued.
+    // An id whose buffers were built from an earlier version of its file
+    // (see isStale) has them dropped and the file decoded anew, unless one
+    // of its voices still sounds: then nothing happens until it is over.
     bool preload(const QString& id, const QString& path, double trimIn, double trimOut, float gain,
                  bool loop, double fadeIn, double fadeOut);
+    // Has buffers built from the file as it is now (one stat() of the file).
     bool isReady(const QString& id) const;
+    // Has buffers, but built from a version of the file that is not the one
+    // on disk now (replaced, rewritten or grown since): not ready, and the
+    // next preload of the id decodes it anew.
+    bool isStale(const QString& id) const;
     // Ready, or its last preload ended without buffers (the file did not
     // decode, or its range does not fit the window): nothing more will come
     // of waiting for it.
@@ -189,6 +197,8 @@ private:
         int nextDuplicate = 0;
         float gain = 1.0f;
         float pressVolume = 1.0f; // the last press or tab volume given
+        QString path;
+        FileCheck::Stamp stamp;   // the file's, when it was decoded
     };
 
     // What a preload asked for, carried to the slot built from its decode.
@@ -214,10 +224,13 @@ private:
         QByteArray pcm;
         qsizetype offset = 0;
         qsizetype bytes = 0;
+        FileCheck::Stamp stamp;   // of the file decoded
     };
     static Samples takeSamples(const Request& request, const QByteArray& decoded);
     void buildSlot(const Request& request, quint64 ticket, const Samples& samples);
-    void addSlot(const Request& request, const QByteArray& pcm, qsizetype offset, qsizetype bytes);
+    void addSlot(const Request& request, const Samples& samples);
+    // The id's slot as a copy of its path and stamp; false without buffers.
+    bool slotFile(const QString& id, QString* path, FileCheck::Stamp* stamp) const;
     void markUnplayable(const QString& id);
     void logDecodeFailure(const QString& id, const QString& path, const QString& what);
     void releaseSlot(Slot& slot);
@@ -255,7 +268,12 @@ private:
     // Ids whose last preload gave no buffers, and the requests found longer
     // than the window (by id), which are not decoded again.
     QSet<QString> m_unplayable;
-    QHash<QString, QString> m_overlong;
+    struct Overlong
+    {
+        QString key;                // Request::key
+        FileCheck::Stamp stamp;     // of the file found too long
+    };
+    QHash<QString, Overlong> m_overlong;
     QString m_lastInitFailure;
     bool m_reopenFailing = false;
 

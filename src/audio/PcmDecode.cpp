@@ -236,6 +236,21 @@ QString cacheKey(const QString& path, double in, double out, float gain)
         + QString::number(out, 'f', 3) + QLatin1Char('|') + QString::number(double(gain), 'f', 3);
 }
 
+bool wavHoldsNoSound(const QString& path)
+{
+    constexpr qint64 kMaxHeaderBytes = 64 * 1024;
+    const FileCheck::Stamp stamp = FileCheck::stampOf(path);
+    if (!stamp.exists() || stamp.size > kMaxHeaderBytes)
+        return false;
+    QByteArray image;
+    if (!FileCheck::readRegularFile(path, &image) || image.size() > kMaxHeaderBytes)
+        return false;
+    const WavLayout l = WaveformDecoder::walkWav(image);
+    // A "fmt " chunk was read (the walk set its channels); the samples, if
+    // any, would start at dataOffset.
+    return l.channels > 0 && (l.dataOffset < 0 || l.dataOffset >= image.size());
+}
+
 bool locateRiffSamples(const QByteArray& image, qsizetype* offset, qsizetype* length)
 {
     const WavLayout l = WaveformDecoder::walkWav(image);
@@ -301,14 +316,20 @@ DecodeCache::DecodeCache(int capacity, Decoder decoder)
         m_decoder = &decodePcm;
 }
 
-QByteArray DecodeCache::decodeCached(const QString& path, double in, double out, float gain)
+QByteArray DecodeCache::decodeCached(const QString& path, double in, double out, float gain,
+                                     FileCheck::Stamp* stamp)
 {
     const QString key = cacheKey(path, in, out, gain);
+    // Taken before the decode: a file that changes while it is read shows
+    // another stamp at the next request, and is read again then.
+    const FileCheck::Stamp now = FileCheck::stampOf(path);
+    if (stamp)
+        *stamp = now;
     {
         QMutexLocker lk(&m_mx);
         auto it = m_blocks.constFind(key);
-        if (it != m_blocks.constEnd())
-            return it.value();
+        if (it != m_blocks.constEnd() && it->stamp == now)
+            return it->block;
     }
     QByteArray block = m_decoder(path, in, out, gain);
     if (block.isEmpty())
@@ -317,21 +338,37 @@ QByteArray DecodeCache::decodeCached(const QString& path, double in, double out,
     if (block.capacity() > block.size())
         block.squeeze();
     QMutexLocker lk(&m_mx);
-    if (m_blocks.contains(key))
+    auto it = m_blocks.constFind(key);
+    if (it != m_blocks.constEnd() && it->stamp == now)
         return block;
-    while (m_order.size() >= m_capacity) {
-        m_blocks.remove(m_order.takeFirst());
-    }
-    m_blocks.insert(key, block);
-    m_order.append(key);
+    store(key, path, now, block);
     return block;
 }
 
-QByteArray DecodeCache::decodeCachedAtIdle(const QString& path, double in, double out, float gain)
+void DecodeCache::store(const QString& key, const QString& path, const FileCheck::Stamp& stamp,
+                        const QByteArray& block)
+{
+    for (auto k = m_order.begin(); k != m_order.end();) {
+        const auto it = m_blocks.constFind(*k);
+        if (*k == key || (it != m_blocks.constEnd() && it->path == path && !(it->stamp == stamp))) {
+            m_blocks.remove(*k);
+            k = m_order.erase(k);
+        } else {
+            ++k;
+        }
+    }
+    while (m_order.size() >= m_capacity)
+        m_blocks.remove(m_order.takeFirst());
+    m_blocks.insert(key, Entry{block, path, stamp});
+    m_order.append(key);
+}
+
+QByteArray DecodeCache::decodeCachedAtIdle(const QString& path, double in, double out, float gain,
+                                           FileCheck::Stamp* stamp)
 {
     if (QThread* t = QThread::currentThread())
         t->setPriority(QThread::IdlePriority);
-    return decodeCached(path, in, out, gain);
+    return decodeCached(path, in, out, gain, stamp);
 }
 
 bool DecodeCache::contains(const QString& key) const

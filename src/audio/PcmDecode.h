@@ -6,6 +6,8 @@
 #include <QString>
 #include <functional>
 
+#include "FileCheck.h"
+
 // Decoding of a button's range to the pre-decoded engines' PCM: 16-bit signed
 // little-endian stereo 44100 Hz, 4 bytes a frame, no header.
 //
@@ -40,6 +42,11 @@ QByteArray decodePcm(const QString& path, double in, double out, float gain);
 QByteArray readWavImage(const QString& path, float gain);
 // The same file's samples alone, without the header (a raw block).
 QByteArray readWavSamples(const QString& path, float gain);
+
+// True for a RIFF WAVE file that states its format but holds no sample: its
+// data chunk is empty, or it has none. Only files of up to 64 KiB are read;
+// any larger one is taken to hold sound.
+bool wavHoldsNoSound(const QString& path);
 
 // Where the samples of a RIFF image lie: the data chunk found by the chunk
 // walker, its length cut to the image and to whole frames. False when the
@@ -81,6 +88,12 @@ QString cacheKey(const QString& path, double in, double out, float gain);
 // stored. The lock is never held while decoding, so two requests for one key
 // may decode at once; the first to finish is stored and the later one returns
 // its own block. Blocks are shared (no copy on a hit). Thread-safe.
+//
+// Each block is kept with the stamp its file had before it was decoded
+// (FileCheck::stampOf). A request finds it only while the file still has that
+// stamp: a file replaced, rewritten or grown since is decoded anew, and the
+// new block takes the place of the old one, which goes together with every
+// other range kept from the file's earlier version.
 class DecodeCache
 {
 public:
@@ -89,10 +102,14 @@ public:
 
     explicit DecodeCache(int capacity = kDefaultCapacity, Decoder decoder = {});
 
-    QByteArray decodeCached(const QString& path, double in, double out, float gain);
+    // stamp, when given, receives the stamp of the file the block was
+    // decoded from.
+    QByteArray decodeCached(const QString& path, double in, double out, float gain,
+                            FileCheck::Stamp* stamp = nullptr);
     // decodeCached after lowering the calling thread to QThread::IdlePriority
     // (for the engine's decode pool).
-    QByteArray decodeCachedAtIdle(const QString& path, double in, double out, float gain);
+    QByteArray decodeCachedAtIdle(const QString& path, double in, double out, float gain,
+                                  FileCheck::Stamp* stamp = nullptr);
 
     bool contains(const QString& key) const;
     // Drops the key's block, if held.
@@ -102,8 +119,19 @@ public:
     void clear();
 
 private:
+    struct Entry
+    {
+        QByteArray block;
+        QString path;
+        FileCheck::Stamp stamp;
+    };
+    // Under the lock: stores the block under key in place of what was there,
+    // dropping the path's blocks of other versions and then the oldest
+    // entries beyond the capacity.
+    void store(const QString& key, const QString& path, const FileCheck::Stamp& stamp, const QByteArray& block);
+
     mutable QMutex m_mx;
-    QHash<QString, QByteArray> m_blocks;
+    QHash<QString, Entry> m_blocks;
     QList<QString> m_order;
     int m_capacity;
     Decoder m_decoder;

@@ -37,4 +37,19 @@ bool readRegularFile(const QString& path, QByteArray* bytes)
     return f.error() == QFileDevice::NoError;
 }
 
+Stamp stampOf(const QString& path)
+{
+    Stamp stamp;
+    if (path.isEmpty())
+        return stamp;
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return stamp;
+    stamp.size = qint64(st.st_size);
+    stamp.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + qint64(st.st_mtim.tv_nsec);
+    stamp.inode = quint64(st.st_ino);
+    stamp.device = quint64(st.st_dev);
+    return stamp;
+}
+
 } // namespace FileCheck

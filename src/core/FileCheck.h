@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 
 // Paths handed in by the user or read from a file are checked with this
 // before anything opens them: a named pipe, a device or a socket would block
@@ -18,5 +19,25 @@ bool isRegularFile(const QString& path, QString* why = nullptr);
 // The whole content of a regular file. False when path is no regular file,
 // cannot be opened or a read fails.
 bool readRegularFile(const QString& path, QByteArray* bytes);
+
+// Which version of a file is on disk: what the program decodes or learns from
+// a file is kept with the stamp it had then, and is made anew once the stamp
+// differs. A file rewritten in place, saved over through a new file, or still
+// growing shows a new stamp; only a rewrite that keeps the size, the
+// modification time (to the nanosecond) and the inode goes unseen.
+struct Stamp
+{
+    qint64 size = -1;         // -1: no regular file there
+    qint64 mtimeNs = 0;       // modification time, ns since the epoch
+    quint64 inode = 0;
+    quint64 device = 0;
+
+    bool exists() const { return size >= 0; }
+    bool operator==(const Stamp&) const = default;
+};
+
+// The stamp of the file at path now (following a symbolic link); one stat()
+// call. Anything but a regular file gives the stamp of none.
+Stamp stampOf(const QString& path);
 
 } // namespace FileCheck

@@ -577,6 +577,9 @@ private:
     int tabOfButton(const QString& id);
     // Stop of one sound under the pressed tab's fade (none when fadeMs <= 0).
     void routedStop(const QString& id, double fadeMs);
+    // A press finds the button's pre-decoded sound made from an earlier
+    // version of its file: it is decoded anew, the press goes to the players.
+    void refreshChangedSound(const ButtonData& btn);
     // The first live pane's widget for the id, else null; pane receives its index.
     SoundButton* findButtonWidget(const QString& id, int* pane = nullptr) const;
     // The toolbar title, elided to the strip's width.

@@ -208,6 +208,16 @@ void MainWindow::barSetPosition(qint64 posMs, qint64 durMs)
 
 // --- The routing of one press ------------------------------------------------
 
+// A pre-decoded sound made from an earlier version of the button's file (the
+// file was saved over, or has grown since) is decoded anew; until that is
+// done the press plays the file as it is now through the players.
+void MainWindow::refreshChangedSound(const ButtonData& btn)
+{
+    PlaybackEngines& e = engines();
+    if (preloadOn && e.dsInitialized() && e.dsStale(btn.id))
+        e.dsPreload(btn);
+}
+
 void MainWindow::onPlayRequested(const ButtonData& btn)
 {
     VX_LOG(QStringLiteral("[onPlayRequested] id=") + btn.id + QStringLiteral(" path=") + btn.audioPath);
@@ -239,6 +249,7 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
     // With its output lost it plays nothing: the players take the press (or
     // report that they cannot). With pre-loading off every press goes to the
     // players.
+    refreshChangedSound(btn);
     const bool dsUsable = preloadOn && e.dsInitialized() && e.dsReady(btn.id) && onDefaultOutput(device)
         && e.dsOutputAvailable();
 

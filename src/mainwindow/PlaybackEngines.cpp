@@ -39,6 +39,7 @@ public:
 
     bool dsInitialized() override { return ds()->isInitialized(); }
     bool dsReady(const QString& id) override { return ds()->isReady(id); }
+    bool dsStale(const QString& id) override { return ds()->isStale(id); }
     bool dsIsPlaying(const QString& id) override { return ds()->isPlaying(id); }
     bool dsIsMasterPlaying(const QString& id) override { return ds()->isMasterPlaying(id); }
     bool dsTrigger(const QString& id, float vol) override { return ds()->trigger(id, vol); }

@@ -60,6 +60,9 @@ public:
     // Decodes the button's trimmed sound ahead of time (nothing while the
     // engine is not initialised); preloadDone follows.
     virtual void dsPreload(const ButtonData& b) { Q_UNUSED(b); }
+    // The id's pre-decoded sound was made from an earlier version of its
+    // file: not ready, and dsPreload decodes the file as it is now.
+    virtual bool dsStale(const QString& id) { Q_UNUSED(id); return false; }
     // Lowers the id's pre-decoded voices to silence over ms in 16 ms steps.
     virtual void dsStopWithFade(const QString& id, int ms) { Q_UNUSED(id); Q_UNUSED(ms); }
     // The id's voices are being lowered by dsStopWithFade.

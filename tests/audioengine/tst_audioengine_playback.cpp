@@ -349,6 +349,30 @@ bool outputListed(const QByteArray& id)
 // played before does in the program: the engine learns from it how long a
 // start takes to be heard on this output, which times the next run's ends
 // before its own reports can (a range of 20 ms ends before its first).
+// A 16-bit stereo 44100 Hz WAV header with an empty data chunk, or with
+// none at all.
+QByteArray headerOnlyWav(bool dataChunk)
+{
+    QByteArray b("RIFF\0\0\0\0WAVEfmt ", 16);
+    const auto put = [&b](quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            b.append(char((v >> (8 * i)) & 0xff));
+    };
+    put(16, 4);
+    put(1, 2);
+    put(2, 2);
+    put(44100, 4);
+    put(176400, 4);
+    put(4, 2);
+    put(16, 2);
+    if (dataChunk) {
+        b.append("data", 4);
+        put(0, 4);
+    }
+    qToLittleEndian(quint32(b.size() - 8), b.data() + 4);
+    return b;
+}
+
 void learnStartDelay(AudioEngine& e, const QString& sink)
 {
     const QString file = TestSupport::tempDir() + "/silence.wav";
@@ -506,34 +530,45 @@ private slots:
         QTest::addColumn<bool>("loop");
         QTest::addColumn<double>("seconds");   // the file's length
         QTest::addColumn<double>("stopFade");  // a loop: stopped with this fade just before a wrap
-        QTest::newRow("trim in and out") << 0.5 << 1.7 << 0.0 << 0.0 << false << 2.5 << 0.0;
-        QTest::newRow("trim out only") << 0.0 << 1.3 << 0.0 << 0.0 << false << 2.5 << 0.0;
-        QTest::newRow("fade-in") << 0.25 << 1.6 << 0.6 << 0.0 << false << 2.5 << 0.0;
-        QTest::newRow("fade-out") << 0.25 << 1.9 << 0.0 << 0.6 << false << 2.5 << 0.0;
+        // An earlier version of the file, this long (s; 0 none), played first
+        // too quietly to count as heard, then saved over with the row's
+        // file and the same modification time: what the engine learnt from
+        // the earlier one must not hold for it.
+        QTest::addColumn<double>("savedOver");
+        QTest::newRow("trim in and out") << 0.5 << 1.7 << 0.0 << 0.0 << false << 2.5 << 0.0 << 0.0;
+        QTest::newRow("trim out only") << 0.0 << 1.3 << 0.0 << 0.0 << false << 2.5 << 0.0 << 0.0;
+        QTest::newRow("fade-in") << 0.25 << 1.6 << 0.6 << 0.0 << false << 2.5 << 0.0 << 0.0;
+        QTest::newRow("fade-out") << 0.25 << 1.9 << 0.0 << 0.6 << false << 2.5 << 0.0 << 0.0;
         // A trim-in is heard where it is set, whichever way the back end
         // rounds it to a sample of the file.
         for (const double in : {1.234, 2.1, 3.003, 4.006, 4.321, 6.012, 6.789, 0.777, 0.5, 1.0, 5.555})
-            QTest::addRow("trim-in %.3f", in) << in << in + 0.3 << 0.0 << 0.0 << false << 8.0 << 0.0;
+            QTest::addRow("trim-in %.3f", in) << in << in + 0.3 << 0.0 << 0.0 << false << 8.0 << 0.0 << 0.0;
         // A range of any length ends at its trim-out, a short one as well as
         // one that runs through some hundreds of position reports; a fade-out
         // before a short trim-out still reaches silence there.
         for (const int ms : {20, 60, 120, 180})
-            QTest::addRow("range of %d ms", ms) << 1.234 << 1.234 + ms / 1000.0 << 0.0 << 0.0 << false << 8.0 << 0.0;
-        QTest::newRow("range of 32 s") << 2.0 << 34.0 << 0.0 << 0.0 << false << 40.0 << 0.0;
-        QTest::newRow("fade-out before a 180 ms trim-out") << 1.234 << 1.414 << 0.0 << 0.1 << false << 8.0 << 0.0;
+            QTest::addRow("range of %d ms", ms) << 1.234 << 1.234 + ms / 1000.0 << 0.0 << 0.0 << false << 8.0 << 0.0 << 0.0;
+        QTest::newRow("range of 32 s") << 2.0 << 34.0 << 0.0 << 0.0 << false << 40.0 << 0.0 << 0.0;
+        QTest::newRow("fade-out before a 180 ms trim-out") << 1.234 << 1.414 << 0.0 << 0.1 << false << 8.0 << 0.0 << 0.0;
         // A file that ends by itself is heard whole, however short: its
         // player's stream is not let go with its last moments still queued,
         // and the shortest play on a stream of their own.
         for (const int ms : {20, 40, 60, 150, 1500})
-            QTest::addRow("whole file of %d ms", ms) << 0.0 << 0.0 << 0.0 << 0.0 << false << ms / 1000.0 << 0.0;
+            QTest::addRow("whole file of %d ms", ms) << 0.0 << 0.0 << 0.0 << 0.0 << false << ms / 1000.0 << 0.0 << 0.0;
         // A loop goes round without a break, every round as long as its
         // range: the whole file, and ranges of about a second and two.
-        QTest::newRow("loop, whole file") << 0.0 << 0.0 << 0.0 << 0.0 << true << 1.5 << 0.0;
-        QTest::newRow("loop, trim in and out") << 0.5 << 1.7 << 0.0 << 0.0 << true << 2.5 << 0.0;
-        QTest::newRow("loop, 1 s") << 3.0 << 4.0 << 0.0 << 0.0 << true << 5.0 << 0.0;
-        QTest::newRow("loop, 2 s") << 1.0 << 3.0 << 0.0 << 0.0 << true << 5.0 << 0.0;
+        QTest::newRow("loop, whole file") << 0.0 << 0.0 << 0.0 << 0.0 << true << 1.5 << 0.0 << 0.0;
+        QTest::newRow("loop, trim in and out") << 0.5 << 1.7 << 0.0 << 0.0 << true << 2.5 << 0.0 << 0.0;
+        QTest::newRow("loop, 1 s") << 3.0 << 4.0 << 0.0 << 0.0 << true << 5.0 << 0.0 << 0.0;
+        QTest::newRow("loop, 2 s") << 1.0 << 3.0 << 0.0 << 0.0 << true << 5.0 << 0.0 << 0.0;
         // A stop whose fade runs over a wrap fades all that is heard.
-        QTest::newRow("loop, stop fade over a wrap") << 0.5 << 1.7 << 0.0 << 0.0 << true << 2.5 << 0.8;
+        QTest::newRow("loop, stop fade over a wrap") << 0.5 << 1.7 << 0.0 << 0.0 << true << 2.5 << 0.8 << 0.0;
+        QTest::newRow("whole file of 1500 ms saved over one of 100 ms") << 0.0 << 0.0 << 0.0 << 0.0 << false << 1.5
+                                                                        << 0.0 << 0.1;
+        QTest::newRow("whole file of 100 ms saved over one of 1500 ms") << 0.0 << 0.0 << 0.0 << 0.0 << false << 0.1
+                                                                        << 0.0 << 1.5;
+        QTest::newRow("range of 1.2 s saved over a file of 1 s") << 0.5 << 1.7 << 0.0 << 0.0 << false << 2.5 << 0.0
+                                                                 << 1.0;
     }
     void trimmedRangeIsHeardAsSet()
     {
@@ -544,17 +579,23 @@ private slots:
         QFETCH(bool, loop);
         QFETCH(double, seconds);
         QFETCH(double, stopFade);
+        QFETCH(double, savedOver);
         if (qgetenv("QT_MEDIA_BACKEND") != "ffmpeg")
             QSKIP("the program plays through FFmpeg whatever QT_MEDIA_BACKEND says");
-        const QString file = m_dir + QString("/ramp%1.wav").arg(seconds);
-        QVERIFY(TestSupport::writeWav16(file, positionRamp(seconds, 44100), 2, 44100));
-        {
-            // Written long ago, as a button's file is: one written just now
-            // counts as still arriving.
+        const QString file = m_dir + QString("/ramp%1%2.wav").arg(seconds).arg(savedOver > 0 ? "-saved" : "");
+        // Written long ago, as a button's file is: one written just now
+        // counts as still arriving. In whole milliseconds, so that a version
+        // saved over it can be given the very same time.
+        const QDateTime longAgo = QDateTime::fromMSecsSinceEpoch(QDateTime::currentMSecsSinceEpoch() - 60000);
+        const auto writeRamp = [&](double length, double level) {
+            QVector<qint16> samples = positionRamp(length, 44100);
+            for (qint16& v : samples)
+                v = qint16(std::lround(v * level));
             QFile f(file);
-            QVERIFY(f.open(QIODevice::ReadWrite));
-            QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
-        }
+            return TestSupport::writeWav16(file, samples, 2, 44100) && f.open(QIODevice::ReadWrite)
+                   && f.setFileTime(longAgo, QFileDevice::FileModificationTime);
+        };
+        QVERIFY(writeRamp(savedOver > 0 ? savedOver : seconds, savedOver > 0 ? 0.01 : 1.0));
         // A sink that only this test plays into: other tests play into the
         // shared one meanwhile.
         const QString sink = qEnvironmentVariable("TR_PULSE_OWN_SINK");
@@ -567,6 +608,14 @@ private slots:
         e.setGlobalVolume(1.0);
         if (!loop)
             learnStartDelay(e, sink);
+        if (savedOver > 0) {
+            // The earlier version plays once (its level too low to be taken
+            // for the row's sound), then the row's file is saved over it.
+            QSignalSpy ended(&e, &AudioEngine::playStopped);
+            e.play(button("ramp", file), sink);
+            QVERIFY(ended.wait(15000));
+            QVERIFY(writeRamp(seconds, 1.0));
+        }
         QSignalSpy stopped(&e, &AudioEngine::playStopped);
         ButtonData b = button("ramp", file);
         b.trimStart = trimIn;
@@ -779,19 +828,35 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("content");   // empty: no file at all
-        QTest::newRow("missing") << "missing.wav" << QByteArray();
-        QTest::newRow("corrupt") << "corrupt.wav" << QByteArray("RIFF\x10\0\0\0WAVEjunkjunkjunkjunk", 24).repeated(40);
+        QTest::addColumn<bool>("onSink");          // played on an output not the default
+        QTest::addColumn<QString>("why");          // what the error says, when it matters
+        QTest::newRow("missing") << "missing.wav" << QByteArray() << false << "";
+        QTest::newRow("corrupt") << "corrupt.wav" << QByteArray("RIFF\x10\0\0\0WAVEjunkjunkjunkjunk", 24).repeated(40)
+                                 << false << "";
         // Not files at all: refused before the player could hang in open().
-        QTest::newRow("named pipe") << "special:pipe" << QByteArray();
-        QTest::newRow("/dev/zero behind x.wav") << "special:device" << QByteArray();
-        QTest::newRow("folder x.mp3") << "special:folder" << QByteArray();
-        QTest::newRow("unix socket") << "special:socket" << QByteArray();
+        QTest::newRow("named pipe") << "special:pipe" << QByteArray() << false << "";
+        QTest::newRow("/dev/zero behind x.wav") << "special:device" << QByteArray() << false << "";
+        QTest::newRow("folder x.mp3") << "special:folder" << QByteArray() << false << "";
+        QTest::newRow("unix socket") << "special:socket" << QByteArray() << false << "";
+        // A header and no sample: said so, on the default output (where the
+        // pre-decoded engine, which decodes nothing from it, leaves it to
+        // the players) and on another.
+        QTest::newRow("header only") << "hollow.wav" << headerOnlyWav(true) << false << "holds no sound";
+        QTest::newRow("header only, second output") << "hollow2.wav" << headerOnlyWav(true) << true
+                                                    << "holds no sound";
+        QTest::newRow("header without a data chunk") << "nodata.wav" << headerOnlyWav(false) << false
+                                                     << "holds no sound";
     }
     void unplayableFilesEndTheirSlot()
     {
         QFETCH(QString, name);
         QFETCH(QByteArray, content);
+        QFETCH(bool, onSink);
+        QFETCH(QString, why);
         QString path = m_dir + "/" + name;
+        const QString device = onSink ? qEnvironmentVariable("TR_PULSE_OWN_SINK") : QString();
+        if (onSink && device.isEmpty())
+            QSKIP("no sink of its own: start scripts/sound-server (scripts/test does)");
         TestSupport::SpecialFiles special(TestSupport::tempDir());
         if (name.startsWith("special:")) {
             path = special.path(name.mid(8));
@@ -807,18 +872,21 @@ private slots:
         QStringList events;
         connect(&e, &AudioEngine::playStarted, &e, [&](const QString& id) { events << "started"; });
         connect(&e, &AudioEngine::playStopped, &e, [&](const QString& id) { events << "stopped"; });
-        connect(&e, &AudioEngine::playbackError, &e, [&](const QString& id, const QString& why) {
+        QString said;
+        connect(&e, &AudioEngine::playbackError, &e, [&](const QString& id, const QString& text) {
             QCOMPARE(id, QString("bad"));
-            QVERIFY(!why.isEmpty());
+            said = text;
             events << "error";
         });
         QSignalSpy stopped(&e, &AudioEngine::playStopped);
         // As the main window starts a button: its own start report follows.
         e.cancelFade("bad");
-        e.playRapid(button("bad", path), QString());
+        e.playRapid(button("bad", path), device);
         e.notifyPlay("bad");
         QVERIFY(stopped.wait(15000));
         QCOMPARE(events, QStringList({"started", "started", "error", "stopped"}));
+        QVERIFY(!said.isEmpty());
+        QVERIFY2(said.contains(why), qPrintable(said));
         QVERIFY(!e.isPlaying("bad"));
         QVERIFY(!e.slotFor("bad"));
         QTest::qWait(300);   // later reports of the same failure change nothing

@@ -65,19 +65,32 @@ private slots:
         QTest::addColumn<double>("out");
         QTest::addColumn<float>("gain");
         QTest::addColumn<int>("seconds");
-        QTest::newRow("whole") << false << 0.0 << 0.0 << 1.0f << 2;
-        QTest::newRow("range") << false << 0.25 << 1.5 << 1.0f << 2;
-        QTest::newRow("tiny start") << false << 0.0009 << 0.0 << 1.0f << 2;
-        QTest::newRow("frame fraction") << true << 0.123456 << 0.987654 << 1.0f << 2;
-        QTest::newRow("out past end") << true << 1.5 << 9.0 << 0.5f << 2;
-        QTest::newRow("gain up") << true << 0.0 << 0.3 << 1.7f << 2;
-        QTest::newRow("out below in") << true << 1.0 << 0.5 << 1.0f << 2;
-        QTest::newRow("start at end") << false << 2.0 << 0.0 << 1.0f << 2;
+        // An earlier version of the file, decoded through the decode cache
+        // first: "" none, "shorter" a 1 s file, "other samples" the same
+        // length with other samples, "half written" the first half of the
+        // samples with the header of the whole file. The file is then saved
+        // over (with the modification time the earlier one had) and the
+        // cache must give what the file holds now.
+        QTest::addColumn<QString>("earlier");
+        QTest::newRow("whole") << false << 0.0 << 0.0 << 1.0f << 2 << "";
+        QTest::newRow("range") << false << 0.25 << 1.5 << 1.0f << 2 << "";
+        QTest::newRow("tiny start") << false << 0.0009 << 0.0 << 1.0f << 2 << "";
+        QTest::newRow("frame fraction") << true << 0.123456 << 0.987654 << 1.0f << 2 << "";
+        QTest::newRow("out past end") << true << 1.5 << 9.0 << 0.5f << 2 << "";
+        QTest::newRow("gain up") << true << 0.0 << 0.3 << 1.7f << 2 << "";
+        QTest::newRow("out below in") << true << 1.0 << 0.5 << 1.0f << 2 << "";
+        QTest::newRow("start at end") << false << 2.0 << 0.0 << 1.0f << 2 << "";
         // Longer than the head read to find the chunks: a range past that
         // head is read from the file itself.
-        QTest::newRow("long, early range") << false << 0.1 << 0.5 << 1.0f << 7;
-        QTest::newRow("long, whole") << false << 0.0 << 0.0 << 1.0f << 7;
-        QTest::newRow("long, late range") << true << 5.5 << 6.5 << 0.8f << 7;
+        QTest::newRow("long, early range") << false << 0.1 << 0.5 << 1.0f << 7 << "";
+        QTest::newRow("long, whole") << false << 0.0 << 0.0 << 1.0f << 7 << "";
+        QTest::newRow("long, late range") << true << 5.5 << 6.5 << 0.8f << 7 << "";
+        QTest::newRow("whole, saved over a shorter file") << false << 0.0 << 0.0 << 1.0f << 2 << "shorter";
+        QTest::newRow("range, saved over a shorter file") << true << 0.5 << 1.8 << 1.0f << 2 << "shorter";
+        QTest::newRow("whole, saved over other samples") << false << 0.0 << 0.0 << 1.0f << 2 << "other samples";
+        QTest::newRow("range, saved over other samples") << true << 0.25 << 0.75 << 0.8f << 2 << "other samples";
+        QTest::newRow("whole, grown since") << false << 0.0 << 0.0 << 1.0f << 2 << "half written";
+        QTest::newRow("range, grown since") << false << 0.5 << 1.5 << 1.0f << 2 << "half written";
     }
     void cdWavMatchesTheDecoder()
     {
@@ -86,22 +99,68 @@ private slots:
         QFETCH(double, out);
         QFETCH(float, gain);
         QFETCH(int, seconds);
-        const QString path = m_dir + QStringLiteral("/%1%2.wav").arg(extraChunks ? "chunks" : "plain").arg(seconds);
-        WavBuilder w;
-        if (extraChunks)
-            w.chunk("JUNK", QByteArray(7, 'j'));
-        w.chunk("fmt ", WavBuilder::fmtBody(1, 2, 44100, 16));
-        if (extraChunks)
-            w.chunk("LIST", QByteArray("INFOISFT\x04\0\0\0abc\0", 16));
-        QVERIFY(w.data(WavBuilder::pcm16(rampStereo(44100 * seconds))).chunk("cue ", QByteArray(4, '\0')).write(path));
+        QFETCH(QString, earlier);
+        const QString path = m_dir + QStringLiteral("/%1%2%3.wav")
+                                         .arg(extraChunks ? "chunks" : "plain")
+                                         .arg(seconds)
+                                         .arg(earlier.isEmpty() ? QString() : "-" + QString(QTest::currentDataTag()));
+        const auto writeWav = [&](const QVector<qint16>& samples, qsizetype keepBytes) {
+            WavBuilder w;
+            if (extraChunks)
+                w.chunk("JUNK", QByteArray(7, 'j'));
+            w.chunk("fmt ", WavBuilder::fmtBody(1, 2, 44100, 16));
+            if (extraChunks)
+                w.chunk("LIST", QByteArray("INFOISFT\x04\0\0\0abc\0", 16));
+            const QByteArray bytes = w.data(WavBuilder::pcm16(samples)).chunk("cue ", QByteArray(4, '\0')).bytes();
+            QFile f(path);
+            return f.open(QIODevice::WriteOnly) && f.write(bytes.left(keepBytes)) == std::min(keepBytes, bytes.size());
+        };
+        const auto expectedNow = [&] {
+            const qint64 limit = PcmDecode::rangeByteLimit(in, out);
+            QByteArray expected;
+            if (limit != 0) {
+                expected = PcmDecoder::decodeS16Stereo44100(path, in > 0.001 ? in : 0.0, limit < 0 ? -1 : limit / 4);
+                PcmDecode::applyGain(expected, gain);
+            }
+            return expected;
+        };
+        const QVector<qint16> samples = rampStereo(44100 * seconds);
+        const auto setModified = [&](const QDateTime& t) {
+            QFile f(path);
+            return f.open(QIODevice::ReadWrite) && f.setFileTime(t, QFileDevice::FileModificationTime);
+        };
 
-        const qint64 limit = PcmDecode::rangeByteLimit(in, out);
-        QByteArray expected;
-        if (limit != 0) {
-            expected = PcmDecoder::decodeS16Stereo44100(path, in > 0.001 ? in : 0.0, limit < 0 ? -1 : limit / 4);
-            PcmDecode::applyGain(expected, gain);
+        PcmDecode::DecodeCache cache;
+        // Whole milliseconds, so that both versions can be given it exactly.
+        const QDateTime earlierTime = QDateTime::fromMSecsSinceEpoch(QDateTime::currentMSecsSinceEpoch() - 60000);
+        if (!earlier.isEmpty()) {
+            QVector<qint16> before = earlier == "shorter" ? rampStereo(44100) : samples;
+            if (earlier == "other samples")
+                for (qint16& v : before)
+                    v = qint16(v / 2 + 1);
+            const qsizetype halfWritten = 44 + (extraChunks ? 16 + 24 : 0) + samples.size();   // header, half the frames
+            QVERIFY(writeWav(before, earlier == "half written" ? halfWritten : qsizetype(1) << 40));
+            QVERIFY(setModified(earlierTime));
+            const QByteArray first = cache.decodeCached(path, in, out, gain);
+            QCOMPARE(first, expectedNow());
+            QVERIFY(!first.isEmpty());
         }
+        QVERIFY(writeWav(samples, qsizetype(1) << 40));
+        if (!earlier.isEmpty()) {
+            // A file of another length keeps the earlier time: its size tells
+            // it apart. One of the same length is told apart by its time
+            // alone (a rewrite keeping size, time and inode is not seen), set
+            // here as a save a second later would leave it.
+            QVERIFY(setModified(earlier == "other samples" ? earlierTime.addSecs(1) : earlierTime));
+        }
+
+        const QByteArray expected = expectedNow();
         QCOMPARE(decodePcmMF_stereo(path, in, out, gain), expected);
+        if (!earlier.isEmpty()) {
+            QCOMPARE(cache.decodeCached(path, in, out, gain), expected);
+            // The earlier version's block is gone, not kept beside the new one.
+            QCOMPARE(cache.size(), 1);
+        }
     }
 
     // The range: start frame, length, the "to the end" rules and whole frames.

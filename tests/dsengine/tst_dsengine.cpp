@@ -174,14 +174,14 @@ class TestDsEngine : public QObject
     static constexpr qint16 kHeardLevel = 16000;
     static qint16 heardCode(qint64 frame) { return qint16(frame % 30000); }
 
-    // Left a steady level, right the frame number.
-    static bool writeHeardWav(const QString& path, double seconds)
+    // Left a steady level, right the frame number (counted from codeFrom).
+    static bool writeHeardWav(const QString& path, double seconds, qint64 codeFrom = 0)
     {
         const qint64 frames = qint64(std::llround(seconds * 44100));
         QVector<qint16> samples(frames * 2);
         for (qint64 f = 0; f < frames; ++f) {
             samples[2 * f] = kHeardLevel;
-            samples[2 * f + 1] = heardCode(f);
+            samples[2 * f + 1] = heardCode(codeFrom + f);
         }
         return TestSupport::writeWav16(path, samples, 2, 44100);
     }
@@ -911,6 +911,17 @@ private slots:
         QTest::newRow("loop turned on while playing") << 10.0 << 0.0 << 0.0 << false << 0.0 << "toggle";
         QTest::newRow("1 s fades in and out") << 3.0 << 0.0 << 0.0 << false << 1.0 << "fades";
         QTest::newRow("1 s fades of 2 s cut from 10 s") << 10.0 << 4.0 << 6.0 << false << 1.0 << "fades";
+        // A WAV with a header and no sample decodes to nothing: its presses
+        // go to the players, which say why it cannot play.
+        QTest::newRow("header only to the players") << 0.0 << 0.0 << 0.0 << false << 0.0 << "nothing";
+        // The file was ready, then saved over under the same name: the
+        // press after it hears the file as it is now, whole.
+        QTest::newRow("1 s saved over a 0.1 s file") << 1.0 << 0.0 << 0.0 << false << 0.0 << "saved over 0.1 s";
+        QTest::newRow("3 s saved over other samples") << 3.0 << 0.0 << 0.0 << false << 0.0 << "saved over samples";
+        QTest::newRow("2 s of 10 s saved over other samples") << 10.0 << 2.0 << 4.0 << false << 0.0
+                                                              << "saved over samples";
+        QTest::newRow("looping 1 s saved over a 0.1 s file") << 1.0 << 0.0 << 0.0 << true << 0.0
+                                                             << "saved over 0.1 s";
     }
     void whatIsHeard()
     {
@@ -920,12 +931,22 @@ private slots:
         QFETCH(bool, loop);
         QFETCH(double, fade);
         QFETCH(QString, check);
-        const QString path = TestSupport::tempDir() + QString("/heard-%1.wav").arg(seconds);
-        QVERIFY(QFileInfo::exists(path) || writeHeardWav(path, seconds));
+        const bool savedOver = check.startsWith("saved over");
+        const QString path = savedOver ? TestSupport::tempDir() + "/saved-" + QTest::currentDataTag() + ".wav"
+                                       : TestSupport::tempDir() + QString("/heard-%1.wav").arg(seconds);
         e->setDecoder({});
+        if (savedOver)
+            QVERIFY(readyThenSavedOver(path, check, seconds, trimIn, trimOut, loop));
+        else
+            QVERIFY(QFileInfo::exists(path) || writeHeardWav(path, seconds));
         e->preload("h", path, trimIn, trimOut, 1.0f, loop, fade, fade);
         QVERIFY(QTest::qWaitFor([&] { return e->isSettled("h"); }, 60000));
         QVERIFY(watchersDone());
+        if (check == "nothing") {
+            QVERIFY(!e->isReady("h"));
+            QVERIFY(!e->isStale("h"));
+            return;
+        }
         if (check == "players") {
             QVERIFY(!e->isReady("h"));
             e->preload("h", path, trimIn, trimOut, 1.0f, loop, fade, fade);
@@ -937,8 +958,10 @@ private slots:
         const double heard = (trimOut > 0 ? trimOut : seconds) - trimIn;
         QVERIFY2(std::abs(frames - heard * 44100) <= 441, qPrintable(QString::number(frames)));
         QVERIFY(e->triggerSingle("h", 1.0f));
-        if (check == "length")
+        if (check == "length" || (savedOver && !loop))
             hearWholeLength(frames, std::llround(trimIn * 44100));
+        else if (savedOver)
+            hearLoopWithoutGap(frames);
         else if (check == "loop")
             hearLoopWithoutGap(frames);
         else if (check == "tab")
@@ -948,6 +971,34 @@ private slots:
         else if (check == "fades")
             hearFades(frames, fade);
         e->stop("h");
+    }
+
+    // The earlier version of a saved-over file made ready ("saved over
+    // 0.1 s": a 0.1 s file; "saved over samples": the same length with other
+    // samples), then the file saved over with the row's: the id is no longer
+    // ready, and is left to the next preload to decode anew.
+    bool readyThenSavedOver(const QString& path, const QString& check, double seconds, double trimIn,
+                            double trimOut, bool loop)
+    {
+        const bool shorter = check.endsWith("0.1 s");
+        const QDateTime then = QDateTime::fromMSecsSinceEpoch(QDateTime::currentMSecsSinceEpoch() - 60000);
+        const auto setModified = [&](const QDateTime& t) {
+            QFile f(path);
+            return f.open(QIODevice::ReadWrite) && f.setFileTime(t, QFileDevice::FileModificationTime);
+        };
+        if (!writeHeardWav(path, shorter ? 0.1 : seconds, shorter ? 0 : 12345) || !setModified(then))
+            return false;
+        e->preload("h", path, trimIn, trimOut, 1.0f, loop, 0, 0);
+        if (!QTest::qWaitFor([&] { return e->isReady("h"); }, 60000) || !watchersDone())
+            return false;
+        const quint32 before = e->slotView("h").pcmBytes;
+        // Another length keeps the time; the same length shows a time a
+        // second on, as a save a second later would.
+        if (!writeHeardWav(path, seconds) || !setModified(shorter ? then : then.addSecs(1)))
+            return false;
+        if (e->isReady("h") || !e->isStale("h") || e->slotView("h").pcmBytes != before)
+            return false;
+        return true;
     }
 
     // The real decoder behind the cache: a WAV written here plays sample for

@@ -28,6 +28,9 @@ class RecordingEngines : public PlaybackEngines
 public:
     QStringList calls;
     QSet<QString> audio, dsMaster, dsVoices, wasapi, pcm, ready;
+    // Ready ids whose pre-decoded sound is of an earlier version of the file:
+    // not ready until a preload has decoded it anew.
+    QSet<QString> stale;
     // Ids on their stop fade: players still playing, pre-decoded voices
     // still sounding.
     QSet<QString> audioStopping, dsFading;
@@ -62,6 +65,7 @@ public:
         calls.clear();
         pending.clear();
         plays.clear();
+        stale.clear();
     }
     void clearPlaying()
     {
@@ -140,7 +144,8 @@ public:
     }
 
     bool dsInitialized() override { return dsUp; }
-    bool dsReady(const QString& id) override { return dsUp && ready.contains(id); }
+    bool dsReady(const QString& id) override { return dsUp && ready.contains(id) && !stale.contains(id); }
+    bool dsStale(const QString& id) override { return dsUp && ready.contains(id) && stale.contains(id); }
     bool dsIsPlaying(const QString& id) override { return dsMaster.contains(id) || dsVoices.contains(id); }
     bool dsIsMasterPlaying(const QString& id) override { return dsMaster.contains(id); }
     bool dsTrigger(const QString& id, float v) override
@@ -184,6 +189,9 @@ public:
     void dsPreload(const ButtonData& b) override
     {
         calls << QStringLiteral("ds.preload %1 %2 loop=%3").arg(b.id, b.audioPath).arg(int(b.loop));
+        // A stale sound is dropped for the new decode.
+        if (stale.remove(b.id))
+            ready.remove(b.id);
     }
 
     bool wasapiActive() override { return wasapiUp; }

@@ -276,20 +276,30 @@ private slots:
         QTest::addColumn<bool>("onDs");
         // Pre-loading switched off: every press goes to the players.
         QTest::addColumn<bool>("preload");
-        QTest::newRow("button's own") << "btn-dev" << "tab-dev" << "btn-dev" << false << false << "" << false << true;
-        QTest::newRow("tab's") << "" << "tab-dev" << "tab-dev" << false << false << "" << false << true;
-        QTest::newRow("default") << "" << "" << "" << false << false << "" << false << true;
-        QTest::newRow("button's own, pre-decoded") << "btn-dev" << "" << "btn-dev" << true << false << "" << false << true;
-        QTest::newRow("tab's, pre-decoded") << "" << "tab-dev" << "tab-dev" << true << false << "" << false << true;
-        QTest::newRow("tab's, pre-decoded rapid") << "" << "tab-dev" << "tab-dev" << true << true << "" << false << true;
-        QTest::newRow("default, pre-decoded") << "" << "" << "" << true << false << "" << true << true;
+        // The pre-decoded sound is of an earlier version of its file (saved
+        // over since): the press plays the file as it is now through the
+        // players, on whichever output, and has it decoded anew.
+        QTest::addColumn<bool>("savedOver");
+        QTest::newRow("button's own") << "btn-dev" << "tab-dev" << "btn-dev" << false << false << "" << false << true << false;
+        QTest::newRow("tab's") << "" << "tab-dev" << "tab-dev" << false << false << "" << false << true << false;
+        QTest::newRow("default") << "" << "" << "" << false << false << "" << false << true << false;
+        QTest::newRow("button's own, pre-decoded") << "btn-dev" << "" << "btn-dev" << true << false << "" << false << true << false;
+        QTest::newRow("tab's, pre-decoded") << "" << "tab-dev" << "tab-dev" << true << false << "" << false << true << false;
+        QTest::newRow("tab's, pre-decoded rapid") << "" << "tab-dev" << "tab-dev" << true << true << "" << false << true << false;
+        QTest::newRow("default, pre-decoded") << "" << "" << "" << true << false << "" << true << true << false;
         QTest::newRow("saved default elsewhere, pre-decoded") << "" << "" << "usb-dev" << true << false << "usb-dev"
-                                                              << false << true;
-        QTest::newRow("default, pre-decoded, pre-load off") << "" << "" << "" << true << false << "" << false << false;
+                                                              << false << true << false;
+        QTest::newRow("default, pre-decoded, pre-load off") << "" << "" << "" << true << false << "" << false << false << false;
         QTest::newRow("default, pre-decoded rapid, pre-load off") << "" << "" << "" << true << true << "" << false
-                                                                  << false;
+                                                                  << false << false;
         QTest::newRow("saved default the system's, pre-decoded") << "" << "" << "system" << true << false << "system"
-                                                                 << true << true;
+                                                                 << true << true << false;
+        QTest::newRow("default, pre-decoded, saved over") << "" << "" << "" << true << false << "" << false << true
+                                                          << true;
+        QTest::newRow("default, pre-decoded rapid, saved over") << "" << "" << "" << true << true << "" << false
+                                                                << true << true;
+        QTest::newRow("button's own, pre-decoded, saved over") << "btn-dev" << "" << "btn-dev" << true << false << ""
+                                                               << false << true << true;
     }
     void device()
     {
@@ -301,6 +311,7 @@ private slots:
         QFETCH(QString, windowDefault);
         QFETCH(bool, onDs);
         QFETCH(bool, preload);
+        QFETCH(bool, savedOver);
         const QString system = QString::fromUtf8(QMediaDevices::defaultAudioOutput().id());
         if (windowDefault == QLatin1String("system"))
             windowDefault = chosen = system;
@@ -316,11 +327,26 @@ private slots:
         b.rapid = rapid;
         if (predecoded)
             rec.ready << QStringLiteral("P");
+        if (savedOver)
+            rec.stale << QStringLiteral("P");
         rec.wasapiUp = true;
         rec.wasapiDev = QStringLiteral("stream-dev");
         w->onPlayRequested(b);
         const QStringList calls = rec.take();
         QCOMPARE(calls.join(' ').contains(QLatin1String("ds.trigger")), onDs);
+        QCOMPARE(calls.join(' ').contains(QLatin1String("ds.preload P")), savedOver);
+        if (savedOver) {
+            // Decoded anew: the next press on the default output is pre-decoded again.
+            QVERIFY(!rec.stale.contains(QStringLiteral("P")));
+            rec.ready << QStringLiteral("P");
+            if (chosen.isEmpty()) {
+                rec.clearPlaying();
+                w->onPlayRequested(b);
+                const QString next = rec.take().join(' ');
+                QVERIFY(next.contains(QLatin1String("ds.trigger")));
+                QVERIFY(!next.contains(QLatin1String("ds.preload")));
+            }
+        }
         if (onDs)
             return;
         QVERIFY(calls.contains(QStringLiteral("audio.playRapid P 1 ") + chosen));
