@@ -1156,6 +1156,9 @@ private slots:
         QCOMPARE_LE(qAbs(p.at(0) - 0.35f), 1e-6f);
         QCOMPARE(p, AudioEngine::placeholderWaveform(300));
         QCOMPARE(e.waveformData(bad, 50), p);   // cached whatever the count
+        // Saved over with a sound under the same name: the sound's peaks.
+        QVERIFY(QFile::remove(bad) && QFile::copy(m_tone, bad));
+        QCOMPARE(e.waveformData(bad, 64), first);
 
         QCOMPARE(e.waveformData(m_tone, 10), first);   // cached
         QVERIFY(e.waveformData("/nowhere/x.wav", 0).isEmpty());
