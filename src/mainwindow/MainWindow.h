@@ -445,6 +445,7 @@ private:
     void followSettings();
     // Update check (MainWindowUpdate.cpp)
     void handleUpdateReply(class QNetworkReply* reply, bool silent, bool asked);
+    void updateCheckFailed(class QNetworkReply* reply, bool asked);
     void showUpdateOffer(bool force, bool enableDownload, bool silent);
     void showLatestVersion(bool silent);
     void showUpdateNotes();
