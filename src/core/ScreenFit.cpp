@@ -1,5 +1,6 @@
 #include "ScreenFit.h"
 
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QScrollArea>
@@ -84,6 +85,18 @@ void capHeight(QWidget* dialog)
 {
     if (dialog)
         dialog->setMaximumHeight(qMax(120, availableHeight(dialog) - kFrameRoom));
+}
+
+void showAllEntries(QComboBox* combo)
+{
+    // A plain list below the combo box, not the menu-like popup laid over it:
+    // under the style sheets that one comes out a row short and hides the
+    // rest behind scroll arrows. The list is never taller than the screen's
+    // free area; the cap on its rows (10 unless set) is the only other limit.
+    static const QString plainList = QStringLiteral("QComboBox{combobox-popup:0;}");
+    if (!combo->styleSheet().contains(plainList))
+        combo->setStyleSheet(combo->styleSheet() + plainList);
+    combo->setMaxVisibleItems(std::max(combo->maxVisibleItems(), combo->count()));
 }
 
 } // namespace ScreenFit

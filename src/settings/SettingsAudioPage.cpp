@@ -26,7 +26,9 @@
 #include "DirectSoundEngine.h"
 #include "DrumEngine.h"
 #include "Modal.h"
+#include "OutputChoices.h"
 #include "PcmPlayer.h"
+#include "ScreenFit.h"
 #include "SessionManager.h"
 #include "SettingsKeys.h"
 #include "SettingsPageKit.h"
@@ -75,6 +77,8 @@ const BufOpt kBufferRows[] = {
 };
 
 constexpr int kFallbackRate = 44100;
+// The longest output name the Primary Output chooser shows.
+constexpr int kDeviceChars = 35;
 constexpr int kDefaultBuffer = 128;
 
 const char* const kSpeakerSvg =
@@ -168,7 +172,7 @@ QString SettingsDialog::pressLatencyText(int keptFrames, int nowFrames)
 
 QString SettingsDialog::shortDeviceName(const QString& description)
 {
-    return description.size() > 35 ? description.left(32) + QStringLiteral("...") : description;
+    return OutputChoices::cut(description, kDeviceChars);
 }
 
 void SettingsDialog::buildAudioPage()
@@ -182,7 +186,7 @@ void SettingsDialog::buildAudioPage()
 
     const QList<QAudioDevice> outputs = AudioEngine::instance()->audioDevices();
     storedDevice = SettingsKeys::readString(SettingsKeys::AudioDevice, QString());
-    buildAudioOutputSection(v, c, outputs);
+    buildAudioOutputSection(v, c);
 
     const int rate = latencyRate(outputs, SettingsKeys::readString(SettingsKeys::AudioDevice, QString()));
     buildAudioBufferSection(v, c, rate);
@@ -260,7 +264,7 @@ void SettingsDialog::buildAudioSamplerSection(QVBoxLayout* v, const ThemeColors&
 
 // Primary output: filled and selected before the handler is connected, so
 // building writes nothing.
-void SettingsDialog::buildAudioOutputSection(QVBoxLayout* v, const ThemeColors& c, const QList<QAudioDevice>& outputs)
+void SettingsDialog::buildAudioOutputSection(QVBoxLayout* v, const ThemeColors& c)
 {
     QGroupBox* g = makeGroup(QStringLiteral("Output Devices"));
     auto* form = new QFormLayout(g);
@@ -268,8 +272,13 @@ void SettingsDialog::buildAudioOutputSection(QVBoxLayout* v, const ThemeColors& 
     deviceCombo->setStyleSheet(comboSS(c));
     const QIcon speaker = VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kSpeakerSvg), 2.0), c.text, 13);
     deviceCombo->addItem(speaker, QStringLiteral("Default Output"), QString());
-    for (const QAudioDevice& d : outputs)
-        deviceCombo->addItem(speaker, shortDeviceName(d.description()), QString::fromUtf8(d.id()));
+    const QList<OutputChoices::Output> outputs = OutputChoices::outputs();
+    const QStringList names = OutputChoices::names(outputs, kDeviceChars);
+    for (int i = 0; i < outputs.size(); ++i) {
+        deviceCombo->addItem(speaker, names[i], QString::fromUtf8(outputs[i].id));
+        deviceCombo->setItemData(deviceCombo->count() - 1, OutputChoices::toolTip(outputs[i]), Qt::ToolTipRole);
+    }
+    ScreenFit::showAllEntries(deviceCombo);
     const int row = deviceCombo->findData(storedDevice, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (row >= 0)
         deviceCombo->setCurrentIndex(row);
