@@ -165,7 +165,7 @@ QString SettingsDialog::pressLatencyText(int keptFrames, int nowFrames)
     if (keptFrames <= 0)
         return QStringLiteral("Latency: sampler not running — buttons play through the media players");
     const auto ms = [](int frames) { return QString::number(frames * 1000.0 / BufferMixer::kRate, 'f', 1); };
-    return QStringLiteral("Latency: ~%1 ms queued while sounds play (now %2 ms) @ %3 Hz")
+    return QStringLiteral("Latency: ~%1 ms for buttons while other sounds play (queued now %2 ms) @ %3 Hz")
         .arg(ms(keptFrames), ms(nowFrames))
         .arg(BufferMixer::kRate);
 }
@@ -318,15 +318,19 @@ void SettingsDialog::buildAudioBufferSection(QVBoxLayout* v, const ThemeColors& 
     const int stored = SettingsKeys::readInt(SettingsKeys::AudioBuffer, kDefaultBuffer);
     const int row = bufferCombo->findData(stored);
     bufferCombo->setCurrentIndex(row >= 0 ? row : 1);
-    // The buffer size is the pad engine's; a button press waits for the
-    // sampler's queue, which follows the output, so the line shows that and
-    // is read again while the page lives.
+    // The buffer size is the pad engine's, and the rows' figures are the
+    // pads'. A button pressed while other sounds play waits for the
+    // sampler's queue, which follows the output and not this buffer: its
+    // line says so and is read again while the page lives.
+    bufferCombo->setToolTip(QStringLiteral("The pads' buffer. Buttons keep their own queue (the latency line below), "
+                                           "which this choice does not change."));
     auto* latency = new QLabel(currentPressLatency());
     latency->setObjectName(QStringLiteral("latencyLabel"));
     latency->setStyleSheet(mutedSS(c));
     latency->setWordWrap(true);
-    latency->setToolTip(QStringLiteral("A press while other sounds play is heard after what is already queued. The "
-                                       "sampler keeps this much queued, and more for a while after a dropout."));
+    latency->setToolTip(QStringLiteral("A button pressed while other sounds play is heard after what is already "
+                                       "queued. The sampler keeps this much queued, and more for a while after a "
+                                       "dropout. The buffer size above does not change it."));
     auto* refresh = new QTimer(latency);
     refresh->setObjectName(QStringLiteral("latencyRefresh"));
     refresh->setInterval(kLatencyRefreshMs);
@@ -344,11 +348,14 @@ void SettingsDialog::buildAudioBufferSection(QVBoxLayout* v, const ThemeColors& 
         latency->setText(currentPressLatency());
         emit settingsChanged();
     });
+    // The note on the buffer sits under it, before the buttons' line.
     form->addRow(QStringLiteral("Buffer Size:"), bufferCombo);
-    form->addRow(latency);
     auto* note = wrappedLabel(
-        QStringLiteral("⚡ Lower = less latency but may crackle.  Higher = more stable.  Applied immediately."), noteSS(c));
+        QStringLiteral("⚡ Pads: Lower = less latency but may crackle.  Higher = more stable.  Applied immediately."),
+        noteSS(c));
+    note->setObjectName(QStringLiteral("bufferNote"));
     form->addRow(note);
+    form->addRow(latency);
     v->addWidget(g);
 }
 

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QGraphicsDropShadowEffect>
 #include <QFontInfo>
+#include <QFormLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QMediaDevices>
@@ -716,6 +717,19 @@ private slots:
             for (int i = 0; i < 7; ++i)
                 QVERIFY2(buffers->itemText(i).contains(figures[i] + QStringLiteral(" ms")),
                          qPrintable(buffers->itemText(i)));
+            // The rows' figures are the pads': the note under the buffer
+            // says so, and the buttons' own latency line comes after it.
+            auto* form = qobject_cast<QFormLayout*>(buffers->parentWidget()->layout());
+            QVERIFY(form);
+            int comboRow = -1, noteRow = -1, latencyRow = -1;
+            QFormLayout::ItemRole role;
+            form->getWidgetPosition(buffers, &comboRow, &role);
+            form->getWidgetPosition(d.findChild<QLabel*>(QStringLiteral("bufferNote")), &noteRow, &role);
+            form->getWidgetPosition(d.findChild<QLabel*>(QStringLiteral("latencyLabel")), &latencyRow, &role);
+            QCOMPARE(noteRow, comboRow + 1);
+            QCOMPARE(latencyRow, noteRow + 1);
+            QVERIFY(d.findChild<QLabel*>(QStringLiteral("bufferNote"))->text().startsWith(QStringLiteral("⚡ Pads:")));
+            QVERIFY(d.findChild<QLabel*>(QStringLiteral("latencyLabel"))->text().contains(QStringLiteral("buttons")));
         }
     }
 
@@ -845,7 +859,7 @@ private slots:
             ds->setOutputFactory(nullptr);
         });
         QVERIFY(ds->init(nullptr));
-        const QString kept = QStringLiteral("Latency: ~23.2 ms queued while sounds play (now %1 ms) @ 44100 Hz");
+        const QString kept = QStringLiteral("Latency: ~23.2 ms for buttons while other sounds play (queued now %1 ms) @ 44100 Hz");
         SettingsDialog d;
         auto* latency = d.findChild<QLabel*>(QStringLiteral("latencyLabel"));
         QCOMPARE(latency->text(), kept.arg(QStringLiteral("23.2")));
