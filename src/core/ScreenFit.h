@@ -35,7 +35,9 @@ QRect fitInto(const QRect& r, const QRect& area, const QMargins& frame, const QS
 void fitWindow(QWidget* window);
 
 // Lets the combo box's popup list every entry it holds now, as far as its
-// screen has room (the popup stays on the screen and scrolls only there).
+// screen has room (the popup stays on the screen and scrolls only there):
+// no cap on the rows below their count, and the popup grown, when shown,
+// to rows that the style sheet's margins would leave behind a scroll arrow.
 void showAllEntries(QComboBox* combo);
 
 } // namespace ScreenFit

@@ -302,8 +302,10 @@ QString MainWindow::keyHolderOf(const ButtonData& b)
 
 void MainWindow::refreshKeyBadges()
 {
+    // A grid out of sight paints afresh when it shows (and one whose pads
+    // wait for that is not made to make them).
     for (const GridPanel& p : std::as_const(m_panels)) {
-        if (!p.grid)
+        if (!p.grid || p.grid->padsPending() || !p.grid->isVisible())
             continue;
         for (int i = 0; i < p.grid->buttonCount(); ++i)
             if (SoundButton* b = p.grid->buttonWidget(i); b && !b->buttonData().key.isEmpty())

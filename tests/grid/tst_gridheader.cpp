@@ -1,5 +1,3 @@
-#include <QAbstractItemView>
-#include <QStyleOptionComboBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -110,39 +108,6 @@ private slots:
         QCOMPARE(dev->itemText(5), QString("Null Output (1)"));
         QCOMPARE(dev->itemData(5, Qt::ToolTipRole).toString(), QString("Null Output — tr_null"));
 
-        // Under the program's style and style sheet the open list shows every
-        // entry, with no scroll arrows, whichever entry is current.
-        const QString appStyle = QApplication::style()->name();
-        const QString appSheet = qApp->styleSheet();
-        QApplication::setStyle(QStringLiteral("Fusion"));
-        qApp->setStyleSheet(ThemeManager::instance()->styleSheet());
-        h.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&h));
-        // A plain list below the chooser: the menu-like popup laid over it
-        // comes out a row short under the style sheet, behind scroll arrows.
-        QStyleOptionComboBox option;
-        option.initFrom(dev);
-        option.editable = false;
-        QVERIFY(!dev->style()->styleHint(QStyle::SH_ComboBox_Popup, &option, dev));
-        for (const int current : {0, 5}) {
-            dev->setCurrentIndex(current);
-            dev->showPopup();
-            QAbstractItemView* list = dev->view();
-            QTRY_VERIFY(list->isVisible());
-            for (QWidget* part : list->parentWidget()->findChildren<QWidget*>())
-                if (QByteArray(part->metaObject()->className()) == "QComboBoxPrivateScroller")
-                    QVERIFY2(!part->isVisible(), "the list scrolls");
-            for (int row = 0; row < dev->count(); ++row) {
-                const QRect at = list->visualRect(list->model()->index(row, 0));
-                QVERIFY2(at.top() >= 0 && at.bottom() <= list->viewport()->rect().bottom(),
-                         qPrintable(dev->itemText(row)));
-            }
-            dev->hidePopup();
-        }
-        h.hide();
-        dev->setCurrentIndex(0);
-        qApp->setStyleSheet(appSheet);
-        QApplication::setStyle(appStyle);
 
         // An invalid tab colour shows the accent.
         const QString accent = ThemeManager::instance()->colors().accent.name();
