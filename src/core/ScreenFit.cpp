@@ -1,5 +1,8 @@
 #include "ScreenFit.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QLayout>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QScrollArea>
@@ -84,6 +87,77 @@ void capHeight(QWidget* dialog)
 {
     if (dialog)
         dialog->setMaximumHeight(qMax(120, availableHeight(dialog) - kFrameRoom));
+}
+
+namespace {
+
+// Sizes a combo box's popup, as it is shown, to the rows it holds. Under
+// the program's style sheet the menu-like popup lays out margins that
+// QComboBox did not count when it sized it, so its last rows went behind a
+// scroll arrow although the screen had room for them.
+class PopupRows : public QObject
+{
+public:
+    static constexpr const char* kName = "popupRows";
+    explicit PopupRows(QAbstractItemView* view) : QObject(view), m_view(view) { setObjectName(QLatin1String(kName)); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && watched == m_view->window())
+            fit(m_view->window());
+        return false;
+    }
+
+private:
+    int rowsHeight() const
+    {
+        int h = 0;
+        const QAbstractItemModel* model = m_view->model();
+        for (int row = 0; model && row < model->rowCount(m_view->rootIndex()); ++row)
+            h += m_view->visualRect(model->index(row, 0, m_view->rootIndex())).height();
+        return h;
+    }
+
+    // Grows the popup by what its rows lack, then gives back what the
+    // scroll arrows, once gone, leave over; within the screen's free area.
+    void fit(QWidget* popup)
+    {
+        const QScreen* screen = popup->screen();
+        const QRect room = screen ? screen->availableGeometry() : QRect();
+        for (int pass = 0; pass < 2; ++pass) {
+            if (QLayout* l = popup->layout())
+                l->activate();
+            const int change = rowsHeight() - m_view->viewport()->height();
+            if (change == 0 || (pass == 0 && change < 0))
+                return;
+            QRect g = popup->geometry();
+            g.setHeight(g.height() + change);
+            if (room.isValid()) {
+                g.setHeight(std::min(g.height(), room.height()));
+                if (g.bottom() > room.bottom())
+                    g.moveBottom(room.bottom());
+                if (g.top() < room.top())
+                    g.moveTop(room.top());
+            }
+            if (g == popup->geometry())
+                return;
+            popup->setGeometry(g);
+        }
+    }
+
+    QAbstractItemView* m_view;
+};
+
+} // namespace
+
+void showAllEntries(QComboBox* combo)
+{
+    // The popup is never taller than the screen's free area; the cap on its
+    // rows (10 unless set) and the popup's own sizing are the other limits.
+    combo->setMaxVisibleItems(std::max(combo->maxVisibleItems(), combo->count()));
+    QAbstractItemView* view = combo->view();
+    if (!view->findChild<QObject*>(QLatin1String(PopupRows::kName), Qt::FindDirectChildrenOnly))
+        view->window()->installEventFilter(new PopupRows(view));
 }
 
 } // namespace ScreenFit

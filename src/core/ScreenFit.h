@@ -1,5 +1,6 @@
 #pragma once
 
+class QComboBox;
 class QRect;
 class QScrollArea;
 class QSize;
@@ -32,5 +33,11 @@ QRect fitInto(const QRect& r, const QRect& area, const QMargins& frame, const QS
 // Bounds a top-level window's size and place to the available area (without
 // task bars) of its screen; a maximised or full-screen window is left alone.
 void fitWindow(QWidget* window);
+
+// Lets the combo box's popup list every entry it holds now, as far as its
+// screen has room (the popup stays on the screen and scrolls only there):
+// no cap on the rows below their count, and the popup grown, when shown,
+// to rows that the style sheet's margins would leave behind a scroll arrow.
+void showAllEntries(QComboBox* combo);
 
 } // namespace ScreenFit

@@ -2,11 +2,9 @@
 
 #include <QAbstractItemView>
 #include <QAction>
-#include <QAudioDevice>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMediaDevices>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
@@ -19,12 +17,16 @@
 #include <cmath>
 
 #include "Modal.h"
+#include "ScreenFit.h"
 #include "ThemeFollow.h"
 #include "MenuHeading.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 
 namespace {
+
+// The longest name the device chooser shows.
+constexpr int kDeviceChars = 30;
 
 const char* const kSpeakerPaths =
     "<path d='M11 5 6 9H2v6h4l5 4V5z'/><path d='M15.5 8.5a5 5 0 0 1 0 7'/><path d='M18.4 5.6a9 9 0 0 1 0 12.8'/>";
@@ -76,23 +78,6 @@ const QList<FadePreset>& fadeOpts()
     return opts;
 }
 
-GridHeader::DeviceLister& listerSlot()
-{
-    static GridHeader::DeviceLister l;
-    return l;
-}
-
-QList<GridHeader::AudioOutput> audioOutputs()
-{
-    if (const auto& l = listerSlot())
-        return l();
-    QList<GridHeader::AudioOutput> out;
-    const QList<QAudioDevice> devices = QMediaDevices::audioOutputs();
-    for (const QAudioDevice& d : devices)
-        out.append({d.description(), d.id()});
-    return out;
-}
-
 // "rgba(r,g,b,...)" style sheets of the Stop Tab button take the accent's three
 // channels and its name, filled in that order.
 QString withAccent(QString tmpl)
@@ -119,15 +104,13 @@ QString colorOrAccent(const QColor& c)
 
 } // namespace
 
-void GridHeader::setDeviceLister(DeviceLister lister) { listerSlot() = std::move(lister); }
+void GridHeader::setDeviceLister(DeviceLister lister) { OutputChoices::setLister(std::move(lister)); }
 
-QList<GridHeader::AudioOutput> GridHeader::outputDevices() { return audioOutputs(); }
+QList<GridHeader::AudioOutput> GridHeader::outputDevices() { return OutputChoices::outputs(); }
 
 QString GridHeader::deviceItemText(const QString& description)
 {
-    if (description.size() > 30)
-        return description.left(27) + QStringLiteral("...");
-    return description;
+    return OutputChoices::cut(description, kDeviceChars);
 }
 
 GridHeader::GridHeader(const QString& tabName, const QColor& tabColor, QWidget* parent)
@@ -241,8 +224,13 @@ GridHeader::GridHeader(const QString& tabName, const QColor& tabColor, QWidget* 
     m_deviceCombo->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_deviceCombo->view()->setFrameShape(QFrame::NoFrame);
     m_deviceCombo->addItem(QStringLiteral("Default"), QString());
-    for (const AudioOutput& d : audioOutputs())
-        m_deviceCombo->addItem(deviceItemText(d.description), QString::fromUtf8(d.id));
+    const QList<AudioOutput> outputs = OutputChoices::outputs();
+    const QStringList names = OutputChoices::names(outputs, kDeviceChars);
+    for (int i = 0; i < outputs.size(); ++i) {
+        m_deviceCombo->addItem(names[i], QString::fromUtf8(outputs[i].id));
+        m_deviceCombo->setItemData(m_deviceCombo->count() - 1, OutputChoices::toolTip(outputs[i]), Qt::ToolTipRole);
+    }
+    ScreenFit::showAllEntries(m_deviceCombo);
     followTheme(m_deviceCombo, [combo = m_deviceCombo](const ThemeColors& c) {
         const QIcon speakerIcon = VXIcons::modern(speakerSvg(), c.text, 13);
         for (int i = 0; i < combo->count(); ++i)

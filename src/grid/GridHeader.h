@@ -7,6 +7,8 @@
 #include <QWidget>
 #include <functional>
 
+#include "OutputChoices.h"
+
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -48,12 +50,8 @@ public:
 
     // Where the device chooser's entries come from: the system's audio outputs
     // unless a test installs its own list (null restores the system's).
-    struct AudioOutput
-    {
-        QString description;
-        QByteArray id;
-    };
-    using DeviceLister = std::function<QList<AudioOutput>()>;
+    using AudioOutput = OutputChoices::Output;
+    using DeviceLister = OutputChoices::Lister;
     static void setDeviceLister(DeviceLister lister);
     // The audio outputs the device chooser lists, from the lister above.
     static QList<AudioOutput> outputDevices();

@@ -7,6 +7,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QHelpEvent>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,6 +20,7 @@
 #include <QPropertyAnimation>
 #include <QStyle>
 #include <QTimer>
+#include <QToolTip>
 #include <QUrl>
 #include <QtMath>
 #include <algorithm>
@@ -30,6 +32,7 @@
 #include "Modal.h"
 #include "MonoClock.h"
 #include "OpLog.h"
+#include "TabKeys.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 
@@ -159,6 +162,12 @@ const QPixmap& scissorsIcon(bool active)
         dp.drawPixmap(0, 0, kScActive);
     }
     return active ? kScActive : kScDim;
+}
+
+SoundButton::KeyHolderLookup& keyHolderLookup()
+{
+    static SoundButton::KeyHolderLookup lookup;
+    return lookup;
 }
 
 } // namespace
@@ -1018,12 +1027,62 @@ void SoundButton::paintEvent(QPaintEvent*)
         p.drawText(rc, Qt::AlignCenter, QStringLiteral("M"));
     }
 
-    if (!m_data.key.isEmpty()) {
-        p.setFont(sizedFont(font(), 8, QFont::Bold));
-        const int kw = p.fontMetrics().horizontalAdvance(m_data.key) + 8;
-        const QRectF rc(x + rw - kw - 3, int(y + rh - 15) + 1, kw, 12);
+    if (!m_data.key.isEmpty())
+        paintKeyBadge(p, x, y, rw, rh);
+}
+
+QRectF SoundButton::keyBadgeRect(const QFontMetrics& fm, double x, double y, double rw, double rh) const
+{
+    const int kw = fm.horizontalAdvance(m_data.key) + 8;
+    return QRectF(x + rw - kw - 3, int(y + rh - 15) + 1, kw, 12);
+}
+
+// The key in its corner. A key that fires another pad or a tab's key is
+// drawn dimmed and struck through: pressing it does not play this pad.
+void SoundButton::paintKeyBadge(QPainter& p, double x, double y, double rw, double rh)
+{
+    p.setFont(sizedFont(font(), 8, QFont::Bold));
+    const QRectF rc = keyBadgeRect(p.fontMetrics(), x, y, rw, rh);
+    const bool taken = !keyHolder().isEmpty();
+    if (!taken) {
         roundedBadge(p, rc, 3, QColor(0, 0, 0, 140), QColor(255, 255, 255, 50));
         p.setPen(Qt::white);
         p.drawText(rc, Qt::AlignCenter, m_data.key);
+        return;
     }
+    roundedBadge(p, rc, 3, QColor(0, 0, 0, 70), QColor(255, 255, 255, 25));
+    const QColor ink(255, 255, 255, 120);
+    p.setPen(ink);
+    p.drawText(rc, Qt::AlignCenter, m_data.key);
+    p.setPen(QPen(ink, 1.2));
+    p.drawLine(QPointF(rc.left() + 2, rc.center().y()), QPointF(rc.right() - 2, rc.center().y()));
+}
+
+bool SoundButton::event(QEvent* e)
+{
+    if (e->type() == QEvent::ToolTip && !m_data.key.isEmpty()) {
+        const QString holder = keyHolder();
+        if (!holder.isEmpty()) {
+            QToolTip::showText(static_cast<QHelpEvent*>(e)->globalPos(), takenKeyTip(m_data.key, holder), this);
+            return true;
+        }
+    }
+    return QPushButton::event(e);
+}
+
+void SoundButton::setKeyHolderLookup(KeyHolderLookup lookup)
+{
+    keyHolderLookup() = std::move(lookup);
+}
+
+QString SoundButton::keyHolder() const
+{
+    if (m_data.key.isEmpty() || !keyHolderLookup())
+        return {};
+    return keyHolderLookup()(m_data);
+}
+
+QString SoundButton::takenKeyTip(const QString& key, const QString& holder)
+{
+    return TabKeys::takenText(key, holder) + QStringLiteral(" Pressing it does not play this pad.");
 }

@@ -6,6 +6,7 @@
 #include <QRectF>
 #include <QSize>
 #include <QStringList>
+#include <functional>
 
 #include "Types.h"
 
@@ -76,6 +77,18 @@ public:
     static int labelSizePx() { return s_labelPx; }
     static bool showScissorIcon() { return s_showScissorIcon; }
 
+    // Who a pad's key fires when it is not the pad itself: another pad (the
+    // later one, or the current tab's own) or a tab's key. The window answers
+    // for the record a pad shows, as "button "Kick" on tab 'Drums'" or
+    // empty when the key fires the pad (or it has none). Without an answer
+    // every key is the pad's own.
+    using KeyHolderLookup = std::function<QString(const ButtonData&)>;
+    static void setKeyHolderLookup(KeyHolderLookup lookup);
+    // Who takes this pad's key, from the lookup: empty when the key is its own.
+    QString keyHolder() const;
+    // The key badge's tool tip for a key another holder takes.
+    static QString takenKeyTip(const QString& key, const QString& holder);
+
     // The press debounce measures on MonoClock::current(), which tests may replace.
     static constexpr qint64 kDebounceMs = 5;
     static constexpr int kRepeatMs = 125;
@@ -120,6 +133,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* e) override;
     void enterEvent(QEnterEvent* e) override;
     void leaveEvent(QEvent* e) override;
+    bool event(QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void hideEvent(QHideEvent* e) override;
@@ -138,6 +152,8 @@ private:
     void startDragOut();
     void paintBadges(class QPainter& p, const QRectF& r);
     void paintProgress(class QPainter& p, const QRectF& r, const QColor& base);
+    void paintKeyBadge(class QPainter& p, double x, double y, double rw, double rh);
+    QRectF keyBadgeRect(const class QFontMetrics& fm, double x, double y, double rw, double rh) const;
 
     ButtonData m_data;
     bool m_playing = false;

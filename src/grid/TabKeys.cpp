@@ -1,6 +1,8 @@
 #include "TabKeys.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <algorithm>
 
 #include "ButtonKey.h"
 
@@ -56,6 +58,12 @@ QString holderName(Kind kind, const QString& tabName)
     return QStringLiteral("the volume down key of tab '%1'").arg(tabName);
 }
 
+QString buttonHolderName(const ButtonData& b, const QString& tabName)
+{
+    const QString name = b.name.isEmpty() ? QFileInfo(b.audioPath).completeBaseName() : b.name;
+    return QStringLiteral("button \"%1\" on tab '%2'").arg(name, tabName);
+}
+
 QString holderOfButtonKey(const QList<TabData>& tabs, const QString& key)
 {
     if (key.isEmpty())
@@ -74,6 +82,61 @@ QString refusalOfButtonText(const QList<TabData>& tabs, const QString& text)
     const QString key = ButtonKey::stored(text);
     const QString holder = holderOfButtonKey(tabs, key);
     return holder.isEmpty() ? QString() : refusalText(key, holder);
+}
+
+namespace {
+
+// The keys a tab uses, each as one press gives it: a pad's stored key, a
+// tab key of one key alone as that button key, any other tab key as text.
+QStringList keysOfTab(const TabData& t, int shownPerTab)
+{
+    QStringList out;
+    const auto add = [&out](const QString& key) {
+        if (!key.isEmpty() && !out.contains(key))
+            out.append(key);
+    };
+    for (qsizetype i = 0; i < std::min<qsizetype>(shownPerTab, t.buttons.size()); ++i) {
+        const ButtonData& b = t.buttons[i];
+        if (!b.audioPath.isEmpty())
+            add(b.key);
+    }
+    for (const Kind kind : kAllKinds) {
+        const QKeySequence seq = sequenceOf(keyOf(t, kind));
+        if (seq.isEmpty())
+            continue;
+        const QString own = buttonKeyOf(seq);
+        add(own.isEmpty() ? seq.toString(QKeySequence::NativeText) : own);
+    }
+    return out;
+}
+
+} // namespace
+
+Shared sharedKeys(const QList<TabData>& present, const QList<TabData>& added, int shownPerTab)
+{
+    QList<QStringList> presentKeys;
+    for (const TabData& t : present)
+        presentKeys.append(keysOfTab(t, shownPerTab));
+    Shared out;
+    for (const TabData& t : added) {
+        for (const QString& key : keysOfTab(t, shownPerTab)) {
+            if (out.keys.contains(key))
+                continue;
+            for (const QStringList& used : std::as_const(presentKeys)) {
+                if (used.contains(key)) {
+                    out.keys.append(key);
+                    break;
+                }
+            }
+        }
+    }
+    for (int i = 0; i < present.size(); ++i) {
+        const bool holds = std::any_of(presentKeys[i].cbegin(), presentKeys[i].cend(),
+                                       [&out](const QString& k) { return out.keys.contains(k); });
+        if (holds)
+            out.tabs.append(present[i].name);
+    }
+    return out;
 }
 
 QString takenText(const QString& key, const QString& holder)

@@ -2,6 +2,7 @@
 #include <QKeySequence>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include "Types.h"
 
@@ -31,6 +32,10 @@ const QString& keyOf(const TabData& t, Kind kind);
 // A tab's key of the kind named for a message: "the Stop Tab key of tab 'X'".
 QString holderName(Kind kind, const QString& tabName);
 
+// A button named for a message: "button "Kick" on tab 'Drums'" (a button
+// without a name by its file's base name).
+QString buttonHolderName(const ButtonData& b, const QString& tabName);
+
 // The tab key that takes the button key `key` (stored form), named as
 // holderName does; empty when no tab's key does.
 QString holderOfButtonKey(const QList<TabData>& tabs, const QString& key);
@@ -39,6 +44,18 @@ QString holderOfButtonKey(const QList<TabData>& tabs, const QString& key);
 // reasons of ButtonKey::refusalOfText, else the tab key that takes it
 // (refusalText); nothing when it can.
 QString refusalOfButtonText(const QList<TabData>& tabs, const QString& text);
+
+// The keys that tabs added to a session share with the tabs already in it:
+// the keys of the pads the grids show (those with a sound; shownPerTab a
+// tab) and the tabs' own keys, a tab key of one key alone counted as that
+// button key. keys: each shared key once, in the order the added tabs hold
+// them; tabs: the names of the tabs already there that use one, in tab order.
+struct Shared
+{
+    QStringList keys;
+    QStringList tabs;
+};
+Shared sharedKeys(const QList<TabData>& present, const QList<TabData>& added, int shownPerTab);
 
 // "Key "F5" is already assigned to <holder>." for a refusal.
 QString takenText(const QString& key, const QString& holder);

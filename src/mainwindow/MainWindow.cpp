@@ -25,6 +25,7 @@
 #include "PcmPlayer.h"
 #include "ScreenFit.h"
 #include "SessionManager.h"
+#include "SoundButton.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 #include "WasapiEngine.h"
@@ -48,6 +49,9 @@ MainWindow::WatchdogClock& watchdogClockSlot()
     return clock;
 }
 
+// The window whose key lookup the pads use.
+const MainWindow* keyLookupOwner = nullptr;
+
 } // namespace
 
 void MainWindow::setWatchdogClock(WatchdogClock clock)
@@ -61,6 +65,8 @@ MainWindow::MainWindow(QWidget* parent)
     // 1. State
     layoutMode = 1;
     currentTab = 0;
+    SoundButton::setKeyHolderLookup([this](const ButtonData& b) { return keyHolderOf(b); });
+    keyLookupOwner = this;
 
     // 2. UI-freeze watchdog
     startFreezeWatchdog();
@@ -340,6 +346,11 @@ void MainWindow::watchOutputDevices()
 
 MainWindow::~MainWindow()
 {
+    // The pads' key lookup is the newest window's; it goes with that window.
+    if (keyLookupOwner == this) {
+        SoundButton::setKeyHolderLookup(nullptr);
+        keyLookupOwner = nullptr;
+    }
     saveWindowState();
     delete freezeClock;
 }

@@ -252,6 +252,18 @@ public slots:
     // keys: the button-to-tab cache, the key map, the engine's tab volumes
     // and the tab shortcuts. Every change of the tab list or of keys ends here.
     void refreshTabDerivedState();
+    // What a press of the button's key fires when it is not the button
+    // itself, named for its pad (SoundButton::keyHolder): a tab key of one
+    // key alone, else the current tab's own first pad with the key, else
+    // the later pad of any tab. Empty when the key fires the button or
+    // nothing.
+    QString keyHolderOf(const ButtonData& b);
+    // Repaints every pad, whose key badge shows whether its key is its own.
+    // After a change of keys or of the current tab.
+    void refreshKeyBadges();
+    // Says, after tabs were added, which keys of the tabs already there the
+    // added ones use too: a toast and a line in the event log.
+    void reportSharedKeys(const QList<TabData>& present, const QList<TabData>& added);
 
     // Stopping (MainWindowStopping.cpp)
     void stopAllAudio();
@@ -445,6 +457,7 @@ private:
     void followSettings();
     // Update check (MainWindowUpdate.cpp)
     void handleUpdateReply(class QNetworkReply* reply, bool silent, bool asked);
+    void updateCheckFailed(class QNetworkReply* reply, bool asked);
     void showUpdateOffer(bool force, bool enableDownload, bool silent);
     void showLatestVersion(bool silent);
     void showUpdateNotes();

@@ -10,11 +10,13 @@
 #include "MidiManager.h"
 #include "RecordId.h"
 #include "SessionManager.h"
+#include "TabKeys.h"
 
 namespace {
 constexpr int kMaxTabs = 16;
 constexpr int kLimitToastMs = 3000;
 constexpr int kMergedToastMs = 2400;
+constexpr int kSharedKeysToastMs = 6000;
 } // namespace
 
 void MainWindow::onExportBundle()
@@ -84,11 +86,39 @@ int MainWindow::appendImportedTabs(const QList<TabData>& tabs, const QString& li
 
 void MainWindow::onBundleTabsReady(QList<TabData> tabs)
 {
+    const QList<TabData> present = SessionManager::instance()->session().tabs;
     const int added = appendImportedTabs(
         tabs, QStringLiteral("⚠️  Tab limit (16) reached — some imported tabs were skipped."), kLimitToastMs);
     toast(QStringLiteral("✅  %1 tab(s) imported into session").arg(added), ToastManager::Info, kMergedToastMs);
+    reportSharedKeys(present, SessionManager::instance()->session().tabs.mid(present.size()));
     refreshTabDerivedState();
     // The current tab moved: its rules and its counts, as when a tab is picked.
     applyPlaybackState();
     updateStatusBar();
+}
+
+void MainWindow::reportSharedKeys(const QList<TabData>& present, const QList<TabData>& added)
+{
+    const int shown = validButtonsPerTab(SessionManager::instance()->session().buttonsPerTab);
+    const TabKeys::Shared shared = TabKeys::sharedKeys(present, added, shown);
+    if (shared.keys.isEmpty())
+        return;
+    QStringList quoted;
+    for (const QString& name : shared.tabs)
+        quoted << QStringLiteral("'%1'").arg(name);
+    const QString tabs = (shared.tabs.size() == 1 ? QStringLiteral("tab ") : QStringLiteral("tabs "))
+                         + quoted.join(QStringLiteral(", "));
+    const int n = int(shared.keys.size());
+    const QString count = n == 1 ? QStringLiteral("1 key") : QStringLiteral("%1 keys").arg(n);
+    toast(QStringLiteral("⚠️  The added tabs reuse %1 of %2: the later button wins (see the event log).")
+              .arg(count, tabs),
+          ToastManager::Warning, kSharedKeysToastMs);
+    if (eventLog)
+        eventLog->log(QStringLiteral("Bundle"),
+                      QStringLiteral("The added tabs reuse %1 of %2: %3. A shared key plays the later button "
+                                     "(on the current tab, its own); a tab's key takes it from the pads and acts "
+                                     "on every tab that has it. A pad whose key plays something else shows the "
+                                     "key struck out.")
+                          .arg(count, tabs, shared.keys.join(QStringLiteral(", "))),
+                      QStringLiteral("warn"));
 }

@@ -39,6 +39,8 @@
 #include "MonoClock.h"
 #include "OpLog.h"
 #include "SessionManager.h"
+#include "SoundButton.h"
+#include "TabKeys.h"
 #include "ThemeFollow.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
@@ -267,6 +269,48 @@ bool MainWindow::hotKeyLookup(const QString& text, const QKeyEvent* e)
         onPlayRequested(b);
     }
     return true;
+}
+
+QString MainWindow::keyHolderOf(const ButtonData& b)
+{
+    if (b.key.isEmpty())
+        return {};
+    const Session& s = SessionManager::instance()->session();
+    // A tab key's shortcut takes the press before any pad sees it.
+    if (QString tabKey = TabKeys::holderOfButtonKey(s.tabs, b.key); !tabKey.isEmpty())
+        return tabKey;
+    // Then the current tab's own pads, as filterKeyPress serves them.
+    if (currentTab >= 0 && currentTab < s.tabs.size()) {
+        const QList<ButtonData>& buttons = s.tabs[currentTab].buttons;
+        const qsizetype shown = std::min<qsizetype>(buttons.size(), validButtonsPerTab(s.buttonsPerTab));
+        for (qsizetype i = 0; i < shown; ++i) {
+            const ButtonData& own = buttons[i];
+            if (own.key == b.key && !own.audioPath.isEmpty())
+                return own.id == b.id ? QString() : TabKeys::buttonHolderName(own, s.tabs[currentTab].name);
+        }
+    }
+    // Then the later pad of any tab, as hotKeyLookup serves it.
+    const auto it = keyButtonMap.constFind(b.key);
+    if (it == keyButtonMap.constEnd() || it.value().id == b.id)
+        return {};
+    const int t = tabOfButton(it.value().id);
+    const ButtonData* live = shownRecord(t, it.value().id);
+    if (!live || live->key != b.key)
+        return {};
+    return TabKeys::buttonHolderName(*live, s.tabs[t].name);
+}
+
+void MainWindow::refreshKeyBadges()
+{
+    // A grid out of sight paints afresh when it shows (and one whose pads
+    // wait for that is not made to make them).
+    for (const GridPanel& p : std::as_const(m_panels)) {
+        if (!p.grid || p.grid->padsPending() || !p.grid->isVisible())
+            continue;
+        for (int i = 0; i < p.grid->buttonCount(); ++i)
+            if (SoundButton* b = p.grid->buttonWidget(i); b && !b->buttonData().key.isEmpty())
+                b->update();
+    }
 }
 
 // A rapid button fires on every press and repeat; a normal one once per press:

@@ -437,6 +437,7 @@ void MainWindow::onHeaderTabSwitch(int p, int idx)
     preloadTabButtons(idx);
     applyPlaybackState();
     updateStatusBar();
+    refreshKeyBadges();
 }
 
 void MainWindow::syncPanelHeaderToTab(int p)

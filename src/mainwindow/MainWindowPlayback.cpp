@@ -727,6 +727,7 @@ void MainWindow::refreshTabDerivedState()
         e.audioSetTabVolume(i, tabs[i].volume);
     registerTabStopShortcuts();
     registerTabVolShortcuts();
+    refreshKeyBadges();
 }
 
 // --- Volumes -----------------------------------------------------------------------

@@ -26,6 +26,8 @@
 #include "Modal.h"
 #include "MusicItemDelegate.h"
 #include "NowPlayingBar.h"
+#include "OutputChoices.h"
+#include "ScreenFit.h"
 #include "SessionDelegate.h"
 #include "SessionManager.h"
 #include "SettingsKeys.h"
@@ -449,8 +451,13 @@ void MainWindow::buildMusicDeviceRow(QWidget* content, QVBoxLayout* v)
     musicDevCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     musicDevCombo->setMinimumContentsLength(8);
     musicDevCombo->addItem(QStringLiteral("🔊 Follow Main Output"), QString());
-    for (const QAudioDevice& d : AudioEngine::instance()->audioDevices())
-        musicDevCombo->addItem(SidePanelText::deviceLabel(d.description()), QString::fromUtf8(d.id()));
+    const QList<OutputChoices::Output> outputs = OutputChoices::outputs();
+    const QStringList names = OutputChoices::names(outputs, SidePanelText::kDeviceChars);
+    for (int i = 0; i < outputs.size(); ++i) {
+        musicDevCombo->addItem(names[i], QString::fromUtf8(outputs[i].id));
+        musicDevCombo->setItemData(musicDevCombo->count() - 1, OutputChoices::toolTip(outputs[i]), Qt::ToolTipRole);
+    }
+    ScreenFit::showAllEntries(musicDevCombo);
     QComboBox* devCombo = musicDevCombo;
     followTheme(devCombo, [devCombo](const ThemeColors& c) {
         const QIcon devIcon = VXIcons::modern(VXIcons::strokeSvg(kHeadphones, 2.0), c.text, 14);

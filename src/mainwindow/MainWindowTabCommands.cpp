@@ -376,10 +376,8 @@ QString MainWindow::tabKeyHolder(int tab, TabKey kind, const QString& key) const
         for (const TabData& t : s.tabs) {
             for (qsizetype i = 0; i < std::min(shown, t.buttons.size()); ++i) {
                 const ButtonData& b = t.buttons[i];
-                if (b.key != own)
-                    continue;
-                const QString name = b.name.isEmpty() ? QFileInfo(b.audioPath).completeBaseName() : b.name;
-                return QStringLiteral("button \"%1\" on tab '%2'").arg(name, t.name);
+                if (b.key == own)
+                    return TabKeys::buttonHolderName(b, t.name);
             }
         }
     }

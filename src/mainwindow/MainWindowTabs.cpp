@@ -143,6 +143,7 @@ void MainWindow::selectTab(int i)
     rebuildTabStrip();
     applyPlaybackState();
     updateStatusBar();
+    refreshKeyBadges();
     SessionManager::instance()->session().activeTab = i;
     preloadTabButtons(i);
 }
@@ -157,6 +158,7 @@ void MainWindow::stepTab(int target)
     rebuildTabStrip();
     applyPlaybackState();
     updateStatusBar();
+    refreshKeyBadges();
 }
 
 void MainWindow::showTabMenu(int i, const QPoint& pos, QWidget* button)

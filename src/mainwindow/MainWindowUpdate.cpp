@@ -186,25 +186,30 @@ void MainWindow::checkForUpdates(bool silent, bool asked)
     });
 }
 
+void MainWindow::updateCheckFailed(QNetworkReply* reply, bool asked)
+{
+    // Only the user's own check says it failed. One retry per run of
+    // failures, always silent.
+    if (asked)
+        toast(UpdateCheck::checkFailedText(int(reply->error())), ToastManager::Warning, kCheckFailedToastMs);
+    if (!updateRetryPending) {
+        updateRetryPending = true;
+        if (!updateRetryTimer) {
+            updateRetryTimer = new QTimer(this);
+            updateRetryTimer->setSingleShot(true);
+            updateRetryTimer->setInterval(kRetryMs);
+            connect(updateRetryTimer, &QTimer::timeout, this, [this] { checkForUpdates(true); });
+        }
+        updateRetryTimer->start();
+    }
+    VX_LOG(QStringLiteral("[Update] Check failed: %1").arg(reply->errorString()));
+}
+
 void MainWindow::handleUpdateReply(QNetworkReply* reply, bool silent, bool asked)
 {
     reply->deleteLater();
     if (reply->error() != QNetworkReply::NoError) {
-        // Only the user's own check says it failed. One retry per run of
-        // failures, always silent.
-        if (asked)
-            toast(UpdateCheck::checkFailedText(int(reply->error())), ToastManager::Warning, kCheckFailedToastMs);
-        if (!updateRetryPending) {
-            updateRetryPending = true;
-            if (!updateRetryTimer) {
-                updateRetryTimer = new QTimer(this);
-                updateRetryTimer->setSingleShot(true);
-                updateRetryTimer->setInterval(kRetryMs);
-                connect(updateRetryTimer, &QTimer::timeout, this, [this] { checkForUpdates(true); });
-            }
-            updateRetryTimer->start();
-        }
-        VX_LOG(QStringLiteral("[Update] Check failed: %1").arg(reply->errorString()));
+        updateCheckFailed(reply, asked);
         return;
     }
     updateRetryPending = false;
@@ -212,18 +217,29 @@ void MainWindow::handleUpdateReply(QNetworkReply* reply, bool silent, bool asked
     const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
     UpdateCheck::Config c;
     QString parseError;
+    // A reply with nothing to act on is dropped; only the user's own check
+    // says so.
+    const auto unusable = [this, asked](UpdateCheck::Unusable why) {
+        if (asked)
+            toast(UpdateCheck::unusableReplyText(why), ToastManager::Warning, kCheckFailedToastMs);
+    };
     if (!UpdateCheck::parse(body, &c, &parseError)) {
         qWarning().noquote() << "[Update] Check response is not valid JSON:" << parseError << "raw:"
                              << QString::fromUtf8(body.left(200));
+        unusable(UpdateCheck::Unusable::NotService);
         return;
     }
-    if (!c.success)
+    if (!c.success) {
+        unusable(UpdateCheck::Unusable::NoSuccess);
         return;
+    }
     latestVersion = c.latestVersion;
     downloadUrl = c.downloadUrl;
     updateNotes = c.notes;
-    if (latestVersion.isEmpty())
+    if (latestVersion.isEmpty()) {
+        unusable(UpdateCheck::Unusable::NoVersion);
         return;
+    }
 
     const bool newer = c.updateActive && UpdateCheck::isNewer(latestVersion, runningVersion());
     const QString dismissed = SettingsKeys::readString(SettingsKeys::UpdateDismissed);

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "LibraryManager.h"
+#include "OutputChoices.h"
 
 namespace SidePanelText {
 
@@ -46,7 +47,7 @@ QString MusicRowTexts::operator()(const QString& filePath, const QString& name)
 
 QString deviceLabel(const QString& description)
 {
-    return description.size() > 32 ? description.left(29) + QStringLiteral("...") : description;
+    return OutputChoices::cut(description, kDeviceChars);
 }
 
 QString setName(const QString& path)

@@ -31,8 +31,11 @@ private:
     bool m_held = false;
 };
 
-// An output device's description in the music device list: up to 32
-// characters whole, longer ones cut to 29 followed by "...".
+// The longest name the music device list shows.
+constexpr int kDeviceChars = 32;
+// An output device's description in the music device list when no other
+// output shares it: up to 32 characters whole, longer ones cut to 29
+// followed by "...".
 QString deviceLabel(const QString& description);
 
 // A recent set's name: the file name up to its first dot (show.final.vx is "show").

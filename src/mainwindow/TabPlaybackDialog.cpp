@@ -11,7 +11,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "GridHeader.h"
+#include "OutputChoices.h"
+#include "ScreenFit.h"
 #include "ThemeManager.h"
 
 namespace {
@@ -95,9 +96,7 @@ QString TabPlaybackDialog::outputText(const QString& soundCard)
 
 QString TabPlaybackDialog::deviceItemText(const QString& description)
 {
-    if (description.size() > kDeviceChars)
-        return description.left(kDeviceChars - 3) + QStringLiteral("...");
-    return description;
+    return OutputChoices::cut(description, kDeviceChars);
 }
 
 TabPlaybackDialog::TabPlaybackDialog(const Session& session, int tabIdx, QWidget* parent) : QDialog(parent)
@@ -200,9 +199,12 @@ TabPlaybackDialog::TabPlaybackDialog(const Session& session, int tabIdx, QWidget
     form->setSpacing(8);
     m_device = new QComboBox(output);
     m_device->addItem(QStringLiteral("🔊  Default Output (follows toolbar)"), QString());
-    const QList<GridHeader::AudioOutput> outputs = GridHeader::outputDevices();
-    for (const GridHeader::AudioOutput& o : outputs)
-        m_device->addItem(QStringLiteral("🔊  ") + deviceItemText(o.description), QString::fromUtf8(o.id));
+    const QList<OutputChoices::Output> outputs = OutputChoices::outputs();
+    const QStringList names = OutputChoices::names(outputs, kDeviceChars);
+    for (int i = 0; i < outputs.size(); ++i) {
+        m_device->addItem(QStringLiteral("🔊  ") + names[i], QString::fromUtf8(outputs[i].id));
+        m_device->setItemData(m_device->count() - 1, OutputChoices::toolTip(outputs[i]), Qt::ToolTipRole);
+    }
     int selected = tab.soundCard.isEmpty() ? 0 : m_device->findData(tab.soundCard);
     if (selected < 0) {
         // The tab's device is not plugged in now: it stays listed, and chosen,
@@ -212,6 +214,7 @@ TabPlaybackDialog::TabPlaybackDialog(const Session& session, int tabIdx, QWidget
         selected = m_device->count() - 1;
     }
     m_device->setCurrentIndex(selected);
+    ScreenFit::showAllEntries(m_device);
     form->addRow(QStringLiteral("Device:"), m_device);
     form->addRow(plainLabel(QStringLiteral("Each tab can play through a different audio device."),
                             QStringLiteral("color:%1;font-size:10px;").arg(mutedInk()), output));

@@ -259,4 +259,18 @@ QString noServiceText()
     return QStringLiteral("⚠️ Could not check for updates: no update service is set.");
 }
 
+QString unusableReplyText(Unusable why)
+{
+    switch (why) {
+    case Unusable::NotService:
+        break;
+    case Unusable::NoSuccess:
+        return QStringLiteral("⚠️ The update service did not report a successful check. Try again later.");
+    case Unusable::NoVersion:
+        return QStringLiteral("⚠️ The update service's answer names no version. Try again later.");
+    }
+    return QStringLiteral("⚠️ The update check got an answer that is not the update service's "
+                          "(a login or network page?). Try again later.");
+}
+
 } // namespace UpdateCheck

@@ -95,4 +95,14 @@ QString checkFailedText(int networkError);
 // What a check the user asked for says when no service is set.
 QString noServiceText();
 
+// A reply that arrived with no error of the connection or of HTTP, but that
+// offers nothing to act on.
+enum class Unusable {
+    NotService, // not JSON: a login page, a captive portal, a proxy's page
+    NoSuccess,  // JSON whose "success" is not true
+    NoVersion,  // a successful reply that names no version
+};
+// What a check the user asked for says of such a reply.
+QString unusableReplyText(Unusable why);
+
 } // namespace UpdateCheck

@@ -26,7 +26,9 @@
 #include "DirectSoundEngine.h"
 #include "DrumEngine.h"
 #include "Modal.h"
+#include "OutputChoices.h"
 #include "PcmPlayer.h"
+#include "ScreenFit.h"
 #include "SessionManager.h"
 #include "SettingsKeys.h"
 #include "SettingsPageKit.h"
@@ -75,6 +77,8 @@ const BufOpt kBufferRows[] = {
 };
 
 constexpr int kFallbackRate = 44100;
+// The longest output name the Primary Output chooser shows.
+constexpr int kDeviceChars = 35;
 constexpr int kDefaultBuffer = 128;
 
 const char* const kSpeakerSvg =
@@ -161,14 +165,14 @@ QString SettingsDialog::pressLatencyText(int keptFrames, int nowFrames)
     if (keptFrames <= 0)
         return QStringLiteral("Latency: sampler not running — buttons play through the media players");
     const auto ms = [](int frames) { return QString::number(frames * 1000.0 / BufferMixer::kRate, 'f', 1); };
-    return QStringLiteral("Latency: ~%1 ms queued while sounds play (now %2 ms) @ %3 Hz")
+    return QStringLiteral("Latency: ~%1 ms for buttons while other sounds play (queued now %2 ms) @ %3 Hz")
         .arg(ms(keptFrames), ms(nowFrames))
         .arg(BufferMixer::kRate);
 }
 
 QString SettingsDialog::shortDeviceName(const QString& description)
 {
-    return description.size() > 35 ? description.left(32) + QStringLiteral("...") : description;
+    return OutputChoices::cut(description, kDeviceChars);
 }
 
 void SettingsDialog::buildAudioPage()
@@ -182,7 +186,7 @@ void SettingsDialog::buildAudioPage()
 
     const QList<QAudioDevice> outputs = AudioEngine::instance()->audioDevices();
     storedDevice = SettingsKeys::readString(SettingsKeys::AudioDevice, QString());
-    buildAudioOutputSection(v, c, outputs);
+    buildAudioOutputSection(v, c);
 
     const int rate = latencyRate(outputs, SettingsKeys::readString(SettingsKeys::AudioDevice, QString()));
     buildAudioBufferSection(v, c, rate);
@@ -260,7 +264,7 @@ void SettingsDialog::buildAudioSamplerSection(QVBoxLayout* v, const ThemeColors&
 
 // Primary output: filled and selected before the handler is connected, so
 // building writes nothing.
-void SettingsDialog::buildAudioOutputSection(QVBoxLayout* v, const ThemeColors& c, const QList<QAudioDevice>& outputs)
+void SettingsDialog::buildAudioOutputSection(QVBoxLayout* v, const ThemeColors& c)
 {
     QGroupBox* g = makeGroup(QStringLiteral("Output Devices"));
     auto* form = new QFormLayout(g);
@@ -268,8 +272,13 @@ void SettingsDialog::buildAudioOutputSection(QVBoxLayout* v, const ThemeColors& 
     deviceCombo->setStyleSheet(comboSS(c));
     const QIcon speaker = VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kSpeakerSvg), 2.0), c.text, 13);
     deviceCombo->addItem(speaker, QStringLiteral("Default Output"), QString());
-    for (const QAudioDevice& d : outputs)
-        deviceCombo->addItem(speaker, shortDeviceName(d.description()), QString::fromUtf8(d.id()));
+    const QList<OutputChoices::Output> outputs = OutputChoices::outputs();
+    const QStringList names = OutputChoices::names(outputs, kDeviceChars);
+    for (int i = 0; i < outputs.size(); ++i) {
+        deviceCombo->addItem(speaker, names[i], QString::fromUtf8(outputs[i].id));
+        deviceCombo->setItemData(deviceCombo->count() - 1, OutputChoices::toolTip(outputs[i]), Qt::ToolTipRole);
+    }
+    ScreenFit::showAllEntries(deviceCombo);
     const int row = deviceCombo->findData(storedDevice, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (row >= 0)
         deviceCombo->setCurrentIndex(row);
@@ -309,15 +318,19 @@ void SettingsDialog::buildAudioBufferSection(QVBoxLayout* v, const ThemeColors& 
     const int stored = SettingsKeys::readInt(SettingsKeys::AudioBuffer, kDefaultBuffer);
     const int row = bufferCombo->findData(stored);
     bufferCombo->setCurrentIndex(row >= 0 ? row : 1);
-    // The buffer size is the pad engine's; a button press waits for the
-    // sampler's queue, which follows the output, so the line shows that and
-    // is read again while the page lives.
+    // The buffer size is the pad engine's, and the rows' figures are the
+    // pads'. A button pressed while other sounds play waits for the
+    // sampler's queue, which follows the output and not this buffer: its
+    // line says so and is read again while the page lives.
+    bufferCombo->setToolTip(QStringLiteral("The pads' buffer. Buttons keep their own queue (the latency line below), "
+                                           "which this choice does not change."));
     auto* latency = new QLabel(currentPressLatency());
     latency->setObjectName(QStringLiteral("latencyLabel"));
     latency->setStyleSheet(mutedSS(c));
     latency->setWordWrap(true);
-    latency->setToolTip(QStringLiteral("A press while other sounds play is heard after what is already queued. The "
-                                       "sampler keeps this much queued, and more for a while after a dropout."));
+    latency->setToolTip(QStringLiteral("A button pressed while other sounds play is heard after what is already "
+                                       "queued. The sampler keeps this much queued, and more for a while after a "
+                                       "dropout. The buffer size above does not change it."));
     auto* refresh = new QTimer(latency);
     refresh->setObjectName(QStringLiteral("latencyRefresh"));
     refresh->setInterval(kLatencyRefreshMs);
@@ -335,11 +348,14 @@ void SettingsDialog::buildAudioBufferSection(QVBoxLayout* v, const ThemeColors& 
         latency->setText(currentPressLatency());
         emit settingsChanged();
     });
+    // The note on the buffer sits under it, before the buttons' line.
     form->addRow(QStringLiteral("Buffer Size:"), bufferCombo);
-    form->addRow(latency);
     auto* note = wrappedLabel(
-        QStringLiteral("⚡ Lower = less latency but may crackle.  Higher = more stable.  Applied immediately."), noteSS(c));
+        QStringLiteral("⚡ Pads: Lower = less latency but may crackle.  Higher = more stable.  Applied immediately."),
+        noteSS(c));
+    note->setObjectName(QStringLiteral("bufferNote"));
     form->addRow(note);
+    form->addRow(latency);
     v->addWidget(g);
 }
 

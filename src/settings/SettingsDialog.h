@@ -57,8 +57,8 @@ public:
     // and the queue now, at the sampler's rate. keptFrames 0: not running.
     static QString pressLatencyText(int keptFrames, int nowFrames);
     static constexpr int kLatencyRefreshMs = 1000;
-    // A device description as the output list shows it: more than 35
-    // characters are cut to 32 and "...".
+    // A device description as the output list shows it when no other output
+    // shares it: more than 35 characters are cut to 32 and "...".
     static QString shortDeviceName(const QString& description);
     // A MIDI note as a name with its octave: 60 is C4, 0 is C-1.
     static QString midiNoteName(int note);
@@ -89,7 +89,7 @@ private:
     // The sections of the Audio page, in page order.
     void buildAudioEngineSection(QVBoxLayout* v, const ThemeColors& c);
     void buildAudioSamplerSection(QVBoxLayout* v, const ThemeColors& c);
-    void buildAudioOutputSection(QVBoxLayout* v, const ThemeColors& c, const QList<QAudioDevice>& outputs);
+    void buildAudioOutputSection(QVBoxLayout* v, const ThemeColors& c);
     void buildAudioBufferSection(QVBoxLayout* v, const ThemeColors& c, int rate);
     void buildAudioPreloadSection(QVBoxLayout* v, const ThemeColors& c);
     void buildAudioApplySection(QVBoxLayout* v, const ThemeColors& c);

@@ -1,6 +1,7 @@
 // The window taking in a bundle: merged tabs (limit, identities, panes,
 // toasts, the padded button list) and a new session with its MIDI table.
 #include <QMessageBox>
+#include <QListWidget>
 #include <QRadioButton>
 #include <QtTest>
 
@@ -11,8 +12,10 @@
 #include "BundleManager.h"
 #include "BundleWorker.h"
 #include "ButtonGrid.h"
+#include "EventLog.h"
 #include "MidiManager.h"
 #include "SessionManager.h"
+#include "SoundButton.h"
 #include "ToastCapture.h"
 
 using A = MainWindowTestAccess;
@@ -30,9 +33,15 @@ class TestBundleWindow : public QObject
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
-    void loadTabs(int n)
+    // n tabs; the first one's first pads hold sounds and the keys given.
+    void loadTabs(int n, const QStringList& keys = {}, const QString& stopKey = {})
     {
-        const Session s = MainWindowTest::makeSession(n, 24);
+        Session s = MainWindowTest::makeSession(n, 24);
+        for (int k = 0; k < keys.size(); ++k) {
+            s.tabs[0].buttons[k].key = keys[k];
+            s.tabs[0].buttons[k].audioPath = QStringLiteral("/sounds/base%1.wav").arg(k);
+        }
+        s.tabs[0].stopKey = stopKey;
         const QString path = QDir(TestSupport::tempDir()).filePath(QStringLiteral("base.vx"));
         QVERIFY(MainWindowTest::writeSession(s, path));
         SessionManager::instance()->setDirty(false);
@@ -55,18 +64,39 @@ private slots:
         QTest::addColumn<int>("before");
         QTest::addColumn<int>("incoming");
         QTest::addColumn<int>("added");
-        QTest::newRow("room for all") << 1 << 2 << 2;
-        QTest::newRow("14 tabs and three more") << 14 << 3 << 2;
-        QTest::newRow("16 tabs") << 16 << 1 << 0;
+        // Keys of the first tab's pads and its stop key; the same of the
+        // first merged tab; the keys the merge reports as shared.
+        QTest::addColumn<QStringList>("baseKeys");
+        QTest::addColumn<QString>("baseStop");
+        QTest::addColumn<QStringList>("mergedKeys");
+        QTest::addColumn<QString>("mergedStop");
+        QTest::addColumn<QStringList>("shared");
+        QTest::newRow("room for all") << 1 << 2 << 2 << QStringList() << "" << QStringList() << "" << QStringList();
+        QTest::newRow("14 tabs and three more")
+            << 14 << 3 << 2 << QStringList() << "" << QStringList() << "" << QStringList();
+        QTest::newRow("16 tabs") << 16 << 1 << 0 << QStringList() << "" << QStringList() << "" << QStringList();
+        QTest::newRow("keys of their own") << 1 << 1 << 1 << QStringList{"1", "2"} << "F1" << QStringList{"Q", "W"}
+                                           << "F2" << QStringList();
+        QTest::newRow("pads' keys and a stop key shared")
+            << 2 << 2 << 2 << QStringList{"1", "2", "3", "4"} << "F1" << QStringList{"4", "2", "X"} << "3"
+            << QStringList{"4", "2", "3"};
+        QTest::newRow("the same stop key") << 1 << 1 << 1 << QStringList{"1"} << "F1" << QStringList{"Q"} << "F1"
+                                           << QStringList{"F1"};
     }
     void merge()
     {
         QFETCH(int, before);
         QFETCH(int, incoming);
         QFETCH(int, added);
-        loadTabs(before);
+        QFETCH(QStringList, baseKeys);
+        QFETCH(QString, baseStop);
+        QFETCH(QStringList, mergedKeys);
+        QFETCH(QString, mergedStop);
+        QFETCH(QStringList, shared);
+        loadTabs(before, baseKeys, baseStop);
         const int activeBefore = SessionManager::instance()->session().activeTab;
         TestSupport::takeToasts();
+        A::eventLog(w)->clear();
 
         QList<TabData> tabs = MainWindowTest::makeSession(incoming, 6).tabs;
         for (int i = 0; i < tabs.size(); ++i) {
@@ -75,6 +105,11 @@ private slots:
             for (int k = 0; k <= i && k < tabs[i].buttons.size(); ++k)
                 tabs[i].buttons[k].audioPath = QStringLiteral("/sounds/merged%1.wav").arg(k);
         }
+        for (int k = 0; k < mergedKeys.size(); ++k) {
+            tabs[0].buttons[k].key = mergedKeys[k];
+            tabs[0].buttons[k].audioPath = QStringLiteral("/sounds/merged%1.wav").arg(k);
+        }
+        tabs[0].stopKey = mergedStop;
         const QString firstId = tabs.first().id;
         const QString firstButton = tabs.first().buttons.first().id;
         emit BundleManager::instance()->tabsReadyForSession(tabs);
@@ -90,7 +125,23 @@ private slots:
         if (added < incoming)
             toasts << QStringLiteral("⚠️  Tab limit (16) reached — some imported tabs were skipped.");
         toasts << QStringLiteral("✅  %1 tab(s) imported into session").arg(added);
+        // Keys the tabs already there use are still taken, the later button
+        // winning, and the merge says so: how many, and whose.
+        const QString count = shared.size() == 1 ? QStringLiteral("1 key") : QStringLiteral("%1 keys").arg(shared.size());
+        if (!shared.isEmpty())
+            toasts << QStringLiteral("⚠️  The added tabs reuse %1 of tab 'Tab 1': the later button wins (see the "
+                                     "event log).")
+                          .arg(count);
         QCOMPARE(TestSupport::takeToasts(), toasts);
+        const QListWidget* log = A::eventLog(w)->list();
+        QStringList lines;
+        for (int i = 0; i < log->count(); ++i)
+            if (log->item(i)->text().contains(QStringLiteral("The added tabs reuse")))
+                lines << log->item(i)->text();
+        QCOMPARE(lines.size(), shared.isEmpty() ? 0 : 1);
+        if (!shared.isEmpty())
+            QVERIFY2(lines[0].contains(QStringLiteral("reuse %1 of tab 'Tab 1': %2.").arg(count, shared.join(", "))),
+                     qPrintable(lines[0]));
         // The status bar counts the tab that is current now.
         const QList<ButtonData>& current = s.tabs.at(A::currentTab(w)).buttons;
         const auto withFile = std::count_if(current.cbegin(), current.cend(),
@@ -105,6 +156,36 @@ private slots:
         // The grid's padded list went back into the session, as at a load.
         QVERIFY(first.buttons.size() > 6);
         QCOMPARE(first.buttons, A::panels(w).at(before).grid->tab().buttons);
+
+        // No pad shows a key that plays another as its own: with an added
+        // tab current the added buttons (or a tab key) hold the shared keys;
+        // with the first tab current its own pads play them again, and the
+        // added pad shows its key as taken.
+        const auto holderOf = [&](int tab, int pad) { return w->keyHolderOf(s.tabs[tab].buttons[pad]); };
+        for (int k = 0; k < baseKeys.size(); ++k) {
+            const QString holder = holderOf(0, k);
+            QCOMPARE(holder.isEmpty(), !shared.contains(baseKeys[k]));
+            if (baseKeys[k] == mergedStop)
+                QCOMPARE(holder, QStringLiteral("the Stop Tab key of tab 'Merged 0'"));
+            else if (!holder.isEmpty())
+                QCOMPARE(holder, QStringLiteral("button \"merged%1\" on tab 'Merged 0'")
+                                     .arg(mergedKeys.indexOf(baseKeys[k])));
+        }
+        for (int k = 0; k < mergedKeys.size(); ++k)
+            QVERIFY2(holderOf(before, k).isEmpty(), qPrintable(holderOf(before, k)));
+        A::selectTab(w, 0);
+        for (int k = 0; k < baseKeys.size(); ++k)
+            QCOMPARE(holderOf(0, k).isEmpty(), baseKeys[k] != mergedStop);
+        for (int k = 0; k < mergedKeys.size(); ++k) {
+            const bool takenBack = baseKeys.contains(mergedKeys[k]);
+            QCOMPARE(holderOf(before, k),
+                     takenBack ? QStringLiteral("button \"base%1\" on tab 'Tab 1'").arg(baseKeys.indexOf(mergedKeys[k]))
+                               : QString());
+        }
+        // The pad draws what the window answers.
+        SoundButton* pad = A::panels(w).at(0).grid->buttonWidget(0);
+        if (pad && !baseKeys.isEmpty())
+            QCOMPARE(pad->keyHolder(), holderOf(0, 0));
     }
 
     void mergedPaddedButtonSurvivesSaveAndReload()

@@ -53,7 +53,10 @@ class TstGridHeader : public QObject
     {
         return {{QString("Speakers"), QByteArray("dev-a")},
                 {QString(30, QChar('x')), QByteArray("dev-thirty")},
-                {QString("0123456789012345678901234567890"), QByteArray("dev-long")}};
+                {QString("0123456789012345678901234567890"), QByteArray("dev-long")},
+                // Two sinks of one description, listed against their ids' order.
+                {QString("Null Output"), QByteArray("tr_rec")},
+                {QString("Null Output"), QByteArray("tr_null")}};
     }
 
 private slots:
@@ -93,13 +96,18 @@ private slots:
 
         // Device chooser: Default first, long descriptions cut at 27 characters.
         QComboBox* dev = h.deviceCombo();
-        QCOMPARE(dev->count(), 4);
+        QCOMPARE(dev->count(), 6);
         QCOMPARE(dev->itemText(0), QString("Default"));
         QCOMPARE(dev->itemData(0).toString(), QString());
         QCOMPARE(dev->itemText(2), QString(30, QChar('x')));
         QCOMPARE(dev->itemText(3), QString("012345678901234567890123456..."));
         QCOMPARE(dev->itemData(3).toString(), QString("dev-long"));
         QCOMPARE(dev->currentIndex(), 0);
+        // Outputs of one description are told apart, numbered by their ids.
+        QCOMPARE(dev->itemText(4), QString("Null Output (2)"));
+        QCOMPARE(dev->itemText(5), QString("Null Output (1)"));
+        QCOMPARE(dev->itemData(5, Qt::ToolTipRole).toString(), QString("Null Output — tr_null"));
+
 
         // An invalid tab colour shows the accent.
         const QString accent = ThemeManager::instance()->colors().accent.name();

@@ -8,6 +8,8 @@
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QtTest>
 #include <optional>
 
@@ -703,6 +705,44 @@ private slots:
         QCOMPARE(SoundButton::emptyHint(61, 46), QString("click to assign"));
         QCOMPARE(SoundButton::emptyHint(60, 46), QString("assign"));
         QCOMPARE(SoundButton::emptyHint(35, 100), QString());
+
+        // A key that plays something else: its badge is dimmed and struck
+        // through (only the badge's corner changes) and the pad's tip names
+        // the holder; a key of its own draws as before and has no tip.
+        ButtonData d;
+        d.id = "pad";
+        d.name = "Pad";
+        d.audioPath = "/sounds/pad.wav";
+        d.key = "4";
+        SoundButton b;
+        b.resize(120, 80);
+        b.setButtonData(d);
+        QString holder;
+        SoundButton::setKeyHolderLookup([&holder](const ButtonData& asked) {
+            return asked.id == QLatin1String("pad") ? holder : QString();
+        });
+        auto unhook = qScopeGuard([] { SoundButton::setKeyHolderLookup(nullptr); });
+        const QImage own = b.grab().toImage();
+        QCOMPARE(b.keyHolder(), QString());
+        holder = QStringLiteral("button \"Kick\" on tab 'Drums'");
+        QCOMPARE(b.keyHolder(), holder);
+        const QImage taken = b.grab().toImage();
+        QRect changed;
+        for (int y = 0; y < own.height(); ++y)
+            for (int x = 0; x < own.width(); ++x)
+                if (own.pixel(x, y) != taken.pixel(x, y))
+                    changed |= QRect(x, y, 1, 1);
+        QVERIFY(!changed.isEmpty());
+        QVERIFY2(changed.left() >= own.width() / 2 && changed.top() >= own.height() * 3 / 4,
+                 qPrintable(QStringLiteral("%1,%2 %3x%4").arg(changed.x()).arg(changed.y()).arg(changed.width())
+                                .arg(changed.height())));
+        QHelpEvent tip(QEvent::ToolTip, QPoint(10, 10), b.mapToGlobal(QPoint(10, 10)));
+        QVERIFY(QApplication::sendEvent(&b, &tip));
+        QTRY_COMPARE(QToolTip::text(), QStringLiteral("Key \"4\" is already assigned to button \"Kick\" on tab "
+                                                      "'Drums'. Pressing it does not play this pad."));
+        QToolTip::hideText();
+        holder.clear();
+        QCOMPARE(b.grab().toImage(), own);
     }
 };
 

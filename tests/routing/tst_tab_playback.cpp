@@ -40,7 +40,9 @@ private slots:
         GridHeader::setDeviceLister([] {
             return QList<GridHeader::AudioOutput>{
                 {QStringLiteral("Studio Monitors"), QByteArray("hw:studio")},
-                {QStringLiteral("A very long name of a USB audio interface, channels 3 and 4"), QByteArray("hw:usb")}};
+                {QStringLiteral("A very long name of a USB audio interface, channels 3 and 4"), QByteArray("hw:usb")},
+                {QStringLiteral("Null Output"), QByteArray("hw:null-b")},
+                {QStringLiteral("Null Output"), QByteArray("hw:null-a")}};
         });
         w = windowOn(rec);
         file = QDir(TestSupport::tempDir()).filePath(QStringLiteral("rules.vx"));
@@ -118,9 +120,12 @@ private slots:
         QVERIFY(std::any_of(labels.begin(), labels.end(), [](QLabel* l) {
             return l->textFormat() == Qt::RichText && l->text().contains(QLatin1String("&lt;b&gt;&amp;amp;"));
         }));
-        QCOMPARE(d.deviceCombo()->count(), 3);
+        QCOMPARE(d.deviceCombo()->count(), 5);
         QCOMPARE(d.deviceCombo()->currentIndex(), 2);
         QCOMPARE(d.deviceCombo()->itemText(2), QStringLiteral("🔊  A very long name of a USB audio inter..."));
+        // Two outputs of one description, named apart by their ids' order.
+        QCOMPARE(d.deviceCombo()->itemText(3), QStringLiteral("🔊  Null Output (2)"));
+        QCOMPARE(d.deviceCombo()->itemText(4), QStringLiteral("🔊  Null Output (1)"));
         QVERIFY(d.overrideBox()->isChecked());
         QVERIFY(!d.ruleBox(0)->isChecked() && !d.ruleBox(1)->isChecked() && !d.ruleBox(2)->isChecked());
         QVERIFY(d.ruleBox(0)->isEnabled());
@@ -170,6 +175,8 @@ private slots:
         QTest::newRow("unplugged, another picked") << "Apply" << "hw:gone" << 1 << true << true << true << "hw:studio"
                                                    << true;
         QTest::newRow("unplugged, default picked") << "Apply" << "hw:gone" << 0 << true << true << true << "" << true;
+        QTest::newRow("apply, the second of two alike") << "Apply" << "hw:studio" << 4 << true << true << true
+                                                        << "hw:null-a" << true;
     }
     void closing()
     {

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QGraphicsDropShadowEffect>
 #include <QFontInfo>
+#include <QFormLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QMediaDevices>
@@ -27,6 +28,7 @@
 #include "DirectSoundEngine.h"
 #include "DrumEngine.h"
 #include "ManualOutput.h"
+#include "OutputChoices.h"
 #include "SessionManager.h"
 #include "SettingsDialog.h"
 #include "SettingsKeys.h"
@@ -715,26 +717,74 @@ private slots:
             for (int i = 0; i < 7; ++i)
                 QVERIFY2(buffers->itemText(i).contains(figures[i] + QStringLiteral(" ms")),
                          qPrintable(buffers->itemText(i)));
+            // The rows' figures are the pads': the note under the buffer
+            // says so, and the buttons' own latency line comes after it.
+            auto* form = qobject_cast<QFormLayout*>(buffers->parentWidget()->layout());
+            QVERIFY(form);
+            int comboRow = -1, noteRow = -1, latencyRow = -1;
+            QFormLayout::ItemRole role;
+            form->getWidgetPosition(buffers, &comboRow, &role);
+            form->getWidgetPosition(d.findChild<QLabel*>(QStringLiteral("bufferNote")), &noteRow, &role);
+            form->getWidgetPosition(d.findChild<QLabel*>(QStringLiteral("latencyLabel")), &latencyRow, &role);
+            QCOMPARE(noteRow, comboRow + 1);
+            QCOMPARE(latencyRow, noteRow + 1);
+            QVERIFY(d.findChild<QLabel*>(QStringLiteral("bufferNote"))->text().startsWith(QStringLiteral("⚡ Pads:")));
+            QVERIFY(d.findChild<QLabel*>(QStringLiteral("latencyLabel"))->text().contains(QStringLiteral("buttons")));
         }
     }
 
+    // The Primary Output rows after "Default Output" for a list of outputs:
+    // long descriptions cut, outputs that share one numbered by their ids.
     void deviceNames_data()
     {
-        QTest::addColumn<int>("length");
-        QTest::addColumn<int>("shown");
-        QTest::newRow("35 whole") << 35 << 35;
-        QTest::newRow("36 cut") << 36 << 35;
-        QTest::newRow("short") << 3 << 3;
+        QTest::addColumn<QStringList>("descriptions");
+        QTest::addColumn<QStringList>("ids");
+        QTest::addColumn<QStringList>("shown");
+        const QString d35(35, QLatin1Char('d'));
+        QTest::newRow("35 whole") << QStringList{d35} << QStringList{"a"} << QStringList{d35};
+        QTest::newRow("36 cut") << QStringList{d35 + "d"} << QStringList{"a"}
+                                << QStringList{QString(32, QLatin1Char('d')) + "..."};
+        QTest::newRow("short") << QStringList{"ddd"} << QStringList{"a"} << QStringList{"ddd"};
+        QTest::newRow("two share a description")
+            << QStringList{"Null Output", "Null Output", "Speakers"} << QStringList{"tr_rec", "tr_null", "spk"}
+            << QStringList{"Null Output (2)", "Null Output (1)", "Speakers"};
+        QTest::newRow("shared and cut: the number stays")
+            << QStringList{d35 + "d", d35 + "d"} << QStringList{"b", "a"}
+            << QStringList{QString(28, QLatin1Char('d')) + "... (2)", QString(28, QLatin1Char('d')) + "... (1)"};
+        QTest::newRow("twelve alike, all listed")
+            << QStringList(12, "USB Audio") << QStringList{"u01", "u02", "u03", "u04", "u05", "u06",
+                                                           "u07", "u08", "u09", "u10", "u11", "u12"}
+            << QStringList{"USB Audio (1)", "USB Audio (2)", "USB Audio (3)",  "USB Audio (4)",
+                           "USB Audio (5)", "USB Audio (6)", "USB Audio (7)",  "USB Audio (8)",
+                           "USB Audio (9)", "USB Audio (10)", "USB Audio (11)", "USB Audio (12)"};
     }
 
     void deviceNames()
     {
-        QFETCH(int, length);
-        QFETCH(int, shown);
-        const QString name = QString(length, QLatin1Char('d'));
-        const QString out = SettingsDialog::shortDeviceName(name);
-        QCOMPARE(out.size(), shown);
-        QCOMPARE(out.endsWith(QStringLiteral("...")), length > 35);
+        QFETCH(QStringList, descriptions);
+        QFETCH(QStringList, ids);
+        QFETCH(QStringList, shown);
+        QList<OutputChoices::Output> outputs;
+        for (int i = 0; i < descriptions.size(); ++i)
+            outputs.append({descriptions[i], ids[i].toUtf8()});
+        OutputChoices::setLister([outputs] { return outputs; });
+        auto restore = qScopeGuard([] { OutputChoices::setLister(nullptr); });
+        if (descriptions.size() == 1)
+            QCOMPARE(SettingsDialog::shortDeviceName(descriptions[0]), shown[0]);
+
+        SettingsDialog d;
+        QComboBox* devices = deviceCombo(d);
+        QCOMPARE(devices->count(), shown.size() + 1);
+        QStringList rows;
+        for (int i = 1; i < devices->count(); ++i) {
+            rows << devices->itemText(i);
+            QCOMPARE(devices->itemData(i).toString(), ids[i - 1]);
+            // The whole description and the device's own id in its tip.
+            QCOMPARE(devices->itemData(i, Qt::ToolTipRole).toString(), descriptions[i - 1] + " — " + ids[i - 1]);
+        }
+        QCOMPARE(rows, shown);
+        // Every row shows when the list opens.
+        QVERIFY(devices->maxVisibleItems() >= devices->count());
     }
 
     void noOutputAtAll()
@@ -809,7 +859,7 @@ private slots:
             ds->setOutputFactory(nullptr);
         });
         QVERIFY(ds->init(nullptr));
-        const QString kept = QStringLiteral("Latency: ~23.2 ms queued while sounds play (now %1 ms) @ 44100 Hz");
+        const QString kept = QStringLiteral("Latency: ~23.2 ms for buttons while other sounds play (queued now %1 ms) @ 44100 Hz");
         SettingsDialog d;
         auto* latency = d.findChild<QLabel*>(QStringLiteral("latencyLabel"));
         QCOMPARE(latency->text(), kept.arg(QStringLiteral("23.2")));

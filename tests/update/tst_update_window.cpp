@@ -137,36 +137,56 @@ private slots:
         QTest::addColumn<QString>("dismissed");
         QTest::addColumn<QString>("shows"); // "offer", "urgent", "latest" or "nothing"
         QTest::addColumn<QString>("version"); // in the title for an offer
+        // What a check from the menu says where the others show nothing
+        // (empty: it shows nothing either).
+        QTest::addColumn<QString>("answer");
 
-        QTest::newRow("newer") << reply("2.1") << false << "" << "offer" << "2.1";
-        QTest::newRow("newer, silent") << reply("2.1") << true << "" << "offer" << "2.1";
-        QTest::newRow("forced") << reply("2.1", true, true) << false << "" << "urgent" << "2.1";
-        QTest::newRow("2.0.100 is newer") << reply("2.0.100") << false << "" << "offer" << "2.0.100";
-        QTest::newRow("2.0.84.1 is newer") << reply("2.0.84.1") << false << "" << "offer" << "2.0.84.1";
-        QTest::newRow("blanks around") << reply(" 2.1 ") << false << "" << "offer" << "2.1";
-        QTest::newRow("2.0.9 is older") << reply("2.0.9") << false << "" << "latest" << "";
-        QTest::newRow("same version") << reply("2.0.84") << false << "" << "latest" << "";
-        QTest::newRow("same version, silent") << reply("2.0.84") << true << "" << "latest" << "";
-        QTest::newRow("not active") << reply("9.0", false) << false << "" << "latest" << "";
-        QTest::newRow("v prefix") << reply("v2.1") << false << "" << "latest" << "";
-        QTest::newRow("letters") << reply("abc") << false << "" << "latest" << "";
-        QTest::newRow("empty version") << reply("") << false << "" << "nothing" << "";
-        QTest::newRow("blank version") << reply("   ") << false << "" << "nothing" << "";
+        const QString notService = QStringLiteral("⚠️ The update check got an answer that is not the update "
+                                                  "service's (a login or network page?). Try again later.");
+        const QString noSuccess =
+            QStringLiteral("⚠️ The update service did not report a successful check. Try again later.");
+        const QString noVersion = QStringLiteral("⚠️ The update service's answer names no version. Try again later.");
+
+        QTest::newRow("newer") << reply("2.1") << false << "" << "offer" << "2.1" << "";
+        QTest::newRow("newer, silent") << reply("2.1") << true << "" << "offer" << "2.1" << "";
+        QTest::newRow("forced") << reply("2.1", true, true) << false << "" << "urgent" << "2.1" << "";
+        QTest::newRow("2.0.100 is newer") << reply("2.0.100") << false << "" << "offer" << "2.0.100" << "";
+        QTest::newRow("2.0.84.1 is newer") << reply("2.0.84.1") << false << "" << "offer" << "2.0.84.1" << "";
+        QTest::newRow("blanks around") << reply(" 2.1 ") << false << "" << "offer" << "2.1" << "";
+        QTest::newRow("2.0.9 is older") << reply("2.0.9") << false << "" << "latest" << "" << "";
+        QTest::newRow("same version") << reply("2.0.84") << false << "" << "latest" << "" << "";
+        QTest::newRow("same version, silent") << reply("2.0.84") << true << "" << "latest" << "" << "";
+        QTest::newRow("not active") << reply("9.0", false) << false << "" << "latest" << "" << "";
+        QTest::newRow("v prefix") << reply("v2.1") << false << "" << "latest" << "" << "";
+        QTest::newRow("letters") << reply("abc") << false << "" << "latest" << "" << "";
+        QTest::newRow("empty version") << reply("") << false << "" << "nothing" << "" << noVersion;
+        QTest::newRow("blank version") << reply("   ") << false << "" << "nothing" << "" << noVersion;
         QTest::newRow("no success") << QByteArray(R"({"success":false,"latest_version":"9","update_active":true})")
-                                    << false << "" << "nothing" << "";
+                                    << false << "" << "nothing" << "" << noSuccess;
+        QTest::newRow("success false alone") << QByteArray(R"({"success": false})") << false << "" << "nothing" << ""
+                                             << noSuccess;
+        QTest::newRow("success missing") << QByteArray(R"({"latest_version":"9","update_active":true})") << false
+                                         << "" << "nothing" << "" << noSuccess;
         QTest::newRow("success as text")
             << QByteArray(R"({"success":"true","latest_version":"9","update_active":true})") << false << ""
-            << "nothing" << "";
+            << "nothing" << "" << noSuccess;
         QTest::newRow("version as number")
             << QByteArray(R"({"success":true,"latest_version":2.1,"update_active":true})") << false << ""
-            << "nothing" << "";
+            << "nothing" << "" << noVersion;
         QTest::newRow("array") << QByteArray(R"([{"success":true,"latest_version":"9","update_active":true}])")
-                               << false << "" << "nothing" << "";
-        QTest::newRow("not json") << QByteArray("<html>502</html>") << false << "" << "nothing" << "";
-        QTest::newRow("dismissed") << reply("2.1") << false << "2.1" << "nothing" << "";
-        QTest::newRow("dismissed, forced") << reply("2.1", true, true) << false << "2.1" << "urgent" << "2.1";
-        QTest::newRow("other version dismissed") << reply("2.2") << false << "2.1" << "offer" << "2.2";
-        QTest::newRow("dismissed, not newer") << reply("2.0.84") << false << "2.0.84" << "latest" << "";
+                               << false << "" << "nothing" << "" << noSuccess;
+        QTest::newRow("not json") << QByteArray("<html>502</html>") << false << "" << "nothing" << "" << notService;
+        QTest::newRow("login page, status 200")
+            << QByteArray("<!DOCTYPE html><html><head><title>Sign in</title></head>"
+                          "<body><form action=\"/login\">Wi-Fi login</form></body></html>")
+            << false << "" << "nothing" << "" << notService;
+        QTest::newRow("JSON cut short") << QByteArray(R"({"success":true,"latest_version":"2.1")") << false << ""
+                                        << "nothing" << "" << notService;
+        QTest::newRow("empty body") << QByteArray() << false << "" << "nothing" << "" << notService;
+        QTest::newRow("dismissed") << reply("2.1") << false << "2.1" << "nothing" << "" << "";
+        QTest::newRow("dismissed, forced") << reply("2.1", true, true) << false << "2.1" << "urgent" << "2.1" << "";
+        QTest::newRow("other version dismissed") << reply("2.2") << false << "2.1" << "offer" << "2.2" << "";
+        QTest::newRow("dismissed, not newer") << reply("2.0.84") << false << "2.0.84" << "latest" << "" << "";
     }
     void decisions()
     {
@@ -175,12 +195,21 @@ private slots:
         QFETCH(QString, dismissed);
         QFETCH(QString, shows);
         QFETCH(QString, version);
+        QFETCH(QString, answer);
         if (!dismissed.isEmpty())
             AppSettings().setValue(SettingsKeys::UpdateDismissed, dismissed);
-        if (body.startsWith('<'))
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
-                "^\\[Update\\] Check response is not valid JSON: .* raw: <html>502</html>$")));
-        server.route(kPath, S::Response::json(body));
+        QJsonParseError parsed;
+        QJsonDocument::fromJson(body, &parsed);
+        const auto expectNotJsonWarning = [&] {
+            if (parsed.error != QJsonParseError::NoError)
+                QTest::ignoreMessage(QtWarningMsg, QRegularExpression(
+                    QStringLiteral("^\\[Update\\] Check response is not valid JSON: .* raw: ")
+                    + QRegularExpression::escape(QString::fromUtf8(body)) + QStringLiteral("$")));
+        };
+        expectNotJsonWarning();
+        // A page comes as a page, as a captive portal sends it.
+        server.route(kPath, body.startsWith('<') ? S::Response::ok(body, "text/html; charset=utf-8")
+                                                 : S::Response::json(body));
         check(silent);
         QCOMPARE(server.requestCount(kPath), 1);
 
@@ -208,6 +237,17 @@ private slots:
             QCOMPARE(U::label(w)->text(), UpdateCheck::offerText(version, QStringLiteral("Faster pads"), urgent));
             QVERIFY(U::button(w)->isVisibleTo(w));
             QVERIFY(U::notesButton(w)->isVisibleTo(w));
+        }
+
+        // Where the automatic checks stay silent, the user's own check
+        // answers; nothing is retried, nothing is offered.
+        if (shows == QLatin1String("nothing")) {
+            expectNotJsonWarning();
+            checkFromMenu();
+            QCOMPARE(takeToasts(), answer.isEmpty() ? QStringList() : QStringList{answer});
+            QVERIFY(!U::bar(w)->isVisibleTo(w));
+            QVERIFY(!U::retryPending(w));
+            QCOMPARE(w->windowTitle(), kIdleTitle);
         }
     }
 
