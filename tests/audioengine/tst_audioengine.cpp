@@ -67,6 +67,13 @@ struct Rig
                 p->pause();
         });
     }
+    // From here the id's player reports no position at all, as a back end
+    // that never starts playing.
+    void muteReports(const QString& id)
+    {
+        holdReports(id);
+        QObject::disconnect(player(id), &QMediaPlayer::positionChanged, &e, nullptr);
+    }
 };
 
 // Fires a fade timer n times by hand (the timer itself is stopped first so
@@ -549,19 +556,24 @@ private slots:
     // The replacement plays on the slot's own output, at its volume, with
     // its fades. Left alone by the check: a run the operator stopped (its
     // stop fade ends it) and a source still arriving (a preview played while
-    // it downloads may start late).
+    // it downloads may start late). A player that never moves at all is
+    // given longer (a swamped machine can take seconds to start one), then
+    // counts as stalled the same.
     void stalledStartIsReplaced_data()
     {
         QTest::addColumn<double>("trimOut");
         QTest::addColumn<double>("fadeOut");
         QTest::addColumn<int>("stalls");
         QTest::addColumn<QString>("leftAlone");   // why the check leaves it; empty: it does not
-        QTest::newRow("short range, stalls once") << 1.3 << 0.0 << 1 << QString();
-        QTest::newRow("long range with fade-out, stalls once") << 2.2 << 0.6 << 1 << QString();
-        QTest::newRow("short range, stalls twice") << 1.3 << 0.0 << 2 << QString();
-        QTest::newRow("long range, stalls twice") << 2.2 << 0.0 << 2 << QString();
-        QTest::newRow("stopped with a fade") << 2.2 << 0.0 << 1 << QString("stop fade");
-        QTest::newRow("still arriving") << 2.2 << 0.0 << 1 << QString("arriving");
+        QTest::addColumn<bool>("creeps");         // the stalled player reports a creeping position; false: none
+        QTest::newRow("short range, stalls once") << 1.3 << 0.0 << 1 << QString() << true;
+        QTest::newRow("long range with fade-out, stalls once") << 2.2 << 0.6 << 1 << QString() << true;
+        QTest::newRow("short range, stalls twice") << 1.3 << 0.0 << 2 << QString() << true;
+        QTest::newRow("long range, stalls twice") << 2.2 << 0.0 << 2 << QString() << true;
+        QTest::newRow("stopped with a fade") << 2.2 << 0.0 << 1 << QString("stop fade") << true;
+        QTest::newRow("still arriving") << 2.2 << 0.0 << 1 << QString("arriving") << true;
+        QTest::newRow("never moves, once") << 1.3 << 0.0 << 1 << QString() << false;
+        QTest::newRow("never moves, twice") << 2.2 << 0.0 << 2 << QString() << false;
     }
     void stalledStartIsReplaced()
     {
@@ -569,6 +581,7 @@ private slots:
         QFETCH(double, fadeOut);
         QFETCH(int, stalls);
         QFETCH(QString, leftAlone);
+        QFETCH(bool, creeps);
         ScopedFakeClock clock;
         Rig r;
         QSignalSpy retried(&r.e, &AudioEngine::startRetried);
@@ -590,16 +603,24 @@ private slots:
         r.e.play(b, QString::fromUtf8(device.id()));
         r.e.setButtonFade("a", 480);
         for (int k = 0; k < stalls; ++k) {
-            r.holdReports("a");
+            if (creeps)
+                r.holdReports("a");
+            else
+                r.muteReports("a");
             QTRY_COMPARE(r.slot("a")->startCalledAtMs, MonoClock::ms());   // once the media could
             QCOMPARE(r.slot("a")->startPosMs, qint64(1000));
             QMediaPlayer* stalled = r.player("a");
             for (int sec = 1; sec <= 3; ++sec) {
                 clock.advanceMs(1000);
-                r.at("a", 1000 + sec);
+                if (creeps)
+                    r.at("a", 1000 + sec);
+                QVERIFY(r.slot("a"));
                 fire(r.slot("a")->trimOutTimer);   // the end waits for a start heard
             }
             QVERIFY(r.slot("a") && !r.slot("a")->startHeard);
+            QVERIFY(r.slot("a")->startCheckTimer && r.slot("a")->startCheckTimer->isActive());
+            QCOMPARE(r.slot("a")->startCheckTimer->interval(),
+                     creeps ? AudioEngine::kStartStallMs : AudioEngine::kStartWaitMs);
             QCOMPARE(r.stopped.count(), 0);
             if (leftAlone == "stop fade")
                 r.e.stop("a");
@@ -709,10 +730,18 @@ private slots:
         QVERIFY(p->source().isEmpty());
         QCOMPARE(r.e.durationMs("h"), qint64(5000));
 
-        // A sound played once whose range or file is short plays on a stream
-        // of its own, which ends it once it has been heard: the slot goes and
-        // its end is reported. A longer one, and a short file still being
-        // written (its header is not to be trusted yet), stay on a player.
+        // A sound played once whose range or file is short (250 ms or less,
+        // to the ms) plays on a stream of its own, which ends it once it has
+        // been heard: the slot goes and its end is reported. A longer one,
+        // and a short file still being written (its header is not to be
+        // trusted yet), stay on a player.
+        // Either side of the line, to the sample at 8 kHz.
+        const QString file250 = TestSupport::tempDir() + "/tone250ms.wav";
+        QVERIFY(TestSupport::writeWav16(file250, TestSupport::sine(440, 0.25, 1, 8000), 1, 8000));
+        writtenLongAgo(file250);
+        const QString file251 = TestSupport::tempDir() + "/tone251ms.wav";
+        QVERIFY(TestSupport::writeWav16(file251, TestSupport::sine(440, 0.251, 1, 8000), 1, 8000));
+        writtenLongAgo(file251);
         const QString arriving = TestSupport::tempDir() + "/arriving100ms.wav";
         QVERIFY(TestSupport::writeWav16(arriving, TestSupport::sine(440, 0.1, 1, 8000), 1, 8000));
         struct Case
@@ -723,12 +752,16 @@ private slots:
             bool onStream;
         };
         const Case cases[] = {
+            {"file still arriving", arriving, 0, 0, false},   // first: written just now
             {"file of 100 ms", m_click, 0, 0, true},
             {"range of 250 ms", m_tone, 1.0, 1.25, true},
+            {"file of 250 ms", file250, 0, 0, true},
+            {"file of 251 ms from 1 ms", file251, 0.001, 0, true},
             {"file of 100 ms from 40 ms", m_click, 0.04, 0, true},
+            {"range of 251 ms", m_tone, 1.0, 1.251, false},
+            {"file of 251 ms", file251, 0, 0, false},
             {"range of 300 ms", m_tone, 1.0, 1.3, false},
             {"range of 4.9 s", m_tone, 0.1, 0, false},
-            {"file still arriving", arriving, 0, 0, false},
         };
         for (const Case& c : cases) {
             Rig s;
