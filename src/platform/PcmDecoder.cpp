@@ -109,10 +109,15 @@ struct Sink
 
 // Opens the file, picks its best audio stream and opens a decoder for it;
 // the other streams are discarded. Returns the reason on failure.
-QString openSource(Session& s, const QString& path, int* streamIndex, const AVCodec** codecOut)
+QString openSource(Session& s, const QString& path, int* streamIndex, const AVCodec** codecOut,
+                   const QByteArray& rawLayout = QByteArray())
 {
     const QByteArray p = QFile::encodeName(path);
-    int err = avformat_open_input(&s.fmt, p.constData(), nullptr, nullptr);
+    AVDictionary* opts = nullptr;
+    if (!rawLayout.isEmpty())
+        av_dict_set(&opts, "ch_layout", rawLayout.constData(), 0);
+    int err = avformat_open_input(&s.fmt, p.constData(), nullptr, &opts);
+    av_dict_free(&opts);
     if (err < 0) {
         s.fmt = nullptr;
         return QStringLiteral("cannot open: %1").arg(avError(err));
@@ -436,7 +441,7 @@ bool PcmDecoder::decode(const QString& path, const Options& options, QByteArray*
     Session s;
     int si = -1;
     const AVCodec* codec = nullptr;
-    const QString why = openSource(s, path, &si, &codec);
+    const QString why = openSource(s, path, &si, &codec, options.rawLayout);
     if (!why.isEmpty())
         return fail(why);
     inf.sourceRate = s.dec->sample_rate;

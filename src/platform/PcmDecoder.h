@@ -32,6 +32,10 @@ public:
         // (on the decoding thread) instead of into out; a false answer ends
         // the decode there, as a full limit does.
         std::function<bool(const char* data, qint64 bytes)> consume;
+        // A headerless PCM file (.sw: 16-bit 44100 Hz) says nothing of its
+        // channels: their layout in FFmpeg's notation ("FR+FL+LFE"); empty:
+        // mono. A file with a header says its own.
+        QByteArray rawLayout;
     };
 
     struct Info

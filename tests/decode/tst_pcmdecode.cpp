@@ -10,6 +10,12 @@
 #include "TestSupport.h"
 #include "WavBuilder.h"
 
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libswresample/swresample.h>
+}
+
 namespace {
 
 // A stereo ramp whose every frame can be identified: left = i % 30000,
@@ -27,6 +33,37 @@ QVector<qint16> rampStereo(int frames)
 qint16 sampleAt(const QByteArray& pcm, qsizetype index)
 {
     return qFromLittleEndian<qint16>(pcm.constData() + 2 * index);
+}
+
+// The order FFmpeg reads a headerless file in, given its layout.
+int rawSourceOrder(const QString& path, const QByteArray& layout)
+{
+    AVDictionary* opts = nullptr;
+    av_dict_set(&opts, "ch_layout", layout.constData(), 0);
+    AVFormatContext* fmt = nullptr;
+    const int err = avformat_open_input(&fmt, QFile::encodeName(path).constData(), nullptr, &opts);
+    av_dict_free(&opts);
+    if (err < 0 || fmt->nb_streams < 1) {
+        avformat_close_input(&fmt);
+        return -1;
+    }
+    const int order = fmt->streams[0]->codecpar->ch_layout.order;
+    avformat_close_input(&fmt);
+    return order;
+}
+
+// Whether this FFmpeg's resampler takes a source in layout as it stands.
+bool resamplerTakes(const QByteArray& layout)
+{
+    AVChannelLayout in{};
+    AVChannelLayout out = AV_CHANNEL_LAYOUT_STEREO;
+    SwrContext* swr = nullptr;
+    bool ok = av_channel_layout_from_string(&in, layout.constData()) == 0
+              && swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_S16, 44100, &in, AV_SAMPLE_FMT_S16, 44100, 0, nullptr) >= 0
+              && swr_init(swr) >= 0;
+    swr_free(&swr);
+    av_channel_layout_uninit(&in);
+    return ok;
 }
 
 bool logHas(const QString& needle)
@@ -259,40 +296,64 @@ private slots:
     // on the left and silence on the right (a mono file: on both sides), and
     // one second of mono float at 48000 Hz with the tone in it. A file that
     // does not say where its channels go is taken in the usual order for its
-    // count.
+    // count. A source in an order of its own (FFmpeg holds its map in memory
+    // of its own, which every copy of the layout allocates again) has its
+    // first channel where the map says, or, where this FFmpeg's resampler
+    // cannot take such an order, is refused with its reason; either way
+    // every copy is released (tst_pcmdecode_leaks runs it under valgrind).
     void everyChannelOrderBecomesStereo_data()
     {
         QTest::addColumn<int>("channels");
         QTest::addColumn<int>("rate");
         QTest::addColumn<qint64>("mask");   // speaker mask of an extensible header; -1: plain header, no mask
-        QTest::newRow("mono") << 1 << 44100 << qint64(-1);
-        QTest::newRow("mono, masked, 22k") << 1 << 22050 << qint64(0x4);
-        QTest::newRow("stereo 48k") << 2 << 48000 << qint64(-1);
-        QTest::newRow("stereo, masked") << 2 << 44100 << qint64(0x3);
-        QTest::newRow("5.1") << 6 << 44100 << qint64(0x3F);
-        QTest::newRow("5.1 side, 48k") << 6 << 48000 << qint64(0x60F);
-        QTest::newRow("3 channels, no mask") << 3 << 44100 << qint64(-1);
-        QTest::newRow("6 channels, no mask, 48k") << 6 << 48000 << qint64(-1);
-        QTest::newRow("4 channels, mask 0") << 4 << 44100 << qint64(0);
+        QTest::addColumn<QByteArray>("rawLayout");   // a headerless file in this layout instead of a WAV
+        QTest::newRow("mono") << 1 << 44100 << qint64(-1) << QByteArray();
+        QTest::newRow("mono, masked, 22k") << 1 << 22050 << qint64(0x4) << QByteArray();
+        QTest::newRow("stereo 48k") << 2 << 48000 << qint64(-1) << QByteArray();
+        QTest::newRow("stereo, masked") << 2 << 44100 << qint64(0x3) << QByteArray();
+        QTest::newRow("5.1") << 6 << 44100 << qint64(0x3F) << QByteArray();
+        QTest::newRow("5.1 side, 48k") << 6 << 48000 << qint64(0x60F) << QByteArray();
+        QTest::newRow("3 channels, no mask") << 3 << 44100 << qint64(-1) << QByteArray();
+        QTest::newRow("6 channels, no mask, 48k") << 6 << 48000 << qint64(-1) << QByteArray();
+        QTest::newRow("4 channels, mask 0") << 4 << 44100 << qint64(0) << QByteArray();
+        QTest::newRow("custom order") << 3 << 44100 << qint64(-1) << QByteArray("FR+FL+LFE");
     }
     void everyChannelOrderBecomesStereo()
     {
         QFETCH(int, channels);
         QFETCH(int, rate);
         QFETCH(qint64, mask);
+        QFETCH(QByteArray, rawLayout);
         const QVector<qint16> tone = TestSupport::sine(440, 1.0, 1, rate);
         QVector<qint16> samples(tone.size() * channels, 0);
         for (int i = 0; i < tone.size(); ++i)
             samples[i * channels] = tone[i];
         const QByteArray fmt = mask < 0 ? WavBuilder::fmtBody(1, channels, rate, 16)
                                         : WavBuilder::extensibleBody(1, channels, rate, 16, quint32(mask));
-        const QString path = m_dir + QStringLiteral("/order-%1-%2-%3.wav").arg(channels).arg(rate).arg(mask);
-        QVERIFY(WavBuilder().chunk("fmt ", fmt).data(WavBuilder::pcm16(samples)).write(path));
+        const QString path = m_dir + QStringLiteral("/order-%1-%2-%3.%4").arg(channels).arg(rate).arg(mask)
+                                         .arg(rawLayout.isEmpty() ? "wav" : "sw");
+        if (rawLayout.isEmpty()) {
+            QVERIFY(WavBuilder().chunk("fmt ", fmt).data(WavBuilder::pcm16(samples)).write(path));
+        } else {
+            QFile raw(path);
+            QVERIFY(raw.open(QIODevice::WriteOnly) && raw.write(WavBuilder::pcm16(samples)) > 0);
+        }
+        PcmDecoder::Options stereo;
+        stereo.rawLayout = rawLayout;
 
         QByteArray st;
         QString why;
         PcmDecoder::Info info;
-        QVERIFY2(PcmDecoder::decode(path, PcmDecoder::Options(), &st, &why, &info), qPrintable(why));
+        if (!rawLayout.isEmpty()) {
+            QCOMPARE(rawSourceOrder(path, rawLayout), int(AV_CHANNEL_ORDER_CUSTOM));
+            if (!resamplerTakes(rawLayout)) {
+                QVERIFY(!PcmDecoder::decode(path, stereo, &st, &why, &info));
+                QVERIFY(!why.isEmpty());
+                QVERIFY(st.isEmpty());
+                return;
+            }
+        }
+        QVERIFY2(PcmDecoder::decode(path, stereo, &st, &why, &info), qPrintable(why));
         QCOMPARE(info.sourceChannels, channels);
         QCOMPARE(st.size(), 44100 * 4);
         int left = 0, right = 0, apart = 0;
@@ -301,6 +362,8 @@ private slots:
             right = std::max(right, qAbs(int(sampleAt(st, 2 * i + 1))));
             apart = std::max(apart, qAbs(sampleAt(st, 2 * i) - sampleAt(st, 2 * i + 1)));
         }
+        if (rawLayout.startsWith("FR+"))
+            std::swap(left, right);   // its first channel is the right one
         QVERIFY2(left > 3000, qPrintable(QString::number(left)));
         if (channels == 1)
             QCOMPARE(apart, 0);
@@ -308,6 +371,7 @@ private slots:
             QVERIFY2(right <= 1, qPrintable(QString::number(right)));
 
         PcmDecoder::Options mono;
+        mono.rawLayout = rawLayout;
         mono.channels = 1;
         mono.rate = 48000;
         mono.format = SampleFormat::Float32;
