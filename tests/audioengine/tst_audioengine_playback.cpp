@@ -752,10 +752,15 @@ private slots:
             QCOMPARE_LE(cut, 0.1 + 2 * late / (fadeOut * 1000));
         }
         if (trimIn == 0 && trimOut == 0) {
-            // Ended by itself: every sample, without a break.
+            // Ended by itself: every sample, without a break. A file still
+            // growing may break while its next part is late (this loop
+            // writes it, and can be held back): nothing of it is lost.
             QCOMPARE_LE(r.firstMs, 5.0);
             QCOMPARE_LE(std::abs(r.lastMs - endMs), 5.0);
-            QCOMPARE_LE(std::abs(heardMs - endMs), 5.0);
+            if (written == "growing")
+                QCOMPARE_GE(heardMs, endMs - 5.0);
+            else
+                QCOMPARE_LE(std::abs(heardMs - endMs), 5.0);
         } else if (onStream) {
             // Counted in frames: no timer, no write block, no loop to wait on.
             QCOMPARE_LE(std::abs(r.lastMs - endMs), 15.0);
