@@ -48,6 +48,7 @@ AudioEngine::~AudioEngine()
         delete s;
     }
     m_slots.clear();
+    qDeleteAll(std::exchange(m_retired, {}));
     if (s_instance == this)
         s_instance = nullptr;
 }
@@ -111,6 +112,7 @@ QUrl AudioEngine::sourceUrl(const QString& path)
 
 void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool prepareOnly)
 {
+    const bool announce = std::exchange(m_announceStart, true);
     const QString path = button.audioPath;
     if (path.isEmpty())
         return;
@@ -144,7 +146,8 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     if (!path.startsWith(QLatin1String("http")) && FileCheck::kindOf(path) == FileCheck::Kind::NotRegular) {
         VX_LOG(QStringLiteral("[AudioEngine] cannot play %1: not a regular file").arg(path));
         if (!prepareOnly) {
-            emit playStarted(id);
+            if (announce)
+                emit playStarted(id);
             reportFailedStart(id, tr("Could not open file"));
         }
         return;
@@ -191,7 +194,8 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     connectPlayer(player);
 
     if (!prepareOnly) {
-        emit playStarted(id);
+        if (announce)
+            emit playStarted(id);
         if (!path.startsWith(QLatin1String("http")) && !m_buffer.contains(path)) {
             const QAudioDevice device = m_cachedDevice;
             schedule(kRebufferDelayMs, [this, path, dev, device] {
@@ -652,13 +656,32 @@ void AudioEngine::panic()
     m_slots.clear();
     for (PlaybackSlot* s : all) {
         releaseSlotMedia(*s);
-        // A handler further up the stack may still hold the record.
-        if (QCoreApplication::instance())
-            QTimer::singleShot(0, QCoreApplication::instance(), [s] { delete s; });
-        else
-            delete s;
+        m_retired.append(s);
     }
+    // A handler further up the stack may still hold a record: they go from
+    // the event loop, or at shutdown when no loop runs them.
+    if (QCoreApplication::instance())
+        QTimer::singleShot(0, this, [this] { qDeleteAll(std::exchange(m_retired, {})); });
+    else
+        qDeleteAll(std::exchange(m_retired, {}));
     emit allStopped();
+}
+
+// The program closes: every sound ends as at a panic, and what the slots
+// held is freed here: their records, and the players, outputs and timers
+// let go (those are children of the engine, deleted later by default, and
+// the event loop that would do it ends next). The engine can play again
+// afterwards.
+void AudioEngine::shutdown()
+{
+    panic();
+    qDeleteAll(std::exchange(m_retired, {}));
+    QList<QPointer<QObject>> own;
+    for (QObject* child : children())
+        own.append(child);
+    for (const QPointer<QObject>& child : std::as_const(own))
+        if (child)
+            QCoreApplication::sendPostedEvents(child, QEvent::DeferredDelete);
 }
 
 void AudioEngine::removeSlot(const QString& id)

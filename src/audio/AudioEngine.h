@@ -186,9 +186,11 @@ public:
     // be a little short), at most kEndedHoldMaxMs after its end report.
     static constexpr int kEndedHoldMs = 150;
     static constexpr int kEndedHoldMaxMs = 1500;
-    // A local file written to within this long is taken as still arriving
-    // (a preview played while it downloads), as a stream is.
-    static constexpr int kArrivingMs = 3000;
+    // A local file is still arriving (a preview played while it downloads),
+    // as a stream is, while this program's own download writes it, or while
+    // its size grows: between two looks no more than kArrivingMs apart, and
+    // for kArrivingMs after a look that saw it grow. Its date says nothing.
+    static constexpr int kArrivingMs = 5000;
     static constexpr int kProbeFirstMs = 1000;
     static constexpr int kProbeMaxMs = 30000;
     static constexpr int kProbeWaitMs = 1500;
@@ -217,6 +219,9 @@ public:
     void cancelFade(const QString& id);
     void stopAll();
     void panic();
+    // At the program's close, on the engine's thread: a panic that frees
+    // what the sounds held now rather than from the event loop.
+    void shutdown();
     void notifyPlay(const QString& id);
     void notifyStop(const QString& id);
     void triggerArmed(const ButtonData& button);
@@ -357,7 +362,7 @@ private:
     void probeDone(bool moved);
 
     // AudioEngineClock.cpp: the sound clock, the trim-out and the start check.
-    static bool writtenRecently(const QString& path);
+    bool beingWritten(const QString& path);
     void noteStart(PlaybackSlot& s, qint64 startMs);
     void placeStart(PlaybackSlot& s, qint64 pos);
     void hearStart(PlaybackSlot& s);
@@ -373,7 +378,7 @@ private:
     qint64 trimOutHeardAtMs(const PlaybackSlot& s) const;
     bool standsShortOfTrimOut(const PlaybackSlot& s) const;
     void reachTrimOut(QString id);   // a copy: the slot holding it goes
-    static bool stillArriving(const PlaybackSlot& s);
+    bool stillArriving(const PlaybackSlot& s);
 
     // AudioEngineStream.cpp: loops and short sounds on their own stream; file-head facts.
     qint64 startPosFor(const QString& path, double trimIn);
@@ -425,6 +430,7 @@ private:
     static AudioEngine* s_instance;
 
     QHash<QString, PlaybackSlot*> m_slots;
+    QList<PlaybackSlot*> m_retired;   // records ended by a panic, freed from the event loop
     QHash<QString, QTimer*> m_stopFades;
     QString m_defaultDevice;
     QString m_cachedDeviceId;
@@ -456,5 +462,17 @@ private:
     QTimer* m_probeTimer = nullptr;
     QMediaPlayer* m_probe = nullptr;
     bool m_loopStreams = true;
+    // Whether the next play reports its start (a sound moved from its stream
+    // to a player was reported when pressed).
+    bool m_announceStart = true;
     QHash<QString, FileHead> m_fileHeads;   // by path, the latest version seen
+    // What the last look at a local file's size saw (see beingWritten).
+    struct SizeLook
+    {
+        qint64 size = 0;
+        qint64 lookedAtMs = 0;        // MonoClock time of the look
+        bool grew = false;            // a look saw it grow
+        qint64 grewAtMs = 0;          // the last such look
+    };
+    QHash<QString, SizeLook> m_sizeLooks;
 };

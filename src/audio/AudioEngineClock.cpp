@@ -6,7 +6,6 @@
 #include "AudioEngineUtil.h"
 
 #include <QAudioOutput>
-#include <QDateTime>
 #include <QFileInfo>
 #include <QPointer>
 #include <QTimer>
@@ -19,6 +18,7 @@
 #include "MonoClock.h"
 #include "OpLog.h"
 #include "PcmDecoder.h"
+#include "SafeWrite.h"
 
 using namespace AudioEngineUtil;
 
@@ -30,6 +30,7 @@ using namespace AudioEngineUtil;
 void AudioEngine::startFrom(PlaybackSlot& s, qint64 startMs, bool withFadeIn)
 {
     dropTimer(s.releaseTimer);   // an ended player started again keeps its media
+    stillArriving(s);            // a first look at its file's size, for the start check
     noteStart(s, startMs);
     armStartCheck(s, kStartWaitMs);
     if (withFadeIn) {
@@ -151,13 +152,40 @@ bool AudioEngine::stillArriving(const PlaybackSlot& s)
     const QUrl source = s.player ? s.player->source() : QUrl();
     if (source.scheme().startsWith(QLatin1String("http")))
         return true;
-    return source.isLocalFile() && writtenRecently(source.toLocalFile());
+    return source.isLocalFile() && beingWritten(source.toLocalFile());
 }
 
-bool AudioEngine::writtenRecently(const QString& path)
+// Whether a local file is being written now: our own download writes it, or
+// its size grew between this look and the one before (when that was not
+// long ago), or at a look a moment ago. A file seen for the first time, or
+// after a long while, counts as whole: a file copied or saved a moment
+// before a press plays, whatever its date, and so does one replaced since
+// it was last played.
+bool AudioEngine::beingWritten(const QString& path)
 {
-    const QDateTime written = QFileInfo(path).lastModified();
-    return written.isValid() && written.msecsTo(QDateTime::currentDateTime()) < kArrivingMs;
+    if (SafeFileWriter::isBeingWritten(path))
+        return true;
+    const QFileInfo info(path);
+    if (!info.isFile()) {
+        m_sizeLooks.remove(path);
+        return false;
+    }
+    const qint64 size = info.size();
+    const qint64 now = MonoClock::ms();
+    auto it = m_sizeLooks.find(path);
+    if (it == m_sizeLooks.end()) {
+        if (m_sizeLooks.size() >= 512)
+            m_sizeLooks.clear();
+        m_sizeLooks.insert(path, SizeLook{size, now});
+        return false;
+    }
+    if (size > it->size && now - it->lookedAtMs <= kArrivingMs) {
+        it->grew = true;
+        it->grewAtMs = now;
+    }
+    it->size = size;
+    it->lookedAtMs = now;
+    return it->grew && now - it->grewAtMs <= kArrivingMs;
 }
 
 void AudioEngine::replaceStalledPlayer(PlaybackSlot& s)

@@ -262,14 +262,16 @@ void AudioEngine::releaseEndedMedia(QString id)
 }
 
 // Keeps the table of ended slots from growing without end: at most one other
-// ended, stopped slot goes per natural end once there are more than 48.
+// ended, stopped slot goes per natural end once there are more than 48. Only
+// a slot whose sound is over: one still held until its last sample is heard
+// (releaseTimer) would have its end cut.
 void AudioEngine::purgeEndedSlot(const QString& keep)
 {
     if (m_slots.size() <= kPurgeAbove)
         return;
     for (auto it = m_slots.cbegin(); it != m_slots.cend(); ++it) {
         const PlaybackSlot* o = it.value();
-        if (it.key() == keep || o->active || !o->player)
+        if (it.key() == keep || o->active || !o->player || o->releaseTimer)
             continue;
         if (o->player->playbackState() == QMediaPlayer::StoppedState) {
             removeSlot(it.key());

@@ -38,7 +38,7 @@ bool AudioEngine::wantsStream(const PlaybackSlot& s)
     if (s.loop)
         return true;
     const qint64 length = playedLengthMs(s);
-    return length > 0 && length <= kShortSoundMs && !writtenRecently(s.path);
+    return length > 0 && length <= kShortSoundMs && !beingWritten(s.path);
 }
 
 qint64 AudioEngine::playedLengthMs(const PlaybackSlot& s)
@@ -116,7 +116,8 @@ void AudioEngine::streamTick(QString id)
 }
 
 // A stream that could not start (no sound card stream, or a file our decoder
-// does not read) leaves the sound to a media player, as before streams.
+// does not read) leaves the sound to a media player, as before streams. The
+// press was reported started already: the player's start is not again.
 void AudioEngine::moveStreamToPlayers(PlaybackSlot& s)
 {
     ButtonData b;
@@ -132,6 +133,7 @@ void AudioEngine::moveStreamToPlayers(PlaybackSlot& s)
     const double stopFade = s.stopFadeMs;
     removeSlot(s.id);
     const bool was = std::exchange(m_loopStreams, false);
+    m_announceStart = false;
     play(b, dev);
     m_loopStreams = was;
     setButtonFade(b.id, stopFade);

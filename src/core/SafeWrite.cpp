@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
+#include <QSet>
 
 #include <cerrno>
 #include <cstring>
@@ -25,7 +27,46 @@ mode_t currentUmask()
     return m;
 }
 
+// The temporary files of the writers open now, in any thread.
+struct OpenTemps
+{
+    QMutex mx;
+    QSet<QString> paths;
+};
+
+OpenTemps& openTemps()
+{
+    static OpenTemps* temps = new OpenTemps;   // lives to the process's end
+    return *temps;
+}
+
+// Notes that a temporary file is being written, or no longer is.
+void noteWriting(const QString& temp, bool writing)
+{
+    OpenTemps& t = openTemps();
+    const QMutexLocker lock(&t.mx);
+    if (writing)
+        t.paths.insert(temp);
+    else
+        t.paths.remove(temp);
+}
+
 } // namespace
+
+bool SafeFileWriter::isBeingWritten(const QString& path)
+{
+    OpenTemps& t = openTemps();
+    const QMutexLocker lock(&t.mx);
+    return !path.isEmpty() && t.paths.contains(path);
+}
+
+void SafeFileWriter::dropTempName()
+{
+    if (m_temp.isEmpty())
+        return;
+    noteWriting(m_temp, false);
+    m_temp.clear();
+}
 
 SafeFileWriter::SafeFileWriter(const QString& path) : m_path(path) {}
 
@@ -90,6 +131,7 @@ bool SafeFileWriter::open()
     }
     m_fd = fd;
     m_temp = QFile::decodeName(tmpl);
+    noteWriting(m_temp, true);
 
     // The new file gets the old one's permissions, else the usual ones.
     const mode_t mode = targetExists ? (st.st_mode & 07777) : (0666 & ~currentUmask());
@@ -144,16 +186,16 @@ bool SafeFileWriter::commit()
     if (::close(fd) != 0) {
         fail(QStringLiteral("Cannot write \"%1\"").arg(m_final), errno);
         ::unlink(QFile::encodeName(m_temp).constData());
-        m_temp.clear();
+        dropTempName();
         return false;
     }
     if (::rename(QFile::encodeName(m_temp).constData(), QFile::encodeName(m_final).constData()) != 0) {
         fail(QStringLiteral("Cannot replace \"%1\"").arg(m_final), errno);
         ::unlink(QFile::encodeName(m_temp).constData());
-        m_temp.clear();
+        dropTempName();
         return false;
     }
-    m_temp.clear();
+    dropTempName();
     // The new name is on disk only once the folder is synced as well.
     const int dir = ::open(QFile::encodeName(QFileInfo(m_final).absolutePath()).constData(),
                            O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -172,7 +214,7 @@ void SafeFileWriter::cancel()
     }
     if (!m_temp.isEmpty()) {
         ::unlink(QFile::encodeName(m_temp).constData());
-        m_temp.clear();
+        dropTempName();
     }
 }
 

@@ -34,9 +34,15 @@ public:
     QString path() const { return m_path; }
     // The temporary file being written, while the writer is open.
     QString tempPath() const { return m_temp; }
+    // Whether path is the temporary file of a writer of this process that is
+    // open now: a file still being written (a download played as it
+    // arrives). Safe from any thread.
+    static bool isBeingWritten(const QString& path);
 
 private:
     void fail(const QString& what, int err);
+    // Lets the temporary file's name go (it is no longer being written).
+    void dropTempName();
 
     QString m_path;     // the target as given
     QString m_final;    // the target with a symbolic link resolved

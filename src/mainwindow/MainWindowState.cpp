@@ -104,7 +104,7 @@ void MainWindow::closeEvent(QCloseEvent* e)
     // before the window list ends the event loop; the window is already
     // hidden, so nobody waits on a frozen window.
     WasapiEngine::instance()->shutdown();
-    AudioEngine::instance()->panic();
+    AudioEngine::instance()->shutdown();
     PcmPlayer::instance()->stopAll();
     DrumEngine::instance()->stopAll();
 

@@ -233,7 +233,11 @@ int removeLeftoverInstallers(const QDateTime& now)
         const qint64 owner = installerOwner(f.fileName());
         if (owner == 0 || processRuns(owner) || f.isSymLink())
             continue;
-        if (f.lastModified().secsTo(now) < kLeftoverAgeSecs)
+        // Kept while written within the hour before now. A date ahead of
+        // now tells nothing of its age (the clock was set back since): its
+        // program has ended, so it goes rather than stay for ever.
+        const QDateTime written = f.lastModified();
+        if (written <= now && written > now.addSecs(-kLeftoverAgeSecs))
             continue;
         removed += QFile::remove(f.absoluteFilePath());
     }

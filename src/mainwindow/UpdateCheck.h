@@ -57,7 +57,8 @@ qint64 installerOwner(const QString& fileName);
 // package tool may still be about to read the one its program handed over.
 constexpr qint64 kLeftoverAgeSecs = 3600;
 // Removes from the download folder the installers of programs that no longer
-// run, last written kLeftoverAgeSecs or more before now. Returns how many went.
+// run, last written kLeftoverAgeSecs or more before now (or dated after now).
+// Returns how many went.
 int removeLeftoverInstallers(const QDateTime& now);
 
 // Makes the download folder when it is missing (mode 0700, its parents as

@@ -16,6 +16,7 @@
 #include "AudioEngine.h"
 #include "LoopStream.h"
 #include "MonoClock.h"
+#include "SafeWrite.h"
 #include "TestSupport.h"
 #include "WaveformDecoder.h"
 
@@ -131,7 +132,7 @@ private slots:
             QSKIP("no audio output: run under scripts/test or scripts/sound-server");
         m_tone = TestSupport::tempDir() + "/tone5s.wav";
         QVERIFY(TestSupport::writeWav16(m_tone, TestSupport::sine(440, 5.0, 1, 8000), 1, 8000));
-        writtenLongAgo(m_tone);   // a file written just now counts as still arriving
+        writtenLongAgo(m_tone);   // as a button's file usually is (its date changes nothing)
         m_click = TestSupport::tempDir() + "/click100ms.wav";
         QVERIFY(TestSupport::writeWav16(m_click, TestSupport::sine(440, 0.1, 1, 8000), 1, 8000));
         writtenLongAgo(m_click);
@@ -556,9 +557,11 @@ private slots:
     // The replacement plays on the slot's own output, at its volume, with
     // its fades. Left alone by the check: a run the operator stopped (its
     // stop fade ends it) and a source still arriving (a preview played while
-    // it downloads may start late). A player that never moves at all is
-    // given longer (a swamped machine can take seconds to start one), then
-    // counts as stalled the same.
+    // it downloads may start late): one our own download writes, or one
+    // whose size grows between looks. A file's date alone, ahead of the
+    // clock or a moment ago, does not make it arriving. A player that never
+    // moves at all is given longer (a swamped machine can take seconds to
+    // start one), then counts as stalled the same.
     void stalledStartIsReplaced_data()
     {
         QTest::addColumn<double>("trimOut");
@@ -566,14 +569,19 @@ private slots:
         QTest::addColumn<int>("stalls");
         QTest::addColumn<QString>("leftAlone");   // why the check leaves it; empty: it does not
         QTest::addColumn<bool>("creeps");         // the stalled player reports a creeping position; false: none
-        QTest::newRow("short range, stalls once") << 1.3 << 0.0 << 1 << QString() << true;
-        QTest::newRow("long range with fade-out, stalls once") << 2.2 << 0.6 << 1 << QString() << true;
-        QTest::newRow("short range, stalls twice") << 1.3 << 0.0 << 2 << QString() << true;
-        QTest::newRow("long range, stalls twice") << 2.2 << 0.0 << 2 << QString() << true;
-        QTest::newRow("stopped with a fade") << 2.2 << 0.0 << 1 << QString("stop fade") << true;
-        QTest::newRow("still arriving") << 2.2 << 0.0 << 1 << QString("arriving") << true;
-        QTest::newRow("never moves, once") << 1.3 << 0.0 << 1 << QString() << false;
-        QTest::newRow("never moves, twice") << 2.2 << 0.0 << 2 << QString() << false;
+        QTest::addColumn<QString>("file");        // how its file came; empty: written long ago
+        QTest::newRow("short range, stalls once") << 1.3 << 0.0 << 1 << QString() << true << QString();
+        QTest::newRow("long range with fade-out, stalls once") << 2.2 << 0.6 << 1 << QString() << true << QString();
+        QTest::newRow("short range, stalls twice") << 1.3 << 0.0 << 2 << QString() << true << QString();
+        QTest::newRow("long range, stalls twice") << 2.2 << 0.0 << 2 << QString() << true << QString();
+        QTest::newRow("stopped with a fade") << 2.2 << 0.0 << 1 << QString("stop fade") << true << QString();
+        QTest::newRow("still arriving") << 2.2 << 0.0 << 1 << QString("arriving") << true << QString("growing");
+        QTest::newRow("still arriving from our download") << 2.2 << 0.0 << 1 << QString("arriving") << true
+                                                          << QString("download");
+        QTest::newRow("dated a day ahead, stalls twice") << 2.2 << 0.0 << 2 << QString() << true << QString("day ahead");
+        QTest::newRow("written a moment ago, stalls twice") << 1.3 << 0.0 << 2 << QString() << true << QString("just now");
+        QTest::newRow("never moves, once") << 1.3 << 0.0 << 1 << QString() << false << QString();
+        QTest::newRow("never moves, twice") << 2.2 << 0.0 << 2 << QString() << false << QString();
     }
     void stalledStartIsReplaced()
     {
@@ -582,18 +590,25 @@ private slots:
         QFETCH(int, stalls);
         QFETCH(QString, leftAlone);
         QFETCH(bool, creeps);
+        QFETCH(QString, file);
         ScopedFakeClock clock;
         Rig r;
         QSignalSpy retried(&r.e, &AudioEngine::startRetried);
         // Silent: it plays on the second output (see initTestCase).
         ButtonData b = button("a", m_silence);
-        if (leftAlone == "arriving") {
-            b.audioPath = TestSupport::tempDir() + "/arriving.wav";
+        SafeFileWriter download(TestSupport::tempDir() + "/downloading.wav");
+        if (file == "download") {
+            QVERIFY(download.open());
+            QVERIFY(download.write(TestSupport::readFile(m_silence)));
+            b.audioPath = download.tempPath();
+        } else if (!file.isEmpty()) {
+            b.audioPath = TestSupport::tempDir() + "/" + QString(file).replace(' ', '-') + ".wav";
             QFile::remove(b.audioPath);
             QVERIFY(QFile::copy(m_silence, b.audioPath));
-            QFile f(b.audioPath);   // written to just now
+            QFile f(b.audioPath);
             QVERIFY(f.open(QIODevice::ReadWrite));
-            QVERIFY(f.setFileTime(QDateTime::currentDateTime(), QFileDevice::FileModificationTime));
+            const QDateTime now = QDateTime::currentDateTime();
+            QVERIFY(f.setFileTime(file == "day ahead" ? now.addDays(1) : now, QFileDevice::FileModificationTime));
         }
         b.trimStart = 1.0;   // an 8 kHz file starts on its very sample
         b.trimEnd = trimOut;
@@ -616,6 +631,12 @@ private slots:
                     r.at("a", 1000 + sec);
                 QVERIFY(r.slot("a"));
                 fire(r.slot("a")->trimOutTimer);   // the end waits for a start heard
+                if (file == "growing" && sec == 1) {
+                    // More of it arrives after the look at its start.
+                    QFile f(b.audioPath);
+                    QVERIFY(f.open(QIODevice::Append));
+                    QCOMPARE(f.write(QByteArray(8000, '\0')), qint64(8000));
+                }
             }
             QVERIFY(r.slot("a") && !r.slot("a")->startHeard);
             QVERIFY(r.slot("a")->startCheckTimer && r.slot("a")->startCheckTimer->isActive());
@@ -730,29 +751,44 @@ private slots:
         QVERIFY(p->source().isEmpty());
         QCOMPARE(r.e.durationMs("h"), qint64(5000));
 
-        // A sound played once whose range or file is short (250 ms or less,
-        // to the ms) plays on a stream of its own, which ends it once it has
-        // been heard: the slot goes and its end is reported. A longer one,
-        // and a short file still being written (its header is not to be
-        // trusted yet), stay on a player.
-        // Either side of the line, to the sample at 8 kHz.
+        // Either side of the short-sound line (250 ms), to the sample at 8 kHz.
         const QString file250 = TestSupport::tempDir() + "/tone250ms.wav";
         QVERIFY(TestSupport::writeWav16(file250, TestSupport::sine(440, 0.25, 1, 8000), 1, 8000));
         writtenLongAgo(file250);
         const QString file251 = TestSupport::tempDir() + "/tone251ms.wav";
         QVERIFY(TestSupport::writeWav16(file251, TestSupport::sine(440, 0.251, 1, 8000), 1, 8000));
         writtenLongAgo(file251);
-        const QString arriving = TestSupport::tempDir() + "/arriving100ms.wav";
-        QVERIFY(TestSupport::writeWav16(arriving, TestSupport::sine(440, 0.1, 1, 8000), 1, 8000));
+        // A sound played once whose range or file is short (250 ms or less,
+        // to the ms) plays on a stream of its own, which ends it once it has been heard: the slot goes and
+        // its end is reported. A longer one, and a short file our download
+        // still writes (its header is not to be trusted yet), stay on a
+        // player. A file's date does not count: one written a moment ago or
+        // dated ahead of the clock is whole. A stream that cannot start (a
+        // file our decoder does not read) leaves the sound to a player, and
+        // the press is still reported started once.
+        const QString justNow = TestSupport::tempDir() + "/justnow100ms.wav";
+        QVERIFY(TestSupport::writeWav16(justNow, TestSupport::sine(440, 0.1, 1, 8000), 1, 8000));
+        const QString ahead = TestSupport::tempDir() + "/ahead100ms.wav";
+        QVERIFY(TestSupport::writeWav16(ahead, TestSupport::sine(440, 0.1, 1, 8000), 1, 8000));
+        {
+            QFile f(ahead);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.setFileTime(QDateTime::currentDateTime().addDays(1), QFileDevice::FileModificationTime));
+        }
+        SafeFileWriter download(TestSupport::tempDir() + "/downloading100ms.wav");
+        QVERIFY(download.open());
+        QVERIFY(download.write(TestSupport::readFile(m_click)));
+        const QString corrupt = TestSupport::tempDir() + "/corrupt.wav";
+        QVERIFY(safeWriteFile(corrupt, QByteArray("RIFF\x10\0\0\0WAVEjunkjunkjunkjunk", 24).repeated(40)));
         struct Case
         {
             const char* id;
             QString path;
             double trimIn, trimOut;
             bool onStream;
+            bool fails = false;   // nor does a player play it
         };
         const Case cases[] = {
-            {"file still arriving", arriving, 0, 0, false},   // first: written just now
             {"file of 100 ms", m_click, 0, 0, true},
             {"range of 250 ms", m_tone, 1.0, 1.25, true},
             {"file of 250 ms", file250, 0, 0, true},
@@ -762,6 +798,10 @@ private slots:
             {"file of 251 ms", file251, 0, 0, false},
             {"range of 300 ms", m_tone, 1.0, 1.3, false},
             {"range of 4.9 s", m_tone, 0.1, 0, false},
+            {"file still arriving from our download", download.tempPath(), 0, 0, false},
+            {"file written a moment ago", justNow, 0, 0, true},
+            {"file dated a day ahead", ahead, 0, 0, true},
+            {"range of 100 ms our decoder does not read", corrupt, 0, 0.1, true, true},
         };
         for (const Case& c : cases) {
             Rig s;
@@ -777,6 +817,12 @@ private slots:
                 continue;
             QCOMPARE(s.stopped.count(), 0);
             QTRY_COMPARE_WITH_TIMEOUT(s.stopped.count(), 1, 10000);
+            if (c.fails) {
+                QCOMPARE(s.errors.count(), 1);
+                QCOMPARE(s.started.count(), 1);
+                QVERIFY2(!s.slot(c.id), c.id);
+                continue;
+            }
             QVERIFY2(!s.slot(c.id), c.id);
             QCOMPARE(s.all.count(), 1);
             QCOMPARE(s.errors.count(), 0);
@@ -792,11 +838,17 @@ private slots:
         r.ended("b3");   // nothing else has ended: nothing to purge
         QCOMPARE(r.e.playingIds().size(), 49);
         QCOMPARE(r.player("b3")->playbackState(), QMediaPlayer::StoppedState);
+        // Its player is held until its last sample is heard: not taken.
+        QVERIFY(r.slot("b3")->releaseTimer);
+        r.ended("b5");
+        QCOMPARE(r.e.playingIds().size(), 49);
+        QVERIFY(r.slot("b3") && r.slot("b3")->releaseTimer);
+        fire(r.slot("b3")->releaseTimer);   // heard: its sound is over
         r.ended("b7");
         QCOMPARE(r.e.playingIds().size(), 48);
         QVERIFY(!r.slot("b3"));
-        QVERIFY(r.slot("b7"));
-        QCOMPARE(r.stopped.count(), 2);   // purging reports nothing
+        QVERIFY(r.slot("b5") && r.slot("b7"));
+        QCOMPARE(r.stopped.count(), 3);   // purging reports nothing
     }
 
     // The sound server went away: the players stay "playing" with their
@@ -932,6 +984,23 @@ private slots:
         QCoreApplication::sendPostedEvents(&r.e, QEvent::MetaCall);
         QVERIFY(!r.slot("d"));
         QCOMPARE(r.all.count(), 2);
+        QCOMPARE(r.stopped.count(), 0);
+
+        // At the program's close no event loop runs after: the players,
+        // outputs and timers of the sounds go at once.
+        r.e.play(button("e", m_tone), QString());
+        r.e.setButtonFade("e", 400);
+        r.e.stop("e");
+        const QPointer<QMediaPlayer> player = r.player("e");
+        const QPointer<QAudioOutput> output = r.slot("e")->output;
+        const QPointer<QTimer> fade = r.e.stopFadeTimer("e");
+        QVERIFY(player && output && fade);
+        r.e.shutdown();
+        QVERIFY(!player);
+        QVERIFY(!output);
+        QVERIFY(!fade);
+        QVERIFY(r.e.playingIds().isEmpty());
+        QCOMPARE(r.all.count(), 3);
         QCOMPARE(r.stopped.count(), 0);
     }
 

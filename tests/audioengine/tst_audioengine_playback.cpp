@@ -536,44 +536,57 @@ private slots:
         // the earlier one must not hold for it.
         QTest::addColumn<double>("savedOver");
         QTest::addColumn<int>("heldMs");       // the sink stands still this long 5 s in; 0: never
-        QTest::newRow("trim in and out") << 0.5 << 1.7 << 0.0 << 0.0 << false << 2.5 << 0.0 << 0.0 << 0;
-        QTest::newRow("trim out only") << 0.0 << 1.3 << 0.0 << 0.0 << false << 2.5 << 0.0 << 0.0 << 0;
-        QTest::newRow("fade-in") << 0.25 << 1.6 << 0.6 << 0.0 << false << 2.5 << 0.0 << 0.0 << 0;
-        QTest::newRow("fade-out") << 0.25 << 1.9 << 0.0 << 0.6 << false << 2.5 << 0.0 << 0.0 << 0;
+        QTest::addColumn<QString>("written");   // when the file was written, as its date says
+        QTest::newRow("trim in and out") << 0.5 << 1.7 << 0.0 << 0.0 << false << 2.5 << 0.0 << 0.0 << 0 << QString("long ago");
+        QTest::newRow("trim out only") << 0.0 << 1.3 << 0.0 << 0.0 << false << 2.5 << 0.0 << 0.0 << 0 << QString("long ago");
+        QTest::newRow("fade-in") << 0.25 << 1.6 << 0.6 << 0.0 << false << 2.5 << 0.0 << 0.0 << 0 << QString("long ago");
+        QTest::newRow("fade-out") << 0.25 << 1.9 << 0.0 << 0.6 << false << 2.5 << 0.0 << 0.0 << 0 << QString("long ago");
         // A trim-in is heard where it is set, whichever way the back end
         // rounds it to a sample of the file.
         for (const double in : {1.234, 2.1, 3.003, 4.006, 4.321, 6.012, 6.789, 0.777, 0.5, 1.0, 5.555})
-            QTest::addRow("trim-in %.3f", in) << in << in + 0.3 << 0.0 << 0.0 << false << 8.0 << 0.0 << 0.0 << 0;
+            QTest::addRow("trim-in %.3f", in) << in << in + 0.3 << 0.0 << 0.0 << false << 8.0 << 0.0 << 0.0 << 0 << QString("long ago");
         // A range of any length ends at its trim-out, a short one as well as
         // one that runs through some hundreds of position reports; a fade-out
         // before a short trim-out still reaches silence there.
         for (const int ms : {20, 60, 120, 180})
-            QTest::addRow("range of %d ms", ms) << 1.234 << 1.234 + ms / 1000.0 << 0.0 << 0.0 << false << 8.0 << 0.0 << 0.0 << 0;
-        QTest::newRow("range of 32 s") << 2.0 << 34.0 << 0.0 << 0.0 << false << 40.0 << 0.0 << 0.0 << 0;
+            QTest::addRow("range of %d ms", ms) << 1.234 << 1.234 + ms / 1000.0 << 0.0 << 0.0 << false << 8.0 << 0.0 << 0.0 << 0 << QString("long ago");
+        QTest::newRow("range of 32 s") << 2.0 << 34.0 << 0.0 << 0.0 << false << 40.0 << 0.0 << 0.0 << 0 << QString("long ago");
         // A sound server that falls behind holds back all that is heard
         // after it: the heard start follows, and the range still ends at
         // its trim-out.
-        QTest::newRow("range of 32 s, the sink held 100 ms") << 2.0 << 34.0 << 0.0 << 0.0 << false << 40.0 << 0.0 << 0.0 << 100;
-        QTest::newRow("fade-out before a 180 ms trim-out") << 1.234 << 1.414 << 0.0 << 0.1 << false << 8.0 << 0.0 << 0.0 << 0;
+        QTest::newRow("range of 32 s, the sink held 100 ms") << 2.0 << 34.0 << 0.0 << 0.0 << false << 40.0 << 0.0 << 0.0 << 100 << QString("long ago");
+        QTest::newRow("fade-out before a 180 ms trim-out") << 1.234 << 1.414 << 0.0 << 0.1 << false << 8.0 << 0.0 << 0.0 << 0 << QString("long ago");
         // A file that ends by itself is heard whole, however short: its
         // player's stream is not let go with its last moments still queued,
         // and the shortest play on a stream of their own.
         for (const int ms : {20, 40, 60, 150, 1500})
-            QTest::addRow("whole file of %d ms", ms) << 0.0 << 0.0 << 0.0 << 0.0 << false << ms / 1000.0 << 0.0 << 0.0 << 0;
+            QTest::addRow("whole file of %d ms", ms) << 0.0 << 0.0 << 0.0 << 0.0 << false << ms / 1000.0 << 0.0 << 0.0 << 0 << QString("long ago");
+        // A file's date changes nothing: one dated ahead of the clock (copied
+        // from a machine whose clock runs ahead) or written a moment before
+        // the press is heard whole; one still being written as it plays (a
+        // download) plays on as it grows.
+        QTest::newRow("whole file of 20 ms dated an hour ahead") << 0.0 << 0.0 << 0.0 << 0.0 << false << 0.02 << 0.0
+                                                                 << 0.0 << 0 << QString("an hour ahead");
+        QTest::newRow("whole file of 50 ms dated a day ahead") << 0.0 << 0.0 << 0.0 << 0.0 << false << 0.05 << 0.0
+                                                               << 0.0 << 0 << QString("a day ahead");
+        QTest::newRow("whole file of 40 ms written a moment ago") << 0.0 << 0.0 << 0.0 << 0.0 << false << 0.04 << 0.0
+                                                                  << 0.0 << 0 << QString("a moment ago");
+        QTest::newRow("whole file of 3 s still growing") << 0.0 << 0.0 << 0.0 << 0.0 << false << 3.0 << 0.0 << 0.0
+                                                         << 0 << QString("growing");
         // A loop goes round without a break, every round as long as its
         // range: the whole file, and ranges of about a second and two.
-        QTest::newRow("loop, whole file") << 0.0 << 0.0 << 0.0 << 0.0 << true << 1.5 << 0.0 << 0.0 << 0;
-        QTest::newRow("loop, trim in and out") << 0.5 << 1.7 << 0.0 << 0.0 << true << 2.5 << 0.0 << 0.0 << 0;
-        QTest::newRow("loop, 1 s") << 3.0 << 4.0 << 0.0 << 0.0 << true << 5.0 << 0.0 << 0.0 << 0;
-        QTest::newRow("loop, 2 s") << 1.0 << 3.0 << 0.0 << 0.0 << true << 5.0 << 0.0 << 0.0 << 0;
+        QTest::newRow("loop, whole file") << 0.0 << 0.0 << 0.0 << 0.0 << true << 1.5 << 0.0 << 0.0 << 0 << QString("long ago");
+        QTest::newRow("loop, trim in and out") << 0.5 << 1.7 << 0.0 << 0.0 << true << 2.5 << 0.0 << 0.0 << 0 << QString("long ago");
+        QTest::newRow("loop, 1 s") << 3.0 << 4.0 << 0.0 << 0.0 << true << 5.0 << 0.0 << 0.0 << 0 << QString("long ago");
+        QTest::newRow("loop, 2 s") << 1.0 << 3.0 << 0.0 << 0.0 << true << 5.0 << 0.0 << 0.0 << 0 << QString("long ago");
         // A stop whose fade runs over a wrap fades all that is heard.
-        QTest::newRow("loop, stop fade over a wrap") << 0.5 << 1.7 << 0.0 << 0.0 << true << 2.5 << 0.8 << 0.0 << 0;
+        QTest::newRow("loop, stop fade over a wrap") << 0.5 << 1.7 << 0.0 << 0.0 << true << 2.5 << 0.8 << 0.0 << 0 << QString("long ago");
         QTest::newRow("whole file of 1500 ms saved over one of 100 ms") << 0.0 << 0.0 << 0.0 << 0.0 << false << 1.5
-                                                                        << 0.0 << 0.1;
+                                                                        << 0.0 << 0.1 << 0 << QString("long ago");
         QTest::newRow("whole file of 100 ms saved over one of 1500 ms") << 0.0 << 0.0 << 0.0 << 0.0 << false << 0.1
-                                                                        << 0.0 << 1.5;
+                                                                        << 0.0 << 1.5 << 0 << QString("long ago");
         QTest::newRow("range of 1.2 s saved over a file of 1 s") << 0.5 << 1.7 << 0.0 << 0.0 << false << 2.5 << 0.0
-                                                                 << 1.0;
+                                                                 << 1.0 << 0 << QString("long ago");
     }
     void trimmedRangeIsHeardAsSet()
     {
@@ -586,12 +599,16 @@ private slots:
         QFETCH(double, stopFade);
         QFETCH(double, savedOver);
         QFETCH(int, heldMs);
+        QFETCH(QString, written);
         if (qgetenv("QT_MEDIA_BACKEND") != "ffmpeg")
             QSKIP("the program plays through FFmpeg whatever QT_MEDIA_BACKEND says");
-        const QString file = m_dir + QString("/ramp%1%2.wav").arg(seconds).arg(savedOver > 0 ? "-saved" : "");
-        // Written long ago, as a button's file is: one written just now
-        // counts as still arriving. In whole milliseconds, so that a version
-        // saved over it can be given the very same time.
+        const QString file = m_dir + QString("/ramp%1%2%3.wav")
+                                         .arg(seconds)
+                                         .arg(savedOver > 0 ? "-saved" : "")
+                                         .arg(written == "long ago" ? QString() : "-" + QString(written).replace(' ', '-'));
+        // Written long ago, as a button's file usually is. In whole
+        // milliseconds, so that a version saved over it can be given the
+        // very same time.
         const QDateTime longAgo = QDateTime::fromMSecsSinceEpoch(QDateTime::currentMSecsSinceEpoch() - 60000);
         const auto writeRamp = [&](double length, double level) {
             QVector<qint16> samples = positionRamp(length, 44100);
@@ -602,6 +619,23 @@ private slots:
                    && f.setFileTime(longAgo, QFileDevice::FileModificationTime);
         };
         QVERIFY(writeRamp(savedOver > 0 ? savedOver : seconds, savedOver > 0 ? 0.01 : 1.0));
+        // A growing file has its first second when it is pressed; the rest
+        // comes on as it plays, well ahead of what is heard.
+        const QByteArray whole = written == "growing" ? TestSupport::readFile(file) : QByteArray();
+        qsizetype arrived = std::min<qsizetype>(whole.size(), 44 + 44100 * 4);
+        if (!whole.isEmpty()) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QCOMPARE(f.write(whole.left(arrived)), qint64(arrived));
+        } else if (written != "long ago") {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            const QDateTime now = QDateTime::currentDateTime();
+            const QDateTime when = written == "an hour ahead" ? now.addSecs(3600)
+                                   : written == "a day ahead" ? now.addDays(1)
+                                                              : now;
+            QVERIFY(f.setFileTime(when, QFileDevice::FileModificationTime));
+        }
         // A sink that only this test plays into: other tests play into the
         // shared one meanwhile.
         const QString sink = qEnvironmentVariable("TR_PULSE_OWN_SINK");
@@ -633,6 +667,16 @@ private slots:
         RunReports reports(e);
         reports.played();
         e.play(b, sink);
+        QTimer grow;   // a quarter of a second more every 50 ms
+        QObject::connect(&grow, &QTimer::timeout, [&] {
+            QFile f(file);
+            const qsizetype more = std::min<qsizetype>(whole.size() - arrived, 44100);
+            if (more <= 0 || !f.open(QIODevice::Append) || f.write(whole.mid(arrived, more)) != more)
+                grow.stop();
+            arrived += more;
+        });
+        if (!whole.isEmpty())
+            grow.start(50);
         // From here: the back end opens the file on this thread in play(),
         // which holds the loop back before anything is timed.
         const EventLoopLateness lateness;
@@ -732,10 +776,15 @@ private slots:
             QCOMPARE_LE(cut, 0.1 + 2 * late / (fadeOut * 1000));
         }
         if (trimIn == 0 && trimOut == 0) {
-            // Ended by itself: every sample, without a break.
+            // Ended by itself: every sample, without a break. A file still
+            // growing may break while its next part is late (this loop
+            // writes it, and can be held back): nothing of it is lost.
             QCOMPARE_LE(r.firstMs, 5.0);
             QCOMPARE_LE(std::abs(r.lastMs - endMs), 5.0);
-            QCOMPARE_LE(std::abs(heardMs - endMs), 5.0);
+            if (written == "growing")
+                QCOMPARE_GE(heardMs, endMs - 5.0);
+            else
+                QCOMPARE_LE(std::abs(heardMs - endMs), 5.0);
         } else if (onStream) {
             // Counted in frames: no timer, no write block, no loop to wait on.
             QCOMPARE_LE(std::abs(r.lastMs - endMs), 15.0);

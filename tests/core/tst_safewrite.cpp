@@ -77,7 +77,12 @@ private slots:
                 QCOMPARE(readFile(target), old);
         }
         QCOMPARE(w.bytesWritten(), qint64(all.size()));
+        // Its temporary file is known as being written until it is committed.
+        const QString temp = w.tempPath();
+        QVERIFY(SafeFileWriter::isBeingWritten(temp));
+        QVERIFY(!SafeFileWriter::isBeingWritten(target));
         QVERIFY2(w.commit(), qPrintable(w.errorString()));
+        QVERIFY(!SafeFileWriter::isBeingWritten(temp));
         QCOMPARE(readFile(target), all);
         QCOMPARE(folderEntries(dir), QStringList{"show.vx"});
 
@@ -143,14 +148,19 @@ private slots:
             SafeFileWriter w(target);
             QVERIFY(w.open());
             QVERIFY(w.write("new bytes"));
+            const QString temp = w.tempPath();
             w.cancel();
+            QVERIFY(!SafeFileWriter::isBeingWritten(temp));
             ok = w.commit();
             error = w.errorString();
         } else if (obstacle == "dropped") {
             auto* w = new SafeFileWriter(target);
             QVERIFY(w->open());
             QVERIFY(w->write("new bytes"));
+            const QString temp = w->tempPath();
+            QVERIFY(SafeFileWriter::isBeingWritten(temp));
             delete w;
+            QVERIFY(!SafeFileWriter::isBeingWritten(temp));
             ok = false;
             error = QStringLiteral("dropped");
         } else if (obstacle == "unopened") {

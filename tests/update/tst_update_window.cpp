@@ -522,17 +522,20 @@ private slots:
             r.misbehaviour = S::StallMidBody;
             r.cutAt = 10240;
         } else if (kind == QLatin1String("leftovers")) {
-            // Two downloads of a program that has ended: an old one and one
-            // whose program handed it to the package tool just now.
+            // Downloads of a program that has ended: an old one, one whose
+            // program handed it to the package tool just now, and one dated
+            // a day ahead of the clock (its date tells nothing of its age).
             const qint64 ended = endedProcessId();
             QVERIFY(ended > 0);
-            for (const char* tag : {"00000000000000bb", "00000000000000cc"}) {
+            for (const char* tag : {"00000000000000bb", "00000000000000cc", "00000000000000dd"}) {
                 const QString f = folder + QStringLiteral("/TarvelloRuzoru_Setup-%1-%2.exe").arg(ended).arg(tag);
                 QCOMPARE(UpdateCheck::installerOwner(f), ended);
                 QVERIFY(safeWriteFile(f, old));
             }
             QVERIFY(setWritten(folder + QStringLiteral("/TarvelloRuzoru_Setup-%1-00000000000000bb.exe").arg(ended),
                                longAgo));
+            QVERIFY(setWritten(folder + QStringLiteral("/TarvelloRuzoru_Setup-%1-00000000000000dd.exe").arg(ended),
+                               QDateTime::currentDateTimeUtc().addDays(1)));
             others << QStringLiteral("TarvelloRuzoru_Setup-%1-00000000000000cc.exe").arg(ended);
         }
         auto restoreFolder = qScopeGuard([&] {
