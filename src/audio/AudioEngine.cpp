@@ -477,8 +477,7 @@ qint64 AudioEngine::writePosMs(const PlaybackSlot& s) const
 // otherwise have it written some steps up).
 int AudioEngine::fadeInStepsHeard(const PlaybackSlot& s) const
 {
-    const bool underWay = s.startCalledAtMs == 0 || s.startHeard || s.anchorAtMs != 0;
-    const qint64 into = writePosMs(s) - s.startPosMs - (underWay ? 0 : m_timing.volumeLeadMs);
+    const qint64 into = writePosMs(s) - s.startPosMs - (m_timing.volumeLeadMs - volumeHeardAfterMs(s));
     return into <= 0 ? 0 : int(std::min<qint64>(into / kFadeTickMs, std::numeric_limits<int>::max()));
 }
 
