@@ -82,10 +82,9 @@ double AudioEngine::outputLevel(const PlaybackSlot& s) const
     if (s.endFade < 1.0)
         v = std::min(v, applied * s.endFade);
     v = std::clamp(v, 0.0, 1.0);
-    if (s.stopFading) {
-        const double left = s.stopFadeSteps > 0 ? 1.0 - double(s.stopFadeTick) / s.stopFadeSteps : 0.0;
-        v = std::min(v, s.stopFadeFrom * std::max(0.0, left));
-    }
+    // A stream falls by itself (LoopStream::fadeOut); a player as heard.
+    if (s.stopFading)
+        v = std::min(v, s.stopFadeFrom * (s.stream ? 1.0 : stopFadeLeft(s)));
     return std::clamp(v, 0.0, 1.0);
 }
 
@@ -490,8 +489,7 @@ qint64 AudioEngine::writePosMs(const PlaybackSlot& s) const
 // otherwise have it written some steps up).
 int AudioEngine::fadeInStepsHeard(const PlaybackSlot& s) const
 {
-    const bool underWay = s.startCalledAtMs == 0 || s.startHeard || s.anchorAtMs != 0;
-    const qint64 into = writePosMs(s) - s.startPosMs - (underWay ? 0 : m_timing.volumeLeadMs);
+    const qint64 into = writePosMs(s) - s.startPosMs - (m_timing.volumeLeadMs - volumeHeardAfterMs(s));
     return into <= 0 ? 0 : int(std::min<qint64>(into / kFadeTickMs, std::numeric_limits<int>::max()));
 }
 
@@ -499,7 +497,9 @@ int AudioEngine::fadeInStepsHeard(const PlaybackSlot& s) const
 // sound clock: a timer wakes when the writes reach the fade and then sets
 // the level every kFadeTickMs until it has fallen to nothing; the reports
 // play no part once the run has started. Before that, a report near the
-// fade starts the steps.
+// fade starts the steps. Each step sets what is due where its hold ends
+// (see kStepHoldMs): the fall is heard from its set time and is silent at
+// the end, never a step behind the ramp.
 void AudioEngine::updateEndFade(PlaybackSlot& s)
 {
     const qint64 end = s.trimOut > 0 ? qint64(s.trimOut * 1000.0) : (s.player ? s.player->duration() : 0);
@@ -508,11 +508,11 @@ void AudioEngine::updateEndFade(PlaybackSlot& s)
         return;
     }
     const qint64 fadeStart = end - qint64(s.fadeOutMs);
-    const qint64 at = writePosMs(s);
+    const qint64 at = writePosMs(s) + kStepHoldMs;
     const double before = s.endFade;
     if (at >= fadeStart) {
-        const double f = double(at - fadeStart) / s.fadeOutMs;
-        s.endFade = f >= 1.0 ? 0.0 : 1.0 - f;
+        const auto due = [&](qint64 pos) { return 1.0 - double(pos - fadeStart) / s.fadeOutMs; };
+        s.endFade = fadeStep(due(at), due(at - kStepHoldMs));
     } else {
         s.endFade = 1.0;   // before the fade, again after a loop round or a seek
     }
@@ -550,12 +550,55 @@ void AudioEngine::killStopFade(const QString& id)
 void AudioEngine::stopFadeTick(const QString& id)
 {
     PlaybackSlot* s = slotFor(id);
-    if (s) {
-        ++s->stopFadeTick;
-        applyOutput(*s);
-    }
-    if (!s || s->stopFadeTick >= s->stopFadeSteps)
+    if (s)
+        stepStopFade(*s);
+    if (!s || stopFadeHeard(*s))
         finishStop(id);
+}
+
+// How long after it is set a level is heard: the back end's volume lead once
+// the run is under way; before its first block is written, at once (that
+// block is heard as soon as it is written: see fadeInStepsHeard).
+int AudioEngine::volumeHeardAfterMs(const PlaybackSlot& s) const
+{
+    const bool underWay = s.startCalledAtMs == 0 || s.startHeard || s.anchorAtMs != 0;
+    return underWay ? m_timing.volumeLeadMs : 0;
+}
+
+// What is left of a player's stop fade, as heard. What the output had
+// queued at the press plays as it was written: the fall is heard from the
+// first moment a change can be, a volume lead after the press, and runs the
+// fade's length from there (stepped as fadeStep says).
+double AudioEngine::stopFadeLeft(const PlaybackSlot& s) const
+{
+    if (s.stopFadeMs <= 0)
+        return 0.0;
+    const int lead = volumeHeardAfterMs(s);
+    const auto due = [&](qint64 heardAt) { return 1.0 - double(heardAt - (s.stopFadeAtMs + lead)) / s.stopFadeMs; };
+    const qint64 now = MonoClock::ms();
+    return fadeStep(due(now + lead + kStepHoldMs), due(now + lead));
+}
+
+void AudioEngine::stepStopFade(PlaybackSlot& s)
+{
+    applyOutput(s);
+    if (!s.stream && s.stopSilentAtMs == 0 && outputLevel(s) <= 0)
+        s.stopSilentAtMs = MonoClock::ms();
+}
+
+// A faded stop lets its sound go once its silence has been heard: a player
+// a volume lead and a step after its level came down to nothing (what it
+// still has queued is silent then), a stream when it says its fall has been
+// heard to its end. Either goes kStopFadeSpareMs past its fade whatever it
+// says.
+bool AudioEngine::stopFadeHeard(const PlaybackSlot& s) const
+{
+    const qint64 now = MonoClock::ms();
+    if (now - s.stopFadeAtMs >= qint64(s.stopFadeMs) + kStopFadeSpareMs)
+        return true;
+    if (s.stream)
+        return s.stream->stopFadeHeard();
+    return s.stopSilentAtMs > 0 && now - s.stopSilentAtMs >= volumeHeardAfterMs(s) + kFadeTickMs;
 }
 
 void AudioEngine::finishStop(const QString& id)
@@ -598,10 +641,12 @@ void AudioEngine::stop(const QString& id)
         const double now = s->stream ? s->stream->level() : s->output->volume();
         s->stopFadeFrom = std::clamp(now, 0.0, 1.0);
         killFadeIn(*s);
-        s->stopFadeSteps = stepsFor(s->stopFadeMs);
-        s->stopFadeTick = 0;
+        s->stopFadeAtMs = MonoClock::ms();
+        s->stopSilentAtMs = 0;
         s->stopFading = true;
-        applyOutput(*s);
+        if (s->stream)
+            s->stream->fadeOut(s->stopFadeMs);
+        stepStopFade(*s);
         auto* timer = new QTimer(this);
         timer->setInterval(kFadeTickMs);
         m_stopFades.insert(id, timer);

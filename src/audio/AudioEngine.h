@@ -45,8 +45,8 @@ struct PlaybackSlot
     double endFade = 1.0;             // 1 - progress of the fade-out before the end
     QTimer* endFadeTimer = nullptr;   // steps the fade-out before the end, else null
     bool stopFading = false;
-    int stopFadeTick = 0;
-    int stopFadeSteps = 0;
+    qint64 stopFadeAtMs = 0;          // MonoClock time of the press of a faded stop
+    qint64 stopSilentAtMs = 0;        // when a player's stop fade set its level to nothing; 0: not yet
     double stopFadeFrom = 1.0;        // output level when the stop fade began
     bool startPending = false;        // play once the media has loaded
     qint64 endedDurationMs = 0;       // the duration, kept when an ended slot lets its media go
@@ -111,6 +111,13 @@ public:
     using Scheduler = std::function<void(int ms, std::function<void()> work)>;
 
     static constexpr int kFadeTickMs = 16;
+    // How long a level a fade step sets on a player is heard for: until the
+    // next step, and the back end takes a level up only with its next block
+    // (about another step). A step sets what is due where that ends.
+    static constexpr int kStepHoldMs = 2 * kFadeTickMs;
+    // A faded stop lets its sound go once its silence has been heard, and at
+    // the latest this long after its fade should have ended.
+    static constexpr int kStopFadeSpareMs = 500;
     static constexpr int kPurgeAbove = 48;        // ended slots kept before purging
     static constexpr int kPreBufferPerCall = 64;
     static constexpr int kPreBufferSpacingMs = 20;
@@ -342,6 +349,10 @@ private:
     void endFadeStep(QString id);   // a copy, as reachTrimOut's
     void fadeInTick(const QString& id, QTimer* timer);
     void stopFadeTick(const QString& id);
+    int volumeHeardAfterMs(const PlaybackSlot& s) const;
+    double stopFadeLeft(const PlaybackSlot& s) const;
+    void stepStopFade(PlaybackSlot& s);
+    bool stopFadeHeard(const PlaybackSlot& s) const;
     void finishStop(const QString& id);
     void killFadeIn(PlaybackSlot& s);
     void killStopFade(const QString& id);

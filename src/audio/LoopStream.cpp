@@ -41,6 +41,13 @@ struct LoopStream::Shared
     std::atomic<qint64> durationMs{0};
     std::atomic<quint64> underruns{0};
     std::atomic<qint64> starved{0};
+    // A stop fade: its length in frames once asked, until the render thread
+    // takes it up; from then on the stream frame its fall begins at and how
+    // long it falls (render thread only), and whether it has been heard out.
+    std::atomic<qint64> stopFadeAsked{0};
+    qint64 stopFadeFrom = -1;
+    qint64 stopFadeFrames = 0;
+    std::atomic<bool> stopFadeHeard{false};
     WakeEvent firstFrames;                // set once the decoder is far enough ahead to start
 
     Shared()
@@ -180,6 +187,17 @@ float envelope(const Shared& sh, qint64 pos, qint64 round)
     return std::max(0.0f, e);
 }
 
+// What a stop fade leaves of stream frame f: all of it before the fall, a
+// linear share during it, nothing after it.
+float stopFadeGain(const Shared& sh, qint64 f)
+{
+    if (sh.stopFadeFrom < 0 || f < sh.stopFadeFrom)
+        return 1.0f;
+    if (f >= sh.stopFadeFrom + sh.stopFadeFrames)
+        return 0.0f;
+    return 1.0f - float(f - sh.stopFadeFrom) / float(sh.stopFadeFrames);
+}
+
 // Fills frames of the output from the stream, at a level ramped from `from`
 // to `to` across the block. When the decoder is behind, the rest is silence
 // and the stream waits for it: a round is never cut short. Played once, all
@@ -204,7 +222,8 @@ void renderBlock(Shared& sh, qint16* dst, int frames, float from, float to)
         const qint64 g = whole ? f % round : f;
         const qint16* block = sh.blocks[int((g / kBlock) % kBlocks)].load(std::memory_order_relaxed);
         const qint64 pos = round > 0 ? f % round : f;
-        const float gain = (from + (to - from) * float(k) / float(frames)) * envelope(sh, pos, round);
+        const float gain =
+            (from + (to - from) * float(k) / float(frames)) * envelope(sh, pos, round) * stopFadeGain(sh, f);
         for (int c = 0; c < 2; ++c) {
             const float v = float(block[(g % kBlock) * 2 + c]) * gain;
             dst[k * 2 + c] = qint16(std::clamp(std::lrint(v), -32768L, 32767L));
@@ -253,12 +272,27 @@ bool waitForLead(Shared& sh)
     }
 }
 
-// A stream played once has ended when the frame heard lies past its round.
+// A stream played once has ended when the frame heard lies past its round;
+// a stop fade has been heard out when the frame heard lies past its fall.
 void noteEnd(Shared& sh, qint64 heard)
 {
     const qint64 round = sh.roundFrames.load(std::memory_order_acquire);
     if (sh.params.once && round > 0 && heard >= round)
         sh.state.store(int(LoopStream::State::Ended), std::memory_order_release);
+    if (sh.stopFadeFrom >= 0 && heard >= sh.stopFadeFrom + sh.stopFadeFrames)
+        sh.stopFadeHeard.store(true, std::memory_order_release);
+}
+
+// A stop fade begins at the frame heard now: what the output has queued is
+// dropped and the stream goes back to that frame, to be written again
+// falling (the caller writes and starts the output again).
+void beginStopFade(Shared& sh, AudioOutput& out, qint64 frames, int queued)
+{
+    const qint64 heard = std::max<qint64>(0, sh.played.load(std::memory_order_relaxed) - queued);
+    out.stop();
+    sh.played.store(heard, std::memory_order_release);
+    sh.stopFadeFrom = heard;
+    sh.stopFadeFrames = frames;
 }
 
 void renderLoop(std::shared_ptr<Shared> sh)
@@ -304,6 +338,14 @@ void renderLoop(std::shared_ptr<Shared> sh)
             sh->lost.store(true, std::memory_order_release);
             return;
         }
+        if (const qint64 fade = sh->stopFadeAsked.exchange(0, std::memory_order_acq_rel); fade > 0) {
+            beginStopFade(*sh, *out, fade, padding);
+            if (!pass(capacity, 0) || !out->start()) {
+                sh->lost.store(true, std::memory_order_release);
+                return;
+            }
+            continue;
+        }
         if (capacity - padding > 0 && !pass(capacity - padding, padding)) {
             sh->lost.store(true, std::memory_order_release);
             return;
@@ -347,6 +389,17 @@ void LoopStream::setLevel(float level)
 float LoopStream::level() const
 {
     return m_shared->level.load(std::memory_order_relaxed);
+}
+
+void LoopStream::fadeOut(double ms)
+{
+    const double frames = std::isfinite(ms) ? std::clamp(ms, 1.0, 3600000.0) * kRate / 1000.0 : 1.0;
+    m_shared->stopFadeAsked.store(std::max<qint64>(1, std::llround(frames)), std::memory_order_release);
+}
+
+bool LoopStream::stopFadeHeard() const
+{
+    return m_shared->stopFadeHeard.load(std::memory_order_acquire);
 }
 
 LoopStream::State LoopStream::state() const

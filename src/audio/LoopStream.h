@@ -60,6 +60,12 @@ public:
     // period so that a stepped fade is heard as a slope.
     void setLevel(float level);
     float level() const;
+    // Fades the sound to silence over ms from the frame heard now: what the
+    // output has queued is dropped and written again falling, so the fall is
+    // heard from the call, not a queue later. Silence follows for good.
+    void fadeOut(double ms);
+    // Whether the fall of fadeOut has been heard to its end.
+    bool stopFadeHeard() const;
 
     State state() const;
     // Why it failed; empty otherwise.

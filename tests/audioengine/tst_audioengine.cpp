@@ -14,6 +14,7 @@
 #include <QPointer>
 
 #include "AudioEngine.h"
+#include "AudioEngineUtil.h"
 #include "LoopStream.h"
 #include "MonoClock.h"
 #include "SafeWrite.h"
@@ -258,6 +259,7 @@ private slots:
 
     void stopWithoutAndWithFade()
     {
+        ScopedFakeClock clock;
         Rig r;
         r.e.play(button("a", m_tone), QString());
         r.e.stop("a");
@@ -268,25 +270,46 @@ private slots:
         r.e.play(button("b", m_tone), QString());
         r.e.play(button("x", m_tone), QString());
         r.player("b")->play();   // really playing: its stop() reports a state change
+        QTRY_VERIFY(r.slot("b")->startCalledAtMs > 0);
+        clock.advanceMs(200);
+        r.at("b", 100);   // under way: a level set now is heard a volume lead later
         r.e.setButtonFade("b", 100);
         r.stopped.clear();
         r.all.clear();
+        // The fall is heard from a volume lead after the press and runs the
+        // fade's length from there; each step sets what is due where its
+        // hold ends, never above the ramp.
+        const auto due = [](qint64 sincePress) {
+            return 0.85 * std::max(0.0, 1.0 - double(sincePress + AudioEngine::kStepHoldMs) / 100);
+        };
         r.e.stop("b");
+        QCOMPARE_LE(qAbs(r.out("b") - due(0)), kTol);
         QTimer* t = r.e.stopFadeTimer("b");
         QVERIFY(t);
         QCOMPARE(t->interval(), 16);
         r.e.stop("b");   // again while fading: the running fade ends it
         QCOMPARE(r.e.stopFadeTimer("b"), t);
-        fire(t, 3);
-        QCOMPARE_LE(qAbs(r.out("b") - 0.85 * 0.5), kTol);
+        clock.advanceMs(48);
+        fire(t);
+        QCOMPARE_LE(qAbs(r.out("b") - due(48)), kTol);
         const double before = r.out("b");
         r.e.setButtonVolume("b", 2.0);   // a louder button must not lift the fade
         QCOMPARE_LE(r.out("b"), before + kTol);
         r.e.setButtonVolume("b", 1.0);
-        fire(t, 2);
+        // Past the ramp's end at its hold's end, a faint tail until the
+        // ramp as heard is there too; then nothing.
+        clock.advanceMs(32);
+        fire(t);
+        QCOMPARE_LE(qAbs(r.out("b") - 0.85 * AudioEngineUtil::kFadeTailLevel), kTol);
+        clock.advanceMs(20);
+        fire(t);
+        QCOMPARE_LE(r.out("b"), kTol);
+        // Let go once that silence has been heard: a volume lead and a step on.
+        clock.advanceMs(r.e.timing().volumeLeadMs);
+        fire(t);
         QVERIFY(r.e.isPlaying("b"));
         QCOMPARE(r.stopped.count(), 0);
-        QCOMPARE_LE(qAbs(r.out("b") - 0.85 / 6), kTol);
+        clock.advanceMs(AudioEngine::kFadeTickMs);
         fire(t);
         QVERIFY(!r.slot("b"));
         QVERIFY(!r.e.stopFadeTimer("b"));
@@ -294,8 +317,12 @@ private slots:
         QCOMPARE(r.stopped.at(0).at(0).toString(), QString("b"));
         QCOMPARE(r.all.count(), 0);   // "x" still holds a slot
 
-        // A short sound on a stream of its own fades on the stream, and its
-        // replay during the fade ends the faded one at once.
+        // A short sound on a stream of its own falls on the stream itself,
+        // from the frame heard at the press (its level stays), and goes once
+        // the stream has been heard silent; its replay during the fade ends
+        // the faded one at once.
+        r.e.stop("x");   // the event loop runs below: its sound would end
+        r.stopped.clear();
         r.e.setLoopStreams(true);
         ButtonData c = button("c", m_tone);
         c.trimStart = 1.0;
@@ -304,19 +331,24 @@ private slots:
         QVERIFY(r.slot("c")->stream);
         r.e.setButtonFade("c", 100);
         r.e.stop("c");
-        t = r.e.stopFadeTimer("c");
-        QVERIFY(t);
-        fire(t, 3);
-        QCOMPARE_LE(qAbs(r.slot("c")->stream->level() - 0.85 * 0.5), kTol);
-        fire(t, 3);
+        QPointer<QTimer> ct = r.e.stopFadeTimer("c");
+        QVERIFY(ct);
+        fire(ct, 3);
+        QCOMPARE_LE(qAbs(r.slot("c")->stream->level() - 0.85), kTol);
+        QVERIFY(r.slot("c") && !r.slot("c")->stream->stopFadeHeard());
+        // Heard out on its own thread (or ended before that, as a 200 ms
+        // sound may on a busy machine).
+        QTRY_VERIFY_WITH_TIMEOUT(!r.slot("c") || r.slot("c")->stream->stopFadeHeard(), 10000);
+        if (r.slot("c"))
+            fire(ct);
         QVERIFY(!r.slot("c"));
-        QCOMPARE(r.stopped.count(), 2);
+        QCOMPARE(r.stopped.count(), 1);
         r.e.play(c, QString());
         r.e.setButtonFade("c", 100);
         r.e.stop("c");
         r.e.play(c, QString());
         QVERIFY(!r.e.stopFadeTimer("c"));
-        QCOMPARE(r.stopped.count(), 3);
+        QCOMPARE(r.stopped.count(), 2);
         QCOMPARE_LE(qAbs(r.slot("c")->stream->level() - 0.85), kTol);
     }
 
@@ -409,17 +441,21 @@ private slots:
         QTRY_VERIFY(r.slot("a")->startCalledAtMs > 0);   // started once the media could
         const int reportLead = r.e.timing().reportLeadMs;
         const int volumeLead = r.e.timing().volumeLeadMs;
-        // Reported where the writes are 20 ms short of the fade.
-        const qint64 pos = 2500 - 20 + reportLead - volumeLead;
+        // Reported where a step's hold (see kStepHoldMs) would end 20 ms
+        // short of the fade.
+        const qint64 pos = 2500 - 20 - AudioEngine::kStepHoldMs + reportLead - volumeLead;
         clock.advanceMs(pos);
         r.at("a", pos);
         QCOMPARE_LE(qAbs(r.out("a") - 0.85), kTol);
         QTimer* t = r.slot("a")->endFadeTimer;
         QVERIFY(t);
-        clock.advanceMs(120);   // 100 ms into the fade
+        clock.advanceMs(120);   // 100 ms into the fade where its hold ends
         fire(t);
         QCOMPARE_LE(qAbs(r.out("a") - 0.85 * 0.9), kTol);
-        clock.advanceMs(900);
+        clock.advanceMs(900);   // past it there: a faint tail until the writes are
+        fire(t);
+        QCOMPARE_LE(qAbs(r.out("a") - 0.85 * std::min(AudioEngineUtil::kFadeTailLevel, 0.032)), kTol);
+        clock.advanceMs(AudioEngine::kStepHoldMs);
         fire(t);
         QCOMPARE_LE(r.out("a"), kTol);
         QVERIFY(!r.slot("a")->endFadeTimer);   // fallen to nothing: no more steps
@@ -432,14 +468,18 @@ private slots:
         b.fadeOut = 1.0;
         b.trimEnd = 3.5;
         r.e.play(b, QString());
+        // Each step sets what is due where its hold ends (kStepHoldMs on).
+        const auto due = [](qint64 pos, double fadeStart, double fadeMs) {
+            return 0.85 * std::clamp(1.0 - (pos + AudioEngine::kStepHoldMs - fadeStart) / fadeMs, 0.0, 1.0);
+        };
         r.at("a", 2000);
         QCOMPARE_LE(qAbs(r.out("a") - 0.85), kTol);
-        r.at("a", 2500);
+        r.at("a", 2500 - AudioEngine::kStepHoldMs);
         QCOMPARE_LE(qAbs(r.out("a") - 0.85), kTol);
         r.at("a", 3000);
-        QCOMPARE_LE(qAbs(r.out("a") - 0.425), kTol);
+        QCOMPARE_LE(qAbs(r.out("a") - due(3000, 2500, 1000)), kTol);
         r.at("a", 3250);
-        QCOMPARE_LE(qAbs(r.out("a") - 0.2125), kTol);
+        QCOMPARE_LE(qAbs(r.out("a") - due(3250, 2500, 1000)), kTol);
         QCOMPARE(r.positions.count(), 4);
         QCOMPARE(r.positions.last().at(1).toLongLong(), qint64(3250));
 
@@ -450,7 +490,7 @@ private slots:
         r.e.play(c, QString());
         QCOMPARE(r.player("c")->duration(), qint64(5000));
         r.at("c", 4800);
-        QCOMPARE_LE(qAbs(r.out("c") - 0.425), kTol);
+        QCOMPARE_LE(qAbs(r.out("c") - due(4800, 4600, 400)), kTol);
         r.at("c", 100);   // looped round: full level again
         QCOMPARE_LE(qAbs(r.out("c") - 0.85), kTol);
     }
@@ -464,8 +504,8 @@ private slots:
         b.trimEnd = 3.5;
         b.fadeOut = 0.5;
         r.e.play(b, QString());
-        r.at("loop", 3400);
-        QCOMPARE_LE(qAbs(r.out("loop") - 0.17), kTol);
+        r.at("loop", 3400);   // due where the step's hold ends
+        QCOMPARE_LE(qAbs(r.out("loop") - 0.85 * (1.0 - (400.0 + AudioEngine::kStepHoldMs) / 500)), kTol);
         r.positions.clear();
         r.at("loop", 3500);
         QCOMPARE(r.player("loop")->position(), 750);
@@ -688,19 +728,21 @@ private slots:
         QCOMPARE(s->trimOutTimer->interval(), left);
         qint64 passed = 0;
         if (fadeOut > 0) {
-            // The fade wakes when the writes reach it, and is half-way down
-            // half its length later.
-            const qint64 toFade = left - volumeLead - qint64(fadeOut * 1000);
+            // The fade wakes a step's hold (kStepHoldMs) before the writes
+            // reach it, and is half-way down where a hold half its length
+            // later ends.
+            const qint64 toFade = left - volumeLead - qint64(fadeOut * 1000) - AudioEngine::kStepHoldMs;
             QVERIFY(s->endFadeTimer);
             QCOMPARE(s->endFadeTimer->interval(), toFade);
             clock.advanceMs(toFade + qint64(fadeOut * 500));
             fire(s->endFadeTimer);
             QCOMPARE_LE(qAbs(r.out("a") - 0.425 * 0.5), kTol);
+            clock.advanceMs(AudioEngine::kStepHoldMs);
             // Silent when the writes reach the trim-out.
             clock.advanceMs(qint64(fadeOut * 500));
             fire(s->endFadeTimer);
             QCOMPARE_LE(r.out("a"), kTol);
-            passed = toFade + qint64(fadeOut * 1000);
+            passed = toFade + qint64(fadeOut * 1000) + AudioEngine::kStepHoldMs;
         }
         clock.advanceMs(left - passed);
         fire(s->trimOutTimer);

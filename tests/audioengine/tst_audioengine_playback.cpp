@@ -276,6 +276,54 @@ void checkStopFadeOverWrap(const HeardRange& r, double fileMs, double fromMs, do
     QCOMPARE(loud, 0);
 }
 
+// Stops the sound with a fade at its first report between fromMs and toMs
+// in the file; pressedAtMs receives the sink's clock at the press.
+void stopWhenHeard(AudioEngine& e, TestSupport::MonitorCapture& rec, double fromMs, double toMs, double fade,
+                   qint64* pressedAtMs)
+{
+    bool asked = false;
+    QObject guard;
+    QObject::connect(&e, &AudioEngine::positionChanged, &guard, [&](const QString& id, qint64 pos, qint64) {
+        if (asked || pos < fromMs || pos > toMs)
+            return;
+        asked = true;
+        *pressedAtMs = rec.mixedMs();
+        e.setButtonFade(id, fade * 1000);
+        e.stop(id);
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(asked, 15000);
+}
+
+// A stop fade as heard against the press (pressedAtMs, ended: the stop
+// report, both on the sink's clock, which runs a little behind what the sink
+// has mixed): the fall is heard within the output's lead of the press (what
+// a player's output had queued plays as it was), it reaches silence within
+// the fade after that, and its last 10 ms are all but silent (a cut at a
+// level still heard is the fault). The sound is let go only once its
+// silence has been heard.
+void checkStopFade(const HeardRange& r, qint64 pressedAtMs, qint64 endedAtMs, double fadeMs, double leadMs,
+                   double late)
+{
+    QVERIFY2(r.firstFrame >= 0, "nothing heard");
+    int lastFull = -1;
+    for (int i = r.firstFrame; i <= r.lastFrame; ++i)
+        if (r.left(i) / r.fullLevel >= 0.9)
+            lastFull = i;
+    QVERIFY(lastFull >= 0);
+    double cut = 0;
+    for (int i = std::max(r.firstFrame, r.lastFrame - 441); i <= r.lastFrame; ++i)
+        cut = std::max(cut, r.left(i) / r.fullLevel);
+    const double fallsAfter = lastFull / 44.1 - pressedAtMs;
+    const double silentAfter = r.lastFrame / 44.1 - pressedAtMs;
+    qInfo("stop fade of %.0f ms: heard falling %.1f ms after the press, silent after %.1f ms, its last 10 ms up to "
+          "%.2f of full level; reported stopped %.1f ms after the silence",
+          fadeMs, fallsAfter, silentAfter, cut, endedAtMs - r.lastFrame / 44.1);
+    QCOMPARE_LE(cut, 0.15 + 2 * late / fadeMs);
+    QCOMPARE_LE(fallsAfter, leadMs + 50 + late);
+    QCOMPARE_LE(silentAfter, leadMs + fadeMs + 60 + late);
+    QCOMPARE_GE(endedAtMs - r.lastFrame / 44.1, -60.0);
+}
+
 // How late this thread's event loop ran a 5 ms timer at worst while it was
 // watched. The players' trim-outs and fades are stepped by timers of the
 // same loop, so they cannot keep time better than it did: on a machine busy
@@ -529,7 +577,9 @@ private slots:
         QTest::addColumn<double>("fadeOut");
         QTest::addColumn<bool>("loop");
         QTest::addColumn<double>("seconds");   // the file's length
-        QTest::addColumn<double>("stopFade");  // a loop: stopped with this fade just before a wrap
+        // Stopped with this fade: a loop just before a wrap when the fade is
+        // long against its round, else once it is heard well into the sound.
+        QTest::addColumn<double>("stopFade");
         // An earlier version of the file, this long (s; 0 none), played first
         // too quietly to count as heard, then saved over with the row's
         // file and the same modification time: what the engine learnt from
@@ -556,6 +606,7 @@ private slots:
         // its trim-out.
         QTest::newRow("range of 32 s, the sink held 100 ms") << 2.0 << 34.0 << 0.0 << 0.0 << false << 40.0 << 0.0 << 0.0 << 100 << QString("long ago");
         QTest::newRow("fade-out before a 180 ms trim-out") << 1.234 << 1.414 << 0.0 << 0.1 << false << 8.0 << 0.0 << 0.0 << 0 << QString("long ago");
+        QTest::newRow("fade-out before a 300 ms trim-out") << 1.234 << 1.534 << 0.0 << 0.1 << false << 8.0 << 0.0 << 0.0 << 0 << QString("long ago");
         // A file that ends by itself is heard whole, however short: its
         // player's stream is not let go with its last moments still queued,
         // and the shortest play on a stream of their own.
@@ -587,6 +638,13 @@ private slots:
                                                                         << 0.0 << 1.5 << 0 << QString("long ago");
         QTest::newRow("range of 1.2 s saved over a file of 1 s") << 0.5 << 1.7 << 0.0 << 0.0 << false << 2.5 << 0.0
                                                                  << 1.0 << 0 << QString("long ago");
+        // A stop with a short fade is heard falling from the press and
+        // reaches silence before the sound is let go: on a player, and on a
+        // loop's stream of its own.
+        QTest::newRow("stop fade of 100 ms on a player") << 0.5 << 3.5 << 0.0 << 0.0 << false << 4.0 << 0.1 << 0.0 << 0 << QString("long ago");
+        QTest::newRow("stop fade of 200 ms on a player") << 0.5 << 3.5 << 0.0 << 0.0 << false << 4.0 << 0.2 << 0.0 << 0 << QString("long ago");
+        QTest::newRow("stop fade of 100 ms on a stream") << 0.5 << 1.7 << 0.0 << 0.0 << true << 2.5 << 0.1 << 0.0 << 0 << QString("long ago");
+        QTest::newRow("stop fade of 200 ms on a stream") << 0.5 << 1.7 << 0.0 << 0.0 << true << 2.5 << 0.2 << 0.0 << 0 << QString("long ago");
     }
     void trimmedRangeIsHeardAsSet()
     {
@@ -688,8 +746,12 @@ private slots:
             QVERIFY(e.isPlaying("ramp"));
             QVERIFY(e.slotFor("ramp")->stream);
             const qint64 starved = e.slotFor("ramp")->stream->starvedFrames();
-            if (stopFade > 0)
+            const bool overWrap = stopFade * 1000 >= roundMs / 4;
+            qint64 pressedAt = -1;
+            if (stopFade > 0 && overWrap)
                 stopBeforeWrap(e, trimOut * 1000, stopFade);
+            else if (stopFade > 0)
+                stopWhenHeard(e, rec, trimIn * 1000 + 300, trimIn * 1000 + roundMs - 400, stopFade, &pressedAt);
             else
                 e.stop("ramp");
             QTRY_COMPARE_WITH_TIMEOUT(stopped.count(), 1, 10000);
@@ -697,8 +759,10 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(rec.mixedMs() - stoppedAt >= 300, 10000);
             const HeardRange r = heardRange(rec.stop(), seconds, 20000);
             checkLoopRounds(r, seconds * 1000, trimIn * 1000, roundMs, kRounds, starved);
-            if (stopFade > 0)
+            if (stopFade > 0 && overWrap)
                 checkStopFadeOverWrap(r, seconds * 1000, trimIn * 1000, roundMs);
+            else if (stopFade > 0)
+                checkStopFade(r, pressedAt, stoppedAt, stopFade * 1000, 0, double(lateness.worstMs()));
             return;
         }
         const double endMs = (trimOut > 0 ? trimOut : seconds) * 1000;
@@ -718,6 +782,9 @@ private slots:
                                         .arg(sink)
                                         .arg(heldMs / 1000.0)});
         }
+        qint64 pressedAt = -1;
+        if (stopFade > 0)
+            stopWhenHeard(e, rec, trimIn * 1000 + 1000, endMs - 1000, stopFade, &pressedAt);
         QVERIFY(stopped.wait(15000 + int(endMs - trimIn * 1000)));
         if (heldMs > 0) {
             QVERIFY(hold.state() == QProcess::NotRunning || hold.waitForFinished(10000));
@@ -730,6 +797,11 @@ private slots:
         QVERIFY2(r.firstMs >= 0, qPrintable(QStringLiteral("nothing heard; the end came %1 ms after the play, on "
                                                            "the sink's clock")
                                                 .arg(endedAt - playedAt)));
+        if (stopFade > 0) {
+            checkStopFade(r, pressedAt, endedAt, stopFade * 1000, e.timing().volumeLeadMs,
+                          double(lateness.worstMs()));
+            return;
+        }
 
         // Gain against the ramp every 50 ms of each fade. The back end
         // writes the first 200 ms or so of a sound at one level, so a
@@ -767,13 +839,22 @@ private slots:
         // A fade-out is timed on the steady clock from the heard start: it
         // reaches silence at the trim-out, whatever the reports did, and the
         // sound is never cut at a level still heard.
+        // It is heard falling from its set time, not some steps later.
         if (fadeOut > 0) {
             double cut = 0;
-            for (int i = std::max(r.firstFrame, r.lastFrame - 220); i <= r.lastFrame; ++i)
+            for (int i = std::max(r.firstFrame, r.lastFrame - 441); i <= r.lastFrame; ++i)
                 cut = std::max(cut, r.left(i) / r.fullLevel);
-            qInfo("the fade-out ended at %.2f of full level, %.1f ms from the trim-out", cut,
-                  r.lastMs - trimOut * 1000);
-            QCOMPARE_LE(cut, 0.1 + 2 * late / (fadeOut * 1000));
+            // Where it falls below 0.93, against where its ramp does.
+            const double fadeStart = (trimOut - fadeOut) * 1000;
+            double falls = fadeStart - 20;
+            while (falls < trimOut * 1000 && r.gainAt(falls) >= 0.93)
+                falls += 0.5;
+            const double fallsLate = falls - fadeStart - 0.07 * fadeOut * 1000;
+            qInfo("the fade-out fell below 0.93 %.1f ms behind its ramp and ended at %.2f of full level in its "
+                  "last 10 ms, %.1f ms from the trim-out",
+                  fallsLate, cut, r.lastMs - trimOut * 1000);
+            QCOMPARE_LE(cut, 0.15 + 2 * late / (fadeOut * 1000));
+            QCOMPARE_LE(fallsLate, 12.0 + late);
         }
         if (trimIn == 0 && trimOut == 0) {
             // Ended by itself: every sample, without a break. A file still
