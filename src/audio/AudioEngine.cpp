@@ -367,7 +367,10 @@ bool AudioEngine::readToFileEnd(const PlaybackSlot& s) const
 }
 
 // Restarts the slot from startMs on a player made ready ahead (else a new
-// one); the old player goes at once.
+// one). The old player goes at once, and the new one plays once it has gone:
+// a stopped player still plays what it had queued until its threads get to
+// the stop (on a busy machine, long enough to be heard over the new run);
+// its end closes its stream.
 void AudioEngine::restartOnFreshPlayer(PlaybackSlot& s, qint64 startMs)
 {
     killFadeIn(s);
@@ -377,13 +380,13 @@ void AudioEngine::restartOnFreshPlayer(PlaybackSlot& s, qint64 startMs)
     dropTimer(s.releaseTimer);
     releaseLoopPlayers(s);
     detachPlayer(s.player);
+    const QPointer<QMediaPlayer> old = s.player;
     s.tailPlayer = std::exchange(s.player, nullptr);
     s.tailOutput = std::exchange(s.output, nullptr);
     releaseTail(s);
     resolveDevice(s.deviceId);
     if (!adoptBuffered(s.path, s.deviceId, s))
         makePlayer(s, m_cachedDevice, sourceUrl(s.path));
-    s.startPending = false;
     s.fadeInHeld = false;
     applyOutput(s);
     connectPlayer(s.player);
@@ -392,11 +395,29 @@ void AudioEngine::restartOnFreshPlayer(PlaybackSlot& s, qint64 startMs)
         return;
     }
     scheduleRebuffer(s.path, s.deviceId);
+    s.startPending = true;
+    if (old && !m_serverGone) {
+        // A player cuts its own connections as it goes: a child of it tells.
+        const QPointer<QMediaPlayer> fresh = s.player;
+        connect(new QObject(old), &QObject::destroyed, this, [this, fresh, startMs] {
+            if (PlaybackSlot* slot = slotForPlayer(fresh))
+                startRestart(*slot, startMs);
+        });
+        return;
+    }
+    startRestart(s, startMs);
+}
+
+// Plays a restart's pending player from startMs, now or once it can.
+void AudioEngine::startRestart(PlaybackSlot& s, qint64 startMs)
+{
+    if (!s.startPending)
+        return;
     if (!readyToStart(s)) {
-        s.startPending = true;
         waitForSeek(s);
         return;
     }
+    s.startPending = false;
     if (startMs > 0)
         s.player->setPosition(startMs);
     startFrom(s, startMs, false);

@@ -335,6 +335,7 @@ private:
     void scheduleRebuffer(const QString& path, const QString& dev);
     bool readToFileEnd(const PlaybackSlot& s) const;
     void restartOnFreshPlayer(PlaybackSlot& s, qint64 startMs);
+    void startRestart(PlaybackSlot& s, qint64 startMs);
     void startWhenReady(PlaybackSlot& s, qint64 startMs);
     int fadeInStepsHeard(const PlaybackSlot& s) const;
     qint64 writePosMs(const PlaybackSlot& s) const;
