@@ -485,9 +485,13 @@ void pressAndHear(AudioEngine& e, const ButtonData& b, const QString& sink, Test
     if (press.times > 1)
         return;
     QCOMPARE_LE(h.againFromMs, 25.0);
-    QCOMPARE_LE(againAfterMs, 150.0);
+    // The new run is started from this thread's event loop: on a machine
+    // busy enough to hold the loop back it starts that much later (the
+    // fault this guards against left 500 ms of silence).
+    const double slack = 2.0 * double(lateMs);
+    QCOMPARE_LE(againAfterMs, 150.0 + slack);
     if (pressedAt < seconds * 1000)   // pressed at its end: a silence may come before the press
-        QCOMPARE_LE(h.longestSilence / 44.1, 50.0);
+        QCOMPARE_LE(h.longestSilence / 44.1, 50.0 + slack);
 }
 
 bool outputListed(const QByteArray& id)
@@ -672,14 +676,17 @@ private slots:
         // one that runs through some hundreds of position reports; a fade-out
         // before a short trim-out still reaches silence there.
         for (const int ms : {20, 60, 120, 180})
-            QTest::addRow("range of %d ms", ms) << 1.234 << 1.234 + ms / 1000.0 << 0.0 << 0.0 << false << 8.0 << 0.0 << QString();
+            QTest::addRow("range of %d ms", ms) << 1.234 << 1.234 + ms / 1000.0 << 0.0 << 0.0 << false << 8.0 << 0.0
+                << QString();
         QTest::newRow("range of 32 s") << 2.0 << 34.0 << 0.0 << 0.0 << false << 40.0 << 0.0 << QString();
-        QTest::newRow("fade-out before a 180 ms trim-out") << 1.234 << 1.414 << 0.0 << 0.1 << false << 8.0 << 0.0 << QString();
+        QTest::newRow("fade-out before a 180 ms trim-out") << 1.234 << 1.414 << 0.0 << 0.1 << false << 8.0 << 0.0
+            << QString();
         // A file that ends by itself is heard whole, however short: its
         // player's stream is not let go with its last moments still queued,
         // and the shortest play on a stream of their own.
         for (const int ms : {20, 40, 60, 150, 1500})
-            QTest::addRow("whole file of %d ms", ms) << 0.0 << 0.0 << 0.0 << 0.0 << false << ms / 1000.0 << 0.0 << QString();
+            QTest::addRow("whole file of %d ms", ms) << 0.0 << 0.0 << 0.0 << 0.0 << false << ms / 1000.0 << 0.0
+                << QString();
         // A loop goes round without a break, every round as long as its
         // range: the whole file, and ranges of about a second and two.
         QTest::newRow("loop, whole file") << 0.0 << 0.0 << 0.0 << 0.0 << true << 1.5 << 0.0 << QString();
@@ -689,7 +696,8 @@ private slots:
         // A stop whose fade runs over a wrap fades all that is heard.
         QTest::newRow("loop, stop fade over a wrap") << 0.5 << 1.7 << 0.0 << 0.0 << true << 2.5 << 0.8 << QString();
         // Pressed again (Restart on) near its end, well before it, at its end
-        // report (its stream still held) and ten times 30 ms apart, on a player; a short sound on its stream stopped at once, and pressed
+        // report (its stream still held) and ten times 30 ms apart, on a
+        // player; a short sound on its stream stopped at once, and pressed
         // again, once and ten times 30 ms apart.
         for (const int ms : {300, 600, 800})
             QTest::addRow("1 s, again at %d ms", ms) << 0.0 << 0.0 << 0.0 << 0.0 << false << 1.0 << 0.0
