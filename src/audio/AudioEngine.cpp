@@ -220,6 +220,19 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
         player->setPosition(startMs);
 }
 
+// A player made ready again for the path's next start, a while after a
+// restart took the one made ahead (or none was), as after a play.
+void AudioEngine::scheduleRebuffer(const QString& path, const QString& dev)
+{
+    if (path.startsWith(QLatin1String("http")) || m_buffer.contains(path))
+        return;
+    const QAudioDevice device = m_cachedDevice;
+    schedule(kRebufferDelayMs, [this, path, dev, device] {
+        if (!m_buffer.contains(path))
+            makeBufferEntry(path, dev, device, true);
+    });
+}
+
 // A player and its output for the slot, on the device (null: the default
 // output), loading the source.
 void AudioEngine::makePlayer(PlaybackSlot& s, const QAudioDevice& device, const QUrl& source)
@@ -331,14 +344,94 @@ void AudioEngine::playRapid(const ButtonData& button, const QString& deviceId)
         play(button, deviceId, false);
         return;
     }
-    // Restart the live player: no new pipeline, only a seek and play.
+    // Restart the live player: no new pipeline, only a seek and play. One
+    // that has read to its file's end does not play again from a seek.
+    const bool atEnd = readToFileEnd(*s);
     s->active = true;
     s->stalledStarts = 0;
     s->volume = bounded(button.volume, 0.0, 2.0);
     s->endFade = 1.0;
+    const qint64 startMs = startPosFor(s->path, button.trimStart);
+    if (atEnd) {
+        restartOnFreshPlayer(*s, startMs);
+        return;
+    }
     applyOutput(*s);
-    s->player->setPosition(startPosFor(s->path, button.trimStart));
-    startFrom(*s, startPosFor(s->path, button.trimStart), false);
+    s->player->setPosition(startMs);
+    startFrom(*s, startMs, false);
+}
+
+// Whether the slot's player has read its file to the end, or nearly: ended,
+// or heard within kReadAheadMs of the end. The FFmpeg back end reads that far
+// ahead of what is heard; once it has met the end of the file a seek cuts
+// what it had written but it writes nothing more, and the run stands still
+// until the start check takes it for stalled.
+bool AudioEngine::readToFileEnd(const PlaybackSlot& s) const
+{
+    if (!s.active || s.player->mediaStatus() == QMediaPlayer::EndOfMedia)
+        return true;
+    const qint64 duration = s.player->duration();
+    if (duration <= 0)
+        return false;
+    const qint64 heard = s.startCalledAtMs > 0 ? s.startPosMs + (MonoClock::ms() - s.heardStartAtMs) : 0;
+    return duration - std::max(heard, s.lastPosMs) < kReadAheadMs;
+}
+
+// Restarts the slot from startMs on a player made ready ahead (else a new
+// one). The old player goes at once, and the new one plays once it has gone:
+// a stopped player still plays what it had queued until its threads get to
+// the stop (on a busy machine, long enough to be heard over the new run);
+// its end closes its stream.
+void AudioEngine::restartOnFreshPlayer(PlaybackSlot& s, qint64 startMs)
+{
+    killFadeIn(s);
+    killTrimOut(s);
+    killEndFade(s);
+    dropTimer(s.startCheckTimer);
+    dropTimer(s.releaseTimer);
+    releaseLoopPlayers(s);
+    detachPlayer(s.player);
+    const QPointer<QMediaPlayer> old = s.player;
+    s.tailPlayer = std::exchange(s.player, nullptr);
+    s.tailOutput = std::exchange(s.output, nullptr);
+    releaseTail(s);
+    resolveDevice(s.deviceId);
+    if (!adoptBuffered(s.path, s.deviceId, s))
+        makePlayer(s, m_cachedDevice, sourceUrl(s.path));
+    s.fadeInHeld = false;
+    applyOutput(s);
+    connectPlayer(s.player);
+    if (s.player->error() != QMediaPlayer::NoError || s.player->mediaStatus() == QMediaPlayer::InvalidMedia) {
+        queueFailureCheck(s.player);
+        return;
+    }
+    scheduleRebuffer(s.path, s.deviceId);
+    s.startPending = true;
+    if (old && !m_serverGone) {
+        // A player cuts its own connections as it goes: a child of it tells.
+        const QPointer<QMediaPlayer> fresh = s.player;
+        connect(new QObject(old), &QObject::destroyed, this, [this, fresh, startMs] {
+            if (PlaybackSlot* slot = slotForPlayer(fresh))
+                startRestart(*slot, startMs);
+        });
+        return;
+    }
+    startRestart(s, startMs);
+}
+
+// Plays a restart's pending player from startMs, now or once it can.
+void AudioEngine::startRestart(PlaybackSlot& s, qint64 startMs)
+{
+    if (!s.startPending)
+        return;
+    if (!readyToStart(s)) {
+        waitForSeek(s);
+        return;
+    }
+    s.startPending = false;
+    if (startMs > 0)
+        s.player->setPosition(startMs);
+    startFrom(s, startMs, false);
 }
 
 // ---- the sound server and the outputs -----------------------------------
@@ -742,7 +835,13 @@ void AudioEngine::removeSlot(const QString& id)
 void AudioEngine::releaseSlotMedia(PlaybackSlot& s)
 {
     // A stream only hears that it is to end: it never keeps this thread.
+    // It is silent at once, its queue dropped (a stop fade lets it go only
+    // once its fall has been heard, so what is left is silence).
     dropTimer(s.streamTimer);
+    if (s.stream) {
+        s.stream->dropQueued();
+        noteEndedStream(s.id, *s.stream);
+    }
     delete std::exchange(s.stream, nullptr);
     killFadeIn(s);
     killTrimOut(s);
@@ -762,6 +861,15 @@ void AudioEngine::releaseSlotMedia(PlaybackSlot& s)
     }
     if (s.output)
         s.output->deleteLater();
+}
+
+// The id's next stream waits for this one to be silent: a restart replaces
+// the sound, it is never laid over it.
+void AudioEngine::noteEndedStream(const QString& id, const LoopStream& stream)
+{
+    if (m_endedStreams.size() > kPurgeAbove)
+        m_endedStreams.removeIf([](const auto& it) { return it.value().expired(); });
+    m_endedStreams.insert(id, stream.handle());
 }
 
 void AudioEngine::notifyPlay(const QString& id)

@@ -8,8 +8,10 @@
 #include <QSet>
 #include <QString>
 #include <functional>
+#include <memory>
 
 #include "FileCheck.h"
+#include "LoopStream.h"
 #include "Types.h"
 
 class LoopStream;
@@ -204,6 +206,9 @@ public:
     // How much earlier than the start delay says the next round of a loop
     // is started: a few ms of overlap at the wrap rather than a gap.
     static constexpr int kWrapLeadMs = 5;
+    // How far ahead of what is heard a player may have read its file: a
+    // restart closer to the end than this takes a fresh player.
+    static constexpr int kReadAheadMs = 1000;
     // How often a stream's position is reported and its state read.
     static constexpr int kStreamReportMs = 50;
     // A local sound played once whose range (or whole file) is this short
@@ -341,6 +346,10 @@ private:
     void applyOutput(PlaybackSlot& s);
     void startFadeIn(PlaybackSlot& s);
     void makePlayer(PlaybackSlot& s, const QAudioDevice& device, const QUrl& source);
+    void scheduleRebuffer(const QString& path, const QString& dev);
+    bool readToFileEnd(const PlaybackSlot& s) const;
+    void restartOnFreshPlayer(PlaybackSlot& s, qint64 startMs);
+    void startRestart(PlaybackSlot& s, qint64 startMs);
     void startWhenReady(PlaybackSlot& s, qint64 startMs);
     int fadeInStepsHeard(const PlaybackSlot& s) const;
     qint64 writePosMs(const PlaybackSlot& s) const;
@@ -359,6 +368,7 @@ private:
     void detachPlayer(QMediaPlayer* player);
     // Ends the slot's fade-in and hands its player and output to deleteLater.
     void releaseSlotMedia(PlaybackSlot& s);
+    void noteEndedStream(const QString& id, const LoopStream& stream);
     void stopAtOnce(const QString& id);
     void emitStoppedAndMaybeAll(const QString& id);
     void seekAndPlay(PlaybackSlot& s);
@@ -486,4 +496,6 @@ private:
         qint64 grewAtMs = 0;          // the last such look
     };
     QHash<QString, SizeLook> m_sizeLooks;
+    // The stream each id let go last: the id's next stream starts after it.
+    QHash<QString, std::weak_ptr<LoopStream::Shared>> m_endedStreams;
 };

@@ -65,6 +65,7 @@ void AudioEngine::startStream(PlaybackSlot& s)
     p.fadeOut = s.fadeOutMs / 1000.0;
     p.level = float(outputLevel(s));
     p.once = !s.loop;
+    p.follows = m_endedStreams.take(id);
     s.stream = new LoopStream(p);
     s.active = true;
     m_slots.insert(id, &s);

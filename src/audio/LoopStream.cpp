@@ -23,6 +23,9 @@ struct LoopStream::Shared
     qint64 fadeOutFrames = 0;
 
     std::atomic<bool> stop{false};
+    std::atomic<bool> dropQueued{false};   // at the stop, drop the output's queue
+    std::atomic<bool> closed{false};       // the render side has let its output go
+    std::shared_ptr<Shared> follows;       // taken by the render thread as it starts
     std::atomic<float> level{1.0f};
     std::atomic<int> state{int(State::Starting)};
     std::atomic<bool> lost{false};
@@ -295,17 +298,41 @@ void beginStopFade(Shared& sh, AudioOutput& out, qint64 frames, int queued)
     sh.stopFadeFrames = frames;
 }
 
+// Waits, for a short while at most, until the stream this one follows has
+// let its output go: what that one had queued is dropped, and what the
+// sound server had mixed of it ahead is heard before this one's first frame.
+// Lets go of that one; false when this stream is told to end meanwhile.
+bool waitForPredecessor(Shared& sh, std::shared_ptr<Shared>& before)
+{
+    for (int i = 0; before && i < 100 && !before->closed.load(std::memory_order_acquire); ++i) {
+        if (sh.stop.load(std::memory_order_acquire))
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    before.reset();
+    return !sh.stop.load(std::memory_order_acquire);
+}
+
+// Marks the render side closed when it ends, after its output has gone.
+struct ClosedOnExit
+{
+    Shared& sh;
+    ~ClosedOnExit() { sh.closed.store(true, std::memory_order_release); }
+};
+
 void renderLoop(std::shared_ptr<Shared> sh)
 {
     RenderThread::setCurrentThreadName(QStringLiteral("tr-loop"));
     RenderThread::raiseCurrentThread();
+    const ClosedOnExit closedOnExit{*sh};
+    std::shared_ptr<Shared> before = std::move(sh->follows);
     QString why;
     std::unique_ptr<AudioOutput> out = openOutput(*sh, &why);
     if (!out) {
         sh->fail(why.isEmpty() ? QStringLiteral("no output") : why);
         return;
     }
-    if (!waitForLead(*sh))
+    if (!waitForLead(*sh) || !waitForPredecessor(*sh, before))
         return;
     const int capacity = out->bufferFrames();
     float applied = sh->level.load(std::memory_order_relaxed);
@@ -351,7 +378,10 @@ void renderLoop(std::shared_ptr<Shared> sh)
             return;
         }
     }
-    drain(*out);
+    if (sh->dropQueued.load(std::memory_order_acquire))
+        out->stop();
+    else
+        drain(*out);
 }
 
 } // namespace
@@ -366,6 +396,8 @@ LoopStream::LoopStream(const Params& params) : m_shared(std::make_shared<Shared>
     sh.fadeInFrames = params.fadeIn > 0.01 ? std::llround(params.fadeIn * kRate) : 0;
     sh.fadeOutFrames = params.fadeOut > 0.01 ? std::llround(params.fadeOut * kRate) : 0;
     sh.level.store(std::clamp(params.level, 0.0f, 1.0f), std::memory_order_relaxed);
+    sh.follows = params.follows.lock();
+    sh.params.follows.reset();
     try {
         std::thread(decodeLoop, m_shared).detach();
         std::thread(renderLoop, m_shared).detach();
@@ -379,6 +411,11 @@ LoopStream::~LoopStream()
 {
     m_shared->stop.store(true, std::memory_order_release);
     m_shared->firstFrames.set();
+}
+
+void LoopStream::dropQueued()
+{
+    m_shared->dropQueued.store(true, std::memory_order_release);
 }
 
 void LoopStream::setLevel(float level)

@@ -22,6 +22,8 @@
 class LoopStream
 {
 public:
+    struct Shared;
+
     struct Params
     {
         QString path;
@@ -32,6 +34,10 @@ public:
         double fadeOut = 0;
         float level = 1.0f;        // the output level to start at, 0..1
         bool once = false;         // one round, then silence until Ended
+        // A stream of the same sound let go just before (see handle()):
+        // this one starts its output once that one's has closed, so that
+        // the two are never heard at once.
+        std::weak_ptr<Shared> follows;
     };
 
     // Ended: a stream played once has been heard to its last frame.
@@ -55,6 +61,13 @@ public:
     ~LoopStream();
     LoopStream(const LoopStream&) = delete;
     LoopStream& operator=(const LoopStream&) = delete;
+
+    // Ends the stream at once, when it is let go: what its output holds is
+    // dropped, not heard (a stop, a panic, a restart). A stream let go
+    // without it plays out its queue (the last of a stop fade).
+    void dropQueued();
+    // What a stream that follows this one waits on (Params::follows).
+    std::weak_ptr<Shared> handle() const { return m_shared; }
 
     // The level the output plays at, 0..1; a change is ramped over one
     // period so that a stepped fade is heard as a slope.
@@ -85,8 +98,6 @@ public:
     // Frames of silence written because the decoder had not kept up: a gap
     // of the stream's own making (none while the decoder keeps ahead).
     qint64 starvedFrames() const;
-
-    struct Shared;
 
 private:
     std::shared_ptr<Shared> m_shared;

@@ -7,6 +7,7 @@
 namespace {
 std::mutex g_hookMx;
 ManualOutput* g_last = nullptr;
+qint64 g_queuedAtClose = -1;
 }
 
 ManualOutput::ManualOutput(const AudioOutputConfig& config) : AudioOutput(config)
@@ -19,7 +20,9 @@ ManualOutput::ManualOutput(const AudioOutputConfig& config) : AudioOutput(config
 
 ManualOutput::~ManualOutput()
 {
+    const qint64 queued = framesQueued();
     std::lock_guard<std::mutex> lk(g_hookMx);
+    g_queuedAtClose = queued;
     if (g_last == this)
         g_last = nullptr;
 }
@@ -28,6 +31,12 @@ ManualOutput* ManualOutput::lastOpened()
 {
     std::lock_guard<std::mutex> lk(g_hookMx);
     return g_last;
+}
+
+qint64 ManualOutput::queuedAtLastClose()
+{
+    std::lock_guard<std::mutex> lk(g_hookMx);
+    return g_queuedAtClose;
 }
 
 bool ManualOutput::start()

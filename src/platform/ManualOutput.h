@@ -53,6 +53,9 @@ public:
     // none). The pointer dies with the output: use it while the engine that
     // opened it keeps it open.
     static ManualOutput* lastOpened();
+    // The frames the last output destroyed still held unplayed when it
+    // went (-1 before any went): what a render side let go of unheard.
+    static qint64 queuedAtLastClose();
 
 private:
     mutable QMutex m_mx;

@@ -16,6 +16,7 @@
 #include "AudioEngine.h"
 #include "AudioEngineUtil.h"
 #include "LoopStream.h"
+#include "ManualOutput.h"
 #include "MonoClock.h"
 #include "SafeWrite.h"
 #include "TestSupport.h"
@@ -793,6 +794,51 @@ private slots:
         QVERIFY(p->source().isEmpty());
         QCOMPARE(r.e.durationMs("h"), qint64(5000));
 
+        // Pressed again (Restart on) after its end report with its stream
+        // still held, or within what its back end has read ahead of the end:
+        // a fresh player starts it from its trim-in once the old one has
+        // gone, no stop reported. Earlier, the same player seeks.
+        struct Again
+        {
+            const char* name;
+            qint64 reportedAt;   // where its last report placed it; -1: ended
+            bool fresh;
+        };
+        const Again agains[] = {
+            {"after its end report, held", -1, true},
+            {"400 ms before its end", 4600, true},
+            {"2 s before its end", 3000, false},
+        };
+        for (const Again& a : agains) {
+            Rig g;
+            g.e.play(button("g", m_tone), QString());
+            QPointer<QMediaPlayer> first = g.player("g");
+            QTRY_COMPARE(first->playbackState(), QMediaPlayer::PlayingState);
+            if (a.reportedAt < 0) {
+                first->stop();   // its own stop report, as at its end
+                QVERIFY2(g.slot("g")->releaseTimer, a.name);
+            } else {
+                g.at("g", a.reportedAt);
+            }
+            g.e.playRapid(button("g", m_tone), QString());
+            QVERIFY2(g.e.isPlaying("g"), a.name);
+            QCOMPARE(g.started.count(), 1);
+            QCOMPARE(g.stopped.count(), a.reportedAt < 0 ? 1 : 0);
+            QVERIFY2((g.player("g") != first) == a.fresh, a.name);
+            QVERIFY2(!g.slot("g")->releaseTimer, a.name);
+            if (!a.fresh)
+                continue;
+            QVERIFY2(!g.slot("g")->tailPlayer, a.name);
+            // The new one plays once the old one has gone (and its stream).
+            QVERIFY2(g.slot("g")->startPending, a.name);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QVERIFY2(!first, a.name);
+            QTRY_VERIFY(!g.slot("g")->startPending);
+            QCOMPARE(g.slot("g")->startPosMs, qint64(0));
+            QTRY_COMPARE(g.player("g")->playbackState(), QMediaPlayer::PlayingState);
+        }
+
+
         // Either side of the short-sound line (250 ms), to the sample at 8 kHz.
         const QString file250 = TestSupport::tempDir() + "/tone250ms.wav";
         QVERIFY(TestSupport::writeWav16(file250, TestSupport::sine(440, 0.25, 1, 8000), 1, 8000));
@@ -801,13 +847,13 @@ private slots:
         QVERIFY(TestSupport::writeWav16(file251, TestSupport::sine(440, 0.251, 1, 8000), 1, 8000));
         writtenLongAgo(file251);
         // A sound played once whose range or file is short (250 ms or less,
-        // to the ms) plays on a stream of its own, which ends it once it has been heard: the slot goes and
-        // its end is reported. A longer one, and a short file our download
-        // still writes (its header is not to be trusted yet), stay on a
-        // player. A file's date does not count: one written a moment ago or
-        // dated ahead of the clock is whole. A stream that cannot start (a
-        // file our decoder does not read) leaves the sound to a player, and
-        // the press is still reported started once.
+        // to the ms) plays on a stream of its own, which ends it once it has
+        // been heard: the slot goes and its end is reported. A longer one,
+        // and a short file our download still writes (its header is not to
+        // be trusted yet), stay on a player. A file's date does not count:
+        // one written a moment ago or dated ahead of the clock is whole. A
+        // stream that cannot start (a file our decoder does not read) leaves
+        // the sound to a player, and the press is still reported started once.
         const QString justNow = TestSupport::tempDir() + "/justnow100ms.wav";
         QVERIFY(TestSupport::writeWav16(justNow, TestSupport::sine(440, 0.1, 1, 8000), 1, 8000));
         const QString ahead = TestSupport::tempDir() + "/ahead100ms.wav";
@@ -869,6 +915,23 @@ private slots:
             QCOMPARE(s.all.count(), 1);
             QCOMPARE(s.errors.count(), 0);
         }
+
+        // A stream stopped in its first block is silent at once: its
+        // output's queue is dropped, never played out.
+        qputenv("TR_AUDIO_OUTPUT", "manual");
+        {
+            Rig m;
+            m.e.setLoopStreams(true);
+            m.e.play(button("first", m_click), QString());
+            QVERIFY(m.slot("first")->stream);
+            QTRY_VERIFY(ManualOutput::lastOpened() && ManualOutput::lastOpened()->framesQueued() > 0);
+            m.e.stop("first");
+            QCOMPARE(m.stopped.count(), 1);
+            QVERIFY(!m.slot("first"));
+            QTRY_VERIFY(!ManualOutput::lastOpened());
+        }
+        qunsetenv("TR_AUDIO_OUTPUT");
+        QCOMPARE(ManualOutput::queuedAtLastClose(), qint64(0));
     }
 
     void purgeOfEndedSlots()
