@@ -334,7 +334,7 @@ private slots:
     void onSeekableChanged(bool seekable);
 
 private:
-    // AudioEngine.cpp: play, restart, the sound server, fades, stops, the lost output.
+    // AudioEngine.cpp: play, restart, the sound server, stops, lookups, the lost output.
     static bool readyToStart(const PlaybackSlot& s);
     bool serverStillOurs();
     bool canMakePlayers();
@@ -344,28 +344,14 @@ private:
     double appliedVolume(const PlaybackSlot& s) const;
     double outputLevel(const PlaybackSlot& s) const;
     void applyOutput(PlaybackSlot& s);
-    void startFadeIn(PlaybackSlot& s);
     void makePlayer(PlaybackSlot& s, const QAudioDevice& device, const QUrl& source);
     void scheduleRebuffer(const QString& path, const QString& dev);
     bool readToFileEnd(const PlaybackSlot& s) const;
     void restartOnFreshPlayer(PlaybackSlot& s, qint64 startMs);
     void startRestart(PlaybackSlot& s, qint64 startMs);
     void startWhenReady(PlaybackSlot& s, qint64 startMs);
-    int fadeInStepsHeard(const PlaybackSlot& s) const;
-    qint64 writePosMs(const PlaybackSlot& s) const;
-    void updateEndFade(PlaybackSlot& s);
-    void killEndFade(PlaybackSlot& s);
-    void endFadeStep(QString id);   // a copy, as reachTrimOut's
-    void fadeInTick(const QString& id, QTimer* timer);
-    void stopFadeTick(const QString& id);
-    int volumeHeardAfterMs(const PlaybackSlot& s) const;
-    double stopFadeLeft(const PlaybackSlot& s) const;
-    void stepStopFade(PlaybackSlot& s);
-    bool stopFadeHeard(const PlaybackSlot& s) const;
-    void finishStop(const QString& id);
-    void killFadeIn(PlaybackSlot& s);
-    void killStopFade(const QString& id);
     void detachPlayer(QMediaPlayer* player);
+    void endRun(PlaybackSlot& s);
     // Ends the slot's fade-in and hands its player and output to deleteLater.
     void releaseSlotMedia(PlaybackSlot& s);
     void noteEndedStream(const QString& id, const LoopStream& stream);
@@ -381,6 +367,23 @@ private:
     void loseOutput();
     void probeOutput();
     void probeDone(bool moved);
+
+    // AudioEngineFades.cpp: the fade-in, the fade-out before the end and a stop's fade.
+    void startFadeIn(PlaybackSlot& s);
+    int fadeInStepsHeard(const PlaybackSlot& s) const;
+    qint64 writePosMs(const PlaybackSlot& s) const;
+    void updateEndFade(PlaybackSlot& s);
+    void killEndFade(PlaybackSlot& s);
+    void endFadeStep(QString id);   // a copy, as reachTrimOut's
+    void fadeInTick(const QString& id, QTimer* timer);
+    void stopFadeTick(const QString& id);
+    int volumeHeardAfterMs(const PlaybackSlot& s) const;
+    double stopFadeLeft(const PlaybackSlot& s) const;
+    void stepStopFade(PlaybackSlot& s);
+    bool stopFadeHeard(const PlaybackSlot& s) const;
+    void finishStop(const QString& id);
+    void killFadeIn(PlaybackSlot& s);
+    void killStopFade(const QString& id);
 
     // AudioEngineClock.cpp: the sound clock, the trim-out and the start check.
     bool beingWritten(const QString& path);
