@@ -511,8 +511,6 @@ void AudioEngine::reportFailedStart(const QString& id, const QString& why)
         Qt::QueuedConnection);
 }
 
-
-
 // ---- stopping -----------------------------------------------------------
 
 void AudioEngine::detachPlayer(QMediaPlayer* player)
