@@ -997,14 +997,19 @@ private slots:
             if (k * 50 >= 250)
                 worstIn = std::max(worstIn, std::abs(g - ideal));
         }
+        // A fade-out's step sets the level due where the step is heard to
+        // end: it is heard never above its ramp, and at most a step's hold
+        // ahead of it.
+        const auto outRamp = [&](double atMs) {
+            return std::clamp(1.0 - (atMs - (trimOut - fadeOut) * 1000) / (fadeOut * 1000), 0.0, 1.0);
+        };
         for (int k = 0; fadeOut > 0 && k * 50 < fadeOut * 1000; ++k) {
-            const double ideal = 1.0 - k * 50 / (fadeOut * 1000);
             const double at = (trimOut - fadeOut) * 1000 + k * 50 + 5;
             const double g = r.gainAt(at);
             shape += QString::number(g, 'f', 2) + " ";
             // The first moments are written at one level, as for a fade-in.
             if (at - trimIn * 1000 >= 250)
-                worstOut = std::max(worstOut, std::abs(g - ideal));
+                worstOut = std::max({worstOut, g - outRamp(at), outRamp(at + AudioEngine::kStepHoldMs) - g});
         }
         const double heardMs = (r.lastFrame - r.firstFrame + 1) / 44.1;
         qInfo("heard from %.1f ms to %.1f ms (%.1f ms of sound, %.1f ms from the end); fade gains per 50 ms: %s",
