@@ -273,7 +273,7 @@ void SettingsDialog::buildAudioOutputSection(QVBoxLayout* v, const ThemeColors& 
     const QIcon speaker = VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kSpeakerSvg), 2.0), c.text, 13);
     deviceCombo->addItem(speaker, QStringLiteral("Default Output"), QString());
     const QList<OutputChoices::Output> outputs = OutputChoices::outputs();
-    const QStringList names = OutputChoices::names(outputs, kDeviceChars);
+    const QStringList names = OutputChoices::names(outputs, kDeviceChars, {deviceCombo->itemText(0)});
     for (int i = 0; i < outputs.size(); ++i) {
         deviceCombo->addItem(speaker, names[i], QString::fromUtf8(outputs[i].id));
         deviceCombo->setItemData(deviceCombo->count() - 1, OutputChoices::toolTip(outputs[i]), Qt::ToolTipRole);
