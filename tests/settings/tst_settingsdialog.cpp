@@ -718,8 +718,10 @@ private slots:
             for (int i = 0; i < 7; ++i)
                 QVERIFY2(buffers->itemText(i).contains(figures[i] + QStringLiteral(" ms")),
                          qPrintable(buffers->itemText(i)));
-            // The rows' figures are the pads': the note under the buffer
-            // says so, and the buttons' own latency line comes after it.
+            // The rows' figures are the float engine's stream's: the note
+            // under the buffer says so, and that the buttons and the music
+            // do not change with it; the buttons' own latency line comes
+            // after it.
             auto* form = qobject_cast<QFormLayout*>(buffers->parentWidget()->layout());
             QVERIFY(form);
             int comboRow = -1, noteRow = -1, latencyRow = -1;
@@ -729,7 +731,17 @@ private slots:
             form->getWidgetPosition(d.findChild<QLabel*>(QStringLiteral("latencyLabel")), &latencyRow, &role);
             QCOMPARE(noteRow, comboRow + 1);
             QCOMPARE(latencyRow, noteRow + 1);
-            QVERIFY(d.findChild<QLabel*>(QStringLiteral("bufferNote"))->text().startsWith(QStringLiteral("⚡ Pads:")));
+            const QString note = d.findChild<QLabel*>(QStringLiteral("bufferNote"))->text();
+            QVERIFY2(note.startsWith(QStringLiteral("⚡ Float engine stream: Lower = less latency but may crackle.  "
+                                                    "Higher = more stable.  Applied immediately.")),
+                     qPrintable(note));
+            QVERIFY2(note.contains(QStringLiteral("Buttons and music")) && note.contains(QStringLiteral("not change")),
+                     qPrintable(note));
+            // The buttons are the window's pads: neither text says the
+            // buffer is theirs.
+            for (const QString& text : {note, buffers->toolTip()})
+                QVERIFY2(!text.contains(QStringLiteral("pad"), Qt::CaseInsensitive), qPrintable(text));
+            QVERIFY(buffers->toolTip().contains(QStringLiteral("float engine's output stream")));
             QVERIFY(d.findChild<QLabel*>(QStringLiteral("latencyLabel"))->text().contains(QStringLiteral("buttons")));
         }
     }
