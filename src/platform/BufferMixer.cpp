@@ -281,7 +281,8 @@ BufferMixer::Result BufferMixer::fadeOut(Buffer* buffer, quint32 frames)
 
 quint32 BufferMixer::fadeFramesLeft(const Buffer* buffer) const
 {
-    if (!buffer)
+    // A buffer that stopped (or ran out while falling) runs no fade.
+    if (!buffer || !(buffer->state.load(std::memory_order_acquire) & kPlayingBit))
         return 0;
     const quint64 f = buffer->fade.load(std::memory_order_acquire);
     const quint32 length = quint32(f >> 32);
