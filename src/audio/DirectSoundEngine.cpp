@@ -2,6 +2,7 @@
 
 #include "AudioOutput.h"
 #include "OpLog.h"
+#include "PcmDecoder.h"
 
 #include <QCoreApplication>
 #include <QFutureWatcher>
@@ -32,6 +33,18 @@ QThreadPool* decodePool()
         return p;
     }();
     return pool;
+}
+
+// On the decode pool, for a range that decoded to nothing: what the file's
+// header tells of a trim-in at or past the end of the file; else empty.
+QString trimInPastEnd(const QString& path, double trimIn)
+{
+    PcmDecoder::Info info;
+    if (!(trimIn > 0.0) || !PcmDecoder::probe(path, &info) || info.durationMs <= 0
+        || trimIn * 1000.0 < double(info.durationMs))
+        return {};
+    return QStringLiteral("the trim-in (%1 s) lies past the end of the file (%2 s)")
+        .arg(QString::number(trimIn, 'f', 1), QString::number(info.durationMs / 1000.0, 'f', 1));
 }
 
 } // namespace
@@ -255,7 +268,9 @@ void DirectSoundEngine::buildSlot(const Request& request, quint64 ticket, const 
     case Samples::Ok:
         break;
     case Samples::Nothing:
-        logDecodeFailure(id, request.path, QStringLiteral("nothing decoded"));
+        logDecodeFailure(id, request.path,
+                         samples.why.isEmpty() ? QStringLiteral("nothing decoded")
+                                               : samples.why + QStringLiteral("; left to the players, which say so"));
         markUnplayable(id);
         return;
     case Samples::WrongFormat:
@@ -288,6 +303,7 @@ DirectSoundEngine::Samples DirectSoundEngine::takeSamples(const Request& request
     out.pcm = decoded;
     if (decoded.isEmpty()) {
         out.outcome = Samples::Nothing;
+        out.why = trimInPastEnd(request.path, request.trimIn);
         return out;
     }
     if (decoded.startsWith("RIFF")) {

@@ -230,6 +230,7 @@ private:
         qsizetype offset = 0;
         qsizetype bytes = 0;
         FileCheck::Stamp stamp;   // of the file decoded
+        QString why;              // what left Nothing, when known
     };
     static Samples takeSamples(const Request& request, const QByteArray& decoded);
     void buildSlot(const Request& request, quint64 ticket, const Samples& samples);

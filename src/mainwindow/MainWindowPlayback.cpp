@@ -218,6 +218,15 @@ void MainWindow::refreshChangedSound(const ButtonData& btn)
         e.dsPreload(btn);
 }
 
+bool MainWindow::refusedStart(const ButtonData& btn)
+{
+    const QString why = engines().audioStartRefusal(btn);
+    if (why.isEmpty())
+        return false;
+    onPlaybackError(btn.id, why);
+    return true;
+}
+
 void MainWindow::onPlayRequested(const ButtonData& btn)
 {
     VX_LOG(QStringLiteral("[onPlayRequested] id=") + btn.id + QStringLiteral(" path=") + btn.audioPath);
@@ -269,6 +278,8 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
             e.dsTrigger(btn.id, v);
             watchDsSound(btn.id);
         } else {
+            if (refusedStart(btn))
+                return;
             e.audioCancelFade(btn.id);
             e.audioPlayRapid(copy, device);
         }
@@ -318,6 +329,11 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
     }
 
     const bool viaDs = dsUsable;
+    if (!viaDs && refusedStart(btn)) {
+        if (wasPlaying && e.dsIsMasterPlaying(btn.id))
+            e.dsStop(btn.id);
+        return;
+    }
     routingStartId = btn.id;
     if (!viaDs) {
         // A pre-decoded voice of the button that still sounds (its output
