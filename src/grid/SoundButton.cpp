@@ -1037,8 +1037,6 @@ QRectF SoundButton::keyBadgeRect(const QFontMetrics& fm, double x, double y, dou
     return QRectF(x + rw - kw - 3, int(y + rh - 15) + 1, kw, 12);
 }
 
-// The key in its corner. A key that fires another pad or a tab's key is
-// drawn dimmed and struck through: pressing it does not play this pad.
 namespace {
 const QColor kTakenBadgeFill(0, 0, 0, 70);
 } // namespace
@@ -1053,6 +1051,8 @@ QColor SoundButton::takenKeyInk(const QColor& base)
     return ThemeManager::readableOn(faded, {badgeMid, badgeLow}, kTakenKeyContrast);
 }
 
+// The key in its corner. A key that fires another pad or a tab's key is
+// drawn dimmed and struck through: pressing it does not play this pad.
 void SoundButton::paintKeyBadge(QPainter& p, double x, double y, double rw, double rh, const QColor& base)
 {
     p.setFont(sizedFont(font(), 8, QFont::Bold));
