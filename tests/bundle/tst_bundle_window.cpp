@@ -33,8 +33,9 @@ class TestBundleWindow : public QObject
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
-    // n tabs; the first one's first pads hold sounds and the keys given.
-    void loadTabs(int n, const QStringList& keys = {}, const QString& stopKey = {})
+    // n tabs; the first one's first pads hold sounds and the keys given; the
+    // second tab's stop key is secondStop.
+    void loadTabs(int n, const QStringList& keys = {}, const QString& stopKey = {}, const QString& secondStop = {})
     {
         Session s = MainWindowTest::makeSession(n, 24);
         for (int k = 0; k < keys.size(); ++k) {
@@ -42,6 +43,8 @@ class TestBundleWindow : public QObject
             s.tabs[0].buttons[k].audioPath = QStringLiteral("/sounds/base%1.wav").arg(k);
         }
         s.tabs[0].stopKey = stopKey;
+        if (n > 1)
+            s.tabs[1].stopKey = secondStop;
         const QString path = QDir(TestSupport::tempDir()).filePath(QStringLiteral("base.vx"));
         QVERIFY(MainWindowTest::writeSession(s, path));
         SessionManager::instance()->setDirty(false);
@@ -77,27 +80,35 @@ private slots:
         QTest::addColumn<QString>("mergedName");
         QTest::addColumn<QString>("baseLabel");
         QTest::addColumn<QString>("mergedLabel");
+        // The second tab's stop key, and how the shared keys' report names
+        // the tabs already there that use them.
+        QTest::addColumn<QString>("secondStop");
+        QTest::addColumn<QString>("listLabel");
         const QString base = QStringLiteral("tab 'Tab 1'"), merged = QStringLiteral("tab 'Merged 0'");
         QTest::newRow("room for all") << 1 << 2 << 2 << QStringList() << "" << QStringList() << "" << QStringList()
-                                      << "Merged 0" << base << merged;
+                                      << "Merged 0" << base << merged << "" << base;
         QTest::newRow("14 tabs and three more")
             << 14 << 3 << 2 << QStringList() << "" << QStringList() << "" << QStringList() << "Merged 0" << base
-            << merged;
+            << merged << "" << base;
         QTest::newRow("16 tabs") << 16 << 1 << 0 << QStringList() << "" << QStringList() << "" << QStringList()
-                                 << "Merged 0" << base << merged;
+                                 << "Merged 0" << base << merged << "" << base;
         QTest::newRow("keys of their own") << 1 << 1 << 1 << QStringList{"1", "2"} << "F1" << QStringList{"Q", "W"}
-                                           << "F2" << QStringList() << "Merged 0" << base << merged;
+                                           << "F2" << QStringList() << "Merged 0" << base << merged << "" << base;
         QTest::newRow("pads' keys and a stop key shared")
             << 2 << 2 << 2 << QStringList{"1", "2", "3", "4"} << "F1" << QStringList{"4", "2", "X"} << "3"
-            << QStringList{"4", "2", "3"} << "Merged 0" << base << merged;
+            << QStringList{"4", "2", "3"} << "Merged 0" << base << merged << "" << base;
         QTest::newRow("the same stop key") << 1 << 1 << 1 << QStringList{"1"} << "F1" << QStringList{"Q"} << "F1"
-                                           << QStringList{"F1"} << "Merged 0" << base << merged;
+                                           << QStringList{"F1"} << "Merged 0" << base << merged << "" << base;
         QTest::newRow("a merged tab of a name already there")
             << 2 << 2 << 2 << QStringList{"1", "2", "3", "4"} << "F1" << QStringList{"4", "2", "X"} << "3"
-            << QStringList{"4", "2", "3"} << "Tab 1" << "tab 1 'Tab 1'" << "tab 3 'Tab 1'";
+            << QStringList{"4", "2", "3"} << "Tab 1" << "tab 1 'Tab 1'" << "tab 3 'Tab 1'" << ""
+            << "tab 1 'Tab 1'";
         QTest::newRow("the same stop key, the same name")
             << 1 << 1 << 1 << QStringList{"1"} << "F1" << QStringList{"Q"} << "F1" << QStringList{"F1"} << "Tab 1"
-            << "tab 1 'Tab 1'" << "tab 2 'Tab 1'";
+            << "tab 1 'Tab 1'" << "tab 2 'Tab 1'" << "" << "tab 1 'Tab 1'";
+        QTest::newRow("keys of two tabs, one of the name merged")
+            << 2 << 1 << 1 << QStringList{"1"} << "F1" << QStringList{"1"} << "F3" << QStringList{"1", "F3"} << "Tab 2"
+            << base << "tab 3 'Tab 2'" << "F3" << "tabs 1 'Tab 1', 2 'Tab 2'";
     }
     void merge()
     {
@@ -112,7 +123,9 @@ private slots:
         QFETCH(QString, mergedName);
         QFETCH(QString, baseLabel);
         QFETCH(QString, mergedLabel);
-        loadTabs(before, baseKeys, baseStop);
+        QFETCH(QString, secondStop);
+        QFETCH(QString, listLabel);
+        loadTabs(before, baseKeys, baseStop, secondStop);
         const int activeBefore = SessionManager::instance()->session().activeTab;
         TestSupport::takeToasts();
         A::eventLog(w)->clear();
@@ -151,7 +164,7 @@ private slots:
         if (!shared.isEmpty())
             toasts << QStringLiteral("⚠️  The added tabs reuse %1 of %2: the later button wins (see the "
                                      "event log).")
-                          .arg(count, baseLabel);
+                          .arg(count, listLabel);
         QCOMPARE(TestSupport::takeToasts(), toasts);
         const QListWidget* log = A::eventLog(w)->list();
         QStringList lines;
@@ -160,7 +173,7 @@ private slots:
                 lines << log->item(i)->text();
         QCOMPARE(lines.size(), shared.isEmpty() ? 0 : 1);
         if (!shared.isEmpty())
-            QVERIFY2(lines[0].contains(QStringLiteral("reuse %1 of %2: %3.").arg(count, baseLabel, shared.join(", "))),
+            QVERIFY2(lines[0].contains(QStringLiteral("reuse %1 of %2: %3.").arg(count, listLabel, shared.join(", "))),
                      qPrintable(lines[0]));
         // The status bar counts the tab that is current now.
         const QList<ButtonData>& current = s.tabs.at(A::currentTab(w)).buttons;
