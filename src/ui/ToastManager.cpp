@@ -138,6 +138,20 @@ void fitText(QLabel* label)
     }
 }
 
+// A warning card draws its warning sign as its icon: a text that opens with
+// the same sign shows it once, not twice.
+QString shownText(const QString& text, ToastManager::Type type)
+{
+    static const QString kSign = QStringLiteral("\u26A0");
+    if (type != ToastManager::Warning || !text.startsWith(kSign))
+        return text;
+    qsizetype from = kSign.size();
+    if (from < text.size() && text.at(from) == QChar(0xFE0F))   // the emoji form
+        ++from;
+    const QString rest = text.mid(from).trimmed();
+    return rest.isEmpty() ? text : rest;
+}
+
 } // namespace
 
 ToastWidget::ToastWidget(QWidget* parent, const QString& text, Type type, int ms)
@@ -160,7 +174,7 @@ ToastWidget::ToastWidget(QWidget* parent, const QString& text, Type type, int ms
     m_iconLabel->setStyleSheet(QStringLiteral("background:transparent;border:none;"));
     layout->addWidget(m_iconLabel);
 
-    m_textLabel = new QLabel(text, this);
+    m_textLabel = new QLabel(shownText(text, ToastManager::normalizedType(type)), this);
     m_textLabel->setStyleSheet(QStringLiteral("font-family:'Segoe UI',Arial,sans-serif;font-size:12px;"
                                               "font-weight:600;color:%1;background:transparent;border:none;")
                                    .arg(look.fg.name()));

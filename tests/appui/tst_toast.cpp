@@ -236,24 +236,37 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("oneLine");
-        QTest::newRow("short") << QStringLiteral("Saved") << true;
-        QTest::newRow("saved, with emoji") << QStringLiteral("✅  Session saved") << true;
-        QTest::newRow("short sentence") << QStringLiteral("Theme applied: Light Blue") << true;
+        QTest::addColumn<QString>("shown");   // empty: the text as given
+        QTest::newRow("short") << QStringLiteral("Saved") << true << QString();
+        QTest::newRow("saved, with emoji") << QStringLiteral("✅  Session saved") << true << QString();
+        QTest::newRow("short sentence") << QStringLiteral("Theme applied: Light Blue") << true
+                                         << QString();
+        // The card's icon is the warning sign: the text does not repeat it.
+        QTest::newRow("warning sign") << QStringLiteral("⚠  Update check failed") << true
+                                      << QStringLiteral("Update check failed");
+        QTest::newRow("warning sign, emoji form") << QStringLiteral("⚠️ Cannot play \"x\"") << true
+                                                  << QStringLiteral("Cannot play \"x\"");
         QTest::newRow("cannot play") << QStringLiteral(
-            "Cannot play \"Morning Show Opener (long version)\": the file could not be decoded by any engine") << false;
+            "Cannot play \"Morning Show Opener (long version)\": the file could not be decoded by any engine") << false
+                                     << QString();
         QTest::newRow("restart hint") << QStringLiteral(
             "Audio output changed — the new device is used for new sounds; click Restart & Apply to move the playing ones")
-                                      << false;
-        QTest::newRow("many words") << QString(QStringLiteral("word ")).repeated(60).trimmed() << false;
+                                      << false << QString();
+        QTest::newRow("many words") << QString(QStringLiteral("word ")).repeated(60).trimmed() << false << QString();
     }
     void longTextsShowWhole()
     {
         QFETCH(QString, text);
         QFETCH(bool, oneLine);
+        QFETCH(QString, shown);
         ToastWidget card(window.get(), text, ToastManager::Warning, 100);
         card.show();
         QCoreApplication::processEvents();
         QLabel* label = card.textLabel();
+        QCOMPARE(card.property("toastMsg").toString(), text);
+        if (!shown.isEmpty())
+            text = shown;
+        QCOMPARE(label->text(), text);
         QVERIFY(label->width() <= 280);
         QVERIFY(card.height() >= 44);
         QVERIFY(card.rect().contains(QRect(label->mapTo(&card, QPoint(0, 0)), label->size())));

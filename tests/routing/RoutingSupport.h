@@ -381,7 +381,7 @@ inline QStringList drainToasts()
     tm->pump();
     while (ToastWidget* card = tm->current()) {
         if (card->textLabel())
-            labels << card->textLabel()->text();
+            labels << card->property("toastMsg").toString();   // the text asked for
         delete card;
         tm->pump();
     }

@@ -117,7 +117,7 @@ private slots:
             ToastWidget* card = ToastManager::instance()->current();
             if (card && !cards.contains(card) && card->textLabel()) {
                 cards.insert(card);
-                shown << card->textLabel()->text();
+                shown << card->property("toastMsg").toString();
             }
         });
         tick.start(0);

@@ -16,7 +16,7 @@ inline QStringList takeToasts()
     tm->pump();
     while (ToastWidget* card = tm->current()) {
         if (card->textLabel())
-            texts << card->textLabel()->text();
+            texts << card->property("toastMsg").toString();   // the text asked for
         delete card;
         tm->pump();
     }
