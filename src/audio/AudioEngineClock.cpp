@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "FileCheck.h"
+#include "KnownFiles.h"
 #include "MonoClock.h"
 #include "OpLog.h"
 #include "PcmDecoder.h"
@@ -152,7 +153,7 @@ bool AudioEngine::stillArriving(const PlaybackSlot& s)
     const QUrl source = s.player ? s.player->source() : QUrl();
     if (source.scheme().startsWith(QLatin1String("http")))
         return true;
-    return source.isLocalFile() && beingWritten(source.toLocalFile());
+    return source.isLocalFile() && beingWritten(source.toLocalFile(), true);
 }
 
 // Whether a local file is being written now: our own download writes it, or
@@ -160,17 +161,19 @@ bool AudioEngine::stillArriving(const PlaybackSlot& s)
 // long ago), or at a look a moment ago. A file seen for the first time, or
 // after a long while, counts as whole: a file copied or saved a moment
 // before a press plays, whatever its date, and so does one replaced since
-// it was last played.
-bool AudioEngine::beingWritten(const QString& path)
+// it was last played. A press takes the size as last seen (it never waits on
+// the disk); lookNow looks at the file this moment.
+bool AudioEngine::beingWritten(const QString& path, bool lookNow)
 {
     if (SafeFileWriter::isBeingWritten(path))
         return true;
-    const QFileInfo info(path);
-    if (!info.isFile()) {
+    KnownFiles* files = KnownFiles::instance();
+    const FileCheck::Stamp stamp = lookNow ? files->lookNow(path) : files->stampOf(path);
+    if (!stamp.exists()) {
         m_sizeLooks.remove(path);
         return false;
     }
-    const qint64 size = info.size();
+    const qint64 size = stamp.size;
     const qint64 now = MonoClock::ms();
     auto it = m_sizeLooks.find(path);
     if (it == m_sizeLooks.end()) {
