@@ -715,6 +715,7 @@ void DirectSoundEngine::clearAll()
     m_pending.clear();
     m_stopFades.clear();
     m_failureLogged.clear();
+    m_missingLogged.clear();
     m_unplayable.clear();
     m_overlong.clear();
     QMutexLocker lock(&m_slotMutex);
