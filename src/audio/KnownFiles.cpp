@@ -50,19 +50,6 @@ public:
             m_gatherTimer->start();
     }
 
-    void forgetAll()
-    {
-        m_gathered.clear();
-        m_paths.clear();
-        m_byDir.clear();
-        if (!m_fsw)
-            return;
-        if (!m_fsw->files().isEmpty())
-            m_fsw->removePaths(m_fsw->files());
-        if (!m_fsw->directories().isEmpty())
-            m_fsw->removePaths(m_fsw->directories());
-    }
-
 private:
     static QString folderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
 
@@ -84,8 +71,6 @@ private:
         QStringList addFiles;
         QSet<QString> addDirs;
         for (const QString& path : paths) {
-            if (!m_paths.contains(path))
-                continue;   // forgotten meanwhile
             const FileCheck::Stamp stamp = m_files->look(path);
             m_files->record(path, stamp);
             // A file rewritten in place tells only a watch of its own; one
@@ -230,14 +215,4 @@ void KnownFiles::setLook(Look look)
 {
     QMutexLocker lock(&m_mx);
     m_look = std::move(look);
-}
-
-void KnownFiles::clear()
-{
-    {
-        QMutexLocker lock(&m_mx);
-        m_seen.clear();
-    }
-    KnownFilesWatcher* w = m_watcher;
-    QMetaObject::invokeMethod(w, [w] { w->forgetAll(); }, Qt::QueuedConnection);
 }

@@ -60,8 +60,6 @@ public:
     // on the watching thread and on threads that call lookNow or stampOf.
     using Look = std::function<FileCheck::Stamp(const QString&)>;
     void setLook(Look look);
-    // Forgets every path (their watches go too).
-    void clear();
 
     static constexpr int kSweepMs = 2000;
     // Notices that come together are looked at together, this long after

@@ -13,6 +13,7 @@
 #include "BufferMixer.h"
 #include "DirectSoundEngine.h"
 #include "EventLog.h"
+#include "KnownFiles.h"
 #include "ManualOutput.h"
 #include "ToastCapture.h"
 #include "OpLog.h"
@@ -50,10 +51,23 @@ private slots:
     }
     void cleanupTestCase() { delete w; }
 
-    // The file went missing: an error on screen and in the log, and the
-    // button and its tab back to idle, never stuck playing.
+    // The file went missing. Never decoded: an error on screen and in the
+    // log, and the button and its tab back to idle, never stuck playing.
+    // Decoded before it went away: it plays from memory, the window's heal
+    // leaves it be, and it is ready at once when the file is back unchanged.
+    void missingFile_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::newRow("never there") << QStringLiteral("S");
+        QTest::newRow("renamed away after it was decoded") << QStringLiteral("P");
+    }
     void missingFile()
     {
+        QFETCH(QString, id);
+        if (id == QLatin1String("P")) {
+            playsWhileAway();
+            return;
+        }
         QVERIFY(!DirectSoundEngine::instance()->isReady(QStringLiteral("S")));
         w->onPlayRequested(record(QStringLiteral("S")));
         QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("[onPlaybackError] id=S")), 30000);
@@ -67,6 +81,12 @@ private slots:
 
     void predecodedSoundRunsOut()
     {
+        predecodedSoundEnds();
+    }
+
+private:
+    void predecodedSoundEnds()
+    {
         DirectSoundEngine* ds = DirectSoundEngine::instance();
         w->onPlayRequested(record(QStringLiteral("P")));
         QVERIFY(ds->isPlaying(QStringLiteral("P")));
@@ -78,6 +98,38 @@ private slots:
         QVERIFY(!headerLit(w, 0));
         QVERIFY(A::nowPlayingId(w).isEmpty());
     }
+
+    void playsWhileAway()
+    {
+        DirectSoundEngine* ds = DirectSoundEngine::instance();
+        KnownFiles* files = KnownFiles::instance();
+        const QString id = QStringLiteral("P");
+        const QString path = record(id).audioPath;
+        QVERIFY(ds->isReady(id));
+        const quint32 bytes = ds->slotView(id).pcmBytes;
+        QVERIFY(bytes > 0);
+        QVERIFY(QFile::rename(path, path + QStringLiteral(".away")));
+        auto putBack = qScopeGuard([&] { QFile::rename(path + QStringLiteral(".away"), path); });
+        QTRY_VERIFY(!files->lastSeen(path).exists());
+        A::cacheHealTick(w);
+        QCOMPARE(ds->pendingPreloads(), 0);
+        predecodedSoundEnds();
+        QCOMPARE(ds->slotView(id).pcmBytes, bytes);
+        QVERIFY(!AudioEngine::instance()->isPlaying(id));
+        QVERIFY(logged(QStringLiteral("[DSE] %1 cannot be seen on disk; P plays from memory").arg(path)));
+        QVERIFY(!logged(QStringLiteral("[onPlaybackError] id=P")));
+        ToastWidget* card = ToastManager::instance()->current();
+        QVERIFY(!card || !card->textLabel()->text().contains(QLatin1String("Sound P")));
+
+        putBack.dismiss();
+        QVERIFY(QFile::rename(path + QStringLiteral(".away"), path));
+        QTRY_VERIFY(files->lastSeen(path).exists());
+        QVERIFY(ds->isReady(id));
+        A::cacheHealTick(w);
+        QCOMPARE(ds->pendingPreloads(), 0);
+    }
+
+private slots:
 
     // Master volume reaches the pre-decoded engine, and a tab volume a
     // pre-decoded sound that plays, under the master; master and tab volumes
