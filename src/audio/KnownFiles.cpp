@@ -66,8 +66,10 @@ private:
 
     void lookAt(const QSet<QString>& paths)
     {
-        const QSet<QString> files(m_fsw->files().cbegin(), m_fsw->files().cend());
-        const QSet<QString> dirs(m_fsw->directories().cbegin(), m_fsw->directories().cend());
+        const QStringList watchedFiles = m_fsw->files();
+        const QStringList watchedDirs = m_fsw->directories();
+        const QSet<QString> files(watchedFiles.cbegin(), watchedFiles.cend());
+        const QSet<QString> dirs(watchedDirs.cbegin(), watchedDirs.cend());
         QStringList addFiles;
         QSet<QString> addDirs;
         for (const QString& path : paths) {
@@ -98,6 +100,8 @@ private:
     QSet<QString> m_gathered;
 };
 
+// Never destroyed: a look hanging on a lost disk must hold neither the exit
+// nor find its keeper gone when it returns. The process ends the thread.
 KnownFiles* KnownFiles::instance()
 {
     static KnownFiles* s_instance = new KnownFiles;
@@ -107,31 +111,15 @@ KnownFiles* KnownFiles::instance()
 KnownFiles::KnownFiles()
 {
     // Belongs to the application's thread, whichever thread asked first.
-    if (QCoreApplication* app = QCoreApplication::instance()) {
-        if (QThread::currentThread() == app->thread()) {
-            setParent(app);
-        } else {
-            moveToThread(app->thread());
-            QMetaObject::invokeMethod(app, [this, app] { setParent(app); }, Qt::QueuedConnection);
-        }
-    }
+    if (QCoreApplication* app = QCoreApplication::instance(); app && QThread::currentThread() != app->thread())
+        moveToThread(app->thread());
     m_thread = new QThread;
     m_thread->setObjectName(QStringLiteral("KnownFiles"));
     m_watcher = new KnownFilesWatcher(this);
     m_watcher->moveToThread(m_thread);
-    QObject::connect(m_thread, &QThread::finished, m_watcher, &QObject::deleteLater);
     m_thread->start(QThread::LowPriority);
     KnownFilesWatcher* w = m_watcher;
     QMetaObject::invokeMethod(w, [w] { w->start(); }, Qt::QueuedConnection);
-}
-
-KnownFiles::~KnownFiles()
-{
-    m_thread->quit();
-    // A look hanging on a lost disk must not hold the exit: the thread is
-    // then left to the end of the process.
-    if (m_thread->wait(2000))
-        delete m_thread;
 }
 
 FileCheck::Stamp KnownFiles::look(const QString& path) const

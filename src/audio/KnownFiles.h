@@ -31,7 +31,6 @@ class KnownFiles : public QObject
     Q_OBJECT
 public:
     static KnownFiles* instance();
-    ~KnownFiles() override;
 
     // Whether what was made of version `was` has given way to the file as
     // seen `now`: only a file that is there and differs.
