@@ -386,7 +386,7 @@ private:
     void killStopFade(const QString& id);
 
     // AudioEngineClock.cpp: the sound clock, the trim-out and the start check.
-    bool beingWritten(const QString& path, bool lookNow = false);
+    bool beingWritten(const QString& path);
     void noteStart(PlaybackSlot& s, qint64 startMs);
     void placeStart(PlaybackSlot& s, qint64 pos);
     void hearStart(PlaybackSlot& s);

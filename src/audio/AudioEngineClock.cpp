@@ -153,7 +153,7 @@ bool AudioEngine::stillArriving(const PlaybackSlot& s)
     const QUrl source = s.player ? s.player->source() : QUrl();
     if (source.scheme().startsWith(QLatin1String("http")))
         return true;
-    return source.isLocalFile() && beingWritten(source.toLocalFile(), true);
+    return source.isLocalFile() && beingWritten(source.toLocalFile());
 }
 
 // Whether a local file is being written now: our own download writes it, or
@@ -161,14 +161,13 @@ bool AudioEngine::stillArriving(const PlaybackSlot& s)
 // long ago), or at a look a moment ago. A file seen for the first time, or
 // after a long while, counts as whole: a file copied or saved a moment
 // before a press plays, whatever its date, and so does one replaced since
-// it was last played. A press takes the size as last seen (it never waits on
-// the disk); lookNow looks at the file this moment.
-bool AudioEngine::beingWritten(const QString& path, bool lookNow)
+// it was last played. The size is the one last seen (KnownFiles): nothing
+// here waits on the disk.
+bool AudioEngine::beingWritten(const QString& path)
 {
     if (SafeFileWriter::isBeingWritten(path))
         return true;
-    KnownFiles* files = KnownFiles::instance();
-    const FileCheck::Stamp stamp = lookNow ? files->lookNow(path) : files->stampOf(path);
+    const FileCheck::Stamp stamp = KnownFiles::instance()->stampOf(path);
     if (!stamp.exists()) {
         m_sizeLooks.remove(path);
         return false;

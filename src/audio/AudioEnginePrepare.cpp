@@ -149,7 +149,7 @@ void AudioEngine::makeBufferEntry(const QString& path, const QString& deviceId, 
 {
     if (m_buffer.contains(path) || m_outputLost || !serverStillOurs())
         return;
-    if (FileCheck::kindOf(path) == FileCheck::Kind::NotRegular) {
+    if (!KnownFiles::instance()->lastSeen(path).exists() && FileCheck::kindOf(path) == FileCheck::Kind::NotRegular) {
         VX_LOG(QStringLiteral("[AudioEngine] cannot pre-buffer %1: not a regular file").arg(path));
         return;
     }

@@ -679,6 +679,14 @@ private slots:
                     QFile f(b.audioPath);
                     QVERIFY(f.open(QIODevice::Append));
                     QCOMPARE(f.write(QByteArray(8000, '\0')), qint64(8000));
+                    f.close();
+                    // Told by the file's notice on the watching thread; the
+                    // GUI thread's events stay held meanwhile.
+                    QDeadlineTimer told(5000);
+                    while (KnownFiles::instance()->lastSeen(b.audioPath).size != QFileInfo(b.audioPath).size()
+                           && !told.hasExpired())
+                        QThread::yieldCurrentThread();
+                    QCOMPARE(KnownFiles::instance()->lastSeen(b.audioPath).size, QFileInfo(b.audioPath).size());
                 }
             }
             QVERIFY(r.slot("a") && !r.slot("a")->startHeard);
