@@ -163,6 +163,17 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
         reportFailedStart(id, tr("The file holds no sound"));
         return;
     }
+    // A trim-in at or past the end (a file saved over by a shorter one):
+    // the back end would end it at once without a word.
+    if (!prepareOnly) {
+        const QString refusal = startRefusal(button);
+        if (!refusal.isEmpty()) {
+            VX_LOG(QStringLiteral("[AudioEngine] cannot play %1: %2").arg(path, refusal));
+            emit playStarted(id);
+            reportFailedStart(id, refusal);
+            return;
+        }
+    }
 
     auto* s = new PlaybackSlot;
     s->id = id;
@@ -222,6 +233,19 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
         startWhenReady(*s, startMs);
     else if (readyToStart(*s) && startMs > 0)
         player->setPosition(startMs);
+}
+
+QString AudioEngine::startRefusal(const ButtonData& button)
+{
+    const QString& path = button.audioPath;
+    if (path.isEmpty() || path.startsWith(QLatin1String("http")) || !(button.trimStart > 0.0)
+        || !std::isfinite(button.trimStart))
+        return {};
+    const qint64 fileMs = fileHeadOf(path).durationMs;
+    if (fileMs <= 0 || button.trimStart * 1000.0 < double(fileMs))
+        return {};
+    return tr("the trim-in (%1 s) lies past the end of the file (%2 s)")
+        .arg(QString::number(button.trimStart, 'f', 1), QString::number(fileMs / 1000.0, 'f', 1));
 }
 
 // A player made ready again for the path's next start, a while after a

@@ -227,6 +227,10 @@ public:
     // Playback
     void play(const ButtonData& button, const QString& deviceId, bool prepareOnly = false);
     void playRapid(const ButtonData& button, const QString& deviceId);
+    // Why a start of the button could not sound, as its error would say it,
+    // known before it is tried; empty when nothing stands in its way that
+    // the file's header tells: a trim-in at or past the end of the file.
+    QString startRefusal(const ButtonData& button);
     void stop(const QString& id);
     void cancelFade(const QString& id);
     void stopAll();

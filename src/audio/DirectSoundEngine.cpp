@@ -3,6 +3,7 @@
 #include "AudioOutput.h"
 #include "KnownFiles.h"
 #include "OpLog.h"
+#include "PcmDecoder.h"
 
 #include <QCoreApplication>
 #include <QFutureWatcher>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -32,6 +34,18 @@ QThreadPool* decodePool()
         return p;
     }();
     return pool;
+}
+
+// On the decode pool, for a range that decoded to nothing: what the file's
+// header tells of a trim-in at or past the end of the file; else empty.
+QString trimInPastEnd(const QString& path, double trimIn)
+{
+    PcmDecoder::Info info;
+    if (!(trimIn > 0.0) || !PcmDecoder::probe(path, &info) || info.durationMs <= 0
+        || trimIn * 1000.0 < double(info.durationMs))
+        return {};
+    return QStringLiteral("the trim-in (%1 s) lies past the end of the file (%2 s)")
+        .arg(QString::number(trimIn, 'f', 1), QString::number(info.durationMs / 1000.0, 'f', 1));
 }
 
 } // namespace
@@ -259,7 +273,9 @@ void DirectSoundEngine::buildSlot(const Request& request, quint64 ticket, const 
     case Samples::Ok:
         break;
     case Samples::Nothing:
-        logDecodeFailure(id, request.path, QStringLiteral("nothing decoded"));
+        logDecodeFailure(id, request.path,
+                         samples.why.isEmpty() ? QStringLiteral("nothing decoded")
+                                               : samples.why + QStringLiteral("; left to the players, which say so"));
         markUnplayable(id);
         return;
     case Samples::WrongFormat:
@@ -292,6 +308,7 @@ DirectSoundEngine::Samples DirectSoundEngine::takeSamples(const Request& request
     out.pcm = decoded;
     if (decoded.isEmpty()) {
         out.outcome = Samples::Nothing;
+        out.why = trimInPastEnd(request.path, request.trimIn);
         return out;
     }
     if (decoded.startsWith("RIFF")) {
@@ -756,17 +773,31 @@ void DirectSoundEngine::stopWithFade(const QString& id, int fadeMs)
         stop(id);
         return;
     }
-    StopFade f;
-    f.steps = std::max(1, fadeMs / kFadeTickMs);
+    // Counted in frames the mixer mixes; a session may hold any length, and
+    // the longest a voice can count is some 27 hours.
+    const quint32 frames =
+        quint32(std::min<qint64>(qint64(fadeMs) * BufferMixer::kRate / 1000, std::numeric_limits<quint32>::max()));
+    QVector<BufferMixer::Buffer*> falling;
     {
         QMutexLocker lock(&m_slotMutex);
         auto it = m_slots.constFind(id);
         if (it == m_slots.constEnd() || !it->master)
             return;
-        BufferMixer::Buffer* voice = m_currentVoice.value(id, it->master);
-        f.from = BufferMixer::gainForVolume(m_mixer->volume(voice));
+        const auto fall = [&](BufferMixer::Buffer* voice) {
+            if (!(m_mixer->status(voice) & BufferMixer::StatusPlaying))
+                return;
+            m_mixer->fadeOut(voice, std::max<quint32>(1, frames));
+            falling.append(voice);
+        };
+        fall(it->master);
+        for (BufferMixer::Buffer* dup : it->duplicates)
+            fall(dup);
     }
-    m_stopFades.insert(id, f);
+    if (falling.isEmpty()) {
+        stop(id);
+        return;
+    }
+    m_stopFades.insert(id, falling);
     if (!m_fadeTimer) {
         m_fadeTimer = new QTimer(this);
         m_fadeTimer->setObjectName(QStringLiteral("dseStopFade"));
@@ -777,26 +808,21 @@ void DirectSoundEngine::stopWithFade(const QString& id, int fadeMs)
         m_fadeTimer->start();
 }
 
-// One step of every running stop fade: each voice of the id that plays goes
-// down to from * (1 - tick / steps); the last step stops them.
+// Looks at every running stop fade: once none of the voices given the fall
+// sounds (each stopped itself at its end, silent, or ran out first), the id
+// is stopped as stop() does.
 void DirectSoundEngine::onFadeTick()
 {
     QStringList done;
     {
         QMutexLocker lock(&m_slotMutex);
-        for (auto f = m_stopFades.begin(); f != m_stopFades.end(); ++f) {
-            auto it = m_slots.find(f.key());
-            ++f->tick;
-            if (it == m_slots.end() || !it->master || !m_mixer || f->tick >= f->steps) {
+        for (auto f = m_stopFades.constBegin(); f != m_stopFades.constEnd(); ++f) {
+            const bool sounding = m_mixer && m_slots.contains(f.key())
+                && std::any_of(f->begin(), f->end(), [this](BufferMixer::Buffer* voice) {
+                       return m_mixer->status(voice) & BufferMixer::StatusPlaying;
+                   });
+            if (!sounding)
                 done.append(f.key());
-                continue;
-            }
-            const int attenuation = dsVolume(f->from * (1.0f - float(f->tick) / float(f->steps)));
-            if (m_mixer->status(it->master) & BufferMixer::StatusPlaying)
-                m_mixer->setVolume(it->master, attenuation);
-            for (BufferMixer::Buffer* dup : std::as_const(it->duplicates))
-                if (m_mixer->status(dup) & BufferMixer::StatusPlaying)
-                    m_mixer->setVolume(dup, attenuation);
         }
     }
     for (const QString& id : std::as_const(done))

@@ -91,9 +91,14 @@ public:
     bool setLoop(const QString& id, bool loop);
     // Stops every voice of the id (the master keeps its cursor).
     void stop(const QString& id);
-    // Lowers the id's playing voices in steps of kFadeTickMs to silence over
-    // fadeMs, then stops them. A new trigger of the id, stop, evict or a
-    // lost output ends the fade. fadeMs <= 0 stops at once.
+    // Lowers the id's playing voices to silence over fadeMs, sample by
+    // sample as they are mixed (see BufferMixer::fadeOut), so the fall is
+    // heard whole however late this thread runs; each voice stops itself,
+    // silent, where its fall ends. Once none sounds, a poll every
+    // kFadeTickMs does what stop() does. A new trigger of the id, stop,
+    // evict or a lost output ends the fade; a volume set meanwhile is
+    // followed by what is left of the fall. fadeMs <= 0, or no voice
+    // playing, stops at once.
     void stopWithFade(const QString& id, int fadeMs);
     bool isFadingOut(const QString& id) const { return m_stopFades.contains(id); }
     void stopAll();
@@ -229,6 +234,7 @@ private:
         qsizetype offset = 0;
         qsizetype bytes = 0;
         FileCheck::Stamp stamp;   // of the file decoded
+        QString why;              // what left Nothing, when known
     };
     static Samples takeSamples(const Request& request, const QByteArray& decoded);
     void buildSlot(const Request& request, quint64 ticket, const Samples& samples);
@@ -282,13 +288,9 @@ private:
     QString m_lastInitFailure;
     bool m_reopenFailing = false;
 
-    struct StopFade
-    {
-        int tick = 0;
-        int steps = 1;
-        float from = 1.0f;   // linear gain of the voices when the fade began
-    };
-    QHash<QString, StopFade> m_stopFades;
+    // Ids whose voices are falling in the mixer, each with the voices
+    // given the fall.
+    QHash<QString, QVector<BufferMixer::Buffer*>> m_stopFades;
     QTimer* m_fadeTimer = nullptr;
     bool m_outputDown = false;   // lost, reported, not open again yet
     int m_loggedQueueFrames = 0; // the output queue the log last told of

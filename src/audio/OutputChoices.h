@@ -28,11 +28,18 @@ QList<Output> outputs();
 QString cut(const QString& description, int maxChars);
 
 // The names a chooser shows, one per output in list order, each at most
-// maxChars long. An output whose description another output shares gets
-// " (n)" after it, kept whole when the description is cut; the outputs of one
-// description are numbered in the order of their ids, so a device keeps its
-// number whatever order the system lists them in.
-QStringList names(const QList<Output>& outputs, int maxChars);
+// maxChars long, no two alike and none equal to one of taken (the chooser's
+// own rows, such as its default entry).
+// - An output whose description another output shares (or a taken row
+//   has) gets " (n)" after it, kept whole when the description is cut. The
+//   outputs of one description are numbered in the order of their ids, so a
+//   device keeps its number whatever order the system lists them in; a
+//   number that would read as another output's own name is skipped.
+// - A longer name keeps its first maxChars - 3 characters and "...". Where
+//   two names would be cut alike, each is cut in the middle instead, keeping
+//   its end from the word where they differ ("Family 17h/19h...Analog
+//   Stereo"); where even that reads alike, they are numbered.
+QStringList names(const QList<Output>& outputs, int maxChars, const QStringList& taken = {});
 
 // A chooser row's tool tip: the whole description and the device's own id.
 QString toolTip(const Output& output);

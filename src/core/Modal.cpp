@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QColorDialog>
 #include <QDialog>
 #include <QFileDialog>
@@ -17,9 +18,30 @@ Handler& handler()
     return h;
 }
 
+// The requests the handler is answering now, innermost last: the dialog or
+// box when the request has one, else null (a prompt of its own making).
+QList<const QWidget*>& answering()
+{
+    static QList<const QWidget*> open;
+    return open;
+}
+
 QVariant ask(const Request& r)
 {
+    if (r.kind == Kind::Menu)
+        return handler()(r);
+    answering().append(r.dialog ? static_cast<const QWidget*>(r.dialog) : r.box);
+    struct Closed {
+        ~Closed() { answering().removeLast(); }
+    } closed;
     return handler()(r);
+}
+
+// A modal widget over w: not w's own window, nor one that holds it.
+bool covers(const QWidget* modal, const QWidget* w)
+{
+    const QWidget* own = w ? w->window() : nullptr;
+    return modal != own && !(own && modal->isAncestorOf(own));
 }
 
 int simpleBox(QMessageBox::Icon icon, QWidget* parent, const QString& title, const QString& text, int buttons,
@@ -44,6 +66,16 @@ int simpleBox(QMessageBox::Icon icon, QWidget* parent, const QString& title, con
 
 void setHandler(Handler h) { handler() = std::move(h); }
 bool hasHandler() { return bool(handler()); }
+
+bool isUpOver(const QWidget* w)
+{
+    if (const QWidget* modal = QApplication::activeModalWidget(); modal && covers(modal, w))
+        return true;
+    for (const QWidget* modal : std::as_const(answering()))
+        if (!modal || covers(modal, w))
+            return true;
+    return false;
+}
 
 int exec(QDialog* dialog)
 {

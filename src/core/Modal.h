@@ -55,6 +55,12 @@ using Handler = std::function<QVariant(const Request&)>;
 void setHandler(Handler handler);
 bool hasHandler();
 
+// Whether a modal dialog, box, chooser or prompt is up that w is not part of
+// (menus do not count): one of Qt's own, or a request the handler is
+// answering. What shows over w's window meanwhile is hidden behind it or
+// unread, so notices hold their time until it is gone.
+bool isUpOver(const QWidget* w);
+
 int exec(QDialog* dialog);
 QAction* execMenu(QMenu* menu, const QPoint& globalPos);
 // Runs a prepared message box; returns QMessageBox::exec's result. When the

@@ -225,7 +225,7 @@ GridHeader::GridHeader(const QString& tabName, const QColor& tabColor, QWidget* 
     m_deviceCombo->view()->setFrameShape(QFrame::NoFrame);
     m_deviceCombo->addItem(QStringLiteral("Default"), QString());
     const QList<AudioOutput> outputs = OutputChoices::outputs();
-    const QStringList names = OutputChoices::names(outputs, kDeviceChars);
+    const QStringList names = OutputChoices::names(outputs, kDeviceChars, {m_deviceCombo->itemText(0)});
     for (int i = 0; i < outputs.size(); ++i) {
         m_deviceCombo->addItem(names[i], QString::fromUtf8(outputs[i].id));
         m_deviceCombo->setItemData(m_deviceCombo->count() - 1, OutputChoices::toolTip(outputs[i]), Qt::ToolTipRole);

@@ -1028,7 +1028,7 @@ void SoundButton::paintEvent(QPaintEvent*)
     }
 
     if (!m_data.key.isEmpty())
-        paintKeyBadge(p, x, y, rw, rh);
+        paintKeyBadge(p, x, y, rw, rh, base);
 }
 
 QRectF SoundButton::keyBadgeRect(const QFontMetrics& fm, double x, double y, double rw, double rh) const
@@ -1037,9 +1037,23 @@ QRectF SoundButton::keyBadgeRect(const QFontMetrics& fm, double x, double y, dou
     return QRectF(x + rw - kw - 3, int(y + rh - 15) + 1, kw, 12);
 }
 
+namespace {
+const QColor kTakenBadgeFill(0, 0, 0, 70);
+} // namespace
+
+QColor SoundButton::takenKeyInk(const QColor& base)
+{
+    // The badge sits low on the face, between its middle and the gradient's
+    // end at base.darker(108); the key reads on the badge's wash over both.
+    const QColor badgeMid = ThemeManager::blended(kTakenBadgeFill, base);
+    const QColor badgeLow = ThemeManager::blended(kTakenBadgeFill, base.darker(108));
+    const QColor faded = ThemeManager::blended(QColor(255, 255, 255, 120), badgeLow);
+    return ThemeManager::readableOn(faded, {badgeMid, badgeLow}, kTakenKeyContrast);
+}
+
 // The key in its corner. A key that fires another pad or a tab's key is
 // drawn dimmed and struck through: pressing it does not play this pad.
-void SoundButton::paintKeyBadge(QPainter& p, double x, double y, double rw, double rh)
+void SoundButton::paintKeyBadge(QPainter& p, double x, double y, double rw, double rh, const QColor& base)
 {
     p.setFont(sizedFont(font(), 8, QFont::Bold));
     const QRectF rc = keyBadgeRect(p.fontMetrics(), x, y, rw, rh);
@@ -1050,8 +1064,8 @@ void SoundButton::paintKeyBadge(QPainter& p, double x, double y, double rw, doub
         p.drawText(rc, Qt::AlignCenter, m_data.key);
         return;
     }
-    roundedBadge(p, rc, 3, QColor(0, 0, 0, 70), QColor(255, 255, 255, 25));
-    const QColor ink(255, 255, 255, 120);
+    roundedBadge(p, rc, 3, kTakenBadgeFill, QColor(255, 255, 255, 25));
+    const QColor ink = takenKeyInk(base);
     p.setPen(ink);
     p.drawText(rc, Qt::AlignCenter, m_data.key);
     p.setPen(QPen(ink, 1.2));

@@ -100,6 +100,11 @@ public:
 
     // Painting rules, public so that their arithmetic can be checked alone.
     static QColor contrastColor(const QColor& bg, int alphaDark, int alphaLight);
+    // The ink of a key that plays something else, on a pad of colour base:
+    // dimmed into its badge, yet at kTakenKeyContrast or more against the
+    // badge over the pad.
+    static QColor takenKeyInk(const QColor& base);
+    static constexpr double kTakenKeyContrast = 3.0;
     // The text colour stored with an automatic background: "#111111" on a
     // light one, "#FFFFFF" on a dark one.
     static QColor autoTextColor(const QColor& bg);
@@ -152,7 +157,7 @@ private:
     void startDragOut();
     void paintBadges(class QPainter& p, const QRectF& r);
     void paintProgress(class QPainter& p, const QRectF& r, const QColor& base);
-    void paintKeyBadge(class QPainter& p, double x, double y, double rw, double rh);
+    void paintKeyBadge(class QPainter& p, double x, double y, double rw, double rh, const QColor& base);
     QRectF keyBadgeRect(const class QFontMetrics& fm, double x, double y, double rw, double rh) const;
 
     ButtonData m_data;

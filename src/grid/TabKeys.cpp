@@ -45,33 +45,79 @@ const QString& keyOf(const TabData& t, Kind kind)
     return t.volDnKey;
 }
 
-QString holderName(Kind kind, const QString& tabName)
+namespace {
+
+bool nameShared(const QList<TabData>& tabs, int index)
+{
+    const QString& name = tabs[index].name;
+    for (int i = 0; i < tabs.size(); ++i)
+        if (i != index && tabs[i].name == name)
+            return true;
+    return false;
+}
+
+QString placedName(const QList<TabData>& tabs, int index)
+{
+    return QStringLiteral("%1 '%2'").arg(QString::number(index + 1), tabs[index].name);
+}
+
+QString quotedName(const QList<TabData>& tabs, int index)
+{
+    return QStringLiteral("'%1'").arg(tabs[index].name);
+}
+
+} // namespace
+
+QString tabLabel(const QList<TabData>& tabs, int index)
+{
+    if (index < 0 || index >= tabs.size())
+        return {};
+    return QStringLiteral("tab ")
+           + (nameShared(tabs, index) ? placedName(tabs, index) : quotedName(tabs, index));
+}
+
+QString tabsLabel(const QList<TabData>& tabs, const QList<int>& indices)
+{
+    QList<int> valid;
+    for (const int i : indices)
+        if (i >= 0 && i < tabs.size())
+            valid.append(i);
+    if (valid.size() == 1)
+        return tabLabel(tabs, valid.first());
+    const bool placed = std::any_of(valid.cbegin(), valid.cend(), [&tabs](int i) { return nameShared(tabs, i); });
+    QStringList names;
+    for (const int i : valid)
+        names << (placed ? placedName(tabs, i) : quotedName(tabs, i));
+    return QStringLiteral("tabs ") + names.join(QStringLiteral(", "));
+}
+
+QString holderName(Kind kind, const QString& tabLabel)
 {
     switch (kind) {
     case Kind::Stop:
-        return QStringLiteral("the Stop Tab key of tab '%1'").arg(tabName);
+        return QStringLiteral("the Stop Tab key of %1").arg(tabLabel);
     case Kind::VolumeUp:
-        return QStringLiteral("the volume up key of tab '%1'").arg(tabName);
+        return QStringLiteral("the volume up key of %1").arg(tabLabel);
     case Kind::VolumeDown:
         break;
     }
-    return QStringLiteral("the volume down key of tab '%1'").arg(tabName);
+    return QStringLiteral("the volume down key of %1").arg(tabLabel);
 }
 
-QString buttonHolderName(const ButtonData& b, const QString& tabName)
+QString buttonHolderName(const ButtonData& b, const QString& tabLabel)
 {
     const QString name = b.name.isEmpty() ? QFileInfo(b.audioPath).completeBaseName() : b.name;
-    return QStringLiteral("button \"%1\" on tab '%2'").arg(name, tabName);
+    return QStringLiteral("button \"%1\" on %2").arg(name, tabLabel);
 }
 
 QString holderOfButtonKey(const QList<TabData>& tabs, const QString& key)
 {
     if (key.isEmpty())
         return {};
-    for (const TabData& t : tabs)
+    for (int i = 0; i < tabs.size(); ++i)
         for (const Kind kind : kAllKinds)
-            if (buttonKeyOf(sequenceOf(keyOf(t, kind))) == key)
-                return holderName(kind, t.name);
+            if (buttonKeyOf(sequenceOf(keyOf(tabs[i], kind))) == key)
+                return holderName(kind, tabLabel(tabs, i));
     return {};
 }
 
@@ -134,7 +180,7 @@ Shared sharedKeys(const QList<TabData>& present, const QList<TabData>& added, in
         const bool holds = std::any_of(presentKeys[i].cbegin(), presentKeys[i].cend(),
                                        [&out](const QString& k) { return out.keys.contains(k); });
         if (holds)
-            out.tabs.append(present[i].name);
+            out.tabs.append(i);
     }
     return out;
 }

@@ -29,12 +29,22 @@ QString buttonKeyOf(const QKeySequence& seq);
 // The tab's stored key of the kind.
 const QString& keyOf(const TabData& t, Kind kind);
 
-// A tab's key of the kind named for a message: "the Stop Tab key of tab 'X'".
-QString holderName(Kind kind, const QString& tabName);
+// A tab named for a message: "tab 'Main'"; when another tab of the list
+// bears the same name (merged tabs keep theirs), with its place counted from
+// one: "tab 3 'Main'".
+QString tabLabel(const QList<TabData>& tabs, int index);
+// Several tabs of the list named for a message: "tab 'Main'" for one,
+// "tabs 'Main', 'Second'" for more; every one with its place ("tabs
+// 1 'Main', 2 'Second'") when one of them bears a shared name.
+QString tabsLabel(const QList<TabData>& tabs, const QList<int>& indices);
+
+// A tab's key of the kind named for a message: "the Stop Tab key of tab 'X'"
+// (tabLabel names the tab).
+QString holderName(Kind kind, const QString& tabLabel);
 
 // A button named for a message: "button "Kick" on tab 'Drums'" (a button
-// without a name by its file's base name).
-QString buttonHolderName(const ButtonData& b, const QString& tabName);
+// without a name by its file's base name; tabLabel names the tab).
+QString buttonHolderName(const ButtonData& b, const QString& tabLabel);
 
 // The tab key that takes the button key `key` (stored form), named as
 // holderName does; empty when no tab's key does.
@@ -49,11 +59,11 @@ QString refusalOfButtonText(const QList<TabData>& tabs, const QString& text);
 // the keys of the pads the grids show (those with a sound; shownPerTab a
 // tab) and the tabs' own keys, a tab key of one key alone counted as that
 // button key. keys: each shared key once, in the order the added tabs hold
-// them; tabs: the names of the tabs already there that use one, in tab order.
+// them; tabs: the places in present of the tabs that use one, in tab order.
 struct Shared
 {
     QStringList keys;
-    QStringList tabs;
+    QList<int> tabs;
 };
 Shared sharedKeys(const QList<TabData>& present, const QList<TabData>& added, int shownPerTab);
 

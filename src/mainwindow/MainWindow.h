@@ -593,6 +593,10 @@ private:
     // A press finds the button's pre-decoded sound made from an earlier
     // version of its file: it is decoded anew, the press goes to the players.
     void refreshChangedSound(const ButtonData& btn);
+    // A press the players could not sound (its trim-in lies past the end of
+    // its file) is reported as their failure would be, and nothing is shown
+    // playing; true when so.
+    bool refusedStart(const ButtonData& btn);
     // The first live pane's widget for the id, else null; pane receives its index.
     SoundButton* findButtonWidget(const QString& id, int* pane = nullptr) const;
     // The toolbar title, elided to the strip's width.

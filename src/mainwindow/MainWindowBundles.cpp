@@ -103,11 +103,9 @@ void MainWindow::reportSharedKeys(const QList<TabData>& present, const QList<Tab
     const TabKeys::Shared shared = TabKeys::sharedKeys(present, added, shown);
     if (shared.keys.isEmpty())
         return;
-    QStringList quoted;
-    for (const QString& name : shared.tabs)
-        quoted << QStringLiteral("'%1'").arg(name);
-    const QString tabs = (shared.tabs.size() == 1 ? QStringLiteral("tab ") : QStringLiteral("tabs "))
-                         + quoted.join(QStringLiteral(", "));
+    // Named as the session now holds them: an added tab may bear the name
+    // of one already there, and then each is told by its place.
+    const QString tabs = TabKeys::tabsLabel(SessionManager::instance()->session().tabs, shared.tabs);
     const int n = int(shared.keys.size());
     const QString count = n == 1 ? QStringLiteral("1 key") : QStringLiteral("%1 keys").arg(n);
     toast(QStringLiteral("⚠️  The added tabs reuse %1 of %2: the later button wins (see the event log).")

@@ -286,7 +286,8 @@ QString MainWindow::keyHolderOf(const ButtonData& b)
         for (qsizetype i = 0; i < shown; ++i) {
             const ButtonData& own = buttons[i];
             if (own.key == b.key && !own.audioPath.isEmpty())
-                return own.id == b.id ? QString() : TabKeys::buttonHolderName(own, s.tabs[currentTab].name);
+                return own.id == b.id ? QString()
+                                      : TabKeys::buttonHolderName(own, TabKeys::tabLabel(s.tabs, currentTab));
         }
     }
     // Then the later pad of any tab, as hotKeyLookup serves it.
@@ -297,7 +298,7 @@ QString MainWindow::keyHolderOf(const ButtonData& b)
     const ButtonData* live = shownRecord(t, it.value().id);
     if (!live || live->key != b.key)
         return {};
-    return TabKeys::buttonHolderName(*live, s.tabs[t].name);
+    return TabKeys::buttonHolderName(*live, TabKeys::tabLabel(s.tabs, t));
 }
 
 void MainWindow::refreshKeyBadges()

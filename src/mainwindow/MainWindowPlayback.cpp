@@ -218,6 +218,15 @@ void MainWindow::refreshChangedSound(const ButtonData& btn)
         e.dsPreload(btn);
 }
 
+bool MainWindow::refusedStart(const ButtonData& btn)
+{
+    const QString why = engines().audioStartRefusal(btn);
+    if (why.isEmpty())
+        return false;
+    onPlaybackError(btn.id, why);
+    return true;
+}
+
 void MainWindow::onPlayRequested(const ButtonData& btn)
 {
     VX_LOG(QStringLiteral("[onPlayRequested] id=") + btn.id + QStringLiteral(" path=") + btn.audioPath);
@@ -269,6 +278,8 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
             e.dsTrigger(btn.id, v);
             watchDsSound(btn.id);
         } else {
+            if (refusedStart(btn))
+                return;
             e.audioCancelFade(btn.id);
             e.audioPlayRapid(copy, device);
         }
@@ -318,6 +329,11 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
     }
 
     const bool viaDs = dsUsable;
+    if (!viaDs && refusedStart(btn)) {
+        if (wasPlaying && e.dsIsMasterPlaying(btn.id))
+            e.dsStop(btn.id);
+        return;
+    }
     routingStartId = btn.id;
     if (!viaDs) {
         // A pre-decoded voice of the button that still sounds (its output
@@ -373,17 +389,19 @@ void MainWindow::routedStop(const QString& id, double fadeMs)
             e.audioCancelFade(id);
         }
         e.audioStop(id);
-        // Pre-decoded voices fall in steps over the fade and are cut when it
-        // would have ended, unless the id was started again meanwhile. A
+        // Pre-decoded voices fall to silence in the engine's mixer and are
+        // let go there. The stop when the fade would have ended is for what
+        // was not falling; a voice still falling (its output runs late) is
+        // left to end its fall, and one started again meanwhile to play. A
         // session file may hold any fade time: beyond what a timer can count
-        // it is cut at the timer's limit.
+        // the stop waits for the timer's limit.
         const quint64 serial = dsStartSerial.value(id);
         const int cutMs = fadeMs < double(std::numeric_limits<int>::max()) ? int(fadeMs)
                                                                            : std::numeric_limits<int>::max();
         if (e.dsIsPlaying(id))
             e.dsStopWithFade(id, cutMs);
         e.later(cutMs, this, [this, id, serial] {
-            if (dsStartSerial.value(id) == serial)
+            if (dsStartSerial.value(id) == serial && !engines().dsIsFadingOut(id))
                 engines().dsStop(id);
         });
     } else {

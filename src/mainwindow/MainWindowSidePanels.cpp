@@ -452,7 +452,7 @@ void MainWindow::buildMusicDeviceRow(QWidget* content, QVBoxLayout* v)
     musicDevCombo->setMinimumContentsLength(8);
     musicDevCombo->addItem(QStringLiteral("🔊 Follow Main Output"), QString());
     const QList<OutputChoices::Output> outputs = OutputChoices::outputs();
-    const QStringList names = OutputChoices::names(outputs, SidePanelText::kDeviceChars);
+    const QStringList names = OutputChoices::names(outputs, SidePanelText::kDeviceChars, {musicDevCombo->itemText(0)});
     for (int i = 0; i < outputs.size(); ++i) {
         musicDevCombo->addItem(names[i], QString::fromUtf8(outputs[i].id));
         musicDevCombo->setItemData(musicDevCombo->count() - 1, OutputChoices::toolTip(outputs[i]), Qt::ToolTipRole);

@@ -373,11 +373,12 @@ QString MainWindow::tabKeyHolder(int tab, TabKey kind, const QString& key) const
     // A button's key: only the buttons the pads show play by theirs.
     if (const QString own = TabKeys::buttonKeyOf(seq); !own.isEmpty()) {
         const qsizetype shown = validButtonsPerTab(s.buttonsPerTab);
-        for (const TabData& t : s.tabs) {
+        for (int u = 0; u < s.tabs.size(); ++u) {
+            const TabData& t = s.tabs[u];
             for (qsizetype i = 0; i < std::min(shown, t.buttons.size()); ++i) {
                 const ButtonData& b = t.buttons[i];
                 if (b.key == own)
-                    return TabKeys::buttonHolderName(b, t.name);
+                    return TabKeys::buttonHolderName(b, TabKeys::tabLabel(s.tabs, u));
             }
         }
     }
@@ -389,7 +390,7 @@ QString MainWindow::tabKeyHolder(int tab, TabKey kind, const QString& key) const
                 continue;
             const QKeySequence held = TabKeys::sequenceOf(TabKeys::keyOf(s.tabs[u], other));
             if (!held.isEmpty() && keysMeet(seq, held))
-                return TabKeys::holderName(other, s.tabs[u].name);
+                return TabKeys::holderName(other, TabKeys::tabLabel(s.tabs, u));
         }
     }
     return {};

@@ -226,7 +226,8 @@ void MainWindow::handleUpdateReply(QNetworkReply* reply, bool silent, bool asked
     if (!UpdateCheck::parse(body, &c, &parseError)) {
         qWarning().noquote() << "[Update] Check response is not valid JSON:" << parseError << "raw:"
                              << QString::fromUtf8(body.left(200));
-        unusable(UpdateCheck::Unusable::NotService);
+        // An empty answer is told apart from a page that is not the service's.
+        unusable(body.trimmed().isEmpty() ? UpdateCheck::Unusable::Empty : UpdateCheck::Unusable::NotService);
         return;
     }
     if (!c.success) {

@@ -22,6 +22,7 @@ public:
     bool audioIsPlaying(const QString& id) override { return audio()->isPlaying(id); }
     void audioPlay(const ButtonData& b, const QString& device) override { audio()->play(b, device); }
     void audioPlayRapid(const ButtonData& b, const QString& device) override { audio()->playRapid(b, device); }
+    QString audioStartRefusal(const ButtonData& b) override { return audio()->startRefusal(b); }
     void audioStopAll() override { audio()->stopAll(); }
     void audioCancelFade(const QString& id) override { audio()->cancelFade(id); }
     void audioStop(const QString& id) override { audio()->stop(id); }

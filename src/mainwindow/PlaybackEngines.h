@@ -23,6 +23,9 @@ public:
     virtual bool audioIsPlaying(const QString& id) = 0;
     virtual void audioPlay(const ButtonData& button, const QString& device) = 0;
     virtual void audioPlayRapid(const ButtonData& button, const QString& device) = 0;
+    // Why the players could not sound the button, known before a start (its
+    // trim-in lies past the end of its file); empty when nothing is known.
+    virtual QString audioStartRefusal(const ButtonData& button) { Q_UNUSED(button); return {}; }
     virtual void audioCancelFade(const QString& id) = 0;
     virtual void audioStop(const QString& id) = 0;
     virtual void audioSetButtonFade(const QString& id, double ms) = 0;

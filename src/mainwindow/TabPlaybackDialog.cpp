@@ -198,11 +198,13 @@ TabPlaybackDialog::TabPlaybackDialog(const Session& session, int tabIdx, QWidget
     auto* form = new QFormLayout(output);
     form->setSpacing(8);
     m_device = new QComboBox(output);
-    m_device->addItem(QStringLiteral("🔊  Default Output (follows toolbar)"), QString());
+    const QString speaker = QStringLiteral("🔊  ");
+    const QString followToolbar = QStringLiteral("Default Output (follows toolbar)");
+    m_device->addItem(speaker + followToolbar, QString());
     const QList<OutputChoices::Output> outputs = OutputChoices::outputs();
-    const QStringList names = OutputChoices::names(outputs, kDeviceChars);
+    const QStringList names = OutputChoices::names(outputs, kDeviceChars, {followToolbar});
     for (int i = 0; i < outputs.size(); ++i) {
-        m_device->addItem(QStringLiteral("🔊  ") + names[i], QString::fromUtf8(outputs[i].id));
+        m_device->addItem(speaker + names[i], QString::fromUtf8(outputs[i].id));
         m_device->setItemData(m_device->count() - 1, OutputChoices::toolTip(outputs[i]), Qt::ToolTipRole);
     }
     int selected = tab.soundCard.isEmpty() ? 0 : m_device->findData(tab.soundCard);

@@ -249,18 +249,19 @@ QString manualHint()
     return QStringLiteral("Please download the latest installer manually from the Tarvello website.");
 }
 
+// The warning toast draws its own sign: these texts carry none.
 QString checkFailedText(int networkError)
 {
     // QNetworkReply numbers the errors of the connection and of proxies
     // below 200, those of the content and the server from 200 up.
     if (networkError < 200)
-        return QStringLiteral("⚠️ Could not reach the update service. Check the connection and try again later.");
-    return QStringLiteral("⚠️ The update service answered the check with an error. Try again later.");
+        return QStringLiteral("Could not reach the update service. Check the connection and try again later.");
+    return QStringLiteral("The update service answered the check with an error. Try again later.");
 }
 
 QString noServiceText()
 {
-    return QStringLiteral("⚠️ Could not check for updates: no update service is set.");
+    return QStringLiteral("Could not check for updates: no update service is set.");
 }
 
 QString unusableReplyText(Unusable why)
@@ -268,12 +269,14 @@ QString unusableReplyText(Unusable why)
     switch (why) {
     case Unusable::NotService:
         break;
+    case Unusable::Empty:
+        return QStringLiteral("The update service's answer was empty. Try again later.");
     case Unusable::NoSuccess:
-        return QStringLiteral("⚠️ The update service did not report a successful check. Try again later.");
+        return QStringLiteral("The update service did not report a successful check. Try again later.");
     case Unusable::NoVersion:
-        return QStringLiteral("⚠️ The update service's answer names no version. Try again later.");
+        return QStringLiteral("The update service's answer names no version. Try again later.");
     }
-    return QStringLiteral("⚠️ The update check got an answer that is not the update service's "
+    return QStringLiteral("The update check got an answer that is not the update service's "
                           "(a login or network page?). Try again later.");
 }
 

@@ -99,6 +99,7 @@ QString noServiceText();
 // A reply that arrived with no error of the connection or of HTTP, but that
 // offers nothing to act on.
 enum class Unusable {
+    Empty,      // no body at all, or only blanks
     NotService, // not JSON: a login page, a captive portal, a proxy's page
     NoSuccess,  // JSON whose "success" is not true
     NoVersion,  // a successful reply that names no version

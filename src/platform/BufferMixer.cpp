@@ -33,6 +33,11 @@ public:
     quint32 frames = 0;
     std::atomic<quint64> state{0};
     std::atomic<float> gain{1.0f};
+    // A fade-out: its length in frames (high half, 0: none) and the frames
+    // of it mixed so far (low half). Set and cleared by the owning thread,
+    // advanced by the render thread with a compare-exchange, so a new fade,
+    // a play or a stop meanwhile always stands.
+    std::atomic<quint64> fade{0};
     // Owning thread only.
     int volume = 0;
     bool listed = false; // in m_playing (and so in the published list)
@@ -66,6 +71,23 @@ void updateState(std::atomic<quint64>& state, F change)
         const quint64 next = (change(w) & (kGenerationUnit - 1)) | ((w & ~(kGenerationUnit - 1)) + kGenerationUnit);
         if (state.compare_exchange_weak(w, next, std::memory_order_acq_rel, std::memory_order_acquire))
             return;
+    }
+}
+
+constexpr quint64 kFadeDoneMask = 0xffffffffull;
+
+inline quint64 fadeWord(quint32 length, quint32 done)
+{
+    return (quint64(length) << 32) | done;
+}
+
+// Adds frames of src falling along the fade, from `done` of `length` on.
+inline void addFalling(float* acc, const qint16* src, quint32 frames, float gain, quint32 done, quint32 length)
+{
+    for (quint32 i = 0; i < frames; ++i) {
+        const float g = gain * BufferMixer::fadeShare(quint64(done) + i, length);
+        acc[2 * i] += float(src[2 * i]) * g;
+        acc[2 * i + 1] += float(src[2 * i + 1]) * g;
     }
 }
 
@@ -206,6 +228,7 @@ BufferMixer::Result BufferMixer::play(Buffer* buffer, bool looping)
 {
     if (!buffer)
         return ErrInvalidParam;
+    buffer->fade.store(0, std::memory_order_release);
     updateState(buffer->state, [looping](quint64 w) {
         w |= kPlayingBit;
         return looping ? (w | kLoopingBit) : (w & ~kLoopingBit);
@@ -228,7 +251,51 @@ BufferMixer::Result BufferMixer::stop(Buffer* buffer)
     if (!buffer)
         return ErrInvalidParam;
     updateState(buffer->state, [](quint64 w) { return w & ~(kPlayingBit | kLoopingBit); });
+    buffer->fade.store(0, std::memory_order_release);
     return Ok;
+}
+
+BufferMixer::Result BufferMixer::fadeOut(Buffer* buffer, quint32 frames)
+{
+    if (!buffer)
+        return ErrInvalidParam;
+    if (frames == 0)
+        return stop(buffer);
+    // A fall under way carries on from the share it has reached, now over
+    // what is left of the new length from that share.
+    quint64 f = buffer->fade.load(std::memory_order_acquire);
+    for (;;) {
+        const quint32 length = quint32(f >> 32);
+        const quint32 done = quint32(f & kFadeDoneMask);
+        quint32 from = 0;
+        if (length > 0) {
+            const double share = fadeShare(done, length);
+            const double u = std::pow(share, 2.0 / 3.0);
+            from = quint32(std::clamp(std::llround(double(frames) * (1.0 - u)), 0LL, (long long)frames));
+        }
+        if (buffer->fade.compare_exchange_weak(f, fadeWord(frames, from), std::memory_order_acq_rel,
+                                               std::memory_order_acquire))
+            return Ok;
+    }
+}
+
+quint32 BufferMixer::fadeFramesLeft(const Buffer* buffer) const
+{
+    // A buffer that stopped (or ran out while falling) runs no fade.
+    if (!buffer || !(buffer->state.load(std::memory_order_acquire) & kPlayingBit))
+        return 0;
+    const quint64 f = buffer->fade.load(std::memory_order_acquire);
+    const quint32 length = quint32(f >> 32);
+    const quint32 done = quint32(f & kFadeDoneMask);
+    return done < length ? length - done : 0;
+}
+
+float BufferMixer::fadeShare(quint64 done, quint64 frames)
+{
+    if (frames == 0 || done >= frames)
+        return 0.0f;
+    const float u = float(double(frames - done) / double(frames));
+    return u * std::sqrt(u);
 }
 
 BufferMixer::Result BufferMixer::setCurrentPosition(Buffer* buffer, quint32 bytes)
@@ -361,16 +428,28 @@ quint32 BufferMixer::mixPass(Buffer* const* voices, quint32 voiceCount, qint16* 
         quint32 cursor = quint32(w & kCursorMask);
         if (cursor >= frames)
             cursor = 0;
-        bool playing = true;
-        quint32 left = quint32(count);
+        // A fade-out counts the frames it mixes; at its end the voice stops
+        // where it is, silent already.
+        quint64 fade = b->fade.load(std::memory_order_acquire);
+        const quint32 fadeLength = quint32(fade >> 32);
+        quint32 fadeDone = quint32(fade & kFadeDoneMask);
+        bool playing = fadeLength == 0 || fadeDone < fadeLength;
+        quint32 left = playing ? quint32(count) : 0;
         float* dst = acc;
         while (left > 0) {
-            const quint32 take = std::min(left, frames - cursor);
-            if (gain > 0.0f)
-                addScaled(dst, b->samples + size_t(cursor) * 2, take, gain);
+            quint32 take = std::min(left, frames - cursor);
+            if (fadeLength > 0)
+                take = std::min(take, fadeLength - fadeDone);
+            const qint16* src = b->samples + size_t(cursor) * 2;
+            if (fadeLength > 0)
+                addFalling(dst, src, take, gain, fadeDone, fadeLength);
+            else if (gain > 0.0f)
+                addScaled(dst, src, take, gain);
             dst += size_t(take) * 2;
             left -= take;
             cursor += take;
+            if (fadeLength > 0)
+                fadeDone += take;
             if (cursor == frames) {
                 cursor = 0;
                 if (!looping) {
@@ -378,12 +457,23 @@ quint32 BufferMixer::mixPass(Buffer* const* voices, quint32 voiceCount, qint16* 
                     break;
                 }
             }
+            if (fadeLength > 0 && fadeDone >= fadeLength) {
+                playing = false;
+                break;
+            }
         }
         quint64 next = (w & ~(kCursorMask | kPlayingBit | kLoopingBit)) | cursor;
         if (playing)
             next |= kPlayingBit | (w & kLoopingBit);
         // Loses only to a change by the owning thread, which then stands.
         b->state.compare_exchange_strong(w, next, std::memory_order_acq_rel, std::memory_order_relaxed);
+        // The fall's progress stands even where the owning thread moved the
+        // cursor meanwhile; a new fade, a play or a stop (which change the
+        // word) stand over it. A fall that ended stays ended: should the
+        // stop above have lost, the next pass stops the voice silent.
+        if (fadeLength > 0)
+            b->fade.compare_exchange_strong(fade, fadeWord(fadeLength, fadeDone), std::memory_order_acq_rel,
+                                            std::memory_order_relaxed);
     }
     const size_t n = size_t(count) * 2;
     for (size_t i = 0; i < n; ++i) {

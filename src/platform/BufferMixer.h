@@ -141,9 +141,25 @@ public:
     // memory goes once the render thread is done with it.
     void release(Buffer* buffer);
 
+    // Plays from the cursor; ends a fade-out of the buffer.
     Result play(Buffer* buffer, bool looping);
-    // Stops; the cursor stays where it was.
+    // Stops; the cursor stays where it was. Ends a fade-out too.
     Result stop(Buffer* buffer);
+    // Lowers a playing buffer to silence over the next `frames` frames it
+    // mixes, then stops it (the cursor stays where the fall ended). The fall
+    // is sample by sample on the render thread, from the buffer's volume at
+    // each frame (a volume set meanwhile is followed) times a share that
+    // falls along (1 - k / frames)^1.5: a little quicker than a straight
+    // line at first and so quieter at the end (-9 dB half way, below -35 dB
+    // over its last tenth), reaching nothing exactly at its end. A second
+    // fade of a falling buffer carries on from the level the first reached
+    // (never back up), at the new fade's pace. play or stop ends a fade;
+    // frames 0 stops at once.
+    Result fadeOut(Buffer* buffer, quint32 frames);
+    // Frames of a fade-out still to mix; 0 when none runs.
+    quint32 fadeFramesLeft(const Buffer* buffer) const;
+    // The share of the volume the fall leaves after `done` of `frames`.
+    static float fadeShare(quint64 done, quint64 frames);
     // Cursor in bytes from the buffer's start, rounded down to a whole frame.
     Result setCurrentPosition(Buffer* buffer, quint32 bytes);
     Result currentPosition(const Buffer* buffer, quint32* bytes) const;

@@ -273,7 +273,7 @@ void SettingsDialog::buildAudioOutputSection(QVBoxLayout* v, const ThemeColors& 
     const QIcon speaker = VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kSpeakerSvg), 2.0), c.text, 13);
     deviceCombo->addItem(speaker, QStringLiteral("Default Output"), QString());
     const QList<OutputChoices::Output> outputs = OutputChoices::outputs();
-    const QStringList names = OutputChoices::names(outputs, kDeviceChars);
+    const QStringList names = OutputChoices::names(outputs, kDeviceChars, {deviceCombo->itemText(0)});
     for (int i = 0; i < outputs.size(); ++i) {
         deviceCombo->addItem(speaker, names[i], QString::fromUtf8(outputs[i].id));
         deviceCombo->setItemData(deviceCombo->count() - 1, OutputChoices::toolTip(outputs[i]), Qt::ToolTipRole);
@@ -318,12 +318,15 @@ void SettingsDialog::buildAudioBufferSection(QVBoxLayout* v, const ThemeColors& 
     const int stored = SettingsKeys::readInt(SettingsKeys::AudioBuffer, kDefaultBuffer);
     const int row = bufferCombo->findData(stored);
     bufferCombo->setCurrentIndex(row >= 0 ? row : 1);
-    // The buffer size is the pad engine's, and the rows' figures are the
-    // pads'. A button pressed while other sounds play waits for the
-    // sampler's queue, which follows the output and not this buffer: its
-    // line says so and is read again while the page lives.
-    bufferCombo->setToolTip(QStringLiteral("The pads' buffer. Buttons keep their own queue (the latency line below), "
-                                           "which this choice does not change."));
+    // The buffer size is the float engine's, and the rows' figures are its
+    // stream's. Nothing the user fires plays through that stream: the
+    // buttons and the music have streams of their own. A button pressed
+    // while other sounds play waits for the sampler's queue, which follows
+    // the output and not this buffer: its line says so and is read again
+    // while the page lives.
+    bufferCombo->setToolTip(QStringLiteral("Sizes the float engine's output stream. No button and no music plays "
+                                           "through it, so you will not hear a change. The buttons keep their own "
+                                           "queue (the latency line below), which this choice does not change."));
     auto* latency = new QLabel(currentPressLatency());
     latency->setObjectName(QStringLiteral("latencyLabel"));
     latency->setStyleSheet(mutedSS(c));
@@ -351,7 +354,9 @@ void SettingsDialog::buildAudioBufferSection(QVBoxLayout* v, const ThemeColors& 
     // The note on the buffer sits under it, before the buttons' line.
     form->addRow(QStringLiteral("Buffer Size:"), bufferCombo);
     auto* note = wrappedLabel(
-        QStringLiteral("⚡ Pads: Lower = less latency but may crackle.  Higher = more stable.  Applied immediately."),
+        QStringLiteral("⚡ Float engine stream: Lower = less latency but may crackle.  Higher = more stable.  "
+                       "Applied immediately.  Buttons and music play through their own streams: their latency "
+                       "does not change with it."),
         noteSS(c));
     note->setObjectName(QStringLiteral("bufferNote"));
     form->addRow(note);

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 EventLog::EventLog(QWidget* parent)
@@ -66,7 +67,7 @@ QString EventLog::lineText(const Entry& entry)
         .arg(entry.time.toString(QStringLiteral("hh:mm:ss")), entry.source, entry.text);
 }
 
-QColor EventLog::statusColor(const QString& status)
+QColor EventLog::statusHue(const QString& status)
 {
     if (status == QLatin1String("ok"))
         return QColor(0x00, 0xC8, 0x53);
@@ -77,12 +78,26 @@ QColor EventLog::statusColor(const QString& status)
     return QColor(0x77, 0x77, 0x77);
 }
 
+QColor EventLog::statusColor(const QString& status)
+{
+    // The lines lie on the window ground, and on the hover wash under the
+    // pointer. A colour that does not read there (green and orange on the
+    // light presets, grey on the dark ones) is shaded, keeping its hue, just
+    // far enough to read as text.
+    const ThemeColors& c = ThemeManager::instance()->colors();
+    return ThemeManager::readableOn(statusHue(status), {c.bg, c.surfaceHover}, kLineContrast);
+}
+
 void EventLog::addEntry(const Entry& entry)
 {
     while (m_list->count() > kMaxLines - 1)
         delete m_list->takeItem(0);
-    auto* item = new QListWidgetItem(lineText(entry), m_list);
+    const QString text = lineText(entry);
+    auto* item = new QListWidgetItem(text, m_list);
     item->setForeground(statusColor(entry.status));
+    // A line wider than the panel is cut; its tip holds it whole, wrapped
+    // (as rich text) rather than running off the screen.
+    item->setToolTip(Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal));
     m_list->scrollToBottom();
 }
 

@@ -22,6 +22,8 @@ public:
     };
 
     static constexpr int kMaxLines = 200;
+    // Every line's colour reads on the panel's grounds at least this well.
+    static constexpr double kLineContrast = 4.5;
 
     explicit EventLog(QWidget* parent = nullptr);
 
@@ -34,7 +36,11 @@ public:
 
     // "[hh:mm:ss] source: text"
     static QString lineText(const Entry& entry);
-    // "ok" #00C853, "warn" #FF9800, "error" the theme accent, anything else #777.
+    // The colour of a status: "ok" #00C853, "warn" #FF9800, "error" the
+    // theme accent, anything else #777.
+    static QColor statusHue(const QString& status);
+    // The colour a line of the status is drawn in: its statusHue where that
+    // reads on the current theme's grounds, else a shade of it that does.
     static QColor statusColor(const QString& status);
 
     QListWidget* list() const { return m_list; }

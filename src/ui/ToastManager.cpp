@@ -1,5 +1,6 @@
 #include "ToastManager.h"
 
+#include "Modal.h"
 #include "ThemeManager.h"
 #include "VXIcons.h"
 
@@ -178,7 +179,35 @@ ToastWidget::ToastWidget(QWidget* parent, const QString& text, Type type, int ms
 
     m_holdTimer = new QTimer(this);
     m_holdTimer->setSingleShot(true);
-    connect(m_holdTimer, &QTimer::timeout, this, &ToastWidget::animateOut);
+    connect(m_holdTimer, &QTimer::timeout, this, &ToastWidget::holdEnded);
+
+    m_modalCheck = new QTimer(this);
+    m_modalCheck->setInterval(kModalCheckMs);
+    connect(m_modalCheck, &QTimer::timeout, this, &ToastWidget::checkModal);
+}
+
+// A modal box over the window takes the eye (and may cover the card): the
+// card is kept above it, and its time runs only once the box is gone, whole
+// again, so a notice raised just before a box is still read after it.
+void ToastWidget::checkModal()
+{
+    if (Modal::isUpOver(parentWidget())) {
+        m_heldByModal = true;
+        m_holdTimer->stop();
+        raise();
+        return;
+    }
+    if (m_heldByModal) {
+        m_heldByModal = false;
+        m_holdTimer->start(m_ms);
+    }
+}
+
+void ToastWidget::holdEnded()
+{
+    checkModal();
+    if (!m_heldByModal)
+        animateOut();
 }
 
 QPropertyAnimation* ToastWidget::fadeAnimation() const
@@ -212,12 +241,16 @@ void ToastWidget::animateIn()
     reposition();
     show();
     raise();
+    m_modalCheck->start();
     auto* anim = new QPropertyAnimation(this, "opacity", this);
     anim->setStartValue(0.0f);
     anim->setEndValue(1.0f);
     anim->setDuration(kFadeInMs);
     anim->setEasingCurve(QEasingCurve::OutCubic);
-    connect(anim, &QPropertyAnimation::finished, this, [this]() { m_holdTimer->start(m_ms); });
+    connect(anim, &QPropertyAnimation::finished, this, [this]() {
+        if (!m_heldByModal)
+            m_holdTimer->start(m_ms);
+    });
     m_anim = anim;
     anim->start(QAbstractAnimation::DeleteWhenStopped);
 }
@@ -228,6 +261,7 @@ void ToastWidget::animateOut()
         return;
     m_fadingOut = true;
     m_holdTimer->stop();
+    m_modalCheck->stop();
     if (m_anim)
         m_anim->stop();   // a fade-in still running gives way
     auto* anim = new QPropertyAnimation(this, "opacity", this);

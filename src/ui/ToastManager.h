@@ -77,6 +77,9 @@ public:
 
     static constexpr int kFadeInMs = 200;
     static constexpr int kFadeOutMs = 300;
+    // How often a card on screen looks whether a modal box is up over its
+    // window: while one is, the card stays above it and its time stands.
+    static constexpr int kModalCheckMs = 150;
 
     ToastWidget(QWidget* parent, const QString& text, Type type, int ms);
 
@@ -91,6 +94,9 @@ public:
     // hold timer (started when the fade-in ends).
     QPropertyAnimation* fadeAnimation() const;
     QTimer* holdTimer() const { return m_holdTimer; }
+    QTimer* modalCheckTimer() const { return m_modalCheck; }
+    // True while a modal box over the window holds the card's time.
+    bool isHeldByModal() const { return m_heldByModal; }
     QLabel* textLabel() const { return m_textLabel; }
     QLabel* iconLabel() const { return m_iconLabel; }
     int holdMs() const { return m_ms; }
@@ -102,12 +108,17 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void holdEnded();
+    void checkModal();
+
     QGraphicsOpacityEffect* m_effect = nullptr;
     QLabel* m_textLabel = nullptr;
     QLabel* m_iconLabel = nullptr;
     int m_ms = 0;
     QPointer<QPropertyAnimation> m_anim;
     QTimer* m_holdTimer = nullptr;
+    QTimer* m_modalCheck = nullptr;
+    bool m_heldByModal = false;
     bool m_fadingOut = false;
 };
 

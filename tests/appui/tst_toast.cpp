@@ -1,9 +1,11 @@
+#include "Modal.h"
 #include "TestSupport.h"
 #include "ThemeManager.h"
 #include "ToastManager.h"
 
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPropertyAnimation>
 #include <QSignalSpy>
 #include <QTimer>
@@ -28,6 +30,13 @@ void playOut(ToastWidget* card)
     QCOMPARE(card->holdTimer()->interval(), card->holdMs());
     TestSupport::fireTimer(card->holdTimer());
     endAnimation(card->fadeAnimation());
+}
+
+// Runs a repeating timer's timeout once, leaving it running.
+void tick(QTimer* timer)
+{
+    QVERIFY(timer && timer->isActive());
+    QMetaObject::invokeMethod(timer, "timeout", Qt::DirectConnection);
 }
 
 void flushDeletes()
@@ -263,6 +272,74 @@ private slots:
             QCOMPARE(label->width(), 280);
             QVERIFY(label->height() >= 2 * fm.lineSpacing());
         }
+    }
+
+    // A card whose time runs out while a modal box is up over its window
+    // stays on screen, raised above the box, and gets its whole time once
+    // the box is gone. Qt's own boxes count, and so do those the modal seam
+    // answers; a box the card's own window belongs to does not hold it.
+    void heldWhileAModalBoxIsUp_data()
+    {
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("a box on screen") << false;
+        QTest::newRow("a box the seam answers") << true;
+    }
+    void heldWhileAModalBoxIsUp()
+    {
+        QFETCH(bool, answered);
+        mgr->show(window.get(), "✅  2 tab(s) imported into session", ToastManager::Info, 2400);
+        QPointer<ToastWidget> card = mgr->current();
+        QVERIFY(card);
+        endAnimation(card->fadeAnimation());
+        QVERIFY(card->holdTimer()->isActive());
+        QVERIFY(card->modalCheckTimer()->isActive());
+        QVERIFY(!Modal::isUpOver(window.get()));
+        tick(card->modalCheckTimer());
+        QVERIFY(!card->isHeldByModal());
+        QVERIFY(card->holdTimer()->isActive());
+
+        const auto whileUp = [&] {
+            QVERIFY(Modal::isUpOver(window.get()));
+            TestSupport::fireTimer(card->holdTimer());   // its time runs out behind the box
+            QVERIFY(card);
+            QVERIFY(card->isHeldByModal());
+            QVERIFY(!card->fadeAnimation() || card->fadeAnimation()->state() != QAbstractAnimation::Running);
+            QCOMPARE(card->opacity(), 1.0f);
+            QVERIFY(card->isVisible());
+            tick(card->modalCheckTimer());
+            QVERIFY(card->isHeldByModal());
+            QVERIFY(!card->holdTimer()->isActive());
+        };
+        if (answered) {
+            bool asked = false;
+            TestSupport::ModalScript modal([&](const Modal::Request& r) -> QVariant {
+                asked = r.kind == Modal::Kind::MessageBox;
+                whileUp();
+                return QMessageBox::Ok;
+            });
+            Modal::information(window.get(), QStringLiteral("Import"),
+                               QStringLiteral("Tab(s) added to the current session."));
+            QVERIFY(asked);
+        } else {
+            QMessageBox box(QMessageBox::Information, QStringLiteral("Import"),
+                            QStringLiteral("Tab(s) added to the current session."), QMessageBox::Ok, window.get());
+            box.setWindowModality(Qt::ApplicationModal);
+            box.show();
+            QTRY_COMPARE(QApplication::activeModalWidget(), &box);
+            QVERIFY(!Modal::isUpOver(&box));
+            whileUp();
+            box.hide();
+        }
+        QVERIFY(!Modal::isUpOver(window.get()));
+        tick(card->modalCheckTimer());
+        QVERIFY(!card->isHeldByModal());
+        QVERIFY(card->holdTimer()->isActive());
+        QCOMPARE(card->holdTimer()->interval(), 2400);   // whole again
+        TestSupport::fireTimer(card->holdTimer());
+        QVERIFY(card->fadeAnimation());
+        QCOMPARE(card->fadeAnimation()->state(), QAbstractAnimation::Running);
+        QCOMPARE(card->fadeAnimation()->duration(), ToastWidget::kFadeOutMs);
+        QVERIFY(!card->modalCheckTimer()->isActive());
     }
 
     void opacityFades()

@@ -33,8 +33,9 @@ class TestBundleWindow : public QObject
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
-    // n tabs; the first one's first pads hold sounds and the keys given.
-    void loadTabs(int n, const QStringList& keys = {}, const QString& stopKey = {})
+    // n tabs; the first one's first pads hold sounds and the keys given; the
+    // second tab's stop key is secondStop.
+    void loadTabs(int n, const QStringList& keys = {}, const QString& stopKey = {}, const QString& secondStop = {})
     {
         Session s = MainWindowTest::makeSession(n, 24);
         for (int k = 0; k < keys.size(); ++k) {
@@ -42,6 +43,8 @@ class TestBundleWindow : public QObject
             s.tabs[0].buttons[k].audioPath = QStringLiteral("/sounds/base%1.wav").arg(k);
         }
         s.tabs[0].stopKey = stopKey;
+        if (n > 1)
+            s.tabs[1].stopKey = secondStop;
         const QString path = QDir(TestSupport::tempDir()).filePath(QStringLiteral("base.vx"));
         QVERIFY(MainWindowTest::writeSession(s, path));
         SessionManager::instance()->setDirty(false);
@@ -71,17 +74,41 @@ private slots:
         QTest::addColumn<QStringList>("mergedKeys");
         QTest::addColumn<QString>("mergedStop");
         QTest::addColumn<QStringList>("shared");
-        QTest::newRow("room for all") << 1 << 2 << 2 << QStringList() << "" << QStringList() << "" << QStringList();
+        // The first merged tab's name, and how the reports name the first
+        // tab already there and the first merged tab: by place as well when
+        // the two bear the same name.
+        QTest::addColumn<QString>("mergedName");
+        QTest::addColumn<QString>("baseLabel");
+        QTest::addColumn<QString>("mergedLabel");
+        // The second tab's stop key, and how the shared keys' report names
+        // the tabs already there that use them.
+        QTest::addColumn<QString>("secondStop");
+        QTest::addColumn<QString>("listLabel");
+        const QString base = QStringLiteral("tab 'Tab 1'"), merged = QStringLiteral("tab 'Merged 0'");
+        QTest::newRow("room for all") << 1 << 2 << 2 << QStringList() << "" << QStringList() << "" << QStringList()
+                                      << "Merged 0" << base << merged << "" << base;
         QTest::newRow("14 tabs and three more")
-            << 14 << 3 << 2 << QStringList() << "" << QStringList() << "" << QStringList();
-        QTest::newRow("16 tabs") << 16 << 1 << 0 << QStringList() << "" << QStringList() << "" << QStringList();
+            << 14 << 3 << 2 << QStringList() << "" << QStringList() << "" << QStringList() << "Merged 0" << base
+            << merged << "" << base;
+        QTest::newRow("16 tabs") << 16 << 1 << 0 << QStringList() << "" << QStringList() << "" << QStringList()
+                                 << "Merged 0" << base << merged << "" << base;
         QTest::newRow("keys of their own") << 1 << 1 << 1 << QStringList{"1", "2"} << "F1" << QStringList{"Q", "W"}
-                                           << "F2" << QStringList();
+                                           << "F2" << QStringList() << "Merged 0" << base << merged << "" << base;
         QTest::newRow("pads' keys and a stop key shared")
             << 2 << 2 << 2 << QStringList{"1", "2", "3", "4"} << "F1" << QStringList{"4", "2", "X"} << "3"
-            << QStringList{"4", "2", "3"};
+            << QStringList{"4", "2", "3"} << "Merged 0" << base << merged << "" << base;
         QTest::newRow("the same stop key") << 1 << 1 << 1 << QStringList{"1"} << "F1" << QStringList{"Q"} << "F1"
-                                           << QStringList{"F1"};
+                                           << QStringList{"F1"} << "Merged 0" << base << merged << "" << base;
+        QTest::newRow("a merged tab of a name already there")
+            << 2 << 2 << 2 << QStringList{"1", "2", "3", "4"} << "F1" << QStringList{"4", "2", "X"} << "3"
+            << QStringList{"4", "2", "3"} << "Tab 1" << "tab 1 'Tab 1'" << "tab 3 'Tab 1'" << ""
+            << "tab 1 'Tab 1'";
+        QTest::newRow("the same stop key, the same name")
+            << 1 << 1 << 1 << QStringList{"1"} << "F1" << QStringList{"Q"} << "F1" << QStringList{"F1"} << "Tab 1"
+            << "tab 1 'Tab 1'" << "tab 2 'Tab 1'" << "" << "tab 1 'Tab 1'";
+        QTest::newRow("keys of two tabs, one of the name merged")
+            << 2 << 1 << 1 << QStringList{"1"} << "F1" << QStringList{"1"} << "F3" << QStringList{"1", "F3"} << "Tab 2"
+            << base << "tab 3 'Tab 2'" << "F3" << "tabs 1 'Tab 1', 2 'Tab 2'";
     }
     void merge()
     {
@@ -93,7 +120,12 @@ private slots:
         QFETCH(QStringList, mergedKeys);
         QFETCH(QString, mergedStop);
         QFETCH(QStringList, shared);
-        loadTabs(before, baseKeys, baseStop);
+        QFETCH(QString, mergedName);
+        QFETCH(QString, baseLabel);
+        QFETCH(QString, mergedLabel);
+        QFETCH(QString, secondStop);
+        QFETCH(QString, listLabel);
+        loadTabs(before, baseKeys, baseStop, secondStop);
         const int activeBefore = SessionManager::instance()->session().activeTab;
         TestSupport::takeToasts();
         A::eventLog(w)->clear();
@@ -110,6 +142,7 @@ private slots:
             tabs[0].buttons[k].audioPath = QStringLiteral("/sounds/merged%1.wav").arg(k);
         }
         tabs[0].stopKey = mergedStop;
+        tabs[0].name = mergedName;
         const QString firstId = tabs.first().id;
         const QString firstButton = tabs.first().buttons.first().id;
         emit BundleManager::instance()->tabsReadyForSession(tabs);
@@ -129,9 +162,9 @@ private slots:
         // winning, and the merge says so: how many, and whose.
         const QString count = shared.size() == 1 ? QStringLiteral("1 key") : QStringLiteral("%1 keys").arg(shared.size());
         if (!shared.isEmpty())
-            toasts << QStringLiteral("⚠️  The added tabs reuse %1 of tab 'Tab 1': the later button wins (see the "
+            toasts << QStringLiteral("⚠️  The added tabs reuse %1 of %2: the later button wins (see the "
                                      "event log).")
-                          .arg(count);
+                          .arg(count, listLabel);
         QCOMPARE(TestSupport::takeToasts(), toasts);
         const QListWidget* log = A::eventLog(w)->list();
         QStringList lines;
@@ -140,7 +173,7 @@ private slots:
                 lines << log->item(i)->text();
         QCOMPARE(lines.size(), shared.isEmpty() ? 0 : 1);
         if (!shared.isEmpty())
-            QVERIFY2(lines[0].contains(QStringLiteral("reuse %1 of tab 'Tab 1': %2.").arg(count, shared.join(", "))),
+            QVERIFY2(lines[0].contains(QStringLiteral("reuse %1 of %2: %3.").arg(count, listLabel, shared.join(", "))),
                      qPrintable(lines[0]));
         // The status bar counts the tab that is current now.
         const QList<ButtonData>& current = s.tabs.at(A::currentTab(w)).buttons;
@@ -150,7 +183,7 @@ private slots:
         if (added == 0)
             return;
         const TabData& first = s.tabs.at(before);
-        QCOMPARE(first.name, QStringLiteral("Merged 0"));
+        QCOMPARE(first.name, mergedName);
         QVERIFY(first.id != firstId);
         QVERIFY(first.buttons.first().id != firstButton);
         // The grid's padded list went back into the session, as at a load.
@@ -166,10 +199,11 @@ private slots:
             const QString holder = holderOf(0, k);
             QCOMPARE(holder.isEmpty(), !shared.contains(baseKeys[k]));
             if (baseKeys[k] == mergedStop)
-                QCOMPARE(holder, QStringLiteral("the Stop Tab key of tab 'Merged 0'"));
+                QCOMPARE(holder, QStringLiteral("the Stop Tab key of ") + mergedLabel);
             else if (!holder.isEmpty())
-                QCOMPARE(holder, QStringLiteral("button \"merged%1\" on tab 'Merged 0'")
-                                     .arg(mergedKeys.indexOf(baseKeys[k])));
+                QCOMPARE(holder, QStringLiteral("button \"merged%1\" on %2")
+                                     .arg(mergedKeys.indexOf(baseKeys[k]))
+                                     .arg(mergedLabel));
         }
         for (int k = 0; k < mergedKeys.size(); ++k)
             QVERIFY2(holderOf(before, k).isEmpty(), qPrintable(holderOf(before, k)));
@@ -179,7 +213,9 @@ private slots:
         for (int k = 0; k < mergedKeys.size(); ++k) {
             const bool takenBack = baseKeys.contains(mergedKeys[k]);
             QCOMPARE(holderOf(before, k),
-                     takenBack ? QStringLiteral("button \"base%1\" on tab 'Tab 1'").arg(baseKeys.indexOf(mergedKeys[k]))
+                     takenBack ? QStringLiteral("button \"base%1\" on %2")
+                                     .arg(baseKeys.indexOf(mergedKeys[k]))
+                                     .arg(baseLabel)
                                : QString());
         }
         // The pad draws what the window answers.

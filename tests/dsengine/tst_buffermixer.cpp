@@ -229,6 +229,127 @@ private slots:
         QCOMPARE(m.stats().buffers, 0u);
     }
 
+    // A fade-out as mixed: a constant level of 10000 falls along the fade's
+    // share, frame by frame across passes of any size, to nothing after its
+    // length in frames; the buffer then stops where the fall ended. What
+    // comes between the passes (at the frame `at` of the fall) may end or
+    // take it over.
+    void fadeOutFallsToSilence_data()
+    {
+        QTest::addColumn<quint32>("length");   // the fade's frames
+        QTest::addColumn<int>("pass");         // frames a pass mixes
+        QTest::addColumn<bool>("looping");
+        QTest::addColumn<int>("bufferFrames");
+        QTest::addColumn<QString>("between");  // "", "play", "stop", "fade again", "volume"
+        QTest::addColumn<int>("at");
+        QTest::newRow("441 frames in passes of 64") << 441u << 64 << false << 4000 << "" << 0;
+        QTest::newRow("a pass ends where the fall does") << 256u << 128 << false << 4000 << "" << 0;
+        QTest::newRow("one frame") << 1u << 64 << false << 4000 << "" << 0;
+        QTest::newRow("a loop falls over its wrap") << 1000u << 100 << true << 300 << "" << 0;
+        QTest::newRow("the sound runs out first") << 1000u << 100 << false << 450 << "" << 0;
+        QTest::newRow("a play half way ends the fall") << 1000u << 100 << false << 4000 << "play" << 500;
+        QTest::newRow("a stop half way ends it at once") << 1000u << 100 << false << 4000 << "stop" << 500;
+        QTest::newRow("a second fade goes on from the level reached") << 1000u << 100 << false << 4000
+                                                                     << "fade again" << 500;
+        QTest::newRow("a volume set half way is followed down") << 1000u << 100 << false << 4000 << "volume"
+                                                                << 500;
+    }
+    void fadeOutFallsToSilence()
+    {
+        QFETCH(quint32, length);
+        QFETCH(int, pass);
+        QFETCH(bool, looping);
+        QFETCH(int, bufferFrames);
+        QFETCH(QString, between);
+        QFETCH(int, at);
+        BufferMixer m;
+        const QByteArray pcm = constant(bufferFrames, 10000, -10000);
+        Buf* b = nullptr;
+        QCOMPARE(m.createBuffer(pcm, 0, pcm.size(), &b), BufferMixer::Ok);
+        m.play(b, looping);
+        QCOMPARE(m.setCurrentPosition(b, 40 * 4), BufferMixer::Ok);
+        QCOMPARE(m.fadeFramesLeft(b), 0u);
+        QCOMPARE(m.fadeOut(b, length), BufferMixer::Ok);
+        QCOMPARE(m.fadeFramesLeft(b), length);
+
+        std::vector<qint16> out(size_t(pass) * 2);
+        std::vector<float> acc(size_t(pass) * 2);
+        Buf* v[] = {b};
+        QVector<qint16> heard;   // the left channel, frame by frame
+        auto mix = [&](int frames) {
+            while (frames > 0) {
+                const int n = std::min(frames, pass);
+                BufferMixer::mixPass(v, 1, out.data(), acc.data(), n);
+                for (int i = 0; i < n; ++i)
+                    heard.append(out[size_t(i) * 2]);
+                frames -= n;
+            }
+        };
+        const int total = int(length) + 3 * pass;
+        if (between.isEmpty()) {
+            mix(total);
+            // Each frame at the fall's share of the level, never rising,
+            // nothing from the fade's length on; stopped where it ended.
+            const int sounding = looping ? int(length) : std::min(int(length), bufferFrames - 40);
+            for (int k = 0; k < total; ++k) {
+                const float want = k < sounding ? 10000.0f * BufferMixer::fadeShare(k, length) : 0.0f;
+                QVERIFY2(std::abs(heard[k] - want) <= 1.0f, qPrintable(QString("frame %1: %2, not %3")
+                                                                             .arg(k).arg(heard[k]).arg(want)));
+                if (k > 0)
+                    QCOMPARE_LE(heard[k], heard[k - 1]);
+            }
+            QCOMPARE(m.status(b), 0u);
+            QCOMPARE(m.fadeFramesLeft(b), 0u);
+            if (sounding == int(length))
+                QCOMPARE(cursorFrames(m, b), quint32((40 + length) % quint32(bufferFrames)));
+            else
+                QCOMPARE(cursorFrames(m, b), 0u);   // ran out: back at the start, as ever
+            m.release(b);
+            return;
+        }
+
+        mix(at);
+        const float reached = 10000.0f * BufferMixer::fadeShare(at, length);
+        QVERIFY(std::abs(heard.last() - 10000.0f * BufferMixer::fadeShare(at - 1, length)) <= 1.0f);
+        if (between == QLatin1String("play")) {
+            m.play(b, looping);
+            QCOMPARE(m.fadeFramesLeft(b), 0u);
+            mix(total);
+            for (int k = at; k < heard.size(); ++k)
+                QCOMPARE(heard[k], qint16(10000));
+            QVERIFY(m.status(b) & BufferMixer::StatusPlaying);
+        } else if (between == QLatin1String("stop")) {
+            m.stop(b);
+            QCOMPARE(m.fadeFramesLeft(b), 0u);
+            mix(pass);
+            QCOMPARE(heard[at], qint16(0));
+            QCOMPARE(cursorFrames(m, b), quint32(40 + at));
+        } else if (between == QLatin1String("fade again")) {
+            // Twice as long: from the level reached, never back up, and
+            // silent once the rest of the new fade's fall is mixed.
+            QCOMPARE(m.fadeOut(b, 2 * length), BufferMixer::Ok);
+            const quint32 left = m.fadeFramesLeft(b);
+            QVERIFY(left < 2 * length);
+            QVERIFY(std::abs(10000.0f * BufferMixer::fadeShare(2 * length - left, 2 * length) - reached) <= 2.0f);
+            mix(int(left) + pass);
+            for (int k = at; k < at + int(left); ++k)
+                QCOMPARE_LE(heard[k], heard[k - 1] + 1);
+            QVERIFY(std::abs(heard[at] - reached) <= 2.0f);
+            QCOMPARE(heard.last(), qint16(0));
+            QCOMPARE(m.status(b), 0u);
+        } else {
+            // A volume of a half meanwhile: the rest of the fall at half.
+            QCOMPARE(m.setVolume(b, -602), BufferMixer::Ok);
+            mix(total);
+            const float half = BufferMixer::gainForVolume(-602);
+            for (int k = at; k < int(length); ++k)
+                QVERIFY(std::abs(heard[k] - 10000.0f * half * BufferMixer::fadeShare(k, length)) <= 1.0f);
+            QCOMPARE(heard[int(length)], qint16(0));
+            QCOMPARE(m.status(b), 0u);
+        }
+        m.release(b);
+    }
+
     void duplicatesShareSamples()
     {
         BufferMixer m;

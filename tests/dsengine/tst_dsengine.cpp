@@ -639,49 +639,56 @@ private slots:
         w = out()->written();
         for (int i = 0; i < kPeriod; ++i)
             QCOMPARE(sampleAt(w, at + i), qint16(0));
-        // A stop with a fade of 500 ms: every 16 ms the level is one step of
-        // 31 lower, then silence; a new press in the middle plays at full level.
+        // A stop with a fade of 500 ms: the mixer lowers the sound frame by
+        // frame along its fall, to nothing after 22050 frames mixed however
+        // late the engine's own timers run; the voice stops there by itself,
+        // keeping its cursor, and the engine's next look lets it go. A new
+        // press in the middle plays at full level.
         QByteArray flat(30000 * 4, '\0');
         auto* f = reinterpret_cast<qint16*>(flat.data());
         for (int i = 0; i < 60000; ++i)
             f[i] = 10000;
         QVERIFY(load("f", "f.bin", flat));
+        const qint64 pressedAt = written();
         QVERIFY(e->triggerSingle("f", 1.0f));
         QVERIFY(pump(kPeriod));
+        const qint64 from = written();
         e->stopWithFade("f", 500);
         stopTimers();
         QVERIFY(e->isFadingOut("f"));
-        auto levelNow = [&] {
-            const QByteArray pcm = out()->written();
-            return sampleAt(pcm, pcm.size() / 4 - 1);
-        };
-        qint16 last = levelNow();
-        QCOMPARE(last, qint16(10000));
-        for (int k = 1; k < 31; ++k) {
-            QVERIFY(QMetaObject::invokeMethod(e, "onFadeTick"));
-            QVERIFY(pump(4 * kPeriod));
-            const float gain = BufferMixer::gainForVolume(DirectSoundEngine::dsVolume(1.0f - k / 31.0f));
-            const qint16 level = levelNow();
-            QCOMPARE_LT(level, last);
-            QCOMPARE_LE(std::abs(level - 10000.0f * gain), 2.0f);
+        constexpr int kFall = 22050;
+        QVERIFY(pump(kFall + 4 * kPeriod));
+        const QByteArray pcm = out()->written();
+        QCOMPARE(sampleAt(pcm, from - 1), qint16(10000));
+        qint16 last = 10000;
+        for (int k = 0; k <= kFall; ++k) {
+            const qint16 level = sampleAt(pcm, from + k);
+            QCOMPARE_LE(std::abs(level - 10000.0f * BufferMixer::fadeShare(k, kFall)), 1.0f);
+            QCOMPARE_LE(level, last);
             last = level;
-            if (k == 15) {
-                QVERIFY(e->isPlaying("f"));
-                QVERIFY(last > 4000 && last < 6000);   // half way down, not held at full
-            }
         }
-        QVERIFY(QMetaObject::invokeMethod(e, "onFadeTick"));
+        QVERIFY(std::abs(sampleAt(pcm, from + kFall / 2) - 3536) <= 1);   // half way: -9 dB
+        QCOMPARE(sampleAt(pcm, from + kFall - 1), qint16(0));
+        for (int k = kFall; k < kFall + 4 * kPeriod; ++k)
+            QCOMPARE(sampleAt(pcm, from + k), qint16(0));
         QVERIFY(!e->isPlaying("f"));
+        QVERIFY(e->isFadingOut("f"));   // until the engine looks
+        QVERIFY(QMetaObject::invokeMethod(e, "onFadeTick"));
         QVERIFY(!e->isFadingOut("f"));
-        QVERIFY(pump(4 * kPeriod));
-        QCOMPARE(levelNow(), qint16(0));
+        quint32 cursor = 0;
+        e->mixer()->currentPosition(e->slotView("f").master, &cursor);
+        QCOMPARE(qint64(cursor / 4), from - pressedAt + kFall);
+
         QVERIFY(e->triggerSingle("f", 1.0f));
         e->stopWithFade("f", 500);
+        QVERIFY(pump(kFall / 2));
         QVERIFY(QMetaObject::invokeMethod(e, "onFadeTick"));
+        QVERIFY(e->isFadingOut("f"));
         QVERIFY(e->triggerSingle("f", 1.0f));
         QVERIFY(!e->isFadingOut("f"));
-        QVERIFY(pump(4 * kPeriod));
-        QCOMPARE(levelNow(), qint16(10000));
+        QVERIFY(pump(kFall + 4 * kPeriod));
+        QCOMPARE(sampleAt(out()->written(), written() - 1), qint16(10000));
+        QVERIFY(e->isPlaying("f"));
         e->stop("f");
 
         QVERIFY(!e->triggerSingle("nobody", 1.0f));

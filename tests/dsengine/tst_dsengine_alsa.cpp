@@ -1,6 +1,8 @@
 #include <QtTest>
 
+#include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 
 #include <cmath>
 
@@ -98,6 +100,96 @@ private slots:
             QVERIFY(loudest > 8000);
         }
         e->shutdown();
+    }
+
+    // A faded stop heard on a sink of its own (one that never rewinds, so
+    // the recording holds every frame once): a steady level falls to
+    // silence over the length asked, measured on the sink's clock, with
+    // nothing left to cut at the end. Its last 10 ms stay below 0.05 of the
+    // level, the engine lets the voice go once it is silent, and the
+    // voice's cursor stays where the fall ended.
+    void fadedStopEndsInSilence_data()
+    {
+        QTest::addColumn<int>("fadeMs");
+        QTest::newRow("100 ms (a tab's default)") << 100;
+        QTest::newRow("200 ms") << 200;
+        QTest::newRow("3 s") << 3000;
+    }
+    void fadedStopEndsInSilence()
+    {
+        QFETCH(int, fadeMs);
+        const QString sink = qEnvironmentVariable("TR_PULSE_OWN_SINK");
+        if (sink.isEmpty())
+            QSKIP("no sink of its own: start scripts/sound-server (scripts/test does)");
+        constexpr int kLevel = 16384;
+        constexpr int kSeconds = 5;
+        const QString flat = TestSupport::tempDir() + "/flat.wav";
+        QVERIFY(TestSupport::writeWav16(flat, QVector<qint16>(kSeconds * 44100 * 2, qint16(kLevel)), 2, 44100));
+        {
+            // A show's files were written a while ago.
+            QFile f(flat);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        }
+
+        // The engine's stream goes to the sink of this test alone.
+        const QByteArray sinkBefore = qgetenv("PULSE_SINK");
+        qputenv("PULSE_SINK", sink.toUtf8());
+        DirectSoundEngine* e = DirectSoundEngine::instance();
+        const auto restore = qScopeGuard([&] {
+            e->shutdown();
+            if (sinkBefore.isEmpty())
+                qunsetenv("PULSE_SINK");
+            else
+                qputenv("PULSE_SINK", sinkBefore);
+        });
+        TestSupport::MonitorCapture rec;
+        QVERIFY(rec.start(sink + ".monitor"));
+        QVERIFY(e->init(nullptr));
+        e->preload("flat", flat, 0, 0, 1.0f, false, 0, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(e->isReady("flat"), 10000);
+
+        QVERIFY(e->triggerSingle("flat", 1.0f));
+        const qint64 startedAt = rec.mixedMs();
+        QTRY_VERIFY_WITH_TIMEOUT(rec.mixedMs() - startedAt >= 400, 10000);
+        QVERIFY(e->isPlaying("flat"));
+        const qint64 pressedAt = rec.mixedMs();
+        e->stopWithFade("flat", fadeMs);
+        QVERIFY(e->isFadingOut("flat"));
+        QTRY_VERIFY_WITH_TIMEOUT(!e->isPlaying("flat"), fadeMs + 10000);
+        QTRY_VERIFY(!e->isFadingOut("flat"));
+        const qint64 endedAt = rec.mixedMs();
+        QTRY_VERIFY_WITH_TIMEOUT(rec.mixedMs() - endedAt >= 300, 10000);
+        const QByteArray raw = rec.stop();
+
+        const auto* s = reinterpret_cast<const qint16*>(raw.constData());
+        const int frames = int(raw.size() / 4);
+        auto left = [&](int i) { return std::abs(int(s[2 * i])); };
+        int lastFull = -1, lastSound = -1;
+        for (int i = 0; i < frames; ++i) {
+            if (left(i) >= kLevel - 2)
+                lastFull = i;
+            if (left(i) > 2)
+                lastSound = i;
+        }
+        QVERIFY2(lastFull >= 0, "the sound was not heard at its level");
+        const int silentAt = lastSound + 1;
+        const double fellMs = (silentAt - (lastFull + 1)) / 44.1;
+        double sum = 0, tail = 0;
+        for (int i = std::max(0, silentAt - 441); i < silentAt; ++i)
+            sum += double(left(i)) * left(i);
+        for (int i = std::max(0, silentAt - 88); i < silentAt; ++i)
+            tail = std::max(tail, double(left(i)) / kLevel);
+        const double last10 = std::sqrt(sum / 441) / kLevel;
+        qInfo("faded stop of %d ms: heard falling %.1f ms after the press, fell for %.1f ms; its last 10 ms at "
+              "%.3f of the level (%.1f dB), its last 2 ms at most %.4f; let go %.1f ms after the silence",
+              fadeMs, (lastFull + 1) / 44.1 - pressedAt, fellMs, last10, 20 * std::log10(std::max(last10, 1e-6)),
+              tail, endedAt - silentAt / 44.1);
+        QCOMPARE_LE(last10, 0.05);
+        QCOMPARE_LE(tail, 0.01);
+        QCOMPARE_LE(std::abs(fellMs - fadeMs), 15.0);
+        // Stopped where the fall ended, not rewound.
+        QCOMPARE_GT(e->positionMs("flat"), qint64(400 + fadeMs - 100));
     }
 };
 

@@ -1,6 +1,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QtTest>
@@ -56,7 +57,16 @@ class TstGridHeader : public QObject
                 {QString("0123456789012345678901234567890"), QByteArray("dev-long")},
                 // Two sinks of one description, listed against their ids' order.
                 {QString("Null Output"), QByteArray("tr_rec")},
-                {QString("Null Output"), QByteArray("tr_null")}};
+                {QString("Null Output"), QByteArray("tr_null")},
+                // Alike up to the cut.
+                {QString("Family 17h/19h HD Audio Controller Analog Stereo"), QByteArray("pci.analog")},
+                {QString("Family 17h/19h HD Audio Controller Digital Stereo"), QByteArray("pci.digital")},
+                // One the system itself numbers beside two it does not.
+                {QString("Twin"), QByteArray("tw-b")},
+                {QString("Twin (1)"), QByteArray("tw-c")},
+                {QString("Twin"), QByteArray("tw-a")},
+                // One named as the default row.
+                {QString("Default"), QByteArray("dev-default")}};
     }
 
 private slots:
@@ -96,7 +106,7 @@ private slots:
 
         // Device chooser: Default first, long descriptions cut at 27 characters.
         QComboBox* dev = h.deviceCombo();
-        QCOMPARE(dev->count(), 6);
+        QCOMPARE(dev->count(), 12);
         QCOMPARE(dev->itemText(0), QString("Default"));
         QCOMPARE(dev->itemData(0).toString(), QString());
         QCOMPARE(dev->itemText(2), QString(30, QChar('x')));
@@ -107,6 +117,22 @@ private slots:
         QCOMPARE(dev->itemText(4), QString("Null Output (2)"));
         QCOMPARE(dev->itemText(5), QString("Null Output (1)"));
         QCOMPARE(dev->itemData(5, Qt::ToolTipRole).toString(), QString("Null Output — tr_null"));
+        // Names cut alike keep the end where they differ; a number never
+        // reads as another entry; no two rows read alike.
+        QCOMPARE(dev->itemText(6), QString("Family 17h/19h...Analog Stereo"));
+        QCOMPARE(dev->itemText(7), QString("Family 17h/19...Digital Stereo"));
+        QCOMPARE(dev->itemData(7, Qt::ToolTipRole).toString(),
+                 QString("Family 17h/19h HD Audio Controller Digital Stereo — pci.digital"));
+        QCOMPARE(dev->itemText(8), QString("Twin (3)"));
+        QCOMPARE(dev->itemText(9), QString("Twin (1)"));
+        QCOMPARE(dev->itemText(10), QString("Twin (2)"));
+        QCOMPARE(dev->itemText(11), QString("Default (1)"));
+        QSet<QString> rows;
+        for (int i = 0; i < dev->count(); ++i) {
+            QVERIFY2(dev->itemText(i).size() <= 30, qPrintable(dev->itemText(i)));
+            rows.insert(dev->itemText(i));
+        }
+        QCOMPARE(rows.size(), dev->count());
 
 
         // An invalid tab colour shows the accent.

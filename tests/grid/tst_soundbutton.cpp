@@ -744,6 +744,57 @@ private slots:
         holder.clear();
         QCOMPARE(b.grab().toImage(), own);
     }
+
+    // A key that plays something else stays dimmed, below the key of a pad's
+    // own, yet reads: 3 : 1 or more against its badge, on a pad without a
+    // colour (the preset's surface) and on every colour new pads are given.
+    void takenKeyReadsOnItsPad_data()
+    {
+        QTest::addColumn<int>("preset");
+        const QMetaEnum presets = QMetaEnum::fromType<ThemeManager::Preset>();
+        for (int i = 0; i < presets.keyCount(); ++i)
+            QTest::newRow(presets.key(i)) << presets.value(i);
+    }
+    void takenKeyReadsOnItsPad()
+    {
+        QFETCH(int, preset);
+        ThemeManager::instance()->applyPreset(ThemeManager::Preset(preset));
+        QString holder;
+        SoundButton::setKeyHolderLookup([&holder](const ButtonData&) { return holder; });
+        auto unhook = qScopeGuard([] { SoundButton::setKeyHolderLookup(nullptr); });
+        QList<QColor> pads{QColor()};
+        for (int i = 0; i < 16; ++i)
+            pads << ThemeManager::vibrantColor(i);
+        for (const QColor& pad : std::as_const(pads)) {
+            ButtonData d;
+            d.id = "pad";
+            d.name = "Pad";
+            d.audioPath = "/sounds/pad.wav";
+            d.key = "4";
+            d.bgColor = pad;
+            SoundButton b;
+            b.resize(120, 80);
+            b.setButtonData(d);
+            holder.clear();
+            const QImage own = b.grab().toImage();
+            holder = QStringLiteral("button \"Kick\" on tab 'Drums'");
+            const QImage taken = b.grab().toImage();
+            QRect badge;
+            for (int y = 0; y < own.height(); ++y)
+                for (int x = 0; x < own.width(); ++x)
+                    if (own.pixel(x, y) != taken.pixel(x, y))
+                        badge |= QRect(x, y, 1, 1);
+            QVERIFY(!badge.isEmpty());
+            const double struck = TestSupport::drawnContrast(taken, badge);
+            const double ownKey = TestSupport::drawnContrast(own, badge);
+            const QString what = QStringLiteral("pad %1: struck %2, own %3")
+                                     .arg(pad.isValid() ? pad.name() : QStringLiteral("without colour"))
+                                     .arg(struck, 0, 'f', 2)
+                                     .arg(ownKey, 0, 'f', 2);
+            QVERIFY2(struck >= SoundButton::kTakenKeyContrast, qPrintable(what));
+            QVERIFY2(struck < ownKey, qPrintable(what));
+        }
+    }
 };
 
 QTEST_MAIN(TstSoundButton)

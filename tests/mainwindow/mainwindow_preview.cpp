@@ -2,7 +2,12 @@
 // 72 buttons in four panes, or with one toolbar menu open (menu0 to menu4),
 // or with the About box, and saves a picture of the screen: a tool for
 // looking at the window by eye, not a test.
-//   mainwindow_preview new|big|menu0..menu4|about|combo|volmenu|padmenu OUT.png [WIDTH HEIGHT]
+//   mainwindow_preview new|big|menu0..menu4|about|combo|volmenu|padmenu|merge|mergelog|mergepad OUT.png
+//                      [WIDTH HEIGHT]
+// merge takes in a tab of the same name as the one there, with keys of its
+// pads, and logs lines of each status: "merge" pictures the import's box
+// after the toast's time, "mergelog" the tip of the long log line,
+// "mergepad" the tip of a pad whose key now plays the added one.
 // TR_PREVIEW_PRESET picks the colour preset by its stored name, TR_PREVIEW_SWITCH
 // one to switch to while the window shows.
 #include <QApplication>
@@ -17,7 +22,13 @@
 #include <QComboBox>
 #include <QSlider>
 
+#include "AppSettings.h"
+#include "BundleManager.h"
 #include "ButtonGrid.h"
+#include "EventLog.h"
+#include "SettingsKeys.h"
+#include <QHelpEvent>
+#include <QListWidget>
 #include "GridHeader.h"
 #include "MainWindow.h"
 #include "SoundButton.h"
@@ -40,7 +51,22 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsSet("TR_PREVIEW_PRESET"))
         ThemeManager::instance()->applyPresetByName(qEnvironmentVariable("TR_PREVIEW_PRESET"));
 
+    const bool merge = mode.startsWith(QLatin1String("merge"));
+    if (merge)
+        AppSettings().setValue(SettingsKeys::AdvancedShowLog, true);
     auto* w = new MainWindow;
+    if (merge) {
+        Session s = MainWindowTest::makeSession(1, 24);
+        s.tabs[0].name = QStringLiteral("Main");
+        s.layoutMode = 2;
+        for (int k = 0; k < 4; ++k) {
+            s.tabs[0].buttons[k].key = QString::number(k + 1);
+            s.tabs[0].buttons[k].audioPath = QStringLiteral("/sounds/f%1.wav").arg(k + 1, 2, 10, QLatin1Char('0'));
+        }
+        const QString path = QDir(TestSupport::tempDir()).filePath(QStringLiteral("main.vx"));
+        MainWindowTest::writeSession(s, path);
+        w->openSessionFile(path);
+    }
     if (mode == QLatin1String("big")) {
         Session s = MainWindowTest::makeSession(16, 72, QDir(TestSupport::tempDir()).filePath(QStringLiteral("a")));
         s.layoutMode = 4;
@@ -71,7 +97,61 @@ int main(int argc, char** argv)
     // look at a theme change at run time.
     if (qEnvironmentVariableIsSet("TR_PREVIEW_SWITCH"))
         QTimer::singleShot(500, [] { ThemeManager::instance()->applyPresetByName(qEnvironmentVariable("TR_PREVIEW_SWITCH")); });
-    QTimer::singleShot(1500, [&] {
+    // A merge waits until the toast of the opened session has gone.
+    QTimer::singleShot(merge ? 4500 : 1500, [&] {
+        if (merge) {
+            QList<TabData> tabs = MainWindowTest::makeSession(1, 6).tabs;
+            tabs[0].name = QStringLiteral("Main");
+            for (int k = 0; k < 2; ++k) {
+                tabs[0].buttons[k].key = QString::number(k + 1);
+                tabs[0].buttons[k].audioPath = QStringLiteral("/sounds/m%1.wav").arg(k + 1);
+            }
+            EventLog* log = MainWindowTestAccess::eventLog(w);
+            log->log(QStringLiteral("Audio"), QStringLiteral("Playing: Intro"), QStringLiteral("ok"));
+            log->log(QStringLiteral("Transport"), QStringLiteral("Stop all"), QStringLiteral("warn"));
+            log->log(QStringLiteral("Audio"), QStringLiteral("Cannot play \"f04\": the file is missing"),
+                     QStringLiteral("error"));
+            log->log(QStringLiteral("Session"), QStringLiteral("Saved"), QStringLiteral("info"));
+            emit BundleManager::instance()->tabsReadyForSession(tabs);
+            if (mode == QLatin1String("merge")) {
+                // The log from its line of each status on.
+                const QList<QListWidgetItem*> firsts =
+                    log->list()->findItems(QStringLiteral("Playing: Intro"), Qt::MatchContains);
+                if (!firsts.isEmpty())
+                    log->list()->scrollToItem(firsts.first(), QAbstractItemView::PositionAtTop);
+                // The import's box, as the user meets it, past the toast's time.
+                auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Import"),
+                                            QStringLiteral("Tab(s) added to the current session."), QMessageBox::Ok, w);
+                box->setWindowModality(Qt::ApplicationModal);
+                box->show();
+                QTimer::singleShot(3500, [&] {
+                    grab();
+                    SessionManager::instance()->setDirty(false);   // no question at the quit
+                    app.quit();
+                });
+                return;
+            }
+            if (mode == QLatin1String("mergelog")) {
+                QListWidget* list = log->list();
+                QListWidgetItem* item = list->item(list->count() - 1);
+                const QPoint at = list->visualItemRect(item).center();
+                QHelpEvent tip(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+                QApplication::sendEvent(list->viewport(), &tip);
+            } else {
+                // The first tab current: the added tab's pad, beside it, lost its key.
+                MainWindowTestAccess::selectTab(w, 0);
+                SoundButton* pad = w->gridPanels().at(1).grid->buttonWidget(0);
+                const QPoint at(pad->width() / 2, pad->height() / 2);
+                QHelpEvent tip(QEvent::ToolTip, at, pad->mapToGlobal(at));
+                QApplication::sendEvent(pad, &tip);
+            }
+            QTimer::singleShot(600, [&] {
+                grab();
+                SessionManager::instance()->setDirty(false);   // no question at the quit
+                app.quit();
+            });
+            return;
+        }
         if (mode.startsWith(QLatin1String("menu"))) {
             MainWindowTestAccess::menuBarButtons(w).at(mode.mid(4).toInt())->click();
             QTimer::singleShot(600, [&] {

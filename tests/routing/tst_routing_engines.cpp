@@ -3,6 +3,7 @@
 // file, a pre-decoded sound that runs out, volumes on a playing sound, and
 // the float stream's reopening after the outputs change.
 #include <QAudioOutput>
+#include <QFile>
 #include <QListWidget>
 #include <QMediaDevices>
 #include <QScopeGuard>
@@ -51,36 +52,117 @@ private slots:
     }
     void cleanupTestCase() { delete w; }
 
-    // The file went missing. Never decoded: an error on screen and in the
-    // log, and the button and its tab back to idle, never stuck playing.
-    // Decoded before it went away: it plays from memory, the window's heal
-    // leaves it be, and it is ready at once when the file is back unchanged.
-    void missingFile_data()
+    // A press that cannot sound: an error on screen and in the log, and the
+    // button and its tab back to idle, never stuck playing. The file went
+    // missing; or the button's trim-in lies past the end of its file (a 1 s
+    // file, saved over a longer one or not), on the default output (the
+    // pre-decoded engine decodes nothing of it, and the players take the
+    // press), on a second output, with pre-loading off, and for a rapid
+    // button: the players say why before anything is shown playing.
+    void unplayablePress_data()
     {
-        QTest::addColumn<QString>("id");
-        QTest::newRow("never there") << QStringLiteral("S");
-        QTest::newRow("renamed away after it was decoded") << QStringLiteral("P");
+        QTest::addColumn<double>("trimIn");   // 0: the file is missing
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<bool>("preload");
+        QTest::addColumn<bool>("savedOver");
+        QTest::addColumn<bool>("rapid");
+        QTest::newRow("missing file") << 0.0 << "" << true << false << false;
+        QTest::newRow("trim-in past the end, default output") << 2.0 << "" << true << false << false;
+        QTest::newRow("trim-in past the end, saved over, default output") << 2.0 << "" << true << true << false;
+        QTest::newRow("trim-in past the end, second output") << 2.0 << "second-output" << true << false << false;
+        QTest::newRow("trim-in past the end, pre-load off") << 2.0 << "" << false << false << false;
+        QTest::newRow("trim-in past the end, rapid") << 2.0 << "" << true << false << true;
     }
-    void missingFile()
+    void unplayablePress()
     {
-        QFETCH(QString, id);
-        if (id == QLatin1String("P")) {
+        QFETCH(double, trimIn);
+        QFETCH(QString, device);
+        QFETCH(bool, preload);
+        QFETCH(bool, savedOver);
+        QFETCH(bool, rapid);
+        const QString id = QStringLiteral("S");
+        DirectSoundEngine* ds = DirectSoundEngine::instance();
+        ButtonData& b = SessionManager::instance()->session().tabs[0].buttons[1];
+        const ButtonData was = b;
+        A::preloadOn(w) = preload;
+        const auto restore = qScopeGuard([&] {
+            b = was;
+            A::preloadOn(w) = true;
+            ds->evict(id);
+        });
+        const bool pastEnd = trimIn > 0;
+        if (pastEnd) {
+            const QString file = dir + QStringLiteral("/promo.wav");
+            auto write = [&](double seconds) {
+                QVERIFY(TestSupport::writeWav16(file, TestSupport::sine(440, seconds, 2, 44100), 2, 44100));
+                QFile f(file);
+                QVERIFY(f.open(QIODevice::ReadWrite));
+                QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+            };
+            b.audioPath = file;
+            b.trimStart = trimIn;
+            b.outputDevice = device;
+            b.rapid = rapid;
+            // As the window makes it ready: from a 3 s version that the 1 s
+            // file was then saved over, or from the 1 s file alone.
+            ds->evict(id);
+            write(savedOver ? 3.0 : 1.0);
+            ds->preload(b.id, b.audioPath, b.trimStart, b.trimEnd, float(b.volume), b.loop, b.fadeIn, b.fadeOut);
+            QTRY_VERIFY_WITH_TIMEOUT(ds->isSettled(id), 30000);
+            QCOMPARE(ds->isReady(id), savedOver);
+            if (savedOver) {
+                write(1.0);
+                // Known from the file's notice.
+                QTRY_VERIFY(ds->isStale(id));
+            }
+        }
+        QVERIFY(!ds->isReady(id));
+        EventLog* log = A::eventLog(w);
+        QVERIFY(log);
+        log->clear();
+        TestSupport::takeToasts();
+
+        w->onPlayRequested(record(id));
+        if (pastEnd) {
+            // Refused before anything was shown playing or started.
+            QVERIFY(!widget(w, id)->isPlaying());
+            QVERIFY(!AudioEngine::instance()->slotFor(id));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("[onPlaybackError] id=S")), 30000);
+        QTRY_VERIFY(!widget(w, id)->isPlaying());
+        QVERIFY(!headerLit(w, 0));
+        QVERIFY(!AudioEngine::instance()->isPlaying(id));
+        QVERIFY(!ds->isPlaying(id));
+        const QStringList toasts = TestSupport::takeToasts();
+        QCOMPARE(toasts.filter(QStringLiteral("Sound S")).size(), 1);
+        if (!pastEnd)
+            return;
+        const QString why = QStringLiteral("the trim-in (2.0 s) lies past the end of the file (1.0 s)");
+        QCOMPARE(toasts.filter(QStringLiteral("Sound S")).first(),
+                 QStringLiteral("\u26a0  Cannot play \"Sound S\": ") + why);
+        QStringList lines;
+        for (int i = 0; i < log->list()->count(); ++i)
+            lines << log->list()->item(i)->text();
+        QCOMPARE(lines.filter(QStringLiteral("Cannot play: Sound S (") + why + QStringLiteral(")")).size(), 1);
+        QCOMPARE(lines.filter(QStringLiteral("Playing: Sound S")).size(), 0);
+    }
+
+    // A pre-decoded sound plays to its end; so does one whose file was
+    // renamed away after it was decoded: from memory, the window's heal
+    // leaving it be, and ready at once when the file is back unchanged.
+    void predecodedSoundRunsOut_data()
+    {
+        QTest::addColumn<bool>("fileAway");
+        QTest::newRow("file there") << false;
+        QTest::newRow("file renamed away") << true;
+    }
+    void predecodedSoundRunsOut()
+    {
+        QFETCH(bool, fileAway);
+        if (fileAway) {
             playsWhileAway();
             return;
         }
-        QVERIFY(!DirectSoundEngine::instance()->isReady(QStringLiteral("S")));
-        w->onPlayRequested(record(QStringLiteral("S")));
-        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("[onPlaybackError] id=S")), 30000);
-        QTRY_VERIFY(!widget(w, QStringLiteral("S"))->isPlaying());
-        QVERIFY(!headerLit(w, 0));
-        QVERIFY(!AudioEngine::instance()->isPlaying(QStringLiteral("S")));
-        ToastWidget* card = ToastManager::instance()->current();
-        QVERIFY(card && card->textLabel()->text().contains(QLatin1String("Sound S")));
-        delete card;
-    }
-
-    void predecodedSoundRunsOut()
-    {
         predecodedSoundEnds();
     }
 
@@ -110,6 +192,7 @@ private:
         QVERIFY(bytes > 0);
         // Evicted and decoded anew, it would have other buffers.
         BufferMixer::Buffer* const master = ds->slotView(id).master;
+        TestSupport::takeToasts();
         QVERIFY(QFile::rename(path, path + QStringLiteral(".away")));
         auto putBack = qScopeGuard([&] { QFile::rename(path + QStringLiteral(".away"), path); });
         QTRY_VERIFY(!files->lastSeen(path).exists());
@@ -120,8 +203,7 @@ private:
         QVERIFY(!AudioEngine::instance()->isPlaying(id));
         QVERIFY(logged(QStringLiteral("[DSE] %1 cannot be seen on disk; P plays from memory").arg(path)));
         QVERIFY(!logged(QStringLiteral("[onPlaybackError] id=P")));
-        ToastWidget* card = ToastManager::instance()->current();
-        QVERIFY(!card || !card->textLabel()->text().contains(QLatin1String("Sound P")));
+        QCOMPARE(TestSupport::takeToasts().filter(QStringLiteral("Sound P")).size(), 0);
 
         putBack.dismiss();
         QVERIFY(QFile::rename(path + QStringLiteral(".away"), path));

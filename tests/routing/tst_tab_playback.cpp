@@ -7,6 +7,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSet>
 #include <QtTest>
 
 #include "TabEditSupport.h"
@@ -42,7 +43,15 @@ private slots:
                 {QStringLiteral("Studio Monitors"), QByteArray("hw:studio")},
                 {QStringLiteral("A very long name of a USB audio interface, channels 3 and 4"), QByteArray("hw:usb")},
                 {QStringLiteral("Null Output"), QByteArray("hw:null-b")},
-                {QStringLiteral("Null Output"), QByteArray("hw:null-a")}};
+                {QStringLiteral("Null Output"), QByteArray("hw:null-a")},
+                {QStringLiteral("Family 17h/19h HD Audio Controller Analog Stereo"), QByteArray("hw:analog")},
+                {QStringLiteral("Family 17h/19h HD Audio Controller Digital Stereo"), QByteArray("hw:digital")},
+                {QStringLiteral("Family 17h/19h HD Audio Controller Analog Surround 5.1"), QByteArray("hw:51")},
+                {QStringLiteral("Family 17h/19h HD Audio Controller Analog Surround 7.1"), QByteArray("hw:71")},
+                {QStringLiteral("Twin"), QByteArray("hw:tw-b")},
+                {QStringLiteral("Twin (1)"), QByteArray("hw:tw-c")},
+                {QStringLiteral("Twin"), QByteArray("hw:tw-a")},
+                {QStringLiteral("Default Output (follows toolbar)"), QByteArray("hw:odd")}};
         });
         w = windowOn(rec);
         file = QDir(TestSupport::tempDir()).filePath(QStringLiteral("rules.vx"));
@@ -120,12 +129,34 @@ private slots:
         QVERIFY(std::any_of(labels.begin(), labels.end(), [](QLabel* l) {
             return l->textFormat() == Qt::RichText && l->text().contains(QLatin1String("&lt;b&gt;&amp;amp;"));
         }));
-        QCOMPARE(d.deviceCombo()->count(), 5);
+        QCOMPARE(d.deviceCombo()->count(), 13);
         QCOMPARE(d.deviceCombo()->currentIndex(), 2);
         QCOMPARE(d.deviceCombo()->itemText(2), QStringLiteral("🔊  A very long name of a USB audio inter..."));
         // Two outputs of one description, named apart by their ids' order.
         QCOMPARE(d.deviceCombo()->itemText(3), QStringLiteral("🔊  Null Output (2)"));
         QCOMPARE(d.deviceCombo()->itemText(4), QStringLiteral("🔊  Null Output (1)"));
+        // Names cut alike keep the end where they differ; a number never
+        // reads as another entry. The music panel's chooser, narrower, too.
+        const QStringList dialogRows{
+            "Family 17h/19h HD Audio...Analog Stereo", "Family 17h/19h HD Audio Controller Di...",
+            "Family 17h/19h HD Audio...Surround 5.1", "Family 17h/19h HD Audio...Surround 7.1",
+            "Twin (3)", "Twin (1)", "Twin (2)", "Default Output (follows toolbar) (1)"};
+        const QStringList musicRows{
+            "Family 17h/19h...Analog Stereo", "Family 17h/19h...Digital Stereo",
+            "Family 17h/19h HD...Surround 5.1", "Family 17h/19h HD...Surround 7.1",
+            "Twin (3)", "Twin (1)", "Twin (2)", "Default Output (follows toolbar)"};
+        for (int i = 0; i < dialogRows.size(); ++i) {
+            QCOMPARE(d.deviceCombo()->itemText(5 + i), QStringLiteral("🔊  ") + dialogRows[i]);
+            QCOMPARE(w->musicDevCombo->itemText(5 + i), musicRows[i]);
+        }
+        QCOMPARE(w->musicDevCombo->itemData(8, Qt::ToolTipRole).toString(),
+                 QStringLiteral("Family 17h/19h HD Audio Controller Analog Surround 7.1 — hw:71"));
+        for (QComboBox* chooser : {d.deviceCombo(), w->musicDevCombo}) {
+            QSet<QString> rows;
+            for (int i = 0; i < chooser->count(); ++i)
+                rows.insert(chooser->itemText(i));
+            QCOMPARE(rows.size(), chooser->count());
+        }
         QVERIFY(d.overrideBox()->isChecked());
         QVERIFY(!d.ruleBox(0)->isChecked() && !d.ruleBox(1)->isChecked() && !d.ruleBox(2)->isChecked());
         QVERIFY(d.ruleBox(0)->isEnabled());

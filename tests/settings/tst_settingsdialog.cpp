@@ -17,6 +17,7 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSet>
 #include <QSpinBox>
 #include <QWheelEvent>
 #include <QSignalSpy>
@@ -717,8 +718,10 @@ private slots:
             for (int i = 0; i < 7; ++i)
                 QVERIFY2(buffers->itemText(i).contains(figures[i] + QStringLiteral(" ms")),
                          qPrintable(buffers->itemText(i)));
-            // The rows' figures are the pads': the note under the buffer
-            // says so, and the buttons' own latency line comes after it.
+            // The rows' figures are the float engine's stream's: the note
+            // under the buffer says so, and that the buttons and the music
+            // do not change with it; the buttons' own latency line comes
+            // after it.
             auto* form = qobject_cast<QFormLayout*>(buffers->parentWidget()->layout());
             QVERIFY(form);
             int comboRow = -1, noteRow = -1, latencyRow = -1;
@@ -728,7 +731,17 @@ private slots:
             form->getWidgetPosition(d.findChild<QLabel*>(QStringLiteral("latencyLabel")), &latencyRow, &role);
             QCOMPARE(noteRow, comboRow + 1);
             QCOMPARE(latencyRow, noteRow + 1);
-            QVERIFY(d.findChild<QLabel*>(QStringLiteral("bufferNote"))->text().startsWith(QStringLiteral("⚡ Pads:")));
+            const QString note = d.findChild<QLabel*>(QStringLiteral("bufferNote"))->text();
+            QVERIFY2(note.startsWith(QStringLiteral("⚡ Float engine stream: Lower = less latency but may crackle.  "
+                                                    "Higher = more stable.  Applied immediately.")),
+                     qPrintable(note));
+            QVERIFY2(note.contains(QStringLiteral("Buttons and music")) && note.contains(QStringLiteral("not change")),
+                     qPrintable(note));
+            // The buttons are the window's pads: neither text says the
+            // buffer is theirs.
+            for (const QString& text : {note, buffers->toolTip()})
+                QVERIFY2(!text.contains(QStringLiteral("pad"), Qt::CaseInsensitive), qPrintable(text));
+            QVERIFY(buffers->toolTip().contains(QStringLiteral("float engine's output stream")));
             QVERIFY(d.findChild<QLabel*>(QStringLiteral("latencyLabel"))->text().contains(QStringLiteral("buttons")));
         }
     }
@@ -757,6 +770,23 @@ private slots:
             << QStringList{"USB Audio (1)", "USB Audio (2)", "USB Audio (3)",  "USB Audio (4)",
                            "USB Audio (5)", "USB Audio (6)", "USB Audio (7)",  "USB Audio (8)",
                            "USB Audio (9)", "USB Audio (10)", "USB Audio (11)", "USB Audio (12)"};
+        // Cut at the end, both would read "Family 17h/19h HD Audio Controll...".
+        QTest::newRow("alike up to the cut: cut in the middle")
+            << QStringList{"Family 17h/19h HD Audio Controller Analog Stereo",
+                           "Family 17h/19h HD Audio Controller Digital Stereo"}
+            << QStringList{"pci.analog", "pci.digital"}
+            << QStringList{"Family 17h/19h HD...Analog Stereo", "Family 17h/19h HD...Digital Stereo"};
+        QTest::newRow("alike up to the cut, the difference far from the end: numbered")
+            << QStringList{"Studio Desk USB Audio Interface, B output of the left rack speakers",
+                           "Studio Desk USB Audio Interface, A output of the left rack speakers"}
+            << QStringList{"u2", "u1"}
+            << QStringList{"Studio Desk USB Audio Interf... (2)", "Studio Desk USB Audio Interf... (1)"};
+        QTest::newRow("a number would read as another's own name")
+            << QStringList{"Twin", "Twin (1)", "Twin"} << QStringList{"tw-b", "tw-c", "tw-a"}
+            << QStringList{"Twin (3)", "Twin (1)", "Twin (2)"};
+        QTest::newRow("named as the default row")
+            << QStringList{"Default Output", "Speakers"} << QStringList{"odd", "spk"}
+            << QStringList{"Default Output (1)", "Speakers"};
     }
 
     void deviceNames()
@@ -783,6 +813,11 @@ private slots:
             QCOMPARE(devices->itemData(i, Qt::ToolTipRole).toString(), descriptions[i - 1] + " — " + ids[i - 1]);
         }
         QCOMPARE(rows, shown);
+        // No two rows read alike, the default row among them.
+        rows << devices->itemText(0);
+        QCOMPARE(QSet<QString>(rows.begin(), rows.end()).size(), rows.size());
+        for (const QString& row : rows)
+            QVERIFY2(row.size() <= 35, qPrintable(row));
         // Every row shows when the list opens.
         QVERIFY(devices->maxVisibleItems() >= devices->count());
     }
