@@ -27,6 +27,7 @@
 #include "SettingsKeys.h"
 #include "DrumEngine.h"
 #include "FileCheck.h"
+#include "KnownFiles.h"
 #include "MonoClock.h"
 #include "OpLog.h"
 #include "PcmDecoder.h"
@@ -142,8 +143,10 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
 
     // The media back end opens the file on this thread: a pipe would block
     // it until a writer comes, a device would never end. Such a path fails
-    // as a missing file does, without a player.
-    if (!path.startsWith(QLatin1String("http")) && FileCheck::kindOf(path) == FileCheck::Kind::NotRegular) {
+    // as a missing file does, without a player. A file last seen as a
+    // regular one is not looked at again here.
+    if (!path.startsWith(QLatin1String("http")) && !KnownFiles::instance()->lastSeen(path).exists()
+        && FileCheck::kindOf(path) == FileCheck::Kind::NotRegular) {
         VX_LOG(QStringLiteral("[AudioEngine] cannot play %1: not a regular file").arg(path));
         if (!prepareOnly) {
             if (announce)

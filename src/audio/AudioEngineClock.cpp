@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "FileCheck.h"
+#include "KnownFiles.h"
 #include "MonoClock.h"
 #include "OpLog.h"
 #include "PcmDecoder.h"
@@ -160,17 +161,18 @@ bool AudioEngine::stillArriving(const PlaybackSlot& s)
 // long ago), or at a look a moment ago. A file seen for the first time, or
 // after a long while, counts as whole: a file copied or saved a moment
 // before a press plays, whatever its date, and so does one replaced since
-// it was last played.
+// it was last played. The size is the one last seen (KnownFiles): nothing
+// here waits on the disk.
 bool AudioEngine::beingWritten(const QString& path)
 {
     if (SafeFileWriter::isBeingWritten(path))
         return true;
-    const QFileInfo info(path);
-    if (!info.isFile()) {
+    const FileCheck::Stamp stamp = KnownFiles::instance()->stampOf(path);
+    if (!stamp.exists()) {
         m_sizeLooks.remove(path);
         return false;
     }
-    const qint64 size = info.size();
+    const qint64 size = stamp.size;
     const qint64 now = MonoClock::ms();
     auto it = m_sizeLooks.find(path);
     if (it == m_sizeLooks.end()) {

@@ -14,6 +14,7 @@
 #include <cmath>
 
 #include "FileCheck.h"
+#include "KnownFiles.h"
 #include "OpLog.h"
 #include "SafeWrite.h"
 #include "WaveformDecoder.h"
@@ -148,7 +149,7 @@ void AudioEngine::makeBufferEntry(const QString& path, const QString& deviceId, 
 {
     if (m_buffer.contains(path) || m_outputLost || !serverStillOurs())
         return;
-    if (FileCheck::kindOf(path) == FileCheck::Kind::NotRegular) {
+    if (!KnownFiles::instance()->lastSeen(path).exists() && FileCheck::kindOf(path) == FileCheck::Kind::NotRegular) {
         VX_LOG(QStringLiteral("[AudioEngine] cannot pre-buffer %1: not a regular file").arg(path));
         return;
     }
@@ -174,7 +175,7 @@ void AudioEngine::makeBufferEntry(const QString& path, const QString& deviceId, 
             dropOldest(true);
     }
     BufferEntry e;
-    e.stamp = FileCheck::stampOf(path);   // before the player opens it
+    e.stamp = KnownFiles::instance()->stampOf(path);   // before the player opens it
     e.output = device.isNull() ? new QAudioOutput(this) : new QAudioOutput(device, this);
     e.output->setVolume(0);
     e.player = new QMediaPlayer(this);
@@ -213,8 +214,10 @@ bool AudioEngine::adoptBuffered(const QString& path, const QString& deviceId, Pl
     BufferEntry e = it.value();
     m_buffer.erase(it);
     // A player prepared for an earlier version of the file (saved over or
-    // grown since) knows the old one's length: a new player opens it as it is.
-    if (e.deviceId != deviceId || !e.player || !e.output || !(e.stamp == FileCheck::stampOf(path))) {
+    // grown since) knows the old one's length: a new player opens it as it
+    // is. One whose file cannot be seen now has it open still.
+    if (e.deviceId != deviceId || !e.player || !e.output
+        || KnownFiles::instance()->changedSince(path, e.stamp)) {
         dropBufferEntry(e);
         return false;
     }
@@ -317,12 +320,13 @@ QList<float> AudioEngine::placeholderWaveform(int n)
 
 QList<float> AudioEngine::waveformData(const QString& path, int n)
 {
-    // Peaks are of one version of the file: a file saved over since is read again.
-    const FileCheck::Stamp stamp = FileCheck::stampOf(path);
+    // Peaks are of one version of the file: a file saved over since is read
+    // again; one that cannot be seen keeps its peaks.
+    const FileCheck::Stamp stamp = KnownFiles::instance()->stampOf(path);
     {
         QMutexLocker lock(&m_waveformMx);
         auto it = m_waveforms.constFind(path);
-        if (it != m_waveforms.constEnd() && it->stamp == stamp)
+        if (it != m_waveforms.constEnd() && !KnownFiles::changed(it->stamp, stamp))
             return it->peaks;
     }
     if (n < 1)

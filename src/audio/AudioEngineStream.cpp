@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "FileCheck.h"
+#include "KnownFiles.h"
 #include "MonoClock.h"
 #include "OpLog.h"
 #include "PcmDecode.h"
@@ -182,17 +183,18 @@ qint64 AudioEngine::pcmSeekMs(qint64 trimMs, int rate)
 
 // The back end opens the file on this thread anyway when it is given it;
 // this reads only its header, once for each version of the file (its size,
-// modification time and inode: a file saved over, or grown, is read again).
+// modification time and inode: a file saved over, or grown, is read again;
+// one that cannot be seen keeps what was read of it).
 AudioEngine::FileHead AudioEngine::fileHeadOf(const QString& path)
 {
     if (path.isEmpty() || path.startsWith(QLatin1String("http")))
         return {};
-    const FileCheck::Stamp stamp = FileCheck::stampOf(path);
+    const FileCheck::Stamp stamp = KnownFiles::instance()->stampOf(path);
+    auto it = m_fileHeads.constFind(path);
+    if (it != m_fileHeads.constEnd() && !KnownFiles::changed(it->stamp, stamp))
+        return it.value();
     if (!stamp.exists())
         return {};
-    auto it = m_fileHeads.constFind(path);
-    if (it != m_fileHeads.constEnd() && it->stamp == stamp)
-        return it.value();
     PcmDecoder::Info info;
     FileHead head;
     head.stamp = stamp;

@@ -1,6 +1,7 @@
 #include "DirectSoundEngine.h"
 
 #include "AudioOutput.h"
+#include "KnownFiles.h"
 #include "OpLog.h"
 #include "PcmDecoder.h"
 
@@ -58,6 +59,7 @@ DirectSoundEngine* DirectSoundEngine::instance()
 DirectSoundEngine::DirectSoundEngine(QObject* parent)
     : QObject(parent), m_decodeCache(std::make_shared<PcmDecode::DecodeCache>())
 {
+    connect(KnownFiles::instance(), &KnownFiles::fileSeen, this, &DirectSoundEngine::onFileSeen);
 }
 
 DirectSoundEngine::~DirectSoundEngine()
@@ -204,6 +206,8 @@ bool DirectSoundEngine::preload(const QString& id, const QString& path, double t
 {
     if (!m_ready || id.isEmpty() || path.isEmpty())
         return false;
+    // A file that cannot be seen now is no reason to drop what was decoded
+    // of it: only one that is there and differs is decoded anew.
     if (isStale(id)) {
         // Its voices keep the old samples until they are over.
         if (isPlaying(id) || m_pending.contains(id))
@@ -230,7 +234,8 @@ bool DirectSoundEngine::preload(const QString& id, const QString& path, double t
     // Found too long before: it stays with AudioEngine without a new decode.
     const auto overlong = m_overlong.constFind(id);
     if (overlong != m_overlong.constEnd()) {
-        if (overlong->key == request.key() && overlong->stamp == FileCheck::stampOf(path))
+        if (overlong->key == request.key()
+            && !KnownFiles::changed(overlong->stamp, KnownFiles::instance()->stampOf(path)))
             return false;
         m_overlong.erase(overlong);
     }
@@ -402,19 +407,41 @@ bool DirectSoundEngine::slotFile(const QString& id, QString* path, FileCheck::St
     return true;
 }
 
+// Neither looks at the disk: the file as last seen by KnownFiles.
 bool DirectSoundEngine::isReady(const QString& id) const
 {
     QString path;
     FileCheck::Stamp stamp;
-    // The file is looked at outside the lock.
-    return slotFile(id, &path, &stamp) && FileCheck::stampOf(path) == stamp;
+    return slotFile(id, &path, &stamp) && !KnownFiles::instance()->changedSince(path, stamp);
 }
 
 bool DirectSoundEngine::isStale(const QString& id) const
 {
     QString path;
     FileCheck::Stamp stamp;
-    return slotFile(id, &path, &stamp) && !(FileCheck::stampOf(path) == stamp);
+    return slotFile(id, &path, &stamp) && KnownFiles::instance()->changedSince(path, stamp);
+}
+
+// A ready sound whose file went away goes on playing from memory; the log
+// says so once for each button and file.
+void DirectSoundEngine::onFileSeen(const QString& path)
+{
+    if (KnownFiles::instance()->lastSeen(path).exists())
+        return;
+    QStringList ids;
+    {
+        QMutexLocker lock(&m_slotMutex);
+        for (auto it = m_slots.cbegin(); it != m_slots.cend(); ++it)
+            if (it->master && it->path == path)
+                ids << it.key();
+    }
+    for (const QString& id : std::as_const(ids)) {
+        const QString key = id + QLatin1Char('|') + path;
+        if (m_missingLogged.contains(key))
+            continue;
+        m_missingLogged.insert(key);
+        VX_LOG(QStringLiteral("[DSE] %1 cannot be seen on disk; %2 plays from memory").arg(path, id));
+    }
 }
 
 bool DirectSoundEngine::isSettled(const QString& id) const
@@ -705,6 +732,7 @@ void DirectSoundEngine::clearAll()
     m_pending.clear();
     m_stopFades.clear();
     m_failureLogged.clear();
+    m_missingLogged.clear();
     m_unplayable.clear();
     m_overlong.clear();
     QMutexLocker lock(&m_slotMutex);

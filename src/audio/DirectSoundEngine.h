@@ -59,14 +59,17 @@ public:
     // same file was found too long before. True when a decode was queued.
     // An id whose buffers were built from an earlier version of its file
     // (see isStale) has them dropped and the file decoded anew, unless one
-    // of its voices still sounds: then nothing happens until it is over.
+    // of its voices still sounds: then nothing happens until it is over. A
+    // file that cannot be seen (moved away, deleted, its disk gone) keeps
+    // its buffers: they play on from memory.
     bool preload(const QString& id, const QString& path, double trimIn, double trimOut, float gain,
                  bool loop, double fadeIn, double fadeOut);
-    // Has buffers built from the file as it is now (one stat() of the file).
+    // Has buffers, and its file, as KnownFiles last saw it, is the version
+    // they were built from or cannot be seen. Never waits on the disk.
     bool isReady(const QString& id) const;
-    // Has buffers, but built from a version of the file that is not the one
-    // on disk now (replaced, rewritten or grown since): not ready, and the
-    // next preload of the id decodes it anew.
+    // Has buffers, but the file is there in a version other than the one
+    // they were built from (replaced, rewritten or grown since): not ready,
+    // and the next preload of the id decodes it anew.
     bool isStale(const QString& id) const;
     // Ready, or its last preload ended without buffers (the file did not
     // decode, or its range does not fit the window): nothing more will come
@@ -189,6 +192,7 @@ private slots:
     void onCleanupTick();
     void onFadeTick();
     void onReopenTick();
+    void onFileSeen(const QString& path);
 
 private:
     explicit DirectSoundEngine(QObject* parent);
@@ -271,6 +275,7 @@ private:
     std::unique_ptr<BufferMixer> m_mixer;
     OutputFactory m_outputFactory;
     QSet<QString> m_failureLogged; // "id|path" of decode failures already logged
+    QSet<QString> m_missingLogged; // "id|path" of files told missing
     // Ids whose last preload gave no buffers, and the requests found longer
     // than the window (by id), which are not decoded again.
     QSet<QString> m_unplayable;

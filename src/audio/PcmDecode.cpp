@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "FileCheck.h"
+#include "KnownFiles.h"
 #include "OpLog.h"
 #include "PcmDecoder.h"
 #include "PlatformLog.h"
@@ -321,15 +322,19 @@ QByteArray DecodeCache::decodeCached(const QString& path, double in, double out,
 {
     const QString key = cacheKey(path, in, out, gain);
     // Taken before the decode: a file that changes while it is read shows
-    // another stamp at the next request, and is read again then.
-    const FileCheck::Stamp now = FileCheck::stampOf(path);
+    // another stamp at the next request, and is read again then. A block
+    // of a file that cannot be seen now still holds.
+    const FileCheck::Stamp now = KnownFiles::instance()->lookNow(path);
     if (stamp)
         *stamp = now;
     {
         QMutexLocker lk(&m_mx);
         auto it = m_blocks.constFind(key);
-        if (it != m_blocks.constEnd() && it->stamp == now)
+        if (it != m_blocks.constEnd() && !KnownFiles::changed(it->stamp, now)) {
+            if (stamp)
+                *stamp = it->stamp;
             return it->block;
+        }
     }
     QByteArray block = m_decoder(path, in, out, gain);
     if (block.isEmpty())

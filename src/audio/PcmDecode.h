@@ -89,11 +89,11 @@ QString cacheKey(const QString& path, double in, double out, float gain);
 // may decode at once; the first to finish is stored and the later one returns
 // its own block. Blocks are shared (no copy on a hit). Thread-safe.
 //
-// Each block is kept with the stamp its file had before it was decoded
-// (FileCheck::stampOf). A request finds it only while the file still has that
-// stamp: a file replaced, rewritten or grown since is decoded anew, and the
-// new block takes the place of the old one, which goes together with every
-// other range kept from the file's earlier version.
+// Each block is kept with the stamp its file had before it was decoded (a
+// look through KnownFiles). A request finds it while the file still has that
+// stamp or cannot be seen: a file replaced, rewritten or grown since is
+// decoded anew, and the new block takes the place of the old one, which goes
+// together with every other range kept from the file's earlier version.
 class DecodeCache
 {
 public:

@@ -15,6 +15,8 @@
 
 #include "AudioEngine.h"
 #include "AudioEngineUtil.h"
+#include "FileCheck.h"
+#include "KnownFiles.h"
 #include "LoopStream.h"
 #include "ManualOutput.h"
 #include "MonoClock.h"
@@ -677,6 +679,14 @@ private slots:
                     QFile f(b.audioPath);
                     QVERIFY(f.open(QIODevice::Append));
                     QCOMPARE(f.write(QByteArray(8000, '\0')), qint64(8000));
+                    f.close();
+                    // Told by the file's notice on the watching thread; the
+                    // GUI thread's events stay held meanwhile.
+                    QDeadlineTimer told(5000);
+                    while (KnownFiles::instance()->lastSeen(b.audioPath).size != QFileInfo(b.audioPath).size()
+                           && !told.hasExpired())
+                        QThread::yieldCurrentThread();
+                    QCOMPARE(KnownFiles::instance()->lastSeen(b.audioPath).size, QFileInfo(b.audioPath).size());
                 }
             }
             QVERIFY(r.slot("a") && !r.slot("a")->startHeard);
@@ -1363,8 +1373,18 @@ private slots:
         QCOMPARE_LE(qAbs(p.at(0) - 0.35f), 1e-6f);
         QCOMPARE(p, AudioEngine::placeholderWaveform(300));
         QCOMPARE(e.waveformData(bad, 50), p);   // cached whatever the count
-        // Saved over with a sound under the same name: the sound's peaks.
+        // Saved over with a sound under the same name: the sound's peaks,
+        // once the new version has been seen.
         QVERIFY(QFile::remove(bad) && QFile::copy(m_tone, bad));
+        QTRY_COMPARE(KnownFiles::instance()->lastSeen(bad), FileCheck::stampOf(bad));
+        QCOMPARE(e.waveformData(bad, 64), first);
+        // Moved away: the peaks stay (no placeholder); back unchanged: the
+        // same peaks.
+        QVERIFY(QFile::rename(bad, bad + ".away"));
+        QTRY_VERIFY(!KnownFiles::instance()->lastSeen(bad).exists());
+        QCOMPARE(e.waveformData(bad, 64), first);
+        QVERIFY(QFile::rename(bad + ".away", bad));
+        QTRY_VERIFY(KnownFiles::instance()->lastSeen(bad).exists());
         QCOMPARE(e.waveformData(bad, 64), first);
 
         QCOMPARE(e.waveformData(m_tone, 10), first);   // cached

@@ -14,6 +14,8 @@
 #include <cmath>
 
 #include "AudioEngine.h"
+#include "FileCheck.h"
+#include "KnownFiles.h"
 #include "LoopStream.h"
 #include "MonoClock.h"
 #include "OpLog.h"
@@ -889,6 +891,7 @@ private slots:
             e.play(button("ramp", file), sink);
             QVERIFY(ended.wait(15000));
             QVERIFY(writeRamp(seconds, 1.0));
+            QTRY_COMPARE(KnownFiles::instance()->lastSeen(file), FileCheck::stampOf(file));
         }
         QSignalSpy stopped(&e, &AudioEngine::playStopped);
         QSignalSpy retried(&e, &AudioEngine::startRetried);

@@ -107,7 +107,8 @@ private slots:
         // length with other samples, "half written" the first half of the
         // samples with the header of the whole file. The file is then saved
         // over (with the modification time the earlier one had) and the
-        // cache must give what the file holds now.
+        // cache must give what the file holds now. "moved away": the same
+        // file, moved away after its decode: the cache gives what it kept.
         QTest::addColumn<QString>("earlier");
         QTest::newRow("whole") << false << 0.0 << 0.0 << 1.0f << 2 << "";
         QTest::newRow("range") << false << 0.25 << 1.5 << 1.0f << 2 << "";
@@ -128,6 +129,8 @@ private slots:
         QTest::newRow("range, saved over other samples") << true << 0.25 << 0.75 << 0.8f << 2 << "other samples";
         QTest::newRow("whole, grown since") << false << 0.0 << 0.0 << 1.0f << 2 << "half written";
         QTest::newRow("range, grown since") << false << 0.5 << 1.5 << 1.0f << 2 << "half written";
+        QTest::newRow("whole, moved away since") << false << 0.0 << 0.0 << 1.0f << 2 << "moved away";
+        QTest::newRow("range, moved away since") << true << 0.25 << 0.75 << 0.8f << 2 << "moved away";
     }
     void cdWavMatchesTheDecoder()
     {
@@ -181,6 +184,15 @@ private slots:
             const QByteArray first = cache.decodeCached(path, in, out, gain);
             QCOMPARE(first, expectedNow());
             QVERIFY(!first.isEmpty());
+            if (earlier == "moved away") {
+                // A file that cannot be seen is no change.
+                QVERIFY(QFile::rename(path, path + ".away"));
+                const QByteArray kept = cache.decodeCached(path, in, out, gain);
+                QVERIFY(QFile::rename(path + ".away", path));
+                QCOMPARE(kept, first);
+                QCOMPARE(cache.size(), 1);
+                return;
+            }
         }
         QVERIFY(writeWav(samples, qsizetype(1) << 40));
         if (!earlier.isEmpty()) {

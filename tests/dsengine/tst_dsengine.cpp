@@ -15,6 +15,8 @@
 #include "AudioOutput.h"
 #include "BufferMixer.h"
 #include "DirectSoundEngine.h"
+#include "FileCheck.h"
+#include "KnownFiles.h"
 #include "ManualOutput.h"
 #include "OpLog.h"
 #include "TestSupport.h"
@@ -297,6 +299,7 @@ private slots:
 
     void cleanup()
     {
+        releaseLook();
         e->shutdown();
         QVERIFY(!e->isInitialized());
         QVERIFY(watchersDone());
@@ -929,6 +932,18 @@ private slots:
                                                               << "saved over samples";
         QTest::newRow("looping 1 s saved over a 0.1 s file") << 1.0 << 0.0 << 0.0 << true << 0.0
                                                              << "saved over 0.1 s";
+        // The file was ready, then went away (a stick pulled, a share
+        // dropped, a folder renamed): the press plays it from memory, and
+        // nothing is decoded until a version other than the one in memory
+        // is there.
+        QTest::newRow("renamed away") << 2.0 << 0.0 << 0.0 << false << 0.0 << "away: renamed";
+        QTest::newRow("deleted") << 2.0 << 0.0 << 0.0 << false << 0.0 << "away: deleted";
+        QTest::newRow("1 s of 3 s renamed away") << 3.0 << 1.0 << 2.0 << false << 0.0 << "away: renamed";
+        QTest::newRow("back unchanged") << 2.0 << 0.0 << 0.0 << false << 0.0 << "away: back unchanged";
+        QTest::newRow("back with other samples") << 2.0 << 0.0 << 0.0 << false << 0.0 << "away: back changed";
+        // Every look at the disk hangs (a share that stopped answering):
+        // the press plays at once all the same, and looks at nothing itself.
+        QTest::newRow("looks hanging") << 2.0 << 0.0 << 0.0 << false << 0.0 << "away: looks hang";
     }
     void whatIsHeard()
     {
@@ -939,11 +954,15 @@ private slots:
         QFETCH(double, fade);
         QFETCH(QString, check);
         const bool savedOver = check.startsWith("saved over");
-        const QString path = savedOver ? TestSupport::tempDir() + "/saved-" + QTest::currentDataTag() + ".wav"
-                                       : TestSupport::tempDir() + QString("/heard-%1.wav").arg(seconds);
+        const bool away = check.startsWith("away");
+        const QString path = savedOver || away
+                                 ? TestSupport::tempDir() + "/saved-" + QTest::currentDataTag() + ".wav"
+                                 : TestSupport::tempDir() + QString("/heard-%1.wav").arg(seconds);
         e->setDecoder({});
         if (savedOver)
             QVERIFY(readyThenSavedOver(path, check, seconds, trimIn, trimOut, loop));
+        else if (away)
+            QVERIFY(readyThenAway(path, check, seconds, trimIn, trimOut));
         else
             QVERIFY(QFileInfo::exists(path) || writeHeardWav(path, seconds));
         e->preload("h", path, trimIn, trimOut, 1.0f, loop, fade, fade);
@@ -965,6 +984,13 @@ private slots:
         const double heard = (trimOut > 0 ? trimOut : seconds) - trimIn;
         QVERIFY2(std::abs(frames - heard * 44100) <= 441, qPrintable(QString::number(frames)));
         QVERIFY(e->triggerSingle("h", 1.0f));
+        if (away) {
+            // The row's version: from memory, or decoded anew once another
+            // version was there.
+            hearWholeLength(frames, std::llround(trimIn * 44100));
+            QCOMPARE(m_guiLooks.load(), 0);
+            return;
+        }
         if (check == "length" || (savedOver && !loop))
             hearWholeLength(frames, std::llround(trimIn * 44100));
         else if (savedOver)
@@ -1003,10 +1029,111 @@ private slots:
         // second on, as a save a second later would.
         if (!writeHeardWav(path, seconds) || !setModified(shorter ? then : then.addSecs(1)))
             return false;
-        if (e->isReady("h") || !e->isStale("h") || e->slotView("h").pcmBytes != before)
+        // Told by the file's notices, not by a look at the press.
+        if (!QTest::qWaitFor([&] { return e->isStale("h"); }, 5000))
+            return false;
+        if (e->isReady("h") || e->slotView("h").pcmBytes != before)
             return false;
         return true;
     }
+
+private:
+    // Looks at files counted on the GUI thread, and held while the gate is
+    // closed (for the row whose looks hang).
+    std::atomic<int> m_guiLooks{0};
+    std::shared_ptr<QSemaphore> m_lookGate;
+
+    void installLook(bool hang)
+    {
+        m_guiLooks = 0;
+        auto gate = std::make_shared<QSemaphore>(0);
+        auto entered = std::make_shared<QSemaphore>(0);
+        if (hang)
+            m_lookGate = gate;
+        QThread* gui = QThread::currentThread();
+        KnownFiles::instance()->setLook([this, gui, gate, entered, hang](const QString& p) {
+            // A look on the GUI thread is counted and let through, so that a
+            // press that looks fails the row rather than hanging it.
+            if (QThread::currentThread() == gui)
+                ++m_guiLooks;
+            else if (hang) {
+                entered->release();
+                gate->acquire();
+                gate->release();   // once open, every look goes through
+            }
+            return FileCheck::stampOf(p);
+        });
+        if (hang) {
+            KnownFiles::instance()->recheck(TestSupport::tempDir() + "/any.wav");
+            QVERIFY(entered->tryAcquire(1, 5000));
+        }
+    }
+    void releaseLook()
+    {
+        if (m_lookGate)
+            m_lookGate->release();
+        m_lookGate.reset();
+        KnownFiles::instance()->setLook({});
+    }
+
+    // The row's file made ready, then taken away: moved ("renamed"),
+    // deleted, moved and put back ("back unchanged"), or moved and another
+    // version written in its place ("back changed", the version in memory
+    // then being one of other samples). While it is away the id stays
+    // ready, no preload decodes it, and the log says once that it is
+    // missing. "looks hang": the file stays, and every look at the disk
+    // from then on hangs.
+    bool readyThenAway(const QString& path, const QString& check, double seconds, double trimIn, double trimOut)
+    {
+        const bool changed = check.endsWith("back changed");
+        const QDateTime then = QDateTime::fromMSecsSinceEpoch(QDateTime::currentMSecsSinceEpoch() - 3600000);
+        const auto write = [&](qint64 codeFrom, const QDateTime& t) {
+            QFile f(path);
+            return writeHeardWav(path, seconds, codeFrom) && f.open(QIODevice::ReadWrite)
+                   && f.setFileTime(t, QFileDevice::FileModificationTime);
+        };
+        if (!write(changed ? 12345 : 0, then))
+            return false;
+        e->preload("h", path, trimIn, trimOut, 1.0f, false, 0, 0);
+        if (!QTest::qWaitFor([&] { return e->isReady("h"); }, 60000) || !watchersDone())
+            return false;
+        KnownFiles* files = KnownFiles::instance();
+        installLook(check.endsWith("looks hang"));
+        if (check.endsWith("looks hang"))
+            return e->isReady("h") && !e->preload("h", path, trimIn, trimOut, 1.0f, false, 0, 0);
+        const QString moved = path + ".away";
+        if (!(check.endsWith("deleted") ? QFile::remove(path) : QFile::rename(path, moved)))
+            return false;
+        if (!QTest::qWaitFor([&] { return !files->lastSeen(path).exists(); }, 5000))
+            return false;
+        const auto missingLogged = [&] {
+            const QString line = QStringLiteral("[DSE] %1 cannot be seen on disk; h plays from memory").arg(path);
+            return int(OpLog::entriesNewestFirst().filter(line).size());
+        };
+        // Pressed twice while away, as the window's heal asks every 20 s.
+        for (int i = 0; i < 2; ++i) {
+            if (!e->isReady("h") || e->isStale("h") || e->preload("h", path, trimIn, trimOut, 1.0f, false, 0, 0)
+                || e->pendingPreloads() != 0 || !e->triggerSingle("h", 1.0f))
+                return false;
+            e->stop("h");
+        }
+        if (!QTest::qWaitFor([&] { return missingLogged() == 1; }, 5000))
+            return false;
+        if (check.endsWith("back unchanged")) {
+            if (!QFile::rename(moved, path) || !QTest::qWaitFor([&] { return files->lastSeen(path).exists(); }, 5000))
+                return false;
+            // Ready at once: nothing to decode.
+            return e->isReady("h") && !e->preload("h", path, trimIn, trimOut, 1.0f, false, 0, 0);
+        }
+        if (changed) {
+            if (!write(0, then.addSecs(1)) || !QTest::qWaitFor([&] { return e->isStale("h"); }, 5000))
+                return false;
+            return !e->isReady("h");
+        }
+        return missingLogged() == 1;
+    }
+
+private slots:
 
     // The real decoder behind the cache: a WAV written here plays sample for
     // sample; a file that cannot be decoded leaves the id not ready.

@@ -268,6 +268,7 @@ public:
     static const QList<QShortcut*>& tabStopShortcuts(MainWindow* w) { return w->tabStopShortcuts; }
     static const QList<QShortcut*>& tabVolShortcuts(MainWindow* w) { return w->tabVolShortcuts; }
     static int preloadWaits(MainWindow* w) { return w->preloadWaits; }
+    static void cacheHealTick(MainWindow* w) { w->cacheHealTick(); }
     static const QList<QPushButton*>& tabButtons(MainWindow* w) { return w->tabButtons; }
 
     static QSet<QString>& musicFading(MainWindow* w) { return w->musicFading; }

@@ -14,6 +14,7 @@
 #include "BufferMixer.h"
 #include "DirectSoundEngine.h"
 #include "EventLog.h"
+#include "KnownFiles.h"
 #include "ManualOutput.h"
 #include "ToastCapture.h"
 #include "OpLog.h"
@@ -109,8 +110,11 @@ private slots:
             ds->preload(b.id, b.audioPath, b.trimStart, b.trimEnd, float(b.volume), b.loop, b.fadeIn, b.fadeOut);
             QTRY_VERIFY_WITH_TIMEOUT(ds->isSettled(id), 30000);
             QCOMPARE(ds->isReady(id), savedOver);
-            if (savedOver)
+            if (savedOver) {
                 write(1.0);
+                // Known from the file's notice.
+                QTRY_VERIFY(ds->isStale(id));
+            }
         }
         QVERIFY(!ds->isReady(id));
         EventLog* log = A::eventLog(w);
@@ -143,7 +147,27 @@ private slots:
         QCOMPARE(lines.filter(QStringLiteral("Playing: Sound S")).size(), 0);
     }
 
+    // A pre-decoded sound plays to its end; so does one whose file was
+    // renamed away after it was decoded: from memory, the window's heal
+    // leaving it be, and ready at once when the file is back unchanged.
+    void predecodedSoundRunsOut_data()
+    {
+        QTest::addColumn<bool>("fileAway");
+        QTest::newRow("file there") << false;
+        QTest::newRow("file renamed away") << true;
+    }
     void predecodedSoundRunsOut()
+    {
+        QFETCH(bool, fileAway);
+        if (fileAway) {
+            playsWhileAway();
+            return;
+        }
+        predecodedSoundEnds();
+    }
+
+private:
+    void predecodedSoundEnds()
     {
         DirectSoundEngine* ds = DirectSoundEngine::instance();
         w->onPlayRequested(record(QStringLiteral("P")));
@@ -156,6 +180,40 @@ private slots:
         QVERIFY(!headerLit(w, 0));
         QVERIFY(A::nowPlayingId(w).isEmpty());
     }
+
+    void playsWhileAway()
+    {
+        DirectSoundEngine* ds = DirectSoundEngine::instance();
+        KnownFiles* files = KnownFiles::instance();
+        const QString id = QStringLiteral("P");
+        const QString path = record(id).audioPath;
+        QVERIFY(ds->isReady(id));
+        const quint32 bytes = ds->slotView(id).pcmBytes;
+        QVERIFY(bytes > 0);
+        // Evicted and decoded anew, it would have other buffers.
+        BufferMixer::Buffer* const master = ds->slotView(id).master;
+        TestSupport::takeToasts();
+        QVERIFY(QFile::rename(path, path + QStringLiteral(".away")));
+        auto putBack = qScopeGuard([&] { QFile::rename(path + QStringLiteral(".away"), path); });
+        QTRY_VERIFY(!files->lastSeen(path).exists());
+        A::cacheHealTick(w);
+        QCOMPARE(ds->slotView(id).master, master);
+        predecodedSoundEnds();
+        QCOMPARE(ds->slotView(id).pcmBytes, bytes);
+        QVERIFY(!AudioEngine::instance()->isPlaying(id));
+        QVERIFY(logged(QStringLiteral("[DSE] %1 cannot be seen on disk; P plays from memory").arg(path)));
+        QVERIFY(!logged(QStringLiteral("[onPlaybackError] id=P")));
+        QCOMPARE(TestSupport::takeToasts().filter(QStringLiteral("Sound P")).size(), 0);
+
+        putBack.dismiss();
+        QVERIFY(QFile::rename(path + QStringLiteral(".away"), path));
+        QTRY_VERIFY(files->lastSeen(path).exists());
+        QVERIFY(ds->isReady(id));
+        A::cacheHealTick(w);
+        QCOMPARE(ds->slotView(id).master, master);
+    }
+
+private slots:
 
     // Master volume reaches the pre-decoded engine, and a tab volume a
     // pre-decoded sound that plays, under the master; master and tab volumes
