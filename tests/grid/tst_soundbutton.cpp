@@ -727,11 +727,7 @@ private slots:
         holder = QStringLiteral("button \"Kick\" on tab 'Drums'");
         QCOMPARE(b.keyHolder(), holder);
         const QImage taken = b.grab().toImage();
-        QRect changed;
-        for (int y = 0; y < own.height(); ++y)
-            for (int x = 0; x < own.width(); ++x)
-                if (own.pixel(x, y) != taken.pixel(x, y))
-                    changed |= QRect(x, y, 1, 1);
+        const QRect changed = TestSupport::changedRect(own, taken);
         QVERIFY(!changed.isEmpty());
         QVERIFY2(changed.left() >= own.width() / 2 && changed.top() >= own.height() * 3 / 4,
                  qPrintable(QStringLiteral("%1,%2 %3x%4").arg(changed.x()).arg(changed.y()).arg(changed.width())
@@ -779,11 +775,7 @@ private slots:
             const QImage own = b.grab().toImage();
             holder = QStringLiteral("button \"Kick\" on tab 'Drums'");
             const QImage taken = b.grab().toImage();
-            QRect badge;
-            for (int y = 0; y < own.height(); ++y)
-                for (int x = 0; x < own.width(); ++x)
-                    if (own.pixel(x, y) != taken.pixel(x, y))
-                        badge |= QRect(x, y, 1, 1);
+            const QRect badge = TestSupport::changedRect(own, taken);
             QVERIFY(!badge.isEmpty());
             const double struck = TestSupport::drawnContrast(taken, badge);
             const double ownKey = TestSupport::drawnContrast(own, badge);

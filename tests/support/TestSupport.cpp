@@ -306,6 +306,16 @@ QRgb drawnGround(const QImage& shot, const QRect& r)
     return bg;
 }
 
+QRect changedRect(const QImage& a, const QImage& b)
+{
+    QRect changed;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y))
+                changed |= QRect(x, y, 1, 1);
+    return changed;
+}
+
 double drawnContrast(const QImage& shot, const QRect& r)
 {
     const QRgb bg = drawnGround(shot, r);

@@ -135,5 +135,8 @@ QRgb drawnGround(const QImage& shot, const QRect& r);
 // The contrast of what is drawn in the rectangle of the image: its most
 // frequent colour is the background, the pixel farthest from it the ink.
 double drawnContrast(const QImage& shot, const QRect& r);
+// The smallest rectangle holding every pixel in which two images of one size
+// differ; empty where they are alike.
+QRect changedRect(const QImage& a, const QImage& b);
 
 } // namespace TestSupport
