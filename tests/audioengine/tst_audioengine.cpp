@@ -1142,6 +1142,18 @@ private slots:
         QVERIFY(r.e.playingIds().isEmpty());
         QCOMPARE(r.all.count(), 3);
         QCOMPARE(r.stopped.count(), 0);
+
+        // An engine let go with a sound still on its stream ends the
+        // stream's threads: they would play on, holding their connection to
+        // the sound server, for as long as the process runs.
+        std::weak_ptr<LoopStream::Shared> left;
+        {
+            AudioEngine e;
+            e.play(button("s", m_click), QString());
+            QVERIFY(e.slotFor("s") && e.slotFor("s")->stream);
+            left = e.slotFor("s")->stream->handle();
+        }
+        QTRY_VERIFY(left.expired());
     }
 
     void notifications()
