@@ -47,6 +47,11 @@ AudioEngine::~AudioEngine()
     for (PlaybackSlot* s : std::as_const(m_slots)) {
         if (s->player)
             detachPlayer(s->player);
+        // A stream is no child of the engine: its threads would play on
+        // (and hold their connection to the sound server) for ever.
+        if (s->stream)
+            s->stream->dropQueued();
+        delete s->stream;
         delete s;
     }
     m_slots.clear();
@@ -406,15 +411,15 @@ bool AudioEngine::readToFileEnd(const PlaybackSlot& s) const
 }
 
 // Restarts the slot from startMs on a player made ready ahead (else a new
-// one). The old player goes at once, and the new one plays once it has gone:
-// a stopped player still plays what it had queued until its threads get to
-// the stop (on a busy machine, long enough to be heard over the new run);
-// its end closes its stream.
+// one). The old player is silenced and stopped first, then let go; the new
+// one starts at once, without waiting for the old one to be gone: a player
+// is destroyed on its own threads, which a busy machine holds back long
+// enough to leave a gap before the restart.
 void AudioEngine::restartOnFreshPlayer(PlaybackSlot& s, qint64 startMs)
 {
     endRun(s);
     detachPlayer(s.player);
-    const QPointer<QMediaPlayer> old = s.player;
+    silenceOutput(s.output);
     s.tailPlayer = std::exchange(s.player, nullptr);
     s.tailOutput = std::exchange(s.output, nullptr);
     releaseTail(s);
@@ -430,16 +435,18 @@ void AudioEngine::restartOnFreshPlayer(PlaybackSlot& s, qint64 startMs)
     }
     scheduleRebuffer(s.path, s.deviceId);
     s.startPending = true;
-    if (old && !m_serverGone) {
-        // A player cuts its own connections as it goes: a child of it tells.
-        const QPointer<QMediaPlayer> fresh = s.player;
-        connect(new QObject(old), &QObject::destroyed, this, [this, fresh, startMs] {
-            if (PlaybackSlot* slot = slotForPlayer(fresh))
-                startRestart(*slot, startMs);
-        });
-        return;
-    }
     startRestart(s, startMs);
+}
+
+// Nothing more an output writes is heard: its level goes to nothing and it
+// is muted. What it had written before plays on until its player's stop is
+// carried out.
+void AudioEngine::silenceOutput(QAudioOutput* output)
+{
+    if (!output || m_serverGone)
+        return;
+    output->setVolume(0);
+    output->setMuted(true);
 }
 
 // Plays a restart's pending player from startMs, now or once it can.
@@ -475,11 +482,14 @@ bool AudioEngine::serverStillOurs()
     const qint64 id = m_serverIdSource ? m_serverIdSource() : SoundServer::currentId();
     if (id < 0)
         return true;   // not a local server: nothing can be told
+    // Nothing answering counts as gone even at the first look: the back end
+    // keeps the outputs it listed once its server has gone, and a player
+    // started then crashes in its render thread.
     if (m_playersServer == 0 && id > 0) {
         m_playersServer = id;
         return true;
     }
-    if (id == m_playersServer)
+    if (id > 0 && id == m_playersServer)
         return true;
     VX_LOG(QStringLiteral("[AudioEngine] the sound server the players were made on has gone; "
                           "no player is made again until the program starts anew"));

@@ -353,6 +353,7 @@ private:
     bool readToFileEnd(const PlaybackSlot& s) const;
     void restartOnFreshPlayer(PlaybackSlot& s, qint64 startMs);
     void startRestart(PlaybackSlot& s, qint64 startMs);
+    void silenceOutput(QAudioOutput* output);
     void startWhenReady(PlaybackSlot& s, qint64 startMs);
     void detachPlayer(QMediaPlayer* player);
     void endRun(PlaybackSlot& s);

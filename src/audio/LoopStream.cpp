@@ -25,6 +25,7 @@ struct LoopStream::Shared
     std::atomic<bool> stop{false};
     std::atomic<bool> dropQueued{false};   // at the stop, drop the output's queue
     std::atomic<bool> closed{false};       // the render side has let its output go
+    std::atomic<bool> wrote{false};        // the render side has begun to write to its output
     std::shared_ptr<Shared> follows;       // taken by the render thread as it starts
     std::atomic<float> level{1.0f};
     std::atomic<int> state{int(State::Starting)};
@@ -301,10 +302,14 @@ void beginStopFade(Shared& sh, AudioOutput& out, qint64 frames, int queued)
 // Waits, for a short while at most, until the stream this one follows has
 // let its output go: what that one had queued is dropped, and what the
 // sound server had mixed of it ahead is heard before this one's first frame.
-// Lets go of that one; false when this stream is told to end meanwhile.
+// One let go before it wrote anything (a burst of presses) never will, and
+// is not waited for. Lets go of that one; false when this stream is told to
+// end meanwhile.
 bool waitForPredecessor(Shared& sh, std::shared_ptr<Shared>& before)
 {
-    for (int i = 0; before && i < 100 && !before->closed.load(std::memory_order_acquire); ++i) {
+    const auto silentForGood = [](const Shared& b) { return b.stop.load() && !b.wrote.load(); };
+    for (int i = 0; before && i < 100 && !before->closed.load(std::memory_order_acquire) && !silentForGood(*before);
+         ++i) {
         if (sh.stop.load(std::memory_order_acquire))
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -333,6 +338,11 @@ void renderLoop(std::shared_ptr<Shared> sh)
         return;
     }
     if (!waitForLead(*sh) || !waitForPredecessor(*sh, before))
+        return;
+    // From here a stream that follows this one waits for its output to
+    // close; told to end before, it writes nothing (see waitForPredecessor).
+    sh->wrote.store(true);
+    if (sh->stop.load())
         return;
     const int capacity = out->bufferFrames();
     float applied = sh->level.load(std::memory_order_relaxed);

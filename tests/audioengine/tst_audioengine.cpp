@@ -806,8 +806,9 @@ private slots:
 
         // Pressed again (Restart on) after its end report with its stream
         // still held, or within what its back end has read ahead of the end:
-        // a fresh player starts it from its trim-in once the old one has
-        // gone, no stop reported. Earlier, the same player seeks.
+        // a fresh player starts it from its trim-in at once, the old one
+        // silenced and stopped before it starts and let go without being
+        // waited for, no stop reported. Earlier, the same player seeks.
         struct Again
         {
             const char* name;
@@ -823,6 +824,7 @@ private slots:
             Rig g;
             g.e.play(button("g", m_tone), QString());
             QPointer<QMediaPlayer> first = g.player("g");
+            QPointer<QAudioOutput> firstOutput = g.slot("g")->output;
             QTRY_COMPARE(first->playbackState(), QMediaPlayer::PlayingState);
             if (a.reportedAt < 0) {
                 first->stop();   // its own stop report, as at its end
@@ -839,13 +841,22 @@ private slots:
             if (!a.fresh)
                 continue;
             QVERIFY2(!g.slot("g")->tailPlayer, a.name);
-            // The new one plays once the old one has gone (and its stream).
-            QVERIFY2(g.slot("g")->startPending, a.name);
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            QVERIFY2(!first, a.name);
-            QTRY_VERIFY(!g.slot("g")->startPending);
+            // The old one is silent and stopped, still there (it goes from
+            // the event loop), while the new one already plays.
+            QVERIFY2(first && firstOutput, a.name);
+            QCOMPARE(first->playbackState(), QMediaPlayer::StoppedState);
+            QVERIFY2(firstOutput->isMuted() && firstOutput->volume() == 0.0f, a.name);
+            QElapsedTimer waited;
+            waited.start();
+            while (g.slot("g")->startPending && waited.elapsed() < 5000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QVERIFY2(!g.slot("g")->startPending, a.name);
+            QVERIFY2(first, a.name);   // not waited for
             QCOMPARE(g.slot("g")->startPosMs, qint64(0));
             QTRY_COMPARE(g.player("g")->playbackState(), QMediaPlayer::PlayingState);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QVERIFY2(!first && !firstOutput, a.name);
+            QVERIFY2(g.e.isPlaying("g"), a.name);
         }
 
 
@@ -1016,13 +1027,37 @@ private slots:
     // none, answers): the playing sounds end at once, their players are left
     // untouched (stopping or deleting them can hang), no player is made
     // again, not even a probe, and every start fails with the loss told.
+    // An engine made after the server went (none answers at its first look,
+    // while the back end still lists the outputs it had) makes no player
+    // either: one started then crashes in the back end's render thread.
+    void serverGoneEndsThePlayersForGood_data()
+    {
+        QTest::addColumn<qint64>("firstAnswer");   // who answers at the engine's first look
+        QTest::newRow("gone while playing") << qint64(4242);
+        QTest::newRow("gone before the first look") << qint64(0);
+    }
     void serverGoneEndsThePlayersForGood()
     {
+        QFETCH(qint64, firstAnswer);
         ScopedFakeClock clock;
         Rig r;
-        qint64 server = 4242;
+        qint64 server = firstAnswer;
         r.e.setServerIdSource([&server] { return server; });
         QSignalSpy lost(&r.e, &AudioEngine::outputLost);
+        if (firstAnswer == 0) {
+            QVERIFY(!QMediaDevices::audioOutputs().isEmpty());   // outputs are listed all the same
+            r.e.play(button("a", m_tone), QString());
+            r.e.playRapid(button("b", m_tone), QString());
+            r.e.preBuffer({m_tone});
+            r.runScheduled();
+            QTRY_COMPARE(r.errors.count(), 2);
+            QCOMPARE(lost.count(), 1);
+            QVERIFY(r.e.isServerGone() && r.e.isOutputLost());
+            QVERIFY(!r.e.isPlaying("a") && !r.e.isPlaying("b"));
+            QVERIFY(r.e.findChildren<QMediaPlayer*>().isEmpty());
+            QVERIFY(!r.e.isBuffered(m_tone));
+            return;
+        }
         r.e.play(button("a", m_tone), QString());
         QPointer<QMediaPlayer> player = r.player("a");
         QVERIFY(player);
@@ -1117,6 +1152,18 @@ private slots:
         QVERIFY(r.e.playingIds().isEmpty());
         QCOMPARE(r.all.count(), 3);
         QCOMPARE(r.stopped.count(), 0);
+
+        // An engine let go with a sound still on its stream ends the
+        // stream's threads: they would play on, holding their connection to
+        // the sound server, for as long as the process runs.
+        std::weak_ptr<LoopStream::Shared> left;
+        {
+            AudioEngine e;
+            e.play(button("s", m_click), QString());
+            QVERIFY(e.slotFor("s") && e.slotFor("s")->stream);
+            left = e.slotFor("s")->stream->handle();
+        }
+        QTRY_VERIFY(left.expired());
     }
 
     void notifications()

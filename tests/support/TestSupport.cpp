@@ -91,7 +91,9 @@ void isolateSettings()
 } // namespace TestSupport
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QProcess>
+#include <algorithm>
 
 namespace TestSupport {
 
@@ -103,10 +105,23 @@ bool startMonitorRecording(QProcess& rec, const QString& own, int latencyMs)
     QStringList args{"-d", monitor, "--raw", "--format=s16le", "--rate=44100", "--channels=2"};
     if (latencyMs > 0)
         args << QStringLiteral("--latency-msec=%1").arg(latencyMs);
-    rec.start("parec", args);
     // Started, connected and running once the first bytes come (later with
-    // parec's own, larger, latency).
-    return rec.waitForStarted(5000) && rec.waitForReadyRead(10000);
+    // parec's own, larger, latency). A machine kept busy can take seconds to
+    // start parec and the sound server to take it on; a recorder that ends
+    // before it has recorded anything is started once more.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        rec.start("parec", args);
+        if (rec.waitForStarted(30000)) {
+            QDeadlineTimer deadline(30000);
+            while (rec.bytesAvailable() == 0 && rec.state() == QProcess::Running && !deadline.hasExpired())
+                rec.waitForReadyRead(int(std::clamp<qint64>(deadline.remainingTime(), 1, 500)));
+            if (rec.bytesAvailable() > 0)
+                return true;
+        }
+        rec.kill();
+        rec.waitForFinished(5000);
+    }
+    return false;
 }
 
 QByteArray pactl(const QStringList& args)
