@@ -555,13 +555,16 @@ void pressAndHear(AudioEngine& e, const ButtonData& b, const QString& sink, Test
         // The last of a burst is what plays on: its run (read from where it
         // is first heard alone, placed back to its start) starts within
         // 150 ms of it, the sink's clock taken as the steady clock's over
-        // the burst, and not before it (an earlier run left to play on).
+        // the burst, and not before it (an earlier run left to play on). A
+        // loop held back brings presses together: the run heard may then be
+        // the one before the last, begun as much earlier as the loop was
+        // late (one left from the first press begins a whole burst early).
         QVERIFY2(h.lastAgainFrame >= 0, "the last press not heard");
         const double lastPressFrame = pressFrame + lastPressAfterMs * 44.1;
         const double lastAfterMs = (h.lastAgainFrame - lastPressFrame) / 44.1 - h.lastAgainFromMs;
         qInfo("the last press, %.1f ms after the first, was heard %.1f ms after it (first alone at %.1f ms)",
               lastPressAfterMs, lastAfterMs, h.lastAgainFromMs);
-        QCOMPARE_GE(lastAfterMs, -20.0);
+        QCOMPARE_GE(lastAfterMs, -20.0 - slack);
         QCOMPARE_LE(lastAfterMs, 150.0 + slack);
         return;
     }
