@@ -154,12 +154,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rec.mixedMs() - startedAt >= 400, 10000);
         QVERIFY(e->isPlaying("flat"));
         const qint64 pressedAt = rec.mixedMs();
+        const quint64 underrunsBefore = e->mixer()->output()->underrunCount();
         e->stopWithFade("flat", fadeMs);
         QVERIFY(e->isFadingOut("flat"));
         QTRY_VERIFY_WITH_TIMEOUT(!e->isPlaying("flat"), fadeMs + 10000);
         QTRY_VERIFY(!e->isFadingOut("flat"));
         const qint64 endedAt = rec.mixedMs();
         QTRY_VERIFY_WITH_TIMEOUT(rec.mixedMs() - endedAt >= 300, 10000);
+        const quint64 underruns = e->mixer()->output()->underrunCount() - underrunsBefore;
         const QByteArray raw = rec.stop();
 
         const auto* s = reinterpret_cast<const qint16*>(raw.constData());
@@ -174,17 +176,30 @@ private slots:
         }
         QVERIFY2(lastFull >= 0, "the sound was not heard at its level");
         const int silentAt = lastSound + 1;
-        const double fellMs = (silentAt - (lastFull + 1)) / 44.1;
+        // The fall on the sound's own clock: a level that only falls is
+        // silent inside it only where the stream ran dry on a busy machine
+        // and the sink played silence of its own (the output mostly counts
+        // those as underruns, not always). Those frames are not the
+        // engine's, and are left out: that the mixer's fall has no hole is
+        // judged frame by frame in the mixer's own test.
+        QList<int> fall;
+        for (int i = lastFull + 1; i < silentAt; ++i)
+            if (left(i) > 2)
+                fall.append(left(i));
+        const int dropped = silentAt - (lastFull + 1) - int(fall.size());
+        const double fellMs = fall.size() / 44.1;
         double sum = 0, tail = 0;
-        for (int i = std::max(0, silentAt - 441); i < silentAt; ++i)
-            sum += double(left(i)) * left(i);
-        for (int i = std::max(0, silentAt - 88); i < silentAt; ++i)
-            tail = std::max(tail, double(left(i)) / kLevel);
+        const int n = int(fall.size());
+        for (int i = std::max(0, n - 441); i < n; ++i)
+            sum += double(fall[i]) * fall[i];
+        for (int i = std::max(0, n - 88); i < n; ++i)
+            tail = std::max(tail, double(fall[i]) / kLevel);
         const double last10 = std::sqrt(sum / 441) / kLevel;
-        qInfo("faded stop of %d ms: heard falling %.1f ms after the press, fell for %.1f ms; its last 10 ms at "
-              "%.3f of the level (%.1f dB), its last 2 ms at most %.4f; let go %.1f ms after the silence",
-              fadeMs, (lastFull + 1) / 44.1 - pressedAt, fellMs, last10, 20 * std::log10(std::max(last10, 1e-6)),
-              tail, endedAt - silentAt / 44.1);
+        qInfo("faded stop of %d ms: heard falling %.1f ms after the press, fell for %.1f ms (%.1f ms of the "
+              "sink's silence inside left out, %llu underruns); its last 10 ms at %.3f of the level (%.1f dB), "
+              "its last 2 ms at most %.4f; let go %.1f ms after the silence",
+              fadeMs, (lastFull + 1) / 44.1 - pressedAt, fellMs, dropped / 44.1, (unsigned long long)underruns, last10,
+              20 * std::log10(std::max(last10, 1e-6)), tail, endedAt - silentAt / 44.1);
         QCOMPARE_LE(last10, 0.05);
         QCOMPARE_LE(tail, 0.01);
         QCOMPARE_LE(std::abs(fellMs - fadeMs), 15.0);
