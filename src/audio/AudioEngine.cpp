@@ -523,6 +523,44 @@ void AudioEngine::parkPlayer(QMediaPlayer* player, QAudioOutput* output)
         output->setParent(nullptr);
 }
 
+// Every player let go comes here: cut off from the engine, stopped, and
+// destroyed with its output a second later, not at once. Qt 6.4's sound
+// server output asks the server to drain its stream whenever the stream runs
+// dry, and never withdraws that request: a player destroyed just as the
+// answer comes has it delivered to its freed output, which crashes the
+// program on the server's thread. A second after the stop, the stream has
+// run dry and its answer has come. A player whose server has gone is parked.
+void AudioEngine::retirePlayer(QMediaPlayer* player, QAudioOutput* output)
+{
+    if (m_serverGone) {
+        parkPlayer(player, output);
+        return;
+    }
+    if (!player) {
+        if (output)
+            output->deleteLater();
+        return;
+    }
+    detachPlayer(player);
+    QObject::disconnect(player, nullptr, player, nullptr);
+    player->stop();
+    m_retiring.insert(player, output);
+    connect(player, &QObject::destroyed, this, [this, player] { m_retiring.remove(player); });
+    auto* retire = new QTimer(player);
+    retire->setObjectName(QStringLiteral("playerRetire"));
+    retire->setSingleShot(true);
+    connect(retire, &QTimer::timeout, player, [this, player] { destroyRetired(player); });
+    retire->start(kRetireMs);
+}
+
+void AudioEngine::destroyRetired(QMediaPlayer* player)
+{
+    const QPointer<QAudioOutput> output = m_retiring.take(player);
+    player->deleteLater();
+    if (output)
+        output->deleteLater();
+}
+
 // Qt 6.4's ffmpeg back end crashes when a player starts with no output
 // device at all, so nothing is started then.
 bool AudioEngine::hasAnyOutput()
@@ -661,6 +699,9 @@ void AudioEngine::shutdown()
 {
     panic();
     qDeleteAll(std::exchange(m_retired, {}));
+    // At the end nothing waits for a player's stream to run dry.
+    for (QMediaPlayer* player : m_retiring.keys())
+        destroyRetired(player);
     QList<QPointer<QObject>> own;
     for (QObject* child : children())
         own.append(child);
@@ -703,18 +744,7 @@ void AudioEngine::releaseSlotMedia(PlaybackSlot& s)
     }
     delete std::exchange(s.stream, nullptr);
     endRun(s);
-    if (m_serverGone) {
-        parkPlayer(s.player, s.output);
-        return;
-    }
-    if (s.player) {
-        // Cut the connections first, so stopping it reports nothing.
-        detachPlayer(s.player);
-        s.player->stop();
-        s.player->deleteLater();
-    }
-    if (s.output)
-        s.output->deleteLater();
+    retirePlayer(s.player, s.output);
 }
 
 // The id's next stream waits for this one to be silent: a restart replaces

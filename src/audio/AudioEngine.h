@@ -5,6 +5,7 @@
 #include <QMediaPlayer>
 #include <QMutex>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <functional>
@@ -121,6 +122,9 @@ public:
     // the latest this long after its fade should have ended.
     static constexpr int kStopFadeSpareMs = 500;
     static constexpr int kPurgeAbove = 48;        // ended slots kept before purging
+    // A player let go is stopped at once and destroyed this much later (see
+    // retirePlayer); its timer is a child of the player, named "playerRetire".
+    static constexpr int kRetireMs = 1000;
     static constexpr int kPreBufferPerCall = 64;
     static constexpr int kPreBufferSpacingMs = 20;
     static constexpr int kMaxBufferEntries = 64;  // live pipelines kept ready
@@ -343,6 +347,8 @@ private:
     bool serverStillOurs();
     bool canMakePlayers();
     static void parkPlayer(QMediaPlayer* player, QAudioOutput* output);
+    void retirePlayer(QMediaPlayer* player, QAudioOutput* output);
+    void destroyRetired(QMediaPlayer* player);
     void startPendingSlot(PlaybackSlot& s);
     void waitForSeek(PlaybackSlot& s);
     double appliedVolume(const PlaybackSlot& s) const;
@@ -357,7 +363,7 @@ private:
     void startWhenReady(PlaybackSlot& s, qint64 startMs);
     void detachPlayer(QMediaPlayer* player);
     void endRun(PlaybackSlot& s);
-    // Ends the slot's fade-in and hands its player and output to deleteLater.
+    // Ends the slot's fade-in and retires its player and output.
     void releaseSlotMedia(PlaybackSlot& s);
     void noteEndedStream(const QString& id, const LoopStream& stream);
     void stopAtOnce(const QString& id);
@@ -460,6 +466,7 @@ private:
 
     QHash<QString, PlaybackSlot*> m_slots;
     QList<PlaybackSlot*> m_retired;   // records ended by a panic, freed from the event loop
+    QHash<QMediaPlayer*, QPointer<QAudioOutput>> m_retiring;   // players let go, until destroyed
     QHash<QString, QTimer*> m_stopFades;
     QString m_defaultDevice;
     QString m_cachedDeviceId;

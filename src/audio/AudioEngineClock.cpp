@@ -197,13 +197,7 @@ void AudioEngine::replaceStalledPlayer(PlaybackSlot& s)
     killFadeIn(s);
     killTrimOut(s);
     killEndFade(s);
-    QMediaPlayer* stalled = std::exchange(s.player, nullptr);
-    QAudioOutput* output = std::exchange(s.output, nullptr);
-    detachPlayer(stalled);
-    stalled->stop();
-    stalled->deleteLater();
-    if (output)
-        output->deleteLater();
+    retirePlayer(std::exchange(s.player, nullptr), std::exchange(s.output, nullptr));
     makePlayer(s, device, source);
     s.fadeInHeld = s.fadeInMs > 10;
     s.endFade = 1.0;

@@ -136,20 +136,7 @@ void AudioEngine::wrapRound(QString id)
 
 void AudioEngine::releaseTail(PlaybackSlot& s)
 {
-    QMediaPlayer* player = std::exchange(s.tailPlayer, nullptr);
-    QAudioOutput* output = std::exchange(s.tailOutput, nullptr);
-    if (m_serverGone) {
-        parkPlayer(player, output);
-        return;
-    }
-    if (player) {
-        detachPlayer(player);
-        QObject::disconnect(player, nullptr, player, nullptr);
-        player->stop();
-        player->deleteLater();
-    }
-    if (output)
-        output->deleteLater();
+    retirePlayer(std::exchange(s.tailPlayer, nullptr), std::exchange(s.tailOutput, nullptr));
 }
 
 void AudioEngine::releaseLoopPlayers(PlaybackSlot& s)

@@ -189,21 +189,7 @@ void AudioEngine::makeBufferEntry(const QString& path, const QString& deviceId, 
 
 void AudioEngine::dropBufferEntry(BufferEntry& e)
 {
-    if (m_serverGone) {
-        parkPlayer(e.player, e.output);
-        e.player = nullptr;
-        e.output = nullptr;
-        return;
-    }
-    if (e.player) {
-        e.player->stop();
-        e.player->deleteLater();
-        e.player = nullptr;
-    }
-    if (e.output) {
-        e.output->deleteLater();
-        e.output = nullptr;
-    }
+    retirePlayer(std::exchange(e.player, nullptr), std::exchange(e.output, nullptr));
 }
 
 bool AudioEngine::adoptBuffered(const QString& path, const QString& deviceId, PlaybackSlot& s)
