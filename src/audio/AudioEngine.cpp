@@ -523,27 +523,34 @@ void AudioEngine::parkPlayer(QMediaPlayer* player, QAudioOutput* output)
         output->setParent(nullptr);
 }
 
-// Every player let go comes here: cut off from the engine, stopped, and
-// destroyed with its output a second later, not at once. Qt 6.4's sound
-// server output asks the server to drain its stream whenever the stream runs
-// dry, and never withdraws that request: a player destroyed just as the
-// answer comes has it delivered to its freed output, which crashes the
-// program on the server's thread. A second after the stop, the stream has
-// run dry and its answer has come. A player whose server has gone is parked.
+// Every player let go comes here, cut off from the engine. One that still
+// plays is stopped and destroyed at once: only its destruction drops what
+// its stream has queued, which a stop or a pause would let be heard. One
+// that has stopped by itself (its end) is destroyed a second later. Qt 6.4's
+// sound-server output asks the server to drain its stream whenever the
+// stream runs dry, as it does at the end, and never withdraws that request:
+// destroyed just as the answer comes, the output has it delivered after it
+// was freed, which crashes the program on the server's thread. A second
+// later the answer has come. A player whose server has gone is parked.
 void AudioEngine::retirePlayer(QMediaPlayer* player, QAudioOutput* output)
 {
     if (m_serverGone) {
         parkPlayer(player, output);
         return;
     }
-    if (!player) {
+    if (player) {
+        detachPlayer(player);
+        QObject::disconnect(player, nullptr, player, nullptr);
+    }
+    if (!player || player->playbackState() != QMediaPlayer::StoppedState) {
+        if (player) {
+            player->stop();
+            player->deleteLater();
+        }
         if (output)
             output->deleteLater();
         return;
     }
-    detachPlayer(player);
-    QObject::disconnect(player, nullptr, player, nullptr);
-    player->stop();
     m_retiring.insert(player, output);
     connect(player, &QObject::destroyed, this, [this, player] { m_retiring.remove(player); });
     auto* retire = new QTimer(player);

@@ -122,8 +122,9 @@ public:
     // the latest this long after its fade should have ended.
     static constexpr int kStopFadeSpareMs = 500;
     static constexpr int kPurgeAbove = 48;        // ended slots kept before purging
-    // A player let go is stopped at once and destroyed this much later (see
-    // retirePlayer); its timer is a child of the player, named "playerRetire".
+    // A player let go after it stopped by itself is destroyed this much
+    // later (see retirePlayer); its timer is a child of the player, named
+    // "playerRetire".
     static constexpr int kRetireMs = 1000;
     static constexpr int kPreBufferPerCall = 64;
     static constexpr int kPreBufferSpacingMs = 20;

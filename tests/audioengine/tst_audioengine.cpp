@@ -854,13 +854,16 @@ private slots:
             QVERIFY2(first, a.name);   // not waited for
             QCOMPARE(g.slot("g")->startPosMs, qint64(0));
             QTRY_COMPARE(g.player("g")->playbackState(), QMediaPlayer::PlayingState);
-            // Destroyed once its stream has surely run dry, not at once.
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            QVERIFY2(first && firstOutput, a.name);
-            QTimer* retire = first->findChild<QTimer*>(QStringLiteral("playerRetire"));
-            QVERIFY2(retire && retire->isActive() && retire->interval() == AudioEngine::kRetireMs, a.name);
-            TestSupport::fireTimer(retire);
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            if (a.reportedAt < 0) {
+                // One that had ended by itself goes once its stream has surely
+                // run dry; one cut short goes at once, which drops its queue.
+                QVERIFY2(first && firstOutput, a.name);
+                QTimer* retire = first->findChild<QTimer*>(QStringLiteral("playerRetire"));
+                QVERIFY2(retire && retire->isActive() && retire->interval() == AudioEngine::kRetireMs, a.name);
+                TestSupport::fireTimer(retire);
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            }
             QVERIFY2(!first && !firstOutput, a.name);
             QVERIFY2(g.e.isPlaying("g"), a.name);
         }
