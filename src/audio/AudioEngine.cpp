@@ -563,6 +563,11 @@ void AudioEngine::retirePlayer(QMediaPlayer* player, QAudioOutput* output)
 void AudioEngine::destroyRetired(QMediaPlayer* player)
 {
     const QPointer<QAudioOutput> output = m_retiring.take(player);
+    // The server went away meanwhile: destroying it could wait for ever.
+    if (m_serverGone) {
+        parkPlayer(player, output);
+        return;
+    }
     player->deleteLater();
     if (output)
         output->deleteLater();
