@@ -538,15 +538,16 @@ void AudioEngine::retirePlayer(QMediaPlayer* player, QAudioOutput* output)
         parkPlayer(player, output);
         return;
     }
-    if (player) {
-        detachPlayer(player);
-        QObject::disconnect(player, nullptr, player, nullptr);
+    if (!player) {
+        if (output)
+            output->deleteLater();
+        return;
     }
-    if (!player || player->playbackState() != QMediaPlayer::StoppedState) {
-        if (player) {
-            player->stop();
-            player->deleteLater();
-        }
+    detachPlayer(player);
+    QObject::disconnect(player, nullptr, player, nullptr);
+    if (player->playbackState() != QMediaPlayer::StoppedState) {
+        player->stop();
+        player->deleteLater();
         if (output)
             output->deleteLater();
         return;
