@@ -1,4 +1,5 @@
 #include "LoopStream.h"
+#include "LoopStreamWaits.h"
 
 #include <QMutex>
 #include <algorithm>
@@ -80,6 +81,7 @@ struct LoopStream::Shared
 namespace {
 
 using Shared = LoopStream::Shared;
+std::atomic<quint64> g_predecessorWaitMs{0};
 constexpr qint64 kBlock = LoopStream::kBlockFrames;
 constexpr int kBlocks = LoopStream::kBlocks;
 
@@ -313,6 +315,7 @@ bool waitForPredecessor(Shared& sh, std::shared_ptr<Shared>& before)
         if (sh.stop.load(std::memory_order_acquire))
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        g_predecessorWaitMs.fetch_add(1, std::memory_order_relaxed);
     }
     before.reset();
     return !sh.stop.load(std::memory_order_acquire);
@@ -501,4 +504,9 @@ quint64 LoopStream::underruns() const
 qint64 LoopStream::starvedFrames() const
 {
     return m_shared->starved.load(std::memory_order_relaxed);
+}
+
+quint64 loopStreamPredecessorWaitMs()
+{
+    return g_predecessorWaitMs.load(std::memory_order_relaxed);
 }

@@ -8,10 +8,18 @@ namespace {
 std::mutex g_hookMx;
 ManualOutput* g_last = nullptr;
 qint64 g_queuedAtClose = -1;
+std::function<void()> g_openHook;
 }
 
 ManualOutput::ManualOutput(const AudioOutputConfig& config) : AudioOutput(config)
 {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lk(g_hookMx);
+        hook = g_openHook;
+    }
+    if (hook)
+        hook();
     m_deviceName = QStringLiteral("manual");
     m_scratch.fill('\0', qsizetype(m_config.bufferFrames) * m_config.bytesPerFrame());
     std::lock_guard<std::mutex> lk(g_hookMx);
@@ -31,6 +39,12 @@ ManualOutput* ManualOutput::lastOpened()
 {
     std::lock_guard<std::mutex> lk(g_hookMx);
     return g_last;
+}
+
+void ManualOutput::setOpenHook(std::function<void()> hook)
+{
+    std::lock_guard<std::mutex> lk(g_hookMx);
+    g_openHook = std::move(hook);
 }
 
 qint64 ManualOutput::queuedAtLastClose()

@@ -2,6 +2,8 @@
 #include <QByteArray>
 #include <QMutex>
 
+#include <functional>
+
 #include "AudioOutput.h"
 
 // An output for tests: nothing is consumed until the test calls consume(),
@@ -56,6 +58,9 @@ public:
     // The frames the last output destroyed still held unplayed when it
     // went (-1 before any went): what a render side let go of unheard.
     static qint64 queuedAtLastClose();
+    // Called at the start of every construction, on the thread that opens
+    // the output: a test holds a render side in its open with it. Empty: none.
+    static void setOpenHook(std::function<void()> hook);
 
 private:
     mutable QMutex m_mx;

@@ -12,12 +12,16 @@
 #include <thread>
 
 #include <QPointer>
+#include <QScopeGuard>
+#include <QSemaphore>
+#include <atomic>
 
 #include "AudioEngine.h"
 #include "AudioEngineUtil.h"
 #include "FileCheck.h"
 #include "KnownFiles.h"
 #include "LoopStream.h"
+#include "LoopStreamWaits.h"
 #include "ManualOutput.h"
 #include "MonoClock.h"
 #include "SafeWrite.h"
@@ -962,6 +966,43 @@ private slots:
         }
         qunsetenv("TR_AUDIO_OUTPUT");
         QCOMPARE(ManualOutput::queuedAtLastClose(), qint64(0));
+
+        // A burst of presses: the next stream of the button does not wait
+        // for one let go while its output was still opening, before it wrote
+        // anything (it never will).
+        qputenv("TR_AUDIO_OUTPUT", "manual");
+        {
+            // The first open is held until the end of the case.
+            struct Gate
+            {
+                QSemaphore opening, held;
+                std::atomic<int> opens{0};
+            };
+            const auto gate = std::make_shared<Gate>();
+            ManualOutput::setOpenHook([gate] {
+                if (gate->opens++ == 0) {
+                    gate->opening.release();
+                    gate->held.acquire();
+                }
+            });
+            const auto unhold = qScopeGuard([gate] {
+                ManualOutput::setOpenHook({});
+                gate->held.release();
+            });
+            Rig m;
+            m.e.setLoopStreams(true);
+            m.e.play(button("burst", m_click), QString());
+            QVERIFY(gate->opening.tryAcquire(1, 10000));
+            m.e.stop("burst");
+            const quint64 waited = loopStreamPredecessorWaitMs();
+            m.e.play(button("burst", m_click), QString());
+            LoopStream* next = m.slot("burst") ? m.slot("burst")->stream : nullptr;
+            QVERIFY(next);
+            QTRY_VERIFY_WITH_TIMEOUT(next->state() != LoopStream::State::Starting, 30000);
+            QVERIFY(next->state() != LoopStream::State::Failed);
+            QCOMPARE(loopStreamPredecessorWaitMs(), waited);
+        }
+        qunsetenv("TR_AUDIO_OUTPUT");
     }
 
     void purgeOfEndedSlots()

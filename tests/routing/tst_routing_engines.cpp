@@ -16,6 +16,7 @@
 #include "BufferMixer.h"
 #include "DirectSoundEngine.h"
 #include "EventLog.h"
+#include "FileCalls.h"
 #include "KnownFiles.h"
 #include "ManualOutput.h"
 #include "ToastCapture.h"
@@ -151,21 +152,26 @@ private slots:
 
     // A pre-decoded sound plays to its end; so does one whose file was
     // renamed away after it was decoded: from memory, the window's heal
-    // leaving it be, and ready at once when the file is back unchanged.
+    // leaving it be, and ready at once when the file is back unchanged. A
+    // faded stop on an output that runs late falls to silence along its
+    // whole fall, past the window's fade timer, following a tab volume
+    // change on the way.
     void predecodedSoundRunsOut_data()
     {
-        QTest::addColumn<bool>("fileAway");
-        QTest::newRow("file there") << false;
-        QTest::newRow("file renamed away") << true;
+        QTest::addColumn<QString>("how");
+        QTest::newRow("file there") << "there";
+        QTest::newRow("file renamed away") << "away";
+        QTest::newRow("faded stop outlasting its timer") << "late fall";
     }
     void predecodedSoundRunsOut()
     {
-        QFETCH(bool, fileAway);
-        if (fileAway) {
+        QFETCH(QString, how);
+        if (how == QLatin1String("away"))
             playsWhileAway();
-            return;
-        }
-        predecodedSoundEnds();
+        else if (how == QLatin1String("late fall"))
+            fallOutlastsItsTimer();
+        else
+            predecodedSoundEnds();
     }
 
 private:
@@ -187,7 +193,12 @@ private:
         s_soundFrames.store(0);
         ds->mixer()->setRenderTap(&countSound, nullptr);
         auto untap = qScopeGuard([ds] { ds->mixer()->setRenderTap(nullptr, nullptr); });
+        // The press makes no file call on this thread: the sound is in memory.
+        FileCalls::start();
         w->onPlayRequested(record(QStringLiteral("P")));
+        const int calls = FileCalls::stop();
+        QVERIFY2(calls == 0,
+                 qPrintable(QStringLiteral("%1 file calls, the last at %2").arg(calls).arg(FileCalls::lastPath())));
         QVERIFY(widget(w, QStringLiteral("P"))->isPlaying());
         QVERIFY(headerLit(w, 0));
         // 0.3 s of sound on the paced null output, whole, then the window's
@@ -231,6 +242,95 @@ private:
         QVERIFY(ds->isReady(id));
         A::cacheHealTick(w);
         QCOMPARE(ds->slotView(id).master, master);
+    }
+
+    // The loudest sample of each 10 ms from frame `from` of what the output
+    // was given, on the left channel.
+    static QVector<int> peaks(const QByteArray& pcm, qint64 from, int blocks)
+    {
+        constexpr int kBlock = 441;
+        QVector<int> out;
+        const auto* s = reinterpret_cast<const qint16*>(pcm.constData());
+        for (int b = 0; b < blocks; ++b) {
+            int peak = 0;
+            const qint64 first = from + qint64(b) * kBlock;
+            for (qint64 f = first; f < first + kBlock && (f + 1) * 4 <= pcm.size(); ++f)
+                peak = std::max(peak, std::abs(int(s[2 * f])));
+            out << peak;
+        }
+        return out;
+    }
+
+    // Q stopped by the window with a fade of 200 ms while its output takes
+    // no frame: the window's timer for the fade's end runs out before any
+    // of the fall is heard. The voice is left to fall, and does so, frame
+    // for frame, once the output takes frames again; half way through, the
+    // tab's volume is halved, and the rest of the fall is at half.
+    void fallOutlastsItsTimer()
+    {
+        DirectSoundEngine* ds = DirectSoundEngine::instance();
+        const QString id = QStringLiteral("Q");
+        QTRY_VERIFY_WITH_TIMEOUT(ds->isReady(id), 30000);
+        QCOMPARE(ds->mixer()->open(std::make_unique<ManualOutput>(BufferMixer::outputConfig())), BufferMixer::Ok);
+        QCOMPARE(ds->mixer()->start(), BufferMixer::Ok);
+        QSlider* tabVolume = A::panels(w)[0].header->m_volSlider;
+        const int tabWas = tabVolume->value();
+        const auto restore = qScopeGuard([&] {
+            A::routedStop(w, id, 0);
+            tabVolume->setValue(tabWas);
+            // Back on the null output for the cases after this one.
+            ds->mixer()->open(AudioOutput::openBackend(AudioOutput::Backend::Null, BufferMixer::outputConfig()));
+            ds->mixer()->start();
+        });
+        ManualOutput* out = ManualOutput::lastOpened();
+        // Lets the output take n frames, and waits until they are mixed again.
+        const auto play = [&](int n) {
+            const qint64 target = out->framesWritten() + n;
+            out->consume(n);
+            return QTest::qWaitFor([&] { return out->framesWritten() >= target; }, 30000);
+        };
+        w->onPlayRequested(record(id));
+        QVERIFY(play(BufferMixer::kPeriodFrames));
+
+        constexpr int kFadeMs = 200;
+        constexpr int kFall = kFadeMs * BufferMixer::kRate / 1000;
+        A::routedStop(w, id, kFadeMs);
+        QVERIFY(ds->isFadingOut(id));
+        // Timers that run out together run in the order they were set.
+        bool timerRan = false;
+        QTimer::singleShot(kFadeMs, w, [&] { timerRan = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(timerRan, 30000);
+        QVERIFY(ds->isPlaying(id));
+        QVERIFY(ds->isFadingOut(id));
+
+        const qint64 from = out->framesWritten();   // the first frame of the fall
+        while (out->framesWritten() < from + kFall / 2)
+            QVERIFY(play(BufferMixer::kPeriodFrames));
+        const float full = BufferMixer::gainForVolume(DirectSoundEngine::dsVolume(ds->volume()));
+        tabVolume->setValue(50);
+        const double halved = BufferMixer::gainForVolume(DirectSoundEngine::dsVolume(0.5f * ds->volume())) / full;
+        const qint64 changed = out->framesWritten();
+        while (out->framesWritten() < from + kFall + 10 * BufferMixer::kPeriodFrames)
+            QVERIFY(play(BufferMixer::kPeriodFrames));
+
+        // Each 10 ms at the fall's share of the level before it, (1 - x)^1.5
+        // of the way x through the fall; after the change at the halved
+        // volume; nothing after the fall.
+        const QByteArray pcm = out->written();
+        const double level = peaks(pcm, from - 441, 1).value(0);
+        QVERIFY(level > 1000);
+        const QVector<int> heard = peaks(pcm, from, kFall / 441 + 5);
+        for (int b = 0; b < heard.size(); ++b) {
+            const qint64 first = from + qint64(b) * 441;
+            if (first < changed && first + 441 > changed)
+                continue;   // the change falls inside this one
+            const double x = double(b * 441) / kFall;
+            const double share = x < 1.0 ? std::pow(1.0 - x, 1.5) * (first >= changed ? halved : 1.0) : 0.0;
+            // The peak of 10 ms of a tone lies a little below its top.
+            QVERIFY2(std::abs(heard[b] - level * share) <= 0.04 * level + 2,
+                     qPrintable(QStringLiteral("at %1 of the fall: %2, not %3").arg(x).arg(heard[b]).arg(level * share)));
+        }
+        QTRY_VERIFY(!ds->isPlaying(id));
     }
 
 private slots:
