@@ -271,6 +271,7 @@ private:
         DirectSoundEngine* ds = DirectSoundEngine::instance();
         const QString id = QStringLiteral("Q");
         QTRY_VERIFY_WITH_TIMEOUT(ds->isReady(id), 30000);
+        w->onStopAll();   // Q alone is heard
         QCOMPARE(ds->mixer()->open(std::make_unique<ManualOutput>(BufferMixer::outputConfig())), BufferMixer::Ok);
         QCOMPARE(ds->mixer()->start(), BufferMixer::Ok);
         QSlider* tabVolume = A::panels(w)[0].header->m_volSlider;
