@@ -203,7 +203,9 @@ QString cutAround(const QString& name, int differsAt, const Room& room)
     const int restRoom = room.width - room.of(kEllipsis);
     if (room.of(rest) <= restRoom)
         return room.head(name, room.width, kEllipsis + rest) + kEllipsis + rest;
-    return kEllipsis + cutEnd(rest, room, restRoom);
+    const QString kept = cutEnd(rest, room, restRoom);
+    // Not even one character of it fits: no better than before.
+    return kept == kEllipsis ? QString() : kEllipsis + kept;
 }
 
 // The outputs whose shown name was cut and reads as another entry's.
