@@ -216,7 +216,7 @@ GridHeader::GridHeader(const QString& tabName, const QColor& tabColor, QWidget* 
     connect(m_fadeBtn, &QPushButton::clicked, this, &GridHeader::onFadeBtnClicked);
     row->addWidget(m_fadeBtn);
 
-    m_deviceCombo = new QComboBox(bar);
+    m_deviceCombo = new OutputChooser(bar);
     m_deviceCombo->setObjectName(QStringLiteral("gridHeaderCombo"));
     m_deviceCombo->setFixedHeight(sc(20));
     m_deviceCombo->setMinimumWidth(sc(60));
@@ -224,12 +224,7 @@ GridHeader::GridHeader(const QString& tabName, const QColor& tabColor, QWidget* 
     m_deviceCombo->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_deviceCombo->view()->setFrameShape(QFrame::NoFrame);
     m_deviceCombo->addItem(QStringLiteral("Default"), QString());
-    const QList<AudioOutput> outputs = OutputChoices::outputs();
-    const QStringList names = OutputChoices::names(outputs, kDeviceChars, {m_deviceCombo->itemText(0)});
-    for (int i = 0; i < outputs.size(); ++i) {
-        m_deviceCombo->addItem(names[i], QString::fromUtf8(outputs[i].id));
-        m_deviceCombo->setItemData(m_deviceCombo->count() - 1, OutputChoices::toolTip(outputs[i]), Qt::ToolTipRole);
-    }
+    m_deviceCombo->addOutputs(OutputChoices::outputs(), kDeviceChars);
     ScreenFit::showAllEntries(m_deviceCombo);
     followTheme(m_deviceCombo, [combo = m_deviceCombo](const ThemeColors& c) {
         const QIcon speakerIcon = VXIcons::modern(speakerSvg(), c.text, 13);

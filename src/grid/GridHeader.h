@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "OutputChoices.h"
+#include "OutputChooser.h"
 
 class QComboBox;
 class QLabel;
@@ -43,7 +44,7 @@ public:
     QPushButton* fadeButton() const { return m_fadeBtn; }
     QLabel* volumeLabel() const { return m_volLabel; }
     QComboBox* tabCombo() const { return m_tabCombo; }
-    QComboBox* deviceCombo() const { return m_deviceCombo; }
+    OutputChooser* deviceCombo() const { return m_deviceCombo; }
 
     // The text a device chooser item shows for a device description.
     static QString deviceItemText(const QString& description);
@@ -95,6 +96,6 @@ private:
     QLabel* m_volLabel = nullptr;
     QPushButton* m_fadeBtn = nullptr;
     QComboBox* m_tabCombo = nullptr;
-    QComboBox* m_deviceCombo = nullptr;
+    OutputChooser* m_deviceCombo = nullptr;
     QColor m_tabColor;
 };

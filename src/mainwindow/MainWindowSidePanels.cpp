@@ -27,6 +27,7 @@
 #include "MusicItemDelegate.h"
 #include "NowPlayingBar.h"
 #include "OutputChoices.h"
+#include "OutputChooser.h"
 #include "ScreenFit.h"
 #include "SessionDelegate.h"
 #include "SessionManager.h"
@@ -444,19 +445,15 @@ void MainWindow::buildMusicDeviceRow(QWidget* content, QVBoxLayout* v)
     });
     phones->setStyleSheet(QStringLiteral("background:transparent;"));
     phones->setFixedWidth(20);
-    musicDevCombo = new QComboBox(devRow);
+    auto* chooser = new OutputChooser(devRow);
+    musicDevCombo = chooser;
     musicDevCombo->setObjectName(QStringLiteral("musicDevComboBox"));
     musicDevCombo->setFixedHeight(24);
     // A long device name must not widen the panel past its scroll area.
     musicDevCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     musicDevCombo->setMinimumContentsLength(8);
     musicDevCombo->addItem(QStringLiteral("🔊 Follow Main Output"), QString());
-    const QList<OutputChoices::Output> outputs = OutputChoices::outputs();
-    const QStringList names = OutputChoices::names(outputs, SidePanelText::kDeviceChars, {musicDevCombo->itemText(0)});
-    for (int i = 0; i < outputs.size(); ++i) {
-        musicDevCombo->addItem(names[i], QString::fromUtf8(outputs[i].id));
-        musicDevCombo->setItemData(musicDevCombo->count() - 1, OutputChoices::toolTip(outputs[i]), Qt::ToolTipRole);
-    }
+    chooser->addOutputs(OutputChoices::outputs(), SidePanelText::kDeviceChars);
     ScreenFit::showAllEntries(musicDevCombo);
     QComboBox* devCombo = musicDevCombo;
     followTheme(devCombo, [devCombo](const ThemeColors& c) {

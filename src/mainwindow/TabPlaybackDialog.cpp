@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "OutputChoices.h"
+#include "OutputChooser.h"
 #include "ScreenFit.h"
 #include "ThemeManager.h"
 
@@ -197,23 +198,18 @@ TabPlaybackDialog::TabPlaybackDialog(const Session& session, int tabIdx, QWidget
     auto* output = new QGroupBox(QStringLiteral("Audio Output — %1").arg(literal(tab.name)), this);
     auto* form = new QFormLayout(output);
     form->setSpacing(8);
-    m_device = new QComboBox(output);
     const QString speaker = QStringLiteral("🔊  ");
-    const QString followToolbar = QStringLiteral("Default Output (follows toolbar)");
-    m_device->addItem(speaker + followToolbar, QString());
-    const QList<OutputChoices::Output> outputs = OutputChoices::outputs();
-    const QStringList names = OutputChoices::names(outputs, kDeviceChars, {followToolbar});
-    for (int i = 0; i < outputs.size(); ++i) {
-        m_device->addItem(speaker + names[i], QString::fromUtf8(outputs[i].id));
-        m_device->setItemData(m_device->count() - 1, OutputChoices::toolTip(outputs[i]), Qt::ToolTipRole);
-    }
+    m_device = new OutputChooser(output, speaker);
+    m_device->addItem(speaker + QStringLiteral("Default Output (follows toolbar)"), QString());
+    m_device->addOutputs(OutputChoices::outputs(), kDeviceChars);
     int selected = tab.soundCard.isEmpty() ? 0 : m_device->findData(tab.soundCard);
     if (selected < 0) {
         // The tab's device is not plugged in now: it stays listed, and chosen,
         // so the tab keeps it unless the user picks another.
-        m_device->addItem(QStringLiteral("🔊  ") + deviceItemText(tab.soundCard) + QStringLiteral("  (not connected)"),
-                          tab.soundCard);
+        const QString notConnected = QStringLiteral("  (not connected)");
+        m_device->addItem(speaker + deviceItemText(tab.soundCard) + notConnected, tab.soundCard);
         selected = m_device->count() - 1;
+        m_device->setItemData(selected, tab.soundCard + notConnected, OutputChooser::WholeNameRole);
     }
     m_device->setCurrentIndex(selected);
     ScreenFit::showAllEntries(m_device);

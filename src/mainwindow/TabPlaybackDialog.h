@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 
+#include "OutputChooser.h"
 #include "Types.h"
 
 class QCheckBox;
@@ -39,7 +40,7 @@ public:
     // Widgets, for the caller's tests.
     QCheckBox* overrideBox() const { return m_override; }
     QCheckBox* ruleBox(int i) const { return m_rules[i]; }
-    QComboBox* deviceCombo() const { return m_device; }
+    OutputChooser* deviceCombo() const { return m_device; }
     QPushButton* useGlobalButton() const { return m_useGlobal; }
     QPushButton* cancelButton() const { return m_cancel; }
     QPushButton* applyButton() const { return m_apply; }
@@ -57,7 +58,7 @@ private:
     QCheckBox* m_override = nullptr;
     QCheckBox* m_rules[3] = {nullptr, nullptr, nullptr};
     QList<QLabel*> m_ruleNotes;
-    QComboBox* m_device = nullptr;
+    OutputChooser* m_device = nullptr;
     QPushButton* m_useGlobal = nullptr;
     QPushButton* m_cancel = nullptr;
     QPushButton* m_apply = nullptr;

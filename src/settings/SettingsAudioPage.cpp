@@ -27,6 +27,7 @@
 #include "DrumEngine.h"
 #include "Modal.h"
 #include "OutputChoices.h"
+#include "OutputChooser.h"
 #include "PcmPlayer.h"
 #include "ScreenFit.h"
 #include "SessionManager.h"
@@ -268,16 +269,12 @@ void SettingsDialog::buildAudioOutputSection(QVBoxLayout* v, const ThemeColors& 
 {
     QGroupBox* g = makeGroup(QStringLiteral("Output Devices"));
     auto* form = new QFormLayout(g);
-    deviceCombo = new QComboBox;
+    auto* chooser = new OutputChooser;
+    deviceCombo = chooser;
     deviceCombo->setStyleSheet(comboSS(c));
     const QIcon speaker = VXIcons::modern(VXIcons::strokeSvg(QString::fromLatin1(kSpeakerSvg), 2.0), c.text, 13);
     deviceCombo->addItem(speaker, QStringLiteral("Default Output"), QString());
-    const QList<OutputChoices::Output> outputs = OutputChoices::outputs();
-    const QStringList names = OutputChoices::names(outputs, kDeviceChars, {deviceCombo->itemText(0)});
-    for (int i = 0; i < outputs.size(); ++i) {
-        deviceCombo->addItem(speaker, names[i], QString::fromUtf8(outputs[i].id));
-        deviceCombo->setItemData(deviceCombo->count() - 1, OutputChoices::toolTip(outputs[i]), Qt::ToolTipRole);
-    }
+    chooser->addOutputs(OutputChoices::outputs(), kDeviceChars, speaker);
     ScreenFit::showAllEntries(deviceCombo);
     const int row = deviceCombo->findData(storedDevice, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (row >= 0)

@@ -1,4 +1,5 @@
 #include <QComboBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSet>
@@ -6,6 +7,7 @@
 #include <QSlider>
 #include <QtTest>
 
+#include "ChooserRows.h"
 #include "GridHeader.h"
 #include "GridTestUtil.h"
 #include "TestSupport.h"
@@ -66,7 +68,15 @@ class TstGridHeader : public QObject
                 {QString("Twin (1)"), QByteArray("tw-c")},
                 {QString("Twin"), QByteArray("tw-a")},
                 // One named as the default row.
-                {QString("Default"), QByteArray("dev-default")}};
+                {QString("Default"), QByteArray("dev-default")},
+                // Alike but for their ends, too wide for the closed box.
+                {QString("USB Audio Interface Outputs 1+2"), QByteArray("usb-12")},
+                {QString("USB Audio Interface Outputs 3+4"), QByteArray("usb-34")},
+                {QString("Studio Headphone Amplifier A"), QByteArray("amp-a")},
+                {QString("Studio Headphone Amplifier B"), QByteArray("amp-b")},
+                // Emoji with a skin tone where the list cuts and where the
+                // closed box does.
+                {QString("👍🏽👍🏽👍🏽👍🏽👍🏽👍🏽👍🏽 Stage Monitor"), QByteArray("wedge")}};
     }
 
 private slots:
@@ -106,7 +116,7 @@ private slots:
 
         // Device chooser: Default first, long descriptions cut at 27 characters.
         QComboBox* dev = h.deviceCombo();
-        QCOMPARE(dev->count(), 12);
+        QCOMPARE(dev->count(), 17);
         QCOMPARE(dev->itemText(0), QString("Default"));
         QCOMPARE(dev->itemData(0).toString(), QString());
         QCOMPARE(dev->itemText(2), QString(30, QChar('x')));
@@ -133,7 +143,25 @@ private slots:
             rows.insert(dev->itemText(i));
         }
         QCOMPARE(rows.size(), dev->count());
-
+        QCOMPARE(dev->itemText(16), QString("👍🏽👍🏽👍🏽👍🏽👍🏽👍🏽..."));
+        // As wide as a header lets it be, the box is still too narrow for
+        // most names: closed, they are cut where they read apart.
+        QWidget pane;
+        auto* paneRow = new QHBoxLayout(&pane);
+        paneRow->addWidget(new GridHeader("Jingles", QColor("#123456"), &pane));
+        pane.resize(1200, 60);
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        OutputChooser* wide = pane.findChild<GridHeader*>()->deviceCombo();
+        QVERIFY(wide->closedTextWidth() < wide->fontMetrics().horizontalAdvance(wide->itemText(12)));
+        const QStringList faults = TestSupport::chooserFaults(wide);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+        // However narrow the box, an emoji keeps its skin tone.
+        wide->setCurrentIndex(16);
+        for (int width = 60; width <= 160; ++width) {
+            wide->resize(width, wide->height());
+            QVERIFY2(TestSupport::wholeCharsOf(wide->closedText(), wide->wholeName(16)), qPrintable(wide->closedText()));
+        }
 
         // An invalid tab colour shows the accent.
         const QString accent = ThemeManager::instance()->colors().accent.name();

@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QtTest>
 
+#include "ChooserRows.h"
 #include "TabEditSupport.h"
 #include "TabPlaybackDialog.h"
 
@@ -51,7 +52,10 @@ private slots:
                 {QStringLiteral("Twin"), QByteArray("hw:tw-b")},
                 {QStringLiteral("Twin (1)"), QByteArray("hw:tw-c")},
                 {QStringLiteral("Twin"), QByteArray("hw:tw-a")},
-                {QStringLiteral("Default Output (follows toolbar)"), QByteArray("hw:odd")}};
+                {QStringLiteral("Default Output (follows toolbar)"), QByteArray("hw:odd")},
+                {QStringLiteral("USB Audio Interface Outputs 1+2"), QByteArray("hw:usb-12")},
+                {QStringLiteral("USB Audio Interface Outputs 3+4"), QByteArray("hw:usb-34")},
+                {QStringLiteral("Stage Monitor 👍🏽👍🏽👍🏽👍🏽👍🏽👍🏽👍🏽 wedge"), QByteArray("hw:wedge")}};
         });
         w = windowOn(rec);
         file = QDir(TestSupport::tempDir()).filePath(QStringLiteral("rules.vx"));
@@ -129,7 +133,7 @@ private slots:
         QVERIFY(std::any_of(labels.begin(), labels.end(), [](QLabel* l) {
             return l->textFormat() == Qt::RichText && l->text().contains(QLatin1String("&lt;b&gt;&amp;amp;"));
         }));
-        QCOMPARE(d.deviceCombo()->count(), 13);
+        QCOMPARE(d.deviceCombo()->count(), 16);
         QCOMPARE(d.deviceCombo()->currentIndex(), 2);
         QCOMPARE(d.deviceCombo()->itemText(2), QStringLiteral("🔊  A very long name of a USB audio inter..."));
         // Two outputs of one description, named apart by their ids' order.
@@ -151,11 +155,21 @@ private slots:
         }
         QCOMPARE(w->musicDevCombo->itemData(8, Qt::ToolTipRole).toString(),
                  QStringLiteral("Family 17h/19h HD Audio Controller Analog Surround 7.1 — hw:71"));
-        for (QComboBox* chooser : {d.deviceCombo(), w->musicDevCombo}) {
+        for (QComboBox* chooser : {static_cast<QComboBox*>(d.deviceCombo()), w->musicDevCombo}) {
             QSet<QString> rows;
             for (int i = 0; i < chooser->count(); ++i)
                 rows.insert(chooser->itemText(i));
             QCOMPARE(rows.size(), chooser->count());
+        }
+        // Each chooser as the user sees it, closed and open; the music
+        // panel's box shows fewer characters than its list holds.
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        auto* music = qobject_cast<OutputChooser*>(w->musicDevCombo);
+        QVERIFY(music->closedTextWidth() < music->fontMetrics().horizontalAdvance(music->itemText(13)));
+        for (OutputChooser* chooser : {d.deviceCombo(), music, A::panels(w)[0].header->deviceCombo()}) {
+            const QStringList faults = TestSupport::chooserFaults(chooser);
+            QVERIFY2(faults.isEmpty(), qPrintable(chooser->objectName() + ": " + faults.join('\n')));
         }
         QVERIFY(d.overrideBox()->isChecked());
         QVERIFY(!d.ruleBox(0)->isChecked() && !d.ruleBox(1)->isChecked() && !d.ruleBox(2)->isChecked());

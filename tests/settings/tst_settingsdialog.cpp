@@ -26,6 +26,7 @@
 #include <QtTest>
 
 #include "AppSettings.h"
+#include "ChooserRows.h"
 #include "DirectSoundEngine.h"
 #include "DrumEngine.h"
 #include "ManualOutput.h"
@@ -787,6 +788,15 @@ private slots:
         QTest::newRow("named as the default row")
             << QStringList{"Default Output", "Speakers"} << QStringList{"odd", "spk"}
             << QStringList{"Default Output (1)", "Speakers"};
+        QTest::newRow("alike but for their ends")
+            << QStringList{"USB Audio Interface Outputs 1+2", "USB Audio Interface Outputs 3+4",
+                           "Studio Headphone Amplifier A", "Studio Headphone Amplifier B"}
+            << QStringList{"u12", "u34", "a", "b"}
+            << QStringList{"USB Audio Interface Outputs 1+2", "USB Audio Interface Outputs 3+4",
+                           "Studio Headphone Amplifier A", "Studio Headphone Amplifier B"};
+        QTest::newRow("an emoji with a skin tone at the cut")
+            << QStringList{"Stage Monitor 👍🏽👍🏽👍🏽👍🏽👍🏽👍🏽👍🏽 wedge"} << QStringList{"w"}
+            << QStringList{"Stage Monitor 👍🏽👍🏽👍🏽👍🏽..."};
     }
 
     void deviceNames()
@@ -820,6 +830,11 @@ private slots:
             QVERIFY2(row.size() <= 35, qPrintable(row));
         // Every row shows when the list opens.
         QVERIFY(devices->maxVisibleItems() >= devices->count());
+        // Closed and open, each row reads as no other.
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        const QStringList faults = TestSupport::chooserFaults(qobject_cast<OutputChooser*>(devices));
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
     }
 
     void noOutputAtAll()
