@@ -98,30 +98,31 @@ private slots:
         });
         b.outputDevice = device;
         b.rapid = rapid;
+        // A WAV of so many seconds of tone, dated an hour back.
+        auto write = [&](const QString& path, double seconds) {
+            QVERIFY(TestSupport::writeWav16(path, TestSupport::sine(440, seconds, 2, 44100), 2, 44100));
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        };
         QString why = QStringLiteral("Could not open file");
         if (file == QLatin1String("no sound")) {
             b.audioPath = dir + QStringLiteral("/hollow.wav");
-            QVERIFY(TestSupport::writeWav16(b.audioPath, {}, 2, 44100));
+            write(b.audioPath, 0.0);
             why = QStringLiteral("The file holds no sound");
         } else if (file == QLatin1String("past end")) {
             const QString path = dir + QStringLiteral("/promo.wav");
-            auto write = [&](double seconds) {
-                QVERIFY(TestSupport::writeWav16(path, TestSupport::sine(440, seconds, 2, 44100), 2, 44100));
-                QFile f(path);
-                QVERIFY(f.open(QIODevice::ReadWrite));
-                QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
-            };
             b.audioPath = path;
             b.trimStart = 2.0;
             // As the window makes it ready: from a 3 s version that the 1 s
             // file was then saved over, or from the 1 s file alone.
             ds->evict(id);
-            write(savedOver ? 3.0 : 1.0);
+            write(path, savedOver ? 3.0 : 1.0);
             ds->preload(b.id, b.audioPath, b.trimStart, b.trimEnd, float(b.volume), b.loop, b.fadeIn, b.fadeOut);
             QTRY_VERIFY_WITH_TIMEOUT(ds->isSettled(id), 30000);
             QCOMPARE(ds->isReady(id), savedOver);
             if (savedOver) {
-                write(1.0);
+                write(path, 1.0);
                 // Known from the file's notice.
                 QTRY_VERIFY(ds->isStale(id));
             }
