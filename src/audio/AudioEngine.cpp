@@ -171,7 +171,7 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     // A trim-in at or past the end (a file saved over by a shorter one):
     // the back end would end it at once without a word.
     if (!prepareOnly) {
-        const QString refusal = startRefusal(button);
+        const QString refusal = trimRefusal(button);
         if (!refusal.isEmpty()) {
             VX_LOG(QStringLiteral("[AudioEngine] cannot play %1: %2").arg(path, refusal));
             emit playStarted(id);
@@ -241,6 +241,25 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
 }
 
 QString AudioEngine::startRefusal(const ButtonData& button)
+{
+    const QString& path = button.audioPath;
+    if (path.isEmpty() || path.startsWith(QLatin1String("http")))
+        return {};
+    // The file as last seen (a path never looked at is looked at once, as
+    // the start itself would): no player is made for one that is not there.
+    // It is looked at again soon, so that one back on a disk that sends no
+    // notice plays at the next press rather than after the next sweep.
+    KnownFiles* known = KnownFiles::instance();
+    if (!known->stampOf(path).exists()) {
+        known->recheck(path);
+        return tr("Could not open file");
+    }
+    if (fileHeadOf(path).noSound)
+        return tr("The file holds no sound");
+    return trimRefusal(button);
+}
+
+QString AudioEngine::trimRefusal(const ButtonData& button)
 {
     const QString& path = button.audioPath;
     if (path.isEmpty() || path.startsWith(QLatin1String("http")) || !(button.trimStart > 0.0)

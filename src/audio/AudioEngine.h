@@ -234,7 +234,8 @@ public:
     void playRapid(const ButtonData& button, const QString& deviceId);
     // Why a start of the button could not sound, as its error would say it,
     // known before it is tried; empty when nothing stands in its way that
-    // the file's header tells: a trim-in at or past the end of the file.
+    // the file's last-seen stamp and its header tell: a file that is not
+    // there, a WAV with no sound, a trim-in at or past the end of the file.
     QString startRefusal(const ButtonData& button);
     void stop(const QString& id);
     void cancelFade(const QString& id);
@@ -428,6 +429,8 @@ private:
         FileCheck::Stamp stamp;       // the version these facts are of
     };
     FileHead fileHeadOf(const QString& path);
+    // startRefusal's last step: a trim-in at or past the end of the file.
+    QString trimRefusal(const ButtonData& button);
     // The file's PCM rate when it is uncompressed PCM (else 0), by path.
     int pcmRateOf(const QString& path) { return fileHeadOf(path).pcmRate; }
     // How long a run of the slot plays, from its range or its file's

@@ -68,6 +68,9 @@ void MainWindow::buildUpdateBar()
     updateBar->setAttribute(Qt::WA_StyledBackground, true);
     updateBar->hide();
     updateBar->setFixedHeight(sc(38));
+    // Its notices name its buttons ("click Restart & Install"): no card
+    // covers them.
+    ToastWidget::keepClearOf(updateBar);
     auto* row = new QHBoxLayout(updateBar);
     row->setContentsMargins(sc(12), 0, sc(8), 0);
     row->setSpacing(sc(8));

@@ -4,6 +4,7 @@
 
 #include <QFont>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -94,6 +95,9 @@ void EventLog::addEntry(const Entry& entry)
         delete m_list->takeItem(0);
     const QString text = lineText(entry);
     auto* item = new QListWidgetItem(text, m_list);
+    // The line keeps its status, so that a later theme draws it in that
+    // status's shade for its own grounds.
+    item->setData(kStatusRole, entry.status);
     item->setForeground(statusColor(entry.status));
     // A line wider than the panel is cut; its tip holds it whole, wrapped
     // (as rich text) rather than running off the screen.
@@ -114,7 +118,24 @@ void EventLog::refreshTheme()
                                          "QListWidget#eventLogList::item:selected{background:transparent;}")
                               .arg(c.bg.name(), c.border.name()));
     m_title->setStyleSheet(QStringLiteral("color:%1;letter-spacing:0.5px;").arg(c.textSecondary.name()));
+    recolourLines();
     update();
+}
+
+// A colour that read on the old grounds can fade into the new ones (green on
+// a dark ground, then on a light one): every line takes its status's shade
+// for the theme now in use.
+void EventLog::recolourLines()
+{
+    QHash<QString, QColor> shades;
+    for (int i = 0; i < m_list->count(); ++i) {
+        QListWidgetItem* item = m_list->item(i);
+        const QString status = item->data(kStatusRole).toString();
+        auto it = shades.constFind(status);
+        if (it == shades.constEnd())
+            it = shades.insert(status, statusColor(status));
+        item->setForeground(*it);
+    }
 }
 
 void EventLog::clear()

@@ -30,7 +30,8 @@ public:
     // Stamps the current date and time and adds the entry.
     void log(const QString& source, const QString& text, const QString& status);
     void addEntry(const Entry& entry);
-    // Restyles header, title and list from the current theme.
+    // Restyles header, title and list from the current theme; every line,
+    // old ones too, takes its status's colour for that theme.
     void refreshTheme();
     void clear();
 
@@ -41,14 +42,18 @@ public:
     static QColor statusHue(const QString& status);
     // The colour a line of the status is drawn in: its statusHue where that
     // reads on the current theme's grounds, else a shade of it that does.
+    // Each line holds its status under kStatusRole.
     static QColor statusColor(const QString& status);
 
     QListWidget* list() const { return m_list; }
+    static constexpr int kStatusRole = Qt::UserRole + 1;
 
 signals:
     void closeRequested();
 
 private:
+    void recolourLines();
+
     QListWidget* m_list = nullptr;
     QPushButton* m_closeBtn = nullptr;
     QLabel* m_title = nullptr;

@@ -8,6 +8,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPropertyAnimation>
@@ -152,7 +153,57 @@ QString shownText(const QString& text, ToastManager::Type type)
     return rest.isEmpty() ? text : rest;
 }
 
+// The widgets cards keep clear of (ToastWidget::keepClearOf); entries whose
+// widget has gone are dropped when next met.
+QList<QPointer<QWidget>>& keptClear()
+{
+    static QList<QPointer<QWidget>> widgets;
+    return widgets;
+}
+
+// The widget's rectangle on the screen as its window lays it out now: a bar
+// just shown has its place only once its layout has run.
+QRect placedRect(QWidget* w)
+{
+    for (QWidget* up = w->parentWidget(); up; up = up->parentWidget()) {
+        if (up->layout())
+            up->layout()->activate();
+        if (up->isWindow())
+            break;
+    }
+    return QRect(w->mapToGlobal(QPoint(0, 0)), w->size());
+}
+
+// Where a card meant for `card` goes in window: moved down below each marked
+// widget showing there that it would touch, until it touches none.
+QRect clearOfMarked(QWidget* window, QRect card)
+{
+    QList<QPointer<QWidget>>& marked = keptClear();
+    marked.removeAll(QPointer<QWidget>());
+    for (qsizetype round = 0; round <= marked.size(); ++round) {
+        bool moved = false;
+        for (const QPointer<QWidget>& w : std::as_const(marked)) {
+            if (w->window() != window || !w->isVisibleTo(window))
+                continue;
+            const QRect r = placedRect(w);
+            if (!r.isEmpty() && card.intersects(r)) {
+                card.moveTop(r.bottom() + 1 + ToastWidget::kClearGap);
+                moved = true;
+            }
+        }
+        if (!moved)
+            break;
+    }
+    return card;
+}
+
 } // namespace
+
+void ToastWidget::keepClearOf(QWidget* widget)
+{
+    if (widget && !keptClear().contains(widget))
+        keptClear().append(widget);
+}
 
 ToastWidget::ToastWidget(QWidget* parent, const QString& text, Type type, int ms)
     : QWidget(parent, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
@@ -205,6 +256,7 @@ ToastWidget::ToastWidget(QWidget* parent, const QString& text, Type type, int ms
 // again, so a notice raised just before a box is still read after it.
 void ToastWidget::checkModal()
 {
+    reposition();
     if (Modal::isUpOver(parentWidget())) {
         m_heldByModal = true;
         m_holdTimer->stop();
@@ -247,7 +299,8 @@ void ToastWidget::reposition()
         return;
     // The parent's rectangle on the screen; for a top-level window this is its geometry.
     const QRect area(p->mapToGlobal(QPoint(0, 0)), p->size());
-    move(area.left() + area.width() - width() - 12, area.top() + 58);
+    const QRect corner(QPoint(area.left() + area.width() - width() - 12, area.top() + 58), size());
+    move(clearOfMarked(p->window(), corner).topLeft());
 }
 
 void ToastWidget::animateIn()

@@ -78,14 +78,24 @@ public:
     static constexpr int kFadeInMs = 200;
     static constexpr int kFadeOutMs = 300;
     // How often a card on screen looks whether a modal box is up over its
-    // window: while one is, the card stays above it and its time stands.
+    // window (while one is, the card stays above it and its time stands)
+    // and places itself again, clear of a marked widget shown meanwhile.
     static constexpr int kModalCheckMs = 150;
 
     ToastWidget(QWidget* parent, const QString& text, Type type, int ms);
 
     void animateIn();
     void animateOut();
+    // Over the top right corner of the parent, below every widget marked
+    // with keepClearOf that shows in the parent's window.
     void reposition();
+
+    // A widget that cards never cover while it shows, such as a bar whose
+    // button a notice names: a card that would touch it is placed below it.
+    // The mark goes with the widget.
+    static void keepClearOf(QWidget* widget);
+    // Room left between such a widget and a card placed below it.
+    static constexpr int kClearGap = 6;
 
     float opacity() const;
     void setOpacity(float value);

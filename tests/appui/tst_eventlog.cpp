@@ -11,6 +11,8 @@
 #include <QToolTip>
 #include <QtTest>
 
+#include <cmath>
+
 namespace {
 
 EventLog::Entry entry(const QString& text, const QString& status = QStringLiteral("ok"))
@@ -149,10 +151,10 @@ private slots:
         QCOMPARE(EventLog::statusHue("error"), QColor("#E31B23"));
         QVERIFY(ThemeManager::relativeLuminance(darkError) > ThemeManager::relativeLuminance(QColor("#E31B23")));
         QVERIFY(qAbs(darkError.hsvHueF() - QColor("#E31B23").hsvHueF()) < 0.01);
-        // Lines keep the colour they were made with; later errors take the new accent.
+        // Errors take the accent of the theme in use, old lines too.
         ThemeManager::instance()->applyPreset(ThemeManager::NavyOrange);
         log.addEntry(entry("Decode failed again", "error"));
-        QCOMPARE(log.list()->item(1)->foreground().color(), darkError);
+        QCOMPARE(log.list()->item(1)->foreground().color(), QColor("#F97316"));
         QCOMPARE(log.list()->item(2)->foreground().color(), QColor("#F97316"));
 
         const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
@@ -162,6 +164,40 @@ private slots:
         const QTime stamped = QTime::fromString(line.mid(1, 8), "hh:mm:ss");
         QVERIFY(stamped.isValid());
         QVERIFY(qAbs(stamped.secsTo(before.time())) <= 2 || qAbs(stamped.secsTo(before.time())) >= 86398);
+
+        // Lines written under one theme, then read under others, dark and
+        // light: each in its status's shade for the theme now in use, and
+        // reading at 4.5 : 1 on its grounds (WCAG's ratio, worked out here).
+        const auto luminance = [](const QColor& c) {
+            double sum = 0;
+            const double weight[3] = {0.2126, 0.7152, 0.0722};
+            const int channel[3] = {c.red(), c.green(), c.blue()};
+            for (int i = 0; i < 3; ++i) {
+                const double v = channel[i] / 255.0;
+                sum += weight[i] * (v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+            }
+            return sum;
+        };
+        const auto ratio = [&](const QColor& a, const QColor& b) {
+            const double la = luminance(a), lb = luminance(b);
+            return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+        };
+        ThemeManager::instance()->applyPreset(ThemeManager::Dark);
+        EventLog old;
+        const QStringList statuses = {"ok", "warn", "error", "info"};
+        for (const QString& s : statuses)
+            old.addEntry(entry(QStringLiteral("written under Dark"), s));
+        for (ThemeManager::Preset p : {ThemeManager::LightClassic, ThemeManager::Dark, ThemeManager::LightBlue,
+                                       ThemeManager::DeepBlack}) {
+            ThemeManager::instance()->applyPreset(p);
+            const ThemeColors& c = ThemeManager::instance()->colors();
+            for (int i = 0; i < statuses.size(); ++i) {
+                const QColor drawn = old.list()->item(i)->foreground().color();
+                const QString what = QStringLiteral("preset %1, %2: %3").arg(int(p)).arg(statuses[i], drawn.name());
+                QVERIFY2(drawn == EventLog::statusColor(statuses[i]), qPrintable(what));
+                QVERIFY2(ratio(drawn, c.bg) >= 4.5 && ratio(drawn, c.surfaceHover) >= 4.5, qPrintable(what));
+            }
+        }
     }
 
     // Each rendered line shows its own status colour, also under the global

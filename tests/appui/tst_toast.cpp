@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPropertyAnimation>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
@@ -43,6 +44,17 @@ void flushDeletes()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
+
+// Counts the times a widget is raised.
+struct RaiseCount : QObject
+{
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        count += e->type() == QEvent::ZOrderChange;
+        return false;
+    }
+};
 
 QString currentText(const ToastManager& m)
 {
@@ -227,6 +239,33 @@ private slots:
         tiny.setFixedWidth(300);
         tiny.reposition();
         QCOMPARE(tiny.pos(), QPoint(988, 158));
+
+        // A bar whose button the notices name, where the cards go: while it
+        // shows, a card lies below it, clear of the button; a bar shown
+        // under a card on screen has it move at the card's next check.
+        auto* bar = new QWidget(window.get());
+        bar->setGeometry(0, 40, 1200, 38);
+        auto* button = new QPushButton(QStringLiteral("Restart && Install"), bar);
+        button->setGeometry(1060, 6, 130, 26);
+        ToastWidget::keepClearOf(bar);
+        const auto onScreen = [](QWidget* w) { return QRect(w->mapToGlobal(QPoint(0, 0)), w->size()); };
+        bar->show();
+        tiny.reposition();
+        QVERIFY(!tiny.geometry().intersects(onScreen(button)));
+        QVERIFY(!tiny.geometry().intersects(onScreen(bar)));
+        QCOMPARE(tiny.pos(), QPoint(988, 100 + 78 + ToastWidget::kClearGap));
+        bar->hide();
+        tiny.reposition();
+        QCOMPARE(tiny.pos(), QPoint(988, 158));
+
+        mgr->show(window.get(), QStringLiteral("✅ Downloaded 0.3 MB — click Restart & Install"), ToastManager::Success, 5000);
+        ToastWidget* shown = mgr->current();
+        QVERIFY(shown);
+        QVERIFY(shown->geometry().intersects(onScreen(bar)));   // where a card goes with no bar
+        bar->show();
+        tick(shown->modalCheckTimer());
+        QVERIFY(!shown->geometry().intersects(onScreen(button)));
+        QCOMPARE(shown->x(), 1300 - 12 - shown->width());
     }
 
     // A text that fits 280 pixels stays on one line, as wide as it needs; a
@@ -313,8 +352,13 @@ private slots:
 
         const auto whileUp = [&] {
             QVERIFY(Modal::isUpOver(window.get()));
+            // The box came up over the card: the card is raised above it.
+            RaiseCount raised;
+            card->installEventFilter(&raised);
             TestSupport::fireTimer(card->holdTimer());   // its time runs out behind the box
             QVERIFY(card);
+            QVERIFY(raised.count > 0);
+            card->removeEventFilter(&raised);
             QVERIFY(card->isHeldByModal());
             QVERIFY(!card->fadeAnimation() || card->fadeAnimation()->state() != QAbstractAnimation::Running);
             QCOMPARE(card->opacity(), 1.0f);

@@ -472,6 +472,10 @@ private slots:
         QFETCH(QString, box);
         QFETCH(QString, says);
         QFETCH(bool, kept);
+        // On screen, where the bar is laid out as the operator sees it.
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        const auto hideWindow = qScopeGuard([this] { w->hide(); });
         const QString folder = UpdateCheck::downloadFolder();
         QVERIFY(freshDownloadFolder());
         // The download of another program that runs (this test's parent),
@@ -637,6 +641,16 @@ private slots:
         const bool offered = kept;
         QCOMPARE(U::button(w)->text(), offered ? QStringLiteral("Restart && Install") : QStringLiteral("Download"));
         QVERIFY(U::button(w)->isEnabled());
+        if (offered) {
+            // The toast that names the button leaves it in sight.
+            ToastWidget* card = ToastManager::instance()->current();
+            QVERIFY(card);
+            const QRect button(U::button(w)->mapToGlobal(QPoint(0, 0)), U::button(w)->size());
+            QVERIFY2(!card->geometry().intersects(button),
+                     qPrintable(QStringLiteral("card %1,%2 %3x%4 over the button at %5,%6 %7x%8")
+                                    .arg(card->x()).arg(card->y()).arg(card->width()).arg(card->height())
+                                    .arg(button.x()).arg(button.y()).arg(button.width()).arg(button.height())));
+        }
         QCOMPARE(takeToasts(), offered ? QStringList{QStringLiteral("✅ Downloaded 0.3 MB — click Restart & Install")}
                                        : QStringList());
         if (kind == QLatin1String("unwritable"))
