@@ -151,21 +151,25 @@ private slots:
 
     // A pre-decoded sound plays to its end; so does one whose file was
     // renamed away after it was decoded: from memory, the window's heal
-    // leaving it be, and ready at once when the file is back unchanged.
-    void predecodedSoundRunsOut_data()
+    // leaving it be, and ready at once when the file is back unchanged. A
+    // sound on a second output plays to its end on the players, and its pad
+    // is left idle with no time shown, whatever its player reports last.
+    void soundRunsOut_data()
     {
-        QTest::addColumn<bool>("fileAway");
-        QTest::newRow("file there") << false;
-        QTest::newRow("file renamed away") << true;
+        QTest::addColumn<QString>("how");
+        QTest::newRow("pre-decoded") << "file there";
+        QTest::newRow("pre-decoded, file renamed away") << "file away";
+        QTest::newRow("players, second output") << "second output";
     }
-    void predecodedSoundRunsOut()
+    void soundRunsOut()
     {
-        QFETCH(bool, fileAway);
-        if (fileAway) {
+        QFETCH(QString, how);
+        if (how == QLatin1String("file away"))
             playsWhileAway();
-            return;
-        }
-        predecodedSoundEnds();
+        else if (how == QLatin1String("second output"))
+            playerEndsOnSecondOutput();
+        else
+            predecodedSoundEnds();
     }
 
 private:
@@ -231,6 +235,33 @@ private:
         QVERIFY(ds->isReady(id));
         A::cacheHealTick(w);
         QCOMPARE(ds->slotView(id).master, master);
+    }
+
+    void playerEndsOnSecondOutput()
+    {
+        const QString own = qEnvironmentVariable("TR_PULSE_OWN_SINK");
+        if (own.isEmpty() || QMediaDevices::audioOutputs().size() < 2)
+            QSKIP("no second output: start scripts/sound-server (scripts/test does)");
+        AudioEngine* audio = AudioEngine::instance();
+        ButtonData b = record(QStringLiteral("P"));
+        b.outputDevice = own;
+        w->onPlayRequested(b);
+        SoundButton* pad = widget(w, QStringLiteral("P"));
+        QVERIFY(pad->isPlaying());
+        QVERIFY(!DirectSoundEngine::instance()->isPlaying(QStringLiteral("P")));
+        QVERIFY(audio->slotFor(QStringLiteral("P")));
+        QTRY_VERIFY_WITH_TIMEOUT(!audio->isPlaying(QStringLiteral("P")), 30000);
+        // Until the ended player has let go of its media: its last reports
+        // come in that time.
+        const auto letGo = [audio] {
+            const PlaybackSlot* s = audio->slotFor(QStringLiteral("P"));
+            return !s || !s->player || s->player->source().isEmpty();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(letGo(), 30000);
+        QVERIFY(!pad->isPlaying());
+        QVERIFY(!headerLit(w, 0));
+        QCOMPARE(pad->positionMs(), qint64(0));
+        QCOMPARE(pad->durationMs(), qint64(0));
     }
 
 private slots:
