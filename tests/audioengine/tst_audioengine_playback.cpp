@@ -182,7 +182,8 @@ QString breaksIn(const HeardRange& r, double fileMs)
             continue;
         const double pos = qFromLittleEndian<qint16>(r.raw.constData() + 4 * i + 2) / l * fileMs;
         const double jump = prev < 0 ? 0 : pos - prev - (i - prevFrame) / 44.1;
-        if (std::abs(jump) >= 1.0)
+        // The right channel says a place to within fileMs / 20000.
+        if (std::abs(jump) >= 1.0 + 2 * fileMs / 20000)
             out << QStringLiteral("+%1: file jumps %2 ms").arg((i - r.firstFrame) / 44.1, 0, 'f', 1).arg(jump, 0, 'f', 1);
         prev = pos;
         prevFrame = i;
@@ -538,6 +539,10 @@ void pressAndHear(AudioEngine& e, const ButtonData& b, const QString& sink, Test
     const Press press = pressOf(spec);
     const bool onStream = e.slotFor(b.id) && e.slotFor(b.id)->stream;
     double pressedAt = waitUntilHeardAt(e, b.id, press.atMs, press.tail);
+    // A loop held back long enough can leave a run's start never placed on
+    // the sound clock before its end: nothing tells where its last moments are.
+    if (press.tail && pressedAt < 0)
+        QSKIP("the start was never placed on the sound clock: the event loop was held back");
     QVERIFY2(pressedAt >= 0, "never heard");
     QElapsedTimer firstPress;   // the later presses' times, from the first
     firstPress.start();
@@ -575,8 +580,9 @@ void pressAndHear(AudioEngine& e, const ButtonData& b, const QString& sink, Test
     // machine with every core busy can hold back for a few tens of ms while
     // the new player already plays: logged above, not judged.
     // Pressed again in its last moments, the old run is let go with what it
-    // had queued: nothing of it is heard above the new start.
-    if (onStream || press.tail)
+    // had queued: nothing of it is heard above the new start. The old player
+    // goes from the event loop: judged while the loop keeps time to 100 ms.
+    if (onStream || (press.tail && lateMs <= 100))
         QCOMPARE_LE(h.loudest, 1.1);
     if (press.stop) {
         QCOMPARE(h.againFrame, -1);
