@@ -433,15 +433,15 @@ bool AudioEngine::readToFileEnd(const PlaybackSlot& s) const
 // one). The old player is silenced and stopped first, then let go; the new
 // one starts at once, without waiting for the old one to be gone: a player
 // is destroyed on its own threads, which a busy machine holds back long
-// enough to leave a gap before the restart.
+// enough to leave a gap before the restart. One that ended by itself and is
+// held only so that its last moments are heard goes at once too: what its
+// stream still has queued would play under the new start.
 void AudioEngine::restartOnFreshPlayer(PlaybackSlot& s, qint64 startMs)
 {
     endRun(s);
     detachPlayer(s.player);
     silenceOutput(s.output);
-    s.tailPlayer = std::exchange(s.player, nullptr);
-    s.tailOutput = std::exchange(s.output, nullptr);
-    releaseTail(s);
+    retirePlayer(std::exchange(s.player, nullptr), std::exchange(s.output, nullptr), Retire::DropQueue);
     resolveDevice(s.deviceId);
     if (!adoptBuffered(s.path, s.deviceId, s))
         makePlayer(s, m_cachedDevice, sourceUrl(s.path));
@@ -543,15 +543,16 @@ void AudioEngine::parkPlayer(QMediaPlayer* player, QAudioOutput* output)
 }
 
 // Every player let go comes here, cut off from the engine. One that still
-// plays is stopped and destroyed at once: only its destruction drops what
-// its stream has queued, which a stop or a pause would let be heard. One
-// that has stopped by itself (its end) is destroyed a second later. Qt 6.4's
-// sound-server output asks the server to drain its stream whenever the
-// stream runs dry, as it does at the end, and never withdraws that request:
-// destroyed just as the answer comes, the output has it delivered after it
-// was freed, which crashes the program on the server's thread. A second
-// later the answer has come. A player whose server has gone is parked.
-void AudioEngine::retirePlayer(QMediaPlayer* player, QAudioOutput* output)
+// plays, or whose queue is to be dropped (how), is stopped and destroyed at
+// once: only its destruction drops what its stream has queued, which a stop
+// or a pause would let be heard. One that has stopped by itself (its end) is
+// destroyed a second later. Qt 6.4's sound-server output asks the server to
+// drain its stream whenever the stream runs dry, as it does at the end, and
+// never withdraws that request: destroyed just as the answer comes, the
+// output has it delivered after it was freed, which crashes the program on
+// the server's thread. A second later the answer has come. A player whose
+// server has gone is parked.
+void AudioEngine::retirePlayer(QMediaPlayer* player, QAudioOutput* output, Retire how)
 {
     if (m_serverGone) {
         parkPlayer(player, output);
@@ -564,7 +565,7 @@ void AudioEngine::retirePlayer(QMediaPlayer* player, QAudioOutput* output)
     }
     detachPlayer(player);
     QObject::disconnect(player, nullptr, player, nullptr);
-    if (player->playbackState() != QMediaPlayer::StoppedState) {
+    if (how == Retire::DropQueue || player->playbackState() != QMediaPlayer::StoppedState) {
         player->stop();
         player->deleteLater();
         if (output)

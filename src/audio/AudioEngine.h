@@ -349,7 +349,10 @@ private:
     bool serverStillOurs();
     bool canMakePlayers();
     static void parkPlayer(QMediaPlayer* player, QAudioOutput* output);
-    void retirePlayer(QMediaPlayer* player, QAudioOutput* output);
+    // How a player let go is destroyed: as its state asks (a second late
+    // when it stopped by itself), or at once, dropping what it has queued.
+    enum class Retire { AsItStands, DropQueue };
+    void retirePlayer(QMediaPlayer* player, QAudioOutput* output, Retire how = Retire::AsItStands);
     void destroyRetired(QMediaPlayer* player);
     void startPendingSlot(PlaybackSlot& s);
     void waitForSeek(PlaybackSlot& s);

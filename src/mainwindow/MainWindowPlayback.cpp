@@ -553,7 +553,9 @@ void MainWindow::onPositionChanged(const QString& id, qint64 posMs, qint64 durMs
             npTime->setText(minSec(p) + QStringLiteral(" / ") + minSec(d) + QStringLiteral("  -") + minSec(r));
         }
     }
-    if (SoundButton* w = findButtonWidget(id))
+    // A report that comes after the end (a player's last position, read
+    // once it has stopped) finds the pad idle: an idle pad shows no time.
+    if (SoundButton* w = findButtonWidget(id); w && w->isPlaying())
         w->setPosition(posMs, durMs);
 }
 

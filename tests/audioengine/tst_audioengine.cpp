@@ -807,22 +807,42 @@ private slots:
         fire(hold);
         QVERIFY(p->source().isEmpty());
         QCOMPARE(r.e.durationMs("h"), qint64(5000));
+        // Stopped while it is held, it is destroyed a second later: by then
+        // the server has answered its stream's last request.
+        r.e.play(button("k", m_tone), QString());
+        QPointer<QMediaPlayer> k = r.player("k");
+        QTRY_COMPARE(k->playbackState(), QMediaPlayer::PlayingState);
+        k->stop();
+        QVERIFY(r.slot("k")->releaseTimer);
+        r.e.stop("k");
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(k);
+        QTimer* retire = k->findChild<QTimer*>(QStringLiteral("playerRetire"));
+        QVERIFY(retire && retire->isActive() && retire->interval() == AudioEngine::kRetireMs);
+        TestSupport::fireTimer(retire);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!k);
 
         // Pressed again (Restart on) after its end report with its stream
         // still held, or within what its back end has read ahead of the end:
         // a fresh player starts it from its trim-in at once, the old one
-        // silenced and stopped before it starts and let go without being
-        // waited for, no stop reported. Earlier, the same player seeks.
+        // silenced, stopped and let go at once (what it still has queued
+        // would play under the new start), never waited for; no stop
+        // reported. Earlier, the same player seeks. A player prepared ahead
+        // plays within the press, before the old one is gone.
         struct Again
         {
             const char* name;
             qint64 reportedAt;   // where its last report placed it; -1: ended
             bool fresh;
+            bool prepared;       // a player for the file made ready ahead
         };
         const Again agains[] = {
-            {"after its end report, held", -1, true},
-            {"400 ms before its end", 4600, true},
-            {"2 s before its end", 3000, false},
+            {"after its end report, held", -1, true, false},
+            {"after its end report, held, a player prepared ahead", -1, true, true},
+            {"400 ms before its end", 4600, true, false},
+            {"400 ms before its end, a player prepared ahead", 4600, true, true},
+            {"2 s before its end", 3000, false, false},
         };
         for (const Again& a : agains) {
             Rig g;
@@ -830,6 +850,14 @@ private slots:
             QPointer<QMediaPlayer> first = g.player("g");
             QPointer<QAudioOutput> firstOutput = g.slot("g")->output;
             QTRY_COMPARE(first->playbackState(), QMediaPlayer::PlayingState);
+            QPointer<QMediaPlayer> prepared;
+            if (a.prepared) {
+                g.e.preBuffer({m_tone});
+                g.runScheduled();
+                prepared = g.e.bufferTable().value(m_tone).player;
+                QVERIFY2(prepared, a.name);
+                QTRY_COMPARE(prepared->mediaStatus(), QMediaPlayer::LoadedMedia);
+            }
             if (a.reportedAt < 0) {
                 first->stop();   // its own stop report, as at its end
                 QVERIFY2(g.slot("g")->releaseTimer, a.name);
@@ -850,6 +878,11 @@ private slots:
             QVERIFY2(first && firstOutput, a.name);
             QCOMPARE(first->playbackState(), QMediaPlayer::StoppedState);
             QVERIFY2(firstOutput->isMuted() && firstOutput->volume() == 0.0f, a.name);
+            if (a.prepared) {
+                QCOMPARE(g.player("g"), prepared.data());
+                QVERIFY2(!g.slot("g")->startPending, a.name);
+                QCOMPARE(prepared->playbackState(), QMediaPlayer::PlayingState);
+            }
             QElapsedTimer waited;
             waited.start();
             while (g.slot("g")->startPending && waited.elapsed() < 5000)
@@ -859,19 +892,9 @@ private slots:
             QCOMPARE(g.slot("g")->startPosMs, qint64(0));
             QTRY_COMPARE(g.player("g")->playbackState(), QMediaPlayer::PlayingState);
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            if (a.reportedAt < 0) {
-                // One that had ended by itself goes once its stream has surely
-                // run dry; one cut short goes at once, which drops its queue.
-                QVERIFY2(first && firstOutput, a.name);
-                QTimer* retire = first->findChild<QTimer*>(QStringLiteral("playerRetire"));
-                QVERIFY2(retire && retire->isActive() && retire->interval() == AudioEngine::kRetireMs, a.name);
-                TestSupport::fireTimer(retire);
-                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            }
             QVERIFY2(!first && !firstOutput, a.name);
             QVERIFY2(g.e.isPlaying("g"), a.name);
         }
-
 
         // Either side of the short-sound line (250 ms), to the sample at 8 kHz.
         const QString file250 = TestSupport::tempDir() + "/tone250ms.wav";

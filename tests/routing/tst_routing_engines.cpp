@@ -157,21 +157,26 @@ private slots:
     // A pre-decoded sound plays to its end; so does one whose file was
     // renamed away after it was decoded: from memory, the window's heal
     // leaving it be, and ready at once when the file is back unchanged. A
+    // sound on a second output plays to its end on the players, and its pad
+    // is left idle with no time shown, whatever its player reports last. A
     // faded stop on an output that runs late falls to silence along its
     // whole fall, past the window's fade timer, following a tab volume
     // change on the way.
-    void predecodedSoundRunsOut_data()
+    void soundRunsOut_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::newRow("file there") << "there";
-        QTest::newRow("file renamed away") << "away";
+        QTest::newRow("pre-decoded") << "file there";
+        QTest::newRow("pre-decoded, file renamed away") << "file away";
+        QTest::newRow("players, second output") << "second output";
         QTest::newRow("faded stop outlasting its timer") << "late fall";
     }
-    void predecodedSoundRunsOut()
+    void soundRunsOut()
     {
         QFETCH(QString, how);
-        if (how == QLatin1String("away"))
+        if (how == QLatin1String("file away"))
             playsWhileAway();
+        else if (how == QLatin1String("second output"))
+            playerEndsOnSecondOutput();
         else if (how == QLatin1String("late fall"))
             fallOutlastsItsTimer();
         else
@@ -336,6 +341,33 @@ private:
                      qPrintable(QStringLiteral("at %1 of the fall: %2, not %3").arg(x).arg(heard[b]).arg(level * share)));
         }
         QTRY_VERIFY(!ds->isPlaying(id));
+    }
+
+    void playerEndsOnSecondOutput()
+    {
+        const QString own = qEnvironmentVariable("TR_PULSE_OWN_SINK");
+        if (own.isEmpty() || QMediaDevices::audioOutputs().size() < 2)
+            QSKIP("no second output: start scripts/sound-server (scripts/test does)");
+        AudioEngine* audio = AudioEngine::instance();
+        ButtonData b = record(QStringLiteral("P"));
+        b.outputDevice = own;
+        w->onPlayRequested(b);
+        SoundButton* pad = widget(w, QStringLiteral("P"));
+        QVERIFY(pad->isPlaying());
+        QVERIFY(!DirectSoundEngine::instance()->isPlaying(QStringLiteral("P")));
+        QVERIFY(audio->slotFor(QStringLiteral("P")));
+        QTRY_VERIFY_WITH_TIMEOUT(!audio->isPlaying(QStringLiteral("P")), 30000);
+        // Until the ended player has let go of its media: its last reports
+        // come in that time.
+        const auto letGo = [audio] {
+            const PlaybackSlot* s = audio->slotFor(QStringLiteral("P"));
+            return !s || !s->player || s->player->source().isEmpty();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(letGo(), 30000);
+        QVERIFY(!pad->isPlaying());
+        QVERIFY(!headerLit(w, 0));
+        QCOMPARE(pad->positionMs(), qint64(0));
+        QCOMPARE(pad->durationMs(), qint64(0));
     }
 
 private slots:
