@@ -1089,8 +1089,8 @@ private:
     // version written in its place ("back changed", the version in memory
     // then being one of other samples). While it is away the id stays
     // ready, no preload decodes it, and the log says once that it is
-    // missing; once again when, back, it goes away a second time. "looks hang": the file stays, and every look at the disk
-    // from then on hangs.
+    // missing, and again when, back, it goes away a second time. "looks
+    // hang": the file stays, and every look at the disk from then on hangs.
     bool readyThenAway(const QString& path, const QString& check, double seconds, double trimIn, double trimOut)
     {
         const bool changed = check.endsWith("back changed");

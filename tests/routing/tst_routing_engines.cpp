@@ -278,7 +278,7 @@ private:
         for (const QString& id : ids)
             QTRY_VERIFY_WITH_TIMEOUT(ds->isReady(id), 30000);
         auto forget = qScopeGuard([&] {
-            QDir(show + QStringLiteral(".away")).rename(show + QStringLiteral(".away"), show);
+            QDir().rename(show + QStringLiteral(".away"), show);
             for (const QString& id : ids)
                 ds->evict(id);
         });
