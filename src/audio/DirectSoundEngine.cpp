@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QFutureWatcher>
+#include <QMap>
 #include <QMutexLocker>
 #include <QThread>
 #include <QThreadPool>
@@ -59,7 +60,10 @@ DirectSoundEngine* DirectSoundEngine::instance()
 DirectSoundEngine::DirectSoundEngine(QObject* parent)
     : QObject(parent), m_decodeCache(std::make_shared<PcmDecode::DecodeCache>())
 {
-    connect(KnownFiles::instance(), &KnownFiles::fileSeen, this, &DirectSoundEngine::onFileSeen);
+    // Queued even when a look on this thread tells it: a burst is gathered
+    // here, never handled inside the look.
+    connect(KnownFiles::instance(), &KnownFiles::fileSeen, this, &DirectSoundEngine::onFileSeen,
+            Qt::QueuedConnection);
 }
 
 DirectSoundEngine::~DirectSoundEngine()
@@ -378,6 +382,11 @@ void DirectSoundEngine::addSlot(const Request& request, const Samples& samples)
         m_durations.insert(id, qint64(double(slot.pcmBytes) / 176400.0 * 1000.0));
     }
     QMetaObject::invokeMethod(this, [this, id] { emit preloadDone(id); }, Qt::QueuedConnection);
+    // Gone while it was decoded: its notice came before there was a sound
+    // to tell of.
+    bool known = false;
+    if (!KnownFiles::instance()->lastSeen(slot.path, &known).exists() && known)
+        gatherSeen(slot.path);
 }
 
 void DirectSoundEngine::markUnplayable(const QString& id)
@@ -422,25 +431,74 @@ bool DirectSoundEngine::isStale(const QString& id) const
     return slotFile(id, &path, &stamp) && KnownFiles::instance()->changedSince(path, stamp);
 }
 
-// A ready sound whose file went away goes on playing from memory; the log
-// says so once for each button and file.
+// A ready sound whose file went away goes on playing from memory. Each loss
+// is told once, and so is each return: the notices of a burst (a folder
+// renamed away gives one for each of its files) are gathered here on the
+// GUI thread and told together, by what KnownFiles last saw.
 void DirectSoundEngine::onFileSeen(const QString& path)
 {
-    if (KnownFiles::instance()->lastSeen(path).exists())
-        return;
-    QStringList ids;
-    {
-        QMutexLocker lock(&m_slotMutex);
-        for (auto it = m_slots.cbegin(); it != m_slots.cend(); ++it)
-            if (it->master && it->path == path)
-                ids << it.key();
+    gatherSeen(path);
+}
+
+void DirectSoundEngine::gatherSeen(const QString& path)
+{
+    if (!m_seenTimer) {
+        m_seenTimer = new QTimer(this);
+        m_seenTimer->setObjectName(QStringLiteral("dseFilesSeen"));
+        m_seenTimer->setSingleShot(true);
+        connect(m_seenTimer, &QTimer::timeout, this, &DirectSoundEngine::onSeenGathered);
     }
-    for (const QString& id : std::as_const(ids)) {
-        const QString key = id + QLatin1Char('|') + path;
-        if (m_missingLogged.contains(key))
-            continue;
-        m_missingLogged.insert(key);
-        VX_LOG(QStringLiteral("[DSE] %1 cannot be seen on disk; %2 plays from memory").arg(path, id));
+    if (m_seenGathered.isEmpty())
+        m_seenSince.start();
+    m_seenGathered.insert(path);
+    const qint64 left = kSeenHoldMs - m_seenSince.elapsed();
+    m_seenTimer->start(int(std::clamp<qint64>(left, 0, kSeenQuietMs)));
+}
+
+QHash<QString, QStringList> DirectSoundEngine::idsByFile(const QSet<QString>& files) const
+{
+    QHash<QString, QStringList> ids;
+    QMutexLocker lock(&m_slotMutex);
+    for (auto it = m_slots.cbegin(); it != m_slots.cend(); ++it)
+        if (it->master && files.contains(it->path))
+            ids[it->path] << it.key();
+    return ids;
+}
+
+void DirectSoundEngine::onSeenGathered()
+{
+    const QSet<QString> files = std::exchange(m_seenGathered, {});
+    const QHash<QString, QStringList> idsOf = idsByFile(files);
+    const auto folderOf = [](const QString& path) {
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        return slash > 0 ? path.left(slash) : QStringLiteral("/");
+    };
+    // By folder, in order, for one emission each.
+    QMap<QString, QStringList> away;
+    QMap<QString, QStringList> back;
+    for (const QString& path : files) {
+        const QStringList ids = idsOf.value(path);
+        if (!KnownFiles::instance()->lastSeen(path).exists()) {
+            // Only the files of sounds held here: a file nothing here was
+            // made from plays through the players, which say what they find.
+            if (ids.isEmpty() || m_awayFiles.contains(path))
+                continue;
+            m_awayFiles.insert(path);
+            for (const QString& id : ids)
+                VX_LOG(QStringLiteral("[DSE] %1 cannot be seen on disk; %2 plays from memory").arg(path, id));
+            away[folderOf(path)] << ids;
+        } else if (m_awayFiles.remove(path) && !ids.isEmpty()) {
+            VX_LOG(QStringLiteral("[DSE] %1 is back on disk").arg(path));
+            back[folderOf(path)] << ids;
+        }
+    }
+    for (auto it = away.begin(); it != away.end(); ++it) {
+        it->sort();
+        emit soundFilesAway(it.key(), *it);
+    }
+    for (auto it = back.begin(); it != back.end(); ++it) {
+        it->sort();
+        emit soundFilesBack(it.key(), *it);
     }
 }
 
@@ -732,7 +790,10 @@ void DirectSoundEngine::clearAll()
     m_pending.clear();
     m_stopFades.clear();
     m_failureLogged.clear();
-    m_missingLogged.clear();
+    m_awayFiles.clear();
+    m_seenGathered.clear();
+    if (m_seenTimer)
+        m_seenTimer->stop();
     m_unplayable.clear();
     m_overlong.clear();
     QMutexLocker lock(&m_slotMutex);

@@ -1,11 +1,13 @@
 #pragma once
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QMultiHash>
 #include <QMutex>
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <functional>
@@ -176,6 +178,11 @@ public:
     static constexpr int kFadeTickMs = 16;
     static constexpr int kReopenFirstMs = 250;
     static constexpr int kReopenMaxMs = 4000;
+    // Notices of files gone or back are told once none came for
+    // kSeenQuietMs, or kSeenHoldMs after the first at the latest (a slow
+    // share's looks trickle in).
+    static constexpr int kSeenQuietMs = 300;
+    static constexpr int kSeenHoldMs = 3000;
 
 signals:
     void preloadDone(QString id);
@@ -186,6 +193,12 @@ signals:
     void outputLost(QString device);
     // An output opened again after outputLost.
     void outputRestored(QString device);
+    // Files of sounds held here went out of sight (soundFilesAway) or came
+    // back (soundFilesBack): once per loss and once per return, the notices
+    // of a burst gathered into one emission per folder, with the ids of the
+    // sounds whose files they are.
+    void soundFilesAway(QString folder, QStringList ids);
+    void soundFilesBack(QString folder, QStringList ids);
 
 private slots:
     void onPositionTick();
@@ -193,6 +206,7 @@ private slots:
     void onFadeTick();
     void onReopenTick();
     void onFileSeen(const QString& path);
+    void onSeenGathered();
 
 private:
     explicit DirectSoundEngine(QObject* parent);
@@ -242,6 +256,11 @@ private:
     // The id's slot as a copy of its path and stamp; false without buffers.
     bool slotFile(const QString& id, QString* path, FileCheck::Stamp* stamp) const;
     void markUnplayable(const QString& id);
+    // Keeps a file KnownFiles saw other than before, to be told of with the
+    // rest of its burst.
+    void gatherSeen(const QString& path);
+    // The ids of the sounds here made from each of the files.
+    QHash<QString, QStringList> idsByFile(const QSet<QString>& files) const;
     void logDecodeFailure(const QString& id, const QString& path, const QString& what);
     void releaseSlot(Slot& slot);
     void stopSlot(Slot& slot);
@@ -275,7 +294,12 @@ private:
     std::unique_ptr<BufferMixer> m_mixer;
     OutputFactory m_outputFactory;
     QSet<QString> m_failureLogged; // "id|path" of decode failures already logged
-    QSet<QString> m_missingLogged; // "id|path" of files told missing
+    // Files of sounds here told away and not back yet; the files seen
+    // other since the last telling, and when the first of them was.
+    QSet<QString> m_awayFiles;
+    QSet<QString> m_seenGathered;
+    QElapsedTimer m_seenSince;
+    QTimer* m_seenTimer = nullptr;
     // Ids whose last preload gave no buffers, and the requests found longer
     // than the window (by id), which are not decoded again.
     QSet<QString> m_unplayable;

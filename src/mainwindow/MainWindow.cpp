@@ -227,6 +227,10 @@ void MainWindow::connectEngineSignals(AudioEngine* audio, WasapiEngine* wasapi, 
             [this](const QString& device) { onAudioOutputLost(QStringLiteral("pre-decoded"), device); });
     connect(ds, &DirectSoundEngine::outputRestored, this,
             [this](const QString& device) { onAudioOutputRestored(QStringLiteral("pre-decoded"), device); });
+    connect(ds, &DirectSoundEngine::soundFilesAway, this,
+            [this](const QString& folder, const QStringList& ids) { onSoundFilesSeen(folder, ids, true); });
+    connect(ds, &DirectSoundEngine::soundFilesBack, this,
+            [this](const QString& folder, const QStringList& ids) { onSoundFilesSeen(folder, ids, false); });
     connect(audio, &AudioEngine::outputLost, this,
             [this] { onAudioOutputLost(QStringLiteral("players"), QStringLiteral("sound server")); });
     connect(audio, &AudioEngine::outputRestored, this,

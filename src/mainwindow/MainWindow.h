@@ -246,6 +246,9 @@ public slots:
     void onAudioOutputLost(const QString& engine, const QString& device);
     void onAudioOutputRestored(const QString& engine, const QString& device);
     void announcePlayersGone();
+    // The event log's line for sounds of one folder whose files went out of
+    // sight (away) or came back.
+    void onSoundFilesSeen(const QString& folder, const QStringList& ids, bool away);
     // Distinct sounds playing now in any engine, buttons and music.
     int playingSoundCount();
     // Rebuilds everything derived from the positions of the tabs and from the

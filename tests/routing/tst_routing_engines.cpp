@@ -3,6 +3,7 @@
 // file, a pre-decoded sound that runs out, volumes on a playing sound, and
 // the float stream's reopening after the outputs change.
 #include <QAudioOutput>
+#include <QDir>
 #include <QFile>
 #include <QListWidget>
 #include <QMediaDevices>
@@ -157,16 +158,18 @@ private slots:
     // A pre-decoded sound plays to its end; so does one whose file was
     // renamed away after it was decoded: from memory, the window's heal
     // leaving it be, and ready at once when the file is back unchanged. A
-    // sound on a second output plays to its end on the players, and its pad
-    // is left idle with no time shown, whatever its player reports last. A
-    // faded stop on an output that runs late falls to silence along its
-    // whole fall, past the window's fade timer, following a tab volume
-    // change on the way.
+    // show's folder renamed away, back, and away again: the event log tells
+    // each loss and each return once, in one line for the folder. A sound on
+    // a second output plays to its end on the players, and its pad is left
+    // idle with no time shown, whatever its player reports last. A faded stop
+    // on an output that runs late falls to silence along its whole fall, past
+    // the window's fade timer, following a tab volume change on the way.
     void soundRunsOut_data()
     {
         QTest::addColumn<QString>("how");
         QTest::newRow("pre-decoded") << "file there";
         QTest::newRow("pre-decoded, file renamed away") << "file away";
+        QTest::newRow("pre-decoded, folder renamed away twice") << "folder away";
         QTest::newRow("players, second output") << "second output";
         QTest::newRow("faded stop outlasting its timer") << "late fall";
     }
@@ -175,6 +178,8 @@ private slots:
         QFETCH(QString, how);
         if (how == QLatin1String("file away"))
             playsWhileAway();
+        else if (how == QLatin1String("folder away"))
+            folderAwayTold();
         else if (how == QLatin1String("second output"))
             playerEndsOnSecondOutput();
         else if (how == QLatin1String("late fall"))
@@ -242,6 +247,12 @@ private:
         QCOMPARE(ds->slotView(id).pcmBytes, bytes);
         QVERIFY(!AudioEngine::instance()->isPlaying(id));
         QVERIFY(logged(QStringLiteral("[DSE] %1 cannot be seen on disk; P plays from memory").arg(path)));
+        const QFileInfo folder(dir);
+        const QString where = QStringLiteral(" (\u2026/%1/%2)").arg(folder.dir().dirName(), folder.fileName());
+        QTRY_COMPARE(logLines(QStringLiteral("Audio: The file of \"Sound P\" cannot be seen on disk") + where
+                           + QStringLiteral("; the sound plays from memory"))
+                         .size(),
+                     1);
         QVERIFY(!logged(QStringLiteral("[onPlaybackError] id=P")));
         QCOMPARE(TestSupport::takeToasts().filter(QStringLiteral("Sound P")).size(), 0);
 
@@ -249,6 +260,7 @@ private:
         QVERIFY(QFile::rename(path + QStringLiteral(".away"), path));
         QTRY_VERIFY(files->lastSeen(path).exists());
         QVERIFY(ds->isReady(id));
+        QTRY_COMPARE(logLines(QStringLiteral("Audio: The file of \"Sound P\" is back on disk") + where).size(), 1);
         A::cacheHealTick(w);
         QCOMPARE(ds->slotView(id).master, master);
     }
@@ -368,6 +380,59 @@ private:
         QVERIFY(!headerLit(w, 0));
         QCOMPARE(pad->positionMs(), qint64(0));
         QCOMPARE(pad->durationMs(), qint64(0));
+    }
+
+    // The event log's lines that hold part, oldest first.
+    QList<QListWidgetItem*> logLines(const QString& part) const
+    {
+        QList<QListWidgetItem*> found;
+        const QListWidget* list = A::eventLog(w)->list();
+        for (int i = 0; i < list->count(); ++i)
+            if (list->item(i)->text().contains(part))
+                found << list->item(i);
+        return found;
+    }
+
+    void folderAwayTold()
+    {
+        DirectSoundEngine* ds = DirectSoundEngine::instance();
+        const QString show = dir + QStringLiteral("/Show");
+        const QStringList ids{QStringLiteral("F1"), QStringLiteral("F2"), QStringLiteral("F3")};
+        QVERIFY(QDir().mkpath(show));
+        const auto writeDated = [](const QString& path) {
+            QVERIFY(TestSupport::writeWav16(path, TestSupport::sine(440, 0.1, 2, 44100), 2, 44100));
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        };
+        for (const QString& id : ids) {
+            writeDated(show + QStringLiteral("/%1.wav").arg(id));
+            ds->preload(id, show + QStringLiteral("/%1.wav").arg(id), 0, 0, 1.0f, false, 0, 0);
+        }
+        // Watched, but no sound in memory was made of it.
+        writeDated(show + QStringLiteral("/other.wav"));
+        KnownFiles::instance()->lookNow(show + QStringLiteral("/other.wav"));
+        for (const QString& id : ids)
+            QTRY_VERIFY_WITH_TIMEOUT(ds->isReady(id), 30000);
+        auto forget = qScopeGuard([&] {
+            QDir().rename(show + QStringLiteral(".away"), show);
+            for (const QString& id : ids)
+                ds->evict(id);
+        });
+        A::eventLog(w)->clear();
+        const QString where = QStringLiteral("(\u2026/%1/Show)").arg(QFileInfo(dir).fileName());
+        const QString lost = QStringLiteral("Audio: 3 sounds' files cannot be seen on disk %1; they play from memory")
+                                 .arg(where);
+        const QString back = QStringLiteral("Audio: 3 sounds' files are back on disk %1").arg(where);
+        for (int round = 1; round <= 2; ++round) {
+            QVERIFY(QDir().rename(show, show + QStringLiteral(".away")));
+            QTRY_COMPARE_WITH_TIMEOUT(logLines(lost).size(), round, 15000);
+            QCOMPARE(logLines(lost).last()->foreground().color(), EventLog::statusColor(QStringLiteral("warn")));
+            QVERIFY(QDir().rename(show + QStringLiteral(".away"), show));
+            QTRY_COMPARE_WITH_TIMEOUT(logLines(back).size(), round, 15000);
+            // Told once each, never file by file.
+            QCOMPARE(logLines(QStringLiteral("on disk")).size(), 2 * round);
+        }
     }
 
 private slots:
