@@ -56,6 +56,10 @@ int connectToServer(int* result, int* error)
     return fd;
 }
 
+// A greeting's bytes: the descriptor, three numbers and a cookie, each
+// with its tag (the cookie's with its length too).
+constexpr size_t kGreetingBytes = 20 + 3 * 5 + 5 + 256;
+
 // The watch keeps the machine's own time, whatever clock the rest is given.
 qint64 steadyMs()
 {
@@ -64,7 +68,7 @@ qint64 steadyMs()
         .count();
 }
 
-void putU32(std::array<unsigned char, 304>& b, size_t at, quint32 v)
+void putU32(std::array<unsigned char, kGreetingBytes>& b, size_t at, quint32 v)
 {
     b[at] = uchar(v >> 24);
     b[at + 1] = uchar(v >> 16);
@@ -76,9 +80,9 @@ void putU32(std::array<unsigned char, 304>& b, size_t at, quint32 v)
 // packet (a 20-byte descriptor, then the command's fields, each with its
 // type tag) asking to be let in, with an empty cookie. The server replies
 // whether or not it lets us in.
-std::array<unsigned char, 304> greeting()
+std::array<unsigned char, kGreetingBytes> greeting()
 {
-    std::array<unsigned char, 304> b{};
+    std::array<unsigned char, kGreetingBytes> b{};
     constexpr quint32 kAuth = 8, kTag = 1, kVersion = 13, kCookie = 256;
     const quint32 payload = 5 * 3 + 5 + kCookie;
     putU32(b, 0, payload);
