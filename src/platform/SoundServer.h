@@ -40,8 +40,8 @@ qint64 currentId();
 class Watch
 {
 public:
-    static constexpr int kStalledMs = 100;
-    static constexpr int kPeriodMs = 100;
+    static constexpr int kStalledMs = 50;
+    static constexpr int kPeriodMs = 50;
     static constexpr int kAwakeMs = 10000;
 
     // resumed runs on the watch's thread each time a stalled server answers
