@@ -138,7 +138,7 @@ private slots:
     // are pressed on every path (pre-decoded, a stream of its own, players,
     // a second output) and Stop All and Panic are pressed: the window keeps
     // answering. Its longest pause is held against the same presses with the
-    // server answering, and against half the stall.
+    // server answering, and against half the stall at most.
     void windowAnswersWhileTheServerStalls()
     {
         const qint64 server = SoundServer::currentId();
@@ -202,7 +202,9 @@ private slots:
         w->onStopAll();
         qInfo() << "longest pause of the window: answering" << answering << "ms, stalled" << stalled << "ms, after"
                 << after << "ms";
-        const qint64 allowed = std::max<qint64>(250, std::min<qint64>(2 * answering, kStallMs / 2));
+        // A stall is known 50 to 100 ms after it begins; a busy machine adds
+        // to every pause. A window held by the stall waits most of it out.
+        const qint64 allowed = std::max<qint64>(400, std::min<qint64>(3 * answering, kStallMs / 2));
         QVERIFY2(std::max(stalled, after) <= allowed,
                  qPrintable(QStringLiteral("the window paused %1 ms in a stall of %2 ms (%3 ms without one)")
                                 .arg(std::max(stalled, after)).arg(kStallMs).arg(answering)));
