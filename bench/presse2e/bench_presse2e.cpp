@@ -33,6 +33,13 @@
 // --over-voice presses the button while another button loops silence: the
 // press is heard behind the button engine's queue, not from an idle stream.
 //
+// --stall ROUNDS [--busy N] stops the sound server (SIGSTOP) for 2 s, ROUNDS
+// times 5 s apart, while buttons on both paths and both outputs are pressed
+// ten times a second with Space and Esc among them, and watches the window's
+// thread: the longest time it waited (asleep outside its event loop's poll)
+// in each stall, and outside the stalls. --stack FILE adds the window's
+// thread's stack (gdb) to FILE whenever it has waited 300 ms in a stall.
+//
 // --path players keeps the pre-decoded engine from starting in the program
 // (TR_NO_PREDECODE=1), so every press plays through the media players. It
 // then also presses a second button whose 60 ms click plays on the sink
@@ -71,6 +78,7 @@
 #include "MonitorHoles.h"
 #include "StallProbe.h"
 #include "SoundTiming.h"
+#include "SoundServer.h"
 #include "TestSupport.h"
 #include "Types.h"
 
@@ -351,6 +359,181 @@ int measureSecondOutputClicks(Display* dpy, KeyCode key, int presses)
     return heard.size() == size_t(presses) && whole ? 0 : 1;
 }
 
+// A show's buttons for --stall: Q a short tone (pre-decoded), W a 60 ms click
+// on the second output (a stream of its own), E a looping bed, R a 3 s tone
+// on the second output and T a 35 s bed (media players).
+bool writeStallSession(const QString& dir)
+{
+    Session s;
+    TabData t;
+    t.id = QStringLiteral("tab-1");
+    t.name = QStringLiteral("Bench");
+    const QString second = qEnvironmentVariable("TR_PULSE_OWN_SINK");
+    struct Pad { const char* key; const char* file; double seconds; bool loop; bool second; };
+    const Pad pads[] = {{"Q", "tone", 0.3, false, false}, {"W", "click", kClickSeconds, false, true},
+                        {"E", "bed", 2.0, true, false},   {"R", "three", 3.0, false, true},
+                        {"T", "long", 35.0, false, false}};
+    int n = 0;
+    for (const Pad& p : pads) {
+        ButtonData b;
+        b.id = QStringLiteral("btn-%1").arg(++n);
+        b.name = QString::fromLatin1(p.file);
+        b.audioPath = dir + QLatin1Char('/') + QString::fromLatin1(p.file) + QStringLiteral(".wav");
+        if (!TestSupport::writeWav16(b.audioPath, TestSupport::sine(kToneHz, p.seconds, 2, kRate, 0.3), 2, kRate))
+            return false;
+        b.loop = p.loop;
+        b.key = QString::fromLatin1(p.key);
+        if (p.second)
+            b.outputDevice = second;
+        t.buttons.append(b);
+    }
+    s.tabs.append(t);
+    s.buttonsPerTab = 36;
+    s.autoStop = false;
+    s.crossTabStop = false;
+    s.restart = true;
+    QFile f(dir + QStringLiteral("/bench.vx"));
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    f.write(QJsonDocument(s.toJson()).toJson());
+    return true;
+}
+
+// Watches the window's thread from outside every 2 ms (/proc: its state and
+// the kernel function it sleeps in) and keeps the longest stretch, in ms, in
+// which it slept in anything but its event loop's poll: a wait on a lock, a
+// condition or a reply, during which no event is taken.
+class WindowWaits
+{
+public:
+    // Once a wait has lasted 300 ms while armed, the thread's stack is
+    // written to stackFile (gdb), once per arming.
+    void start(qint64 pid, const QString& stackFile)
+    {
+        m_pid = pid;
+        m_stackFile = stackFile.toStdString();
+        m_path = QStringLiteral("/proc/%1/task/%1/").arg(pid).toStdString();
+        m_thread = std::thread([this] { run(); });
+    }
+    // The longest wait since the last call (one still going counts so far).
+    double takeLongestMs()
+    {
+        const long long since = m_waitingSince.load();
+        double longest = m_longestNs.exchange(0) / 1e6;
+        if (since > 0)
+            longest = std::max(longest, (StallProbe::monoNs() - since) / 1e6);
+        return longest;
+    }
+    void arm(bool on) { m_armed = on && !m_stackFile.empty(); }
+    void stop()
+    {
+        m_run = false;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    static std::string readLine(const std::string& path)
+    {
+        std::string line;
+        if (FILE* f = std::fopen(path.c_str(), "r")) {
+            char buf[512];
+            if (std::fgets(buf, sizeof buf, f))
+                line = buf;
+            std::fclose(f);
+        }
+        return line;
+    }
+    void run()
+    {
+        while (m_run) {
+            const std::string stat = readLine(m_path + "stat");
+            const size_t close = stat.rfind(") ");
+            const char state = close == std::string::npos ? '?' : stat[close + 2];
+            const std::string wchan = readLine(m_path + "wchan");
+            const bool waiting = (state == 'S' || state == 'D') && wchan.find("poll") == std::string::npos
+                                 && wchan.find("select") == std::string::npos;
+            const long long now = StallProbe::monoNs();
+            if (waiting) {
+                long long expected = 0;
+                m_waitingSince.compare_exchange_strong(expected, now);
+                if (m_armed.exchange(m_armed && now - m_waitingSince.load() < 300000000LL)
+                    && now - m_waitingSince.load() >= 300000000LL) {
+                    const std::string cmd = "gdb -p " + std::to_string(m_pid)
+                                            + " -batch -ex 'thread apply 1 bt' >> '" + m_stackFile + "' 2>&1";
+                    std::system(cmd.c_str());
+                }
+            } else if (const long long since = m_waitingSince.exchange(0); since > 0) {
+                if (now - since > m_longestNs.load())
+                    m_longestNs = now - since;
+            }
+            sleepMs(2);
+        }
+    }
+
+    qint64 m_pid = 0;
+    std::string m_stackFile;
+    std::atomic<bool> m_armed{false};
+    std::string m_path;
+    std::thread m_thread;
+    std::atomic<bool> m_run{true};
+    std::atomic<long long> m_waitingSince{0};
+    std::atomic<long long> m_longestNs{0};
+};
+
+// Presses while the sound server stalls: see --stall above.
+int measureStalls(Display* dpy, qint64 programPid, int rounds, int busy,
+                  const QString& stackFile)
+{
+    const qint64 server = SoundServer::currentId();
+    if (server <= 0) {
+        std::fprintf(stderr, "cannot tell the sound server's process\n");
+        return 2;
+    }
+    WindowWaits waits;
+    waits.start(programPid, stackFile);
+    const pid_t load = busy > 0 ? StallProbe::spinEveryCore(busy) : 0;
+    const KeySym keys[] = {XK_q, XK_w, XK_q, XK_r, XK_e, XK_q, XK_t, XK_w, XK_e, XK_q,
+                           XK_r, XK_q, XK_w, XK_space, XK_q, XK_t, XK_r, XK_w, XK_q, XK_Escape};
+    size_t k = 0;
+    auto pressFor = [&](int ms) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < until) {
+            pressKey(dpy, XKeysymToKeycode(dpy, keys[k++ % std::size(keys)]));
+            sleepMs(60);
+        }
+    };
+    std::vector<double> inStall, between;
+    pressFor(3000);
+    waits.takeLongestMs();
+    for (int r = 0; r < rounds; ++r) {
+        pressFor(3000);
+        between.push_back(waits.takeLongestMs());
+        kill(pid_t(server), SIGSTOP);
+        waits.arm(true);
+        pressFor(2000);
+        waits.arm(false);
+        kill(pid_t(server), SIGCONT);
+        // An answer held by the stall comes just after it.
+        pressFor(500);
+        inStall.push_back(waits.takeLongestMs());
+        std::printf("stall %d: the window's thread waited %.0f ms at most (%.0f ms before it)\n", r + 1, inStall.back(),
+                    between.back());
+        std::fflush(stdout);
+    }
+    waits.stop();
+    if (load > 0) {
+        kill(load, SIGKILL);
+        waitpid(load, nullptr, 0);
+    }
+    std::printf("%d stalls of 2 s, %s: the window's thread waited %.0f ms at most in a stall (median of the "
+                "stalls %.0f ms), %.0f ms between stalls\n",
+                rounds, busy > 0 ? qPrintable(QStringLiteral("%1 busy loops").arg(busy)) : "idle",
+                *std::max_element(inStall.begin(), inStall.end()), BenchTiming::median(inStall),
+                *std::max_element(between.begin(), between.end()));
+    return 0;
+}
+
 } // namespace
 
 // One press of a looping button, held for seconds with busy loops beside
@@ -389,6 +572,8 @@ int main(int argc, char** argv)
     int loopSeconds = 0;
     int busy = 0;
     bool overVoice = false;
+    int stallRounds = 0;
+    QString stackFile;
     QString program = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../../src/TarvelloRuzoru"));
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
@@ -409,6 +594,10 @@ int main(int argc, char** argv)
             busy = args[++i].toInt();
         else if (args[i] == QLatin1String("--over-voice"))
             overVoice = true;
+        else if (args[i] == QLatin1String("--stall") && hasValue)
+            stallRounds = args[++i].toInt();
+        else if (args[i] == QLatin1String("--stack") && hasValue)
+            stackFile = args[++i];
     }
     if (qEnvironmentVariable("TR_PULSE_MONITOR").isEmpty()) {
         std::fprintf(stderr, "no sound server: eval \"$(scripts/sound-server start DIR)\" first\n");
@@ -417,9 +606,12 @@ int main(int argc, char** argv)
 
     QTemporaryDir home;
     const QString dir = home.path();
-    const bool players = path == QLatin1String("players") && loopSeconds == 0;
+    const bool players = path == QLatin1String("players") && loopSeconds == 0 && stallRounds == 0;
     const QString secondOutput = players ? qEnvironmentVariable("TR_PULSE_OWN_SINK") : QString();
-    if (!writeSession(dir, loopSeconds > 0 ? kLoopToneSeconds : 0, secondOutput, overVoice)) {
+    const bool written = stallRounds > 0 ? writeStallSession(dir)
+                                         : writeSession(dir, loopSeconds > 0 ? kLoopToneSeconds : 0, secondOutput,
+                                                        overVoice);
+    if (!written) {
         std::fprintf(stderr, "cannot write the session\n");
         return 1;
     }
@@ -484,7 +676,8 @@ int main(int argc, char** argv)
         sleepMs(1000);
     }
 
-    int status = loopSeconds > 0 ? measureLoop(dpy, key, loopSeconds, busy)
+    int status = stallRounds > 0 ? measureStalls(dpy, prog.processId(), stallRounds, busy, stackFile)
+                 : loopSeconds > 0 ? measureLoop(dpy, key, loopSeconds, busy)
                  : alone           ? measureAlone(dpy, key, presses, recLatencyMs)
                                    : measureBesideFloor(dpy, key, presses, path, recLatencyMs);
     if (!secondOutput.isEmpty() && !alone) {

@@ -40,6 +40,8 @@ AudioEngine::AudioEngine(QObject* parent)
     : QObject(parent)
 {
     m_defaultDevice = SettingsKeys::readString(SettingsKeys::AudioDevice, QString());
+    m_serverWatch = std::make_unique<SoundServer::Watch>(
+        [this] { QMetaObject::invokeMethod(this, &AudioEngine::serverAnswersAgain, Qt::QueuedConnection); });
 }
 
 AudioEngine::~AudioEngine()
@@ -122,6 +124,9 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     const QString path = button.audioPath;
     if (path.isEmpty())
         return;
+    // From a press on, the server is watched: a stall must be known before
+    // the next stop of a player.
+    m_serverWatch->keepAwake();
     const QString id = button.id;
     const QString dev = deviceId.isEmpty() ? m_defaultDevice : deviceId;
     if (!prepareOnly && !hasAnyOutput()) {
@@ -389,7 +394,9 @@ void AudioEngine::playRapid(const ButtonData& button, const QString& deviceId)
         removeSlot(button.id);
         s = nullptr;
     }
-    if (!s || m_outputLost || !hasAnyOutput() || !serverStillOurs() || !s->player
+    // A seek waits for the player's threads, which wait for a stalled
+    // server: the old player is let go instead, and a fresh one started.
+    if (!s || m_outputLost || !hasAnyOutput() || !serverStillOurs() || !serverAnswering() || !s->player
         || s->player->mediaStatus() == QMediaPlayer::NoMedia
         || s->player->mediaStatus() == QMediaPlayer::InvalidMedia
         || s->player->error() != QMediaPlayer::NoError) {
@@ -516,6 +523,37 @@ bool AudioEngine::serverStillOurs()
     return false;
 }
 
+// Qt 6.4's players wait on the sound server inside their own threads while
+// holding a lock that the player's stop, seek and destruction take on this
+// thread: while the server does not answer (stalled, or held back by the
+// machine), none of those is asked of a player, or the window would wait
+// with it. Asking keeps the watch looking for the next while.
+bool AudioEngine::serverAnswering()
+{
+    m_serverWatch->keepAwake();
+    return m_serverWatch->answering();
+}
+
+// A player let go while the server does not answer is only cut off here
+// (its signals no longer reach the engine); it is stopped and destroyed
+// once the server answers again. Nothing it queued can be heard before
+// then: the server plays nothing while it stalls.
+void AudioEngine::holdForServer(QMediaPlayer* player, QAudioOutput* output)
+{
+    detachPlayer(player);
+    m_heldForServer.append({player, output});
+}
+
+void AudioEngine::serverAnswersAgain()
+{
+    // Still stalled (it answered and stopped again): the next answer comes back here.
+    if (!m_serverWatch->answering())
+        return;
+    for (const auto& [player, output] : std::exchange(m_heldForServer, {}))
+        if (player)
+            retirePlayer(player, output);
+}
+
 void AudioEngine::checkServer()
 {
     if (!serverStillOurs() && !m_outputLost)
@@ -563,6 +601,10 @@ void AudioEngine::retirePlayer(QMediaPlayer* player, QAudioOutput* output, Retir
             output->deleteLater();
         return;
     }
+    if (!serverAnswering()) {
+        holdForServer(player, output);
+        return;
+    }
     detachPlayer(player);
     QObject::disconnect(player, nullptr, player, nullptr);
     if (how == Retire::DropQueue || player->playbackState() != QMediaPlayer::StoppedState) {
@@ -587,6 +629,10 @@ void AudioEngine::destroyRetired(QMediaPlayer* player)
     // The server went away meanwhile: destroying it could wait for ever.
     if (m_serverGone) {
         parkPlayer(player, output);
+        return;
+    }
+    if (!serverAnswering()) {
+        holdForServer(player, output);
         return;
     }
     player->deleteLater();

@@ -13,6 +13,7 @@
 
 #include "FileCheck.h"
 #include "LoopStream.h"
+#include "SoundServer.h"
 #include "Types.h"
 
 class LoopStream;
@@ -322,6 +323,9 @@ public:
     // Who answers as the sound server (SoundServer::currentId by default);
     // tests stand in for it.
     void setServerIdSource(std::function<qint64()> source) { m_serverIdSource = std::move(source); }
+    // Players let go while the sound server did not answer, waiting for it
+    // to answer before they are stopped and destroyed.
+    int playersHeldForServer() const { return int(m_heldForServer.size()); }
 
 signals:
     void playStarted(const QString& id);
@@ -342,11 +346,14 @@ private slots:
     void onPlayerError(QMediaPlayer::Error error, const QString& errorString);
     void onMediaStatusChanged(QMediaPlayer::MediaStatus status);
     void onSeekableChanged(bool seekable);
+    void serverAnswersAgain();
 
 private:
     // AudioEngine.cpp: play, restart, the sound server, stops, lookups, the lost output.
     static bool readyToStart(const PlaybackSlot& s);
     bool serverStillOurs();
+    bool serverAnswering();
+    void holdForServer(QMediaPlayer* player, QAudioOutput* output);
     bool canMakePlayers();
     static void parkPlayer(QMediaPlayer* player, QAudioOutput* output);
     // How a player let go is destroyed: as its state asks (a second late
@@ -501,6 +508,9 @@ private:
     qint64 m_playersServer = 0;     // the server the players were made on; 0: none yet
     qint64 m_serverCheckedAtMs = 0;
     bool m_serverGone = false;
+    // Whether the server answers now (see serverAnswering).
+    std::unique_ptr<SoundServer::Watch> m_serverWatch;
+    QList<QPair<QPointer<QMediaPlayer>, QPointer<QAudioOutput>>> m_heldForServer;
     int m_probeDelayMs = kProbeFirstMs;
     QTimer* m_probeTimer = nullptr;
     QMediaPlayer* m_probe = nullptr;

@@ -1,6 +1,11 @@
 #pragma once
 #include <QString>
 #include <QtGlobal>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 // The sound server the media players play through: PulseAudio (or a server
 // that speaks its protocol) on its native socket.
@@ -21,5 +26,49 @@ QString socketPath();
 // answers, -1 when that cannot be told (the address is not a local socket).
 // A non-blocking connect to a local socket: it never waits.
 qint64 currentId();
+
+// Whether the server answers now, told on a thread of its own: a fresh
+// connection is opened and the server greeted, and any reply (or its
+// closing the connection) is an answer. One that has not answered within
+// kStalledMs counts as stalled until it answers (a server held back by the
+// machine, or stopped). Qt 6.4's players wait on the server inside their
+// own threads while holding a lock that their stop, seek and destruction
+// take too, so the engine asks this before touching a player.
+//
+// The server is asked only while someone has shown interest in the last
+// kAwakeMs (keepAwake), every kPeriodMs: an idle program knocks on nothing.
+class Watch
+{
+public:
+    static constexpr int kStalledMs = 50;
+    static constexpr int kPeriodMs = 50;
+    static constexpr int kAwakeMs = 10000;
+
+    // resumed runs on the watch's thread each time a stalled server answers
+    // again.
+    explicit Watch(std::function<void()> resumed = {});
+    ~Watch();
+    Watch(const Watch&) = delete;
+    Watch& operator=(const Watch&) = delete;
+
+    // True unless the server is known to be stalled now. Never waits.
+    bool answering() const { return !m_stalled.load(std::memory_order_acquire); }
+    // Asks the server again every kPeriodMs for the next kAwakeMs.
+    void keepAwake();
+
+private:
+    void run();
+    // One greeting: true once the server answered (or cannot be asked);
+    // marks it stalled while it keeps us waiting.
+    bool greetAndWait();
+
+    std::function<void()> m_resumed;
+    std::atomic<bool> m_stalled{false};
+    std::atomic<qint64> m_awakeUntilMs{0};
+    std::atomic<bool> m_quit{false};
+    std::mutex m_mx;
+    std::condition_variable m_cv;
+    std::thread m_thread;
+};
 
 } // namespace SoundServer

@@ -7,11 +7,15 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 #include "AudioEngine.h"
 #include "EventLog.h"
 #include "MusicItemDelegate.h"
 #include "RoutingSupport.h"
+#include "SoundServer.h"
 
 using A = RoutingTestAccess;
 using RoutingTest::drainToasts;
@@ -26,6 +30,43 @@ class TestMusicEngine : public QObject
     QString lastHeard;
 
     QString at(const QString& name) const { return tmp.path() + QLatin1Char('/') + name; }
+
+    // A tone file as a show holds it: written an hour ago.
+    bool writeTone(const QString& name, double seconds)
+    {
+        if (!TestSupport::writeWav16(at(name), TestSupport::sine(440, seconds, 2, 44100, 0.3), 2, 44100))
+            return false;
+        QFile f(at(name));
+        return f.open(QIODevice::ReadWrite)
+               && f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime);
+    }
+
+    // Presses the keys in turn, one every 100 ms, from the event loop, for
+    // ms; the longest the event loop went without turning meanwhile (a
+    // 20 ms tick's gaps on the steady clock), in ms.
+    qint64 longestGapWhilePressing(const QList<int>& keys, int ms)
+    {
+        using Clock = std::chrono::steady_clock;
+        Clock::time_point last = Clock::now();
+        qint64 longest = 0;
+        QTimer tick;
+        tick.setInterval(20);
+        connect(&tick, &QTimer::timeout, this, [&] {
+            const Clock::time_point now = Clock::now();
+            longest = std::max<qint64>(longest, std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count());
+            last = now;
+        });
+        int next = 0;
+        QTimer press;
+        press.setInterval(100);
+        connect(&press, &QTimer::timeout, this, [&] {
+            QTest::keyClick(w->windowHandle(), Qt::Key(keys[next++ % keys.size()]));
+        });
+        tick.start();
+        press.start();
+        QTest::qWait(ms);
+        return longest;
+    }
 
     void setRows(const QStringList& paths)
     {
@@ -91,6 +132,84 @@ private slots:
         QCOMPARE(started, (QStringList{"good1.wav", "good2.wav", "good3.wav"}));
         QCOMPARE(w->autoMixIndex, -1);
         QVERIFY(A::musicId(w).isEmpty());
+    }
+
+    // The test's own sound server stops for a moment (SIGSTOP) while pads
+    // are pressed on every path (pre-decoded, a stream of its own, players,
+    // a second output) and Stop All and Panic are pressed: the window keeps
+    // answering. Its longest pause is held against the same presses with the
+    // server answering, and against half the stall at most.
+    void windowAnswersWhileTheServerStalls()
+    {
+        const qint64 server = SoundServer::currentId();
+        if (server <= 0)
+            QSKIP("no sound server of this test's own");
+        const QString second = qEnvironmentVariable("TR_PULSE_OWN_SINK");
+        struct Pad { const char* name; double seconds; bool loop; bool secondOutput; };
+        const Pad pads[] = {{"short.wav", 0.3, false, false}, {"click.wav", 0.06, false, true},
+                            {"bed.wav", 2.0, true, false},    {"three.wav", 3.0, false, true},
+                            {"long.wav", 35.0, false, false}, {"four.wav", 4.0, false, false}};
+        const int keys[] = {Qt::Key_Q, Qt::Key_W, Qt::Key_E, Qt::Key_R, Qt::Key_T, Qt::Key_Y};
+        Session session;
+        session.buttonsPerTab = 24;
+        session.restart = true;
+        TabData tab;
+        tab.id = QStringLiteral("tab-stall");
+        tab.name = QStringLiteral("Stall");
+        for (int i = 0; i < int(std::size(pads)); ++i) {
+            const QString name = QString::fromLatin1(pads[i].name);
+            QVERIFY(writeTone(name, pads[i].seconds));
+            ButtonData b = RoutingTest::button(QStringLiteral("stall-%1").arg(i), at(name));
+            b.loop = pads[i].loop;
+            b.key = QKeySequence(keys[i]).toString();
+            if (pads[i].secondOutput)
+                b.outputDevice = second;
+            tab.buttons << b;
+        }
+        session.tabs << tab;
+        RoutingTest::load(session);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        const QList<int> presses = {Qt::Key_Q, Qt::Key_W, Qt::Key_R, Qt::Key_T, Qt::Key_E, Qt::Key_Space,
+                                    Qt::Key_Y, Qt::Key_R, Qt::Key_Q, Qt::Key_Escape, Qt::Key_T, Qt::Key_W};
+        // Every pad has played once, and pre-loads have had their time.
+        longestGapWhilePressing(presses, 2000);
+        const qint64 answering = longestGapWhilePressing(presses, 2000);
+
+        // The server goes on again after the stall from a thread of its
+        // own (a window held by the server could not do it), and whatever
+        // happens below.
+        static constexpr int kStallMs = 2000;
+        struct Resume
+        {
+            pid_t pid;
+            std::thread later;
+            ~Resume()
+            {
+                if (later.joinable())
+                    later.join();
+                ::kill(pid, SIGCONT);
+            }
+        } resume{pid_t(server), {}};
+        QCOMPARE(::kill(resume.pid, SIGSTOP), 0);
+        resume.later = std::thread([pid = resume.pid] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kStallMs));
+            ::kill(pid, SIGCONT);
+        });
+        const qint64 stalled = longestGapWhilePressing(presses, kStallMs);
+        // What the stall held back comes right after it.
+        const qint64 after = longestGapWhilePressing(presses, 500);
+        w->onStopAll();
+        qInfo() << "longest pause of the window: answering" << answering << "ms, stalled" << stalled << "ms, after"
+                << after << "ms";
+        // A stall is known 50 to 100 ms after it begins; a busy machine adds
+        // to every pause. A window held by the stall waits most of it out.
+        const qint64 allowed = std::max<qint64>(400, std::min<qint64>(3 * answering, kStallMs / 2));
+        QVERIFY2(std::max(stalled, after) <= allowed,
+                 qPrintable(QStringLiteral("the window paused %1 ms in a stall of %2 ms (%3 ms without one)")
+                                .arg(std::max(stalled, after)).arg(kStallMs).arg(answering)));
+        // The players let go meanwhile are stopped and destroyed once the server answers.
+        QTRY_COMPARE_WITH_TIMEOUT(AudioEngine::instance()->playersHeldForServer(), 0, 10000);
     }
 
     // Two thousand files that cannot be played: Auto-Mix runs through them
