@@ -538,10 +538,10 @@ bool AudioEngine::serverAnswering()
 // (its signals no longer reach the engine); it is stopped and destroyed
 // once the server answers again. Nothing it queued can be heard before
 // then: the server plays nothing while it stalls.
-void AudioEngine::holdForServer(QMediaPlayer* player, QAudioOutput* output)
+void AudioEngine::holdForServer(QMediaPlayer* player, QAudioOutput* output, Retire how)
 {
     detachPlayer(player);
-    m_heldForServer.append({player, output});
+    m_heldForServer.append({player, output, how});
 }
 
 void AudioEngine::serverAnswersAgain()
@@ -549,9 +549,9 @@ void AudioEngine::serverAnswersAgain()
     // Still stalled (it answered and stopped again): the next answer comes back here.
     if (!m_serverWatch->answering())
         return;
-    for (const auto& [player, output] : std::exchange(m_heldForServer, {}))
-        if (player)
-            retirePlayer(player, output);
+    for (const HeldPlayer& held : std::exchange(m_heldForServer, {}))
+        if (held.player)
+            retirePlayer(held.player, held.output, held.how);
 }
 
 void AudioEngine::checkServer()
@@ -602,7 +602,7 @@ void AudioEngine::retirePlayer(QMediaPlayer* player, QAudioOutput* output, Retir
         return;
     }
     if (!serverAnswering()) {
-        holdForServer(player, output);
+        holdForServer(player, output, how);
         return;
     }
     detachPlayer(player);
@@ -632,7 +632,7 @@ void AudioEngine::destroyRetired(QMediaPlayer* player)
         return;
     }
     if (!serverAnswering()) {
-        holdForServer(player, output);
+        holdForServer(player, output, Retire::AsItStands);
         return;
     }
     player->deleteLater();

@@ -353,12 +353,12 @@ private:
     static bool readyToStart(const PlaybackSlot& s);
     bool serverStillOurs();
     bool serverAnswering();
-    void holdForServer(QMediaPlayer* player, QAudioOutput* output);
+    enum class Retire { AsItStands, DropQueue };
+    void holdForServer(QMediaPlayer* player, QAudioOutput* output, Retire how);
     bool canMakePlayers();
     static void parkPlayer(QMediaPlayer* player, QAudioOutput* output);
     // How a player let go is destroyed: as its state asks (a second late
     // when it stopped by itself), or at once, dropping what it has queued.
-    enum class Retire { AsItStands, DropQueue };
     void retirePlayer(QMediaPlayer* player, QAudioOutput* output, Retire how = Retire::AsItStands);
     void destroyRetired(QMediaPlayer* player);
     void startPendingSlot(PlaybackSlot& s);
@@ -510,7 +510,13 @@ private:
     bool m_serverGone = false;
     // Whether the server answers now (see serverAnswering).
     std::unique_ptr<SoundServer::Watch> m_serverWatch;
-    QList<QPair<QPointer<QMediaPlayer>, QPointer<QAudioOutput>>> m_heldForServer;
+    struct HeldPlayer
+    {
+        QPointer<QMediaPlayer> player;
+        QPointer<QAudioOutput> output;
+        Retire how;
+    };
+    QList<HeldPlayer> m_heldForServer;
     int m_probeDelayMs = kProbeFirstMs;
     QTimer* m_probeTimer = nullptr;
     QMediaPlayer* m_probe = nullptr;
