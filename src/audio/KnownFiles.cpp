@@ -18,12 +18,12 @@ QString folderOf(const QString& path)
     return QFileInfo(path).absolutePath();
 }
 
-// The sweep looks in runs of about this long, then rests kRestPerLookMs
-// times as long (never more than kMaxRestMs, so a look that hung for an
-// hour is not followed by three hours of rest).
+// The sweep looks in runs of about kRunMs, then rests kRestPerRun times as
+// long, but never more than kMaxRestMs: a look that hung for a minute on a
+// lost share is not followed by three minutes of rest.
 constexpr qint64 kRunMs = 20;
-constexpr qint64 kRestPerLookMs = 3;
-constexpr qint64 kMaxRestMs = 30000;
+constexpr qint64 kRestPerRun = 3;
+constexpr qint64 kMaxRestMs = 10000;
 
 } // namespace
 
@@ -57,9 +57,9 @@ public:
         m_files->m_gatherMs.store(m_gatherTimer->interval());
     }
 
-    // A path looked at for the first time, as that look saw it. Once it is
-    // watched it is looked at again: a change made since the first look
-    // came before the watch and told nothing.
+    // A path looked at for the first time, as that look saw it. (A change
+    // made between that look and the watch tells nothing: the sweep finds
+    // it. Looking again here would hold notices behind a slow share.)
     void follow(const QString& path, const FileCheck::Stamp& stamp)
     {
         if (m_paths.contains(path))
@@ -260,7 +260,7 @@ private:
                 QMetaObject::invokeMethod(w, [w, path, stamp] { w->keepWatch(path, stamp); }, Qt::QueuedConnection);
             }
         }
-        qint64 rest = std::min(run.elapsed() * kRestPerLookMs, kMaxRestMs);
+        qint64 rest = std::min(run.elapsed() * kRestPerRun, kMaxRestMs);
         if (m_next >= m_paths.size()) {
             m_next = 0;
             rest = std::max(rest, KnownFiles::kSweepMs - m_sweep.elapsed());
