@@ -2,26 +2,31 @@
 #include <QHash>
 #include <QMutex>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 
 #include "FileCheck.h"
 
 class QThread;
 class KnownFilesWatcher;
+class KnownFilesSweeper;
 
 // What the program knows of the sound files it plays: each file's stamp as
 // last seen. Everything made from a file (a decoded sound, a header's facts,
 // waveform peaks, a prepared player) is kept with the stamp the file had then
 // and asks here whether it still holds.
 //
-// The files are looked at away from the GUI thread: a thread of its own
-// watches each file and its folder (a save through a new file and a rename
-// are seen within milliseconds), and looks at every file again every
-// kSweepMs, for disks that send no notice (network shares). So asking here
-// never waits on a disk, except for the very first look at a path nobody
-// has looked at yet (stampOf).
+// The files are looked at away from the GUI thread, on two threads of their
+// own. One watches each file and its folder and looks only at the files the
+// system names in its notices: a save in place, a save through a new file
+// and a rename are known within milliseconds. The other sweeps, looking at
+// every file again for disks that send no notice (network shares); a slow or
+// hung share holds only the sweep. So asking here never waits on a disk,
+// except for the very first look at a path nobody has looked at yet
+// (stampOf).
 //
 // The rule, written once: a file that cannot be seen (moved away, deleted,
 // its disk gone) is not a change; a file has changed when it is there and
@@ -56,10 +61,24 @@ public:
 
     // --- for tests --------------------------------------------------------
     // What looks at a file (FileCheck::stampOf when empty). It is called
-    // on the watching thread and on threads that call lookNow or stampOf.
+    // on the watching and sweeping threads and on threads that call lookNow
+    // or stampOf.
     using Look = std::function<FileCheck::Stamp(const QString&)>;
     void setLook(Look look);
+    // How long the watching thread gathers notices before it looks at
+    // their files (0 until it runs).
+    int gatherMs() const { return m_gatherMs.load(); }
+    // From now on at most `more` watches are taken; later ones are refused
+    // as at the system's limit. -1 lifts the limit.
+    void setWatchLimit(int more);
+    // How many times a watch of path was tried and refused.
+    int refusedWatches(const QString& path) const;
+    // Whether the file at path has a watch of its own.
+    bool isWatched(const QString& path) const;
 
+    // A sweep starts at most this often. On a slow disk the sweep rests
+    // after each run of looks three times as long as the run took, so it
+    // looks at most a quarter of the time and a sweep takes longer.
     static constexpr int kSweepMs = 2000;
     // Notices that come together are looked at together, this long after
     // the first.
@@ -72,14 +91,40 @@ signals:
 
 private:
     friend class KnownFilesWatcher;
+    friend class KnownFilesSweeper;
     KnownFiles();
+
+    struct Seen
+    {
+        FileCheck::Stamp stamp;
+        quint64 ticket = 0;   // which look saw it; later looks have greater ones
+    };
+    struct Looked
+    {
+        FileCheck::Stamp stamp;   // what this look saw
+        bool isNew = false;       // the path's first look
+        bool differs = false;     // other than last seen (fileSeen was emitted)
+    };
     FileCheck::Stamp look(const QString& path) const;
-    // Keeps a look's result; true when the path was not known before.
-    bool record(const QString& path, const FileCheck::Stamp& stamp);
+    // Each look takes a ticket before it begins. What it saw is kept unless
+    // a look begun after it was kept meanwhile: the last look begun holds.
+    quint64 nextTicket() { return ++m_tickets; }
+    Looked keep(const QString& path, const FileCheck::Stamp& stamp, quint64 ticket);
+    Looked lookAndKeep(const QString& path);
+    // A path looked at for the first time is watched and swept from then on.
+    void follow(const QString& path, const FileCheck::Stamp& stamp);
+    void countRefused(const QString& path);
+    void noteWatched(const QString& path, bool watched);
 
     mutable QMutex m_mx;
-    QHash<QString, FileCheck::Stamp> m_seen;
+    QHash<QString, Seen> m_seen;
+    QHash<QString, int> m_refused;
+    QSet<QString> m_watched;
     Look m_look;
-    QThread* m_thread = nullptr;
+    std::atomic<quint64> m_tickets{0};
+    std::atomic<int> m_gatherMs{0};
+    QThread* m_watchThread = nullptr;
+    QThread* m_sweepThread = nullptr;
     KnownFilesWatcher* m_watcher = nullptr;
+    KnownFilesSweeper* m_sweeper = nullptr;
 };
