@@ -164,6 +164,8 @@ public:
     // A copy of the id's slot; master null when there is none.
     SlotView slotView(const QString& id) const;
     int slotCount() const;
+    // Blocks the decode cache holds.
+    int decodeCacheSize() const { return m_decodeCache->size(); }
     int pendingPreloads() const { return m_pending.size(); }
 
     static constexpr int kDuplicates = 8;
