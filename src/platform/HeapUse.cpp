@@ -21,8 +21,8 @@ namespace HeapUse {
 void limitRetention()
 {
     // Setting either threshold stops glibc from moving both.
-    mallopt(M_MMAP_THRESHOLD, kLargeBytes);
-    mallopt(M_TRIM_THRESHOLD, kLargeBytes);
+    mallopt(M_MMAP_THRESHOLD, kMmapBytes);
+    mallopt(M_TRIM_THRESHOLD, kTrimBytes);
 }
 
 void trimSoon()

@@ -13,13 +13,14 @@
 // while the memory in use stays flat.
 namespace HeapUse {
 
-// Large blocks (kLargeBytes and more) come from the system and go back to
-// it when freed, and an arena gives back what it holds free at its top
-// beyond kLargeBytes: the thresholds stay where they are set. Called once,
-// first thing in main, before any thread is started.
+// An arena gives back what it holds free at its top beyond kTrimBytes, and
+// blocks up to kMmapBytes come from the arenas, as they did once glibc had
+// raised its threshold: the thresholds stay where they are set. Called
+// once, first thing in main, before any thread is started.
 void limitRetention();
 
-constexpr int kLargeBytes = 128 * 1024;
+constexpr int kTrimBytes = 128 * 1024;
+constexpr int kMmapBytes = 32 * 1024 * 1024;
 
 // Hands what the arenas hold free back to the system (malloc_trim), on a
 // pool thread, kTrimDelayMs after the first ask; asks meanwhile join it.
