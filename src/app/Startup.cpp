@@ -28,6 +28,7 @@
 #include "DebugWindow.h"
 #include "DirectSoundEngine.h"
 #include "DrumEngine.h"
+#include "HeapUse.h"
 #include "LibraryManager.h"
 #include "MainWindow.h"
 #include "MidiManager.h"
@@ -392,6 +393,7 @@ int runStartup(StartupApplication& app, SplashScreen* splash, const QIcon& appIc
 
 int qMain(int argc, char** argv)
 {
+    HeapUse::limitRetention();
     QThreadPool::globalInstance()->setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
     // Hand the memory the loader and static set-up left behind back to the system.
     malloc_trim(0);

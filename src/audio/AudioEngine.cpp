@@ -27,6 +27,7 @@
 #include "SettingsKeys.h"
 #include "DrumEngine.h"
 #include "FileCheck.h"
+#include "HeapUse.h"
 #include "KnownFiles.h"
 #include "MonoClock.h"
 #include "OpLog.h"
@@ -121,6 +122,9 @@ QUrl AudioEngine::sourceUrl(const QString& path)
 void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool prepareOnly)
 {
     const bool announce = std::exchange(m_announceStart, true);
+    // What the player or stream this press replaces held goes back to the
+    // system once it has gone.
+    HeapUse::trimSoon();
     const QString path = button.audioPath;
     if (path.isEmpty())
         return;
@@ -638,6 +642,7 @@ void AudioEngine::destroyRetired(QMediaPlayer* player)
     player->deleteLater();
     if (output)
         output->deleteLater();
+    HeapUse::trimSoon();
 }
 
 // Qt 6.4's ffmpeg back end crashes when a player starts with no output

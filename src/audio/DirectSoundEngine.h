@@ -136,7 +136,7 @@ public:
     void ensureMasterTimers();
 
     // The decoder and the cached decode behind preload (the cache holds 200
-    // blocks, oldest out first, and lives as long as the engine).
+    // blocks and 128 MiB, oldest out first, and lives as long as the engine).
     static QByteArray decodePcm(const QString& path, double in, double out, float gain);
     QByteArray decodePcmCached(const QString& path, double in, double out, float gain);
 
@@ -166,6 +166,9 @@ public:
     // A copy of the id's slot; master null when there is none.
     SlotView slotView(const QString& id) const;
     int slotCount() const;
+    // Blocks the decode cache holds, and their bytes.
+    int decodeCacheSize() const { return m_decodeCache->size(); }
+    qint64 decodeCacheBytes() const { return m_decodeCache->bytes(); }
     int pendingPreloads() const { return m_pending.size(); }
 
     static constexpr int kDuplicates = 8;

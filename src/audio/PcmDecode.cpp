@@ -310,8 +310,8 @@ QByteArray decodePcm(const QString& path, double in, double out, float gain)
     return readWavImage(path, gain);
 }
 
-DecodeCache::DecodeCache(int capacity, Decoder decoder)
-    : m_capacity(std::max(1, capacity)), m_decoder(std::move(decoder))
+DecodeCache::DecodeCache(int capacity, Decoder decoder, qint64 maxBytes)
+    : m_capacity(std::max(1, capacity)), m_maxBytes(maxBytes), m_decoder(std::move(decoder))
 {
     if (!m_decoder)
         m_decoder = &decodePcm;
@@ -353,19 +353,30 @@ QByteArray DecodeCache::decodeCached(const QString& path, double in, double out,
 void DecodeCache::store(const QString& key, const QString& path, const FileCheck::Stamp& stamp,
                         const QByteArray& block)
 {
-    for (auto k = m_order.begin(); k != m_order.end();) {
-        const auto it = m_blocks.constFind(*k);
-        if (*k == key || (it != m_blocks.constEnd() && it->path == path && !(it->stamp == stamp))) {
-            m_blocks.remove(*k);
-            k = m_order.erase(k);
-        } else {
-            ++k;
-        }
+    QStringList gone;
+    for (const QString& k : std::as_const(m_order)) {
+        const auto it = m_blocks.constFind(k);
+        if (k == key || (it != m_blocks.constEnd() && it->path == path && !(it->stamp == stamp)))
+            gone.append(k);
     }
-    while (m_order.size() >= m_capacity)
-        m_blocks.remove(m_order.takeFirst());
+    for (const QString& k : std::as_const(gone))
+        drop(k);
+    // A block larger than the bound alone is still kept, as the only one.
+    while (!m_order.isEmpty() && (m_order.size() >= m_capacity || m_bytes + block.size() > m_maxBytes))
+        drop(m_order.constFirst());
     m_blocks.insert(key, Entry{block, path, stamp});
     m_order.append(key);
+    m_bytes += block.size();
+}
+
+void DecodeCache::drop(const QString& key)
+{
+    const auto it = m_blocks.constFind(key);
+    if (it != m_blocks.constEnd()) {
+        m_bytes -= it->block.size();
+        m_blocks.erase(it);
+    }
+    m_order.removeOne(key);
 }
 
 QByteArray DecodeCache::decodeCachedAtIdle(const QString& path, double in, double out, float gain,
@@ -388,6 +399,12 @@ int DecodeCache::size() const
     return int(m_blocks.size());
 }
 
+qint64 DecodeCache::bytes() const
+{
+    QMutexLocker lk(&m_mx);
+    return m_bytes;
+}
+
 QList<QString> DecodeCache::keys() const
 {
     QMutexLocker lk(&m_mx);
@@ -397,8 +414,7 @@ QList<QString> DecodeCache::keys() const
 void DecodeCache::forget(const QString& key)
 {
     QMutexLocker lk(&m_mx);
-    if (m_blocks.remove(key))
-        m_order.removeOne(key);
+    drop(key);
 }
 
 void DecodeCache::clear()
@@ -406,6 +422,7 @@ void DecodeCache::clear()
     QMutexLocker lk(&m_mx);
     m_blocks.clear();
     m_order.clear();
+    m_bytes = 0;
 }
 
 } // namespace PcmDecode

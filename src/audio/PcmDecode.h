@@ -84,9 +84,12 @@ void applyFades(QByteArray& block, double fadeIn, double fadeOut);
 QString cacheKey(const QString& path, double in, double out, float gain);
 
 // A bounded FIFO cache in front of a decoder (by default decodePcm). At most
-// capacity entries; the oldest inserted goes first; empty blocks are never
-// stored. The lock is never held while decoding, so two requests for one key
-// may decode at once; the first to finish is stored and the later one returns
+// capacity entries and maxBytes of blocks; the oldest inserted goes first;
+// empty blocks are never stored. A block that a sound still plays from costs
+// nothing more for being here; one that none does (a range trimmed anew, a
+// gain changed, a button gone) holds its memory for as long as it stays.
+// The lock is never held while decoding, so two requests for one key may
+// decode at once; the first to finish is stored and the later one returns
 // its own block. Blocks are shared (no copy on a hit). Thread-safe.
 //
 // Each block is kept with the stamp its file had before it was decoded (a
@@ -99,8 +102,10 @@ class DecodeCache
 public:
     using Decoder = std::function<QByteArray(const QString&, double, double, float)>;
     static constexpr int kDefaultCapacity = 200;
+    static constexpr qint64 kDefaultMaxBytes = 128 * 1024 * 1024;
 
-    explicit DecodeCache(int capacity = kDefaultCapacity, Decoder decoder = {});
+    explicit DecodeCache(int capacity = kDefaultCapacity, Decoder decoder = {},
+                         qint64 maxBytes = kDefaultMaxBytes);
 
     // stamp, when given, receives the stamp of the file the block was
     // decoded from.
@@ -115,6 +120,8 @@ public:
     // Drops the key's block, if held.
     void forget(const QString& key);
     int size() const;
+    // The bytes of the blocks held.
+    qint64 bytes() const;
     QList<QString> keys() const;    // oldest first
     void clear();
 
@@ -127,13 +134,16 @@ private:
     };
     // Under the lock: stores the block under key in place of what was there,
     // dropping the path's blocks of other versions and then the oldest
-    // entries beyond the capacity.
+    // entries beyond the capacity or the bytes.
     void store(const QString& key, const QString& path, const FileCheck::Stamp& stamp, const QByteArray& block);
+    void drop(const QString& key);
 
     mutable QMutex m_mx;
     QHash<QString, Entry> m_blocks;
     QList<QString> m_order;
     int m_capacity;
+    qint64 m_maxBytes;
+    qint64 m_bytes = 0;
     Decoder m_decoder;
 };
 

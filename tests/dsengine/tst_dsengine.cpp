@@ -961,6 +961,10 @@ private slots:
         QTest::newRow("1 s of 3 s renamed away") << 3.0 << 1.0 << 2.0 << false << 0.0 << "away: renamed";
         QTest::newRow("back unchanged") << 2.0 << 0.0 << 0.0 << false << 0.0 << "away: back unchanged";
         QTest::newRow("back with other samples") << 2.0 << 0.0 << 0.0 << false << 0.0 << "away: back changed";
+        // A pad's gain changed again and again during a show: each version
+        // is decoded anew, and what the engine keeps stays within its bounds.
+        QTest::newRow("29 s, its gain changed again and again") << 29.0 << 0.0 << 0.0 << false << 0.0
+                                                                 << "again and again";
         // Every look at the disk hangs (a share that stopped answering):
         // the press plays at once all the same, and looks at nothing itself.
         QTest::newRow("looks hanging") << 2.0 << 0.0 << 0.0 << false << 0.0 << "away: looks hang";
@@ -1004,6 +1008,11 @@ private slots:
             return;
         }
         QVERIFY(e->isReady("h"));
+        if (check == "again and again") {
+            changedAgainAndAgain(path);
+            e->stop("h");
+            return;
+        }
         const qint64 frames = e->slotView("h").pcmBytes / 4;
         const double heard = (trimOut > 0 ? trimOut : seconds) - trimIn;
         QVERIFY2(std::abs(frames - heard * 44100) <= 441, qPrintable(QString::number(frames)));
@@ -1038,6 +1047,29 @@ private slots:
         else if (check == "fades")
             hearFades(frames, fade);
         e->stop("h");
+    }
+
+    // Each change made ready anew as the window makes it (the sound evicted,
+    // then preloaded) and pressed: one sound with its buffers, whatever the
+    // versions before it, and a decode cache within its bytes.
+    void changedAgainAndAgain(const QString& path)
+    {
+        const quint32 buffers = e->mixer()->stats().buffers;
+        for (int round = 1; round <= 40; ++round) {
+            e->evict("h");
+            e->preload("h", path, 0, 0, 1.0f - 0.02f * round, false, 0, 0);
+            QVERIFY(QTest::qWaitFor([&] { return e->isReady("h"); }, 60000));
+            QVERIFY(e->triggerSingle("h", 1.0f));
+            QVERIFY(e->trigger("h", 1.0f));
+            QCOMPARE(e->slotCount(), 1);
+            QCOMPARE(e->mixer()->stats().buffers, buffers);
+            QVERIFY2(e->decodeCacheBytes() <= PcmDecode::DecodeCache::kDefaultMaxBytes,
+                     qPrintable(QString("%1 blocks of %2 bytes in all after %3 versions")
+                                    .arg(e->decodeCacheSize())
+                                    .arg(e->decodeCacheBytes())
+                                    .arg(round)));
+        }
+        QVERIFY(watchersDone());
     }
 
     // The earlier version of a saved-over file made ready ("saved over
