@@ -163,6 +163,21 @@ QString startXvfb(QProcess& xvfb)
 // secondOutput not empty: a second button (key W) plays a 60 ms click there.
 // withBed: a third button (key E) loops silence, a voice that keeps the
 // button engine's queue full without sounding.
+// The bench's session as bench.vx in dir: one tab of 36 pads, neither
+// Auto-Stop nor Cross-Tab Stop, a re-press restarting or not.
+bool saveSession(Session& s, const QString& dir, bool restart)
+{
+    s.buttonsPerTab = 36;
+    s.autoStop = false;
+    s.crossTabStop = false;
+    s.restart = restart;
+    QFile f(dir + QStringLiteral("/bench.vx"));
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    f.write(QJsonDocument(s.toJson()).toJson());
+    return true;
+}
+
 bool writeSession(const QString& dir, int loopSeconds, const QString& secondOutput, bool withBed)
 {
     Session s;
@@ -203,15 +218,7 @@ bool writeSession(const QString& dir, int loopSeconds, const QString& secondOutp
         t.buttons.append(bed);
     }
     s.tabs.append(t);
-    s.buttonsPerTab = 36;
-    s.autoStop = false;
-    s.crossTabStop = false;
-    s.restart = false;
-    QFile f(dir + QStringLiteral("/bench.vx"));
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    f.write(QJsonDocument(s.toJson()).toJson());
-    return true;
+    return saveSession(s, dir, false);
 }
 
 void pressKey(Display* dpy, KeyCode key)
@@ -388,15 +395,7 @@ bool writeStallSession(const QString& dir)
         t.buttons.append(b);
     }
     s.tabs.append(t);
-    s.buttonsPerTab = 36;
-    s.autoStop = false;
-    s.crossTabStop = false;
-    s.restart = true;
-    QFile f(dir + QStringLiteral("/bench.vx"));
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    f.write(QJsonDocument(s.toJson()).toJson());
-    return true;
+    return saveSession(s, dir, true);
 }
 
 // Watches the window's thread from outside every 2 ms (/proc: its state and

@@ -103,18 +103,20 @@ TR_FORWARD(DIR*, opendir, (const char* p), p, (p))
 #undef TR_FORWARD
 
 // The opens take a mode only when they create.
+#define TR_CREATE_MODE(f)                                                                                       \
+    unsigned mode = 0;                                                                                          \
+    if (f & kCreate || (f & kTmpFile) == kTmpFile) {                                                            \
+        va_list ap;                                                                                             \
+        va_start(ap, f);                                                                                        \
+        mode = va_arg(ap, unsigned);                                                                            \
+        va_end(ap);                                                                                             \
+    }
 #define TR_FORWARD_OPEN(name)                                                                                   \
     extern "C" int name(const char* p, int f, ...)                                                              \
     {                                                                                                           \
         static const auto fn = real<int (*)(const char*, int, ...)>(#name);                                     \
         note(p);                                                                                                \
-        unsigned mode = 0;                                                                                      \
-        if (f & kCreate || (f & kTmpFile) == kTmpFile) {                                                        \
-            va_list ap;                                                                                         \
-            va_start(ap, f);                                                                                    \
-            mode = va_arg(ap, unsigned);                                                                        \
-            va_end(ap);                                                                                         \
-        }                                                                                                       \
+        TR_CREATE_MODE(f)                                                                                       \
         return fn(p, f, mode);                                                                                  \
     }
 #define TR_FORWARD_OPENAT(name)                                                                                 \
@@ -122,13 +124,7 @@ TR_FORWARD(DIR*, opendir, (const char* p), p, (p))
     {                                                                                                           \
         static const auto fn = real<int (*)(int, const char*, int, ...)>(#name);                                \
         note(p);                                                                                                \
-        unsigned mode = 0;                                                                                      \
-        if (f & kCreate || (f & kTmpFile) == kTmpFile) {                                                        \
-            va_list ap;                                                                                         \
-            va_start(ap, f);                                                                                    \
-            mode = va_arg(ap, unsigned);                                                                        \
-            va_end(ap);                                                                                         \
-        }                                                                                                       \
+        TR_CREATE_MODE(f)                                                                                       \
         return fn(d, p, f, mode);                                                                               \
     }
 
