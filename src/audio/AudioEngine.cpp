@@ -259,7 +259,11 @@ QString AudioEngine::startRefusal(const ButtonData& button)
     // It is looked at again soon, so that one back on a disk that sends no
     // notice plays at the next press rather than after the next sweep.
     KnownFiles* known = KnownFiles::instance();
-    if (!known->stampOf(path).exists()) {
+    const FileCheck::Stamp seen = known->stampOf(path);
+    if (!seen.exists()) {
+        VX_LOG(QStringLiteral("[AudioEngine] cannot play %1: %2")
+                   .arg(path, seen.notRegular ? QStringLiteral("not a regular file")
+                                              : QStringLiteral("cannot be seen on disk")));
         known->recheck(path);
         return tr("Could not open file");
     }

@@ -43,8 +43,12 @@ Stamp stampOf(const QString& path)
     if (path.isEmpty())
         return stamp;
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return stamp;
+    if (!S_ISREG(st.st_mode)) {
+        stamp.notRegular = true;
+        return stamp;
+    }
     stamp.size = qint64(st.st_size);
     stamp.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + qint64(st.st_mtim.tv_nsec);
     stamp.inode = quint64(st.st_ino);

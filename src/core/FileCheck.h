@@ -31,13 +31,15 @@ struct Stamp
     qint64 mtimeNs = 0;       // modification time, ns since the epoch
     quint64 inode = 0;
     quint64 device = 0;
+    bool notRegular = false;  // something is there, but no regular file
 
     bool exists() const { return size >= 0; }
     bool operator==(const Stamp&) const = default;
 };
 
 // The stamp of the file at path now (following a symbolic link); one stat()
-// call. Anything but a regular file gives the stamp of none.
+// call. Anything but a regular file gives the stamp of none, marked
+// notRegular when something else (a pipe, a device, a folder) is there.
 Stamp stampOf(const QString& path);
 
 } // namespace FileCheck
