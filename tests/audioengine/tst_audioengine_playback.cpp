@@ -11,7 +11,10 @@
 #include <QSignalSpy>
 #include <QtEndian>
 #include <QtTest>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "AudioEngine.h"
 #include "FileCheck.h"
@@ -114,15 +117,80 @@ struct HeardRange
     int refFrame = -1;     // a frame loud enough to read its position well
     double refMs = 0;      // and that position
 
+    QVector<QPair<int, int>> pauses;   // as breaksIn finds them
+
     double left(int i) const { return qFromLittleEndian<qint16>(raw.constData() + 4 * i); }
     // The gain the source position posMs was heard at (0 when it was not),
-    // the recording taken as running on without a break from refFrame.
+    // the recording taken as running on from refFrame with no break but its
+    // pauses.
     double gainAt(double posMs) const
     {
-        const int i = refFrame + int(std::lround((posMs - refMs) * 44.1));
+        int i = refFrame + int(std::lround((posMs - refMs) * 44.1));
+        for (const auto& [from, frames] : pauses)
+            if (from > refFrame && from <= i)
+                i += frames;
         return refFrame >= 0 && i >= 0 && i < raw.size() / 4 ? left(i) / fullLevel : 0.0;
     }
 };
+
+// Where a run heard once breaks: silences of a ms or more and jumps of the
+// file position of a ms or more (forward: samples dropped; back: some played
+// twice), each as "+ms after the first frame: what". A silence after which
+// the file goes on from where it stopped is a pause: nothing was lost, the
+// sound came later. Qt's player writes to the server from threads of its
+// own, and a machine with every core busy can hold them back past what the
+// server has queued.
+struct Breaks
+{
+    QString text = QStringLiteral("none");
+    double pausedMs = 0;    // the pauses' length in all
+    double longestPauseMs = 0;
+    bool onlyPauses = true; // no silence or jump but pauses
+    QVector<QPair<int, int>> pauses;   // each pause's first frame and length in frames
+};
+
+Breaks breaksIn(const HeardRange& r, double fileMs)
+{
+    Breaks b;
+    QStringList out;
+    double prev = -1, silentMs = 0;
+    int prevFrame = -1, silent = 0, silentFrom = -1;
+    for (int i = r.firstFrame; i >= 0 && i <= r.lastFrame; ++i) {
+        const double l = r.left(i);
+        if (l <= 300) {
+            ++silent;
+            continue;
+        }
+        if (silent >= 44) {
+            silentMs = silent / 44.1;
+            silentFrom = i - silent;
+            out << QStringLiteral("+%1: %2 ms silent").arg((i - silent - r.firstFrame) / 44.1, 0, 'f', 1).arg(silentMs, 0, 'f', 1);
+        }
+        silent = 0;
+        if (l < 0.2 * r.fullLevel)
+            continue;
+        const double pos = qFromLittleEndian<qint16>(r.raw.constData() + 4 * i + 2) / l * fileMs;
+        const double jump = prev < 0 ? 0 : pos - prev - (i - prevFrame) / 44.1;
+        // The right channel says a place to within fileMs / 20000.
+        const double precision = 1.0 + 2 * fileMs / 20000;
+        const bool paused = silentMs > 0 && std::abs(jump + silentMs) < precision;
+        if (paused) {
+            b.pauses.append({silentFrom, int(std::lround(silentMs * 44.1))});
+            b.pausedMs += silentMs;
+            b.longestPauseMs = std::max(b.longestPauseMs, silentMs);
+        } else if (silentMs > 0 || std::abs(jump) >= precision) {
+            b.onlyPauses = false;
+        }
+        if (std::abs(jump) >= precision)
+            out << QStringLiteral("+%1: file jumps %2 ms").arg((i - r.firstFrame) / 44.1, 0, 'f', 1).arg(jump, 0, 'f', 1);
+        silentMs = 0;
+        prev = pos;
+        prevFrame = i;
+    }
+    if (!out.isEmpty())
+        b.text = out.mid(0, 8).join(QLatin1String(", "));
+    return b;
+}
 
 // What a recording holds of a positionRamp file seconds long, played at
 // fullLevel (the left channel's recorded level at unity gain).
@@ -158,37 +226,8 @@ HeardRange heardRange(const QByteArray& raw, double seconds, double fullLevel)
         return r;
     r.firstMs = r.refMs - (r.refFrame - first) / 44.1;
     r.lastMs = posOf(lastRef) + (last - lastRef) / 44.1;
+    r.pauses = breaksIn(r, seconds * 1000).pauses;
     return r;
-}
-
-// Where a run heard once breaks, for the log: silences of a ms or more and
-// jumps of the file position of a ms or more (forward: samples dropped;
-// back: some played twice), each as "+ms after the first frame: what".
-QString breaksIn(const HeardRange& r, double fileMs)
-{
-    QStringList out;
-    double prev = -1;
-    int prevFrame = -1, silent = 0;
-    for (int i = r.firstFrame; i >= 0 && i <= r.lastFrame && out.size() < 8; ++i) {
-        const double l = r.left(i);
-        if (l <= 300) {
-            ++silent;
-            continue;
-        }
-        if (silent >= 44)
-            out << QStringLiteral("+%1: %2 ms silent").arg((i - silent - r.firstFrame) / 44.1, 0, 'f', 1).arg(silent / 44.1, 0, 'f', 1);
-        silent = 0;
-        if (l < 0.2 * r.fullLevel)
-            continue;
-        const double pos = qFromLittleEndian<qint16>(r.raw.constData() + 4 * i + 2) / l * fileMs;
-        const double jump = prev < 0 ? 0 : pos - prev - (i - prevFrame) / 44.1;
-        // The right channel says a place to within fileMs / 20000.
-        if (std::abs(jump) >= 1.0 + 2 * fileMs / 20000)
-            out << QStringLiteral("+%1: file jumps %2 ms").arg((i - r.firstFrame) / 44.1, 0, 'f', 1).arg(jump, 0, 'f', 1);
-        prev = pos;
-        prevFrame = i;
-    }
-    return out.isEmpty() ? QStringLiteral("none") : out.join(QLatin1String(", "));
 }
 
 // A loop recorded over its wraps, read where one round plays alone at full
@@ -346,7 +385,10 @@ void checkStopFade(const HeardRange& r, qint64 pressedAtMs, qint64 endedAtMs, do
     for (int i = std::max(r.firstFrame, r.lastFrame - 441); i <= r.lastFrame; ++i)
         cut = std::max(cut, r.left(i) / r.fullLevel);
     const double fallsAfter = lastFull / 44.1 - pressedAtMs;
-    const double silentAfter = r.lastFrame / 44.1 - pressedAtMs;
+    double pausedMs = 0;
+    for (const auto& [from, frames] : r.pauses)
+        pausedMs += from > lastFull ? frames / 44.1 : 0.0;
+    const double silentAfter = r.lastFrame / 44.1 - pausedMs - pressedAtMs;
     qInfo("stop fade of %.0f ms: heard falling %.1f ms after the press, silent after %.1f ms, its last 10 ms up to "
           "%.2f of full level; reported stopped %.1f ms after the silence",
           fadeMs, fallsAfter, silentAfter, cut, endedAtMs - r.lastFrame / 44.1);
@@ -360,6 +402,9 @@ void checkStopFade(const HeardRange& r, qint64 pressedAtMs, qint64 endedAtMs, do
 // watched. The players' trim-outs and fades are stepped by timers of the
 // same loop, so they cannot keep time better than it did: on a machine busy
 // enough to hold the loop back, the test allows them that much more.
+// Beside it, a plain thread of this process sleeps 2 ms at a time: how late
+// it woke says how long the machine held back threads like the ones Qt's
+// player writes and stops its sound from.
 class EventLoopLateness
 {
 public:
@@ -374,14 +419,34 @@ public:
         });
         m_clock.start();
         m_timer.start();
+        m_probe = std::thread([this] {
+            while (!m_stop.load()) {
+                const qint64 before = MonoClock::ms();
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                const qint64 late = MonoClock::ms() - before - 2;
+                if (late > m_threadsMs.load())
+                    m_threadsMs.store(late);
+            }
+        });
+    }
+    ~EventLoopLateness()
+    {
+        m_stop.store(true);
+        m_probe.join();
     }
     qint64 worstMs() const { return m_worstMs; }
+    qint64 threadsHeldMs() const { return m_threadsMs.load(); }
+    // The later of the two.
+    qint64 busyMs() const { return std::max(worstMs(), threadsHeldMs()); }
 
 private:
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_last = 0;
     qint64 m_worstMs = 0;
+    std::thread m_probe;
+    std::atomic<bool> m_stop{false};
+    std::atomic<qint64> m_threadsMs{0};
 };
 
 // What the engine's players reported of a run, on the steady clock from its
@@ -567,23 +632,27 @@ void pressAndHear(AudioEngine& e, const ButtonData& b, const QString& sink, Test
     // place the sound clock gave when it was pressed.
     const double pressFrame = r.refFrame + (pressedAt - r.refMs) * 44.1;
     const PressHearing h = hearPresses(r, seconds * 1000, pressFrame);
-    const qint64 lateMs = lateness.worstMs();
+    const qint64 lateMs = lateness.busyMs();
     const double againAfterMs = h.againFrame < 0 ? -1 : (h.againFrame - pressFrame) / 44.1 - h.againFromMs;
     qInfo("%s: pressed at %.1f ms; heard from %.1f to %.1f ms; heard again %.1f ms after the press, from %.1f ms; "
           "longest silence from the press %.1f ms, ending %.1f ms after it; loudest 10 ms at %.2f of one sound, "
-          "%.1f ms above it; %lld starts retried; the event loop ran up to %lld ms late",
+          "%.1f ms above it; %lld starts retried; the event loop ran up to %lld ms late, the process's threads "
+          "were held up to %lld ms",
           qPrintable(spec), pressedAt, r.firstMs, r.lastMs, againAfterMs, h.againFromMs, h.longestSilence / 44.1,
           (h.silenceEnd - pressFrame) / 44.1, h.loudest, h.doubled / 44.1,
-          qint64(retried.count()), lateMs);
+          qint64(retried.count()), lateness.worstMs(), lateness.threadsHeldMs());
     // On its own stream the old sound is silent before the new one is
     // written. A player's stop is carried out by its own threads, which a
     // machine with every core busy can hold back for a few tens of ms while
     // the new player already plays: logged above, not judged.
     // Pressed again in its last moments, the old run is let go with what it
-    // had queued: nothing of it is heard above the new start. The old player
-    // goes from the event loop: judged while the loop keeps time to 100 ms.
-    if (onStream || (press.tail && lateMs <= 100))
+    // had queued: nothing of it is heard above the new start, but for as
+    // long as the machine held back the threads that carry the stop out (the
+    // fault this guards against left 7 to 45 ms of it on an idle machine).
+    if (onStream)
         QCOMPARE_LE(h.loudest, 1.1);
+    if (press.tail)
+        QCOMPARE_LE(h.doubled / 44.1, 1.0 + double(lateness.threadsHeldMs()));
     if (press.stop) {
         QCOMPARE(h.againFrame, -1);
         QCOMPARE_LE(r.lastMs, pressedAt + 30);
@@ -1037,7 +1106,7 @@ private slots:
             if (stopFade > 0 && overWrap)
                 checkStopFadeOverWrap(r, seconds * 1000, trimIn * 1000, roundMs);
             else if (stopFade > 0)
-                checkStopFade(r, pressedAt, stoppedAt, stopFade * 1000, 0, double(lateness.worstMs()));
+                checkStopFade(r, pressedAt, stoppedAt, stopFade * 1000, 0, double(lateness.busyMs()));
             return;
         }
         const double endMs = (trimOut > 0 ? trimOut : seconds) * 1000;
@@ -1078,7 +1147,7 @@ private slots:
                                                 .arg(endedAt - playedAt)));
         if (stopFade > 0) {
             checkStopFade(r, pressedAt, endedAt, stopFade * 1000, e.timing().volumeLeadMs,
-                          double(lateness.worstMs()));
+                          double(lateness.busyMs()));
             return;
         }
 
@@ -1109,18 +1178,27 @@ private slots:
             if (at - trimIn * 1000 >= 250)
                 worstOut = std::max({worstOut, g - outRamp(at), outRamp(at + AudioEngine::kStepHoldMs) - g});
         }
-        const double heardMs = (r.lastFrame - r.firstFrame + 1) / 44.1;
-        qInfo("heard from %.1f ms to %.1f ms (%.1f ms of sound, %.1f ms from the end); breaks: %s; fade gains per "
-              "50 ms: %s",
-              r.firstMs, r.lastMs, heardMs, r.lastMs - endMs, qPrintable(breaksIn(r, seconds * 1000)),
+        const Breaks breaks = breaksIn(r, seconds * 1000);
+        // What was heard of the file: the pauses (see breaksIn) were not.
+        const double heardMs = (r.lastFrame - r.firstFrame + 1) / 44.1 - breaks.pausedMs;
+        qInfo("heard from %.1f ms to %.1f ms (%.1f ms of sound, %.1f ms from the end); breaks: %s (%.1f ms of "
+              "pauses); fade gains per 50 ms: %s",
+              r.firstMs, r.lastMs, heardMs, r.lastMs - endMs, qPrintable(breaks.text), breaks.pausedMs,
               qPrintable(shape));
-        // A start lands on its sample whatever the machine does; the ends
-        // and fades are timed, and vary by a few ms, more on a busy machine
-        // (the faults this guards against were 40 ms and more).
-        const double late = double(lateness.worstMs());
-        qInfo("the event loop ran up to %.0f ms late", late);
+        // A start lands on its sample; the ends and fades are timed, and
+        // vary by a few ms, more on a busy machine (the faults this guards
+        // against were 40 ms and more). Qt's player writes and stops its
+        // sound from threads of its own: a machine that holds them back
+        // makes it pause (nothing lost) and carries out a stop that much
+        // later. So are a range's first moments, once in many runs on a
+        // machine with every core busy: the start is placed before the
+        // player plays, and nothing of ours stands between them.
+        const double late = double(lateness.busyMs());
+        qInfo("the event loop ran up to %lld ms late, the process's threads were held up to %lld ms",
+              lateness.worstMs(), lateness.threadsHeldMs());
+        QCOMPARE_LE(breaks.longestPauseMs, 50.0 + late);
         if (fadeIn == 0 && trimIn > 0)
-            QCOMPARE_LE(std::abs(r.firstMs - trimIn * 1000), 5.0);
+            QCOMPARE_LE(std::abs(r.firstMs - trimIn * 1000), std::min(5.0 + double(lateness.threadsHeldMs()), 30.0));
         QCOMPARE_LE(aboveRamp, 0.1);
         // A fade-out is timed on the steady clock from the heard start: it
         // reaches silence at the trim-out, whatever the reports did, and the
@@ -1164,7 +1242,7 @@ private slots:
             // when the server falls behind: it never ends more than 15 ms
             // early (a late loop or the next write only make it later).
             if (endMs - trimIn * 1000 >= 10000)
-                QCOMPARE_GE(r.lastMs - endMs, -15.0);
+                QCOMPARE_GE(r.lastMs - endMs, -15.0 - breaks.pausedMs);
         }
         if (onStream) {
             // A stream's end is reported once its last frame has been heard,
@@ -1215,15 +1293,16 @@ private slots:
         for (double v : lv)
             full = std::max(full, v);
         QVERIFY(full > 3000);
-        // From the last window at full level to the first silent one.
-        int last = -1;
-        for (int i = 0; i < lv.size(); ++i)
+        // From the last window at full level to the first of those that stay
+        // silent: the player can pause in its fall (a busy machine holds
+        // back the threads that write its sound) and go on where it was.
+        int last = -1, silent = -1;
+        for (int i = 0; i < lv.size(); ++i) {
             if (lv[i] >= 0.9 * full)
                 last = i;
-        int silent = -1;
-        for (int i = last; i < lv.size() && silent < 0; ++i)
-            if (lv[i] < 0.03 * full)
-                silent = i;
+            if (lv[i] >= 0.03 * full)
+                silent = i + 1;
+        }
         QVERIFY(last >= 0 && silent > last);
         int between = 0;
         for (int i = last; i < silent; ++i)
