@@ -1048,36 +1048,6 @@ private slots:
         QVERIFY(!r.slot("b3"));
         QVERIFY(r.slot("b5") && r.slot("b7"));
         QCOMPARE(r.stopped.count(), 3);   // purging reports nothing
-
-        // A show played again and again: every pad pressed, pressed again
-        // while it plays, ended and heard to its end, round after round.
-        // What the engine holds levels off: a player for each slot it keeps
-        // and no other once those let go have gone, and no more slots or
-        // players after the fourth round than after the second.
-        const auto heldPlayers = [&r] {
-            for (QTimer* t : r.e.findChildren<QTimer*>(QStringLiteral("playerRetire")))
-                fire(t);
-            QTest::qWait(0);
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            return int(r.e.findChildren<QMediaPlayer*>(Qt::FindDirectChildrenOnly).size());
-        };
-        QList<int> slotsAfter, playersAfter;
-        for (int round = 1; round <= 4; ++round) {
-            for (int i = 0; i < 52; ++i) {
-                const QString id = QString("b%1").arg(i);
-                r.e.play(button(id, m_tone), QString());
-                r.e.playRapid(button(id, m_tone), QString());
-                r.ended(id);
-                if (r.slot(id) && r.slot(id)->releaseTimer)
-                    fire(r.slot(id)->releaseTimer);
-            }
-            slotsAfter << int(r.e.playingIds().size());
-            playersAfter << heldPlayers();
-            QCOMPARE_LE(playersAfter.last(), slotsAfter.last());
-        }
-        qInfo() << "slots after each round" << slotsAfter << "players" << playersAfter;
-        QCOMPARE_LE(slotsAfter.last(), slotsAfter.at(1));
-        QCOMPARE_LE(playersAfter.last(), playersAfter.at(1));
     }
 
     // The sound server went away: the players stay "playing" with their
