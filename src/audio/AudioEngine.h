@@ -55,6 +55,7 @@ struct PlaybackSlot
     bool startPending = false;        // play once the media has loaded
     qint64 endedDurationMs = 0;       // the duration, kept when an ended slot lets its media go
     QTimer* releaseTimer = nullptr;   // lets an ended player's media go once its sound has been heard
+    qint64 endedAtMs = 0;             // when the player reported its end (steady clock)
     QTimer* trimOutTimer = nullptr;   // ends (or loops) the sound at trimOut, timed on its sound clock
     // A looping sound goes round on a second player, made ready while a
     // round plays and started a start delay before that round is heard to

@@ -224,6 +224,7 @@ void AudioEngine::onPlayerStateChanged(QMediaPlayer::PlaybackState state)
 void AudioEngine::holdEndedMedia(PlaybackSlot& s)
 {
     const qint64 now = MonoClock::ms();
+    s.endedAtMs = now;
     const qint64 dur = s.player ? s.player->duration() : 0;
     const qint64 heardEnd = s.startCalledAtMs > 0 && dur > s.startPosMs ? s.heardStartAtMs + (dur - s.startPosMs) : now;
     const qint64 wait = std::clamp<qint64>(heardEnd - now + kEndedHoldMs, kEndedHoldMs, kEndedHoldMaxMs);
@@ -233,6 +234,11 @@ void AudioEngine::holdEndedMedia(PlaybackSlot& s)
 // An ended slot keeps its record (it is reported stopped once more when
 // stopped, and a press starts it anew through play) but not its media: the
 // player's source is cleared, which ends its pipeline and its stream.
+// Clearing it destroys the player's output, which may still have an answer
+// of the sound server's to come for its end (see retirePlayer): that is
+// done no sooner than kRetireMs after the end report, and not while the
+// server does not answer. A busy server answers late, and an output
+// destroyed first crashes the program when the answer comes.
 void AudioEngine::releaseEndedMedia(QString id)
 {
     PlaybackSlot* s = slotFor(id);
@@ -242,6 +248,15 @@ void AudioEngine::releaseEndedMedia(QString id)
     QMediaPlayer* player = s->player;
     if (s->active || !player || player->playbackState() != QMediaPlayer::StoppedState || player->source().isEmpty())
         return;
+    const qint64 early = s->endedAtMs + kRetireMs - MonoClock::ms();
+    if (early > 0 || !serverAnswering()) {
+        QTimer::singleShot(int(std::max<qint64>(early, kServerCheckMs)), player, [this, id, player] {
+            const PlaybackSlot* t = slotFor(id);
+            if (t && t->player == player && !t->releaseTimer)
+                releaseEndedMedia(id);
+        });
+        return;
+    }
     s->endedDurationMs = player->duration();
     s->startPending = false;
     disconnect(player, &QMediaPlayer::positionChanged, this, &AudioEngine::onPositionChanged);
