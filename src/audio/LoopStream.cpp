@@ -28,6 +28,7 @@ struct LoopStream::Shared
     std::atomic<bool> closed{false};       // the render side has let its output go
     std::atomic<bool> wrote{false};        // the render side has begun to write to its output
     std::shared_ptr<Shared> follows;       // taken by the render thread as it starts
+    std::weak_ptr<Shared> followed;        // the same, for as long as it lives
     std::atomic<float> level{1.0f};
     std::atomic<int> state{int(State::Starting)};
     std::atomic<bool> lost{false};
@@ -305,17 +306,27 @@ void beginStopFade(Shared& sh, AudioOutput& out, qint64 frames, int queued)
 // let its output go: what that one had queued is dropped, and what the
 // sound server had mixed of it ahead is heard before this one's first frame.
 // One let go before it wrote anything (a burst of presses) never will, and
-// is not waited for. Lets go of that one; false when this stream is told to
-// end meanwhile.
+// is not waited for; the one it followed, which may still sound, is. A
+// machine with every core busy can hold that stream's thread back for a
+// hundred ms and more: the restart then comes that much later rather than
+// laid over the sound it replaces. Lets go of that one; false when this
+// stream is told to end meanwhile.
+constexpr int kPredecessorWaitMs = 300;
+
 bool waitForPredecessor(Shared& sh, std::shared_ptr<Shared>& before)
 {
     const auto silentForGood = [](const Shared& b) { return b.stop.load() && !b.wrote.load(); };
-    for (int i = 0; before && i < 100 && !before->closed.load(std::memory_order_acquire) && !silentForGood(*before);
-         ++i) {
+    const auto pastSilent = [&] {
+        while (before && silentForGood(*before))
+            before = before->followed.lock();
+    };
+    pastSilent();
+    for (int i = 0; before && i < kPredecessorWaitMs && !before->closed.load(std::memory_order_acquire); ++i) {
         if (sh.stop.load(std::memory_order_acquire))
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         g_predecessorWaitMs.fetch_add(1, std::memory_order_relaxed);
+        pastSilent();
     }
     before.reset();
     return !sh.stop.load(std::memory_order_acquire);
@@ -410,6 +421,7 @@ LoopStream::LoopStream(const Params& params) : m_shared(std::make_shared<Shared>
     sh.fadeOutFrames = params.fadeOut > 0.01 ? std::llround(params.fadeOut * kRate) : 0;
     sh.level.store(std::clamp(params.level, 0.0f, 1.0f), std::memory_order_relaxed);
     sh.follows = params.follows.lock();
+    sh.followed = sh.follows;
     sh.params.follows.reset();
     try {
         std::thread(decodeLoop, m_shared).detach();
