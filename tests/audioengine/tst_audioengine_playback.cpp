@@ -145,7 +145,6 @@ struct Breaks
     QString text = QStringLiteral("none");
     double pausedMs = 0;    // the pauses' length in all
     double longestPauseMs = 0;
-    bool onlyPauses = true; // no silence or jump but pauses
     QVector<QPair<int, int>> pauses;   // each pause's first frame and length in frames
 };
 
@@ -178,8 +177,6 @@ Breaks breaksIn(const HeardRange& r, double fileMs)
             b.pauses.append({silentFrom, int(std::lround(silentMs * 44.1))});
             b.pausedMs += silentMs;
             b.longestPauseMs = std::max(b.longestPauseMs, silentMs);
-        } else if (silentMs > 0 || std::abs(jump) >= precision) {
-            b.onlyPauses = false;
         }
         if (std::abs(jump) >= precision)
             out << QStringLiteral("+%1: file jumps %2 ms").arg((i - r.firstFrame) / 44.1, 0, 'f', 1).arg(jump, 0, 'f', 1);
@@ -1193,7 +1190,7 @@ private slots:
         // makes it pause (nothing lost) and carries out a stop that much
         // later. So are a range's first moments, once in many runs on a
         // machine with every core busy: the start is placed before the
-        // player plays, and nothing of ours stands between them.
+        // player plays, and nothing of ours was found between them.
         const double late = double(lateness.busyMs());
         qInfo("the event loop ran up to %lld ms late, the process's threads were held up to %lld ms",
               lateness.worstMs(), lateness.threadsHeldMs());
