@@ -538,6 +538,8 @@ bool AudioEngine::serverStillOurs()
 // with it. Asking keeps the watch looking for the next while.
 bool AudioEngine::serverAnswering()
 {
+    if (m_serverAnsweringSource)
+        return m_serverAnsweringSource();
     m_serverWatch->keepAwake();
     return m_serverWatch->answering();
 }

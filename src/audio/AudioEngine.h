@@ -324,6 +324,10 @@ public:
     // Who answers as the sound server (SoundServer::currentId by default);
     // tests stand in for it.
     void setServerIdSource(std::function<qint64()> source) { m_serverIdSource = std::move(source); }
+    // Whether the sound server answers now (the server's watch by default);
+    // tests of what a press does stand in for it, so that a machine too busy
+    // to greet the server in time is not taken for a stalled server.
+    void setServerAnsweringSource(std::function<bool()> source) { m_serverAnsweringSource = std::move(source); }
     // Players let go while the sound server did not answer, waiting for it
     // to answer before they are stopped and destroyed.
     int playersHeldForServer() const { return int(m_heldForServer.size()); }
@@ -506,6 +510,7 @@ private:
     qint64 m_lastStallCheckMs = 0;
     bool m_outputLost = false;
     std::function<qint64()> m_serverIdSource;
+    std::function<bool()> m_serverAnsweringSource;
     qint64 m_playersServer = 0;     // the server the players were made on; 0: none yet
     qint64 m_serverCheckedAtMs = 0;
     bool m_serverGone = false;

@@ -52,6 +52,9 @@ struct Rig
         e.setScheduler([this](int ms, std::function<void()> w) { scheduled.append({ms, std::move(w)}); });
         // The players' own loop, which a loop falls back to when it has no stream.
         e.setLoopStreams(false);
+        // The test's server answers: a busy machine's late greeting would
+        // send a restart through a fresh start, which reports a start again.
+        e.setServerAnsweringSource([] { return true; });
     }
     void runScheduled()
     {
