@@ -15,8 +15,12 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -103,19 +107,54 @@ void DirectSoundEngine::setDecoder(PcmDecode::DecodeCache::Decoder decoder)
 void DirectSoundEngine::setOutputFactory(OutputFactory factory)
 {
     m_outputFactory = std::move(factory);
+    m_opening.reset();   // one under way was asked of the factory before
 }
 
-std::unique_ptr<AudioOutput> DirectSoundEngine::makeOutput() const
+namespace {
+
+// The sound card: only a backend asked for by name, else ALSA. The null
+// output that other engines fall back to would swallow every press here,
+// while AudioEngine could still have played it.
+std::unique_ptr<AudioOutput> openSoundCard()
 {
-    if (m_outputFactory)
-        return m_outputFactory();
-    const AudioOutputConfig config = BufferMixer::outputConfig();
-    // Only a backend asked for by name, else the sound card: the null output
-    // that other engines fall back to would swallow every press here, while
-    // AudioEngine could still have played it.
     const AudioOutput::Backend backend =
         AudioOutput::backendForced() ? AudioOutput::preferredBackend() : AudioOutput::Backend::Alsa;
-    return AudioOutput::openBackend(backend, config);
+    return AudioOutput::openBackend(backend, BufferMixer::outputConfig());
+}
+
+} // namespace
+
+struct DirectSoundEngine::OutputOpening
+{
+    std::mutex mx;
+    std::condition_variable cv;
+    bool done = false;
+    std::unique_ptr<AudioOutput> output;
+};
+
+std::unique_ptr<AudioOutput> DirectSoundEngine::openedOutput()
+{
+    std::shared_ptr<OutputOpening> opening = m_opening;
+    const bool begun = !opening;
+    if (begun) {
+        opening = m_opening = std::make_shared<OutputOpening>();
+        // The thread holds nothing of the engine: an output that opens after
+        // the engine stopped wanting it goes with the last holder.
+        std::thread([opening, factory = m_outputFactory ? m_outputFactory : OutputFactory(&openSoundCard)] {
+            std::unique_ptr<AudioOutput> out = factory();
+            const std::lock_guard<std::mutex> lock(opening->mx);
+            opening->output = std::move(out);
+            opening->done = true;
+            opening->cv.notify_all();
+        }).detach();
+    }
+    std::unique_lock<std::mutex> lock(opening->mx);
+    if (begun)
+        opening->cv.wait_for(lock, std::chrono::milliseconds(kOpenWaitMs), [&] { return opening->done; });
+    if (!opening->done)
+        return nullptr;
+    m_opening.reset();
+    return std::move(opening->output);
 }
 
 // --- Initialisation ---------------------------------------------------------
@@ -136,8 +175,11 @@ bool DirectSoundEngine::init(void* windowHandle)
         return false;
     };
 
+    std::unique_ptr<AudioOutput> output = openedOutput();
+    if (!output && m_opening)
+        return false;   // still opening: a later retry takes it up
     auto mixer = std::make_unique<BufferMixer>();
-    const BufferMixer::Result opened = mixer->open(makeOutput());
+    const BufferMixer::Result opened = mixer->open(std::move(output));
     if (opened != BufferMixer::Ok)
         return fail(QStringLiteral("DirectSoundCreate8 failed: 0x%1").arg(hexCode(opened)));
     // Read before the render thread starts, which may grow it.
@@ -162,7 +204,7 @@ bool DirectSoundEngine::reopenOutput()
 {
     if (!m_mixer)
         return false;
-    if (m_mixer->open(makeOutput()) != BufferMixer::Ok)
+    if (m_mixer->open(openedOutput()) != BufferMixer::Ok)
         return false;
     m_openedQueueFrames = m_mixer->queueFrames();
     return m_mixer->start() == BufferMixer::Ok;

@@ -145,6 +145,7 @@ public:
     // Where init() gets its endpoint. The default opens the backend forced by
     // TR_AUDIO_OUTPUT, else ALSA only: without a sound device init fails and
     // the buttons keep playing through AudioEngine rather than into nothing.
+    // It is called on a thread of its own (see openedOutput).
     using OutputFactory = std::function<std::unique_ptr<AudioOutput>()>;
     void setOutputFactory(OutputFactory factory);
     // Replaces the decoder behind the cache (and empties the cache); an
@@ -181,6 +182,8 @@ public:
     static constexpr int kFadeTickMs = 16;
     static constexpr int kReopenFirstMs = 250;
     static constexpr int kReopenMaxMs = 4000;
+    // How long the window's thread waits for an output being opened.
+    static constexpr int kOpenWaitMs = 100;
     // Notices of files gone or back are told once none came for
     // kSeenQuietMs, or kSeenHoldMs after the first at the latest (a slow
     // share's looks trickle in).
@@ -278,7 +281,11 @@ private:
     // Writes a line to the log when the output's queue grew or shrank.
     void logQueueChange();
     void scheduleReopen();
-    std::unique_ptr<AudioOutput> makeOutput() const;
+    // An output opened on a thread of its own: opening one asks the sound
+    // server, which can keep it waiting for as long as it stalls. The call
+    // that begins an open waits for it up to kOpenWaitMs; calls while it is
+    // still under way do not wait. nullptr: none opened (yet).
+    std::unique_ptr<AudioOutput> openedOutput();
 
     // The decode cache is shared with tasks still running on the pool.
     std::shared_ptr<PcmDecode::DecodeCache> m_decodeCache;
@@ -296,6 +303,8 @@ private:
     QTimer* m_positionTimer = nullptr;
     std::unique_ptr<BufferMixer> m_mixer;
     OutputFactory m_outputFactory;
+    struct OutputOpening;
+    std::shared_ptr<OutputOpening> m_opening;   // an open under way, or done and not taken
     QSet<QString> m_failureLogged; // "id|path" of decode failures already logged
     // Files of sounds here told away and not back yet; the files seen
     // other since the last telling, and when the first of them was.
