@@ -36,7 +36,7 @@ private slots:
             QVERIFY2(TestSupport::startMonitorRecording(rec), "parec does not record the monitor");
 
         DirectSoundEngine* e = DirectSoundEngine::instance();
-        QVERIFY(e->init(nullptr));
+        QTRY_VERIFY_WITH_TIMEOUT(e->init(nullptr), 10000);
         QCOMPARE(e->mixer()->output()->backend(), AudioOutput::Backend::Alsa);
         const QList<int> streams = TestSupport::ownServerStreams();
         QCOMPARE(streams.size(), 1);
@@ -145,7 +145,7 @@ private slots:
         });
         TestSupport::MonitorCapture rec;
         QVERIFY(rec.start(sink + ".monitor"));
-        QVERIFY(e->init(nullptr));
+        QTRY_VERIFY_WITH_TIMEOUT(e->init(nullptr), 10000);
         e->preload("flat", flat, 0, 0, 1.0f, false, 0, 0);
         QTRY_VERIFY_WITH_TIMEOUT(e->isReady("flat"), 10000);
 

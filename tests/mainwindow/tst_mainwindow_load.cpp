@@ -56,7 +56,7 @@ private slots:
         w = new MainWindow;
         w->resize(1400, 900);
         w->show();
-        QVERIFY(DirectSoundEngine::instance()->isInitialized());   // null output
+        QTRY_VERIFY_WITH_TIMEOUT(DirectSoundEngine::instance()->isInitialized(), 10000);   // null output
     }
     void cleanupTestCase() { delete w; }
 

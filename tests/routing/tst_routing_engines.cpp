@@ -46,7 +46,7 @@ private slots:
         QVERIFY(TestSupport::writeWav16(dir + QStringLiteral("/long.wav"), TestSupport::sine(330, 4.0, 2, 44100), 2,
                                         44100));
         w = new MainWindow;
-        QVERIFY(DirectSoundEngine::instance()->isInitialized());
+        QTRY_VERIFY_WITH_TIMEOUT(DirectSoundEngine::instance()->isInitialized(), 10000);
         Session s = twoTabs();
         s.tabs[0].buttons[0].audioPath = tone;                          // P
         s.tabs[0].buttons[1].audioPath = dir + QStringLiteral("/gone.wav"); // S: no such file
