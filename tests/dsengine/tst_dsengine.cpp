@@ -722,6 +722,22 @@ private slots:
         QCOMPARE(sampleAt(out()->written(), written() - 1), qint16(10000));
         QVERIFY(e->isPlaying("f"));
         e->stop("f");
+        // The sound's volume halved half way through a fall: the rest of the
+        // fall is at half.
+        QVERIFY(e->triggerSingle("f", 1.0f));
+        QVERIFY(pump(kPeriod));
+        const qint64 fallFrom = written();
+        e->stopWithFade("f", 500);
+        QVERIFY(pump(kFall / 2));
+        e->setSoundVolume("f", 0.5f);
+        const qint64 changed = written();
+        QVERIFY(pump(kPeriod));
+        const double half = BufferMixer::gainForVolume(DirectSoundEngine::dsVolume(0.5f));
+        for (qint64 k = changed; k < changed + kPeriod; ++k) {
+            const double share = std::pow(1.0 - double(k - fallFrom) / kFall, 1.5);
+            QCOMPARE_LE(std::abs(sampleAt(out()->written(), k) - 10000.0 * half * share), 2.0);
+        }
+        e->stop("f");
 
         QVERIFY(!e->triggerSingle("nobody", 1.0f));
         QVERIFY(!e->trigger("nobody", 1.0f));
