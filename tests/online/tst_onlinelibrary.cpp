@@ -304,6 +304,10 @@ private slots:
         const QString d = OnlineLibraryManager::safeComponent(folder, true);
         QVERIFY(d.toUtf8().size() <= OnlineLibraryManager::kMaxComponentBytes);
         QCOMPARE(d, QString(OnlineLibraryManager::kMaxComponentBytes / 2, QChar(0x00e9)));
+        // An emoji at the cut is left out whole, never cut in two.
+        const QString notes = QStringLiteral("x") + QString::fromUtf8("🎵").repeated(70);
+        QCOMPARE(OnlineLibraryManager::safeComponent(notes, true),
+                 QStringLiteral("x") + QString::fromUtf8("🎵").repeated(59));
 
         server.route("/f.bin", S::Response::ok("payload"));
         auto m = fresh();

@@ -275,9 +275,13 @@ private slots:
         w->onPositionChanged(QStringLiteral("P"), 3000, 4000);
         QVERIFY(!A::npTime(w).isEmpty());
         w->onStopAll();
+        // The player's last report, read after the stop, finds the pad idle.
+        w->onPositionChanged(QStringLiteral("P"), 3500, 4000);
         QVERIFY(A::nowPlayingId(w).isEmpty());
         QCOMPARE(A::npTitle(w), QStringLiteral("No Track"));
         QVERIFY(A::npTime(w).isEmpty());
+        QCOMPARE(widget(w, QStringLiteral("P"))->positionMs(), qint64(0));
+        QCOMPARE(widget(w, QStringLiteral("P"))->durationMs(), qint64(0));
     }
 
     void panicGuardAndDisplay()
