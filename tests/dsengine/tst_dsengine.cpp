@@ -185,6 +185,12 @@ class TestDsEngine : public QObject
 
     // --- What is heard of the sound "h" (whatIsHeard) ---------------------
 
+    // With the sweep held, a save, a rename or a delete is known from the
+    // system's notices within a few milliseconds; waiting a second for it
+    // leaves room for a busy machine, and none for notices held back for
+    // seconds before their files are looked at.
+    static constexpr int kKnownWithinMs = 1000;
+
     static constexpr qint16 kHeardLevel = 16000;
     static qint16 heardCode(qint64 frame) { return qint16(frame % 30000); }
 
@@ -1160,7 +1166,7 @@ private slots:
         } else if (!writeHeardWav(path, seconds) || (!unwatched && !setModified(path, shorter ? then : then.addSecs(1)))) {
             return false;
         }
-        if (!QTest::qWaitFor([&] { return e->isStale("h"); }, unwatched ? 20000 : 5000))
+        if (!QTest::qWaitFor([&] { return e->isStale("h"); }, unwatched ? 20000 : kKnownWithinMs))
             return false;
         if (e->isReady("h") || e->slotView("h").pcmBytes != before)
             return false;
@@ -1169,7 +1175,8 @@ private slots:
         if (!throughNew)
             return true;
         // The new file is watched in its turn.
-        if (!readyNow() || !writeHeardWav(path, seconds) || !QTest::qWaitFor([&] { return e->isStale("h"); }, 5000))
+        if (!readyNow() || !writeHeardWav(path, seconds)
+            || !QTest::qWaitFor([&] { return e->isStale("h"); }, kKnownWithinMs))
             return false;
         return !e->isReady("h");
     }
@@ -1282,7 +1289,7 @@ private:
         const QString moved = path + ".away";
         if (!(check.endsWith("deleted") ? QFile::remove(path) : QFile::rename(path, moved)))
             return false;
-        if (!QTest::qWaitFor([&] { return !files->lastSeen(path).exists(); }, 5000))
+        if (!QTest::qWaitFor([&] { return !files->lastSeen(path).exists(); }, kKnownWithinMs))
             return false;
         const auto missingLogged = [&] {
             const QString line = QStringLiteral("[DSE] %1 cannot be seen on disk; h plays from memory").arg(path);
@@ -1305,9 +1312,10 @@ private:
             // Back once the return is told, the loss before it over.
             const auto putBack = [&](int returns) {
                 const QString line = QStringLiteral("[DSE] %1 is back on disk").arg(path);
-                return QFile::rename(moved, path) && QTest::qWaitFor([&] {
-                           return OpLog::entriesNewestFirst().filter(line).size() == returns;
-                       }, 5000);
+                return QFile::rename(moved, path)
+                       && QTest::qWaitFor([&] { return files->lastSeen(path).exists(); }, kKnownWithinMs)
+                       && QTest::qWaitFor([&] { return OpLog::entriesNewestFirst().filter(line).size() == returns; },
+                                          5000);
             };
             // Ready at once: nothing to decode.
             if (!putBack(1) || !e->isReady("h") || e->preload("h", path, trimIn, trimOut, 1.0f, false, 0, 0))
@@ -1318,7 +1326,7 @@ private:
             return putBack(2) && e->isReady("h");
         }
         if (changed) {
-            if (!write(0, then.addSecs(1)) || !QTest::qWaitFor([&] { return e->isStale("h"); }, 5000))
+            if (!write(0, then.addSecs(1)) || !QTest::qWaitFor([&] { return e->isStale("h"); }, kKnownWithinMs))
                 return false;
             return !e->isReady("h");
         }
