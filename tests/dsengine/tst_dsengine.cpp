@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
@@ -1123,7 +1124,9 @@ private slots:
     // while the old one is held open), then made ready and rewritten in
     // place. With the sweep held, only the system's notices tell; "past the
     // watch limit": with no watch of its own, a rewrite in place is found by
-    // the sweep, and the watch was tried once.
+    // the sweep, and the watch was tried once. Its first looks there are
+    // made as slow as on a share: after each, the sweep rests three times
+    // as long as it took, so the next begins no sooner than twice that.
     bool readyThenSavedOver(const QString& path, const QString& check, double seconds, double trimIn,
                             double trimOut, bool loop)
     {
@@ -1141,9 +1144,33 @@ private slots:
             return QTest::qWaitFor([&] { return e->isReady("h"); }, 60000) && watchersDone()
                    && (unwatched || QTest::qWaitFor([&] { return files->isWatched(path); }, 5000));
         };
+        constexpr int kSlowLooks = 4;
+        struct SweepLooks
+        {
+            QMutex mx;
+            QElapsedTimer clock;
+            QList<qint64> began, ended;
+        };
+        const auto sweepLooks = std::make_shared<SweepLooks>();
         if (unwatched) {
             releaseSweep();
             files->setWatchLimit(0);
+            sweepLooks->clock.start();
+            files->setLook([sweepLooks](const QString& p) {
+                bool slow = false;
+                if (QThread::currentThread()->objectName() == QLatin1String("KnownFiles sweep")) {
+                    QMutexLocker lock(&sweepLooks->mx);
+                    slow = sweepLooks->began.size() < kSlowLooks;
+                    if (sweepLooks->began.size() <= kSlowLooks)
+                        sweepLooks->began << sweepLooks->clock.elapsed();
+                }
+                if (slow) {
+                    QThread::msleep(30);
+                    QMutexLocker lock(&sweepLooks->mx);
+                    sweepLooks->ended << sweepLooks->clock.elapsed();
+                }
+                return FileCheck::stampOf(p);
+            });
         } else if (!holdSweep()) {
             return false;
         }
@@ -1170,8 +1197,20 @@ private slots:
             return false;
         if (e->isReady("h") || e->slotView("h").pcmBytes != before)
             return false;
-        if (unwatched)
+        if (unwatched) {
+            if (!QTest::qWaitFor([&] {
+                    QMutexLocker lock(&sweepLooks->mx);
+                    return sweepLooks->began.size() > kSlowLooks;
+                }, 20000))
+                return false;
+            QMutexLocker lock(&sweepLooks->mx);
+            for (int i = 0; i < kSlowLooks; ++i) {
+                const qint64 took = sweepLooks->ended[i] - sweepLooks->began[i];
+                if (sweepLooks->began[i + 1] - sweepLooks->ended[i] < 2 * took)
+                    return false;
+            }
             return files->refusedWatches(path) <= 1;
+        }
         if (!throughNew)
             return true;
         // The new file is watched in its turn.
