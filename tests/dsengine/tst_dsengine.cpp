@@ -539,12 +539,15 @@ private slots:
 
         // Nothing decoded is not remembered: the next preload asks again
         // (and the failure is not logged again).
+        // (Counted by its own line: the engine may have other things to say
+        // meanwhile, such as a queue grown on a busy machine.)
         const int calls = dec->callCount();
-        const int logged = OpLog::totalWritten();
+        const auto toldOfNone = [] { return OpLog::entriesNewestFirst().filter("nothing decoded for none").size(); };
+        const qsizetype told = toldOfNone();
         e->preload("none", "empty.mp3", 0, 0, 1.0f, false, 0, 0);
         QVERIFY(watchersDone());
         QCOMPARE(dec->callCount(), calls + 1);
-        QCOMPARE(OpLog::totalWritten(), logged);
+        QCOMPARE(toldOfNone(), told);
     }
 
     void onsetWithinOnePeriod()
