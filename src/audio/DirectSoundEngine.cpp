@@ -140,13 +140,20 @@ std::unique_ptr<AudioOutput> DirectSoundEngine::openedOutput()
         opening = m_opening = std::make_shared<OutputOpening>();
         // The thread holds nothing of the engine: an output that opens after
         // the engine stopped wanting it goes with the last holder.
-        std::thread([opening, factory = m_outputFactory ? m_outputFactory : OutputFactory(&openSoundCard)] {
-            std::unique_ptr<AudioOutput> out = factory();
-            const std::lock_guard<std::mutex> lock(opening->mx);
-            opening->output = std::move(out);
-            opening->done = true;
-            opening->cv.notify_all();
-        }).detach();
+        try {
+            std::thread([opening, factory = m_outputFactory ? m_outputFactory : OutputFactory(&openSoundCard)] {
+                std::unique_ptr<AudioOutput> out = factory();
+                const std::lock_guard<std::mutex> lock(opening->mx);
+                opening->output = std::move(out);
+                opening->done = true;
+                opening->cv.notify_all();
+            }).detach();
+        } catch (const std::exception&) {
+            // No thread to open it on: this attempt fails like an output that
+            // would not open, and the next retry tries again.
+            m_opening.reset();
+            return nullptr;
+        }
     }
     std::unique_lock<std::mutex> lock(opening->mx);
     if (begun)

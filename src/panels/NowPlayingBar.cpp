@@ -31,6 +31,18 @@ constexpr int kFallbackTitlePx = 180;
 
 } // namespace
 
+QThreadPool* NowPlayingBar::decodePool()
+{
+    // Two threads: a new track's bars are read beside a stale read that has
+    // not yet ended.
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(2);
+        return p;
+    }();
+    return pool;
+}
+
 void NowPlayingBar::setDecoder(Decoder decoder)
 {
     s_decoder = std::move(decoder);
@@ -137,7 +149,7 @@ void NowPlayingBar::setTrack(const QString& title, const QString& path)
     });
     const std::shared_ptr<std::atomic<quint64>> current = m_sharedGeneration;
     const Decoder decoder = s_decoder;
-    watcher->setFuture(QtConcurrent::run(QThreadPool::globalInstance(), [current, g, path, decoder] {
+    watcher->setFuture(QtConcurrent::run(decodePool(), [current, g, path, decoder] {
         QList<WaveBar> bars;
         if (current->load() != g)
             return bars;

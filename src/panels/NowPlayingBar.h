@@ -11,6 +11,7 @@
 
 class QLabel;
 class QPushButton;
+class QThreadPool;
 class ToolbarWaveformWidget;
 
 // The panel at the top of the music panel that shows what plays, sound
@@ -18,7 +19,7 @@ class ToolbarWaveformWidget;
 // the play position, the remaining time and four transport buttons. It plays
 // nothing itself; the window feeds it through setTrack and setPosition.
 //
-// Each new track's waveform is decoded on the global thread pool. A counter
+// Each new track's waveform is decoded on a pool of the panel's own. A counter
 // decides which decode lands: only the result of the newest setTrack reaches
 // the strip, whichever decode ends first.
 class NowPlayingBar : public QWidget
@@ -57,6 +58,11 @@ public:
     // WaveformDecoder::decodeBands. Tests put a controllable one here.
     using Decoder = std::function<QList<WaveBar>(const QString& path, int bars)>;
     static void setDecoder(Decoder decoder);
+    // The pool the bars are read on. It is not the global pool: Qt's painting
+    // spreads large fills over the global pool's threads and waits for them,
+    // and a read at idle priority on a busy machine keeps its thread for
+    // seconds, so every repaint of the window would wait behind it.
+    static QThreadPool* decodePool();
 
 public slots:
     void applyTheme();
