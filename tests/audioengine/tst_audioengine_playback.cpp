@@ -355,16 +355,17 @@ void stopWhenHeard(AudioEngine& e, TestSupport::MonitorCapture& rec, double from
         if (asked || pos < fromMs || pos > toMs)
             return;
         asked = true;
-        *pressedAtMs = rec.mixedMs();
+        *pressedAtMs = rec.sinkMs();
+        qInfo("stopped with the recording %lld ms behind the sink", *pressedAtMs - rec.mixedMs());
         e.setButtonFade(id, fade * 1000);
         e.stop(id);
     });
     QTRY_VERIFY_WITH_TIMEOUT(asked, 15000);
 }
 
-// A stop fade as heard against the press (pressedAtMs, ended: the stop
-// report, both on the sink's clock, which runs a little behind what the sink
-// has mixed): the fall is heard within the output's lead of the press (what
+// A stop fade as heard against the press (pressedAtMs, on the sink's clock
+// as it stood; ended: the stop report, as far as the recording had come then,
+// a little behind what the sink had mixed): the fall is heard within the output's lead of the press (what
 // a player's output had queued plays as it was), it reaches silence within
 // the fade after that, and its last 10 ms are all but silent (a cut at a
 // level still heard is the fault). The sound is let go only once its

@@ -94,6 +94,7 @@ void isolateSettings()
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <algorithm>
+#include <chrono>
 
 namespace TestSupport {
 
@@ -235,10 +236,21 @@ bool logged(const QString& part)
 
 namespace TestSupport {
 
+namespace {
+
+qint64 steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
 bool MonitorCapture::start(const QString& monitor, int latencyMs)
 {
     std::atomic<int> state{0};
     m_stop.store(false);
+    m_arrivals.clear();
     m_thread = std::thread([this, &state, monitor, latencyMs] {
         QProcess rec;
         if (!startMonitorRecording(rec, monitor, latencyMs)) {
@@ -249,8 +261,14 @@ bool MonitorCapture::start(const QString& monitor, int latencyMs)
         while (!m_stop.load()) {
             rec.waitForReadyRead(50);
             const QByteArray b = rec.readAll();
+            const qint64 now = steadyMs();
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_data.append(b);
+            if (!b.isEmpty()) {
+                m_arrivals.emplace_back(now, now - qint64(m_data.size()) / 4 * 1000 / 44100);
+                while (m_arrivals.size() > 1 && m_arrivals.front().first < now - 1000)
+                    m_arrivals.pop_front();
+            }
         }
         rec.kill();
         rec.waitForFinished(2000);
@@ -267,6 +285,19 @@ qint64 MonitorCapture::mixedMs()
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     return qint64(m_data.size()) / 4 * 1000 / 44100;
+}
+
+qint64 MonitorCapture::sinkMs()
+{
+    const qint64 now = steadyMs();
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    const qint64 arrived = qint64(m_data.size()) / 4 * 1000 / 44100;
+    if (m_arrivals.empty())
+        return arrived;
+    qint64 leastBehind = m_arrivals.front().second;
+    for (const auto& a : m_arrivals)
+        leastBehind = std::min(leastBehind, a.second);
+    return std::max(arrived, now - leastBehind);
 }
 
 QByteArray MonitorCapture::stop()

@@ -93,6 +93,7 @@ bool logged(const QString& part);
 } // namespace TestSupport
 
 #include <atomic>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -112,12 +113,20 @@ public:
     // since the recording started (44.1 kHz stereo s16), unaffected by how
     // late this process gets to run.
     qint64 mixedMs();
+    // What the sink has mixed by now, with what is still on its way here:
+    // mixedMs() runs behind while the recorder or this process waits for
+    // the CPU. The sink keeps the steady clock, so the least delayed arrival
+    // of the last second tells how far ahead of what arrived it is now.
+    qint64 sinkMs();
 
 private:
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     std::mutex m_mutex;
     QByteArray m_data;
+    // Each arrival's steady-clock time less the sound it brought the total
+    // to, in ms, over the last second.
+    std::deque<std::pair<qint64, qint64>> m_arrivals;
 };
 
 } // namespace TestSupport
