@@ -70,7 +70,7 @@ int main(int argc, char** argv)
     save(frame, out + "/bar-idle-" + tag + ".png");
 
     bar->setTrack(QString(), sound);
-    QThreadPool::globalInstance()->waitForDone();
+    NowPlayingBar::decodePool()->waitForDone();
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents();
     bar->setPosition(8000, 20000);
