@@ -94,7 +94,8 @@ void isolateSettings()
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <algorithm>
-#include <chrono>
+
+#include "MonoClock.h"
 
 namespace TestSupport {
 
@@ -236,16 +237,6 @@ bool logged(const QString& part)
 
 namespace TestSupport {
 
-namespace {
-
-qint64 steadyMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-} // namespace
-
 bool MonitorCapture::start(const QString& monitor, int latencyMs)
 {
     std::atomic<int> state{0};
@@ -261,7 +252,7 @@ bool MonitorCapture::start(const QString& monitor, int latencyMs)
         while (!m_stop.load()) {
             rec.waitForReadyRead(50);
             const QByteArray b = rec.readAll();
-            const qint64 now = steadyMs();
+            const qint64 now = MonoClock::system()->nowMs();
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_data.append(b);
             if (!b.isEmpty()) {
@@ -289,7 +280,7 @@ qint64 MonitorCapture::mixedMs()
 
 qint64 MonitorCapture::sinkMs()
 {
-    const qint64 now = steadyMs();
+    const qint64 now = MonoClock::system()->nowMs();
     const std::lock_guard<std::mutex> lock(m_mutex);
     const qint64 arrived = qint64(m_data.size()) / 4 * 1000 / 44100;
     if (m_arrivals.empty())

@@ -110,13 +110,13 @@ public:
     bool start(const QString& monitor = QString(), int latencyMs = 20);
     QByteArray stop();
     // The sound server's own clock: milliseconds of sound the sink has mixed
-    // since the recording started (44.1 kHz stereo s16), unaffected by how
-    // late this process gets to run.
+    // since the recording started (44.1 kHz stereo s16), as far as it has
+    // arrived here. A busy machine does not stretch it, but it runs behind
+    // while the recorder or this process waits for the CPU.
     qint64 mixedMs();
-    // What the sink has mixed by now, with what is still on its way here:
-    // mixedMs() runs behind while the recorder or this process waits for
-    // the CPU. The sink keeps the steady clock, so the least delayed arrival
-    // of the last second tells how far ahead of what arrived it is now.
+    // What the sink has mixed by now, with what is still on its way here.
+    // The sink keeps the monotonic clock, so the least delayed arrival of the
+    // last second tells how far ahead of what arrived it is now.
     qint64 sinkMs();
 
 private:
