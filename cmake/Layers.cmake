@@ -34,3 +34,9 @@ function(tr_add_area_folders)
     endif()
   endforeach()
 endfunction()
+
+# Links a shared library whether or not the program calls any of its
+# functions (the linker drops such libraries by default): for libraries that
+# stand in for functions of another.
+set(CMAKE_LINK_LIBRARY_USING_TR_ALWAYS "LINKER:--push-state,--no-as-needed" "<LINK_ITEM>" "LINKER:--pop-state")
+set(CMAKE_LINK_LIBRARY_USING_TR_ALWAYS_SUPPORTED TRUE)
