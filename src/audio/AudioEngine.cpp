@@ -597,9 +597,9 @@ void AudioEngine::parkPlayer(QMediaPlayer* player, QAudioOutput* output)
 // destroyed a second later. Qt 6.4's sound-server output asks the server to
 // drain its stream whenever the stream runs dry, as it does at the end, and
 // never withdraws that request: destroyed just as the answer comes, the
-// output has it delivered after it was freed, which crashes the program on
-// the server's thread. A second later the answer has come. A player whose
-// server has gone is parked.
+// output would have it delivered after it was freed. The drain guard
+// (DrainGuard.h) drops such answers; by a second later the answer has come
+// anyway. A player whose server has gone is parked.
 void AudioEngine::retirePlayer(QMediaPlayer* player, QAudioOutput* output, Retire how)
 {
     if (m_serverGone) {
