@@ -239,7 +239,11 @@ public:
         m_timer->start(KnownFiles::kSweepMs);
     }
 
-    void add(const QString& path) { m_paths << path; }
+    void add(const QString& path)
+    {
+        m_paths << path;
+        m_byDir[folderOf(path)] << path;
+    }
 
 private:
     // Looks at the next files for about kRunMs, then rests: three times as
@@ -253,12 +257,14 @@ private:
         run.start();
         while (m_next < m_paths.size() && run.elapsed() < kRunMs) {
             const QString& path = m_paths.at(m_next++);
-            const KnownFiles::Looked seen = m_files->lookAndKeep(path);
-            if (seen.differs) {
-                KnownFilesWatcher* w = m_files->m_watcher;
-                const FileCheck::Stamp stamp = seen.stamp;
-                QMetaObject::invokeMethod(w, [w, path, stamp] { w->keepWatch(path, stamp); }, Qt::QueuedConnection);
-            }
+            if (!lookAt(path))
+                continue;
+            // A folder renamed away or back, or its disk gone, changes all
+            // its files at once: they are looked at now, together, so that
+            // the change is told once, not spread over the rests between runs.
+            for (const QString& other : m_byDir.value(folderOf(path)))
+                if (other != path)
+                    lookAt(other);
         }
         qint64 rest = std::min(run.elapsed() * kRestPerRun, kMaxRestMs);
         if (m_next >= m_paths.size()) {
@@ -268,10 +274,24 @@ private:
         m_timer->start(int(rest));
     }
 
+    // Looks at the file; true when it is other than last seen. The watch
+    // follows the file there now.
+    bool lookAt(const QString& path)
+    {
+        const KnownFiles::Looked seen = m_files->lookAndKeep(path);
+        if (seen.differs) {
+            KnownFilesWatcher* w = m_files->m_watcher;
+            const FileCheck::Stamp stamp = seen.stamp;
+            QMetaObject::invokeMethod(w, [w, path, stamp] { w->keepWatch(path, stamp); }, Qt::QueuedConnection);
+        }
+        return seen.differs;
+    }
+
     KnownFiles* m_files;
     QTimer* m_timer = nullptr;
     QElapsedTimer m_sweep;   // since the sweep began
     QStringList m_paths;
+    QHash<QString, QStringList> m_byDir;
     qsizetype m_next = 0;
 };
 

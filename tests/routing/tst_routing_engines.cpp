@@ -433,6 +433,45 @@ private:
             // Told once each, never file by file.
             QCOMPARE(logLines(QStringLiteral("on disk")).size(), 2 * round);
         }
+
+        // A disk that sends no notice and answers slowly (a share): only the
+        // sweep sees its folder go, and each look takes long enough that the
+        // sweep rests longer between its runs than the engine gathers for.
+        // Still told in one line.
+        const QString share = dir + QStringLiteral("/Share");
+        const QStringList shared{QStringLiteral("S1"), QStringLiteral("S2"), QStringLiteral("S3")};
+        QVERIFY(QDir().mkpath(share));
+        KnownFiles* files = KnownFiles::instance();
+        files->setWatchLimit(0);
+        files->setLook([share](const QString& path) {
+            if (path.startsWith(share))
+                QThread::msleep(DirectSoundEngine::kSeenQuietMs / 3 + 20);
+            return FileCheck::stampOf(path);
+        });
+        auto unshare = qScopeGuard([&] {
+            files->setLook({});
+            files->setWatchLimit(-1);
+            QDir().rename(share + QStringLiteral(".away"), share);
+            for (const QString& id : shared)
+                ds->evict(id);
+        });
+        for (const QString& id : shared) {
+            writeDated(share + QStringLiteral("/%1.wav").arg(id));
+            ds->preload(id, share + QStringLiteral("/%1.wav").arg(id), 0, 0, 1.0f, false, 0, 0);
+        }
+        for (const QString& id : shared)
+            QTRY_VERIFY_WITH_TIMEOUT(ds->isReady(id), 30000);
+        QVERIFY(!files->isWatched(share + QStringLiteral("/S1.wav")));
+        QVERIFY(QDir().rename(share, share + QStringLiteral(".away")));
+        const QString shareLost = QStringLiteral("Audio: 3 sounds' files cannot be seen on disk (\u2026/%1/Share)")
+                                      .arg(QFileInfo(dir).fileName());
+        QTRY_VERIFY_WITH_TIMEOUT(!logLines(QStringLiteral("/Share)")).isEmpty(), 30000);
+        // Whatever else is to come of it has come by then.
+        QTest::qWait(DirectSoundEngine::kSeenHoldMs);
+        QStringList told;
+        for (const QListWidgetItem* line : logLines(QStringLiteral("/Share)")))
+            told << line->text();
+        QVERIFY2(told.size() == 1 && told.first().contains(shareLost), qPrintable(told.join(QLatin1String(" | "))));
     }
 
 private slots:
