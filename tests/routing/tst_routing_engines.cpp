@@ -424,9 +424,15 @@ private:
         const QString lost = QStringLiteral("Audio: 3 sounds' files cannot be seen on disk %1; they play from memory")
                                  .arg(where);
         const QString back = QStringLiteral("Audio: 3 sounds' files are back on disk %1").arg(where);
+        const auto told = [this](const QString& part) {
+            QStringList lines;
+            for (const QListWidgetItem* line : logLines(part))
+                lines << line->text();
+            return lines.join(QLatin1String(" | "));
+        };
         for (int round = 1; round <= 2; ++round) {
             QVERIFY(QDir().rename(show, show + QStringLiteral(".away")));
-            QTRY_COMPARE_WITH_TIMEOUT(logLines(lost).size(), round, 15000);
+            QTRY_VERIFY2_WITH_TIMEOUT(logLines(lost).size() == round, qPrintable(told(QStringLiteral("on disk"))), 15000);
             QCOMPARE(logLines(lost).last()->foreground().color(), EventLog::statusColor(QStringLiteral("warn")));
             QVERIFY(QDir().rename(show + QStringLiteral(".away"), show));
             QTRY_COMPARE_WITH_TIMEOUT(logLines(back).size(), round, 15000);
@@ -468,10 +474,9 @@ private:
         QTRY_VERIFY_WITH_TIMEOUT(!logLines(QStringLiteral("/Share)")).isEmpty(), 30000);
         // Whatever else is to come of it has come by then.
         QTest::qWait(DirectSoundEngine::kSeenHoldMs);
-        QStringList told;
-        for (const QListWidgetItem* line : logLines(QStringLiteral("/Share)")))
-            told << line->text();
-        QVERIFY2(told.size() == 1 && told.first().contains(shareLost), qPrintable(told.join(QLatin1String(" | "))));
+        const QList<QListWidgetItem*> shareLines = logLines(QStringLiteral("/Share)"));
+        QVERIFY2(shareLines.size() == 1 && shareLines.first()->text().contains(shareLost),
+                 qPrintable(told(QStringLiteral("/Share)"))));
     }
 
 private slots:
