@@ -66,7 +66,7 @@ DirectSoundEngine::DirectSoundEngine(QObject* parent)
 {
     // Queued even when a look on this thread tells it: a burst is gathered
     // here, never handled inside the look.
-    connect(KnownFiles::instance(), &KnownFiles::fileSeen, this, &DirectSoundEngine::onFileSeen,
+    connect(KnownFiles::instance(), &KnownFiles::filesSeen, this, &DirectSoundEngine::onFilesSeen,
             Qt::QueuedConnection);
 }
 
@@ -481,12 +481,14 @@ bool DirectSoundEngine::isStale(const QString& id) const
 }
 
 // A ready sound whose file went away goes on playing from memory. Each loss
-// is told once, and so is each return: the notices of a burst (a folder
-// renamed away gives one for each of its files) are gathered here on the
-// GUI thread and told together, by what KnownFiles last saw.
-void DirectSoundEngine::onFileSeen(const QString& path)
+// is told once, and so is each return. A folder renamed away comes as one
+// notice from the look that saw it; the notices of a burst (the watcher and
+// the sweep can each see part of it) are gathered here on the GUI thread and
+// told together, by what KnownFiles last saw.
+void DirectSoundEngine::onFilesSeen(const QStringList& paths)
 {
-    gatherSeen(path);
+    for (const QString& path : paths)
+        gatherSeen(path);
 }
 
 void DirectSoundEngine::gatherSeen(const QString& path)

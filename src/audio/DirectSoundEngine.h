@@ -211,7 +211,7 @@ private slots:
     void onCleanupTick();
     void onFadeTick();
     void onReopenTick();
-    void onFileSeen(const QString& path);
+    void onFilesSeen(const QStringList& paths);
     void onSeenGathered();
 
 private:

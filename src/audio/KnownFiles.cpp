@@ -122,14 +122,20 @@ private:
     {
         noteWatchesLetGo();
         const QSet<QString> paths = std::exchange(m_gathered, {});
+        QStringList seen;
         for (const QString& path : paths) {
             const quint64 ticket = m_files->nextTicket();
             const FileCheck::Stamp stamp = m_files->look(path);
             // The watch follows the file before anyone learns of the change.
             keepWatch(path, stamp);
-            if (m_files->keep(path, stamp, ticket).isNew)
+            const KnownFiles::Looked looked = m_files->keep(path, stamp, ticket);
+            if (looked.isNew)
                 m_files->follow(path, stamp);
+            if (looked.differs)
+                seen << path;
         }
+        if (!seen.isEmpty())
+            emit m_files->filesSeen(seen);
     }
 
     // Qt lets a watch go with the file or folder it watched (deleted, moved
@@ -255,17 +261,20 @@ private:
             m_sweep.start();
         QElapsedTimer run;
         run.start();
+        QStringList seen;
         while (m_next < m_paths.size() && run.elapsed() < kRunMs) {
             const QString& path = m_paths.at(m_next++);
-            if (!lookAt(path))
+            if (!lookAt(path, &seen))
                 continue;
             // A folder renamed away or back, or its disk gone, changes all
             // its files at once: they are looked at now, together, so that
             // the change is told once, not spread over the rests between runs.
             for (const QString& other : m_byDir.value(folderOf(path)))
                 if (other != path)
-                    lookAt(other);
+                    lookAt(other, &seen);
         }
+        if (!seen.isEmpty())
+            emit m_files->filesSeen(seen);
         qint64 rest = std::min(run.elapsed() * kRestPerRun, kMaxRestMs);
         if (m_next >= m_paths.size()) {
             m_next = 0;
@@ -274,12 +283,13 @@ private:
         m_timer->start(int(rest));
     }
 
-    // Looks at the file; true when it is other than last seen. The watch
-    // follows the file there now.
-    bool lookAt(const QString& path)
+    // Looks at the file; true (and the path added to *told) when it is
+    // other than last seen. The watch follows the file there now.
+    bool lookAt(const QString& path, QStringList* told)
     {
         const KnownFiles::Looked seen = m_files->lookAndKeep(path);
         if (seen.differs) {
+            *told << path;
             KnownFilesWatcher* w = m_files->m_watcher;
             const FileCheck::Stamp stamp = seen.stamp;
             QMetaObject::invokeMethod(w, [w, path, stamp] { w->keepWatch(path, stamp); }, Qt::QueuedConnection);
@@ -354,8 +364,6 @@ KnownFiles::Looked KnownFiles::keep(const QString& path, const FileCheck::Stamp&
             *it = {seen.stamp, ticket};
         }
     }
-    if (seen.differs)
-        emit fileSeen(path);
     return seen;
 }
 
@@ -395,6 +403,8 @@ FileCheck::Stamp KnownFiles::lookNow(const QString& path)
     const Looked seen = lookAndKeep(path);
     if (seen.isNew)
         follow(path, seen.stamp);
+    if (seen.differs)
+        emit filesSeen({path});
     return seen.stamp;
 }
 

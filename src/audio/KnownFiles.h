@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
@@ -85,9 +86,11 @@ public:
     static constexpr int kGatherMs = 5;
 
 signals:
-    // A look saw the file other than it was last seen (gone, back, or
-    // another version). Emitted on the thread that looked.
-    void fileSeen(QString path);
+    // Looks saw these files other than they were last seen (gone, back, or
+    // another version). Emitted on the thread that looked, once its batch of
+    // looks is done: the files of a folder renamed away, looked at together,
+    // are told together however long the looks took.
+    void filesSeen(QStringList paths);
 
 private:
     friend class KnownFilesWatcher;
@@ -103,7 +106,7 @@ private:
     {
         FileCheck::Stamp stamp;   // what this look saw
         bool isNew = false;       // the path's first look
-        bool differs = false;     // other than last seen (fileSeen was emitted)
+        bool differs = false;     // other than last seen (to be told by filesSeen)
     };
     FileCheck::Stamp look(const QString& path) const;
     // Each look takes a ticket before it begins. What it saw is kept unless

@@ -1347,7 +1347,7 @@ private:
         if (!QTest::qWaitFor([&] { return missingLogged() == 1; }, 5000))
             return false;
         // A later look that tells of the same loss is no new loss.
-        emit files->fileSeen(path);
+        emit files->filesSeen({path});
         if (!seenTold() || missingLogged() != 1)
             return false;
         if (check.endsWith("back unchanged")) {

@@ -441,9 +441,9 @@ private:
         }
 
         // A disk that sends no notice and answers slowly (a share): only the
-        // sweep sees its folder go, and each look takes long enough that the
-        // sweep rests longer between its runs than the engine gathers for.
-        // Still told in one line.
+        // sweep sees its folder go, and each look takes longer than the
+        // engine gathers notices for, as can any look on a busy machine; the
+        // sweep rests longer still between its runs. Still told in one line.
         const QString share = dir + QStringLiteral("/Share");
         const QStringList shared{QStringLiteral("S1"), QStringLiteral("S2"), QStringLiteral("S3")};
         QVERIFY(QDir().mkpath(share));
@@ -451,7 +451,7 @@ private:
         files->setWatchLimit(0);
         files->setLook([share](const QString& path) {
             if (path.startsWith(share))
-                QThread::msleep(DirectSoundEngine::kSeenQuietMs / 3 + 20);
+                QThread::msleep(DirectSoundEngine::kSeenQuietMs + 50);
             return FileCheck::stampOf(path);
         });
         auto unshare = qScopeGuard([&] {
