@@ -554,14 +554,19 @@ void AudioEngine::holdForServer(QMediaPlayer* player, QAudioOutput* output, Reti
     m_heldForServer.append({player, output, how});
 }
 
+// One held player per turn of the event loop: right after a stall the server
+// works through what it held back, and each stop and destruction can wait on
+// it for a while; the window answers between them.
 void AudioEngine::serverAnswersAgain()
 {
     // Still stalled (it answered and stopped again): the next answer comes back here.
-    if (!m_serverWatch->answering())
+    if (m_heldForServer.isEmpty() || !serverAnswering())
         return;
-    for (const HeldPlayer& held : std::exchange(m_heldForServer, {}))
-        if (held.player)
-            retirePlayer(held.player, held.output, held.how);
+    const HeldPlayer held = m_heldForServer.takeFirst();
+    if (held.player)
+        retirePlayer(held.player, held.output, held.how);
+    if (!m_heldForServer.isEmpty())
+        QMetaObject::invokeMethod(this, &AudioEngine::serverAnswersAgain, Qt::QueuedConnection);
 }
 
 void AudioEngine::checkServer()
