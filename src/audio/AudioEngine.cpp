@@ -43,6 +43,7 @@ AudioEngine::AudioEngine(QObject* parent)
     m_defaultDevice = SettingsKeys::readString(SettingsKeys::AudioDevice, QString());
     m_serverWatch = std::make_unique<SoundServer::Watch>(
         [this] { QMetaObject::invokeMethod(this, &AudioEngine::serverAnswersAgain, Qt::QueuedConnection); });
+    LoopStream::prepareThreads();
 }
 
 AudioEngine::~AudioEngine()
@@ -551,6 +552,8 @@ bool AudioEngine::serverAnswering()
 void AudioEngine::holdForServer(QMediaPlayer* player, QAudioOutput* output, Retire how)
 {
     detachPlayer(player);
+    if (m_heldForServer.isEmpty())
+        VX_LOG(QStringLiteral("[AudioEngine] the sound server does not answer; players let go are held until it does"));
     m_heldForServer.append({player, output, how});
 }
 

@@ -12,6 +12,7 @@
 #include "AudioOutput.h"
 #include "PcmDecoder.h"
 #include "RenderThread.h"
+#include "StandingThreads.h"
 #include "WakeEvent.h"
 
 // What the owner and the two threads share; freed by whichever lets go last.
@@ -408,7 +409,25 @@ void renderLoop(std::shared_ptr<Shared> sh)
         drain(*out);
 }
 
+StandingThreads& decoders()
+{
+    static StandingThreads* set = new StandingThreads(QStringLiteral("tr-loopdec"));
+    return *set;
+}
+
+StandingThreads& renderers()
+{
+    static StandingThreads* set = new StandingThreads(QStringLiteral("tr-loop"));
+    return *set;
+}
+
 } // namespace
+
+void LoopStream::prepareThreads()
+{
+    decoders().prepare();
+    renderers().prepare();
+}
 
 LoopStream::LoopStream(const Params& params) : m_shared(std::make_shared<Shared>())
 {
@@ -423,9 +442,11 @@ LoopStream::LoopStream(const Params& params) : m_shared(std::make_shared<Shared>
     sh.follows = params.follows.lock();
     sh.followed = sh.follows;
     sh.params.follows.reset();
+    // Started on threads that stand ready: a press never starts a thread
+    // on the window's thread (see StandingThreads.h).
     try {
-        std::thread(decodeLoop, m_shared).detach();
-        std::thread(renderLoop, m_shared).detach();
+        decoders().run([sh = m_shared] { decodeLoop(sh); });
+        renderers().run([sh = m_shared] { renderLoop(sh); });
     } catch (const std::exception&) {
         sh.stop.store(true, std::memory_order_release);
         sh.fail(QStringLiteral("no thread could be started"));

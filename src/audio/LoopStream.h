@@ -15,10 +15,11 @@
 //
 // Two threads do the work: one decodes the range (once, when it fits in
 // memory; round after round into a ring of blocks when it does not), one
-// renders it to the output device. The owner lives on the GUI thread and
-// never waits for either: it sets the level, reads the position heard and
-// the state, and on destruction only tells them to end; they free what they
-// share when the last of them is done.
+// renders it to the output device. Both come from sets of threads kept
+// standing, never started for the stream itself. The owner lives on the GUI
+// thread and never waits for either: it sets the level, reads the position
+// heard and the state, and on destruction only tells them to end; they free
+// what they share when the last of them is done.
 class LoopStream
 {
 public:
@@ -56,6 +57,9 @@ public:
     // runs dry on a sound server that a busy machine holds back.
     static constexpr int kQueueFrames = 4410;
     static constexpr int kPeriodFrames = 441;
+
+    // Has the threads streams run on stand ready ahead of the first stream.
+    static void prepareThreads();
 
     explicit LoopStream(const Params& params);
     ~LoopStream();

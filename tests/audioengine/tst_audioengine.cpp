@@ -15,6 +15,8 @@
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <atomic>
+#include <dlfcn.h>
+#include <pthread.h>
 
 #include "AudioEngine.h"
 #include "AudioEngineUtil.h"
@@ -27,6 +29,23 @@
 #include "SafeWrite.h"
 #include "TestSupport.h"
 #include "WaveformDecoder.h"
+
+// Every thread of this process is started through here (the program's own
+// definition comes before the C library's): those the test's main thread,
+// the window's, starts are counted.
+namespace {
+std::atomic<int> g_startsOnMain{0};
+const pthread_t g_main = pthread_self();
+} // namespace
+
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*body)(void*), void* arg)
+{
+    using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+    static const auto real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
+    if (pthread_equal(pthread_self(), g_main))
+        ++g_startsOnMain;
+    return real(thread, attr, body, arg);
+}
 
 namespace {
 
@@ -962,7 +981,11 @@ private slots:
             ButtonData b = button(c.id, c.path);
             b.trimStart = c.trimIn;
             b.trimEnd = c.trimOut;
+            const int startsBefore = g_startsOnMain.load();
             s.e.play(b, QString());
+            // A stream runs on threads kept standing: a press starts none.
+            if (c.onStream)
+                QCOMPARE(g_startsOnMain.load(), startsBefore);
             QCOMPARE(s.started.count(), 1);
             QVERIFY2(bool(s.slot(c.id)->stream) == c.onStream, c.id);
             QCOMPARE(!s.slot(c.id)->player, c.onStream);

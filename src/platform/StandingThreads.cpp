@@ -1,0 +1,103 @@
+#include "StandingThreads.h"
+
+#include <chrono>
+#include <system_error>
+#include <thread>
+
+#include "CrashSignals.h"
+#include "PlatformLog.h"
+#include "RenderThread.h"
+
+StandingThreads::StandingThreads(const QString& name) : m_name(name) {}
+
+void StandingThreads::run(std::function<void()> job)
+{
+    bool callKeeper = false;
+    {
+        std::lock_guard<std::mutex> lk(m_mx);
+        m_jobs.push_back(std::move(job));
+        startKeeper();
+        callKeeper = wanted() > 0;
+    }
+    m_jobReady.notify_one();
+    if (callKeeper)
+        m_keeperCall.notify_one();
+}
+
+void StandingThreads::prepare()
+{
+    {
+        std::lock_guard<std::mutex> lk(m_mx);
+        startKeeper();
+    }
+    m_keeperCall.notify_one();
+}
+
+int StandingThreads::wanted() const
+{
+    return int(m_jobs.size()) + kIdle - m_idle - m_starting;
+}
+
+// The keeper is the one thread the caller starts, once.
+void StandingThreads::startKeeper()
+{
+    if (m_keeperUp)
+        return;
+    try {
+        std::thread([this] { keep(); }).detach();
+        m_keeperUp = true;
+    } catch (const std::system_error& e) {
+        PlatformLog::write(QStringLiteral("[StandingThreads] cannot start %1's keeper: %2")
+                               .arg(m_name, QString::fromLocal8Bit(e.what())));
+    }
+}
+
+void StandingThreads::keep()
+{
+    RenderThread::setCurrentThreadName(m_name + QStringLiteral("-k"));
+    std::unique_lock<std::mutex> lk(m_mx);
+    for (;;) {
+        m_keeperCall.wait(lk, [this] { return wanted() > 0; });
+        ++m_starting;
+        lk.unlock();
+        bool ok = true;
+        try {
+            std::thread([this] { work(); }).detach();
+        } catch (const std::system_error& e) {
+            ok = false;
+            PlatformLog::write(QStringLiteral("[StandingThreads] cannot start a thread of %1: %2")
+                                   .arg(m_name, QString::fromLocal8Bit(e.what())));
+        }
+        lk.lock();
+        if (!ok) {
+            --m_starting;
+            // The work waits for a thread that ends, or a later try.
+            m_keeperCall.wait_for(lk, std::chrono::milliseconds(100));
+        }
+    }
+}
+
+void StandingThreads::work()
+{
+    RenderThread::setCurrentThreadName(m_name);
+    // A stack overflow on this thread still reaches the crash report.
+    CrashSignals::armCurrentThread();
+    std::unique_lock<std::mutex> lk(m_mx);
+    --m_starting;
+    for (;;) {
+        ++m_idle;
+        m_jobReady.wait(lk, [this] { return !m_jobs.empty(); });
+        --m_idle;
+        std::function<void()> job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        const bool callKeeper = wanted() > 0;
+        lk.unlock();
+        if (callKeeper)
+            m_keeperCall.notify_one();
+        job();
+        job = nullptr;
+        lk.lock();
+        if (m_idle >= kMaxIdle)
+            return;
+    }
+}
