@@ -1,5 +1,6 @@
 // Real playback through Qt Multimedia into the PulseAudio null sink that the
 // test runner starts (scripts/sound-server). Runs once per media back end.
+#include <QRegularExpression>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
@@ -470,7 +471,7 @@ public:
     QStringList startLog() const
     {
         const QStringList all = OpLog::entriesNewestFirst().mid(0, OpLog::totalWritten() - m_logBefore);
-        return all.filter(QStringLiteral("[AudioEngine] start"));
+        return all.filter(QRegularExpression(QStringLiteral("\\[AudioEngine\\] (start|the sound server does not answer)")));
     }
 
 private:
