@@ -444,10 +444,13 @@ LoopStream::LoopStream(const Params& params) : m_shared(std::make_shared<Shared>
     sh.params.follows.reset();
     // Started on threads that stand ready: a press never starts a thread
     // on the window's thread (see StandingThreads.h).
+    bool running = false;
     try {
-        decoders().run([sh = m_shared] { decodeLoop(sh); });
-        renderers().run([sh = m_shared] { renderLoop(sh); });
+        running = decoders().run([sh = m_shared] { decodeLoop(sh); })
+                  && renderers().run([sh = m_shared] { renderLoop(sh); });
     } catch (const std::exception&) {
+    }
+    if (!running) {
         sh.stop.store(true, std::memory_order_release);
         sh.fail(QStringLiteral("no thread could be started"));
     }

@@ -10,18 +10,22 @@
 
 StandingThreads::StandingThreads(const QString& name) : m_name(name) {}
 
-void StandingThreads::run(std::function<void()> job)
+bool StandingThreads::run(std::function<void()> job)
 {
     bool callKeeper = false;
     {
         std::lock_guard<std::mutex> lk(m_mx);
-        m_jobs.push_back(std::move(job));
         startKeeper();
+        // No thread stands and none can be started: the job would wait for ever.
+        if (!m_keeperUp && m_idle == 0)
+            return false;
+        m_jobs.push_back(std::move(job));
         callKeeper = wanted() > 0;
     }
     m_jobReady.notify_one();
     if (callKeeper)
         m_keeperCall.notify_one();
+    return true;
 }
 
 void StandingThreads::prepare()

@@ -31,7 +31,8 @@ public:
     StandingThreads& operator=(const StandingThreads&) = delete;
 
     // Runs job on an idle thread, or on the first to be idle or started.
-    void run(std::function<void()> job);
+    // False when no thread stands and none can be started.
+    bool run(std::function<void()> job);
     // Has the keeper start kIdle threads now, ahead of the first run().
     void prepare();
 
