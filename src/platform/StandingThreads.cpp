@@ -3,6 +3,7 @@
 #include <chrono>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "CrashSignals.h"
 #include "PlatformLog.h"
@@ -65,19 +66,28 @@ void StandingThreads::keep()
         ++m_starting;
         lk.unlock();
         bool ok = true;
+        QString why;
         try {
             std::thread([this] { work(); }).detach();
         } catch (const std::system_error& e) {
             ok = false;
-            PlatformLog::write(QStringLiteral("[StandingThreads] cannot start a thread of %1: %2")
-                                   .arg(m_name, QString::fromLocal8Bit(e.what())));
+            why = QString::fromLocal8Bit(e.what());
         }
         lk.lock();
-        if (!ok) {
-            --m_starting;
-            // The work waits for a thread that ends, or a later try.
-            m_keeperCall.wait_for(lk, std::chrono::milliseconds(100));
+        if (ok) {
+            m_refusing = false;
+            continue;
         }
+        --m_starting;
+        // Told once for as long as no thread can be had, not at every try.
+        if (!std::exchange(m_refusing, true)) {
+            lk.unlock();
+            PlatformLog::write(QStringLiteral("[StandingThreads] cannot start a thread of %1: %2; trying again")
+                                   .arg(m_name, why));
+            lk.lock();
+        }
+        // The work waits for a thread that ends, or a later try.
+        m_keeperCall.wait_for(lk, std::chrono::milliseconds(kRetryMs));
     }
 }
 
@@ -88,6 +98,9 @@ void StandingThreads::work()
     CrashSignals::armCurrentThread();
     std::unique_lock<std::mutex> lk(m_mx);
     --m_starting;
+    // Asked for while the others were busy, and they are idle by now.
+    if (m_idle >= kMaxIdle)
+        return;
     for (;;) {
         ++m_idle;
         m_jobReady.wait(lk, [this] { return !m_jobs.empty(); });

@@ -15,7 +15,9 @@
 // with every core busy. The window's thread hands its work over instead:
 // an idle thread of the set takes it at once, and a keeper thread of the
 // set's own starts more whenever fewer than kIdle are idle. A thread
-// finishing its work while kMaxIdle others are idle ends.
+// finishing its work, or coming up, while kMaxIdle others are idle ends: no
+// more than kMaxIdle stand idle. When no thread can be started, the keeper
+// tries again every kRetryMs and logs it once until a start succeeds.
 //
 // The set lives as long as the process (threads may still run its work at
 // exit); run() never waits.
@@ -24,6 +26,7 @@ class StandingThreads
 public:
     static constexpr int kIdle = 2;
     static constexpr int kMaxIdle = 8;
+    static constexpr int kRetryMs = 100;
 
     // Threads named name (cut to 15 bytes).
     explicit StandingThreads(const QString& name);
@@ -53,4 +56,5 @@ private:
     int m_idle = 0;
     int m_starting = 0;
     bool m_keeperUp = false;
+    bool m_refusing = false;   // the keeper's last start failed (logged)
 };

@@ -1,19 +1,80 @@
 #include <QtTest>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <dlfcn.h>
+#include <malloc.h>
 #include <pthread.h>
 #include <pulse/pulseaudio.h>
+#include <unistd.h>
+#include <vector>
 
 #include "AudioDevices.h"
 #include "SoundServer.h"
 #include "AudioOutput.h"
 #include "DrainGuard.h"
+#include "HeapUse.h"
 #include "ManualOutput.h"
 #include "MonoClock.h"
 #include "NullOutput.h"
 #include "PlatformLog.h"
 #include "RenderThread.h"
+#include "StandingThreads.h"
 #include "WakeEvent.h"
+
+// Every thread of this process is started through here (the program's own
+// definition comes before the C library's). A thread named g_startsFrom
+// (a keeper of standing threads) can be refused its starts, or have its
+// start number g_holdStart held until released; the thread whose start was
+// held says when its body has returned.
+namespace {
+
+std::atomic<const char*> g_startsFrom{nullptr};
+std::atomic<bool> g_refuseStarts{false};
+std::atomic<int> g_refusedStarts{0};
+std::atomic<int> g_starts{0};
+std::atomic<int> g_holdStart{0};
+QSemaphore g_startHeld, g_startGoes;
+std::atomic<bool> g_heldThreadEnded{false};
+
+struct HeldBody
+{
+    void* (*body)(void*);
+    void* arg;
+};
+
+void* heldThreadBody(void* p)
+{
+    const HeldBody held = *static_cast<HeldBody*>(p);
+    delete static_cast<HeldBody*>(p);
+    void* result = held.body(held.arg);
+    g_heldThreadEnded = true;
+    return result;
+}
+
+} // namespace
+
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*body)(void*), void* arg)
+{
+    using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+    static const auto real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
+    char name[16] = {0};
+    pthread_getname_np(pthread_self(), name, sizeof name);
+    const char* from = g_startsFrom;
+    if (from && std::strcmp(from, name) == 0) {
+        if (g_refuseStarts) {
+            ++g_refusedStarts;
+            return EAGAIN;
+        }
+        if (++g_starts == g_holdStart) {
+            g_startHeld.release();
+            g_startGoes.acquire();
+            return real(thread, attr, &heldThreadBody, new HeldBody{body, arg});
+        }
+    }
+    return real(thread, attr, body, arg);
+}
 
 namespace {
 
@@ -23,6 +84,32 @@ void captureLine(const QString& l)
 {
     QMutexLocker lk(&g_linesMx);
     g_lines.append(l);
+}
+int linesWith(const QString& part)
+{
+    QMutexLocker lk(&g_linesMx);
+    return int(g_lines.filter(part).size());
+}
+
+// Threads of this process named name, as the system lists them.
+int threadsNamed(const QString& name)
+{
+    int n = 0;
+    for (const QString& task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name.toUtf8())
+            ++n;
+    }
+    return n;
+}
+
+qint64 residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields.at(1).toLongLong() * sysconf(_SC_PAGESIZE) : -1;
 }
 
 AudioOutputConfig cfg(int buffer = 4410, int period = 441)
@@ -420,6 +507,107 @@ private slots:
         }
         QCOMPARE_GT(DrainGuard::droppedAnswers(), dropped);
         QCOMPARE_GE(DrainGuard::guardedDrains(), std::uint64_t(1));
+    }
+
+    // Threads kept standing for presses: a burst leaves no more than
+    // kMaxIdle idle, counting one the keeper started while the burst was
+    // busy and that came up only after; with no thread to be had, the
+    // keeper says so once a spell, however often it tries.
+    void standingThreads_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("a burst of 20 jobs, a start held through it") << "tr-st-burst";
+        QTest::newRow("no thread to be had, twice") << "tr-st-none";
+    }
+    void standingThreads()
+    {
+        QFETCH(QString, name);
+        g_startsFrom = qstrdup(qPrintable(name + QStringLiteral("-k")));   // read by threads that outlive the row
+        const auto unhook = qScopeGuard([] {
+            g_refuseStarts = false;
+            g_startsFrom = nullptr;
+        });
+        auto* set = new StandingThreads(name);   // lives as long as the process
+        auto gate = std::make_shared<QSemaphore>();
+        auto running = std::make_shared<std::atomic<int>>(0);
+        auto done = std::make_shared<std::atomic<int>>(0);
+        const auto job = [gate, running, done] {
+            ++*running;
+            gate->acquire();
+            ++*done;
+        };
+        if (name == QLatin1String("tr-st-burst")) {
+            // Each job holds a thread: 20 of them, and kIdle idle beside
+            // them, the last of which is held in its start.
+            constexpr int kJobs = 20;
+            g_starts = 0;
+            g_holdStart = kJobs + StandingThreads::kIdle;
+            for (int i = 0; i < kJobs; ++i)
+                QVERIFY(set->run(job));
+            QVERIFY(g_startHeld.tryAcquire(1, 10000));
+            QTRY_COMPARE(running->load(), kJobs);
+            QTRY_COMPARE(threadsNamed(name), kJobs + 1);
+            gate->release(kJobs);
+            QTRY_COMPARE(done->load(), kJobs);
+            QTRY_COMPARE(threadsNamed(name), StandingThreads::kMaxIdle);
+            g_startGoes.release();
+            QTRY_VERIFY(g_heldThreadEnded.load());
+            QTRY_COMPARE(threadsNamed(name), StandingThreads::kMaxIdle);
+            return;
+        }
+        set->prepare();
+        QTRY_COMPARE(threadsNamed(name), StandingThreads::kIdle);
+        const QString told = QStringLiteral("cannot start a thread of %1").arg(name);
+        int jobs = 0;
+        for (int spell = 1; spell <= 2; ++spell) {
+            g_refuseStarts = true;
+            const int refused = g_refusedStarts;
+            // One job beyond the idle threads: it waits for a start that
+            // fails, again and again.
+            for (int i = 0; i < StandingThreads::kIdle + 1; ++i, ++jobs)
+                QVERIFY(set->run(job));
+            QTRY_VERIFY_WITH_TIMEOUT(g_refusedStarts >= refused + 3, 20000);
+            QCOMPARE(linesWith(told), spell);
+            g_refuseStarts = false;
+            QTRY_COMPARE(running->load(), jobs);
+        }
+        gate->release(jobs);
+        QTRY_COMPARE(done->load(), jobs);
+    }
+
+    // The heap hands back what it frees: a large block comes from the heap
+    // and goes back with its free; what lies free below a block still in
+    // use goes back with the trim asked for after players are let go.
+    void heapUse()
+    {
+        HeapUse::limitRetention();
+        constexpr size_t kMiB = 1024 * 1024;
+        const size_t large = size_t(HeapUse::kMmapBytes) - 2 * kMiB;
+        const struct mallinfo2 before = mallinfo2();
+        void* block = malloc(large);
+        QVERIFY(block);
+        std::memset(block, 1, large);
+        QCOMPARE(mallinfo2().hblks, before.hblks);   // not mapped on its own
+        free(block);
+        QCOMPARE_LE(mallinfo2().arena, before.arena + kMiB);
+
+        // The last block keeps the others below the heap's top.
+        std::vector<void*> blocks(65);
+        for (void*& b : blocks) {
+            b = malloc(kMiB);
+            QVERIFY(b);
+            std::memset(b, 1, kMiB);
+        }
+        void* pin = blocks.back();
+        blocks.pop_back();
+        for (void* b : blocks)
+            free(b);
+        const qint64 held = residentBytes();
+        const int trims = HeapUse::trimsDone();
+        HeapUse::trimSoon();
+        QTRY_VERIFY_WITH_TIMEOUT(HeapUse::trimsDone() > trims, HeapUse::kTrimDelayMs + 20000);
+        QCOMPARE_LT(residentBytes(), held - qint64(32 * kMiB));
+        free(pin);
     }
 
     void deviceIdMapping()
