@@ -1168,15 +1168,38 @@ private slots:
     // An engine made after the server went (none answers at its first look,
     // while the back end still lists the outputs it had) makes no player
     // either: one started then crashes in the back end's render thread.
+    // A server that only stalls is not gone: the players let go meanwhile
+    // are held, and once it answers again they are stopped and destroyed
+    // one per turn of the event loop, so that the window answers between.
     void serverGoneEndsThePlayersForGood_data()
     {
-        QTest::addColumn<qint64>("firstAnswer");   // who answers at the engine's first look
+        QTest::addColumn<qint64>("firstAnswer");   // who answers at the engine's first look; -1: ours, stalling
         QTest::newRow("gone while playing") << qint64(4242);
         QTest::newRow("gone before the first look") << qint64(0);
+        QTest::newRow("stalls, then answers again") << qint64(-1);
     }
     void serverGoneEndsThePlayersForGood()
     {
         QFETCH(qint64, firstAnswer);
+        if (firstAnswer < 0) {
+            bool answering = true;
+            Rig r;
+            r.e.setServerAnsweringSource([&answering] { return answering; });
+            const QStringList ids{"a", "b", "c"};
+            for (const QString& id : ids)
+                r.e.play(button(id, m_tone), QString());
+            answering = false;
+            for (const QString& id : ids)
+                r.e.stop(id);
+            QCOMPARE(r.e.playersHeldForServer(), int(ids.size()));
+            QCOMPARE(r.stopped.count(), int(ids.size()));
+            answering = true;
+            for (int held = int(ids.size()) - 1; held >= 0; --held) {
+                QVERIFY(QMetaObject::invokeMethod(&r.e, "serverAnswersAgain", Qt::DirectConnection));
+                QCOMPARE(r.e.playersHeldForServer(), held);
+            }
+            return;
+        }
         ScopedFakeClock clock;
         Rig r;
         qint64 server = firstAnswer;
