@@ -251,6 +251,16 @@ public:
         m_byDir[folderOf(path)] << path;
     }
 
+    // A file asked about again (one last seen missing, pressed): looked at
+    // now, between the sweep's runs.
+    void recheck(const QString& path)
+    {
+        QStringList seen;
+        lookAt(path, &seen);
+        if (!seen.isEmpty())
+            emit m_files->filesSeen(seen);
+    }
+
 private:
     // Looks at the next files for about kRunMs, then rests: three times as
     // long as the looks took, and at the end of a sweep until kSweepMs
@@ -288,6 +298,8 @@ private:
     bool lookAt(const QString& path, QStringList* told)
     {
         const KnownFiles::Looked seen = m_files->lookAndKeep(path);
+        if (seen.isNew)   // asked about before anyone looked at it
+            m_files->follow(path, seen.stamp);
         if (seen.differs) {
             *told << path;
             KnownFilesWatcher* w = m_files->m_watcher;
@@ -412,8 +424,10 @@ void KnownFiles::recheck(const QString& path)
 {
     if (path.isEmpty())
         return;
-    KnownFilesWatcher* w = m_watcher;
-    QMetaObject::invokeMethod(w, [w, path] { w->gather(path); }, Qt::QueuedConnection);
+    // Not on the watching thread: the file may be on a share that hangs,
+    // and the system's notices of every other file would wait behind it.
+    KnownFilesSweeper* s = m_sweeper;
+    QMetaObject::invokeMethod(s, [s, path] { s->recheck(path); }, Qt::QueuedConnection);
 }
 
 void KnownFiles::setLook(Look look)

@@ -57,7 +57,9 @@ public:
     // the file is watched from then on. For decoder threads and for checks
     // that must see the disk as it is this moment.
     FileCheck::Stamp lookNow(const QString& path);
-    // Has the watching thread look at the file again soon.
+    // Has the sweeping thread look at the file again soon, between its
+    // runs: like the sweep's, that look may hang on a share, and holds no
+    // notice.
     void recheck(const QString& path);
 
     // --- for tests --------------------------------------------------------
