@@ -1197,8 +1197,22 @@ private slots:
         // Another length keeps the time; the same length shows a time a
         // second on, as a save a second later would. A rewrite in place
         // that sets no time tells only the file's own watch.
-        if (check.endsWith("a hung look asked for"))
-            files->recheck(stuckOnShare());
+        // Every look at the file on the share hangs, but the window's (the
+        // sweep still hangs on its own look there), until the row ends.
+        const auto hung = std::make_shared<QSemaphore>(0);
+        const auto unhang = qScopeGuard([hung] { hung->release(); });
+        if (check.endsWith("a hung look asked for")) {
+            QThread* gui = QThread::currentThread();
+            const QString stuck = stuckOnShare();
+            files->setLook([gui, hung, stuck](const QString& p) {
+                if (p == stuck && QThread::currentThread() != gui) {
+                    hung->acquire();
+                    hung->release();
+                }
+                return FileCheck::stampOf(p);
+            });
+            files->recheck(stuck);
+        }
         QElapsedTimer saved;
         saved.start();
         const QString beside = path + ".new";
