@@ -625,17 +625,18 @@ void AudioEngine::retirePlayer(QMediaPlayer* player, QAudioOutput* output, Retir
     }
     detachPlayer(player);
     QObject::disconnect(player, nullptr, player, nullptr);
-    if (how == Retire::DropQueue) {
+    if (how == Retire::DropQueue && sender() != player) {
         // Its stream goes before the caller starts the sound anew: destroyed
         // later, on the loop's next turn, its queue could still play under
-        // the new start while a busy machine holds this thread back.
+        // the new start while a busy machine holds this thread back. Not
+        // from within a report of its own: the back end goes on using it.
         player->stop();
         delete player;
         if (output)
             output->deleteLater();
         return;
     }
-    if (player->playbackState() != QMediaPlayer::StoppedState) {
+    if (how == Retire::DropQueue || player->playbackState() != QMediaPlayer::StoppedState) {
         player->stop();
         player->deleteLater();
         if (output)

@@ -682,18 +682,22 @@ TailHearing hearTail(const QByteArray& raw, double fileMs, double pressedAtMs)
 // heard within 150 ms of the press and, as the press came before the end,
 // with no silence over 50 ms before it (a loop held back starts it that much
 // later); nothing of the old run is heard together with the new start.
-void checkTail(const TailHearing& t, const QString& spec, double pressedAt, const EventLoopLateness& lateness,
-               const QSignalSpy& retried)
+// A press while the sound server seems not to answer (a machine busy enough
+// holds its answers back) only cuts the old player off: what it had queued
+// plays until the server answers and the player can go, for as long as the
+// machine held things back.
+void checkTail(const TailHearing& t, const QString& spec, double pressedAt, bool heldForServer,
+               const EventLoopLateness& lateness, const QSignalSpy& retried)
 {
     qInfo("%s: pressed at %.1f ms; the old run heard %.1f ms on after the press, the new start %.1f ms after it, "
           "%.1f ms of silence between; both heard at once for %.1f ms; the event loop ran up to %lld ms late, the "
-          "process's threads were held up to %lld ms",
+          "process's threads were held up to %lld ms%s",
           qPrintable(spec), pressedAt, t.oldAfterPressMs, t.startAfterMs, t.silenceMs, t.bothMs, lateness.worstMs(),
-          lateness.threadsHeldMs());
+          lateness.threadsHeldMs(), heldForServer ? "; the old player was held for the sound server" : "");
     QVERIFY2(t.heardAgain, "not heard again");
-    QCOMPARE_LE(t.bothMs, 2.5);
-    QCOMPARE(retried.count(), 0);
     const double slack = 2.0 * double(lateness.busyMs());
+    QCOMPARE_LE(t.bothMs, 2.5 + (heldForServer ? slack : 0.0));
+    QCOMPARE(retried.count(), 0);
     QCOMPARE_LE(t.startAfterMs, 150.0 + slack);
     QCOMPARE_LE(t.silenceMs, 50.0 + slack);
 }
@@ -713,6 +717,7 @@ void pressAndHear(AudioEngine& e, const ButtonData& b, const QString& sink, Test
     if (press.tail && pressedAt < 0)
         QSKIP("the start was never placed on the sound clock: the event loop was held back");
     QVERIFY2(pressedAt >= 0, "never heard");
+    const int logAtPress = OpLog::totalWritten();
     QElapsedTimer firstPress;   // the later presses' times, from the first
     firstPress.start();
     double lastPressAfterMs = 0;
@@ -731,7 +736,9 @@ void pressAndHear(AudioEngine& e, const ButtonData& b, const QString& sink, Test
     const qint64 endedAt = rec.mixedMs();
     QTRY_VERIFY_WITH_TIMEOUT(rec.mixedMs() - endedAt >= 300, 10000);
     if (press.tail) {
-        checkTail(hearTail(rec.stop(), seconds * 1000, pressedAt), spec, pressedAt, lateness, retried);
+        const QStringList logged = OpLog::entriesNewestFirst().mid(0, OpLog::totalWritten() - logAtPress);
+        const bool heldForServer = !logged.filter(QLatin1String("does not answer")).isEmpty();
+        checkTail(hearTail(rec.stop(), seconds * 1000, pressedAt), spec, pressedAt, heldForServer, lateness, retried);
         return;
     }
     const HeardRange r = heardRange(rec.stop(), seconds, 20000);
