@@ -446,12 +446,10 @@ bool AudioEngine::readToFileEnd(const PlaybackSlot& s) const
 }
 
 // Restarts the slot from startMs on a player made ready ahead (else a new
-// one). The old player is silenced and stopped first, then let go; the new
-// one starts at once, without waiting for the old one to be gone: a player
-// is destroyed on its own threads, which a busy machine holds back long
-// enough to leave a gap before the restart. One that ended by itself and is
-// held only so that its last moments are heard goes at once too: what its
-// stream still has queued would play under the new start.
+// one). The old player is silenced, stopped and destroyed first, its stream
+// with it (see retirePlayer): what that stream still has queued, the last
+// moments of one that ended by itself and is held only so that they are
+// heard too, would play under the new start. The new one starts right after.
 void AudioEngine::restartOnFreshPlayer(PlaybackSlot& s, qint64 startMs)
 {
     endRun(s);
