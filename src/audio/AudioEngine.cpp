@@ -446,12 +446,10 @@ bool AudioEngine::readToFileEnd(const PlaybackSlot& s) const
 }
 
 // Restarts the slot from startMs on a player made ready ahead (else a new
-// one). The old player is silenced and stopped first, then let go; the new
-// one starts at once, without waiting for the old one to be gone: a player
-// is destroyed on its own threads, which a busy machine holds back long
-// enough to leave a gap before the restart. One that ended by itself and is
-// held only so that its last moments are heard goes at once too: what its
-// stream still has queued would play under the new start.
+// one). The old player is silenced, stopped and destroyed first, its stream
+// with it (see retirePlayer): what that stream still has queued, the last
+// moments of one that ended by itself and is held only so that they are
+// heard too, would play under the new start. The new one starts right after.
 void AudioEngine::restartOnFreshPlayer(PlaybackSlot& s, qint64 startMs)
 {
     endRun(s);
@@ -629,6 +627,17 @@ void AudioEngine::retirePlayer(QMediaPlayer* player, QAudioOutput* output, Retir
     }
     detachPlayer(player);
     QObject::disconnect(player, nullptr, player, nullptr);
+    if (how == Retire::DropQueue && sender() != player) {
+        // Its stream goes before the caller starts the sound anew: destroyed
+        // later, on the loop's next turn, its queue could still play under
+        // the new start while a busy machine holds this thread back. Not
+        // from within a report of its own: the back end goes on using it.
+        player->stop();
+        delete player;
+        if (output)
+            output->deleteLater();
+        return;
+    }
     if (how == Retire::DropQueue || player->playbackState() != QMediaPlayer::StoppedState) {
         player->stop();
         player->deleteLater();
