@@ -516,14 +516,36 @@ QHash<QString, QStringList> DirectSoundEngine::idsByFile(const QSet<QString>& fi
     return ids;
 }
 
+namespace {
+
+QString folderOfFile(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash > 0 ? path.left(slash) : QStringLiteral("/");
+}
+
+} // namespace
+
+QMap<QString, QStringList> DirectSoundEngine::awayIn(const QString& folder) const
+{
+    QSet<QString> files;
+    for (const QString& path : m_awayFiles)
+        if (folderOfFile(path) == folder)
+            files.insert(path);
+    const QHash<QString, QStringList> idsOf = idsByFile(files);
+    QMap<QString, QStringList> away;
+    for (auto it = idsOf.cbegin(); it != idsOf.cend(); ++it) {
+        QStringList ids = *it;
+        ids.sort();
+        away.insert(it.key(), ids);
+    }
+    return away;
+}
+
 void DirectSoundEngine::onSeenGathered()
 {
     const QSet<QString> files = std::exchange(m_seenGathered, {});
     const QHash<QString, QStringList> idsOf = idsByFile(files);
-    const auto folderOf = [](const QString& path) {
-        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-        return slash > 0 ? path.left(slash) : QStringLiteral("/");
-    };
     // By folder, in order, for one emission each.
     QMap<QString, QStringList> away;
     QMap<QString, QStringList> back;
@@ -537,10 +559,10 @@ void DirectSoundEngine::onSeenGathered()
             m_awayFiles.insert(path);
             for (const QString& id : ids)
                 VX_LOG(QStringLiteral("[DSE] %1 cannot be seen on disk; %2 plays from memory").arg(path, id));
-            away[folderOf(path)] << ids;
+            away[folderOfFile(path)] << ids;
         } else if (m_awayFiles.remove(path) && !ids.isEmpty()) {
             VX_LOG(QStringLiteral("[DSE] %1 is back on disk").arg(path));
-            back[folderOf(path)] << ids;
+            back[folderOfFile(path)] << ids;
         }
     }
     for (auto it = away.begin(); it != away.end(); ++it) {

@@ -2,6 +2,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QMap>
 #include <QMultiHash>
 #include <QMutex>
 #include <QObject>
@@ -73,6 +74,9 @@ public:
     // they were built from (replaced, rewritten or grown since): not ready,
     // and the next preload of the id decodes it anew.
     bool isStale(const QString& id) const;
+    // The sounds held here whose files in folder went out of sight and have
+    // not come back, by file, each file's ids sorted. GUI thread.
+    QMap<QString, QStringList> awayIn(const QString& folder) const;
     // Ready, or its last preload ended without buffers (the file did not
     // decode, or its range does not fit the window): nothing more will come
     // of waiting for it.

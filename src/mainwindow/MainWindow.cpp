@@ -262,6 +262,7 @@ void MainWindow::connectSessionSignals(SessionManager* sm)
             &MainWindow::onBundleProjectReady, Qt::QueuedConnection);
     connect(BundleManager::instance(), &BundleManager::tabsReadyForSession, this, &MainWindow::onBundleTabsReady);
     connect(BundleManager::instance(), &BundleManager::importMissedSounds, this, &MainWindow::onBundleSoundsMissing);
+    connect(BundleManager::instance(), &BundleManager::exportLeftOutSounds, this, &MainWindow::onBundleSoundsLeftOut);
 }
 
 void MainWindow::connectMidiSignals(MidiManager* midi)

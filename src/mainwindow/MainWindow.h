@@ -247,8 +247,16 @@ public slots:
     void onAudioOutputRestored(const QString& engine, const QString& device);
     void announcePlayersGone();
     // The event log's line for sounds of one folder whose files went out of
-    // sight (away) or came back.
+    // sight (away) or came back: which of them play from memory and which
+    // cannot play meanwhile; at a return, each file still missing. The
+    // toast of the burst follows once the engine has told every folder.
     void onSoundFilesSeen(const QString& folder, const QStringList& ids, bool away);
+    // Whether a press of the sound plays it from memory now, rather than
+    // through the players, which read its file.
+    bool playsFromMemory(const QString& id);
+    // The output a press of btn goes to: its own, else its tab's, else the
+    // window's default (empty: the system's default output).
+    QString pressOutput(const ButtonData& btn, const TabData* tab) const;
     // Distinct sounds playing now in any engine, buttons and music.
     int playingSoundCount();
     // Rebuilds everything derived from the positions of the tabs and from the
@@ -340,6 +348,9 @@ public slots:
     // An import whose sounds were not all in the bundle: one event-log line
     // with the count, one per button left without its sound.
     void onBundleSoundsMissing(int sounds, const QStringList& buttons);
+    // An export that left out buttons whose files are missing: one line for
+    // the count, one per button.
+    void onBundleSoundsLeftOut(int sounds, const QStringList& buttons);
     void onImportStg();
     void onImportCol();
     // Appends the tabs read from a BSI Stinger page or collection to the
@@ -726,6 +737,20 @@ private:
     QSet<QString> lostOutputs;
     // Whether the loss of the players' sound server for this run was told.
     bool playersGoneShown = false;
+    // Sounds whose files went away or came back in the burst the engine is
+    // telling now, for its one toast each way.
+    struct FilesSeenBurst
+    {
+        QStringList folders;
+        QStringList ids;
+        int stillMissing = 0;
+    };
+    FilesSeenBurst filesAwayBurst;
+    FilesSeenBurst filesBackBurst;
+    bool filesSeenToastQueued = false;
+    void logStillMissing(const QString& folder);
+    void queueFilesSeenToast();
+    void showFilesSeenToasts();
     QTimer* dsEndWatch = nullptr;
     // Bumped at every start of an id on the pre-decoded engine; a delayed
     // stop of an older start leaves a newer one alone.

@@ -54,6 +54,19 @@ void MainWindow::onBundleSoundsMissing(int sounds, const QStringList& buttons)
                       QStringLiteral("warn"));
 }
 
+void MainWindow::onBundleSoundsLeftOut(int sounds, const QStringList& buttons)
+{
+    if (!eventLog)
+        return;
+    eventLog->log(QStringLiteral("Bundle"),
+                  QStringLiteral("%1 sound(s) were left out of the exported bundle: their audio files are missing")
+                      .arg(sounds),
+                  QStringLiteral("warn"));
+    for (const QString& button : buttons)
+        eventLog->log(QStringLiteral("Bundle"), QStringLiteral("Left out of the bundle, file missing: ") + button,
+                      QStringLiteral("warn"));
+}
+
 void MainWindow::appendImportedTab(TabData tab)
 {
     // New identities: the session may hold these tabs already (the same

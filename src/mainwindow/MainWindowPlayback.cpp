@@ -77,16 +77,6 @@ QString minSec(qint64 seconds)
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-// A folder as the event log names it: its last two names, which tell a
-// show's folder and the disk or share it lies on, without the rest.
-QString shortFolder(const QString& folder)
-{
-    const QStringList names = folder.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    if (names.size() <= 2)
-        return folder;
-    return QStringLiteral("\u2026/") + names.sliced(names.size() - 2).join(QLatin1Char('/'));
-}
-
 } // namespace
 
 // --- Clock, seam and small helpers ---------------------------------------------
@@ -228,6 +218,29 @@ void MainWindow::refreshChangedSound(const ButtonData& btn)
         e.dsPreload(btn);
 }
 
+QString MainWindow::pressOutput(const ButtonData& btn, const TabData* tab) const
+{
+    if (!btn.outputDevice.isEmpty())
+        return btn.outputDevice;
+    if (tab && !tab->soundCard.isEmpty())
+        return tab->soundCard;
+    return defaultDevice;
+}
+
+// As a press decides it (a lost output aside, which is told of its own). A
+// sound the engine holds that no button of the session has plays as one on
+// the default output would.
+bool MainWindow::playsFromMemory(const QString& id)
+{
+    PlaybackEngines& e = engines();
+    if (!preloadOn || !e.dsInitialized() || !e.dsReady(id))
+        return false;
+    const int t = tabOfButton(id);
+    const TabData* tab = t >= 0 ? &SessionManager::instance()->session().tabs[t] : nullptr;
+    const ButtonData* b = sessionRecord(t, id);
+    return onDefaultOutput(b ? pressOutput(*b, tab) : defaultDevice);
+}
+
 bool MainWindow::refusedStart(const ButtonData& btn)
 {
     const QString why = engines().audioStartRefusal(btn);
@@ -258,11 +271,7 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
     const bool restart = ownRules ? tab->pb_rs : s.restart;
     const bool crossTab = ownRules ? tab->pb_cts : (crossTabStopToggle && crossTabStopToggle->isChecked());
 
-    QString device = btn.outputDevice;
-    if (device.isEmpty() && tab)
-        device = tab->soundCard;
-    if (device.isEmpty())
-        device = defaultDevice;
+    const QString device = pressOutput(btn, tab);
     // The pre-decoded engine plays on the default output only: a button, tab
     // or window default naming another output plays through the players, there.
     // With its output lost it plays nothing: the players take the press (or
@@ -684,28 +693,6 @@ void MainWindow::onAudioOutputRestored(const QString& engine, const QString& dev
     }
     applyStatusBarTheme();
     updateStatusBar();
-}
-
-// The operator learns here, not at the next start, that a show's files went
-// away: the pre-decoded sounds play on from memory, anything else of them
-// cannot start until the files are back.
-void MainWindow::onSoundFilesSeen(const QString& folder, const QStringList& ids, bool away)
-{
-    if (!eventLog || ids.isEmpty())
-        return;
-    const QString where = shortFolder(folder);
-    QString text;
-    if (ids.size() == 1) {
-        const QString title = playbackTitle(ids.first());
-        text = away ? QStringLiteral("The file of \"%1\" cannot be seen on disk (%2); the sound plays from memory")
-                    : QStringLiteral("The file of \"%1\" is back on disk (%2)");
-        text = text.arg(title, where);
-    } else {
-        text = away ? QStringLiteral("%1 sounds' files cannot be seen on disk (%2); they play from memory")
-                    : QStringLiteral("%1 sounds' files are back on disk (%2)");
-        text = text.arg(ids.size()).arg(where);
-    }
-    eventLog->log(QStringLiteral("Audio"), text, away ? QStringLiteral("warn") : QStringLiteral("ok"));
 }
 
 // Once per run: the players' sound server has gone, and with it long sounds

@@ -6,6 +6,7 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -31,7 +32,6 @@ const char* const kDialogSS =
     "QPushButton#applyBtn{background:%5;color:%9;border-color:%8;font-weight:700;}"
     "QPushButton#applyBtn:hover{background:%8;color:%10;}";
 
-constexpr int kOutputChars = 20;
 constexpr int kDeviceChars = 40;
 
 QLabel* plainLabel(const QString& text, const QString& style, QWidget* parent)
@@ -86,13 +86,44 @@ QString TabPlaybackDialog::rulesText(const TabData& t)
     return on.isEmpty() ? QStringLiteral("Custom (none)") : on.join(QStringLiteral(" + "));
 }
 
-QString TabPlaybackDialog::outputText(const QString& soundCard)
+QList<TabPlaybackDialog::OutputCell> TabPlaybackDialog::outputCells(const QList<TabData>& tabs,
+                                                                     const QList<OutputChoices::Output>& listed)
 {
-    if (soundCard.isEmpty())
-        return QStringLiteral("Default");
-    if (soundCard.size() > kOutputChars)
-        return soundCard.left(kOutputChars) + QStringLiteral("...");
-    return soundCard;
+    const QString defaultText = QStringLiteral("Default");
+    // The listed outputs, then each output a tab names that is not listed,
+    // by its id: all named apart from each other and from "Default".
+    QList<OutputChoices::Output> outputs = listed;
+    const qsizetype listedCount = outputs.size();
+    QHash<QString, qsizetype> at;
+    for (qsizetype i = 0; i < outputs.size(); ++i)
+        at.insert(QString::fromUtf8(outputs.at(i).id), i);
+    for (const TabData& t : tabs) {
+        if (t.soundCard.isEmpty() || at.contains(t.soundCard))
+            continue;
+        at.insert(t.soundCard, outputs.size());
+        outputs.append({t.soundCard, t.soundCard.toUtf8()});
+    }
+    // As long as the device chooser's rows, which read apart at that length.
+    const QStringList names = OutputChoices::names(outputs, kDeviceChars, {defaultText});
+    QList<OutputCell> cells;
+    for (const TabData& t : tabs) {
+        if (t.soundCard.isEmpty()) {
+            cells.append({defaultText, QString()});
+            continue;
+        }
+        const qsizetype i = at.value(t.soundCard);
+        const QString tip = i < listedCount ? OutputChoices::toolTip(outputs.at(i))
+                                            : t.soundCard + QStringLiteral("  (not connected)");
+        cells.append({names.at(i), tip});
+    }
+    return cells;
+}
+
+QString TabPlaybackDialog::outputText(const QString& soundCard, const QList<OutputChoices::Output>& listed)
+{
+    TabData t;
+    t.soundCard = soundCard;
+    return outputCells({t}, listed).first().text;
 }
 
 QString TabPlaybackDialog::deviceItemText(const QString& description)
@@ -136,6 +167,7 @@ TabPlaybackDialog::TabPlaybackDialog(const Session& session, int tabIdx, QWidget
     columns->setSpacing(18);
     const int n = int(session.tabs.size());
     const int left = (n + 1) / 2;
+    const QList<OutputCell> outputs = outputCells(session.tabs, OutputChoices::outputs());
     for (int side = 0; side < 2; ++side) {
         if (side == 1) {
             auto* line = new QFrame(overview);
@@ -144,7 +176,7 @@ TabPlaybackDialog::TabPlaybackDialog(const Session& session, int tabIdx, QWidget
             columns->addWidget(line);
         }
         m_overview[side] = new QGridLayout;
-        fillOverview(m_overview[side], session, side == 0 ? 0 : left, side == 0 ? left : n, tabIdx);
+        fillOverview(m_overview[side], session, outputs, side == 0 ? 0 : left, side == 0 ? left : n, tabIdx);
         columns->addLayout(m_overview[side]);
     }
     root->addWidget(overview);
@@ -242,7 +274,8 @@ TabPlaybackDialog::TabPlaybackDialog(const Session& session, int tabIdx, QWidget
     });
 }
 
-void TabPlaybackDialog::fillOverview(QGridLayout* grid, const Session& session, int first, int end, int edited)
+void TabPlaybackDialog::fillOverview(QGridLayout* grid, const Session& session, const QList<OutputCell>& outputs,
+                                     int first, int end, int edited)
 {
     const ThemeColors& tc = ThemeManager::instance()->colors();
     const QString muted = mutedInk();
@@ -268,9 +301,9 @@ void TabPlaybackDialog::fillOverview(QGridLayout* grid, const Session& session, 
                                        .arg(t.useTabPb ? accent : muted),
                                    nullptr),
                         row, 1);
-        grid->addWidget(plainLabel(outputText(t.soundCard),
-                                   QStringLiteral("color:%1;font-size:10px;").arg(muted), nullptr),
-                        row, 2);
+        QLabel* output = plainLabel(outputs.at(i).text, QStringLiteral("color:%1;font-size:10px;").arg(muted), nullptr);
+        output->setToolTip(outputs.at(i).tip);
+        grid->addWidget(output, row, 2);
     }
 }
 

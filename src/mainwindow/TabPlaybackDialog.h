@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 
+#include "OutputChoices.h"
 #include "OutputChooser.h"
 #include "Types.h"
 
@@ -33,7 +34,18 @@ public:
 
     // The overview's texts for one tab.
     static QString rulesText(const TabData& t);
-    static QString outputText(const QString& soundCard);
+    // The OUTPUT column names each output as the choosers do, within a few
+    // characters: no two alike, whole in the tip (its description and id).
+    // An output not listed (not connected) goes by its id. The cells follow
+    // the tabs' order.
+    struct OutputCell
+    {
+        QString text;
+        QString tip;
+    };
+    static QList<OutputCell> outputCells(const QList<TabData>& tabs, const QList<OutputChoices::Output>& listed);
+    // One tab's cell text, its output alone among the listed ones.
+    static QString outputText(const QString& soundCard, const QList<OutputChoices::Output>& listed = {});
     // A device description as the chooser lists it.
     static QString deviceItemText(const QString& description);
 
@@ -48,7 +60,8 @@ public:
     QGridLayout* overviewGrid(int side) const { return m_overview[side]; }
 
 private:
-    void fillOverview(QGridLayout* grid, const Session& session, int first, int end, int edited);
+    void fillOverview(QGridLayout* grid, const Session& session, const QList<OutputCell>& outputs, int first,
+                      int end, int edited);
     void setRulesEnabled(bool on);
 
     bool m_globalAutoStop = false;

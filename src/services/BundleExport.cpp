@@ -164,7 +164,17 @@ struct AudioPlan
 {
     QList<PackItem> audio;
     QList<int> tabsWithAudio;   // indices among the exported tabs
+    // Buttons whose file is missing, left out: "Tab / Button: path" each.
+    QStringList leftOut;
 };
+
+// A button as the export's report names it.
+QString buttonLine(const TabData& tab, int t, const ButtonData& b, int k)
+{
+    const QString tabName = tab.name.isEmpty() ? QStringLiteral("Tab %1").arg(t + 1) : tab.name;
+    const QString label = b.name.isEmpty() ? QStringLiteral("button %1").arg(k + 1) : b.name;
+    return QStringLiteral("%1 / %2: %3").arg(tabName, label, b.audioPath);
+}
 
 AudioPlan planAudio(const QList<TabData>& tabs)
 {
@@ -181,6 +191,11 @@ AudioPlan planAudio(const QList<TabData>& tabs)
     QSet<QString> packed;
     for (int t = 0; t < tabs.size(); ++t) {
         const TabData& tab = tabs.at(t);
+        for (int k = 0; k < tab.buttons.size(); ++k) {
+            const ButtonData& b = tab.buttons.at(k);
+            if (!b.audioPath.isEmpty() && !exists(b.audioPath))
+                plan.leftOut << buttonLine(tab, t, b, k);
+        }
         const bool hasAudio = std::any_of(tab.buttons.begin(), tab.buttons.end(), [&](const ButtonData& b) {
             return !b.audioPath.isEmpty() && exists(b.audioPath);
         });
@@ -349,8 +364,18 @@ bool BundleWorker::runExport()
     if (!out.commit())
         return fail(QStringLiteral("Failed to write bundle to disk."));
     emit progress(count, count, QStringLiteral("Export complete."));
-    emit finished(true, QStringLiteral("Bundle exported successfully!\n\n%1\n\n%2 audio file(s) packed.")
+    if (plan.leftOut.isEmpty()) {
+        emit finished(true, QStringLiteral("Bundle exported successfully!\n\n%1\n\n%2 audio file(s) packed.")
+                                .arg(bundlePath)
+                                .arg(plan.audio.size()));
+        return true;
+    }
+    // The receiver would find these pads dead: the sender learns it now.
+    emit soundsMissing(int(plan.leftOut.size()), plan.leftOut);
+    emit finished(true, QStringLiteral("Bundle exported, but %3 sound(s) were left out: their audio files are "
+                                       "missing (listed in the event log).\n\n%1\n\n%2 audio file(s) packed.")
                             .arg(bundlePath)
-                            .arg(plan.audio.size()));
+                            .arg(plan.audio.size())
+                            .arg(plan.leftOut.size()));
     return true;
 }

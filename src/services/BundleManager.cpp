@@ -115,12 +115,16 @@ void BundleManager::runWorker(BundleWorker* worker, QWidget* parent, const QStri
     job->parent = parent;
 
     // Queued like the result that follows it, so it arrives first.
+    const bool exporting = worker->isExportJob();
     connect(worker, &BundleWorker::soundsMissing, QCoreApplication::instance(),
-            [this, job](int sounds, const QStringList& buttons) {
+            [this, job, exporting](int sounds, const QStringList& buttons) {
                 if (job->released)
                     return;
                 job->missingSounds = sounds;
-                emit importMissedSounds(sounds, buttons);
+                if (exporting)
+                    emit exportLeftOutSounds(sounds, buttons);
+                else
+                    emit importMissedSounds(sounds, buttons);
             }, Qt::QueuedConnection);
     connect(worker, &BundleWorker::appendReady, QCoreApplication::instance(), [this, job](const QByteArray& json) {
         if (!job->release())

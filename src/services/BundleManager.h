@@ -68,6 +68,9 @@ signals:
     // An import whose project names sounds the bundle did not hold: how many,
     // and one line per button that keeps such a path.
     void importMissedSounds(int sounds, const QStringList& buttons);
+    // An export that left out buttons whose files are missing: how many, and
+    // one line per button.
+    void exportLeftOutSounds(int sounds, const QStringList& buttons);
 
 private:
     explicit BundleManager(QObject* parent);

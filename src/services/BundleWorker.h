@@ -49,7 +49,9 @@ signals:
     void appendReady(const QByteArray& patchedProjectJson);
     // Before an import's result: the sounds the manifest lists that the
     // bundle did not hold (count of distinct files), and one line per button
-    // that keeps such a path. Not emitted when every sound was there.
+    // that keeps such a path. Before an export's: the buttons left out of the
+    // bundle as their files are missing (count and one line each). Not
+    // emitted when every sound was there.
     void soundsMissing(int sounds, const QStringList& buttons);
 
 public:

@@ -150,6 +150,8 @@ struct Run
     QString msg;
     QList<int> current, total;
     QStringList labels;
+    // What the job said was missing before its result, one line a button.
+    QStringList missing;
 };
 
 // Runs the worker's job on this thread. onProgress sees each progress report
@@ -164,6 +166,7 @@ inline Run run(BundleWorker& w, std::function<void(BundleWorker&, int)> onProgre
         if (onProgress)
             onProgress(w, c);
     });
+    QObject::connect(&w, &BundleWorker::soundsMissing, [&](int, const QStringList& buttons) { r.missing << buttons; });
     QObject::connect(&w, &BundleWorker::finished, [&](bool ok, const QString& m) {
         ++r.finishedCount;
         r.ok = ok;

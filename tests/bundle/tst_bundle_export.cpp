@@ -110,6 +110,11 @@ private slots:
             << QStringList{QStringLiteral("Jingles äöü ♪")} << QList<int>{0, 0};
         QTest::newRow("nothing to pack") << QStringList{"A|", "B|!x.mp3"} << QStringList{} << QStringList{}
                                          << QList<int>{};
+        QTest::newRow("nine sounds, one file missing")
+            << QStringList{"A|1.wav;2.wav;3.wav;4.wav", "|5.wav;6.wav;!7.wav;8.wav;9.wav"}
+            << QStringList{"Audio/A/1.wav", "Audio/A/2.wav", "Audio/A/3.wav", "Audio/A/4.wav", "Audio/Tab 2/5.wav",
+                           "Audio/Tab 2/6.wav", "Audio/Tab 2/8.wav", "Audio/Tab 2/9.wav"}
+            << QStringList{"A", ""} << QList<int>{0, 0, 0, 0, 1, 1, 1, 1};
         QTest::newRow("path steps as tab names")
             << QStringList{"..|a.wav", ".|b.wav", " . |c.wav", "...|d.wav", ". .|e.wav"}
             << QStringList{"Audio/Tab/a.wav", "Audio/Tab/b.wav", "Audio/Tab/c.wav", "Audio/.../d.wav",
@@ -139,9 +144,26 @@ private slots:
         const Run r = exportSession(s, target, &project);
         QVERIFY2(r.result && r.ok, qPrintable(r.msg));
         QCOMPARE(r.finishedCount, 1);
-        QCOMPARE(r.msg, QStringLiteral("Bundle exported successfully!\n\n%1\n\n%2 audio file(s) packed.")
-                            .arg(target)
-                            .arg(audio.size()));
+        // Each button whose file is missing is left out, and named.
+        QStringList leftOut;
+        for (int t = 0; t < tabs.size(); ++t) {
+            const QStringList rels = tabs.at(t).section(QLatin1Char('|'), 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+            const QString tabName = s.tabs.at(t).name.isEmpty() ? QStringLiteral("Tab %1").arg(t + 1) : s.tabs.at(t).name;
+            for (int k = 0; k < rels.size(); ++k)
+                if (rels.at(k).startsWith(QLatin1Char('!')))
+                    leftOut << QStringLiteral("%1 / button %2: %3").arg(tabName).arg(k + 1).arg(s.tabs.at(t).buttons.at(k).audioPath);
+        }
+        QCOMPARE(r.missing, leftOut);
+        if (leftOut.isEmpty())
+            QCOMPARE(r.msg, QStringLiteral("Bundle exported successfully!\n\n%1\n\n%2 audio file(s) packed.")
+                                .arg(target)
+                                .arg(audio.size()));
+        else
+            QCOMPARE(r.msg, QStringLiteral("Bundle exported, but %3 sound(s) were left out: their audio files are "
+                                           "missing (listed in the event log).\n\n%1\n\n%2 audio file(s) packed.")
+                                .arg(target)
+                                .arg(audio.size())
+                                .arg(leftOut.size()));
 
         QString err;
         const QList<Entry> entries = readBundle(readFile(target), &err);

@@ -151,17 +151,21 @@ private slots:
 
         const QString warn = QStringLiteral("Export Bundle");
         const QString ok = QStringLiteral("Bundle exported successfully!\n\n%1\n\n%2 audio file(s) packed.");
+        // Tab 2's one sound has no file.
+        const QString leftOut = QStringLiteral("Bundle exported, but 1 sound(s) were left out: their audio files are "
+                                               "missing (listed in the event log).\n\n%1\n\n%2 audio file(s) packed.");
         QTest::newRow("whole session") << "saved" << false << QList<int>{} << true << "out.vxbundle" << "show.vxbundle"
-                                       << "Bundle" << QString(ok).replace("%2", "2")
+                                       << "Bundle" << QString(leftOut).replace("%2", "2")
                                        << QStringList{"Audio/Jingles/a.wav", "Audio/Beds/c.mp3"};
         QTest::newRow("suffix compared case-sensitively")
             << "saved" << false << QList<int>{} << true << "export.VXBUNDLE" << "show.vxbundle" << "Bundle"
-            << QString(ok).replace("%2", "2") << QStringList{"Audio/Jingles/a.wav", "Audio/Beds/c.mp3"};
+            << QString(leftOut).replace("%2", "2") << QStringList{"Audio/Jingles/a.wav", "Audio/Beds/c.mp3"};
         QTest::newRow("one tab suggests its name")
             << "saved" << true << QList<int>{0, 1} << true << "beds.vxbundle" << "show_Beds.vxbundle" << "Bundle"
             << QString(ok).replace("%2", "2") << QStringList{"Audio/Beds/c.mp3", "Audio/Beds/a.wav"};
         QTest::newRow("one unnamed tab") << "saved" << true << QList<int>{0, 2} << true << "t.vxbundle"
-                                         << "show_Tab.vxbundle" << "Bundle" << QString(ok).replace("%2", "0") << QStringList{};
+                                         << "show_Tab.vxbundle" << "Bundle" << QString(leftOut).replace("%2", "0")
+                                         << QStringList{};
         QTest::newRow("two tabs suggest the session name")
             << "saved" << true << QList<int>{1} << true << "two.vxbundle" << "show.vxbundle" << "Bundle"
             << QString(ok).replace("%2", "2") << QStringList{"Audio/Jingles/a.wav", "Audio/Beds/c.mp3"};

@@ -170,6 +170,7 @@ private slots:
         QTest::newRow("pre-decoded") << "file there";
         QTest::newRow("pre-decoded, file renamed away") << "file away";
         QTest::newRow("pre-decoded, folder renamed away twice") << "folder away";
+        QTest::newRow("pre-decoded, a second output's folder away, files deleted meanwhile") << "second output away";
         QTest::newRow("players, second output") << "second output";
         QTest::newRow("faded stop outlasting its timer") << "late fall";
     }
@@ -180,6 +181,8 @@ private slots:
             playsWhileAway();
         else if (how == QLatin1String("folder away"))
             folderAwayTold();
+        else if (how == QLatin1String("second output away"))
+            secondOutputAwayTold();
         else if (how == QLatin1String("second output"))
             playerEndsOnSecondOutput();
         else if (how == QLatin1String("late fall"))
@@ -254,13 +257,21 @@ private:
                          .size(),
                      1);
         QVERIFY(!logged(QStringLiteral("[onPlaybackError] id=P")));
-        QCOMPARE(TestSupport::takeToasts().filter(QStringLiteral("Sound P")).size(), 0);
+        // One toast for the loss, none refusing a press.
+        QStringList toasts;
+        QTRY_VERIFY((toasts << TestSupport::takeToasts()).filter(QStringLiteral("cannot be seen")).size() == 1);
+        QCOMPARE(toasts.filter(QStringLiteral("Sound P")),
+                 QStringList{QStringLiteral("⚠  The file of \"Sound P\" cannot be seen on disk") + where
+                             + QStringLiteral("; the sound plays from memory")});
 
         putBack.dismiss();
         QVERIFY(QFile::rename(path + QStringLiteral(".away"), path));
         QTRY_VERIFY(files->lastSeen(path).exists());
         QVERIFY(ds->isReady(id));
         QTRY_COMPARE(logLines(QStringLiteral("Audio: The file of \"Sound P\" is back on disk") + where).size(), 1);
+        QTRY_VERIFY((toasts << TestSupport::takeToasts()).filter(QStringLiteral("back on disk")).size() == 1);
+        QCOMPARE(toasts.filter(QStringLiteral("back on disk")).first(),
+                 QStringLiteral("✅  The file of \"Sound P\" is back on disk") + where);
         A::cacheHealTick(w);
         QCOMPARE(ds->slotView(id).master, master);
     }
@@ -477,6 +488,78 @@ private:
         const QList<QListWidgetItem*> shareLines = logLines(QStringLiteral("/Share)"));
         QVERIFY2(shareLines.size() == 1 && shareLines.first()->text().contains(shareLost),
                  qPrintable(told(QStringLiteral("/Share)"))));
+    }
+
+    // A tab on a second output plays through the players, which read the
+    // file: its sounds cannot play while their folder is away, though the
+    // pre-decoded engine holds them. One sound of the folder is on a tab of
+    // the default output and plays from memory. Two files are deleted while
+    // the folder is away; its return names them.
+    void secondOutputAwayTold()
+    {
+        DirectSoundEngine* ds = DirectSoundEngine::instance();
+        Session& session = SessionManager::instance()->session();
+        const QString show = dir + QStringLiteral("/Show2");
+        QVERIFY(QDir().mkpath(show));
+        TabData tab;
+        tab.id = QStringLiteral("tab-show");
+        tab.name = QStringLiteral("Show");
+        tab.soundCard = QStringLiteral("second-output");
+        QStringList ids;
+        for (int i = 1; i <= 6; ++i) {
+            const QString id = QStringLiteral("X%1").arg(i);
+            const QString path = show + QStringLiteral("/%1.wav").arg(id);
+            QVERIFY(TestSupport::writeWav16(path, TestSupport::sine(440, 0.1, 2, 44100), 2, 44100));
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+            if (i < 6)
+                tab.buttons << button(id, path);
+            else
+                session.tabs[1].buttons << button(id, path);   // the default output
+            ds->preload(id, path, 0, 0, 1.0f, false, 0, 0);
+            ids << id;
+        }
+        session.tabs << tab;
+        auto forget = qScopeGuard([&] {
+            QDir().rename(show + QStringLiteral(".away"), show);
+            SessionManager::instance()->session().tabs.removeLast();
+            SessionManager::instance()->session().tabs[1].buttons.removeLast();
+            for (const QString& id : ids)
+                ds->evict(id);
+        });
+        for (const QString& id : ids)
+            QTRY_VERIFY_WITH_TIMEOUT(ds->isReady(id), 30000);
+        A::eventLog(w)->clear();
+        TestSupport::takeToasts();
+        const QString where = QStringLiteral("(\u2026/%1/Show2)").arg(QFileInfo(dir).fileName());
+        const QString lost = QStringLiteral("6 sounds' files cannot be seen on disk %1: \"Sound X6\" plays from "
+                                            "memory; 5 cannot play until their files are back")
+                                 .arg(where);
+        QVERIFY(QDir().rename(show, show + QStringLiteral(".away")));
+        QTRY_COMPARE_WITH_TIMEOUT(logLines(QStringLiteral("Audio: ") + lost).size(), 1, 15000);
+        QStringList toasts;
+        QTRY_VERIFY((toasts << TestSupport::takeToasts()).filter(QStringLiteral("cannot be seen")).size() == 1);
+        QCOMPARE(toasts.filter(QStringLiteral("cannot be seen")).first(), QStringLiteral("⚠  ") + lost);
+
+        QVERIFY(QFile::remove(show + QStringLiteral(".away/X2.wav")));
+        QVERIFY(QFile::remove(show + QStringLiteral(".away/X6.wav")));
+        QVERIFY(QDir().rename(show + QStringLiteral(".away"), show));
+        const QString back = QStringLiteral("4 sounds' files are back on disk %1").arg(where);
+        QTRY_COMPARE_WITH_TIMEOUT(logLines(QStringLiteral("Audio: ") + back).size(), 1, 15000);
+        QCOMPARE(logLines(QStringLiteral("still missing")).size(), 2);
+        QCOMPARE(logLines(QStringLiteral("Audio: The file of \"Sound X2\" is still missing (\u2026/Show2/X2.wav); "
+                                         "the sound cannot play until its file is back"))
+                     .size(),
+                 1);
+        QCOMPARE(logLines(QStringLiteral("Audio: The file of \"Sound X6\" is still missing (\u2026/Show2/X6.wav); "
+                                         "the sound plays from memory until the program closes"))
+                     .size(),
+                 1);
+        QTRY_VERIFY((toasts << TestSupport::takeToasts()).filter(QStringLiteral("back on disk")).size() == 1);
+        QCOMPARE(toasts.filter(QStringLiteral("back on disk")).first(),
+                 QStringLiteral("✅  ") + back + QStringLiteral("; 2 still missing (see the Event Log)"));
+        QCOMPARE(toasts.filter(QStringLiteral("cannot be seen")).size(), 1);
     }
 
 private slots:

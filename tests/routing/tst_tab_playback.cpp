@@ -93,19 +93,47 @@ private slots:
         QCOMPARE(TabPlaybackDialog::rulesText(t), rules);
     }
 
+    // The OUTPUT column of a tab, beside another tab's output: a listed
+    // output by its name, an unplugged one by its id, never two alike.
     void outputTexts_data()
     {
         QTest::addColumn<QString>("card");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("none") << "" << "Default";
-        QTest::newRow("20 characters") << "abcdefghijklmnopqrst" << "abcdefghijklmnopqrst";
-        QTest::newRow("25 characters") << "abcdefghijklmnopqrstuvwxy" << "abcdefghijklmnopqrst...";
+        QTest::addColumn<QString>("other");   // the other tab's output
+        QTest::addColumn<QString>("tip");
+        QTest::newRow("none") << "" << "Default" << "" << "";
+        QTest::newRow("20 characters") << "abcdefghijklmnopqrst" << "abcdefghijklmnopqrst" << ""
+                                       << "abcdefghijklmnopqrst  (not connected)";
+        QTest::newRow("45 characters") << "abcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrs"
+                                       << "abcdefghijklmnopqrstuvwxyzabcdefghijk..." << ""
+                                       << "abcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrs  (not connected)";
+        QTest::newRow("analog and digital of one card")
+            << "hw:analog" << "Family 17h/19h HD Audio...Analog Stereo" << "hw:digital"
+            << "Family 17h/19h HD Audio Controller Analog Stereo — hw:analog";
+        QTest::newRow("two outputs of one description") << "hw:null-a" << "Null Output (1)" << "hw:null-b"
+                                                        << "Null Output — hw:null-a";
+        QTest::newRow("two unplugged outputs of one card")
+            << "alsa_output.usb-Focusrite_Scarlett_2i2_USB-00.analog-stereo" << "alsa_output.usb-Focusrit...analog-stereo"
+            << "alsa_output.usb-Focusrite_Scarlett_2i2_USB-00.iec958-stereo"
+            << "alsa_output.usb-Focusrite_Scarlett_2i2_USB-00.analog-stereo  (not connected)";
     }
     void outputTexts()
     {
         QFETCH(QString, card);
         QFETCH(QString, shown);
-        QCOMPARE(TabPlaybackDialog::outputText(card), shown);
+        QFETCH(QString, other);
+        QFETCH(QString, tip);
+        if (other.isEmpty())
+            QCOMPARE(TabPlaybackDialog::outputText(card, OutputChoices::outputs()), shown);
+        TabData mine, theirs;
+        mine.soundCard = card;
+        theirs.soundCard = other;
+        const QList<TabPlaybackDialog::OutputCell> cells =
+            TabPlaybackDialog::outputCells({mine, theirs}, OutputChoices::outputs());
+        QCOMPARE(cells.at(0).text, shown);
+        QCOMPARE(cells.at(0).tip, tip);
+        if (card != other)
+            QVERIFY(cells.at(0).text != cells.at(1).text);
     }
 
     // Five tabs: three in the left grid, two in the right; the edited one
@@ -126,7 +154,7 @@ private slots:
         QCOMPARE(cell(left, 3, 0), QStringLiteral("● Tab 3"));
         QCOMPARE(cell(right, 1, 0), QStringLiteral("● ▶ <b>&amp;"));
         QCOMPARE(cell(right, 1, 1), QStringLiteral("Custom (none)"));
-        QCOMPARE(cell(right, 1, 2), QStringLiteral("hw:usb"));
+        QCOMPARE(cell(right, 1, 2), QStringLiteral("A very long name of a USB audio inter..."));
         QCOMPARE(d.windowTitle(), QStringLiteral("Playback Settings — <b>&amp;"));
         // The title label's markup shows the name as typed.
         const QList<QLabel*> labels = d.findChildren<QLabel*>();
