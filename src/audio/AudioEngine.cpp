@@ -544,16 +544,12 @@ bool AudioEngine::serverAnswering()
 }
 
 // A player let go while the server does not answer is only cut off here
-// (its signals no longer reach the engine) and silenced; it is stopped and
-// destroyed once the server answers again. Nothing it queued can be heard
-// before then: the server plays nothing while it stalls. Once it answers,
-// the player's threads write on until its stop is carried out (one held
-// player a turn, each stop waiting on the server): silenced now, all they
-// write is silence, and only what the server held when it stalled is heard.
+// (its signals no longer reach the engine); it is stopped and destroyed
+// once the server answers again. Nothing it queued can be heard before
+// then: the server plays nothing while it stalls.
 void AudioEngine::holdForServer(QMediaPlayer* player, QAudioOutput* output, Retire how)
 {
     detachPlayer(player);
-    silenceOutput(output);
     if (m_heldForServer.isEmpty())
         VX_LOG(QStringLiteral("[AudioEngine] the sound server does not answer; players let go are held until it does"));
     m_heldForServer.append({player, output, how});

@@ -15,8 +15,6 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <csignal>
-#include <memory>
 #include <thread>
 
 #include "AudioEngine.h"
@@ -25,7 +23,6 @@
 #include "LoopStream.h"
 #include "MonoClock.h"
 #include "OpLog.h"
-#include "SoundServer.h"
 #include "SpecialFiles.h"
 #include "TestSupport.h"
 
@@ -526,7 +523,6 @@ struct Press
     int times = 1;
     bool tail = false;
     bool onDefault = false;
-    bool inStall = false;   // the stop comes while the sound server is stopped
 };
 
 Press pressOf(const QString& spec)
@@ -539,7 +535,6 @@ Press pressOf(const QString& spec)
         p.times = w.value(2).mid(1).toInt();
     p.tail = w.contains(QLatin1String("tail"));
     p.onDefault = w.contains(QLatin1String("default"));
-    p.inStall = w.contains(QLatin1String("stall"));
     return p;
 }
 
@@ -625,77 +620,6 @@ PressHearing hearPresses(const HeardRange& r, double fileMs, double pressFrame)
         h.loudest = std::max(h.loudest, sum / 441 / r.fullLevel);
     }
     return h;
-}
-
-// What the sound server holds of its streams now and has yet to play, in ms:
-// the longest queue of a stream (its buffer and the sink's latency, as the
-// server tells them). -1 when it cannot be asked.
-double serverQueueMs()
-{
-    QProcess ask;
-    ask.start("pactl", {"list", "sink-inputs"});
-    if (!ask.waitForFinished(5000) || ask.exitCode() != 0)
-        return -1;
-    static const QRegularExpression latency(QStringLiteral("(Buffer|Sink) Latency: (\\d+) usec"));
-    double most = -1, buffer = 0;
-    for (const QString& line : QString::fromUtf8(ask.readAllStandardOutput()).split(QLatin1Char('\n'))) {
-        const QRegularExpressionMatch m = latency.match(line);
-        if (!m.hasMatch())
-            continue;
-        if (m.captured(1) == QLatin1String("Buffer"))
-            buffer = m.captured(2).toDouble() / 1000;
-        else
-            most = std::max(most, buffer + m.captured(2).toDouble() / 1000);
-    }
-    return most;
-}
-
-// A stop while this test's own sound server is stopped (SIGSTOP): where the
-// sound was heard when the server stopped, and what the server held then.
-struct StallStop
-{
-    double heardAtMs = -1;
-    double serverHeldMs = -1;
-    int playersHeld = 0;
-};
-
-// Stops the sound as soon as the server stops, and lets the server go on a
-// second later. The engine is told of the stall as its watch would tell it,
-// without the watch's timing. An empty message when done.
-QString stopInStall(AudioEngine& e, const QString& id, StallStop* out)
-{
-    const qint64 server = SoundServer::currentId();
-    if (server <= 0)
-        return QStringLiteral("no sound server of this test's own");
-    auto answering = std::make_shared<std::atomic<bool>>(true);
-    e.setServerAnsweringSource([answering] { return answering->load(); });
-    const auto resume = qScopeGuard([&] {
-        ::kill(pid_t(server), SIGCONT);
-        answering->store(true);
-    });
-    // The players' threads fill the queue in bursts, late on a busy
-    // machine: the most it held over the last moments before the stall.
-    for (int i = 0; i < 5; ++i)
-        out->serverHeldMs = std::max(out->serverHeldMs, serverQueueMs());
-    if (out->serverHeldMs < 0)
-        return QStringLiteral("the sound server tells nothing of its streams");
-    if (::kill(pid_t(server), SIGSTOP) != 0)
-        return QStringLiteral("the sound server could not be stopped");
-    answering->store(false);
-    out->heardAtMs = heardPosMs(e, id);
-    const int heldBefore = e.playersHeldForServer();
-    e.stop(id);
-    if (e.isPlaying(id) || (e.slotFor(id) && e.slotFor(id)->player))
-        return QStringLiteral("the stop was not taken in the stall");
-    out->playersHeld = e.playersHeldForServer() - heldBefore;
-    // The player's threads write on meanwhile, as far as the server lets them.
-    QTest::qWait(1000);
-    ::kill(pid_t(server), SIGCONT);
-    answering->store(true);
-    QMetaObject::invokeMethod(&e, "serverAnswersAgain", Qt::QueuedConnection);
-    if (!QTest::qWaitFor([&e] { return e.playersHeldForServer() == 0; }, 10000))
-        return QStringLiteral("the players held in the stall were never let go");
-    return QString();
 }
 
 // What a recording of a press again in the last moments of a pitchSteps
@@ -797,12 +721,7 @@ void pressAndHear(AudioEngine& e, const ButtonData& b, const QString& sink, Test
     QElapsedTimer firstPress;   // the later presses' times, from the first
     firstPress.start();
     double lastPressAfterMs = 0;
-    StallStop stall;
-    if (press.inStall) {
-        const QString why = stopInStall(e, b.id, &stall);
-        QVERIFY2(why.isEmpty(), qPrintable(why));
-        pressedAt = stall.heardAtMs;
-    } else if (press.stop) {
+    if (press.stop) {
         e.stop(b.id);
     } else {
         const QString device = press.onDefault ? QString() : sink;
@@ -850,20 +769,6 @@ void pressAndHear(AudioEngine& e, const ButtonData& b, const QString& sink, Test
         QCOMPARE_LE(h.loudest, 1.1);
     if (press.tail)
         QCOMPARE_LE(h.doubled / 44.1, 1.0 + double(lateness.busyMs()));
-    if (press.inStall) {
-        // What the server held when it stopped is played once it answers;
-        // nothing that the player wrote after the stop may be (the fault
-        // this guards against played on as far as the server let it write,
-        // up to 300 ms). The place heard at the stop is the engine's own
-        // reckoning, and the queue moves by one of the back end's writes
-        // (20 ms) between two looks.
-        QCOMPARE(h.againFrame, -1);
-        QCOMPARE(stall.playersHeld, 1);
-        qInfo("heard %.1f ms past where it stood when the server stopped, which held %.1f ms of its streams",
-              r.lastMs - pressedAt, stall.serverHeldMs);
-        QCOMPARE_LE(r.lastMs - pressedAt, stall.serverHeldMs + 30);
-        return;
-    }
     if (press.stop) {
         QCOMPARE(h.againFrame, -1);
         QCOMPARE_LE(r.lastMs, pressedAt + 30);
@@ -1195,14 +1100,6 @@ private slots:
         }
         QTest::newRow("1 s, again ten times") << 0.0 << 0.0 << 0.0 << 0.0 << false << 1.0 << 0.0 << 0.0 << 0 << QString("long ago")
                                               << QString("again 500 x10");
-        // Stopped while the sound server does not answer: once it answers,
-        // no more of the sound is heard than the server held when it
-        // stopped. On a second output and on the default one.
-        QTest::newRow("4 s, stopped in a stall") << 0.0 << 0.0 << 0.0 << 0.0 << false << 4.0 << 0.0 << 0.0 << 0
-                                                 << QString("long ago") << QString("stop 1000 stall");
-        QTest::newRow("4 s, stopped in a stall, default output") << 0.0 << 0.0 << 0.0 << 0.0 << false << 4.0 << 0.0
-                                                                 << 0.0 << 0 << QString("long ago")
-                                                                 << QString("stop 1000 stall default");
         QTest::newRow("250 ms, stopped at 100 ms") << 0.0 << 0.0 << 0.0 << 0.0 << false << 0.25 << 0.0 << 0.0 << 0 << QString("long ago")
                                                    << QString("stop 100");
         QTest::newRow("250 ms, again at 100 ms") << 0.0 << 0.0 << 0.0 << 0.0 << false << 0.25 << 0.0 << 0.0 << 0 << QString("long ago")
