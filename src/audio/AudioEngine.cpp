@@ -103,12 +103,12 @@ void AudioEngine::applyOutput(PlaybackSlot& s)
 {
     const double level = outputLevel(s);
     if (s.output)
-        s.output->setVolume(float(level));
+        setLevel(s.player, s.output, float(level));
     if (s.stream)
         s.stream->setLevel(float(level));
     // A stop fades the round a loop just handed over too, while it plays out.
     if (s.tailOutput && s.stopFading)
-        s.tailOutput->setVolume(std::min(s.tailOutput->volume(), float(level)));
+        setLevel(s.tailPlayer, s.tailOutput, std::min(levelOf(s.tailOutput), float(level)));
 }
 
 // ---- play ---------------------------------------------------------------
@@ -214,7 +214,8 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
         applyOutput(*s);
     } else {
         s->player = new QMediaPlayer(this);
-        s->player->setSource(sourceUrl(path));
+        QMediaPlayer* player = s->player;
+        callPlayer(player, nullptr, Call::Other, [player, path] { player->setSource(sourceUrl(path)); });
     }
     s->active = !prepareOnly;
     m_slots.insert(id, s);
@@ -247,7 +248,7 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     if (!prepareOnly)
         startWhenReady(*s, startMs);
     else if (readyToStart(*s) && startMs > 0)
-        player->setPosition(startMs);
+        seekTo(*s, startMs);
 }
 
 QString AudioEngine::startRefusal(const ButtonData& button)
@@ -305,8 +306,12 @@ void AudioEngine::makePlayer(PlaybackSlot& s, const QAudioDevice& device, const 
 {
     s.output = device.isNull() ? new QAudioOutput(this) : new QAudioOutput(device, this);
     s.player = new QMediaPlayer(this);
-    s.player->setAudioOutput(s.output);
-    s.player->setSource(source);
+    QMediaPlayer* player = s.player;
+    QAudioOutput* output = s.output;
+    callPlayer(player, output, Call::Other, [player, output, source] {
+        player->setAudioOutput(output);
+        player->setSource(source);
+    });
 }
 
 // Plays the slot's player from startMs now, or once it has loaded and can
@@ -319,7 +324,7 @@ void AudioEngine::startWhenReady(PlaybackSlot& s, qint64 startMs)
         return;
     }
     if (startMs > 0)
-        s.player->setPosition(startMs);
+        seekTo(s, startMs);
     startFrom(s, startMs);
 }
 
@@ -350,7 +355,7 @@ void AudioEngine::startPendingSlot(PlaybackSlot& s)
         return;
     s.startPending = false;
     if (s.trimIn > 0)
-        s.player->setPosition(startPosFor(s.path, s.trimIn));
+        seekTo(s, startPosFor(s.path, s.trimIn));
     startFrom(s, startPosFor(s.path, s.trimIn));
 }
 
@@ -386,7 +391,7 @@ void AudioEngine::triggerArmed(const ButtonData& button)
 
 void AudioEngine::seekAndPlay(PlaybackSlot& s)
 {
-    s.player->setPosition(startPosFor(s.path, s.trimIn));
+    seekTo(s, startPosFor(s.path, s.trimIn));
     startFrom(s, startPosFor(s.path, s.trimIn));
 }
 
@@ -425,7 +430,7 @@ void AudioEngine::playRapid(const ButtonData& button, const QString& deviceId)
         return;
     }
     applyOutput(*s);
-    s->player->setPosition(startMs);
+    seekTo(*s, startMs);
     startFrom(*s, startMs, false);
 }
 
@@ -478,8 +483,8 @@ void AudioEngine::silenceOutput(QAudioOutput* output)
 {
     if (!output || m_serverGone)
         return;
-    output->setVolume(0);
-    output->setMuted(true);
+    setLevel(nullptr, output, 0);
+    callPlayer(nullptr, output, Call::Other, [output] { output->setMuted(true); });
 }
 
 // Plays a restart's pending player from startMs, now or once it can.
@@ -493,7 +498,7 @@ void AudioEngine::startRestart(PlaybackSlot& s, qint64 startMs)
     }
     s.startPending = false;
     if (startMs > 0)
-        s.player->setPosition(startMs);
+        seekTo(s, startMs);
     startFrom(s, startMs, false);
 }
 
@@ -537,10 +542,91 @@ bool AudioEngine::serverStillOurs()
 // with it. Asking keeps the watch looking for the next while.
 bool AudioEngine::serverAnswering()
 {
-    if (m_serverAnsweringSource)
-        return m_serverAnsweringSource();
-    m_serverWatch->keepAwake();
-    return m_serverWatch->answering();
+    bool answering = true;
+    if (m_serverAnsweringSource) {
+        answering = m_serverAnsweringSource();
+    } else {
+        m_serverWatch->keepAwake();
+        answering = m_serverWatch->answering();
+    }
+    // A server killed in its stall "answers" too: nothing listens any
+    // more. Who answers is looked at afresh before a player is touched.
+    if (answering && std::exchange(m_sawStall, false))
+        m_serverCheckedAtMs = 0;
+    m_sawStall = m_sawStall || !answering;
+    return answering;
+}
+
+void AudioEngine::callPlayer(QMediaPlayer* player, QAudioOutput* output, Call kind, std::function<void()> call,
+                             float level)
+{
+    const auto samePair = [player, output](const KeptCall& k) {
+        return (player && k.player == player) || (output && k.output == output);
+    };
+    const bool keep = !m_keptCalls.isEmpty() && std::any_of(m_keptCalls.cbegin(), m_keptCalls.cend(), samePair);
+    if (!keep && serverAnswering()) {
+        call();
+        return;
+    }
+    if (m_serverGone)
+        return;   // its players are parked: nothing is asked of them again
+    if (kind == Call::Level) {
+        for (KeptCall& k : m_keptCalls) {
+            if (k.kind == Call::Level && k.output == output) {
+                k.level = level;
+                k.call = std::move(call);
+                return;
+            }
+        }
+    }
+    if (m_keptCalls.isEmpty())
+        VX_LOG(QStringLiteral("[AudioEngine] the sound server does not answer; calls into players are kept until it does"));
+    m_keptCalls.append({player, output, player != nullptr, output != nullptr, kind, level, std::move(call)});
+}
+
+void AudioEngine::setLevel(QMediaPlayer* player, QAudioOutput* output, float level)
+{
+    callPlayer(player, output, Call::Level, [output, level] { output->setVolume(level); }, level);
+}
+
+float AudioEngine::levelOf(const QAudioOutput* output) const
+{
+    for (const KeptCall& k : m_keptCalls)
+        if (k.kind == Call::Level && k.output == output)
+            return k.level;
+    return output->volume();
+}
+
+void AudioEngine::seekTo(PlaybackSlot& s, qint64 ms)
+{
+    QMediaPlayer* player = s.player;
+    callPlayer(player, s.output, Call::Other, [player, ms] { player->setPosition(ms); });
+}
+
+// What was asked of a player or output that is let go is not made.
+void AudioEngine::forgetCalls(const QMediaPlayer* player, const QAudioOutput* output)
+{
+    m_keptCalls.removeIf([player, output](const KeptCall& k) {
+        return (player && k.player == player) || (output && k.output == output);
+    });
+}
+
+// Makes what was kept, in the order it was asked, while the server answers:
+// one call per turn of the event loop (a source set starts a player's
+// threads here), the window answering between them. A call asked meanwhile
+// of a player or output with calls kept waits behind them.
+void AudioEngine::runKeptCalls()
+{
+    m_keptCallsDue = false;
+    if (m_serverGone)
+        m_keptCalls.clear();
+    if (m_keptCalls.isEmpty() || !serverAnswering())
+        return;
+    const KeptCall k = m_keptCalls.takeFirst();
+    if ((!k.withPlayer || k.player) && (!k.withOutput || k.output))
+        k.call();
+    if (!m_keptCalls.isEmpty() && !std::exchange(m_keptCallsDue, true))
+        QMetaObject::invokeMethod(this, &AudioEngine::runKeptCalls, Qt::QueuedConnection);
 }
 
 // A player let go while the server does not answer is only cut off here
@@ -560,6 +646,11 @@ void AudioEngine::holdForServer(QMediaPlayer* player, QAudioOutput* output, Reti
 // it for a while; the window answers between them.
 void AudioEngine::serverAnswersAgain()
 {
+    // One that died in its stall is a lost output, its players parked.
+    if (serverAnswering())
+        checkServer();
+    if (!m_keptCalls.isEmpty() && !std::exchange(m_keptCallsDue, true))
+        QMetaObject::invokeMethod(this, &AudioEngine::runKeptCalls, Qt::QueuedConnection);
     // Still stalled (it answered and stopped again): the next answer comes back here.
     if (m_heldForServer.isEmpty() || !serverAnswering())
         return;
@@ -608,7 +699,9 @@ void AudioEngine::parkPlayer(QMediaPlayer* player, QAudioOutput* output)
 // anyway. A player whose server has gone is parked.
 void AudioEngine::retirePlayer(QMediaPlayer* player, QAudioOutput* output, Retire how)
 {
-    if (m_serverGone) {
+    forgetCalls(player, output);
+    const bool answering = serverAnswering();
+    if (!serverStillOurs()) {
         parkPlayer(player, output);
         return;
     }
@@ -617,7 +710,7 @@ void AudioEngine::retirePlayer(QMediaPlayer* player, QAudioOutput* output, Retir
             output->deleteLater();
         return;
     }
-    if (!serverAnswering()) {
+    if (!answering) {
         holdForServer(player, output, how);
         return;
     }
@@ -654,11 +747,12 @@ void AudioEngine::destroyRetired(QMediaPlayer* player)
 {
     const QPointer<QAudioOutput> output = m_retiring.take(player);
     // The server went away meanwhile: destroying it could wait for ever.
-    if (m_serverGone) {
+    const bool answering = serverAnswering();
+    if (!serverStillOurs()) {
         parkPlayer(player, output);
         return;
     }
-    if (!serverAnswering()) {
+    if (!answering) {
         holdForServer(player, output, Retire::AsItStands);
         return;
     }
@@ -723,7 +817,7 @@ void AudioEngine::stop(const QString& id)
         return;
     s->loop = false;
     if (s->stopFadeMs > 0 && (s->output || s->stream)) {
-        const double now = s->stream ? s->stream->level() : s->output->volume();
+        const double now = s->stream ? s->stream->level() : levelOf(s->output);
         s->stopFadeFrom = std::clamp(now, 0.0, 1.0);
         killFadeIn(*s);
         s->stopFadeAtMs = MonoClock::ms();
@@ -1050,7 +1144,7 @@ void AudioEngine::probeOutput()
     if (!m_outputLost || m_probe)
         return;
     const QString file = warmupFilePath();
-    if (!FileCheck::isRegularFile(file) || !canMakePlayers()) {
+    if (!FileCheck::isRegularFile(file) || !canMakePlayers() || !serverAnswering()) {
         if (m_serverGone)
             return;   // no player can be made again: no more probes
         probeDone(false);
@@ -1078,18 +1172,16 @@ void AudioEngine::probeOutput()
         if (m_probe == probe)
             probeDone(false);
     });
-    probe->setSource(QUrl::fromLocalFile(file));
-    probe->play();
+    callPlayer(probe, output, Call::Other, [probe, file] {
+        probe->setSource(QUrl::fromLocalFile(file));
+        probe->play();
+    });
 }
 
 void AudioEngine::probeDone(bool moved)
 {
-    if (m_probe) {
-        QObject::disconnect(m_probe, nullptr, this, nullptr);
-        m_probe->stop();
-        m_probe->deleteLater();
-        m_probe = nullptr;
-    }
+    if (QMediaPlayer* probe = std::exchange(m_probe, nullptr))
+        retirePlayer(probe, nullptr, Retire::DropQueue);
     if (moved) {
         VX_LOG(QStringLiteral("[AudioEngine] output back"));
         m_outputLost = false;

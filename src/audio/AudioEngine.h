@@ -331,6 +331,8 @@ public:
     // Players let go while the sound server did not answer, waiting for it
     // to answer before they are stopped and destroyed.
     int playersHeldForServer() const { return int(m_heldForServer.size()); }
+    // Calls into players and outputs kept until the server answers.
+    int callsKeptForServer() const { return int(m_keptCalls.size()); }
 
 signals:
     void playStarted(const QString& id);
@@ -360,6 +362,21 @@ private:
     bool serverAnswering();
     enum class Retire { AsItStands, DropQueue };
     void holdForServer(QMediaPlayer* player, QAudioOutput* output, Retire how);
+    // The one way into a player or an output for whatever can wait on the
+    // sound server (a level, a mute, an output chosen, a source, a position,
+    // play): made now while the server answers and nothing is kept for the
+    // same player or output, else kept, in order, and made once it answers.
+    // A level kept for an output is replaced by a later one.
+    enum class Call { Level, Other };
+    void callPlayer(QMediaPlayer* player, QAudioOutput* output, Call kind, std::function<void()> call,
+                    float level = 0);
+    void setLevel(QMediaPlayer* player, QAudioOutput* output, float level);
+    // The level last asked of the output, made or kept.
+    float levelOf(const QAudioOutput* output) const;
+    void forgetCalls(const QMediaPlayer* player, const QAudioOutput* output);
+    // The slot's player to ms, through callPlayer.
+    void seekTo(PlaybackSlot& s, qint64 ms);
+    void runKeptCalls();
     bool canMakePlayers();
     static void parkPlayer(QMediaPlayer* player, QAudioOutput* output);
     // How a player let go is destroyed: as its state asks (a second late
@@ -523,6 +540,23 @@ private:
         Retire how;
     };
     QList<HeldPlayer> m_heldForServer;
+    // Calls kept while the server did not answer (see callPlayer).
+    struct KeptCall
+    {
+        QPointer<QMediaPlayer> player;
+        QPointer<QAudioOutput> output;
+        bool withPlayer;
+        bool withOutput;
+        Call kind;
+        float level;
+        std::function<void()> call;
+    };
+    QList<KeptCall> m_keptCalls;
+    bool m_keptCallsDue = false;    // runKeptCalls is queued
+    // This thread found the server stalled: the first look at who answers
+    // after it answers again is a fresh one (one that died in its stall is
+    // gone, not back).
+    bool m_sawStall = false;
     int m_probeDelayMs = kProbeFirstMs;
     QTimer* m_probeTimer = nullptr;
     QMediaPlayer* m_probe = nullptr;

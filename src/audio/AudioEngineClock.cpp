@@ -38,7 +38,8 @@ void AudioEngine::startFrom(PlaybackSlot& s, qint64 startMs, bool withFadeIn)
         killFadeIn(s);
         startFadeIn(s);
     }
-    s.player->play();
+    QMediaPlayer* player = s.player;
+    callPlayer(player, s.output, Call::Other, [player] { player->play(); });
     armTrimOut(s);
     updateEndFade(s);
     watchForStalls(s);

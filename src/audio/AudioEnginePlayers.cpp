@@ -50,21 +50,24 @@ void AudioEngine::prepareNextRound(PlaybackSlot& s)
         return;
     const QAudioDevice device = s.output->device();
     s.nextOutput = device.isNull() ? new QAudioOutput(this) : new QAudioOutput(device, this);
-    s.nextOutput->setVolume(0);
     s.nextPlayer = new QMediaPlayer(this);
-    s.nextPlayer->setAudioOutput(s.nextOutput);
     QMediaPlayer* next = s.nextPlayer;
+    QAudioOutput* nextOutput = s.nextOutput;
     const qint64 startMs = startPosFor(s.path, s.trimIn);
-    auto seekWhenReady = [next, startMs] {
+    auto seekWhenReady = [this, next, nextOutput, startMs] {
         const QMediaPlayer::MediaStatus st = next->mediaStatus();
         const bool loaded = st == QMediaPlayer::LoadedMedia || st == QMediaPlayer::BufferedMedia;
         if (loaded && startMs > 0 && next->isSeekable() && next->position() != startMs
             && next->playbackState() == QMediaPlayer::StoppedState)
-            next->setPosition(startMs);
+            callPlayer(next, nextOutput, Call::Other, [next, startMs] { next->setPosition(startMs); });
     };
     connect(next, &QMediaPlayer::mediaStatusChanged, next, seekWhenReady);
     connect(next, &QMediaPlayer::seekableChanged, next, seekWhenReady);
-    next->setSource(s.player->source());
+    setLevel(next, nextOutput, 0);
+    callPlayer(next, nextOutput, Call::Other, [next, nextOutput, source = s.player->source()] {
+        next->setAudioOutput(nextOutput);
+        next->setSource(source);
+    });
     seekWhenReady();
 }
 
@@ -130,7 +133,7 @@ void AudioEngine::wrapRound(QString id)
     applyOutput(*s);
     const qint64 startMs = startPosFor(s->path, s->trimIn);
     if (startMs > 0 && s->player->position() != startMs)
-        s->player->setPosition(startMs);
+        seekTo(*s, startMs);
     startFrom(*s, startMs);
 }
 
@@ -260,7 +263,7 @@ void AudioEngine::releaseEndedMedia(QString id)
     s->endedDurationMs = player->duration();
     s->startPending = false;
     disconnect(player, &QMediaPlayer::positionChanged, this, &AudioEngine::onPositionChanged);
-    player->setSource(QUrl());
+    callPlayer(player, s->output, Call::Other, [player] { player->setSource(QUrl()); });
 }
 
 // Keeps the table of ended slots from growing without end: at most one other

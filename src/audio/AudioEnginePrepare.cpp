@@ -177,10 +177,14 @@ void AudioEngine::makeBufferEntry(const QString& path, const QString& deviceId, 
     BufferEntry e;
     e.stamp = KnownFiles::instance()->stampOf(path);   // before the player opens it
     e.output = device.isNull() ? new QAudioOutput(this) : new QAudioOutput(device, this);
-    e.output->setVolume(0);
     e.player = new QMediaPlayer(this);
-    e.player->setAudioOutput(e.output);
-    e.player->setSource(QUrl::fromLocalFile(path));
+    QMediaPlayer* player = e.player;
+    QAudioOutput* output = e.output;
+    setLevel(player, output, 0);
+    callPlayer(player, output, Call::Other, [player, output, path] {
+        player->setAudioOutput(output);
+        player->setSource(QUrl::fromLocalFile(path));
+    });
     e.deviceId = deviceId;
     e.afterPlay = afterPlay;
     e.lastUse = ++m_bufferClock;
@@ -214,11 +218,18 @@ bool AudioEngine::adoptBuffered(const QString& path, const QString& deviceId, Pl
         // late by as long as it sat; with an output made now it ends on time.
         // The prepared pipeline is still used: only the sink is new.
         QAudioOutput* fresh = m_cachedDevice.isNull() ? new QAudioOutput(this) : new QAudioOutput(m_cachedDevice, this);
-        e.player->setAudioOutput(fresh);
-        e.output->deleteLater();
+        QMediaPlayer* player = e.player;
+        QPointer<QAudioOutput> old = e.output;
+        callPlayer(player, fresh, Call::Other, [player, fresh, old] {
+            player->setAudioOutput(fresh);
+            if (old)
+                old->deleteLater();
+        });
         e.output = fresh;
     } else {
-        e.player->setAudioOutput(e.output);
+        QMediaPlayer* player = e.player;
+        QAudioOutput* output = e.output;
+        callPlayer(player, output, Call::Other, [player, output] { player->setAudioOutput(output); });
     }
     s.player = e.player;
     s.output = e.output;

@@ -1172,13 +1172,16 @@ private slots:
     void serverGoneEndsThePlayersForGood_data()
     {
         QTest::addColumn<qint64>("firstAnswer");   // who answers at the engine's first look; -1: ours, stalling
-        QTest::newRow("gone while playing") << qint64(4242);
-        QTest::newRow("gone before the first look") << qint64(0);
-        QTest::newRow("stalls, then answers again") << qint64(-1);
+        QTest::addColumn<bool>("inStall");         // it dies while it does not answer
+        QTest::newRow("gone while playing") << qint64(4242) << false;
+        QTest::newRow("gone before the first look") << qint64(0) << false;
+        QTest::newRow("gone while it stalls") << qint64(4242) << true;
+        QTest::newRow("stalls, then answers again") << qint64(-1) << false;
     }
     void serverGoneEndsThePlayersForGood()
     {
         QFETCH(qint64, firstAnswer);
+        QFETCH(bool, inStall);
         if (firstAnswer < 0) {
             bool answering = true;
             Rig r;
@@ -1203,6 +1206,44 @@ private slots:
         qint64 server = firstAnswer;
         r.e.setServerIdSource([&server] { return server; });
         QSignalSpy lost(&r.e, &AudioEngine::outputLost);
+        if (inStall) {
+            // Levels asked while the server does not answer reach the output
+            // when it answers, at the last value asked; a player let go
+            // meanwhile is held, and what was asked of it is dropped.
+            bool answering = true;
+            r.e.setServerAnsweringSource([&answering] { return answering; });
+            r.e.play(button("a", m_tone), QString());
+            QTRY_COMPARE(r.player("a")->playbackState(), QMediaPlayer::PlayingState);
+            QPointer<QMediaPlayer> player = r.player("a");
+            answering = false;
+            r.e.setGlobalVolume(0.3);
+            r.e.setButtonVolume("a", 0.5);
+            r.e.setGlobalVolume(0.6);
+            QCOMPARE_LE(qAbs(r.out("a") - 0.85), kTol);
+            QCOMPARE(r.e.callsKeptForServer(), 1);
+            answering = true;
+            QVERIFY(QMetaObject::invokeMethod(&r.e, "serverAnswersAgain"));
+            QTRY_COMPARE(r.e.callsKeptForServer(), 0);
+            QCOMPARE_LE(qAbs(r.out("a") - 0.3), kTol);
+            answering = false;
+            r.e.setGlobalVolume(0.9);
+            r.e.stop("a");
+            QCOMPARE(r.e.playersHeldForServer(), 1);
+            QCOMPARE(r.e.callsKeptForServer(), 0);
+            // Killed in its stall: nothing listens when it "answers" again,
+            // within the while an earlier answer holds. Its players are
+            // parked, never destroyed, and the loss is told.
+            server = 0;
+            answering = true;
+            QVERIFY(QMetaObject::invokeMethod(&r.e, "serverAnswersAgain"));
+            QCOMPARE(lost.count(), 1);
+            QVERIFY(r.e.isServerGone() && r.e.isOutputLost());
+            QCOMPARE(r.e.playersHeldForServer(), 0);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QVERIFY(player && !player->parent());
+            delete player;
+            return;
+        }
         if (firstAnswer == 0) {
             QVERIFY(!QMediaDevices::audioOutputs().isEmpty());   // outputs are listed all the same
             r.e.play(button("a", m_tone), QString());

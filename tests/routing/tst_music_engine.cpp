@@ -9,6 +9,7 @@
 #include <QtTest>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <thread>
 #include <sys/mman.h>
 
@@ -83,10 +84,10 @@ class TestMusicEngine : public QObject
                && f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime);
     }
 
-    // Presses the keys in turn, one every 100 ms, from the event loop, for
+    // Makes the presses in turn, one every 100 ms, from the event loop, for
     // ms; the longest the event loop went without turning meanwhile (a
     // 20 ms tick's gaps on the steady clock), in ms.
-    qint64 longestGapWhilePressing(const QList<int>& keys, int ms)
+    qint64 longestGapWhilePressing(const QList<std::function<void()>>& presses, int ms)
     {
         using Clock = std::chrono::steady_clock;
         Clock::time_point last = Clock::now();
@@ -101,9 +102,7 @@ class TestMusicEngine : public QObject
         int next = 0;
         QTimer press;
         press.setInterval(100);
-        connect(&press, &QTimer::timeout, this, [&] {
-            QTest::keyClick(w->windowHandle(), Qt::Key(keys[next++ % keys.size()]));
-        });
+        connect(&press, &QTimer::timeout, this, [&] { presses[next++ % presses.size()](); });
         tick.start();
         press.start();
         QTest::qWait(ms);
@@ -174,90 +173,6 @@ private slots:
         QCOMPARE(started, (QStringList{"good1.wav", "good2.wav", "good3.wav"}));
         QCOMPARE(w->autoMixIndex, -1);
         QVERIFY(A::musicId(w).isEmpty());
-    }
-
-    // The test's own sound server stops for a moment (SIGSTOP) while pads
-    // are pressed on every path (pre-decoded, a stream of its own, players,
-    // a second output) and Stop All and Panic are pressed: the window keeps
-    // answering. Its longest pause is held against the same presses with the
-    // server answering, and against half the stall at most.
-    void windowAnswersWhileTheServerStalls()
-    {
-        const qint64 server = SoundServer::currentId();
-        if (server <= 0)
-            QSKIP("no sound server of this test's own");
-        const QString second = qEnvironmentVariable("TR_PULSE_OWN_SINK");
-        struct Pad { const char* name; double seconds; bool loop; bool secondOutput; };
-        const Pad pads[] = {{"short.wav", 0.3, false, false}, {"click.wav", 0.06, false, true},
-                            {"bed.wav", 2.0, true, false},    {"three.wav", 3.0, false, true},
-                            {"long.wav", 35.0, false, false}, {"four.wav", 4.0, false, false}};
-        const int keys[] = {Qt::Key_Q, Qt::Key_W, Qt::Key_E, Qt::Key_R, Qt::Key_T, Qt::Key_Y};
-        Session session;
-        session.buttonsPerTab = 24;
-        session.restart = true;
-        TabData tab;
-        tab.id = QStringLiteral("tab-stall");
-        tab.name = QStringLiteral("Stall");
-        for (int i = 0; i < int(std::size(pads)); ++i) {
-            const QString name = QString::fromLatin1(pads[i].name);
-            QVERIFY(writeTone(name, pads[i].seconds));
-            ButtonData b = RoutingTest::button(QStringLiteral("stall-%1").arg(i), at(name));
-            b.loop = pads[i].loop;
-            b.key = QKeySequence(keys[i]).toString();
-            if (pads[i].secondOutput)
-                b.outputDevice = second;
-            tab.buttons << b;
-        }
-        session.tabs << tab;
-        RoutingTest::load(session);
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w));
-        const QList<int> presses = {Qt::Key_Q, Qt::Key_W, Qt::Key_R, Qt::Key_T, Qt::Key_E, Qt::Key_Space,
-                                    Qt::Key_Y, Qt::Key_R, Qt::Key_Q, Qt::Key_Escape, Qt::Key_T, Qt::Key_W};
-        // Every pad has played once, and pre-loads have had their time.
-        longestGapWhilePressing(presses, 2000);
-        const qint64 answering = longestGapWhilePressing(presses, 2000);
-
-        // The server goes on again after the stall from a thread of its
-        // own (a window held by the server could not do it), and whatever
-        // happens below.
-        static constexpr int kStallMs = 2000;
-        struct Resume
-        {
-            pid_t pid;
-            std::thread later;
-            ~Resume()
-            {
-                if (later.joinable())
-                    later.join();
-                ::kill(pid, SIGCONT);
-            }
-        } resume{pid_t(server), {}};
-        QCOMPARE(::kill(resume.pid, SIGSTOP), 0);
-        resume.later = std::thread([pid = resume.pid] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(kStallMs));
-            ::kill(pid, SIGCONT);
-        });
-        const MapLockWait mapLock;
-        const qint64 stalled = longestGapWhilePressing(presses, kStallMs);
-        // What the stall held back comes right after it.
-        const qint64 after = longestGapWhilePressing(presses, 500);
-        w->onStopAll();
-        qInfo() << "longest pause of the window: answering" << answering << "ms, stalled" << stalled << "ms, after"
-                << after << "ms; mapping a page waited up to" << mapLock.worstMs() << "ms";
-        // A stall is known 50 to 100 ms after it begins; a busy machine adds
-        // to every pause (up to 134 ms with every core busy). Qt's back end
-        // starts a player's threads on the window's thread, and starting a
-        // thread maps its stack: the window may wait as long as mapping
-        // memory did. A window held by the stall waits most of it out (1.2 s
-        // and more of 2 s): never more than half of it is allowed.
-        const qint64 allowed =
-            std::min<qint64>(std::max<qint64>(250, 3 * answering) + mapLock.worstMs(), kStallMs / 2);
-        QVERIFY2(std::max(stalled, after) <= allowed,
-                 qPrintable(QStringLiteral("the window paused %1 ms in a stall of %2 ms (%3 ms without one)")
-                                .arg(std::max(stalled, after)).arg(kStallMs).arg(answering)));
-        // The players let go meanwhile are stopped and destroyed once the server answers.
-        QTRY_COMPARE_WITH_TIMEOUT(AudioEngine::instance()->playersHeldForServer(), 0, 10000);
     }
 
     // Two thousand files that cannot be played: Auto-Mix runs through them
@@ -345,6 +260,137 @@ private slots:
         QVERIFY(first > 0 && second > 0);
         // The fault adds the 4 s wait; half of it is the line.
         QVERIFY2(second < first + 2000, qPrintable(QStringLiteral("first %1 ms, second %2 ms").arg(first).arg(second)));
+    }
+
+    // The test's own sound server stops for a moment (SIGSTOP) while pads
+    // are pressed on every path (pre-decoded, a stream of its own, players,
+    // a second output, pads that fade in, a pad of another tab that fades
+    // out the first tab's by the tab's fade) and the master and the tab's
+    // volume are changed, and Stop All and Panic are pressed: the window
+    // keeps answering. Its longest pause is held against the same presses
+    // with the server answering, and against half the stall at most. Last
+    // of all the server is killed while it is stopped: the program runs on
+    // and reports the output lost (no player of the server may be made
+    // again in this process, so this row comes last).
+    void windowAnswersWhileTheServerStalls_data()
+    {
+        QTest::addColumn<bool>("killed");   // the stopped server is killed rather than let go on
+        QTest::newRow("a stall of 2 s") << false;
+        QTest::newRow("the server killed while stopped") << true;
+    }
+    void windowAnswersWhileTheServerStalls()
+    {
+        QFETCH(bool, killed);
+        const qint64 server = SoundServer::currentId();
+        if (server <= 0)
+            QSKIP("no sound server of this test's own");
+        const QString second = qEnvironmentVariable("TR_PULSE_OWN_SINK");
+        struct Pad { const char* name; double seconds; bool loop; bool secondOutput; double fadeIn; int tab; };
+        const Pad pads[] = {{"short.wav", 0.3, false, false, 0, 0}, {"click.wav", 0.06, false, true, 0, 0},
+                            {"bed.wav", 2.0, true, false, 0, 0},    {"three.wav", 3.0, false, true, 0, 0},
+                            {"long.wav", 35.0, false, false, 0, 0}, {"four.wav", 4.0, false, false, 0, 0},
+                            {"rise.wav", 3.0, false, true, 0.2, 0}, {"swell.wav", 30.0, false, false, 0.2, 0},
+                            {"other.wav", 3.0, false, true, 0, 1}};
+        const int keys[] = {Qt::Key_Q, Qt::Key_W, Qt::Key_E, Qt::Key_R, Qt::Key_T,
+                            Qt::Key_Y, Qt::Key_U, Qt::Key_I, Qt::Key_O};
+        Session session;
+        session.buttonsPerTab = 24;
+        session.restart = true;
+        session.crossTabStop = true;
+        TabData tabs[2];
+        for (int t = 0; t < 2; ++t) {
+            tabs[t].id = QStringLiteral("tab-stall-%1").arg(t);
+            tabs[t].name = QStringLiteral("Stall %1").arg(t);
+            tabs[t].fadeMs = 100;
+        }
+        for (int i = 0; i < int(std::size(pads)); ++i) {
+            const QString name = QString::fromLatin1(pads[i].name);
+            QVERIFY(writeTone(name, pads[i].seconds));
+            ButtonData b = RoutingTest::button(QStringLiteral("stall-%1").arg(i), at(name));
+            b.loop = pads[i].loop;
+            b.fadeIn = pads[i].fadeIn;
+            b.key = QKeySequence(keys[i]).toString();
+            if (pads[i].secondOutput)
+                b.outputDevice = second;
+            tabs[pads[i].tab].buttons << b;
+        }
+        session.tabs << tabs[0] << tabs[1];
+        RoutingTest::load(session);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        const auto key = [this](int k) { return [this, k] { QTest::keyClick(w->windowHandle(), Qt::Key(k)); }; };
+        const auto master = [this](int percent) { return [this, percent] { w->onVolumeChanged(percent); }; };
+        const auto tabVolume = [this](double v) { return [this, v] { w->onPanelVolumeChanged(0, v); }; };
+        const QList<std::function<void()>> presses = {
+            key(Qt::Key_Q), key(Qt::Key_U), key(Qt::Key_W),      key(Qt::Key_R),      key(Qt::Key_I),
+            key(Qt::Key_T), key(Qt::Key_O), master(60),          key(Qt::Key_E),      key(Qt::Key_U),
+            tabVolume(0.5), key(Qt::Key_I), key(Qt::Key_Space),  key(Qt::Key_Y),      key(Qt::Key_R),
+            key(Qt::Key_U), master(85),     key(Qt::Key_O),      key(Qt::Key_Q),      tabVolume(1.0),
+            key(Qt::Key_I), key(Qt::Key_Escape), key(Qt::Key_T), key(Qt::Key_W)};
+        // Every pad has played once, and pre-loads have had their time.
+        longestGapWhilePressing(presses, 2000);
+        const qint64 answering = longestGapWhilePressing(presses, 2000);
+
+        // The server goes on again after the stall from a thread of its
+        // own (a window held by the server could not do it), and whatever
+        // happens below; a killed one is not sent on.
+        static constexpr int kStallMs = 2000;
+        struct Resume
+        {
+            pid_t pid;
+            std::thread later;
+            ~Resume()
+            {
+                if (later.joinable())
+                    later.join();
+                if (pid > 0)
+                    ::kill(pid, SIGCONT);
+            }
+        } resume{pid_t(server), {}};
+        QCOMPARE(::kill(resume.pid, SIGSTOP), 0);
+        if (!killed) {
+            resume.later = std::thread([pid = resume.pid] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(kStallMs));
+                ::kill(pid, SIGCONT);
+            });
+        }
+        AudioEngine* audio = AudioEngine::instance();
+        QSignalSpy lost(audio, &AudioEngine::outputLost);
+        const MapLockWait mapLock;
+        qint64 stalled = longestGapWhilePressing(presses, killed ? kStallMs * 3 / 4 : kStallMs);
+        if (killed) {
+            QCOMPARE(::kill(resume.pid, SIGKILL), 0);
+            resume.pid = 0;
+            // The program runs on (a crash ends the test here) and says the output is lost.
+            stalled = std::max(stalled, longestGapWhilePressing(presses, kStallMs / 4));
+            QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 10000);
+            QVERIFY(audio->isServerGone() && audio->isOutputLost());
+        }
+        // What the stall held back comes right after it.
+        const qint64 after = longestGapWhilePressing(presses, 500);
+        w->onStopAll();
+        qInfo() << "longest pause of the window: answering" << answering << "ms, stalled" << stalled << "ms, after"
+                << after << "ms; mapping a page waited up to" << mapLock.worstMs() << "ms";
+        // A stall is known 50 to 100 ms after it begins; a busy machine adds
+        // to every pause (up to 134 ms with every core busy). Qt's back end
+        // starts a player's threads on the window's thread, and starting a
+        // thread maps its stack: the window may wait as long as mapping
+        // memory did. A window held by the stall waits most of it out (1.2 s
+        // and more of 2 s): never more than half of it is allowed.
+        const qint64 allowed =
+            std::min<qint64>(std::max<qint64>(250, 3 * answering) + mapLock.worstMs(), kStallMs / 2);
+        QVERIFY2(std::max(stalled, after) <= allowed,
+                 qPrintable(QStringLiteral("the window paused %1 ms in a stall of %2 ms (%3 ms without one)")
+                                .arg(std::max(stalled, after)).arg(kStallMs).arg(answering)));
+        if (killed) {
+            // Nothing the dead server held is destroyed, and nothing is asked of its players.
+            QCOMPARE(audio->callsKeptForServer(), 0);
+            return;
+        }
+        // The players let go meanwhile are stopped and destroyed, and what
+        // was asked of them is made, once the server answers.
+        QTRY_COMPARE_WITH_TIMEOUT(audio->playersHeldForServer(), 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(audio->callsKeptForServer(), 0, 10000);
     }
 };
 
