@@ -170,18 +170,13 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
         }
         return;
     }
-    // A WAV with a header and no sample: the back end would end it at once
-    // without a word, so it is reported as a file that cannot be played.
-    if (!prepareOnly && !path.startsWith(QLatin1String("http")) && fileHeadOf(path).noSound) {
-        VX_LOG(QStringLiteral("[AudioEngine] cannot play %1: the file holds no sound").arg(path));
-        emit playStarted(id);
-        reportFailedStart(id, tr("The file holds no sound"));
-        return;
-    }
-    // A trim-in at or past the end (a file saved over by a shorter one):
-    // the back end would end it at once without a word.
-    if (!prepareOnly) {
-        const QString refusal = trimRefusal(button);
+    // An empty file, a WAV with a header and no sample, a file with nothing
+    // this program decodes, a trim-in at or past the end (a file saved over
+    // by a shorter one): the back end would end it at once, or fail it a
+    // moment later, so it is reported as a file that cannot be played.
+    if (!prepareOnly && !path.startsWith(QLatin1String("http"))) {
+        const QString head = fileHeadOf(path).refusal;
+        const QString refusal = head.isEmpty() ? trimRefusal(button) : head;
         if (!refusal.isEmpty()) {
             VX_LOG(QStringLiteral("[AudioEngine] cannot play %1: %2").arg(path, refusal));
             emit playStarted(id);
@@ -269,9 +264,13 @@ QString AudioEngine::startRefusal(const ButtonData& button)
         known->recheck(path);
         return tr("Could not open file");
     }
-    if (fileHeadOf(path).noSound)
-        return tr("The file holds no sound");
-    return trimRefusal(button);
+    const QString head = fileHeadOf(path).refusal;
+    if (head.isEmpty())
+        return trimRefusal(button);
+    // One seen empty may be a save under way: the next press sees it anew.
+    if (seen.size == 0)
+        known->recheck(path);
+    return head;
 }
 
 QString AudioEngine::trimRefusal(const ButtonData& button)

@@ -237,7 +237,9 @@ public:
     // Why a start of the button could not sound, as its error would say it,
     // known before it is tried; empty when nothing stands in its way that
     // the file's last-seen stamp and its header tell: a file that is not
-    // there, a WAV with no sound, a trim-in at or past the end of the file.
+    // there (or no regular file), an empty file, a file with no sound stream
+    // this program decodes (random bytes under a sound's name, a format with
+    // no decoder), a WAV with no sound, a trim-in at or past the end.
     QString startRefusal(const ButtonData& button);
     void stop(const QString& id);
     void cancelFade(const QString& id);
@@ -457,10 +459,13 @@ private:
     {
         int pcmRate = 0;              // uncompressed PCM: its rate; else 0
         qint64 durationMs = 0;        // 0: unknown
-        bool noSound = false;         // a WAV with no sample in it
+        QString refusal;              // why it cannot play; empty: it may
         FileCheck::Stamp stamp;       // the version these facts are of
     };
     FileHead fileHeadOf(const QString& path);
+    static void readHead(const QString& path, const FileCheck::Stamp& stamp, FileHead* head);
+    // Whether the first moments of a compressed file decode to any sound.
+    static bool decodesSound(const QString& path);
     // startRefusal's last step: a trim-in at or past the end of the file.
     QString trimRefusal(const ButtonData& button);
     // The file's PCM rate when it is uncompressed PCM (else 0), by path.

@@ -195,17 +195,48 @@ AudioEngine::FileHead AudioEngine::fileHeadOf(const QString& path)
         return it.value();
     if (!stamp.exists())
         return {};
-    PcmDecoder::Info info;
     FileHead head;
     head.stamp = stamp;
-    if (PcmDecoder::probe(path, &info)) {
-        head.pcmRate = info.codec.startsWith(QLatin1String("pcm_")) ? info.sourceRate : 0;
-        head.durationMs = std::max<qint64>(0, info.durationMs);
-    }
-    head.noSound = PcmDecode::wavHoldsNoSound(path);
+    readHead(path, stamp, &head);
     if (m_fileHeads.size() > 512 && it == m_fileHeads.constEnd())
         m_fileHeads.clear();
     // In the place of the facts of the file's earlier version, if any.
     m_fileHeads.insert(path, head);
     return head;
+}
+
+// The facts of the header, and why the file cannot play when it cannot: the
+// media back end would take such a file, be heard as started, and fail or end
+// at once a moment later.
+void AudioEngine::readHead(const QString& path, const FileCheck::Stamp& stamp, FileHead* head)
+{
+    if (stamp.size == 0) {
+        head->refusal = tr("The file is empty");
+        return;
+    }
+    if (PcmDecode::wavHoldsNoSound(path)) {
+        head->refusal = tr("The file holds no sound");
+        return;
+    }
+    PcmDecoder::Info info;
+    if (!PcmDecoder::probe(path, &info)) {
+        head->refusal = tr("The file is no sound this program can read");
+        return;
+    }
+    const bool pcm = info.codec.startsWith(QLatin1String("pcm_"));
+    head->pcmRate = pcm ? info.sourceRate : 0;
+    head->durationMs = std::max<qint64>(0, info.durationMs);
+    // A compressed header can be found in random bytes: its first moments
+    // must decode to sound as well.
+    if (!pcm && !decodesSound(path))
+        head->refusal = tr("The file is no sound this program can read");
+}
+
+bool AudioEngine::decodesSound(const QString& path)
+{
+    constexpr qint64 kTestFrames = 4410;   // 0.1 s
+    PcmDecoder::Options o;
+    o.maxFrames = kTestFrames;
+    QByteArray out;
+    return PcmDecoder::decode(path, o, &out) && !out.isEmpty();
 }

@@ -604,12 +604,15 @@ private:
     int tabOfButton(const QString& id);
     // Stop of one sound under the pressed tab's fade (none when fadeMs <= 0).
     void routedStop(const QString& id, double fadeMs);
+    // The stops a press makes before its start: Auto-Stop in its tab t,
+    // Cross-Tab Stop in the others.
+    void stopOthersForPress(const ButtonData& btn, int t, bool autoStop, bool crossTab, double fade);
     // A press finds the button's pre-decoded sound made from an earlier
     // version of its file: it is decoded anew, the press goes to the players.
     void refreshChangedSound(const ButtonData& btn);
-    // A press the players could not sound (its trim-in lies past the end of
-    // its file) is reported as their failure would be, and nothing is shown
-    // playing; true when so.
+    // A press the players could not sound (its file is not there, empty or
+    // no sound, its trim-in lies past its end) is reported as their failure
+    // would be, and nothing is shown playing; true when so.
     bool refusedStart(const ButtonData& btn);
     // The first live pane's widget for the id, else null; pane receives its index.
     SoundButton* findButtonWidget(const QString& id, int* pane = nullptr) const;

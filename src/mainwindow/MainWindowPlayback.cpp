@@ -313,26 +313,14 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
     const bool wasPlaying = (e.audioIsPlaying(btn.id) && !e.audioIsStopping(btn.id))
                             || (e.dsIsMasterPlaying(btn.id) && !e.dsIsFadingOut(btn.id));
 
-    // The sweeps collect first: a stop reports back into the display, which
-    // must not run while the session's lists are being walked.
-    QStringList toStop;
-    auto collect = [&](const TabData& other) {
-        for (const ButtonData& b : other.buttons) {
-            if (b.id == btn.id || b.audioPath.isEmpty() || (!musicId.isEmpty() && b.id == musicId))
-                continue;
-            if (e.audioIsPlaying(b.id) || e.dsIsPlaying(b.id))
-                toStop.append(b.id);
-        }
-    };
-    if (tab && autoStop)
-        collect(*tab);
-    if (crossTab) {
-        for (int o = 0; o < s.tabs.size(); ++o)
-            if (o != t)
-                collect(s.tabs[o]);
-    }
-    for (const QString& id : std::as_const(toStop))
-        routedStop(id, fade);
+    // A press that cannot play changes nothing: it is refused before its
+    // stops. (A second press that stops its sound, and a restart of a running
+    // player, play no file anew.)
+    const bool startsAnew = !wasPlaying || (restart && !e.audioIsPlaying(btn.id));
+    if (startsAnew && !dsUsable && refusedStart(btn))
+        return;
+
+    stopOthersForPress(btn, t, autoStop, crossTab, fade);
 
     if (wasPlaying) {
         if (!restart) {
@@ -348,11 +336,6 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
     }
 
     const bool viaDs = dsUsable;
-    if (!viaDs && refusedStart(btn)) {
-        if (wasPlaying && e.dsIsMasterPlaying(btn.id))
-            e.dsStop(btn.id);
-        return;
-    }
     routingStartId = btn.id;
     if (!viaDs) {
         // A pre-decoded voice of the button that still sounds (its output
@@ -396,6 +379,34 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
 
     if (viaDs)
         watchDsSound(btn.id);
+}
+
+// Auto-Stop (the pressed tab's other sounds) and Cross-Tab Stop (every other
+// tab's), each with the pressed tab's fade; the music track plays on.
+void MainWindow::stopOthersForPress(const ButtonData& btn, int t, bool autoStop, bool crossTab, double fade)
+{
+    PlaybackEngines& e = engines();
+    const Session& s = SessionManager::instance()->session();
+    // The sweeps collect first: a stop reports back into the display, which
+    // must not run while the session's lists are being walked.
+    QStringList toStop;
+    auto collect = [&](const TabData& other) {
+        for (const ButtonData& b : other.buttons) {
+            if (b.id == btn.id || b.audioPath.isEmpty() || (!musicId.isEmpty() && b.id == musicId))
+                continue;
+            if (e.audioIsPlaying(b.id) || e.dsIsPlaying(b.id))
+                toStop.append(b.id);
+        }
+    };
+    if (t >= 0 && t < s.tabs.size() && autoStop)
+        collect(s.tabs[t]);
+    if (crossTab) {
+        for (int o = 0; o < s.tabs.size(); ++o)
+            if (o != t)
+                collect(s.tabs[o]);
+    }
+    for (const QString& id : std::as_const(toStop))
+        routedStop(id, fade);
 }
 
 void MainWindow::routedStop(const QString& id, double fadeMs)

@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <optional>
 
 #include "AudioEngine.h"
 #include "AudioOutput.h"
@@ -23,6 +24,7 @@
 #include "ToastCapture.h"
 #include "OpLog.h"
 #include "RoutingSupport.h"
+#include "SpecialFiles.h"
 #include "WasapiEngine.h"
 
 using A = RoutingTestAccess;
@@ -51,6 +53,8 @@ private slots:
         s.tabs[0].buttons[0].audioPath = tone;                          // P
         s.tabs[0].buttons[1].audioPath = dir + QStringLiteral("/gone.wav"); // S: no such file
         s.tabs[0].buttons[2].audioPath = dir + QStringLiteral("/long.wav"); // Q
+        s.tabs[1].buttons[0].audioPath = dir + QStringLiteral("/long.wav"); // O: a loop
+        s.tabs[1].buttons[0].loop = true;
         load(s);
         QTRY_VERIFY_WITH_TIMEOUT(DirectSoundEngine::instance()->isReady(QStringLiteral("P")), 30000);
     }
@@ -58,15 +62,19 @@ private slots:
 
     // A press that cannot sound: an error on screen and in the log, and the
     // button and its tab back to idle, never stuck playing. The file went
-    // missing, holds a WAV header and no sound, or the button's trim-in lies
-    // past the end of its file (a 1 s file, saved over a longer one or not);
-    // on the default output (the pre-decoded engine has nothing of it, and
-    // the players take the press), on a second output, with pre-loading off,
-    // and for a rapid button: the players say why before anything is shown
-    // or logged as playing.
+    // missing, is empty, holds a WAV header and no sound, random bytes under
+    // a sound's name, is no regular file, or the button's trim-in lies past
+    // the end of its file (a 1 s file, saved over a longer one or not); on
+    // the default output (the pre-decoded engine has nothing of it, and the
+    // players take the press), on a second output, with pre-loading off, and
+    // for a rapid button: the players say why before anything is shown or
+    // logged as playing. A press that cannot play stops nothing: a loop of
+    // the other tab plays on under Cross-Tab Stop and Auto-Stop.
     void unplayablePress_data()
     {
-        QTest::addColumn<QString>("file");   // "missing", "no sound" or "past end" (trim-in 2 s)
+        // "missing", "empty wav", "empty oga", "no sound" (header only),
+        // "random mp3", "pipe" or "past end" (trim-in 2 s)
+        QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("device");
         QTest::addColumn<bool>("preload");
         QTest::addColumn<bool>("savedOver");
@@ -74,7 +82,18 @@ private slots:
         QTest::newRow("missing file") << "missing" << "" << true << false << false;
         QTest::newRow("missing file, second output") << "missing" << "second-output" << true << false << false;
         QTest::newRow("missing file, pre-load off") << "missing" << "" << false << false << false;
+        QTest::newRow("empty wav") << "empty wav" << "" << true << false << false;
+        QTest::newRow("empty wav, second output") << "empty wav" << "second-output" << true << false << false;
+        QTest::newRow("empty oga") << "empty oga" << "" << true << false << false;
+        QTest::newRow("empty oga, second output") << "empty oga" << "second-output" << true << false << false;
+        QTest::newRow("header only") << "no sound" << "" << true << false << false;
+        QTest::newRow("header only, second output") << "no sound" << "second-output" << true << false << false;
         QTest::newRow("header only, pre-load off") << "no sound" << "" << false << false << false;
+        QTest::newRow("random bytes as mp3") << "random mp3" << "" << true << false << false;
+        QTest::newRow("random bytes as mp3, second output") << "random mp3" << "second-output" << true << false << false;
+        QTest::newRow("random bytes as mp3, rapid") << "random mp3" << "" << true << false << true;
+        QTest::newRow("named pipe") << "pipe" << "" << true << false << false;
+        QTest::newRow("named pipe, second output") << "pipe" << "second-output" << true << false << false;
         QTest::newRow("trim-in past the end, default output") << "past end" << "" << true << false << false;
         QTest::newRow("trim-in past the end, saved over, default output") << "past end" << "" << true << true << false;
         QTest::newRow("trim-in past the end, second output") << "past end" << "second-output" << true << false << false;
@@ -89,13 +108,18 @@ private slots:
         QFETCH(bool, savedOver);
         QFETCH(bool, rapid);
         const QString id = QStringLiteral("S");
+        const QString other = QStringLiteral("O");   // a loop of the other tab
         DirectSoundEngine* ds = DirectSoundEngine::instance();
         ButtonData& b = SessionManager::instance()->session().tabs[0].buttons[1];
         const ButtonData was = b;
         A::preloadOn(w) = preload;
+        A::toggle(w, 0)->setChecked(true);   // Auto-Stop
+        A::toggle(w, 2)->setChecked(true);   // Cross-Tab Stop
         const auto restore = qScopeGuard([&] {
+            w->onStopAll();
             b = was;
             A::preloadOn(w) = true;
+            A::toggle(w, 0)->setChecked(false);
             ds->evict(id);
         });
         b.outputDevice = device;
@@ -107,11 +131,41 @@ private slots:
             QVERIFY(f.open(QIODevice::ReadWrite));
             QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
         };
+        auto writeBytes = [&](const QString& path, const QByteArray& bytes) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QCOMPARE(f.write(bytes), bytes.size());
+            f.close();
+            // A file looked at before is pressed as last seen: once seen whole.
+            bool known = false;
+            KnownFiles::instance()->lastSeen(path, &known);
+            if (known)
+                QTRY_COMPARE(KnownFiles::instance()->lastSeen(path).size, qint64(bytes.size()));
+        };
+        std::optional<TestSupport::SpecialFiles> special;
         QString why = QStringLiteral("Could not open file");
         if (file == QLatin1String("no sound")) {
             b.audioPath = dir + QStringLiteral("/hollow.wav");
             write(b.audioPath, 0.0);
             why = QStringLiteral("The file holds no sound");
+        } else if (file.startsWith(QLatin1String("empty"))) {
+            b.audioPath = dir + QStringLiteral("/nothing.") + file.mid(6);
+            writeBytes(b.audioPath, QByteArray());
+            why = QStringLiteral("The file is empty");
+        } else if (file == QLatin1String("random mp3")) {
+            b.audioPath = dir + QStringLiteral("/noise.mp3");
+            QByteArray bytes(64 * 1024, Qt::Uninitialized);
+            QRandomGenerator noise(84);
+            for (char& c : bytes)
+                c = char(noise.bounded(256));
+            writeBytes(b.audioPath, bytes);
+            why = QStringLiteral("The file is no sound this program can read");
+        } else if (file == QLatin1String("pipe")) {
+            const QString folder = dir + QStringLiteral("/special-") + QString::fromUtf8(QTest::currentDataTag());
+            QVERIFY(QDir().mkpath(folder));
+            special.emplace(folder);
+            b.audioPath = special->path(QStringLiteral("pipe"));
+            QVERIFY(!b.audioPath.isEmpty());
         } else if (file == QLatin1String("past end")) {
             const QString path = dir + QStringLiteral("/promo.wav");
             b.audioPath = path;
@@ -131,13 +185,18 @@ private slots:
             why = QStringLiteral("the trim-in (2.0 s) lies past the end of the file (1.0 s)");
         }
         QVERIFY(!ds->isReady(id));
+        w->onPlayRequested(record(other));
+        QVERIFY(AudioEngine::instance()->isPlaying(other) || ds->isPlaying(other));
+        QVERIFY(!ds->isReady(id));
         EventLog* log = A::eventLog(w);
         QVERIFY(log);
         log->clear();
         TestSupport::takeToasts();
 
         w->onPlayRequested(record(id));
-        // Refused before anything was shown playing or started.
+        // Refused before anything was shown playing or started, or stopped.
+        QVERIFY(AudioEngine::instance()->isPlaying(other) || ds->isPlaying(other));
+        QVERIFY(widget(w, other)->isPlaying());
         QVERIFY(!widget(w, id)->isPlaying());
         QVERIFY(!headerLit(w, 0));
         QVERIFY(!AudioEngine::instance()->slotFor(id));
@@ -153,6 +212,8 @@ private slots:
             lines << log->list()->item(i)->text();
         QCOMPARE(lines.filter(QStringLiteral("Cannot play: Sound S (") + why + QStringLiteral(")")).size(), 1);
         QCOMPARE(lines.filter(QStringLiteral("Playing: Sound S")).size(), 0);
+        QVERIFY(AudioEngine::instance()->isPlaying(other) || ds->isPlaying(other));
+        QVERIFY(widget(w, other)->isPlaying());
     }
 
     // A pre-decoded sound plays to its end; so does one whose file was
