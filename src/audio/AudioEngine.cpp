@@ -1179,8 +1179,10 @@ void AudioEngine::probeOutput()
 
 void AudioEngine::probeDone(bool moved)
 {
+    // As it stands: a silent probe has nothing to drop, and it may be let
+    // go from within a report of its back end's, which goes on using it.
     if (QMediaPlayer* probe = std::exchange(m_probe, nullptr))
-        retirePlayer(probe, nullptr, Retire::DropQueue);
+        retirePlayer(probe, nullptr, Retire::AsItStands);
     if (moved) {
         VX_LOG(QStringLiteral("[AudioEngine] output back"));
         m_outputLost = false;

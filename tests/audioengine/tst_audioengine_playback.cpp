@@ -1082,22 +1082,16 @@ private slots:
         // Pressed again in its last 5 to 120 ms, past its end report or
         // before it, on a second output and on the default one: a sound of
         // a second and one just too long for a stream of its own.
-        for (const int ms : {260 - 120, 260 - 57, 260 - 30, 260 - 5}) {
-            QTest::addRow("260 ms, again at %d ms, in its last moments", ms)
-                << 0.0 << 0.0 << 0.0 << 0.0 << false << 0.26 << 0.0 << 0.0 << 0 << QString("long ago")
-                << QString("again %1 tail").arg(ms);
-            QTest::addRow("260 ms, again at %d ms, in its last moments, default output", ms)
-                << 0.0 << 0.0 << 0.0 << 0.0 << false << 0.26 << 0.0 << 0.0 << 0 << QString("long ago")
-                << QString("again %1 tail default").arg(ms);
-        }
-        for (const int ms : {880, 940, 960, 975, 990, 995}) {
-            QTest::addRow("1 s, again at %d ms, past its end report", ms)
-                << 0.0 << 0.0 << 0.0 << 0.0 << false << 1.0 << 0.0 << 0.0 << 0 << QString("long ago")
-                << QString("again %1 tail").arg(ms);
-            QTest::addRow("1 s, again at %d ms, past its end report, default output", ms)
-                << 0.0 << 0.0 << 0.0 << 0.0 << false << 1.0 << 0.0 << 0.0 << 0 << QString("long ago")
-                << QString("again %1 tail default").arg(ms);
-        }
+        const auto tailRows = [](double seconds, const char* where, std::initializer_list<int> atMs) {
+            for (const int ms : atMs)
+                for (const bool byDefault : {false, true})
+                    QTest::addRow("%s, again at %d ms, %s%s", seconds < 1 ? "260 ms" : "1 s", ms, where,
+                                  byDefault ? ", default output" : "")
+                        << 0.0 << 0.0 << 0.0 << 0.0 << false << seconds << 0.0 << 0.0 << 0 << QString("long ago")
+                        << QString("again %1 tail%2").arg(ms).arg(byDefault ? " default" : "");
+        };
+        tailRows(0.26, "in its last moments", {260 - 120, 260 - 57, 260 - 30, 260 - 5});
+        tailRows(1.0, "past its end report", {880, 940, 960, 975, 990, 995});
         QTest::newRow("1 s, again ten times") << 0.0 << 0.0 << 0.0 << 0.0 << false << 1.0 << 0.0 << 0.0 << 0 << QString("long ago")
                                               << QString("again 500 x10");
         QTest::newRow("250 ms, stopped at 100 ms") << 0.0 << 0.0 << 0.0 << 0.0 << false << 0.25 << 0.0 << 0.0 << 0 << QString("long ago")
