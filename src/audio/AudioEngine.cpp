@@ -173,7 +173,8 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     // An empty file, a WAV with a header and no sample, a file with nothing
     // this program decodes, a trim-in at or past the end (a file saved over
     // by a shorter one): the back end would end it at once, or fail it a
-    // moment later, so it is reported as a file that cannot be played.
+    // moment later, so it is reported as a file that cannot be played. Only
+    // a header read ahead tells (see FileHeads); an unread one is tried.
     if (!prepareOnly && !path.startsWith(QLatin1String("http"))) {
         const QString head = fileHeadOf(path).refusal;
         const QString refusal = head.isEmpty() ? trimRefusal(button) : head;
@@ -251,12 +252,17 @@ QString AudioEngine::startRefusal(const ButtonData& button)
     const QString& path = button.audioPath;
     if (path.isEmpty() || path.startsWith(QLatin1String("http")))
         return {};
-    // The file as last seen (a path never looked at is looked at once, as
-    // the start itself would): no player is made for one that is not there.
+    // The file as last seen (a path never looked at is left to its read
+    // ahead and to the start): no player is made for one that is not there.
     // It is looked at again soon, so that one back on a disk that sends no
     // notice plays at the next press rather than after the next sweep.
     KnownFiles* known = KnownFiles::instance();
-    const FileCheck::Stamp seen = known->stampOf(path);
+    bool seenOnce = false;
+    const FileCheck::Stamp seen = known->lastSeen(path, &seenOnce);
+    if (!seenOnce) {
+        FileHeads::instance()->readAhead({path});
+        return {};
+    }
     if (!seen.exists()) {
         VX_LOG(QStringLiteral("[AudioEngine] cannot play %1: %2")
                    .arg(path, seen.notRegular ? QStringLiteral("not a regular file")

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "FileCheck.h"
+#include "FileHeads.h"
 #include "LoopStream.h"
 #include "SoundServer.h"
 #include "Types.h"
@@ -83,6 +84,7 @@ struct PlaybackSlot
     qint64 startCalledAtMs = 0;       // MonoClock time of its start; 0: not started
     qint64 heardStartAtMs = 0;        // MonoClock time its first sample is heard
     bool startHeard = false;          // the reports have moved in real time
+    bool streamHeard = false;         // a stream's first heard position was told
     double heardStartMeanMs = 0;      // once heard: the running mean of where the reports place it
     int placedReports = 0;            // reports in that mean (up to kPlaceMeanReports)
     qint64 anchorPosMs = -1;          // the report the run's advance is measured from
@@ -240,7 +242,15 @@ public:
     // there (or no regular file), an empty file, a file with no sound stream
     // this program decodes (random bytes under a sound's name, a format with
     // no decoder), a WAV with no sound, a trim-in at or past the end.
+    // Only what was read ahead is known (see headKnown).
     QString startRefusal(const ButtonData& button);
+    // Whether the file's header was read for its version last seen (a
+    // stream's always counts as read); when not, a read is asked for and
+    // only the start can tell whether the file plays. Never touches the disk.
+    bool headKnown(const QString& path);
+    // Has the files' headers read on a thread of their own, each not read
+    // for its version last seen; preBuffer does too.
+    void readHeadsAhead(const QStringList& paths);
     void stop(const QString& id);
     void cancelFade(const QString& id);
     void stopAll();
@@ -342,6 +352,9 @@ signals:
     void allStopped();
     void positionChanged(const QString& id, qint64 positionMs, qint64 durationMs);
     void playbackError(const QString& id, const QString& errorString);
+    // A start is heard: its sound has moved on in real time (or, for a run
+    // that ended before that counted, its position moved before its end).
+    void startHeard(const QString& id);
     // A start was not heard in time and a fresh player took over: the sound
     // goes on (a second stall ends it with playbackError).
     void startRetried(const QString& id, const QString& why);
@@ -437,6 +450,7 @@ private:
     void noteStart(PlaybackSlot& s, qint64 startMs);
     void placeStart(PlaybackSlot& s, qint64 pos);
     void hearStart(PlaybackSlot& s);
+    void reportHeard(const QString& id);
     void armStartCheck(PlaybackSlot& s, int ms);
     void startCheckFired(QString id);   // a copy: the slot may go
     void replaceStalledPlayer(PlaybackSlot& s);
@@ -453,19 +467,9 @@ private:
 
     // AudioEngineStream.cpp: loops and short sounds on their own stream; file-head facts.
     qint64 startPosFor(const QString& path, double trimIn);
-    // What a file's header says, read once for each version of the file
-    // (each stamp it shows).
-    struct FileHead
-    {
-        int pcmRate = 0;              // uncompressed PCM: its rate; else 0
-        qint64 durationMs = 0;        // 0: unknown
-        QString refusal;              // why it cannot play; empty: it may
-        FileCheck::Stamp stamp;       // the version these facts are of
-    };
+    // What was read ahead of a file's header (see FileHeads).
+    using FileHead = FileHeads::Head;
     FileHead fileHeadOf(const QString& path);
-    static void readHead(const QString& path, const FileCheck::Stamp& stamp, FileHead* head);
-    // Whether the first moments of a compressed file decode to any sound.
-    static bool decodesSound(const QString& path);
     // startRefusal's last step: a trim-in at or past the end of the file.
     QString trimRefusal(const ButtonData& button);
     // The file's PCM rate when it is uncompressed PCM (else 0), by path.
@@ -569,7 +573,6 @@ private:
     // Whether the next play reports its start (a sound moved from its stream
     // to a player was reported when pressed).
     bool m_announceStart = true;
-    QHash<QString, FileHead> m_fileHeads;   // by path, the latest version seen
     // What the last look at a local file's size saw (see beingWritten).
     struct SizeLook
     {

@@ -111,6 +111,14 @@ void AudioEngine::hearStart(PlaybackSlot& s)
     s.placedReports = 1;
     m_startDelayMs = std::clamp<qint64>(s.heardStartAtMs - s.startCalledAtMs, 0, 1000);
     dropTimer(s.startCheckTimer);
+    reportHeard(s.id);
+}
+
+// From the event loop: a receiver may stop other sounds, and the report of
+// a position that told it is still being handled.
+void AudioEngine::reportHeard(const QString& id)
+{
+    QMetaObject::invokeMethod(this, [this, id] { emit startHeard(id); }, Qt::QueuedConnection);
 }
 
 void AudioEngine::armStartCheck(PlaybackSlot& s, int ms)

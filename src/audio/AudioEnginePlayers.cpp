@@ -209,6 +209,10 @@ void AudioEngine::onPlayerStateChanged(QMediaPlayer::PlaybackState state)
     killTrimOut(*s);
     killEndFade(*s);
     dropTimer(s->startCheckTimer);
+    // Played to its end before its start counted as heard: it was heard
+    // all the same, before its end is told.
+    if (!s->startHeard && s->startCalledAtMs > 0 && s->lastPosMs > s->startPosMs)
+        emit startHeard(id);
     emit playStopped(id);
     if (m_slots.isEmpty())
         emit allStopped();

@@ -122,6 +122,7 @@ void AudioEngine::resetPrimedDevice(const QString& deviceId)
 
 void AudioEngine::preBuffer(const QList<QString>& paths)
 {
+    readHeadsAhead(paths);
     int delay = 0;
     int count = 0;
     for (const QString& path : paths) {

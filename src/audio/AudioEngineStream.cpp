@@ -18,11 +18,10 @@
 #include <utility>
 
 #include "FileCheck.h"
+#include "FileHeads.h"
 #include "KnownFiles.h"
 #include "MonoClock.h"
 #include "OpLog.h"
-#include "PcmDecode.h"
-#include "PcmDecoder.h"
 
 using namespace AudioEngineUtil;
 
@@ -111,6 +110,10 @@ void AudioEngine::streamTick(QString id)
         return;
     }
     const qint64 pos = s->stream->positionMs();
+    if (pos >= 0 && !s->streamHeard) {
+        s->streamHeard = true;
+        reportHeard(id);
+    }
     if (pos >= 0 && pos != s->lastPosMs) {
         s->lastPosMs = pos;
         emit positionChanged(id, pos, s->stream->durationMs());
@@ -181,62 +184,31 @@ qint64 AudioEngine::pcmSeekMs(qint64 trimMs, int rate)
     return best;
 }
 
-// The back end opens the file on this thread anyway when it is given it;
-// this reads only its header, once for each version of the file (its size,
-// modification time and inode: a file saved over, or grown, is read again;
-// one that cannot be seen keeps what was read of it).
+// What was read ahead of the file's header for its version last seen; for
+// one not read yet, nothing (and a read is asked for). Never touches the
+// disk: the window's thread does not wait on a header.
 AudioEngine::FileHead AudioEngine::fileHeadOf(const QString& path)
 {
     if (path.isEmpty() || path.startsWith(QLatin1String("http")))
         return {};
-    const FileCheck::Stamp stamp = KnownFiles::instance()->stampOf(path);
-    auto it = m_fileHeads.constFind(path);
-    if (it != m_fileHeads.constEnd() && !KnownFiles::changed(it->stamp, stamp))
-        return it.value();
-    if (!stamp.exists())
-        return {};
     FileHead head;
-    head.stamp = stamp;
-    readHead(path, stamp, &head);
-    if (m_fileHeads.size() > 512 && it == m_fileHeads.constEnd())
-        m_fileHeads.clear();
-    // In the place of the facts of the file's earlier version, if any.
-    m_fileHeads.insert(path, head);
-    return head;
+    if (FileHeads::instance()->find(path, &head))
+        return head;
+    FileHeads::instance()->readAhead({path});
+    return {};
 }
 
-// The facts of the header, and why the file cannot play when it cannot: the
-// media back end would take such a file, be heard as started, and fail or end
-// at once a moment later.
-void AudioEngine::readHead(const QString& path, const FileCheck::Stamp& stamp, FileHead* head)
+void AudioEngine::readHeadsAhead(const QStringList& paths)
 {
-    if (stamp.size == 0) {
-        head->refusal = tr("The file is empty");
-        return;
-    }
-    if (PcmDecode::wavHoldsNoSound(path)) {
-        head->refusal = tr("The file holds no sound");
-        return;
-    }
-    PcmDecoder::Info info;
-    if (!PcmDecoder::probe(path, &info)) {
-        head->refusal = tr("The file is no sound this program can read");
-        return;
-    }
-    const bool pcm = info.codec.startsWith(QLatin1String("pcm_"));
-    head->pcmRate = pcm ? info.sourceRate : 0;
-    head->durationMs = std::max<qint64>(0, info.durationMs);
-    // A compressed header can be found in random bytes: its first moments
-    // must decode to sound as well.
-    if (!pcm && !decodesSound(path))
-        head->refusal = tr("The file is no sound this program can read");
+    FileHeads::instance()->readAhead(paths);
 }
 
-bool AudioEngine::decodesSound(const QString& path)
+bool AudioEngine::headKnown(const QString& path)
 {
-    constexpr qint64 kTestFrames = 4410;   // 0.1 s
-    PcmDecoder::Options o;
-    o.maxFrames = kTestFrames;
-    QByteArray out;
-    return PcmDecoder::decode(path, o, &out) && !out.isEmpty();
+    if (path.isEmpty() || path.startsWith(QLatin1String("http")))
+        return true;
+    if (FileHeads::instance()->find(path, nullptr))
+        return true;
+    FileHeads::instance()->readAhead({path});
+    return false;
 }

@@ -214,6 +214,7 @@ void MainWindow::connectEngineSignals(AudioEngine* audio, WasapiEngine* wasapi, 
     connect(audio, &AudioEngine::playStarted, this, &MainWindow::onPlayStarted);
     connect(audio, &AudioEngine::playStopped, this, &MainWindow::onPlayStopped);
     connect(audio, &AudioEngine::playbackError, this, &MainWindow::onPlaybackError);
+    connect(audio, &AudioEngine::startHeard, this, &MainWindow::onStartHeard);
     connect(audio, &AudioEngine::startRetried, this, &MainWindow::onStartRetried);
     connect(wasapi, &WasapiEngine::started, audio, &AudioEngine::notifyPlay, Qt::UniqueConnection);
     connect(wasapi, &WasapiEngine::stopped, audio, &AudioEngine::notifyStop, Qt::UniqueConnection);

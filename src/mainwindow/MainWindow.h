@@ -238,6 +238,7 @@ public slots:
     void onPanelVolumeChanged(int pane, double v);
     void setNpDotColor(const QString& color, int px);
     void onPlaybackError(const QString& id, const QString& why);
+    void onStartHeard(const QString& id);
     void onStartRetried(const QString& id, const QString& why);
     QString playbackTitle(const QString& id);
     // An engine's output went away (its sounds were stopped) or came back.
@@ -604,9 +605,40 @@ private:
     int tabOfButton(const QString& id);
     // Stop of one sound under the pressed tab's fade (none when fadeMs <= 0).
     void routedStop(const QString& id, double fadeMs);
-    // The stops a press makes before its start: Auto-Stop in its tab t,
+    // What a press is to do: its tab (-1: none), rules, output, whether the
+    // pre-decoded engine takes it, and the button as played (at its tab's
+    // volume).
+    struct PressPlan
+    {
+        int tab = -1;
+        bool autoStop = false;
+        bool restart = true;
+        bool crossTab = false;
+        double fade = 0.0;
+        QString device;
+        bool dsUsable = false;
+        double tabVol = 1.0;
+        ButtonData played;
+    };
+    PressPlan planPress(const ButtonData& btn);
+    void pressRapid(const ButtonData& btn, const PressPlan& p);
+    void startPressed(const ButtonData& btn, const PressPlan& p, bool wasPlaying);
+    void showRoutedStart(const ButtonData& btn);
+    void followOutput(const QString& device);
+    // The sounds a press stops before its start: Auto-Stop in its tab t,
     // Cross-Tab Stop in the others.
-    void stopOthersForPress(const ButtonData& btn, int t, bool autoStop, bool crossTab, double fade);
+    QStringList stopsForPress(const ButtonData& btn, int t, bool autoStop, bool crossTab);
+    void stopListed(const QStringList& ids, double fade);
+    // A press whose file's header was not read yet: its stops (and its
+    // display) wait until its sound is heard, and are dropped if it fails.
+    struct HeldPress
+    {
+        ButtonData btn;
+        QStringList toStop;
+        double fade = 0.0;
+        bool rapid = false;
+    };
+    void dropHeldPress(const QString& id);
     // A press finds the button's pre-decoded sound made from an earlier
     // version of its file: it is decoded anew, the press goes to the players.
     void refreshChangedSound(const ButtonData& btn);
@@ -733,6 +765,10 @@ private:
     // The id a routed start announces while it runs: its start is logged
     // once, by the routing, however many start reports reach the window.
     QString routingStartId;
+    // The id whose start is being called (see onPlayStopped).
+    QString startingId;
+    // By id, the presses waiting to be heard (see HeldPress).
+    QHash<QString, HeldPress> heldPresses;
     // Sounds on the pre-decoded engine that the window shows as playing, and
     // the timer that notices when they end (that engine reports no end).
     QSet<QString> dsSounding;

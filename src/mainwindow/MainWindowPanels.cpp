@@ -186,6 +186,9 @@ void MainWindow::onSessionLoaded(const Session& s)
                 collectPaths(s.tabs[t], paths, seen);
     }
     audio->clearBuffer();
+    // What each file's header says is read at once, off this thread: a
+    // press needs it to refuse a file that cannot play.
+    audio->readHeadsAhead(paths);
     // Pre-buffering opens a player per file; until the window is first shown
     // it waits, so start-up shows the window without that work before it.
     if (everShown)

@@ -250,6 +250,40 @@ bool MainWindow::refusedStart(const ButtonData& btn)
     return true;
 }
 
+// The rules a press plays under (its tab's own when it overrides them, else
+// the toolbar's), its output, and the engine that can take it.
+MainWindow::PressPlan MainWindow::planPress(const ButtonData& btn)
+{
+    PlaybackEngines& e = engines();
+    const Session& s = SessionManager::instance()->session();
+    PressPlan p;
+    p.tab = tabOfButton(btn.id);
+    const TabData* tab = p.tab >= 0 ? &s.tabs[p.tab] : nullptr;
+    const bool ownRules = tab && tab->useTabPb;
+    p.autoStop = ownRules ? tab->pb_as : s.autoStop;
+    p.restart = ownRules ? tab->pb_rs : s.restart;
+    p.crossTab = ownRules ? tab->pb_cts : (crossTabStopToggle && crossTabStopToggle->isChecked());
+    p.fade = tab ? tab->fadeMs : 0.0;
+    p.device = pressOutput(btn, tab);
+    // The pre-decoded engine plays on the default output only: a button, tab
+    // or window default naming another output plays through the players, there.
+    // With its output lost it plays nothing: the players take the press (or
+    // report that they cannot). With pre-loading off every press goes to the
+    // players.
+    refreshChangedSound(btn);
+    p.dsUsable = preloadOn && e.dsInitialized() && e.dsReady(btn.id) && onDefaultOutput(p.device)
+                 && e.dsOutputAvailable();
+    // Without a tab the sound plays at the button's own volume.
+    p.tabVol = p.tab >= 0 ? e.audioTabVolume(p.tab) : 1.0;
+    p.played = btn;
+    p.played.volume = btn.volume * p.tabVol;
+    if (p.played.volume > kMaxButtonGain)
+        p.played.volume = kMaxButtonGain;
+    else if (!(p.played.volume > 0.0))
+        p.played.volume = 0.0;
+    return p;
+}
+
 void MainWindow::onPlayRequested(const ButtonData& btn)
 {
     VX_LOG(QStringLiteral("[onPlayRequested] id=") + btn.id + QStringLiteral(" path=") + btn.audioPath);
@@ -260,54 +294,14 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
     PlaybackEngines& e = engines();
     soundStartedSincePanic = true;
     applyPlaybackState();
-
-    const Session& s = SessionManager::instance()->session();
-    const int t = tabOfButton(btn.id);
-    const TabData* tab = t >= 0 ? &s.tabs[t] : nullptr;
-
-    // Rules: the tab's own when it overrides them, else the toolbar's.
-    const bool ownRules = tab && tab->useTabPb;
-    const bool autoStop = ownRules ? tab->pb_as : s.autoStop;
-    const bool restart = ownRules ? tab->pb_rs : s.restart;
-    const bool crossTab = ownRules ? tab->pb_cts : (crossTabStopToggle && crossTabStopToggle->isChecked());
-
-    const QString device = pressOutput(btn, tab);
-    // The pre-decoded engine plays on the default output only: a button, tab
-    // or window default naming another output plays through the players, there.
-    // With its output lost it plays nothing: the players take the press (or
-    // report that they cannot). With pre-loading off every press goes to the
-    // players.
-    refreshChangedSound(btn);
-    const bool dsUsable = preloadOn && e.dsInitialized() && e.dsReady(btn.id) && onDefaultOutput(device)
-        && e.dsOutputAvailable();
-
-    // Without a tab the sound plays at the button's own volume.
-    const double tabVol = t >= 0 ? e.audioTabVolume(t) : 1.0;
-    ButtonData copy = btn;
-    copy.volume = btn.volume * tabVol;
-    if (copy.volume > kMaxButtonGain)
-        copy.volume = kMaxButtonGain;
-    else if (!(copy.volume > 0.0))
-        copy.volume = 0.0;
+    const PressPlan p = planPress(btn);
 
     // Rapid buttons overlap their presses: no rules, only the button lights.
     if (btn.rapid) {
-        const float v = float(tabVol > 1.0 ? 1.0 : (tabVol > 0.0 ? tabVol : 0.0));
-        if (dsUsable) {
-            e.dsTrigger(btn.id, v);
-            watchDsSound(btn.id);
-        } else {
-            if (refusedStart(btn))
-                return;
-            e.audioCancelFade(btn.id);
-            e.audioPlayRapid(copy, device);
-        }
-        if (SoundButton* w = findButtonWidget(btn.id))
-            w->setPlaying(true);
+        pressRapid(btn, p);
         return;
     }
 
-    const double fade = tab ? tab->fadeMs : 0.0;
     // A sound on its stop fade is shown idle already: a press on it is a new
     // start, never a second stop.
     const bool wasPlaying = (e.audioIsPlaying(btn.id) && !e.audioIsStopping(btn.id))
@@ -315,42 +309,98 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
 
     // A press that cannot play changes nothing: it is refused before its
     // stops. (A second press that stops its sound, and a restart of a running
-    // player, play no file anew.)
-    const bool startsAnew = !wasPlaying || (restart && !e.audioIsPlaying(btn.id));
-    if (startsAnew && !dsUsable && refusedStart(btn))
+    // player, play no file anew.) A file whose header is not read yet for
+    // its version is not looked at here: only its start can tell, and the
+    // stops wait until it is heard (see onStartHeard).
+    const bool startsAnew = !wasPlaying || (p.restart && !e.audioIsPlaying(btn.id));
+    if (startsAnew && !p.dsUsable && refusedStart(btn))
         return;
+    const bool holdStops = startsAnew && !p.dsUsable && !e.audioStartKnown(btn);
 
-    stopOthersForPress(btn, t, autoStop, crossTab, fade);
+    const QStringList toStop = stopsForPress(btn, p.tab, p.autoStop, p.crossTab);
+    if (!holdStops)
+        stopListed(toStop, p.fade);
 
     if (wasPlaying) {
-        if (!restart) {
-            routedStop(btn.id, fade);
+        if (!p.restart) {
+            routedStop(btn.id, p.fade);
             return;
         }
         if (e.audioIsPlaying(btn.id)) {
             // The running player restarts from its trim-in point.
-            e.audioPlayRapid(copy, device);
+            e.audioPlayRapid(p.played, p.device);
             return;
         }
         // Playing on the pre-decoded engine only: its start below rewinds it.
     }
 
-    const bool viaDs = dsUsable;
+    if (holdStops) {
+        // Told before the start: its own start report must not show it.
+        heldPresses.insert(btn.id, HeldPress{btn, toStop, p.fade, false});
+        VX_LOG(QStringLiteral("[onPlayRequested] id=%1: its stops wait until it is heard").arg(btn.id));
+    }
+    startPressed(btn, p, wasPlaying);
+    if (!holdStops)
+        showRoutedStart(btn);
+    followOutput(p.device);
+    if (p.dsUsable)
+        watchDsSound(btn.id);
+}
+
+// A rapid press: no rules, no strip, only the button lit. Where only the
+// start can tell whether its file plays, the button lights once it is heard.
+void MainWindow::pressRapid(const ButtonData& btn, const PressPlan& p)
+{
+    PlaybackEngines& e = engines();
+    if (p.dsUsable) {
+        const float v = float(p.tabVol > 1.0 ? 1.0 : (p.tabVol > 0.0 ? p.tabVol : 0.0));
+        e.dsTrigger(btn.id, v);
+        watchDsSound(btn.id);
+    } else {
+        if (refusedStart(btn))
+            return;
+        if (!e.audioStartKnown(btn))
+            heldPresses.insert(btn.id, HeldPress{btn, {}, 0.0, true});
+        e.audioCancelFade(btn.id);
+        startingId = btn.id;
+        e.audioPlayRapid(p.played, p.device);
+        startingId.clear();
+        if (heldPresses.contains(btn.id))
+            return;
+    }
+    if (SoundButton* w = findButtonWidget(btn.id))
+        w->setPlaying(true);
+}
+
+// The press's sound starts: on the pre-decoded engine when it can, else on
+// the players.
+void MainWindow::startPressed(const ButtonData& btn, const PressPlan& p, bool wasPlaying)
+{
+    PlaybackEngines& e = engines();
     routingStartId = btn.id;
-    if (!viaDs) {
+    startingId = btn.id;
+    if (!p.dsUsable) {
         // A pre-decoded voice of the button that still sounds (its output
         // was changed meanwhile) gives way to the new start.
         if (wasPlaying && e.dsIsMasterPlaying(btn.id))
             e.dsStop(btn.id);
         e.audioCancelFade(btn.id);
-        e.audioPlayRapid(copy, device);
+        e.audioPlayRapid(p.played, p.device);
     } else {
         // Sounding before the display is brought up to date: the pad, the
         // strip and the log below take a while, and are not heard.
         // The button's own volume is in the decoded sound already.
-        e.dsTriggerSingle(btn.id, float(tabVol));
+        e.dsTriggerSingle(btn.id, float(p.tabVol));
     }
+    routingStartId.clear();
+    startingId.clear();
+}
 
+// The pad, its tab's header, the strip and the log show the press's sound
+// playing; the start is announced once, here.
+void MainWindow::showRoutedStart(const ButtonData& btn)
+{
+    routingStartId = btn.id;
     int pane = -1;
     if (SoundButton* w = findButtonWidget(btn.id, &pane)) {
         w->setPlaying(true);
@@ -364,26 +414,59 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
     } else {
         setStripTrack(btn);
     }
-    e.audioNotifyPlay(btn.id);
+    engines().audioNotifyPlay(btn.id);
     routingStartId.clear();
+}
 
-    // The float stream follows the device the press chose. The players'
-    // default device stays as it is: a later button that names no device
-    // still plays on the default.
+// The float stream follows the device the press chose. The players' default
+// device stays as it is: a later button that names no device still plays on
+// the default.
+void MainWindow::followOutput(const QString& device)
+{
+    PlaybackEngines& e = engines();
     if (e.wasapiActive() && !device.isEmpty()) {
         const QString current = e.wasapiDevice();
         if (!current.isEmpty() && current != device)
             QMetaObject::invokeMethod(
                 this, [this, device] { engines().wasapiReopen(device); }, Qt::QueuedConnection);
     }
+}
 
-    if (viaDs)
-        watchDsSound(btn.id);
+// A press whose stops waited is heard: what it would have stopped, and
+// still plays, stops now, and the press is shown playing.
+void MainWindow::onStartHeard(const QString& id)
+{
+    const auto it = heldPresses.constFind(id);
+    if (it == heldPresses.constEnd())
+        return;
+    const HeldPress held = *it;
+    heldPresses.erase(it);
+    VX_LOG(QStringLiteral("[onStartHeard] id=%1: %2 held stop(s)").arg(id).arg(held.toStop.size()));
+    if (held.rapid) {
+        if (SoundButton* w = findButtonWidget(id))
+            w->setPlaying(true);
+        return;
+    }
+    PlaybackEngines& e = engines();
+    QStringList still;
+    for (const QString& other : held.toStop)
+        if (e.audioIsPlaying(other) || e.dsIsPlaying(other))
+            still << other;
+    stopListed(still, held.fade);
+    showRoutedStart(held.btn);
+}
+
+// A held press that failed or ended unheard lets its stops go: what it
+// would have stopped plays on.
+void MainWindow::dropHeldPress(const QString& id)
+{
+    if (heldPresses.remove(id) > 0)
+        VX_LOG(QStringLiteral("[dropHeldPress] id=%1: not heard; its stops are dropped").arg(id));
 }
 
 // Auto-Stop (the pressed tab's other sounds) and Cross-Tab Stop (every other
-// tab's), each with the pressed tab's fade; the music track plays on.
-void MainWindow::stopOthersForPress(const ButtonData& btn, int t, bool autoStop, bool crossTab, double fade)
+// tab's); the music track plays on.
+QStringList MainWindow::stopsForPress(const ButtonData& btn, int t, bool autoStop, bool crossTab)
 {
     PlaybackEngines& e = engines();
     const Session& s = SessionManager::instance()->session();
@@ -405,7 +488,13 @@ void MainWindow::stopOthersForPress(const ButtonData& btn, int t, bool autoStop,
             if (o != t)
                 collect(s.tabs[o]);
     }
-    for (const QString& id : std::as_const(toStop))
+    return toStop;
+}
+
+// Each with the pressed tab's fade.
+void MainWindow::stopListed(const QStringList& ids, double fade)
+{
+    for (const QString& id : ids)
         routedStop(id, fade);
 }
 
@@ -494,6 +583,9 @@ void MainWindow::dsEndWatchTick()
 void MainWindow::onPlayStarted(const QString& id)
 {
     VX_LOG(QStringLiteral("[onPlayStarted] id=") + id);
+    // A press whose stops wait is shown once it is heard.
+    if (heldPresses.contains(id))
+        return;
     int pane = -1;
     SoundButton* w = findButtonWidget(id, &pane);
     if (w) {
@@ -521,6 +613,9 @@ void MainWindow::onPlayStarted(const QString& id)
 void MainWindow::onPlayStopped(const QString& id)
 {
     VX_LOG(QStringLiteral("[onPlayStopped] id=") + id);
+    // The end of an earlier run, told as the held press starts, is not its.
+    if (id != startingId)
+        dropHeldPress(id);
     int pane = -1;
     if (SoundButton* w = findButtonWidget(id, &pane)) {
         w->setTriggerMark(0);
@@ -625,6 +720,7 @@ void MainWindow::onPlaybackError(const QString& id, const QString& why)
     const QString title = playbackTitle(id);
     const bool music = !id.isEmpty() && id == musicId;
     VX_LOG(QStringLiteral("[onPlaybackError] id=") + id + QStringLiteral(" ") + why);
+    dropHeldPress(id);
     if (eventLog)
         eventLog->log(QStringLiteral("Audio"), QStringLiteral("Cannot play: %1 (%2)").arg(title, why),
                       QStringLiteral("error"));

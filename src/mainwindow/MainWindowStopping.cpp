@@ -52,6 +52,8 @@ void MainWindow::stopTab(int t)
 void MainWindow::stopAllAudio()
 {
     PlaybackEngines& e = engines();
+    // A press waiting to be heard stops nothing once everything is stopped.
+    heldPresses.clear();
     QStringList ids;
     for (const TabData& t : SessionManager::instance()->session().tabs)
         for (const ButtonData& b : t.buttons)
@@ -107,6 +109,7 @@ void MainWindow::onPanic()
     engines().later(0, this, [this] {
         PlaybackEngines& e = engines();
         soundStartedSincePanic = false;
+        heldPresses.clear();
         // The music goes too, and no stop report may move Auto-Mix on.
         musicId.clear();
         musicFading.clear();

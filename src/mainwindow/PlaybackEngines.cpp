@@ -23,6 +23,7 @@ public:
     void audioPlay(const ButtonData& b, const QString& device) override { audio()->play(b, device); }
     void audioPlayRapid(const ButtonData& b, const QString& device) override { audio()->playRapid(b, device); }
     QString audioStartRefusal(const ButtonData& b) override { return audio()->startRefusal(b); }
+    bool audioStartKnown(const ButtonData& b) override { return audio()->headKnown(b.audioPath); }
     void audioStopAll() override { audio()->stopAll(); }
     void audioCancelFade(const QString& id) override { audio()->cancelFade(id); }
     void audioStop(const QString& id) override { audio()->stop(id); }

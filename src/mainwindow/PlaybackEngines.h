@@ -26,6 +26,10 @@ public:
     // Why the players could not sound the button, known before a start (its
     // trim-in lies past the end of its file); empty when nothing is known.
     virtual QString audioStartRefusal(const ButtonData& button) { Q_UNUSED(button); return {}; }
+    // Whether the players know ahead what a start of the button would meet
+    // (its file's header was read for the version last seen); when not, only
+    // the start can tell whether it plays.
+    virtual bool audioStartKnown(const ButtonData& button) { Q_UNUSED(button); return true; }
     virtual void audioCancelFade(const QString& id) = 0;
     virtual void audioStop(const QString& id) = 0;
     virtual void audioSetButtonFade(const QString& id, double ms) = 0;

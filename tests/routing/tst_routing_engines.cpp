@@ -20,6 +20,7 @@
 #include "DirectSoundEngine.h"
 #include "EventLog.h"
 #include "FileCalls.h"
+#include "FileHeads.h"
 #include "KnownFiles.h"
 #include "ManualOutput.h"
 #include "ToastCapture.h"
@@ -70,36 +71,49 @@ private slots:
     // players take the press), on a second output, with pre-loading off, and
     // for a rapid button: the players say why before anything is shown or
     // logged as playing. A press that cannot play stops nothing: a loop of
-    // the other tab plays on under Cross-Tab Stop and Auto-Stop.
+    // the other tab plays on under Cross-Tab Stop and Auto-Stop. A file
+    // written just before the press, its header not read yet (the reads
+    // held): the press neither waits for it nor reads it on the window's
+    // thread; an empty one is refused by its size alone, a broken one is
+    // tried, fails, and has stopped nothing, and a good one ("tone") stops
+    // the other sound once it is heard, and only then shows as playing.
     void unplayablePress_data()
     {
         // "missing", "empty wav", "empty oga", "no sound" (header only),
-        // "random mp3", "pipe" or "past end" (trim-in 2 s)
+        // "random mp3", "pipe", "past end" (trim-in 2 s) or "tone" (plays)
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("device");
         QTest::addColumn<bool>("preload");
         QTest::addColumn<bool>("savedOver");
         QTest::addColumn<bool>("rapid");
-        QTest::newRow("missing file") << "missing" << "" << true << false << false;
-        QTest::newRow("missing file, second output") << "missing" << "second-output" << true << false << false;
-        QTest::newRow("missing file, pre-load off") << "missing" << "" << false << false << false;
-        QTest::newRow("empty wav") << "empty wav" << "" << true << false << false;
-        QTest::newRow("empty wav, second output") << "empty wav" << "second-output" << true << false << false;
-        QTest::newRow("empty oga") << "empty oga" << "" << true << false << false;
-        QTest::newRow("empty oga, second output") << "empty oga" << "second-output" << true << false << false;
-        QTest::newRow("header only") << "no sound" << "" << true << false << false;
-        QTest::newRow("header only, second output") << "no sound" << "second-output" << true << false << false;
-        QTest::newRow("header only, pre-load off") << "no sound" << "" << false << false << false;
-        QTest::newRow("random bytes as mp3") << "random mp3" << "" << true << false << false;
-        QTest::newRow("random bytes as mp3, second output") << "random mp3" << "second-output" << true << false << false;
-        QTest::newRow("random bytes as mp3, rapid") << "random mp3" << "" << true << false << true;
-        QTest::newRow("named pipe") << "pipe" << "" << true << false << false;
-        QTest::newRow("named pipe, second output") << "pipe" << "second-output" << true << false << false;
-        QTest::newRow("trim-in past the end, default output") << "past end" << "" << true << false << false;
-        QTest::newRow("trim-in past the end, saved over, default output") << "past end" << "" << true << true << false;
-        QTest::newRow("trim-in past the end, second output") << "past end" << "second-output" << true << false << false;
-        QTest::newRow("trim-in past the end, pre-load off") << "past end" << "" << false << false << false;
-        QTest::newRow("trim-in past the end, rapid") << "past end" << "" << true << false << true;
+        QTest::addColumn<bool>("unread");
+        QTest::newRow("missing file") << "missing" << "" << true << false << false << false;
+        QTest::newRow("missing file, second output") << "missing" << "second-output" << true << false << false << false;
+        QTest::newRow("missing file, pre-load off") << "missing" << "" << false << false << false << false;
+        QTest::newRow("empty wav") << "empty wav" << "" << true << false << false << false;
+        QTest::newRow("empty wav, second output") << "empty wav" << "second-output" << true << false << false << false;
+        QTest::newRow("empty oga") << "empty oga" << "" << true << false << false << false;
+        QTest::newRow("empty oga, second output") << "empty oga" << "second-output" << true << false << false << false;
+        QTest::newRow("header only") << "no sound" << "" << true << false << false << false;
+        QTest::newRow("header only, second output") << "no sound" << "second-output" << true << false << false << false;
+        QTest::newRow("header only, pre-load off") << "no sound" << "" << false << false << false << false;
+        QTest::newRow("random bytes as mp3") << "random mp3" << "" << true << false << false << false;
+        QTest::newRow("random bytes as mp3, second output") << "random mp3" << "second-output" << true << false << false << false;
+        QTest::newRow("random bytes as mp3, rapid") << "random mp3" << "" << true << false << true << false;
+        QTest::newRow("named pipe") << "pipe" << "" << true << false << false << false;
+        QTest::newRow("named pipe, second output") << "pipe" << "second-output" << true << false << false << false;
+        QTest::newRow("trim-in past the end, default output") << "past end" << "" << true << false << false << false;
+        QTest::newRow("trim-in past the end, saved over, default output") << "past end" << "" << true << true << false << false;
+        QTest::newRow("trim-in past the end, second output") << "past end" << "second-output" << true << false << false << false;
+        QTest::newRow("trim-in past the end, pre-load off") << "past end" << "" << false << false << false << false;
+        QTest::newRow("trim-in past the end, rapid") << "past end" << "" << true << false << true << false;
+        QTest::newRow("empty wav, header unread") << "empty wav" << "" << true << false << false << true;
+        QTest::newRow("random bytes as mp3, header unread") << "random mp3" << "" << true << false << false << true;
+        QTest::newRow("random bytes as mp3, header unread, second output")
+            << "random mp3" << "second-output" << true << false << false << true;
+        QTest::newRow("random bytes as mp3, header unread, rapid") << "random mp3" << "" << true << false << true << true;
+        QTest::newRow("good file, header unread") << "tone" << "" << true << false << false << true;
+        QTest::newRow("good file, header unread, second output") << "tone" << "second-output" << true << false << false << true;
     }
     void unplayablePress()
     {
@@ -108,15 +122,18 @@ private slots:
         QFETCH(bool, preload);
         QFETCH(bool, savedOver);
         QFETCH(bool, rapid);
+        QFETCH(bool, unread);
         const QString id = QStringLiteral("S");
         const QString other = QStringLiteral("O");   // a loop of the other tab
         DirectSoundEngine* ds = DirectSoundEngine::instance();
+        FileHeads* heads = FileHeads::instance();
         ButtonData& b = SessionManager::instance()->session().tabs[0].buttons[1];
         const ButtonData was = b;
         A::preloadOn(w) = preload;
         A::toggle(w, 0)->setChecked(true);   // Auto-Stop
         A::toggle(w, 2)->setChecked(true);   // Cross-Tab Stop
         const auto restore = qScopeGuard([&] {
+            heads->setHeld(false);
             w->onStopAll();
             b = was;
             A::preloadOn(w) = true;
@@ -125,73 +142,16 @@ private slots:
         });
         b.outputDevice = device;
         b.rapid = rapid;
-        // A file looked at before is pressed as last seen: a row that writes
-        // it again presses it once it is seen whole, not caught mid-write.
-        auto seenWhole = [](const QString& path) {
-            bool known = false;
-            KnownFiles::instance()->lastSeen(path, &known);
-            if (known)
-                QTRY_COMPARE(KnownFiles::instance()->lastSeen(path).size, QFileInfo(path).size());
-        };
-        // A WAV of so many seconds of tone, dated an hour back.
-        auto write = [&](const QString& path, double seconds) {
-            QVERIFY(TestSupport::writeWav16(path, TestSupport::sine(440, seconds, 2, 44100), 2, 44100));
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::ReadWrite));
-            QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
-            f.close();
-            seenWhole(path);
-        };
-        auto writeBytes = [&](const QString& path, const QByteArray& bytes) {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            QCOMPARE(f.write(bytes), bytes.size());
-            f.close();
-            seenWhole(path);
-        };
         std::optional<TestSupport::SpecialFiles> special;
-        QString why = QStringLiteral("Could not open file");
-        if (file == QLatin1String("no sound")) {
-            b.audioPath = dir + QStringLiteral("/hollow.wav");
-            write(b.audioPath, 0.0);
-            why = QStringLiteral("The file holds no sound");
-        } else if (file.startsWith(QLatin1String("empty"))) {
-            b.audioPath = dir + QStringLiteral("/nothing.") + file.mid(6);
-            writeBytes(b.audioPath, QByteArray());
-            why = QStringLiteral("The file is empty");
-        } else if (file == QLatin1String("random mp3")) {
-            b.audioPath = dir + QStringLiteral("/noise.mp3");
-            QByteArray bytes(64 * 1024, Qt::Uninitialized);
-            QRandomGenerator noise(84);
-            for (char& c : bytes)
-                c = char(noise.bounded(256));
-            writeBytes(b.audioPath, bytes);
-            why = QStringLiteral("The file is no sound this program can read");
-        } else if (file == QLatin1String("pipe")) {
-            const QString folder = dir + QStringLiteral("/special-") + QString::fromUtf8(QTest::currentDataTag());
-            QVERIFY(QDir().mkpath(folder));
-            special.emplace(folder);
-            b.audioPath = special->path(QStringLiteral("pipe"));
-            QVERIFY(!b.audioPath.isEmpty());
-        } else if (file == QLatin1String("past end")) {
-            const QString path = dir + QStringLiteral("/promo.wav");
-            b.audioPath = path;
-            b.trimStart = 2.0;
-            // As the window makes it ready: from a 3 s version that the 1 s
-            // file was then saved over, or from the 1 s file alone.
-            ds->evict(id);
-            write(path, savedOver ? 3.0 : 1.0);
-            ds->preload(b.id, b.audioPath, b.trimStart, b.trimEnd, float(b.volume), b.loop, b.fadeIn, b.fadeOut);
-            QTRY_VERIFY_WITH_TIMEOUT(ds->isSettled(id), 30000);
-            QCOMPARE(ds->isReady(id), savedOver);
-            if (savedOver) {
-                write(path, 1.0);
-                // Known from the file's notice.
-                QTRY_VERIFY(ds->isStale(id));
-            }
-            why = QStringLiteral("the trim-in (2.0 s) lies past the end of the file (1.0 s)");
-        }
+        QString why;
+        if (unread)
+            giveChangedFile(file, &b, &why);
+        else
+            giveFile(file, savedOver, &b, &special, &why);
+        if (QTest::currentTestFailed())
+            return;
         QVERIFY(!ds->isReady(id));
+        QCOMPARE(AudioEngine::instance()->headKnown(b.audioPath), !unread || file.startsWith(QLatin1String("empty")));
         w->onPlayRequested(record(other));
         QVERIFY(AudioEngine::instance()->isPlaying(other) || ds->isPlaying(other));
         QVERIFY(!ds->isReady(id));
@@ -200,27 +160,23 @@ private slots:
         log->clear();
         TestSupport::takeToasts();
 
+        // No header is read on this thread, the press's or any other.
+        const int readsHere = heads->readsOnAppThread();
+        const int mark = OpLog::totalWritten();
         w->onPlayRequested(record(id));
-        // Refused before anything was shown playing or started, or stopped.
+        // Refused up front when its file is known to be unplayable, else held.
+        QCOMPARE(loggedSince(mark).filter(QStringLiteral("its stops wait until it is heard")).size(),
+                 qsizetype(unread && !rapid && why.isEmpty()));
+        // Nothing shown playing, or stopped, before the sound is heard.
         QVERIFY(AudioEngine::instance()->isPlaying(other) || ds->isPlaying(other));
         QVERIFY(widget(w, other)->isPlaying());
         QVERIFY(!widget(w, id)->isPlaying());
         QVERIFY(!headerLit(w, 0));
-        QVERIFY(!AudioEngine::instance()->slotFor(id));
-        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("[onPlaybackError] id=S")), 30000);
-        QTRY_VERIFY(!widget(w, id)->isPlaying());
-        QVERIFY(!headerLit(w, 0));
-        QVERIFY(!AudioEngine::instance()->isPlaying(id));
-        QVERIFY(!ds->isPlaying(id));
-        const QStringList toasts = TestSupport::takeToasts();
-        QCOMPARE(toasts.filter(QStringLiteral("Sound S")), QStringList{QStringLiteral("\u26a0  Cannot play \"Sound S\": ") + why});
-        QStringList lines;
-        for (int i = 0; i < log->list()->count(); ++i)
-            lines << log->list()->item(i)->text();
-        QCOMPARE(lines.filter(QStringLiteral("Cannot play: Sound S (") + why + QStringLiteral(")")).size(), 1);
-        QCOMPARE(lines.filter(QStringLiteral("Playing: Sound S")).size(), 0);
-        QVERIFY(AudioEngine::instance()->isPlaying(other) || ds->isPlaying(other));
-        QVERIFY(widget(w, other)->isPlaying());
+        if (file == QLatin1String("tone"))
+            pressHeardStopsOthers(id, other);
+        else
+            pressRefusedStopsNothing(id, other, why);
+        QCOMPARE(heads->readsOnAppThread(), readsHere);
     }
 
     // A pre-decoded sound plays to its end; so does one whose file was
@@ -260,6 +216,193 @@ private slots:
     }
 
 private:
+    // A press's file is read as a session's files are, long before it: the
+    // row's file of its kind (see unplayablePress_data) into b's record, and
+    // why a press of it is refused.
+    void giveFile(const QString& file, bool savedOver, ButtonData* b, std::optional<TestSupport::SpecialFiles>* special,
+                  QString* why)
+    {
+        DirectSoundEngine* ds = DirectSoundEngine::instance();
+        *why = QStringLiteral("Could not open file");
+        if (file == QLatin1String("no sound")) {
+            b->audioPath = dir + QStringLiteral("/hollow.wav");
+            writeTone(b->audioPath, 0.0);
+            *why = QStringLiteral("The file holds no sound");
+        } else if (file.startsWith(QLatin1String("empty"))) {
+            b->audioPath = dir + QStringLiteral("/nothing.") + file.mid(6);
+            writeBytes(b->audioPath, QByteArray());
+            *why = QStringLiteral("The file is empty");
+        } else if (file == QLatin1String("random mp3")) {
+            b->audioPath = dir + QStringLiteral("/noise.mp3");
+            writeBytes(b->audioPath, noise());
+            *why = QStringLiteral("The file is no sound this program can read");
+        } else if (file == QLatin1String("pipe")) {
+            const QString folder = dir + QStringLiteral("/special-") + QString::fromUtf8(QTest::currentDataTag());
+            QVERIFY(QDir().mkpath(folder));
+            special->emplace(folder);
+            b->audioPath = (*special)->path(QStringLiteral("pipe"));
+            QVERIFY(!b->audioPath.isEmpty());
+        } else if (file == QLatin1String("past end")) {
+            const QString path = dir + QStringLiteral("/promo.wav");
+            b->audioPath = path;
+            b->trimStart = 2.0;
+            // As the window makes it ready: from a 3 s version that the 1 s
+            // file was then saved over, or from the 1 s file alone.
+            ds->evict(b->id);
+            writeTone(path, savedOver ? 3.0 : 1.0);
+            ds->preload(b->id, b->audioPath, b->trimStart, b->trimEnd, float(b->volume), b->loop, b->fadeIn,
+                        b->fadeOut);
+            QTRY_VERIFY_WITH_TIMEOUT(ds->isSettled(b->id), 30000);
+            QCOMPARE(ds->isReady(b->id), savedOver);
+            if (savedOver) {
+                writeTone(path, 1.0);
+                // Known from the file's notice.
+                QTRY_VERIFY(ds->isStale(b->id));
+            }
+            *why = QStringLiteral("the trim-in (2.0 s) lies past the end of the file (1.0 s)");
+        }
+        if (!QTest::currentTestFailed())
+            readHeads(b->audioPath);
+    }
+
+    // A file read as another version (a good one under a broken one's
+    // name, or the other way round), saved over just before the press: its
+    // change is seen, its new header not read yet (the reads are held).
+    void giveChangedFile(const QString& file, ButtonData* b, QString* why)
+    {
+        static int serial = 0;
+        const QString ext = file == QLatin1String("random mp3") ? QStringLiteral(".mp3") : QStringLiteral(".wav");
+        b->audioPath = dir + QStringLiteral("/late-%1").arg(++serial) + ext;
+        const bool plays = file == QLatin1String("tone");
+        if (plays)
+            writeBytes(b->audioPath, noise());
+        else
+            writeTone(b->audioPath, 2.0);
+        if (QTest::currentTestFailed())
+            return;
+        readHeads(b->audioPath);
+        QVERIFY(AudioEngine::instance()->headKnown(b->audioPath));
+        FileHeads::instance()->setHeld(true);
+        if (plays)
+            writeTone(b->audioPath, 2.0);
+        else
+            writeBytes(b->audioPath, file == QLatin1String("empty wav") ? QByteArray() : noise());
+        KnownFiles::instance()->lookNow(b->audioPath);
+        // Known by its size alone; what else is wrong only the start tells.
+        if (file == QLatin1String("empty wav"))
+            *why = QStringLiteral("The file is empty");
+    }
+
+    // The headers of a session's files are read ahead, off this thread, of
+    // each file as it is on disk now (a file written again with the same
+    // size may not be seen changed yet).
+    static void readHeads(const QString& path)
+    {
+        KnownFiles::instance()->lookNow(path);
+        AudioEngine::instance()->readHeadsAhead({path});
+        QTRY_VERIFY_WITH_TIMEOUT(!FileHeads::instance()->busy(), 30000);
+        QVERIFY(AudioEngine::instance()->headKnown(path));
+    }
+
+    // A file looked at before is pressed as last seen: a file written again
+    // is pressed once it is seen whole, not caught mid-write.
+    static void seenWhole(const QString& path)
+    {
+        bool known = false;
+        KnownFiles::instance()->lastSeen(path, &known);
+        if (known)
+            QTRY_COMPARE(KnownFiles::instance()->lastSeen(path).size, QFileInfo(path).size());
+    }
+
+    // A WAV of so many seconds of tone, dated an hour back.
+    static void writeTone(const QString& path, double seconds)
+    {
+        QVERIFY(TestSupport::writeWav16(path, TestSupport::sine(440, seconds, 2, 44100), 2, 44100));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        f.close();
+        seenWhole(path);
+    }
+
+    static void writeBytes(const QString& path, const QByteArray& bytes)
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(f.write(bytes), bytes.size());
+        f.close();
+        seenWhole(path);
+    }
+
+    // Random bytes, the same each time.
+    static QByteArray noise()
+    {
+        QByteArray bytes(64 * 1024, Qt::Uninitialized);
+        QRandomGenerator noise(84);
+        for (char& c : bytes)
+            c = char(noise.bounded(256));
+        return bytes;
+    }
+
+    // The press was refused (before anything was started when why, the
+    // refusal's words, is known ahead; else once its start failed): an error
+    // on screen and in the log, nothing shown or logged playing, and the
+    // other sound plays on.
+    void pressRefusedStopsNothing(const QString& id, const QString& other, const QString& why)
+    {
+        DirectSoundEngine* ds = DirectSoundEngine::instance();
+        const QString title = QStringLiteral("Sound ") + id;
+        if (!why.isEmpty())
+            QVERIFY(!AudioEngine::instance()->slotFor(id));
+        QTRY_VERIFY_WITH_TIMEOUT(!logLines().filter(QStringLiteral("Cannot play: ") + title).isEmpty(), 30000);
+        QVERIFY(logged(QStringLiteral("[onPlaybackError] id=") + id));
+        QTRY_VERIFY(!widget(w, id)->isPlaying());
+        QVERIFY(!headerLit(w, 0));
+        QVERIFY(!AudioEngine::instance()->isPlaying(id));
+        QVERIFY(!ds->isPlaying(id));
+        const QStringList toasts = TestSupport::takeToasts().filter(title);
+        QCOMPARE(toasts.size(), 1);
+        QVERIFY2(toasts[0].startsWith(QStringLiteral("\u26a0  Cannot play \"%1\": %2").arg(title, why)),
+                 qPrintable(toasts[0]));
+        const QStringList lines = logLines();
+        QCOMPARE(lines.filter(QStringLiteral("Cannot play: %1 (%2").arg(title, why)).size(), 1);
+        QCOMPARE(lines.filter(QStringLiteral("Playing: ") + title).size(), 0);
+        QVERIFY(AudioEngine::instance()->isPlaying(other) || ds->isPlaying(other));
+        QVERIFY(widget(w, other)->isPlaying());
+    }
+
+    // The press's sound is heard: only then is the other sound stopped, and
+    // the press shown and logged playing, once.
+    void pressHeardStopsOthers(const QString& id, const QString& other)
+    {
+        DirectSoundEngine* ds = DirectSoundEngine::instance();
+        QTRY_VERIFY_WITH_TIMEOUT(widget(w, id)->isPlaying(), 30000);
+        QVERIFY(AudioEngine::instance()->isPlaying(id));
+        QTRY_VERIFY_WITH_TIMEOUT(!AudioEngine::instance()->isPlaying(other) && !ds->isPlaying(other), 10000);
+        QTRY_VERIFY(!widget(w, other)->isPlaying());
+        QVERIFY(AudioEngine::instance()->isPlaying(id));
+        const QString title = QStringLiteral("Sound ") + id;
+        QCOMPARE(TestSupport::takeToasts().filter(title), QStringList());
+        const QStringList lines = logLines();
+        QCOMPARE(lines.filter(QStringLiteral("Playing: ") + title).size(), 1);
+        QCOMPARE(lines.filter(QStringLiteral("Cannot play: ") + title).size(), 0);
+    }
+
+    // The operation log's lines written since mark (OpLog::totalWritten).
+    static QStringList loggedSince(int mark)
+    {
+        return OpLog::entriesNewestFirst().mid(0, OpLog::totalWritten() - mark);
+    }
+
+    QStringList logLines() const
+    {
+        QStringList lines;
+        EventLog* log = A::eventLog(w);
+        for (int i = 0; i < log->list()->count(); ++i)
+            lines << log->list()->item(i)->text();
+        return lines;
+    }
+
     // Frames of sound the pre-decoded engine's mixer put out (the players
     // play elsewhere): static, as the render thread may still read the tap's
     // context for one pass after it is taken away.

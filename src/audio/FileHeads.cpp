@@ -1,0 +1,230 @@
+#include "FileHeads.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <algorithm>
+#include <vector>
+
+#include "KnownFiles.h"
+#include "OpLog.h"
+#include "PcmDecode.h"
+#include "PcmDecoder.h"
+#include "StandingThreads.h"
+
+namespace {
+
+StandingThreads& readers()
+{
+    // Never destroyed: see StandingThreads.
+    static StandingThreads* set = new StandingThreads(QStringLiteral("tr-heads"));
+    return *set;
+}
+
+bool onAppThread()
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+bool local(const QString& path)
+{
+    return !path.isEmpty() && !path.startsWith(QLatin1String("http"));
+}
+
+} // namespace
+
+// Never destroyed: a read hanging on a lost disk must not find it gone.
+FileHeads* FileHeads::instance()
+{
+    static FileHeads* s_instance = new FileHeads;
+    return s_instance;
+}
+
+FileHeads::FileHeads()
+{
+    if (QCoreApplication* app = QCoreApplication::instance(); app && QThread::currentThread() != app->thread())
+        moveToThread(app->thread());
+    // A file seen other than it was is read again, on the reading thread,
+    // straight from the thread that saw it: the window's thread is not asked.
+    connect(
+        KnownFiles::instance(), &KnownFiles::filesSeen, this,
+        [this](const QStringList& paths) {
+            QStringList known;
+            {
+                std::lock_guard lock(m_mx);
+                for (const QString& path : paths)
+                    if (m_heads.contains(path))
+                        known << path;
+            }
+            readAhead(known);
+        },
+        Qt::DirectConnection);
+}
+
+bool FileHeads::find(const QString& path, Head* head) const
+{
+    if (!local(path))
+        return false;
+    bool seenOnce = false;
+    const FileCheck::Stamp now = KnownFiles::instance()->lastSeen(path, &seenOnce);
+    // An empty file is known by its stamp alone.
+    if (seenOnce && now.exists() && now.size == 0) {
+        if (head) {
+            *head = Head{};
+            head->refusal = tr("The file is empty");
+            head->stamp = now;
+        }
+        return true;
+    }
+    std::lock_guard lock(m_mx);
+    const auto it = m_heads.constFind(path);
+    if (!seenOnce || (it == m_heads.constEnd() && now.exists())
+        || (it != m_heads.constEnd() && KnownFiles::changed(it->head.stamp, now)))
+        return false;
+    // Not there: what is known is that, and what was read of it before.
+    if (head)
+        *head = it != m_heads.constEnd() ? it->head : Head{};
+    return true;
+}
+
+bool FileHeads::upToDate(const QString& path) const
+{
+    if (m_waitingSet.contains(path))
+        return true;
+    bool seenOnce = false;
+    const FileCheck::Stamp now = KnownFiles::instance()->lastSeen(path, &seenOnce);
+    const auto it = m_heads.constFind(path);
+    return seenOnce && it != m_heads.constEnd() && it->head.stamp == now;
+}
+
+void FileHeads::readAhead(const QStringList& paths)
+{
+    bool start = false;
+    {
+        std::lock_guard lock(m_mx);
+        for (const QString& path : paths) {
+            if (!local(path) || upToDate(path))
+                continue;
+            m_waiting << path;
+            m_waitingSet.insert(path);
+        }
+        start = !m_waiting.isEmpty() && !m_draining;
+        if (start)
+            m_draining = true;
+    }
+    if (start && !readers().run([this] { drain(); })) {
+        VX_LOG(QStringLiteral("[FileHeads] no thread to read file heads on"));
+        std::lock_guard lock(m_mx);
+        m_draining = false;
+    }
+}
+
+// Reads what waits, one file after another, until nothing does.
+void FileHeads::drain()
+{
+    for (;;) {
+        QString path;
+        {
+            std::unique_lock lock(m_mx);
+            m_released.wait(lock, [this] { return !m_held; });
+            if (m_waiting.isEmpty()) {
+                m_draining = false;
+                return;
+            }
+            path = m_waiting.takeFirst();
+            m_waitingSet.remove(path);
+            ++m_underWay;
+        }
+        // The version is looked at before and after the read: facts read
+        // while the file changed belong to no version, and the change seen
+        // asks for a read of the new one.
+        KnownFiles* known = KnownFiles::instance();
+        Head head;
+        head.stamp = known->lookNow(path);
+        if (head.stamp.exists())
+            readHead(path, &head);
+        const bool steady = known->lookNow(path) == head.stamp;
+        std::lock_guard lock(m_mx);
+        --m_underWay;
+        if (steady)
+            store(path, head);
+        else if (!m_waitingSet.contains(path)) {
+            m_waiting << path;
+            m_waitingSet.insert(path);
+        }
+    }
+}
+
+// Under m_mx. In the place of the facts of the file's earlier version, if
+// any; past kMaxHeads the quarter read longest ago go.
+void FileHeads::store(const QString& path, const Head& head)
+{
+    m_heads.insert(path, {head, ++m_reads});
+    if (m_heads.size() <= kMaxHeads)
+        return;
+    std::vector<quint64> ages;
+    ages.reserve(size_t(m_heads.size()));
+    for (const Entry& e : std::as_const(m_heads))
+        ages.push_back(e.readAt);
+    const auto cut = ages.begin() + std::ptrdiff_t(ages.size() / 4);
+    std::nth_element(ages.begin(), cut, ages.end());
+    const quint64 below = *cut;
+    m_heads.removeIf([below](const auto& it) { return it.value().readAt < below; });
+}
+
+void FileHeads::readHead(const QString& path, Head* head)
+{
+    if (onAppThread())
+        ++m_appThreadReads;
+    if (head->stamp.size == 0) {
+        head->refusal = tr("The file is empty");
+        return;
+    }
+    if (PcmDecode::wavHoldsNoSound(path)) {
+        head->refusal = tr("The file holds no sound");
+        return;
+    }
+    PcmDecoder::Info info;
+    if (!PcmDecoder::probe(path, &info)) {
+        head->refusal = tr("The file is no sound this program can read");
+        return;
+    }
+    const bool pcm = info.codec.startsWith(QLatin1String("pcm_"));
+    head->pcmRate = pcm ? info.sourceRate : 0;
+    head->durationMs = std::max<qint64>(0, info.durationMs);
+    // A compressed header can be found in random bytes: its first moments
+    // must decode to sound as well.
+    if (!pcm && !decodesSound(path))
+        head->refusal = tr("The file is no sound this program can read");
+}
+
+bool FileHeads::decodesSound(const QString& path)
+{
+    constexpr qint64 kTestFrames = 4410;   // 0.1 s
+    PcmDecoder::Options o;
+    o.maxFrames = kTestFrames;
+    QByteArray out;
+    return PcmDecoder::decode(path, o, &out) && !out.isEmpty();
+}
+
+void FileHeads::setHeld(bool held)
+{
+    {
+        std::lock_guard lock(m_mx);
+        m_held = held;
+    }
+    m_released.notify_all();
+}
+
+bool FileHeads::busy() const
+{
+    std::lock_guard lock(m_mx);
+    return !m_waiting.isEmpty() || m_underWay > 0;
+}
+
+void FileHeads::clear()
+{
+    std::lock_guard lock(m_mx);
+    m_heads.clear();
+}

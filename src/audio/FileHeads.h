@@ -1,0 +1,91 @@
+#pragma once
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include "FileCheck.h"
+
+// What each sound file's header says (its length, its PCM rate, or why it
+// cannot play), read ahead of any press, away from the window's thread: when
+// a session is loaded, when a button is given a file, and again whenever the
+// file is seen other than it was (KnownFiles). A press only looks up what was
+// read for the version of the file last seen; a file not read yet for that
+// version is not known, and the press is not held up for it: it asks for a
+// read and goes on.
+//
+// The reads run one after another on a thread of the standing set; a file on
+// a slow or hung share holds only the reads behind it.
+class FileHeads : public QObject
+{
+    Q_OBJECT
+public:
+    struct Head
+    {
+        int pcmRate = 0;              // uncompressed PCM: its rate; else 0
+        qint64 durationMs = 0;        // 0: unknown
+        QString refusal;              // why it cannot play; empty: it may
+        FileCheck::Stamp stamp;       // the version these facts are of
+    };
+
+    // The most files whose facts are kept; past it the longest unread go.
+    static constexpr int kMaxHeads = 2048;
+
+    static FileHeads* instance();
+
+    // The facts read of the file's version last seen, into *head; false
+    // when none were read for it. A file that cannot be seen now keeps what
+    // was read of it (nothing, when nothing was); one last seen empty needs
+    // no read. Never touches the
+    // disk.
+    bool find(const QString& path, Head* head) const;
+    // Has each file's header read, unless read for its version last seen or
+    // waiting to be. Never touches the disk.
+    void readAhead(const QStringList& paths);
+
+    // --- for tests --------------------------------------------------------
+    // While held, reads wait (those under way finish).
+    void setHeld(bool held);
+    // Reads done on the application's thread, ever: there should be none.
+    int readsOnAppThread() const { return m_appThreadReads.load(); }
+    // Whether a read is waiting or under way.
+    bool busy() const;
+    // Forgets every fact read (a test's files are read again).
+    void clear();
+
+private:
+    FileHeads();
+    struct Entry
+    {
+        Head head;
+        quint64 readAt = 0;   // which read stored it; lower is older
+    };
+    // What the header says, and why the file cannot play when it cannot:
+    // the media back end would take such a file, be heard as started, and
+    // fail or end at once a moment later.
+    void readHead(const QString& path, Head* head);
+    // Whether the first moments of a compressed file decode to any sound.
+    static bool decodesSound(const QString& path);
+    // Under m_mx: whether the path waits for a read or is read for the
+    // version last seen.
+    bool upToDate(const QString& path) const;
+    void queue(const QString& path);
+    void drain();
+    void store(const QString& path, const Head& head);
+
+    mutable std::mutex m_mx;
+    std::condition_variable m_released;
+    QHash<QString, Entry> m_heads;
+    QStringList m_waiting;
+    QSet<QString> m_waitingSet;
+    quint64 m_reads = 0;
+    bool m_draining = false;
+    int m_underWay = 0;
+    bool m_held = false;
+    std::atomic<int> m_appThreadReads{0};
+};
