@@ -565,10 +565,8 @@ bool AudioEngine::serverAnswering()
 void AudioEngine::callPlayer(QMediaPlayer* player, QAudioOutput* output, Call kind, std::function<void()> call,
                              float level)
 {
-    const auto samePair = [player, output](const KeptCall& k) {
-        return (player && k.player == player) || (output && k.output == output);
-    };
-    const bool keep = !m_keptCalls.isEmpty() && std::any_of(m_keptCalls.cbegin(), m_keptCalls.cend(), samePair);
+    const bool keep = std::any_of(m_keptCalls.cbegin(), m_keptCalls.cend(),
+                                  [player, output](const KeptCall& k) { return k.isFor(player, output); });
     if (!keep && serverAnswering()) {
         call();
         return;
@@ -608,12 +606,15 @@ void AudioEngine::seekTo(PlaybackSlot& s, qint64 ms)
     callPlayer(player, s.output, Call::Other, [player, ms] { player->setPosition(ms); });
 }
 
+bool AudioEngine::KeptCall::isFor(const QMediaPlayer* p, const QAudioOutput* o) const
+{
+    return (p && player == p) || (o && output == o);
+}
+
 // What was asked of a player or output that is let go is not made.
 void AudioEngine::forgetCalls(const QMediaPlayer* player, const QAudioOutput* output)
 {
-    m_keptCalls.removeIf([player, output](const KeptCall& k) {
-        return (player && k.player == player) || (output && k.output == output);
-    });
+    m_keptCalls.removeIf([player, output](const KeptCall& k) { return k.isFor(player, output); });
 }
 
 // Makes what was kept, in the order it was asked, while the server answers:
@@ -1156,11 +1157,10 @@ void AudioEngine::probeOutput()
         return;
     }
     auto* output = new QAudioOutput(this);
-    output->setVolume(0);
     m_probe = new QMediaPlayer(this);
     output->setParent(m_probe);
-    m_probe->setAudioOutput(output);
     QMediaPlayer* probe = m_probe;
+    setLevel(probe, output, 0);
     auto moved = [this, probe] {
         if (m_probe == probe)
             probeDone(true);
@@ -1177,7 +1177,8 @@ void AudioEngine::probeOutput()
         if (m_probe == probe)
             probeDone(false);
     });
-    callPlayer(probe, output, Call::Other, [probe, file] {
+    callPlayer(probe, output, Call::Other, [probe, output, file] {
+        probe->setAudioOutput(output);
         probe->setSource(QUrl::fromLocalFile(file));
         probe->play();
     });

@@ -506,6 +506,7 @@ private:
                          bool afterPlay = false);
     void dropBufferEntry(BufferEntry& e);
     void schedule(int ms, std::function<void()> work);
+    void waitForWarmupStart(QMediaPlayer* player);
 
     static AudioEngine* s_instance;
 
@@ -559,6 +560,8 @@ private:
         Call kind;
         float level;
         std::function<void()> call;
+        // Whether it was asked of the player or of the output (either may be null).
+        bool isFor(const QMediaPlayer* p, const QAudioOutput* o) const;
     };
     QList<KeptCall> m_keptCalls;
     bool m_keptCallsDue = false;    // runKeptCalls is queued

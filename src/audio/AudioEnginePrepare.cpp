@@ -258,41 +258,51 @@ QString AudioEngine::warmupFilePath()
 }
 
 // Plays a short silent file once so that the media back end has loaded its
-// plugins and opened the sound server before the first real press.
+// plugins and opened the sound server before the first real press. Its
+// player is asked through callPlayer and let go as any other: a server that
+// stops answering meanwhile holds neither the start nor the window. One that
+// does not answer at all is not warmed up (the first press does it).
 void AudioEngine::warmupBackend()
 {
     const QString file = warmupFilePath();
     QDir().mkpath(QFileInfo(file).absolutePath());
     if (!QFile::exists(file))
         safeWriteFile(file, warmupWav());
-    if (!FileCheck::isRegularFile(file) || !canMakePlayers())
+    if (!FileCheck::isRegularFile(file) || !canMakePlayers() || !serverAnswering())
         return;
 
-    QAudioOutput output;
-    output.setVolume(0);
-    QMediaPlayer player;
-    player.setAudioOutput(&output);
-    player.setSource(QUrl::fromLocalFile(file));
+    auto* output = new QAudioOutput(this);
+    auto* player = new QMediaPlayer(this);
+    setLevel(player, output, 0);
+    callPlayer(player, output, Call::Other, [player, output, file] {
+        player->setAudioOutput(output);
+        player->setSource(QUrl::fromLocalFile(file));
+    });
+    waitForWarmupStart(player);
+    retirePlayer(player, output, Retire::DropQueue);
+}
 
+// Plays the warm-up player and waits up to kWarmupWaitMs for it to report
+// playing, the event loop turning meanwhile.
+void AudioEngine::waitForWarmupStart(QMediaPlayer* player)
+{
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
     bool playing = false;
     connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(&player, &QMediaPlayer::playbackStateChanged, &loop, [&](QMediaPlayer::PlaybackState st) {
+    connect(player, &QMediaPlayer::playbackStateChanged, &loop, [&](QMediaPlayer::PlaybackState st) {
         if (st == QMediaPlayer::PlayingState) {
             playing = true;
             loop.quit();
         }
     });
-    player.play();
+    callPlayer(player, nullptr, Call::Other, [player] { player->play(); });
     // Some back ends report playing from within play(); a quit before exec() would be lost.
     if (!playing) {
         timer.start(kWarmupWaitMs);
         loop.exec();
     }
-    timer.stop();
-    player.stop();
 }
 
 // ---- waveform -----------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -12,12 +13,15 @@
 #include <functional>
 #include <thread>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include "AudioEngine.h"
 #include "EventLog.h"
+#include "Modal.h"
 #include "MusicItemDelegate.h"
 #include "RoutingSupport.h"
 #include "SoundServer.h"
+#include "TermSignals.h"
 
 using A = RoutingTestAccess;
 
@@ -106,7 +110,9 @@ class TestMusicEngine : public QObject
         tick.start();
         press.start();
         QTest::qWait(ms);
-        return longest;
+        // A pause that ends the wait is not followed by a tick.
+        return std::max<qint64>(
+            longest, std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - last).count());
     }
 
     void setRows(const QStringList& paths)
@@ -268,19 +274,24 @@ private slots:
     // out the first tab's by the tab's fade) and the master and the tab's
     // volume are changed, and Stop All and Panic are pressed: the window
     // keeps answering. Its longest pause is held against the same presses
-    // with the server answering, and against half the stall at most. Last
+    // with the server answering, and against half the stall at most. A
+    // SIGTERM in the stall closes the window as the program's own request
+    // does, its engines shut down, while the server is still stopped. Last
     // of all the server is killed while it is stopped: the program runs on
     // and reports the output lost (no player of the server may be made
     // again in this process, so this row comes last).
     void windowAnswersWhileTheServerStalls_data()
     {
-        QTest::addColumn<bool>("killed");   // the stopped server is killed rather than let go on
-        QTest::newRow("a stall of 2 s") << false;
-        QTest::newRow("the server killed while stopped") << true;
+        QTest::addColumn<bool>("killed");       // the stopped server is killed rather than let go on
+        QTest::addColumn<bool>("terminated");   // SIGTERM closes the window while the server is stopped
+        QTest::newRow("a stall of 2 s") << false << false;
+        QTest::newRow("SIGTERM while the server is stopped") << false << true;
+        QTest::newRow("the server killed while stopped") << true << false;
     }
     void windowAnswersWhileTheServerStalls()
     {
         QFETCH(bool, killed);
+        QFETCH(bool, terminated);
         const qint64 server = SoundServer::currentId();
         if (server <= 0)
             QSKIP("no sound server of this test's own");
@@ -333,14 +344,20 @@ private slots:
 
         // The server goes on again after the stall from a thread of its
         // own (a window held by the server could not do it), and whatever
-        // happens below; a killed one is not sent on.
+        // happens below; a killed one is not sent on. Before a SIGTERM it
+        // is held stopped much longer, and sent on as soon as the window
+        // has closed: a close that waits on it ends only once it goes on,
+        // where it would hang for good.
         static constexpr int kStallMs = 2000;
         struct Resume
         {
             pid_t pid;
             std::thread later;
+            std::atomic<bool> now{false};    // go on before the time
+            std::atomic<bool> sent{false};
             ~Resume()
             {
+                now.store(true);
                 if (later.joinable())
                     later.join();
                 if (pid > 0)
@@ -349,15 +366,40 @@ private slots:
         } resume{pid_t(server), {}};
         QCOMPARE(::kill(resume.pid, SIGSTOP), 0);
         if (!killed) {
-            resume.later = std::thread([pid = resume.pid] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(kStallMs));
-                ::kill(pid, SIGCONT);
+            resume.later = std::thread([&resume, ms = terminated ? 5 * kStallMs : kStallMs] {
+                const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+                while (!resume.now.load() && std::chrono::steady_clock::now() < until)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                ::kill(resume.pid, SIGCONT);
+                resume.sent.store(true);
             });
         }
         AudioEngine* audio = AudioEngine::instance();
         QSignalSpy lost(audio, &AudioEngine::outputLost);
         const MapLockWait mapLock;
-        qint64 stalled = longestGapWhilePressing(presses, killed ? kStallMs * 3 / 4 : kStallMs);
+        qint64 stalled = longestGapWhilePressing(presses, killed || terminated ? kStallMs * 3 / 4 : kStallMs);
+        if (terminated) {
+            // Pads fading, others stopped, players held: the signal closes
+            // the window as the program's request does, its question
+            // answered, and the engines shut down, while the server is
+            // still stopped. The window is hidden first, and the float
+            // engine's render thread, held in the server's client library,
+            // is given up to 2 s to end: the close is not held to the
+            // window's bound, only to the stall.
+            bool closed = false;
+            QVERIFY(TermSignals::install(this, [this, &closed](int) {
+                w->storeWindowStateNow();
+                closed = w->close();
+                return !closed;
+            }));
+            Modal::setHandler([](const Modal::Request&) -> QVariant { return int(QMessageBox::Discard); });
+            QCOMPARE(::kill(::getpid(), SIGTERM), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(closed || resume.sent.load(), 30000);
+            Modal::setHandler(nullptr);
+            QVERIFY(closed && !w->isVisible());
+            QVERIFY2(!resume.sent.load(), "the window closed only once the server went on");
+            resume.now.store(true);
+        }
         if (killed) {
             QCOMPARE(::kill(resume.pid, SIGKILL), 0);
             resume.pid = 0;
@@ -367,7 +409,7 @@ private slots:
             QVERIFY(audio->isServerGone() && audio->isOutputLost());
         }
         // What the stall held back comes right after it.
-        const qint64 after = longestGapWhilePressing(presses, 500);
+        const qint64 after = longestGapWhilePressing(terminated ? QList<std::function<void()>>{[] {}} : presses, 500);
         w->onStopAll();
         qInfo() << "longest pause of the window: answering" << answering << "ms, stalled" << stalled << "ms, after"
                 << after << "ms; mapping a page waited up to" << mapLock.worstMs() << "ms";
@@ -391,6 +433,12 @@ private slots:
         // was asked of them is made, once the server answers.
         QTRY_COMPARE_WITH_TIMEOUT(audio->playersHeldForServer(), 0, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(audio->callsKeptForServer(), 0, 10000);
+        if (terminated) {
+            // The rows after this one play in a window of their own.
+            delete w;
+            w = new MainWindow;
+            w->musicFadeCombo->setCurrentIndex(w->musicFadeCombo->findText(QStringLiteral("No fade")));
+        }
     }
 };
 
