@@ -220,15 +220,10 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     connectPlayer(player);
 
     if (!prepareOnly) {
+        // Before the report: a receiver may play on another device.
+        scheduleRebuffer(*s);
         if (announce)
             emit playStarted(id);
-        if (!path.startsWith(QLatin1String("http")) && !m_buffer.contains(path)) {
-            const QAudioDevice device = m_cachedDevice;
-            schedule(kRebufferDelayMs, [this, path, dev, device] {
-                if (!m_buffer.contains(path))
-                    makeBufferEntry(path, dev, device, true);
-            });
-        }
     }
     // A receiver of playStarted may have stopped or replaced the slot.
     if (m_slots.value(id) != s)
@@ -292,14 +287,23 @@ QString AudioEngine::trimRefusal(const ButtonData& button)
         .arg(QString::number(button.trimStart, 'f', 1), QString::number(fileMs / 1000.0, 'f', 1));
 }
 
-// A player made ready again for the path's next start, a while after a
-// restart took the one made ahead (or none was), as after a play.
-void AudioEngine::scheduleRebuffer(const QString& path, const QString& dev)
+// A player made ready again for the path's next start, on the slot's
+// device, a while after a play or a restart took the one made ahead (or
+// none was). A sound whose last second begins before that while would be
+// pressed again there on a player made at the press: that takes some ms
+// of this thread (the back end opens the file here) and a cold start of
+// its pipeline, heard as a silence before the new run. Its player is made
+// ready soon after the start instead.
+void AudioEngine::scheduleRebuffer(const PlaybackSlot& s)
 {
+    const QString path = s.path;
+    const QString dev = s.deviceId;
     if (path.startsWith(QLatin1String("http")) || m_buffer.contains(path))
         return;
+    const qint64 length = playedLengthMs(s);
+    const bool soon = length > 0 && length < kReadAheadMs + kRebufferDelayMs;
     const QAudioDevice device = m_cachedDevice;
-    schedule(kRebufferDelayMs, [this, path, dev, device] {
+    schedule(soon ? kRebufferSoonMs : kRebufferDelayMs, [this, path, dev, device] {
         if (!m_buffer.contains(path))
             makeBufferEntry(path, dev, device, true);
     });
@@ -456,19 +460,23 @@ bool AudioEngine::readToFileEnd(const PlaybackSlot& s) const
 }
 
 // Restarts the slot from startMs on a player made ready ahead (else a new
-// one). The old player is silenced, stopped and destroyed first, its stream
-// with it (see retirePlayer): what that stream still has queued, the last
-// moments of one that ended by itself and is held only so that they are
-// heard too, would play under the new start. The new one starts right after.
+// one, its file opened while the old one still plays: a silence before the
+// new run otherwise). Then the old player is silenced, stopped and
+// destroyed, its stream with it (see retirePlayer): what that stream still
+// has queued, the last moments of one that ended by itself and is held
+// only so that they are heard too, would play under the new start. The new
+// one starts right after.
 void AudioEngine::restartOnFreshPlayer(PlaybackSlot& s, qint64 startMs)
 {
     endRun(s);
-    detachPlayer(s.player);
-    silenceOutput(s.output);
-    retirePlayer(std::exchange(s.player, nullptr), std::exchange(s.output, nullptr), Retire::DropQueue);
+    QMediaPlayer* old = std::exchange(s.player, nullptr);
+    QAudioOutput* oldOutput = std::exchange(s.output, nullptr);
+    detachPlayer(old);
     resolveDevice(s.deviceId);
     if (!adoptBuffered(s.path, s.deviceId, s))
         makePlayer(s, m_cachedDevice, sourceUrl(s.path));
+    silenceOutput(oldOutput);
+    retirePlayer(old, oldOutput, Retire::DropQueue);
     s.fadeInHeld = false;
     applyOutput(s);
     connectPlayer(s.player);
@@ -476,7 +484,7 @@ void AudioEngine::restartOnFreshPlayer(PlaybackSlot& s, qint64 startMs)
         queueFailureCheck(s.player);
         return;
     }
-    scheduleRebuffer(s.path, s.deviceId);
+    scheduleRebuffer(s);
     s.startPending = true;
     startRestart(s, startMs);
 }

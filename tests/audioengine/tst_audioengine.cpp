@@ -1528,6 +1528,23 @@ private slots:
         r.e.play(button("c", m_tone), QString());
         QCOMPARE(r.player("c"), named);
 
+        // A sound whose last second begins within that half second is made
+        // ready again soon after its start, and a press again at its end
+        // plays on that player, not on one made (and its file opened) then.
+        r.e.setDefaultDevice(QString());
+        r.scheduled.clear();
+        r.e.play(button("s", m_click), QString());
+        QVERIFY(!r.slot("s")->stream);
+        QCOMPARE(r.scheduled.size(), 1);
+        QCOMPARE(r.scheduled.at(0).ms, AudioEngine::kRebufferSoonMs);
+        r.runScheduled();
+        QMediaPlayer* spare = r.e.bufferTable().value(m_click).player;
+        QVERIFY(spare);
+        r.ended("s");
+        r.e.playRapid(button("s", m_click), QString());
+        QCOMPARE(r.player("s"), spare);
+        QVERIFY(r.e.isPlaying("s"));
+
         // Streams are never pre-buffered.
         r.scheduled.clear();
         r.e.play(button("d", "http://localhost:9/x.mp3"), QString());
