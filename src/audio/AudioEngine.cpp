@@ -11,6 +11,8 @@
 #include "LoopStream.h"
 #include "SoundServer.h"
 
+#include <QApplication>
+#include <QWidget>
 #include <QAudioOutput>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -25,6 +27,7 @@
 #include <utility>
 
 #include "SettingsKeys.h"
+#include "DrainGuard.h"
 #include "DrumEngine.h"
 #include "FileCheck.h"
 #include "HeapUse.h"
@@ -646,33 +649,93 @@ void AudioEngine::runKeptCalls()
 // A player let go while the server does not answer is only cut off here
 // (its signals no longer reach the engine); it is stopped and destroyed
 // once the server answers again. Nothing it queued can be heard before
-// then: the server plays nothing while it stalls.
+// then: the server plays nothing while it stalls. Its stream is hushed
+// from the event loop's next turn, once the stop that let it go is done.
 void AudioEngine::holdForServer(QMediaPlayer* player, QAudioOutput* output, Retire how)
 {
     detachPlayer(player);
     if (m_heldForServer.isEmpty())
         VX_LOG(QStringLiteral("[AudioEngine] the sound server does not answer; players let go are held until it does"));
     m_heldForServer.append({player, output, how});
+    if (!std::exchange(m_hushDue, true))
+        QMetaObject::invokeMethod(this, &AudioEngine::hushHeldPlayers, Qt::QueuedConnection);
+}
+
+// Whether a player may still be heard: it plays or is paused, and is not
+// one held for the server.
+bool AudioEngine::soundsOn(const QMediaPlayer* player) const
+{
+    if (player->playbackState() == QMediaPlayer::StoppedState)
+        return false;
+    return std::none_of(m_heldForServer.cbegin(), m_heldForServer.cend(),
+                        [player](const HeldPlayer& h) { return h.player == player; });
+}
+
+// The players held for the server write on to it until they are stopped,
+// after it answers: what they write is made silent, and what the server
+// still holds of them is dropped first (DrainGuard::hushPlayerStreams).
+// Their streams are known only by the sink they play to, so the streams of
+// a sink are hushed only when no other player may still be heard on it
+// (the engine's, a trim preview's): a sound the operator did not stop is
+// never hushed. A player on the default output without a device named
+// could be on any sink: then only a stop of every player hushes.
+void AudioEngine::hushHeldPlayers()
+{
+    m_hushDue = false;
+    if (m_heldForServer.isEmpty() || m_serverGone)
+        return;
+    QList<QMediaPlayer*> players = findChildren<QMediaPlayer*>(Qt::FindDirectChildrenOnly);
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
+        for (QWidget* top : app->topLevelWidgets())
+            players << top->findChildren<QMediaPlayer*>();
+    QSet<QByteArray> heard;
+    bool heardAnywhere = false;
+    for (const QMediaPlayer* p : std::as_const(players)) {
+        if (!soundsOn(p))
+            continue;
+        const QByteArray device = p->audioOutput() ? p->audioOutput()->device().id() : QByteArray();
+        heardAnywhere = heardAnywhere || device.isEmpty();
+        heard.insert(device);
+    }
+    // What they sent since the server stopped taking it is silenced too;
+    // a stand-in for the server knows no such time.
+    const qint64 since = m_serverAnsweringSource ? 0 : m_serverWatch->stalledSinceMs();
+    if (heard.isEmpty()) {
+        DrainGuard::hushPlayerStreams(nullptr, since);
+        return;
+    }
+    if (heardAnywhere)
+        return;
+    QSet<QByteArray> stopped;
+    for (const HeldPlayer& h : std::as_const(m_heldForServer))
+        if (h.output && !h.output->device().id().isEmpty())
+            stopped.insert(h.output->device().id());
+    for (const QByteArray& device : std::as_const(stopped))
+        if (!heard.contains(device))
+            DrainGuard::hushPlayerStreams(device.constData(), since);
 }
 
 // One held player per turn of the event loop: right after a stall the server
 // works through what it held back, and each stop and destruction can wait on
-// it for a while; the window answers between them.
+// it for a while; the window answers between them. The stops come first:
+// the calls kept meanwhile are made once every held player has been let go.
 void AudioEngine::serverAnswersAgain()
 {
     // One that died in its stall is a lost output, its players parked.
     if (serverAnswering())
         checkServer();
-    if (!m_keptCalls.isEmpty() && !std::exchange(m_keptCallsDue, true))
-        QMetaObject::invokeMethod(this, &AudioEngine::runKeptCalls, Qt::QueuedConnection);
     // Still stalled (it answered and stopped again): the next answer comes back here.
-    if (m_heldForServer.isEmpty() || !serverAnswering())
+    if (!serverAnswering())
         return;
+    if (m_heldForServer.isEmpty()) {
+        if (!m_keptCalls.isEmpty() && !std::exchange(m_keptCallsDue, true))
+            QMetaObject::invokeMethod(this, &AudioEngine::runKeptCalls, Qt::QueuedConnection);
+        return;
+    }
     const HeldPlayer held = m_heldForServer.takeFirst();
     if (held.player)
         retirePlayer(held.player, held.output, held.how);
-    if (!m_heldForServer.isEmpty())
-        QMetaObject::invokeMethod(this, &AudioEngine::serverAnswersAgain, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &AudioEngine::serverAnswersAgain, Qt::QueuedConnection);
 }
 
 void AudioEngine::checkServer()

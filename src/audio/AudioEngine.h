@@ -380,6 +380,8 @@ private:
     bool serverAnswering();
     enum class Retire { AsItStands, DropQueue };
     void holdForServer(QMediaPlayer* player, QAudioOutput* output, Retire how);
+    void hushHeldPlayers();
+    bool soundsOn(const QMediaPlayer* player) const;
     // The one way into a player or an output for whatever can wait on the
     // sound server (a level, a mute, an output chosen, a source, a position,
     // play): made now while the server answers and nothing is kept for the
@@ -553,6 +555,7 @@ private:
         Retire how;
     };
     QList<HeldPlayer> m_heldForServer;
+    bool m_hushDue = false;         // hushHeldPlayers is queued
     // Calls kept while the server did not answer (see callPlayer).
     struct KeptCall
     {

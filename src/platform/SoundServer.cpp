@@ -181,8 +181,13 @@ bool Watch::greetAndWait()
         while (!m_quit) {
             pollfd p{fd, short(sent < hello.size() ? POLLOUT : POLLIN), 0};
             const qint64 waited = steadyMs() - start;
-            if (waited >= kStalledMs)
+            if (waited >= kStalledMs && !m_stalled.load(std::memory_order_acquire)) {
+                // Asked without a break since its last answer: it was taking
+                // what its clients sent until then at least.
+                const bool awake = start - m_answeredAtMs <= 2 * kPeriodMs;
+                m_stalledSinceMs.store(awake ? m_answeredAtMs : start, std::memory_order_release);
                 m_stalled.store(true, std::memory_order_release);
+            }
             const int r = ::poll(&p, 1, kStalledMs);
             if (r < 0 && errno != EINTR)
                 break;
@@ -210,6 +215,8 @@ bool Watch::greetAndWait()
         answered = true;   // nothing listens: gone, not stalled (see currentId)
     }
     ::close(fd);
+    if (answered)
+        m_answeredAtMs = steadyMs();
     return answered;
 }
 

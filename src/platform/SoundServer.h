@@ -53,6 +53,11 @@ public:
 
     // True unless the server is known to be stalled now. Never waits.
     bool answering() const { return !m_stalled.load(std::memory_order_acquire); }
+    // While stalled: since when the server is known to have taken nothing,
+    // on the steady clock (CLOCK_MONOTONIC), in ms: its last answer when it
+    // was asked without a break since, else the greeting it has not
+    // answered. It was still taking what its clients sent until then.
+    qint64 stalledSinceMs() const { return m_stalledSinceMs.load(std::memory_order_acquire); }
     // Asks the server again every kPeriodMs for the next kAwakeMs.
     void keepAwake();
 
@@ -64,6 +69,8 @@ private:
 
     std::function<void()> m_resumed;
     std::atomic<bool> m_stalled{false};
+    std::atomic<qint64> m_stalledSinceMs{0};
+    qint64 m_answeredAtMs = 0;    // the watch's thread's own
     std::atomic<qint64> m_awakeUntilMs{0};
     std::atomic<bool> m_quit{false};
     std::mutex m_mx;
