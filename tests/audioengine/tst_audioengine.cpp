@@ -21,6 +21,7 @@
 #include "AudioEngine.h"
 #include "AudioEngineUtil.h"
 #include "FileCheck.h"
+#include "FileHeads.h"
 #include "KnownFiles.h"
 #include "LoopStream.h"
 #include "LoopStreamWaits.h"
@@ -127,11 +128,24 @@ ButtonData button(const QString& id, const QString& path)
 
 constexpr double kTol = 1e-4;
 
+
+// The file's header is read ahead, off this thread, as the program does for
+// a session's files and a button's new file long before a press.
+void headsRead(const QString& path)
+{
+    KnownFiles::instance()->lookNow(path);
+    FileHeads::instance()->readAhead({path});
+    QTRY_VERIFY_WITH_TIMEOUT(!FileHeads::instance()->busy(), 30000);
+}
+
 void writtenLongAgo(const QString& path)
 {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::ReadWrite));
-    QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
+    }
+    headsRead(path);
 }
 
 // An output other than the default one, when the sound server lists one.
@@ -683,6 +697,7 @@ private slots:
         b.trimEnd = trimOut;
         b.fadeOut = fadeOut;
         b.volume = 0.5;
+        headsRead(b.audioPath);
         const QAudioDevice device = secondOutput();
         r.e.play(b, QString::fromUtf8(device.id()));
         r.e.setButtonFade("a", 480);
@@ -958,6 +973,8 @@ private slots:
             bool onStream;
             bool fails = false;   // refused: nothing reads it
         };
+        for (const QString& path : {justNow, ahead, corrupt})
+            headsRead(path);
         const Case cases[] = {
             {"file of 100 ms", m_click, 0, 0, true},
             {"range of 250 ms", m_tone, 1.0, 1.25, true},

@@ -19,6 +19,7 @@
 
 #include "AudioEngine.h"
 #include "FileCheck.h"
+#include "FileHeads.h"
 #include "KnownFiles.h"
 #include "LoopStream.h"
 #include "MonoClock.h"
@@ -857,6 +858,15 @@ void learnStartDelay(AudioEngine& e, const QString& sink)
 
 } // namespace
 
+// The file's header is read ahead, off this thread, as the program does for
+// a session's files and a button's new file long before a press.
+static void headsRead(const QString& path)
+{
+    KnownFiles::instance()->lookNow(path);
+    FileHeads::instance()->readAhead({path});
+    QTRY_VERIFY_WITH_TIMEOUT(!FileHeads::instance()->busy(), 30000);
+}
+
 class TstAudioEnginePlayback : public QObject
 {
     Q_OBJECT
@@ -1179,6 +1189,7 @@ private slots:
             QVERIFY(writeRamp(seconds, 1.0));
             QTRY_COMPARE(KnownFiles::instance()->lastSeen(file), FileCheck::stampOf(file));
         }
+        headsRead(file);
         QSignalSpy stopped(&e, &AudioEngine::playStopped);
         QSignalSpy retried(&e, &AudioEngine::startRetried);
         ButtonData b = button("ramp", file);
@@ -1455,6 +1466,7 @@ private slots:
             // Each track its own file, as the rows of a playlist are.
             const QString path = m_dir + QString("/track%1.wav").arg(i);
             QVERIFY(QFile::copy(tone, path) || QFile::exists(path));
+            headsRead(path);
             e.play(button(QString("row%1").arg(i), path), QString());
             QVERIFY(stopped.wait(10000));
         }
@@ -1526,6 +1538,7 @@ private slots:
             events << "error";
         });
         QSignalSpy stopped(&e, &AudioEngine::playStopped);
+        headsRead(path);
         // As the main window starts a button: its own start report follows.
         e.cancelFade("bad");
         e.playRapid(button("bad", path), device);
