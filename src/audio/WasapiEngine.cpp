@@ -227,12 +227,14 @@ bool WasapiEngine::init(const QString& deviceId)
 void WasapiEngine::stopOffThisThread(std::shared_ptr<AudioOutput> out)
 {
     static StandingThreads* const closers = new StandingThreads(QStringLiteral("tr-wasapi-end"));
-    std::function<void()> job = [out = std::move(out)]() mutable {
-        out->stop();
-        out.reset();
+    // The one reference travels in a box, so that no copy of it is let go here.
+    auto* box = new std::shared_ptr<AudioOutput>(std::move(out));
+    const auto stopAndRelease = [box] {
+        (*box)->stop();
+        delete box;
     };
-    if (!closers->run(job))
-        job();
+    if (!closers->run(stopAndRelease))
+        stopAndRelease();
 }
 
 void WasapiEngine::stopThread()
