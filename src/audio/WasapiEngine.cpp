@@ -1,4 +1,5 @@
 #include "WasapiEngine.h"
+#include "StandingThreads.h"
 
 #include "AppSettings.h"
 #include "SettingsKeys.h"
@@ -219,6 +220,23 @@ bool WasapiEngine::init(const QString& deviceId)
     return true;
 }
 
+// Stopping and closing an output can wait on the sound server (ALSA's
+// PulseAudio plug-in waits for the server's answer, for ever while it is
+// stopped): the output is stopped, and let go for the last time, on a
+// standing thread of its own. Only when none can be had is it done here.
+void WasapiEngine::stopOffThisThread(std::shared_ptr<AudioOutput> out)
+{
+    static StandingThreads* const closers = new StandingThreads(QStringLiteral("tr-wasapi-end"));
+    // The one reference travels in a box, so that no copy of it is let go here.
+    auto* box = new std::shared_ptr<AudioOutput>(std::move(out));
+    const auto stopAndRelease = [box] {
+        (*box)->stop();
+        delete box;
+    };
+    if (!closers->run(stopAndRelease))
+        stopAndRelease();
+}
+
 void WasapiEngine::stopThread()
 {
     m_active.store(false);
@@ -235,7 +253,7 @@ void WasapiEngine::stopThread()
             VX_LOG(QStringLiteral("[WASAPI] render thread did not end within 2000 ms; detached"));
             m_thread->thread.detach(QStringLiteral("float render thread did not answer within 2000 ms"));
         } else if (m_out) {
-            m_out->stop();
+            stopOffThisThread(std::exchange(m_out, nullptr));
         }
         m_thread.reset();
     }

@@ -159,6 +159,7 @@ private:
     std::unique_ptr<AudioOutput> openOutput(AudioOutput::Backend backend, const AudioOutputConfig& cfg, QString* error,
                                             AudioOutputConfig* closest);
     void stopThread();
+    static void stopOffThisThread(std::shared_ptr<AudioOutput> out);
     void emitQueued(void (WasapiEngine::*sig)(const QString&), const QString& id);
 
     struct Thread;
