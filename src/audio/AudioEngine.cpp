@@ -292,21 +292,15 @@ QString AudioEngine::trimRefusal(const ButtonData& button)
 
 // A player made ready again for the path's next start, on the slot's
 // device, a while after a play or a restart took the one made ahead (or
-// none was). A sound whose last second begins before that while would be
-// pressed again there on a player made at the press: that takes some ms
-// of this thread (the back end opens the file here) and a cold start of
-// its pipeline, heard as a silence before the new run. Its player is made
-// ready soon after the start instead.
+// none was).
 void AudioEngine::scheduleRebuffer(const PlaybackSlot& s)
 {
     const QString path = s.path;
     const QString dev = s.deviceId;
     if (path.startsWith(QLatin1String("http")) || m_buffer.contains(path))
         return;
-    const qint64 length = playedLengthMs(s);
-    const bool soon = length > 0 && length < kReadAheadMs + kRebufferDelayMs;
     const QAudioDevice device = m_cachedDevice;
-    schedule(soon ? kRebufferSoonMs : kRebufferDelayMs, [this, path, dev, device] {
+    schedule(kRebufferDelayMs, [this, path, dev, device] {
         if (!m_buffer.contains(path))
             makeBufferEntry(path, dev, device, true);
     });

@@ -134,9 +134,6 @@ public:
     static constexpr int kPreBufferSpacingMs = 20;
     static constexpr int kMaxBufferEntries = 64;  // live pipelines kept ready
     static constexpr int kRebufferDelayMs = 500;
-    // For a sound too short for that (see scheduleRebuffer): long enough
-    // after the press for its own start to be under way.
-    static constexpr int kRebufferSoonMs = 50;
     // Players made again after a play are kept for this many paths only:
     // each holds its decoding threads, and a playlist plays most tracks once.
     static constexpr int kRebufferKeep = 8;

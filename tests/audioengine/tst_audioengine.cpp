@@ -1545,15 +1545,15 @@ private slots:
         r.e.play(button("c", m_tone), QString());
         QCOMPARE(r.player("c"), named);
 
-        // A sound whose last second begins within that half second is made
-        // ready again soon after its start, and a press again at its end
-        // plays on that player, not on one made (and its file opened) then.
+        // A short sound is made ready again after its start, and a press
+        // again at its end plays on that player, not on one made (and its
+        // file opened) then.
         r.e.setDefaultDevice(QString());
         r.scheduled.clear();
         r.e.play(button("s", m_click), QString());
         QVERIFY(!r.slot("s")->stream);
         QCOMPARE(r.scheduled.size(), 1);
-        QCOMPARE(r.scheduled.at(0).ms, AudioEngine::kRebufferSoonMs);
+        QCOMPARE(r.scheduled.at(0).ms, AudioEngine::kRebufferDelayMs);
         r.runScheduled();
         QMediaPlayer* spare = r.e.bufferTable().value(m_click).player;
         QVERIFY(spare);
