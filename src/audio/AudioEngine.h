@@ -471,6 +471,7 @@ private:
     qint64 startPosFor(const QString& path, double trimIn);
     // What was read ahead of a file's header (see FileHeads).
     using FileHead = FileHeads::Head;
+    static bool lookUpHead(const QString& path, FileHead* head);
     FileHead fileHeadOf(const QString& path);
     // startRefusal's last step: a trim-in at or past the end of the file.
     QString trimRefusal(const ButtonData& button);

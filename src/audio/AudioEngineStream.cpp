@@ -184,18 +184,24 @@ qint64 AudioEngine::pcmSeekMs(qint64 trimMs, int rate)
     return best;
 }
 
-// What was read ahead of the file's header for its version last seen; for
-// one not read yet, nothing (and a read is asked for). Never touches the
-// disk: the window's thread does not wait on a header.
-AudioEngine::FileHead AudioEngine::fileHeadOf(const QString& path)
+// What was read ahead of the file's header for its version last seen, into
+// *head; false for one not read yet, and a read is asked for (a stream's
+// needs none and counts as read). Never touches the disk: the window's
+// thread does not wait on a header.
+bool AudioEngine::lookUpHead(const QString& path, FileHead* head)
 {
     if (path.isEmpty() || path.startsWith(QLatin1String("http")))
-        return {};
-    FileHead head;
-    if (FileHeads::instance()->find(path, &head))
-        return head;
+        return true;
+    if (FileHeads::instance()->find(path, head))
+        return true;
     FileHeads::instance()->readAhead({path});
-    return {};
+    return false;
+}
+
+AudioEngine::FileHead AudioEngine::fileHeadOf(const QString& path)
+{
+    FileHead head;
+    return lookUpHead(path, &head) ? head : FileHead{};
 }
 
 void AudioEngine::readHeadsAhead(const QStringList& paths)
@@ -205,10 +211,5 @@ void AudioEngine::readHeadsAhead(const QStringList& paths)
 
 bool AudioEngine::headKnown(const QString& path)
 {
-    if (path.isEmpty() || path.startsWith(QLatin1String("http")))
-        return true;
-    if (FileHeads::instance()->find(path, nullptr))
-        return true;
-    FileHeads::instance()->readAhead({path});
-    return false;
+    return lookUpHead(path, nullptr);
 }

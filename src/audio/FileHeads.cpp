@@ -98,16 +98,23 @@ bool FileHeads::upToDate(const QString& path) const
     return seenOnce && it != m_heads.constEnd() && it->head.stamp == now;
 }
 
+// Under m_mx. A path already waiting keeps its place.
+void FileHeads::queue(const QString& path)
+{
+    if (m_waitingSet.contains(path))
+        return;
+    m_waiting << path;
+    m_waitingSet.insert(path);
+}
+
 void FileHeads::readAhead(const QStringList& paths)
 {
     bool start = false;
     {
         std::lock_guard lock(m_mx);
         for (const QString& path : paths) {
-            if (!local(path) || upToDate(path))
-                continue;
-            m_waiting << path;
-            m_waitingSet.insert(path);
+            if (local(path) && !upToDate(path))
+                queue(path);
         }
         start = !m_waiting.isEmpty() && !m_draining;
         if (start)
@@ -149,10 +156,8 @@ void FileHeads::drain()
         --m_underWay;
         if (steady)
             store(path, head);
-        else if (!m_waitingSet.contains(path)) {
-            m_waiting << path;
-            m_waitingSet.insert(path);
-        }
+        else
+            queue(path);
     }
 }
 

@@ -390,10 +390,21 @@ std::condition_variable& flushWake()
 
 bool g_flushWanted = false;                 // under flushMx()
 
-void flushHushed()
+// Under the connection's lock: a hushed stream's sound sent and still held
+// by the server is silenced where it lies and the stream flushed, once.
+void emptyOnce(PlayerStream& p, pa_stream* s)
 {
     static const FlushFn flush = next<FlushFn>("pa_stream_flush");
     static const UnrefFn unref = next<UnrefFn>("pa_operation_unref");
+    if (std::exchange(p.flushed, true))
+        return;
+    silenceSent(p);
+    if (pa_operation* op = flush ? flush(s, nullptr, nullptr) : nullptr; op && unref)
+        unref(op);
+}
+
+void flushHushed()
+{
     static const LoopLockFn lockLoop = next<LoopLockFn>("pa_threaded_mainloop_lock");
     static const LoopLockFn unlockLoop = next<LoopLockFn>("pa_threaded_mainloop_unlock");
     struct Job
@@ -411,7 +422,7 @@ void flushHushed()
                 jobs[count++] = {s, p.loop};
         }
     }
-    if (!flush || !lockLoop || !unlockLoop)
+    if (!lockLoop || !unlockLoop)
         return;
     for (int i = 0; i < count; ++i) {
         // Under the connection's lock the stream cannot be disconnected; one
@@ -422,11 +433,8 @@ void flushHushed()
             std::lock_guard lock(g_streamsMx);
             p = findStream(jobs[i].stream);
         }
-        if (p && p->hushed.load(std::memory_order_relaxed) && !std::exchange(p->flushed, true)) {
-            silenceSent(*p);
-            if (pa_operation* op = flush(jobs[i].stream, nullptr, nullptr); op && unref)
-                unref(op);
-        }
+        if (p && p->hushed.load(std::memory_order_relaxed))
+            emptyOnce(*p, jobs[i].stream);
         unlockLoop(jobs[i].loop);
     }
 }
@@ -467,16 +475,9 @@ int writeSilence(PlayerStream& p, pa_stream* s, const void* data, std::size_t nb
                  std::int64_t offset, pa_seek_mode_t seek)
 {
     static const WriteFn write = next<WriteFn>("pa_stream_write");
-    if (!p.flushed) {
-        // What the server still holds of it goes first (the flusher had no
-        // loop to do it with, or has not come to it yet).
-        static const FlushFn flush = next<FlushFn>("pa_stream_flush");
-        static const UnrefFn unref = next<UnrefFn>("pa_operation_unref");
-        p.flushed = true;
-        silenceSent(p);
-        if (pa_operation* op = flush ? flush(s, nullptr, nullptr) : nullptr; op && unref)
-            unref(op);
-    }
+    // What the server still holds of it goes first (the flusher had no loop
+    // to do it with, or has not come to it yet).
+    emptyOnce(p, s);
     g_hushedBytes.fetch_add(nbytes, std::memory_order_relaxed);
     const char* at = static_cast<const char*>(data);
     const char* begun = static_cast<const char*>(p.begun);
