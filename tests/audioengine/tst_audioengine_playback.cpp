@@ -771,8 +771,10 @@ void pressAndHear(AudioEngine& e, const ButtonData& b, const QString& sink, Test
     if (press.tail)
         QCOMPARE_LE(h.doubled / 44.1, 1.0 + double(lateness.busyMs()));
     if (press.stop) {
+        // The stop lands as soon as this thread and the stream's run after
+        // the press: a machine that holds them back makes it that much later.
         QCOMPARE(h.againFrame, -1);
-        QCOMPARE_LE(r.lastMs, pressedAt + 30);
+        QCOMPARE_LE(r.lastMs, pressedAt + 30 + double(lateness.busyMs()));
         return;
     }
     QVERIFY2(h.againFrame >= 0, "not heard again");
