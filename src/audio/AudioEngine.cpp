@@ -47,6 +47,10 @@ AudioEngine::AudioEngine(QObject* parent)
     m_serverWatch = std::make_unique<SoundServer::Watch>(
         [this] { QMetaObject::invokeMethod(this, &AudioEngine::serverAnswersAgain, Qt::QueuedConnection); });
     LoopStream::prepareThreads();
+    // A player's stream is known by the thread that makes it: Qt's back end
+    // makes it on the player's audio render thread, whose own object is the
+    // one the player's output signals (see hushOwnStreams).
+    DrainGuard::setOwnerHook([]() -> const void* { return QThread::currentThread(); });
 }
 
 AudioEngine::~AudioEngine()
@@ -665,13 +669,36 @@ bool AudioEngine::soundsOn(const QMediaPlayer* player) const
                         [player](const HeldPlayer& h) { return h.player == player; });
 }
 
+// The streams each held player made itself, told from the others on its
+// sink: Qt's back end makes a player's stream on the player's audio render
+// thread, and connects the player's output to that thread's own object
+// (DrainGuard notes it as the stream's owner). An owner the output is
+// connected to is the held player's: the connection is cut (the player only
+// goes from here, and its output is not to reach its threads again) and its
+// streams are hushed. A back end made otherwise connects none, and only the
+// sink-wide hush below applies. An owner is only compared, never reached
+// through: one gone is connected to nothing.
+void AudioEngine::hushOwnStreams(qint64 since)
+{
+    constexpr int kMaxOwners = 64;
+    const void* owners[kMaxOwners];
+    const int count = DrainGuard::playerStreamOwners(owners, kMaxOwners);
+    for (const HeldPlayer& h : std::as_const(m_heldForServer)) {
+        if (!h.output)
+            continue;
+        for (int i = 0; i < count; ++i)
+            if (QObject::disconnect(h.output, nullptr, static_cast<const QObject*>(owners[i]), nullptr))
+                DrainGuard::hushStreamsOf(owners[i], since);
+    }
+}
+
 // The players held for the server write on to it until they are stopped,
 // after it answers: what they write is made silent, and what the server
 // still holds of them is dropped first (DrainGuard::hushPlayerStreams).
-// Their streams are known only by the sink they play to, so the streams of
-// a sink are hushed only when no other player may still be heard on it
-// (the engine's, a trim preview's): a sound the operator did not stop is
-// never hushed. A player on the default output without a device named
+// Each one's own streams are hushed where they can be told apart
+// (hushOwnStreams). Beyond those, the streams of a sink are hushed only when
+// no other player may still be heard on it (the engine's, a trim
+// preview's): a sound the operator did not stop is never hushed. A player on the default output without a device named
 // could be on any sink: then only a stop of every player hushes.
 void AudioEngine::hushHeldPlayers()
 {
@@ -694,6 +721,7 @@ void AudioEngine::hushHeldPlayers()
     // What they sent since the server stopped taking it is silenced too;
     // a stand-in for the server knows no such time.
     const qint64 since = m_serverAnsweringSource ? 0 : m_serverWatch->stalledSinceMs();
+    hushOwnStreams(since);
     if (heard.isEmpty()) {
         DrainGuard::hushPlayerStreams(nullptr, since);
         return;

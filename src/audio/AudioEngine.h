@@ -378,6 +378,7 @@ private:
     enum class Retire { AsItStands, DropQueue };
     void holdForServer(QMediaPlayer* player, QAudioOutput* output, Retire how);
     void hushHeldPlayers();
+    void hushOwnStreams(qint64 since);
     bool soundsOn(const QMediaPlayer* player) const;
     // The one way into a player or an output for whatever can wait on the
     // sound server (a level, a mute, an output chosen, a source, a position,

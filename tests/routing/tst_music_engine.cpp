@@ -10,6 +10,7 @@
 #include <QtTest>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <functional>
 #include <thread>
@@ -98,7 +99,9 @@ struct Resume
 // tone from a point on its clock: whether it was heard just before, how long
 // it went on from there without a break, and how much of it was heard after
 // that run first fell silent. Told in 5 ms windows, a window loud when a
-// sample in it passes a tenth of the tones' level.
+// sample in it passes a tenth of the tones' level; or, given the tone's
+// pitch, when that pitch alone does (other tones on the sink are not
+// counted).
 struct ToneAfter
 {
     bool heardBefore = false;
@@ -106,12 +109,26 @@ struct ToneAfter
     qint64 laterMs = 0;
 };
 
-ToneAfter toneAfter(const QByteArray& pcm, qint64 fromMs)
+ToneAfter toneAfter(const QByteArray& pcm, qint64 fromMs, double hz = 0)
 {
     constexpr qint64 kFrames = 220;   // 4.99 ms
     const auto* s = reinterpret_cast<const qint16*>(pcm.constData());
     const qint64 windows = pcm.size() / 4 / kFrames;
     const auto loud = [&](qint64 w) {
+        if (hz > 0) {
+            // The pitch's level in the window's left channel (Goertzel,
+            // Hann-windowed: a tone of another pitch leaks nothing here).
+            const double k = 2 * std::cos(2 * M_PI * hz / 44100);
+            double s1 = 0, s2 = 0;
+            for (qint64 i = 0; i < kFrames; ++i) {
+                const double win = 0.5 - 0.5 * std::cos(2 * M_PI * double(i) / double(kFrames - 1));
+                const double s0 = win * s[2 * (w * kFrames + i)] + k * s1 - s2;
+                s2 = s1;
+                s1 = s0;
+            }
+            const double power = s1 * s1 + s2 * s2 - k * s1 * s2;
+            return 2 * std::sqrt(std::max(0.0, power)) / (kFrames / 2.0) > 800;
+        }
         for (qint64 i = w * kFrames * 2; i < (w + 1) * kFrames * 2; ++i)
             if (std::abs(int(s[i])) > 800)
                 return true;
@@ -144,9 +161,9 @@ class TestMusicEngine : public QObject
     QString at(const QString& name) const { return tmp.path() + QLatin1Char('/') + name; }
 
     // A tone file as a show holds it: written an hour ago.
-    bool writeTone(const QString& name, double seconds)
+    bool writeTone(const QString& name, double seconds, double hz = 440)
     {
-        if (!TestSupport::writeWav16(at(name), TestSupport::sine(440, seconds, 2, 44100, 0.3), 2, 44100))
+        if (!TestSupport::writeWav16(at(name), TestSupport::sine(hz, seconds, 2, 44100, 0.3), 2, 44100))
             return false;
         QFile f(at(name));
         return f.open(QIODevice::ReadWrite)
@@ -246,23 +263,27 @@ class TestMusicEngine : public QObject
     }
 
     // The 35 s pad (T, players on the shared sink) and the 3 s pad on the
-    // second output (R, alone on its sink) play, the server is stopped, pads
-    // are pressed in the stall, and Panic Stop is pressed 1.5 s into it.
-    // Both sinks are recorded, and each sound is looked for on its sink's
-    // clock from where the stall began. Once the server goes on it plays
-    // what it held of each (Qt's players keep about 300 ms ahead of it),
-    // in pieces as its stream fills to start again; nothing sent after
-    // that may be heard. Before, the players' threads wrote on through the
-    // stall and after it until their stops were made: up to 0.7 s was heard.
-    void stoppedSoundsStayStopped(pid_t server)
+    // second output (R) play, the server is stopped, pads are pressed in the
+    // stall, and Panic Stop is pressed 1.5 s into it. With sharedOutput, a
+    // tone of another pitch plays on the second output too, and goes on:
+    // only T and R are stopped, each by itself. Both sinks are recorded, and
+    // each sound is looked for on its sink's clock from where the stall
+    // began. Once the server goes on it plays what it held of each (Qt's
+    // players keep about 300 ms ahead of it), in pieces as its stream fills
+    // to start again; nothing sent after that may be heard of a stopped
+    // sound, and the sound not stopped plays on. Before, the players'
+    // threads wrote on through the stall and after it until their stops
+    // were made: up to 0.7 s was heard, and more while the window was busy.
+    void stoppedSoundsStayStopped(pid_t server, bool sharedOutput)
     {
         AudioEngine* audio = AudioEngine::instance();
         w->onStopAll();
         QTRY_COMPARE_WITH_TIMEOUT(audio->playersHeldForServer(), 0, 10000);
+        const QString second = qEnvironmentVariable("TR_PULSE_OWN_SINK");
         TestSupport::MonitorCapture shared, own;
-        if (!shared.start() || !own.start(qEnvironmentVariable("TR_PULSE_OWN_SINK") + QStringLiteral(".monitor")))
+        if (!shared.start() || !own.start(second + QStringLiteral(".monitor")))
             QSKIP("no monitor to record");
-        // Both have played half a second, on their players' clocks.
+        // Each has played half a second, on its player's clock.
         QSet<QString> playing;
         QObject context;
         connect(audio, &AudioEngine::positionChanged, &context, [&playing](const QString& id, qint64 pos, qint64) {
@@ -271,7 +292,12 @@ class TestMusicEngine : public QObject
         });
         QTest::keyClick(w->windowHandle(), Qt::Key_T);
         QTest::keyClick(w->windowHandle(), Qt::Key_R);
-        QTRY_COMPARE_WITH_TIMEOUT(playing.size(), 2, 20000);
+        static constexpr double kKeptHz = 2000;
+        if (sharedOutput) {
+            QVERIFY(writeTone(QStringLiteral("kept.wav"), 12.0, kKeptHz));
+            audio->play(RoutingTest::button(QStringLiteral("kept"), at(QStringLiteral("kept.wav"))), second);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(playing.size(), sharedOutput ? 3 : 2, 20000);
         // What has been recorded so far was mixed before the stall.
         static constexpr int kStallMs = 2000;
         const qint64 sharedAt = shared.sinkMs();
@@ -286,11 +312,20 @@ class TestMusicEngine : public QObject
         // it make players that wait for the server too, and are let go with
         // the rest: once it answers, there is more to do than these two stops.
         QTest::qWait(200);
-        for (int round = 0; round < 4; ++round)
+        for (int round = 0; round < 4 && !sharedOutput; ++round)
             for (const int key : {Qt::Key_Y, Qt::Key_U, Qt::Key_I})
                 QTest::keyClick(w->windowHandle(), Qt::Key(key));
         QTest::qWait(1300);
-        QTest::keyClick(w->windowHandle(), Qt::Key_Escape);
+        if (sharedOutput) {
+            // Each pad's own stop, as its button asks for it: every engine
+            // that may play it stops it.
+            w->onStopRequested(QStringLiteral("stall-3"));
+            w->onStopRequested(QStringLiteral("stall-4"));
+        } else {
+            QTest::keyClick(w->windowHandle(), Qt::Key_Escape);
+        }
+        // The window turns a few times before the server comes back.
+        QTest::qWait(100);
         QCOMPARE_GE(audio->playersHeldForServer(), 1);   // the stop was taken in the stall
         resume.later.join();
         // The window is busy as the server comes back: the players let go
@@ -303,9 +338,10 @@ class TestMusicEngine : public QObject
         QVERIFY(QTest::qWaitFor(
             [&] { return shared.mixedMs() > sharedAt + kStallMs + 1500 && own.mixedMs() > ownAt + kStallMs + 1500; },
             20000));
+        audio->stop(QStringLiteral("kept"));
         const QByteArray sharedPcm = shared.stop(), ownPcm = own.stop();
         const ToneAfter bed = toneAfter(sharedPcm, sharedAt);
-        const ToneAfter three = toneAfter(ownPcm, ownAt);
+        const ToneAfter three = toneAfter(ownPcm, ownAt, sharedOutput ? 440 : 0);
         qInfo() << "from the stall on, the 35 s pad was heard" << bed.runMs << "ms on end and" << bed.laterMs
                 << "ms after; the 3 s pad on the second output" << three.runMs << "ms and" << three.laterMs << "ms";
         QVERIFY(bed.heardBefore && three.heardBefore);
@@ -314,6 +350,14 @@ class TestMusicEngine : public QObject
         static constexpr qint64 kHeldMs = 300 + 20 + 2 * 5;
         QCOMPARE_LE(bed.runMs + bed.laterMs, kHeldMs);
         QCOMPARE_LE(three.runMs + three.laterMs, kHeldMs);
+        if (sharedOutput) {
+            // The tone not stopped plays on once the server answers: what it
+            // held, and at least a second more of the 1.5 s recorded since.
+            const ToneAfter kept = toneAfter(ownPcm, ownAt, kKeptHz);
+            qInfo() << "the tone not stopped was heard" << kept.runMs + kept.laterMs << "ms from the stall on";
+            QVERIFY(kept.heardBefore);
+            QCOMPARE_GE(kept.runMs + kept.laterMs, 1000);
+        }
     }
 
 private slots:
@@ -476,16 +520,19 @@ private slots:
         QTest::addColumn<bool>("killed");       // the stopped server is killed rather than let go on
         QTest::addColumn<bool>("terminated");   // SIGTERM closes the window while the server is stopped
         QTest::addColumn<bool>("listened");     // two sounds stopped in the stall are recorded instead
-        QTest::newRow("a stall of 2 s") << false << false << false;
-        QTest::newRow("SIGTERM while the server is stopped") << false << true << false;
-        QTest::newRow("sounds stopped in a stall stay stopped") << false << false << true;
-        QTest::newRow("the server killed while stopped") << true << false << false;
+        QTest::addColumn<bool>("sharedOutput"); // and a sound on one's output plays on
+        QTest::newRow("a stall of 2 s") << false << false << false << false;
+        QTest::newRow("SIGTERM while the server is stopped") << false << true << false << false;
+        QTest::newRow("sounds stopped in a stall stay stopped") << false << false << true << false;
+        QTest::newRow("a sound stopped in a stall beside one that plays on") << false << false << true << true;
+        QTest::newRow("the server killed while stopped") << true << false << false << false;
     }
     void windowAnswersWhileTheServerStalls()
     {
         QFETCH(bool, killed);
         QFETCH(bool, terminated);
         QFETCH(bool, listened);
+        QFETCH(bool, sharedOutput);
         const qint64 server = SoundServer::currentId();
         if (server <= 0)
             QSKIP("no sound server of this test's own");
@@ -493,7 +540,7 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         if (listened) {
-            stoppedSoundsStayStopped(pid_t(server));
+            stoppedSoundsStayStopped(pid_t(server), sharedOutput);
             return;
         }
         // Every pad has played once, and pre-loads have had their time.

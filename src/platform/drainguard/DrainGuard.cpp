@@ -56,6 +56,7 @@ struct PlayerStream
     std::uint64_t serial = 0;               // order of connection; 0: not connected yet
     char device[kDeviceChars] = {};         // the sink asked for; empty: the server's choice
     pa_threaded_mainloop* loop = nullptr;   // the loop of the stream's connection, when known
+    const void* owner = nullptr;            // what the owner hook said on the thread that made it
     std::atomic<bool> hushed{false};
     bool flushAsked = false;                // handed to the flusher (under g_streamsMx)
     bool flushed = false;                   // under the connection's lock
@@ -83,6 +84,7 @@ std::atomic<std::uint64_t> g_hushedBytes{0};
 // samples only are noted, for which zero is silence).
 constexpr std::size_t kSilence = 16384;
 const char g_silence[kSilence] = {};
+std::atomic<DrainGuard::OwnerFn> g_ownerOf{nullptr};
 constexpr const char kPlayerStreamName[] = "QtmPulseStream-";
 constexpr const char kPlayerThreadName[] = "AudioRenderThre";
 
@@ -270,15 +272,19 @@ bool madeByPlayer(const char* name)
 
 void noteStream(pa_stream* s, pa_context* c, const char* name, const pa_sample_spec* ss)
 {
+    const bool player = s && silentAtZero(ss) && madeByPlayer(name);
+    const DrainGuard::OwnerFn ownerOf = g_ownerOf.load(std::memory_order_acquire);
+    const void* owner = player && ownerOf ? ownerOf() : nullptr;
     std::lock_guard lock(g_streamsMx);
     strikeStream(s);   // an address let go unnoticed and given out again
-    if (!s || !silentAtZero(ss) || !madeByPlayer(name))
+    if (!player)
         return;
     for (PlayerStream& p : g_streams) {
         if (p.stream.load(std::memory_order_relaxed) == nullptr) {
             p.serial = 0;
             p.device[0] = '\0';
             p.loop = static_cast<pa_threaded_mainloop*>(const_cast<void*>(lookUp(g_loops, lookUp(g_contexts, c))));
+            p.owner = owner;
             p.flushAsked = false;
             p.flushed = false;
             p.silenceSinceMs = 0;
@@ -638,7 +644,11 @@ int waiting()
     return g_count;
 }
 
-int hushPlayerStreams(const char* device, std::int64_t silenceSinceMs)
+namespace {
+
+// Hushes the connected player streams the test picks, not hushed yet.
+template<typename Picks>
+int hushWhere(Picks picks, std::int64_t silenceSinceMs)
 {
     int hushed = 0;
     {
@@ -646,9 +656,7 @@ int hushPlayerStreams(const char* device, std::int64_t silenceSinceMs)
         for (PlayerStream& p : g_streams) {
             if (!p.stream.load(std::memory_order_relaxed) || p.serial == 0)
                 continue;
-            if (device && std::strcmp(device, p.device) != 0)
-                continue;
-            if (p.hushed.load(std::memory_order_relaxed))
+            if (!picks(p) || p.hushed.load(std::memory_order_relaxed))
                 continue;
             p.silenceSinceMs = silenceSinceMs;
             p.hushed.store(true, std::memory_order_release);
@@ -658,6 +666,40 @@ int hushPlayerStreams(const char* device, std::int64_t silenceSinceMs)
     if (hushed > 0)
         wakeFlusher();
     return hushed;
+}
+
+} // namespace
+
+int hushPlayerStreams(const char* device, std::int64_t silenceSinceMs)
+{
+    return hushWhere([device](const PlayerStream& p) { return !device || std::strcmp(device, p.device) == 0; },
+                     silenceSinceMs);
+}
+
+void setOwnerHook(OwnerFn ownerOf)
+{
+    g_ownerOf.store(ownerOf, std::memory_order_release);
+}
+
+int playerStreamOwners(const void** owners, int max)
+{
+    int count = 0;
+    std::lock_guard lock(g_streamsMx);
+    for (const PlayerStream& p : g_streams) {
+        if (count >= max)
+            break;
+        if (!p.stream.load(std::memory_order_relaxed) || p.serial == 0 || !p.owner
+            || p.hushed.load(std::memory_order_relaxed))
+            continue;
+        if (std::find(owners, owners + count, p.owner) == owners + count)
+            owners[count++] = p.owner;
+    }
+    return count;
+}
+
+int hushStreamsOf(const void* owner, std::int64_t silenceSinceMs)
+{
+    return owner ? hushWhere([owner](const PlayerStream& p) { return p.owner == owner; }, silenceSinceMs) : 0;
 }
 
 std::uint64_t hushedBytes()

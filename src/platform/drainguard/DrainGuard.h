@@ -42,6 +42,17 @@ int waiting();
 // how many streams were newly hushed. Never waits on the server, nor on the
 // connection's lock (a thread of its own takes that).
 int hushPlayerStreams(const char* device, std::int64_t silenceSinceMs);
+// What made a player's stream, as the hook set here says on the thread that
+// makes it (the program gives the thread's own object: Qt's back end makes a
+// player's stream on its audio render thread). Streams made before it is set
+// have no owner. The hook runs on that thread and must not wait.
+using OwnerFn = const void* (*)();
+void setOwnerHook(OwnerFn ownerOf);
+// The owners of the player streams connected and not hushed, each once, up
+// to max of them, into owners; how many.
+int playerStreamOwners(const void** owners, int max);
+// As hushPlayerStreams, for the player streams the owner made.
+int hushStreamsOf(const void* owner, std::int64_t silenceSinceMs);
 // Bytes of silence written in place of hushed streams' sound since the start.
 std::uint64_t hushedBytes();
 
