@@ -748,7 +748,8 @@ private:
                                             "memory; 5 cannot play until their files are back")
                                  .arg(where);
         QVERIFY(QDir().rename(show, show + QStringLiteral(".away")));
-        QTRY_COMPARE_WITH_TIMEOUT(logLines(QStringLiteral("Audio: ") + lost).size(), 1, 15000);
+        QTRY_VERIFY2_WITH_TIMEOUT(logLines(QStringLiteral("Audio: ") + lost).size() == 1,
+                                  qPrintable(logLines().join(QStringLiteral(" | "))), 15000);
         QStringList toasts;
         QTRY_VERIFY((toasts << TestSupport::takeToasts()).filter(QStringLiteral("cannot be seen")).size() == 1);
         QCOMPARE(toasts.filter(QStringLiteral("cannot be seen")).first(), QStringLiteral("⚠  ") + lost);
