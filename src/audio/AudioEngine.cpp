@@ -698,8 +698,9 @@ void AudioEngine::hushOwnStreams(qint64 since)
 // Each one's own streams are hushed where they can be told apart
 // (hushOwnStreams). Beyond those, the streams of a sink are hushed only when
 // no other player may still be heard on it (the engine's, a trim
-// preview's): a sound the operator did not stop is never hushed. A player on the default output without a device named
-// could be on any sink: then only a stop of every player hushes.
+// preview's): a sound the operator did not stop is never hushed. A player
+// on the default output without a device named could be on any sink: then
+// only a stop of every player hushes sink-wide.
 void AudioEngine::hushHeldPlayers()
 {
     m_hushDue = false;

@@ -646,7 +646,7 @@ int waiting()
 
 namespace {
 
-// Hushes the connected player streams the test picks, not hushed yet.
+// Hushes the connected player streams that picks chooses, not hushed yet.
 template<typename Picks>
 int hushWhere(Picks picks, std::int64_t silenceSinceMs)
 {
