@@ -540,11 +540,10 @@ Press pressOf(const QString& spec)
 }
 
 // Where the sound of id is heard now in its file, in ms, on its own clock:
-// a stream's frame heard, a player's start as heard; -1 before either.
-// Where the run is heard now, on its sound clock; -1 before its start is
-// heard. With guessed, a player's start is taken where the engine guessed it
-// would be heard until its reports place it: a sound of some hundreds of ms
-// can end before they do.
+// a stream's frame heard, a player's start as heard; -1 before either. With
+// guessed, a player's start is taken where the engine guessed it would be
+// heard until its reports place it: a sound of some hundreds of ms can end
+// before they do.
 double heardPosMs(const AudioEngine& e, const QString& id, bool guessed = false)
 {
     const PlaybackSlot* s = e.slotFor(id);
@@ -706,8 +705,8 @@ void checkTail(const TailHearing& t, const QString& spec, double pressedAt, bool
           "start %.1f ms after it, %.1f ms of silence between; both heard at once for %.1f ms; the event loop ran up "
           "to %lld ms late, the process's threads were held up to %lld ms%s",
           qPrintable(spec), pressedAt, t.oldAfterPressMs, t.oldHeardToMs, t.startAfterMs, t.silenceMs, t.bothMs,
-          lateness.worstMs(),
-          lateness.threadsHeldMs(), heldForServer ? "; the old player was held for the sound server" : "");
+          lateness.worstMs(), lateness.threadsHeldMs(),
+          heldForServer ? "; the old player was held for the sound server" : "");
     QVERIFY2(t.heardAgain, "not heard again");
     const double slack = 2.0 * double(lateness.busyMs());
     QCOMPARE_LE(t.bothMs, 2.5 + (heldForServer ? slack : 0.0));
