@@ -26,7 +26,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QMediaPlayer>
+#include "MediaPlayer.h"
 #include <QTimer>
 
 #include <malloc.h>
@@ -146,7 +146,7 @@ Holdings holdings()
     AudioEngine* a = AudioEngine::instance();
     DirectSoundEngine* ds = DirectSoundEngine::instance();
     Holdings h;
-    h.players = int(a->findChildren<QMediaPlayer*>(Qt::FindDirectChildrenOnly).size());
+    h.players = int(a->findChildren<MediaPlayer*>(Qt::FindDirectChildrenOnly).size());
     h.ended = int(a->playingIds().size());
     h.prepared = int(a->bufferTable().size());
     h.decoded = ds->slotCount();

@@ -1,9 +1,8 @@
 #include "DebugWindow.h"
 
-#include <QAudioOutput>
+#include "MediaPlayer.h"
 #include <QDateTime>
 #include <QHBoxLayout>
-#include <QMediaPlayer>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -90,7 +89,7 @@ DebugWindow::~DebugWindow()
     }
 }
 
-QMediaPlayer* DebugWindow::trimPlayer() const
+MediaPlayer* DebugWindow::trimPlayer() const
 {
     return m_trimPlayer;
 }
@@ -178,12 +177,12 @@ void DebugWindow::testTrim()
         return;
     }
 
-    auto* player = new QMediaPlayer(this);
-    auto* output = new QAudioOutput(player);
+    auto* player = new MediaPlayer(this);
+    auto* output = new MediaOutput(player);
     player->setAudioOutput(output);
     m_trimPlayer = player;
 
-    connect(player, &QMediaPlayer::mediaStatusChanged, this, [this, player, btn, startMs, tag](QMediaPlayer::MediaStatus st) {
+    connect(player, &MediaPlayer::mediaStatusChanged, this, [this, player, btn, startMs, tag](QMediaPlayer::MediaStatus st) {
         if (player->property(kReleasedProperty).toBool())
             return;
         log(tag, QStringLiteral("  mediaStatus -> %1").arg(int(st)));
@@ -198,7 +197,7 @@ void DebugWindow::testTrim()
             auto* stopTimer = new QTimer(player);
             stopTimer->setObjectName(QStringLiteral("trimStopTimer"));
             stopTimer->setSingleShot(true);
-            connect(stopTimer, &QTimer::timeout, player, &QMediaPlayer::stop);
+            connect(stopTimer, &QTimer::timeout, player, &MediaPlayer::stop);
             stopTimer->start(3000);
             auto* releaseTimer = new QTimer(player);
             releaseTimer->setObjectName(QStringLiteral("trimReleaseTimer"));
@@ -210,7 +209,7 @@ void DebugWindow::testTrim()
             releaseTrimPlayer(player);
         }
     });
-    connect(player, &QMediaPlayer::errorOccurred, this,
+    connect(player, &MediaPlayer::errorOccurred, this,
             [this, player, tag](QMediaPlayer::Error error, const QString& text) {
                 if (player->property(kReleasedProperty).toBool())
                     return;
@@ -222,7 +221,7 @@ void DebugWindow::testTrim()
 
 // A player may be asked to go several times (a load reported twice, an error
 // after the invalid-media report): only the first request releases it.
-void DebugWindow::releaseTrimPlayer(QMediaPlayer* player)
+void DebugWindow::releaseTrimPlayer(MediaPlayer* player)
 {
     if (player->property(kReleasedProperty).toBool())
         return;

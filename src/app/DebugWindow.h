@@ -4,7 +4,7 @@
 
 #include "Types.h"
 
-class QMediaPlayer;
+class MediaPlayer;
 class QPlainTextEdit;
 
 // The developer's log window: coloured, time-stamped lines; Qt's debug and
@@ -24,7 +24,7 @@ public:
 
     QPlainTextEdit* view() const { return m_view; }
     // The player of the running trim test, null when none runs.
-    QMediaPlayer* trimPlayer() const;
+    MediaPlayer* trimPlayer() const;
 
     // The colour of a category's tag and text.
     static QString colorFor(const QString& category);
@@ -37,9 +37,9 @@ public slots:
     void testTrim();
 
 private:
-    void releaseTrimPlayer(QMediaPlayer* player);
+    void releaseTrimPlayer(MediaPlayer* player);
 
     static DebugWindow* s_instance;
     QPlainTextEdit* m_view = nullptr;
-    QPointer<QMediaPlayer> m_trimPlayer;
+    QPointer<MediaPlayer> m_trimPlayer;
 };

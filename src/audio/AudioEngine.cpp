@@ -11,9 +11,7 @@
 #include "LoopStream.h"
 #include "SoundServer.h"
 
-#include <QApplication>
-#include <QWidget>
-#include <QAudioOutput>
+#include "MediaPlayer.h"
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
@@ -44,13 +42,11 @@ AudioEngine::AudioEngine(QObject* parent)
     : QObject(parent)
 {
     m_defaultDevice = SettingsKeys::readString(SettingsKeys::AudioDevice, QString());
-    m_serverWatch = std::make_unique<SoundServer::Watch>(
-        [this] { QMetaObject::invokeMethod(this, &AudioEngine::serverAnswersAgain, Qt::QueuedConnection); });
+    // Who the players' server is, and whether it has gone, is learnt anew.
+    m_players->forgetServer();
+    connect(m_players, &Players::serverAnswers, this, &AudioEngine::serverAnswersAgain);
+    connect(m_players, &Players::serverStalled, this, &AudioEngine::serverStalled);
     LoopStream::prepareThreads();
-    // A player's stream is known by the thread that makes it: Qt's back end
-    // makes it on the player's audio render thread, whose own object is the
-    // one the player's output signals (see hushOwnStreams).
-    DrainGuard::setOwnerHook([]() -> const void* { return QThread::currentThread(); });
 }
 
 AudioEngine::~AudioEngine()
@@ -67,6 +63,9 @@ AudioEngine::~AudioEngine()
     }
     m_slots.clear();
     qDeleteAll(std::exchange(m_retired, {}));
+    // Stand-ins a test gave for the server go with the engine.
+    m_players->setServerIdSource({});
+    m_players->setAnsweringSource({});
     if (s_instance == this)
         s_instance = nullptr;
 }
@@ -110,12 +109,12 @@ void AudioEngine::applyOutput(PlaybackSlot& s)
 {
     const double level = outputLevel(s);
     if (s.output)
-        setLevel(s.player, s.output, float(level));
+        s.output->setVolume(float(level));
     if (s.stream)
         s.stream->setLevel(float(level));
     // A stop fades the round a loop just handed over too, while it plays out.
     if (s.tailOutput && s.stopFading)
-        setLevel(s.tailPlayer, s.tailOutput, std::min(levelOf(s.tailOutput), float(level)));
+        s.tailOutput->setVolume(std::min(s.tailOutput->volume(), float(level)));
 }
 
 // ---- play ---------------------------------------------------------------
@@ -138,14 +137,14 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
         return;
     // From a press on, the server is watched: a stall must be known before
     // the next stop of a player.
-    m_serverWatch->keepAwake();
+    m_players->keepAwake();
     const QString id = button.id;
     const QString dev = deviceId.isEmpty() ? m_defaultDevice : deviceId;
     if (!prepareOnly && !hasAnyOutput()) {
         reportNoOutput(id);
         return;
     }
-    if (!serverStillOurs()) {
+    if (!m_players->stillOurs()) {
         if (!m_outputLost)
             loseOutput();
         if (prepareOnly)
@@ -153,7 +152,7 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     }
     if (!prepareOnly && m_outputLost) {
         VX_LOG(QStringLiteral("[AudioEngine] output lost; not playing ") + id);
-        reportFailedStart(id, m_serverGone ? tr("long sounds and music are off until the program is restarted")
+        reportFailedStart(id, m_players->isGone() ? tr("long sounds and music are off until the program is restarted")
                                            : tr("The audio output was lost"));
         return;
     }
@@ -216,14 +215,14 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
             makePlayer(*s, m_cachedDevice, sourceUrl(path));
         applyOutput(*s);
     } else {
-        s->player = new QMediaPlayer(this);
-        QMediaPlayer* player = s->player;
-        callPlayer(player, nullptr, Call::Other, [player, path] { player->setSource(sourceUrl(path)); });
+        s->player = new MediaPlayer(this);
+        MediaPlayer* player = s->player;
+        player->setSource(sourceUrl(path));
     }
     s->active = !prepareOnly;
     m_slots.insert(id, s);
 
-    QMediaPlayer* player = s->player;
+    MediaPlayer* player = s->player;
     connectPlayer(player);
 
     if (!prepareOnly) {
@@ -246,7 +245,7 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     if (!prepareOnly)
         startWhenReady(*s, startMs);
     else if (readyToStart(*s) && startMs > 0)
-        seekTo(*s, startMs);
+        s->player->setPosition(startMs);
 }
 
 QString AudioEngine::startRefusal(const ButtonData& button)
@@ -314,14 +313,12 @@ void AudioEngine::scheduleRebuffer(const PlaybackSlot& s)
 // output), loading the source.
 void AudioEngine::makePlayer(PlaybackSlot& s, const QAudioDevice& device, const QUrl& source)
 {
-    s.output = device.isNull() ? new QAudioOutput(this) : new QAudioOutput(device, this);
-    s.player = new QMediaPlayer(this);
-    QMediaPlayer* player = s.player;
-    QAudioOutput* output = s.output;
-    callPlayer(player, output, Call::Other, [player, output, source] {
-        player->setAudioOutput(output);
-        player->setSource(source);
-    });
+    s.output = device.isNull() ? new MediaOutput(this) : new MediaOutput(device, this);
+    s.player = new MediaPlayer(this);
+    MediaPlayer* player = s.player;
+    MediaOutput* output = s.output;
+    player->setAudioOutput(output);
+    player->setSource(source);
 }
 
 // Plays the slot's player from startMs now, or once it has loaded and can
@@ -334,18 +331,18 @@ void AudioEngine::startWhenReady(PlaybackSlot& s, qint64 startMs)
         return;
     }
     if (startMs > 0)
-        seekTo(s, startMs);
+        s.player->setPosition(startMs);
     startFrom(s, startMs);
 }
 
 
-void AudioEngine::connectPlayer(QMediaPlayer* player)
+void AudioEngine::connectPlayer(MediaPlayer* player)
 {
-    connect(player, &QMediaPlayer::playbackStateChanged, this, &AudioEngine::onPlayerStateChanged);
-    connect(player, &QMediaPlayer::errorOccurred, this, &AudioEngine::onPlayerError);
-    connect(player, &QMediaPlayer::positionChanged, this, &AudioEngine::onPositionChanged);
-    connect(player, &QMediaPlayer::mediaStatusChanged, this, &AudioEngine::onMediaStatusChanged);
-    connect(player, &QMediaPlayer::seekableChanged, this, &AudioEngine::onSeekableChanged);
+    connect(player, &MediaPlayer::playbackStateChanged, this, &AudioEngine::onPlayerStateChanged);
+    connect(player, &MediaPlayer::errorOccurred, this, &AudioEngine::onPlayerError);
+    connect(player, &MediaPlayer::positionChanged, this, &AudioEngine::onPositionChanged);
+    connect(player, &MediaPlayer::mediaStatusChanged, this, &AudioEngine::onMediaStatusChanged);
+    connect(player, &MediaPlayer::seekableChanged, this, &AudioEngine::onSeekableChanged);
 }
 
 // Loaded, and able to go to its trim-in: a file that loads at once says it
@@ -365,7 +362,7 @@ void AudioEngine::startPendingSlot(PlaybackSlot& s)
         return;
     s.startPending = false;
     if (s.trimIn > 0)
-        seekTo(s, startPosFor(s.path, s.trimIn));
+        s.player->setPosition(startPosFor(s.path, s.trimIn));
     startFrom(s, startPosFor(s.path, s.trimIn));
 }
 
@@ -376,7 +373,7 @@ void AudioEngine::waitForSeek(PlaybackSlot& s)
     const QMediaPlayer::MediaStatus status = s.player->mediaStatus();
     if (status != QMediaPlayer::LoadedMedia && status != QMediaPlayer::BufferedMedia)
         return;
-    QMediaPlayer* player = s.player;
+    MediaPlayer* player = s.player;
     QTimer::singleShot(kSeekWaitMs, player, [this, player] {
         PlaybackSlot* slot = slotForPlayer(player);
         if (!slot || !slot->startPending)
@@ -388,7 +385,7 @@ void AudioEngine::waitForSeek(PlaybackSlot& s)
 
 void AudioEngine::onSeekableChanged(bool seekable)
 {
-    auto* player = qobject_cast<QMediaPlayer*>(sender());
+    auto* player = qobject_cast<MediaPlayer*>(sender());
     PlaybackSlot* s = player ? slotForPlayer(player) : nullptr;
     if (s && seekable)
         startPendingSlot(*s);
@@ -401,7 +398,7 @@ void AudioEngine::triggerArmed(const ButtonData& button)
 
 void AudioEngine::seekAndPlay(PlaybackSlot& s)
 {
-    seekTo(s, startPosFor(s.path, s.trimIn));
+    s.player->setPosition(startPosFor(s.path, s.trimIn));
     startFrom(s, startPosFor(s.path, s.trimIn));
 }
 
@@ -420,7 +417,7 @@ void AudioEngine::playRapid(const ButtonData& button, const QString& deviceId)
     }
     // A seek waits for the player's threads, which wait for a stalled
     // server: the old player is let go instead, and a fresh one started.
-    if (!s || m_outputLost || !hasAnyOutput() || !serverStillOurs() || !serverAnswering() || !s->player
+    if (!s || m_outputLost || !hasAnyOutput() || !m_players->stillOurs() || !m_players->answering() || !s->player
         || s->player->mediaStatus() == QMediaPlayer::NoMedia
         || s->player->mediaStatus() == QMediaPlayer::InvalidMedia
         || s->player->error() != QMediaPlayer::NoError) {
@@ -440,7 +437,7 @@ void AudioEngine::playRapid(const ButtonData& button, const QString& deviceId)
         return;
     }
     applyOutput(*s);
-    seekTo(*s, startMs);
+    s->player->setPosition(startMs);
     startFrom(*s, startMs, false);
 }
 
@@ -470,8 +467,8 @@ bool AudioEngine::readToFileEnd(const PlaybackSlot& s) const
 void AudioEngine::restartOnFreshPlayer(PlaybackSlot& s, qint64 startMs)
 {
     endRun(s);
-    QMediaPlayer* old = std::exchange(s.player, nullptr);
-    QAudioOutput* oldOutput = std::exchange(s.output, nullptr);
+    MediaPlayer* old = std::exchange(s.player, nullptr);
+    MediaOutput* oldOutput = std::exchange(s.output, nullptr);
     detachPlayer(old);
     resolveDevice(s.deviceId);
     if (!adoptBuffered(s.path, s.deviceId, s))
@@ -493,12 +490,12 @@ void AudioEngine::restartOnFreshPlayer(PlaybackSlot& s, qint64 startMs)
 // Nothing more an output writes is heard: its level goes to nothing and it
 // is muted. What it had written before plays on until its player's stop is
 // carried out.
-void AudioEngine::silenceOutput(QAudioOutput* output)
+void AudioEngine::silenceOutput(MediaOutput* output)
 {
-    if (!output || m_serverGone)
+    if (!output || m_players->isGone())
         return;
-    setLevel(nullptr, output, 0);
-    callPlayer(nullptr, output, Call::Other, [output] { output->setMuted(true); });
+    output->setVolume(0);
+    output->setMuted(true);
 }
 
 // Plays a restart's pending player from startMs, now or once it can.
@@ -512,258 +509,30 @@ void AudioEngine::startRestart(PlaybackSlot& s, qint64 startMs)
     }
     s.startPending = false;
     if (startMs > 0)
-        seekTo(s, startMs);
+        s.player->setPosition(startMs);
     startFrom(s, startMs, false);
 }
 
 // ---- the sound server and the outputs -----------------------------------
 
-// The sound server the players were made on still answers. The first
-// server seen is the players' own; once another answers, or none, it has
-// gone for good for this process (Qt cannot follow it: see SoundServer.h).
-bool AudioEngine::serverStillOurs()
-{
-    if (m_serverGone)
-        return false;
-    // Asked at most every kServerCheckMs: a burst of presses or pre-buffers
-    // does not knock on the server's door each time.
-    const qint64 now = MonoClock::ms();
-    if (m_playersServer > 0 && m_serverCheckedAtMs > 0 && now - m_serverCheckedAtMs < kServerCheckMs)
-        return true;
-    m_serverCheckedAtMs = now;
-    const qint64 id = m_serverIdSource ? m_serverIdSource() : SoundServer::currentId();
-    if (id < 0)
-        return true;   // not a local server: nothing can be told
-    // Nothing answering counts as gone even at the first look: the back end
-    // keeps the outputs it listed once its server has gone, and a player
-    // started then crashes in its render thread.
-    if (m_playersServer == 0 && id > 0) {
-        m_playersServer = id;
-        return true;
-    }
-    if (id > 0 && id == m_playersServer)
-        return true;
-    VX_LOG(QStringLiteral("[AudioEngine] the sound server the players were made on has gone; "
-                          "no player is made again until the program starts anew"));
-    m_serverGone = true;
-    return false;
-}
-
-// Qt 6.4's players wait on the sound server inside their own threads while
-// holding a lock that the player's stop, seek and destruction take on this
-// thread: while the server does not answer (stalled, or held back by the
-// machine), none of those is asked of a player, or the window would wait
-// with it. Asking keeps the watch looking for the next while.
-bool AudioEngine::serverAnswering()
-{
-    bool answering = true;
-    if (m_serverAnsweringSource) {
-        answering = m_serverAnsweringSource();
-    } else {
-        m_serverWatch->keepAwake();
-        answering = m_serverWatch->answering();
-    }
-    // A server killed in its stall "answers" too: nothing listens any
-    // more. Who answers is looked at afresh before a player is touched.
-    if (answering && std::exchange(m_sawStall, false))
-        m_serverCheckedAtMs = 0;
-    m_sawStall = m_sawStall || !answering;
-    return answering;
-}
-
-void AudioEngine::callPlayer(QMediaPlayer* player, QAudioOutput* output, Call kind, std::function<void()> call,
-                             float level)
-{
-    const bool keep = std::any_of(m_keptCalls.cbegin(), m_keptCalls.cend(),
-                                  [player, output](const KeptCall& k) { return k.isFor(player, output); });
-    if (!keep && serverAnswering()) {
-        call();
-        return;
-    }
-    if (m_serverGone)
-        return;   // its players are parked: nothing is asked of them again
-    if (kind == Call::Level) {
-        for (KeptCall& k : m_keptCalls) {
-            if (k.kind == Call::Level && k.output == output) {
-                k.level = level;
-                k.call = std::move(call);
-                return;
-            }
-        }
-    }
-    if (m_keptCalls.isEmpty())
-        VX_LOG(QStringLiteral("[AudioEngine] the sound server does not answer; calls into players are kept until it does"));
-    m_keptCalls.append({player, output, player != nullptr, output != nullptr, kind, level, std::move(call)});
-}
-
-void AudioEngine::setLevel(QMediaPlayer* player, QAudioOutput* output, float level)
-{
-    callPlayer(player, output, Call::Level, [output, level] { output->setVolume(level); }, level);
-}
-
-float AudioEngine::levelOf(const QAudioOutput* output) const
-{
-    for (const KeptCall& k : m_keptCalls)
-        if (k.kind == Call::Level && k.output == output)
-            return k.level;
-    return output->volume();
-}
-
-void AudioEngine::seekTo(PlaybackSlot& s, qint64 ms)
-{
-    QMediaPlayer* player = s.player;
-    callPlayer(player, s.output, Call::Other, [player, ms] { player->setPosition(ms); });
-}
-
-bool AudioEngine::KeptCall::isFor(const QMediaPlayer* p, const QAudioOutput* o) const
-{
-    return (p && player == p) || (o && output == o);
-}
-
-// What was asked of a player or output that is let go is not made.
-void AudioEngine::forgetCalls(const QMediaPlayer* player, const QAudioOutput* output)
-{
-    m_keptCalls.removeIf([player, output](const KeptCall& k) { return k.isFor(player, output); });
-}
-
-// Makes what was kept, in the order it was asked, while the server answers:
-// one call per turn of the event loop (a source set starts a player's
-// threads here), the window answering between them. A call asked meanwhile
-// of a player or output with calls kept waits behind them.
-void AudioEngine::runKeptCalls()
-{
-    m_keptCallsDue = false;
-    if (m_serverGone)
-        m_keptCalls.clear();
-    if (m_keptCalls.isEmpty() || !serverAnswering())
-        return;
-    const KeptCall k = m_keptCalls.takeFirst();
-    if ((!k.withPlayer || k.player) && (!k.withOutput || k.output))
-        k.call();
-    if (!m_keptCalls.isEmpty() && !std::exchange(m_keptCallsDue, true))
-        QMetaObject::invokeMethod(this, &AudioEngine::runKeptCalls, Qt::QueuedConnection);
-}
-
-// A player let go while the server does not answer is only cut off here
-// (its signals no longer reach the engine); it is stopped and destroyed
-// once the server answers again. Nothing it queued can be heard before
-// then: the server plays nothing while it stalls. Its stream is hushed
-// from the event loop's next turn, once the stop that let it go is done.
-void AudioEngine::holdForServer(QMediaPlayer* player, QAudioOutput* output, Retire how)
-{
-    detachPlayer(player);
-    if (m_heldForServer.isEmpty())
-        VX_LOG(QStringLiteral("[AudioEngine] the sound server does not answer; players let go are held until it does"));
-    m_heldForServer.append({player, output, how});
-    if (!std::exchange(m_hushDue, true))
-        QMetaObject::invokeMethod(this, &AudioEngine::hushHeldPlayers, Qt::QueuedConnection);
-}
-
-// Whether a player may still be heard: it plays or is paused, and is not
-// one held for the server.
-bool AudioEngine::soundsOn(const QMediaPlayer* player) const
-{
-    if (player->playbackState() == QMediaPlayer::StoppedState)
-        return false;
-    return std::none_of(m_heldForServer.cbegin(), m_heldForServer.cend(),
-                        [player](const HeldPlayer& h) { return h.player == player; });
-}
-
-// The streams each held player made itself, told from the others on its
-// sink: Qt's back end makes a player's stream on the player's audio render
-// thread, and connects the player's output to that thread's own object
-// (DrainGuard notes it as the stream's owner). An owner the output is
-// connected to is the held player's: the connection is cut (the player only
-// goes from here, and its output is not to reach its threads again) and its
-// streams are hushed. A back end made otherwise connects none, and only the
-// sink-wide hush below applies. An owner is only compared, never reached
-// through: one gone is connected to nothing.
-void AudioEngine::hushOwnStreams(qint64 since)
-{
-    constexpr int kMaxOwners = 64;
-    const void* owners[kMaxOwners];
-    const int count = DrainGuard::playerStreamOwners(owners, kMaxOwners);
-    for (const HeldPlayer& h : std::as_const(m_heldForServer)) {
-        if (!h.output)
-            continue;
-        for (int i = 0; i < count; ++i)
-            if (QObject::disconnect(h.output, nullptr, static_cast<const QObject*>(owners[i]), nullptr))
-                DrainGuard::hushStreamsOf(owners[i], since);
-    }
-}
-
-// The players held for the server write on to it until they are stopped,
-// after it answers: what they write is made silent, and what the server
-// still holds of them is dropped first (DrainGuard::hushPlayerStreams).
-// Each one's own streams are hushed where they can be told apart
-// (hushOwnStreams). Beyond those, the streams of a sink are hushed only when
-// no other player may still be heard on it (the engine's, a trim
-// preview's): a sound the operator did not stop is never hushed. A player
-// on the default output without a device named could be on any sink: then
-// only a stop of every player hushes sink-wide.
-void AudioEngine::hushHeldPlayers()
-{
-    m_hushDue = false;
-    if (m_heldForServer.isEmpty() || m_serverGone)
-        return;
-    QList<QMediaPlayer*> players = findChildren<QMediaPlayer*>(Qt::FindDirectChildrenOnly);
-    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
-        for (QWidget* top : app->topLevelWidgets())
-            players << top->findChildren<QMediaPlayer*>();
-    QSet<QByteArray> heard;
-    bool heardAnywhere = false;
-    for (const QMediaPlayer* p : std::as_const(players)) {
-        if (!soundsOn(p))
-            continue;
-        const QByteArray device = p->audioOutput() ? p->audioOutput()->device().id() : QByteArray();
-        heardAnywhere = heardAnywhere || device.isEmpty();
-        heard.insert(device);
-    }
-    // What they sent since the server stopped taking it is silenced too;
-    // a stand-in for the server knows no such time.
-    const qint64 since = m_serverAnsweringSource ? 0 : m_serverWatch->stalledSinceMs();
-    hushOwnStreams(since);
-    if (heard.isEmpty()) {
-        DrainGuard::hushPlayerStreams(nullptr, since);
-        return;
-    }
-    if (heardAnywhere)
-        return;
-    QSet<QByteArray> stopped;
-    for (const HeldPlayer& h : std::as_const(m_heldForServer))
-        if (h.output && !h.output->device().id().isEmpty())
-            stopped.insert(h.output->device().id());
-    for (const QByteArray& device : std::as_const(stopped))
-        if (!heard.contains(device))
-            DrainGuard::hushPlayerStreams(device.constData(), since);
-}
-
-// One held player per turn of the event loop: right after a stall the server
-// works through what it held back, and each stop and destruction can wait on
-// it for a while; the window answers between them. The stops come first:
-// the calls kept meanwhile are made once every held player has been let go.
+// A stalled server answers again: one that died in its stall is a lost
+// output, its players parked. The fades a stall held go on from where they
+// were (see holdClocks).
 void AudioEngine::serverAnswersAgain()
 {
-    // One that died in its stall is a lost output, its players parked.
-    if (serverAnswering())
+    if (m_players->answering())
         checkServer();
-    // Still stalled (it answered and stopped again): the next answer comes back here.
-    if (!serverAnswering())
-        return;
-    if (m_heldForServer.isEmpty()) {
-        if (!m_keptCalls.isEmpty() && !std::exchange(m_keptCallsDue, true))
-            QMetaObject::invokeMethod(this, &AudioEngine::runKeptCalls, Qt::QueuedConnection);
-        return;
-    }
-    const HeldPlayer held = m_heldForServer.takeFirst();
-    if (held.player)
-        retirePlayer(held.player, held.output, held.how);
-    QMetaObject::invokeMethod(this, &AudioEngine::serverAnswersAgain, Qt::QueuedConnection);
+    soundHeld();
+}
+
+void AudioEngine::serverStalled()
+{
+    soundHeld();
 }
 
 void AudioEngine::checkServer()
 {
-    if (!serverStillOurs() && !m_outputLost)
+    if (!m_players->stillOurs() && !m_outputLost)
         loseOutput();
 }
 
@@ -771,94 +540,14 @@ void AudioEngine::checkServer()
 // still there.
 bool AudioEngine::canMakePlayers()
 {
-    return hasAnyOutput() && serverStillOurs();
+    return hasAnyOutput() && m_players->stillOurs();
 }
 
-// A player whose server has gone is never stopped or deleted (either can
-// wait for ever on the dead connection): it is cut off and left. Every
-// release of a player goes here once the server has gone.
-void AudioEngine::parkPlayer(QMediaPlayer* player, QAudioOutput* output)
+void AudioEngine::retirePlayer(MediaPlayer* player, MediaOutput* output, Retire how)
 {
-    if (player) {
-        QObject::disconnect(player, nullptr, nullptr, nullptr);
-        player->setParent(nullptr);
-    }
-    if (output)
-        output->setParent(nullptr);
-}
-
-// Every player let go comes here, cut off from the engine. One that still
-// plays, or whose queue is to be dropped (how), is stopped and destroyed at
-// once: only its destruction drops what its stream has queued, which a stop
-// or a pause would let be heard. One that has stopped by itself (its end) is
-// destroyed a second later. Qt 6.4's sound-server output asks the server to
-// drain its stream whenever the stream runs dry, as it does at the end, and
-// never withdraws that request: destroyed just as the answer comes, the
-// output would have it delivered after it was freed. The drain guard
-// (DrainGuard.h) drops such answers; by a second later the answer has come
-// anyway. A player whose server has gone is parked.
-void AudioEngine::retirePlayer(QMediaPlayer* player, QAudioOutput* output, Retire how)
-{
-    forgetCalls(player, output);
-    const bool answering = serverAnswering();
-    if (!serverStillOurs()) {
-        parkPlayer(player, output);
-        return;
-    }
-    if (!player) {
-        if (output)
-            output->deleteLater();
-        return;
-    }
-    if (!answering) {
-        holdForServer(player, output, how);
-        return;
-    }
-    detachPlayer(player);
-    QObject::disconnect(player, nullptr, player, nullptr);
-    if (how == Retire::DropQueue && sender() != player) {
-        // Its stream goes before the caller starts the sound anew: destroyed
-        // later, on the loop's next turn, its queue could still play under
-        // the new start while a busy machine holds this thread back. Not
-        // from within a report of its own: the back end goes on using it.
-        player->stop();
-        delete player;
-        if (output)
-            output->deleteLater();
-        return;
-    }
-    if (how == Retire::DropQueue || player->playbackState() != QMediaPlayer::StoppedState) {
-        player->stop();
-        player->deleteLater();
-        if (output)
-            output->deleteLater();
-        return;
-    }
-    m_retiring.insert(player, output);
-    connect(player, &QObject::destroyed, this, [this, player] { m_retiring.remove(player); });
-    auto* retire = new QTimer(player);
-    retire->setObjectName(QStringLiteral("playerRetire"));
-    retire->setSingleShot(true);
-    connect(retire, &QTimer::timeout, player, [this, player] { destroyRetired(player); });
-    retire->start(kRetireMs);
-}
-
-void AudioEngine::destroyRetired(QMediaPlayer* player)
-{
-    const QPointer<QAudioOutput> output = m_retiring.take(player);
-    // The server went away meanwhile: destroying it could wait for ever.
-    const bool answering = serverAnswering();
-    if (!serverStillOurs()) {
-        parkPlayer(player, output);
-        return;
-    }
-    if (!answering) {
-        holdForServer(player, output, Retire::AsItStands);
-        return;
-    }
-    player->deleteLater();
-    if (output)
-        output->deleteLater();
+    if (player)
+        detachPlayer(player);
+    m_players->letGo(player, output, how);
     HeapUse::trimSoon();
 }
 
@@ -889,7 +578,7 @@ void AudioEngine::reportFailedStart(const QString& id, const QString& why)
 
 // ---- stopping -----------------------------------------------------------
 
-void AudioEngine::detachPlayer(QMediaPlayer* player)
+void AudioEngine::detachPlayer(MediaPlayer* player)
 {
     QObject::disconnect(player, nullptr, this, nullptr);
 }
@@ -917,7 +606,8 @@ void AudioEngine::stop(const QString& id)
         return;
     s->loop = false;
     if (s->stopFadeMs > 0 && (s->output || s->stream)) {
-        const double now = s->stream ? s->stream->level() : levelOf(s->output);
+        soundHeld();   // a fall asked in a stall is heard once it ends
+        const double now = s->stream ? s->stream->level() : s->output->volume();
         s->stopFadeFrom = std::clamp(now, 0.0, 1.0);
         killFadeIn(*s);
         s->stopFadeAtMs = MonoClock::ms();
@@ -1000,15 +690,16 @@ void AudioEngine::shutdown()
 {
     panic();
     qDeleteAll(std::exchange(m_retired, {}));
-    // At the end nothing waits for a player's stream to run dry.
-    for (QMediaPlayer* player : m_retiring.keys())
-        destroyRetired(player);
     QList<QPointer<QObject>> own;
     for (QObject* child : children())
         own.append(child);
     for (const QPointer<QObject>& child : std::as_const(own))
         if (child)
             QCoreApplication::sendPostedEvents(child, QEvent::DeferredDelete);
+    // The players' thread ends what was let go; a server that does not
+    // answer is not waited for beyond the bound.
+    if (!m_players->settle(kShutdownWaitMs))
+        VX_LOG(QStringLiteral("[AudioEngine] the players' thread still waits on the sound server at the close"));
 }
 
 void AudioEngine::removeSlot(const QString& id)
@@ -1104,7 +795,7 @@ PlaybackSlot* AudioEngine::slotFor(const QString& id) const
     return m_slots.value(id);
 }
 
-PlaybackSlot* AudioEngine::slotForPlayer(QMediaPlayer* player) const
+PlaybackSlot* AudioEngine::slotForPlayer(MediaPlayer* player) const
 {
     if (!player)
         return nullptr;
@@ -1178,7 +869,8 @@ void AudioEngine::checkOutput()
     // counting again rather than blame the output.
     const bool threadStalled = now - m_lastStallCheckMs > 3 * kStallCheckMs;
     m_lastStallCheckMs = now;
-    if (!m_outputLost && !m_slots.isEmpty() && !serverStillOurs()) {
+    soundHeld();   // a stall told, and the clocks it held moved on
+    if (!m_outputLost && !m_slots.isEmpty() && !m_players->stillOurs()) {
         loseOutput();
         return;
     }
@@ -1210,7 +902,7 @@ void AudioEngine::loseOutput()
     if (m_stallTimer)
         m_stallTimer->stop();
     const QList<QString> ids = activeIds();
-    if (m_serverGone) {
+    if (m_players->isGone()) {
         // Its players are left as they are: touching them can hang. Every
         // slot goes; those that played report their end.
         const QList<QString> all = m_slots.keys();
@@ -1244,26 +936,26 @@ void AudioEngine::probeOutput()
     if (!m_outputLost || m_probe)
         return;
     const QString file = warmupFilePath();
-    if (!FileCheck::isRegularFile(file) || !canMakePlayers() || !serverAnswering()) {
-        if (m_serverGone)
+    if (!FileCheck::isRegularFile(file) || !canMakePlayers() || !m_players->answering()) {
+        if (m_players->isGone())
             return;   // no player can be made again: no more probes
         probeDone(false);
         return;
     }
-    auto* output = new QAudioOutput(this);
-    m_probe = new QMediaPlayer(this);
+    auto* output = new MediaOutput(this);
+    m_probe = new MediaPlayer(this);
     output->setParent(m_probe);
-    QMediaPlayer* probe = m_probe;
-    setLevel(probe, output, 0);
+    MediaPlayer* probe = m_probe;
+    output->setVolume(0);
     auto moved = [this, probe] {
         if (m_probe == probe)
             probeDone(true);
     };
-    connect(probe, &QMediaPlayer::positionChanged, this, [moved](qint64 pos) {
+    connect(probe, &MediaPlayer::positionChanged, this, [moved](qint64 pos) {
         if (pos > 0)
             moved();
     });
-    connect(probe, &QMediaPlayer::mediaStatusChanged, this, [moved](QMediaPlayer::MediaStatus st) {
+    connect(probe, &MediaPlayer::mediaStatusChanged, this, [moved](QMediaPlayer::MediaStatus st) {
         if (st == QMediaPlayer::EndOfMedia)
             moved();
     });
@@ -1271,18 +963,16 @@ void AudioEngine::probeOutput()
         if (m_probe == probe)
             probeDone(false);
     });
-    callPlayer(probe, output, Call::Other, [probe, output, file] {
-        probe->setAudioOutput(output);
-        probe->setSource(QUrl::fromLocalFile(file));
-        probe->play();
-    });
+    probe->setAudioOutput(output);
+    probe->setSource(QUrl::fromLocalFile(file));
+    probe->play();
 }
 
 void AudioEngine::probeDone(bool moved)
 {
     // As it stands: a silent probe has nothing to drop, and it may be let
     // go from within a report of its back end's, which goes on using it.
-    if (QMediaPlayer* probe = std::exchange(m_probe, nullptr))
+    if (MediaPlayer* probe = std::exchange(m_probe, nullptr))
         retirePlayer(probe, nullptr, Retire::AsItStands);
     if (moved) {
         VX_LOG(QStringLiteral("[AudioEngine] output back"));

@@ -2,7 +2,6 @@
 #include <QAudioDevice>
 #include <QHash>
 #include <QList>
-#include <QMediaPlayer>
 #include <QMutex>
 #include <QObject>
 #include <QPointer>
@@ -14,11 +13,11 @@
 #include "FileCheck.h"
 #include "FileHeads.h"
 #include "LoopStream.h"
-#include "SoundServer.h"
+#include "MediaPlayer.h"
+#include "Players.h"
 #include "Types.h"
 
 class LoopStream;
-class QAudioOutput;
 class QTimer;
 
 // One sound playing (or just ended) under an id: a media player with its own
@@ -27,8 +26,8 @@ class QTimer;
 struct PlaybackSlot
 {
     QString id;
-    QMediaPlayer* player = nullptr;   // child of the engine
-    QAudioOutput* output = nullptr;   // child of the engine; null for a prepare-only slot
+    MediaPlayer* player = nullptr;   // child of the engine
+    MediaOutput* output = nullptr;   // child of the engine; null for a prepare-only slot
     double volume = 1.0;              // the button's own volume, 0 .. 2.0
     bool loop = false;
     bool prepareOnly = false;
@@ -62,11 +61,11 @@ struct PlaybackSlot
     // round plays and started a start delay before that round is heard to
     // end: a player started again from its end leaves a gap of 100 ms and
     // more. The round it took over plays out its last moments as the tail.
-    QMediaPlayer* nextPlayer = nullptr;
-    QAudioOutput* nextOutput = nullptr;
+    MediaPlayer* nextPlayer = nullptr;
+    MediaOutput* nextOutput = nullptr;
     QTimer* wrapTimer = nullptr;
-    QMediaPlayer* tailPlayer = nullptr;
-    QAudioOutput* tailOutput = nullptr;
+    MediaPlayer* tailPlayer = nullptr;
+    MediaOutput* tailOutput = nullptr;
     // A loop, or a short sound played once, played by our own decoder on its
     // own output stream instead of a media player (see LoopStream): it keeps
     // time to the frame. Its reports come from streamTimer. path and deviceId
@@ -105,8 +104,8 @@ public:
     // One player made ahead of time for a path, at volume 0.
     struct BufferEntry
     {
-        QMediaPlayer* player = nullptr;
-        QAudioOutput* output = nullptr;
+        MediaPlayer* player = nullptr;
+        MediaOutput* output = nullptr;
         QString deviceId;             // empty: the system default output
         quint64 lastUse = 0;          // for dropping the least recently used
         bool afterPlay = false;       // made after a play of its path (not asked for ahead)
@@ -127,9 +126,8 @@ public:
     static constexpr int kStopFadeSpareMs = 500;
     static constexpr int kPurgeAbove = 48;        // ended slots kept before purging
     // A player let go after it stopped by itself is destroyed this much
-    // later (see retirePlayer); its timer is a child of the player, named
-    // "playerRetire".
-    static constexpr int kRetireMs = 1000;
+    // later (see Players::letGo).
+    static constexpr int kRetireMs = Players::kRetireMs;
     static constexpr int kPreBufferPerCall = 64;
     static constexpr int kPreBufferSpacingMs = 20;
     static constexpr int kMaxBufferEntries = 64;  // live pipelines kept ready
@@ -138,6 +136,8 @@ public:
     // each holds its decoding threads, and a playlist plays most tracks once.
     static constexpr int kRebufferKeep = 8;
     static constexpr int kWarmupWaitMs = 600;
+    // How long the close waits for the players' thread to end what was let go.
+    static constexpr int kShutdownWaitMs = 1000;
     // Where the FFmpeg back end is asked to start an uncompressed file for a
     // trim-in of trimMs: it rounds a position to the nearest sample and then
     // drops the whole first block when that sample lies before the position,
@@ -270,7 +270,7 @@ public:
     QList<QString> activeIds() const;
     qint64 durationMs(const QString& id) const;
     PlaybackSlot* slotFor(const QString& id) const;
-    PlaybackSlot* slotForPlayer(QMediaPlayer* player) const;
+    PlaybackSlot* slotForPlayer(MediaPlayer* player) const;
     void removeSlot(const QString& id);
     // The timer of a running stop fade, else null.
     QTimer* stopFadeTimer(const QString& id) const { return m_stopFades.value(id); }
@@ -328,23 +328,23 @@ public:
     bool isOutputLost() const { return m_outputLost; }
     // Whether the sound server the players were made on has gone: then no
     // player is made again in this process (see SoundServer.h).
-    bool isServerGone() const { return m_serverGone; }
+    bool isServerGone() const { return m_players->isGone(); }
     // Asks now, with nothing playing too, whether the players' sound server
     // still answers; when it has gone, the players are lost for good from
     // here (outputLost, as a stall would find).
     void checkServer();
-    // Who answers as the sound server (SoundServer::currentId by default);
-    // tests stand in for it.
-    void setServerIdSource(std::function<qint64()> source) { m_serverIdSource = std::move(source); }
-    // Whether the sound server answers now (the server's watch by default);
-    // tests of what a press does stand in for it, so that a machine too busy
-    // to greet the server in time is not taken for a stalled server.
-    void setServerAnsweringSource(std::function<bool()> source) { m_serverAnsweringSource = std::move(source); }
-    // Players let go while the sound server did not answer, waiting for it
-    // to answer before they are stopped and destroyed.
-    int playersHeldForServer() const { return int(m_heldForServer.size()); }
-    // Calls into players and outputs kept until the server answers.
-    int callsKeptForServer() const { return int(m_keptCalls.size()); }
+    // Who answers as the sound server, and whether it answers now (see
+    // Players); tests stand in for them, so that a machine too busy to
+    // greet the server in time is not taken for a stalled server.
+    void setServerIdSource(std::function<qint64()> source) { m_players->setServerIdSource(std::move(source)); }
+    void setServerAnsweringSource(std::function<bool()> source)
+    {
+        m_players->setAnsweringSource(std::move(source));
+    }
+    // Players let go and not yet destroyed on the players' thread.
+    int playersHeldForServer() const { return m_players->going(); }
+    // Calls into players and outputs queued and not yet made.
+    int callsKeptForServer() const { return m_players->waiting(); }
 
 signals:
     void playStarted(const QString& id);
@@ -361,6 +361,10 @@ signals:
     void waveformReady(const QString& path, const QList<float>& peaks);
     void outputLost();
     void outputRestored();
+    // The sound server does not answer (nothing of the players is heard
+    // meanwhile), and answers again.
+    void soundServerStalled();
+    void soundServerAnswers();
 
 private slots:
     void onPlayerStateChanged(QMediaPlayer::PlaybackState state);
@@ -369,38 +373,15 @@ private slots:
     void onMediaStatusChanged(QMediaPlayer::MediaStatus status);
     void onSeekableChanged(bool seekable);
     void serverAnswersAgain();
+    void serverStalled();
 
 private:
     // AudioEngine.cpp: play, restart, the sound server, stops, lookups, the lost output.
     static bool readyToStart(const PlaybackSlot& s);
-    bool serverStillOurs();
-    bool serverAnswering();
-    enum class Retire { AsItStands, DropQueue };
-    void holdForServer(QMediaPlayer* player, QAudioOutput* output, Retire how);
-    void hushHeldPlayers();
-    void hushOwnStreams(qint64 since);
-    bool soundsOn(const QMediaPlayer* player) const;
-    // The one way into a player or an output for whatever can wait on the
-    // sound server (a level, a mute, an output chosen, a source, a position,
-    // play): made now while the server answers and nothing is kept for the
-    // same player or output, else kept, in order, and made once it answers.
-    // A level kept for an output is replaced by a later one.
-    enum class Call { Level, Other };
-    void callPlayer(QMediaPlayer* player, QAudioOutput* output, Call kind, std::function<void()> call,
-                    float level = 0);
-    void setLevel(QMediaPlayer* player, QAudioOutput* output, float level);
-    // The level last asked of the output, made or kept.
-    float levelOf(const QAudioOutput* output) const;
-    void forgetCalls(const QMediaPlayer* player, const QAudioOutput* output);
-    // The slot's player to ms, through callPlayer.
-    void seekTo(PlaybackSlot& s, qint64 ms);
-    void runKeptCalls();
+    using Retire = Players::How;
     bool canMakePlayers();
-    static void parkPlayer(QMediaPlayer* player, QAudioOutput* output);
-    // How a player let go is destroyed: as its state asks (a second late
-    // when it stopped by itself), or at once, dropping what it has queued.
-    void retirePlayer(QMediaPlayer* player, QAudioOutput* output, Retire how = Retire::AsItStands);
-    void destroyRetired(QMediaPlayer* player);
+    // Every player let go goes here (see Players::letGo).
+    void retirePlayer(MediaPlayer* player, MediaOutput* output, Retire how = Retire::AsItStands);
     void startPendingSlot(PlaybackSlot& s);
     void waitForSeek(PlaybackSlot& s);
     double appliedVolume(const PlaybackSlot& s) const;
@@ -411,9 +392,9 @@ private:
     bool readToFileEnd(const PlaybackSlot& s) const;
     void restartOnFreshPlayer(PlaybackSlot& s, qint64 startMs);
     void startRestart(PlaybackSlot& s, qint64 startMs);
-    void silenceOutput(QAudioOutput* output);
+    void silenceOutput(MediaOutput* output);
     void startWhenReady(PlaybackSlot& s, qint64 startMs);
-    void detachPlayer(QMediaPlayer* player);
+    void detachPlayer(MediaPlayer* player);
     void endRun(PlaybackSlot& s);
     // Ends the slot's fade-in and retires its player and output.
     void releaseSlotMedia(PlaybackSlot& s);
@@ -421,7 +402,7 @@ private:
     void stopAtOnce(const QString& id);
     void emitStoppedAndMaybeAll(const QString& id);
     void seekAndPlay(PlaybackSlot& s);
-    void connectPlayer(QMediaPlayer* player);
+    void connectPlayer(MediaPlayer* player);
     static QUrl sourceUrl(const QString& path);
     static bool hasAnyOutput();
     void reportNoOutput(const QString& id);
@@ -432,6 +413,8 @@ private:
     void probeDone(bool moved);
 
     // AudioEngineFades.cpp: the fade-in, the fade-out before the end and a stop's fade.
+    bool soundHeld();
+    void holdClocks(qint64 stalledAtMs, qint64 answeredAtMs);
     void startFadeIn(PlaybackSlot& s);
     int fadeInStepsHeard(const PlaybackSlot& s) const;
     qint64 writePosMs(const PlaybackSlot& s) const;
@@ -487,8 +470,8 @@ private:
     void moveStreamToPlayers(PlaybackSlot& s);
 
     // AudioEnginePlayers.cpp: the seamless loop, the players' reports and ends.
-    void failPlayer(QMediaPlayer* player, const QString& errorString);
-    void queueFailureCheck(QMediaPlayer* player);
+    void failPlayer(MediaPlayer* player, const QString& errorString);
+    void queueFailureCheck(MediaPlayer* player);
     void restartLoop(PlaybackSlot& s);
     // The seamless loop: the next round's player, the timer that starts it,
     // the hand-over, and the players it leaves behind.
@@ -510,14 +493,12 @@ private:
                          bool afterPlay = false);
     void dropBufferEntry(BufferEntry& e);
     void schedule(int ms, std::function<void()> work);
-    void waitForWarmupStart(QMediaPlayer* player);
 
     static AudioEngine* s_instance;
 
     QHash<QString, PlaybackSlot*> m_slots;
     QList<PlaybackSlot*> m_retired;   // records ended by a panic, freed from the event loop
-    QHash<QMediaPlayer*, QPointer<QAudioOutput>> m_retiring;   // players let go, until destroyed
-    QHash<QString, QTimer*> m_stopFades;
+        QHash<QString, QTimer*> m_stopFades;
     QString m_defaultDevice;
     QString m_cachedDeviceId;
     QAudioDevice m_cachedDevice;
@@ -540,43 +521,12 @@ private:
     QTimer* m_stallTimer = nullptr;
     qint64 m_lastStallCheckMs = 0;
     bool m_outputLost = false;
-    std::function<qint64()> m_serverIdSource;
-    std::function<bool()> m_serverAnsweringSource;
-    qint64 m_playersServer = 0;     // the server the players were made on; 0: none yet
-    qint64 m_serverCheckedAtMs = 0;
-    bool m_serverGone = false;
-    // Whether the server answers now (see serverAnswering).
-    std::unique_ptr<SoundServer::Watch> m_serverWatch;
-    struct HeldPlayer
-    {
-        QPointer<QMediaPlayer> player;
-        QPointer<QAudioOutput> output;
-        Retire how;
-    };
-    QList<HeldPlayer> m_heldForServer;
-    bool m_hushDue = false;         // hushHeldPlayers is queued
-    // Calls kept while the server did not answer (see callPlayer).
-    struct KeptCall
-    {
-        QPointer<QMediaPlayer> player;
-        QPointer<QAudioOutput> output;
-        bool withPlayer;
-        bool withOutput;
-        Call kind;
-        float level;
-        std::function<void()> call;
-        // Whether it was asked of the player or of the output (either may be null).
-        bool isFor(const QMediaPlayer* p, const QAudioOutput* o) const;
-    };
-    QList<KeptCall> m_keptCalls;
-    bool m_keptCallsDue = false;    // runKeptCalls is queued
-    // This thread found the server stalled: the first look at who answers
-    // after it answers again is a fresh one (one that died in its stall is
-    // gone, not back).
-    bool m_sawStall = false;
+    Players* m_players = Players::instance();
+    // When the server was found stalled (MonoClock); -1: it answers.
+    qint64 m_stalledAtMs = -1;
     int m_probeDelayMs = kProbeFirstMs;
     QTimer* m_probeTimer = nullptr;
-    QMediaPlayer* m_probe = nullptr;
+    MediaPlayer* m_probe = nullptr;
     bool m_loopStreams = true;
     // Whether the next play reports its start (a sound moved from its stream
     // to a player was reported when pressed).

@@ -5,7 +5,7 @@
 #include "AudioEngine.h"
 #include "AudioEngineUtil.h"
 
-#include <QAudioOutput>
+#include "MediaPlayer.h"
 #include <QFileInfo>
 #include <QPointer>
 #include <QTimer>
@@ -38,8 +38,8 @@ void AudioEngine::startFrom(PlaybackSlot& s, qint64 startMs, bool withFadeIn)
         killFadeIn(s);
         startFadeIn(s);
     }
-    QMediaPlayer* player = s.player;
-    callPlayer(player, s.output, Call::Other, [player] { player->play(); });
+    MediaPlayer* player = s.player;
+    player->play();
     armTrimOut(s);
     updateEndFade(s);
     watchForStalls(s);
@@ -51,6 +51,7 @@ void AudioEngine::startFrom(PlaybackSlot& s, qint64 startMs, bool withFadeIn)
 // delay the last start took, until this run's own reports tell.
 void AudioEngine::noteStart(PlaybackSlot& s, qint64 startMs)
 {
+    soundHeld();   // a run started in a stall is heard once it ends
     const qint64 now = MonoClock::ms();
     s.startPosMs = startMs;
     s.startCalledAtMs = now;
@@ -140,6 +141,12 @@ void AudioEngine::startCheckFired(QString id)
     if (s->player->mediaStatus() == QMediaPlayer::EndOfMedia || s->stopFading || m_stopFades.contains(id)
         || stillArriving(*s))
         return;
+    // A start the server holds back has not failed: it is checked again
+    // once the server has answered for a while.
+    if (soundHeld()) {
+        armStartCheck(*s, kStartWaitMs);
+        return;
+    }
     const QString where = QStringLiteral("%1 from %2 ms: %3 ms played in %4 ms")
                               .arg(id)
                               .arg(s->startPosMs)
@@ -267,6 +274,8 @@ void AudioEngine::killTrimOut(PlaybackSlot& s)
 void AudioEngine::trimOutTimerFired(QString id)
 {
     PlaybackSlot* s = slotFor(id);
+    if (s && soundHeld())
+        return;   // timed again when the server answers
     if (s && s->trimOutTimer && s->trimOut > 0 && s->startCalledAtMs > 0) {
         const qint64 left = trimOutHeardAtMs(*s) - MonoClock::ms();
         if (left > 0) {

@@ -6,7 +6,7 @@
 #include "AudioEngineUtil.h"
 #include "LoopStream.h"
 
-#include <QAudioOutput>
+#include "MediaPlayer.h"
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -44,6 +44,8 @@ void AudioEngine::fadeInTick(const QString& id, QTimer* timer)
         timer->deleteLater();
         return;
     }
+    if (soundHeld() && !s->stream)
+        return;
     const double level = outputLevel(*s);
     applyOutput(*s);
     const double target = std::min(appliedVolume(*s), 1.0);
@@ -123,7 +125,8 @@ void AudioEngine::updateEndFade(PlaybackSlot& s)
 
 void AudioEngine::endFadeStep(QString id)
 {
-    if (PlaybackSlot* s = slotFor(id))
+    PlaybackSlot* s = slotFor(id);
+    if (s && !(soundHeld() && !s->stream))
         updateEndFade(*s);
 }
 
@@ -143,6 +146,8 @@ void AudioEngine::killStopFade(const QString& id)
 void AudioEngine::stopFadeTick(const QString& id)
 {
     PlaybackSlot* s = slotFor(id);
+    if (s && !s->stream && soundHeld())
+        return;
     if (s)
         stepStopFade(*s);
     if (!s || stopFadeHeard(*s))
@@ -199,4 +204,58 @@ void AudioEngine::finishStop(const QString& id)
     killStopFade(id);
     removeSlot(id);
     emitStoppedAndMaybeAll(id);
+}
+
+// ---- a stall of the sound server ------------------------------------------
+
+// Whether the sound server holds the players' sound now (it does not
+// answer). The first tick that finds it so notes when the stall began; the
+// first that finds it answering again moves the players' clocks on.
+bool AudioEngine::soundHeld()
+{
+    const bool answers = m_players->answering();
+    if (!answers && m_stalledAtMs < 0) {
+        m_stalledAtMs = MonoClock::ms();
+        emit soundServerStalled();
+    } else if (answers && m_stalledAtMs >= 0) {
+        holdClocks(std::exchange(m_stalledAtMs, -1), MonoClock::ms());
+        emit soundServerAnswers();
+    }
+    return !answers;
+}
+
+// Nothing of a player is heard while the server stalls: its sound clock
+// stood still from the stall's start (or its run's start, or its stop,
+// when later) until the server answered. Each player's run is heard that
+// much later, a stop's fall goes on from the level it had reached, a fade-in
+// from where it was (from silence for a run started in the stall), and
+// what is timed on those clocks is timed again. A stream keeps its own
+// clock, which a stall holds by itself.
+void AudioEngine::holdClocks(qint64 stalledAtMs, qint64 answeredAtMs)
+{
+    const auto heldSince = [&](qint64 at) { return answeredAtMs - std::max(stalledAtMs, at); };
+    for (PlaybackSlot* s : std::as_const(m_slots)) {
+        if (s->stream || !s->player || !s->active)
+            continue;
+        if (s->startCalledAtMs > 0 && s->startCalledAtMs < answeredAtMs) {
+            const qint64 held = heldSince(s->startCalledAtMs);
+            s->heardStartAtMs += held;
+            if (s->anchorAtMs > 0)
+                s->anchorAtMs += held;
+            s->lastMoveAtMs = answeredAtMs;
+        }
+        if (s->stopFading && s->stopFadeAtMs < answeredAtMs) {
+            const qint64 held = heldSince(s->stopFadeAtMs);
+            s->stopFadeAtMs += held;
+            if (s->stopSilentAtMs > 0)
+                s->stopSilentAtMs += held;
+        }
+        if (s->startCheckTimer && s->startCheckTimer->isActive())
+            armStartCheck(*s, kStartWaitMs);
+        if (s->trimOutTimer)
+            armTrimOut(*s);
+        applyOutput(*s);
+        updateEndFade(*s);
+        armWrap(*s);
+    }
 }

@@ -5,7 +5,7 @@
 #include "AudioEngine.h"
 #include "AudioEngineUtil.h"
 
-#include <QAudioOutput>
+#include "MediaPlayer.h"
 #include <QDateTime>
 #include <QFileInfo>
 #include <QPointer>
@@ -49,25 +49,23 @@ void AudioEngine::prepareNextRound(PlaybackSlot& s)
     if (!s.loop || s.prepareOnly || s.nextPlayer || !s.player || !s.output || !canMakePlayers())
         return;
     const QAudioDevice device = s.output->device();
-    s.nextOutput = device.isNull() ? new QAudioOutput(this) : new QAudioOutput(device, this);
-    s.nextPlayer = new QMediaPlayer(this);
-    QMediaPlayer* next = s.nextPlayer;
-    QAudioOutput* nextOutput = s.nextOutput;
+    s.nextOutput = device.isNull() ? new MediaOutput(this) : new MediaOutput(device, this);
+    s.nextPlayer = new MediaPlayer(this);
+    MediaPlayer* next = s.nextPlayer;
+    MediaOutput* nextOutput = s.nextOutput;
     const qint64 startMs = startPosFor(s.path, s.trimIn);
-    auto seekWhenReady = [this, next, nextOutput, startMs] {
+    auto seekWhenReady = [next, startMs] {
         const QMediaPlayer::MediaStatus st = next->mediaStatus();
         const bool loaded = st == QMediaPlayer::LoadedMedia || st == QMediaPlayer::BufferedMedia;
         if (loaded && startMs > 0 && next->isSeekable() && next->position() != startMs
             && next->playbackState() == QMediaPlayer::StoppedState)
-            callPlayer(next, nextOutput, Call::Other, [next, startMs] { next->setPosition(startMs); });
+            next->setPosition(startMs);
     };
-    connect(next, &QMediaPlayer::mediaStatusChanged, next, seekWhenReady);
-    connect(next, &QMediaPlayer::seekableChanged, next, seekWhenReady);
-    setLevel(next, nextOutput, 0);
-    callPlayer(next, nextOutput, Call::Other, [next, nextOutput, source = s.player->source()] {
-        next->setAudioOutput(nextOutput);
-        next->setSource(source);
-    });
+    connect(next, &MediaPlayer::mediaStatusChanged, next, seekWhenReady);
+    connect(next, &MediaPlayer::seekableChanged, next, seekWhenReady);
+    nextOutput->setVolume(0);
+    next->setAudioOutput(nextOutput);
+    next->setSource(s.player->source());
     seekWhenReady();
 }
 
@@ -101,7 +99,7 @@ void AudioEngine::armWrap(PlaybackSlot& s)
 void AudioEngine::wrapRound(QString id)
 {
     PlaybackSlot* s = slotFor(id);
-    if (!s || !s->loop || !s->active || !nextRoundReady(*s))
+    if (!s || !s->loop || !s->active || !nextRoundReady(*s) || soundHeld())
         return;
     const qint64 tailLeftMs = std::max<qint64>(0, heardEndAtMs(*s) - MonoClock::ms());
     releaseTail(*s);
@@ -109,7 +107,7 @@ void AudioEngine::wrapRound(QString id)
     detachPlayer(s->player);
     s->tailPlayer = std::exchange(s->player, std::exchange(s->nextPlayer, nullptr));
     s->tailOutput = std::exchange(s->output, std::exchange(s->nextOutput, nullptr));
-    QMediaPlayer* tail = s->tailPlayer;
+    MediaPlayer* tail = s->tailPlayer;
     if (s->trimOut > 0) {
         QTimer::singleShot(int(tailLeftMs), Qt::PreciseTimer, tail, [this, id, tail] {
             PlaybackSlot* slot = slotFor(id);
@@ -117,7 +115,7 @@ void AudioEngine::wrapRound(QString id)
                 releaseTail(*slot);
         });
     } else {
-        connect(tail, &QMediaPlayer::playbackStateChanged, tail, [this, id, tail](QMediaPlayer::PlaybackState st) {
+        connect(tail, &MediaPlayer::playbackStateChanged, tail, [this, id, tail](QMediaPlayer::PlaybackState st) {
             PlaybackSlot* slot = st == QMediaPlayer::StoppedState ? slotFor(id) : nullptr;
             if (slot && slot->tailPlayer == tail)
                 QMetaObject::invokeMethod(this, [this, id, tail] {
@@ -133,7 +131,7 @@ void AudioEngine::wrapRound(QString id)
     applyOutput(*s);
     const qint64 startMs = startPosFor(s->path, s->trimIn);
     if (startMs > 0 && s->player->position() != startMs)
-        seekTo(*s, startMs);
+        s->player->setPosition(startMs);
     startFrom(*s, startMs);
 }
 
@@ -155,7 +153,7 @@ void AudioEngine::releaseLoopPlayers(PlaybackSlot& s)
 
 void AudioEngine::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
 {
-    auto* player = qobject_cast<QMediaPlayer*>(sender());
+    auto* player = qobject_cast<MediaPlayer*>(sender());
     PlaybackSlot* s = player ? slotForPlayer(player) : nullptr;
     if (!s)
         return;
@@ -182,7 +180,7 @@ void AudioEngine::onMediaStatusChanged(QMediaPlayer::MediaStatus status)
 
 void AudioEngine::onPlayerStateChanged(QMediaPlayer::PlaybackState state)
 {
-    auto* player = qobject_cast<QMediaPlayer*>(sender());
+    auto* player = qobject_cast<MediaPlayer*>(sender());
     PlaybackSlot* s = player ? slotForPlayer(player) : nullptr;
     if (!s)
         return;
@@ -252,11 +250,11 @@ void AudioEngine::releaseEndedMedia(QString id)
     if (!s)
         return;
     dropTimer(s->releaseTimer);
-    QMediaPlayer* player = s->player;
+    MediaPlayer* player = s->player;
     if (s->active || !player || player->playbackState() != QMediaPlayer::StoppedState || player->source().isEmpty())
         return;
     const qint64 early = s->endedAtMs + kRetireMs - MonoClock::ms();
-    if (early > 0 || !serverAnswering()) {
+    if (early > 0 || !m_players->answering()) {
         QTimer::singleShot(int(std::max<qint64>(early, kServerCheckMs)), player, [this, id, player] {
             const PlaybackSlot* t = slotFor(id);
             if (t && t->player == player && !t->releaseTimer)
@@ -266,8 +264,8 @@ void AudioEngine::releaseEndedMedia(QString id)
     }
     s->endedDurationMs = player->duration();
     s->startPending = false;
-    disconnect(player, &QMediaPlayer::positionChanged, this, &AudioEngine::onPositionChanged);
-    callPlayer(player, s->output, Call::Other, [player] { player->setSource(QUrl()); });
+    disconnect(player, &MediaPlayer::positionChanged, this, &AudioEngine::onPositionChanged);
+    player->setSource(QUrl());
 }
 
 // Keeps the table of ended slots from growing without end: at most one other
@@ -291,7 +289,7 @@ void AudioEngine::purgeEndedSlot(const QString& keep)
 
 void AudioEngine::onPositionChanged(qint64 pos)
 {
-    auto* player = qobject_cast<QMediaPlayer*>(sender());
+    auto* player = qobject_cast<MediaPlayer*>(sender());
     PlaybackSlot* s = player ? slotForPlayer(player) : nullptr;
     if (!s)
         return;
@@ -316,14 +314,14 @@ void AudioEngine::onPlayerError(QMediaPlayer::Error error, const QString& errorS
 {
     if (error == QMediaPlayer::NoError)
         return;
-    auto* player = qobject_cast<QMediaPlayer*>(sender());
+    auto* player = qobject_cast<MediaPlayer*>(sender());
     if (player)
         failPlayer(player, errorString);
 }
 
 // A player that cannot play ends its slot: the error is reported, and a slot
 // that counted as playing reports its stop so the display does not stay lit.
-void AudioEngine::failPlayer(QMediaPlayer* player, const QString& errorString)
+void AudioEngine::failPlayer(MediaPlayer* player, const QString& errorString)
 {
     PlaybackSlot* s = slotForPlayer(player);
     if (!s)
@@ -340,9 +338,9 @@ void AudioEngine::failPlayer(QMediaPlayer* player, const QString& errorString)
 // A player that failed before we listened to it (an adopted pre-buffered
 // player, or a back end that reports during setSource) is reported from the
 // event loop, after the caller has finished announcing the start.
-void AudioEngine::queueFailureCheck(QMediaPlayer* player)
+void AudioEngine::queueFailureCheck(MediaPlayer* player)
 {
-    QPointer<QMediaPlayer> p(player);
+    QPointer<MediaPlayer> p(player);
     QMetaObject::invokeMethod(
         this,
         [this, p] {

@@ -2,7 +2,7 @@
 // resolution, the primed mark, the back-end warm-up and waveform peaks.
 #include "AudioEngine.h"
 
-#include <QAudioOutput>
+#include "MediaPlayer.h"
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -148,7 +148,7 @@ void AudioEngine::preBuffer(const QList<QString>& paths)
 void AudioEngine::makeBufferEntry(const QString& path, const QString& deviceId, const QAudioDevice& device,
                                   bool afterPlay)
 {
-    if (m_buffer.contains(path) || m_outputLost || !serverStillOurs())
+    if (m_buffer.contains(path) || m_outputLost || !m_players->stillOurs())
         return;
     if (!KnownFiles::instance()->lastSeen(path).exists() && FileCheck::kindOf(path) == FileCheck::Kind::NotRegular) {
         VX_LOG(QStringLiteral("[AudioEngine] cannot pre-buffer %1: not a regular file").arg(path));
@@ -177,15 +177,13 @@ void AudioEngine::makeBufferEntry(const QString& path, const QString& deviceId, 
     }
     BufferEntry e;
     e.stamp = KnownFiles::instance()->stampOf(path);   // before the player opens it
-    e.output = device.isNull() ? new QAudioOutput(this) : new QAudioOutput(device, this);
-    e.player = new QMediaPlayer(this);
-    QMediaPlayer* player = e.player;
-    QAudioOutput* output = e.output;
-    setLevel(player, output, 0);
-    callPlayer(player, output, Call::Other, [player, output, path] {
-        player->setAudioOutput(output);
-        player->setSource(QUrl::fromLocalFile(path));
-    });
+    e.output = device.isNull() ? new MediaOutput(this) : new MediaOutput(device, this);
+    e.player = new MediaPlayer(this);
+    MediaPlayer* player = e.player;
+    MediaOutput* output = e.output;
+    output->setVolume(0);
+    player->setAudioOutput(output);
+    player->setSource(QUrl::fromLocalFile(path));
     e.deviceId = deviceId;
     e.afterPlay = afterPlay;
     e.lastUse = ++m_bufferClock;
@@ -218,19 +216,13 @@ bool AudioEngine::adoptBuffered(const QString& path, const QString& deviceId, Pl
         // GStreamer: a prepared player whose output sat idle reports its end
         // late by as long as it sat; with an output made now it ends on time.
         // The prepared pipeline is still used: only the sink is new.
-        QAudioOutput* fresh = m_cachedDevice.isNull() ? new QAudioOutput(this) : new QAudioOutput(m_cachedDevice, this);
-        QMediaPlayer* player = e.player;
-        QPointer<QAudioOutput> old = e.output;
-        callPlayer(player, fresh, Call::Other, [player, fresh, old] {
-            player->setAudioOutput(fresh);
-            if (old)
-                old->deleteLater();
-        });
+        MediaOutput* fresh = m_cachedDevice.isNull() ? new MediaOutput(this) : new MediaOutput(m_cachedDevice, this);
+        MediaPlayer* player = e.player;
+        QPointer<MediaOutput> old = e.output;
+        player->setAudioOutput(fresh);
+        if (old)
+            old->deleteLater();
         e.output = fresh;
-    } else {
-        QMediaPlayer* player = e.player;
-        QAudioOutput* output = e.output;
-        callPlayer(player, output, Call::Other, [player, output] { player->setAudioOutput(output); });
     }
     s.player = e.player;
     s.output = e.output;
@@ -258,51 +250,40 @@ QString AudioEngine::warmupFilePath()
 }
 
 // Plays a short silent file once so that the media back end has loaded its
-// plugins and opened the sound server before the first real press. Its
-// player is asked through callPlayer and let go as any other: a server that
-// stops answering meanwhile holds neither the start nor the window. One that
-// does not answer at all is not warmed up (the first press does it).
+// plugins and opened the sound server before the first real press: the
+// players' thread does it in turn, and a press made meanwhile waits there
+// behind it, not here. The player goes once it is heard to play (or ends,
+// or fails), or kWarmupWaitMs after the start at the latest. A server that
+// does not answer is not warmed up (the first press does it).
 void AudioEngine::warmupBackend()
 {
     const QString file = warmupFilePath();
     QDir().mkpath(QFileInfo(file).absolutePath());
     if (!QFile::exists(file))
         safeWriteFile(file, warmupWav());
-    if (!FileCheck::isRegularFile(file) || !canMakePlayers() || !serverAnswering())
+    if (!FileCheck::isRegularFile(file) || !canMakePlayers() || !m_players->answering())
         return;
 
-    auto* output = new QAudioOutput(this);
-    auto* player = new QMediaPlayer(this);
-    setLevel(player, output, 0);
-    callPlayer(player, output, Call::Other, [player, output, file] {
-        player->setAudioOutput(output);
-        player->setSource(QUrl::fromLocalFile(file));
+    auto* output = new MediaOutput(this);
+    auto* player = new MediaPlayer(this);
+    output->setVolume(0);
+    player->setAudioOutput(output);
+    player->setSource(QUrl::fromLocalFile(file));
+    player->play();
+    QPointer<MediaPlayer> warm(player);
+    auto done = [this, warm, output] {
+        if (warm)
+            retirePlayer(warm, output, Retire::DropQueue);
+    };
+    connect(player, &MediaPlayer::positionChanged, this, [done](qint64 pos) {
+        if (pos > 0)
+            done();
     });
-    waitForWarmupStart(player);
-    retirePlayer(player, output, Retire::DropQueue);
-}
-
-// Plays the warm-up player and waits up to kWarmupWaitMs for it to report
-// playing, the event loop turning meanwhile.
-void AudioEngine::waitForWarmupStart(QMediaPlayer* player)
-{
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    bool playing = false;
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(player, &QMediaPlayer::playbackStateChanged, &loop, [&](QMediaPlayer::PlaybackState st) {
-        if (st == QMediaPlayer::PlayingState) {
-            playing = true;
-            loop.quit();
-        }
+    connect(player, &MediaPlayer::mediaStatusChanged, this, [done](QMediaPlayer::MediaStatus st) {
+        if (st == QMediaPlayer::EndOfMedia || st == QMediaPlayer::InvalidMedia)
+            done();
     });
-    callPlayer(player, nullptr, Call::Other, [player] { player->play(); });
-    // Some back ends report playing from within play(); a quit before exec() would be lost.
-    if (!playing) {
-        timer.start(kWarmupWaitMs);
-        loop.exec();
-    }
+    QTimer::singleShot(kWarmupWaitMs, player, done);
 }
 
 // ---- waveform -----------------------------------------------------------

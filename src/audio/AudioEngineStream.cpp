@@ -7,7 +7,7 @@
 #include "AudioEngineUtil.h"
 #include "LoopStream.h"
 
-#include <QAudioOutput>
+#include "MediaPlayer.h"
 #include <QDateTime>
 #include <QFileInfo>
 #include <QPointer>

@@ -1,6 +1,6 @@
 #include "TrimDialog.h"
 
-#include <QAudioOutput>
+#include "MediaPlayer.h"
 #include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -8,7 +8,6 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMediaPlayer>
 #include <QPushButton>
 #include <QSlider>
 #include <QThreadPool>
@@ -328,10 +327,10 @@ void TrimDialog::loadWaveform()
                                          [path] { return WaveformDecoder::decodeBands(path, kWaveformBars); }));
 
     // The duration comes from a media player that is never played.
-    auto* output = new QAudioOutput(this);
-    m_probe = new QMediaPlayer(this);
+    auto* output = new MediaOutput(this);
+    m_probe = new MediaPlayer(this);
     m_probe->setAudioOutput(output);
-    connect(m_probe, &QMediaPlayer::durationChanged, this, &TrimDialog::onDurationChanged);
+    connect(m_probe, &MediaPlayer::durationChanged, this, &TrimDialog::onDurationChanged);
     connect(m_probe, &QObject::destroyed, output, &QObject::deleteLater);
     m_probe->setSource(QUrl::fromLocalFile(path));
 }

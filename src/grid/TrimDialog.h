@@ -7,7 +7,7 @@
 #include "Types.h"
 
 class QLabel;
-class QMediaPlayer;
+class MediaPlayer;
 class QPushButton;
 class QSlider;
 template <typename T>
@@ -108,5 +108,5 @@ private:
     // The drum-path decode whose result may still start the sound; a newer
     // preview, a stop or closing the dialog drops it.
     QPointer<QFutureWatcher<QByteArray>> m_pcmWatcher;
-    QPointer<QMediaPlayer> m_probe;
+    QPointer<MediaPlayer> m_probe;
 };

@@ -236,6 +236,8 @@ void MainWindow::connectEngineSignals(AudioEngine* audio, WasapiEngine* wasapi, 
             [this] { onAudioOutputLost(QStringLiteral("players"), QStringLiteral("sound server")); });
     connect(audio, &AudioEngine::outputRestored, this,
             [this] { onAudioOutputRestored(QStringLiteral("players"), QStringLiteral("sound server")); });
+    connect(audio, &AudioEngine::soundServerStalled, this, &MainWindow::onSoundServerStalled);
+    connect(audio, &AudioEngine::soundServerAnswers, this, &MainWindow::onSoundServerAnswers);
 
     positionTimer = new QTimer(this);
     positionTimer->setInterval(kPositionPollMs);

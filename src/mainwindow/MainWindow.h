@@ -246,6 +246,8 @@ public slots:
     // while every output works shows the toast.
     void onAudioOutputLost(const QString& engine, const QString& device);
     void onAudioOutputRestored(const QString& engine, const QString& device);
+    void onSoundServerStalled();
+    void onSoundServerAnswers();
     void announcePlayersGone();
     // The event log's line for sounds of one folder whose files went out of
     // sight (away) or came back: which of them play from memory and which
@@ -774,6 +776,13 @@ private:
     QSet<QString> dsSounding;
     // The engines whose output is lost and not open again yet.
     QSet<QString> lostOutputs;
+    // The sound server has not answered for kServerQuietShowMs and more
+    // (serverQuietTimer times it); serverBackTimer: it answered a moment ago.
+    static constexpr int kServerQuietShowMs = 1000;
+    static constexpr int kServerBackShowMs = 5000;
+    bool serverQuiet = false;
+    QTimer* serverQuietTimer = nullptr;
+    QTimer* serverBackTimer = nullptr;
     // Whether the loss of the players' sound server for this run was told.
     bool playersGoneShown = false;
     // Sounds whose files went away or came back in the burst the engine is

@@ -802,6 +802,49 @@ void MainWindow::onAudioOutputRestored(const QString& engine, const QString& dev
     updateStatusBar();
 }
 
+// The sound server does not answer: told once it has kept quiet for a
+// while (a moment's wait on a busy machine is nothing to tell), until it
+// answers again.
+void MainWindow::onSoundServerStalled()
+{
+    if (!serverQuietTimer) {
+        serverQuietTimer = new QTimer(this);
+        serverQuietTimer->setObjectName(QStringLiteral("serverQuietTimer"));
+        serverQuietTimer->setSingleShot(true);
+        connect(serverQuietTimer, &QTimer::timeout, this, [this] {
+            serverQuiet = true;
+            VX_LOG(QStringLiteral("[Main] the sound server does not answer"));
+            if (eventLog)
+                eventLog->log(QStringLiteral("Audio"),
+                              QStringLiteral("The sound server does not answer: nothing is heard until it does"),
+                              QStringLiteral("warn"));
+            applyStatusBarTheme();
+        });
+    }
+    if (!serverQuiet && !serverQuietTimer->isActive())
+        serverQuietTimer->start(kServerQuietShowMs);
+}
+
+void MainWindow::onSoundServerAnswers()
+{
+    if (serverQuietTimer)
+        serverQuietTimer->stop();
+    if (!std::exchange(serverQuiet, false))
+        return;
+    VX_LOG(QStringLiteral("[Main] the sound server answers again"));
+    if (eventLog)
+        eventLog->log(QStringLiteral("Audio"), QStringLiteral("The sound server answers again"),
+                      QStringLiteral("ok"));
+    if (!serverBackTimer) {
+        serverBackTimer = new QTimer(this);
+        serverBackTimer->setObjectName(QStringLiteral("serverBackTimer"));
+        serverBackTimer->setSingleShot(true);
+        connect(serverBackTimer, &QTimer::timeout, this, &MainWindow::applyStatusBarTheme);
+    }
+    serverBackTimer->start(kServerBackShowMs);
+    applyStatusBarTheme();
+}
+
 // Once per run: the players' sound server has gone, and with it long sounds
 // and music until the program starts anew. Said at the loss, while the server
 // may still be down; its return has a toast of its own (the short sounds).

@@ -3,6 +3,7 @@
 // and the version.
 #include "MainWindow.h"
 
+#include <QTimer>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -84,12 +85,19 @@ void MainWindow::applyStatusBarTheme()
                                                "with it; long sounds and music then need a restart of the program.")
                               : QStringLiteral("The audio output was lost: sounds stopped, reconnecting.");
             colour = c.danger;
+        } else if (serverQuiet) {
+            text = QStringLiteral("● Sound server not answering");
+            tip = QStringLiteral("The sound server does not answer: nothing is heard until it does. Sounds pressed "
+                                 "meanwhile are heard once it answers.");
+            colour = c.warning;
         } else if (playersGone) {
             text = QStringLiteral("● Long sounds off: restart");
             tip = QStringLiteral("The sound server was lost. Short sounds play; long sounds and music play again "
                                  "once the program is restarted.");
             colour = c.warning;
         }
+        if (text == QLatin1String("● Audio Ready") && serverBackTimer && serverBackTimer->isActive())
+            text = QStringLiteral("● Audio Ready: the sound server answers again");
         sbAudio->setText(text);
         sbAudio->setToolTip(tip);
         sbAudio->setStyleSheet(QStringLiteral("color:%1;font-size:10px;").arg(colour.name()));

@@ -120,7 +120,9 @@ qint64 currentId()
     return id;
 }
 
-Watch::Watch(std::function<void()> resumed) : m_resumed(std::move(resumed))
+Watch::Watch(std::function<void()> resumed, std::function<void()> stalled)
+    : m_resumed(std::move(resumed))
+    , m_stalledFound(std::move(stalled))
 {
     m_thread = std::thread([this] { run(); });
 }
@@ -187,6 +189,8 @@ bool Watch::greetAndWait()
                 const bool awake = start - m_answeredAtMs <= 2 * kPeriodMs;
                 m_stalledSinceMs.store(awake ? m_answeredAtMs : start, std::memory_order_release);
                 m_stalled.store(true, std::memory_order_release);
+                if (m_stalledFound)
+                    m_stalledFound();
             }
             const int r = ::poll(&p, 1, kStalledMs);
             if (r < 0 && errno != EINTR)

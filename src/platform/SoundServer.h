@@ -45,8 +45,8 @@ public:
     static constexpr int kAwakeMs = 10000;
 
     // resumed runs on the watch's thread each time a stalled server answers
-    // again.
-    explicit Watch(std::function<void()> resumed = {});
+    // again; stalled, each time it is first found stalled. Neither may wait.
+    explicit Watch(std::function<void()> resumed = {}, std::function<void()> stalled = {});
     ~Watch();
     Watch(const Watch&) = delete;
     Watch& operator=(const Watch&) = delete;
@@ -68,6 +68,7 @@ private:
     bool greetAndWait();
 
     std::function<void()> m_resumed;
+    std::function<void()> m_stalledFound;
     std::atomic<bool> m_stalled{false};
     std::atomic<qint64> m_stalledSinceMs{0};
     qint64 m_answeredAtMs = 0;    // the watch's thread's own

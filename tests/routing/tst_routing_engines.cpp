@@ -2,7 +2,7 @@
 // null output, the players on whatever output the machine has): a missing
 // file, a pre-decoded sound that runs out, volumes on a playing sound, and
 // the float stream's reopening after the outputs change.
-#include <QAudioOutput>
+#include "MediaPlayer.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>

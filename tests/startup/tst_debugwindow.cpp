@@ -1,4 +1,4 @@
-#include <QMediaPlayer>
+#include "MediaPlayer.h"
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextBlock>
@@ -187,7 +187,7 @@ private slots:
         DebugWindow w;
         setSession({{button(QStringLiteral("T"), toneFile(), 0.25, 0)}});
         w.testTrim();
-        QPointer<QMediaPlayer> player = w.trimPlayer();
+        QPointer<MediaPlayer> player = w.trimPlayer();
         QVERIFY(player);
         int released = 0;
         watchRelease(player, &released);
@@ -227,7 +227,7 @@ private slots:
         DebugWindow w;
         setSession({{button(QStringLiteral("Odd"), toneFile(), 1, 2)}});
         w.testTrim();
-        QPointer<QMediaPlayer> p = w.trimPlayer();
+        QPointer<MediaPlayer> p = w.trimPlayer();
         QVERIFY(p);
         int released = 0;
         watchRelease(p, &released);
@@ -239,7 +239,7 @@ private slots:
         QTRY_COMPARE(released, 1);
 
         w.testTrim();
-        QPointer<QMediaPlayer> q = w.trimPlayer();
+        QPointer<MediaPlayer> q = w.trimPlayer();
         QVERIFY(q);
         emit q->errorOccurred(QMediaPlayer::FormatError, QStringLiteral("bad"));
         QVERIFY(messages(w, QStringLiteral("TRIM")).contains(QStringLiteral("PLAYER ERROR 2: bad")));
