@@ -34,6 +34,7 @@
 #include "MidiManager.h"
 #include "Modal.h"
 #include "OpLog.h"
+#include "ProcessExit.h"
 #include "SessionManager.h"
 #include "SplashScreen.h"
 #include "StartupReport.h"
@@ -417,6 +418,10 @@ int qMain(int argc, char** argv)
 
     CrashReport::install();
     TermSignals::install(&app, closeWindowsOnSignal);
+    // The loop ends once the last window has closed, its session and
+    // settings saved: nothing after that may keep the process, however long
+    // the sound server takes to answer the engines letting go of it.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { ProcessExit::endWithin(Startup::kExitBoundMs); });
     qRegisterMetaType<QList<LibraryEntry>>("QVector<LibraryEntry>");
     QApplication::setPalette(QApplication::style()->standardPalette());
     StartupReport::install();
@@ -439,6 +444,8 @@ int qMain(int argc, char** argv)
     QCoreApplication::processEvents();
 
     const int rc = Startup::runGuarded([&] { return runStartup(app, splash, appIcon, argc, argv); });
+    ProcessExit::noteExitCode(rc);
+    ProcessExit::endWithin(Startup::kExitBoundMs);   // a start-up that failed ends bounded too
     StartupReport::finish(rc);
     return rc;
 }

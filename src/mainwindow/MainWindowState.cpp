@@ -92,6 +92,9 @@ void MainWindow::closeEvent(QCloseEvent* e)
 
     e->accept();
     closing = true;
+    // Stored first: what comes after lets go of the sound server, which may
+    // not answer, and the exit that follows the window is ended at a bound.
+    saveWindowState();
     // The saved library folders are forgotten at each normal exit; the
     // download folder and the library's output device stay.
     LibraryManager::instance()->clearSavedFolders();
@@ -108,6 +111,5 @@ void MainWindow::closeEvent(QCloseEvent* e)
     PcmPlayer::instance()->stopAll();
     DrumEngine::instance()->stopAll();
 
-    saveWindowState();
     WindowManager::instance()->unregisterWindow(this);
 }
