@@ -418,9 +418,12 @@ int qMain(int argc, char** argv)
 
     CrashReport::install();
     TermSignals::install(&app, closeWindowsOnSignal);
-    // The loop ends once the last window has closed, its session and
-    // settings saved: nothing after that may keep the process, however long
-    // the sound server takes to answer the engines letting go of it.
+    // Once the last window has stored what it keeps (its session question
+    // answered, its state and the settings written), and whenever the loop
+    // ends, nothing left may keep the process: not the engines letting go
+    // of a sound server that does not answer, nor anything destroyed after.
+    QObject::connect(WindowManager::instance(), &WindowManager::lastWindowClosing,
+                     [] { ProcessExit::endWithin(Startup::kExitBoundMs); });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { ProcessExit::endWithin(Startup::kExitBoundMs); });
     qRegisterMetaType<QList<LibraryEntry>>("QVector<LibraryEntry>");
     QApplication::setPalette(QApplication::style()->standardPalette());

@@ -93,7 +93,8 @@ void MainWindow::closeEvent(QCloseEvent* e)
     e->accept();
     closing = true;
     // Stored first: what comes after lets go of the sound server, which may
-    // not answer, and the exit that follows the window is ended at a bound.
+    // not answer, and the exit that follows the last window is ended at a
+    // bound (see noteClosing below).
     saveWindowState();
     // The saved library folders are forgotten at each normal exit; the
     // download folder and the library's output device stay.
@@ -102,6 +103,7 @@ void MainWindow::closeEvent(QCloseEvent* e)
     // A preview's fetched copy is the program's own temporary file.
     if (onlineList)
         stopOnlinePreview();
+    WindowManager::instance()->noteClosing(this);
 
     // The engines live on the GUI thread and stop there, in shutdown order,
     // before the window list ends the event loop; the window is already
