@@ -34,6 +34,7 @@
 #include "MidiManager.h"
 #include "Modal.h"
 #include "OpLog.h"
+#include "ProcessExit.h"
 #include "SessionManager.h"
 #include "SplashScreen.h"
 #include "StartupReport.h"
@@ -417,6 +418,13 @@ int qMain(int argc, char** argv)
 
     CrashReport::install();
     TermSignals::install(&app, closeWindowsOnSignal);
+    // Once the last window has stored what it keeps (its session question
+    // answered, its state and the settings written), and whenever the loop
+    // ends, nothing left may keep the process: not the engines letting go
+    // of a sound server that does not answer, nor anything destroyed after.
+    QObject::connect(WindowManager::instance(), &WindowManager::lastWindowClosing,
+                     [] { ProcessExit::endWithin(Startup::kExitBoundMs); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { ProcessExit::endWithin(Startup::kExitBoundMs); });
     qRegisterMetaType<QList<LibraryEntry>>("QVector<LibraryEntry>");
     QApplication::setPalette(QApplication::style()->standardPalette());
     StartupReport::install();
@@ -439,6 +447,8 @@ int qMain(int argc, char** argv)
     QCoreApplication::processEvents();
 
     const int rc = Startup::runGuarded([&] { return runStartup(app, splash, appIcon, argc, argv); });
+    ProcessExit::noteExitCode(rc);
+    ProcessExit::endWithin(Startup::kExitBoundMs);   // a start-up that failed ends bounded too
     StartupReport::finish(rc);
     return rc;
 }

@@ -42,6 +42,10 @@ constexpr int kPrebufferLimitMs = 6000;
 constexpr int kPrebufferPollMs = 30;
 constexpr int kSplashHoldMs = 300;
 constexpr int kCategoryRefreshMs = 500;
+// Once the last window has stored what it keeps (or the event loop has
+// ended), what is left of the exit may take this long before the process
+// ends regardless (see ProcessExit::endWithin).
+constexpr int kExitBoundMs = 3000;
 
 // The stored "appearance/preset" as a preset: the exact lower-case names of
 // the presets; anything else, "default" and "dark" included, is Dark.

@@ -289,8 +289,7 @@ QString AudioEngine::trimRefusal(const ButtonData& button)
     const qint64 fileMs = fileHeadOf(path).durationMs;
     if (fileMs <= 0 || button.trimStart * 1000.0 < double(fileMs))
         return {};
-    return tr("the trim-in (%1 s) lies past the end of the file (%2 s)")
-        .arg(QString::number(button.trimStart, 'f', 1), QString::number(fileMs / 1000.0, 'f', 1));
+    return FileHeads::trimInPastEnd(button.trimStart, fileMs);
 }
 
 // A player made ready again for the path's next start, on the slot's

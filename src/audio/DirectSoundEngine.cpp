@@ -1,6 +1,7 @@
 #include "DirectSoundEngine.h"
 
 #include "AudioOutput.h"
+#include "FileHeads.h"
 #include "KnownFiles.h"
 #include "OpLog.h"
 #include "PcmDecoder.h"
@@ -49,8 +50,7 @@ QString trimInPastEnd(const QString& path, double trimIn)
     if (!(trimIn > 0.0) || !PcmDecoder::probe(path, &info) || info.durationMs <= 0
         || trimIn * 1000.0 < double(info.durationMs))
         return {};
-    return QStringLiteral("the trim-in (%1 s) lies past the end of the file (%2 s)")
-        .arg(QString::number(trimIn, 'f', 1), QString::number(info.durationMs / 1000.0, 'f', 1));
+    return FileHeads::trimInPastEnd(trimIn, info.durationMs);
 }
 
 } // namespace
@@ -320,8 +320,10 @@ void DirectSoundEngine::buildSlot(const Request& request, quint64 ticket, const 
     if (!m_pending.contains(id, ticket))
         return;
     m_pending.remove(id, ticket);
-    if (!m_mixer)
+    if (!m_mixer) {
+        failPreload(id);
         return;
+    }
     switch (samples.outcome) {
     case Samples::Ok:
         break;
@@ -330,10 +332,12 @@ void DirectSoundEngine::buildSlot(const Request& request, quint64 ticket, const 
                          samples.why.isEmpty() ? QStringLiteral("nothing decoded")
                                                : samples.why + QStringLiteral("; left to the players, which say so"));
         markUnplayable(id);
+        failPreload(id);
         return;
     case Samples::WrongFormat:
         logDecodeFailure(id, request.path, QStringLiteral("no 16-bit stereo 44100 Hz samples"));
         markUnplayable(id);
+        failPreload(id);
         return;
     case Samples::Overlong:
         // Cut to the window it would stop early; AudioEngine plays it whole.
@@ -342,6 +346,7 @@ void DirectSoundEngine::buildSlot(const Request& request, quint64 ticket, const 
         logDecodeFailure(id, request.path,
                          QStringLiteral("longer than %1 s, left to the players").arg(kMaxDecodeSeconds));
         markUnplayable(id);
+        failPreload(id);
         return;
     }
     {
@@ -407,6 +412,7 @@ void DirectSoundEngine::addSlot(const Request& request, const Samples& samples)
     const BufferMixer::Result hr = m_mixer->createBuffer(samples.pcm, samples.offset, bytes, &slot.master);
     if (hr != BufferMixer::Ok) {
         qWarning() << "[DSE] CreateSoundBuffer failed for" << request.id << "hr=" << hexCode(hr);
+        failPreload(request.id);
         return;
     }
     slot.pcmBytes = quint32(bytes);
@@ -441,6 +447,12 @@ void DirectSoundEngine::addSlot(const Request& request, const Samples& samples)
 void DirectSoundEngine::markUnplayable(const QString& id)
 {
     m_unplayable.insert(id);
+}
+
+void DirectSoundEngine::failPreload(const QString& id)
+{
+    // Queued, as preloadDone is: a caller of preload() hears the end after it returns.
+    QMetaObject::invokeMethod(this, [this, id] { emit preloadFailed(id); }, Qt::QueuedConnection);
 }
 
 void DirectSoundEngine::logDecodeFailure(const QString& id, const QString& path, const QString& what)

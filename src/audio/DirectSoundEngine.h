@@ -59,7 +59,8 @@ public:
     // seconds, 10 ms or less meaning none) are shaped into the samples, as
     // the gain is. Nothing while not initialised, for an empty id or path,
     // when the id already has its buffers, or when the same range of the
-    // same file was found too long before. True when a decode was queued.
+    // same file was found too long before. True when a decode was queued:
+    // preloadDone or preloadFailed follows.
     // An id whose buffers were built from an earlier version of its file
     // (see isStale) has them dropped and the file decoded anew, unless one
     // of its voices still sounds: then nothing happens until it is over. A
@@ -196,6 +197,10 @@ public:
 
 signals:
     void preloadDone(QString id);
+    // A pre-load that preload() queued ended without a sound: nothing
+    // decoded, no samples this engine plays, too long for it, or no buffer
+    // for it. One evicted or cleared before it ended sends neither signal.
+    void preloadFailed(QString id);
     void positionChanged(QString id, qint64 posMs, qint64 durMs);
     void initFailed(QString reason);
     // The output device went away (device: its name); the engine's sounds
@@ -266,6 +271,8 @@ private:
     // The id's slot as a copy of its path and stamp; false without buffers.
     bool slotFile(const QString& id, QString* path, FileCheck::Stamp* stamp) const;
     void markUnplayable(const QString& id);
+    // Tells of a queued pre-load that ended without a sound (preloadFailed).
+    void failPreload(const QString& id);
     // Keeps a file KnownFiles saw other than before, to be told of with the
     // rest of its burst.
     void gatherSeen(const QString& path);

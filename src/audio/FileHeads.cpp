@@ -192,7 +192,7 @@ void FileHeads::readHead(const QString& path, Head* head)
     }
     PcmDecoder::Info info;
     if (!PcmDecoder::probe(path, &info)) {
-        head->refusal = tr("The file is no sound this program can read");
+        head->refusal = tr("Not a sound file this program can read");
         return;
     }
     const bool pcm = info.codec.startsWith(QLatin1String("pcm_"));
@@ -201,7 +201,13 @@ void FileHeads::readHead(const QString& path, Head* head)
     // A compressed header can be found in random bytes: its first moments
     // must decode to sound as well.
     if (!pcm && !decodesSound(path))
-        head->refusal = tr("The file is no sound this program can read");
+        head->refusal = tr("Not a sound file this program can read");
+}
+
+QString FileHeads::trimInPastEnd(double trimInSeconds, qint64 fileMs)
+{
+    return tr("Trim-in %1 s lies past the end of the file, %2 s")
+        .arg(QString::number(trimInSeconds, 'f', 1), QString::number(fileMs / 1000.0, 'f', 1));
 }
 
 bool FileHeads::decodesSound(const QString& path)

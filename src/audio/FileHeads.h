@@ -38,6 +38,10 @@ public:
 
     static FileHeads* instance();
 
+    // Why a press whose trim-in lies at or past the end of its file (of
+    // fileMs) cannot play, worded as the other refusals are.
+    static QString trimInPastEnd(double trimInSeconds, qint64 fileMs);
+
     // The facts read of the file's version last seen, into *head; false
     // when none were read for it. A file that cannot be seen now keeps what
     // was read of it (nothing, when nothing was); one last seen empty needs

@@ -323,4 +323,9 @@ QString toolTip(const Output& output)
     return output.description + QStringLiteral(" — ") + QString::fromUtf8(output.id);
 }
 
+QString notConnected(const QString& name)
+{
+    return name + QStringLiteral("  (not connected)");
+}
+
 } // namespace OutputChoices

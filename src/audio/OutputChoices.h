@@ -61,4 +61,8 @@ QStringList fit(const QStringList& whole, const QFontMetrics& font, int width, c
 // A chooser row's tool tip: the whole description and the device's own id.
 QString toolTip(const Output& output);
 
+// How an output that is not plugged in now is shown, wherever it is named:
+// the name it would have (or its id) followed by "(not connected)".
+QString notConnected(const QString& name);
+
 } // namespace OutputChoices

@@ -228,6 +228,8 @@ void MainWindow::connectEngineSignals(AudioEngine* audio, WasapiEngine* wasapi, 
             [this](const QString& device) { onAudioOutputLost(QStringLiteral("pre-decoded"), device); });
     connect(ds, &DirectSoundEngine::outputRestored, this,
             [this](const QString& device) { onAudioOutputRestored(QStringLiteral("pre-decoded"), device); });
+    connect(ds, &DirectSoundEngine::preloadDone, this, &MainWindow::onPreloadEnded, Qt::QueuedConnection);
+    connect(ds, &DirectSoundEngine::preloadFailed, this, &MainWindow::onPreloadEnded, Qt::QueuedConnection);
     connect(ds, &DirectSoundEngine::soundFilesAway, this,
             [this](const QString& folder, const QStringList& ids) { onSoundFilesSeen(folder, ids, true); });
     connect(ds, &DirectSoundEngine::soundFilesBack, this,

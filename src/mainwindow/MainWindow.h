@@ -836,8 +836,11 @@ private:
     QStringList pendingPreBuffer;
     QList<QShortcut*> tabStopShortcuts;
     QList<QShortcut*> tabVolShortcuts;
-    // Record changes waiting for the pre-decoded engine's preloadDone.
-    int preloadWaits = 0;
+    // Buttons whose record changed and whose new sound the pre-decoded
+    // engine is preparing: each is redrawn once its pre-load ends, ready or
+    // not (preloadDone or preloadFailed), and is then let go.
+    QSet<QString> preloadWaits;
+    void onPreloadEnded(const QString& id);
     // "audio/preload": sounds are decoded ahead and a press plays the decoded
     // sound; off, nothing is decoded ahead and every press goes to the players.
     bool preloadOn = true;

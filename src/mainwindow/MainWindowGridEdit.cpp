@@ -526,28 +526,16 @@ void MainWindow::onButtonDataChanged(const ButtonData& btn)
         }
     }
     evictButtonFromAllEngines(id);
+    // A wait for the old sound ends with it.
+    preloadWaits.remove(id);
 
-    // 9. The new sound is prepared in every engine.
+    // 9. The new sound is prepared in every engine. The button is redrawn
+    // once its pre-load ends (see onPreloadEnded); nothing can arrive before
+    // the pre-decoded engine is up, nor for a pre-load it did not queue.
     if (!btn.audioPath.isEmpty()) {
         e.audioPreBuffer({btn.audioPath});
-        // Nothing can arrive before the pre-decoded engine is up.
-        if (e.dsInitialized()) {
-            ++preloadWaits;
-            auto* handle = new QMetaObject::Connection;
-            *handle = connect(
-                DirectSoundEngine::instance(), &DirectSoundEngine::preloadDone, this,
-                [this, id, handle](const QString& done) {
-                    if (done != id)
-                        return;
-                    disconnect(*handle);
-                    delete handle;
-                    --preloadWaits;
-                    if (SoundButton* w = findButtonWidget(id))
-                        w->update();
-                },
-                Qt::QueuedConnection);
-        }
-        e.dsPreload(btn);
+        if (e.dsInitialized() && e.dsPreload(btn))
+            preloadWaits.insert(id);
         e.pcmPreload(btn);
     }
 
@@ -559,6 +547,14 @@ void MainWindow::onButtonDataChanged(const ButtonData& btn)
 
     // 11.
     updateStatusBar();
+}
+
+void MainWindow::onPreloadEnded(const QString& id)
+{
+    if (!preloadWaits.remove(id))
+        return;
+    if (SoundButton* w = findButtonWidget(id))
+        w->update();
 }
 
 void MainWindow::onButtonSwapRequested(const QString& srcId, const QString& destId)

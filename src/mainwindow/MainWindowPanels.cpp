@@ -200,6 +200,7 @@ void MainWindow::onSessionLoaded(const Session& s)
     if (ds->isInitialized()) {
         wasapi->clearCache();
         ds->clearAll();
+        preloadWaits.clear();   // cleared pre-loads end without a word
         queueDirectSoundPreloads(currentTab, false);
     }
 

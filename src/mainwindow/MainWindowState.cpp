@@ -92,6 +92,10 @@ void MainWindow::closeEvent(QCloseEvent* e)
 
     e->accept();
     closing = true;
+    // Stored first: what comes after lets go of the sound server, which may
+    // not answer, and the exit that follows the last window is ended at a
+    // bound (see noteClosing below).
+    saveWindowState();
     // The saved library folders are forgotten at each normal exit; the
     // download folder and the library's output device stay.
     LibraryManager::instance()->clearSavedFolders();
@@ -99,6 +103,7 @@ void MainWindow::closeEvent(QCloseEvent* e)
     // A preview's fetched copy is the program's own temporary file.
     if (onlineList)
         stopOnlinePreview();
+    WindowManager::instance()->noteClosing(this);
 
     // The engines live on the GUI thread and stop there, in shutdown order,
     // before the window list ends the event loop; the window is already
@@ -108,6 +113,5 @@ void MainWindow::closeEvent(QCloseEvent* e)
     PcmPlayer::instance()->stopAll();
     DrumEngine::instance()->stopAll();
 
-    saveWindowState();
     WindowManager::instance()->unregisterWindow(this);
 }

@@ -52,9 +52,10 @@ public:
     void dsSetVolume(float v) override { ds()->setVolume(v); }
     void dsSetSoundVolume(const QString& id, float vol) override { ds()->setSoundVolume(id, vol); }
     bool dsSetLoop(const QString& id, bool loop) override { return ds()->setLoop(id, loop); }
-    void dsPreload(const ButtonData& b) override
+    bool dsPreload(const ButtonData& b) override
     {
-        ds()->preload(b.id, b.audioPath, b.trimStart, b.trimEnd, float(b.volume), b.loop, b.fadeIn, b.fadeOut);
+        return ds()->preload(b.id, b.audioPath, b.trimStart, b.trimEnd, float(b.volume), b.loop, b.fadeIn,
+                             b.fadeOut);
     }
 
     void dsStopWithFade(const QString& id, int ms) override { ds()->stopWithFade(id, ms); }

@@ -65,8 +65,10 @@ public:
     // the id is not ready.
     virtual bool dsSetLoop(const QString& id, bool loop) { Q_UNUSED(id); Q_UNUSED(loop); return false; }
     // Decodes the button's trimmed sound ahead of time (nothing while the
-    // engine is not initialised); preloadDone follows.
-    virtual void dsPreload(const ButtonData& b) { Q_UNUSED(b); }
+    // engine is not initialised). True when a decode was queued: preloadDone
+    // or preloadFailed follows; false when nothing will (refused, or nothing
+    // to do).
+    virtual bool dsPreload(const ButtonData& b) { Q_UNUSED(b); return false; }
     // The id's pre-decoded sound was made from an earlier version of its
     // file: not ready, and dsPreload decodes the file as it is now.
     virtual bool dsStale(const QString& id) { Q_UNUSED(id); return false; }

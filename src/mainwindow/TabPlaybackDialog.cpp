@@ -112,9 +112,10 @@ QList<TabPlaybackDialog::OutputCell> TabPlaybackDialog::outputCells(const QList<
             continue;
         }
         const qsizetype i = at.value(t.soundCard);
-        const QString tip = i < listedCount ? OutputChoices::toolTip(outputs.at(i))
-                                            : t.soundCard + QStringLiteral("  (not connected)");
-        cells.append({names.at(i), tip});
+        if (i < listedCount)
+            cells.append({names.at(i), OutputChoices::toolTip(outputs.at(i))});
+        else
+            cells.append({OutputChoices::notConnected(names.at(i)), OutputChoices::notConnected(t.soundCard)});
     }
     return cells;
 }
@@ -238,10 +239,9 @@ TabPlaybackDialog::TabPlaybackDialog(const Session& session, int tabIdx, QWidget
     if (selected < 0) {
         // The tab's device is not plugged in now: it stays listed, and chosen,
         // so the tab keeps it unless the user picks another.
-        const QString notConnected = QStringLiteral("  (not connected)");
-        m_device->addItem(speaker + deviceItemText(tab.soundCard) + notConnected, tab.soundCard);
+        m_device->addItem(speaker + OutputChoices::notConnected(deviceItemText(tab.soundCard)), tab.soundCard);
         selected = m_device->count() - 1;
-        m_device->setItemData(selected, tab.soundCard + notConnected, OutputChooser::WholeNameRole);
+        m_device->setItemData(selected, OutputChoices::notConnected(tab.soundCard), OutputChooser::WholeNameRole);
     }
     m_device->setCurrentIndex(selected);
     ScreenFit::showAllEntries(m_device);

@@ -36,8 +36,8 @@ public:
     static QString rulesText(const TabData& t);
     // The OUTPUT column names each output as the choosers do, within a few
     // characters: no two alike, whole in the tip (its description and id).
-    // An output not listed (not connected) goes by its id. The cells follow
-    // the tabs' order.
+    // An output not listed goes by its id and reads "(not connected)", as
+    // the device chooser lists it. The cells follow the tabs' order.
     struct OutputCell
     {
         QString text;

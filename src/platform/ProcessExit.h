@@ -26,4 +26,17 @@ namespace ProcessExit {
 #endif
 }
 
+// What is left to do once the program has decided to end (its windows
+// closed, the session and the settings saved) only lets go: engines stop
+// their outputs, threads are joined, objects are destroyed. Some of that
+// asks the sound server (dropping and closing a stream waits in its client
+// plug-in with no bound of its own), and a server that does not answer
+// would keep the process for as long as it does not. From the first call
+// on, the process ends by itself boundMs later, with the code given to
+// noteExitCode (0 until then), if it has not ended before. Later calls
+// change nothing. Never call it while anything the user needs is unsaved.
+void endWithin(int boundMs);
+// The code the process ends with if endWithin's bound ends it.
+void noteExitCode(int rc);
+
 } // namespace ProcessExit

@@ -37,6 +37,12 @@ void WindowManager::unregisterWindow(MainWindow* window)
         QCoreApplication::quit();
 }
 
+void WindowManager::noteClosing(MainWindow* window)
+{
+    if (m_windows.size() == 1 && m_windows.first() == window)
+        emit lastWindowClosing();
+}
+
 MainWindow* WindowManager::openNewWindow()
 {
     if (!factory())

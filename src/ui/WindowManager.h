@@ -29,11 +29,18 @@ public:
     void unregisterWindow(MainWindow* window);
     // A new main window through the factory; null when no factory is set.
     MainWindow* openNewWindow();
+    // Told by a window whose close was accepted, once it has stored what it
+    // keeps and before it lets go of the engines: emits lastWindowClosing()
+    // when it is the only window listed.
+    void noteClosing(MainWindow* window);
 
     QList<MainWindow*> windows() const { return m_windows; }
 
 signals:
     void windowListChanged();
+    // The last window is closing: what it keeps is stored, and the program
+    // ends once it has let go of the engines.
+    void lastWindowClosing();
 
 private:
     WindowManager() = default;

@@ -521,15 +521,22 @@ private slots:
         QVERIFY(pump(kPeriod));
         QCOMPARE(sampleAt(out()->written(), cutAt), qint16(7 + 88)); // from frame round(0.002 * 44100)
 
-        // Anything else in a RIFF image is refused, and so is nothing at all.
+        // Anything else in a RIFF image is refused, and so is nothing at all:
+        // each pre-load ends, told as one that failed.
         const QByteArray mono = wavImage(QVector<qint16>(400, 100), 1, 22050);
         dec->blocks.insert("mono.wav", mono);
         dec->blocks.insert("empty.mp3", QByteArray());
+        QSignalSpy failed(e, &DirectSoundEngine::preloadFailed);
+        const qsizetype doneBefore = done.size();
         e->preload("mono", "mono.wav", 0, 0, 1.0f, false, 0, 0);
         e->preload("none", "empty.mp3", 0, 0, 1.0f, false, 0, 0);
         QVERIFY(watchersDone());
         QVERIFY(!e->isReady("mono"));
         QVERIFY(!e->isReady("none"));
+        QTRY_COMPARE(failed.size(), 2);
+        QCOMPARE(QSet<QString>({failed.at(0).at(0).toString(), failed.at(1).at(0).toString()}),
+                 QSet<QString>({QStringLiteral("mono"), QStringLiteral("none")}));
+        QCOMPARE(done.size(), doneBefore);
         // Nothing more comes of waiting for either.
         QVERIFY(e->isSettled("mono"));
         QVERIFY(e->isSettled("none"));

@@ -35,6 +35,8 @@ public:
     // still sounding.
     QSet<QString> audioStopping, dsFading;
     bool dsUp = true;
+    // A pre-load is refused (nothing is queued, so nothing follows).
+    bool dsRefusesPreload = false;
     bool wasapiUp = false;
     QString wasapiDev;
     QHash<int, double> tabVol;
@@ -66,6 +68,7 @@ public:
         pending.clear();
         plays.clear();
         stale.clear();
+        dsRefusesPreload = false;
     }
     void clearPlaying()
     {
@@ -186,12 +189,15 @@ public:
         calls << QStringLiteral("ds.setLoop %1 %2").arg(id).arg(int(loop));
         return dsReady(id);
     }
-    void dsPreload(const ButtonData& b) override
+    bool dsPreload(const ButtonData& b) override
     {
         calls << QStringLiteral("ds.preload %1 %2 loop=%3").arg(b.id, b.audioPath).arg(int(b.loop));
+        if (dsRefusesPreload)
+            return false;
         // A stale sound is dropped for the new decode.
         if (stale.remove(b.id))
             ready.remove(b.id);
+        return dsUp;
     }
 
     bool wasapiActive() override { return wasapiUp; }
@@ -267,7 +273,8 @@ public:
     static void onAudioOutputsChanged(MainWindow* w) { w->onAudioOutputsChanged(); }
     static const QList<QShortcut*>& tabStopShortcuts(MainWindow* w) { return w->tabStopShortcuts; }
     static const QList<QShortcut*>& tabVolShortcuts(MainWindow* w) { return w->tabVolShortcuts; }
-    static int preloadWaits(MainWindow* w) { return w->preloadWaits; }
+    static int preloadWaits(MainWindow* w) { return int(w->preloadWaits.size()); }
+    static bool waitsForPreload(MainWindow* w, const QString& id) { return w->preloadWaits.contains(id); }
     static void cacheHealTick(MainWindow* w) { w->cacheHealTick(); }
     static const QList<QPushButton*>& tabButtons(MainWindow* w) { return w->tabButtons; }
 

@@ -230,6 +230,9 @@ private slots:
                  key.isEmpty() ? QString() : id);
     }
 
+    // The window waits for the new sound's pre-load, and the wait ends with
+    // it whether the sound gets ready or not; nothing waits for a pre-load
+    // the engine refused.
     void assign_data()
     {
         QTest::addColumn<QString>("name");
@@ -237,11 +240,15 @@ private slots:
         QTest::addColumn<QColor>("text");
         QTest::addColumn<QString>("nameAfter");
         QTest::addColumn<QString>("textAfter"); // empty: by the luminance of the new colour
-        QTest::newRow("bare button") << "" << QColor() << QColor() << "Kick Drum" << "";
-        QTest::newRow("named, light colour") << "Intro" << QColor("#ffff00") << QColor() << "Intro" << "#111111";
-        QTest::newRow("dark colour") << "" << QColor("#000080") << QColor() << "Kick Drum" << "#ffffff";
+        QTest::addColumn<QString>("preload");   // how the pre-load ends: ready, failed, refused
+        QTest::newRow("bare button") << "" << QColor() << QColor() << "Kick Drum" << "" << "ready";
+        QTest::newRow("named, light colour") << "Intro" << QColor("#ffff00") << QColor() << "Intro" << "#111111"
+                                             << "ready";
+        QTest::newRow("dark colour") << "" << QColor("#000080") << QColor() << "Kick Drum" << "#ffffff" << "ready";
         QTest::newRow("both colours kept") << "" << QColor("#000080") << QColor("#ff0000") << "Kick Drum"
-                                           << "#ff0000";
+                                           << "#ff0000" << "ready";
+        QTest::newRow("its pre-load fails") << "" << QColor() << QColor() << "Kick Drum" << "" << "failed";
+        QTest::newRow("its pre-load refused") << "" << QColor() << QColor() << "Kick Drum" << "" << "refused";
     }
     void assign()
     {
@@ -250,6 +257,7 @@ private slots:
         QFETCH(QColor, text);
         QFETCH(QString, nameAfter);
         QFETCH(QString, textAfter);
+        QFETCH(QString, preload);
         Session s = board(1);
         ButtonData& b = s.tabs[0].buttons[5];
         b.name = name;
@@ -259,6 +267,7 @@ private slots:
         const QString path = writeFile(QStringLiteral("Kick Drum.wav"), "RIFF");
         const QString id = QStringLiteral("t0b5");
         A::nowPlayingId(w) = id;
+        rec.dsRefusesPreload = preload == QLatin1String("refused");
         Script script;
         script.answer(path);
         w->onEditRequested(id, QString()); // no sound yet: the assign dialog
@@ -280,6 +289,15 @@ private slots:
         QVERIFY(OpLog::entriesNewestFirst().value(0).contains(QLatin1String("path=") + path)
                 || OpLog::entriesNewestFirst().join(QLatin1Char('\n')).contains(QLatin1String("path=") + path));
         A::nowPlayingId(w).clear();
+        QVERIFY(rec.calls.contains(QStringLiteral("ds.preload %1 %2 loop=0").arg(id, path)));
+        QCOMPARE(A::waitsForPreload(w, id), preload != QLatin1String("refused"));
+        DirectSoundEngine* ds = DirectSoundEngine::instance();
+        if (preload == QLatin1String("ready"))
+            emit ds->preloadDone(id);
+        else if (preload == QLatin1String("failed"))
+            emit ds->preloadFailed(id);
+        QCoreApplication::processEvents();
+        QVERIFY(!A::waitsForPreload(w, id));
     }
 
     void assignCancelledIsLogged()

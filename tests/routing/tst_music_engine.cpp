@@ -513,7 +513,9 @@ private slots:
     // keeps answering. Its longest pause is held against the same presses
     // with the server answering, and against half the stall at most. A
     // SIGTERM in the stall closes the window as the program's own request
-    // does, its engines shut down, while the server is still stopped. Last
+    // does, its engines shut down, while the server is still stopped (that
+    // the process then ends in the stall, the start-up suite checks on the
+    // program itself). Last
     // of all the server is killed while it is stopped: the program runs on
     // and reports the output lost (no player of the server may be made
     // again in this process, so this row comes last).

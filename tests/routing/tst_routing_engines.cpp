@@ -235,7 +235,7 @@ private:
         } else if (file == QLatin1String("random mp3")) {
             b->audioPath = dir + QStringLiteral("/noise.mp3");
             writeBytes(b->audioPath, noise());
-            *why = QStringLiteral("The file is no sound this program can read");
+            *why = QStringLiteral("Not a sound file this program can read");
         } else if (file == QLatin1String("pipe")) {
             const QString folder = dir + QStringLiteral("/special-") + QString::fromUtf8(QTest::currentDataTag());
             QVERIFY(QDir().mkpath(folder));
@@ -259,7 +259,7 @@ private:
                 // Known from the file's notice.
                 QTRY_VERIFY(ds->isStale(b->id));
             }
-            *why = QStringLiteral("the trim-in (2.0 s) lies past the end of the file (1.0 s)");
+            *why = QStringLiteral("Trim-in 2.0 s lies past the end of the file, 1.0 s");
         }
         if (!QTest::currentTestFailed())
             readHeads(b->audioPath);

@@ -94,7 +94,8 @@ private slots:
     }
 
     // The OUTPUT column of a tab, beside another tab's output: a listed
-    // output by its name, an unplugged one by its id, never two alike.
+    // output by its name, an unplugged one by its id, "(not connected)" as
+    // the device chooser says, never two alike.
     void outputTexts_data()
     {
         QTest::addColumn<QString>("card");
@@ -102,10 +103,10 @@ private slots:
         QTest::addColumn<QString>("other");   // the other tab's output
         QTest::addColumn<QString>("tip");
         QTest::newRow("none") << "" << "Default" << "" << "";
-        QTest::newRow("20 characters") << "abcdefghijklmnopqrst" << "abcdefghijklmnopqrst" << ""
+        QTest::newRow("20 characters") << "abcdefghijklmnopqrst" << "abcdefghijklmnopqrst  (not connected)" << ""
                                        << "abcdefghijklmnopqrst  (not connected)";
         QTest::newRow("45 characters") << "abcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrs"
-                                       << "abcdefghijklmnopqrstuvwxyzabcdefghijk..." << ""
+                                       << "abcdefghijklmnopqrstuvwxyzabcdefghijk...  (not connected)" << ""
                                        << "abcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrs  (not connected)";
         QTest::newRow("analog and digital of one card")
             << "hw:analog" << "Family 17h/19h HD Audio...Analog Stereo" << "hw:digital"
@@ -113,7 +114,8 @@ private slots:
         QTest::newRow("two outputs of one description") << "hw:null-a" << "Null Output (1)" << "hw:null-b"
                                                         << "Null Output — hw:null-a";
         QTest::newRow("two unplugged outputs of one card")
-            << "alsa_output.usb-Focusrite_Scarlett_2i2_USB-00.analog-stereo" << "alsa_output.usb-Focusrit...analog-stereo"
+            << "alsa_output.usb-Focusrite_Scarlett_2i2_USB-00.analog-stereo"
+            << "alsa_output.usb-Focusrit...analog-stereo  (not connected)"
             << "alsa_output.usb-Focusrite_Scarlett_2i2_USB-00.iec958-stereo"
             << "alsa_output.usb-Focusrite_Scarlett_2i2_USB-00.analog-stereo  (not connected)";
     }

@@ -7,8 +7,12 @@
 #include <QSettings>
 #include <QThread>
 #include <QtTest>
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <thread>
 
+#include "SoundServer.h"
 #include "StartupFixture.h"
 
 using namespace StartupFixture;
@@ -52,6 +56,38 @@ void writeText(const QString& path, const QByteArray& text)
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(text);
 }
+
+// The test's own sound server, stopped (SIGSTOP) and sent on again from a
+// thread of its own once let go, or once heldMs have passed, and whatever
+// ends the test.
+struct HeldServer
+{
+    pid_t pid = 0;
+    std::atomic<bool> letGo{false};
+    std::atomic<bool> sentOn{false};
+    std::thread later;
+
+    bool hold(pid_t server, int heldMs)
+    {
+        if (::kill(server, SIGSTOP) != 0)
+            return false;
+        pid = server;
+        later = std::thread([this, heldMs] {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(heldMs);
+            while (!letGo.load() && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ::kill(pid, SIGCONT);
+            sentOn.store(true);
+        });
+        return true;
+    }
+    ~HeldServer()
+    {
+        letGo.store(true);
+        if (later.joinable())
+            later.join();
+    }
+};
 
 } // namespace
 
@@ -305,27 +341,33 @@ private slots:
         QTest::addColumn<bool>("withFile");
         QTest::addColumn<QStringList>("questions");
         QTest::addColumn<bool>("closed");
+        QTest::addColumn<bool>("serverStopped");   // the sound server is stopped (SIGSTOP) before the signal
         const QString exitQuestion = QStringLiteral("Save Before Exit");
         QTest::newRow("SIGTERM, new session") << QList<int>{SIGTERM} << false << "discard" << false
-                                              << QStringList{exitQuestion} << true;
+                                              << QStringList{exitQuestion} << true << false;
         QTest::newRow("SIGHUP, new session") << QList<int>{SIGHUP} << false << "discard" << false
-                                             << QStringList{exitQuestion} << true;
+                                             << QStringList{exitQuestion} << true << false;
         QTest::newRow("SIGINT, new session") << QList<int>{SIGINT} << false << "discard" << false
-                                             << QStringList{exitQuestion} << true;
+                                             << QStringList{exitQuestion} << true << false;
         QTest::newRow("SIGTERM, saved session") << QList<int>{SIGTERM} << false << "discard" << true
-                                                << QStringList{QStringLiteral("Unsaved Changes")} << true;
+                                                << QStringList{QStringLiteral("Unsaved Changes")} << true << false;
         QTest::newRow("cancelled, then SIGHUP") << QList<int>{SIGTERM, SIGHUP} << false << "cancel,discard" << false
-                                                << QStringList{exitQuestion, exitQuestion} << true;
+                                                << QStringList{exitQuestion, exitQuestion} << true << false;
         QTest::newRow("logout: SIGTERM and SIGHUP at once")
-            << QList<int>{SIGTERM, SIGHUP} << true << "discard" << false << QStringList{exitQuestion} << true;
+            << QList<int>{SIGTERM, SIGHUP} << true << "discard" << false << QStringList{exitQuestion} << true << false;
         QTest::newRow("SIGHUP while asked, then answered")
-            << QList<int>{SIGTERM, SIGHUP} << false << "release" << false << QStringList{exitQuestion} << true;
+            << QList<int>{SIGTERM, SIGHUP} << false << "release" << false << QStringList{exitQuestion} << true << false;
         QTest::newRow("SIGTERM while asked after SIGINT")
-            << QList<int>{SIGINT, SIGTERM} << false << "release" << false << QStringList{exitQuestion} << true;
+            << QList<int>{SIGINT, SIGTERM} << false << "release" << false << QStringList{exitQuestion} << true << false;
         QTest::newRow("second SIGTERM while asked") << QList<int>{SIGTERM, SIGTERM} << false << "hold" << false
-                                                    << QStringList{exitQuestion} << false;
+                                                    << QStringList{exitQuestion} << false << false;
         QTest::newRow("second SIGINT while asked") << QList<int>{SIGINT, SIGINT} << false << "hold" << false
-                                                   << QStringList{exitQuestion} << false;
+                                                   << QStringList{exitQuestion} << false << false;
+        // The program plays through the sound server, which stops answering
+        // before the signal: the window closes, the session question
+        // answered, and the process ends, while the server is still stopped.
+        QTest::newRow("SIGTERM while the server is stopped") << QList<int>{SIGTERM} << false << "discard" << false
+                                                             << QStringList{exitQuestion} << true << true;
     }
     void terminationSignalClosesTheWindow()
     {
@@ -335,14 +377,24 @@ private slots:
         QFETCH(bool, withFile);
         QFETCH(QStringList, questions);
         QFETCH(bool, closed);
+        QFETCH(bool, serverStopped);
+        const qint64 server = serverStopped ? SoundServer::currentId() : 0;
+        if (serverStopped && server <= 0)
+            QSKIP("no sound server of this test's own");
         const Home home = makeHome();
         QStringList args;
         if (withFile) {
             args << home.root + QStringLiteral("/show.vx");
             writeSession(args.first(), {QStringLiteral("Show")}, 24);
         }
-        const QHash<QString, QString> env{{QStringLiteral("TR_STARTUP_REPORT_KEEP_OPEN"), QStringLiteral("1")},
-                                          {QStringLiteral("TR_STARTUP_REPORT_ANSWERS"), answers}};
+        QHash<QString, QString> env{{QStringLiteral("TR_STARTUP_REPORT_KEEP_OPEN"), QStringLiteral("1")},
+                                    {QStringLiteral("TR_STARTUP_REPORT_ANSWERS"), answers}};
+        if (serverStopped)
+            env.insert(QStringLiteral("TR_AUDIO_OUTPUT"), QStringLiteral("alsa"));
+        // Held stopped far longer than an exit may take: a process that
+        // ends only once the server goes on waited on it.
+        static constexpr int kHeldMs = 40000;
+        HeldServer held;
         const auto questionsAsked = [](const QString& reportFile) {
             QFile f(reportFile);
             if (!f.open(QIODevice::ReadOnly))
@@ -353,6 +405,13 @@ private slots:
             // The window is up (and holds its unsaved change) once the first
             // report is there; each signal but the last waits for its answer.
             QTRY_VERIFY_WITH_TIMEOUT(questionsAsked(reportFile) == 0, 60000);
+            if (serverStopped) {
+                // The pre-decoded engine's stream is open on the server.
+                QFile report(reportFile);
+                QVERIFY(report.open(QIODevice::ReadOnly));
+                QVERIFY(QJsonDocument::fromJson(report.readAll())[QStringLiteral("dsInitialized")].toBool());
+                QVERIFY(held.hold(pid_t(server), kHeldMs));
+            }
             for (int i = 0; i < sent.size(); ++i) {
                 QCOMPARE(::kill(pid_t(pid), sent[i]), 0);
                 if (i + 1 < sent.size() && !atOnce)
@@ -362,7 +421,11 @@ private slots:
             QFile release(reportFile + QStringLiteral(".release"));
             QVERIFY(release.open(QIODevice::WriteOnly));
         });
+        const bool endedInTheStall = !held.sentOn.load();
+        held.letGo.store(true);
         QVERIFY2(r.finished, r.errors.constData());
+        if (serverStopped)
+            QVERIFY2(endedInTheStall, "the process ended only once the sound server went on");
         QSettings stored(home.settingsFile(), QSettings::IniFormat);
         for (const char* key : {"window/geometry", "window/state", "window/splitter", "appearance/preset"})
             QVERIFY2(stored.contains(QLatin1String(key)), key);
