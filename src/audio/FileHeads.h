@@ -19,6 +19,11 @@
 // version is not known, and the press is not held up for it: it asks for a
 // read and goes on.
 //
+// The facts of every file asked about are kept for as long as the program
+// runs, as KnownFiles keeps each such file's stamp: what is kept grows with
+// the files the sessions hold, never past them, and a big show's files are
+// all known. A file is read again whenever KnownFiles sees it changed.
+//
 // The reads run one after another on a thread of the standing set; a file on
 // a slow or hung share holds only the reads behind it.
 class FileHeads : public QObject
@@ -32,9 +37,6 @@ public:
         QString refusal;              // why it cannot play; empty: it may
         FileCheck::Stamp stamp;       // the version these facts are of
     };
-
-    // The most files whose facts are kept; past it the longest unread go.
-    static constexpr int kMaxHeads = 2048;
 
     static FileHeads* instance();
 
@@ -60,11 +62,6 @@ public:
 
 private:
     FileHeads();
-    struct Entry
-    {
-        Head head;
-        quint64 readAt = 0;   // which read stored it; lower is older
-    };
     // What the header says, and why the file cannot play when it cannot:
     // the media back end would take such a file, be heard as started, and
     // fail or end at once a moment later.
@@ -80,10 +77,9 @@ private:
 
     mutable std::mutex m_mx;
     std::condition_variable m_released;
-    QHash<QString, Entry> m_heads;
+    QHash<QString, Head> m_heads;
     QStringList m_waiting;
     QSet<QString> m_waitingSet;
-    quint64 m_reads = 0;
     bool m_draining = false;
     int m_underWay = 0;
     bool m_held = false;

@@ -87,33 +87,38 @@ private slots:
         QTest::addColumn<bool>("savedOver");
         QTest::addColumn<bool>("rapid");
         QTest::addColumn<bool>("unread");
-        QTest::newRow("missing file") << "missing" << "" << true << false << false << false;
-        QTest::newRow("missing file, second output") << "missing" << "second-output" << true << false << false << false;
-        QTest::newRow("missing file, pre-load off") << "missing" << "" << false << false << false << false;
-        QTest::newRow("empty wav") << "empty wav" << "" << true << false << false << false;
-        QTest::newRow("empty wav, second output") << "empty wav" << "second-output" << true << false << false << false;
-        QTest::newRow("empty oga") << "empty oga" << "" << true << false << false << false;
-        QTest::newRow("empty oga, second output") << "empty oga" << "second-output" << true << false << false << false;
-        QTest::newRow("header only") << "no sound" << "" << true << false << false << false;
-        QTest::newRow("header only, second output") << "no sound" << "second-output" << true << false << false << false;
-        QTest::newRow("header only, pre-load off") << "no sound" << "" << false << false << false << false;
-        QTest::newRow("random bytes as mp3") << "random mp3" << "" << true << false << false << false;
-        QTest::newRow("random bytes as mp3, second output") << "random mp3" << "second-output" << true << false << false << false;
-        QTest::newRow("random bytes as mp3, rapid") << "random mp3" << "" << true << false << true << false;
-        QTest::newRow("named pipe") << "pipe" << "" << true << false << false << false;
-        QTest::newRow("named pipe, second output") << "pipe" << "second-output" << true << false << false << false;
-        QTest::newRow("trim-in past the end, default output") << "past end" << "" << true << false << false << false;
-        QTest::newRow("trim-in past the end, saved over, default output") << "past end" << "" << true << true << false << false;
-        QTest::newRow("trim-in past the end, second output") << "past end" << "second-output" << true << false << false << false;
-        QTest::newRow("trim-in past the end, pre-load off") << "past end" << "" << false << false << false << false;
-        QTest::newRow("trim-in past the end, rapid") << "past end" << "" << true << false << true << false;
-        QTest::newRow("empty wav, header unread") << "empty wav" << "" << true << false << false << true;
-        QTest::newRow("random bytes as mp3, header unread") << "random mp3" << "" << true << false << false << true;
+        // Read among a big show's 2,100 other files, before them.
+        QTest::addColumn<bool>("crowd");
+        QTest::newRow("missing file") << "missing" << "" << true << false << false << false << false;
+        QTest::newRow("missing file, second output") << "missing" << "second-output" << true << false << false << false << false;
+        QTest::newRow("missing file, pre-load off") << "missing" << "" << false << false << false << false << false;
+        QTest::newRow("empty wav") << "empty wav" << "" << true << false << false << false << false;
+        QTest::newRow("empty wav, second output") << "empty wav" << "second-output" << true << false << false << false << false;
+        QTest::newRow("empty oga") << "empty oga" << "" << true << false << false << false << false;
+        QTest::newRow("empty oga, second output") << "empty oga" << "second-output" << true << false << false << false << false;
+        QTest::newRow("header only") << "no sound" << "" << true << false << false << false << false;
+        QTest::newRow("header only, second output") << "no sound" << "second-output" << true << false << false << false << false;
+        QTest::newRow("header only, pre-load off") << "no sound" << "" << false << false << false << false << false;
+        QTest::newRow("random bytes as mp3") << "random mp3" << "" << true << false << false << false << false;
+        QTest::newRow("random bytes as mp3, second output") << "random mp3" << "second-output" << true << false << false << false << false;
+        QTest::newRow("random bytes as mp3, rapid") << "random mp3" << "" << true << false << true << false << false;
+        QTest::newRow("named pipe") << "pipe" << "" << true << false << false << false << false;
+        QTest::newRow("named pipe, second output") << "pipe" << "second-output" << true << false << false << false << false;
+        QTest::newRow("trim-in past the end, default output") << "past end" << "" << true << false << false << false << false;
+        QTest::newRow("trim-in past the end, saved over, default output") << "past end" << "" << true << true << false << false << false;
+        QTest::newRow("trim-in past the end, second output") << "past end" << "second-output" << true << false << false << false << false;
+        QTest::newRow("trim-in past the end, pre-load off") << "past end" << "" << false << false << false << false << false;
+        QTest::newRow("trim-in past the end, rapid") << "past end" << "" << true << false << true << false << false;
+        QTest::newRow("empty wav, header unread") << "empty wav" << "" << true << false << false << true << false;
+        QTest::newRow("random bytes as mp3, header unread") << "random mp3" << "" << true << false << false << true << false;
         QTest::newRow("random bytes as mp3, header unread, second output")
-            << "random mp3" << "second-output" << true << false << false << true;
-        QTest::newRow("random bytes as mp3, header unread, rapid") << "random mp3" << "" << true << false << true << true;
-        QTest::newRow("good file, header unread") << "tone" << "" << true << false << false << true;
-        QTest::newRow("good file, header unread, second output") << "tone" << "second-output" << true << false << false << true;
+            << "random mp3" << "second-output" << true << false << false << true << false;
+        QTest::newRow("random bytes as mp3, header unread, rapid") << "random mp3" << "" << true << false << true << true << false;
+        QTest::newRow("good file, header unread") << "tone" << "" << true << false << false << true << false;
+        QTest::newRow("good file, header unread, second output") << "tone" << "second-output" << true << false << false << true << false;
+        QTest::newRow("random bytes as mp3, among 2,100 files read at load") << "random mp3" << "" << true << false << false << false << true;
+        QTest::newRow("random bytes as mp3 saved over a good file read among 2,100, read again")
+            << "random mp3" << "" << true << false << false << true << true;
     }
     void unplayablePress()
     {
@@ -123,6 +128,10 @@ private slots:
         QFETCH(bool, savedOver);
         QFETCH(bool, rapid);
         QFETCH(bool, unread);
+        QFETCH(bool, crowd);
+        // A file changed after a big show was read is read again at once;
+        // otherwise its new header is held unread until the press.
+        const bool held = unread && !crowd;
         const QString id = QStringLiteral("S");
         const QString other = QStringLiteral("O");   // a loop of the other tab
         DirectSoundEngine* ds = DirectSoundEngine::instance();
@@ -145,13 +154,13 @@ private slots:
         std::optional<TestSupport::SpecialFiles> special;
         QString why;
         if (unread)
-            giveChangedFile(file, &b, &why);
+            giveChangedFile(file, crowd, &b, &why);
         else
-            giveFile(file, savedOver, &b, &special, &why);
+            giveFile(file, savedOver, crowd, &b, &special, &why);
         if (QTest::currentTestFailed())
             return;
         QVERIFY(!ds->isReady(id));
-        QCOMPARE(AudioEngine::instance()->headKnown(b.audioPath), !unread || file.startsWith(QLatin1String("empty")));
+        QCOMPARE(AudioEngine::instance()->headKnown(b.audioPath), !held || file.startsWith(QLatin1String("empty")));
         w->onPlayRequested(record(other));
         QVERIFY(AudioEngine::instance()->isPlaying(other) || ds->isPlaying(other));
         QVERIFY(!ds->isReady(id));
@@ -166,7 +175,7 @@ private slots:
         w->onPlayRequested(record(id));
         // Refused up front when its file is known to be unplayable, else held.
         QCOMPARE(loggedSince(mark).filter(QStringLiteral("its stops wait until it is heard")).size(),
-                 qsizetype(unread && !rapid && why.isEmpty()));
+                 qsizetype(held && !rapid && why.isEmpty()));
         // Nothing shown playing, or stopped, before the sound is heard.
         QVERIFY(AudioEngine::instance()->isPlaying(other) || ds->isPlaying(other));
         QVERIFY(widget(w, other)->isPlaying());
@@ -219,8 +228,8 @@ private:
     // A press's file is read as a session's files are, long before it: the
     // row's file of its kind (see unplayablePress_data) into b's record, and
     // why a press of it is refused.
-    void giveFile(const QString& file, bool savedOver, ButtonData* b, std::optional<TestSupport::SpecialFiles>* special,
-                  QString* why)
+    void giveFile(const QString& file, bool savedOver, bool crowd, ButtonData* b,
+                  std::optional<TestSupport::SpecialFiles>* special, QString* why)
     {
         DirectSoundEngine* ds = DirectSoundEngine::instance();
         *why = QStringLiteral("Could not open file");
@@ -263,12 +272,16 @@ private:
         }
         if (!QTest::currentTestFailed())
             readHeads(b->audioPath);
+        if (crowd)
+            readBigShow();
     }
 
     // A file read as another version (a good one under a broken one's
     // name, or the other way round), saved over just before the press: its
-    // change is seen, its new header not read yet (the reads are held).
-    void giveChangedFile(const QString& file, ButtonData* b, QString* why)
+    // change is seen, its new header not read yet (the reads are held). In
+    // a crowd: read before a big show's files, and saved over after them,
+    // the reads going on; its new header is read at once.
+    void giveChangedFile(const QString& file, bool crowd, ButtonData* b, QString* why)
     {
         static int serial = 0;
         const QString ext = file == QLatin1String("random mp3") ? QStringLiteral(".mp3") : QStringLiteral(".wav");
@@ -282,15 +295,43 @@ private:
             return;
         readHeads(b->audioPath);
         QVERIFY(AudioEngine::instance()->headKnown(b->audioPath));
-        FileHeads::instance()->setHeld(true);
+        if (crowd)
+            readBigShow();
+        else
+            FileHeads::instance()->setHeld(true);
         if (plays)
             writeTone(b->audioPath, 2.0);
         else
             writeBytes(b->audioPath, file == QLatin1String("empty wav") ? QByteArray() : noise());
         KnownFiles::instance()->lookNow(b->audioPath);
+        if (crowd) {
+            QTRY_VERIFY_WITH_TIMEOUT(!FileHeads::instance()->busy(), 30000);
+            *why = QStringLiteral("The file is no sound this program can read");
+        }
         // Known by its size alone; what else is wrong only the start tells.
         if (file == QLatin1String("empty wav"))
             *why = QStringLiteral("The file is empty");
+    }
+
+    // A big show's files (10 ms of tone each), each read as at the show's
+    // load, every one known after. A folder of its own for each row, so
+    // that each row's are read anew.
+    void readBigShow()
+    {
+        constexpr int kShowFiles = 2100;
+        static int shows = 0;
+        const QString show = dir + QStringLiteral("/big-%1").arg(++shows);
+        QVERIFY(QDir().mkpath(show));
+        const QVector<qint16> tone = TestSupport::sine(440, 0.01, 2, 44100);
+        QStringList paths;
+        for (int i = 0; i < kShowFiles; ++i) {
+            paths << show + QStringLiteral("/%1.wav").arg(i);
+            QVERIFY(TestSupport::writeWav16(paths.last(), tone, 2, 44100));
+        }
+        AudioEngine::instance()->readHeadsAhead(paths);
+        QTRY_VERIFY_WITH_TIMEOUT(!FileHeads::instance()->busy(), 60000);
+        for (const QString& path : std::as_const(paths))
+            QVERIFY(AudioEngine::instance()->headKnown(path));
     }
 
     // The headers of a session's files are read ahead, off this thread, of
