@@ -20,6 +20,7 @@
 #include "AudioEngine.h"
 #include "BundleManager.h"
 #include "DirectSoundEngine.h"
+#include "KnownFiles.h"
 #include "EventLog.h"
 #include "OpLog.h"
 #include "PcmPlayer.h"
@@ -228,10 +229,9 @@ void MainWindow::connectEngineSignals(AudioEngine* audio, WasapiEngine* wasapi, 
             [this](const QString& device) { onAudioOutputLost(QStringLiteral("pre-decoded"), device); });
     connect(ds, &DirectSoundEngine::outputRestored, this,
             [this](const QString& device) { onAudioOutputRestored(QStringLiteral("pre-decoded"), device); });
-    connect(ds, &DirectSoundEngine::soundFilesAway, this,
-            [this](const QString& folder, const QStringList& ids) { onSoundFilesSeen(folder, ids, true); });
-    connect(ds, &DirectSoundEngine::soundFilesBack, this,
-            [this](const QString& folder, const QStringList& ids) { onSoundFilesSeen(folder, ids, false); });
+    // Queued: a burst is gathered on this thread, never inside a look.
+    connect(KnownFiles::instance(), &KnownFiles::filesSeen, this, &MainWindow::gatherFilesSeen,
+            Qt::QueuedConnection);
     connect(audio, &AudioEngine::outputLost, this,
             [this] { onAudioOutputLost(QStringLiteral("players"), QStringLiteral("sound server")); });
     connect(audio, &AudioEngine::outputRestored, this,

@@ -8,7 +8,9 @@
 #include <QFileInfo>
 #include <QListWidget>
 #include <QMediaDevices>
+#include <QMutex>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QtTest>
 
 #include <atomic>
@@ -204,6 +206,10 @@ private slots:
         QTest::newRow("pre-decoded, file renamed away") << "file away";
         QTest::newRow("pre-decoded, folder renamed away twice") << "folder away";
         QTest::newRow("pre-decoded, a second output's folder away, files deleted meanwhile") << "second output away";
+        QTest::newRow("pre-loading off, a folder away, files deleted meanwhile") << "second output away: pre-load off";
+        QTest::newRow("pre-decoded, a folder with long sounds on both outputs away") << "second output away: long";
+        QTest::newRow("pre-decoded, a second output's folder away, its loss seen in two parts")
+            << "second output away: told late";
         QTest::newRow("players, second output") << "second output";
         QTest::newRow("faded stop outlasting its timer") << "late fall";
     }
@@ -214,8 +220,8 @@ private slots:
             playsWhileAway();
         else if (how == QLatin1String("folder away"))
             folderAwayTold();
-        else if (how == QLatin1String("second output away"))
-            secondOutputAwayTold();
+        else if (how.startsWith(QLatin1String("second output away")))
+            secondOutputAwayTold(how.section(QStringLiteral(": "), 1));
         else if (how == QLatin1String("second output"))
             playerEndsOnSecondOutput();
         else if (how == QLatin1String("late fall"))
@@ -746,67 +752,172 @@ private:
     // file: its sounds cannot play while their folder is away, though the
     // pre-decoded engine holds them. One sound of the folder is on a tab of
     // the default output and plays from memory. Two files are deleted while
-    // the folder is away; its return names them.
-    void secondOutputAwayTold()
+    // the folder is away; its return names them. how: "" as said; "pre-load
+    // off": nothing is held in memory, and every sound cannot play; "long":
+    // two sounds too long to hold in memory, one on each tab, go to the
+    // players and are counted with the rest; "told late": the folder sends
+    // no notice, and the loss is seen in two parts, the second told more
+    // than a second after the first (as a sweep starved on a busy machine
+    // tells what it saw), and is still told once.
+    void secondOutputAwayTold(const QString& how)
     {
         DirectSoundEngine* ds = DirectSoundEngine::instance();
+        KnownFiles* files = KnownFiles::instance();
         Session& session = SessionManager::instance()->session();
-        const QString show = dir + QStringLiteral("/Show2");
+        const bool preload = how != QLatin1String("pre-load off");
+        const bool late = how == QLatin1String("told late");
+        const QString folderName = how.isEmpty() ? QStringLiteral("Show2")
+                                                 : QStringLiteral("Show-") + QString(how).replace(QLatin1Char(' '), QLatin1Char('-'));
+        const QString show = dir + QLatin1Char('/') + folderName;
         QVERIFY(QDir().mkpath(show));
+        A::preloadOn(w) = preload;
+        if (late)
+            files->setWatchLimit(0);
         TabData tab;
         tab.id = QStringLiteral("tab-show");
         tab.name = QStringLiteral("Show");
         tab.soundCard = QStringLiteral("second-output");
         QStringList ids;
-        for (int i = 1; i <= 6; ++i) {
+        const int count = how == QLatin1String("long") ? 8 : 6;
+        for (int i = 1; i <= count; ++i) {
             const QString id = QStringLiteral("X%1").arg(i);
             const QString path = show + QStringLiteral("/%1.wav").arg(id);
-            QVERIFY(TestSupport::writeWav16(path, TestSupport::sine(440, 0.1, 2, 44100), 2, 44100));
+            // X7 and X8 last 31 s: too long to be held in memory.
+            if (i > 6)
+                QVERIFY(TestSupport::writeWav16(path, TestSupport::sine(440, 31.0, 1, 8000), 1, 8000));
+            else
+                QVERIFY(TestSupport::writeWav16(path, TestSupport::sine(440, 0.1, 2, 44100), 2, 44100));
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadWrite));
             QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
-            if (i < 6)
+            files->lookNow(path);   // followed in this order
+            if (i < 6 || i == 8)
                 tab.buttons << button(id, path);
             else
                 session.tabs[1].buttons << button(id, path);   // the default output
-            ds->preload(id, path, 0, 0, 1.0f, false, 0, 0);
+            if (preload)
+                ds->preload(id, path, 0, 0, 1.0f, false, 0, 0);
             ids << id;
         }
+        // A file of the folder that no sound has, followed after the others.
+        const QString other = show + QStringLiteral("/other.wav");
+        QVERIFY(TestSupport::writeWav16(other, TestSupport::sine(440, 0.1, 2, 44100), 2, 44100));
+        files->lookNow(other);
         session.tabs << tab;
+        const int onDefault = count == 8 ? 2 : 1;
         auto forget = qScopeGuard([&] {
+            files->setLook({});
+            files->setWatchLimit(-1);
+            A::preloadOn(w) = true;
             QDir().rename(show + QStringLiteral(".away"), show);
-            SessionManager::instance()->session().tabs.removeLast();
-            SessionManager::instance()->session().tabs[1].buttons.removeLast();
+            Session& s = SessionManager::instance()->session();
+            s.tabs.removeLast();
+            for (int i = 0; i < onDefault; ++i)
+                s.tabs[1].buttons.removeLast();
             for (const QString& id : ids)
                 ds->evict(id);
         });
-        for (const QString& id : ids)
-            QTRY_VERIFY_WITH_TIMEOUT(ds->isReady(id), 30000);
+        if (preload)
+            for (const QString& id : ids)
+                QTRY_VERIFY_WITH_TIMEOUT(ds->isSettled(id), 30000);
         A::eventLog(w)->clear();
         TestSupport::takeToasts();
-        const QString where = QStringLiteral("(\u2026/%1/Show2)").arg(QFileInfo(dir).fileName());
-        const QString lost = QStringLiteral("6 sounds' files cannot be seen on disk %1: \"Sound X6\" plays from "
-                                            "memory; 5 cannot play until their files are back")
-                                 .arg(where);
+        const QString where = QStringLiteral("(\u2026/%1/%2)").arg(QFileInfo(dir).fileName(), folderName);
+        QString lost;
+        if (!preload)
+            lost = QStringLiteral("6 sounds' files cannot be seen on disk %1; they cannot play until their files are back")
+                       .arg(where);
+        else
+            lost = QStringLiteral("%1 sounds' files cannot be seen on disk %2: \"Sound X6\" plays from "
+                                  "memory; %3 cannot play until their files are back")
+                       .arg(count)
+                       .arg(where)
+                       .arg(count - 1);
+
+        // Told late: the sweep's first look at a file of the folder gone
+        // waits while two other files are seen gone here and told at once;
+        // the sweep then sees the rest gone, and its look at the other file,
+        // its last, waits until the loss is told.
+        struct Late
+        {
+            QSemaphore atFirst, go, told;
+            QMutex mx;
+            QString first;
+            bool early = false;
+        };
+        const auto split = std::make_shared<Late>();
+        const auto release = qScopeGuard([split] {
+            split->go.release(100);
+            split->told.release(100);
+        });
+        if (late) {
+            files->setLook([split, show, other](const QString& p) {
+                if (QThread::currentThread()->objectName() == QLatin1String("KnownFiles sweep") && p.startsWith(show)
+                    && !QFileInfo::exists(show)) {
+                    bool wait = false;
+                    bool hold = false;
+                    {
+                        QMutexLocker lock(&split->mx);
+                        wait = p != other && split->first.isEmpty();
+                        if (wait)
+                            split->first = p;
+                        hold = p == other && split->early;
+                    }
+                    if (wait) {
+                        split->atFirst.release();
+                        split->go.acquire();
+                    } else if (hold) {
+                        split->told.tryAcquire(1, 10000);
+                    }
+                }
+                return FileCheck::stampOf(p);
+            });
+        }
         QVERIFY(QDir().rename(show, show + QStringLiteral(".away")));
+        if (late) {
+            QVERIFY(split->atFirst.tryAcquire(1, 15000));
+            QStringList seenHere;
+            {
+                QMutexLocker lock(&split->mx);
+                for (int i = 1; i <= 6 && seenHere.size() < 2; ++i)
+                    if (show + QStringLiteral("/X%1.wav").arg(i) != split->first)
+                        seenHere << show + QStringLiteral("/X%1.wav").arg(i);
+                split->early = true;
+            }
+            for (const QString& path : std::as_const(seenHere))
+                QVERIFY(!files->lookNow(path).exists());
+            split->go.release();
+        }
         QTRY_VERIFY2_WITH_TIMEOUT(logLines(QStringLiteral("Audio: ") + lost).size() == 1,
                                   qPrintable(logLines().join(QStringLiteral(" | "))), 15000);
         QStringList toasts;
         QTRY_VERIFY((toasts << TestSupport::takeToasts()).filter(QStringLiteral("cannot be seen")).size() == 1);
         QCOMPARE(toasts.filter(QStringLiteral("cannot be seen")).first(), QStringLiteral("⚠  ") + lost);
+        if (late) {
+            split->told.release(100);
+            // Whatever else is to come of it has come by then.
+            QTest::qWait(DirectSoundEngine::kSeenHoldMs);
+            QVERIFY2(logLines(QStringLiteral("cannot be seen")).size() == 1,
+                     qPrintable(logLines().join(QStringLiteral(" | "))));
+            QCOMPARE((toasts << TestSupport::takeToasts()).filter(QStringLiteral("cannot be seen")).size(), 1);
+        }
 
         QVERIFY(QFile::remove(show + QStringLiteral(".away/X2.wav")));
         QVERIFY(QFile::remove(show + QStringLiteral(".away/X6.wav")));
         QVERIFY(QDir().rename(show + QStringLiteral(".away"), show));
-        const QString back = QStringLiteral("4 sounds' files are back on disk %1").arg(where);
+        const QString back = QStringLiteral("%1 sounds' files are back on disk %2").arg(count - 2).arg(where);
         QTRY_COMPARE_WITH_TIMEOUT(logLines(QStringLiteral("Audio: ") + back).size(), 1, 15000);
         QCOMPARE(logLines(QStringLiteral("still missing")).size(), 2);
-        QCOMPARE(logLines(QStringLiteral("Audio: The file of \"Sound X2\" is still missing (\u2026/Show2/X2.wav); "
-                                         "the sound cannot play until its file is back"))
+        QCOMPARE(logLines(QStringLiteral("Audio: The file of \"Sound X2\" is still missing (\u2026/%1/X2.wav); "
+                                         "the sound cannot play until its file is back")
+                              .arg(folderName))
                      .size(),
                  1);
-        QCOMPARE(logLines(QStringLiteral("Audio: The file of \"Sound X6\" is still missing (\u2026/Show2/X6.wav); "
-                                         "the sound plays from memory until the program closes"))
+        const QString x6 = preload ? QStringLiteral("plays from memory until the program closes")
+                                   : QStringLiteral("cannot play until its file is back");
+        QCOMPARE(logLines(QStringLiteral("Audio: The file of \"Sound X6\" is still missing (\u2026/%1/X6.wav); "
+                                         "the sound %2")
+                              .arg(folderName, x6))
                      .size(),
                  1);
         QTRY_VERIFY((toasts << TestSupport::takeToasts()).filter(QStringLiteral("back on disk")).size() == 1);
