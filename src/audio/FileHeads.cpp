@@ -44,21 +44,12 @@ FileHeads::FileHeads()
 {
     if (QCoreApplication* app = QCoreApplication::instance(); app && QThread::currentThread() != app->thread())
         moveToThread(app->thread());
-    // A file asked about (each keeps its facts, so none is missed here) and
-    // seen other than it was is read again, on the reading thread, straight
-    // from the thread that saw it: the window's thread is not asked.
+    // A file seen other than it was is read again, whether its facts were
+    // asked for before or not: what is kept follows the files KnownFiles
+    // knows. On the reading thread, straight from the thread that saw it:
+    // the window's thread is not asked.
     connect(
-        KnownFiles::instance(), &KnownFiles::filesSeen, this,
-        [this](const QStringList& paths) {
-            QStringList known;
-            {
-                std::lock_guard lock(m_mx);
-                for (const QString& path : paths)
-                    if (m_heads.contains(path))
-                        known << path;
-            }
-            readAhead(known);
-        },
+        KnownFiles::instance(), &KnownFiles::filesSeen, this, [this](const QStringList& paths) { readAhead(paths); },
         Qt::DirectConnection);
 }
 

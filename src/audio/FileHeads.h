@@ -19,10 +19,11 @@
 // version is not known, and the press is not held up for it: it asks for a
 // read and goes on.
 //
-// The facts of every file asked about are kept for as long as the program
-// runs, as KnownFiles keeps each such file's stamp: what is kept grows with
-// the files the sessions hold, never past them, and a big show's files are
-// all known. A file is read again whenever KnownFiles sees it changed.
+// The facts of every file read are kept for as long as the program runs, as
+// KnownFiles keeps each file's stamp: what is kept is bounded by the files
+// the program plays (those of the sessions it held, and any file pressed),
+// not by a count, so a big show's files are all known. A file is read again
+// whenever KnownFiles sees it changed, whether read before or not.
 //
 // The reads run one after another on a thread of the standing set; a file on
 // a slow or hung share holds only the reads behind it.
