@@ -493,10 +493,10 @@ bool DirectSoundEngine::isStale(const QString& id) const
 }
 
 // A ready sound whose file went away goes on playing from memory. Each loss
-// is told once, and so is each return. A folder renamed away comes as one
-// notice from the look that saw it; the notices of a burst (the watcher and
-// the sweep can each see part of it) are gathered here on the GUI thread and
-// told together, by what KnownFiles last saw.
+// is logged once, and so is each return (the window tells the operator). A
+// folder renamed away comes as one notice from the look that saw it; the
+// notices of a burst (the watcher and the sweep can each see part of it)
+// are gathered here on the GUI thread, by what KnownFiles last saw.
 void DirectSoundEngine::onFilesSeen(const QStringList& paths)
 {
     for (const QString& path : paths)
@@ -528,62 +528,33 @@ QHash<QString, QStringList> DirectSoundEngine::idsByFile(const QSet<QString>& fi
     return ids;
 }
 
-namespace {
-
-QString folderOfFile(const QString& path)
+QHash<QString, QStringList> DirectSoundEngine::soundsByFile() const
 {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return slash > 0 ? path.left(slash) : QStringLiteral("/");
-}
-
-} // namespace
-
-QMap<QString, QStringList> DirectSoundEngine::awayIn(const QString& folder) const
-{
-    QSet<QString> files;
-    for (const QString& path : m_awayFiles)
-        if (folderOfFile(path) == folder)
-            files.insert(path);
-    const QHash<QString, QStringList> idsOf = idsByFile(files);
-    QMap<QString, QStringList> away;
-    for (auto it = idsOf.cbegin(); it != idsOf.cend(); ++it) {
-        QStringList ids = *it;
-        ids.sort();
-        away.insert(it.key(), ids);
-    }
-    return away;
+    QHash<QString, QStringList> ids;
+    QMutexLocker lock(&m_slotMutex);
+    for (auto it = m_slots.cbegin(); it != m_slots.cend(); ++it)
+        if (it->master)
+            ids[it->path] << it.key();
+    return ids;
 }
 
 void DirectSoundEngine::onSeenGathered()
 {
     const QSet<QString> files = std::exchange(m_seenGathered, {});
     const QHash<QString, QStringList> idsOf = idsByFile(files);
-    // By folder, in order, for one emission each.
-    QMap<QString, QStringList> away;
-    QMap<QString, QStringList> back;
     for (const QString& path : files) {
         const QStringList ids = idsOf.value(path);
         if (!KnownFiles::instance()->lastSeen(path).exists()) {
-            // Only the files of sounds held here: a file nothing here was
-            // made from plays through the players, which say what they find.
+            // Only the files of sounds held here: the window tells the
+            // operator of every sound of the session.
             if (ids.isEmpty() || m_awayFiles.contains(path))
                 continue;
             m_awayFiles.insert(path);
             for (const QString& id : ids)
                 VX_LOG(QStringLiteral("[DSE] %1 cannot be seen on disk; %2 plays from memory").arg(path, id));
-            away[folderOfFile(path)] << ids;
         } else if (m_awayFiles.remove(path) && !ids.isEmpty()) {
             VX_LOG(QStringLiteral("[DSE] %1 is back on disk").arg(path));
-            back[folderOfFile(path)] << ids;
         }
-    }
-    for (auto it = away.begin(); it != away.end(); ++it) {
-        it->sort();
-        emit soundFilesAway(it.key(), *it);
-    }
-    for (auto it = back.begin(); it != back.end(); ++it) {
-        it->sort();
-        emit soundFilesBack(it.key(), *it);
     }
 }
 

@@ -75,9 +75,8 @@ public:
     // they were built from (replaced, rewritten or grown since): not ready,
     // and the next preload of the id decodes it anew.
     bool isStale(const QString& id) const;
-    // The sounds held here whose files in folder went out of sight and have
-    // not come back, by file, each file's ids sorted. GUI thread.
-    QMap<QString, QStringList> awayIn(const QString& folder) const;
+    // The ids of the sounds held here, by the file each was made from.
+    QHash<QString, QStringList> soundsByFile() const;
     // Ready, or its last preload ended without buffers (the file did not
     // decode, or its range does not fit the window): nothing more will come
     // of waiting for it.
@@ -208,12 +207,6 @@ signals:
     void outputLost(QString device);
     // An output opened again after outputLost.
     void outputRestored(QString device);
-    // Files of sounds held here went out of sight (soundFilesAway) or came
-    // back (soundFilesBack): once per loss and once per return, the notices
-    // of a burst gathered into one emission per folder, with the ids of the
-    // sounds whose files they are.
-    void soundFilesAway(QString folder, QStringList ids);
-    void soundFilesBack(QString folder, QStringList ids);
 
 private slots:
     void onPositionTick();

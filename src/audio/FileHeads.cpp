@@ -4,7 +4,6 @@
 #include <QThread>
 
 #include <algorithm>
-#include <vector>
 
 #include "KnownFiles.h"
 #include "OpLog.h"
@@ -45,20 +44,12 @@ FileHeads::FileHeads()
 {
     if (QCoreApplication* app = QCoreApplication::instance(); app && QThread::currentThread() != app->thread())
         moveToThread(app->thread());
-    // A file seen other than it was is read again, on the reading thread,
-    // straight from the thread that saw it: the window's thread is not asked.
+    // A file seen other than it was is read again, whether its facts were
+    // asked for before or not: what is kept follows the files KnownFiles
+    // knows. On the reading thread, straight from the thread that saw it:
+    // the window's thread is not asked.
     connect(
-        KnownFiles::instance(), &KnownFiles::filesSeen, this,
-        [this](const QStringList& paths) {
-            QStringList known;
-            {
-                std::lock_guard lock(m_mx);
-                for (const QString& path : paths)
-                    if (m_heads.contains(path))
-                        known << path;
-            }
-            readAhead(known);
-        },
+        KnownFiles::instance(), &KnownFiles::filesSeen, this, [this](const QStringList& paths) { readAhead(paths); },
         Qt::DirectConnection);
 }
 
@@ -80,11 +71,11 @@ bool FileHeads::find(const QString& path, Head* head) const
     std::lock_guard lock(m_mx);
     const auto it = m_heads.constFind(path);
     if (!seenOnce || (it == m_heads.constEnd() && now.exists())
-        || (it != m_heads.constEnd() && KnownFiles::changed(it->head.stamp, now)))
+        || (it != m_heads.constEnd() && KnownFiles::changed(it->stamp, now)))
         return false;
     // Not there: what is known is that, and what was read of it before.
     if (head)
-        *head = it != m_heads.constEnd() ? it->head : Head{};
+        *head = it != m_heads.constEnd() ? *it : Head{};
     return true;
 }
 
@@ -95,7 +86,7 @@ bool FileHeads::upToDate(const QString& path) const
     bool seenOnce = false;
     const FileCheck::Stamp now = KnownFiles::instance()->lastSeen(path, &seenOnce);
     const auto it = m_heads.constFind(path);
-    return seenOnce && it != m_heads.constEnd() && it->head.stamp == now;
+    return seenOnce && it != m_heads.constEnd() && it->stamp == now;
 }
 
 // Under m_mx. A path already waiting keeps its place.
@@ -162,20 +153,10 @@ void FileHeads::drain()
 }
 
 // Under m_mx. In the place of the facts of the file's earlier version, if
-// any; past kMaxHeads the quarter read longest ago go.
+// any. Nothing else goes: every file asked about keeps its facts.
 void FileHeads::store(const QString& path, const Head& head)
 {
-    m_heads.insert(path, {head, ++m_reads});
-    if (m_heads.size() <= kMaxHeads)
-        return;
-    std::vector<quint64> ages;
-    ages.reserve(size_t(m_heads.size()));
-    for (const Entry& e : std::as_const(m_heads))
-        ages.push_back(e.readAt);
-    const auto cut = ages.begin() + std::ptrdiff_t(ages.size() / 4);
-    std::nth_element(ages.begin(), cut, ages.end());
-    const quint64 below = *cut;
-    m_heads.removeIf([below](const auto& it) { return it.value().readAt < below; });
+    m_heads.insert(path, head);
 }
 
 void FileHeads::readHead(const QString& path, Head* head)

@@ -19,6 +19,12 @@
 // version is not known, and the press is not held up for it: it asks for a
 // read and goes on.
 //
+// The facts of every file read are kept for as long as the program runs, as
+// KnownFiles keeps each file's stamp: what is kept is bounded by the files
+// the program plays (those of the sessions it held, and any file pressed),
+// not by a count, so a big show's files are all known. A file is read again
+// whenever KnownFiles sees it changed, whether read before or not.
+//
 // The reads run one after another on a thread of the standing set; a file on
 // a slow or hung share holds only the reads behind it.
 class FileHeads : public QObject
@@ -32,9 +38,6 @@ public:
         QString refusal;              // why it cannot play; empty: it may
         FileCheck::Stamp stamp;       // the version these facts are of
     };
-
-    // The most files whose facts are kept; past it the longest unread go.
-    static constexpr int kMaxHeads = 2048;
 
     static FileHeads* instance();
 
@@ -64,11 +67,6 @@ public:
 
 private:
     FileHeads();
-    struct Entry
-    {
-        Head head;
-        quint64 readAt = 0;   // which read stored it; lower is older
-    };
     // What the header says, and why the file cannot play when it cannot:
     // the media back end would take such a file, be heard as started, and
     // fail or end at once a moment later.
@@ -84,10 +82,9 @@ private:
 
     mutable std::mutex m_mx;
     std::condition_variable m_released;
-    QHash<QString, Entry> m_heads;
+    QHash<QString, Head> m_heads;
     QStringList m_waiting;
     QSet<QString> m_waitingSet;
-    quint64 m_reads = 0;
     bool m_draining = false;
     int m_underWay = 0;
     bool m_held = false;

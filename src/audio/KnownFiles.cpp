@@ -369,11 +369,11 @@ KnownFiles::Looked KnownFiles::keep(const QString& path, const FileCheck::Stamp&
         QMutexLocker lock(&m_mx);
         auto it = m_seen.find(path);
         if (it == m_seen.end()) {
-            m_seen.insert(path, {seen.stamp, ticket});
+            m_seen.insert(path, {seen.stamp, ticket, stamp.exists()});
             seen.isNew = true;
         } else if (it->ticket < ticket) {
             seen.differs = !(it->stamp == seen.stamp);
-            *it = {seen.stamp, ticket};
+            *it = {seen.stamp, ticket, it->wasThere || stamp.exists()};
         }
     }
     return seen;
@@ -394,6 +394,13 @@ FileCheck::Stamp KnownFiles::lastSeen(const QString& path, bool* known) const
     if (known)
         *known = it != m_seen.constEnd();
     return it != m_seen.constEnd() ? it->stamp : FileCheck::Stamp{};
+}
+
+bool KnownFiles::seenThereOnce(const QString& path) const
+{
+    QMutexLocker lock(&m_mx);
+    const auto it = m_seen.constFind(path);
+    return it != m_seen.constEnd() && it->wasThere;
 }
 
 bool KnownFiles::changedSince(const QString& path, const FileCheck::Stamp& was) const

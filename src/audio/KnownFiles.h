@@ -48,6 +48,9 @@ public:
     // The stamp as last seen; never touches the disk. *known (when given)
     // is false for a path never looked at, whose stamp is that of none.
     FileCheck::Stamp lastSeen(const QString& path, bool* known = nullptr) const;
+    // Whether any look saw the file there: one missing since its first look
+    // was never lost. Never touches the disk.
+    bool seenThereOnce(const QString& path) const;
     // changed(was, lastSeen(path)); false for a path never looked at.
     bool changedSince(const QString& path, const FileCheck::Stamp& was) const;
     // The stamp as last seen, or for a path never looked at, a look now
@@ -103,6 +106,7 @@ private:
     {
         FileCheck::Stamp stamp;
         quint64 ticket = 0;   // which look saw it; later looks have greater ones
+        bool wasThere = false;   // some look kept saw it there
     };
     struct Looked
     {

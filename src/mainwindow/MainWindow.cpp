@@ -21,6 +21,7 @@
 #include "BundleManager.h"
 #include "DirectSoundEngine.h"
 #include "EventLog.h"
+#include "KnownFiles.h"
 #include "OpLog.h"
 #include "PcmPlayer.h"
 #include "ScreenFit.h"
@@ -230,10 +231,9 @@ void MainWindow::connectEngineSignals(AudioEngine* audio, WasapiEngine* wasapi, 
             [this](const QString& device) { onAudioOutputRestored(QStringLiteral("pre-decoded"), device); });
     connect(ds, &DirectSoundEngine::preloadDone, this, &MainWindow::onPreloadEnded, Qt::QueuedConnection);
     connect(ds, &DirectSoundEngine::preloadFailed, this, &MainWindow::onPreloadEnded, Qt::QueuedConnection);
-    connect(ds, &DirectSoundEngine::soundFilesAway, this,
-            [this](const QString& folder, const QStringList& ids) { onSoundFilesSeen(folder, ids, true); });
-    connect(ds, &DirectSoundEngine::soundFilesBack, this,
-            [this](const QString& folder, const QStringList& ids) { onSoundFilesSeen(folder, ids, false); });
+    // Queued: a burst is gathered on this thread, never inside a look.
+    connect(KnownFiles::instance(), &KnownFiles::filesSeen, this, &MainWindow::gatherFilesSeen,
+            Qt::QueuedConnection);
     connect(audio, &AudioEngine::outputLost, this,
             [this] { onAudioOutputLost(QStringLiteral("players"), QStringLiteral("sound server")); });
     connect(audio, &AudioEngine::outputRestored, this,

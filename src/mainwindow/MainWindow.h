@@ -252,7 +252,7 @@ public slots:
     // The event log's line for sounds of one folder whose files went out of
     // sight (away) or came back: which of them play from memory and which
     // cannot play meanwhile; at a return, each file still missing. The
-    // toast of the burst follows once the engine has told every folder.
+    // toast of the burst follows once every folder is told.
     void onSoundFilesSeen(const QString& folder, const QStringList& ids, bool away);
     // Whether a press of the sound plays it from memory now, rather than
     // through the players, which read its file.
@@ -785,8 +785,18 @@ private:
     QTimer* serverBackTimer = nullptr;
     // Whether the loss of the players' sound server for this run was told.
     bool playersGoneShown = false;
-    // Sounds whose files went away or came back in the burst the engine is
-    // telling now, for its one toast each way.
+    // Files seen gone or back (KnownFiles), gathered into one burst, then
+    // told for every sound of the session and every sound in memory.
+    void gatherFilesSeen(const QStringList& paths);
+    void tellFilesSeen();
+    QHash<QString, QStringList> soundsByFile() const;
+    QSet<QString> filesSeenGathered;
+    QTimer* filesSeenTimer = nullptr;
+    QElapsedTimer filesSeenSince;
+    // The files told away and not told back yet.
+    QSet<QString> filesToldAway;
+    // Sounds whose files went away or came back in the burst being told
+    // now, for its one toast each way.
     struct FilesSeenBurst
     {
         QStringList folders;

@@ -7,8 +7,12 @@
 #include <QMap>
 #include <QTimer>
 
+#include <algorithm>
+
 #include "DirectSoundEngine.h"
 #include "EventLog.h"
+#include "KnownFiles.h"
+#include "SessionManager.h"
 
 namespace {
 
@@ -16,6 +20,12 @@ namespace {
 constexpr int kNamedAtMost = 3;
 constexpr int kAwayToastMs = 6000;
 constexpr int kBackToastMs = 4000;
+
+QString folderOfFile(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash > 0 ? path.left(slash) : QStringLiteral("/");
+}
 
 // A folder as the event log names it: its last two names, which tell a
 // show's folder and the disk or share it lies on, without the rest.
@@ -118,10 +128,95 @@ QString burstWhere(const QStringList& folders)
 
 } // namespace
 
+// Notices of files gone or back are gathered until none came for a while
+// (or for so long at most: a slow share's looks trickle in), then told
+// together.
+void MainWindow::gatherFilesSeen(const QStringList& paths)
+{
+    if (!filesSeenTimer) {
+        filesSeenTimer = new QTimer(this);
+        filesSeenTimer->setObjectName(QStringLiteral("filesSeen"));
+        filesSeenTimer->setSingleShot(true);
+        connect(filesSeenTimer, &QTimer::timeout, this, &MainWindow::tellFilesSeen);
+    }
+    if (filesSeenGathered.isEmpty())
+        filesSeenSince.start();
+    for (const QString& path : paths)
+        filesSeenGathered.insert(path);
+    const qint64 left = DirectSoundEngine::kSeenHoldMs - filesSeenSince.elapsed();
+    filesSeenTimer->start(int(std::clamp<qint64>(left, 0, DirectSoundEngine::kSeenQuietMs)));
+}
+
+// Every sound a press may play, by its file: the session's buttons, on
+// whatever path a press takes them, and the sounds the pre-decoded engine
+// holds.
+QHash<QString, QStringList> MainWindow::soundsByFile() const
+{
+    QHash<QString, QStringList> sounds;
+    QSet<QString> ids;
+    for (const TabData& tab : SessionManager::instance()->session().tabs)
+        for (const ButtonData& b : tab.buttons)
+            if (!b.audioPath.isEmpty() && !b.audioPath.startsWith(QLatin1String("http")) && !ids.contains(b.id)) {
+                ids.insert(b.id);
+                sounds[b.audioPath] << b.id;
+            }
+    // A sound in memory that no button has (any more) plays as one on the
+    // default output would.
+    const QHash<QString, QStringList> held = DirectSoundEngine::instance()->soundsByFile();
+    for (auto it = held.cbegin(); it != held.cend(); ++it)
+        for (const QString& id : *it)
+            if (!ids.contains(id)) {
+                ids.insert(id);
+                sounds[it.key()] << id;
+            }
+    return sounds;
+}
+
 // The operator learns here, not at the next start, that a show's files went
 // away: the sounds a press plays from memory play on, those a press plays
 // through the players (a tab or button on a second output, pre-loading
-// switched off) cannot start until the files are back.
+// switched off, a sound too long to hold in memory) cannot start until the
+// files are back. A burst is told by folder, each folder once: every sound
+// of it whose file is seen gone (or back) by then is told with it, also one
+// whose notice is still on its way from a look that saw it.
+void MainWindow::tellFilesSeen()
+{
+    const QSet<QString> files = std::exchange(filesSeenGathered, {});
+    QSet<QString> folders;
+    for (const QString& path : files)
+        folders.insert(folderOfFile(path));
+    QHash<QString, QStringList> sounds = soundsByFile();
+    KnownFiles* known = KnownFiles::instance();
+    // By folder, in order, for one line each.
+    QMap<QString, QStringList> away;
+    QMap<QString, QStringList> back;
+    for (auto it = sounds.cbegin(); it != sounds.cend(); ++it) {
+        const QString& path = it.key();
+        const QString folder = folderOfFile(path);
+        if (!folders.contains(folder))
+            continue;
+        bool seen = false;
+        const bool there = known->lastSeen(path, &seen).exists();
+        // A file missing since it was first looked at was never lost.
+        if (seen && !there && known->seenThereOnce(path) && !filesToldAway.contains(path)) {
+            filesToldAway.insert(path);
+            away[folder] << *it;
+        } else if (there && filesToldAway.remove(path)) {
+            back[folder] << *it;
+        }
+    }
+    // Files whose sounds are all gone from the session are forgotten.
+    filesToldAway.removeIf([&sounds](const QString& path) { return !sounds.contains(path); });
+    for (auto it = away.begin(); it != away.end(); ++it) {
+        it->sort();
+        onSoundFilesSeen(it.key(), *it, true);
+    }
+    for (auto it = back.begin(); it != back.end(); ++it) {
+        it->sort();
+        onSoundFilesSeen(it.key(), *it, false);
+    }
+}
+
 void MainWindow::onSoundFilesSeen(const QString& folder, const QStringList& ids, bool away)
 {
     if (ids.isEmpty())
@@ -145,23 +240,30 @@ void MainWindow::onSoundFilesSeen(const QString& folder, const QStringList& ids,
 // moved while away), each with what becomes of its sounds.
 void MainWindow::logStillMissing(const QString& folder)
 {
-    const QMap<QString, QStringList> missing = DirectSoundEngine::instance()->awayIn(folder);
-    for (auto it = missing.cbegin(); it != missing.cend(); ++it) {
-        for (const QString& id : *it) {
+    QStringList missing;
+    for (const QString& path : std::as_const(filesToldAway))
+        if (folderOfFile(path) == folder)
+            missing << path;
+    missing.sort();
+    const QHash<QString, QStringList> sounds = soundsByFile();
+    for (const QString& path : std::as_const(missing)) {
+        QStringList ids = sounds.value(path);
+        ids.sort();
+        for (const QString& id : std::as_const(ids)) {
             ++filesBackBurst.stillMissing;
             const QString fate = playsFromMemory(id) ? QStringLiteral("plays from memory until the program closes")
                                                      : QStringLiteral("cannot play until its file is back");
             if (eventLog)
                 eventLog->log(QStringLiteral("Audio"),
                               QStringLiteral("The file of \"%1\" is still missing (%2); the sound %3")
-                                  .arg(playbackTitle(id), shortFolder(it.key()), fate),
+                                  .arg(playbackTitle(id), shortFolder(path), fate),
                               QStringLiteral("warn"));
         }
     }
 }
 
-// The engine tells a burst folder by folder, one call after another: the
-// toast waits for the last of them.
+// A burst is told folder by folder, one call after another: the toast waits
+// for the last of them.
 void MainWindow::queueFilesSeenToast()
 {
     if (filesSeenToastQueued)

@@ -1145,7 +1145,9 @@ private slots:
     // made as slow as on a share: after each, the sweep rests three times
     // as long as it took, so the next begins no sooner than twice that. "A
     // hung look asked for": right before the save, the file on the share
-    // the sweep hangs on is asked to be looked at again.
+    // the sweep hangs on is asked to be looked at again; made ready again,
+    // the file is saved over once more, and that save too is known from its
+    // notice.
     bool readyThenSavedOver(const QString& path, const QString& check, double seconds, double trimIn,
                             double trimOut, bool loop)
     {
@@ -1208,7 +1210,8 @@ private slots:
         // sweep still hangs on its own look there), until the row ends.
         const auto hung = std::make_shared<QSemaphore>(0);
         const auto unhang = qScopeGuard([hung] { hung->release(); });
-        if (check.endsWith("a hung look asked for")) {
+        const bool hungAsked = check.endsWith("a hung look asked for");
+        if (hungAsked) {
             QThread* gui = QThread::currentThread();
             const QString stuck = stuckOnShare();
             files->setLook([gui, hung, stuck](const QString& p) {
@@ -1249,9 +1252,12 @@ private slots:
             }
             return files->refusedWatches(path) <= 1;
         }
-        if (!throughNew)
+        if (!throughNew && !hungAsked)
             return true;
-        // The new file is watched in its turn.
+        // The new file is watched in its turn. The look asked for hangs on
+        // the sweep's thread, and the next save is known as soon as the
+        // first: had it hung where the notices are looked at, a save looked
+        // at together with it could still have been known, but none after.
         if (!readyNow() || !writeHeardWav(path, seconds)
             || !QTest::qWaitFor([&] { return e->isStale("h"); }, kKnownWithinMs))
             return false;
