@@ -1273,7 +1273,10 @@ private slots:
         const qint64 playedAt = rec.mixedMs();
         RunReports reports(e);
         reports.played();
+        // Pressed while the reads are held: nothing can be read meanwhile.
+        FileHeads::instance()->setHeld(unread);
         e.play(b, device);
+        FileHeads::instance()->setHeld(false);
         QTimer grow;   // a quarter of a second more every 50 ms
         QObject::connect(&grow, &QTimer::timeout, [&] {
             QFile f(file);
@@ -1634,8 +1637,10 @@ private slots:
         ButtonData b = button("bad", path);
         b.trimStart = trimIn;
         e.cancelFade("bad");
+        FileHeads::instance()->setHeld(unread);   // nothing can be read meanwhile
         e.playRapid(b, device);
         e.notifyPlay("bad");
+        FileHeads::instance()->setHeld(false);
         QVERIFY(stopped.wait(15000));
         QCOMPARE(events, QStringList({"started", "started", "error", "stopped"}));
         QVERIFY(!said.isEmpty());
