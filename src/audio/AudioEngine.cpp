@@ -47,6 +47,8 @@ AudioEngine::AudioEngine(QObject* parent)
     connect(m_players, &Players::serverAnswers, this, &AudioEngine::serverAnswersAgain);
     connect(m_players, &Players::serverStalled, this, &AudioEngine::serverStalled);
     LoopStream::prepareThreads();
+    // Queued: told from the reading thread.
+    connect(FileHeads::instance(), &FileHeads::headRead, this, &AudioEngine::headRead);
 }
 
 AudioEngine::~AudioEngine()
@@ -129,6 +131,7 @@ QUrl AudioEngine::sourceUrl(const QString& path)
 void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool prepareOnly)
 {
     const bool announce = std::exchange(m_announceStart, true);
+    const bool mayWait = !std::exchange(m_goOnUnread, false);
     // What the player or stream this press replaces held goes back to the
     // system once it has gone.
     HeapUse::trimSoon();
@@ -152,11 +155,11 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     }
     if (!prepareOnly && m_outputLost) {
         VX_LOG(QStringLiteral("[AudioEngine] output lost; not playing ") + id);
-        reportFailedStart(id, m_players->isGone() ? tr("long sounds and music are off until the program is restarted")
-                                           : tr("The audio output was lost"));
+        reportFailedStart(id, lostOutputRefusal());
         return;
     }
 
+    dropHeadWait(id);
     killStopFade(id);
     // An old slot under this id ends now; a fade of it must never reach the new one.
     if (m_slots.contains(id))
@@ -180,7 +183,9 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
     // this program decodes, a trim-in at or past the end (a file saved over
     // by a shorter one): the back end would end it at once, or fail it a
     // moment later, so it is reported as a file that cannot be played. Only
-    // a header read ahead tells (see FileHeads); an unread one is tried.
+    // a header read tells (see FileHeads): the press waits for an unread one.
+    if (!prepareOnly && mayWait && waitForHead(button, dev, announce))
+        return;
     if (!prepareOnly && !path.startsWith(QLatin1String("http"))) {
         const QString head = fileHeadOf(path).refusal;
         const QString refusal = head.isEmpty() ? trimRefusal(button) : head;
@@ -251,7 +256,13 @@ void AudioEngine::play(const ButtonData& button, const QString& deviceId, bool p
 QString AudioEngine::startRefusal(const ButtonData& button)
 {
     const QString& path = button.audioPath;
-    if (path.isEmpty() || path.startsWith(QLatin1String("http")))
+    if (path.isEmpty())
+        return {};
+    // As play finds it: a server gone since the last look is lost now.
+    checkServer();
+    if (m_outputLost)
+        return lostOutputRefusal();
+    if (path.startsWith(QLatin1String("http")))
         return {};
     // The file as last seen (a path never looked at is left to its read
     // ahead and to the start): no player is made for one that is not there.
@@ -597,6 +608,10 @@ void AudioEngine::stopAtOnce(const QString& id)
 
 void AudioEngine::stop(const QString& id)
 {
+    if (dropHeadWait(id)) {
+        emitStoppedAndMaybeAll(id);
+        return;
+    }
     PlaybackSlot* s = slotFor(id);
     if (!s)
         return;
@@ -640,6 +655,11 @@ void AudioEngine::stopAll()
         t->deleteLater();
     }
     m_stopFades.clear();
+    const QList<QString> waits = m_headWaits.keys();
+    for (const QString& id : waits) {
+        dropHeadWait(id);
+        emit playStopped(id);
+    }
     const QList<QString> ids = m_slots.keys();
     for (const QString& id : ids) {
         PlaybackSlot* s = slotFor(id);
@@ -649,7 +669,7 @@ void AudioEngine::stopAll()
         removeSlot(id);
         emit playStopped(id);
     }
-    if (!ids.isEmpty())
+    if (!ids.isEmpty() || !waits.isEmpty())
         emit allStopped();
 }
 
@@ -665,6 +685,8 @@ void AudioEngine::panic()
         t->deleteLater();
     }
     m_stopFades.clear();
+    for (const QString& id : m_headWaits.keys())
+        dropHeadWait(id);
     const QList<PlaybackSlot*> all = m_slots.values();
     m_slots.clear();
     for (PlaybackSlot* s : all) {
@@ -762,7 +784,7 @@ void AudioEngine::notifyStop(const QString& id)
 bool AudioEngine::isPlaying(const QString& id) const
 {
     const PlaybackSlot* s = m_slots.value(id);
-    return s && s->active;
+    return (s && s->active) || m_headWaits.contains(id);
 }
 
 QList<QString> AudioEngine::playingIds() const

@@ -227,6 +227,11 @@ public:
     // end would be timed from a guessed start delay; a file of 40 ms or
     // less is not heard at all there.
     static constexpr int kShortSoundMs = kHeardSpanMs + kReportSpacingMs;
+    // A press whose file's header is not read yet waits for the read (on a
+    // thread of its own) and is then played, or refused, as any other; one
+    // whose read has not answered in this time (a hung share) is tried as
+    // it is. Its timer is a child of the engine named "headWait".
+    static constexpr int kHeadWaitMs = 2000;
 
     explicit AudioEngine(QObject* parent = nullptr);
     ~AudioEngine() override;
@@ -241,8 +246,10 @@ public:
     // the file's last-seen stamp and its header tell: a file that is not
     // there (or no regular file), an empty file, a file with no sound stream
     // this program decodes (random bytes under a sound's name, a format with
-    // no decoder), a WAV with no sound, a trim-in at or past the end.
-    // Only what was read ahead is known (see headKnown).
+    // no decoder), a WAV with no sound, a trim-in at or past the end; and
+    // the players' output lost (no start sounds until it is back, or at all
+    // once their sound server has gone). Only what was read ahead is known
+    // of a file (see headKnown): a press of one not read waits in play.
     QString startRefusal(const ButtonData& button);
     // Whether the file's header was read for its version last seen (a
     // stream's always counts as read); when not, a read is asked for and
@@ -264,6 +271,8 @@ public:
     void preArm(const ButtonData&) {}
     void clearArmed() {}
 
+    // A press waiting for its file's header counts as playing: a stop or
+    // a later press's stops end it (reported stopped) before it sounds.
     bool isPlaying(const QString& id) const;
     QList<QString> playingIds() const;
     // The ids whose slots count as playing (ended slots left out).
@@ -459,6 +468,23 @@ private:
     FileHead fileHeadOf(const QString& path);
     // startRefusal's last step: a trim-in at or past the end of the file.
     QString trimRefusal(const ButtonData& button);
+    // Why no start can sound while the players' output is lost, for
+    // startRefusal and play alike.
+    QString lostOutputRefusal() const;
+    // A press waiting for its file's header (see kHeadWaitMs).
+    struct HeadWait
+    {
+        ButtonData button;
+        QString deviceId;
+        bool announce = true;
+        bool streams = true;          // m_loopStreams when pressed
+        QTimer* timer = nullptr;
+    };
+    bool waitForHead(const ButtonData& button, const QString& deviceId, bool announce);
+    void headRead(const QString& path);
+    // The waiting press plays now, its header read or (untold) not.
+    void goOnWithPress(QString id, bool untold);   // a copy: the wait goes
+    bool dropHeadWait(const QString& id);
     // The file's PCM rate when it is uncompressed PCM (else 0), by path.
     int pcmRateOf(const QString& path) { return fileHeadOf(path).pcmRate; }
     // How long a run of the slot plays, from its range or its file's
@@ -542,4 +568,6 @@ private:
     QHash<QString, SizeLook> m_sizeLooks;
     // The stream each id let go last: the id's next stream starts after it.
     QHash<QString, std::weak_ptr<LoopStream::Shared>> m_endedStreams;
+    QHash<QString, HeadWait> m_headWaits;   // by id
+    bool m_goOnUnread = false;      // the next play does not wait for a header
 };

@@ -22,6 +22,7 @@
 #include "KnownFiles.h"
 #include "MonoClock.h"
 #include "OpLog.h"
+#include "SafeWrite.h"
 
 using namespace AudioEngineUtil;
 
@@ -212,4 +213,84 @@ void AudioEngine::readHeadsAhead(const QStringList& paths)
 bool AudioEngine::headKnown(const QString& path)
 {
     return lookUpHead(path, nullptr);
+}
+
+QString AudioEngine::lostOutputRefusal() const
+{
+    // The players cannot follow a sound server that went, even when another
+    // one answers now: the pre-decoded sounds come back with it, not this.
+    return m_players->isGone() ? tr("The sound server was lost: it cannot play until the program is restarted")
+                        : tr("The audio output was lost");
+}
+
+// A press whose file's header is not read for its version last seen waits
+// for the read, on a thread of its own, rather than being tried blind: only
+// the header tells a file that cannot play, and a short sound's stream. The
+// window's thread never waits on it. A file this program is still writing
+// (a preview while it downloads) has no steady header: it is tried at once.
+bool AudioEngine::waitForHead(const ButtonData& button, const QString& deviceId, bool announce)
+{
+    const QString& path = button.audioPath;
+    if (path.startsWith(QLatin1String("http")) || FileHeads::instance()->find(path, nullptr)
+        || SafeFileWriter::isBeingWritten(path))
+        return false;
+    const QString id = button.id;
+    auto* timer = new QTimer(this);
+    timer->setObjectName(QStringLiteral("headWait"));
+    timer->setSingleShot(true);
+    connect(timer, &QTimer::timeout, this, [this, id] { goOnWithPress(id, true); });
+    timer->start(kHeadWaitMs);
+    m_headWaits.insert(id, {button, deviceId, announce, m_loopStreams, timer});
+    VX_LOG(QStringLiteral("[AudioEngine] %1 waits for the header of %2").arg(id, path));
+    FileHeads::instance()->readFirst(path);
+    return true;
+}
+
+void AudioEngine::headRead(const QString& path)
+{
+    QStringList ready;
+    bool changed = false;
+    for (auto it = m_headWaits.cbegin(); it != m_headWaits.cend(); ++it) {
+        if (it->button.audioPath != path)
+            continue;
+        if (FileHeads::instance()->find(path, nullptr))
+            ready << it.key();
+        else
+            changed = true;
+    }
+    // Seen changed again since that read: the new version is read for it.
+    if (changed)
+        FileHeads::instance()->readFirst(path);
+    for (const QString& id : std::as_const(ready))
+        goOnWithPress(id, false);
+}
+
+void AudioEngine::goOnWithPress(QString id, bool untold)
+{
+    const auto it = m_headWaits.constFind(id);
+    if (it == m_headWaits.constEnd())
+        return;
+    const HeadWait wait = *it;
+    dropHeadWait(id);
+    if (untold)
+        VX_LOG(QStringLiteral("[AudioEngine] the header of %1 was not read in time; tried as it is")
+                   .arg(wait.button.audioPath));
+    m_announceStart = wait.announce;
+    m_goOnUnread = untold;
+    const bool streams = std::exchange(m_loopStreams, wait.streams);
+    play(wait.button, wait.deviceId);
+    m_loopStreams = streams;
+}
+
+bool AudioEngine::dropHeadWait(const QString& id)
+{
+    const auto it = m_headWaits.find(id);
+    if (it == m_headWaits.end())
+        return false;
+    if (it->timer) {
+        it->timer->stop();
+        it->timer->deleteLater();
+    }
+    m_headWaits.erase(it);
+    return true;
 }

@@ -98,6 +98,7 @@ void FileHeads::queue(const QString& path)
     m_waitingSet.insert(path);
 }
 
+// An empty list starts the reads of what waits, if they are not running.
 void FileHeads::readAhead(const QStringList& paths)
 {
     bool start = false;
@@ -134,22 +135,59 @@ void FileHeads::drain()
             m_waitingSet.remove(path);
             ++m_underWay;
         }
-        // The version is looked at before and after the read: facts read
-        // while the file changed belong to no version, and the change seen
-        // asks for a read of the new one.
-        KnownFiles* known = KnownFiles::instance();
-        Head head;
-        head.stamp = known->lookNow(path);
-        if (head.stamp.exists())
-            readHead(path, &head);
-        const bool steady = known->lookNow(path) == head.stamp;
+        readAndStore(path);
+    }
+}
+
+void FileHeads::readFirst(const QString& path)
+{
+    if (!local(path))
+        return;
+    {
+        std::lock_guard lock(m_mx);
+        m_asked.insert(path);
+        // Read here, not again behind the others.
+        if (m_waitingSet.remove(path))
+            m_waiting.removeOne(path);
+    }
+    const bool started = readers().run([this, path] {
+        {
+            std::unique_lock lock(m_mx);
+            m_released.wait(lock, [this] { return !m_held; });
+            ++m_underWay;
+        }
+        readAndStore(path);
+        // Seen changed meanwhile: the reads ahead take the new version.
+        readAhead({});
+    });
+    if (!started)
+        readAhead({path});
+}
+
+void FileHeads::readAndStore(const QString& path)
+{
+    // The version is looked at before and after the read: facts read
+    // while the file changed belong to no version, and the change seen
+    // asks for a read of the new one.
+    KnownFiles* known = KnownFiles::instance();
+    Head head;
+    head.stamp = known->lookNow(path);
+    if (head.stamp.exists())
+        readHead(path, &head);
+    const bool steady = known->lookNow(path) == head.stamp;
+    bool tell = false;
+    {
         std::lock_guard lock(m_mx);
         --m_underWay;
-        if (steady)
+        if (steady) {
             store(path, head);
-        else
+            tell = m_asked.remove(path);
+        } else {
             queue(path);
+        }
     }
+    if (tell)
+        emit headRead(path);
 }
 
 // Under m_mx. In the place of the facts of the file's earlier version, if

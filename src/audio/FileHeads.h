@@ -16,8 +16,8 @@
 // a session is loaded, when a button is given a file, and again whenever the
 // file is seen other than it was (KnownFiles). A press only looks up what was
 // read for the version of the file last seen; a file not read yet for that
-// version is not known, and the press is not held up for it: it asks for a
-// read and goes on.
+// version is not known: the press has it read first (readFirst) and goes on
+// once it is told (headRead). The window's thread never waits for a read.
 //
 // The facts of every file read are kept for as long as the program runs, as
 // KnownFiles keeps each file's stamp: what is kept is bounded by the files
@@ -54,6 +54,10 @@ public:
     // Has each file's header read, unless read for its version last seen or
     // waiting to be. Never touches the disk.
     void readAhead(const QStringList& paths);
+    // Has the file's header read now, on a thread of its own beside the
+    // reads ahead (a press waits for it), and tells headRead once it is
+    // known for the version last seen. Never touches the disk.
+    void readFirst(const QString& path);
 
     // --- for tests --------------------------------------------------------
     // While held, reads wait (those under way finish).
@@ -64,6 +68,11 @@ public:
     bool busy() const;
     // Forgets every fact read (a test's files are read again).
     void clear();
+
+signals:
+    // The header of a file asked for by readFirst is known now; told from
+    // the reading thread.
+    void headRead(const QString& path);
 
 private:
     FileHeads();
@@ -78,6 +87,9 @@ private:
     bool upToDate(const QString& path) const;
     void queue(const QString& path);
     void drain();
+    // Reads the file's header and keeps it, or queues the file again when
+    // it changed meanwhile. The caller has counted it under way.
+    void readAndStore(const QString& path);
     void store(const QString& path, const Head& head);
 
     mutable std::mutex m_mx;
@@ -85,6 +97,8 @@ private:
     QHash<QString, Head> m_heads;
     QStringList m_waiting;
     QSet<QString> m_waitingSet;
+    QSet<QString> m_asked;          // by readFirst, not told yet
+    quint64 m_reads = 0;
     bool m_draining = false;
     int m_underWay = 0;
     bool m_held = false;

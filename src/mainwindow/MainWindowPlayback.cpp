@@ -310,8 +310,8 @@ void MainWindow::onPlayRequested(const ButtonData& btn)
     // A press that cannot play changes nothing: it is refused before its
     // stops. (A second press that stops its sound, and a restart of a running
     // player, play no file anew.) A file whose header is not read yet for
-    // its version is not looked at here: only its start can tell, and the
-    // stops wait until it is heard (see onStartHeard).
+    // its version is not looked at here: its start waits for the header and
+    // then tells, and the stops wait until it is heard (see onStartHeard).
     const bool startsAnew = !wasPlaying || (p.restart && !e.audioIsPlaying(btn.id));
     if (startsAnew && !p.dsUsable && refusedStart(btn))
         return;

@@ -24,11 +24,12 @@ public:
     virtual void audioPlay(const ButtonData& button, const QString& device) = 0;
     virtual void audioPlayRapid(const ButtonData& button, const QString& device) = 0;
     // Why the players could not sound the button, known before a start (its
-    // trim-in lies past the end of its file); empty when nothing is known.
+    // file cannot play, its trim-in lies past the end of its file, or their
+    // output is lost); empty when nothing is known.
     virtual QString audioStartRefusal(const ButtonData& button) { Q_UNUSED(button); return {}; }
     // Whether the players know ahead what a start of the button would meet
-    // (its file's header was read for the version last seen); when not, only
-    // the start can tell whether it plays.
+    // (its file's header was read for the version last seen); when not, the
+    // start waits for the header, and only then tells whether it plays.
     virtual bool audioStartKnown(const ButtonData& button) { Q_UNUSED(button); return true; }
     virtual void audioCancelFade(const QString& id) = 0;
     virtual void audioStop(const QString& id) = 0;

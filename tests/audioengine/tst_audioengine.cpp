@@ -1287,15 +1287,27 @@ private slots:
     {
         QTest::addColumn<qint64>("firstAnswer");   // who answers at the engine's first look; -1: ours, stalling
         QTest::addColumn<bool>("inStall");         // it dies while it does not answer
-        QTest::newRow("gone while playing") << qint64(4242) << false;
-        QTest::newRow("gone before the first look") << qint64(0) << false;
-        QTest::newRow("gone while it stalls") << qint64(4242) << true;
-        QTest::newRow("stalls, then answers again") << qint64(-1) << false;
+        // Pressed after another server answers: "long" (a player), "short"
+        // (a stream of its own), "second output"; empty: none.
+        QTest::addColumn<QString>("pressed");
+        QTest::newRow("gone while playing") << qint64(4242) << false << "";
+        QTest::newRow("gone before the first look") << qint64(0) << false << "";
+        QTest::newRow("gone while it stalls") << qint64(4242) << true << "";
+        QTest::newRow("stalls, then answers again") << qint64(-1) << false << "";
+        QTest::newRow("another answers, a long sound pressed") << qint64(4242) << false << "long";
+        QTest::newRow("another answers, a short sound pressed") << qint64(4242) << false << "short";
+        QTest::newRow("another answers, a sound on a second output pressed") << qint64(4242) << false
+                                                                              << "second output";
     }
     void serverGoneEndsThePlayersForGood()
     {
         QFETCH(qint64, firstAnswer);
         QFETCH(bool, inStall);
+        QFETCH(QString, pressed);
+        if (!pressed.isEmpty()) {
+            refusedAheadOnceGone(pressed);
+            return;
+        }
         if (firstAnswer < 0) {
             stallHoldsOnlyThePlayersThread();
             return;
@@ -1750,6 +1762,49 @@ private slots:
 
         QCOMPARE(e.waveformData(m_tone, 10), first);   // cached
         QVERIFY(e.waveformData("/nowhere/x.wav", 0).isEmpty());
+    }
+
+private:
+    // Another sound server answers while a sound plays: the press's refusal
+    // ahead of its start (the window's, before its stops) already finds the
+    // players' server gone, as play would, and says why this sound cannot
+    // play; play says the same. Nothing is started, the loss is told once.
+    void refusedAheadOnceGone(const QString& pressed)
+    {
+        ScopedFakeClock clock;
+        Rig r;
+        r.e.setLoopStreams(true);
+        qint64 server = 4242;
+        r.e.setServerIdSource([&server] { return server; });
+        QSignalSpy lost(&r.e, &AudioEngine::outputLost);
+        r.e.play(button("a", m_tone), QString());
+        QVERIFY(r.e.isPlaying("a"));
+        const ButtonData b = button("b", pressed == QLatin1String("short") ? m_click : m_tone);
+        QString device;
+        if (pressed == QLatin1String("second output")) {
+            const QAudioDevice second = secondOutput();
+            if (second.isNull())
+                QSKIP("no second output listed");
+            device = QString::fromUtf8(second.id());
+        }
+        QVERIFY(r.e.startRefusal(b).isEmpty());
+        server = 5151;
+        clock.advanceMs(AudioEngine::kServerCheckMs);   // an answer holds that long
+        const QString why = QStringLiteral("The sound server was lost: it cannot play until the program is restarted");
+        QCOMPARE(r.e.startRefusal(b), why);
+        QVERIFY(r.e.isServerGone() && r.e.isOutputLost());
+        QCOMPARE(lost.count(), 1);
+        QVERIFY(!r.e.isPlaying("a"));
+        QCOMPARE(r.e.startRefusal(b), why);
+        QCOMPARE(lost.count(), 1);
+        QVERIFY(!r.e.slotFor("b"));
+        // What play says of the same press.
+        const int startsBefore = int(r.started.count());
+        r.e.playRapid(b, device);
+        QTRY_COMPARE(r.errors.count(), 1);
+        QCOMPARE(r.errors.first().at(1).toString(), why);
+        QCOMPARE(r.started.count(), startsBefore);
+        QVERIFY(!r.slot("b"));
     }
 };
 

@@ -1,5 +1,6 @@
 // Real playback through Qt Multimedia into the PulseAudio null sink that the
 // test runner starts (scripts/sound-server). Runs once per media back end.
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QElapsedTimer>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <QProcess>
 #include <QCoreApplication>
 #include <QDir>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtEndian>
 #include <QtTest>
@@ -838,6 +840,43 @@ bool outputListed(const QByteArray& id)
 // before its own reports can (a range of 20 ms ends before its first).
 // A 16-bit stereo 44100 Hz WAV header with an empty data chunk, or with
 // none at all.
+// A FLAC stream header that promises a second of sound, followed by bytes
+// that hold no frame: its header reads as a sound's, nothing decodes.
+QByteArray flacHeaderOverJunk()
+{
+    QByteArray b("fLaC", 4);
+    b += QByteArray("\x80\x00\x00\x22", 4);           // the last block: STREAMINFO, 34 bytes
+    b += QByteArray("\x10\x00\x10\x00", 4);           // blocks of 4096 frames
+    b += QByteArray(6, '\0');                           // frame sizes not known
+    // 44100 Hz (20 bits), 2 channels (3 bits: 1), 16 bits (5 bits: 15),
+    // 44100 frames (36 bits).
+    b += QByteArray("\x0a\xc4\x42\xf0\x00\x00\xac\x44", 8);
+    b += QByteArray(16, '\0');                          // no MD5
+    QRandomGenerator junk(7);
+    for (int i = 0; i < 64 * 1024; ++i)
+        b += char(junk.bounded(0x80));                  // never a frame's sync
+    return b;
+}
+
+// Random bytes, the same each time.
+QByteArray randomBytes()
+{
+    QByteArray b(64 * 1024, Qt::Uninitialized);
+    QRandomGenerator noise(84);
+    for (char& c : b)
+        c = char(noise.bounded(256));
+    return b;
+}
+
+// A WAV of so many seconds of tone, as bytes.
+QByteArray toneWav(double seconds)
+{
+    const QString path = TestSupport::tempDir() + QStringLiteral("/tone-bytes.wav");
+    if (!TestSupport::writeWav16(path, TestSupport::sine(440, seconds, 2, 44100), 2, 44100))
+        return {};
+    return TestSupport::readFile(path);
+}
+
 QByteArray headerOnlyWav(bool dataChunk)
 {
     QByteArray b("RIFF\0\0\0\0WAVEfmt ", 16);
@@ -1073,6 +1112,12 @@ private slots:
                                                                   << 0.0 << 0 << QString("a moment ago") << QString();
         QTest::newRow("whole file of 3 s still growing") << 0.0 << 0.0 << 0.0 << 0.0 << false << 3.0 << 0.0 << 0.0
                                                          << 0 << QString("growing") << QString();
+        // Pressed before its header was read: played as once it is read,
+        // the shortest on a stream of their own, heard whole, once.
+        for (const int ms : {20, 40, 60, 120, 250})
+            QTest::addRow("whole file of %d ms, header unread", ms) << 0.0 << 0.0 << 0.0 << 0.0 << false << ms / 1000.0
+                                                                  << 0.0 << 0.0 << 0 << QString("header unread")
+                                                                  << QString();
         // A loop goes round without a break, every round as long as its
         // range: the whole file, and ranges of about a second and two.
         QTest::newRow("loop, whole file") << 0.0 << 0.0 << 0.0 << 0.0 << true << 1.5 << 0.0 << 0.0 << 0 << QString("long ago") << QString();
@@ -1168,7 +1213,7 @@ private slots:
             QFile f(file);
             QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
             QCOMPARE(f.write(whole.left(arrived)), qint64(arrived));
-        } else if (written != "long ago") {
+        } else if (written != "long ago" && written != "header unread") {
             QFile f(file);
             QVERIFY(f.open(QIODevice::ReadWrite));
             const QDateTime now = QDateTime::currentDateTime();
@@ -1203,9 +1248,23 @@ private slots:
             QVERIFY(writeRamp(seconds, 1.0));
             QTRY_COMPARE(KnownFiles::instance()->lastSeen(file), FileCheck::stampOf(file));
         }
-        headsRead(file);
+        const bool unread = written == "header unread";
+        if (unread)
+            QVERIFY(!FileHeads::instance()->find(file, nullptr));
+        else
+            headsRead(file);
         QSignalSpy stopped(&e, &AudioEngine::playStopped);
         QSignalSpy retried(&e, &AudioEngine::startRetried);
+        // Where the run started, as its start is reported.
+        bool startSeen = false;
+        bool onStream = false;
+        QObject startWatch;
+        QObject::connect(&e, &AudioEngine::playStarted, &startWatch, [&](const QString& id) {
+            if (id != QLatin1String("ramp") || startSeen)
+                return;
+            startSeen = true;
+            onStream = e.slotFor(id) && e.slotFor(id)->stream;
+        });
         ButtonData b = button("ramp", file);
         b.trimStart = trimIn;
         b.trimEnd = trimOut;
@@ -1215,7 +1274,10 @@ private slots:
         const qint64 playedAt = rec.mixedMs();
         RunReports reports(e);
         reports.played();
+        // Pressed while the reads are held: nothing can be read meanwhile.
+        FileHeads::instance()->setHeld(unread);
         e.play(b, device);
+        FileHeads::instance()->setHeld(false);
         QTimer grow;   // a quarter of a second more every 50 ms
         QObject::connect(&grow, &QTimer::timeout, [&] {
             QFile f(file);
@@ -1258,7 +1320,7 @@ private slots:
         }
         const double endMs = (trimOut > 0 ? trimOut : seconds) * 1000;
         // A short sound plays on a stream of its own, a longer one on a player.
-        const bool onStream = e.slotFor("ramp") && e.slotFor("ramp")->stream;
+        QTRY_VERIFY_WITH_TIMEOUT(startSeen, 10000);
         QCOMPARE(onStream, endMs - trimIn * 1000 <= AudioEngine::kShortSoundMs);
         if (!press.isEmpty()) {
             pressAndHear(e, b, sink, rec, seconds, press, retried, lateness);
@@ -1503,22 +1565,40 @@ private slots:
         QTest::addColumn<QByteArray>("content");   // empty: no file at all
         QTest::addColumn<bool>("onSink");          // played on an output not the default
         QTest::addColumn<QString>("why");          // what the error says, when it matters
-        QTest::newRow("missing") << "missing.wav" << QByteArray() << false << "";
+        QTest::addColumn<double>("trimIn");        // the button's trim-in, s
+        QTest::addColumn<QString>("header");      // "read" ahead, "unread" at the press, "never read"
+        QTest::newRow("missing") << "missing.wav" << QByteArray() << false << "" << 0.0 << "read";
         QTest::newRow("corrupt") << "corrupt.wav" << QByteArray("RIFF\x10\0\0\0WAVEjunkjunkjunkjunk", 24).repeated(40)
-                                 << false << "";
+                                 << false << "" << 0.0 << "read";
         // Not files at all: refused before the player could hang in open().
-        QTest::newRow("named pipe") << "special:pipe" << QByteArray() << false << "";
-        QTest::newRow("/dev/zero behind x.wav") << "special:device" << QByteArray() << false << "";
-        QTest::newRow("folder x.mp3") << "special:folder" << QByteArray() << false << "";
-        QTest::newRow("unix socket") << "special:socket" << QByteArray() << false << "";
+        QTest::newRow("named pipe") << "special:pipe" << QByteArray() << false << "" << 0.0 << "read";
+        QTest::newRow("/dev/zero behind x.wav") << "special:device" << QByteArray() << false << "" << 0.0 << "read";
+        QTest::newRow("folder x.mp3") << "special:folder" << QByteArray() << false << "" << 0.0 << "read";
+        QTest::newRow("unix socket") << "special:socket" << QByteArray() << false << "" << 0.0 << "read";
         // A header and no sample: said so, on the default output (where the
         // pre-decoded engine, which decodes nothing from it, leaves it to
         // the players) and on another.
-        QTest::newRow("header only") << "hollow.wav" << headerOnlyWav(true) << false << "holds no sound";
+        QTest::newRow("header only") << "hollow.wav" << headerOnlyWav(true) << false << "holds no sound" << 0.0
+                                     << "read";
         QTest::newRow("header only, second output") << "hollow2.wav" << headerOnlyWav(true) << true
-                                                    << "holds no sound";
+                                                    << "holds no sound" << 0.0 << "read";
         QTest::newRow("header without a data chunk") << "nodata.wav" << headerOnlyWav(false) << false
-                                                     << "holds no sound";
+                                                     << "holds no sound" << 0.0 << "read";
+        // A sound's header over bytes that decode to nothing: its first
+        // moments are decoded to tell.
+        QTest::newRow("FLAC header over junk") << "junk.flac" << flacHeaderOverJunk() << false
+                                               << "no sound this program can read" << 0.0 << "read";
+        // Pressed before the header was read: refused as once it is read.
+        QTest::newRow("random bytes as mp3, header unread") << "noise-unread.mp3" << randomBytes() << false
+                                                            << "no sound this program can read" << 0.0 << "unread";
+        QTest::newRow("trim-in past the end, header unread")
+            << "past-unread.wav" << toneWav(1.0) << false << "past the end of the file" << 2.0 << "unread";
+        QTest::newRow("trim-in past the end, header unread, second output")
+            << "past-unread2.wav" << toneWav(1.0) << true << "past the end of the file" << 2.0 << "unread";
+        // Its read never answers (a hung share): after a while the press is
+        // tried as it is, and fails as a start does.
+        QTest::newRow("random bytes as mp3, header never read") << "noise-hung.mp3" << randomBytes() << false << ""
+                                                               << 0.0 << "never read";
     }
     void unplayableFilesEndTheirSlot()
     {
@@ -1526,6 +1606,10 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(bool, onSink);
         QFETCH(QString, why);
+        QFETCH(double, trimIn);
+        QFETCH(QString, header);
+        const bool unread = header != QLatin1String("read");
+        const bool hung = header == QLatin1String("never read");
         QString path = m_dir + "/" + name;
         const QString device = onSink ? qEnvironmentVariable("TR_PULSE_OWN_SINK") : QString();
         if (onSink && device.isEmpty())
@@ -1552,11 +1636,27 @@ private slots:
             events << "error";
         });
         QSignalSpy stopped(&e, &AudioEngine::playStopped);
-        headsRead(path);
+        if (unread)
+            QVERIFY(!FileHeads::instance()->find(path, nullptr));
+        else
+            headsRead(path);
         // As the main window starts a button: its own start report follows.
+        ButtonData b = button("bad", path);
+        b.trimStart = trimIn;
         e.cancelFade("bad");
-        e.playRapid(button("bad", path), device);
+        FileHeads::instance()->setHeld(unread);   // nothing can be read meanwhile
+        const auto release = qScopeGuard([] { FileHeads::instance()->setHeld(false); });
+        e.playRapid(b, device);
         e.notifyPlay("bad");
+        if (hung) {
+            QVERIFY(!e.slotFor("bad"));
+            QTimer* wait = e.findChild<QTimer*>(QStringLiteral("headWait"));
+            QVERIFY(wait && wait->isActive());
+            QCOMPARE(wait->interval(), AudioEngine::kHeadWaitMs);
+            QVERIFY(QMetaObject::invokeMethod(wait, "timeout", Qt::DirectConnection));
+            QVERIFY(e.slotFor("bad"));
+        }
+        FileHeads::instance()->setHeld(false);
         QVERIFY(stopped.wait(15000));
         QCOMPARE(events, QStringList({"started", "started", "error", "stopped"}));
         QVERIFY(!said.isEmpty());

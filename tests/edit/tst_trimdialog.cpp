@@ -112,6 +112,10 @@ private slots:
         m_samples = shapedTone();
         m_wav = QDir(TestSupport::tempDir()).filePath(QStringLiteral("tone.wav"));
         QVERIFY(TestSupport::writeWav16(m_wav, m_samples, 2, kRate));
+        // Its header read ahead, as a session's files are: a preview of it
+        // starts at once.
+        AudioEngine::instance()->readHeadsAhead({m_wav});
+        QTRY_VERIFY_WITH_TIMEOUT(AudioEngine::instance()->headKnown(m_wav), 30000);
         TrimDialog::setClock([this] { return m_now; });
     }
     void cleanupTestCase() { TrimDialog::setClock(nullptr); }

@@ -31,6 +31,9 @@ public:
     // Ready ids whose pre-decoded sound is of an earlier version of the file:
     // not ready until a preload has decoded it anew.
     QSet<QString> stale;
+    // Ids whose file's header the players have not read yet: only the start
+    // can tell whether they play.
+    QSet<QString> unread;
     // Ids on their stop fade: players still playing, pre-decoded voices
     // still sounding.
     QSet<QString> audioStopping, dsFading;
@@ -69,6 +72,7 @@ public:
         plays.clear();
         stale.clear();
         dsRefusesPreload = false;
+        unread.clear();
     }
     void clearPlaying()
     {
@@ -82,6 +86,7 @@ public:
     }
 
     bool audioIsPlaying(const QString& id) override { return audio.contains(id); }
+    bool audioStartKnown(const ButtonData& b) override { return !unread.contains(b.id); }
     void audioPlay(const ButtonData& b, const QString& dev) override
     {
         calls << QStringLiteral("audio.play %1 %2 %3").arg(b.id, b.audioPath, dev);

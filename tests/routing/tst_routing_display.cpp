@@ -3,7 +3,10 @@
 // commands with their guards and feedback, the volumes, and the state derived
 // from tab positions and keys.
 #include <QListWidget>
+#include <QScopeGuard>
 #include <QtTest>
+
+#include <functional>
 
 #include "AudioEngine.h"
 #include "EventLog.h"
@@ -34,6 +37,40 @@ class TestRoutingDisplay : public QObject
     RecordingEngines rec;
 
     void press(const QString& id) { w->onPlayRequested(record(id)); }
+
+    // S, its header unread, pressed under Auto-Stop while P plays: its stop
+    // of P waits until it is heard. stopAll stops everything; P is pressed
+    // again; then S's start is heard: P plays on, S is not shown playing.
+    void heldPressLetGo(const std::function<void()>& stopAll)
+    {
+        QPushButton* autoStop = A::toggle(w, 0);
+        const bool autoStopWas = autoStop->isChecked();
+        autoStop->setChecked(true);
+        const auto restore = qScopeGuard([&] {
+            autoStop->setChecked(autoStopWas);
+            rec.unread.clear();
+            rec.ready << QStringLiteral("S");
+        });
+        rec.ready.remove(QStringLiteral("S"));
+        rec.ready << QStringLiteral("P");
+        rec.unread << QStringLiteral("S");
+        press(QStringLiteral("P"));
+        press(QStringLiteral("S"));
+        QVERIFY(rec.dsIsPlaying(QStringLiteral("P")));
+        QVERIFY(!widget(w, QStringLiteral("S"))->isPlaying());
+        stopAll();
+        QVERIFY(!rec.dsIsPlaying(QStringLiteral("P")));
+        press(QStringLiteral("P"));
+        QVERIFY(rec.dsIsPlaying(QStringLiteral("P")));
+        log->clear();
+        rec.take();
+        w->onStartHeard(QStringLiteral("S"));
+        QVERIFY(rec.dsIsPlaying(QStringLiteral("P")));
+        QVERIFY(widget(w, QStringLiteral("P"))->isPlaying());
+        QVERIFY(!widget(w, QStringLiteral("S"))->isPlaying());
+        QCOMPARE(log->list()->count(), 0);
+        QCOMPARE(rec.take(), QStringList());
+    }
 
     // The pad of id made rapid and held down with the left button: it repeats.
     SoundButton* holdRapid(const QString& id)
@@ -282,6 +319,13 @@ private slots:
         QVERIFY(A::npTime(w).isEmpty());
         QCOMPARE(widget(w, QStringLiteral("P"))->positionMs(), qint64(0));
         QCOMPARE(widget(w, QStringLiteral("P"))->durationMs(), qint64(0));
+
+        // A press whose stops wait until it is heard is let go by Stop All,
+        // whatever the engine reports after: its start, heard late (its stop
+        // report still to come), stops nothing pressed since, nor shows it.
+        rec.stopped = nullptr;
+        heldPressLetGo([this] { w->onStopAll(); });
+        rec.stopped = [this](const QString& id) { w->onPlayStopped(id); };
     }
 
     void panicGuardAndDisplay()
@@ -332,6 +376,14 @@ private slots:
         g_now += 30; // and with nothing started since, a repeat again
         w->onPanic();
         QVERIFY(rec.take().isEmpty());
+
+        // A press whose stops wait until it is heard is let go by a panic,
+        // which reports no stop of its own.
+        g_now += 1000;
+        heldPressLetGo([this] {
+            w->onPanic();
+            rec.runLater();
+        });
     }
 
     void musicStopAndReset()

@@ -59,7 +59,14 @@ private slots:
         s.tabs[0].buttons[2].audioPath = dir + QStringLiteral("/long.wav"); // Q
         s.tabs[1].buttons[0].audioPath = dir + QStringLiteral("/long.wav"); // O: a loop
         s.tabs[1].buttons[0].loop = true;
+        // What each file's header says is read at the load, never on this thread.
+        FileHeads* heads = FileHeads::instance();
+        const int readsHere = heads->readsOnAppThread();
         load(s);
+        QTRY_VERIFY_WITH_TIMEOUT(!heads->busy(), 30000);
+        QVERIFY(heads->find(tone, nullptr));
+        QVERIFY(heads->find(dir + QStringLiteral("/long.wav"), nullptr));
+        QCOMPARE(heads->readsOnAppThread(), readsHere);
         QTRY_VERIFY_WITH_TIMEOUT(DirectSoundEngine::instance()->isReady(QStringLiteral("P")), 30000);
     }
     void cleanupTestCase() { delete w; }
@@ -76,13 +83,18 @@ private slots:
     // the other tab plays on under Cross-Tab Stop and Auto-Stop. A file
     // written just before the press, its header not read yet (the reads
     // held): the press neither waits for it nor reads it on the window's
-    // thread; an empty one is refused by its size alone, a broken one is
-    // tried, fails, and has stopped nothing, and a good one ("tone") stops
-    // the other sound once it is heard, and only then shows as playing.
+    // thread; an empty one is refused by its size alone; any other waits
+    // for its header, read on a thread of its own: a broken one is then
+    // refused with its reason, and has stopped nothing, and a good one
+    // ("tone") stops the other sound once it is heard, and only then shows
+    // as playing. The players' output lost (every sound on them stood
+    // still): a long sound, or any on a second output, is refused before
+    // its stops, as the players would refuse it.
     void unplayablePress_data()
     {
         // "missing", "empty wav", "empty oga", "no sound" (header only),
-        // "random mp3", "pipe", "past end" (trim-in 2 s) or "tone" (plays)
+        // "random mp3", "pipe", "past end" (trim-in 2 s), "output lost" (a
+        // long sound, the players' output lost) or "tone" (plays)
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("device");
         QTest::addColumn<bool>("preload");
@@ -121,6 +133,9 @@ private slots:
         QTest::newRow("random bytes as mp3, among 2,100 files read at load") << "random mp3" << "" << true << false << false << false << true;
         QTest::newRow("random bytes as mp3 saved over a good file read among 2,100, read again")
             << "random mp3" << "" << true << false << false << true << true;
+        QTest::newRow("players' output lost") << "output lost" << "" << true << false << false << false << false;
+        QTest::newRow("players' output lost, second output") << "output lost" << "second-output" << true << false << false << false << false;
+        QTest::newRow("players' output lost, rapid") << "output lost" << "" << true << false << true << false << false;
     }
     void unplayablePress()
     {
@@ -145,6 +160,7 @@ private slots:
         A::toggle(w, 2)->setChecked(true);   // Cross-Tab Stop
         const auto restore = qScopeGuard([&] {
             heads->setHeld(false);
+            playersBack();
             w->onStopAll();
             b = was;
             A::preloadOn(w) = true;
@@ -163,9 +179,14 @@ private slots:
             return;
         QVERIFY(!ds->isReady(id));
         QCOMPARE(AudioEngine::instance()->headKnown(b.audioPath), !held || file.startsWith(QLatin1String("empty")));
+        const bool outputLost = file == QLatin1String("output lost");
+        if (outputLost)
+            QTRY_VERIFY_WITH_TIMEOUT(ds->isReady(other), 30000);   // it plays on from memory
         w->onPlayRequested(record(other));
         QVERIFY(AudioEngine::instance()->isPlaying(other) || ds->isPlaying(other));
         QVERIFY(!ds->isReady(id));
+        if (outputLost)
+            losePlayersOutput();
         EventLog* log = A::eventLog(w);
         QVERIFY(log);
         log->clear();
@@ -183,6 +204,13 @@ private slots:
         QVERIFY(widget(w, other)->isPlaying());
         QVERIFY(!widget(w, id)->isPlaying());
         QVERIFY(!headerLit(w, 0));
+        if (unread && why.isEmpty()) {
+            // It waits for its header: nothing is tried before it is read.
+            QVERIFY(!AudioEngine::instance()->slotFor(id));
+            heads->setHeld(false);
+            if (file != QLatin1String("tone"))
+                why = QStringLiteral("The file is no sound this program can read");
+        }
         if (file == QLatin1String("tone"))
             pressHeardStopsOthers(id, other);
         else
@@ -275,6 +303,9 @@ private:
                 QTRY_VERIFY(ds->isStale(b->id));
             }
             *why = QStringLiteral("Trim-in 2.0 s lies past the end of the file, 1.0 s");
+        } else if (file == QLatin1String("output lost")) {
+            b->audioPath = dir + QStringLiteral("/long.wav");
+            *why = QStringLiteral("The audio output was lost");
         }
         if (!QTest::currentTestFailed())
             readHeads(b->audioPath);
@@ -338,6 +369,43 @@ private:
         QTRY_VERIFY_WITH_TIMEOUT(!FileHeads::instance()->busy(), 60000);
         for (const QString& path : std::as_const(paths))
             QVERIFY(AudioEngine::instance()->headKnown(path));
+    }
+
+    // A sound of no button plays on the players, and stands still: no
+    // report of it reaches the engine any more, and its last move lies the
+    // stall limit back, as when the sound server stops taking sound. The
+    // output check then takes the players' output for lost.
+    void losePlayersOutput()
+    {
+        AudioEngine* audio = AudioEngine::instance();
+        audio->warmupBackend();   // the silent file its probe plays to find the output again
+        ButtonData b;
+        b.id = QStringLiteral("stalled");
+        b.audioPath = dir + QStringLiteral("/long.wav");
+        audio->play(b, QString());
+        const auto playing = [audio, &b] {
+            const PlaybackSlot* s = audio->slotFor(b.id);
+            return s && s->player && !s->startPending && s->player->playbackState() == QMediaPlayer::PlayingState;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(playing(), 30000);
+        PlaybackSlot* s = audio->slotFor(b.id);
+        QObject::disconnect(s->player, &QMediaPlayer::positionChanged, audio, nullptr);
+        audio->checkOutput();   // counted from here
+        s->lastMoveAtMs -= AudioEngine::kStallLimitMs;
+        audio->checkOutput();
+        QVERIFY(audio->isOutputLost());
+        QVERIFY(!audio->slotFor(b.id));
+    }
+
+    // The players' output found again by its probe, after losePlayersOutput.
+    static void playersBack()
+    {
+        AudioEngine* audio = AudioEngine::instance();
+        if (!audio->isOutputLost())
+            return;
+        if (QTimer* probe = audio->findChild<QTimer*>(QStringLiteral("audioProbe")); probe && probe->isActive())
+            TestSupport::fireTimer(probe);
+        QTRY_VERIFY_WITH_TIMEOUT(!audio->isOutputLost(), 30000);
     }
 
     // The headers of a session's files are read ahead, off this thread, of
