@@ -389,7 +389,7 @@ private:
         };
         QTRY_VERIFY_WITH_TIMEOUT(playing(), 30000);
         PlaybackSlot* s = audio->slotFor(b.id);
-        QObject::disconnect(s->player, &QMediaPlayer::positionChanged, audio, nullptr);
+        QObject::disconnect(s->player, &MediaPlayer::positionChanged, audio, nullptr);
         audio->checkOutput();   // counted from here
         s->lastMoveAtMs -= AudioEngine::kStallLimitMs;
         audio->checkOutput();
