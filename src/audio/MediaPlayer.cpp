@@ -118,6 +118,16 @@ quint64 MediaPlayer::ask()
     return ++m_asked;
 }
 
+// Queues the call for the real player, as the n-th asked of it.
+void MediaPlayer::send(quint64 n, std::function<void(QMediaPlayer&)> call)
+{
+    Players::instance()->post([core = m_core, n, call = std::move(call)] {
+        Players::instance()->made(*core, n);
+        if (core->real)
+            call(*core->real);
+    });
+}
+
 void MediaPlayer::setState(QMediaPlayer::PlaybackState state)
 {
     if (std::exchange(m_state, state) != state)
@@ -136,11 +146,7 @@ void MediaPlayer::setSource(const QUrl& source)
         return;
     const quint64 n = ask();
     m_sourceAsked = m_stateAsked = m_positionAsked = n;
-    Players::instance()->post([core = m_core, n, source] {
-        Players::instance()->made(*core, n);
-        if (core->real)
-            core->real->setSource(source);
-    });
+    send(n, [source](QMediaPlayer& real) { real.setSource(source); });
     m_source = source;
     m_error = QMediaPlayer::NoError;
     m_errorString.clear();
@@ -160,11 +166,7 @@ void MediaPlayer::setAudioOutput(MediaOutput* output)
     m_output = output;
     std::shared_ptr<MediaOutput::Core> out = output ? output->core() : nullptr;
     const quint64 n = ask();
-    Players::instance()->post([core = m_core, out, n] {
-        Players::instance()->made(*core, n);
-        if (core->real)
-            core->real->setAudioOutput(out ? out->real.load() : nullptr);
-    });
+    send(n, [out](QMediaPlayer& real) { real.setAudioOutput(out ? out->real.load() : nullptr); });
 }
 
 void MediaPlayer::play()
@@ -173,11 +175,7 @@ void MediaPlayer::play()
         return;
     const quint64 n = ask();
     m_stateAsked = n;
-    Players::instance()->post([core = m_core, n] {
-        Players::instance()->made(*core, n);
-        if (core->real)
-            core->real->play();
-    });
+    send(n, [](QMediaPlayer& real) { real.play(); });
     if (!m_source.isEmpty() && m_status != QMediaPlayer::InvalidMedia && m_error == QMediaPlayer::NoError)
         setState(QMediaPlayer::PlayingState);
 }
@@ -188,11 +186,7 @@ void MediaPlayer::pause()
         return;
     const quint64 n = ask();
     m_stateAsked = n;
-    Players::instance()->post([core = m_core, n] {
-        Players::instance()->made(*core, n);
-        if (core->real)
-            core->real->pause();
-    });
+    send(n, [](QMediaPlayer& real) { real.pause(); });
     if (m_state == QMediaPlayer::PlayingState)
         setState(QMediaPlayer::PausedState);
 }
@@ -203,11 +197,7 @@ void MediaPlayer::stop()
         return;
     const quint64 n = ask();
     m_stateAsked = n;
-    Players::instance()->post([core = m_core, n] {
-        Players::instance()->made(*core, n);
-        if (core->real)
-            core->real->stop();
-    });
+    send(n, [](QMediaPlayer& real) { real.stop(); });
     setState(QMediaPlayer::StoppedState);
 }
 
@@ -217,11 +207,7 @@ void MediaPlayer::setPosition(qint64 ms)
         return;
     const quint64 n = ask();
     m_positionAsked = n;
-    Players::instance()->post([core = m_core, n, ms] {
-        Players::instance()->made(*core, n);
-        if (core->real)
-            core->real->setPosition(ms);
-    });
+    send(n, [ms](QMediaPlayer& real) { real.setPosition(ms); });
     m_position = ms;
 }
 

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QUrl>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class QAudioOutput;
@@ -119,6 +120,7 @@ private:
     void reportedSeekable(bool seekable, quint64 done);
     void reportedError(QMediaPlayer::Error error, const QString& text, quint64 done);
     quint64 ask();
+    void send(quint64 n, std::function<void(QMediaPlayer&)> call);
     void setState(QMediaPlayer::PlaybackState state);
     void setStatus(QMediaPlayer::MediaStatus status);
 

@@ -1700,6 +1700,13 @@ private slots:
         want.append(QByteArray(800, '\0'));
         QCOMPARE(b.size(), 844);
         QCOMPARE(b, want);
+        // A server that does not answer is not warmed up: no player is made
+        // for it, nor a probe for a lost output.
+        e.setServerAnsweringSource([] { return false; });
+        const int players = int(Players::instance()->all().size());
+        e.warmupBackend();
+        QCOMPARE(int(Players::instance()->all().size()), players);
+        e.setServerAnsweringSource({});
 
         // Present already: left as it is.
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));

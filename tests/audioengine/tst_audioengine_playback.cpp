@@ -1587,10 +1587,10 @@ private slots:
         // A sound's header over bytes that decode to nothing: its first
         // moments are decoded to tell.
         QTest::newRow("FLAC header over junk") << "junk.flac" << flacHeaderOverJunk() << false
-                                               << "no sound this program can read" << 0.0 << "read";
+                                               << "sound file this program can read" << 0.0 << "read";
         // Pressed before the header was read: refused as once it is read.
         QTest::newRow("random bytes as mp3, header unread") << "noise-unread.mp3" << randomBytes() << false
-                                                            << "no sound this program can read" << 0.0 << "unread";
+                                                            << "sound file this program can read" << 0.0 << "unread";
         QTest::newRow("trim-in past the end, header unread")
             << "past-unread.wav" << toneWav(1.0) << false << "past the end of the file" << 2.0 << "unread";
         QTest::newRow("trim-in past the end, header unread, second output")

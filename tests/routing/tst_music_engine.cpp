@@ -630,10 +630,12 @@ private slots:
             // The signals are taken once in a process: the first row that
             // sends one takes them for every row after it.
             if (!termTaken) {
+                // The test goes on after each close: the next signal is a
+                // request of its own, not one that insists.
                 QVERIFY(TermSignals::install(this, [this](int) {
                     w->storeWindowStateNow();
                     closedByTerm = w->close();
-                    return !closedByTerm;
+                    return true;
                 }));
                 termTaken = true;
             }

@@ -209,7 +209,7 @@ private slots:
             QVERIFY(!AudioEngine::instance()->slotFor(id));
             heads->setHeld(false);
             if (file != QLatin1String("tone"))
-                why = QStringLiteral("The file is no sound this program can read");
+                why = QStringLiteral("Not a sound file this program can read");
         }
         if (file == QLatin1String("tone"))
             pressHeardStopsOthers(id, other);
@@ -343,7 +343,7 @@ private:
         KnownFiles::instance()->lookNow(b->audioPath);
         if (crowd) {
             QTRY_VERIFY_WITH_TIMEOUT(!FileHeads::instance()->busy(), 30000);
-            *why = QStringLiteral("The file is no sound this program can read");
+            *why = QStringLiteral("Not a sound file this program can read");
         }
         // Known by its size alone; what else is wrong only the start tells.
         if (file == QLatin1String("empty wav"))
