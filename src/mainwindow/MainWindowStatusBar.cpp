@@ -96,7 +96,7 @@ void MainWindow::applyStatusBarTheme()
                                  "once the program is restarted.");
             colour = c.warning;
         }
-        if (text == QLatin1String("● Audio Ready") && serverBackTimer && serverBackTimer->isActive())
+        if (text == QStringLiteral("● Audio Ready") && serverBackTimer && serverBackTimer->isActive())
             text = QStringLiteral("● Audio Ready: the sound server answers again");
         sbAudio->setText(text);
         sbAudio->setToolTip(tip);

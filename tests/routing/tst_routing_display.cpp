@@ -551,6 +551,30 @@ private slots:
         audio->checkServer(); // the players' server, as the first press finds it
         QVERIFY(!audio->isServerGone());
         drainToasts();
+
+        // It stalls: told once it has kept quiet for a second, and its
+        // answer told too, for a while.
+        bool answering = false;
+        audio->setServerAnsweringSource([&answering] { return answering; });
+        audio->checkOutput();
+        QTimer* quiet = w->findChild<QTimer*>(QStringLiteral("serverQuietTimer"));
+        QVERIFY(quiet && quiet->isActive());
+        QCOMPARE(A::audioText(w), QStringLiteral("● Audio Ready"));
+        TestSupport::fireTimer(quiet);
+        QCOMPARE(A::audioText(w), QStringLiteral("● Sound server not answering"));
+        answering = true;
+        audio->checkOutput();
+        QCOMPARE(A::audioText(w), QStringLiteral("● Audio Ready: the sound server answers again"));
+        TestSupport::fireTimer(w->findChild<QTimer*>(QStringLiteral("serverBackTimer")));
+        QCOMPARE(A::audioText(w), QStringLiteral("● Audio Ready"));
+        // A moment's quiet is not told.
+        answering = false;
+        audio->checkOutput();
+        answering = true;
+        audio->checkOutput();
+        QVERIFY(!quiet->isActive());
+        QCOMPARE(A::audioText(w), QStringLiteral("● Audio Ready"));
+        audio->setServerAnsweringSource({});
         press(QStringLiteral("P"));
         QCOMPARE(A::npTitle(w), QStringLiteral("Sound P"));
 
