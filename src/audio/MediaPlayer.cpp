@@ -24,6 +24,7 @@ void MediaOutput::make(const QAudioDevice& device)
     m_core = std::make_shared<Core>();
     Players::instance()->post([core = m_core, device] {
         core->real.store(device.isNull() ? new QAudioOutput : new QAudioOutput(device));
+        core->applyLevel();
     });
 }
 
@@ -65,15 +66,18 @@ void MediaOutput::park()
     m_core.reset();
 }
 
-// Runs on the players' thread: the latest level asked, once.
-void MediaOutput::Core::applyLevel()
+// Runs on the players' thread: the latest level asked, once. A level asked
+// before the real output is made waits for it (see make): its first sample
+// is written at that level.
+bool MediaOutput::Core::applyLevel()
 {
-    if (!levelDue.exchange(false))
-        return;
+    QAudioOutput* out = real.load();
+    if (!out || !levelDue.exchange(false))
+        return false;
     const float l = level.load();
-    if (QAudioOutput* out = real.load())
-        out->setVolume(l);
+    out->setVolume(l);
     taken.store(l);
+    return true;
 }
 
 // ---- the player ---------------------------------------------------------

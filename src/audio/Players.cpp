@@ -78,11 +78,9 @@ void Players::applyLevels()
         std::lock_guard<std::mutex> lk(m_levelsMx);
         due.swap(m_levels);
     }
-    for (const auto& core : due) {
-        if (core->levelDue.load())
-            witness("level", quint64(core->level.load() * 1000));
-        core->applyLevel();
-    }
+    for (const auto& core : due)
+        if (core->applyLevel())
+            witness("level", quint64(core->taken.load() * 1000));
 }
 
 void Players::made(MediaPlayer::Core& core, quint64 n, const char* what)

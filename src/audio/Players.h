@@ -26,7 +26,7 @@ struct MediaOutput::Core
     std::atomic<float> level{1.0f};             // the latest level asked
     std::atomic<bool> levelDue{false};          // asked and not taken yet
     std::atomic<float> taken{1.0f};             // the level the real output took last
-    void applyLevel();
+    bool applyLevel();
 };
 
 // What the real player behind a MediaPlayer is, on the players' thread.

@@ -2,6 +2,7 @@
 // signals and fire its fade timers themselves; scheduled work is recorded and
 // run on demand. Nothing here waits for real time.
 #include "MediaPlayer.h"
+#include <QAudioOutput>
 #include <QFile>
 #include <QMediaDevices>
 #include <QSignalSpy>
@@ -1271,6 +1272,29 @@ private:
         QCOMPARE(made, QStringList({QStringLiteral("level"), QStringLiteral("level"), QStringLiteral("level"),
                                     QStringLiteral("end b"), QStringLiteral("end c")}));
     }
+    // A sound pressed while the players' thread is held, with levels of
+    // other outputs taken before its output is made there: its output
+    // still takes its own level (silence, as it fades in) before its first
+    // sample.
+    void levelAskedBeforeItsOutputIsMade()
+    {
+        Rig r;
+        r.e.play(button("a", m_tone), QString());
+        Players* players = Players::instance();
+        QVERIFY(players->settle(30000));
+        players->holdThread(true);
+        r.e.setGlobalVolume(0.6);
+        ButtonData d = button("d", m_tone);
+        d.fadeIn = 2.0;
+        r.e.play(d, QString());
+        r.e.setGlobalVolume(0.5);
+        players->holdThread(false);
+        QVERIFY(players->settle(30000));
+        std::atomic<float> level{-1};
+        players->post([core = r.slot("d")->output->core(), &level] { level = core->real.load()->volume(); });
+        QVERIFY(players->settle(30000));
+        QCOMPARE_LE(level.load(), AudioEngine::kFadeInFloor + kTol);
+    }
 
 private slots:
 
@@ -1310,6 +1334,7 @@ private slots:
         }
         if (firstAnswer < 0) {
             stallHoldsOnlyThePlayersThread();
+            levelAskedBeforeItsOutputIsMade();
             return;
         }
         ScopedFakeClock clock;
